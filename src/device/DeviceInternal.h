@@ -1,0 +1,100 @@
+// Internals shared by the translation units of the device layer.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+
+#include "device/DeviceProtocol.h"
+
+namespace qvkdev {
+
+// Waits and retry budgets. Tests shorten them; nothing else changes them.
+struct Timings {
+    uint32_t mutexWaitMs = 15000;    // every wait on a named mutex
+    uint32_t retryBudgetMs = 15000;  // busy / not-ready repetitions while a key is held
+    uint32_t retryPauseMs = 10;
+};
+Timings& DeviceTimings();
+
+// Measures the retry budget of one operation.
+class RetryBudget {
+public:
+    RetryBudget() : start_(std::chrono::steady_clock::now()) {}
+    bool Exhausted() const {
+        return std::chrono::steady_clock::now() - start_ >= std::chrono::milliseconds(DeviceTimings().retryBudgetMs);
+    }
+    // Pauses before the next try; false when the budget is spent.
+    bool PauseAndContinue();
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+void SecureWipe(void* data, size_t size);
+void Pause(uint32_t ms);
+
+// ---- Global mutex and shared memories (DeviceLocks.cpp) ----
+uint32_t WaitGlobalMutex();  // 0 or 24
+void ReleaseGlobalMutex();
+DeviceCacheRecord* DeviceCacheView();  // null until mapped
+KeyCacheRecord* KeyCacheView();
+DeviceCacheRecord* FindDeviceRecord(uint32_t serial);
+DeviceCacheRecord* FindFreeDeviceRecord();
+KeyCacheRecord* FindKeyRecord(uint32_t serial);
+KeyCacheRecord* FindOrClaimKeyRecord(uint32_t serial);
+// An id names a borrowed connection only while its table entry is in use.
+bool IsBorrowedIdInUse(uint32_t id, BorrowedHandlePair* pair);
+
+// ---- PC/SC port (PcscPort.cpp; the only unit that includes winscard.h) ----
+namespace pcsc {
+constexpr long kNoReadersAvailable = 0x8010002E;
+long EstablishContext(intptr_t* context);
+long ListReaders(intptr_t context, char* buffer, uint32_t* length);
+long ConnectShared(intptr_t context, const char* reader, intptr_t* card);
+// T=1 exchange; *receivedLength holds the buffer size on entry.
+long Transmit(intptr_t card, const uint8_t* send, uint32_t sendLength, uint8_t* receive, uint32_t* receivedLength);
+long GetSystemName(intptr_t card, char* buffer, uint32_t* length);
+long Disconnect(intptr_t card);
+long ReleaseContext(intptr_t context);
+}  // namespace pcsc
+
+// ---- Cipher and hash steps (DeviceCrypto.cpp) ----
+// All return 0, 4 (no context) or 100 (a step failed) unless said otherwise.
+extern const uint8_t kDefaultGostSBox[64];
+uint32_t Dstu7624Cmac64(const uint8_t key[32], const uint8_t* data, uint32_t bits, uint8_t mac[8]);
+uint32_t Dstu7624Ecb(const uint8_t key[32], uint8_t* data, uint32_t blocks, bool encrypt);
+bool Gost28147Mac(const uint8_t key[32], const uint8_t* data, uint32_t length, uint8_t mac[4]);
+bool Gost28147Ecb(const uint8_t key[32], uint8_t* data, uint32_t blocks, bool encrypt);
+uint32_t Hash7564(const uint8_t* data, size_t length, uint8_t out[32]);
+bool Hash34311(const uint8_t* data, size_t length, uint8_t out[32]);
+// V = H^10000(data); P = H(V) when packetKey is given.
+uint32_t IterateHash7564(const uint8_t* data, size_t length, uint8_t value[32], uint8_t* packetKey);
+bool IterateHash34311(const uint8_t* data, size_t length, uint8_t value[32], uint8_t* packetKey);
+
+// ---- Shared helpers ----
+inline uint32_t BlockSizeFor(uint8_t version) {
+    return version < DEVICE_NEW_FORM_VERSION ? DEVICE_BLOCK_SIZE_OLD : DEVICE_BLOCK_SIZE_NEW;
+}
+inline bool UsesNewLoginScheme(const DeviceContext* c) {
+    return c->version >= DEVICE_NEW_FORM_VERSION && (c->capabilities & DEVICE_CAP_NEW_PASSWORD) != 0;
+}
+void InitRequest(DeviceBlock* block, uint8_t command, uint8_t parameter);
+// The shared answer checks after a protected request.
+uint32_t CheckProtectedAnswer(DeviceContext* context, DeviceBlock* block, uint32_t transport, bool mustBeEncrypted);
+// One request under the session key (mode 2), sent, and the shared answer
+// checks; mustBeEncrypted refuses an answer of mode 1 too.
+uint32_t ProtectedExchange(DeviceContext* context, DeviceBlock* block, bool mustBeEncrypted);
+// Chunked protected request: parameter = options OR chunk index, data in
+// BlockDataSize pieces, the shared answer checks; the first failure ends it.
+uint32_t SendChunked(DeviceContext* context, uint8_t command, const uint8_t* data, uint32_t length, uint8_t options);
+// Password length in bytes, or SIZE_MAX when it is null or longer than 64.
+size_t PasswordLength(const char* password);
+void LogDeviceError(const char* text);
+uint32_t SessionProbe(DeviceContext* context);
+// Undoes this context's share of the record's session (count clamped at 0,
+// last user logs the key out and wipes the shared fields). Global mutex held.
+uint32_t DropSessionShare(DeviceContext* context, DeviceCacheRecord* record);
+void ClearSharedSession(DeviceCacheRecord* record);
+
+}  // namespace qvkdev

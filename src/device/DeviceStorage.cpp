@@ -1,0 +1,354 @@
+// Images of the key's public and private memory areas in the shared device
+// cache, block reads and writes, page erases, format and password change.
+#include <cstring>
+
+#include "device/DeviceInternal.h"
+
+using namespace qvkdev;
+
+namespace {
+
+constexpr uint32_t kChunk = 32;
+constexpr uint32_t kPage = 1024;
+constexpr uint32_t kPrivateSize = 3072;
+constexpr uint32_t kAreaPublic = 0;
+constexpr uint32_t kAreaPrivate = 1;
+
+uint8_t* RecordImage(DeviceCacheRecord* r, uint32_t area)
+{
+    return area == kAreaPublic ? r->publicImage : r->privateImage;
+}
+
+uint32_t& RecordValid(DeviceCacheRecord* r, uint32_t area)
+{
+    return area == kAreaPublic ? r->publicImageValid : r->privateImageValid;
+}
+
+uint32_t AreaSize(const DeviceContext* c, uint32_t area)
+{
+    return area == kAreaPublic ? PublicAreaSize(c) : kPrivateSize;
+}
+
+// Holds the per-key mutex, then the global mutex, with the shared memory set up.
+class KeyAndCacheLock {
+public:
+    explicit KeyAndCacheLock(DeviceContext* c) : c_(c)
+    {
+        if (WaitDeviceMutex(c) != 0) {
+            status_ = KEYERR_DEVICE_BUSY;
+            return;
+        }
+        keyHeld_ = true;
+        if (!OpenSharedMemory()) {
+            status_ = KEYERR_GENERAL_FAILURE;
+            return;
+        }
+        if (WaitGlobalMutex() != 0) {
+            status_ = KEYERR_DEVICE_BUSY;
+            return;
+        }
+        globalHeld_ = true;
+        status_ = 0;
+    }
+    ~KeyAndCacheLock()
+    {
+        if (globalHeld_) ReleaseGlobalMutex();
+        if (keyHeld_) ReleaseDeviceMutex(c_);
+    }
+    KeyAndCacheLock(const KeyAndCacheLock&) = delete;
+    KeyAndCacheLock& operator=(const KeyAndCacheLock&) = delete;
+    uint32_t status() const { return status_; }
+
+private:
+    DeviceContext* c_;
+    uint32_t status_ = KEYERR_GENERAL_FAILURE;
+    bool keyHeld_ = false;
+    bool globalHeld_ = false;
+};
+
+// Reads one 32-byte chunk of the key's memory (chunk number as sent).
+uint32_t ReadChunk(DeviceContext* c, uint32_t sent, uint8_t out[32])
+{
+    const uint32_t publicChunks = PublicAreaSize(c) / kChunk;
+    const bool publicChunk = sent < publicChunks;
+    DeviceBlock block;
+    InitRequest(&block, KEYCMD_READ_MEMORY, static_cast<uint8_t>(sent));
+    uint32_t r = ProtectBlock(c, &block, publicChunk ? KEYPROT_NONE : KEYPROT_MAC_ENCRYPT);
+    if (r == 0) r = ExchangeBlock(c, &block);
+    if (r == 0) {
+        if (publicChunk) {
+            if (block.protection != KEYPROT_NONE && !c->loggedIn) r = KEYERR_ALREADY_AUTHENTICATED;
+        } else if (block.protection == KEYPROT_NONE || block.protection == KEYPROT_MAC) {
+            r = KEYERR_CORRUPTED_REQUEST;
+        } else if (!c->loggedIn) {
+            r = KEYERR_ALREADY_AUTHENTICATED;
+        }
+    }
+    if (r == 0 && VerifyBlock(c, &block) != 0) r = KEYERR_CORRUPTED_REQUEST;
+    if (r == 0) r = block.status();
+    if (r == 0) std::memcpy(out, block.data, kChunk);
+    SecureWipe(&block, sizeof(block));
+    return r;
+}
+
+// Fills the record's image of the area from the key. The global mutex is held.
+uint32_t ReadAreaFromKey(DeviceContext* c, DeviceCacheRecord* record, uint32_t area)
+{
+    const uint32_t publicChunks = PublicAreaSize(c) / kChunk;
+    const uint32_t first = area == kAreaPublic ? 0 : publicChunks;
+    const uint32_t count = AreaSize(c, area) / kChunk;
+    uint8_t* image = RecordImage(record, area);
+    bool loggedOutOnce = false;
+    for (uint32_t chunk = first; chunk < first + count;) {
+        const uint32_t sent = c->version == 1 ? chunk + 64 : chunk;
+        const uint32_t r = ReadChunk(c, sent, image + (chunk - first) * kChunk);
+        if (r == 0) {
+            ++chunk;
+            continue;
+        }
+        // Another session on the key hides the public area from us: end it once and ask again.
+        if (r == KEYERR_ALREADY_AUTHENTICATED && area == kAreaPublic && !loggedOutOnce) {
+            loggedOutOnce = true;
+            const uint32_t lo = SendLogout(c);
+            if (lo != 0) return lo;
+            continue;
+        }
+        return r;
+    }
+    RecordValid(record, area) = 1;
+    return 0;
+}
+
+// The global mutex must be held.
+void CopyImageToContext(DeviceContext* c, DeviceCacheRecord* record, uint32_t area)
+{
+    if (area == kAreaPublic)
+        std::memcpy(c->publicImage, record->publicImage, PublicAreaSize(c));
+    else
+        std::memcpy(c->privateImage, record->privateImage, kPrivateSize);
+}
+
+// After the key accepted a write or erase: patch the shared image (and the
+// context's copy) at byte `offset` of the area with `size` bytes of `data`,
+// or 0xFF when data is null.
+uint32_t PatchImage(DeviceContext* c, uint32_t area, uint32_t offset, uint32_t size, const uint8_t* data)
+{
+    if (c->deviceId == 0) return KEYERR_GENERAL_FAILURE;
+    KeyAndCacheLock lock(c);
+    if (lock.status() != 0) return lock.status();
+    DeviceCacheRecord* record = FindDeviceRecord(c->deviceId);
+    if (record == nullptr) return KEYERR_GENERAL_FAILURE;
+    uint32_t r = LoadMemoryImage(c, area);
+    if (r != 0) return r;
+    if (offset + size > AreaSize(c, area)) return KEYERR_BAD_ADDRESS;
+    uint8_t* image = RecordImage(record, area);
+    uint8_t* copy = (area == kAreaPublic ? c->publicImage : c->privateImage);
+    if (data != nullptr) {
+        std::memcpy(image + offset, data, size);
+        std::memcpy(copy + offset, data, size);
+    } else {
+        std::memset(image + offset, 0xFF, size);
+        std::memset(copy + offset, 0xFF, size);
+    }
+    return 0;
+}
+
+uint32_t SendProtectedMemoryCommand(DeviceContext* c, uint8_t command, uint32_t sent, const uint8_t* data)
+{
+    DeviceBlock block;
+    InitRequest(&block, command, static_cast<uint8_t>(sent));
+    if (data != nullptr) std::memcpy(block.data, data, kChunk);
+    uint32_t r = ProtectBlock(c, &block, KEYPROT_MAC_ENCRYPT);
+    if (r == 0) r = CheckProtectedAnswer(c, &block, ExchangeBlock(c, &block), false);
+    SecureWipe(&block, sizeof(block));
+    return r;
+}
+
+}  // namespace
+
+uint32_t PublicAreaSize(const DeviceContext* context)
+{
+    return context->version < 8 ? 1024 : 4096;
+}
+
+uint32_t LoadMemoryImage(DeviceContext* context, uint32_t area)
+{
+    if (context->deviceId == 0) return KEYERR_GENERAL_FAILURE;
+    area = area == kAreaPublic ? kAreaPublic : kAreaPrivate;
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) return lock.status();
+    DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
+    if (record == nullptr) return KEYERR_GENERAL_FAILURE;
+    if (!RecordValid(record, area)) {
+        const uint32_t r = ReadAreaFromKey(context, record, area);
+        if (r != 0) return r;
+    }
+    CopyImageToContext(context, record, area);
+    if (area == kAreaPrivate) return 0;
+    // Preload the key cache; a key without such a key is no failure.
+    for (uint32_t (*load)(DeviceContext*, uint8_t*) : {LoadSignatureKeyParameters, LoadSignaturePublicKey,
+                                                        LoadAgreementKeyParameters, LoadAgreementPublicKey}) {
+        const uint32_t r = load(context, nullptr);
+        if (r != 0 && r != KEYERR_NO_KEY) return r;
+    }
+    return 0;
+}
+
+uint32_t InvalidateMemoryImage(DeviceContext* context, uint32_t area)
+{
+    if (context->deviceId == 0 || !OpenSharedMemory()) return KEYERR_GENERAL_FAILURE;
+    if (WaitGlobalMutex() != 0) return KEYERR_DEVICE_BUSY;
+    uint32_t r = KEYERR_GENERAL_FAILURE;
+    if (DeviceCacheRecord* record = FindDeviceRecord(context->deviceId)) {
+        RecordValid(record, area == kAreaPublic ? kAreaPublic : kAreaPrivate) = 0;
+        if (area == kAreaPublic)
+            std::memset(record->publicImage, 0xFF, PublicAreaSize(context));
+        else
+            std::memset(record->privateImage, 0xFF, kPrivateSize);
+        r = 0;
+    }
+    ReleaseGlobalMutex();
+    return r;
+}
+
+uint32_t ResetMemoryImages(DeviceContext* context, uint32_t area)
+{
+    if (context->deviceId == 0 || !OpenSharedMemory()) return KEYERR_GENERAL_FAILURE;
+    if (WaitGlobalMutex() != 0) return KEYERR_DEVICE_BUSY;
+    uint32_t r = KEYERR_GENERAL_FAILURE;
+    if (DeviceCacheRecord* record = FindDeviceRecord(context->deviceId)) {
+        r = 0;
+        if (area == kAreaPublic) {
+            std::memset(record->publicImage, 0xFF, PublicAreaSize(context));
+            for (uint32_t (*invalidate)(DeviceContext*) :
+                 {InvalidateSignatureKeyParametersCache, InvalidateSignaturePublicKeyCache,
+                  InvalidateAgreementKeyParametersCache, InvalidateAgreementPublicKeyCache}) {
+                r = invalidate(context);
+                if (r != 0) break;
+            }
+        } else {
+            std::memset(record->privateImage, 0xFF, kPrivateSize);
+        }
+    }
+    ReleaseGlobalMutex();
+    return r;
+}
+
+uint32_t ReadMemoryBlock(DeviceContext* context, uint8_t out[32], uint32_t block)
+{
+    const uint32_t publicBlocks = PublicAreaSize(context) / kChunk;
+    if (block >= publicBlocks + kPrivateSize / kChunk) return KEYERR_BAD_PARAMETER;
+    const uint32_t area = block < publicBlocks ? kAreaPublic : kAreaPrivate;
+    const uint32_t r = LoadMemoryImage(context, area);
+    if (r != 0) return r;
+    if (area == kAreaPublic)
+        std::memcpy(out, context->publicImage + block * kChunk, kChunk);
+    else
+        std::memcpy(out, context->privateImage + (block - publicBlocks) * kChunk, kChunk);
+    return 0;
+}
+
+uint32_t WriteMemoryBlock(DeviceContext* context, const uint8_t data[32], uint32_t block)
+{
+    const uint32_t sent = context->version == 1 ? block + 64 : block;
+    // The number travels in one byte: a larger one would reach another block.
+    if (sent > 0xFF) return KEYERR_BAD_PARAMETER;
+    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
+    uint32_t r = SendProtectedMemoryCommand(context, KEYCMD_WRITE_MEMORY, sent, data);
+    ReleaseDeviceMutex(context);
+    if (r != 0) return r;
+
+    const uint32_t publicBlocks = PublicAreaSize(context) / kChunk;
+    const uint32_t area = block < publicBlocks ? kAreaPublic : kAreaPrivate;
+    const uint32_t offset = (area == kAreaPublic ? block : block - publicBlocks) * kChunk;
+    r = PatchImage(context, area, offset, kChunk, data);
+    if (r != 0) InvalidateMemoryImage(context, area);
+    return r;
+}
+
+uint32_t EraseMemoryPage(DeviceContext* context, uint32_t page)
+{
+    const uint32_t sent = context->version == 1 ? page + 2 : page;
+    if (sent > 0xFF) return KEYERR_BAD_PARAMETER;
+    uint32_t r = SendProtectedMemoryCommand(context, KEYCMD_ERASE_PAGE, sent, nullptr);
+    if (r != 0) return r;
+
+    const uint32_t publicPages = PublicAreaSize(context) / kPage;
+    const uint32_t area = page < publicPages ? kAreaPublic : kAreaPrivate;
+    const uint32_t offset = (area == kAreaPublic ? page : page - publicPages) * kPage;
+    r = PatchImage(context, area, offset, kPage, nullptr);
+    if (r != 0) InvalidateMemoryImage(context, area);
+    return r;
+}
+
+uint32_t FormatDevice(DeviceContext* context, const char* newPassword)
+{
+    if (PasswordLength(newPassword) == SIZE_MAX) return KEYERR_BAD_PARAMETER;
+    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
+    DeviceBlock block;
+    const bool newForm = context->version >= DEVICE_NEW_FORM_VERSION;
+    InitRequest(&block, newForm ? KEYCMD_FORMAT_NEW : KEYCMD_FORMAT, 0);
+    uint32_t r = 0;
+    if (newForm) {
+        r = DerivePasswordKeyNew(newPassword, block.data, nullptr);
+        if (r == 0) DerivePasswordKeyOld(newPassword, block.data + 32, nullptr);
+    } else {
+        DerivePasswordKeyOld(newPassword, block.data, nullptr);
+    }
+    if (r == 0) r = ExchangeBlock(context, &block);
+    if (r == 0) r = block.status();
+    SecureWipe(&block, sizeof(block));
+    if (r != 0) {
+        ReleaseDeviceMutex(context);
+        return r;
+    }
+    // The key has dropped every session: nobody may join the old one.
+    if (context->deviceId != 0 && OpenSharedMemory() && WaitGlobalMutex() == 0) {
+        if (DeviceCacheRecord* record = FindDeviceRecord(context->deviceId)) ClearSharedSession(record);
+        ReleaseGlobalMutex();
+    }
+    r = ResetMemoryImages(context, kAreaPublic);
+    if (r == 0) r = ResetMemoryImages(context, kAreaPrivate);
+    if (r != 0) {
+        InvalidateMemoryImage(context, kAreaPublic);
+        InvalidateMemoryImage(context, kAreaPrivate);
+    }
+    ReleaseDeviceMutex(context);
+    return r;
+}
+
+uint32_t ChangeDevicePassword(DeviceContext* context, const char* newPassword)
+{
+    if (PasswordLength(newPassword) == SIZE_MAX) return KEYERR_BAD_PARAMETER;
+    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
+    const bool newKey = context->version >= DEVICE_NEW_FORM_VERSION;
+    const bool newForm = UsesNewLoginScheme(context);
+    DeviceBlock block;
+    InitRequest(&block, newKey ? KEYCMD_CHANGE_PASSWORD_NEW : KEYCMD_CHANGE_PASSWORD, 0);
+    uint32_t r = 0;
+    if (newForm) {
+        r = DerivePasswordKeyNew(newPassword, block.data, nullptr);
+        if (r == 0) DerivePasswordKeyOld(newPassword, block.data + 32, nullptr);
+        if (r == 0) r = ProtectBlockNew(&block, context->sessionKey, KEYPROT_MAC_ENCRYPT);
+    } else if (newKey) {
+        r = DerivePasswordKeyNew(newPassword, block.data, nullptr);
+        if (r == 0) ProtectBlockOld(&block, context->sessionKey, KEYPROT_MAC_ENCRYPT);
+    } else {
+        DerivePasswordKeyOld(newPassword, block.data, nullptr);
+        ProtectBlockOld(&block, context->sessionKey, KEYPROT_MAC_ENCRYPT);
+    }
+    if (r == 0) r = TransmitBlock(context, &block, newForm ? DEVICE_BLOCK_SIZE_NEW : DEVICE_BLOCK_SIZE_OLD);
+    if (r == 0) r = block.status();
+    if (r == 0) r = newForm ? VerifyBlockNew(&block, context->sessionKey) : VerifyBlockOld(&block, context->sessionKey);
+    SecureWipe(&block, sizeof(block));
+    // Kept in the form that re-login reads back (chosen by version, like every other store).
+    if (r == 0) r = StorePassword(context, newPassword);
+    // Other users join the shared session with the password: keep it under the new one.
+    if (r == 0 && context->loggedIn && context->deviceId != 0 && OpenSharedMemory() && WaitGlobalMutex() == 0) {
+        DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
+        if (record != nullptr && record->sessionUsers > 0) r = SaveSharedSession(context, newPassword, record);
+        ReleaseGlobalMutex();
+    }
+    ReleaseDeviceMutex(context);
+    return r;
+}

@@ -1,0 +1,285 @@
+// Shared sessions between contexts, storage images, format, password change
+// and the syslog texts.
+#include <syslog.h>
+
+#include <cstring>
+
+#include "DeviceTestSupport.h"
+
+namespace devtest {
+namespace {
+
+const char kSource[] = "ТВР Квор Корво-7Ф";
+
+class SessionTest : public DeviceTest {
+protected:
+    static std::vector<std::string> Messages()
+    {
+        std::vector<std::string> out;
+        for (const auto& e : pcsctap::SyslogEvents()) {
+            EXPECT_EQ(e.identity, kSource);
+            EXPECT_EQ(e.priority, LOG_ERR);
+            out.push_back(e.message);
+        }
+        return out;
+    }
+    static bool Zero(const uint8_t* p, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i)
+            if (p[i] != 0) return false;
+        return true;
+    }
+};
+
+TEST_F(SessionTest, SecondContextJoinsWithoutALoginAndTheLastOneLogsOut)
+{
+    const std::string reader = AddKey(401, 18, 0x200, "pw");
+    Context a = Open(401), b = Open(401);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    EXPECT_EQ(Record(401)->sessionUsers, 1);
+    pd::ClearCommandLog(reader);
+    ASSERT_EQ(AuthenticateDevice(b.get(), "pw"), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 0) << "joined, not logged in";
+    EXPECT_EQ(Record(401)->sessionUsers, 2);
+    EXPECT_EQ(std::memcmp(a->sessionKey, b->sessionKey, 32), 0);
+    uint8_t block[32] = {1, 2, 3};
+    const uint32_t privateBlock = PublicAreaSize(b.get()) / 32;
+    EXPECT_EQ(WriteMemoryBlock(b.get(), block, privateBlock), 0u) << "the joined session works";
+
+    pd::ClearCommandLog(reader);
+    ASSERT_EQ(LogoutDevice(a.get()), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 0);
+    EXPECT_EQ(Record(401)->sessionUsers, 1);
+    EXPECT_TRUE(Zero(a->sessionKey, 32));
+    EXPECT_TRUE(Zero(a->encryptedPassword, 64));
+    ASSERT_EQ(LogoutDevice(b.get()), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 1);
+    DeviceCacheRecord* r = Record(401);
+    EXPECT_EQ(r->sessionUsers, 0);
+    EXPECT_TRUE(Zero(r->encryptedSessionKey, 32));
+    EXPECT_TRUE(Zero(r->sessionKeyHash, 32));
+    EXPECT_TRUE(Zero(r->privateImage, 3072));
+    EXPECT_EQ(r->privateImageValid, 0u);
+    // An unmatched logout never takes the count below zero.
+    EXPECT_EQ(LogoutDevice(b.get()), 0u);
+    EXPECT_EQ(r->sessionUsers, 0);
+}
+
+TEST_F(SessionTest, LogoutOfAContextWithoutAShareLeavesTheOthersLoggedIn)
+{
+    const std::string reader = AddKey(409, 18, 0x200, "pw");
+    Context a = Open(409), b = Open(409), never = Open(409);
+    ASSERT_TRUE(a && b && never);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    ASSERT_EQ(AuthenticateDevice(b.get(), "pw"), 0u);
+    ASSERT_EQ(LogoutDevice(a.get()), 0u);
+    pd::ClearCommandLog(reader);
+    // A repeated logout and one of a context that never authenticated.
+    EXPECT_EQ(LogoutDevice(a.get()), 0u);
+    EXPECT_EQ(LogoutDevice(never.get()), 0u);
+    EXPECT_EQ(Record(409)->sessionUsers, 1);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 0);
+    uint8_t random[8];
+    EXPECT_EQ(GetDeviceRandom(b.get(), random, sizeof(random)), 0u) << "b's session is still the key's";
+    ASSERT_EQ(LogoutDevice(b.get()), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 1);
+}
+
+TEST_F(SessionTest, OldFormSessionIsSharedToo)
+{
+    const std::string reader = AddKey(402, 11, 0, "old");
+    Context a = Open(402), b = Open(402);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "old"), 0u);
+    pd::ClearCommandLog(reader);
+    ASSERT_EQ(AuthenticateDevice(b.get(), "old"), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN), 0);
+    uint8_t random[16];
+    EXPECT_EQ(GetDeviceRandom(b.get(), random, 16), 0u);
+}
+
+TEST_F(SessionTest, WrongPasswordForTheSharedSessionIsRefusedWithoutAskingTheKey)
+{
+    const std::string reader = AddKey(403, 18, 0x200, "pw");
+    Context a = Open(403), b = Open(403);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    pd::ClearCommandLog(reader);
+    pcsctap::Reset();
+    EXPECT_EQ(AuthenticateDevice(b.get(), "nope"), 23u);
+    EXPECT_TRUE(KeyCommands(reader).empty());
+    EXPECT_EQ(Record(403)->sessionUsers, 1) << "a failed authentication leaves the count alone";
+    EXPECT_EQ(b->loggedIn, 0);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Виникла помилка при автентифікації у сесії користувача"});
+}
+
+TEST_F(SessionTest, FailedLoginIsLogged)
+{
+    AddKey(404, 18, 0x200, "pw");
+    Context a = Open(404);
+    ASSERT_TRUE(a);
+    pcsctap::Reset();
+    EXPECT_EQ(AuthenticateDevice(a.get(), "bad"), 23u);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Виникла помилка при автентифікації у пристрої"});
+    EXPECT_EQ(Record(404)->sessionUsers, 0);
+}
+
+TEST_F(SessionTest, StaleSharedSessionIsReplacedAndTheOtherUserRecovers)
+{
+    const std::string reader = AddKey(405, 18, 0x200, "pw");
+    Context a = Open(405), b = Open(405);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    pd::ResetCard(reader);  // the key forgets the session the record still holds
+    pd::ClearCommandLog(reader);
+    ASSERT_EQ(AuthenticateDevice(b.get(), "pw"), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 1) << "the joining context logged in anew";
+    EXPECT_EQ(Record(405)->sessionUsers, 2) << "the count goes on from its old value";
+    uint8_t r[4];
+    EXPECT_EQ(GetDeviceRandom(b.get(), r, 4), 0u);
+
+    // The first context recovers by taking over the new shared session.
+    const uint32_t failed = GetDeviceRandom(a.get(), r, 4);
+    ASSERT_EQ(failed, 40u);
+    EXPECT_EQ(RecoverFromError(a.get(), failed), 0u);
+    EXPECT_EQ(std::memcmp(a->sessionKey, b->sessionKey, 32), 0);
+    EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u);
+    EXPECT_EQ(GetDeviceRandom(b.get(), r, 4), 0u) << "and did not end the other's session";
+}
+
+TEST_F(SessionTest, FailedProbeLeavesTheJoiningContextLoggedOut)
+{
+    const std::string reader = AddKey(406, 18, 0x200, "pw");
+    Context a = Open(406), b = Open(406);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    pd::GetKey(reader)->faults().busy = true;
+    pcsctap::Reset();
+    EXPECT_EQ(AuthenticateDevice(b.get(), "pw"), 24u) << "the busy probe ends within the budget";
+    EXPECT_EQ(b->loggedIn, 0);
+    EXPECT_TRUE(Zero(b->sessionKey, 32));
+    EXPECT_EQ(Record(406)->sessionUsers, 1);
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"Виникла помилка при взаємодії із пристроєм",
+                                                    "Виникла помилка при перевірці сесії користувача"}));
+}
+
+TEST_F(SessionTest, PasswordChangeKeepsTheSharedSessionUnderTheNewPassword)
+{
+    const std::string reader = AddKey(407, 18, 0x200, "old");
+    Context a = Open(407), b = Open(407), c = Open(407);
+    ASSERT_TRUE(a && b && c);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "old"), 0u);
+    ASSERT_EQ(ChangeDevicePassword(a.get(), "new"), 0u);
+    pd::ClearCommandLog(reader);
+    EXPECT_EQ(AuthenticateDevice(b.get(), "new"), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 0);
+    EXPECT_EQ(AuthenticateDevice(c.get(), "old"), 23u);
+    // The kept password is the new one: a re-login after a lost session works.
+    pd::ResetCard(reader);
+    uint8_t r[1];
+    ASSERT_NE(GetDeviceRandom(a.get(), r, 1), 0u);
+    EXPECT_EQ(RecoverFromError(a.get(), 40), 0u);
+}
+
+TEST_F(SessionTest, OldKeyPasswordChange)
+{
+    AddKey(408, 9, 0, "old");
+    Context a = Open(408), b = Open(408);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "old"), 0u);
+    ASSERT_EQ(ChangeDevicePassword(a.get(), "new"), 0u);
+    ASSERT_EQ(LogoutDevice(a.get()), 0u);
+    EXPECT_EQ(AuthenticateDevice(b.get(), "old"), 23u);
+    EXPECT_EQ(AuthenticateDevice(b.get(), "new"), 0u);
+}
+
+TEST_F(SessionTest, FormatEndsTheSharedSessionAndErasesTheImages)
+{
+    const std::string reader = AddKey(409, 18, 0x200, "pw");
+    Context a = Open(409), b = Open(409), c = Open(409);
+    ASSERT_TRUE(a && b && c);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    uint8_t data[32];
+    std::memset(data, 0x5A, sizeof(data));
+    ASSERT_EQ(WriteMemoryBlock(a.get(), data, 3), 0u);
+
+    ASSERT_EQ(FormatDevice(b.get(), "fresh"), 0u);
+    DeviceCacheRecord* r = Record(409);
+    EXPECT_EQ(r->sessionUsers, 0);
+    EXPECT_TRUE(Zero(r->encryptedSessionKey, 32));
+    pd::ClearCommandLog(reader);
+    uint8_t out[32];
+    ASSERT_EQ(ReadMemoryBlock(c.get(), out, 3), 0u);
+    for (uint8_t byte : out) EXPECT_EQ(byte, 0xFF);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_READ_MEMORY), 0) << "the image serves the read";
+
+    pd::ClearCommandLog(reader);
+    EXPECT_EQ(AuthenticateDevice(c.get(), "fresh"), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 1) << "a fresh login, not the old session";
+}
+
+TEST_F(SessionTest, StorageImagesOfAVersion7Key)
+{
+    const std::string reader = AddKey(410, 7, 0, "pw");
+    Context a = Open(410);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(PublicAreaSize(a.get()), 1024u);
+    uint8_t out[32];
+    EXPECT_EQ(ReadMemoryBlock(a.get(), out, 128), 8u);
+    EXPECT_EQ(ReadMemoryBlock(a.get(), out, 31), 0u);
+    EXPECT_NE(ReadMemoryBlock(a.get(), out, 32), 0u) << "the first private block needs a login";
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    EXPECT_EQ(ReadMemoryBlock(a.get(), out, 32), 0u);
+    EXPECT_EQ(ReadMemoryBlock(a.get(), out, 127), 0u);
+
+    uint8_t data[32];
+    for (int i = 0; i < 32; ++i) data[i] = static_cast<uint8_t>(i + 1);
+    pd::ClearCommandLog(reader);
+    ASSERT_EQ(WriteMemoryBlock(a.get(), data, 10), 0u);
+    EXPECT_EQ(std::memcmp(Record(410)->publicImage + 320, data, 32), 0);
+    ASSERT_EQ(ReadMemoryBlock(a.get(), out, 10), 0u);
+    EXPECT_EQ(std::memcmp(out, data, 32), 0);
+    EXPECT_EQ(KeyCommands(reader), std::vector<int>{KEYCMD_WRITE_MEMORY}) << "no read after the write";
+
+    // A second context reads the public area from the shared image.
+    Context b = Open(410);
+    ASSERT_TRUE(b);
+    pd::ClearCommandLog(reader);
+    ASSERT_EQ(ReadMemoryBlock(b.get(), out, 10), 0u);
+    EXPECT_EQ(std::memcmp(out, data, 32), 0);
+    EXPECT_TRUE(KeyCommands(reader).empty());
+}
+
+TEST_F(SessionTest, ErasePageFillsTheImage)
+{
+    AddKey(411, 8, 0, "pw");
+    Context a = Open(411);
+    ASSERT_TRUE(a);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    uint8_t data[32] = {7};
+    ASSERT_EQ(WriteMemoryBlock(a.get(), data, 32), 0u);  // first block of page 1
+    ASSERT_EQ(EraseMemoryPage(a.get(), 1), 0u);
+    for (uint32_t i = 1024; i < 2048; ++i) ASSERT_EQ(Record(411)->publicImage[i], 0xFF) << i;
+    EXPECT_EQ(WriteMemoryBlock(a.get(), data, 256 + 128), 8u) << "a block number that does not fit the request";
+}
+
+TEST_F(SessionTest, FailedKeySearchIsLogged)
+{
+    AddKey(412);
+    pcsctap::Reset();
+    pcsctap::FailListReaders(0x8010002E, 1);  // no readers: not worth a report
+    EXPECT_FALSE(Open(412));
+    EXPECT_TRUE(Messages().empty());
+    pcsctap::FailListReaders(0x80100001, 1);
+    EXPECT_FALSE(Open(412));
+    pcsctap::FailEstablish(0x8010001D, 1);
+    EXPECT_FALSE(Open(412));
+    EXPECT_EQ(Messages(), (std::vector<std::string>{
+                              "Виникла помилка при пошуку пристроїв: 0x80100001",
+                              "Виникла помилка при конфігурації оточення пошуку пристроїв: 0x8010001d"}));
+    EXPECT_TRUE(Open(412));
+}
+
+}  // namespace
+}  // namespace devtest
