@@ -130,7 +130,8 @@ int EnumerateKey(int index, char *name, char *serial)
     return 1;
 }
 
-int FormatKey(const char *serial, const char *password)
+// Opens the key (logging in, or formatting with KM_OPEN_FORMAT) and closes it again.
+static int OpenAndClose(const char *serial, const char *password, int flags)
 {
     if (!SequenceArgumentsValid(serial, password))
         return 0;
@@ -141,12 +142,17 @@ int FormatKey(const char *serial, const char *password)
     char serialCopy[kNameSize], passwordCopy[kNameSize];
     snprintf(serialCopy, sizeof serialCopy, "%s", serial);
     snprintf(passwordCopy, sizeof passwordCopy, "%s", password);
-    int ok = device->Open(serialCopy, passwordCopy, KM_OPEN_FORMAT) == KM_OK;
+    int ok = device->Open(serialCopy, passwordCopy, flags) == KM_OK;
     if (ok)
         device->Close(serialCopy);
     device->Release();
     memset(passwordCopy, 0, sizeof passwordCopy);
     return ok;
+}
+
+int FormatKey(const char *serial, const char *password)
+{
+    return OpenAndClose(serial, password, KM_OPEN_FORMAT);
 }
 
 int ChangeKeyPassword(const char *serial, const char *oldPassword, const char *newPassword)
@@ -174,19 +180,5 @@ int ChangeKeyPassword(const char *serial, const char *oldPassword, const char *n
 
 int CheckKey(const char *serial, const char *password)
 {
-    if (!SequenceArgumentsValid(serial, password))
-        return 0;
-    char name[kNameSize] = {};
-    IKMQuorKorvo7Q *device = AcquireDevice(name);
-    if (!device)
-        return 0;
-    char serialCopy[kNameSize], passwordCopy[kNameSize];
-    snprintf(serialCopy, sizeof serialCopy, "%s", serial);
-    snprintf(passwordCopy, sizeof passwordCopy, "%s", password);
-    int ok = device->Open(serialCopy, passwordCopy, 0) == KM_OK;
-    if (ok)
-        device->Close(serialCopy);
-    device->Release();
-    memset(passwordCopy, 0, sizeof passwordCopy);
-    return ok;
+    return OpenAndClose(serial, password, 0);
 }

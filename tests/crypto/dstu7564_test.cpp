@@ -2,6 +2,8 @@
 // a byte-by-byte model of the compression function, and the context rules.
 #include <gtest/gtest.h>
 
+#include "TestHex.h"
+
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -14,17 +16,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Hex(const std::string& text)
-{
-    Bytes out;
-    std::string digits;
-    for (char ch : text)
-        if (std::isxdigit(static_cast<unsigned char>(ch)))
-            digits += ch;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using cryptotest::Hex;
 
 Bytes Sequence()
 {

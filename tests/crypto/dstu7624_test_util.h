@@ -6,19 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "TestHex.h"
 #include "crypto/DSTU7624Modes.h"
 
 namespace dstu7624test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes Hex(const std::string& hex)
-{
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using cryptotest::Hex;
 
 // first, first+1, ... (count bytes); step -1 for a falling run.
 inline Bytes Seq(int first, int count, int step = 1)

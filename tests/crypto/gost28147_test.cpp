@@ -3,6 +3,8 @@
 // the cipher module, and a plain nibble-by-nibble model of the rounds.
 #include <gtest/gtest.h>
 
+#include "TestHex.h"
+
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -14,17 +16,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Hex(const std::string& text)
-{
-    Bytes out;
-    std::string digits;
-    for (char ch : text)
-        if (std::isxdigit(static_cast<unsigned char>(ch)))
-            digits += ch;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using cryptotest::Hex;
 
 using Rows = uint8_t[8][16];  // S-box 0 (least significant nibble) first
 
