@@ -245,7 +245,8 @@ uint32_t WriteTableNew(DeviceContext* context, const uint8_t table[1024])
     if (table == nullptr) return KEYERR_BAD_PARAMETER;
     if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
     uint32_t r = KEYERR_NOT_SUPPORTED;
-    if (context->version >= DEVICE_NEW_FORM_VERSION) r = SendChunked(context, KEYCMD_WRITE_TABLE_NEW, table, kWideTableBytes, 0);
+    if (context->version >= DEVICE_NEW_FORM_VERSION)
+        r = SendChunked(context, KEYCMD_WRITE_TABLE_NEW, table, kWideTableBytes, 0);
     ReleaseDeviceMutex(context);
     return r;
 }

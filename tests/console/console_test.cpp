@@ -2,6 +2,8 @@
 // compared byte for byte, and the exit status.
 #include <gtest/gtest.h>
 
+#include "ConsoleRunner.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +17,8 @@
 
 namespace {
 
-const std::string kP = "Quor Korvo-7Q Configuration: ";
-const std::string kType = "\xea\xe2\xee\xf0 \xd2\xc2\xd0 \xca\xee\xf0\xe2\xee-7\xd4";
+const std::string kP = consoletest::kPrefix;
+const std::string kType = consoletest::kTypeName;
 const std::string kUsage =
     "Quor Korvo-7Q Configuration: Command line parameters next\n"
     "\tEnum attached quors  : enum\n"
@@ -27,10 +29,8 @@ const std::string kUsage =
     "Quor password length - 1..31 symbols\n";
 const std::string kBad = kP + "Bad command line parameters\n" + kUsage;
 
-struct RunResult {
-    std::string out;
-    int status;
-};
+using consoletest::RunConsole;
+using RunResult = consoletest::ConsoleRun;
 
 class ConsoleTest : public ::testing::Test {
 protected:
@@ -57,34 +57,8 @@ protected:
 
     RunResult Console(std::vector<std::string> args, const std::string &variant = "full")
     {
-        int pipeFds[2];
-        EXPECT_EQ(pipe(pipeFds), 0);
-        pid_t pid = fork();
-        if (pid == 0) {
-            dup2(pipeFds[1], 1);
-            close(pipeFds[0]);
-            close(pipeFds[1]);
-            if (chdir((std::string(FAKEKM_ROOT) + "/" + variant).c_str()) != 0)
-                _exit(100);
-            setenv("FAKEKM_STATE", state_.c_str(), 1);
-            setenv("FAKEKM_LOG", log_.c_str(), 1);
-            std::vector<char *> argv{const_cast<char *>("qvk7qc")};
-            for (auto &a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(QVK7QC_PATH, argv.data());
-            _exit(101);
-        }
-        close(pipeFds[1]);
-        std::string out;
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
-            out.append(buffer, static_cast<size_t>(n));
-        close(pipeFds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+        return RunConsole(QVK7QC_PATH, std::string(FAKEKM_ROOT) + "/" + variant, std::move(args),
+                          {{"FAKEKM_STATE", state_}, {"FAKEKM_LOG", log_}});
     }
 
     std::string dir_, state_, log_;

@@ -1,18 +1,17 @@
 // Several processes with several threads each drive one emulated key through
 // a real pcscd with multi-block sequences (chunked key writes, groups of
 // storage writes under LockDevice, whole-area reloads, logout and login,
-// single unlocked commands in between). Afterwards the key's own command log
+// single unlocked commands in between, then short sessions that take the
+// share count to zero now and then). Afterwards the key's own command log
 // must show every multi-block sequence in one piece, and every operation must
 // have succeeded or been refused as busy.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <latch>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,8 +29,8 @@ constexpr uint32_t kSerial = 100001;
 constexpr char kPassword[] = "12345678";
 constexpr int kProcesses = 4;
 constexpr int kThreads = 3;
-constexpr int kRounds = 3;
-constexpr int kShortSessions = 3;
+constexpr int kRounds = 5;
+constexpr int kShortSessions = 4;
 constexpr int kGroupBlocks = 4;
 constexpr int kPublicChunks = 128;                 // version 18: 4,096 bytes
 constexpr int kFirstPrivateBlock = kPublicChunks;  // then 96 private chunks

@@ -1,0 +1,130 @@
+// Callers reach every operation of the formats library by its slot, so each
+// used operation must sit exactly where the callers expect it. Under the
+// Itanium C++ ABI a pointer to a virtual member function holds 1 + the byte
+// offset of its entry in the virtual table.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "support/PKIInterface.h"
+
+namespace {
+
+template <typename Member>
+std::uintptr_t SlotOf(Member member)
+{
+    static_assert(sizeof(Member) == 2 * sizeof(std::uintptr_t), "Itanium member pointer");
+    std::uintptr_t word;
+    std::memcpy(&word, &member, sizeof word);
+    EXPECT_EQ(word % sizeof(void*), 1u) << "not a virtual member";
+    return (word - 1) / sizeof(void*);
+}
+
+#define EXPECT_SLOT(member, slot) EXPECT_EQ(SlotOf(&member), std::uintptr_t{slot}) << #member
+
+TEST(PkfmtSlotLayout, EveryObjectStartsWithReleaseAndQuery)
+{
+    EXPECT_SLOT(IPKIObject::Release, 1);
+    EXPECT_SLOT(IPKIObject::QueryInterface, 2);
+    // Through each derived interface as well: no interface may shift them.
+    EXPECT_SLOT(IPKIInterface::Release, 1);
+    EXPECT_SLOT(IPKIKeyContainer::QueryInterface, 2);
+    EXPECT_SLOT(IPKIEncodedKey::Release, 1);
+}
+
+TEST(PkfmtSlotLayout, InterfaceObject)
+{
+    EXPECT_SLOT(IPKIInterface::GetVersion, 3);
+    EXPECT_SLOT(IPKIInterface::SetCSP, 4);
+    EXPECT_SLOT(IPKIInterface::AllocateBlob, 6);
+    EXPECT_SLOT(IPKIInterface::FreeBlob, 7);
+    EXPECT_SLOT(IPKIInterface::CreateObject, 10);
+    EXPECT_SLOT(IPKIInterface::Reserved13, 13);
+    EXPECT_SLOT(IPKIInterface::Reserved17, 17);
+    EXPECT_SLOT(IPKIInterface::Reserved28, 28);
+    EXPECT_SLOT(IPKIInterface::HasOptionA, 33);
+    EXPECT_SLOT(IPKIInterface::HasOptionB, 34);
+    EXPECT_SLOT(IPKIInterface::Reserved38, 38);
+}
+
+TEST(PkfmtSlotLayout, ContainerObjects)
+{
+    EXPECT_SLOT(IPKIKeyContainer::Encode, 3);
+    EXPECT_SLOT(IPKIKeyContainer::Decode, 4);
+    EXPECT_SLOT(IPKIKeyContainer::GetItemCount, 5);
+    EXPECT_SLOT(IPKIKeyContainer::GetItem, 6);
+    EXPECT_SLOT(IPKIKeyContainer::AddItem, 7);
+    EXPECT_SLOT(IPKIKeyContainer::RemoveItem, 8);
+    EXPECT_SLOT(IPKIKeyContainer::SetPassword, 15);
+    EXPECT_SLOT(IPKIKeyContainer::CheckPassword, 16);
+    EXPECT_SLOT(IPKIKeyContainer::IsProtected, 17);
+    EXPECT_SLOT(IPKIKeyContainer::GetProtectionValue, 19);
+    EXPECT_SLOT(IPKIKeyContainer::SetProtectionValue, 20);
+    EXPECT_SLOT(IPKIKeyContainer::GetItemAttribute, 21);
+    EXPECT_SLOT(IPKIKeyContainer::AddItemAttribute, 22);
+
+    EXPECT_SLOT(IPKIEntryList::GetEntryCount, 5);
+    EXPECT_SLOT(IPKIEntryList::GetEntry, 6);
+    EXPECT_SLOT(IPKIEntryList::AddEntry, 7);
+    EXPECT_SLOT(IPKIEntryList::RemoveEntry, 8);
+    EXPECT_SLOT(IPKIItemAttributes::GetAttribute, 20);
+
+    EXPECT_SLOT(IPKIPrivateKey::Encode, 3);
+    EXPECT_SLOT(IPKIPrivateKey::Decode, 4);
+    EXPECT_SLOT(IPKIPrivateKey::SetKey, 5);
+    EXPECT_SLOT(IPKIPrivateKey::Open, 6);
+    EXPECT_SLOT(IPKIPrivateKey::OpenConverted, 7);
+    EXPECT_SLOT(IPKIPrivateKey::SetFormat, 12);
+    EXPECT_SLOT(IPKIPrivateKey::SetProtectionValue, 13);
+    EXPECT_SLOT(IPKIPrivateKey::GetProtectionValue, 14);
+
+    EXPECT_SLOT(IPKIAttribute::GetValue, 3);
+    EXPECT_SLOT(IPKIAttribute::SetValue, 4);
+}
+
+TEST(PkfmtSlotLayout, KeysAndParameters)
+{
+    EXPECT_SLOT(IPKIKey::GetKeyValue, 7);
+    EXPECT_SLOT(IPKIKey::SetKeyValue, 8);
+    EXPECT_SLOT(IPKIKey::GetSBox, 43);
+    EXPECT_SLOT(IPKIKey::SetSBox, 44);
+    EXPECT_SLOT(IPKIEncodedKey::GetEncodedKeyValue, 61);
+    EXPECT_SLOT(IPKIEncodedKey::SetEncodedKeyValue, 62);
+
+    EXPECT_SLOT(IPKIKeySet::GetKeyCount, 46);
+    EXPECT_SLOT(IPKIKeySet::AddKey, 47);
+    EXPECT_SLOT(IPKIKeySet::GetKey, 48);
+    EXPECT_SLOT(IPKIKeySet::GetValue, 57);
+    EXPECT_SLOT(IPKIKeySet::SetValue, 58);
+
+    EXPECT_SLOT(IPKIParameters::GetParameters, 5);
+    EXPECT_SLOT(IPKIParameters::SetExplicit, 7);
+    EXPECT_SLOT(IPKIParameters::SetStandard, 8);
+    EXPECT_SLOT(IPKIParameters::GetName, 11);
+    EXPECT_SLOT(IPKIParameters::SetName, 12);
+    EXPECT_SLOT(IPKIParameters::GetBlock, 13);
+    EXPECT_SLOT(IPKIParameters::SetBlock, 14);
+
+    EXPECT_SLOT(IPKICodec::Encode, 3);
+    EXPECT_SLOT(IPKICodec::Decode, 4);
+    EXPECT_SLOT(IPKICodec::Attach, 5);
+}
+
+TEST(PkfmtSlotLayout, BlockRecordAndHeaderHelpers)
+{
+    // {u32 length, pointer}: the pointer follows the length at pointer alignment.
+    EXPECT_EQ(offsetof(PKIBlob, length), 0u);
+    EXPECT_EQ(offsetof(PKIBlob, data), alignof(void*));
+
+    std::uint8_t block[PKI_BUILTIN_PARAMETER_BLOCK_BYTES];
+    PKIBuiltInParameterBlock(block);
+    const std::uint32_t head[5] = {1021, 5, 2, 1, 4};
+    for (int i = 0; i < 5; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, block + 4 * i, 4);
+        EXPECT_EQ(word, head[i]) << "word " << i;
+    }
+}
+
+} // namespace
