@@ -1,6 +1,7 @@
 // Context parameters, flags, counter seek and export/import.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -193,6 +194,45 @@ TEST(Dstu7624Context, CounterCarryStaysInLowHalf)
             expected[1] += 1; // carries into word 1 only when it is in the low half
         EXPECT_EQ(0, std::memcmp(c->iv, expected, tc.block / 8));
     }
+}
+
+// The export image is the record itself: the field order of the record is
+// the image format (function fields pointer-sized on this platform).
+TEST(Dstu7624Context, ExportImageLayout)
+{
+    struct Field {
+        const char* name;
+        size_t offset, expected;
+    };
+    const size_t fn = sizeof(void*);
+    const Field fields[] = {
+        {"flags", offsetof(DSTU7624Context, flags), 0},
+        {"blockWords", offsetof(DSTU7624Context, blockWords), 4},
+        {"keyWords", offsetof(DSTU7624Context, keyWords), 8},
+        {"roundKeyCount", offsetof(DSTU7624Context, roundKeyCount), 12},
+        {"decryptionRoundKeyCount", offsetof(DSTU7624Context, decryptionRoundKeyCount), 16},
+        {"gammaBitsLeft", offsetof(DSTU7624Context, gammaBitsLeft), 20},
+        {"macBits", offsetof(DSTU7624Context, macBits), 24},
+        {"macMode", offsetof(DSTU7624Context, macMode), 28},
+        {"key", offsetof(DSTU7624Context, key), 32},
+        {"roundKeys", offsetof(DSTU7624Context, roundKeys), 128},
+        {"decryptionRoundKeys", offsetof(DSTU7624Context, decryptionRoundKeys), 1344},
+        {"iv", offsetof(DSTU7624Context, iv), 2560},
+        {"gamma", offsetof(DSTU7624Context, gamma), 2624},
+        {"mac", offsetof(DSTU7624Context, mac), 2688},
+        {"expectedMac", offsetof(DSTU7624Context, expectedMac), 2752},
+        {"expandKey", offsetof(DSTU7624Context, expandKey), 2816},
+        {"decryptBlock", offsetof(DSTU7624Context, decryptBlock), 2816 + 3 * fn},
+        {"sBoxes", offsetof(DSTU7624Context, sBoxes), 2816 + 4 * fn},
+        {"inverseSBoxes", offsetof(DSTU7624Context, inverseSBoxes), 3840 + 4 * fn},
+        {"tTables", offsetof(DSTU7624Context, tTables), 4864 + 4 * fn},
+        {"inverseTTables", offsetof(DSTU7624Context, inverseTTables), 21248 + 4 * fn},
+        {"end", sizeof(DSTU7624Context), 37680 + 4 * fn},
+    };
+    for (const Field& f : fields)
+        EXPECT_EQ(f.offset, f.expected) << f.name;
+    // With 4-byte function references this is the 37,696-byte record.
+    EXPECT_EQ(sizeof(DSTU7624Context) - 4 * fn + 16, 37696u);
 }
 
 TEST(Dstu7624Context, ExportImport)

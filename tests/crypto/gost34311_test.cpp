@@ -106,6 +106,10 @@ TEST(Gost34311, KnownAnswers)
         // The system's default S-box.
         {true, Text("12345678901234567890123456789011"),
          "7686f3f4b113aadc97bca9ea054f41821f0676c5c28ffb987e41797a568e1ed4"},
+        {true, Bytes{0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f,
+               0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f},
+         "811cb06a8ee423182d9cc9d281f783908f4cfbaf47a68be8415d3499674a3063"},
+        {true, Text("123123"), "34d4da2c04e9c1ceb933282069c864617d94ed7cc5c0a9840c0c1a99629df637"},
     };
     for (const Vector& v : vectors) {
         SCOPED_TRACE(std::string(v.message.begin(), v.message.end()));
