@@ -7,25 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crypto/ByteOrder.h"
 #include "crypto/DSTUCiphersTables.h"
 
 namespace {
 
-inline uint64_t Load64(const uint8_t* p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
-    return v;
-}
-
-inline void Store64(uint8_t* p, uint64_t v)
-{
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
-    std::memcpy(p, &v, 8);
-}
+using qvkcrypto::Load64;
+using qvkcrypto::Store64;
 
 }  // namespace
 

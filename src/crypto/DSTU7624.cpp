@@ -9,21 +9,13 @@
 
 #include <cstring>
 
+#include "crypto/ByteOrder.h"
 #include "crypto/DSTUCiphersTables.h"
 
 namespace {
 
-inline uint64_t Load64(const uint8_t* p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-inline void Store64(uint8_t* p, uint64_t v)
-{
-    std::memcpy(p, &v, 8);
-}
+using qvkcrypto::Load64;
+using qvkcrypto::Store64;
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crypto/ByteOrder.h"
 #include "crypto/DSTUCiphersTables.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -50,17 +51,8 @@ inline const uint8_t* Bytes(const uint64_t* words)
     return reinterpret_cast<const uint8_t*>(words);
 }
 
-inline uint64_t Load64(const uint8_t* p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-inline void Store64(uint8_t* p, uint64_t v)
-{
-    std::memcpy(p, &v, 8);
-}
+using qvkcrypto::Load64;
+using qvkcrypto::Store64;
 
 inline uint32_t U32(const void* p)
 {

@@ -11,41 +11,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/ByteOrder.h"
 #include "crypto/GOST28147.h"
 
 namespace gost28147core {
 
-inline uint32_t Load32(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap32(v);
-    return v;
-}
-
-inline void Store32(uint8_t* p, uint32_t v)
-{
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap32(v);
-    std::memcpy(p, &v, 4);
-}
-
-inline uint64_t Load64(const uint8_t* p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
-    return v;
-}
-
-inline void Store64(uint8_t* p, uint64_t v)
-{
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
-    std::memcpy(p, &v, 8);
-}
+using qvkcrypto::Load32;
+using qvkcrypto::Load64;
+using qvkcrypto::Store32;
+using qvkcrypto::Store64;
 
 // Substitution and rotation by 11 of x, through the expanded tables t.
 #define GOST_F(t, x) \
