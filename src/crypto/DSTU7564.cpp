@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "crypto/ByteOrder.h"
+#include "crypto/SecureWipe.h"
 #include "crypto/DSTUCiphersTables.h"
 
 namespace {
@@ -919,11 +920,9 @@ void AppendBits(DSTU7564Context* c, uint32_t at, const uint8_t* src, unsigned sh
     }
 }
 
-void Wipe(void* p, size_t n)
+inline void Wipe(void* p, size_t n)
 {
-    volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = 0;
+    qvkcrypto::SecureWipe(p, n);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crypto/ByteOrder.h"
+#include "crypto/SecureWipe.h"
 #include "crypto/DSTUCiphersTables.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -29,11 +30,9 @@ constexpr uint32_t kMaxBlockBytes = 64;
 
 // Zeroing that the optimiser may not drop: contexts and unverified
 // plaintext are wiped through it.
-void Wipe(void* p, size_t n)
+inline void Wipe(void* p, size_t n)
 {
-    volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
-    while (n--)
-        *v++ = 0;
+    qvkcrypto::SecureWipe(p, n);
 }
 
 inline bool Has(const DSTU7624Context* ctx, uint32_t flags)

@@ -1,6 +1,7 @@
 // GOST 28147-89: context, block cipher, simple replacement, MAC and the
 // gamma modes.
 
+#include "crypto/SecureWipe.h"
 #include "crypto/GOST28147.h"
 
 #include <cstdlib>
@@ -200,9 +201,7 @@ extern "C" void GOST28147FreeContext(GOST28147Context* context)
 {
     if (!context)
         return;
-    volatile uint8_t* p = reinterpret_cast<volatile uint8_t*>(context);
-    for (size_t i = 0; i < sizeof(GOST28147Context); ++i)
-        p[i] = 0;
+    qvkcrypto::SecureWipe(context, sizeof(GOST28147Context));
     std::free(context);
 }
 

@@ -1,5 +1,6 @@
 // GOST 34.311-95 hash over GOST 28147-89.
 
+#include "crypto/SecureWipe.h"
 #include "crypto/GOST34311.h"
 
 #include <cstdlib>
@@ -70,11 +71,9 @@ void AbsorbBlock(GOST34311Context* c, const uint8_t* block)
     GOST34311Add256(c->checksum, block);
 }
 
-void Wipe(void* p, size_t n)
+inline void Wipe(void* p, size_t n)
 {
-    volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = 0;
+    qvkcrypto::SecureWipe(p, n);
 }
 
 }  // namespace
