@@ -853,10 +853,10 @@ int CSPParameters::LoadHashedFile(const char* path, std::uint8_t* data, std::uin
     }
     std::uint8_t* plain = file.data();
     std::uint32_t plainLength = fileSize;
-    const char* password = EnvelopePassword(csp_);
+    // The same availability rule as SaveHashedFile: without feature 23 there
+    // is no DSTU envelope and the file was written plain.
+    const char* password = DSTUEnvelopePassword(csp_);
     if (password != nullptr) {
-        if (!FeatureAvailable(csp_, kFeatureDSTU7624Password))
-            return 0;
         plain = nullptr;
         plainLength = 0;
         if (csp_->DecryptWithPasswordDSTU7624Ex(file.data(), fileSize, &plain, &plainLength, nullptr, password,

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -310,4 +313,93 @@ TEST_F(HashTableTest, CallbacksMayUseTheTable)
     EXPECT_EQ(local.Count(), 1);
     local.Unlock();
     local.Unlock();
+}
+
+// Random inserts and removals in duplicate mode against a plain model, across
+// growth to 64 buckets and back: every key's values in order, the count, and
+// the list layout (each bucket one run, hashes ascending, equal hashes oldest
+// first).
+TEST_F(HashTableTest, RandomOperationsKeepTheLayout)
+{
+    HashTable table(1, 8);
+    std::map<std::uint32_t, std::vector<std::uintptr_t>> model;   // oldest first
+    std::map<std::uintptr_t, std::uint32_t> hashOf;
+    std::mt19937 random(12345);
+    std::uintptr_t nextValue = 1;
+    int total = 0;
+    bool grew = false;
+    auto check = [&] {
+        ASSERT_EQ(table.Count(), total);
+        for (const auto& [hash, values] : model)
+            for (std::size_t n = 0; n <= values.size(); ++n) {
+                void* value = nullptr;
+                int found = table.FindByHash(hash, static_cast<int>(n), &value);
+                ASSERT_EQ(found, n < values.size() ? 1 : 0) << hash << " " << n;
+                if (found) {
+                    ASSERT_EQ(value, V(values[values.size() - 1 - n]));
+                }
+            }
+        std::vector<void*> order;
+        table.ForEach([](void* user, void* value) {
+            static_cast<std::vector<void*>*>(user)->push_back(value);
+            return 1;
+        }, &order);
+        ASSERT_EQ(order.size(), static_cast<std::size_t>(total));
+        std::set<std::uint32_t> closedBuckets;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            std::uint32_t h = hashOf[reinterpret_cast<std::uintptr_t>(order[i])];
+            std::uint32_t b = table.BucketOf(h);
+            if (i > 0) {
+                std::uint32_t ph = hashOf[reinterpret_cast<std::uintptr_t>(order[i - 1])];
+                if (table.BucketOf(ph) == b) {
+                    ASSERT_LE(ph, h);
+                    if (ph == h) {
+                        ASSERT_LT(reinterpret_cast<std::uintptr_t>(order[i - 1]),
+                                  reinterpret_cast<std::uintptr_t>(order[i]));
+                    }
+                    continue;
+                }
+                closedBuckets.insert(table.BucketOf(ph));
+            }
+            ASSERT_EQ(closedBuckets.count(b), 0u) << "bucket " << b << " split";
+        }
+    };
+    for (int step = 0; step < 6000; ++step) {
+        // Few distinct hashes, so that keys repeat and buckets are shared.
+        std::uint32_t hash = (random() % 97) * 0x9E3779B1u;
+        int action = static_cast<int>(random() % 10);
+        bool growing = step < 3000;
+        if (action < (growing ? 7 : 3)) {
+            std::uintptr_t value = nextValue++;
+            ASSERT_EQ(table.InsertByHash(hash, V(value)), 1);
+            model[hash].push_back(value);
+            hashOf[value] = hash;
+            ++total;
+        } else if (action < (growing ? 8 : 7)) {
+            auto it = model.find(hash);
+            ASSERT_EQ(table.RemoveByHash(hash), it != model.end() ? 1 : 0);
+            if (it != model.end()) {
+                it->second.pop_back();
+                if (it->second.empty())
+                    model.erase(it);
+                --total;
+            }
+        } else {
+            auto it = model.find(hash);
+            if (it == model.end())
+                continue;
+            std::size_t pick = random() % it->second.size();
+            ASSERT_EQ(table.RemovePairByHash(hash, V(it->second[pick])), 1);
+            it->second.erase(it->second.begin() + static_cast<std::ptrdiff_t>(pick));
+            if (it->second.empty())
+                model.erase(it);
+            --total;
+        }
+        grew = grew || table.BucketCount() == 64;
+        if (step % 97 == 0)
+            check();
+    }
+    check();
+    EXPECT_TRUE(grew);
+    EXPECT_EQ(table.BucketCount(), total > 32 * 8 ? 64 : 8);
 }

@@ -4,6 +4,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -376,6 +377,55 @@ TEST_F(ParameterFiles, PlainFormsRoundTripAndRefuseDamage)
         CheckForm(form, form.plainSize);
 }
 
+// The plain checked forms as bytes: records as little-endian words (field
+// record, point record, S-box), then the hash of everything before it.
+TEST_F(ParameterFiles, CheckedFormsLayOutTheirRecords)
+{
+    Bytes records(256);
+    for (std::size_t i = 0; i < 25; ++i)
+        for (int b = 0; b < 4; ++b)
+            records[4 * i + b] = static_cast<std::uint8_t>(field_.words[i] >> (8 * b));
+    for (std::size_t i = 0; i < 39; ++i)
+        for (int b = 0; b < 4; ++b)
+            records[100 + 4 * i + b] = static_cast<std::uint8_t>(point_.words[i] >> (8 * b));
+    const auto* sBoxBytes = reinterpret_cast<const std::uint8_t*>(&sBox_);
+
+    ASSERT_EQ(parameters_.SaveCheckedParameters(Path("cp").c_str(), &field_, &point_, &sBox_), 1);
+    Bytes file = Read(Path("cp"));
+    ASSERT_EQ(file.size(), 352u);
+    EXPECT_TRUE(std::equal(records.begin(), records.end(), file.begin()));
+    EXPECT_TRUE(std::equal(sBoxBytes, sBoxBytes + 64, file.begin() + 256));
+    Bytes hash = Sha("gost", file.data(), 320);
+    EXPECT_TRUE(std::equal(hash.begin(), hash.end(), file.begin() + 320));
+
+    ASSERT_EQ(parameters_.SaveHashedParameters(Path("hp").c_str(), &field_, &point_), 1);
+    file = Read(Path("hp"));
+    ASSERT_EQ(file.size(), 288u);
+    EXPECT_TRUE(std::equal(records.begin(), records.end(), file.begin()));
+    hash = Sha("dstu", file.data(), 256);
+    EXPECT_TRUE(std::equal(hash.begin(), hash.end(), file.begin() + 256));
+
+    ASSERT_EQ(parameters_.SaveCheckedSBox(Path("cs").c_str(), &sBox_), 1);
+    file = Read(Path("cs"));
+    ASSERT_EQ(file.size(), 96u);
+    EXPECT_TRUE(std::equal(sBoxBytes, sBoxBytes + 64, file.begin()));
+    hash = Sha("gost", file.data(), 64);
+    EXPECT_TRUE(std::equal(hash.begin(), hash.end(), file.begin() + 64));
+
+    // A protected file keeps its tail length and MAC at 328 and 332.
+    ASSERT_EQ(parameters_.SaveProtectedParameters(Path("pp").c_str(), &field_, &point_, &sBox_), 1);
+    file = Read(Path("pp"));
+    ASSERT_EQ(file.size(), 336u);
+    for (std::size_t at : {std::size_t{328}, std::size_t{332}}) {
+        Bytes bad = file;
+        bad[at] ^= 0x01;
+        Write(Path("pp"), bad);
+        DSTU4145FieldRecord f;
+        DSTU4145PointRecord p;
+        EXPECT_EQ(parameters_.LoadProtectedParameters(Path("pp").c_str(), &f, &p, nullptr), 0) << at;
+    }
+}
+
 TEST_F(ParameterFiles, PasswordEnvelopesRoundTripAndRefuseDamage)
 {
     provider_.keepsPassword = true;
@@ -548,6 +598,24 @@ TEST_F(ParameterFiles, HashedDataFiles)
     provider_.features.erase(24);
     ASSERT_EQ(parameters_.SaveHashedFile(Path("x").c_str(), payload.data(), 47), 1);
     EXPECT_EQ(parameters_.LoadHashedFile(Path("x").c_str(), nullptr, &length), 0);
+}
+
+// Without DSTU 7624 password encryption (feature 23) no DSTU envelope is
+// made, and a hashed file written plain under a kept password reads back.
+TEST_F(ParameterFiles, HashedDataFileWithoutDSTUEnvelopeReadsBackPlain)
+{
+    Bytes payload(3 + 32, 0x5C);   // b = 8 bits: 3 + 32 bytes
+    payload[0] = 8;
+    payload[1] = payload[2] = payload[3] = 0;
+    provider_.keepsPassword = true;
+    provider_.password = "secret";
+    provider_.features = {12, 16, 24};
+    ASSERT_EQ(parameters_.SaveHashedFile(Path("h").c_str(), payload.data(), 35), 1);
+    EXPECT_EQ(SizeOf(Path("h")), 35 + 32);
+    Bytes out(35);
+    std::uint32_t length = 35;
+    ASSERT_EQ(parameters_.LoadHashedFile(Path("h").c_str(), out.data(), &length), 1);
+    EXPECT_EQ(out, payload);
 }
 
 TEST_F(ParameterFiles, HashedDataFileOverLimitIsRefusedBeforeReading)

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "crypto/DSTUCiphersTables.h"
 #include "support/CSPParameters.h"
@@ -229,6 +230,124 @@ TEST(StandardCurves, NormalBasisRecordsMatchSecondSource)
     }
 }
 
+namespace {
+
+// Arithmetic in the type II optimal normal basis of GF(2^m) (2m + 1 = p is
+// prime): with g a primitive p-th root of unity, basis element i is
+// g^(2^i) + g^(-2^i), so products can be taken as polynomials modulo x^p + 1
+// and read back. The coefficient of basis element i is bit m - 1 - i of the
+// integer form, as the standard writes its numbers.
+class NormalBasis {
+public:
+    NormalBasis(int m, BN_CTX* ctx) : m_(m), p_(2 * m + 1), ctx_(ctx), modulus_{2 * m + 1, 0, -1}
+    {
+        for (int i = 0, k = 1; i < m; ++i, k = 2 * k % p_)
+            power_.push_back(k);
+    }
+    BnPtr Mul(const BIGNUM* a, const BIGNUM* b) const
+    {
+        BnPtr pa = ToPoly(a), pb = ToPoly(b), product = NewBn();
+        BN_GF2m_mod_mul_arr(product.get(), pa.get(), pb.get(), modulus_, ctx_);
+        return FromPoly(product.get());
+    }
+    BnPtr One() const
+    {
+        BnPtr one = NewBn();
+        for (int i = 0; i < m_; ++i)
+            BN_set_bit(one.get(), i);
+        return one;
+    }
+    // a^(2^m - 2) = a^2 * a^4 * ... * a^(2^(m-1)).
+    BnPtr Inverse(const BIGNUM* a) const
+    {
+        BnPtr result = One(), power(BN_dup(a), BN_free);
+        for (int i = 1; i < m_; ++i) {
+            power = Mul(power.get(), power.get());
+            result = Mul(result.get(), power.get());
+        }
+        return result;
+    }
+    // The trace is the sum of the coordinates.
+    static int Trace(const BIGNUM* a)
+    {
+        int parity = 0;
+        for (int i = 0; i < BN_num_bits(a); ++i)
+            parity ^= BN_is_bit_set(a, i);
+        return parity;
+    }
+
+private:
+    BnPtr ToPoly(const BIGNUM* a) const
+    {
+        BnPtr r = NewBn();
+        for (int i = 0; i < m_; ++i)
+            if (BN_is_bit_set(a, m_ - 1 - i))
+                for (int e : {power_[i], p_ - power_[i]})
+                    BN_is_bit_set(r.get(), e) ? BN_clear_bit(r.get(), e) : BN_set_bit(r.get(), e);
+        return r;
+    }
+    // A constant term stands for 1, the sum of all basis elements.
+    BnPtr FromPoly(const BIGNUM* r) const
+    {
+        int constant = BN_is_bit_set(r, 0);
+        BnPtr a = NewBn();
+        for (int i = 0; i < m_; ++i)
+            if (BN_is_bit_set(r, power_[i]) ^ constant)
+                BN_set_bit(a.get(), m_ - 1 - i);
+        return a;
+    }
+
+    int m_, p_;
+    BN_CTX* ctx_;
+    int modulus_[3];
+    std::vector<int> power_;
+};
+
+} // namespace
+
+// The published affine base points of the normal-basis curves lie on their
+// curves, and each record holds x with bit 0 replaced by tr(y/x), the
+// compressed form; tr(x) = tr(A) lets the reader restore that bit.
+TEST(StandardCurves, NormalBasisPointsCompressCorrectly)
+{
+    const PublishedPoint published[5] = {
+        {"A3B8B8D704089B24318CAA51917CB6E424B4E6DEA56", "5A43D5EE1F400349CF35150C74F119A39145F0CB08"},
+        {"11F4112265410477159E0D3E39BC4AC4ADE43B21B66B9", "2CA5F0B34C61A86216F13766591CB266E2819EE582B3C"},
+        {"7159E0D3E39BC4AC4ADE43B21B66B94F2AF25ABEEB1D85D3", "57E45D546BE6201E9705E029535D009D31F51D81E18226BE"},
+        {"A0823B8ACF069F1CDE256256F21D90DB35CA795792D5F758EC2E9992FB",
+         "19DAE222AF326D33AFB7761953F624A23D3EB1CA7A1C300F0AA9953CA85"},
+        {"2020182CFCD7C724157B363D4ABFD4C16251773C595D4E5C88572FA9D5EBB58142326448C08D3EE3E17E40B835D3090DCFBA7C5ADEA6",
+         "18E1B6EFB28EEF8A1F9C1859ED57C74CA747E4E1A60294C005D1920E80903A432929855828DD7F21714F837E119A044987F00110ADAD"},
+    };
+    CSPParameters parameters;
+    std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+    for (unsigned index = 0; index < 5; ++index) {
+        SCOPED_TRACE("normal index " + std::to_string(index));
+        DSTU4145FieldRecord field;
+        DSTU4145PointRecord point;
+        ASSERT_EQ(parameters.GetStandardCurve(0, index, &field, &point), 1);
+        NormalBasis basis(static_cast<int>(field.words[DSTU4145_FIELD_M]), ctx.get());
+        BnPtr b = FromWords(field.words + DSTU4145_FIELD_B, 19);
+        BnPtr a = field.words[DSTU4145_FIELD_A] ? basis.One() : NewBn();
+        BnPtr x = FromHex(published[index].x), y = FromHex(published[index].y);
+
+        // y^2 + xy = x^3 + A x^2 + B
+        BnPtr left = basis.Mul(y.get(), y.get()), xy = basis.Mul(x.get(), y.get());
+        BN_GF2m_add(left.get(), left.get(), xy.get());
+        BnPtr x2 = basis.Mul(x.get(), x.get());
+        BnPtr right = basis.Mul(x2.get(), x.get()), ax2 = basis.Mul(a.get(), x2.get());
+        BN_GF2m_add(right.get(), right.get(), ax2.get());
+        BN_GF2m_add(right.get(), right.get(), b.get());
+        EXPECT_EQ(BN_cmp(left.get(), right.get()), 0) << "not on the curve";
+
+        EXPECT_EQ(NormalBasis::Trace(x.get()), static_cast<int>(field.words[DSTU4145_FIELD_A]));
+        BnPtr z = basis.Mul(y.get(), basis.Inverse(x.get()).get());
+        BnPtr compressed(BN_dup(x.get()), BN_free);
+        NormalBasis::Trace(z.get()) ? BN_set_bit(compressed.get(), 0) : BN_clear_bit(compressed.get(), 0);
+        EXPECT_EQ(BN_cmp(FromWords(point.words + DSTU4145_POINT_P, 19).get(), compressed.get()), 0);
+    }
+}
+
 TEST(StandardCurves, LookupsOverTheWholeTable)
 {
     struct Row {
@@ -346,6 +465,42 @@ TEST(StandardSBoxes, TableAndRange)
     std::memset(&sBox, 0x77, sizeof sBox);
     EXPECT_EQ(parameters.GetStandardSBox(10, &sBox), 0);
     EXPECT_EQ(sBox.rows[0][0], 0x77);
+}
+
+// All ten S-boxes, byte for byte, as the standard tables publish them.
+TEST(StandardSBoxes, EveryTableIsBitExact)
+{
+    const char* const published[10] = {
+        "8a09cd469e6b74b52f3113fc57e0a8d23f86d5986ebbfa042c50c3a742e9117d"
+        "2f889e7957f200bdcc16d1e5ab34634a13283be566d4be8af2acc157799f0d40",
+        "aed93c776fe48c1bf63abd4100955822445b11cf79e29e2ca6fab8d70385603d"
+        "8c7b33a99f60e455d7024ecd112af8b64f30eed6580d25b91aa3716c94fb872c",
+        "7d8961be07324cd5945bf6efa3c82a10baa5c31c59689de624dffe70024b3187"
+        "453bb3d01ff98e2471ecc896a20a675d63d7c8abb17e9530fde41c2a02894f56",
+        "a95cb3ed77660ec12a82f044d83f951b349c4350ed728e6bd70f25f9b1c8aa16"
+        "e259dcbf1d9b4421f785730e36c8aa601e96c5ba796d84382bfce00357a14fd2",
+        "c3746d983c87ba52f0ae09df4b2115e63e9468d78bf3aa2c71e2c609bd4f1055"
+        "158cbae77241af0dce335bd490f86926e99b1a8d55feb2036026c47caf41d738",
+        "efcc59067e42a13b206d14da97b8f38515f67d49b2eeca336fb298810450a7dc"
+        "bf09de76cde115482432638caa5bf097175eefb82dc03b83aa019472f96c46d5",
+        "2f5daa056c9011f6d9427ee7b33b84c843aeb49bf529e152df16386d0770ca8c"
+        "cfb6f5485917ec9b008ad321a2743d6e1d5204f86bac31e37a25c9deb78f0946",
+        "3ee4cba26827d51c998d704301ff56bac5a278d7e13f0e26945d1b60ba43fc89"
+        "66d3ff1750398a08bbace44195c22d7e320f5cc58bf1d3eeb0662d9a771944a8",
+        "39500bfc8274e3cfdda61e61ba2745985844f50acebbda961cef87693321d270"
+        "774c33b066a88e1b91cfedda09f52254e72e89ff310478c3bbdd1052664a95ac",
+        "78d41689abec41f293076e302dcabf552cb83d41ca7299d6f3845e0715efa06b"
+        "48c39dbaeeaf756134570bfc122086d9a5385e9703d0718dca461962bffb2ce4",
+    };
+    CSPParameters parameters;
+    for (unsigned index = 0; index < 10; ++index) {
+        GOST28147PackedSBox sBox;
+        ASSERT_EQ(parameters.GetStandardSBox(index, &sBox), 1);
+        std::uint8_t expected[64];
+        for (int i = 0; i < 64; ++i)
+            expected[i] = static_cast<std::uint8_t>(std::stoi(std::string(published[index] + 2 * i, 2), nullptr, 16));
+        EXPECT_EQ(std::memcmp(&sBox, expected, 64), 0) << "S-box " << index;
+    }
 }
 
 TEST(StandardSBoxes, DefaultDSTUSet)
