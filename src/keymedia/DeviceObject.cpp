@@ -141,6 +141,7 @@ int KeyDeviceObject::Open(char* serial, char* password, int flags)
         ReplaceContext(nullptr);
 
         const bool format = (flags & KM_OPEN_FORMAT) != 0;
+        bool knownOther = false;
         if (!format) {
             char refused[KM_PASSWORD_BUFFER] = {};
             const bool known = FindRefusedPassword(serial, refused);
@@ -149,12 +150,15 @@ int KeyDeviceObject::Open(char* serial, char* password, int flags)
             // The key already refused this password: answer before even
             // connecting, so not one command (let alone a try) is spent.
             if (sameAsRefused) return KM_WRONG_PASSWORD;
-            if (known) ForgetRefusedPassword(serial);
+            knownOther = known;
         }
 
         DeviceContext* connected = nullptr;
         if (const int r = Connect(serial, 0, &connected); r != KM_OK) return r;
         ReplaceContext(connected);
+        // Only a password that is about to reach the key replaces the refused
+        // one; a key that could not be reached keeps its entry.
+        if (knownOther) ForgetRefusedPassword(serial);
 
         if (format) {
             if (FormatDevice(context_, password) != 0) {

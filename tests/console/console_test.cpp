@@ -121,7 +121,7 @@ struct Refusal {
 
 TEST_F(ConsoleTest, RefusedArgumentsAndCommandWords)
 {
-    const std::string pw31(31, 'p'), pw32(32, 'p');
+    const std::string pw31(31, 'p'), pw32(32, 'p'), pw256(256, 'p'), pw257(257, 'p');
     const std::vector<Refusal> cases = {
         {{"help"}, kUsage, 0},
         {{"-help"}, kUsage, 0},
@@ -135,6 +135,8 @@ TEST_F(ConsoleTest, RefusedArgumentsAndCommandWords)
         {{"check", "12345", "pw"}, kP + "Wrong quor SN format (000000..999999)\n", 1},
         {{"check", "12a456", "pw"}, kP + "Wrong quor SN format (must be 000000..999999)\n", 1},
         {{"check", "000001", pw32}, kP + "Quor password too long (must be 1..31 symbols)\n", 1},
+        {{"check", "000001", pw256}, kP + "Quor password too long (must be 1..31 symbols)\n", 1},
+        {{"check", "000001", pw257}, kBad, 255},  // no argument may exceed 256 characters
         {{"check", "000001", pw31}, kP + "Error while check quor\n", 1},
         {{"check", "000009", "pw"}, kP + "Quor is not attached (SN - 000009)\n", 1},
         {{"changepassword", "000001", pw32, pw32}, kP + "Quor password too long (must be 1..31 symbols)\n", 1},
@@ -153,6 +155,19 @@ TEST_F(ConsoleTest, RefusedArgumentsAndCommandWords)
     size_t first = calls.find("open ");
     EXPECT_EQ(calls.substr(first, 13 + 31), "open 000001 " + pw31 + " ");
     EXPECT_EQ(calls.find("open ", first + 1), std::string::npos);
+}
+
+TEST_F(ConsoleTest, AMalformedListedSerialEndsTheListingButNotTheSearch)
+{
+    SetKeys("12345 x\n000002 second\n");
+    RunResult listing = Console({"enum"});
+    EXPECT_EQ(listing.out, kP + "Wrong quor SN format (000000..999999)\n" + kP +
+                               "No quors attached or error occurred while enum attached quors\n");
+    EXPECT_EQ(listing.status, 0);
+
+    RunResult check = Console({"check", "000002", "second"});
+    EXPECT_EQ(check.out, kP + "Wrong quor SN format (000000..999999)\n" + kP + "Quor checked successfully\n");
+    EXPECT_EQ(check.status, 0);
 }
 
 TEST_F(ConsoleTest, OneLeadingCharacterOfAnyKindSelectsTheCommand)

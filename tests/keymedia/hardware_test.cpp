@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -361,6 +362,63 @@ TEST_F(HardwareTest, TwoKeysTransportAndWrapKeysForEachOther) {
     std::uint8_t stored[32];
     EXPECT_EQ(peerHardware->GetStoredHash(stored), 1);
     peer->Close(nullptr);
+}
+
+// A failed device call gets one more attempt after recovery where the
+// operation marks it, and only there; answers that are results, not failures
+// (no stored value yet), are not retried.
+TEST_F(HardwareTest, RetriesOnlyTheMarkedCalls) {
+    Curve curve = StandardCurve(0);
+    std::uint8_t signatureKey[76], agreementKey[76];
+    ASSERT_EQ(hardware_->GenerateSignatureKeyPair(&curve.field, &curve.point, signatureKey), 1);
+    ASSERT_EQ(hardware_->GenerateAgreementKeyPair(&curve.field, &curve.point, agreementKey), 1);
+    const std::uint8_t ukm[8] = {8, 7, 6, 5, 4, 3, 2, 1};
+    std::uint8_t hash[32] = {3}, buffer[160] = {}, key[32] = {9}, mac[4] = {};
+    std::uint8_t sBox[64];
+    GOST28147PackedSBox standard;
+    ASSERT_EQ(CSPParameters().GetStandardSBox(0, &standard), 1);
+    std::memcpy(sBox, &standard, sizeof sBox);
+
+    struct Case {
+        const char* what;
+        std::uint8_t command;
+        std::uint8_t status;
+        int expected;
+        bool retried;  // recovery ran and the call was made again
+        std::function<int()> run;
+    };
+    const Case cases[] = {
+        {"sign", KEYCMD_SIGN_HASH, KEYERR_NOT_AUTHENTICATED, 1, true,
+         [&] { return hardware_->SignHash(&curve.field, nullptr, hash, buffer); }},
+        {"generate", KEYCMD_GENERATE_SIGN_KEY, KEYERR_NOT_AUTHENTICATED, 1, true,
+         [&] { return hardware_->GenerateSignatureKeyPair(&curve.field, &curve.point, signatureKey); }},
+        {"random", KEYCMD_GET_RANDOM, KEYERR_NOT_AUTHENTICATED, 1, true,
+         [&] { return random_->GenerateRandom(buffer, 16); }},
+        {"s-box, first table", KEYCMD_SET_SBOX, KEYERR_NOT_AUTHENTICATED, 1, true,
+         [&] { return hardware_->SetSBox(nullptr, nullptr, sBox); }},
+        {"agreement inside a transport", KEYCMD_AGREE_KEY, KEYERR_NOT_AUTHENTICATED, 0, false,
+         [&] { return hardware_->EncryptSessionKey(&curve.field, &curve.point, agreementKey, ukm, key, 32, mac); }},
+        {"agreement of a wrap", KEYCMD_AGREE_KEY_NEW, KEYERR_NOT_AUTHENTICATED, 1, true,
+         [&] {
+             return hardware_->WrapKeyDSTU7624(nullptr, nullptr, agreementKey, 0, ukm, 8, nullptr, key, nullptr,
+                                               buffer);
+         }},
+        {"stored value absent", KEYCMD_READ_SECRET, KEYERR_NO_KEY, 1, false,
+         [&] { return hardware_->GetStoredHash(hash); }},
+        {"stored value unreadable", KEYCMD_READ_SECRET, KEYERR_NOT_AUTHENTICATED, 1, true,
+         [&] { return hardware_->GetStoredHash(hash); }},
+    };
+    for (const Case& c : cases) {
+        pd::ClearCommandLog(reader_);
+        pcsctap::ForceStatus(c.command, c.status, 1);
+        EXPECT_EQ(c.run(), c.expected) << c.what;
+        EXPECT_EQ(Commands(KEYCMD_LOGIN_NEW), c.retried ? 1 : 0) << c.what;
+        if (c.retried) {
+            EXPECT_GE(Commands(c.command), 2) << c.what;
+        } else {
+            EXPECT_EQ(Commands(c.command), 1) << c.what;
+        }
+    }
 }
 
 }  // namespace
