@@ -1,3 +1,4 @@
+#include "crypto/SecureWipe.h"
 #include "keymedia/QuorKorvo7QPKI.h"
 
 #include <cstring>
@@ -24,13 +25,8 @@ constexpr std::uint16_t kTagAttribute2 = 7;
 
 IPKIInterface* Interface() { return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface()); }
 
-void Wipe(void* data, std::size_t length) {
-    if (data != nullptr && length != 0) {
-        volatile std::uint8_t* p = static_cast<volatile std::uint8_t*>(data);
-        while (length-- != 0)
-            *p++ = 0;
-    }
-}
+using qvkcrypto::SecureWipe;
+inline void Wipe(void* data, std::size_t length) { SecureWipe(data, length); }
 
 // One reference to an object of the formats library, dropped at scope end.
 template <class T>

@@ -1,3 +1,4 @@
+#include "crypto/SecureWipe.h"
 #include "KeyCrypto.h"
 
 #include <openssl/rand.h>
@@ -17,10 +18,7 @@ const uint8_t kDefaultSBox[64] = {
     0x2f, 0x88, 0x9e, 0x79, 0x57, 0xf2, 0x00, 0xbd, 0xcc, 0x16, 0xd1, 0xe5, 0xab, 0x34, 0x63, 0x4a,
     0x13, 0x28, 0x3b, 0xe5, 0x66, 0xd4, 0xbe, 0x8a, 0xf2, 0xac, 0xc1, 0x57, 0x79, 0x9f, 0x0d, 0x40};
 
-void Wipe(void* p, size_t n) {
-  volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
-  while (n--) *v++ = 0;
-}
+void Wipe(void* p, size_t n) { qvkcrypto::SecureWipe(p, n); }
 
 bool GostEcb(const uint8_t key[32], const uint8_t sbox[64], uint8_t* data, size_t blocks, bool encrypt) {
   GOST28147Context ctx;

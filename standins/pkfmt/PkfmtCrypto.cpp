@@ -1,3 +1,4 @@
+#include "crypto/SecureWipe.h"
 #include "PkfmtCrypto.h"
 
 #include <cstring>
@@ -149,9 +150,7 @@ std::string Cp1251ToUtf8(const std::string& text)
 
 void Wipe(void* data, std::size_t length)
 {
-    volatile std::uint8_t* p = static_cast<volatile std::uint8_t*>(data);
-    while (length-- > 0)
-        *p++ = 0;
+    qvkcrypto::SecureWipe(data, length);
 }
 
 } // namespace pkfmt
