@@ -165,11 +165,12 @@ bool Gost28147Mac(const uint8_t key[32], const uint8_t* data, uint32_t length, u
 {
     GostKey k(key);
     uint32_t value = 0;
-    if (!k.ready || !GOST28147ComputeMAC(data, length, &k.context) ||
-        !GOST28147GetParameter(&k.context, &value, GOST28147_MAC))
-        return false;
-    for (int i = 0; i < 4; ++i) mac[i] = static_cast<uint8_t>(value >> (8 * i));
-    return true;
+    const bool ok = k.ready && GOST28147ComputeMAC(data, length, &k.context) &&
+                    GOST28147GetParameter(&k.context, &value, GOST28147_MAC);
+    if (ok)
+        for (int i = 0; i < 4; ++i) mac[i] = static_cast<uint8_t>(value >> (8 * i));
+    SecureWipe(&value, sizeof(value));
+    return ok;
 }
 
 bool Gost28147Ecb(const uint8_t key[32], uint8_t* data, uint32_t blocks, bool encrypt)

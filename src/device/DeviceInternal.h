@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/SecureWipe.h"
 #include "device/DeviceProtocol.h"
 
 namespace qvkdev {
@@ -31,7 +32,7 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-void SecureWipe(void* data, size_t size);
+using qvkcrypto::SecureWipe;
 void Pause(uint32_t ms);
 
 // ---- Global mutex and shared memories (DeviceLocks.cpp) ----

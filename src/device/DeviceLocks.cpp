@@ -27,11 +27,6 @@ bool RetryBudget::PauseAndContinue()
     return true;
 }
 
-void SecureWipe(void* data, size_t size)
-{
-    if (data != nullptr && size != 0) explicit_bzero(data, size);
-}
-
 namespace {
 
 // Process-wide state. The "already set up" tests read it without a lock;

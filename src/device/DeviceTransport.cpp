@@ -69,6 +69,8 @@ uint32_t BlockDataSize(const DeviceContext* context)
 
 uint32_t TransmitBlock(DeviceContext* context, DeviceBlock* block, uint32_t blockSize)
 {
+    // Only the two block forms exist; any other size would run past the block.
+    if (blockSize != DEVICE_BLOCK_SIZE_OLD && blockSize != DEVICE_BLOCK_SIZE_NEW) return KEYERR_BAD_PARAMETER;
     uint8_t apdu[kApduBufferSize] = {};
     apdu[0] = 0xFF;
     apdu[1] = 0x14;
@@ -121,6 +123,7 @@ void ProtectBlockOld(DeviceBlock* block, const uint8_t key[32], uint8_t mode)
     std::memset(b + kOldMacOffset, 0, 4);
     uint8_t mac[4];
     if (Gost28147Mac(key, b, DEVICE_BLOCK_SIZE_OLD, mac)) std::memcpy(b + kOldMacOffset, mac, 4);
+    SecureWipe(mac, sizeof(mac));
     if (mode == KEYPROT_MAC_ENCRYPT) Gost28147Ecb(key, b + 4, 7, true);
 }
 
@@ -162,6 +165,7 @@ uint32_t VerifyBlockOld(DeviceBlock* block, const uint8_t key[32])
     uint8_t mac[4];
     const bool equal = Gost28147Mac(key, b, DEVICE_BLOCK_SIZE_OLD, mac) && std::memcmp(mac, kept, 4) == 0;
     SecureWipe(mac, sizeof(mac));
+    SecureWipe(kept, sizeof(kept));
     return equal ? 0 : KEYERR_CORRUPTED_REQUEST;
 }
 

@@ -287,6 +287,28 @@ TEST_F(CipherTest, RepeatFilterDropsARepeatedSampleBelowVersion10)
     }
 }
 
+TEST_F(CipherTest, AKeyRepeatingItsSampleEndsWithinTheBudget)
+{
+    AddKey(611, 9, 0);
+    Context c = Open(611);
+    ASSERT_TRUE(c);
+    // Every answer repeats the first one for two seconds, far past the budget.
+    std::vector<uint8_t> first;
+    const auto start = std::chrono::steady_clock::now();
+    pcsctap::SetAnswerHook([&](const std::vector<uint8_t>& apdu, std::vector<uint8_t>& answer) {
+        if (apdu[5] != KEYCMD_GET_RANDOM || std::chrono::steady_clock::now() - start > std::chrono::seconds(2))
+            return;
+        if (first.empty())
+            first.assign(answer.begin() + 3, answer.begin() + 3 + 56);
+        else
+            std::copy(first.begin(), first.end(), answer.begin() + 3);
+    });
+    uint8_t out[60];
+    EXPECT_EQ(GetDeviceRandom(c.get(), out, sizeof(out)), 24u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    pcsctap::SetAnswerHook(nullptr);
+}
+
 TEST_F(CipherTest, RandomCountByteOutsideTheAnswerIsACorruptedAnswer)
 {
     AddKey(610, 17, 0);

@@ -440,6 +440,20 @@ TEST_F(KeysTest, KeyCacheFollowsGenerationImportAndDestruction)
     EXPECT_EQ(r->agreementPublicKeyValid, 1u);
 }
 
+TEST_F(KeysTest, KeyCacheWithoutARecordForTheKeyAnswers4)
+{
+    AddKey(515, 18);
+    Context c = Open(515);
+    ASSERT_TRUE(c);
+    KeyCacheRecord* view = qvkdev::KeyCacheView();
+    ASSERT_NE(view, nullptr);
+    for (uint32_t i = 0; i < DEVICE_CACHE_RECORDS; ++i) view[i].serial = 900000 + i;  // 128 other keys
+    pcsctap::Reset();
+    uint8_t out[240];
+    EXPECT_EQ(GetSignatureKeyParameters(c.get(), out), 4u);
+    EXPECT_TRUE(pcsctap::Apdus().empty());
+}
+
 TEST_F(KeysTest, ExportOnlyOfAnExportableKey)
 {
     AddKey(513, 17, 0);

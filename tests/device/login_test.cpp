@@ -1,5 +1,7 @@
 // Password derivation and the two login schemes with the upgrade of new keys.
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "DeviceTestSupport.h"
 #include "crypto/DSTU7564.h"
@@ -185,6 +187,93 @@ TEST_F(LoginTest, AlreadyAuthenticatedIsRetriedOnceAfterALogout)
     pd::ClearCommandLog(reader);
     EXPECT_EQ(LoginWithUpgrade(c.get(), "pw", 0), 22u);
     EXPECT_EQ(Count(KeyCommands(reader), 20), 0);
+}
+
+// A key that still reports the old scheme after the password change gets
+// the change once; the session of the old scheme is kept, not another round.
+TEST_F(LoginTest, UpgradeIsTriedOnce)
+{
+    const std::string reader = AddKey(214, 18, 0, "pw");
+    Context c = Open(214);
+    ASSERT_TRUE(c);
+    int infoAnswers = 0;
+    pcsctap::SetAnswerHook([&](const std::vector<uint8_t>& apdu, std::vector<uint8_t>& answer) {
+        // Capability word at data byte 8 (answer byte 11): hide 0x200, for a
+        // while only, so that an endless repetition shows as extra changes.
+        if (apdu[5] == KEYCMD_GET_DEVICE_INFO && ++infoAnswers <= 20) answer[12] &= ~0x02;
+    });
+    pd::ClearCommandLog(reader);
+    EXPECT_EQ(LoginWithUpgrade(c.get(), "pw", 1), 0u);
+    pcsctap::SetAnswerHook(nullptr);
+    EXPECT_EQ(KeyCommands(reader), (std::vector<int>{13, 1, 101, 20, 13, 1}));
+    EXPECT_EQ(c->loggedIn, 1);
+}
+
+// The requests that carry login values, checked against values derived from
+// the hash modules directly: the login (under the packet key), the password
+// change (under the session key) and the format (unprotected).
+TEST_F(LoginTest, RequestsCarryTheLoginValuesOfTheScheme)
+{
+    const std::string password = "pw";
+    uint8_t newV[32], newP[32], oldV[32], oldP[32];
+    Reference7564(password, newV, newP);
+    Reference34311(password, true, oldV, oldP);
+    const uint8_t zeros[32] = {};
+    struct Case {
+        uint8_t version;
+        uint32_t capability;
+    };
+    uint32_t serial = 230;
+    for (const Case k : {Case{17, 0}, Case{18, 0}, Case{18, 0x200}}) {
+        SCOPED_TRACE(std::to_string(k.version) + "/" + std::to_string(k.capability));
+        AddKey(++serial, k.version, k.capability, password);
+        Context c = Open(serial);
+        ASSERT_TRUE(c);
+        const bool newKey = k.version >= 18;
+        const bool newScheme = newKey && k.capability != 0;
+        const uint32_t size = newScheme ? 76 : 64;
+        // The one request of `command` sent since the tap was reset, as a block.
+        auto sent = [&](int command, uint32_t blockSize) {
+            DeviceBlock b{};
+            const auto apdus = pcsctap::Apdus();
+            int found = 0;
+            for (const auto& a : apdus) {
+                if (a[5] != command) continue;
+                ++found;
+                EXPECT_EQ(a.size(), blockSize + 5) << command;
+                b.direction = 1;
+                std::memcpy(b.bytes() + 1, a.data() + 5, std::min<size_t>(a.size() - 6, blockSize - 1));
+            }
+            EXPECT_EQ(found, 1) << command;
+            return b;
+        };
+
+        pcsctap::Reset();
+        ASSERT_EQ(LoginWithPassword(c.get(), password.c_str()), 0u);
+        DeviceBlock login = sent(newScheme ? KEYCMD_LOGIN_NEW : KEYCMD_LOGIN, size);
+        EXPECT_EQ(login.protection, KEYPROT_MAC_ENCRYPT);
+        EXPECT_EQ(login.parameter, 0);
+        ASSERT_EQ(newScheme ? VerifyBlockNew(&login, newP) : VerifyBlockOld(&login, oldP), 0u) << "under P";
+        EXPECT_EQ(std::memcmp(login.data, newScheme ? newV : oldV, 32), 0);
+        EXPECT_EQ(std::memcmp(login.data + 32, zeros, size == 76 ? 32 : 24), 0);
+
+        pcsctap::Reset();
+        ASSERT_EQ(ChangeDevicePassword(c.get(), password.c_str()), 0u);
+        DeviceBlock change = sent(newKey ? KEYCMD_CHANGE_PASSWORD_NEW : KEYCMD_CHANGE_PASSWORD, size);
+        EXPECT_EQ(change.protection, KEYPROT_MAC_ENCRYPT);
+        ASSERT_EQ(newScheme ? VerifyBlockNew(&change, c->sessionKey) : VerifyBlockOld(&change, c->sessionKey), 0u);
+        EXPECT_EQ(std::memcmp(change.data, newKey ? newV : oldV, 32), 0);
+        EXPECT_EQ(std::memcmp(change.data + 32, newScheme ? oldV : zeros, size == 76 ? 32 : 24), 0);
+
+        pcsctap::Reset();
+        ASSERT_EQ(FormatDevice(c.get(), password.c_str()), 0u);
+        const uint32_t formatSize = newKey ? 76 : 64;
+        DeviceBlock format = sent(newKey ? KEYCMD_FORMAT_NEW : KEYCMD_FORMAT, formatSize);
+        EXPECT_EQ(format.protection, KEYPROT_NONE);
+        EXPECT_EQ(format.parameter, 0);
+        EXPECT_EQ(std::memcmp(format.data, newKey ? newV : oldV, 32), 0);
+        EXPECT_EQ(std::memcmp(format.data + 32, newKey ? oldV : zeros, newKey ? 32 : 24), 0);
+    }
 }
 
 TEST_F(LoginTest, LogoutWipesTheSessionKey)

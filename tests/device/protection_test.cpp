@@ -175,6 +175,10 @@ TEST_F(TransportTest, ApduFramingOfBothForms)
         uint32_t serialInAnswer;
         std::memcpy(&serialInAnswer, b.data, 4);
         EXPECT_EQ(serialInAnswer, serial);
+        // No other block size is sent: it would read and write past the block.
+        pcsctap::Reset();
+        for (uint32_t other : {0u, 1u, 63u, 65u, 77u, 251u}) EXPECT_EQ(TransmitBlock(c.get(), &b, other), 8u) << other;
+        EXPECT_TRUE(pcsctap::Apdus().empty());
     }
 }
 

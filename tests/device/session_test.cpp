@@ -3,6 +3,7 @@
 #include <syslog.h>
 
 #include <cstring>
+#include <functional>
 
 #include "DeviceTestSupport.h"
 
@@ -213,6 +214,10 @@ TEST_F(SessionTest, FormatEndsTheSharedSessionAndErasesTheImages)
     ASSERT_EQ(ReadMemoryBlock(c.get(), out, 3), 0u);
     for (uint8_t byte : out) EXPECT_EQ(byte, 0xFF);
     EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_READ_MEMORY), 0) << "the image serves the read";
+    // The share a had went with the format: its logout leaves the count at zero.
+    EXPECT_EQ(LogoutDevice(a.get()), 0u);
+    EXPECT_EQ(r->sessionUsers, 0) << "never below zero";
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 0);
 
     pd::ClearCommandLog(reader);
     EXPECT_EQ(AuthenticateDevice(c.get(), "fresh"), 0u);
@@ -262,6 +267,66 @@ TEST_F(SessionTest, ErasePageFillsTheImage)
     ASSERT_EQ(EraseMemoryPage(a.get(), 1), 0u);
     for (uint32_t i = 1024; i < 2048; ++i) ASSERT_EQ(Record(411)->publicImage[i], 0xFF) << i;
     EXPECT_EQ(WriteMemoryBlock(a.get(), data, 256 + 128), 8u) << "a block number that does not fit the request";
+}
+
+// A key that keeps answering 22 (its session hides what we read) gets one
+// logout, and then the 22 goes back instead of another round.
+TEST_F(SessionTest, PersistentAlreadyAuthenticatedEndsAfterOneLogout)
+{
+    const std::string reader = AddKey(413, 18, 0x200, "pw");
+    Context c = Open(413);
+    ASSERT_TRUE(c);
+    struct Case {
+        const char* name;
+        uint8_t command;
+        std::function<uint32_t()> run;
+    };
+    const Case cases[] = {
+        {"public area", KEYCMD_READ_MEMORY,
+         [&] {
+             InvalidateMemoryImage(c.get(), 0);
+             return LoadMemoryImage(c.get(), 0);
+         }},
+        {"key cache item", KEYCMD_READ_SIGN_KEY_PARAMS,
+         [&] {
+             InvalidateSignatureKeyParametersCache(c.get());
+             return LoadSignatureKeyParameters(c.get(), nullptr);
+         }},
+    };
+    for (const Case& k : cases) {
+        pcsctap::Reset();
+        pcsctap::ForceStatus(k.command, 22, 1000);
+        pd::ClearCommandLog(reader);
+        EXPECT_EQ(k.run(), 22u) << k.name;
+        const std::vector<int> commands = KeyCommands(reader);
+        EXPECT_EQ(Count(commands, KEYCMD_LOGOUT), 1) << k.name;
+        EXPECT_EQ(Count(commands, k.command), 2) << k.name << ": the same chunk once more, then no more";
+    }
+    pcsctap::Reset();
+    EXPECT_EQ(Record(413)->publicImageValid, 0u) << "a failed load leaves the image unknown";
+    EXPECT_EQ(qvkdev::FindKeyRecord(413)->signKeyParametersValid, 0u);
+}
+
+// On a new key still on the old scheme the change goes out in the old form;
+// the password kept for re-login must still be the one a re-login reads back.
+TEST_F(SessionTest, PasswordChangedInTheOldFormOnANewKeyServesARelogin)
+{
+    const std::string reader = AddKey(414, 18, 0, "old");
+    Context c = Open(414);
+    ASSERT_TRUE(c);
+    ASSERT_EQ(LoginWithPassword(c.get(), "old"), 0u);
+    pcsctap::Reset();
+    ASSERT_EQ(ChangeDevicePassword(c.get(), "new"), 0u);
+    const auto apdus = pcsctap::Apdus();
+    ASSERT_EQ(apdus.size(), 1u);
+    EXPECT_EQ(apdus[0][5], KEYCMD_CHANGE_PASSWORD_NEW);
+    EXPECT_EQ(apdus[0].size(), 64u + 5) << "the old form";
+    pd::ResetCard(reader);
+    pd::ClearCommandLog(reader);
+    EXPECT_EQ(RecoverFromError(c.get(), 40), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 1) << "logged in again with the new password";
+    uint8_t r[4];
+    EXPECT_EQ(GetDeviceRandom(c.get(), r, 4), 0u);
 }
 
 TEST_F(SessionTest, FailedKeySearchIsLogged)
