@@ -3,29 +3,20 @@
 // follows the library's exports.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 
+#include "VirtualSlot.h"
 #include "console/KMQuorKorvo7Q.h"
 
 namespace {
 
-template <typename Member>
-std::uintptr_t SlotOf(Member member)
-{
-    std::uintptr_t word;
-    static_assert(sizeof(member) >= sizeof(word));
-    std::memcpy(&word, &member, sizeof(word));
-    EXPECT_EQ(word % sizeof(void *), 1u) << "not a virtual member";
-    return (word - 1) / sizeof(void *);
-}
+using qvktest::SlotOf;
 
 TEST(ConsoleLoader, OperationsKeepTheirSlots)
 {
-    EXPECT_EQ(SlotOf(&KMQuorKorvo7Q::Load), 0u);
-    EXPECT_EQ(SlotOf(&KMQuorKorvo7Q::Unload), 1u);
-    EXPECT_EQ(SlotOf(&KMQuorKorvo7Q::LoadFrom), 2u);
+    EXPECT_EQ(SlotOf(&KMQuorKorvo7Q::Load), 0);
+    EXPECT_EQ(SlotOf(&KMQuorKorvo7Q::Unload), 1);
+    EXPECT_EQ(SlotOf(&KMQuorKorvo7Q::LoadFrom), 2);
 }
 
 TEST(ConsoleLoader, BindsByExportsAndUnloadsOnce)

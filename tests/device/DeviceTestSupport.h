@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "PcscTap.h"
@@ -60,6 +61,31 @@ protected:
     }
 
     static Context Open(uint32_t id) { return Context(OpenDevice(id)); }
+    // Opened and logged in (by default with AddKey's password); empty when
+    // either fails.
+    static Context OpenLoggedIn(uint32_t serial, const char* password = "1234")
+    {
+        Context c = Open(serial);
+        if (c && AuthenticateDevice(c.get(), password) != 0) c.reset();
+        return c;
+    }
+
+    // (command, parameter) of every request since the tap was reset.
+    static std::vector<std::pair<int, int>> Requests()
+    {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& a : pcsctap::Apdus())
+            if (a.size() > 7) out.emplace_back(a[5], a[7]);
+        return out;
+    }
+    // The parameters of one command's requests, in order.
+    static std::vector<int> Parameters(int command)
+    {
+        std::vector<int> out;
+        for (const auto& [c, p] : Requests())
+            if (c == command) out.push_back(p);
+        return out;
+    }
 
     // Command codes the key saw since the log was cleared.
     static std::vector<int> KeyCommands(const std::string& reader)

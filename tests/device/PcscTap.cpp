@@ -15,14 +15,18 @@
 
 namespace {
 
+// A failure answered to the next count calls instead of the double's answer.
+struct Injected {
+    long code = 0;
+    int count = 0;
+};
+
 struct Tap {
     std::mutex mutex;
     std::vector<std::vector<uint8_t>> apdus;
     std::map<uint8_t, std::pair<uint8_t, int>> forced;
-    long establishCode = 0;
-    int establishCount = 0;
-    long listCode = 0;
-    int listCount = 0;
+    Injected establish;
+    Injected list;
     std::vector<pcsctap::LogEvent> events;
     std::string identity;
     pcsctap::AnswerHook hook;
@@ -40,30 +44,28 @@ F Next(const char* name)
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+// Takes one call of an injected failure: true with its code in *rc.
+bool TakeInjected(Injected& failure, LONG* rc)
+{
+    std::lock_guard<std::mutex> g(T().mutex);
+    if (failure.count <= 0) return false;
+    --failure.count;
+    *rc = failure.code;
+    return true;
+}
+
 }  // namespace
 
 extern "C" LONG SCardEstablishContext(DWORD scope, LPCVOID r1, LPCVOID r2, LPSCARDCONTEXT context)
 {
-    {
-        std::lock_guard<std::mutex> g(T().mutex);
-        if (T().establishCount > 0) {
-            --T().establishCount;
-            return T().establishCode;
-        }
-    }
+    if (LONG rc; TakeInjected(T().establish, &rc)) return rc;
     static auto next = Next<LONG (*)(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT)>("SCardEstablishContext");
     return next(scope, r1, r2, context);
 }
 
 extern "C" LONG SCardListReaders(SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD length)
 {
-    {
-        std::lock_guard<std::mutex> g(T().mutex);
-        if (T().listCount > 0) {
-            --T().listCount;
-            return T().listCode;
-        }
-    }
+    if (LONG rc; TakeInjected(T().list, &rc)) return rc;
     static auto next = Next<LONG (*)(SCARDCONTEXT, LPCSTR, LPSTR, LPDWORD)>("SCardListReaders");
     return next(context, groups, readers, length);
 }
@@ -126,8 +128,8 @@ void Reset()
     std::lock_guard<std::mutex> g(T().mutex);
     T().apdus.clear();
     T().forced.clear();
-    T().establishCount = 0;
-    T().listCount = 0;
+    T().establish.count = 0;
+    T().list.count = 0;
     T().events.clear();
     T().hook = nullptr;
 }
@@ -160,15 +162,13 @@ void ForceStatus(uint8_t command, uint8_t status, int count)
 void FailEstablish(long code, int count)
 {
     std::lock_guard<std::mutex> g(T().mutex);
-    T().establishCode = code;
-    T().establishCount = count;
+    T().establish = {code, count};
 }
 
 void FailListReaders(long code, int count)
 {
     std::lock_guard<std::mutex> g(T().mutex);
-    T().listCode = code;
-    T().listCount = count;
+    T().list = {code, count};
 }
 
 bool ConnectOwn(const std::string& reader, intptr_t* context, intptr_t* card)

@@ -12,8 +12,6 @@
 namespace devtest {
 namespace {
 
-constexpr char kPassword[] = "1234";
-
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed)
 {
     std::vector<uint8_t> v(n);
@@ -21,22 +19,7 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed)
     return v;
 }
 
-class CipherTest : public DeviceTest {
-protected:
-    Context OpenLoggedIn(uint32_t serial)
-    {
-        Context c = Open(serial);
-        if (c && AuthenticateDevice(c.get(), kPassword) != 0) c.reset();
-        return c;
-    }
-    static std::vector<int> Parameters(int command)
-    {
-        std::vector<int> out;
-        for (const auto& a : pcsctap::Apdus())
-            if (a.size() > 7 && a[5] == command) out.push_back(a[7]);
-        return out;
-    }
-};
+class CipherTest : public DeviceTest {};
 
 // --- host references --------------------------------------------------------
 

@@ -10,36 +10,13 @@
 namespace devtest {
 namespace {
 
-constexpr char kPassword[] = "1234";
-
 class KeysTest : public DeviceTest {
 protected:
-    Context OpenLoggedIn(uint32_t serial)
-    {
-        Context c = Open(serial);
-        if (c && AuthenticateDevice(c.get(), kPassword) != 0) c.reset();
-        return c;
-    }
     static std::vector<uint8_t> Hash(size_t length, uint8_t seed)
     {
         std::vector<uint8_t> h(length);
         for (size_t i = 0; i < length; ++i) h[i] = static_cast<uint8_t>(seed + 37 * i);
         return h;
-    }
-    // (command, parameter) of every request since the tap was reset.
-    static std::vector<std::pair<int, int>> Requests()
-    {
-        std::vector<std::pair<int, int>> out;
-        for (const auto& a : pcsctap::Apdus())
-            if (a.size() > 7) out.emplace_back(a[5], a[7]);
-        return out;
-    }
-    static std::vector<int> Parameters(int command)
-    {
-        std::vector<int> out;
-        for (const auto& [c, p] : Requests())
-            if (c == command) out.push_back(p);
-        return out;
     }
     static KeyCacheRecord* KeyRecord(uint32_t serial) { return qvkdev::FindKeyRecord(serial); }
 };

@@ -1,13 +1,11 @@
-// The rig's command log (DIR/commands.log) as records, and children run in
-// their own processes, for the device layer's end-to-end tests.
+// The rig's command log (DIR/commands.log), as records or as bare command
+// codes, for the end-to-end tests that check what reached a key.
 #pragma once
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -25,42 +23,53 @@ struct LoggedCommand {
     int status = 0;
 };
 
-// The commands key n has seen, in the order it saw them.
-inline std::vector<LoggedCommand> KeyCommandLog(const KeyRig& rig, int key)
+// Calls take(text) for each line of key n, in the order the key saw them;
+// text starts at the line's "cmd=".
+template <typename Take>
+void ForEachKeyLine(const KeyRig& rig, int key, Take take)
 {
-    std::vector<LoggedCommand> out;
     std::ifstream in(rig.dir() + "/commands.log");
     const std::string tag = " key" + std::to_string(key) + " cmd=";
     std::string line;
     while (std::getline(in, line)) {
         const size_t at = line.find(tag);
-        if (at == std::string::npos) continue;
-        LoggedCommand c;
-        if (std::sscanf(line.c_str() + at + tag.size() - 4, "cmd=%d par=0x%x mode=%d size=%d status=%d", &c.cmd,
-                        &c.par, &c.mode, &c.size, &c.status) == 5)
-            out.push_back(c);
+        if (at != std::string::npos) take(line.c_str() + at + tag.size() - 4);
     }
+}
+
+// The commands key n has seen, in the order it saw them.
+inline std::vector<LoggedCommand> KeyCommandLog(const KeyRig& rig, int key)
+{
+    std::vector<LoggedCommand> out;
+    ForEachKeyLine(rig, key, [&](const char* text) {
+        LoggedCommand c;
+        if (std::sscanf(text, "cmd=%d par=0x%x mode=%d size=%d status=%d", &c.cmd, &c.par, &c.mode, &c.size,
+                        &c.status) == 5)
+            out.push_back(c);
+    });
     return out;
 }
 
-// Runs body in a child process; Wait gives its exit status (or 200 + signal).
-inline pid_t SpawnChild(const std::function<int()>& body, const std::function<void()>& atExit)
+// The command codes alone.
+inline std::vector<int> KeyCommands(const KeyRig& rig, int key = 0)
 {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int code = body();
-        atExit();
-        std::fflush(nullptr);
-        _exit(code);
-    }
-    return pid;
+    std::vector<int> out;
+    ForEachKeyLine(rig, key, [&](const char* text) { out.push_back(std::atoi(text + 4)); });
+    return out;
 }
 
-inline int WaitChild(pid_t pid)
+// How many of commands[from...] are one of codes.
+inline int Count(const std::vector<int>& commands, size_t from, std::initializer_list<int> codes)
 {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return 255;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
+    int n = 0;
+    for (size_t i = from; i < commands.size(); ++i)
+        for (int code : codes) n += commands[i] == code;
+    return n;
+}
+
+inline int Count(const std::vector<int>& commands, size_t from, int command)
+{
+    return Count(commands, from, {command});
 }
 
 }  // namespace qvk::e2e

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "E2EProcess.h"
 #include "KeyCommandLog.h"
 #include "KeyRig.h"
 #include "device/DeviceProtocol.h"
@@ -46,6 +47,18 @@ struct Tally {
     int singles = 0;
     int busy = 0;
     int failures = 0;
+
+    Tally& operator+=(const Tally& t)
+    {
+        keyWrites += t.keyWrites;
+        writeGroups += t.writeGroups;
+        reloads += t.reloads;
+        relogins += t.relogins;
+        singles += t.singles;
+        busy += t.busy;
+        failures += t.failures;
+        return *this;
+    }
 };
 
 // A signature key for the key-write sequences: the first standard curve of
@@ -257,15 +270,7 @@ int RunProcess(int process, const SignKey& key, int readyFd, int goFd, int tally
     go.count_down();
     for (auto& t : threads) t.join();
     Tally sum;
-    for (const Tally& t : tallies) {
-        sum.keyWrites += t.keyWrites;
-        sum.writeGroups += t.writeGroups;
-        sum.reloads += t.reloads;
-        sum.relogins += t.relogins;
-        sum.singles += t.singles;
-        sum.busy += t.busy;
-        sum.failures += t.failures;
-    }
+    for (const Tally& t : tallies) sum += t;
     gate = gate && write(tallyFd, &sum, sizeof(sum)) == static_cast<ssize_t>(sizeof(sum));
     return gate && sum.failures == 0 ? 0 : 1;
 }
@@ -446,7 +451,7 @@ TEST(DeviceConcurrencyE2ETest, MultiBlockSequencesStayWholeUnderLoad)
     std::vector<pid_t> children;
     for (int p = 0; p < kProcesses; ++p)
         children.push_back(SpawnChild([&, p] { return RunProcess(p, key, ready[1], go[0], tallies[1]); },
-                                      [] { CloseSharedMemory(); }));
+                                      CloseSharedMemory));
     for (int p = 0; p < kProcesses; ++p) {
         char c;
         ASSERT_EQ(read(ready[0], &c, 1), 1);
@@ -458,13 +463,7 @@ TEST(DeviceConcurrencyE2ETest, MultiBlockSequencesStayWholeUnderLoad)
     for (int p = 0; p < kProcesses; ++p) {
         Tally t;
         ASSERT_EQ(read(tallies[0], &t, sizeof(t)), static_cast<ssize_t>(sizeof(t)));
-        total.keyWrites += t.keyWrites;
-        total.writeGroups += t.writeGroups;
-        total.reloads += t.reloads;
-        total.relogins += t.relogins;
-        total.singles += t.singles;
-        total.busy += t.busy;
-        total.failures += t.failures;
+        total += t;
     }
     EXPECT_EQ(total.failures, 0);
     // Every sequence either ran or was refused as busy (never silently skipped).

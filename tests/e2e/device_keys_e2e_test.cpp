@@ -5,21 +5,20 @@
 // reads the key's command log and checks what the children report), so each
 // child maps the shared memories and opens the named mutexes itself.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "E2EProcess.h"
+#include "KeyCommandLog.h"
 #include "KeyRig.h"
+#include "StandardParameters.h"
 #include "device/DeviceProtocol.h"
 #include "dstu4145/DSTU4145.h"
-#include "support/CSPParameters.h"
 
 namespace qvk::e2e {
 namespace {
@@ -32,95 +31,8 @@ constexpr char kPassword[] = "12345678";
         if (!(condition)) return (number); \
     } while (0)
 
-std::vector<int> KeyCommands(const KeyRig& rig, int key)
-{
-    std::vector<int> out;
-    std::ifstream in(rig.dir() + "/commands.log");
-    std::string line;
-    const std::string tag = " key" + std::to_string(key) + " cmd=";
-    while (std::getline(in, line)) {
-        const size_t at = line.find(tag);
-        if (at != std::string::npos) out.push_back(std::atoi(line.c_str() + at + tag.size()));
-    }
-    return out;
-}
-
-int Count(const std::vector<int>& commands, size_t from, int command)
-{
-    int n = 0;
-    for (size_t i = from; i < commands.size(); ++i) n += commands[i] == command;
-    return n;
-}
-
-pid_t Spawn(const std::function<int()>& body)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int code = body();
-        CloseSharedMemory();
-        _exit(code);
-    }
-    return pid;
-}
-
-int Wait(pid_t pid)
-{
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return 255;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
-}
-
-int RunChild(const std::function<int()>& body)
-{
-    return Wait(Spawn(body));
-}
-
-// A pipe to hold a child at a point, and to pass bytes back.
-struct Channel {
-    int up[2];
-    int down[2];
-    Channel()
-    {
-        EXPECT_EQ(pipe(up), 0);
-        EXPECT_EQ(pipe(down), 0);
-    }
-    bool Send(const void* data, size_t n) { return write(up[1], data, n) == static_cast<ssize_t>(n); }
-    bool Receive(void* data, size_t n)
-    {
-        size_t got = 0;
-        while (got < n) {
-            const ssize_t r = read(up[0], static_cast<uint8_t*>(data) + got, n - got);
-            if (r <= 0) return false;
-            got += static_cast<size_t>(r);
-        }
-        return true;
-    }
-    void Release() { EXPECT_EQ(write(down[1], "g", 1), 1); }
-    bool WaitRelease()
-    {
-        char c;
-        return read(down[0], &c, 1) == 1;
-    }
-};
-
-DeviceKeyParameters StandardParameters(unsigned index)
-{
-    CSPParameters store;
-    DSTU4145FieldRecord field{};
-    DSTU4145PointRecord point{};
-    DeviceKeyParameters out{};
-    if (store.GetStandardCurve(1, index, &field, &point)) MakeDeviceKeyParameters(&field, &point, &out);
-    return out;
-}
-
-std::unique_ptr<dstu4145::Engine> EngineFor(const DeviceKeyParameters& parameters)
-{
-    dstu4145::Curve curve;
-    if (dstu4145::CurveFromDeviceKeyParameters(dstu4145::ByteSpan(parameters.bytes(), 240), curve) !=
-        dstu4145::Result::Ok)
-        return nullptr;
-    return dstu4145::Engine::Create(curve);
-}
+using devtest::EngineFor;
+using devtest::StandardParameters;
 
 DeviceContext* OpenLoggedIn(uint32_t serial)
 {
@@ -183,7 +95,7 @@ TEST_F(DeviceKeysE2ETest, SignatureKeysOnTheTenStandardCurves)
             }
             Close(c);
             return 0;
-        });
+        }, CloseSharedMemory);
         EXPECT_EQ(code, 0) << "serial " << serial << " (exit code = failing step: 10 x (curve + 1) + check)";
     }
 }
@@ -195,7 +107,7 @@ TEST_F(DeviceKeysE2ETest, KeyCacheEntriesRefreshInAnotherProcessAfterAGeneration
     KeyRig rig({RigKey(300018, 18, kPassword)});
     Channel keeper;
     const DeviceKeyParameters parameters = StandardParameters(1);
-    const pid_t first = Spawn([&]() -> int {
+    const pid_t first = SpawnChild([&]() -> int {
         DeviceContext* c = OpenLoggedIn(300018);
         STEP(1, c != nullptr);
         STEP(2, GenerateSignatureKey(c, parameters.bytes(), 0) == 0);
@@ -210,7 +122,7 @@ TEST_F(DeviceKeysE2ETest, KeyCacheEntriesRefreshInAnotherProcessAfterAGeneration
         STEP(9, keeper.Send(after, 64) && keeper.Send(agreement, 72));
         Close(c);
         return 0;
-    });
+    }, CloseSharedMemory);
     uint8_t before[64];
     ASSERT_TRUE(keeper.Receive(before, 64));
 
@@ -225,7 +137,7 @@ TEST_F(DeviceKeysE2ETest, KeyCacheEntriesRefreshInAnotherProcessAfterAGeneration
         LogoutDevice(c);
         CloseDevice(c);
         return 0;
-    });
+    }, CloseSharedMemory);
     EXPECT_EQ(code, 0) << "the generating process (exit code = failing step)";
     uint8_t generated[64];
     ASSERT_TRUE(second.Receive(generated, 64));
@@ -236,7 +148,7 @@ TEST_F(DeviceKeysE2ETest, KeyCacheEntriesRefreshInAnotherProcessAfterAGeneration
     uint8_t after[64], agreement[72];
     ASSERT_TRUE(keeper.Receive(after, 64));
     ASSERT_TRUE(keeper.Receive(agreement, 72));
-    EXPECT_EQ(Wait(first), 0);
+    EXPECT_EQ(WaitChild(first), 0);
     EXPECT_EQ(std::memcmp(after, generated, 64), 0) << "the first process sees the new key";
     EXPECT_EQ(std::memcmp(agreement, generated, 64), 0) << "and the paired key-agreement key";
     const auto commands = KeyCommands(rig, 0);
@@ -302,7 +214,7 @@ TEST_F(DeviceKeysE2ETest, TwoKeysAgreeAndUnwrapEachOthersKeys)
             Close(one);
             Close(two);
             return 0;
-        });
+        }, CloseSharedMemory);
         EXPECT_EQ(code, 0) << "keys " << a << " and " << a + 1 << " (exit code = failing step)";
     }
 }
@@ -343,7 +255,7 @@ TEST_F(DeviceKeysE2ETest, JournalStateAndRandomNumbers)
             STEP(32, stateSerial == serial);
             CloseDevice(c);
             return 0;
-        });
+        }, CloseSharedMemory);
         EXPECT_EQ(code, 0) << "serial " << serial << " (exit code = failing step)";
     }
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "E2EProcess.h"
 #include "KeyCommandLog.h"
 #include "KeyRig.h"
 #include "device/DeviceProtocol.h"
@@ -85,7 +86,7 @@ TEST(DeviceVersionsE2ETest, EachVersionGetsItsLoginBlockSizeAndAreas)
     }
     KeyRig rig(keys);
     for (int n = 0; n < kCaseCount; ++n)
-        ASSERT_EQ(WaitChild(SpawnChild([n] { return DriveKey(n); }, [] { CloseSharedMemory(); })), 0) << "key " << n;
+        ASSERT_EQ(RunChild([n] { return DriveKey(n); }, CloseSharedMemory), 0) << "key " << n;
 
     for (int n = 0; n < kCaseCount; ++n) {
         const VersionCase& v = kCases[n];

@@ -5,17 +5,16 @@
 // carrier.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "E2EProcess.h"
+#include "KeyCommandLog.h"
 #include "KeyRig.h"
 #include "keymedia/KMDevice.h"
 
@@ -77,69 +76,6 @@ int Open(IKMQuorKorvo7Q* d, uint32_t serial, const char* password, int flags = 0
     std::string s = std::to_string(serial), p = password;
     return d->Open(s.data(), p.data(), flags);
 }
-
-// Command codes key n has seen, from the rig's command log.
-std::vector<int> KeyCommands(const KeyRig& rig, int key = 0)
-{
-    std::vector<int> out;
-    std::ifstream in(rig.dir() + "/commands.log");
-    const std::string tag = " key" + std::to_string(key) + " cmd=";
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t at = line.find(tag);
-        if (at != std::string::npos) out.push_back(std::atoi(line.c_str() + at + tag.size()));
-    }
-    return out;
-}
-
-int CountFrom(const std::vector<int>& commands, size_t from, std::initializer_list<int> codes)
-{
-    int n = 0;
-    for (size_t i = from; i < commands.size(); ++i)
-        for (int code : codes) n += commands[i] == code;
-    return n;
-}
-
-pid_t Spawn(const std::function<int()>& body)
-{
-    const pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    return pid;
-}
-
-int Wait(pid_t pid)
-{
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return 255;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
-}
-
-int RunChild(const std::function<int()>& body)
-{
-    return Wait(Spawn(body));
-}
-
-struct Gate {
-    int ready[2];
-    int go[2];
-    Gate()
-    {
-        EXPECT_EQ(pipe(ready), 0);
-        EXPECT_EQ(pipe(go), 0);
-    }
-    void SignalReady() { EXPECT_EQ(write(ready[1], "r", 1), 1); }
-    bool WaitReady()
-    {
-        char c;
-        return read(ready[0], &c, 1) == 1;
-    }
-    void Release() { EXPECT_EQ(write(go[1], "g", 1), 1); }
-    void WaitRelease()
-    {
-        char c;
-        EXPECT_EQ(read(go[0], &c, 1), 1);
-    }
-};
 
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed)
 {
@@ -223,7 +159,7 @@ TEST_F(KMLibraryE2ETest, TwoProcessesShareOneSessionAndOnlyTheLastCloseLogsOut)
 {
     KeyRig rig({RigKey(kSerialA)});
     Gate gate;
-    const pid_t first = Spawn([&] {
+    const pid_t first = SpawnChild([&] {
         Library km;
         Device d(km.getInterface(kFullKey));
         if (!d || Open(d.get(), kSerialA, kPassword) != KM_OK) return 1;
@@ -243,12 +179,12 @@ TEST_F(KMLibraryE2ETest, TwoProcessesShareOneSessionAndOnlyTheLastCloseLogsOut)
               }),
               0);
     std::vector<int> commands = KeyCommands(rig);
-    EXPECT_EQ(CountFrom(commands, mark, {kCmdLoginNew, kCmdLoginOld}), 0) << "joined the session";
-    EXPECT_EQ(CountFrom(commands, mark, {kCmdLogout}), 0) << "the first process still uses it";
+    EXPECT_EQ(Count(commands, mark, {kCmdLoginNew, kCmdLoginOld}), 0) << "joined the session";
+    EXPECT_EQ(Count(commands, mark, {kCmdLogout}), 0) << "the first process still uses it";
     gate.Release();
-    EXPECT_EQ(Wait(first), 0);
+    EXPECT_EQ(WaitChild(first), 0);
     commands = KeyCommands(rig);
-    EXPECT_EQ(CountFrom(commands, mark, {kCmdLogout}), 1) << "the last close logged the key out";
+    EXPECT_EQ(Count(commands, mark, {kCmdLogout}), 1) << "the last close logged the key out";
 }
 
 TEST_F(KMLibraryE2ETest, FormatChangePasswordAndOpenAgain)

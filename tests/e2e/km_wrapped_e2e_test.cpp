@@ -4,14 +4,13 @@
 // formats library the way any outside program would use it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "E2EProcess.h"
 #include "KeyRig.h"
 #include "keymedia/KMDevice.h"
 #include "support/CSPParameters.h"
@@ -159,20 +158,6 @@ std::vector<Bytes> OpenContainer(const Formats& pki, const Bytes& data, const ch
         }
     }
     return out;
-}
-
-int Wait(pid_t pid)
-{
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return 255;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
-}
-
-int RunChild(const std::function<int()>& body)
-{
-    const pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    return Wait(pid);
 }
 
 struct KeyMedia {

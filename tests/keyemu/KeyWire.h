@@ -57,16 +57,19 @@ Bytes LoginValue(const std::string& password, H h) {
   return v;
 }
 
-inline Bytes GostMac64(const Bytes& block, const Bytes& key) {
+// The GOST 28147-89 MAC of length bytes under key and S-box 0.
+inline Bytes GostMac(const uint8_t* data, uint32_t length, const Bytes& key) {
   GOST28147Context c;
   std::memset(&c, 0, sizeof c);
   GOST28147SetParameter(&c, kSBox0, GOST28147_SBOX);
   GOST28147SetParameter(&c, key.data(), GOST28147_KEY);
-  GOST28147ComputeMAC(block.data(), 64, &c);
+  GOST28147ComputeMAC(data, length, &c);
   Bytes mac(4);
   GOST28147GetParameter(&c, mac.data(), GOST28147_MAC);
   return mac;
 }
+
+inline Bytes GostMac64(const Bytes& block, const Bytes& key) { return GostMac(block.data(), 64, key); }
 
 inline void GostEcb(uint8_t* data, uint32_t blocks, const Bytes& key, bool encrypt) {
   GOST28147Context c;

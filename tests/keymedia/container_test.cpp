@@ -258,6 +258,24 @@ class ContainerBase : public QuorKorvo7QPKI {
 public:
     void Keep(const char* password) { SetPassword(password_, password); }
     const char* Kept() const { return password_; }
+
+    // WrapRecord and UnwrapRecord into bytes: a record made (result 1) is
+    // copied out and handed back at once.
+    int Wrap(const Bytes& record, Bytes* out) { return Into(&QuorKorvo7QPKI::WrapRecord, record, out); }
+    int Unwrap(const Bytes& record, Bytes* out) { return Into(&QuorKorvo7QPKI::UnwrapRecord, record, out); }
+
+private:
+    template <typename Call>
+    int Into(Call call, const Bytes& record, Bytes* out) {
+        std::uint8_t* made = nullptr;
+        std::uint32_t length = 0;
+        const int result = (this->*call)(record.data(), static_cast<std::uint32_t>(record.size()), &made, &length);
+        if (result == 1) {
+            out->assign(made, made + length);
+            ReleaseRecord(made, length);
+        }
+        return result;
+    }
 };
 
 class ContainerTest : public kmtest::KMTest {
@@ -345,13 +363,8 @@ TEST_F(ContainerTest, WrappingCompactsAndUnwrappingRestoresExplicitParameters) {
     ContainerSpec spec = LargeContainer("pw-1", 4);
     Bytes container = BuildContainer(spec);
 
-    std::uint8_t* wrapped = nullptr;
-    std::uint32_t wrappedLength = 0;
-    ASSERT_EQ(base.WrapRecord(container.data(), static_cast<std::uint32_t>(container.size()), &wrapped,
-                              &wrappedLength),
-              1);
-    Bytes wrappedBytes(wrapped, wrapped + wrappedLength);
-    QuorKorvo7QPKI::ReleaseRecord(wrapped, wrappedLength);
+    Bytes wrappedBytes;
+    ASSERT_EQ(base.Wrap(container, &wrappedBytes), 1);
     EXPECT_LT(wrappedBytes.size() * 2, container.size());
     EXPECT_EQ(base.IsWrappedRecord(wrappedBytes.data(), static_cast<std::uint32_t>(wrappedBytes.size())), 1);
     EXPECT_EQ(base.IsWrappedRecord(container.data(), static_cast<std::uint32_t>(container.size())), 0);
@@ -364,13 +377,8 @@ TEST_F(ContainerTest, WrappingCompactsAndUnwrappingRestoresExplicitParameters) {
     EXPECT_TRUE(compact.keys[41].named);  // the built-in block
     EXPECT_EQ(Read(wrappedBytes, "pw-2", "").openResult, PKI_E_WRONG_PASSWORD);
 
-    std::uint8_t* unwrapped = nullptr;
-    std::uint32_t unwrappedLength = 0;
-    ASSERT_EQ(base.UnwrapRecord(wrappedBytes.data(), static_cast<std::uint32_t>(wrappedBytes.size()), &unwrapped,
-                                &unwrappedLength),
-              1);
-    Bytes unwrappedBytes(unwrapped, unwrapped + unwrappedLength);
-    QuorKorvo7QPKI::ReleaseRecord(unwrapped, unwrappedLength);
+    Bytes unwrappedBytes;
+    ASSERT_EQ(base.Unwrap(wrappedBytes, &unwrappedBytes), 1);
     ReadContainer expanded = Read(unwrappedBytes, "pw-1", "pw-1");
     EXPECT_EQ(expanded.passwordCheck, PKI_OK);
     ExpectSameKeys(spec.keys, expanded);
@@ -397,21 +405,15 @@ TEST_F(ContainerTest, ContainerOpenedOnlyByTheContainerPasswordKeepsIt) {
     spec.entryPassword = KM_CONTAINER_PASSWORD;
     Bytes container = BuildContainer(spec);
 
-    std::uint8_t* wrapped = nullptr;
-    std::uint32_t wrappedLength = 0;
-    ASSERT_EQ(base.WrapRecord(container.data(), static_cast<std::uint32_t>(container.size()), &wrapped,
-                              &wrappedLength),
-              1);
-    QuorKorvo7QPKI::ReleaseRecord(wrapped, wrappedLength);
+    Bytes wrapped;
+    ASSERT_EQ(base.Wrap(container, &wrapped), 1);
     EXPECT_STREQ(base.Kept(), KM_CONTAINER_PASSWORD);
 
     // Neither password opens it: wrapping fails and the kept one stays.
     base.Keep("users password");
     spec.entryPassword = "a third password";
     container = BuildContainer(spec);
-    EXPECT_EQ(base.WrapRecord(container.data(), static_cast<std::uint32_t>(container.size()), &wrapped,
-                              &wrappedLength),
-              0);
+    EXPECT_EQ(base.Wrap(container, &wrapped), 0);
     EXPECT_STREQ(base.Kept(), "users password");
 }
 
@@ -422,13 +424,8 @@ TEST_F(ContainerTest, MalformedPackedAttributesMakeUnwrappingFail) {
     spec.keys = {MakeSpec(4, StandardCurve(1))};
     spec.entryPassword = "pw";
     Bytes container = BuildContainer(spec);
-    std::uint8_t* wrapped = nullptr;
-    std::uint32_t wrappedLength = 0;
-    ASSERT_EQ(base.WrapRecord(container.data(), static_cast<std::uint32_t>(container.size()), &wrapped,
-                              &wrappedLength),
-              1);
-    Bytes wrappedBytes(wrapped, wrapped + wrappedLength);
-    QuorKorvo7QPKI::ReleaseRecord(wrapped, wrappedLength);
+    Bytes wrappedBytes;
+    ASSERT_EQ(base.Wrap(container, &wrappedBytes), 1);
 
     const Bytes packedLists[] = {
         {9, 0, 1, 0, 0x42},        // tag other than 6 or 7

@@ -5,24 +5,13 @@
 // raw table slots to show their tables follow the interfaces.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
-
 #include "KMTestSupport.h"
+#include "VirtualSlot.h"
 
 namespace kmtest {
 namespace {
 
-template <typename MemberFunction>
-std::ptrdiff_t SlotOf(MemberFunction function)
-{
-    static_assert(sizeof(function) == 2 * sizeof(std::uintptr_t));
-    std::uintptr_t raw[2];
-    std::memcpy(raw, &function, sizeof(raw));
-    EXPECT_EQ(raw[0] & 1, 1u) << "not a virtual member";
-    EXPECT_EQ(raw[1], 0u) << "not in the primary table";
-    return static_cast<std::ptrdiff_t>((raw[0] - 1) / sizeof(void*));
-}
+using qvktest::SlotOf;
 
 TEST(KMSlots, KMDeviceAndIKMQuorKorvo7Q)
 {

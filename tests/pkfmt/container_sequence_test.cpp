@@ -163,26 +163,32 @@ protected:
         Check(adder->AddItemAttribute(password.c_str(), list.get(), oid, block), "reader op 22");
     }
 
+    // The key's value and parameters from whichever form it holds; true for
+    // the encoded form.
+    bool GetValue(const Obj<IPKIKey>& key, Blob& value, Obj<IPKIParameters>& parameters)
+    {
+        const int rc = key->GetKeyValue(&value, parameters.out());
+        if (rc != PKI_E_ENCODED_BLOCK) {
+            Check(rc, "key op 7");
+            return false;
+        }
+        Check(Query<IPKIEncodedKey>(key, PKI_IID_ENCODED_KEY)->GetEncodedKeyValue(&value, parameters.out()),
+              "encoded key op 61");
+        return true;
+    }
+
     // The key with its parameters in the compact form: a standard curve
     // number or the name of a built-in set.
     Obj<IPKIKey> CompactKey(const Obj<IPKIKey>& key)
     {
         Blob value(pki_);
         Obj<IPKIParameters> parameters;
-        bool encoded = false;
-        int rc = key->GetKeyValue(&value, parameters.out());
-        if (rc == PKI_E_ENCODED_BLOCK) {
-            encoded = true;
-            Check(Query<IPKIEncodedKey>(key, PKI_IID_ENCODED_KEY)->GetEncodedKeyValue(&value, parameters.out()),
-                  "encoded key op 61");
-        } else {
-            Check(rc, "key op 7");
-        }
+        const bool encoded = GetValue(key, value, parameters);
         Obj<IPKIParameters> compact;
         DSTU4145FieldRecord field;
         DSTU4145PointRecord point;
         Bytes sBox(PKI_SBOX_BYTES);
-        rc = parameters->GetParameters(&field, &point, sBox.data());
+        const int rc = parameters->GetParameters(&field, &point, sBox.data());
         if (rc == PKI_E_ENCODED_BLOCK) {
             Blob block(pki_);
             Check(Query<IPKIParameters>(parameters, PKI_IID_ENCODED_PARAMETERS)->GetBlock(&block), "block op 13");
@@ -238,15 +244,7 @@ protected:
     {
         Blob value(pki_);
         Obj<IPKIParameters> parameters;
-        bool encoded = false;
-        int rc = key->GetKeyValue(&value, parameters.out());
-        if (rc == PKI_E_ENCODED_BLOCK) {
-            encoded = true;
-            Check(Query<IPKIEncodedKey>(key, PKI_IID_ENCODED_KEY)->GetEncodedKeyValue(&value, parameters.out()),
-                  "encoded key op 61");
-        } else {
-            Check(rc, "key op 7");
-        }
+        GetValue(key, value, parameters);
         Obj<IPKIParameters> named;
         if (parameters->QueryInterface(PKI_IID_NAMED_PARAMETERS, named.out()) != PKI_OK)
             return Query<IPKIKey>(key, PKI_IID_KEY);
@@ -274,7 +272,6 @@ protected:
         } else {
             return Query<IPKIKey>(key, PKI_IID_KEY);
         }
-        (void)encoded;
         if (ownSBox)
             Check(result->SetSBox(keySBox.data()), "key op 44");
         return result;

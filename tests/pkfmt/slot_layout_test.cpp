@@ -7,21 +7,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "VirtualSlot.h"
 #include "support/PKIInterface.h"
 
 namespace {
 
-template <typename Member>
-std::uintptr_t SlotOf(Member member)
-{
-    static_assert(sizeof(Member) == 2 * sizeof(std::uintptr_t), "Itanium member pointer");
-    std::uintptr_t word;
-    std::memcpy(&word, &member, sizeof word);
-    EXPECT_EQ(word % sizeof(void*), 1u) << "not a virtual member";
-    return (word - 1) / sizeof(void*);
-}
+using qvktest::SlotOf;
 
-#define EXPECT_SLOT(member, slot) EXPECT_EQ(SlotOf(&member), std::uintptr_t{slot}) << #member
+#define EXPECT_SLOT(member, slot) EXPECT_EQ(SlotOf(&member), std::ptrdiff_t{slot}) << #member
 
 TEST(PkfmtSlotLayout, EveryObjectStartsWithReleaseAndQuery)
 {

@@ -4,9 +4,7 @@
 // function holds 1 + the byte offset of its entry in the table.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
-
+#include "VirtualSlot.h"
 #include "support/CSPParameters.h"
 #include "support/ICSPHardware.h"
 // The loader and the interface it hands out are used together by the
@@ -14,21 +12,7 @@
 #include "support/PKIFormats.h"
 #include "support/PKIInterface.h"
 
-namespace {
-
-template <typename MemberFunction>
-std::ptrdiff_t SlotOf(MemberFunction function)
-{
-    static_assert(sizeof(function) == 2 * sizeof(std::uintptr_t));
-    std::uintptr_t raw[2];
-    std::memcpy(raw, &function, sizeof(raw));
-    EXPECT_EQ(raw[0] & 1, 1u) << "not a virtual member";
-    EXPECT_EQ(raw[1], 0u) << "not in the primary table";
-    EXPECT_EQ((raw[0] - 1) % sizeof(void*), 0u);
-    return static_cast<std::ptrdiff_t>((raw[0] - 1) / sizeof(void*));
-}
-
-} // namespace
+using qvktest::SlotOf;
 
 TEST(InterfaceSlots, CSPParametersHasItsTwentyEightOperationsInOrder)
 {
