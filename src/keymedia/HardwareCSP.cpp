@@ -353,12 +353,9 @@ int CSPHardwareImplementationQuorKorvo7Q::SignHash(const DSTU4145FieldRecord* fi
     return WithRetry(context, [&] { return SignHash32OnDevice(context, hash, signature, option); }) == 0 ? 1 : 0;
 }
 
-int CSPHardwareImplementationQuorKorvo7Q::EncryptSessionKey(const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
-                                                           const std::uint8_t* peerPublicKey,
-                                                           const std::uint8_t* ukm, std::uint8_t* key,
-                                                           std::uint32_t, std::uint8_t* mac) {
-    if (context_ == nullptr || peerPublicKey == nullptr || ukm == nullptr || key == nullptr || mac == nullptr)
-        return 0;
+int CSPHardwareImplementationQuorKorvo7Q::TransportSessionKey(const std::uint8_t* peerPublicKey,
+                                                             const std::uint8_t* ukm, std::uint8_t* key,
+                                                             bool decrypt, std::uint32_t* mac) {
     DeviceContext* context = context_;
     DeviceLock lock(context);
     if (!lock.Held())
@@ -369,13 +366,25 @@ int CSPHardwareImplementationQuorKorvo7Q::EncryptSessionKey(const DSTU4145FieldR
         return 0;
     if (StartDeviceMac(context, keyContext_) != 0)
         return 0;
-    if (CipherBlocks(context, key, 4, 0xC0) != 0)
+    std::uint32_t cipher = decrypt ? CipherBlocksProtected(context, key, 4, 0xC0) : CipherBlocks(context, key, 4, 0xC0);
+    if (cipher != 0)
+        return 0;
+    if (GetDeviceMac(context, mac) != 0)
+        return 0;
+    return LoadKeyContext(context, keyContext_) == 0 ? 1 : 0;
+}
+
+int CSPHardwareImplementationQuorKorvo7Q::EncryptSessionKey(const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
+                                                           const std::uint8_t* peerPublicKey,
+                                                           const std::uint8_t* ukm, std::uint8_t* key,
+                                                           std::uint32_t, std::uint8_t* mac) {
+    if (context_ == nullptr || peerPublicKey == nullptr || ukm == nullptr || key == nullptr || mac == nullptr)
         return 0;
     std::uint32_t value = 0;
-    if (GetDeviceMac(context, &value) != 0)
+    if (!TransportSessionKey(peerPublicKey, ukm, key, false, &value))
         return 0;
     std::memcpy(mac, &value, 4);
-    return LoadKeyContext(context, keyContext_) == 0 ? 1 : 0;
+    return 1;
 }
 
 int CSPHardwareImplementationQuorKorvo7Q::DecryptSessionKey(const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
@@ -386,22 +395,8 @@ int CSPHardwareImplementationQuorKorvo7Q::DecryptSessionKey(const DSTU4145FieldR
         return 1;
     if (context_ == nullptr || peerPublicKey == nullptr || ukm == nullptr || key == nullptr || mac == nullptr)
         return 0;
-    DeviceContext* context = context_;
-    DeviceLock lock(context);
-    if (!lock.Held())
-        return 0;
-    if (WithRetry(context, [&] { return LoadKeyContext(context, keyContext_); }) != 0)
-        return 0;
-    if (AgreeKeyOnDevice(context, peerPublicKey, ukm, 8, 0xC0) != 0)
-        return 0;
-    if (StartDeviceMac(context, keyContext_) != 0)
-        return 0;
-    if (CipherBlocksProtected(context, key, 4, 0xC0) != 0)
-        return 0;
     std::uint32_t value = 0;
-    if (GetDeviceMac(context, &value) != 0)
-        return 0;
-    if (LoadKeyContext(context, keyContext_) != 0)
+    if (!TransportSessionKey(peerPublicKey, ukm, key, true, &value))
         return 0;
     return std::memcmp(&value, mac, 4) == 0 ? 1 : 0;
 }

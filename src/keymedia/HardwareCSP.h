@@ -70,6 +70,12 @@ public:
     int SeparateAgreementKey() const { return separateAgreementKey_; }
 
 private:
+    // The on-key session-key transport both directions share: agree on the
+    // peer's key, cipher the 32-byte key in place and MAC it, with the kept
+    // key context around it. Returns 1 and the MAC, or 0.
+    int TransportSessionKey(const std::uint8_t* peerPublicKey, const std::uint8_t* ukm, std::uint8_t* key,
+                            bool decrypt, std::uint32_t* mac);
+
     DeviceContext* context_;
     int separateAgreementKey_;
     std::uint8_t keyContext_[32];
