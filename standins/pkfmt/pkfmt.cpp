@@ -150,6 +150,30 @@ int CopyToBlock(PKIBlob* out, const void* data, std::size_t length, bool termina
     return rc;
 }
 
+// Hands out item `index` of a list of {key, hasAttribute, attribute}: a new
+// reference to its key as interface I, and a copy of its attribute when asked.
+template <class I, class List>
+int GetListedKey(const List& items, std::uint32_t index, void** key, PKIBlob* attribute)
+{
+    if (key == nullptr)
+        return PKI_E_INVALID_ARGUMENT;
+    *key = nullptr;
+    if (index >= items.size())
+        return PKI_E_INDEX;
+    const auto& item = items[index];
+    if (attribute != nullptr) {
+        *attribute = PKIBlob{0, nullptr};
+        if (item.hasAttribute) {
+            int rc = CopyToBlock(attribute, item.attribute.data(), item.attribute.size());
+            if (rc != PKI_OK)
+                return rc;
+        }
+    }
+    item.key->AddRef();
+    *key = static_cast<I*>(item.key.get());
+    return PKI_OK;
+}
+
 // A caller's input block as bytes; false when it is malformed.
 bool ReadInput(const PKIBlob* in, Bytes* out, std::size_t maximum = MAX_FIELD_BYTES)
 {
@@ -716,23 +740,7 @@ public:
 
     int GetKey(std::uint32_t index, void** key, PKIBlob* attribute) override
     {
-        if (key == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        *key = nullptr;
-        if (index >= items_.size())
-            return PKI_E_INDEX;
-        const Item& item = items_[index];
-        if (attribute != nullptr) {
-            *attribute = PKIBlob{0, nullptr};
-            if (item.hasAttribute) {
-                int rc = CopyToBlock(attribute, item.attribute.data(), item.attribute.size());
-                if (rc != PKI_OK)
-                    return rc;
-            }
-        }
-        item.key->AddRef();
-        *key = static_cast<IPKIKey*>(item.key.get());
-        return PKI_OK;
+        return GetListedKey<IPKIKey>(items_, index, key, attribute);
     }
 
     int GetValue(std::uint32_t id, PKIBlob* value) override
@@ -977,23 +985,7 @@ public:
 
     int GetEntry(std::uint32_t index, void** privateKey, PKIBlob* attribute) override
     {
-        if (privateKey == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        *privateKey = nullptr;
-        if (index >= entries_.size())
-            return PKI_E_INDEX;
-        const Entry& entry = entries_[index];
-        if (attribute != nullptr) {
-            *attribute = PKIBlob{0, nullptr};
-            if (entry.hasAttribute) {
-                int rc = CopyToBlock(attribute, entry.attribute.data(), entry.attribute.size());
-                if (rc != PKI_OK)
-                    return rc;
-            }
-        }
-        entry.key->AddRef();
-        *privateKey = static_cast<IPKIPrivateKey*>(entry.key.get());
-        return PKI_OK;
+        return GetListedKey<IPKIPrivateKey>(entries_, index, privateKey, attribute);
     }
 
     int AddEntry(IPKIObject* privateKey, IPKIObject* attribute) override
