@@ -79,6 +79,7 @@ extern "C" LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci,
         std::lock_guard<std::mutex> g(T().mutex);
         T().apdus.emplace_back(send, send + sendLength);
     }
+    const DWORD capacity = receiveLength ? *receiveLength : 0;
     const LONG rc = next(card, sendPci, send, sendLength, recvPci, receive, receiveLength);
     if (rc == SCARD_S_SUCCESS && sendLength > 5 && *receiveLength > 2) {
         std::lock_guard<std::mutex> g(T().mutex);
@@ -96,7 +97,10 @@ extern "C" LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci,
     if (rc == SCARD_S_SUCCESS && hook) {
         std::vector<uint8_t> answer(receive, receive + *receiveLength);
         hook(std::vector<uint8_t>(send, send + sendLength), answer);
-        std::memcpy(receive, answer.data(), std::min<size_t>(answer.size(), *receiveLength));
+        // The hook may shorten or lengthen the answer; the caller's buffer bounds it.
+        const size_t n = std::min<size_t>(answer.size(), capacity);
+        std::memcpy(receive, answer.data(), n);
+        *receiveLength = static_cast<DWORD>(n);
     }
     return rc;
 }
