@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -725,4 +726,73 @@ TEST_F(ParameterFiles, TextParameterFile)
     Write(Path("broken.txt"), sbox.substr(0, 40));
     EXPECT_EQ(parameters_.LoadSBoxText(Path("broken.txt").c_str(), &alone), 0);
     EXPECT_EQ(parameters_.LoadParametersText(Path("missing.txt").c_str(), &f, &p, &s), 0);
+}
+
+// Files damaged by other programs: random contents of every fixed size (and
+// one byte either side), every truncation of a good file, and text files made
+// of random tokens. Each load refuses, without a crash.
+TEST_F(ParameterFiles, RandomAndTruncatedFilesAreRefused)
+{
+    std::mt19937 rng(20240611);
+    for (const Form& form : kForms) {
+        SCOPED_TRACE(form.name);
+        const std::string path = Path(form.name);
+        ASSERT_EQ(form.save(*this, path), 1);
+        const Bytes good = Read(path);
+        bool same = false;
+        for (std::size_t length = 0; length < good.size(); ++length) {
+            Write(path, Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length)));
+            ASSERT_EQ(form.load(*this, path, &same), 0) << "cut to " << length;
+        }
+        for (long size : {form.plainSize, form.envelopeSize}) {
+            if (size <= 0) continue;
+            for (long length : {size - 1, size, size + 1})
+                for (int round = 0; round < 8; ++round) {
+                    Bytes random(static_cast<std::size_t>(length));
+                    for (auto& b : random) b = static_cast<std::uint8_t>(rng());
+                    Write(path, random);
+                    ASSERT_EQ(form.load(*this, path, &same), 0) << "random, " << length << " bytes";
+                }
+        }
+    }
+
+    // Text forms: a failed load leaves zeroed outputs, never half a record.
+    const char* kTokens[] = {"DSTU4145", "SBOX", "m", "a", "b", "k", "j", "l", "h", "p", "n", "163", "FFFFFFFF",
+                             "100000000", "-1", "0x10", "Z", "", "\t", "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"};
+    const std::size_t kTokenCount = sizeof kTokens / sizeof kTokens[0];
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const unsigned tokens = rng() % 200;
+        for (unsigned t = 0; t < tokens; ++t) {
+            if (rng() % 8 == 0) {
+                char hex[12];
+                std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(rng()));
+                text += hex;
+            } else {
+                text += kTokens[rng() % kTokenCount];
+            }
+            text += rng() % 5 == 0 ? "\n" : " ";
+        }
+        Write(Path("random.txt"), text);
+        DSTU4145FieldRecord f;
+        DSTU4145PointRecord p;
+        GOST28147PackedSBox s;
+        std::memset(&f, 0xCC, sizeof f);
+        std::memset(&p, 0xCC, sizeof p);
+        std::memset(&s, 0xCC, sizeof s);
+        const auto zeroed = [](const void* data, std::size_t length) {
+            const auto* b = static_cast<const std::uint8_t*>(data);
+            return std::all_of(b, b + length, [](std::uint8_t v) { return v == 0; });
+        };
+        if (parameters_.LoadParametersText(Path("random.txt").c_str(), &f, &p, &s) == 0) {
+            EXPECT_TRUE(zeroed(&f, sizeof f) && zeroed(&p, sizeof p) && zeroed(&s, sizeof s)) << text;
+        }
+        if (parameters_.LoadParametersTextEx(Path("random.txt").c_str(), &f, &p, &s) == 0) {
+            EXPECT_TRUE(zeroed(&f, sizeof f) && zeroed(&p, sizeof p) && zeroed(&s, sizeof s)) << text;
+        }
+        std::memset(&s, 0xCC, sizeof s);
+        if (parameters_.LoadSBoxText(Path("random.txt").c_str(), &s) == 0) {
+            EXPECT_TRUE(zeroed(&s, sizeof s)) << text;
+        }
+    }
 }
