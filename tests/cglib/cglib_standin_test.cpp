@@ -10,6 +10,7 @@
 #include "CGLibTestSupport.h"
 #include "TestHex.h"
 #include "crypto/DSTU7564.h"
+#include "crypto/DSTU7624Modes.h"
 #include "crypto/GOST28147.h"
 #include "csp/CSPLibraryBinding.h"
 #include "support/CSPParameters.h"
@@ -257,5 +258,48 @@ TEST(CGLibBase, FailureSwitchMakesTheNamedEntryFail)
     EXPECT_EQ(hash(data, 32, 0, state), 0);
     unsetenv("QVK_CGLIB_FAIL");
     EXPECT_EQ(hash(data, 32, 0, state), 1);
+    release(state);
+}
+
+TEST(CGLibBase, CmacOfEmptyDataIsOnePaddedBlockUnderTheIncompleteBlockSubkey)
+{
+    Libraries lib;
+    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7624AcquireState");
+    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7624ReleaseState");
+    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7624SetStateParameters");
+    auto get = lib.base.Get<CGGetStateParametersFn>("DSTU7624GetStateParameters");
+    auto cmac = lib.base.Get<CGDSTU7624MACFn>("DSTU7624GetDataCMAC");
+    auto check = lib.base.Get<CGDSTU7624MACFn>("DSTU7624CheckDataCMAC");
+    const uint32_t blockBits = 256, keyBits = 256;
+    const Bytes key = Hex("000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F");
+    void* state = acquire();
+    ASSERT_EQ(set(state, &blockBits, 2), 1);
+    ASSERT_EQ(set(state, &keyBits, 3), 1);
+    ASSERT_EQ(set(state, key.data(), 4), 1);
+    const uint8_t none = 0;
+    ASSERT_EQ(cmac(&none, 0, 0, state), 1);
+    ASSERT_EQ(set(state, &blockBits, 6), 1);
+    Bytes mac(32);
+    ASSERT_EQ(get(state, mac.data(), 7), 1);
+
+    // E(pad xor E(1)), pad = 80 00 ... 00, with the module's own ECB.
+    DSTU7624Context* c = DSTU7624CreateContext();
+    DSTU7624SetParameter(c, &blockBits, DSTU7624_BLOCK_BITS);
+    DSTU7624SetParameter(c, &keyBits, DSTU7624_KEY_BITS);
+    DSTU7624SetParameter(c, key.data(), DSTU7624_KEY);
+    Bytes subkey(32, 0), block(32, 0);
+    subkey[0] = 1;
+    block[0] = 0x80;
+    ASSERT_EQ(DSTU7624EncryptECB(subkey.data(), 1, c), 1);
+    for (int i = 0; i < 32; ++i) block[static_cast<std::size_t>(i)] ^= subkey[static_cast<std::size_t>(i)];
+    ASSERT_EQ(DSTU7624EncryptECB(block.data(), 1, c), 1);
+    DSTU7624FreeContext(c);
+    EXPECT_EQ(mac, block);
+
+    ASSERT_EQ(set(state, mac.data(), 7), 1);
+    EXPECT_EQ(check(&none, 0, 0, state), 1);
+    mac[3] ^= 1;
+    ASSERT_EQ(set(state, mac.data(), 7), 1);
+    EXPECT_EQ(check(&none, 0, 0, state), 0);
     release(state);
 }
