@@ -35,6 +35,34 @@ Bytes OsRandom(std::size_t n)
     return b;
 }
 
+Bytes HashByHand(const Bytes& data, uint32_t bytes)
+{
+    DSTU7564Context* c = DSTU7564CreateContext();
+    uint32_t bits = bytes * 8;
+    DSTU7564SetParameter(c, &bits, DSTU7564_HASH_BITS);
+    DSTU7564UpdateHash(data.data(), static_cast<uint32_t>(data.size() * 8), 0, c);
+    DSTU7564FinishHash(c);
+    Bytes out(bytes);
+    DSTU7564GetParameter(c, out.data(), DSTU7564_HASH);
+    DSTU7564FreeContext(c);
+    return out;
+}
+
+// H((K xor opad) || H((K xor ipad) || m)) with the key no longer than a block.
+Bytes HmacByHand(const Bytes& key, const Bytes& message, uint32_t macBytes)
+{
+    const uint32_t block = macBytes <= 32 ? 64 : 128;
+    Bytes inner(block, 0x36), outer(block, 0x5C);
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        inner[i] ^= key[i];
+        outer[i] ^= key[i];
+    }
+    inner.insert(inner.end(), message.begin(), message.end());
+    Bytes innerHash = HashByHand(inner, macBytes);
+    outer.insert(outer.end(), innerHash.begin(), innerHash.end());
+    return HashByHand(outer, macBytes);
+}
+
 }  // namespace
 
 TEST(CGLibExports, EachLibraryExportsTheBoundNamesAndNoOthersOfTheSet)
@@ -217,27 +245,7 @@ TEST(CGLibBase, HmacIsTheClassicConstructionOverTheHash)
         ASSERT_EQ(get(state, mac.data(), 6), 1);
         release(state);
 
-        const uint32_t block = macBytes <= 32 ? 64 : 128;
-        auto hash = [&](const Bytes& data) {
-            DSTU7564Context* c = DSTU7564CreateContext();
-            uint32_t b = bits;
-            DSTU7564SetParameter(c, &b, DSTU7564_HASH_BITS);
-            DSTU7564UpdateHash(data.data(), static_cast<uint32_t>(data.size() * 8), 0, c);
-            DSTU7564FinishHash(c);
-            Bytes out(macBytes);
-            DSTU7564GetParameter(c, out.data(), DSTU7564_HASH);
-            DSTU7564FreeContext(c);
-            return out;
-        };
-        Bytes inner(block, 0x36), outer(block, 0x5C);
-        for (uint32_t i = 0; i < macBytes; ++i) {
-            inner[i] ^= key[i];
-            outer[i] ^= key[i];
-        }
-        inner.insert(inner.end(), message.begin(), message.end());
-        Bytes innerHash = hash(inner);
-        outer.insert(outer.end(), innerHash.begin(), innerHash.end());
-        EXPECT_EQ(mac, hash(outer));
+        EXPECT_EQ(mac, HmacByHand(key, message, macBytes));
     }
 }
 
@@ -302,4 +310,24 @@ TEST(CGLibBase, CmacOfEmptyDataIsOnePaddedBlockUnderTheIncompleteBlockSubkey)
     ASSERT_EQ(set(state, mac.data(), 7), 1);
     EXPECT_EQ(check(&none, 0, 0, state), 0);
     release(state);
+}
+
+TEST(CGLibBase, Pbkdf2IsTheXorOfChainedHmacsPerBlock)
+{
+    Libraries lib;
+    auto derive = lib.base.Get<CGPKCS5PBKDF2DSTU7564DeriveKeyFn>("PKCS5PBKDF2DSTU7564DeriveKey");
+    const Bytes password = {'p', 'a', 's', 's', 'w', 'o', 'r', 'd'}, salt = Hex("0102030405060708");
+    Bytes key(40);
+    ASSERT_EQ(derive(password.data(), 8, salt.data(), 8, 2, nullptr, 40 * 8, key.data(), 32), 1);
+    Bytes expected;
+    for (uint8_t index : {1, 2}) {
+        Bytes message = salt;
+        message.insert(message.end(), {0, 0, 0, index});
+        const Bytes u1 = HmacByHand(password, message, 32);
+        const Bytes u2 = HmacByHand(password, u1, 32);
+        for (int i = 0; i < 32; ++i)
+            expected.push_back(u1[static_cast<std::size_t>(i)] ^ u2[static_cast<std::size_t>(i)]);
+    }
+    expected.resize(40);
+    EXPECT_EQ(key, expected);
 }
