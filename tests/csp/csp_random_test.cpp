@@ -195,3 +195,11 @@ TEST(CSPRandom, ConcurrentStartsKeepOneDefaultGeneratorAndReleaseTheOther)
         EXPECT_EQ(p->GenerateRandom(out.data(), 16), CSP_OK);
     }
 }
+
+TEST(CSPRandom, GeneratorAnswerIsNotLookedAtAsSpecified)
+{
+    Provider p(1);
+    Bytes out(16, 0x5A);
+    FailSwitch fail("DSTU4145PseudoRNGGenerateSequence");
+    EXPECT_EQ(p->GenerateRandom(out.data(), 16), CSP_OK);
+}
