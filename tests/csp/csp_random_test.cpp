@@ -196,7 +196,7 @@ TEST(CSPRandom, ConcurrentStartsKeepOneDefaultGeneratorAndReleaseTheOther)
     }
 }
 
-TEST(CSPRandom, GeneratorAnswerIsNotLookedAtAsSpecified)
+TEST(CSPRandom, PlainRandomDoesNotLookAtTheGeneratorsAnswer)
 {
     Provider p(1);
     Bytes out(16, 0x5A);
