@@ -27,8 +27,10 @@
 //   structure stays readable without the password (keys stay encrypted per
 //   entry); CheckPassword and GetItemAttribute verify the MAC.
 // - The protection value of containers and entries is the iteration count of
-//   the password derivation; 0 means the default (10,000), more than 100,000
-//   is refused.
+//   the password derivation; 0 means the default (10,000, or the count in
+//   PKFMT_DEFAULT_ITERATIONS: tests set a small one), more than 20,000 is
+//   refused, in encodings too, so that a damaged container read from a key
+//   costs at most twice an ordinary derivation.
 // - The entry format value must be 1 (a key with its parameters); it is the
 //   default.
 #include <atomic>
