@@ -317,7 +317,30 @@ protected:
     char oldDirectory_[PATH_MAX] = {};
 };
 
+// Runs a test at the PKI formats stand-in's own iteration count, whatever
+// count the test environment chose.
+class DefaultIterationCount {
+public:
+    DefaultIterationCount() {
+        const char* chosen = std::getenv("PKFMT_DEFAULT_ITERATIONS");
+        if (chosen != nullptr) saved_ = chosen;
+        had_ = chosen != nullptr;
+        unsetenv("PKFMT_DEFAULT_ITERATIONS");
+    }
+    ~DefaultIterationCount() {
+        if (had_) setenv("PKFMT_DEFAULT_ITERATIONS", saved_.c_str(), 1);
+    }
+    DefaultIterationCount(const DefaultIterationCount&) = delete;
+    DefaultIterationCount& operator=(const DefaultIterationCount&) = delete;
+
+private:
+    std::string saved_;
+    bool had_ = false;
+};
+
+// With the derivation at its full default count.
 TEST_F(ContainerTest, SignatureKeyContainerStoredAndReadBackWithItsPassword) {
+    DefaultIterationCount fullCount;
     kmtest::Device device = OpenKey();
     ContainerSpec spec;
     spec.keys.push_back(MakeSpec(1, StandardCurve(0)));
@@ -342,30 +365,7 @@ TEST_F(ContainerTest, SignatureKeyContainerStoredAndReadBackWithItsPassword) {
     EXPECT_TRUE(bad.keys.empty());
 }
 
-// Runs a test at the PKI formats stand-in's own iteration count, whatever
-// count the test environment chose.
-class DefaultIterationCount {
-public:
-    DefaultIterationCount() {
-        const char* chosen = std::getenv("PKFMT_DEFAULT_ITERATIONS");
-        if (chosen != nullptr) saved_ = chosen;
-        had_ = chosen != nullptr;
-        unsetenv("PKFMT_DEFAULT_ITERATIONS");
-    }
-    ~DefaultIterationCount() {
-        if (had_) setenv("PKFMT_DEFAULT_ITERATIONS", saved_.c_str(), 1);
-    }
-    DefaultIterationCount(const DefaultIterationCount&) = delete;
-    DefaultIterationCount& operator=(const DefaultIterationCount&) = delete;
-
-private:
-    std::string saved_;
-    bool had_ = false;
-};
-
-// Wrapping and unwrapping with the derivation at its full default count.
 TEST_F(ContainerTest, LargeContainerIsWrappedOnTheKeyAndUnwrappedOnReading) {
-    DefaultIterationCount fullCount;
     kmtest::Device device = OpenKey();
     ContainerSpec spec = LargeContainer(kKeyPassword, 1);
     Bytes container = BuildContainer(spec);
