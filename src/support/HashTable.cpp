@@ -22,7 +22,8 @@ private:
 
 HashTable::HashTable()
     : buckets_(nullptr), initialBucketCount_(8), bucketCount_(8), count_(0), growLoad_(32.0f), shrinkLoad_(0.5f),
-      duplicateMode_(0), onAccess_(nullptr), onRemove_(nullptr), cursors_(nullptr)
+      duplicateMode_(0), onAccess_(nullptr), onRemove_(nullptr), cursors_(nullptr),
+      resizePending_(false)
 {
     head_.next = head_.prev = &head_;
     InitializeCriticalSection(&lock_);
@@ -281,6 +282,13 @@ void HashTable::Rehash(int newCount)
 
 void HashTable::ResizeCheck()
 {
+    // A rehash relinks every node by bucket: a visit in progress would skip
+    // some and see others twice.
+    if (cursors_ != nullptr) {
+        resizePending_ = true;
+        return;
+    }
+    resizePending_ = false;
     float load = static_cast<float>(count_) / static_cast<float>(bucketCount_);
     if (load > growLoad_) {
         if (bucketCount_ <= kMaxBucketCount / 8)
@@ -585,6 +593,8 @@ int HashTable::ForEach(Visitor visitor, void* userData)
         }
     }
     cursors_ = cursor.outer;
+    if (cursors_ == nullptr && resizePending_)
+        ResizeCheck();
     return result;
 }
 

@@ -91,7 +91,8 @@ public:
     void RemoveAll();
     int Count() const;
     // Visits in list order; stops and returns 0 at the first visitor result 0.
-    // The visitor may remove any node, including the next one.
+    // The visitor may remove any node, including the next one. Resizing waits
+    // until the outermost visit ends, so that the list keeps its order.
     int ForEach(Visitor visitor, void* userData);
     void Lock();
     void Unlock();
@@ -157,6 +158,7 @@ private:
     ValueCallback onRemove_;
     CRITICAL_SECTION lock_;
     Cursor* cursors_;
+    bool resizePending_;
 };
 
 #endif

@@ -8,7 +8,9 @@
 #include <openssl/ec.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace dstu4145 {
 
@@ -35,6 +37,15 @@ using Bn = std::unique_ptr<BIGNUM, BnFree>;
 using Ctx = std::unique_ptr<BN_CTX, CtxFree>;
 using Point = std::unique_ptr<EC_POINT, PointFree>;
 using Group = std::unique_ptr<EC_GROUP, GroupFree>;
+struct MontFree {
+    void operator()(BN_MONT_CTX* p) const { BN_MONT_CTX_free(p); }
+};
+using Mont = std::unique_ptr<BN_MONT_CTX, MontFree>;
+
+// Public keys whose checks a verifier keeps: a signer's few keys verify many
+// signatures, and the check (decompression, n * Q = O) costs a large part of
+// a verification.
+constexpr std::size_t kCheckedKeysKept = 16;
 
 Bn NewBn() { return Bn(BN_new()); }
 
@@ -223,7 +234,18 @@ struct Engine::State {
     int poly[6] = {};  // exponents of f(t), decreasing, ending in 0 and -1
     Bn b;
     Bn n;
+    Mont mont;  // Montgomery form modulo n, for constant-time s = e + d r
     Group group;
+
+    // Checked public keys, newest last, keyed by their compressed form in
+    // FieldBytes() bytes.
+    struct CheckedKey {
+        Bytes compressed;
+        Point point;
+    };
+    mutable std::mutex checkedLock;
+    mutable std::vector<CheckedKey> checked;
+    mutable std::atomic<unsigned long> publicKeyChecks{0};
 
     // --- field arithmetic modulo f(t) ---
     bool IsElement(const BIGNUM* v) const { return !BN_is_negative(v) && BN_num_bits(v) <= m; }
@@ -336,17 +358,57 @@ struct Engine::State {
         Result r = Decompress(c.get(), x.get(), y.get(), ctx);
         if (r != Result::Ok) return r;
         if (!EC_POINT_set_affine_coordinates(group.get(), q, x.get(), y.get(), ctx)) return Result::BadKey;
+        publicKeyChecks.fetch_add(1, std::memory_order_relaxed);
+        return HasOrderN(q, ctx);
+    }
+
+    // Ok when n * P = O for a point P on the curve other than O.
+    Result HasOrderN(const EC_POINT* pt, BN_CTX* ctx) const
+    {
+        if (EC_POINT_is_at_infinity(group.get(), pt)) return Result::BadKey;
         Point t = NewPoint();
-        if (!t || !EC_POINT_mul(group.get(), t.get(), nullptr, q, n.get(), ctx))
+        if (!t || !EC_POINT_mul(group.get(), t.get(), nullptr, pt, n.get(), ctx))
             return Result::InternalError;
         return EC_POINT_is_at_infinity(group.get(), t.get()) ? Result::Ok : Result::BadKey;
     }
 
-    // A scalar in [1, n - 1].
+    // LoadPublic through the kept checks: a key seen before is not checked
+    // again. Only keys that passed are kept.
+    Result LoadCheckedPublic(ByteSpan bytes, EC_POINT* q, BN_CTX* ctx) const
+    {
+        const std::size_t size = FieldBytes();
+        Bytes key(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(size, bytes.size())));
+        if (!IsZeroFrom(bytes, key.size())) return Result::BadKey;
+        key.resize(size, 0);
+        {
+            std::lock_guard<std::mutex> hold(checkedLock);
+            for (auto it = checked.begin(); it != checked.end(); ++it) {
+                if (it->compressed != key) continue;
+                if (!EC_POINT_copy(q, it->point.get())) return Result::InternalError;
+                // Most recently used last.
+                std::rotate(it, it + 1, checked.end());
+                return Result::Ok;
+            }
+        }
+        Result r = LoadPublic(bytes, q, ctx);
+        if (r != Result::Ok) return r;
+        Point kept(EC_POINT_dup(q, group.get()));
+        if (!kept) return Result::Ok;  // no room to keep it: checked again next time
+        std::lock_guard<std::mutex> hold(checkedLock);
+        for (const CheckedKey& k : checked)
+            if (k.compressed == key) return Result::Ok;  // another thread kept it meanwhile
+        if (checked.size() >= kCheckedKeysKept) checked.erase(checked.begin());
+        checked.push_back(CheckedKey{std::move(key), std::move(kept)});
+        return Result::Ok;
+    }
+
+    // A scalar in [1, n - 1]. Scalars are secrets (private keys and one-time
+    // values): OpenSSL takes its constant-time paths for them.
     Result LoadScalar(ByteSpan bytes, Bn& out) const
     {
         out = FromLe(bytes);
         if (!out) return Result::InternalError;
+        BN_set_flags(out.get(), BN_FLG_CONSTTIME);
         if (BN_is_zero(out.get()) || BN_cmp(out.get(), n.get()) >= 0) return Result::BadKey;
         return Result::Ok;
     }
@@ -447,7 +509,12 @@ std::unique_ptr<Engine> Engine::Create(const Curve& curve, Result* why)
         }
         if (BN_cmp(t.get(), bound.get()) > 0) return nullptr;
     }
-    if (BN_check_prime(nBn.get(), ctx.get(), nullptr) != 1) return nullptr;
+    if (!BN_is_odd(nBn.get()) || BN_check_prime(nBn.get(), ctx.get(), nullptr) != 1) return nullptr;
+    s->mont.reset(BN_MONT_CTX_new());
+    if (!s->mont || !BN_MONT_CTX_set(s->mont.get(), nBn.get(), ctx.get())) {
+        res = Result::InternalError;
+        return nullptr;
+    }
 
     s->group.reset(EC_GROUP_new_curve_GF2m(f.get(), aBn.get(), s->b.get(), ctx.get()));
     if (!s->group) return nullptr;
@@ -473,6 +540,7 @@ std::unique_ptr<Engine> Engine::Create(const Curve& curve, Result* why)
     return std::unique_ptr<Engine>(new Engine(std::move(s)));
 }
 
+unsigned long Engine::PublicKeyChecks() const { return state_->publicKeyChecks.load(); }
 int Engine::M() const { return state_->m; }
 int Engine::NBits() const { return state_->nBits; }
 int Engine::Cofactor() const { return state_->cofactor; }
@@ -485,6 +553,7 @@ Result Engine::GenerateKey(Bytes& privateKey, Bytes& publicKey) const
     const State& s = *state_;
     Bn d(NewBn());
     if (!d) return Result::InternalError;
+    BN_set_flags(d.get(), BN_FLG_CONSTTIME);
     do {
         if (!BN_priv_rand_range(d.get(), s.n.get())) return Result::RandomFailure;
     } while (BN_is_zero(d.get()));
@@ -531,9 +600,13 @@ Result Engine::Sign(ByteSpan hash, ByteSpan privateKey, Bytes& signature, ByteSp
 {
     const State& s = *state_;
     Ctx ctx(BN_CTX_new());
-    Bn h(NewBn()), e(NewBn()), fe(NewBn()), rr(NewBn()), ss(NewBn()), y(NewBn());
+    Bn h(NewBn()), e(NewBn()), fe(NewBn()), rr(NewBn()), ss(NewBn()), y(NewBn()), dr(NewBn());
     Point big = s.NewPoint();
-    if (!ctx || !h || !e || !fe || !rr || !ss || !y || !big) return Result::InternalError;
+    if (!ctx || !h || !e || !fe || !rr || !ss || !y || !dr || !big) return Result::InternalError;
+    // The one-time value and everything computed from the private key stay
+    // on OpenSSL's constant-time paths.
+    for (BIGNUM* secret : {e.get(), ss.get(), dr.get()})
+        BN_set_flags(secret, BN_FLG_CONSTTIME);
     Result res = s.HashToField(hash, h.get());
     if (res != Result::Ok) return res;
     Bn d;
@@ -563,8 +636,11 @@ Result Engine::Sign(ByteSpan hash, ByteSpan privateKey, Bytes& signature, ByteSp
             retry = BN_is_zero(rr.get());
         }
         if (!retry) {
-            if (!BN_mod_mul(ss.get(), d.get(), rr.get(), s.n.get(), ctx.get()) ||
-                !BN_mod_add(ss.get(), ss.get(), e.get(), s.n.get(), ctx.get()))
+            // s = e + d r mod n: d r in Montgomery form (d R, then times r and
+            // R^-1), and an addition of two numbers below n.
+            if (!BN_to_montgomery(dr.get(), d.get(), s.mont.get(), ctx.get()) ||
+                !BN_mod_mul_montgomery(dr.get(), dr.get(), rr.get(), s.mont.get(), ctx.get()) ||
+                !BN_mod_add_quick(ss.get(), dr.get(), e.get(), s.n.get()))
                 return Result::InternalError;
             retry = BN_is_zero(ss.get());
         }
@@ -592,7 +668,7 @@ Result Engine::Verify(ByteSpan hash, ByteSpan publicKey, ByteSpan signature) con
     if (!ctx || !h || !x || !y || !rr || !ss || !q || !big) return Result::InternalError;
     Result res = s.HashToField(hash, h.get());
     if (res != Result::Ok) return res;
-    res = s.LoadPublic(publicKey, q.get(), ctx.get());
+    res = s.LoadCheckedPublic(publicKey, q.get(), ctx.get());
     if (res != Result::Ok) return res;
     if (BN_is_zero(rr.get()) || BN_is_zero(ss.get()) || BN_cmp(rr.get(), s.n.get()) >= 0 ||
         BN_cmp(ss.get(), s.n.get()) >= 0)
@@ -617,7 +693,7 @@ Result Engine::Agree(ByteSpan privateKey, ByteSpan peerPublicKey, Bytes& sharedX
     Bn d;
     Result res = s.LoadScalar(privateKey, d);
     if (res != Result::Ok) return res;
-    res = s.LoadPublic(peerPublicKey, q.get(), ctx.get());
+    res = s.LoadCheckedPublic(peerPublicKey, q.get(), ctx.get());
     if (res != Result::Ok) return res;
     if (!BN_mul_word(d.get(), static_cast<BN_ULONG>(s.cofactor)) ||
         !EC_POINT_mul(s.group.get(), z.get(), nullptr, q.get(), d.get(), ctx.get()))
@@ -643,7 +719,11 @@ Result Engine::Compress(ByteSpan x, ByteSpan y, Bytes& compressed) const
     if (!s.IsElement(bx.get()) || !s.IsElement(by.get()) ||
         !EC_POINT_set_affine_coordinates(s.group.get(), pt.get(), bx.get(), by.get(), ctx.get()))
         return Result::BadKey;
-    Result r = s.Compress(bx.get(), by.get(), c.get(), ctx.get());
+    // The compressed form keeps x and one bit: only for points of order n
+    // does decompression give the same point back.
+    Result r = s.HasOrderN(pt.get(), ctx.get());
+    if (r != Result::Ok) return r;
+    r = s.Compress(bx.get(), by.get(), c.get(), ctx.get());
     if (r != Result::Ok) return r;
     return ToLe(c.get(), s.FieldBytes(), compressed) ? Result::Ok : Result::InternalError;
 }

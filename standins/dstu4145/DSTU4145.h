@@ -96,6 +96,9 @@ public:
     Result PublicFromPrivate(ByteSpan privateKey, Bytes& publicKey) const;
     // A public key that decompresses to a point of order n.
     Result CheckPublicKey(ByteSpan publicKey) const;
+    // How many times a public key was decompressed and checked. Verify and
+    // Agree keep the last keys that passed and check each only once.
+    unsigned long PublicKeyChecks() const;
 
     // Signs; the nonce e is random unless given (then it must lie in
     // [1, n - 1] and give nonzero r and s, else BadNonce).
@@ -114,7 +117,8 @@ public:
                  Bytes* sharedY = nullptr) const;
 
     // Point compression of the standard: x with its bit 0 replaced by
-    // Tr(y / x); (0, sqrt(B)) compresses to 0.
+    // Tr(y / x). Only points of order n compress (BadKey otherwise): for
+    // others the bit cannot bring the point back.
     Result Compress(ByteSpan x, ByteSpan y, Bytes& compressed) const;
     Result Decompress(ByteSpan compressed, Bytes& x, Bytes& y) const;
 

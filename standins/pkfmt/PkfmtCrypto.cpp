@@ -1,6 +1,7 @@
 #include "crypto/SecureWipe.h"
 #include "PkfmtCrypto.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sys/random.h>
@@ -57,10 +58,21 @@ DerivedKeys::~DerivedKeys()
     Wipe(this, sizeof *this);
 }
 
+std::uint32_t DefaultIterations()
+{
+    const char* text = std::getenv("PKFMT_DEFAULT_ITERATIONS");
+    if (text == nullptr || *text == '\0')
+        return DEFAULT_ITERATIONS;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    return *end == '\0' && value >= 1 && value <= MAX_ITERATIONS ? static_cast<std::uint32_t>(value)
+                                                                  : DEFAULT_ITERATIONS;
+}
+
 bool DeriveKeys(const std::string& password, const std::uint8_t* salt, std::uint32_t iterations, DerivedKeys* keys)
 {
     if (iterations == 0)
-        iterations = DEFAULT_ITERATIONS;
+        iterations = DefaultIterations();
     HashContext c(DSTU7564CreateContext());
     if (!c)
         return false;

@@ -23,12 +23,17 @@ enum : std::uint32_t {
     IV_BYTES = 16,
     MAC_BYTES = 16,
     KEY_BYTES = 32,
-    // A protection value of 0 stands for this count.
+    // A protection value of 0 stands for this count, unless the environment
+    // variable PKFMT_DEFAULT_ITERATIONS (read at each derivation) names
+    // another one from 1 to MAX_ITERATIONS: tests choose a small count there.
     DEFAULT_ITERATIONS = 10000,
-    // Encodings asking for more are refused as malformed, so that a crafted
-    // container cannot stall the caller.
-    MAX_ITERATIONS = 100000
+    // Encodings asking for more are refused as malformed, so that a damaged
+    // or crafted container costs at most twice an ordinary derivation.
+    MAX_ITERATIONS = 20000
 };
+
+// The count a protection value of 0 stands for (see DEFAULT_ITERATIONS).
+std::uint32_t DefaultIterations();
 
 struct DerivedKeys {
     std::uint8_t cipher[KEY_BYTES];
@@ -36,7 +41,7 @@ struct DerivedKeys {
     ~DerivedKeys();
 };
 
-// iterations 0 means DEFAULT_ITERATIONS. False on a failure of the primitives.
+// iterations 0 means DefaultIterations(). False on a failure of the primitives.
 bool DeriveKeys(const std::string& password, const std::uint8_t* salt, std::uint32_t iterations, DerivedKeys* keys);
 
 // DSTU 7624 CTR in place (encryption and decryption are the same).

@@ -27,8 +27,10 @@
 //   structure stays readable without the password (keys stay encrypted per
 //   entry); CheckPassword and GetItemAttribute verify the MAC.
 // - The protection value of containers and entries is the iteration count of
-//   the password derivation; 0 means the default (10,000), more than 100,000
-//   is refused.
+//   the password derivation; 0 means the default (10,000, or the count in
+//   PKFMT_DEFAULT_ITERATIONS: tests set a small one), more than 20,000 is
+//   refused, in encodings too, so that a damaged container read from a key
+//   costs at most twice an ordinary derivation.
 // - The entry format value must be 1 (a key with its parameters); it is the
 //   default.
 #include <atomic>
@@ -40,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "PkfmtCallLog.h"
 #include "PkfmtCrypto.h"
 #include "PkfmtEncoding.h"
 #include "support/CSPParameters.h"
@@ -220,6 +223,9 @@ public:
     Core(const Core&) = delete;
     Core& operator=(const Core&) = delete;
 
+    // What the call log names the object (see PkfmtCallLog.h).
+    virtual const char* Kind() const { return "object"; }
+
     void AddRef() { references_.fetch_add(1, std::memory_order_relaxed); }
     int Drop()
     {
@@ -247,9 +253,14 @@ private:
 };
 
 #define PKFMT_OBJECT_COMMON                                                                   \
-    int Release() override { return Drop(); }                                                 \
+    int Release() override                                                                    \
+    {                                                                                         \
+        PKFMT_TRACE(1);                                                                       \
+        return Drop();                                                                        \
+    }                                                                                         \
     int QueryInterface(std::uint32_t interfaceId, void** object) override                     \
     {                                                                                         \
+        PKFMT_TRACE_IDS(2, static_cast<long>(interfaceId));                                   \
         return Query(interfaceId, object);                                                    \
     }
 
@@ -397,6 +408,7 @@ struct ParameterState {
 class Parameters final : public IPKIParameters, public Core {
 public:
     PKFMT_OBJECT_COMMON
+    PKFMT_KIND("Parameters")
 
     Parameters() = default;
     explicit Parameters(const ParameterState& state) : state_(state) {}
@@ -404,6 +416,7 @@ public:
 
     int GetParameters(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* sBox) override
     {
+        PKFMT_TRACE(5);
         return Guard([&] {
             DSTU4145FieldRecord f{};
             DSTU4145PointRecord p{};
@@ -448,6 +461,7 @@ public:
     int SetExplicit(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
                     const std::uint8_t* sBox) override
     {
+        PKFMT_TRACE(7);
         if (field == nullptr || point == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
@@ -463,6 +477,7 @@ public:
 
     int SetStandard(std::uint32_t polynomialBasis, std::uint32_t index, const std::uint8_t* sBox) override
     {
+        PKFMT_TRACE(8);
         return Guard([&] {
             ParameterState s;
             s.form = ParameterForm::Standard;
@@ -479,6 +494,7 @@ public:
 
     int GetName(PKIBlob* oid) override
     {
+        PKFMT_TRACE(11);
         if (oid == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         if (state_.form != ParameterForm::Name)
@@ -488,6 +504,7 @@ public:
 
     int SetName(const char* oid, const std::uint8_t* sBox) override
     {
+        PKFMT_TRACE(12);
         if (!ValidOid(oid))
             return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
@@ -502,6 +519,7 @@ public:
 
     int GetBlock(PKIBlob* block) override
     {
+        PKFMT_TRACE(13);
         if (block == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         if (state_.form != ParameterForm::Block)
@@ -511,6 +529,7 @@ public:
 
     int SetBlock(const PKIBlob* block) override
     {
+        PKFMT_TRACE(14);
         return Guard([&] {
             ParameterState s;
             s.form = ParameterForm::Block;
@@ -577,6 +596,7 @@ struct KeyState {
 class Key final : public IPKIKey, public IPKIEncodedKey, public Core {
 public:
     PKFMT_OBJECT_COMMON
+    PKFMT_KIND("Key")
 
     Key() = default;
     const KeyState& State() const { return state_; }
@@ -584,6 +604,7 @@ public:
 
     int GetKeyValue(PKIBlob* value, void** parameters) override
     {
+        PKFMT_TRACE(7);
         if (value == nullptr || parameters == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         if (state_.set && state_.parameters.form == ParameterForm::Block) {
@@ -593,10 +614,11 @@ public:
         return Get(value, parameters);
     }
 
-    int SetKeyValue(const PKIBlob* value, IPKIObject* parameters) override { return Set(value, parameters); }
+    int SetKeyValue(const PKIBlob* value, IPKIObject* parameters) override { PKFMT_TRACE(8); return Set(value, parameters); }
 
     int GetEncodedKeyValue(PKIBlob* value, void** parameters) override
     {
+        PKFMT_TRACE(61);
         if (value == nullptr || parameters == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         return Get(value, parameters);
@@ -604,11 +626,13 @@ public:
 
     int SetEncodedKeyValue(const PKIBlob* value, IPKIObject* parameters) override
     {
+        PKFMT_TRACE(62);
         return Set(value, parameters);
     }
 
     int GetSBox(std::uint8_t* sBox) override
     {
+        PKFMT_TRACE(43);
         if (sBox == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         if (!state_.hasSBox)
@@ -619,6 +643,7 @@ public:
 
     int SetSBox(const std::uint8_t* sBox) override
     {
+        PKFMT_TRACE(44);
         state_.hasSBox = sBox != nullptr;
         if (sBox != nullptr)
             std::memcpy(state_.sBox, sBox, PKI_SBOX_BYTES);
@@ -677,16 +702,19 @@ private:
 class Attribute final : public IPKIAttribute, public Core {
 public:
     PKFMT_OBJECT_COMMON
+    PKFMT_KIND("Attribute")
 
     const Bytes& Value() const { return value_; }
 
     int GetValue(PKIBlob* value) override
     {
+        PKFMT_TRACE(3);
         return Guard([&] { return CopyToBlock(value, value_.data(), value_.size()); });
     }
 
     int SetValue(const void* data, std::uint32_t length) override
     {
+        PKFMT_TRACE(4);
         if (length > 0 && data == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         if (length > MAX_FIELD_BYTES)
@@ -713,9 +741,11 @@ private:
 class KeySet final : public IPKIKeySet, public Core {
 public:
     PKFMT_OBJECT_COMMON
+    PKFMT_KIND("KeySet")
 
     int GetKeyCount(std::uint32_t* count) override
     {
+        PKFMT_TRACE(46);
         if (count == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         *count = static_cast<std::uint32_t>(items_.size());
@@ -724,6 +754,7 @@ public:
 
     int AddKey(IPKIObject* key, const PKIBlob* attribute) override
     {
+        PKFMT_TRACE(47);
         auto* k = dynamic_cast<Key*>(key);
         if (k == nullptr || !k->State().set)
             return PKI_E_INVALID_ARGUMENT;
@@ -740,11 +771,13 @@ public:
 
     int GetKey(std::uint32_t index, void** key, PKIBlob* attribute) override
     {
+        PKFMT_TRACE(48);
         return GetListedKey<IPKIKey>(items_, index, key, attribute);
     }
 
     int GetValue(std::uint32_t id, PKIBlob* value) override
     {
+        PKFMT_TRACE(57);
         if (value == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         auto it = values_.find(id);
@@ -756,6 +789,7 @@ public:
     // A null or empty value removes the numbered value.
     int SetValue(std::uint32_t id, const PKIBlob* value) override
     {
+        PKFMT_TRACE(58);
         return Guard([&] {
             if (value == nullptr || value->length == 0) {
                 values_.erase(id);
@@ -792,6 +826,7 @@ private:
 class PrivateKey final : public IPKIPrivateKey, public Core {
 public:
     PKFMT_OBJECT_COMMON
+    PKFMT_KIND("PrivateKey")
 
     ~PrivateKey() override { WipeBytes(sealed_); }
 
@@ -824,6 +859,7 @@ public:
 
     int Encode(PKIBlob* out) override
     {
+        PKFMT_TRACE(3);
         if (out == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         if (!Sealed())
@@ -833,6 +869,7 @@ public:
 
     int Decode(const PKIBlob* in) override
     {
+        PKFMT_TRACE(4);
         return Guard([&] {
             Bytes bytes;
             if (!ReadInput(in, &bytes))
@@ -843,6 +880,7 @@ public:
 
     int SetKey(IPKIObject* key, const char* password) override
     {
+        PKFMT_TRACE(5);
         auto* k = dynamic_cast<Key*>(key);
         if (k == nullptr || !k->State().set || password == nullptr)
             return PKI_E_INVALID_ARGUMENT;
@@ -880,6 +918,7 @@ public:
 
     int Open(const char* password, void** key) override
     {
+        PKFMT_TRACE(6);
         if (password == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         return OpenWith(password, key);
@@ -887,6 +926,7 @@ public:
 
     int OpenConverted(const char* password, void** key) override
     {
+        PKFMT_TRACE(7);
         if (password == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
@@ -899,6 +939,7 @@ public:
 
     int SetFormat(std::uint32_t format) override
     {
+        PKFMT_TRACE(12);
         if (format != ENTRY_FORMAT_KEY)
             return PKI_E_INVALID_ARGUMENT;
         format_ = format;
@@ -907,6 +948,7 @@ public:
 
     int SetProtectionValue(std::uint32_t value) override
     {
+        PKFMT_TRACE(13);
         if (value > MAX_ITERATIONS)
             return PKI_E_INVALID_ARGUMENT;
         protectionValue_ = value;
@@ -915,6 +957,7 @@ public:
 
     int GetProtectionValue(std::uint32_t* value) override
     {
+        PKFMT_TRACE(14);
         if (value == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         *value = protectionValue_;
@@ -974,9 +1017,11 @@ private:
 class EntryList final : public IPKIEntryList, public IPKIItemAttributes, public Core {
 public:
     PKFMT_OBJECT_COMMON
+    PKFMT_KIND("EntryList")
 
     int GetEntryCount(std::uint32_t* count) override
     {
+        PKFMT_TRACE(5);
         if (count == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         *count = static_cast<std::uint32_t>(entries_.size());
@@ -985,11 +1030,13 @@ public:
 
     int GetEntry(std::uint32_t index, void** privateKey, PKIBlob* attribute) override
     {
+        PKFMT_TRACE(6);
         return GetListedKey<IPKIPrivateKey>(entries_, index, privateKey, attribute);
     }
 
     int AddEntry(IPKIObject* privateKey, IPKIObject* attribute) override
     {
+        PKFMT_TRACE(7);
         auto* key = dynamic_cast<PrivateKey*>(privateKey);
         if (key == nullptr)
             return PKI_E_INVALID_ARGUMENT;
@@ -1011,6 +1058,7 @@ public:
 
     int RemoveEntry(std::uint32_t index) override
     {
+        PKFMT_TRACE(8);
         if (index >= entries_.size())
             return PKI_E_INDEX;
         entries_.erase(entries_.begin() + index);
@@ -1019,6 +1067,7 @@ public:
 
     int GetAttribute(const char* oid, PKIBlob* value) override
     {
+        PKFMT_TRACE(20);
         if (oid == nullptr || value == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         const Bytes* found = Find(oid);
@@ -1132,11 +1181,13 @@ private:
 class KeyContainer final : public IPKIKeyContainer, public Core {
 public:
     PKFMT_OBJECT_COMMON
+    PKFMT_KIND("KeyContainer")
 
     ~KeyContainer() override { WipeText(password_); }
 
     int Encode(PKIBlob* out) override
     {
+        PKFMT_TRACE(3);
         if (out == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
@@ -1171,6 +1222,7 @@ public:
 
     int Decode(const PKIBlob* in) override
     {
+        PKFMT_TRACE(4);
         return Guard([&] {
             Bytes bytes;
             if (!ReadInput(in, &bytes, 0xFFFFFFFFu))
@@ -1217,6 +1269,7 @@ public:
 
     int GetItemCount(std::uint32_t* count) override
     {
+        PKFMT_TRACE(5);
         if (count == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         *count = static_cast<std::uint32_t>(items_.size());
@@ -1225,6 +1278,7 @@ public:
 
     int GetItem(std::uint32_t index, void** entryList) override
     {
+        PKFMT_TRACE(6);
         if (entryList == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         *entryList = nullptr;
@@ -1237,6 +1291,7 @@ public:
 
     int AddItem(IPKIObject* entryList) override
     {
+        PKFMT_TRACE(7);
         auto* list = dynamic_cast<EntryList*>(entryList);
         if (list == nullptr)
             return PKI_E_INVALID_ARGUMENT;
@@ -1248,6 +1303,7 @@ public:
 
     int RemoveItem(std::uint32_t index) override
     {
+        PKFMT_TRACE(8);
         if (index >= items_.size())
             return PKI_E_INDEX;
         items_.erase(items_.begin() + index);
@@ -1256,6 +1312,7 @@ public:
 
     int SetPassword(std::uint32_t flags, const char* password) override
     {
+        PKFMT_TRACE(15);
         if ((flags & ~PKI_PROTECT_WITH_PASSWORD) != 0)
             return PKI_E_INVALID_ARGUMENT;
         if ((flags & PKI_PROTECT_WITH_PASSWORD) != 0 && password == nullptr)
@@ -1270,6 +1327,7 @@ public:
 
     int CheckPassword(const char* password) override
     {
+        PKFMT_TRACE(16);
         if (password == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         if (!decodedProtected_)
@@ -1290,6 +1348,7 @@ public:
     // next Encode will protect it.
     int IsProtected(std::uint32_t* isProtected) override
     {
+        PKFMT_TRACE(17);
         if (isProtected == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         *isProtected = (decoded_ ? decodedProtected_ : protect_) ? 1 : 0;
@@ -1301,6 +1360,7 @@ public:
     // protected entries still reports what protects its keys.
     int GetProtectionValue(std::uint32_t* value) override
     {
+        PKFMT_TRACE(19);
         if (value == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         *value = protectionValue_;
@@ -1311,6 +1371,7 @@ public:
 
     int SetProtectionValue(std::uint32_t value) override
     {
+        PKFMT_TRACE(20);
         if (value > MAX_ITERATIONS)
             return PKI_E_INVALID_ARGUMENT;
         protectionValue_ = value;
@@ -1321,6 +1382,7 @@ public:
     // protected container the password must pass CheckPassword first.
     int GetItemAttribute(const char* password, IPKIObject* entryList, const char* oid, PKIBlob* value) override
     {
+        PKFMT_TRACE(21);
         auto* list = dynamic_cast<EntryList*>(entryList);
         if (list == nullptr || oid == nullptr || value == nullptr)
             return PKI_E_INVALID_ARGUMENT;
@@ -1338,6 +1400,7 @@ public:
     int AddItemAttribute(const char* /*password*/, IPKIObject* entryList, const char* oid,
                          const PKIBlob* value) override
     {
+        PKFMT_TRACE(22);
         auto* list = dynamic_cast<EntryList*>(entryList);
         if (list == nullptr || !ValidOid(oid))
             return PKI_E_INVALID_ARGUMENT;
@@ -1391,6 +1454,8 @@ int EnvironmentNumber(const char* name, long fallback)
 
 class Interface final : public IPKIInterface {
 public:
+    const char* Kind() const { return "pki"; }
+
     // The interface object lives as long as the library; releasing it is a
     // no-op and it offers no other interfaces.
     int Release() override { return PKI_OK; }
@@ -1404,6 +1469,7 @@ public:
 
     int GetVersion(std::uint32_t* version) override
     {
+        PKFMT_TRACE(3);
         if (version == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         const char* text = std::getenv("PKFMT_VERSION");
@@ -1416,16 +1482,18 @@ public:
     // The library keeps the pointer only; it computes nothing with it.
     int SetCSP(void* csp) override
     {
+        PKFMT_TRACE(4);
         g_csp.store(csp);
         return PKI_OK;
     }
 
-    int AllocateBlob(PKIBlob* blob, std::uint32_t size) override { return AllocateBlock(blob, size); }
+    int AllocateBlob(PKIBlob* blob, std::uint32_t size) override { PKFMT_TRACE(6); return AllocateBlock(blob, size); }
 
-    int FreeBlob(PKIBlob* blob) override { return FreeBlock(blob); }
+    int FreeBlob(PKIBlob* blob) override { PKFMT_TRACE(7); return FreeBlock(blob); }
 
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
     {
+        PKFMT_TRACE_IDS(10, static_cast<long>(classId), static_cast<long>(interfaceId));
         if (object == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         *object = nullptr;
@@ -1474,8 +1542,8 @@ public:
         });
     }
 
-    int HasOptionA() override { return EnvironmentNumber("PKFMT_OPTION_A", 1); }
-    int HasOptionB() override { return EnvironmentNumber("PKFMT_OPTION_B", 0); }
+    int HasOptionA() override { PKFMT_TRACE(33); return EnvironmentNumber("PKFMT_OPTION_A", 1); }
+    int HasOptionB() override { PKFMT_TRACE(34); return EnvironmentNumber("PKFMT_OPTION_B", 0); }
 };
 
 Interface g_interface;
@@ -1485,6 +1553,7 @@ Interface g_interface;
 
 PKFMT_EXPORT int PKIInitialize()
 {
+    pkfmt::LogCall("PKIInitialize", 0);
     std::lock_guard<std::mutex> lock(pkfmt::g_stateLock);
     ++pkfmt::g_initializeCount;
     return pkfmt::EnvironmentNumber("PKFMT_INITIALIZE_RESULT", 0);
@@ -1492,6 +1561,7 @@ PKFMT_EXPORT int PKIInitialize()
 
 PKFMT_EXPORT int PKIFinalize()
 {
+    pkfmt::LogCall("PKIFinalize", 0);
     std::lock_guard<std::mutex> lock(pkfmt::g_stateLock);
     if (pkfmt::g_initializeCount > 0 && --pkfmt::g_initializeCount == 0)
         pkfmt::g_csp.store(nullptr);
@@ -1502,6 +1572,7 @@ PKFMT_EXPORT int PKIFinalize()
 // PKIFinalize.
 PKFMT_EXPORT int PKIGetInterface(void** pkiInterface)
 {
+    pkfmt::LogCall("PKIGetInterface", 0);
     if (pkiInterface == nullptr)
         return PKI_E_INVALID_ARGUMENT;
     std::lock_guard<std::mutex> lock(pkfmt::g_stateLock);

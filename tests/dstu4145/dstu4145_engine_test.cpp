@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <cstring>
@@ -481,6 +483,100 @@ TEST(Dstu4145Points, KeysOutsideThePrimeOrderSubgroupAreRefused)
     }
     EXPECT_GT(accepted, 0);
     EXPECT_GT(refused, 0);
+}
+
+// Random points of the whole curve, made by OpenSSL from the published
+// curve: those of order n compress and come back unchanged, every other one
+// is refused (its compressed form would decompress to another point).
+TEST(Dstu4145Points, OnlyPointsOfOrderNCompress)
+{
+    for (int index : {0, 2}) {  // A = 1 (cofactor 2) and A = 0 (cofactor 4)
+        const PublishedCurve& pc = kStandardCurves[index];
+        auto engine = StandardEngine(index);
+        ASSERT_TRUE(engine);
+        int poly[6] = {pc.m, pc.k, pc.j, pc.l, 0, -1};
+        if (pc.j == 0) {
+            poly[2] = 0;
+            poly[3] = -1;
+        }
+        BN_CTX* ctx = BN_CTX_new();
+        BIGNUM *f = BN_new(), *a = BN_new(), *b = BN_new(), *n = BN_new(), *x = BN_new(), *y = BN_new();
+        ASSERT_TRUE(ctx && f && a && b && n && x && y);
+        const Bytes bLe = Le(pc.b), nLe = Le(pc.n);
+        ASSERT_TRUE(BN_GF2m_arr2poly(poly, f) && BN_set_word(a, static_cast<BN_ULONG>(pc.a)) &&
+                    BN_lebin2bn(bLe.data(), static_cast<int>(bLe.size()), b) &&
+                    BN_lebin2bn(nLe.data(), static_cast<int>(nLe.size()), n));
+        EC_GROUP* group = EC_GROUP_new_curve_GF2m(f, a, b, ctx);
+        ASSERT_NE(group, nullptr);
+        EC_POINT *pt = EC_POINT_new(group), *t = EC_POINT_new(group);
+        int ofOrderN = 0, others = 0;
+        for (int tries = 0; tries < 200 && (ofOrderN < 6 || others < 6); ++tries) {
+            ASSERT_EQ(BN_rand(x, pc.m, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY), 1);
+            if (BN_is_zero(x) || EC_POINT_set_compressed_coordinates(group, pt, x, tries & 1, ctx) != 1) continue;
+            ASSERT_EQ(EC_POINT_get_affine_coordinates(group, pt, x, y, ctx), 1);
+            ASSERT_EQ(EC_POINT_mul(group, t, nullptr, pt, n, ctx), 1);
+            const bool orderN = EC_POINT_is_at_infinity(group, t) == 1;
+            const std::size_t size = engine->FieldBytes();
+            Bytes xs(size), ys(size), c, backX, backY;
+            ASSERT_GE(BN_bn2lebinpad(x, xs.data(), static_cast<int>(size)), 0);
+            ASSERT_GE(BN_bn2lebinpad(y, ys.data(), static_cast<int>(size)), 0);
+            if (orderN) {
+                ++ofOrderN;
+                ASSERT_EQ(engine->Compress(xs, ys, c), Result::Ok);
+                ASSERT_EQ(engine->Decompress(c, backX, backY), Result::Ok);
+                EXPECT_EQ(backX, xs);
+                EXPECT_EQ(backY, ys);
+            } else {
+                ++others;
+                EXPECT_EQ(engine->Compress(xs, ys, c), Result::BadKey) << pc.m << " " << Hex(xs);
+            }
+        }
+        EXPECT_GE(ofOrderN, 6);
+        EXPECT_GE(others, 6);
+        EC_POINT_free(pt);
+        EC_POINT_free(t);
+        EC_GROUP_free(group);
+        for (BIGNUM* v : {f, a, b, n, x, y})
+            BN_free(v);
+        BN_CTX_free(ctx);
+    }
+}
+
+// Verification checks a signer's public key once and keeps it; refused keys
+// are not kept, and a kept key still verifies only its own signatures.
+TEST(Dstu4145Points, VerifyChecksEachPublicKeyOnce)
+{
+    auto engine = StandardEngine(1);
+    ASSERT_TRUE(engine);
+    const Bytes hash(32, 0x42);
+    Bytes d1, q1, d2, q2, sig1, sig2;
+    ASSERT_EQ(engine->GenerateKey(d1, q1), Result::Ok);
+    ASSERT_EQ(engine->GenerateKey(d2, q2), Result::Ok);
+    ASSERT_EQ(engine->Sign(hash, d1, sig1), Result::Ok);
+    ASSERT_EQ(engine->Sign(hash, d2, sig2), Result::Ok);
+    const unsigned long before = engine->PublicKeyChecks();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(engine->Verify(hash, q1, sig1), Result::Ok);
+        EXPECT_EQ(engine->Verify(hash, Padded(q1, 40), sig1), Result::Ok);
+        EXPECT_EQ(engine->Verify(hash, q2, sig1), Result::BadSignature);
+        EXPECT_EQ(engine->Verify(hash, q2, sig2), Result::Ok);
+    }
+    EXPECT_EQ(engine->PublicKeyChecks() - before, 2u);
+
+    // A value with no point on the curve is checked (and refused) every time.
+    Bytes bad;
+    for (std::uint8_t v = 2; bad.empty(); ++v) {
+        Bytes c{v, 0x11, 0x22}, x, y;
+        if (engine->Decompress(c, x, y) != Result::Ok) bad = c;
+    }
+    const unsigned long mid = engine->PublicKeyChecks();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(engine->Verify(hash, bad, sig1), Result::BadKey);
+    EXPECT_EQ(engine->Verify(hash, q1, sig1), Result::Ok);
+    Bytes longBad = Padded(q1, 40);
+    longBad[39] = 1;
+    EXPECT_EQ(engine->Verify(hash, longBad, sig1), Result::BadKey);
+    EXPECT_EQ(engine->PublicKeyChecks(), mid);  // refused before any point was made
 }
 
 TEST(Dstu4145Points, TraceIsLinearAndOfOne)

@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 #include <winscard.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KeyRig.h"
@@ -184,6 +187,63 @@ TEST(KeyRigE2E, UnplugEmptiesTheReaderAndReplugBringsTheKeyBackWithItsData) {
   ASSERT_EQ(clock.status(), 0);
   EXPECT_GE(clock.DataU32(0), setTo);
   EXPECT_LT(clock.DataU32(0), setTo + 60);
+}
+
+// Quick unplug and replug cycles while eight clients keep working with the
+// key: after every replug pcscd must see the key again (and it must answer),
+// however the replug falls between the reader driver's presence polls and the
+// clients' transmissions.
+TEST(KeyRigE2E, QuickReplugsUnderLoadAlwaysBringTheKeyBack) {
+  KeyRig rig(std::vector<RigKey>{RigKey(421401, 18)});
+  std::atomic<bool> stop{false};
+  std::atomic<long> answered{0};
+  std::vector<std::thread> load;
+  for (int t = 0; t < 8; ++t)
+    load.emplace_back([&] {
+      while (!stop) {
+        Card card(KeyRig::ReaderName(0));
+        if (card.connectRv() != SCARD_S_SUCCESS) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          continue;
+        }
+        for (int i = 0; i < 20 && !stop; ++i) {
+          if (card.Send(RequestApdu(76, kCmdDeviceInfo)).rv != SCARD_S_SUCCESS) break;
+          ++answered;
+        }
+      }
+    });
+  const auto start = std::chrono::steady_clock::now();
+  int cycles = 0;
+  // Bounded: at most about 20 seconds whatever happens.
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(12)) {
+    rig.Control("unplug 0");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    rig.Control("replug 0");
+    ++cycles;
+    const long before = answered;
+    const bool back = rig.WaitCard(0, true, 5000);
+    // Present is not enough: the key must answer again.
+    bool answering = false;
+    for (int i = 0; back && i < 100 && !answering; ++i) {
+      answering = answered > before;
+      if (!answering) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!back || !answering) {
+      stop = true;
+      for (auto& t : load) t.join();
+      FAIL() << "cycle " << cycles << ": " << (back ? "present but not answering" : "not present") << "\n"
+             << rig.Control("keys");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  stop = true;
+  for (auto& t : load) t.join();
+  EXPECT_GE(cycles, 4);
+  Card card(KeyRig::ReaderName(0));
+  ASSERT_EQ(card.connectRv(), SCARD_S_SUCCESS);
+  Answer info = card.Send(RequestApdu(64, kCmdDeviceInfo));
+  ASSERT_EQ(info.rv, SCARD_S_SUCCESS);
+  EXPECT_EQ(info.DataU32(0), 421401u);
 }
 
 TEST(KeyRigE2E, KeyStateOutlivesAKilledEmulatorProcess) {

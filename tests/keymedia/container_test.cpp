@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "KMTestSupport.h"
+#include "PkfmtCalls.h"
 #include "keymedia/QuorKorvo7QPKI.h"
 #include "support/CSPParameters.h"
 #include "support/ICSPHardware.h"
@@ -316,7 +317,30 @@ protected:
     char oldDirectory_[PATH_MAX] = {};
 };
 
+// Runs a test at the PKI formats stand-in's own iteration count, whatever
+// count the test environment chose.
+class DefaultIterationCount {
+public:
+    DefaultIterationCount() {
+        const char* chosen = std::getenv("PKFMT_DEFAULT_ITERATIONS");
+        if (chosen != nullptr) saved_ = chosen;
+        had_ = chosen != nullptr;
+        unsetenv("PKFMT_DEFAULT_ITERATIONS");
+    }
+    ~DefaultIterationCount() {
+        if (had_) setenv("PKFMT_DEFAULT_ITERATIONS", saved_.c_str(), 1);
+    }
+    DefaultIterationCount(const DefaultIterationCount&) = delete;
+    DefaultIterationCount& operator=(const DefaultIterationCount&) = delete;
+
+private:
+    std::string saved_;
+    bool had_ = false;
+};
+
+// With the derivation at its full default count.
 TEST_F(ContainerTest, SignatureKeyContainerStoredAndReadBackWithItsPassword) {
+    DefaultIterationCount fullCount;
     kmtest::Device device = OpenKey();
     ContainerSpec spec;
     spec.keys.push_back(MakeSpec(1, StandardCurve(0)));
@@ -547,3 +571,85 @@ TEST_F(ContainerTest, EveryObjectAndBlockIsHandedBackOnEveryPath) {
 }
 
 }  // namespace
+
+// The calls the library makes into the PKI formats library, in the order the
+// container operations give them, as the stand-in's call log records them.
+// Releases (operation 1) are left out: the live-object counts above check
+// that each object goes.
+TEST_F(ContainerTest, WrappingAndUnwrappingMakeTheirCallsInOrder) {
+    ContainerSpec spec;
+    spec.keys = {MakeSpec(1, StandardCurve(0))};
+    spec.entryPassword = kKeyPassword;
+    spec.containerPassword = kKeyPassword;
+    spec.attributes = {{PKI_OID_CONTAINER_ATTRIBUTE_1, Bytes{1, 2, 3}}};
+    const Bytes plain = BuildContainer(spec);
+    ContainerBase base;
+    base.Keep(kKeyPassword);
+    pkfmtcalls::CallLog log;
+
+    // Collecting the keys: reader, its bags and entries, each entry opened
+    // with the kept password, then the three attributes of the bag.
+    const std::vector<std::string> collect = {
+        "pki 10 4931 4266", "KeyContainer 4", "KeyContainer 5", "pki 10 4893 4233", "KeyContainer 19",
+        "KeyContainer 6", "EntryList 5", "EntryList 6", "PrivateKey 6", "Key 2 4128", "KeySet 47",
+        "KeyContainer 21", "KeySet 58", "pki 7", "KeyContainer 21", "KeyContainer 21"};
+    Bytes wrapped;
+    ASSERT_EQ(base.Wrap(plain, &wrapped), 1);
+    std::vector<std::string> expected = collect;
+    for (const char* call : {
+             "KeySet 57", "KeySet 46", "pki 10 4930 4201",
+             // The compact key: standard curve 0 named by its number, no S-box
+             // of its own.
+             "KeySet 48", "Key 2 4128", "Key 7", "Parameters 5", "pki 10 4880 4114", "Parameters 8",
+             "pki 10 4893 4128", "Key 8", "Key 43", "pki 7", "pki 10 4882 4250", "PrivateKey 12",
+             "PrivateKey 5", "EntryList 7",
+             // The packed attribute list (values 6 and 7), added as the
+             // wrapped-record attribute, then the list encoded unprotected.
+             "KeySet 57", "pki 7", "KeySet 57", "pki 6", "pki 10 4931 4266", "KeyContainer 22", "pki 7",
+             "pki 10 4931 4252", "KeyContainer 7", "KeyContainer 3",
+             // The caller hands the result back.
+             "pki 7"})
+        expected.push_back(call);
+    EXPECT_EQ(pkfmtcalls::Joined(log.Take()), pkfmtcalls::Joined(expected));
+
+    ASSERT_EQ(base.IsWrappedRecord(wrapped.data(), static_cast<std::uint32_t>(wrapped.size())), 1);
+    EXPECT_EQ(pkfmtcalls::Joined(log.Take()),
+              pkfmtcalls::Joined({"pki 10 4931 4208", "KeyContainer 4", "KeyContainer 5", "KeyContainer 6",
+                                  "EntryList 2 4265", "EntryList 20", "pki 7"}));
+
+    Bytes unwrapped;
+    ASSERT_EQ(base.Unwrap(wrapped, &unwrapped), 1);
+    expected = collect;
+    // The wrapped record's bag carries only the marking attribute.
+    expected.erase(expected.begin() + 12, expected.begin() + 14);
+    expected.push_back("KeySet 58");
+    expected.push_back("pki 7");
+    for (const char* call : {
+             "KeySet 57", "KeySet 46", "pki 10 4930 4201",
+             // A key whose parameters are not named is kept as it is.
+             "KeySet 48", "Key 2 4128", "Key 7", "Parameters 2 4273", "pki 7", "pki 10 4882 4250",
+             "PrivateKey 12", "PrivateKey 5", "EntryList 7",
+             // Attribute 2.12.1 from the packed list, then the list encoded
+             // under the kept password.
+             "KeySet 57", "pki 10 4931 4266", "KeyContainer 22", "pki 7", "pki 10 4931 4252", "KeyContainer 7",
+             "KeyContainer 15", "KeyContainer 3", "pki 7"})
+        expected.push_back(call);
+    EXPECT_EQ(pkfmtcalls::Joined(log.Take()), pkfmtcalls::Joined(expected));
+}
+
+// The container standing for a signature key held on the key.
+TEST_F(ContainerTest, SynthesisedContainerMakesItsCallsInOrder) {
+    kmtest::Device device = OpenKey();
+    void* hw[2] = {nullptr, nullptr};
+    ASSERT_EQ(device->GetInfo(nullptr, nullptr, hw), KM_OK);
+    CurveRecords curve = StandardCurve(0);
+    std::uint8_t publicKey[76];
+    ASSERT_EQ(static_cast<ICSPHardware*>(hw[0])->GenerateSignatureKeyPair(&curve.field, &curve.point, publicKey), 1);
+    pkfmtcalls::CallLog log;
+    unsigned length = 0;
+    ASSERT_EQ(device->ReadRecord(nullptr, 5, nullptr, &length), KM_OK);
+    EXPECT_EQ(pkfmtcalls::Joined(log.Take()),
+              pkfmtcalls::Joined({"pki 10 4931 4208", "pki 10 4930 4201", "pki 10 4893 4128", "pki 10 4880 4114",
+                                  "Parameters 7", "Key 8", "pki 10 4882 4116", "PrivateKey 12", "PrivateKey 5",
+                                  "EntryList 7", "KeyContainer 7", "KeyContainer 15", "KeyContainer 3", "pki 7"}));
+}

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "KMTestSupport.h"
+#include "PkfmtCalls.h"
 
 #ifdef QVK_PKFMT_DIR
 
@@ -64,6 +65,43 @@ TEST_F(KMGlobalsTest, VersionsAboveTheThresholdAskWhetherToKeepTheInterface)
         KMFinalize();
         EXPECT_EQ(qvkkm::PKIFormatsInterface(), nullptr);
         EXPECT_FALSE(FormatsLibraryLoaded()) << "released at KMFinalize";
+    }
+}
+
+// The loader's calls as the formats library sees them: its start, its
+// interface, the version, operation 33 above version 264, and the finish at
+// the last release.
+TEST_F(KMGlobalsTest, StartAndFinishCallTheFormatsLibraryInOrder)
+{
+    const std::vector<std::string> start = {"PKIInitialize 0", "PKIGetInterface 0", "pki 3"};
+    struct Case {
+        const char* version;
+        const char* optionA;
+        std::vector<std::string> atStart;
+        std::vector<std::string> atFinalize;
+    };
+    const Case cases[] = {
+        {"264", "1", start, {"PKIFinalize 0"}},
+        {"265", "0", {"PKIInitialize 0", "PKIGetInterface 0", "pki 3", "pki 33"}, {"PKIFinalize 0"}},
+        // Refused: released at once, tried again by the next export, and
+        // nothing left for KMFinalize.
+        {"265",
+         "1",
+         {"PKIInitialize 0", "PKIGetInterface 0", "pki 3", "pki 33", "PKIFinalize 0", "PKIInitialize 0",
+          "PKIGetInterface 0", "pki 3", "pki 33", "PKIFinalize 0"},
+         {}},
+    };
+    for (const Case& c : cases) {
+        setenv("PKFMT_VERSION", c.version, 1);
+        setenv("PKFMT_OPTION_A", c.optionA, 1);
+        pkfmtcalls::CallLog log;
+        char name[64];
+        ASSERT_EQ(KMEnumDeviceTypes(0, name), KM_OK);
+        ASSERT_EQ(KMEnumDeviceTypes(1, name), KM_OK);
+        EXPECT_EQ(pkfmtcalls::Joined(log.Take(true)), pkfmtcalls::Joined(c.atStart)) << c.version << "/" << c.optionA;
+        KMFinalize();
+        EXPECT_EQ(pkfmtcalls::Joined(log.Take(true)), pkfmtcalls::Joined(c.atFinalize))
+            << c.version << "/" << c.optionA;
     }
 }
 

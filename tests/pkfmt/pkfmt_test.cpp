@@ -3,7 +3,10 @@
 // containers and entries.
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <string>
 
+#include "PkfmtCrypto.h"
 #include "pkfmt_fixture.h"
 #include "support/CSPParameters.h"
 
@@ -349,9 +352,67 @@ TEST_F(PkfmtContainer, ProtectionValueIsTheIterationCount)
     Obj<IPKIKey> key;
     EXPECT_EQ(entry->Open("pw", key.out()), PKI_OK);
 
-    EXPECT_EQ(container->SetProtectionValue(100001), PKI_E_INVALID_ARGUMENT);
-    EXPECT_EQ(entry->SetProtectionValue(100001), PKI_E_INVALID_ARGUMENT);
+    EXPECT_EQ(container->SetProtectionValue(20000), PKI_OK);
+    EXPECT_EQ(container->SetProtectionValue(20001), PKI_E_INVALID_ARGUMENT);
+    EXPECT_EQ(entry->SetProtectionValue(20001), PKI_E_INVALID_ARGUMENT);
     EXPECT_EQ(entry->SetFormat(2), PKI_E_INVALID_ARGUMENT);
+}
+
+// A damaged encoding naming a large iteration count is refused before any
+// derivation: the container's count (bytes 8..11) and the entry's.
+TEST_F(PkfmtContainer, DamagedIterationCountsAreRefusedUnread)
+{
+    const Bytes encoding = Write(Pattern(16, 3), "pw", 7);
+    for (std::uint32_t count : {20001u, 99999u, 0xFFFFFFFFu}) {
+        Bytes damaged = encoding;
+        for (int i = 0; i < 4; ++i)
+            damaged[8 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+        auto container = Make<IPKIKeyContainer>(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER);
+        PKIBlob in = In(damaged);
+        EXPECT_EQ(container->Decode(&in), PKI_E_BAD_ENCODING) << count;
+    }
+    auto container = Read(encoding);
+    auto entry = FirstEntry(container);
+    Blob entryEncoding(pki_);
+    ASSERT_EQ(entry->Encode(&entryEncoding), PKI_OK);
+    Bytes damaged = entryEncoding.bytes();
+    damaged[8] = 0x21;  // 20001 = 0x4E21
+    damaged[9] = 0x4E;
+    damaged[10] = damaged[11] = 0;
+    auto other = Make<IPKIPrivateKey>(PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY);
+    PKIBlob in = In(damaged);
+    EXPECT_EQ(other->Decode(&in), PKI_E_BAD_ENCODING);
+}
+
+// Protection value 0 stands for the stand-in's default count, which tests may
+// lower through PKFMT_DEFAULT_ITERATIONS; an explicit count does not depend
+// on it.
+TEST(PkfmtIterations, DefaultCountAndItsEnvironmentSwitch)
+{
+    const char* saved = std::getenv("PKFMT_DEFAULT_ITERATIONS");
+    const std::string keep = saved != nullptr ? saved : "";
+    std::uint8_t salt[pkfmt::SALT_BYTES] = {1, 2, 3};
+    auto derive = [&](std::uint32_t iterations) {
+        pkfmt::DerivedKeys keys;
+        EXPECT_TRUE(pkfmt::DeriveKeys("pw", salt, iterations, &keys));
+        return Bytes(keys.cipher, keys.cipher + pkfmt::KEY_BYTES);
+    };
+    unsetenv("PKFMT_DEFAULT_ITERATIONS");
+    EXPECT_EQ(pkfmt::DefaultIterations(), 10000u);
+    EXPECT_EQ(derive(0), derive(10000));
+    for (const char* ignored : {"", "0", "20001", "12x", "-5"}) {
+        setenv("PKFMT_DEFAULT_ITERATIONS", ignored, 1);
+        EXPECT_EQ(pkfmt::DefaultIterations(), 10000u) << ignored;
+    }
+    setenv("PKFMT_DEFAULT_ITERATIONS", "16", 1);
+    EXPECT_EQ(pkfmt::DefaultIterations(), 16u);
+    EXPECT_EQ(derive(0), derive(16));
+    EXPECT_NE(derive(0), derive(10000));
+    EXPECT_NE(derive(16), derive(17));
+    if (saved != nullptr)
+        setenv("PKFMT_DEFAULT_ITERATIONS", keep.c_str(), 1);
+    else
+        unsetenv("PKFMT_DEFAULT_ITERATIONS");
 }
 
 TEST_F(PkfmtContainer, UnprotectedContainerNeedsNoPassword)

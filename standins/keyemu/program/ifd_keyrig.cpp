@@ -12,6 +12,11 @@
 // so that pcscd itself answers the reader-name attributes
 // (SCARD_ATTR_DEVICE_SYSTEM_NAME_A) from the reader name. State is kept per
 // logical unit, so several reader entries can share the loaded driver.
+//
+// A card whose connection went away stays absent for a while before the next
+// one is taken: pcscd runs its removal and insertion steps (power-up
+// included) only when its presence polls see the slot empty in between, so a
+// quick replug must not fall between two polls.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -22,6 +27,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -39,6 +45,9 @@ namespace {
 
 constexpr int kMaxSlots = 16;  // pcscd's limit on readers
 constexpr int kAnswerTimeoutMs = 30000;
+// pcscd polls presence every 400 ms: a removal is held at least this long,
+// and until a presence poll has reported it.
+constexpr auto kRemovalHeld = std::chrono::milliseconds(1000);
 constexpr uint8_t kCtrlPowerOff = 0;
 constexpr uint8_t kCtrlPowerOn = 1;
 constexpr uint8_t kCtrlReset = 2;
@@ -49,6 +58,10 @@ struct Slot {
   int cardFd = -1;
   int slots = 1;  // slots of the reader this slot belongs to
   std::vector<uint8_t> atr;
+  // Set when a card goes away, until pcscd has been told.
+  bool removalPending = false;
+  bool removalReported = false;
+  std::chrono::steady_clock::time_point removedAt{};
 };
 
 std::mutex g_mutex;
@@ -60,7 +73,12 @@ Slot* Find(DWORD lun) {
 }
 
 void DropCard(Slot& s) {
-  if (s.cardFd >= 0) close(s.cardFd);
+  if (s.cardFd >= 0) {
+    close(s.cardFd);
+    s.removalPending = true;
+    s.removalReported = false;
+    s.removedAt = std::chrono::steady_clock::now();
+  }
   s.cardFd = -1;
   s.atr.clear();
 }
@@ -121,7 +139,8 @@ bool FetchAtr(Slot& s) {
   return true;
 }
 
-// Accepts a waiting card, or notices that the card went away.
+// Accepts a waiting card, or notices that the card went away. A removal is
+// reported (the slot stays empty) before another card is taken.
 void Poll(Slot& s) {
   if (s.cardFd >= 0) {
     pollfd pfd{s.cardFd, POLLIN, 0};
@@ -130,7 +149,15 @@ void Poll(Slot& s) {
       ssize_t n = recv(s.cardFd, &b, 1, MSG_PEEK | MSG_DONTWAIT);
       if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) DropCard(s);
     }
+    if (s.cardFd < 0) s.removalReported = true;
     return;
+  }
+  if (s.removalPending) {
+    if (!s.removalReported || std::chrono::steady_clock::now() - s.removedAt < kRemovalHeld) {
+      s.removalReported = true;
+      return;
+    }
+    s.removalPending = false;
   }
   int fd = accept4(s.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return;
