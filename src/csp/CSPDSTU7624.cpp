@@ -189,20 +189,6 @@ int CSP::ImportStateDSTU7624(CSPHandle*, const std::uint8_t*, std::uint32_t)
     return CSP_LIBRARY_ERROR;
 }
 
-int CSP::UnwrapKeyDSTU7624(const DSTU4145FieldRecord*, DSTU4145PointRecord*, const std::uint8_t*, const std::uint8_t*,
-                           int, const std::uint8_t*, std::uint32_t, const void*, const std::uint8_t*, const void*,
-                           std::uint8_t*, void*)
-{
-    return CSP_LIBRARY_ERROR;
-}
-
-int CSP::UnwrapKeyDSTU7624Ctx(CSPContext*, const DSTU4145FieldRecord*, DSTU4145PointRecord*, const std::uint8_t*,
-                              const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, const void*,
-                              const std::uint8_t*, const void*, std::uint8_t*, void*)
-{
-    return CSP_LIBRARY_ERROR;
-}
-
 int CSP::EncryptCFBDSTU7624State(std::uint8_t*, std::uint32_t, std::uint32_t, CSPHandle*)
 {
     return CSP_LIBRARY_ERROR;
@@ -213,16 +199,3 @@ int CSP::DecryptCFBDSTU7624State(std::uint8_t*, std::uint32_t, std::uint32_t, CS
     return CSP_LIBRARY_ERROR;
 }
 
-int CSP::UnwrapKeyDSTU7624Dense(const std::uint8_t*, std::uint32_t, const std::uint8_t*, std::uint32_t,
-                                const std::uint8_t*, std::uint32_t, const std::uint8_t*, std::uint32_t, const void*,
-                                const std::uint8_t*, const void*, std::uint8_t*, void*)
-{
-    return CSP_LIBRARY_ERROR;
-}
-
-int CSP::UnwrapKeyDSTU7624DenseCtx(CSPContext*, const std::uint8_t*, std::uint32_t, const std::uint8_t*, std::uint32_t,
-                                   const std::uint8_t*, std::uint32_t, const std::uint8_t*, std::uint32_t, const void*,
-                                   const std::uint8_t*, const void*, std::uint8_t*, void*)
-{
-    return CSP_LIBRARY_ERROR;
-}
