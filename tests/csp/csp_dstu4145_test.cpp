@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "CSPTestSupport.h"
+#include "CSPProviderFixture.h"
 
 namespace {
 
