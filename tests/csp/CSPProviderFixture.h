@@ -1,8 +1,7 @@
 // Fixture of the DSTU 4145, key-transport and GOST provider tests over the
 // complete stand-in cgbase.so and cgext.so: the process moves to their folder
 // (they are loaded by bare file name) and creates a provider there. The
-// context carries a generator handle of its own, so the software paths run
-// whether or not the default generator was started.
+// context is the provider's own, with the default generator started.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -46,9 +45,11 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(chdir(VariantDir("full").c_str()), 0);
-        ASSERT_EQ(CreateCSP(&csp, 0), CSP_OK);
+        // With the default generator started, so that random draws work.
+        ASSERT_EQ(CreateCSP(&csp, 1), CSP_OK);
         ASSERT_NE(csp, nullptr);
-        context = CSPContext{nullptr, nullptr, &prngStandIn};
+        context = csp->PlainContext();
+        ASSERT_NE(context.prng, nullptr);
     }
     void TearDown() override { DestroyCSP(&csp); }
 
@@ -67,7 +68,6 @@ protected:
 
     CSP* csp = nullptr;
     CSPContext context{};
-    int prngStandIn = 0;
 };
 
 }  // namespace csptest

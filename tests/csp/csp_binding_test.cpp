@@ -168,4 +168,3 @@ TEST(CSPFrame, ParameterStoreReachesTheProviderThroughItsForwarder)
     EXPECT_EQ(p->Parameters().SaveHashedFile(path.c_str(), reinterpret_cast<const std::uint8_t*>("abc"), 3), 1);
     std::remove(path.c_str());
 }
-
