@@ -362,3 +362,62 @@ TEST(CSPDSTU7624, MacsAndAuthenticatedModesRoundTripAndRefuseAWrongTag)
     EXPECT_EQ(length, 32u);
     EXPECT_EQ(Bytes(wrapped.begin(), wrapped.begin() + 32), Bytes(plain.begin(), plain.begin() + 32));
 }
+
+// ---- DSTU 8845 ----
+
+TEST(CSPDSTU8845, PublishedKeystreamThroughTheProvider)
+{
+    Provider p;
+    const Bytes key(32, 0xAA), iv(32, 0);
+    Bytes data(16, 0);
+    ASSERT_EQ(p->CryptDSTU8845(data.data(), 16, nullptr, key.data(), 32, iv.data()), CSP_OK);
+    // Keystream words 0xa7510b38c7a95d1d, 0xcd5ea28a15b8654f, least significant byte first.
+    EXPECT_EQ(data, Hex("1D5DA9C7380B51A74F65B8158AA25ECD"));
+}
+
+TEST(CSPDSTU8845, StatesRunTwiceRestoreResumeAndClearTheHandleOnFailure)
+{
+    Provider p;
+    const Bytes key = Sequence(1, 64), iv = Sequence(0x40, 32), plain = Sequence(0, 300);
+    CSPHandle state = nullptr;
+    ASSERT_EQ(p->CreateCipherDSTU8845(nullptr, key.data(), 64, iv.data(), &state), CSP_OK);
+    Bytes data = plain;
+    ASSERT_EQ(p->CryptDSTU8845State(data.data(), 100, &state), CSP_OK);
+    ASSERT_EQ(p->CryptDSTU8845State(data.data() + 100, 200, &state), CSP_OK);
+    EXPECT_NE(data, plain);
+    const Bytes sealed = data;
+    CSPHandle again = nullptr;
+    ASSERT_EQ(p->CreateCipherDSTU8845(nullptr, key.data(), 64, iv.data(), &again), CSP_OK);
+    ASSERT_EQ(p->CryptDSTU8845State(data.data(), 300, &again), CSP_OK);
+    EXPECT_EQ(data, plain);
+
+    // From byte position 130 and from block position 2 (byte 256).
+    Bytes tail(sealed.begin() + 130, sealed.end());
+    ASSERT_EQ(p->CryptDSTU8845StateAt(tail.data(), 170, iv.data(), 130, 0, &again), CSP_OK);
+    EXPECT_EQ(tail, Bytes(plain.begin() + 130, plain.end()));
+    Bytes blockTail(sealed.begin() + 256, sealed.end());
+    ASSERT_EQ(p->CryptDSTU8845StateAtEx(blockTail.data(), 44, iv.data(), 2, 0, &again), CSP_OK);
+    EXPECT_EQ(blockTail, Bytes(plain.begin() + 256, plain.end()));
+
+    std::uint32_t size = 0;
+    ASSERT_EQ(p->ExportStateDSTU8845(&state, nullptr, &size), CSP_OK);
+    Bytes image(size);
+    ASSERT_EQ(p->ExportStateDSTU8845(&state, image.data(), &size), CSP_OK);
+    CSPHandle imported = nullptr;
+    ASSERT_EQ(p->ImportStateDSTU8845(&imported, image.data(), size), CSP_OK);
+    Bytes more(50, 0), moreFromImport(50, 0);
+    ASSERT_EQ(p->CryptDSTU8845State(more.data(), 50, &state), CSP_OK);
+    ASSERT_EQ(p->CryptDSTU8845State(moreFromImport.data(), 50, &imported), CSP_OK);
+    EXPECT_EQ(more, moreFromImport);
+
+    {
+        FailSwitch fail("DSTU8845EncryptData");
+        EXPECT_EQ(p->CryptDSTU8845State(more.data(), 50, &imported), CSP_LIBRARY_ERROR);
+        EXPECT_EQ(imported, nullptr);
+        EXPECT_EQ(p->CryptDSTU8845StateAt(more.data(), 50, iv.data(), 0, 0, &state), CSP_LIBRARY_ERROR);
+        EXPECT_EQ(state, nullptr);
+    }
+    EXPECT_EQ(p->DestroyCipherDSTU8845(&again), CSP_OK);
+    const Bytes shortKey(20, 1);
+    EXPECT_EQ(p->CreateCipherDSTU8845(nullptr, shortKey.data(), 20, iv.data(), &state), CSP_LIBRARY_ERROR);
+}

@@ -111,6 +111,7 @@ TEST(CSPRandom, TestedRandomPrefersTheHardwareSourceAndFallsBackToTheGenerator)
     context.rng = &random;
     ASSERT_EQ(p->GenerateTestedRandomCtx(&context, buffer.data(), 64), CSP_OK);
     EXPECT_EQ(random.draws, 1);
+    p->Binding().Base<CGPseudoRNGDeinitializeFn>(CG_DSTU4145PseudoRNGDeinitialize)(noSource.prng);
 }
 
 TEST(CSPRandom, NoiseGeneratorAndSeedFilling)
