@@ -222,6 +222,7 @@ CG_EXPORT int DSTU4145SelfTest(void)
 
 CG_EXPORT void* DSTU4145AcquireState(int check, int)
 {
+    if (InjectedFailure("DSTU4145AcquireState")) return nullptr;
     DstuState* s = new (std::nothrow) DstuState;
     if (s != nullptr) s->strict = check != 0;
     return s;
@@ -361,7 +362,9 @@ CG_EXPORT int DSTU4145GenerateParameters(void* state, int mode)
 CG_EXPORT int DSTU4145SignHash(void* state)
 {
     DstuState* s = State(state);
-    if (s == nullptr || !s->engine || s->prng == nullptr || s->privateKey.empty() || !s->haveHash) return 0;
+    if (s == nullptr || !s->engine || s->prng == nullptr || s->privateKey.empty() || !s->haveHash ||
+        InjectedFailure("DSTU4145SignHash"))
+        return 0;
     try {
         Bytes sig;
         if (s->engine->Sign(ByteSpan(s->hash, s->HashBytes()), s->privateKey, sig) != Result::Ok) return 0;
