@@ -13,7 +13,8 @@
 //  28..31 + (size << 16): dense record, private key, public key, signature
 // The acquire flag asks for the strict check of the curve records. The
 // generator handle must be given for the operations that draw random numbers;
-// the numbers themselves come from the engine's own source.
+// the numbers themselves come from the engine's own source. Acquiring and
+// signing answer failure when the test switch names them (CGExport.h).
 #include <cstring>
 #include <memory>
 #include <new>
