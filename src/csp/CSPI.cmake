@@ -5,5 +5,6 @@ target_sources(qvk_csp PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/CSPICiphers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CSPIDigests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CSPIRandom.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CSPRandomCore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CSPILibraryBinding.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CSPIParameters.cpp)

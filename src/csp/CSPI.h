@@ -338,6 +338,7 @@ public:
     std::uint32_t Flags() const { return flags_; }
     const CSPIExtraFunctionTable* ExtraFunctions() const { return extra_; }
     const CSPILibraryBinding& Binding() const { return binding_; }
+    CSPHandle DefaultPRNG() const { return prng_; }
 
 private:
     CSPContext PlainContext() const;
