@@ -16,41 +16,43 @@ using Point = DSTU4145PointRecord;
 using SBox = GOST28147PackedSBox;
 
 // --- DSTU 4145 signatures and key pairs ---
-int CheckParametersDSTU4145Ctx(const Library& lib, Field* field, Point* point, int check);
-int SignHashDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash, Field* field, Point* point,
+int CheckParametersDSTU4145Ctx(const Library& lib, const Field* field, Point* point, int check);
+int SignHashDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash, const Field* field, Point* point,
                         const std::uint8_t* privateKey, std::uint8_t* signature);
 int SignHashDSTU4145ExCtx(const Library& lib, Context* c, std::uint32_t hashLength, const std::uint8_t* hash,
-                          Field* field, Point* point, const std::uint8_t* privateKey, std::uint8_t* signature);
-int VerifyHashSignatureDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash, Field* field, Point* point,
-                                   const std::uint8_t* publicKey, const std::uint8_t* signature);
-int VerifySignatureDSTU4145(const Library& lib, std::uint32_t hashLength, const std::uint8_t* hash, Field* field,
+                          const Field* field, Point* point, const std::uint8_t* privateKey, std::uint8_t* signature);
+int VerifyHashSignatureDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash, const Field* field,
+                                   Point* point, const std::uint8_t* publicKey, const std::uint8_t* signature);
+int VerifySignatureDSTU4145(const Library& lib, std::uint32_t hashLength, const std::uint8_t* hash, const Field* field,
                             Point* point, const std::uint8_t* publicKey, const std::uint8_t* signature);
-int GenerateSignatureKeyPairDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int GenerateSignatureKeyPairDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                         std::uint8_t* privateKey, std::uint8_t* publicKey);
-int GenerateAgreementKeyPairDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int GenerateAgreementKeyPairDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                         std::uint8_t* privateKey, std::uint8_t* publicKey);
-int CheckSignatureKeyPairDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int CheckSignatureKeyPairDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                      const std::uint8_t* privateKey, const std::uint8_t* publicKey);
-int CheckAgreementKeyPairDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int CheckAgreementKeyPairDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                      const std::uint8_t* privateKey, const std::uint8_t* publicKey);
-int GetSignaturePublicKeyDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int GetSignaturePublicKeyDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                      const std::uint8_t* privateKey, std::uint8_t* publicKey);
-int GetAgreementPublicKeyDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int GetAgreementPublicKeyDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                      const std::uint8_t* privateKey, std::uint8_t* publicKey);
 
 // --- two-party signing ---
-int MakeCommonKeyQDSTU4145(const Library& lib, Field* field, Point* point, const std::uint8_t* firstPublicKey,
+int MakeCommonKeyQDSTU4145(const Library& lib, const Field* field, Point* point, const std::uint8_t* firstPublicKey,
                            const std::uint8_t* secondPublicKey, std::uint8_t* commonPublicKey);
-int MakeSignRDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point, std::uint8_t* oneTimeValue,
+int MakeSignRDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point, std::uint8_t* oneTimeValue,
                          std::uint8_t* r);
-int MakeCommonSignRDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* hash,
-                               const std::uint8_t* otherR, std::uint8_t* oneTimeValue, std::uint8_t* commonR);
-int MakeCommonSignRDSTU4145ExCtx(const Library& lib, Context* c, Field* field, Point* point, std::uint32_t hashLength,
-                                 const std::uint8_t* hash, const std::uint8_t* otherR, std::uint8_t* oneTimeValue,
-                                 std::uint8_t* commonR);
-int MakeSignSDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                         const std::uint8_t* oneTimeValue, const std::uint8_t* commonR, std::uint8_t* s);
-int MakeCommonSignDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int MakeCommonSignRDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                               const std::uint8_t* hash, const std::uint8_t* otherR, std::uint8_t* oneTimeValue,
+                               std::uint8_t* commonR);
+int MakeCommonSignRDSTU4145ExCtx(const Library& lib, Context* c, const Field* field, Point* point,
+                                 std::uint32_t hashLength, const std::uint8_t* hash, const std::uint8_t* otherR,
+                                 std::uint8_t* oneTimeValue, std::uint8_t* commonR);
+int MakeSignSDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                         const std::uint8_t* privateKey, const std::uint8_t* oneTimeValue, const std::uint8_t* commonR,
+                         std::uint8_t* s);
+int MakeCommonSignDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                               const std::uint8_t* privateKey, const std::uint8_t* oneTimeValue,
                               const std::uint8_t* commonR, const std::uint8_t* otherS, std::uint8_t* signature);
 
@@ -58,34 +60,34 @@ int MakeCommonSignDSTU4145Ctx(const Library& lib, Context* c, Field* field, Poin
 int EncryptSessionKeyCtx(const Library& lib, Context* c, const Field* field, Point* point,
                          const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, std::uint8_t* ukm,
                          const SBox* sBox, const void* argument, std::uint8_t* data, std::uint32_t length,
-                         std::uint32_t* mac);
-int DecryptSessionKeyCtx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                         const std::uint8_t* peerPublicKey, const std::uint8_t* ukm, const SBox* sBox,
-                         const void* argument, std::uint8_t* data, std::uint32_t length, const std::uint32_t* mac);
-int WrapKeyGOST28147Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                        const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                        const void* a4, const void* a5, const std::uint8_t* w1, const std::uint8_t* w2,
-                        std::uint8_t* w3);
-int UnwrapKeyGOST28147Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                          const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                          const void* a4, const void* a5, const std::uint8_t* w1, const std::uint8_t* w2,
-                          std::uint8_t* w3);
-int WrapKeyDSTU7624Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
+                         std::uint8_t* mac);
+int DecryptSessionKeyCtx(const Library& lib, Context* c, const Field* field, Point* point,
+                         const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, const std::uint8_t* ukm,
+                         const SBox* sBox, const void* argument, std::uint8_t* data, std::uint32_t length,
+                         const std::uint8_t* mac);
+int WrapKeyGOST28147Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                        const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, int a1,
+                        const std::uint8_t* a2, std::uint32_t a3, const void* a4, const void* a5, const void* w1,
+                        const std::uint8_t* w2, std::uint8_t* w3);
+int UnwrapKeyGOST28147Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                          const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, int a1,
+                          const std::uint8_t* a2, std::uint32_t a3, const void* a4, const void* a5, const void* w1,
+                          const std::uint8_t* w2, std::uint8_t* w3);
+int WrapKeyDSTU7624Ctx(const Library& lib, Context* c, const Field* field, Point* point, const std::uint8_t* privateKey,
                        const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                       const void* w1, const std::uint8_t* w2, const std::uint8_t* w3, std::uint8_t* w4,
-                       std::uint32_t* w5);
-int UnwrapKeyDSTU7624Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                         const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                         const void* w1, const std::uint8_t* w2, const std::uint8_t* w3, std::uint8_t* w4,
-                         std::uint32_t* w5);
+                       const void* w1, const std::uint8_t* w2, const void* w3, std::uint8_t* w4, void* w5);
+int UnwrapKeyDSTU7624Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                         const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, int a1,
+                         const std::uint8_t* a2, std::uint32_t a3, const void* w1, const std::uint8_t* w2,
+                         const void* w3, std::uint8_t* w4, void* w5);
 int WrapKeyDSTU7624DenseCtx(const Library& lib, Context* c, const std::uint8_t* d1, std::uint32_t d2,
                             const std::uint8_t* d3, std::uint32_t d4, const std::uint8_t* d5, std::uint32_t d6,
                             const std::uint8_t* d7, std::uint32_t d8, const void* w1, const std::uint8_t* w2,
-                            const std::uint8_t* w3, std::uint8_t* w4, std::uint32_t* w5);
+                            const void* w3, std::uint8_t* w4, void* w5);
 int UnwrapKeyDSTU7624DenseCtx(const Library& lib, Context* c, const std::uint8_t* d1, std::uint32_t d2,
                               const std::uint8_t* d3, std::uint32_t d4, const std::uint8_t* d5, std::uint32_t d6,
                               const std::uint8_t* d7, std::uint32_t d8, const void* w1, const std::uint8_t* w2,
-                              const std::uint8_t* w3, std::uint8_t* w4, std::uint32_t* w5);
+                              const void* w3, std::uint8_t* w4, void* w5);
 
 // --- GOST 28147 ---
 int ProtectDataGOST28147(const Library& lib, std::uint8_t* data, std::uint32_t length, const SBox* sBox,
@@ -132,12 +134,12 @@ int ComputeHMACGOST34311(const Library& lib, const std::uint8_t* data, std::uint
                          const std::uint8_t* startVector, const std::uint8_t* key, std::uint8_t* mac);
 int CompareHMACGOST34311(const Library& lib, const std::uint8_t* data, std::uint32_t length, const SBox* sBox,
                          const std::uint8_t* startVector, const std::uint8_t* key, const std::uint8_t* expected);
-int DeriveKeyPBKDF2Ctx(const Library& lib, Context* c, const void* p1, const void* p2, std::uint8_t* salt,
-                       std::uint32_t saltLength, int drawSalt, const void* k1, const void* k2, const void* k3,
-                       const void* k4);
-int DeriveKeyPBKDFMACCtx(const Library& lib, Context* c, const void* p1, const void* p2, std::uint8_t* salt,
-                         std::uint32_t saltLength, int drawSalt, const void* k1, const void* k2, const void* k3,
-                         const void* k4);
+int DeriveKeyPBKDF2Ctx(const Library& lib, Context* c, const void* password, std::uint32_t passwordLength,
+                       std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
+                       std::uint8_t* key, std::uint32_t keyLength, const void* sBox);
+int DeriveKeyPBKDFMACCtx(const Library& lib, Context* c, const void* password, std::uint32_t passwordLength,
+                         std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
+                         std::uint8_t* key, std::uint32_t keyLength, const void* sBox);
 
 // --- DSTU 4145 dense records ---
 int QueryParametersDSTU4145Ctx(const Library& lib, std::uint8_t* record, std::uint32_t size, int check);

@@ -66,7 +66,7 @@ int Probe(const Library& lib, Context* c, bool signatureForm, std::uint32_t feat
                          : GenerateAgreementKeyPairDSTU4145Ctx(lib, c, &field, &point, nullptr, nullptr);
 }
 
-int GenerateKeyPair(const Library& lib, Context* c, Field* field, Point* point, std::uint8_t* privateKey,
+int GenerateKeyPair(const Library& lib, Context* c, const Field* field, Point* point, std::uint8_t* privateKey,
                     std::uint8_t* publicKey, bool signatureForm)
 {
     if (!lib.initialized) return kNotInitialized;
@@ -106,7 +106,7 @@ int GenerateKeyPair(const Library& lib, Context* c, Field* field, Point* point, 
     }
 }
 
-int CheckKeyPair(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
+int CheckKeyPair(const Library& lib, Context* c, const Field* field, Point* point, const std::uint8_t* privateKey,
                  const std::uint8_t* publicKey, bool signatureForm)
 {
     if (!lib.initialized) return kNotInitialized;
@@ -138,7 +138,7 @@ int CheckKeyPair(const Library& lib, Context* c, Field* field, Point* point, con
     }
 }
 
-int GetPublicKey(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
+int GetPublicKey(const Library& lib, Context* c, const Field* field, Point* point, const std::uint8_t* privateKey,
                  std::uint8_t* publicKey, bool signatureForm)
 {
     if (!lib.initialized) return kNotInitialized;
@@ -162,8 +162,11 @@ int GetPublicKey(const Library& lib, Context* c, Field* field, Point* point, con
         if (Probe(lib, c, true, 11) != kOk) return kLibraryError;
         const int check = CheckParametersDSTU4145Ctx(lib, field, point, 1);
         if (check != kOk) return check;
-        const int ok = signatureForm ? c->hardware->QuerySignaturePublicKey(field, point, publicKey)
-                                     : c->hardware->QueryAgreementPublicKey(field, point, publicKey);
+        // The check above refused an empty field record, so the hardware
+        // object only compares the records and never fills them.
+        auto* records = const_cast<Field*>(field);
+        const int ok = signatureForm ? c->hardware->QuerySignaturePublicKey(records, point, publicKey)
+                                     : c->hardware->QueryAgreementPublicKey(records, point, publicKey);
         return ok ? kOk : kHardwareError;
     } catch (...) {
         return kLibraryError;
@@ -172,7 +175,7 @@ int GetPublicKey(const Library& lib, Context* c, Field* field, Point* point, con
 
 // Software signing; hash is either 32 bytes as given (words 0) or a 64-byte
 // padded copy with its word count.
-int SignSoftware(const Library& lib, Context* c, const std::uint8_t* hash, std::uint32_t words, Field* field,
+int SignSoftware(const Library& lib, Context* c, const std::uint8_t* hash, std::uint32_t words, const Field* field,
                  Point* point, const std::uint8_t* privateKey, std::uint8_t* signature)
 {
     if (c->prng == nullptr) return kNoObject;
@@ -189,7 +192,7 @@ int SignSoftware(const Library& lib, Context* c, const std::uint8_t* hash, std::
 
 }  // namespace
 
-int CheckParametersDSTU4145Ctx(const Library& lib, Field* field, Point* point, int check)
+int CheckParametersDSTU4145Ctx(const Library& lib, const Field* field, Point* point, int check)
 {
     if (!lib.initialized) return kNotInitialized;
     if (field == nullptr || point == nullptr) return kBadArgument;
@@ -202,7 +205,7 @@ int CheckParametersDSTU4145Ctx(const Library& lib, Field* field, Point* point, i
     }
 }
 
-int SignHashDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash, Field* field, Point* point,
+int SignHashDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash, const Field* field, Point* point,
                         const std::uint8_t* privateKey, std::uint8_t* signature)
 {
     if (!lib.initialized) return kNotInitialized;
@@ -220,7 +223,7 @@ int SignHashDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash
 }
 
 int SignHashDSTU4145ExCtx(const Library& lib, Context* c, std::uint32_t hashLength, const std::uint8_t* hash,
-                          Field* field, Point* point, const std::uint8_t* privateKey, std::uint8_t* signature)
+                          const Field* field, Point* point, const std::uint8_t* privateKey, std::uint8_t* signature)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr || hashLength > kMaxHash) return kBadArgument;
@@ -242,8 +245,8 @@ int SignHashDSTU4145ExCtx(const Library& lib, Context* c, std::uint32_t hashLeng
     }
 }
 
-int VerifyHashSignatureDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash, Field* field, Point* point,
-                                   const std::uint8_t* publicKey, const std::uint8_t* signature)
+int VerifyHashSignatureDSTU4145Ctx(const Library& lib, Context* c, const std::uint8_t* hash, const Field* field,
+                                   Point* point, const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr || hash == nullptr || field == nullptr || point == nullptr || publicKey == nullptr ||
@@ -283,7 +286,7 @@ int VerifyHashSignatureDSTU4145Ctx(const Library& lib, Context* c, const std::ui
     }
 }
 
-int VerifySignatureDSTU4145(const Library& lib, std::uint32_t hashLength, const std::uint8_t* hash, Field* field,
+int VerifySignatureDSTU4145(const Library& lib, std::uint32_t hashLength, const std::uint8_t* hash, const Field* field,
                             Point* point, const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
     if (!lib.initialized) return kNotInitialized;
@@ -308,37 +311,37 @@ int VerifySignatureDSTU4145(const Library& lib, std::uint32_t hashLength, const 
     }
 }
 
-int GenerateSignatureKeyPairDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int GenerateSignatureKeyPairDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                         std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
     return GenerateKeyPair(lib, c, field, point, privateKey, publicKey, true);
 }
 
-int GenerateAgreementKeyPairDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int GenerateAgreementKeyPairDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                         std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
     return GenerateKeyPair(lib, c, field, point, privateKey, publicKey, false);
 }
 
-int CheckSignatureKeyPairDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int CheckSignatureKeyPairDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                      const std::uint8_t* privateKey, const std::uint8_t* publicKey)
 {
     return CheckKeyPair(lib, c, field, point, privateKey, publicKey, true);
 }
 
-int CheckAgreementKeyPairDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int CheckAgreementKeyPairDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                      const std::uint8_t* privateKey, const std::uint8_t* publicKey)
 {
     return CheckKeyPair(lib, c, field, point, privateKey, publicKey, false);
 }
 
-int GetSignaturePublicKeyDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int GetSignaturePublicKeyDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                      const std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
     return GetPublicKey(lib, c, field, point, privateKey, publicKey, true);
 }
 
-int GetAgreementPublicKeyDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int GetAgreementPublicKeyDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                                      const std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
     return GetPublicKey(lib, c, field, point, privateKey, publicKey, false);

@@ -28,7 +28,8 @@ bool PasswordKey(const Library& lib, void* hashState, const SBox* sBox, const st
 {
     return lib.GOST34311SetStateParameters(hashState, sBox, 1) &&
            lib.GOST34311SetStateParameters(hashState, startVector, 2) &&
-           lib.GOST34311HashData(password, static_cast<std::uint32_t>(std::strlen(password)), hashState) &&
+           lib.GOST34311HashData(reinterpret_cast<const std::uint8_t*>(password),
+                                 static_cast<std::uint32_t>(std::strlen(password)), hashState) &&
            lib.GOST34311FinalizeHash(0, hashState) && lib.GOST34311GetStateParameters(hashState, key, 2);
 }
 
@@ -47,7 +48,7 @@ int KeyCipher(const Library& lib, Cipher& cipher, const SBox* sBox, const std::u
 }
 
 int OneShot(const Library& lib, std::uint8_t* data, std::uint32_t length, const SBox* sBox, const std::uint8_t* key,
-            const std::uint8_t* iv, int (*mode)(void*, std::uint32_t, void*))
+            const std::uint8_t* iv, CGGOST28147DataFn mode)
 {
     if (sBox == nullptr || key == nullptr || iv == nullptr || (data == nullptr && length != 0)) return kBadArgument;
     Cipher cipher(lib);
@@ -64,7 +65,7 @@ int Draw(const Library& lib, Context* c, std::uint8_t* out, std::uint32_t length
 }
 
 int RandomKeyThen(const Library& lib, Context* c, std::uint8_t* data, std::uint32_t length, const SBox* sBox,
-                  std::uint8_t* key, std::uint8_t* iv, int (*mode)(void*, std::uint32_t, void*))
+                  std::uint8_t* key, std::uint8_t* iv, CGGOST28147DataFn mode)
 {
     if (!lib.initialized) return kNotInitialized;
     if (key == nullptr || iv == nullptr) return kBadArgument;

@@ -17,11 +17,9 @@ void ReleaseHandle(const Library& lib, void** state)
     *state = nullptr;
 }
 
-int DeriveKey(const Library& lib, Context* c,
-              int (*derive)(const void*, const void*, const std::uint8_t*, std::uint32_t, const void*, const void*,
-                            const void*, const void*),
-              const void* p1, const void* p2, std::uint8_t* salt, std::uint32_t saltLength, int drawSalt,
-              const void* k1, const void* k2, const void* k3, const void* k4)
+int DeriveKey(const Library& lib, Context* c, CGPBKDFDeriveKeyFn derive, const void* password,
+              std::uint32_t passwordLength, std::uint8_t* salt, std::uint32_t saltLength, int drawSalt,
+              std::uint32_t iterations, std::uint8_t* key, std::uint32_t keyLength, const void* sBox)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr) return kBadArgument;
@@ -31,7 +29,8 @@ int DeriveKey(const Library& lib, Context* c,
             const int r = lib.generateTestedRandom(lib.provider, c, salt, saltLength);
             if (r != kOk) return r;
         }
-        return derive(p1, p2, salt, saltLength, k1, k2, k3, k4) ? kOk : kLibraryError;
+        return derive(password, passwordLength, salt, saltLength, iterations, key, keyLength, sBox) ? kOk
+                                                                                                    : kLibraryError;
     } catch (...) {
         return kLibraryError;
     }
@@ -165,18 +164,20 @@ int CompareHMACGOST34311(const Library& lib, const std::uint8_t* data, std::uint
     return std::memcmp(computed.data(), expected, 32) == 0 ? kOk : kValueMismatch;
 }
 
-int DeriveKeyPBKDF2Ctx(const Library& lib, Context* c, const void* p1, const void* p2, std::uint8_t* salt,
-                       std::uint32_t saltLength, int drawSalt, const void* k1, const void* k2, const void* k3,
-                       const void* k4)
+int DeriveKeyPBKDF2Ctx(const Library& lib, Context* c, const void* password, std::uint32_t passwordLength,
+                       std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
+                       std::uint8_t* key, std::uint32_t keyLength, const void* sBox)
 {
-    return DeriveKey(lib, c, lib.PBKDF2DeriveKey, p1, p2, salt, saltLength, drawSalt, k1, k2, k3, k4);
+    return DeriveKey(lib, c, lib.PBKDF2DeriveKey, password, passwordLength, salt, saltLength, drawSalt, iterations, key,
+                     keyLength, sBox);
 }
 
-int DeriveKeyPBKDFMACCtx(const Library& lib, Context* c, const void* p1, const void* p2, std::uint8_t* salt,
-                         std::uint32_t saltLength, int drawSalt, const void* k1, const void* k2, const void* k3,
-                         const void* k4)
+int DeriveKeyPBKDFMACCtx(const Library& lib, Context* c, const void* password, std::uint32_t passwordLength,
+                         std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
+                         std::uint8_t* key, std::uint32_t keyLength, const void* sBox)
 {
-    return DeriveKey(lib, c, lib.PBKDFMACDeriveKey, p1, p2, salt, saltLength, drawSalt, k1, k2, k3, k4);
+    return DeriveKey(lib, c, lib.PBKDFMACDeriveKey, password, passwordLength, salt, saltLength, drawSalt, iterations,
+                     key, keyLength, sBox);
 }
 
 }  // namespace cspcalls

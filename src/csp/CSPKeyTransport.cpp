@@ -46,7 +46,7 @@ Field WithoutFlag(const Field* field)
 int EncryptSessionKeyCtx(const Library& lib, Context* c, const Field* field, Point* point,
                          const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, std::uint8_t* ukm,
                          const SBox* sBox, const void* argument, std::uint8_t* data, std::uint32_t length,
-                         std::uint32_t* mac)
+                         std::uint8_t* mac)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr) return kBadArgument;
@@ -67,30 +67,34 @@ int EncryptSessionKeyCtx(const Library& lib, Context* c, const Field* field, Poi
             Field copy = *field;
             const int check = CheckParametersDSTU4145Ctx(lib, &copy, point, 0);
             if (check != kOk) return check;
-            return c->hardware->EncryptSessionKey(field, point, peerPublicKey, ukm, data, length,
-                                                  reinterpret_cast<std::uint8_t*>(mac))
-                       ? kOk
-                       : kHardwareError;
+            return c->hardware->EncryptSessionKey(field, point, peerPublicKey, ukm, data, length, mac) ? kOk
+                                                                                                       : kHardwareError;
         }
         if (data == nullptr || ukm == nullptr || sBox == nullptr) return kBadArgument;
         // Without a MAC the agreed key itself is handed out: 32 bytes.
         if (mac == nullptr && length < kSessionKeyBytes) return kBadArgument;
         WipedBuffer<32> shared;
-        if (!lib.ECDHCalculateSharedKey(field, point, privateKey, peerPublicKey, ukm, sBox, argument, shared.data()))
+        if (!lib.ECDHCalculateSharedKey(field, point, privateKey, peerPublicKey, ukm,
+                                        reinterpret_cast<const std::uint8_t*>(sBox), argument, shared.data()))
             return kLibraryError;
         if (mac == nullptr) {
             std::memcpy(data, shared.data(), kSessionKeyBytes);
             return kOk;
         }
-        return ProtectDataGOST28147(lib, data, length, sBox, nullptr, mac, nullptr, nullptr, nullptr, shared.data());
+        std::uint32_t value = 0;
+        const int r =
+            ProtectDataGOST28147(lib, data, length, sBox, nullptr, &value, nullptr, nullptr, nullptr, shared.data());
+        if (r == kOk) std::memcpy(mac, &value, 4);
+        return r;
     } catch (...) {
         return kLibraryError;
     }
 }
 
-int DecryptSessionKeyCtx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                         const std::uint8_t* peerPublicKey, const std::uint8_t* ukm, const SBox* sBox,
-                         const void* argument, std::uint8_t* data, std::uint32_t length, const std::uint32_t* mac)
+int DecryptSessionKeyCtx(const Library& lib, Context* c, const Field* field, Point* point,
+                         const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, const std::uint8_t* ukm,
+                         const SBox* sBox, const void* argument, std::uint8_t* data, std::uint32_t length,
+                         const std::uint8_t* mac)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr) return kBadArgument;
@@ -104,16 +108,17 @@ int DecryptSessionKeyCtx(const Library& lib, Context* c, Field* field, Point* po
                 return kBadArgument;
             const int check = CheckParametersDSTU4145Ctx(lib, &plain, point, 0);
             if (check != kOk) return check;
-            return c->hardware->DecryptSessionKey(field, point, peerPublicKey, ukm, data, length,
-                                                  reinterpret_cast<const std::uint8_t*>(mac))
-                       ? kOk
-                       : kHardwareError;
+            return c->hardware->DecryptSessionKey(field, point, peerPublicKey, ukm, data, length, mac) ? kOk
+                                                                                                       : kHardwareError;
         }
         if (data == nullptr || ukm == nullptr || sBox == nullptr || mac == nullptr) return kBadArgument;
         WipedBuffer<32> shared;
-        if (!lib.ECDHCalculateSharedKey(&plain, point, privateKey, peerPublicKey, ukm, sBox, argument, shared.data()))
+        if (!lib.ECDHCalculateSharedKey(&plain, point, privateKey, peerPublicKey, ukm,
+                                        reinterpret_cast<const std::uint8_t*>(sBox), argument, shared.data()))
             return kLibraryError;
-        return UnprotectDataGOST28147(lib, data, length, sBox, nullptr, *mac, nullptr, 0, nullptr, shared.data());
+        std::uint32_t expected;
+        std::memcpy(&expected, mac, 4);
+        return UnprotectDataGOST28147(lib, data, length, sBox, nullptr, expected, nullptr, 0, nullptr, shared.data());
     } catch (...) {
         return kLibraryError;
     }
@@ -121,9 +126,9 @@ int DecryptSessionKeyCtx(const Library& lib, Context* c, Field* field, Point* po
 
 namespace {
 
-int GostWrap(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
+int GostWrap(const Library& lib, Context* c, const Field* field, Point* point, const std::uint8_t* privateKey,
              const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3, const void* a4,
-             const void* a5, const std::uint8_t* w1, const std::uint8_t* w2, std::uint8_t* w3, bool wrap)
+             const void* a5, const void* w1, const std::uint8_t* w2, std::uint8_t* w3, bool wrap)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr || field == nullptr || point == nullptr) return kBadArgument;
@@ -150,9 +155,9 @@ int GostWrap(const Library& lib, Context* c, Field* field, Point* point, const s
     }
 }
 
-int DstuWrap(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
+int DstuWrap(const Library& lib, Context* c, const Field* field, Point* point, const std::uint8_t* privateKey,
              const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3, const void* w1,
-             const std::uint8_t* w2, const std::uint8_t* w3, std::uint8_t* w4, std::uint32_t* w5, bool wrap)
+             const std::uint8_t* w2, const void* w3, std::uint8_t* w4, void* w5, bool wrap)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr || field == nullptr || point == nullptr) return kBadArgument;
@@ -163,10 +168,10 @@ int DstuWrap(const Library& lib, Context* c, Field* field, Point* point, const s
                 return kLibraryError;
             if (wrap && c->prng == nullptr) return kNoObject;
             WipedBuffer<32> shared;
-            if (!lib.ECDHKDFDSTU7564CalculateSharedKey(field, point, privateKey, peerPublicKey, a1, a2, a3, 0, 256,
-                                                       shared.data(), 32))
+            if (!lib.ECDHKDFDSTU7564CalculateSharedKey(field, point, privateKey, peerPublicKey, a1, a2, a3, nullptr,
+                                                       256, shared.data(), 32))
                 return kLibraryError;
-            const int ok = wrap ? lib.DSTU7624WrapSharedKey(shared.data(), 32, w1, w2, w3, 0, 32, c->prng, w4, w5)
+            const int ok = wrap ? lib.DSTU7624WrapSharedKey(shared.data(), 32, w1, w2, w3, nullptr, 32, c->prng, w4, w5)
                                 : lib.DSTU7624UnwrapSharedKey(shared.data(), 32, w1, w2, w3, w4, w5);
             return ok ? kOk : kLibraryError;
         }
@@ -175,7 +180,8 @@ int DstuWrap(const Library& lib, Context* c, Field* field, Point* point, const s
         if (check != kOk) return check;
         if (Probe(lib, c, true, 21) != kOk) return kHardwareError;
         // The key's unwrap reads no length output: the last argument stays here.
-        const int ok = wrap ? c->hardware->WrapKeyDSTU7624(field, point, peerPublicKey, a1, a2, a3, w1, w2, w3, w4, w5)
+        const int ok = wrap ? c->hardware->WrapKeyDSTU7624(field, point, peerPublicKey, a1, a2, a3, w1, w2, w3, w4,
+                                                           static_cast<std::uint32_t*>(w5))
                             : c->hardware->UnwrapKeyDSTU7624(field, point, peerPublicKey, a1, a2, a3, w1, w2, w3, w4);
         return ok ? kOk : kHardwareError;
     } catch (...) {
@@ -185,8 +191,7 @@ int DstuWrap(const Library& lib, Context* c, Field* field, Point* point, const s
 
 int DenseWrap(const Library& lib, Context* c, const std::uint8_t* d1, std::uint32_t d2, const std::uint8_t* d3,
               std::uint32_t d4, const std::uint8_t* d5, std::uint32_t d6, const std::uint8_t* d7, std::uint32_t d8,
-              const void* w1, const std::uint8_t* w2, const std::uint8_t* w3, std::uint8_t* w4, std::uint32_t* w5,
-              bool wrap)
+              const void* w1, const std::uint8_t* w2, const void* w3, std::uint8_t* w4, void* w5, bool wrap)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr) return kBadArgument;
@@ -196,9 +201,10 @@ int DenseWrap(const Library& lib, Context* c, const std::uint8_t* d1, std::uint3
     if (wrap && c->prng == nullptr) return kNoObject;
     try {
         WipedBuffer<32> shared;
-        if (!lib.ECDHKDFDSTU7564CalculateDenseSharedKey(d1, d2, d3, d4, d5, d6, d7, d8, 0, 256, shared.data(), 32))
+        if (!lib.ECDHKDFDSTU7564CalculateDenseSharedKey(d1, d2, d3, d4, d5, d6, d7, d8, nullptr, 256, shared.data(),
+                                                        32))
             return kLibraryError;
-        const int ok = wrap ? lib.DSTU7624WrapSharedKey(shared.data(), 32, w1, w2, w3, 0, 32, c->prng, w4, w5)
+        const int ok = wrap ? lib.DSTU7624WrapSharedKey(shared.data(), 32, w1, w2, w3, nullptr, 32, c->prng, w4, w5)
                             : lib.DSTU7624UnwrapSharedKey(shared.data(), 32, w1, w2, w3, w4, w5);
         return ok ? kOk : kLibraryError;
     } catch (...) {
@@ -208,34 +214,33 @@ int DenseWrap(const Library& lib, Context* c, const std::uint8_t* d1, std::uint3
 
 }  // namespace
 
-int WrapKeyGOST28147Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                        const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                        const void* a4, const void* a5, const std::uint8_t* w1, const std::uint8_t* w2,
-                        std::uint8_t* w3)
+int WrapKeyGOST28147Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                        const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, int a1,
+                        const std::uint8_t* a2, std::uint32_t a3, const void* a4, const void* a5, const void* w1,
+                        const std::uint8_t* w2, std::uint8_t* w3)
 {
     return GostWrap(lib, c, field, point, privateKey, peerPublicKey, a1, a2, a3, a4, a5, w1, w2, w3, true);
 }
 
-int UnwrapKeyGOST28147Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                          const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                          const void* a4, const void* a5, const std::uint8_t* w1, const std::uint8_t* w2,
-                          std::uint8_t* w3)
+int UnwrapKeyGOST28147Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                          const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, int a1,
+                          const std::uint8_t* a2, std::uint32_t a3, const void* a4, const void* a5, const void* w1,
+                          const std::uint8_t* w2, std::uint8_t* w3)
 {
     return GostWrap(lib, c, field, point, privateKey, peerPublicKey, a1, a2, a3, a4, a5, w1, w2, w3, false);
 }
 
-int WrapKeyDSTU7624Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
+int WrapKeyDSTU7624Ctx(const Library& lib, Context* c, const Field* field, Point* point, const std::uint8_t* privateKey,
                        const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                       const void* w1, const std::uint8_t* w2, const std::uint8_t* w3, std::uint8_t* w4,
-                       std::uint32_t* w5)
+                       const void* w1, const std::uint8_t* w2, const void* w3, std::uint8_t* w4, void* w5)
 {
     return DstuWrap(lib, c, field, point, privateKey, peerPublicKey, a1, a2, a3, w1, w2, w3, w4, w5, true);
 }
 
-int UnwrapKeyDSTU7624Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                         const std::uint8_t* peerPublicKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                         const void* w1, const std::uint8_t* w2, const std::uint8_t* w3, std::uint8_t* w4,
-                         std::uint32_t* w5)
+int UnwrapKeyDSTU7624Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                         const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey, int a1,
+                         const std::uint8_t* a2, std::uint32_t a3, const void* w1, const std::uint8_t* w2,
+                         const void* w3, std::uint8_t* w4, void* w5)
 {
     return DstuWrap(lib, c, field, point, privateKey, peerPublicKey, a1, a2, a3, w1, w2, w3, w4, w5, false);
 }
@@ -243,7 +248,7 @@ int UnwrapKeyDSTU7624Ctx(const Library& lib, Context* c, Field* field, Point* po
 int WrapKeyDSTU7624DenseCtx(const Library& lib, Context* c, const std::uint8_t* d1, std::uint32_t d2,
                             const std::uint8_t* d3, std::uint32_t d4, const std::uint8_t* d5, std::uint32_t d6,
                             const std::uint8_t* d7, std::uint32_t d8, const void* w1, const std::uint8_t* w2,
-                            const std::uint8_t* w3, std::uint8_t* w4, std::uint32_t* w5)
+                            const void* w3, std::uint8_t* w4, void* w5)
 {
     return DenseWrap(lib, c, d1, d2, d3, d4, d5, d6, d7, d8, w1, w2, w3, w4, w5, true);
 }
@@ -251,7 +256,7 @@ int WrapKeyDSTU7624DenseCtx(const Library& lib, Context* c, const std::uint8_t* 
 int UnwrapKeyDSTU7624DenseCtx(const Library& lib, Context* c, const std::uint8_t* d1, std::uint32_t d2,
                               const std::uint8_t* d3, std::uint32_t d4, const std::uint8_t* d5, std::uint32_t d6,
                               const std::uint8_t* d7, std::uint32_t d8, const void* w1, const std::uint8_t* w2,
-                              const std::uint8_t* w3, std::uint8_t* w4, std::uint32_t* w5)
+                              const void* w3, std::uint8_t* w4, void* w5)
 {
     return DenseWrap(lib, c, d1, d2, d3, d4, d5, d6, d7, d8, w1, w2, w3, w4, w5, false);
 }

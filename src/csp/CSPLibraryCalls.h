@@ -10,6 +10,8 @@
 #include <cstdint>
 
 #include "crypto/GOST28147.h"
+#include "csp/CSP.h"
+#include "csp/CSPLibraryFunctions.h"
 #include "support/DSTU4145Records.h"
 #include "support/ICSPHardware.h"
 
@@ -17,94 +19,70 @@ namespace cspcalls {
 
 // Result codes of the provider.
 enum : int {
-    kOk = 0,
-    kNotInitialized = 1,
-    kNoObject = 2,
-    kBadArgument = 3,
-    kNoMemory = 13,
-    kLibraryError = 15,
-    kHardwareError = 23,
-    kValueMismatch = 31,
-    kInvalidSignature = 32,
-    kBadParameters = 33
+    kOk = CSP_OK,
+    kNotInitialized = CSP_NOT_INITIALIZED,
+    kNoObject = CSP_NO_OBJECT,
+    kBadArgument = CSP_BAD_ARGUMENT,
+    kNoMemory = CSP_NO_MEMORY,
+    kLibraryError = CSP_LIBRARY_ERROR,
+    kHardwareError = CSP_HARDWARE_ERROR,
+    kValueMismatch = CSP_VALUE_MISMATCH,
+    kInvalidSignature = CSP_INVALID_SIGNATURE,
+    kBadParameters = CSP_BAD_PARAMETERS
 };
 
-// The three words a context operation takes first.
-struct Context {
-    ICSPHardwareRNG* hardwareRNG;
-    ICSPHardware* hardware;
-    void* prng;
-};
+using Context = CSPContext;
 
 struct Library {
     // --- required functions (never null once bound) ---
-    void* (*DSTU4145AcquireState)(int check, int reserved);
-    int (*DSTU4145ReleaseState)(void* state);
-    int (*DSTU4145SetStateParameters)(void* state, const void* value, std::uint32_t code);
-    int (*DSTU4145GetStateParameters)(void* state, void* buffer, std::uint32_t code);
-    int (*DSTU4145GenerateParameters)(void* state, int mode);
-    int (*DSTU4145SignHash)(void* state);
-    int (*DSTU4145VerifySignature)(void* state);
-    int (*ECDHCalculateSharedKey)(const void* field, const void* point, const std::uint8_t* privateKey,
-                                  const std::uint8_t* peerKey, const std::uint8_t* ukm, const void* sBox,
-                                  const void* argument, std::uint8_t* sharedKey);
-    int (*ECDHUACalculateSharedKey)(const void* field, const void* point, const std::uint8_t* privateKey,
-                                    const std::uint8_t* peerKey, int a1, const std::uint8_t* a2, std::uint32_t a3,
-                                    const void* a4, const void* a5, std::uint8_t* sharedKey);
-    int (*GOST28147WrapSharedKey)(const std::uint8_t* sharedKey, const std::uint8_t* w1, const std::uint8_t* w2,
-                                  const std::uint8_t* fixed, const void* prng, std::uint8_t* w3);
-    int (*GOST28147UnwrapSharedKey)(const std::uint8_t* sharedKey, const std::uint8_t* w1, const std::uint8_t* w2,
-                                    std::uint8_t* w3);
-    void* (*GOST28147AcquireState)();
-    int (*GOST28147ReleaseState)(void* state);
-    int (*GOST28147SetStateParameters)(void* state, const void* value, std::uint32_t code);
-    int (*GOST28147GetStateParameters)(void* state, void* buffer, std::uint32_t code);
-    int (*GOST28147EncryptDataSSMode)(void* data, std::uint32_t blocks, void* state);
-    int (*GOST28147DecryptDataSSMode)(void* data, std::uint32_t blocks, void* state);
-    int (*GOST28147EncryptDataGMode)(void* data, std::uint32_t length, void* state);
-    int (*GOST28147EncryptDataGOFBMode)(void* data, std::uint32_t length, void* state);
-    int (*GOST28147DecryptDataGOFBMode)(void* data, std::uint32_t length, void* state);
-    int (*GOST28147GetDataMAC)(const void* data, std::uint32_t length, void* state);
-    void* (*GOST34311AcquireState)();
-    int (*GOST34311ReleaseState)(void* state);
-    int (*GOST34311SetStateParameters)(void* state, const void* value, std::uint32_t code);
-    int (*GOST34311GetStateParameters)(void* state, void* buffer, std::uint32_t code);
-    int (*GOST34311HashData)(const void* data, std::uint32_t length, void* state);
-    int (*GOST34311FinalizeHash)(std::uint32_t bits, void* state);
+    CGDSTU4145AcquireStateFn DSTU4145AcquireState;
+    CGReleaseStateFn DSTU4145ReleaseState;
+    CGSetStateParametersFn DSTU4145SetStateParameters;
+    CGGetStateParametersFn DSTU4145GetStateParameters;
+    CGDSTU4145GenerateParametersFn DSTU4145GenerateParameters;
+    CGDSTU4145StateFn DSTU4145SignHash;
+    CGDSTU4145StateFn DSTU4145VerifySignature;
+    CGECDHCalculateSharedKeyFn ECDHCalculateSharedKey;
+    CGECDHUACalculateSharedKeyFn ECDHUACalculateSharedKey;
+    CGGOST28147WrapSharedKeyFn GOST28147WrapSharedKey;
+    CGGOST28147UnwrapSharedKeyFn GOST28147UnwrapSharedKey;
+    CGAcquireStateFn GOST28147AcquireState;
+    CGReleaseStateFn GOST28147ReleaseState;
+    CGSetStateParametersFn GOST28147SetStateParameters;
+    CGGetStateParametersFn GOST28147GetStateParameters;
+    CGGOST28147BlocksFn GOST28147EncryptDataSSMode;
+    CGGOST28147BlocksFn GOST28147DecryptDataSSMode;
+    CGGOST28147DataFn GOST28147EncryptDataGMode;
+    CGGOST28147DataFn GOST28147EncryptDataGOFBMode;
+    CGGOST28147DataFn GOST28147DecryptDataGOFBMode;
+    CGGOST28147MACFn GOST28147GetDataMAC;
+    CGAcquireStateFn GOST34311AcquireState;
+    CGReleaseStateFn GOST34311ReleaseState;
+    CGSetStateParametersFn GOST34311SetStateParameters;
+    CGGetStateParametersFn GOST34311GetStateParameters;
+    CGGOST34311HashDataFn GOST34311HashData;
+    CGGOST34311FinalizeHashFn GOST34311FinalizeHash;
 
     // --- extension entries (null when the library lacks them, or when there is no table) ---
-    void* (*GOST34311HMACAcquireState)();
-    int (*GOST34311HMACReleaseState)(void* state);
-    int (*GOST34311HMACSetStateParameters)(void* state, const void* value, std::uint32_t code);
-    int (*GOST34311HMACGetStateParameters)(void* state, void* buffer, std::uint32_t code);
-    int (*GOST34311HMACUpdateData)(const void* data, std::uint32_t length, void* state);
-    int (*GOST34311HMACFinalizeDataMac)(void* state);
-    int (*PBKDF2DeriveKey)(const void* p1, const void* p2, const std::uint8_t* salt, std::uint32_t saltLength,
-                           const void* k1, const void* k2, const void* k3, const void* k4);
-    int (*PBKDFMACDeriveKey)(const void* p1, const void* p2, const std::uint8_t* salt, std::uint32_t saltLength,
-                             const void* k1, const void* k2, const void* k3, const void* k4);
-    int (*DSTU4145CoupleMakeCommonKeyQ)(void* state, const std::uint8_t* firstPublicKey);
-    int (*DSTU4145CoupleMakeSignR)(void* state, std::uint8_t* r);
-    int (*DSTU4145CoupleMakeCommonSignR)(void* state, const std::uint8_t* ownR, const std::uint8_t* otherR,
-                                         std::uint8_t* commonR);
-    int (*DSTU4145CoupleMakeSignS)(void* state, const std::uint8_t* commonR, std::uint8_t* s);
-    int (*DSTU4145CoupleMakeCommonSignS)(void* state, const std::uint8_t* ownS, const std::uint8_t* otherS,
-                                         std::uint8_t* commonS);
-    int (*DSTU4145CoupleMakeCommonSign)(void* state, const std::uint8_t* commonR, const std::uint8_t* commonS);
-    int (*ECDHKDFDSTU7564CalculateSharedKey)(const void* field, const void* point, const std::uint8_t* privateKey,
-                                             const std::uint8_t* peerKey, int a1, const std::uint8_t* a2,
-                                             std::uint32_t a3, std::uint32_t zero, std::uint32_t bits,
-                                             std::uint8_t* sharedKey, std::uint32_t size);
-    int (*ECDHKDFDSTU7564CalculateDenseSharedKey)(const std::uint8_t* d1, std::uint32_t d2, const std::uint8_t* d3,
-                                                  std::uint32_t d4, const std::uint8_t* d5, std::uint32_t d6,
-                                                  const std::uint8_t* d7, std::uint32_t d8, std::uint32_t zero,
-                                                  std::uint32_t bits, std::uint8_t* sharedKey, std::uint32_t size);
-    int (*DSTU7624WrapSharedKey)(const std::uint8_t* sharedKey, std::uint32_t size, const void* w1,
-                                 const std::uint8_t* w2, const std::uint8_t* w3, std::uint32_t zero,
-                                 std::uint32_t blockSize, const void* prng, std::uint8_t* w4, std::uint32_t* w5);
-    int (*DSTU7624UnwrapSharedKey)(const std::uint8_t* sharedKey, std::uint32_t size, const void* w1,
-                                   const std::uint8_t* w2, const void* w3, std::uint8_t* w4, std::uint32_t* w5);
-    int (*DSTU4145IsDenseNumbersSupported)();
+    CGAcquireStateFn GOST34311HMACAcquireState;
+    CGReleaseStateFn GOST34311HMACReleaseState;
+    CGSetStateParametersFn GOST34311HMACSetStateParameters;
+    CGGetStateParametersFn GOST34311HMACGetStateParameters;
+    CGGOST34311HMACUpdateDataFn GOST34311HMACUpdateData;
+    CGStateFinalizeFn GOST34311HMACFinalizeDataMac;
+    CGPBKDFDeriveKeyFn PBKDF2DeriveKey;
+    CGPBKDFDeriveKeyFn PBKDFMACDeriveKey;
+    CGCoupleMakeCommonKeyQFn DSTU4145CoupleMakeCommonKeyQ;
+    CGCoupleMakeSignRFn DSTU4145CoupleMakeSignR;
+    CGCoupleMakeCommonSignRFn DSTU4145CoupleMakeCommonSignR;
+    CGCoupleMakeSignSFn DSTU4145CoupleMakeSignS;
+    CGCoupleMakeCommonSignSFn DSTU4145CoupleMakeCommonSignS;
+    CGCoupleMakeCommonSignFn DSTU4145CoupleMakeCommonSign;
+    CGECDHKDFDSTU7564CalculateSharedKeyFn ECDHKDFDSTU7564CalculateSharedKey;
+    CGECDHKDFDSTU7564CalculateDenseSharedKeyFn ECDHKDFDSTU7564CalculateDenseSharedKey;
+    CGDSTU7624WrapSharedKeyFn DSTU7624WrapSharedKey;
+    CGDSTU7624UnwrapSharedKeyFn DSTU7624UnwrapSharedKey;
+    CGDSTU4145IsDenseNumbersSupportedFn DSTU4145IsDenseNumbersSupported;
 
     // --- the provider itself ---
     bool initialized;

@@ -41,7 +41,7 @@ int ProbeTwoParty(const Library& lib, Context* c)
 }
 
 // The own S on the hardware object (no private key given).
-int HardwareS(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* oneTimeValue,
+int HardwareS(const Library& lib, Context* c, const Field* field, Point* point, const std::uint8_t* oneTimeValue,
               const std::uint8_t* commonR, std::uint8_t* s)
 {
     if (c->hardware == nullptr) return kNoObject;
@@ -52,7 +52,7 @@ int HardwareS(const Library& lib, Context* c, Field* field, Point* point, const 
 }
 
 // The own S in software on a state that has nothing set yet.
-int SoftwareS(const Library& lib, void* state, Field* field, Point* point, const std::uint8_t* privateKey,
+int SoftwareS(const Library& lib, void* state, const Field* field, Point* point, const std::uint8_t* privateKey,
               const std::uint8_t* oneTimeValue, const std::uint8_t* commonR, std::uint8_t* s)
 {
     if (!SetCurve(lib, state, field, point) || !Set(lib, state, privateKey, 5)) return kBadParameters;
@@ -60,7 +60,7 @@ int SoftwareS(const Library& lib, void* state, Field* field, Point* point, const
     return kOk;
 }
 
-int CommonSignR(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* hash,
+int CommonSignR(const Library& lib, Context* c, const Field* field, Point* point, const std::uint8_t* hash,
                 std::uint32_t hashLength, bool explicitLength, const std::uint8_t* otherR, std::uint8_t* oneTimeValue,
                 std::uint8_t* commonR)
 {
@@ -95,7 +95,7 @@ int CommonSignR(const Library& lib, Context* c, Field* field, Point* point, cons
 
 }  // namespace
 
-int MakeCommonKeyQDSTU4145(const Library& lib, Field* field, Point* point, const std::uint8_t* firstPublicKey,
+int MakeCommonKeyQDSTU4145(const Library& lib, const Field* field, Point* point, const std::uint8_t* firstPublicKey,
                            const std::uint8_t* secondPublicKey, std::uint8_t* commonPublicKey)
 {
     if (!lib.initialized) return kNotInitialized;
@@ -115,7 +115,7 @@ int MakeCommonKeyQDSTU4145(const Library& lib, Field* field, Point* point, const
     }
 }
 
-int MakeSignRDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point, std::uint8_t* oneTimeValue,
+int MakeSignRDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point, std::uint8_t* oneTimeValue,
                          std::uint8_t* r)
 {
     if (!lib.initialized) return kNotInitialized;
@@ -136,21 +136,23 @@ int MakeSignRDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* po
     }
 }
 
-int MakeCommonSignRDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* hash,
-                               const std::uint8_t* otherR, std::uint8_t* oneTimeValue, std::uint8_t* commonR)
+int MakeCommonSignRDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                               const std::uint8_t* hash, const std::uint8_t* otherR, std::uint8_t* oneTimeValue,
+                               std::uint8_t* commonR)
 {
     return CommonSignR(lib, c, field, point, hash, 32, false, otherR, oneTimeValue, commonR);
 }
 
-int MakeCommonSignRDSTU4145ExCtx(const Library& lib, Context* c, Field* field, Point* point, std::uint32_t hashLength,
-                                 const std::uint8_t* hash, const std::uint8_t* otherR, std::uint8_t* oneTimeValue,
-                                 std::uint8_t* commonR)
+int MakeCommonSignRDSTU4145ExCtx(const Library& lib, Context* c, const Field* field, Point* point,
+                                 std::uint32_t hashLength, const std::uint8_t* hash, const std::uint8_t* otherR,
+                                 std::uint8_t* oneTimeValue, std::uint8_t* commonR)
 {
     return CommonSignR(lib, c, field, point, hash, hashLength, true, otherR, oneTimeValue, commonR);
 }
 
-int MakeSignSDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point, const std::uint8_t* privateKey,
-                         const std::uint8_t* oneTimeValue, const std::uint8_t* commonR, std::uint8_t* s)
+int MakeSignSDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
+                         const std::uint8_t* privateKey, const std::uint8_t* oneTimeValue, const std::uint8_t* commonR,
+                         std::uint8_t* s)
 {
     if (!lib.initialized) return kNotInitialized;
     if (c == nullptr || field == nullptr || point == nullptr || oneTimeValue == nullptr || commonR == nullptr ||
@@ -167,7 +169,7 @@ int MakeSignSDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* po
     }
 }
 
-int MakeCommonSignDSTU4145Ctx(const Library& lib, Context* c, Field* field, Point* point,
+int MakeCommonSignDSTU4145Ctx(const Library& lib, Context* c, const Field* field, Point* point,
                               const std::uint8_t* privateKey, const std::uint8_t* oneTimeValue,
                               const std::uint8_t* commonR, const std::uint8_t* otherS, std::uint8_t* signature)
 {

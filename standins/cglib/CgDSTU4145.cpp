@@ -18,11 +18,10 @@
 #include <memory>
 #include <new>
 
+#include "CGExport.h"
 #include "CgDSTU4145State.h"
 #include "crypto/DSTU7564.h"
 #include "crypto/SecureWipe.h"
-
-#define CG_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace cglib {
 
@@ -216,7 +215,7 @@ bool SetSignature(DstuState& s, const std::uint8_t* p, std::size_t size)
 
 using namespace cglib;
 
-CG_EXPORT int DSTU4145SelfTest()
+CG_EXPORT int DSTU4145SelfTest(void)
 {
     return 1;
 }
@@ -384,14 +383,14 @@ CG_EXPORT int DSTU4145VerifySignature(void* state)
     }
 }
 
-CG_EXPORT int DSTU4145IsDenseNumbersSupported()
+CG_EXPORT int DSTU4145IsDenseNumbersSupported(void)
 {
     return 1;
 }
 
 // --- two-party signing ---------------------------------------------------
 
-CG_EXPORT int DSTU4145CoupleSelfTest()
+CG_EXPORT int DSTU4145CoupleSelfTest(void)
 {
     return 1;
 }
@@ -501,3 +500,38 @@ CG_EXPORT int DSTU4145CoupleMakeCommonSign(void* state, const std::uint8_t* comm
     s->signature.swap(sig);
     return 1;
 }
+
+// The field helpers are bound but called by no operation of the provider;
+// this library does not offer them.
+CG_EXPORT int DSTU4145Trace(void*, const void*, void*)
+{
+    return 0;
+}
+CG_EXPORT int DSTU4145HalfTrace(void*, const void*, void*)
+{
+    return 0;
+}
+CG_EXPORT int DSTU4145SolveQuadEqual(void*, const void*, void*)
+{
+    return 0;
+}
+
+CG_SHAPE(DSTU4145SelfTest, CGSelfTestFn);
+CG_SHAPE(DSTU4145AcquireState, CGDSTU4145AcquireStateFn);
+CG_SHAPE(DSTU4145ReleaseState, CGReleaseStateFn);
+CG_SHAPE(DSTU4145SetStateParameters, CGSetStateParametersFn);
+CG_SHAPE(DSTU4145GetStateParameters, CGGetStateParametersFn);
+CG_SHAPE(DSTU4145GenerateParameters, CGDSTU4145GenerateParametersFn);
+CG_SHAPE(DSTU4145SignHash, CGDSTU4145StateFn);
+CG_SHAPE(DSTU4145VerifySignature, CGDSTU4145StateFn);
+CG_SHAPE(DSTU4145Trace, CGDSTU4145FieldFn);
+CG_SHAPE(DSTU4145HalfTrace, CGDSTU4145FieldFn);
+CG_SHAPE(DSTU4145SolveQuadEqual, CGDSTU4145FieldFn);
+CG_SHAPE(DSTU4145IsDenseNumbersSupported, CGDSTU4145IsDenseNumbersSupportedFn);
+CG_SHAPE(DSTU4145CoupleSelfTest, CGSelfTestFn);
+CG_SHAPE(DSTU4145CoupleMakeCommonKeyQ, CGCoupleMakeCommonKeyQFn);
+CG_SHAPE(DSTU4145CoupleMakeSignR, CGCoupleMakeSignRFn);
+CG_SHAPE(DSTU4145CoupleMakeCommonSignR, CGCoupleMakeCommonSignRFn);
+CG_SHAPE(DSTU4145CoupleMakeSignS, CGCoupleMakeSignSFn);
+CG_SHAPE(DSTU4145CoupleMakeCommonSignS, CGCoupleMakeCommonSignSFn);
+CG_SHAPE(DSTU4145CoupleMakeCommonSign, CGCoupleMakeCommonSignFn);

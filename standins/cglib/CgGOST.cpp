@@ -16,11 +16,10 @@
 #include <cstring>
 #include <new>
 
+#include "CGExport.h"
 #include "crypto/GOST28147.h"
 #include "crypto/GOST34311.h"
 #include "crypto/SecureWipe.h"
-
-#define CG_EXPORT extern "C" __attribute__((visibility("default")))
 
 static_assert(sizeof(GOST28147Context) == 4164, "the provider copies 4,164-byte states");
 
@@ -88,12 +87,12 @@ struct Hmac {
 
 // --- GOST 28147-89 ---
 
-CG_EXPORT int GOST28147SelfTest()
+CG_EXPORT int GOST28147SelfTest(void)
 {
     return 1;
 }
 
-CG_EXPORT void* GOST28147AcquireState()
+CG_EXPORT void* GOST28147AcquireState(void)
 {
     return GOST28147CreateContext();
 }
@@ -138,35 +137,35 @@ CG_EXPORT int GOST28147GetStateParameters(void* state, void* buffer, std::uint32
     }
 }
 
-CG_EXPORT int GOST28147EncryptDataSSMode(void* data, std::uint32_t blocks, void* state)
+CG_EXPORT int GOST28147EncryptDataSSMode(std::uint8_t* data, std::uint32_t blocks, void* state)
 {
     GOST28147Context* c = Cipher(state);
     if (!Keyed(c) || (data == nullptr && blocks != 0)) return 0;
     return GOST28147EncryptECB(data, blocks, c);
 }
 
-CG_EXPORT int GOST28147DecryptDataSSMode(void* data, std::uint32_t blocks, void* state)
+CG_EXPORT int GOST28147DecryptDataSSMode(std::uint8_t* data, std::uint32_t blocks, void* state)
 {
     GOST28147Context* c = Cipher(state);
     if (!Keyed(c) || (data == nullptr && blocks != 0)) return 0;
     return GOST28147DecryptECB(data, blocks, c);
 }
 
-CG_EXPORT int GOST28147EncryptDataGMode(void* data, std::uint32_t length, void* state)
+CG_EXPORT int GOST28147EncryptDataGMode(std::uint8_t* data, std::uint32_t length, void* state)
 {
     GOST28147Context* c = Cipher(state);
     if (!GammaReady(c) || (data == nullptr && length != 0)) return 0;
     return GOST28147ApplyCounterGamma(data, length, c);
 }
 
-CG_EXPORT int GOST28147EncryptDataGOFBMode(void* data, std::uint32_t length, void* state)
+CG_EXPORT int GOST28147EncryptDataGOFBMode(std::uint8_t* data, std::uint32_t length, void* state)
 {
     GOST28147Context* c = Cipher(state);
     if (!GammaReady(c) || (data == nullptr && length != 0)) return 0;
     return GOST28147EncryptCFB(data, length, c);
 }
 
-CG_EXPORT int GOST28147DecryptDataGOFBMode(void* data, std::uint32_t length, void* state)
+CG_EXPORT int GOST28147DecryptDataGOFBMode(std::uint8_t* data, std::uint32_t length, void* state)
 {
     GOST28147Context* c = Cipher(state);
     if (!GammaReady(c) || (data == nullptr && length != 0)) return 0;
@@ -175,7 +174,7 @@ CG_EXPORT int GOST28147DecryptDataGOFBMode(void* data, std::uint32_t length, voi
 
 // MAC of `length` bytes (a partial last block is padded with zeros), read
 // with code 4.
-CG_EXPORT int GOST28147GetDataMAC(const void* data, std::uint32_t length, void* state)
+CG_EXPORT int GOST28147GetDataMAC(const std::uint8_t* data, std::uint32_t length, void* state)
 {
     GOST28147Context* c = Cipher(state);
     if (!Keyed(c) || (data == nullptr && length != 0)) return 0;
@@ -187,12 +186,12 @@ CG_EXPORT int GOST28147GetDataMAC(const void* data, std::uint32_t length, void* 
 
 // --- GOST 34.311-95 ---
 
-CG_EXPORT int GOST34311SelfTest()
+CG_EXPORT int GOST34311SelfTest(void)
 {
     return 1;
 }
 
-CG_EXPORT void* GOST34311AcquireState()
+CG_EXPORT void* GOST34311AcquireState(void)
 {
     return GOST34311CreateContext();
 }
@@ -218,7 +217,7 @@ CG_EXPORT int GOST34311GetStateParameters(void* state, void* buffer, std::uint32
     return GOST34311GetParameter(c, buffer, GOST34311_HASH);
 }
 
-CG_EXPORT int GOST34311HashData(const void* data, std::uint32_t length, void* state)
+CG_EXPORT int GOST34311HashData(const std::uint8_t* data, std::uint32_t length, void* state)
 {
     auto* c = static_cast<GOST34311Context*>(state);
     if (c == nullptr || !(c->flags & GOST34311_FLAG_SBOX) || (data == nullptr && length != 0)) return 0;
@@ -235,12 +234,12 @@ CG_EXPORT int GOST34311FinalizeHash(std::uint32_t bits, void* state)
 
 // --- GOST 34.311 HMAC ---
 
-CG_EXPORT int GOST34311HMACSelfTest()
+CG_EXPORT int GOST34311HMACSelfTest(void)
 {
     return 1;
 }
 
-CG_EXPORT void* GOST34311HMACAcquireState()
+CG_EXPORT void* GOST34311HMACAcquireState(void)
 {
     return new (std::nothrow) Hmac;
 }
@@ -289,7 +288,7 @@ CG_EXPORT int GOST34311HMACGetStateParameters(void* state, void* buffer, std::ui
     return 1;
 }
 
-CG_EXPORT int GOST34311HMACUpdateData(const void* data, std::uint32_t length, void* state)
+CG_EXPORT int GOST34311HMACUpdateData(const std::uint8_t* data, std::uint32_t length, void* state)
 {
     auto* h = static_cast<Hmac*>(state);
     if (h == nullptr || (data == nullptr && length != 0)) return 0;
@@ -304,3 +303,29 @@ CG_EXPORT int GOST34311HMACFinalizeDataMac(void* state)
     if (!h->started && !h->Start()) return 0;
     return h->Finish() ? 1 : 0;
 }
+
+CG_SHAPE(GOST28147SelfTest, CGSelfTestFn);
+CG_SHAPE(GOST28147AcquireState, CGAcquireStateFn);
+CG_SHAPE(GOST28147ReleaseState, CGReleaseStateFn);
+CG_SHAPE(GOST28147SetStateParameters, CGSetStateParametersFn);
+CG_SHAPE(GOST28147GetStateParameters, CGGetStateParametersFn);
+CG_SHAPE(GOST28147EncryptDataSSMode, CGGOST28147BlocksFn);
+CG_SHAPE(GOST28147DecryptDataSSMode, CGGOST28147BlocksFn);
+CG_SHAPE(GOST28147EncryptDataGMode, CGGOST28147DataFn);
+CG_SHAPE(GOST28147EncryptDataGOFBMode, CGGOST28147DataFn);
+CG_SHAPE(GOST28147DecryptDataGOFBMode, CGGOST28147DataFn);
+CG_SHAPE(GOST28147GetDataMAC, CGGOST28147MACFn);
+CG_SHAPE(GOST34311SelfTest, CGSelfTestFn);
+CG_SHAPE(GOST34311AcquireState, CGAcquireStateFn);
+CG_SHAPE(GOST34311ReleaseState, CGReleaseStateFn);
+CG_SHAPE(GOST34311SetStateParameters, CGSetStateParametersFn);
+CG_SHAPE(GOST34311GetStateParameters, CGGetStateParametersFn);
+CG_SHAPE(GOST34311HashData, CGGOST34311HashDataFn);
+CG_SHAPE(GOST34311FinalizeHash, CGGOST34311FinalizeHashFn);
+CG_SHAPE(GOST34311HMACSelfTest, CGSelfTestFn);
+CG_SHAPE(GOST34311HMACAcquireState, CGAcquireStateFn);
+CG_SHAPE(GOST34311HMACReleaseState, CGReleaseStateFn);
+CG_SHAPE(GOST34311HMACSetStateParameters, CGSetStateParametersFn);
+CG_SHAPE(GOST34311HMACGetStateParameters, CGGetStateParametersFn);
+CG_SHAPE(GOST34311HMACUpdateData, CGGOST34311HMACUpdateDataFn);
+CG_SHAPE(GOST34311HMACFinalizeDataMac, CGStateFinalizeFn);

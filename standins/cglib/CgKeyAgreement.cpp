@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "CGExport.h"
 #include "CgDSTU4145State.h"
 #include "crypto/DSTU7624Modes.h"
 #include "crypto/GOST28147.h"
@@ -21,8 +22,6 @@
 #include "dstu4145/DSTU4145.h"
 
 #include <openssl/rand.h>
-
-#define CG_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace cglib {
 namespace {
@@ -143,24 +142,28 @@ const bool kIvNewReady = InitIvNew();
 
 using namespace cglib;
 
-CG_EXPORT int ECDHSelfTest()
+CG_EXPORT int ECDHSelfTest(void)
 {
     return 1;
 }
-CG_EXPORT int ECDHUASelfTest()
+CG_SHAPE(ECDHSelfTest, CGSelfTestFn);
+CG_EXPORT int ECDHUASelfTest(void)
 {
     return 1;
 }
-CG_EXPORT int ECDHDSTUSelfTest()
+CG_SHAPE(ECDHUASelfTest, CGSelfTestFn);
+CG_EXPORT int ECDHDSTUSelfTest(void)
 {
     return 1;
 }
+CG_SHAPE(ECDHDSTUSelfTest, CGSelfTestFn);
 
 // Session-key transport agreement: the 8-byte UKM is the keying material.
 // The S-box and the last argument are not used by this construction.
-CG_EXPORT int ECDHCalculateSharedKey(const void* field, const void* point, const std::uint8_t* privateKey,
-                                     const std::uint8_t* peerKey, const std::uint8_t* ukm, const void* /*sBox*/,
-                                     const void* /*reserved*/, std::uint8_t* sharedKey)
+CG_EXPORT int ECDHCalculateSharedKey(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
+                                     const std::uint8_t* privateKey, const std::uint8_t* peerKey,
+                                     const std::uint8_t* ukm, const std::uint8_t* /*sBox*/, const void* /*reserved*/,
+                                     std::uint8_t* sharedKey)
 {
     if (ukm == nullptr || sharedKey == nullptr) return 0;
     try {
@@ -172,10 +175,10 @@ CG_EXPORT int ECDHCalculateSharedKey(const void* field, const void* point, const
 
 // Wrap agreement: flag (the key's agreement option, no effect on the value),
 // UKM and its length (at most 95 bytes, as the key takes), two reserved.
-CG_EXPORT int ECDHUACalculateSharedKey(const void* field, const void* point, const std::uint8_t* privateKey,
-                                       const std::uint8_t* peerKey, int /*flag*/, const std::uint8_t* ukm,
-                                       std::uint32_t ukmLength, const void* /*reserved1*/, const void* /*reserved2*/,
-                                       std::uint8_t* sharedKey)
+CG_EXPORT int ECDHUACalculateSharedKey(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
+                                       const std::uint8_t* privateKey, const std::uint8_t* peerKey, int /*flag*/,
+                                       const std::uint8_t* ukm, std::uint32_t ukmLength, const void* /*reserved1*/,
+                                       const void* /*reserved2*/, std::uint8_t* sharedKey)
 {
     if (sharedKey == nullptr || ukmLength > 95) return 0;
     try {
@@ -188,10 +191,11 @@ CG_EXPORT int ECDHUACalculateSharedKey(const void* field, const void* point, con
 // flag, data and its length (at most 183 bytes, as the key takes), a
 // reserved 0, the output size in bits (256, 384 or 512), the output and its
 // size in bytes (at least bits / 8).
-CG_EXPORT int ECDHKDFDSTU7564CalculateSharedKey(const void* field, const void* point, const std::uint8_t* privateKey,
-                                                const std::uint8_t* peerKey, int /*flag*/, const std::uint8_t* data,
-                                                std::uint32_t dataLength, std::uint32_t /*reserved*/,
-                                                std::uint32_t bits, std::uint8_t* sharedKey, std::uint32_t outSize)
+CG_EXPORT int ECDHKDFDSTU7564CalculateSharedKey(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
+                                                const std::uint8_t* privateKey, const std::uint8_t* peerKey,
+                                                int /*flag*/, const std::uint8_t* data, std::uint32_t dataLength,
+                                                const void* /*reserved*/, std::uint32_t bits, std::uint8_t* sharedKey,
+                                                std::uint32_t outSize)
 {
     if (sharedKey == nullptr || dataLength > 183 || outSize < bits / 8) return 0;
     try {
@@ -206,7 +210,7 @@ CG_EXPORT int ECDHKDFDSTU7564CalculateDenseSharedKey(const std::uint8_t* record,
                                                      const std::uint8_t* privateKey, std::uint32_t privateSize,
                                                      const std::uint8_t* peerKey, std::uint32_t peerSize,
                                                      const std::uint8_t* data, std::uint32_t dataLength,
-                                                     std::uint32_t /*reserved*/, std::uint32_t bits,
+                                                     const void* /*reserved*/, std::uint32_t bits,
                                                      std::uint8_t* sharedKey, std::uint32_t outSize)
 {
     if (sharedKey == nullptr || dataLength > 183 || outSize < bits / 8 || (data == nullptr && dataLength != 0))
@@ -225,9 +229,11 @@ CG_EXPORT int ECDHKDFDSTU7564CalculateDenseSharedKey(const std::uint8_t* record,
 
 // (agreed key, S-box or null for the default, 32-byte key, 8-byte U or null
 // to draw one, generator handle, 44-byte output).
-CG_EXPORT int GOST28147WrapSharedKey(const std::uint8_t* sharedKey, const std::uint8_t* sBox, const std::uint8_t* key,
-                                     const std::uint8_t* fixedU, const void* /*prng*/, std::uint8_t* wrapped)
+CG_EXPORT int GOST28147WrapSharedKey(const std::uint8_t* sharedKey, const void* sBoxArgument, const std::uint8_t* key,
+                                     const void* fixedUArgument, void* /*prng*/, std::uint8_t* wrapped)
 {
+    const auto* sBox = static_cast<const std::uint8_t*>(sBoxArgument);
+    const auto* fixedU = static_cast<const std::uint8_t*>(fixedUArgument);
     if (sharedKey == nullptr || key == nullptr || wrapped == nullptr) return 0;
     std::uint8_t t[44];
     if (fixedU != nullptr)
@@ -252,9 +258,10 @@ CG_EXPORT int GOST28147WrapSharedKey(const std::uint8_t* sharedKey, const std::u
 
 // (agreed key, S-box or null, 44-byte wrapped key, 32-byte output); the
 // output is written only when the MAC matches.
-CG_EXPORT int GOST28147UnwrapSharedKey(const std::uint8_t* sharedKey, const std::uint8_t* sBox,
+CG_EXPORT int GOST28147UnwrapSharedKey(const std::uint8_t* sharedKey, const void* sBoxArgument,
                                        const std::uint8_t* wrapped, std::uint8_t* key)
 {
+    const auto* sBox = static_cast<const std::uint8_t*>(sBoxArgument);
     if (sharedKey == nullptr || wrapped == nullptr || key == nullptr) return 0;
     std::uint8_t t[44];
     std::memcpy(t, wrapped, 44);
@@ -274,12 +281,14 @@ CG_EXPORT int GOST28147UnwrapSharedKey(const std::uint8_t* sharedKey, const std:
 // (agreed key, its size 32, reserved, 32-byte key, 32-byte V or null to draw
 // one, reserved 0, block size 32, generator handle, 96-byte output, output
 // length out or null).
-CG_EXPORT int DSTU7624WrapSharedKey(const std::uint8_t* sharedKey, std::uint32_t sharedSize, const void* /*reserved*/,
-                                    const std::uint8_t* key, const std::uint8_t* fixedV, std::uint32_t /*reserved*/,
-                                    std::uint32_t blockSize, const void* /*prng*/, std::uint8_t* wrapped,
-                                    std::uint32_t* wrappedLength)
+CG_EXPORT int DSTU7624WrapSharedKey(const std::uint8_t* sharedKey, std::uint32_t sharedSize, const void* /*reserved1*/,
+                                    const std::uint8_t* key, const void* fixedVArgument, const void* /*reserved2*/,
+                                    std::uint32_t keyLength, void* /*prng*/, std::uint8_t* wrapped,
+                                    void* wrappedLengthArgument)
 {
-    if (sharedKey == nullptr || sharedSize != 32 || blockSize != 32 || key == nullptr || wrapped == nullptr) return 0;
+    const auto* fixedV = static_cast<const std::uint8_t*>(fixedVArgument);
+    auto* wrappedLength = static_cast<std::uint32_t*>(wrappedLengthArgument);
+    if (sharedKey == nullptr || sharedSize != 32 || keyLength != 32 || key == nullptr || wrapped == nullptr) return 0;
     (void)kIvNewReady;
     std::uint8_t w[96];
     if (fixedV != nullptr)
@@ -306,10 +315,11 @@ CG_EXPORT int DSTU7624WrapSharedKey(const std::uint8_t* sharedKey, std::uint32_t
 
 // (agreed key, 32, reserved, 96-byte wrapped key, reserved, 32-byte output,
 // output length out or null); the output is written only when the MAC matches.
-CG_EXPORT int DSTU7624UnwrapSharedKey(const std::uint8_t* sharedKey, std::uint32_t sharedSize, const void* /*reserved*/,
-                                      const std::uint8_t* wrapped, const void* /*reserved*/, std::uint8_t* key,
-                                      std::uint32_t* keyLength)
+CG_EXPORT int DSTU7624UnwrapSharedKey(const std::uint8_t* sharedKey, std::uint32_t sharedSize,
+                                      const void* /*reserved1*/, const std::uint8_t* wrapped, const void* /*reserved2*/,
+                                      std::uint8_t* key, void* keyLengthArgument)
 {
+    auto* keyLength = static_cast<std::uint32_t*>(keyLengthArgument);
     if (sharedKey == nullptr || sharedSize != 32 || wrapped == nullptr || key == nullptr) return 0;
     std::uint8_t w[96];
     std::memcpy(w, wrapped, 96);
@@ -332,3 +342,12 @@ CG_EXPORT int DSTU7624UnwrapSharedKey(const std::uint8_t* sharedKey, std::uint32
     SecureWipe(mac, sizeof mac);
     return ok ? 1 : 0;
 }
+
+CG_SHAPE(ECDHCalculateSharedKey, CGECDHCalculateSharedKeyFn);
+CG_SHAPE(ECDHUACalculateSharedKey, CGECDHUACalculateSharedKeyFn);
+CG_SHAPE(ECDHKDFDSTU7564CalculateSharedKey, CGECDHKDFDSTU7564CalculateSharedKeyFn);
+CG_SHAPE(ECDHKDFDSTU7564CalculateDenseSharedKey, CGECDHKDFDSTU7564CalculateDenseSharedKeyFn);
+CG_SHAPE(GOST28147WrapSharedKey, CGGOST28147WrapSharedKeyFn);
+CG_SHAPE(GOST28147UnwrapSharedKey, CGGOST28147UnwrapSharedKeyFn);
+CG_SHAPE(DSTU7624WrapSharedKey, CGDSTU7624WrapSharedKeyFn);
+CG_SHAPE(DSTU7624UnwrapSharedKey, CGDSTU7624UnwrapSharedKeyFn);

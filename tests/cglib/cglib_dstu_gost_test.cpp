@@ -323,7 +323,8 @@ TEST(CgWrap, AgreedKeyIsTheKeysHashOfXAndUkm)
     ASSERT_EQ(ECDHUACalculateSharedKey(&c.field, &c.point, a.priv, b.pub, 1, ukm, 8, nullptr, nullptr, ab), 1);
     ASSERT_EQ(ECDHUACalculateSharedKey(&c.field, &c.point, b.priv, a.pub, 0, ukm, 8, nullptr, nullptr, ba), 1);
     EXPECT_EQ(0, std::memcmp(ab, ba, 32));
-    ASSERT_EQ(ECDHKDFDSTU7564CalculateSharedKey(&c.field, &c.point, a.priv, b.pub, 0, ukm, 8, 0, 256, abKdf, 32), 1);
+    ASSERT_EQ(ECDHKDFDSTU7564CalculateSharedKey(&c.field, &c.point, a.priv, b.pub, 0, ukm, 8, nullptr, 256, abKdf, 32),
+              1);
     EXPECT_EQ(0, std::memcmp(ab, abKdf, 32));
     ASSERT_EQ(ECDHCalculateSharedKey(&c.field, &c.point, a.priv, b.pub, ukm, kc::kDefaultSBox, nullptr, sessionKey), 1);
     EXPECT_EQ(0, std::memcmp(ab, sessionKey, 32));
@@ -384,7 +385,7 @@ TEST(CgWrap, DstuWrapIsTheKeysConstruction)
     }
     std::uint8_t wrapped[96];
     std::uint32_t length = 0;
-    ASSERT_EQ(DSTU7624WrapSharedKey(kek, 32, nullptr, key, v, 0, 32, &g_prng, wrapped, &length), 1);
+    ASSERT_EQ(DSTU7624WrapSharedKey(kek, 32, nullptr, key, v, nullptr, 32, &g_prng, wrapped, &length), 1);
     EXPECT_EQ(length, 96u);
 
     std::uint8_t w[96];
@@ -406,8 +407,8 @@ TEST(CgWrap, DstuWrapIsTheKeysConstruction)
     EXPECT_EQ(DSTU7624UnwrapSharedKey(kek, 32, nullptr, wrapped, nullptr, back, nullptr), 0);
     // Without a fixed V, two wraps differ and both unwrap.
     std::uint8_t w1[96], w2[96];
-    ASSERT_EQ(DSTU7624WrapSharedKey(kek, 32, nullptr, key, nullptr, 0, 32, &g_prng, w1, nullptr), 1);
-    ASSERT_EQ(DSTU7624WrapSharedKey(kek, 32, nullptr, key, nullptr, 0, 32, &g_prng, w2, nullptr), 1);
+    ASSERT_EQ(DSTU7624WrapSharedKey(kek, 32, nullptr, key, nullptr, nullptr, 32, &g_prng, w1, nullptr), 1);
+    ASSERT_EQ(DSTU7624WrapSharedKey(kek, 32, nullptr, key, nullptr, nullptr, 32, &g_prng, w2, nullptr), 1);
     EXPECT_NE(0, std::memcmp(w1, w2, 96));
 }
 
@@ -462,8 +463,8 @@ TEST(CgGOST34311, HmacIsTheStandardConstructionOverTheHash)
     ASSERT_EQ(GOST34311HMACSetStateParameters(h, kc::kDefaultSBox, 1), 1);
     ASSERT_EQ(GOST34311HMACSetStateParameters(h, zero, 2), 1);
     ASSERT_EQ(GOST34311HMACSetStateParameters(h, key, 3), 1);
-    ASSERT_EQ(GOST34311HMACUpdateData(message, 5, h), 1);
-    ASSERT_EQ(GOST34311HMACUpdateData(message + 5, length - 5, h), 1);
+    ASSERT_EQ(GOST34311HMACUpdateData(reinterpret_cast<const std::uint8_t*>(message), 5, h), 1);
+    ASSERT_EQ(GOST34311HMACUpdateData(reinterpret_cast<const std::uint8_t*>(message) + 5, length - 5, h), 1);
     ASSERT_EQ(GOST34311HMACFinalizeDataMac(h), 1);
     ASSERT_EQ(GOST34311HMACGetStateParameters(h, mac, 4), 1);
     GOST34311HMACReleaseState(h);
