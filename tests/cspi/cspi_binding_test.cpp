@@ -1,5 +1,8 @@
 // Binding of cgintl.so and cgext.so, the optional table, and the frame of the
 // provider: initialisation, creation and its failures, the hardware objects.
+#include <cstdlib>
+#include <cstring>
+
 #include "CSPITestSupport.h"
 
 using namespace cspitest;
@@ -106,6 +109,122 @@ TEST(CSPIFrame, EveryLibraryOperationAnswersOneBeforeInitialize)
     // The GCM operations look at their table entry first: without a table, 15.
     EXPECT_EQ(cspi.CreateDecryptorAESGCM(buffer, 128, buffer, 12, nullptr, 0, &state), CSP_LIBRARY_ERROR);
     EXPECT_EQ(cspi.FinishEncryptorAESGCM(buffer, &state), CSP_LIBRARY_ERROR);
+}
+
+}  // namespace
+
+namespace {
+
+// Sets the stand-ins' failure switch for the life of the object.
+class InjectedFailure {
+public:
+    explicit InjectedFailure(const char* names) { setenv("QVK_CGLIB_FAIL", names, 1); }
+    ~InjectedFailure() { unsetenv("QVK_CGLIB_FAIL"); }
+};
+
+// A hardware random source that hands out a fixed pattern, or fails.
+class PatternRNG : public ICSPIHardwareRNG {
+public:
+    explicit PatternRNG(bool random) : random_(random) {}
+    int draws = 0;
+    int GenerateRandom(std::uint8_t* buffer, std::uint32_t length) override
+    {
+        ++draws;
+        for (std::uint32_t i = 0; i < length; ++i)
+            buffer[i] = random_ ? static_cast<std::uint8_t>(std::rand()) : 0;
+        return 1;
+    }
+
+private:
+    bool random_;
+};
+
+TEST(CSPIFrame, CreationNeedsANoiseSourceForTheGenerator)
+{
+    InjectedFailure off("TSCGIsEnable");
+    int code = -1;
+    CSPI* place = reinterpret_cast<CSPI*>(&code);
+    {
+        InVariant in("full");
+        code = CreateCSPI(&place);
+    }
+    EXPECT_EQ(code, CSP_NOISE_SOURCE_FAILED);
+    EXPECT_EQ(place, nullptr);
+}
+
+TEST(CSPIFrame, TheDefaultPointerServesANullPlace)
+{
+    {
+        InVariant in("full");
+        ASSERT_EQ(CreateCSPI(nullptr), CSP_OK);
+    }
+    DestroyCSPI(nullptr);
+    DestroyCSPI(nullptr);  // the pointer was cleared: nothing to do
+}
+
+TEST(CSPIFrame, TheGeneratorStartsAndReseedsInPlace)
+{
+    int code = -1;
+    CSPIPointer cspi = Create("full", &code);
+    ASSERT_EQ(code, CSP_OK);
+    CSPHandle first = cspi->DefaultPRNG();
+    ASSERT_NE(first, nullptr);
+    std::uint8_t a[32] = {}, b[32] = {};
+    ASSERT_EQ(cspi->GenerateRandom(a, 32), CSP_OK);
+    ASSERT_EQ(cspi->InitializePRNG(nullptr, nullptr, nullptr), CSP_OK);
+    EXPECT_EQ(cspi->DefaultPRNG(), first) << "a reseed keeps the state";
+    ASSERT_EQ(cspi->GenerateTestedRandom(b, 32), CSP_OK);
+    EXPECT_NE(std::memcmp(a, b, 32), 0);
+
+    // A context without generator or source has nothing to draw from.
+    CSPContext empty{};
+    EXPECT_EQ(cspi->GenerateTestedRandomCtx(&empty, a, 32), CSP_NO_OBJECT);
+    EXPECT_EQ(cspi->GenerateRandomCtx(nullptr, a, 32), CSP_BAD_ARGUMENT);
+}
+
+TEST(CSPIFrame, AHardwareSourceIsInstalledOnlyAfterItsTest)
+{
+    int code = -1;
+    CSPIPointer cspi = Create("full", &code);
+    ASSERT_EQ(code, CSP_OK);
+    PatternRNG stuck(false);
+    EXPECT_EQ(cspi->SetHardwareRNG(&stuck), CSP_RANDOM_TEST_FAILED);
+    EXPECT_EQ(stuck.draws, 3) << "a 2,500-byte test draws at most three times";
+    EXPECT_EQ(cspi->Flags() & CSP_FLAG_HARDWARE_RNG, 0u);
+
+    PatternRNG good(true);
+    ASSERT_EQ(cspi->SetHardwareRNG(&good), CSP_OK);
+    EXPECT_EQ(cspi->Flags() & CSP_FLAG_HARDWARE_RNG, CSP_FLAG_HARDWARE_RNG);
+    int before = good.draws;
+    std::uint8_t key[32];
+    ASSERT_EQ(cspi->GenerateTestedRandom(key, 32), CSP_OK);
+    EXPECT_EQ(good.draws, before + 1) << "tested draws come from the hardware source";
+    EXPECT_EQ(cspi->SetHardwareRNGObject(nullptr), CSP_OK);
+    EXPECT_EQ(cspi->Flags() & CSP_FLAG_HARDWARE_RNG, 0u);
+}
+
+TEST(CSPIFrame, GOSTOperationsTakeTheDefaultSBoxForANullOne)
+{
+    int code = -1;
+    CSPIPointer cspi = Create("full", &code);
+    ASSERT_EQ(code, CSP_OK);
+    GOST28147PackedSBox box{};
+    ASSERT_EQ(CSPParameters().GetStandardSBox(0, &box), 1);
+    const std::uint8_t zero[32] = {};
+    std::uint8_t h1[32], h2[32];
+    ASSERT_EQ(cspi->HashGOST34311(U8("abc"), 3, nullptr, zero, h1), CSP_OK);
+    ASSERT_EQ(cspi->HashGOST34311(U8("abc"), 3, &box, zero, h2), CSP_OK);
+    EXPECT_EQ(std::memcmp(h1, h2, 32), 0);
+    EXPECT_EQ(cspi->CompareHashGOST34311(U8("abc"), 3, nullptr, zero, h2), CSP_OK);
+    h2[0] ^= 1;
+    EXPECT_EQ(cspi->CompareHashGOST34311(U8("abc"), 3, nullptr, zero, h2), CSP_VALUE_MISMATCH);
+
+    std::uint8_t data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, tail[8] = {};
+    std::uint32_t mac = 0, tailLength = 0;
+    ASSERT_EQ(cspi->ProtectDataGOST28147(data, 10, nullptr, zero, &mac, tail, &tailLength, nullptr, zero), CSP_OK);
+    EXPECT_EQ(tailLength, 6u);
+    ASSERT_EQ(cspi->UnprotectDataGOST28147(data, 10, &box, zero, mac, tail, tailLength, nullptr, zero), CSP_OK);
+    EXPECT_EQ(data[9], 10);
 }
 
 }  // namespace

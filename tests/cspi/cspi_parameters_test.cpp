@@ -241,3 +241,99 @@ TEST(CSPIParameterFiles, NeedAnOwner)
 }
 
 }  // namespace
+
+namespace {
+
+class CSPIFiles : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        int code = -1;
+        cspi_ = Create("full", &code);
+        ASSERT_EQ(code, CSP_OK);
+        path_ = testing::TempDir() + "cspi_parameter_file.bin";
+    }
+    void TearDown() override { std::remove(path_.c_str()); }
+    Bytes ReadFile() const
+    {
+        std::ifstream in(path_, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    void WriteFile(const Bytes& bytes) const
+    {
+        std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+    }
+    CSPIPointer cspi_;
+    std::string path_;
+};
+
+TEST_F(CSPIFiles, CurveFilesCarryTheirHashAndRefuseChanges)
+{
+    CSPIParameters* p = cspi_->Parameters();
+    Bytes entry = Curve(*cspi_, 9);
+    ASSERT_EQ(p->SaveCurveFile(path_.c_str(), entry.data()), 1);
+    Bytes file = ReadFile();
+    ASSERT_EQ(file.size(), 572u);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 540), entry);
+    // The hash is GOST 34.311 under the default S-box and a zero start vector.
+    std::uint8_t hash[32];
+    const std::uint8_t zero[32] = {};
+    ASSERT_EQ(cspi_->HashGOST34311(entry.data(), 540, nullptr, zero, hash), CSP_OK);
+    EXPECT_EQ(Bytes(file.begin() + 540, file.end()), Bytes(hash, hash + 32));
+
+    Bytes loaded(540, 0);
+    ASSERT_EQ(p->LoadCurveFile(path_.c_str(), loaded.data()), 1);
+    EXPECT_EQ(loaded, entry);
+
+    Bytes longer = file;
+    longer.push_back(0);
+    WriteFile(longer);
+    Bytes untouched(540, 0x5A);
+    EXPECT_EQ(p->LoadCurveFile(path_.c_str(), untouched.data()), 0) << "573 bytes";
+    Bytes changed = file;
+    changed[571] ^= 1;
+    WriteFile(changed);
+    EXPECT_EQ(p->LoadCurveFile(path_.c_str(), untouched.data()), 0) << "a changed hash";
+    EXPECT_EQ(untouched, Bytes(540, 0x5A)) << "a refused load writes nothing";
+}
+
+TEST_F(CSPIFiles, ProfileDomainAndSBoxFilesRoundTrip)
+{
+    CSPIParameters* p = cspi_->Parameters();
+    const std::uint8_t profile[8] = {0x00, 0x08, 0, 0, 0x00, 0x01, 0, 0};
+    ASSERT_EQ(p->SaveProfileFile(path_.c_str(), profile), 1);
+    EXPECT_EQ(ReadFile().size(), 40u);
+    std::uint8_t loaded[8] = {};
+    ASSERT_EQ(p->LoadProfileFile(path_.c_str(), loaded), 1);
+    EXPECT_EQ(std::memcmp(loaded, profile, 8), 0);
+
+    Bytes domain(CSPI_DOMAIN_RECORD_BYTES), back(CSPI_DOMAIN_RECORD_BYTES);
+    ASSERT_EQ(p->GetDomainParameters(0, domain.data(), nullptr), 1);
+    ASSERT_EQ(p->SaveDomainParametersFile(path_.c_str(), domain.data()), 1);
+    EXPECT_EQ(ReadFile().size(), 1240u);
+    ASSERT_EQ(p->LoadDomainParametersFile(path_.c_str(), back.data()), 1);
+    EXPECT_EQ(back, domain);
+
+    GOST28147PackedSBox box{}, out{};
+    ASSERT_EQ(CSPParameters().GetStandardSBox(3, &box), 1);
+    ASSERT_EQ(p->SaveSBoxFileEx(path_.c_str(), &box), 1);
+    EXPECT_EQ(ReadFile().size(), 96u);
+    ASSERT_EQ(p->LoadSBoxFileEx(path_.c_str(), &out), 1);
+    EXPECT_EQ(std::memcmp(&out, &box, 64), 0);
+
+    // The protected form is encrypted, with a zero tail and its MAC.
+    ASSERT_EQ(p->SaveSBoxFile(path_.c_str(), &box), 1);
+    Bytes file = ReadFile();
+    ASSERT_EQ(file.size(), 80u);
+    EXPECT_NE(std::memcmp(file.data(), &box, 64), 0);
+    EXPECT_EQ(Bytes(file.begin() + 64, file.begin() + 76), Bytes(12, 0));
+    out = {};
+    ASSERT_EQ(p->LoadSBoxFile(path_.c_str(), &out), 1);
+    EXPECT_EQ(std::memcmp(&out, &box, 64), 0);
+    file[10] ^= 0x40;
+    WriteFile(file);
+    EXPECT_EQ(p->LoadSBoxFile(path_.c_str(), &out), 0) << "the MAC no longer matches";
+}
+
+}  // namespace
