@@ -43,8 +43,7 @@ Family DSAFamily(const CSPILibraryBinding& b)
 
 Family ECDSAFamily(const CSPILibraryBinding& b)
 {
-    return {b.Intl<CSPIAcquireStateFn>(CSPI_I_ECDSAAcquireState),
-            b.Intl<CSPIReleaseStateFn>(CSPI_I_ECDSAReleaseState),
+    return {b.Intl<CSPIAcquireStateFn>(CSPI_I_ECDSAAcquireState), b.Intl<CSPIReleaseStateFn>(CSPI_I_ECDSAReleaseState),
             b.Intl<CSPISetStateParametersFn>(CSPI_I_ECDSASetStateParameters),
             b.Intl<CSPIGetStateParametersFn>(CSPI_I_ECDSAGetStateParameters)};
 }
@@ -99,10 +98,8 @@ CSPContext CSPI::PlainContext() const
 int CSPI::Initialize()
 {
     return Guarded([&]() -> int {
-        if (Initialized())
-            return CSP_OK;
-        if (binding_.Load() == 0)
-            return CSP_LIBRARY_NOT_LOADED;
+        if (Initialized()) return CSP_OK;
+        if (binding_.Load() == 0) return CSP_LIBRARY_NOT_LOADED;
         InitializeCriticalSection(&lock_);
         flags_ |= CSP_FLAG_INITIALIZED;
         binding_.LoadExtraFunctionTable(&extra_);
@@ -172,21 +169,16 @@ int CSPI::SignHashRSACtx(CSPContext* context, const std::uint8_t* hash, const st
                          const std::uint8_t* privateKey, std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->SignHashRSA(hash, keyParameters, signature));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(RSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) || !state.Set(privateKey, CSPI_RSA_PRIVATE_KEY))
             return CSP_BAD_PARAMETERS;
         if (!state.Set(PrngValue(context), CSPI_RSA_PRNG) || !state.Set(hash, CSPI_RSA_HASH) ||
@@ -209,23 +201,17 @@ int CSPI::SignHashRSAExCtx(CSPContext* context, const std::uint8_t* hash, const 
                            const std::uint8_t* privateKey, std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareRSAEx) != 0)
-                return CSP_LIBRARY_ERROR;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
+            if (CapabilityQuery(context, kQueryHardwareRSAEx) != 0) return CSP_LIBRARY_ERROR;
             return HardwareResult(hardware->SignHashRSAEx(hash, keyParameters, signature));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(RSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(&kSchemePSS, CSPI_RSA_SCHEME) || !state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) ||
             !state.Set(privateKey, CSPI_RSA_PRIVATE_KEY))
             return CSP_BAD_PARAMETERS;
@@ -238,28 +224,25 @@ int CSPI::SignHashRSAExCtx(CSPContext* context, const std::uint8_t* hash, const 
 
 namespace {
 
-int VerifyRSA(const CSPILibraryBinding& binding, bool pss, const std::uint8_t* hash,
-              const std::uint8_t* keyParameters, const std::uint8_t* publicKey, const std::uint8_t* signature)
+int VerifyRSA(const CSPILibraryBinding& binding, bool pss, const std::uint8_t* hash, const std::uint8_t* keyParameters,
+              const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
     LibraryState state(RSAFamily(binding), 0);
-    if (!state.ok())
-        return CSP_NO_MEMORY;
+    if (!state.ok()) return CSP_NO_MEMORY;
     if ((pss && !state.Set(&kSchemePSS, CSPI_RSA_SCHEME)) || !state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) ||
         !state.Set(publicKey, CSPI_RSA_PUBLIC_KEY) || !state.Set(signature, CSPI_RSA_SIGNATURE))
         return CSP_BAD_PARAMETERS;
-    if (!state.Set(hash, CSPI_RSA_HASH))
-        return CSP_LIBRARY_ERROR;
+    if (!state.Set(hash, CSPI_RSA_HASH)) return CSP_LIBRARY_ERROR;
     return Call(binding, CSPI_I_RSAVerifySignature, state.get()) != 0 ? CSP_OK : CSP_INVALID_SIGNATURE;
 }
 
 }  // namespace
 
-int CSPI::VerifySignatureRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters,
-                             const std::uint8_t* publicKey, const std::uint8_t* signature)
+int CSPI::VerifySignatureRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters, const std::uint8_t* publicKey,
+                             const std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         return VerifyRSA(binding_, false, hash, keyParameters, publicKey, signature);
     });
 }
@@ -268,8 +251,7 @@ int CSPI::VerifySignatureRSAEx(const std::uint8_t* hash, const std::uint8_t* key
                                const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         return VerifyRSA(binding_, true, hash, keyParameters, publicKey, signature);
     });
 }
@@ -287,21 +269,17 @@ int CSPI::EncryptRSACtx(CSPContext* context, const std::uint8_t* data, std::uint
                         const std::uint8_t* keyParameters, const std::uint8_t* publicKey, std::uint8_t* output)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(RSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(PrngValue(context), CSPI_RSA_PRNG) || !state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) ||
             !state.Set(publicKey, CSPI_RSA_PUBLIC_KEY))
             return CSP_BAD_PARAMETERS;
         std::uint32_t discarded = 0;
-        if (binding_.Intl<CSPIRSAEncryptDataFn>(CSPI_I_RSAEncryptData)(state.get(), data, length, output,
-                                                                        &discarded) == 0)
+        if (binding_.Intl<CSPIRSAEncryptDataFn>(CSPI_I_RSAEncryptData)(state.get(), data, length, output, &discarded) ==
+            0)
             return CSP_INVALID_SIGNATURE;
         return CSP_OK;
     });
@@ -320,21 +298,16 @@ int CSPI::DecryptRSACtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t
                         const std::uint8_t* keyParameters, const std::uint8_t* privateKey, std::uint32_t mode)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr || buffer == nullptr || length == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr || buffer == nullptr || length == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareDecrypt) != 0)
-                return CSP_LIBRARY_ERROR;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
+            if (CapabilityQuery(context, kQueryHardwareDecrypt) != 0) return CSP_LIBRARY_ERROR;
             return HardwareResult(hardware->DecryptRSA(buffer, length, keyParameters, mode));
         }
         LibraryState state(RSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) || !state.Set(privateKey, CSPI_RSA_PRIVATE_KEY))
             return CSP_BAD_PARAMETERS;
         // The result never outgrows the input; a library that claims more is
@@ -343,10 +316,9 @@ int CSPI::DecryptRSACtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t
         cspi::SecretBuffer work(inputLength == 0 ? 1 : inputLength);
         std::uint32_t resultLength = inputLength;
         if (binding_.Intl<CSPIRSADecryptDataFn>(CSPI_I_RSADecryptData)(state.get(), buffer, inputLength, work.data(),
-                                                                        &resultLength, mode) == 0)
+                                                                       &resultLength, mode) == 0)
             return CSP_LIBRARY_ERROR;
-        if (resultLength > inputLength)
-            return CSP_LIBRARY_ERROR;
+        if (resultLength > inputLength) return CSP_LIBRARY_ERROR;
         std::memset(buffer, 0, inputLength);
         std::memcpy(buffer, work.data(), resultLength);
         *length = resultLength;
@@ -357,11 +329,9 @@ int CSPI::DecryptRSACtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t
 int CSPI::CheckPublicKeyRSA(const std::uint8_t* keyParameters)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         LibraryState state(RSAFamily(binding_), 1);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         return state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) ? CSP_OK : CSP_BAD_PARAMETERS;
     });
 }
@@ -378,17 +348,13 @@ int CSPI::GenerateKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyPara
                                 std::uint8_t* publicKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr && publicKey == nullptr) {
-            if (keyParameters == nullptr)
-                return CSP_BAD_ARGUMENT;
+            if (keyParameters == nullptr) return CSP_BAD_ARGUMENT;
             std::uint32_t pair[2];
             std::memcpy(pair, keyParameters, sizeof(pair));
-            if (pair[1] == 0 && pair[0] < 32 && ((kAlwaysAvailable >> pair[0]) & 1) != 0)
-                return CSP_OK;
+            if (pair[1] == 0 && pair[0] < 32 && ((kAlwaysAvailable >> pair[0]) & 1) != 0) return CSP_OK;
             if (pair[1] == 0 && pair[0] == kQueryPBKDF2SHA)
                 return CSPIExtraEntry<FARPROC>(extra_, CSPI_E_PBKDF2SHADeriveKey) != nullptr ? CSP_OK
                                                                                              : CSP_LIBRARY_ERROR;
@@ -397,23 +363,18 @@ int CSPI::GenerateKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyPara
                            ? CSP_OK
                            : CSP_LIBRARY_ERROR;
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->GenerateKeyPairRSA(keyParameters, nullptr));
         }
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->GenerateKeyPairRSA(keyParameters, publicKey));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(RSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS))
-            return CSP_BAD_PARAMETERS;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS)) return CSP_BAD_PARAMETERS;
         if (!state.Set(PrngValue(context), CSPI_RSA_PRNG) ||
             Generate(binding_, CSPI_I_RSAGenerateParameters, state.get(), CSPI_RSA_GENERATE_KEY_PAIR) == 0 ||
             !state.Get(privateKey, CSPI_RSA_PRIVATE_KEY) ||
@@ -436,23 +397,17 @@ int CSPI::CheckKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyParamet
                              const std::uint8_t* publicKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->CheckKeyPairRSA(keyParameters, publicKey));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(RSAFamily(binding_), 1);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(PrngValue(context), CSPI_RSA_PRNG))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(PrngValue(context), CSPI_RSA_PRNG)) return CSP_LIBRARY_ERROR;
         if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) || !state.Set(privateKey, CSPI_RSA_PRIVATE_KEY) ||
             (publicKey != nullptr && !state.Set(publicKey, CSPI_RSA_PUBLIC_KEY)))
             return CSP_BAD_PARAMETERS;
@@ -473,26 +428,19 @@ int CSPI::GenerateHardwareKeyPairRSACtx(CSPContext* context, const std::uint8_t*
                                         const std::uint8_t* privateRecord, std::uint8_t* record)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateRecord == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0)
-                return CSP_LIBRARY_ERROR;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
+            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0) return CSP_LIBRARY_ERROR;
             return HardwareResult(hardware->GenerateHardwareKeyPairRSA(keyParameters, record));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         {
             LibraryState state(RSAFamily(binding_), 0);
-            if (!state.ok())
-                return CSP_NO_MEMORY;
-            if (!state.Set(PrngValue(context), CSPI_RSA_PRNG))
-                return CSP_LIBRARY_ERROR;
+            if (!state.ok()) return CSP_NO_MEMORY;
+            if (!state.Set(PrngValue(context), CSPI_RSA_PRNG)) return CSP_LIBRARY_ERROR;
             if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) || !state.Set(privateRecord, CSPI_RSA_PRIVATE_KEY))
                 return CSP_BAD_PARAMETERS;
         }
@@ -519,21 +467,16 @@ int CSPI::SignHashDSACtx(CSPContext* context, std::uint32_t hashLength, const st
                          const std::uint8_t* domain, const std::uint8_t* privateKey, std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->SignHashDSA(hashLength, hash, domain, signature));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(DSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(domain, CSPI_DSA_DOMAIN) || !state.Set(privateKey, CSPI_DSA_PRIVATE_KEY))
             return CSP_BAD_PARAMETERS;
         if (!state.Set(PrngValue(context), CSPI_DSA_PRNG) || !state.Set(&hashLength, CSPI_DSA_HASH_LENGTH) ||
@@ -549,16 +492,13 @@ int CSPI::VerifySignatureDSA(std::uint32_t hashLength, const std::uint8_t* hash,
                              const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         LibraryState state(DSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(domain, CSPI_DSA_DOMAIN) || !state.Set(publicKey, CSPI_DSA_PUBLIC_KEY) ||
             !state.Set(signature, CSPI_DSA_SIGNATURE))
             return CSP_BAD_PARAMETERS;
-        if (!state.Set(&hashLength, CSPI_DSA_HASH_LENGTH) || !state.Set(hash, CSPI_DSA_HASH))
-            return CSP_LIBRARY_ERROR;
+        if (!state.Set(&hashLength, CSPI_DSA_HASH_LENGTH) || !state.Set(hash, CSPI_DSA_HASH)) return CSP_LIBRARY_ERROR;
         return Call(binding_, CSPI_I_DSAVerifySignature, state.get()) != 0 ? CSP_OK : CSP_INVALID_SIGNATURE;
     });
 }
@@ -566,11 +506,9 @@ int CSPI::VerifySignatureDSA(std::uint32_t hashLength, const std::uint8_t* hash,
 int CSPI::CheckParametersDSA(const std::uint8_t* domain)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         LibraryState state(DSAFamily(binding_), 1);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         return state.Set(domain, CSPI_DSA_DOMAIN) ? CSP_OK : CSP_BAD_PARAMETERS;
     });
 }
@@ -587,23 +525,17 @@ int CSPI::GenerateKeyPairDSACtx(CSPContext* context, const std::uint8_t* domain,
                                 std::uint8_t* publicKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->GenerateKeyPairDSA(domain, publicKey));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(DSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(domain, CSPI_DSA_DOMAIN))
-            return CSP_BAD_PARAMETERS;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(domain, CSPI_DSA_DOMAIN)) return CSP_BAD_PARAMETERS;
         if (!state.Set(PrngValue(context), CSPI_DSA_PRNG) ||
             Generate(binding_, CSPI_I_DSAGenerateParameters, state.get(), CSPI_DSA_GENERATE_KEY_PAIR) == 0 ||
             !state.Get(privateKey, CSPI_DSA_PRIVATE_KEY) ||
@@ -625,23 +557,17 @@ int CSPI::CheckKeyPairDSACtx(CSPContext* context, const std::uint8_t* domain, co
                              const std::uint8_t* publicKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->CheckKeyPairDSA(domain, publicKey));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(DSAFamily(binding_), 1);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(PrngValue(context), CSPI_DSA_PRNG))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(PrngValue(context), CSPI_DSA_PRNG)) return CSP_LIBRARY_ERROR;
         if (!state.Set(domain, CSPI_DSA_DOMAIN) || !state.Set(privateKey, CSPI_DSA_PRIVATE_KEY) ||
             (publicKey != nullptr && !state.Set(publicKey, CSPI_DSA_PUBLIC_KEY)))
             return CSP_BAD_PARAMETERS;
@@ -658,29 +584,22 @@ int CSPI::GenerateHardwareKeyPairDSA(const std::uint8_t* domain, const std::uint
     });
 }
 
-int CSPI::GenerateHardwareKeyPairDSACtx(CSPContext* context, const std::uint8_t* domain,
-                                        const std::uint8_t* privateKey, std::uint8_t* publicKey)
+int CSPI::GenerateHardwareKeyPairDSACtx(CSPContext* context, const std::uint8_t* domain, const std::uint8_t* privateKey,
+                                        std::uint8_t* publicKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0)
-                return CSP_LIBRARY_ERROR;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
+            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0) return CSP_LIBRARY_ERROR;
             return HardwareResult(hardware->GenerateHardwareKeyPairDSA(domain, publicKey));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(DSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(PrngValue(context), CSPI_DSA_PRNG))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(PrngValue(context), CSPI_DSA_PRNG)) return CSP_LIBRARY_ERROR;
         if (!state.Set(domain, CSPI_DSA_DOMAIN) || !state.Set(privateKey, CSPI_DSA_PRIVATE_KEY) ||
             Generate(binding_, CSPI_I_DSAGenerateParameters, state.get(), CSPI_DSA_PUBLIC_FROM_PRIVATE) == 0 ||
             !state.Get(publicKey, CSPI_DSA_PUBLIC_KEY))
@@ -702,14 +621,11 @@ int CSPI::CalculateSharedSecretDHCtx(CSPContext* context, const std::uint8_t* do
                                      const std::uint8_t* peerPublicKey, std::uint8_t* secret)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->CalculateSharedSecretDH(domain, peerPublicKey, secret));
         }
         return binding_.Intl<CSPIDHSharedSecretFn>(CSPI_I_DHCalculateSharedSecret)(domain, privateKey, peerPublicKey,
@@ -735,21 +651,16 @@ int CSPI::SignHashECDSACtx(CSPContext* context, std::uint32_t hashLength, const 
                            const std::uint8_t* curve, const std::uint8_t* privateKey, std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->SignHashECDSA(hashLength, hash, curve, signature));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(privateKey, CSPI_ECDSA_PRIVATE_KEY))
             return CSP_BAD_PARAMETERS;
         if (!state.Set(&kOne, CSPI_ECDSA_RANDOM_NONCE) || !state.Set(PrngValue(context), CSPI_ECDSA_PRNG) ||
@@ -764,11 +675,9 @@ int CSPI::VerifySignatureECDSA(std::uint32_t hashLength, const std::uint8_t* has
                                const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(publicKey, CSPI_ECDSA_PUBLIC_KEY) ||
             !state.Set(signature, CSPI_ECDSA_SIGNATURE))
             return CSP_BAD_PARAMETERS;
@@ -781,11 +690,9 @@ int CSPI::VerifySignatureECDSA(std::uint32_t hashLength, const std::uint8_t* has
 int CSPI::CheckParametersECDSA(const std::uint8_t* curve)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         LibraryState state(ECDSAFamily(binding_), 1);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         return state.Set(curve, CSPI_ECDSA_CURVE) ? CSP_OK : CSP_BAD_PARAMETERS;
     });
 }
@@ -802,23 +709,17 @@ int CSPI::GenerateKeyPairECDSACtx(CSPContext* context, const std::uint8_t* curve
                                   std::uint8_t* publicKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->GenerateKeyPairECDSA(curve, publicKey));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(curve, CSPI_ECDSA_CURVE))
-            return CSP_BAD_PARAMETERS;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(curve, CSPI_ECDSA_CURVE)) return CSP_BAD_PARAMETERS;
         if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG) ||
             Generate(binding_, CSPI_I_ECDSAGenerateParameters, state.get(), CSPI_ECDSA_GENERATE_PRIVATE) == 0 ||
             Generate(binding_, CSPI_I_ECDSAGenerateParameters, state.get(), CSPI_ECDSA_PUBLIC_FROM_PRIVATE) == 0 ||
@@ -841,23 +742,17 @@ int CSPI::CheckKeyPairECDSACtx(CSPContext* context, const std::uint8_t* curve, c
                                const std::uint8_t* publicKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->CheckKeyPairECDSA(curve, publicKey));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 1);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG)) return CSP_LIBRARY_ERROR;
         if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(privateKey, CSPI_ECDSA_PRIVATE_KEY) ||
             (publicKey != nullptr && !state.Set(publicKey, CSPI_ECDSA_PUBLIC_KEY)))
             return CSP_BAD_PARAMETERS;
@@ -878,30 +773,22 @@ int CSPI::GenerateHardwareKeyPairECDSACtx(CSPContext* context, const std::uint8_
                                           const std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0)
-                return CSP_LIBRARY_ERROR;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
+            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0) return CSP_LIBRARY_ERROR;
             return HardwareResult(hardware->GenerateHardwareKeyPairECDSA(curve, publicKey));
         }
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG)) return CSP_LIBRARY_ERROR;
         if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(privateKey, CSPI_ECDSA_PRIVATE_KEY) ||
             Generate(binding_, CSPI_I_ECDSAGenerateParameters, state.get(), CSPI_ECDSA_PUBLIC_FROM_PRIVATE) == 0)
             return CSP_BAD_PARAMETERS;
-        if (!state.Get(publicKey, CSPI_ECDSA_PUBLIC_KEY))
-            return CSP_LIBRARY_ERROR;
+        if (!state.Get(publicKey, CSPI_ECDSA_PUBLIC_KEY)) return CSP_LIBRARY_ERROR;
         return CSP_OK;
     });
 }
@@ -919,18 +806,14 @@ int CSPI::CalculateSharedSecretECDHCtx(CSPContext* context, const std::uint8_t* 
                                        const std::uint8_t* peerPublicKey, std::uint8_t* secret)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
             return HardwareResult(hardware->CalculateSharedSecretECDH(curve, peerPublicKey, secret));
         }
-        if (curve == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (curve == nullptr) return CSP_BAD_ARGUMENT;
         return binding_.Intl<CSPIECDHSharedSecretFn>(CSPI_I_ECDHCalculateSharedSecret)(
                    curve, curve + CSPI_CURVE_G, privateKey, peerPublicKey, secret) != 0
                    ? CSP_OK
@@ -954,18 +837,13 @@ int CSPI::CoupleEncryptKeyECDSACtx(CSPContext* context, const std::uint8_t* part
                                    const std::uint8_t* privateKey, std::uint8_t* output)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto encrypt = CSPIExtraEntry<CSPICoupleEncryptKeyFn>(extra_, CSPI_E_ECDSACouplePart1EncryptKey);
-        if (encrypt == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (encrypt == nullptr) return CSP_LIBRARY_ERROR;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(privateKey, CSPI_ECDSA_PRIVATE_KEY))
             return CSP_BAD_PARAMETERS;
         if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG) || !state.Set(partnerValue, CSPI_ECDSA_PARTNER_VALUE) ||
@@ -987,20 +865,14 @@ int CSPI::CoupleStep1ECDSACtx(CSPContext* context, const std::uint8_t* curve, st
                               const std::uint8_t* input)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto step = CSPIExtraEntry<CSPICoupleStep1Fn>(extra_, CSPI_E_ECDSACouplePart1Step1);
-        if (step == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (step == nullptr) return CSP_LIBRARY_ERROR;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(curve, CSPI_ECDSA_CURVE))
-            return CSP_BAD_PARAMETERS;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(curve, CSPI_ECDSA_CURVE)) return CSP_BAD_PARAMETERS;
         if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG) || step(state.get(), input) == 0 ||
             !state.Get(firstStep, CSPI_ECDSA_FIRST_STEP))
             return CSP_LIBRARY_ERROR;
@@ -1025,27 +897,20 @@ int CSPI::CoupleGenerateKeyECDSACtx(CSPContext* context, std::uint32_t hashLengt
                                     std::uint8_t* result3, std::uint8_t* result4)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareCouple) != 0)
-                return CSP_LIBRARY_ERROR;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
+            if (CapabilityQuery(context, kQueryHardwareCouple) != 0) return CSP_LIBRARY_ERROR;
             return HardwareResult(hardware->CoupleGenerateKeyECDSA(hashLength, hash, partnerValue, curve, result1,
                                                                    result2, result3, result4));
         }
         auto step = CSPIExtraEntry<CSPICouplePart2StepFn>(extra_, CSPI_E_ECDSACouplePart2Step);
-        if (step == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (!HasPrng(context))
-            return CSP_NO_OBJECT;
+        if (step == nullptr) return CSP_LIBRARY_ERROR;
+        if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(privateKey, CSPI_ECDSA_PRIVATE_KEY))
             return CSP_BAD_PARAMETERS;
         if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG) || !state.Set(&hashLength, CSPI_ECDSA_HASH_LENGTH) ||
@@ -1060,14 +925,11 @@ int CSPI::CoupleStep2ECDSA(const std::uint8_t* answer, const std::uint8_t* curve
                            const std::uint8_t* input1, const std::uint8_t* input2, std::uint8_t* signature)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto step = CSPIExtraEntry<CSPICoupleStep2Fn>(extra_, CSPI_E_ECDSACouplePart1Step2);
-        if (step == nullptr)
-            return CSP_LIBRARY_ERROR;
+        if (step == nullptr) return CSP_LIBRARY_ERROR;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(firstStep, CSPI_ECDSA_FIRST_STEP))
             return CSP_BAD_PARAMETERS;
         if (!state.Set(answer, CSPI_ECDSA_PARTNER_ANSWER) || step(state.get(), input1, input2) == 0 ||
@@ -1090,24 +952,18 @@ int CSPI::CoupleMakeCommonKeyECDSACtx(CSPContext* context, const std::uint8_t* c
                                       const std::uint8_t* partnerPublic, std::uint8_t* commonKey)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (privateKey == nullptr) {
             ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr)
-                return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareCouple) != 0)
-                return CSP_LIBRARY_ERROR;
+            if (hardware == nullptr) return CSP_NO_OBJECT;
+            if (CapabilityQuery(context, kQueryHardwareCouple) != 0) return CSP_LIBRARY_ERROR;
             return HardwareResult(hardware->CoupleMakeCommonKeyECDSA(curve, partnerPublic, commonKey));
         }
         auto make = CSPIExtraEntry<CSPICoupleMakeCommonKeyFn>(extra_, CSPI_E_ECDSACoupleMakeCommonKey);
-        if (make == nullptr)
-            return CSP_LIBRARY_ERROR;
+        if (make == nullptr) return CSP_LIBRARY_ERROR;
         LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(privateKey, CSPI_ECDSA_PRIVATE_KEY))
             return CSP_BAD_PARAMETERS;
         return make(state.get(), partnerPublic, commonKey) != 0 ? CSP_OK : CSP_LIBRARY_ERROR;
@@ -1122,11 +978,9 @@ int CreateCSPI(CSPI** place)
     CSPI** target = place != nullptr ? place : &g_defaultCSPI;
     CSPI* object = new (std::nothrow) CSPI();
     *target = object;
-    if (object == nullptr)
-        return CSP_NO_MEMORY;
+    if (object == nullptr) return CSP_NO_MEMORY;
     int code = object->Initialize();
-    if (code == CSP_OK)
-        code = object->InitializePRNG(nullptr, nullptr, nullptr);
+    if (code == CSP_OK) code = object->InitializePRNG(nullptr, nullptr, nullptr);
     if (code != CSP_OK) {
         delete object;
         *target = nullptr;

@@ -67,8 +67,8 @@ public:
     virtual void SetHardware(ICSPIHardware* hardware);
     // 11 to 27.
     virtual int HashSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t hashBits, std::uint8_t* hash);
-    virtual int SignHashRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters,
-                            const std::uint8_t* privateKey, std::uint8_t* signature);
+    virtual int SignHashRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters, const std::uint8_t* privateKey,
+                            std::uint8_t* signature);
     virtual int VerifySignatureRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters,
                                    const std::uint8_t* publicKey, const std::uint8_t* signature);
     virtual int EncryptRSA(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* keyParameters,
@@ -106,18 +106,16 @@ public:
                                           const std::uint8_t* peerPublicKey, std::uint8_t* secret);
     virtual int CalculateSharedSecretDH(const std::uint8_t* domain, const std::uint8_t* privateKey,
                                         const std::uint8_t* peerPublicKey, std::uint8_t* secret);
-    virtual int GenerateWrappedKeyTDEA(std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
-                                       std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength);
+    virtual int GenerateWrappedKeyTDEA(std::uint8_t* data, std::uint32_t length, std::uint8_t* key, std::uint8_t* iv,
+                                       std::uint8_t* tail, std::uint32_t* tailLength);
     virtual int DecryptCBCTDEA(std::uint8_t* data, std::uint32_t length, const std::uint8_t* key,
                                const std::uint8_t* iv, const std::uint8_t* tail, std::uint32_t tailLength);
     virtual int EncryptCBCAES(std::uint8_t* data, std::uint32_t length, std::uint8_t* key, std::uint32_t keyBits,
                               std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength);
-    virtual int DecryptCBCAES(std::uint8_t* data, std::uint32_t length, const std::uint8_t* key,
-                              std::uint32_t keyBits, const std::uint8_t* iv, const std::uint8_t* tail,
-                              std::uint32_t tailLength);
-    virtual int ComputeMACAES(const std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
-                              std::uint32_t keyBits, std::uint8_t* record, std::uint32_t recordBits,
-                              std::uint8_t* mac);
+    virtual int DecryptCBCAES(std::uint8_t* data, std::uint32_t length, const std::uint8_t* key, std::uint32_t keyBits,
+                              const std::uint8_t* iv, const std::uint8_t* tail, std::uint32_t tailLength);
+    virtual int ComputeMACAES(const std::uint8_t* data, std::uint32_t length, std::uint8_t* key, std::uint32_t keyBits,
+                              std::uint8_t* record, std::uint32_t recordBits, std::uint8_t* mac);
     virtual int CheckMACAES(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* key,
                             std::uint32_t keyBits, const std::uint8_t* record, std::uint32_t recordBits,
                             const std::uint8_t* expectedMac);
@@ -191,20 +189,17 @@ public:
     virtual int SignHashRSACtx(CSPContext* context, const std::uint8_t* hash, const std::uint8_t* keyParameters,
                                const std::uint8_t* privateKey, std::uint8_t* signature);
     virtual int EncryptRSACtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length,
-                              const std::uint8_t* keyParameters, const std::uint8_t* publicKey,
-                              std::uint8_t* output);
+                              const std::uint8_t* keyParameters, const std::uint8_t* publicKey, std::uint8_t* output);
     virtual int DecryptRSACtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t* length,
-                              const std::uint8_t* keyParameters, const std::uint8_t* privateKey,
-                              std::uint32_t mode);
-    virtual int GenerateKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyParameters,
-                                      std::uint8_t* privateKey, std::uint8_t* publicKey);
+                              const std::uint8_t* keyParameters, const std::uint8_t* privateKey, std::uint32_t mode);
+    virtual int GenerateKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyParameters, std::uint8_t* privateKey,
+                                      std::uint8_t* publicKey);
     virtual int CheckKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyParameters,
                                    const std::uint8_t* privateKey, const std::uint8_t* publicKey);
     virtual int SignHashDSACtx(CSPContext* context, std::uint32_t hashLength, const std::uint8_t* hash,
                                const std::uint8_t* domain, const std::uint8_t* privateKey, std::uint8_t* signature);
     virtual int SignHashECDSACtx(CSPContext* context, std::uint32_t hashLength, const std::uint8_t* hash,
-                                 const std::uint8_t* curve, const std::uint8_t* privateKey,
-                                 std::uint8_t* signature);
+                                 const std::uint8_t* curve, const std::uint8_t* privateKey, std::uint8_t* signature);
     virtual int CalculateSharedSecretECDHCtx(CSPContext* context, const std::uint8_t* curve,
                                              const std::uint8_t* privateKey, const std::uint8_t* peerPublicKey,
                                              std::uint8_t* secret);
@@ -225,21 +220,19 @@ public:
     virtual int EncryptCBCAESCtx(CSPContext* context, std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
                                  std::uint32_t keyBits, std::uint8_t* iv, std::uint8_t* tail,
                                  std::uint32_t* tailLength);
-    virtual int ComputeMACAESCtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length,
-                                 std::uint8_t* key, std::uint32_t keyBits, std::uint8_t* record,
-                                 std::uint32_t recordBits, std::uint8_t* mac);
+    virtual int ComputeMACAESCtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
+                                 std::uint32_t keyBits, std::uint8_t* record, std::uint32_t recordBits,
+                                 std::uint8_t* mac);
     virtual int ComputeMACTDEACtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length,
                                   std::uint8_t* key, std::uint8_t* iv, std::uint8_t* mac);
     virtual int EncryptCBCTDEACtx(CSPContext* context, std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
                                   std::uint8_t* iv, int generate, std::uint8_t* tail, std::uint32_t* tailLength);
-    virtual int EncryptPBERC2Ctx(CSPContext* context, std::uint8_t* data, std::uint32_t* length,
-                                 std::uint32_t capacity, std::uint32_t keyLength, const std::uint8_t* password,
-                                 std::uint32_t passwordLength, std::uint8_t* salt, std::uint32_t saltLength,
-                                 int drawSalt, std::uint32_t iterations);
+    virtual int EncryptPBERC2Ctx(CSPContext* context, std::uint8_t* data, std::uint32_t* length, std::uint32_t capacity,
+                                 std::uint32_t keyLength, const std::uint8_t* password, std::uint32_t passwordLength,
+                                 std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations);
     virtual int EncryptPBETDESCtx(CSPContext* context, std::uint8_t* data, std::uint32_t* length,
                                   std::uint32_t capacity, const std::uint8_t* password, std::uint32_t passwordLength,
-                                  std::uint8_t* salt, std::uint32_t saltLength, int drawSalt,
-                                  std::uint32_t iterations);
+                                  std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations);
     virtual int ComputePBEMACSHA1Ctx(CSPContext* context, const std::uint8_t* data, std::uint32_t length,
                                      const std::uint8_t* password, std::uint32_t passwordLength, std::uint8_t* salt,
                                      std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
@@ -300,24 +293,23 @@ public:
                                        std::uint8_t* result3, std::uint8_t* result4);
     virtual int CoupleGenerateKeyECDSACtx(CSPContext* context, std::uint32_t hashLength, const std::uint8_t* hash,
                                           const std::uint8_t* partnerValue, const std::uint8_t* curve,
-                                          const std::uint8_t* privateKey, std::uint8_t* result1,
-                                          std::uint8_t* result2, std::uint8_t* result3, std::uint8_t* result4);
-    virtual int CoupleStep2ECDSA(const std::uint8_t* answer, const std::uint8_t* curve,
-                                 const std::uint8_t* firstStep, const std::uint8_t* input1,
-                                 const std::uint8_t* input2, std::uint8_t* signature);
+                                          const std::uint8_t* privateKey, std::uint8_t* result1, std::uint8_t* result2,
+                                          std::uint8_t* result3, std::uint8_t* result4);
+    virtual int CoupleStep2ECDSA(const std::uint8_t* answer, const std::uint8_t* curve, const std::uint8_t* firstStep,
+                                 const std::uint8_t* input1, const std::uint8_t* input2, std::uint8_t* signature);
     virtual int CoupleMakeCommonKeyECDSA(const std::uint8_t* curve, const std::uint8_t* privateKey,
                                          const std::uint8_t* partnerPublic, std::uint8_t* commonKey);
     virtual int CoupleMakeCommonKeyECDSACtx(CSPContext* context, const std::uint8_t* curve,
                                             const std::uint8_t* privateKey, const std::uint8_t* partnerPublic,
                                             std::uint8_t* commonKey);
     // 126 to 132.
-    virtual int DeriveKeyPBKDF2SHA(const std::uint8_t* password, std::uint32_t passwordLength,
-                                   std::uint32_t hashBits, std::uint8_t* salt, std::uint32_t saltLength, int drawSalt,
-                                   std::uint32_t iterations, std::uint32_t keyLength, std::uint8_t* key);
-    virtual int DeriveKeyPBKDF2SHACtx(CSPContext* context, const std::uint8_t* password,
-                                      std::uint32_t passwordLength, std::uint32_t hashBits, std::uint8_t* salt,
-                                      std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
-                                      std::uint32_t keyLength, std::uint8_t* key);
+    virtual int DeriveKeyPBKDF2SHA(const std::uint8_t* password, std::uint32_t passwordLength, std::uint32_t hashBits,
+                                   std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
+                                   std::uint32_t keyLength, std::uint8_t* key);
+    virtual int DeriveKeyPBKDF2SHACtx(CSPContext* context, const std::uint8_t* password, std::uint32_t passwordLength,
+                                      std::uint32_t hashBits, std::uint8_t* salt, std::uint32_t saltLength,
+                                      int drawSalt, std::uint32_t iterations, std::uint32_t keyLength,
+                                      std::uint8_t* key);
     virtual int ComputeHMACSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t hashBits,
                                const std::uint8_t* key, std::uint8_t* mac);
     virtual int CompareHMACSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t hashBits,
@@ -326,9 +318,9 @@ public:
                                  const std::uint8_t* password, std::uint32_t passwordLength, std::uint8_t* salt,
                                  std::uint32_t saltLength, int drawSalt, std::uint32_t iterations, std::uint8_t* mac);
     virtual int ComputePBEMACSHACtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length,
-                                    std::uint32_t hashBits, const std::uint8_t* password,
-                                    std::uint32_t passwordLength, std::uint8_t* salt, std::uint32_t saltLength,
-                                    int drawSalt, std::uint32_t iterations, std::uint8_t* mac);
+                                    std::uint32_t hashBits, const std::uint8_t* password, std::uint32_t passwordLength,
+                                    std::uint8_t* salt, std::uint32_t saltLength, int drawSalt,
+                                    std::uint32_t iterations, std::uint8_t* mac);
     virtual int ComparePBEMACSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t hashBits,
                                  const std::uint8_t* password, std::uint32_t passwordLength, const std::uint8_t* salt,
                                  std::uint32_t saltLength, std::uint32_t iterations, const std::uint8_t* expectedMac);

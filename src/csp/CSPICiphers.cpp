@@ -31,8 +31,7 @@ Family AESFamily(const CSPILibraryBinding& b, const CSPIExtraFunctionTable* extr
 
 void Release(const CSPILibraryBinding& b, CSPIIntlFunction release, CSPIState* state)
 {
-    if (*state != nullptr)
-        b.Intl<CSPIReleaseStateFn>(release)(*state);
+    if (*state != nullptr) b.Intl<CSPIReleaseStateFn>(release)(*state);
     *state = nullptr;
 }
 
@@ -42,13 +41,11 @@ int EncryptWithTail(std::uint8_t* data, std::uint32_t length, std::uint32_t bloc
                     std::uint32_t* tailLength, CSPIDataStateFn encrypt, CSPIState state)
 {
     std::uint64_t padded64 = (static_cast<std::uint64_t>(length) + block - 1) / block * block;
-    if (padded64 > 0xFFFFFFFFu)
-        return CSP_BAD_ARGUMENT;
+    if (padded64 > 0xFFFFFFFFu) return CSP_BAD_ARGUMENT;
     std::uint32_t padded = static_cast<std::uint32_t>(padded64);
     SecretBuffer work(padded == 0 ? 1 : padded);
     std::memcpy(work.data(), data, length);
-    if (encrypt(work.data(), padded, state) == 0)
-        return CSP_LIBRARY_ERROR;
+    if (encrypt(work.data(), padded, state) == 0) return CSP_LIBRARY_ERROR;
     std::memcpy(data, work.data(), length);
     if (padded > length) {
         std::memset(tail, 0, block);
@@ -68,18 +65,15 @@ int DecryptWithTail(std::uint8_t* data, std::uint32_t length, const std::uint8_t
     std::uint32_t joined = length + tailLength;
     SecretBuffer work(joined == 0 ? 1 : joined);
     std::memcpy(work.data(), data, length);
-    if (tailLength != 0)
-        std::memcpy(work.data() + length, tail, tailLength);
-    if (decrypt(work.data(), joined, state) == 0)
-        return CSP_LIBRARY_ERROR;
+    if (tailLength != 0) std::memcpy(work.data() + length, tail, tailLength);
+    if (decrypt(work.data(), joined, state) == 0) return CSP_LIBRARY_ERROR;
     std::memcpy(data, work.data(), length);
     return CSP_OK;
 }
 
 bool TailFits(std::uint32_t length, const std::uint8_t* tail, std::uint32_t tailLength, std::uint32_t block)
 {
-    if (tailLength >= block || (tailLength != 0 && tail == nullptr))
-        return false;
+    if (tailLength >= block || (tailLength != 0 && tail == nullptr)) return false;
     return (static_cast<std::uint64_t>(length) + tailLength) % block == 0;
 }
 
@@ -101,23 +95,17 @@ int CSPI::EncryptCBCTDEACtx(CSPContext* context, std::uint8_t* data, std::uint32
                             std::uint8_t* iv, int generate, std::uint8_t* tail, std::uint32_t* tailLength)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (generate != 0) {
             for (int i = 0; i < 3; ++i) {
-                if (GenerateTestedRandomCtx(context, key + 8 * i, 8) != CSP_OK)
-                    return CSP_NOISE_SOURCE_FAILED;
+                if (GenerateTestedRandomCtx(context, key + 8 * i, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
             }
-            if (GenerateTestedRandomCtx(context, iv, 8) != CSP_OK)
-                return CSP_NOISE_SOURCE_FAILED;
+            if (GenerateTestedRandomCtx(context, iv, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
         }
         LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
         return EncryptWithTail(data, length, CSPI_TDEA_BLOCK_BYTES, tail, tailLength,
                                binding_.Intl<CSPIDataStateFn>(CSPI_I_TDEAEncryptDataCBCMode), state.get());
     });
@@ -127,15 +115,11 @@ int CSPI::DecryptCBCTDEA(std::uint8_t* data, std::uint32_t length, const std::ui
                          const std::uint8_t* tail, std::uint32_t tailLength)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (!TailFits(length, tail, tailLength, CSPI_TDEA_BLOCK_BYTES))
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (!TailFits(length, tail, tailLength, CSPI_TDEA_BLOCK_BYTES)) return CSP_BAD_ARGUMENT;
         LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
         return DecryptWithTail(data, length, tail, tailLength,
                                binding_.Intl<CSPIDataStateFn>(CSPI_I_TDEADecryptDataCBCMode), state.get());
     });
@@ -154,10 +138,8 @@ int CSPI::GenerateWrappedKeyTDEACtx(CSPContext* context, std::uint8_t* data, std
                                     std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (GenerateTestedRandomCtx(context, key, 8) != CSP_OK ||
             GenerateTestedRandomCtx(context, key + 8, 8) != CSP_OK || GenerateTestedRandomCtx(context, iv, 8) != CSP_OK)
             return CSP_NOISE_SOURCE_FAILED;
@@ -179,17 +161,14 @@ int CSPI::ComputeMACTDEACtx(CSPContext* context, const std::uint8_t* data, std::
                             std::uint8_t* iv, std::uint8_t* mac)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (GenerateTestedRandomCtx(context, key, 8) != CSP_OK ||
             GenerateTestedRandomCtx(context, key + 8, 8) != CSP_OK || GenerateTestedRandomCtx(context, iv, 8) != CSP_OK)
             return CSP_NOISE_SOURCE_FAILED;
         std::memcpy(key + 16, key, 8);
         LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(key, CSPI_TDEA_KEY) ||
             binding_.Intl<CSPITDEAGetDataMACFn>(CSPI_I_TDEAGetDataMAC)(data, iv, length, state.get(), mac) == 0)
             return CSP_LIBRARY_ERROR;
@@ -197,15 +176,13 @@ int CSPI::ComputeMACTDEACtx(CSPContext* context, const std::uint8_t* data, std::
     });
 }
 
-int CSPI::CheckMACTDEA(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* key,
-                       const std::uint8_t* iv, const std::uint8_t* expectedMac)
+int CSPI::CheckMACTDEA(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* key, const std::uint8_t* iv,
+                       const std::uint8_t* expectedMac)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         SecretArray<CSPI_TDEA_BLOCK_BYTES> mac;
         if (!state.Set(key, CSPI_TDEA_KEY) ||
             binding_.Intl<CSPITDEAGetDataMACFn>(CSPI_I_TDEAGetDataMAC)(data, iv, length, state.get(), mac.data()) == 0)
@@ -238,25 +215,18 @@ int CSPI::GenerateKeyTDEACtx(CSPContext* context, std::uint8_t* key, std::uint8_
                              CSPIState* stateOut)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr || key == nullptr || iv == nullptr || stateOut == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr || key == nullptr || iv == nullptr || stateOut == nullptr) return CSP_BAD_ARGUMENT;
         if (generate != 0) {
             for (int i = 0; i < 3; ++i) {
-                if (GenerateTestedRandomCtx(context, key + 8 * i, 8) != CSP_OK)
-                    return CSP_NOISE_SOURCE_FAILED;
+                if (GenerateTestedRandomCtx(context, key + 8 * i, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
             }
-            if (GenerateTestedRandomCtx(context, iv, 8) != CSP_OK)
-                return CSP_NOISE_SOURCE_FAILED;
-            for (int i = 0; i < 3; ++i)
-                SetKeyParityDES(key + 8 * i);
+            if (GenerateTestedRandomCtx(context, iv, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
+            for (int i = 0; i < 3; ++i) SetKeyParityDES(key + 8 * i);
         }
         LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
         *stateOut = state.Take();
         return CSP_OK;
     });
@@ -265,15 +235,11 @@ int CSPI::GenerateKeyTDEACtx(CSPContext* context, std::uint8_t* key, std::uint8_
 int CSPI::CreateCipherTDEA(const std::uint8_t* key, const std::uint8_t* iv, CSPIState* stateOut)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (key == nullptr || iv == nullptr || stateOut == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (key == nullptr || iv == nullptr || stateOut == nullptr) return CSP_BAD_ARGUMENT;
         LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
         *stateOut = state.Take();
         return CSP_OK;
     });
@@ -285,8 +251,7 @@ namespace {
 int StreamStep(const CSPILibraryBinding& b, CSPIIntlFunction crypt, CSPIIntlFunction release, std::uint32_t block,
                std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
-    if (state == nullptr)
-        return CSP_BAD_ARGUMENT;
+    if (state == nullptr) return CSP_BAD_ARGUMENT;
     if (length % block != 0) {
         Release(b, release, state);
         return CSP_BAD_ARGUMENT;
@@ -303,30 +268,26 @@ int StreamStep(const CSPILibraryBinding& b, CSPIIntlFunction crypt, CSPIIntlFunc
 int CSPI::EncryptCBCTDEAState(std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        return StreamStep(binding_, CSPI_I_TDEAEncryptDataCBCMode, CSPI_I_TDEAReleaseState, CSPI_TDEA_BLOCK_BYTES,
-                          data, length, state);
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        return StreamStep(binding_, CSPI_I_TDEAEncryptDataCBCMode, CSPI_I_TDEAReleaseState, CSPI_TDEA_BLOCK_BYTES, data,
+                          length, state);
     });
 }
 
 int CSPI::DecryptCBCTDEAState(std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        return StreamStep(binding_, CSPI_I_TDEADecryptDataCBCMode, CSPI_I_TDEAReleaseState, CSPI_TDEA_BLOCK_BYTES,
-                          data, length, state);
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        return StreamStep(binding_, CSPI_I_TDEADecryptDataCBCMode, CSPI_I_TDEAReleaseState, CSPI_TDEA_BLOCK_BYTES, data,
+                          length, state);
     });
 }
 
 int CSPI::DestroyEncryptorTDEA(CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (state != nullptr)
-            Release(binding_, CSPI_I_TDEAReleaseState, state);
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (state != nullptr) Release(binding_, CSPI_I_TDEAReleaseState, state);
         return CSP_OK;
     });
 }
@@ -352,18 +313,14 @@ int CSPI::EncryptCBCAESCtx(CSPContext* context, std::uint8_t* data, std::uint32_
                            std::uint32_t keyBits, std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (context == nullptr || !ValidAESKeyBits(keyBits))
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (context == nullptr || !ValidAESKeyBits(keyBits)) return CSP_BAD_ARGUMENT;
         if (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
             GenerateTestedRandomCtx(context, iv, CSPI_AES_BLOCK_BYTES) != CSP_OK)
             return CSP_NOISE_SOURCE_FAILED;
         LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
         return EncryptWithTail(data, length, CSPI_AES_BLOCK_BYTES, tail, tailLength,
                                binding_.Intl<CSPIDataStateFn>(CSPI_I_AESEncryptDataCBCMode), state.get());
     });
@@ -373,15 +330,12 @@ int CSPI::DecryptCBCAES(std::uint8_t* data, std::uint32_t length, const std::uin
                         const std::uint8_t* iv, const std::uint8_t* tail, std::uint32_t tailLength)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         if (!ValidAESKeyBits(keyBits) || !TailFits(length, tail, tailLength, CSPI_AES_BLOCK_BYTES))
             return CSP_BAD_ARGUMENT;
         LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
         return DecryptWithTail(data, length, tail, tailLength,
                                binding_.Intl<CSPIDataStateFn>(CSPI_I_AESDecryptDataCBCMode), state.get());
     });
@@ -403,8 +357,7 @@ int MACAES(const CSPILibraryBinding& b, const CSPIExtraFunctionTable* extra, con
            std::uint32_t recordBits, std::uint8_t* mac)
 {
     LibraryState state(AESFamily(b, extra), 0);
-    if (!state.ok())
-        return CSP_NO_MEMORY;
+    if (!state.ok()) return CSP_NO_MEMORY;
     CSPIAESMACParameters parameters{};
     std::memcpy(parameters.record, record, sizeof(parameters.record));
     parameters.recordBits = recordBits;
@@ -421,11 +374,9 @@ int CSPI::ComputeMACAESCtx(CSPContext* context, const std::uint8_t* data, std::u
                            std::uint32_t keyBits, std::uint8_t* record, std::uint32_t recordBits, std::uint8_t* mac)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         // The record holds 16 bytes: more bits would draw past it.
-        if (context == nullptr || !ValidAESKeyBits(keyBits) || recordBits > 128)
-            return CSP_BAD_ARGUMENT;
+        if (context == nullptr || !ValidAESKeyBits(keyBits) || recordBits > 128) return CSP_BAD_ARGUMENT;
         if (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
             GenerateTestedRandomCtx(context, record, recordBits / 8) != CSP_OK)
             return CSP_NOISE_SOURCE_FAILED;
@@ -437,14 +388,11 @@ int CSPI::CheckMACAES(const std::uint8_t* data, std::uint32_t length, const std:
                       const std::uint8_t* record, std::uint32_t recordBits, const std::uint8_t* expectedMac)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (!ValidAESKeyBits(keyBits) || recordBits > 128)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (!ValidAESKeyBits(keyBits) || recordBits > 128) return CSP_BAD_ARGUMENT;
         SecretArray<CSPI_AES_BLOCK_BYTES> mac;
         int code = MACAES(binding_, extra_, data, length, key, keyBits, record, recordBits, mac.data());
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         return std::memcmp(mac.data(), expectedMac, CSPI_AES_BLOCK_BYTES) == 0 ? CSP_OK : CSP_VALUE_MISMATCH;
     });
 }
@@ -462,18 +410,15 @@ int CSPI::CreateCipherAESRandomCtx(CSPContext* context, std::uint8_t* key, std::
                                    int generate, CSPIState* stateOut)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         if (context == nullptr || key == nullptr || iv == nullptr || stateOut == nullptr || !ValidAESKeyBits(keyBits))
             return CSP_BAD_ARGUMENT;
         if (generate != 0 && (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
                               GenerateTestedRandomCtx(context, iv, CSPI_AES_BLOCK_BYTES) != CSP_OK))
             return CSP_NOISE_SOURCE_FAILED;
         LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
         *stateOut = state.Take();
         return CSP_OK;
     });
@@ -482,15 +427,12 @@ int CSPI::CreateCipherAESRandomCtx(CSPContext* context, std::uint8_t* key, std::
 int CSPI::CreateCipherAES(const std::uint8_t* key, std::uint32_t keyBits, const std::uint8_t* iv, CSPIState* stateOut)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         if (key == nullptr || iv == nullptr || stateOut == nullptr || !ValidAESKeyBits(keyBits))
             return CSP_BAD_ARGUMENT;
         LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV))
-            return CSP_LIBRARY_ERROR;
+        if (!state.ok()) return CSP_NO_MEMORY;
+        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
         *stateOut = state.Take();
         return CSP_OK;
     });
@@ -499,8 +441,7 @@ int CSPI::CreateCipherAES(const std::uint8_t* key, std::uint32_t keyBits, const 
 int CSPI::EncryptCBCAESState(std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         return StreamStep(binding_, CSPI_I_AESEncryptDataCBCMode, CSPI_I_AESReleaseState, CSPI_AES_BLOCK_BYTES, data,
                           length, state);
     });
@@ -509,8 +450,7 @@ int CSPI::EncryptCBCAESState(std::uint8_t* data, std::uint32_t length, CSPIState
 int CSPI::DecryptCBCAESState(std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         return StreamStep(binding_, CSPI_I_AESDecryptDataCBCMode, CSPI_I_AESReleaseState, CSPI_AES_BLOCK_BYTES, data,
                           length, state);
     });
@@ -519,10 +459,8 @@ int CSPI::DecryptCBCAESState(std::uint8_t* data, std::uint32_t length, CSPIState
 int CSPI::DestroyEncryptorAES(CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (state != nullptr)
-            Release(binding_, CSPI_I_AESReleaseState, state);
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (state != nullptr) Release(binding_, CSPI_I_AESReleaseState, state);
         return CSP_OK;
     });
 }
@@ -553,11 +491,9 @@ int CreateGCMState(const CSPILibraryBinding& b, const CSPIExtraFunctionTable* ex
                    const std::uint8_t* additionalData, std::uint32_t additionalDataLength, CSPIState* stateOut)
 {
     LibraryState state(AESFamily(b, extra), 0);
-    if (!state.ok())
-        return CSP_NO_MEMORY;
+    if (!state.ok()) return CSP_NO_MEMORY;
     CSPIAESGCMParameters parameters{iv, ivLength, additionalData, additionalDataLength};
-    if (!state.Set(key, keyBits) || !state.Set(&parameters, CSPI_AES_GCM_PARAMETERS))
-        return CSP_LIBRARY_ERROR;
+    if (!state.Set(key, keyBits) || !state.Set(&parameters, CSPI_AES_GCM_PARAMETERS)) return CSP_LIBRARY_ERROR;
     *stateOut = state.Take();
     return CSP_OK;
 }
@@ -570,10 +506,8 @@ int CSPI::CreateEncryptorAESGCMCtx(CSPContext* context, std::uint8_t* key, std::
                                    CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (CSPIExtraEntry<FARPROC>(extra_, CSPI_E_AESEncryptDataGCMMode) == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (CSPIExtraEntry<FARPROC>(extra_, CSPI_E_AESEncryptDataGCMMode) == nullptr) return CSP_LIBRARY_ERROR;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         if (context == nullptr || key == nullptr || iv == nullptr || state == nullptr ||
             (additionalDataLength != 0 && additionalData == nullptr) || !ValidAESKeyBits(keyBits))
             return CSP_BAD_ARGUMENT;
@@ -592,10 +526,8 @@ int CSPI::CreateDecryptorAESGCM(const std::uint8_t* key, std::uint32_t keyBits, 
                                 std::uint32_t additionalDataLength, CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (CSPIExtraEntry<FARPROC>(extra_, CSPI_E_AESDecryptDataGCMMode) == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (CSPIExtraEntry<FARPROC>(extra_, CSPI_E_AESDecryptDataGCMMode) == nullptr) return CSP_LIBRARY_ERROR;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         if (key == nullptr || iv == nullptr || state == nullptr ||
             (additionalDataLength != 0 && additionalData == nullptr) || !ValidAESKeyBits(keyBits))
             return CSP_BAD_ARGUMENT;
@@ -609,8 +541,7 @@ namespace {
 int GCMStep(const CSPILibraryBinding& b, CSPIDataStateFn crypt, std::uint8_t* data, std::uint32_t length,
             CSPIState* state)
 {
-    if (state == nullptr)
-        return CSP_BAD_ARGUMENT;
+    if (state == nullptr) return CSP_BAD_ARGUMENT;
     if (crypt(data, length, *state) == 0) {
         Release(b, CSPI_I_AESReleaseState, state);
         return CSP_LIBRARY_ERROR;
@@ -620,8 +551,7 @@ int GCMStep(const CSPILibraryBinding& b, CSPIDataStateFn crypt, std::uint8_t* da
 
 int GCMFinish(const CSPILibraryBinding& b, CSPIGetStateParametersFn get, std::uint8_t* tag, CSPIState* state)
 {
-    if (state == nullptr)
-        return CSP_BAD_ARGUMENT;
+    if (state == nullptr) return CSP_BAD_ARGUMENT;
     if (tag == nullptr) {
         Release(b, CSPI_I_AESReleaseState, state);
         return CSP_BAD_ARGUMENT;
@@ -637,10 +567,8 @@ int CSPI::EncryptGCMAESState(std::uint8_t* data, std::uint32_t length, CSPIState
 {
     return Guarded([&]() -> int {
         auto crypt = CSPIExtraEntry<CSPIDataStateFn>(extra_, CSPI_E_AESEncryptDataGCMMode);
-        if (crypt == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (crypt == nullptr) return CSP_LIBRARY_ERROR;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         return GCMStep(binding_, crypt, data, length, state);
     });
 }
@@ -649,10 +577,8 @@ int CSPI::DecryptGCMAESState(std::uint8_t* data, std::uint32_t length, CSPIState
 {
     return Guarded([&]() -> int {
         auto crypt = CSPIExtraEntry<CSPIDataStateFn>(extra_, CSPI_E_AESDecryptDataGCMMode);
-        if (crypt == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (crypt == nullptr) return CSP_LIBRARY_ERROR;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         return GCMStep(binding_, crypt, data, length, state);
     });
 }
@@ -661,10 +587,8 @@ int CSPI::FinishEncryptorAESGCM(std::uint8_t* tag, CSPIState* state)
 {
     return Guarded([&]() -> int {
         auto get = CSPIExtraEntry<CSPIGetStateParametersFn>(extra_, CSPI_E_AESGetStateParameters);
-        if (get == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (get == nullptr) return CSP_LIBRARY_ERROR;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         return GCMFinish(binding_, get, tag, state);
     });
 }

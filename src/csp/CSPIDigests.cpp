@@ -32,16 +32,14 @@ F Entry(const CSPIExtraFunctionTable* table, CSPIExtraFunction index)
 bool HasEntries(const CSPIExtraFunctionTable* table, std::initializer_list<CSPIExtraFunction> entries)
 {
     for (CSPIExtraFunction e : entries) {
-        if (CSPIExtraEntry<FARPROC>(table, e) == nullptr)
-            return false;
+        if (CSPIExtraEntry<FARPROC>(table, e) == nullptr) return false;
     }
     return true;
 }
 
 void ReleaseSHA(const CSPILibraryBinding& b, CSPIState* state)
 {
-    if (*state != nullptr)
-        b.Intl<CSPIReleaseStateFn>(CSPI_I_SHAReleaseState)(*state);
+    if (*state != nullptr) b.Intl<CSPIReleaseStateFn>(CSPI_I_SHAReleaseState)(*state);
     *state = nullptr;
 }
 
@@ -49,8 +47,7 @@ void ReleaseSHA(const CSPILibraryBinding& b, CSPIState* state)
 template <typename CSPIType>
 int DrawSalt(CSPIType* self, CSPContext* context, int drawSalt, std::uint8_t* salt, std::uint32_t saltLength)
 {
-    if (drawSalt == 0 || salt == nullptr || saltLength == 0)
-        return CSP_OK;
+    if (drawSalt == 0 || salt == nullptr || saltLength == 0) return CSP_OK;
     return self->GenerateTestedRandomCtx(context, salt, saltLength);
 }
 
@@ -70,11 +67,9 @@ void Pad(std::uint8_t* data, std::uint32_t length, std::uint32_t padded)
 std::uint32_t PadCount(const std::uint8_t* data, std::uint32_t length)
 {
     std::uint8_t count = data[length - 1];
-    if (count == 0 || count > 8)
-        return 0;
+    if (count == 0 || count > 8) return 0;
     for (std::uint32_t i = 1; i <= count; ++i) {
-        if (data[length - i] != count)
-            return 0;
+        if (data[length - i] != count) return 0;
     }
     return count;
 }
@@ -87,11 +82,9 @@ std::uint32_t PadCount(const std::uint8_t* data, std::uint32_t length)
 int CSPI::HashSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t hashBits, std::uint8_t* hash)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         LibraryState state(SHAFamily(binding_), 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(&hashBits, CSPI_SHA_HASH_BITS) ||
             binding_.Intl<CSPIConstDataStateFn>(CSPI_I_SHAHashData)(data, length, state.get()) == 0 ||
             binding_.Intl<CSPIStateOperationFn>(CSPI_I_SHAFinalizeHash)(state.get()) == 0 ||
@@ -104,13 +97,10 @@ int CSPI::HashSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
 int CSPI::BeginHashSHA(std::uint32_t hashBits, CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (state == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (state == nullptr) return CSP_BAD_ARGUMENT;
         *state = binding_.Intl<CSPIAcquireStateFn>(CSPI_I_SHAAcquireState)(0);
-        if (*state == nullptr)
-            return CSP_NO_MEMORY;
+        if (*state == nullptr) return CSP_NO_MEMORY;
         if (binding_.Intl<CSPISetStateParametersFn>(CSPI_I_SHASetStateParameters)(*state, &hashBits,
                                                                                   CSPI_SHA_HASH_BITS) == 0) {
             ReleaseSHA(binding_, state);
@@ -123,10 +113,8 @@ int CSPI::BeginHashSHA(std::uint32_t hashBits, CSPIState* state)
 int CSPI::UpdateHashSHA(const std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (state == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (state == nullptr) return CSP_BAD_ARGUMENT;
         if (binding_.Intl<CSPIConstDataStateFn>(CSPI_I_SHAHashData)(data, length, *state) == 0) {
             ReleaseSHA(binding_, state);
             return CSP_LIBRARY_ERROR;
@@ -138,13 +126,11 @@ int CSPI::UpdateHashSHA(const std::uint8_t* data, std::uint32_t length, CSPIStat
 int CSPI::FinishHashSHA(std::uint8_t* hash, CSPIState* state)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (state == nullptr)
-            return CSP_BAD_ARGUMENT;
-        bool ok = binding_.Intl<CSPIStateOperationFn>(CSPI_I_SHAFinalizeHash)(*state) != 0 &&
-                  binding_.Intl<CSPIGetStateParametersFn>(CSPI_I_SHAGetStateParameters)(*state, hash,
-                                                                                        CSPI_SHA_HASH) != 0;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (state == nullptr) return CSP_BAD_ARGUMENT;
+        bool ok =
+            binding_.Intl<CSPIStateOperationFn>(CSPI_I_SHAFinalizeHash)(*state) != 0 &&
+            binding_.Intl<CSPIGetStateParametersFn>(CSPI_I_SHAGetStateParameters)(*state, hash, CSPI_SHA_HASH) != 0;
         ReleaseSHA(binding_, state);
         return ok ? CSP_OK : CSP_LIBRARY_ERROR;
     });
@@ -156,22 +142,20 @@ int CSPI::FinishHashSHA(std::uint8_t* hash, CSPIState* state)
 int CSPI::ComputeHMACSHA1(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* key, std::uint8_t* mac)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         // The derivation entry is required although this operation does not
         // call it: a library without it offers no usable PKCS#12 MAC.
-        if (!HasEntries(extra_, {CSPI_E_SHA1HMACAcquireState, CSPI_E_SHA1HMACReleaseState,
-                                 CSPI_E_SHA1HMACSetStateParameters, CSPI_E_SHA1HMACGetStateParameters,
-                                 CSPI_E_SHA1HMACInitializeDataMac, CSPI_E_SHA1HMACUpdateData,
-                                 CSPI_E_SHA1HMACFinalizeDataMac, CSPI_E_PKCS12PBKDFSHA1DeriveHMACKey}))
+        if (!HasEntries(extra_,
+                        {CSPI_E_SHA1HMACAcquireState, CSPI_E_SHA1HMACReleaseState, CSPI_E_SHA1HMACSetStateParameters,
+                         CSPI_E_SHA1HMACGetStateParameters, CSPI_E_SHA1HMACInitializeDataMac, CSPI_E_SHA1HMACUpdateData,
+                         CSPI_E_SHA1HMACFinalizeDataMac, CSPI_E_PKCS12PBKDFSHA1DeriveHMACKey}))
             return CSP_LIBRARY_ERROR;
         Family family{Entry<CSPIAcquireStateFn>(extra_, CSPI_E_SHA1HMACAcquireState),
                       Entry<CSPIReleaseStateFn>(extra_, CSPI_E_SHA1HMACReleaseState),
                       Entry<CSPISetStateParametersFn>(extra_, CSPI_E_SHA1HMACSetStateParameters),
                       Entry<CSPIGetStateParametersFn>(extra_, CSPI_E_SHA1HMACGetStateParameters)};
         LibraryState state(family, 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(key, CSPI_SHA1HMAC_KEY) ||
             Entry<CSPIStateOperationFn>(extra_, CSPI_E_SHA1HMACInitializeDataMac)(state.get()) == 0 ||
             Entry<CSPIHMACUpdateFn>(extra_, CSPI_E_SHA1HMACUpdateData)(data, length, state.get()) == 0 ||
@@ -188,8 +172,7 @@ int CSPI::CompareHMACSHA1(const std::uint8_t* data, std::uint32_t length, const 
     return Guarded([&]() -> int {
         SecretArray<CSPI_SHA1_BYTES> mac;
         int code = ComputeHMACSHA1(data, length, key, mac.data());
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         return std::memcmp(mac.data(), expectedMac, CSPI_SHA1_BYTES) == 0 ? CSP_OK : CSP_VALUE_MISMATCH;
     });
 }
@@ -198,19 +181,17 @@ int CSPI::ComputeHMACSHA(const std::uint8_t* data, std::uint32_t length, std::ui
                          const std::uint8_t* key, std::uint8_t* mac)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
-        if (!HasEntries(extra_, {CSPI_E_SHAHMACAcquireState, CSPI_E_SHAHMACReleaseState,
-                                 CSPI_E_SHAHMACSetStateParameters, CSPI_E_SHAHMACGetStateParameters,
-                                 CSPI_E_SHAHMACUpdateData, CSPI_E_SHAHMACFinalizeDataMac}))
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        if (!HasEntries(extra_,
+                        {CSPI_E_SHAHMACAcquireState, CSPI_E_SHAHMACReleaseState, CSPI_E_SHAHMACSetStateParameters,
+                         CSPI_E_SHAHMACGetStateParameters, CSPI_E_SHAHMACUpdateData, CSPI_E_SHAHMACFinalizeDataMac}))
             return CSP_LIBRARY_ERROR;
         Family family{Entry<CSPIAcquireStateFn>(extra_, CSPI_E_SHAHMACAcquireState),
                       Entry<CSPIReleaseStateFn>(extra_, CSPI_E_SHAHMACReleaseState),
                       Entry<CSPISetStateParametersFn>(extra_, CSPI_E_SHAHMACSetStateParameters),
                       Entry<CSPIGetStateParametersFn>(extra_, CSPI_E_SHAHMACGetStateParameters)};
         LibraryState state(family, 0);
-        if (!state.ok())
-            return CSP_NO_MEMORY;
+        if (!state.ok()) return CSP_NO_MEMORY;
         std::uint32_t keyLength = hashBits / 8;
         if (!state.Set(&hashBits, CSPI_SHAHMAC_HASH_BITS) || !state.Set(&keyLength, CSPI_SHAHMAC_KEY_LENGTH) ||
             !state.Set(key, CSPI_SHAHMAC_KEY) ||
@@ -227,12 +208,10 @@ int CSPI::CompareHMACSHA(const std::uint8_t* data, std::uint32_t length, std::ui
 {
     return Guarded([&]() -> int {
         // The recomputed MAC lives in a buffer of the longest hash.
-        if (hashBits > kMaxHashBits)
-            return CSP_BAD_ARGUMENT;
+        if (hashBits > kMaxHashBits) return CSP_BAD_ARGUMENT;
         SecretArray<kMaxHashBytes> mac;
         int code = ComputeHMACSHA(data, length, hashBits, key, mac.data());
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         return std::memcmp(mac.data(), expectedMac, hashBits / 8) == 0 ? CSP_OK : CSP_VALUE_MISMATCH;
     });
 }
@@ -254,16 +233,12 @@ int CSPI::DeriveKeyPBKDF2ICtx(CSPContext* context, const std::uint8_t* password,
                               std::uint8_t* key)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto derive = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PBKDF2IDeriveKey);
-        if (derive == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (derive == nullptr) return CSP_LIBRARY_ERROR;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         int code = DrawSalt(this, context, drawSalt, salt, saltLength);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         return derive(password, passwordLength, salt, saltLength, iterations, key) != 0 ? CSP_OK : CSP_LIBRARY_ERROR;
     });
 }
@@ -284,16 +259,12 @@ int CSPI::DeriveKeyPBKDF2SHACtx(CSPContext* context, const std::uint8_t* passwor
                                 std::uint32_t iterations, std::uint32_t keyLength, std::uint8_t* key)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto derive = Entry<CSPIPBKDF2SHADeriveFn>(extra_, CSPI_E_PBKDF2SHADeriveKey);
-        if (derive == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (derive == nullptr) return CSP_LIBRARY_ERROR;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         int code = DrawSalt(this, context, drawSalt, salt, saltLength);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         return derive(password, passwordLength, hashBits, salt, saltLength, iterations, keyLength, key) != 0
                    ? CSP_OK
                    : CSP_LIBRARY_ERROR;
@@ -309,8 +280,8 @@ int CSPI::EncryptPBETDES(std::uint8_t* data, std::uint32_t* length, std::uint32_
 {
     return Guarded([&]() -> int {
         CSPContext context = PlainContext();
-        return EncryptPBETDESCtx(&context, data, length, capacity, password, passwordLength, salt, saltLength,
-                                 drawSalt, iterations);
+        return EncryptPBETDESCtx(&context, data, length, capacity, password, passwordLength, salt, saltLength, drawSalt,
+                                 iterations);
     });
 }
 
@@ -319,23 +290,18 @@ int CSPI::EncryptPBETDESCtx(CSPContext* context, std::uint8_t* data, std::uint32
                             std::uint32_t saltLength, int drawSalt, std::uint32_t iterations)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto deriveKey = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFTDESDeriveKey);
         auto deriveIV = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFTDESDeriveIV);
-        if (deriveKey == nullptr || deriveIV == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (context == nullptr || length == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (deriveKey == nullptr || deriveIV == nullptr) return CSP_LIBRARY_ERROR;
+        if (context == nullptr || length == nullptr) return CSP_BAD_ARGUMENT;
         std::uint64_t padded = PaddedLength(*length);
         if (capacity < padded) {
-            if (padded <= 0xFFFFFFFFu)
-                *length = static_cast<std::uint32_t>(padded);
+            if (padded <= 0xFFFFFFFFu) *length = static_cast<std::uint32_t>(padded);
             return CSP_BAD_ARGUMENT;
         }
         int code = DrawSalt(this, context, drawSalt, salt, saltLength);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         SecretArray<CSPI_TDEA_KEY_BYTES> key;
         SecretArray<CSPI_TDEA_BLOCK_BYTES> iv;
         if (deriveKey(password, passwordLength, salt, saltLength, iterations, key.data()) == 0 ||
@@ -346,8 +312,7 @@ int CSPI::EncryptPBETDESCtx(CSPContext* context, std::uint8_t* data, std::uint32
         std::uint8_t tail[CSPI_TDEA_BLOCK_BYTES];
         std::uint32_t tailLength = 0;
         code = EncryptCBCTDEACtx(context, data, paddedLength, key.data(), iv.data(), 0, tail, &tailLength);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         *length = paddedLength;
         return CSP_OK;
     });
@@ -358,27 +323,22 @@ int CSPI::DecryptPBETDES(std::uint8_t* data, std::uint32_t* length, const std::u
                          std::uint32_t iterations)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto deriveKey = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFTDESDeriveKey);
         auto deriveIV = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFTDESDeriveIV);
-        if (deriveKey == nullptr || deriveIV == nullptr)
-            return CSP_LIBRARY_ERROR;
-        if (length == nullptr || *length % 8 != 0 || *length < 16)
-            return CSP_BAD_ARGUMENT;
+        if (deriveKey == nullptr || deriveIV == nullptr) return CSP_LIBRARY_ERROR;
+        if (length == nullptr || *length % 8 != 0 || *length < 16) return CSP_BAD_ARGUMENT;
         SecretArray<CSPI_TDEA_KEY_BYTES> key;
         SecretArray<CSPI_TDEA_BLOCK_BYTES> iv;
         if (deriveKey(password, passwordLength, salt, saltLength, iterations, key.data()) == 0 ||
             deriveIV(password, passwordLength, salt, saltLength, iterations, iv.data()) == 0)
             return CSP_LIBRARY_ERROR;
         int code = DecryptCBCTDEA(data, *length, key.data(), iv.data(), nullptr, 0);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         // Without a sound pad (a wrong password, most likely) there is no
         // plaintext length to report.
         std::uint32_t pad = PadCount(data, *length);
-        if (pad == 0)
-            return CSP_LIBRARY_ERROR;
+        if (pad == 0) return CSP_LIBRARY_ERROR;
         *length -= pad;
         return CSP_OK;
     });
@@ -406,8 +366,8 @@ struct RC2Entries {
     }
     bool Usable(CSPIRC2CryptFn crypt) const
     {
-        return deriveKey != nullptr && deriveIV != nullptr && family.acquire != nullptr &&
-               family.release != nullptr && family.set != nullptr && crypt != nullptr;
+        return deriveKey != nullptr && deriveIV != nullptr && family.acquire != nullptr && family.release != nullptr &&
+               family.set != nullptr && crypt != nullptr;
     }
 };
 
@@ -422,8 +382,7 @@ int RC2Crypt(const RC2Entries& rc2, CSPIRC2CryptFn crypt, std::uint8_t* data, st
         rc2.deriveIV(password, passwordLength, salt, saltLength, iterations, iv.data()) == 0)
         return CSP_LIBRARY_ERROR;
     LibraryState state(rc2.family, 0);
-    if (!state.ok())
-        return CSP_NO_MEMORY;
+    if (!state.ok()) return CSP_NO_MEMORY;
     std::uint32_t effectiveBits = keyLength * 8;
     if (!state.Set(&effectiveBits, CSPI_RC2_EFFECTIVE_BITS) || !state.Set(&keyLength, CSPI_RC2_KEY_LENGTH) ||
         !state.Set(key.data(), CSPI_RC2_KEY) || !state.Set(iv.data(), CSPI_RC2_IV) ||
@@ -440,8 +399,8 @@ int CSPI::EncryptPBERC2(std::uint8_t* data, std::uint32_t* length, std::uint32_t
 {
     return Guarded([&]() -> int {
         CSPContext context = PlainContext();
-        return EncryptPBERC2Ctx(&context, data, length, capacity, keyLength, password, passwordLength, salt,
-                                saltLength, drawSalt, iterations);
+        return EncryptPBERC2Ctx(&context, data, length, capacity, keyLength, password, passwordLength, salt, saltLength,
+                                drawSalt, iterations);
     });
 }
 
@@ -450,30 +409,23 @@ int CSPI::EncryptPBERC2Ctx(CSPContext* context, std::uint8_t* data, std::uint32_
                            std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         RC2Entries rc2(extra_);
-        if (!rc2.Usable(rc2.encrypt))
-            return CSP_LIBRARY_ERROR;
-        if (context == nullptr || length == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (!rc2.Usable(rc2.encrypt)) return CSP_LIBRARY_ERROR;
+        if (context == nullptr || length == nullptr) return CSP_BAD_ARGUMENT;
         std::uint64_t padded = PaddedLength(*length);
         if (capacity < padded) {
-            if (padded <= 0xFFFFFFFFu)
-                *length = static_cast<std::uint32_t>(padded);
+            if (padded <= 0xFFFFFFFFu) *length = static_cast<std::uint32_t>(padded);
             return CSP_BAD_ARGUMENT;
         }
-        if (keyLength > kRC2MaxKeyBytes)
-            return CSP_BAD_ARGUMENT;
+        if (keyLength > kRC2MaxKeyBytes) return CSP_BAD_ARGUMENT;
         int code = DrawSalt(this, context, drawSalt, salt, saltLength);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         std::uint32_t paddedLength = static_cast<std::uint32_t>(padded);
         Pad(data, *length, paddedLength);
         code = RC2Crypt(rc2, rc2.encrypt, data, paddedLength, keyLength, password, passwordLength, salt, saltLength,
                         iterations);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         *length = paddedLength;
         return CSP_OK;
     });
@@ -484,20 +436,16 @@ int CSPI::DecryptPBERC2(std::uint8_t* data, std::uint32_t* length, std::uint32_t
                         std::uint32_t saltLength, std::uint32_t iterations)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         RC2Entries rc2(extra_);
-        if (!rc2.Usable(rc2.decrypt))
-            return CSP_LIBRARY_ERROR;
+        if (!rc2.Usable(rc2.decrypt)) return CSP_LIBRARY_ERROR;
         if (length == nullptr || *length % 8 != 0 || *length < 16 || keyLength > kRC2MaxKeyBytes)
             return CSP_BAD_ARGUMENT;
         int code = RC2Crypt(rc2, rc2.decrypt, data, *length, keyLength, password, passwordLength, salt, saltLength,
                             iterations);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         std::uint32_t pad = PadCount(data, *length);
-        if (pad == 0)
-            return CSP_LIBRARY_ERROR;
+        if (pad == 0) return CSP_LIBRARY_ERROR;
         *length -= pad;
         return CSP_OK;
     });
@@ -522,23 +470,19 @@ int CSPI::ComputePBEMACSHA1Ctx(CSPContext* context, const std::uint8_t* data, st
                                std::uint32_t saltLength, int drawSalt, std::uint32_t iterations, std::uint8_t* mac)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto derive = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFSHA1DeriveHMACKey);
         if (derive == nullptr ||
-            !HasEntries(extra_, {CSPI_E_SHA1HMACAcquireState, CSPI_E_SHA1HMACReleaseState,
-                                 CSPI_E_SHA1HMACSetStateParameters, CSPI_E_SHA1HMACGetStateParameters,
-                                 CSPI_E_SHA1HMACInitializeDataMac, CSPI_E_SHA1HMACUpdateData,
-                                 CSPI_E_SHA1HMACFinalizeDataMac}))
+            !HasEntries(extra_,
+                        {CSPI_E_SHA1HMACAcquireState, CSPI_E_SHA1HMACReleaseState, CSPI_E_SHA1HMACSetStateParameters,
+                         CSPI_E_SHA1HMACGetStateParameters, CSPI_E_SHA1HMACInitializeDataMac, CSPI_E_SHA1HMACUpdateData,
+                         CSPI_E_SHA1HMACFinalizeDataMac}))
             return CSP_LIBRARY_ERROR;
-        if (context == nullptr)
-            return CSP_BAD_ARGUMENT;
+        if (context == nullptr) return CSP_BAD_ARGUMENT;
         int code = DrawSalt(this, context, drawSalt, salt, saltLength);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         SecretArray<CSPI_SHA1_BYTES> key;
-        if (derive(password, passwordLength, salt, saltLength, iterations, key.data()) == 0)
-            return CSP_LIBRARY_ERROR;
+        if (derive(password, passwordLength, salt, saltLength, iterations, key.data()) == 0) return CSP_LIBRARY_ERROR;
         return ComputeHMACSHA1(data, length, key.data(), mac);
     });
 }
@@ -551,8 +495,7 @@ int CSPI::CheckPBEMACSHA1(const std::uint8_t* data, std::uint32_t length, const 
         SecretArray<CSPI_SHA1_BYTES> mac;
         int code = ComputePBEMACSHA1(data, length, password, passwordLength, const_cast<std::uint8_t*>(salt),
                                      saltLength, 0, iterations, mac.data());
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         return std::memcmp(mac.data(), expectedMac, CSPI_SHA1_BYTES) == 0 ? CSP_OK : CSP_VALUE_MISMATCH;
     });
 }
@@ -574,17 +517,13 @@ int CSPI::ComputePBEMACSHACtx(CSPContext* context, const std::uint8_t* data, std
                               std::uint8_t* mac)
 {
     return Guarded([&]() -> int {
-        if (!Initialized())
-            return CSP_NOT_INITIALIZED;
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
         auto derive = Entry<CSPIPKCS12DeriveSHAHMACKeyFn>(extra_, CSPI_E_PKCS12PBKDFSHADeriveHMACKey);
-        if (derive == nullptr)
-            return CSP_LIBRARY_ERROR;
+        if (derive == nullptr) return CSP_LIBRARY_ERROR;
         // The derived key lives in a buffer of the longest hash.
-        if (context == nullptr || hashBits > kMaxHashBits)
-            return CSP_BAD_ARGUMENT;
+        if (context == nullptr || hashBits > kMaxHashBits) return CSP_BAD_ARGUMENT;
         int code = DrawSalt(this, context, drawSalt, salt, saltLength);
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         SecretArray<kMaxHashBytes> key;
         if (derive(hashBits, password, passwordLength, salt, saltLength, iterations, key.data()) == 0)
             return CSP_LIBRARY_ERROR;
@@ -597,13 +536,11 @@ int CSPI::ComparePBEMACSHA(const std::uint8_t* data, std::uint32_t length, std::
                            std::uint32_t saltLength, std::uint32_t iterations, const std::uint8_t* expectedMac)
 {
     return Guarded([&]() -> int {
-        if (hashBits > kMaxHashBits)
-            return CSP_BAD_ARGUMENT;
+        if (hashBits > kMaxHashBits) return CSP_BAD_ARGUMENT;
         SecretArray<kMaxHashBytes> mac;
         int code = ComputePBEMACSHA(data, length, hashBits, password, passwordLength, const_cast<std::uint8_t*>(salt),
                                     saltLength, 0, iterations, mac.data());
-        if (code != CSP_OK)
-            return code;
+        if (code != CSP_OK) return code;
         return std::memcmp(mac.data(), expectedMac, hashBits / 8) == 0 ? CSP_OK : CSP_VALUE_MISMATCH;
     });
 }

@@ -178,21 +178,19 @@ typedef int (*CSPIECDHSharedSecretFn)(const std::uint8_t* curve, const std::uint
 typedef int (*CSPIRC2CryptFn)(std::uint8_t* data, std::uint32_t blocks, CSPIState state);
 
 // Password-based derivations.
-typedef int (*CSPIPKCS12DeriveFn)(const std::uint8_t* password, std::uint32_t passwordLength,
-                                  const std::uint8_t* salt, std::uint32_t saltLength, std::uint32_t iterations,
-                                  std::uint8_t* out);
+typedef int (*CSPIPKCS12DeriveFn)(const std::uint8_t* password, std::uint32_t passwordLength, const std::uint8_t* salt,
+                                  std::uint32_t saltLength, std::uint32_t iterations, std::uint8_t* out);
 typedef int (*CSPIPKCS12DeriveRC2KeyFn)(const std::uint8_t* password, std::uint32_t passwordLength,
-                                        const std::uint8_t* salt, std::uint32_t saltLength,
-                                        std::uint32_t iterations, std::uint32_t keyLength, std::uint8_t* key);
+                                        const std::uint8_t* salt, std::uint32_t saltLength, std::uint32_t iterations,
+                                        std::uint32_t keyLength, std::uint8_t* key);
 typedef int (*CSPIPKCS12DeriveSHAHMACKeyFn)(std::uint32_t hashBits, const std::uint8_t* password,
                                             std::uint32_t passwordLength, const std::uint8_t* salt,
-                                            std::uint32_t saltLength, std::uint32_t iterations,
-                                            std::uint8_t* key);
+                                            std::uint32_t saltLength, std::uint32_t iterations, std::uint8_t* key);
 // PBKDF2 over the SHA family: password, password length, hash bits, salt,
 // salt length, iteration count, key length, key out.
-typedef int (*CSPIPBKDF2SHADeriveFn)(const std::uint8_t* password, std::uint32_t passwordLength,
-                                     std::uint32_t hashBits, const std::uint8_t* salt, std::uint32_t saltLength,
-                                     std::uint32_t iterations, std::uint32_t keyLength, std::uint8_t* key);
+typedef int (*CSPIPBKDF2SHADeriveFn)(const std::uint8_t* password, std::uint32_t passwordLength, std::uint32_t hashBits,
+                                     const std::uint8_t* salt, std::uint32_t saltLength, std::uint32_t iterations,
+                                     std::uint32_t keyLength, std::uint8_t* key);
 
 // HMAC entries beyond the state family.
 typedef int (*CSPIHMACUpdateFn)(const std::uint8_t* data, std::uint32_t length, CSPIState state);
@@ -203,8 +201,7 @@ typedef int (*CSPICoupleStep1Fn)(CSPIState state, const std::uint8_t* input);
 typedef int (*CSPICouplePart2StepFn)(CSPIState state, std::uint8_t* r1, std::uint8_t* r2, std::uint8_t* r3,
                                      std::uint8_t* r4);
 typedef int (*CSPICoupleStep2Fn)(CSPIState state, const std::uint8_t* input1, const std::uint8_t* input2);
-typedef int (*CSPICoupleMakeCommonKeyFn)(CSPIState state, const std::uint8_t* partnerPublic,
-                                         std::uint8_t* commonKey);
+typedef int (*CSPICoupleMakeCommonKeyFn)(CSPIState state, const std::uint8_t* partnerPublic, std::uint8_t* commonKey);
 }
 
 #endif

@@ -38,8 +38,7 @@ public:
     LibraryState(const Family& family, int checking) : family_(family), state_(family.acquire(checking)) {}
     ~LibraryState()
     {
-        if (state_ != nullptr)
-            family_.release(state_);
+        if (state_ != nullptr) family_.release(state_);
     }
     LibraryState(const LibraryState&) = delete;
     LibraryState& operator=(const LibraryState&) = delete;
@@ -55,8 +54,7 @@ public:
     }
     void Release()
     {
-        if (state_ != nullptr)
-            family_.release(state_);
+        if (state_ != nullptr) family_.release(state_);
         state_ = nullptr;
     }
 
@@ -71,8 +69,7 @@ public:
     explicit SecretBuffer(std::size_t size) : bytes_(size, 0) {}
     ~SecretBuffer()
     {
-        if (!bytes_.empty())
-            explicit_bzero(bytes_.data(), bytes_.size());
+        if (!bytes_.empty()) explicit_bzero(bytes_.data(), bytes_.size());
     }
     SecretBuffer(const SecretBuffer&) = delete;
     SecretBuffer& operator=(const SecretBuffer&) = delete;

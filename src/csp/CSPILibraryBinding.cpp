@@ -107,11 +107,7 @@ const char* const kCSPIIntlNames[CSPI_INTL_FUNCTION_COUNT] = {
     "ECDHCalculateSharedSecret",
 };
 const char* const kCSPIExtNames[CSPI_EXT_FUNCTION_COUNT] = {
-    "TSCGIsEnable",
-    "TSCGGenerateSequence",
-    "BSTestSequence",
-    "BSReleaseStatistic",
-    "CRC32Count",
+    "TSCGIsEnable", "TSCGGenerateSequence", "BSTestSequence", "BSReleaseStatistic", "CRC32Count",
 };
 const char* const kCSPIExtraNames[CSPI_EXTRA_FUNCTION_COUNT] = {
     "SHA1HMACAcquireState",
@@ -166,13 +162,10 @@ void CSPILibraryBinding::Clear()
 
 int CSPILibraryBinding::Load()
 {
-    if (intl != nullptr && ext != nullptr)
-        return 1;
+    if (intl != nullptr && ext != nullptr) return 1;
     intl = LoadLibrary("cgintl.so");
-    if (intl == nullptr)
-        return 0;
-    for (unsigned i = 0; i < CSPI_INTL_FUNCTION_COUNT; ++i)
-        intlFunctions[i] = GetProcAddress(intl, kCSPIIntlNames[i]);
+    if (intl == nullptr) return 0;
+    for (unsigned i = 0; i < CSPI_INTL_FUNCTION_COUNT; ++i) intlFunctions[i] = GetProcAddress(intl, kCSPIIntlNames[i]);
     for (unsigned i = 0; i < CSPI_INTL_FUNCTION_COUNT; ++i) {
         if (intlFunctions[i] == nullptr) {
             FreeLibrary(intl);
@@ -186,8 +179,7 @@ int CSPILibraryBinding::Load()
         intl = nullptr;
         return 0;
     }
-    for (unsigned i = 0; i < CSPI_EXT_FUNCTION_COUNT; ++i)
-        extFunctions[i] = GetProcAddress(ext, kCSPIExtNames[i]);
+    for (unsigned i = 0; i < CSPI_EXT_FUNCTION_COUNT; ++i) extFunctions[i] = GetProcAddress(ext, kCSPIExtNames[i]);
     for (unsigned i = 0; i < CSPI_EXT_FUNCTION_COUNT; ++i) {
         if (extFunctions[i] == nullptr) {
             FreeLibrary(intl);
@@ -214,17 +206,14 @@ void CSPILibraryBinding::Unload()
 
 void CSPILibraryBinding::FreeLibraries()
 {
-    if (intl != nullptr)
-        FreeLibrary(intl);
-    if (ext != nullptr)
-        FreeLibrary(ext);
+    if (intl != nullptr) FreeLibrary(intl);
+    if (ext != nullptr) FreeLibrary(ext);
 }
 
 int CSPILibraryBinding::LoadExtraFunctionTable(CSPIExtraFunctionTable** table)
 {
     auto* block = static_cast<CSPIExtraFunctionTable*>(std::malloc(sizeof(CSPIExtraFunctionTable)));
-    if (block == nullptr)
-        return 0;
+    if (block == nullptr) return 0;
     block->count = CSPI_EXTRA_FUNCTION_COUNT;
     block->reserved = 0;
     if (intl == nullptr) {

@@ -17,18 +17,14 @@ csprandom::Functions RandomFunctions(const CSPI& cspi)
 {
     const CSPILibraryBinding& b = cspi.Binding();
     bool initialized = (cspi.Flags() & CSP_FLAG_INITIALIZED) != 0;
-    if (!initialized)
-        return {false, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-    return {true,
-            b.Ext<CGTSCGIsEnableFn>(CSPI_X_TSCGIsEnable),
+    if (!initialized) return {false, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    return {true, b.Ext<CGTSCGIsEnableFn>(CSPI_X_TSCGIsEnable),
             b.Ext<CGTSCGGenerateSequenceFn>(CSPI_X_TSCGGenerateSequence),
-            b.Ext<CGBSTestSequenceFn>(CSPI_X_BSTestSequence),
-            b.Ext<CGBSReleaseStatisticFn>(CSPI_X_BSReleaseStatistic),
+            b.Ext<CGBSTestSequenceFn>(CSPI_X_BSTestSequence), b.Ext<CGBSReleaseStatisticFn>(CSPI_X_BSReleaseStatistic),
             b.Intl<CGPseudoRNGInitializeFn>(CSPI_I_DSTU4145PseudoRNGInitialize),
             // The CSPI reseeds through its optional table.
             CSPIExtraEntry<CGPseudoRNGReinitializeFn>(cspi.ExtraFunctions(), CSPI_E_DSTU4145PseudoRNGReinitialize),
-            b.Intl<CGPseudoRNGGenerateSequenceFn>(CSPI_I_DSTU4145PseudoRNGGenerateSequence),
-            cspi.DefaultPRNG()};
+            b.Intl<CGPseudoRNGGenerateSequenceFn>(CSPI_I_DSTU4145PseudoRNGGenerateSequence), cspi.DefaultPRNG()};
 }
 
 // The GOST functions of cgintl.so in the record the shared operations take.
@@ -36,8 +32,7 @@ cspcalls::Library GOSTLibrary(const CSPI& cspi)
 {
     cspcalls::Library lib{};
     lib.initialized = (cspi.Flags() & CSP_FLAG_INITIALIZED) != 0;
-    if (!lib.initialized)
-        return lib;
+    if (!lib.initialized) return lib;
     const CSPILibraryBinding& b = cspi.Binding();
     lib.GOST28147AcquireState = b.Intl<decltype(lib.GOST28147AcquireState)>(CSPI_I_GOST28147AcquireState);
     lib.GOST28147ReleaseState = b.Intl<decltype(lib.GOST28147ReleaseState)>(CSPI_I_GOST28147ReleaseState);
@@ -81,11 +76,9 @@ int CSPI::InitializePRNG(const std::uint8_t* sBox, const std::uint8_t* seed, con
     return Guarded([&]() -> int {
         CSPContext context = PlainContext();
         int result = ReseedPRNG(&context, sBox, seed, key);
-        if (result != CSP_OK)
-            return result;
+        if (result != CSP_OK) return result;
         EnterCriticalSection(&lock_);
-        if (prng_ == nullptr)
-            prng_ = context.prng;
+        if (prng_ == nullptr) prng_ = context.prng;
         LeaveCriticalSection(&lock_);
         return CSP_OK;
     });
@@ -97,8 +90,7 @@ int CSPI::SetHardwareRNG(ICSPIHardwareRNG* rng)
         SetHardwareRNGObject(nullptr);
         CSPContext context{rng, (flags_ & CSP_FLAG_HARDWARE) != 0 ? AsContextHardware(hardware_) : nullptr, prng_};
         int result = TestRNG(&context);
-        if (result != CSP_OK)
-            return result;
+        if (result != CSP_OK) return result;
         return SetHardwareRNGObject(rng);
     });
 }

@@ -36,9 +36,9 @@ csprandom::Functions RandomFunctions(const CSP& csp)
             initialized ? b.Ext<CGBSTestSequenceFn>(CG_BSTestSequence) : nullptr,
             initialized ? b.Ext<CGBSReleaseStatisticFn>(CG_BSReleaseStatistic) : nullptr,
             initialized ? b.Base<CGPseudoRNGInitializeFn>(CG_DSTU4145PseudoRNGInitialize) : nullptr,
-            extra != nullptr ? reinterpret_cast<CGPseudoRNGReinitializeFn>(
-                                   extra->entries[CGX_DSTU4145PseudoRNGReinitialize])
-                             : nullptr,
+            extra != nullptr
+                ? reinterpret_cast<CGPseudoRNGReinitializeFn>(extra->entries[CGX_DSTU4145PseudoRNGReinitialize])
+                : nullptr,
             initialized ? b.Base<CGPseudoRNGGenerateSequenceFn>(CG_DSTU4145PseudoRNGGenerateSequence) : nullptr,
             csp.DefaultPRNG()};
 }

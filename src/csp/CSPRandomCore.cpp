@@ -82,8 +82,7 @@ int GenerateRandomCtx(const Functions& f, CSPContext* context, std::uint8_t* buf
         if (!f.initialized) return CSP_NOT_INITIALIZED;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (context->prng == nullptr) return CSP_NO_OBJECT;
-        f.generate(buffer, length,
-                                                                                           context->prng);
+        f.generate(buffer, length, context->prng);
         return CSP_OK;
     });
 }
@@ -98,19 +97,17 @@ int GenerateTestedRandomCtx(const Functions& f, CSPContext* context, std::uint8_
     });
 }
 
-int SeedFromNoiseGenerator(const Functions& f, CSPContext* context, std::uint8_t* seed, std::uint8_t* key, std::uint8_t* secondSeed)
+int SeedFromNoiseGenerator(const Functions& f, CSPContext* context, std::uint8_t* seed, std::uint8_t* key,
+                           std::uint8_t* secondSeed)
 {
     return Guarded([&] {
         if (!f.initialized) return CSP_NOT_INITIALIZED;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (context->rng == nullptr && f.isEnable() == 0)
-            return CSP_NOISE_SOURCE_FAILED;
+        if (context->rng == nullptr && f.isEnable() == 0) return CSP_NOISE_SOURCE_FAILED;
         auto fill = [&](std::uint8_t* buffer, std::uint32_t size) {
             if (buffer == nullptr) return CSP_OK;
             if (context->rng != nullptr) return TestRandomSourceCtx(f, context, buffer, size);
-            return f.noise(buffer, size) != 0
-                       ? CSP_OK
-                       : CSP_NOISE_SOURCE_FAILED;
+            return f.noise(buffer, size) != 0 ? CSP_OK : CSP_NOISE_SOURCE_FAILED;
         };
         int result = fill(seed, 8);
         if (result != CSP_OK) return result;
@@ -128,7 +125,8 @@ int SeedFromNoiseGenerator(const Functions& f, CSPContext* context, std::uint8_t
     });
 }
 
-int CreatePRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox, const std::uint8_t* seed, const std::uint8_t* key)
+int CreatePRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox, const std::uint8_t* seed,
+               const std::uint8_t* key)
 {
     return Guarded([&] {
         if (!f.initialized) return CSP_NOT_INITIALIZED;
@@ -159,8 +157,7 @@ int CreatePRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox
         }
         for (int i = 0; i < 8; ++i) mix[i] ^= seedCopy[i];
         TimeValue(time);
-        CSPHandle state =
-            f.initialize(mix, time, keyCopy, box);
+        CSPHandle state = f.initialize(mix, time, keyCopy, box);
         wipe();
         if (state == nullptr) return CSP_NO_MEMORY;
         context->prng = state;
@@ -168,7 +165,8 @@ int CreatePRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox
     });
 }
 
-int ReseedPRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox, const std::uint8_t* seed, const std::uint8_t* key)
+int ReseedPRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox, const std::uint8_t* seed,
+               const std::uint8_t* key)
 {
     return Guarded([&] {
         if (!f.initialized) return CSP_NOT_INITIALIZED;

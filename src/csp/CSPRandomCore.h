@@ -22,7 +22,7 @@ struct Functions {
     CGPseudoRNGInitializeFn initialize;
     CGPseudoRNGReinitializeFn reinitialize;  // null when the library lacks it
     CGPseudoRNGGenerateSequenceFn generate;
-    CSPHandle defaultPrng;                   // the provider's default generator, or null
+    CSPHandle defaultPrng;  // the provider's default generator, or null
 };
 
 // GOST 28147-89 standard S-box 0, for generators given no S-box.

@@ -26,8 +26,7 @@ public:
     // parameters are a capability query pair {code, 0}.
     virtual int GenerateKeyPairRSA(const std::uint8_t* keyParameters, std::uint8_t* publicKey) = 0;
     // 2.
-    virtual int SignHashRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters,
-                            std::uint8_t* signature) = 0;
+    virtual int SignHashRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters, std::uint8_t* signature) = 0;
     // 3.
     virtual int CheckKeyPairRSA(const std::uint8_t* keyParameters, const std::uint8_t* publicKey) = 0;
     // 4.
@@ -60,8 +59,7 @@ public:
     virtual int DecryptRSA(std::uint8_t* buffer, std::uint32_t* length, const std::uint8_t* keyParameters,
                            std::uint32_t mode) = 0;
     // 16. Under the explicit scheme of the Ex operations.
-    virtual int SignHashRSAEx(const std::uint8_t* hash, const std::uint8_t* keyParameters,
-                              std::uint8_t* signature) = 0;
+    virtual int SignHashRSAEx(const std::uint8_t* hash, const std::uint8_t* keyParameters, std::uint8_t* signature) = 0;
     // 17. The second party's step of two-party ECDSA.
     virtual int CoupleGenerateKeyECDSA(std::uint32_t hashLength, const std::uint8_t* hash,
                                        const std::uint8_t* partnerValue, const std::uint8_t* curve,

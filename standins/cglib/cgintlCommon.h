@@ -51,8 +51,7 @@ inline std::uint32_t LoadLE32(const std::uint8_t* p)
 
 inline void StoreLE32(std::uint8_t* p, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 inline std::uint32_t Word(const void* value)

@@ -25,9 +25,9 @@ struct Domain {
         if (!p.Load(record + CSPI_DOMAIN_P, kNumber) || !q.Load(record + CSPI_DOMAIN_Q, kNumber) ||
             !g.Load(record + CSPI_DOMAIN_G, kNumber))
             return false;
-        if (pBits < 512 || pBits > 3072 || qBits < 160 || qBits > 256 || static_cast<std::uint32_t>(p.Bits()) != pBits ||
-            static_cast<std::uint32_t>(q.Bits()) != qBits || BN_cmp(g.get(), BN_value_one()) <= 0 ||
-            BN_cmp(g.get(), p.get()) >= 0)
+        if (pBits < 512 || pBits > 3072 || qBits < 160 || qBits > 256 ||
+            static_cast<std::uint32_t>(p.Bits()) != pBits || static_cast<std::uint32_t>(q.Bits()) != qBits ||
+            BN_cmp(g.get(), BN_value_one()) <= 0 || BN_cmp(g.get(), p.get()) >= 0)
             return false;
         BN_CTX* ctx = BN_CTX_new();
         Number t;
@@ -74,8 +74,7 @@ bool PublicFromPrivate(DSAState* s)
 DSA* BuildKey(DSAState* s, bool withPrivate)
 {
     DSA* dsa = DSA_new();
-    if (dsa == nullptr)
-        return nullptr;
+    if (dsa == nullptr) return nullptr;
     BIGNUM* p = BN_dup(s->domain.p.get());
     BIGNUM* q = BN_dup(s->domain.q.get());
     BIGNUM* g = BN_dup(s->domain.g.get());
@@ -99,8 +98,7 @@ CGI_SHAPE(DSASelfTest, CSPISelfTestFn);
 CG_EXPORT CSPIState DSAAcquireState(int checking)
 {
     DSAState* s = new (std::nothrow) DSAState();
-    if (s != nullptr)
-        s->checking = checking != 0;
+    if (s != nullptr) s->checking = checking != 0;
     return s;
 }
 CGI_SHAPE(DSAAcquireState, CSPIAcquireStateFn);
@@ -115,8 +113,7 @@ CGI_SHAPE(DSAReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int DSASetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     DSAState* s = StateOf(state);
-    if (s == nullptr || value == nullptr)
-        return 0;
+    if (s == nullptr || value == nullptr) return 0;
     const auto* bytes = static_cast<const std::uint8_t*>(value);
     switch (code) {
     case CSPI_DSA_DOMAIN:
@@ -133,8 +130,7 @@ CG_EXPORT int DSASetStateParameters(CSPIState state, const void* value, std::uin
         if (!s->hasDomain || !y.Load(bytes, kNumber) || BN_cmp(y.get(), BN_value_one()) <= 0 ||
             BN_cmp(y.get(), s->domain.p.get()) >= 0)
             return 0;
-        if (s->hasPrivate)
-            return BN_cmp(y.get(), s->y.get()) == 0 ? 1 : 0;
+        if (s->hasPrivate) return BN_cmp(y.get(), s->y.get()) == 0 ? 1 : 0;
         BN_CTX* ctx = BN_CTX_new();
         Number t;
         bool ok = ctx != nullptr && BN_mod_exp(t.get(), y.get(), s->domain.q.get(), s->domain.p.get(), ctx) == 1 &&
@@ -151,14 +147,12 @@ CG_EXPORT int DSASetStateParameters(CSPIState state, const void* value, std::uin
         return 1;
     case CSPI_DSA_HASH_LENGTH: {
         std::uint32_t length = cgintl::Word(value);
-        if (length == 0 || length > sizeof(s->hash))
-            return 0;
+        if (length == 0 || length > sizeof(s->hash)) return 0;
         s->hashLength = length;
         return 1;
     }
     case CSPI_DSA_HASH:
-        if (s->hashLength == 0)
-            return 0;
+        if (s->hashLength == 0) return 0;
         std::memcpy(s->hash, bytes, s->hashLength);
         s->hasHash = true;
         return 1;
@@ -171,8 +165,7 @@ CGI_SHAPE(DSASetStateParameters, CSPISetStateParametersFn);
 CG_EXPORT int DSAGetStateParameters(CSPIState state, void* buffer, std::uint32_t code)
 {
     DSAState* s = StateOf(state);
-    if (s == nullptr || buffer == nullptr)
-        return 0;
+    if (s == nullptr || buffer == nullptr) return 0;
     auto* out = static_cast<std::uint8_t*>(buffer);
     switch (code) {
     case CSPI_DSA_PRIVATE_KEY:
@@ -180,8 +173,7 @@ CG_EXPORT int DSAGetStateParameters(CSPIState state, void* buffer, std::uint32_t
     case CSPI_DSA_PUBLIC_KEY:
         return s->hasPublic && s->y.Store(out, kNumber) ? 1 : 0;
     case CSPI_DSA_SIGNATURE:
-        if (!s->hasSignature)
-            return 0;
+        if (!s->hasSignature) return 0;
         std::memcpy(out, s->signature, sizeof(s->signature));
         return 1;
     default:
@@ -193,13 +185,11 @@ CGI_SHAPE(DSAGetStateParameters, CSPIGetStateParametersFn);
 CG_EXPORT int DSAGenerateParameters(CSPIState state, std::uint32_t mode)
 {
     DSAState* s = StateOf(state);
-    if (s == nullptr || !s->hasDomain)
-        return 0;
+    if (s == nullptr || !s->hasDomain) return 0;
     switch (mode) {
     case CSPI_DSA_GENERATE_KEY_PAIR:
         do {
-            if (BN_rand_range(s->x.get(), s->domain.q.get()) != 1)
-                return 0;
+            if (BN_rand_range(s->x.get(), s->domain.q.get()) != 1) return 0;
         } while (BN_is_zero(s->x.get()));
         s->hasPrivate = true;
         return PublicFromPrivate(s) ? 1 : 0;
@@ -216,15 +206,12 @@ CGI_SHAPE(DSAGenerateParameters, CSPIGenerateParametersFn);
 CG_EXPORT int DSASignHash(CSPIState state)
 {
     DSAState* s = StateOf(state);
-    if (s == nullptr || !s->hasPrivate || !s->hasHash)
-        return 0;
+    if (s == nullptr || !s->hasPrivate || !s->hasHash) return 0;
     DSA* dsa = BuildKey(s, true);
-    if (dsa == nullptr)
-        return 0;
+    if (dsa == nullptr) return 0;
     DSA_SIG* sig = DSA_do_sign(s->hash, static_cast<int>(s->hashLength), dsa);
     DSA_free(dsa);
-    if (sig == nullptr)
-        return 0;
+    if (sig == nullptr) return 0;
     const BIGNUM* r = nullptr;
     const BIGNUM* sv = nullptr;
     DSA_SIG_get0(sig, &r, &sv);
@@ -239,8 +226,7 @@ CGI_SHAPE(DSASignHash, CSPIStateOperationFn);
 CG_EXPORT int DSAVerifySignature(CSPIState state)
 {
     DSAState* s = StateOf(state);
-    if (s == nullptr || !s->hasPublic || !s->hasHash || !s->hasSignature)
-        return 0;
+    if (s == nullptr || !s->hasPublic || !s->hasHash || !s->hasSignature) return 0;
     DSA* dsa = BuildKey(s, false);
     DSA_SIG* sig = DSA_SIG_new();
     BIGNUM* r = BN_bin2bn(s->signature, kHalfSignature, nullptr);
@@ -268,8 +254,7 @@ CGI_SHAPE(DHSelfTest, CSPISelfTestFn);
 CG_EXPORT int DHCalculateSharedSecret(const std::uint8_t* domain, const std::uint8_t* privateKey,
                                       const std::uint8_t* peerPublicKey, std::uint8_t* secret)
 {
-    if (domain == nullptr || privateKey == nullptr || peerPublicKey == nullptr || secret == nullptr)
-        return 0;
+    if (domain == nullptr || privateKey == nullptr || peerPublicKey == nullptr || secret == nullptr) return 0;
     Domain d;
     Number x, y, z, t;
     if (!d.Load(domain, false) || !x.Load(privateKey, kNumber) || !y.Load(peerPublicKey, kNumber) ||

@@ -64,8 +64,7 @@ struct HMACState {
     bool finished = false;
     ~HMACState()
     {
-        if (!key.empty())
-            OPENSSL_cleanse(key.data(), key.size());
+        if (!key.empty()) OPENSSL_cleanse(key.data(), key.size());
     }
 };
 
@@ -77,8 +76,7 @@ HMACState* HMACOf(CSPIState s)
 int HMACUpdate(const std::uint8_t* data, std::uint32_t length, CSPIState state)
 {
     HMACState* s = HMACOf(state);
-    if (s == nullptr || s->key.empty() || s->finished || (data == nullptr && length != 0))
-        return 0;
+    if (s == nullptr || s->key.empty() || s->finished || (data == nullptr && length != 0)) return 0;
     s->data.insert(s->data.end(), data, data + length);
     return 1;
 }
@@ -86,8 +84,7 @@ int HMACUpdate(const std::uint8_t* data, std::uint32_t length, CSPIState state)
 int HMACFinalize(CSPIState state)
 {
     HMACState* s = HMACOf(state);
-    if (s == nullptr || s->key.empty())
-        return 0;
+    if (s == nullptr || s->key.empty()) return 0;
     unsigned int length = 0;
     static const std::uint8_t empty = 0;
     if (HMAC(cgintl::DigestOfBits(s->bits), s->key.data(), static_cast<int>(s->key.size()),
@@ -100,8 +97,7 @@ int HMACFinalize(CSPIState state)
 int HMACGet(CSPIState state, void* buffer, std::uint32_t code, std::uint32_t macCode)
 {
     HMACState* s = HMACOf(state);
-    if (s == nullptr || buffer == nullptr || code != macCode || !s->finished)
-        return 0;
+    if (s == nullptr || buffer == nullptr || code != macCode || !s->finished) return 0;
     std::memcpy(buffer, s->mac, s->bits / 8);
     return 1;
 }
@@ -114,13 +110,11 @@ int PKCS12Derive(int id, const EVP_MD* md, const std::uint8_t* password, std::ui
         (salt == nullptr && saltLength != 0))
         return 0;
     std::vector<char> text(passwordLength + 1, 0);
-    if (passwordLength != 0)
-        std::memcpy(text.data(), password, passwordLength);
+    if (passwordLength != 0) std::memcpy(text.data(), password, passwordLength);
     static unsigned char noSalt = 0;
-    int ok = PKCS12_key_gen_asc(text.data(), static_cast<int>(passwordLength),
-                                saltLength != 0 ? const_cast<unsigned char*>(salt) : &noSalt,
-                                static_cast<int>(saltLength), id, static_cast<int>(iterations),
-                                static_cast<int>(length), out, md);
+    int ok = PKCS12_key_gen_asc(
+        text.data(), static_cast<int>(passwordLength), saltLength != 0 ? const_cast<unsigned char*>(salt) : &noSalt,
+        static_cast<int>(saltLength), id, static_cast<int>(iterations), static_cast<int>(length), out, md);
     OPENSSL_cleanse(text.data(), text.size());
     return ok == 1 ? 1 : 0;
 }
@@ -152,12 +146,10 @@ CGI_SHAPE(SHAReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int SHASetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     SHAState* s = SHAOf(state);
-    if (s == nullptr || value == nullptr || code != CSPI_SHA_HASH_BITS)
-        return 0;
+    if (s == nullptr || value == nullptr || code != CSPI_SHA_HASH_BITS) return 0;
     std::uint32_t bits = cgintl::Word(value);
     const EVP_MD* md = cgintl::DigestOfBits(bits);
-    if (md == nullptr)
-        return 0;
+    if (md == nullptr) return 0;
     EVP_MD_CTX_free(s->ctx);
     s->ctx = EVP_MD_CTX_new();
     s->bits = bits;
@@ -169,8 +161,7 @@ CGI_SHAPE(SHASetStateParameters, CSPISetStateParametersFn);
 CG_EXPORT int SHAGetStateParameters(CSPIState state, void* buffer, std::uint32_t code)
 {
     SHAState* s = SHAOf(state);
-    if (s == nullptr || buffer == nullptr || code != CSPI_SHA_HASH || !s->finished)
-        return 0;
+    if (s == nullptr || buffer == nullptr || code != CSPI_SHA_HASH || !s->finished) return 0;
     std::memcpy(buffer, s->hash, s->bits / 8);
     return 1;
 }
@@ -179,8 +170,7 @@ CGI_SHAPE(SHAGetStateParameters, CSPIGetStateParametersFn);
 CG_EXPORT int SHAHashData(const std::uint8_t* data, std::uint32_t length, CSPIState state)
 {
     SHAState* s = SHAOf(state);
-    if (s == nullptr || s->ctx == nullptr || s->finished || (data == nullptr && length != 0))
-        return 0;
+    if (s == nullptr || s->ctx == nullptr || s->finished || (data == nullptr && length != 0)) return 0;
     return length == 0 || EVP_DigestUpdate(s->ctx, data, length) == 1 ? 1 : 0;
 }
 CGI_SHAPE(SHAHashData, CSPIConstDataStateFn);
@@ -188,11 +178,9 @@ CGI_SHAPE(SHAHashData, CSPIConstDataStateFn);
 CG_EXPORT int SHAFinalizeHash(CSPIState state)
 {
     SHAState* s = SHAOf(state);
-    if (s == nullptr || s->ctx == nullptr || s->finished)
-        return 0;
+    if (s == nullptr || s->ctx == nullptr || s->finished) return 0;
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(s->ctx, s->hash, &length) != 1)
-        return 0;
+    if (EVP_DigestFinal_ex(s->ctx, s->hash, &length) != 1) return 0;
     s->finished = true;
     return 1;
 }
@@ -217,8 +205,7 @@ CGI_SHAPE(SHA1HMACReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int SHA1HMACSetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     HMACState* s = HMACOf(state);
-    if (s == nullptr || value == nullptr || code != CSPI_SHA1HMAC_KEY)
-        return 0;
+    if (s == nullptr || value == nullptr || code != CSPI_SHA1HMAC_KEY) return 0;
     const auto* key = static_cast<const std::uint8_t*>(value);
     s->key.assign(key, key + CSPI_SHA1_BYTES);
     return 1;
@@ -234,8 +221,7 @@ CGI_SHAPE(SHA1HMACGetStateParameters, CSPIGetStateParametersFn);
 CG_EXPORT int SHA1HMACInitializeDataMac(CSPIState state)
 {
     HMACState* s = HMACOf(state);
-    if (s == nullptr || s->key.empty())
-        return 0;
+    if (s == nullptr || s->key.empty()) return 0;
     s->data.clear();
     s->finished = false;
     return 1;
@@ -279,26 +265,22 @@ CGI_SHAPE(SHAHMACReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int SHAHMACSetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     HMACState* s = HMACOf(state);
-    if (s == nullptr || value == nullptr)
-        return 0;
+    if (s == nullptr || value == nullptr) return 0;
     switch (code) {
     case CSPI_SHAHMAC_HASH_BITS: {
         std::uint32_t bits = cgintl::Word(value);
-        if (cgintl::DigestOfBits(bits) == nullptr)
-            return 0;
+        if (cgintl::DigestOfBits(bits) == nullptr) return 0;
         s->bits = bits;
         return 1;
     }
     case CSPI_SHAHMAC_KEY_LENGTH: {
         std::uint32_t length = cgintl::Word(value);
-        if (length == 0 || length > 128)
-            return 0;
+        if (length == 0 || length > 128) return 0;
         s->keyLength = length;
         return 1;
     }
     case CSPI_SHAHMAC_KEY: {
-        if (s->keyLength == 0)
-            return 0;
+        if (s->keyLength == 0) return 0;
         const auto* key = static_cast<const std::uint8_t*>(value);
         s->key.assign(key, key + s->keyLength);
         s->data.clear();
@@ -373,8 +355,8 @@ CG_EXPORT int PKCS12PBKDFTDESDeriveIV(const std::uint8_t* password, std::uint32_
 CGI_SHAPE(PKCS12PBKDFTDESDeriveIV, CSPIPKCS12DeriveFn);
 
 CG_EXPORT int PKCS12PBKDFSHA1DeriveHMACKey(const std::uint8_t* password, std::uint32_t passwordLength,
-                                           const std::uint8_t* salt, std::uint32_t saltLength,
-                                           std::uint32_t iterations, std::uint8_t* key)
+                                           const std::uint8_t* salt, std::uint32_t saltLength, std::uint32_t iterations,
+                                           std::uint8_t* key)
 {
     return PKCS12Derive(PKCS12_MAC_ID, EVP_sha1(), password, passwordLength, salt, saltLength, iterations,
                         CSPI_SHA1_BYTES, key);

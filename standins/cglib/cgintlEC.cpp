@@ -21,8 +21,7 @@ EC_GROUP* BuildGroup(const std::uint8_t* entry, const std::uint8_t* basePoint, b
 {
     std::uint32_t bits = static_cast<std::uint32_t>(entry[0]) | (static_cast<std::uint32_t>(entry[1]) << 8);
     std::uint32_t type = static_cast<std::uint32_t>(entry[2]) | (static_cast<std::uint32_t>(entry[3]) << 8);
-    if (bits < 160 || bits > 521 || type != 1)
-        return nullptr;
+    if (bits < 160 || bits > 521 || type != 1) return nullptr;
     Number p, a, b, n;
     if (!p.Load(entry + CSPI_CURVE_P, kNumber) || !a.Load(entry + CSPI_CURVE_A, kNumber) ||
         !b.Load(entry + CSPI_CURVE_B, kNumber) || !n.Load(entry + CSPI_CURVE_N, kNumber) ||
@@ -32,14 +31,12 @@ EC_GROUP* BuildGroup(const std::uint8_t* entry, const std::uint8_t* basePoint, b
     std::size_t pointLength = 2 * coordinate + 1;
     const std::uint8_t* encoded = basePoint + (kPoint - pointLength);
     for (const std::uint8_t* z = basePoint; z < encoded; ++z) {
-        if (*z != 0)
-            return nullptr;
+        if (*z != 0) return nullptr;
     }
     BN_CTX* ctx = BN_CTX_new();
     EC_GROUP* group = ctx != nullptr ? EC_GROUP_new_curve_GFp(p.get(), a.get(), b.get(), ctx) : nullptr;
     EC_POINT* g = group != nullptr ? EC_POINT_new(group) : nullptr;
-    bool ok = g != nullptr && encoded[0] == 0x04 &&
-              EC_POINT_oct2point(group, g, encoded, pointLength, ctx) == 1 &&
+    bool ok = g != nullptr && encoded[0] == 0x04 && EC_POINT_oct2point(group, g, encoded, pointLength, ctx) == 1 &&
               EC_GROUP_set_generator(group, g, n.get(), BN_value_one()) == 1;
     if (ok && check)
         ok = BN_check_prime(p.get(), ctx, nullptr) == 1 && BN_check_prime(n.get(), ctx, nullptr) == 1 &&
@@ -64,8 +61,7 @@ EC_POINT* LoadPoint(const EC_GROUP* group, const std::uint8_t* bytes)
     std::size_t pointLength = 2 * CoordinateBytes(group) + 1;
     const std::uint8_t* encoded = bytes + (kPoint - pointLength);
     for (const std::uint8_t* z = bytes; z < encoded; ++z) {
-        if (*z != 0)
-            return nullptr;
+        if (*z != 0) return nullptr;
     }
     EC_POINT* point = EC_POINT_new(group);
     if (point == nullptr || encoded[0] != 0x04 ||
@@ -81,8 +77,8 @@ bool StorePoint(const EC_GROUP* group, const EC_POINT* point, std::uint8_t* out)
 {
     std::size_t pointLength = 2 * CoordinateBytes(group) + 1;
     std::memset(out, 0, kPoint);
-    return EC_POINT_point2oct(group, point, POINT_CONVERSION_UNCOMPRESSED, out + (kPoint - pointLength),
-                              pointLength, nullptr) == pointLength;
+    return EC_POINT_point2oct(group, point, POINT_CONVERSION_UNCOMPRESSED, out + (kPoint - pointLength), pointLength,
+                              nullptr) == pointLength;
 }
 
 struct ECState {
@@ -149,8 +145,7 @@ CGI_SHAPE(ECDSATestOnStandartParameters, CSPISelfTestFn);
 CG_EXPORT CSPIState ECDSAAcquireState(int checking)
 {
     ECState* s = new (std::nothrow) ECState();
-    if (s != nullptr)
-        s->checking = checking != 0;
+    if (s != nullptr) s->checking = checking != 0;
     return s;
 }
 CGI_SHAPE(ECDSAAcquireState, CSPIAcquireStateFn);
@@ -165,14 +160,12 @@ CGI_SHAPE(ECDSAReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int ECDSASetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     ECState* s = StateOf(state);
-    if (s == nullptr || value == nullptr)
-        return 0;
+    if (s == nullptr || value == nullptr) return 0;
     const auto* bytes = static_cast<const std::uint8_t*>(value);
     switch (code) {
     case CSPI_ECDSA_CURVE: {
         EC_GROUP* group = BuildGroup(bytes, bytes + CSPI_CURVE_G, s->checking);
-        if (group == nullptr)
-            return 0;
+        if (group == nullptr) return 0;
         EC_GROUP_free(s->group);
         s->group = group;
         return 1;
@@ -184,11 +177,9 @@ CG_EXPORT int ECDSASetStateParameters(CSPIState state, const void* value, std::u
         s->hasPrivate = true;
         return ComputePublic(s) ? 1 : 0;
     case CSPI_ECDSA_PUBLIC_KEY: {
-        if (s->group == nullptr)
-            return 0;
+        if (s->group == nullptr) return 0;
         EC_POINT* q = LoadPoint(s->group, bytes);
-        if (q == nullptr)
-            return 0;
+        if (q == nullptr) return 0;
         if (s->hasPrivate) {
             bool same = EC_POINT_cmp(s->group, q, s->q, nullptr) == 0;
             EC_POINT_free(q);
@@ -207,14 +198,12 @@ CG_EXPORT int ECDSASetStateParameters(CSPIState state, const void* value, std::u
         return 1;
     case CSPI_ECDSA_HASH_LENGTH: {
         std::uint32_t length = cgintl::Word(value);
-        if (length == 0 || length > sizeof(s->hash))
-            return 0;
+        if (length == 0 || length > sizeof(s->hash)) return 0;
         s->hashLength = length;
         return 1;
     }
     case CSPI_ECDSA_HASH:
-        if (s->hashLength == 0)
-            return 0;
+        if (s->hashLength == 0) return 0;
         std::memcpy(s->hash, bytes, s->hashLength);
         s->hasHash = true;
         return 1;
@@ -227,8 +216,7 @@ CGI_SHAPE(ECDSASetStateParameters, CSPISetStateParametersFn);
 CG_EXPORT int ECDSAGetStateParameters(CSPIState state, void* buffer, std::uint32_t code)
 {
     ECState* s = StateOf(state);
-    if (s == nullptr || buffer == nullptr)
-        return 0;
+    if (s == nullptr || buffer == nullptr) return 0;
     auto* out = static_cast<std::uint8_t*>(buffer);
     switch (code) {
     case CSPI_ECDSA_PRIVATE_KEY:
@@ -236,8 +224,7 @@ CG_EXPORT int ECDSAGetStateParameters(CSPIState state, void* buffer, std::uint32
     case CSPI_ECDSA_PUBLIC_KEY:
         return s->q != nullptr && StorePoint(s->group, s->q, out) ? 1 : 0;
     case CSPI_ECDSA_SIGNATURE:
-        if (!s->hasSignature)
-            return 0;
+        if (!s->hasSignature) return 0;
         std::memcpy(out, s->signature, sizeof(s->signature));
         return 1;
     default:
@@ -249,18 +236,15 @@ CGI_SHAPE(ECDSAGetStateParameters, CSPIGetStateParametersFn);
 CG_EXPORT int ECDSAGenerateParameters(CSPIState state, std::uint32_t mode)
 {
     ECState* s = StateOf(state);
-    if (s == nullptr || s->group == nullptr)
-        return 0;
+    if (s == nullptr || s->group == nullptr) return 0;
     if (mode == CSPI_ECDSA_GENERATE_PRIVATE) {
         do {
-            if (BN_rand_range(s->d.get(), EC_GROUP_get0_order(s->group)) != 1)
-                return 0;
+            if (BN_rand_range(s->d.get(), EC_GROUP_get0_order(s->group)) != 1) return 0;
         } while (BN_is_zero(s->d.get()));
         s->hasPrivate = true;
         return 1;
     }
-    if (mode == CSPI_ECDSA_PUBLIC_FROM_PRIVATE)
-        return s->hasPrivate && ComputePublic(s) ? 1 : 0;
+    if (mode == CSPI_ECDSA_PUBLIC_FROM_PRIVATE) return s->hasPrivate && ComputePublic(s) ? 1 : 0;
     return 0;
 }
 CGI_SHAPE(ECDSAGenerateParameters, CSPIGenerateParametersFn);
@@ -268,15 +252,12 @@ CGI_SHAPE(ECDSAGenerateParameters, CSPIGenerateParametersFn);
 CG_EXPORT int ECDSASignHash(CSPIState state)
 {
     ECState* s = StateOf(state);
-    if (s == nullptr || !s->hasPrivate || !s->hasHash)
-        return 0;
+    if (s == nullptr || !s->hasPrivate || !s->hasHash) return 0;
     EC_KEY* key = BuildKey(s, true);
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     ECDSA_SIG* sig = ECDSA_do_sign(s->hash, static_cast<int>(s->hashLength), key);
     EC_KEY_free(key);
-    if (sig == nullptr)
-        return 0;
+    if (sig == nullptr) return 0;
     const BIGNUM* r = nullptr;
     const BIGNUM* sv = nullptr;
     ECDSA_SIG_get0(sig, &r, &sv);
@@ -291,8 +272,7 @@ CGI_SHAPE(ECDSASignHash, CSPIStateOperationFn);
 CG_EXPORT int ECDSAVerifySignature(CSPIState state)
 {
     ECState* s = StateOf(state);
-    if (s == nullptr || s->q == nullptr || !s->hasHash || !s->hasSignature)
-        return 0;
+    if (s == nullptr || s->q == nullptr || !s->hasHash || !s->hasSignature) return 0;
     EC_KEY* key = BuildKey(s, false);
     ECDSA_SIG* sig = ECDSA_SIG_new();
     BIGNUM* r = BN_bin2bn(s->signature, kNumber, nullptr);
@@ -324,8 +304,7 @@ CG_EXPORT int ECDHCalculateSharedSecret(const std::uint8_t* curve, const std::ui
         secret == nullptr)
         return 0;
     EC_GROUP* group = BuildGroup(curve, basePoint, false);
-    if (group == nullptr)
-        return 0;
+    if (group == nullptr) return 0;
     Number d, x;
     EC_POINT* q = LoadPoint(group, peerPublicKey);
     EC_POINT* z = EC_POINT_new(group);

@@ -11,15 +11,11 @@ extern "C" int DSTU4145PseudoRNGGenerateSequence(std::uint8_t* buffer, std::uint
 // count are cleared (most significant bits first).
 CG_EXPORT int DSTU4145PseudoRNGGenerateSequenceInBits(std::uint8_t* buffer, std::uint32_t bits, void* state)
 {
-    if (buffer == nullptr || state == nullptr)
-        return 0;
+    if (buffer == nullptr || state == nullptr) return 0;
     std::uint32_t bytes = bits / 8 + (bits % 8 != 0 ? 1 : 0);
-    if (bytes == 0)
-        return 1;
-    if (DSTU4145PseudoRNGGenerateSequence(buffer, bytes, state) == 0)
-        return 0;
-    if (bits % 8 != 0)
-        buffer[bytes - 1] &= static_cast<std::uint8_t>(0xFF << (8 - bits % 8));
+    if (bytes == 0) return 1;
+    if (DSTU4145PseudoRNGGenerateSequence(buffer, bytes, state) == 0) return 0;
+    if (bits % 8 != 0) buffer[bytes - 1] &= static_cast<std::uint8_t>(0xFF << (8 - bits % 8));
     return 1;
 }
 

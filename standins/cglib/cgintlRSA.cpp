@@ -64,8 +64,7 @@ void StorePublic(const RSA* rsa, std::uint32_t keyBits, std::uint8_t* out)
 // A public key of the profile's size.
 RSA* LoadPublic(const std::uint8_t* record, std::uint32_t keyBits)
 {
-    if (cgintl::LoadLE32(record) != keyBits)
-        return nullptr;
+    if (cgintl::LoadLE32(record) != keyBits) return nullptr;
     BIGNUM* n = BN_bin2bn(record + kModulusOffset, kModulusBytes, nullptr);
     BIGNUM* e = BN_bin2bn(record + kExponentOffset, kExponentBytes, nullptr);
     RSA* rsa = RSA_new();
@@ -84,8 +83,7 @@ RSA* LoadPublic(const std::uint8_t* record, std::uint32_t keyBits)
 RSA* LoadPrivate(const std::uint8_t* record, std::uint32_t keyBits)
 {
     RSA* rsa = LoadPublic(record, keyBits);
-    if (rsa == nullptr)
-        return nullptr;
+    if (rsa == nullptr) return nullptr;
     BN_CTX* ctx = BN_CTX_new();
     BIGNUM* p = BN_bin2bn(record + kHalf, kPrimeBytes, nullptr);
     BIGNUM* q = BN_bin2bn(record + kHalf + kPrimeBytes, kPrimeBytes, nullptr);
@@ -103,9 +101,8 @@ RSA* LoadPrivate(const std::uint8_t* record, std::uint32_t keyBits)
               product != nullptr && BN_mul(product, p, q, ctx) == 1 && BN_cmp(product, RSA_get0_n(rsa)) == 0 &&
               BN_sub(p1, p, BN_value_one()) == 1 && BN_sub(q1, q, BN_value_one()) == 1 &&
               BN_gcd(gcd, p1, q1, ctx) == 1 && BN_mul(lcm, p1, q1, ctx) == 1 &&
-              BN_div(lcm, nullptr, lcm, gcd, ctx) == 1 &&
-              BN_mod_inverse(d, RSA_get0_e(rsa), lcm, ctx) != nullptr && BN_mod(dp, d, p1, ctx) == 1 &&
-              BN_mod(dq, d, q1, ctx) == 1 && BN_mod_inverse(qinv, q, p, ctx) != nullptr;
+              BN_div(lcm, nullptr, lcm, gcd, ctx) == 1 && BN_mod_inverse(d, RSA_get0_e(rsa), lcm, ctx) != nullptr &&
+              BN_mod(dp, d, p1, ctx) == 1 && BN_mod(dq, d, q1, ctx) == 1 && BN_mod_inverse(qinv, q, p, ctx) != nullptr;
     if (ok && RSA_set0_key(rsa, nullptr, nullptr, d) == 1) {
         d = nullptr;
         if (RSA_set0_factors(rsa, p, q) == 1) {
@@ -163,8 +160,7 @@ CGI_SHAPE(RSASelfTest, CSPISelfTestFn);
 CG_EXPORT CSPIState RSAAcquireState(int checking)
 {
     RSAState* s = new (std::nothrow) RSAState();
-    if (s != nullptr)
-        s->checking = checking != 0;
+    if (s != nullptr) s->checking = checking != 0;
     return s;
 }
 CGI_SHAPE(RSAAcquireState, CSPIAcquireStateFn);
@@ -179,25 +175,21 @@ CGI_SHAPE(RSAReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int RSASetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     RSAState* s = StateOf(state);
-    if (s == nullptr || value == nullptr)
-        return 0;
+    if (s == nullptr || value == nullptr) return 0;
     const auto* bytes = static_cast<const std::uint8_t*>(value);
     switch (code) {
     case CSPI_RSA_KEY_PARAMETERS: {
         std::uint32_t keyBits = cgintl::LoadLE32(bytes);
         std::uint32_t hashBits = cgintl::LoadLE32(bytes + 4);
-        if (!ValidProfile(keyBits, hashBits))
-            return 0;
+        if (!ValidProfile(keyBits, hashBits)) return 0;
         s->keyBits = keyBits;
         s->hashBits = hashBits;
         return 1;
     }
     case CSPI_RSA_PRIVATE_KEY: {
-        if (s->keyBits == 0)
-            return 0;
+        if (s->keyBits == 0) return 0;
         RSA* rsa = LoadPrivate(bytes, s->keyBits);
-        if (rsa == nullptr)
-            return 0;
+        if (rsa == nullptr) return 0;
         if (s->checking && RSA_check_key(rsa) != 1) {
             RSA_free(rsa);
             return 0;
@@ -209,15 +201,13 @@ CG_EXPORT int RSASetStateParameters(CSPIState state, const void* value, std::uin
         return 1;
     }
     case CSPI_RSA_PUBLIC_KEY: {
-        if (s->keyBits == 0)
-            return 0;
+        if (s->keyBits == 0) return 0;
         RSA* rsa = LoadPublic(bytes, s->keyBits);
-        if (rsa == nullptr)
-            return 0;
+        if (rsa == nullptr) return 0;
         if (s->hasPrivate) {
             // A public key given beside the private one must be its own.
-            bool same = BN_cmp(RSA_get0_n(rsa), RSA_get0_n(s->key)) == 0 &&
-                        BN_cmp(RSA_get0_e(rsa), RSA_get0_e(s->key)) == 0;
+            bool same =
+                BN_cmp(RSA_get0_n(rsa), RSA_get0_n(s->key)) == 0 && BN_cmp(RSA_get0_e(rsa), RSA_get0_e(s->key)) == 0;
             RSA_free(rsa);
             return same ? 1 : 0;
         }
@@ -228,20 +218,17 @@ CG_EXPORT int RSASetStateParameters(CSPIState state, const void* value, std::uin
     case CSPI_RSA_PRNG:
         return 1;
     case CSPI_RSA_SIGNATURE:
-        if (s->keyBits == 0)
-            return 0;
+        if (s->keyBits == 0) return 0;
         s->signature.assign(bytes, bytes + KeyBytes(s));
         return 1;
     case CSPI_RSA_HASH:
-        if (s->hashBits == 0)
-            return 0;
+        if (s->hashBits == 0) return 0;
         std::memcpy(s->hash, bytes, s->hashBits / 8);
         s->hasHash = true;
         return 1;
     case CSPI_RSA_SCHEME: {
         std::uint32_t scheme = cgintl::Word(value);
-        if (scheme != 0 && scheme != CSPI_RSA_SCHEME_PSS)
-            return 0;
+        if (scheme != 0 && scheme != CSPI_RSA_SCHEME_PSS) return 0;
         s->pss = scheme == CSPI_RSA_SCHEME_PSS;
         return 1;
     }
@@ -254,23 +241,19 @@ CGI_SHAPE(RSASetStateParameters, CSPISetStateParametersFn);
 CG_EXPORT int RSAGetStateParameters(CSPIState state, void* buffer, std::uint32_t code)
 {
     RSAState* s = StateOf(state);
-    if (s == nullptr || buffer == nullptr)
-        return 0;
+    if (s == nullptr || buffer == nullptr) return 0;
     auto* out = static_cast<std::uint8_t*>(buffer);
     switch (code) {
     case CSPI_RSA_PRIVATE_KEY:
-        if (!s->hasPrivate)
-            return 0;
+        if (!s->hasPrivate) return 0;
         std::memcpy(out, s->privateRecord, CSPI_RSA_PRIVATE_KEY_BYTES);
         return 1;
     case CSPI_RSA_PUBLIC_KEY:
-        if (s->key == nullptr)
-            return 0;
+        if (s->key == nullptr) return 0;
         StorePublic(s->key, s->keyBits, out);
         return 1;
     case CSPI_RSA_SIGNATURE:
-        if (s->signature.empty())
-            return 0;
+        if (s->signature.empty()) return 0;
         std::memcpy(out, s->signature.data(), s->signature.size());
         return 1;
     default:
@@ -282,8 +265,7 @@ CGI_SHAPE(RSAGetStateParameters, CSPIGetStateParametersFn);
 CG_EXPORT int RSAGenerateParameters(CSPIState state, std::uint32_t mode)
 {
     RSAState* s = StateOf(state);
-    if (s == nullptr || mode != CSPI_RSA_GENERATE_KEY_PAIR || s->keyBits == 0)
-        return 0;
+    if (s == nullptr || mode != CSPI_RSA_GENERATE_KEY_PAIR || s->keyBits == 0) return 0;
     RSA* rsa = RSA_new();
     BIGNUM* e = BN_new();
     bool ok = rsa != nullptr && e != nullptr && BN_set_word(e, RSA_F4) == 1 &&
@@ -304,8 +286,7 @@ CGI_SHAPE(RSAGenerateParameters, CSPIGenerateParametersFn);
 CG_EXPORT int RSASignHash(CSPIState state)
 {
     RSAState* s = StateOf(state);
-    if (s == nullptr || !s->hasPrivate || !s->hasHash)
-        return 0;
+    if (s == nullptr || !s->hasPrivate || !s->hasHash) return 0;
     std::vector<std::uint8_t> signature(RSA_size(s->key));
     const EVP_MD* md = cgintl::DigestOfBits(s->hashBits);
     if (s->pss) {
@@ -328,8 +309,7 @@ CGI_SHAPE(RSASignHash, CSPIStateOperationFn);
 CG_EXPORT int RSAVerifySignature(CSPIState state)
 {
     RSAState* s = StateOf(state);
-    if (s == nullptr || s->key == nullptr || !s->hasHash || s->signature.size() != KeyBytes(s))
-        return 0;
+    if (s == nullptr || s->key == nullptr || !s->hasHash || s->signature.size() != KeyBytes(s)) return 0;
     const EVP_MD* md = cgintl::DigestOfBits(s->hashBits);
     if (s->pss) {
         std::vector<std::uint8_t> encoded(RSA_size(s->key));
@@ -349,13 +329,10 @@ CG_EXPORT int RSAEncryptData(CSPIState state, const std::uint8_t* data, std::uin
                              std::uint32_t* outputLength)
 {
     RSAState* s = StateOf(state);
-    if (s == nullptr || s->key == nullptr || data == nullptr || output == nullptr)
-        return 0;
+    if (s == nullptr || s->key == nullptr || data == nullptr || output == nullptr) return 0;
     int written = RSA_public_encrypt(static_cast<int>(length), data, output, s->key, RSA_PKCS1_PADDING);
-    if (written <= 0)
-        return 0;
-    if (outputLength != nullptr)
-        *outputLength = static_cast<std::uint32_t>(written);
+    if (written <= 0) return 0;
+    if (outputLength != nullptr) *outputLength = static_cast<std::uint32_t>(written);
     return 1;
 }
 CGI_SHAPE(RSAEncryptData, CSPIRSAEncryptDataFn);
@@ -364,11 +341,9 @@ CG_EXPORT int RSADecryptData(CSPIState state, const std::uint8_t* data, std::uin
                              std::uint32_t* outputLength, std::uint32_t mode)
 {
     RSAState* s = StateOf(state);
-    if (s == nullptr || !s->hasPrivate || data == nullptr || output == nullptr || outputLength == nullptr)
-        return 0;
+    if (s == nullptr || !s->hasPrivate || data == nullptr || output == nullptr || outputLength == nullptr) return 0;
     int padding = mode == 0 ? RSA_PKCS1_PADDING : mode == 1 ? RSA_PKCS1_OAEP_PADDING : mode == 2 ? RSA_NO_PADDING : -1;
-    if (padding < 0 || length != static_cast<std::uint32_t>(RSA_size(s->key)))
-        return 0;
+    if (padding < 0 || length != static_cast<std::uint32_t>(RSA_size(s->key))) return 0;
     std::vector<std::uint8_t> plain(length);
     int written = RSA_private_decrypt(static_cast<int>(length), data, plain.data(), s->key, padding);
     bool ok = written >= 0 && static_cast<std::uint32_t>(written) <= *outputLength;

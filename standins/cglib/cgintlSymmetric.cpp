@@ -19,8 +19,21 @@
 
 namespace {
 
-enum class Mode { None, ECBEncrypt, ECBDecrypt, CBCEncrypt, CBCDecrypt, CFB1E, CFB1D, CFB8E, CFB8D, CFB128E, CFB128D,
-                  OFB, CTR };
+enum class Mode {
+    None,
+    ECBEncrypt,
+    ECBDecrypt,
+    CBCEncrypt,
+    CBCDecrypt,
+    CFB1E,
+    CFB1D,
+    CFB8E,
+    CFB8D,
+    CFB128E,
+    CFB128D,
+    OFB,
+    CTR
+};
 
 class Stream {
 public:
@@ -30,8 +43,7 @@ public:
     EVP_CIPHER_CTX* For(Mode mode, const EVP_CIPHER* cipher, bool encrypt, const std::uint8_t* key,
                         const std::uint8_t* iv, int keyLength = 0, int effectiveBits = 0)
     {
-        if (ctx_ != nullptr && mode_ == mode)
-            return ctx_;
+        if (ctx_ != nullptr && mode_ == mode) return ctx_;
         EVP_CIPHER_CTX_free(ctx_);
         ctx_ = EVP_CIPHER_CTX_new();
         mode_ = mode;
@@ -54,16 +66,13 @@ private:
 // Transforms `length` bytes in place.
 bool Run(EVP_CIPHER_CTX* ctx, std::uint8_t* data, std::uint32_t length)
 {
-    if (ctx == nullptr || data == nullptr)
-        return false;
-    if (length == 0)
-        return true;
+    if (ctx == nullptr || data == nullptr) return false;
+    if (length == 0) return true;
     std::vector<std::uint8_t> out(length + 32);
     int written = 0;
     bool ok = EVP_CipherUpdate(ctx, out.data(), &written, data, static_cast<int>(length)) == 1 &&
               static_cast<std::uint32_t>(written) == length;
-    if (ok)
-        std::memcpy(data, out.data(), length);
+    if (ok) std::memcpy(data, out.data(), length);
     OPENSSL_cleanse(out.data(), out.size());
     return ok;
 }
@@ -150,10 +159,9 @@ bool Encrypting(Mode mode)
 int AESRun(Mode mode, std::uint8_t* data, std::uint32_t length, CSPIState state, std::uint32_t block)
 {
     AESState* s = AESOf(state);
-    if (s == nullptr || s->keyBits == 0 || length % block != 0)
-        return 0;
+    if (s == nullptr || s->keyBits == 0 || length % block != 0) return 0;
     return Run(s->stream.For(mode, AESCipherOf(s->keyBits, mode), Encrypting(mode), s->key, s->iv), data, length) ? 1
-                                                                                                                   : 0;
+                                                                                                                  : 0;
 }
 
 EVP_CIPHER_CTX* NewGCM(const AESState* s, bool encrypt)
@@ -163,8 +171,8 @@ EVP_CIPHER_CTX* NewGCM(const AESState* s, bool encrypt)
     if (ctx == nullptr || EVP_CipherInit_ex(ctx, GCMOf(s->keyBits), nullptr, nullptr, nullptr, encrypt ? 1 : 0) != 1 ||
         EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(s->gcmIV.size()), nullptr) != 1 ||
         EVP_CipherInit_ex(ctx, nullptr, nullptr, s->key, s->gcmIV.data(), -1) != 1 ||
-        (!s->gcmData.empty() && EVP_CipherUpdate(ctx, nullptr, &ignored, s->gcmData.data(),
-                                                 static_cast<int>(s->gcmData.size())) != 1)) {
+        (!s->gcmData.empty() &&
+         EVP_CipherUpdate(ctx, nullptr, &ignored, s->gcmData.data(), static_cast<int>(s->gcmData.size())) != 1)) {
         EVP_CIPHER_CTX_free(ctx);
         return nullptr;
     }
@@ -173,13 +181,11 @@ EVP_CIPHER_CTX* NewGCM(const AESState* s, bool encrypt)
 
 bool StartGCM(AESState* s, bool decrypt)
 {
-    if (s->gcm != nullptr)
-        return s->gcmDecrypt == decrypt;
+    if (s->gcm != nullptr) return s->gcmDecrypt == decrypt;
     // Both directions run the cipher forwards: CTR is its own inverse.
     s->gcm = NewGCM(s, true);
     s->gcmDecrypt = decrypt;
-    if (decrypt)
-        s->gcmTwin = NewGCM(s, true);
+    if (decrypt) s->gcmTwin = NewGCM(s, true);
     return s->gcm != nullptr && (!decrypt || s->gcmTwin != nullptr);
 }
 
@@ -207,8 +213,7 @@ CGI_SHAPE(AESReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int AESSetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     AESState* s = AESOf(state);
-    if (s == nullptr || value == nullptr)
-        return 0;
+    if (s == nullptr || value == nullptr) return 0;
     switch (code) {
     case 128:
     case 192:
@@ -222,8 +227,7 @@ CG_EXPORT int AESSetStateParameters(CSPIState state, const void* value, std::uin
     case CSPI_AES_MAC_PARAMETERS:
         // The block lives on the caller's stack: keep a copy.
         std::memcpy(&s->mac, value, sizeof(s->mac));
-        if (s->mac.recordBits == 0 || s->mac.recordBits > 128 || s->mac.recordBits % 8 != 0)
-            return 0;
+        if (s->mac.recordBits == 0 || s->mac.recordBits > 128 || s->mac.recordBits % 8 != 0) return 0;
         s->hasMAC = true;
         return 1;
     case CSPI_AES_GCM_PARAMETERS: {
@@ -245,10 +249,8 @@ CGI_SHAPE(AESSetStateParameters, CSPISetStateParametersFn);
 CG_EXPORT int AESGetStateParameters(CSPIState state, void* buffer, std::uint32_t code)
 {
     AESState* s = AESOf(state);
-    if (s == nullptr || buffer == nullptr || code != CSPI_AES_GCM_TAG || !s->hasGCM || s->keyBits == 0)
-        return 0;
-    if (s->gcm == nullptr && !StartGCM(s, false))
-        return 0;
+    if (s == nullptr || buffer == nullptr || code != CSPI_AES_GCM_TAG || !s->hasGCM || s->keyBits == 0) return 0;
+    if (s->gcm == nullptr && !StartGCM(s, false)) return 0;
     EVP_CIPHER_CTX* tagged = s->gcmDecrypt ? s->gcmTwin : s->gcm;
     std::uint8_t rest[16];
     int written = 0;
@@ -355,8 +357,7 @@ CGI_SHAPE(AESGetDataMAC, CSPIAESGetDataMACFn);
 
 CG_EXPORT int AESExpandKey(const std::uint8_t* key, std::uint32_t keyBits, std::uint8_t* schedule)
 {
-    if (key == nullptr || schedule == nullptr || (keyBits != 128 && keyBits != 192 && keyBits != 256))
-        return 0;
+    if (key == nullptr || schedule == nullptr || (keyBits != 128 && keyBits != 192 && keyBits != 256)) return 0;
     std::memset(schedule, 0, 32);
     std::memcpy(schedule, key, keyBits / 8);
     return 1;
@@ -374,8 +375,7 @@ int OneBlock(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* sche
     std::uint8_t block[16];
     std::memcpy(block, in, 16);
     Mode mode = encrypt ? Mode::ECBEncrypt : Mode::ECBDecrypt;
-    if (!Run(stream.For(mode, AESCipherOf(keyBits, mode), encrypt, schedule, nullptr), block, 16))
-        return 0;
+    if (!Run(stream.For(mode, AESCipherOf(keyBits, mode), encrypt, schedule, nullptr), block, 16)) return 0;
     std::memcpy(out, block, 16);
     return 1;
 }
@@ -398,8 +398,7 @@ CGI_SHAPE(AESInverseCipher, CSPIAESCipherFn);
 CG_EXPORT int AESEncryptDataGCMMode(std::uint8_t* data, std::uint32_t length, CSPIState state)
 {
     AESState* s = AESOf(state);
-    if (s == nullptr || !s->hasGCM || s->keyBits == 0 || !StartGCM(s, false))
-        return 0;
+    if (s == nullptr || !s->hasGCM || s->keyBits == 0 || !StartGCM(s, false)) return 0;
     return Run(s->gcm, data, length) ? 1 : 0;
 }
 CGI_SHAPE(AESEncryptDataGCMMode, CSPIDataStateFn);
@@ -409,10 +408,8 @@ CG_EXPORT int AESDecryptDataGCMMode(std::uint8_t* data, std::uint32_t length, CS
     AESState* s = AESOf(state);
     if (s == nullptr || !s->hasGCM || s->keyBits == 0 || !StartGCM(s, true) || (data == nullptr && length != 0))
         return 0;
-    if (length == 0)
-        return 1;
-    if (!Run(s->gcm, data, length))
-        return 0;
+    if (length == 0) return 1;
+    if (!Run(s->gcm, data, length)) return 0;
     std::vector<std::uint8_t> again(data, data + length);
     bool ok = Run(s->gcmTwin, again.data(), length);
     OPENSSL_cleanse(again.data(), again.size());
@@ -441,8 +438,7 @@ TDEAState* TDEAOf(CSPIState s)
 int TDEARun(Mode mode, std::uint8_t* data, std::uint32_t length, CSPIState state)
 {
     TDEAState* s = TDEAOf(state);
-    if (s == nullptr || !s->hasKey || length % 8 != 0)
-        return 0;
+    if (s == nullptr || !s->hasKey || length % 8 != 0) return 0;
     bool ecb = mode == Mode::ECBEncrypt || mode == Mode::ECBDecrypt;
     const EVP_CIPHER* cipher = ecb ? EVP_des_ede3_ecb() : EVP_des_ede3_cbc();
     return Run(s->stream.For(mode, cipher, Encrypting(mode), s->key, ecb ? nullptr : s->iv), data, length) ? 1 : 0;
@@ -472,8 +468,7 @@ CGI_SHAPE(TDEAReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int TDEASetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     TDEAState* s = TDEAOf(state);
-    if (s == nullptr || value == nullptr)
-        return 0;
+    if (s == nullptr || value == nullptr) return 0;
     if (code == CSPI_TDEA_KEY) {
         std::memcpy(s->key, value, sizeof(s->key));
         s->hasKey = true;
@@ -490,8 +485,7 @@ CGI_SHAPE(TDEASetStateParameters, CSPISetStateParametersFn);
 CG_EXPORT int TDEAGetStateParameters(CSPIState state, void* buffer, std::uint32_t code)
 {
     TDEAState* s = TDEAOf(state);
-    if (s == nullptr || buffer == nullptr || code != CSPI_TDEA_IV)
-        return 0;
+    if (s == nullptr || buffer == nullptr || code != CSPI_TDEA_IV) return 0;
     std::memcpy(buffer, s->iv, sizeof(s->iv));
     return 1;
 }
@@ -525,15 +519,12 @@ CG_EXPORT int TDEAGetDataMAC(const std::uint8_t* data, const std::uint8_t* iv, s
                              std::uint8_t* mac)
 {
     TDEAState* s = TDEAOf(state);
-    if (s == nullptr || !s->hasKey || iv == nullptr || mac == nullptr || (data == nullptr && length != 0))
-        return 0;
+    if (s == nullptr || !s->hasKey || iv == nullptr || mac == nullptr || (data == nullptr && length != 0)) return 0;
     std::uint32_t padded = length == 0 ? 8 : (length + 7) / 8 * 8;
     std::vector<std::uint8_t> work(padded, 0);
-    if (length != 0)
-        std::memcpy(work.data(), data, length);
+    if (length != 0) std::memcpy(work.data(), data, length);
     Stream stream;
-    if (!Run(stream.For(Mode::CBCEncrypt, EVP_des_ede3_cbc(), true, s->key, iv), work.data(), padded))
-        return 0;
+    if (!Run(stream.For(Mode::CBCEncrypt, EVP_des_ede3_cbc(), true, s->key, iv), work.data(), padded)) return 0;
     std::memcpy(mac, work.data() + padded - 8, 8);
     OPENSSL_cleanse(work.data(), work.size());
     return 1;
@@ -575,10 +566,9 @@ RC2State* RC2Of(CSPIState s)
 int RC2Run(Mode mode, std::uint8_t* data, std::uint32_t blocks, CSPIState state)
 {
     RC2State* s = RC2Of(state);
-    if (s == nullptr || !s->hasKey || RC2CBC() == nullptr || blocks > 0x1FFFFFFFu)
-        return 0;
-    EVP_CIPHER_CTX* ctx = s->stream.For(mode, RC2CBC(), Encrypting(mode), s->key, s->iv,
-                                        static_cast<int>(s->keyLength), static_cast<int>(s->effectiveBits));
+    if (s == nullptr || !s->hasKey || RC2CBC() == nullptr || blocks > 0x1FFFFFFFu) return 0;
+    EVP_CIPHER_CTX* ctx = s->stream.For(mode, RC2CBC(), Encrypting(mode), s->key, s->iv, static_cast<int>(s->keyLength),
+                                        static_cast<int>(s->effectiveBits));
     return Run(ctx, data, blocks * 8) ? 1 : 0;
 }
 
@@ -606,26 +596,22 @@ CGI_SHAPE(RC2ReleaseState, CSPIReleaseStateFn);
 CG_EXPORT int RC2SetStateParameters(CSPIState state, const void* value, std::uint32_t code)
 {
     RC2State* s = RC2Of(state);
-    if (s == nullptr || value == nullptr)
-        return 0;
+    if (s == nullptr || value == nullptr) return 0;
     switch (code) {
     case CSPI_RC2_EFFECTIVE_BITS: {
         std::uint32_t bits = cgintl::Word(value);
-        if (bits == 0 || bits > 1024)
-            return 0;
+        if (bits == 0 || bits > 1024) return 0;
         s->effectiveBits = bits;
         return 1;
     }
     case CSPI_RC2_KEY_LENGTH: {
         std::uint32_t length = cgintl::Word(value);
-        if (length == 0 || length > sizeof(s->key))
-            return 0;
+        if (length == 0 || length > sizeof(s->key)) return 0;
         s->keyLength = length;
         return 1;
     }
     case CSPI_RC2_KEY:
-        if (s->keyLength == 0)
-            return 0;
+        if (s->keyLength == 0) return 0;
         std::memcpy(s->key, value, s->keyLength);
         s->hasKey = true;
         return 1;
@@ -641,8 +627,7 @@ CGI_SHAPE(RC2SetStateParameters, CSPISetStateParametersFn);
 CG_EXPORT int RC2GetStateParameters(CSPIState state, void* buffer, std::uint32_t code)
 {
     RC2State* s = RC2Of(state);
-    if (s == nullptr || buffer == nullptr || code != CSPI_RC2_IV)
-        return 0;
+    if (s == nullptr || buffer == nullptr || code != CSPI_RC2_IV) return 0;
     std::memcpy(buffer, s->iv, sizeof(s->iv));
     return 1;
 }

@@ -39,10 +39,7 @@ private:
 };
 
 struct Destroy {
-    void operator()(CSPI* p) const
-    {
-        DestroyCSPI(&p);
-    }
+    void operator()(CSPI* p) const { DestroyCSPI(&p); }
 };
 using CSPIPointer = std::unique_ptr<CSPI, Destroy>;
 
@@ -52,8 +49,7 @@ inline CSPIPointer Create(const std::string& variant, int* code = nullptr)
     InVariant in(variant);
     CSPI* p = nullptr;
     int result = CreateCSPI(&p);
-    if (code != nullptr)
-        *code = result;
+    if (code != nullptr) *code = result;
     return CSPIPointer(p);
 }
 
@@ -63,8 +59,7 @@ inline CSPIPointer Initialized(const std::string& variant, int* code = nullptr)
     InVariant in(variant);
     CSPIPointer p(new CSPI());
     int result = p->Initialize();
-    if (code != nullptr)
-        *code = result;
+    if (code != nullptr) *code = result;
     return p;
 }
 

@@ -130,8 +130,7 @@ public:
     int GenerateRandom(std::uint8_t* buffer, std::uint32_t length) override
     {
         ++draws;
-        for (std::uint32_t i = 0; i < length; ++i)
-            buffer[i] = random_ ? static_cast<std::uint8_t>(std::rand()) : 0;
+        for (std::uint32_t i = 0; i < length; ++i) buffer[i] = random_ ? static_cast<std::uint8_t>(std::rand()) : 0;
         return 1;
     }
 

@@ -98,14 +98,12 @@ TEST_F(CSPICipher, AESMACIsGMACOverTheRecord)
     Bytes expected = Hex("58e2fccefa7e3061367f1d57a4e7455a");
     EXPECT_EQ(cspi_->CheckMACAES(nullptr, 0, key.data(), 128, record.data(), 96, expected.data()), CSP_OK);
     expected[0] ^= 1;
-    EXPECT_EQ(cspi_->CheckMACAES(nullptr, 0, key.data(), 128, record.data(), 96, expected.data()),
-              CSP_VALUE_MISMATCH);
+    EXPECT_EQ(cspi_->CheckMACAES(nullptr, 0, key.data(), 128, record.data(), 96, expected.data()), CSP_VALUE_MISMATCH);
 
     // A MAC with fresh key and record checks; a record above 128 bits is
     // refused before anything is drawn past the 16-byte record.
     Bytes drawnKey(32), drawnRecord(16), mac(16);
-    ASSERT_EQ(cspi_->ComputeMACAES(U8("message"), 7, drawnKey.data(), 256, drawnRecord.data(), 96, mac.data()),
-              CSP_OK);
+    ASSERT_EQ(cspi_->ComputeMACAES(U8("message"), 7, drawnKey.data(), 256, drawnRecord.data(), 96, mac.data()), CSP_OK);
     EXPECT_EQ(cspi_->CheckMACAES(U8("message"), 7, drawnKey.data(), 256, drawnRecord.data(), 96, mac.data()), CSP_OK);
     Bytes guard(32, 0xC3);
     EXPECT_EQ(cspi_->ComputeMACAES(U8("message"), 7, drawnKey.data(), 256, guard.data(), 256, mac.data()),
@@ -124,8 +122,7 @@ TEST_F(CSPICipher, AESTailsRoundTripAndBadTailsAreRefused)
     EXPECT_EQ(tail, Bytes(16, 0xAB)) << "whole blocks leave the tail as it was";
 
     Bytes message(21, 0x42), encrypted = message;
-    ASSERT_EQ(cspi_->EncryptCBCAES(encrypted.data(), 21, key.data(), 128, iv.data(), tail.data(), &tailLength),
-              CSP_OK);
+    ASSERT_EQ(cspi_->EncryptCBCAES(encrypted.data(), 21, key.data(), 128, iv.data(), tail.data(), &tailLength), CSP_OK);
     EXPECT_EQ(tailLength, 11u);
     Bytes decrypted = encrypted;
     ASSERT_EQ(cspi_->DecryptCBCAES(decrypted.data(), 21, key.data(), 128, iv.data(), tail.data(), tailLength), CSP_OK);
@@ -182,8 +179,7 @@ TEST_F(CSPICipher, TDEATailsKeysAndMACs)
     // Generated keys have odd parity in every byte.
     CSPIState state = nullptr;
     ASSERT_EQ(cspi_->GenerateKeyTDEA(key.data(), iv.data(), 1, &state), CSP_OK);
-    for (std::uint8_t b : key)
-        EXPECT_EQ(__builtin_popcount(b) % 2, 1);
+    for (std::uint8_t b : key) EXPECT_EQ(__builtin_popcount(b) % 2, 1);
     EXPECT_EQ(cspi_->EncryptCBCTDEAState(data.data(), 12, &state), CSP_BAD_ARGUMENT);
     EXPECT_EQ(state, nullptr);
     EXPECT_EQ(cspi_->GenerateKeyTDEA(nullptr, iv.data(), 1, &state), CSP_BAD_ARGUMENT);

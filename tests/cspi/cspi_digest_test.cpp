@@ -80,8 +80,7 @@ TEST_F(CSPIDigest, SHA2HMACWritesAndComparesTheHashLength)
     // Beyond the longest hash the comparison has no room: refused.
     Bytes big(128, 0);
     EXPECT_EQ(cspi_->CompareHMACSHA(U8("data"), 4, 1024, big.data(), big.data()), CSP_BAD_ARGUMENT);
-    EXPECT_EQ(cspi_->ComparePBEMACSHA(U8("data"), 4, 544, U8("pw"), 2, U8("salt"), 4, 1, big.data()),
-              CSP_BAD_ARGUMENT);
+    EXPECT_EQ(cspi_->ComparePBEMACSHA(U8("data"), 4, 544, U8("pw"), 2, U8("salt"), 4, 1, big.data()), CSP_BAD_ARGUMENT);
 }
 
 TEST_F(CSPIDigest, PBKDF2KnownAnswersOfRFC6070)
@@ -105,9 +104,9 @@ TEST_F(CSPIDigest, PBKDF2KnownAnswersOfRFC6070)
         std::uint32_t pl = static_cast<std::uint32_t>(std::strlen(c.password));
         std::uint32_t sl = static_cast<std::uint32_t>(salt.size());
         Bytes key(c.length);
-        ASSERT_EQ(cspi_->DeriveKeyPBKDF2SHA(U8(c.password), pl, 160, salt.data(), sl, 0, c.iterations, c.length,
-                                            key.data()),
-                  CSP_OK);
+        ASSERT_EQ(
+            cspi_->DeriveKeyPBKDF2SHA(U8(c.password), pl, 160, salt.data(), sl, 0, c.iterations, c.length, key.data()),
+            CSP_OK);
         EXPECT_EQ(key, Hex(c.key));
         if (c.length == 20) {
             Bytes key20(20);
@@ -157,8 +156,7 @@ TEST_F(CSPIDigest, PaddingOutsideOneToEightIsRefusedByBothDecrypts)
         SCOPED_TRACE(int(last));
         Bytes block(16, 0x41);
         block[15] = last;
-        if (last == 3)
-            block[14] = 2;
+        if (last == 3) block[14] = 2;
         // TDES: find the ciphertext by encrypting block + full pad and cutting it.
         Bytes buffer(24, 0);
         std::memcpy(buffer.data(), block.data(), 16);
@@ -195,10 +193,8 @@ TEST_F(CSPIDigest, PasswordBasedRC2RoundTripAndMACs)
     Bytes mac(20), mac256(32);
     ASSERT_EQ(cspi_->ComputePBEMACSHA1(U8("data"), 4, U8("pw"), 2, salt.data(), 8, 1, 2048, mac.data()), CSP_OK);
     EXPECT_EQ(cspi_->CheckPBEMACSHA1(U8("data"), 4, U8("pw"), 2, salt.data(), 8, 2048, mac.data()), CSP_OK);
-    EXPECT_EQ(cspi_->CheckPBEMACSHA1(U8("data"), 4, U8("pX"), 2, salt.data(), 8, 2048, mac.data()),
-              CSP_VALUE_MISMATCH);
-    ASSERT_EQ(cspi_->ComputePBEMACSHA(U8("data"), 4, 256, U8("pw"), 2, salt.data(), 8, 0, 2048, mac256.data()),
-              CSP_OK);
+    EXPECT_EQ(cspi_->CheckPBEMACSHA1(U8("data"), 4, U8("pX"), 2, salt.data(), 8, 2048, mac.data()), CSP_VALUE_MISMATCH);
+    ASSERT_EQ(cspi_->ComputePBEMACSHA(U8("data"), 4, 256, U8("pw"), 2, salt.data(), 8, 0, 2048, mac256.data()), CSP_OK);
     EXPECT_EQ(cspi_->ComparePBEMACSHA(U8("data"), 4, 256, U8("pw"), 2, salt.data(), 8, 2048, mac256.data()), CSP_OK);
 }
 

@@ -38,11 +38,11 @@ struct NamedCurve {
 };
 
 const NamedCurve kCurves[CSPI_CURVE_COUNT] = {
-    {NID_X9_62_prime192v1, 192, 160, true},   {NID_brainpoolP192r1, 192, 160, false},
-    {NID_secp224r1, 224, 224, true},          {NID_brainpoolP224r1, 224, 224, false},
-    {NID_X9_62_prime256v1, 256, 256, true},   {NID_brainpoolP256r1, 256, 256, false},
-    {NID_brainpoolP320r1, 320, 256, false},   {NID_secp384r1, 384, 256, true},
-    {NID_brainpoolP384r1, 384, 256, false},   {NID_brainpoolP512r1, 512, 384, false},
+    {NID_X9_62_prime192v1, 192, 160, true}, {NID_brainpoolP192r1, 192, 160, false},
+    {NID_secp224r1, 224, 224, true},        {NID_brainpoolP224r1, 224, 224, false},
+    {NID_X9_62_prime256v1, 256, 256, true}, {NID_brainpoolP256r1, 256, 256, false},
+    {NID_brainpoolP320r1, 320, 256, false}, {NID_secp384r1, 384, 256, true},
+    {NID_brainpoolP384r1, 384, 256, false}, {NID_brainpoolP512r1, 512, 384, false},
     {NID_secp521r1, 521, 512, true},
 };
 
@@ -183,8 +183,7 @@ protected:
     }
     ~SBoxText() override
     {
-        for (const std::string& p : paths_)
-            std::remove(p.c_str());
+        for (const std::string& p : paths_) std::remove(p.c_str());
     }
     std::vector<std::string> paths_;
     int counter_ = 0;
@@ -193,19 +192,16 @@ protected:
 TEST_F(SBoxText, ReadsFourRowsOfLowThenHighNibbles)
 {
     std::string text = "SBOX\n";
-    for (int i = 0; i < 128; ++i)
-        text += "0123456789ABCDEF"[i % 16] + std::string(i % 16 == 15 ? "\n" : " ");
+    for (int i = 0; i < 128; ++i) text += "0123456789ABCDEF"[i % 16] + std::string(i % 16 == 15 ? "\n" : " ");
     CSPIParameters parameters;  // no owner needed
     GOST28147PackedSBox box;
     ASSERT_EQ(parameters.LoadSBoxText(Write(text).c_str(), &box), 1);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&box);
-    for (int i = 0; i < 64; ++i)
-        EXPECT_EQ(bytes[i], static_cast<std::uint8_t>((i % 16) | ((i % 16) << 4))) << i;
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(bytes[i], static_cast<std::uint8_t>((i % 16) | ((i % 16) << 4))) << i;
 
     // Only the low four bits of a value count.
     std::string wide = "H";
-    for (int i = 0; i < 128; ++i)
-        wide += i < 16 ? " 1F" : " 0";
+    for (int i = 0; i < 128; ++i) wide += i < 16 ? " 1F" : " 0";
     ASSERT_EQ(parameters.LoadSBoxText(Write(wide).c_str(), &box), 1);
     EXPECT_EQ(bytes[0], 0x0F);
 }
@@ -215,8 +211,7 @@ TEST_F(SBoxText, RefusesShortMalformedOrOverlongFiles)
     CSPIParameters parameters;
     GOST28147PackedSBox box;
     std::string values;
-    for (int i = 0; i < 127; ++i)
-        values += " 7";
+    for (int i = 0; i < 127; ++i) values += " 7";
     EXPECT_EQ(parameters.LoadSBoxText(Write("HDR" + values).c_str(), &box), 0) << "127 values";
     EXPECT_EQ(parameters.LoadSBoxText(Write("HDR" + values + " Z").c_str(), &box), 0) << "not hexadecimal";
     EXPECT_EQ(parameters.LoadSBoxText(Write(std::string(4096, 'H') + values + " 7").c_str(), &box), 0)
@@ -261,8 +256,8 @@ protected:
     }
     void WriteFile(const Bytes& bytes) const
     {
-        std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path_, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     CSPIPointer cspi_;
     std::string path_;

@@ -33,8 +33,7 @@ public:
     int Reserved0() override { return ++calls, 0; }
     int GenerateKeyPairRSA(const std::uint8_t* parameters, std::uint8_t* publicKey) override
     {
-        if (publicKey == nullptr)
-            std::memcpy(&lastQuery, parameters, 4);
+        if (publicKey == nullptr) std::memcpy(&lastQuery, parameters, 4);
         return ++calls, answer_;
     }
     int SignHashRSA(const std::uint8_t*, const std::uint8_t*, std::uint8_t*) override { return ++calls, answer_; }
@@ -182,8 +181,7 @@ TEST_F(CSPIPublicKey, RSASignsInBothSchemesEncryptsAndRefusesForeignKeys)
     ASSERT_EQ(cspi_->SignHashRSAEx(hash, parameters, privateKey.data(), signatureEx.data()), CSP_OK);
     EXPECT_EQ(cspi_->VerifySignatureRSA(hash, parameters, publicKey.data(), signature.data()), CSP_OK);
     EXPECT_EQ(cspi_->VerifySignatureRSAEx(hash, parameters, publicKey.data(), signatureEx.data()), CSP_OK);
-    EXPECT_EQ(cspi_->VerifySignatureRSA(hash, parameters, publicKey.data(), signatureEx.data()),
-              CSP_INVALID_SIGNATURE)
+    EXPECT_EQ(cspi_->VerifySignatureRSA(hash, parameters, publicKey.data(), signatureEx.data()), CSP_INVALID_SIGNATURE)
         << "a PSS signature is no PKCS#1 v1.5 signature";
     hash[0] ^= 1;
     EXPECT_EQ(cspi_->VerifySignatureRSA(hash, parameters, publicKey.data(), signature.data()), CSP_INVALID_SIGNATURE);
@@ -250,8 +248,7 @@ TEST_F(CSPIPublicKey, CapabilityQueryAnswersItselfOrAsksTheHardware)
         std::uint32_t pair[2] = {code, second};
         return cspi_->GenerateKeyPairRSA(reinterpret_cast<const std::uint8_t*>(pair), nullptr, nullptr);
     };
-    for (std::uint32_t code : {1u, 2u, 5u, 6u, 8u, 9u, 11u})
-        EXPECT_EQ(query(code), CSP_OK) << code;
+    for (std::uint32_t code : {1u, 2u, 5u, 6u, 8u, 9u, 11u}) EXPECT_EQ(query(code), CSP_OK) << code;
     EXPECT_EQ(query(12), CSP_OK);
     EXPECT_EQ(query(13), CSP_OK);
     EXPECT_EQ(query(3), CSP_NO_OBJECT) << "no hardware object";
@@ -299,9 +296,9 @@ TEST_F(CSPIPublicKey, TwoPartyECDSAIsAbsentFromTheStandIn)
     std::uint8_t buffer[512] = {};
     EXPECT_EQ(cspi_->CoupleEncryptKeyECDSA(buffer, curve.data(), key.data(), buffer), CSP_LIBRARY_ERROR);
     EXPECT_EQ(cspi_->CoupleStep1ECDSA(curve.data(), buffer, buffer), CSP_LIBRARY_ERROR);
-    EXPECT_EQ(cspi_->CoupleGenerateKeyECDSA(32, buffer, buffer, curve.data(), key.data(), buffer, buffer, buffer,
-                                            buffer),
-              CSP_LIBRARY_ERROR);
+    EXPECT_EQ(
+        cspi_->CoupleGenerateKeyECDSA(32, buffer, buffer, curve.data(), key.data(), buffer, buffer, buffer, buffer),
+        CSP_LIBRARY_ERROR);
     EXPECT_EQ(cspi_->CoupleStep2ECDSA(buffer, curve.data(), buffer, buffer, buffer, buffer), CSP_LIBRARY_ERROR);
     EXPECT_EQ(cspi_->CoupleMakeCommonKeyECDSA(curve.data(), key.data(), buffer, buffer), CSP_LIBRARY_ERROR);
     // Without a key share the hardware path is taken: none is installed.

@@ -156,8 +156,7 @@ TEST(CSPISlots, TheProviderHasItsOperationsInOrder)
         {SlotOf(&CSPI::ComparePBEMACSHA), 132, "ComparePBEMACSHA"},
     };
     EXPECT_EQ(std::size(table), 133u);
-    for (const Expected& e : table)
-        EXPECT_EQ(e.slot, e.position) << e.name;
+    for (const Expected& e : table) EXPECT_EQ(e.slot, e.position) << e.name;
 }
 
 TEST(CSPISlots, TheHardwareInterfaceHasNineteenSlotsInOrder)
