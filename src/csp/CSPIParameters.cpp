@@ -16,10 +16,8 @@ namespace {
 constexpr std::uint32_t kHashBytes = 32;
 constexpr std::uint32_t kSBoxBytes = sizeof(GOST28147PackedSBox);
 constexpr std::uint32_t kProtectedSBoxFile = kSBoxBytes + 16;  // 80
-constexpr std::uint32_t kCheckedSBoxFile = kSBoxBytes + kHashBytes;
-constexpr std::uint32_t kProfileFile = CSPI_PROFILE_RECORD_BYTES + kHashBytes;
+// The largest checked file (96, 40 and 572 bytes are the others).
 constexpr std::uint32_t kDomainFile = CSPI_DOMAIN_RECORD_BYTES + kHashBytes;
-constexpr std::uint32_t kCurveFile = CSPI_CURVE_ENTRY_BYTES + kHashBytes;
 // The longest header word of a text S-box file.
 constexpr std::size_t kMaxHeaderWord = 255;
 constexpr std::size_t kSBoxTextValues = 128;
