@@ -11,7 +11,6 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
-#include <mutex>
 #include <new>
 #include <vector>
 
@@ -536,16 +535,36 @@ CGI_SHAPE(TDEAGetDataMAC, CSPITDEAGetDataMACFn);
 
 namespace {
 
+// RC2 lives in OpenSSL's legacy provider. Loading it stops the default one
+// from loading by itself, so both are loaded; both are released, with the
+// fetched cipher, when the library is unloaded.
+class RC2Cipher {
+public:
+    RC2Cipher()
+        : default_(OSSL_PROVIDER_load(nullptr, "default")), legacy_(OSSL_PROVIDER_load(nullptr, "legacy")),
+          cipher_(EVP_CIPHER_fetch(nullptr, "RC2-CBC", nullptr))
+    {
+    }
+    ~RC2Cipher()
+    {
+        EVP_CIPHER_free(cipher_);
+        if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
+        if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
+    }
+    RC2Cipher(const RC2Cipher&) = delete;
+    RC2Cipher& operator=(const RC2Cipher&) = delete;
+    const EVP_CIPHER* get() const { return cipher_; }
+
+private:
+    OSSL_PROVIDER* default_;
+    OSSL_PROVIDER* legacy_;
+    EVP_CIPHER* cipher_;
+};
+
 const EVP_CIPHER* RC2CBC()
 {
-    static const EVP_CIPHER* cipher = [] {
-        // Loading the legacy provider stops the default one from loading by
-        // itself, so both are loaded.
-        OSSL_PROVIDER_load(nullptr, "default");
-        OSSL_PROVIDER_load(nullptr, "legacy");
-        return static_cast<const EVP_CIPHER*>(EVP_CIPHER_fetch(nullptr, "RC2-CBC", nullptr));
-    }();
-    return cipher;
+    static RC2Cipher cipher;
+    return cipher.get();
 }
 
 struct RC2State {
