@@ -123,8 +123,7 @@ bool EmptyCMAC(DSTU7624Context* context)
 {
     const uint32_t blockBytes = context->blockWords * 8;
     if (blockBytes == 0) return false;
-    uint8_t subkey[64] = {1}, last[64] = {};
-    DSTU7624PadBlock(last, 0, context->blockWords);
+    uint8_t subkey[64] = {1}, last[64] = {0x80};
     if (!DSTU7624EncryptECB(subkey, 1, context)) return false;
     for (uint32_t i = 0; i < blockBytes; ++i) last[i] ^= subkey[i];
     if (!DSTU7624EncryptECB(last, 1, context)) return false;

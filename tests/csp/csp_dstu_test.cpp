@@ -421,3 +421,36 @@ TEST(CSPDSTU8845, StatesRunTwiceRestoreResumeAndClearTheHandleOnFailure)
     const Bytes shortKey(20, 1);
     EXPECT_EQ(p->CreateCipherDSTU8845(nullptr, shortKey.data(), 20, iv.data(), &state), CSP_LIBRARY_ERROR);
 }
+
+TEST(CSPDSTU7624, CbcDecryptionReportsThePaddedLengthInWholeBytesAndCcmRoundTrips)
+{
+    Provider p;
+    const Bytes key = Sequence(0, 16), iv = Sequence(0x30, 16), plain = Sequence(0x51, 33);
+    Bytes data(48, 0);
+    std::copy(plain.begin(), plain.end(), data.begin());
+    ASSERT_EQ(p->EncryptCBCDSTU7624(data.data(), 33, 48, nullptr, key.data(), 16, iv.data(), 16), CSP_OK);
+    std::uint32_t length = 48;
+    ASSERT_EQ(p->DecryptCBCDSTU7624(data.data(), &length, 1, nullptr, key.data(), 16, iv.data(), 16), CSP_OK);
+    EXPECT_EQ(length, 33u);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 33), plain);
+
+    const Bytes ad = Sequence(7, 12);
+    Bytes buffer(33 + 16, 0);
+    std::copy(plain.begin(), plain.end(), buffer.begin());
+    ASSERT_EQ(
+        p->EncryptCCMDSTU7624(buffer.data(), 33, 49, ad.data(), 12, nullptr, key.data(), 16, iv.data(), 16, 4, 16),
+        CSP_OK);
+    Bytes sealed = buffer;
+    ASSERT_EQ(p->DecryptCCMDSTU7624(buffer.data(), 49, ad.data(), 12, nullptr, key.data(), 16, iv.data(), 16, 4, 16),
+              CSP_OK);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 33), plain);
+    sealed[40] ^= 1;
+    EXPECT_EQ(p->DecryptCCMDSTU7624(sealed.data(), 49, ad.data(), 12, nullptr, key.data(), 16, iv.data(), 16, 4, 16),
+              CSP_LIBRARY_ERROR);
+
+    CSPHandle state = nullptr;
+    ASSERT_EQ(p->CreateCipherDSTU7624(nullptr, key.data(), 16, iv.data(), 16, &state), CSP_OK);
+    const CSPHandle kept = state;
+    EXPECT_EQ(p->DestroyCipherDSTU7624(&state), CSP_OK);
+    EXPECT_EQ(state, kept);
+}

@@ -2,6 +2,8 @@
 // statistical test, the noise generator, and the generator states.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "CSPTestSupport.h"
 
 using namespace csptest;
@@ -175,4 +177,29 @@ TEST(CSPRandom, DenseGeneratorKindsAndReseeding)
     auto release = p->Binding().Base<CGPseudoRNGDeinitializeFn>(CG_DSTU4145PseudoRNGDeinitialize);
     release(context.prng);
     release(classic.prng);
+}
+
+TEST(CSPRandom, ConcurrentStartsKeepOneDefaultGeneratorAndReleaseTheOther)
+{
+    for (int round = 0; round < 20; ++round) {
+        Provider p;
+        int results[2] = {-1, -1};
+        std::thread a([&] { results[0] = p->InitializePRNG(nullptr, nullptr, nullptr); });
+        std::thread b([&] { results[1] = p->InitializePRNG(nullptr, nullptr, nullptr); });
+        a.join();
+        b.join();
+        EXPECT_EQ(results[0], CSP_OK);
+        EXPECT_EQ(results[1], CSP_OK);
+        ASSERT_NE(p->DefaultPRNG(), nullptr);
+        Bytes out(16);
+        EXPECT_EQ(p->GenerateRandom(out.data(), 16), CSP_OK);
+    }
+}
+
+TEST(CSPRandom, PlainRandomDoesNotLookAtTheGeneratorsAnswer)
+{
+    Provider p(1);
+    Bytes out(16, 0x5A);
+    FailSwitch fail("DSTU4145PseudoRNGGenerateSequence");
+    EXPECT_EQ(p->GenerateRandom(out.data(), 16), CSP_OK);
 }
