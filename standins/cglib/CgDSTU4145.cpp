@@ -13,7 +13,8 @@
 //  28..31 + (size << 16): dense record, private key, public key, signature
 // The acquire flag asks for the strict check of the curve records. The
 // generator handle must be given for the operations that draw random numbers;
-// the numbers themselves come from the engine's own source.
+// the numbers themselves come from the engine's own source. Acquiring and
+// signing answer failure when the test switch names them (CGExport.h).
 #include <cstring>
 #include <memory>
 #include <new>
@@ -222,6 +223,7 @@ CG_EXPORT int DSTU4145SelfTest(void)
 
 CG_EXPORT void* DSTU4145AcquireState(int check, int)
 {
+    if (InjectedFailure("DSTU4145AcquireState")) return nullptr;
     DstuState* s = new (std::nothrow) DstuState;
     if (s != nullptr) s->strict = check != 0;
     return s;
@@ -361,7 +363,9 @@ CG_EXPORT int DSTU4145GenerateParameters(void* state, int mode)
 CG_EXPORT int DSTU4145SignHash(void* state)
 {
     DstuState* s = State(state);
-    if (s == nullptr || !s->engine || s->prng == nullptr || s->privateKey.empty() || !s->haveHash) return 0;
+    if (s == nullptr || !s->engine || s->prng == nullptr || s->privateKey.empty() || !s->haveHash ||
+        InjectedFailure("DSTU4145SignHash"))
+        return 0;
     try {
         Bytes sig;
         if (s->engine->Sign(ByteSpan(s->hash, s->HashBytes()), s->privateKey, sig) != Result::Ok) return 0;

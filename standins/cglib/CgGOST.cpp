@@ -12,6 +12,9 @@
 // GOST 34.311 state: codes 1 S-box, 2 start vector (set) or the hash (get).
 // HMAC state: codes 1 S-box, 2 start vector, 3 key (32 bytes), 4 get the
 // MAC; HMAC(K, m) = H((K ^ opad) || H((K ^ ipad) || m)) with 32-byte blocks.
+//
+// The acquire functions, the hash's parameter and data calls and the MAC
+// call answer failure when the test switch names them (CGExport.h).
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -94,6 +97,7 @@ CG_EXPORT int GOST28147SelfTest(void)
 
 CG_EXPORT void* GOST28147AcquireState(void)
 {
+    if (cglib::InjectedFailure("GOST28147AcquireState")) return nullptr;
     return GOST28147CreateContext();
 }
 
@@ -177,7 +181,7 @@ CG_EXPORT int GOST28147DecryptDataGOFBMode(std::uint8_t* data, std::uint32_t len
 CG_EXPORT int GOST28147GetDataMAC(const std::uint8_t* data, std::uint32_t length, void* state)
 {
     GOST28147Context* c = Cipher(state);
-    if (!Keyed(c) || (data == nullptr && length != 0)) return 0;
+    if (!Keyed(c) || (data == nullptr && length != 0) || cglib::InjectedFailure("GOST28147GetDataMAC")) return 0;
     // A MAC not read yet is dropped: each call starts afresh.
     c->mac[0] = c->mac[1] = 0;
     c->flags &= ~std::uint32_t(GOST28147_FLAG_MAC_READY);
@@ -193,6 +197,7 @@ CG_EXPORT int GOST34311SelfTest(void)
 
 CG_EXPORT void* GOST34311AcquireState(void)
 {
+    if (cglib::InjectedFailure("GOST34311AcquireState")) return nullptr;
     return GOST34311CreateContext();
 }
 
@@ -205,7 +210,8 @@ CG_EXPORT int GOST34311ReleaseState(void* state)
 CG_EXPORT int GOST34311SetStateParameters(void* state, const void* value, std::uint32_t code)
 {
     auto* c = static_cast<GOST34311Context*>(state);
-    if (c == nullptr || (code == 1 && value == nullptr)) return 0;
+    if (c == nullptr || (code == 1 && value == nullptr) || cglib::InjectedFailure("GOST34311SetStateParameters"))
+        return 0;
     if (code != 1 && code != 2) return 0;
     return GOST34311SetParameter(c, value, code == 1 ? GOST34311_SBOX : GOST34311_START_VECTOR);
 }
@@ -220,7 +226,9 @@ CG_EXPORT int GOST34311GetStateParameters(void* state, void* buffer, std::uint32
 CG_EXPORT int GOST34311HashData(const std::uint8_t* data, std::uint32_t length, void* state)
 {
     auto* c = static_cast<GOST34311Context*>(state);
-    if (c == nullptr || !(c->flags & GOST34311_FLAG_SBOX) || (data == nullptr && length != 0)) return 0;
+    if (c == nullptr || !(c->flags & GOST34311_FLAG_SBOX) || (data == nullptr && length != 0) ||
+        cglib::InjectedFailure("GOST34311HashData"))
+        return 0;
     return GOST34311UpdateHash(data, length, c);
 }
 
