@@ -1,7 +1,10 @@
 // RSA, DSA, ECDSA, DH and ECDH through the provider: published known answers
 // (RFC 6979 signatures, RFC 7027 key agreement), round trips over the
 // stand-in, the capability query and the hardware paths.
-#include <openssl/sha.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
+#include <openssl/rsa.h>
 
 #include <cstring>
 
@@ -310,6 +313,78 @@ TEST_F(CSPIPublicKey, TwoPartyECDSAIsAbsentFromTheStandIn)
         << "the hardware step works while the library lacks the function";
     EXPECT_EQ(willing.lastQuery, 10u);
     cspi_->SetHardware(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// An OpenSSL public key from the provider's 600-byte public-key record: u32
+// key bits, the modulus in 512 bytes and the exponent in 84.
+EVP_PKEY* OpenSSLPublicKey(const Bytes& record)
+{
+    BIGNUM* n = BN_bin2bn(record.data() + 4, 512, nullptr);
+    BIGNUM* e = BN_bin2bn(record.data() + 516, 84, nullptr);
+    OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, n);
+    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, e);
+    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+    EVP_PKEY* key = nullptr;
+    EXPECT_EQ(EVP_PKEY_fromdata_init(ctx), 1);
+    EXPECT_EQ(EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params), 1);
+    EVP_PKEY_CTX_free(ctx);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(build);
+    BN_free(n);
+    BN_free(e);
+    return key;
+}
+
+// OpenSSL's own verification of a signature over a SHA-256 hash.
+bool OpenSSLVerifies(EVP_PKEY* key, bool pss, const std::uint8_t* hash, const Bytes& signature)
+{
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    bool ok = EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha256()) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(ctx, pss ? RSA_PKCS1_PSS_PADDING : RSA_PKCS1_PADDING) == 1 &&
+              (!pss || EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx, RSA_PSS_SALTLEN_DIGEST) == 1) &&
+              EVP_PKEY_verify(ctx, signature.data(), signature.size(), hash, 32) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    return ok;
+}
+
+TEST_F(CSPIPublicKey, RSASignaturesAndEncryptionAreTheStandardSchemes)
+{
+    const std::uint32_t profile[2] = {2048, 256};
+    const auto* parameters = reinterpret_cast<const std::uint8_t*>(profile);
+    Bytes privateKey(CSPI_RSA_PRIVATE_KEY_BYTES), publicKey(CSPI_RSA_PUBLIC_KEY_BYTES);
+    ASSERT_EQ(cspi_->GenerateKeyPairRSA(parameters, privateKey.data(), publicKey.data()), CSP_OK);
+    EVP_PKEY* key = OpenSSLPublicKey(publicKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(EVP_PKEY_get_bits(key), 2048);
+
+    std::uint8_t hash[32];
+    ASSERT_EQ(cspi_->HashSHA(U8("abc"), 3, 256, hash), CSP_OK);
+    Bytes pkcs1(256), pss(256);
+    ASSERT_EQ(cspi_->SignHashRSA(hash, parameters, privateKey.data(), pkcs1.data()), CSP_OK);
+    ASSERT_EQ(cspi_->SignHashRSAEx(hash, parameters, privateKey.data(), pss.data()), CSP_OK);
+    EXPECT_TRUE(OpenSSLVerifies(key, false, hash, pkcs1)) << "PKCS#1 v1.5 with the SHA-256 DigestInfo";
+    EXPECT_TRUE(OpenSSLVerifies(key, true, hash, pss)) << "PSS, MGF1-SHA-256, salt as long as the hash";
+    EXPECT_FALSE(OpenSSLVerifies(key, false, hash, pss));
+
+    // Data encrypted by OpenSSL (PKCS#1 v1.5) decrypts through the provider.
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    ASSERT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
+    ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING), 1);
+    Bytes buffer(256);
+    std::size_t written = buffer.size();
+    ASSERT_EQ(EVP_PKEY_encrypt(ctx, buffer.data(), &written, U8("from outside"), 12), 1);
+    EVP_PKEY_CTX_free(ctx);
+    std::uint32_t length = static_cast<std::uint32_t>(written);
+    ASSERT_EQ(cspi_->DecryptRSA(buffer.data(), &length, parameters, privateKey.data(), 0), CSP_OK);
+    ASSERT_EQ(length, 12u);
+    EXPECT_EQ(std::memcmp(buffer.data(), "from outside", 12), 0);
+    EVP_PKEY_free(key);
 }
 
 }  // namespace
