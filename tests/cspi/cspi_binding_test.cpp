@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CSPITestSupport.h"
+#include "csp/CSPRandomCore.h"
 
 using namespace cspitest;
 
@@ -224,6 +225,37 @@ TEST(CSPIFrame, GOSTOperationsTakeTheDefaultSBoxForANullOne)
     EXPECT_EQ(tailLength, 6u);
     ASSERT_EQ(cspi->UnprotectDataGOST28147(data, 10, &box, zero, mac, tail, tailLength, nullptr, zero), CSP_OK);
     EXPECT_EQ(data[9], 10);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CGIntlStandIn, DrawsWholeBytesForABitCountAndClearsTheRest)
+{
+    CSPILibraryBinding binding;
+    binding.Clear();
+    {
+        InVariant in("full");
+        ASSERT_EQ(binding.Load(), 1);
+    }
+    std::uint8_t mix[8] = {1}, time[8] = {2}, key[32] = {3};
+    void* state = binding.Intl<CGPseudoRNGInitializeFn>(CSPI_I_DSTU4145PseudoRNGInitialize)(mix, time, key,
+                                                                                            csprandom::DefaultSBox());
+    ASSERT_NE(state, nullptr);
+    using InBits = int (*)(std::uint8_t*, std::uint32_t, void*);
+    auto inBits = binding.Intl<InBits>(CSPI_I_DSTU4145PseudoRNGGenerateSequenceInBits);
+    bool sawHighBits = false;
+    for (int round = 0; round < 16; ++round) {
+        std::uint8_t buffer[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+        ASSERT_EQ(inBits(buffer, 13, state), 1);
+        EXPECT_EQ(buffer[1] & 0x07, 0) << "bits beyond the thirteenth are clear";
+        EXPECT_EQ(buffer[2], 0xFF) << "nothing beyond the second byte is written";
+        sawHighBits |= (buffer[1] & 0xF8) != 0;
+    }
+    EXPECT_TRUE(sawHighBits);
+    binding.Intl<CGPseudoRNGDeinitializeFn>(CSPI_I_DSTU4145PseudoRNGDeinitialize)(state);
+    binding.Unload();
 }
 
 }  // namespace
