@@ -59,6 +59,7 @@ int TestRandomSourceCtx(const Functions& f, CSPContext* context, std::uint8_t* b
         if (!f.initialized) return CSP_NOT_INITIALIZED;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (context->rng == nullptr) return CSP_NO_OBJECT;
+        if (buffer == nullptr && length != 0) return CSP_BAD_ARGUMENT;
         const unsigned retries = length == kTestLength ? 2 : 16;
         auto test = f.test;
         auto release = f.releaseStatistic;
@@ -82,6 +83,7 @@ int GenerateRandomCtx(const Functions& f, CSPContext* context, std::uint8_t* buf
         if (!f.initialized) return CSP_NOT_INITIALIZED;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (context->prng == nullptr) return CSP_NO_OBJECT;
+        if (buffer == nullptr && length != 0) return CSP_BAD_ARGUMENT;
         f.generate(buffer, length, context->prng);
         return CSP_OK;
     });

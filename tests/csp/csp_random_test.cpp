@@ -60,6 +60,10 @@ TEST(CSPRandom, DrawLengthsDecideWhetherAndHowOftenTheDrawIsTested)
     Bytes buffer(16);
     EXPECT_EQ(p->TestRandomSourceCtx(&none, buffer.data(), 16), CSP_NO_OBJECT);
     EXPECT_EQ(p->TestRandomSourceCtx(nullptr, buffer.data(), 16), CSP_BAD_ARGUMENT);
+    FakeRNG random(FakeRNG::Random);
+    CSPContext withSource{&random, nullptr, nullptr};
+    EXPECT_EQ(p->TestRandomSourceCtx(&withSource, nullptr, 16), CSP_BAD_ARGUMENT);
+    EXPECT_EQ(random.draws, 0);
 }
 
 TEST(CSPRandom, PlainRandomNeedsAStartedGenerator)
@@ -77,6 +81,7 @@ TEST(CSPRandom, PlainRandomNeedsAStartedGenerator)
     // A second start reseeds the same state.
     ASSERT_EQ(p->InitializePRNG(nullptr, nullptr, nullptr), CSP_OK);
     EXPECT_EQ(p->DefaultPRNG(), state);
+    EXPECT_EQ(p->GenerateRandom(nullptr, 32), CSP_BAD_ARGUMENT);
     ASSERT_EQ(p->GenerateKeyAndIV(a.data(), 32, b.data(), 8), CSP_OK);
     ASSERT_EQ(p->GenerateDataAndKey(b.data(), 16, a.data()), CSP_OK);
 }
