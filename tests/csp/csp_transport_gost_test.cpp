@@ -283,8 +283,8 @@ TEST_F(ProviderTest, FeedbackModeRoundTrips)
 
 // ---- GOST 34.311 ----
 
-// Published values of GOST 34.311-95 with the standard's test S-box and with
-// the system's default one (DKE No. 1).
+// Published values of GOST 34.311-95: the standard's examples under its test
+// S-box, and values under the system's default S-box.
 TEST_F(ProviderTest, HashGivesTheStandardsKnownAnswers)
 {
     struct Vector {
@@ -295,6 +295,30 @@ TEST_F(ProviderTest, HashGivesTheStandardsKnownAnswers)
         {"12345678901234567890123456789011", "7686f3f4b113aadc97bca9ea054f41821f0676c5c28ffb987e41797a568e1ed4"},
         {"123123", "34d4da2c04e9c1ceb933282069c864617d94ed7cc5c0a9840c0c1a99629df637"},
     };
+    // The standard's own two examples, under its test parameter set.
+    static const std::uint8_t rows[8][16] = {
+        {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3}, {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
+        {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11}, {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
+        {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2}, {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
+        {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12}, {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12},
+    };
+    GOST28147PackedSBox testBox;
+    for (int r = 0; r < 4; ++r)
+        for (int v = 0; v < 16; ++v)
+            testBox.rows[r][v] = static_cast<std::uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
+    const Vector examples[] = {
+        {"This is message, length=32 bytes", "B1C466D37519B82E8319819FF32595E047A28CB6F83EFF1C6916A815A637FFFA"},
+        {"Suppose the original message has length = 50 bytes",
+         "471ABA57A60A770D3A76130635C1FBEA4EF14DE51F78B4AE57DD893B62F55208"},
+    };
+    for (const Vector& v : examples) {
+        std::uint8_t hash[32];
+        ASSERT_EQ(csp->HashGOST34311(reinterpret_cast<const std::uint8_t*>(v.message),
+                                     static_cast<std::uint32_t>(std::strlen(v.message)), &testBox, nullptr, hash),
+                  CSP_OK);
+        EXPECT_EQ(Bytes(hash, hash + 32), Hex(v.hash)) << v.message;
+    }
+
     const GOST28147PackedSBox& box = DefaultSBox();
     for (const Vector& v : defaults) {
         const auto* m = reinterpret_cast<const std::uint8_t*>(v.message);
