@@ -259,3 +259,36 @@ TEST(CGIntlStandIn, DrawsWholeBytesForABitCountAndClearsTheRest)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CSPIFrame, SoftwarePathsThatDrawNeedTheGenerator)
+{
+    int code = -1;
+    CSPIPointer cspi = Initialized("full", &code);  // generator not started
+    ASSERT_EQ(code, CSP_OK);
+    Bytes curve = Curve(*cspi, 4), key = RightAligned({1, 2, 3}, 76), out(512);
+    std::uint8_t hash[32] = {};
+    const std::uint32_t profile[2] = {1024, 160};
+    const auto* parameters = reinterpret_cast<const std::uint8_t*>(profile);
+    EXPECT_EQ(cspi->SignHashECDSA(32, hash, curve.data(), key.data(), out.data()), CSP_NO_OBJECT);
+    EXPECT_EQ(cspi->GenerateKeyPairRSA(parameters, out.data(), out.data()), CSP_NO_OBJECT);
+    EXPECT_EQ(cspi->EncryptRSA(hash, 16, parameters, out.data(), out.data()), CSP_NO_OBJECT);
+    EXPECT_EQ(cspi->GenerateRandom(out.data(), 8), CSP_NO_OBJECT);
+    // Draws for keys fail as the noise source failing.
+    Bytes aesKey(16), iv(16), tail(16);
+    std::uint32_t tailLength = 0;
+    EXPECT_EQ(cspi->EncryptCBCAES(out.data(), 16, aesKey.data(), 128, iv.data(), tail.data(), &tailLength),
+              CSP_NOISE_SOURCE_FAILED);
+    // Verification and the calls that draw nothing still work.
+    EXPECT_EQ(cspi->HashSHA(U8("abc"), 3, 160, out.data()), CSP_OK);
+    // A context of the caller's own, with a generator of its own, is honoured.
+    CSPContext context{};
+    ASSERT_EQ(cspi->CreatePRNG(&context, nullptr, nullptr, nullptr), CSP_OK);
+    ASSERT_NE(context.prng, nullptr);
+    EXPECT_EQ(cspi->SignHashECDSACtx(&context, 32, hash, curve.data(), key.data(), out.data()), CSP_OK);
+    EXPECT_EQ(cspi->DefaultPRNG(), nullptr) << "the object's default is untouched";
+    cspi->Binding().Intl<CGPseudoRNGDeinitializeFn>(CSPI_I_DSTU4145PseudoRNGDeinitialize)(context.prng);
+}
+
+}  // namespace
