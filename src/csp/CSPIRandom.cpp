@@ -78,8 +78,11 @@ int CSPI::InitializePRNG(const std::uint8_t* sBox, const std::uint8_t* seed, con
         int result = ReseedPRNG(&context, sBox, seed, key);
         if (result != CSP_OK) return result;
         EnterCriticalSection(&lock_);
+        const bool stored = prng_ == nullptr || prng_ == context.prng;
         if (prng_ == nullptr) prng_ = context.prng;
         LeaveCriticalSection(&lock_);
+        // Another thread stored its generator first: this one would be lost.
+        if (!stored) binding_.Intl<CGPseudoRNGDeinitializeFn>(CSPI_I_DSTU4145PseudoRNGDeinitialize)(context.prng);
         return CSP_OK;
     });
 }
