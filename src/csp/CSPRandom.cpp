@@ -4,25 +4,13 @@
 #include <cstring>
 
 #include "csp/CSPGuard.h"
+#include "csp/CSPRandomCore.h"
 #include "support/CSPParameters.h"
 
 using qvkcsp::Guarded;
 using qvkcsp::SecureWipe;
 
 namespace {
-
-constexpr std::uint32_t kTestLength = 2500;
-
-// GOST 28147-89 standard S-box 0, for generators given no S-box.
-const std::uint8_t* DefaultSBox()
-{
-    static const GOST28147PackedSBox box = [] {
-        GOST28147PackedSBox b{};
-        CSPParameters().GetStandardSBox(0, &b);
-        return b;
-    }();
-    return box.rows[0];
-}
 
 // The current system time as 8 bytes, low 32-bit word first.
 void TimeValue(std::uint8_t* out)
@@ -34,6 +22,25 @@ void TimeValue(std::uint8_t* out)
     std::uint32_t words[2] = {static_cast<std::uint32_t>(file.dwLowDateTime),
                               static_cast<std::uint32_t>(file.dwHighDateTime)};
     std::memcpy(out, words, 8);
+}
+
+// The functions of this provider's libraries for the shared random operations.
+csprandom::Functions RandomFunctions(const CSP& csp)
+{
+    const CSPLibraryBinding& b = csp.Binding();
+    const CSPExtraFunctionTable* extra = csp.ExtraFunctions();
+    bool initialized = (csp.Flags() & CSP_FLAG_INITIALIZED) != 0;
+    return {initialized,
+            initialized ? b.Ext<CGTSCGIsEnableFn>(CG_TSCGIsEnable) : nullptr,
+            initialized ? b.Ext<CGTSCGGenerateSequenceFn>(CG_TSCGGenerateSequence) : nullptr,
+            initialized ? b.Ext<CGBSTestSequenceFn>(CG_BSTestSequence) : nullptr,
+            initialized ? b.Ext<CGBSReleaseStatisticFn>(CG_BSReleaseStatistic) : nullptr,
+            initialized ? b.Base<CGPseudoRNGInitializeFn>(CG_DSTU4145PseudoRNGInitialize) : nullptr,
+            extra != nullptr
+                ? reinterpret_cast<CGPseudoRNGReinitializeFn>(extra->entries[CGX_DSTU4145PseudoRNGReinitialize])
+                : nullptr,
+            initialized ? b.Base<CGPseudoRNGGenerateSequenceFn>(CG_DSTU4145PseudoRNGGenerateSequence) : nullptr,
+            csp.DefaultPRNG()};
 }
 
 }  // namespace
@@ -64,39 +71,12 @@ int CSP::SetHardwareRNG(ICSPHardwareRNG* rng)
 
 int CSP::TestRNG(CSPContext* context)
 {
-    return Guarded([&] {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (context->rng == nullptr) return CSP_OK;
-        std::uint8_t buffer[kTestLength];
-        int result = TestRandomSourceCtx(context, buffer, kTestLength);
-        SecureWipe(buffer, sizeof buffer);
-        return result;
-    });
+    return csprandom::TestRNG(RandomFunctions(*this), context);
 }
 
 int CSP::TestRandomSourceCtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (context->rng == nullptr) return CSP_NO_OBJECT;
-        if (buffer == nullptr && length != 0) return CSP_BAD_ARGUMENT;
-        const unsigned retries = length == kTestLength ? 2 : 16;
-        auto test = binding_.Ext<CGBSTestSequenceFn>(CG_BSTestSequence);
-        auto release = binding_.Ext<CGBSReleaseStatisticFn>(CG_BSReleaseStatistic);
-        for (unsigned failures = 0;;) {
-            if (context->rng->GenerateRandom(buffer, length) == 0) return CSP_RNG_FAILED;
-            // Draws shorter than 4 or longer than 2,048 bytes are taken
-            // untested, except the 2,500-byte test draw.
-            if (length - 4u > 2044u && length != kTestLength) return CSP_OK;
-            void* statistics = nullptr;
-            int passed = test(&statistics, buffer, length * 8);
-            release(statistics);
-            if (passed != 0) return CSP_OK;
-            if (++failures > retries) return CSP_RANDOM_TEST_FAILED;
-        }
-    });
+    return csprandom::TestRandomSourceCtx(RandomFunctions(*this), context, buffer, length);
 }
 
 int CSP::TestRandomSource(std::uint8_t* buffer, std::uint32_t length)
@@ -111,15 +91,7 @@ int CSP::TestRandomSource(std::uint8_t* buffer, std::uint32_t length)
 
 int CSP::GenerateRandomCtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (context->prng == nullptr) return CSP_NO_OBJECT;
-        if (buffer == nullptr && length != 0) return CSP_BAD_ARGUMENT;
-        binding_.Base<CGPseudoRNGGenerateSequenceFn>(CG_DSTU4145PseudoRNGGenerateSequence)(buffer, length,
-                                                                                           context->prng);
-        return CSP_OK;
-    });
+    return csprandom::GenerateRandomCtx(RandomFunctions(*this), context, buffer, length);
 }
 
 int CSP::GenerateRandom(std::uint8_t* buffer, std::uint32_t length)
@@ -132,12 +104,7 @@ int CSP::GenerateRandom(std::uint8_t* buffer, std::uint32_t length)
 
 int CSP::GenerateTestedRandomCtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        int result = TestRandomSourceCtx(context, buffer, length);
-        if (result == CSP_OK) return CSP_OK;
-        if (result == CSP_NOT_INITIALIZED || result == CSP_BAD_ARGUMENT) return result;
-        return GenerateRandomCtx(context, buffer, length);
-    });
+    return csprandom::GenerateTestedRandomCtx(RandomFunctions(*this), context, buffer, length);
 }
 
 int CSP::GenerateTestedRandom(std::uint8_t* buffer, std::uint32_t length)
@@ -165,32 +132,7 @@ int CSP::GenerateNoiseRandom(CSPContext* context, std::uint8_t* buffer, std::uin
 
 int CSP::SeedFromNoiseGenerator(CSPContext* context, std::uint8_t* seed, std::uint8_t* key, std::uint8_t* secondSeed)
 {
-    return Guarded([&] {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (context->rng == nullptr && binding_.Ext<CGTSCGIsEnableFn>(CG_TSCGIsEnable)() == 0)
-            return CSP_NOISE_SOURCE_FAILED;
-        auto fill = [&](std::uint8_t* buffer, std::uint32_t size) {
-            if (buffer == nullptr) return CSP_OK;
-            if (context->rng != nullptr) return TestRandomSourceCtx(context, buffer, size);
-            return binding_.Ext<CGTSCGGenerateSequenceFn>(CG_TSCGGenerateSequence)(buffer, size) != 0
-                       ? CSP_OK
-                       : CSP_NOISE_SOURCE_FAILED;
-        };
-        int result = fill(seed, 8);
-        if (result != CSP_OK) return result;
-        result = fill(key, 32);
-        if (result != CSP_OK) {
-            SecureWipe(seed, seed ? 8 : 0);
-            return result;
-        }
-        result = fill(secondSeed, 8);
-        if (result != CSP_OK) {
-            SecureWipe(key, key ? 32 : 0);
-            SecureWipe(seed, seed ? 8 : 0);
-        }
-        return result;
-    });
+    return csprandom::SeedFromNoiseGenerator(RandomFunctions(*this), context, seed, key, secondSeed);
 }
 
 int CSP::DrawForSeed(CSPContext* context, bool fromDefault, std::uint8_t* buffer, std::uint32_t length)
@@ -240,70 +182,12 @@ int CSP::GenerateDataAndKey(std::uint8_t* data, std::uint32_t dataLength, std::u
 
 int CSP::CreatePRNG(CSPContext* context, const std::uint8_t* sBox, const std::uint8_t* seed, const std::uint8_t* key)
 {
-    return Guarded([&] {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        const std::uint8_t* box = sBox != nullptr ? sBox : DefaultSBox();
-        std::uint8_t seedCopy[8] = {}, keyCopy[32] = {}, mix[8] = {}, time[8];
-        if (seed != nullptr) std::memcpy(seedCopy, seed, 8);
-        if (key != nullptr) std::memcpy(keyCopy, key, 32);
-        auto wipe = [&] {
-            SecureWipe(seedCopy, sizeof seedCopy);
-            SecureWipe(keyCopy, sizeof keyCopy);
-            SecureWipe(mix, sizeof mix);
-        };
-        int result;
-        if (context->rng == nullptr && defaultPrng_ != nullptr) {
-            CSPContext local{nullptr, nullptr, defaultPrng_};
-            result = CSP_OK;
-            if (seed == nullptr) result = GenerateRandomCtx(&local, seedCopy, 8);
-            if (result == CSP_OK && key == nullptr) result = GenerateRandomCtx(&local, keyCopy, 32);
-            if (result == CSP_OK) result = GenerateRandomCtx(&local, mix, 8);
-        } else {
-            result = SeedFromNoiseGenerator(context, seed == nullptr ? seedCopy : nullptr,
-                                            key == nullptr ? keyCopy : nullptr, mix);
-        }
-        if (result != CSP_OK) {
-            wipe();
-            return CSP_NOISE_SOURCE_FAILED;
-        }
-        for (int i = 0; i < 8; ++i) mix[i] ^= seedCopy[i];
-        TimeValue(time);
-        CSPHandle state =
-            binding_.Base<CGPseudoRNGInitializeFn>(CG_DSTU4145PseudoRNGInitialize)(mix, time, keyCopy, box);
-        wipe();
-        if (state == nullptr) return CSP_NO_MEMORY;
-        context->prng = state;
-        return CSP_OK;
-    });
+    return csprandom::CreatePRNG(RandomFunctions(*this), context, sBox, seed, key);
 }
 
 int CSP::ReseedPRNG(CSPContext* context, const std::uint8_t* sBox, const std::uint8_t* seed, const std::uint8_t* key)
 {
-    return Guarded([&] {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (context->prng == nullptr) return CreatePRNG(context, sBox, seed, key);
-        auto reinitialize = Extra<CGPseudoRNGReinitializeFn>(CGX_DSTU4145PseudoRNGReinitialize);
-        if (reinitialize == nullptr) return CSP_LIBRARY_ERROR;
-        const std::uint8_t* box = sBox != nullptr ? sBox : DefaultSBox();
-        std::uint8_t seedCopy[8] = {}, keyCopy[32] = {}, mix[8] = {}, time[8];
-        if (seed != nullptr) std::memcpy(seedCopy, seed, 8);
-        if (key != nullptr) std::memcpy(keyCopy, key, 32);
-        int result = SeedFromNoiseGenerator(context, seed == nullptr ? seedCopy : nullptr,
-                                            key == nullptr ? keyCopy : nullptr, mix);
-        if (result == CSP_OK) {
-            for (int i = 0; i < 8; ++i) mix[i] ^= seedCopy[i];
-            TimeValue(time);
-            result = reinitialize(mix, time, keyCopy, box, context->prng) != 0 ? CSP_OK : CSP_NO_MEMORY;
-        } else {
-            result = CSP_NOISE_SOURCE_FAILED;
-        }
-        SecureWipe(seedCopy, sizeof seedCopy);
-        SecureWipe(keyCopy, sizeof keyCopy);
-        SecureWipe(mix, sizeof mix);
-        return result;
-    });
+    return csprandom::ReseedPRNG(RandomFunctions(*this), context, sBox, seed, key);
 }
 
 int CSP::InitializePRNG(const std::uint8_t* sBox, const std::uint8_t* seed, const std::uint8_t* key)
