@@ -204,7 +204,9 @@ int SPKIFormats::WriteBlobToFile(const char* fileName, const PKIBlob* blob)
             // A replaced file keeps its permissions.
             std::error_code ec;
             auto old = std::filesystem::status(fileName, ec);
-            if (!ec && std::filesystem::exists(old))
+            bool replacing = std::filesystem::exists(old);
+            ec.clear();
+            if (replacing)
                 std::filesystem::permissions(temporary, old.permissions(), ec);
             if (!ec && MoveFileEx(temporary.c_str(), fileName, MOVEFILE_REPLACE_EXISTING))
                 return 1;

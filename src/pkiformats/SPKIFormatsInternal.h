@@ -62,7 +62,7 @@ private:
     IPKIObject* object_ = nullptr;
 };
 
-// A blob the library filled, freed through the library on scope exit.
+// A blob the library filled (or allocated for us), wiped and freed through the library on scope exit.
 class LibraryBlob {
 public:
     explicit LibraryBlob(IPKIInterface* formats) : formats_(formats) {}
@@ -70,6 +70,8 @@ public:
     {
         if (blob.data) {
             try {
+                // Such blobs may hold key material: none goes back unwiped.
+                std::memset(blob.data, 0, blob.length);
                 formats_->FreeBlob(&blob);
             } catch (...) {
             }

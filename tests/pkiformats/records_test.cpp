@@ -35,10 +35,14 @@ std::vector<std::uint8_t> Le(std::initializer_list<std::uint32_t> words)
 
 std::vector<std::uint8_t> Of(const PKIBlob& b) { return std::vector<std::uint8_t>(b.data, b.data + b.length); }
 
-PKIBlob View(const std::string& s)
+// A view of a string that outlives it (a literal or a named string).
+PKIBlob View(const char* s, std::size_t n)
 {
-    return PKIBlob{static_cast<std::uint32_t>(s.size()), reinterpret_cast<std::uint8_t*>(const_cast<char*>(s.data()))};
+    return PKIBlob{static_cast<std::uint32_t>(n), reinterpret_cast<std::uint8_t*>(const_cast<char*>(s))};
 }
+PKIBlob View(const char* s) { return View(s, std::strlen(s)); }
+PKIBlob View(const std::string& s) { return View(s.data(), s.size()); }
+PKIBlob View(std::string&&) = delete;
 
 class Records : public ::testing::Test {
 protected:
@@ -142,7 +146,7 @@ TEST_F(Records, KeyPartsRecordRefusesBadHeadersAndStrayParts)
     struct Damage {
         std::uint32_t at, value;
     } cases[] = {
-        {16, 60},          // part A's offset past the end
+        {16, 64},          // part A's offset past the end
         {16, 10},          // part A inside the header
         {20, 0xFFFFFFFFu}, // a length that wraps a 32-bit sum
         {24, 0xFFFFFFF0u}, // part B at a wrapping offset

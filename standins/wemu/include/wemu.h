@@ -26,7 +26,7 @@
 //    with :N only the N-th call of it in this process fails (counting from 1
 //    since the variable last changed or WemuResetTestHooks). Calls that honour
 //    it: CreateMutex, WaitForSingleObject, CreateEvent, CreateFileMapping,
-//    MapViewOfFile, CreateFile, ReadFile, WriteFile, GetFileSize, FindFirstFile,
+//    MapViewOfFile, CreateFile, ReadFile, WriteFile, GetFileSize, MoveFileEx, FindFirstFile,
 //    LoadLibrary, GetProcAddress, MultiByteToWideChar, WideCharToMultiByte,
 //    RegOpenKeyEx, RegQueryValueEx, RegEnumValue.
 //  - WEMU_REGISTRY_DIR=path: root of the registry store (see below).
