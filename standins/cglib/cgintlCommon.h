@@ -1,0 +1,74 @@
+// Helpers of the stand-in cgintl.so: exports checked against the calling
+// shapes the CSPI binds them with, big-endian numbers of fixed width, and the
+// state objects' common part.
+#ifndef QVK_STANDINS_CGLIB_CGINTLCOMMON_H
+#define QVK_STANDINS_CGLIB_CGINTLCOMMON_H
+
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "CGExport.h"
+#include "csp/CSPIFunctions.h"
+#include "csp/CSPIParameters.h"
+
+#define CGI_SHAPE(name, type) static_assert(std::is_same_v<decltype(&name), type>, #name " has the wrong shape")
+
+namespace cgintl {
+
+// A big number that frees itself.
+class Number {
+public:
+    Number() : bn_(BN_new()) {}
+    ~Number() { BN_clear_free(bn_); }
+    Number(const Number&) = delete;
+    Number& operator=(const Number&) = delete;
+    BIGNUM* get() const { return bn_; }
+    // Reads `size` big-endian bytes.
+    bool Load(const std::uint8_t* bytes, std::size_t size)
+    {
+        return BN_bin2bn(bytes, static_cast<int>(size), bn_) != nullptr;
+    }
+    // Writes right-aligned into `size` bytes; false when it does not fit.
+    bool Store(std::uint8_t* out, std::size_t size) const
+    {
+        return BN_bn2binpad(bn_, out, static_cast<int>(size)) == static_cast<int>(size);
+    }
+    int Bits() const { return BN_num_bits(bn_); }
+
+private:
+    BIGNUM* bn_;
+};
+
+inline std::uint32_t LoadLE32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+inline void StoreLE32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+inline std::uint32_t Word(const void* value)
+{
+    std::uint32_t w;
+    std::memcpy(&w, value, sizeof(w));
+    return w;
+}
+
+// The digest that a hash size in bits names, or null.
+const EVP_MD* DigestOfBits(std::uint32_t bits);
+
+// The random bytes of the library come from OpenSSL's generator; the PRNG
+// handle that the provider hands in only has to be present.
+bool RandomBytes(std::uint8_t* out, std::size_t size);
+
+}  // namespace cgintl
+
+#endif
