@@ -42,12 +42,21 @@ enum : std::uint32_t {
 class ISPKIFormats {
 public:
 #define QVK_PKIF_OP(pos, how, ret, name, params) virtual ret name params = 0;
-#define QVK_PKIF_SIGNED(pos, how, ret, name, params) \
-    virtual ret name params { return ret(); }
-#define QVK_PKIF_PENDING(pos, how, name) \
-    virtual int name() { return 0; }
-#define QVK_PKIF_RESERVED(pos) \
-    virtual int Reserved##pos() { return 0; }
+#define QVK_PKIF_SIGNED(pos, how, ret, name, params)                                                                   \
+    virtual ret name params                                                                                            \
+    {                                                                                                                  \
+        return ret();                                                                                                  \
+    }
+#define QVK_PKIF_PENDING(pos, how, name)                                                                               \
+    virtual int name()                                                                                                 \
+    {                                                                                                                  \
+        return 0;                                                                                                      \
+    }
+#define QVK_PKIF_RESERVED(pos)                                                                                         \
+    virtual int Reserved##pos()                                                                                        \
+    {                                                                                                                  \
+        return 0;                                                                                                      \
+    }
 #include "pkiformats/ISPKIFormatsOperations.def"
 #undef QVK_PKIF_OP
 #undef QVK_PKIF_SIGNED
@@ -89,16 +98,14 @@ inline constexpr Entry kOperations[] = {
 
 constexpr bool SameText(const char* a, const char* b)
 {
-    while (*a && *a == *b)
-        ++a, ++b;
+    while (*a && *a == *b) ++a, ++b;
     return *a == *b;
 }
 
 constexpr bool PositionsRunInOrder()
 {
     for (int i = 0; i < static_cast<int>(sizeof(kOperations) / sizeof(kOperations[0])); ++i)
-        if (kOperations[i].position != i)
-            return false;
+        if (kOperations[i].position != i) return false;
     return true;
 }
 
@@ -106,8 +113,7 @@ constexpr bool PositionsRunInOrder()
 constexpr int PositionOf(const char* name)
 {
     for (const Entry& e : kOperations)
-        if (SameText(e.name, name))
-            return e.position;
+        if (SameText(e.name, name)) return e.position;
     return -1;
 }
 

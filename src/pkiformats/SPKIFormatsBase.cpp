@@ -18,36 +18,47 @@ SPKIFormats::SPKIFormats(CSP* csp, CSPI* cspi, IPKIInterface* formats)
 {
 }
 
-IPKIInterface* SPKIFormats::GetFormatsInterface() { return formats_; }
+IPKIInterface* SPKIFormats::GetFormatsInterface()
+{
+    return formats_;
+}
 
-CSP* SPKIFormats::GetCSP() { return csp_; }
+CSP* SPKIFormats::GetCSP()
+{
+    return csp_;
+}
 
-std::uint32_t SPKIFormats::GetOperationCount() { return PKIF_OPERATION_COUNT; }
+std::uint32_t SPKIFormats::GetOperationCount()
+{
+    return PKIF_OPERATION_COUNT;
+}
 
-void SPKIFormats::SetKeyContainerMode(std::uint32_t mode) { keyContainerMode_ = mode; }
+void SPKIFormats::SetKeyContainerMode(std::uint32_t mode)
+{
+    keyContainerMode_ = mode;
+}
 
-void SPKIFormats::SetTimeConversionDisabled(std::uint32_t disabled) { timeConversionOff_ = disabled; }
+void SPKIFormats::SetTimeConversionDisabled(std::uint32_t disabled)
+{
+    timeConversionOff_ = disabled;
+}
 
 int SPKIFormats::AllocateBlob(PKIBlob* blob, std::uint32_t size)
 {
     try {
-        if (!blob)
-            return 0;
+        if (!blob) return 0;
         if (formats_) {
             PKIBlob fresh{0, nullptr};
-            if (formats_->AllocateBlob(&fresh, size) != 0 || (!fresh.data && size))
-                return 0;
+            if (formats_->AllocateBlob(&fresh, size) != 0 || (!fresh.data && size)) return 0;
             *blob = fresh;
         } else {
             // malloc(0) may answer null; an empty block is still a block.
             void* data = std::malloc(size ? size : 1);
-            if (!data)
-                return 0;
+            if (!data) return 0;
             blob->data = static_cast<std::uint8_t*>(data);
             blob->length = size;
         }
-        if (size)
-            std::memset(blob->data, 0, size);
+        if (size) std::memset(blob->data, 0, size);
         return 1;
     } catch (...) {
         return 0;
@@ -57,10 +68,8 @@ int SPKIFormats::AllocateBlob(PKIBlob* blob, std::uint32_t size)
 void SPKIFormats::ReleaseBlob(PKIBlob* blob)
 {
     try {
-        if (!blob || !blob->data)
-            return;
-        if (blob->length)
-            std::memset(blob->data, 0, blob->length);
+        if (!blob || !blob->data) return;
+        if (blob->length) std::memset(blob->data, 0, blob->length);
         if (formats_) {
             formats_->FreeBlob(blob);
         } else {
@@ -87,25 +96,21 @@ void SPKIFormats::FreeMemory(void* memory)
 int SPKIFormats::BlobsEqual(const PKIBlob* a, const PKIBlob* b)
 {
     try {
-        if (!a || !b || a->length != b->length)
-            return 0;
-        if (a->length == 0)
-            return 1;
-        if (!a->data || !b->data)
-            return 0;
+        if (!a || !b || a->length != b->length) return 0;
+        if (a->length == 0) return 1;
+        if (!a->data || !b->data) return 0;
         return std::memcmp(a->data, b->data, a->length) == 0 ? 1 : 0;
     } catch (...) {
         return 0;
     }
 }
 
-int SPKIFormats::OpenFileHandle(const char* fileName, std::uint32_t access, std::uint32_t share,
-                                std::uint32_t creation, std::uint32_t flags, HANDLE* handle)
+int SPKIFormats::OpenFileHandle(const char* fileName, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
+                                std::uint32_t flags, HANDLE* handle)
 {
     try {
         HANDLE h = CreateFile(fileName, access, share, nullptr, creation, flags, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return 0;
+        if (h == INVALID_HANDLE_VALUE) return 0;
         if (handle)
             *handle = h;
         else
@@ -120,8 +125,7 @@ int SPKIFormats::FindFirstFileEntry(const char* pattern, HANDLE* handle, WIN32_F
 {
     try {
         HANDLE h = FindFirstFile(pattern, data);
-        if (h == INVALID_HANDLE_VALUE)
-            return 0;
+        if (h == INVALID_HANDLE_VALUE) return 0;
         if (handle)
             *handle = h;
         else
@@ -144,11 +148,9 @@ int SPKIFormats::FindNextFileEntry(HANDLE handle, WIN32_FIND_DATA* data)
 int SPKIFormats::ReadFileToBlob(const char* fileName, PKIBlob* blob)
 {
     try {
-        if (!blob)
-            return 0;
+        if (!blob) return 0;
         HANDLE h = nullptr;
-        if (!OpenFileHandle(fileName, GENERIC_READ, 3, OPEN_EXISTING_FILE, FILE_ATTRIBUTE_NORMAL, &h))
-            return 0;
+        if (!OpenFileHandle(fileName, GENERIC_READ, 3, OPEN_EXISTING_FILE, FILE_ATTRIBUTE_NORMAL, &h)) return 0;
         DWORD high = 0;
         DWORD size = GetFileSize(h, &high);
         // A blob counts its bytes in 32 bits: files of 4 GiB or more do not fit.
@@ -163,8 +165,7 @@ int SPKIFormats::ReadFileToBlob(const char* fileName, PKIBlob* blob)
         DWORD done = 0;
         BOOL ok = ReadFile(h, blob->data, blob->length, &done, nullptr);
         CloseHandle(h);
-        if (ok && done == blob->length)
-            return 1;
+        if (ok && done == blob->length) return 1;
         ReleaseBlob(blob);
         return 0;
     } catch (...) {
@@ -190,13 +191,11 @@ int SPKIFormats::WriteBlobToFile(const char* fileName, const PKIBlob* blob)
 {
     std::string temporary;
     try {
-        if (!fileName || !blob || (blob->length && !blob->data))
-            return 0;
+        if (!fileName || !blob || (blob->length && !blob->data)) return 0;
         temporary = TemporaryNameFor(fileName);
         HANDLE h = nullptr;
         // 0xC0: create, and insist on a new file.
-        if (!OpenFileHandle(temporary.c_str(), GENERIC_WRITE, 0, 0xC0, FILE_ATTRIBUTE_NORMAL, &h))
-            return 0;
+        if (!OpenFileHandle(temporary.c_str(), GENERIC_WRITE, 0, 0xC0, FILE_ATTRIBUTE_NORMAL, &h)) return 0;
         DWORD done = 0;
         BOOL ok = WriteFile(h, blob->data, blob->length, &done, nullptr);
         CloseHandle(h);
@@ -206,16 +205,13 @@ int SPKIFormats::WriteBlobToFile(const char* fileName, const PKIBlob* blob)
             auto old = std::filesystem::status(fileName, ec);
             bool replacing = std::filesystem::exists(old);
             ec.clear();
-            if (replacing)
-                std::filesystem::permissions(temporary, old.permissions(), ec);
-            if (!ec && MoveFileEx(temporary.c_str(), fileName, MOVEFILE_REPLACE_EXISTING))
-                return 1;
+            if (replacing) std::filesystem::permissions(temporary, old.permissions(), ec);
+            if (!ec && MoveFileEx(temporary.c_str(), fileName, MOVEFILE_REPLACE_EXISTING)) return 1;
         }
         DeleteFile(temporary.c_str());
         return 0;
     } catch (...) {
-        if (!temporary.empty())
-            DeleteFile(temporary.c_str());
+        if (!temporary.empty()) DeleteFile(temporary.c_str());
         return 0;
     }
 }
@@ -224,8 +220,7 @@ int SPKIFormats::CompareSystemTimes(const SYSTEMTIME* a, const SYSTEMTIME* b)
 {
     try {
         FILETIME fa, fb;
-        if (!SystemTimeToFileTime(a, &fa) || !SystemTimeToFileTime(b, &fb))
-            return -1;
+        if (!SystemTimeToFileTime(a, &fa) || !SystemTimeToFileTime(b, &fb)) return -1;
         return CompareFileTime(&fa, &fb);
     } catch (...) {
         return -1;
@@ -262,15 +257,13 @@ int SPKIFormats::IsSummerTime(const SYSTEMTIME* t, bool utc)
 int SPKIFormats::ShiftTime(const SYSTEMTIME* in, SYSTEMTIME* out, bool toLocal)
 {
     try {
-        if (!in || !out)
-            return 0;
+        if (!in || !out) return 0;
         if (timeConversionOff_) {
             *out = *in;
             return 1;
         }
         FILETIME ft;
-        if (!SystemTimeToFileTime(in, &ft))
-            return 0;
+        if (!SystemTimeToFileTime(in, &ft)) return 0;
         std::uint64_t offset = (IsSummerTime(in, toLocal) ? 10800ull : 7200ull) * 10000000ull;
         std::uint64_t ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
         if (toLocal)
@@ -282,8 +275,7 @@ int SPKIFormats::ShiftTime(const SYSTEMTIME* in, SYSTEMTIME* out, bool toLocal)
         ft.dwLowDateTime = static_cast<DWORD>(ticks);
         ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
         SYSTEMTIME result;
-        if (!FileTimeToSystemTime(&ft, &result))
-            return 0;
+        if (!FileTimeToSystemTime(&ft, &result)) return 0;
         *out = result;
         return 1;
     } catch (...) {
@@ -291,9 +283,15 @@ int SPKIFormats::ShiftTime(const SYSTEMTIME* in, SYSTEMTIME* out, bool toLocal)
     }
 }
 
-int SPKIFormats::UniversalToLocalTime(const SYSTEMTIME* utc, SYSTEMTIME* local) { return ShiftTime(utc, local, true); }
+int SPKIFormats::UniversalToLocalTime(const SYSTEMTIME* utc, SYSTEMTIME* local)
+{
+    return ShiftTime(utc, local, true);
+}
 
-int SPKIFormats::LocalToUniversalTime(const SYSTEMTIME* local, SYSTEMTIME* utc) { return ShiftTime(local, utc, false); }
+int SPKIFormats::LocalToUniversalTime(const SYSTEMTIME* local, SYSTEMTIME* utc)
+{
+    return ShiftTime(local, utc, false);
+}
 
 namespace {
 
@@ -302,26 +300,35 @@ struct NameLimit {
     std::uint32_t limit;
 };
 
-constexpr NameLimit kNameLimits[] = {
-    {"1.2.804.2.1.1.1.11.1.4.1.1", 10}, {"1.2.804.2.1.1.1.11.1.4.2.1", 10}, {"1.2.804.2.1.1.1.11.1.4.3.1", 6},
-    {"1.2.804.2.1.1.1.11.1.4.4.1", 6},  {"1.2.804.2.1.1.1.11.1.4.5.1", 32}, {"1.2.804.2.1.1.1.11.1.4.6.1", 32},
-    {"1.2.804.2.1.1.1.11.1.4.7.1", 32}, {"1.2.804.2.1.1.1.11.1.4.11.1", 14}, {"2.5.4.5", 64},
-    {"2.5.4.6", 2},                     {"2.5.4.8", 128},                   {"2.5.4.7", 128},
-    {"2.5.4.10", 64},                   {"2.5.4.11", 64},                   {"2.5.4.3", 64},
-    {"2.5.4.4", 40},                    {"2.5.4.42", 32},                   {"2.5.4.12", 64},
-    {"2.5.4.97", 32}};
+constexpr NameLimit kNameLimits[] = {{"1.2.804.2.1.1.1.11.1.4.1.1", 10},
+                                     {"1.2.804.2.1.1.1.11.1.4.2.1", 10},
+                                     {"1.2.804.2.1.1.1.11.1.4.3.1", 6},
+                                     {"1.2.804.2.1.1.1.11.1.4.4.1", 6},
+                                     {"1.2.804.2.1.1.1.11.1.4.5.1", 32},
+                                     {"1.2.804.2.1.1.1.11.1.4.6.1", 32},
+                                     {"1.2.804.2.1.1.1.11.1.4.7.1", 32},
+                                     {"1.2.804.2.1.1.1.11.1.4.11.1", 14},
+                                     {"2.5.4.5", 64},
+                                     {"2.5.4.6", 2},
+                                     {"2.5.4.8", 128},
+                                     {"2.5.4.7", 128},
+                                     {"2.5.4.10", 64},
+                                     {"2.5.4.11", 64},
+                                     {"2.5.4.3", 64},
+                                     {"2.5.4.4", 40},
+                                     {"2.5.4.42", 32},
+                                     {"2.5.4.12", 64},
+                                     {"2.5.4.97", 32}};
 
 }  // namespace
 
 int SPKIFormats::GetNameAttributeMaxLength(const char* oid, std::uint32_t* maxLength)
 {
     try {
-        if (!oid)
-            return 0;
+        if (!oid) return 0;
         for (const NameLimit& row : kNameLimits) {
             if (std::strcmp(row.oid, oid) == 0) {
-                if (maxLength)
-                    *maxLength = row.limit;
+                if (maxLength) *maxLength = row.limit;
                 return 1;
             }
         }
@@ -335,19 +342,15 @@ void** SPKIFormats::AllocateNameAttributeBuffers(std::uint32_t count, const char
                                                  std::uint32_t characterSize)
 {
     try {
-        if (!oids || count == 0 || characterSize == 0)
-            return nullptr;
+        if (!oids || count == 0 || characterSize == 0) return nullptr;
         // An array of pointers, sized in 64 bits so that a large count cannot wrap.
         std::uint64_t arrayBytes = static_cast<std::uint64_t>(count) * sizeof(void*);
-        if (!FitsU32(arrayBytes))
-            return nullptr;
+        if (!FitsU32(arrayBytes)) return nullptr;
         void** array = static_cast<void**>(AllocateMemory(static_cast<std::uint32_t>(arrayBytes)));
-        if (!array)
-            return nullptr;
+        if (!array) return nullptr;
         for (std::uint32_t i = 0; i < count; ++i) {
             std::uint32_t limit = 0;
-            if (!GetNameAttributeMaxLength(oids[i], &limit))
-                continue;
+            if (!GetNameAttributeMaxLength(oids[i], &limit)) continue;
             std::uint64_t bytes = (static_cast<std::uint64_t>(limit) + 1) * characterSize;
             array[i] = FitsU32(bytes) ? AllocateMemory(static_cast<std::uint32_t>(bytes)) : nullptr;
             if (!array[i]) {
@@ -364,11 +367,9 @@ void** SPKIFormats::AllocateNameAttributeBuffers(std::uint32_t count, const char
 void SPKIFormats::FreeMemoryArray(std::uint32_t count, void** array)
 {
     try {
-        if (!array)
-            return;
+        if (!array) return;
         for (std::uint32_t i = 0; i < count; ++i)
-            if (array[i])
-                FreeMemory(array[i]);
+            if (array[i]) FreeMemory(array[i]);
         FreeMemory(array);
     } catch (...) {
     }
@@ -376,11 +377,8 @@ void SPKIFormats::FreeMemoryArray(std::uint32_t count, void** array)
 
 int SPKIFormats::CopyOut(const std::uint8_t* data, std::uint64_t length, PKIBlob* out)
 {
-    if (!out || !FitsU32(length))
-        return 0;
-    if (!AllocateBlob(out, static_cast<std::uint32_t>(length)))
-        return 0;
-    if (length)
-        std::memcpy(out->data, data, length);
+    if (!out || !FitsU32(length)) return 0;
+    if (!AllocateBlob(out, static_cast<std::uint32_t>(length))) return 0;
+    if (length) std::memcpy(out->data, data, length);
     return 1;
 }

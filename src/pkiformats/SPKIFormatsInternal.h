@@ -32,11 +32,20 @@ inline bool Inside(std::uint64_t offset, std::uint64_t length, std::uint64_t siz
     return offset <= size && length <= size - offset;
 }
 
-inline bool FitsU32(std::uint64_t v) { return v <= 0xFFFFFFFFull; }
+inline bool FitsU32(std::uint64_t v)
+{
+    return v <= 0xFFFFFFFFull;
+}
 
-inline bool Empty(const PKIBlob* b) { return !b || b->length == 0 || !b->data; }
+inline bool Empty(const PKIBlob* b)
+{
+    return !b || b->length == 0 || !b->data;
+}
 
-inline std::uint32_t TextLength(const char* s) { return s ? static_cast<std::uint32_t>(std::strlen(s)) : 0; }
+inline std::uint32_t TextLength(const char* s)
+{
+    return s ? static_cast<std::uint32_t>(std::strlen(s)) : 0;
+}
 
 // Releases a library object on scope exit.
 class ObjectRef {
@@ -47,7 +56,10 @@ public:
     ObjectRef& operator=(const ObjectRef&) = delete;
     void** Out() { return reinterpret_cast<void**>(&object_); }
     template <typename T>
-    T* As() const { return static_cast<T*>(object_); }
+    T* As() const
+    {
+        return static_cast<T*>(object_);
+    }
     explicit operator bool() const { return object_ != nullptr; }
     void Reset()
     {

@@ -53,27 +53,28 @@ enum : std::uint32_t {
 // Certificate (class 4870, interface 4102), as far as the facade reads it.
 class IPKICertificate : public IPKIObject {
 public:
-    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
-    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
-    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
-    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
-    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
-    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
-    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
-    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
-    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
-    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
-    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
-    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
-    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
-    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
-    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
-    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
-    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
-    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
-    PKI_RESERVED(75)                                                             // 75
-    // The certificate-policies object (IPKIPolicies); PKI_E_ABSENT without one.
-    virtual int GetPolicies(void** policies) = 0;                                // 76
+    PKI_RESERVED(3)
+    PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)                          // 3-6
+        PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)     // 7-10
+        PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)  // 11-14
+        PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)  // 15-18
+        PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)  // 19-22
+        PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)  // 23-26
+        PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)  // 27-30
+        PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)  // 31-34
+        PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)  // 35-38
+        PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)  // 39-42
+        PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)  // 43-46
+        PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)  // 47-50
+        PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)  // 51-54
+        PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)  // 55-58
+        PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)  // 59-62
+        PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)  // 63-66
+        PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)  // 67-70
+        PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)  // 71-74
+        PKI_RESERVED(75)                                                     // 75
+        // The certificate-policies object (IPKIPolicies); PKI_E_ABSENT without one.
+        virtual int GetPolicies(void** policies) = 0;  // 76
 
 protected:
     ~IPKICertificate() = default;
@@ -84,7 +85,7 @@ class IPKIPolicies : public IPKIObject {
 public:
     // The first policy's OID as dotted text (length excludes the terminator
     // that follows it); the blob goes back through IPKIInterface::FreeBlob.
-    virtual int GetFirstPolicy(PKIBlob* oid) = 0;                                // 3
+    virtual int GetFirstPolicy(PKIBlob* oid) = 0;  // 3
 
 protected:
     ~IPKIPolicies() = default;
@@ -93,11 +94,11 @@ protected:
 // Interface 4215 of a DSTU 4145 key object: the provider context of the key.
 class IPKIKeyContextDSTU4145 : public IPKIObject {
 public:
-    PKI_RESERVED(3)                                                              // 3
+    PKI_RESERVED(3)  // 3
     // The context's flags (the low three bits count).
-    virtual std::uint32_t GetContextFlags() = 0;                                 // 4
+    virtual std::uint32_t GetContextFlags() = 0;  // 4
     // Fills the provider context (three pointer-sized words) for the flags.
-    virtual int GetContext(void* context, std::uint32_t flags) = 0;             // 5
+    virtual int GetContext(void* context, std::uint32_t flags) = 0;  // 5
 
 protected:
     ~IPKIKeyContextDSTU4145() = default;
@@ -106,10 +107,11 @@ protected:
 // Interface 4230 of an RSA or ECDSA key object.
 class IPKIKeyContextIntl : public IPKIObject {
 public:
-    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
-    PKI_RESERVED(7)                                                              // 7
-    virtual std::uint32_t GetContextFlags() = 0;                                 // 8
-    virtual int GetContext(void* context, std::uint32_t flags) = 0;             // 9
+    PKI_RESERVED(3)
+    PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)                  // 3-6
+        PKI_RESERVED(7)                                              // 7
+        virtual std::uint32_t GetContextFlags() = 0;                 // 8
+    virtual int GetContext(void* context, std::uint32_t flags) = 0;  // 9
 
 protected:
     ~IPKIKeyContextIntl() = default;

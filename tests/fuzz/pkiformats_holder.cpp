@@ -8,8 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size > 0xFFFF)
-        return 0;
+    if (size > 0xFFFF) return 0;
     SPKIFormats f(nullptr, nullptr, nullptr);
     std::vector<std::uint8_t> copy(data, data + size);
     PKIBlob record{static_cast<std::uint32_t>(size), copy.data()};
@@ -43,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (f.UpgradeHolderRecord(6, &record, &upgraded)) {
         PKIBlob again{0, nullptr};
         f.ReadHolderRecord(&upgraded, area.data(), &t1, &t2, &t3, &t4, &optional);
-        if (f.UpgradeHolderRecord(6, &upgraded, &again))
-            f.ReleaseBlob(&again);
+        if (f.UpgradeHolderRecord(6, &upgraded, &again)) f.ReleaseBlob(&again);
         f.ReleaseBlob(&upgraded);
     }
     return 0;

@@ -8,8 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size > 0xFFFF)
-        return 0;
+    if (size > 0xFFFF) return 0;
     SPKIFormats f(nullptr, nullptr, nullptr);
     std::vector<std::uint8_t> copy(data, data + size);
     PKIBlob record{static_cast<std::uint32_t>(size), copy.data()};
@@ -24,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (std::uint32_t kind : {1u, 2u, 4u}) {
         PKIBlob out{0, nullptr};
-        if (f.CopyKeyPart(&record, kind, 1, &out))
-            f.ReleaseBlob(&out);
+        if (f.CopyKeyPart(&record, kind, 1, &out)) f.ReleaseBlob(&out);
     }
     std::vector<std::uint8_t> roomy(copy);
     roomy.resize(size + 32);

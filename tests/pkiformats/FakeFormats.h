@@ -22,6 +22,13 @@ namespace fake {
 
 class Library;
 
+// The provider context's layout: three pointer-sized words.
+struct CSPContextLike {
+    void* rng;
+    void* hardware;
+    void* prng;
+};
+
 // What a call answers when a rule names it. Classes are the library's class
 // ids (0 for the interface object); operations are slot numbers.
 struct Rule {
@@ -75,21 +82,16 @@ public:
         ++calls_;
         log.push_back(std::to_string(classId) + ":" + std::to_string(op) + "(" + args + ")");
         if (failAt_ && calls_ == failAt_) {
-            if (failThrows_)
-                throw std::runtime_error("scripted failure");
+            if (failThrows_) throw std::runtime_error("scripted failure");
             return failCode_;
         }
         auto it = rules_.find({classId, op});
-        if (it == rules_.end())
-            return -1;
+        if (it == rules_.end()) return -1;
         Rule& r = it->second;
-        if (r.throws)
-            throw std::runtime_error("scripted throw");
-        if (r.codes.empty())
-            return -1;
+        if (r.throws) throw std::runtime_error("scripted throw");
+        if (r.codes.empty()) return -1;
         int code = r.codes.front();
-        if (r.codes.size() > 1)
-            r.codes.erase(r.codes.begin());
+        if (r.codes.size() > 1) r.codes.erase(r.codes.begin());
         return code;
     }
 
@@ -101,8 +103,7 @@ public:
     int GetVersion(std::uint32_t* v) override
     {
         int c = Enter(0, 3, "");
-        if (c >= 0)
-            return c;
+        if (c >= 0) return c;
         *v = version;
         return 0;
     }
@@ -110,8 +111,7 @@ public:
     int AllocateBlob(PKIBlob* blob, std::uint32_t size) override
     {
         int c = Enter(0, 6, std::to_string(size));
-        if (c >= 0)
-            return c;
+        if (c >= 0) return c;
         blob->data = static_cast<std::uint8_t*>(std::malloc(size ? size : 1));
         blob->length = size;
         std::memset(blob->data, 0xA5, size);  // the facade must clear what it gets
@@ -123,8 +123,7 @@ public:
         // Freeing is never refused: a test would only leak.
         ++calls_;
         log.push_back("0:7(" + std::to_string(blob->length) + ")");
-        if (!blob->data)
-            return 0;
+        if (!blob->data) return 0;
         if (!blobs_.erase(blob->data)) {
             ++doubleReleases;
             return PKI_E_INVALID_ARGUMENT;
@@ -142,42 +141,34 @@ public:
     int TextToWide(const char* text, wchar_t* wide) override
     {
         int c = Enter(0, 8, text);
-        if (c >= 0)
-            return c;
+        if (c >= 0) return c;
         int n = MultiByteToWideChar(CP_1251, 0, text, -1, wide, static_cast<int>(std::strlen(text) + 1));
         return n > 0 ? 0 : PKI_E_FAILURE;
     }
     int WideToText(const wchar_t* wide, char* text) override
     {
         int c = Enter(0, 9, std::to_string(wcslen(wide)));
-        if (c >= 0)
-            return c;
-        int n = WideCharToMultiByte(CP_1251, 0, wide, -1, text, static_cast<int>(wcslen(wide) + 1), nullptr,
-                                    nullptr);
+        if (c >= 0) return c;
+        int n = WideCharToMultiByte(CP_1251, 0, wide, -1, text, static_cast<int>(wcslen(wide) + 1), nullptr, nullptr);
         return n > 0 ? 0 : PKI_E_FAILURE;
     }
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override;
     int ParseName(const wchar_t* text, PKINameRecord* record) override
     {
         int c = Enter(0, 13, std::to_string(wcslen(text)));
-        if (c >= 0)
-            return c;
-        wchar_t* fields[] = {record->serialNumber, record->country,    record->state,   record->locality,
-                             record->organisation, record->unit,       record->commonName, record->surname,
+        if (c >= 0) return c;
+        wchar_t* fields[] = {record->serialNumber, record->country, record->state,      record->locality,
+                             record->organisation, record->unit,    record->commonName, record->surname,
                              record->givenName,    record->title};
-        for (auto& [i, w] : parsed)
-            wcscpy(fields[i], w.c_str());  // the test picks sizes, long ones included
+        for (auto& [i, w] : parsed) wcscpy(fields[i], w.c_str());  // the test picks sizes, long ones included
         return 0;
     }
     int ComposeName(const PKINameRecord* record, wchar_t* text, std::uint32_t* length) override
     {
         int c = Enter(0, 14, std::to_string(*length));
-        if (c >= 0)
-            return c;
-        std::wstring s = composedSet ? composed
-                                     : std::wstring(L"CN=") + record->commonName + L";C=" + record->country;
-        if (s.size() + 1 > *length)
-            return PKI_E_FAILURE;
+        if (c >= 0) return c;
+        std::wstring s = composedSet ? composed : std::wstring(L"CN=") + record->commonName + L";C=" + record->country;
+        if (s.size() + 1 > *length) return PKI_E_FAILURE;
         wcscpy(text, s.c_str());
         *length = static_cast<std::uint32_t>(s.size());
         return 0;
@@ -192,8 +183,7 @@ public:
 
     ~Library()
     {
-        for (void* p : blobs_)
-            std::free(p);
+        for (void* p : blobs_) std::free(p);
     }
 
 private:
@@ -228,10 +218,8 @@ public:
     int QueryInterface(std::uint32_t iid, void** object) override
     {
         int c = lib_.Enter(classId_, 2, std::to_string(iid));
-        if (c >= 0)
-            return c;
-        if (!offers.count(iid))
-            return PKI_E_NO_INTERFACE;
+        if (c >= 0) return c;
+        if (!offers.count(iid)) return PKI_E_NO_INTERFACE;
         // One table serves every offered interface here.
         *object = static_cast<Base*>(this);
         ++refs_;
@@ -251,11 +239,9 @@ public:
     int GetFirstPolicy(PKIBlob* oid) override
     {
         int c = lib_.Enter(1, 3, "");
-        if (c >= 0)
-            return c;
+        if (c >= 0) return c;
         const std::string& s = lib_.firstPolicy;
-        if (lib_.AllocateBlob(oid, static_cast<std::uint32_t>(s.size() + 1)) != 0)
-            return PKI_E_OUT_OF_MEMORY;
+        if (lib_.AllocateBlob(oid, static_cast<std::uint32_t>(s.size() + 1)) != 0) return PKI_E_OUT_OF_MEMORY;
         std::memcpy(oid->data, s.c_str(), s.size() + 1);
         oid->length = static_cast<std::uint32_t>(s.size());
         return 0;
@@ -268,10 +254,8 @@ public:
     int GetPolicies(void** policies) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 76, "");
-        if (c >= 0)
-            return c;
-        if (!lib_.hasPolicies)
-            return PKI_E_ABSENT;
+        if (c >= 0) return c;
+        if (!lib_.hasPolicies) return PKI_E_ABSENT;
         *policies = static_cast<IPKIPolicies*>(new Policies(lib_));
         return 0;
     }
@@ -280,13 +264,45 @@ public:
 inline int Library::CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object)
 {
     int c = Enter(0, 10, std::to_string(classId) + "," + std::to_string(interfaceId));
-    if (c >= 0)
-        return c;
+    if (c >= 0) return c;
     if (classId == PKI_CLASS_CERTIFICATE && interfaceId == PKI_IID_CERTIFICATE) {
         *object = static_cast<IPKICertificate*>(new Certificate(*this));
         return 0;
     }
     return PKI_E_UNKNOWN_CLASS;
 }
+
+}  // namespace fake
+
+namespace fake {
+
+// A key object that lends a provider context through interface 4215: its
+// flags and context answers are the test's.
+class KeyContext final : public Object<IPKIKeyContextDSTU4145> {
+public:
+    KeyContext(Library& lib, std::uint32_t flags, CSPContextLike context, int contextAnswer)
+        : Object(lib, 4893), flags_(flags), context_(context), answer_(contextAnswer)
+    {
+        offers.insert(PKI_IID_KEY_CONTEXT_DSTU4145);
+    }
+    std::uint32_t GetContextFlags() override
+    {
+        lib_.log.push_back("4893:4()");
+        return flags_;
+    }
+    int GetContext(void* context, std::uint32_t flags) override
+    {
+        lib_.log.push_back("4893:5(" + std::to_string(flags) + ")");
+        if (answer_ != 0) return answer_;
+        std::memcpy(context, &context_, sizeof context_);
+        return 0;
+    }
+    int References() const { return refs_; }
+
+private:
+    std::uint32_t flags_;
+    CSPContextLike context_;
+    int answer_;
+};
 
 }  // namespace fake

@@ -59,8 +59,7 @@ protected:
     int Entries()
     {
         int n = 0;
-        for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir))
-            ++n;
+        for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++n;
         return n;
     }
     std::string dir;
@@ -74,8 +73,7 @@ TEST(FacadeBlobs, MallocAndLibraryBlobsAreZeroFilledAndReleasedWiped)
     PKIBlob b{0, nullptr};
     ASSERT_EQ(plain.AllocateBlob(&b, 5), 1);
     EXPECT_EQ(b.length, 5u);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(b.data[i], 0);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(b.data[i], 0);
     plain.ReleaseBlob(&b);
     EXPECT_EQ(b.data, nullptr);
     EXPECT_EQ(b.length, 0u);
@@ -85,8 +83,7 @@ TEST(FacadeBlobs, MallocAndLibraryBlobsAreZeroFilledAndReleasedWiped)
     lib.requireWipe = true;
     SPKIFormats facade(nullptr, nullptr, &lib);
     ASSERT_EQ(facade.AllocateBlob(&b, 7), 1);  // the fake fills with 0xA5
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(b.data[i], 0);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(b.data[i], 0);
     b.data[3] = 9;
     facade.ReleaseBlob(&b);
     EXPECT_EQ(lib.unwipedFrees, 0);
@@ -240,8 +237,7 @@ TEST(FacadeNames, AttributeLimitsAndBuffers)
     ASSERT_NE(array, nullptr);
     ASSERT_NE(array[0], nullptr);
     EXPECT_EQ(array[1], nullptr);
-    for (int i = 0; i < 130; ++i)
-        EXPECT_EQ(static_cast<std::uint8_t*>(array[0])[i], 0);
+    for (int i = 0; i < 130; ++i) EXPECT_EQ(static_cast<std::uint8_t*>(array[0])[i], 0);
     f.FreeMemoryArray(2, array);
     f.FreeMemoryArray(2, nullptr);
     EXPECT_EQ(f.AllocateNameAttributeBuffers(0, oids, 2), nullptr);

@@ -19,8 +19,7 @@ std::uint32_t W(const PKIBlob& b, std::uint32_t at)
 
 void SetW(PKIBlob& b, std::uint32_t at, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        b.data[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i) b.data[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // Little-endian words and bytes, for known answers written out by hand.
@@ -28,28 +27,35 @@ std::vector<std::uint8_t> Le(std::initializer_list<std::uint32_t> words)
 {
     std::vector<std::uint8_t> out;
     for (std::uint32_t w : words)
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
     return out;
 }
 
-std::vector<std::uint8_t> Of(const PKIBlob& b) { return std::vector<std::uint8_t>(b.data, b.data + b.length); }
+std::vector<std::uint8_t> Of(const PKIBlob& b)
+{
+    return std::vector<std::uint8_t>(b.data, b.data + b.length);
+}
 
 // A view of a string that outlives it (a literal or a named string).
 PKIBlob View(const char* s, std::size_t n)
 {
     return PKIBlob{static_cast<std::uint32_t>(n), reinterpret_cast<std::uint8_t*>(const_cast<char*>(s))};
 }
-PKIBlob View(const char* s) { return View(s, std::strlen(s)); }
-PKIBlob View(const std::string& s) { return View(s.data(), s.size()); }
+PKIBlob View(const char* s)
+{
+    return View(s, std::strlen(s));
+}
+PKIBlob View(const std::string& s)
+{
+    return View(s.data(), s.size());
+}
 PKIBlob View(std::string&&) = delete;
 
 class Records : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        for (PKIBlob& b : owned)
-            f.ReleaseBlob(&b);
+        for (PKIBlob& b : owned) f.ReleaseBlob(&b);
         EXPECT_EQ(lib.LiveBlobs(), 0u);
     }
     PKIBlob& Out()
@@ -146,19 +152,18 @@ TEST_F(Records, KeyPartsRecordRefusesBadHeadersAndStrayParts)
     struct Damage {
         std::uint32_t at, value;
     } cases[] = {
-        {16, 64},          // part A's offset past the end
-        {16, 10},          // part A inside the header
-        {20, 0xFFFFFFFFu}, // a length that wraps a 32-bit sum
-        {24, 0xFFFFFFF0u}, // part B at a wrapping offset
+        {16, 64},           // part A's offset past the end
+        {16, 10},           // part A inside the header
+        {20, 0xFFFFFFFFu},  // a length that wraps a 32-bit sum
+        {24, 0xFFFFFFF0u},  // part B at a wrapping offset
         {28, 0x20},
-        {4, 47},           // header too short for version 3
-        {4, 65},           // header past the record
+        {4, 47},  // header too short for version 3
+        {4, 65},  // header past the record
         {0, 7},
     };
     for (const Damage& c : cases) {
         std::uint32_t saved = W(r, c.at);
-        if (c.at == 24)
-            SetW(r, 28, 0x20);
+        if (c.at == 24) SetW(r, 28, 0x20);
         SetW(r, c.at, c.value);
         EXPECT_EQ(f.GetKeyPart(&r, 0, &view, nullptr, nullptr), 0) << c.at << "=" << c.value;
         PKIBlob& copy = Out();
@@ -181,8 +186,8 @@ int MakeHolder(SPKIFormats& f, PKIBlob* out, const std::uint8_t* data = nullptr,
 {
     SYSTEMTIME from{2024, 1, 1, 1, 0, 0, 0, 0};
     return f.CreateHolderRecord(data, &from, nullptr, nullptr, nullptr, nullptr, 0, 5, 6, "k1a", nullptr, "k2a",
-                                nullptr, "k3a", nullptr, nullptr, "t8", key1, nullptr, key2, key3, wordA, 0,
-                                shortText, 0, text9, key2Usage, 0x11, overrideFlag, 0, 0, 0, nullptr, out);
+                                nullptr, "k3a", nullptr, nullptr, "t8", key1, nullptr, key2, key3, wordA, 0, shortText,
+                                0, text9, key2Usage, 0x11, overrideFlag, 0, 0, 0, nullptr, out);
 }
 
 }  // namespace
@@ -191,10 +196,9 @@ TEST_F(Records, HolderRecordVersionsLayoutAndReading)
 {
     SPKIFormats plain(nullptr, nullptr, nullptr);
     PKIBlob r{0, nullptr};
-    ASSERT_EQ(plain.CreateHolderRecord(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 0, nullptr,
-                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr, nullptr, 0, 0, nullptr, 0, nullptr, 0, 0, 0, 0, 0, 0,
-                                       nullptr, &r),
+    ASSERT_EQ(plain.CreateHolderRecord(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 0, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, 0, 0, nullptr, 0, nullptr, 0, 0, 0, 0, 0, 0, nullptr, &r),
               1);
     EXPECT_EQ(r.length, 184u);
     EXPECT_EQ(W(r, 0), 2u);
@@ -357,14 +361,12 @@ TEST_F(Records, FlatRecordsKnownLayouts)
     EXPECT_EQ(Of(a), Le({1, 48, 7, 0, 0, 0, 0, 0, 0, 9, 0, 0}));
 
     std::uint8_t v16[16];
-    for (int i = 0; i < 16; ++i)
-        v16[i] = static_cast<std::uint8_t>(i + 1);
+    for (int i = 0; i < 16; ++i) v16[i] = static_cast<std::uint8_t>(i + 1);
     PKIBlob data = View("xyz");
     PKIBlob& a2 = Out();
     ASSERT_EQ(f.PackRecordA(2, v16, "ab", 5, &data, &a2), 1);
     std::vector<std::uint8_t> expect = Le({1, 48, 2, 0x04030201, 0x08070605, 0x0C0B0A09, 0x100F0E0D, 2, 48, 5, 3, 50});
-    for (char c : std::string("abxyz"))
-        expect.push_back(static_cast<std::uint8_t>(c));
+    for (char c : std::string("abxyz")) expect.push_back(static_cast<std::uint8_t>(c));
     EXPECT_EQ(Of(a2), expect);
     std::uint32_t kind = 0, value = 0;
     std::uint8_t back16[16];
@@ -380,8 +382,7 @@ TEST_F(Records, FlatRecordsKnownLayouts)
     PKIBlob& b = Out();
     ASSERT_EQ(f.PackRecordB(3, 4, "t", &data, &b), 1);
     std::vector<std::uint8_t> eb = Le({1, 32, 3, 4, 32, 1, 33, 3});
-    for (char c : std::string("txyz"))
-        eb.push_back(static_cast<std::uint8_t>(c));
+    for (char c : std::string("txyz")) eb.push_back(static_cast<std::uint8_t>(c));
     EXPECT_EQ(Of(b), eb);
     PKIBlob b31{31, b.data};
     EXPECT_EQ(f.UnpackRecordB(&b31, &kind, &value, text, nullptr), 0);
@@ -392,8 +393,7 @@ TEST_F(Records, FlatRecordsKnownLayouts)
     PKIBlob d2 = View("22");
     ASSERT_EQ(f.PackRecordC(1, "T", nullptr, &data, &d2, &c), 1);
     std::vector<std::uint8_t> ec = Le({1, 52, 1, 52, 1, 0, 0, 0, 0, 53, 3, 56, 2});
-    for (char ch : std::string("Txyz22"))
-        ec.push_back(static_cast<std::uint8_t>(ch));
+    for (char ch : std::string("Txyz22")) ec.push_back(static_cast<std::uint8_t>(ch));
     EXPECT_EQ(Of(c), ec);
     PKIBlob& c1 = Out();
     PKIBlob& c2 = Out();
@@ -403,8 +403,7 @@ TEST_F(Records, FlatRecordsKnownLayouts)
     PKIBlob& d = Out();
     ASSERT_EQ(f.PackRecordD(8, &data, &d), 1);
     std::vector<std::uint8_t> ed = Le({1, 20, 8, 20, 3});
-    for (char ch : std::string("xyz"))
-        ed.push_back(static_cast<std::uint8_t>(ch));
+    for (char ch : std::string("xyz")) ed.push_back(static_cast<std::uint8_t>(ch));
     EXPECT_EQ(Of(d), ed);
     PKIBlob& e = Out();
     ASSERT_EQ(f.PackRecordE(8, &data, &e), 1);

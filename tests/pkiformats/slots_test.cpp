@@ -205,8 +205,8 @@ TEST(FacadeSlots, InterfaceHasNoVirtualDestructorAndSlotZeroReadsAFile)
 TEST(FacadeSlots, EveryOperationSitsAtItsListedPosition)
 {
     int checked = 0;
-#define QVK_CHECK(pos, name)                                       \
-    EXPECT_EQ(SlotOf(&ISPKIFormats::name), pos) << #name;          \
+#define QVK_CHECK(pos, name)                                                                                           \
+    EXPECT_EQ(SlotOf(&ISPKIFormats::name), pos) << #name;                                                              \
     ++checked;
 #define QVK_PKIF_OP(pos, how, ret, name, params) QVK_CHECK(pos, name)
 #define QVK_PKIF_SIGNED(pos, how, ret, name, params) QVK_CHECK(pos, name)
@@ -234,11 +234,11 @@ TEST(FacadeSlots, OperationsNotBuiltYetAnswerZero)
     std::vector<std::string> built, pending, reserved;
 #define QVK_PKIF_OP(pos, how, ret, name, params) built.push_back(#name);
 #define QVK_PKIF_SIGNED(pos, how, ret, name, params) pending.push_back(#name);
-#define QVK_PKIF_PENDING(pos, how, name)             \
-    EXPECT_EQ(f.name(), 0) << #name;                 \
+#define QVK_PKIF_PENDING(pos, how, name)                                                                               \
+    EXPECT_EQ(f.name(), 0) << #name;                                                                                   \
     pending.push_back(#name);
-#define QVK_PKIF_RESERVED(pos)                       \
-    EXPECT_EQ(f.Reserved##pos(), 0);                 \
+#define QVK_PKIF_RESERVED(pos)                                                                                         \
+    EXPECT_EQ(f.Reserved##pos(), 0);                                                                                   \
     reserved.push_back("Reserved" #pos);
 #include "pkiformats/ISPKIFormatsOperations.def"
 #undef QVK_PKIF_OP
@@ -246,8 +246,7 @@ TEST(FacadeSlots, OperationsNotBuiltYetAnswerZero)
 #undef QVK_PKIF_PENDING
 #undef QVK_PKIF_RESERVED
     std::string all;
-    for (const std::string& n : pending)
-        all += n + " ";
+    for (const std::string& n : pending) all += n + " ";
     RecordProperty("pending", all);
     EXPECT_EQ(built.size() + pending.size() + reserved.size(), 664u);
     EXPECT_EQ(built.size(), 70u);

@@ -19,7 +19,10 @@ struct Family {
     std::function<int(SPKIFormats&, fake::Library&)> run;
 };
 
-std::vector<PKIBlob> Outs(int n) { return std::vector<PKIBlob>(n, PKIBlob{0, nullptr}); }
+std::vector<PKIBlob> Outs(int n)
+{
+    return std::vector<PKIBlob>(n, PKIBlob{0, nullptr});
+}
 
 const std::string kKey = "secret key bytes";
 
@@ -32,8 +35,7 @@ std::vector<Family> Families()
              PKIBlob part{static_cast<std::uint32_t>(kKey.size()), (std::uint8_t*)kKey.data()};
              int rc = f.CreateKeyPartsRecord(3, 64, &o[0]) && f.AppendKeyPart(&o[0], 1, 1, &part) &&
                       f.CopyKeyPart(&o[0], 1, 1, &o[1]);
-             for (PKIBlob& b : o)
-                 f.ReleaseBlob(&b);
+             for (PKIBlob& b : o) f.ReleaseBlob(&b);
              return rc;
          }},
         {"records A to G",
@@ -47,8 +49,7 @@ std::vector<Family> Families()
                       f.PackRecordC(1, "t", nullptr, &data, &data, &o[2]) &&
                       f.UnpackRecordC(&o[2], &k, text, nullptr, &o[3], &o[4]) && f.PackRecordD(1, &data, &o[5]) &&
                       f.UnpackRecordE(&o[5], &k, &o[6]) && f.PackWordA(1, &o[7]);
-             for (PKIBlob& b : o)
-                 f.ReleaseBlob(&b);
+             for (PKIBlob& b : o) f.ReleaseBlob(&b);
              return rc;
          }},
         {"holder records",
@@ -59,8 +60,7 @@ std::vector<Family> Families()
                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &key, nullptr, &key,
                                            nullptr, 1, 0, "UAH", 0, nullptr, 0x10, 0, 0, 0, 0, 0, nullptr, &o[0]) &&
                       f.UpgradeHolderRecord(6, &o[0], &o[1]);
-             for (PKIBlob& b : o)
-                 f.ReleaseBlob(&b);
+             for (PKIBlob& b : o) f.ReleaseBlob(&b);
              return rc;
          }},
         {"name texts",

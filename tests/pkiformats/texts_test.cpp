@@ -13,8 +13,7 @@ namespace {
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> v)
 {
     std::vector<std::uint8_t> out;
-    for (int b : v)
-        out.push_back(static_cast<std::uint8_t>(b));
+    for (int b : v) out.push_back(static_cast<std::uint8_t>(b));
     return out;
 }
 
@@ -34,8 +33,7 @@ TEST(FacadeHex, PrintingAndParsingValues)
     EXPECT_STREQ(text, "01 AB 0C ");
 
     std::uint8_t hash[32];
-    for (int i = 0; i < 32; ++i)
-        hash[i] = static_cast<std::uint8_t>(i * 7);
+    for (int i = 0; i < 32; ++i) hash[i] = static_cast<std::uint8_t>(i * 7);
     EXPECT_EQ(f.Hash32ToText(hash, 0, text), 1);
     EXPECT_EQ(std::strlen(text), 64u);
     EXPECT_EQ(std::string(text, 8), "00070E15");
@@ -44,8 +42,7 @@ TEST(FacadeHex, PrintingAndParsingValues)
     EXPECT_EQ(std::memcmp(back, hash, 32), 0);
 
     EXPECT_EQ(f.TextToHash32("0A 0b", back), 1);
-    for (int i = 0; i < 30; ++i)
-        EXPECT_EQ(back[i], 0) << i;
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(back[i], 0) << i;
     EXPECT_EQ(back[30], 0x0A);
     EXPECT_EQ(back[31], 0x0B);
     // An unpaired first digit is ignored; the text is read from its end.
@@ -119,8 +116,7 @@ TEST(FacadeNameTexts, ComposeGoesThroughTheLibraryAndRefusesOverlongFields)
                       out);
     EXPECT_STREQ(out, "");
     // Refused before the library converts anything past its capacity.
-    for (const std::string& call : lib.log)
-        EXPECT_EQ(call.find(cn65), std::string::npos) << call;
+    for (const std::string& call : lib.log) EXPECT_EQ(call.find(cn65), std::string::npos) << call;
     f.ComposeNameText(nullptr, "UKR", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, out);
     EXPECT_STREQ(out, "");
 
