@@ -20,7 +20,7 @@ protected:
         char previous[PATH_MAX];
         ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
         ASSERT_EQ(chdir((std::string(CGLIB_VARIANTS_DIR) + "/full").c_str()), 0);
-        int rc = CreateCSP(&csp, 0);
+        int rc = CreateCSP(&csp, 1);  // with its default generator
         ASSERT_EQ(chdir(previous), 0);
         ASSERT_EQ(rc, CSP_OK);
         ASSERT_NE(csp->Parameters().GetStandardCurve(1, 0, &field, &point), 0);
