@@ -50,6 +50,33 @@ int SPKIFormats::AddToSystemTime(const SYSTEMTIME* time, std::uint32_t intervalL
     }
 }
 
+// The lowest layout version of a holder data area that holds its content:
+// each version adds fields (texts are present when their first byte is not 0).
+int SPKIFormats::GetHolderDataVersion(const std::uint8_t* holderData, std::uint32_t* version)
+{
+    try {
+        if (!holderData || !version) return 0;
+        const std::uint8_t* d = holderData;
+        std::uint32_t v = 1;
+        if (Get32(d, 2823) != 0)
+            v = 7;
+        else if (d[2212] || d[2309] || d[2438])
+            v = 6;
+        else if (d[2197])
+            v = 5;
+        else if (d[2194])
+            v = 4;
+        else if (d[1937])
+            v = 3;
+        else if (d[1834] || d[1867] || d[1900] || Get32(d, 1933) != 0)
+            v = 2;
+        *version = v;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 // Holder data block: the layout version word and the three organisation texts
 // (from layout 6) with the removable-part flags (layout 7) behind them.
 int SPKIFormats::MergeHolderData(std::uint8_t* target, const std::uint8_t* source)

@@ -502,3 +502,38 @@ TEST_F(Records, MarkedBlobsAndTimeShifts)
     EXPECT_EQ(f.AddToSystemTime(&bad, 1, 0, &out), 0);
     EXPECT_EQ(out.wYear, 0);
 }
+
+TEST_F(Records, HolderDataVersionsAndMerging)
+{
+    struct Case {
+        std::uint32_t at;
+        std::uint8_t value;
+        std::uint32_t version;
+    } cases[] = {{4, 'x', 1},    {1834, 'x', 2}, {1935, 1, 2},   {1937, 'h', 3}, {2194, 'U', 4},
+                 {2197, '1', 5}, {2309, 'o', 6}, {2438, 'o', 6}, {2824, 1, 7}};
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> area(PKIF_HOLDER_DATA_AREA, 0);
+        area[c.at] = c.value;
+        std::uint32_t v = 0;
+        ASSERT_EQ(f.GetHolderDataVersion(area.data(), &v), 1);
+        EXPECT_EQ(v, c.version) << c.at;
+    }
+    std::vector<std::uint8_t> target(PKIF_HOLDER_DATA_AREA, 0), source(PKIF_HOLDER_DATA_AREA, 0);
+    target[1830] = 3;
+    target[4] = 'T';
+    source[1830] = 7;
+    source[2212] = 'A';
+    source[2822] = 'Z';
+    source[2823] = 0x05;
+    source[4] = 'S';
+    ASSERT_EQ(f.MergeHolderData(target.data(), source.data()), 1);
+    EXPECT_EQ(target[1830], 7);
+    EXPECT_EQ(target[2212], 'A');
+    EXPECT_EQ(target[2822], 'Z');
+    EXPECT_EQ(target[2823], 0x05);
+    EXPECT_EQ(target[4], 'T');  // only the organisation texts and the flags
+    source[1830] = 5;
+    source[2212] = 'B';
+    ASSERT_EQ(f.MergeHolderData(target.data(), source.data()), 1);
+    EXPECT_EQ(target[2212], 'A');
+}
