@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "FakeFormats.h"
 #include "pkiformats/SPKIFormats.h"
@@ -209,4 +210,26 @@ TEST(FacadePolicies, PolicyLevelsByOid)
     c->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
     EXPECT_EQ(lib.doubleReleases, 0);
+}
+
+TEST(FacadeCallOrder, NamesAndPoliciesCallTheLibraryInOrder)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    char out[PKIF_NAME_TEXT_BYTES];
+    f.ComposeNameText("1", "UA", "s", "l", "o", "u", "cn", "sn", "gn", "t", out);
+    std::vector<std::string> expect = {"0:8(1)",  "0:8(UA)", "0:8(s)",  "0:8(l)", "0:8(o)",     "0:8(u)",
+                                       "0:8(cn)", "0:8(sn)", "0:8(gn)", "0:8(t)", "0:14(2048)", "0:9(10)"};
+    EXPECT_EQ(lib.log, expect);
+
+    lib.log.clear();
+    auto* cert = new fake::Certificate(lib);
+    std::uint32_t kind = 0, level = 0;
+    ASSERT_EQ(f.GetCertificatePolicyLevel(cert, &kind, &level), 1);
+    // Policies, their first OID (the library allocates it), the policies
+    // object released, then the OID's blob freed.
+    expect = {"4870:76()", "1:3()", "0:6(26)", "1:1()", "0:7(25)"};
+    EXPECT_EQ(lib.log, expect);
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
 }
