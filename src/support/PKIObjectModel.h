@@ -50,6 +50,9 @@ enum : std::uint32_t {
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 
+// Slot numbers line up at the right, as in PKIInterface.h.
+// clang-format off
+
 // Certificate (class 4870, interface 4102), as far as the facade reads it.
 class IPKICertificate : public IPKIObject {
 public:
@@ -116,6 +119,8 @@ public:
 protected:
     ~IPKIKeyContextIntl() = default;
 };
+
+// clang-format on
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
