@@ -256,3 +256,35 @@ TEST(FacadeNames, AttributeLimitsAndBuffers)
     EXPECT_EQ(g.AllocateNameAttributeBuffers(3, three, 1), nullptr);
     EXPECT_EQ(lib.LiveBlobs(), 0u);
 }
+
+namespace {
+CSP* const kModuleCSP = reinterpret_cast<CSP*>(0x1000);
+CSP* ModuleCSPForTest()
+{
+    return kModuleCSP;
+}
+}  // namespace
+
+TEST(FacadeProviders, MissingProvidersAndLibraryAnswerZero)
+{
+    SPKIFormats f(nullptr, nullptr, nullptr);
+    EXPECT_EQ(f.GetFormatsInterface(), nullptr);
+    EXPECT_EQ(f.GetCSP(), nullptr);
+    EXPECT_EQ(f.ModuleCSP(), nullptr);
+    f.SetModuleCSPAccessor(ModuleCSPForTest);
+    EXPECT_EQ(f.ModuleCSP(), kModuleCSP);
+
+    fake::Library lib;
+    auto* cert = new fake::Certificate(lib);
+    std::uint32_t kind = 0, level = 0, format = 0;
+    EXPECT_EQ(f.GetCertificatePolicyLevel(cert, &kind, &level), 0);
+    std::string marked = std::string("Enis", 4) + std::string(20, '\0');
+    PKIBlob m{static_cast<std::uint32_t>(marked.size()), (std::uint8_t*)marked.data()};
+    EXPECT_EQ(f.ReadMarkedBlob(&m, "pw", &format, nullptr), 0);
+    char out[PKIF_NAME_TEXT_BYTES] = "old";
+    f.ParseNameText("CN=x", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, out, nullptr, nullptr, nullptr);
+    EXPECT_STREQ(out, "");
+    f.ConvertNameText("CN=x", nullptr);
+    EXPECT_EQ(lib.Calls(), 0);
+    cert->Release();
+}
