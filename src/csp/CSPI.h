@@ -330,6 +330,7 @@ public:
     std::uint32_t Flags() const { return flags_; }
     const CSPIExtraFunctionTable* ExtraFunctions() const { return extra_; }
     const CSPILibraryBinding& Binding() const { return binding_; }
+    // The default generator's state, as the CSP's DefaultPRNG.
     CSPHandle DefaultPRNG() const { return prng_; }
 
 private:

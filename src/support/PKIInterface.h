@@ -29,6 +29,8 @@
 
 #include "support/DSTU4145Records.h"
 
+struct PKINameRecord;  // support/PKIObjectModel.h
+
 // Encoded data crossing the interface.
 struct PKIBlob {
     std::uint32_t length;
@@ -212,16 +214,33 @@ public:
     // Returns a block the library allocated; only blob->data is looked at
     // (callers that hold only the pointer pass length 0). Clears the blob.
     virtual int FreeBlob(PKIBlob* blob) = 0;                                     // 7
-    PKI_RESERVED(8)                                                              // 8
-    PKI_RESERVED(9)                                                              // 9
+    // Windows-1251 text to wide text in a caller buffer that must hold
+    // strlen(text) + 1 wide characters (the call takes no size).
+    virtual int TextToWide(const char* text, wchar_t* wide)                      // 8
+    { (void)text; (void)wide; return PKI_E_NOT_IMPLEMENTED; }
+    // Wide text to Windows-1251 text in a caller buffer that must hold
+    // wcslen(wide) + 1 bytes; characters with no 1251 form become '?'.
+    virtual int WideToText(const wchar_t* wide, char* text)                      // 9
+    { (void)wide; (void)text; return PKI_E_NOT_IMPLEMENTED; }
     virtual int CreateObject(std::uint32_t classId, std::uint32_t interfaceId,
                              void** object) = 0;                                 // 10
     PKI_RESERVED(11)                                                             // 11
     PKI_RESERVED(12)                                                             // 12
-    PKI_RESERVED(13)  // display name of a certificate                           // 13
-    PKI_RESERVED(14)                                                             // 14
-    PKI_RESERVED(15)                                                             // 15
-    PKI_RESERVED(16)                                                             // 16
+    // A wide name text ("attribute=value" items) into a name record. (The
+    // module's certificate store reads a certificate's display name here too.)
+    virtual int ParseName(const wchar_t* text, PKINameRecord* record)            // 13
+    { (void)text; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    // A name record into a wide name text; *length holds the buffer's
+    // capacity in wide characters on entry and the text's length on return.
+    virtual int ComposeName(const PKINameRecord* record, wchar_t* text,
+                            std::uint32_t* length)                               // 14
+    { (void)record; (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    // Hand a wide name text to the library's name store (meaning the library's).
+    virtual int TakeNameText(const wchar_t* text, void* target)                  // 15
+    { (void)text; (void)target; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int TakeNameTextLimited(const wchar_t* text, std::uint32_t limit,
+                                    std::uint32_t word)                          // 16
+    { (void)text; (void)limit; (void)word; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(17)  // 20-byte identifier of a public key                      // 17
     PKI_RESERVED(18)  // identifier from key, key length, S-box                  // 18
     PKI_RESERVED(19)                                                             // 19
@@ -486,5 +505,8 @@ protected:
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
+
+// The further classes and interfaces of the library's object model.
+#include "support/PKIObjectModel.h"
 
 #endif

@@ -33,7 +33,7 @@ TEST(PkfmtSlotLayout, InterfaceObject)
     EXPECT_SLOT(IPKIInterface::AllocateBlob, 6);
     EXPECT_SLOT(IPKIInterface::FreeBlob, 7);
     EXPECT_SLOT(IPKIInterface::CreateObject, 10);
-    EXPECT_SLOT(IPKIInterface::Reserved13, 13);
+    EXPECT_SLOT(IPKIInterface::ParseName, 13);
     EXPECT_SLOT(IPKIInterface::Reserved17, 17);
     EXPECT_SLOT(IPKIInterface::Reserved28, 28);
     EXPECT_SLOT(IPKIInterface::HasOptionA, 33);

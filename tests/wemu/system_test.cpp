@@ -112,6 +112,24 @@ TEST_F(WemuFiles, InjectedFailures) {
     CloseHandle(h);
 }
 
+TEST_F(WemuFiles, MoveFileExRenamesAndReplacesOnlyWhenAsked) {
+    writeFile("a", "new");
+    writeFile("b", "old");
+    std::string a = dir + "/a", b = dir + "/b", c = dir + "/c";
+    EXPECT_FALSE(MoveFileEx(a.c_str(), b.c_str(), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(readFile(b), "old");
+    EXPECT_TRUE(MoveFileEx(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(readFile(b), "new");
+    EXPECT_NE(access(a.c_str(), F_OK), 0);
+    EXPECT_TRUE(MoveFileEx(b.c_str(), c.c_str(), 0));
+    EXPECT_EQ(readFile(c), "new");
+    EXPECT_NE(access(b.c_str(), F_OK), 0);
+    EXPECT_FALSE(MoveFileEx(a.c_str(), c.c_str(), MOVEFILE_REPLACE_EXISTING)); // source gone
+    EXPECT_FALSE(MoveFileEx(c.c_str(), b.c_str(), 0x8));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 TEST_F(WemuFiles, FindMatchesWildcardsInNameOrder) {
     writeFile("b.p7b", "1");
     writeFile("A.P7B", "22");

@@ -26,7 +26,7 @@
 //    with :N only the N-th call of it in this process fails (counting from 1
 //    since the variable last changed or WemuResetTestHooks). Calls that honour
 //    it: CreateMutex, WaitForSingleObject, CreateEvent, CreateFileMapping,
-//    MapViewOfFile, CreateFile, ReadFile, WriteFile, GetFileSize, FindFirstFile,
+//    MapViewOfFile, CreateFile, ReadFile, WriteFile, GetFileSize, MoveFileEx, FindFirstFile,
 //    LoadLibrary, GetProcAddress, MultiByteToWideChar, WideCharToMultiByte,
 //    RegOpenKeyEx, RegQueryValueEx, RegEnumValue.
 //  - WEMU_REGISTRY_DIR=path: root of the registry store (see below).
@@ -179,6 +179,12 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, void *overl
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD done, void *overlapped);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL DeleteFile(LPCSTR path);
+// Renames a file within one file system. With MOVEFILE_REPLACE_EXISTING an
+// existing target is replaced in one step (readers see the old or the new
+// file, never a mix); without it an existing target fails with
+// ERROR_ALREADY_EXISTS.
+#define MOVEFILE_REPLACE_EXISTING 0x1u
+BOOL MoveFileEx(LPCSTR from, LPCSTR to, DWORD flags);
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;

@@ -198,6 +198,29 @@ BOOL DeleteFile(LPCSTR path) {
     return TRUE;
 }
 
+BOOL MoveFileEx(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (injectedFailure("MoveFileEx"))
+        return FALSE;
+    if (!from || !to || (flags & ~MOVEFILE_REPLACE_EXISTING) != 0) {
+        setError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) {
+        // link() refuses an existing target atomically; the source name goes after.
+        if (link(from, to) != 0) {
+            setError(errno == EEXIST ? ERROR_ALREADY_EXISTS : errorFromErrno(errno));
+            return FALSE;
+        }
+        unlink(from);
+        return TRUE;
+    }
+    if (rename(from, to) != 0) {
+        setErrno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HANDLE FindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATA data) {
     if (injectedFailure("FindFirstFile"))
         return INVALID_HANDLE_VALUE;

@@ -1,0 +1,124 @@
+// ISPKIFormats: the PKI formats facade's interface of 664 operations, reached
+// by position in the virtual table. The declaration is generated from the one
+// ordered list in ISPKIFormatsOperations.def; see there for the rules.
+//
+// Results: 1 success, 0 failure unless an operation says otherwise. A blob
+// that an operation fills must be empty on entry and goes back through
+// ReleaseBlob. Texts handed to callers are Windows-1251.
+//
+// Output texts have these capacities (bytes, terminator included); an
+// operation refuses rather than truncates:
+// - ComposeNameText: PKIF_NAME_TEXT_BYTES;
+// - ParseNameText: each field's capacity in the name record (PKI_NAME_*_CHARS);
+// - Hash32ToText, Serial20ToText, BytesToText: 3 per byte printed + 1;
+// - KeyUsageToText: PKIF_KEY_USAGE_TEXT_BYTES;
+// - UnpackRecordA/B/C: PKIF_RECORD_TEXT_MAX + 1; UnpackShortText: 14.
+#ifndef QVK_PKIFORMATS_ISPKIFORMATS_H
+#define QVK_PKIFORMATS_ISPKIFORMATS_H
+
+#include <cstdint>
+
+#include "support/PKIInterface.h"
+#include "wemu.h"
+
+class CSP;
+class CSPI;
+
+enum : std::uint32_t {
+    PKIF_OPERATION_COUNT = 664,
+    PKIF_NAME_TEXT_BYTES = 2048,
+    PKIF_KEY_USAGE_TEXT_BYTES = 256,
+    PKIF_RECORD_TEXT_MAX = 1024,
+    PKIF_SHORT_TEXT_BYTES = 14,
+    PKIF_HOLDER_DATA_AREA = 2828
+};
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#endif
+
+class ISPKIFormats {
+public:
+#define QVK_PKIF_OP(pos, how, ret, name, params) virtual ret name params = 0;
+#define QVK_PKIF_SIGNED(pos, how, ret, name, params)                                                                   \
+    virtual ret name params                                                                                            \
+    {                                                                                                                  \
+        return ret();                                                                                                  \
+    }
+#define QVK_PKIF_PENDING(pos, how, name)                                                                               \
+    virtual int name()                                                                                                 \
+    {                                                                                                                  \
+        return 0;                                                                                                      \
+    }
+#define QVK_PKIF_RESERVED(pos)                                                                                         \
+    virtual int Reserved##pos()                                                                                        \
+    {                                                                                                                  \
+        return 0;                                                                                                      \
+    }
+#include "pkiformats/ISPKIFormatsOperations.def"
+#undef QVK_PKIF_OP
+#undef QVK_PKIF_SIGNED
+#undef QVK_PKIF_PENDING
+#undef QVK_PKIF_RESERVED
+
+protected:
+    // Never destroyed through the interface: slot 0 is ReadFileToBlob.
+    ~ISPKIFormats() = default;
+};
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// The list's positions, in list order: the static assertions below hold the
+// declaration to positions 0 to 663 with nothing skipped or repeated.
+namespace pkif_detail {
+struct Entry {
+    int position;
+    const char* name;
+    bool pinned;
+};
+#define PINNED true
+#define INFERRED false
+inline constexpr Entry kOperations[] = {
+#define QVK_PKIF_OP(pos, how, ret, name, params) {pos, #name, how},
+#define QVK_PKIF_SIGNED(pos, how, ret, name, params) {pos, #name, how},
+#define QVK_PKIF_PENDING(pos, how, name) {pos, #name, how},
+#define QVK_PKIF_RESERVED(pos) {pos, "Reserved" #pos, false},
+#include "pkiformats/ISPKIFormatsOperations.def"
+#undef QVK_PKIF_OP
+#undef QVK_PKIF_SIGNED
+#undef QVK_PKIF_PENDING
+#undef QVK_PKIF_RESERVED
+};
+#undef PINNED
+#undef INFERRED
+
+constexpr bool SameText(const char* a, const char* b)
+{
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+constexpr bool PositionsRunInOrder()
+{
+    for (int i = 0; i < static_cast<int>(sizeof(kOperations) / sizeof(kOperations[0])); ++i)
+        if (kOperations[i].position != i) return false;
+    return true;
+}
+
+// The position of a named operation, or -1.
+constexpr int PositionOf(const char* name)
+{
+    for (const Entry& e : kOperations)
+        if (SameText(e.name, name)) return e.position;
+    return -1;
+}
+
+static_assert(sizeof(kOperations) / sizeof(kOperations[0]) == PKIF_OPERATION_COUNT);
+static_assert(PositionsRunInOrder());
+}  // namespace pkif_detail
+
+#endif
