@@ -24,22 +24,21 @@
 #include "support/ICSPHardware.h"
 #include "wemu.h"
 
-enum : int {
-    CSP_OK = 0,
-    CSP_NOT_INITIALIZED = 1,
-    CSP_NO_OBJECT = 2,
-    CSP_BAD_ARGUMENT = 3,
-    CSP_LIBRARY_NOT_LOADED = 12,
-    CSP_NO_MEMORY = 13,
-    CSP_NOISE_SOURCE_FAILED = 14,
-    CSP_LIBRARY_ERROR = 15,
-    CSP_RNG_FAILED = 21,
-    CSP_RANDOM_TEST_FAILED = 22,
-    CSP_HARDWARE_ERROR = 23,
-    CSP_VALUE_MISMATCH = 31,
-    CSP_INVALID_SIGNATURE = 32,
-    CSP_BAD_PARAMETERS = 33
-};
+// Results of the operations.
+inline constexpr int CSP_OK = 0;
+inline constexpr int CSP_NOT_INITIALIZED = 1;
+inline constexpr int CSP_NO_OBJECT = 2;
+inline constexpr int CSP_BAD_ARGUMENT = 3;
+inline constexpr int CSP_LIBRARY_NOT_LOADED = 12;
+inline constexpr int CSP_NO_MEMORY = 13;
+inline constexpr int CSP_NOISE_SOURCE_FAILED = 14;
+inline constexpr int CSP_LIBRARY_ERROR = 15;
+inline constexpr int CSP_RNG_FAILED = 21;
+inline constexpr int CSP_RANDOM_TEST_FAILED = 22;
+inline constexpr int CSP_HARDWARE_ERROR = 23;
+inline constexpr int CSP_VALUE_MISMATCH = 31;
+inline constexpr int CSP_INVALID_SIGNATURE = 32;
+inline constexpr int CSP_BAD_PARAMETERS = 33;
 
 enum : std::uint32_t { CSP_FLAG_INITIALIZED = 1, CSP_FLAG_HARDWARE_RNG = 2, CSP_FLAG_HARDWARE = 4 };
 

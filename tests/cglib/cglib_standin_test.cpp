@@ -1,0 +1,261 @@
+// The stand-in cgbase.so and cgext.so on their own: exactly the bound names
+// are exported, and the entries the provider relies on answer as published
+// standards and step-by-step recomputations say.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "CGLibTestSupport.h"
+#include "TestHex.h"
+#include "crypto/DSTU7564.h"
+#include "crypto/GOST28147.h"
+#include "csp/CSPLibraryBinding.h"
+#include "support/CSPParameters.h"
+
+using cryptotest::Bytes;
+using cryptotest::Hex;
+
+namespace {
+
+struct Libraries {
+    CGLib base{"full/cgbase.so"};
+    CGLib ext{"full/cgext.so"};
+};
+
+Bytes OsRandom(std::size_t n)
+{
+    Bytes b(n);
+    FILE* f = std::fopen("/dev/urandom", "rb");
+    EXPECT_NE(f, nullptr);
+    EXPECT_EQ(std::fread(b.data(), 1, n, f), n);
+    std::fclose(f);
+    return b;
+}
+
+}  // namespace
+
+TEST(CGLibExports, EachLibraryExportsTheBoundNamesAndNoOthersOfTheSet)
+{
+    Libraries lib;
+    for (const char* name : CSPBaseFunctionNames) {
+        EXPECT_NE(lib.base.Raw(name), nullptr) << name;
+        EXPECT_EQ(lib.ext.Raw(name), nullptr) << name;
+    }
+    for (const char* name : CSPExtraFunctionNames) EXPECT_NE(lib.base.Raw(name), nullptr) << name;
+    for (const char* name : CSPExtFunctionNames) {
+        EXPECT_NE(lib.ext.Raw(name), nullptr) << name;
+        EXPECT_EQ(lib.base.Raw(name), nullptr) << name;
+    }
+    EXPECT_NE(lib.base.Raw("CSPFinalize"), nullptr);
+    // The wrapped modules stay inside.
+    EXPECT_EQ(lib.base.Raw("DSTU7624CreateContext"), nullptr);
+    EXPECT_EQ(lib.base.Raw("DSTU7564UpdateHash"), nullptr);
+}
+
+TEST(CGLibExt, CRC32IsTheStandardCheckValue)
+{
+    Libraries lib;
+    auto crc = lib.ext.Get<CGCRC32CountFn>("CRC32Count");
+    const char* check = "123456789";
+    EXPECT_EQ(crc(reinterpret_cast<const uint8_t*>(check), 9), 0xCBF43926u);
+    EXPECT_EQ(crc(reinterpret_cast<const uint8_t*>(check), 0), 0u);
+}
+
+TEST(CGLibExt, StatisticalTestJudgesDrawsAndHandsOutAStatisticsHandle)
+{
+    Libraries lib;
+    auto test = lib.ext.Get<CGBSTestSequenceFn>("BSTestSequence");
+    auto release = lib.ext.Get<CGBSReleaseStatisticFn>("BSReleaseStatistic");
+    auto judge = [&](const Bytes& data) {
+        void* statistics = nullptr;
+        int passed = test(&statistics, data.data(), static_cast<uint32_t>(data.size() * 8));
+        EXPECT_NE(statistics, nullptr);
+        release(statistics);
+        return passed;
+    };
+    EXPECT_EQ(judge(OsRandom(2500)), 1);
+    EXPECT_EQ(judge(OsRandom(64)), 1);
+    EXPECT_EQ(judge(Bytes(2500, 0)), 0);
+    EXPECT_EQ(judge(Bytes(64, 0xFF)), 0);
+    // Balanced, but runs of length 1 only: the runs test refuses it.
+    EXPECT_EQ(judge(Bytes(2500, 0x55)), 0);
+    // Random apart from one run of 32 zero bits: the long-run test refuses it.
+    Bytes longRun = OsRandom(2500);
+    std::memset(longRun.data() + 1000, 0, 4);
+    EXPECT_EQ(judge(longRun), 0);
+    Bytes shortLongRun = OsRandom(256);
+    std::memset(shortLongRun.data() + 100, 0, 4);
+    EXPECT_EQ(judge(shortLongRun), 0);
+}
+
+TEST(CGLibExt, NoiseGeneratorFillsBuffersAndObeysTheFailureSwitch)
+{
+    Libraries lib;
+    auto enabled = lib.ext.Get<CGTSCGIsEnableFn>("TSCGIsEnable");
+    auto generate = lib.ext.Get<CGTSCGGenerateSequenceFn>("TSCGGenerateSequence");
+    EXPECT_EQ(enabled(), 1);
+    Bytes a(64, 0), b(64, 0);
+    ASSERT_EQ(generate(a.data(), 64), 1);
+    ASSERT_EQ(generate(b.data(), 64), 1);
+    EXPECT_NE(a, b);
+    setenv("QVK_CGLIB_FAIL", "BSTestSequence,TSCGIsEnable", 1);
+    EXPECT_EQ(enabled(), 0);
+    EXPECT_EQ(generate(a.data(), 64), 1);
+    unsetenv("QVK_CGLIB_FAIL");
+    EXPECT_EQ(enabled(), 1);
+}
+
+TEST(CGLibBase, ClassicGeneratorFollowsTheAnnexConstructionStepByStep)
+{
+    Libraries lib;
+    auto init = lib.base.Get<CGPseudoRNGInitializeFn>("DSTU4145PseudoRNGInitialize");
+    auto generate = lib.base.Get<CGPseudoRNGGenerateSequenceFn>("DSTU4145PseudoRNGGenerateSequence");
+    auto deinit = lib.base.Get<CGPseudoRNGDeinitializeFn>("DSTU4145PseudoRNGDeinitialize");
+    GOST28147PackedSBox box{};
+    ASSERT_EQ(CSPParameters().GetStandardSBox(0, &box), 1);
+    const Bytes mix = Hex("0011223344556677"), time = Hex("8899AABBCCDDEEFF");
+    Bytes key(32);
+    for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(i * 7 + 1);
+
+    void* state = init(mix.data(), time.data(), key.data(), box.rows[0]);
+    ASSERT_NE(state, nullptr);
+    Bytes out(20);
+    ASSERT_EQ(generate(out.data(), 20, state), 1);
+    deinit(state);
+
+    // I = E(D); x = E(I xor s); s = E(x xor I); the output is x, x, ...
+    GOST28147Context c{};
+    ASSERT_EQ(GOST28147SetParameter(&c, &box, GOST28147_SBOX), 1);
+    ASSERT_EQ(GOST28147SetParameter(&c, key.data(), GOST28147_KEY), 1);
+    uint8_t i[8], s[8], x[8];
+    std::memcpy(i, time.data(), 8);
+    std::memcpy(s, mix.data(), 8);
+    ASSERT_EQ(GOST28147EncryptECB(i, 1, &c), 1);
+    Bytes expected;
+    for (int block = 0; block < 3; ++block) {
+        for (int k = 0; k < 8; ++k) x[k] = i[k] ^ s[k];
+        GOST28147EncryptECB(x, 1, &c);
+        expected.insert(expected.end(), x, x + 8);
+        for (int k = 0; k < 8; ++k) s[k] = x[k] ^ i[k];
+        GOST28147EncryptECB(s, 1, &c);
+    }
+    expected.resize(20);
+    EXPECT_EQ(out, expected);
+}
+
+TEST(CGLibBase, ParameterisedGeneratorNeedsKeySeedAndTimeAndSerialisesReseeds)
+{
+    Libraries lib;
+    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU4145PseudoRNGAcquireState");
+    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU4145PseudoRNGSetStateParameters");
+    auto lock = lib.base.Get<CGPseudoRNGLockFn>("DSTU4145PseudoRNGLockState");
+    auto unlock = lib.base.Get<CGPseudoRNGLockFn>("DSTU4145PseudoRNGUnlockState");
+    auto generate = lib.base.Get<CGPseudoRNGGenerateSequenceFn>("DSTU4145PseudoRNGGenerateSequence");
+    auto deinit = lib.base.Get<CGPseudoRNGDeinitializeFn>("DSTU4145PseudoRNGDeinitialize");
+    void* state = acquire();
+    ASSERT_NE(state, nullptr);
+    uint8_t out[16];
+    const uint32_t one = 1, two = 2;
+    EXPECT_EQ(set(state, &two, 1), 0);
+    EXPECT_EQ(set(state, &one, 1), 1);
+    EXPECT_EQ(generate(out, 16, state), 0) << "no key, seed or time yet";
+    const Bytes key(32, 0x11), seed(32, 0x22), time(8, 0x33);
+    ASSERT_EQ(lock(state), 1);
+    EXPECT_EQ(set(state, key.data(), 3), 1);
+    EXPECT_EQ(set(state, seed.data(), 4), 1);
+    EXPECT_EQ(set(state, time.data(), 5), 1);
+    ASSERT_EQ(unlock(state), 1);
+    EXPECT_EQ(set(state, key.data(), 99), 0);
+    EXPECT_EQ(generate(out, 16, state), 1);
+    EXPECT_EQ(deinit(state), 1);
+}
+
+TEST(CGLibBase, EcbRefusesALengthThatIsNotWholeBlocks)
+{
+    Libraries lib;
+    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7624AcquireState");
+    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7624ReleaseState");
+    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7624SetStateParameters");
+    auto ecb = lib.base.Get<CGDSTU7624ECBFn>("DSTU7624EncryptDataECBMode");
+    void* state = acquire();
+    const uint32_t bits = 128;
+    const Bytes key(16, 0);
+    ASSERT_EQ(set(state, &bits, 2), 1);
+    ASSERT_EQ(set(state, &bits, 3), 1);
+    ASSERT_EQ(set(state, key.data(), 4), 1);
+    Bytes data(32, 0);
+    EXPECT_EQ(ecb(data.data(), 20, state), 0);
+    EXPECT_EQ(data, Bytes(32, 0));
+    EXPECT_EQ(ecb(data.data(), 32, state), 1);
+    release(state);
+}
+
+TEST(CGLibBase, HmacIsTheClassicConstructionOverTheHash)
+{
+    Libraries lib;
+    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7564HMACAcquireState");
+    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7564HMACReleaseState");
+    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7564HMACSetStateParameters");
+    auto get = lib.base.Get<CGGetStateParametersFn>("DSTU7564HMACGetStateParameters");
+    auto update = lib.base.Get<CGDSTU7564HashDataFn>("DSTU7564HMACUpdateData");
+    auto finish = lib.base.Get<CGStateFinalizeFn>("DSTU7564HMACFinalizeDataMac");
+    for (uint32_t macBytes : {32u, 48u, 64u}) {
+        SCOPED_TRACE(macBytes);
+        Bytes key(macBytes), message(100);
+        for (uint32_t i = 0; i < macBytes; ++i) key[i] = static_cast<uint8_t>(0xA0 + i);
+        for (int i = 0; i < 100; ++i) message[i] = static_cast<uint8_t>(i);
+        void* state = acquire();
+        const uint32_t bits = macBytes * 8;
+        ASSERT_EQ(set(state, &bits, 2), 1);
+        ASSERT_EQ(set(state, key.data(), 3), 1);
+        ASSERT_EQ(update(message.data(), 100 * 8, 0, state), 1);
+        ASSERT_EQ(finish(state), 1);
+        Bytes mac(macBytes);
+        ASSERT_EQ(get(state, mac.data(), 6), 1);
+        release(state);
+
+        const uint32_t block = macBytes <= 32 ? 64 : 128;
+        auto hash = [&](const Bytes& data) {
+            DSTU7564Context* c = DSTU7564CreateContext();
+            uint32_t b = bits;
+            DSTU7564SetParameter(c, &b, DSTU7564_HASH_BITS);
+            DSTU7564UpdateHash(data.data(), static_cast<uint32_t>(data.size() * 8), 0, c);
+            DSTU7564FinishHash(c);
+            Bytes out(macBytes);
+            DSTU7564GetParameter(c, out.data(), DSTU7564_HASH);
+            DSTU7564FreeContext(c);
+            return out;
+        };
+        Bytes inner(block, 0x36), outer(block, 0x5C);
+        for (uint32_t i = 0; i < macBytes; ++i) {
+            inner[i] ^= key[i];
+            outer[i] ^= key[i];
+        }
+        inner.insert(inner.end(), message.begin(), message.end());
+        Bytes innerHash = hash(inner);
+        outer.insert(outer.end(), innerHash.begin(), innerHash.end());
+        EXPECT_EQ(mac, hash(outer));
+    }
+}
+
+TEST(CGLibBase, FailureSwitchMakesTheNamedEntryFail)
+{
+    Libraries lib;
+    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7564AcquireState");
+    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7564ReleaseState");
+    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7564SetStateParameters");
+    auto hash = lib.base.Get<CGDSTU7564HashDataFn>("DSTU7564HashData");
+    void* state = acquire();
+    const uint32_t bits = 256;
+    ASSERT_EQ(set(state, &bits, 2), 1);
+    const uint8_t data[4] = {1, 2, 3, 4};
+    setenv("QVK_CGLIB_FAIL", "DSTU7564HashData", 1);
+    EXPECT_EQ(hash(data, 32, 0, state), 0);
+    setenv("QVK_CGLIB_FAIL", "SomethingElse,*", 1);
+    EXPECT_EQ(hash(data, 32, 0, state), 0);
+    unsetenv("QVK_CGLIB_FAIL");
+    EXPECT_EQ(hash(data, 32, 0, state), 1);
+    release(state);
+}

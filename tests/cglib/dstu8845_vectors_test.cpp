@@ -1,0 +1,2 @@
+// Placeholder until the stream cipher lands.
+#include <gtest/gtest.h>
