@@ -89,7 +89,6 @@ private:
     CK_RV QueryVersion(std::uint8_t* version);
 
     DeviceContext* device_ = nullptr;
-    std::int32_t cachedFreePublicMemory_ = -1;
 };
 
 #endif

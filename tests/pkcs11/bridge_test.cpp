@@ -82,6 +82,45 @@ TEST_F(Pkcs11Bridge, WrappersFailWithoutAProvider)
     EXPECT_FALSE(PKILibraryHasOptionA());
 }
 
+TEST_F(Pkcs11Bridge, Dstu7564WrappersGiveThePublishedAnswers)
+{
+    Start();
+    Bytes counting(64);
+    for (int i = 0; i < 64; ++i) counting[i] = static_cast<std::uint8_t>(i);
+    struct {
+        std::uint32_t length;
+        const char* expected;
+    } dstu[] = {
+        {32, "08F4EE6F1BE6903B324C4E27990CB24EF69DD58DBE84813EE0A52F6631239875"},
+        {64, "3813E2109118CDFB5A6D5E72F7208DCCC80A2DFB3AFDFB02F46992B5EDBE536B"
+             "3560DD1D7E29C6F53978AF58B444E37BA685C0DD910533BA5D78EFFFC13DE62A"},
+    };
+    PKIHashState state = nullptr;
+    std::uint8_t hash[64];
+    for (const auto& d : dstu) {
+        ASSERT_TRUE(BeginDigestDSTU7564(d.length, &state));
+        ASSERT_TRUE(UpdateDigestDSTU7564(&state, counting.data(), 33));
+        ASSERT_TRUE(UpdateDigestDSTU7564(&state, counting.data() + 33, 31));
+        ASSERT_TRUE(FinishDigestDSTU7564(&state, hash));
+        EXPECT_EQ(Bytes(hash, hash + d.length), Hex(d.expected)) << d.length;
+    }
+}
+
+TEST_F(Pkcs11Bridge, ReleasedStatesAreGoneAndOtherKindsAreKept)
+{
+    Start();
+    PKIHashState state = nullptr;
+    ASSERT_TRUE(BeginDigestDSTU7564(32, &state));
+    ReleaseDigestState(1, CKM_DSTU7564_256, &state);  // kind 1 keeps nothing here
+    EXPECT_NE(state, nullptr);
+    ReleaseDigestState(4, CKM_DSTU7564_256, &state);
+    EXPECT_EQ(state, nullptr);
+    ASSERT_TRUE(BeginDigestDSTU7564(48, &state));
+    ReleaseDigestState(2, CKM_DSTU4145_DSTU7564_384, &state);
+    EXPECT_EQ(state, nullptr) << "a sign operation's state goes through its hash family";
+    EXPECT_FALSE(FinishDigestDSTU7564(&state, nullptr)) << "no state left to finish";
+}
+
 TEST(Pkcs11BridgeAttributes, ValuesDatesAndPadding)
 {
     CK_ATTRIBUTE a{};
