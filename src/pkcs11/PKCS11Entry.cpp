@@ -2,10 +2,16 @@
 // function list. Every live function refuses work before C_Initialize,
 // checks the arguments the frame owns and delegates; no exception ever
 // leaves an exported function (CKR_GENERAL_ERROR).
+#include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 
 #include "pkcs11/PKCS11Library.h"
+#include "pkcs11/PKCS11Session.h"
+#include "pkcs11/PKCS11Slot.h"
+#include "pkcs11/PKCS11Token.h"
+#include "pkcs11/PKCS11TokenManager.h"
 #include "pkcs11/pkcs11ua.h"
 
 #define QVK_EXPORT extern "C" __attribute__((visibility("default")))
@@ -39,11 +45,19 @@ inline bool MissingData(const void* data, CK_ULONG length)
     return data == nullptr && length != 0;
 }
 
-// Work of the slot, token, session and object layers, which this build does
-// not offer yet.
+// Work of the object, digest, sign and key-management layers, which this
+// build does not offer yet.
 inline CK_RV NotYetAvailable()
 {
     return CKR_FUNCTION_NOT_SUPPORTED;
+}
+
+PKCS11SessionManager* Sessions(CK_RV* rv)
+{
+    PKCS11Entity* entity = nullptr;
+    PKCS11SessionManager* sessions = nullptr;
+    if ((*rv = GetEntity(&entity)) == CKR_OK) *rv = entity->GetSessionManager(&sessions);
+    return sessions;
 }
 
 }  // namespace
@@ -95,56 +109,97 @@ QVK_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList)
 QVK_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR pulCount)
 {
     (void)tokenPresent;
-    (void)pSlotList;
-    return Live([&] { return pulCount == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        PKCS11Entity* entity = nullptr;
+        PKCS11SlotManager* slots = nullptr;
+        CK_RV rv;
+        if ((rv = GetEntity(&entity)) != CKR_OK || (rv = entity->GetSlotManager(&slots)) != CKR_OK) return rv;
+        return slots->GetSlotList(pSlotList, pulCount);
+    });
 }
 
 QVK_EXPORT CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo)
 {
-    (void)slotID;
-    return Live([&] { return pInfo == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        PKCS11Entity* entity = nullptr;
+        PKCS11Slot* slot = nullptr;
+        CK_RV rv;
+        if ((rv = GetEntity(&entity)) != CKR_OK || (rv = entity->GetSlot(slotID, &slot)) != CKR_OK) return rv;
+        return slot->GetSlotInfo(pInfo);
+    });
 }
 
 QVK_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo)
 {
-    (void)slotID;
-    return Live([&] { return pInfo == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        PKCS11Entity* entity = nullptr;
+        PKCS11Token* token = nullptr;
+        CK_RV rv;
+        if ((rv = GetEntity(&entity)) != CKR_OK || (rv = entity->GetTokenOfSlot(slotID, &token)) != CKR_OK) return rv;
+        return token->GetTokenInfo(pInfo);
+    });
 }
 
 QVK_EXPORT CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList, CK_ULONG_PTR pulCount)
 {
-    (void)slotID;
-    (void)pMechanismList;
-    return Live([&] { return pulCount == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        PKCS11Entity* entity = nullptr;
+        PKCS11Token* token = nullptr;
+        CK_RV rv;
+        if ((rv = GetEntity(&entity)) != CKR_OK || (rv = entity->GetTokenOfSlot(slotID, &token)) != CKR_OK) return rv;
+        return token->GetMechanismList(pMechanismList, pulCount);
+    });
 }
 
 QVK_EXPORT CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo)
 {
-    (void)slotID;
-    (void)type;
-    return Live([&] { return pInfo == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        PKCS11Entity* entity = nullptr;
+        PKCS11Token* token = nullptr;
+        CK_RV rv;
+        if ((rv = GetEntity(&entity)) != CKR_OK || (rv = entity->GetTokenOfSlot(slotID, &token)) != CKR_OK) return rv;
+        return GetMechanismInfo(type, pInfo);
+    });
 }
 
 QVK_EXPORT CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel)
 {
-    (void)slotID;
-    (void)pLabel;
-    return Live([&] { return MissingData(pPin, ulPinLen) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        if (MissingData(pPin, ulPinLen)) return CKR_ARGUMENTS_BAD;
+        PKCS11Entity* entity = nullptr;
+        PKCS11TokenManager* manager = nullptr;
+        CK_RV rv;
+        if ((rv = GetEntity(&entity)) != CKR_OK || (rv = entity->GetTokenManagerOfSlot(slotID, &manager)) != CKR_OK ||
+            (rv = entity->ReleaseSlotDevice(slotID, nullptr)) != CKR_OK)
+            return rv;
+        return manager->InitToken(pPin, ulPinLen, pLabel);
+    });
 }
 
 QVK_EXPORT CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen)
 {
-    (void)hSession;
-    return Live([&] { return MissingData(pPin, ulPinLen) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        if (MissingData(pPin, ulPinLen)) return CKR_ARGUMENTS_BAD;
+        std::shared_ptr<PKCS11Session> session;
+        PKCS11TokenManager* manager = nullptr;
+        CK_RV rv;
+        if ((rv = FindSession(hSession, &session)) != CKR_OK || (rv = session->GetTokenManager(&manager)) != CKR_OK)
+            return rv;
+        return manager->InitPIN(hSession, pPin, ulPinLen);
+    });
 }
 
 QVK_EXPORT CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen,
                           CK_UTF8CHAR_PTR pNewPin, CK_ULONG ulNewLen)
 {
-    (void)hSession;
     return Live([&] {
         if (MissingData(pOldPin, ulOldLen) || MissingData(pNewPin, ulNewLen)) return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
+        std::shared_ptr<PKCS11Session> session;
+        PKCS11TokenManager* manager = nullptr;
+        CK_RV rv;
+        if ((rv = FindSession(hSession, &session)) != CKR_OK || (rv = session->GetTokenManager(&manager)) != CKR_OK)
+            return rv;
+        return manager->SetPIN(hSession, pOldPin, ulOldLen, pNewPin, ulNewLen);
     });
 }
 
@@ -153,29 +208,40 @@ QVK_EXPORT CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, C
 QVK_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication, CK_NOTIFY Notify,
                                CK_SESSION_HANDLE_PTR phSession)
 {
-    (void)slotID;
-    (void)flags;
     (void)pApplication;
     (void)Notify;
-    return Live([&] { return phSession == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        CK_RV rv;
+        PKCS11SessionManager* sessions = Sessions(&rv);
+        return rv != CKR_OK ? rv : sessions->OpenSession(slotID, flags, phSession);
+    });
 }
 
 QVK_EXPORT CK_RV C_CloseSession(CK_SESSION_HANDLE hSession)
 {
-    (void)hSession;
-    return Live([&] { return NotYetAvailable(); });
+    return Live([&] {
+        CK_RV rv;
+        PKCS11SessionManager* sessions = Sessions(&rv);
+        return rv != CKR_OK ? rv : sessions->CloseSession(hSession);
+    });
 }
 
 QVK_EXPORT CK_RV C_CloseAllSessions(CK_SLOT_ID slotID)
 {
-    (void)slotID;
-    return Live([&] { return NotYetAvailable(); });
+    return Live([&] {
+        CK_RV rv;
+        PKCS11SessionManager* sessions = Sessions(&rv);
+        return rv != CKR_OK ? rv : sessions->CloseAllSessions(slotID);
+    });
 }
 
 QVK_EXPORT CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo)
 {
-    (void)hSession;
-    return Live([&] { return pInfo == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        CK_RV rv;
+        PKCS11SessionManager* sessions = Sessions(&rv);
+        return rv != CKR_OK ? rv : sessions->GetSessionInfo(hSession, pInfo);
+    });
 }
 
 QVK_EXPORT CK_RV C_GetOperationState(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR)
@@ -190,15 +256,23 @@ QVK_EXPORT CK_RV C_SetOperationState(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, C
 
 QVK_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen)
 {
-    (void)hSession;
-    (void)userType;
-    return Live([&] { return MissingData(pPin, ulPinLen) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        if (MissingData(pPin, ulPinLen)) return CKR_ARGUMENTS_BAD;
+        CK_RV rv;
+        PKCS11SessionManager* sessions = Sessions(&rv);
+        // A zero-length PIN may come without a buffer.
+        static const CK_UTF8CHAR empty = 0;
+        return rv != CKR_OK ? rv : sessions->Login(hSession, userType, pPin != nullptr ? pPin : &empty, ulPinLen);
+    });
 }
 
 QVK_EXPORT CK_RV C_Logout(CK_SESSION_HANDLE hSession)
 {
-    (void)hSession;
-    return Live([&] { return NotYetAvailable(); });
+    return Live([&] {
+        CK_RV rv;
+        PKCS11SessionManager* sessions = Sessions(&rv);
+        return rv != CKR_OK ? rv : sessions->Logout(hSession);
+    });
 }
 
 // ---- object management ----
@@ -511,8 +585,17 @@ QVK_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG)
 
 QVK_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen)
 {
-    (void)hSession;
-    return Live([&] { return MissingData(pRandomData, ulRandomLen) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        if (MissingData(pRandomData, ulRandomLen)) return CKR_ARGUMENTS_BAD;
+        std::shared_ptr<PKCS11Session> session;
+        CK_RV rv = FindSession(hSession, &session);
+        if (rv != CKR_OK) return rv;
+        PKCS11Device* device = nullptr;
+        if ((rv = session->GetDevice(&device)) != CKR_OK) return rv;
+        if (ulRandomLen == 0) return CKR_OK;
+        if (ulRandomLen > 0xFFFFFFFFUL) return CKR_ARGUMENTS_BAD;
+        return device->GenerateRandom(pRandomData, static_cast<std::uint32_t>(ulRandomLen));
+    });
 }
 
 // ---- parallel function management and slot events ----

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "pkcs11/PKCS11Session.h"
+#include "pkcs11/PKCS11Slot.h"
 #include "pkcs11/PKCS11Text.h"
+#include "pkcs11/PKCS11TokenManager.h"
 #include "pkcs11driver/PKCS11Driver.h"
 #include "wemu.h"
 
@@ -26,11 +29,109 @@ CK_RV FillText(CK_UTF8CHAR* field, CK_ULONG size, const char* text)
 
 }  // namespace
 
-PKCS11Entity::~PKCS11Entity() = default;
+PKCS11Entity::PKCS11Entity() : tokenManagers_(new (std::nothrow) std::unique_ptr<PKCS11TokenManager>[SLOT_COUNT]) {}
+
+PKCS11Entity::~PKCS11Entity()
+{
+    sessionManager_.reset();
+    tokenManagers_.reset();
+    slotManager_.reset();
+    pool_.reset();
+}
 
 void PKCS11Entity::Destroy()
 {
-    delete g_entity.exchange(nullptr);
+    // The entity stays registered while it is torn down: closing sessions
+    // reaches the pool through it.
+    PKCS11Entity* entity = g_entity.load();
+    delete entity;
+    g_entity.store(nullptr);
+}
+
+CK_RV PKCS11Entity::GetSlotManager(PKCS11SlotManager** manager)
+{
+    if (manager == nullptr) return CKR_ARGUMENTS_BAD;
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (!slotManager_) {
+        slotManager_.reset(new (std::nothrow) PKCS11SlotManager());
+        if (!slotManager_) return CKR_HOST_MEMORY;
+    }
+    *manager = slotManager_.get();
+    return CKR_OK;
+}
+
+CK_RV PKCS11Entity::GetSlot(CK_SLOT_ID slotId, PKCS11Slot** slot)
+{
+    PKCS11SlotManager* manager = nullptr;
+    CK_RV rv = GetSlotManager(&manager);
+    if (rv != CKR_OK) return rv;
+    return manager->GetSlotById(slotId, slot);
+}
+
+CK_RV PKCS11Entity::GetTokenOfSlot(CK_SLOT_ID slotId, PKCS11Token** token)
+{
+    if (token == nullptr) return CKR_ARGUMENTS_BAD;
+    PKCS11Slot* slot = nullptr;
+    CK_RV rv = GetSlot(slotId, &slot);
+    if (rv != CKR_OK) return rv;
+    return slot->GetToken(token);
+}
+
+CK_RV PKCS11Entity::GetTokenManagerOfSlot(CK_SLOT_ID slotId, PKCS11TokenManager** manager)
+{
+    if (manager == nullptr) return CKR_ARGUMENTS_BAD;
+    PKCS11Token* token = nullptr;
+    CK_RV rv = GetTokenOfSlot(slotId, &token);
+    if (rv != CKR_OK) return rv;
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (!tokenManagers_) return CKR_HOST_MEMORY;
+    std::unique_ptr<PKCS11TokenManager>& entry = tokenManagers_[slotId];
+    if (!entry) {
+        entry.reset(new (std::nothrow) PKCS11TokenManager(token));
+        if (!entry) return CKR_HOST_MEMORY;
+    }
+    *manager = entry.get();
+    return CKR_OK;
+}
+
+CK_RV PKCS11Entity::GetTokenManagerPool(PKCS11TokenManagerPool** pool)
+{
+    if (pool == nullptr) return CKR_ARGUMENTS_BAD;
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (!pool_) {
+        pool_.reset(new (std::nothrow) PKCS11TokenManagerPool(TOKEN_MANAGER_POOL_CAPACITY));
+        if (!pool_) return CKR_HOST_MEMORY;
+    }
+    *pool = pool_.get();
+    return CKR_OK;
+}
+
+CK_RV PKCS11Entity::GetSessionManager(PKCS11SessionManager** manager)
+{
+    if (manager == nullptr) return CKR_ARGUMENTS_BAD;
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (!sessionManager_) {
+        sessionManager_.reset(new (std::nothrow) PKCS11SessionManager());
+        if (!sessionManager_) return CKR_HOST_MEMORY;
+    }
+    *manager = sessionManager_.get();
+    return CKR_OK;
+}
+
+CK_RV PKCS11Entity::ReleaseSlotDevice(CK_SLOT_ID slotId, PKCS11Device* spare)
+{
+    PKCS11Token* token = nullptr;
+    CK_RV rv = GetTokenOfSlot(slotId, &token);
+    if (rv != CKR_OK) return rv;
+    PKCS11Device* own = nullptr;
+    if (token->GetDevice(&own) == CKR_OK && own != spare) own->ReleaseOthers();
+    PKCS11TokenManagerPool* pool = nullptr;
+    if ((rv = GetTokenManagerPool(&pool)) != CKR_OK) return rv;
+    return pool->ReleaseOtherDevices(static_cast<std::uint32_t>(slotId), spare);
 }
 
 bool IsLibraryInitialized()

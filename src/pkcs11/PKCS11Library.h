@@ -4,16 +4,48 @@
 #ifndef QVK_PKCS11_PKCS11LIBRARY_H
 #define QVK_PKCS11_PKCS11LIBRARY_H
 
+#include <cstdint>
+#include <memory>
+
+#include "pkcs11/PKCS11Device.h"
 #include "pkcs11/PKCS11Lock.h"
 #include "pkcs11/pkcs11ua.h"
 
+class PKCS11Slot;
+class PKCS11SlotManager;
+class PKCS11SessionManager;
+class PKCS11Token;
+class PKCS11TokenManager;
+class PKCS11TokenManagerPool;
+
+enum : std::uint32_t { TOKEN_MANAGER_POOL_CAPACITY = 3000 };
+
+// Owns every manager; each is made on first use under the entity's lock.
 class PKCS11Entity : public PKCS11Lock {
 public:
-    PKCS11Entity() = default;
+    PKCS11Entity();
+    // Releases the session manager (closing every session), the token
+    // managers, the slot manager and the pool, in that order.
     ~PKCS11Entity() override;
 
     // Deletes the singleton (if any) and clears the pointer.
     static void Destroy();
+
+    CK_RV GetSlotManager(PKCS11SlotManager** manager);
+    CK_RV GetSlot(CK_SLOT_ID slotId, PKCS11Slot** slot);
+    CK_RV GetTokenOfSlot(CK_SLOT_ID slotId, PKCS11Token** token);
+    CK_RV GetTokenManagerOfSlot(CK_SLOT_ID slotId, PKCS11TokenManager** manager);
+    CK_RV GetTokenManagerPool(PKCS11TokenManagerPool** pool);
+    CK_RV GetSessionManager(PKCS11SessionManager** manager);
+    // Tells every other device object of the slot that the key's content
+    // changes (before C_InitToken and key-pair generation).
+    CK_RV ReleaseSlotDevice(CK_SLOT_ID slotId, PKCS11Device* spare);
+
+private:
+    std::unique_ptr<PKCS11SlotManager> slotManager_;
+    std::unique_ptr<PKCS11SessionManager> sessionManager_;
+    std::unique_ptr<std::unique_ptr<PKCS11TokenManager>[]> tokenManagers_;
+    std::unique_ptr<PKCS11TokenManagerPool> pool_;
 };
 
 // True while the singleton exists (read without a lock).

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "wemu.h"
 
@@ -187,20 +189,41 @@ PKCS11RWLock::~PKCS11RWLock()
     CloseHandle(event_);
 }
 
+namespace {
+
+// The read locks each thread holds, by lock: a reader that already holds one
+// enters again without queueing behind a waiting writer (which waits for it).
+thread_local std::vector<std::pair<const PKCS11RWLock*, unsigned>> t_readsHeld;
+
+unsigned* HeldReads(const PKCS11RWLock* lock)
+{
+    for (auto& entry : t_readsHeld)
+        if (entry.first == lock) return &entry.second;
+    return nullptr;
+}
+
+}  // namespace
+
 CK_RV PKCS11RWLock::ReadLock()
 {
     if (creationError_ != CKR_OK) return creationError_;
     if (!IsLockingEnabled()) return CKR_OK;
-    CK_RV rv = MutexLayerLock(writerMutex_);
-    if (rv != CKR_OK) return rv;
+    unsigned* held = HeldReads(this);
+    const bool reentry = held != nullptr && *held > 0;
+    CK_RV rv = CKR_OK;
+    if (!reentry && (rv = MutexLayerLock(writerMutex_)) != CKR_OK) return rv;
     rv = MutexLayerLock(entryMutex_);
     if (rv != CKR_OK) {
-        MutexLayerUnlock(writerMutex_);
+        if (!reentry) MutexLayerUnlock(writerMutex_);
         return rv;
     }
     ++readers_;
     MutexLayerUnlock(entryMutex_);
-    MutexLayerUnlock(writerMutex_);
+    if (!reentry) MutexLayerUnlock(writerMutex_);
+    if (held != nullptr)
+        ++*held;
+    else
+        t_readsHeld.emplace_back(this, 1u);
     return CKR_OK;
 }
 
@@ -217,6 +240,14 @@ CK_RV PKCS11RWLock::ReadUnlock()
     if (--readers_ == 0 && writerWaiting_) {
         writerWaiting_ = false;
         SetEvent(event_);
+    }
+    unsigned* held = HeldReads(this);
+    if (held != nullptr && *held > 0 && --*held == 0) {
+        for (auto it = t_readsHeld.begin(); it != t_readsHeld.end(); ++it)
+            if (it->first == this) {
+                t_readsHeld.erase(it);
+                break;
+            }
     }
     return MutexLayerUnlock(entryMutex_);
 }

@@ -7,8 +7,9 @@
 
 #include "wemu.h"
 
-CK_RV Utf8ToCp1251(const char* text, CK_ULONG length, char* out, CK_ULONG* outLength)
+CK_RV Utf8ToCp1251(const char* text, CK_ULONG length, char* out, CK_ULONG* outLength, bool* usedDefault)
 {
+    if (usedDefault != nullptr) *usedDefault = false;
     if (length == 0 || text == nullptr || outLength == nullptr) return CKR_ARGUMENTS_BAD;
     if (length > INT_MAX) return CKR_ARGUMENTS_BAD;
     try {
@@ -17,8 +18,10 @@ CK_RV Utf8ToCp1251(const char* text, CK_ULONG length, char* out, CK_ULONG* outLe
         const int units =
             MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide.data(), static_cast<int>(length));
         if (units <= 0) return CKR_GENERAL_ERROR;
-        const int needed = WideCharToMultiByte(CP_1251, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+        BOOL defaulted = FALSE;
+        const int needed = WideCharToMultiByte(CP_1251, 0, wide.data(), units, nullptr, 0, nullptr, &defaulted);
         if (needed <= 0) return CKR_GENERAL_ERROR;
+        if (usedDefault != nullptr) *usedDefault = defaulted != FALSE;
         *outLength = static_cast<CK_ULONG>(needed);
         if (out != nullptr &&
             WideCharToMultiByte(CP_1251, 0, wide.data(), units, out, needed, nullptr, nullptr) != needed)
@@ -55,4 +58,13 @@ CK_RV Cp1251ToUtf8(const char* text, CK_ULONG length, char* out, CK_ULONG* outLe
     } catch (const std::bad_alloc&) {
         return CKR_HOST_MEMORY;
     }
+}
+
+bool IsExactCp1251Text(const char* text, CK_ULONG length)
+{
+    if (text == nullptr || length == 0) return false;
+    if (std::memchr(text, 0, length) != nullptr) return false;
+    CK_ULONG converted = 0;
+    bool defaulted = true;
+    return Utf8ToCp1251(text, length, nullptr, &converted, &defaulted) == CKR_OK && !defaulted;
 }

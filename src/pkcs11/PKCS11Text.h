@@ -6,9 +6,14 @@
 
 // UTF-8 to Windows-1251. The length needed goes to *outLength; with a
 // buffer the text is written there too (never more bytes than the UTF-8
-// input had). Characters that Windows-1251 lacks become '?'. Empty or
-// missing input: CKR_ARGUMENTS_BAD; malformed UTF-8: CKR_GENERAL_ERROR.
-CK_RV Utf8ToCp1251(const char* text, CK_ULONG length, char* out, CK_ULONG* outLength);
+// input had). Characters that Windows-1251 lacks become '?' (and set
+// *usedDefault when given). Empty or missing input: CKR_ARGUMENTS_BAD;
+// malformed UTF-8: CKR_GENERAL_ERROR.
+CK_RV Utf8ToCp1251(const char* text, CK_ULONG length, char* out, CK_ULONG* outLength, bool* usedDefault = nullptr);
+
+// True when the UTF-8 text has an exact Windows-1251 form without NUL
+// bytes: what a PIN or label must have to be set.
+bool IsExactCp1251Text(const char* text, CK_ULONG length);
 
 // Windows-1251 to UTF-8, at most `cap` bytes, cut before a character that
 // would not fit whole. Not terminated, not padded. Empty or missing input:

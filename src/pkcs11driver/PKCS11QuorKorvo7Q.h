@@ -86,9 +86,18 @@ private:
     // the failure stays.
     template <typename Call>
     CK_RV Guarded(Call call);
+    // The call, and after a failure the recovery and one more try (the
+    // caller holds the lock and has an open key).
+    template <typename Call>
+    CK_RV Retried(Call call);
+    // `bytes` of the storage image from a block on (array new, the caller's).
+    CK_RV ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t bytes, std::uint8_t** image);
     CK_RV QueryVersion(std::uint8_t* version);
 
     DeviceContext* device_ = nullptr;
+    // The public free memory last set, for the read that rewrites the token
+    // record after objects were appended; -1 when none.
+    std::int32_t cachedFreePublicMemory_ = -1;
 };
 
 #endif

@@ -237,6 +237,31 @@ TEST_P(Pkcs11RWLock, AWriterWaitsForTheReadersInsideAndKeepsNewReadersOut)
     EXPECT_EQ(g_reentered, 0);
 }
 
+TEST_P(Pkcs11RWLock, AReaderEntersAgainWhileAWriterWaits)
+{
+    CK_C_INITIALIZE_ARGS args = AppArgs();
+    if (GetParam()) SetMutexCallbacks(&args);
+    PKCS11RWLock rw;
+    ASSERT_EQ(rw.ReadLock(), CKR_OK);
+    std::atomic<bool> writerIn{false};
+    std::thread writer([&] {
+        ASSERT_EQ(rw.WriteLock(), CKR_OK);
+        writerIn = true;
+        EXPECT_EQ(rw.WriteUnlock(), CKR_OK);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // The writer now waits for this reader; taking the read lock again must
+    // not queue behind it.
+    ASSERT_EQ(rw.ReadLock(), CKR_OK);
+    EXPECT_FALSE(writerIn.load());
+    EXPECT_EQ(rw.ReadUnlock(), CKR_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(writerIn.load()) << "one read is still held";
+    EXPECT_EQ(rw.ReadUnlock(), CKR_OK);
+    writer.join();
+    EXPECT_TRUE(writerIn.load());
+}
+
 INSTANTIATE_TEST_SUITE_P(Layers, Pkcs11RWLock, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "ApplicationMutexes" : "PlatformMutexes";
