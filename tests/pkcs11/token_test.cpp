@@ -5,6 +5,7 @@
 
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11/PKCS11Token.h"
+#include "pkcs11/PKCS11TokenManager.h"
 
 namespace {
 
