@@ -103,6 +103,17 @@ protected:
         return info.state;
     }
 
+    // A login keeps the digest of its PIN, made by the provider's GOST 34.311
+    // hashing, which arrives with the provider's second part: until then a
+    // second login of a logged-in session cannot be checked, and the tests
+    // that need it are skipped. The probe login is undone.
+    bool PinDigestsAvailable(CK_SESSION_HANDLE loggedIn)
+    {
+        if (f_->C_Login(loggedIn, CKU_USER, U(kSoPin), kSoPin.size()) != CKR_OK) return false;
+        f_->C_Logout(loggedIn);
+        return true;
+    }
+
     void* handle_ = nullptr;
     CK_FUNCTION_LIST* f_ = nullptr;
 };
@@ -322,6 +333,62 @@ TEST_F(Pkcs11TokenE2E, SessionsLoginAndStates)
     EXPECT_EQ(State(so, &flags), CKS_RW_SO_FUNCTIONS);
     EXPECT_EQ(flags, CKF_SERIAL_SESSION | CKF_RW_SESSION);
     EXPECT_EQ(f_->C_Login(so, CKU_USER, U(kSoPin), kSoPin.size()), CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
+}
+
+TEST_F(Pkcs11TokenE2E, AWrongPinUnderALoginSetsTheCountLowFlag)
+{
+    KeyRig rig({RigKey(78, 18, kSoPin)});
+    Initialize();
+    ASSERT_EQ(Slots().size(), 1u);
+    ASSERT_EQ(InitToken(0, kSoPin, "flags"), CKR_OK);
+    const CK_SESSION_HANDLE rw = Open(0);
+    ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
+    if (!PinDigestsAvailable(rw)) GTEST_SKIP() << "the provider does not hash GOST 34.311 yet";
+    // Under the login a wrong PIN is written down as the count-low flag of
+    // that user; a right one clears it again.
+    EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(std::string("00000000")), 8), CKR_PIN_INCORRECT);
+    EXPECT_EQ(TokenInfo(0).flags, 0x405u | CKF_USER_PIN_COUNT_LOW);
+    ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
+    EXPECT_EQ(TokenInfo(0).flags, 0x405u);
+    EXPECT_EQ(f_->C_Logout(rw), CKR_OK);
+    EXPECT_EQ(State(rw), CKS_RW_USER_FUNCTIONS) << "one of two logins undone";
+}
+
+TEST_F(Pkcs11TokenE2E, PinChangesCheckTheOldPinAndRefuseWhatTheKeyCannotHold)
+{
+    KeyRig rig({RigKey(88, 18, kSoPin)});
+    Initialize();
+    ASSERT_EQ(Slots().size(), 1u);
+    ASSERT_EQ(InitToken(0, kSoPin, "pins"), CKR_OK);
+    const CK_SESSION_HANDLE ro = Open(0, CKF_SERIAL_SESSION);
+    const std::string next = "abcdefgh";
+    EXPECT_EQ(f_->C_SetPIN(ro, U(kSoPin), kSoPin.size(), U(next), next.size()), CKR_SESSION_READ_ONLY);
+    EXPECT_EQ(f_->C_CloseSession(ro), CKR_OK);
+
+    const CK_SESSION_HANDLE h = Open(0);
+    ASSERT_EQ(f_->C_Login(h, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
+    if (!PinDigestsAvailable(h)) GTEST_SKIP() << "the provider does not hash GOST 34.311 yet";
+    // Logged in: the old PIN must still be the login's.
+    EXPECT_EQ(f_->C_SetPIN(h, U(std::string("wrongpin")), 8, U(next), next.size()), CKR_PIN_INCORRECT);
+    // A new PIN with a character the key cannot hold, or a NUL, is refused.
+    const std::string greek = "ab\xCE\xB1";
+    EXPECT_EQ(f_->C_SetPIN(h, U(kSoPin), kSoPin.size(), U(greek), greek.size()), CKR_PIN_INCORRECT);
+    EXPECT_EQ(f_->C_SetPIN(h, U(kSoPin), kSoPin.size(), U(std::string("ab\0cd", 5)), 5), CKR_PIN_INCORRECT);
+    ASSERT_EQ(f_->C_SetPIN(h, U(kSoPin), kSoPin.size(), U(next), next.size()), CKR_OK);
+    // The login now stands for the new PIN, not the old one.
+    EXPECT_EQ(f_->C_Login(h, CKU_USER, U(kSoPin), kSoPin.size()), CKR_PIN_INCORRECT);
+    EXPECT_EQ(f_->C_Login(h, CKU_USER, U(next), next.size()), CKR_OK);
+    EXPECT_EQ(f_->C_CloseSession(h), CKR_OK);
+
+    // A read-write public session is logged in with the old PIN and stays so.
+    const CK_SESSION_HANDLE rw = Open(0);
+    const std::string third = "87654321";
+    ASSERT_EQ(f_->C_SetPIN(rw, U(next), next.size(), U(third), third.size()), CKR_OK);
+    EXPECT_EQ(State(rw), CKS_RW_USER_FUNCTIONS);
+    EXPECT_EQ(f_->C_CloseSession(rw), CKR_OK);
+    const CK_SESSION_HANDLE again = Open(0);
+    EXPECT_EQ(f_->C_Login(again, CKU_USER, U(next), next.size()), CKR_PIN_INCORRECT);
+    EXPECT_EQ(f_->C_Login(again, CKU_USER, U(third), third.size()), CKR_OK);
 }
 
 TEST_F(Pkcs11TokenE2E, SessionsSurviveConcurrentLookupsWhileTheyClose)
