@@ -391,6 +391,30 @@ TEST_F(Pkcs11TokenE2E, PinChangesCheckTheOldPinAndRefuseWhatTheKeyCannotHold)
     EXPECT_EQ(f_->C_Login(again, CKU_USER, U(third), third.size()), CKR_OK);
 }
 
+TEST_F(Pkcs11TokenE2E, OnlyTheSoInitialisesTheUserPin)
+{
+    KeyRig rig({RigKey(66, 18, kSoPin)});
+    Initialize();
+    ASSERT_EQ(Slots().size(), 1u);
+    ASSERT_EQ(InitToken(0, kSoPin, "initpin"), CKR_OK);
+    const std::string pin = "11223344";
+    const CK_SESSION_HANDLE user = Open(0);
+    ASSERT_EQ(f_->C_Login(user, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
+    EXPECT_EQ(f_->C_InitPIN(user, U(pin), pin.size()), CKR_USER_NOT_LOGGED_IN);
+    EXPECT_EQ(f_->C_InitPIN(user, U(std::string(33, '1')), 33), CKR_PIN_LEN_RANGE);
+    EXPECT_EQ(f_->C_InitPIN(user, U(std::string("12\xE4\xB8\xAD")), 5), CKR_PIN_INCORRECT);
+    EXPECT_EQ(f_->C_CloseSession(user), CKR_OK);
+
+    const CK_SESSION_HANDLE so = Open(0);
+    ASSERT_EQ(f_->C_Login(so, CKU_SO, U(kSoPin), kSoPin.size()), CKR_OK);
+    ASSERT_EQ(f_->C_InitPIN(so, U(pin), pin.size()), CKR_OK);
+    EXPECT_EQ(f_->C_CloseSession(so), CKR_OK);
+    // The key has one password: the new PIN opens it now.
+    const CK_SESSION_HANDLE again = Open(0);
+    EXPECT_EQ(f_->C_Login(again, CKU_USER, U(kSoPin), kSoPin.size()), CKR_PIN_INCORRECT);
+    EXPECT_EQ(f_->C_Login(again, CKU_USER, U(pin), pin.size()), CKR_OK);
+}
+
 TEST_F(Pkcs11TokenE2E, SessionsSurviveConcurrentLookupsWhileTheyClose)
 {
     KeyRig rig({RigKey(99, 18, kSoPin)});
