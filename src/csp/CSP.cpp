@@ -96,8 +96,11 @@ CSPContext CSP::PlainContext() const
 void CSP::StoreDefaultPRNG(CSPHandle state)
 {
     EnterCriticalSection(&lock_);
+    const bool stored = defaultPrng_ == nullptr || defaultPrng_ == state;
     if (defaultPrng_ == nullptr) defaultPrng_ = state;
     LeaveCriticalSection(&lock_);
+    // Another thread stored its generator first: this one would be lost.
+    if (!stored) binding_.Base<CGPseudoRNGDeinitializeFn>(CG_DSTU4145PseudoRNGDeinitialize)(state);
 }
 
 CSP*& DefaultCSP()

@@ -59,7 +59,7 @@ int CSP::EncryptWithPasswordDSTU7624(const std::uint8_t* data, std::uint32_t len
                 result = GenerateRandom(output, n);
         }
         if (result == CSP_OK) {
-            std::memmove(output + n, data, length);
+            if (length != 0) std::memmove(output + n, data, length);
             result = ComputeCMACDSTU7624(output + n, length, parameterBlock, useKey, n, n, output + n + p, n);
         }
         if (result == CSP_OK && p != 0)
@@ -98,7 +98,7 @@ int CSP::DecryptWithPasswordDSTU7624(std::uint8_t* buffer, std::uint32_t size, s
             result =
                 CheckCMACDSTU7624(work.data() + n, plain, work.data() + size - 1 - n, n, parameterBlock, useKey, n, n);
         if (result == CSP_OK) {
-            std::memcpy(buffer + n, work.data() + n, plain);
+            if (plain != 0) std::memcpy(buffer + n, work.data() + n, plain);
             *data = buffer + n;
             *length = plain;
         }
@@ -146,7 +146,7 @@ int CSP::EncryptWithPasswordDSTU7624Ex(const std::uint8_t* data, std::uint32_t l
                 result = GenerateRandom(output, b);
         }
         if (result == CSP_OK) {
-            std::memmove(output + b, data, length);
+            if (length != 0) std::memmove(output + b, data, length);
             result = ComputeCMACDSTU7624(output + b, length, parameterBlock, useKey, k, b, output + b + p, m);
         }
         if (result == CSP_OK && p != 0)
@@ -186,7 +186,7 @@ int CSP::DecryptWithPasswordDSTU7624Ex(std::uint8_t* buffer, std::uint32_t size,
             result =
                 CheckCMACDSTU7624(work.data() + b, plain, work.data() + size - 1 - m, m, parameterBlock, useKey, k, b);
         if (result == CSP_OK) {
-            std::memcpy(buffer + b, work.data() + b, plain);
+            if (plain != 0) std::memcpy(buffer + b, work.data() + b, plain);
             *data = buffer + b;
             *length = plain;
         }

@@ -81,6 +81,7 @@ int CSP::TestRandomSourceCtx(CSPContext* context, std::uint8_t* buffer, std::uin
         if (!Initialized()) return CSP_NOT_INITIALIZED;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (context->rng == nullptr) return CSP_NO_OBJECT;
+        if (buffer == nullptr && length != 0) return CSP_BAD_ARGUMENT;
         const unsigned retries = length == kTestLength ? 2 : 16;
         auto test = binding_.Ext<CGBSTestSequenceFn>(CG_BSTestSequence);
         auto release = binding_.Ext<CGBSReleaseStatisticFn>(CG_BSReleaseStatistic);
@@ -114,6 +115,7 @@ int CSP::GenerateRandomCtx(CSPContext* context, std::uint8_t* buffer, std::uint3
         if (!Initialized()) return CSP_NOT_INITIALIZED;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (context->prng == nullptr) return CSP_NO_OBJECT;
+        if (buffer == nullptr && length != 0) return CSP_BAD_ARGUMENT;
         binding_.Base<CGPseudoRNGGenerateSequenceFn>(CG_DSTU4145PseudoRNGGenerateSequence)(buffer, length,
                                                                                            context->prng);
         return CSP_OK;

@@ -1,6 +1,8 @@
 // DSTU 7624 entries of cgbase.so over the project's cipher module. Parameter
 // codes are the module's own; ECB lengths arrive in bytes and must be whole
 // blocks.
+#include <cstring>
+
 #include "CGExport.h"
 #include "crypto/DSTU7624Modes.h"
 
@@ -113,8 +115,47 @@ CG_SHAPE(DSTU7624DecryptDataCFBMode, CGDSTU7624CFBFn);
     }                                                                                                                  \
     CG_SHAPE(name, CGDSTU7624MACFn)
 
-CG_MAC_ENTRY(DSTU7624GetDataCMAC, DSTU7624ComputeCMAC);
-CG_MAC_ENTRY(DSTU7624CheckDataCMAC, DSTU7624VerifyCMAC);
+namespace {
+
+// CMAC of the empty message, which the module refuses: one block that is all
+// padding, masked with the subkey of an incomplete block, E(1).
+bool EmptyCMAC(DSTU7624Context* context)
+{
+    const uint32_t blockBytes = context->blockWords * 8;
+    if (blockBytes == 0) return false;
+    uint8_t subkey[64] = {1}, last[64] = {0x80};
+    if (!DSTU7624EncryptECB(subkey, 1, context)) return false;
+    for (uint32_t i = 0; i < blockBytes; ++i) last[i] ^= subkey[i];
+    if (!DSTU7624EncryptECB(last, 1, context)) return false;
+    std::memset(context->mac, 0, sizeof context->mac);
+    std::memcpy(context->mac, last, blockBytes);
+    context->macMode = DSTU7624_MAC_MODE_CMAC;
+    context->flags |= DSTU7624_FLAG_MAC_READY;
+    return true;
+}
+
+int ComputeCMAC(const uint8_t* data, uint32_t bitsLow, uint32_t bitsHigh, DSTU7624Context* context)
+{
+    if ((bitsLow | bitsHigh) != 0) return DSTU7624ComputeCMAC(data, bitsLow, bitsHigh, context);
+    return EmptyCMAC(context) ? 1 : 0;
+}
+
+int VerifyCMAC(const uint8_t* data, uint32_t bitsLow, uint32_t bitsHigh, DSTU7624Context* context)
+{
+    if ((bitsLow | bitsHigh) != 0) return DSTU7624VerifyCMAC(data, bitsLow, bitsHigh, context);
+    const uint32_t needed = DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_EXPECTED_MAC;
+    if ((context->flags & needed) != needed || !EmptyCMAC(context)) return 0;
+    const uint32_t bytes = context->macBits / 8;
+    uint8_t difference = 0;
+    for (uint32_t i = 0; i < bytes; ++i)
+        difference |= reinterpret_cast<const uint8_t*>(context->mac)[i] ^ context->expectedMac[i];
+    return difference == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+CG_MAC_ENTRY(DSTU7624GetDataCMAC, ComputeCMAC);
+CG_MAC_ENTRY(DSTU7624CheckDataCMAC, VerifyCMAC);
 CG_MAC_ENTRY(DSTU7624GetDataGMAC, DSTU7624ComputeGMAC);
 CG_MAC_ENTRY(DSTU7624CheckDataGMAC, DSTU7624VerifyGMAC);
 

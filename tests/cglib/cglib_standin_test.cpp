@@ -10,6 +10,7 @@
 #include "CGLibTestSupport.h"
 #include "TestHex.h"
 #include "crypto/DSTU7564.h"
+#include "crypto/DSTU7624Modes.h"
 #include "crypto/GOST28147.h"
 #include "csp/CSPLibraryBinding.h"
 #include "support/CSPParameters.h"
@@ -32,6 +33,34 @@ Bytes OsRandom(std::size_t n)
     EXPECT_EQ(std::fread(b.data(), 1, n, f), n);
     std::fclose(f);
     return b;
+}
+
+Bytes HashByHand(const Bytes& data, uint32_t bytes)
+{
+    DSTU7564Context* c = DSTU7564CreateContext();
+    uint32_t bits = bytes * 8;
+    DSTU7564SetParameter(c, &bits, DSTU7564_HASH_BITS);
+    DSTU7564UpdateHash(data.data(), static_cast<uint32_t>(data.size() * 8), 0, c);
+    DSTU7564FinishHash(c);
+    Bytes out(bytes);
+    DSTU7564GetParameter(c, out.data(), DSTU7564_HASH);
+    DSTU7564FreeContext(c);
+    return out;
+}
+
+// H((K xor opad) || H((K xor ipad) || m)) with the key no longer than a block.
+Bytes HmacByHand(const Bytes& key, const Bytes& message, uint32_t macBytes)
+{
+    const uint32_t block = macBytes <= 32 ? 64 : 128;
+    Bytes inner(block, 0x36), outer(block, 0x5C);
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        inner[i] ^= key[i];
+        outer[i] ^= key[i];
+    }
+    inner.insert(inner.end(), message.begin(), message.end());
+    Bytes innerHash = HashByHand(inner, macBytes);
+    outer.insert(outer.end(), innerHash.begin(), innerHash.end());
+    return HashByHand(outer, macBytes);
 }
 
 }  // namespace
@@ -216,27 +245,7 @@ TEST(CGLibBase, HmacIsTheClassicConstructionOverTheHash)
         ASSERT_EQ(get(state, mac.data(), 6), 1);
         release(state);
 
-        const uint32_t block = macBytes <= 32 ? 64 : 128;
-        auto hash = [&](const Bytes& data) {
-            DSTU7564Context* c = DSTU7564CreateContext();
-            uint32_t b = bits;
-            DSTU7564SetParameter(c, &b, DSTU7564_HASH_BITS);
-            DSTU7564UpdateHash(data.data(), static_cast<uint32_t>(data.size() * 8), 0, c);
-            DSTU7564FinishHash(c);
-            Bytes out(macBytes);
-            DSTU7564GetParameter(c, out.data(), DSTU7564_HASH);
-            DSTU7564FreeContext(c);
-            return out;
-        };
-        Bytes inner(block, 0x36), outer(block, 0x5C);
-        for (uint32_t i = 0; i < macBytes; ++i) {
-            inner[i] ^= key[i];
-            outer[i] ^= key[i];
-        }
-        inner.insert(inner.end(), message.begin(), message.end());
-        Bytes innerHash = hash(inner);
-        outer.insert(outer.end(), innerHash.begin(), innerHash.end());
-        EXPECT_EQ(mac, hash(outer));
+        EXPECT_EQ(mac, HmacByHand(key, message, macBytes));
     }
 }
 
@@ -258,4 +267,67 @@ TEST(CGLibBase, FailureSwitchMakesTheNamedEntryFail)
     unsetenv("QVK_CGLIB_FAIL");
     EXPECT_EQ(hash(data, 32, 0, state), 1);
     release(state);
+}
+
+TEST(CGLibBase, CmacOfEmptyDataIsOnePaddedBlockUnderTheIncompleteBlockSubkey)
+{
+    Libraries lib;
+    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7624AcquireState");
+    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7624ReleaseState");
+    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7624SetStateParameters");
+    auto get = lib.base.Get<CGGetStateParametersFn>("DSTU7624GetStateParameters");
+    auto cmac = lib.base.Get<CGDSTU7624MACFn>("DSTU7624GetDataCMAC");
+    auto check = lib.base.Get<CGDSTU7624MACFn>("DSTU7624CheckDataCMAC");
+    const uint32_t blockBits = 256, keyBits = 256;
+    const Bytes key = Hex("000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F");
+    void* state = acquire();
+    ASSERT_EQ(set(state, &blockBits, 2), 1);
+    ASSERT_EQ(set(state, &keyBits, 3), 1);
+    ASSERT_EQ(set(state, key.data(), 4), 1);
+    const uint8_t none = 0;
+    ASSERT_EQ(cmac(&none, 0, 0, state), 1);
+    ASSERT_EQ(set(state, &blockBits, 6), 1);
+    Bytes mac(32);
+    ASSERT_EQ(get(state, mac.data(), 7), 1);
+
+    // E(pad xor E(1)), pad = 80 00 ... 00, with the module's own ECB.
+    DSTU7624Context* c = DSTU7624CreateContext();
+    DSTU7624SetParameter(c, &blockBits, DSTU7624_BLOCK_BITS);
+    DSTU7624SetParameter(c, &keyBits, DSTU7624_KEY_BITS);
+    DSTU7624SetParameter(c, key.data(), DSTU7624_KEY);
+    Bytes subkey(32, 0), block(32, 0);
+    subkey[0] = 1;
+    block[0] = 0x80;
+    ASSERT_EQ(DSTU7624EncryptECB(subkey.data(), 1, c), 1);
+    for (int i = 0; i < 32; ++i) block[static_cast<std::size_t>(i)] ^= subkey[static_cast<std::size_t>(i)];
+    ASSERT_EQ(DSTU7624EncryptECB(block.data(), 1, c), 1);
+    DSTU7624FreeContext(c);
+    EXPECT_EQ(mac, block);
+
+    ASSERT_EQ(set(state, mac.data(), 7), 1);
+    EXPECT_EQ(check(&none, 0, 0, state), 1);
+    mac[3] ^= 1;
+    ASSERT_EQ(set(state, mac.data(), 7), 1);
+    EXPECT_EQ(check(&none, 0, 0, state), 0);
+    release(state);
+}
+
+TEST(CGLibBase, Pbkdf2IsTheXorOfChainedHmacsPerBlock)
+{
+    Libraries lib;
+    auto derive = lib.base.Get<CGPKCS5PBKDF2DSTU7564DeriveKeyFn>("PKCS5PBKDF2DSTU7564DeriveKey");
+    const Bytes password = {'p', 'a', 's', 's', 'w', 'o', 'r', 'd'}, salt = Hex("0102030405060708");
+    Bytes key(40);
+    ASSERT_EQ(derive(password.data(), 8, salt.data(), 8, 2, nullptr, 40 * 8, key.data(), 32), 1);
+    Bytes expected;
+    for (uint8_t index : {1, 2}) {
+        Bytes message = salt;
+        message.insert(message.end(), {0, 0, 0, index});
+        const Bytes u1 = HmacByHand(password, message, 32);
+        const Bytes u2 = HmacByHand(password, u1, 32);
+        for (int i = 0; i < 32; ++i)
+            expected.push_back(u1[static_cast<std::size_t>(i)] ^ u2[static_cast<std::size_t>(i)]);
+    }
+    expected.resize(40);
+    EXPECT_EQ(key, expected);
 }
