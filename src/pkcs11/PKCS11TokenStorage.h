@@ -1,0 +1,54 @@
+// A token's data on the key: the mark and the token record at the start of
+// the public area (label, token flags, free memory of both areas). Every read
+// goes through ReadStorageArea and every change rewrites the used part of an
+// area with WriteStorageArea.
+#ifndef QVK_PKCS11_PKCS11TOKENSTORAGE_H
+#define QVK_PKCS11_PKCS11TOKENSTORAGE_H
+
+#include <cstdint>
+#include <memory>
+
+#include "pkcs11/PKCS11Device.h"
+#include "pkcs11/pkcs11ua.h"
+
+class PKCS11TokenConnector;
+
+enum : std::uint32_t {
+    TOKEN_RECORD_BYTES = 46,
+    TOKEN_RECORD_LABEL = 2,
+    TOKEN_RECORD_LABEL_BYTES = 32,
+    TOKEN_RECORD_FLAGS = 34,
+    TOKEN_STORAGE_MARK_BYTES = 2
+};
+
+// Bytes of a token record owned by the caller.
+using TokenRecordBytes = std::unique_ptr<std::uint8_t[]>;
+
+std::uint32_t TokenRecordFlags(const std::uint8_t* record);
+void SetTokenRecordFlags(std::uint8_t* record, std::uint32_t flags);
+
+class PKCS11TokenStorage {
+public:
+    explicit PKCS11TokenStorage(PKCS11TokenConnector* connector) : connector_(connector) {}
+    virtual ~PKCS11TokenStorage() = default;
+
+    // CKR_DEVICE_ERROR when the connector is not open.
+    CK_RV GetDevice(PKCS11Device** device);
+    static bool HasTokenRecord(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t recordSize);
+    CK_RV IsInitialized(bool* initialized);
+    // CKR_DEVICE_MEMORY when the area holds no token.
+    CK_RV ReadTokenRecord(TokenRecordBytes* record);
+    CK_RV WriteTokenRecord(const std::uint8_t* record);
+    // mode 0: free + n, 1: free - n, 2: capacity - n.
+    CK_RV AdjustFreeMemory(CK_BYTE area, int mode, std::uint32_t n);
+    CK_RV UpdatePINRecord(const char* pin, std::uint32_t length, CK_BYTE user);
+    CK_RV SetTokenFlags(std::uint32_t bits);
+    CK_RV ClearTokenFlags(std::uint32_t bits);
+
+private:
+    CK_RV ReadPublicArea(PKCS11Device* device, std::unique_ptr<std::uint8_t[]>* image, std::uint32_t* used);
+
+    PKCS11TokenConnector* connector_;
+};
+
+#endif

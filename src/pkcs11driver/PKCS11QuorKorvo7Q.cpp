@@ -1,0 +1,544 @@
+#include "pkcs11driver/PKCS11QuorKorvo7Q.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "device/DeviceProtocol.h"
+#include "pkcs11/PKCS11Text.h"
+#include "pkcs11driver/PKCS11Driver.h"
+
+namespace {
+
+constexpr std::uint32_t TOKEN_RECORD_BYTES = 46;
+constexpr std::uint32_t DEFAULT_TOKEN_FLAGS = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED;
+constexpr std::uint8_t EXTENDED_VERSION = 18;
+
+}  // namespace
+
+PKCS11QuorKorvo7Q::~PKCS11QuorKorvo7Q()
+{
+    if (device_ != nullptr) {
+        CloseDevice(device_);
+        device_ = nullptr;
+    }
+}
+
+template <typename Call>
+CK_RV PKCS11QuorKorvo7Q::Retried(Call call)
+{
+    std::uint32_t status = call();
+    if (status == 0) return CKR_OK;
+    if (RecoverFromError(device_, status) != 0) return CKR_DEVICE_ERROR;
+    return call() == 0 ? CKR_OK : CKR_DEVICE_ERROR;
+}
+
+template <typename Call>
+CK_RV PKCS11QuorKorvo7Q::Guarded(Call call)
+{
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ == nullptr) return CKR_DEVICE_ERROR;
+    return Retried(call);
+}
+
+CK_RV PKCS11QuorKorvo7Q::QueryVersion(std::uint8_t* version)
+{
+    DeviceInfo info{};
+    CK_RV rv = Guarded([&] { return QueryDeviceInfo(device_, &info); });
+    if (rv == CKR_OK && version != nullptr) *version = info.version;
+    return rv;
+}
+
+CK_RV PKCS11QuorKorvo7Q::Release()
+{
+    delete this;
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::Open(std::uint32_t slotIndex)
+{
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ != nullptr) {
+        CloseDevice(device_);
+        device_ = nullptr;
+    }
+    char serialText[KEY_SERIAL_TEXT_BYTES];
+    if (!GetKeySerialEntry(slotIndex, serialText)) return CKR_SLOT_ID_INVALID;
+    const auto serial = static_cast<std::uint32_t>(std::strtol(serialText, nullptr, 10));
+    DeviceContext* context = nullptr;
+    if (ConnectDevice(serial, &context) != 0 || context == nullptr) return CKR_TOKEN_NOT_PRESENT;
+    device_ = context;
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::Close()
+{
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ == nullptr) return CKR_DEVICE_ERROR;
+    CloseDevice(device_);
+    device_ = nullptr;
+    return CKR_OK;
+}
+
+CK_BYTE PKCS11QuorKorvo7Q::IsPresent()
+{
+    return QueryVersion(nullptr) == CKR_OK ? 1 : 0;
+}
+
+namespace {
+
+// Token record fields (little-endian).
+constexpr std::size_t RECORD_FLAGS = 34;
+constexpr std::size_t RECORD_FREE_PRIVATE = 38;
+constexpr std::size_t RECORD_FREE_PUBLIC = 42;
+constexpr std::uint32_t PRIVATE_AREA_BYTES = 3072;
+constexpr std::uint32_t BLOCK_BYTES = 32;
+constexpr std::uint32_t PAGE_BYTES = 1024;
+constexpr CK_BYTE PRIVATE_AREA = 1;
+
+std::uint32_t LoadLE32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void StoreLE32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The PIN in Windows-1251, terminated after the converted bytes.
+CK_RV ConvertPin(const char* pin, std::uint32_t length, std::unique_ptr<char[]>* out, CK_RV noMemory)
+{
+    out->reset(new (std::nothrow) char[length + 1]);
+    if (!*out) return noMemory;
+    CK_ULONG converted = 0;
+    CK_RV rv = Utf8ToCp1251(pin, length, out->get(), &converted);
+    if (rv != CKR_OK) return rv;
+    (*out)[converted] = '\0';
+    return CKR_OK;
+}
+
+// Wipes a converted PIN before it is freed.
+struct PinWiper {
+    std::unique_ptr<char[]>& pin;
+    std::uint32_t length;
+    ~PinWiper()
+    {
+        if (pin) explicit_bzero(pin.get(), length + 1);
+    }
+};
+
+}  // namespace
+
+CK_RV PKCS11QuorKorvo7Q::FillTokenInfo(const std::uint8_t* tokenRecord, CK_TOKEN_INFO* info)
+{
+    if (tokenRecord == nullptr || info == nullptr) return CKR_ARGUMENTS_BAD;
+    DeviceInfo device{};
+    CK_RV rv = Guarded([&] { return QueryDeviceInfo(device_, &device); });
+    if (rv != CKR_OK) return rv;
+    std::uint32_t publicCapacity = 0;
+    std::uint32_t privateCapacity = 0;
+    if ((rv = GetAreaCapacity(0, &publicCapacity)) != CKR_OK ||
+        (rv = GetAreaCapacity(PRIVATE_AREA, &privateCapacity)) != CKR_OK)
+        return rv;
+    info->ulTotalPublicMemory = publicCapacity;
+    info->ulTotalPrivateMemory = privateCapacity;
+    info->ulFreePublicMemory = LoadLE32(tokenRecord + RECORD_FREE_PUBLIC);
+    info->ulFreePrivateMemory = LoadLE32(tokenRecord + RECORD_FREE_PRIVATE);
+    std::memset(info->serialNumber, ' ', sizeof(info->serialNumber));
+    char serial[32];
+    const int n = std::snprintf(serial, sizeof(serial), "%06d", static_cast<int>(device.serial));
+    std::memcpy(info->serialNumber, serial, std::min<std::size_t>(static_cast<std::size_t>(n), 16));
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::Login(const char* pin, std::uint32_t length)
+{
+    if (device_ == nullptr) return CKR_DEVICE_ERROR;
+    std::unique_ptr<char[]> converted;
+    PinWiper wipe{converted, length};
+    if (length != 0) {
+        if (pin == nullptr) return CKR_ARGUMENTS_BAD;
+        CK_RV rv = ConvertPin(pin, length, &converted, CKR_GENERAL_ERROR);
+        if (rv != CKR_OK) return rv;
+    }
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ == nullptr) return CKR_DEVICE_ERROR;
+    return AuthenticateDevice(device_, converted ? converted.get() : "") == 0 ? CKR_OK : CKR_PIN_INCORRECT;
+}
+
+CK_RV PKCS11QuorKorvo7Q::Logout()
+{
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ == nullptr || LogoutDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::InitToken(const char* soPin, std::uint32_t length, std::uint8_t** record)
+{
+    if (record == nullptr) return CKR_ARGUMENTS_BAD;
+    *record = nullptr;
+    if (device_ == nullptr) return CKR_DEVICE_ERROR;
+    std::unique_ptr<char[]> converted;
+    PinWiper wipe{converted, length};
+    if (length != 0) {
+        if (soPin == nullptr) return CKR_ARGUMENTS_BAD;
+        CK_RV rv = ConvertPin(soPin, length, &converted, CKR_GENERAL_ERROR);
+        if (rv != CKR_OK) return rv;
+    }
+    {
+        PKCS11LockGuard lock(*this);
+        if (lock.Result() != CKR_OK) return lock.Result();
+        if (device_ == nullptr || FormatDevice(device_, converted ? converted.get() : "") != 0) return CKR_DEVICE_ERROR;
+        CK_RV rv = Login(soPin, length);
+        if (rv != CKR_OK) return rv;
+        if ((rv = Logout()) != CKR_OK) return rv;
+    }
+    const std::uint32_t size = GetTokenRecordSize();
+    std::unique_ptr<std::uint8_t[]> made(new (std::nothrow) std::uint8_t[size]);
+    if (!made) return CKR_HOST_MEMORY;
+    std::memset(made.get(), 0, size);
+    made[0] = 1;
+    made[1] = 0;
+    StoreLE32(made.get() + RECORD_FLAGS, GetDefaultTokenFlags());
+    std::uint32_t capacity = 0;
+    CK_RV rv = GetAreaCapacity(0, &capacity);
+    if (rv != CKR_OK) return rv;
+    StoreLE32(made.get() + RECORD_FREE_PUBLIC, capacity);
+    if ((rv = GetAreaCapacity(PRIVATE_AREA, &capacity)) != CKR_OK) return rv;
+    StoreLE32(made.get() + RECORD_FREE_PRIVATE, capacity);
+    *record = made.release();
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::SetPIN(CK_BYTE, const char* pin, std::uint32_t length)
+{
+    if (device_ == nullptr) return CKR_DEVICE_ERROR;
+    if (pin == nullptr || length == 0) return CKR_ARGUMENTS_BAD;
+    std::unique_ptr<char[]> converted;
+    PinWiper wipe{converted, length};
+    CK_RV rv = ConvertPin(pin, length, &converted, CKR_HOST_MEMORY);
+    if (rv != CKR_OK) return rv;
+    rv = Guarded([&] { return ChangeDevicePassword(device_, converted.get()); });
+    return rv == CKR_OK ? CKR_OK : CKR_PIN_INCORRECT;
+}
+
+CK_RV PKCS11QuorKorvo7Q::ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t bytes, std::uint8_t** image)
+{
+    const std::uint32_t blocks = (bytes + BLOCK_BYTES - 1) / BLOCK_BYTES;
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[blocks * BLOCK_BYTES]);
+    if (!buffer) return CKR_HOST_MEMORY;
+    if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    CK_RV rv = CKR_OK;
+    for (std::uint32_t i = 0; i < blocks && rv == CKR_OK; ++i)
+        rv = Retried([&] { return ReadMemoryBlock(device_, buffer.get() + i * BLOCK_BYTES, firstBlock + i); });
+    UnlockDevice(device_);
+    if (rv != CKR_OK) return rv;
+    *image = buffer.release();
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::ReadStorageArea(CK_BYTE area, std::uint8_t** image, std::uint32_t* length)
+{
+    if (length == nullptr) return CKR_ARGUMENTS_BAD;
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ == nullptr) return CKR_GENERAL_ERROR;
+    if (image != nullptr) *image = nullptr;
+    const std::uint32_t publicSize = PublicAreaSize(device_);
+    const std::uint32_t capacity = area == PRIVATE_AREA ? PRIVATE_AREA_BYTES : publicSize;
+    if (image == nullptr) {
+        *length = capacity;
+        return CKR_OK;
+    }
+    const std::uint32_t firstBlock = area == PRIVATE_AREA ? publicSize / BLOCK_BYTES : 0;
+    std::uint8_t* read = nullptr;
+    CK_RV rv = ReadAreaBlocks(firstBlock, capacity, &read);
+    if (rv != CKR_OK) return rv;
+    std::unique_ptr<std::uint8_t[]> data(read);
+
+    // The used part: the capacity less the record's free memory of the area.
+    std::uint32_t used = capacity;
+    const std::uint32_t recordSize = GetTokenRecordSize();
+    if (area != PRIVATE_AREA && cachedFreePublicMemory_ >= 0) {
+        used = capacity - std::min<std::uint32_t>(capacity, static_cast<std::uint32_t>(cachedFreePublicMemory_));
+    } else {
+        std::unique_ptr<std::uint8_t[]> headerCopy;
+        const std::uint8_t* header = data.get();
+        if (area == PRIVATE_AREA) {
+            std::uint8_t* h = nullptr;
+            if ((rv = ReadAreaBlocks(0, recordSize + 2, &h)) != CKR_OK) return rv;
+            headerCopy.reset(h);
+            header = h;
+        }
+        if (header[0] == 0x3F && header[1] == 0xFF) {
+            const std::uint8_t* record = header + 2;
+            if (area == PRIVATE_AREA) {
+                const std::uint32_t free = LoadLE32(record + RECORD_FREE_PRIVATE);
+                used = capacity - std::min(free, PRIVATE_AREA_BYTES);
+            } else {
+                const std::uint32_t free = LoadLE32(record + RECORD_FREE_PUBLIC);
+                used = capacity - std::min(free, publicSize - recordSize - 2);
+            }
+        }
+    }
+    *image = data.release();
+    *length = used;
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data, std::uint32_t length)
+{
+    cachedFreePublicMemory_ = -1;
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ == nullptr) return CKR_GENERAL_ERROR;
+    if (data == nullptr && length != 0) return CKR_ARGUMENTS_BAD;
+    const std::uint32_t publicSize = PublicAreaSize(device_);
+    const std::uint32_t capacity = area == PRIVATE_AREA ? PRIVATE_AREA_BYTES : publicSize;
+    // Refused before anything is erased: an oversized write loses nothing.
+    if (length > capacity) return CKR_DEVICE_MEMORY;
+    CK_RV rv = EraseStorageArea(area);
+    if (rv != CKR_OK) return rv;
+    if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    const std::uint32_t firstBlock = area == PRIVATE_AREA ? publicSize / BLOCK_BYTES : 0;
+    const std::uint32_t whole = length / BLOCK_BYTES;
+    for (std::uint32_t i = 0; i < whole && rv == CKR_OK; ++i)
+        rv = Retried([&] { return WriteMemoryBlock(device_, data + i * BLOCK_BYTES, firstBlock + i); });
+    if (rv == CKR_OK && length % BLOCK_BYTES != 0) {
+        std::uint8_t last[BLOCK_BYTES] = {};
+        std::memcpy(last, data + whole * BLOCK_BYTES, length % BLOCK_BYTES);
+        rv = Retried([&] { return WriteMemoryBlock(device_, last, firstBlock + whole); });
+    }
+    UnlockDevice(device_);
+    return rv;
+}
+
+CK_RV PKCS11QuorKorvo7Q::EraseStorageArea(CK_BYTE area)
+{
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ == nullptr) return CKR_GENERAL_ERROR;
+    if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    const std::uint32_t publicSize = PublicAreaSize(device_);
+    const std::uint32_t first = area == PRIVATE_AREA ? publicSize / PAGE_BYTES : 0;
+    const std::uint32_t end =
+        area == PRIVATE_AREA ? (publicSize + PRIVATE_AREA_BYTES) / PAGE_BYTES : publicSize / PAGE_BYTES;
+    CK_RV rv = CKR_OK;
+    for (std::uint32_t page = first; page < end && rv == CKR_OK; ++page)
+        rv = Retried([&] { return EraseMemoryPage(device_, page); });
+    UnlockDevice(device_);
+    return rv;
+}
+
+CK_RV PKCS11QuorKorvo7Q::GetAreaCapacity(CK_BYTE area, std::uint32_t* capacity)
+{
+    if (capacity == nullptr) return CKR_ARGUMENTS_BAD;
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (area == PRIVATE_AREA) {
+        *capacity = PRIVATE_AREA_BYTES;
+        return CKR_OK;
+    }
+    // The public area's size depends on the key's version: unknown while closed.
+    if (device_ == nullptr) return CKR_GENERAL_ERROR;
+    *capacity = PublicAreaSize(device_);
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::GetFreeMemory(const std::uint8_t* record, CK_BYTE area, std::uint32_t* value)
+{
+    if (value == nullptr || record == nullptr) return CKR_ARGUMENTS_BAD;
+    *value = LoadLE32(record + (area == PRIVATE_AREA ? RECORD_FREE_PRIVATE : RECORD_FREE_PUBLIC));
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::SetFreeMemory(std::uint8_t* record, CK_BYTE area, std::uint32_t value)
+{
+    if (record == nullptr) return CKR_ARGUMENTS_BAD;
+    if (area == PRIVATE_AREA) {
+        StoreLE32(record + RECORD_FREE_PRIVATE, value);
+    } else {
+        StoreLE32(record + RECORD_FREE_PUBLIC, value);
+        cachedFreePublicMemory_ = static_cast<std::int32_t>(value);
+    }
+    return CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::GenerateRandom(std::uint8_t* buffer, std::uint32_t length)
+{
+    if (buffer == nullptr && length != 0) return CKR_ARGUMENTS_BAD;
+    if (length > 0x7FFFFFFFu) return CKR_ARGUMENTS_BAD;
+    return Guarded([&] { return GetDeviceRandom(device_, buffer, static_cast<int>(length)); });
+}
+
+// Key generation, signing, derivation and wrapping on the key come with the
+// key operations; until then they report themselves as not supported.
+CK_RV PKCS11QuorKorvo7Q::GenerateKeyPair(CK_BYTE, CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
+                                         const std::uint8_t*, std::uint8_t*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::DeriveKey(CK_ULONG, CK_ULONG, CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
+                                   const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint32_t)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::SignHash32(CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
+                                    const std::uint8_t*, const std::uint8_t*, std::uint8_t*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::WrapKeyOld(CK_ULONG, CK_ULONG, const std::uint8_t*, std::uint8_t*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::UnwrapKeyOld(CK_ULONG, CK_ULONG, const std::uint8_t*, std::uint8_t*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::CloseSessionContexts(CK_ULONG)
+{
+    return CKR_OK;
+}
+CK_RV PKCS11QuorKorvo7Q::SignHash(CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*,
+                                  std::uint32_t, std::uint8_t*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::DeriveKeyNew(CK_ULONG, CK_ULONG, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
+                                      const std::uint8_t*, const std::uint8_t*, std::uint32_t)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::WrapKeyNew(CK_ULONG, CK_ULONG, const std::uint8_t*, std::uint32_t, std::uint8_t*,
+                                    std::uint32_t)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::UnwrapKeyNew(CK_ULONG, CK_ULONG, const std::uint8_t*, std::uint32_t, std::uint8_t*,
+                                      std::uint32_t)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+
+// ---- fixed answers of this driver ----
+
+CK_RV PKCS11QuorKorvo7Q::VerifyPINRecord(std::uint8_t*, CK_BYTE, const char*, std::uint32_t)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::UpdatePINRecord(std::uint8_t*, CK_BYTE, const char*, std::uint32_t)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+std::uint32_t PKCS11QuorKorvo7Q::GetTokenRecordSize()
+{
+    return TOKEN_RECORD_BYTES;
+}
+std::uint32_t PKCS11QuorKorvo7Q::GetDefaultTokenFlags()
+{
+    return DEFAULT_TOKEN_FLAGS;
+}
+CK_BYTE PKCS11QuorKorvo7Q::CanInitToken()
+{
+    return 1;
+}
+CK_RV PKCS11QuorKorvo7Q::ReservedOperationA()
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_BYTE PKCS11QuorKorvo7Q::UsesTokenContexts()
+{
+    return 0;
+}
+CK_RV PKCS11QuorKorvo7Q::SynchronizeContexts(CK_ULONG, CK_ULONG, CK_ULONG, CK_ULONG, CK_BYTE)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::StoreObjectValue(void*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_BYTE PKCS11QuorKorvo7Q::IsConnected()
+{
+    return 1;
+}
+CK_RV PKCS11QuorKorvo7Q::ReleaseOthers()
+{
+    return CKR_OK;
+}
+CK_RV PKCS11QuorKorvo7Q::DeleteDSTU4145PrivateKey(CK_BYTE)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_BYTE PKCS11QuorKorvo7Q::HasNativeObjectStore()
+{
+    return 0;
+}
+CK_RV PKCS11QuorKorvo7Q::ReadNativeObjects(CK_ULONG, std::uint8_t**, std::uint32_t*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::UpdateNativeObject(PKCS11Object*, void*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::ReservedOperationB()
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::ReservedOperationC()
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::ReservedOperationD()
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::DeleteRSAPrivateKey()
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::DeleteECPrivateKey()
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::GetPrivateKeyNumber(CK_ULONG, CK_BYTE, std::uint32_t*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::StoreObject(PKCS11Object*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::GetCertificateNumber(CK_ULONG, std::uint32_t*)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+CK_RV PKCS11QuorKorvo7Q::DeleteCertificate(CK_ULONG)
+{
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+
+CK_RV PKCS11QuorKorvo7Q::HasExtendedHashes()
+{
+    std::uint8_t version = 0;
+    CK_RV rv = QueryVersion(&version);
+    if (rv != CKR_OK) return CKR_DEVICE_ERROR;
+    return version < EXTENDED_VERSION ? CKR_FUNCTION_NOT_SUPPORTED : CKR_OK;
+}
+
+CK_RV PKCS11QuorKorvo7Q::HasExtendedCiphers()
+{
+    return HasExtendedHashes();
+}

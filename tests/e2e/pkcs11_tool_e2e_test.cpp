@@ -1,0 +1,99 @@
+// A real PKCS#11 client, OpenSC's pkcs11-tool, loads the built module from
+// the distribution folder, against an emulated key behind a real pcscd, and
+// prints what the module says about itself and its slot.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "KeyRig.h"
+#include "pkcs11/pkcs11ua.h"
+
+namespace {
+
+using qvk::e2e::KeyRig;
+using qvk::e2e::RigKey;
+
+// Runs a shell command; its standard output and error, and its exit status.
+int RunShell(const std::string& command, std::string* output)
+{
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return -1;
+    std::array<char, 4096> buffer;
+    std::size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output->append(buffer.data(), n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Pkcs11ToolE2E, PrintsTheModuleInformation)
+{
+    std::string where;
+    if (RunShell("command -v pkcs11-tool", &where) != 0)
+        GTEST_SKIP() << "pkcs11-tool is not installed (scripts/install-deps)";
+    setenv("WEMU_NAME_PREFIX", ("qvkp11tool" + std::to_string(getpid())).c_str(), 1);
+    KeyRig rig({RigKey(4321)});
+    std::string out;
+    const int status = RunShell(std::string("pkcs11-tool --module ") + QVK_PKCS11_MODULE + " -I", &out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Cryptoki version 2.20"), std::string::npos) << out;
+    EXPECT_NE(out.find("Manufacturer     JSC_TVR"), std::string::npos) << out;
+    EXPECT_NE(out.find("Library          Q.uor_Korvo-7Q_Library (ver 1.0)"), std::string::npos) << out;
+
+    out.clear();
+    EXPECT_EQ(RunShell(std::string("pkcs11-tool --module ") + QVK_PKCS11_MODULE + " -L", &out), 0) << out;
+    EXPECT_NE(out.find("Slot 0 (0x0): Q.uor_Korvo-7Q_Slot"), std::string::npos) << out;
+    EXPECT_NE(out.find("token not recognized"), std::string::npos) << "a key never initialised\n" << out;
+
+    out.clear();
+    EXPECT_EQ(RunShell(std::string("pkcs11-tool --module ") + QVK_PKCS11_MODULE + " -M", &out), 0) << out;
+    EXPECT_NE(out.find("mechtype-0x80420036, keySize={163,509}, hw, sign, verify, EC F_2M, EC parameters, EC OID, "
+                       "EC compressed"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("mechtype-0x80420011, keySize={32,32}, hw, encrypt, decrypt"), std::string::npos) << out;
+}
+
+TEST(Pkcs11ToolE2E, ListsAnInitialisedToken)
+{
+    std::string where;
+    if (RunShell("command -v pkcs11-tool", &where) != 0)
+        GTEST_SKIP() << "pkcs11-tool is not installed (scripts/install-deps)";
+    setenv("WEMU_NAME_PREFIX", ("qvkp11tool" + std::to_string(getpid())).c_str(), 1);
+    KeyRig rig({RigKey(4322, 18, "12345678")});
+    {
+        // Initialised here through the module itself: the client asks for the
+        // token information first, which a key never initialised refuses.
+        void* module = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(module, nullptr) << dlerror();
+        CK_FUNCTION_LIST* f = nullptr;
+        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+        ASSERT_NE(get, nullptr);
+        ASSERT_EQ(get(&f), CKR_OK);
+        ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
+        CK_ULONG count = 0;
+        ASSERT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+        std::string pin = "12345678";
+        std::string label = "\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87";  // Cyrillic "Ключ"
+        label.resize(32, ' ');
+        EXPECT_EQ(f->C_InitToken(0, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size(),
+                                 reinterpret_cast<CK_UTF8CHAR*>(label.data())),
+                  CKR_OK);
+        EXPECT_EQ(f->C_Finalize(nullptr), CKR_OK);
+        dlclose(module);
+    }
+    std::string out;
+    EXPECT_EQ(RunShell(std::string("pkcs11-tool --module ") + QVK_PKCS11_MODULE + " -L", &out), 0) << out;
+    EXPECT_NE(out.find("token label        : \xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87"), std::string::npos) << out;
+    EXPECT_NE(out.find("token manufacturer : JSC_TVR"), std::string::npos) << out;
+    EXPECT_NE(out.find("token model        : Q.uor_Korvo-7Q"), std::string::npos) << out;
+    EXPECT_NE(out.find("serial num         : 004322"), std::string::npos) << out;
+    EXPECT_NE(out.find("token flags        : login required, rng, token initialized"), std::string::npos) << out;
+}
+
+}  // namespace
