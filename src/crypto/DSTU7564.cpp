@@ -918,6 +918,7 @@ void AppendBits(DSTU7564Context* c, uint32_t at, const uint8_t* src, unsigned sh
         if (s && first + i + 1 < limit)
             buffer[first + i + 1] |= static_cast<uint8_t>(bits[i] << (8 - s));
     }
+    qvkcrypto::SecureWipe(bits, bytes);  // message bits (a password, say) must not stay in a dead frame
 }
 
 inline void Wipe(void* p, size_t n)
@@ -1080,6 +1081,7 @@ extern "C" int DSTU7564UpdateHash(const void* data, uint32_t lengthLow, uint32_t
             ExtractBits(block, p, shift, blockBits);
             c->compress(c->tTables, block, c->state);
         }
+        qvkcrypto::SecureWipe(block, blockBytes);
     }
 
     AppendBits(c, 0, p, shift, static_cast<uint32_t>(n));
