@@ -1370,9 +1370,26 @@ extern "C" const uint8_t DSTU7624TestKey[64] = {
 
 #include "crypto/DSTU7624SelfTestVectors.inc"
 
+bool qvkcrypto::dstu7624SelfTestsBreakCipher = false;
+
 namespace {
 
 constexpr uint8_t kFirstExampleByte = 0x10;
+
+// The S-boxes the self-tests run with: the standard ones, or, when a test
+// asks for a broken cipher, pi0 shifted by one place.
+const uint8_t* SelfTestSBoxes()
+{
+    static const auto broken = [] {
+        struct {
+            uint8_t bytes[DSTU_SBOXES_BYTES];
+        } b;
+        for (uint32_t i = 0; i < DSTU_SBOXES_BYTES; ++i)
+            b.bytes[i] = i < 256 ? DSTUDefaultSBoxes[(i + 1) & 255] : DSTUDefaultSBoxes[i];
+        return b;
+    }();
+    return qvkcrypto::dstu7624SelfTestsBreakCipher ? broken.bytes : DSTUDefaultSBoxes;
+}
 
 // Slice of the example string that starts with byte value `first`.
 inline const uint8_t* Example(uint8_t first)
@@ -1420,7 +1437,11 @@ void Prepare(uint8_t* out, const uint8_t* slice, uint32_t bits, LastByte how)
 // Owns one context for a sub-test and frees it on every path.
 class TestContext {
 public:
-    TestContext() : ctx_(DSTU7624CreateContext()) {}
+    TestContext() : ctx_(DSTU7624CreateContext())
+    {
+        if (ctx_ && qvkcrypto::dstu7624SelfTestsBreakCipher)
+            DSTU7624SetParameter(ctx_, SelfTestSBoxes(), DSTU7624_SBOXES);
+    }
     ~TestContext() { DSTU7624FreeContext(ctx_); }
     TestContext(const TestContext&) = delete;
     TestContext& operator=(const TestContext&) = delete;
@@ -1605,7 +1626,7 @@ extern "C" int DSTU7624TestKeySchedule(void)
     TestContext t;
     const uint32_t bits = 128;
     uint8_t keys[176];
-    return t.get() && DSTU7624SetParameter(t.get(), DSTUDefaultSBoxes, DSTU7624_SBOXES) &&
+    return t.get() && DSTU7624SetParameter(t.get(), SelfTestSBoxes(), DSTU7624_SBOXES) &&
                    DSTU7624SetParameter(t.get(), &bits, DSTU7624_BLOCK_BITS) &&
                    DSTU7624SetParameter(t.get(), &bits, DSTU7624_KEY_BITS) &&
                    DSTU7624SetParameter(t.get(), DSTU7624TestKey, DSTU7624_KEY) &&
