@@ -1,4 +1,4 @@
-// DSTU 7624 throughput per variant: ECB, CTR and CMAC over 1 MiB.
+// DSTU 7624 throughput per variant: ECB, CTR and CMAC over 16 MiB.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr size_t kBytes = 1 << 20;
+constexpr size_t kBytes = 16 << 20;
 
 struct Variant {
     uint32_t block, key;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crypto/ByteOrder.h"
+#include "crypto/DSTU7624Bulk.h"
 #include "crypto/SecureWipe.h"
 #include "crypto/DSTUCiphersTables.h"
 
@@ -424,7 +425,9 @@ extern "C" int DSTU7624EncryptECB(uint8_t* data, uint32_t blocks, DSTU7624Contex
         return 0;
     const DSTU7624BlockFunction encrypt = ctx->encryptBlock;
     const uint32_t step = ctx->blockWords * 8;
-    for (uint32_t i = 0; i < blocks; ++i, data += step)
+    const uint64_t bulk = qvkcrypto::DSTU7624BulkEncrypt(ctx, data, blocks);
+    data += bulk * step;
+    for (uint32_t i = static_cast<uint32_t>(bulk); i < blocks; ++i, data += step)
         encrypt(ctx->sBoxes, ctx->tTables, data, ctx->roundKeys);
     return 1;
 }
@@ -435,7 +438,9 @@ extern "C" int DSTU7624DecryptECB(uint8_t* data, uint32_t blocks, DSTU7624Contex
         return 0;
     const DSTU7624BlockFunction decrypt = ctx->decryptBlock;
     const uint32_t step = ctx->blockWords * 8;
-    for (uint32_t i = 0; i < blocks; ++i, data += step)
+    const uint64_t bulk = qvkcrypto::DSTU7624BulkDecrypt(ctx, data, blocks);
+    data += bulk * step;
+    for (uint32_t i = static_cast<uint32_t>(bulk); i < blocks; ++i, data += step)
         decrypt(ctx->inverseSBoxes, ctx->inverseTTables, data, ctx->decryptionRoundKeys);
     return 1;
 }
@@ -563,7 +568,9 @@ extern "C" int DSTU7624EncryptCTR(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
     }
 
     const DSTU7624BlockFunction encrypt = ctx->encryptBlock;
-    for (uint64_t i = length / blockBits; i; --i, data += blockBytes) {
+    const uint64_t bulk = qvkcrypto::DSTU7624BulkCounter(ctx, data, length / blockBits, ctx->iv);
+    data += bulk * blockBytes;
+    for (uint64_t i = length / blockBits - bulk; i; --i, data += blockBytes) {
         AddToCounter(ctx->iv, bw, 1);
         std::memcpy(scratch, ctx->iv, blockBytes);
         encrypt(ctx->sBoxes, ctx->tTables, Bytes(scratch), ctx->roundKeys);
@@ -771,7 +778,28 @@ extern "C" int DSTU7624DecryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int re
     uint8_t previous[kMaxBlockBytes], kept[kMaxBlockBytes];
     std::memcpy(previous, ctx->iv, blockBytes);
     uint8_t* p = data;
-    for (uint64_t i = length / blockBits; i; --i, p += blockBytes) {
+    uint64_t left = length / blockBits;
+    // Whole batches: the ciphertext is kept aside for the chaining, the
+    // blocks decrypted together.
+    const uint64_t batch = qvkcrypto::DSTU7624BatchBlocks(bw);
+    if (left >= batch && qvkcrypto::DSTU7624BulkUsable(ctx, true)) {
+        constexpr uint32_t kChunk = 1024;
+        uint8_t ciphertext[kChunk];
+        const uint64_t chunkBlocks = kChunk / blockBytes;
+        while (left >= batch) {
+            const uint64_t n = (left < chunkBlocks ? left : chunkBlocks) / batch * batch;
+            const size_t bytes = static_cast<size_t>(n * blockBytes);
+            std::memcpy(ciphertext, p, bytes);
+            qvkcrypto::DSTU7624BulkDecrypt(ctx, p, n);
+            XorBytes(p, previous, blockBytes);
+            XorBytes(p + blockBytes, ciphertext, bytes - blockBytes);
+            std::memcpy(previous, ciphertext + bytes - blockBytes, blockBytes);
+            p += bytes;
+            left -= n;
+        }
+        Wipe(ciphertext, sizeof ciphertext);
+    }
+    for (uint64_t i = left; i; --i, p += blockBytes) {
         std::memcpy(kept, p, blockBytes);
         Decrypt(ctx, p);
         XorBytes(p, previous, blockBytes);

@@ -1,0 +1,392 @@
+// DSTU 7624 on 256-byte batches of independent blocks with AVX-512 VBMI and
+// GFNI, compiled for that target through function attributes only.
+//
+// Layout. A batch is four 64-byte registers in memory order. After the first
+// key addition (modulo 2^64 per column, so done in that order) it is
+// rearranged so that register j holds state rows j and j + 4 of every column
+// of every block: within each 128-bit lane (one quarter of the batch) the
+// low 8 bytes are row j of that quarter's eight columns, the high 8 bytes row
+// j + 4. Rows j and j + 4 use the same S-box pi_j, so a register needs one
+// 256-entry lookup (two two-register byte permutes and a blend on the top
+// bit); the row shift is one byte permute per register, inside each block;
+// the column mixing is a sum of products by constants (GF(2^8) affine maps)
+// of the four registers and of their copies with the two rows exchanged. The
+// layout goes back before the last key addition.
+#include "crypto/DSTU7624Bulk.h"
+
+// GCC 12 takes the deliberately undefined pass-through of its own intrinsic
+// wrappers for an uninitialised variable.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "crypto/CpuFeatures.h"
+#include "crypto/DSTUCiphersTables.h"
+#include "crypto/SecureWipe.h"
+
+#define QVK_VECTOR_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,gfni")))
+#define QVK_VECTOR_INLINE QVK_VECTOR_TARGET inline __attribute__((always_inline))
+
+namespace qvkcrypto {
+
+namespace {
+
+// The MDS row and its inverse by distance d = (input row - output row) mod 8.
+constexpr uint8_t kMix[8] = {0x01, 0x01, 0x05, 0x01, 0x08, 0x06, 0x07, 0x04};
+constexpr uint8_t kInverseMix[8] = {0xAD, 0x95, 0x76, 0xA8, 0x2F, 0x49, 0xD7, 0xCA};
+
+constexpr uint8_t GfMultiply(uint8_t a, uint8_t b)
+{
+    uint8_t r = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (b & 1)
+            r ^= a;
+        const bool high = a & 0x80;
+        a = static_cast<uint8_t>(a << 1);
+        if (high)
+            a ^= 0x1D;  // x^8 + x^4 + x^3 + x^2 + 1
+        b >>= 1;
+    }
+    return r;
+}
+
+// The matrix of "multiply by c" for GF2P8AFFINEQB: byte 7 - i selects the
+// input bits whose products carry bit i.
+constexpr uint64_t MultiplyMatrix(uint8_t c)
+{
+    uint64_t m = 0;
+    for (int i = 0; i < 8; ++i) {
+        uint64_t row = 0;
+        for (int j = 0; j < 8; ++j)
+            if ((GfMultiply(c, static_cast<uint8_t>(1u << j)) >> i) & 1)
+                row |= 1u << j;
+        m |= row << (8 * (7 - i));
+    }
+    return m;
+}
+
+// The constants above are the library's: checked once before first use.
+bool MixConstantsAgree()
+{
+    for (int d = 0; d < 8; ++d) {
+        if (kMix[d] != DSTUMDSRow[(d + 7) % 8] || kInverseMix[d] != DSTUInverseMDSRow[(d + 7) % 8])
+            return false;
+    }
+    return true;
+}
+
+const DSTU7624Variant* Variant(const DSTU7624Context* ctx)
+{
+    for (const DSTU7624Variant& v : DSTU7624Variants)
+        if (v.blockWords == ctx->blockWords && v.keyWords == ctx->keyWords)
+            return &v;
+    return nullptr;
+}
+
+// Everything a bulk call keeps for its batches; wiped at the end of the call.
+struct alignas(64) Prepared {
+    __m512i sBoxes[16];   // pi_j (or its inverse) in registers 4j..4j+3
+    __m512i shift[4];     // row shift (or its inverse) per register
+    __m512i first, last;  // whole-order keys added before and after the rounds
+    __m512i keys[19][4];  // round keys 1..nr-1 in the rearranged layout
+    int rounds;
+};
+
+QVK_VECTOR_INLINE __m512i Gather()
+{
+    // Byte 16j + 8h + c of a quarter's lane j comes from column c, row j + 4h.
+    alignas(64) uint8_t idx[64];
+    for (int j = 0; j < 4; ++j)
+        for (int h = 0; h < 2; ++h)
+            for (int c = 0; c < 8; ++c)
+                idx[16 * j + 8 * h + c] = static_cast<uint8_t>(8 * c + j + 4 * h);
+    return _mm512_load_si512(idx);
+}
+
+QVK_VECTOR_INLINE __m512i Scatter()
+{
+    alignas(64) uint8_t idx[64];
+    for (int j = 0; j < 4; ++j)
+        for (int h = 0; h < 2; ++h)
+            for (int c = 0; c < 8; ++c)
+                idx[8 * c + j + 4 * h] = static_cast<uint8_t>(16 * j + 8 * h + c);
+    return _mm512_load_si512(idx);
+}
+
+// The lane transpose that turns four quarters' lanes j into register j; it
+// is its own inverse.
+QVK_VECTOR_INLINE void TransposeLanes(__m512i* x)
+{
+    const __m512i t0 = _mm512_shuffle_i64x2(x[0], x[1], 0x44);
+    const __m512i t1 = _mm512_shuffle_i64x2(x[0], x[1], 0xEE);
+    const __m512i t2 = _mm512_shuffle_i64x2(x[2], x[3], 0x44);
+    const __m512i t3 = _mm512_shuffle_i64x2(x[2], x[3], 0xEE);
+    x[0] = _mm512_shuffle_i64x2(t0, t2, 0x88);
+    x[1] = _mm512_shuffle_i64x2(t0, t2, 0xDD);
+    x[2] = _mm512_shuffle_i64x2(t1, t3, 0x88);
+    x[3] = _mm512_shuffle_i64x2(t1, t3, 0xDD);
+}
+
+QVK_VECTOR_INLINE void ToRows(__m512i* x, __m512i gather)
+{
+    for (int k = 0; k < 4; ++k)
+        x[k] = _mm512_permutexvar_epi8(gather, x[k]);
+    TransposeLanes(x);
+}
+
+QVK_VECTOR_INLINE void FromRows(__m512i* x, __m512i scatter)
+{
+    TransposeLanes(x);
+    for (int k = 0; k < 4; ++k)
+        x[k] = _mm512_permutexvar_epi8(scatter, x[k]);
+}
+
+QVK_VECTOR_INLINE __m512i SBox(const __m512i* t, __m512i x)
+{
+    const __m512i low = _mm512_permutex2var_epi8(t[0], x, t[1]);
+    const __m512i high = _mm512_permutex2var_epi8(t[2], x, t[3]);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
+}
+
+template <bool Inverse, int D>
+QVK_VECTOR_INLINE __m512i Times(__m512i x)
+{
+    constexpr uint8_t c = Inverse ? kInverseMix[D & 7] : kMix[D & 7];
+    if constexpr (c == 1)
+        return x;
+    else
+        return _mm512_gf2p8affine_epi64_epi8(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(c))), 0);
+}
+
+// Output register I (rows I and I + 4) of the column mixing; w[j] is y[j]
+// with its two rows exchanged.
+template <bool Inverse, int I>
+QVK_VECTOR_INLINE __m512i MixRow(const __m512i* y, const __m512i* w)
+{
+    const __m512i a = _mm512_ternarylogic_epi64(Times<Inverse, 0 - I>(y[0]), Times<Inverse, 4 - I>(w[0]),
+                                                Times<Inverse, 1 - I>(y[1]), 0x96);
+    const __m512i b = _mm512_ternarylogic_epi64(Times<Inverse, 5 - I>(w[1]), Times<Inverse, 2 - I>(y[2]),
+                                                Times<Inverse, 6 - I>(w[2]), 0x96);
+    const __m512i c = _mm512_xor_si512(Times<Inverse, 3 - I>(y[3]), Times<Inverse, 7 - I>(w[3]));
+    return _mm512_ternarylogic_epi64(a, b, c, 0x96);
+}
+
+template <bool Inverse>
+QVK_VECTOR_INLINE void Mix(__m512i* x)
+{
+    __m512i w[4];
+    for (int j = 0; j < 4; ++j)
+        w[j] = _mm512_shuffle_epi32(x[j], _MM_PERM_BADC);
+    const __m512i o0 = MixRow<Inverse, 0>(x, w);
+    const __m512i o1 = MixRow<Inverse, 1>(x, w);
+    const __m512i o2 = MixRow<Inverse, 2>(x, w);
+    const __m512i o3 = MixRow<Inverse, 3>(x, w);
+    x[0] = o0;
+    x[1] = o1;
+    x[2] = o2;
+    x[3] = o3;
+}
+
+// S-boxes and row shift (in either order: both act row by row).
+QVK_VECTOR_INLINE void SubstituteAndShift(const Prepared& p, __m512i* x)
+{
+    for (int j = 0; j < 4; ++j)
+        x[j] = _mm512_permutexvar_epi8(p.shift[j], SBox(p.sBoxes + 4 * j, x[j]));
+}
+
+QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
+{
+    const __m512i gather = Gather(), scatter = Scatter();
+    for (; batches; --batches, data += 256) {
+        __m512i x[4];
+        for (int k = 0; k < 4; ++k)
+            x[k] = _mm512_add_epi64(_mm512_loadu_si512(data + 64 * k), p.first);
+        ToRows(x, gather);
+        for (int i = 1; i < p.rounds; ++i) {
+            SubstituteAndShift(p, x);
+            Mix<false>(x);
+            for (int j = 0; j < 4; ++j)
+                x[j] = _mm512_xor_si512(x[j], p.keys[i][j]);
+        }
+        SubstituteAndShift(p, x);
+        Mix<false>(x);
+        FromRows(x, scatter);
+        for (int k = 0; k < 4; ++k)
+            _mm512_storeu_si512(data + 64 * k, _mm512_add_epi64(x[k], p.last));
+    }
+}
+
+QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
+{
+    const __m512i gather = Gather(), scatter = Scatter();
+    for (; batches; --batches, data += 256) {
+        __m512i x[4];
+        for (int k = 0; k < 4; ++k)
+            x[k] = _mm512_sub_epi64(_mm512_loadu_si512(data + 64 * k), p.last);
+        ToRows(x, gather);
+        Mix<true>(x);
+        for (int i = p.rounds - 1; i > 0; --i) {
+            SubstituteAndShift(p, x);
+            Mix<true>(x);
+            for (int j = 0; j < 4; ++j)
+                x[j] = _mm512_xor_si512(x[j], p.keys[i][j]);
+        }
+        SubstituteAndShift(p, x);
+        FromRows(x, scatter);
+        for (int k = 0; k < 4; ++k)
+            _mm512_storeu_si512(data + 64 * k, _mm512_sub_epi64(x[k], p.first));
+    }
+}
+
+// A round key (blockWords words) repeated over a whole register.
+QVK_VECTOR_INLINE __m512i Repeat(const uint64_t* key, uint32_t blockWords)
+{
+    alignas(64) uint64_t words[8];
+    for (int q = 0; q < 8; ++q)
+        words[q] = key[q % blockWords];
+    const __m512i v = _mm512_load_si512(words);
+    SecureWipe(words, sizeof words);
+    return v;
+}
+
+QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int rounds, Prepared& p)
+{
+    const uint32_t nb = ctx->blockWords;
+    const uint8_t* s = decrypting ? ctx->inverseSBoxes : ctx->sBoxes;
+    for (int i = 0; i < 16; ++i)
+        p.sBoxes[i] = _mm512_loadu_si512(s + 64 * i);
+    // Row r moves floor(r * nb / 8) columns towards higher numbers, inside
+    // its block; decryption moves it back.
+    for (int j = 0; j < 4; ++j) {
+        alignas(64) uint8_t idx[64];
+        for (int lane = 0; lane < 4; ++lane)
+            for (int h = 0; h < 2; ++h) {
+                const uint32_t shift = (j + 4 * h) * nb / 8;
+                for (uint32_t b = 0; b < 8; ++b) {
+                    const uint32_t block = b / nb, col = b % nb;
+                    const uint32_t from = decrypting ? (col + shift) % nb : (col + nb - shift) % nb;
+                    idx[16 * lane + 8 * h + b] = static_cast<uint8_t>(16 * lane + 8 * h + block * nb + from);
+                }
+            }
+        p.shift[j] = _mm512_load_si512(idx);
+    }
+    const uint64_t* k = decrypting ? ctx->decryptionRoundKeys : ctx->roundKeys;
+    p.rounds = rounds;
+    p.first = Repeat(k, nb);
+    p.last = Repeat(k + rounds * nb, nb);
+    const __m512i gather = Gather();
+    for (int i = 1; i < rounds; ++i) {
+        __m512i x[4];
+        x[0] = x[1] = x[2] = x[3] = Repeat(k + i * nb, nb);
+        ToRows(x, gather);
+        for (int j = 0; j < 4; ++j)
+            p.keys[i][j] = x[j];
+    }
+}
+
+// Clears the vector registers that held round keys (all of them: the
+// compiler chose which).
+QVK_VECTOR_TARGET void ClearVectorRegisters()
+{
+    __asm__ volatile(
+        "vzeroall\n\t"
+        "vpxord %%zmm16, %%zmm16, %%zmm16\n\tvpxord %%zmm17, %%zmm17, %%zmm17\n\t"
+        "vpxord %%zmm18, %%zmm18, %%zmm18\n\tvpxord %%zmm19, %%zmm19, %%zmm19\n\t"
+        "vpxord %%zmm20, %%zmm20, %%zmm20\n\tvpxord %%zmm21, %%zmm21, %%zmm21\n\t"
+        "vpxord %%zmm22, %%zmm22, %%zmm22\n\tvpxord %%zmm23, %%zmm23, %%zmm23\n\t"
+        "vpxord %%zmm24, %%zmm24, %%zmm24\n\tvpxord %%zmm25, %%zmm25, %%zmm25\n\t"
+        "vpxord %%zmm26, %%zmm26, %%zmm26\n\tvpxord %%zmm27, %%zmm27, %%zmm27\n\t"
+        "vpxord %%zmm28, %%zmm28, %%zmm28\n\tvpxord %%zmm29, %%zmm29, %%zmm29\n\t"
+        "vpxord %%zmm30, %%zmm30, %%zmm30\n\tvpxord %%zmm31, %%zmm31, %%zmm31" ::
+            : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
+              "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22",
+              "xmm23", "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30", "xmm31");
+}
+
+// Counter blocks, one batch-sized chunk at a time.
+void FillCounters(uint8_t* out, uint64_t blocks, uint64_t* counter, uint32_t blockWords)
+{
+    const uint32_t half = blockWords / 2;
+    for (uint64_t b = 0; b < blocks; ++b, out += 8 * blockWords) {
+        counter[0] += 1;
+        for (uint32_t j = 1; j < half && counter[j - 1] == 0; ++j)
+            counter[j] += 1;
+        std::memcpy(out, counter, 8 * blockWords);
+    }
+}
+
+} // namespace
+
+bool DSTU7624BulkUsable(const DSTU7624Context* ctx, bool decrypting)
+{
+    static const bool constantsAgree = MixConstantsAgree();
+    if (!constantsAgree || !VectorPathAvailable())
+        return false;
+    const DSTU7624Variant* v = Variant(ctx);
+    if (!v)
+        return false;
+    return decrypting ? ctx->decryptBlock == v->decryptBlock : ctx->encryptBlock == v->encryptBlock;
+}
+
+namespace {
+
+enum class Work { Encrypt, Decrypt, Counter };
+
+// One bulk call: the prepared keys live only inside it.
+QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks, uint64_t* counter, Work work)
+{
+    const uint32_t bw = ctx->blockWords;
+    const uint64_t batch = DSTU7624BatchBlocks(bw);
+    const uint64_t done = blocks / batch * batch;
+    Prepared p;
+    Prepare(ctx, work == Work::Decrypt, static_cast<int>(Variant(ctx)->rounds), p);
+    if (work == Work::Encrypt) {
+        EncryptBatches(p, data, done / batch);
+    } else if (work == Work::Decrypt) {
+        DecryptBatches(p, data, done / batch);
+    } else {
+        constexpr uint64_t kChunkBatches = 4;
+        alignas(64) uint8_t gamma[256 * kChunkBatches];
+        for (uint64_t left = done; left;) {
+            const uint64_t batches = left / batch < kChunkBatches ? left / batch : kChunkBatches;
+            FillCounters(gamma, batches * batch, counter, bw);
+            EncryptBatches(p, gamma, batches);
+            for (uint64_t i = 0; i < batches * 4; ++i, data += 64)
+                _mm512_storeu_si512(data, _mm512_xor_si512(_mm512_loadu_si512(data), _mm512_load_si512(gamma + 64 * i)));
+            left -= batches * batch;
+        }
+        SecureWipe(gamma, sizeof gamma);
+    }
+    SecureWipe(&p, sizeof p);
+    ClearVectorRegisters();
+    return done;
+}
+
+} // namespace
+
+uint64_t DSTU7624BulkEncrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks)
+{
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false))
+        return 0;
+    return Run(ctx, data, blocks, nullptr, Work::Encrypt);
+}
+
+uint64_t DSTU7624BulkDecrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks)
+{
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, true))
+        return 0;
+    return Run(ctx, data, blocks, nullptr, Work::Decrypt);
+}
+
+uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks, uint64_t* counter)
+{
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false))
+        return 0;
+    return Run(ctx, data, blocks, counter, Work::Counter);
+}
+
+} // namespace qvkcrypto
