@@ -191,6 +191,8 @@ QVK_VECTOR_INLINE void Mix(__m512i* x)
     x[3] = o3;
 }
 
+constexpr int kGroup = 3;
+
 // S-boxes and row shift (in either order: both act row by row).
 QVK_VECTOR_INLINE void SubstituteAndShift(const Prepared& p, __m512i* x)
 {
@@ -198,48 +200,75 @@ QVK_VECTOR_INLINE void SubstituteAndShift(const Prepared& p, __m512i* x)
         x[j] = _mm512_permutexvar_epi8(p.shift[j], SBox(p.sBoxes + 4 * j, x[j]));
 }
 
+// G batches side by side: their rounds are independent, which hides the
+// latency of one batch's permutes behind the other's.
+template <int G>
+QVK_VECTOR_INLINE void EncryptGroup(const Prepared& p, uint8_t* data, __m512i gather, __m512i scatter)
+{
+    __m512i x[4 * G];
+    for (int k = 0; k < 4 * G; ++k)
+        x[k] = _mm512_add_epi64(_mm512_loadu_si512(data + 64 * k), p.first);
+    for (int g = 0; g < G; ++g)
+        ToRows(x + 4 * g, gather);
+    for (int i = 1; i < p.rounds; ++i) {
+        for (int g = 0; g < G; ++g)
+            SubstituteAndShift(p, x + 4 * g);
+        for (int g = 0; g < G; ++g)
+            Mix<false>(x + 4 * g);
+        for (int k = 0; k < 4 * G; ++k)
+            x[k] = _mm512_xor_si512(x[k], p.keys[i][k % 4]);
+    }
+    for (int g = 0; g < G; ++g) {
+        SubstituteAndShift(p, x + 4 * g);
+        Mix<false>(x + 4 * g);
+        FromRows(x + 4 * g, scatter);
+    }
+    for (int k = 0; k < 4 * G; ++k)
+        _mm512_storeu_si512(data + 64 * k, _mm512_add_epi64(x[k], p.last));
+}
+
+template <int G>
+QVK_VECTOR_INLINE void DecryptGroup(const Prepared& p, uint8_t* data, __m512i gather, __m512i scatter)
+{
+    __m512i x[4 * G];
+    for (int k = 0; k < 4 * G; ++k)
+        x[k] = _mm512_sub_epi64(_mm512_loadu_si512(data + 64 * k), p.last);
+    for (int g = 0; g < G; ++g) {
+        ToRows(x + 4 * g, gather);
+        Mix<true>(x + 4 * g);
+    }
+    for (int i = p.rounds - 1; i > 0; --i) {
+        for (int g = 0; g < G; ++g)
+            SubstituteAndShift(p, x + 4 * g);
+        for (int g = 0; g < G; ++g)
+            Mix<true>(x + 4 * g);
+        for (int k = 0; k < 4 * G; ++k)
+            x[k] = _mm512_xor_si512(x[k], p.keys[i][k % 4]);
+    }
+    for (int g = 0; g < G; ++g) {
+        SubstituteAndShift(p, x + 4 * g);
+        FromRows(x + 4 * g, scatter);
+    }
+    for (int k = 0; k < 4 * G; ++k)
+        _mm512_storeu_si512(data + 64 * k, _mm512_sub_epi64(x[k], p.first));
+}
+
 QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
 {
     const __m512i gather = Gather(), scatter = Scatter();
-    for (; batches; --batches, data += 256) {
-        __m512i x[4];
-        for (int k = 0; k < 4; ++k)
-            x[k] = _mm512_add_epi64(_mm512_loadu_si512(data + 64 * k), p.first);
-        ToRows(x, gather);
-        for (int i = 1; i < p.rounds; ++i) {
-            SubstituteAndShift(p, x);
-            Mix<false>(x);
-            for (int j = 0; j < 4; ++j)
-                x[j] = _mm512_xor_si512(x[j], p.keys[i][j]);
-        }
-        SubstituteAndShift(p, x);
-        Mix<false>(x);
-        FromRows(x, scatter);
-        for (int k = 0; k < 4; ++k)
-            _mm512_storeu_si512(data + 64 * k, _mm512_add_epi64(x[k], p.last));
-    }
+    for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup)
+        EncryptGroup<kGroup>(p, data, gather, scatter);
+    for (; batches; --batches, data += 256)
+        EncryptGroup<1>(p, data, gather, scatter);
 }
 
 QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
 {
     const __m512i gather = Gather(), scatter = Scatter();
-    for (; batches; --batches, data += 256) {
-        __m512i x[4];
-        for (int k = 0; k < 4; ++k)
-            x[k] = _mm512_sub_epi64(_mm512_loadu_si512(data + 64 * k), p.last);
-        ToRows(x, gather);
-        Mix<true>(x);
-        for (int i = p.rounds - 1; i > 0; --i) {
-            SubstituteAndShift(p, x);
-            Mix<true>(x);
-            for (int j = 0; j < 4; ++j)
-                x[j] = _mm512_xor_si512(x[j], p.keys[i][j]);
-        }
-        SubstituteAndShift(p, x);
-        FromRows(x, scatter);
-        for (int k = 0; k < 4; ++k)
-            _mm512_storeu_si512(data + 64 * k, _mm512_sub_epi64(x[k], p.first));
-    }
+    for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup)
+        DecryptGroup<kGroup>(p, data, gather, scatter);
+    for (; batches; --batches, data += 256)
+        DecryptGroup<1>(p, data, gather, scatter);
 }
 
 // A round key (blockWords words) repeated over a whole register.
@@ -319,6 +348,25 @@ void FillCounters(uint8_t* out, uint64_t blocks, uint64_t* counter, uint32_t blo
     }
 }
 
+// The same when word 0 does not wrap: block b has word 0 one more than
+// block b - 1, the other words as they are.
+QVK_VECTOR_TARGET void FillCountersNoCarry(uint8_t* out, uint64_t blocks, uint64_t* counter, uint32_t blockWords)
+{
+    alignas(64) uint64_t first[8], step[8];
+    for (uint32_t q = 0; q < 8; ++q) {
+        const bool low = q % blockWords == 0;
+        first[q] = counter[q % blockWords] + (low ? 1 + q / blockWords : 0);
+        step[q] = low ? 8 / blockWords : 0;
+    }
+    __m512i v = _mm512_load_si512(first);
+    const __m512i inc = _mm512_load_si512(step);
+    for (uint64_t r = blocks * blockWords / 8; r; --r, out += 64) {
+        _mm512_store_si512(out, v);
+        v = _mm512_add_epi64(v, inc);
+    }
+    counter[0] += blocks;
+}
+
 } // namespace
 
 bool DSTU7624BulkUsable(const DSTU7624Context* ctx, bool decrypting)
@@ -349,11 +397,15 @@ QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64
     } else if (work == Work::Decrypt) {
         DecryptBatches(p, data, done / batch);
     } else {
-        constexpr uint64_t kChunkBatches = 4;
+        constexpr uint64_t kChunkBatches = 3 * kGroup;
         alignas(64) uint8_t gamma[256 * kChunkBatches];
         for (uint64_t left = done; left;) {
             const uint64_t batches = left / batch < kChunkBatches ? left / batch : kChunkBatches;
-            FillCounters(gamma, batches * batch, counter, bw);
+            const uint64_t n = batches * batch;
+            if (counter[0] <= ~0ULL - n)
+                FillCountersNoCarry(gamma, n, counter, bw);
+            else
+                FillCounters(gamma, n, counter, bw);
             EncryptBatches(p, gamma, batches);
             for (uint64_t i = 0; i < batches * 4; ++i, data += 64)
                 _mm512_storeu_si512(data, _mm512_xor_si512(_mm512_loadu_si512(data), _mm512_load_si512(gamma + 64 * i)));

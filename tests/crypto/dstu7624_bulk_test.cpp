@@ -166,25 +166,30 @@ TEST(Dstu7624Bulk, CounterCarriesStayInTheLowHalf)
     REQUIRE_VECTOR_FEATURES();
     std::mt19937 rng(28);
     for (const Variant& v : kVariants) {
-        SCOPED_TRACE(testing::Message() << v.block << "/" << v.key);
-        const uint32_t bw = v.block / 64, bytes = v.block / 8;
+        const uint32_t bw = v.block / 64, bytes = v.block / 8, batch = 2048 / v.block;
         const Bytes key = Random(rng, v.key / 8), iv = Random(rng, bytes);
-        const uint64_t blocks = 3 * 2048 / v.block + 2;
+        const uint64_t blocks = 20 * batch + 2;
         const Bytes plain = Random(rng, blocks * bytes);
-        auto out = BothPaths(v, key, iv, plain, [&](DSTU7624Context* c, Bytes& d) {
-            // One block starts the gamma; then the counter is put a few steps
-            // before its low half wraps (every low word all ones).
-            ASSERT_EQ(1, DSTU7624EncryptCTR(d.data(), v.block, 0, c));
-            for (uint32_t w = 0; w < bw / 2; ++w)
-                c->iv[w] = ~0ULL;
-            c->iv[0] -= 3;
-            const uint64_t bits = (blocks - 1) * v.block;
-            ASSERT_EQ(1, DSTU7624EncryptCTR(d.data() + bytes, Lo(bits), Hi(bits), c));
-            // After the wrap the low half restarts from zero, the high half unchanged.
-            for (uint32_t w = 0; w < bw / 2; ++w)
-                EXPECT_EQ(c->iv[w], w == 0 ? blocks - 1 - 4 : 0u);
-        });
-        EXPECT_EQ(out.first, out.second);
+        // The wrap in the first batches, and after several batches without one.
+        for (uint64_t before : {uint64_t(3), uint64_t(9 * batch + 5)}) {
+            SCOPED_TRACE(testing::Message() << v.block << "/" << v.key << " wrap after " << before);
+            auto out = BothPaths(v, key, iv, plain, [&](DSTU7624Context* c, Bytes& d) {
+                // One block starts the gamma; then the counter is put a few
+                // steps before its low half wraps (every low word all ones).
+                ASSERT_EQ(1, DSTU7624EncryptCTR(d.data(), v.block, 0, c));
+                for (uint32_t w = 0; w < bw / 2; ++w)
+                    c->iv[w] = ~0ULL;
+                c->iv[0] -= before;
+                const uint64_t high = bw > 1 ? c->iv[bw / 2] : 0;
+                const uint64_t bits = (blocks - 1) * v.block;
+                ASSERT_EQ(1, DSTU7624EncryptCTR(d.data() + bytes, Lo(bits), Hi(bits), c));
+                // After the wrap the low half restarts from zero, the high half unchanged.
+                for (uint32_t w = 0; w < bw / 2; ++w)
+                    EXPECT_EQ(c->iv[w], w == 0 ? blocks - 1 - before - 1 : 0u);
+                EXPECT_EQ(high, bw > 1 ? c->iv[bw / 2] : 0);
+            });
+            EXPECT_EQ(out.first, out.second);
+        }
     }
 }
 
