@@ -35,6 +35,10 @@ namespace qvkcrypto {
 
 namespace {
 
+#ifndef QVK_PLANES
+#define QVK_PLANES 1
+#endif
+
 // The MDS row and its inverse by distance d = (input row - output row) mod 8.
 constexpr uint8_t kMix[8] = {0x01, 0x01, 0x05, 0x01, 0x08, 0x06, 0x07, 0x04};
 constexpr uint8_t kInverseMix[8] = {0xAD, 0x95, 0x76, 0xA8, 0x2F, 0x49, 0xD7, 0xCA};
@@ -91,6 +95,8 @@ const DSTU7624Variant* Variant(const DSTU7624Context* ctx)
 struct alignas(64) Prepared {
     __m512i sBoxes[16];   // pi_j (or its inverse) in registers 4j..4j+3
     __m512i shift[4];     // row shift (or its inverse) per register
+    __m512i shiftSwap[4]; // the same, then the two rows of each lane exchanged
+    __m512i zero[4];      // no round key
     __m512i first, last;  // whole-order keys added before and after the rounds
     __m512i keys[19][4];  // round keys 1..nr-1 in the rearranged layout
     int rounds;
@@ -165,35 +171,87 @@ QVK_VECTOR_INLINE __m512i Times(__m512i x)
 // Output register I (rows I and I + 4) of the column mixing; w[j] is y[j]
 // with its two rows exchanged.
 template <bool Inverse, int I>
-QVK_VECTOR_INLINE __m512i MixRow(const __m512i* y, const __m512i* w)
+QVK_VECTOR_INLINE __m512i MixRow(const __m512i* y, const __m512i* w, __m512i key)
 {
     const __m512i a = _mm512_ternarylogic_epi64(Times<Inverse, 0 - I>(y[0]), Times<Inverse, 4 - I>(w[0]),
                                                 Times<Inverse, 1 - I>(y[1]), 0x96);
     const __m512i b = _mm512_ternarylogic_epi64(Times<Inverse, 5 - I>(w[1]), Times<Inverse, 2 - I>(y[2]),
                                                 Times<Inverse, 6 - I>(w[2]), 0x96);
-    const __m512i c = _mm512_xor_si512(Times<Inverse, 3 - I>(y[3]), Times<Inverse, 7 - I>(w[3]));
+    const __m512i c = _mm512_ternarylogic_epi64(Times<Inverse, 3 - I>(y[3]), Times<Inverse, 7 - I>(w[3]), key, 0x96);
     return _mm512_ternarylogic_epi64(a, b, c, 0x96);
 }
 
-template <bool Inverse>
-QVK_VECTOR_INLINE void Mix(__m512i* x)
+// Forward mixing written over multiples of 2, 4 and 8: every coefficient of
+// the row is at most 8, so an output is A + 2B + 4C + 8D with A..D sums of
+// inputs chosen by the coefficients' bits (three affine maps, not five).
+template <int I, int Bit, int D>
+QVK_VECTOR_INLINE __m512i PlaneTerm(const __m512i* y, const __m512i* w)
 {
-    __m512i w[4];
-    for (int j = 0; j < 4; ++j)
-        w[j] = _mm512_shuffle_epi32(x[j], _MM_PERM_BADC);
-    const __m512i o0 = MixRow<Inverse, 0>(x, w);
-    const __m512i o1 = MixRow<Inverse, 1>(x, w);
-    const __m512i o2 = MixRow<Inverse, 2>(x, w);
-    const __m512i o3 = MixRow<Inverse, 3>(x, w);
-    x[0] = o0;
-    x[1] = o1;
-    x[2] = o2;
-    x[3] = o3;
+    constexpr int j = (D + I) & 7;
+    if constexpr (((kMix[D] >> Bit) & 1) == 0)
+        return _mm512_setzero_si512();
+    else if constexpr (j < 4)
+        return y[j];
+    else
+        return w[j - 4];
+}
+
+template <int I, int Bit>
+QVK_VECTOR_INLINE __m512i Plane(const __m512i* y, const __m512i* w)
+{
+    const __m512i a = _mm512_ternarylogic_epi64(PlaneTerm<I, Bit, 0>(y, w), PlaneTerm<I, Bit, 1>(y, w),
+                                                PlaneTerm<I, Bit, 2>(y, w), 0x96);
+    const __m512i b = _mm512_ternarylogic_epi64(PlaneTerm<I, Bit, 3>(y, w), PlaneTerm<I, Bit, 4>(y, w),
+                                                PlaneTerm<I, Bit, 5>(y, w), 0x96);
+    return _mm512_ternarylogic_epi64(a, b, _mm512_xor_si512(PlaneTerm<I, Bit, 6>(y, w), PlaneTerm<I, Bit, 7>(y, w)),
+                                     0x96);
+}
+
+template <int I>
+QVK_VECTOR_INLINE __m512i MixRowPlanes(const __m512i* y, const __m512i* w, __m512i key)
+{
+    const __m512i a = Plane<I, 0>(y, w);
+    const __m512i b = _mm512_gf2p8affine_epi64_epi8(Plane<I, 1>(y, w), _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(2))), 0);
+    const __m512i c = _mm512_gf2p8affine_epi64_epi8(Plane<I, 2>(y, w), _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(4))), 0);
+    const __m512i d = _mm512_gf2p8affine_epi64_epi8(Plane<I, 3>(y, w), _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(8))), 0);
+    return _mm512_ternarylogic_epi64(a, b, _mm512_ternarylogic_epi64(c, d, key, 0x96), 0x96);
+}
+
+// The column mixing of y (w: y with its two rows exchanged), plus a round
+// key (zero for none), into x.
+template <bool Inverse>
+QVK_VECTOR_INLINE void Mix(const __m512i* y, const __m512i* w, const __m512i* key, __m512i* x)
+{
+    if constexpr (Inverse || !QVK_PLANES) {
+        x[0] = MixRow<Inverse, 0>(y, w, key[0]);
+        x[1] = MixRow<Inverse, 1>(y, w, key[1]);
+        x[2] = MixRow<Inverse, 2>(y, w, key[2]);
+        x[3] = MixRow<Inverse, 3>(y, w, key[3]);
+    } else {
+        x[0] = MixRowPlanes<0>(y, w, key[0]);
+        x[1] = MixRowPlanes<1>(y, w, key[1]);
+        x[2] = MixRowPlanes<2>(y, w, key[2]);
+        x[3] = MixRowPlanes<3>(y, w, key[3]);
+    }
 }
 
 constexpr int kGroup = 3;
 
-// S-boxes and row shift (in either order: both act row by row).
+// S-boxes, row shift (both act row by row, so in either order), mixing and
+// the round key. The shifted state and its row-exchanged copy come from one
+// permute each.
+template <bool Inverse>
+QVK_VECTOR_INLINE void Round(const Prepared& p, __m512i* x, const __m512i* key)
+{
+    __m512i y[4], w[4];
+    for (int j = 0; j < 4; ++j) {
+        const __m512i s = SBox(p.sBoxes + 4 * j, x[j]);
+        y[j] = _mm512_permutexvar_epi8(p.shift[j], s);
+        w[j] = _mm512_permutexvar_epi8(p.shiftSwap[j], s);
+    }
+    Mix<Inverse>(y, w, key, x);
+}
+
 QVK_VECTOR_INLINE void SubstituteAndShift(const Prepared& p, __m512i* x)
 {
     for (int j = 0; j < 4; ++j)
@@ -210,17 +268,11 @@ QVK_VECTOR_INLINE void EncryptGroup(const Prepared& p, uint8_t* data, __m512i ga
         x[k] = _mm512_add_epi64(_mm512_loadu_si512(data + 64 * k), p.first);
     for (int g = 0; g < G; ++g)
         ToRows(x + 4 * g, gather);
-    for (int i = 1; i < p.rounds; ++i) {
+    for (int i = 1; i < p.rounds; ++i)
         for (int g = 0; g < G; ++g)
-            SubstituteAndShift(p, x + 4 * g);
-        for (int g = 0; g < G; ++g)
-            Mix<false>(x + 4 * g);
-        for (int k = 0; k < 4 * G; ++k)
-            x[k] = _mm512_xor_si512(x[k], p.keys[i][k % 4]);
-    }
+            Round<false>(p, x + 4 * g, p.keys[i]);
     for (int g = 0; g < G; ++g) {
-        SubstituteAndShift(p, x + 4 * g);
-        Mix<false>(x + 4 * g);
+        Round<false>(p, x + 4 * g, p.zero);
         FromRows(x + 4 * g, scatter);
     }
     for (int k = 0; k < 4 * G; ++k)
@@ -235,16 +287,16 @@ QVK_VECTOR_INLINE void DecryptGroup(const Prepared& p, uint8_t* data, __m512i ga
         x[k] = _mm512_sub_epi64(_mm512_loadu_si512(data + 64 * k), p.last);
     for (int g = 0; g < G; ++g) {
         ToRows(x + 4 * g, gather);
-        Mix<true>(x + 4 * g);
+        __m512i y[4], w[4];
+        for (int j = 0; j < 4; ++j) {
+            y[j] = x[4 * g + j];
+            w[j] = _mm512_shuffle_epi32(y[j], _MM_PERM_BADC);
+        }
+        Mix<true>(y, w, p.zero, x + 4 * g);
     }
-    for (int i = p.rounds - 1; i > 0; --i) {
+    for (int i = p.rounds - 1; i > 0; --i)
         for (int g = 0; g < G; ++g)
-            SubstituteAndShift(p, x + 4 * g);
-        for (int g = 0; g < G; ++g)
-            Mix<true>(x + 4 * g);
-        for (int k = 0; k < 4 * G; ++k)
-            x[k] = _mm512_xor_si512(x[k], p.keys[i][k % 4]);
-    }
+            Round<true>(p, x + 4 * g, p.keys[i]);
     for (int g = 0; g < G; ++g) {
         SubstituteAndShift(p, x + 4 * g);
         FromRows(x + 4 * g, scatter);
@@ -302,6 +354,8 @@ QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int 
                 }
             }
         p.shift[j] = _mm512_load_si512(idx);
+        p.shiftSwap[j] = _mm512_shuffle_epi32(p.shift[j], _MM_PERM_BADC);
+        p.zero[j] = _mm512_setzero_si512();
     }
     const uint64_t* k = decrypting ? ctx->decryptionRoundKeys : ctx->roundKeys;
     p.rounds = rounds;
