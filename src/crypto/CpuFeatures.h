@@ -4,6 +4,11 @@
 // the portable table code (for tests and for comparing speeds).
 #pragma once
 
+// The target of the vector code: named per function, never for a whole file
+// or library, so the rest runs on any x86-64.
+#define QVK_VECTOR_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,gfni")))
+#define QVK_VECTOR_INLINE QVK_VECTOR_TARGET inline __attribute__((always_inline))
+
 namespace qvkcrypto {
 
 // AVX-512 F/BW/VL with VBMI (byte permutes over two registers) and GFNI
@@ -17,5 +22,9 @@ bool ProcessorHasVectorFeatures();
 // For tests: turn the vector paths off, or back on where the processor has
 // them. Returns whether they are now on.
 bool UseVectorPath(bool on);
+
+// Zeroes every vector register (zmm0-31): the end of a bulk call that held
+// round keys in them. Only where VectorPathAvailable() said yes.
+void ClearVectorRegisters();
 
 } // namespace qvkcrypto

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crypto/GOST28147Bulk.h"
 #include "crypto/GOST28147Core.h"
 
 using namespace gost28147core;
@@ -83,7 +84,12 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
 
     switch (mode) {
     case Gamma::Counter:
-        // Counters are known ahead, so four gamma blocks are made at once.
+        // Counters are known ahead, so many gamma blocks are made at once.
+        {
+            const uint32_t bulk = qvkcrypto::GOST28147BulkCounter(data, blocks, k, &c->expandedSBox, g0, g1);
+            blocks -= bulk;
+            data += 8 * bulk;
+        }
         for (; blocks >= 4; blocks -= 4, data += 32) {
             uint32_t n[8];
             for (int i = 0; i < 4; ++i) {
@@ -296,6 +302,9 @@ extern "C" int GOST28147EncryptECB(void* data, uint32_t blocks, GOST28147Context
     uint8_t* p = static_cast<uint8_t*>(data);
     const uint32_t* k = context->key;
     Tables t = context->expandedSBox.tables;
+    const uint32_t bulk = qvkcrypto::GOST28147BulkECB(p, blocks, k, &context->expandedSBox, false);
+    blocks -= bulk;
+    p += 8 * bulk;
     for (; blocks >= 4; blocks -= 4, p += 32) {
         uint32_t n[8];
         for (int i = 0; i < 8; ++i)
@@ -316,6 +325,9 @@ extern "C" int GOST28147DecryptECB(void* data, uint32_t blocks, GOST28147Context
     uint8_t* p = static_cast<uint8_t*>(data);
     const uint32_t* k = context->key;
     Tables t = context->expandedSBox.tables;
+    const uint32_t bulk = qvkcrypto::GOST28147BulkECB(p, blocks, k, &context->expandedSBox, true);
+    blocks -= bulk;
+    p += 8 * bulk;
     for (; blocks >= 4; blocks -= 4, p += 32) {
         uint32_t n[8];
         for (int i = 0; i < 8; ++i)
