@@ -10,6 +10,7 @@
 #include "crypto/ByteOrder.h"
 #include "crypto/SecureWipe.h"
 #include "crypto/DSTUCiphersTables.h"
+#include "crypto/DSTU7564Vector.h"
 
 namespace {
 
@@ -1073,13 +1074,18 @@ extern "C" int DSTU7564UpdateHash(const void* data, uint32_t lengthLow, uint32_t
     }
 
     if (shift == 0) {
+        if (n >= blockBits && qvkcrypto::DSTU7564CompressVector(c, p, n / blockBits, c->state)) {
+            p += n / blockBits * blockBytes;
+            n %= blockBits;
+        }
         for (; n >= blockBits; n -= blockBits, p += blockBytes)
             c->compress(c->tTables, p, c->state);
     } else {
         uint8_t block[128];
         for (; n >= blockBits; n -= blockBits, p += blockBytes) {
             ExtractBits(block, p, shift, blockBits);
-            c->compress(c->tTables, block, c->state);
+            if (!qvkcrypto::DSTU7564CompressVector(c, block, 1, c->state))
+                c->compress(c->tTables, block, c->state);
         }
         qvkcrypto::SecureWipe(block, blockBytes);
     }

@@ -27,6 +27,7 @@
 
 #include "crypto/CpuFeatures.h"
 #include "crypto/DSTUCiphersTables.h"
+#include "crypto/GF256Affine.h"
 #include "crypto/SecureWipe.h"
 
 
@@ -41,36 +42,6 @@ namespace {
 // The MDS row and its inverse by distance d = (input row - output row) mod 8.
 constexpr uint8_t kMix[8] = {0x01, 0x01, 0x05, 0x01, 0x08, 0x06, 0x07, 0x04};
 constexpr uint8_t kInverseMix[8] = {0xAD, 0x95, 0x76, 0xA8, 0x2F, 0x49, 0xD7, 0xCA};
-
-constexpr uint8_t GfMultiply(uint8_t a, uint8_t b)
-{
-    uint8_t r = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (b & 1)
-            r ^= a;
-        const bool high = a & 0x80;
-        a = static_cast<uint8_t>(a << 1);
-        if (high)
-            a ^= 0x1D;  // x^8 + x^4 + x^3 + x^2 + 1
-        b >>= 1;
-    }
-    return r;
-}
-
-// The matrix of "multiply by c" for GF2P8AFFINEQB: byte 7 - i selects the
-// input bits whose products carry bit i.
-constexpr uint64_t MultiplyMatrix(uint8_t c)
-{
-    uint64_t m = 0;
-    for (int i = 0; i < 8; ++i) {
-        uint64_t row = 0;
-        for (int j = 0; j < 8; ++j)
-            if ((GfMultiply(c, static_cast<uint8_t>(1u << j)) >> i) & 1)
-                row |= 1u << j;
-        m |= row << (8 * (7 - i));
-    }
-    return m;
-}
 
 // The constants above are the library's: checked once before first use.
 bool MixConstantsAgree()
