@@ -12,18 +12,14 @@ namespace {
 bool Detect()
 {
     unsigned a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d))
-        return false;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
     const bool osxsave = (c >> 27) & 1;
-    if (!osxsave)
-        return false;
+    if (!osxsave) return false;
     // XCR0: SSE, AVX, opmask, upper halves of zmm0-15, zmm16-31.
     unsigned lo, hi;
     __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-    if ((lo & 0xE6) != 0xE6)
-        return false;
-    if (__get_cpuid_max(0, nullptr) < 7)
-        return false;
+    if ((lo & 0xE6) != 0xE6) return false;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
     __cpuid_count(7, 0, a, b, c, d);
     const bool f = (b >> 16) & 1, bw = (b >> 30) & 1, vl = (b >> 31) & 1;
     const bool vbmi = (c >> 1) & 1, gfni = (c >> 8) & 1;
@@ -36,7 +32,7 @@ bool PortableForced()
     return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
 }
 
-} // namespace
+}  // namespace
 
 bool ProcessorHasVectorFeatures()
 {
@@ -46,7 +42,7 @@ bool ProcessorHasVectorFeatures()
 
 namespace {
 std::atomic<int> gVectorPath{-1};  // -1 not decided yet
-} // namespace
+}  // namespace
 
 bool VectorPathAvailable()
 {
@@ -65,25 +61,25 @@ bool UseVectorPath(bool on)
     return v;
 }
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto
 
 namespace qvkcrypto {
 
 QVK_VECTOR_TARGET void ClearVectorRegisters()
 {
-    __asm__ volatile(
-        "vzeroall\n\t"
-        "vpxord %%zmm16, %%zmm16, %%zmm16\n\tvpxord %%zmm17, %%zmm17, %%zmm17\n\t"
-        "vpxord %%zmm18, %%zmm18, %%zmm18\n\tvpxord %%zmm19, %%zmm19, %%zmm19\n\t"
-        "vpxord %%zmm20, %%zmm20, %%zmm20\n\tvpxord %%zmm21, %%zmm21, %%zmm21\n\t"
-        "vpxord %%zmm22, %%zmm22, %%zmm22\n\tvpxord %%zmm23, %%zmm23, %%zmm23\n\t"
-        "vpxord %%zmm24, %%zmm24, %%zmm24\n\tvpxord %%zmm25, %%zmm25, %%zmm25\n\t"
-        "vpxord %%zmm26, %%zmm26, %%zmm26\n\tvpxord %%zmm27, %%zmm27, %%zmm27\n\t"
-        "vpxord %%zmm28, %%zmm28, %%zmm28\n\tvpxord %%zmm29, %%zmm29, %%zmm29\n\t"
-        "vpxord %%zmm30, %%zmm30, %%zmm30\n\tvpxord %%zmm31, %%zmm31, %%zmm31" ::
-            : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
-              "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22",
-              "xmm23", "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30", "xmm31");
+    __asm__ volatile("vzeroall\n\t"
+                     "vpxord %%zmm16, %%zmm16, %%zmm16\n\tvpxord %%zmm17, %%zmm17, %%zmm17\n\t"
+                     "vpxord %%zmm18, %%zmm18, %%zmm18\n\tvpxord %%zmm19, %%zmm19, %%zmm19\n\t"
+                     "vpxord %%zmm20, %%zmm20, %%zmm20\n\tvpxord %%zmm21, %%zmm21, %%zmm21\n\t"
+                     "vpxord %%zmm22, %%zmm22, %%zmm22\n\tvpxord %%zmm23, %%zmm23, %%zmm23\n\t"
+                     "vpxord %%zmm24, %%zmm24, %%zmm24\n\tvpxord %%zmm25, %%zmm25, %%zmm25\n\t"
+                     "vpxord %%zmm26, %%zmm26, %%zmm26\n\tvpxord %%zmm27, %%zmm27, %%zmm27\n\t"
+                     "vpxord %%zmm28, %%zmm28, %%zmm28\n\tvpxord %%zmm29, %%zmm29, %%zmm29\n\t"
+                     "vpxord %%zmm30, %%zmm30, %%zmm30\n\tvpxord %%zmm31, %%zmm31, %%zmm31" ::
+                         : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10",
+                           "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20",
+                           "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30",
+                           "xmm31");
 }
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

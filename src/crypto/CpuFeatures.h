@@ -27,4 +27,4 @@ bool UseVectorPath(bool on);
 // round keys in them. Only where VectorPathAvailable() said yes.
 void ClearVectorRegisters();
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

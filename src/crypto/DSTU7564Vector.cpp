@@ -33,8 +33,7 @@ constexpr uint8_t kMix[8] = {0x01, 0x01, 0x05, 0x01, 0x08, 0x06, 0x07, 0x04};
 bool MixRowAgrees()
 {
     for (int d = 0; d < 8; ++d)
-        if (kMix[d] != DSTUMDSRow[(d + 7) % 8])
-            return false;
+        if (kMix[d] != DSTUMDSRow[(d + 7) % 8]) return false;
     return true;
 }
 
@@ -47,8 +46,8 @@ struct alignas(64) Prepared {
 
 QVK_VECTOR_INLINE __m512i SBoxes(const Prepared& p, __m512i x)
 {
-    constexpr __mmask64 kOddRow = 0xAAAAAAAAAAAAAAAAull;    // rows 1, 3, 5, 7
-    constexpr __mmask64 kRowBit1 = 0xCCCCCCCCCCCCCCCCull;   // rows 2, 3, 6, 7
+    constexpr __mmask64 kOddRow = 0xAAAAAAAAAAAAAAAAull;   // rows 1, 3, 5, 7
+    constexpr __mmask64 kRowBit1 = 0xCCCCCCCCCCCCCCCCull;  // rows 2, 3, 6, 7
     const __m512i* t = p.sBoxes;
     const __m512i l0 = _mm512_permutex2var_epi8(t[0], x, t[1]), h0 = _mm512_permutex2var_epi8(t[2], x, t[3]);
     const __m512i l1 = _mm512_permutex2var_epi8(t[4], x, t[5]), h1 = _mm512_permutex2var_epi8(t[6], x, t[7]);
@@ -102,27 +101,22 @@ template <int R, int Rounds>
 QVK_VECTOR_TARGET void Compress(const Prepared& p, const uint8_t* data, uint64_t blocks, uint8_t* state)
 {
     __m512i h[R];
-    for (int k = 0; k < R; ++k)
-        h[k] = _mm512_loadu_si512(state + 64 * k);
+    for (int k = 0; k < R; ++k) h[k] = _mm512_loadu_si512(state + 64 * k);
     for (; blocks; --blocks, data += 64 * R) {
         __m512i P[R], Q[R];
         for (int k = 0; k < R; ++k) {
             Q[k] = _mm512_loadu_si512(data + 64 * k);
             P[k] = _mm512_xor_si512(h[k], Q[k]);
         }
-        for (int round = 0; round < Rounds; ++round)
-            Round<R>(p, P, Q, round);
-        for (int k = 0; k < R; ++k)
-            h[k] = _mm512_ternarylogic_epi64(h[k], P[k], Q[k], 0x96);
+        for (int round = 0; round < Rounds; ++round) Round<R>(p, P, Q, round);
+        for (int k = 0; k < R; ++k) h[k] = _mm512_ternarylogic_epi64(h[k], P[k], Q[k], 0x96);
     }
-    for (int k = 0; k < R; ++k)
-        _mm512_storeu_si512(state + 64 * k, h[k]);
+    for (int k = 0; k < R; ++k) _mm512_storeu_si512(state + 64 * k, h[k]);
 }
 
 QVK_VECTOR_TARGET void Prepare(const uint8_t* sBoxes, uint32_t columns, Prepared& p)
 {
-    for (int i = 0; i < 16; ++i)
-        p.sBoxes[i] = _mm512_loadu_si512(sBoxes + 64 * i);
+    for (int i = 0; i < 16; ++i) p.sBoxes[i] = _mm512_loadu_si512(sBoxes + 64 * i);
     // Row r moves r columns towards higher numbers; with 16 columns row 7
     // moves 11.
     alignas(64) uint8_t idx[2][64];
@@ -144,17 +138,15 @@ QVK_VECTOR_TARGET void Prepare(const uint8_t* sBoxes, uint32_t columns, Prepared
     }
 }
 
-} // namespace
+}  // namespace
 
 bool DSTU7564CompressVector(const DSTU7564Context* c, const uint8_t* data, uint64_t blocks, uint8_t* state)
 {
     static const bool rowAgrees = MixRowAgrees();
-    if (!rowAgrees || !VectorPathAvailable())
-        return false;
+    if (!rowAgrees || !VectorPathAvailable()) return false;
     const bool standard = (c->columns == 8 && c->compress == DSTU7564Compress512) ||
                           (c->columns == 16 && c->compress == DSTU7564Compress1024);
-    if (!standard)
-        return false;
+    if (!standard) return false;
     Prepared p;
     Prepare(c->sBoxes, c->columns, p);
     if (c->columns == 8)
@@ -165,4 +157,4 @@ bool DSTU7564CompressVector(const DSTU7564Context* c, const uint8_t* data, uint6
     return true;
 }
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

@@ -14,4 +14,4 @@ namespace qvkcrypto {
 // false (nothing done) when the vector path does not serve this context.
 bool DSTU7564CompressVector(const DSTU7564Context* c, const uint8_t* data, uint64_t blocks, uint8_t* state);
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

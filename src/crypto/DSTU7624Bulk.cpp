@@ -30,7 +30,6 @@
 #include "crypto/GF256Affine.h"
 #include "crypto/SecureWipe.h"
 
-
 namespace qvkcrypto {
 
 namespace {
@@ -47,8 +46,7 @@ constexpr uint8_t kInverseMix[8] = {0xAD, 0x95, 0x76, 0xA8, 0x2F, 0x49, 0xD7, 0x
 bool MixConstantsAgree()
 {
     for (int d = 0; d < 8; ++d) {
-        if (kMix[d] != DSTUMDSRow[(d + 7) % 8] || kInverseMix[d] != DSTUInverseMDSRow[(d + 7) % 8])
-            return false;
+        if (kMix[d] != DSTUMDSRow[(d + 7) % 8] || kInverseMix[d] != DSTUInverseMDSRow[(d + 7) % 8]) return false;
     }
     return true;
 }
@@ -56,19 +54,18 @@ bool MixConstantsAgree()
 const DSTU7624Variant* Variant(const DSTU7624Context* ctx)
 {
     for (const DSTU7624Variant& v : DSTU7624Variants)
-        if (v.blockWords == ctx->blockWords && v.keyWords == ctx->keyWords)
-            return &v;
+        if (v.blockWords == ctx->blockWords && v.keyWords == ctx->keyWords) return &v;
     return nullptr;
 }
 
 // Everything a bulk call keeps for its batches; wiped at the end of the call.
 struct alignas(64) Prepared {
-    __m512i sBoxes[16];   // pi_j (or its inverse) in registers 4j..4j+3
-    __m512i shift[4];     // row shift (or its inverse) per register
-    __m512i shiftSwap[4]; // the same, then the two rows of each lane exchanged
-    __m512i zero[4];      // no round key
-    __m512i first, last;  // whole-order keys added before and after the rounds
-    __m512i keys[19][4];  // round keys 1..nr-1 in the rearranged layout
+    __m512i sBoxes[16];    // pi_j (or its inverse) in registers 4j..4j+3
+    __m512i shift[4];      // row shift (or its inverse) per register
+    __m512i shiftSwap[4];  // the same, then the two rows of each lane exchanged
+    __m512i zero[4];       // no round key
+    __m512i first, last;   // whole-order keys added before and after the rounds
+    __m512i keys[19][4];   // round keys 1..nr-1 in the rearranged layout
     int rounds;
 };
 
@@ -78,8 +75,7 @@ QVK_VECTOR_INLINE __m512i Gather()
     alignas(64) uint8_t idx[64];
     for (int j = 0; j < 4; ++j)
         for (int h = 0; h < 2; ++h)
-            for (int c = 0; c < 8; ++c)
-                idx[16 * j + 8 * h + c] = static_cast<uint8_t>(8 * c + j + 4 * h);
+            for (int c = 0; c < 8; ++c) idx[16 * j + 8 * h + c] = static_cast<uint8_t>(8 * c + j + 4 * h);
     return _mm512_load_si512(idx);
 }
 
@@ -88,8 +84,7 @@ QVK_VECTOR_INLINE __m512i Scatter()
     alignas(64) uint8_t idx[64];
     for (int j = 0; j < 4; ++j)
         for (int h = 0; h < 2; ++h)
-            for (int c = 0; c < 8; ++c)
-                idx[8 * c + j + 4 * h] = static_cast<uint8_t>(16 * j + 8 * h + c);
+            for (int c = 0; c < 8; ++c) idx[8 * c + j + 4 * h] = static_cast<uint8_t>(16 * j + 8 * h + c);
     return _mm512_load_si512(idx);
 }
 
@@ -109,16 +104,14 @@ QVK_VECTOR_INLINE void TransposeLanes(__m512i* x)
 
 QVK_VECTOR_INLINE void ToRows(__m512i* x, __m512i gather)
 {
-    for (int k = 0; k < 4; ++k)
-        x[k] = _mm512_permutexvar_epi8(gather, x[k]);
+    for (int k = 0; k < 4; ++k) x[k] = _mm512_permutexvar_epi8(gather, x[k]);
     TransposeLanes(x);
 }
 
 QVK_VECTOR_INLINE void FromRows(__m512i* x, __m512i scatter)
 {
     TransposeLanes(x);
-    for (int k = 0; k < 4; ++k)
-        x[k] = _mm512_permutexvar_epi8(scatter, x[k]);
+    for (int k = 0; k < 4; ++k) x[k] = _mm512_permutexvar_epi8(scatter, x[k]);
 }
 
 QVK_VECTOR_INLINE __m512i SBox(const __m512i* t, __m512i x)
@@ -128,6 +121,18 @@ QVK_VECTOR_INLINE __m512i SBox(const __m512i* t, __m512i x)
     return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
 }
 
+// Wrappers of intrinsics that some compilers define as macros (template
+// arguments in their operands would not pass through a macro).
+QVK_VECTOR_INLINE __m512i Xor3(__m512i a, __m512i b, __m512i c)
+{
+    return _mm512_ternarylogic_epi64(a, b, c, 0x96);
+}
+
+QVK_VECTOR_INLINE __m512i Affine(__m512i x, __m512i matrix)
+{
+    return _mm512_gf2p8affine_epi64_epi8(x, matrix, 0);
+}
+
 template <bool Inverse, int D>
 QVK_VECTOR_INLINE __m512i Times(__m512i x)
 {
@@ -135,7 +140,7 @@ QVK_VECTOR_INLINE __m512i Times(__m512i x)
     if constexpr (c == 1)
         return x;
     else
-        return _mm512_gf2p8affine_epi64_epi8(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(c))), 0);
+        return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(c))));
 }
 
 // Output register I (rows I and I + 4) of the column mixing; w[j] is y[j]
@@ -143,12 +148,11 @@ QVK_VECTOR_INLINE __m512i Times(__m512i x)
 template <bool Inverse, int I>
 QVK_VECTOR_INLINE __m512i MixRow(const __m512i* y, const __m512i* w, __m512i key)
 {
-    const __m512i a = _mm512_ternarylogic_epi64(Times<Inverse, 0 - I>(y[0]), Times<Inverse, 4 - I>(w[0]),
-                                                Times<Inverse, 1 - I>(y[1]), 0x96);
-    const __m512i b = _mm512_ternarylogic_epi64(Times<Inverse, 5 - I>(w[1]), Times<Inverse, 2 - I>(y[2]),
-                                                Times<Inverse, 6 - I>(w[2]), 0x96);
-    const __m512i c = _mm512_ternarylogic_epi64(Times<Inverse, 3 - I>(y[3]), Times<Inverse, 7 - I>(w[3]), key, 0x96);
-    return _mm512_ternarylogic_epi64(a, b, c, 0x96);
+    const __m512i y0 = Times<Inverse, 0 - I>(y[0]), w0 = Times<Inverse, 4 - I>(w[0]);
+    const __m512i y1 = Times<Inverse, 1 - I>(y[1]), w1 = Times<Inverse, 5 - I>(w[1]);
+    const __m512i y2 = Times<Inverse, 2 - I>(y[2]), w2 = Times<Inverse, 6 - I>(w[2]);
+    const __m512i y3 = Times<Inverse, 3 - I>(y[3]), w3 = Times<Inverse, 7 - I>(w[3]);
+    return Xor3(Xor3(y0, w0, y1), Xor3(w1, y2, w2), Xor3(y3, w3, key));
 }
 
 // Forward mixing written over multiples of 2, 4 and 8: every coefficient of
@@ -169,22 +173,21 @@ QVK_VECTOR_INLINE __m512i PlaneTerm(const __m512i* y, const __m512i* w)
 template <int I, int Bit>
 QVK_VECTOR_INLINE __m512i Plane(const __m512i* y, const __m512i* w)
 {
-    const __m512i a = _mm512_ternarylogic_epi64(PlaneTerm<I, Bit, 0>(y, w), PlaneTerm<I, Bit, 1>(y, w),
-                                                PlaneTerm<I, Bit, 2>(y, w), 0x96);
-    const __m512i b = _mm512_ternarylogic_epi64(PlaneTerm<I, Bit, 3>(y, w), PlaneTerm<I, Bit, 4>(y, w),
-                                                PlaneTerm<I, Bit, 5>(y, w), 0x96);
-    return _mm512_ternarylogic_epi64(a, b, _mm512_xor_si512(PlaneTerm<I, Bit, 6>(y, w), PlaneTerm<I, Bit, 7>(y, w)),
-                                     0x96);
+    const __m512i t0 = PlaneTerm<I, Bit, 0>(y, w), t1 = PlaneTerm<I, Bit, 1>(y, w);
+    const __m512i t2 = PlaneTerm<I, Bit, 2>(y, w), t3 = PlaneTerm<I, Bit, 3>(y, w);
+    const __m512i t4 = PlaneTerm<I, Bit, 4>(y, w), t5 = PlaneTerm<I, Bit, 5>(y, w);
+    const __m512i t6 = PlaneTerm<I, Bit, 6>(y, w), t7 = PlaneTerm<I, Bit, 7>(y, w);
+    return Xor3(Xor3(t0, t1, t2), Xor3(t3, t4, t5), _mm512_xor_si512(t6, t7));
 }
 
 template <int I>
 QVK_VECTOR_INLINE __m512i MixRowPlanes(const __m512i* y, const __m512i* w, __m512i key)
 {
-    const __m512i a = Plane<I, 0>(y, w);
-    const __m512i b = _mm512_gf2p8affine_epi64_epi8(Plane<I, 1>(y, w), _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(2))), 0);
-    const __m512i c = _mm512_gf2p8affine_epi64_epi8(Plane<I, 2>(y, w), _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(4))), 0);
-    const __m512i d = _mm512_gf2p8affine_epi64_epi8(Plane<I, 3>(y, w), _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(8))), 0);
-    return _mm512_ternarylogic_epi64(a, b, _mm512_ternarylogic_epi64(c, d, key, 0x96), 0x96);
+    const __m512i a = Plane<I, 0>(y, w), b = Plane<I, 1>(y, w), c = Plane<I, 2>(y, w), d = Plane<I, 3>(y, w);
+    const __m512i b2 = Affine(b, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(2))));
+    const __m512i c4 = Affine(c, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(4))));
+    const __m512i d8 = Affine(d, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(8))));
+    return Xor3(a, b2, Xor3(c4, d8, key));
 }
 
 // The column mixing of y (w: y with its two rows exchanged), plus a round
@@ -224,8 +227,7 @@ QVK_VECTOR_INLINE void Round(const Prepared& p, __m512i* x, const __m512i* key)
 
 QVK_VECTOR_INLINE void SubstituteAndShift(const Prepared& p, __m512i* x)
 {
-    for (int j = 0; j < 4; ++j)
-        x[j] = _mm512_permutexvar_epi8(p.shift[j], SBox(p.sBoxes + 4 * j, x[j]));
+    for (int j = 0; j < 4; ++j) x[j] = _mm512_permutexvar_epi8(p.shift[j], SBox(p.sBoxes + 4 * j, x[j]));
 }
 
 // G batches side by side: their rounds are independent, which hides the
@@ -234,27 +236,22 @@ template <int G>
 QVK_VECTOR_INLINE void EncryptGroup(const Prepared& p, uint8_t* data, __m512i gather, __m512i scatter)
 {
     __m512i x[4 * G];
-    for (int k = 0; k < 4 * G; ++k)
-        x[k] = _mm512_add_epi64(_mm512_loadu_si512(data + 64 * k), p.first);
-    for (int g = 0; g < G; ++g)
-        ToRows(x + 4 * g, gather);
+    for (int k = 0; k < 4 * G; ++k) x[k] = _mm512_add_epi64(_mm512_loadu_si512(data + 64 * k), p.first);
+    for (int g = 0; g < G; ++g) ToRows(x + 4 * g, gather);
     for (int i = 1; i < p.rounds; ++i)
-        for (int g = 0; g < G; ++g)
-            Round<false>(p, x + 4 * g, p.keys[i]);
+        for (int g = 0; g < G; ++g) Round<false>(p, x + 4 * g, p.keys[i]);
     for (int g = 0; g < G; ++g) {
         Round<false>(p, x + 4 * g, p.zero);
         FromRows(x + 4 * g, scatter);
     }
-    for (int k = 0; k < 4 * G; ++k)
-        _mm512_storeu_si512(data + 64 * k, _mm512_add_epi64(x[k], p.last));
+    for (int k = 0; k < 4 * G; ++k) _mm512_storeu_si512(data + 64 * k, _mm512_add_epi64(x[k], p.last));
 }
 
 template <int G>
 QVK_VECTOR_INLINE void DecryptGroup(const Prepared& p, uint8_t* data, __m512i gather, __m512i scatter)
 {
     __m512i x[4 * G];
-    for (int k = 0; k < 4 * G; ++k)
-        x[k] = _mm512_sub_epi64(_mm512_loadu_si512(data + 64 * k), p.last);
+    for (int k = 0; k < 4 * G; ++k) x[k] = _mm512_sub_epi64(_mm512_loadu_si512(data + 64 * k), p.last);
     for (int g = 0; g < G; ++g) {
         ToRows(x + 4 * g, gather);
         __m512i y[4], w[4];
@@ -265,40 +262,33 @@ QVK_VECTOR_INLINE void DecryptGroup(const Prepared& p, uint8_t* data, __m512i ga
         Mix<true>(y, w, p.zero, x + 4 * g);
     }
     for (int i = p.rounds - 1; i > 0; --i)
-        for (int g = 0; g < G; ++g)
-            Round<true>(p, x + 4 * g, p.keys[i]);
+        for (int g = 0; g < G; ++g) Round<true>(p, x + 4 * g, p.keys[i]);
     for (int g = 0; g < G; ++g) {
         SubstituteAndShift(p, x + 4 * g);
         FromRows(x + 4 * g, scatter);
     }
-    for (int k = 0; k < 4 * G; ++k)
-        _mm512_storeu_si512(data + 64 * k, _mm512_sub_epi64(x[k], p.first));
+    for (int k = 0; k < 4 * G; ++k) _mm512_storeu_si512(data + 64 * k, _mm512_sub_epi64(x[k], p.first));
 }
 
 QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
 {
     const __m512i gather = Gather(), scatter = Scatter();
-    for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup)
-        EncryptGroup<kGroup>(p, data, gather, scatter);
-    for (; batches; --batches, data += 256)
-        EncryptGroup<1>(p, data, gather, scatter);
+    for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup) EncryptGroup<kGroup>(p, data, gather, scatter);
+    for (; batches; --batches, data += 256) EncryptGroup<1>(p, data, gather, scatter);
 }
 
 QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
 {
     const __m512i gather = Gather(), scatter = Scatter();
-    for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup)
-        DecryptGroup<kGroup>(p, data, gather, scatter);
-    for (; batches; --batches, data += 256)
-        DecryptGroup<1>(p, data, gather, scatter);
+    for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup) DecryptGroup<kGroup>(p, data, gather, scatter);
+    for (; batches; --batches, data += 256) DecryptGroup<1>(p, data, gather, scatter);
 }
 
 // A round key (blockWords words) repeated over a whole register.
 QVK_VECTOR_INLINE __m512i Repeat(const uint64_t* key, uint32_t blockWords)
 {
     alignas(64) uint64_t words[8];
-    for (int q = 0; q < 8; ++q)
-        words[q] = key[q % blockWords];
+    for (int q = 0; q < 8; ++q) words[q] = key[q % blockWords];
     const __m512i v = _mm512_load_si512(words);
     SecureWipe(words, sizeof words);
     return v;
@@ -308,8 +298,7 @@ QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int 
 {
     const uint32_t nb = ctx->blockWords;
     const uint8_t* s = decrypting ? ctx->inverseSBoxes : ctx->sBoxes;
-    for (int i = 0; i < 16; ++i)
-        p.sBoxes[i] = _mm512_loadu_si512(s + 64 * i);
+    for (int i = 0; i < 16; ++i) p.sBoxes[i] = _mm512_loadu_si512(s + 64 * i);
     // Row r moves floor(r * nb / 8) columns towards higher numbers, inside
     // its block; decryption moves it back.
     for (int j = 0; j < 4; ++j) {
@@ -336,8 +325,7 @@ QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int 
         __m512i x[4];
         x[0] = x[1] = x[2] = x[3] = Repeat(k + i * nb, nb);
         ToRows(x, gather);
-        for (int j = 0; j < 4; ++j)
-            p.keys[i][j] = x[j];
+        for (int j = 0; j < 4; ++j) p.keys[i][j] = x[j];
     }
 }
 
@@ -347,8 +335,7 @@ void FillCounters(uint8_t* out, uint64_t blocks, uint64_t* counter, uint32_t blo
     const uint32_t half = blockWords / 2;
     for (uint64_t b = 0; b < blocks; ++b, out += 8 * blockWords) {
         counter[0] += 1;
-        for (uint32_t j = 1; j < half && counter[j - 1] == 0; ++j)
-            counter[j] += 1;
+        for (uint32_t j = 1; j < half && counter[j - 1] == 0; ++j) counter[j] += 1;
         std::memcpy(out, counter, 8 * blockWords);
     }
 }
@@ -372,16 +359,14 @@ QVK_VECTOR_TARGET void FillCountersNoCarry(uint8_t* out, uint64_t blocks, uint64
     counter[0] += blocks;
 }
 
-} // namespace
+}  // namespace
 
 bool DSTU7624BulkUsable(const DSTU7624Context* ctx, bool decrypting)
 {
     static const bool constantsAgree = MixConstantsAgree();
-    if (!constantsAgree || !VectorPathAvailable())
-        return false;
+    if (!constantsAgree || !VectorPathAvailable()) return false;
     const DSTU7624Variant* v = Variant(ctx);
-    if (!v)
-        return false;
+    if (!v) return false;
     return decrypting ? ctx->decryptBlock == v->decryptBlock : ctx->encryptBlock == v->encryptBlock;
 }
 
@@ -413,7 +398,8 @@ QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64
                 FillCounters(gamma, n, counter, bw);
             EncryptBatches(p, gamma, batches);
             for (uint64_t i = 0; i < batches * 4; ++i, data += 64)
-                _mm512_storeu_si512(data, _mm512_xor_si512(_mm512_loadu_si512(data), _mm512_load_si512(gamma + 64 * i)));
+                _mm512_storeu_si512(data,
+                                    _mm512_xor_si512(_mm512_loadu_si512(data), _mm512_load_si512(gamma + 64 * i)));
             left -= batches * batch;
         }
         SecureWipe(gamma, sizeof gamma);
@@ -423,27 +409,24 @@ QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64
     return done;
 }
 
-} // namespace
+}  // namespace
 
 uint64_t DSTU7624BulkEncrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks)
 {
-    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false))
-        return 0;
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false)) return 0;
     return Run(ctx, data, blocks, nullptr, Work::Encrypt);
 }
 
 uint64_t DSTU7624BulkDecrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks)
 {
-    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, true))
-        return 0;
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, true)) return 0;
     return Run(ctx, data, blocks, nullptr, Work::Decrypt);
 }
 
 uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks, uint64_t* counter)
 {
-    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false))
-        return 0;
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false)) return 0;
     return Run(ctx, data, blocks, counter, Work::Counter);
 }
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

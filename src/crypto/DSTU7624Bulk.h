@@ -30,4 +30,4 @@ uint64_t DSTU7624BulkDecrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t
 // encrypted counter.
 uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks, uint64_t* counter);
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

@@ -46,11 +46,6 @@ inline uint8_t* Bytes(uint64_t* words)
     return reinterpret_cast<uint8_t*>(words);
 }
 
-inline const uint8_t* Bytes(const uint64_t* words)
-{
-    return reinterpret_cast<const uint8_t*>(words);
-}
-
 using qvkcrypto::Load64;
 using qvkcrypto::Store64;
 

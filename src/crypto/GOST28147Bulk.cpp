@@ -50,8 +50,7 @@ QVK_VECTOR_TARGET void Prepare(const uint32_t* key, const GOST28147ExpandedSBox*
             table[16 * k + v] = static_cast<uint8_t>((byteOf(v) & 0x0F) | (byteOf(v << 4) & 0xF0));
         }
     p.table = _mm512_load_si512(table);
-    for (int i = 0; i < 8; ++i)
-        p.key[i] = _mm512_set1_epi32(static_cast<int>(key[i]));
+    for (int i = 0; i < 8; ++i) p.key[i] = _mm512_set1_epi32(static_cast<int>(key[i]));
     p.base = _mm512_set1_epi32(0x30201000);
     p.low = _mm512_set1_epi8(0x0F);
 }
@@ -73,18 +72,15 @@ QVK_VECTOR_INLINE void Cycle(const Prepared& p, __m512i* a, __m512i* b)
     constexpr const int* order = Decrypt ? kDecryptOrder : kEncryptOrder;
     for (int s = 0; s < 32; s += 2) {
         const __m512i k0 = p.key[order[s]], k1 = p.key[order[s + 1]];
-        for (int g = 0; g < G; ++g)
-            b[g] = _mm512_xor_si512(b[g], F(p, _mm512_add_epi32(a[g], k0)));
-        for (int g = 0; g < G; ++g)
-            a[g] = _mm512_xor_si512(a[g], F(p, _mm512_add_epi32(b[g], k1)));
+        for (int g = 0; g < G; ++g) b[g] = _mm512_xor_si512(b[g], F(p, _mm512_add_epi32(a[g], k0)));
+        for (int g = 0; g < G; ++g) a[g] = _mm512_xor_si512(a[g], F(p, _mm512_add_epi32(b[g], k1)));
     }
 }
 
 QVK_VECTOR_INLINE __m512i Index(int first, int step, int secondHalf)
 {
     alignas(64) int idx[16];
-    for (int i = 0; i < 16; ++i)
-        idx[i] = secondHalf < 0 ? first + step * i : (i % 2 ? 16 : 0) + first + i / 2;
+    for (int i = 0; i < 16; ++i) idx[i] = secondHalf < 0 ? first + step * i : (i % 2 ? 16 : 0) + first + i / 2;
     return _mm512_load_si512(idx);
 }
 
@@ -109,12 +105,9 @@ QVK_VECTOR_INLINE void ECBGroups(const Prepared& p, uint8_t* data)
 template <bool Decrypt>
 QVK_VECTOR_TARGET void ECB(const Prepared& p, uint8_t* data, uint32_t groups)
 {
-    for (; groups >= kGroups; groups -= kGroups, data += 128 * kGroups)
-        ECBGroups<kGroups, Decrypt>(p, data);
-    for (; groups >= 4; groups -= 4, data += 128 * 4)
-        ECBGroups<4, Decrypt>(p, data);
-    for (; groups; --groups, data += 128)
-        ECBGroups<1, Decrypt>(p, data);
+    for (; groups >= kGroups; groups -= kGroups, data += 128 * kGroups) ECBGroups<kGroups, Decrypt>(p, data);
+    for (; groups >= 4; groups -= 4, data += 128 * 4) ECBGroups<4, Decrypt>(p, data);
+    for (; groups; --groups, data += 128) ECBGroups<1, Decrypt>(p, data);
 }
 
 // N4 plus d modulo 2^32 - 1, kept in 1..2^32 - 1 like the single steps.
@@ -142,8 +135,8 @@ QVK_VECTOR_INLINE void CounterGroups(const Prepared& p, uint8_t* data, __m512i& 
     for (int g = 0; g < G; ++g) {
         uint8_t* d = data + 128 * g;
         _mm512_storeu_si512(d, _mm512_xor_si512(_mm512_loadu_si512(d), _mm512_permutex2var_epi32(b[g], first, a[g])));
-        _mm512_storeu_si512(d + 64, _mm512_xor_si512(_mm512_loadu_si512(d + 64),
-                                                      _mm512_permutex2var_epi32(b[g], second, a[g])));
+        _mm512_storeu_si512(
+            d + 64, _mm512_xor_si512(_mm512_loadu_si512(d + 64), _mm512_permutex2var_epi32(b[g], second, a[g])));
     }
 }
 
@@ -156,31 +149,27 @@ QVK_VECTOR_TARGET void Counter(const Prepared& p, uint8_t* data, uint32_t groups
         s3 += kC2;
         const uint32_t before = s4;
         s4 += kC1;
-        if (s4 < before)
-            s4 += 1;
+        if (s4 < before) s4 += 1;
         c3[i] = s3;
         c4[i] = s4;
     }
     __m512i v3 = _mm512_load_si512(c3), v4 = _mm512_load_si512(c4), last3 = v3, last4 = v4;
     for (; groups >= kGroups; groups -= kGroups, data += 128 * kGroups)
         CounterGroups<kGroups>(p, data, v3, v4, last3, last4);
-    for (; groups >= 4; groups -= 4, data += 128 * 4)
-        CounterGroups<4>(p, data, v3, v4, last3, last4);
-    for (; groups; --groups, data += 128)
-        CounterGroups<1>(p, data, v3, v4, last3, last4);
+    for (; groups >= 4; groups -= 4, data += 128 * 4) CounterGroups<4>(p, data, v3, v4, last3, last4);
+    for (; groups; --groups, data += 128) CounterGroups<1>(p, data, v3, v4, last3, last4);
     _mm512_store_si512(c3, last3);
     _mm512_store_si512(c4, last4);
     n3 = c3[15];
     n4 = c4[15];
 }
 
-} // namespace
+}  // namespace
 
 uint32_t GOST28147BulkECB(uint8_t* data, uint32_t blocks, const uint32_t* key, const GOST28147ExpandedSBox* sBox,
                           bool decrypting)
 {
-    if (blocks < kGOST28147BulkBlocks || !VectorPathAvailable())
-        return 0;
+    if (blocks < kGOST28147BulkBlocks || !VectorPathAvailable()) return 0;
     Prepared p;
     Prepare(key, sBox, p);
     if (decrypting)
@@ -195,8 +184,7 @@ uint32_t GOST28147BulkECB(uint8_t* data, uint32_t blocks, const uint32_t* key, c
 uint32_t GOST28147BulkCounter(uint8_t* data, uint32_t blocks, const uint32_t* key, const GOST28147ExpandedSBox* sBox,
                               uint32_t& n3, uint32_t& n4)
 {
-    if (blocks < kGOST28147BulkBlocks || !VectorPathAvailable())
-        return 0;
+    if (blocks < kGOST28147BulkBlocks || !VectorPathAvailable()) return 0;
     Prepared p;
     Prepare(key, sBox, p);
     Counter(p, data, blocks / kGOST28147BulkBlocks, n3, n4);
@@ -205,4 +193,4 @@ uint32_t GOST28147BulkCounter(uint8_t* data, uint32_t blocks, const uint32_t* ke
     return blocks / kGOST28147BulkBlocks * kGOST28147BulkBlocks;
 }
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

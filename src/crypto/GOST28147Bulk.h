@@ -23,4 +23,4 @@ uint32_t GOST28147BulkECB(uint8_t* data, uint32_t blocks, const uint32_t* key, c
 uint32_t GOST28147BulkCounter(uint8_t* data, uint32_t blocks, const uint32_t* key, const GOST28147ExpandedSBox* sBox,
                               uint32_t& n3, uint32_t& n4);
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

@@ -21,13 +21,10 @@ namespace {
 constexpr std::array<uint16_t, 16> PsiRows(int n)
 {
     std::array<uint16_t, 16 + 80> m{};
-    for (int i = 0; i < 16; ++i)
-        m[i] = static_cast<uint16_t>(1u << i);
-    for (int k = 0; k < n; ++k)
-        m[16 + k] = m[k] ^ m[k + 1] ^ m[k + 2] ^ m[k + 3] ^ m[k + 12] ^ m[k + 15];
+    for (int i = 0; i < 16; ++i) m[i] = static_cast<uint16_t>(1u << i);
+    for (int k = 0; k < n; ++k) m[16 + k] = m[k] ^ m[k + 1] ^ m[k + 2] ^ m[k + 3] ^ m[k + 12] ^ m[k + 15];
     std::array<uint16_t, 16> rows{};
-    for (int i = 0; i < 16; ++i)
-        rows[i] = m[n + i];
+    for (int i = 0; i < 16; ++i) rows[i] = m[n + i];
     return rows;
 }
 
@@ -40,8 +37,7 @@ struct PsiColumns {
         constexpr std::array<uint16_t, 16> rows[3] = {PsiRows(61), PsiRows(62), PsiRows(74)};
         for (int a = 0; a < 3; ++a)
             for (int j = 0; j < 16; ++j)
-                for (int i = 0; i < 16; ++i)
-                    column[16 * a + j][i] = (rows[a][i] >> j) & 1 ? 0xFFFF : 0;
+                for (int i = 0; i < 16; ++i) column[16 * a + j][i] = (rows[a][i] >> j) & 1 ? 0xFFFF : 0;
     }
 };
 
@@ -59,7 +55,7 @@ QVK_VECTOR_INLINE __m256i TransformA(__m256i y)
     return _mm256_mask_xor_epi64(t, 0x8, t, _mm256_permutexvar_epi64(_mm256_set1_epi64x(1), y));
 }
 
-} // namespace
+}  // namespace
 
 QVK_VECTOR_TARGET void GOST34311KeysVector(const uint8_t* H, const uint8_t* M, uint32_t (*keys)[8], uint8_t* U,
                                            uint8_t* V, uint8_t* W)
@@ -67,8 +63,7 @@ QVK_VECTOR_TARGET void GOST34311KeysVector(const uint8_t* H, const uint8_t* M, u
     // P: key byte i + 4k is W byte 8i + k.
     alignas(32) uint8_t index[32];
     for (int k = 0; k < 8; ++k)
-        for (int i = 0; i < 4; ++i)
-            index[4 * k + i] = static_cast<uint8_t>(8 * i + k);
+        for (int i = 0; i < 4; ++i) index[4 * k + i] = static_cast<uint8_t>(8 * i + k);
     const __m256i p = _mm256_load_si256(reinterpret_cast<const __m256i*>(index));
     const __m256i c3 = _mm256_setr_epi64x(static_cast<long long>(0xFF00FF00FF00FF00ull), 0x00FF00FF00FF00FFll,
                                           static_cast<long long>(0xFF0000FF00FFFF00ull),
@@ -79,8 +74,7 @@ QVK_VECTOR_TARGET void GOST34311KeysVector(const uint8_t* H, const uint8_t* M, u
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys[0]), _mm256_permutexvar_epi8(p, w));
     for (int j = 1; j < 4; ++j) {
         u = TransformA(u);
-        if (j == 2)
-            u = _mm256_xor_si256(u, c3);
+        if (j == 2) u = _mm256_xor_si256(u, c3);
         v = TransformA(TransformA(v));
         w = _mm256_xor_si256(u, v);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys[j]), _mm256_permutexvar_epi8(p, w));
@@ -106,4 +100,4 @@ QVK_VECTOR_TARGET void GOST34311MixPsiVector(uint8_t* H, const uint8_t* M, const
     ClearVectorRegisters();  // the chaining value of a password hash
 }
 
-} // namespace qvkcrypto
+}  // namespace qvkcrypto

@@ -52,15 +52,13 @@ TEST(Dstu7564Vector, PathsAgreeOnRandomMessagesAndSplits)
         for (int trial = 0; trial < 6; ++trial) {
             const uint64_t bits = rng() % (8 * 1024 * 9) + (trial == 0 ? 0 : 1);
             Bytes message((bits + 7) / 8 + 1);
-            for (auto& b : message)
-                b = static_cast<uint8_t>(rng());
+            for (auto& b : message) b = static_cast<uint8_t>(rng());
             // Cuts on byte boundaries, then one odd-length piece so the
             // following whole blocks are taken at a bit offset.
             std::vector<uint64_t> cuts;
             for (uint64_t at = 0; at + 8 * 200 < bits;) {
                 at += 8 * (rng() % 600 + 1);
-                if (at < bits)
-                    cuts.push_back(at);
+                if (at < bits) cuts.push_back(at);
             }
             SCOPED_TRACE(testing::Message() << hashBits << " bits " << bits << " pieces " << cuts.size() + 1);
             Bytes portable, vector;
@@ -98,4 +96,4 @@ TEST(Dstu7564Vector, PathsAgreeOnRandomMessagesAndSplits)
     }
 }
 
-} // namespace
+}  // namespace

@@ -18,8 +18,8 @@ public:
     ~VectorPath() { qvkcrypto::UseVectorPath(true); }
 };
 
-#define REQUIRE_VECTOR_FEATURES()                                                                                     \
-    if (!qvkcrypto::ProcessorHasVectorFeatures())                                                                     \
+#define REQUIRE_VECTOR_FEATURES()                                                                                      \
+    if (!qvkcrypto::ProcessorHasVectorFeatures())                                                                      \
     GTEST_SKIP() << "this processor lacks AVX-512 VBMI or GFNI: the vector path is not tested here"
 
 struct Variant {
@@ -30,8 +30,7 @@ constexpr Variant kVariants[] = {{128, 128}, {128, 256}, {256, 256}, {256, 512},
 Bytes Random(std::mt19937& rng, size_t n)
 {
     Bytes out(n);
-    for (auto& b : out)
-        b = static_cast<uint8_t>(rng());
+    for (auto& b : out) b = static_cast<uint8_t>(rng());
     return out;
 }
 
@@ -60,8 +59,7 @@ TEST(Dstu7624Bulk, PublishedExamplesOnBothPaths)
             // Three batches and a block, each block the example.
             const uint32_t blocks = 3 * 2048 / tc.blockBits + 1;
             Bytes data;
-            for (uint32_t i = 0; i < blocks; ++i)
-                data.insert(data.end(), tc.input.begin(), tc.input.end());
+            for (uint32_t i = 0; i < blocks; ++i) data.insert(data.end(), tc.input.begin(), tc.input.end());
             ASSERT_EQ(1, DSTU7624EncryptECB(data.data(), blocks, c.get()));
             for (uint32_t i = 0; i < blocks; ++i)
                 ASSERT_TRUE(std::equal(tc.expected.begin(), tc.expected.end(), data.begin() + i * tc.input.size()))
@@ -83,8 +81,7 @@ std::pair<Bytes, Bytes> BothPaths(const Variant& v, const Bytes& key, const Byte
         VectorPath path(vector);
         auto c = Keyed(v.block, key);
         EXPECT_TRUE(c);
-        if (!c)
-            return out;
+        if (!c) return out;
         if (!iv.empty()) {
             EXPECT_EQ(1, DSTU7624SetParameter(c.get(), iv.data(), DSTU7624_IV));
         }
@@ -150,8 +147,7 @@ TEST(Dstu7624Bulk, PathsAgreeOnRandomKeysAndLengths)
                 uint64_t at = 0;
                 while (at < total) {
                     uint64_t take = 8 * (rng() % (3 * size_t(batch) * bytes + 1));
-                    if (take == 0 || take > total - at)
-                        take = total - at;
+                    if (take == 0 || take > total - at) take = total - at;
                     ASSERT_EQ(1, DSTU7624EncryptCTR(pieces.data() + at / 8, Lo(take), Hi(take), c.get()));
                     at += take;
                 }
@@ -177,15 +173,13 @@ TEST(Dstu7624Bulk, CounterCarriesStayInTheLowHalf)
                 // One block starts the gamma; then the counter is put a few
                 // steps before its low half wraps (every low word all ones).
                 ASSERT_EQ(1, DSTU7624EncryptCTR(d.data(), v.block, 0, c));
-                for (uint32_t w = 0; w < bw / 2; ++w)
-                    c->iv[w] = ~0ULL;
+                for (uint32_t w = 0; w < bw / 2; ++w) c->iv[w] = ~0ULL;
                 c->iv[0] -= before;
                 const uint64_t high = bw > 1 ? c->iv[bw / 2] : 0;
                 const uint64_t bits = (blocks - 1) * v.block;
                 ASSERT_EQ(1, DSTU7624EncryptCTR(d.data() + bytes, Lo(bits), Hi(bits), c));
                 // After the wrap the low half restarts from zero, the high half unchanged.
-                for (uint32_t w = 0; w < bw / 2; ++w)
-                    EXPECT_EQ(c->iv[w], w == 0 ? blocks - 1 - before - 1 : 0u);
+                for (uint32_t w = 0; w < bw / 2; ++w) EXPECT_EQ(c->iv[w], w == 0 ? blocks - 1 - before - 1 : 0u);
                 EXPECT_EQ(high, bw > 1 ? c->iv[bw / 2] : 0);
             });
             EXPECT_EQ(out.first, out.second);
@@ -193,4 +187,4 @@ TEST(Dstu7624Bulk, CounterCarriesStayInTheLowHalf)
     }
 }
 
-} // namespace
+}  // namespace

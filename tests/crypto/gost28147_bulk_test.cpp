@@ -22,8 +22,8 @@ public:
     ~VectorPath() { qvkcrypto::UseVectorPath(true); }
 };
 
-#define REQUIRE_VECTOR_FEATURES()                                                                                     \
-    if (!qvkcrypto::ProcessorHasVectorFeatures())                                                                     \
+#define REQUIRE_VECTOR_FEATURES()                                                                                      \
+    if (!qvkcrypto::ProcessorHasVectorFeatures())                                                                      \
     GTEST_SKIP() << "this processor lacks AVX-512 VBMI or GFNI: the vector path is not tested here"
 
 // id-Gost28147-89-CryptoPro-A-ParamSet (RFC 4357), S-box 0 first, packed.
@@ -37,8 +37,7 @@ GOST28147PackedSBox CryptoProA()
     };
     GOST28147PackedSBox packed;
     for (int r = 0; r < 4; ++r)
-        for (int v = 0; v < 16; ++v)
-            packed.rows[r][v] = static_cast<uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
+        for (int v = 0; v < 16; ++v) packed.rows[r][v] = static_cast<uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
     return packed;
 }
 
@@ -53,8 +52,7 @@ GOST28147Context Make(const GOST28147PackedSBox& sBox, const Bytes& key)
 Bytes Random(std::mt19937& rng, size_t n)
 {
     Bytes out(n);
-    for (auto& b : out)
-        b = static_cast<uint8_t>(rng());
+    for (auto& b : out) b = static_cast<uint8_t>(rng());
     return out;
 }
 
@@ -74,8 +72,7 @@ TEST(Gost28147Bulk, PublishedExamplesOnBothPaths)
         VectorPath path(vector);
         GOST28147Context c = Make(CryptoProA(), key);
         Bytes data;
-        for (uint32_t i = 0; i < pairs; ++i)
-            data.insert(data.end(), plain.begin(), plain.end());
+        for (uint32_t i = 0; i < pairs; ++i) data.insert(data.end(), plain.begin(), plain.end());
         ASSERT_EQ(GOST28147EncryptECB(data.data(), 2 * pairs, &c), 1);
         for (uint32_t i = 0; i < pairs; ++i)
             ASSERT_TRUE(std::equal(cipher.begin(), cipher.end(), data.begin() + 16 * i)) << i;
@@ -136,9 +133,8 @@ TEST(Gost28147Bulk, CountersWrapAlike)
     const Bytes key = Random(rng, 32), iv = Random(rng, 8), plain = Random(rng, 8 * 16 * 30);
     // N3 wraps modulo 2^32 and N4 modulo 2^32 - 1 inside the stream, N4
     // passing through 2^32 - 1 itself; and an N4 of 0 from the encrypted IV.
-    const uint32_t starts[][2] = {{0xFFFFFF00u, 0xFFFFFFFFu - 40 * 0x01010104u},
-                                  {0x7FFFFFFFu, 0xFFFFFFFFu - 0x01010104u * 17},
-                                  {0, 0}};
+    const uint32_t starts[][2] = {
+        {0xFFFFFF00u, 0xFFFFFFFFu - 40 * 0x01010104u}, {0x7FFFFFFFu, 0xFFFFFFFFu - 0x01010104u * 17}, {0, 0}};
     for (const auto& start : starts) {
         SCOPED_TRACE(testing::Message() << std::hex << start[0] << " " << start[1]);
         Bytes out[2];
@@ -153,11 +149,10 @@ TEST(Gost28147Bulk, CountersWrapAlike)
             ASSERT_EQ(GOST28147ApplyCounterGamma(out[vector].data() + 8, static_cast<uint32_t>(plain.size() - 8), &c),
                       1);
             for (uint32_t word : {c.gamma[0], c.gamma[1]})  // the counters after the stream
-                for (int i = 0; i < 4; ++i)
-                    out[vector].push_back(static_cast<uint8_t>(word >> (8 * i)));
+                for (int i = 0; i < 4; ++i) out[vector].push_back(static_cast<uint8_t>(word >> (8 * i)));
         }
         EXPECT_EQ(out[0], out[1]);
     }
 }
 
-} // namespace
+}  // namespace
