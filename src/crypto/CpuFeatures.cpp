@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cpuid.h>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <string.h>
 
 namespace qvkcrypto {
 
@@ -80,6 +82,32 @@ QVK_VECTOR_TARGET void ClearVectorRegisters()
                            "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20",
                            "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30",
                            "xmm31");
+}
+
+namespace {
+
+template <size_t N>
+__attribute__((noinline)) void Scrub()
+{
+    unsigned char area[N];
+    explicit_bzero(area, sizeof area);
+    __asm__ volatile("" : : "r"(area) : "memory");
+}
+
+}  // namespace
+
+void ScrubStack()
+{
+#ifdef __OPTIMIZE__
+    Scrub<8192>();
+#else
+    Scrub<32768>();  // unoptimised frames (sanitizer builds above all) are far larger
+#endif
+}
+
+void ScrubStackSmall()
+{
+    Scrub<1024>();
 }
 
 }  // namespace qvkcrypto

@@ -27,4 +27,11 @@ bool UseVectorPath(bool on);
 // round keys in them. Only where VectorPathAvailable() said yes.
 void ClearVectorRegisters();
 
+// Zeroes the stack just below the caller: where the vector kernels it has
+// called kept their frames (spilled registers hold data and round keys;
+// unoptimised builds spill everything). Call at the end of a bulk call.
+void ScrubStack();
+// The same over 1 KiB, after the small kernels of a hash step.
+void ScrubStackSmall();
+
 }  // namespace qvkcrypto

@@ -1081,13 +1081,17 @@ extern "C" int DSTU7564UpdateHash(const void* data, uint32_t lengthLow, uint32_t
         for (; n >= blockBits; n -= blockBits, p += blockBytes)
             c->compress(c->tTables, p, c->state);
     } else {
-        uint8_t block[128];
-        for (; n >= blockBits; n -= blockBits, p += blockBytes) {
-            ExtractBits(block, p, shift, blockBits);
-            if (!qvkcrypto::DSTU7564CompressVector(c, block, 1, c->state))
-                c->compress(c->tTables, block, c->state);
+        // Shifted copies, several blocks at a time for the vector path.
+        uint8_t block[8 * 128];
+        while (n >= blockBits) {
+            uint32_t count = 0;
+            for (; count < 8 && n >= blockBits; ++count, n -= blockBits, p += blockBytes)
+                ExtractBits(block + count * blockBytes, p, shift, blockBits);
+            if (!qvkcrypto::DSTU7564CompressVector(c, block, count, c->state))
+                for (uint32_t i = 0; i < count; ++i)
+                    c->compress(c->tTables, block + i * blockBytes, c->state);
         }
-        qvkcrypto::SecureWipe(block, blockBytes);
+        qvkcrypto::SecureWipe(block, sizeof block);
     }
 
     AppendBits(c, 0, p, shift, static_cast<uint32_t>(n));

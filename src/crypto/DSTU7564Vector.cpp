@@ -154,6 +154,7 @@ bool DSTU7564CompressVector(const DSTU7564Context* c, const uint8_t* data, uint6
     else
         Compress<2, 14>(p, data, blocks, state);
     ClearVectorRegisters();  // the chaining value (of a password, in a login)
+    ScrubStack();
     return true;
 }
 

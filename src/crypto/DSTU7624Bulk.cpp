@@ -414,19 +414,25 @@ QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64
 uint64_t DSTU7624BulkEncrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks)
 {
     if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false)) return 0;
-    return Run(ctx, data, blocks, nullptr, Work::Encrypt);
+    const uint64_t done = Run(ctx, data, blocks, nullptr, Work::Encrypt);
+    ScrubStack();
+    return done;
 }
 
 uint64_t DSTU7624BulkDecrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks)
 {
     if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, true)) return 0;
-    return Run(ctx, data, blocks, nullptr, Work::Decrypt);
+    const uint64_t done = Run(ctx, data, blocks, nullptr, Work::Decrypt);
+    ScrubStack();
+    return done;
 }
 
 uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks, uint64_t* counter)
 {
     if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false)) return 0;
-    return Run(ctx, data, blocks, counter, Work::Counter);
+    const uint64_t done = Run(ctx, data, blocks, counter, Work::Counter);
+    ScrubStack();
+    return done;
 }
 
 }  // namespace qvkcrypto

@@ -178,6 +178,7 @@ uint32_t GOST28147BulkECB(uint8_t* data, uint32_t blocks, const uint32_t* key, c
         ECB<false>(p, data, blocks / kGOST28147BulkBlocks);
     SecureWipe(&p, sizeof p);
     ClearVectorRegisters();
+    ScrubStack();
     return blocks / kGOST28147BulkBlocks * kGOST28147BulkBlocks;
 }
 
@@ -190,6 +191,7 @@ uint32_t GOST28147BulkCounter(uint8_t* data, uint32_t blocks, const uint32_t* ke
     Counter(p, data, blocks / kGOST28147BulkBlocks, n3, n4);
     SecureWipe(&p, sizeof p);
     ClearVectorRegisters();
+    ScrubStack();
     return blocks / kGOST28147BulkBlocks * kGOST28147BulkBlocks;
 }
 

@@ -94,6 +94,7 @@ extern "C" void GOST34311MixPsi(uint8_t* H, const uint8_t* M, const uint8_t* S)
 {
     if (qvkcrypto::VectorPathAvailable()) {
         qvkcrypto::GOST34311MixPsiVector(H, M, S);
+        qvkcrypto::ScrubStackSmall();
         return;
     }
     uint16_t x[16 + 61];
@@ -122,6 +123,7 @@ extern "C" void GOST34311Step(uint8_t* H, const uint8_t* M, GOST34311Context* co
     uint32_t keys[4][8];
     if (qvkcrypto::VectorPathAvailable()) {
         qvkcrypto::GOST34311KeysVector(H, M, keys, context->U, context->V, context->W);
+        qvkcrypto::ScrubStackSmall();
     } else {
         uint64_t u[4], v[4], w[4];
         Load256(u, H);
