@@ -1,5 +1,5 @@
 // DSTU 7624 over many independent blocks at once, for the modes that have
-// them (ECB, counter mode, CBC decryption). Used only when the processor has
+// them (ECB, counter mode, CBC decryption, XTS). Used only when the processor has
 // the vector features (CpuFeatures.h) and the context runs the standard
 // block functions; the results equal those of the block functions.
 //
