@@ -778,7 +778,7 @@ extern "C" int DSTU7624DecryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int re
     // blocks decrypted together.
     const uint64_t batch = qvkcrypto::DSTU7624BatchBlocks(bw);
     if (left >= batch && qvkcrypto::DSTU7624BulkUsable(ctx, true)) {
-        constexpr uint32_t kChunk = 1024;
+        constexpr uint32_t kChunk = 8192;  // one key preparation per chunk
         uint8_t ciphertext[kChunk];
         const uint64_t chunkBlocks = kChunk / blockBytes;
         while (left >= batch) {
@@ -1283,7 +1283,7 @@ uint64_t XtsBulk(DSTU7624Context* ctx, uint8_t* block, uint64_t count, bool decr
     const uint64_t batch = qvkcrypto::DSTU7624BatchBlocks(bw);
     if (count < batch || !qvkcrypto::DSTU7624BulkUsable(ctx, decrypting))
         return 0;
-    constexpr uint32_t kChunk = 1024;
+    constexpr uint32_t kChunk = 8192;  // one key preparation per chunk
     uint64_t tweaks[kChunk / 8];
     const uint64_t chunkBlocks = kChunk / blockBytes;
     uint64_t done = 0;

@@ -99,7 +99,7 @@ TEST(Dstu7624Bulk, PathsAgreeOnRandomKeysAndLengths)
     for (const Variant& v : kVariants) {
         const uint32_t bytes = v.block / 8;
         const uint32_t batch = 2048 / v.block;
-        for (uint32_t blocks : {1u, batch - 1, batch, batch + 1, 5 * batch - 1, 17 * batch + 3}) {
+        for (uint32_t blocks : {1u, batch - 1, batch, batch + 1, 5 * batch - 1, 17 * batch + 3, 41 * batch + 7}) {
             SCOPED_TRACE(testing::Message() << v.block << "/" << v.key << " blocks " << blocks);
             const Bytes key = Random(rng, v.key / 8), iv = Random(rng, bytes);
             const Bytes plain = Random(rng, size_t(blocks) * bytes);
