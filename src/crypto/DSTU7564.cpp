@@ -10,6 +10,7 @@
 #include "crypto/ByteOrder.h"
 #include "crypto/SecureWipe.h"
 #include "crypto/DSTUCiphersTables.h"
+#include "crypto/DSTU7564Vector.h"
 
 namespace {
 
@@ -918,6 +919,7 @@ void AppendBits(DSTU7564Context* c, uint32_t at, const uint8_t* src, unsigned sh
         if (s && first + i + 1 < limit)
             buffer[first + i + 1] |= static_cast<uint8_t>(bits[i] << (8 - s));
     }
+    qvkcrypto::SecureWipe(bits, bytes);  // message bits (a password, say) must not stay in a dead frame
 }
 
 inline void Wipe(void* p, size_t n)
@@ -1072,14 +1074,24 @@ extern "C" int DSTU7564UpdateHash(const void* data, uint32_t lengthLow, uint32_t
     }
 
     if (shift == 0) {
+        if (n >= blockBits && qvkcrypto::DSTU7564CompressVector(c, p, n / blockBits, c->state)) {
+            p += n / blockBits * blockBytes;
+            n %= blockBits;
+        }
         for (; n >= blockBits; n -= blockBits, p += blockBytes)
             c->compress(c->tTables, p, c->state);
     } else {
-        uint8_t block[128];
-        for (; n >= blockBits; n -= blockBits, p += blockBytes) {
-            ExtractBits(block, p, shift, blockBits);
-            c->compress(c->tTables, block, c->state);
+        // Shifted copies, several blocks at a time for the vector path.
+        uint8_t block[8 * 128];
+        while (n >= blockBits) {
+            uint32_t count = 0;
+            for (; count < 8 && n >= blockBits; ++count, n -= blockBits, p += blockBytes)
+                ExtractBits(block + count * blockBytes, p, shift, blockBits);
+            if (!qvkcrypto::DSTU7564CompressVector(c, block, count, c->state))
+                for (uint32_t i = 0; i < count; ++i)
+                    c->compress(c->tTables, block + i * blockBytes, c->state);
         }
+        qvkcrypto::SecureWipe(block, sizeof block);
     }
 
     AppendBits(c, 0, p, shift, static_cast<uint32_t>(n));

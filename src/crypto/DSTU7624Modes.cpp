@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crypto/ByteOrder.h"
+#include "crypto/DSTU7624Bulk.h"
 #include "crypto/SecureWipe.h"
 #include "crypto/DSTUCiphersTables.h"
 
@@ -419,7 +420,9 @@ extern "C" int DSTU7624EncryptECB(uint8_t* data, uint32_t blocks, DSTU7624Contex
         return 0;
     const DSTU7624BlockFunction encrypt = ctx->encryptBlock;
     const uint32_t step = ctx->blockWords * 8;
-    for (uint32_t i = 0; i < blocks; ++i, data += step)
+    const uint64_t bulk = qvkcrypto::DSTU7624BulkEncrypt(ctx, data, blocks);
+    data += bulk * step;
+    for (uint32_t i = static_cast<uint32_t>(bulk); i < blocks; ++i, data += step)
         encrypt(ctx->sBoxes, ctx->tTables, data, ctx->roundKeys);
     return 1;
 }
@@ -430,7 +433,9 @@ extern "C" int DSTU7624DecryptECB(uint8_t* data, uint32_t blocks, DSTU7624Contex
         return 0;
     const DSTU7624BlockFunction decrypt = ctx->decryptBlock;
     const uint32_t step = ctx->blockWords * 8;
-    for (uint32_t i = 0; i < blocks; ++i, data += step)
+    const uint64_t bulk = qvkcrypto::DSTU7624BulkDecrypt(ctx, data, blocks);
+    data += bulk * step;
+    for (uint32_t i = static_cast<uint32_t>(bulk); i < blocks; ++i, data += step)
         decrypt(ctx->inverseSBoxes, ctx->inverseTTables, data, ctx->decryptionRoundKeys);
     return 1;
 }
@@ -558,7 +563,9 @@ extern "C" int DSTU7624EncryptCTR(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
     }
 
     const DSTU7624BlockFunction encrypt = ctx->encryptBlock;
-    for (uint64_t i = length / blockBits; i; --i, data += blockBytes) {
+    const uint64_t bulk = qvkcrypto::DSTU7624BulkCounter(ctx, data, length / blockBits, ctx->iv);
+    data += bulk * blockBytes;
+    for (uint64_t i = length / blockBits - bulk; i; --i, data += blockBytes) {
         AddToCounter(ctx->iv, bw, 1);
         std::memcpy(scratch, ctx->iv, blockBytes);
         encrypt(ctx->sBoxes, ctx->tTables, Bytes(scratch), ctx->roundKeys);
@@ -766,7 +773,28 @@ extern "C" int DSTU7624DecryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int re
     uint8_t previous[kMaxBlockBytes], kept[kMaxBlockBytes];
     std::memcpy(previous, ctx->iv, blockBytes);
     uint8_t* p = data;
-    for (uint64_t i = length / blockBits; i; --i, p += blockBytes) {
+    uint64_t left = length / blockBits;
+    // Whole batches: the ciphertext is kept aside for the chaining, the
+    // blocks decrypted together.
+    const uint64_t batch = qvkcrypto::DSTU7624BatchBlocks(bw);
+    if (left >= batch && qvkcrypto::DSTU7624BulkUsable(ctx, true)) {
+        constexpr uint32_t kChunk = 8192;  // one key preparation per chunk
+        uint8_t ciphertext[kChunk];
+        const uint64_t chunkBlocks = kChunk / blockBytes;
+        while (left >= batch) {
+            const uint64_t n = (left < chunkBlocks ? left : chunkBlocks) / batch * batch;
+            const size_t bytes = static_cast<size_t>(n * blockBytes);
+            std::memcpy(ciphertext, p, bytes);
+            qvkcrypto::DSTU7624BulkDecrypt(ctx, p, n);
+            XorBytes(p, previous, blockBytes);
+            XorBytes(p + blockBytes, ciphertext, bytes - blockBytes);
+            std::memcpy(previous, ciphertext + bytes - blockBytes, blockBytes);
+            p += bytes;
+            left -= n;
+        }
+        Wipe(ciphertext, sizeof ciphertext);
+    }
+    for (uint64_t i = left; i; --i, p += blockBytes) {
         std::memcpy(kept, p, blockBytes);
         Decrypt(ctx, p);
         XorBytes(p, previous, blockBytes);
@@ -1246,6 +1274,39 @@ inline void XorTweak(uint8_t* block, const uint64_t* tweak, uint32_t words)
         Store64(block + 8 * w, Load64(block + 8 * w) ^ tweak[w]);
 }
 
+// Whole XTS blocks from `block` on: the tweaks of a chunk are made first,
+// then its blocks go through the cipher together. Returns how many blocks
+// it did (none when the vector path does not serve the context).
+uint64_t XtsBulk(DSTU7624Context* ctx, uint8_t* block, uint64_t count, bool decrypting)
+{
+    const uint32_t bw = ctx->blockWords, blockBytes = bw * 8;
+    const uint64_t batch = qvkcrypto::DSTU7624BatchBlocks(bw);
+    if (count < batch || !qvkcrypto::DSTU7624BulkUsable(ctx, decrypting))
+        return 0;
+    constexpr uint32_t kChunk = 8192;  // one key preparation per chunk
+    uint64_t tweaks[kChunk / 8];
+    const uint64_t chunkBlocks = kChunk / blockBytes;
+    uint64_t done = 0;
+    while (count - done >= batch) {
+        const uint64_t n = (count - done < chunkBlocks ? count - done : chunkBlocks) / batch * batch;
+        for (uint64_t i = 0; i < n; ++i) {
+            DSTU7624MultiplyTweak(ctx->iv, bw);
+            std::memcpy(tweaks + i * bw, ctx->iv, blockBytes);
+            XorTweak(block + i * blockBytes, ctx->iv, bw);
+        }
+        if (decrypting)
+            qvkcrypto::DSTU7624BulkDecrypt(ctx, block, n);
+        else
+            qvkcrypto::DSTU7624BulkEncrypt(ctx, block, n);
+        for (uint64_t i = 0; i < n; ++i)
+            XorTweak(block + i * blockBytes, tweaks + i * bw, bw);
+        block += n * blockBytes;
+        done += n;
+    }
+    Wipe(tweaks, sizeof tweaks);
+    return done;
+}
+
 // Copies the first `bits` bits of src over dst, spare low bits cleared.
 inline void CopyBits(uint8_t* dst, const uint8_t* src, uint64_t bits)
 {
@@ -1272,7 +1333,9 @@ extern "C" int DSTU7624EncryptXTS(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
     uint64_t* tweak = ctx->iv;
     Encrypt(ctx, Bytes(tweak));
     uint8_t* block = data;
-    for (uint64_t i = 0; i < m; ++i, block += blockBytes) {
+    const uint64_t bulk = XtsBulk(ctx, block, m, false);
+    block += bulk * blockBytes;
+    for (uint64_t i = bulk; i < m; ++i, block += blockBytes) {
         DSTU7624MultiplyTweak(tweak, bw);
         XorTweak(block, tweak, bw);
         Encrypt(ctx, block);
@@ -1314,7 +1377,9 @@ extern "C" int DSTU7624DecryptXTS(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
     uint64_t* tweak = ctx->iv;
     Encrypt(ctx, Bytes(tweak));
     uint8_t* block = data;
-    for (uint64_t i = 0; i < k; ++i, block += blockBytes) {
+    const uint64_t bulk = XtsBulk(ctx, block, k, true);
+    block += bulk * blockBytes;
+    for (uint64_t i = bulk; i < k; ++i, block += blockBytes) {
         DSTU7624MultiplyTweak(tweak, bw);
         XorTweak(block, tweak, bw);
         Decrypt(ctx, block);
@@ -1365,9 +1430,26 @@ extern "C" const uint8_t DSTU7624TestKey[64] = {
 
 #include "crypto/DSTU7624SelfTestVectors.inc"
 
+bool qvkcrypto::dstu7624SelfTestsBreakCipher = false;
+
 namespace {
 
 constexpr uint8_t kFirstExampleByte = 0x10;
+
+// The S-boxes the self-tests run with: the standard ones, or, when a test
+// asks for a broken cipher, pi0 shifted by one place.
+const uint8_t* SelfTestSBoxes()
+{
+    static const auto broken = [] {
+        struct {
+            uint8_t bytes[DSTU_SBOXES_BYTES];
+        } b;
+        for (uint32_t i = 0; i < DSTU_SBOXES_BYTES; ++i)
+            b.bytes[i] = i < 256 ? DSTUDefaultSBoxes[(i + 1) & 255] : DSTUDefaultSBoxes[i];
+        return b;
+    }();
+    return qvkcrypto::dstu7624SelfTestsBreakCipher ? broken.bytes : DSTUDefaultSBoxes;
+}
 
 // Slice of the example string that starts with byte value `first`.
 inline const uint8_t* Example(uint8_t first)
@@ -1415,7 +1497,11 @@ void Prepare(uint8_t* out, const uint8_t* slice, uint32_t bits, LastByte how)
 // Owns one context for a sub-test and frees it on every path.
 class TestContext {
 public:
-    TestContext() : ctx_(DSTU7624CreateContext()) {}
+    TestContext() : ctx_(DSTU7624CreateContext())
+    {
+        if (ctx_ && qvkcrypto::dstu7624SelfTestsBreakCipher)
+            DSTU7624SetParameter(ctx_, SelfTestSBoxes(), DSTU7624_SBOXES);
+    }
     ~TestContext() { DSTU7624FreeContext(ctx_); }
     TestContext(const TestContext&) = delete;
     TestContext& operator=(const TestContext&) = delete;
@@ -1600,7 +1686,7 @@ extern "C" int DSTU7624TestKeySchedule(void)
     TestContext t;
     const uint32_t bits = 128;
     uint8_t keys[176];
-    return t.get() && DSTU7624SetParameter(t.get(), DSTUDefaultSBoxes, DSTU7624_SBOXES) &&
+    return t.get() && DSTU7624SetParameter(t.get(), SelfTestSBoxes(), DSTU7624_SBOXES) &&
                    DSTU7624SetParameter(t.get(), &bits, DSTU7624_BLOCK_BITS) &&
                    DSTU7624SetParameter(t.get(), &bits, DSTU7624_KEY_BITS) &&
                    DSTU7624SetParameter(t.get(), DSTU7624TestKey, DSTU7624_KEY) &&

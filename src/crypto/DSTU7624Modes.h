@@ -169,6 +169,12 @@ int DSTU7624TestModes(void);
 
 #ifdef __cplusplus
 }
+
+namespace qvkcrypto {
+// For tests only: while true, the self-tests above run the cipher with a
+// damaged S-box, so a test can see each of them fail. Not exported.
+extern bool dstu7624SelfTestsBreakCipher;
+} // namespace qvkcrypto
 #endif
 
 #endif

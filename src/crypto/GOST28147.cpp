@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crypto/GOST28147Bulk.h"
 #include "crypto/GOST28147Core.h"
 
 using namespace gost28147core;
@@ -83,7 +84,12 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
 
     switch (mode) {
     case Gamma::Counter:
-        // Counters are known ahead, so four gamma blocks are made at once.
+        // Counters are known ahead, so many gamma blocks are made at once.
+        {
+            const uint32_t bulk = qvkcrypto::GOST28147BulkCounter(data, blocks, k, &c->expandedSBox, g0, g1);
+            blocks -= bulk;
+            data += 8 * bulk;
+        }
         for (; blocks >= 4; blocks -= 4, data += 32) {
             uint32_t n[8];
             for (int i = 0; i < 4; ++i) {
@@ -207,14 +213,21 @@ extern "C" void GOST28147FreeContext(GOST28147Context* context)
 
 extern "C" void GOST28147ExpandSBox(const void* packedSBox, GOST28147ExpandedSBox* table)
 {
+    // The two nibbles occupy different bits and the rotation is linear, so
+    // an entry is the rotated low-nibble part XOR the rotated high-nibble
+    // part: 32 rotations per table, the rest a plain XOR the compiler
+    // vectorises (login derivations expand the S-box once per hashing).
     const uint8_t* rows = static_cast<const uint8_t*>(packedSBox);
     for (unsigned k = 0; k < 4; ++k) {
         const uint8_t* row = rows + 16 * k;
+        uint32_t low[16], high[16];
+        for (unsigned v = 0; v < 16; ++v) {
+            low[v] = RotateLeft(row[v] & 0x0Fu, 11 + 8 * k);
+            high[v] = RotateLeft(row[v] & 0xF0u, 11 + 8 * k);
+        }
         for (unsigned h = 0; h < 16; ++h)
-            for (unsigned l = 0; l < 16; ++l) {
-                const uint32_t w = (row[l] & 0x0Fu) | (row[h] & 0xF0u);
-                table->tables[k][16 * h + l] = RotateLeft(w, 11 + 8 * k);
-            }
+            for (unsigned l = 0; l < 16; ++l)
+                table->tables[k][16 * h + l] = low[l] ^ high[h];
     }
 }
 
@@ -296,6 +309,9 @@ extern "C" int GOST28147EncryptECB(void* data, uint32_t blocks, GOST28147Context
     uint8_t* p = static_cast<uint8_t*>(data);
     const uint32_t* k = context->key;
     Tables t = context->expandedSBox.tables;
+    const uint32_t bulk = qvkcrypto::GOST28147BulkECB(p, blocks, k, &context->expandedSBox, false);
+    blocks -= bulk;
+    p += 8 * bulk;
     for (; blocks >= 4; blocks -= 4, p += 32) {
         uint32_t n[8];
         for (int i = 0; i < 8; ++i)
@@ -316,6 +332,9 @@ extern "C" int GOST28147DecryptECB(void* data, uint32_t blocks, GOST28147Context
     uint8_t* p = static_cast<uint8_t*>(data);
     const uint32_t* k = context->key;
     Tables t = context->expandedSBox.tables;
+    const uint32_t bulk = qvkcrypto::GOST28147BulkECB(p, blocks, k, &context->expandedSBox, true);
+    blocks -= bulk;
+    p += 8 * bulk;
     for (; blocks >= 4; blocks -= 4, p += 32) {
         uint32_t n[8];
         for (int i = 0; i < 8; ++i)

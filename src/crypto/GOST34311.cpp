@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crypto/CpuFeatures.h"
 #include "crypto/GOST28147Core.h"
+#include "crypto/GOST34311Vector.h"
 
 using namespace gost28147core;
 
@@ -90,6 +92,11 @@ extern "C" void GOST34311Add256(uint8_t* a, const uint8_t* b)
 
 extern "C" void GOST34311MixPsi(uint8_t* H, const uint8_t* M, const uint8_t* S)
 {
+    if (qvkcrypto::VectorPathAvailable()) {
+        qvkcrypto::GOST34311MixPsiVector(H, M, S);
+        qvkcrypto::ScrubStackSmall();
+        return;
+    }
     uint16_t x[16 + 61];
     for (int i = 0; i < 16; ++i)
         x[i] = Load16(S + 2 * i);
@@ -105,34 +112,43 @@ extern "C" void GOST34311MixPsi(uint8_t* H, const uint8_t* M, const uint8_t* S)
         H[2 * i] = static_cast<uint8_t>(x[61 + i]);
         H[2 * i + 1] = static_cast<uint8_t>(x[61 + i] >> 8);
     }
+    Wipe(x, sizeof x);
+    Wipe(y, sizeof y);
 }
 
 extern "C" void GOST34311Step(uint8_t* H, const uint8_t* M, GOST34311Context* context)
 {
-    uint64_t u[4], v[4], w[4];
-    Load256(u, H);
-    Load256(v, M);
-
     // Key generation: K1 from H xor M, then three more with A applied to U
     // once and to V twice per key, and C3 added before the third.
     uint32_t keys[4][8];
-    for (int i = 0; i < 4; ++i)
-        w[i] = u[i] ^ v[i];
-    TransformP(keys[0], w);
-    for (int j = 1; j < 4; ++j) {
-        TransformA(u);
-        if (j == 2)
-            for (int i = 0; i < 4; ++i)
-                u[i] ^= kC3[i];
-        TransformA(v);
-        TransformA(v);
+    if (qvkcrypto::VectorPathAvailable()) {
+        qvkcrypto::GOST34311KeysVector(H, M, keys, context->U, context->V, context->W);
+        qvkcrypto::ScrubStackSmall();
+    } else {
+        uint64_t u[4], v[4], w[4];
+        Load256(u, H);
+        Load256(v, M);
         for (int i = 0; i < 4; ++i)
             w[i] = u[i] ^ v[i];
-        TransformP(keys[j], w);
+        TransformP(keys[0], w);
+        for (int j = 1; j < 4; ++j) {
+            TransformA(u);
+            if (j == 2)
+                for (int i = 0; i < 4; ++i)
+                    u[i] ^= kC3[i];
+            TransformA(v);
+            TransformA(v);
+            for (int i = 0; i < 4; ++i)
+                w[i] = u[i] ^ v[i];
+            TransformP(keys[j], w);
+        }
+        Store256(context->U, u);
+        Store256(context->V, v);
+        Store256(context->W, w);
+        Wipe(u, sizeof u);
+        Wipe(v, sizeof v);
+        Wipe(w, sizeof w);
     }
-    Store256(context->U, u);
-    Store256(context->V, v);
-    Store256(context->W, w);
     std::memcpy(context->stepKeys, keys[3], sizeof context->stepKeys);
 
     // Encryption: word h_i of H under K_i, the four at once.
@@ -142,6 +158,9 @@ extern "C" void GOST34311Step(uint8_t* H, const uint8_t* M, GOST34311Context* co
     Encrypt4(n, keys[0], keys[1], keys[2], keys[3], context->expandedSBox.tables);
     for (int i = 0; i < 8; ++i)
         Store32(context->S + 4 * i, n[i]);
+    // The step keys come from H and M: from a password, in a login.
+    Wipe(keys, sizeof keys);
+    Wipe(n, sizeof n);
 
     GOST34311MixPsi(H, M, context->S);
 }

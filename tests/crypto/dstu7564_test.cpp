@@ -500,4 +500,52 @@ TEST(Dstu7564, RefusedUpdateLeavesTheCountersAlone)
     EXPECT_EQ(ctx.Update(data, 1), 0);
 }
 
+// Whether `pattern` lies in the stack below this call, where the frames of
+// calls that have returned were. No instrumentation: the bytes are dead.
+__attribute__((noinline, no_sanitize("address"))) bool DeadStackHolds(const Bytes& pattern)
+{
+    const volatile uint8_t* top = static_cast<const volatile uint8_t*>(__builtin_frame_address(0));
+    const size_t n = pattern.size();
+    for (const volatile uint8_t* p = top - 16384; p + n <= top - 64; ++p) {
+        size_t i = 0;
+        while (i < n && p[i] == pattern[i])
+            ++i;
+        if (i == n)
+            return true;
+    }
+    return false;
+}
+
+__attribute__((noinline)) void Absorb(Context& ctx, const Bytes& head, uint64_t headBits, const Bytes& data,
+                                      uint64_t bits)
+{
+    ASSERT_EQ(ctx.Update(head, headBits), 1);
+    ASSERT_EQ(ctx.Update(data, bits), 1);
+}
+
+TEST(Dstu7564, CopiesOfTheMessageDoNotStayOnTheStack)
+{
+    // A password is hashed for a login: the bit-shifted copies made of it
+    // (a partial block, or whole blocks at an odd bit offset) must be wiped.
+    Bytes secret(192);
+    for (size_t i = 0; i < secret.size(); ++i)
+        secret[i] = static_cast<uint8_t>(0xA5 ^ (i * 37 + 11));
+    {
+        SCOPED_TRACE("partial block behind buffered bits");
+        Context ctx(256);
+        Absorb(ctx, Bytes(1, 0), 5, secret, 200);  // 25 bytes, unshifted, into the buffer
+        EXPECT_FALSE(DeadStackHolds(Bytes(secret.begin(), secret.begin() + 25)));
+    }
+    {
+        SCOPED_TRACE("whole blocks at a bit offset");
+        Context ctx(256);
+        Absorb(ctx, Bytes(1, 0), 3, secret, 509 + 512 + 40);
+        // The block after the first 509 bits starts 5 bits into byte 63.
+        Bytes shifted(48);
+        for (size_t i = 0; i < shifted.size(); ++i)
+            shifted[i] = static_cast<uint8_t>(secret[63 + i] << 5 | secret[64 + i] >> 3);
+        EXPECT_FALSE(DeadStackHolds(shifted));
+    }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "crypto/DSTUCiphersTables.h"
@@ -139,14 +140,75 @@ TEST(Dstu7624Context, KeyScheduleProperties)
         for (int j = 0; j < 32; ++j)
             ASSERT_EQ(rk[(2 * i + 1) * 32 + j], rk[2 * i * 32 + (j + 11) % 32]) << i << " " << j;
     }
-    // Same key without the wrap trick: a key of 0xFF..FF 00.. differs from
-    // one whose start value would have carried into word 1.
-    Bytes carried = key;
-    carried[8] = 1;
-    auto d = Keyed(256, carried);
-    std::vector<uint8_t> rk2(15 * 32);
-    ASSERT_EQ(1, DSTU7624GetParameter(d.get(), rk2.data(), DSTU7624_ROUND_KEYS));
-    EXPECT_NE(rk, rk2);
+}
+
+// Round key 0 computed from the key schedule's definition with the published
+// T-tables, from a given start value of the K-sigma chain (the key's first
+// half with NB + NK + 1 added).
+using Words = std::vector<uint64_t>;
+
+Words KeylessRound(const Words& s)
+{
+    // Row r of output column c comes from column c - floor(r * NB / 8).
+    const size_t nb = s.size();
+    Words d(nb, 0);
+    for (size_t c = 0; c < nb; ++c)
+        for (size_t r = 0; r < 8; ++r)
+            d[c] ^= DSTUDefaultTTables[256 * r + ((s[(c + nb - r * nb / 8) % nb] >> (8 * r)) & 0xFF)];
+    return d;
+}
+
+Words RoundKeyZero(const Words& key, size_t nb, const Words& start)
+{
+    const Words ka(key.begin(), key.begin() + nb);
+    const Words kw(key.end() - nb, key.end());
+    Words t = KeylessRound(start);
+    for (size_t c = 0; c < nb; ++c)
+        t[c] ^= kw[c];
+    Words s = KeylessRound(t);
+    for (size_t c = 0; c < nb; ++c)
+        s[c] += ka[c];
+    Words kt = KeylessRound(s);
+    for (size_t c = 0; c < nb; ++c)
+        kt[c] += 0x0001000100010001ULL;
+    for (size_t c = 0; c < nb; ++c)
+        s[c] = key[c] + kt[c];
+    t = KeylessRound(s);
+    for (size_t c = 0; c < nb; ++c)
+        t[c] ^= kt[c];
+    s = KeylessRound(t);
+    for (size_t c = 0; c < nb; ++c)
+        s[c] += kt[c];
+    return s;
+}
+
+TEST(Dstu7624Context, KeyScheduleStartValueWrapsInsideWordZero)
+{
+    // Word 0 of all ones: adding NB + NK + 1 wraps inside word 0 and carries
+    // nothing into word 1.
+    const std::pair<uint32_t, uint32_t> variants[] = {{128, 128}, {128, 256}, {256, 256}, {256, 512}, {512, 512}};
+    for (const auto& [block, keyBits] : variants) {
+        SCOPED_TRACE(testing::Message() << block << "/" << keyBits);
+        const size_t nb = block / 64, nk = keyBits / 64;
+        Words key(nk);
+        for (size_t i = 0; i < nk; ++i)
+            key[i] = 0x0F1E2D3C4B5A6978ULL * (i + 3);
+        key[0] = ~0ULL;
+        Bytes keyBytes(keyBits / 8);
+        std::memcpy(keyBytes.data(), key.data(), keyBytes.size());
+        auto c = Keyed(block, keyBytes);
+        ASSERT_TRUE(c);
+        Words rk(nb * 19);
+        ASSERT_EQ(1, DSTU7624GetParameter(c.get(), rk.data(), DSTU7624_ROUND_KEYS));
+        rk.resize(nb);
+
+        Words wrapped(key.begin(), key.begin() + nb);
+        wrapped[0] = nb + nk + 1 - 1;
+        EXPECT_EQ(rk, RoundKeyZero(key, nb, wrapped));
+        Words carried = wrapped;
+        carried[1] += 1;
+        EXPECT_NE(rk, RoundKeyZero(key, nb, carried));
+    }
 }
 
 TEST(Dstu7624Context, CounterSeek)

@@ -1,0 +1,438 @@
+// DSTU 7624 on 256-byte batches of independent blocks with AVX-512 VBMI and
+// GFNI, compiled for that target through function attributes only.
+//
+// Layout. A batch is four 64-byte registers in memory order. After the first
+// key addition (modulo 2^64 per column, so done in that order) it is
+// rearranged so that register j holds state rows j and j + 4 of every column
+// of every block: within each 128-bit lane (one quarter of the batch) the
+// low 8 bytes are row j of that quarter's eight columns, the high 8 bytes row
+// j + 4. Rows j and j + 4 use the same S-box pi_j, so a register needs one
+// 256-entry lookup (two two-register byte permutes and a blend on the top
+// bit); the row shift is one byte permute per register, inside each block;
+// the column mixing is a sum of products by constants (GF(2^8) affine maps)
+// of the four registers and of their copies with the two rows exchanged. The
+// layout goes back before the last key addition.
+#include "crypto/DSTU7624Bulk.h"
+
+// GCC 12 takes the deliberately undefined pass-through of its own intrinsic
+// wrappers for an uninitialised variable.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // GCC 12 on its own intrinsic wrappers
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "crypto/CpuFeatures.h"
+#include "crypto/DSTUCiphersTables.h"
+#include "crypto/GF256Affine.h"
+#include "crypto/SecureWipe.h"
+
+namespace qvkcrypto {
+
+namespace {
+
+#ifndef QVK_PLANES
+#define QVK_PLANES 1
+#endif
+
+// The MDS row and its inverse by distance d = (input row - output row) mod 8.
+constexpr uint8_t kMix[8] = {0x01, 0x01, 0x05, 0x01, 0x08, 0x06, 0x07, 0x04};
+constexpr uint8_t kInverseMix[8] = {0xAD, 0x95, 0x76, 0xA8, 0x2F, 0x49, 0xD7, 0xCA};
+
+// The constants above are the library's: checked once before first use.
+bool MixConstantsAgree()
+{
+    for (int d = 0; d < 8; ++d) {
+        if (kMix[d] != DSTUMDSRow[(d + 7) % 8] || kInverseMix[d] != DSTUInverseMDSRow[(d + 7) % 8]) return false;
+    }
+    return true;
+}
+
+const DSTU7624Variant* Variant(const DSTU7624Context* ctx)
+{
+    for (const DSTU7624Variant& v : DSTU7624Variants)
+        if (v.blockWords == ctx->blockWords && v.keyWords == ctx->keyWords) return &v;
+    return nullptr;
+}
+
+// Everything a bulk call keeps for its batches; wiped at the end of the call.
+struct alignas(64) Prepared {
+    __m512i sBoxes[16];    // pi_j (or its inverse) in registers 4j..4j+3
+    __m512i shift[4];      // row shift (or its inverse) per register
+    __m512i shiftSwap[4];  // the same, then the two rows of each lane exchanged
+    __m512i zero[4];       // no round key
+    __m512i first, last;   // whole-order keys added before and after the rounds
+    __m512i keys[19][4];   // round keys 1..nr-1 in the rearranged layout
+    int rounds;
+};
+
+QVK_VECTOR_INLINE __m512i Gather()
+{
+    // Byte 16j + 8h + c of a quarter's lane j comes from column c, row j + 4h.
+    alignas(64) uint8_t idx[64];
+    for (int j = 0; j < 4; ++j)
+        for (int h = 0; h < 2; ++h)
+            for (int c = 0; c < 8; ++c) idx[16 * j + 8 * h + c] = static_cast<uint8_t>(8 * c + j + 4 * h);
+    return _mm512_load_si512(idx);
+}
+
+QVK_VECTOR_INLINE __m512i Scatter()
+{
+    alignas(64) uint8_t idx[64];
+    for (int j = 0; j < 4; ++j)
+        for (int h = 0; h < 2; ++h)
+            for (int c = 0; c < 8; ++c) idx[8 * c + j + 4 * h] = static_cast<uint8_t>(16 * j + 8 * h + c);
+    return _mm512_load_si512(idx);
+}
+
+// The lane transpose that turns four quarters' lanes j into register j; it
+// is its own inverse.
+QVK_VECTOR_INLINE void TransposeLanes(__m512i* x)
+{
+    const __m512i t0 = _mm512_shuffle_i64x2(x[0], x[1], 0x44);
+    const __m512i t1 = _mm512_shuffle_i64x2(x[0], x[1], 0xEE);
+    const __m512i t2 = _mm512_shuffle_i64x2(x[2], x[3], 0x44);
+    const __m512i t3 = _mm512_shuffle_i64x2(x[2], x[3], 0xEE);
+    x[0] = _mm512_shuffle_i64x2(t0, t2, 0x88);
+    x[1] = _mm512_shuffle_i64x2(t0, t2, 0xDD);
+    x[2] = _mm512_shuffle_i64x2(t1, t3, 0x88);
+    x[3] = _mm512_shuffle_i64x2(t1, t3, 0xDD);
+}
+
+QVK_VECTOR_INLINE void ToRows(__m512i* x, __m512i gather)
+{
+    for (int k = 0; k < 4; ++k) x[k] = _mm512_permutexvar_epi8(gather, x[k]);
+    TransposeLanes(x);
+}
+
+QVK_VECTOR_INLINE void FromRows(__m512i* x, __m512i scatter)
+{
+    TransposeLanes(x);
+    for (int k = 0; k < 4; ++k) x[k] = _mm512_permutexvar_epi8(scatter, x[k]);
+}
+
+QVK_VECTOR_INLINE __m512i SBox(const __m512i* t, __m512i x)
+{
+    const __m512i low = _mm512_permutex2var_epi8(t[0], x, t[1]);
+    const __m512i high = _mm512_permutex2var_epi8(t[2], x, t[3]);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
+}
+
+// Wrappers of intrinsics that some compilers define as macros (template
+// arguments in their operands would not pass through a macro).
+QVK_VECTOR_INLINE __m512i Xor3(__m512i a, __m512i b, __m512i c)
+{
+    return _mm512_ternarylogic_epi64(a, b, c, 0x96);
+}
+
+QVK_VECTOR_INLINE __m512i Affine(__m512i x, __m512i matrix)
+{
+    return _mm512_gf2p8affine_epi64_epi8(x, matrix, 0);
+}
+
+template <bool Inverse, int D>
+QVK_VECTOR_INLINE __m512i Times(__m512i x)
+{
+    constexpr uint8_t c = Inverse ? kInverseMix[D & 7] : kMix[D & 7];
+    if constexpr (c == 1)
+        return x;
+    else
+        return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(c))));
+}
+
+// Output register I (rows I and I + 4) of the column mixing; w[j] is y[j]
+// with its two rows exchanged.
+template <bool Inverse, int I>
+QVK_VECTOR_INLINE __m512i MixRow(const __m512i* y, const __m512i* w, __m512i key)
+{
+    const __m512i y0 = Times<Inverse, 0 - I>(y[0]), w0 = Times<Inverse, 4 - I>(w[0]);
+    const __m512i y1 = Times<Inverse, 1 - I>(y[1]), w1 = Times<Inverse, 5 - I>(w[1]);
+    const __m512i y2 = Times<Inverse, 2 - I>(y[2]), w2 = Times<Inverse, 6 - I>(w[2]);
+    const __m512i y3 = Times<Inverse, 3 - I>(y[3]), w3 = Times<Inverse, 7 - I>(w[3]);
+    return Xor3(Xor3(y0, w0, y1), Xor3(w1, y2, w2), Xor3(y3, w3, key));
+}
+
+// Forward mixing written over multiples of 2, 4 and 8: every coefficient of
+// the row is at most 8, so an output is A + 2B + 4C + 8D with A..D sums of
+// inputs chosen by the coefficients' bits (three affine maps, not five).
+template <int I, int Bit, int D>
+QVK_VECTOR_INLINE __m512i PlaneTerm(const __m512i* y, const __m512i* w)
+{
+    constexpr int j = (D + I) & 7;
+    if constexpr (((kMix[D] >> Bit) & 1) == 0)
+        return _mm512_setzero_si512();
+    else if constexpr (j < 4)
+        return y[j];
+    else
+        return w[j - 4];
+}
+
+template <int I, int Bit>
+QVK_VECTOR_INLINE __m512i Plane(const __m512i* y, const __m512i* w)
+{
+    const __m512i t0 = PlaneTerm<I, Bit, 0>(y, w), t1 = PlaneTerm<I, Bit, 1>(y, w);
+    const __m512i t2 = PlaneTerm<I, Bit, 2>(y, w), t3 = PlaneTerm<I, Bit, 3>(y, w);
+    const __m512i t4 = PlaneTerm<I, Bit, 4>(y, w), t5 = PlaneTerm<I, Bit, 5>(y, w);
+    const __m512i t6 = PlaneTerm<I, Bit, 6>(y, w), t7 = PlaneTerm<I, Bit, 7>(y, w);
+    return Xor3(Xor3(t0, t1, t2), Xor3(t3, t4, t5), _mm512_xor_si512(t6, t7));
+}
+
+template <int I>
+QVK_VECTOR_INLINE __m512i MixRowPlanes(const __m512i* y, const __m512i* w, __m512i key)
+{
+    const __m512i a = Plane<I, 0>(y, w), b = Plane<I, 1>(y, w), c = Plane<I, 2>(y, w), d = Plane<I, 3>(y, w);
+    const __m512i b2 = Affine(b, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(2))));
+    const __m512i c4 = Affine(c, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(4))));
+    const __m512i d8 = Affine(d, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(8))));
+    return Xor3(a, b2, Xor3(c4, d8, key));
+}
+
+// The column mixing of y (w: y with its two rows exchanged), plus a round
+// key (zero for none), into x.
+template <bool Inverse>
+QVK_VECTOR_INLINE void Mix(const __m512i* y, const __m512i* w, const __m512i* key, __m512i* x)
+{
+    if constexpr (Inverse || !QVK_PLANES) {
+        x[0] = MixRow<Inverse, 0>(y, w, key[0]);
+        x[1] = MixRow<Inverse, 1>(y, w, key[1]);
+        x[2] = MixRow<Inverse, 2>(y, w, key[2]);
+        x[3] = MixRow<Inverse, 3>(y, w, key[3]);
+    } else {
+        x[0] = MixRowPlanes<0>(y, w, key[0]);
+        x[1] = MixRowPlanes<1>(y, w, key[1]);
+        x[2] = MixRowPlanes<2>(y, w, key[2]);
+        x[3] = MixRowPlanes<3>(y, w, key[3]);
+    }
+}
+
+constexpr int kGroup = 3;
+
+// S-boxes, row shift (both act row by row, so in either order), mixing and
+// the round key. The shifted state and its row-exchanged copy come from one
+// permute each.
+template <bool Inverse>
+QVK_VECTOR_INLINE void Round(const Prepared& p, __m512i* x, const __m512i* key)
+{
+    __m512i y[4], w[4];
+    for (int j = 0; j < 4; ++j) {
+        const __m512i s = SBox(p.sBoxes + 4 * j, x[j]);
+        y[j] = _mm512_permutexvar_epi8(p.shift[j], s);
+        w[j] = _mm512_permutexvar_epi8(p.shiftSwap[j], s);
+    }
+    Mix<Inverse>(y, w, key, x);
+}
+
+QVK_VECTOR_INLINE void SubstituteAndShift(const Prepared& p, __m512i* x)
+{
+    for (int j = 0; j < 4; ++j) x[j] = _mm512_permutexvar_epi8(p.shift[j], SBox(p.sBoxes + 4 * j, x[j]));
+}
+
+// G batches side by side: their rounds are independent, which hides the
+// latency of one batch's permutes behind the other's.
+template <int G>
+QVK_VECTOR_INLINE void EncryptGroup(const Prepared& p, uint8_t* data, __m512i gather, __m512i scatter)
+{
+    __m512i x[4 * G];
+    for (int k = 0; k < 4 * G; ++k) x[k] = _mm512_add_epi64(_mm512_loadu_si512(data + 64 * k), p.first);
+    for (int g = 0; g < G; ++g) ToRows(x + 4 * g, gather);
+    for (int i = 1; i < p.rounds; ++i)
+        for (int g = 0; g < G; ++g) Round<false>(p, x + 4 * g, p.keys[i]);
+    for (int g = 0; g < G; ++g) {
+        Round<false>(p, x + 4 * g, p.zero);
+        FromRows(x + 4 * g, scatter);
+    }
+    for (int k = 0; k < 4 * G; ++k) _mm512_storeu_si512(data + 64 * k, _mm512_add_epi64(x[k], p.last));
+}
+
+template <int G>
+QVK_VECTOR_INLINE void DecryptGroup(const Prepared& p, uint8_t* data, __m512i gather, __m512i scatter)
+{
+    __m512i x[4 * G];
+    for (int k = 0; k < 4 * G; ++k) x[k] = _mm512_sub_epi64(_mm512_loadu_si512(data + 64 * k), p.last);
+    for (int g = 0; g < G; ++g) {
+        ToRows(x + 4 * g, gather);
+        __m512i y[4], w[4];
+        for (int j = 0; j < 4; ++j) {
+            y[j] = x[4 * g + j];
+            w[j] = _mm512_shuffle_epi32(y[j], _MM_PERM_BADC);
+        }
+        Mix<true>(y, w, p.zero, x + 4 * g);
+    }
+    for (int i = p.rounds - 1; i > 0; --i)
+        for (int g = 0; g < G; ++g) Round<true>(p, x + 4 * g, p.keys[i]);
+    for (int g = 0; g < G; ++g) {
+        SubstituteAndShift(p, x + 4 * g);
+        FromRows(x + 4 * g, scatter);
+    }
+    for (int k = 0; k < 4 * G; ++k) _mm512_storeu_si512(data + 64 * k, _mm512_sub_epi64(x[k], p.first));
+}
+
+QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
+{
+    const __m512i gather = Gather(), scatter = Scatter();
+    for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup) EncryptGroup<kGroup>(p, data, gather, scatter);
+    for (; batches; --batches, data += 256) EncryptGroup<1>(p, data, gather, scatter);
+}
+
+QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
+{
+    const __m512i gather = Gather(), scatter = Scatter();
+    for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup) DecryptGroup<kGroup>(p, data, gather, scatter);
+    for (; batches; --batches, data += 256) DecryptGroup<1>(p, data, gather, scatter);
+}
+
+// A round key (blockWords words) repeated over a whole register.
+QVK_VECTOR_INLINE __m512i Repeat(const uint64_t* key, uint32_t blockWords)
+{
+    alignas(64) uint64_t words[8];
+    for (int q = 0; q < 8; ++q) words[q] = key[q % blockWords];
+    const __m512i v = _mm512_load_si512(words);
+    SecureWipe(words, sizeof words);
+    return v;
+}
+
+QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int rounds, Prepared& p)
+{
+    const uint32_t nb = ctx->blockWords;
+    const uint8_t* s = decrypting ? ctx->inverseSBoxes : ctx->sBoxes;
+    for (int i = 0; i < 16; ++i) p.sBoxes[i] = _mm512_loadu_si512(s + 64 * i);
+    // Row r moves floor(r * nb / 8) columns towards higher numbers, inside
+    // its block; decryption moves it back.
+    for (int j = 0; j < 4; ++j) {
+        alignas(64) uint8_t idx[64];
+        for (int lane = 0; lane < 4; ++lane)
+            for (int h = 0; h < 2; ++h) {
+                const uint32_t shift = (j + 4 * h) * nb / 8;
+                for (uint32_t b = 0; b < 8; ++b) {
+                    const uint32_t block = b / nb, col = b % nb;
+                    const uint32_t from = decrypting ? (col + shift) % nb : (col + nb - shift) % nb;
+                    idx[16 * lane + 8 * h + b] = static_cast<uint8_t>(16 * lane + 8 * h + block * nb + from);
+                }
+            }
+        p.shift[j] = _mm512_load_si512(idx);
+        p.shiftSwap[j] = _mm512_shuffle_epi32(p.shift[j], _MM_PERM_BADC);
+        p.zero[j] = _mm512_setzero_si512();
+    }
+    const uint64_t* k = decrypting ? ctx->decryptionRoundKeys : ctx->roundKeys;
+    p.rounds = rounds;
+    p.first = Repeat(k, nb);
+    p.last = Repeat(k + rounds * nb, nb);
+    const __m512i gather = Gather();
+    for (int i = 1; i < rounds; ++i) {
+        __m512i x[4];
+        x[0] = x[1] = x[2] = x[3] = Repeat(k + i * nb, nb);
+        ToRows(x, gather);
+        for (int j = 0; j < 4; ++j) p.keys[i][j] = x[j];
+    }
+}
+
+// Counter blocks, one batch-sized chunk at a time.
+void FillCounters(uint8_t* out, uint64_t blocks, uint64_t* counter, uint32_t blockWords)
+{
+    const uint32_t half = blockWords / 2;
+    for (uint64_t b = 0; b < blocks; ++b, out += 8 * blockWords) {
+        counter[0] += 1;
+        for (uint32_t j = 1; j < half && counter[j - 1] == 0; ++j) counter[j] += 1;
+        std::memcpy(out, counter, 8 * blockWords);
+    }
+}
+
+// The same when word 0 does not wrap: block b has word 0 one more than
+// block b - 1, the other words as they are.
+QVK_VECTOR_TARGET void FillCountersNoCarry(uint8_t* out, uint64_t blocks, uint64_t* counter, uint32_t blockWords)
+{
+    alignas(64) uint64_t first[8], step[8];
+    for (uint32_t q = 0; q < 8; ++q) {
+        const bool low = q % blockWords == 0;
+        first[q] = counter[q % blockWords] + (low ? 1 + q / blockWords : 0);
+        step[q] = low ? 8 / blockWords : 0;
+    }
+    __m512i v = _mm512_load_si512(first);
+    const __m512i inc = _mm512_load_si512(step);
+    for (uint64_t r = blocks * blockWords / 8; r; --r, out += 64) {
+        _mm512_store_si512(out, v);
+        v = _mm512_add_epi64(v, inc);
+    }
+    counter[0] += blocks;
+}
+
+}  // namespace
+
+bool DSTU7624BulkUsable(const DSTU7624Context* ctx, bool decrypting)
+{
+    static const bool constantsAgree = MixConstantsAgree();
+    if (!constantsAgree || !VectorPathAvailable()) return false;
+    const DSTU7624Variant* v = Variant(ctx);
+    if (!v) return false;
+    return decrypting ? ctx->decryptBlock == v->decryptBlock : ctx->encryptBlock == v->encryptBlock;
+}
+
+namespace {
+
+enum class Work { Encrypt, Decrypt, Counter };
+
+// One bulk call: the prepared keys live only inside it.
+QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks, uint64_t* counter, Work work)
+{
+    const uint32_t bw = ctx->blockWords;
+    const uint64_t batch = DSTU7624BatchBlocks(bw);
+    const uint64_t done = blocks / batch * batch;
+    Prepared p;
+    Prepare(ctx, work == Work::Decrypt, static_cast<int>(Variant(ctx)->rounds), p);
+    if (work == Work::Encrypt) {
+        EncryptBatches(p, data, done / batch);
+    } else if (work == Work::Decrypt) {
+        DecryptBatches(p, data, done / batch);
+    } else {
+        constexpr uint64_t kChunkBatches = 3 * kGroup;
+        alignas(64) uint8_t gamma[256 * kChunkBatches];
+        for (uint64_t left = done; left;) {
+            const uint64_t batches = left / batch < kChunkBatches ? left / batch : kChunkBatches;
+            const uint64_t n = batches * batch;
+            if (counter[0] <= ~0ULL - n)
+                FillCountersNoCarry(gamma, n, counter, bw);
+            else
+                FillCounters(gamma, n, counter, bw);
+            EncryptBatches(p, gamma, batches);
+            for (uint64_t i = 0; i < batches * 4; ++i, data += 64)
+                _mm512_storeu_si512(data,
+                                    _mm512_xor_si512(_mm512_loadu_si512(data), _mm512_load_si512(gamma + 64 * i)));
+            left -= batches * batch;
+        }
+        SecureWipe(gamma, sizeof gamma);
+    }
+    SecureWipe(&p, sizeof p);
+    ClearVectorRegisters();
+    return done;
+}
+
+}  // namespace
+
+uint64_t DSTU7624BulkEncrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks)
+{
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false)) return 0;
+    const uint64_t done = Run(ctx, data, blocks, nullptr, Work::Encrypt);
+    ScrubStack();
+    return done;
+}
+
+uint64_t DSTU7624BulkDecrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks)
+{
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, true)) return 0;
+    const uint64_t done = Run(ctx, data, blocks, nullptr, Work::Decrypt);
+    ScrubStack();
+    return done;
+}
+
+uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks, uint64_t* counter)
+{
+    if (blocks < DSTU7624BatchBlocks(ctx->blockWords) || !DSTU7624BulkUsable(ctx, false)) return 0;
+    const uint64_t done = Run(ctx, data, blocks, counter, Work::Counter);
+    ScrubStack();
+    return done;
+}
+
+}  // namespace qvkcrypto
