@@ -40,6 +40,8 @@ uint32_t WaitGlobalMutex();  // 0 or 24
 void ReleaseGlobalMutex();
 DeviceCacheRecord* DeviceCacheView();  // null until mapped
 KeyCacheRecord* KeyCacheView();
+// The session-share record beside a device-cache record; global mutex held.
+SessionShareRecord* SessionShareOf(const DeviceCacheRecord* record);
 DeviceCacheRecord* FindDeviceRecord(uint32_t serial);
 DeviceCacheRecord* FindFreeDeviceRecord();
 KeyCacheRecord* FindKeyRecord(uint32_t serial);
@@ -96,6 +98,13 @@ uint32_t SessionProbe(DeviceContext* context);
 // Undoes this context's share of the record's session (count clamped at 0,
 // last user logs the key out and wipes the shared fields). Global mutex held.
 uint32_t DropSessionShare(DeviceContext* context, DeviceCacheRecord* record);
+// Ends the record's shared session: count 0, shared fields wiped, and a new
+// generation, so no context from before holds a share any longer.
 void ClearSharedSession(DeviceCacheRecord* record);
+// True when the context holds a share of the record's current session.
+// ChangeDevicePassword; announce false for a change to the same password (the
+// scheme upgrade at login), which leaves the other sharers' passwords current.
+uint32_t ChangePasswordOnKey(DeviceContext* context, const char* newPassword, bool announce);
+bool HoldsCurrentShare(const DeviceContext* context, DeviceCacheRecord* record);
 
 }  // namespace qvkdev

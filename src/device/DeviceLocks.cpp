@@ -36,6 +36,8 @@ std::atomic<HANDLE> g_deviceMapping{nullptr};
 std::atomic<DeviceCacheRecord*> g_deviceView{nullptr};
 std::atomic<HANDLE> g_keyMapping{nullptr};
 std::atomic<KeyCacheRecord*> g_keyView{nullptr};
+std::atomic<HANDLE> g_shareMapping{nullptr};
+std::atomic<SessionShareRecord*> g_shareView{nullptr};
 
 struct NamedObjectSecurity {
     SECURITY_DESCRIPTOR descriptor;
@@ -136,6 +138,22 @@ DeviceCacheRecord* DeviceCacheView()
 KeyCacheRecord* KeyCacheView()
 {
     return g_keyView.load();
+}
+
+SessionShareRecord* SessionShareOf(const DeviceCacheRecord* record)
+{
+    DeviceCacheRecord* devices = g_deviceView.load();
+    SessionShareRecord* shares = g_shareView.load();
+    if (record == nullptr || devices == nullptr || shares == nullptr) return nullptr;
+    const ptrdiff_t index = record - devices;
+    if (index < 0 || index >= static_cast<ptrdiff_t>(DEVICE_CACHE_RECORDS)) return nullptr;
+    SessionShareRecord* share = &shares[index];
+    if (share->serial != record->serial) {
+        // First touch of this record (or a record taken over by another serial).
+        std::memset(share, 0, sizeof(*share));
+        share->serial = record->serial;
+    }
+    return share;
 }
 
 namespace {
@@ -268,9 +286,10 @@ int OpenSharedMemory()
         return 1;
     }
     NamedObjectSecurity s;
-    HANDLE deviceMapping = nullptr, keyMapping = nullptr;
+    HANDLE deviceMapping = nullptr, keyMapping = nullptr, shareMapping = nullptr;
     void* deviceView = nullptr;
     void* keyView = nullptr;
+    void* shareView = nullptr;
     bool ok = MakeSecurity(&s) &&
               CreateMapped(&s, QVK_DEVICE_MEMORY_NAME, QVK_DEVICE_MEMORY_LOCAL_NAME, DEVICE_CACHE_SIZE,
                            &deviceMapping, &deviceView);
@@ -280,7 +299,17 @@ int OpenSharedMemory()
         CloseHandle(deviceMapping);
         ok = false;
     }
+    if (ok && !CreateMapped(&s, QVK_SESSION_MEMORY_NAME, QVK_SESSION_MEMORY_LOCAL_NAME, SESSION_SHARE_SIZE,
+                            &shareMapping, &shareView)) {
+        UnmapViewOfFile(keyView);
+        CloseHandle(keyMapping);
+        UnmapViewOfFile(deviceView);
+        CloseHandle(deviceMapping);
+        ok = false;
+    }
     if (ok) {
+        g_shareMapping.store(shareMapping);
+        g_shareView.store(static_cast<SessionShareRecord*>(shareView));
         g_keyMapping.store(keyMapping);
         g_keyView.store(static_cast<KeyCacheRecord*>(keyView));
         g_deviceMapping.store(deviceMapping);
@@ -299,6 +328,8 @@ void CloseSharedMemory()
     if (HANDLE m = g_deviceMapping.exchange(nullptr)) CloseHandle(m);
     if (KeyCacheRecord* v = g_keyView.exchange(nullptr)) UnmapViewOfFile(v);
     if (HANDLE m = g_keyMapping.exchange(nullptr)) CloseHandle(m);
+    if (SessionShareRecord* v = g_shareView.exchange(nullptr)) UnmapViewOfFile(v);
+    if (HANDLE m = g_shareMapping.exchange(nullptr)) CloseHandle(m);
     g_globalMutex.store(nullptr);
     ReleaseMutex(h);
     CloseHandle(h);

@@ -170,6 +170,14 @@ struct DeviceContext {
     uint8_t encryptedPassword[64];
     uint8_t lastSampleLength;
     uint8_t lastSample[8];
+    // This context's share of the key's shared session: held only while
+    // `sharesSession` is set and `shareGeneration` equals the generation of
+    // the key's SessionShareRecord (a format or the last logout ends it).
+    uint8_t sharesSession;
+    uint32_t shareGeneration;
+    // Password generation the kept password belongs to; an older one means
+    // another context has changed the password since.
+    uint32_t passwordGeneration;
 };
 
 // ---------------------------------------------------------------------------
@@ -224,10 +232,25 @@ static_assert(offsetof(KeyCacheRecord, agreementPublicKey) == 572);
 static_assert(offsetof(KeyCacheRecord, agreementPublicKeyPresent) == 644);
 static_assert(offsetof(KeyCacheRecord, agreementPublicKeyValid) == 648);
 
+// Record i of the session-share memory belongs to device-cache record i. The
+// device-cache record has no free byte, so what ends or re-keys the shared
+// session lives beside it in a memory of its own (same lifetime: every
+// process maps the three memories together).
+struct SessionShareRecord {
+    uint32_t serial;              // serial of device-cache record i once touched
+    uint32_t generation;          // +1 whenever the shared session ends (format, last logout)
+    uint32_t passwordGeneration;  // +1 whenever the key's password is changed or set by a format
+    uint32_t reserved;
+    uint8_t encryptedPassword[64];  // current password under the shared session key (form of the key's version)
+};
+static_assert(sizeof(SessionShareRecord) == 80);
+static_assert(offsetof(SessionShareRecord, generation) == 4 && offsetof(SessionShareRecord, encryptedPassword) == 16);
+
 constexpr uint32_t DEVICE_CACHE_RECORDS = 128;
 constexpr uint32_t DEVICE_CACHE_SIZE = DEVICE_CACHE_RECORDS * sizeof(DeviceCacheRecord);  // 0xE2A00
 constexpr uint32_t KEY_CACHE_SIZE = DEVICE_CACHE_RECORDS * sizeof(KeyCacheRecord);        // 0x14600
 static_assert(DEVICE_CACHE_SIZE == 0xE2A00 && KEY_CACHE_SIZE == 0x14600);
+constexpr uint32_t SESSION_SHARE_SIZE = DEVICE_CACHE_RECORDS * sizeof(SessionShareRecord);  // 0x2800
 
 // Names of the cross-process objects.
 #define QVK_DEVICE_MUTEX_PREFIX "Global\\QuorKorvo7QOpenMutex"
@@ -236,6 +259,8 @@ static_assert(DEVICE_CACHE_SIZE == 0xE2A00 && KEY_CACHE_SIZE == 0x14600);
 #define QVK_DEVICE_MEMORY_LOCAL_NAME "Local\\QuorKorvo7QMemory"
 #define QVK_KEYS_MEMORY_NAME "Global\\QuorKorvo7QKeysMemory"
 #define QVK_KEYS_MEMORY_LOCAL_NAME "Local\\QuorKorvo7QKeysMemory"
+#define QVK_SESSION_MEMORY_NAME "Global\\QuorKorvo7QSessionMemory"
+#define QVK_SESSION_MEMORY_LOCAL_NAME "Local\\QuorKorvo7QSessionMemory"
 #define QVK_READER_PREFIX "TVR Q.uor Korvo-7Q"
 constexpr size_t QVK_READER_PREFIX_LENGTH = 18;
 

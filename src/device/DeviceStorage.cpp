@@ -302,9 +302,14 @@ uint32_t FormatDevice(DeviceContext* context, const char* newPassword)
         ReleaseDeviceMutex(context);
         return r;
     }
-    // The key has dropped every session: nobody may join the old one.
+    // The key has dropped every session and has a password of the formatter's
+    // choosing: nobody may join the old session, and no context from before
+    // may count as a sharer or trust its kept password.
     if (context->deviceId != 0 && OpenSharedMemory() && WaitGlobalMutex() == 0) {
-        if (DeviceCacheRecord* record = FindDeviceRecord(context->deviceId)) ClearSharedSession(record);
+        if (DeviceCacheRecord* record = FindDeviceRecord(context->deviceId)) {
+            ClearSharedSession(record);
+            if (SessionShareRecord* share = SessionShareOf(record)) share->passwordGeneration += 1;
+        }
         ReleaseGlobalMutex();
     }
     r = ResetMemoryImages(context, kAreaPublic);
@@ -318,6 +323,11 @@ uint32_t FormatDevice(DeviceContext* context, const char* newPassword)
 }
 
 uint32_t ChangeDevicePassword(DeviceContext* context, const char* newPassword)
+{
+    return qvkdev::ChangePasswordOnKey(context, newPassword, true);
+}
+
+uint32_t qvkdev::ChangePasswordOnKey(DeviceContext* context, const char* newPassword, bool announce)
 {
     if (PasswordLength(newPassword) == SIZE_MAX) return KEYERR_BAD_PARAMETER;
     if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
@@ -347,6 +357,13 @@ uint32_t ChangeDevicePassword(DeviceContext* context, const char* newPassword)
     if (r == 0 && context->loggedIn && context->deviceId != 0 && OpenSharedMemory() && WaitGlobalMutex() == 0) {
         DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
         if (record != nullptr && record->sessionUsers > 0) r = SaveSharedSession(context, newPassword, record);
+        // The other sharers' kept passwords are outdated now: they take the
+        // new one from the shared session when they need to log in again.
+        SessionShareRecord* share = SessionShareOf(record);
+        if (r == 0 && announce && share != nullptr) {
+            share->passwordGeneration += 1;
+            if (HoldsCurrentShare(context, record)) context->passwordGeneration = share->passwordGeneration;
+        }
         ReleaseGlobalMutex();
     }
     ReleaseDeviceMutex(context);
