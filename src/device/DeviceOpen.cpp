@@ -136,12 +136,14 @@ intptr_t ConnectReader(uint32_t ordinal, char* mutexName, size_t mutexNameSize, 
     return card;
 }
 
-DeviceContext* OpenDeviceByOrdinal(uint32_t ordinal)
+namespace {
+
+DeviceContext* OpenReader(uint32_t ordinal, ConnectOutcome* outcome)
 {
     char mutexName[kMutexNameSize];
-    intptr_t pcscContext = 0;
-    const intptr_t card = ConnectReader(ordinal, mutexName, sizeof(mutexName), &pcscContext);
-    if (card == 0) return nullptr;
+    intptr_t pcscContext = 0, card = 0;
+    *outcome = ConnectNthReader(ordinal, mutexName, sizeof(mutexName), &pcscContext, &card);
+    if (*outcome != ConnectOutcome::Connected) return nullptr;
     auto* c = new (std::nothrow) DeviceContext{};
     if (c == nullptr) {
         pcsc::Disconnect(card);
@@ -155,10 +157,20 @@ DeviceContext* OpenDeviceByOrdinal(uint32_t ordinal)
     return c;
 }
 
+}  // namespace
+
+DeviceContext* OpenDeviceByOrdinal(uint32_t ordinal)
+{
+    ConnectOutcome outcome;
+    return OpenReader(ordinal, &outcome);
+}
+
 uint32_t GetSerialByOrdinal(uint32_t ordinal, uint32_t* serial)
 {
-    DeviceContext* c = OpenDeviceByOrdinal(ordinal);
-    if (c == nullptr) return KEYERR_NOT_FOUND;
+    ConnectOutcome outcome;
+    DeviceContext* c = OpenReader(ordinal, &outcome);
+    // An empty reader must not hide the keys in the readers after it.
+    if (c == nullptr) return outcome == ConnectOutcome::ConnectFailed ? KEYERR_READER_EMPTY : KEYERR_NOT_FOUND;
     DeviceBlock block;
     InitRequest(&block, KEYCMD_GET_DEVICE_INFO, 0);
     const uint32_t r = TransmitBlock(c, &block, DEVICE_BLOCK_SIZE_OLD);

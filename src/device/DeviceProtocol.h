@@ -53,6 +53,9 @@ inline constexpr KeyStatus KEYERR_CORRUPTED_REQUEST = 40;
 inline constexpr KeyStatus KEYERR_LOW_BATTERY = 43;
 inline constexpr KeyStatus KEYERR_NOT_SUPPORTED = 99;
 inline constexpr KeyStatus KEYERR_GENERAL_FAILURE = 100;
+// Local only: the reader exists but holds no key, or cannot be connected now.
+// Distinct from 1 (no such reader), which ends an enumeration.
+inline constexpr KeyStatus KEYERR_READER_EMPTY = 101;
 
 // Texts in Windows-1251, owned by the library.
 const char* StatusText(uint32_t code);
@@ -319,6 +322,8 @@ uint32_t SendGenerateSignatureKey(DeviceContext* context, const uint8_t paramete
 // open for the caller on success.
 intptr_t ConnectReader(uint32_t ordinal, char* mutexName, size_t mutexNameSize, intptr_t* pcscContext);
 DeviceContext* OpenDeviceByOrdinal(uint32_t ordinal);
+// The ordinal counts readers of the model: 1 past the last reader, 101 for a
+// reader without a key (callers skip it and go on with the next ordinal).
 uint32_t GetSerialByOrdinal(uint32_t ordinal, uint32_t* serial);
 uint32_t QueryDeviceInfo(DeviceContext* context, DeviceInfo* info);
 DeviceContext* OpenDevice(uint32_t deviceId);

@@ -13,6 +13,27 @@ namespace {
 
 class OpenTest : public DeviceTest {};
 
+TEST_F(OpenTest, AnEmptyReaderHasItsOwnAnswerAndHidesNoKeyAfterIt)
+{
+    const std::string first = AddKey(311);
+    const std::string second = AddKey(312);
+    auto key = pd::Unplug(first);
+    ASSERT_TRUE(key);
+    uint32_t serial = 0;
+    EXPECT_EQ(GetSerialByOrdinal(0, &serial), KEYERR_READER_EMPTY);
+    ASSERT_EQ(GetSerialByOrdinal(1, &serial), 0u) << "the ordinal stays the reader's index";
+    EXPECT_EQ(serial, 312u);
+    EXPECT_EQ(GetSerialByOrdinal(2, &serial), 1u);
+    EXPECT_TRUE(Open(312));
+
+    ASSERT_TRUE(pd::Replug(first, std::move(key)));
+    ASSERT_TRUE(pd::Unplug(second));
+    ASSERT_EQ(GetSerialByOrdinal(0, &serial), 0u);
+    EXPECT_EQ(serial, 311u);
+    EXPECT_EQ(GetSerialByOrdinal(1, &serial), KEYERR_READER_EMPTY);
+    EXPECT_EQ(GetSerialByOrdinal(2, &serial), 1u);
+}
+
 TEST_F(OpenTest, OpenBySerialWalksTheReadersOfTheModel)
 {
     pd::AddForeignReader("Other Vendor Reader 00 00");

@@ -59,6 +59,30 @@ TEST_F(KMDeviceTest, EnumeratesSerialsInReaderOrderAndTheOpenSerialWhenOpen)
     }
 }
 
+TEST_F(KMDeviceTest, EnumerationSkipsAnEmptyReader)
+{
+    const std::string first = AddKey(131);
+    const std::string second = AddKey(132);
+    AddKey(133);
+    Device d = FullKey();
+    char serial[32];
+    auto key = pd::Unplug(first);
+    ASSERT_TRUE(key);
+    ASSERT_EQ(d->EnumDevice(0, serial), KM_OK);
+    EXPECT_STREQ(serial, "000132");
+    ASSERT_EQ(d->EnumDevice(1, serial), KM_OK);
+    EXPECT_STREQ(serial, "000133");
+    EXPECT_EQ(d->EnumDevice(2, serial), KM_NOT_FOUND);
+
+    ASSERT_TRUE(pd::Replug(first, std::move(key)));
+    ASSERT_TRUE(pd::Unplug(second));
+    ASSERT_EQ(d->EnumDevice(0, serial), KM_OK);
+    EXPECT_STREQ(serial, "000131");
+    ASSERT_EQ(d->EnumDevice(1, serial), KM_OK);
+    EXPECT_STREQ(serial, "000133");
+    EXPECT_EQ(d->EnumDevice(2, serial), KM_NOT_FOUND);
+}
+
 TEST_F(KMDeviceTest, BorrowedConnectionsAreRegisteredListedAndDropped)
 {
     const std::string reader = AddKey(77);
@@ -212,6 +236,9 @@ TEST_F(KMDeviceTest, ClosingAnObjectFromBeforeAFormatLeavesTheFormattersSession)
     Device first = OpenFullKey("705", "pw");
     Device carrier = Carrier();
     ASSERT_EQ(OpenWith(carrier.get(), "705", "fresh", KM_OPEN_FORMAT), KM_OK);
+    const std::vector<uint8_t> stale(40, 0x11);
+    EXPECT_NE(first->WriteRecord(nullptr, 3, stale.data(), static_cast<unsigned>(stale.size())), KM_OK)
+        << "the format ended its session";
     pd::ClearCommandLog(reader);
     ASSERT_EQ(first->Close(nullptr), KM_OK);
     EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 0) << "its share went with the format";
