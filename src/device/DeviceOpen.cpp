@@ -181,9 +181,13 @@ uint32_t GetSerialByOrdinal(uint32_t ordinal, uint32_t* serial)
     return 0;
 }
 
-uint32_t QueryDeviceInfo(DeviceContext* context, DeviceInfo* info)
+namespace {
+
+// A busy or not-ready key is asked again every 10 ms, within the budget. A
+// key still not ready when the budget ends is a failure (24), or, for a
+// caller that wants the state as it stands, the answer itself.
+uint32_t QueryInfo(DeviceContext* context, DeviceInfo* info, bool notReadyIsAnswer)
 {
-    // A busy or not-ready key is asked again every 10 ms, within the budget.
     RetryBudget budget;
     for (;;) {
         DeviceBlock block;
@@ -200,11 +204,26 @@ uint32_t QueryDeviceInfo(DeviceContext* context, DeviceInfo* info)
         std::memcpy(&got, block.data, sizeof(got));
         if (got.state & kStateNotReady) {
             if (budget.PauseAndContinue()) continue;
-            return KEYERR_DEVICE_BUSY;
+            if (!notReadyIsAnswer) return KEYERR_DEVICE_BUSY;
         }
         if (info != nullptr) *info = got;
         return 0;
     }
+}
+
+}  // namespace
+
+uint32_t QueryDeviceInfo(DeviceContext* context, DeviceInfo* info)
+{
+    return QueryInfo(context, info, false);
+}
+
+uint32_t QueryDeviceState(DeviceContext* context, uint8_t* state)
+{
+    DeviceInfo info{};
+    const uint32_t r = QueryInfo(context, &info, true);
+    if (r == 0 && state != nullptr) *state = info.state;
+    return r;
 }
 
 DeviceContext* OpenDevice(uint32_t deviceId)

@@ -326,6 +326,10 @@ DeviceContext* OpenDeviceByOrdinal(uint32_t ordinal);
 // reader without a key (callers skip it and go on with the next ordinal).
 uint32_t GetSerialByOrdinal(uint32_t ordinal, uint32_t* serial);
 uint32_t QueryDeviceInfo(DeviceContext* context, DeviceInfo* info);
+// The state byte of the device information, asked again while the key is not
+// ready within the retry budget and then given as it stands (bit 7 still set
+// when the key never became ready).
+uint32_t QueryDeviceState(DeviceContext* context, uint8_t* state);
 DeviceContext* OpenDevice(uint32_t deviceId);
 uint32_t OpenDeviceHandle(uint32_t deviceId, DeviceContext** context);
 uint32_t ConnectDevice(uint32_t deviceId, DeviceContext** context);

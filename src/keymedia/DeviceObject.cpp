@@ -70,7 +70,7 @@ int KeyDeviceObject::CheckOpen(const char* serial) const
     return KM_OK;
 }
 
-bool KeyDeviceObject::Recover(DeviceContext* context, uint32_t code)
+bool RecoverAfter(DeviceContext* context, uint32_t code)
 {
     return RecoverFromError(context, code) == 0;
 }
