@@ -101,18 +101,9 @@ uint32_t BorrowedIndex(uint32_t id)
 uint32_t InvalidateKeyCacheFlag(DeviceContext* context, uint32_t KeyCacheRecord::*flag)
 {
     if (context->deviceId == 0) return KEYERR_GENERAL_FAILURE;
-    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
-    if (!OpenSharedMemory()) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_GENERAL_FAILURE;
-    }
-    if (WaitGlobalMutex() != 0) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_DEVICE_BUSY;
-    }
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) return lock.status();
     if (KeyCacheRecord* r = FindKeyRecord(context->deviceId)) r->*flag = 0;
-    ReleaseGlobalMutex();
-    ReleaseDeviceMutex(context);
     return 0;
 }
 

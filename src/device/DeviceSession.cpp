@@ -172,13 +172,6 @@ void ForgetSession(DeviceContext* c)
     c->loggedIn = 0;
 }
 
-// Both mutexes held in the lock order; releases in reverse.
-void ReleaseBoth(DeviceContext* c)
-{
-    ReleaseGlobalMutex();
-    ReleaseDeviceMutex(c);
-}
-
 }  // namespace
 
 namespace qvkdev {
@@ -264,26 +257,20 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
         LogDeviceError(kLogLogin);
         return KEYERR_BAD_PARAMETER;
     }
-    if (WaitDeviceMutex(context) != 0) {
-        LogDeviceError(kLogWait);
-        return KEYERR_DEVICE_BUSY;
-    }
-    if (!OpenSharedMemory()) {
-        ReleaseDeviceMutex(context);
-        LogDeviceError(kLogInitialise);
-        return KEYERR_GENERAL_FAILURE;
-    }
-    if (WaitGlobalMutex() != 0) {
-        ReleaseDeviceMutex(context);
-        LogDeviceError(kLogSessionWait);
-        return KEYERR_DEVICE_BUSY;
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) {
+        const KeyAndCacheLock::Step step = lock.failed();
+        LogDeviceError(step == KeyAndCacheLock::Step::KeyMutex       ? kLogWait
+                       : step == KeyAndCacheLock::Step::SharedMemory ? kLogInitialise
+                                                                     : kLogSessionWait);
+        return lock.status();
     }
 
     DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
     const bool newSession = record == nullptr || record->sessionUsers <= 0;
     if (record == nullptr) record = FindFreeDeviceRecord();
     if (record == nullptr) {
-        ReleaseBoth(context);
+        lock.Release();
         LogDeviceError(kLogCreate);
         return KEYERR_NO_MEMORY;
     }
@@ -293,7 +280,7 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
         r = LoginAndShareSession(context, password, record);
         if (r != 0) {
             ForgetSession(context);
-            ReleaseBoth(context);
+            lock.Release();
             LogDeviceError(kLogLogin);
             return r;
         }
@@ -302,7 +289,7 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
     } else {
         r = RestoreSharedSession(context, password, record);
         if (r != 0) {
-            ReleaseBoth(context);
+            lock.Release();
             LogDeviceError(kLogRestore);
             return r;
         }
@@ -334,14 +321,14 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
             if (failure != nullptr) {
                 ForgetSession(context);
                 LogDeviceError(failure);
-                ReleaseBoth(context);
+                lock.Release();
                 LogDeviceError(kLogClosing);
                 return r;
             }
         } else if (r != 0) {
             ForgetSession(context);
             LogDeviceError(kLogProbe);
-            ReleaseBoth(context);
+            lock.Release();
             LogDeviceError(kLogClosing);
             return r;
         }
@@ -354,12 +341,12 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
         // Give back the share taken above, so the count matches the users.
         DropSessionShare(context, record);
         ForgetSession(context);
-        ReleaseBoth(context);
+        lock.Release();
         LogDeviceError(kLogConfigure);
         return r;
     }
     TakeShare(context, record);
-    ReleaseBoth(context);
+    lock.Release();
     return 0;
 }
 
@@ -400,39 +387,19 @@ uint32_t RejoinSharedSession(DeviceContext* context, DeviceCacheRecord* record)
 
 uint32_t Relogin(DeviceContext* context)
 {
-    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
-    if (!context->loggedIn) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_NOT_AUTHENTICATED;
-    }
-    if (!OpenSharedMemory()) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_GENERAL_FAILURE;
-    }
-    if (WaitGlobalMutex() != 0) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_DEVICE_BUSY;
-    }
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) return lock.status();
+    if (!context->loggedIn) return KEYERR_NOT_AUTHENTICATED;
     DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
-    if (record == nullptr) {
-        ReleaseBoth(context);
-        return KEYERR_NOT_FOUND;
-    }
-    if (context->sharesSession && !HoldsCurrentShare(context, record)) {
-        const uint32_t joined = RejoinSharedSession(context, record);
-        ReleaseBoth(context);
-        return joined;
-    }
+    if (record == nullptr) return KEYERR_NOT_FOUND;
+    if (context->sharesSession && !HoldsCurrentShare(context, record)) return RejoinSharedSession(context, record);
 
     // The password is read under the locks: a change by another context
     // since this one kept its copy is seen here.
     uint8_t plain[DEVICE_MAX_PASSWORD + 1] = {};
     bool fromShare = false;
     uint32_t r = CurrentPassword(context, record, plain, &fromShare);
-    if (r != 0) {
-        ReleaseBoth(context);
-        return r;
-    }
+    if (r != 0) return r;
     const char* password = reinterpret_cast<const char*>(plain);
 
     r = LoginWithUpgrade(context, password, 0);
@@ -452,23 +419,16 @@ uint32_t Relogin(DeviceContext* context)
     if (r == 0 && (save || fromShare)) r = StorePassword(context, password);
     if (r == 0 && context->sharesSession) TakeShare(context, record);
     SecureWipe(plain, sizeof(plain));
-    ReleaseBoth(context);
     return r;
 }
 
 uint32_t LogoutDevice(DeviceContext* context)
 {
     if (DeviceCacheView() == nullptr) return KEYERR_GENERAL_FAILURE;
-    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
-    if (WaitGlobalMutex() != 0) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_DEVICE_BUSY;
-    }
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) return lock.status();
     DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
-    if (record == nullptr) {
-        ReleaseBoth(context);
-        return KEYERR_GENERAL_FAILURE;
-    }
+    if (record == nullptr) return KEYERR_GENERAL_FAILURE;
     // Only a context that holds a share of the current session gives one back:
     // a repeated or unmatched logout, or one of a context whose session ended
     // (a format), must not end the others' session.
@@ -477,6 +437,5 @@ uint32_t LogoutDevice(DeviceContext* context)
     SecureWipe(context->sessionKey, sizeof(context->sessionKey));
     SecureWipe(context->encryptedPassword, sizeof(context->encryptedPassword));
     context->loggedIn = 0;
-    ReleaseBoth(context);
     return r;
 }

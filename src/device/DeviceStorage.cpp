@@ -29,42 +29,6 @@ uint32_t AreaSize(const DeviceContext* c, uint32_t area)
     return area == kAreaPublic ? PublicAreaSize(c) : kPrivateSize;
 }
 
-// Holds the per-key mutex, then the global mutex, with the shared memory set up.
-class KeyAndCacheLock {
-public:
-    explicit KeyAndCacheLock(DeviceContext* c) : c_(c)
-    {
-        if (WaitDeviceMutex(c) != 0) {
-            status_ = KEYERR_DEVICE_BUSY;
-            return;
-        }
-        keyHeld_ = true;
-        if (!OpenSharedMemory()) {
-            status_ = KEYERR_GENERAL_FAILURE;
-            return;
-        }
-        if (WaitGlobalMutex() != 0) {
-            status_ = KEYERR_DEVICE_BUSY;
-            return;
-        }
-        globalHeld_ = true;
-        status_ = 0;
-    }
-    ~KeyAndCacheLock()
-    {
-        if (globalHeld_) ReleaseGlobalMutex();
-        if (keyHeld_) ReleaseDeviceMutex(c_);
-    }
-    KeyAndCacheLock(const KeyAndCacheLock&) = delete;
-    KeyAndCacheLock& operator=(const KeyAndCacheLock&) = delete;
-    uint32_t status() const { return status_; }
-
-private:
-    DeviceContext* c_;
-    uint32_t status_ = KEYERR_GENERAL_FAILURE;
-    bool keyHeld_ = false;
-    bool globalHeld_ = false;
-};
 
 // Reads one 32-byte chunk of the key's memory (chunk number as sent).
 uint32_t ReadChunk(DeviceContext* c, uint32_t sent, uint8_t out[32])
