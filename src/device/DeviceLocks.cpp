@@ -136,9 +136,11 @@ SessionShareRecord* SessionShareOf(const DeviceCacheRecord* record)
     DeviceCacheRecord* devices = g_deviceView.load();
     SessionShareRecord* shares = g_shareView.load();
     if (record == nullptr || devices == nullptr || shares == nullptr) return nullptr;
-    const ptrdiff_t index = record - devices;
-    if (index < 0 || index >= static_cast<ptrdiff_t>(DEVICE_CACHE_RECORDS)) return nullptr;
-    SessionShareRecord* share = &shares[index];
+    // A record outside the device cache (a caller's own copy) has no share record.
+    const uintptr_t first = reinterpret_cast<uintptr_t>(devices);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(record);
+    if (at < first || at >= first + DEVICE_CACHE_SIZE || (at - first) % sizeof(DeviceCacheRecord) != 0) return nullptr;
+    SessionShareRecord* share = &shares[(at - first) / sizeof(DeviceCacheRecord)];
     if (share->serial != record->serial) {
         // First touch of this record (or a record taken over by another serial).
         std::memset(share, 0, sizeof(*share));

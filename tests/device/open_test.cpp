@@ -186,6 +186,29 @@ TEST_F(OpenTest, FailedKeyCacheMappingLeavesNeitherMapped)
     WemuResetTestHooks();
 }
 
+TEST_F(OpenTest, FailedSessionShareMappingLeavesNoneMapped)
+{
+    setenv("WEMU_FAIL", "MapViewOfFile:3", 1);
+    EXPECT_EQ(OpenSharedMemory(), 0);
+    EXPECT_EQ(qvkdev::DeviceCacheView(), nullptr);
+    EXPECT_EQ(qvkdev::KeyCacheView(), nullptr);
+    EXPECT_EQ(OpenSharedMemory(), 1) << "the next call starts again";
+    unsetenv("WEMU_FAIL");
+    WemuResetTestHooks();
+    // The share record lies beside the device-cache record and starts at zero.
+    AddKey(352);
+    Context c = Open(352);
+    ASSERT_TRUE(c);
+    ASSERT_EQ(qvkdev::WaitGlobalMutex(), 0u);
+    const SessionShareRecord* share = qvkdev::SessionShareOf(Record(352));
+    ASSERT_NE(share, nullptr);
+    EXPECT_EQ(share->serial, 352u);
+    EXPECT_EQ(share->generation, 0u);
+    DeviceCacheRecord copy = *Record(352);
+    EXPECT_EQ(qvkdev::SessionShareOf(&copy), nullptr) << "a copy outside the cache has none";
+    qvkdev::ReleaseGlobalMutex();
+}
+
 TEST_F(OpenTest, ClockIsSetOnlyWhenMoreThanFiveSecondsOff)
 {
     const std::string reader = AddKey(351, 11, 0);
