@@ -18,18 +18,6 @@ constexpr uint8_t kMacOption = 0x80;
 constexpr uint32_t kSBoxBytes = 64;
 constexpr uint32_t kWideTableBytes = 1024;
 
-uint32_t SingleExchange(DeviceContext* c, uint8_t command, uint8_t parameter, const uint8_t* in, uint32_t inLength,
-                        uint8_t* out, uint32_t outLength, bool mustBeEncrypted)
-{
-    DeviceBlock block;
-    InitRequest(&block, command, parameter);
-    if (inLength != 0) std::memcpy(block.data, in, inLength);
-    const uint32_t r = ProtectedExchange(c, &block, mustBeEncrypted);
-    if (r == 0 && outLength != 0) std::memcpy(out, block.data, outLength);
-    SecureWipe(&block, sizeof(block));
-    return r;
-}
-
 // The block count is checked against what one request carries before
 // anything is sent: a negative or zero count, or one past the data area,
 // would send garbage or overrun the block.
@@ -247,6 +235,62 @@ uint32_t WriteTableNew(DeviceContext* context, const uint8_t table[1024])
     uint32_t r = KEYERR_NOT_SUPPORTED;
     if (context->version >= DEVICE_NEW_FORM_VERSION)
         r = SendChunked(context, KEYCMD_WRITE_TABLE_NEW, table, kWideTableBytes, 0);
+    ReleaseDeviceMutex(context);
+    return r;
+}
+
+// Random numbers from the key; also the probe of a shared session.
+uint32_t GetDeviceRandom(DeviceContext* context, uint8_t* out, int count)
+{
+    if (count < 0 || (count > 0 && out == nullptr)) return KEYERR_BAD_PARAMETER;
+    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
+    const bool repeatCheck = context->version < 10;
+    const uint32_t maxCount = BlockDataSize(context) - 1;
+    uint32_t remaining = static_cast<uint32_t>(count);
+    bool extraSample = false;
+    uint32_t r = 0;
+    // Every answer carries at least one byte, so the requests are bounded by
+    // the count (plus repeats, each of which the budget bounds).
+    RetryBudget budget;
+    for (;;) {
+        DeviceBlock block;
+        InitRequest(&block, KEYCMD_GET_RANDOM, 0);
+        r = ExchangeBlock(context, &block);
+        if (r == 0) r = block.status();
+        if (r == 0 && block.protection < KEYPROT_MAC_ENCRYPT && context->loggedIn) r = KEYERR_CORRUPTED_REQUEST;
+        if (r == 0) r = VerifyBlock(context, &block);
+        const uint32_t n = block.data[0];
+        // A count the block cannot hold, or none at all, is a corrupted answer.
+        if (r == 0 && (n == 0 || n > maxCount)) r = KEYERR_CORRUPTED_REQUEST;
+        if (r != 0) {
+            SecureWipe(&block, sizeof(block));
+            break;
+        }
+        const uint8_t* sample = block.data + 1;
+        if (repeatCheck && context->lastSampleLength != 0 &&
+            std::memcmp(sample, context->lastSample, context->lastSampleLength) == 0) {
+            SecureWipe(&block, sizeof(block));
+            if (budget.Exhausted()) {
+                r = KEYERR_DEVICE_BUSY;
+                break;
+            }
+            continue;
+        }
+        context->lastSampleLength = static_cast<uint8_t>(std::min<uint32_t>(n, 8));
+        std::memcpy(context->lastSample, sample, 8);
+        if (remaining == 0 || extraSample) {
+            SecureWipe(&block, sizeof(block));
+            break;
+        }
+        const uint32_t take = std::min(n, remaining);
+        std::memcpy(out + (static_cast<uint32_t>(count) - remaining), sample, take);
+        remaining -= take;
+        SecureWipe(&block, sizeof(block));
+        if (remaining == 0) {
+            if (!repeatCheck) break;
+            extraSample = true;  // remember a sample that was not handed out
+        }
+    }
     ReleaseDeviceMutex(context);
     return r;
 }

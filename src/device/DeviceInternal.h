@@ -40,12 +40,65 @@ uint32_t WaitGlobalMutex();  // 0 or 24
 void ReleaseGlobalMutex();
 DeviceCacheRecord* DeviceCacheView();  // null until mapped
 KeyCacheRecord* KeyCacheView();
+// The session-share record beside a device-cache record; global mutex held.
+SessionShareRecord* SessionShareOf(const DeviceCacheRecord* record);
 DeviceCacheRecord* FindDeviceRecord(uint32_t serial);
 DeviceCacheRecord* FindFreeDeviceRecord();
 KeyCacheRecord* FindKeyRecord(uint32_t serial);
 KeyCacheRecord* FindOrClaimKeyRecord(uint32_t serial);
 // An id names a borrowed connection only while its table entry is in use.
 bool IsBorrowedIdInUse(uint32_t id, BorrowedHandlePair* pair);
+
+// Holds the per-key mutex, then the global mutex, with the shared memories
+// set up; releases in reverse. status(): 0, 24 (a mutex not obtained) or 100
+// (no shared memory); failed() names the step for callers that report it.
+class KeyAndCacheLock {
+public:
+    enum class Step { None, KeyMutex, SharedMemory, GlobalMutex };
+    explicit KeyAndCacheLock(DeviceContext* c) : c_(c)
+    {
+        if (WaitDeviceMutex(c) != 0) {
+            Fail(Step::KeyMutex, KEYERR_DEVICE_BUSY);
+            return;
+        }
+        keyHeld_ = true;
+        if (!OpenSharedMemory()) {
+            Fail(Step::SharedMemory, KEYERR_GENERAL_FAILURE);
+            return;
+        }
+        if (WaitGlobalMutex() != 0) {
+            Fail(Step::GlobalMutex, KEYERR_DEVICE_BUSY);
+            return;
+        }
+        globalHeld_ = true;
+        status_ = 0;
+    }
+    ~KeyAndCacheLock() { Release(); }
+    KeyAndCacheLock(const KeyAndCacheLock&) = delete;
+    KeyAndCacheLock& operator=(const KeyAndCacheLock&) = delete;
+    uint32_t status() const { return status_; }
+    Step failed() const { return failed_; }
+    // Gives both mutexes back early (for a caller that logs after releasing).
+    void Release()
+    {
+        if (globalHeld_) ReleaseGlobalMutex();
+        if (keyHeld_) ReleaseDeviceMutex(c_);
+        globalHeld_ = keyHeld_ = false;
+    }
+
+private:
+    void Fail(Step step, uint32_t status)
+    {
+        Release();  // a failed lock holds nothing
+        failed_ = step;
+        status_ = status;
+    }
+    DeviceContext* c_;
+    uint32_t status_ = KEYERR_GENERAL_FAILURE;
+    Step failed_ = Step::None;
+    bool keyHeld_ = false;
+    bool globalHeld_ = false;
+};
 
 // ---- PC/SC port (PcscPort.cpp; the only unit that includes winscard.h) ----
 namespace pcsc {
@@ -86,6 +139,10 @@ uint32_t CheckProtectedAnswer(DeviceContext* context, DeviceBlock* block, uint32
 // One request under the session key (mode 2), sent, and the shared answer
 // checks; mustBeEncrypted refuses an answer of mode 1 too.
 uint32_t ProtectedExchange(DeviceContext* context, DeviceBlock* block, bool mustBeEncrypted);
+// ProtectedExchange of one request: `in` goes to the data area, `out` takes
+// the first data bytes of the answer; the block is wiped.
+uint32_t SingleExchange(DeviceContext* context, uint8_t command, uint8_t parameter, const uint8_t* in,
+                        uint32_t inLength, uint8_t* out, uint32_t outLength, bool mustBeEncrypted);
 // Chunked protected request: parameter = options OR chunk index, data in
 // BlockDataSize pieces, the shared answer checks; the first failure ends it.
 uint32_t SendChunked(DeviceContext* context, uint8_t command, const uint8_t* data, uint32_t length, uint8_t options);
@@ -96,6 +153,13 @@ uint32_t SessionProbe(DeviceContext* context);
 // Undoes this context's share of the record's session (count clamped at 0,
 // last user logs the key out and wipes the shared fields). Global mutex held.
 uint32_t DropSessionShare(DeviceContext* context, DeviceCacheRecord* record);
+// Ends the record's shared session: count 0, shared fields wiped, and a new
+// generation, so no context from before holds a share any longer.
 void ClearSharedSession(DeviceCacheRecord* record);
+// True when the context holds a share of the record's current session.
+// ChangeDevicePassword; announce false for a change to the same password (the
+// scheme upgrade at login), which leaves the other sharers' passwords current.
+uint32_t ChangePasswordOnKey(DeviceContext* context, const char* newPassword, bool announce);
+bool HoldsCurrentShare(const DeviceContext* context, DeviceCacheRecord* record);
 
 }  // namespace qvkdev

@@ -69,15 +69,8 @@ uint32_t ReadItemFromKey(DeviceContext* c, const CacheItemLayout& item, uint8_t*
 uint32_t LoadCachedItem(DeviceContext* c, const CacheItemLayout& item, uint8_t* out)
 {
     if (c->deviceId == 0) return KEYERR_GENERAL_FAILURE;
-    if (WaitDeviceMutex(c) != 0) return KEYERR_DEVICE_BUSY;
-    if (!OpenSharedMemory()) {
-        ReleaseDeviceMutex(c);
-        return KEYERR_GENERAL_FAILURE;
-    }
-    if (WaitGlobalMutex() != 0) {
-        ReleaseDeviceMutex(c);
-        return KEYERR_DEVICE_BUSY;
-    }
+    KeyAndCacheLock lock(c);
+    if (lock.status() != 0) return lock.status();
     uint32_t r = 0;
     KeyCacheRecord* record = FindOrClaimKeyRecord(c->deviceId);
     if (record == nullptr) {
@@ -105,8 +98,6 @@ uint32_t LoadCachedItem(DeviceContext* c, const CacheItemLayout& item, uint8_t* 
         }
     }
     if (r == 0 && out != nullptr) std::memcpy(out, ItemData(record, item.dataOffset), item.size);
-    ReleaseGlobalMutex();
-    ReleaseDeviceMutex(c);
     return r;
 }
 
@@ -150,59 +141,4 @@ uint32_t GetAgreementKeyParameters(DeviceContext* context, uint8_t* out240)
 uint32_t GetAgreementPublicKey(DeviceContext* context, uint8_t* out72)
 {
     return LoadAgreementPublicKey(context, out72);
-}
-
-uint32_t GetDeviceRandom(DeviceContext* context, uint8_t* out, int count)
-{
-    if (count < 0 || (count > 0 && out == nullptr)) return KEYERR_BAD_PARAMETER;
-    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
-    const bool repeatCheck = context->version < 10;
-    const uint32_t maxCount = BlockDataSize(context) - 1;
-    uint32_t remaining = static_cast<uint32_t>(count);
-    bool extraSample = false;
-    uint32_t r = 0;
-    // Every answer carries at least one byte, so the requests are bounded by
-    // the count (plus repeats, each of which the budget bounds).
-    RetryBudget budget;
-    for (;;) {
-        DeviceBlock block;
-        InitRequest(&block, KEYCMD_GET_RANDOM, 0);
-        r = ExchangeBlock(context, &block);
-        if (r == 0) r = block.status();
-        if (r == 0 && block.protection < KEYPROT_MAC_ENCRYPT && context->loggedIn) r = KEYERR_CORRUPTED_REQUEST;
-        if (r == 0) r = VerifyBlock(context, &block);
-        const uint32_t n = block.data[0];
-        // A count the block cannot hold, or none at all, is a corrupted answer.
-        if (r == 0 && (n == 0 || n > maxCount)) r = KEYERR_CORRUPTED_REQUEST;
-        if (r != 0) {
-            SecureWipe(&block, sizeof(block));
-            break;
-        }
-        const uint8_t* sample = block.data + 1;
-        if (repeatCheck && context->lastSampleLength != 0 &&
-            std::memcmp(sample, context->lastSample, context->lastSampleLength) == 0) {
-            SecureWipe(&block, sizeof(block));
-            if (budget.Exhausted()) {
-                r = KEYERR_DEVICE_BUSY;
-                break;
-            }
-            continue;
-        }
-        context->lastSampleLength = static_cast<uint8_t>(std::min<uint32_t>(n, 8));
-        std::memcpy(context->lastSample, sample, 8);
-        if (remaining == 0 || extraSample) {
-            SecureWipe(&block, sizeof(block));
-            break;
-        }
-        const uint32_t take = std::min(n, remaining);
-        std::memcpy(out + (static_cast<uint32_t>(count) - remaining), sample, take);
-        remaining -= take;
-        SecureWipe(&block, sizeof(block));
-        if (remaining == 0) {
-            if (!repeatCheck) break;
-            extraSample = true;  // remember a sample that was not handed out
-        }
-    }
-    ReleaseDeviceMutex(context);
-    return r;
 }

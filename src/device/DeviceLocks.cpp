@@ -36,6 +36,8 @@ std::atomic<HANDLE> g_deviceMapping{nullptr};
 std::atomic<DeviceCacheRecord*> g_deviceView{nullptr};
 std::atomic<HANDLE> g_keyMapping{nullptr};
 std::atomic<KeyCacheRecord*> g_keyView{nullptr};
+std::atomic<HANDLE> g_shareMapping{nullptr};
+std::atomic<SessionShareRecord*> g_shareView{nullptr};
 
 struct NamedObjectSecurity {
     SECURITY_DESCRIPTOR descriptor;
@@ -99,18 +101,9 @@ uint32_t BorrowedIndex(uint32_t id)
 uint32_t InvalidateKeyCacheFlag(DeviceContext* context, uint32_t KeyCacheRecord::*flag)
 {
     if (context->deviceId == 0) return KEYERR_GENERAL_FAILURE;
-    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
-    if (!OpenSharedMemory()) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_GENERAL_FAILURE;
-    }
-    if (WaitGlobalMutex() != 0) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_DEVICE_BUSY;
-    }
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) return lock.status();
     if (KeyCacheRecord* r = FindKeyRecord(context->deviceId)) r->*flag = 0;
-    ReleaseGlobalMutex();
-    ReleaseDeviceMutex(context);
     return 0;
 }
 
@@ -136,6 +129,24 @@ DeviceCacheRecord* DeviceCacheView()
 KeyCacheRecord* KeyCacheView()
 {
     return g_keyView.load();
+}
+
+SessionShareRecord* SessionShareOf(const DeviceCacheRecord* record)
+{
+    DeviceCacheRecord* devices = g_deviceView.load();
+    SessionShareRecord* shares = g_shareView.load();
+    if (record == nullptr || devices == nullptr || shares == nullptr) return nullptr;
+    // A record outside the device cache (a caller's own copy) has no share record.
+    const uintptr_t first = reinterpret_cast<uintptr_t>(devices);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(record);
+    if (at < first || at >= first + DEVICE_CACHE_SIZE || (at - first) % sizeof(DeviceCacheRecord) != 0) return nullptr;
+    SessionShareRecord* share = &shares[(at - first) / sizeof(DeviceCacheRecord)];
+    if (share->serial != record->serial) {
+        // First touch of this record (or a record taken over by another serial).
+        std::memset(share, 0, sizeof(*share));
+        share->serial = record->serial;
+    }
+    return share;
 }
 
 namespace {
@@ -268,9 +279,10 @@ int OpenSharedMemory()
         return 1;
     }
     NamedObjectSecurity s;
-    HANDLE deviceMapping = nullptr, keyMapping = nullptr;
+    HANDLE deviceMapping = nullptr, keyMapping = nullptr, shareMapping = nullptr;
     void* deviceView = nullptr;
     void* keyView = nullptr;
+    void* shareView = nullptr;
     bool ok = MakeSecurity(&s) &&
               CreateMapped(&s, QVK_DEVICE_MEMORY_NAME, QVK_DEVICE_MEMORY_LOCAL_NAME, DEVICE_CACHE_SIZE,
                            &deviceMapping, &deviceView);
@@ -280,7 +292,17 @@ int OpenSharedMemory()
         CloseHandle(deviceMapping);
         ok = false;
     }
+    if (ok && !CreateMapped(&s, QVK_SESSION_MEMORY_NAME, QVK_SESSION_MEMORY_LOCAL_NAME, SESSION_SHARE_SIZE,
+                            &shareMapping, &shareView)) {
+        UnmapViewOfFile(keyView);
+        CloseHandle(keyMapping);
+        UnmapViewOfFile(deviceView);
+        CloseHandle(deviceMapping);
+        ok = false;
+    }
     if (ok) {
+        g_shareMapping.store(shareMapping);
+        g_shareView.store(static_cast<SessionShareRecord*>(shareView));
         g_keyMapping.store(keyMapping);
         g_keyView.store(static_cast<KeyCacheRecord*>(keyView));
         g_deviceMapping.store(deviceMapping);
@@ -299,6 +321,8 @@ void CloseSharedMemory()
     if (HANDLE m = g_deviceMapping.exchange(nullptr)) CloseHandle(m);
     if (KeyCacheRecord* v = g_keyView.exchange(nullptr)) UnmapViewOfFile(v);
     if (HANDLE m = g_keyMapping.exchange(nullptr)) CloseHandle(m);
+    if (SessionShareRecord* v = g_shareView.exchange(nullptr)) UnmapViewOfFile(v);
+    if (HANDLE m = g_shareMapping.exchange(nullptr)) CloseHandle(m);
     g_globalMutex.store(nullptr);
     ReleaseMutex(h);
     CloseHandle(h);

@@ -77,7 +77,7 @@ uint32_t LoginWithUpgrade(DeviceContext* context, const char* password, int retr
                 return 0;
             // The key kept the old scheme after the change: stay with the old-form session.
             if (upgraded) return 0;
-            const uint32_t change = ChangeDevicePassword(context, password);
+            const uint32_t change = ChangePasswordOnKey(context, password, false);
             if (change != 0) {
                 SendLogout(context);
                 return change;

@@ -136,12 +136,14 @@ intptr_t ConnectReader(uint32_t ordinal, char* mutexName, size_t mutexNameSize, 
     return card;
 }
 
-DeviceContext* OpenDeviceByOrdinal(uint32_t ordinal)
+namespace {
+
+DeviceContext* OpenReader(uint32_t ordinal, ConnectOutcome* outcome)
 {
     char mutexName[kMutexNameSize];
-    intptr_t pcscContext = 0;
-    const intptr_t card = ConnectReader(ordinal, mutexName, sizeof(mutexName), &pcscContext);
-    if (card == 0) return nullptr;
+    intptr_t pcscContext = 0, card = 0;
+    *outcome = ConnectNthReader(ordinal, mutexName, sizeof(mutexName), &pcscContext, &card);
+    if (*outcome != ConnectOutcome::Connected) return nullptr;
     auto* c = new (std::nothrow) DeviceContext{};
     if (c == nullptr) {
         pcsc::Disconnect(card);
@@ -155,10 +157,20 @@ DeviceContext* OpenDeviceByOrdinal(uint32_t ordinal)
     return c;
 }
 
+}  // namespace
+
+DeviceContext* OpenDeviceByOrdinal(uint32_t ordinal)
+{
+    ConnectOutcome outcome;
+    return OpenReader(ordinal, &outcome);
+}
+
 uint32_t GetSerialByOrdinal(uint32_t ordinal, uint32_t* serial)
 {
-    DeviceContext* c = OpenDeviceByOrdinal(ordinal);
-    if (c == nullptr) return KEYERR_NOT_FOUND;
+    ConnectOutcome outcome;
+    DeviceContext* c = OpenReader(ordinal, &outcome);
+    // An empty reader must not hide the keys in the readers after it.
+    if (c == nullptr) return outcome == ConnectOutcome::ConnectFailed ? KEYERR_READER_EMPTY : KEYERR_NOT_FOUND;
     DeviceBlock block;
     InitRequest(&block, KEYCMD_GET_DEVICE_INFO, 0);
     const uint32_t r = TransmitBlock(c, &block, DEVICE_BLOCK_SIZE_OLD);
@@ -169,9 +181,13 @@ uint32_t GetSerialByOrdinal(uint32_t ordinal, uint32_t* serial)
     return 0;
 }
 
-uint32_t QueryDeviceInfo(DeviceContext* context, DeviceInfo* info)
+namespace {
+
+// A busy or not-ready key is asked again every 10 ms, within the budget. A
+// key still not ready when the budget ends is a failure (24), or, for a
+// caller that wants the state as it stands, the answer itself.
+uint32_t QueryInfo(DeviceContext* context, DeviceInfo* info, bool notReadyIsAnswer)
 {
-    // A busy or not-ready key is asked again every 10 ms, within the budget.
     RetryBudget budget;
     for (;;) {
         DeviceBlock block;
@@ -188,11 +204,26 @@ uint32_t QueryDeviceInfo(DeviceContext* context, DeviceInfo* info)
         std::memcpy(&got, block.data, sizeof(got));
         if (got.state & kStateNotReady) {
             if (budget.PauseAndContinue()) continue;
-            return KEYERR_DEVICE_BUSY;
+            if (!notReadyIsAnswer) return KEYERR_DEVICE_BUSY;
         }
         if (info != nullptr) *info = got;
         return 0;
     }
+}
+
+}  // namespace
+
+uint32_t QueryDeviceInfo(DeviceContext* context, DeviceInfo* info)
+{
+    return QueryInfo(context, info, false);
+}
+
+uint32_t QueryDeviceState(DeviceContext* context, uint8_t* state)
+{
+    DeviceInfo info{};
+    const uint32_t r = QueryInfo(context, &info, true);
+    if (r == 0 && state != nullptr) *state = info.state;
+    return r;
 }
 
 DeviceContext* OpenDevice(uint32_t deviceId)

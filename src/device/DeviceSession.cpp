@@ -45,52 +45,69 @@ const uint8_t* Bytes(const char* text)
     return reinterpret_cast<const uint8_t*>(text);
 }
 
-// K: one hashing of the password in the form of the key's version.
-uint32_t PasswordHash(const DeviceContext* c, const char* password, uint8_t out[32])
+// The forms follow the key's version only, passed explicitly so that the
+// old-form variants never touch the context (other threads read it).
+
+// K: one hashing of the password in the form of the version.
+uint32_t PasswordHash(uint8_t version, const char* password, uint8_t out[32])
 {
     const size_t n = std::strlen(password);
-    if (c->version >= DEVICE_NEW_FORM_VERSION) return Hash7564(Bytes(password), n, out);
+    if (version >= DEVICE_NEW_FORM_VERSION) return Hash7564(Bytes(password), n, out);
     return Hash34311(Bytes(password), n, out) ? 0 : KEYERR_GENERAL_FAILURE;
 }
 
-uint32_t SessionKeyHash(const DeviceContext* c, const uint8_t key[32], uint8_t out[32])
+uint32_t SessionKeyHash(uint8_t version, const uint8_t key[32], uint8_t out[32])
 {
-    if (c->version >= DEVICE_NEW_FORM_VERSION) return Hash7564(key, 32, out);
+    if (version >= DEVICE_NEW_FORM_VERSION) return Hash7564(key, 32, out);
     return Hash34311(key, 32, out) ? 0 : KEYERR_GENERAL_FAILURE;
 }
 
-uint32_t CipherSessionKey(const DeviceContext* c, const uint8_t k[32], uint8_t data[32], bool encrypt)
+uint32_t CipherSessionKey(uint8_t version, const uint8_t k[32], uint8_t data[32], bool encrypt)
 {
-    if (c->version >= DEVICE_NEW_FORM_VERSION) return Dstu7624Ecb(k, data, 1, encrypt);
+    if (version >= DEVICE_NEW_FORM_VERSION) return Dstu7624Ecb(k, data, 1, encrypt);
     return Gost28147Ecb(k, data, 4, encrypt) ? 0 : KEYERR_GENERAL_FAILURE;
 }
 
-uint32_t SaveSession(DeviceContext* c, const char* password, DeviceCacheRecord* record)
+// The 64-byte password field under a session key (the form of the kept password).
+uint32_t CipherPassword(uint8_t version, const uint8_t key[32], uint8_t data[64], bool encrypt)
 {
-    if (PasswordLength(password) == SIZE_MAX) return KEYERR_BAD_PARAMETER;
-    uint8_t k[32], encrypted[32], hash[32];
+    if (version >= DEVICE_NEW_FORM_VERSION) return Dstu7624Ecb(key, data, 2, encrypt);
+    return Gost28147Ecb(key, data, 8, encrypt) ? 0 : KEYERR_GENERAL_FAILURE;
+}
+
+uint32_t SaveSession(DeviceContext* c, uint8_t version, const char* password, DeviceCacheRecord* record)
+{
+    const size_t length = PasswordLength(password);
+    if (length == SIZE_MAX) return KEYERR_BAD_PARAMETER;
+    uint8_t k[32], encrypted[32], hash[32], kept[64] = {};
     std::memcpy(encrypted, c->sessionKey, 32);
-    uint32_t r = PasswordHash(c, password, k);
-    if (r == 0) r = CipherSessionKey(c, k, encrypted, true);
-    if (r == 0) r = SessionKeyHash(c, c->sessionKey, hash);
+    std::memcpy(kept, password, length);
+    uint32_t r = PasswordHash(version, password, k);
+    if (r == 0) r = CipherSessionKey(version, k, encrypted, true);
+    if (r == 0) r = SessionKeyHash(version, c->sessionKey, hash);
+    if (r == 0) r = CipherPassword(version, c->sessionKey, kept, true);
     if (r == 0) {
         std::memcpy(record->encryptedSessionKey, encrypted, 32);
         std::memcpy(record->sessionKeyHash, hash, 32);
+        // The sharers of this session read the current password from here
+        // after a password change.
+        if (SessionShareRecord* share = SessionShareOf(record)) std::memcpy(share->encryptedPassword, kept, 64);
     }
     SecureWipe(k, sizeof(k));
     SecureWipe(encrypted, sizeof(encrypted));
     SecureWipe(hash, sizeof(hash));
+    SecureWipe(kept, sizeof(kept));
     return r;
 }
 
-uint32_t RestoreSession(DeviceContext* c, const char* password, DeviceCacheRecord* record)
+uint32_t RestoreSession(DeviceContext* c, uint8_t version, const char* password, DeviceCacheRecord* record)
 {
     if (PasswordLength(password) == SIZE_MAX) return KEYERR_BAD_PARAMETER;
     uint8_t k[32], candidate[32], hash[32];
     std::memcpy(candidate, record->encryptedSessionKey, 32);
-    uint32_t r = PasswordHash(c, password, k);
-    if (r == 0) r = CipherSessionKey(c, k, candidate, false);
-    if (r == 0) r = SessionKeyHash(c, candidate, hash);
+    uint32_t r = PasswordHash(version, password, k);
+    if (r == 0) r = CipherSessionKey(version, k, candidate, false);
+    if (r == 0) r = SessionKeyHash(version, candidate, hash);
     if (r == 0) {
         if (std::memcmp(hash, record->sessionKeyHash, 32) == 0)
             std::memcpy(c->sessionKey, candidate, 32);
@@ -103,17 +120,56 @@ uint32_t RestoreSession(DeviceContext* c, const char* password, DeviceCacheRecor
     return r;
 }
 
+// True when the context's session key is the one the record shares.
+bool HoldsRecordSession(const DeviceContext* c, const DeviceCacheRecord* record)
+{
+    uint8_t hash[32];
+    const bool same =
+        SessionKeyHash(c->version, c->sessionKey, hash) == 0 && std::memcmp(hash, record->sessionKeyHash, 32) == 0;
+    SecureWipe(hash, sizeof(hash));
+    return same;
+}
+
+// The context now holds a share of the record's current session.
+void TakeShare(DeviceContext* c, DeviceCacheRecord* record)
+{
+    c->sharesSession = 1;
+    if (const SessionShareRecord* share = SessionShareOf(record)) {
+        c->shareGeneration = share->generation;
+        c->passwordGeneration = share->passwordGeneration;
+    }
+}
+
+// The password this context may log in with, into plain (65 bytes): its own
+// kept copy, or, when another context has changed the password since, the
+// current one from the shared session. 23 when the current password cannot
+// be had: the kept one is known to be outdated and is never sent.
+uint32_t CurrentPassword(DeviceContext* c, DeviceCacheRecord* record, uint8_t plain[DEVICE_MAX_PASSWORD + 1],
+                         bool* fromShare)
+{
+    *fromShare = false;
+    const SessionShareRecord* share = SessionShareOf(record);
+    uint32_t r = 0;
+    if (share != nullptr && c->sharesSession && c->passwordGeneration != share->passwordGeneration) {
+        if (!HoldsRecordSession(c, record)) return KEYERR_WRONG_PASSWORD;
+        std::memcpy(plain, share->encryptedPassword, DEVICE_MAX_PASSWORD);
+        r = CipherPassword(c->version, c->sessionKey, plain, false);
+        *fromShare = r == 0;
+    } else if (c->version >= DEVICE_NEW_FORM_VERSION) {
+        std::memcpy(plain, c->encryptedPassword, DEVICE_MAX_PASSWORD);
+        r = Dstu7624Ecb(c->sessionKey, plain, 2, false);
+    } else {
+        r = RecallPassword(c, plain);
+    }
+    plain[DEVICE_MAX_PASSWORD] = 0;
+    if (r != 0) SecureWipe(plain, DEVICE_MAX_PASSWORD + 1);
+    return r;
+}
+
 void ForgetSession(DeviceContext* c)
 {
     SecureWipe(c->sessionKey, sizeof(c->sessionKey));
     c->loggedIn = 0;
-}
-
-// Both mutexes held in the lock order; releases in reverse.
-void ReleaseBoth(DeviceContext* c)
-{
-    ReleaseGlobalMutex();
-    ReleaseDeviceMutex(c);
 }
 
 }  // namespace
@@ -125,6 +181,17 @@ void ClearSharedSession(DeviceCacheRecord* record)
     record->sessionUsers = 0;
     SecureWipe(record->encryptedSessionKey, sizeof(record->encryptedSessionKey));
     SecureWipe(record->sessionKeyHash, sizeof(record->sessionKeyHash));
+    if (SessionShareRecord* share = SessionShareOf(record)) {
+        share->generation += 1;
+        SecureWipe(share->encryptedPassword, sizeof(share->encryptedPassword));
+    }
+}
+
+bool HoldsCurrentShare(const DeviceContext* context, DeviceCacheRecord* record)
+{
+    if (!context->sharesSession) return false;
+    const SessionShareRecord* share = SessionShareOf(record);
+    return share == nullptr || share->generation == context->shareGeneration;
 }
 
 uint32_t DropSessionShare(DeviceContext* context, DeviceCacheRecord* record)
@@ -159,30 +226,22 @@ uint32_t SessionProbe(DeviceContext* context)
 
 uint32_t SaveSharedSessionOld(DeviceContext* context, const char* password, DeviceCacheRecord* record)
 {
-    const uint8_t version = context->version;
-    context->version = 0;  // the old form whatever the key
-    const uint32_t r = SaveSession(context, password, record);
-    context->version = version;
-    return r;
+    return SaveSession(context, 0, password, record);  // the old form whatever the key
 }
 
 uint32_t SaveSharedSession(DeviceContext* context, const char* password, DeviceCacheRecord* record)
 {
-    return SaveSession(context, password, record);
+    return SaveSession(context, context->version, password, record);
 }
 
 uint32_t RestoreSharedSessionOld(DeviceContext* context, const char* password, DeviceCacheRecord* record)
 {
-    const uint8_t version = context->version;
-    context->version = 0;
-    const uint32_t r = RestoreSession(context, password, record);
-    context->version = version;
-    return r;
+    return RestoreSession(context, 0, password, record);
 }
 
 uint32_t RestoreSharedSession(DeviceContext* context, const char* password, DeviceCacheRecord* record)
 {
-    return RestoreSession(context, password, record);
+    return RestoreSession(context, context->version, password, record);
 }
 
 uint32_t LoginAndShareSession(DeviceContext* context, const char* password, DeviceCacheRecord* record)
@@ -198,26 +257,20 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
         LogDeviceError(kLogLogin);
         return KEYERR_BAD_PARAMETER;
     }
-    if (WaitDeviceMutex(context) != 0) {
-        LogDeviceError(kLogWait);
-        return KEYERR_DEVICE_BUSY;
-    }
-    if (!OpenSharedMemory()) {
-        ReleaseDeviceMutex(context);
-        LogDeviceError(kLogInitialise);
-        return KEYERR_GENERAL_FAILURE;
-    }
-    if (WaitGlobalMutex() != 0) {
-        ReleaseDeviceMutex(context);
-        LogDeviceError(kLogSessionWait);
-        return KEYERR_DEVICE_BUSY;
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) {
+        const KeyAndCacheLock::Step step = lock.failed();
+        LogDeviceError(step == KeyAndCacheLock::Step::KeyMutex       ? kLogWait
+                       : step == KeyAndCacheLock::Step::SharedMemory ? kLogInitialise
+                                                                     : kLogSessionWait);
+        return lock.status();
     }
 
     DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
     const bool newSession = record == nullptr || record->sessionUsers <= 0;
     if (record == nullptr) record = FindFreeDeviceRecord();
     if (record == nullptr) {
-        ReleaseBoth(context);
+        lock.Release();
         LogDeviceError(kLogCreate);
         return KEYERR_NO_MEMORY;
     }
@@ -227,7 +280,7 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
         r = LoginAndShareSession(context, password, record);
         if (r != 0) {
             ForgetSession(context);
-            ReleaseBoth(context);
+            lock.Release();
             LogDeviceError(kLogLogin);
             return r;
         }
@@ -236,7 +289,7 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
     } else {
         r = RestoreSharedSession(context, password, record);
         if (r != 0) {
-            ReleaseBoth(context);
+            lock.Release();
             LogDeviceError(kLogRestore);
             return r;
         }
@@ -268,14 +321,14 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
             if (failure != nullptr) {
                 ForgetSession(context);
                 LogDeviceError(failure);
-                ReleaseBoth(context);
+                lock.Release();
                 LogDeviceError(kLogClosing);
                 return r;
             }
         } else if (r != 0) {
             ForgetSession(context);
             LogDeviceError(kLogProbe);
-            ReleaseBoth(context);
+            lock.Release();
             LogDeviceError(kLogClosing);
             return r;
         }
@@ -288,21 +341,23 @@ uint32_t AuthenticateDevice(DeviceContext* context, const char* password)
         // Give back the share taken above, so the count matches the users.
         DropSessionShare(context, record);
         ForgetSession(context);
-        ReleaseBoth(context);
+        lock.Release();
         LogDeviceError(kLogConfigure);
         return r;
     }
-    ReleaseBoth(context);
+    TakeShare(context, record);
+    lock.Release();
     return 0;
 }
 
-uint32_t Relogin(DeviceContext* context)
+namespace {
+
+// A context whose share ended (a format, or the last user left) joins the
+// session that is shared now when its password unlocks it; it never logs in
+// by itself, since the end of its session may have come with a new password.
+uint32_t RejoinSharedSession(DeviceContext* context, DeviceCacheRecord* record)
 {
-    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
-    if (!context->loggedIn) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_NOT_AUTHENTICATED;
-    }
+    if (record->sessionUsers <= 0) return KEYERR_NOT_AUTHENTICATED;
     uint8_t plain[DEVICE_MAX_PASSWORD + 1] = {};
     uint32_t r = 0;
     if (context->version >= DEVICE_NEW_FORM_VERSION) {
@@ -311,30 +366,41 @@ uint32_t Relogin(DeviceContext* context)
     } else {
         r = RecallPassword(context, plain);
     }
-    if (r != 0) {
-        SecureWipe(plain, sizeof(plain));
-        ReleaseDeviceMutex(context);
-        return r;
-    }
     plain[DEVICE_MAX_PASSWORD] = 0;
     const char* password = reinterpret_cast<const char*>(plain);
+    uint8_t previous[32];
+    std::memcpy(previous, context->sessionKey, 32);
+    if (r == 0) r = RestoreSharedSession(context, password, record);
+    if (r == 0) r = StorePassword(context, password);
+    if (r == 0) {
+        record->sessionUsers += 1;
+        TakeShare(context, record);
+    } else {
+        std::memcpy(context->sessionKey, previous, 32);
+    }
+    SecureWipe(previous, sizeof(previous));
+    SecureWipe(plain, sizeof(plain));
+    return r;
+}
 
-    if (!OpenSharedMemory()) {
-        SecureWipe(plain, sizeof(plain));
-        ReleaseDeviceMutex(context);
-        return KEYERR_GENERAL_FAILURE;
-    }
-    if (WaitGlobalMutex() != 0) {
-        SecureWipe(plain, sizeof(plain));
-        ReleaseDeviceMutex(context);
-        return KEYERR_DEVICE_BUSY;
-    }
+}  // namespace
+
+uint32_t Relogin(DeviceContext* context)
+{
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) return lock.status();
+    if (!context->loggedIn) return KEYERR_NOT_AUTHENTICATED;
     DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
-    if (record == nullptr) {
-        SecureWipe(plain, sizeof(plain));
-        ReleaseBoth(context);
-        return KEYERR_NOT_FOUND;
-    }
+    if (record == nullptr) return KEYERR_NOT_FOUND;
+    if (context->sharesSession && !HoldsCurrentShare(context, record)) return RejoinSharedSession(context, record);
+
+    // The password is read under the locks: a change by another context
+    // since this one kept its copy is seen here.
+    uint8_t plain[DEVICE_MAX_PASSWORD + 1] = {};
+    bool fromShare = false;
+    uint32_t r = CurrentPassword(context, record, plain, &fromShare);
+    if (r != 0) return r;
+    const char* password = reinterpret_cast<const char*>(plain);
 
     r = LoginWithUpgrade(context, password, 0);
     bool save = true;
@@ -349,36 +415,27 @@ uint32_t Relogin(DeviceContext* context)
         r = SendLogout(context);
         if (r == 0) r = LoginWithUpgrade(context, password, 0);
     }
-    if (r == 0 && save) {
-        r = SaveSharedSession(context, password, record);
-        if (r == 0) r = StorePassword(context, password);
-    }
+    if (r == 0 && save) r = SaveSharedSession(context, password, record);
+    if (r == 0 && (save || fromShare)) r = StorePassword(context, password);
+    if (r == 0 && context->sharesSession) TakeShare(context, record);
     SecureWipe(plain, sizeof(plain));
-    ReleaseBoth(context);
     return r;
 }
 
 uint32_t LogoutDevice(DeviceContext* context)
 {
     if (DeviceCacheView() == nullptr) return KEYERR_GENERAL_FAILURE;
-    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
-    if (WaitGlobalMutex() != 0) {
-        ReleaseDeviceMutex(context);
-        return KEYERR_DEVICE_BUSY;
-    }
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) return lock.status();
     DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
-    if (record == nullptr) {
-        ReleaseBoth(context);
-        return KEYERR_GENERAL_FAILURE;
-    }
-    // Only a context that authenticated keeps its password, and only it holds
-    // a share: a repeated or unmatched logout must not end the others' session.
-    bool holdsShare = false;
-    for (uint8_t b : context->encryptedPassword) holdsShare = holdsShare || b != 0;
-    const uint32_t r = holdsShare ? DropSessionShare(context, record) : 0;
+    if (record == nullptr) return KEYERR_GENERAL_FAILURE;
+    // Only a context that holds a share of the current session gives one back:
+    // a repeated or unmatched logout, or one of a context whose session ended
+    // (a format), must not end the others' session.
+    const uint32_t r = HoldsCurrentShare(context, record) ? DropSessionShare(context, record) : 0;
+    context->sharesSession = 0;
     SecureWipe(context->sessionKey, sizeof(context->sessionKey));
     SecureWipe(context->encryptedPassword, sizeof(context->encryptedPassword));
     context->loggedIn = 0;
-    ReleaseBoth(context);
     return r;
 }

@@ -89,20 +89,6 @@ uint32_t BuildAndSendAgreement(DeviceContext* c, uint8_t command, const uint8_t*
     return r;
 }
 
-// One protected exchange: `in` goes to the data area, `out` takes the first
-// data bytes of the answer.
-uint32_t SimpleCommand(DeviceContext* c, uint8_t command, uint8_t parameter, const uint8_t* in, uint32_t inLength,
-                       uint8_t* out, uint32_t outLength)
-{
-    DeviceBlock block;
-    InitRequest(&block, command, parameter);
-    if (inLength != 0) std::memcpy(block.data, in, inLength);
-    const uint32_t r = ProtectedExchange(c, &block, false);
-    if (r == 0 && outLength != 0) std::memcpy(out, block.data, outLength);
-    SecureWipe(&block, sizeof(block));
-    return r;
-}
-
 void Reverse(uint8_t* data, uint32_t length)
 {
     std::reverse(data, data + length);
@@ -310,48 +296,48 @@ uint32_t GenerateDeviceSecret(DeviceContext* context, uint8_t out[32])
 {
     if (context->version < 7) return KEYERR_BAD_REQUEST;
     if (out == nullptr) return KEYERR_BAD_PARAMETER;
-    return SimpleCommand(context, KEYCMD_GENERATE_SECRET, 0, nullptr, 0, out, 32);
+    return SingleExchange(context, KEYCMD_GENERATE_SECRET, 0, nullptr, 0, out, 32, false);
 }
 
 uint32_t LoadKeyContext(DeviceContext* context, const uint8_t value[32])
 {
     if (value == nullptr) return KEYERR_BAD_PARAMETER;
-    return SimpleCommand(context, KEYCMD_LOAD_KEY_CONTEXT, 0, value, 32, nullptr, 0);
+    return SingleExchange(context, KEYCMD_LOAD_KEY_CONTEXT, 0, value, 32, nullptr, 0, false);
 }
 
 uint32_t StoreDeviceSecret(DeviceContext* context, const uint8_t value[32], uint8_t parameter)
 {
     if (value == nullptr) return KEYERR_BAD_PARAMETER;
-    return SimpleCommand(context, KEYCMD_STORE_SECRET, parameter, value, 32, nullptr, 0);
+    return SingleExchange(context, KEYCMD_STORE_SECRET, parameter, value, 32, nullptr, 0, false);
 }
 
 uint32_t ReadDeviceSecret(DeviceContext* context, uint8_t out[32], uint8_t parameter)
 {
     if (out == nullptr) return KEYERR_BAD_PARAMETER;
-    return SimpleCommand(context, KEYCMD_READ_SECRET, parameter, nullptr, 0, out, 32);
+    return SingleExchange(context, KEYCMD_READ_SECRET, parameter, nullptr, 0, out, 32, false);
 }
 
 uint32_t EraseDeviceSecret(DeviceContext* context, uint8_t parameter)
 {
-    return SimpleCommand(context, KEYCMD_ERASE_SECRET, parameter, nullptr, 0, nullptr, 0);
+    return SingleExchange(context, KEYCMD_ERASE_SECRET, parameter, nullptr, 0, nullptr, 0, false);
 }
 
 uint32_t StoreDeviceSecretNew(DeviceContext* context, const uint8_t value[32], uint8_t parameter)
 {
     if (value == nullptr) return KEYERR_BAD_PARAMETER;
-    return SimpleCommand(context, KEYCMD_STORE_SECRET_NEW, parameter, value, 32, nullptr, 0);
+    return SingleExchange(context, KEYCMD_STORE_SECRET_NEW, parameter, value, 32, nullptr, 0, false);
 }
 
 uint32_t ReadDeviceSecretNew(DeviceContext* context, uint8_t out[32], uint8_t parameter)
 {
     if (out == nullptr) return KEYERR_BAD_PARAMETER;
-    return SimpleCommand(context, KEYCMD_READ_SECRET_NEW, parameter, nullptr, 0, out, 32);
+    return SingleExchange(context, KEYCMD_READ_SECRET_NEW, parameter, nullptr, 0, out, 32, false);
 }
 
 uint32_t EraseDeviceSecretNew(DeviceContext* context, uint8_t parameter)
 {
     if (context->version < DEVICE_NEW_FORM_VERSION) return KEYERR_NOT_SUPPORTED;
-    return SimpleCommand(context, KEYCMD_ERASE_SECRET_NEW, parameter, nullptr, 0, nullptr, 0);
+    return SingleExchange(context, KEYCMD_ERASE_SECRET_NEW, parameter, nullptr, 0, nullptr, 0, false);
 }
 
 uint32_t WrapKeyOnDeviceOld(DeviceContext* context, const uint8_t key[32], uint8_t wrapped[44])

@@ -29,42 +29,6 @@ uint32_t AreaSize(const DeviceContext* c, uint32_t area)
     return area == kAreaPublic ? PublicAreaSize(c) : kPrivateSize;
 }
 
-// Holds the per-key mutex, then the global mutex, with the shared memory set up.
-class KeyAndCacheLock {
-public:
-    explicit KeyAndCacheLock(DeviceContext* c) : c_(c)
-    {
-        if (WaitDeviceMutex(c) != 0) {
-            status_ = KEYERR_DEVICE_BUSY;
-            return;
-        }
-        keyHeld_ = true;
-        if (!OpenSharedMemory()) {
-            status_ = KEYERR_GENERAL_FAILURE;
-            return;
-        }
-        if (WaitGlobalMutex() != 0) {
-            status_ = KEYERR_DEVICE_BUSY;
-            return;
-        }
-        globalHeld_ = true;
-        status_ = 0;
-    }
-    ~KeyAndCacheLock()
-    {
-        if (globalHeld_) ReleaseGlobalMutex();
-        if (keyHeld_) ReleaseDeviceMutex(c_);
-    }
-    KeyAndCacheLock(const KeyAndCacheLock&) = delete;
-    KeyAndCacheLock& operator=(const KeyAndCacheLock&) = delete;
-    uint32_t status() const { return status_; }
-
-private:
-    DeviceContext* c_;
-    uint32_t status_ = KEYERR_GENERAL_FAILURE;
-    bool keyHeld_ = false;
-    bool globalHeld_ = false;
-};
 
 // Reads one 32-byte chunk of the key's memory (chunk number as sent).
 uint32_t ReadChunk(DeviceContext* c, uint32_t sent, uint8_t out[32])
@@ -302,9 +266,14 @@ uint32_t FormatDevice(DeviceContext* context, const char* newPassword)
         ReleaseDeviceMutex(context);
         return r;
     }
-    // The key has dropped every session: nobody may join the old one.
+    // The key has dropped every session and has a password of the formatter's
+    // choosing: nobody may join the old session, and no context from before
+    // may count as a sharer or trust its kept password.
     if (context->deviceId != 0 && OpenSharedMemory() && WaitGlobalMutex() == 0) {
-        if (DeviceCacheRecord* record = FindDeviceRecord(context->deviceId)) ClearSharedSession(record);
+        if (DeviceCacheRecord* record = FindDeviceRecord(context->deviceId)) {
+            ClearSharedSession(record);
+            if (SessionShareRecord* share = SessionShareOf(record)) share->passwordGeneration += 1;
+        }
         ReleaseGlobalMutex();
     }
     r = ResetMemoryImages(context, kAreaPublic);
@@ -318,6 +287,11 @@ uint32_t FormatDevice(DeviceContext* context, const char* newPassword)
 }
 
 uint32_t ChangeDevicePassword(DeviceContext* context, const char* newPassword)
+{
+    return qvkdev::ChangePasswordOnKey(context, newPassword, true);
+}
+
+uint32_t qvkdev::ChangePasswordOnKey(DeviceContext* context, const char* newPassword, bool announce)
 {
     if (PasswordLength(newPassword) == SIZE_MAX) return KEYERR_BAD_PARAMETER;
     if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
@@ -347,6 +321,13 @@ uint32_t ChangeDevicePassword(DeviceContext* context, const char* newPassword)
     if (r == 0 && context->loggedIn && context->deviceId != 0 && OpenSharedMemory() && WaitGlobalMutex() == 0) {
         DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
         if (record != nullptr && record->sessionUsers > 0) r = SaveSharedSession(context, newPassword, record);
+        // The other sharers' kept passwords are outdated now: they take the
+        // new one from the shared session when they need to log in again.
+        SessionShareRecord* share = SessionShareOf(record);
+        if (r == 0 && announce && share != nullptr) {
+            share->passwordGeneration += 1;
+            if (HoldsCurrentShare(context, record)) context->passwordGeneration = share->passwordGeneration;
+        }
         ReleaseGlobalMutex();
     }
     ReleaseDeviceMutex(context);

@@ -43,6 +43,18 @@ uint32_t ProtectedExchange(DeviceContext* context, DeviceBlock* block, bool must
     return CheckProtectedAnswer(context, block, ExchangeBlock(context, block), mustBeEncrypted);
 }
 
+uint32_t SingleExchange(DeviceContext* context, uint8_t command, uint8_t parameter, const uint8_t* in,
+                        uint32_t inLength, uint8_t* out, uint32_t outLength, bool mustBeEncrypted)
+{
+    DeviceBlock block;
+    InitRequest(&block, command, parameter);
+    if (inLength != 0) std::memcpy(block.data, in, inLength);
+    const uint32_t r = ProtectedExchange(context, &block, mustBeEncrypted);
+    if (r == 0 && outLength != 0) std::memcpy(out, block.data, outLength);
+    SecureWipe(&block, sizeof(block));
+    return r;
+}
+
 void InitRequest(DeviceBlock* block, uint8_t command, uint8_t parameter)
 {
     std::memset(block, 0, sizeof(*block));

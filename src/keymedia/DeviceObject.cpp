@@ -34,6 +34,18 @@ bool SafeEqual(const char* a, const char* b)
     return std::strcmp(a != nullptr ? a : "", b != nullptr ? b : "") == 0;
 }
 
+// The index-th attached key in reader order: readers without a key are
+// skipped, so an empty reader never hides the keys after it.
+uint32_t SerialOfAttachedKey(uint32_t index, uint32_t* serial)
+{
+    uint32_t attached = 0;
+    for (uint32_t reader = 0;; ++reader) {
+        const uint32_t r = GetSerialByOrdinal(reader, serial);
+        if (r == KEYERR_READER_EMPTY) continue;
+        if (r != 0 || attached++ == index) return r;
+    }
+}
+
 }  // namespace
 
 KeyDeviceObject::KeyDeviceObject(const Traits& traits) : traits_(traits) {}
@@ -58,7 +70,7 @@ int KeyDeviceObject::CheckOpen(const char* serial) const
     return KM_OK;
 }
 
-bool KeyDeviceObject::Recover(DeviceContext* context, uint32_t code)
+bool RecoverAfter(DeviceContext* context, uint32_t code)
 {
     return RecoverFromError(context, code) == 0;
 }
@@ -120,7 +132,7 @@ int KeyDeviceObject::EnumDevice(int index, char* serial)
         } else if (index & 0x40000000) {
             result = GetBorrowedHandleId(static_cast<uint32_t>(index) & ~0x40000000u, &number);
         } else {
-            result = GetSerialByOrdinal(static_cast<uint32_t>(index), &number);
+            result = SerialOfAttachedKey(static_cast<uint32_t>(index), &number);
         }
         if (result == KEYERR_NOT_FOUND) return KM_NOT_FOUND;
         if (result != 0) return KM_DEVICE_ERROR;

@@ -18,15 +18,15 @@ class ICSPHardware;
 namespace qvkkm {
 
 // Byte limits of the two record places.
-constexpr uint32_t kDataRecordLimit = 3068;        // the private area less the header
+constexpr uint32_t kDataRecordLimit = 3068;  // the private area less the header
 constexpr uint32_t kRecordHeaderBytes = 4;
-constexpr uint32_t kPublicRecordReserve = 36;      // block 0 and the header
+constexpr uint32_t kPublicRecordReserve = 36;  // block 0 and the header
 constexpr uint32_t kPrivateAreaBytes = 3072;
 constexpr uint32_t kMemoryBlockBytes = 32;
 constexpr uint32_t kMemoryPageBytes = 1024;
 constexpr uint32_t kPublicRecordType = 17;
 constexpr uint32_t kLastDataRecordType = 15;
-constexpr size_t kSerialBuffer = 8;                // 7 digits and the terminator
+constexpr size_t kSerialBuffer = 8;  // 7 digits and the terminator
 
 // Runs an operation body, turning any exception into KM_BAD_STATE. A
 // template, so that nothing that might throw happens outside the guard.
@@ -40,6 +40,20 @@ int Guarded(Body&& body)
     }
 }
 
+// RecoverFromError answered 0: the failed command may be sent once more.
+bool RecoverAfter(DeviceContext* context, uint32_t code);
+
+// The retry rule of the full key and its hardware objects: a failing device
+// call goes to recovery, and when that answers 0 the call is made once more,
+// whose result is final.
+template <typename Command>
+uint32_t CallWithRecovery(DeviceContext* context, Command&& command)
+{
+    uint32_t result = command();
+    if (result != 0 && context != nullptr && RecoverAfter(context, result)) result = command();
+    return result;
+}
+
 // Serial text as the device layer's id: the leading decimal digits, 0 when
 // there are none.
 uint32_t SerialNumberOf(const char* serial);
@@ -47,9 +61,9 @@ uint32_t SerialNumberOf(const char* serial);
 class KeyDeviceObject : public IKMQuorKorvo7Q, public QuorKorvo7QPKI {
 public:
     struct Traits {
-        bool retry;              // pass failures to RecoverFromError and try once more
-        bool probeState;         // ask the device state right after connecting
-        bool synthesiseContainer;// absent records 5 and 6 stand for the keys on the key
+        bool retry;                // pass failures to RecoverFromError and try once more
+        bool probeState;           // ask the device state right after connecting
+        bool synthesiseContainer;  // absent records 5 and 6 stand for the keys on the key
     };
 
     explicit KeyDeviceObject(const Traits& traits);
@@ -87,12 +101,8 @@ protected:
     template <typename Command>
     uint32_t Call(DeviceContext* context, Command&& command)
     {
-        uint32_t result = command();
-        if (result != 0 && traits_.retry && context != nullptr && Recover(context, result)) result = command();
-        return result;
+        return traits_.retry ? CallWithRecovery(context, command) : command();
     }
-    // RecoverFromError answered 0: the failed command may be sent once more.
-    static bool Recover(DeviceContext* context, uint32_t code);
     // Connects the key by its serial text, with the state probe when the
     // class asks for it; `extraHealthy` is a further probe answer taken as
     // healthy (0 for none). 0 or a KM_* code; *context is the new connection.

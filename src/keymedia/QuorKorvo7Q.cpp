@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device/DeviceInternal.h"
 #include "device/DeviceProtocol.h"
 #include "keymedia/HardwareCSP.h"
 #include "keymedia/HardwareRNG.h"
@@ -14,7 +13,6 @@ using qvkkm::TemporaryConnection;
 namespace {
 
 constexpr qvkkm::KeyDeviceObject::Traits kFullKeyTraits{true, true, true};
-constexpr uint8_t kStateNotReady = 0x80;
 constexpr unsigned kMaxPasswordTries = 15;
 constexpr unsigned kLastJournalIndex = 254;
 
@@ -23,29 +21,6 @@ void CopyText(char *out, const char *text)
     if (out == nullptr) return;
     if (text == nullptr) text = "";
     std::memcpy(out, text, std::strlen(text) + 1);
-}
-
-// One device-information exchange after another while the key reports that
-// it is not ready, within the device layer's retry budget; then the state
-// byte as it stands, not-ready bit included.
-uint32_t QueryDeviceStateByte(DeviceContext *context, uint8_t *state)
-{
-    qvkdev::RetryBudget budget;
-    for (;;) {
-        DeviceBlock block{};
-        block.direction = 1;
-        block.command = KEYCMD_GET_DEVICE_INFO;
-        uint32_t r = ExchangeBlock(context, &block);
-        if (r == 0) r = block.status();
-        if (r == KEYERR_DEVICE_BUSY && budget.PauseAndContinue()) continue;
-        if (r != 0) return r;
-        if (VerifyBlock(context, &block) != 0 && context->loggedIn) return KEYERR_CORRUPTED_REQUEST;
-        DeviceInfo info;
-        std::memcpy(&info, block.data, sizeof(info));
-        if ((info.state & kStateNotReady) && budget.PauseAndContinue()) continue;
-        *state = info.state;
-        return 0;
-    }
 }
 
 }  // namespace
@@ -222,7 +197,7 @@ int QuorKorvo7Q::GetDeviceStatus(const char *serial, unsigned *state)
         if (!lock.Held()) return KM_DEVICE_ERROR;
         if (state == nullptr) return KM_BAD_STATE;
         uint8_t stateByte = 0;
-        if (QueryDeviceStateByte(context, &stateByte) != 0) return KM_DEVICE_ERROR;
+        if (QueryDeviceState(context, &stateByte) != 0) return KM_DEVICE_ERROR;
         *state = stateByte;
         return KM_OK;
     });

@@ -1,5 +1,5 @@
-#include "crypto/SecureWipe.h"
 #include "keymedia/QuorKorvo7QPKI.h"
+#include "crypto/SecureWipe.h"
 
 #include <cstring>
 #include <utility>
@@ -23,10 +23,16 @@ constexpr std::size_t kPublicKeyBuffer = 76;
 constexpr std::uint16_t kTagAttribute1 = 6;
 constexpr std::uint16_t kTagAttribute2 = 7;
 
-IPKIInterface* Interface() { return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface()); }
+IPKIInterface* Interface()
+{
+    return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface());
+}
 
 using qvkcrypto::SecureWipe;
-inline void Wipe(void* data, std::size_t length) { SecureWipe(data, length); }
+inline void Wipe(void* data, std::size_t length)
+{
+    SecureWipe(data, length);
+}
 
 // One reference to an object of the formats library, dropped at scope end.
 template <class T>
@@ -36,12 +42,13 @@ public:
     ~Ref() { Reset(); }
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
-    void Reset() {
-        if (raw_ != nullptr)
-            static_cast<IPKIObject*>(static_cast<T*>(raw_))->Release();
+    void Reset()
+    {
+        if (raw_ != nullptr) static_cast<IPKIObject*>(static_cast<T*>(raw_))->Release();
         raw_ = nullptr;
     }
-    void** Out() {
+    void** Out()
+    {
         Reset();
         return &raw_;
     }
@@ -50,7 +57,8 @@ public:
     explicit operator bool() const { return raw_ != nullptr; }
     IPKIObject* Object() const { return static_cast<IPKIObject*>(Get()); }
     // Hands the reference over to the caller.
-    void* Detach() {
+    void* Detach()
+    {
         void* p = raw_;
         raw_ = nullptr;
         return p;
@@ -67,14 +75,16 @@ public:
     ~Blob() { Reset(); }
     Blob(const Blob&) = delete;
     Blob& operator=(const Blob&) = delete;
-    void Reset() {
+    void Reset()
+    {
         if (blob_.data != nullptr) {
             Wipe(blob_.data, blob_.length);
             pki_->FreeBlob(&blob_);
         }
         blob_ = PKIBlob{0, nullptr};
     }
-    PKIBlob* Out() {
+    PKIBlob* Out()
+    {
         Reset();
         return &blob_;
     }
@@ -82,7 +92,8 @@ public:
     std::uint32_t Length() const { return blob_.length; }
     std::uint8_t* Data() const { return blob_.data; }
     bool Empty() const { return blob_.data == nullptr || blob_.length == 0; }
-    PKIBlob Detach() {
+    PKIBlob Detach()
+    {
         PKIBlob out = blob_;
         blob_ = PKIBlob{0, nullptr};
         return out;
@@ -93,39 +104,43 @@ private:
     PKIBlob blob_{0, nullptr};
 };
 
-PKIBlob ConstBlob(const std::uint8_t* data, std::uint32_t length) {
+PKIBlob ConstBlob(const std::uint8_t* data, std::uint32_t length)
+{
     return PKIBlob{length, const_cast<std::uint8_t*>(data)};
 }
 
 template <class T>
-bool Create(IPKIInterface* pki, std::uint32_t classId, std::uint32_t interfaceId, Ref<T>& out) {
+bool Create(IPKIInterface* pki, std::uint32_t classId, std::uint32_t interfaceId, Ref<T>& out)
+{
     return pki->CreateObject(classId, interfaceId, out.Out()) == PKI_OK && out;
 }
 
 template <class T, class From>
-bool Query(const Ref<From>& from, std::uint32_t interfaceId, Ref<T>& out) {
+bool Query(const Ref<From>& from, std::uint32_t interfaceId, Ref<T>& out)
+{
     return from.Object()->QueryInterface(interfaceId, out.Out()) == PKI_OK && out;
 }
 
-bool IsStandardSBox0(const std::uint8_t* sBox) {
+bool IsStandardSBox0(const std::uint8_t* sBox)
+{
     GOST28147PackedSBox standard;
     CSPParameters parameters;
-    if (parameters.GetStandardSBox(0, &standard) == 0)
-        return false;
+    if (parameters.GetStandardSBox(0, &standard) == 0) return false;
     static_assert(sizeof standard == PKI_SBOX_BYTES, "packed S-box is 64 bytes");
     return std::memcmp(&standard, sBox, PKI_SBOX_BYTES) == 0;
 }
 
-bool StandardSBox0(std::uint8_t* out) {
+bool StandardSBox0(std::uint8_t* out)
+{
     GOST28147PackedSBox standard;
     CSPParameters parameters;
-    if (parameters.GetStandardSBox(0, &standard) == 0)
-        return false;
+    if (parameters.GetStandardSBox(0, &standard) == 0) return false;
     std::memcpy(out, &standard, PKI_SBOX_BYTES);
     return true;
 }
 
-bool BlobIsText(const Blob& blob, const char* text) {
+bool BlobIsText(const Blob& blob, const char* text)
+{
     std::size_t length = std::strlen(text);
     return blob.Data() != nullptr && blob.Length() == length && std::memcmp(blob.Data(), text, length) == 0;
 }
@@ -139,14 +154,12 @@ struct EntryProtection {
 // A container entry for `key` (with its attribute bytes, if any), appended to
 // the list.
 bool AddEntry(IPKIInterface* pki, IPKIEntryList* list, IPKIObject* key, const PKIBlob* attribute,
-              const EntryProtection& protection) {
+              const EntryProtection& protection)
+{
     Ref<IPKIPrivateKey> entry;
-    if (!Create(pki, PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY_FROM_SET, entry))
-        return false;
-    if (protection.value != 0 && entry->SetProtectionValue(protection.value) != PKI_OK)
-        return false;
-    if (entry->SetFormat(1) != PKI_OK || entry->SetKey(key, protection.password) != PKI_OK)
-        return false;
+    if (!Create(pki, PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY_FROM_SET, entry)) return false;
+    if (protection.value != 0 && entry->SetProtectionValue(protection.value) != PKI_OK) return false;
+    if (entry->SetFormat(1) != PKI_OK || entry->SetKey(key, protection.password) != PKI_OK) return false;
     Ref<IPKIAttribute> attributeObject;
     if (attribute != nullptr && attribute->data != nullptr && attribute->length != 0) {
         if (!Create(pki, PKI_CLASS_ATTRIBUTE, PKI_IID_ATTRIBUTE, attributeObject) ||
@@ -158,34 +171,31 @@ bool AddEntry(IPKIInterface* pki, IPKIEntryList* list, IPKIObject* key, const PK
 
 // Marks the list with attribute `oid` through a container reader.
 bool AddAttribute(IPKIInterface* pki, IPKIEntryList* list, std::uint32_t protectionValue, const char* password,
-                  const char* oid, const PKIBlob* value) {
+                  const char* oid, const PKIBlob* value)
+{
     Ref<IPKIKeyContainer> reader;
-    if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER_READER, reader))
-        return false;
-    if (protectionValue != 0 && reader->SetProtectionValue(protectionValue) != PKI_OK)
-        return false;
+    if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER_READER, reader)) return false;
+    if (protectionValue != 0 && reader->SetProtectionValue(protectionValue) != PKI_OK) return false;
     return reader->AddItemAttribute(password, static_cast<IPKIObject*>(list), oid, value) == PKI_OK;
 }
 
 // Encodes the list as a container, protected by `password` when given.
 bool EncodeEntries(IPKIInterface* pki, IPKIEntryList* list, std::uint32_t protectionValue, const char* password,
-                   Blob& out) {
+                   Blob& out)
+{
     Ref<IPKIKeyContainer> writer;
-    if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER_WRITER, writer))
-        return false;
-    if (writer->AddItem(static_cast<IPKIObject*>(list)) != PKI_OK)
-        return false;
+    if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER_WRITER, writer)) return false;
+    if (writer->AddItem(static_cast<IPKIObject*>(list)) != PKI_OK) return false;
     if (password != nullptr) {
-        if (protectionValue != 0 && writer->SetProtectionValue(protectionValue) != PKI_OK)
-            return false;
-        if (writer->SetPassword(PKI_PROTECT_WITH_PASSWORD, password) != PKI_OK)
-            return false;
+        if (protectionValue != 0 && writer->SetProtectionValue(protectionValue) != PKI_OK) return false;
+        if (writer->SetPassword(PKI_PROTECT_WITH_PASSWORD, password) != PKI_OK) return false;
     }
     return writer->Encode(out.Out()) == PKI_OK && out.Data() != nullptr;
 }
 
 // The key's value and parameter object, whichever form the key holds them in.
-bool ReadKeyValue(IPKIKey* key, Blob& value, Ref<IPKIParameters>& parameters, bool* encoded) {
+bool ReadKeyValue(IPKIKey* key, Blob& value, Ref<IPKIParameters>& parameters, bool* encoded)
+{
     int result = key->GetKeyValue(value.Out(), parameters.Out());
     *encoded = false;
     if (result == PKI_E_ENCODED_BLOCK) {
@@ -200,35 +210,33 @@ bool ReadKeyValue(IPKIKey* key, Blob& value, Ref<IPKIParameters>& parameters, bo
 }
 
 // A new key object holding `value` with `parameters`.
-bool MakeKey(IPKIInterface* pki, const Blob& value, IPKIParameters* parameters, bool encoded, Ref<IPKIKey>& out) {
-    if (!Create(pki, PKI_CLASS_KEY, PKI_IID_KEY, out))
-        return false;
-    if (!encoded)
-        return out->SetKeyValue(value.Get(), static_cast<IPKIObject*>(parameters)) == PKI_OK;
+bool MakeKey(IPKIInterface* pki, const Blob& value, IPKIParameters* parameters, bool encoded, Ref<IPKIKey>& out)
+{
+    if (!Create(pki, PKI_CLASS_KEY, PKI_IID_KEY, out)) return false;
+    if (!encoded) return out->SetKeyValue(value.Get(), static_cast<IPKIObject*>(parameters)) == PKI_OK;
     Ref<IPKIEncodedKey> encodedKey;
     return Query(out, PKI_IID_ENCODED_KEY, encodedKey) &&
            encodedKey->SetEncodedKeyValue(value.Get(), static_cast<IPKIObject*>(parameters)) == PKI_OK;
 }
 
 // The key's S-box of its own: 1 with it in sBox, 0 without one, -1 on failure.
-int KeyOwnSBox(IPKIKey* key, std::uint8_t* sBox) {
+int KeyOwnSBox(IPKIKey* key, std::uint8_t* sBox)
+{
     int result = key->GetSBox(sBox);
-    if (result == PKI_OK)
-        return 1;
+    if (result == PKI_OK) return 1;
     return result == PKI_E_ABSENT ? 0 : -1;
 }
 
 // Wrapping: the key with its parameters in the compact form (a standard
 // curve number or a built-in name).
-bool CompactKey(IPKIInterface* pki, IPKIObject* source, Ref<IPKIKey>& out) {
+bool CompactKey(IPKIInterface* pki, IPKIObject* source, Ref<IPKIKey>& out)
+{
     Ref<IPKIKey> key;
-    if (source->QueryInterface(PKI_IID_KEY, key.Out()) != PKI_OK || !key)
-        return false;
+    if (source->QueryInterface(PKI_IID_KEY, key.Out()) != PKI_OK || !key) return false;
     Blob value(pki);
     Ref<IPKIParameters> parameters;
     bool encoded = false;
-    if (!ReadKeyValue(key.Get(), value, parameters, &encoded))
-        return false;
+    if (!ReadKeyValue(key.Get(), value, parameters, &encoded)) return false;
 
     DSTU4145FieldRecord field;
     DSTU4145PointRecord point;
@@ -278,28 +286,24 @@ bool CompactKey(IPKIInterface* pki, IPKIObject* source, Ref<IPKIKey>& out) {
         return false;
     }
 
-    if (!MakeKey(pki, value, compact.Get(), encoded, out))
-        return false;
+    if (!MakeKey(pki, value, compact.Get(), encoded, out)) return false;
     std::uint8_t ownSBox[PKI_SBOX_BYTES];
     int own = KeyOwnSBox(key.Get(), ownSBox);
-    if (own < 0)
-        return false;
-    if (own == 1 && !IsStandardSBox0(ownSBox) && out->SetSBox(ownSBox) != PKI_OK)
-        return false;
+    if (own < 0) return false;
+    if (own == 1 && !IsStandardSBox0(ownSBox) && out->SetSBox(ownSBox) != PKI_OK) return false;
     return true;
 }
 
 // Unwrapping: the inverse of CompactKey; keys whose parameters are not named
 // by a built-in OID are kept as they are.
-bool ExpandKey(IPKIInterface* pki, IPKIObject* source, Ref<IPKIKey>& out) {
+bool ExpandKey(IPKIInterface* pki, IPKIObject* source, Ref<IPKIKey>& out)
+{
     Ref<IPKIKey> key;
-    if (source->QueryInterface(PKI_IID_KEY, key.Out()) != PKI_OK || !key)
-        return false;
+    if (source->QueryInterface(PKI_IID_KEY, key.Out()) != PKI_OK || !key) return false;
     Blob value(pki);
     Ref<IPKIParameters> parameters;
     bool encoded = false;
-    if (!ReadKeyValue(key.Get(), value, parameters, &encoded))
-        return false;
+    if (!ReadKeyValue(key.Get(), value, parameters, &encoded)) return false;
 
     Ref<IPKIParameters> named;
     Blob name(pki);
@@ -309,8 +313,7 @@ bool ExpandKey(IPKIInterface* pki, IPKIObject* source, Ref<IPKIKey>& out) {
             // The S-box the named parameters carry (standard S-box 0 when none).
             std::uint8_t sBox[PKI_SBOX_BYTES];
             const std::uint8_t* keptSBox = nullptr;
-            if (named->GetParameters(nullptr, nullptr, sBox) == PKI_OK && !IsStandardSBox0(sBox))
-                keptSBox = sBox;
+            if (named->GetParameters(nullptr, nullptr, sBox) == PKI_OK && !IsStandardSBox0(sBox)) keptSBox = sBox;
             DSTU4145FieldRecord field;
             DSTU4145PointRecord point;
             PKIBuiltInCurve(&field, &point);
@@ -327,14 +330,11 @@ bool ExpandKey(IPKIInterface* pki, IPKIObject* source, Ref<IPKIKey>& out) {
             encoded = true;
         }
         if (expanded) {
-            if (!MakeKey(pki, value, expanded.Get(), encoded, out))
-                return false;
+            if (!MakeKey(pki, value, expanded.Get(), encoded, out)) return false;
             std::uint8_t ownSBox[PKI_SBOX_BYTES];
             int own = KeyOwnSBox(key.Get(), ownSBox);
-            if (own < 0)
-                return false;
-            if (own == 1 && out->SetSBox(ownSBox) != PKI_OK)
-                return false;
+            if (own < 0) return false;
+            if (own == 1 && out->SetSBox(ownSBox) != PKI_OK) return false;
             return true;
         }
     }
@@ -346,22 +346,19 @@ bool ExpandKey(IPKIInterface* pki, IPKIObject* source, Ref<IPKIKey>& out) {
 // Keys and container attributes of a container, opened with the kept
 // password (or the container password, which then becomes the kept one).
 bool CollectKeys(QuorKorvo7QPKI* owner, IPKIInterface* pki, char* password, const std::uint8_t* data,
-                 std::uint32_t length, Ref<IPKIKeySet>& keySet) {
+                 std::uint32_t length, Ref<IPKIKeySet>& keySet)
+{
     Ref<IPKIKeyContainer> container;
-    if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER_READER, container))
-        return false;
+    if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER_READER, container)) return false;
     PKIBlob in = ConstBlob(data, length);
     std::uint32_t bags = 0;
-    if (container->Decode(&in) != PKI_OK || container->GetItemCount(&bags) != PKI_OK || bags == 0)
-        return false;
-    if (!Create(pki, PKI_CLASS_KEY, PKI_IID_KEY_SET, keySet))
-        return false;
+    if (container->Decode(&in) != PKI_OK || container->GetItemCount(&bags) != PKI_OK || bags == 0) return false;
+    if (!Create(pki, PKI_CLASS_KEY, PKI_IID_KEY_SET, keySet)) return false;
 
     std::uint32_t protectionValue = 0;
     if (container->GetProtectionValue(&protectionValue) == PKI_OK && protectionValue != 0) {
         PKIBlob value{sizeof protectionValue, reinterpret_cast<std::uint8_t*>(&protectionValue)};
-        if (keySet->SetValue(PKI_KEYSET_PROTECTION_VALUE, &value) != PKI_OK)
-            return false;
+        if (keySet->SetValue(PKI_KEYSET_PROTECTION_VALUE, &value) != PKI_OK) return false;
     }
 
     static const struct {
@@ -374,18 +371,14 @@ bool CollectKeys(QuorKorvo7QPKI* owner, IPKIInterface* pki, char* password, cons
     for (std::uint32_t b = 0; b < bags; ++b) {
         Ref<IPKIEntryList> bag;
         std::uint32_t entries = 0;
-        if (container->GetItem(b, bag.Out()) != PKI_OK || !bag || bag->GetEntryCount(&entries) != PKI_OK)
-            return false;
+        if (container->GetItem(b, bag.Out()) != PKI_OK || !bag || bag->GetEntryCount(&entries) != PKI_OK) return false;
         for (std::uint32_t e = 0; e < entries; ++e) {
             Ref<IPKIPrivateKey> entry;
             Blob attribute(pki);
-            if (bag->GetEntry(e, entry.Out(), attribute.Out()) != PKI_OK || !entry)
-                return false;
+            if (bag->GetEntry(e, entry.Out(), attribute.Out()) != PKI_OK || !entry) return false;
             Ref<IPKIKey> key;
-            if (owner->OpenContainer(password, entry.Get(), key.Out()) == 0 || !key)
-                return false;
-            if (keySet->AddKey(key.Object(), attribute.Get()) != PKI_OK)
-                return false;
+            if (owner->OpenContainer(password, entry.Get(), key.Out()) == 0 || !key) return false;
+            if (keySet->AddKey(key.Object(), attribute.Get()) != PKI_OK) return false;
         }
         for (const auto& a : kAttributes) {
             Blob value(pki);
@@ -397,7 +390,8 @@ bool CollectKeys(QuorKorvo7QPKI* owner, IPKIInterface* pki, char* password, cons
     return true;
 }
 
-std::uint32_t ProtectionValue(IPKIInterface* pki, IPKIKeySet* keySet) {
+std::uint32_t ProtectionValue(IPKIInterface* pki, IPKIKeySet* keySet)
+{
     Blob value(pki);
     std::uint32_t protectionValue = 0;
     if (keySet->GetValue(PKI_KEYSET_PROTECTION_VALUE, value.Out()) == PKI_OK && value.Length() == 4)
@@ -405,7 +399,8 @@ std::uint32_t ProtectionValue(IPKIInterface* pki, IPKIKeySet* keySet) {
     return protectionValue;
 }
 
-void AppendItem(std::vector<std::uint8_t>& out, std::uint16_t tag, const Blob& value) {
+void AppendItem(std::vector<std::uint8_t>& out, std::uint16_t tag, const Blob& value)
+{
     std::uint16_t length = static_cast<std::uint16_t>(value.Length());
     out.push_back(static_cast<std::uint8_t>(tag));
     out.push_back(static_cast<std::uint8_t>(tag >> 8));
@@ -416,44 +411,37 @@ void AppendItem(std::vector<std::uint8_t>& out, std::uint16_t tag, const Blob& v
 
 // Wrap (compact) or unwrap (expand) a container into *out.
 bool Convert(QuorKorvo7QPKI* owner, char* password, bool wrap, const std::uint8_t* data, std::uint32_t length,
-             std::uint8_t** out, std::uint32_t* outLength) {
+             std::uint8_t** out, std::uint32_t* outLength)
+{
     IPKIInterface* pki = Interface();
-    if (pki == nullptr || data == nullptr || out == nullptr || outLength == nullptr)
-        return false;
+    if (pki == nullptr || data == nullptr || out == nullptr || outLength == nullptr) return false;
     Ref<IPKIKeySet> keySet;
-    if (!CollectKeys(owner, pki, password, data, length, keySet))
-        return false;
+    if (!CollectKeys(owner, pki, password, data, length, keySet)) return false;
     std::uint32_t protectionValue = ProtectionValue(pki, keySet.Get());
 
     std::uint32_t keys = 0;
-    if (keySet->GetKeyCount(&keys) != PKI_OK || keys == 0)
-        return false;
+    if (keySet->GetKeyCount(&keys) != PKI_OK || keys == 0) return false;
     Ref<IPKIEntryList> list;
-    if (!Create(pki, PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST, list))
-        return false;
+    if (!Create(pki, PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST, list)) return false;
     EntryProtection protection{protectionValue, password};
     for (std::uint32_t i = 0; i < keys; ++i) {
         Ref<IPKIObject> source;
         Blob attribute(pki);
-        if (keySet->GetKey(i, source.Out(), attribute.Out()) != PKI_OK || !source)
-            return false;
+        if (keySet->GetKey(i, source.Out(), attribute.Out()) != PKI_OK || !source) return false;
         Ref<IPKIKey> converted;
-        if (!(wrap ? CompactKey(pki, source.Get(), converted) : ExpandKey(pki, source.Get(), converted)))
-            return false;
-        if (!AddEntry(pki, list.Get(), converted.Object(), attribute.Get(), protection))
-            return false;
+        if (!(wrap ? CompactKey(pki, source.Get(), converted) : ExpandKey(pki, source.Get(), converted))) return false;
+        if (!AddEntry(pki, list.Get(), converted.Object(), attribute.Get(), protection)) return false;
     }
 
     if (wrap) {
         // Container attributes 1 and 2 travel packed in the marking attribute.
         std::vector<std::uint8_t> packed;
         const std::pair<std::uint32_t, std::uint16_t> kPacked[] = {{PKI_KEYSET_ATTRIBUTE_1, kTagAttribute1},
-                                                                  {PKI_KEYSET_ATTRIBUTE_2, kTagAttribute2}};
+                                                                   {PKI_KEYSET_ATTRIBUTE_2, kTagAttribute2}};
         for (const auto& [id, tag] : kPacked) {
             Blob value(pki);
             if (keySet->GetValue(id, value.Out()) == PKI_OK && value.Data() != nullptr) {
-                if (value.Length() > 0xFFFF)
-                    return false;
+                if (value.Length() > 0xFFFF) return false;
                 AppendItem(packed, tag, value);
             }
         }
@@ -461,8 +449,7 @@ bool Convert(QuorKorvo7QPKI* owner, char* password, bool wrap, const std::uint8_
         if (pki->AllocateBlob(block.Out(), static_cast<std::uint32_t>(packed.size())) != PKI_OK ||
             (block.Data() == nullptr && !packed.empty()))
             return false;
-        if (!packed.empty())
-            std::memcpy(block.Data(), packed.data(), packed.size());
+        if (!packed.empty()) std::memcpy(block.Data(), packed.data(), packed.size());
         if (!AddAttribute(pki, list.Get(), protectionValue, password, PKI_OID_WRAPPED_RECORD, block.Get()))
             return false;
     } else {
@@ -471,20 +458,16 @@ bool Convert(QuorKorvo7QPKI* owner, char* password, bool wrap, const std::uint8_
             const std::uint8_t* p = packed.Data();
             std::uint32_t left = packed.Length();
             while (left != 0) {
-                if (left < 4)
-                    return false;
+                if (left < 4) return false;
                 std::uint16_t tag = static_cast<std::uint16_t>(p[0] | p[1] << 8);
                 std::uint16_t size = static_cast<std::uint16_t>(p[2] | p[3] << 8);
-                if (size > left - 4)
-                    return false;
+                if (size > left - 4) return false;
                 const char* oid = tag == kTagAttribute1   ? PKI_OID_CONTAINER_ATTRIBUTE_1
                                   : tag == kTagAttribute2 ? PKI_OID_CONTAINER_ATTRIBUTE_2
                                                           : nullptr;
-                if (oid == nullptr)
-                    return false;
+                if (oid == nullptr) return false;
                 PKIBlob value = ConstBlob(p + 4, size);
-                if (!AddAttribute(pki, list.Get(), protectionValue, password, oid, &value))
-                    return false;
+                if (!AddAttribute(pki, list.Get(), protectionValue, password, oid, &value)) return false;
                 p += 4 + size;
                 left -= 4 + size;
             }
@@ -492,8 +475,7 @@ bool Convert(QuorKorvo7QPKI* owner, char* password, bool wrap, const std::uint8_
     }
 
     Blob encoded(pki);
-    if (!EncodeEntries(pki, list.Get(), protectionValue, wrap ? nullptr : password, encoded))
-        return false;
+    if (!EncodeEntries(pki, list.Get(), protectionValue, wrap ? nullptr : password, encoded)) return false;
     PKIBlob result = encoded.Detach();
     *out = result.data;
     *outLength = result.length;
@@ -502,76 +484,77 @@ bool Convert(QuorKorvo7QPKI* owner, char* password, bool wrap, const std::uint8_
 
 }  // namespace
 
-void QuorKorvo7QPKI::ClearPassword(char* buffer) { Wipe(buffer, KM_PASSWORD_BUFFER); }
-
-void QuorKorvo7QPKI::WipePassword(char* buffer) { Wipe(buffer, KM_PASSWORD_BUFFER); }
-
-int QuorKorvo7QPKI::SetPassword(char* buffer, const char* text) {
+void QuorKorvo7QPKI::ClearPassword(char* buffer)
+{
     Wipe(buffer, KM_PASSWORD_BUFFER);
-    if (text == nullptr)
-        return 0;
+}
+
+void QuorKorvo7QPKI::WipePassword(char* buffer)
+{
+    Wipe(buffer, KM_PASSWORD_BUFFER);
+}
+
+int QuorKorvo7QPKI::SetPassword(char* buffer, const char* text)
+{
+    Wipe(buffer, KM_PASSWORD_BUFFER);
+    if (text == nullptr) return 0;
     std::size_t length = strnlen(text, kMaxPassword + 1);
-    if (length == 0 || length > kMaxPassword)
-        return 0;
+    if (length == 0 || length > kMaxPassword) return 0;
     std::memcpy(buffer, text, length);
     return 1;
 }
 
-int QuorKorvo7QPKI::IsWrappedRecord(const std::uint8_t* data, std::uint32_t length) {
+int QuorKorvo7QPKI::IsWrappedRecord(const std::uint8_t* data, std::uint32_t length)
+{
     IPKIInterface* pki = Interface();
-    if (pki == nullptr || data == nullptr)
-        return 0;
+    if (pki == nullptr || data == nullptr) return 0;
     Ref<IPKIKeyContainer> container;
-    if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, container))
-        return 0;
+    if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, container)) return 0;
     PKIBlob in = ConstBlob(data, length);
     std::uint32_t items = 0;
-    if (container->Decode(&in) != PKI_OK || container->GetItemCount(&items) != PKI_OK || items == 0)
-        return 0;
+    if (container->Decode(&in) != PKI_OK || container->GetItemCount(&items) != PKI_OK || items == 0) return 0;
     for (std::uint32_t i = 0; i < items; ++i) {
         Ref<IPKIObject> item;
         Ref<IPKIItemAttributes> attributes;
         Blob value(pki);
-        if (container->GetItem(i, item.Out()) != PKI_OK || !item)
-            continue;
-        if (!Query(item, PKI_IID_ITEM_ATTRIBUTES, attributes))
-            continue;
-        if (attributes->GetAttribute(PKI_OID_WRAPPED_RECORD, value.Out()) == PKI_OK)
-            return 1;
+        if (container->GetItem(i, item.Out()) != PKI_OK || !item) continue;
+        if (!Query(item, PKI_IID_ITEM_ATTRIBUTES, attributes)) continue;
+        if (attributes->GetAttribute(PKI_OID_WRAPPED_RECORD, value.Out()) == PKI_OK) return 1;
     }
     return 0;
 }
 
 int QuorKorvo7QPKI::WrapRecord(const std::uint8_t* data, std::uint32_t length, std::uint8_t** out,
-                               std::uint32_t* outLength) {
+                               std::uint32_t* outLength)
+{
     return Convert(this, password_, true, data, length, out, outLength) ? 1 : 0;
 }
 
 int QuorKorvo7QPKI::UnwrapRecord(const std::uint8_t* data, std::uint32_t length, std::uint8_t** out,
-                                 std::uint32_t* outLength) {
+                                 std::uint32_t* outLength)
+{
     return Convert(this, password_, false, data, length, out, outLength) ? 1 : 0;
 }
 
-void QuorKorvo7QPKI::ReleaseRecord(std::uint8_t* data, std::uint32_t length) {
+void QuorKorvo7QPKI::ReleaseRecord(std::uint8_t* data, std::uint32_t length)
+{
     IPKIInterface* pki = Interface();
-    if (data == nullptr || pki == nullptr)
-        return;
+    if (data == nullptr || pki == nullptr) return;
     Wipe(data, length);
     PKIBlob blob{length, data};
     pki->FreeBlob(&blob);
 }
 
 int QuorKorvo7QPKI::UnwrapRecordInto(const std::uint8_t* stored, std::uint32_t storedLength, void* data,
-                                     unsigned* length) {
+                                     unsigned* length)
+{
     std::uint8_t* unwrapped = nullptr;
     std::uint32_t unwrappedLength = 0;
-    if (UnwrapRecord(stored, storedLength, &unwrapped, &unwrappedLength) == 0)
-        return KM_DEVICE_ERROR;
+    if (UnwrapRecord(stored, storedLength, &unwrapped, &unwrappedLength) == 0) return KM_DEVICE_ERROR;
     // The caller's buffer holds what a size query reports and no more.
     int result = KM_DEVICE_ERROR;
     if (unwrappedLength <= KM_RECORD_BUFFER && length != nullptr) {
-        if (data != nullptr && unwrappedLength != 0)
-            std::memcpy(data, unwrapped, unwrappedLength);
+        if (data != nullptr && unwrappedLength != 0) std::memcpy(data, unwrapped, unwrappedLength);
         *length = unwrappedLength;
         result = KM_OK;
     }
@@ -579,9 +562,9 @@ int QuorKorvo7QPKI::UnwrapRecordInto(const std::uint8_t* stored, std::uint32_t s
     return result;
 }
 
-int QuorKorvo7QPKI::OpenContainer(char* password, void* item, void** key) {
-    if (item == nullptr || key == nullptr || password == nullptr)
-        return 0;
+int QuorKorvo7QPKI::OpenContainer(char* password, void* item, void** key)
+{
+    if (item == nullptr || key == nullptr || password == nullptr) return 0;
     IPKIPrivateKey* entry = static_cast<IPKIPrivateKey*>(item);
     char local[KM_PASSWORD_BUFFER];
     std::memcpy(local, password, KM_PASSWORD_BUFFER);
@@ -589,33 +572,27 @@ int QuorKorvo7QPKI::OpenContainer(char* password, void* item, void** key) {
 
     Ref<IPKIObject> opened;
     bool ok = entry->Open(local, opened.Out()) == PKI_OK && opened;
-    if (!ok)
-        ok = entry->OpenConverted(local, opened.Out()) == PKI_OK && opened;
+    if (!ok) ok = entry->OpenConverted(local, opened.Out()) == PKI_OK && opened;
     if (!ok && std::strcmp(local, KM_CONTAINER_PASSWORD) != 0) {
         ok = entry->Open(KM_CONTAINER_PASSWORD, opened.Out()) == PKI_OK && opened;
         // Containers the library synthesised open with the container
         // password; keep it for the rest of the work on this key.
-        if (ok)
-            SetPassword(password, KM_CONTAINER_PASSWORD);
+        if (ok) SetPassword(password, KM_CONTAINER_PASSWORD);
     }
     Wipe(local, sizeof local);
-    if (!ok)
-        return 0;
+    if (!ok) return 0;
     *key = nullptr;
     return opened.Object()->QueryInterface(PKI_IID_KEY, key) == PKI_OK && *key != nullptr ? 1 : 0;
 }
 
-int QuorKorvo7QPKI::BuildKeyContainerRecord(ICSPHardware* hardware, unsigned /*type*/, void* data,
-                                            unsigned* length) {
+int QuorKorvo7QPKI::BuildKeyContainerRecord(ICSPHardware* hardware, unsigned /*type*/, void* data, unsigned* length)
+{
     try {
         IPKIInterface* pki = Interface();
-        if (pki == nullptr || length == nullptr)
-            return KM_DEVICE_ERROR;
-        if (hardware == nullptr)
-            return KM_NOT_SUPPORTED;
+        if (pki == nullptr || length == nullptr) return KM_DEVICE_ERROR;
+        if (hardware == nullptr) return KM_NOT_SUPPORTED;
         Ref<IPKIKeyContainer> container;
-        if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, container))
-            return KM_DEVICE_ERROR;
+        if (!Create(pki, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, container)) return KM_DEVICE_ERROR;
 
         struct HeldKey {
             DSTU4145FieldRecord field;
@@ -623,28 +600,22 @@ int QuorKorvo7QPKI::BuildKeyContainerRecord(ICSPHardware* hardware, unsigned /*t
             std::uint8_t publicKey[kPublicKeyBuffer];
             bool present;
         } keys[2];
-        for (HeldKey& k : keys)
-            std::memset(&k, 0, sizeof k);
+        for (HeldKey& k : keys) std::memset(&k, 0, sizeof k);
         keys[0].present = hardware->QuerySignaturePublicKey(&keys[0].field, &keys[0].point, keys[0].publicKey) != 0;
         keys[1].present = hardware->QueryAgreementPublicKey(&keys[1].field, &keys[1].point, keys[1].publicKey) != 0;
-        if (!keys[0].present && !keys[1].present)
-            return KM_DEVICE_ERROR;
+        if (!keys[0].present && !keys[1].present) return KM_DEVICE_ERROR;
 
         std::uint8_t sBox[PKI_SBOX_BYTES];
-        if (!StandardSBox0(sBox))
-            return KM_DEVICE_ERROR;
+        if (!StandardSBox0(sBox)) return KM_DEVICE_ERROR;
         Ref<IPKIEntryList> list;
-        if (!Create(pki, PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST, list))
-            return KM_DEVICE_ERROR;
+        if (!Create(pki, PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST, list)) return KM_DEVICE_ERROR;
         for (const HeldKey& k : keys) {
-            if (!k.present)
-                continue;
+            if (!k.present) continue;
             Ref<IPKIKey> key;
             Ref<IPKIParameters> parameters;
             Ref<IPKIPrivateKey> entry;
             std::uint32_t keyBytes = (k.field.words[DSTU4145_FIELD_M] + 7) / 8;
-            if (keyBytes == 0 || keyBytes > kPublicKeyBuffer)
-                return KM_DEVICE_ERROR;
+            if (keyBytes == 0 || keyBytes > kPublicKeyBuffer) return KM_DEVICE_ERROR;
             PKIBlob value = ConstBlob(k.publicKey, keyBytes);
             if (!Create(pki, PKI_CLASS_KEY, PKI_IID_KEY, key) ||
                 !Create(pki, PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS, parameters) ||
@@ -661,11 +632,9 @@ int QuorKorvo7QPKI::BuildKeyContainerRecord(ICSPHardware* hardware, unsigned /*t
             container->Encode(encoded.Out()) != PKI_OK || encoded.Data() == nullptr)
             return KM_DEVICE_ERROR;
         // ReadRecord's caller provides the size a query reports, no more.
-        if (encoded.Length() > KM_RECORD_BUFFER)
-            return KM_DEVICE_ERROR;
+        if (encoded.Length() > KM_RECORD_BUFFER) return KM_DEVICE_ERROR;
         *length = encoded.Length();
-        if (data != nullptr)
-            std::memcpy(data, encoded.Data(), encoded.Length());
+        if (data != nullptr) std::memcpy(data, encoded.Data(), encoded.Length());
         return KM_OK;
     } catch (...) {
         return KM_BAD_STATE;

@@ -1,6 +1,7 @@
 // On-key ciphering and MAC against the project's own DSTU 7624 and GOST
 // 28147-89 code, random numbers with the repeat filter, secret values, and
 // key agreement and wrapping between two keys.
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -116,6 +117,61 @@ TEST_F(CipherTest, OldCfbAndMacEqualGost28147UnderTheLoadedKeyAndTable2)
         EXPECT_EQ(blocks, plain);
         UnlockDevice(c.get());
     }
+}
+
+// The old 44-byte wrap built step by step from its construction with the
+// plain GOST 28147-89 cipher under the loaded working key: U, then the CFB
+// under U of K and its MAC, the 44 bytes reversed, then the CFB under the
+// fixed IV. Wrap and unwrap are checked against it, not against each other.
+TEST_F(CipherTest, OldWrapEqualsItsConstructionStepByStep)
+{
+    AddKey(603, 17, 0);
+    Context c = OpenLoggedIn(603);
+    ASSERT_TRUE(c);
+    const auto working = Pattern(32, 0x5D);
+    CSPParameters store;
+    GOST28147PackedSBox sbox;
+    ASSERT_TRUE(store.GetStandardSBox(2, &sbox));
+    ASSERT_EQ(LockDevice(c.get()), 0u);
+    ASSERT_EQ(SetSubstitutionTable(c.get(), 2, reinterpret_cast<const uint8_t*>(&sbox)), 0u);
+    ASSERT_EQ(LoadKeyContext(c.get(), working.data()), 0u);
+    GostHost host(working.data(), reinterpret_cast<const uint8_t*>(&sbox));
+    const uint8_t fixedIv[8] = {0x4A, 0xDD, 0xA2, 0x2C, 0x79, 0xE8, 0x21, 0x05};
+    const auto content = Pattern(32, 0xA7);
+
+    // Wrap: a reference built from U with the plain cipher.
+    const auto wrapWith = [&](const std::vector<uint8_t>& u) {
+        std::vector<uint8_t> inner = content;
+        const uint32_t mac = host.Mac(content);
+        for (int i = 0; i < 4; ++i) inner.push_back(static_cast<uint8_t>(mac >> (8 * i)));
+        inner = host.Cfb(u.data(), inner);
+        std::vector<uint8_t> t = u;
+        t.insert(t.end(), inner.begin(), inner.end());
+        std::reverse(t.begin(), t.end());
+        return host.Cfb(fixedIv, t);
+    };
+    uint8_t wrapped[44];
+    ASSERT_EQ(WrapKeyOnDeviceOld(c.get(), content.data(), wrapped), 0u);
+    // U is random: recover it by undoing the outer CFB by hand (the CFB
+    // gamma of a block is the encryption of the previous ciphertext block).
+    std::vector<uint8_t> outer(wrapped, wrapped + 44);
+    std::vector<uint8_t> plainOuter(44);
+    std::vector<uint8_t> feedback(fixedIv, fixedIv + 8);
+    for (size_t offset = 0; offset < 44; offset += 8) {
+        const auto gamma = host.Cfb(feedback.data(), std::vector<uint8_t>(8, 0));
+        const size_t n = std::min<size_t>(8, 44 - offset);
+        for (size_t i = 0; i < n; ++i) plainOuter[offset + i] = outer[offset + i] ^ gamma[i];
+        if (n == 8) feedback.assign(outer.begin() + offset, outer.begin() + offset + 8);
+    }
+    const std::vector<uint8_t> u(plainOuter.rbegin(), plainOuter.rbegin() + 8);
+    EXPECT_EQ(std::vector<uint8_t>(wrapped, wrapped + 44), wrapWith(u));
+
+    // Unwrap of a value built entirely by the test, with a U of its choosing.
+    const auto chosen = wrapWith(Pattern(8, 0x3E));
+    uint8_t unwrapped[32] = {};
+    ASSERT_EQ(UnwrapKeyOnDeviceOld(c.get(), chosen.data(), unwrapped), 0u);
+    EXPECT_EQ(std::vector<uint8_t>(unwrapped, unwrapped + 32), content);
+    UnlockDevice(c.get());
 }
 
 TEST_F(CipherTest, BlockCountsOutsideOneRequestAreRefusedUnsent)

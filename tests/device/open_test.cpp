@@ -13,6 +13,27 @@ namespace {
 
 class OpenTest : public DeviceTest {};
 
+TEST_F(OpenTest, AnEmptyReaderHasItsOwnAnswerAndHidesNoKeyAfterIt)
+{
+    const std::string first = AddKey(311);
+    const std::string second = AddKey(312);
+    auto key = pd::Unplug(first);
+    ASSERT_TRUE(key);
+    uint32_t serial = 0;
+    EXPECT_EQ(GetSerialByOrdinal(0, &serial), KEYERR_READER_EMPTY);
+    ASSERT_EQ(GetSerialByOrdinal(1, &serial), 0u) << "the ordinal stays the reader's index";
+    EXPECT_EQ(serial, 312u);
+    EXPECT_EQ(GetSerialByOrdinal(2, &serial), 1u);
+    EXPECT_TRUE(Open(312));
+
+    ASSERT_TRUE(pd::Replug(first, std::move(key)));
+    ASSERT_TRUE(pd::Unplug(second));
+    ASSERT_EQ(GetSerialByOrdinal(0, &serial), 0u);
+    EXPECT_EQ(serial, 311u);
+    EXPECT_EQ(GetSerialByOrdinal(1, &serial), KEYERR_READER_EMPTY);
+    EXPECT_EQ(GetSerialByOrdinal(2, &serial), 1u);
+}
+
 TEST_F(OpenTest, OpenBySerialWalksTheReadersOfTheModel)
 {
     pd::AddForeignReader("Other Vendor Reader 00 00");
@@ -163,6 +184,29 @@ TEST_F(OpenTest, FailedKeyCacheMappingLeavesNeitherMapped)
     EXPECT_NE(qvkdev::KeyCacheView(), nullptr);
     unsetenv("WEMU_FAIL");
     WemuResetTestHooks();
+}
+
+TEST_F(OpenTest, FailedSessionShareMappingLeavesNoneMapped)
+{
+    setenv("WEMU_FAIL", "MapViewOfFile:3", 1);
+    EXPECT_EQ(OpenSharedMemory(), 0);
+    EXPECT_EQ(qvkdev::DeviceCacheView(), nullptr);
+    EXPECT_EQ(qvkdev::KeyCacheView(), nullptr);
+    EXPECT_EQ(OpenSharedMemory(), 1) << "the next call starts again";
+    unsetenv("WEMU_FAIL");
+    WemuResetTestHooks();
+    // The share record lies beside the device-cache record and starts at zero.
+    AddKey(352);
+    Context c = Open(352);
+    ASSERT_TRUE(c);
+    ASSERT_EQ(qvkdev::WaitGlobalMutex(), 0u);
+    const SessionShareRecord* share = qvkdev::SessionShareOf(Record(352));
+    ASSERT_NE(share, nullptr);
+    EXPECT_EQ(share->serial, 352u);
+    EXPECT_EQ(share->generation, 0u);
+    DeviceCacheRecord copy = *Record(352);
+    EXPECT_EQ(qvkdev::SessionShareOf(&copy), nullptr) << "a copy outside the cache has none";
+    qvkdev::ReleaseGlobalMutex();
 }
 
 TEST_F(OpenTest, ClockIsSetOnlyWhenMoreThanFiveSecondsOff)

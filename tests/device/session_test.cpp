@@ -2,7 +2,9 @@
 // and the syslog texts.
 #include <syslog.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <functional>
 
 #include "DeviceTestSupport.h"
@@ -344,6 +346,144 @@ TEST_F(SessionTest, FailedKeySearchIsLogged)
                               "Виникла помилка при пошуку пристроїв: 0x80100001",
                               "Виникла помилка при конфігурації оточення пошуку пристроїв: 0x8010001d"}));
     EXPECT_TRUE(Open(412));
+}
+
+// Tries the key has counted as failed (bits 28-31 of the capability word).
+uint32_t FailedTries(DeviceContext* c)
+{
+    DeviceInfo info{};
+    EXPECT_EQ(QueryDeviceInfo(c, &info), 0u);
+    return info.capabilities >> 28;
+}
+
+TEST_F(SessionTest, ContextFromBeforeAFormatHoldsNoShare)
+{
+    const std::string reader = AddKey(420, 18, 0x200, "pw");
+    Context a = Open(420), b = Open(420), c = Open(420);
+    ASSERT_TRUE(a && b && c);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    ASSERT_EQ(FormatDevice(b.get(), "fresh"), 0u);
+    ASSERT_EQ(AuthenticateDevice(c.get(), "fresh"), 0u);
+    EXPECT_EQ(Record(420)->sessionUsers, 1);
+
+    pd::ClearCommandLog(reader);
+    EXPECT_EQ(LogoutDevice(a.get()), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 0) << "a's share went with the format";
+    EXPECT_EQ(Record(420)->sessionUsers, 1);
+    uint8_t r[4];
+    EXPECT_EQ(GetDeviceRandom(c.get(), r, 4), 0u) << "c's session survives a's logout";
+    ASSERT_EQ(LogoutDevice(c.get()), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 1) << "the last real sharer logs the key out";
+}
+
+TEST_F(SessionTest, ContextFromBeforeAFormatNeverLogsInByItself)
+{
+    const std::string reader = AddKey(421, 18, 0x200, "pw");
+    Context a = Open(421), b = Open(421), c = Open(421);
+    ASSERT_TRUE(a && b && c);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    ASSERT_EQ(FormatDevice(b.get(), "fresh"), 0u);
+    uint8_t r[4];
+    // No shared session after the format: a is told it is not logged in, and
+    // its outdated password reaches no key.
+    uint32_t failed = GetDeviceRandom(a.get(), r, 4);
+    ASSERT_NE(failed, 0u);
+    pd::ClearCommandLog(reader);
+    EXPECT_EQ(RecoverFromError(a.get(), failed), failed);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 0);
+    EXPECT_EQ(FailedTries(c.get()), 0u);
+
+    // The key formatted with the same password and shared again: a joins
+    // the new session instead of logging in.
+    ASSERT_EQ(FormatDevice(b.get(), "pw"), 0u);
+    ASSERT_EQ(AuthenticateDevice(c.get(), "pw"), 0u);
+    failed = GetDeviceRandom(a.get(), r, 4);
+    ASSERT_NE(failed, 0u);
+    pd::ClearCommandLog(reader);
+    EXPECT_EQ(RecoverFromError(a.get(), failed), 0u);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 0);
+    EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u);
+    EXPECT_EQ(Record(421)->sessionUsers, 2);
+    ASSERT_EQ(LogoutDevice(c.get()), 0u);
+    EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u) << "a holds a share again";
+}
+
+TEST_F(SessionTest, SharerTakesTheChangedPasswordFromTheSharedSession)
+{
+    const std::string reader = AddKey(422, 18, 0x200, "old");
+    Context a = Open(422), b = Open(422);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "old"), 0u);
+    ASSERT_EQ(AuthenticateDevice(b.get(), "old"), 0u);
+    ASSERT_EQ(ChangeDevicePassword(b.get(), "new"), 0u);
+    uint8_t r[4];
+    EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u) << "the session stays open";
+
+    // The key loses the session and a, holding the old password, recovers first.
+    pd::ResetCard(reader);
+    const uint32_t failed = GetDeviceRandom(a.get(), r, 4);
+    ASSERT_NE(failed, 0u);
+    EXPECT_EQ(RecoverFromError(a.get(), failed), 0u);
+    EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u);
+    EXPECT_EQ(FailedTries(a.get()), 0u) << "no try spent with the old password";
+    // b follows through the session a shared, and a keeps the new password.
+    const uint32_t bFailed = GetDeviceRandom(b.get(), r, 4);
+    ASSERT_NE(bFailed, 0u);
+    EXPECT_EQ(RecoverFromError(b.get(), bFailed), 0u);
+    pd::ResetCard(reader);
+    ASSERT_NE(GetDeviceRandom(a.get(), r, 4), 0u);
+    EXPECT_EQ(RecoverFromError(a.get(), 40), 0u);
+    EXPECT_EQ(FailedTries(a.get()), 0u);
+}
+
+TEST_F(SessionTest, SharerNeverSendsAPasswordKnownToBeOutdated)
+{
+    const std::string reader = AddKey(423, 18, 0x200, "old");
+    Context a = Open(423), b = Open(423);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "old"), 0u);
+    ASSERT_EQ(AuthenticateDevice(b.get(), "old"), 0u);
+    ASSERT_EQ(ChangeDevicePassword(b.get(), "new"), 0u);
+    // b recovers first: the shared session is one a never had, so a cannot
+    // read the new password and must not try the old one.
+    pd::ResetCard(reader);
+    uint8_t r[4];
+    ASSERT_NE(GetDeviceRandom(b.get(), r, 4), 0u);
+    ASSERT_EQ(RecoverFromError(b.get(), 40), 0u);
+    pd::ClearCommandLog(reader);
+    for (int i = 0; i < 3; ++i) {
+        const uint32_t failed = GetDeviceRandom(a.get(), r, 4);
+        ASSERT_NE(failed, 0u);
+        EXPECT_NE(RecoverFromError(a.get(), failed), 0u);
+    }
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 0);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN), 0);
+    EXPECT_EQ(FailedTries(b.get()), 0u);
+    EXPECT_EQ(GetDeviceRandom(b.get(), r, 4), 0u);
+}
+
+TEST_F(SessionTest, OldFormSaveAndRestoreLeaveTheContextAlone)
+{
+    AddKey(424, 18, 0x200, "pw");
+    Context a = Open(424);
+    ASSERT_TRUE(a);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    DeviceCacheRecord scratch{};
+    std::atomic<bool> stop{false};
+    std::atomic<int> seen{0};
+    std::thread watcher([&] {
+        while (!stop.load())
+            if (*static_cast<volatile uint8_t*>(&a->version) != 18) seen.fetch_add(1);
+    });
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(SaveSharedSessionOld(a.get(), "pw", &scratch), 0u);
+        ASSERT_EQ(RestoreSharedSessionOld(a.get(), "pw", &scratch), 0u);
+    }
+    stop.store(true);
+    watcher.join();
+    EXPECT_EQ(seen.load(), 0) << "another thread saw the version changed";
+    // And the old form is what they used: the new form cannot read it back.
+    EXPECT_EQ(RestoreSharedSession(a.get(), "pw", &scratch), 23u);
 }
 
 }  // namespace

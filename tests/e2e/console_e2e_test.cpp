@@ -2,16 +2,20 @@
 // pcscd: the real qvk7qc, km.qvk7q.so and pkfmt.so from the distribution folder.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "../console/ConsoleRunner.h"
+#include "E2EProcess.h"
 #include "KeyCommandLog.h"
 #include "KeyRig.h"
+#include "keymedia/KMDevice.h"
 
 namespace {
 
@@ -101,6 +105,141 @@ TEST_F(ConsoleE2E, FormatCheckAndChangePasswordOnTheKey)
     auto old = Console({"check", "310011", "first-pass"});
     EXPECT_EQ(old.out, kPrefix + "Error while check quor\n");
     EXPECT_EQ(old.status, 1);
+}
+
+TEST_F(ConsoleE2E, AnEmptyFirstOrSecondReaderHidesNoKey)
+{
+    KeyRig rig({RigKey(310021, 18, "first"), RigKey(310022, 18, "second")});
+    rig.Control("unplug 0");
+    ASSERT_TRUE(rig.WaitCard(0, false));
+    EXPECT_EQ(Console({"enum"}).out,
+              kPrefix + "Attached quors -\n\t1: " + kTypeName + " 310022\n" + kPrefix + "Founded 1 attached quor(s)\n");
+    EXPECT_EQ(Console({"check", "310022", "second"}).out, kPrefix + "Quor checked successfully\n");
+    EXPECT_EQ(Console({"check", "310021", "first"}).out, kPrefix + "Quor is not attached (SN - 310021)\n");
+
+    rig.Control("replug 0");
+    ASSERT_TRUE(rig.WaitCard(0, true));
+    rig.Control("unplug 1");
+    ASSERT_TRUE(rig.WaitCard(1, false));
+    EXPECT_EQ(Console({"enum"}).out,
+              kPrefix + "Attached quors -\n\t1: " + kTypeName + " 310021\n" + kPrefix + "Founded 1 attached quor(s)\n");
+    EXPECT_EQ(Console({"check", "310021", "first"}).out, kPrefix + "Quor checked successfully\n");
+    EXPECT_EQ(Console({"check", "310022", "second"}).out, kPrefix + "Quor is not attached (SN - 310022)\n");
+}
+
+// A program that holds the key open through the key-media library and works
+// on it whenever the test asks: each request byte answers with one result byte.
+class KeyHolder {
+public:
+    KeyHolder(uint32_t serial, const char* password)
+    {
+        pid_ = qvk::e2e::SpawnChild([this, serial, password] {
+            close(channel_.up[0]);
+            close(channel_.down[1]);
+            return Run(serial, password);
+        });
+        // Only the child writes answers and reads requests: a child that dies
+        // ends the test's wait instead of leaving it blocked.
+        close(channel_.up[1]);
+        close(channel_.down[0]);
+    }
+    ~KeyHolder()
+    {
+        if (pid_ > 0) Finish();
+    }
+    // 'o' opened, 'w' write and read back a record, 'c' close; the result
+    // byte: 0 ok, else the failing key-media code (truncated to a byte).
+    int Ask(char request)
+    {
+        if (write(channel_.down[1], &request, 1) != 1) return -1;
+        uint8_t answer = 0xEE;
+        return channel_.Receive(&answer, 1) ? answer : -1;
+    }
+    int Finish()
+    {
+        Ask('q');
+        close(channel_.down[1]);
+        close(channel_.up[0]);
+        const int status = qvk::e2e::WaitChild(pid_);
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    int Run(uint32_t serial, const char* password)
+    {
+        if (chdir(QVK_DIST_DIR) != 0) return 10;
+        void* km = dlopen((std::string(QVK_DIST_DIR) + "/km.qvk7q.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (km == nullptr) return 11;
+        auto getInterface = reinterpret_cast<KMGetInterfaceFunction>(dlsym(km, "KMGetInterface"));
+        IKMQuorKorvo7Q* d = getInterface != nullptr ? getInterface(kTypeName.c_str()) : nullptr;
+        if (d == nullptr) return 12;
+        std::string s = std::to_string(serial), p = password;
+        for (;;) {
+            char request = 0;
+            if (read(channel_.down[0], &request, 1) != 1) break;
+            int result = 0;
+            if (request == 'o') {
+                result = d->Open(s.data(), p.data(), 0);
+            } else if (request == 'w') {
+                uint8_t data[48], back[48] = {};
+                for (size_t i = 0; i < sizeof(data); ++i) data[i] = static_cast<uint8_t>(i * 7 + request);
+                unsigned length = sizeof(back);
+                result = d->WriteRecord(nullptr, 4, data, sizeof(data));
+                if (result == KM_OK) result = d->ReadRecord(nullptr, 4, back, &length);
+                if (result == KM_OK && (length != sizeof(data) || std::memcmp(data, back, length) != 0)) result = 99;
+            } else if (request == 'c') {
+                result = d->Close(nullptr);
+            } else {
+                break;
+            }
+            const uint8_t answer = static_cast<uint8_t>(result);
+            channel_.Send(&answer, 1);
+        }
+        d->Release();
+        return 0;
+    }
+    qvk::e2e::Channel channel_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(ConsoleE2E, ChangePasswordAndFormatWhileAnotherProgramHoldsTheKey)
+{
+    KeyRig rig({RigKey(310031, 18, "old-pass")});
+    KeyHolder holder(310031, "old-pass");
+    ASSERT_EQ(holder.Ask('o'), KM_OK);
+    ASSERT_EQ(holder.Ask('w'), KM_OK);
+
+    // A password change keeps the holder's session, and when the key loses
+    // it the holder comes back with the new password without a wrong try.
+    EXPECT_EQ(Console({"changepassword", "310031", "old-pass", "new-pass"}).out,
+              kPrefix + "Quor password changed successfully\n");
+    EXPECT_EQ(holder.Ask('w'), KM_OK);
+    rig.Control("reset 0");
+    EXPECT_EQ(holder.Ask('w'), KM_OK);
+    EXPECT_EQ(FailedTries(rig, 0), 0);
+    EXPECT_EQ(Console({"check", "310031", "new-pass"}).out, kPrefix + "Quor checked successfully\n");
+    EXPECT_EQ(holder.Ask('w'), KM_OK) << "the check's close left the holder's session alone";
+
+    // A format ends the holder's session for good: its work fails cleanly,
+    // its close logs nobody out and spends no try.
+    EXPECT_EQ(Console({"format", "310031", "formatted"}).out,
+              kPrefix + "Quor format in progress...\n" + kPrefix + "Quor formatted successfully\n");
+    KeyHolder other(310031, "formatted");
+    ASSERT_EQ(other.Ask('o'), KM_OK);
+    EXPECT_NE(holder.Ask('w'), KM_OK);
+    const size_t mark = KeyCommandLog(rig, 0).size();
+    EXPECT_EQ(holder.Ask('c'), KM_OK);
+    auto log = KeyCommandLog(rig, 0);
+    for (size_t i = mark; i < log.size(); ++i) {
+        EXPECT_NE(log[i].cmd, 20) << "the holder's close logged the key out";
+        EXPECT_NE(log[i].cmd, 131) << "the holder logged in with an outdated password";
+    }
+    EXPECT_EQ(other.Ask('w'), KM_OK) << "the other program's session survives";
+    EXPECT_EQ(FailedTries(rig, 0), 0);
+    EXPECT_EQ(other.Ask('c'), KM_OK);
+    EXPECT_EQ(holder.Finish(), 0);
+    EXPECT_EQ(other.Finish(), 0);
 }
 
 TEST_F(ConsoleE2E, RefusalsNeverReachTheKey)

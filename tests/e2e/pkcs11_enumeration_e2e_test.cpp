@@ -72,6 +72,20 @@ TEST_F(Pkcs11EnumerationE2E, SerialsKeepTheirSlotsWhileKeysComeAndGo)
     EXPECT_EQ(device->Open(3), CKR_SLOT_ID_INVALID);
 }
 
+TEST_F(Pkcs11EnumerationE2E, AnEmptyFirstReaderHidesNoKey)
+{
+    KeyRig rig({RigKey(50), RigKey(60)});
+    rig.Control("unplug 0");
+    ASSERT_TRUE(rig.WaitCard(0, false));
+    const std::uint32_t known = KeySerialCount();
+    ASSERT_EQ(EnumerateKeySerials(known), CKR_OK) << "the key behind the empty reader gets a slot";
+    EXPECT_EQ(Entry(known), "60");
+    Device device(CreatePKCS11Device());
+    ASSERT_EQ(device->Open(known), CKR_OK);
+    EXPECT_EQ(OpenSerial(device.get()), 60u);
+    EXPECT_EQ(device->Close(), CKR_OK);
+}
+
 TEST_F(Pkcs11EnumerationE2E, NoKeysNoSlots)
 {
     KeyRig rig({RigKey(40)});

@@ -59,6 +59,30 @@ TEST_F(KMDeviceTest, EnumeratesSerialsInReaderOrderAndTheOpenSerialWhenOpen)
     }
 }
 
+TEST_F(KMDeviceTest, EnumerationSkipsAnEmptyReader)
+{
+    const std::string first = AddKey(131);
+    const std::string second = AddKey(132);
+    AddKey(133);
+    Device d = FullKey();
+    char serial[32];
+    auto key = pd::Unplug(first);
+    ASSERT_TRUE(key);
+    ASSERT_EQ(d->EnumDevice(0, serial), KM_OK);
+    EXPECT_STREQ(serial, "000132");
+    ASSERT_EQ(d->EnumDevice(1, serial), KM_OK);
+    EXPECT_STREQ(serial, "000133");
+    EXPECT_EQ(d->EnumDevice(2, serial), KM_NOT_FOUND);
+
+    ASSERT_TRUE(pd::Replug(first, std::move(key)));
+    ASSERT_TRUE(pd::Unplug(second));
+    ASSERT_EQ(d->EnumDevice(0, serial), KM_OK);
+    EXPECT_STREQ(serial, "000131");
+    ASSERT_EQ(d->EnumDevice(1, serial), KM_OK);
+    EXPECT_STREQ(serial, "000133");
+    EXPECT_EQ(d->EnumDevice(2, serial), KM_NOT_FOUND);
+}
+
 TEST_F(KMDeviceTest, BorrowedConnectionsAreRegisteredListedAndDropped)
 {
     const std::string reader = AddKey(77);
@@ -204,6 +228,43 @@ TEST_F(KMDeviceTest, ReleaseOfAnOpenObjectGivesBackItsShareOfTheSession)
     carrier.reset();
     EXPECT_FALSE(pd::GetKey(reader)->loggedIn());
     EXPECT_EQ(OpenConnections(), 0) << "the carrier's connection is closed too";
+}
+
+TEST_F(KMDeviceTest, ClosingAnObjectFromBeforeAFormatLeavesTheFormattersSession)
+{
+    const std::string reader = AddKey(705, 18, 0x200, "pw");
+    Device first = OpenFullKey("705", "pw");
+    Device carrier = Carrier();
+    ASSERT_EQ(OpenWith(carrier.get(), "705", "fresh", KM_OPEN_FORMAT), KM_OK);
+    const std::vector<uint8_t> stale(40, 0x11);
+    EXPECT_NE(first->WriteRecord(nullptr, 3, stale.data(), static_cast<unsigned>(stale.size())), KM_OK)
+        << "the format ended its session";
+    pd::ClearCommandLog(reader);
+    ASSERT_EQ(first->Close(nullptr), KM_OK);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGOUT), 0) << "its share went with the format";
+    const std::vector<uint8_t> data(40, 0x3C);
+    EXPECT_EQ(carrier->WriteRecord(nullptr, 3, data.data(), static_cast<unsigned>(data.size())), KM_OK);
+    ASSERT_EQ(carrier->Close(nullptr), KM_OK);
+    EXPECT_FALSE(pd::GetKey(reader)->loggedIn());
+}
+
+TEST_F(KMDeviceTest, AnObjectKeepsWorkingAfterAnotherChangesThePassword)
+{
+    const std::string reader = AddKey(706, 18, 0x200, "old");
+    Device worker = OpenFullKey("706", "old");
+    Device changer = OpenFullKey("706", "old");
+    char next[] = "new";
+    ASSERT_EQ(changer->ChangePassword(nullptr, next), KM_OK);
+    ASSERT_EQ(changer->Close(nullptr), KM_OK);
+    pd::ResetCard(reader);  // the key loses the session; the worker recovers first
+    const std::vector<uint8_t> data(40, 0x5A);
+    EXPECT_EQ(worker->WriteRecord(nullptr, 3, data.data(), static_cast<unsigned>(data.size())), KM_OK);
+    DeviceInfo info{};
+    ASSERT_EQ(QueryDeviceInfo(Object(worker)->Context(), &info), 0u);
+    EXPECT_EQ(info.capabilities >> 28, 0u) << "no try spent with the old password";
+    ASSERT_EQ(worker->Close(nullptr), KM_OK);
+    EXPECT_FALSE(pd::GetKey(reader)->loggedIn());
+    EXPECT_EQ(OpenWith(worker.get(), "706", "new"), KM_OK);
 }
 
 TEST_F(KMDeviceTest, CloseWipesThePasswordEvenWhenTheLogoutFails)
