@@ -1,0 +1,210 @@
+// The module against emulated keys behind a real pcscd, checked from the
+// outside: the token record that C_InitToken leaves on the key, read back
+// byte for byte through a driver object of our own; every row of the
+// mechanism information table; session counts across slots; and the
+// arguments a login refuses.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KeyRig.h"
+#include "device/DeviceProtocol.h"
+#include "pkcs11/pkcs11ua.h"
+#include "pkcs11driver/PKCS11Driver.h"
+#include "pkcs11driver/PKCS11QuorKorvo7Q.h"
+
+#ifndef QVK_PKCS11_MODULE
+#error "QVK_PKCS11_MODULE must name the built module"
+#endif
+
+namespace qvk::e2e {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string kSoPin = "12345678";
+
+struct DeviceReleaser {
+    void operator()(PKCS11Device* d) const { d->Release(); }
+};
+using Device = std::unique_ptr<PKCS11Device, DeviceReleaser>;
+
+CK_UTF8CHAR* U(const std::string& s)
+{
+    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
+}
+
+void PutLE(Bytes& out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+class Pkcs11RecordE2E : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("WEMU_NAME_PREFIX", ("qvkp11rec" + std::to_string(getpid())).c_str(), 1);
+        handle_ = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle_, nullptr) << dlerror();
+        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
+        ASSERT_NE(get, nullptr);
+        ASSERT_EQ(get(&f_), CKR_OK);
+    }
+    void TearDown() override
+    {
+        if (f_ != nullptr) f_->C_Finalize(nullptr);
+        if (handle_ != nullptr) dlclose(handle_);
+        CloseSharedMemory();
+        unsetenv("WEMU_NAME_PREFIX");
+    }
+
+    CK_ULONG SlotCount()
+    {
+        CK_ULONG count = 0;
+        EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+        return count;
+    }
+
+    // The used part of the key's public area, read by a driver object of
+    // this process while the module has the key closed.
+    static Bytes PublicArea(std::uint32_t slot)
+    {
+        EXPECT_EQ(EnumerateKeySerials(slot), CKR_OK);
+        Device device(CreatePKCS11Device());
+        EXPECT_EQ(device->Open(slot), CKR_OK);
+        std::uint8_t* image = nullptr;
+        std::uint32_t length = 0;
+        EXPECT_EQ(device->ReadStorageArea(0, &image, &length), CKR_OK);
+        Bytes out(image, image + length);
+        delete[] image;
+        EXPECT_EQ(device->Close(), CKR_OK);
+        return out;
+    }
+
+    void* handle_ = nullptr;
+    CK_FUNCTION_LIST* f_ = nullptr;
+};
+
+TEST_F(Pkcs11RecordE2E, InitialisationLeavesTheMarkAndTheRecordOnTheKey)
+{
+    struct Case {
+        int version;
+        std::uint32_t capacity;
+    } cases[] = {{18, 4096}, {7, 1024}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        KeyRig rig({RigKey(4321, c.version, kSoPin)});
+        ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+        ASSERT_EQ(SlotCount(), 1u);
+        // "Key Ж" blank-padded: 32 UTF-8 bytes, 31 in Windows-1251.
+        std::string label = "Key \xD0\x96";
+        label.resize(32, ' ');
+        ASSERT_EQ(f_->C_InitToken(0, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
+        CK_TOKEN_INFO info{};
+        ASSERT_EQ(f_->C_GetTokenInfo(0, &info), CKR_OK);
+        EXPECT_EQ(info.ulTotalPublicMemory, c.capacity);
+        EXPECT_EQ(info.ulFreePublicMemory, c.capacity - 48);
+        EXPECT_EQ(info.ulFreePrivateMemory, 3072u);
+        ASSERT_EQ(f_->C_Finalize(nullptr), CKR_OK);
+
+        Bytes expected = {0x3F, 0xFF, 1, 0, 'K', 'e', 'y', ' ', 0xC6};
+        expected.resize(expected.size() + 26, ' ');
+        expected.push_back(0);  // the label field's last byte: the text was one byte shorter
+        PutLE(expected, 0x405);
+        PutLE(expected, 3072);
+        PutLE(expected, c.capacity - 48);
+        ASSERT_EQ(expected.size(), 48u);
+        EXPECT_EQ(PublicArea(0), expected);
+    }
+}
+
+TEST_F(Pkcs11RecordE2E, EveryMechanismHasItsFixedInformation)
+{
+    KeyRig rig({RigKey(50, 18, kSoPin)});
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    ASSERT_EQ(SlotCount(), 1u);
+    const CK_FLAGS cipher = 0x301, mac = 0x2801, wrap = 0x60001, digest = 0x401, sign = 0x2E02801, gen = 0x8001,
+                   pair = 0x2E10001, derive = 0x2280001;
+    struct Row {
+        CK_MECHANISM_TYPE type;
+        CK_ULONG min, max;
+        CK_FLAGS flags;
+    } rows[] = {
+        {0x80420011, 32, 32, cipher},   {0x80420012, 32, 32, cipher}, {0x80420013, 32, 32, cipher},
+        {0x80420014, 32, 32, mac},      {0x80420016, 32, 32, wrap},   {0x80420061, 32, 32, wrap},
+        {0x80420021, 0, 0, digest},     {0x80420022, 0, 0, digest},   {0x80420023, 0, 0, digest},
+        {0x80420024, 0, 0, digest},     {0x80420025, 0, 0, digest},   {0x80420031, 163, 509, sign},
+        {0x80420032, 163, 509, sign},   {0x80420033, 163, 509, sign}, {0x80420034, 163, 509, sign},
+        {0x80420035, 163, 509, sign},   {0x80420036, 163, 509, sign}, {0x80420041, 32, 32, gen},
+        {0x80420051, 32, 32, gen},      {0x80420042, 163, 509, pair}, {0x80420043, 163, 509, derive},
+        {0x80420044, 163, 509, derive},
+    };
+    for (const Row& r : rows) {
+        CK_MECHANISM_INFO info;
+        std::memset(&info, 0xAA, sizeof(info));
+        ASSERT_EQ(f_->C_GetMechanismInfo(0, r.type, &info), CKR_OK) << std::hex << r.type;
+        EXPECT_EQ(info.ulMinKeySize, r.min) << std::hex << r.type;
+        EXPECT_EQ(info.ulMaxKeySize, r.max) << std::hex << r.type;
+        EXPECT_EQ(info.flags, r.flags) << std::hex << r.type;
+    }
+    CK_MECHANISM_INFO info{};
+    for (CK_MECHANISM_TYPE invalid :
+         {0x80420071ul, 0x80420072ul, 0x80420073ul, 0x80420015ul, 0x80420010ul, 0x80420045ul, 0ul})
+        EXPECT_EQ(f_->C_GetMechanismInfo(0, invalid, &info), CKR_MECHANISM_INVALID) << std::hex << invalid;
+    EXPECT_EQ(f_->C_GetMechanismInfo(0, 0x80420011, nullptr), CKR_ARGUMENTS_BAD);
+    CK_ULONG count = 0;
+    EXPECT_EQ(f_->C_GetMechanismList(0, nullptr, nullptr), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(f_->C_GetMechanismList(1, nullptr, &count), CKR_SLOT_ID_INVALID);
+}
+
+TEST_F(Pkcs11RecordE2E, SessionCountsCoverEverySlotAndLoginsNeedAPin)
+{
+    KeyRig rig({RigKey(60, 18, kSoPin), RigKey(61, 17, kSoPin)});
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    ASSERT_EQ(SlotCount(), 2u);
+    for (CK_SLOT_ID slot : {0ul, 1ul}) {
+        std::string label(32, ' ');
+        ASSERT_EQ(f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
+    }
+    CK_SESSION_HANDLE a = 0, b = 0, c = 0;
+    ASSERT_EQ(f_->C_OpenSession(1, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &a), CKR_OK);
+    ASSERT_EQ(f_->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &b), CKR_OK);
+    ASSERT_EQ(f_->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &c), CKR_OK);
+    EXPECT_EQ(f_->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, nullptr), CKR_ARGUMENTS_BAD);
+    CK_TOKEN_INFO info{};
+    ASSERT_EQ(f_->C_GetTokenInfo(0, &info), CKR_OK);
+    EXPECT_EQ(info.ulSessionCount, 3u);
+    EXPECT_EQ(info.ulRwSessionCount, 2u);
+
+    // The read-only session is on the other slot: the SO may log in here.
+    ASSERT_EQ(f_->C_Login(c, CKU_SO, U(kSoPin), kSoPin.size()), CKR_OK);
+    EXPECT_EQ(f_->C_Login(a, CKU_SO, U(kSoPin), kSoPin.size()), CKR_SESSION_READ_ONLY_EXISTS);
+    CK_SESSION_INFO s{};
+    ASSERT_EQ(f_->C_GetSessionInfo(c, &s), CKR_OK);
+    EXPECT_EQ(s.state, CKS_RW_SO_FUNCTIONS);
+    EXPECT_EQ(s.slotID, 0u);
+    EXPECT_EQ(s.flags, CKF_SERIAL_SESSION | CKF_RW_SESSION);
+    EXPECT_EQ(s.ulDeviceError, 0u);
+
+    // A login without a PIN buffer is a bad call, not a wrong PIN.
+    EXPECT_EQ(f_->C_Login(a, CKU_USER, nullptr, 0), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(f_->C_Login(a, CKU_USER, nullptr, 8), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(f_->C_Login(0, CKU_USER, U(kSoPin), kSoPin.size()), CKR_SESSION_HANDLE_INVALID);
+    EXPECT_EQ(f_->C_Login(9000, CKU_USER, U(kSoPin), kSoPin.size()), CKR_SESSION_HANDLE_INVALID);
+
+    EXPECT_EQ(f_->C_CloseAllSessions(1), CKR_OK);
+    ASSERT_EQ(f_->C_GetTokenInfo(1, &info), CKR_OK);
+    EXPECT_EQ(info.ulSessionCount, 1u);
+    EXPECT_EQ(info.ulRwSessionCount, 1u);
+    EXPECT_EQ(f_->C_CloseSession(c), CKR_OK);
+    EXPECT_EQ(f_->C_CloseSession(c), CKR_SESSION_HANDLE_INVALID);
+}
+
+}  // namespace
+}  // namespace qvk::e2e
