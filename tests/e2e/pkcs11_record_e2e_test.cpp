@@ -64,20 +64,30 @@ protected:
         unsetenv("WEMU_NAME_PREFIX");
     }
 
-    CK_ULONG SlotCount()
+    // The listed slots; slot numbers outlive a test when the module stays
+    // mapped, so each test takes the numbers it is given.
+    std::vector<CK_SLOT_ID> Slots()
     {
         CK_ULONG count = 0;
         EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        return count;
+        std::vector<CK_SLOT_ID> slots(count);
+        if (count != 0) {
+            EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
+        }
+        slots.resize(count);
+        return slots;
     }
 
     // The used part of the key's public area, read by a driver object of
     // this process while the module has the key closed.
-    static Bytes PublicArea(std::uint32_t slot)
+    static Bytes PublicArea(const std::string& serial)
     {
-        EXPECT_EQ(EnumerateKeySerials(slot), CKR_OK);
+        std::uint32_t index = 0;
+        char text[KEY_SERIAL_TEXT_BYTES] = {};
+        while (EnumerateKeySerials(index) == CKR_OK && GetKeySerialEntry(index, text) && serial != text) ++index;
+        EXPECT_EQ(std::string(text), serial);
         Device device(CreatePKCS11Device());
-        EXPECT_EQ(device->Open(slot), CKR_OK);
+        EXPECT_EQ(device->Open(index), CKR_OK);
         std::uint8_t* image = nullptr;
         std::uint32_t length = 0;
         EXPECT_EQ(device->ReadStorageArea(0, &image, &length), CKR_OK);
@@ -101,13 +111,15 @@ TEST_F(Pkcs11RecordE2E, InitialisationLeavesTheMarkAndTheRecordOnTheKey)
         SCOPED_TRACE(c.version);
         KeyRig rig({RigKey(4321, c.version, kSoPin)});
         ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-        ASSERT_EQ(SlotCount(), 1u);
+        const std::vector<CK_SLOT_ID> slots = Slots();
+        ASSERT_EQ(slots.size(), 1u);
+        const CK_SLOT_ID slot = slots[0];
         // "Key Ж" blank-padded: 32 UTF-8 bytes, 31 in Windows-1251.
         std::string label = "Key \xD0\x96";
         label.resize(32, ' ');
-        ASSERT_EQ(f_->C_InitToken(0, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
+        ASSERT_EQ(f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
         CK_TOKEN_INFO info{};
-        ASSERT_EQ(f_->C_GetTokenInfo(0, &info), CKR_OK);
+        ASSERT_EQ(f_->C_GetTokenInfo(slot, &info), CKR_OK);
         EXPECT_EQ(info.ulTotalPublicMemory, c.capacity);
         EXPECT_EQ(info.ulFreePublicMemory, c.capacity - 48);
         EXPECT_EQ(info.ulFreePrivateMemory, 3072u);
@@ -120,7 +132,7 @@ TEST_F(Pkcs11RecordE2E, InitialisationLeavesTheMarkAndTheRecordOnTheKey)
         PutLE(expected, 3072);
         PutLE(expected, c.capacity - 48);
         ASSERT_EQ(expected.size(), 48u);
-        EXPECT_EQ(PublicArea(0), expected);
+        EXPECT_EQ(PublicArea("4321"), expected);
     }
 }
 
@@ -128,7 +140,9 @@ TEST_F(Pkcs11RecordE2E, EveryMechanismHasItsFixedInformation)
 {
     KeyRig rig({RigKey(50, 18, kSoPin)});
     ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-    ASSERT_EQ(SlotCount(), 1u);
+    const std::vector<CK_SLOT_ID> slots = Slots();
+    ASSERT_EQ(slots.size(), 1u);
+    const CK_SLOT_ID slot = slots[0];
     const CK_FLAGS cipher = 0x301, mac = 0x2801, wrap = 0x60001, digest = 0x401, sign = 0x2E02801, gen = 0x8001,
                    pair = 0x2E10001, derive = 0x2280001;
     struct Row {
@@ -148,7 +162,7 @@ TEST_F(Pkcs11RecordE2E, EveryMechanismHasItsFixedInformation)
     for (const Row& r : rows) {
         CK_MECHANISM_INFO info;
         std::memset(&info, 0xAA, sizeof(info));
-        ASSERT_EQ(f_->C_GetMechanismInfo(0, r.type, &info), CKR_OK) << std::hex << r.type;
+        ASSERT_EQ(f_->C_GetMechanismInfo(slot, r.type, &info), CKR_OK) << std::hex << r.type;
         EXPECT_EQ(info.ulMinKeySize, r.min) << std::hex << r.type;
         EXPECT_EQ(info.ulMaxKeySize, r.max) << std::hex << r.type;
         EXPECT_EQ(info.flags, r.flags) << std::hex << r.type;
@@ -156,29 +170,31 @@ TEST_F(Pkcs11RecordE2E, EveryMechanismHasItsFixedInformation)
     CK_MECHANISM_INFO info{};
     for (CK_MECHANISM_TYPE invalid :
          {0x80420071ul, 0x80420072ul, 0x80420073ul, 0x80420015ul, 0x80420010ul, 0x80420045ul, 0ul})
-        EXPECT_EQ(f_->C_GetMechanismInfo(0, invalid, &info), CKR_MECHANISM_INVALID) << std::hex << invalid;
-    EXPECT_EQ(f_->C_GetMechanismInfo(0, 0x80420011, nullptr), CKR_ARGUMENTS_BAD);
+        EXPECT_EQ(f_->C_GetMechanismInfo(slot, invalid, &info), CKR_MECHANISM_INVALID) << std::hex << invalid;
+    EXPECT_EQ(f_->C_GetMechanismInfo(slot, 0x80420011, nullptr), CKR_ARGUMENTS_BAD);
     CK_ULONG count = 0;
-    EXPECT_EQ(f_->C_GetMechanismList(0, nullptr, nullptr), CKR_ARGUMENTS_BAD);
-    EXPECT_EQ(f_->C_GetMechanismList(1, nullptr, &count), CKR_SLOT_ID_INVALID);
+    EXPECT_EQ(f_->C_GetMechanismList(slot, nullptr, nullptr), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(f_->C_GetMechanismList(slot + 1, nullptr, &count), CKR_SLOT_ID_INVALID);
 }
 
 TEST_F(Pkcs11RecordE2E, SessionCountsCoverEverySlotAndLoginsNeedAPin)
 {
     KeyRig rig({RigKey(60, 18, kSoPin), RigKey(61, 17, kSoPin)});
     ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-    ASSERT_EQ(SlotCount(), 2u);
-    for (CK_SLOT_ID slot : {0ul, 1ul}) {
+    const std::vector<CK_SLOT_ID> slots = Slots();
+    ASSERT_EQ(slots.size(), 2u);
+    const CK_SLOT_ID first = slots[0], second = slots[1];
+    for (CK_SLOT_ID slot : slots) {
         std::string label(32, ' ');
         ASSERT_EQ(f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
     }
     CK_SESSION_HANDLE a = 0, b = 0, c = 0;
-    ASSERT_EQ(f_->C_OpenSession(1, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &a), CKR_OK);
-    ASSERT_EQ(f_->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &b), CKR_OK);
-    ASSERT_EQ(f_->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &c), CKR_OK);
-    EXPECT_EQ(f_->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, nullptr), CKR_ARGUMENTS_BAD);
+    ASSERT_EQ(f_->C_OpenSession(second, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &a), CKR_OK);
+    ASSERT_EQ(f_->C_OpenSession(second, CKF_SERIAL_SESSION, nullptr, nullptr, &b), CKR_OK);
+    ASSERT_EQ(f_->C_OpenSession(first, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &c), CKR_OK);
+    EXPECT_EQ(f_->C_OpenSession(first, CKF_SERIAL_SESSION, nullptr, nullptr, nullptr), CKR_ARGUMENTS_BAD);
     CK_TOKEN_INFO info{};
-    ASSERT_EQ(f_->C_GetTokenInfo(0, &info), CKR_OK);
+    ASSERT_EQ(f_->C_GetTokenInfo(first, &info), CKR_OK);
     EXPECT_EQ(info.ulSessionCount, 3u);
     EXPECT_EQ(info.ulRwSessionCount, 2u);
 
@@ -188,7 +204,7 @@ TEST_F(Pkcs11RecordE2E, SessionCountsCoverEverySlotAndLoginsNeedAPin)
     CK_SESSION_INFO s{};
     ASSERT_EQ(f_->C_GetSessionInfo(c, &s), CKR_OK);
     EXPECT_EQ(s.state, CKS_RW_SO_FUNCTIONS);
-    EXPECT_EQ(s.slotID, 0u);
+    EXPECT_EQ(s.slotID, first);
     EXPECT_EQ(s.flags, CKF_SERIAL_SESSION | CKF_RW_SESSION);
     EXPECT_EQ(s.ulDeviceError, 0u);
 
@@ -198,12 +214,34 @@ TEST_F(Pkcs11RecordE2E, SessionCountsCoverEverySlotAndLoginsNeedAPin)
     EXPECT_EQ(f_->C_Login(0, CKU_USER, U(kSoPin), kSoPin.size()), CKR_SESSION_HANDLE_INVALID);
     EXPECT_EQ(f_->C_Login(9000, CKU_USER, U(kSoPin), kSoPin.size()), CKR_SESSION_HANDLE_INVALID);
 
-    EXPECT_EQ(f_->C_CloseAllSessions(1), CKR_OK);
-    ASSERT_EQ(f_->C_GetTokenInfo(1, &info), CKR_OK);
+    EXPECT_EQ(f_->C_CloseAllSessions(second), CKR_OK);
+    ASSERT_EQ(f_->C_GetTokenInfo(second, &info), CKR_OK);
     EXPECT_EQ(info.ulSessionCount, 1u);
     EXPECT_EQ(info.ulRwSessionCount, 1u);
     EXPECT_EQ(f_->C_CloseSession(c), CKR_OK);
     EXPECT_EQ(f_->C_CloseSession(c), CKR_SESSION_HANDLE_INVALID);
+}
+
+TEST_F(Pkcs11RecordE2E, TheSoLoginStandsForTheKeysPasswordAfterItInitialisesTheUserPin)
+{
+    KeyRig rig({RigKey(70, 18, kSoPin)});
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    const std::vector<CK_SLOT_ID> slots = Slots();
+    ASSERT_EQ(slots.size(), 1u);
+    std::string label(32, ' ');
+    ASSERT_EQ(f_->C_InitToken(slots[0], U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
+    CK_SESSION_HANDLE so = 0;
+    ASSERT_EQ(f_->C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &so), CKR_OK);
+    ASSERT_EQ(f_->C_Login(so, CKU_SO, U(kSoPin), kSoPin.size()), CKR_OK);
+    const std::string pin = "55667788";
+    ASSERT_EQ(f_->C_InitPIN(so, U(pin), pin.size()), CKR_OK);
+    // The key has one password: a further login of the SO's session is
+    // checked against the new one, not the password it first logged in with.
+    EXPECT_EQ(f_->C_Login(so, CKU_SO, U(kSoPin), kSoPin.size()), CKR_PIN_INCORRECT);
+    EXPECT_EQ(f_->C_Login(so, CKU_SO, U(pin), pin.size()), CKR_OK);
+    CK_SESSION_INFO s{};
+    ASSERT_EQ(f_->C_GetSessionInfo(so, &s), CKR_OK);
+    EXPECT_EQ(s.state, CKS_RW_SO_FUNCTIONS);
 }
 
 }  // namespace
