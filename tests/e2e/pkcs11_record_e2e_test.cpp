@@ -244,5 +244,43 @@ TEST_F(Pkcs11RecordE2E, TheSoLoginStandsForTheKeysPasswordAfterItInitialisesTheU
     EXPECT_EQ(s.state, CKS_RW_SO_FUNCTIONS);
 }
 
+TEST_F(Pkcs11RecordE2E, PinsOfNoAcceptableLengthCountAsWrongPinsOfThatUser)
+{
+    KeyRig rig({RigKey(71, 18, kSoPin)});
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    const std::vector<CK_SLOT_ID> slots = Slots();
+    ASSERT_EQ(slots.size(), 1u);
+    const CK_SLOT_ID slot = slots[0];
+    std::string label(32, ' ');
+    ASSERT_EQ(f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
+    auto flags = [&] {
+        CK_TOKEN_INFO info{};
+        EXPECT_EQ(f_->C_GetTokenInfo(slot, &info), CKR_OK);
+        return info.flags;
+    };
+    const std::string empty, tooLong(33, '1');
+    struct Case {
+        CK_USER_TYPE user;
+        const std::string* pin;
+        CK_FLAGS flag;
+    } cases[] = {{CKU_USER, &tooLong, CKF_USER_PIN_COUNT_LOW},
+                 {CKU_USER, &empty, CKF_USER_PIN_COUNT_LOW},
+                 {CKU_SO, &tooLong, CKF_SO_PIN_COUNT_LOW},
+                 {CKU_SO, &empty, CKF_SO_PIN_COUNT_LOW}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        SCOPED_TRACE(c.pin->size());
+        CK_SESSION_HANDLE h = 0;
+        ASSERT_EQ(f_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
+        ASSERT_EQ(f_->C_Login(h, c.user, U(kSoPin), kSoPin.size()), CKR_OK);
+        EXPECT_EQ(flags(), 0x405u);
+        EXPECT_EQ(f_->C_Login(h, c.user, U(*c.pin), c.pin->size()), CKR_PIN_INCORRECT);
+        EXPECT_EQ(flags(), 0x405u | c.flag);
+        ASSERT_EQ(f_->C_Login(h, c.user, U(kSoPin), kSoPin.size()), CKR_OK);
+        EXPECT_EQ(flags(), 0x405u) << "a right PIN clears the flag";
+        EXPECT_EQ(f_->C_CloseSession(h), CKR_OK);
+    }
+}
+
 }  // namespace
 }  // namespace qvk::e2e
