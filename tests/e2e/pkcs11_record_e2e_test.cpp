@@ -282,5 +282,63 @@ TEST_F(Pkcs11RecordE2E, PinsOfNoAcceptableLengthCountAsWrongPinsOfThatUser)
     }
 }
 
+TEST_F(Pkcs11RecordE2E, EachEntryPointAnswersItsOwnCodeForMissingOrWrongArguments)
+{
+    KeyRig rig({RigKey(72, 18, kSoPin)});
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    const std::vector<CK_SLOT_ID> slots = Slots();
+    ASSERT_EQ(slots.size(), 1u);
+    const CK_SLOT_ID slot = slots[0];
+    CK_SESSION_HANDLE h = 0;
+    // Not initialised yet: the token is checked before the open flags.
+    EXPECT_EQ(f_->C_OpenSession(slot, 0, nullptr, nullptr, &h), CKR_TOKEN_NOT_RECOGNIZED);
+    CK_MECHANISM_TYPE mechanisms[25];
+    CK_ULONG count = 25;
+    EXPECT_EQ(f_->C_GetMechanismList(slot, mechanisms, &count), CKR_OK) << "mechanisms need no token record";
+    EXPECT_EQ(count, 25u);
+
+    std::string label(32, ' ');
+    ASSERT_EQ(f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
+    ASSERT_EQ(f_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
+    const std::string pin = "abcdefgh";
+    CK_SLOT_INFO slotInfo;
+    CK_TOKEN_INFO tokenInfo;
+    CK_SESSION_INFO sessionInfo;
+    const CK_SLOT_ID absent = slot + 1;
+    struct Row {
+        const char* call;
+        CK_RV got, want;
+    } rows[] = {
+        {"C_GetSlotList without a count", f_->C_GetSlotList(CK_FALSE, nullptr, nullptr), CKR_ARGUMENTS_BAD},
+        {"C_GetSlotInfo without info", f_->C_GetSlotInfo(slot, nullptr), CKR_ARGUMENTS_BAD},
+        {"C_GetSlotInfo of an absent slot", f_->C_GetSlotInfo(absent, &slotInfo), CKR_SLOT_ID_INVALID},
+        {"C_GetTokenInfo without info", f_->C_GetTokenInfo(slot, nullptr), CKR_ARGUMENTS_BAD},
+        {"C_GetTokenInfo of an absent slot", f_->C_GetTokenInfo(absent, &tokenInfo), CKR_SLOT_ID_INVALID},
+        {"C_GetTokenInfo of slot 256", f_->C_GetTokenInfo(256, &tokenInfo), CKR_SLOT_ID_INVALID},
+        {"C_InitToken without a label", f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), nullptr), CKR_ARGUMENTS_BAD},
+        {"C_InitToken without a PIN", f_->C_InitToken(slot, nullptr, 0, U(label)), CKR_ARGUMENTS_BAD},
+        {"C_InitToken with an empty PIN", f_->C_InitToken(slot, U(kSoPin), 0, U(label)), CKR_PIN_LEN_RANGE},
+        {"C_InitToken of an absent slot", f_->C_InitToken(absent, U(kSoPin), kSoPin.size(), U(label)),
+         CKR_SLOT_ID_INVALID},
+        {"C_InitPIN without a PIN", f_->C_InitPIN(h, nullptr, 0), CKR_ARGUMENTS_BAD},
+        {"C_InitPIN with an empty PIN", f_->C_InitPIN(h, U(pin), 0), CKR_PIN_LEN_RANGE},
+        {"C_InitPIN of a closed session", f_->C_InitPIN(h + 1, U(pin), pin.size()), CKR_SESSION_HANDLE_INVALID},
+        {"C_SetPIN without the old PIN", f_->C_SetPIN(h, nullptr, 0, U(pin), pin.size()), CKR_ARGUMENTS_BAD},
+        {"C_SetPIN with an empty old PIN", f_->C_SetPIN(h, U(kSoPin), 0, U(pin), pin.size()), CKR_PIN_LEN_RANGE},
+        {"C_SetPIN with a 33-byte new PIN", f_->C_SetPIN(h, U(kSoPin), kSoPin.size(), U(std::string(33, 'x')), 33),
+         CKR_PIN_LEN_RANGE},
+        {"C_OpenSession of an absent slot", f_->C_OpenSession(absent, CKF_SERIAL_SESSION, nullptr, nullptr, &h),
+         CKR_SLOT_ID_INVALID},
+        {"C_GetSessionInfo of handle 0", f_->C_GetSessionInfo(0, &sessionInfo), CKR_SESSION_HANDLE_INVALID},
+        {"C_GetSessionInfo of handle 8193", f_->C_GetSessionInfo(8193, &sessionInfo), CKR_SESSION_HANDLE_INVALID},
+        {"C_Logout of a closed session", f_->C_Logout(h + 1), CKR_SESSION_HANDLE_INVALID},
+        {"C_CloseSession of handle 0", f_->C_CloseSession(0), CKR_SESSION_HANDLE_INVALID},
+    };
+    for (const Row& r : rows) EXPECT_EQ(r.got, r.want) << r.call;
+    CK_SESSION_INFO info{};
+    ASSERT_EQ(f_->C_GetSessionInfo(h, &info), CKR_OK);
+    EXPECT_EQ(info.state, CKS_RW_PUBLIC_SESSION) << "no failed call logged the session in";
+}
+
 }  // namespace
 }  // namespace qvk::e2e
