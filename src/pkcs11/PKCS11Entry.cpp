@@ -257,12 +257,11 @@ QVK_EXPORT CK_RV C_SetOperationState(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, C
 QVK_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen)
 {
     return Live([&] {
-        if (MissingData(pPin, ulPinLen)) return CKR_ARGUMENTS_BAD;
         CK_RV rv;
         PKCS11SessionManager* sessions = Sessions(&rv);
-        // A zero-length PIN may come without a buffer.
-        static const CK_UTF8CHAR empty = 0;
-        return rv != CKR_OK ? rv : sessions->Login(hSession, userType, pPin != nullptr ? pPin : &empty, ulPinLen);
+        // A PIN must come in a buffer, even an empty one: there is no
+        // protected authentication path to log in through.
+        return rv != CKR_OK ? rv : sessions->Login(hSession, userType, pPin, ulPinLen);
     });
 }
 

@@ -308,7 +308,8 @@ CK_RV PKCS11TokenManager::InitPIN(CK_SESSION_HANDLE handle, const CK_UTF8CHAR* p
     if ((rv = token_->GetDevice(&device)) != CKR_OK) return rv;
     if ((rv = device->SetPIN(CKU_USER, Text(pin), static_cast<std::uint32_t>(pinLength))) != CKR_OK)
         return CKR_PIN_INCORRECT;
-    connector_->ReplacePINDigest(CKU_USER, Text(pin), static_cast<std::uint32_t>(pinLength));
+    // The key has one password, so the SO's login now stands for the new PIN.
+    connector_->ReplacePINDigest(CKU_SO, Text(pin), static_cast<std::uint32_t>(pinLength));
     rv = storage_->UpdatePINRecord(Text(pin), static_cast<std::uint32_t>(pinLength), CKU_USER);
     return rv == CKR_FUNCTION_NOT_SUPPORTED ? CKR_OK : rv;
 }

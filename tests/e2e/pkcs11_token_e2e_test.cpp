@@ -103,17 +103,6 @@ protected:
         return info.state;
     }
 
-    // A login keeps the digest of its PIN, made by the provider's GOST 34.311
-    // hashing, which arrives with the provider's second part: until then a
-    // second login of a logged-in session cannot be checked, and the tests
-    // that need it are skipped. The probe login is undone.
-    bool PinDigestsAvailable(CK_SESSION_HANDLE loggedIn)
-    {
-        if (f_->C_Login(loggedIn, CKU_USER, U(kSoPin), kSoPin.size()) != CKR_OK) return false;
-        f_->C_Logout(loggedIn);
-        return true;
-    }
-
     void* handle_ = nullptr;
     CK_FUNCTION_LIST* f_ = nullptr;
 };
@@ -152,8 +141,7 @@ TEST_F(Pkcs11TokenE2E, SlotListsKeepNumbersAndForgetUnpluggedKeysAtTheNextScan)
     ASSERT_EQ(f_->C_GetSlotInfo(0, &info), CKR_OK);
     EXPECT_EQ(info.flags, CKF_REMOVABLE_DEVICE);
     // The scan stops at the empty reader, as at the end of the keys.
-    const std::vector<CK_SLOT_ID> after = Slots();
-    EXPECT_EQ(std::count(after.begin(), after.end(), 0u), 0);
+    EXPECT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1})) << "the other key keeps its slot";
     EXPECT_EQ(f_->C_GetSlotInfo(0, &info), CKR_SLOT_ID_INVALID);
 
     rig.Control("replug 0");
@@ -309,7 +297,7 @@ TEST_F(Pkcs11TokenE2E, SessionsLoginAndStates)
 
     EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(std::string("00000000")), 8), CKR_PIN_INCORRECT);
     EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(std::string(33, '1')), 33), CKR_PIN_INCORRECT);
-    EXPECT_EQ(f_->C_Login(rw, CKU_USER, nullptr, 0), CKR_PIN_INCORRECT);
+    EXPECT_EQ(f_->C_Login(rw, CKU_USER, nullptr, 0), CKR_ARGUMENTS_BAD);
     ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
     EXPECT_EQ(State(rw), CKS_RW_USER_FUNCTIONS);
     EXPECT_EQ(State(ro), CKS_RO_PUBLIC_SESSION) << "each session keeps the login of its own token entry";
@@ -343,7 +331,6 @@ TEST_F(Pkcs11TokenE2E, AWrongPinUnderALoginSetsTheCountLowFlag)
     ASSERT_EQ(InitToken(0, kSoPin, "flags"), CKR_OK);
     const CK_SESSION_HANDLE rw = Open(0);
     ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
-    if (!PinDigestsAvailable(rw)) GTEST_SKIP() << "the provider does not hash GOST 34.311 yet";
     // Under the login a wrong PIN is written down as the count-low flag of
     // that user; a right one clears it again.
     EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(std::string("00000000")), 8), CKR_PIN_INCORRECT);
@@ -367,7 +354,6 @@ TEST_F(Pkcs11TokenE2E, PinChangesCheckTheOldPinAndRefuseWhatTheKeyCannotHold)
 
     const CK_SESSION_HANDLE h = Open(0);
     ASSERT_EQ(f_->C_Login(h, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
-    if (!PinDigestsAvailable(h)) GTEST_SKIP() << "the provider does not hash GOST 34.311 yet";
     // Logged in: the old PIN must still be the login's.
     EXPECT_EQ(f_->C_SetPIN(h, U(std::string("wrongpin")), 8, U(next), next.size()), CKR_PIN_INCORRECT);
     // A new PIN with a character the key cannot hold, or a NUL, is refused.
