@@ -1,0 +1,201 @@
+#include "pkcs11/PKCS11DSTU4145.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "csp/CSP.h"
+#include "pkcs11/PKCS11Attribute.h"
+#include "pkcs11/PKCS11ObjectManager.h"
+#include "pkcs11/PKCS11PKI.h"
+#include "pkcs11/PKCS11Session.h"
+
+namespace {
+
+constexpr std::uint32_t kSBoxBytes = 64;
+
+// One reference to a formats-library object, dropped when it goes.
+struct HeldParameters {
+    IPKIParameters* object = nullptr;
+    ~HeldParameters()
+    {
+        if (object != nullptr) object->Release();
+    }
+};
+
+bool NewParameters(HeldParameters* held)
+{
+    if (PKIInterface == nullptr) return false;
+    void* made = nullptr;
+    if (PKIInterface->CreateObject(PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS, &made) != PKI_OK ||
+        made == nullptr)
+        return false;
+    held->object = static_cast<IPKIParameters*>(made);
+    return true;
+}
+
+bool DecodeInto(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord* field, DSTU4145PointRecord* point,
+                std::uint8_t sBox[64], bool check)
+{
+    if (value == nullptr || length == 0 || length > 0xFFFFFFFFu) return false;
+    IPKIObject* decoded = nullptr;
+    if (!DecodePKIObject(value, static_cast<std::uint32_t>(length), PKI_CLASS_DSTU4145_PARAMETERS,
+                         PKI_IID_DSTU4145_PARAMETERS, &decoded))
+        return false;
+    HeldParameters held;
+    held.object = static_cast<IPKIParameters*>(decoded);
+    if (held.object->GetParameters(field, point, sBox) != PKI_OK) return false;
+    return !check || (ModuleCSP != nullptr && ModuleCSP->CheckParametersDSTU4145(field, point) == CSP_OK);
+}
+
+}  // namespace
+
+bool GetStandardCurveRecords(std::uint32_t index, DSTU4145FieldRecord* field, DSTU4145PointRecord* point)
+{
+    if (ModuleCSP == nullptr) return false;
+    return ModuleCSP->Parameters().GetStandardCurve(1, index, field, point) != 0;
+}
+
+bool GetStandardSBoxRecord(std::uint32_t index, std::uint8_t sBox[64])
+{
+    if (ModuleCSP == nullptr) return false;
+    GOST28147PackedSBox packed;
+    if (ModuleCSP->Parameters().GetStandardSBox(index, &packed) == 0) return false;
+    static_assert(sizeof(packed) == kSBoxBytes, "a packed S-box is 64 bytes");
+    std::memcpy(sBox, &packed, kSBoxBytes);
+    return true;
+}
+
+bool FindStandardCurveIndex(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point, std::uint32_t* index)
+{
+    DSTU4145FieldRecord f;
+    DSTU4145PointRecord p;
+    for (std::uint32_t i = 0; GetStandardCurveRecords(i, &f, &p); ++i) {
+        if (std::memcmp(&f, field, sizeof(f)) == 0 && std::memcmp(&p, point, sizeof(p)) == 0) {
+            *index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FindStandardSBoxIndex(const std::uint8_t sBox[64], std::uint32_t* index)
+{
+    std::uint8_t s[kSBoxBytes];
+    for (std::uint32_t i = 0; GetStandardSBoxRecord(i, s); ++i) {
+        if (std::memcmp(s, sBox, kSBoxBytes) == 0) {
+            *index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool EncodeECParams(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point, const std::uint8_t* sBox,
+                    CK_ATTRIBUTE* out)
+{
+    HeldParameters held;
+    if (field == nullptr || point == nullptr || out == nullptr || !NewParameters(&held)) return false;
+    if (held.object->SetExplicit(field, point, sBox) != PKI_OK) return false;
+    return EncodePKIObjectAttribute(CKA_EC_PARAMS, held.object, out);
+}
+
+bool DecodeECParams(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord* field, DSTU4145PointRecord* point,
+                    std::uint8_t sBox[64])
+{
+    return DecodeInto(value, length, field, point, sBox, false);
+}
+
+bool DecodeAndCheckECParams(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord* field,
+                            DSTU4145PointRecord* point, std::uint8_t sBox[64])
+{
+    return DecodeInto(value, length, field, point, sBox, true);
+}
+
+bool ECParamsToStandardIndexes(const std::uint8_t* value, CK_ULONG length, std::uint32_t* curve, std::uint32_t* sBox)
+{
+    DSTU4145FieldRecord field;
+    DSTU4145PointRecord point;
+    std::uint8_t s[kSBoxBytes];
+    return DecodeAndCheckECParams(value, length, &field, &point, s) && FindStandardCurveIndex(&field, &point, curve) &&
+           FindStandardSBoxIndex(s, sBox);
+}
+
+bool AreStandardIndexesValid(std::uint32_t curve, std::uint32_t sBox)
+{
+    DSTU4145FieldRecord field;
+    DSTU4145PointRecord point;
+    std::uint8_t s[kSBoxBytes];
+    return GetStandardCurveRecords(curve, &field, &point) && GetStandardSBoxRecord(sBox, s);
+}
+
+bool MakeStandardECParamsAttribute(std::uint32_t curve, std::uint32_t sBox, CK_ATTRIBUTE* out)
+{
+    // A standard curve is encoded by its name, so other programs find it.
+    std::uint8_t s[kSBoxBytes];
+    HeldParameters held;
+    if (out == nullptr || !AreStandardIndexesValid(curve, sBox) || !GetStandardSBoxRecord(sBox, s) ||
+        !NewParameters(&held))
+        return false;
+    if (held.object->SetStandard(1, curve, s) != PKI_OK) return false;
+    return EncodePKIObjectAttribute(CKA_EC_PARAMS, held.object, out);
+}
+
+bool MakeStandardSBoxInfoAttribute(std::uint32_t, CK_ATTRIBUTE*)
+{
+    // The formats library offers no GOST 28147 parameter object yet.
+    return false;
+}
+
+CK_RV CreateDomainParameterObjects(CK_SESSION_HANDLE session)
+{
+    std::shared_ptr<PKCS11Session> held;
+    std::shared_ptr<PKCS11ObjectManager> objects;
+    CK_RV rv = FindSession(session, &held);
+    if (rv != CKR_OK || (rv = held->GetObjectManager(&objects)) != CKR_OK) return rv;
+    CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
+    CK_KEY_TYPE keyType = CKK_DSTU4145;
+    CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
+    CK_BBOOL local = CK_TRUE;
+    for (std::uint32_t i = 0;; ++i) {
+        CK_ATTRIBUTE parameters{};
+        if (!MakeStandardECParamsAttribute(i, 0, &parameters)) break;
+        DSTU4145FieldRecord field;
+        DSTU4145PointRecord point;
+        if (!GetStandardCurveRecords(i, &field, &point)) {
+            FreeAttributeValue(&parameters);
+            return CKR_GENERAL_ERROR;
+        }
+        char label[32];
+        const int length =
+            std::snprintf(label, sizeof(label), "EC Params (%d bits)", static_cast<int>(field.words[DSTU4145_FIELD_M]));
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &domain, sizeof(domain)},
+                            {CKA_TOKEN, &no, 1},
+                            {CKA_PRIVATE, &no, 1},
+                            {CKA_LOCAL, &local, 1},
+                            {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
+                            {CKA_LABEL, label, static_cast<CK_ULONG>(length)},
+                            {CKA_EC_PARAMS, parameters.pValue, parameters.ulValueLen}};
+        CK_OBJECT_HANDLE handle = 0;
+        rv = objects->CreateInternalObject(t, 7, &handle);
+        FreeAttributeValue(&parameters);
+        if (rv != CKR_OK) return rv;
+        // It stays in the session's table but reads as a token object.
+        CK_ATTRIBUTE token{CKA_TOKEN, &yes, 1};
+        rv = objects->WithSessionObject(handle, [&](PKCS11Object* o) { return o->ApplyTemplate(&token, 1, false); });
+        if (rv != CKR_OK) return rv;
+    }
+    CK_ATTRIBUTE info{};
+    for (std::uint32_t j = 0; MakeStandardSBoxInfoAttribute(j, &info); ++j) FreeAttributeValue(&info);
+    return CKR_OK;
+}
+
+bool SameECParams(const std::uint8_t* value1, CK_ULONG length1, const std::uint8_t* value2, CK_ULONG length2)
+{
+    DSTU4145FieldRecord f1, f2;
+    DSTU4145PointRecord p1, p2;
+    std::uint8_t s1[kSBoxBytes], s2[kSBoxBytes];
+    return DecodeAndCheckECParams(value1, length1, &f1, &p1, s1) &&
+           DecodeAndCheckECParams(value2, length2, &f2, &p2, s2) && std::memcmp(&f1, &f2, sizeof(f1)) == 0 &&
+           std::memcmp(&p1, &p2, sizeof(p1)) == 0 && std::memcmp(s1, s2, kSBoxBytes) == 0;
+}
