@@ -45,7 +45,7 @@ inline uint8_t* Bytes(uint64_t* words)
     return reinterpret_cast<uint8_t*>(words);
 }
 
-inline const uint8_t* Bytes(const uint64_t* words)
+[[maybe_unused]] inline const uint8_t* Bytes(const uint64_t* words)
 {
     return reinterpret_cast<const uint8_t*>(words);
 }

@@ -132,8 +132,8 @@ public:
                                               const std::uint8_t* privateKey, const std::uint8_t* publicKey);
     virtual int HashDataGOST34311(const std::uint8_t* data, std::uint32_t bitLength, const GOST28147PackedSBox* sBox,
                                   const std::uint8_t* startVector, std::uint8_t* hash);
-    virtual int SetHardwareSBox(const void* argument1, const void* argument2, const std::uint8_t* sBox,
-                                const void* argument4);
+    virtual int SetHardwareSBox(const void* argument1, const void* argument2, const void* argument3,
+                                const std::uint8_t* sBox);
     virtual int EncryptWithRandomKeyCFBGOST28147(std::uint8_t* data, std::uint32_t length,
                                                  const GOST28147PackedSBox* sBox, std::uint8_t* key, std::uint8_t* iv);
     virtual int DecryptCFBGOST28147(std::uint8_t* data, std::uint32_t length, const GOST28147PackedSBox* sBox,
@@ -235,7 +235,7 @@ public:
                                      const GOST28147PackedSBox* sBox, const std::uint8_t* startVector,
                                      std::uint8_t* hash);
     virtual int SetHardwareSBoxCtx(CSPContext* context, const void* argument1, const void* argument2,
-                                   const std::uint8_t* sBox, const void* argument4);
+                                   const void* argument3, const std::uint8_t* sBox);
     virtual int EncryptWithRandomKeyCFBGOST28147Ctx(CSPContext* context, std::uint8_t* data, std::uint32_t length,
                                                     const GOST28147PackedSBox* sBox, std::uint8_t* key,
                                                     std::uint8_t* iv);

@@ -413,7 +413,7 @@ int CSPHardwareImplementationQuorKorvo7Q::CheckAgreementPublicKey(const DSTU4145
     return CheckPublicKey(context_, kAgreementPair, field, publicKey);
 }
 
-int CSPHardwareImplementationQuorKorvo7Q::SetSBox(const void*, const void*, const std::uint8_t* sBox) {
+int CSPHardwareImplementationQuorKorvo7Q::SetSBox(const void*, const void*, const void*, const std::uint8_t* sBox) {
     if (context_ == nullptr || sBox == nullptr)
         return 0;
     DeviceContext* context = context_;
@@ -523,7 +523,7 @@ int CSPHardwareImplementationQuorKorvo7Q::WrapKeyDSTU7624(const void*, const voi
                                                          const std::uint8_t* peerPublicKey, int flag,
                                                          const std::uint8_t* data, std::uint32_t dataLength,
                                                          const void*, const std::uint8_t* key, const void*,
-                                                         std::uint8_t* wrappedKey) {
+                                                         std::uint8_t* wrappedKey, std::uint32_t*) {
     if (context_ == nullptr || peerPublicKey == nullptr || key == nullptr || wrappedKey == nullptr ||
         (data == nullptr && dataLength != 0))
         return 0;

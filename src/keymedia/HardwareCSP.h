@@ -28,7 +28,7 @@ public:
                                 const std::uint8_t* publicKey) override;
     int CheckAgreementPublicKey(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* unused,
                                 const std::uint8_t* publicKey) override;
-    int SetSBox(const void* unused1, const void* unused2, const std::uint8_t* sBox) override;
+    int SetSBox(const void* unused1, const void* unused2, const void* unused3, const std::uint8_t* sBox) override;
     int GetStoredHash(std::uint8_t* hash) override;
     int WrapKeyGOST28147(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey, int flag,
                          const std::uint8_t* ukm, std::uint32_t ukmLength, const void* unused3, const void* unused4,
@@ -57,7 +57,8 @@ public:
                    const std::uint8_t* hash, std::uint8_t* signature) override;
     int WrapKeyDSTU7624(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey, int flag,
                         const std::uint8_t* data, std::uint32_t dataLength, const void* unused3,
-                        const std::uint8_t* key, const void* unused4, std::uint8_t* wrappedKey) override;
+                        const std::uint8_t* key, const void* unused4, std::uint8_t* wrappedKey,
+                        std::uint32_t* unusedLength) override;
     int UnwrapKeyDSTU7624(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey, int flag,
                           const std::uint8_t* data, std::uint32_t dataLength, const void* unused3,
                           const std::uint8_t* wrappedKey, const void* unused4, std::uint8_t* key) override;

@@ -48,8 +48,9 @@ public:
     // 6.
     virtual int CheckAgreementPublicKey(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* unused,
                                         const std::uint8_t* publicKey) = 0;
-    // 7. 64-byte packed GOST 28147 S-box.
-    virtual int SetSBox(const void* unused1, const void* unused2, const std::uint8_t* sBox) = 0;
+    // 7. 64-byte packed GOST 28147 S-box; the provider passes its caller's
+    // four arguments through.
+    virtual int SetSBox(const void* unused1, const void* unused2, const void* unused3, const std::uint8_t* sBox) = 0;
     // 8. 32-byte value kept on the key.
     virtual int GetStoredHash(std::uint8_t* hash) = 0;
     // 9. 32-byte key in, 44-byte wrapped key out.
@@ -84,10 +85,12 @@ public:
     // 23. Hash of 32, 48 or 64 bytes.
     virtual int SignHashEx(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* unused,
                            std::uint32_t hashLength, const std::uint8_t* hash, std::uint8_t* signature) = 0;
-    // 24. 32-byte key in, 96-byte wrapped key out.
+    // 24. 32-byte key in, 96-byte wrapped key out. The provider also passes
+    // the address of its wrapped-length output last.
     virtual int WrapKeyDSTU7624(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey, int flag,
                                 const std::uint8_t* data, std::uint32_t dataLength, const void* unused3,
-                                const std::uint8_t* key, const void* unused4, std::uint8_t* wrappedKey) = 0;
+                                const std::uint8_t* key, const void* unused4, std::uint8_t* wrappedKey,
+                                std::uint32_t* unusedLength) = 0;
     // 25. 96-byte wrapped key in, 32-byte key out.
     virtual int UnwrapKeyDSTU7624(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey,
                                   int flag, const std::uint8_t* data, std::uint32_t dataLength, const void* unused3,

@@ -683,4 +683,65 @@ Result Engine::HashToField(ByteSpan hash, Bytes& element) const
     return ToLe(h.get(), s.FieldBytes(), element) ? Result::Ok : Result::InternalError;
 }
 
+Result Engine::AddPublicKeys(ByteSpan first, ByteSpan second, Bytes& sum) const
+{
+    const State& s = *state_;
+    Ctx ctx(BN_CTX_new());
+    Point a = s.NewPoint(), b = s.NewPoint();
+    if (!ctx || !a || !b) return Result::InternalError;
+    Result r = s.LoadPublic(first, a.get(), ctx.get());
+    if (r == Result::Ok) r = s.LoadPublic(second, b.get(), ctx.get());
+    if (r != Result::Ok) return r;
+    if (!EC_POINT_add(s.group.get(), a.get(), a.get(), b.get(), ctx.get())) return Result::InternalError;
+    return s.CompressPoint(a.get(), sum, ctx.get());
+}
+
+Result Engine::CommitNonce(ByteSpan nonce, Bytes& point) const
+{
+    const State& s = *state_;
+    Ctx ctx(BN_CTX_new());
+    Point q = s.NewPoint();
+    if (!ctx || !q) return Result::InternalError;
+    Bn e;
+    Result r = s.LoadScalar(nonce, e);
+    if (r != Result::Ok) return Result::BadNonce;
+    if (!EC_POINT_mul(s.group.get(), q.get(), e.get(), nullptr, nullptr, ctx.get())) return Result::InternalError;
+    return s.CompressPoint(q.get(), point, ctx.get());
+}
+
+Result Engine::RFromPoint(ByteSpan hash, ByteSpan point, Bytes& r) const
+{
+    const State& s = *state_;
+    Ctx ctx(BN_CTX_new());
+    Bn h(NewBn()), x(NewBn()), y(NewBn()), c(FromLe(point));
+    if (!ctx || !h || !x || !y || !c) return Result::InternalError;
+    Result res = s.HashToField(hash, h.get());
+    if (res != Result::Ok) return res;
+    res = s.Decompress(c.get(), x.get(), y.get(), ctx.get());
+    if (res != Result::Ok) return res;
+    if (BN_is_zero(x.get())) return Result::BadNonce;
+    if (!s.Mul(y.get(), h.get(), x.get(), ctx.get()) || !s.Truncate(y.get())) return Result::InternalError;
+    if (BN_is_zero(y.get())) return Result::BadNonce;
+    return ToLe(y.get(), s.OrderBytes(), r) ? Result::Ok : Result::InternalError;
+}
+
+Result Engine::ScalarMulAdd(ByteSpan e, ByteSpan d, ByteSpan r, Bytes& out) const
+{
+    const State& s = *state_;
+    Ctx ctx(BN_CTX_new());
+    Bn be(FromLe(e)), br(FromLe(r)), t(NewBn());
+    if (!ctx || !be || !br || !t) return Result::InternalError;
+    if (BN_cmp(be.get(), s.n.get()) >= 0 || BN_cmp(br.get(), s.n.get()) >= 0) return Result::BadKey;
+    if (d.empty()) {
+        if (!BN_copy(t.get(), br.get())) return Result::InternalError;
+    } else {
+        Bn bd;
+        Result res = s.LoadScalar(d, bd);
+        if (res != Result::Ok) return res;
+        if (!BN_mod_mul(t.get(), bd.get(), br.get(), s.n.get(), ctx.get())) return Result::InternalError;
+    }
+    if (!BN_mod_add(t.get(), t.get(), be.get(), s.n.get(), ctx.get())) return Result::InternalError;
+    return ToLe(t.get(), s.OrderBytes(), out) ? Result::Ok : Result::InternalError;
+}
+
 }  // namespace dstu4145

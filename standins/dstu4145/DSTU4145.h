@@ -118,6 +118,15 @@ public:
     Result Compress(ByteSpan x, ByteSpan y, Bytes& compressed) const;
     Result Decompress(ByteSpan compressed, Bytes& x, Bytes& y) const;
 
+    // Two-party signing: each party draws a nonce e_i and publishes
+    // R_i = e_i * P; r = trunc(h * x(R_1 + R_2)); s_i = e_i + d_i * r mod n and
+    // s = s_1 + s_2 mod n, so (r, s) verifies under Q_1 + Q_2.
+    Result AddPublicKeys(ByteSpan first, ByteSpan second, Bytes& sum) const;  // compressed points
+    Result CommitNonce(ByteSpan nonce, Bytes& point) const;                    // e * P, compressed
+    Result RFromPoint(ByteSpan hash, ByteSpan point, Bytes& r) const;         // BadNonce when r = 0
+    // e + d * r mod n; with d empty, e + r mod n. Scalars in OrderBytes().
+    Result ScalarMulAdd(ByteSpan e, ByteSpan d, ByteSpan r, Bytes& out) const;
+
     // Field helpers exposed for tests and for callers mapping hashes.
     int Trace(ByteSpan element) const;                 // -1 when not a field element
     Result HashToField(ByteSpan hash, Bytes& element) const;

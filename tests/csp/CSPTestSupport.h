@@ -115,7 +115,7 @@ public:
     {
         return 0;
     }
-    int SetSBox(const void*, const void*, const std::uint8_t*) override { return 0; }
+    int SetSBox(const void*, const void*, const void*, const std::uint8_t*) override { return 0; }
     int GetStoredHash(std::uint8_t* hash) override
     {
         ++storedHashReads;
@@ -155,7 +155,7 @@ public:
         return 0;
     }
     int WrapKeyDSTU7624(const void*, const void*, const std::uint8_t*, int, const std::uint8_t*, std::uint32_t,
-                        const void*, const std::uint8_t*, const void*, std::uint8_t*) override
+                        const void*, const std::uint8_t*, const void*, std::uint8_t*, std::uint32_t*) override
     {
         return 0;
     }

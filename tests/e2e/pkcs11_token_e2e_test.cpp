@@ -415,6 +415,29 @@ TEST_F(Pkcs11TokenE2E, OnlyTheSoInitialisesTheUserPin)
     EXPECT_EQ(f_->C_Login(again, CKU_USER, U(pin), pin.size()), CKR_OK);
 }
 
+TEST_F(Pkcs11TokenE2E, FinalisingWithOpenSessionsClosesTheKeysAndStartsAfresh)
+{
+    KeyRig rig({RigKey(44, 18, kSoPin)});
+    Initialize();
+    ASSERT_EQ(Slots().size(), 1u);
+    ASSERT_EQ(InitToken(0, kSoPin, "finalise"), CKR_OK);
+    const CK_SESSION_HANDLE a = Open(0);
+    const CK_SESSION_HANDLE b = Open(0, CKF_SERIAL_SESSION);
+    ASSERT_EQ(f_->C_Login(a, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
+    ASSERT_EQ(f_->C_Finalize(nullptr), CKR_OK);
+    CK_SESSION_INFO info;
+    EXPECT_EQ(f_->C_GetSessionInfo(a, &info), CKR_CRYPTOKI_NOT_INITIALIZED);
+
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    EXPECT_EQ(f_->C_GetSessionInfo(b, &info), CKR_SESSION_HANDLE_INVALID) << "no session survives";
+    ASSERT_EQ(Slots(), (std::vector<CK_SLOT_ID>{0}));
+    const CK_SESSION_HANDLE c = Open(0);
+    EXPECT_EQ(c, 1u);
+    EXPECT_EQ(State(c), CKS_RW_PUBLIC_SESSION) << "no login survives";
+    EXPECT_EQ(f_->C_Login(c, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
+    EXPECT_EQ(TokenInfo(0).ulSessionCount, 1u);
+}
+
 TEST_F(Pkcs11TokenE2E, SessionsSurviveConcurrentLookupsWhileTheyClose)
 {
     KeyRig rig({RigKey(99, 18, kSoPin)});

@@ -349,7 +349,8 @@ TEST_F(HardwareTest, TwoKeysTransportAndWrapKeysForEachOther) {
 
     std::uint8_t wrapped[96];
     std::memset(unwrapped, 0, sizeof unwrapped);
-    ASSERT_EQ(hardware_->WrapKeyDSTU7624(nullptr, nullptr, theirs, 1, ukm, 8, nullptr, sessionKey, nullptr, wrapped),
+    ASSERT_EQ(hardware_->WrapKeyDSTU7624(nullptr, nullptr, theirs, 1, ukm, 8, nullptr, sessionKey, nullptr, wrapped,
+                                         nullptr),
               1);
     // The first exchange of the unwrap fails on the way to the key: the
     // operation recovers, repeats the agreement and goes on.
@@ -395,13 +396,13 @@ TEST_F(HardwareTest, RetriesOnlyTheMarkedCalls) {
         {"random", KEYCMD_GET_RANDOM, KEYERR_NOT_AUTHENTICATED, 1, true,
          [&] { return random_->GenerateRandom(buffer, 16); }},
         {"s-box, first table", KEYCMD_SET_SBOX, KEYERR_NOT_AUTHENTICATED, 1, true,
-         [&] { return hardware_->SetSBox(nullptr, nullptr, sBox); }},
+         [&] { return hardware_->SetSBox(nullptr, nullptr, nullptr, sBox); }},
         {"agreement inside a transport", KEYCMD_AGREE_KEY, KEYERR_NOT_AUTHENTICATED, 0, false,
          [&] { return hardware_->EncryptSessionKey(&curve.field, &curve.point, agreementKey, ukm, key, 32, mac); }},
         {"agreement of a wrap", KEYCMD_AGREE_KEY_NEW, KEYERR_NOT_AUTHENTICATED, 1, true,
          [&] {
              return hardware_->WrapKeyDSTU7624(nullptr, nullptr, agreementKey, 0, ukm, 8, nullptr, key, nullptr,
-                                               buffer);
+                                               buffer, nullptr);
          }},
         {"stored value absent", KEYCMD_READ_SECRET, KEYERR_NO_KEY, 1, false,
          [&] { return hardware_->GetStoredHash(hash); }},

@@ -4,6 +4,8 @@
 // function holds 1 + the byte offset of its entry in the table.
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include "VirtualSlot.h"
 #include "support/CSPParameters.h"
 #include "support/ICSPHardware.h"
@@ -83,4 +85,13 @@ TEST(InterfaceSlots, ICSPHardwareHasItsTwentySixOperationsInOrder)
     EXPECT_EQ(SlotOf(&H::UnwrapKeyDSTU7624), 25);
 
     EXPECT_EQ(SlotOf(&ICSPHardwareRNG::GenerateRandom), 0);
+
+    // The provider calls these two with its own argument lists (four, and
+    // eleven with the wrapped-length output last); the slots must take them.
+    static_assert(std::is_same_v<decltype(&H::SetSBox),
+                                 int (H::*)(const void*, const void*, const void*, const std::uint8_t*)>);
+    static_assert(std::is_same_v<decltype(&H::WrapKeyDSTU7624),
+                                 int (H::*)(const void*, const void*, const std::uint8_t*, int, const std::uint8_t*,
+                                            std::uint32_t, const void*, const std::uint8_t*, const void*,
+                                            std::uint8_t*, std::uint32_t*)>);
 }
