@@ -97,7 +97,9 @@ CK_RV DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism)
 CK_RV Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
              CK_ULONG_PTR pulDigestLen)
 {
-    if (pulDigestLen == nullptr) return CKR_ARGUMENTS_BAD;
+    // Missing data is refused before anything is looked at: the operation
+    // stays as it was.
+    if (pulDigestLen == nullptr || (pData == nullptr && ulDataLen != 0)) return CKR_ARGUMENTS_BAD;
     std::shared_ptr<PKCS11Session> session;
     CK_RV rv = FindSession(hSession, &session);
     if (rv != CKR_OK) return rv;
@@ -112,8 +114,6 @@ CK_RV Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
     if (*pulDigestLen < length) return CKR_BUFFER_TOO_SMALL;
     PKCS11Operation guard;
     guard.Bind(session);
-    // Missing data is refused before the state is used, and ends the operation.
-    if (pData == nullptr && ulDataLen != 0) return CKR_ARGUMENTS_BAD;
     TakenState taken{session, session->TakeHashContext()};
     if (!Update(mechanism, &taken.state, pData, ulDataLen) || !Finish(mechanism, &taken.state, pDigest))
         return CKR_GENERAL_ERROR;
@@ -124,6 +124,7 @@ CK_RV Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
 
 CK_RV DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
 {
+    if (pPart == nullptr && ulPartLen != 0) return CKR_ARGUMENTS_BAD;
     std::shared_ptr<PKCS11Session> session;
     CK_RV rv = FindSession(hSession, &session);
     if (rv != CKR_OK) return rv;
@@ -131,7 +132,6 @@ CK_RV DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPar
     PKCS11Operation guard;
     guard.Bind(session);
     session->SetUpdateSeen();
-    if (pPart == nullptr && ulPartLen != 0) return CKR_ARGUMENTS_BAD;
     const CK_MECHANISM_TYPE mechanism = session->GetOperationMechanism();
     TakenState taken{session, session->TakeHashContext()};
     if (!Update(mechanism, &taken.state, pPart, ulPartLen)) return CKR_GENERAL_ERROR;

@@ -181,8 +181,10 @@ TEST_F(Pkcs11DigestE2E, OperationsAreKeptOrEndedAsCallersExpect)
     EXPECT_EQ(Init(h, CKM_DSTU4145_DSTU7564_256), CKR_MECHANISM_INVALID);
     ASSERT_EQ(Init(h, CKM_DSTU7564_256), CKR_OK);
     EXPECT_EQ(f_->C_Digest(h, data.data(), data.size(), out.data(), nullptr), CKR_ARGUMENTS_BAD);
-    EXPECT_EQ(f_->C_DigestUpdate(h, nullptr, 5), CKR_ARGUMENTS_BAD) << "missing data";
-    EXPECT_EQ(f_->C_DigestFinal(h, out.data(), &length), CKR_OPERATION_NOT_INITIALIZED) << "and it ended";
+    EXPECT_EQ(f_->C_Digest(h, nullptr, 5, out.data(), &length), CKR_ARGUMENTS_BAD) << "missing data";
+    EXPECT_EQ(f_->C_DigestUpdate(h, nullptr, 5), CKR_ARGUMENTS_BAD);
+    length = 64;
+    EXPECT_EQ(f_->C_Digest(h, data.data(), data.size(), out.data(), &length), CKR_OK) << "the operation stayed";
     EXPECT_EQ(f_->C_DigestInit(h + 1000, nullptr), CKR_ARGUMENTS_BAD);
     CK_MECHANISM m{CKM_DSTU7564_256, nullptr, 0};
     EXPECT_EQ(f_->C_DigestInit(h + 1000, &m), CKR_SESSION_HANDLE_INVALID);
