@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "pkcs11/PKCS11Attribute.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Object.h"
 
@@ -72,9 +71,8 @@ CK_RV PKISign(PKCS11Device* device, CK_MECHANISM_TYPE mechanism, const void*, CK
     const std::uint8_t* params = nullptr;
     CK_ULONG paramsLength = 0;
     // An optional attribute never given a value counts as missing.
-    const PKCS11Attribute* given = key->FindAttribute(CKA_EC_PARAMS);
-    if (given == nullptr || given->GetKind() != ATTR_KIND_BYTES) return CKR_ATTRIBUTE_TYPE_INVALID;
-    if ((rv = key->GetBytes(CKA_EC_PARAMS, &params, &paramsLength)) != CKR_OK) return rv;
+    if ((rv = key->GetValueOf(CKA_EC_PARAMS, &params, &paramsLength)) != CKR_OK) return rv;
+    if (params == nullptr || paramsLength == 0) return CKR_ATTRIBUTE_TYPE_INVALID;
     DSTU4145FieldRecord field{};
     DSTU4145PointRecord point{};
     std::uint8_t sBox[64] = {};
