@@ -120,6 +120,50 @@ protected:
     ~IPKIKeyContextIntl() = default;
 };
 
+// Key usage bits of IPKIKeyExport::GetUsage: the key-data part (exported as
+// PKI_KEY_DATA_BYTES) and the DSTU 4145 part (parameters and public key).
+enum : std::uint32_t {
+    PKI_KEY_USAGE_DATA = 2,
+    PKI_KEY_USAGE_DSTU4145 = 4,
+    PKI_KEY_FIELD_BYTES = 600,
+    PKI_KEY_DATA_BYTES = 8 * PKI_KEY_FIELD_BYTES,
+    // IPKIKeyExport::Export queries.
+    PKI_EXPORT_DSTU4145_PART = 4388,
+    PKI_EXPORT_DATA_PART = 4392
+};
+
+// Interface 4224 of a key: its usage and the export of either part as
+// 600-byte fields.
+class IPKIKeyExport : public IPKIObject {
+public:
+    virtual int GetUsage(std::uint32_t* bits) = 0;                                // 3
+    // PKI_EXPORT_DATA_PART: fields 0-7 the key data, then the two parameter
+    // words in field 8 (little-endian). PKI_EXPORT_DSTU4145_PART: field 0 the
+    // field record and point record, field 1 the key's S-box (the standard
+    // one when it has none), field 2 the private key (u32 length, bytes),
+    // field 3 the public key (u32 length, bytes; length 0 when not known).
+    // fields: `count` fields of PKI_KEY_FIELD_BYTES, zero-filled first.
+    virtual int Export(std::uint32_t query, std::uint8_t* fields, std::uint32_t count) = 0;  // 4
+    // Sets the DSTU 4145 part: parameters from the records, the key's own
+    // S-box (null: none), the private key and the public key (may be empty).
+    virtual int SetDSTU4145Part(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
+                                const std::uint8_t* sBox, const PKIBlob* privateKey,
+                                const PKIBlob* publicKey) = 0;                   // 5
+
+protected:
+    ~IPKIKeyExport() = default;
+};
+
+// Key blob header (class 4939, interface 4217).
+class IPKIKeyBlobHeader : public IPKIObject {
+public:
+    // The two leading lengths of a key blob.
+    virtual int ReadLengths(const PKIBlob* blob, std::uint32_t* first, std::uint32_t* second) = 0;  // 3
+
+protected:
+    ~IPKIKeyBlobHeader() = default;
+};
+
 // clang-format on
 
 #if defined(__GNUC__)

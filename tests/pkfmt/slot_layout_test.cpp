@@ -34,8 +34,9 @@ TEST(PkfmtSlotLayout, InterfaceObject)
     EXPECT_SLOT(IPKIInterface::FreeBlob, 7);
     EXPECT_SLOT(IPKIInterface::CreateObject, 10);
     EXPECT_SLOT(IPKIInterface::ParseName, 13);
-    EXPECT_SLOT(IPKIInterface::Reserved17, 17);
-    EXPECT_SLOT(IPKIInterface::Reserved28, 28);
+    EXPECT_SLOT(IPKIInterface::KeyIdentifier, 17);
+    EXPECT_SLOT(IPKIInterface::KeyIdentifierWithSBox, 18);
+    EXPECT_SLOT(IPKIInterface::PublicKeyIdentifier, 28);
     EXPECT_SLOT(IPKIInterface::HasOptionA, 33);
     EXPECT_SLOT(IPKIInterface::HasOptionB, 34);
     EXPECT_SLOT(IPKIInterface::Reserved38, 38);
@@ -74,6 +75,16 @@ TEST(PkfmtSlotLayout, ContainerObjects)
 
     EXPECT_SLOT(IPKIAttribute::GetValue, 3);
     EXPECT_SLOT(IPKIAttribute::SetValue, 4);
+}
+
+TEST(PkfmtSlotLayout, KeyExportAndKeyBlobHeader)
+{
+    EXPECT_SLOT(IPKIKey::SetKeyData, 10);
+    EXPECT_SLOT(IPKIKey::GetUsageWords, 45);
+    EXPECT_SLOT(IPKIKeyExport::GetUsage, 3);
+    EXPECT_SLOT(IPKIKeyExport::Export, 4);
+    EXPECT_SLOT(IPKIKeyExport::SetDSTU4145Part, 5);
+    EXPECT_SLOT(IPKIKeyBlobHeader::ReadLengths, 3);
 }
 
 TEST(PkfmtSlotLayout, KeysAndParameters)
