@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "PkfmtCallLog.h"
+#include "PkfmtCertificate.h"
 #include "PkfmtCrypto.h"
 #include "PkfmtEncoding.h"
 #include "support/CSPParameters.h"
@@ -1721,7 +1722,7 @@ public:
                 made = new KeyBlobHeader();
                 break;
             default:
-                return int(PKI_E_UNKNOWN_CLASS);
+                return CreateCertificateObject(classId, interfaceId, object);
             }
             // A new parameter object is still empty, so 4273 and 4274 are
             // handed out here though a later query would refuse them.
@@ -1781,6 +1782,22 @@ private:
 Interface g_interface;
 
 } // namespace
+
+int CopyToLibraryBlock(PKIBlob* out, const void* data, std::size_t length, bool terminate)
+{
+    return CopyToBlock(out, data, length, terminate);
+}
+
+int FreeLibraryBlock(PKIBlob* blob)
+{
+    return FreeBlock(blob);
+}
+
+std::atomic<int>& LiveObjectCount()
+{
+    return g_liveObjects;
+}
+
 } // namespace pkfmt
 
 PKFMT_EXPORT int PKIInitialize()
