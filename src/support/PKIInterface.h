@@ -241,8 +241,14 @@ public:
     virtual int TakeNameTextLimited(const wchar_t* text, std::uint32_t limit,
                                     std::uint32_t word)                          // 16
     { (void)text; (void)limit; (void)word; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(17)  // 20-byte identifier of a public key                      // 17
-    PKI_RESERVED(18)  // identifier from key, key length, S-box                  // 18
+    // 20-byte identifier of a public key (the key-data kind of key).
+    virtual int KeyIdentifier(const PKIBlob* publicKey, std::uint8_t* identifier) // 17
+    { (void)publicKey; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    // 20-byte identifier of a DSTU 4145 public key of `length` bytes under a
+    // 64-byte S-box.
+    virtual int KeyIdentifierWithSBox(const std::uint8_t* publicKey, std::uint32_t length,
+                                      const std::uint8_t* sBox, std::uint8_t* identifier) // 18
+    { (void)publicKey; (void)length; (void)sBox; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(19)                                                             // 19
     PKI_RESERVED(20)                                                             // 20
     PKI_RESERVED(21)                                                             // 21
@@ -252,7 +258,9 @@ public:
     PKI_RESERVED(25)                                                             // 25
     PKI_RESERVED(26)                                                             // 26
     PKI_RESERVED(27)                                                             // 27
-    PKI_RESERVED(28)  // 20-byte identifier of a public key, second form         // 28
+    // 20-byte identifier of a public key (the DSTU 4145 kind of key).
+    virtual int PublicKeyIdentifier(const PKIBlob* publicKey, std::uint8_t* identifier) // 28
+    { (void)publicKey; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(29)                                                             // 29
     PKI_RESERVED(30)                                                             // 30
     PKI_RESERVED(31)                                                             // 31
@@ -375,7 +383,12 @@ public:
     virtual int GetKeyValue(PKIBlob* value, void** parameters) = 0;             // 7
     // parameters: an IPKIParameters of this library (any form).
     virtual int SetKeyValue(const PKIBlob* value, IPKIObject* parameters) = 0;   // 8
-    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
+    PKI_RESERVED(9)                                                              // 9
+    // The key-data part of the key: PKI_KEY_DATA_BYTES bytes (eight 600-byte
+    // fields) and two parameter words.
+    virtual int SetKeyData(const std::uint8_t* data, const std::uint32_t* parameters) // 10
+    { (void)data; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(11) PKI_RESERVED(12)                                            // 11-12
     PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16)          // 13-16
     PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
     PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)          // 21-24
@@ -388,6 +401,10 @@ public:
     virtual int GetSBox(std::uint8_t* sBox) = 0;                                 // 43
     // 64 bytes, or null to drop the key's own S-box.
     virtual int SetSBox(const std::uint8_t* sBox) = 0;                           // 44
+    // The key's usage as two words, to be OR-ed (keys without interface
+    // PKI_IID_KEY_EXPORT).
+    virtual int GetUsageWords(std::uint32_t* first, std::uint32_t* second)      // 45
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIKey() = default;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "wemu.h"
+
 // Capacities (wide characters, terminator included) of the ten texts of a
 // name record, in record order. A text that does not fit is refused.
 enum : std::uint32_t {
@@ -53,17 +55,49 @@ enum : std::uint32_t {
 // Slot numbers line up at the right, as in PKIInterface.h.
 // clang-format off
 
-// Certificate (class 4870, interface 4102), as far as the facade reads it.
+// Certificate (class 4870, interface 4102), as far as the facade and the
+// module's certificate attributes read it. Key kinds: 1 DSTU 4145, 2 RSA,
+// 4 ECDSA. Name objects (IPKIName) encode to the DER name.
 class IPKICertificate : public IPKIObject {
 public:
-    PKI_RESERVED(3)
-    PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)                          // 3-6
-        PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)     // 7-10
-        PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)  // 11-14
-        PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)  // 15-18
-        PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)  // 19-22
-        PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)  // 23-26
-        PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)  // 27-30
+    virtual int Encode(PKIBlob* out)                                         // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                    // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(5) PKI_RESERVED(6)                                          // 5-6
+    // The serial number as an encoded INTEGER (load it into 4877 / 4111).
+    virtual int GetSerial(PKIBlob* serial)                                   // 7
+    { (void)serial; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)                         // 8-10
+        PKI_RESERVED(11) PKI_RESERVED(12)                                    // 11-12
+    virtual int GetIssuer(void** name)                                       // 13
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14)                                                         // 14
+    // Validity start and end (UTC); either output may be null.
+    virtual int GetValidity(SYSTEMTIME* start, SYSTEMTIME* end)              // 15
+    { (void)start; (void)end; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(16)                                                         // 16
+    // The subject as a name record (texts that do not fit are cut).
+    virtual int GetSubjectRecord(PKINameRecord* record)                      // 17
+    { (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(18)                                                         // 18
+    virtual int GetSubject(void** name)                                      // 19
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)                       // 20-22
+    virtual int GetKeyKind(std::uint32_t* kind)                              // 23
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(24)                                                         // 24
+    // A DSTU 4145 public key: 76 bytes (little-endian, zero-filled), its
+    // length in bytes and its parameters (IPKIParameters; may be null).
+    virtual int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length,
+                                     void** parameters)                      // 25
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)                       // 26-28
+    // An RSA public key: modulus and exponent as two 600-byte big-endian
+    // fields, and the modulus size in bits.
+    virtual int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits)   // 29
+    { (void)fields; (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(30)                                                         // 30
         PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)  // 31-34
         PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)  // 35-38
         PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)  // 39-42
@@ -78,6 +112,26 @@ public:
         PKI_RESERVED(75)                                                     // 75
         // The certificate-policies object (IPKIPolicies); PKI_E_ABSENT without one.
         virtual int GetPolicies(void** policies) = 0;  // 76
+    PKI_RESERVED(77) PKI_RESERVED(78)                                        // 77-78
+        PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)  // 79-82
+    // The key usage (IPKIKeyUsage); PKI_E_ABSENT without the extension.
+    virtual int GetKeyUsage(void** keyUsage)                                 // 83
+    { (void)keyUsage; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)                       // 84-86
+        PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)  // 87-90
+        PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)  // 91-94
+    // The subject key identifier (IPKIKeyIdentifier); PKI_E_ABSENT without it.
+    virtual int GetSubjectKeyId(void** identifier)                           // 95
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)                       // 96-98
+        PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101)                 // 99-101
+        PKI_RESERVED(102) PKI_RESERVED(103) PKI_RESERVED(104)                // 102-104
+    // The display name of the certificate's holder as wide text: *length
+    // holds the capacity in wide characters (terminator included) on entry
+    // and the text's length on return; PKI_E_INVALID_ARGUMENT when it does
+    // not fit (*length then tells the length).
+    virtual int GetDisplayName(wchar_t* text, std::uint32_t* length)         // 105
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKICertificate() = default;
@@ -118,6 +172,125 @@ public:
 
 protected:
     ~IPKIKeyContextIntl() = default;
+};
+
+// Key usage bits of IPKIKeyExport::GetUsage: the key-data part (exported as
+// PKI_KEY_DATA_BYTES) and the DSTU 4145 part (parameters and public key).
+enum : std::uint32_t {
+    PKI_KEY_USAGE_DATA = 2,
+    PKI_KEY_USAGE_DSTU4145 = 4,
+    PKI_KEY_FIELD_BYTES = 600,
+    PKI_KEY_DATA_BYTES = 8 * PKI_KEY_FIELD_BYTES,
+    // IPKIKeyExport::Export queries.
+    PKI_EXPORT_DSTU4145_PART = 4388,
+    PKI_EXPORT_DATA_PART = 4392
+};
+
+// Interface 4224 of a key: its usage and the export of either part as
+// 600-byte fields.
+class IPKIKeyExport : public IPKIObject {
+public:
+    virtual int GetUsage(std::uint32_t* bits) = 0;                                // 3
+    // PKI_EXPORT_DATA_PART: fields 0-7 the key data, then the two parameter
+    // words in field 8 (little-endian). PKI_EXPORT_DSTU4145_PART: field 0 the
+    // field record and point record, field 1 the key's S-box (the standard
+    // one when it has none), field 2 the private key (u32 length, bytes),
+    // field 3 the public key (u32 length, bytes; length 0 when not known).
+    // fields: `count` fields of PKI_KEY_FIELD_BYTES, zero-filled first.
+    virtual int Export(std::uint32_t query, std::uint8_t* fields, std::uint32_t count) = 0;  // 4
+    // Sets the DSTU 4145 part: parameters from the records, the key's own
+    // S-box (null: none), the private key and the public key (may be empty).
+    virtual int SetDSTU4145Part(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
+                                const std::uint8_t* sBox, const PKIBlob* privateKey,
+                                const PKIBlob* publicKey) = 0;                   // 5
+
+protected:
+    ~IPKIKeyExport() = default;
+};
+
+// A name of a certificate (subject or issuer).
+class IPKIName : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+
+protected:
+    ~IPKIName() = default;
+};
+
+// Key usage of a certificate: X.509 KeyUsage bits, bit n of value 2^n.
+class IPKIKeyUsage : public IPKIObject {
+public:
+    virtual int GetBits(std::uint32_t* bits) = 0;                                // 3
+
+protected:
+    ~IPKIKeyUsage() = default;
+};
+
+// Subject key identifier of a certificate.
+class IPKIKeyIdentifier : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    // *length: capacity on entry, identifier length on return.
+    virtual int GetIdentifier(std::uint8_t* identifier, std::uint32_t* length) = 0;  // 5
+
+protected:
+    ~IPKIKeyIdentifier() = default;
+};
+
+// Integer (class 4877, interface 4111): an encoded INTEGER.
+class IPKIInteger : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+
+protected:
+    ~IPKIInteger() = default;
+};
+
+// Content information (class 4879, interface 4113) of a CMS message.
+class IPKIContentInfo : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    // The content type as dotted text (length excludes the terminator).
+    virtual int GetContentType(PKIBlob* oid) = 0;                                // 5
+    // The content, encoded (for signed data: load it into 4900 / 4136).
+    virtual int GetContent(PKIBlob* content) = 0;                                // 6
+
+protected:
+    ~IPKIContentInfo() = default;
+};
+
+// Signed data (class 4900, interface 4136).
+class IPKISignedData : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    // Certificate `index` (encoded); PKI_E_INDEX past the last.
+    virtual int GetCertificate(std::uint32_t index, PKIBlob* certificate) = 0;   // 5
+
+protected:
+    ~IPKISignedData() = default;
+};
+
+// Interface 4226 of a certificate: its elliptic-curve public key.
+class IPKICertificateEC : public IPKIObject {
+public:
+    // The encoded point and the encoded curve parameters.
+    virtual int GetECPublicKey(PKIBlob* point, PKIBlob* parameters) = 0;        // 3
+
+protected:
+    ~IPKICertificateEC() = default;
+};
+
+// Key blob header (class 4939, interface 4217).
+class IPKIKeyBlobHeader : public IPKIObject {
+public:
+    // The two leading lengths of a key blob.
+    virtual int ReadLengths(const PKIBlob* blob, std::uint32_t* first, std::uint32_t* second) = 0;  // 3
+
+protected:
+    ~IPKIKeyBlobHeader() = default;
 };
 
 // clang-format on

@@ -58,6 +58,19 @@ DerivedKeys::~DerivedKeys()
     Wipe(this, sizeof *this);
 }
 
+bool KeyIdentifier(std::uint8_t tag, const std::uint8_t* key, std::size_t length, const std::uint8_t* extra,
+                   std::size_t extraLength, std::uint8_t* identifier)
+{
+    HashContext c(DSTU7564CreateContext());
+    std::uint8_t digest[32];
+    bool ok = c && Restart(c.get(), 256) && Absorb(c.get(), &tag, 1) && Absorb(c.get(), key, length) &&
+              (extraLength == 0 || Absorb(c.get(), extra, extraLength)) && Finish(c.get(), digest);
+    if (ok)
+        std::memcpy(identifier, digest, 20);
+    Wipe(digest, sizeof digest);
+    return ok;
+}
+
 std::uint32_t DefaultIterations()
 {
     const char* text = std::getenv("PKFMT_DEFAULT_ITERATIONS");

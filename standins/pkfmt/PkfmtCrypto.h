@@ -44,6 +44,12 @@ struct DerivedKeys {
 // iterations 0 means DefaultIterations(). False on a failure of the primitives.
 bool DeriveKeys(const std::string& password, const std::uint8_t* salt, std::uint32_t iterations, DerivedKeys* keys);
 
+// A 20-byte key identifier: the first 20 bytes of H256(tag || key || extra).
+// The tag keeps the identifiers of the library's three identifier operations
+// apart; extra (may be empty) is the S-box of the DSTU 4145 form.
+bool KeyIdentifier(std::uint8_t tag, const std::uint8_t* key, std::size_t length, const std::uint8_t* extra,
+                   std::size_t extraLength, std::uint8_t* identifier);
+
 // DSTU 7624 CTR in place (encryption and decryption are the same).
 bool ApplyCTR(const std::uint8_t* key, const std::uint8_t* iv, std::uint8_t* data, std::size_t length);
 

@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "PkfmtCallLog.h"
+#include "PkfmtCertificate.h"
 #include "PkfmtCrypto.h"
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
@@ -659,45 +660,93 @@ private:
 
 // ---- keys ----
 
+// A key has up to two parts: the DSTU 4145 part (value, parameters, own
+// S-box, and a public key when its maker gave one) and the key-data part
+// (PKI_KEY_DATA_BYTES and two parameter words). The encoding of a key with
+// only a DSTU 4145 part and no public key is the original one; the further
+// items follow it as tagged trailers.
 struct KeyState {
-    bool set = false;
+    bool set = false;  // the DSTU 4145 part
     Bytes value;
     ParameterState parameters;
     bool hasSBox = false;
     std::uint8_t sBox[PKI_SBOX_BYTES] = {};
+    Bytes publicKey;
+    Bytes data;  // the key-data part, empty or PKI_KEY_DATA_BYTES
+    std::uint32_t dataParameters[2] = {};
 
-    ~KeyState() { WipeBytes(value); }
+    ~KeyState() { WipeBytes(value); WipeBytes(data); }
+
+    std::uint32_t Usage() const
+    {
+        return (set ? PKI_KEY_USAGE_DSTU4145 : 0u) | (data.empty() ? 0u : PKI_KEY_USAGE_DATA);
+    }
 
     void Serialize(Writer& w) const
     {
-        w.Chunk(value);
-        parameters.Serialize(w);
-        w.U8(hasSBox ? 1 : 0);
-        if (hasSBox)
-            w.Raw(sBox, sizeof sBox);
+        w.Chunk(set ? value : Bytes());
+        if (set) {
+            parameters.Serialize(w);
+            w.U8(hasSBox ? 1 : 0);
+            if (hasSBox)
+                w.Raw(sBox, sizeof sBox);
+        }
+        if (!publicKey.empty()) {
+            w.U8(TRAILER_PUBLIC_KEY);
+            w.Chunk(publicKey);
+        }
+        if (!data.empty()) {
+            w.U8(TRAILER_KEY_DATA);
+            w.Chunk(data);
+            w.U32(dataParameters[0]);
+            w.U32(dataParameters[1]);
+        }
     }
 
     bool Deserialize(Reader& r)
     {
         value = r.Chunk(MAX_KEY_VALUE_BYTES);
-        if (!r.ok || value.empty() || !parameters.Deserialize(r) || parameters.form == ParameterForm::None)
+        if (!r.ok)
             return false;
-        std::uint8_t own = r.U8();
-        if (own > 1)
-            return false;
-        hasSBox = own == 1;
-        if (hasSBox)
-            r.Raw(sBox, sizeof sBox);
-        set = r.ok;
-        return r.ok;
+        if (!value.empty()) {
+            if (!parameters.Deserialize(r) || parameters.form == ParameterForm::None)
+                return false;
+            std::uint8_t own = r.U8();
+            if (own > 1)
+                return false;
+            hasSBox = own == 1;
+            if (hasSBox)
+                r.Raw(sBox, sizeof sBox);
+            set = r.ok;
+        }
+        while (r.ok && !r.AtEnd()) {
+            std::uint8_t tag = r.U8();
+            if (tag == TRAILER_PUBLIC_KEY && publicKey.empty()) {
+                publicKey = r.Chunk(PKI_KEY_FIELD_BYTES - 4);
+                if (publicKey.empty())
+                    return false;
+            } else if (tag == TRAILER_KEY_DATA && data.empty()) {
+                data = r.Chunk(PKI_KEY_DATA_BYTES);
+                dataParameters[0] = r.U32();
+                dataParameters[1] = r.U32();
+                if (data.size() != PKI_KEY_DATA_BYTES)
+                    return false;
+            } else {
+                return false;
+            }
+        }
+        return r.ok && (set || !data.empty());
     }
+
+    static constexpr std::uint8_t TRAILER_PUBLIC_KEY = 0xA1;
+    static constexpr std::uint8_t TRAILER_KEY_DATA = 0xA2;
 };
 
 // A key: opaque value bytes (a private key, a public key, whatever its maker
 // puts there), parameters and an optional S-box of its own. Interface 4275 is
 // always offered; through 4128 a key whose parameters are a block answers
 // PKI_E_ENCODED_BLOCK.
-class Key final : public IPKIKey, public IPKIEncodedKey, public Core {
+class Key final : public IPKIKey, public IPKIEncodedKey, public IPKIKeyExport, public Core {
 public:
     PKFMT_OBJECT_COMMON
     PKFMT_KIND("Key")
@@ -756,6 +805,120 @@ public:
         return PKI_OK;
     }
 
+    int SetKeyData(const std::uint8_t* data, const std::uint32_t* parameters) override
+    {
+        PKFMT_TRACE(10);
+        if (data == nullptr || parameters == nullptr)
+            return PKI_E_INVALID_ARGUMENT;
+        return Guard([&] {
+            WipeBytes(state_.data);
+            state_.data.assign(data, data + PKI_KEY_DATA_BYTES);
+            state_.dataParameters[0] = parameters[0];
+            state_.dataParameters[1] = parameters[1];
+            return int(PKI_OK);
+        });
+    }
+
+    // Keys of this library answer their usage through interface 4224 too;
+    // both words together give the same bits.
+    int GetUsageWords(std::uint32_t* first, std::uint32_t* second) override
+    {
+        PKFMT_TRACE(45);
+        if (first == nullptr || second == nullptr)
+            return PKI_E_INVALID_ARGUMENT;
+        *first = state_.set ? PKI_KEY_USAGE_DSTU4145 : 0u;
+        *second = state_.data.empty() ? 0u : PKI_KEY_USAGE_DATA;
+        return PKI_OK;
+    }
+
+    int GetUsage(std::uint32_t* bits) override
+    {
+        PKFMT_TRACE(3);
+        if (bits == nullptr)
+            return PKI_E_INVALID_ARGUMENT;
+        *bits = state_.Usage();
+        return PKI_OK;
+    }
+
+    int Export(std::uint32_t query, std::uint8_t* fields, std::uint32_t count) override
+    {
+        PKFMT_TRACE_IDS(4, static_cast<long>(query));
+        if (fields == nullptr)
+            return PKI_E_INVALID_ARGUMENT;
+        if (query == PKI_EXPORT_DATA_PART) {
+            if (count < 9)
+                return PKI_E_INVALID_ARGUMENT;
+            std::memset(fields, 0, std::size_t(count) * PKI_KEY_FIELD_BYTES);
+            if (state_.data.empty())
+                return PKI_E_ABSENT;
+            std::memcpy(fields, state_.data.data(), PKI_KEY_DATA_BYTES);
+            PutU32(fields + PKI_KEY_DATA_BYTES, state_.dataParameters[0]);
+            PutU32(fields + PKI_KEY_DATA_BYTES + 4, state_.dataParameters[1]);
+            return PKI_OK;
+        }
+        if (query != PKI_EXPORT_DSTU4145_PART)
+            return PKI_E_INVALID_ARGUMENT;
+        if (count < 4)
+            return PKI_E_INVALID_ARGUMENT;
+        std::memset(fields, 0, std::size_t(count) * PKI_KEY_FIELD_BYTES);
+        if (!state_.set)
+            return PKI_E_ABSENT;
+        if (state_.value.size() > PKI_KEY_FIELD_BYTES - 4)
+            return PKI_E_FAILURE;
+        return Guard([&] {
+            Parameters parameters(state_.parameters);
+            DSTU4145FieldRecord field;
+            DSTU4145PointRecord point;
+            std::uint8_t sBox[PKI_SBOX_BYTES];
+            int rc = parameters.GetParameters(&field, &point, sBox);
+            if (rc != PKI_OK)
+                return rc;
+            static_assert(sizeof field + sizeof point <= PKI_KEY_FIELD_BYTES);
+            std::memcpy(fields, &field, sizeof field);
+            std::memcpy(fields + sizeof field, &point, sizeof point);
+            std::memcpy(fields + PKI_KEY_FIELD_BYTES, state_.hasSBox ? state_.sBox : sBox, PKI_SBOX_BYTES);
+            std::uint8_t* privateKey = fields + 2 * PKI_KEY_FIELD_BYTES;
+            PutU32(privateKey, static_cast<std::uint32_t>(state_.value.size()));
+            std::memcpy(privateKey + 4, state_.value.data(), state_.value.size());
+            std::uint8_t* publicKey = fields + 3 * PKI_KEY_FIELD_BYTES;
+            PutU32(publicKey, static_cast<std::uint32_t>(state_.publicKey.size()));
+            if (!state_.publicKey.empty())
+                std::memcpy(publicKey + 4, state_.publicKey.data(), state_.publicKey.size());
+            return int(PKI_OK);
+        });
+    }
+
+    int SetDSTU4145Part(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point, const std::uint8_t* sBox,
+                        const PKIBlob* privateKey, const PKIBlob* publicKey) override
+    {
+        PKFMT_TRACE(5);
+        if (field == nullptr || point == nullptr)
+            return PKI_E_INVALID_ARGUMENT;
+        return Guard([&] {
+            Bytes value, open;
+            if (!ReadInput(privateKey, &value, PKI_KEY_FIELD_BYTES - 4) || value.empty() ||
+                (publicKey != nullptr && !ReadInput(publicKey, &open, PKI_KEY_FIELD_BYTES - 4))) {
+                WipeBytes(value);
+                return int(PKI_E_INVALID_ARGUMENT);
+            }
+            Parameters parameters;
+            int rc = parameters.SetExplicit(field, point, nullptr);
+            if (rc != PKI_OK) {
+                WipeBytes(value);
+                return rc;
+            }
+            WipeBytes(state_.value);
+            state_.value = std::move(value);
+            state_.parameters = parameters.State();
+            state_.publicKey = std::move(open);
+            state_.hasSBox = sBox != nullptr;
+            if (sBox != nullptr)
+                std::memcpy(state_.sBox, sBox, PKI_SBOX_BYTES);
+            state_.set = true;
+            return int(PKI_OK);
+        });
+    }
+
 protected:
     void* Offer(std::uint32_t interfaceId) override
     {
@@ -763,7 +926,15 @@ protected:
             return static_cast<IPKIKey*>(this);
         if (interfaceId == PKI_IID_ENCODED_KEY)
             return static_cast<IPKIEncodedKey*>(this);
+        if (interfaceId == PKI_IID_KEY_EXPORT)
+            return static_cast<IPKIKeyExport*>(this);
         return nullptr;
+    }
+
+    static void PutU32(std::uint8_t* at, std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            at[i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
 
 private:
@@ -986,7 +1157,7 @@ public:
     {
         PKFMT_TRACE(5);
         auto* k = dynamic_cast<Key*>(key);
-        if (k == nullptr || !k->State().set || password == nullptr)
+        if (k == nullptr || k->State().Usage() == 0 || password == nullptr)
             return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             Writer plain;
@@ -1542,6 +1713,32 @@ private:
 
 constexpr std::uint32_t DEFAULT_VERSION = 264;
 
+// Reads the two little-endian lengths that lead a key blob.
+class KeyBlobHeader final : public IPKIKeyBlobHeader, public Core {
+public:
+    PKFMT_OBJECT_COMMON
+    PKFMT_KIND("KeyBlobHeader")
+
+    int ReadLengths(const PKIBlob* blob, std::uint32_t* first, std::uint32_t* second) override
+    {
+        PKFMT_TRACE(3);
+        if (blob == nullptr || first == nullptr || second == nullptr || (blob->length > 0 && blob->data == nullptr))
+            return PKI_E_INVALID_ARGUMENT;
+        if (blob->length < 8)
+            return PKI_E_BAD_ENCODING;
+        Reader r(blob->data, 8);
+        *first = r.U32();
+        *second = r.U32();
+        return PKI_OK;
+    }
+
+protected:
+    void* Offer(std::uint32_t interfaceId) override
+    {
+        return interfaceId == PKI_IID_KEY_BLOB_HEADER ? static_cast<IPKIKeyBlobHeader*>(this) : nullptr;
+    }
+};
+
 std::mutex g_stateLock;
 int g_initializeCount = 0;
 std::atomic<void*> g_csp{nullptr};
@@ -1625,11 +1822,14 @@ public:
             case PKI_CLASS_ATTRIBUTE:
                 made = new Attribute();
                 break;
+            case PKI_CLASS_KEY_BLOB_HEADER:
+                made = new KeyBlobHeader();
+                break;
             case PKI_CLASS_CODEC:
                 made = new Codec();
                 break;
             default:
-                return int(PKI_E_UNKNOWN_CLASS);
+                return CreateCertificateObject(classId, interfaceId, object);
             }
             // A new parameter object is still empty, so 4273 and 4274 are
             // handed out here though a later query would refuse them.
@@ -1649,13 +1849,62 @@ public:
         });
     }
 
+    int KeyIdentifier(const PKIBlob* publicKey, std::uint8_t* identifier) override
+    {
+        PKFMT_TRACE(17);
+        return Identify(0x17, publicKey, nullptr, 0, identifier);
+    }
+
+    int KeyIdentifierWithSBox(const std::uint8_t* publicKey, std::uint32_t length, const std::uint8_t* sBox,
+                              std::uint8_t* identifier) override
+    {
+        PKFMT_TRACE(18);
+        if (sBox == nullptr)
+            return PKI_E_INVALID_ARGUMENT;
+        PKIBlob key{length, const_cast<std::uint8_t*>(publicKey)};
+        return Identify(0x18, &key, sBox, PKI_SBOX_BYTES, identifier);
+    }
+
+    int PublicKeyIdentifier(const PKIBlob* publicKey, std::uint8_t* identifier) override
+    {
+        PKFMT_TRACE(28);
+        return Identify(0x28, publicKey, nullptr, 0, identifier);
+    }
+
     int HasOptionA() override { PKFMT_TRACE(33); return EnvironmentNumber("PKFMT_OPTION_A", 1); }
     int HasOptionB() override { PKFMT_TRACE(34); return EnvironmentNumber("PKFMT_OPTION_B", 0); }
+
+private:
+    static int Identify(std::uint8_t tag, const PKIBlob* key, const std::uint8_t* extra, std::size_t extraLength,
+                        std::uint8_t* identifier)
+    {
+        if (key == nullptr || key->length == 0 || key->data == nullptr || key->length > MAX_FIELD_BYTES ||
+            identifier == nullptr)
+            return PKI_E_INVALID_ARGUMENT;
+        return pkfmt::KeyIdentifier(tag, key->data, key->length, extra, extraLength, identifier) ? PKI_OK
+                                                                                                 : PKI_E_FAILURE;
+    }
 };
 
 Interface g_interface;
 
 } // namespace
+
+int CopyToLibraryBlock(PKIBlob* out, const void* data, std::size_t length, bool terminate)
+{
+    return CopyToBlock(out, data, length, terminate);
+}
+
+int FreeLibraryBlock(PKIBlob* blob)
+{
+    return FreeBlock(blob);
+}
+
+std::atomic<int>& LiveObjectCount()
+{
+    return g_liveObjects;
+}
+
 } // namespace pkfmt
 
 PKFMT_EXPORT int PKIInitialize()

@@ -34,8 +34,9 @@ TEST(PkfmtSlotLayout, InterfaceObject)
     EXPECT_SLOT(IPKIInterface::FreeBlob, 7);
     EXPECT_SLOT(IPKIInterface::CreateObject, 10);
     EXPECT_SLOT(IPKIInterface::ParseName, 13);
-    EXPECT_SLOT(IPKIInterface::Reserved17, 17);
-    EXPECT_SLOT(IPKIInterface::Reserved28, 28);
+    EXPECT_SLOT(IPKIInterface::KeyIdentifier, 17);
+    EXPECT_SLOT(IPKIInterface::KeyIdentifierWithSBox, 18);
+    EXPECT_SLOT(IPKIInterface::PublicKeyIdentifier, 28);
     EXPECT_SLOT(IPKIInterface::HasOptionA, 33);
     EXPECT_SLOT(IPKIInterface::HasOptionB, 34);
     EXPECT_SLOT(IPKIInterface::Reserved38, 38);
@@ -74,6 +75,44 @@ TEST(PkfmtSlotLayout, ContainerObjects)
 
     EXPECT_SLOT(IPKIAttribute::GetValue, 3);
     EXPECT_SLOT(IPKIAttribute::SetValue, 4);
+}
+
+TEST(PkfmtSlotLayout, KeyExportAndKeyBlobHeader)
+{
+    EXPECT_SLOT(IPKIKey::SetKeyData, 10);
+    EXPECT_SLOT(IPKIKey::GetUsageWords, 45);
+    EXPECT_SLOT(IPKIKeyExport::GetUsage, 3);
+    EXPECT_SLOT(IPKIKeyExport::Export, 4);
+    EXPECT_SLOT(IPKIKeyExport::SetDSTU4145Part, 5);
+    EXPECT_SLOT(IPKIKeyBlobHeader::ReadLengths, 3);
+}
+
+TEST(PkfmtSlotLayout, CertificatesAndCmsContent)
+{
+    EXPECT_SLOT(IPKICertificate::Encode, 3);
+    EXPECT_SLOT(IPKICertificate::Decode, 4);
+    EXPECT_SLOT(IPKICertificate::GetSerial, 7);
+    EXPECT_SLOT(IPKICertificate::GetIssuer, 13);
+    EXPECT_SLOT(IPKICertificate::GetValidity, 15);
+    EXPECT_SLOT(IPKICertificate::GetSubjectRecord, 17);
+    EXPECT_SLOT(IPKICertificate::GetSubject, 19);
+    EXPECT_SLOT(IPKICertificate::GetKeyKind, 23);
+    EXPECT_SLOT(IPKICertificate::GetDSTU4145PublicKey, 25);
+    EXPECT_SLOT(IPKICertificate::GetRSAPublicKey, 29);
+    EXPECT_SLOT(IPKICertificate::GetPolicies, 76);
+    EXPECT_SLOT(IPKICertificate::GetKeyUsage, 83);
+    EXPECT_SLOT(IPKICertificate::GetSubjectKeyId, 95);
+    EXPECT_SLOT(IPKICertificate::GetDisplayName, 105);
+    EXPECT_SLOT(IPKIName::Encode, 3);
+    EXPECT_SLOT(IPKIKeyUsage::GetBits, 3);
+    EXPECT_SLOT(IPKIKeyIdentifier::GetIdentifier, 5);
+    EXPECT_SLOT(IPKIInteger::Encode, 3);
+    EXPECT_SLOT(IPKIInteger::Decode, 4);
+    EXPECT_SLOT(IPKIContentInfo::GetContentType, 5);
+    EXPECT_SLOT(IPKIContentInfo::GetContent, 6);
+    EXPECT_SLOT(IPKISignedData::Decode, 4);
+    EXPECT_SLOT(IPKISignedData::GetCertificate, 5);
+    EXPECT_SLOT(IPKICertificateEC::GetECPublicKey, 3);
 }
 
 TEST(PkfmtSlotLayout, KeysAndParameters)
