@@ -77,6 +77,31 @@ int SPKIFormats::GetHolderDataVersion(const std::uint8_t* holderData, std::uint3
     }
 }
 
+// The parts that the removable-part flags empty, bit 0 first: the twenty
+// texts of the holder data area that go into a certificate's subject, its
+// alternative names and its subject directory attributes (layouts 1 to 3), in
+// the area's order. Texts A and B are only compared, never issued, and the
+// parts of later layouts (country, attribute .4.11.1, organisation texts) keep
+// no flag: the word has room for twenty bits.
+constexpr std::uint16_t kRemovablePart[20] = {
+    4,   69,  198,  327,  392,  457,  522,  651,  684,  725,   // names, kinds 5 and 4
+    758, 887, 1144, 1155, 1166, 1173, 1834, 1867, 1900, 1937,  // kinds 1, 2; attributes; kind 6
+};
+
+int SPKIFormats::TrimHolderData(std::uint8_t* holderData)
+{
+    try {
+        if (!holderData) return 0;
+        const std::uint32_t flags = Get32(holderData, 2823);
+        if (Get32(holderData, 1830) <= 6 || flags == 0) return 1;
+        for (unsigned bit = 0; bit < 20; ++bit)
+            if (flags & (1u << bit)) holderData[kRemovablePart[bit]] = 0;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 // Holder data block: the layout version word and the three organisation texts
 // (from layout 6) with the removable-part flags (layout 7) behind them.
 int SPKIFormats::MergeHolderData(std::uint8_t* target, const std::uint8_t* source)

@@ -27,6 +27,13 @@ enum : std::uint32_t {
 };
 
 // The library's wide-character name record (IPKIInterface operations 13, 14).
+// Operation 13 is typed as the name parser (wide name text in, this record
+// out), the one reading its name-text callers fit. Two other callers describe
+// it differently: the module's certificate store passes a certificate
+// record and takes a display name, and the facade's library-text copy passes
+// an index and takes ten wide texts at fixed places. This record has ten wide
+// texts, but an index is no wide text, so no one signature serves all three:
+// the text copy stays unbuilt (answers 0) until the library's side is known.
 struct PKINameRecord {
     wchar_t serialNumber[PKI_NAME_SERIAL_CHARS];
     wchar_t country[PKI_NAME_COUNTRY_CHARS];

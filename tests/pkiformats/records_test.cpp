@@ -537,3 +537,40 @@ TEST_F(Records, HolderDataVersionsAndMerging)
     ASSERT_EQ(f.MergeHolderData(target.data(), source.data()), 1);
     EXPECT_EQ(target[2212], 'A');
 }
+
+// Each removable-part flag empties its own part and no other; blocks below
+// layout 7 or without flags are left as they are.
+TEST_F(Records, TrimmingHolderDataEmptiesTheFlaggedParts)
+{
+    const std::uint32_t parts[20] = {4,   69,  198,  327,  392,  457,  522,  651,  684,  725,
+                                     758, 887, 1144, 1155, 1166, 1173, 1834, 1867, 1900, 1937};
+    std::vector<std::uint8_t> full(PKIF_HOLDER_DATA_AREA, 0);
+    for (std::uint32_t at : parts) full[at] = full[at + 1] = 'p';
+    for (std::uint32_t at : {2194u, 2197u, 2212u, 2309u, 2438u, 1180u, 1693u}) full[at] = 'k';
+    full[1830] = 7;
+    for (unsigned bit = 0; bit < 20; ++bit) {
+        std::vector<std::uint8_t> area = full;
+        area[2823 + bit / 8] = static_cast<std::uint8_t>(1u << (bit % 8));
+        std::vector<std::uint8_t> expected = area;
+        expected[parts[bit]] = 0;
+        ASSERT_EQ(f.TrimHolderData(area.data()), 1);
+        EXPECT_EQ(area, expected) << "bit " << bit;
+    }
+    std::vector<std::uint8_t> area = full;
+    area[2823] = area[2824] = 0xFF;
+    area[2825] = 0xFF;  // bits 20 to 23 name no part
+    ASSERT_EQ(f.TrimHolderData(area.data()), 1);
+    for (std::uint32_t at : parts) EXPECT_EQ(area[at], 0) << at;
+    for (std::uint32_t at : {2194u, 2197u, 2212u, 2309u, 2438u, 1180u, 1693u}) EXPECT_EQ(area[at], 'k') << at;
+
+    area = full;
+    area[1830] = 6;
+    area[2823] = 0xFF;
+    std::vector<std::uint8_t> before = area;
+    ASSERT_EQ(f.TrimHolderData(area.data()), 1);
+    EXPECT_EQ(area, before);
+    area = full;
+    ASSERT_EQ(f.TrimHolderData(area.data()), 1);
+    EXPECT_EQ(area, full);
+    EXPECT_EQ(f.TrimHolderData(nullptr), 0);
+}

@@ -4,6 +4,7 @@
 // operation answers 0 when the failed step is one it cannot do without.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -68,6 +69,27 @@ std::vector<Family> Families()
              char out[PKIF_NAME_TEXT_BYTES];
              f.ComposeNameText("1", "UA", "s", "l", "o", "u", "cn", "sn", "gn", "t", out);
              return out[0] ? 1 : 0;
+         }},
+        {"name parsing",
+         [](SPKIFormats& f, fake::Library& lib) {
+             lib.parsed[6] = L"common name";  // what the library's parser finds
+             char cn[PKIF_NAME_TEXT_BYTES] = "stale";
+             f.ParseNameText("CN=common name", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, cn, nullptr,
+                             nullptr, nullptr);
+             // A failed step leaves the output an empty text, never a stale one.
+             return std::string(cn) == "common name" ? 1 : (cn[0] == 0 ? 0 : 2);
+         }},
+        {"files",
+         [](SPKIFormats& f, fake::Library&) {
+             const std::string path = testing::TempDir() + "facade_sweep_key.bin";
+             PKIBlob key{static_cast<std::uint32_t>(kKey.size()), (std::uint8_t*)kKey.data()};
+             PKIBlob read{0, nullptr};
+             int rc = f.WriteBlobToFile(path.c_str(), &key) && f.ReadFileToBlob(path.c_str(), &read) &&
+                      f.BlobsEqual(&key, &read);
+             if (read.data == nullptr && read.length != 0) rc = 2;  // a failed read hands out nothing
+             f.ReleaseBlob(&read);
+             std::remove(path.c_str());
+             return rc;
          }},
         {"policy level",
          [](SPKIFormats& f, fake::Library& lib) {
