@@ -111,6 +111,17 @@ public:
                                std::uint8_t* keyValue,
                                std::uint32_t keyLength) = 0;  // 52
 
+    // Beyond the 52: drops the derivation contexts recorded for (session, key)
+    // when that key object goes away or its derivation failed, so that a new
+    // object given the same handle starts without the old agreement. A driver
+    // without contexts keeps the default.
+    virtual CK_RV DropKeyContexts(CK_ULONG session, CK_ULONG key)  // 53
+    {
+        (void)session;
+        (void)key;
+        return CKR_OK;
+    }
+
 protected:
     ~PKCS11Device() = default;
 };

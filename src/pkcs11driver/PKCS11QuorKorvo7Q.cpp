@@ -10,6 +10,7 @@
 #include "device/DeviceProtocol.h"
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11driver/PKCS11Driver.h"
+#include "pkcs11driver/PKCS11QuorKorvo7QGuard.h"
 
 namespace {
 
@@ -25,24 +26,6 @@ PKCS11QuorKorvo7Q::~PKCS11QuorKorvo7Q()
         CloseDevice(device_);
         device_ = nullptr;
     }
-}
-
-template <typename Call>
-CK_RV PKCS11QuorKorvo7Q::Retried(Call call)
-{
-    std::uint32_t status = call();
-    if (status == 0) return CKR_OK;
-    if (RecoverFromError(device_, status) != 0) return CKR_DEVICE_ERROR;
-    return call() == 0 ? CKR_OK : CKR_DEVICE_ERROR;
-}
-
-template <typename Call>
-CK_RV PKCS11QuorKorvo7Q::Guarded(Call call)
-{
-    PKCS11LockGuard lock(*this);
-    if (lock.Result() != CKR_OK) return lock.Result();
-    if (device_ == nullptr) return CKR_DEVICE_ERROR;
-    return Retried(call);
 }
 
 CK_RV PKCS11QuorKorvo7Q::QueryVersion(std::uint8_t* version)
@@ -379,56 +362,6 @@ CK_RV PKCS11QuorKorvo7Q::GenerateRandom(std::uint8_t* buffer, std::uint32_t leng
     if (buffer == nullptr && length != 0) return CKR_ARGUMENTS_BAD;
     if (length > 0x7FFFFFFFu) return CKR_ARGUMENTS_BAD;
     return Guarded([&] { return GetDeviceRandom(device_, buffer, static_cast<int>(length)); });
-}
-
-// Key generation, signing, derivation and wrapping on the key come with the
-// key operations; until then they report themselves as not supported.
-CK_RV PKCS11QuorKorvo7Q::GenerateKeyPair(CK_BYTE, CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
-                                         const std::uint8_t*, std::uint8_t*)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
-}
-CK_RV PKCS11QuorKorvo7Q::DeriveKey(CK_ULONG, CK_ULONG, CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
-                                   const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint32_t)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
-}
-CK_RV PKCS11QuorKorvo7Q::SignHash32(CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
-                                    const std::uint8_t*, const std::uint8_t*, std::uint8_t*)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
-}
-CK_RV PKCS11QuorKorvo7Q::WrapKeyOld(CK_ULONG, CK_ULONG, const std::uint8_t*, std::uint8_t*)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
-}
-CK_RV PKCS11QuorKorvo7Q::UnwrapKeyOld(CK_ULONG, CK_ULONG, const std::uint8_t*, std::uint8_t*)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
-}
-CK_RV PKCS11QuorKorvo7Q::CloseSessionContexts(CK_ULONG)
-{
-    return CKR_OK;
-}
-CK_RV PKCS11QuorKorvo7Q::SignHash(CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*,
-                                  std::uint32_t, std::uint8_t*)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
-}
-CK_RV PKCS11QuorKorvo7Q::DeriveKeyNew(CK_ULONG, CK_ULONG, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
-                                      const std::uint8_t*, const std::uint8_t*, std::uint32_t)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
-}
-CK_RV PKCS11QuorKorvo7Q::WrapKeyNew(CK_ULONG, CK_ULONG, const std::uint8_t*, std::uint32_t, std::uint8_t*,
-                                    std::uint32_t)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
-}
-CK_RV PKCS11QuorKorvo7Q::UnwrapKeyNew(CK_ULONG, CK_ULONG, const std::uint8_t*, std::uint32_t, std::uint8_t*,
-                                      std::uint32_t)
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
 }
 
 // ---- fixed answers of this driver ----

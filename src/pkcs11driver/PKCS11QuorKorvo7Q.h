@@ -4,11 +4,31 @@
 #define QVK_PKCS11DRIVER_PKCS11QUORKORVO7Q_H
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "pkcs11/PKCS11Device.h"
 #include "pkcs11/PKCS11Lock.h"
 
 struct DeviceContext;
+
+// What a derivation recorded for a later wrap or unwrap with the derived key:
+// the agreement itself is computed on the key again each time from the other
+// party's public key and the UKM. The curve records and the S-box are kept as
+// the framework passed them, though this driver sends none of them.
+struct DeviceOperationContext {
+    CK_ULONG session = 0;
+    CK_ULONG key = 0;
+    std::uint32_t type = 0;    // CKD_DSTU4145_GOST28147 or CKD_DSTU4145_DSTU7624
+    std::uint32_t option = 0;  // old form: 1 for the extended derivation; new form: 1
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    std::uint8_t sBox[64] = {};
+    std::uint8_t otherPublicKey[76] = {};
+    std::vector<std::uint8_t> ukm;
+
+    ~DeviceOperationContext();
+};
 
 class PKCS11QuorKorvo7Q : public PKCS11Device, public PKCS11Lock {
 public:
@@ -75,10 +95,13 @@ public:
                      std::uint8_t* wrapped, std::uint32_t wrappedLength) override;
     CK_RV UnwrapKeyNew(CK_ULONG session, CK_ULONG key, const std::uint8_t* wrapped, std::uint32_t wrappedLength,
                        std::uint8_t* keyValue, std::uint32_t keyLength) override;
+    CK_RV DropKeyContexts(CK_ULONG session, CK_ULONG key) override;
 
     virtual ~PKCS11QuorKorvo7Q();
 
     DeviceContext* GetDeviceContext() const { return device_; }
+    // Entries of the derivation-context table, used or not.
+    std::size_t ContextTableCapacity() const { return contexts_.size(); }
 
 private:
     // Under the object's lock: the call, and when it fails the device
@@ -94,10 +117,24 @@ private:
     CK_RV ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t bytes, std::uint8_t** image);
     CK_RV QueryVersion(std::uint8_t* version);
 
+    // Derivation contexts (under the object's lock).
+    CK_RV FindOrCreateContext(CK_ULONG session, CK_ULONG key, std::uint32_t type, bool create,
+                              DeviceOperationContext** out);
+    CK_RV RecordContext(CK_ULONG session, CK_ULONG key, std::uint32_t type, std::uint32_t option,
+                        const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point, const std::uint8_t* sBox,
+                        const std::uint8_t* otherPublicKey, const std::uint8_t* ukm, std::uint32_t ukmLength);
+    // Load (old form only), agree and wrap or unwrap as one sequence under
+    // the per-key mutex; after a recovery the whole sequence runs again,
+    // since a reconnected key has lost the agreement.
+    CK_RV AgreeAndTransform(CK_ULONG session, CK_ULONG key, bool newForm, bool wrap, const std::uint8_t* in,
+                            std::uint8_t* out);
+
     DeviceContext* device_ = nullptr;
     // The public free memory last set, for the read that rewrites the token
     // record after objects were appended; -1 when none.
     std::int32_t cachedFreePublicMemory_ = -1;
+    // Empty entries are null; grows 0, 2, 4, 8, ...
+    std::vector<std::unique_ptr<DeviceOperationContext>> contexts_;
 };
 
 #endif

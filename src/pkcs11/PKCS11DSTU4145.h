@@ -1,0 +1,32 @@
+// DSTU 4145 curve parameters as the CKA_EC_PARAMS attribute carries them:
+// the standard polynomial-basis curves and GOST 28147 S-boxes of the module's
+// crypto service provider, and the encodings of the PKI formats library.
+// Every operation answers false when the provider or the library cannot
+// serve it.
+#ifndef QVK_PKCS11_PKCS11DSTU4145_H
+#define QVK_PKCS11_PKCS11DSTU4145_H
+
+#include <cstdint>
+
+#include "pkcs11/pkcs11ua.h"
+#include "support/DSTU4145Records.h"
+
+bool GetStandardCurveRecords(std::uint32_t index, DSTU4145FieldRecord* field, DSTU4145PointRecord* point);
+bool GetStandardSBoxRecord(std::uint32_t index, std::uint8_t sBox[64]);
+bool FindStandardCurveIndex(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point, std::uint32_t* index);
+bool FindStandardSBoxIndex(const std::uint8_t sBox[64], std::uint32_t* index);
+
+// The encoded parameters; the attribute's value is array new (delete[]).
+bool EncodeECParams(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point, const std::uint8_t* sBox,
+                    CK_ATTRIBUTE* out);
+bool DecodeECParams(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord* field, DSTU4145PointRecord* point,
+                    std::uint8_t sBox[64]);
+bool DecodeAndCheckECParams(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord* field,
+                            DSTU4145PointRecord* point, std::uint8_t sBox[64]);
+
+bool ECParamsToStandardIndexes(const std::uint8_t* value, CK_ULONG length, std::uint32_t* curve, std::uint32_t* sBox);
+bool AreStandardIndexesValid(std::uint32_t curve, std::uint32_t sBox);
+bool MakeStandardECParamsAttribute(std::uint32_t curve, std::uint32_t sBox, CK_ATTRIBUTE* out);
+bool SameECParams(const std::uint8_t* value1, CK_ULONG length1, const std::uint8_t* value2, CK_ULONG length2);
+
+#endif
