@@ -1,9 +1,9 @@
 // Real PKCS#11 clients load the built module against an emulated key behind a
 // real pcscd: OpenSC's pkcs11-tool through a token's whole life (first
 // initialisation with PyKCS11, re-initialisation, user PIN, login, PIN change,
-// random numbers, digests, data objects, its own self-test), GnuTLS's p11tool
-// with the module as its provider, and p11-kit finding the module through its
-// module file.
+// random numbers, digests, data objects, its own self-test), a PyKCS11
+// application (pkcs11_pykcs11_flows.py), GnuTLS's p11tool with the module as
+// its provider, and p11-kit finding the module through its module file.
 //
 // Work that a client reaches through functions the module does not offer in
 // this build (it answers CKR_FUNCTION_NOT_SUPPORTED) is reported as skipped,
@@ -273,6 +273,21 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolSelfTestPasses)
     if (NotOffered(out)) GTEST_SKIP() << "the self-test reaches functions the module does not offer yet:\n" << out;
     EXPECT_EQ(status, 0) << out;
     EXPECT_FALSE(Has(out, "ERR")) << out;
+}
+
+TEST_F(Pkcs11ClientsE2E, PyKCS11Flows)
+{
+    StartKey(4408);
+    InitialiseBlank("python");
+    std::string out;
+    ASSERT_EQ(Tool("--init-pin --so-pin " + kSoPin + " --pin 11112222", &out), 0) << out;
+    const int status = RunShell(
+        python_ + " " QVK_E2E_SOURCE_DIR "/pkcs11_pykcs11_flows.py " + kModule + " " + Serial() + " 11112222", &out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_FALSE(Has(out, "FAIL")) << out;
+    EXPECT_TRUE(Has(out, "ok   CK_ULONG is 8 bytes")) << out;
+    EXPECT_TRUE(Has(out, "ok   random numbers")) << out;
+    if (Has(out, "skip ")) GTEST_SKIP() << "flows the module does not offer yet:\n" << out;
 }
 
 TEST_F(Pkcs11ClientsE2E, P11toolListsTokensMechanismsAndRandomNumbers)
