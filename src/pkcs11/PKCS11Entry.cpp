@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "pkcs11/PKCS11Library.h"
+#include "pkcs11/PKCS11ObjectManager.h"
 #include "pkcs11/PKCS11Session.h"
 #include "pkcs11/PKCS11Slot.h"
 #include "pkcs11/PKCS11Token.h"
@@ -58,6 +59,19 @@ PKCS11SessionManager* Sessions(CK_RV* rv)
     PKCS11SessionManager* sessions = nullptr;
     if ((*rv = GetEntity(&entity)) == CKR_OK) *rv = entity->GetSessionManager(&sessions);
     return sessions;
+}
+
+// The session's object manager for the length of one call: the session and
+// the manager stay alive while a concurrent C_CloseSession drops them.
+template <typename Body>
+CK_RV WithObjects(CK_SESSION_HANDLE handle, Body body)
+{
+    std::shared_ptr<PKCS11Session> session;
+    std::shared_ptr<PKCS11ObjectManager> objects;
+    CK_RV rv = FindSession(handle, &session);
+    if (rv != CKR_OK) return rv;
+    if ((rv = session->GetObjectManager(&objects)) != CKR_OK) return rv;
+    return body(*objects);
 }
 
 }  // namespace
@@ -280,10 +294,11 @@ QVK_EXPORT CK_RV C_Logout(CK_SESSION_HANDLE hSession)
 QVK_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                                 CK_OBJECT_HANDLE_PTR phObject)
 {
-    (void)hSession;
     return Live([&] {
         if (MissingData(pTemplate, ulCount) || phObject == nullptr) return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
+        return WithObjects(hSession, [&](PKCS11ObjectManager& objects) {
+            return objects.CreateObject(pTemplate, ulCount, phObject);
+        });
     });
 }
 
@@ -294,54 +309,67 @@ QVK_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_
 
 QVK_EXPORT CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject)
 {
-    (void)hSession;
-    (void)hObject;
-    return Live([&] { return NotYetAvailable(); });
+    return Live([&] {
+        return WithObjects(hSession, [&](PKCS11ObjectManager& objects) { return objects.DestroyObject(hObject); });
+    });
 }
 
 QVK_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ULONG_PTR pulSize)
 {
-    (void)hSession;
-    (void)hObject;
-    return Live([&] { return pulSize == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        if (pulSize == nullptr) return CKR_ARGUMENTS_BAD;
+        return WithObjects(hSession,
+                           [&](PKCS11ObjectManager& objects) { return objects.GetObjectSize(hObject, pulSize); });
+    });
 }
 
 QVK_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                                      CK_ULONG ulCount)
 {
-    (void)hSession;
-    (void)hObject;
-    return Live([&] { return MissingData(pTemplate, ulCount) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        if (MissingData(pTemplate, ulCount)) return CKR_ARGUMENTS_BAD;
+        return WithObjects(hSession, [&](PKCS11ObjectManager& objects) {
+            return objects.GetAttributeValue(hObject, pTemplate, ulCount);
+        });
+    });
 }
 
 QVK_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                                      CK_ULONG ulCount)
 {
-    (void)hSession;
-    (void)hObject;
-    return Live([&] { return MissingData(pTemplate, ulCount) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        if (MissingData(pTemplate, ulCount)) return CKR_ARGUMENTS_BAD;
+        return WithObjects(hSession, [&](PKCS11ObjectManager& objects) {
+            return objects.SetAttributeValue(hObject, pTemplate, ulCount);
+        });
+    });
 }
 
 QVK_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount)
 {
-    (void)hSession;
-    return Live([&] { return MissingData(pTemplate, ulCount) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] {
+        if (MissingData(pTemplate, ulCount)) return CKR_ARGUMENTS_BAD;
+        return WithObjects(hSession,
+                           [&](PKCS11ObjectManager& objects) { return objects.FindObjectsInit(pTemplate, ulCount); });
+    });
 }
 
 QVK_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
                                CK_ULONG_PTR pulObjectCount)
 {
-    (void)hSession;
     return Live([&] {
         if (MissingData(phObject, ulMaxObjectCount) || pulObjectCount == nullptr) return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
+        return WithObjects(hSession, [&](PKCS11ObjectManager& objects) {
+            return objects.FindObjects(phObject, ulMaxObjectCount, pulObjectCount);
+        });
     });
 }
 
 QVK_EXPORT CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 {
-    (void)hSession;
-    return Live([&] { return NotYetAvailable(); });
+    return Live([&] {
+        return WithObjects(hSession, [&](PKCS11ObjectManager& objects) { return objects.FindObjectsFinal(); });
+    });
 }
 
 // ---- encryption and decryption: not offered ----

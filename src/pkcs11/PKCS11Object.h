@@ -86,6 +86,12 @@ public:
     explicit PKCS11ObjectPtr(PKCS11Object* object) : object_(object) {}
     PKCS11ObjectPtr(const PKCS11ObjectPtr&) = delete;
     PKCS11ObjectPtr& operator=(const PKCS11ObjectPtr&) = delete;
+    PKCS11ObjectPtr(PKCS11ObjectPtr&& other) noexcept : object_(other.Detach()) {}
+    PKCS11ObjectPtr& operator=(PKCS11ObjectPtr&& other) noexcept
+    {
+        if (this != &other) Reset(other.Detach());
+        return *this;
+    }
     ~PKCS11ObjectPtr() { Reset(nullptr); }
     PKCS11Object* Get() const { return object_; }
     PKCS11Object** Address() { return &object_; }

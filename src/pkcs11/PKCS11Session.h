@@ -15,6 +15,7 @@
 #include "pkcs11/PKCS11PKI.h"
 #include "pkcs11/pkcs11ua.h"
 
+class PKCS11ObjectManager;
 class PKCS11TokenManager;
 
 enum : std::uint32_t {
@@ -61,6 +62,10 @@ public:
     std::vector<std::uint8_t> GetOperationParameter();
     void AuthorizeOperation();
 
+    // The session's objects, made on first use; the holder keeps the
+    // manager alive past a concurrent close.
+    CK_RV GetObjectManager(std::shared_ptr<PKCS11ObjectManager>* manager);
+
 private:
     void EndOperationLocked();
 
@@ -74,6 +79,7 @@ private:
     bool contextLoginDone_ = true;
     PKIHashState hashContext_ = nullptr;
     bool updateSeen_ = false;
+    std::shared_ptr<PKCS11ObjectManager> objectManager_;
 };
 
 class PKCS11SessionManager : public PKCS11Lock {

@@ -120,7 +120,7 @@ CK_RV PKCS11TokenStorage::AdjustFreeMemory(CK_BYTE area, int mode, std::uint32_t
         free += n;
         break;
     case 1:
-        free -= n;
+        free = n > free ? 0 : free - n;  // a damaged value from the key must not wrap
         break;
     case 2:
         free = capacity - n;
@@ -128,6 +128,7 @@ CK_RV PKCS11TokenStorage::AdjustFreeMemory(CK_BYTE area, int mode, std::uint32_t
     default:
         break;
     }
+    if (free > capacity) free = capacity;
     if ((rv = device->SetFreeMemory(record.get(), area, free)) != CKR_OK) return rv;
     return WriteTokenRecord(record.get());
 }

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "pkcs11/PKCS11Device.h"
 #include "pkcs11/pkcs11ua.h"
 
+class PKCS11Object;
 class PKCS11TokenConnector;
 
 enum : std::uint32_t {
@@ -45,8 +47,31 @@ public:
     CK_RV SetTokenFlags(std::uint32_t bits);
     CK_RV ClearTokenFlags(std::uint32_t bits);
 
+    // ---- Token objects (PKCS11TokenStorageObjects.cpp) ----
+    // Area 0 public, 1 private. Objects handed out are new; the caller
+    // releases them (FreeObjectList for lists).
+    CK_RV ReadObjects(std::vector<PKCS11Object*>* list, std::uint32_t* count, CK_BYTE area);
+    CK_RV CountObjects(std::uint32_t* count, CK_BYTE area);
+    CK_RV FindObjects(const CK_ATTRIBUTE* pattern, CK_ULONG patternCount, std::vector<PKCS11Object*>* list,
+                      CK_BYTE area);
+    CK_RV FindFreeObjectNumber(std::uint32_t* number, CK_BYTE area);
+    CK_RV ReadObjectByHandle(CK_OBJECT_HANDLE handle, CK_BYTE area, PKCS11Object** object);
+    CK_RV AddObject(PKCS11Object* object);
+    CK_RV AppendObjects(PKCS11Object* const* objects, std::uint32_t count, CK_BYTE area);
+    // Runs the device's delete hooks (unless the device keeps its copy)
+    // before anything is written; no matching object: nothing written, 0.
+    CK_RV RemoveObject(CK_OBJECT_HANDLE handle, CK_BYTE area, bool keepDeviceCopy);
+    // The stored object of the handle replaced by the given one in a single
+    // rewrite, refused before anything is written when it does not fit.
+    CK_RV ReplaceObject(CK_OBJECT_HANDLE handle, CK_BYTE area, PKCS11Object* object);
+    CK_RV ClearArea(CK_BYTE area);
+
 private:
     CK_RV ReadPublicArea(PKCS11Device* device, std::unique_ptr<std::uint8_t[]>* image, std::uint32_t* used);
+    struct StoredRecord;
+    CK_RV ReadRecords(CK_BYTE area, std::vector<StoredRecord>* records, bool parse);
+    CK_RV WriteObjectArea(CK_BYTE area, const std::vector<std::uint8_t>& records);
+    CK_RV CheckAreaAccess(CK_BYTE area);
 
     PKCS11TokenConnector* connector_;
 };

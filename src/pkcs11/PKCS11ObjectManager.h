@@ -1,0 +1,88 @@
+// The objects of one session: its own session objects (CKA_TOKEN false) in
+// a table whose entry number gives the handle, the token's objects through
+// the token storage, who may read and write what in which session state,
+// the search state, and the key-usage checks made before a cryptographic
+// operation starts. Objects go in and out as copies.
+#ifndef QVK_PKCS11_PKCS11OBJECTMANAGER_H
+#define QVK_PKCS11_PKCS11OBJECTMANAGER_H
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "pkcs11/PKCS11Lock.h"
+#include "pkcs11/PKCS11Object.h"
+#include "pkcs11/pkcs11ua.h"
+
+class PKCS11Session;
+class PKCS11TokenStorage;
+
+enum : std::uint32_t {
+    // Entry 255 would give handle bits 0-7 of 0 and later entries would
+    // alias earlier ones, so a session keeps at most 255 live objects.
+    SESSION_OBJECT_ENTRIES = 255,
+    ACCESS_READ = 1,
+    ACCESS_WRITE = 2,
+    KEY_USAGE_CREATE = 1,
+    KEY_USAGE_SIGN = 2,
+    KEY_USAGE_VERIFY = 3,
+    KEY_USAGE_DERIVE = 5,
+    KEY_USAGE_WRAP = 6,
+    KEY_USAGE_UNWRAP = 7
+};
+
+class PKCS11ObjectManager : public PKCS11Lock {
+public:
+    explicit PKCS11ObjectManager(PKCS11Session* session);
+    ~PKCS11ObjectManager() override;
+
+    // A caller's template: vendor attributes the module keeps are refused.
+    CK_RV CreateObject(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle);
+    // The module's own objects (keys it made, domain parameters).
+    CK_RV CreateInternalObject(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle);
+    CK_RV AddObject(PKCS11Object* object, CK_OBJECT_HANDLE* handle);
+    CK_RV AddKeyPair(PKCS11Object* privateKey, PKCS11Object* publicKey, CK_OBJECT_HANDLE* privateHandle,
+                     CK_OBJECT_HANDLE* publicHandle);
+    CK_RV DestroyObject(CK_OBJECT_HANDLE handle);
+    CK_RV GetObjectCopy(CK_OBJECT_HANDLE handle, std::uint32_t operation, PKCS11Object** copy);
+    CK_RV LookUpObject(CK_OBJECT_HANDLE handle, PKCS11Object** copy)
+    {
+        return GetObjectCopy(handle, ACCESS_READ, copy);
+    }
+    CK_RV SetAttributeValue(CK_OBJECT_HANDLE handle, const CK_ATTRIBUTE* entries, CK_ULONG count);
+    CK_RV GetAttributeValue(CK_OBJECT_HANDLE handle, CK_ATTRIBUTE* entries, CK_ULONG count);
+    CK_RV GetObjectSize(CK_OBJECT_HANDLE handle, CK_ULONG* size);
+    CK_RV ReplaceObject(CK_OBJECT_HANDLE handle, PKCS11Object* object);
+    CK_RV FindObjectsInit(const CK_ATTRIBUTE* pattern, CK_ULONG count);
+    CK_RV FindObjects(CK_OBJECT_HANDLE* handles, CK_ULONG max, CK_ULONG* count);
+    CK_RV FindObjectsFinal();
+    CK_RV CollectMatchingObjects(const CK_ATTRIBUTE* pattern, CK_ULONG count, std::vector<PKCS11Object*>* list);
+    static void FreeObjectList(std::vector<PKCS11Object*>* list);
+    // Runs the work on the live session object under the manager's lock.
+    CK_RV WithSessionObject(CK_OBJECT_HANDLE handle, const std::function<CK_RV(PKCS11Object*)>& work);
+    CK_RV CheckAccess(bool isToken, bool isPrivate, std::uint32_t operation, bool* allowed);
+    CK_RV CheckKeyUsage(std::uint32_t kind, const PKCS11Object* key, const CK_MECHANISM* mechanism);
+
+private:
+    CK_RV AddSessionObject(PKCS11Object* object);
+    CK_RV StoreTokenObject(PKCS11Object* object);
+    CK_RV FindEntryLocked(CK_OBJECT_HANDLE handle, CK_ULONG* index);
+    CK_RV GetStorage(PKCS11TokenStorage** storage);
+    CK_RV FindSessionObjects(const CK_ATTRIBUTE* pattern, CK_ULONG count, std::vector<PKCS11Object*>* list);
+    CK_RV FindTokenObjects(const CK_ATTRIBUTE* pattern, CK_ULONG count, bool privateArea,
+                           std::vector<PKCS11Object*>* list);
+    CK_RV CreateChecked(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle);
+    void ClearFindLocked();
+
+    PKCS11Session* session_;
+    PKCS11Object* entries_[SESSION_OBJECT_ENTRIES] = {};
+    std::vector<PKCS11Object*> found_;
+    std::size_t nextFound_ = 0;
+    bool findActive_ = false;
+};
+
+// Keeps a slot's write lock (or read lock) for a scope.
+CK_RV LockSlotForWrite(std::uint32_t slotId, bool write, std::function<CK_RV()> work);
+
+#endif

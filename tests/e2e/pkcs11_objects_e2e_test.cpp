@@ -1,0 +1,330 @@
+// Objects through the built module, loaded with dlopen, on an emulated key
+// behind a real pcscd: session objects and their handles, the access rules
+// of the session states, searches, attribute reads and changes, and token
+// objects that the key keeps across a reload of the module and shows to
+// another process.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "KeyRig.h"
+#include "pkcs11/pkcs11ua.h"
+
+#ifndef QVK_PKCS11_MODULE
+#error "QVK_PKCS11_MODULE must name the built module"
+#endif
+
+namespace qvk::e2e {
+namespace {
+
+const std::string kPin = "12345678";
+CK_BBOOL yes = CK_TRUE;
+CK_BBOOL no = CK_FALSE;
+CK_OBJECT_CLASS dataClass = CKO_DATA;
+
+CK_UTF8CHAR* U(const std::string& s)
+{
+    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
+}
+
+CK_FUNCTION_LIST* Load(void** handle)
+{
+    *handle = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
+    if (*handle == nullptr) return nullptr;
+    auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(*handle, "C_GetFunctionList"));
+    CK_FUNCTION_LIST* f = nullptr;
+    return get != nullptr && get(&f) == CKR_OK ? f : nullptr;
+}
+
+class Pkcs11ObjectsE2E : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("WEMU_NAME_PREFIX", ("qvkp11obj" + std::to_string(getpid())).c_str(), 1);
+        f_ = Load(&handle_);
+        ASSERT_NE(f_, nullptr) << dlerror();
+    }
+    void TearDown() override
+    {
+        if (f_ != nullptr) f_->C_Finalize(nullptr);
+        if (handle_ != nullptr) dlclose(handle_);
+        unsetenv("WEMU_NAME_PREFIX");
+    }
+
+    void InitializedToken()
+    {
+        ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+        CK_ULONG count = 0;  // the slot scan
+        ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+        ASSERT_EQ(count, 1u);
+        std::string label = "objects";
+        label.resize(32, ' ');
+        ASSERT_EQ(f_->C_InitToken(0, U(kPin), kPin.size(), U(label)), CKR_OK);
+    }
+
+    CK_SESSION_HANDLE Open(CK_FLAGS flags = CKF_SERIAL_SESSION | CKF_RW_SESSION)
+    {
+        CK_SESSION_HANDLE h = 0;
+        EXPECT_EQ(f_->C_OpenSession(0, flags, nullptr, nullptr, &h), CKR_OK);
+        return h;
+    }
+
+    CK_RV CreateData(CK_SESSION_HANDLE s, CK_BBOOL* token, CK_BBOOL* isPrivate, const std::string& label,
+                     CK_OBJECT_HANDLE* handle, const std::string& value = "abc")
+    {
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
+                            {CKA_TOKEN, token, 1},
+                            {CKA_PRIVATE, isPrivate, 1},
+                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                            {CKA_VALUE, const_cast<char*>(value.data()), value.size()}};
+        return f_->C_CreateObject(s, t, 5, handle);
+    }
+
+    std::vector<CK_OBJECT_HANDLE> Find(CK_SESSION_HANDLE s, std::vector<CK_ATTRIBUTE> pattern)
+    {
+        EXPECT_EQ(f_->C_FindObjectsInit(s, pattern.data(), pattern.size()), CKR_OK);
+        std::vector<CK_OBJECT_HANDLE> all;
+        CK_OBJECT_HANDLE some[3];
+        CK_ULONG n = 0;
+        do {
+            EXPECT_EQ(f_->C_FindObjects(s, some, 3, &n), CKR_OK);
+            all.insert(all.end(), some, some + n);
+        } while (n != 0);
+        EXPECT_EQ(f_->C_FindObjectsFinal(s), CKR_OK);
+        return all;
+    }
+
+    std::string Label(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h)
+    {
+        char buffer[64];
+        CK_ATTRIBUTE a{CKA_LABEL, buffer, sizeof(buffer)};
+        EXPECT_EQ(f_->C_GetAttributeValue(s, h, &a, 1), CKR_OK);
+        return std::string(buffer, a.ulValueLen == CK_UNAVAILABLE_INFORMATION ? 0 : a.ulValueLen);
+    }
+
+    CK_ULONG FreePublic()
+    {
+        CK_TOKEN_INFO info{};
+        EXPECT_EQ(f_->C_GetTokenInfo(0, &info), CKR_OK);
+        return info.ulFreePublicMemory;
+    }
+
+    void* handle_ = nullptr;
+    CK_FUNCTION_LIST* f_ = nullptr;
+};
+
+TEST_F(Pkcs11ObjectsE2E, SessionObjectsHandlesAccessAndSearches)
+{
+    KeyRig rig({RigKey(501, 18, kPin)});
+    InitializedToken();
+    const CK_SESSION_HANDLE rw = Open();
+    CK_OBJECT_HANDLE h = 0;
+    EXPECT_EQ(CreateData(rw, &no, &yes, "private", &h), CKR_USER_NOT_LOGGED_IN);
+    ASSERT_EQ(CreateData(rw, &no, &no, "first", &h), CKR_OK);
+    EXPECT_EQ(h, 0x00000001u);
+    const CK_SESSION_HANDLE ro = Open(CKF_SERIAL_SESSION);
+    EXPECT_EQ(CreateData(ro, &yes, &no, "token", &h), CKR_SESSION_READ_ONLY);
+
+    // Reads: a short buffer, an unknown type, the first error wins.
+    char label[8], small[2];
+    CK_ATTRIBUTE read[] = {{CKA_LABEL, label, sizeof(label)}, {CKA_MODULUS, small, sizeof(small)}};
+    EXPECT_EQ(f_->C_GetAttributeValue(rw, 1, read, 2), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(read[0].ulValueLen, 5u);
+    EXPECT_EQ(read[1].ulValueLen, CK_UNAVAILABLE_INFORMATION);
+    CK_ATTRIBUTE tooSmall{CKA_LABEL, small, sizeof(small)};
+    EXPECT_EQ(f_->C_GetAttributeValue(rw, 1, &tooSmall, 1), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(f_->C_GetAttributeValue(rw, 0x77, read, 1), CKR_OBJECT_HANDLE_INVALID);
+
+    // The size is the stored form plus the record header: class (4 + 4),
+    // handle (4 + 4), private false (4 + 1), label (8 + 5), value (8 + 3);
+    // the values equal to their defaults are not stored.
+    CK_ULONG size = 0;
+    ASSERT_EQ(f_->C_GetObjectSize(rw, 1, &size), CKR_OK);
+    EXPECT_EQ(size, 8u + 8 + 5 + 13 + 11 + 6);
+
+    // Searches: an undrained search blocks a new one; a drained one does not.
+    ASSERT_EQ(CreateData(rw, &no, &no, "second", &h), CKR_OK);
+    EXPECT_EQ(h, 0x00000002u);
+    CK_ULONG n = 0;
+    CK_OBJECT_HANDLE found[4];
+    EXPECT_EQ(f_->C_FindObjects(rw, found, 4, &n), CKR_OPERATION_NOT_INITIALIZED);
+    ASSERT_EQ(f_->C_FindObjectsInit(rw, nullptr, 0), CKR_OK);
+    EXPECT_EQ(f_->C_FindObjectsInit(rw, nullptr, 0), CKR_OPERATION_ACTIVE);
+    EXPECT_EQ(f_->C_FindObjects(rw, found, 0, &n), CKR_ARGUMENTS_BAD);
+    ASSERT_EQ(f_->C_FindObjects(rw, found, 4, &n), CKR_OK);
+    EXPECT_EQ(std::vector<CK_OBJECT_HANDLE>(found, found + n), (std::vector<CK_OBJECT_HANDLE>{1, 2}));
+    EXPECT_EQ(f_->C_FindObjectsInit(rw, nullptr, 0), CKR_OK);
+    EXPECT_EQ(f_->C_FindObjectsFinal(rw), CKR_OK);
+    EXPECT_EQ(f_->C_FindObjectsFinal(rw), CKR_OPERATION_NOT_INITIALIZED);
+    EXPECT_EQ(Find(rw, {{CKA_LABEL, (void*)"second", 6}}), (std::vector<CK_OBJECT_HANDLE>{2}));
+    // Session objects belong to their session.
+    EXPECT_TRUE(Find(ro, {}).empty());
+
+    EXPECT_EQ(f_->C_DestroyObject(rw, 1), CKR_OK);
+    EXPECT_EQ(f_->C_DestroyObject(rw, 1), CKR_OBJECT_HANDLE_INVALID);
+    // The freed entry is used again.
+    ASSERT_EQ(CreateData(rw, &no, &no, "third", &h), CKR_OK);
+    EXPECT_EQ(h, 0x00000001u);
+}
+
+TEST_F(Pkcs11ObjectsE2E, HandlesStayUniqueAndCallerChangesArePoliced)
+{
+    KeyRig rig({RigKey(502, 18, kPin)});
+    InitializedToken();
+    const CK_SESSION_HANDLE rw = Open();
+    CK_OBJECT_HANDLE h = 0;
+    std::vector<CK_OBJECT_HANDLE> made;
+    for (int i = 0; i < 255; ++i) {
+        ASSERT_EQ(CreateData(rw, &no, &no, "n" + std::to_string(i), &h), CKR_OK) << i;
+        made.push_back(h);
+    }
+    EXPECT_EQ(made.back(), 0xFFu);
+    // A 256th would wrap to handle 0 and alias the first.
+    EXPECT_EQ(CreateData(rw, &no, &no, "one too many", &h), CKR_HOST_MEMORY);
+    ASSERT_EQ(f_->C_DestroyObject(rw, 7), CKR_OK);
+    ASSERT_EQ(CreateData(rw, &no, &no, "again", &h), CKR_OK);
+    EXPECT_EQ(h, 7u);
+
+    // The module's own attributes are not the caller's to give or change.
+    CK_ULONG forged = 0x30000001;
+    CK_ATTRIBUTE withHandle[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
+                                 {CKA_VENDOR_OBJECT_HANDLE, &forged, sizeof(forged)}};
+    EXPECT_EQ(f_->C_CreateObject(rw, withHandle, 2, &h), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, 1, &withHandle[1], 1), CKR_ATTRIBUTE_TYPE_INVALID);
+    CK_ATTRIBUTE ref{CKA_VENDOR_KEY_REF_1, (void*)"r", 1};
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, 1, &ref, 1), CKR_ATTRIBUTE_TYPE_INVALID);
+
+    CK_OBJECT_CLASS other = CKO_SECRET_KEY;
+    struct Case {
+        const char* name;
+        CK_ATTRIBUTE entry;
+        CK_RV expected;
+    } cases[] = {
+        {"class", {CKA_CLASS, &other, sizeof(other)}, CKR_ATTRIBUTE_READ_ONLY},
+        {"token", {CKA_TOKEN, &yes, 1}, CKR_ATTRIBUTE_READ_ONLY},
+        {"private", {CKA_PRIVATE, &yes, 1}, CKR_ATTRIBUTE_READ_ONLY},
+        {"same private", {CKA_PRIVATE, &no, 1}, CKR_OK},
+        {"label", {CKA_LABEL, (void*)"renamed", 7}, CKR_OK},
+        {"not modifiable", {CKA_MODIFIABLE, &no, 1}, CKR_OK},
+        {"label after", {CKA_LABEL, (void*)"x", 1}, CKR_ATTRIBUTE_READ_ONLY},
+    };
+    for (Case& c : cases) EXPECT_EQ(f_->C_SetAttributeValue(rw, 1, &c.entry, 1), c.expected) << c.name;
+    EXPECT_EQ(Label(rw, 1), "renamed");
+
+    // A domain-parameter object (a plain object) keeps its class and token flag too.
+    CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
+    CK_ATTRIBUTE plain[] = {{CKA_CLASS, &domain, sizeof(domain)}, {CKA_TOKEN, &no, 1}, {CKA_PRIVATE, &no, 1}};
+    ASSERT_EQ(f_->C_DestroyObject(rw, 2), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, 3), CKR_OK);
+    ASSERT_EQ(f_->C_CreateObject(rw, plain, 3, &h), CKR_OK);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &cases[0].entry, 1), CKR_ATTRIBUTE_READ_ONLY);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &cases[1].entry, 1), CKR_ATTRIBUTE_READ_ONLY);
+
+    // Only a security officer makes a certificate trusted.
+    CK_OBJECT_CLASS cert = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE x509 = CKC_X_509;
+    CK_ATTRIBUTE trusted[] = {{CKA_CLASS, &cert, sizeof(cert)},
+                              {CKA_TOKEN, &no, 1},
+                              {CKA_PRIVATE, &no, 1},
+                              {CKA_CERTIFICATE_TYPE, &x509, sizeof(x509)},
+                              {CKA_SUBJECT, (void*)"s", 1},
+                              {CKA_VALUE, (void*)"v", 1},
+                              {CKA_TRUSTED, &yes, 1}};
+    EXPECT_EQ(f_->C_CreateObject(rw, trusted, 7, &h), CKR_ATTRIBUTE_READ_ONLY);
+    trusted[6].pValue = &no;
+    ASSERT_EQ(f_->C_CreateObject(rw, trusted, 7, &h), CKR_OK);
+    CK_ATTRIBUTE makeTrusted{CKA_TRUSTED, &yes, 1};
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &makeTrusted, 1), CKR_ATTRIBUTE_READ_ONLY);
+}
+
+TEST_F(Pkcs11ObjectsE2E, TokenObjectsLiveOnTheKeyAcrossReloadsAndProcesses)
+{
+    KeyRig rig({RigKey(503, 18, kPin)});
+    InitializedToken();
+    const CK_SESSION_HANDLE rw = Open();
+    ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    const CK_ULONG freeBefore = FreePublic();
+    CK_OBJECT_HANDLE pub = 0, priv = 0, pub2 = 0;
+    ASSERT_EQ(CreateData(rw, &yes, &no, "public one", &pub), CKR_OK);
+    EXPECT_EQ(pub, 0x10000001u);
+    CK_ULONG size = 0;
+    ASSERT_EQ(f_->C_GetObjectSize(rw, pub, &size), CKR_OK);
+    EXPECT_EQ(FreePublic(), freeBefore - size);
+    ASSERT_EQ(CreateData(rw, &yes, &yes, "private one", &priv), CKR_OK);
+    EXPECT_EQ(priv, 0x30000001u);
+    ASSERT_EQ(CreateData(rw, &yes, &no, "public two", &pub2), CKR_OK);
+    EXPECT_EQ(pub2, 0x10000002u);
+
+    // A change rewrites the stored object under the same handle.
+    CK_ATTRIBUTE rename{CKA_LABEL, (void*)"renamed", 7};
+    ASSERT_EQ(f_->C_SetAttributeValue(rw, pub, &rename, 1), CKR_OK);
+    EXPECT_EQ(Label(rw, pub), "renamed");
+    EXPECT_EQ(Label(rw, pub2), "public two");
+
+    // A value too big for the area is refused and loses nothing.
+    const std::string huge(5000, 'z');
+    CK_OBJECT_HANDLE h = 0;
+    EXPECT_EQ(CreateData(rw, &yes, &no, "huge", &h, huge), CKR_DEVICE_MEMORY);
+    CK_ATTRIBUTE grow{CKA_VALUE, const_cast<char*>(huge.data()), huge.size()};
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, pub2, &grow, 1), CKR_DEVICE_MEMORY);
+    EXPECT_EQ(Label(rw, pub2), "public two");
+
+    // Without a login only the public objects show.
+    const CK_SESSION_HANDLE ro = Open(CKF_SERIAL_SESSION);
+    EXPECT_EQ(Find(rw, {{CKA_CLASS, &dataClass, sizeof(dataClass)}}), (std::vector<CK_OBJECT_HANDLE>{pub, pub2, priv}));
+    EXPECT_EQ(f_->C_DestroyObject(ro, pub2), CKR_SESSION_READ_ONLY);
+    ASSERT_EQ(f_->C_DestroyObject(rw, pub2), CKR_OK);
+    // A handle the area no longer holds: nothing is written, and the answer stays 0.
+    const CK_ULONG freeNow = FreePublic();
+    EXPECT_EQ(f_->C_DestroyObject(rw, pub2), CKR_OK);
+    EXPECT_EQ(FreePublic(), freeNow);
+    ASSERT_EQ(f_->C_Logout(rw), CKR_OK);
+    EXPECT_EQ(Find(ro, {}), (std::vector<CK_OBJECT_HANDLE>{pub}));
+    char buffer[16];
+    CK_ATTRIBUTE readLabel{CKA_LABEL, buffer, sizeof(buffer)};
+    EXPECT_EQ(f_->C_GetAttributeValue(ro, priv, &readLabel, 1), CKR_USER_NOT_LOGGED_IN);
+
+    // A reload of the module reads them back from the key.
+    ASSERT_EQ(f_->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    CK_ULONG count = 0;
+    ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+    const CK_SESSION_HANDLE again = Open();
+    EXPECT_EQ(Find(again, {}), (std::vector<CK_OBJECT_HANDLE>{pub}));
+    EXPECT_EQ(Label(again, pub), "renamed");
+    ASSERT_EQ(f_->C_Login(again, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    EXPECT_EQ(Find(again, {{CKA_LABEL, (void*)"private one", 11}}), (std::vector<CK_OBJECT_HANDLE>{priv}));
+    ASSERT_EQ(f_->C_Finalize(nullptr), CKR_OK);
+
+    // Another process sees them as well.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        void* module = nullptr;
+        CK_FUNCTION_LIST* f = Load(&module);
+        CK_SESSION_HANDLE s = 0;
+        CK_OBJECT_HANDLE seen[4];
+        CK_ULONG n = 0;
+        CK_ATTRIBUTE pattern{CKA_LABEL, (void*)"renamed", 7};
+        CK_ULONG count = 0;
+        const bool ok = f != nullptr && f->C_Initialize(nullptr) == CKR_OK &&
+                        f->C_GetSlotList(CK_TRUE, nullptr, &count) == CKR_OK &&
+                        f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &s) == CKR_OK &&
+                        f->C_FindObjectsInit(s, &pattern, 1) == CKR_OK && f->C_FindObjects(s, seen, 4, &n) == CKR_OK &&
+                        n == 1 && seen[0] == 0x10000001u;
+        if (f != nullptr) f->C_Finalize(nullptr);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+}  // namespace qvk::e2e
