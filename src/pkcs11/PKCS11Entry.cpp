@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "pkcs11/PKCS11Digest.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11ObjectManager.h"
 #include "pkcs11/PKCS11Session.h"
@@ -411,25 +412,18 @@ QVK_EXPORT CK_RV C_DecryptFinal(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR)
 
 QVK_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism)
 {
-    (void)hSession;
-    return Live([&] { return pMechanism == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return DigestInit(hSession, pMechanism); });
 }
 
 QVK_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
                           CK_ULONG_PTR pulDigestLen)
 {
-    (void)hSession;
-    (void)pDigest;
-    return Live([&] {
-        if (MissingData(pData, ulDataLen) || pulDigestLen == nullptr) return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
-    });
+    return Live([&] { return Digest(hSession, pData, ulDataLen, pDigest, pulDigestLen); });
 }
 
 QVK_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
 {
-    (void)hSession;
-    return Live([&] { return MissingData(pPart, ulPartLen) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return DigestUpdate(hSession, pPart, ulPartLen); });
 }
 
 QVK_EXPORT CK_RV C_DigestKey(CK_SESSION_HANDLE, CK_OBJECT_HANDLE)
@@ -439,9 +433,7 @@ QVK_EXPORT CK_RV C_DigestKey(CK_SESSION_HANDLE, CK_OBJECT_HANDLE)
 
 QVK_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen)
 {
-    (void)hSession;
-    (void)pDigest;
-    return Live([&] { return pulDigestLen == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return DigestFinal(hSession, pDigest, pulDigestLen); });
 }
 
 QVK_EXPORT CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
