@@ -254,7 +254,8 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolKeepsADataObjectAcrossProcesses)
     // Each call below is a new process, which finds the object on the key.
     ASSERT_EQ(Tool("--login --pin 11112222 -O", &out), 0) << out;
     EXPECT_TRUE(Has(out, "Data object")) << out;
-    EXPECT_TRUE(Has(out, "label:      note")) << out;
+    EXPECT_TRUE(Has(out, "label:          'note'")) << out;
+    EXPECT_TRUE(Has(out, "application:    'demo'")) << out;
     ASSERT_EQ(Tool("--login --pin 11112222 --read-object --type data --label note -o " + File("back"), &out), 0) << out;
     EXPECT_EQ(ReadFile(File("back")), "a note kept on the key\n");
 
@@ -272,7 +273,9 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolSelfTestPasses)
     const int status = Tool("--test --login --pin 11112222", &out);
     if (NotOffered(out)) GTEST_SKIP() << "the self-test reaches functions the module does not offer yet:\n" << out;
     EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(Has(out, "No errors")) << out;
     EXPECT_FALSE(Has(out, "ERR")) << out;
+    EXPECT_TRUE(Has(out, "all 4 digest functions seem to work")) << out;
 }
 
 TEST_F(Pkcs11ClientsE2E, PyKCS11Flows)
