@@ -315,11 +315,14 @@ TEST_F(Pkcs11ClientsE2E, P11toolListsTokensMechanismsAndRandomNumbers)
     EXPECT_EQ(random.size(), 48u);
     EXPECT_NE(random, std::string(48, '\0'));
 
-    // Objects: none on a fresh token, or the module cannot search yet.
-    const int listed = RunShell(p11tool + "--list-all " + url, &out);
-    if (!NotOffered(out)) {
-        EXPECT_TRUE(listed == 0 || Has(out, "No matching objects found")) << out;
-    }
+    // A data object that another client wrote is listed.
+    WriteFile(File("object"), "seen by p11tool\n");
+    ASSERT_EQ(
+        Tool("--login --pin " + kSoPin + " --write-object " + File("object") + " --type data --label shared", &out), 0)
+        << out;
+    ASSERT_EQ(RunShell(p11tool + "--list-all " + url, &out), 0) << out;
+    EXPECT_TRUE(Has(out, "serial=" + Serial() + ";token=gnutls;object=shared;type=data")) << out;
+    EXPECT_TRUE(Has(out, "Type: Data")) << out;
 }
 
 TEST_F(Pkcs11ClientsE2E, P11KitFindsTheModuleThroughItsModuleFile)
