@@ -102,15 +102,13 @@ void PKCS11ObjectManager::ClearFindLocked()
     findActive_ = false;
 }
 
-CK_RV PKCS11ObjectManager::CheckAccess(bool isToken, bool isPrivate, std::uint32_t operation, bool* allowed)
+CK_RV AccessAllowed(CK_STATE state, bool readOnlySession, bool isToken, bool isPrivate, std::uint32_t operation,
+                    bool* allowed)
 {
     if (allowed == nullptr) return CKR_ARGUMENTS_BAD;
     *allowed = false;
-    if (operation == ACCESS_WRITE && isToken && session_->IsReadOnly()) return CKR_SESSION_READ_ONLY;
-    CK_STATE state = 0;
-    CK_RV rv = session_->GetState(&state);
-    if (rv != CKR_OK) return rv;
     const bool write = operation == ACCESS_WRITE;
+    if (write && isToken && readOnlySession) return CKR_SESSION_READ_ONLY;
     switch (state) {
     case CKS_RO_PUBLIC_SESSION:
         *allowed = !isPrivate && (!isToken || !write);
@@ -129,6 +127,17 @@ CK_RV PKCS11ObjectManager::CheckAccess(bool isToken, bool isPrivate, std::uint32
         break;
     }
     return CKR_OK;
+}
+
+CK_RV PKCS11ObjectManager::CheckAccess(bool isToken, bool isPrivate, std::uint32_t operation, bool* allowed)
+{
+    if (allowed == nullptr) return CKR_ARGUMENTS_BAD;
+    *allowed = false;
+    if (operation == ACCESS_WRITE && isToken && session_->IsReadOnly()) return CKR_SESSION_READ_ONLY;
+    CK_STATE state = 0;
+    CK_RV rv = session_->GetState(&state);
+    if (rv != CKR_OK) return rv;
+    return AccessAllowed(state, session_->IsReadOnly(), isToken, isPrivate, operation, allowed);
 }
 
 CK_RV PKCS11ObjectManager::GetStorage(PKCS11TokenStorage** storage)
@@ -498,7 +507,21 @@ CK_RV PKCS11ObjectManager::FindObjectsFinal()
 
 CK_RV PKCS11ObjectManager::CheckKeyUsage(std::uint32_t kind, const PKCS11Object* key, const CK_MECHANISM* mechanism)
 {
-    if (key == nullptr || mechanism == nullptr) return CKR_ARGUMENTS_BAD;
+    std::uint32_t access = ACCESS_READ;
+    CK_RV rv = CheckKeyUsageRules(kind, key, mechanism, &access);
+    if (rv != CKR_OK) return rv;
+    bool isToken = false, isPrivate = false, allowed = false;
+    if ((rv = key->GetBoolOr(CKA_TOKEN, false, &isToken)) != CKR_OK ||
+        (rv = key->GetBoolOr(CKA_PRIVATE, false, &isPrivate)) != CKR_OK ||
+        (rv = CheckAccess(isToken, isPrivate, access, &allowed)) != CKR_OK)
+        return rv;
+    return allowed ? CKR_OK : CKR_USER_NOT_LOGGED_IN;
+}
+
+CK_RV CheckKeyUsageRules(std::uint32_t kind, const PKCS11Object* key, const CK_MECHANISM* mechanism,
+                         std::uint32_t* accessNeeded)
+{
+    if (key == nullptr || mechanism == nullptr || accessNeeded == nullptr) return CKR_ARGUMENTS_BAD;
     bool isToken = false, isPrivate = false;
     CK_ULONG objectClass = 0;
     CK_RV rv;
@@ -588,9 +611,8 @@ CK_RV PKCS11ObjectManager::CheckKeyUsage(std::uint32_t kind, const PKCS11Object*
     CK_ULONG keyType = 0;
     if ((rv = key->GetInteger(CKA_KEY_TYPE, &keyType)) != CKR_OK) return rv;
     if (keyType != required) return CKR_KEY_TYPE_INCONSISTENT;
-    bool allowed = false;
-    if ((rv = CheckAccess(isToken, isPrivate, access, &allowed)) != CKR_OK) return rv;
-    return allowed ? CKR_OK : CKR_USER_NOT_LOGGED_IN;
+    *accessNeeded = access;
+    return CKR_OK;
 }
 
 CK_RV PKCS11Session::GetObjectManager(std::shared_ptr<PKCS11ObjectManager>* manager)

@@ -82,6 +82,15 @@ private:
     bool findActive_ = false;
 };
 
+// The access rules of the session states: which operation (ACCESS_READ or
+// ACCESS_WRITE) a session may make on a session or token, public or private
+// object. CKR_SESSION_READ_ONLY for a token write in a read-only session.
+CK_RV AccessAllowed(CK_STATE state, bool readOnlySession, bool isToken, bool isPrivate, std::uint32_t operation,
+                    bool* allowed);
+// The rules of CheckKeyUsage up to the session's access, which it names.
+CK_RV CheckKeyUsageRules(std::uint32_t kind, const PKCS11Object* key, const CK_MECHANISM* mechanism,
+                         std::uint32_t* accessNeeded);
+
 // Keeps a slot's write lock (or read lock) for a scope.
 CK_RV LockSlotForWrite(std::uint32_t slotId, bool write, std::function<CK_RV()> work);
 

@@ -23,6 +23,17 @@ enum : std::uint32_t {
     TOKEN_STORAGE_MARK_BYTES = 2
 };
 
+// The object records of an area's used part from `start` on: each record's
+// offset and whole length (header included). CKR_DEVICE_MEMORY when the
+// bytes are not whole records back to back.
+struct ObjectRecordSpan {
+    std::uint32_t offset;
+    std::uint32_t length;
+};
+CK_RV SplitObjectRecords(const std::uint8_t* bytes, std::uint32_t used, std::uint32_t start,
+                         std::vector<ObjectRecordSpan>* spans);
+constexpr std::uint32_t OBJECT_RECORD_HEADER_BYTES = 6;
+
 // Bytes of a token record owned by the caller.
 using TokenRecordBytes = std::unique_ptr<std::uint8_t[]>;
 

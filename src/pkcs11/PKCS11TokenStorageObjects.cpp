@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::uint8_t TOKEN_MARK[2] = {0x3F, 0xFF};
 constexpr std::uint8_t OBJECT_MARK[2] = {0x1F, 0xFF};
-constexpr std::uint32_t OBJECT_HEADER_BYTES = 6;
+constexpr std::uint32_t OBJECT_HEADER_BYTES = OBJECT_RECORD_HEADER_BYTES;
 constexpr CK_RV DEVICE_NOT_SUPPORTED = CKR_FUNCTION_NOT_SUPPORTED;  // 0x54
 
 std::uint32_t GetBE32(const std::uint8_t* p)
@@ -53,6 +53,29 @@ CK_ULONG StoredHandle(const PKCS11Object* object)
 }
 
 }  // namespace
+
+CK_RV SplitObjectRecords(const std::uint8_t* bytes, std::uint32_t used, std::uint32_t start,
+                         std::vector<ObjectRecordSpan>* spans)
+{
+    if (spans == nullptr || (bytes == nullptr && used != 0)) return CKR_ARGUMENTS_BAD;
+    spans->clear();
+    std::uint32_t offset = start;
+    while (offset < used) {
+        const std::uint32_t left = used - offset;
+        const std::uint8_t* p = bytes + offset;
+        if (left < OBJECT_HEADER_BYTES || p[0] != OBJECT_MARK[0] || p[1] != OBJECT_MARK[1]) break;
+        const std::uint32_t n = GetBE32(p + 2);
+        // Compared with what remains, so a length near 2^32 cannot wrap.
+        if (n > left - OBJECT_HEADER_BYTES) break;
+        spans->push_back(ObjectRecordSpan{offset, OBJECT_HEADER_BYTES + n});
+        offset += OBJECT_HEADER_BYTES + n;
+    }
+    if (offset != used) {
+        spans->clear();
+        return CKR_DEVICE_MEMORY;
+    }
+    return CKR_OK;
+}
 
 struct PKCS11TokenStorage::StoredRecord {
     std::vector<std::uint8_t> bytes;  // the whole record with its header
@@ -89,28 +112,21 @@ CK_RV PKCS11TokenStorage::ReadRecords(CK_BYTE area, std::vector<StoredRecord>* r
         if (!HasTokenRecord(image.get(), used, recordSize)) return CKR_TOKEN_NOT_RECOGNIZED;
         offset = TOKEN_STORAGE_MARK_BYTES + recordSize;
     }
-    while (offset < used) {
-        const std::uint32_t left = used - offset;
-        const std::uint8_t* p = image.get() + offset;
-        if (left < OBJECT_HEADER_BYTES || p[0] != OBJECT_MARK[0] || p[1] != OBJECT_MARK[1]) break;
-        const std::uint32_t n = GetBE32(p + 2);
-        // Compared with what remains, so a length near 2^32 cannot wrap.
-        if (n > left - OBJECT_HEADER_BYTES) break;
+    std::vector<ObjectRecordSpan> spans;
+    if ((rv = SplitObjectRecords(image.get(), used, offset, &spans)) != CKR_OK) return rv;
+    for (const ObjectRecordSpan& span : spans) {
+        const std::uint8_t* p = image.get() + span.offset;
         StoredRecord record;
-        record.bytes.assign(p, p + OBJECT_HEADER_BYTES + n);
+        record.bytes.assign(p, p + span.length);
         if (parse) {
-            rv = CreateObjectFromStoredForm(p + OBJECT_HEADER_BYTES, n, record.object.Address());
+            rv = CreateObjectFromStoredForm(p + OBJECT_HEADER_BYTES, span.length - OBJECT_HEADER_BYTES,
+                                            record.object.Address());
             if (rv != CKR_OK) {
                 records->clear();
                 return rv;
             }
         }
         records->push_back(std::move(record));
-        offset += OBJECT_HEADER_BYTES + n;
-    }
-    if (offset != used) {
-        records->clear();
-        return CKR_DEVICE_MEMORY;
     }
     return CKR_OK;
 }

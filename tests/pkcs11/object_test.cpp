@@ -9,7 +9,9 @@
 
 #include "pkcs11/PKCS11Attribute.h"
 #include "pkcs11/PKCS11Object.h"
+#include "pkcs11/PKCS11ObjectManager.h"
 #include "pkcs11/PKCS11Template.h"
+#include "pkcs11/PKCS11TokenStorage.h"
 
 namespace {
 
@@ -511,4 +513,184 @@ TEST(ObjectClasses, CloneKeepsClassHooksAndContext)
     EXPECT_TRUE(v);
     ASSERT_EQ(held.object->GetBool(CKA_ALWAYS_SENSITIVE, &v), CKR_OK);
     EXPECT_FALSE(v);
+}
+
+TEST(ObjectManagerRules, AccessBySessionState)
+{
+    // Columns: public session, private session, public token, private token;
+    // "rw", "r" or "-".
+    struct Row {
+        CK_STATE state;
+        bool readOnly;
+        const char* expected[4];
+    } rows[] = {
+        {CKS_RO_PUBLIC_SESSION, true, {"rw", "-", "r", "-"}},
+        {CKS_RO_USER_FUNCTIONS, true, {"rw", "rw", "r", "r"}},
+        {CKS_RW_PUBLIC_SESSION, false, {"rw", "-", "rw", "-"}},
+        {CKS_RW_USER_FUNCTIONS, false, {"rw", "rw", "rw", "rw"}},
+        {CKS_RW_SO_FUNCTIONS, false, {"rw", "-", "rw", "-"}},
+    };
+    for (const Row& row : rows) {
+        for (int column = 0; column < 4; ++column) {
+            const bool token = column >= 2, isPrivate = column % 2 == 1;
+            std::string got;
+            bool allowed = false;
+            if (AccessAllowed(row.state, row.readOnly, token, isPrivate, ACCESS_READ, &allowed) == CKR_OK && allowed)
+                got += "r";
+            const CK_RV write = AccessAllowed(row.state, row.readOnly, token, isPrivate, ACCESS_WRITE, &allowed);
+            if (write == CKR_OK && allowed) got += "w";
+            if (got.empty()) got = "-";
+            if (got == "w") got = "rw";
+            EXPECT_EQ(got, row.expected[column]) << "state " << row.state << " column " << column;
+            if (token && row.readOnly) {
+                EXPECT_EQ(write, CKR_SESSION_READ_ONLY);
+            }
+        }
+    }
+    bool allowed = true;
+    EXPECT_EQ(AccessAllowed(5, false, false, false, ACCESS_READ, &allowed), CKR_OK);
+    EXPECT_FALSE(allowed);
+}
+
+TEST(ObjectManagerRules, KeyUsageChecks)
+{
+    CK_ULONG priv = CKO_PRIVATE_KEY, pub = CKO_PUBLIC_KEY, secret = CKO_SECRET_KEY;
+    CK_ULONG dstu = CKK_DSTU4145, gost = CKK_GOST28147;
+    CK_ULONG signOnly[1] = {CKM_DSTU4145};
+    auto key = [](std::vector<CK_ATTRIBUTE> t) {
+        PKCS11Object* o = nullptr;
+        EXPECT_EQ(CreateObjectFromTemplate(t.data(), t.size(), false, &o), CKR_OK);
+        return o;
+    };
+    Owned signer, noSign, sessionSigner, emptyList, verifier, wrapper;
+    signer.object = key({{CKA_CLASS, &priv, sizeof(priv)},
+                         {CKA_KEY_TYPE, &dstu, sizeof(dstu)},
+                         {CKA_TOKEN, &yes, 1},
+                         {CKA_SIGN, &yes, 1},
+                         {CKA_ALLOWED_MECHANISMS, signOnly, sizeof(signOnly)}});
+    noSign.object = key({{CKA_CLASS, &priv, sizeof(priv)}, {CKA_KEY_TYPE, &dstu, sizeof(dstu)}, {CKA_TOKEN, &yes, 1}});
+    sessionSigner.object = key({{CKA_CLASS, &priv, sizeof(priv)},
+                                {CKA_KEY_TYPE, &dstu, sizeof(dstu)},
+                                {CKA_SIGN, &yes, 1},
+                                {CKA_ALLOWED_MECHANISMS, signOnly, sizeof(signOnly)}});
+    emptyList.object = key({{CKA_CLASS, &priv, sizeof(priv)},
+                            {CKA_KEY_TYPE, &dstu, sizeof(dstu)},
+                            {CKA_TOKEN, &yes, 1},
+                            {CKA_SIGN, &yes, 1},
+                            {CKA_ALLOWED_MECHANISMS, nullptr, 0}});
+    verifier.object = key({{CKA_CLASS, &pub, sizeof(pub)},
+                           {CKA_KEY_TYPE, &dstu, sizeof(dstu)},
+                           {CKA_TOKEN, &yes, 1},
+                           {CKA_VERIFY, &yes, 1}});
+    CK_ULONG wrapList[1] = {CKM_GOST28147_KEY_WRAP};
+    wrapper.object = key({{CKA_CLASS, &secret, sizeof(secret)},
+                          {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                          {CKA_WRAP, &yes, 1},
+                          {CKA_ALLOWED_MECHANISMS, wrapList, sizeof(wrapList)}});
+    CK_DSTU4145_DERIVE_PARAMS derive{CKD_DSTU4145_DSTU7624, 0, nullptr, 0, nullptr};
+    std::uint8_t shortParameter[16] = {};
+    struct Case {
+        const char* name;
+        std::uint32_t kind;
+        PKCS11Object* key;
+        CK_MECHANISM mechanism;
+        CK_RV expected;
+    } cases[] = {
+        {"sign", KEY_USAGE_SIGN, signer.object, {CKM_DSTU4145, nullptr, 0}, CKR_OK},
+        {"sign without CKA_SIGN",
+         KEY_USAGE_SIGN,
+         noSign.object,
+         {CKM_DSTU4145, nullptr, 0},
+         CKR_KEY_FUNCTION_NOT_PERMITTED},
+        {"sign with a public key",
+         KEY_USAGE_SIGN,
+         verifier.object,
+         {CKM_DSTU4145, nullptr, 0},
+         CKR_KEY_FUNCTION_NOT_PERMITTED},
+        {"sign with a session key",
+         KEY_USAGE_SIGN,
+         sessionSigner.object,
+         {CKM_DSTU4145, nullptr, 0},
+         CKR_KEY_FUNCTION_NOT_PERMITTED},
+        {"sign with a generation mechanism",
+         KEY_USAGE_SIGN,
+         signer.object,
+         {CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0},
+         CKR_MECHANISM_INVALID},
+        {"sign with an unlisted mechanism",
+         KEY_USAGE_SIGN,
+         signer.object,
+         {CKM_DSTU4145_GOST34311, nullptr, 0},
+         CKR_MECHANISM_INVALID},
+        {"sign with an empty list",
+         KEY_USAGE_SIGN,
+         emptyList.object,
+         {CKM_DSTU4145, nullptr, 0},
+         CKR_MECHANISM_INVALID},
+        // A key class always holds the list, empty when not given.
+        {"verify without a list", KEY_USAGE_VERIFY, verifier.object, {CKM_DSTU4145, nullptr, 0}, CKR_MECHANISM_INVALID},
+        {"wrap", KEY_USAGE_WRAP, wrapper.object, {CKM_GOST28147_KEY_WRAP, nullptr, 0}, CKR_OK},
+        {"wrap with another key type's mechanism",
+         KEY_USAGE_WRAP,
+         wrapper.object,
+         {CKM_DSTU7624_KEY_WRAP, nullptr, 0},
+         CKR_MECHANISM_INVALID},
+        {"unwrap without CKA_UNWRAP",
+         KEY_USAGE_UNWRAP,
+         wrapper.object,
+         {CKM_GOST28147_KEY_WRAP, nullptr, 0},
+         CKR_KEY_FUNCTION_NOT_PERMITTED},
+        {"unknown kind", 9, signer.object, {CKM_DSTU4145, nullptr, 0}, CKR_ARGUMENTS_BAD},
+        {"new public key for generation",
+         KEY_USAGE_CREATE,
+         verifier.object,
+         {CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0},
+         CKR_OK},
+        {"new session private key",
+         KEY_USAGE_CREATE,
+         sessionSigner.object,
+         {CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0},
+         CKR_TEMPLATE_INCONSISTENT},
+        {"new derived key, short parameter",
+         KEY_USAGE_CREATE,
+         wrapper.object,
+         {CKM_DSTU4145_DERIVE_EXT, shortParameter, sizeof(shortParameter)},
+         CKR_MECHANISM_PARAM_INVALID},
+        {"new derived key of the other type",
+         KEY_USAGE_CREATE,
+         wrapper.object,
+         {CKM_DSTU4145_DERIVE_EXT, &derive, sizeof(derive)},
+         CKR_KEY_TYPE_INCONSISTENT},
+    };
+    for (Case& c : cases) {
+        std::uint32_t access = 0;
+        EXPECT_EQ(CheckKeyUsageRules(c.kind, c.key, &c.mechanism, &access), c.expected) << c.name;
+        if (c.expected == CKR_OK) {
+            EXPECT_EQ(access, c.kind == KEY_USAGE_CREATE ? ACCESS_WRITE : ACCESS_READ) << c.name;
+        }
+    }
+}
+
+TEST(TokenStorageRecords, RecordsOfAnAreaAndDamagedOnes)
+{
+    const Bytes area{0x1F, 0xFF, 0, 0, 0, 1, 'a', 0x1F, 0xFF, 0, 0, 0, 0};
+    std::vector<ObjectRecordSpan> spans;
+    ASSERT_EQ(SplitObjectRecords(area.data(), area.size(), 0, &spans), CKR_OK);
+    ASSERT_EQ(spans.size(), 2u);
+    EXPECT_EQ(spans[1].offset, 7u);
+    EXPECT_EQ(spans[1].length, 6u);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+    } damaged[] = {
+        {"no mark", {0x1F, 0xFE, 0, 0, 0, 0}},
+        {"short header", {0x1F, 0xFF, 0, 0}},
+        {"length past the end", {0x1F, 0xFF, 0, 0, 0, 2, 'a'}},
+        {"length that wraps", {0x1F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC, 'a', 'b'}},
+        {"trailing byte", {0x1F, 0xFF, 0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : damaged) {
+        EXPECT_EQ(SplitObjectRecords(c.bytes.data(), c.bytes.size(), 0, &spans), CKR_DEVICE_MEMORY) << c.name;
+        EXPECT_TRUE(spans.empty()) << c.name;
+    }
 }
