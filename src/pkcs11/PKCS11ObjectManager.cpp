@@ -267,16 +267,30 @@ CK_RV PKCS11ObjectManager::DestroyObject(CK_OBJECT_HANDLE handle)
     if (HandleIsToken(handle)) {
         PKCS11TokenStorage* storage = nullptr;
         if ((rv = GetStorage(&storage)) != CKR_OK) return rv;
-        return LockSlotForWrite(session_->GetSlotId(), true,
-                                [&] { return storage->RemoveObject(handle, AreaOf(HandleIsPrivate(handle)), false); });
+        rv = LockSlotForWrite(session_->GetSlotId(), true,
+                              [&] { return storage->RemoveObject(handle, AreaOf(HandleIsPrivate(handle)), false); });
+        if (rv == CKR_OK) DropDerivationContexts(handle);
+        return rv;
     }
-    PKCS11LockGuard lock(*this);
-    if (lock.Result() != CKR_OK) return lock.Result();
-    CK_ULONG index = 0;
-    if ((rv = FindEntryLocked(handle, &index)) != CKR_OK) return rv;
-    entries_[index]->Release();
-    entries_[index] = nullptr;
+    {
+        PKCS11LockGuard lock(*this);
+        if (lock.Result() != CKR_OK) return lock.Result();
+        CK_ULONG index = 0;
+        if ((rv = FindEntryLocked(handle, &index)) != CKR_OK) return rv;
+        entries_[index]->Release();
+        entries_[index] = nullptr;
+    }
+    DropDerivationContexts(handle);
     return CKR_OK;
+}
+
+void PKCS11ObjectManager::DropDerivationContexts(CK_OBJECT_HANDLE handle)
+{
+    // A derivation recorded for this key must not pass to a later object
+    // that is given the same handle.
+    PKCS11Device* device = nullptr;
+    if (session_ != nullptr && session_->GetDevice(&device) == CKR_OK && device != nullptr)
+        device->DropKeyContexts(session_->GetHandle(), handle);
 }
 
 CK_RV PKCS11ObjectManager::GetObjectCopy(CK_OBJECT_HANDLE handle, std::uint32_t operation, PKCS11Object** copy)

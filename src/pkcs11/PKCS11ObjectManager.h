@@ -74,6 +74,8 @@ private:
                            std::vector<PKCS11Object*>* list);
     CK_RV CreateChecked(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle);
     void ClearFindLocked();
+    // Forgets the device's derivation contexts of a destroyed key.
+    void DropDerivationContexts(CK_OBJECT_HANDLE handle);
 
     PKCS11Session* session_;
     PKCS11Object* entries_[SESSION_OBJECT_ENTRIES] = {};

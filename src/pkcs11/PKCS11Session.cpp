@@ -368,6 +368,7 @@ CK_RV PKCS11SessionManager::OpenSession(CK_SLOT_ID slotId, CK_FLAGS flags, CK_SE
     if (lock.Result() != CKR_OK) return lock.Result();
     for (std::size_t i = 0; i < sessions_.size(); ++i) {
         if (sessions_[i]) continue;
+        session->SetHandle(i + 1);
         sessions_[i] = std::move(session);
         *handle = i + 1;
         ++sessionCount_;

@@ -44,6 +44,9 @@ public:
     CK_RV GetState(CK_STATE* state);
     bool IsReadOnly() const { return readOnly_; }
     std::uint32_t GetSlotId() const { return slotId_; }
+    // The handle the session manager gave it (0 before).
+    CK_SESSION_HANDLE GetHandle() const { return handle_; }
+    void SetHandle(CK_SESSION_HANDLE handle) { handle_ = handle; }
 
     // The active operation (digest, sign or verify).
     CK_RV BeginOperation(std::uint32_t kind, CK_MECHANISM_TYPE mechanism);
@@ -70,6 +73,7 @@ private:
     void EndOperationLocked();
 
     std::uint32_t slotId_;
+    CK_SESSION_HANDLE handle_ = 0;
     bool readOnly_;
     PKCS11TokenManager* tokenManager_ = nullptr;
     std::uint32_t loginCount_ = 0;
