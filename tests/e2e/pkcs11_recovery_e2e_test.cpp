@@ -4,12 +4,13 @@
 // PIN and the command succeeds), the key is unplugged (the command fails with
 // CKR_DEVICE_ERROR after recovery fails, and the slot is gone at the next
 // slot list), and two processes with several threads each work one key at
-// the same time.
+// the same time, each thread writing a token object on the way.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -72,6 +73,39 @@ struct Module {
     {
         out->assign(n, '\0');
         return f->C_GenerateRandom(h, reinterpret_cast<CK_BYTE*>(out->data()), n);
+    }
+
+    // A public data object on the token.
+    CK_RV CreateTokenData(CK_SESSION_HANDLE h, const std::string& label)
+    {
+        static CK_OBJECT_CLASS dataClass = CKO_DATA;
+        static CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
+                            {CKA_TOKEN, &yes, 1},
+                            {CKA_PRIVATE, &no, 1},
+                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                            {CKA_VALUE, const_cast<char*>(label.data()), label.size()}};
+        CK_OBJECT_HANDLE object = 0;
+        return f->C_CreateObject(h, t, 5, &object);
+    }
+
+    // The labels of the token's data objects.
+    std::set<std::string> TokenDataLabels(CK_SESSION_HANDLE h)
+    {
+        static CK_OBJECT_CLASS dataClass = CKO_DATA;
+        CK_ATTRIBUTE find[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)}};
+        std::set<std::string> labels;
+        if (f->C_FindObjectsInit(h, find, 1) != CKR_OK) return labels;
+        CK_OBJECT_HANDLE objects[64];
+        CK_ULONG count = 0;
+        EXPECT_EQ(f->C_FindObjects(h, objects, 64, &count), CKR_OK);
+        f->C_FindObjectsFinal(h);
+        for (CK_ULONG i = 0; i < count; ++i) {
+            char label[64];
+            CK_ATTRIBUTE a{CKA_LABEL, label, sizeof(label)};
+            if (f->C_GetAttributeValue(h, objects[i], &a, 1) == CKR_OK) labels.insert(std::string(label, a.ulValueLen));
+        }
+        return labels;
     }
 
     void* handle = nullptr;
@@ -164,32 +198,50 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
         Channel& channel = channels[p];
         children[p] = SpawnChild([&channel] {
             Module m;
-            if (!m.ok() || m.f->C_Initialize(nullptr) != CKR_OK) return 1;
+            // Slot ids come from the slot list, as in any application.
+            if (!m.ok() || m.f->C_Initialize(nullptr) != CKR_OK || m.SlotCount() != 1) return 1;
             std::atomic<int> failures{0};
             std::vector<std::string> outputs(kThreads * kCalls);
             std::vector<std::thread> threads;
             for (int t = 0; t < kThreads; ++t) {
                 threads.emplace_back([&, t] {
                     CK_SESSION_HANDLE h = 0;
-                    if (m.f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &h) != CKR_OK ||
+                    if (m.f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h) != CKR_OK ||
                         m.f->C_Login(h, CKU_USER, U(kPin), kPin.size()) != CKR_OK) {
-                        failures += kCalls;
+                        failures += kCalls + 1;
                         return;
                     }
-                    for (int i = 0; i < kCalls; ++i)
+                    for (int i = 0; i < kCalls; ++i) {
                         if (m.Random(h, &outputs[t * kCalls + i], 16) != CKR_OK) ++failures;
+                        // Each thread writes one token object half-way, while
+                        // the others keep the key busy.
+                        if (i == kCalls / 2) {
+                            const CK_RV rv =
+                                m.CreateTokenData(h, "p" + std::to_string(getpid()) + "t" + std::to_string(t));
+                            if (rv != CKR_OK) {
+                                std::fprintf(stderr, "C_CreateObject: rv 0x%lx\n", static_cast<unsigned long>(rv));
+                                ++failures;
+                            }
+                        }
+                    }
                     m.f->C_CloseSession(h);
                 });
             }
             for (std::thread& t : threads) t.join();
             const int failed = failures.load();
+            const pid_t self = getpid();
+            channel.Send(&self, sizeof(self));
             channel.Send(&failed, sizeof(failed));
             for (const std::string& o : outputs) channel.Send(o.data(), 16);
             return 0;
         });
     }
     std::set<std::string> seen;
+    std::set<std::string> written;
     for (int p = 0; p < 2; ++p) {
+        pid_t pid = 0;
+        ASSERT_TRUE(channels[p].Receive(&pid, sizeof(pid)));
+        for (int t = 0; t < kThreads; ++t) written.insert("p" + std::to_string(pid) + "t" + std::to_string(t));
         int failed = -1;
         ASSERT_TRUE(channels[p].Receive(&failed, sizeof(failed)));
         EXPECT_EQ(failed, 0) << "process " << p;
@@ -208,7 +260,8 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
         EXPECT_NE(c.status, KEYERR_CORRUPTED_REQUEST);
     }
 
-    // The token's record came through whole.
+    // The token's record came through whole, and a new process finds every
+    // object that every thread wrote.
     Module m;
     ASSERT_TRUE(m.ok());
     ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
@@ -216,6 +269,9 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
     CK_TOKEN_INFO info{};
     ASSERT_EQ(m.f->C_GetTokenInfo(0, &info), CKR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(info.label), 8), "recovery");
+    CK_SESSION_HANDLE h = 0;
+    ASSERT_EQ(m.f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &h), CKR_OK);
+    EXPECT_EQ(m.TokenDataLabels(h), written);
 }
 
 }  // namespace
