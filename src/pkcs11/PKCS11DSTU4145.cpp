@@ -1,10 +1,14 @@
 #include "pkcs11/PKCS11DSTU4145.h"
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "csp/CSP.h"
 #include "pkcs11/PKCS11Attribute.h"
+#include "pkcs11/PKCS11ObjectManager.h"
 #include "pkcs11/PKCS11PKI.h"
+#include "pkcs11/PKCS11Session.h"
 
 namespace {
 
@@ -127,11 +131,63 @@ bool AreStandardIndexesValid(std::uint32_t curve, std::uint32_t sBox)
 
 bool MakeStandardECParamsAttribute(std::uint32_t curve, std::uint32_t sBox, CK_ATTRIBUTE* out)
 {
-    DSTU4145FieldRecord field;
-    DSTU4145PointRecord point;
+    // A standard curve is encoded by its name, so other programs find it.
     std::uint8_t s[kSBoxBytes];
-    if (!GetStandardCurveRecords(curve, &field, &point) || !GetStandardSBoxRecord(sBox, s)) return false;
-    return EncodeECParams(&field, &point, s, out);
+    HeldParameters held;
+    if (out == nullptr || !AreStandardIndexesValid(curve, sBox) || !GetStandardSBoxRecord(sBox, s) ||
+        !NewParameters(&held))
+        return false;
+    if (held.object->SetStandard(1, curve, s) != PKI_OK) return false;
+    return EncodePKIObjectAttribute(CKA_EC_PARAMS, held.object, out);
+}
+
+bool MakeStandardSBoxInfoAttribute(std::uint32_t, CK_ATTRIBUTE*)
+{
+    // The formats library offers no GOST 28147 parameter object yet.
+    return false;
+}
+
+CK_RV CreateDomainParameterObjects(CK_SESSION_HANDLE session)
+{
+    std::shared_ptr<PKCS11Session> held;
+    std::shared_ptr<PKCS11ObjectManager> objects;
+    CK_RV rv = FindSession(session, &held);
+    if (rv != CKR_OK || (rv = held->GetObjectManager(&objects)) != CKR_OK) return rv;
+    CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
+    CK_KEY_TYPE keyType = CKK_DSTU4145;
+    CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
+    CK_BBOOL local = CK_TRUE;
+    for (std::uint32_t i = 0;; ++i) {
+        CK_ATTRIBUTE parameters{};
+        if (!MakeStandardECParamsAttribute(i, 0, &parameters)) break;
+        DSTU4145FieldRecord field;
+        DSTU4145PointRecord point;
+        if (!GetStandardCurveRecords(i, &field, &point)) {
+            FreeAttributeValue(&parameters);
+            return CKR_GENERAL_ERROR;
+        }
+        char label[32];
+        const int length =
+            std::snprintf(label, sizeof(label), "EC Params (%d bits)", static_cast<int>(field.words[DSTU4145_FIELD_M]));
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &domain, sizeof(domain)},
+                            {CKA_TOKEN, &no, 1},
+                            {CKA_PRIVATE, &no, 1},
+                            {CKA_LOCAL, &local, 1},
+                            {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
+                            {CKA_LABEL, label, static_cast<CK_ULONG>(length)},
+                            {CKA_EC_PARAMS, parameters.pValue, parameters.ulValueLen}};
+        CK_OBJECT_HANDLE handle = 0;
+        rv = objects->CreateInternalObject(t, 7, &handle);
+        FreeAttributeValue(&parameters);
+        if (rv != CKR_OK) return rv;
+        // It stays in the session's table but reads as a token object.
+        CK_ATTRIBUTE token{CKA_TOKEN, &yes, 1};
+        rv = objects->WithSessionObject(handle, [&](PKCS11Object* o) { return o->ApplyTemplate(&token, 1, false); });
+        if (rv != CKR_OK) return rv;
+    }
+    CK_ATTRIBUTE info{};
+    for (std::uint32_t j = 0; MakeStandardSBoxInfoAttribute(j, &info); ++j) FreeAttributeValue(&info);
+    return CKR_OK;
 }
 
 bool SameECParams(const std::uint8_t* value1, CK_ULONG length1, const std::uint8_t* value2, CK_ULONG length2)

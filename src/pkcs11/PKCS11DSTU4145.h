@@ -27,6 +27,13 @@ bool DecodeAndCheckECParams(const std::uint8_t* value, CK_ULONG length, DSTU4145
 bool ECParamsToStandardIndexes(const std::uint8_t* value, CK_ULONG length, std::uint32_t* curve, std::uint32_t* sBox);
 bool AreStandardIndexesValid(std::uint32_t curve, std::uint32_t sBox);
 bool MakeStandardECParamsAttribute(std::uint32_t curve, std::uint32_t sBox, CK_ATTRIBUTE* out);
+bool MakeStandardSBoxInfoAttribute(std::uint32_t index, CK_ATTRIBUTE* out);
 bool SameECParams(const std::uint8_t* value1, CK_ULONG length1, const std::uint8_t* value2, CK_ULONG length2);
+
+// Run at every session open (its result ignored): one CKO_DOMAIN_PARAMETERS
+// object per standard curve (S-box 0) and per standard S-box, labelled
+// "EC Params (%d bits)", kept in the session's table but reading as token
+// objects.
+CK_RV CreateDomainParameterObjects(CK_SESSION_HANDLE session);
 
 #endif

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Digest.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11ObjectManager.h"
@@ -228,7 +229,9 @@ QVK_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pA
     return Live([&] {
         CK_RV rv;
         PKCS11SessionManager* sessions = Sessions(&rv);
-        return rv != CKR_OK ? rv : sessions->OpenSession(slotID, flags, phSession);
+        if (rv != CKR_OK || (rv = sessions->OpenSession(slotID, flags, phSession)) != CKR_OK) return rv;
+        CreateDomainParameterObjects(*phSession);  // a session works without them
+        return CKR_OK;
     });
 }
 
@@ -297,9 +300,8 @@ QVK_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTe
 {
     return Live([&] {
         if (MissingData(pTemplate, ulCount) || phObject == nullptr) return CKR_ARGUMENTS_BAD;
-        return WithObjects(hSession, [&](PKCS11ObjectManager& objects) {
-            return objects.CreateObject(pTemplate, ulCount, phObject);
-        });
+        return WithObjects(
+            hSession, [&](PKCS11ObjectManager& objects) { return objects.CreateObject(pTemplate, ulCount, phObject); });
     });
 }
 

@@ -133,8 +133,10 @@ CK_RV PKCS11QuorKorvo7Q::FillTokenInfo(const std::uint8_t* tokenRecord, CK_TOKEN
         return rv;
     info->ulTotalPublicMemory = publicCapacity;
     info->ulTotalPrivateMemory = privateCapacity;
-    info->ulFreePublicMemory = LoadLE32(tokenRecord + RECORD_FREE_PUBLIC);
-    info->ulFreePrivateMemory = LoadLE32(tokenRecord + RECORD_FREE_PRIVATE);
+    // A damaged record must not report more free memory than the areas hold.
+    const std::uint32_t publicRoom = publicCapacity - std::min<std::uint32_t>(publicCapacity, TOKEN_RECORD_BYTES + 2);
+    info->ulFreePublicMemory = std::min(LoadLE32(tokenRecord + RECORD_FREE_PUBLIC), publicRoom);
+    info->ulFreePrivateMemory = std::min(LoadLE32(tokenRecord + RECORD_FREE_PRIVATE), privateCapacity);
     std::memset(info->serialNumber, ' ', sizeof(info->serialNumber));
     char serial[32];
     const int n = std::snprintf(serial, sizeof(serial), "%06d", static_cast<int>(device.serial));

@@ -44,6 +44,7 @@
 
 #include "PkfmtCallLog.h"
 #include "PkfmtCrypto.h"
+#include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
@@ -413,6 +414,7 @@ public:
     Parameters() = default;
     explicit Parameters(const ParameterState& state) : state_(state) {}
     const ParameterState& State() const { return state_; }
+    void Replace(const ParameterState& state) { state_ = state; }
 
     int GetParameters(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* sBox) override
     {
@@ -551,6 +553,108 @@ protected:
 
 private:
     ParameterState state_;
+};
+
+// ---- codec ----
+
+// Codec (class 33, interface 32): DER of the attached object. DSTU 4145
+// parameters are written as a named curve when held as a standard curve or
+// a name, else explicitly; a decoded standard curve's OID becomes that curve.
+class Codec final : public IPKICodec, public Core {
+public:
+    PKFMT_OBJECT_COMMON
+
+    int Attach(IPKIObject* object) override
+    {
+        auto* parameters = dynamic_cast<Parameters*>(object);
+        if (parameters == nullptr)
+            return object == nullptr ? PKI_E_INVALID_ARGUMENT : PKI_E_NOT_IMPLEMENTED;
+        attached_ = Ref<Parameters>::Share(parameters);
+        return PKI_OK;
+    }
+
+    int Encode(PKIBlob* out) override
+    {
+        if (out == nullptr)
+            return PKI_E_INVALID_ARGUMENT;
+        if (attached_.get() == nullptr)
+            return PKI_E_NOT_SET;
+        return Guard([&] {
+            const ParameterState& s = attached_->State();
+            DerParameters der;
+            char oid[CSP_CURVE_TEXT_BYTES] = {};
+            CSPParameters parameters;
+            switch (s.form) {
+            case ParameterForm::Standard:
+                if (!parameters.GetStandardCurveInfo(static_cast<int>(s.polynomialBasis), s.index, nullptr, nullptr,
+                                                     oid))
+                    return int(PKI_E_FAILURE);
+                der.named = true;
+                der.oid = oid;
+                break;
+            case ParameterForm::Name:
+                der.named = true;
+                der.oid = s.name;
+                break;
+            case ParameterForm::Explicit:
+                der.field = s.field;
+                der.point = s.point;
+                break;
+            case ParameterForm::Block:
+                return int(PKI_E_NOT_IMPLEMENTED);
+            case ParameterForm::None:
+                return int(PKI_E_NOT_SET);
+            }
+            der.hasSBox = s.hasSBox;
+            std::memcpy(der.sBox, s.sBox, sizeof(der.sBox));
+            Bytes encoded;
+            if (!EncodeParametersDer(der, &encoded))
+                return int(PKI_E_FAILURE);
+            return CopyToBlock(out, encoded.data(), encoded.size());
+        });
+    }
+
+    int Decode(const PKIBlob* in) override
+    {
+        if (in == nullptr || (in->data == nullptr && in->length != 0))
+            return PKI_E_INVALID_ARGUMENT;
+        if (attached_.get() == nullptr)
+            return PKI_E_NOT_SET;
+        return Guard([&] {
+            DerParameters der;
+            if (!DecodeParametersDer(in->data, in->length, &der))
+                return int(PKI_E_BAD_ENCODING);
+            ParameterState s;
+            int basis = 0, index = 0;
+            CSPParameters parameters;
+            if (der.named && parameters.FindStandardCurve(der.oid.c_str(), &basis, &index)) {
+                s.form = ParameterForm::Standard;
+                s.polynomialBasis = basis != 0 ? 1 : 0;
+                s.index = static_cast<std::uint32_t>(index);
+            } else if (der.named) {
+                if (!ValidOid(der.oid.c_str()))
+                    return int(PKI_E_BAD_ENCODING);
+                s.form = ParameterForm::Name;
+                s.name = der.oid;
+            } else {
+                s.form = ParameterForm::Explicit;
+                s.field = der.field;
+                s.point = der.point;
+            }
+            s.SetSBox(der.hasSBox ? der.sBox : nullptr);
+            attached_->Replace(s);
+            return int(PKI_OK);
+        });
+    }
+
+protected:
+    void* Offer(std::uint32_t interfaceId) override
+    {
+        return interfaceId == PKI_IID_CODEC ? static_cast<IPKICodec*>(this) : nullptr;
+    }
+
+private:
+    Ref<Parameters> attached_;
 };
 
 // ---- keys ----
@@ -1520,6 +1624,9 @@ public:
                 break;
             case PKI_CLASS_ATTRIBUTE:
                 made = new Attribute();
+                break;
+            case PKI_CLASS_CODEC:
+                made = new Codec();
                 break;
             default:
                 return int(PKI_E_UNKNOWN_CLASS);

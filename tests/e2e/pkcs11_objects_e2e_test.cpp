@@ -24,6 +24,9 @@ namespace qvk::e2e {
 namespace {
 
 const std::string kPin = "12345678";
+// Every session starts with one domain-parameter object per standard curve
+// (the formats stand-in has no S-box parameter object, so no S-box ones).
+constexpr CK_OBJECT_HANDLE kDomainObjects = 10;
 CK_BBOOL yes = CK_TRUE;
 CK_BBOOL no = CK_FALSE;
 CK_OBJECT_CLASS dataClass = CKO_DATA;
@@ -127,50 +130,53 @@ TEST_F(Pkcs11ObjectsE2E, SessionObjectsHandlesAccessAndSearches)
     CK_OBJECT_HANDLE h = 0;
     EXPECT_EQ(CreateData(rw, &no, &yes, "private", &h), CKR_USER_NOT_LOGGED_IN);
     ASSERT_EQ(CreateData(rw, &no, &no, "first", &h), CKR_OK);
-    EXPECT_EQ(h, 0x00000001u);
+    const CK_OBJECT_HANDLE first = h;
+    EXPECT_EQ(first, kDomainObjects + 1);
     const CK_SESSION_HANDLE ro = Open(CKF_SERIAL_SESSION);
     EXPECT_EQ(CreateData(ro, &yes, &no, "token", &h), CKR_SESSION_READ_ONLY);
 
     // Reads: a short buffer, an unknown type, the first error wins.
     char label[8], small[2];
     CK_ATTRIBUTE read[] = {{CKA_LABEL, label, sizeof(label)}, {CKA_MODULUS, small, sizeof(small)}};
-    EXPECT_EQ(f_->C_GetAttributeValue(rw, 1, read, 2), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(f_->C_GetAttributeValue(rw, first, read, 2), CKR_ATTRIBUTE_TYPE_INVALID);
     EXPECT_EQ(read[0].ulValueLen, 5u);
     EXPECT_EQ(read[1].ulValueLen, CK_UNAVAILABLE_INFORMATION);
     CK_ATTRIBUTE tooSmall{CKA_LABEL, small, sizeof(small)};
-    EXPECT_EQ(f_->C_GetAttributeValue(rw, 1, &tooSmall, 1), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(f_->C_GetAttributeValue(rw, first, &tooSmall, 1), CKR_BUFFER_TOO_SMALL);
     EXPECT_EQ(f_->C_GetAttributeValue(rw, 0x77, read, 1), CKR_OBJECT_HANDLE_INVALID);
 
     // The size is the stored form plus the record header: class (4 + 4),
     // handle (4 + 4), private false (4 + 1), label (8 + 5), value (8 + 3);
     // the values equal to their defaults are not stored.
     CK_ULONG size = 0;
-    ASSERT_EQ(f_->C_GetObjectSize(rw, 1, &size), CKR_OK);
+    ASSERT_EQ(f_->C_GetObjectSize(rw, first, &size), CKR_OK);
     EXPECT_EQ(size, 8u + 8 + 5 + 13 + 11 + 6);
 
     // Searches: an undrained search blocks a new one; a drained one does not.
     ASSERT_EQ(CreateData(rw, &no, &no, "second", &h), CKR_OK);
-    EXPECT_EQ(h, 0x00000002u);
+    const CK_OBJECT_HANDLE second = h;
+    EXPECT_EQ(second, kDomainObjects + 2);
     CK_ULONG n = 0;
     CK_OBJECT_HANDLE found[4];
     EXPECT_EQ(f_->C_FindObjects(rw, found, 4, &n), CKR_OPERATION_NOT_INITIALIZED);
-    ASSERT_EQ(f_->C_FindObjectsInit(rw, nullptr, 0), CKR_OK);
-    EXPECT_EQ(f_->C_FindObjectsInit(rw, nullptr, 0), CKR_OPERATION_ACTIVE);
+    CK_ATTRIBUTE data{CKA_CLASS, &dataClass, sizeof(dataClass)};
+    ASSERT_EQ(f_->C_FindObjectsInit(rw, &data, 1), CKR_OK);
+    EXPECT_EQ(f_->C_FindObjectsInit(rw, &data, 1), CKR_OPERATION_ACTIVE);
     EXPECT_EQ(f_->C_FindObjects(rw, found, 0, &n), CKR_ARGUMENTS_BAD);
     ASSERT_EQ(f_->C_FindObjects(rw, found, 4, &n), CKR_OK);
-    EXPECT_EQ(std::vector<CK_OBJECT_HANDLE>(found, found + n), (std::vector<CK_OBJECT_HANDLE>{1, 2}));
+    EXPECT_EQ(std::vector<CK_OBJECT_HANDLE>(found, found + n), (std::vector<CK_OBJECT_HANDLE>{first, second}));
     EXPECT_EQ(f_->C_FindObjectsInit(rw, nullptr, 0), CKR_OK);
     EXPECT_EQ(f_->C_FindObjectsFinal(rw), CKR_OK);
     EXPECT_EQ(f_->C_FindObjectsFinal(rw), CKR_OPERATION_NOT_INITIALIZED);
-    EXPECT_EQ(Find(rw, {{CKA_LABEL, (void*)"second", 6}}), (std::vector<CK_OBJECT_HANDLE>{2}));
+    EXPECT_EQ(Find(rw, {{CKA_LABEL, (void*)"second", 6}}), (std::vector<CK_OBJECT_HANDLE>{second}));
     // Session objects belong to their session.
-    EXPECT_TRUE(Find(ro, {}).empty());
+    EXPECT_TRUE(Find(ro, {data}).empty());
 
-    EXPECT_EQ(f_->C_DestroyObject(rw, 1), CKR_OK);
-    EXPECT_EQ(f_->C_DestroyObject(rw, 1), CKR_OBJECT_HANDLE_INVALID);
+    EXPECT_EQ(f_->C_DestroyObject(rw, first), CKR_OK);
+    EXPECT_EQ(f_->C_DestroyObject(rw, first), CKR_OBJECT_HANDLE_INVALID);
     // The freed entry is used again.
     ASSERT_EQ(CreateData(rw, &no, &no, "third", &h), CKR_OK);
-    EXPECT_EQ(h, 0x00000001u);
+    EXPECT_EQ(h, first);
 }
 
 TEST_F(Pkcs11ObjectsE2E, HandlesStayUniqueAndCallerChangesArePoliced)
@@ -180,25 +186,25 @@ TEST_F(Pkcs11ObjectsE2E, HandlesStayUniqueAndCallerChangesArePoliced)
     const CK_SESSION_HANDLE rw = Open();
     CK_OBJECT_HANDLE h = 0;
     std::vector<CK_OBJECT_HANDLE> made;
-    for (int i = 0; i < 255; ++i) {
+    for (CK_OBJECT_HANDLE i = kDomainObjects; i < 255; ++i) {
         ASSERT_EQ(CreateData(rw, &no, &no, "n" + std::to_string(i), &h), CKR_OK) << i;
         made.push_back(h);
     }
     EXPECT_EQ(made.back(), 0xFFu);
     // A 256th would wrap to handle 0 and alias the first.
     EXPECT_EQ(CreateData(rw, &no, &no, "one too many", &h), CKR_HOST_MEMORY);
-    ASSERT_EQ(f_->C_DestroyObject(rw, 7), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, 17), CKR_OK);
     ASSERT_EQ(CreateData(rw, &no, &no, "again", &h), CKR_OK);
-    EXPECT_EQ(h, 7u);
+    EXPECT_EQ(h, 17u);
 
     // The module's own attributes are not the caller's to give or change.
     CK_ULONG forged = 0x30000001;
     CK_ATTRIBUTE withHandle[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
                                  {CKA_VENDOR_OBJECT_HANDLE, &forged, sizeof(forged)}};
     EXPECT_EQ(f_->C_CreateObject(rw, withHandle, 2, &h), CKR_ATTRIBUTE_TYPE_INVALID);
-    EXPECT_EQ(f_->C_SetAttributeValue(rw, 1, &withHandle[1], 1), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, 11, &withHandle[1], 1), CKR_ATTRIBUTE_TYPE_INVALID);
     CK_ATTRIBUTE ref{CKA_VENDOR_KEY_REF_1, (void*)"r", 1};
-    EXPECT_EQ(f_->C_SetAttributeValue(rw, 1, &ref, 1), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, 11, &ref, 1), CKR_ATTRIBUTE_TYPE_INVALID);
 
     CK_OBJECT_CLASS other = CKO_SECRET_KEY;
     struct Case {
@@ -214,14 +220,14 @@ TEST_F(Pkcs11ObjectsE2E, HandlesStayUniqueAndCallerChangesArePoliced)
         {"not modifiable", {CKA_MODIFIABLE, &no, 1}, CKR_OK},
         {"label after", {CKA_LABEL, (void*)"x", 1}, CKR_ATTRIBUTE_READ_ONLY},
     };
-    for (Case& c : cases) EXPECT_EQ(f_->C_SetAttributeValue(rw, 1, &c.entry, 1), c.expected) << c.name;
-    EXPECT_EQ(Label(rw, 1), "renamed");
+    for (Case& c : cases) EXPECT_EQ(f_->C_SetAttributeValue(rw, 11, &c.entry, 1), c.expected) << c.name;
+    EXPECT_EQ(Label(rw, 11), "renamed");
 
     // A domain-parameter object (a plain object) keeps its class and token flag too.
     CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
     CK_ATTRIBUTE plain[] = {{CKA_CLASS, &domain, sizeof(domain)}, {CKA_TOKEN, &no, 1}, {CKA_PRIVATE, &no, 1}};
-    ASSERT_EQ(f_->C_DestroyObject(rw, 2), CKR_OK);
-    ASSERT_EQ(f_->C_DestroyObject(rw, 3), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, 12), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, 13), CKR_OK);
     ASSERT_EQ(f_->C_CreateObject(rw, plain, 3, &h), CKR_OK);
     EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &cases[0].entry, 1), CKR_ATTRIBUTE_READ_ONLY);
     EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &cases[1].entry, 1), CKR_ATTRIBUTE_READ_ONLY);
@@ -285,7 +291,7 @@ TEST_F(Pkcs11ObjectsE2E, TokenObjectsLiveOnTheKeyAcrossReloadsAndProcesses)
     EXPECT_EQ(f_->C_DestroyObject(rw, pub2), CKR_OK);
     EXPECT_EQ(FreePublic(), freeNow);
     ASSERT_EQ(f_->C_Logout(rw), CKR_OK);
-    EXPECT_EQ(Find(ro, {}), (std::vector<CK_OBJECT_HANDLE>{pub}));
+    EXPECT_EQ(Find(ro, {{CKA_CLASS, &dataClass, sizeof(dataClass)}}), (std::vector<CK_OBJECT_HANDLE>{pub}));
     char buffer[16];
     CK_ATTRIBUTE readLabel{CKA_LABEL, buffer, sizeof(buffer)};
     EXPECT_EQ(f_->C_GetAttributeValue(ro, priv, &readLabel, 1), CKR_USER_NOT_LOGGED_IN);
@@ -296,7 +302,7 @@ TEST_F(Pkcs11ObjectsE2E, TokenObjectsLiveOnTheKeyAcrossReloadsAndProcesses)
     CK_ULONG count = 0;
     ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
     const CK_SESSION_HANDLE again = Open();
-    EXPECT_EQ(Find(again, {}), (std::vector<CK_OBJECT_HANDLE>{pub}));
+    EXPECT_EQ(Find(again, {{CKA_CLASS, &dataClass, sizeof(dataClass)}}), (std::vector<CK_OBJECT_HANDLE>{pub}));
     EXPECT_EQ(Label(again, pub), "renamed");
     ASSERT_EQ(f_->C_Login(again, CKU_USER, U(kPin), kPin.size()), CKR_OK);
     EXPECT_EQ(Find(again, {{CKA_LABEL, (void*)"private one", 11}}), (std::vector<CK_OBJECT_HANDLE>{priv}));
@@ -324,6 +330,36 @@ TEST_F(Pkcs11ObjectsE2E, TokenObjectsLiveOnTheKeyAcrossReloadsAndProcesses)
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(Pkcs11ObjectsE2E, EverySessionStartsWithTheStandardCurves)
+{
+    KeyRig rig({RigKey(504, 18, kPin)});
+    InitializedToken();
+    const CK_SESSION_HANDLE ro = Open(CKF_SERIAL_SESSION);
+    CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
+    const std::vector<CK_OBJECT_HANDLE> curves = Find(ro, {{CKA_CLASS, &domain, sizeof(domain)}});
+    ASSERT_EQ(curves.size(), kDomainObjects);
+    // The field degrees of the standard polynomial-basis curves, in order.
+    const int degrees[kDomainObjects] = {163, 167, 173, 179, 191, 233, 257, 307, 367, 431};
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+        EXPECT_EQ(curves[i], i + 1);
+        EXPECT_EQ(Label(ro, curves[i]), "EC Params (" + std::to_string(degrees[i]) + " bits)");
+        CK_BBOOL token = CK_FALSE, isPrivate = CK_TRUE;
+        CK_KEY_TYPE keyType = 0;
+        CK_ATTRIBUTE read[] = {{CKA_TOKEN, &token, 1},
+                               {CKA_PRIVATE, &isPrivate, 1},
+                               {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
+                               {CKA_EC_PARAMS, nullptr, 0}};
+        ASSERT_EQ(f_->C_GetAttributeValue(ro, curves[i], read, 4), CKR_OK);
+        EXPECT_EQ(token, CK_TRUE);
+        EXPECT_EQ(isPrivate, CK_FALSE);
+        EXPECT_EQ(keyType, CKK_DSTU4145);
+        EXPECT_GT(read[3].ulValueLen, 64u);  // a curve name and the S-box
+    }
+    // They are the session's own: another session has its own copies.
+    const CK_SESSION_HANDLE rw = Open();
+    EXPECT_EQ(Find(rw, {{CKA_CLASS, &domain, sizeof(domain)}}).size(), kDomainObjects);
 }
 
 }  // namespace

@@ -93,21 +93,27 @@ TEST_F(Pkcs11DriverStorage, TokenRecordAndTokenInformation)
     ASSERT_EQ(device->GetAreaCapacity(1, &capacity), CKR_OK);
     EXPECT_EQ(capacity, 3072u);
     std::uint8_t record[46] = {};
-    ASSERT_EQ(device->SetFreeMemory(record, 0, 1000), CKR_OK);
+    ASSERT_EQ(device->SetFreeMemory(record, 0, 900), CKR_OK);
     ASSERT_EQ(device->SetFreeMemory(record, 1, 3000), CKR_OK);
-    EXPECT_EQ(record[42] | record[43] << 8, 1000);
+    EXPECT_EQ(record[42] | record[43] << 8, 900);
     EXPECT_EQ(record[38] | record[39] << 8, 3000);
     std::uint32_t free = 0;
     EXPECT_EQ(device->GetFreeMemory(record, 0, &free), CKR_OK);
-    EXPECT_EQ(free, 1000u);
+    EXPECT_EQ(free, 900u);
     CK_TOKEN_INFO info{};
     ASSERT_EQ(device->FillTokenInfo(record, &info), CKR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(info.serialNumber), 16), "001234          ");
     EXPECT_EQ(info.ulTotalPublicMemory, 1024u);
-    EXPECT_EQ(info.ulFreePublicMemory, 1000u);
+    EXPECT_EQ(info.ulFreePublicMemory, 900u);
     EXPECT_EQ(info.ulTotalPrivateMemory, 3072u);
     EXPECT_EQ(info.ulFreePrivateMemory, 3000u);
     EXPECT_EQ(device->FillTokenInfo(nullptr, &info), CKR_ARGUMENTS_BAD);
+    // Values past what the areas hold (a damaged record) are reported clamped.
+    ASSERT_EQ(device->SetFreeMemory(record, 0, 0xFFFFFFF0u), CKR_OK);
+    ASSERT_EQ(device->SetFreeMemory(record, 1, 5000), CKR_OK);
+    ASSERT_EQ(device->FillTokenInfo(record, &info), CKR_OK);
+    EXPECT_EQ(info.ulFreePublicMemory, 1024u - 48);
+    EXPECT_EQ(info.ulFreePrivateMemory, 3072u);
 }
 
 TEST_F(Pkcs11DriverStorage, AClosedObjectAnswersWithoutTouchingAKey)
