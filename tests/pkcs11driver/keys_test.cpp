@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceTestSupport.h"
@@ -310,6 +311,33 @@ TEST_F(Pkcs11DriverKeys, AfterARecoveryTheAgreementIsSentAgain)
     ASSERT_EQ(b_->UnwrapKeyOld(2, 21, wrappedOld, back.data()), CKR_OK);
     EXPECT_GE(Count(pcsctap::Commands(), KEYCMD_LOAD_KEY_CONTEXT), 2) << "the load too";
     EXPECT_EQ(back, secret);
+}
+
+// A key that keeps refusing ends the operation with CKR_DEVICE_ERROR and
+// leaves the per-key mutex free for another thread.
+TEST_F(Pkcs11DriverKeys, AFailureLeavesTheKeyFree)
+{
+    OpenTwo();
+    const Curve curve = StandardCurve(0);
+    qvkdev::DeviceTimings().mutexWaitMs = 200;
+    std::array<std::uint8_t, 76> publicKey{};
+    pcsctap::ForceStatus(KEYCMD_GENERATE_SIGN_KEY, 35, 2);
+    EXPECT_EQ(a_->GenerateKeyPair(1, 0, &curve.field, &curve.point, SBoxBytes(curve), publicKey.data()),
+              CKR_DEVICE_ERROR);
+    ASSERT_EQ(a_->DeriveKeyNew(1, 10, &curve.field, &curve.point, publicKey.data(), nullptr, 0), CKR_OK);
+    pcsctap::ForceStatus(KEYCMD_AGREE_KEY_NEW, 35, 2);
+    std::uint8_t wrapped[96];
+    const Bytes secret = Value(1);
+    EXPECT_EQ(a_->WrapKeyNew(1, 10, secret.data(), 32, wrapped, 96), CKR_DEVICE_ERROR);
+
+    Device other(static_cast<PKCS11QuorKorvo7Q*>(CreatePKCS11Device()));
+    ASSERT_EQ(other->Open(SlotOf("31")), CKR_OK);
+    ASSERT_EQ(other->Login("1234", 4), CKR_OK);
+    CK_RV generated = CKR_GENERAL_ERROR;
+    std::thread([&] {
+        generated = other->GenerateKeyPair(1, 0, &curve.field, &curve.point, SBoxBytes(curve), publicKey.data());
+    }).join();
+    EXPECT_EQ(generated, CKR_OK) << "the mutex was released";
 }
 
 }  // namespace
