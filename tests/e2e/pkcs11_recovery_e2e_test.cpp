@@ -53,10 +53,18 @@ struct Module {
     }
     bool ok() const { return f != nullptr; }
 
+    // The number of slots; the first becomes the slot these helpers use
+    // (slot ids stay given to their keys while the module stays loaded, so
+    // a later test of the same process may find its key elsewhere than 0).
     CK_ULONG SlotCount()
     {
         CK_ULONG count = 0;
         EXPECT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+        if (count != 0) {
+            std::vector<CK_SLOT_ID> slots(count);
+            EXPECT_EQ(f->C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
+            slot = slots[0];
+        }
         return count;
     }
 
@@ -64,7 +72,7 @@ struct Module {
     CK_SESSION_HANDLE LoggedIn()
     {
         CK_SESSION_HANDLE h = 0;
-        EXPECT_EQ(f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
+        EXPECT_EQ(f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
         EXPECT_EQ(f->C_Login(h, CKU_USER, U(kPin), kPin.size()), CKR_OK);
         return h;
     }
@@ -110,6 +118,7 @@ struct Module {
 
     void* handle = nullptr;
     CK_FUNCTION_LIST* f = nullptr;
+    CK_SLOT_ID slot = 0;
 };
 
 class Pkcs11RecoveryE2E : public ::testing::Test {
@@ -127,7 +136,7 @@ protected:
         ASSERT_EQ(m.SlotCount(), 1u);
         std::string label = "recovery";
         label.resize(32, ' ');
-        ASSERT_EQ(m.f->C_InitToken(0, U(kPin), kPin.size(), U(label)), CKR_OK);
+        ASSERT_EQ(m.f->C_InitToken(m.slot, U(kPin), kPin.size(), U(label)), CKR_OK);
     }
 
     std::unique_ptr<KeyRig> rig_;
@@ -139,6 +148,7 @@ TEST_F(Pkcs11RecoveryE2E, AResetKeyIsLoggedInAgainAndTheCommandSucceeds)
     Module m;
     ASSERT_TRUE(m.ok());
     ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+    ASSERT_EQ(m.SlotCount(), 1u);
     const CK_SESSION_HANDLE h = m.LoggedIn();
     std::string before, after;
     ASSERT_EQ(m.Random(h, &before), CKR_OK);
@@ -168,6 +178,7 @@ TEST_F(Pkcs11RecoveryE2E, AnUnpluggedKeyFailsItsSessionAndLeavesTheSlotList)
     Module m;
     ASSERT_TRUE(m.ok());
     ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+    ASSERT_EQ(m.SlotCount(), 1u);
     const CK_SESSION_HANDLE h = m.LoggedIn();
     std::string bytes;
     ASSERT_EQ(m.Random(h, &bytes), CKR_OK);
@@ -177,7 +188,7 @@ TEST_F(Pkcs11RecoveryE2E, AnUnpluggedKeyFailsItsSessionAndLeavesTheSlotList)
     EXPECT_EQ(m.Random(h, &bytes), CKR_DEVICE_ERROR);
     EXPECT_EQ(m.SlotCount(), 0u);
     CK_SLOT_INFO slot{};
-    EXPECT_EQ(m.f->C_GetSlotInfo(0, &slot), CKR_SLOT_ID_INVALID);
+    EXPECT_EQ(m.f->C_GetSlotInfo(m.slot, &slot), CKR_SLOT_ID_INVALID);
 
     // Plugged in again, the key comes back in the same slot.
     rig_->Control("replug 0");
@@ -206,7 +217,8 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
             for (int t = 0; t < kThreads; ++t) {
                 threads.emplace_back([&, t] {
                     CK_SESSION_HANDLE h = 0;
-                    if (m.f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h) != CKR_OK ||
+                    if (m.f->C_OpenSession(m.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h) !=
+                            CKR_OK ||
                         m.f->C_Login(h, CKU_USER, U(kPin), kPin.size()) != CKR_OK) {
                         failures += kCalls + 1;
                         return;
@@ -267,10 +279,10 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
     ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
     ASSERT_EQ(m.SlotCount(), 1u);
     CK_TOKEN_INFO info{};
-    ASSERT_EQ(m.f->C_GetTokenInfo(0, &info), CKR_OK);
+    ASSERT_EQ(m.f->C_GetTokenInfo(m.slot, &info), CKR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(info.label), 8), "recovery");
     CK_SESSION_HANDLE h = 0;
-    ASSERT_EQ(m.f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &h), CKR_OK);
+    ASSERT_EQ(m.f->C_OpenSession(m.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &h), CKR_OK);
     EXPECT_EQ(m.TokenDataLabels(h), written);
 }
 
