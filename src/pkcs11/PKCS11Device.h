@@ -121,6 +121,12 @@ public:
         (void)key;
         return CKR_OK;
     }
+    // Hold the key for a whole read-modify-write of a storage area, across
+    // the device objects of every process, so that no other writer comes
+    // between the read and the write; calls nest. A driver whose storage no
+    // one else writes keeps the defaults.
+    virtual CK_RV HoldStorage() { return CKR_OK; }     // 54
+    virtual CK_RV ReleaseStorage() { return CKR_OK; }  // 55
 
 protected:
     ~PKCS11Device() = default;

@@ -174,8 +174,16 @@ CK_RV PKCS11ObjectManager::StoreTokenObject(PKCS11Object* object)
     bool isPrivate = false;
     if ((rv = object->GetBoolOr(CKA_PRIVATE, false, &isPrivate)) != CKR_OK) return rv;
     return LockSlotForWrite(session_->GetSlotId(), true, [&]() -> CK_RV {
+        // The key is held from the choice of a free object number to the
+        // write: another process must not take the same number in between.
+        CK_RV r = device->HoldStorage();
+        if (r != CKR_OK) return r;
+        struct Release {
+            PKCS11Device* device;
+            ~Release() { device->ReleaseStorage(); }
+        } release{device};
         CK_OBJECT_HANDLE handle = 0;
-        CK_RV r = GetObjectHandle(object, &handle);
+        r = GetObjectHandle(object, &handle);
         if (r != CKR_OK) return r;
         if (handle == 0) {
             std::uint32_t number = 0;

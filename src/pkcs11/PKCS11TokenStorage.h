@@ -83,6 +83,8 @@ private:
     CK_RV ReadRecords(CK_BYTE area, std::vector<StoredRecord>* records, bool parse);
     CK_RV WriteObjectArea(CK_BYTE area, const std::vector<std::uint8_t>& records);
     CK_RV CheckAreaAccess(CK_BYTE area);
+    CK_RV RemoveObjectHeld(PKCS11Device* device, CK_OBJECT_HANDLE handle, CK_BYTE area, bool keepDeviceCopy,
+                           bool* deviceChanged);
 
     PKCS11TokenConnector* connector_;
 };

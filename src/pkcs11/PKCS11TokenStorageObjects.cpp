@@ -27,6 +27,25 @@ std::uint32_t GetBE32(const std::uint8_t* p)
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
 }
 
+// The key held from the read of an area to the write of its new content:
+// another session or process that changes the area meanwhile would otherwise
+// have its objects overwritten by content built before its change.
+class StorageHold {
+public:
+    explicit StorageHold(PKCS11Device* device) : device_(device), result_(device->HoldStorage()) {}
+    ~StorageHold()
+    {
+        if (result_ == CKR_OK) device_->ReleaseStorage();
+    }
+    StorageHold(const StorageHold&) = delete;
+    StorageHold& operator=(const StorageHold&) = delete;
+    CK_RV Result() const { return result_; }
+
+private:
+    PKCS11Device* device_;
+    CK_RV result_;
+};
+
 CK_RV AppendRecordOf(const PKCS11Object* object, std::vector<std::uint8_t>* out)
 {
     CK_ULONG length = 0;
@@ -241,6 +260,10 @@ CK_RV PKCS11TokenStorage::AppendObjects(PKCS11Object* const* objects, std::uint3
     if (objects == nullptr) return CKR_ARGUMENTS_BAD;
     CK_RV rv = CheckAreaAccess(area);
     if (rv != CKR_OK) return rv;
+    PKCS11Device* device = nullptr;
+    if ((rv = GetDevice(&device)) != CKR_OK) return rv;
+    StorageHold hold(device);
+    if (hold.Result() != CKR_OK) return hold.Result();
     std::vector<StoredRecord> records;
     if ((rv = ReadRecords(area, &records, false)) != CKR_OK) return rv;
     std::vector<std::uint8_t> content;
@@ -254,15 +277,31 @@ CK_RV PKCS11TokenStorage::RemoveObject(CK_OBJECT_HANDLE handle, CK_BYTE area, bo
 {
     CK_RV rv = CheckAreaAccess(area);
     if (rv != CKR_OK) return rv;
-    std::vector<StoredRecord> records;
-    if ((rv = ReadRecords(area, &records, true)) != CKR_OK) return rv;
-    if (records.empty()) return CKR_OBJECT_HANDLE_INVALID;
     PKCS11Device* device = nullptr;
     if ((rv = GetDevice(&device)) != CKR_OK) return rv;
+    bool deviceChanged = false;
+    if ((rv = RemoveObjectHeld(device, handle, area, keepDeviceCopy, &deviceChanged)) != CKR_OK) return rv;
+    if (deviceChanged) {
+        PKCS11Entity* entity = nullptr;
+        PKCS11Token* token = nullptr;
+        if (GetEntity(&entity) == CKR_OK && connector_->GetToken(&token) == CKR_OK)
+            entity->ReleaseSlotDevice(token->GetSlotId(), device);
+    }
+    return CKR_OK;
+}
+
+CK_RV PKCS11TokenStorage::RemoveObjectHeld(PKCS11Device* device, CK_OBJECT_HANDLE handle, CK_BYTE area,
+                                           bool keepDeviceCopy, bool* deviceChanged)
+{
+    StorageHold hold(device);
+    if (hold.Result() != CKR_OK) return hold.Result();
+    std::vector<StoredRecord> records;
+    CK_RV rv = ReadRecords(area, &records, true);
+    if (rv != CKR_OK) return rv;
+    if (records.empty()) return CKR_OBJECT_HANDLE_INVALID;
     const CK_ULONG wanted = handle & HANDLE_STORED_MASK;
     std::vector<std::uint8_t> content;
     bool matched = false;
-    bool deviceChanged = false;
     for (const StoredRecord& r : records) {
         if (StoredHandle(r.object.Get()) != wanted) {
             content.insert(content.end(), r.bytes.begin(), r.bytes.end());
@@ -273,17 +312,10 @@ CK_RV PKCS11TokenStorage::RemoveObject(CK_OBJECT_HANDLE handle, CK_BYTE area, bo
         // The hooks run before anything is written: a refusal keeps every object.
         rv = NotifyDeviceObjectDeleted(device, r.object.Get());
         if (rv != CKR_OK && rv != DEVICE_NOT_SUPPORTED) return rv;
-        deviceChanged = deviceChanged || rv == CKR_OK;
+        *deviceChanged = *deviceChanged || rv == CKR_OK;
     }
     if (!matched) return CKR_OK;
-    if ((rv = WriteObjectArea(area, content)) != CKR_OK) return rv;
-    if (deviceChanged) {
-        PKCS11Entity* entity = nullptr;
-        PKCS11Token* token = nullptr;
-        if (GetEntity(&entity) == CKR_OK && connector_->GetToken(&token) == CKR_OK)
-            entity->ReleaseSlotDevice(token->GetSlotId(), device);
-    }
-    return CKR_OK;
+    return WriteObjectArea(area, content);
 }
 
 CK_RV PKCS11TokenStorage::ReplaceObject(CK_OBJECT_HANDLE handle, CK_BYTE area, PKCS11Object* object)
@@ -291,6 +323,10 @@ CK_RV PKCS11TokenStorage::ReplaceObject(CK_OBJECT_HANDLE handle, CK_BYTE area, P
     if (object == nullptr) return CKR_ARGUMENTS_BAD;
     CK_RV rv = CheckAreaAccess(area);
     if (rv != CKR_OK) return rv;
+    PKCS11Device* device = nullptr;
+    if ((rv = GetDevice(&device)) != CKR_OK) return rv;
+    StorageHold hold(device);
+    if (hold.Result() != CKR_OK) return hold.Result();
     std::vector<StoredRecord> records;
     if ((rv = ReadRecords(area, &records, true)) != CKR_OK) return rv;
     const CK_ULONG wanted = handle & HANDLE_STORED_MASK;

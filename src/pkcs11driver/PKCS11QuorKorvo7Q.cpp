@@ -292,9 +292,14 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
     const std::uint32_t capacity = area == PRIVATE_AREA ? PRIVATE_AREA_BYTES : publicSize;
     // Refused before anything is erased: an oversized write loses nothing.
     if (length > capacity) return CKR_DEVICE_MEMORY;
-    CK_RV rv = EraseStorageArea(area);
-    if (rv != CKR_OK) return rv;
+    // Erase and write under one hold of the key: a reader in between would
+    // find the area blank (the token unrecognised, its objects gone).
     if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    CK_RV rv = EraseStorageArea(area);
+    if (rv != CKR_OK) {
+        UnlockDevice(device_);
+        return rv;
+    }
     const std::uint32_t firstBlock = area == PRIVATE_AREA ? publicSize / BLOCK_BYTES : 0;
     const std::uint32_t whole = length / BLOCK_BYTES;
     for (std::uint32_t i = 0; i < whole && rv == CKR_OK; ++i)
@@ -306,6 +311,19 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
     }
     UnlockDevice(device_);
     return rv;
+}
+
+CK_RV PKCS11QuorKorvo7Q::HoldStorage()
+{
+    if (device_ == nullptr) return CKR_GENERAL_ERROR;
+    return LockDevice(device_) == 0 ? CKR_OK : CKR_DEVICE_ERROR;
+}
+
+CK_RV PKCS11QuorKorvo7Q::ReleaseStorage()
+{
+    if (device_ == nullptr) return CKR_GENERAL_ERROR;
+    UnlockDevice(device_);
+    return CKR_OK;
 }
 
 CK_RV PKCS11QuorKorvo7Q::EraseStorageArea(CK_BYTE area)

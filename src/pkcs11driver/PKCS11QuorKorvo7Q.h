@@ -96,6 +96,9 @@ public:
     CK_RV UnwrapKeyNew(CK_ULONG session, CK_ULONG key, const std::uint8_t* wrapped, std::uint32_t wrappedLength,
                        std::uint8_t* keyValue, std::uint32_t keyLength) override;
     CK_RV DropKeyContexts(CK_ULONG session, CK_ULONG key) override;
+    // The key's own cross-process mutex, which every command also takes.
+    CK_RV HoldStorage() override;
+    CK_RV ReleaseStorage() override;
 
     virtual ~PKCS11QuorKorvo7Q();
 

@@ -84,9 +84,13 @@ TEST(Pkcs11DeviceSlots, TheFiftyTwoOperationsKeepTheirOrder)
         EXPECT_EQ(slots[i].onInterface, static_cast<std::ptrdiff_t>(i)) << slots[i].name;
         EXPECT_EQ(slots[i].onDriver, static_cast<std::ptrdiff_t>(i)) << slots[i].name;
     }
-    // The driver's own addition comes after the 52, so their slots stay put.
+    // The driver's own additions come after the 52, so their slots stay put.
     EXPECT_EQ(SlotOf(&D::DropKeyContexts), 52);
     EXPECT_EQ(SlotOf(&Q::DropKeyContexts), 52);
+    EXPECT_EQ(SlotOf(&D::HoldStorage), 53);
+    EXPECT_EQ(SlotOf(&Q::HoldStorage), 53);
+    EXPECT_EQ(SlotOf(&D::ReleaseStorage), 54);
+    EXPECT_EQ(SlotOf(&Q::ReleaseStorage), 54);
 }
 
 }  // namespace
