@@ -147,18 +147,18 @@ QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* 
     const __m256i p = _mm256_load_si256(reinterpret_cast<const __m256i*>(kKeyIndex.index));
     alignas(32) uint32_t keys[4][8];
 
-    uint64_t sum[4];
+    unsigned long long sum[4];  // the type _addcarry_u64 writes
     if (checksum) std::memcpy(sum, checksum, sizeof sum);
     __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(H));
     __m256i u = h, v = h, w = h, s = h;
     for (size_t block = 0; block < count; ++block, blocks += 32) {
         const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(blocks));
         if (checksum) {
-            uint64_t b[4];
+            unsigned long long b[4];
             std::memcpy(b, blocks, sizeof b);
             unsigned char carry = 0;
             for (int i = 0; i < 4; ++i)
-                carry = _addcarry_u64(carry, sum[i], b[i], reinterpret_cast<unsigned long long*>(&sum[i]));
+                carry = _addcarry_u64(carry, sum[i], b[i], &sum[i]);
         }
         // Keys: W_j = A^j(H) (C3 added at the third) xor A^2j(M).
         const __m256i v1 = PowerA<2>(m), v2 = PowerA<2>(v1);
