@@ -1274,6 +1274,13 @@ inline void XorTweak(uint8_t* block, const uint64_t* tweak, uint32_t words)
         Store64(block + 8 * w, Load64(block + 8 * w) ^ tweak[w]);
 }
 
+// data ^= mask, word by word as XorTweak does.
+inline void XorWords(uint8_t* data, const uint64_t* mask, uint64_t words)
+{
+    for (uint64_t w = 0; w < words; ++w)
+        Store64(data + 8 * w, Load64(data + 8 * w) ^ mask[w]);
+}
+
 // Whole XTS blocks from `block` on: the tweaks of a chunk are made first,
 // then its blocks go through the cipher together. Returns how many blocks
 // it did (none when the vector path does not serve the context).
@@ -1284,22 +1291,33 @@ uint64_t XtsBulk(DSTU7624Context* ctx, uint8_t* block, uint64_t count, bool decr
     if (count < batch || !qvkcrypto::DSTU7624BulkUsable(ctx, decrypting))
         return 0;
     constexpr uint32_t kChunk = 8192;  // one key preparation per chunk
+    const uint64_t constant = ReductionConstant(bw);
     uint64_t tweaks[kChunk / 8];
     const uint64_t chunkBlocks = kChunk / blockBytes;
     uint64_t done = 0;
     while (count - done >= batch) {
         const uint64_t n = (count - done < chunkBlocks ? count - done : chunkBlocks) / batch * batch;
+        // The tweak doubled block by block, inline (the exported multiply
+        // goes through the library's symbol table), then the whole chunk
+        // xored as one flat run of words.
+        uint64_t t[8];
+        std::memcpy(t, ctx->iv, blockBytes);
         for (uint64_t i = 0; i < n; ++i) {
-            DSTU7624MultiplyTweak(ctx->iv, bw);
-            std::memcpy(tweaks + i * bw, ctx->iv, blockBytes);
-            XorTweak(block + i * blockBytes, ctx->iv, bw);
+            const uint64_t top = t[bw - 1] >> 63;
+            for (uint32_t w = bw - 1; w >= 1; --w)
+                t[w] = (t[w] << 1) | (t[w - 1] >> 63);
+            t[0] = (t[0] << 1) ^ (constant & (0 - top));
+            std::memcpy(tweaks + i * bw, t, blockBytes);
         }
+        std::memcpy(ctx->iv, t, blockBytes);
+        Wipe(t, sizeof t);
+        const uint64_t words = n * bw;
+        XorWords(block, tweaks, words);
         if (decrypting)
             qvkcrypto::DSTU7624BulkDecrypt(ctx, block, n);
         else
             qvkcrypto::DSTU7624BulkEncrypt(ctx, block, n);
-        for (uint64_t i = 0; i < n; ++i)
-            XorTweak(block + i * blockBytes, tweaks + i * bw, bw);
+        XorWords(block, tweaks, words);
         block += n * blockBytes;
         done += n;
     }

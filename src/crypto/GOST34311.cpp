@@ -120,11 +120,14 @@ extern "C" void GOST34311Step(uint8_t* H, const uint8_t* M, GOST34311Context* co
 {
     // Key generation: K1 from H xor M, then three more with A applied to U
     // once and to V twice per key, and C3 added before the third.
-    uint32_t keys[4][8];
     if (qvkcrypto::VectorPathAvailable()) {
-        qvkcrypto::GOST34311KeysVector(H, M, keys, context->U, context->V, context->W);
+        qvkcrypto::GOST34311StepsVector(context, H, M, 1, nullptr);
+        qvkcrypto::ClearVectorRegisters();
         qvkcrypto::ScrubStackSmall();
-    } else {
+        return;
+    }
+    uint32_t keys[4][8];
+    {
         uint64_t u[4], v[4], w[4];
         Load256(u, H);
         Load256(v, M);
@@ -255,6 +258,16 @@ extern "C" int GOST34311UpdateHash(const void* data, uint32_t length, GOST34311C
         context->bufferedCount = 0;
         p += room;
         length -= room;
+    }
+    if (length >= kBlockBytes && qvkcrypto::VectorPathAvailable()) {
+        // Whole blocks in one register-resident run; the registers and the
+        // stack hold the chaining value and the step keys until cleared.
+        const uint32_t blocks = length / kBlockBytes;
+        qvkcrypto::GOST34311StepsVector(context, context->H, p, blocks, context->checksum);
+        qvkcrypto::ClearVectorRegisters();
+        qvkcrypto::ScrubStackSmall();
+        p += size_t(blocks) * kBlockBytes;
+        length -= blocks * kBlockBytes;
     }
     for (; length >= kBlockBytes; length -= kBlockBytes, p += kBlockBytes)
         AbsorbBlock(context, p);
