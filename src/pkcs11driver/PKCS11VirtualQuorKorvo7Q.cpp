@@ -9,6 +9,7 @@
 #include <new>
 
 #include "device/DeviceContext.h"
+#include "device/DeviceKeys.h"
 #include "device/DeviceProtocol.h"
 #include "pkcs11/PKCS11TokenStorage.h"
 
@@ -183,5 +184,50 @@ CK_RV PKCS11VirtualQuorKorvo7Q::GetPrivateKeyNumber(CK_ULONG keyType, CK_BYTE ke
     if (keyType != CKK_DSTU4145) return CKR_FUNCTION_NOT_SUPPORTED;
     if (number == nullptr) return CKR_ARGUMENTS_BAD;
     *number = keySelector ? 1 : 2;
+    return CKR_OK;
+}
+
+CK_RV PKCS11VirtualQuorKorvo7Q::GenerateKeyPair(CK_BYTE keySelector, CK_BYTE forDerivation,
+                                                const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
+                                                const std::uint8_t* sBox, std::uint8_t* publicKey)
+{
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    const CK_RV rv = PKCS11QuorKorvo7Q::GenerateKeyPair(keySelector, forDerivation, field, point, sBox, publicKey);
+    // The images show the key's pairs: the next read makes them again.
+    if (rv == CKR_OK) FreeImages();
+    return rv;
+}
+
+CK_RV PKCS11VirtualQuorKorvo7Q::DeleteDSTU4145PrivateKey(CK_BYTE keySelector)
+{
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    DeviceContext* device = GetDeviceContext();
+    if (device == nullptr) return CKR_GENERAL_ERROR;
+    if (LockDevice(device) != 0) return CKR_DEVICE_ERROR;
+    const std::uint32_t status = keySelector ? DestroySignatureKey(device) : DestroyAgreementKey(device);
+    UnlockDevice(device);
+    if (status != 0) return CKR_DEVICE_ERROR;
+    FreeImages();
+    return CKR_OK;
+}
+
+CK_RV PKCS11VirtualQuorKorvo7Q::MergeContainerRecord(const std::uint8_t* area, std::uint32_t used,
+                                                     const std::uint8_t* container, std::uint32_t length,
+                                                     std::vector<std::uint8_t>* out)
+{
+    constexpr std::uint32_t CONTAINER_RECORD = 6;
+    constexpr std::uint32_t EMPTY_RECORD = 0xFFFF;
+    if (out == nullptr || (container == nullptr && length != 0) || (area == nullptr && used != 0))
+        return CKR_ARGUMENTS_BAD;
+    if (length + 4 > PRIVATE_IMAGE_BYTES || length > 0xFFFF) return CKR_DEVICE_MEMORY;
+    if (used >= 2) {
+        const std::uint32_t type = area[0] | area[1] << 8;
+        if (type != CONTAINER_RECORD && type != EMPTY_RECORD) return CKR_DEVICE_MEMORY;
+    }
+    out->assign({static_cast<std::uint8_t>(CONTAINER_RECORD), 0, static_cast<std::uint8_t>(length),
+                 static_cast<std::uint8_t>(length >> 8)});
+    out->insert(out->end(), container, container + length);
     return CKR_OK;
 }

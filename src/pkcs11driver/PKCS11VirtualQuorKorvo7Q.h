@@ -5,6 +5,7 @@
 #define QVK_PKCS11DRIVER_PKCS11VIRTUALQUORKORVO7Q_H
 
 #include <cstdint>
+#include <vector>
 
 #include "pkcs11driver/PKCS11QuorKorvo7Q.h"
 
@@ -21,6 +22,18 @@ public:
     CK_RV GetAreaCapacity(CK_BYTE area, std::uint32_t* capacity) override;
     CK_RV ReleaseOthers() override;
     CK_RV GetPrivateKeyNumber(CK_ULONG keyType, CK_BYTE keySelector, std::uint32_t* number) override;
+    CK_RV GenerateKeyPair(CK_BYTE keySelector, CK_BYTE forDerivation, const DSTU4145FieldRecord* field,
+                          const DSTU4145PointRecord* point, const std::uint8_t* sBox, std::uint8_t* publicKey) override;
+    CK_RV DeleteDSTU4145PrivateKey(CK_BYTE keySelector) override;
+
+    // The private area of a key formatted for the key-media library with the
+    // container record (u16 6, u16 length, container) in place of the one it
+    // holds. Only an empty area or an earlier container record is replaced:
+    // a record of another type is the library's own data, and the merge is
+    // refused (CKR_DEVICE_MEMORY) rather than lose it, as is a container
+    // that does not fit the area.
+    static CK_RV MergeContainerRecord(const std::uint8_t* area, std::uint32_t used, const std::uint8_t* container,
+                                      std::uint32_t length, std::vector<std::uint8_t>* out);
 
     // Whether the key's real public area held a token when the images were
     // last built.

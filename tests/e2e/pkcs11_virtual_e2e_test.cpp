@@ -136,5 +136,29 @@ TEST_F(Pkcs11VirtualE2E, ServesImagesAndLeavesTheKeysRecordsAlone)
     ASSERT_EQ(plain.Close(), CKR_OK);
 }
 
+TEST(Pkcs11VirtualContainerRecord, ReplacesOnlyAContainerOrAnEmptyArea)
+{
+    const Bytes container = {0x30, 0x03, 0x02, 0x01, 0x07};
+    const Bytes expected = {6, 0, 5, 0, 0x30, 0x03, 0x02, 0x01, 0x07};
+    const Bytes empty(32, 0xFF);
+    const Bytes oldContainer = {6, 0, 2, 0, 0xAA, 0xBB};
+    const Bytes otherRecord = {3, 0, 2, 0, 0xAA, 0xBB};
+    Bytes out;
+    EXPECT_EQ(PKCS11VirtualQuorKorvo7Q::MergeContainerRecord(nullptr, 0, container.data(), 5, &out), CKR_OK);
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(PKCS11VirtualQuorKorvo7Q::MergeContainerRecord(empty.data(), 32, container.data(), 5, &out), CKR_OK);
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(PKCS11VirtualQuorKorvo7Q::MergeContainerRecord(oldContainer.data(), 6, container.data(), 5, &out),
+              CKR_OK);
+    EXPECT_EQ(out, expected);
+    out.clear();
+    EXPECT_EQ(PKCS11VirtualQuorKorvo7Q::MergeContainerRecord(otherRecord.data(), 6, container.data(), 5, &out),
+              CKR_DEVICE_MEMORY);
+    EXPECT_TRUE(out.empty());
+    const Bytes big(3069, 1);
+    EXPECT_EQ(PKCS11VirtualQuorKorvo7Q::MergeContainerRecord(nullptr, 0, big.data(), 3069, &out), CKR_DEVICE_MEMORY);
+    EXPECT_EQ(PKCS11VirtualQuorKorvo7Q::MergeContainerRecord(nullptr, 0, big.data(), 3068, &out), CKR_OK);
+}
+
 }  // namespace
 }  // namespace qvk::e2e
