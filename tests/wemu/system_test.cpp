@@ -282,10 +282,16 @@ TEST(WemuTime, CompareAndNow) {
     EXPECT_EQ(CompareFileTime(&b, &a), 1);
     EXPECT_EQ(CompareFileTime(&a, &c), 0);
 
-    time_t before = time(nullptr);
+    // time() reads the coarse clock, which can lag the fine one by a tick: bracket with the fine one.
+    auto fine = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        return ts.tv_sec;
+    };
+    time_t before = fine();
     SYSTEMTIME now;
     GetSystemTime(&now);
-    time_t after = time(nullptr);
+    time_t after = fine();
     FILETIME ft;
     ASSERT_TRUE(SystemTimeToFileTime(&now, &ft));
     int64_t seconds = int64_t(((uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000000ull) - 11644473600LL;
