@@ -178,4 +178,61 @@ TEST_F(Pkcs11Dstu4145, StoredFormOfTheEcParamsAttribute)
     back->Release();
 }
 
+TEST_F(Pkcs11Dstu4145, GostParametersCarryAnSBoxOrAReference)
+{
+    // An S-box: OCTET STRING of the 64 packed bytes the provider holds.
+    for (std::uint32_t j : {0u, 9u}) {
+        GOST28147PackedSBox packed;
+        ASSERT_NE(ModuleCSP->Parameters().GetStandardSBox(j, &packed), 0);
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&packed);
+        Bytes expected{0x04, 0x40};
+        expected.insert(expected.end(), p, p + 64);
+        CK_ATTRIBUTE a{};
+        ASSERT_TRUE(MakeStandardSBoxInfoAttribute(j, &a));
+        EXPECT_EQ(a.type, CKA_VENDOR_KEY_INFO);
+        EXPECT_EQ(ValueOf(a), expected) << j;
+        bool isReference = true;
+        std::uint8_t sBox[64] = {};
+        char text[8] = "x";
+        EXPECT_TRUE(DecodeGOST28147Parameters(expected.data(), expected.size(), &isReference, sBox, text, 8));
+        EXPECT_FALSE(isReference);
+        EXPECT_EQ(std::memcmp(sBox, p, 64), 0);
+        FreeAttributeValue(&a);
+    }
+    CK_ATTRIBUTE none{};
+    EXPECT_FALSE(MakeStandardSBoxInfoAttribute(10, &none));
+
+    // A reference: the OID's DER, built here from the dotted text.
+    const std::string dotted = "1.2.804.2.1.1.1.1.1.1.0.7";
+    const Bytes body = OidBody(dotted);
+    Bytes expected{0x06, static_cast<std::uint8_t>(body.size())};
+    expected.insert(expected.end(), body.begin(), body.end());
+    CK_ATTRIBUTE a{};
+    ASSERT_TRUE(MakeSBoxInfoAttribute(nullptr, dotted.c_str(), &a));
+    EXPECT_EQ(ValueOf(a), expected);
+    FreeAttributeValue(&a);
+    bool isReference = false;
+    std::uint8_t sBox[64];
+    char text[64] = {};
+    ASSERT_TRUE(DecodeGOST28147Parameters(expected.data(), expected.size(), &isReference, sBox, text, sizeof(text)));
+    EXPECT_TRUE(isReference);
+    EXPECT_EQ(std::string(text), dotted);
+    EXPECT_FALSE(DecodeGOST28147Parameters(expected.data(), expected.size(), &isReference, sBox, text, 5))
+        << "a reference longer than the buffer";
+
+    // Exactly one of the two; damaged encodings are refused.
+    std::uint8_t s64[64] = {};
+    EXPECT_FALSE(MakeSBoxInfoAttribute(nullptr, nullptr, &a));
+    EXPECT_FALSE(MakeSBoxInfoAttribute(s64, dotted.c_str(), &a));
+    EXPECT_FALSE(MakeSBoxInfoAttribute(nullptr, "not an oid", &a));
+    Bytes shortBox{0x04, 0x3F};
+    shortBox.resize(2 + 63);
+    Bytes trailing = expected;
+    trailing.push_back(0);
+    const Bytes integer{0x02, 0x01, 0x05};
+    for (const Bytes& bad : {shortBox, trailing, integer, Bytes{0x04}}) {
+        EXPECT_FALSE(DecodeGOST28147Parameters(bad.data(), bad.size(), &isReference, sBox, text, sizeof(text)));
+    }
+}
+
 }  // namespace
