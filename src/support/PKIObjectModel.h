@@ -311,9 +311,9 @@ public:
     // (may be null) gets the dotted OID and its terminator when it fits in
     // referenceBytes. PKI_E_NOT_SET while empty.
     virtual int GetParameters(std::uint32_t* kind, std::uint8_t* sBox, char* reference,
-                              std::uint32_t referenceBytes) = 0;                 // 3
+                              std::uint32_t referenceBytes) = 0;  // 3
     // Exactly one of sBox (64 bytes) and reference (dotted OID) is given.
-    virtual int SetParameters(const std::uint8_t* sBox, const char* reference) = 0; // 4
+    virtual int SetParameters(const std::uint8_t* sBox, const char* reference) = 0;  // 4
 
 protected:
     ~IPKIGOST28147Parameters() = default;

@@ -384,8 +384,8 @@ TEST_F(Pkcs11ObjectsE2E, EverySessionStartsWithTheStandardCurvesAndSBoxes)
         EXPECT_EQ(info[0], 0x04);
         EXPECT_EQ(info[1], 0x40);
         seen.push_back(info);
-        const std::vector<std::uint8_t> expectedId{0x06, 0x0C, 0x2A, 0x86, 0x24, 0x02, 0x01, 0x01, 0x01,
-                                                   0x01, 0x01, 0x01, 0x00, static_cast<std::uint8_t>(j)};
+        const std::vector<std::uint8_t> expectedId{0x06, 0x0C, 0x2A, 0x86, 0x24, 0x02, 0x01,
+                                                   0x01, 0x01, 0x01, 0x01, 0x01, 0x00, static_cast<std::uint8_t>(j)};
         EXPECT_EQ(id, expectedId) << j;
     }
     for (std::size_t a = 0; a < seen.size(); ++a)
