@@ -141,10 +141,40 @@ bool MakeStandardECParamsAttribute(std::uint32_t curve, std::uint32_t sBox, CK_A
     return EncodePKIObjectAttribute(CKA_EC_PARAMS, held.object, out);
 }
 
-bool MakeStandardSBoxInfoAttribute(std::uint32_t, CK_ATTRIBUTE*)
+bool MakeSBoxInfoAttribute(const std::uint8_t* sBox, const char* reference, CK_ATTRIBUTE* out)
 {
-    // The formats library offers no GOST 28147 parameter object yet.
-    return false;
+    if (out == nullptr || (sBox == nullptr) == (reference == nullptr) || PKIInterface == nullptr) return false;
+    void* made = nullptr;
+    if (PKIInterface->CreateObject(PKI_CLASS_GOST28147_PARAMETERS, PKI_IID_GOST28147_PARAMETERS, &made) != PKI_OK ||
+        made == nullptr)
+        return false;
+    auto* parameters = static_cast<IPKIGOST28147Parameters*>(made);
+    const bool done = parameters->SetParameters(sBox, reference) == PKI_OK &&
+                      EncodePKIObjectAttribute(CKA_VENDOR_KEY_INFO, parameters, out);
+    parameters->Release();
+    return done;
+}
+
+bool DecodeGOST28147Parameters(const std::uint8_t* value, CK_ULONG length, bool* isReference, std::uint8_t sBox[64],
+                               char* reference, std::uint32_t referenceBytes)
+{
+    if (value == nullptr || length == 0 || length > 0xFFFFFFFFu || isReference == nullptr) return false;
+    IPKIObject* decoded = nullptr;
+    if (!DecodePKIObject(value, static_cast<std::uint32_t>(length), PKI_CLASS_GOST28147_PARAMETERS,
+                         PKI_IID_GOST28147_PARAMETERS, &decoded))
+        return false;
+    auto* parameters = static_cast<IPKIGOST28147Parameters*>(decoded);
+    std::uint32_t kind = 0;
+    const bool done = parameters->GetParameters(&kind, sBox, reference, referenceBytes) == PKI_OK;
+    parameters->Release();
+    if (done) *isReference = kind == PKI_GOST28147_REFERENCE;
+    return done;
+}
+
+bool MakeStandardSBoxInfoAttribute(std::uint32_t index, CK_ATTRIBUTE* out)
+{
+    std::uint8_t s[kSBoxBytes];
+    return GetStandardSBoxRecord(index, s) && MakeSBoxInfoAttribute(s, nullptr, out);
 }
 
 CK_RV CreateDomainParameterObjects(CK_SESSION_HANDLE session)
@@ -185,8 +215,34 @@ CK_RV CreateDomainParameterObjects(CK_SESSION_HANDLE session)
         rv = objects->WithSessionObject(handle, [&](PKCS11Object* o) { return o->ApplyTemplate(&token, 1, false); });
         if (rv != CKR_OK) return rv;
     }
+    CK_KEY_TYPE gost = CKK_GOST28147;
     CK_ATTRIBUTE info{};
-    for (std::uint32_t j = 0; MakeStandardSBoxInfoAttribute(j, &info); ++j) FreeAttributeValue(&info);
+    for (std::uint32_t j = 0; MakeStandardSBoxInfoAttribute(j, &info); ++j) {
+        // The reference form is what a GOST 34.311 parameter naming this
+        // S-box encodes, so it is found by CKA_ID.
+        char text[40];
+        std::snprintf(text, sizeof(text), "1.2.804.2.1.1.1.1.1.1.0.%u", static_cast<unsigned>(j));
+        CK_ATTRIBUTE reference{};
+        if (!MakeSBoxInfoAttribute(nullptr, text, &reference)) {
+            FreeAttributeValue(&info);
+            return CKR_GENERAL_ERROR;
+        }
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &domain, sizeof(domain)},
+                            {CKA_TOKEN, &no, 1},
+                            {CKA_PRIVATE, &no, 1},
+                            {CKA_LOCAL, &local, 1},
+                            {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                            {CKA_VENDOR_KEY_INFO, info.pValue, info.ulValueLen},
+                            {CKA_ID, reference.pValue, reference.ulValueLen}};
+        CK_OBJECT_HANDLE handle = 0;
+        rv = objects->CreateInternalObject(t, 7, &handle);
+        FreeAttributeValue(&info);
+        FreeAttributeValue(&reference);
+        if (rv != CKR_OK) return rv;
+        CK_ATTRIBUTE token{CKA_TOKEN, &yes, 1};
+        rv = objects->WithSessionObject(handle, [&](PKCS11Object* o) { return o->ApplyTemplate(&token, 1, false); });
+        if (rv != CKR_OK) return rv;
+    }
     return CKR_OK;
 }
 

@@ -27,6 +27,12 @@ bool DecodeAndCheckECParams(const std::uint8_t* value, CK_ULONG length, DSTU4145
 bool ECParamsToStandardIndexes(const std::uint8_t* value, CK_ULONG length, std::uint32_t* curve, std::uint32_t* sBox);
 bool AreStandardIndexesValid(std::uint32_t curve, std::uint32_t sBox);
 bool MakeStandardECParamsAttribute(std::uint32_t curve, std::uint32_t sBox, CK_ATTRIBUTE* out);
+// GOST 28147 parameters as CKA_VENDOR_KEY_INFO: exactly one of an S-box
+// (64 bytes) and a reference text (a dotted OID naming one).
+bool MakeSBoxInfoAttribute(const std::uint8_t* sBox, const char* reference, CK_ATTRIBUTE* out);
+// sBox is filled for an S-box, reference (may be null) for a reference.
+bool DecodeGOST28147Parameters(const std::uint8_t* value, CK_ULONG length, bool* isReference, std::uint8_t sBox[64],
+                               char* reference, std::uint32_t referenceBytes);
 bool MakeStandardSBoxInfoAttribute(std::uint32_t index, CK_ATTRIBUTE* out);
 bool SameECParams(const std::uint8_t* value1, CK_ULONG length1, const std::uint8_t* value2, CK_ULONG length2);
 

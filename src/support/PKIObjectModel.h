@@ -306,6 +306,26 @@ protected:
 #pragma GCC diagnostic pop
 #endif
 
+// GOST 28147 parameters (class 4932, interface 4210): an explicit S-box or
+// a reference naming one by OID.
+enum PKIGOST28147ParametersKind : std::uint32_t {
+    PKI_GOST28147_SBOX = 1,      // the 64-byte packed S-box
+    PKI_GOST28147_REFERENCE = 2  // an OID naming the S-box
+};
+class IPKIGOST28147Parameters : public IPKIObject {
+public:
+    // kind out; sBox (64 bytes, may be null) filled for an S-box; reference
+    // (may be null) gets the dotted OID and its terminator when it fits in
+    // referenceBytes. PKI_E_NOT_SET while empty.
+    virtual int GetParameters(std::uint32_t* kind, std::uint8_t* sBox, char* reference,
+                              std::uint32_t referenceBytes) = 0;  // 3
+    // Exactly one of sBox (64 bytes) and reference (dotted OID) is given.
+    virtual int SetParameters(const std::uint8_t* sBox, const char* reference) = 0;  // 4
+
+protected:
+    ~IPKIGOST28147Parameters() = default;
+};
+
 // The shared slot table: (interface, slot, operation) for every operation of
 // the object model that the facade calls. The slot tests walk it, the test
 // double implements exactly these, and the stand-in library implements the

@@ -44,6 +44,7 @@
 
 #include "PkfmtCallLog.h"
 #include "PkfmtCertificate.h"
+#include "PkfmtGost28147.h"
 #include "PkfmtCrypto.h"
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
@@ -565,12 +566,22 @@ class Codec final : public IPKICodec, public Core {
 public:
     PKFMT_OBJECT_COMMON
 
+    ~Codec() { DropOther(); }
+
     int Attach(IPKIObject* object) override
     {
+        if (DerObject* other = AsDerObject(object)) {
+            other->HoldDer();
+            DropOther();
+            other_ = other;
+            attached_ = Ref<Parameters>();
+            return PKI_OK;
+        }
         auto* parameters = dynamic_cast<Parameters*>(object);
         if (parameters == nullptr)
             return object == nullptr ? PKI_E_INVALID_ARGUMENT : PKI_E_NOT_IMPLEMENTED;
         attached_ = Ref<Parameters>::Share(parameters);
+        DropOther();
         return PKI_OK;
     }
 
@@ -578,6 +589,8 @@ public:
     {
         if (out == nullptr)
             return PKI_E_INVALID_ARGUMENT;
+        if (other_ != nullptr)
+            return Guard([&] { return other_->EncodeDer(out); });
         if (attached_.get() == nullptr)
             return PKI_E_NOT_SET;
         return Guard([&] {
@@ -619,6 +632,8 @@ public:
     {
         if (in == nullptr || (in->data == nullptr && in->length != 0))
             return PKI_E_INVALID_ARGUMENT;
+        if (other_ != nullptr)
+            return Guard([&] { return other_->DecodeDer(in->data, in->length); });
         if (attached_.get() == nullptr)
             return PKI_E_NOT_SET;
         return Guard([&] {
@@ -655,7 +670,15 @@ protected:
     }
 
 private:
+    void DropOther()
+    {
+        if (other_ != nullptr)
+            other_->DropDer();
+        other_ = nullptr;
+    }
+
     Ref<Parameters> attached_;
+    DerObject* other_ = nullptr;  // a held reference
 };
 
 // ---- keys ----
@@ -1828,6 +1851,8 @@ public:
             case PKI_CLASS_CODEC:
                 made = new Codec();
                 break;
+            case PKI_CLASS_GOST28147_PARAMETERS:
+                return CreateGost28147Parameters(interfaceId, object);
             default:
                 return CreateCertificateObject(classId, interfaceId, object);
             }

@@ -26,7 +26,8 @@ namespace {
 const std::string kPin = "12345678";
 // Every session starts with one domain-parameter object per standard curve
 // (the formats stand-in has no S-box parameter object, so no S-box ones).
-constexpr CK_OBJECT_HANDLE kDomainObjects = 10;
+constexpr CK_OBJECT_HANDLE kDomainCurves = 10;
+constexpr CK_OBJECT_HANDLE kDomainObjects = 20;  // ten curves, then ten S-boxes
 CK_BBOOL yes = CK_TRUE;
 CK_BBOOL no = CK_FALSE;
 CK_OBJECT_CLASS dataClass = CKO_DATA;
@@ -193,18 +194,18 @@ TEST_F(Pkcs11ObjectsE2E, HandlesStayUniqueAndCallerChangesArePoliced)
     EXPECT_EQ(made.back(), 0xFFu);
     // A 256th would wrap to handle 0 and alias the first.
     EXPECT_EQ(CreateData(rw, &no, &no, "one too many", &h), CKR_HOST_MEMORY);
-    ASSERT_EQ(f_->C_DestroyObject(rw, 17), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, kDomainObjects + 7), CKR_OK);
     ASSERT_EQ(CreateData(rw, &no, &no, "again", &h), CKR_OK);
-    EXPECT_EQ(h, 17u);
+    EXPECT_EQ(h, kDomainObjects + 7);
 
     // The module's own attributes are not the caller's to give or change.
     CK_ULONG forged = 0x30000001;
     CK_ATTRIBUTE withHandle[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
                                  {CKA_VENDOR_OBJECT_HANDLE, &forged, sizeof(forged)}};
     EXPECT_EQ(f_->C_CreateObject(rw, withHandle, 2, &h), CKR_ATTRIBUTE_TYPE_INVALID);
-    EXPECT_EQ(f_->C_SetAttributeValue(rw, 11, &withHandle[1], 1), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, kDomainObjects + 1, &withHandle[1], 1), CKR_ATTRIBUTE_TYPE_INVALID);
     CK_ATTRIBUTE ref{CKA_VENDOR_KEY_REF_1, (void*)"r", 1};
-    EXPECT_EQ(f_->C_SetAttributeValue(rw, 11, &ref, 1), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, kDomainObjects + 1, &ref, 1), CKR_ATTRIBUTE_TYPE_INVALID);
 
     CK_OBJECT_CLASS other = CKO_SECRET_KEY;
     struct Case {
@@ -220,14 +221,14 @@ TEST_F(Pkcs11ObjectsE2E, HandlesStayUniqueAndCallerChangesArePoliced)
         {"not modifiable", {CKA_MODIFIABLE, &no, 1}, CKR_OK},
         {"label after", {CKA_LABEL, (void*)"x", 1}, CKR_ATTRIBUTE_READ_ONLY},
     };
-    for (Case& c : cases) EXPECT_EQ(f_->C_SetAttributeValue(rw, 11, &c.entry, 1), c.expected) << c.name;
-    EXPECT_EQ(Label(rw, 11), "renamed");
+    for (Case& c : cases) EXPECT_EQ(f_->C_SetAttributeValue(rw, kDomainObjects + 1, &c.entry, 1), c.expected) << c.name;
+    EXPECT_EQ(Label(rw, kDomainObjects + 1), "renamed");
 
     // A domain-parameter object (a plain object) keeps its class and token flag too.
     CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
     CK_ATTRIBUTE plain[] = {{CKA_CLASS, &domain, sizeof(domain)}, {CKA_TOKEN, &no, 1}, {CKA_PRIVATE, &no, 1}};
-    ASSERT_EQ(f_->C_DestroyObject(rw, 12), CKR_OK);
-    ASSERT_EQ(f_->C_DestroyObject(rw, 13), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, kDomainObjects + 2), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, kDomainObjects + 3), CKR_OK);
     ASSERT_EQ(f_->C_CreateObject(rw, plain, 3, &h), CKR_OK);
     EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &cases[0].entry, 1), CKR_ATTRIBUTE_READ_ONLY);
     EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &cases[1].entry, 1), CKR_ATTRIBUTE_READ_ONLY);
@@ -332,31 +333,63 @@ TEST_F(Pkcs11ObjectsE2E, TokenObjectsLiveOnTheKeyAcrossReloadsAndProcesses)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-TEST_F(Pkcs11ObjectsE2E, EverySessionStartsWithTheStandardCurves)
+TEST_F(Pkcs11ObjectsE2E, EverySessionStartsWithTheStandardCurvesAndSBoxes)
 {
     KeyRig rig({RigKey(504, 18, kPin)});
     InitializedToken();
     const CK_SESSION_HANDLE ro = Open(CKF_SERIAL_SESSION);
     CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
-    const std::vector<CK_OBJECT_HANDLE> curves = Find(ro, {{CKA_CLASS, &domain, sizeof(domain)}});
-    ASSERT_EQ(curves.size(), kDomainObjects);
+    const std::vector<CK_OBJECT_HANDLE> objects = Find(ro, {{CKA_CLASS, &domain, sizeof(domain)}});
+    ASSERT_EQ(objects.size(), kDomainObjects);
     // The field degrees of the standard polynomial-basis curves, in order.
-    const int degrees[kDomainObjects] = {163, 167, 173, 179, 191, 233, 257, 307, 367, 431};
-    for (std::size_t i = 0; i < curves.size(); ++i) {
-        EXPECT_EQ(curves[i], i + 1);
-        EXPECT_EQ(Label(ro, curves[i]), "EC Params (" + std::to_string(degrees[i]) + " bits)");
+    const int degrees[kDomainCurves] = {163, 167, 173, 179, 191, 233, 257, 307, 367, 431};
+    for (std::size_t i = 0; i < kDomainCurves; ++i) {
+        EXPECT_EQ(objects[i], i + 1);
+        EXPECT_EQ(Label(ro, objects[i]), "EC Params (" + std::to_string(degrees[i]) + " bits)");
         CK_BBOOL token = CK_FALSE, isPrivate = CK_TRUE;
         CK_KEY_TYPE keyType = 0;
         CK_ATTRIBUTE read[] = {{CKA_TOKEN, &token, 1},
                                {CKA_PRIVATE, &isPrivate, 1},
                                {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
                                {CKA_EC_PARAMS, nullptr, 0}};
-        ASSERT_EQ(f_->C_GetAttributeValue(ro, curves[i], read, 4), CKR_OK);
+        ASSERT_EQ(f_->C_GetAttributeValue(ro, objects[i], read, 4), CKR_OK);
         EXPECT_EQ(token, CK_TRUE);
         EXPECT_EQ(isPrivate, CK_FALSE);
         EXPECT_EQ(keyType, CKK_DSTU4145);
         EXPECT_GT(read[3].ulValueLen, 64u);  // a curve name and the S-box
     }
+    // The S-boxes: the explicit S-box as an OCTET STRING of 64 bytes, and as
+    // CKA_ID the DER of the OID 1.2.804.2.1.1.1.1.1.1.0.j naming it.
+    std::vector<std::vector<std::uint8_t>> seen;
+    for (std::size_t j = 0; j < kDomainObjects - kDomainCurves; ++j) {
+        const CK_OBJECT_HANDLE h = objects[kDomainCurves + j];
+        EXPECT_EQ(h, kDomainCurves + j + 1);
+        CK_BBOOL token = CK_FALSE, isPrivate = CK_TRUE, local = CK_FALSE;
+        CK_KEY_TYPE keyType = 0;
+        std::vector<std::uint8_t> info(128), id(64);
+        CK_ATTRIBUTE read[] = {{CKA_TOKEN, &token, 1},
+                               {CKA_PRIVATE, &isPrivate, 1},
+                               {CKA_LOCAL, &local, 1},
+                               {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
+                               {CKA_VENDOR_KEY_INFO, info.data(), info.size()},
+                               {CKA_ID, id.data(), id.size()}};
+        ASSERT_EQ(f_->C_GetAttributeValue(ro, h, read, 6), CKR_OK) << j;
+        EXPECT_EQ(token, CK_TRUE);
+        EXPECT_EQ(isPrivate, CK_FALSE);
+        EXPECT_EQ(local, CK_TRUE);
+        EXPECT_EQ(keyType, CKK_GOST28147);
+        info.resize(read[4].ulValueLen);
+        id.resize(read[5].ulValueLen);
+        ASSERT_EQ(info.size(), 66u) << j;
+        EXPECT_EQ(info[0], 0x04);
+        EXPECT_EQ(info[1], 0x40);
+        seen.push_back(info);
+        const std::vector<std::uint8_t> expectedId{0x06, 0x0C, 0x2A, 0x86, 0x24, 0x02, 0x01,
+                                                   0x01, 0x01, 0x01, 0x01, 0x01, 0x00, static_cast<std::uint8_t>(j)};
+        EXPECT_EQ(id, expectedId) << j;
+    }
+    for (std::size_t a = 0; a < seen.size(); ++a)
+        for (std::size_t b = a + 1; b < seen.size(); ++b) EXPECT_NE(seen[a], seen[b]) << a << " " << b;
     // They are the session's own: another session has its own copies.
     const CK_SESSION_HANDLE rw = Open();
     EXPECT_EQ(Find(rw, {{CKA_CLASS, &domain, sizeof(domain)}}).size(), kDomainObjects);

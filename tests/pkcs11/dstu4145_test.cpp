@@ -61,17 +61,6 @@ protected:
     }
     void TearDown() override { StopPKIServices(); }
 
-    // Mapping a value back to the standard indexes checks the curve through
-    // the provider, whose DSTU 4145 part arrives later; until it answers, the
-    // cases that need the check are skipped.
-    static bool ParameterCheckAvailable()
-    {
-        DSTU4145FieldRecord field;
-        DSTU4145PointRecord point;
-        return GetStandardCurveRecords(0, &field, &point) &&
-               ModuleCSP->CheckParametersDSTU4145(&field, &point) != CSP_LIBRARY_ERROR;
-    }
-
     Bytes Standard(std::uint32_t curve, std::uint32_t sBox)
     {
         CK_ATTRIBUTE a{};
@@ -106,7 +95,6 @@ TEST_F(Pkcs11Dstu4145, AStandardCurveIsItsNameAndItsSBox)
     EXPECT_EQ(std::memcmp(&point, &standardPoint, sizeof(point)), 0);
     EXPECT_EQ(std::memcmp(decodedSBox, s, 64), 0);
 
-    if (!ParameterCheckAvailable()) GTEST_SKIP() << "the provider does not check DSTU 4145 parameters yet";
     std::uint32_t curve = 99, box = 99;
     ASSERT_TRUE(ECParamsToStandardIndexes(der.data(), der.size(), &curve, &box));
     EXPECT_EQ(curve, 3u);
@@ -135,10 +123,6 @@ TEST_F(Pkcs11Dstu4145, ExplicitRecordsDecodeToTheSameCurveAndOthersToNone)
         EXPECT_EQ(std::memcmp(&decodedField, &field, sizeof(field)), 0) << index;
         EXPECT_EQ(std::memcmp(&decodedPoint, &point, sizeof(point)), 0) << index;
         EXPECT_EQ(std::memcmp(decodedSBox, sBox, 64), 0) << index;
-        if (!ParameterCheckAvailable()) {
-            FreeAttributeValue(&a);
-            continue;
-        }
         std::uint32_t curve = 99, box = 99;
         EXPECT_TRUE(ECParamsToStandardIndexes(static_cast<std::uint8_t*>(a.pValue), a.ulValueLen, &curve, &box))
             << index;
@@ -149,7 +133,6 @@ TEST_F(Pkcs11Dstu4145, ExplicitRecordsDecodeToTheSameCurveAndOthersToNone)
         EXPECT_TRUE(SameECParams(named.data(), named.size(), static_cast<std::uint8_t*>(a.pValue), a.ulValueLen));
         FreeAttributeValue(&a);
     }
-    if (!ParameterCheckAvailable()) GTEST_SKIP() << "the provider does not check DSTU 4145 parameters yet";
     field.words[DSTU4145_FIELD_B] ^= 1;  // no longer a curve of the table
     CK_ATTRIBUTE a{};
     ASSERT_TRUE(EncodeECParams(&field, &point, sBox, &a));
@@ -182,7 +165,6 @@ TEST_F(Pkcs11Dstu4145, StoredFormOfTheEcParamsAttribute)
     EXPECT_EQ(Bytes(back->GetValue(), back->GetValue() + back->GetLength()), Standard(2, 1));
     back->Release();
 
-    if (!ParameterCheckAvailable()) GTEST_SKIP() << "the provider does not check DSTU 4145 parameters yet";
     const Bytes der = Standard(3, 0);
     ASSERT_EQ(CreateAttributeForType(CKA_EC_PARAMS, &a), CKR_OK);
     ASSERT_EQ(a->SetValue(der.data(), der.size()), CKR_OK);
@@ -194,6 +176,63 @@ TEST_F(Pkcs11Dstu4145, StoredFormOfTheEcParamsAttribute)
     ASSERT_EQ(DeserializeAttribute(stored.data(), stored.size(), &back, &used), CKR_OK);
     EXPECT_EQ(Bytes(back->GetValue(), back->GetValue() + back->GetLength()), der);
     back->Release();
+}
+
+TEST_F(Pkcs11Dstu4145, GostParametersCarryAnSBoxOrAReference)
+{
+    // An S-box: OCTET STRING of the 64 packed bytes the provider holds.
+    for (std::uint32_t j : {0u, 9u}) {
+        GOST28147PackedSBox packed;
+        ASSERT_NE(ModuleCSP->Parameters().GetStandardSBox(j, &packed), 0);
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&packed);
+        Bytes expected{0x04, 0x40};
+        expected.insert(expected.end(), p, p + 64);
+        CK_ATTRIBUTE a{};
+        ASSERT_TRUE(MakeStandardSBoxInfoAttribute(j, &a));
+        EXPECT_EQ(a.type, CKA_VENDOR_KEY_INFO);
+        EXPECT_EQ(ValueOf(a), expected) << j;
+        bool isReference = true;
+        std::uint8_t sBox[64] = {};
+        char text[8] = "x";
+        EXPECT_TRUE(DecodeGOST28147Parameters(expected.data(), expected.size(), &isReference, sBox, text, 8));
+        EXPECT_FALSE(isReference);
+        EXPECT_EQ(std::memcmp(sBox, p, 64), 0);
+        FreeAttributeValue(&a);
+    }
+    CK_ATTRIBUTE none{};
+    EXPECT_FALSE(MakeStandardSBoxInfoAttribute(10, &none));
+
+    // A reference: the OID's DER, built here from the dotted text.
+    const std::string dotted = "1.2.804.2.1.1.1.1.1.1.0.7";
+    const Bytes body = OidBody(dotted);
+    Bytes expected{0x06, static_cast<std::uint8_t>(body.size())};
+    expected.insert(expected.end(), body.begin(), body.end());
+    CK_ATTRIBUTE a{};
+    ASSERT_TRUE(MakeSBoxInfoAttribute(nullptr, dotted.c_str(), &a));
+    EXPECT_EQ(ValueOf(a), expected);
+    FreeAttributeValue(&a);
+    bool isReference = false;
+    std::uint8_t sBox[64];
+    char text[64] = {};
+    ASSERT_TRUE(DecodeGOST28147Parameters(expected.data(), expected.size(), &isReference, sBox, text, sizeof(text)));
+    EXPECT_TRUE(isReference);
+    EXPECT_EQ(std::string(text), dotted);
+    EXPECT_FALSE(DecodeGOST28147Parameters(expected.data(), expected.size(), &isReference, sBox, text, 5))
+        << "a reference longer than the buffer";
+
+    // Exactly one of the two; damaged encodings are refused.
+    std::uint8_t s64[64] = {};
+    EXPECT_FALSE(MakeSBoxInfoAttribute(nullptr, nullptr, &a));
+    EXPECT_FALSE(MakeSBoxInfoAttribute(s64, dotted.c_str(), &a));
+    EXPECT_FALSE(MakeSBoxInfoAttribute(nullptr, "not an oid", &a));
+    Bytes shortBox{0x04, 0x3F};
+    shortBox.resize(2 + 63);
+    Bytes trailing = expected;
+    trailing.push_back(0);
+    const Bytes integer{0x02, 0x01, 0x05};
+    for (const Bytes& bad : {shortBox, trailing, integer, Bytes{0x04}}) {
+        EXPECT_FALSE(DecodeGOST28147Parameters(bad.data(), bad.size(), &isReference, sBox, text, sizeof(text)));
+    }
 }
 
 }  // namespace

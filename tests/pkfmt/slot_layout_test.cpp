@@ -141,6 +141,9 @@ TEST(PkfmtSlotLayout, KeysAndParameters)
     EXPECT_SLOT(IPKICodec::Encode, 3);
     EXPECT_SLOT(IPKICodec::Decode, 4);
     EXPECT_SLOT(IPKICodec::Attach, 5);
+
+    EXPECT_SLOT(IPKIGOST28147Parameters::GetParameters, 3);
+    EXPECT_SLOT(IPKIGOST28147Parameters::SetParameters, 4);
 }
 
 TEST(PkfmtSlotLayout, BlockRecordAndHeaderHelpers)
