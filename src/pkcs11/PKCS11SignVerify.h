@@ -1,4 +1,4 @@
-// The sign worker: a DSTU 4145 private key object has the key sign a hash
+// The sign and verify workers: a DSTU 4145 private key object has the key sign a hash
 // through the device object.
 #ifndef QVK_PKCS11_PKCS11SIGNVERIFY_H
 #define QVK_PKCS11_PKCS11SIGNVERIFY_H
@@ -21,5 +21,11 @@ std::uint32_t SignedValueLength(CK_MECHANISM_TYPE mechanism, CK_ULONG length, CK
 CK_RV PKISign(PKCS11Device* device, CK_MECHANISM_TYPE mechanism, const void* parameter, CK_ULONG parameterLength,
               const PKCS11Object* key, const std::uint8_t* value, CK_ULONG valueLength, std::uint8_t* signature,
               CK_ULONG* signatureLength);
+
+// Checks on the host that `signature` is the public key object's signature of
+// `value`. The signature must be exactly the curve's length: a short one is
+// never padded out, so no truncation verifies.
+CK_RV PKIVerify(PKCS11Device* device, CK_MECHANISM_TYPE mechanism, const PKCS11Object* key, const std::uint8_t* value,
+                CK_ULONG valueLength, const std::uint8_t* signature, CK_ULONG signatureLength);
 
 #endif

@@ -47,6 +47,7 @@
 #include "PkfmtCrypto.h"
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
+#include "PkfmtPoint.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
 
@@ -565,11 +566,21 @@ class Codec final : public IPKICodec, public Core {
 public:
     PKFMT_OBJECT_COMMON
 
+    ~Codec() override { DropOwnEncoding(); }
+
     int Attach(IPKIObject* object) override
     {
+        if (auto* own = dynamic_cast<SelfEncoding*>(object); own != nullptr) {
+            own->Hold();
+            DropOwnEncoding();
+            attached_ = Ref<Parameters>();
+            own_ = own;
+            return PKI_OK;
+        }
         auto* parameters = dynamic_cast<Parameters*>(object);
         if (parameters == nullptr)
             return object == nullptr ? PKI_E_INVALID_ARGUMENT : PKI_E_NOT_IMPLEMENTED;
+        DropOwnEncoding();
         attached_ = Ref<Parameters>::Share(parameters);
         return PKI_OK;
     }
@@ -578,6 +589,8 @@ public:
     {
         if (out == nullptr)
             return PKI_E_INVALID_ARGUMENT;
+        if (own_ != nullptr)
+            return Guard([&] { return own_->EncodeInto(out); });
         if (attached_.get() == nullptr)
             return PKI_E_NOT_SET;
         return Guard([&] {
@@ -619,6 +632,8 @@ public:
     {
         if (in == nullptr || (in->data == nullptr && in->length != 0))
             return PKI_E_INVALID_ARGUMENT;
+        if (own_ != nullptr)
+            return Guard([&] { return own_->DecodeFrom(in->data, in->length); });
         if (attached_.get() == nullptr)
             return PKI_E_NOT_SET;
         return Guard([&] {
@@ -655,7 +670,15 @@ protected:
     }
 
 private:
+    void DropOwnEncoding()
+    {
+        if (own_ != nullptr)
+            own_->Unhold();
+        own_ = nullptr;
+    }
+
     Ref<Parameters> attached_;
+    SelfEncoding* own_ = nullptr;
 };
 
 // ---- keys ----
@@ -1828,6 +1851,8 @@ public:
             case PKI_CLASS_CODEC:
                 made = new Codec();
                 break;
+            case PKI_CLASS_DSTU4145_PUBLIC_KEY:
+                return CreatePointObject(classId, interfaceId, object);
             default:
                 return CreateCertificateObject(classId, interfaceId, object);
             }
