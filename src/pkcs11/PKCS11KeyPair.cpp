@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11DeviceObjects.h"
@@ -26,6 +27,21 @@ CK_RV ReferencesAgree(const PKCS11Object* privateKey, const PKCS11Object* public
     if (p1 == nullptr) return q1 == nullptr ? CKR_OK : CKR_ATTRIBUTE_VALUE_INVALID;
     if (q1 != nullptr && (pl1 != ql1 || std::memcmp(p1, q1, pl1) != 0)) return CKR_ATTRIBUTE_VALUE_INVALID;
     return CKR_OK;
+}
+
+// A new object of the class from the defaults, overridden by the caller's
+// template.
+CK_RV MakeKeyObject(CK_OBJECT_CLASS objectClass, const CK_ATTRIBUTE* defaults, CK_ULONG defaultCount,
+                    const CK_ATTRIBUTE* entries, CK_ULONG count, PKCS11Object** out)
+{
+    std::vector<CK_ATTRIBUTE> all;
+    for (CK_ULONG d = 0; d < defaultCount; ++d) {
+        bool given = false;
+        for (CK_ULONG e = 0; e < count && !given; ++e) given = entries[e].type == defaults[d].type;
+        if (!given) all.push_back(defaults[d]);
+    }
+    all.insert(all.end(), entries, entries + count);
+    return CreateObjectForClass(objectClass, all.data(), all.size(), true, out);
 }
 
 }  // namespace
@@ -99,10 +115,12 @@ CK_RV GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, C
                                {CKA_KEY_GEN_MECHANISM, &generatedBy, sizeof(generatedBy)},
                                {CKA_ALLOWED_MECHANISMS, allowed, allowedCount * sizeof(CK_MECHANISM_TYPE)}};
     PKCS11ObjectPtr privateKey, publicKey;
-    if ((rv = CreateObjectForClass(CKO_PRIVATE_KEY, defaults, 3, false, privateKey.Address())) != CKR_OK) return rv;
-    if ((rv = CreateObjectForClass(CKO_PUBLIC_KEY, defaults, 3, false, publicKey.Address())) != CKR_OK) return rv;
-    if ((rv = privateKey->ApplyTemplate(pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true)) != CKR_OK) return rv;
-    if ((rv = publicKey->ApplyTemplate(pPublicKeyTemplate, ulPublicKeyAttributeCount, true)) != CKR_OK) return rv;
+    if ((rv = MakeKeyObject(CKO_PRIVATE_KEY, defaults, 3, pPrivateKeyTemplate, ulPrivateKeyAttributeCount,
+                            privateKey.Address())) != CKR_OK)
+        return rv;
+    if ((rv = MakeKeyObject(CKO_PUBLIC_KEY, defaults, 3, pPublicKeyTemplate, ulPublicKeyAttributeCount,
+                            publicKey.Address())) != CKR_OK)
+        return rv;
     std::shared_ptr<PKCS11ObjectManager> objects;
     if ((rv = session->GetObjectManager(&objects)) != CKR_OK) return rv;
     if ((rv = objects->CheckKeyUsage(KEY_USAGE_CREATE, privateKey.Get(), pMechanism)) != CKR_OK) return rv;
