@@ -202,5 +202,23 @@ TEST_F(Pkcs11SignE2E, UpdatesAndArgumentsAreCheckedByMechanism)
     EXPECT_EQ(f_->C_SignInit(h, nullptr, priv), CKR_ARGUMENTS_BAD);
 }
 
+TEST_F(Pkcs11SignE2E, LongHashesOnlyOnVersion18Keys)
+{
+    KeyRig rig({RigKey(613, 17, kPin)});
+    const CK_SESSION_HANDLE h = Open();
+    CK_OBJECT_HANDLE pub = 0, priv = 0;
+    Generate(h, &pub, &priv);
+    CK_ATTRIBUTE allowed{CKA_ALLOWED_MECHANISMS, nullptr, 0};
+    ASSERT_EQ(f_->C_GetAttributeValue(h, priv, &allowed, 1), CKR_OK);
+    EXPECT_EQ(allowed.ulValueLen / sizeof(CK_MECHANISM_TYPE), 6u);
+    for (CK_MECHANISM_TYPE type : {CKM_DSTU4145_DSTU7564_384, CKM_DSTU4145_DSTU7564_512}) {
+        CK_MECHANISM m{type, nullptr, 0};
+        EXPECT_NE(f_->C_SignInit(h, &m, priv), CKR_OK) << type;
+    }
+    const Bytes data = Counting(50);
+    EXPECT_EQ(Verify(h, CKM_DSTU4145_DSTU7564_256, pub, data, SignParts(h, CKM_DSTU4145_DSTU7564_256, priv, data)),
+              CKR_OK);
+}
+
 }  // namespace
 }  // namespace qvk::e2e
