@@ -9,9 +9,11 @@
 
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Digest.h"
+#include "pkcs11/PKCS11KeyPair.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11ObjectManager.h"
 #include "pkcs11/PKCS11Session.h"
+#include "pkcs11/PKCS11SignVerify.h"
 #include "pkcs11/PKCS11Slot.h"
 #include "pkcs11/PKCS11Token.h"
 #include "pkcs11/PKCS11TokenManager.h"
@@ -439,33 +441,23 @@ QVK_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, 
 
 QVK_EXPORT CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
-    (void)hSession;
-    (void)hKey;
-    return Live([&] { return pMechanism == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return SignInit(hSession, pMechanism, hKey); });
 }
 
 QVK_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
                         CK_ULONG_PTR pulSignatureLen)
 {
-    (void)hSession;
-    (void)pSignature;
-    return Live([&] {
-        if (MissingData(pData, ulDataLen) || pulSignatureLen == nullptr) return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
-    });
+    return Live([&] { return Sign(hSession, pData, ulDataLen, pSignature, pulSignatureLen); });
 }
 
 QVK_EXPORT CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
 {
-    (void)hSession;
-    return Live([&] { return MissingData(pPart, ulPartLen) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return SignUpdate(hSession, pPart, ulPartLen); });
 }
 
 QVK_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen)
 {
-    (void)hSession;
-    (void)pSignature;
-    return Live([&] { return pulSignatureLen == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return SignFinal(hSession, pSignature, pulSignatureLen); });
 }
 
 QVK_EXPORT CK_RV C_SignRecoverInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE)
@@ -480,31 +472,23 @@ QVK_EXPORT CK_RV C_SignRecover(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE
 
 QVK_EXPORT CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
-    (void)hSession;
-    (void)hKey;
-    return Live([&] { return pMechanism == nullptr ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return VerifyInit(hSession, pMechanism, hKey); });
 }
 
 QVK_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
                           CK_ULONG ulSignatureLen)
 {
-    (void)hSession;
-    return Live([&] {
-        if (MissingData(pData, ulDataLen) || MissingData(pSignature, ulSignatureLen)) return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
-    });
+    return Live([&] { return Verify(hSession, pData, ulDataLen, pSignature, ulSignatureLen); });
 }
 
 QVK_EXPORT CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
 {
-    (void)hSession;
-    return Live([&] { return MissingData(pPart, ulPartLen) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return VerifyUpdate(hSession, pPart, ulPartLen); });
 }
 
 QVK_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen)
 {
-    (void)hSession;
-    return Live([&] { return MissingData(pSignature, ulSignatureLen) ? CKR_ARGUMENTS_BAD : NotYetAvailable(); });
+    return Live([&] { return VerifyFinal(hSession, pSignature, ulSignatureLen); });
 }
 
 QVK_EXPORT CK_RV C_VerifyRecoverInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE)
@@ -548,13 +532,9 @@ QVK_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR 
                                    CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
                                    CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey)
 {
-    (void)hSession;
     return Live([&] {
-        if (pMechanism == nullptr || MissingData(pPublicKeyTemplate, ulPublicKeyAttributeCount) ||
-            MissingData(pPrivateKeyTemplate, ulPrivateKeyAttributeCount) || phPublicKey == nullptr ||
-            phPrivateKey == nullptr)
-            return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
+        return GenerateKeyPair(hSession, pMechanism, pPublicKeyTemplate, ulPublicKeyAttributeCount,
+                               pPrivateKeyTemplate, ulPrivateKeyAttributeCount, phPublicKey, phPrivateKey);
     });
 }
 

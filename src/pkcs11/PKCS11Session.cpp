@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "pkcs11/PKCS11Library.h"
+#include "pkcs11/PKCS11Object.h"
 #include "pkcs11/PKCS11Token.h"
 #include "pkcs11/PKCS11TokenManager.h"
 
@@ -261,6 +262,7 @@ void PKCS11Session::EndOperationLocked()
     ReleaseDigestState(operationKind_, operationMechanism_, &hashContext_);
     hashContext_ = nullptr;
     operationParameter_.clear();
+    operationKey_.reset();
     operationKind_ = OPERATION_NONE;
     operationMechanism_ = 0;
     updateSeen_ = false;
@@ -323,6 +325,19 @@ std::vector<std::uint8_t> PKCS11Session::GetOperationParameter()
 {
     PKCS11LockGuard lock(*this);
     return operationParameter_;
+}
+
+void PKCS11Session::SetOperationKey(PKCS11Object* key)
+{
+    std::shared_ptr<const PKCS11Object> held(key, [](const PKCS11Object* o) { const_cast<PKCS11Object*>(o)->Release(); });
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() == CKR_OK) operationKey_ = std::move(held);
+}
+
+std::shared_ptr<const PKCS11Object> PKCS11Session::GetOperationKey()
+{
+    PKCS11LockGuard lock(*this);
+    return operationKey_;
 }
 
 void PKCS11Session::AuthorizeOperation()

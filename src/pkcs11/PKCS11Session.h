@@ -15,6 +15,7 @@
 #include "pkcs11/PKCS11PKI.h"
 #include "pkcs11/pkcs11ua.h"
 
+class PKCS11Object;
 class PKCS11ObjectManager;
 class PKCS11TokenManager;
 
@@ -64,6 +65,10 @@ public:
     CK_MECHANISM_TYPE GetOperationMechanism();
     std::vector<std::uint8_t> GetOperationParameter();
     void AuthorizeOperation();
+    // The copy of the key a sign or verify operation works with; the session
+    // owns it until the operation ends.
+    void SetOperationKey(PKCS11Object* key);
+    std::shared_ptr<const PKCS11Object> GetOperationKey();
 
     // The session's objects, made on first use; the holder keeps the
     // manager alive past a concurrent close.
@@ -80,6 +85,7 @@ private:
     std::uint32_t operationKind_ = OPERATION_NONE;
     CK_MECHANISM_TYPE operationMechanism_ = 0;
     std::vector<std::uint8_t> operationParameter_;
+    std::shared_ptr<const PKCS11Object> operationKey_;
     bool contextLoginDone_ = true;
     PKIHashState hashContext_ = nullptr;
     bool updateSeen_ = false;

@@ -2,8 +2,11 @@
 
 #include <cstring>
 
+#include "csp/CSP.h"
 #include "pkcs11/PKCS11DSTU4145.h"
+#include "pkcs11/PKCS11ECPoint.h"
 #include "pkcs11/PKCS11Object.h"
+#include "pkcs11/PKCS11PKI.h"
 
 namespace {
 
@@ -102,4 +105,57 @@ CK_RV PKISign(PKCS11Device* device, CK_MECHANISM_TYPE mechanism, const void*, CK
     std::memcpy(signature, buffer, length);
     *signatureLength = length;
     return CKR_OK;
+}
+
+CK_RV PKIVerify(PKCS11Device*, CK_MECHANISM_TYPE mechanism, const PKCS11Object* key, const std::uint8_t* value,
+                CK_ULONG valueLength, const std::uint8_t* signature, CK_ULONG signatureLength)
+{
+    if (ModuleCSP == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
+    if (key == nullptr || value == nullptr || (signature == nullptr && signatureLength != 0)) return CKR_ARGUMENTS_BAD;
+    CK_ULONG objectClass = 0;
+    CK_RV rv = ReadInteger(key, CKA_CLASS, &objectClass);
+    if (rv != CKR_OK) return rv;
+    if (objectClass != CKO_PUBLIC_KEY) return CKR_KEY_HANDLE_INVALID;
+    CK_ULONG keyType = 0;
+    if ((rv = ReadInteger(key, CKA_KEY_TYPE, &keyType)) != CKR_OK) return rv;
+    if (keyType != CKK_DSTU4145) return CKR_KEY_TYPE_INCONSISTENT;
+    if (mechanism < CKM_DSTU4145 || mechanism > CKM_DSTU4145_DSTU7564_512) return CKR_MECHANISM_INVALID;
+    const std::uint32_t needed = SignedValueLength(mechanism, valueLength, nullptr);
+    if (needed == 0 || valueLength != needed) return CKR_DATA_LEN_RANGE;
+
+    const std::uint8_t* params = nullptr;
+    CK_ULONG paramsLength = 0;
+    if ((rv = key->GetValueOf(CKA_EC_PARAMS, &params, &paramsLength)) != CKR_OK) return rv;
+    if (params == nullptr || paramsLength == 0) return CKR_ATTRIBUTE_TYPE_INVALID;
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    std::uint8_t sBox[64] = {};
+    if (!DecodeAndCheckECParams(params, paramsLength, &field, &point, sBox)) return CKR_DOMAIN_PARAMS_INVALID;
+
+    const std::uint8_t* encodedPoint = nullptr;
+    CK_ULONG encodedLength = 0;
+    if ((rv = key->GetValueOf(CKA_EC_POINT, &encodedPoint, &encodedLength)) != CKR_OK) return rv;
+    if (encodedPoint == nullptr || encodedLength == 0) return CKR_ATTRIBUTE_TYPE_INVALID;
+    std::uint8_t publicKey[DSTU4145_PUBLIC_KEY_BYTES] = {};
+    if (!DecodeECPoint(encodedPoint, encodedLength, publicKey)) return CKR_KEY_TYPE_INCONSISTENT;
+
+    if (signatureLength > SIGNATURE_BUFFER_BYTES) return CKR_SIGNATURE_LEN_RANGE;
+    // Exactly the curve's length: zero-padding a short signature would let a
+    // truncated one that ended in zero bytes verify.
+    const CK_ULONG length = 2 * ((point.words[DSTU4145_POINT_BITS] + 7) / 8);
+    if (signatureLength != length) return CKR_SIGNATURE_LEN_RANGE;
+    std::uint8_t buffer[SIGNATURE_BUFFER_BYTES] = {};
+    std::memcpy(buffer, signature, signatureLength);
+
+    int result;
+    if (needed == 32) {
+        std::uint8_t hash[32];
+        std::memcpy(hash, value, sizeof(hash));
+        result = ModuleCSP->VerifyHashSignatureDSTU4145(hash, &field, &point, publicKey, buffer);
+    } else {
+        result = ModuleCSP->VerifySignatureDSTU4145(needed, value, &field, &point, publicKey, buffer);
+    }
+    if (result == CSP_OK) return CKR_OK;
+    if (result == CSP_INVALID_SIGNATURE) return CKR_SIGNATURE_INVALID;
+    return CKR_GENERAL_ERROR;
 }

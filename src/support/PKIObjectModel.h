@@ -290,6 +290,20 @@ protected:
     ~IPKICertificateEC() = default;
 };
 
+// DSTU 4145 public key (class 4908, interface 4130), the CKA_EC_POINT value:
+// the compressed point in a 76-byte record (little-endian, as the key and the
+// crypto service provider hold it) and the field degree m, which fixes the
+// encoded length at (m + 7) / 8 bytes.
+class IPKIECPoint : public IPKIObject {
+public:
+    // record: 76 bytes out; m may be null.
+    virtual int GetPoint(std::uint8_t* record, std::uint32_t* m) = 0;            // 3
+    virtual int SetPoint(const std::uint8_t* record, std::uint32_t m) = 0;       // 4
+
+protected:
+    ~IPKIECPoint() = default;
+};
+
 // Key blob header (class 4939, interface 4217).
 class IPKIKeyBlobHeader : public IPKIObject {
 public:

@@ -159,9 +159,4 @@ int CreateGost28147Parameters(std::uint32_t interfaceId, void** object)
     return PKI_OK;
 }
 
-DerObject* AsDerObject(IPKIObject* object)
-{
-    return dynamic_cast<DerObject*>(object);
-}
-
 }  // namespace pkfmt

@@ -48,6 +48,7 @@
 #include "PkfmtCrypto.h"
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
+#include "PkfmtPoint.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
 
@@ -1853,6 +1854,8 @@ public:
                 break;
             case PKI_CLASS_GOST28147_PARAMETERS:
                 return CreateGost28147Parameters(interfaceId, object);
+            case PKI_CLASS_DSTU4145_PUBLIC_KEY:
+                return CreatePointObject(classId, interfaceId, object);
             default:
                 return CreateCertificateObject(classId, interfaceId, object);
             }

@@ -12,6 +12,7 @@
 #include "DeviceTestSupport.h"
 #include "StandardParameters.h"
 #include "pkcs11/PKCS11DSTU4145.h"
+#include "pkcs11/PKCS11ECPoint.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11Object.h"
 #include "pkcs11/PKCS11PKI.h"
@@ -83,6 +84,33 @@ protected:
         Bytes v(n);
         for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(3 * i + 1);
         return v;
+    }
+
+    // The public key object of the last pair made on curve `curve`.
+    PKCS11ObjectPtr MakeVerifyKey(std::uint32_t curve)
+    {
+        DSTU4145FieldRecord field{};
+        DSTU4145PointRecord point{};
+        std::uint8_t sBox[64];
+        EXPECT_TRUE(GetStandardCurveRecords(curve, &field, &point));
+        EXPECT_TRUE(GetStandardSBoxRecord(0, sBox));
+        CK_ATTRIBUTE params{CKA_EC_PARAMS, nullptr, 0};
+        CK_ATTRIBUTE ecPoint{CKA_EC_POINT, nullptr, 0};
+        EXPECT_TRUE(EncodeECParams(&field, &point, sBox, &params));
+        EXPECT_TRUE(MakeECPointAttribute(publicKey_.data(), field.words[DSTU4145_FIELD_M], &ecPoint));
+        CK_OBJECT_CLASS objectClass = CKO_PUBLIC_KEY;
+        CK_ULONG keyType = CKK_DSTU4145;
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE entries[] = {{CKA_CLASS, &objectClass, sizeof(objectClass)},
+                                  {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
+                                  {CKA_VERIFY, &yes, sizeof(yes)},
+                                  params,
+                                  ecPoint};
+        PKCS11ObjectPtr key;
+        EXPECT_EQ(CreateObjectForClass(objectClass, entries, 5, false, key.Address()), CKR_OK);
+        delete[] static_cast<std::uint8_t*>(params.pValue);
+        delete[] static_cast<std::uint8_t*>(ecPoint.pValue);
+        return key;
     }
 
     std::unique_ptr<PKCS11Device, DeviceReleaser> device_;
@@ -168,6 +196,75 @@ TEST_F(Pkcs11Sign, UnusableKeysAndValuesAreRefused)
     EXPECT_EQ(
         PKISign(device_.get(), CKM_DSTU4145, nullptr, 0, publicKey.Get(), value.data(), 32, signature.data(), &length),
         CKR_KEY_HANDLE_INVALID);
+}
+
+TEST_F(Pkcs11Sign, ECPointIsAnOctetStringOfTheFieldBytes)
+{
+    std::array<std::uint8_t, 76> record{};
+    for (std::size_t i = 0; i < 21; ++i) record[i] = static_cast<std::uint8_t>(0xA0 + i);
+    CK_ATTRIBUTE ecPoint{0, nullptr, 0};
+    ASSERT_TRUE(MakeECPointAttribute(record.data(), 163, &ecPoint));
+    Bytes expected{0x04, 21};
+    expected.insert(expected.end(), record.begin(), record.begin() + 21);
+    EXPECT_EQ(ecPoint.type, CKA_EC_POINT);
+    EXPECT_EQ(Bytes(static_cast<std::uint8_t*>(ecPoint.pValue),
+                    static_cast<std::uint8_t*>(ecPoint.pValue) + ecPoint.ulValueLen),
+              expected);
+    std::array<std::uint8_t, 76> back{};
+    EXPECT_TRUE(DecodeECPoint(static_cast<std::uint8_t*>(ecPoint.pValue), ecPoint.ulValueLen, back.data()));
+    EXPECT_EQ(back, record);
+    delete[] static_cast<std::uint8_t*>(ecPoint.pValue);
+
+    record[21] = 1;
+    EXPECT_FALSE(MakeECPointAttribute(record.data(), 163, &ecPoint)) << "a point wider than the field";
+    const std::uint8_t notOctets[] = {0x02, 0x01, 0x05};
+    EXPECT_FALSE(DecodeECPoint(notOctets, sizeof(notOctets), back.data()));
+}
+
+TEST_F(Pkcs11Sign, SignaturesVerifyOnTheHostAndChangesFail)
+{
+    bool encoded = false;
+    PKCS11ObjectPtr privateKey = MakeKey(0, CKO_PRIVATE_KEY, &encoded);
+    if (!encoded) GTEST_SKIP() << "the PKI formats library does not encode curve parameters yet";
+    PKCS11ObjectPtr publicKey = MakeVerifyKey(0);
+    ASSERT_TRUE(publicKey.Get());
+    for (CK_ULONG n : {32u, 48u, 64u}) {
+        SCOPED_TRACE(n);
+        const Bytes value = Value(n);
+        Bytes signature(152);
+        CK_ULONG length = signature.size();
+        ASSERT_EQ(PKISign(device_.get(), CKM_DSTU4145_ALT, nullptr, 0, privateKey.Get(), value.data(), n,
+                          signature.data(), &length),
+                  CKR_OK);
+        ASSERT_EQ(length, 42u);
+        EXPECT_EQ(PKIVerify(device_.get(), CKM_DSTU4145_ALT, publicKey.Get(), value.data(), n, signature.data(), 42),
+                  CKR_OK);
+        Bytes changed = signature;
+        changed[5] ^= 0x01;
+        EXPECT_EQ(PKIVerify(device_.get(), CKM_DSTU4145_ALT, publicKey.Get(), value.data(), n, changed.data(), 42),
+                  CKR_SIGNATURE_INVALID);
+        Bytes otherValue = value;
+        otherValue[0] ^= 0x80;
+        EXPECT_EQ(
+            PKIVerify(device_.get(), CKM_DSTU4145_ALT, publicKey.Get(), otherValue.data(), n, signature.data(), 42),
+            CKR_SIGNATURE_INVALID);
+        // A signature whose last bytes are zero, cut short, must not verify.
+        Bytes truncated(signature.begin(), signature.begin() + 42);
+        truncated[40] = truncated[41] = 0;
+        EXPECT_EQ(PKIVerify(device_.get(), CKM_DSTU4145_ALT, publicKey.Get(), value.data(), n, truncated.data(), 40),
+                  CKR_SIGNATURE_LEN_RANGE);
+        EXPECT_EQ(
+            PKIVerify(device_.get(), CKM_DSTU4145_ALT, publicKey.Get(), value.data(), n, signature.data(), 153),
+            CKR_SIGNATURE_LEN_RANGE);
+    }
+    const Bytes value = Value(32);
+    Bytes signature(42);
+    EXPECT_EQ(PKIVerify(device_.get(), CKM_DSTU4145, privateKey.Get(), value.data(), 32, signature.data(), 42),
+              CKR_KEY_HANDLE_INVALID);
+    EXPECT_EQ(PKIVerify(device_.get(), CKM_DSTU4145, publicKey.Get(), value.data(), 20, signature.data(), 42),
+              CKR_DATA_LEN_RANGE);
+    EXPECT_EQ(PKIVerify(device_.get(), CKM_DSTU7564_256, publicKey.Get(), value.data(), 32, signature.data(), 42),
+              CKR_MECHANISM_INVALID);
 }
 
 }  // namespace

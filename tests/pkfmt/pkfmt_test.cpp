@@ -69,10 +69,10 @@ TEST_F(PkfmtTest, CreatesTheContainerClassesAndRefusesOthers)
         {4931, 4208, PKI_OK}, {4931, 4266, PKI_OK}, {4931, 4252, PKI_OK}, {4930, 4201, PKI_OK},
         {4930, 4265, PKI_OK}, {4893, 4128, PKI_OK}, {4893, 4233, PKI_OK}, {4893, 4275, PKI_OK},
         {4880, 4114, PKI_OK}, {4880, 4273, PKI_OK}, {4880, 4274, PKI_OK}, {4882, 4116, PKI_OK},
-        {4882, 4250, PKI_OK}, {4896, 4131, PKI_OK}, {33, 32, PKI_OK},
+        {4882, 4250, PKI_OK}, {4896, 4131, PKI_OK}, {33, 32, PKI_OK}, {4908, 4130, PKI_OK},
         // Pairs this library does not make.
         {4931, 4201, PKI_E_UNKNOWN_CLASS}, {4880, 4128, PKI_E_UNKNOWN_CLASS},
-        {4908, 4130, PKI_E_UNKNOWN_CLASS}, {0, 0, PKI_E_UNKNOWN_CLASS},
+        {4908, 4114, PKI_E_UNKNOWN_CLASS}, {0, 0, PKI_E_UNKNOWN_CLASS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.classId << "/" << c.interfaceId);

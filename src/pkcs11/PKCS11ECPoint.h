@@ -1,0 +1,19 @@
+// DSTU 4145 public keys as the CKA_EC_POINT attribute carries them, encoded
+// by the PKI formats library. Both answer false when the library cannot
+// serve them.
+#ifndef QVK_PKCS11_PKCS11ECPOINT_H
+#define QVK_PKCS11_PKCS11ECPOINT_H
+
+#include <cstdint>
+
+#include "pkcs11/pkcs11ua.h"
+
+// The public-key record: the compressed point as the key returns it.
+constexpr CK_ULONG DSTU4145_PUBLIC_KEY_BYTES = 76;
+
+// `publicKey` is a 76-byte record, `m` the field degree; the attribute's value
+// is array new (delete[]).
+bool MakeECPointAttribute(const std::uint8_t* publicKey, std::uint32_t m, CK_ATTRIBUTE* out);
+bool DecodeECPoint(const std::uint8_t* value, CK_ULONG length, std::uint8_t publicKey[DSTU4145_PUBLIC_KEY_BYTES]);
+
+#endif
