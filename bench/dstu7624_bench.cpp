@@ -121,7 +121,7 @@ void BM_CMAC(benchmark::State& state)
     DSTU7624FreeContext(c);
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_ECB)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ECBDecrypt)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);

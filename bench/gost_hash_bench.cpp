@@ -25,8 +25,7 @@ const uint8_t kSBox[64] = {
 std::vector<uint8_t> Buffer(size_t n)
 {
     std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<uint8_t>(i * 131 + 7);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 131 + 7);
     return v;
 }
 
@@ -34,8 +33,7 @@ GOST28147Context GostContext()
 {
     GOST28147Context c{};
     uint8_t key[32];
-    for (int i = 0; i < 32; ++i)
-        key[i] = static_cast<uint8_t>(i * 17 + 1);
+    for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(i * 17 + 1);
     GOST28147SetParameter(&c, kSBox, GOST28147_SBOX);
     GOST28147SetParameter(&c, key, GOST28147_KEY);
     return c;

@@ -17,14 +17,12 @@ constexpr int kCommandFailed = 1;
 int g_exitCode = 0;
 
 // The word matches exactly, or with one leading character of any kind (-enum, /enum).
-bool MatchesCommand(const char *argument, const char *command)
+bool MatchesCommand(const char* argument, const char* command)
 {
     size_t argumentLength = strlen(argument);
     size_t commandLength = strlen(command);
-    if (argumentLength == commandLength)
-        return strcmp(argument, command) == 0;
-    if (argumentLength == commandLength + 1)
-        return strcmp(argument + 1, command) == 0;
+    if (argumentLength == commandLength) return strcmp(argument, command) == 0;
+    if (argumentLength == commandLength + 1) return strcmp(argument + 1, command) == 0;
     return false;
 }
 
@@ -33,24 +31,21 @@ void SetFailed(bool failed)
     g_exitCode = failed ? kCommandFailed : 0;
 }
 
-int HandleHelp(int argc, char **argv)
+int HandleHelp(int argc, char** argv)
 {
-    if (argc != 2 || !MatchesCommand(argv[1], "help"))
-        return 0;
+    if (argc != 2 || !MatchesCommand(argv[1], "help")) return 0;
     PrintUsage();
     return 1;
 }
 
-int HandleEnum(int argc, char **argv)
+int HandleEnum(int argc, char** argv)
 {
-    if (argc != 2 || !MatchesCommand(argv[1], "enum"))
-        return 0;
+    if (argc != 2 || !MatchesCommand(argv[1], "enum")) return 0;
     char name[257];
     char serial[257];
     int count = 0;
     while (EnumerateKey(count, name, serial)) {
-        if (count == 0)
-            WriteLine("Quor Korvo-7Q Configuration: Attached quors -");
+        if (count == 0) WriteLine("Quor Korvo-7Q Configuration: Attached quors -");
         printf("\t%d: %s %s\n", count + 1, name, serial);
         ++count;
     }
@@ -62,12 +57,11 @@ int HandleEnum(int argc, char **argv)
     return 1;
 }
 
-int HandleFormat(int argc, char **argv)
+int HandleFormat(int argc, char** argv)
 {
-    if (argc != 4 || !MatchesCommand(argv[1], "format"))
-        return 0;
-    const char *serial = argv[2];
-    const char *password = argv[3];
+    if (argc != 4 || !MatchesCommand(argv[1], "format")) return 0;
+    const char* serial = argv[2];
+    const char* password = argv[3];
     if (!IsSerialNumberValid(serial) || !IsPasswordLengthValid(password) || !RequireAttachedKey(serial)) {
         SetFailed(true);
         return 1;
@@ -80,11 +74,10 @@ int HandleFormat(int argc, char **argv)
     return 1;
 }
 
-int HandleChangePassword(int argc, char **argv)
+int HandleChangePassword(int argc, char** argv)
 {
-    if (argc != 5 || !MatchesCommand(argv[1], "changepassword"))
-        return 0;
-    const char *serial = argv[2];
+    if (argc != 5 || !MatchesCommand(argv[1], "changepassword")) return 0;
+    const char* serial = argv[2];
     if (!IsSerialNumberValid(serial) || !IsPasswordLengthValid(argv[3]) || !IsPasswordLengthValid(argv[4]) ||
         !RequireAttachedKey(serial)) {
         SetFailed(true);
@@ -97,11 +90,10 @@ int HandleChangePassword(int argc, char **argv)
     return 1;
 }
 
-int HandleCheck(int argc, char **argv)
+int HandleCheck(int argc, char** argv)
 {
-    if (argc != 4 || !MatchesCommand(argv[1], "check"))
-        return 0;
-    const char *serial = argv[2];
+    if (argc != 4 || !MatchesCommand(argv[1], "check")) return 0;
+    const char* serial = argv[2];
     if (!IsSerialNumberValid(serial) || !IsPasswordLengthValid(argv[3]) || !RequireAttachedKey(serial)) {
         SetFailed(true);
         return 1;
@@ -113,7 +105,7 @@ int HandleCheck(int argc, char **argv)
     return 1;
 }
 
-int Finish(KMQuorKorvo7Q *library, int code)
+int Finish(KMQuorKorvo7Q* library, int code)
 {
     library->Unload();
     delete library;
@@ -124,9 +116,9 @@ int Finish(KMQuorKorvo7Q *library, int code)
 
 }  // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
-    KMQuorKorvo7Q *library = new KMQuorKorvo7Q();
+    KMQuorKorvo7Q* library = new KMQuorKorvo7Q();
     g_library = library;
     if (!library->Load()) {
         delete library;
@@ -138,7 +130,7 @@ int main(int argc, char **argv)
     char name[257] = {};
     bool probed = false;
     if (library->enumDeviceTypes(0, name) == KM_OK) {
-        if (IKMQuorKorvo7Q *device = library->getInterface(name)) {
+        if (IKMQuorKorvo7Q* device = library->getInterface(name)) {
             device->Release();
             probed = true;
         }
@@ -163,10 +155,9 @@ int main(int argc, char **argv)
         }
     }
 
-    int (*const handlers[])(int, char **) = {HandleHelp, HandleEnum, HandleFormat, HandleChangePassword, HandleCheck};
+    int (*const handlers[])(int, char**) = {HandleHelp, HandleEnum, HandleFormat, HandleChangePassword, HandleCheck};
     for (auto handler : handlers) {
-        if (handler(argc, argv))
-            return Finish(library, g_exitCode);
+        if (handler(argc, argv)) return Finish(library, g_exitCode);
     }
     Finish(library, kBadCommandLine);
     PrintBadParameters();

@@ -2,9 +2,15 @@
 
 KMQuorKorvo7Q::KMQuorKorvo7Q() : library(nullptr), enumDeviceTypes(nullptr), getInterface(nullptr), finalize(nullptr) {}
 
-KMQuorKorvo7Q::~KMQuorKorvo7Q() { Unload(); }
+KMQuorKorvo7Q::~KMQuorKorvo7Q()
+{
+    Unload();
+}
 
-int KMQuorKorvo7Q::Load() { return LoadFrom("km.qvk7q.so"); }
+int KMQuorKorvo7Q::Load()
+{
+    return LoadFrom("km.qvk7q.so");
+}
 
 void KMQuorKorvo7Q::Unload()
 {
@@ -18,13 +24,11 @@ void KMQuorKorvo7Q::Unload()
     }
 }
 
-int KMQuorKorvo7Q::LoadFrom(const char *fileName)
+int KMQuorKorvo7Q::LoadFrom(const char* fileName)
 {
-    if (library)
-        return 1;
+    if (library) return 1;
     library = LoadLibrary(fileName);
-    if (!library)
-        return 0;
+    if (!library) return 0;
     enumDeviceTypes = reinterpret_cast<KMEnumDeviceTypesFunction>(GetProcAddress(library, "KMEnumDeviceTypes"));
     getInterface = reinterpret_cast<KMGetInterfaceFunction>(GetProcAddress(library, "KMGetInterface"));
     if (!enumDeviceTypes || !getInterface) {

@@ -9,12 +9,12 @@ class KMQuorKorvo7Q final {
 public:
     KMQuorKorvo7Q();
     ~KMQuorKorvo7Q();  // runs Unload
-    KMQuorKorvo7Q(const KMQuorKorvo7Q &) = delete;
-    KMQuorKorvo7Q &operator=(const KMQuorKorvo7Q &) = delete;
+    KMQuorKorvo7Q(const KMQuorKorvo7Q&) = delete;
+    KMQuorKorvo7Q& operator=(const KMQuorKorvo7Q&) = delete;
 
     virtual int Load();
     virtual void Unload();
-    virtual int LoadFrom(const char *fileName);
+    virtual int LoadFrom(const char* fileName);
 
     HMODULE library;
     KMEnumDeviceTypesFunction enumDeviceTypes;

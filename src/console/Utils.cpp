@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-KMQuorKorvo7Q *g_library = nullptr;
+KMQuorKorvo7Q* g_library = nullptr;
 
 namespace {
 
@@ -13,29 +13,27 @@ constexpr size_t kMaxSerial = 6;
 constexpr size_t kMaxPassword = 31;
 
 // A device object for type 0, or null. The caller releases it.
-IKMQuorKorvo7Q *AcquireDevice(char *name)
+IKMQuorKorvo7Q* AcquireDevice(char* name)
 {
-    if (!g_library || !g_library->enumDeviceTypes || !g_library->getInterface)
-        return nullptr;
-    if (g_library->enumDeviceTypes(0, name) != KM_OK)
-        return nullptr;
+    if (!g_library || !g_library->enumDeviceTypes || !g_library->getInterface) return nullptr;
+    if (g_library->enumDeviceTypes(0, name) != KM_OK) return nullptr;
     return g_library->getInterface(name);
 }
 
-bool SequenceArgumentsValid(const char *serial, const char *password)
+bool SequenceArgumentsValid(const char* serial, const char* password)
 {
     return serial && strlen(serial) <= kMaxSerial && password && strlen(password) <= kMaxPassword;
 }
 
 }  // namespace
 
-void WriteLine(const char *text)
+void WriteLine(const char* text)
 {
     fputs(text, stdout);
     fputc('\n', stdout);
 }
 
-static void WritePrefixed(const char *text)
+static void WritePrefixed(const char* text)
 {
     fputs(kPrefix, stdout);
     WriteLine(text);
@@ -58,7 +56,7 @@ void PrintBadParameters()
     PrintUsage();
 }
 
-int IsSerialNumberValid(const char *serial)
+int IsSerialNumberValid(const char* serial)
 {
     if (!serial || strlen(serial) != kMaxSerial) {
         WritePrefixed("Wrong quor SN format (000000..999999)");
@@ -73,7 +71,7 @@ int IsSerialNumberValid(const char *serial)
     return 1;
 }
 
-int IsPasswordLengthValid(const char *password)
+int IsPasswordLengthValid(const char* password)
 {
     if (!password || strlen(password) > kMaxPassword) {
         WritePrefixed("Quor password too long (must be 1..31 symbols)");
@@ -82,87 +80,73 @@ int IsPasswordLengthValid(const char *password)
     return 1;
 }
 
-int IsKeyAttached(const char *serial)
+int IsKeyAttached(const char* serial)
 {
-    if (!serial || strlen(serial) > kMaxSerial)
-        return 0;
+    if (!serial || strlen(serial) > kMaxSerial) return 0;
     char name[kNameSize] = {};
-    IKMQuorKorvo7Q *device = AcquireDevice(name);
-    if (!device)
-        return 0;
+    IKMQuorKorvo7Q* device = AcquireDevice(name);
+    if (!device) return 0;
     int found = 0;
     char listed[kNameSize];
     for (int index = 0; !found; ++index) {
         memset(listed, 0, sizeof listed);
-        if (device->EnumDevice(index, listed) != KM_OK)
-            break;
-        if (IsSerialNumberValid(listed) && strcmp(listed, serial) == 0)
-            found = 1;
+        if (device->EnumDevice(index, listed) != KM_OK) break;
+        if (IsSerialNumberValid(listed) && strcmp(listed, serial) == 0) found = 1;
     }
     device->Release();
     return found;
 }
 
-int RequireAttachedKey(const char *serial)
+int RequireAttachedKey(const char* serial)
 {
-    if (IsKeyAttached(serial))
-        return 1;
+    if (IsKeyAttached(serial)) return 1;
     printf("%sQuor is not attached (SN - %s)\n", kPrefix, serial);
     return 0;
 }
 
-int EnumerateKey(int index, char *name, char *serial)
+int EnumerateKey(int index, char* name, char* serial)
 {
-    if (!serial)
-        return 0;
+    if (!serial) return 0;
     char typeName[kNameSize] = {};
-    IKMQuorKorvo7Q *device = AcquireDevice(typeName);
-    if (!device)
-        return 0;
+    IKMQuorKorvo7Q* device = AcquireDevice(typeName);
+    if (!device) return 0;
     char listed[kNameSize] = {};
     int result = device->EnumDevice(index, listed);
     device->Release();
-    if (result != KM_OK || !IsSerialNumberValid(listed))
-        return 0;
-    if (name)
-        memcpy(name, typeName, kNameSize);
+    if (result != KM_OK || !IsSerialNumberValid(listed)) return 0;
+    if (name) memcpy(name, typeName, kNameSize);
     memcpy(serial, listed, kNameSize);
     return 1;
 }
 
 // Opens the key (logging in, or formatting with KM_OPEN_FORMAT) and closes it again.
-static int OpenAndClose(const char *serial, const char *password, int flags)
+static int OpenAndClose(const char* serial, const char* password, int flags)
 {
-    if (!SequenceArgumentsValid(serial, password))
-        return 0;
+    if (!SequenceArgumentsValid(serial, password)) return 0;
     char name[kNameSize] = {};
-    IKMQuorKorvo7Q *device = AcquireDevice(name);
-    if (!device)
-        return 0;
+    IKMQuorKorvo7Q* device = AcquireDevice(name);
+    if (!device) return 0;
     char serialCopy[kNameSize], passwordCopy[kNameSize];
     snprintf(serialCopy, sizeof serialCopy, "%s", serial);
     snprintf(passwordCopy, sizeof passwordCopy, "%s", password);
     int ok = device->Open(serialCopy, passwordCopy, flags) == KM_OK;
-    if (ok)
-        device->Close(serialCopy);
+    if (ok) device->Close(serialCopy);
     device->Release();
     memset(passwordCopy, 0, sizeof passwordCopy);
     return ok;
 }
 
-int FormatKey(const char *serial, const char *password)
+int FormatKey(const char* serial, const char* password)
 {
     return OpenAndClose(serial, password, KM_OPEN_FORMAT);
 }
 
-int ChangeKeyPassword(const char *serial, const char *oldPassword, const char *newPassword)
+int ChangeKeyPassword(const char* serial, const char* oldPassword, const char* newPassword)
 {
-    if (!SequenceArgumentsValid(serial, oldPassword) || !SequenceArgumentsValid(serial, newPassword))
-        return 0;
+    if (!SequenceArgumentsValid(serial, oldPassword) || !SequenceArgumentsValid(serial, newPassword)) return 0;
     char name[kNameSize] = {};
-    IKMQuorKorvo7Q *device = AcquireDevice(name);
-    if (!device)
-        return 0;
+    IKMQuorKorvo7Q* device = AcquireDevice(name);
+    if (!device) return 0;
     char serialCopy[kNameSize], oldCopy[kNameSize], newCopy[kNameSize];
     snprintf(serialCopy, sizeof serialCopy, "%s", serial);
     snprintf(oldCopy, sizeof oldCopy, "%s", oldPassword);
@@ -178,7 +162,7 @@ int ChangeKeyPassword(const char *serial, const char *oldPassword, const char *n
     return ok;
 }
 
-int CheckKey(const char *serial, const char *password)
+int CheckKey(const char* serial, const char* password)
 {
     return OpenAndClose(serial, password, 0);
 }

@@ -12,15 +12,13 @@ inline uint32_t Load32(const uint8_t* p)
 {
     uint32_t v;
     std::memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap32(v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
     return v;
 }
 
 inline void Store32(uint8_t* p, uint32_t v)
 {
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap32(v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
     std::memcpy(p, &v, 4);
 }
 
@@ -28,15 +26,13 @@ inline uint64_t Load64(const uint8_t* p)
 {
     uint64_t v;
     std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
     return v;
 }
 
 inline void Store64(uint8_t* p, uint64_t v)
 {
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
     std::memcpy(p, &v, 8);
 }
 

@@ -35,17 +35,17 @@ enum {
 typedef void (*DSTU7564CompressFunction)(const uint64_t* tTables, const uint8_t* block, uint8_t* state);
 
 typedef struct DSTU7564Context {
-    uint32_t flags;                    // DSTU7564_FLAG_*
-    uint32_t columns;                  // 8 or 16; 0 until the hash length is set
-    uint32_t hashBits;                 // 0..512, a multiple of 8
-    uint32_t bufferedBits;             // bits in blockBuffer, less than a block
-    uint32_t totalBits[4];             // 128-bit, least significant word first
-    uint32_t lengthField[4];           // the count the next padding appends (low 96 bits)
-    uint8_t blockBuffer[128];          // the incomplete block; unused bits zero
-    uint8_t state[128];                // chaining value, `columns` words used
-    DSTU7564CompressFunction compress; // for the state size; empty until the length is set
-    uint8_t sBoxes[1024];              // pi0..pi3 by default
-    uint64_t tTables[8 * 256];         // made from sBoxes
+    uint32_t flags;                     // DSTU7564_FLAG_*
+    uint32_t columns;                   // 8 or 16; 0 until the hash length is set
+    uint32_t hashBits;                  // 0..512, a multiple of 8
+    uint32_t bufferedBits;              // bits in blockBuffer, less than a block
+    uint32_t totalBits[4];              // 128-bit, least significant word first
+    uint32_t lengthField[4];            // the count the next padding appends (low 96 bits)
+    uint8_t blockBuffer[128];           // the incomplete block; unused bits zero
+    uint8_t state[128];                 // chaining value, `columns` words used
+    DSTU7564CompressFunction compress;  // for the state size; empty until the length is set
+    uint8_t sBoxes[1024];               // pi0..pi3 by default
+    uint64_t tTables[8 * 256];          // made from sBoxes
 } DSTU7564Context;
 
 // A new context with the default S-boxes and T-tables and no hash length, or

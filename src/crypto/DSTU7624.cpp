@@ -17,7 +17,7 @@ namespace {
 using qvkcrypto::Load64;
 using qvkcrypto::Store64;
 
-} // namespace
+}  // namespace
 
 // Row r of column w, as a table index.
 #define QB(w, r) (static_cast<unsigned>((w) >> (8 * (r))) & 0xFFu)
@@ -26,41 +26,46 @@ using qvkcrypto::Store64;
 // Output column c of one round: rows taken from the columns the row shift
 // brings there. Encryption moves row r by floor(r * nb / 8) columns towards
 // higher numbers; decryption moves it back.
-#define ENC2(T, s, c)                                                                                                 \
-    (QL(T, 0, s[c]) ^ QL(T, 1, s[c]) ^ QL(T, 2, s[c]) ^ QL(T, 3, s[c]) ^ QL(T, 4, s[((c) + 1) & 1]) ^                \
+#define ENC2(T, s, c)                                                                                                  \
+    (QL(T, 0, s[c]) ^ QL(T, 1, s[c]) ^ QL(T, 2, s[c]) ^ QL(T, 3, s[c]) ^ QL(T, 4, s[((c) + 1) & 1]) ^                  \
      QL(T, 5, s[((c) + 1) & 1]) ^ QL(T, 6, s[((c) + 1) & 1]) ^ QL(T, 7, s[((c) + 1) & 1]))
 #define DEC2(T, s, c) ENC2(T, s, c)
-#define ENC4(T, s, c)                                                                                                 \
-    (QL(T, 0, s[c]) ^ QL(T, 1, s[c]) ^ QL(T, 2, s[((c) + 3) & 3]) ^ QL(T, 3, s[((c) + 3) & 3]) ^                     \
-     QL(T, 4, s[((c) + 2) & 3]) ^ QL(T, 5, s[((c) + 2) & 3]) ^ QL(T, 6, s[((c) + 1) & 3]) ^ QL(T, 7, s[((c) + 1) & 3]))
-#define DEC4(T, s, c)                                                                                                 \
-    (QL(T, 0, s[c]) ^ QL(T, 1, s[c]) ^ QL(T, 2, s[((c) + 1) & 3]) ^ QL(T, 3, s[((c) + 1) & 3]) ^                     \
-     QL(T, 4, s[((c) + 2) & 3]) ^ QL(T, 5, s[((c) + 2) & 3]) ^ QL(T, 6, s[((c) + 3) & 3]) ^ QL(T, 7, s[((c) + 3) & 3]))
-#define ENC8(T, s, c)                                                                                                 \
-    (QL(T, 0, s[c]) ^ QL(T, 1, s[((c) + 7) & 7]) ^ QL(T, 2, s[((c) + 6) & 7]) ^ QL(T, 3, s[((c) + 5) & 7]) ^         \
-     QL(T, 4, s[((c) + 4) & 7]) ^ QL(T, 5, s[((c) + 3) & 7]) ^ QL(T, 6, s[((c) + 2) & 7]) ^ QL(T, 7, s[((c) + 1) & 7]))
-#define DEC8(T, s, c)                                                                                                 \
-    (QL(T, 0, s[c]) ^ QL(T, 1, s[((c) + 1) & 7]) ^ QL(T, 2, s[((c) + 2) & 7]) ^ QL(T, 3, s[((c) + 3) & 7]) ^         \
-     QL(T, 4, s[((c) + 4) & 7]) ^ QL(T, 5, s[((c) + 5) & 7]) ^ QL(T, 6, s[((c) + 6) & 7]) ^ QL(T, 7, s[((c) + 7) & 7]))
+#define ENC4(T, s, c)                                                                                                  \
+    (QL(T, 0, s[c]) ^ QL(T, 1, s[c]) ^ QL(T, 2, s[((c) + 3) & 3]) ^ QL(T, 3, s[((c) + 3) & 3]) ^                       \
+     QL(T, 4, s[((c) + 2) & 3]) ^ QL(T, 5, s[((c) + 2) & 3]) ^ QL(T, 6, s[((c) + 1) & 3]) ^                            \
+     QL(T, 7, s[((c) + 1) & 3]))
+#define DEC4(T, s, c)                                                                                                  \
+    (QL(T, 0, s[c]) ^ QL(T, 1, s[c]) ^ QL(T, 2, s[((c) + 1) & 3]) ^ QL(T, 3, s[((c) + 1) & 3]) ^                       \
+     QL(T, 4, s[((c) + 2) & 3]) ^ QL(T, 5, s[((c) + 2) & 3]) ^ QL(T, 6, s[((c) + 3) & 3]) ^                            \
+     QL(T, 7, s[((c) + 3) & 3]))
+#define ENC8(T, s, c)                                                                                                  \
+    (QL(T, 0, s[c]) ^ QL(T, 1, s[((c) + 7) & 7]) ^ QL(T, 2, s[((c) + 6) & 7]) ^ QL(T, 3, s[((c) + 5) & 7]) ^           \
+     QL(T, 4, s[((c) + 4) & 7]) ^ QL(T, 5, s[((c) + 3) & 7]) ^ QL(T, 6, s[((c) + 2) & 7]) ^                            \
+     QL(T, 7, s[((c) + 1) & 7]))
+#define DEC8(T, s, c)                                                                                                  \
+    (QL(T, 0, s[c]) ^ QL(T, 1, s[((c) + 1) & 7]) ^ QL(T, 2, s[((c) + 2) & 7]) ^ QL(T, 3, s[((c) + 3) & 7]) ^           \
+     QL(T, 4, s[((c) + 4) & 7]) ^ QL(T, 5, s[((c) + 5) & 7]) ^ QL(T, 6, s[((c) + 6) & 7]) ^                            \
+     QL(T, 7, s[((c) + 7) & 7]))
 
 // Inverse mixing of one column, no shift.
 #define IMIX(w)                                                                                                        \
-    (QL(DSTUInverseMDSTables, 0, w) ^ QL(DSTUInverseMDSTables, 1, w) ^ QL(DSTUInverseMDSTables, 2, w) ^               \
-     QL(DSTUInverseMDSTables, 3, w) ^ QL(DSTUInverseMDSTables, 4, w) ^ QL(DSTUInverseMDSTables, 5, w) ^               \
+    (QL(DSTUInverseMDSTables, 0, w) ^ QL(DSTUInverseMDSTables, 1, w) ^ QL(DSTUInverseMDSTables, 2, w) ^                \
+     QL(DSTUInverseMDSTables, 3, w) ^ QL(DSTUInverseMDSTables, 4, w) ^ QL(DSTUInverseMDSTables, 5, w) ^                \
      QL(DSTUInverseMDSTables, 6, w) ^ QL(DSTUInverseMDSTables, 7, w))
 
 // Last decryption step: inverse shift and inverse S-boxes of rows r of the
 // columns named, no mixing.
-#define ISB(S, r, w) (static_cast<uint64_t>((S)[256 * ((r) & 3) + QB(w, r)]) << (8 * (r)))
-#define ILAST(S, w0, w1, w2, w3, w4, w5, w6, w7)                                                                      \
-    (ISB(S, 0, w0) | ISB(S, 1, w1) | ISB(S, 2, w2) | ISB(S, 3, w3) | ISB(S, 4, w4) | ISB(S, 5, w5) | ISB(S, 6, w6) |  \
+#define ISB(S, r, w) (static_cast<uint64_t>((S)[256 * ((r)&3) + QB(w, r)]) << (8 * (r)))
+#define ILAST(S, w0, w1, w2, w3, w4, w5, w6, w7)                                                                       \
+    (ISB(S, 0, w0) | ISB(S, 1, w1) | ISB(S, 2, w2) | ISB(S, 3, w3) | ISB(S, 4, w4) | ISB(S, 5, w5) | ISB(S, 6, w6) |   \
      ISB(S, 7, w7))
-#define ILAST2(S, s, c) ILAST(S, s[c], s[c], s[c], s[c], s[((c) + 1) & 1], s[((c) + 1) & 1], s[((c) + 1) & 1], s[((c) + 1) & 1])
-#define ILAST4(S, s, c)                                                                                               \
-    ILAST(S, s[c], s[c], s[((c) + 1) & 3], s[((c) + 1) & 3], s[((c) + 2) & 3], s[((c) + 2) & 3], s[((c) + 3) & 3],   \
+#define ILAST2(S, s, c)                                                                                                \
+    ILAST(S, s[c], s[c], s[c], s[c], s[((c) + 1) & 1], s[((c) + 1) & 1], s[((c) + 1) & 1], s[((c) + 1) & 1])
+#define ILAST4(S, s, c)                                                                                                \
+    ILAST(S, s[c], s[c], s[((c) + 1) & 3], s[((c) + 1) & 3], s[((c) + 2) & 3], s[((c) + 2) & 3], s[((c) + 3) & 3],     \
           s[((c) + 3) & 3])
-#define ILAST8(S, s, c)                                                                                               \
-    ILAST(S, s[c], s[((c) + 1) & 7], s[((c) + 2) & 7], s[((c) + 3) & 7], s[((c) + 4) & 7], s[((c) + 5) & 7],          \
+#define ILAST8(S, s, c)                                                                                                \
+    ILAST(S, s[c], s[((c) + 1) & 7], s[((c) + 2) & 7], s[((c) + 3) & 7], s[((c) + 4) & 7], s[((c) + 5) & 7],           \
           s[((c) + 6) & 7], s[((c) + 7) & 7])
 
 // ---- 128-bit block (2 columns) -------------------------------------------
@@ -97,6 +102,8 @@ using qvkcrypto::Store64;
     Store64(block + 8, s[1]);                                                                                          \
     return block;
 
+// The unrolled rounds read best as one chain per line.
+// clang-format off
 extern "C" uint8_t* DSTU7624EncryptBlock128x128(const uint8_t*, const uint64_t* T, uint8_t* block, const uint64_t* k)
 {
     ENC_BEGIN2
@@ -301,6 +308,7 @@ extern "C" uint8_t* DSTU7624DecryptBlock512x512(const uint8_t* S, const uint64_t
     Store64(block + 56, ILAST8(S, t, 7) - k[7]);
     return block;
 }
+// clang-format on
 
 // ---- key schedules ------------------------------------------------------
 //
@@ -341,23 +349,19 @@ inline void ExpandKey(const uint64_t* T, const uint64_t* key, uint64_t* rk)
     uint64_t s[NB], t[NB], sigma[NB];
 
     // K-sigma from the key.
-    for (int c = 0; c < NB; ++c)
-        s[c] = ka[c];
+    for (int c = 0; c < NB; ++c) s[c] = ka[c];
     s[0] += static_cast<uint64_t>(NB + NK + 1);
     KeylessRound<NB>(T, s, t);
-    for (int c = 0; c < NB; ++c)
-        t[c] ^= kw[c];
+    for (int c = 0; c < NB; ++c) t[c] ^= kw[c];
     KeylessRound<NB>(T, t, s);
-    for (int c = 0; c < NB; ++c)
-        s[c] += ka[c];
+    for (int c = 0; c < NB; ++c) s[c] += ka[c];
     KeylessRound<NB>(T, s, sigma);
 
     // Even round keys.
     for (int i = 0; i <= NR / 2; ++i) {
         uint64_t kt[NB];
         const uint64_t constant = 0x0001000100010001ULL << i;
-        for (int c = 0; c < NB; ++c)
-            kt[c] = sigma[c] + constant;
+        for (int c = 0; c < NB; ++c) kt[c] = sigma[c] + constant;
         for (int c = 0; c < NB; ++c) {
             int word;
             if constexpr (NK == NB)
@@ -367,11 +371,9 @@ inline void ExpandKey(const uint64_t* T, const uint64_t* key, uint64_t* rk)
             s[c] = key[word] + kt[c];
         }
         KeylessRound<NB>(T, s, t);
-        for (int c = 0; c < NB; ++c)
-            t[c] ^= kt[c];
+        for (int c = 0; c < NB; ++c) t[c] ^= kt[c];
         KeylessRound<NB>(T, t, s);
-        for (int c = 0; c < NB; ++c)
-            rk[2 * i * NB + c] = s[c] + kt[c];
+        for (int c = 0; c < NB; ++c) rk[2 * i * NB + c] = s[c] + kt[c];
     }
 
     // Odd round keys: the even key before, rotated by 2 * NB + 3 bytes
@@ -381,8 +383,7 @@ inline void ExpandKey(const uint64_t* T, const uint64_t* key, uint64_t* rk)
     for (int i = 0; i < NR / 2; ++i) {
         uint8_t even[bytes], odd[bytes];
         std::memcpy(even, rk + 2 * i * NB, bytes);
-        for (int j = 0; j < bytes; ++j)
-            odd[j] = even[(j + shift) % bytes];
+        for (int j = 0; j < bytes; ++j) odd[j] = even[(j + shift) % bytes];
         std::memcpy(rk + (2 * i + 1) * NB, odd, bytes);
     }
 }
@@ -394,20 +395,49 @@ inline void InvertKeys(const uint64_t* rk, uint64_t* dk)
         dk[c] = rk[c];
         dk[NR * NB + c] = rk[NR * NB + c];
     }
-    for (int i = NB; i < NR * NB; ++i)
-        dk[i] = IMIX(rk[i]);
+    for (int i = NB; i < NR * NB; ++i) dk[i] = IMIX(rk[i]);
 }
 
-} // namespace
+}  // namespace
 
-extern "C" void DSTU7624ExpandKey128x128(const uint64_t* T, const uint64_t* key, uint64_t* rk) { ExpandKey<2, 2, 10>(T, key, rk); }
-extern "C" void DSTU7624ExpandKey128x256(const uint64_t* T, const uint64_t* key, uint64_t* rk) { ExpandKey<2, 4, 14>(T, key, rk); }
-extern "C" void DSTU7624ExpandKey256x256(const uint64_t* T, const uint64_t* key, uint64_t* rk) { ExpandKey<4, 4, 14>(T, key, rk); }
-extern "C" void DSTU7624ExpandKey256x512(const uint64_t* T, const uint64_t* key, uint64_t* rk) { ExpandKey<4, 8, 18>(T, key, rk); }
-extern "C" void DSTU7624ExpandKey512x512(const uint64_t* T, const uint64_t* key, uint64_t* rk) { ExpandKey<8, 8, 18>(T, key, rk); }
+extern "C" void DSTU7624ExpandKey128x128(const uint64_t* T, const uint64_t* key, uint64_t* rk)
+{
+    ExpandKey<2, 2, 10>(T, key, rk);
+}
+extern "C" void DSTU7624ExpandKey128x256(const uint64_t* T, const uint64_t* key, uint64_t* rk)
+{
+    ExpandKey<2, 4, 14>(T, key, rk);
+}
+extern "C" void DSTU7624ExpandKey256x256(const uint64_t* T, const uint64_t* key, uint64_t* rk)
+{
+    ExpandKey<4, 4, 14>(T, key, rk);
+}
+extern "C" void DSTU7624ExpandKey256x512(const uint64_t* T, const uint64_t* key, uint64_t* rk)
+{
+    ExpandKey<4, 8, 18>(T, key, rk);
+}
+extern "C" void DSTU7624ExpandKey512x512(const uint64_t* T, const uint64_t* key, uint64_t* rk)
+{
+    ExpandKey<8, 8, 18>(T, key, rk);
+}
 
-extern "C" void DSTU7624InvertKeys128x128(const uint64_t* rk, uint64_t* dk) { InvertKeys<2, 10>(rk, dk); }
-extern "C" void DSTU7624InvertKeys128x256(const uint64_t* rk, uint64_t* dk) { InvertKeys<2, 14>(rk, dk); }
-extern "C" void DSTU7624InvertKeys256x256(const uint64_t* rk, uint64_t* dk) { InvertKeys<4, 14>(rk, dk); }
-extern "C" void DSTU7624InvertKeys256x512(const uint64_t* rk, uint64_t* dk) { InvertKeys<4, 18>(rk, dk); }
-extern "C" void DSTU7624InvertKeys512x512(const uint64_t* rk, uint64_t* dk) { InvertKeys<8, 18>(rk, dk); }
+extern "C" void DSTU7624InvertKeys128x128(const uint64_t* rk, uint64_t* dk)
+{
+    InvertKeys<2, 10>(rk, dk);
+}
+extern "C" void DSTU7624InvertKeys128x256(const uint64_t* rk, uint64_t* dk)
+{
+    InvertKeys<2, 14>(rk, dk);
+}
+extern "C" void DSTU7624InvertKeys256x256(const uint64_t* rk, uint64_t* dk)
+{
+    InvertKeys<4, 14>(rk, dk);
+}
+extern "C" void DSTU7624InvertKeys256x512(const uint64_t* rk, uint64_t* dk)
+{
+    InvertKeys<4, 18>(rk, dk);
+}
+extern "C" void DSTU7624InvertKeys512x512(const uint64_t* rk, uint64_t* dk)
+{
+    InvertKeys<8, 18>(rk, dk);
+}

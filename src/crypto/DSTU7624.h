@@ -30,17 +30,27 @@ void DSTU7624InvertKeys256x256(const uint64_t* roundKeys, uint64_t* decryptionRo
 void DSTU7624InvertKeys256x512(const uint64_t* roundKeys, uint64_t* decryptionRoundKeys);
 void DSTU7624InvertKeys512x512(const uint64_t* roundKeys, uint64_t* decryptionRoundKeys);
 
-uint8_t* DSTU7624EncryptBlock128x128(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block, const uint64_t* roundKeys);
-uint8_t* DSTU7624EncryptBlock128x256(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block, const uint64_t* roundKeys);
-uint8_t* DSTU7624EncryptBlock256x256(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block, const uint64_t* roundKeys);
-uint8_t* DSTU7624EncryptBlock256x512(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block, const uint64_t* roundKeys);
-uint8_t* DSTU7624EncryptBlock512x512(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block, const uint64_t* roundKeys);
+uint8_t* DSTU7624EncryptBlock128x128(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block,
+                                     const uint64_t* roundKeys);
+uint8_t* DSTU7624EncryptBlock128x256(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block,
+                                     const uint64_t* roundKeys);
+uint8_t* DSTU7624EncryptBlock256x256(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block,
+                                     const uint64_t* roundKeys);
+uint8_t* DSTU7624EncryptBlock256x512(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block,
+                                     const uint64_t* roundKeys);
+uint8_t* DSTU7624EncryptBlock512x512(const uint8_t* sBoxes, const uint64_t* tTables, uint8_t* block,
+                                     const uint64_t* roundKeys);
 
-uint8_t* DSTU7624DecryptBlock128x128(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block, const uint64_t* decryptionRoundKeys);
-uint8_t* DSTU7624DecryptBlock128x256(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block, const uint64_t* decryptionRoundKeys);
-uint8_t* DSTU7624DecryptBlock256x256(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block, const uint64_t* decryptionRoundKeys);
-uint8_t* DSTU7624DecryptBlock256x512(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block, const uint64_t* decryptionRoundKeys);
-uint8_t* DSTU7624DecryptBlock512x512(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block, const uint64_t* decryptionRoundKeys);
+uint8_t* DSTU7624DecryptBlock128x128(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block,
+                                     const uint64_t* decryptionRoundKeys);
+uint8_t* DSTU7624DecryptBlock128x256(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block,
+                                     const uint64_t* decryptionRoundKeys);
+uint8_t* DSTU7624DecryptBlock256x256(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block,
+                                     const uint64_t* decryptionRoundKeys);
+uint8_t* DSTU7624DecryptBlock256x512(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block,
+                                     const uint64_t* decryptionRoundKeys);
+uint8_t* DSTU7624DecryptBlock512x512(const uint8_t* inverseSBoxes, const uint64_t* inverseTTables, uint8_t* block,
+                                     const uint64_t* decryptionRoundKeys);
 
 #ifdef __cplusplus
 }

@@ -6,11 +6,10 @@
 
 #include "crypto/ByteOrder.h"
 #include "crypto/DSTU7624Bulk.h"
-#include "crypto/SecureWipe.h"
 #include "crypto/DSTUCiphersTables.h"
+#include "crypto/SecureWipe.h"
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "blocks are read as little-endian 64-bit columns in place");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "blocks are read as little-endian 64-bit columns in place");
 
 extern "C" const DSTU7624Variant DSTU7624Variants[5] = {
     {2, 2, 10, 11, DSTU7624ExpandKey128x128, DSTU7624InvertKeys128x128, DSTU7624EncryptBlock128x128,
@@ -81,10 +80,8 @@ inline uint64_t Ceil8(uint64_t bits)
 inline void XorBytes(uint8_t* data, const uint8_t* gamma, uint64_t n)
 {
     uint64_t i = 0;
-    for (; i + 8 <= n; i += 8)
-        Store64(data + i, Load64(data + i) ^ Load64(gamma + i));
-    for (; i < n; ++i)
-        data[i] ^= gamma[i];
+    for (; i + 8 <= n; i += 8) Store64(data + i, Load64(data + i) ^ Load64(gamma + i));
+    for (; i < n; ++i) data[i] ^= gamma[i];
 }
 
 // XOR the first `bits` bits of gamma into data and clear the spare low bits
@@ -92,16 +89,14 @@ inline void XorBytes(uint8_t* data, const uint8_t* gamma, uint64_t n)
 inline void XorBits(uint8_t* data, const uint8_t* gamma, uint64_t bits)
 {
     XorBytes(data, gamma, bits / 8);
-    if (bits % 8)
-        data[bits / 8] = static_cast<uint8_t>((data[bits / 8] ^ gamma[bits / 8]) & HighMask(bits % 8));
+    if (bits % 8) data[bits / 8] = static_cast<uint8_t>((data[bits / 8] ^ gamma[bits / 8]) & HighMask(bits % 8));
 }
 
 // Constant-time comparison of MACs.
 inline bool SameBytes(const uint8_t* a, const uint8_t* b, uint32_t n)
 {
     uint8_t diff = 0;
-    for (uint32_t i = 0; i < n; ++i)
-        diff |= static_cast<uint8_t>(a[i] ^ b[i]);
+    for (uint32_t i = 0; i < n; ++i) diff |= static_cast<uint8_t>(a[i] ^ b[i]);
     return diff == 0;
 }
 
@@ -114,10 +109,8 @@ bool IsCmacLength(uint32_t bits)
 // held, only the lengths its tag-length code can express.
 bool MacLengthAllowed(const DSTU7624Context* ctx, uint32_t bits)
 {
-    if (bits > ctx->blockWords * 64)
-        return false;
-    if ((ctx->flags & DSTU7624_FLAG_MAC_READY) && ctx->macMode == DSTU7624_MAC_MODE_CMAC)
-        return IsCmacLength(bits);
+    if (bits > ctx->blockWords * 64) return false;
+    if ((ctx->flags & DSTU7624_FLAG_MAC_READY) && ctx->macMode == DSTU7624_MAC_MODE_CMAC) return IsCmacLength(bits);
     return true;
 }
 
@@ -126,8 +119,7 @@ uint32_t ReadMac(const DSTU7624Context* ctx, uint8_t* out)
 {
     const uint32_t n = (ctx->macBits + 7) / 8;
     std::memcpy(out, ctx->mac, n);
-    if (ctx->macBits % 8)
-        out[n - 1] &= HighMask(ctx->macBits % 8);
+    if (ctx->macBits % 8) out[n - 1] &= HighMask(ctx->macBits % 8);
     return n;
 }
 
@@ -144,11 +136,9 @@ void AddToCounter(uint64_t* counter, uint32_t blockWords, uint64_t n)
 
 const DSTU7624Variant* FindVariant(const DSTU7624Context* ctx)
 {
-    if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY_SIZE))
-        return nullptr;
+    if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY_SIZE)) return nullptr;
     for (const DSTU7624Variant& v : DSTU7624Variants) {
-        if (v.blockWords == ctx->blockWords && v.keyWords == ctx->keyWords)
-            return &v;
+        if (v.blockWords == ctx->blockWords && v.keyWords == ctx->keyWords) return &v;
     }
     return nullptr;
 }
@@ -164,8 +154,7 @@ bool Select(DSTU7624Context* ctx)
             ctx->encryptBlock = DSTU7624SelectBlockEncryption(ctx);
             if (ctx->encryptBlock) {
                 ctx->decryptBlock = DSTU7624SelectBlockDecryption(ctx);
-                if (ctx->decryptBlock)
-                    return true;
+                if (ctx->decryptBlock) return true;
             }
         }
     }
@@ -179,34 +168,26 @@ bool Select(DSTU7624Context* ctx)
 bool ImageIsSound(const DSTU7624Context* image)
 {
     const uint32_t f = image->flags;
-    if (f & ~0xFFu)
-        return false;
-    if (image->macBits > 512 || image->gammaBitsLeft > 512)
-        return false;
-    if (image->macMode != DSTU7624_MAC_MODE_GMAC && image->macMode != DSTU7624_MAC_MODE_CMAC)
-        return false;
+    if (f & ~0xFFu) return false;
+    if (image->macBits > 512 || image->gammaBitsLeft > 512) return false;
+    if (image->macMode != DSTU7624_MAC_MODE_GMAC && image->macMode != DSTU7624_MAC_MODE_CMAC) return false;
     if (f & DSTU7624_FLAG_BLOCK_SIZE) {
         const uint32_t bw = image->blockWords;
-        if (bw != 2 && bw != 4 && bw != 8)
-            return false;
-        if (image->gammaBitsLeft > bw * 64)
-            return false;
-        if ((f & DSTU7624_FLAG_MAC_BITS) && image->macBits > bw * 64)
-            return false;
+        if (bw != 2 && bw != 4 && bw != 8) return false;
+        if (image->gammaBitsLeft > bw * 64) return false;
+        if ((f & DSTU7624_FLAG_MAC_BITS) && image->macBits > bw * 64) return false;
     } else if (f & (DSTU7624_FLAG_KEY_SIZE | DSTU7624_FLAG_KEY | DSTU7624_FLAG_IV | DSTU7624_FLAG_MAC_BITS |
                     DSTU7624_FLAG_MAC_READY | DSTU7624_FLAG_EXPECTED_MAC)) {
         return false;
     }
     if (f & DSTU7624_FLAG_KEY_SIZE) {
-        if (image->keyWords != image->blockWords && image->keyWords != 2 * image->blockWords)
-            return false;
+        if (image->keyWords != image->blockWords && image->keyWords != 2 * image->blockWords) return false;
     }
-    if ((f & DSTU7624_FLAG_KEY) && !(f & DSTU7624_FLAG_KEY_SIZE))
-        return false;
+    if ((f & DSTU7624_FLAG_KEY) && !(f & DSTU7624_FLAG_KEY_SIZE)) return false;
     return true;
 }
 
-} // namespace
+}  // namespace
 
 // ===================================================================
 // Context and parameters
@@ -215,8 +196,7 @@ bool ImageIsSound(const DSTU7624Context* image)
 extern "C" DSTU7624Context* DSTU7624CreateContext(void)
 {
     DSTU7624Context* ctx = static_cast<DSTU7624Context*>(std::calloc(1, sizeof(DSTU7624Context)));
-    if (!ctx)
-        return nullptr;
+    if (!ctx) return nullptr;
     std::memcpy(ctx->sBoxes, DSTUDefaultSBoxes, sizeof ctx->sBoxes);
     std::memcpy(ctx->inverseSBoxes, DSTUDefaultInverseSBoxes, sizeof ctx->inverseSBoxes);
     std::memcpy(ctx->tTables, DSTUDefaultTTables, sizeof ctx->tTables);
@@ -227,8 +207,7 @@ extern "C" DSTU7624Context* DSTU7624CreateContext(void)
 
 extern "C" void DSTU7624FreeContext(DSTU7624Context* context)
 {
-    if (!context)
-        return;
+    if (!context) return;
     Wipe(context, sizeof(DSTU7624Context));
     std::free(context);
 }
@@ -236,8 +215,7 @@ extern "C" void DSTU7624FreeContext(DSTU7624Context* context)
 extern "C" DSTU7624ExpandKeyFunction DSTU7624SelectKeyExpansion(DSTU7624Context* ctx)
 {
     const DSTU7624Variant* v = FindVariant(ctx);
-    if (!v)
-        return nullptr;
+    if (!v) return nullptr;
     ctx->roundKeyCount = v->roundKeyCount;
     return v->expandKey;
 }
@@ -245,8 +223,7 @@ extern "C" DSTU7624ExpandKeyFunction DSTU7624SelectKeyExpansion(DSTU7624Context*
 extern "C" DSTU7624InvertKeysFunction DSTU7624SelectKeyInversion(DSTU7624Context* ctx)
 {
     const DSTU7624Variant* v = FindVariant(ctx);
-    if (!v)
-        return nullptr;
+    if (!v) return nullptr;
     ctx->decryptionRoundKeyCount = v->roundKeyCount;
     return v->invertKeys;
 }
@@ -274,27 +251,23 @@ extern "C" int DSTU7624SetParameter(DSTU7624Context* ctx, const void* value, uin
 
     case DSTU7624_BLOCK_BITS: {
         const uint32_t words = U32(value) / 64;
-        if (words != 2 && words != 4 && words != 8)
-            return 0;
+        if (words != 2 && words != 4 && words != 8) return 0;
         ctx->blockWords = words;
         ctx->flags = (ctx->flags & DSTU7624_FLAG_SBOXES) | DSTU7624_FLAG_BLOCK_SIZE;
         return 1;
     }
 
     case DSTU7624_KEY_BITS: {
-        if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE)) return 0;
         const uint32_t words = U32(value) / 64;
-        if (words != ctx->blockWords && words != 2 * ctx->blockWords)
-            return 0;
+        if (words != ctx->blockWords && words != 2 * ctx->blockWords) return 0;
         ctx->keyWords = words;
         ctx->flags = (ctx->flags & ~static_cast<uint32_t>(DSTU7624_FLAG_KEY)) | DSTU7624_FLAG_KEY_SIZE;
         return Select(ctx) ? 1 : 0;
     }
 
     case DSTU7624_KEY:
-        if (!Has(ctx, DSTU7624_FLAG_SBOXES | DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY_SIZE))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_SBOXES | DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY_SIZE)) return 0;
         std::memcpy(ctx->key, value, ctx->keyWords * 8);
         ctx->expandKey(ctx->tTables, ctx->key, ctx->roundKeys);
         ctx->invertKeys(ctx->roundKeys, ctx->decryptionRoundKeys);
@@ -303,35 +276,30 @@ extern "C" int DSTU7624SetParameter(DSTU7624Context* ctx, const void* value, uin
         return 1;
 
     case DSTU7624_IV:
-        if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE)) return 0;
         std::memcpy(ctx->iv, value, ctx->blockWords * 8);
         ctx->gammaBitsLeft = 0;
         ctx->flags |= DSTU7624_FLAG_IV;
         return 1;
 
     case DSTU7624_MAC_BITS: {
-        if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE)) return 0;
         const uint32_t bits = U32(value);
-        if (!MacLengthAllowed(ctx, bits))
-            return 0;
+        if (!MacLengthAllowed(ctx, bits)) return 0;
         ctx->macBits = bits;
         ctx->flags |= DSTU7624_FLAG_MAC_BITS;
         return 1;
     }
 
     case DSTU7624_MAC:
-        if (!Has(ctx, DSTU7624_FLAG_MAC_BITS))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_MAC_BITS)) return 0;
         std::memcpy(ctx->expectedMac, value, (ctx->macBits + 7) / 8);
         ctx->flags |= DSTU7624_FLAG_EXPECTED_MAC;
         return 1;
 
     case DSTU7624_CONTEXT: {
         const DSTU7624Context* image = static_cast<const DSTU7624Context*>(value);
-        if (!ImageIsSound(image))
-            return 0;
+        if (!ImageIsSound(image)) return 0;
         std::memmove(ctx, image, sizeof(DSTU7624Context));
         ctx->expandKey = nullptr;
         ctx->invertKeys = nullptr;
@@ -361,35 +329,30 @@ extern "C" int DSTU7624GetParameter(DSTU7624Context* ctx, void* out, uint32_t ty
 {
     switch (type) {
     case DSTU7624_BLOCK_BITS: {
-        if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_BLOCK_SIZE)) return 0;
         const uint32_t bits = ctx->blockWords * 64;
         std::memcpy(out, &bits, 4);
         return 1;
     }
     case DSTU7624_KEY_BITS: {
-        if (!Has(ctx, DSTU7624_FLAG_KEY_SIZE))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_KEY_SIZE)) return 0;
         const uint32_t bits = ctx->keyWords * 64;
         std::memcpy(out, &bits, 4);
         return 1;
     }
     case DSTU7624_MAC: {
-        if (!Has(ctx, DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_MAC_READY))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_MAC_READY)) return 0;
         uint8_t mac[kMaxBlockBytes];
         const uint32_t n = ReadMac(ctx, mac);
         std::memcpy(out, mac, n);
         return 1;
     }
     case DSTU7624_ROUND_KEYS:
-        if (!Has(ctx, DSTU7624_FLAG_SBOXES | DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_SBOXES | DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY)) return 0;
         std::memcpy(out, ctx->roundKeys, size_t(ctx->roundKeyCount) * ctx->blockWords * 8);
         return 1;
     case DSTU7624_DECRYPTION_ROUND_KEYS:
-        if (!Has(ctx, DSTU7624_FLAG_SBOXES | DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY))
-            return 0;
+        if (!Has(ctx, DSTU7624_FLAG_SBOXES | DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY)) return 0;
         std::memcpy(out, ctx->decryptionRoundKeys, size_t(ctx->decryptionRoundKeyCount) * ctx->blockWords * 8);
         return 1;
     case DSTU7624_CONTEXT_SIZE: {
@@ -412,12 +375,11 @@ extern "C" int DSTU7624GetParameter(DSTU7624Context* ctx, void* out, uint32_t ty
 namespace {
 constexpr uint32_t kKeyed = DSTU7624_FLAG_SBOXES | DSTU7624_FLAG_BLOCK_SIZE | DSTU7624_FLAG_KEY;
 constexpr uint32_t kKeyedIv = kKeyed | DSTU7624_FLAG_IV;
-} // namespace
+}  // namespace
 
 extern "C" int DSTU7624EncryptECB(uint8_t* data, uint32_t blocks, DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed))
-        return 0;
+    if (!Has(ctx, kKeyed)) return 0;
     const DSTU7624BlockFunction encrypt = ctx->encryptBlock;
     const uint32_t step = ctx->blockWords * 8;
     const uint64_t bulk = qvkcrypto::DSTU7624BulkEncrypt(ctx, data, blocks);
@@ -429,8 +391,7 @@ extern "C" int DSTU7624EncryptECB(uint8_t* data, uint32_t blocks, DSTU7624Contex
 
 extern "C" int DSTU7624DecryptECB(uint8_t* data, uint32_t blocks, DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed))
-        return 0;
+    if (!Has(ctx, kKeyed)) return 0;
     const DSTU7624BlockFunction decrypt = ctx->decryptBlock;
     const uint32_t step = ctx->blockWords * 8;
     const uint64_t bulk = qvkcrypto::DSTU7624BulkDecrypt(ctx, data, blocks);
@@ -444,8 +405,7 @@ extern "C" void DSTU7624PadBlock(uint8_t* buffer, uint64_t bits, uint32_t blockW
 {
     const uint64_t blockBits = uint64_t(blockWords) * 64;
     const uint64_t r = bits % blockBits;
-    if (r == 0)
-        return;
+    if (r == 0) return;
     uint8_t* block = buffer + (bits / blockBits) * blockWords * 8;
     const uint32_t at = static_cast<uint32_t>(r / 8);
     const uint32_t keep = static_cast<uint32_t>(r % 8);
@@ -455,13 +415,11 @@ extern "C" void DSTU7624PadBlock(uint8_t* buffer, uint64_t bits, uint32_t blockW
 
 extern "C" int DSTU7624ComputeCMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed))
-        return 0;
+    if (!Has(ctx, kKeyed)) return 0;
     ctx->flags &= ~static_cast<uint32_t>(DSTU7624_FLAG_MAC_READY);
     ctx->macMode = DSTU7624_MAC_MODE_CMAC;
     const uint64_t length = CryptoJoinBitLength(bitsLow, bitsHigh);
-    if (length == 0)
-        return 0;
+    if (length == 0) return 0;
 
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
@@ -471,8 +429,7 @@ extern "C" int DSTU7624ComputeCMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits),
 
     uint64_t v[8] = {0};
     for (uint64_t i = 0; i + 1 < n; ++i, data += blockBytes) {
-        for (uint32_t w = 0; w < bw; ++w)
-            v[w] ^= Load64(data + 8 * w);
+        for (uint32_t w = 0; w < bw; ++w) v[w] ^= Load64(data + 8 * w);
         Encrypt(ctx, Bytes(v));
     }
 
@@ -483,14 +440,12 @@ extern "C" int DSTU7624ComputeCMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits),
     } else {
         const uint32_t bytes = static_cast<uint32_t>(Ceil8(d));
         std::memcpy(last, data, bytes);
-        if (d % 8)
-            Bytes(last)[bytes - 1] &= HighMask(d % 8);
+        if (d % 8) Bytes(last)[bytes - 1] &= HighMask(d % 8);
         DSTU7624PadBlock(Bytes(last), d, bw);
         subkey[0] = 1;
     }
     Encrypt(ctx, Bytes(subkey));
-    for (uint32_t w = 0; w < bw; ++w)
-        v[w] ^= last[w] ^ subkey[w];
+    for (uint32_t w = 0; w < bw; ++w) v[w] ^= last[w] ^ subkey[w];
     Encrypt(ctx, Bytes(v));
 
     std::memset(ctx->mac, 0, sizeof ctx->mac);
@@ -501,12 +456,9 @@ extern "C" int DSTU7624ComputeCMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits),
 
 extern "C" int DSTU7624VerifyCMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed | DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_EXPECTED_MAC))
-        return 0;
-    if (!DSTU7624ComputeCMAC(data, bitsLow, bitsHigh, ctx))
-        return 0;
-    if (!MacLengthAllowed(ctx, ctx->macBits))
-        return 0;
+    if (!Has(ctx, kKeyed | DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_EXPECTED_MAC)) return 0;
+    if (!DSTU7624ComputeCMAC(data, bitsLow, bitsHigh, ctx)) return 0;
+    if (!MacLengthAllowed(ctx, ctx->macBits)) return 0;
     uint8_t mac[kMaxBlockBytes];
     const uint32_t n = ReadMac(ctx, mac);
     return SameBytes(mac, ctx->expectedMac, n) ? 1 : 0;
@@ -519,30 +471,25 @@ extern "C" int DSTU7624VerifyCMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), 
 extern "C" void DSTU7624ExtractTrailingBits(const uint8_t* source, uint64_t totalBits, uint8_t* destination,
                                             uint32_t count)
 {
-    if (count == 0)
-        return;
+    if (count == 0) return;
     const uint64_t start = totalBits - count;
     const uint64_t first = start / 8;
     const uint32_t shift = static_cast<uint32_t>(start % 8);
-    const uint64_t sourceEnd = Ceil8(totalBits); // bytes that may be read
+    const uint64_t sourceEnd = Ceil8(totalBits);  // bytes that may be read
     const uint32_t bytes = static_cast<uint32_t>(Ceil8(count));
     for (uint32_t j = 0; j < bytes; ++j) {
         unsigned v = static_cast<unsigned>(source[first + j]) << shift;
-        if (shift && first + j + 1 < sourceEnd)
-            v |= source[first + j + 1] >> (8 - shift);
+        if (shift && first + j + 1 < sourceEnd) v |= source[first + j + 1] >> (8 - shift);
         destination[j] = static_cast<uint8_t>(v);
     }
-    if (count % 8)
-        destination[bytes - 1] &= HighMask(count % 8);
+    if (count % 8) destination[bytes - 1] &= HighMask(count % 8);
 }
 
 extern "C" int DSTU7624EncryptCTR(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyedIv))
-        return 0;
+    if (!Has(ctx, kKeyedIv)) return 0;
     uint64_t length = CryptoJoinBitLength(bitsLow, bitsHigh);
-    if (length == 0)
-        return 1;
+    if (length == 0) return 1;
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
     const uint32_t blockBits = bw * 64;
@@ -557,8 +504,7 @@ extern "C" int DSTU7624EncryptCTR(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
         XorBits(data, Bytes(scratch), u);
         ctx->gammaBitsLeft = length < g ? static_cast<uint32_t>(g - u) : blockBits;
         length -= u;
-        if (length == 0)
-            return 1;
+        if (length == 0) return 1;
         data += Ceil8(u);
     }
 
@@ -569,14 +515,12 @@ extern "C" int DSTU7624EncryptCTR(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
         AddToCounter(ctx->iv, bw, 1);
         std::memcpy(scratch, ctx->iv, blockBytes);
         encrypt(ctx->sBoxes, ctx->tTables, Bytes(scratch), ctx->roundKeys);
-        for (uint32_t w = 0; w < bw; ++w)
-            Store64(data + 8 * w, Load64(data + 8 * w) ^ scratch[w]);
+        for (uint32_t w = 0; w < bw; ++w) Store64(data + 8 * w, Load64(data + 8 * w) ^ scratch[w]);
     }
 
     const uint32_t r = static_cast<uint32_t>(length % blockBits);
     ctx->gammaBitsLeft = blockBits - r;
-    if (r == 0)
-        return 1;
+    if (r == 0) return 1;
     AddToCounter(ctx->iv, bw, 1);
     std::memcpy(scratch, ctx->iv, blockBytes);
     Encrypt(ctx, Bytes(scratch));
@@ -592,11 +536,9 @@ extern "C" int DSTU7624DecryptCTR(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
 
 extern "C" int DSTU7624EncryptOFB(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyedIv))
-        return 0;
+    if (!Has(ctx, kKeyedIv)) return 0;
     uint64_t length = CryptoJoinBitLength(bitsLow, bitsHigh);
-    if (length == 0)
-        return 1;
+    if (length == 0) return 1;
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
     const uint32_t blockBits = bw * 64;
@@ -608,21 +550,18 @@ extern "C" int DSTU7624EncryptOFB(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
         XorBits(data, Bytes(ctx->gamma), u);
         ctx->gammaBitsLeft = length < g ? static_cast<uint32_t>(g - u) : 0;
         length -= u;
-        if (length == 0)
-            return 1;
+        if (length == 0) return 1;
         data += Ceil8(u);
     }
 
     for (uint64_t i = length / blockBits; i; --i, data += blockBytes) {
         Encrypt(ctx, Bytes(ctx->iv));
-        for (uint32_t w = 0; w < bw; ++w)
-            Store64(data + 8 * w, Load64(data + 8 * w) ^ ctx->iv[w]);
+        for (uint32_t w = 0; w < bw; ++w) Store64(data + 8 * w, Load64(data + 8 * w) ^ ctx->iv[w]);
     }
 
     const uint32_t r = static_cast<uint32_t>(length % blockBits);
     ctx->gammaBitsLeft = r ? blockBits - r : 0;
-    if (r == 0)
-        return 1;
+    if (r == 0) return 1;
     Encrypt(ctx, Bytes(ctx->iv));
     XorBits(data, Bytes(ctx->iv), r);
     return 1;
@@ -637,15 +576,12 @@ namespace {
 
 int Cfb(uint8_t* data, uint64_t length, uint32_t s, DSTU7624Context* ctx, bool encrypting)
 {
-    if (!Has(ctx, kKeyedIv))
-        return 0;
+    if (!Has(ctx, kKeyedIv)) return 0;
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
     const uint32_t blockBits = bw * 64;
-    if (s > blockBits)
-        return 0;
-    if (s != 1 && s != 8 && s != 64 && s != 128 && s != 256 && s != 512)
-        return 0;
+    if (s > blockBits) return 0;
+    if (s != 1 && s != 8 && s != 64 && s != 128 && s != 256 && s != 512) return 0;
     uint8_t* reg = Bytes(ctx->iv);
 
     if (s == 1) {
@@ -693,7 +629,7 @@ int Cfb(uint8_t* data, uint64_t length, uint32_t s, DSTU7624Context* ctx, bool e
     return 1;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int DSTU7624EncryptCFB(uint8_t* data, CRYPTO_BIT_LENGTH(bits), uint32_t feedbackBits, DSTU7624Context* ctx)
 {
@@ -712,19 +648,15 @@ extern "C" int DSTU7624DecryptCFB(uint8_t* data, CRYPTO_BIT_LENGTH(bits), uint32
 extern "C" int DSTU7624EncryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), CRYPTO_BIT_LENGTH(paddedBits),
                                   DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyedIv))
-        return 0;
+    if (!Has(ctx, kKeyedIv)) return 0;
     const uint64_t length = CryptoJoinBitLength(bitsLow, bitsHigh);
-    if (length == 0)
-        return 1;
+    if (length == 0) return 1;
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
     const uint64_t blockBits = uint64_t(bw) * 64;
     const uint64_t blocks = (length + blockBits - 1) / blockBits;
-    if (CryptoJoinBitLength(paddedBitsLow, paddedBitsHigh) != blocks * blockBits)
-        return 0;
-    if (length % blockBits)
-        DSTU7624PadBlock(data, length, bw);
+    if (CryptoJoinBitLength(paddedBitsLow, paddedBitsHigh) != blocks * blockBits) return 0;
+    if (length % blockBits) DSTU7624PadBlock(data, length, bw);
     const uint8_t* chain = Bytes(ctx->iv);
     for (uint64_t i = 0; i < blocks; ++i, data += blockBytes) {
         XorBytes(data, chain, blockBytes);
@@ -736,20 +668,16 @@ extern "C" int DSTU7624EncryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), CRYPTO
 
 extern "C" int DSTU7624RemovePadding(uint8_t* data, uint64_t totalBits, uint64_t* position, uint32_t blockWords)
 {
-    if (blockWords == 0)
-        return 0;
+    if (blockWords == 0) return 0;
     const uint64_t blockBits = uint64_t(blockWords) * 64;
-    if (totalBits % blockBits != 0 || totalBits == 0)
-        return 0;
+    if (totalBits % blockBits != 0 || totalBits == 0) return 0;
     const uint64_t lastBlock = totalBits / blockBits - 1;
     uint8_t* block = data + lastBlock * blockWords * 8;
     for (int32_t byte = static_cast<int32_t>(blockWords * 8) - 1; byte >= 0; --byte) {
         const uint8_t v = block[byte];
-        if (v == 0)
-            continue;
-        uint32_t bit = 0; // lowest set bit of the byte
-        while (!((v >> bit) & 1u))
-            ++bit;
+        if (v == 0) continue;
+        uint32_t bit = 0;  // lowest set bit of the byte
+        while (!((v >> bit) & 1u)) ++bit;
         block[byte] = static_cast<uint8_t>(v & ~(1u << bit));
         *position = lastBlock * blockBits + 8 * uint64_t(byte) + (7 - bit);
         return 1;
@@ -760,16 +688,13 @@ extern "C" int DSTU7624RemovePadding(uint8_t* data, uint64_t totalBits, uint64_t
 extern "C" int DSTU7624DecryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int removePadding,
                                   CryptoBitLength* resultBits, DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyedIv))
-        return 0;
+    if (!Has(ctx, kKeyedIv)) return 0;
     const uint64_t length = CryptoJoinBitLength(bitsLow, bitsHigh);
-    if (length == 0)
-        return 1;
+    if (length == 0) return 1;
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
     const uint64_t blockBits = uint64_t(bw) * 64;
-    if (length % blockBits)
-        return 0;
+    if (length % blockBits) return 0;
     uint8_t previous[kMaxBlockBytes], kept[kMaxBlockBytes];
     std::memcpy(previous, ctx->iv, blockBytes);
     uint8_t* p = data;
@@ -801,11 +726,9 @@ extern "C" int DSTU7624DecryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int re
         std::memcpy(previous, kept, blockBytes);
     }
     CryptoStoreBitLength(resultBits, length);
-    if (!removePadding)
-        return 1;
+    if (!removePadding) return 1;
     uint64_t position;
-    if (!DSTU7624RemovePadding(data + (length - blockBits) / 8, blockBits, &position, bw))
-        return 0;
+    if (!DSTU7624RemovePadding(data + (length - blockBits) / 8, blockBits, &position, bw)) return 0;
     CryptoStoreBitLength(resultBits, length - blockBits + position);
     return 1;
 }
@@ -820,18 +743,16 @@ void OrBitsAt(uint8_t* dst, uint64_t at, const uint8_t* src, uint32_t bits)
     const uint32_t bytes = static_cast<uint32_t>(Ceil8(bits));
     for (uint32_t j = 0; j < bytes; ++j) {
         d[j] |= static_cast<uint8_t>(src[j] >> shift);
-        if (shift)
-            d[j + 1] |= static_cast<uint8_t>(src[j] << (8 - shift));
+        if (shift) d[j + 1] |= static_cast<uint8_t>(src[j] << (8 - shift));
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int DSTU7624WrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), CRYPTO_BIT_LENGTH(wrappedBits),
                                DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed))
-        return 0;
+    if (!Has(ctx, kKeyed)) return 0;
     const uint64_t length = CryptoJoinBitLength(bitsLow, bitsHigh);
     const uint64_t wrapped = CryptoJoinBitLength(wrappedBitsLow, wrappedBitsHigh);
     const uint32_t bw = ctx->blockWords;
@@ -842,20 +763,17 @@ extern "C" int DSTU7624WrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), CRYPTO_BI
     uint64_t prepared;
 
     if (r == 0) {
-        if (wrapped != length + blockBits)
-            return 0;
+        if (wrapped != length + blockBits) return 0;
         prepared = length;
     } else {
         const uint64_t d = (r + blockBits / 2) / blockBits + 1;
-        if (wrapped != (length - r) + (d + 1) * blockBits)
-            return 0;
+        if (wrapped != (length - r) + (d + 1) * blockBits) return 0;
         // Tail, LEN bit-packed right after it, then the padding bit.
         uint8_t scratch[2 * kMaxBlockBytes] = {0};
         uint8_t* tail = data + (length - r) / 8;
         const uint32_t tailBytes = static_cast<uint32_t>(Ceil8(r));
         std::memcpy(scratch, tail, tailBytes);
-        if (r % 8)
-            scratch[tailBytes - 1] &= HighMask(r % 8);
+        if (r % 8) scratch[tailBytes - 1] &= HighMask(r % 8);
         uint8_t len[kMaxBlockBytes / 2] = {0};
         Store64(len, length);
         OrBitsAt(scratch, r, len, halfBytes * 8);
@@ -867,9 +785,9 @@ extern "C" int DSTU7624WrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), CRYPTO_BI
         std::memcpy(tail, scratch, d * blockBytes);
         prepared = (length - r) + d * blockBits;
     }
-    std::memset(data + prepared / 8, 0, blockBytes); // check block
+    std::memset(data + prepared / 8, 0, blockBytes);  // check block
 
-    const uint64_t n = prepared / (blockBits / 2); // half-blocks before the check block
+    const uint64_t n = prepared / (blockBits / 2);  // half-blocks before the check block
     uint8_t a[kMaxBlockBytes / 2];
     uint8_t block[kMaxBlockBytes];
     std::memcpy(a, data, halfBytes);
@@ -887,19 +805,17 @@ extern "C" int DSTU7624WrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), CRYPTO_BI
     return 1;
 }
 
-extern "C" int DSTU7624UnwrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int removePadding,
-                                 CryptoBitLength* resultBits, DSTU7624Context* ctx)
+extern "C" int DSTU7624UnwrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int removePadding, CryptoBitLength* resultBits,
+                                 DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed))
-        return 0;
+    if (!Has(ctx, kKeyed)) return 0;
     const uint64_t wrapped = CryptoJoinBitLength(bitsLow, bitsHigh);
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
     const uint64_t blockBits = uint64_t(bw) * 64;
     const uint64_t halfBits = blockBits / 2;
     const uint32_t halfBytes = blockBytes / 2;
-    if (wrapped % blockBits != 0 || wrapped < 2 * blockBits)
-        return 0;
+    if (wrapped % blockBits != 0 || wrapped < 2 * blockBits) return 0;
 
     const uint64_t registers = wrapped / halfBits - 1;
     uint8_t a[kMaxBlockBytes / 2];
@@ -925,38 +841,30 @@ extern "C" int DSTU7624UnwrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int rem
 
     const uint8_t* check = data + totalBytes - blockBytes;
     uint8_t any = 0;
-    for (uint32_t i = 0; i < blockBytes; ++i)
-        any |= check[i];
-    if (any)
-        return refuse();
+    for (uint32_t i = 0; i < blockBytes; ++i) any |= check[i];
+    if (any) return refuse();
 
     CryptoStoreBitLength(resultBits, wrapped - blockBits);
-    if (!removePadding)
-        return 1;
+    if (!removePadding) return 1;
 
     const uint64_t q = wrapped >= 3 * blockBits ? 2 : 1;
     uint8_t scratch[2 * kMaxBlockBytes];
     std::memcpy(scratch, data + (wrapped - (q + 1) * blockBits) / 8, q * blockBytes);
     uint64_t p;
-    if (!DSTU7624RemovePadding(scratch, q * blockBits, &p, bw))
-        return refuse();
+    if (!DSTU7624RemovePadding(scratch, q * blockBits, &p, bw)) return refuse();
     // LEN must lie wholly inside the scratch: a padding bit before bit B/2
     // would make it start in front of it.
-    if (p < halfBits)
-        return refuse();
+    if (p < halfBits) return refuse();
     uint8_t len[kMaxBlockBytes / 2];
     DSTU7624ExtractTrailingBits(scratch, p, len, static_cast<uint32_t>(halfBits));
     for (uint32_t w = 1; w < halfBytes / 8; ++w) {
-        if (Load64(len + 8 * w) != 0)
-            return refuse();
+        if (Load64(len + 8 * w) != 0) return refuse();
     }
     const uint64_t s = p - halfBits;
     const uint64_t messageBits = s + wrapped - (q + 1) * blockBits;
-    if (Load64(len) != messageBits)
-        return refuse();
+    if (Load64(len) != messageBits) return refuse();
     CryptoStoreBitLength(resultBits, messageBits);
-    if (messageBits % 8)
-        data[messageBits / 8] &= HighMask(messageBits % 8);
+    if (messageBits % 8) data[messageBits / 8] &= HighMask(messageBits % 8);
     return 1;
 }
 
@@ -975,16 +883,14 @@ inline void TimesX(uint64_t* value, uint32_t words, uint64_t constant)
 {
     const uint64_t top = value[words - 1] >> 63;
     DSTU7624ShiftLeft(value, words);
-    if (top)
-        value[0] ^= constant;
+    if (top) value[0] ^= constant;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" void DSTU7624ShiftLeft(uint64_t* value, uint32_t words)
 {
-    for (uint32_t i = words - 1; i >= 1; --i)
-        value[i] = (value[i] << 1) | (value[i - 1] >> 63);
+    for (uint32_t i = words - 1; i >= 1; --i) value[i] = (value[i] << 1) | (value[i - 1] >> 63);
     value[0] <<= 1;
 }
 
@@ -998,8 +904,7 @@ extern "C" void DSTU7624MultiplyGF(const uint64_t* a, const uint64_t* b, uint32_
         const uint64_t aw = a[w];
         for (uint32_t bit = 0; bit < 64; ++bit) {
             if ((aw >> bit) & 1u) {
-                for (uint32_t k = 0; k < words; ++k)
-                    acc[k] ^= m[k];
+                for (uint32_t k = 0; k < words; ++k) acc[k] ^= m[k];
             }
             TimesX(m, words, constant);
         }
@@ -1014,21 +919,17 @@ extern "C" void DSTU7624GHash(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), cons
     const uint64_t blockBits = uint64_t(words) * 64;
     const uint32_t blockBytes = words * 8;
     for (uint64_t i = length / blockBits; i; --i, data += blockBytes) {
-        for (uint32_t w = 0; w < words; ++w)
-            accumulator[w] ^= Load64(data + 8 * w);
+        for (uint32_t w = 0; w < words; ++w) accumulator[w] ^= Load64(data + 8 * w);
         DSTU7624MultiplyGF(accumulator, hashKey, words, accumulator);
     }
     const uint64_t r = length % blockBits;
-    if (r == 0)
-        return;
+    if (r == 0) return;
     uint64_t last[8] = {0};
     const uint32_t bytes = static_cast<uint32_t>(Ceil8(r));
     std::memcpy(last, data, bytes);
-    if (r % 8)
-        Bytes(last)[bytes - 1] &= HighMask(r % 8);
+    if (r % 8) Bytes(last)[bytes - 1] &= HighMask(r % 8);
     DSTU7624PadBlock(Bytes(last), r, words);
-    for (uint32_t w = 0; w < words; ++w)
-        accumulator[w] ^= last[w];
+    for (uint32_t w = 0; w < words; ++w) accumulator[w] ^= last[w];
     DSTU7624MultiplyGF(accumulator, hashKey, words, accumulator);
 }
 
@@ -1043,10 +944,8 @@ extern "C" void DSTU7624ComputeGCMTag(const uint8_t* data, CRYPTO_BIT_LENGTH(dat
     uint64_t h[8] = {0};
     Encrypt(ctx, Bytes(h));
     uint64_t acc[8] = {0};
-    if (la)
-        DSTU7624GHash(associatedData, associatedBitsLow, associatedBitsHigh, h, acc, bw);
-    if (ld)
-        DSTU7624GHash(data, dataBitsLow, dataBitsHigh, h, acc, bw);
+    if (la) DSTU7624GHash(associatedData, associatedBitsLow, associatedBitsHigh, h, acc, bw);
+    if (ld) DSTU7624GHash(data, dataBitsLow, dataBitsHigh, h, acc, bw);
     acc[0] ^= la;
     acc[bw / 2] ^= ld;
     Encrypt(ctx, Bytes(acc));
@@ -1058,14 +957,11 @@ extern "C" void DSTU7624ComputeGCMTag(const uint8_t* data, CRYPTO_BIT_LENGTH(dat
 extern "C" int DSTU7624EncryptGCM(uint8_t* data, CRYPTO_BIT_LENGTH(dataBits), const uint8_t* associatedData,
                                   CRYPTO_BIT_LENGTH(associatedBits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed))
-        return 0;
+    if (!Has(ctx, kKeyed)) return 0;
     const uint64_t ld = CryptoJoinBitLength(dataBitsLow, dataBitsHigh);
     const uint64_t la = CryptoJoinBitLength(associatedBitsLow, associatedBitsHigh);
-    if (ld + la == 0)
-        return 0;
-    if (ld != 0 && !DSTU7624EncryptCTR(data, dataBitsLow, dataBitsHigh, ctx))
-        return 0;
+    if (ld + la == 0) return 0;
+    if (ld != 0 && !DSTU7624EncryptCTR(data, dataBitsLow, dataBitsHigh, ctx)) return 0;
     DSTU7624ComputeGCMTag(data, dataBitsLow, dataBitsHigh, associatedData, associatedBitsLow, associatedBitsHigh, ctx);
     return 1;
 }
@@ -1073,37 +969,30 @@ extern "C" int DSTU7624EncryptGCM(uint8_t* data, CRYPTO_BIT_LENGTH(dataBits), co
 extern "C" int DSTU7624DecryptGCM(uint8_t* data, CRYPTO_BIT_LENGTH(dataBits), const uint8_t* associatedData,
                                   CRYPTO_BIT_LENGTH(associatedBits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed | DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_EXPECTED_MAC))
-        return 0;
+    if (!Has(ctx, kKeyed | DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_EXPECTED_MAC)) return 0;
     const uint64_t ld = CryptoJoinBitLength(dataBitsLow, dataBitsHigh);
     const uint64_t la = CryptoJoinBitLength(associatedBitsLow, associatedBitsHigh);
-    if (ld + la == 0)
-        return 0;
+    if (ld + la == 0) return 0;
     DSTU7624ComputeGCMTag(data, dataBitsLow, dataBitsHigh, associatedData, associatedBitsLow, associatedBitsHigh, ctx);
-    if (!MacLengthAllowed(ctx, ctx->macBits))
-        return 0;
+    if (!MacLengthAllowed(ctx, ctx->macBits)) return 0;
     uint8_t mac[kMaxBlockBytes];
     const uint32_t n = ReadMac(ctx, mac);
-    if (!SameBytes(mac, ctx->expectedMac, n))
-        return 0;
+    if (!SameBytes(mac, ctx->expectedMac, n)) return 0;
     return DSTU7624DecryptCTR(data, dataBitsLow, dataBitsHigh, ctx);
 }
 
 extern "C" int DSTU7624ComputeGMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed))
-        return 0;
+    if (!Has(ctx, kKeyed)) return 0;
     DSTU7624ComputeGCMTag(nullptr, 0, 0, data, bitsLow, bitsHigh, ctx);
     return 1;
 }
 
 extern "C" int DSTU7624VerifyGMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyed | DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_EXPECTED_MAC))
-        return 0;
+    if (!Has(ctx, kKeyed | DSTU7624_FLAG_MAC_BITS | DSTU7624_FLAG_EXPECTED_MAC)) return 0;
     DSTU7624ComputeGCMTag(nullptr, 0, 0, data, bitsLow, bitsHigh, ctx);
-    if (!MacLengthAllowed(ctx, ctx->macBits))
-        return 0;
+    if (!MacLengthAllowed(ctx, ctx->macBits)) return 0;
     uint8_t mac[kMaxBlockBytes];
     const uint32_t n = ReadMac(ctx, mac);
     return SameBytes(mac, ctx->expectedMac, n) ? 1 : 0;
@@ -1114,20 +1003,25 @@ namespace {
 inline uint8_t TagLengthCode(uint32_t macBits)
 {
     switch (macBits) {
-    case 64: return 2;
-    case 128: return 3;
-    case 256: return 4;
-    case 384: return 5;
-    case 512: return 6;
-    default: return 0;
+    case 64:
+        return 2;
+    case 128:
+        return 3;
+    case 256:
+        return 4;
+    case 384:
+        return 5;
+    case 512:
+        return 6;
+    default:
+        return 0;
     }
 }
 
 // Writes `value` as a w-byte little-endian number (bytes past the fourth 0).
 inline void PutLength(uint8_t* p, uint32_t w, uint32_t value)
 {
-    for (uint32_t i = 0; i < w; ++i)
-        p[i] = i < 4 ? static_cast<uint8_t>(value >> (8 * i)) : 0;
+    for (uint32_t i = 0; i < w; ++i) p[i] = i < 4 ? static_cast<uint8_t>(value >> (8 * i)) : 0;
 }
 
 // The width must leave room for the flags byte and fit its 4-bit field, and
@@ -1136,17 +1030,15 @@ bool CcmWidthFits(const DSTU7624Context* ctx, uint32_t w, uint32_t plainBytes, u
 {
     const uint32_t blockBytes = ctx->blockWords * 8;
     const uint32_t widest = blockBytes - 1 < 16 ? blockBytes - 1 : 16;
-    if (w < 1 || w > widest)
-        return false;
+    if (w < 1 || w > widest) return false;
     if (w <= 3) {
         const uint64_t limit = uint64_t(1) << (8 * w);
-        if (plainBytes >= limit || associatedBytes >= limit)
-            return false;
+        if (plainBytes >= limit || associatedBytes >= limit) return false;
     }
     return true;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" void DSTU7624CBCMAC(const uint8_t* data, uint32_t dataBytes, const uint8_t* associatedData,
                                uint32_t associatedBytes, uint32_t w, DSTU7624Context* ctx)
@@ -1160,12 +1052,11 @@ extern "C" void DSTU7624CBCMAC(const uint8_t* data, uint32_t dataBytes, const ui
     uint8_t* xb = Bytes(x);
     std::memcpy(xb, ctx->iv, blockBytes - w - 1);
     PutLength(xb + blockBytes - w - 1, w, dataBytes);
-    xb[blockBytes - 1] = static_cast<uint8_t>((associatedBytes ? 0x80u : 0u) | (TagLengthCode(ctx->macBits) << 4) |
-                                              (w - 1));
+    xb[blockBytes - 1] =
+        static_cast<uint8_t>((associatedBytes ? 0x80u : 0u) | (TagLengthCode(ctx->macBits) << 4) | (w - 1));
 
     const auto absorb = [&](const uint8_t* block) {
-        for (uint32_t k = 0; k < bw; ++k)
-            x[k] ^= Load64(block + 8 * k);
+        for (uint32_t k = 0; k < bw; ++k) x[k] ^= Load64(block + 8 * k);
         Encrypt(ctx, xb);
     };
 
@@ -1179,14 +1070,11 @@ extern "C" void DSTU7624CBCMAC(const uint8_t* data, uint32_t dataBytes, const ui
         PutLength(header, w, associatedBytes);
         std::memcpy(header + w + zeros, associatedData, lead);
         const uint32_t headerBytes = w + zeros + lead;
-        for (uint32_t off = 0; off < headerBytes; off += blockBytes)
-            absorb(header + off);
-        for (uint32_t off = lead; off < associatedBytes; off += blockBytes)
-            absorb(associatedData + off);
+        for (uint32_t off = 0; off < headerBytes; off += blockBytes) absorb(header + off);
+        for (uint32_t off = lead; off < associatedBytes; off += blockBytes) absorb(associatedData + off);
     }
     const uint32_t whole = dataBytes / blockBytes;
-    for (uint32_t i = 0; i < whole; ++i)
-        absorb(data + i * blockBytes);
+    for (uint32_t i = 0; i < whole; ++i) absorb(data + i * blockBytes);
     const uint32_t rest = dataBytes % blockBytes;
     if (rest) {
         uint8_t last[kMaxBlockBytes] = {0};
@@ -1203,16 +1091,12 @@ extern "C" int DSTU7624EncryptCCM(uint8_t* buffer, uint32_t plainBytes, uint32_t
                                   const uint8_t* associatedData, uint32_t associatedBytes, uint32_t w,
                                   DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyedIv | DSTU7624_FLAG_MAC_BITS))
-        return 0;
-    if (!CcmWidthFits(ctx, w, plainBytes, associatedBytes))
-        return 0;
+    if (!Has(ctx, kKeyedIv | DSTU7624_FLAG_MAC_BITS)) return 0;
+    if (!CcmWidthFits(ctx, w, plainBytes, associatedBytes)) return 0;
     const uint32_t tagBytes = ctx->macBits / 8;
-    if (uint64_t(bufferBytes) != uint64_t(plainBytes) + tagBytes)
-        return 0;
+    if (uint64_t(bufferBytes) != uint64_t(plainBytes) + tagBytes) return 0;
     DSTU7624CBCMAC(buffer, plainBytes, associatedData, associatedBytes, w, ctx);
-    if (!MacLengthAllowed(ctx, ctx->macBits))
-        return 0;
+    if (!MacLengthAllowed(ctx, ctx->macBits)) return 0;
     uint8_t mac[kMaxBlockBytes];
     ReadMac(ctx, mac);
     std::memcpy(buffer + plainBytes, mac, tagBytes);
@@ -1223,26 +1107,21 @@ extern "C" int DSTU7624EncryptCCM(uint8_t* buffer, uint32_t plainBytes, uint32_t
 extern "C" int DSTU7624DecryptCCM(uint8_t* buffer, uint32_t bufferBytes, const uint8_t* associatedData,
                                   uint32_t associatedBytes, uint32_t w, DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyedIv | DSTU7624_FLAG_MAC_BITS))
-        return 0;
+    if (!Has(ctx, kKeyedIv | DSTU7624_FLAG_MAC_BITS)) return 0;
     const uint32_t tagBytes = ctx->macBits / 8;
-    if (tagBytes > bufferBytes)
-        return 0;
+    if (tagBytes > bufferBytes) return 0;
     const uint32_t plainBytes = bufferBytes - tagBytes;
-    if (!CcmWidthFits(ctx, w, plainBytes, associatedBytes))
-        return 0;
+    if (!CcmWidthFits(ctx, w, plainBytes, associatedBytes)) return 0;
     uint64_t savedIv[8];
     std::memcpy(savedIv, ctx->iv, sizeof savedIv);
     const uint64_t bits = uint64_t(bufferBytes) * 8;
-    if (!DSTU7624DecryptCTR(buffer, CryptoBitLengthLow(bits), CryptoBitLengthHigh(bits), ctx))
-        return 0;
+    if (!DSTU7624DecryptCTR(buffer, CryptoBitLengthLow(bits), CryptoBitLengthHigh(bits), ctx)) return 0;
     std::memcpy(ctx->iv, savedIv, sizeof savedIv);
     DSTU7624CBCMAC(buffer, plainBytes, associatedData, associatedBytes, w, ctx);
     uint8_t mac[kMaxBlockBytes];
     if (MacLengthAllowed(ctx, ctx->macBits)) {
         ReadMac(ctx, mac);
-        if (SameBytes(mac, buffer + plainBytes, tagBytes))
-            return 1;
+        if (SameBytes(mac, buffer + plainBytes, tagBytes)) return 1;
     }
     // Plaintext that failed its check never reaches the caller.
     Wipe(buffer, bufferBytes);
@@ -1262,23 +1141,20 @@ extern "C" void DSTU7624ClearLeadingBits(uint8_t* buffer, CRYPTO_BIT_LENGTH(bits
 {
     const uint64_t b = CryptoJoinBitLength(bitsLow, bitsHigh);
     std::memset(buffer, 0, b / 8);
-    if (b % 8)
-        buffer[b / 8] &= static_cast<uint8_t>(0xFFu >> (b % 8));
+    if (b % 8) buffer[b / 8] &= static_cast<uint8_t>(0xFFu >> (b % 8));
 }
 
 namespace {
 
 inline void XorTweak(uint8_t* block, const uint64_t* tweak, uint32_t words)
 {
-    for (uint32_t w = 0; w < words; ++w)
-        Store64(block + 8 * w, Load64(block + 8 * w) ^ tweak[w]);
+    for (uint32_t w = 0; w < words; ++w) Store64(block + 8 * w, Load64(block + 8 * w) ^ tweak[w]);
 }
 
 // data ^= mask, word by word as XorTweak does.
 inline void XorWords(uint8_t* data, const uint64_t* mask, uint64_t words)
 {
-    for (uint64_t w = 0; w < words; ++w)
-        Store64(data + 8 * w, Load64(data + 8 * w) ^ mask[w]);
+    for (uint64_t w = 0; w < words; ++w) Store64(data + 8 * w, Load64(data + 8 * w) ^ mask[w]);
 }
 
 // Whole XTS blocks from `block` on: the tweaks of a chunk are made first,
@@ -1288,8 +1164,7 @@ uint64_t XtsBulk(DSTU7624Context* ctx, uint8_t* block, uint64_t count, bool decr
 {
     const uint32_t bw = ctx->blockWords, blockBytes = bw * 8;
     const uint64_t batch = qvkcrypto::DSTU7624BatchBlocks(bw);
-    if (count < batch || !qvkcrypto::DSTU7624BulkUsable(ctx, decrypting))
-        return 0;
+    if (count < batch || !qvkcrypto::DSTU7624BulkUsable(ctx, decrypting)) return 0;
     constexpr uint32_t kChunk = 8192;  // one key preparation per chunk
     const uint64_t constant = ReductionConstant(bw);
     uint64_t tweaks[kChunk / 8];
@@ -1304,8 +1179,7 @@ uint64_t XtsBulk(DSTU7624Context* ctx, uint8_t* block, uint64_t count, bool decr
         std::memcpy(t, ctx->iv, blockBytes);
         for (uint64_t i = 0; i < n; ++i) {
             const uint64_t top = t[bw - 1] >> 63;
-            for (uint32_t w = bw - 1; w >= 1; --w)
-                t[w] = (t[w] << 1) | (t[w - 1] >> 63);
+            for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);
             t[0] = (t[0] << 1) ^ (constant & (0 - top));
             std::memcpy(tweaks + i * bw, t, blockBytes);
         }
@@ -1330,22 +1204,19 @@ inline void CopyBits(uint8_t* dst, const uint8_t* src, uint64_t bits)
 {
     const uint64_t bytes = Ceil8(bits);
     std::memcpy(dst, src, bytes);
-    if (bits % 8)
-        dst[bytes - 1] &= HighMask(bits % 8);
+    if (bits % 8) dst[bytes - 1] &= HighMask(bits % 8);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int DSTU7624EncryptXTS(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyedIv))
-        return 0;
+    if (!Has(ctx, kKeyedIv)) return 0;
     const uint64_t length = CryptoJoinBitLength(bitsLow, bitsHigh);
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
     const uint64_t blockBits = uint64_t(bw) * 64;
-    if (length < blockBits)
-        return 0;
+    if (length < blockBits) return 0;
     const uint64_t m = length / blockBits;
     const uint32_t r = static_cast<uint32_t>(length % blockBits);
     uint64_t* tweak = ctx->iv;
@@ -1359,18 +1230,16 @@ extern "C" int DSTU7624EncryptXTS(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
         Encrypt(ctx, block);
         XorTweak(block, tweak, bw);
     }
-    if (r == 0)
-        return 1;
-    uint8_t* last = data + (m - 1) * blockBytes; // CC
-    uint8_t* partial = data + m * blockBytes;    // Pr
+    if (r == 0) return 1;
+    uint8_t* last = data + (m - 1) * blockBytes;  // CC
+    uint8_t* partial = data + m * blockBytes;     // Pr
     uint8_t stolen[kMaxBlockBytes];
     uint8_t pp[kMaxBlockBytes] = {0};
     std::memcpy(stolen, last, blockBytes);
     CopyBits(pp, partial, r);
     CopyBits(partial, stolen, r);
     DSTU7624ClearLeadingBits(stolen, r, 0);
-    for (uint32_t i = 0; i < blockBytes; ++i)
-        pp[i] |= stolen[i];
+    for (uint32_t i = 0; i < blockBytes; ++i) pp[i] |= stolen[i];
     DSTU7624MultiplyTweak(tweak, bw);
     XorTweak(pp, tweak, bw);
     Encrypt(ctx, pp);
@@ -1381,14 +1250,12 @@ extern "C" int DSTU7624EncryptXTS(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
 
 extern "C" int DSTU7624DecryptXTS(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* ctx)
 {
-    if (!Has(ctx, kKeyedIv))
-        return 0;
+    if (!Has(ctx, kKeyedIv)) return 0;
     const uint64_t length = CryptoJoinBitLength(bitsLow, bitsHigh);
     const uint32_t bw = ctx->blockWords;
     const uint32_t blockBytes = bw * 8;
     const uint64_t blockBits = uint64_t(bw) * 64;
-    if (length < blockBits)
-        return 0;
+    if (length < blockBits) return 0;
     const uint64_t m = length / blockBits;
     const uint32_t r = static_cast<uint32_t>(length % blockBits);
     const uint64_t k = r ? m - 1 : m;
@@ -1403,10 +1270,9 @@ extern "C" int DSTU7624DecryptXTS(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
         Decrypt(ctx, block);
         XorTweak(block, tweak, bw);
     }
-    if (r == 0)
-        return 1;
+    if (r == 0) return 1;
     uint8_t* last = data + (m - 1) * blockBytes;
-    uint8_t* partial = data + m * blockBytes; // Cr
+    uint8_t* partial = data + m * blockBytes;  // Cr
     uint64_t t1[8];
     DSTU7624MultiplyTweak(tweak, bw);
     std::memcpy(t1, tweak, blockBytes);
@@ -1420,8 +1286,7 @@ extern "C" int DSTU7624DecryptXTS(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
     CopyBits(cc, partial, r);
     CopyBits(partial, pp, r);
     DSTU7624ClearLeadingBits(pp, r, 0);
-    for (uint32_t i = 0; i < blockBytes; ++i)
-        cc[i] |= pp[i];
+    for (uint32_t i = 0; i < blockBytes; ++i) cc[i] |= pp[i];
     XorTweak(cc, t1, bw);
     Decrypt(ctx, cc);
     XorTweak(cc, t1, bw);
@@ -1476,8 +1341,8 @@ inline const uint8_t* Example(uint8_t first)
 }
 
 // Slice starts per variant.
-constexpr uint8_t kIvStart[5] = {0x10, 0x20, 0x20, 0x40, 0x40};   // IV, nonce, ECB data, key-wrap data
-constexpr uint8_t kDataStart[5] = {0x20, 0x30, 0x40, 0x60, 0x80}; // most data, associated data
+constexpr uint8_t kIvStart[5] = {0x10, 0x20, 0x20, 0x40, 0x40};    // IV, nonce, ECB data, key-wrap data
+constexpr uint8_t kDataStart[5] = {0x20, 0x30, 0x40, 0x60, 0x80};  // most data, associated data
 constexpr uint8_t kGcmDataStart[5] = {0x30, 0x50, 0x60, 0x80, 0xC0};
 constexpr uint8_t kCcmDataStart[5] = {0x30, 0x40, 0x60, 0x80, 0xC0};
 
@@ -1502,13 +1367,19 @@ void Prepare(uint8_t* out, const uint8_t* slice, uint32_t bits, LastByte how)
     const uint32_t bytes = (bits + 7) / 8;
     std::memcpy(out, slice, bytes);
     const uint32_t r = bits % 8;
-    if (!r)
-        return;
+    if (!r) return;
     switch (how) {
-    case LastByte::Stored: break;
-    case LastByte::Cleared: out[bytes - 1] &= HighMask(r); break;
-    case LastByte::Mask: out[bytes - 1] = HighMask(r); break;
-    case LastByte::SingleBit: out[bytes - 1] = static_cast<uint8_t>(0x80u >> (r - 1)); break;
+    case LastByte::Stored:
+        break;
+    case LastByte::Cleared:
+        out[bytes - 1] &= HighMask(r);
+        break;
+    case LastByte::Mask:
+        out[bytes - 1] = HighMask(r);
+        break;
+    case LastByte::SingleBit:
+        out[bytes - 1] = static_cast<uint8_t>(0x80u >> (r - 1));
+        break;
     }
 }
 
@@ -1546,8 +1417,7 @@ inline bool Same(const uint8_t* a, const uint8_t* b, uint32_t n)
 bool TestEcb(int v)
 {
     TestContext t;
-    if (!t.Configure(v))
-        return false;
+    if (!t.Configure(v)) return false;
     const uint32_t bytes = DSTU7624TestBlockBits[v] / 8;
     uint8_t buf[kMaxBlockBytes];
     std::memcpy(buf, Example(kIvStart[v]), bytes);
@@ -1563,8 +1433,7 @@ bool TestCtr(int v)
     Prepare(buf, Example(kDataStart[v]), L, LastByte::Stored);
     Prepare(ref, Example(kDataStart[v]), L, LastByte::Cleared);
     TestContext t;
-    if (!t.Configure(v) || !t.SetIv(v))
-        return false;
+    if (!t.Configure(v) || !t.SetIv(v)) return false;
     // Byte-aligned pieces must give the stream of one call.
     if (!DSTU7624EncryptCTR(buf, 88, 0, t.get()) || !DSTU7624EncryptCTR(buf + 11, L - 88, 0, t.get()) ||
         !Same(buf, kExpectedCtr[v], bytes))
@@ -1573,8 +1442,7 @@ bool TestCtr(int v)
         !Same(buf, ref, bytes))
         return false;
     Prepare(buf, Example(kDataStart[v]), L, LastByte::Stored);
-    if (!t.Configure(v) || !t.SetIv(v) || !DSTU7624EncryptCTR(buf, L, 0, t.get()) ||
-        !Same(buf, kExpectedCtr[v], bytes))
+    if (!t.Configure(v) || !t.SetIv(v) || !DSTU7624EncryptCTR(buf, L, 0, t.get()) || !Same(buf, kExpectedCtr[v], bytes))
         return false;
     return t.SetIv(v) && DSTU7624DecryptCTR(buf, 64, 0, t.get()) && DSTU7624DecryptCTR(buf + 8, 16, 0, t.get()) &&
            DSTU7624DecryptCTR(buf + 10, L - 80, 0, t.get()) && Same(buf, ref, bytes);
@@ -1583,8 +1451,7 @@ bool TestCtr(int v)
 bool TestCfb1()
 {
     TestContext t;
-    if (!t.Configure(0) || !t.SetIv(0))
-        return false;
+    if (!t.Configure(0) || !t.SetIv(0)) return false;
     uint8_t buf[48], copy[48];
     std::memcpy(buf, Example(kDataStart[0]), 48);
     std::memcpy(copy, buf, 48);
@@ -1697,7 +1564,7 @@ inline uint32_t WrappedBits(int v)
     return r == 0 ? L + B : B * ((B / 2 + r + B) / B + 1) + L - r;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int DSTU7624TestKeySchedule(void)
 {
@@ -1708,8 +1575,7 @@ extern "C" int DSTU7624TestKeySchedule(void)
                    DSTU7624SetParameter(t.get(), &bits, DSTU7624_BLOCK_BITS) &&
                    DSTU7624SetParameter(t.get(), &bits, DSTU7624_KEY_BITS) &&
                    DSTU7624SetParameter(t.get(), DSTU7624TestKey, DSTU7624_KEY) &&
-                   DSTU7624GetParameter(t.get(), keys, DSTU7624_ROUND_KEYS) &&
-                   Same(keys, kExpectedRoundKeys, 176) &&
+                   DSTU7624GetParameter(t.get(), keys, DSTU7624_ROUND_KEYS) && Same(keys, kExpectedRoundKeys, 176) &&
                    DSTU7624GetParameter(t.get(), keys, DSTU7624_DECRYPTION_ROUND_KEYS) &&
                    Same(keys, kExpectedDecryptionRoundKeys, 176)
                ? 1
@@ -1718,8 +1584,7 @@ extern "C" int DSTU7624TestKeySchedule(void)
 
 extern "C" int DSTU7624TestCBC(int v)
 {
-    if (v < 0 || v > 4)
-        return 0;
+    if (v < 0 || v > 4) return 0;
     const uint32_t L = kLengths[v].cbc;
     const uint32_t B = DSTU7624TestBlockBits[v];
     const uint32_t P = (L + B - 1) / B * B;
@@ -1738,8 +1603,7 @@ extern "C" int DSTU7624TestCBC(int v)
 
 extern "C" int DSTU7624TestKeyWrap(int v)
 {
-    if (v < 0 || v > 4)
-        return 0;
+    if (v < 0 || v > 4) return 0;
     const uint32_t L = kLengths[v].keyWrap;
     const uint32_t W = WrappedBits(v);
     uint8_t buf[192], ref[192];
@@ -1756,8 +1620,7 @@ extern "C" int DSTU7624TestKeyWrap(int v)
 
 extern "C" int DSTU7624TestModes(void)
 {
-    if (!DSTU7624TestKeySchedule())
-        return 0;
+    if (!DSTU7624TestKeySchedule()) return 0;
     for (int v = 0; v < 5; ++v) {
         if (!TestEcb(v) || !TestCtr(v) || (v == 0 && !TestCfb1()) || !TestCfb(v) || !TestCmac(v) ||
             !DSTU7624TestCBC(v) || !TestOfb(v) || !TestGcm(v) || !TestGmac(v) || !TestCcm(v) || !TestXts(v) ||

@@ -45,10 +45,7 @@ enum {
 };
 
 // Which kind of mode made the MAC held in a context.
-enum {
-    DSTU7624_MAC_MODE_GMAC = 0,
-    DSTU7624_MAC_MODE_CMAC = 1
-};
+enum { DSTU7624_MAC_MODE_GMAC = 0, DSTU7624_MAC_MODE_CMAC = 1 };
 
 // The record; its export image (type 11) is the record itself, field order
 // kept, with the four function fields pointer-sized.
@@ -141,8 +138,8 @@ int DSTU7624ComputeGMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Co
 int DSTU7624VerifyGMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU7624Context* context);
 int DSTU7624EncryptCCM(uint8_t* buffer, uint32_t plainBytes, uint32_t bufferBytes, const uint8_t* associatedData,
                        uint32_t associatedBytes, uint32_t lengthFieldBytes, DSTU7624Context* context);
-int DSTU7624DecryptCCM(uint8_t* buffer, uint32_t bufferBytes, const uint8_t* associatedData,
-                       uint32_t associatedBytes, uint32_t lengthFieldBytes, DSTU7624Context* context);
+int DSTU7624DecryptCCM(uint8_t* buffer, uint32_t bufferBytes, const uint8_t* associatedData, uint32_t associatedBytes,
+                       uint32_t lengthFieldBytes, DSTU7624Context* context);
 void DSTU7624ComputeGCMTag(const uint8_t* data, CRYPTO_BIT_LENGTH(dataBits), const uint8_t* associatedData,
                            CRYPTO_BIT_LENGTH(associatedBits), DSTU7624Context* context);
 void DSTU7624CBCMAC(const uint8_t* data, uint32_t dataBytes, const uint8_t* associatedData, uint32_t associatedBytes,
@@ -174,7 +171,7 @@ namespace qvkcrypto {
 // For tests only: while true, the self-tests above run the cipher with a
 // damaged S-box, so a test can see each of them fail. Not exported.
 extern bool dstu7624SelfTestsBreakCipher;
-} // namespace qvkcrypto
+}  // namespace qvkcrypto
 #endif
 
 #endif

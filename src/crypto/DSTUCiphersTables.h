@@ -14,8 +14,8 @@ extern "C" {
 #endif
 
 enum {
-    DSTU_SBOXES_BYTES = 4 * 256,            // pi0, pi1, pi2, pi3
-    DSTU_TABLE_ENTRIES = 8 * 256,           // T0..T7 (or IT, IM)
+    DSTU_SBOXES_BYTES = 4 * 256,   // pi0, pi1, pi2, pi3
+    DSTU_TABLE_ENTRIES = 8 * 256,  // T0..T7 (or IT, IM)
     DSTU_TABLES_BYTES = 8 * 256 * 8
 };
 
@@ -41,13 +41,11 @@ void DSTUMultiplyMDSRow(uint8_t value, const uint8_t* row, uint32_t position, ui
 
 // Tables of one S-box at position j (0..3). inverseSBox may be null; the
 // inverse tables are filled only when both are given.
-void DSTUBuildSBoxTables(const uint8_t* sBox, uint32_t position, uint8_t* inverseSBox,
-                         uint64_t* table, uint64_t* upperTable,
-                         uint64_t* inverseTable, uint64_t* upperInverseTable);
+void DSTUBuildSBoxTables(const uint8_t* sBox, uint32_t position, uint8_t* inverseSBox, uint64_t* table,
+                         uint64_t* upperTable, uint64_t* inverseTable, uint64_t* upperInverseTable);
 
 // Everything a cipher context derives from its four S-boxes.
-void DSTUBuildCipherTables(const uint8_t* sBoxes, uint8_t* inverseSBoxes,
-                           uint64_t* tTables, uint64_t* inverseTTables);
+void DSTUBuildCipherTables(const uint8_t* sBoxes, uint8_t* inverseSBoxes, uint64_t* tTables, uint64_t* inverseTTables);
 
 // The T-tables of a hash context (no inverse tables).
 void DSTUBuildHashTables(const uint8_t* sBoxes, uint64_t* tTables);

@@ -1,8 +1,8 @@
 // GOST 28147-89: context, block cipher, simple replacement, MAC and the
 // gamma modes.
 
-#include "crypto/SecureWipe.h"
 #include "crypto/GOST28147.h"
+#include "crypto/SecureWipe.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -32,16 +32,14 @@ inline void StepCounters(uint32_t& n3, uint32_t& n4)
     n3 += kC2;
     const uint32_t before = n4;
     n4 += kC1;
-    if (n4 < before)
-        n4 += 1;
+    if (n4 < before) n4 += 1;
 }
 
 enum class Gamma { Counter, FeedbackEncrypt, FeedbackDecrypt };
 
 int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
 {
-    if ((c->flags & kReadyForGamma) != kReadyForGamma)
-        return 0;
+    if ((c->flags & kReadyForGamma) != kReadyForGamma) return 0;
     const uint32_t* k = c->key;
     Tables t = c->expandedSBox.tables;
     const bool feedback = mode != Gamma::Counter;
@@ -49,8 +47,7 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
     if (!(c->flags & GOST28147_FLAG_GAMMA_STARTED)) {
         c->leftoverCount = 0;
         std::memset(c->leftover, 0, sizeof c->leftover);
-        if (mode == Gamma::Counter)
-            Encrypt(c->gamma[0], c->gamma[1], k, t);
+        if (mode == Gamma::Counter) Encrypt(c->gamma[0], c->gamma[1], k, t);
         c->flags |= GOST28147_FLAG_GAMMA_STARTED;
     } else if (c->leftoverCount != 0) {
         const uint32_t a = c->leftoverCount;
@@ -62,8 +59,7 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
             const uint8_t in = data[j];
             const uint8_t out = in ^ c->leftover[j];
             data[j] = out;
-            if (feedback)
-                g[8 - a + j] = mode == Gamma::FeedbackEncrypt ? out : in;
+            if (feedback) g[8 - a + j] = mode == Gamma::FeedbackEncrypt ? out : in;
         }
         if (feedback) {
             c->gamma[0] = Load32(g);
@@ -98,8 +94,7 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
                 n[2 * i + 1] = g1;
             }
             Encrypt4(n, k, k, k, k, t);
-            for (int i = 0; i < 8; ++i)
-                Store32(data + 4 * i, Load32(data + 4 * i) ^ n[i]);
+            for (int i = 0; i < 8; ++i) Store32(data + 4 * i, Load32(data + 4 * i) ^ n[i]);
         }
         for (; blocks > 0; --blocks, data += 8) {
             StepCounters(g0, g1);
@@ -123,13 +118,11 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
         // all of which are in hand: four at a time.
         for (; blocks >= 4; blocks -= 4, data += 32) {
             uint32_t n[8] = {g0, g1};
-            for (int i = 2; i < 8; ++i)
-                n[i] = Load32(data + 4 * (i - 2));
+            for (int i = 2; i < 8; ++i) n[i] = Load32(data + 4 * (i - 2));
             g0 = Load32(data + 24);
             g1 = Load32(data + 28);
             Encrypt4(n, k, k, k, k, t);
-            for (int i = 0; i < 8; ++i)
-                Store32(data + 4 * i, Load32(data + 4 * i) ^ n[i]);
+            for (int i = 0; i < 8; ++i) Store32(data + 4 * i, Load32(data + 4 * i) ^ n[i]);
         }
         for (; blocks > 0; --blocks, data += 8) {
             Encrypt(g0, g1, k, t);
@@ -151,8 +144,7 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
             Encrypt(n1, n2, k, t);
             Store32(g, n1);
             Store32(g + 4, n2);
-            for (uint32_t j = 0; j < r; ++j)
-                data[j] ^= g[j];
+            for (uint32_t j = 0; j < r; ++j) data[j] ^= g[j];
         } else {
             Encrypt(g0, g1, k, t);
             Store32(g, g0);
@@ -205,8 +197,7 @@ extern "C" GOST28147Context* GOST28147CreateContext(void)
 
 extern "C" void GOST28147FreeContext(GOST28147Context* context)
 {
-    if (!context)
-        return;
+    if (!context) return;
     qvkcrypto::SecureWipe(context, sizeof(GOST28147Context));
     std::free(context);
 }
@@ -226,8 +217,7 @@ extern "C" void GOST28147ExpandSBox(const void* packedSBox, GOST28147ExpandedSBo
             high[v] = RotateLeft(row[v] & 0xF0u, 11 + 8 * k);
         }
         for (unsigned h = 0; h < 16; ++h)
-            for (unsigned l = 0; l < 16; ++l)
-                table->tables[k][16 * h + l] = low[l] ^ high[h];
+            for (unsigned l = 0; l < 16; ++l) table->tables[k][16 * h + l] = low[l] ^ high[h];
     }
 }
 
@@ -252,8 +242,7 @@ extern "C" int GOST28147SetParameter(GOST28147Context* context, const void* valu
     const uint8_t* bytes = static_cast<const uint8_t*>(value);
     switch (type) {
     case GOST28147_KEY:
-        for (int i = 0; i < 8; ++i)
-            context->key[i] = Load32(bytes + 4 * i);
+        for (int i = 0; i < 8; ++i) context->key[i] = Load32(bytes + 4 * i);
         context->flags |= GOST28147_FLAG_KEY;
         return 1;
     case GOST28147_SBOX:
@@ -261,15 +250,13 @@ extern "C" int GOST28147SetParameter(GOST28147Context* context, const void* valu
         context->flags |= GOST28147_FLAG_SBOX;
         return 1;
     case GOST28147_IV:
-        if ((context->flags & kKeyAndSBox) != kKeyAndSBox)
-            return 0;
+        if ((context->flags & kKeyAndSBox) != kKeyAndSBox) return 0;
         context->iv[0] = context->gamma[0] = Load32(bytes);
         context->iv[1] = context->gamma[1] = Load32(bytes + 4);
         context->flags = (context->flags | GOST28147_FLAG_IV) & ~uint32_t(GOST28147_FLAG_GAMMA_STARTED);
         return 1;
     case GOST28147_GAMMA_OFFSET: {
-        if ((context->flags & kReadyForGamma) != kReadyForGamma)
-            return 0;
+        if ((context->flags & kReadyForGamma) != kReadyForGamma) return 0;
         uint64_t offset;
         std::memcpy(&offset, value, sizeof offset);
         PositionCounterGamma(context, offset);
@@ -285,14 +272,12 @@ extern "C" int GOST28147GetParameter(GOST28147Context* context, void* value, uin
     uint8_t* out = static_cast<uint8_t*>(value);
     switch (type) {
     case GOST28147_IV:
-        if (!(context->flags & GOST28147_FLAG_IV))
-            return 0;
+        if (!(context->flags & GOST28147_FLAG_IV)) return 0;
         Store32(out, context->iv[0]);
         Store32(out + 4, context->iv[1]);
         return 1;
     case GOST28147_MAC:
-        if (!(context->flags & GOST28147_FLAG_MAC_READY))
-            return 0;
+        if (!(context->flags & GOST28147_FLAG_MAC_READY)) return 0;
         Store32(out, context->mac[0]);
         context->mac[0] = context->mac[1] = 0;
         context->flags &= ~uint32_t(GOST28147_FLAG_MAC_READY);
@@ -304,8 +289,7 @@ extern "C" int GOST28147GetParameter(GOST28147Context* context, void* value, uin
 
 extern "C" int GOST28147EncryptECB(void* data, uint32_t blocks, GOST28147Context* context)
 {
-    if ((context->flags & kKeyAndSBox) != kKeyAndSBox)
-        return 0;
+    if ((context->flags & kKeyAndSBox) != kKeyAndSBox) return 0;
     uint8_t* p = static_cast<uint8_t*>(data);
     const uint32_t* k = context->key;
     Tables t = context->expandedSBox.tables;
@@ -314,21 +298,17 @@ extern "C" int GOST28147EncryptECB(void* data, uint32_t blocks, GOST28147Context
     p += 8 * bulk;
     for (; blocks >= 4; blocks -= 4, p += 32) {
         uint32_t n[8];
-        for (int i = 0; i < 8; ++i)
-            n[i] = Load32(p + 4 * i);
+        for (int i = 0; i < 8; ++i) n[i] = Load32(p + 4 * i);
         Encrypt4(n, k, k, k, k, t);
-        for (int i = 0; i < 8; ++i)
-            Store32(p + 4 * i, n[i]);
+        for (int i = 0; i < 8; ++i) Store32(p + 4 * i, n[i]);
     }
-    for (; blocks > 0; --blocks, p += 8)
-        GOST28147EncryptBlock(p, k, &context->expandedSBox);
+    for (; blocks > 0; --blocks, p += 8) GOST28147EncryptBlock(p, k, &context->expandedSBox);
     return 1;
 }
 
 extern "C" int GOST28147DecryptECB(void* data, uint32_t blocks, GOST28147Context* context)
 {
-    if ((context->flags & kKeyAndSBox) != kKeyAndSBox)
-        return 0;
+    if ((context->flags & kKeyAndSBox) != kKeyAndSBox) return 0;
     uint8_t* p = static_cast<uint8_t*>(data);
     const uint32_t* k = context->key;
     Tables t = context->expandedSBox.tables;
@@ -337,21 +317,17 @@ extern "C" int GOST28147DecryptECB(void* data, uint32_t blocks, GOST28147Context
     p += 8 * bulk;
     for (; blocks >= 4; blocks -= 4, p += 32) {
         uint32_t n[8];
-        for (int i = 0; i < 8; ++i)
-            n[i] = Load32(p + 4 * i);
+        for (int i = 0; i < 8; ++i) n[i] = Load32(p + 4 * i);
         Decrypt4(n, k, k, k, k, t);
-        for (int i = 0; i < 8; ++i)
-            Store32(p + 4 * i, n[i]);
+        for (int i = 0; i < 8; ++i) Store32(p + 4 * i, n[i]);
     }
-    for (; blocks > 0; --blocks, p += 8)
-        GOST28147DecryptBlock(p, k, &context->expandedSBox);
+    for (; blocks > 0; --blocks, p += 8) GOST28147DecryptBlock(p, k, &context->expandedSBox);
     return 1;
 }
 
 extern "C" int GOST28147ComputeMAC(const void* data, uint32_t length, GOST28147Context* context)
 {
-    if ((context->flags & kKeyAndSBox) != kKeyAndSBox || (context->flags & GOST28147_FLAG_MAC_READY))
-        return 0;
+    if ((context->flags & kKeyAndSBox) != kKeyAndSBox || (context->flags & GOST28147_FLAG_MAC_READY)) return 0;
     const uint8_t* p = static_cast<const uint8_t*>(data);
     const uint32_t* k = context->key;
     Tables t = context->expandedSBox.tables;

@@ -22,8 +22,7 @@ using qvkcrypto::Store32;
 using qvkcrypto::Store64;
 
 // Substitution and rotation by 11 of x, through the expanded tables t.
-#define GOST_F(t, x) \
-    ((t)[0][(x) & 0xFF] ^ (t)[1][((x) >> 8) & 0xFF] ^ (t)[2][((x) >> 16) & 0xFF] ^ (t)[3][(x) >> 24])
+#define GOST_F(t, x) ((t)[0][(x)&0xFF] ^ (t)[1][((x) >> 8) & 0xFF] ^ (t)[2][((x) >> 16) & 0xFF] ^ (t)[3][(x) >> 24])
 
 // Step orders; R(p, q, i): q ^= f(p + K_i).
 #define GOST_K0_TO_K7(R) R(a, b, 0) R(b, a, 1) R(a, b, 2) R(b, a, 3) R(a, b, 4) R(b, a, 5) R(a, b, 6) R(b, a, 7)
@@ -32,30 +31,30 @@ using qvkcrypto::Store64;
 #define GOST_DECRYPT_STEPS(R) GOST_K0_TO_K7(R) GOST_K7_TO_K0(R) GOST_K7_TO_K0(R) GOST_K7_TO_K0(R)
 #define GOST_MAC_STEPS(R) GOST_K0_TO_K7(R) GOST_K0_TO_K7(R)
 
-#define GOST_STEP1(p, q, i)         \
-    {                               \
-        uint32_t x = p + k[i];      \
-        q ^= GOST_F(t, x);          \
+#define GOST_STEP1(p, q, i)                                                                                            \
+    {                                                                                                                  \
+        uint32_t x = p + k[i];                                                                                         \
+        q ^= GOST_F(t, x);                                                                                             \
     }
 
-#define GOST_STEP2(p, q, i)                 \
-    {                                       \
-        uint32_t x0 = p##0 + k0[i];         \
-        uint32_t x1 = p##1 + k1[i];         \
-        q##0 ^= GOST_F(t, x0);              \
-        q##1 ^= GOST_F(t, x1);              \
+#define GOST_STEP2(p, q, i)                                                                                            \
+    {                                                                                                                  \
+        uint32_t x0 = p##0 + k0[i];                                                                                    \
+        uint32_t x1 = p##1 + k1[i];                                                                                    \
+        q##0 ^= GOST_F(t, x0);                                                                                         \
+        q##1 ^= GOST_F(t, x1);                                                                                         \
     }
 
-#define GOST_STEP4(p, q, i)                 \
-    {                                       \
-        uint32_t x0 = p##0 + k0[i];         \
-        uint32_t x1 = p##1 + k1[i];         \
-        uint32_t x2 = p##2 + k2[i];         \
-        uint32_t x3 = p##3 + k3[i];         \
-        q##0 ^= GOST_F(t, x0);              \
-        q##1 ^= GOST_F(t, x1);              \
-        q##2 ^= GOST_F(t, x2);              \
-        q##3 ^= GOST_F(t, x3);              \
+#define GOST_STEP4(p, q, i)                                                                                            \
+    {                                                                                                                  \
+        uint32_t x0 = p##0 + k0[i];                                                                                    \
+        uint32_t x1 = p##1 + k1[i];                                                                                    \
+        uint32_t x2 = p##2 + k2[i];                                                                                    \
+        uint32_t x3 = p##3 + k3[i];                                                                                    \
+        q##0 ^= GOST_F(t, x0);                                                                                         \
+        q##1 ^= GOST_F(t, x1);                                                                                         \
+        q##2 ^= GOST_F(t, x2);                                                                                         \
+        q##3 ^= GOST_F(t, x3);                                                                                         \
     }
 
 using Tables = const uint32_t (*)[256];
@@ -92,14 +91,20 @@ inline void Encrypt2(uint32_t* n, const uint32_t* k0, const uint32_t* k1, Tables
 {
     uint32_t a0 = n[0], b0 = n[1], a1 = n[2], b1 = n[3];
     GOST_ENCRYPT_STEPS(GOST_STEP2)
-    n[0] = b0; n[1] = a0; n[2] = b1; n[3] = a1;
+    n[0] = b0;
+    n[1] = a0;
+    n[2] = b1;
+    n[3] = a1;
 }
 
 inline void Decrypt2(uint32_t* n, const uint32_t* k0, const uint32_t* k1, Tables t)
 {
     uint32_t a0 = n[0], b0 = n[1], a1 = n[2], b1 = n[3];
     GOST_DECRYPT_STEPS(GOST_STEP2)
-    n[0] = b0; n[1] = a0; n[2] = b1; n[3] = a1;
+    n[0] = b0;
+    n[1] = a0;
+    n[2] = b1;
+    n[3] = a1;
 }
 
 inline void Encrypt4(uint32_t* n, const uint32_t* k0, const uint32_t* k1, const uint32_t* k2, const uint32_t* k3,
@@ -107,7 +112,14 @@ inline void Encrypt4(uint32_t* n, const uint32_t* k0, const uint32_t* k1, const 
 {
     uint32_t a0 = n[0], b0 = n[1], a1 = n[2], b1 = n[3], a2 = n[4], b2 = n[5], a3 = n[6], b3 = n[7];
     GOST_ENCRYPT_STEPS(GOST_STEP4)
-    n[0] = b0; n[1] = a0; n[2] = b1; n[3] = a1; n[4] = b2; n[5] = a2; n[6] = b3; n[7] = a3;
+    n[0] = b0;
+    n[1] = a0;
+    n[2] = b1;
+    n[3] = a1;
+    n[4] = b2;
+    n[5] = a2;
+    n[6] = b3;
+    n[7] = a3;
 }
 
 inline void Decrypt4(uint32_t* n, const uint32_t* k0, const uint32_t* k1, const uint32_t* k2, const uint32_t* k3,
@@ -115,7 +127,14 @@ inline void Decrypt4(uint32_t* n, const uint32_t* k0, const uint32_t* k1, const 
 {
     uint32_t a0 = n[0], b0 = n[1], a1 = n[2], b1 = n[3], a2 = n[4], b2 = n[5], a3 = n[6], b3 = n[7];
     GOST_DECRYPT_STEPS(GOST_STEP4)
-    n[0] = b0; n[1] = a0; n[2] = b1; n[3] = a1; n[4] = b2; n[5] = a2; n[6] = b3; n[7] = a3;
+    n[0] = b0;
+    n[1] = a0;
+    n[2] = b1;
+    n[3] = a1;
+    n[4] = b2;
+    n[5] = a2;
+    n[6] = b3;
+    n[7] = a3;
 }
 
 }  // namespace gost28147core

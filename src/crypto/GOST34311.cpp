@@ -1,7 +1,7 @@
 // GOST 34.311-95 hash over GOST 28147-89.
 
-#include "crypto/SecureWipe.h"
 #include "crypto/GOST34311.h"
+#include "crypto/SecureWipe.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -20,14 +20,12 @@ constexpr uint64_t kC3[4] = {0xFF00FF00FF00FF00ull, 0x00FF00FF00FF00FFull, 0xFF0
 
 void Load256(uint64_t* w, const uint8_t* p)
 {
-    for (int i = 0; i < 4; ++i)
-        w[i] = Load64(p + 8 * i);
+    for (int i = 0; i < 4; ++i) w[i] = Load64(p + 8 * i);
 }
 
 void Store256(uint8_t* p, const uint64_t* w)
 {
-    for (int i = 0; i < 4; ++i)
-        Store64(p + 8 * i, w[i]);
+    for (int i = 0; i < 4; ++i) Store64(p + 8 * i, w[i]);
 }
 
 // A: shift by one 64-bit word towards the low end; the new top word is y1 xor y2.
@@ -56,8 +54,7 @@ inline void TransformP(uint32_t* key, const uint64_t* w)
 // words 1, 2, 3, 4, 13 and 16 (counted from 1) of the previous state.
 inline void Psi(uint16_t* x, int n)
 {
-    for (int k = 0; k < n; ++k)
-        x[16 + k] = x[k] ^ x[k + 1] ^ x[k + 2] ^ x[k + 3] ^ x[k + 12] ^ x[k + 15];
+    for (int k = 0; k < n; ++k) x[16 + k] = x[k] ^ x[k + 1] ^ x[k + 2] ^ x[k + 3] ^ x[k + 12] ^ x[k + 15];
 }
 
 inline uint16_t Load16(const uint8_t* p)
@@ -98,15 +95,12 @@ extern "C" void GOST34311MixPsi(uint8_t* H, const uint8_t* M, const uint8_t* S)
         return;
     }
     uint16_t x[16 + 61];
-    for (int i = 0; i < 16; ++i)
-        x[i] = Load16(S + 2 * i);
+    for (int i = 0; i < 16; ++i) x[i] = Load16(S + 2 * i);
     Psi(x, 12);
     uint16_t y[16 + 1];
-    for (int i = 0; i < 16; ++i)
-        y[i] = x[12 + i] ^ Load16(M + 2 * i);
+    for (int i = 0; i < 16; ++i) y[i] = x[12 + i] ^ Load16(M + 2 * i);
     Psi(y, 1);
-    for (int i = 0; i < 16; ++i)
-        x[i] = y[1 + i] ^ Load16(H + 2 * i);
+    for (int i = 0; i < 16; ++i) x[i] = y[1 + i] ^ Load16(H + 2 * i);
     Psi(x, 61);
     for (int i = 0; i < 16; ++i) {
         H[2 * i] = static_cast<uint8_t>(x[61 + i]);
@@ -131,18 +125,15 @@ extern "C" void GOST34311Step(uint8_t* H, const uint8_t* M, GOST34311Context* co
         uint64_t u[4], v[4], w[4];
         Load256(u, H);
         Load256(v, M);
-        for (int i = 0; i < 4; ++i)
-            w[i] = u[i] ^ v[i];
+        for (int i = 0; i < 4; ++i) w[i] = u[i] ^ v[i];
         TransformP(keys[0], w);
         for (int j = 1; j < 4; ++j) {
             TransformA(u);
             if (j == 2)
-                for (int i = 0; i < 4; ++i)
-                    u[i] ^= kC3[i];
+                for (int i = 0; i < 4; ++i) u[i] ^= kC3[i];
             TransformA(v);
             TransformA(v);
-            for (int i = 0; i < 4; ++i)
-                w[i] = u[i] ^ v[i];
+            for (int i = 0; i < 4; ++i) w[i] = u[i] ^ v[i];
             TransformP(keys[j], w);
         }
         Store256(context->U, u);
@@ -156,11 +147,9 @@ extern "C" void GOST34311Step(uint8_t* H, const uint8_t* M, GOST34311Context* co
 
     // Encryption: word h_i of H under K_i, the four at once.
     uint32_t n[8];
-    for (int i = 0; i < 8; ++i)
-        n[i] = Load32(H + 4 * i);
+    for (int i = 0; i < 8; ++i) n[i] = Load32(H + 4 * i);
     Encrypt4(n, keys[0], keys[1], keys[2], keys[3], context->expandedSBox.tables);
-    for (int i = 0; i < 8; ++i)
-        Store32(context->S + 4 * i, n[i]);
+    for (int i = 0; i < 8; ++i) Store32(context->S + 4 * i, n[i]);
     // The step keys come from H and M: from a password, in a login.
     Wipe(keys, sizeof keys);
     Wipe(n, sizeof n);
@@ -175,8 +164,7 @@ extern "C" GOST34311Context* GOST34311CreateContext(void)
 
 extern "C" void GOST34311FreeContext(GOST34311Context* context)
 {
-    if (!context)
-        return;
+    if (!context) return;
     Wipe(context, sizeof *context);
     std::free(context);
 }
@@ -212,8 +200,7 @@ extern "C" int GOST34311SetParameter(GOST34311Context* context, const void* valu
 
 extern "C" int GOST34311GetParameter(GOST34311Context* context, void* value, uint32_t type)
 {
-    if (type != GOST34311_HASH || !(context->flags & GOST34311_FLAG_HASH_READY))
-        return 0;
+    if (type != GOST34311_HASH || !(context->flags & GOST34311_FLAG_HASH_READY)) return 0;
     std::memcpy(value, context->H, sizeof context->H);
     context->flags &= ~uint32_t(GOST34311_FLAG_HASH_READY);
     return 1;
@@ -221,8 +208,7 @@ extern "C" int GOST34311GetParameter(GOST34311Context* context, void* value, uin
 
 extern "C" int GOST34311UpdateHash(const void* data, uint32_t length, GOST34311Context* context)
 {
-    if (!(context->flags & GOST34311_FLAG_SBOX) || (context->flags & GOST34311_FLAG_HASH_READY))
-        return 0;
+    if (!(context->flags & GOST34311_FLAG_SBOX) || (context->flags & GOST34311_FLAG_HASH_READY)) return 0;
 
     if (length == 0) {
         // Keys set up with an empty password were registered with the value
@@ -269,8 +255,7 @@ extern "C" int GOST34311UpdateHash(const void* data, uint32_t length, GOST34311C
         p += size_t(blocks) * kBlockBytes;
         length -= blocks * kBlockBytes;
     }
-    for (; length >= kBlockBytes; length -= kBlockBytes, p += kBlockBytes)
-        AbsorbBlock(context, p);
+    for (; length >= kBlockBytes; length -= kBlockBytes, p += kBlockBytes) AbsorbBlock(context, p);
     if (length != 0) {
         std::memcpy(context->blockBuffer, p, length);
         context->bufferedCount = length;
@@ -280,10 +265,8 @@ extern "C" int GOST34311UpdateHash(const void* data, uint32_t length, GOST34311C
 
 extern "C" int GOST34311FinishHash(uint32_t bits, GOST34311Context* context)
 {
-    if (!(context->flags & GOST34311_FLAG_SBOX) || (context->flags & GOST34311_FLAG_HASH_READY))
-        return 0;
-    if (context->bufferedCount != 0)
-        AbsorbBlock(context, context->blockBuffer);
+    if (!(context->flags & GOST34311_FLAG_SBOX) || (context->flags & GOST34311_FLAG_HASH_READY)) return 0;
+    if (context->bufferedCount != 0) AbsorbBlock(context, context->blockBuffer);
     if (bits != 0) {
         uint64_t total = (uint64_t(context->bitLength[1]) << 32) | context->bitLength[0];
         total -= bits;
@@ -291,8 +274,7 @@ extern "C" int GOST34311FinishHash(uint32_t bits, GOST34311Context* context)
         context->bitLength[1] = static_cast<uint32_t>(total >> 32);
     }
     uint8_t lengthBlock[kBlockBytes];
-    for (int i = 0; i < 8; ++i)
-        Store32(lengthBlock + 4 * i, context->bitLength[i]);
+    for (int i = 0; i < 8; ++i) Store32(lengthBlock + 4 * i, context->bitLength[i]);
     GOST34311Step(context->H, lengthBlock, context);
     GOST34311Step(context->H, context->checksum, context);
     context->flags |= GOST34311_FLAG_HASH_READY;

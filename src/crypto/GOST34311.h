@@ -32,17 +32,17 @@ enum {
 // A record the caller owns; all zeros is a valid empty context.
 typedef struct GOST34311Context {
     GOST28147ExpandedSBox expandedSBox;
-    uint8_t H[32];               // chaining value; after finish, the hash
-    uint32_t bufferedCount;      // bytes in blockBuffer, 0..31
-    uint32_t bitLength[8];       // 64-bit bit count (low word first), then zeros: the length block
-    uint8_t checksum[32];        // sum modulo 2^256 of the message blocks
-    uint8_t U[32];               // step function work area
+    uint8_t H[32];           // chaining value; after finish, the hash
+    uint32_t bufferedCount;  // bytes in blockBuffer, 0..31
+    uint32_t bitLength[8];   // 64-bit bit count (low word first), then zeros: the length block
+    uint8_t checksum[32];    // sum modulo 2^256 of the message blocks
+    uint8_t U[32];           // step function work area
     uint8_t V[32];
     uint8_t W[32];
-    uint8_t S[32];               // the four encryption results
-    uint8_t blockBuffer[32];     // bytes beyond bufferedCount are zero
-    uint32_t stepKeys[8];        // key of the current encryption inside the step
-    uint32_t flags;              // GOST34311_FLAG_*
+    uint8_t S[32];            // the four encryption results
+    uint8_t blockBuffer[32];  // bytes beyond bufferedCount are zero
+    uint32_t stepKeys[8];     // key of the current encryption inside the step
+    uint32_t flags;           // GOST34311_FLAG_*
 } GOST34311Context;
 
 // A zeroed heap context, or null.

@@ -109,6 +109,8 @@ QVK_VECTOR_INLINE __m256i PsiPower(__m256i x, int a)
     const __m256i x1 =
         _mm256_permutexvar_epi16(_mm256_setr_epi16(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0), x);
     __m256i acc[8];
+// Statement macros without semicolons: kept as written.
+// clang-format off
 #define QVK_PSI_PAIR(e)                                                                                                \
     acc[e] = _mm256_ternarylogic_epi64(_mm256_and_si256(_mm256_alignr_epi32(x, x, e), diagonal(2 * e)),                \
                                        _mm256_alignr_epi32(x1, x1, e), diagonal(2 * e + 1), 0x78);
@@ -116,6 +118,7 @@ QVK_VECTOR_INLINE __m256i PsiPower(__m256i x, int a)
     QVK_PSI_PAIR(1)
     QVK_PSI_PAIR(2) QVK_PSI_PAIR(3) QVK_PSI_PAIR(4) QVK_PSI_PAIR(5) QVK_PSI_PAIR(6) QVK_PSI_PAIR(7)
 #undef QVK_PSI_PAIR
+        // clang-format on
         const __m256i s0 = _mm256_ternarylogic_epi64(acc[0], acc[1], acc[2], 0x96);
     const __m256i s1 = _mm256_ternarylogic_epi64(acc[3], acc[4], acc[5], 0x96);
     return _mm256_ternarylogic_epi64(s0, s1, _mm256_xor_si256(acc[6], acc[7]), 0x96);
@@ -157,8 +160,7 @@ QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* 
             unsigned long long b[4];
             std::memcpy(b, blocks, sizeof b);
             unsigned char carry = 0;
-            for (int i = 0; i < 4; ++i)
-                carry = _addcarry_u64(carry, sum[i], b[i], &sum[i]);
+            for (int i = 0; i < 4; ++i) carry = _addcarry_u64(carry, sum[i], b[i], &sum[i]);
         }
         // Keys: W_j = A^j(H) (C3 added at the third) xor A^2j(M).
         const __m256i v1 = PowerA<2>(m), v2 = PowerA<2>(v1);

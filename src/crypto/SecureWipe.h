@@ -8,8 +8,7 @@ namespace qvkcrypto {
 
 inline void SecureWipe(void* p, size_t n)
 {
-    if (p != nullptr && n != 0)
-        explicit_bzero(p, n);
+    if (p != nullptr && n != 0) explicit_bzero(p, n);
 }
 
 }  // namespace qvkcrypto

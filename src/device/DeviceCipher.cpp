@@ -101,8 +101,8 @@ uint32_t GetValueBySize(DeviceContext* context, uint8_t* out, uint32_t size)
     if (size != 32 && size != 48 && size != 64) return KEYERR_BAD_PARAMETER;
     if (context->version < DEVICE_NEW_FORM_VERSION) return KEYERR_NOT_SUPPORTED;
     if (out == nullptr) return KEYERR_BAD_PARAMETER;
-    return SingleExchange(context, KEYCMD_GET_VALUE_NEW, static_cast<uint8_t>((size - 32) / 16), nullptr, 0, out,
-                          size, false);
+    return SingleExchange(context, KEYCMD_GET_VALUE_NEW, static_cast<uint8_t>((size - 32) / 16), nullptr, 0, out, size,
+                          false);
 }
 
 uint32_t CfbEncryptOnDevice(DeviceContext* context, const uint8_t iv[8], uint8_t* buffer, uint32_t length,

@@ -22,7 +22,8 @@ Timings& DeviceTimings();
 class RetryBudget {
 public:
     RetryBudget() : start_(std::chrono::steady_clock::now()) {}
-    bool Exhausted() const {
+    bool Exhausted() const
+    {
         return std::chrono::steady_clock::now() - start_ >= std::chrono::milliseconds(DeviceTimings().retryBudgetMs);
     }
     // Pauses before the next try; false when the budget is spent.
@@ -127,10 +128,12 @@ uint32_t IterateHash7564(const uint8_t* data, size_t length, uint8_t value[32], 
 bool IterateHash34311(const uint8_t* data, size_t length, uint8_t value[32], uint8_t* packetKey);
 
 // ---- Shared helpers ----
-inline uint32_t BlockSizeFor(uint8_t version) {
+inline uint32_t BlockSizeFor(uint8_t version)
+{
     return version < DEVICE_NEW_FORM_VERSION ? DEVICE_BLOCK_SIZE_OLD : DEVICE_BLOCK_SIZE_NEW;
 }
-inline bool UsesNewLoginScheme(const DeviceContext* c) {
+inline bool UsesNewLoginScheme(const DeviceContext* c)
+{
     return c->version >= DEVICE_NEW_FORM_VERSION && (c->capabilities & DEVICE_CAP_NEW_PASSWORD) != 0;
 }
 void InitRequest(DeviceBlock* block, uint8_t command, uint8_t parameter);

@@ -16,8 +16,7 @@ constexpr uint32_t kAuxBytesNew = 72;  // bytes 4..75
 constexpr char kAuxSelectorA5 = static_cast<char>(0xA5);
 
 // An unprotected request with data byte 0 = the selector.
-uint32_t ExchangeUnprotected(DeviceContext* c, DeviceBlock* block, uint8_t command, uint8_t parameter,
-                             char selector)
+uint32_t ExchangeUnprotected(DeviceContext* c, DeviceBlock* block, uint8_t command, uint8_t parameter, char selector)
 {
     InitRequest(block, command, parameter);
     block->data[0] = static_cast<uint8_t>(selector);

@@ -23,14 +23,12 @@ const CacheItemLayout kSignParameters{KEYCMD_READ_SIGN_KEY_PARAMS, 240, offsetof
                                       &KeyCacheRecord::signKeyParametersValid};
 const CacheItemLayout kSignPublicKey{KEYCMD_READ_SIGN_PUBLIC_KEY, 64, offsetof(KeyCacheRecord, signPublicKey),
                                      &KeyCacheRecord::signPublicKeyPresent, &KeyCacheRecord::signPublicKeyValid};
-const CacheItemLayout kAgreementParameters{KEYCMD_READ_AGREE_KEY_PARAMS, 240,
-                                           offsetof(KeyCacheRecord, agreementKeyParameters),
-                                           &KeyCacheRecord::agreementKeyParametersPresent,
-                                           &KeyCacheRecord::agreementKeyParametersValid};
-const CacheItemLayout kAgreementPublicKey{KEYCMD_READ_AGREE_PUBLIC_KEY, 72,
-                                          offsetof(KeyCacheRecord, agreementPublicKey),
-                                          &KeyCacheRecord::agreementPublicKeyPresent,
-                                          &KeyCacheRecord::agreementPublicKeyValid};
+const CacheItemLayout kAgreementParameters{
+    KEYCMD_READ_AGREE_KEY_PARAMS, 240, offsetof(KeyCacheRecord, agreementKeyParameters),
+    &KeyCacheRecord::agreementKeyParametersPresent, &KeyCacheRecord::agreementKeyParametersValid};
+const CacheItemLayout kAgreementPublicKey{
+    KEYCMD_READ_AGREE_PUBLIC_KEY, 72, offsetof(KeyCacheRecord, agreementPublicKey),
+    &KeyCacheRecord::agreementPublicKeyPresent, &KeyCacheRecord::agreementPublicKeyValid};
 
 uint8_t* ItemData(KeyCacheRecord* r, size_t offset)
 {

@@ -61,8 +61,8 @@ bool ObtainedWait(DWORD result)
 
 // Creates (or opens) a memory under its Global name, else its Local name, and
 // maps it whole.
-bool CreateMapped(NamedObjectSecurity* s, const char* globalName, const char* localName, DWORD size,
-                  HANDLE* mapping, void** view)
+bool CreateMapped(NamedObjectSecurity* s, const char* globalName, const char* localName, DWORD size, HANDLE* mapping,
+                  void** view)
 {
     HANDLE h = CreateFileMapping(INVALID_HANDLE_VALUE, &s->attributes, PAGE_READWRITE, 0, size, globalName);
     if (h == nullptr) h = CreateFileMapping(INVALID_HANDLE_VALUE, &s->attributes, PAGE_READWRITE, 0, size, localName);
@@ -207,7 +207,7 @@ uint32_t WaitDeviceMutex(DeviceContext* context)
 {
     if (context == nullptr || context->deviceMutex == nullptr) return KEYERR_DEVICE_BUSY;
     return ObtainedWait(WaitForSingleObject(context->deviceMutex, DeviceTimings().mutexWaitMs)) ? 0
-                                                                                              : KEYERR_DEVICE_BUSY;
+                                                                                                : KEYERR_DEVICE_BUSY;
 }
 
 void ReleaseDeviceMutex(DeviceContext* context)
@@ -283,11 +283,10 @@ int OpenSharedMemory()
     void* deviceView = nullptr;
     void* keyView = nullptr;
     void* shareView = nullptr;
-    bool ok = MakeSecurity(&s) &&
-              CreateMapped(&s, QVK_DEVICE_MEMORY_NAME, QVK_DEVICE_MEMORY_LOCAL_NAME, DEVICE_CACHE_SIZE,
-                           &deviceMapping, &deviceView);
-    if (ok && !CreateMapped(&s, QVK_KEYS_MEMORY_NAME, QVK_KEYS_MEMORY_LOCAL_NAME, KEY_CACHE_SIZE, &keyMapping,
-                            &keyView)) {
+    bool ok = MakeSecurity(&s) && CreateMapped(&s, QVK_DEVICE_MEMORY_NAME, QVK_DEVICE_MEMORY_LOCAL_NAME,
+                                               DEVICE_CACHE_SIZE, &deviceMapping, &deviceView);
+    if (ok &&
+        !CreateMapped(&s, QVK_KEYS_MEMORY_NAME, QVK_KEYS_MEMORY_LOCAL_NAME, KEY_CACHE_SIZE, &keyMapping, &keyView)) {
         UnmapViewOfFile(deviceView);
         CloseHandle(deviceMapping);
         ok = false;

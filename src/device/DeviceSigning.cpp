@@ -15,7 +15,7 @@ constexpr uint32_t kAgreeRequestOld = 168;
 constexpr uint32_t kAgreeRequestMax = 256;
 constexpr int kUkmMaxOld = 95;
 constexpr uint32_t kAgreeDataMaxNew = kAgreeRequestMax - kPeerKeyBytes - 1;  // 183
-constexpr uint8_t kSignOptionsRefused = 0x60;  // the size code's bits
+constexpr uint8_t kSignOptionsRefused = 0x60;                                // the size code's bits
 
 // The fixed IV of the old wrap; the composed new wrap uses it four times, as
 // the key's own wrap does, so that either side opens the other's values.

@@ -29,7 +29,6 @@ uint32_t AreaSize(const DeviceContext* c, uint32_t area)
     return area == kAreaPublic ? PublicAreaSize(c) : kPrivateSize;
 }
 
-
 // Reads one 32-byte chunk of the key's memory (chunk number as sent).
 uint32_t ReadChunk(DeviceContext* c, uint32_t sent, uint8_t out[32])
 {
@@ -150,8 +149,8 @@ uint32_t LoadMemoryImage(DeviceContext* context, uint32_t area)
     CopyImageToContext(context, record, area);
     if (area == kAreaPrivate) return 0;
     // Preload the key cache; a key without such a key is no failure.
-    for (uint32_t (*load)(DeviceContext*, uint8_t*) : {LoadSignatureKeyParameters, LoadSignaturePublicKey,
-                                                        LoadAgreementKeyParameters, LoadAgreementPublicKey}) {
+    for (uint32_t (*load)(DeviceContext*, uint8_t*) :
+         {LoadSignatureKeyParameters, LoadSignaturePublicKey, LoadAgreementKeyParameters, LoadAgreementPublicKey}) {
         const uint32_t r = load(context, nullptr);
         if (r != 0 && r != KEYERR_NO_KEY) return r;
     }

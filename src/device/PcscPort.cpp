@@ -1,8 +1,8 @@
 // The device layer's only contact with the PC/SC headers: pcsc-lite and the
 // Win32 layer define the same basic type names differently, so the calls are
 // wrapped here behind plain integer types.
-#include <winscard.h>
 #include <reader.h>
+#include <winscard.h>
 
 #include "device/DeviceInternal.h"
 
@@ -31,8 +31,8 @@ long ConnectShared(intptr_t context, const char* reader, intptr_t* card)
 {
     SCARDHANDLE h = 0;
     DWORD protocol = 0;
-    const LONG rc = SCardConnect(static_cast<SCARDCONTEXT>(context), reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1,
-                                 &h, &protocol);
+    const LONG rc =
+        SCardConnect(static_cast<SCARDCONTEXT>(context), reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &h, &protocol);
     *card = rc == SCARD_S_SUCCESS ? static_cast<intptr_t>(h) : 0;
     return rc;
 }
@@ -40,8 +40,8 @@ long ConnectShared(intptr_t context, const char* reader, intptr_t* card)
 long Transmit(intptr_t card, const uint8_t* send, uint32_t sendLength, uint8_t* receive, uint32_t* receivedLength)
 {
     DWORD size = *receivedLength;
-    const LONG rc = SCardTransmit(static_cast<SCARDHANDLE>(card), SCARD_PCI_T1, send, sendLength, nullptr, receive,
-                                  &size);
+    const LONG rc =
+        SCardTransmit(static_cast<SCARDHANDLE>(card), SCARD_PCI_T1, send, sendLength, nullptr, receive, &size);
     *receivedLength = rc == SCARD_S_SUCCESS ? static_cast<uint32_t>(size) : 0;
     return rc;
 }

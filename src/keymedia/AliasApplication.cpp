@@ -11,7 +11,7 @@ int QuorKorvo7QAliasApplication::GetVersion()
     return 2;
 }
 
-int QuorKorvo7QAliasApplication::GetAlias(char *text, int *length)
+int QuorKorvo7QAliasApplication::GetAlias(char* text, int* length)
 {
     if (length != nullptr) *length = static_cast<int>(sizeof(kAlias) - 1);
     if (text != nullptr) std::memcpy(text, kAlias, sizeof(kAlias));

@@ -8,7 +8,7 @@
 class QuorKorvo7QAliasApplication final : public IKMAliasApplication {
 public:
     int GetVersion() override;
-    int GetAlias(char *text, int *length) override;
+    int GetAlias(char* text, int* length) override;
 };
 
 #endif

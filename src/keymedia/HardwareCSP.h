@@ -34,8 +34,8 @@ public:
                          const std::uint8_t* ukm, std::uint32_t ukmLength, const void* unused3, const void* unused4,
                          const std::uint8_t* key, std::uint8_t* wrappedKey) override;
     int UnwrapKeyGOST28147(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey, int flag,
-                           const std::uint8_t* ukm, std::uint32_t ukmLength, const void* unused3,
-                           const void* unused4, const std::uint8_t* wrappedKey, std::uint8_t* key) override;
+                           const std::uint8_t* ukm, std::uint32_t ukmLength, const void* unused3, const void* unused4,
+                           const std::uint8_t* wrappedKey, std::uint8_t* key) override;
     int Reserved11() override { return 0; }
     int Reserved12() override { return 0; }
     int Reserved13() override { return 0; }
@@ -50,7 +50,8 @@ public:
     int QueryAgreementPublicKey(DSTU4145FieldRecord* field, DSTU4145PointRecord* point,
                                 std::uint8_t* publicKey) override;
     int MakeSignS(const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*, const std::uint8_t*,
-                  std::uint8_t*) override {
+                  std::uint8_t*) override
+    {
         return 0;
     }
     int SignHashEx(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* unused, std::uint32_t hashLength,
@@ -74,8 +75,8 @@ private:
     // The on-key session-key transport both directions share: agree on the
     // peer's key, cipher the 32-byte key in place and MAC it, with the kept
     // key context around it. Returns 1 and the MAC, or 0.
-    int TransportSessionKey(const std::uint8_t* peerPublicKey, const std::uint8_t* ukm, std::uint8_t* key,
-                            bool decrypt, std::uint32_t* mac);
+    int TransportSessionKey(const std::uint8_t* peerPublicKey, const std::uint8_t* ukm, std::uint8_t* key, bool decrypt,
+                            std::uint32_t* mac);
 
     DeviceContext* context_;
     int separateAgreementKey_;

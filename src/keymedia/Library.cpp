@@ -170,9 +170,12 @@ KM_EXPORT int KMEnumDeviceTypes(int index, char* name)
         InitializeGlobalsLocked();
     }
     const char* typeName = nullptr;
-    if (index == 0) typeName = kFullKeyTypeName;
-    else if (index == 1) typeName = kCarrierTypeName;
-    else return KM_NOT_FOUND;
+    if (index == 0)
+        typeName = kFullKeyTypeName;
+    else if (index == 1)
+        typeName = kCarrierTypeName;
+    else
+        return KM_NOT_FOUND;
     if (name != nullptr) std::memcpy(name, typeName, std::strlen(typeName) + 1);
     return KM_OK;
 }

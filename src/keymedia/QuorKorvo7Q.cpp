@@ -16,7 +16,7 @@ constexpr qvkkm::KeyDeviceObject::Traits kFullKeyTraits{true, true, true};
 constexpr unsigned kMaxPasswordTries = 15;
 constexpr unsigned kLastJournalIndex = 254;
 
-void CopyText(char *out, const char *text)
+void CopyText(char* out, const char* text)
 {
     if (out == nullptr) return;
     if (text == nullptr) text = "";
@@ -40,25 +40,25 @@ void QuorKorvo7Q::ContextChanged()
     if (random_ != nullptr) random_->SetDevice(context_);
 }
 
-CSPHardwareImplementationQuorKorvo7Q *QuorKorvo7Q::Hardware()
+CSPHardwareImplementationQuorKorvo7Q* QuorKorvo7Q::Hardware()
 {
     if (hardware_ == nullptr) hardware_ = new CSPHardwareImplementationQuorKorvo7Q(context_);
     return hardware_;
 }
 
-HRNGImplementationQuorKorvo7Q *QuorKorvo7Q::Random()
+HRNGImplementationQuorKorvo7Q* QuorKorvo7Q::Random()
 {
     if (random_ == nullptr) random_ = new HRNGImplementationQuorKorvo7Q(context_);
     return random_;
 }
 
-ICSPHardware *QuorKorvo7Q::HardwareForContainer()
+ICSPHardware* QuorKorvo7Q::HardwareForContainer()
 {
     return Hardware();
 }
 
-int QuorKorvo7Q::UseKey(const char *serial, uint32_t extraHealthy, TemporaryConnection *temporary,
-                        DeviceContext **context)
+int QuorKorvo7Q::UseKey(const char* serial, uint32_t extraHealthy, TemporaryConnection* temporary,
+                        DeviceContext** context)
 {
     if (open_) {
         *context = context_;
@@ -69,38 +69,38 @@ int QuorKorvo7Q::UseKey(const char *serial, uint32_t extraHealthy, TemporaryConn
     return KM_OK;
 }
 
-int QuorKorvo7Q::GetInfo(const char *name, int *caps, void *objects[2])
+int QuorKorvo7Q::GetInfo(const char* name, int* caps, void* objects[2])
 {
     return Guarded([&]() -> int {
         if (caps != nullptr) *caps = KM_CAPS_FULL_KEY;
         if (objects == nullptr) return KM_OK;
         if (name == nullptr) {
-            objects[0] = static_cast<ICSPHardware *>(Hardware());
-            objects[1] = static_cast<ICSPHardwareRNG *>(Random());
+            objects[0] = static_cast<ICSPHardware*>(Hardware());
+            objects[1] = static_cast<ICSPHardwareRNG*>(Random());
             return KM_OK;
         }
         if (std::strcmp(name, "AliasExtension") == 0) {
-            objects[0] = static_cast<IKMAliasApplication *>(alias_);
+            objects[0] = static_cast<IKMAliasApplication*>(alias_);
             return KM_OK;
         }
         if (std::strcmp(name, "DeviceInfoExtension") == 0) {
-            objects[0] = static_cast<IKMDeviceInfoApplication *>(this);
+            objects[0] = static_cast<IKMDeviceInfoApplication*>(this);
             return KM_OK;
         }
         const uint32_t serial = qvkkm::SerialNumberOf(name);
         if (serial == 0 || open_) return KM_NOT_SUPPORTED;
         // A connection from an earlier call goes before the new one is made.
         ReplaceContext(nullptr);
-        DeviceContext *connected = nullptr;
+        DeviceContext* connected = nullptr;
         if (ConnectDevice(serial, &connected) != 0 || connected == nullptr) return KM_DEVICE_ERROR;
         ReplaceContext(connected);
         objects[0] = nullptr;
-        objects[1] = static_cast<ICSPHardwareRNG *>(Random());
+        objects[1] = static_cast<ICSPHardwareRNG*>(Random());
         return KM_OK;
     });
 }
 
-int QuorKorvo7Q::GetRecordHeader(const char *serial, int which, int *header)
+int QuorKorvo7Q::GetRecordHeader(const char* serial, int which, int* header)
 {
     return Guarded([&]() -> int {
         if (const int r = CheckOpen(serial); r != KM_OK) return r;
@@ -121,17 +121,17 @@ int QuorKorvo7Q::GetRecordHeader(const char *serial, int which, int *header)
     });
 }
 
-int QuorKorvo7Q::GetJournalRecord(const char *serial, unsigned index, unsigned *event, char *operation,
-                                  char *detail, char *result)
+int QuorKorvo7Q::GetJournalRecord(const char* serial, unsigned index, unsigned* event, char* operation, char* detail,
+                                  char* result)
 {
     return Guarded([&]() -> int {
         if (index > kLastJournalIndex) return KM_NOT_FOUND;
         TemporaryConnection temporary;
-        DeviceContext *context = nullptr;
+        DeviceContext* context = nullptr;
         if (open_) {
             context = context_;
         } else {
-            DeviceContext *connected = nullptr;
+            DeviceContext* connected = nullptr;
             if (serial == nullptr || ConnectDevice(qvkkm::SerialNumberOf(serial), &connected) != 0 ||
                 connected == nullptr)
                 return KM_DEVICE_ERROR;
@@ -158,12 +158,12 @@ int QuorKorvo7Q::GetJournalRecord(const char *serial, unsigned index, unsigned *
     });
 }
 
-int QuorKorvo7Q::GetDeviceInfo(const char *serial, unsigned *infoByte, unsigned *version, unsigned *infoWord,
-                               unsigned *flagA, unsigned *flagB, unsigned *triesLeft, unsigned *triesMax)
+int QuorKorvo7Q::GetDeviceInfo(const char* serial, unsigned* infoByte, unsigned* version, unsigned* infoWord,
+                               unsigned* flagA, unsigned* flagB, unsigned* triesLeft, unsigned* triesMax)
 {
     return Guarded([&]() -> int {
         TemporaryConnection temporary;
-        DeviceContext *context = nullptr;
+        DeviceContext* context = nullptr;
         if (const int r = UseKey(serial, 0, &temporary, &context); r != KM_OK) return r;
         DeviceInfo info{};
         {
@@ -187,11 +187,11 @@ int QuorKorvo7Q::GetDeviceInfo(const char *serial, unsigned *infoByte, unsigned 
     });
 }
 
-int QuorKorvo7Q::GetDeviceStatus(const char *serial, unsigned *state)
+int QuorKorvo7Q::GetDeviceStatus(const char* serial, unsigned* state)
 {
     return Guarded([&]() -> int {
         TemporaryConnection temporary;
-        DeviceContext *context = nullptr;
+        DeviceContext* context = nullptr;
         if (const int r = UseKey(serial, KEYERR_BAD_REQUEST, &temporary, &context); r != KM_OK) return r;
         qvkkm::DeviceLock lock(context);
         if (!lock.Held()) return KM_DEVICE_ERROR;
@@ -203,7 +203,7 @@ int QuorKorvo7Q::GetDeviceStatus(const char *serial, unsigned *state)
     });
 }
 
-int QuorKorvo7Q::GetPasswordTries(const char *serial, int *left, int *max)
+int QuorKorvo7Q::GetPasswordTries(const char* serial, int* left, int* max)
 {
     unsigned triesLeft = 0;
     unsigned triesMax = 0;
@@ -215,7 +215,7 @@ int QuorKorvo7Q::GetPasswordTries(const char *serial, int *left, int *max)
     return r;
 }
 
-int QuorKorvo7Q::GetDeviceFlag(const char *serial, int *flag)
+int QuorKorvo7Q::GetDeviceFlag(const char* serial, int* flag)
 {
     unsigned flagA = 0;
     unsigned flagB = 0;

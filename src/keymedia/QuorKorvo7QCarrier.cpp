@@ -10,7 +10,7 @@ constexpr qvkkm::KeyDeviceObject::Traits kCarrierTraits{false, false, false};
 
 QuorKorvo7QCarrier::QuorKorvo7QCarrier() : KeyDeviceObject(kCarrierTraits) {}
 
-int QuorKorvo7QCarrier::GetInfo(const char *, int *caps, void **)
+int QuorKorvo7QCarrier::GetInfo(const char*, int* caps, void**)
 {
     return qvkkm::Guarded([&]() -> int {
         if (caps != nullptr) *caps = KM_CAPS_STORAGE;
@@ -18,7 +18,7 @@ int QuorKorvo7QCarrier::GetInfo(const char *, int *caps, void **)
     });
 }
 
-int QuorKorvo7QCarrier::GetRecordHeader(const char *serial, int which, int *)
+int QuorKorvo7QCarrier::GetRecordHeader(const char* serial, int which, int*)
 {
     // The carrier reports no header: it only checks that the block reads.
     return qvkkm::Guarded([&]() -> int {

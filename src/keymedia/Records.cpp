@@ -84,8 +84,7 @@ int KeyDeviceObject::ReadDataRecord(unsigned type, void* data, unsigned* length)
         if (!lock.Held()) return KM_DEVICE_ERROR;
         const uint32_t first = PublicAreaSize(context_) / kMemoryBlockBytes;
         RecordBuffer buffer;
-        if (Call(context_, [&] { return ReadMemoryBlock(context_, buffer.bytes, first); }) != 0)
-            return KM_DEVICE_ERROR;
+        if (Call(context_, [&] { return ReadMemoryBlock(context_, buffer.bytes, first); }) != 0) return KM_DEVICE_ERROR;
         const RecordHeader header = ParseHeader(buffer.bytes);
         if (header.type != type) {
             absent = true;
@@ -100,8 +99,7 @@ int KeyDeviceObject::ReadDataRecord(unsigned type, void* data, unsigned* length)
                 if (ReadMemoryBlock(context_, buffer.bytes + i * kMemoryBlockBytes, first + i) != 0)
                     return KM_DEVICE_ERROR;
             const uint8_t* stored = buffer.bytes + kRecordHeaderBytes;
-            if (IsWrappedRecord(stored, header.length))
-                return UnwrapRecordInto(stored, header.length, data, length);
+            if (IsWrappedRecord(stored, header.length)) return UnwrapRecordInto(stored, header.length, data, length);
             std::memcpy(data, stored, header.length);
             *length = header.length;
             return KM_OK;

@@ -329,7 +329,8 @@ std::vector<std::uint8_t> PKCS11Session::GetOperationParameter()
 
 void PKCS11Session::SetOperationKey(PKCS11Object* key)
 {
-    std::shared_ptr<const PKCS11Object> held(key, [](const PKCS11Object* o) { const_cast<PKCS11Object*>(o)->Release(); });
+    std::shared_ptr<const PKCS11Object> held(key,
+                                             [](const PKCS11Object* o) { const_cast<PKCS11Object*>(o)->Release(); });
     PKCS11LockGuard lock(*this);
     if (lock.Result() == CKR_OK) operationKey_ = std::move(held);
 }

@@ -21,7 +21,7 @@ enum : std::size_t {
     CSP_STANDARD_POLYNOMIAL_CURVES = 10,
     CSP_STANDARD_NORMAL_CURVES = 5,
     CSP_STANDARD_SBOXES = 10,
-    CSP_CURVE_TEXT_BYTES = 128,   // name and OID buffers, NUL included
+    CSP_CURVE_TEXT_BYTES = 128,  // name and OID buffers, NUL included
     CSP_DSTU_SBOX_SET_BYTES = 1024
 };
 
@@ -55,9 +55,8 @@ public:
                                      const std::uint8_t* startVector, const std::uint8_t* expectedHash) = 0;
     virtual int HashDSTU7564(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* parameterBlock,
                              std::uint32_t hashLength, std::uint8_t* hash) = 0;
-    virtual int CompareHashDSTU7564(const std::uint8_t* data, std::uint32_t length,
-                                    const std::uint8_t* parameterBlock, std::uint32_t hashLength,
-                                    const std::uint8_t* expectedHash) = 0;
+    virtual int CompareHashDSTU7564(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* parameterBlock,
+                                    std::uint32_t hashLength, const std::uint8_t* expectedHash) = 0;
     virtual int EncryptWithPasswordDSTU7624Ex(const std::uint8_t* data, std::uint32_t length, std::uint8_t* output,
                                               std::uint32_t outputSize, const std::uint8_t* parameterBlock,
                                               const char* password, const std::uint8_t* key, std::uint32_t keyLength,

@@ -12,18 +12,18 @@ enum : std::size_t {
     DSTU4145_NUMBER_WORDS = 19,  // up to 608 bits per number
 
     DSTU4145_FIELD_WORDS = 25,
-    DSTU4145_FIELD_A = 0,         // coefficient A (0 or 1)
-    DSTU4145_FIELD_B = 1,         // words 1..19: coefficient B
-    DSTU4145_FIELD_M = 20,        // degree of GF(2^m)
-    DSTU4145_FIELD_K = 21,        // exponents of x^m + x^k + x^j + x^l + 1
+    DSTU4145_FIELD_A = 0,   // coefficient A (0 or 1)
+    DSTU4145_FIELD_B = 1,   // words 1..19: coefficient B
+    DSTU4145_FIELD_M = 20,  // degree of GF(2^m)
+    DSTU4145_FIELD_K = 21,  // exponents of x^m + x^k + x^j + x^l + 1
     DSTU4145_FIELD_J = 22,
     DSTU4145_FIELD_L = 23,
-    DSTU4145_FIELD_COFACTOR = 24, // 2 or 4 in the polynomial-basis records, 0 in the normal-basis ones
+    DSTU4145_FIELD_COFACTOR = 24,  // 2 or 4 in the polynomial-basis records, 0 in the normal-basis ones
 
     DSTU4145_POINT_WORDS = 39,
-    DSTU4145_POINT_P = 0,         // words 0..18: base point, compressed
-    DSTU4145_POINT_N = 19,        // words 19..37: order n of the base point
-    DSTU4145_POINT_BITS = 38      // bit length of n
+    DSTU4145_POINT_P = 0,     // words 0..18: base point, compressed
+    DSTU4145_POINT_N = 19,    // words 19..37: order n of the base point
+    DSTU4145_POINT_BITS = 38  // bit length of n
 };
 
 struct DSTU4145FieldRecord {

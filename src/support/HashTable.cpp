@@ -7,7 +7,7 @@ namespace {
 constexpr std::uint32_t kFnvOffset = 0x811C9DC5u;
 constexpr std::uint32_t kFnvPrime = 16777619u;
 constexpr int kMaxBucketCount = 1 << 28;
-} // namespace
+}  // namespace
 
 class HashTable::Guard {
 public:
@@ -22,8 +22,7 @@ private:
 
 HashTable::HashTable()
     : buckets_(nullptr), initialBucketCount_(8), bucketCount_(8), count_(0), growLoad_(32.0f), shrinkLoad_(0.5f),
-      duplicateMode_(0), onAccess_(nullptr), onRemove_(nullptr), cursors_(nullptr),
-      resizePending_(false)
+      duplicateMode_(0), onAccess_(nullptr), onRemove_(nullptr), cursors_(nullptr), resizePending_(false)
 {
     head_.next = head_.prev = &head_;
     InitializeCriticalSection(&lock_);
@@ -44,8 +43,7 @@ HashTable::~HashTable()
 void HashTable::InitBuckets(int count)
 {
     Bucket* fresh = new Bucket[static_cast<std::size_t>(count)];
-    for (int i = 0; i < count; ++i)
-        fresh[i].first = fresh[i].last = nullptr;
+    for (int i = 0; i < count; ++i) fresh[i].first = fresh[i].last = nullptr;
     delete[] buckets_;
     buckets_ = fresh;
     bucketCount_ = count;
@@ -54,8 +52,7 @@ void HashTable::InitBuckets(int count)
 void HashTable::TableInit(int duplicateMode, int bucketCount)
 {
     Guard guard(this);
-    if (bucketCount < 1 || (bucketCount & (bucketCount - 1)) != 0 || bucketCount > kMaxBucketCount)
-        bucketCount = 8;
+    if (bucketCount < 1 || (bucketCount & (bucketCount - 1)) != 0 || bucketCount > kMaxBucketCount) bucketCount = 8;
     initialBucketCount_ = bucketCount;
     Clear(1);
     duplicateMode_ = duplicateMode;
@@ -72,8 +69,7 @@ HashTable* HashTable::SetCallbacks(ValueCallback onAccess, ValueCallback onRemov
 std::uint32_t HashTable::HashString(const char* text)
 {
     std::uint32_t h = kFnvOffset;
-    if (text == nullptr)
-        return h;
+    if (text == nullptr) return h;
     for (const char* p = text; *p != '\0'; ++p)
         h = (h * kFnvPrime) ^ static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(*p)));
     return h;
@@ -82,10 +78,8 @@ std::uint32_t HashTable::HashString(const char* text)
 std::uint32_t HashTable::HashWideString(const wchar_t* text)
 {
     std::uint32_t h = kFnvOffset;
-    if (text == nullptr)
-        return h;
-    for (const wchar_t* p = text; *p != L'\0'; ++p)
-        h = (h * kFnvPrime) ^ static_cast<std::uint32_t>(*p);
+    if (text == nullptr) return h;
+    for (const wchar_t* p = text; *p != L'\0'; ++p) h = (h * kFnvPrime) ^ static_cast<std::uint32_t>(*p);
     return h;
 }
 
@@ -114,8 +108,7 @@ std::uint32_t HashTable::ScrambleHash(std::uint32_t hash)
     std::int64_t q = x / 127773;
     std::int64_t r = x % 127773;
     std::int64_t y = 16807 * r - 2836 * q;
-    if (y < 0)
-        y += 2147483647;
+    if (y < 0) y += 2147483647;
     return static_cast<std::uint32_t>(y);
 }
 
@@ -141,10 +134,8 @@ HashTable::Key HashTable::PointerKey(const void* const* key)
 
 bool HashTable::Matches(const Node* node, std::uint32_t hash, const Key* key)
 {
-    if (node->hash != hash)
-        return false;
-    if (key == nullptr)
-        return true;
+    if (node->hash != hash) return false;
+    if (key == nullptr) return true;
     return node->keyKind == key->kind && node->key.size() == key->length &&
            (key->length == 0 || std::memcmp(node->key.data(), key->bytes, key->length) == 0);
 }
@@ -152,16 +143,12 @@ bool HashTable::Matches(const Node* node, std::uint32_t hash, const Key* key)
 // The n-th node (0 = most recent) among those matching hash and key.
 HashTable::Node* HashTable::MostRecent(std::uint32_t hash, const Key* key, int n)
 {
-    if (buckets_ == nullptr || n < 0)
-        return nullptr;
+    if (buckets_ == nullptr || n < 0) return nullptr;
     Bucket& bucket = buckets_[BucketOf(hash)];
     for (Node* cur = bucket.last; cur != nullptr; cur = static_cast<Node*>(cur->prev)) {
-        if (cur->hash < hash)
-            break;
-        if (Matches(cur, hash, key) && n-- == 0)
-            return cur;
-        if (cur == bucket.first)
-            break;
+        if (cur->hash < hash) break;
+        if (Matches(cur, hash, key) && n-- == 0) return cur;
+        if (cur == bucket.first) break;
     }
     return nullptr;
 }
@@ -170,8 +157,7 @@ HashTable::Node* HashTable::MostRecentPair(std::uint32_t hash, const Key* key, v
 {
     for (int n = 0;; ++n) {
         Node* node = MostRecent(hash, key, n);
-        if (node == nullptr || node->value == value)
-            return node;
+        if (node == nullptr || node->value == value) return node;
     }
 }
 
@@ -202,20 +188,16 @@ HashTable::Node* HashTable::LinkNode(Node* node, const Key* key, bool relink)
                         sameKey = r;
                         break;
                     }
-                    if (r == bucket.first)
-                        break;
+                    if (r == bucket.first) break;
                 }
                 if (sameKey == nullptr) {
                     position = cur->next;
                     break;
                 }
-                if (duplicateMode_ == 0)
-                    return sameKey;
+                if (duplicateMode_ == 0) return sameKey;
                 for (Node* r = sameKey; r->hash == h; r = static_cast<Node*>(r->prev)) {
-                    if (Matches(r, h, key) && r->value == node->value)
-                        return r;
-                    if (r == bucket.first)
-                        break;
+                    if (Matches(r, h, key) && r->value == node->value) return r;
+                    if (r == bucket.first) break;
                 }
                 position = sameKey->next;
                 break;
@@ -231,10 +213,8 @@ HashTable::Node* HashTable::LinkNode(Node* node, const Key* key, bool relink)
     if (bucket.first == nullptr) {
         bucket.first = bucket.last = node;
     } else {
-        if (node->next == bucket.first)
-            bucket.first = node;
-        if (node->prev == bucket.last)
-            bucket.last = node;
+        if (node->next == bucket.first) bucket.first = node;
+        if (node->prev == bucket.last) bucket.last = node;
     }
     ++count_;
     return node;
@@ -253,8 +233,7 @@ void HashTable::Unlink(Node* node)
     }
     // A visit in progress must not step onto a freed node.
     for (Cursor* c = cursors_; c != nullptr; c = c->outer)
-        if (c->next == node)
-            c->next = node->next;
+        if (c->next == node) c->next = node->next;
     node->prev->next = node->next;
     node->next->prev = node->prev;
     --count_;
@@ -263,10 +242,8 @@ void HashTable::Unlink(Node* node)
 void HashTable::Rehash(int newCount)
 {
     Bucket* fresh = new (std::nothrow) Bucket[static_cast<std::size_t>(newCount)];
-    if (fresh == nullptr)
-        return;
-    for (int i = 0; i < newCount; ++i)
-        fresh[i].first = fresh[i].last = nullptr;
+    if (fresh == nullptr) return;
+    for (int i = 0; i < newCount; ++i) fresh[i].first = fresh[i].last = nullptr;
     delete[] buckets_;
     buckets_ = fresh;
     bucketCount_ = newCount;
@@ -291,8 +268,7 @@ void HashTable::ResizeCheck()
     resizePending_ = false;
     float load = static_cast<float>(count_) / static_cast<float>(bucketCount_);
     if (load > growLoad_) {
-        if (bucketCount_ <= kMaxBucketCount / 8)
-            Rehash(bucketCount_ * 8);
+        if (bucketCount_ <= kMaxBucketCount / 8) Rehash(bucketCount_ * 8);
     } else if (load < shrinkLoad_ && bucketCount_ > initialBucketCount_) {
         int smaller = bucketCount_ / 8;
         Rehash(smaller < initialBucketCount_ ? initialBucketCount_ : smaller);
@@ -302,11 +278,9 @@ void HashTable::ResizeCheck()
 int HashTable::Insert(std::uint32_t hash, const Key* key, void* value)
 {
     Guard guard(this);
-    if (buckets_ == nullptr)
-        InitBuckets(initialBucketCount_);
+    if (buckets_ == nullptr) InitBuckets(initialBucketCount_);
     Node* node = new (std::nothrow) Node;
-    if (node == nullptr)
-        return 0;
+    if (node == nullptr) return 0;
     node->hash = hash;
     node->value = value;
     node->keyKind = 0;
@@ -325,19 +299,16 @@ int HashTable::Insert(std::uint32_t hash, const Key* key, void* value)
         delete node;
     else
         ResizeCheck();
-    if (onAccess_ != nullptr)
-        onAccess_(keptValue);
+    if (onAccess_ != nullptr) onAccess_(keptValue);
     return 1;
 }
 
 int HashTable::InsertIfAbsent(std::uint32_t hash, const Key* key, void* value, int* existed)
 {
     Guard guard(this);
-    if (existed != nullptr)
-        *existed = 0;
+    if (existed != nullptr) *existed = 0;
     if (MostRecent(hash, key, 0) != nullptr) {
-        if (existed != nullptr)
-            *existed = 1;
+        if (existed != nullptr) *existed = 1;
         return 0;
     }
     return Insert(hash, key, value) ? 1 : 0;
@@ -347,12 +318,10 @@ int HashTable::Find(std::uint32_t hash, const Key* key, int n, void** value)
 {
     Guard guard(this);
     Node* node = MostRecent(hash, key, n);
-    if (node == nullptr)
-        return 0;
+    if (node == nullptr) return 0;
     if (value != nullptr) {
         *value = node->value;
-        if (onAccess_ != nullptr)
-            onAccess_(node->value);
+        if (onAccess_ != nullptr) onAccess_(node->value);
     }
     return 1;
 }
@@ -360,10 +329,8 @@ int HashTable::Find(std::uint32_t hash, const Key* key, int n, void** value)
 int HashTable::FindPair(std::uint32_t hash, const Key* key, void* value, bool callback)
 {
     Guard guard(this);
-    if (MostRecentPair(hash, key, value) == nullptr)
-        return 0;
-    if (callback && onAccess_ != nullptr)
-        onAccess_(value);
+    if (MostRecentPair(hash, key, value) == nullptr) return 0;
+    if (callback && onAccess_ != nullptr) onAccess_(value);
     return 1;
 }
 
@@ -371,14 +338,12 @@ int HashTable::Remove(std::uint32_t hash, const Key* key)
 {
     Guard guard(this);
     Node* node = MostRecent(hash, key, 0);
-    if (node == nullptr)
-        return 0;
+    if (node == nullptr) return 0;
     void* value = node->value;
     Unlink(node);
     delete node;
     ResizeCheck();
-    if (onRemove_ != nullptr)
-        onRemove_(value);
+    if (onRemove_ != nullptr) onRemove_(value);
     return 1;
 }
 
@@ -386,119 +351,131 @@ int HashTable::RemovePair(std::uint32_t hash, const Key* key, void* value)
 {
     Guard guard(this);
     Node* node = MostRecentPair(hash, key, value);
-    if (node == nullptr)
-        return 0;
+    if (node == nullptr) return 0;
     Unlink(node);
     delete node;
     ResizeCheck();
-    if (onRemove_ != nullptr)
-        onRemove_(value);
+    if (onRemove_ != nullptr) onRemove_(value);
     return 1;
 }
 
-int HashTable::InsertByHash(std::uint32_t hash, void* value) { return Insert(hash, nullptr, value); }
+int HashTable::InsertByHash(std::uint32_t hash, void* value)
+{
+    return Insert(hash, nullptr, value);
+}
 int HashTable::InsertIfAbsentByHash(std::uint32_t hash, void* value, int* existed)
 {
     return InsertIfAbsent(hash, nullptr, value, existed);
 }
-int HashTable::FindByHash(std::uint32_t hash, int n, void** value) { return Find(hash, nullptr, n, value); }
-int HashTable::ContainsHash(std::uint32_t hash) { return Find(hash, nullptr, 0, nullptr); }
-int HashTable::FindPairByHash(std::uint32_t hash, void* value) { return FindPair(hash, nullptr, value, true); }
-int HashTable::HasPairByHash(std::uint32_t hash, void* value) { return FindPair(hash, nullptr, value, false); }
-int HashTable::RemoveByHash(std::uint32_t hash) { return Remove(hash, nullptr); }
-int HashTable::RemovePairByHash(std::uint32_t hash, void* value) { return RemovePair(hash, nullptr, value); }
+int HashTable::FindByHash(std::uint32_t hash, int n, void** value)
+{
+    return Find(hash, nullptr, n, value);
+}
+int HashTable::ContainsHash(std::uint32_t hash)
+{
+    return Find(hash, nullptr, 0, nullptr);
+}
+int HashTable::FindPairByHash(std::uint32_t hash, void* value)
+{
+    return FindPair(hash, nullptr, value, true);
+}
+int HashTable::HasPairByHash(std::uint32_t hash, void* value)
+{
+    return FindPair(hash, nullptr, value, false);
+}
+int HashTable::RemoveByHash(std::uint32_t hash)
+{
+    return Remove(hash, nullptr);
+}
+int HashTable::RemovePairByHash(std::uint32_t hash, void* value)
+{
+    return RemovePair(hash, nullptr, value);
+}
 
 int HashTable::FindByString(const char* key, int n, void** value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = StringKey(key);
     return Find(HashString(key), &k, n, value);
 }
-int HashTable::ContainsString(const char* key) { return FindByString(key, 0, nullptr); }
+int HashTable::ContainsString(const char* key)
+{
+    return FindByString(key, 0, nullptr);
+}
 int HashTable::InsertIfAbsentByString(const char* key, void* value, int* existed)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = StringKey(key);
     return InsertIfAbsent(HashString(key), &k, value, existed);
 }
 int HashTable::InsertByString(const char* key, void* value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = StringKey(key);
     return Insert(HashString(key), &k, value);
 }
 int HashTable::RemoveByString(const char* key)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = StringKey(key);
     return Remove(HashString(key), &k);
 }
 int HashTable::RemovePairByString(const char* key, void* value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = StringKey(key);
     return RemovePair(HashString(key), &k, value);
 }
 int HashTable::FindPairByString(const char* key, void* value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = StringKey(key);
     return FindPair(HashString(key), &k, value, true);
 }
 int HashTable::HasPairByString(const char* key, void* value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = StringKey(key);
     return FindPair(HashString(key), &k, value, false);
 }
 
 int HashTable::FindByWideString(const wchar_t* key, int n, void** value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = WideStringKey(key);
     return Find(HashWideString(key), &k, n, value);
 }
-int HashTable::ContainsWideString(const wchar_t* key) { return FindByWideString(key, 0, nullptr); }
+int HashTable::ContainsWideString(const wchar_t* key)
+{
+    return FindByWideString(key, 0, nullptr);
+}
 int HashTable::InsertIfAbsentByWideString(const wchar_t* key, void* value, int* existed)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = WideStringKey(key);
     return InsertIfAbsent(HashWideString(key), &k, value, existed);
 }
 int HashTable::InsertByWideString(const wchar_t* key, void* value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = WideStringKey(key);
     return Insert(HashWideString(key), &k, value);
 }
 int HashTable::RemovePairByWideString(const wchar_t* key, void* value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = WideStringKey(key);
     return RemovePair(HashWideString(key), &k, value);
 }
 int HashTable::FindPairByWideString(const wchar_t* key, void* value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = WideStringKey(key);
     return FindPair(HashWideString(key), &k, value, true);
 }
 int HashTable::HasPairByWideString(const wchar_t* key, void* value)
 {
-    if (key == nullptr)
-        return 0;
+    if (key == nullptr) return 0;
     Key k = WideStringKey(key);
     return FindPair(HashWideString(key), &k, value, false);
 }
@@ -523,7 +500,10 @@ int HashTable::RemovePairByPointer(const void* key, void* value)
     Key k = PointerKey(&key);
     return RemovePair(HashPointer(key), &k, value);
 }
-int HashTable::InsertPointer(void* pointer) { return InsertByPointer(pointer, pointer); }
+int HashTable::InsertPointer(void* pointer)
+{
+    return InsertByPointer(pointer, pointer);
+}
 int HashTable::InsertIfAbsentPointer(void* pointer, int* existed)
 {
     const void* key = pointer;
@@ -536,8 +516,14 @@ int HashTable::FindPairPointer(void* pointer)
     Key k = PointerKey(&key);
     return FindPair(HashPointer(pointer), &k, pointer, true);
 }
-int HashTable::HasPairPointer(void* pointer) { return HasPairByPointer(pointer, pointer); }
-int HashTable::RemovePairPointer(void* pointer) { return RemovePairByPointer(pointer, pointer); }
+int HashTable::HasPairPointer(void* pointer)
+{
+    return HasPairByPointer(pointer, pointer);
+}
+int HashTable::RemovePairPointer(void* pointer)
+{
+    return RemovePairByPointer(pointer, pointer);
+}
 
 void HashTable::Clear(int keepBuckets)
 {
@@ -546,8 +532,7 @@ void HashTable::Clear(int keepBuckets)
     ListLink* node = head_.next;
     head_.next = head_.prev = &head_;
     count_ = 0;
-    for (Cursor* c = cursors_; c != nullptr; c = c->outer)
-        c->next = &head_;
+    for (Cursor* c = cursors_; c != nullptr; c = c->outer) c->next = &head_;
     if (keepBuckets != 0) {
         InitBuckets(initialBucketCount_);
     } else {
@@ -560,8 +545,7 @@ void HashTable::Clear(int keepBuckets)
         Node* n = static_cast<Node*>(node);
         void* value = n->value;
         delete n;
-        if (onRemove_ != nullptr)
-            onRemove_(value);
+        if (onRemove_ != nullptr) onRemove_(value);
         node = next;
     }
 }
@@ -579,8 +563,7 @@ int HashTable::Count() const
 int HashTable::ForEach(Visitor visitor, void* userData)
 {
     Guard guard(this);
-    if (visitor == nullptr)
-        return 0;
+    if (visitor == nullptr) return 0;
     Cursor cursor{head_.next, cursors_};
     cursors_ = &cursor;
     int result = 1;
@@ -593,8 +576,7 @@ int HashTable::ForEach(Visitor visitor, void* userData)
         }
     }
     cursors_ = cursor.outer;
-    if (cursors_ == nullptr && resizePending_)
-        ResizeCheck();
+    if (cursors_ == nullptr && resizePending_) ResizeCheck();
     return result;
 }
 
@@ -611,6 +593,5 @@ void HashTable::Unlock()
 void HashTable::ReleaseValue(void* value)
 {
     Guard guard(this);
-    if (onRemove_ != nullptr)
-        onRemove_(value);
+    if (onRemove_ != nullptr) onRemove_(value);
 }

@@ -108,11 +108,11 @@ private:
     struct Node : ListLink {
         std::uint32_t hash;
         void* value;
-        int keyKind;                     // 0: inserted by hash
-        std::vector<std::uint8_t> key;   // the real key of a wrapper insert
+        int keyKind;                    // 0: inserted by hash
+        std::vector<std::uint8_t> key;  // the real key of a wrapper insert
     };
     struct Bucket {
-        Node* first;   // null when empty
+        Node* first;  // null when empty
         Node* last;
     };
     struct Key {

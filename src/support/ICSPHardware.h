@@ -31,8 +31,8 @@ public:
     virtual int GenerateAgreementKeyPair(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
                                          std::uint8_t* publicKey) = 0;
     // 2. 32-byte hash.
-    virtual int SignHash(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* unused,
-                         const std::uint8_t* hash, std::uint8_t* signature) = 0;
+    virtual int SignHash(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* unused, const std::uint8_t* hash,
+                         std::uint8_t* signature) = 0;
     // 3. 8-byte UKM, 32-byte session key transformed in place, 4-byte MAC out.
     virtual int EncryptSessionKey(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
                                   const std::uint8_t* peerPublicKey, const std::uint8_t* ukm, std::uint8_t* key,
@@ -54,8 +54,8 @@ public:
     // 8. 32-byte value kept on the key.
     virtual int GetStoredHash(std::uint8_t* hash) = 0;
     // 9. 32-byte key in, 44-byte wrapped key out.
-    virtual int WrapKeyGOST28147(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey,
-                                 int flag, const std::uint8_t* ukm, std::uint32_t ukmLength, const void* unused3,
+    virtual int WrapKeyGOST28147(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey, int flag,
+                                 const std::uint8_t* ukm, std::uint32_t ukmLength, const void* unused3,
                                  const void* unused4, const std::uint8_t* key, std::uint8_t* wrappedKey) = 0;
     // 10. 44-byte wrapped key in, 32-byte key out; a null wrapped key asks
     // whether the operation is supported.
@@ -92,8 +92,8 @@ public:
                                 const std::uint8_t* key, const void* unused4, std::uint8_t* wrappedKey,
                                 std::uint32_t* unusedLength) = 0;
     // 25. 96-byte wrapped key in, 32-byte key out.
-    virtual int UnwrapKeyDSTU7624(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey,
-                                  int flag, const std::uint8_t* data, std::uint32_t dataLength, const void* unused3,
+    virtual int UnwrapKeyDSTU7624(const void* unused1, const void* unused2, const std::uint8_t* peerPublicKey, int flag,
+                                  const std::uint8_t* data, std::uint32_t dataLength, const void* unused3,
                                   const std::uint8_t* wrappedKey, const void* unused4, std::uint8_t* key) = 0;
 };
 

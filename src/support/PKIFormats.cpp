@@ -24,14 +24,13 @@ Function Resolve(HMODULE module, const char* name)
     return reinterpret_cast<Function>(GetProcAddress(module, name));
 }
 
-} // namespace
+}  // namespace
 
 int AcquirePKILibrary()
 {
     if (g_library.module == nullptr) {
         HMODULE module = LoadLibrary("pkfmt.so");
-        if (module == nullptr)
-            return PKI_LIBRARY_MISSING;
+        if (module == nullptr) return PKI_LIBRARY_MISSING;
         auto initialize = Resolve<PKIInitializeFunction>(module, "PKIInitialize");
         auto finalize = Resolve<PKIFinalizeFunction>(module, "PKIFinalize");
         auto getInterface = Resolve<PKIGetInterfaceFunction>(module, "PKIGetInterface");
@@ -50,10 +49,8 @@ int AcquirePKILibrary()
 
 int ReleasePKILibrary()
 {
-    if (g_library.module == nullptr)
-        return 0;
-    if (--g_library.references > 0)
-        return 0;
+    if (g_library.module == nullptr) return 0;
+    if (--g_library.references > 0) return 0;
     int result = g_library.finalize();
     FreeLibrary(g_library.module);
     g_library = PKILibrary();
@@ -62,7 +59,6 @@ int ReleasePKILibrary()
 
 int GetPKIInterface(void** pkiInterface)
 {
-    if (g_library.module == nullptr)
-        return PKI_LIBRARY_NOT_LOADED;
+    if (g_library.module == nullptr) return PKI_LIBRARY_NOT_LOADED;
     return g_library.getInterface(pkiInterface);
 }

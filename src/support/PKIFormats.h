@@ -5,8 +5,8 @@
 #define QVK_SUPPORT_PKIFORMATS_H
 
 enum {
-    PKI_LIBRARY_MISSING = 5,      // the library or one of its entry points is missing
-    PKI_LIBRARY_NOT_LOADED = 6    // interface asked while the library is not loaded
+    PKI_LIBRARY_MISSING = 5,    // the library or one of its entry points is missing
+    PKI_LIBRARY_NOT_LOADED = 6  // interface asked while the library is not loaded
 };
 
 // Loads the library on first use and counts a reference; returns the result

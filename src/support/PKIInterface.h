@@ -42,15 +42,15 @@ enum PKIResult : int {
     PKI_E_FAILURE = 1,           // anything not covered below
     PKI_E_INVALID_ARGUMENT = 2,  // null where a value is needed, unknown flag, foreign object
     PKI_E_OUT_OF_MEMORY = 3,
-    PKI_E_NOT_IMPLEMENTED = 4,   // a placeholder slot, or an operation this build lacks
-    PKI_E_UNKNOWN_CLASS = 5,     // CreateObject: class / interface pair not made here
-    PKI_E_BAD_ENCODING = 6,      // Decode of data that is not this library's encoding
-    PKI_E_NO_INTERFACE = 7,      // QueryInterface: the object does not offer that interface
-    PKI_E_INDEX = 8,             // index past the end of a list
-    PKI_E_NOT_SET = 9,           // the object has no content yet
-    PKI_E_WRONG_PASSWORD = 10,   // the password does not open the data (MAC mismatch)
-    PKI_E_ABSENT = 11,           // optional item not present
-    PKI_E_ENCODED_BLOCK = 260    // key or parameters held as an encoded block
+    PKI_E_NOT_IMPLEMENTED = 4,  // a placeholder slot, or an operation this build lacks
+    PKI_E_UNKNOWN_CLASS = 5,    // CreateObject: class / interface pair not made here
+    PKI_E_BAD_ENCODING = 6,     // Decode of data that is not this library's encoding
+    PKI_E_NO_INTERFACE = 7,     // QueryInterface: the object does not offer that interface
+    PKI_E_INDEX = 8,            // index past the end of a list
+    PKI_E_NOT_SET = 9,          // the object has no content yet
+    PKI_E_WRONG_PASSWORD = 10,  // the password does not open the data (MAC mismatch)
+    PKI_E_ABSENT = 11,          // optional item not present
+    PKI_E_ENCODED_BLOCK = 260   // key or parameters held as an encoded block
 };
 
 // Class and interface numbers passed to IPKIInterface::CreateObject.
@@ -97,14 +97,14 @@ enum PKIInterfaceId : std::uint32_t {
     PKI_IID_CERTIFICATE_EX = 4226,
     PKI_IID_INTL_PROVIDER = 4230,
     PKI_IID_KEY_SET = 4233,
-    PKI_IID_PRIVATE_KEY_FROM_SET = 4250, // container entry made from a key-set item
+    PKI_IID_PRIVATE_KEY_FROM_SET = 4250,  // container entry made from a key-set item
     PKI_IID_KEY_CONTAINER_WRITER = 4252,
     PKI_IID_UKM_EX = 4263,
-    PKI_IID_ITEM_ATTRIBUTES = 4265,      // attributes of a container item, by OID
+    PKI_IID_ITEM_ATTRIBUTES = 4265,  // attributes of a container item, by OID
     PKI_IID_KEY_CONTAINER_READER = 4266,
-    PKI_IID_NAMED_PARAMETERS = 4273,     // parameters named by an OID
-    PKI_IID_ENCODED_PARAMETERS = 4274,   // parameters as an encoded block
-    PKI_IID_ENCODED_KEY = 4275           // key whose parameters are an encoded block
+    PKI_IID_NAMED_PARAMETERS = 4273,    // parameters named by an OID
+    PKI_IID_ENCODED_PARAMETERS = 4274,  // parameters as an encoded block
+    PKI_IID_ENCODED_KEY = 4275          // key whose parameters are an encoded block
 };
 
 // Numbered values of a key set (IPKIKeySet::GetValue / SetValue).
@@ -116,9 +116,7 @@ enum : std::uint32_t {
 };
 
 // IPKIKeyContainer::SetPassword flags.
-enum : std::uint32_t {
-    PKI_PROTECT_WITH_PASSWORD = 1
-};
+enum : std::uint32_t { PKI_PROTECT_WITH_PASSWORD = 1 };
 
 #define PKI_OID_WRAPPED_RECORD "1.3.6.1.4.1.19398.2.12.10"
 #define PKI_OID_CONTAINER_ATTRIBUTE_1 "1.3.6.1.4.1.19398.2.12.1"
@@ -126,10 +124,7 @@ enum : std::uint32_t {
 #define PKI_OID_BUILTIN_CURVE "1.3.6.1.4.1.19398.2.1.1"
 #define PKI_OID_BUILTIN_PARAMETER_BLOCK "1.3.6.1.4.1.19398.2.1.2"
 
-enum : std::uint32_t {
-    PKI_SBOX_BYTES = 64,
-    PKI_BUILTIN_PARAMETER_BLOCK_BYTES = 416
-};
+enum : std::uint32_t { PKI_SBOX_BYTES = 64, PKI_BUILTIN_PARAMETER_BLOCK_BYTES = 416 };
 
 // The built-in encoded parameter block named by PKI_OID_BUILTIN_PARAMETER_BLOCK:
 // 104 little-endian words, the first five 1021, 5, 2, 1 and 4 (field degree,
@@ -141,8 +136,7 @@ inline void PKIBuiltInParameterBlock(std::uint8_t out[PKI_BUILTIN_PARAMETER_BLOC
     for (std::uint32_t i = 0; i < PKI_BUILTIN_PARAMETER_BLOCK_BYTES / 4; ++i) {
         static const std::uint32_t head[5] = {1021, 5, 2, 1, 4};
         std::uint32_t word = i < 5 ? head[i] : i * 0x9E3779B9u;
-        for (int b = 0; b < 4; ++b)
-            out[4 * i + b] = static_cast<std::uint8_t>(word >> (8 * b));
+        for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<std::uint8_t>(word >> (8 * b));
     }
 }
 
@@ -185,6 +179,8 @@ inline void PKIBuiltInCurve(DSTU4145FieldRecord* field, DSTU4145PointRecord* poi
 #endif
 
 // A slot no caller of this system uses yet; it only holds the position.
+// Slot tables: one slot per line with its number, kept as written.
+// clang-format off
 #define PKI_RESERVED(n) \
     virtual int Reserved##n() { return PKI_E_NOT_IMPLEMENTED; }
 
@@ -526,4 +522,5 @@ protected:
 // The further classes and interfaces of the library's object model.
 #include "support/PKIObjectModel.h"
 
+// clang-format on
 #endif

@@ -21,8 +21,7 @@ std::mutex& SyslogLock()
 bool ToWide(const char* text, unsigned codePage, std::vector<wchar_t>& wide)
 {
     int needed = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-    if (needed <= 0)
-        return false;
+    if (needed <= 0) return false;
     wide.assign(static_cast<std::size_t>(needed), L'\0');
     return MultiByteToWideChar(codePage, 0, text, -1, wide.data(), needed) == needed;
 }
@@ -30,8 +29,7 @@ bool ToWide(const char* text, unsigned codePage, std::vector<wchar_t>& wide)
 bool FromWide(const std::vector<wchar_t>& wide, unsigned codePage, std::string& out)
 {
     int needed = WideCharToMultiByte(codePage, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return false;
+    if (needed <= 0) return false;
     std::vector<char> buffer(static_cast<std::size_t>(needed), '\0');
     if (WideCharToMultiByte(codePage, 0, wide.data(), -1, buffer.data(), needed, nullptr, nullptr) != needed)
         return false;
@@ -44,14 +42,11 @@ bool FromWide(const std::vector<wchar_t>& wide, unsigned codePage, std::string& 
 bool ConvertBounded(const char* text, unsigned targetCodePage, std::size_t limit, std::string& out)
 {
     std::vector<wchar_t> wide;
-    if (!ToWide(text, CP_ACP, wide) || !FromWide(wide, targetCodePage, out))
-        return false;
-    if (out.size() <= limit)
-        return true;
+    if (!ToWide(text, CP_ACP, wide) || !FromWide(wide, targetCodePage, out)) return false;
+    if (out.size() <= limit) return true;
     std::size_t cut = limit;
     if (targetCodePage == CP_UTF8) {
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
-            --cut;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
         out.resize(cut);
         return true;
     }
@@ -61,40 +56,31 @@ bool ConvertBounded(const char* text, unsigned targetCodePage, std::size_t limit
         --chars;
         wide[chars] = L'\0';
         std::vector<wchar_t> shorter(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(chars) + 1);
-        if (!FromWide(shorter, targetCodePage, out))
-            return false;
-        if (out.size() <= limit)
-            return true;
+        if (!FromWide(shorter, targetCodePage, out)) return false;
+        if (out.size() <= limit) return true;
     }
     out.clear();
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int ConvertCodePage(const char* text, unsigned sourceCodePage, char* output, unsigned outputSize,
                     unsigned targetCodePage)
 {
-    if (text == nullptr || output == nullptr)
-        return 0;
+    if (text == nullptr || output == nullptr) return 0;
     std::vector<wchar_t> wide;
-    if (!ToWide(text, sourceCodePage, wide))
-        return 0;
+    if (!ToWide(text, sourceCodePage, wide)) return 0;
     int needed = WideCharToMultiByte(targetCodePage, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0 || static_cast<unsigned>(needed) > outputSize)
-        return 0;
-    return WideCharToMultiByte(targetCodePage, 0, wide.data(), -1, output, needed, nullptr, nullptr) == needed ? 1
-                                                                                                               : 0;
+    if (needed <= 0 || static_cast<unsigned>(needed) > outputSize) return 0;
+    return WideCharToMultiByte(targetCodePage, 0, wide.data(), -1, output, needed, nullptr, nullptr) == needed ? 1 : 0;
 }
 
 int SystemLogReport(const char* source, const char* message, std::uint32_t eventType, unsigned targetCodePage)
 {
-    if (source == nullptr)
-        source = "";
-    if (message == nullptr)
-        message = "";
-    if (targetCodePage == 0)
-        targetCodePage = CP_UTF8;
+    if (source == nullptr) source = "";
+    if (message == nullptr) message = "";
+    if (targetCodePage == 0) targetCodePage = CP_UTF8;
 
     // Bounded copies: the ANSI code page is single-byte, so a byte cut is a
     // character cut.
@@ -105,8 +91,7 @@ int SystemLogReport(const char* source, const char* message, std::uint32_t event
     std::strncpy(messageCopy, message, SYSTEM_LOG_MESSAGE_BYTES);
     messageCopy[SYSTEM_LOG_MESSAGE_BYTES] = '\0';
     for (char* p = messageCopy; *p != '\0'; ++p)
-        if (*p == '\n')
-            *p = ' ';
+        if (*p == '\n') *p = ' ';
 
     std::string identity;
     std::string text;
@@ -135,8 +120,7 @@ int SystemLogReport(const char* source, const char* message, std::uint32_t event
 
     std::lock_guard<std::mutex> guard(SyslogLock());
     openlog(identity.c_str(), LOG_CONS | LOG_PID, LOG_DAEMON);
-    if (priority >= 0)
-        syslog(priority, "%s", text.c_str());
+    if (priority >= 0) syslog(priority, "%s", text.c_str());
     closelog();
     return 1;
 }

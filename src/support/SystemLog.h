@@ -6,13 +6,13 @@
 #include <cstdint>
 
 enum : std::uint32_t {
-    SYSTEM_LOG_ERROR = 0xC0000302u,        // LOG_ERR
-    SYSTEM_LOG_WARNING = 0x80000303u,      // LOG_WARNING
-    SYSTEM_LOG_INFORMATION = 0x40000301u   // LOG_INFO
+    SYSTEM_LOG_ERROR = 0xC0000302u,       // LOG_ERR
+    SYSTEM_LOG_WARNING = 0x80000303u,     // LOG_WARNING
+    SYSTEM_LOG_INFORMATION = 0x40000301u  // LOG_INFO
 };
 
 enum : unsigned {
-    SYSTEM_LOG_SOURCE_BYTES = 256,   // without the NUL
+    SYSTEM_LOG_SOURCE_BYTES = 256,  // without the NUL
     SYSTEM_LOG_MESSAGE_BYTES = 2048
 };
 

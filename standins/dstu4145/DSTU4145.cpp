@@ -47,7 +47,10 @@ using Mont = std::unique_ptr<BN_MONT_CTX, MontFree>;
 // a verification.
 constexpr std::size_t kCheckedKeysKept = 16;
 
-Bn NewBn() { return Bn(BN_new()); }
+Bn NewBn()
+{
+    return Bn(BN_new());
+}
 
 // A little-endian number; null on allocation failure.
 Bn FromLe(ByteSpan bytes)
@@ -70,8 +73,7 @@ bool ToLe(const BIGNUM* v, std::size_t size, Bytes& out)
 
 std::uint32_t LoadWord(const std::uint8_t* p)
 {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
 void StoreWord(std::uint8_t* p, std::uint32_t v)
@@ -126,15 +128,24 @@ int BitLength(const Bytes& le)
 const char* ResultText(Result result)
 {
     switch (result) {
-    case Result::Ok: return "success";
-    case Result::BadParameters: return "invalid curve parameters";
-    case Result::NormalBasis: return "curves over a normal basis are not supported";
-    case Result::BadKey: return "invalid key";
-    case Result::BadSignature: return "invalid signature";
-    case Result::BadHash: return "invalid hash";
-    case Result::BadNonce: return "unusable nonce";
-    case Result::RandomFailure: return "random generator failure";
-    case Result::InternalError: return "arithmetic failure";
+    case Result::Ok:
+        return "success";
+    case Result::BadParameters:
+        return "invalid curve parameters";
+    case Result::NormalBasis:
+        return "curves over a normal basis are not supported";
+    case Result::BadKey:
+        return "invalid key";
+    case Result::BadSignature:
+        return "invalid signature";
+    case Result::BadHash:
+        return "invalid hash";
+    case Result::BadNonce:
+        return "unusable nonce";
+    case Result::RandomFailure:
+        return "random generator failure";
+    case Result::InternalError:
+        return "arithmetic failure";
     }
     return "unknown result";
 }
@@ -147,8 +158,7 @@ Result CurveFromRecords(const std::uint32_t* field, const std::uint32_t* point, 
     c.k = static_cast<int>(field[21]);
     c.j = static_cast<int>(field[22]);
     c.l = static_cast<int>(field[23]);
-    if (field[20] == 0 || field[20] > static_cast<std::uint32_t>(kMaxFieldDegree))
-        return Result::BadParameters;
+    if (field[20] == 0 || field[20] > static_cast<std::uint32_t>(kMaxFieldDegree)) return Result::BadParameters;
     if (field[21] == 0 && field[22] == 0 && field[23] == 0) return Result::NormalBasis;
     if (field[21] > field[20] || field[22] > field[20] || field[23] > field[20] || field[0] > 1)
         return Result::BadParameters;
@@ -254,10 +264,7 @@ struct Engine::State {
     {
         return BN_GF2m_mod_mul_arr(r, x, y, poly, ctx) == 1;
     }
-    bool Sqr(BIGNUM* r, const BIGNUM* x, BN_CTX* ctx) const
-    {
-        return BN_GF2m_mod_sqr_arr(r, x, poly, ctx) == 1;
-    }
+    bool Sqr(BIGNUM* r, const BIGNUM* x, BN_CTX* ctx) const { return BN_GF2m_mod_sqr_arr(r, x, poly, ctx) == 1; }
     bool Inv(BIGNUM* r, const BIGNUM* x, BN_CTX* ctx) const
     {
         return !BN_is_zero(x) && BN_GF2m_mod_inv_arr(r, x, poly, ctx) == 1;
@@ -283,9 +290,7 @@ struct Engine::State {
         Bn t(BN_dup(w)), check(NewBn());
         if (!t || !check || !BN_copy(z, w)) return false;
         for (int i = 1; i <= (m - 1) / 2; ++i) {
-            if (!Sqr(t.get(), t.get(), ctx) || !Sqr(t.get(), t.get(), ctx) ||
-                !BN_GF2m_add(z, z, t.get()))
-                return false;
+            if (!Sqr(t.get(), t.get(), ctx) || !Sqr(t.get(), t.get(), ctx) || !BN_GF2m_add(z, z, t.get())) return false;
         }
         if (!Sqr(check.get(), z, ctx) || !BN_GF2m_add(check.get(), check.get(), z)) return false;
         return BN_cmp(check.get(), w) == 0;
@@ -312,8 +317,8 @@ struct Engine::State {
         if (BN_is_zero(x)) return Result::BadKey;
         // y = z x with z^2 + z = x + A + B / x^2.
         Bn w(NewBn()), z(NewBn());
-        if (!w || !z || !Sqr(w.get(), x, ctx) || !Inv(w.get(), w.get(), ctx) ||
-            !Mul(w.get(), w.get(), b.get(), ctx) || !BN_GF2m_add(w.get(), w.get(), x))
+        if (!w || !z || !Sqr(w.get(), x, ctx) || !Inv(w.get(), w.get(), ctx) || !Mul(w.get(), w.get(), b.get(), ctx) ||
+            !BN_GF2m_add(w.get(), w.get(), x))
             return Result::InternalError;
         if (a != 0 && !BN_GF2m_add(w.get(), w.get(), BN_value_one())) return Result::InternalError;
         if (!SolveQuadratic(z.get(), w.get(), ctx)) return Result::BadKey;
@@ -342,8 +347,7 @@ struct Engine::State {
         Bn x(NewBn()), y(NewBn()), c(NewBn());
         if (!x || !y || !c) return Result::InternalError;
         if (EC_POINT_is_at_infinity(group.get(), p)) return Result::BadKey;
-        if (!EC_POINT_get_affine_coordinates(group.get(), p, x.get(), y.get(), ctx))
-            return Result::InternalError;
+        if (!EC_POINT_get_affine_coordinates(group.get(), p, x.get(), y.get(), ctx)) return Result::InternalError;
         Result r = Compress(x.get(), y.get(), c.get(), ctx);
         if (r != Result::Ok) return r;
         return ToLe(c.get(), FieldBytes(), out) ? Result::Ok : Result::InternalError;
@@ -367,8 +371,7 @@ struct Engine::State {
     {
         if (EC_POINT_is_at_infinity(group.get(), pt)) return Result::BadKey;
         Point t = NewPoint();
-        if (!t || !EC_POINT_mul(group.get(), t.get(), nullptr, pt, n.get(), ctx))
-            return Result::InternalError;
+        if (!t || !EC_POINT_mul(group.get(), t.get(), nullptr, pt, n.get(), ctx)) return Result::InternalError;
         return EC_POINT_is_at_infinity(group.get(), t.get()) ? Result::Ok : Result::BadKey;
     }
 
@@ -495,9 +498,8 @@ std::unique_ptr<Engine> Engine::Create(const Curve& curve, Result* why)
     // The curve has cofactor * n points: Hasse bound |c n - 2^m - 1| <= 2^(m/2 + 1).
     {
         Bn t(NewBn()), bound(NewBn());
-        if (!t || !bound || !BN_copy(t.get(), nBn.get()) ||
-            !BN_mul_word(t.get(), static_cast<BN_ULONG>(s->cofactor)) || !BN_sub_word(t.get(), 1) ||
-            !BN_set_bit(bound.get(), m) || !BN_sub(t.get(), t.get(), bound.get()) ||
+        if (!t || !bound || !BN_copy(t.get(), nBn.get()) || !BN_mul_word(t.get(), static_cast<BN_ULONG>(s->cofactor)) ||
+            !BN_sub_word(t.get(), 1) || !BN_set_bit(bound.get(), m) || !BN_sub(t.get(), t.get(), bound.get()) ||
             !BN_sqr(t.get(), t.get(), ctx.get())) {
             res = Result::InternalError;
             return nullptr;
@@ -526,8 +528,7 @@ std::unique_ptr<Engine> Engine::Create(const Curve& curve, Result* why)
     }
     if (BN_is_zero(pc.get())) return nullptr;  // the point of order 2 is never a base point
     if (s->Decompress(pc.get(), x.get(), y.get(), ctx.get()) != Result::Ok) return nullptr;
-    if (!EC_POINT_set_affine_coordinates(s->group.get(), g.get(), x.get(), y.get(), ctx.get()))
-        return nullptr;
+    if (!EC_POINT_set_affine_coordinates(s->group.get(), g.get(), x.get(), y.get(), ctx.get())) return nullptr;
     if (!EC_GROUP_set_generator(s->group.get(), g.get(), nBn.get(), cof.get())) return nullptr;
     Point t = s->NewPoint();
     if (!t || !EC_POINT_mul(s->group.get(), t.get(), nBn.get(), nullptr, nullptr, ctx.get())) {
@@ -540,13 +541,34 @@ std::unique_ptr<Engine> Engine::Create(const Curve& curve, Result* why)
     return std::unique_ptr<Engine>(new Engine(std::move(s)));
 }
 
-unsigned long Engine::PublicKeyChecks() const { return state_->publicKeyChecks.load(); }
-int Engine::M() const { return state_->m; }
-int Engine::NBits() const { return state_->nBits; }
-int Engine::Cofactor() const { return state_->cofactor; }
-std::size_t Engine::FieldBytes() const { return state_->FieldBytes(); }
-std::size_t Engine::OrderBytes() const { return state_->OrderBytes(); }
-std::size_t Engine::SignatureBytes() const { return 2 * state_->OrderBytes(); }
+unsigned long Engine::PublicKeyChecks() const
+{
+    return state_->publicKeyChecks.load();
+}
+int Engine::M() const
+{
+    return state_->m;
+}
+int Engine::NBits() const
+{
+    return state_->nBits;
+}
+int Engine::Cofactor() const
+{
+    return state_->cofactor;
+}
+std::size_t Engine::FieldBytes() const
+{
+    return state_->FieldBytes();
+}
+std::size_t Engine::OrderBytes() const
+{
+    return state_->OrderBytes();
+}
+std::size_t Engine::SignatureBytes() const
+{
+    return 2 * state_->OrderBytes();
+}
 
 Result Engine::GenerateKey(Bytes& privateKey, Bytes& publicKey) const
 {
@@ -605,8 +627,7 @@ Result Engine::Sign(ByteSpan hash, ByteSpan privateKey, Bytes& signature, ByteSp
     if (!ctx || !h || !e || !fe || !rr || !ss || !y || !dr || !big) return Result::InternalError;
     // The one-time value and everything computed from the private key stay
     // on OpenSSL's constant-time paths.
-    for (BIGNUM* secret : {e.get(), ss.get(), dr.get()})
-        BN_set_flags(secret, BN_FLG_CONSTTIME);
+    for (BIGNUM* secret : {e.get(), ss.get(), dr.get()}) BN_set_flags(secret, BN_FLG_CONSTTIME);
     Result res = s.HashToField(hash, h.get());
     if (res != Result::Ok) return res;
     Bn d;
@@ -630,8 +651,7 @@ Result Engine::Sign(ByteSpan hash, ByteSpan privateKey, Bytes& signature, ByteSp
             return Result::InternalError;
         bool retry = BN_is_zero(fe.get());
         if (!retry) {
-            if (!s.Mul(y.get(), h.get(), fe.get(), ctx.get()) || !BN_copy(rr.get(), y.get()) ||
-                !s.Truncate(rr.get()))
+            if (!s.Mul(y.get(), h.get(), fe.get(), ctx.get()) || !BN_copy(rr.get(), y.get()) || !s.Truncate(rr.get()))
                 return Result::InternalError;
             retry = BN_is_zero(rr.get());
         }
@@ -674,8 +694,7 @@ Result Engine::Verify(ByteSpan hash, ByteSpan publicKey, ByteSpan signature) con
         BN_cmp(ss.get(), s.n.get()) >= 0)
         return Result::BadSignature;
     // R = sP + rQ; valid when trunc(h * x(R)) = r.
-    if (!EC_POINT_mul(s.group.get(), big.get(), ss.get(), q.get(), rr.get(), ctx.get()))
-        return Result::InternalError;
+    if (!EC_POINT_mul(s.group.get(), big.get(), ss.get(), q.get(), rr.get(), ctx.get())) return Result::InternalError;
     if (EC_POINT_is_at_infinity(s.group.get(), big.get())) return Result::BadSignature;
     if (!EC_POINT_get_affine_coordinates(s.group.get(), big.get(), x.get(), nullptr, ctx.get()) ||
         !s.Mul(y.get(), h.get(), x.get(), ctx.get()) || !s.Truncate(y.get()))
@@ -737,8 +756,7 @@ Result Engine::Decompress(ByteSpan compressed, Bytes& x, Bytes& y) const
     Result r = s.Decompress(c.get(), bx.get(), by.get(), ctx.get());
     if (r != Result::Ok) return r;
     Bytes ox, oy;
-    if (!ToLe(bx.get(), s.FieldBytes(), ox) || !ToLe(by.get(), s.FieldBytes(), oy))
-        return Result::InternalError;
+    if (!ToLe(bx.get(), s.FieldBytes(), ox) || !ToLe(by.get(), s.FieldBytes(), oy)) return Result::InternalError;
     x.swap(ox);
     y.swap(oy);
     return Result::Ok;

@@ -29,14 +29,14 @@ using ByteSpan = std::span<const std::uint8_t>;
 
 enum class Result {
     Ok = 0,
-    BadParameters,   // the curve is malformed or inconsistent
-    NormalBasis,     // a curve over an optimal normal basis: not supported
-    BadKey,          // private key out of range, or a public key not on the curve
-    BadSignature,    // the signature does not verify or is malformed
-    BadHash,         // empty hash
-    BadNonce,        // a caller-given nonce out of range or giving r = 0 or s = 0
-    RandomFailure,   // the random generator failed
-    InternalError    // the arithmetic library failed
+    BadParameters,  // the curve is malformed or inconsistent
+    NormalBasis,    // a curve over an optimal normal basis: not supported
+    BadKey,         // private key out of range, or a public key not on the curve
+    BadSignature,   // the signature does not verify or is malformed
+    BadHash,        // empty hash
+    BadNonce,       // a caller-given nonce out of range or giving r = 0 or s = 0
+    RandomFailure,  // the random generator failed
+    InternalError   // the arithmetic library failed
 };
 
 const char* ResultText(Result result);
@@ -48,13 +48,13 @@ constexpr std::size_t kDeviceKeyParametersBytes = 240;
 
 // One curve. The base point is kept compressed, as the curve records hold it.
 struct Curve {
-    int m = 0;                 // field degree
-    int k = 0, j = 0, l = 0;   // f(t) = t^m + t^k + t^j + t^l + 1; a trinomial has j = l = 0
-    int a = 0;                 // coefficient A, 0 or 1
-    Bytes b;                   // coefficient B
-    Bytes n;                   // order of the base point
-    Bytes p;                   // base point, compressed
-    int nBits = 0;             // bit length of n; 0 = take it from n
+    int m = 0;                // field degree
+    int k = 0, j = 0, l = 0;  // f(t) = t^m + t^k + t^j + t^l + 1; a trinomial has j = l = 0
+    int a = 0;                // coefficient A, 0 or 1
+    Bytes b;                  // coefficient B
+    Bytes n;                  // order of the base point
+    Bytes p;                  // base point, compressed
+    int nBits = 0;            // bit length of n; 0 = take it from n
 };
 
 // From the raw 25-word field record and 39-word point record (words
@@ -86,10 +86,10 @@ public:
 
     int M() const;
     int NBits() const;
-    int Cofactor() const;                 // 2 when A = 1, 4 when A = 0
-    std::size_t FieldBytes() const;       // (m + 7) / 8
-    std::size_t OrderBytes() const;       // ceil(nBits / 8)
-    std::size_t SignatureBytes() const;   // 2 * OrderBytes()
+    int Cofactor() const;                // 2 when A = 1, 4 when A = 0
+    std::size_t FieldBytes() const;      // (m + 7) / 8
+    std::size_t OrderBytes() const;      // ceil(nBits / 8)
+    std::size_t SignatureBytes() const;  // 2 * OrderBytes()
 
     // New key pair: d random in [1, n - 1], Q = -dP, compressed.
     Result GenerateKey(Bytes& privateKey, Bytes& publicKey) const;
@@ -102,8 +102,7 @@ public:
 
     // Signs; the nonce e is random unless given (then it must lie in
     // [1, n - 1] and give nonzero r and s, else BadNonce).
-    Result Sign(ByteSpan hash, ByteSpan privateKey, Bytes& signature,
-                ByteSpan nonce = {}) const;
+    Result Sign(ByteSpan hash, ByteSpan privateKey, Bytes& signature, ByteSpan nonce = {}) const;
     // Ok or BadSignature (BadKey for a public key off the curve, BadHash for
     // an empty hash). The signature buffer may be longer than
     // SignatureBytes() when the extra bytes are zero (the key pads its
@@ -113,8 +112,7 @@ public:
     // Key agreement: Z = cofactor * d * Q. Both parties get the same point:
     // dA * QB = -dA * dB * P = dB * QA. x and, when asked, y of Z are written
     // in FieldBytes() bytes each.
-    Result Agree(ByteSpan privateKey, ByteSpan peerPublicKey, Bytes& sharedX,
-                 Bytes* sharedY = nullptr) const;
+    Result Agree(ByteSpan privateKey, ByteSpan peerPublicKey, Bytes& sharedX, Bytes* sharedY = nullptr) const;
 
     // Point compression of the standard: x with its bit 0 replaced by
     // Tr(y / x). Only points of order n compress (BadKey otherwise): for
@@ -126,13 +124,13 @@ public:
     // R_i = e_i * P; r = trunc(h * x(R_1 + R_2)); s_i = e_i + d_i * r mod n and
     // s = s_1 + s_2 mod n, so (r, s) verifies under Q_1 + Q_2.
     Result AddPublicKeys(ByteSpan first, ByteSpan second, Bytes& sum) const;  // compressed points
-    Result CommitNonce(ByteSpan nonce, Bytes& point) const;                    // e * P, compressed
+    Result CommitNonce(ByteSpan nonce, Bytes& point) const;                   // e * P, compressed
     Result RFromPoint(ByteSpan hash, ByteSpan point, Bytes& r) const;         // BadNonce when r = 0
     // e + d * r mod n; with d empty, e + r mod n. Scalars in OrderBytes().
     Result ScalarMulAdd(ByteSpan e, ByteSpan d, ByteSpan r, Bytes& out) const;
 
     // Field helpers exposed for tests and for callers mapping hashes.
-    int Trace(ByteSpan element) const;                 // -1 when not a field element
+    int Trace(ByteSpan element) const;  // -1 when not a field element
     Result HashToField(ByteSpan hash, Bytes& element) const;
 
 private:

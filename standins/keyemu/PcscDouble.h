@@ -51,7 +51,7 @@ void ClearCommandLog(const std::string& reader);
 // Counters of PC/SC calls since the last ResetAll (for tests that check that
 // nothing was sent).
 struct CallCounts {
-  int establish = 0, listReaders = 0, connect = 0, transmit = 0, getAttrib = 0, disconnect = 0, release = 0;
+    int establish = 0, listReaders = 0, connect = 0, transmit = 0, getAttrib = 0, disconnect = 0, release = 0;
 };
 CallCounts Calls();
 

@@ -1,5 +1,5 @@
-#include "crypto/SecureWipe.h"
 #include "PkfmtCrypto.h"
+#include "crypto/SecureWipe.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -51,7 +51,7 @@ CipherContext KeyedCipher(const std::uint8_t* key)
     return c;
 }
 
-} // namespace
+}  // namespace
 
 DerivedKeys::~DerivedKeys()
 {
@@ -65,8 +65,7 @@ bool KeyIdentifier(std::uint8_t tag, const std::uint8_t* key, std::size_t length
     std::uint8_t digest[32];
     bool ok = c && Restart(c.get(), 256) && Absorb(c.get(), &tag, 1) && Absorb(c.get(), key, length) &&
               (extraLength == 0 || Absorb(c.get(), extra, extraLength)) && Finish(c.get(), digest);
-    if (ok)
-        std::memcpy(identifier, digest, 20);
+    if (ok) std::memcpy(identifier, digest, 20);
     Wipe(digest, sizeof digest);
     return ok;
 }
@@ -74,21 +73,18 @@ bool KeyIdentifier(std::uint8_t tag, const std::uint8_t* key, std::size_t length
 std::uint32_t DefaultIterations()
 {
     const char* text = std::getenv("PKFMT_DEFAULT_ITERATIONS");
-    if (text == nullptr || *text == '\0')
-        return DEFAULT_ITERATIONS;
+    if (text == nullptr || *text == '\0') return DEFAULT_ITERATIONS;
     char* end = nullptr;
     const unsigned long value = std::strtoul(text, &end, 10);
     return *end == '\0' && value >= 1 && value <= MAX_ITERATIONS ? static_cast<std::uint32_t>(value)
-                                                                  : DEFAULT_ITERATIONS;
+                                                                 : DEFAULT_ITERATIONS;
 }
 
 bool DeriveKeys(const std::string& password, const std::uint8_t* salt, std::uint32_t iterations, DerivedKeys* keys)
 {
-    if (iterations == 0)
-        iterations = DefaultIterations();
+    if (iterations == 0) iterations = DefaultIterations();
     HashContext c(DSTU7564CreateContext());
-    if (!c)
-        return false;
+    if (!c) return false;
     std::uint8_t chain[32];
     bool ok = Restart(c.get(), 256) && Absorb(c.get(), salt, SALT_BYTES) &&
               Absorb(c.get(), password.data(), password.size()) && Finish(c.get(), chain);
@@ -109,8 +105,7 @@ bool DeriveKeys(const std::string& password, const std::uint8_t* salt, std::uint
 
 bool ApplyCTR(const std::uint8_t* key, const std::uint8_t* iv, std::uint8_t* data, std::size_t length)
 {
-    if (length == 0)
-        return true;
+    if (length == 0) return true;
     CipherContext c = KeyedCipher(key);
     const std::uint64_t bits = static_cast<std::uint64_t>(length) * 8;
     return c && DSTU7624SetParameter(c.get(), iv, DSTU7624_IV) == 1 &&
@@ -130,8 +125,7 @@ bool ComputeMAC(const std::uint8_t* key, const std::uint8_t* data, std::size_t l
 bool EqualInConstantTime(const std::uint8_t* a, const std::uint8_t* b, std::size_t length)
 {
     std::uint8_t difference = 0;
-    for (std::size_t i = 0; i < length; ++i)
-        difference |= static_cast<std::uint8_t>(a[i] ^ b[i]);
+    for (std::size_t i = 0; i < length; ++i) difference |= static_cast<std::uint8_t>(a[i] ^ b[i]);
     return difference == 0;
 }
 
@@ -139,8 +133,7 @@ bool RandomBytes(std::uint8_t* out, std::size_t length)
 {
     while (length > 0) {
         ssize_t got = getrandom(out, length, 0);
-        if (got <= 0)
-            return false;
+        if (got <= 0) return false;
         out += got;
         length -= static_cast<std::size_t>(got);
     }
@@ -178,4 +171,4 @@ void Wipe(void* data, std::size_t length)
     qvkcrypto::SecureWipe(data, length);
 }
 
-} // namespace pkfmt
+}  // namespace pkfmt

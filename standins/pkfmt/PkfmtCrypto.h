@@ -67,6 +67,6 @@ std::string Cp1251ToUtf8(const std::string& text);
 // Zeroes memory in a way the optimiser keeps.
 void Wipe(void* data, std::size_t length);
 
-} // namespace pkfmt
+}  // namespace pkfmt
 
 #endif

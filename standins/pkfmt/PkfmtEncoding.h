@@ -24,8 +24,7 @@ public:
     }
     void U32(std::uint32_t v)
     {
-        for (int i = 0; i < 4; ++i)
-            U8(static_cast<std::uint8_t>(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
     }
     void Raw(const void* data, std::size_t length)
     {
@@ -107,6 +106,6 @@ private:
     std::size_t position_ = 0;
 };
 
-} // namespace pkfmt
+}  // namespace pkfmt
 
 #endif

@@ -44,10 +44,10 @@
 
 #include "PkfmtCallLog.h"
 #include "PkfmtCertificate.h"
-#include "PkfmtGost28147.h"
 #include "PkfmtCrypto.h"
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
+#include "PkfmtGost28147.h"
 #include "PkfmtPoint.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
@@ -85,14 +85,12 @@ int Guard(Body body)
 
 void WipeBytes(Bytes& bytes)
 {
-    if (!bytes.empty())
-        Wipe(bytes.data(), bytes.size());
+    if (!bytes.empty()) Wipe(bytes.data(), bytes.size());
 }
 
 void WipeText(std::string& text)
 {
-    if (!text.empty())
-        Wipe(text.data(), text.size());
+    if (!text.empty()) Wipe(text.data(), text.size());
 }
 
 // ---- blocks ----
@@ -108,13 +106,10 @@ constexpr std::uint64_t BLOCK_MAGIC = 0x4B4C42544D464B50ull;  // "PKFMTBLK"
 
 int AllocateBlock(PKIBlob* blob, std::size_t size, std::size_t extra = 0)
 {
-    if (blob == nullptr)
-        return PKI_E_INVALID_ARGUMENT;
-    if (size > 0xFFFFFFFFu - extra)
-        return PKI_E_INVALID_ARGUMENT;
+    if (blob == nullptr) return PKI_E_INVALID_ARGUMENT;
+    if (size > 0xFFFFFFFFu - extra) return PKI_E_INVALID_ARGUMENT;
     void* memory = std::calloc(1, sizeof(BlockHeader) + size + extra);
-    if (memory == nullptr)
-        return PKI_E_OUT_OF_MEMORY;
+    if (memory == nullptr) return PKI_E_OUT_OF_MEMORY;
     BlockHeader* header = static_cast<BlockHeader*>(memory);
     header->magic = BLOCK_MAGIC;
     header->size = size + extra;
@@ -126,15 +121,13 @@ int AllocateBlock(PKIBlob* blob, std::size_t size, std::size_t extra = 0)
 
 int FreeBlock(PKIBlob* blob)
 {
-    if (blob == nullptr)
-        return PKI_E_INVALID_ARGUMENT;
+    if (blob == nullptr) return PKI_E_INVALID_ARGUMENT;
     if (blob->data == nullptr) {
         blob->length = 0;
         return PKI_OK;
     }
     BlockHeader* header = reinterpret_cast<BlockHeader*>(blob->data) - 1;
-    if (header->magic != BLOCK_MAGIC)
-        return PKI_E_INVALID_ARGUMENT;
+    if (header->magic != BLOCK_MAGIC) return PKI_E_INVALID_ARGUMENT;
     Wipe(header, sizeof(BlockHeader) + header->size);
     std::free(header);
     --g_liveBlobs;
@@ -147,13 +140,10 @@ int FreeBlock(PKIBlob* blob)
 // `terminate` is set, not counted in the length).
 int CopyToBlock(PKIBlob* out, const void* data, std::size_t length, bool terminate = false)
 {
-    if (out == nullptr)
-        return PKI_E_INVALID_ARGUMENT;
-    if (length > MAX_FIELD_BYTES)
-        return PKI_E_FAILURE;
+    if (out == nullptr) return PKI_E_INVALID_ARGUMENT;
+    if (length > MAX_FIELD_BYTES) return PKI_E_FAILURE;
     int rc = AllocateBlock(out, length, terminate ? 1 : 0);
-    if (rc == PKI_OK && length > 0)
-        std::memcpy(out->data, data, length);
+    if (rc == PKI_OK && length > 0) std::memcpy(out->data, data, length);
     return rc;
 }
 
@@ -162,18 +152,15 @@ int CopyToBlock(PKIBlob* out, const void* data, std::size_t length, bool termina
 template <class I, class List>
 int GetListedKey(const List& items, std::uint32_t index, void** key, PKIBlob* attribute)
 {
-    if (key == nullptr)
-        return PKI_E_INVALID_ARGUMENT;
+    if (key == nullptr) return PKI_E_INVALID_ARGUMENT;
     *key = nullptr;
-    if (index >= items.size())
-        return PKI_E_INDEX;
+    if (index >= items.size()) return PKI_E_INDEX;
     const auto& item = items[index];
     if (attribute != nullptr) {
         *attribute = PKIBlob{0, nullptr};
         if (item.hasAttribute) {
             int rc = CopyToBlock(attribute, item.attribute.data(), item.attribute.size());
-            if (rc != PKI_OK)
-                return rc;
+            if (rc != PKI_OK) return rc;
         }
     }
     item.key->AddRef();
@@ -184,23 +171,19 @@ int GetListedKey(const List& items, std::uint32_t index, void** key, PKIBlob* at
 // A caller's input block as bytes; false when it is malformed.
 bool ReadInput(const PKIBlob* in, Bytes* out, std::size_t maximum = MAX_FIELD_BYTES)
 {
-    if (in == nullptr || in->length > maximum || (in->length > 0 && in->data == nullptr))
-        return false;
+    if (in == nullptr || in->length > maximum || (in->length > 0 && in->data == nullptr)) return false;
     out->assign(in->data, in->data + in->length);
     return true;
 }
 
 bool ValidOid(const char* oid)
 {
-    if (oid == nullptr)
-        return false;
+    if (oid == nullptr) return false;
     std::size_t length = std::strlen(oid);
-    if (length == 0 || length > MAX_OID_CHARS || oid[0] == '.' || oid[length - 1] == '.')
-        return false;
+    if (length == 0 || length > MAX_OID_CHARS || oid[0] == '.' || oid[length - 1] == '.') return false;
     for (std::size_t i = 0; i < length; ++i) {
         if (oid[i] == '.') {
-            if (oid[i + 1] == '.')
-                return false;
+            if (oid[i + 1] == '.') return false;
         } else if (oid[i] < '0' || oid[i] > '9') {
             return false;
         }
@@ -233,17 +216,14 @@ public:
     void AddRef() { references_.fetch_add(1, std::memory_order_relaxed); }
     int Drop()
     {
-        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            delete this;
+        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
         return PKI_OK;
     }
     int Query(std::uint32_t interfaceId, void** object)
     {
-        if (object == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
         *object = Offer(interfaceId);
-        if (*object == nullptr)
-            return PKI_E_NO_INTERFACE;
+        if (*object == nullptr) return PKI_E_NO_INTERFACE;
         AddRef();
         return PKI_OK;
     }
@@ -256,16 +236,16 @@ private:
     std::atomic<int> references_{1};
 };
 
-#define PKFMT_OBJECT_COMMON                                                                   \
-    int Release() override                                                                    \
-    {                                                                                         \
-        PKFMT_TRACE(1);                                                                       \
-        return Drop();                                                                        \
-    }                                                                                         \
-    int QueryInterface(std::uint32_t interfaceId, void** object) override                     \
-    {                                                                                         \
-        PKFMT_TRACE_IDS(2, static_cast<long>(interfaceId));                                   \
-        return Query(interfaceId, object);                                                    \
+#define PKFMT_OBJECT_COMMON                                                                                            \
+    int Release() override                                                                                             \
+    {                                                                                                                  \
+        PKFMT_TRACE(1);                                                                                                \
+        return Drop();                                                                                                 \
+    }                                                                                                                  \
+    int QueryInterface(std::uint32_t interfaceId, void** object) override                                              \
+    {                                                                                                                  \
+        PKFMT_TRACE_IDS(2, static_cast<long>(interfaceId));                                                            \
+        return Query(interfaceId, object);                                                                             \
     }
 
 // Reference holder for objects kept inside other objects.
@@ -276,8 +256,7 @@ public:
     explicit Ref(T* object) : object_(object) {}  // takes over one reference
     Ref(const Ref& other) : object_(other.object_)
     {
-        if (object_ != nullptr)
-            object_->AddRef();
+        if (object_ != nullptr) object_->AddRef();
     }
     Ref& operator=(const Ref& other)
     {
@@ -289,8 +268,7 @@ public:
     }
     ~Ref()
     {
-        if (object_ != nullptr)
-            object_->Drop();
+        if (object_ != nullptr) object_->Drop();
     }
     static Ref Share(T* object)
     {
@@ -331,10 +309,8 @@ struct ParameterState {
         w.U8(static_cast<std::uint8_t>(form));
         switch (form) {
         case ParameterForm::Explicit:
-            for (std::uint32_t v : field.words)
-                w.U32(v);
-            for (std::uint32_t v : point.words)
-                w.U32(v);
+            for (std::uint32_t v : field.words) w.U32(v);
+            for (std::uint32_t v : point.words) w.U32(v);
             break;
         case ParameterForm::Standard:
             w.U32(polynomialBasis);
@@ -350,8 +326,7 @@ struct ParameterState {
             break;
         }
         w.U8(hasSBox ? 1 : 0);
-        if (hasSBox)
-            w.Raw(sBox, sizeof sBox);
+        if (hasSBox) w.Raw(sBox, sizeof sBox);
     }
 
     bool Deserialize(Reader& r)
@@ -359,10 +334,8 @@ struct ParameterState {
         std::uint8_t f = r.U8();
         switch (f) {
         case static_cast<std::uint8_t>(ParameterForm::Explicit):
-            for (std::uint32_t& v : field.words)
-                v = r.U32();
-            for (std::uint32_t& v : point.words)
-                v = r.U32();
+            for (std::uint32_t& v : field.words) v = r.U32();
+            for (std::uint32_t& v : point.words) v = r.U32();
             break;
         case static_cast<std::uint8_t>(ParameterForm::Standard): {
             polynomialBasis = r.U32();
@@ -375,24 +348,20 @@ struct ParameterState {
         }
         case static_cast<std::uint8_t>(ParameterForm::Name):
             name = r.Text(MAX_OID_CHARS);
-            if (r.ok && !ValidOid(name.c_str()))
-                return false;
+            if (r.ok && !ValidOid(name.c_str())) return false;
             break;
         case static_cast<std::uint8_t>(ParameterForm::Block):
             block = r.Chunk(MAX_BLOCK_BYTES);
-            if (r.ok && block.empty())
-                return false;
+            if (r.ok && block.empty()) return false;
             break;
         default:
             return false;
         }
         form = static_cast<ParameterForm>(f);
         std::uint8_t own = r.U8();
-        if (own > 1 || (own == 1 && form == ParameterForm::Block))
-            return false;
+        if (own > 1 || (own == 1 && form == ParameterForm::Block)) return false;
         hasSBox = own == 1;
-        if (hasSBox)
-            r.Raw(sBox, sizeof sBox);
+        if (hasSBox) r.Raw(sBox, sizeof sBox);
         return r.ok;
     }
 
@@ -449,10 +418,8 @@ public:
                 break;
             }
             }
-            if (field != nullptr)
-                *field = f;
-            if (point != nullptr)
-                *point = p;
+            if (field != nullptr) *field = f;
+            if (point != nullptr) *point = p;
             if (sBox != nullptr) {
                 if (state_.hasSBox)
                     std::memcpy(sBox, state_.sBox, PKI_SBOX_BYTES);
@@ -467,8 +434,7 @@ public:
                     const std::uint8_t* sBox) override
     {
         PKFMT_TRACE(7);
-        if (field == nullptr || point == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (field == nullptr || point == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             ParameterState s;
             s.form = ParameterForm::Explicit;
@@ -500,18 +466,15 @@ public:
     int GetName(PKIBlob* oid) override
     {
         PKFMT_TRACE(11);
-        if (oid == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        if (state_.form != ParameterForm::Name)
-            return PKI_E_ABSENT;
+        if (oid == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (state_.form != ParameterForm::Name) return PKI_E_ABSENT;
         return CopyToBlock(oid, state_.name.data(), state_.name.size(), true);
     }
 
     int SetName(const char* oid, const std::uint8_t* sBox) override
     {
         PKFMT_TRACE(12);
-        if (!ValidOid(oid))
-            return PKI_E_INVALID_ARGUMENT;
+        if (!ValidOid(oid)) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             ParameterState s;
             s.form = ParameterForm::Name;
@@ -525,10 +488,8 @@ public:
     int GetBlock(PKIBlob* block) override
     {
         PKFMT_TRACE(13);
-        if (block == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        if (state_.form != ParameterForm::Block)
-            return PKI_E_ABSENT;
+        if (block == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (state_.form != ParameterForm::Block) return PKI_E_ABSENT;
         return CopyToBlock(block, state_.block.data(), state_.block.size());
     }
 
@@ -538,8 +499,7 @@ public:
         return Guard([&] {
             ParameterState s;
             s.form = ParameterForm::Block;
-            if (!ReadInput(block, &s.block, MAX_BLOCK_BYTES) || s.block.empty())
-                return int(PKI_E_INVALID_ARGUMENT);
+            if (!ReadInput(block, &s.block, MAX_BLOCK_BYTES) || s.block.empty()) return int(PKI_E_INVALID_ARGUMENT);
             state_ = s;
             return int(PKI_OK);
         });
@@ -579,8 +539,7 @@ public:
             return PKI_OK;
         }
         auto* parameters = dynamic_cast<Parameters*>(object);
-        if (parameters == nullptr)
-            return object == nullptr ? PKI_E_INVALID_ARGUMENT : PKI_E_NOT_IMPLEMENTED;
+        if (parameters == nullptr) return object == nullptr ? PKI_E_INVALID_ARGUMENT : PKI_E_NOT_IMPLEMENTED;
         attached_ = Ref<Parameters>::Share(parameters);
         DropOther();
         return PKI_OK;
@@ -588,12 +547,9 @@ public:
 
     int Encode(PKIBlob* out) override
     {
-        if (out == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        if (other_ != nullptr)
-            return Guard([&] { return other_->EncodeDer(out); });
-        if (attached_.get() == nullptr)
-            return PKI_E_NOT_SET;
+        if (out == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (other_ != nullptr) return Guard([&] { return other_->EncodeDer(out); });
+        if (attached_.get() == nullptr) return PKI_E_NOT_SET;
         return Guard([&] {
             const ParameterState& s = attached_->State();
             DerParameters der;
@@ -623,24 +579,19 @@ public:
             der.hasSBox = s.hasSBox;
             std::memcpy(der.sBox, s.sBox, sizeof(der.sBox));
             Bytes encoded;
-            if (!EncodeParametersDer(der, &encoded))
-                return int(PKI_E_FAILURE);
+            if (!EncodeParametersDer(der, &encoded)) return int(PKI_E_FAILURE);
             return CopyToBlock(out, encoded.data(), encoded.size());
         });
     }
 
     int Decode(const PKIBlob* in) override
     {
-        if (in == nullptr || (in->data == nullptr && in->length != 0))
-            return PKI_E_INVALID_ARGUMENT;
-        if (other_ != nullptr)
-            return Guard([&] { return other_->DecodeDer(in->data, in->length); });
-        if (attached_.get() == nullptr)
-            return PKI_E_NOT_SET;
+        if (in == nullptr || (in->data == nullptr && in->length != 0)) return PKI_E_INVALID_ARGUMENT;
+        if (other_ != nullptr) return Guard([&] { return other_->DecodeDer(in->data, in->length); });
+        if (attached_.get() == nullptr) return PKI_E_NOT_SET;
         return Guard([&] {
             DerParameters der;
-            if (!DecodeParametersDer(in->data, in->length, &der))
-                return int(PKI_E_BAD_ENCODING);
+            if (!DecodeParametersDer(in->data, in->length, &der)) return int(PKI_E_BAD_ENCODING);
             ParameterState s;
             int basis = 0, index = 0;
             CSPParameters parameters;
@@ -649,8 +600,7 @@ public:
                 s.polynomialBasis = basis != 0 ? 1 : 0;
                 s.index = static_cast<std::uint32_t>(index);
             } else if (der.named) {
-                if (!ValidOid(der.oid.c_str()))
-                    return int(PKI_E_BAD_ENCODING);
+                if (!ValidOid(der.oid.c_str())) return int(PKI_E_BAD_ENCODING);
                 s.form = ParameterForm::Name;
                 s.name = der.oid;
             } else {
@@ -673,8 +623,7 @@ protected:
 private:
     void DropOther()
     {
-        if (other_ != nullptr)
-            other_->DropDer();
+        if (other_ != nullptr) other_->DropDer();
         other_ = nullptr;
     }
 
@@ -699,7 +648,11 @@ struct KeyState {
     Bytes data;  // the key-data part, empty or PKI_KEY_DATA_BYTES
     std::uint32_t dataParameters[2] = {};
 
-    ~KeyState() { WipeBytes(value); WipeBytes(data); }
+    ~KeyState()
+    {
+        WipeBytes(value);
+        WipeBytes(data);
+    }
 
     std::uint32_t Usage() const
     {
@@ -712,8 +665,7 @@ struct KeyState {
         if (set) {
             parameters.Serialize(w);
             w.U8(hasSBox ? 1 : 0);
-            if (hasSBox)
-                w.Raw(sBox, sizeof sBox);
+            if (hasSBox) w.Raw(sBox, sizeof sBox);
         }
         if (!publicKey.empty()) {
             w.U8(TRAILER_PUBLIC_KEY);
@@ -730,31 +682,25 @@ struct KeyState {
     bool Deserialize(Reader& r)
     {
         value = r.Chunk(MAX_KEY_VALUE_BYTES);
-        if (!r.ok)
-            return false;
+        if (!r.ok) return false;
         if (!value.empty()) {
-            if (!parameters.Deserialize(r) || parameters.form == ParameterForm::None)
-                return false;
+            if (!parameters.Deserialize(r) || parameters.form == ParameterForm::None) return false;
             std::uint8_t own = r.U8();
-            if (own > 1)
-                return false;
+            if (own > 1) return false;
             hasSBox = own == 1;
-            if (hasSBox)
-                r.Raw(sBox, sizeof sBox);
+            if (hasSBox) r.Raw(sBox, sizeof sBox);
             set = r.ok;
         }
         while (r.ok && !r.AtEnd()) {
             std::uint8_t tag = r.U8();
             if (tag == TRAILER_PUBLIC_KEY && publicKey.empty()) {
                 publicKey = r.Chunk(PKI_KEY_FIELD_BYTES - 4);
-                if (publicKey.empty())
-                    return false;
+                if (publicKey.empty()) return false;
             } else if (tag == TRAILER_KEY_DATA && data.empty()) {
                 data = r.Chunk(PKI_KEY_DATA_BYTES);
                 dataParameters[0] = r.U32();
                 dataParameters[1] = r.U32();
-                if (data.size() != PKI_KEY_DATA_BYTES)
-                    return false;
+                if (data.size() != PKI_KEY_DATA_BYTES) return false;
             } else {
                 return false;
             }
@@ -782,8 +728,7 @@ public:
     int GetKeyValue(PKIBlob* value, void** parameters) override
     {
         PKFMT_TRACE(7);
-        if (value == nullptr || parameters == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (value == nullptr || parameters == nullptr) return PKI_E_INVALID_ARGUMENT;
         if (state_.set && state_.parameters.form == ParameterForm::Block) {
             *parameters = nullptr;
             return PKI_E_ENCODED_BLOCK;
@@ -791,13 +736,16 @@ public:
         return Get(value, parameters);
     }
 
-    int SetKeyValue(const PKIBlob* value, IPKIObject* parameters) override { PKFMT_TRACE(8); return Set(value, parameters); }
+    int SetKeyValue(const PKIBlob* value, IPKIObject* parameters) override
+    {
+        PKFMT_TRACE(8);
+        return Set(value, parameters);
+    }
 
     int GetEncodedKeyValue(PKIBlob* value, void** parameters) override
     {
         PKFMT_TRACE(61);
-        if (value == nullptr || parameters == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (value == nullptr || parameters == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Get(value, parameters);
     }
 
@@ -810,10 +758,8 @@ public:
     int GetSBox(std::uint8_t* sBox) override
     {
         PKFMT_TRACE(43);
-        if (sBox == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        if (!state_.hasSBox)
-            return PKI_E_ABSENT;
+        if (sBox == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (!state_.hasSBox) return PKI_E_ABSENT;
         std::memcpy(sBox, state_.sBox, PKI_SBOX_BYTES);
         return PKI_OK;
     }
@@ -832,8 +778,7 @@ public:
     int SetKeyData(const std::uint8_t* data, const std::uint32_t* parameters) override
     {
         PKFMT_TRACE(10);
-        if (data == nullptr || parameters == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (data == nullptr || parameters == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             WipeBytes(state_.data);
             state_.data.assign(data, data + PKI_KEY_DATA_BYTES);
@@ -848,8 +793,7 @@ public:
     int GetUsageWords(std::uint32_t* first, std::uint32_t* second) override
     {
         PKFMT_TRACE(45);
-        if (first == nullptr || second == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (first == nullptr || second == nullptr) return PKI_E_INVALID_ARGUMENT;
         *first = state_.set ? PKI_KEY_USAGE_DSTU4145 : 0u;
         *second = state_.data.empty() ? 0u : PKI_KEY_USAGE_DATA;
         return PKI_OK;
@@ -858,8 +802,7 @@ public:
     int GetUsage(std::uint32_t* bits) override
     {
         PKFMT_TRACE(3);
-        if (bits == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (bits == nullptr) return PKI_E_INVALID_ARGUMENT;
         *bits = state_.Usage();
         return PKI_OK;
     }
@@ -867,36 +810,28 @@ public:
     int Export(std::uint32_t query, std::uint8_t* fields, std::uint32_t count) override
     {
         PKFMT_TRACE_IDS(4, static_cast<long>(query));
-        if (fields == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (fields == nullptr) return PKI_E_INVALID_ARGUMENT;
         if (query == PKI_EXPORT_DATA_PART) {
-            if (count < 9)
-                return PKI_E_INVALID_ARGUMENT;
+            if (count < 9) return PKI_E_INVALID_ARGUMENT;
             std::memset(fields, 0, std::size_t(count) * PKI_KEY_FIELD_BYTES);
-            if (state_.data.empty())
-                return PKI_E_ABSENT;
+            if (state_.data.empty()) return PKI_E_ABSENT;
             std::memcpy(fields, state_.data.data(), PKI_KEY_DATA_BYTES);
             PutU32(fields + PKI_KEY_DATA_BYTES, state_.dataParameters[0]);
             PutU32(fields + PKI_KEY_DATA_BYTES + 4, state_.dataParameters[1]);
             return PKI_OK;
         }
-        if (query != PKI_EXPORT_DSTU4145_PART)
-            return PKI_E_INVALID_ARGUMENT;
-        if (count < 4)
-            return PKI_E_INVALID_ARGUMENT;
+        if (query != PKI_EXPORT_DSTU4145_PART) return PKI_E_INVALID_ARGUMENT;
+        if (count < 4) return PKI_E_INVALID_ARGUMENT;
         std::memset(fields, 0, std::size_t(count) * PKI_KEY_FIELD_BYTES);
-        if (!state_.set)
-            return PKI_E_ABSENT;
-        if (state_.value.size() > PKI_KEY_FIELD_BYTES - 4)
-            return PKI_E_FAILURE;
+        if (!state_.set) return PKI_E_ABSENT;
+        if (state_.value.size() > PKI_KEY_FIELD_BYTES - 4) return PKI_E_FAILURE;
         return Guard([&] {
             Parameters parameters(state_.parameters);
             DSTU4145FieldRecord field;
             DSTU4145PointRecord point;
             std::uint8_t sBox[PKI_SBOX_BYTES];
             int rc = parameters.GetParameters(&field, &point, sBox);
-            if (rc != PKI_OK)
-                return rc;
+            if (rc != PKI_OK) return rc;
             static_assert(sizeof field + sizeof point <= PKI_KEY_FIELD_BYTES);
             std::memcpy(fields, &field, sizeof field);
             std::memcpy(fields + sizeof field, &point, sizeof point);
@@ -906,8 +841,7 @@ public:
             std::memcpy(privateKey + 4, state_.value.data(), state_.value.size());
             std::uint8_t* publicKey = fields + 3 * PKI_KEY_FIELD_BYTES;
             PutU32(publicKey, static_cast<std::uint32_t>(state_.publicKey.size()));
-            if (!state_.publicKey.empty())
-                std::memcpy(publicKey + 4, state_.publicKey.data(), state_.publicKey.size());
+            if (!state_.publicKey.empty()) std::memcpy(publicKey + 4, state_.publicKey.data(), state_.publicKey.size());
             return int(PKI_OK);
         });
     }
@@ -916,8 +850,7 @@ public:
                         const PKIBlob* privateKey, const PKIBlob* publicKey) override
     {
         PKFMT_TRACE(5);
-        if (field == nullptr || point == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (field == nullptr || point == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             Bytes value, open;
             if (!ReadInput(privateKey, &value, PKI_KEY_FIELD_BYTES - 4) || value.empty() ||
@@ -936,8 +869,7 @@ public:
             state_.parameters = parameters.State();
             state_.publicKey = std::move(open);
             state_.hasSBox = sBox != nullptr;
-            if (sBox != nullptr)
-                std::memcpy(state_.sBox, sBox, PKI_SBOX_BYTES);
+            if (sBox != nullptr) std::memcpy(state_.sBox, sBox, PKI_SBOX_BYTES);
             state_.set = true;
             return int(PKI_OK);
         });
@@ -946,32 +878,26 @@ public:
 protected:
     void* Offer(std::uint32_t interfaceId) override
     {
-        if (interfaceId == PKI_IID_KEY)
-            return static_cast<IPKIKey*>(this);
-        if (interfaceId == PKI_IID_ENCODED_KEY)
-            return static_cast<IPKIEncodedKey*>(this);
-        if (interfaceId == PKI_IID_KEY_EXPORT)
-            return static_cast<IPKIKeyExport*>(this);
+        if (interfaceId == PKI_IID_KEY) return static_cast<IPKIKey*>(this);
+        if (interfaceId == PKI_IID_ENCODED_KEY) return static_cast<IPKIEncodedKey*>(this);
+        if (interfaceId == PKI_IID_KEY_EXPORT) return static_cast<IPKIKeyExport*>(this);
         return nullptr;
     }
 
     static void PutU32(std::uint8_t* at, std::uint32_t v)
     {
-        for (int i = 0; i < 4; ++i)
-            at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
 
 private:
     int Get(PKIBlob* value, void** parameters)
     {
         *parameters = nullptr;
-        if (!state_.set)
-            return PKI_E_NOT_SET;
+        if (!state_.set) return PKI_E_NOT_SET;
         return Guard([&] {
             Ref<Parameters> copy(new Parameters(state_.parameters));
             int rc = CopyToBlock(value, state_.value.data(), state_.value.size());
-            if (rc != PKI_OK)
-                return rc;
+            if (rc != PKI_OK) return rc;
             *parameters = static_cast<IPKIParameters*>(copy.Detach());
             return int(PKI_OK);
         });
@@ -980,12 +906,10 @@ private:
     int Set(const PKIBlob* value, IPKIObject* parameters)
     {
         auto* source = dynamic_cast<Parameters*>(parameters);
-        if (source == nullptr || source->State().form == ParameterForm::None)
-            return PKI_E_INVALID_ARGUMENT;
+        if (source == nullptr || source->State().form == ParameterForm::None) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             Bytes bytes;
-            if (!ReadInput(value, &bytes, MAX_KEY_VALUE_BYTES) || bytes.empty())
-                return int(PKI_E_INVALID_ARGUMENT);
+            if (!ReadInput(value, &bytes, MAX_KEY_VALUE_BYTES) || bytes.empty()) return int(PKI_E_INVALID_ARGUMENT);
             WipeBytes(state_.value);
             state_.value = std::move(bytes);
             state_.parameters = source->State();
@@ -1014,10 +938,8 @@ public:
     int SetValue(const void* data, std::uint32_t length) override
     {
         PKFMT_TRACE(4);
-        if (length > 0 && data == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        if (length > MAX_FIELD_BYTES)
-            return PKI_E_INVALID_ARGUMENT;
+        if (length > 0 && data == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (length > MAX_FIELD_BYTES) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             const std::uint8_t* p = static_cast<const std::uint8_t*>(data);
             value_.assign(p, p + length);
@@ -1045,8 +967,7 @@ public:
     int GetKeyCount(std::uint32_t* count) override
     {
         PKFMT_TRACE(46);
-        if (count == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (count == nullptr) return PKI_E_INVALID_ARGUMENT;
         *count = static_cast<std::uint32_t>(items_.size());
         return PKI_OK;
     }
@@ -1055,12 +976,10 @@ public:
     {
         PKFMT_TRACE(47);
         auto* k = dynamic_cast<Key*>(key);
-        if (k == nullptr || !k->State().set)
-            return PKI_E_INVALID_ARGUMENT;
+        if (k == nullptr || !k->State().set) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             Item item;
-            if (attribute != nullptr && !ReadInput(attribute, &item.attribute))
-                return int(PKI_E_INVALID_ARGUMENT);
+            if (attribute != nullptr && !ReadInput(attribute, &item.attribute)) return int(PKI_E_INVALID_ARGUMENT);
             item.hasAttribute = !item.attribute.empty();
             item.key = Ref<Key>::Share(k);
             items_.push_back(std::move(item));
@@ -1077,11 +996,9 @@ public:
     int GetValue(std::uint32_t id, PKIBlob* value) override
     {
         PKFMT_TRACE(57);
-        if (value == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (value == nullptr) return PKI_E_INVALID_ARGUMENT;
         auto it = values_.find(id);
-        if (it == values_.end())
-            return PKI_E_ABSENT;
+        if (it == values_.end()) return PKI_E_ABSENT;
         return CopyToBlock(value, it->second.data(), it->second.size());
     }
 
@@ -1095,8 +1012,7 @@ public:
                 return int(PKI_OK);
             }
             Bytes bytes;
-            if (!ReadInput(value, &bytes))
-                return int(PKI_E_INVALID_ARGUMENT);
+            if (!ReadInput(value, &bytes)) return int(PKI_E_INVALID_ARGUMENT);
             values_[id] = std::move(bytes);
             return int(PKI_OK);
         });
@@ -1159,10 +1075,8 @@ public:
     int Encode(PKIBlob* out) override
     {
         PKFMT_TRACE(3);
-        if (out == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        if (!Sealed())
-            return PKI_E_NOT_SET;
+        if (out == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (!Sealed()) return PKI_E_NOT_SET;
         return CopyToBlock(out, sealed_.data(), sealed_.size());
     }
 
@@ -1171,8 +1085,7 @@ public:
         PKFMT_TRACE(4);
         return Guard([&] {
             Bytes bytes;
-            if (!ReadInput(in, &bytes))
-                return int(PKI_E_INVALID_ARGUMENT);
+            if (!ReadInput(in, &bytes)) return int(PKI_E_INVALID_ARGUMENT);
             return Load(bytes) ? int(PKI_OK) : int(PKI_E_BAD_ENCODING);
         });
     }
@@ -1181,8 +1094,7 @@ public:
     {
         PKFMT_TRACE(5);
         auto* k = dynamic_cast<Key*>(key);
-        if (k == nullptr || k->State().Usage() == 0 || password == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (k == nullptr || k->State().Usage() == 0 || password == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             Writer plain;
             k->State().Serialize(plain);
@@ -1206,8 +1118,7 @@ public:
             w.Raw(iv, sizeof iv);
             w.Chunk(plain.bytes);
             std::uint8_t mac[MAC_BYTES];
-            if (!ComputeMAC(keys.mac, w.bytes.data(), w.bytes.size(), mac))
-                return int(PKI_E_FAILURE);
+            if (!ComputeMAC(keys.mac, w.bytes.data(), w.bytes.size(), mac)) return int(PKI_E_FAILURE);
             w.Raw(mac, sizeof mac);
             WipeBytes(sealed_);
             sealed_ = std::move(w.bytes);
@@ -1218,16 +1129,14 @@ public:
     int Open(const char* password, void** key) override
     {
         PKFMT_TRACE(6);
-        if (password == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (password == nullptr) return PKI_E_INVALID_ARGUMENT;
         return OpenWith(password, key);
     }
 
     int OpenConverted(const char* password, void** key) override
     {
         PKFMT_TRACE(7);
-        if (password == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (password == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             std::string converted = Cp1251ToUtf8(password);
             int rc = OpenWith(converted, key);
@@ -1239,8 +1148,7 @@ public:
     int SetFormat(std::uint32_t format) override
     {
         PKFMT_TRACE(12);
-        if (format != ENTRY_FORMAT_KEY)
-            return PKI_E_INVALID_ARGUMENT;
+        if (format != ENTRY_FORMAT_KEY) return PKI_E_INVALID_ARGUMENT;
         format_ = format;
         return PKI_OK;
     }
@@ -1248,8 +1156,7 @@ public:
     int SetProtectionValue(std::uint32_t value) override
     {
         PKFMT_TRACE(13);
-        if (value > MAX_ITERATIONS)
-            return PKI_E_INVALID_ARGUMENT;
+        if (value > MAX_ITERATIONS) return PKI_E_INVALID_ARGUMENT;
         protectionValue_ = value;
         return PKI_OK;
     }
@@ -1257,8 +1164,7 @@ public:
     int GetProtectionValue(std::uint32_t* value) override
     {
         PKFMT_TRACE(14);
-        if (value == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (value == nullptr) return PKI_E_INVALID_ARGUMENT;
         *value = protectionValue_;
         return PKI_OK;
     }
@@ -1274,11 +1180,9 @@ protected:
 private:
     int OpenWith(const std::string& password, void** key)
     {
-        if (key == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (key == nullptr) return PKI_E_INVALID_ARGUMENT;
         *key = nullptr;
-        if (!Sealed())
-            return PKI_E_NOT_SET;
+        if (!Sealed()) return PKI_E_NOT_SET;
         return Guard([&] {
             // Offsets of the fields checked by Load.
             const std::size_t saltAt = 12, ivAt = saltAt + SALT_BYTES, cipherAt = ivAt + IV_BYTES + 4;
@@ -1289,8 +1193,7 @@ private:
             if (!DeriveKeys(password, sealed_.data() + saltAt, iterations, &keys) ||
                 !ComputeMAC(keys.mac, sealed_.data(), macAt, mac))
                 return int(PKI_E_FAILURE);
-            if (!EqualInConstantTime(mac, sealed_.data() + macAt, MAC_BYTES))
-                return int(PKI_E_WRONG_PASSWORD);
+            if (!EqualInConstantTime(mac, sealed_.data() + macAt, MAC_BYTES)) return int(PKI_E_WRONG_PASSWORD);
             Bytes plain(sealed_.begin() + cipherAt, sealed_.begin() + macAt);
             int rc = PKI_E_BAD_ENCODING;
             if (ApplyCTR(keys.cipher, sealed_.data() + ivAt, plain.data(), plain.size())) {
@@ -1321,8 +1224,7 @@ public:
     int GetEntryCount(std::uint32_t* count) override
     {
         PKFMT_TRACE(5);
-        if (count == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (count == nullptr) return PKI_E_INVALID_ARGUMENT;
         *count = static_cast<std::uint32_t>(entries_.size());
         return PKI_OK;
     }
@@ -1337,19 +1239,15 @@ public:
     {
         PKFMT_TRACE(7);
         auto* key = dynamic_cast<PrivateKey*>(privateKey);
-        if (key == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        if (!key->Sealed())
-            return PKI_E_NOT_SET;
+        if (key == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (!key->Sealed()) return PKI_E_NOT_SET;
         Attribute* a = nullptr;
-        if (attribute != nullptr && (a = dynamic_cast<Attribute*>(attribute)) == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (attribute != nullptr && (a = dynamic_cast<Attribute*>(attribute)) == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             Entry entry;
             entry.key = Ref<PrivateKey>::Share(key);
             entry.hasAttribute = a != nullptr;
-            if (a != nullptr)
-                entry.attribute = a->Value();
+            if (a != nullptr) entry.attribute = a->Value();
             entries_.push_back(std::move(entry));
             return int(PKI_OK);
         });
@@ -1358,8 +1256,7 @@ public:
     int RemoveEntry(std::uint32_t index) override
     {
         PKFMT_TRACE(8);
-        if (index >= entries_.size())
-            return PKI_E_INDEX;
+        if (index >= entries_.size()) return PKI_E_INDEX;
         entries_.erase(entries_.begin() + index);
         return PKI_OK;
     }
@@ -1367,27 +1264,23 @@ public:
     int GetAttribute(const char* oid, PKIBlob* value) override
     {
         PKFMT_TRACE(20);
-        if (oid == nullptr || value == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (oid == nullptr || value == nullptr) return PKI_E_INVALID_ARGUMENT;
         const Bytes* found = Find(oid);
-        if (found == nullptr)
-            return PKI_E_ABSENT;
+        if (found == nullptr) return PKI_E_ABSENT;
         return CopyToBlock(value, found->data(), found->size());
     }
 
     std::uint32_t FirstProtectionValue() const
     {
         std::uint32_t value = 0;
-        for (std::size_t i = 0; value == 0 && i < entries_.size(); ++i)
-            entries_[i].key->GetProtectionValue(&value);
+        for (std::size_t i = 0; value == 0 && i < entries_.size(); ++i) entries_[i].key->GetProtectionValue(&value);
         return value;
     }
 
     const Bytes* Find(const std::string& oid) const
     {
         for (const auto& attribute : attributes_)
-            if (attribute.first == oid)
-                return &attribute.second;
+            if (attribute.first == oid) return &attribute.second;
         return nullptr;
     }
 
@@ -1409,8 +1302,7 @@ public:
         for (const Entry& entry : entries_) {
             w.Chunk(entry.key->Encoding());
             w.U8(entry.hasAttribute ? 1 : 0);
-            if (entry.hasAttribute)
-                w.Chunk(entry.attribute);
+            if (entry.hasAttribute) w.Chunk(entry.attribute);
         }
         w.U32(static_cast<std::uint32_t>(attributes_.size()));
         for (const auto& attribute : attributes_) {
@@ -1423,30 +1315,24 @@ public:
     {
         std::uint32_t count = r.U32();
         // Each entry takes at least five bytes: a bound before any allocation.
-        if (!r.ok || count > r.Remaining() / 5)
-            return false;
+        if (!r.ok || count > r.Remaining() / 5) return false;
         for (std::uint32_t i = 0; i < count; ++i) {
             Entry entry;
             Bytes encoding = r.Chunk();
             std::uint8_t hasAttribute = r.U8();
-            if (!r.ok || hasAttribute > 1)
-                return false;
+            if (!r.ok || hasAttribute > 1) return false;
             entry.hasAttribute = hasAttribute == 1;
-            if (entry.hasAttribute)
-                entry.attribute = r.Chunk();
+            if (entry.hasAttribute) entry.attribute = r.Chunk();
             entry.key = Ref<PrivateKey>(new PrivateKey());
-            if (!r.ok || !entry.key->Load(encoding))
-                return false;
+            if (!r.ok || !entry.key->Load(encoding)) return false;
             entries_.push_back(std::move(entry));
         }
         std::uint32_t attributes = r.U32();
-        if (!r.ok || attributes > r.Remaining() / 8)
-            return false;
+        if (!r.ok || attributes > r.Remaining() / 8) return false;
         for (std::uint32_t i = 0; i < attributes; ++i) {
             std::string oid = r.Text(MAX_OID_CHARS);
             Bytes value = r.Chunk();
-            if (!r.ok || !ValidOid(oid.c_str()) || Find(oid) != nullptr)
-                return false;
+            if (!r.ok || !ValidOid(oid.c_str()) || Find(oid) != nullptr) return false;
             attributes_.emplace_back(std::move(oid), std::move(value));
         }
         return r.ok;
@@ -1455,10 +1341,8 @@ public:
 protected:
     void* Offer(std::uint32_t interfaceId) override
     {
-        if (interfaceId == PKI_IID_ENTRY_LIST)
-            return static_cast<IPKIEntryList*>(this);
-        if (interfaceId == PKI_IID_ITEM_ATTRIBUTES)
-            return static_cast<IPKIItemAttributes*>(this);
+        if (interfaceId == PKI_IID_ENTRY_LIST) return static_cast<IPKIEntryList*>(this);
+        if (interfaceId == PKI_IID_ITEM_ATTRIBUTES) return static_cast<IPKIItemAttributes*>(this);
         return nullptr;
     }
 
@@ -1487,8 +1371,7 @@ public:
     int Encode(PKIBlob* out) override
     {
         PKFMT_TRACE(3);
-        if (out == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (out == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             Writer w;
             w.Raw(CONTAINER_MAGIC, 4);
@@ -1496,8 +1379,7 @@ public:
             w.U16(protect_ ? CONTAINER_PROTECTED : 0);
             w.U32(protectionValue_);
             std::uint8_t salt[SALT_BYTES] = {};
-            if (protect_ && !RandomBytes(salt, sizeof salt))
-                return int(PKI_E_FAILURE);
+            if (protect_ && !RandomBytes(salt, sizeof salt)) return int(PKI_E_FAILURE);
             w.Raw(salt, sizeof salt);
             w.U32(static_cast<std::uint32_t>(items_.size()));
             for (const auto& item : items_) {
@@ -1513,8 +1395,7 @@ public:
                     return int(PKI_E_FAILURE);
                 w.Raw(mac, sizeof mac);
             }
-            if (w.bytes.size() > 0xFFFFFFFFu)
-                return int(PKI_E_FAILURE);
+            if (w.bytes.size() > 0xFFFFFFFFu) return int(PKI_E_FAILURE);
             return CopyToBlock(out, w.bytes.data(), w.bytes.size());
         });
     }
@@ -1524,8 +1405,7 @@ public:
         PKFMT_TRACE(4);
         return Guard([&] {
             Bytes bytes;
-            if (!ReadInput(in, &bytes, 0xFFFFFFFFu))
-                return int(PKI_E_INVALID_ARGUMENT);
+            if (!ReadInput(in, &bytes, 0xFFFFFFFFu)) return int(PKI_E_INVALID_ARGUMENT);
             Reader r(bytes.data(), bytes.size());
             char magic[4];
             r.Raw(magic, 4);
@@ -1543,8 +1423,7 @@ public:
                 Bytes encoding = r.Chunk();
                 Ref<EntryList> list(new EntryList());
                 Reader nested(encoding.data(), encoding.size());
-                if (!r.ok || !list->Deserialize(nested) || !nested.AtEnd())
-                    return int(PKI_E_BAD_ENCODING);
+                if (!r.ok || !list->Deserialize(nested) || !nested.AtEnd()) return int(PKI_E_BAD_ENCODING);
                 items.push_back(std::move(list));
             }
             const bool isProtected = (flags & CONTAINER_PROTECTED) != 0;
@@ -1553,8 +1432,7 @@ public:
                 std::uint8_t mac[MAC_BYTES];
                 r.Raw(mac, sizeof mac);
             }
-            if (!r.AtEnd())
-                return int(PKI_E_BAD_ENCODING);
+            if (!r.AtEnd()) return int(PKI_E_BAD_ENCODING);
             items_ = std::move(items);
             decoded_ = true;
             decodedProtected_ = isProtected;
@@ -1569,8 +1447,7 @@ public:
     int GetItemCount(std::uint32_t* count) override
     {
         PKFMT_TRACE(5);
-        if (count == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (count == nullptr) return PKI_E_INVALID_ARGUMENT;
         *count = static_cast<std::uint32_t>(items_.size());
         return PKI_OK;
     }
@@ -1578,11 +1455,9 @@ public:
     int GetItem(std::uint32_t index, void** entryList) override
     {
         PKFMT_TRACE(6);
-        if (entryList == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (entryList == nullptr) return PKI_E_INVALID_ARGUMENT;
         *entryList = nullptr;
-        if (index >= items_.size())
-            return PKI_E_INDEX;
+        if (index >= items_.size()) return PKI_E_INDEX;
         items_[index]->AddRef();
         *entryList = static_cast<IPKIEntryList*>(items_[index].get());
         return PKI_OK;
@@ -1592,8 +1467,7 @@ public:
     {
         PKFMT_TRACE(7);
         auto* list = dynamic_cast<EntryList*>(entryList);
-        if (list == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (list == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             items_.push_back(Ref<EntryList>::Share(list));
             return int(PKI_OK);
@@ -1603,8 +1477,7 @@ public:
     int RemoveItem(std::uint32_t index) override
     {
         PKFMT_TRACE(8);
-        if (index >= items_.size())
-            return PKI_E_INDEX;
+        if (index >= items_.size()) return PKI_E_INDEX;
         items_.erase(items_.begin() + index);
         return PKI_OK;
     }
@@ -1612,10 +1485,8 @@ public:
     int SetPassword(std::uint32_t flags, const char* password) override
     {
         PKFMT_TRACE(15);
-        if ((flags & ~PKI_PROTECT_WITH_PASSWORD) != 0)
-            return PKI_E_INVALID_ARGUMENT;
-        if ((flags & PKI_PROTECT_WITH_PASSWORD) != 0 && password == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if ((flags & ~PKI_PROTECT_WITH_PASSWORD) != 0) return PKI_E_INVALID_ARGUMENT;
+        if ((flags & PKI_PROTECT_WITH_PASSWORD) != 0 && password == nullptr) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             WipeText(password_);
             protect_ = (flags & PKI_PROTECT_WITH_PASSWORD) != 0;
@@ -1627,10 +1498,8 @@ public:
     int CheckPassword(const char* password) override
     {
         PKFMT_TRACE(16);
-        if (password == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
-        if (!decodedProtected_)
-            return PKI_OK;
+        if (password == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (!decodedProtected_) return PKI_OK;
         return Guard([&] {
             DerivedKeys keys;
             std::uint8_t mac[MAC_BYTES];
@@ -1648,8 +1517,7 @@ public:
     int IsProtected(std::uint32_t* isProtected) override
     {
         PKFMT_TRACE(17);
-        if (isProtected == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (isProtected == nullptr) return PKI_E_INVALID_ARGUMENT;
         *isProtected = (decoded_ ? decodedProtected_ : protect_) ? 1 : 0;
         return PKI_OK;
     }
@@ -1660,19 +1528,16 @@ public:
     int GetProtectionValue(std::uint32_t* value) override
     {
         PKFMT_TRACE(19);
-        if (value == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (value == nullptr) return PKI_E_INVALID_ARGUMENT;
         *value = protectionValue_;
-        for (std::size_t i = 0; *value == 0 && i < items_.size(); ++i)
-            *value = items_[i]->FirstProtectionValue();
+        for (std::size_t i = 0; *value == 0 && i < items_.size(); ++i) *value = items_[i]->FirstProtectionValue();
         return PKI_OK;
     }
 
     int SetProtectionValue(std::uint32_t value) override
     {
         PKFMT_TRACE(20);
-        if (value > MAX_ITERATIONS)
-            return PKI_E_INVALID_ARGUMENT;
+        if (value > MAX_ITERATIONS) return PKI_E_INVALID_ARGUMENT;
         protectionValue_ = value;
         return PKI_OK;
     }
@@ -1683,12 +1548,10 @@ public:
     {
         PKFMT_TRACE(21);
         auto* list = dynamic_cast<EntryList*>(entryList);
-        if (list == nullptr || oid == nullptr || value == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (list == nullptr || oid == nullptr || value == nullptr) return PKI_E_INVALID_ARGUMENT;
         if (decodedProtected_) {
             int rc = CheckPassword(password);
-            if (rc != PKI_OK)
-                return rc;
+            if (rc != PKI_OK) return rc;
         }
         return list->GetAttribute(oid, value);
     }
@@ -1701,12 +1564,10 @@ public:
     {
         PKFMT_TRACE(22);
         auto* list = dynamic_cast<EntryList*>(entryList);
-        if (list == nullptr || !ValidOid(oid))
-            return PKI_E_INVALID_ARGUMENT;
+        if (list == nullptr || !ValidOid(oid)) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
             Bytes bytes;
-            if (!ReadInput(value, &bytes))
-                return int(PKI_E_INVALID_ARGUMENT);
+            if (!ReadInput(value, &bytes)) return int(PKI_E_INVALID_ARGUMENT);
             list->Put(oid, std::move(bytes));
             return int(PKI_OK);
         });
@@ -1748,8 +1609,7 @@ public:
         PKFMT_TRACE(3);
         if (blob == nullptr || first == nullptr || second == nullptr || (blob->length > 0 && blob->data == nullptr))
             return PKI_E_INVALID_ARGUMENT;
-        if (blob->length < 8)
-            return PKI_E_BAD_ENCODING;
+        if (blob->length < 8) return PKI_E_BAD_ENCODING;
         Reader r(blob->data, 8);
         *first = r.U32();
         *second = r.U32();
@@ -1770,8 +1630,7 @@ std::atomic<void*> g_csp{nullptr};
 int EnvironmentNumber(const char* name, long fallback)
 {
     const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0')
-        return static_cast<int>(fallback);
+    if (text == nullptr || *text == '\0') return static_cast<int>(fallback);
     char* end = nullptr;
     long value = std::strtol(text, &end, 0);
     return *end == '\0' ? static_cast<int>(value) : static_cast<int>(fallback);
@@ -1786,8 +1645,7 @@ public:
     int Release() override { return PKI_OK; }
     int QueryInterface(std::uint32_t, void** object) override
     {
-        if (object == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
         *object = nullptr;
         return PKI_E_NO_INTERFACE;
     }
@@ -1795,11 +1653,9 @@ public:
     int GetVersion(std::uint32_t* version) override
     {
         PKFMT_TRACE(3);
-        if (version == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (version == nullptr) return PKI_E_INVALID_ARGUMENT;
         const char* text = std::getenv("PKFMT_VERSION");
-        if (text != nullptr && std::strcmp(text, "fail") == 0)
-            return PKI_E_FAILURE;
+        if (text != nullptr && std::strcmp(text, "fail") == 0) return PKI_E_FAILURE;
         *version = static_cast<std::uint32_t>(EnvironmentNumber("PKFMT_VERSION", DEFAULT_VERSION));
         return PKI_OK;
     }
@@ -1812,15 +1668,22 @@ public:
         return PKI_OK;
     }
 
-    int AllocateBlob(PKIBlob* blob, std::uint32_t size) override { PKFMT_TRACE(6); return AllocateBlock(blob, size); }
+    int AllocateBlob(PKIBlob* blob, std::uint32_t size) override
+    {
+        PKFMT_TRACE(6);
+        return AllocateBlock(blob, size);
+    }
 
-    int FreeBlob(PKIBlob* blob) override { PKFMT_TRACE(7); return FreeBlock(blob); }
+    int FreeBlob(PKIBlob* blob) override
+    {
+        PKFMT_TRACE(7);
+        return FreeBlock(blob);
+    }
 
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
     {
         PKFMT_TRACE_IDS(10, static_cast<long>(classId), static_cast<long>(interfaceId));
-        if (object == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
         *object = nullptr;
         return Guard([&] {
             Core* made = nullptr;
@@ -1869,8 +1732,7 @@ public:
             } else {
                 int rc = made->Query(interfaceId, &face);
                 made->Drop();  // a successful query holds the caller's reference
-                if (rc != PKI_OK)
-                    return int(PKI_E_UNKNOWN_CLASS);
+                if (rc != PKI_OK) return int(PKI_E_UNKNOWN_CLASS);
             }
             *object = face;
             return int(PKI_OK);
@@ -1887,8 +1749,7 @@ public:
                               std::uint8_t* identifier) override
     {
         PKFMT_TRACE(18);
-        if (sBox == nullptr)
-            return PKI_E_INVALID_ARGUMENT;
+        if (sBox == nullptr) return PKI_E_INVALID_ARGUMENT;
         PKIBlob key{length, const_cast<std::uint8_t*>(publicKey)};
         return Identify(0x18, &key, sBox, PKI_SBOX_BYTES, identifier);
     }
@@ -1899,8 +1760,16 @@ public:
         return Identify(0x28, publicKey, nullptr, 0, identifier);
     }
 
-    int HasOptionA() override { PKFMT_TRACE(33); return EnvironmentNumber("PKFMT_OPTION_A", 1); }
-    int HasOptionB() override { PKFMT_TRACE(34); return EnvironmentNumber("PKFMT_OPTION_B", 0); }
+    int HasOptionA() override
+    {
+        PKFMT_TRACE(33);
+        return EnvironmentNumber("PKFMT_OPTION_A", 1);
+    }
+    int HasOptionB() override
+    {
+        PKFMT_TRACE(34);
+        return EnvironmentNumber("PKFMT_OPTION_B", 0);
+    }
 
 private:
     static int Identify(std::uint8_t tag, const PKIBlob* key, const std::uint8_t* extra, std::size_t extraLength,
@@ -1916,7 +1785,7 @@ private:
 
 Interface g_interface;
 
-} // namespace
+}  // namespace
 
 int CopyToLibraryBlock(PKIBlob* out, const void* data, std::size_t length, bool terminate)
 {
@@ -1933,7 +1802,7 @@ std::atomic<int>& LiveObjectCount()
     return g_liveObjects;
 }
 
-} // namespace pkfmt
+}  // namespace pkfmt
 
 PKFMT_EXPORT int PKIInitialize()
 {
@@ -1947,8 +1816,7 @@ PKFMT_EXPORT int PKIFinalize()
 {
     pkfmt::LogCall("PKIFinalize", 0);
     std::lock_guard<std::mutex> lock(pkfmt::g_stateLock);
-    if (pkfmt::g_initializeCount > 0 && --pkfmt::g_initializeCount == 0)
-        pkfmt::g_csp.store(nullptr);
+    if (pkfmt::g_initializeCount > 0 && --pkfmt::g_initializeCount == 0) pkfmt::g_csp.store(nullptr);
     return PKI_OK;
 }
 
@@ -1957,8 +1825,7 @@ PKFMT_EXPORT int PKIFinalize()
 PKFMT_EXPORT int PKIGetInterface(void** pkiInterface)
 {
     pkfmt::LogCall("PKIGetInterface", 0);
-    if (pkiInterface == nullptr)
-        return PKI_E_INVALID_ARGUMENT;
+    if (pkiInterface == nullptr) return PKI_E_INVALID_ARGUMENT;
     std::lock_guard<std::mutex> lock(pkfmt::g_stateLock);
     if (pkfmt::g_initializeCount == 0) {
         *pkiInterface = nullptr;

@@ -19,14 +19,13 @@ namespace {
 
 const std::string kP = consoletest::kPrefix;
 const std::string kType = consoletest::kTypeName;
-const std::string kUsage =
-    "Quor Korvo-7Q Configuration: Command line parameters next\n"
-    "\tEnum attached quors  : enum\n"
-    "\tFormat quor          : format <SN> <Password>\n"
-    "\tChange quor password : changepassword <SN> <OldPassword> <NewPassword>\n"
-    "\tCheck quor           : check <SN> <Password>\n"
-    "Quor SN format - 000000..999999\n"
-    "Quor password length - 1..31 symbols\n";
+const std::string kUsage = "Quor Korvo-7Q Configuration: Command line parameters next\n"
+                           "\tEnum attached quors  : enum\n"
+                           "\tFormat quor          : format <SN> <Password>\n"
+                           "\tChange quor password : changepassword <SN> <OldPassword> <NewPassword>\n"
+                           "\tCheck quor           : check <SN> <Password>\n"
+                           "Quor SN format - 000000..999999\n"
+                           "Quor password length - 1..31 symbols\n";
 const std::string kBad = kP + "Bad command line parameters\n" + kUsage;
 
 using consoletest::RunConsole;
@@ -44,10 +43,10 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
 
-    void SetKeys(const std::string &text) { std::ofstream(state_, std::ios::trunc) << text; }
+    void SetKeys(const std::string& text) { std::ofstream(state_, std::ios::trunc) << text; }
     std::string Keys() const { return Slurp(state_); }
     std::string Calls() const { return Slurp(log_); }
-    static std::string Slurp(const std::string &path)
+    static std::string Slurp(const std::string& path)
     {
         std::ifstream in(path);
         std::stringstream s;
@@ -55,7 +54,7 @@ protected:
         return s.str();
     }
 
-    RunResult Console(std::vector<std::string> args, const std::string &variant = "full")
+    RunResult Console(std::vector<std::string> args, const std::string& variant = "full")
     {
         return RunConsole(QVK7QC_PATH, std::string(FAKEKM_ROOT) + "/" + variant, std::move(args),
                           {{"FAKEKM_STATE", state_}, {"FAKEKM_LOG", log_}});
@@ -72,8 +71,8 @@ TEST_F(ConsoleTest, EnumListsEveryKeyOrSaysThereIsNone)
     EXPECT_EQ(two.status, 0);
 
     SetKeys("000007 pw\n");
-    EXPECT_EQ(Console({"enum"}).out, kP + "Attached quors -\n\t1: " + kType + " 000007\n" + kP +
-                                         "Founded 1 attached quor(s)\n");
+    EXPECT_EQ(Console({"enum"}).out,
+              kP + "Attached quors -\n\t1: " + kType + " 000007\n" + kP + "Founded 1 attached quor(s)\n");
 
     SetKeys("");
     RunResult none = Console({"enum"});
@@ -142,10 +141,9 @@ TEST_F(ConsoleTest, RefusedArgumentsAndCommandWords)
         {{"changepassword", "000001", pw32, pw32}, kP + "Quor password too long (must be 1..31 symbols)\n", 1},
         {{"changepassword", "000009", "first", pw32}, kP + "Quor password too long (must be 1..31 symbols)\n", 1},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         std::string joined;
-        for (auto &a : c.args)
-            joined += a + " ";
+        for (auto& a : c.args) joined += a + " ";
         RunResult run = Console(c.args);
         EXPECT_EQ(run.out, c.out) << joined;
         EXPECT_EQ(run.status, c.status) << joined;
@@ -172,7 +170,7 @@ TEST_F(ConsoleTest, AMalformedListedSerialEndsTheListingButNotTheSearch)
 
 TEST_F(ConsoleTest, OneLeadingCharacterOfAnyKindSelectsTheCommand)
 {
-    for (const char *word : {"-format", "/format", "xformat"}) {
+    for (const char* word : {"-format", "/format", "xformat"}) {
         RunResult run = Console({word, "000002", "again"});
         EXPECT_EQ(run.out, kP + "Quor format in progress...\n" + kP + "Quor formatted successfully\n") << word;
     }

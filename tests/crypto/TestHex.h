@@ -16,8 +16,7 @@ inline Bytes Hex(const std::string& text)
     Bytes out;
     std::string digits;
     for (char ch : text)
-        if (std::isxdigit(static_cast<unsigned char>(ch)))
-            digits += ch;
+        if (std::isxdigit(static_cast<unsigned char>(ch))) digits += ch;
     for (size_t i = 0; i + 1 < digits.size(); i += 2)
         out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
     return out;

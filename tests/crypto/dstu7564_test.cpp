@@ -21,8 +21,7 @@ using cryptotest::Hex;
 Bytes Sequence()
 {
     Bytes m(256);
-    for (int i = 0; i < 256; ++i)
-        m[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 256; ++i) m[i] = static_cast<uint8_t>(i);
     return m;
 }
 
@@ -33,8 +32,7 @@ Bytes Bits(const Bytes& m, size_t from, size_t count)
     Bytes out((count + 7) / 8, 0);
     for (size_t i = 0; i < count; ++i) {
         const size_t k = from + i;
-        if (m[k / 8] & (0x80 >> (k % 8)))
-            out[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+        if (m[k / 8] & (0x80 >> (k % 8))) out[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
     }
     return out;
 }
@@ -78,24 +76,33 @@ const Example kExamples[] = {
     {256, 510, false, "875C0023DAA0C077809FDD6A9672B49E03903BFF98EBE48740AE998C7BE3851E"},
     {256, 655, false, "4237D7DE1A00C4CC8037EDE9C54BA60D1C705CD1495DE19E5245BF3509DB59CE"},
     {512, 512, false,
-     "3813E2109118CDFB5A6D5E72F7208DCCC80A2DFB3AFDFB02F46992B5EDBE536B3560DD1D7E29C6F53978AF58B444E37BA685C0DD910533BA5D78EFFFC13DE62A"},
+     "3813E2109118CDFB5A6D5E72F7208DCCC80A2DFB3AFDFB02F46992B5EDBE536B3560DD1D7E29C6F53978AF58B444E37BA685C0DD910533BA5"
+     "D78EFFFC13DE62A"},
     {512, 1024, false,
-     "76ED1AC28B1D0143013FFA87213B4090B356441263C13E03FA060A8CADA32B979635657F256B15D5FCA4A174DE029F0B1B4387C878FCC1C00E8705D783FD7FFE"},
+     "76ED1AC28B1D0143013FFA87213B4090B356441263C13E03FA060A8CADA32B979635657F256B15D5FCA4A174DE029F0B1B4387C878FCC1C00"
+     "E8705D783FD7FFE"},
     {512, 2048, false,
-     "0DD03D7350C409CB3C29C25893A0724F6B133FA8B9EB90A64D1A8FA93B56556611EB187D715A956B107E3BFC76482298133A9CE8CBC0BD5E1436A5B197284F7E"},
+     "0DD03D7350C409CB3C29C25893A0724F6B133FA8B9EB90A64D1A8FA93B56556611EB187D715A956B107E3BFC76482298133A9CE8CBC0BD5E1"
+     "436A5B197284F7E"},
     {512, 8, true,
-     "871B18CF754B72740307A97B449ABEB32B64444CC0D5A4D65830AE5456837A72D8458F12C8F06C98C616ABE11897F86263B5CB77C420FB375374BEC52B6D0292"},
+     "871B18CF754B72740307A97B449ABEB32B64444CC0D5A4D65830AE5456837A72D8458F12C8F06C98C616ABE11897F86263B5CB77C420FB375"
+     "374BEC52B6D0292"},
     {512, 1536, false,
-     "B189BFE987F682F5F167F0D7FA565330E126B6E592B1C55D44299064EF95B1A57F3C2D0ECF17869D1D199EBBD02E8857FB8ADD67A8C31F56CD82C016CF743121"},
+     "B189BFE987F682F5F167F0D7FA565330E126B6E592B1C55D44299064EF95B1A57F3C2D0ECF17869D1D199EBBD02E8857FB8ADD67A8C31F56C"
+     "D82C016CF743121"},
     {512, 0, false,
-     "656B2F4CD71462388B64A37043EA55DBE445D452AECD46C3298343314EF04019BCFA3F04265A9857F91BE91FCE197096187CEDA78C9C1C021C294A0689198538"},
+     "656B2F4CD71462388B64A37043EA55DBE445D452AECD46C3298343314EF04019BCFA3F04265A9857F91BE91FCE197096187CEDA78C9C1C021"
+     "C294A0689198538"},
     {512, 510, false,
-     "2F3BBAC98E8771D6E3B8AA30153ABC4D0C2985E91DA1B5568FD1BDD705CCAB7EE8D95D2FC98BFA5322A241E09C896B58284C83F2488CF943E4B3DE43E05F0DEA"},
+     "2F3BBAC98E8771D6E3B8AA30153ABC4D0C2985E91DA1B5568FD1BDD705CCAB7EE8D95D2FC98BFA5322A241E09C896B58284C83F2488CF943E"
+     "4B3DE43E05F0DEA"},
     {512, 655, false,
-     "01B7BDA1DBA77D7379F53C2A498A390DE5E688A12BC75FEE9E010CB6FEBED3B9C7023931C74A7B55168A15047D5E2CB78A8B5CA2F75E05E80CA398030E02C7AA"},
+     "01B7BDA1DBA77D7379F53C2A498A390DE5E688A12BC75FEE9E010CB6FEBED3B9C7023931C74A7B55168A15047D5E2CB78A8B5CA2F75E05E80"
+     "CA398030E02C7AA"},
     {48, 512, false, "2F6631239875"},
     {304, 1024, false, "0A8CADA32B979635657F256B15D5FCA4A174DE029F0B1B4387C878FCC1C00E8705D783FD7FFE"},
-    {384, 760, false, "D9021692D84E5175735654846BA751E6D0ED0FAC36DFBC0841287DCB0B5584C75016C3DECC2A6E47C50B2F3811E351B8"},
+    {384, 760, false,
+     "D9021692D84E5175735654846BA751E6D0ED0FAC36DFBC0841287DCB0B5584C75016C3DECC2A6E47C50B2F3811E351B8"},
 };
 
 Bytes MessageOf(const Example& e)
@@ -129,15 +136,13 @@ TEST(Dstu7564, StandardExamplesInBitPieces)
     // Three pieces cut anywhere, byte-aligned or not, give the same hash.
     const size_t cuts[] = {0, 1, 3, 7, 8, 13, 116, 344, 415, 416, 500, 509, 511, 512, 513, 655, 1000, 1023, 1024, 1025};
     for (const Example& e : kExamples) {
-        if (e.messageBits < 16)
-            continue;
+        if (e.messageBits < 16) continue;
         SCOPED_TRACE(testing::Message() << e.hashBits << "/" << e.messageBits);
         const Bytes message = MessageOf(e);
         const Bytes expected = Hex(e.hash);
         for (size_t a : cuts)
             for (size_t b : cuts) {
-                if (a > b || b > e.messageBits)
-                    continue;
+                if (a > b || b > e.messageBits) continue;
                 Context ctx(e.hashBits);
                 ASSERT_EQ(ctx.Update(Bits(message, 0, a), a), 1);
                 ASSERT_EQ(ctx.Update(Bits(message, a, b - a), b - a), 1);
@@ -178,8 +183,7 @@ State Load(const uint8_t* p, int c)
 {
     State s(c);
     for (int j = 0; j < c; ++j)
-        for (int r = 0; r < 8; ++r)
-            s[j] |= uint64_t(p[8 * j + r]) << (8 * r);
+        for (int r = 0; r < 8; ++r) s[j] |= uint64_t(p[8 * j + r]) << (8 * r);
     return s;
 }
 
@@ -211,8 +215,7 @@ State Permute(State s, bool additive, const uint8_t* sboxes)
             uint64_t col = 0;
             for (int r = 0; r < 8; ++r) {
                 uint8_t acc = 0;
-                for (int b = 0; b < 8; ++b)
-                    acc ^= DSTUMultiplyGF256(Row(shifted[j], b), kMdsRow[(b - r + 8) % 8]);
+                for (int b = 0; b < 8; ++b) acc ^= DSTUMultiplyGF256(Row(shifted[j], b), kMdsRow[(b - r + 8) % 8]);
                 col |= uint64_t(acc) << (8 * r);
             }
             s[j] = col;
@@ -224,12 +227,10 @@ State Permute(State s, bool additive, const uint8_t* sboxes)
 State ModelCompress(const State& h, const State& m, const uint8_t* sboxes)
 {
     State x(h.size());
-    for (size_t j = 0; j < h.size(); ++j)
-        x[j] = h[j] ^ m[j];
+    for (size_t j = 0; j < h.size(); ++j) x[j] = h[j] ^ m[j];
     const State p = Permute(x, false, sboxes), q = Permute(m, true, sboxes);
     State out(h.size());
-    for (size_t j = 0; j < h.size(); ++j)
-        out[j] = p[j] ^ q[j] ^ h[j];
+    for (size_t j = 0; j < h.size(); ++j) out[j] = p[j] ^ q[j] ^ h[j];
     return out;
 }
 
@@ -249,12 +250,9 @@ TEST(Dstu7564, CompressionMatchesTheModel)
                 b[i] = next();
                 state[i] = next();
             }
-            if (trial == 1)
-                std::memset(b, 0, 8 * c), std::memset(state, 0, 8 * c);  // P(0) xor Q(0)
-            if (trial == 2)
-                std::memset(b, 0xFF, 8 * c);  // the Q constants wrap modulo 2^64 in every column
-            if (trial == 3)
-                std::memset(b + 8, 0xFF, 8);  // one column wraps, its neighbours do not
+            if (trial == 1) std::memset(b, 0, 8 * c), std::memset(state, 0, 8 * c);  // P(0) xor Q(0)
+            if (trial == 2) std::memset(b, 0xFF, 8 * c);  // the Q constants wrap modulo 2^64 in every column
+            if (trial == 3) std::memset(b + 8, 0xFF, 8);  // one column wraps, its neighbours do not
             const State expected = ModelCompress(Load(state, c), Load(b, c), DSTUDefaultSBoxes);
             const Bytes blockBefore(b, b + 8 * c);
             if (c == 8)
@@ -301,8 +299,7 @@ TEST(Dstu7564, OtherSBoxesRebuildTheTables)
         const State p = Permute(h, false, rotated);
         Bytes out(8 * c);
         for (int j = 0; j < c; ++j)
-            for (int r = 0; r < 8; ++r)
-                out[8 * j + r] = Row(h[j] ^ p[j], r);
+            for (int r = 0; r < 8; ++r) out[8 * j + r] = Row(h[j] ^ p[j], r);
         EXPECT_EQ(hash, Bytes(out.end() - bits / 8, out.end())) << bits;
     }
 }
@@ -373,9 +370,8 @@ TEST(Dstu7564, PaddingTakesOneOrTwoBlocks)
         uint32_t messageBits;
         int compressions;  // updates and finish together
     } cases[] = {
-        {256, 0, 1},    {256, 415, 1},  {256, 416, 2},  {256, 511, 2},  {256, 512, 2},
-        {256, 927, 2},  {256, 928, 3},  {512, 927, 1},  {512, 928, 2},  {512, 1023, 2},
-        {512, 1024, 2}, {512, 1025, 2},
+        {256, 0, 1},   {256, 415, 1}, {256, 416, 2}, {256, 511, 2},  {256, 512, 2},  {256, 927, 2},
+        {256, 928, 3}, {512, 927, 1}, {512, 928, 2}, {512, 1023, 2}, {512, 1024, 2}, {512, 1025, 2},
     };
     const Bytes message = Sequence();
     for (const Case& cs : cases) {
@@ -393,16 +389,14 @@ TEST(Dstu7564, PaddingTakesOneOrTwoBlocks)
 TEST(Dstu7564, WholeBlocksAreCompressedFromTheCallersData)
 {
     Bytes data(3 + 256);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(i - 3);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i - 3);
     const uint8_t* p = data.data() + 3;  // 00 01 02 ... at an odd address
     Context ctx(256);
     ctx.c->compress = Counter::Compress512;
     Counter::blocks.clear();
     ASSERT_EQ(DSTU7564UpdateHash(p, 2048, 0, ctx.c), 1);
     ASSERT_EQ(Counter::blocks.size(), 4u);
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(Counter::blocks[i], p + 64 * i);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(Counter::blocks[i], p + 64 * i);
     EXPECT_EQ(ctx.Finish(), Hex(kExamples[2].hash));
 }
 
@@ -508,10 +502,8 @@ __attribute__((noinline, no_sanitize("address"))) bool DeadStackHolds(const Byte
     const size_t n = pattern.size();
     for (const volatile uint8_t* p = top - 16384; p + n <= top - 64; ++p) {
         size_t i = 0;
-        while (i < n && p[i] == pattern[i])
-            ++i;
-        if (i == n)
-            return true;
+        while (i < n && p[i] == pattern[i]) ++i;
+        if (i == n) return true;
     }
     return false;
 }
@@ -528,8 +520,7 @@ TEST(Dstu7564, CopiesOfTheMessageDoNotStayOnTheStack)
     // A password is hashed for a login: the bit-shifted copies made of it
     // (a partial block, or whole blocks at an odd bit offset) must be wiped.
     Bytes secret(192);
-    for (size_t i = 0; i < secret.size(); ++i)
-        secret[i] = static_cast<uint8_t>(0xA5 ^ (i * 37 + 11));
+    for (size_t i = 0; i < secret.size(); ++i) secret[i] = static_cast<uint8_t>(0xA5 ^ (i * 37 + 11));
     {
         SCOPED_TRACE("partial block behind buffered bits");
         Context ctx(256);

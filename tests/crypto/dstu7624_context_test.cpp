@@ -21,15 +21,14 @@ TEST(Dstu7624Context, BlockAndKeySizeRules)
         uint32_t blockRead;
     };
     const Case cases[] = {
-        {130, 128, 1, 1, 128}, {575, 512, 1, 1, 512}, {200, 0, 0, 0, 0}, {64, 0, 0, 0, 0},
+        {130, 128, 1, 1, 128}, {575, 512, 1, 1, 512}, {200, 0, 0, 0, 0},     {64, 0, 0, 0, 0},
         {1024, 0, 0, 0, 0},    {128, 512, 1, 0, 128}, {256, 319, 1, 1, 256}, {256, 575, 1, 1, 256},
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(testing::Message() << tc.block << "/" << tc.key);
         Context c(DSTU7624CreateContext());
         EXPECT_EQ(tc.blockOk, Set32(c.get(), tc.block, DSTU7624_BLOCK_BITS));
-        if (!tc.blockOk)
-            continue;
+        if (!tc.blockOk) continue;
         uint32_t read = 0;
         ASSERT_EQ(1, DSTU7624GetParameter(c.get(), &read, DSTU7624_BLOCK_BITS));
         EXPECT_EQ(read, tc.blockRead);
@@ -41,9 +40,9 @@ TEST(Dstu7624Context, OrderOfSettingIsEnforced)
 {
     const Bytes key = Seq(0, 64);
     Context c(DSTU7624CreateContext());
-    EXPECT_EQ(0, Set32(c.get(), 256, DSTU7624_KEY_BITS));            // no block size yet
+    EXPECT_EQ(0, Set32(c.get(), 256, DSTU7624_KEY_BITS));  // no block size yet
     ASSERT_EQ(1, Set32(c.get(), 256, DSTU7624_BLOCK_BITS));
-    EXPECT_EQ(0, DSTU7624SetParameter(c.get(), key.data(), DSTU7624_KEY)); // no key size yet
+    EXPECT_EQ(0, DSTU7624SetParameter(c.get(), key.data(), DSTU7624_KEY));  // no key size yet
     uint8_t block[64] = {};
     EXPECT_EQ(0, DSTU7624EncryptECB(block, 1, c.get()));
 
@@ -66,10 +65,8 @@ TEST(Dstu7624Context, UnknownTypesAreRefused)
 {
     auto c = Keyed(256, Seq(0, 32));
     uint8_t buf[64] = {};
-    for (uint32_t type : {0u, 8u, 9u, 10u, 13u, 100u})
-        EXPECT_EQ(0, DSTU7624SetParameter(c.get(), buf, type)) << type;
-    for (uint32_t type : {0u, 1u, 4u, 5u, 6u, 12u})
-        EXPECT_EQ(0, DSTU7624GetParameter(c.get(), buf, type)) << type;
+    for (uint32_t type : {0u, 8u, 9u, 10u, 13u, 100u}) EXPECT_EQ(0, DSTU7624SetParameter(c.get(), buf, type)) << type;
+    for (uint32_t type : {0u, 1u, 4u, 5u, 6u, 12u}) EXPECT_EQ(0, DSTU7624GetParameter(c.get(), buf, type)) << type;
     DSTU7624FreeContext(nullptr);
 }
 
@@ -79,13 +76,12 @@ TEST(Dstu7624Context, MacLengthRule)
     const Bytes data = Seq(0, 64);
     EXPECT_EQ(0, Set32(c.get(), 257, DSTU7624_MAC_BITS));
     EXPECT_EQ(1, Set32(c.get(), 0, DSTU7624_MAC_BITS));
-    EXPECT_EQ(1, Set32(c.get(), 96, DSTU7624_MAC_BITS)); // no MAC held yet
+    EXPECT_EQ(1, Set32(c.get(), 96, DSTU7624_MAC_BITS));  // no MAC held yet
     uint8_t mac[64];
-    EXPECT_EQ(0, DSTU7624GetParameter(c.get(), mac, DSTU7624_MAC)); // none computed
+    EXPECT_EQ(0, DSTU7624GetParameter(c.get(), mac, DSTU7624_MAC));  // none computed
 
     ASSERT_EQ(1, DSTU7624ComputeCMAC(data.data(), 512, 0, c.get()));
-    for (uint32_t bits : {64u, 128u, 256u})
-        EXPECT_EQ(1, Set32(c.get(), bits, DSTU7624_MAC_BITS)) << bits;
+    for (uint32_t bits : {64u, 128u, 256u}) EXPECT_EQ(1, Set32(c.get(), bits, DSTU7624_MAC_BITS)) << bits;
     EXPECT_EQ(0, Set32(c.get(), 96, DSTU7624_MAC_BITS));
 
     ASSERT_EQ(1, DSTU7624ComputeGMAC(data.data(), 512, 0, c.get()));
@@ -107,8 +103,7 @@ TEST(Dstu7624Context, SBoxesAfterKeyKeepOldRoundKeys)
     ASSERT_EQ(1, DSTU7624GetParameter(c.get(), before.data(), DSTU7624_ROUND_KEYS));
     // Other S-boxes: each one shifted by a rotation of its entries.
     std::vector<uint8_t> sboxes(1024);
-    for (int i = 0; i < 1024; ++i)
-        sboxes[i] = DSTUDefaultSBoxes[(i & ~255) | ((i + 1) & 255)];
+    for (int i = 0; i < 1024; ++i) sboxes[i] = DSTUDefaultSBoxes[(i & ~255) | ((i + 1) & 255)];
     ASSERT_EQ(1, DSTU7624SetParameter(c.get(), sboxes.data(), DSTU7624_SBOXES));
     ASSERT_EQ(1, DSTU7624GetParameter(c.get(), after.data(), DSTU7624_ROUND_KEYS));
     EXPECT_EQ(before, after);
@@ -163,22 +158,16 @@ Words RoundKeyZero(const Words& key, size_t nb, const Words& start)
     const Words ka(key.begin(), key.begin() + nb);
     const Words kw(key.end() - nb, key.end());
     Words t = KeylessRound(start);
-    for (size_t c = 0; c < nb; ++c)
-        t[c] ^= kw[c];
+    for (size_t c = 0; c < nb; ++c) t[c] ^= kw[c];
     Words s = KeylessRound(t);
-    for (size_t c = 0; c < nb; ++c)
-        s[c] += ka[c];
+    for (size_t c = 0; c < nb; ++c) s[c] += ka[c];
     Words kt = KeylessRound(s);
-    for (size_t c = 0; c < nb; ++c)
-        kt[c] += 0x0001000100010001ULL;
-    for (size_t c = 0; c < nb; ++c)
-        s[c] = key[c] + kt[c];
+    for (size_t c = 0; c < nb; ++c) kt[c] += 0x0001000100010001ULL;
+    for (size_t c = 0; c < nb; ++c) s[c] = key[c] + kt[c];
     t = KeylessRound(s);
-    for (size_t c = 0; c < nb; ++c)
-        t[c] ^= kt[c];
+    for (size_t c = 0; c < nb; ++c) t[c] ^= kt[c];
     s = KeylessRound(t);
-    for (size_t c = 0; c < nb; ++c)
-        s[c] += kt[c];
+    for (size_t c = 0; c < nb; ++c) s[c] += kt[c];
     return s;
 }
 
@@ -191,8 +180,7 @@ TEST(Dstu7624Context, KeyScheduleStartValueWrapsInsideWordZero)
         SCOPED_TRACE(testing::Message() << block << "/" << keyBits);
         const size_t nb = block / 64, nk = keyBits / 64;
         Words key(nk);
-        for (size_t i = 0; i < nk; ++i)
-            key[i] = 0x0F1E2D3C4B5A6978ULL * (i + 3);
+        for (size_t i = 0; i < nk; ++i) key[i] = 0x0F1E2D3C4B5A6978ULL * (i + 3);
         key[0] = ~0ULL;
         Bytes keyBytes(keyBits / 8);
         std::memcpy(keyBytes.data(), key.data(), keyBytes.size());
@@ -219,11 +207,11 @@ TEST(Dstu7624Context, CounterSeek)
         auto a = Keyed(block, Seq(0, block / 8));
         auto b = Keyed(block, Seq(0, block / 8));
         const uint64_t n = 3;
-        EXPECT_EQ(0, DSTU7624SetParameter(a.get(), &n, DSTU7624_COUNTER_OFFSET)); // no IV
+        EXPECT_EQ(0, DSTU7624SetParameter(a.get(), &n, DSTU7624_COUNTER_OFFSET));  // no IV
         ASSERT_EQ(1, DSTU7624SetParameter(a.get(), iv.data(), DSTU7624_IV));
         ASSERT_EQ(1, DSTU7624SetParameter(b.get(), iv.data(), DSTU7624_IV));
         ASSERT_EQ(1, DSTU7624SetParameter(a.get(), &n, DSTU7624_COUNTER_OFFSET));
-        EXPECT_EQ(0, DSTU7624SetParameter(a.get(), &n, DSTU7624_COUNTER_OFFSET)); // twice
+        EXPECT_EQ(0, DSTU7624SetParameter(a.get(), &n, DSTU7624_COUNTER_OFFSET));  // twice
         Bytes stream(5 * block / 8, 0), tail(2 * block / 8, 0);
         ASSERT_EQ(1, DSTU7624EncryptCTR(stream.data(), 5 * block, 0, b.get()));
         ASSERT_EQ(1, DSTU7624EncryptCTR(tail.data(), 2 * block, 0, a.get()));
@@ -247,13 +235,13 @@ TEST(Dstu7624Context, CounterCarryStaysInLowHalf)
         ASSERT_EQ(1, DSTU7624SetParameter(c.get(), iv.data(), DSTU7624_IV));
         uint64_t start[8];
         std::memcpy(start, iv.data(), tc.block / 8);
-        ASSERT_EQ(1, DSTU7624EncryptECB(reinterpret_cast<uint8_t*>(start), 1, c.get())); // E(IV)
+        ASSERT_EQ(1, DSTU7624EncryptECB(reinterpret_cast<uint8_t*>(start), 1, c.get()));  // E(IV)
         ASSERT_EQ(1, DSTU7624SetParameter(c.get(), &tc.offset, DSTU7624_COUNTER_OFFSET));
         uint64_t expected[8];
         std::memcpy(expected, start, tc.block / 8);
         expected[0] += tc.offset;
         if (expected[0] < tc.offset && words >= 4)
-            expected[1] += 1; // carries into word 1 only when it is in the low half
+            expected[1] += 1;  // carries into word 1 only when it is in the low half
         EXPECT_EQ(0, std::memcmp(c->iv, expected, tc.block / 8));
     }
 }
@@ -291,8 +279,7 @@ TEST(Dstu7624Context, ExportImageLayout)
         {"inverseTTables", offsetof(DSTU7624Context, inverseTTables), 21248 + 4 * fn},
         {"end", sizeof(DSTU7624Context), 37680 + 4 * fn},
     };
-    for (const Field& f : fields)
-        EXPECT_EQ(f.offset, f.expected) << f.name;
+    for (const Field& f : fields) EXPECT_EQ(f.offset, f.expected) << f.name;
     // With 4-byte function references this is the 37,696-byte record.
     EXPECT_EQ(sizeof(DSTU7624Context) - 4 * fn + 16, 37696u);
 }
@@ -332,12 +319,12 @@ TEST(Dstu7624Context, ImportRefusesUnsoundImages)
     using Mutator = void (*)(DSTU7624Context*);
     const Mutator bad[] = {
         [](DSTU7624Context* c) { c->macBits = 4096; },
-        [](DSTU7624Context* c) { c->macBits = 320; },           // above the 256-bit block
+        [](DSTU7624Context* c) { c->macBits = 320; },  // above the 256-bit block
         [](DSTU7624Context* c) { c->gammaBitsLeft = 1000; },
-        [](DSTU7624Context* c) { c->gammaBitsLeft = 300; },     // above the block
+        [](DSTU7624Context* c) { c->gammaBitsLeft = 300; },  // above the block
         [](DSTU7624Context* c) { c->blockWords = 100; },
         [](DSTU7624Context* c) { c->keyWords = 3; },
-        [](DSTU7624Context* c) { c->flags &= ~DSTU7624_FLAG_KEY_SIZE; }, // key without functions
+        [](DSTU7624Context* c) { c->flags &= ~DSTU7624_FLAG_KEY_SIZE; },  // key without functions
         [](DSTU7624Context* c) { c->flags |= 0x100; },
         [](DSTU7624Context* c) { c->macMode = 7; },
     };
@@ -355,4 +342,4 @@ TEST(Dstu7624Context, ImportRefusesUnsoundImages)
     }
 }
 
-} // namespace
+}  // namespace

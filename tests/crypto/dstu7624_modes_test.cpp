@@ -34,8 +34,7 @@ Bytes Encrypted(DSTU7624Context* c, Bytes block)
 Bytes Cleared(Bytes data, uint64_t bits)
 {
     data.resize((bits + 7) / 8);
-    if (bits % 8)
-        data.back() &= static_cast<uint8_t>(0xFF00u >> (bits % 8));
+    if (bits % 8) data.back() &= static_cast<uint8_t>(0xFF00u >> (bits % 8));
     return data;
 }
 
@@ -44,10 +43,10 @@ Bytes Cleared(Bytes data, uint64_t bits)
 TEST(Dstu7624Bits, PadBlock)
 {
     Bytes buf(32, 0xFF);
-    DSTU7624PadBlock(buf.data(), 256, 2); // block boundary: untouched
+    DSTU7624PadBlock(buf.data(), 256, 2);  // block boundary: untouched
     EXPECT_EQ(buf, Bytes(32, 0xFF));
     DSTU7624PadBlock(buf.data(), 128 + 3, 2);
-    EXPECT_EQ(buf[16], 0xF0); // 3 message bits, the 1 bit, zeros
+    EXPECT_EQ(buf[16], 0xF0);  // 3 message bits, the 1 bit, zeros
     EXPECT_EQ(Bytes(buf.begin() + 17, buf.end()), Bytes(15, 0));
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 16), Bytes(16, 0xFF));
 }
@@ -62,10 +61,10 @@ TEST(Dstu7624Bits, ExtractTrailingBitsWritesOnlyWhatIsAsked)
         Bytes expected;
     };
     const Case cases[] = {
-        {72, 8, {0x18}},         // one byte after a word boundary
-        {128, 4, {0xF0}},        // low nibble of 0x1F
-        {20, 12, {0x11, 0x10}},  // bits 8..19 of 10 11 12
-        {128, 17, {0x8F, 0x0F, 0x80}}, // bit 111 (low bit of 0x1D), then 0x1E, 0x1F
+        {72, 8, {0x18}},                // one byte after a word boundary
+        {128, 4, {0xF0}},               // low nibble of 0x1F
+        {20, 12, {0x11, 0x10}},         // bits 8..19 of 10 11 12
+        {128, 17, {0x8F, 0x0F, 0x80}},  // bit 111 (low bit of 0x1D), then 0x1E, 0x1F
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.count);
@@ -81,8 +80,8 @@ TEST(Dstu7624Bits, RemovePaddingAndClearLeadingBits)
 {
     Bytes buf(32, 0);
     uint64_t pos = 0;
-    EXPECT_EQ(0, DSTU7624RemovePadding(buf.data(), 256, &pos, 2)); // all zero
-    EXPECT_EQ(0, DSTU7624RemovePadding(buf.data(), 200, &pos, 2)); // not whole blocks
+    EXPECT_EQ(0, DSTU7624RemovePadding(buf.data(), 256, &pos, 2));  // all zero
+    EXPECT_EQ(0, DSTU7624RemovePadding(buf.data(), 200, &pos, 2));  // not whole blocks
     EXPECT_EQ(0, DSTU7624RemovePadding(buf.data(), 256, &pos, 0));
     buf[20] = 0x28;
     ASSERT_EQ(1, DSTU7624RemovePadding(buf.data(), 256, &pos, 2));
@@ -105,15 +104,13 @@ TEST(Dstu7624Cmac, Structure)
     ASSERT_EQ(1, DSTU7624ComputeCMAC(msg.data(), B, 0, c.get()));
     Bytes m(msg.begin(), msg.begin() + 32);
     const Bytes e0 = Encrypted(c.get(), Bytes(32, 0));
-    for (int i = 0; i < 32; ++i)
-        m[i] ^= e0[i];
+    for (int i = 0; i < 32; ++i) m[i] ^= e0[i];
     EXPECT_EQ(Block(c.get(), c->mac), Encrypted(c.get(), m));
 
     // 544 bits: two blocks, then 4 bytes, 0x80, 27 zeros with subkey E(01 00..).
     ASSERT_EQ(1, DSTU7624ComputeCMAC(msg.data(), 544, 0, c.get()));
     Bytes v = Encrypted(c.get(), Bytes(msg.begin(), msg.begin() + 32));
-    for (int i = 0; i < 32; ++i)
-        v[i] ^= msg[32 + i];
+    for (int i = 0; i < 32; ++i) v[i] ^= msg[32 + i];
     v = Encrypted(c.get(), v);
     Bytes last(32, 0);
     std::memcpy(last.data(), msg.data() + 64, 4);
@@ -121,8 +118,7 @@ TEST(Dstu7624Cmac, Structure)
     Bytes one(32, 0);
     one[0] = 1;
     const Bytes k1 = Encrypted(c.get(), one);
-    for (int i = 0; i < 32; ++i)
-        v[i] ^= last[i] ^ k1[i];
+    for (int i = 0; i < 32; ++i) v[i] ^= last[i] ^ k1[i];
     const Bytes expected = Encrypted(c.get(), v);
     EXPECT_EQ(Block(c.get(), c->mac), expected);
     EXPECT_EQ(GetMac(c.get(), 64), Bytes(expected.begin(), expected.begin() + 8));
@@ -147,7 +143,7 @@ TEST(Dstu7624Cmac, Verify)
 {
     auto c = Variant(2);
     const Bytes msg = Seq(0x40, 68);
-    EXPECT_EQ(0, DSTU7624VerifyCMAC(msg.data(), 544, 0, c.get())); // no MAC length / expected MAC
+    EXPECT_EQ(0, DSTU7624VerifyCMAC(msg.data(), 544, 0, c.get()));  // no MAC length / expected MAC
     ASSERT_EQ(1, DSTU7624ComputeCMAC(msg.data(), 544, 0, c.get()));
     Bytes mac = GetMac(c.get(), 64);
     ASSERT_EQ(1, DSTU7624SetParameter(c.get(), mac.data(), DSTU7624_MAC));
@@ -195,10 +191,11 @@ struct StreamMode {
 TEST(Dstu7624Modes, RoundTripsAtOddLengths)
 {
     const auto cfb = [](uint32_t s) {
-        return StreamMode{"CFB",
-                          [s](uint8_t* d, uint64_t L, DSTU7624Context* c) { return DSTU7624EncryptCFB(d, Lo(L), Hi(L), s, c); },
-                          [s](uint8_t* d, uint64_t L, DSTU7624Context* c) { return DSTU7624DecryptCFB(d, Lo(L), Hi(L), s, c); },
-                          s == 1};
+        return StreamMode{
+            "CFB",
+            [s](uint8_t* d, uint64_t L, DSTU7624Context* c) { return DSTU7624EncryptCFB(d, Lo(L), Hi(L), s, c); },
+            [s](uint8_t* d, uint64_t L, DSTU7624Context* c) { return DSTU7624DecryptCFB(d, Lo(L), Hi(L), s, c); },
+            s == 1};
     };
     std::vector<StreamMode> modes = {
         {"CTR", [](uint8_t* d, uint64_t L, DSTU7624Context* c) { return DSTU7624EncryptCTR(d, Lo(L), Hi(L), c); },
@@ -208,16 +205,14 @@ TEST(Dstu7624Modes, RoundTripsAtOddLengths)
         {"XTS", [](uint8_t* d, uint64_t L, DSTU7624Context* c) { return DSTU7624EncryptXTS(d, Lo(L), Hi(L), c); },
          [](uint8_t* d, uint64_t L, DSTU7624Context* c) { return DSTU7624DecryptXTS(d, Lo(L), Hi(L), c); }, false},
     };
-    for (uint32_t s : {1u, 8u, 64u, 128u, 256u, 512u})
-        modes.push_back(cfb(s));
+    for (uint32_t s : {1u, 8u, 64u, 128u, 256u, 512u}) modes.push_back(cfb(s));
 
     for (int v = 0; v < 5; ++v) {
         const uint32_t B = kBlocks[v];
         for (const auto& mode : modes) {
-            for (uint64_t L : {uint64_t(B), uint64_t(B + 3), uint64_t(2 * B + 13), uint64_t(3 * B - 1), uint64_t(1),
-                               uint64_t(77)}) {
-                if (std::string(mode.name) == "XTS" && L < B)
-                    continue;
+            for (uint64_t L :
+                 {uint64_t(B), uint64_t(B + 3), uint64_t(2 * B + 13), uint64_t(3 * B - 1), uint64_t(1), uint64_t(77)}) {
+                if (std::string(mode.name) == "XTS" && L < B) continue;
                 SCOPED_TRACE(testing::Message() << mode.name << " v" << v << " L=" << L);
                 auto c = Variant(v);
                 const Bytes iv = Seq(0x33, B / 8);
@@ -225,7 +220,7 @@ TEST(Dstu7624Modes, RoundTripsAtOddLengths)
                 const Bytes orig = data;
                 ASSERT_EQ(1, DSTU7624SetParameter(c.get(), iv.data(), DSTU7624_IV));
                 const int ok = mode.encrypt(data.data(), L, c.get());
-                if (ok == 0) { // CFB feedback wider than the block
+                if (ok == 0) {  // CFB feedback wider than the block
                     EXPECT_EQ(data, orig);
                     continue;
                 }
@@ -290,13 +285,13 @@ TEST(Dstu7624Modes, CtrLeftoverBits)
     const Bytes iv = Seq(0x10, 16);
     ASSERT_EQ(1, DSTU7624SetParameter(c.get(), iv.data(), DSTU7624_IV));
     EXPECT_EQ(1, DSTU7624EncryptCTR(nullptr, 0, 0, c.get()));
-    EXPECT_EQ(0, std::memcmp(c->iv, iv.data(), 16)); // length 0 does not start the counter
+    EXPECT_EQ(0, std::memcmp(c->iv, iv.data(), 16));  // length 0 does not start the counter
     Bytes gamma(32, 0);
     auto ref = Variant(0);
     ASSERT_EQ(1, DSTU7624SetParameter(ref.get(), iv.data(), DSTU7624_IV));
-    ASSERT_EQ(1, DSTU7624EncryptCTR(gamma.data(), 256, 0, ref.get())); // the raw stream
+    ASSERT_EQ(1, DSTU7624EncryptCTR(gamma.data(), 256, 0, ref.get()));  // the raw stream
     Bytes first(16, 0);
-    ASSERT_EQ(1, DSTU7624EncryptCTR(first.data(), 124, 0, c.get())); // leaves 4 bits
+    ASSERT_EQ(1, DSTU7624EncryptCTR(first.data(), 124, 0, c.get()));  // leaves 4 bits
     EXPECT_EQ(c->gammaBitsLeft, 4u);
     Bytes next = {0xFF, 0xFF};
     ASSERT_EQ(1, DSTU7624EncryptCTR(next.data(), 12, 0, c.get()));
@@ -322,7 +317,7 @@ TEST(Dstu7624Cbc, PaddingRules)
 {
     auto c = Variant(0);
     const Bytes iv = Seq(0x10, 16);
-    EXPECT_EQ(0, DSTU7624EncryptCBC(Bytes(32).data(), 256, 0, 256, 0, c.get())); // no IV
+    EXPECT_EQ(0, DSTU7624EncryptCBC(Bytes(32).data(), 256, 0, 256, 0, c.get()));  // no IV
     ASSERT_EQ(1, DSTU7624SetParameter(c.get(), iv.data(), DSTU7624_IV));
     Bytes data = Seq(0x40, 17);
     data.resize(32, 0x77);
@@ -333,7 +328,7 @@ TEST(Dstu7624Cbc, PaddingRules)
     ASSERT_EQ(1, DSTU7624EncryptCBC(data.data(), 130, 0, 256, 0, c.get()));
     Bytes again = orig;
     ASSERT_EQ(1, DSTU7624EncryptCBC(again.data(), 130, 0, 256, 0, c.get()));
-    EXPECT_EQ(again, data); // the IV is not advanced
+    EXPECT_EQ(again, data);  // the IV is not advanced
     CryptoBitLength result{77, 77};
     EXPECT_EQ(0, DSTU7624DecryptCBC(data.data(), 200, 0, 1, &result, c.get()));
     EXPECT_EQ(1, DSTU7624DecryptCBC(data.data(), 0, 0, 1, &result, c.get()));
@@ -416,7 +411,7 @@ TEST(Dstu7624KeyWrap, FailedCheckWipesTheBuffer)
     EXPECT_EQ(0, DSTU7624UnwrapKey(data.data(), 512, 0, 0, &result, c.get()));
     EXPECT_EQ(data, Bytes(64, 0));
     Bytes odd(40, 1);
-    EXPECT_EQ(0, DSTU7624UnwrapKey(odd.data(), 320, 0, 0, &result, c.get())); // not whole blocks
+    EXPECT_EQ(0, DSTU7624UnwrapKey(odd.data(), 320, 0, 0, &result, c.get()));  // not whole blocks
     EXPECT_EQ(odd, Bytes(40, 1));
 }
 
@@ -427,8 +422,8 @@ TEST(Dstu7624Gcm, TagRules)
     auto c = Variant(0);
     const Bytes iv = Seq(0x10, 16), ad = Seq(0x20, 16);
     Bytes data = Seq(0x30, 32);
-    EXPECT_EQ(0, DSTU7624EncryptGCM(data.data(), 0, 0, ad.data(), 0, 0, c.get())); // both empty
-    EXPECT_EQ(0, DSTU7624EncryptGCM(data.data(), 256, 0, ad.data(), 128, 0, c.get())); // no IV
+    EXPECT_EQ(0, DSTU7624EncryptGCM(data.data(), 0, 0, ad.data(), 0, 0, c.get()));      // both empty
+    EXPECT_EQ(0, DSTU7624EncryptGCM(data.data(), 256, 0, ad.data(), 128, 0, c.get()));  // no IV
     EXPECT_EQ(data, Seq(0x30, 32));
     // Associated data only: no IV needed to encrypt.
     ASSERT_EQ(1, DSTU7624EncryptGCM(data.data(), 0, 0, ad.data(), 128, 0, c.get()));
@@ -436,7 +431,7 @@ TEST(Dstu7624Gcm, TagRules)
 
     // The tag does not depend on the IV, only on the ciphertext.
     ASSERT_EQ(1, DSTU7624ComputeGMAC(data.data(), 0, 0, c.get()));
-    EXPECT_EQ(Block(c.get(), c->mac), Encrypted(c.get(), Bytes(16, 0))); // empty GMAC = H
+    EXPECT_EQ(Block(c.get(), c->mac), Encrypted(c.get(), Bytes(16, 0)));  // empty GMAC = H
     const Bytes ct = Seq(0x77, 32);
     Bytes x = ct, y = ct;
     DSTU7624ComputeGCMTag(x.data(), 256, 0, ad.data(), 128, 0, c.get());
@@ -459,7 +454,7 @@ TEST(Dstu7624Gcm, TagRules)
     EXPECT_EQ(0, DSTU7624DecryptGCM(msg.data(), 256, 0, ad.data(), 128, 0, c.get()));
     EXPECT_EQ(msg, cipher);
     tag[0] ^= 1;
-    tag[12] |= 0x01; // spare bits set in the expected MAC never match
+    tag[12] |= 0x01;  // spare bits set in the expected MAC never match
     ASSERT_EQ(1, DSTU7624SetParameter(c.get(), tag.data(), DSTU7624_MAC));
     EXPECT_EQ(0, DSTU7624DecryptGCM(msg.data(), 256, 0, ad.data(), 128, 0, c.get()));
     tag[12] &= 0xF0;
@@ -502,8 +497,7 @@ TEST(Dstu7624Gcm, FieldArithmetic)
 {
     for (uint32_t n : {2u, 4u, 8u}) {
         uint64_t a[8], one[8] = {1}, x[8] = {2}, out[8];
-        for (uint32_t i = 0; i < n; ++i)
-            a[i] = 0x9E3779B97F4A7C15ULL * (i + 1);
+        for (uint32_t i = 0; i < n; ++i) a[i] = 0x9E3779B97F4A7C15ULL * (i + 1);
         DSTU7624MultiplyGF(a, one, n, out);
         EXPECT_EQ(0, std::memcmp(out, a, n * 8));
         uint64_t t[8];
@@ -616,7 +610,7 @@ TEST(Dstu7624Ccm, FailedCheckWipesTheBuffer)
         EXPECT_EQ(bad, Bytes(80, 0));
     }
     Bytes shortBuf(8, 9);
-    EXPECT_EQ(0, DSTU7624DecryptCCM(shortBuf.data(), 8, nullptr, 0, 4, c.get())); // tag longer than buffer
+    EXPECT_EQ(0, DSTU7624DecryptCCM(shortBuf.data(), 8, nullptr, 0, 4, c.get()));  // tag longer than buffer
     EXPECT_EQ(shortBuf, Bytes(8, 9));
 }
 
@@ -677,11 +671,11 @@ TEST(Dstu7624Modes, MissingFlagsRefuseWithoutChange)
     EXPECT_EQ(0, DSTU7624ComputeGMAC(data.data(), 8, 0, c.get()));
     EXPECT_EQ(0, DSTU7624EncryptCCM(data.data(), 0, 16, nullptr, 0, 4, c.get()));
     EXPECT_EQ(data, Bytes(64, 0x3C));
-    auto k = Variant(0); // key but no IV / MAC length
+    auto k = Variant(0);  // key but no IV / MAC length
     EXPECT_EQ(0, DSTU7624EncryptCTR(data.data(), 8, 0, k.get()));
     EXPECT_EQ(0, DSTU7624DecryptGCM(data.data(), 8, 0, nullptr, 0, 0, k.get()));
     EXPECT_EQ(0, DSTU7624VerifyGMAC(data.data(), 8, 0, k.get()));
     EXPECT_EQ(data, Bytes(64, 0x3C));
 }
 
-} // namespace
+}  // namespace

@@ -17,8 +17,7 @@ uint8_t Row(uint64_t word, int r)
 uint64_t InverseMix(uint64_t column)
 {
     uint64_t out = 0;
-    for (int b = 0; b < 8; ++b)
-        out ^= DSTUInverseMDSTables[256 * b + Row(column, b)];
+    for (int b = 0; b < 8; ++b) out ^= DSTUInverseMDSTables[256 * b + Row(column, b)];
     return out;
 }
 
@@ -39,15 +38,13 @@ TEST(DstuTables, MdsRowsAreMutuallyInverse)
     // The published first row v of the MDS matrix: 01 01 05 01 08 06 07 04.
     uint64_t entry = 0;
     DSTUMultiplyMDSRow(0x01, DSTUMDSRow, 0, &entry);
-    const uint8_t expected[8] = {0x01, 0x04, 0x07, 0x06, 0x08, 0x01, 0x05, 0x01}; // v0 v7 v6 ... v1
-    for (int k = 0; k < 8; ++k)
-        EXPECT_EQ(Row(entry, k), expected[k]) << k;
+    const uint8_t expected[8] = {0x01, 0x04, 0x07, 0x06, 0x08, 0x01, 0x05, 0x01};  // v0 v7 v6 ... v1
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(Row(entry, k), expected[k]) << k;
     // M * M^-1 = I, column by column: mixing the unit column e_b and
     // inverse-mixing the result returns e_b.
     for (int b = 0; b < 8; ++b) {
         uint64_t mixed = 0;
-        for (int r = 0; r < 8; ++r)
-            mixed |= uint64_t(DSTUMultiplyGF256(1, DSTUMDSRow[(b - r + 7) & 7])) << (8 * r);
+        for (int r = 0; r < 8; ++r) mixed |= uint64_t(DSTUMultiplyGF256(1, DSTUMDSRow[(b - r + 7) & 7])) << (8 * r);
         EXPECT_EQ(InverseMix(mixed), uint64_t(1) << (8 * b)) << b;
     }
 }
@@ -55,8 +52,7 @@ TEST(DstuTables, MdsRowsAreMutuallyInverse)
 TEST(DstuTables, SBoxesArePermutationsWithGivenInverses)
 {
     for (int j = 0; j < 4; ++j) {
-        for (int x = 0; x < 256; ++x)
-            ASSERT_EQ(DSTUDefaultInverseSBoxes[256 * j + DSTUDefaultSBoxes[256 * j + x]], x);
+        for (int x = 0; x < 256; ++x) ASSERT_EQ(DSTUDefaultInverseSBoxes[256 * j + DSTUDefaultSBoxes[256 * j + x]], x);
     }
     // Spot values of the published pi0..pi3 and of pi0^-1.
     EXPECT_EQ(DSTUDefaultSBoxes[0], 0xA8);
@@ -109,8 +105,7 @@ TEST(DstuTables, NonPermutationSBoxesStillBuild)
     // Every input maps to 7 or 9: the inverse entries 7 and 9 take the largest
     // such input; unreached entries keep their previous content.
     std::vector<uint8_t> sboxes(1024);
-    for (int i = 0; i < 1024; ++i)
-        sboxes[i] = (i & 1) ? 9 : 7;
+    for (int i = 0; i < 1024; ++i) sboxes[i] = (i & 1) ? 9 : 7;
     std::vector<uint8_t> inv(1024, 0xEE);
     std::vector<uint64_t> t(2048, 0), it(2048, 0x5555);
     DSTUBuildCipherTables(sboxes.data(), inv.data(), t.data(), it.data());
@@ -125,4 +120,4 @@ TEST(DstuTables, NonPermutationSBoxesStillBuild)
     EXPECT_EQ(t[1], expected);
 }
 
-} // namespace
+}  // namespace

@@ -19,8 +19,7 @@ using cryptotest::Hex;
 inline Bytes Seq(int first, int count, int step = 1)
 {
     Bytes out;
-    for (int i = 0; i < count; ++i)
-        out.push_back(static_cast<uint8_t>(first + step * i));
+    for (int i = 0; i < count; ++i) out.push_back(static_cast<uint8_t>(first + step * i));
     return out;
 }
 
@@ -48,12 +47,17 @@ inline Context Keyed(uint32_t blockBits, const Bytes& key)
 inline Bytes GetMac(DSTU7624Context* c, uint32_t bits)
 {
     Bytes mac((bits + 7) / 8);
-    if (!Set32(c, bits, DSTU7624_MAC_BITS) || !DSTU7624GetParameter(c, mac.data(), DSTU7624_MAC))
-        return {};
+    if (!Set32(c, bits, DSTU7624_MAC_BITS) || !DSTU7624GetParameter(c, mac.data(), DSTU7624_MAC)) return {};
     return mac;
 }
 
-inline uint32_t Lo(uint64_t v) { return static_cast<uint32_t>(v); }
-inline uint32_t Hi(uint64_t v) { return static_cast<uint32_t>(v >> 32); }
+inline uint32_t Lo(uint64_t v)
+{
+    return static_cast<uint32_t>(v);
+}
+inline uint32_t Hi(uint64_t v)
+{
+    return static_cast<uint32_t>(v >> 32);
+}
 
-} // namespace dstu7624test
+}  // namespace dstu7624test

@@ -22,39 +22,29 @@ using Rows = uint8_t[8][16];  // S-box 0 (least significant nibble) first
 
 // GOST R 34.11-94 test parameter set (RFC 5831, section 7.1).
 const Rows kTestSBox = {
-    {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3},
-    {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
-    {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11},
-    {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
-    {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2},
-    {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
-    {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12},
-    {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12},
+    {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3}, {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
+    {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11}, {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
+    {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2}, {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
+    {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12}, {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12},
 };
 
 // id-Gost28147-89-CryptoPro-A-ParamSet (RFC 4357).
 const Rows kCryptoProA = {
-    {9, 6, 3, 2, 8, 11, 1, 7, 10, 4, 14, 15, 12, 0, 13, 5},
-    {3, 7, 14, 9, 8, 10, 15, 0, 5, 2, 6, 12, 11, 4, 13, 1},
-    {14, 4, 6, 2, 11, 3, 13, 8, 12, 15, 5, 10, 0, 7, 1, 9},
-    {14, 7, 10, 12, 13, 1, 3, 9, 0, 2, 11, 4, 15, 8, 5, 6},
-    {11, 5, 1, 9, 8, 13, 15, 0, 14, 4, 2, 3, 12, 7, 10, 6},
-    {3, 10, 13, 12, 1, 2, 0, 11, 7, 5, 9, 4, 8, 15, 14, 6},
-    {1, 13, 2, 9, 7, 10, 6, 0, 8, 12, 4, 5, 15, 3, 11, 14},
-    {11, 10, 15, 5, 0, 12, 14, 8, 6, 2, 3, 9, 1, 7, 13, 4},
+    {9, 6, 3, 2, 8, 11, 1, 7, 10, 4, 14, 15, 12, 0, 13, 5}, {3, 7, 14, 9, 8, 10, 15, 0, 5, 2, 6, 12, 11, 4, 13, 1},
+    {14, 4, 6, 2, 11, 3, 13, 8, 12, 15, 5, 10, 0, 7, 1, 9}, {14, 7, 10, 12, 13, 1, 3, 9, 0, 2, 11, 4, 15, 8, 5, 6},
+    {11, 5, 1, 9, 8, 13, 15, 0, 14, 4, 2, 3, 12, 7, 10, 6}, {3, 10, 13, 12, 1, 2, 0, 11, 7, 5, 9, 4, 8, 15, 14, 6},
+    {1, 13, 2, 9, 7, 10, 6, 0, 8, 12, 4, 5, 15, 3, 11, 14}, {11, 10, 15, 5, 0, 12, 14, 8, 6, 2, 3, 9, 1, 7, 13, 4},
 };
 
 // The system's default S-box (DKE No. 1) in packed form.
-const char* kDefaultPacked =
-    "8a09cd469e6b74b52f3113fc57e0a8d23f86d5986ebbfa042c50c3a742e9117d"
-    "2f889e7957f200bdcc16d1e5ab34634a13283be566d4be8af2acc157799f0d40";
+const char* kDefaultPacked = "8a09cd469e6b74b52f3113fc57e0a8d23f86d5986ebbfa042c50c3a742e9117d"
+                             "2f889e7957f200bdcc16d1e5ab34634a13283be566d4be8af2acc157799f0d40";
 
 GOST28147PackedSBox Pack(const Rows& rows)
 {
     GOST28147PackedSBox packed;
     for (int r = 0; r < 4; ++r)
-        for (int v = 0; v < 16; ++v)
-            packed.rows[r][v] = static_cast<uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
+        for (int v = 0; v < 16; ++v) packed.rows[r][v] = static_cast<uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
     return packed;
 }
 
@@ -63,8 +53,7 @@ GOST28147PackedSBox Pack(const Rows& rows)
 uint32_t RefF(const Rows& s, uint32_t x)
 {
     uint32_t y = 0;
-    for (int m = 0; m < 8; ++m)
-        y |= uint32_t(s[m][(x >> (4 * m)) & 0xF]) << (4 * m);
+    for (int m = 0; m < 8; ++m) y |= uint32_t(s[m][(x >> (4 * m)) & 0xF]) << (4 * m);
     return (y << 11) | (y >> 21);
 }
 
@@ -86,8 +75,7 @@ std::vector<int> Order(const std::string& pattern)
 {
     std::vector<int> order;
     for (char c : pattern)
-        for (int i = 0; i < 8; ++i)
-            order.push_back(c == '+' ? i : 7 - i);
+        for (int i = 0; i < 8; ++i) order.push_back(c == '+' ? i : 7 - i);
     return order;
 }
 
@@ -98,8 +86,7 @@ uint32_t Le32(const uint8_t* p)
 
 void PutLe32(uint8_t* p, uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 struct Context {
@@ -122,8 +109,7 @@ TEST(Gost28147, ExpandedTablesFoldSubstitutionAndRotation)
     // Identity S-boxes: the round function is a plain rotation by 11.
     GOST28147PackedSBox identity;
     for (int r = 0; r < 4; ++r)
-        for (int v = 0; v < 16; ++v)
-            identity.rows[r][v] = static_cast<uint8_t>(v * 0x11);
+        for (int v = 0; v < 16; ++v) identity.rows[r][v] = static_cast<uint8_t>(v * 0x11);
     GOST28147ExpandedSBox table;
     GOST28147ExpandSBox(&identity, &table);
     for (uint32_t x : {0u, 1u, 0x12345678u, 0x80000001u, 0xFFFFFFFFu}) {
@@ -197,16 +183,13 @@ TEST(Gost28147, BlockFunctionsMatchTheStandardsCycles)
             rows[2 * r + 1][v] = packed.rows[r][v] >> 4;
         }
     Bytes key(32);
-    for (int i = 0; i < 32; ++i)
-        key[i] = static_cast<uint8_t>(7 * i + 3);
+    for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(7 * i + 3);
     Context ctx(packed, key);
     uint32_t k[8];
-    for (int i = 0; i < 8; ++i)
-        k[i] = Le32(&key[4 * i]);
+    for (int i = 0; i < 8; ++i) k[i] = Le32(&key[4 * i]);
 
     Bytes data(11 * 8);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(i * 31 + 5);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31 + 5);
     const Bytes plain = data;
     ASSERT_EQ(GOST28147EncryptECB(data.data(), 11, &ctx.c), 1);
     for (int b = 0; b < 11; ++b) {
@@ -253,8 +236,7 @@ TEST(Gost28147, MacOfShortAndPartialBlocks)
     const GOST28147PackedSBox packed = Pack(kTestSBox);
     Context ctx(packed, kKeyA);
     uint32_t k[8];
-    for (int i = 0; i < 8; ++i)
-        k[i] = Le32(&kKeyA[4 * i]);
+    for (int i = 0; i < 8; ++i) k[i] = Le32(&kKeyA[4 * i]);
     const Bytes message = Hex("0102030405060708 f1f2f3f4f5f6f7f8 a1");
 
     // Nothing: one success, MAC 0.
@@ -311,10 +293,8 @@ TEST(Gost28147, PrerequisitesAndUnknownCodes)
 
     for (int setup = 0; setup < 3; ++setup) {  // nothing, S-box only, key only
         GOST28147Context c{};
-        if (setup == 1)
-            GOST28147SetParameter(&c, &packed, GOST28147_SBOX);
-        if (setup == 2)
-            GOST28147SetParameter(&c, kKeyA.data(), GOST28147_KEY);
+        if (setup == 1) GOST28147SetParameter(&c, &packed, GOST28147_SBOX);
+        if (setup == 2) GOST28147SetParameter(&c, kKeyA.data(), GOST28147_KEY);
         const GOST28147Context before = c;
         EXPECT_EQ(GOST28147EncryptECB(data, 2, &c), 0);
         EXPECT_EQ(GOST28147DecryptECB(data, 2, &c), 0);
@@ -431,8 +411,7 @@ TEST(Gost28147, GammaSplitsMatchOneCall)
     const GOST28147PackedSBox packed = Pack(kTestSBox);
     const Bytes iv = Hex("0011223344556677");
     Bytes message(45);
-    for (size_t i = 0; i < message.size(); ++i)
-        message[i] = static_cast<uint8_t>(i * 13 + 1);
+    for (size_t i = 0; i < message.size(); ++i) message[i] = static_cast<uint8_t>(i * 13 + 1);
     const uint32_t total = static_cast<uint32_t>(message.size());
 
     for (Mode mode : {Counter, CfbEncrypt, CfbDecrypt}) {
@@ -535,11 +514,9 @@ TEST(Gost28147, GammaOffsetEqualsSteppingThroughTheData)
         uint32_t a, b;
         uint64_t offset;
     } cases[] = {
-        {0x11111111, 0x22222222, 0},
-        {0x11111111, 0x22222222, 8},
-        {0x11111111, 0x22222222, 13},  // rounded down to 8
-        {0x11111111, 0x22222222, 8 * 100},
-        {0x5A5A5A5A, 0xFFFFFD03, 8 * 255},  // B + n*C1 = 2^33 - 1: N4 = 1
+        {0x11111111, 0x22222222, 0},       {0x11111111, 0x22222222, 8},
+        {0x11111111, 0x22222222, 13},                                          // rounded down to 8
+        {0x11111111, 0x22222222, 8 * 100}, {0x5A5A5A5A, 0xFFFFFD03, 8 * 255},  // B + n*C1 = 2^33 - 1: N4 = 1
         {0x5A5A5A5A, 0xFFFFFD02, 8 * 255},  // B + n*C1 = 2(2^32 - 1): N4 = 0xFFFFFFFF
     };
     for (const Case& cs : cases) {

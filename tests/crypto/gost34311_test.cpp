@@ -27,28 +27,22 @@ Bytes Text(const std::string& s)
 GOST28147PackedSBox TestSBox()
 {
     static const uint8_t rows[8][16] = {
-        {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3},
-        {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
-        {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11},
-        {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
-        {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2},
-        {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
-        {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12},
-        {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12},
+        {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3}, {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
+        {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11}, {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
+        {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2}, {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
+        {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12}, {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12},
     };
     GOST28147PackedSBox packed;
     for (int r = 0; r < 4; ++r)
-        for (int v = 0; v < 16; ++v)
-            packed.rows[r][v] = static_cast<uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
+        for (int v = 0; v < 16; ++v) packed.rows[r][v] = static_cast<uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
     return packed;
 }
 
 // The system's default S-box (DKE No. 1) as the key device protocol sets it.
 GOST28147PackedSBox DefaultSBox()
 {
-    const Bytes b = Hex(
-        "8a09cd469e6b74b52f3113fc57e0a8d23f86d5986ebbfa042c50c3a742e9117d"
-        "2f889e7957f200bdcc16d1e5ab34634a13283be566d4be8af2acc157799f0d40");
+    const Bytes b = Hex("8a09cd469e6b74b52f3113fc57e0a8d23f86d5986ebbfa042c50c3a742e9117d"
+                        "2f889e7957f200bdcc16d1e5ab34634a13283be566d4be8af2acc157799f0d40");
     GOST28147PackedSBox packed;
     std::memcpy(&packed, b.data(), 64);
     return packed;
@@ -76,8 +70,7 @@ struct Hasher {
 Bytes HashOf(const GOST28147PackedSBox& sbox, const Bytes& message)
 {
     Hasher h(sbox);
-    if (!message.empty())
-        h.Update(message.data(), static_cast<uint32_t>(message.size()));
+    if (!message.empty()) h.Update(message.data(), static_cast<uint32_t>(message.size()));
     return h.Finish();
 }
 
@@ -107,7 +100,7 @@ TEST(Gost34311, KnownAnswers)
         {true, Text("12345678901234567890123456789011"),
          "7686f3f4b113aadc97bca9ea054f41821f0676c5c28ffb987e41797a568e1ed4"},
         {true, Bytes{0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f,
-               0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f},
+                     0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f},
          "811cb06a8ee423182d9cc9d281f783908f4cfbaf47a68be8415d3499674a3063"},
         {true, Text("123123"), "34d4da2c04e9c1ceb933282069c864617d94ed7cc5c0a9840c0c1a99629df637"},
     };
@@ -121,16 +114,14 @@ TEST(Gost34311, MillionBytes)
 {
     Hasher h(TestSBox());
     const Bytes chunk(1000, 'a');
-    for (int i = 0; i < 1000; ++i)
-        h.Update(chunk.data(), 1000);
+    for (int i = 0; i < 1000; ++i) h.Update(chunk.data(), 1000);
     EXPECT_EQ(h.Finish(), Hex("5c00ccc2734cdd3332d3d4749576e3c1a7dbaf0e7ea74e9fa602413c90a129fa"));
 }
 
 TEST(Gost34311, EverySplitEqualsOneUpdate)
 {
     Bytes message(70);
-    for (size_t i = 0; i < message.size(); ++i)
-        message[i] = static_cast<uint8_t>(i * 37 + 11);
+    for (size_t i = 0; i < message.size(); ++i) message[i] = static_cast<uint8_t>(i * 37 + 11);
     const uint32_t total = static_cast<uint32_t>(message.size());
     const Bytes expected = HashOf(TestSBox(), message);
     // Empty pieces are given everywhere except before the first byte: there
@@ -140,8 +131,7 @@ TEST(Gost34311, EverySplitEqualsOneUpdate)
             Hasher h(TestSBox());
             bool absorbed = false;
             for (auto [from, to] : {std::pair{0u, i}, {i, j}, {j, j}, {j, total}}) {
-                if (!absorbed && from == to)
-                    continue;
+                if (!absorbed && from == to) continue;
                 h.Update(message.data() + from, to - from);
                 absorbed = true;
             }
@@ -199,8 +189,7 @@ TEST(Gost34311, StepsOfShortAndPartialMessages)
     // 33 bytes: the first 32 in the update, the last byte padded in finish,
     // a length block of 264 and the checksum of both blocks.
     Bytes message(33);
-    for (size_t i = 0; i < 33; ++i)
-        message[i] = static_cast<uint8_t>(0xA0 + i);
+    for (size_t i = 0; i < 33; ++i) message[i] = static_cast<uint8_t>(0xA0 + i);
     uint8_t H[32] = {}, last[32] = {}, length[32] = {}, sum[32] = {};
     last[0] = message[32];
     length[0] = 264 & 0xFF;

@@ -97,10 +97,10 @@ TEST(Refusals, Dstu7624ChangesNothing)
          [](auto* x, auto* d) { return DSTU7624EncryptCCM(d, 8, 16, d, 256, 1, x); }},
         {"CCM decryption with the tag longer than the buffer",
          [](auto* x, auto* d) { return DSTU7624DecryptCCM(d, 7, nullptr, 0, 4, x); }},
-        {"CCM decryption width too wide", [](auto* x, auto* d) { return DSTU7624DecryptCCM(d, 24, nullptr, 0, 40, x); }},
+        {"CCM decryption width too wide",
+         [](auto* x, auto* d) { return DSTU7624DecryptCCM(d, 24, nullptr, 0, 40, x); }},
     };
-    for (const auto& tc : cases)
-        ExpectRefusedUnchanged<DSTU7624Context>(tc.name, c.get(), Seq(0x80, 96), tc.call);
+    for (const auto& tc : cases) ExpectRefusedUnchanged<DSTU7624Context>(tc.name, c.get(), Seq(0x80, 96), tc.call);
 
     // Missing flags: keyed but no IV, MAC length or expected MAC; and no key.
     auto k = Keyed(128, Seq(0, 16));
@@ -118,8 +118,7 @@ TEST(Refusals, Dstu7624ChangesNothing)
         {"CCM without IV", [](auto* x, auto* d) { return DSTU7624EncryptCCM(d, 8, 16, nullptr, 0, 4, x); }},
         {"MAC read with none computed", [](auto* x, auto* d) { return DSTU7624GetParameter(x, d, DSTU7624_MAC); }},
     };
-    for (const auto& tc : missing)
-        ExpectRefusedUnchanged<DSTU7624Context>(tc.name, k.get(), Seq(0x80, 32), tc.call);
+    for (const auto& tc : missing) ExpectRefusedUnchanged<DSTU7624Context>(tc.name, k.get(), Seq(0x80, 32), tc.call);
     const DstuCase keyless[] = {
         {"ECB without key", [](auto* x, auto* d) { return DSTU7624EncryptECB(d, 1, x); }},
         {"ECB decryption without key", [](auto* x, auto* d) { return DSTU7624DecryptECB(d, 1, x); }},
@@ -128,8 +127,7 @@ TEST(Refusals, Dstu7624ChangesNothing)
         {"key without key size", [](auto* x, auto* d) { return DSTU7624SetParameter(x, d, DSTU7624_KEY); }},
         {"round keys without key", [](auto* x, auto* d) { return DSTU7624GetParameter(x, d, DSTU7624_ROUND_KEYS); }},
     };
-    for (const auto& tc : keyless)
-        ExpectRefusedUnchanged<DSTU7624Context>(tc.name, bare.get(), Seq(0x80, 32), tc.call);
+    for (const auto& tc : keyless) ExpectRefusedUnchanged<DSTU7624Context>(tc.name, bare.get(), Seq(0x80, 32), tc.call);
 }
 
 int Set32Hash(DSTU7564Context* c, uint32_t bits)
@@ -169,16 +167,15 @@ TEST(Refusals, Dstu7564ChangesNothing)
         {"get the hash before finish", [](auto* x, auto* d) { return DSTU7564GetParameter(x, d, DSTU7564_HASH); }},
         {"get the S-boxes", [](auto* x, auto* d) { return DSTU7564GetParameter(x, d, DSTU7564_SBOXES); }},
     };
-    for (const auto& tc : cases)
-        ExpectRefusedUnchanged<DSTU7564Context>(tc.name, c.get(), Seq(0, 64), tc.call);
+    for (const auto& tc : cases) ExpectRefusedUnchanged<DSTU7564Context>(tc.name, c.get(), Seq(0, 64), tc.call);
 
     // An update that would bring the total to 2^96 + 2^64 bits is refused
     // before it is counted (it used to add its length first).
     DSTU7564Context* raw = c.get();
-    raw->totalBits[1] = 0x80000000u; // total 2^96 + 2^63 + 525
+    raw->totalBits[1] = 0x80000000u;  // total 2^96 + 2^63 + 525
     raw->totalBits[3] = 1;
     ExpectRefusedUnchanged<DSTU7564Context>("update up to the limit", raw, Seq(0, 64), [](auto* x, auto* d) {
-        return DSTU7564UpdateHash(d, 0xFFFFFDF3u, 0x7FFFFFFFu, x); // 2^63 - 525
+        return DSTU7564UpdateHash(d, 0xFFFFFDF3u, 0x7FFFFFFFu, x);  // 2^63 - 525
     });
 
     // Finished: update, tail and finish are refused.
@@ -192,8 +189,7 @@ TEST(Refusals, Dstu7564ChangesNothing)
         {"tail after finish", [](auto* x, auto* d) { return DSTU7564SetParameter(x, d, DSTU7564_COMPRESS_TAIL); }},
         {"finish twice", [](auto* x, auto*) { return DSTU7564FinishHash(x); }},
     };
-    for (const auto& tc : finished)
-        ExpectRefusedUnchanged<DSTU7564Context>(tc.name, c.get(), Seq(0, 64), tc.call);
+    for (const auto& tc : finished) ExpectRefusedUnchanged<DSTU7564Context>(tc.name, c.get(), Seq(0, 64), tc.call);
 }
 
 TEST(Refusals, Gost28147ChangesNothing)
@@ -213,8 +209,7 @@ TEST(Refusals, Gost28147ChangesNothing)
         {"gamma without IV", [](auto* x, auto* d) { return GOST28147ApplyCounterGamma(d, 16, x); }},
         {"IV read before it is set", [](auto* x, auto* d) { return GOST28147GetParameter(x, d, GOST28147_IV); }},
     };
-    for (const auto& tc : incomplete)
-        ExpectRefusedUnchanged<GOST28147Context>(tc.name, &keyOnly, Seq(1, 16), tc.call);
+    for (const auto& tc : incomplete) ExpectRefusedUnchanged<GOST28147Context>(tc.name, &keyOnly, Seq(1, 16), tc.call);
 
     // Keyed, S-box set, a MAC waiting to be read, a counter gamma 3 bytes in.
     GOST28147Context c{};
@@ -240,12 +235,11 @@ TEST(Refusals, Gost28147ChangesNothing)
         {"get the key", [](auto* x, auto* d) { return GOST28147GetParameter(x, d, GOST28147_KEY); }},
         {"get the gamma offset", [](auto* x, auto* d) { return GOST28147GetParameter(x, d, GOST28147_GAMMA_OFFSET); }},
     };
-    for (const auto& tc : cases)
-        ExpectRefusedUnchanged<GOST28147Context>(tc.name, &c, Seq(1, 16), tc.call);
+    for (const auto& tc : cases) ExpectRefusedUnchanged<GOST28147Context>(tc.name, &c, Seq(1, 16), tc.call);
     uint8_t mac[4];
     ASSERT_EQ(1, GOST28147GetParameter(&c, mac, GOST28147_MAC));
-    ExpectRefusedUnchanged<GOST28147Context>("second MAC read", &c, Seq(1, 16),
-                                             [](auto* x, auto* d) { return GOST28147GetParameter(x, d, GOST28147_MAC); });
+    ExpectRefusedUnchanged<GOST28147Context>(
+        "second MAC read", &c, Seq(1, 16), [](auto* x, auto* d) { return GOST28147GetParameter(x, d, GOST28147_MAC); });
 }
 
 TEST(Refusals, Gost34311ChangesNothing)
@@ -272,8 +266,7 @@ TEST(Refusals, Gost34311ChangesNothing)
         {"set type 3", [](auto* x, auto* d) { return GOST34311SetParameter(x, d, 3); }},
         {"get the S-box", [](auto* x, auto* d) { return GOST34311GetParameter(x, d, GOST34311_SBOX); }},
     };
-    for (const auto& tc : midway)
-        ExpectRefusedUnchanged<GOST34311Context>(tc.name, &c, Seq(1, 40), tc.call);
+    for (const auto& tc : midway) ExpectRefusedUnchanged<GOST34311Context>(tc.name, &c, Seq(1, 40), tc.call);
     ASSERT_EQ(1, GOST34311FinishHash(0, &c));
     const struct {
         const char* name;
@@ -283,8 +276,7 @@ TEST(Refusals, Gost34311ChangesNothing)
         {"empty update before the hash is read", [](auto* x, auto* d) { return GOST34311UpdateHash(d, 0, x); }},
         {"finish twice", [](auto* x, auto*) { return GOST34311FinishHash(0, x); }},
     };
-    for (const auto& tc : finished)
-        ExpectRefusedUnchanged<GOST34311Context>(tc.name, &c, Seq(1, 40), tc.call);
+    for (const auto& tc : finished) ExpectRefusedUnchanged<GOST34311Context>(tc.name, &c, Seq(1, 40), tc.call);
 }
 
-} // namespace
+}  // namespace

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <chrono>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 

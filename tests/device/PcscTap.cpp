@@ -6,9 +6,9 @@
 #include <reader.h>
 #include <winscard.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -73,8 +73,9 @@ extern "C" LONG SCardListReaders(SCARDCONTEXT context, LPCSTR groups, LPSTR read
 extern "C" LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
                               SCARD_IO_REQUEST* recvPci, LPBYTE receive, LPDWORD receiveLength)
 {
-    static auto next = Next<LONG (*)(SCARDHANDLE, const SCARD_IO_REQUEST*, LPCBYTE, DWORD, SCARD_IO_REQUEST*,
-                                     LPBYTE, LPDWORD)>("SCardTransmit");
+    static auto next =
+        Next<LONG (*)(SCARDHANDLE, const SCARD_IO_REQUEST*, LPCBYTE, DWORD, SCARD_IO_REQUEST*, LPBYTE, LPDWORD)>(
+            "SCardTransmit");
     {
         std::lock_guard<std::mutex> g(T().mutex);
         T().apdus.emplace_back(send, send + sendLength);

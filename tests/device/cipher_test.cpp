@@ -335,8 +335,7 @@ TEST_F(CipherTest, AKeyRepeatingItsSampleEndsWithinTheBudget)
     std::vector<uint8_t> first;
     const auto start = std::chrono::steady_clock::now();
     pcsctap::SetAnswerHook([&](const std::vector<uint8_t>& apdu, std::vector<uint8_t>& answer) {
-        if (apdu[5] != KEYCMD_GET_RANDOM || std::chrono::steady_clock::now() - start > std::chrono::seconds(2))
-            return;
+        if (apdu[5] != KEYCMD_GET_RANDOM || std::chrono::steady_clock::now() - start > std::chrono::seconds(2)) return;
         if (first.empty())
             first.assign(answer.begin() + 3, answer.begin() + 3 + 56);
         else

@@ -34,7 +34,7 @@ constexpr int kCorruptions = 10;
 
 const char* Name(Corruption c)
 {
-    static const char* const names[] = {"truncate-0", "truncate-1", "truncate", "random", "status",
+    static const char* const names[] = {"truncate-0", "truncate-1", "truncate", "random",     "status",
                                         "mode",       "mac-data",   "counts",   "counts-mac", "lengthened"};
     return names[static_cast<int>(c)];
 }
@@ -43,13 +43,13 @@ struct Operation {
     const char* name;
     bool authenticated;  // the answer is checked under the session key
     size_t outSize;
-    bool deterministic;  // a repeat gives the same output
+    bool deterministic;                           // a repeat gives the same output
     std::function<void(DeviceContext*)> prepare;  // run without the hook
     std::function<uint32_t(DeviceContext*, uint8_t*)> run;
 };
 
-const uint8_t kHash[64] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
-                           23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+const uint8_t kHash[64] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                           17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 const uint8_t kBlockData[32] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 
 std::vector<Operation> Operations()
@@ -68,15 +68,14 @@ std::vector<Operation> Operations()
          [](DeviceContext* c, uint8_t* out) { return ReadSignatureKeyParameters(c, 0, 0, out); }},
         {"key parameters tail", true, DEVICE_KEY_PARAMETERS_BYTES, true, none,
          [](DeviceContext* c, uint8_t* out) { return ReadAgreementKeyParameters(c, 2, 2, out); }},
-        {"public key", true, DEVICE_SIGN_KEY_BYTES, true, [](DeviceContext* c) { InvalidateSignaturePublicKeyCache(c); },
+        {"public key", true, DEVICE_SIGN_KEY_BYTES, true,
+         [](DeviceContext* c) { InvalidateSignaturePublicKeyCache(c); },
          [](DeviceContext* c, uint8_t* out) { return LoadSignaturePublicKey(c, out); }},
         {"sign", true, DEVICE_SIGNATURE_BYTES, false, none,
          [](DeviceContext* c, uint8_t* out) { return SignHashOnDevice(c, kHash, 32, out, 0); }},
         {"random", true, 150, false, none, [](DeviceContext* c, uint8_t* out) { return GetDeviceRandom(c, out, 150); }},
         {"journal", false, sizeof(JournalRecord), true, none,
-         [](DeviceContext* c, uint8_t* out) {
-             return ReadJournalRecord(c, 0, reinterpret_cast<JournalRecord*>(out));
-         }},
+         [](DeviceContext* c, uint8_t* out) { return ReadJournalRecord(c, 0, reinterpret_cast<JournalRecord*>(out)); }},
         {"state", false, DEVICE_STATE_BYTES, false, none,
          [](DeviceContext* c, uint8_t* out) { return GetDeviceState(c, 0, out); }},
         {"aux", false, DEVICE_AUX_RECORD_BYTES, true, none,
@@ -89,10 +88,7 @@ std::vector<Operation> Operations()
 
 // Output buffer with guard bytes on both sides.
 struct Guarded {
-    explicit Guarded(size_t size) : bytes(size + 2 * kGuard, kGuardByte), size(size)
-    {
-        std::memset(out(), 0x5A, size);
-    }
+    explicit Guarded(size_t size) : bytes(size + 2 * kGuard, kGuardByte), size(size) { std::memset(out(), 0x5A, size); }
     uint8_t* out() { return bytes.data() + kGuard; }
     bool GuardsIntact() const
     {
@@ -122,36 +118,48 @@ public:
         const std::vector<uint8_t> before = answer;
         bool genuine = false;
         switch (kind_) {
-            case Corruption::TruncateToZero: answer.clear(); break;
-            case Corruption::TruncateToOne: answer.resize(1); break;
-            case Corruption::TruncateRandom: answer.resize(Below(blockBytes)); break;
-            case Corruption::RandomBytes:
-                for (size_t i = 0; i < blockBytes; ++i) answer[i] = Byte();
-                break;
-            case Corruption::FlipStatus: answer[2] ^= static_cast<uint8_t>(1 + Below(255)); break;
-            case Corruption::ProtectionMode: answer[1] = Byte(); break;
-            case Corruption::ValidMacRandomData:
-            case Corruption::HugeCountsValidMac: {
-                DeviceBlock block{};
-                block.direction = 2;
-                std::memcpy(block.bytes() + 1, answer.data(), blockBytes);
-                VerifyBlock(context_, &block);  // plain text of an encrypted answer
-                if (kind_ == Corruption::ValidMacRandomData) {
-                    for (uint8_t& b : block.data) b = Byte();
-                    block.parameter = Below(4) == 0 ? Byte() : 0;
-                } else {
-                    SetHugeCounts(block.data);
-                }
-                const uint8_t mode = static_cast<uint8_t>(1 + Below(2));
-                ProtectBlock(context_, &block, mode);
-                std::memcpy(answer.data(), block.bytes() + 1, blockBytes);
-                genuine = block.parameter == 0;
-                break;
+        case Corruption::TruncateToZero:
+            answer.clear();
+            break;
+        case Corruption::TruncateToOne:
+            answer.resize(1);
+            break;
+        case Corruption::TruncateRandom:
+            answer.resize(Below(blockBytes));
+            break;
+        case Corruption::RandomBytes:
+            for (size_t i = 0; i < blockBytes; ++i) answer[i] = Byte();
+            break;
+        case Corruption::FlipStatus:
+            answer[2] ^= static_cast<uint8_t>(1 + Below(255));
+            break;
+        case Corruption::ProtectionMode:
+            answer[1] = Byte();
+            break;
+        case Corruption::ValidMacRandomData:
+        case Corruption::HugeCountsValidMac: {
+            DeviceBlock block{};
+            block.direction = 2;
+            std::memcpy(block.bytes() + 1, answer.data(), blockBytes);
+            VerifyBlock(context_, &block);  // plain text of an encrypted answer
+            if (kind_ == Corruption::ValidMacRandomData) {
+                for (uint8_t& b : block.data) b = Byte();
+                block.parameter = Below(4) == 0 ? Byte() : 0;
+            } else {
+                SetHugeCounts(block.data);
             }
-            case Corruption::HugeCounts: SetHugeCounts(answer.data() + 3); break;
-            case Corruption::Lengthened:
-                for (size_t n = 1 + Below(200); n > 0; --n) answer.push_back(Byte());
-                break;
+            const uint8_t mode = static_cast<uint8_t>(1 + Below(2));
+            ProtectBlock(context_, &block, mode);
+            std::memcpy(answer.data(), block.bytes() + 1, blockBytes);
+            genuine = block.parameter == 0;
+            break;
+        }
+        case Corruption::HugeCounts:
+            SetHugeCounts(answer.data() + 3);
+            break;
+        case Corruption::Lengthened:
+            for (size_t n = 1 + Below(200); n > 0; --n) answer.push_back(Byte());
+            break;
         }
         const bool blockChanged =
             answer.size() < blockBytes || !std::equal(before.begin(), before.begin() + blockBytes, answer.begin());

@@ -198,12 +198,21 @@ TEST_F(KeysTest, AgreementRequestLayoutAndLimits)
         std::vector<int> parameters;
     };
     const Case cases[] = {
-        {old.get(), [&] { return AgreeKeyOnDevice(old.get(), peer, data, 8, 0xC0); }, KEYCMD_AGREE_KEY, 168,
+        {old.get(),
+         [&] { return AgreeKeyOnDevice(old.get(), peer, data, 8, 0xC0); },
+         KEYCMD_AGREE_KEY,
+         168,
          {0xC0, 0xC1, 0xC2}},
-        {fresh.get(), [&] { return AgreeKeyOnDevice(fresh.get(), peer, data, 8, 0x80); }, KEYCMD_AGREE_KEY, 168,
+        {fresh.get(),
+         [&] { return AgreeKeyOnDevice(fresh.get(), peer, data, 8, 0x80); },
+         KEYCMD_AGREE_KEY,
+         168,
          {0x80, 0x81, 0x82}},
-        {fresh.get(), [&] { return AgreeKeyOnDeviceNew(fresh.get(), peer, data, 183, 0x80); },
-         KEYCMD_AGREE_KEY_NEW, 256, {0x80, 0x81, 0x82, 0x83}},
+        {fresh.get(),
+         [&] { return AgreeKeyOnDeviceNew(fresh.get(), peer, data, 183, 0x80); },
+         KEYCMD_AGREE_KEY_NEW,
+         256,
+         {0x80, 0x81, 0x82, 0x83}},
     };
     for (const Case& k : cases) {
         pcsctap::Reset();
@@ -244,58 +253,97 @@ TEST_F(KeysTest, ChunkCountsAndParameterBytesOfOldAndNewKeys)
         std::vector<int> oldParameters, newParameters;  // empty new: old keys only
     };
     const std::vector<Case> cases = {
-        {"304-byte signature key write", KEYCMD_WRITE_SIGN_KEY,
+        {"304-byte signature key write",
+         KEYCMD_WRITE_SIGN_KEY,
          [&](DeviceContext* c) { return ImportSignatureKey(c, parameters.bytes(), privateKey, 0); },
-         {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4}},
-        {"312-byte agreement key write", KEYCMD_WRITE_AGREE_KEY,
+         {0, 1, 2, 3, 4, 5},
+         {0, 1, 2, 3, 4}},
+        {"312-byte agreement key write",
+         KEYCMD_WRITE_AGREE_KEY,
          [&](DeviceContext* c) { return ImportAgreementKey(c, parameters.bytes(), privateKey, 0); },
-         {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4}},
-        {"signature key generation", KEYCMD_GENERATE_SIGN_KEY,
+         {0, 1, 2, 3, 4, 5},
+         {0, 1, 2, 3, 4}},
+        {"signature key generation",
+         KEYCMD_GENERATE_SIGN_KEY,
          [&](DeviceContext* c) { return GenerateSignatureKey(c, parameters.bytes(), 0x80); },
-         {0x80, 0x81, 0x82, 0x83, 0x84}, {0x80, 0x81, 0x82, 0x83}},
-        {"its parameters read back", KEYCMD_READ_SIGN_KEY_PARAMS,
+         {0x80, 0x81, 0x82, 0x83, 0x84},
+         {0x80, 0x81, 0x82, 0x83}},
+        {"its parameters read back",
+         KEYCMD_READ_SIGN_KEY_PARAMS,
          [&](DeviceContext* c) {
              InvalidateSignatureKeyParametersCache(c);
              return LoadSignatureKeyParameters(c, out);
          },
-         {0, 1, 2, 3, 4}, {0, 1, 2, 3}},
-        {"its public key read back", KEYCMD_READ_SIGN_PUBLIC_KEY,
+         {0, 1, 2, 3, 4},
+         {0, 1, 2, 3}},
+        {"its public key read back",
+         KEYCMD_READ_SIGN_PUBLIC_KEY,
          [&](DeviceContext* c) {
              InvalidateSignaturePublicKeyCache(c);
              return LoadSignaturePublicKey(c, out);
          },
-         {0, 1}, {0}},
-        {"private key export", KEYCMD_EXPORT_SIGN_PRIVATE_KEY,
-         [&](DeviceContext* c) { return ExportSignaturePrivateKey(c, out); }, {0, 1}, {0}},
-        {"agreement key generation", KEYCMD_GENERATE_AGREE_KEY,
+         {0, 1},
+         {0}},
+        {"private key export",
+         KEYCMD_EXPORT_SIGN_PRIVATE_KEY,
+         [&](DeviceContext* c) { return ExportSignaturePrivateKey(c, out); },
+         {0, 1},
+         {0}},
+        {"agreement key generation",
+         KEYCMD_GENERATE_AGREE_KEY,
          [&](DeviceContext* c) { return GenerateAgreementKey(c, parameters.bytes(), 0x20); },
-         {0x20, 0x21, 0x22, 0x23, 0x24}, {0x20, 0x21, 0x22, 0x23}},
-        {"agreement public key read back", KEYCMD_READ_AGREE_PUBLIC_KEY,
+         {0x20, 0x21, 0x22, 0x23, 0x24},
+         {0x20, 0x21, 0x22, 0x23}},
+        {"agreement public key read back",
+         KEYCMD_READ_AGREE_PUBLIC_KEY,
          [&](DeviceContext* c) {
              InvalidateAgreementPublicKeyCache(c);
              return LoadAgreementPublicKey(c, out);
          },
-         {0, 1}, {0, 1}},
-        {"parameters from chunk 1 on", KEYCMD_READ_AGREE_KEY_PARAMS,
-         [&](DeviceContext* c) { return ReadAgreementKeyParameters(c, 1, 0, out); }, {1, 2, 3, 4}, {1, 2, 3}},
-        {"first parameter chunk only", KEYCMD_READ_AGREE_KEY_PARAMS,
-         [&](DeviceContext* c) { return ReadAgreementKeyParameters(c, 0, 1, out); }, {0}, {0}},
-        {"signing with the agreement key", KEYCMD_SIGN_HASH,
-         [&](DeviceContext* c) { return SignHash32OnDevice(c, buffer, out, 0x80); }, {0x80, 0x81, 0x82},
+         {0, 1},
+         {0, 1}},
+        {"parameters from chunk 1 on",
+         KEYCMD_READ_AGREE_KEY_PARAMS,
+         [&](DeviceContext* c) { return ReadAgreementKeyParameters(c, 1, 0, out); },
+         {1, 2, 3, 4},
+         {1, 2, 3}},
+        {"first parameter chunk only",
+         KEYCMD_READ_AGREE_KEY_PARAMS,
+         [&](DeviceContext* c) { return ReadAgreementKeyParameters(c, 0, 1, out); },
+         {0},
+         {0}},
+        {"signing with the agreement key",
+         KEYCMD_SIGN_HASH,
+         [&](DeviceContext* c) { return SignHash32OnDevice(c, buffer, out, 0x80); },
+         {0x80, 0x81, 0x82},
          {0x80, 0x81, 0x82}},
-        {"S-box table 3", KEYCMD_SET_SBOX,
-         [&](DeviceContext* c) { return SetSubstitutionTable(c, 3, buffer); }, {24, 25}, {24}},
-        {"S-box table 1", KEYCMD_SET_SBOX,
-         [&](DeviceContext* c) { return SetSubstitutionTable(c, 1, buffer); }, {8, 9}, {8}},
-        {"on-key wrap", KEYCMD_WRAP_KEY,
+        {"S-box table 3",
+         KEYCMD_SET_SBOX,
+         [&](DeviceContext* c) { return SetSubstitutionTable(c, 3, buffer); },
+         {24, 25},
+         {24}},
+        {"S-box table 1",
+         KEYCMD_SET_SBOX,
+         [&](DeviceContext* c) { return SetSubstitutionTable(c, 1, buffer); },
+         {8, 9},
+         {8}},
+        {"on-key wrap",
+         KEYCMD_WRAP_KEY,
          [&](DeviceContext* c) {
              uint8_t w[96];
              return WrapKeyOnDevice(c, buffer, w, 1);
          },
-         {}, {0, 1}},
-        {"on-key unwrap", KEYCMD_UNWRAP_KEY,
-         [&](DeviceContext* c) { return UnwrapKeyOnDevice(c, buffer, out, 1); }, {}, {0, 1}},
-        {"wide table", KEYCMD_WRITE_TABLE_NEW, [&](DeviceContext* c) { return WriteTableNew(c, buffer); }, {},
+         {},
+         {0, 1}},
+        {"on-key unwrap",
+         KEYCMD_UNWRAP_KEY,
+         [&](DeviceContext* c) { return UnwrapKeyOnDevice(c, buffer, out, 1); },
+         {},
+         {0, 1}},
+        {"wide table",
+         KEYCMD_WRITE_TABLE_NEW,
+         [&](DeviceContext* c) { return WriteTableNew(c, buffer); },
+         {},
          {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
     };
     for (uint32_t serial : {508u, 509u}) {
@@ -363,8 +411,7 @@ TEST_F(KeysTest, KeyCacheFollowsGenerationImportAndDestruction)
 
     const DeviceKeyParameters parameters = StandardParameters(2);
     ASSERT_EQ(GenerateSignatureKey(c.get(), parameters.bytes(), 0), 0u);
-    EXPECT_EQ(r->signKeyParametersPresent & r->signKeyParametersValid & r->signPublicKeyPresent &
-                  r->signPublicKeyValid,
+    EXPECT_EQ(r->signKeyParametersPresent & r->signKeyParametersValid & r->signPublicKeyPresent & r->signPublicKeyValid,
               1u);
     EXPECT_EQ(std::memcmp(r->signKeyParameters, parameters.bytes(), 240), 0);
     // A present item answers from the cache; a null output copies nothing.

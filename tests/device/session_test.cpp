@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <cstring>
-#include <thread>
 #include <functional>
+#include <thread>
 
 #include "DeviceTestSupport.h"
 
@@ -342,9 +342,9 @@ TEST_F(SessionTest, FailedKeySearchIsLogged)
     EXPECT_FALSE(Open(412));
     pcsctap::FailEstablish(0x8010001D, 1);
     EXPECT_FALSE(Open(412));
-    EXPECT_EQ(Messages(), (std::vector<std::string>{
-                              "Виникла помилка при пошуку пристроїв: 0x80100001",
-                              "Виникла помилка при конфігурації оточення пошуку пристроїв: 0x8010001d"}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"Виникла помилка при пошуку пристроїв: 0x80100001",
+                                        "Виникла помилка при конфігурації оточення пошуку пристроїв: 0x8010001d"}));
     EXPECT_TRUE(Open(412));
 }
 

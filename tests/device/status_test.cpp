@@ -54,8 +54,8 @@ TEST(StatusText, CodesByLowByte)
 
 TEST(StatusText, EveryNamedCodeHasItsOwnText)
 {
-    const uint32_t named[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 20, 21, 22, 23, 24, 25, 26, 27, 28,
-                              29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 43, 99};
+    const uint32_t named[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  20, 21, 22, 23, 24, 25,
+                              26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 43, 99};
     const std::string unknown = StatusText(100);
     for (uint32_t code : named) EXPECT_NE(StatusText(code), unknown) << code;
 }

@@ -167,8 +167,7 @@ TEST_F(AppendixExample, PaddedSignatureBuffers)
     EXPECT_EQ(engine->Verify(hash, Padded(q, 64), padded), Result::Ok);
     padded[100] = 1;
     EXPECT_EQ(engine->Verify(hash, q, padded), Result::BadSignature);
-    EXPECT_EQ(engine->Verify(hash, q, Bytes(signature.begin(), signature.end() - 1)),
-              Result::BadSignature);
+    EXPECT_EQ(engine->Verify(hash, q, Bytes(signature.begin(), signature.end() - 1)), Result::BadSignature);
 }
 
 TEST_F(AppendixExample, OutOfRangeSignatureValues)
@@ -397,7 +396,11 @@ TEST(Dstu4145Records, NormalBasisAndBrokenCurvesAreRefused)
         {"n + 2", [](Curve& v) { v.n[0] += 2; }},
         {"wrong bit length", [](Curve& v) { v.nBits = 162; }},
         {"base point 0", [](Curve& v) { v.p.assign(1, 0); }},
-        {"base point above 2^m", [](Curve& v) { v.p.resize(21); v.p[20] |= 0x10; }},
+        {"base point above 2^m",
+         [](Curve& v) {
+             v.p.resize(21);
+             v.p[20] |= 0x10;
+         }},
     };
     for (const Case& k : cases) {
         Curve bad = good;
@@ -536,8 +539,7 @@ TEST(Dstu4145Points, OnlyPointsOfOrderNCompress)
         EC_POINT_free(pt);
         EC_POINT_free(t);
         EC_GROUP_free(group);
-        for (BIGNUM* v : {f, a, b, n, x, y})
-            BN_free(v);
+        for (BIGNUM* v : {f, a, b, n, x, y}) BN_free(v);
         BN_CTX_free(ctx);
     }
 }
@@ -570,8 +572,7 @@ TEST(Dstu4145Points, VerifyChecksEachPublicKeyOnce)
         if (engine->Decompress(c, x, y) != Result::Ok) bad = c;
     }
     const unsigned long mid = engine->PublicKeyChecks();
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(engine->Verify(hash, bad, sig1), Result::BadKey);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(engine->Verify(hash, bad, sig1), Result::BadKey);
     EXPECT_EQ(engine->Verify(hash, q1, sig1), Result::Ok);
     Bytes longBad = Padded(q1, 40);
     longBad[39] = 1;

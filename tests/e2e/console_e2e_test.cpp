@@ -31,18 +31,17 @@ consoletest::ConsoleRun Console(std::vector<std::string> args)
 }
 
 // The key's failed-try count, as the emulator reports it.
-int FailedTries(const KeyRig &rig, int key)
+int FailedTries(const KeyRig& rig, int key)
 {
     std::smatch m;
     std::string dump = rig.Control("dump " + std::to_string(key));
-    if (!std::regex_search(dump, m, std::regex("failed tries (\\d+)")))
-        return -1;
+    if (!std::regex_search(dump, m, std::regex("failed tries (\\d+)"))) return -1;
     return std::stoi(m[1]);
 }
 
-bool Contains(const std::vector<qvk::e2e::LoggedCommand> &log, int cmd)
+bool Contains(const std::vector<qvk::e2e::LoggedCommand>& log, int cmd)
 {
-    return std::any_of(log.begin(), log.end(), [cmd](const auto &c) { return c.cmd == cmd; });
+    return std::any_of(log.begin(), log.end(), [cmd](const auto& c) { return c.cmd == cmd; });
 }
 
 class ConsoleE2E : public ::testing::Test {
@@ -65,8 +64,8 @@ TEST_F(ConsoleE2E, EnumListsNoneOneAndTwoKeys)
 
         rig.Control("unplug 1");
         ASSERT_TRUE(rig.WaitCard(1, false));
-        EXPECT_EQ(Console({"enum"}).out,
-                  kPrefix + "Attached quors -\n\t1: " + kTypeName + " 310001\n" + kPrefix + "Founded 1 attached quor(s)\n");
+        EXPECT_EQ(Console({"enum"}).out, kPrefix + "Attached quors -\n\t1: " + kTypeName + " 310001\n" + kPrefix +
+                                             "Founded 1 attached quor(s)\n");
 
         rig.Control("unplug 0");
         ASSERT_TRUE(rig.WaitCard(0, false));
@@ -260,7 +259,7 @@ TEST_F(ConsoleE2E, RefusalsNeverReachTheKey)
         {{"Format", "310021", "12345678"}, "", 255},
         {{"help", "x"}, "", 255},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         auto run = Console(c.args);
         if (c.status == 255)
             EXPECT_EQ(run.out.rfind(kPrefix + "Bad command line parameters\n", 0), 0u) << c.args[0];
@@ -268,14 +267,14 @@ TEST_F(ConsoleE2E, RefusalsNeverReachTheKey)
             EXPECT_EQ(run.out, c.out) << c.args[0] << " " << c.args[1];
         EXPECT_EQ(run.status, c.status) << c.args[0];
     }
-    for (const auto &c : KeyCommandLog(rig, 0))
+    for (const auto& c : KeyCommandLog(rig, 0))
         EXPECT_TRUE(c.cmd != 1 && c.cmd != 131 && c.cmd != 12 && c.cmd != 111) << "command " << c.cmd;
 }
 
 TEST_F(ConsoleE2E, DashAndSlashSelectFormat)
 {
     KeyRig rig({RigKey(310031)});
-    for (const char *word : {"-format", "/format"}) {
+    for (const char* word : {"-format", "/format"}) {
         auto run = Console({word, "310031", "fresh-pass"});
         EXPECT_EQ(run.out, kPrefix + "Quor format in progress...\n" + kPrefix + "Quor formatted successfully\n")
             << word;

@@ -36,7 +36,7 @@ constexpr int kGroupBlocks = 4;
 constexpr int kPublicChunks = 128;                 // version 18: 4,096 bytes
 constexpr int kFirstPrivateBlock = kPublicChunks;  // then 96 private chunks
 constexpr int kPrivateChunks = 96;
-constexpr int kSignKeyChunks = 5;                  // 304 bytes in 64-byte chunks
+constexpr int kSignKeyChunks = 5;  // 304 bytes in 64-byte chunks
 
 // What the children did, sent back to the parent through a pipe.
 struct Tally {
@@ -112,10 +112,18 @@ public:
         for (int round = 0; round < kRounds; ++round)
             for (int step = 0; step < 4; ++step) {
                 switch ((step + slot_) % 4) {
-                case 0: Count(KeyWrite(), &tally_->keyWrites); break;
-                case 1: Count(WriteGroup(round), &tally_->writeGroups); break;
-                case 2: Count(Reload(round), &tally_->reloads); break;
-                default: Count(Relogin(), &tally_->relogins); break;
+                case 0:
+                    Count(KeyWrite(), &tally_->keyWrites);
+                    break;
+                case 1:
+                    Count(WriteGroup(round), &tally_->writeGroups);
+                    break;
+                case 2:
+                    Count(Reload(round), &tally_->reloads);
+                    break;
+                default:
+                    Count(Relogin(), &tally_->relogins);
+                    break;
                 }
                 Single();
             }
@@ -198,8 +206,8 @@ private:
         BlockPattern(slot_, lastRound_, index, expected);
         const uint32_t r = Checked("ReadMemoryBlock", ReadMemoryBlock(context_, read, block));
         if (r == 0 && std::memcmp(read, expected, sizeof(read)) != 0) {
-            std::fprintf(stderr, "process %d thread %d: block %u does not hold what was written\n", process_,
-                         thread_, block);
+            std::fprintf(stderr, "process %d thread %d: block %u does not hold what was written\n", process_, thread_,
+                         block);
             tally_->failures += 1;
         }
         return r;
@@ -281,7 +289,7 @@ struct Sequences {
     int writeGroups = 0;
     int areaReads = 0;
     int upgrades = 0;
-    int logins = 0;   // LOGIN_NEW alone, or the upgrade sequence
+    int logins = 0;  // LOGIN_NEW alone, or the upgrade sequence
     int logouts = 0;
     bool sessionOpen = false;
     std::string fault;  // the first sequence broken by a foreign command
@@ -293,9 +301,8 @@ struct Sequences {
 // 70) to four consecutive blocks of one thread's range, where a whole read of
 // the private area may sit between two writes (the writer reloading the image
 // another thread dropped); the login that installs the new password scheme is
-// 1, 101, 20 and the new login (13 for the capabilities, 131) in a row. Anything else inside a sequence is foreign. Logins
-// and logouts must alternate: the key never sees a login while its session is
-// open, nor a logout without one.
+// 1, 101, 20 and the new login (13 for the capabilities, 131) in a row. Anything else inside a sequence is foreign.
+// Logins and logouts must alternate: the key never sees a login while its session is open, nor a logout without one.
 Sequences ParseSequences(const std::vector<LoggedCommand>& log)
 {
     Sequences s;
@@ -304,8 +311,8 @@ Sequences ParseSequences(const std::vector<LoggedCommand>& log)
     auto broken = [&](const char* what, size_t start) {
         char text[200];
         const LoggedCommand c = at(i);
-        std::snprintf(text, sizeof(text), "%s starting at entry %zu broken at entry %zu by cmd=%d par=%d", what,
-                      start, i, c.cmd, c.par);
+        std::snprintf(text, sizeof(text), "%s starting at entry %zu broken at entry %zu by cmd=%d par=%d", what, start,
+                      i, c.cmd, c.par);
         s.fault = text;
     };
     auto areaRun = [&](int first, int count) {
@@ -348,8 +355,8 @@ Sequences ParseSequences(const std::vector<LoggedCommand>& log)
             s.writeGroups += 1;
         } else if (c.cmd == KEYCMD_LOGIN) {
             const size_t start = i;
-            for (int expected : {KEYCMD_LOGIN, KEYCMD_CHANGE_PASSWORD_NEW, KEYCMD_LOGOUT, KEYCMD_GET_DEVICE_INFO,
-                                 KEYCMD_LOGIN_NEW}) {
+            for (int expected :
+                 {KEYCMD_LOGIN, KEYCMD_CHANGE_PASSWORD_NEW, KEYCMD_LOGOUT, KEYCMD_GET_DEVICE_INFO, KEYCMD_LOGIN_NEW}) {
                 if (at(i).cmd != expected || at(i).status != 0) {
                     broken("upgrade login", start);
                     break;
@@ -450,8 +457,8 @@ TEST(DeviceConcurrencyE2ETest, MultiBlockSequencesStayWholeUnderLoad)
     ASSERT_EQ(pipe(tallies), 0);
     std::vector<pid_t> children;
     for (int p = 0; p < kProcesses; ++p)
-        children.push_back(SpawnChild([&, p] { return RunProcess(p, key, ready[1], go[0], tallies[1]); },
-                                      CloseSharedMemory));
+        children.push_back(
+            SpawnChild([&, p] { return RunProcess(p, key, ready[1], go[0], tallies[1]); }, CloseSharedMemory));
     for (int p = 0; p < kProcesses; ++p) {
         char c;
         ASSERT_EQ(read(ready[0], &c, 1), 1);

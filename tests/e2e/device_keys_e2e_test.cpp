@@ -26,9 +26,9 @@ namespace {
 constexpr char kPassword[] = "12345678";
 
 // A step that fails makes the child exit with its number.
-#define STEP(number, condition) \
-    do {                        \
-        if (!(condition)) return (number); \
+#define STEP(number, condition)                                                                                        \
+    do {                                                                                                               \
+        if (!(condition)) return (number);                                                                             \
     } while (0)
 
 using devtest::EngineFor;
@@ -65,37 +65,38 @@ TEST_F(DeviceKeysE2ETest, SignatureKeysOnTheTenStandardCurves)
 {
     KeyRig rig({RigKey(200017, 17, kPassword), RigKey(200018, 18, kPassword)});
     for (uint32_t serial : {200017u, 200018u}) {
-        const int code = RunChild([&]() -> int {
-            DeviceContext* c = OpenLoggedIn(serial);
-            STEP(1, c != nullptr);
-            for (unsigned curve = 0; curve < 10; ++curve) {
-                const int base = 10 + static_cast<int>(curve) * 10;
-                const DeviceKeyParameters parameters = StandardParameters(curve);
-                auto engine = EngineFor(parameters);
-                STEP(base, engine != nullptr);
-                STEP(base + 1, GenerateSignatureKey(c, parameters.bytes(), 0) == 0);
-                uint8_t readBack[240], publicKey[64];
-                STEP(base + 2, GetSignatureKeyParameters(c, readBack) == 0 &&
-                                   std::memcmp(readBack, parameters.bytes(), 240) == 0);
-                STEP(base + 3, GetSignaturePublicKey(c, publicKey) == 0);
-                for (int size : {32, 48, 64}) {
-                    if (size != 32 && c->version < 18) continue;
-                    std::vector<uint8_t> hash(size);
-                    for (int i = 0; i < size; ++i) hash[i] = static_cast<uint8_t>(curve * 31 + i * 7 + size);
-                    uint8_t signature[144];
-                    STEP(base + 4, SignHashOnDevice(c, hash.data(), size, signature, 0) == 0);
-                    STEP(base + 5, engine->Verify(hash, dstu4145::ByteSpan(publicKey, 64),
-                                                  dstu4145::ByteSpan(signature, 144)) ==
-                                       dstu4145::Result::Ok);
-                    hash[0] ^= 0x01;  // the low end: the engine reads the hash little-endian
-                    STEP(base + 6, engine->Verify(hash, dstu4145::ByteSpan(publicKey, 64),
-                                                  dstu4145::ByteSpan(signature, 144)) ==
-                                       dstu4145::Result::BadSignature);
+        const int code = RunChild(
+            [&]() -> int {
+                DeviceContext* c = OpenLoggedIn(serial);
+                STEP(1, c != nullptr);
+                for (unsigned curve = 0; curve < 10; ++curve) {
+                    const int base = 10 + static_cast<int>(curve) * 10;
+                    const DeviceKeyParameters parameters = StandardParameters(curve);
+                    auto engine = EngineFor(parameters);
+                    STEP(base, engine != nullptr);
+                    STEP(base + 1, GenerateSignatureKey(c, parameters.bytes(), 0) == 0);
+                    uint8_t readBack[240], publicKey[64];
+                    STEP(base + 2, GetSignatureKeyParameters(c, readBack) == 0 &&
+                                       std::memcmp(readBack, parameters.bytes(), 240) == 0);
+                    STEP(base + 3, GetSignaturePublicKey(c, publicKey) == 0);
+                    for (int size : {32, 48, 64}) {
+                        if (size != 32 && c->version < 18) continue;
+                        std::vector<uint8_t> hash(size);
+                        for (int i = 0; i < size; ++i) hash[i] = static_cast<uint8_t>(curve * 31 + i * 7 + size);
+                        uint8_t signature[144];
+                        STEP(base + 4, SignHashOnDevice(c, hash.data(), size, signature, 0) == 0);
+                        STEP(base + 5, engine->Verify(hash, dstu4145::ByteSpan(publicKey, 64),
+                                                      dstu4145::ByteSpan(signature, 144)) == dstu4145::Result::Ok);
+                        hash[0] ^= 0x01;  // the low end: the engine reads the hash little-endian
+                        STEP(base + 6,
+                             engine->Verify(hash, dstu4145::ByteSpan(publicKey, 64),
+                                            dstu4145::ByteSpan(signature, 144)) == dstu4145::Result::BadSignature);
+                    }
                 }
-            }
-            Close(c);
-            return 0;
-        }, CloseSharedMemory);
+                Close(c);
+                return 0;
+            },
+            CloseSharedMemory);
         EXPECT_EQ(code, 0) << "serial " << serial << " (exit code = failing step: 10 x (curve + 1) + check)";
     }
 }
@@ -107,37 +108,41 @@ TEST_F(DeviceKeysE2ETest, KeyCacheEntriesRefreshInAnotherProcessAfterAGeneration
     KeyRig rig({RigKey(300018, 18, kPassword)});
     Channel keeper;
     const DeviceKeyParameters parameters = StandardParameters(1);
-    const pid_t first = SpawnChild([&]() -> int {
-        DeviceContext* c = OpenLoggedIn(300018);
-        STEP(1, c != nullptr);
-        STEP(2, GenerateSignatureKey(c, parameters.bytes(), 0) == 0);
-        uint8_t before[64], agreement[72];
-        STEP(3, GetSignaturePublicKey(c, before) == 0);
-        STEP(4, GetAgreementPublicKey(c, agreement) == KEYERR_NO_KEY);
-        STEP(5, keeper.Send(before, 64));
-        STEP(6, keeper.WaitRelease());
-        uint8_t after[64];
-        STEP(7, GetSignaturePublicKey(c, after) == 0);
-        STEP(8, GetAgreementPublicKey(c, agreement) == 0);
-        STEP(9, keeper.Send(after, 64) && keeper.Send(agreement, 72));
-        Close(c);
-        return 0;
-    }, CloseSharedMemory);
+    const pid_t first = SpawnChild(
+        [&]() -> int {
+            DeviceContext* c = OpenLoggedIn(300018);
+            STEP(1, c != nullptr);
+            STEP(2, GenerateSignatureKey(c, parameters.bytes(), 0) == 0);
+            uint8_t before[64], agreement[72];
+            STEP(3, GetSignaturePublicKey(c, before) == 0);
+            STEP(4, GetAgreementPublicKey(c, agreement) == KEYERR_NO_KEY);
+            STEP(5, keeper.Send(before, 64));
+            STEP(6, keeper.WaitRelease());
+            uint8_t after[64];
+            STEP(7, GetSignaturePublicKey(c, after) == 0);
+            STEP(8, GetAgreementPublicKey(c, agreement) == 0);
+            STEP(9, keeper.Send(after, 64) && keeper.Send(agreement, 72));
+            Close(c);
+            return 0;
+        },
+        CloseSharedMemory);
     uint8_t before[64];
     ASSERT_TRUE(keeper.Receive(before, 64));
 
     Channel second;
-    const int code = RunChild([&]() -> int {
-        DeviceContext* c = OpenLoggedIn(300018);
-        STEP(1, c != nullptr);
-        STEP(2, GenerateSignatureKey(c, parameters.bytes(), DEVICE_KEY_ALSO_AGREEMENT) == 0);
-        uint8_t publicKey[64];
-        STEP(3, GetSignaturePublicKey(c, publicKey) == 0);
-        STEP(4, second.Send(publicKey, 64));
-        LogoutDevice(c);
-        CloseDevice(c);
-        return 0;
-    }, CloseSharedMemory);
+    const int code = RunChild(
+        [&]() -> int {
+            DeviceContext* c = OpenLoggedIn(300018);
+            STEP(1, c != nullptr);
+            STEP(2, GenerateSignatureKey(c, parameters.bytes(), DEVICE_KEY_ALSO_AGREEMENT) == 0);
+            uint8_t publicKey[64];
+            STEP(3, GetSignaturePublicKey(c, publicKey) == 0);
+            STEP(4, second.Send(publicKey, 64));
+            LogoutDevice(c);
+            CloseDevice(c);
+            return 0;
+        },
+        CloseSharedMemory);
     EXPECT_EQ(code, 0) << "the generating process (exit code = failing step)";
     uint8_t generated[64];
     ASSERT_TRUE(second.Receive(generated, 64));
@@ -163,58 +168,60 @@ TEST_F(DeviceKeysE2ETest, TwoKeysAgreeAndUnwrapEachOthersKeys)
     KeyRig rig({RigKey(400001, 17, kPassword), RigKey(400002, 17, kPassword), RigKey(400003, 18, kPassword),
                 RigKey(400004, 18, kPassword)});
     for (uint32_t a : {400001u, 400003u}) {
-        const int code = RunChild([&]() -> int {
-            DeviceContext* one = OpenLoggedIn(a);
-            DeviceContext* two = OpenLoggedIn(a + 1);
-            STEP(1, one != nullptr && two != nullptr);
-            const bool isNew = one->version >= 18;
-            const DeviceKeyParameters parameters = StandardParameters(isNew ? 9 : 5);
-            uint8_t publicOne[72], publicTwo[72];
-            STEP(2, GenerateAgreementKey(one, parameters.bytes(), DEVICE_KEY_AGREEMENT_OPTION) == 0);
-            STEP(3, GenerateAgreementKey(two, parameters.bytes(), DEVICE_KEY_AGREEMENT_OPTION) == 0);
-            STEP(4, GetAgreementPublicKey(one, publicOne) == 0 && GetAgreementPublicKey(two, publicTwo) == 0);
-            uint8_t content[32];
-            for (int i = 0; i < 32; ++i) content[i] = static_cast<uint8_t>(0xA0 ^ i);
-            const uint8_t ukm[8] = {8, 7, 6, 5, 4, 3, 2, 1};
-            const uint8_t zeros[32] = {};
+        const int code = RunChild(
+            [&]() -> int {
+                DeviceContext* one = OpenLoggedIn(a);
+                DeviceContext* two = OpenLoggedIn(a + 1);
+                STEP(1, one != nullptr && two != nullptr);
+                const bool isNew = one->version >= 18;
+                const DeviceKeyParameters parameters = StandardParameters(isNew ? 9 : 5);
+                uint8_t publicOne[72], publicTwo[72];
+                STEP(2, GenerateAgreementKey(one, parameters.bytes(), DEVICE_KEY_AGREEMENT_OPTION) == 0);
+                STEP(3, GenerateAgreementKey(two, parameters.bytes(), DEVICE_KEY_AGREEMENT_OPTION) == 0);
+                STEP(4, GetAgreementPublicKey(one, publicOne) == 0 && GetAgreementPublicKey(two, publicTwo) == 0);
+                uint8_t content[32];
+                for (int i = 0; i < 32; ++i) content[i] = static_cast<uint8_t>(0xA0 ^ i);
+                const uint8_t ukm[8] = {8, 7, 6, 5, 4, 3, 2, 1};
+                const uint8_t zeros[32] = {};
 
-            // Old agreement and wrap (every key has them).
-            for (DeviceContext* c : {one, two}) {
-                STEP(10, LockDevice(c) == 0);
-                STEP(11, LoadKeyContext(c, zeros) == 0);
-                STEP(12, AgreeKeyOnDevice(c, c == one ? publicTwo : publicOne, ukm, 8, 0xC0) == 0);
-            }
-            uint8_t wrappedOld[44], unwrapped[32];
-            STEP(13, WrapKeyOnDeviceOld(one, content, wrappedOld) == 0);
-            STEP(14, UnwrapKeyOnDeviceOld(two, wrappedOld, unwrapped) == 0);
-            STEP(15, std::memcmp(unwrapped, content, 32) == 0);
-            wrappedOld[17] ^= 4;
-            STEP(16, UnwrapKeyOnDeviceOld(two, wrappedOld, unwrapped) == KEYERR_BAD_CHECKSUM);
-            UnlockDevice(one);
-            UnlockDevice(two);
-            if (!isNew) {
-                uint8_t w[96];
-                STEP(17, WrapKeyOnDevice(one, content, w, 1) == KEYERR_NOT_SUPPORTED);
-            } else {
-                // New agreement, then every pairing of on-key and composed.
-                STEP(20, AgreeKeyOnDeviceNew(one, publicTwo, ukm, 8, 0x80) == 0);
-                STEP(21, AgreeKeyOnDeviceNew(two, publicOne, ukm, 8, 0x80) == 0);
-                for (int wrapOnKey : {1, 0}) {
-                    for (int unwrapOnKey : {1, 0}) {
-                        uint8_t w[96];
-                        std::memset(unwrapped, 0, 32);
-                        STEP(22, WrapKeyOnDevice(one, content, w, wrapOnKey) == 0);
-                        STEP(23, UnwrapKeyOnDevice(two, w, unwrapped, unwrapOnKey) == 0);
-                        STEP(24, std::memcmp(unwrapped, content, 32) == 0);
-                        w[50] ^= 1;
-                        STEP(25, UnwrapKeyOnDevice(two, w, unwrapped, unwrapOnKey) == KEYERR_BAD_CHECKSUM);
+                // Old agreement and wrap (every key has them).
+                for (DeviceContext* c : {one, two}) {
+                    STEP(10, LockDevice(c) == 0);
+                    STEP(11, LoadKeyContext(c, zeros) == 0);
+                    STEP(12, AgreeKeyOnDevice(c, c == one ? publicTwo : publicOne, ukm, 8, 0xC0) == 0);
+                }
+                uint8_t wrappedOld[44], unwrapped[32];
+                STEP(13, WrapKeyOnDeviceOld(one, content, wrappedOld) == 0);
+                STEP(14, UnwrapKeyOnDeviceOld(two, wrappedOld, unwrapped) == 0);
+                STEP(15, std::memcmp(unwrapped, content, 32) == 0);
+                wrappedOld[17] ^= 4;
+                STEP(16, UnwrapKeyOnDeviceOld(two, wrappedOld, unwrapped) == KEYERR_BAD_CHECKSUM);
+                UnlockDevice(one);
+                UnlockDevice(two);
+                if (!isNew) {
+                    uint8_t w[96];
+                    STEP(17, WrapKeyOnDevice(one, content, w, 1) == KEYERR_NOT_SUPPORTED);
+                } else {
+                    // New agreement, then every pairing of on-key and composed.
+                    STEP(20, AgreeKeyOnDeviceNew(one, publicTwo, ukm, 8, 0x80) == 0);
+                    STEP(21, AgreeKeyOnDeviceNew(two, publicOne, ukm, 8, 0x80) == 0);
+                    for (int wrapOnKey : {1, 0}) {
+                        for (int unwrapOnKey : {1, 0}) {
+                            uint8_t w[96];
+                            std::memset(unwrapped, 0, 32);
+                            STEP(22, WrapKeyOnDevice(one, content, w, wrapOnKey) == 0);
+                            STEP(23, UnwrapKeyOnDevice(two, w, unwrapped, unwrapOnKey) == 0);
+                            STEP(24, std::memcmp(unwrapped, content, 32) == 0);
+                            w[50] ^= 1;
+                            STEP(25, UnwrapKeyOnDevice(two, w, unwrapped, unwrapOnKey) == KEYERR_BAD_CHECKSUM);
+                        }
                     }
                 }
-            }
-            Close(one);
-            Close(two);
-            return 0;
-        }, CloseSharedMemory);
+                Close(one);
+                Close(two);
+                return 0;
+            },
+            CloseSharedMemory);
         EXPECT_EQ(code, 0) << "keys " << a << " and " << a + 1 << " (exit code = failing step)";
     }
 }
@@ -225,37 +232,39 @@ TEST_F(DeviceKeysE2ETest, JournalStateAndRandomNumbers)
 {
     KeyRig rig({RigKey(500011, 11, kPassword), RigKey(500018, 18, kPassword)});
     for (uint32_t serial : {500011u, 500018u}) {
-        const int code = RunChild([&]() -> int {
-            DeviceContext* c = OpenLoggedIn(serial);
-            STEP(1, c != nullptr);
-            STEP(2, HasJournal(c) == 1);
-            int before = 0;
-            JournalRecord record;
-            while (ReadJournalRecord(c, before, &record) == 0) ++before;
-            STEP(3, ChangeDevicePassword(c, "another") == 0);
-            const DeviceKeyParameters parameters = StandardParameters(0);
-            STEP(4, GenerateSignatureKey(c, parameters.bytes(), 0) == 0);
-            STEP(5, DestroySignatureKey(c) == 0);
-            for (int count : {1, 55, 64, 300}) {
-                std::vector<uint8_t> out(count);
-                STEP(7, GetDeviceRandom(c, out.data(), count) == 0);
-            }
-            STEP(6, FormatDevice(c, kPassword) == 0);
-            const uint8_t expected[][2] = {{1, 0}, {3, 1}, {4, 1}, {5, 1}};
-            for (int i = 0; i < 4; ++i) {
-                STEP(10 + i, ReadJournalRecord(c, before + i, &record) == 0);
-                STEP(20 + i, record.operation == expected[i][0] && record.detail == expected[i][1] &&
-                                 record.result == 0);
-            }
-            STEP(30, ReadJournalRecord(c, before + 4, &record) == KEYERR_JOURNAL_EXHAUSTED);
-            uint8_t state[17];
-            STEP(31, GetDeviceState(c, 0, state) == 0);
-            uint32_t stateSerial;
-            std::memcpy(&stateSerial, state, 4);
-            STEP(32, stateSerial == serial);
-            CloseDevice(c);
-            return 0;
-        }, CloseSharedMemory);
+        const int code = RunChild(
+            [&]() -> int {
+                DeviceContext* c = OpenLoggedIn(serial);
+                STEP(1, c != nullptr);
+                STEP(2, HasJournal(c) == 1);
+                int before = 0;
+                JournalRecord record;
+                while (ReadJournalRecord(c, before, &record) == 0) ++before;
+                STEP(3, ChangeDevicePassword(c, "another") == 0);
+                const DeviceKeyParameters parameters = StandardParameters(0);
+                STEP(4, GenerateSignatureKey(c, parameters.bytes(), 0) == 0);
+                STEP(5, DestroySignatureKey(c) == 0);
+                for (int count : {1, 55, 64, 300}) {
+                    std::vector<uint8_t> out(count);
+                    STEP(7, GetDeviceRandom(c, out.data(), count) == 0);
+                }
+                STEP(6, FormatDevice(c, kPassword) == 0);
+                const uint8_t expected[][2] = {{1, 0}, {3, 1}, {4, 1}, {5, 1}};
+                for (int i = 0; i < 4; ++i) {
+                    STEP(10 + i, ReadJournalRecord(c, before + i, &record) == 0);
+                    STEP(20 + i,
+                         record.operation == expected[i][0] && record.detail == expected[i][1] && record.result == 0);
+                }
+                STEP(30, ReadJournalRecord(c, before + 4, &record) == KEYERR_JOURNAL_EXHAUSTED);
+                uint8_t state[17];
+                STEP(31, GetDeviceState(c, 0, state) == 0);
+                uint32_t stateSerial;
+                std::memcpy(&stateSerial, state, 4);
+                STEP(32, stateSerial == serial);
+                CloseDevice(c);
+                return 0;
+            },
+            CloseSharedMemory);
         EXPECT_EQ(code, 0) << "serial " << serial << " (exit code = failing step)";
     }
 }

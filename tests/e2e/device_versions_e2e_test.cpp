@@ -101,9 +101,8 @@ TEST(DeviceVersionsE2ETest, EachVersionGetsItsLoginBlockSizeAndAreas)
         std::vector<int> publicReads, privateReads;
         bool clock = false;
         for (const LoggedCommand& c : log) {
-            EXPECT_EQ(c.status, c.cmd >= KEYCMD_READ_SIGN_PUBLIC_KEY && c.cmd <= KEYCMD_READ_AGREE_KEY_PARAMS
-                                    ? KEYERR_NO_KEY
-                                    : 0)
+            EXPECT_EQ(c.status,
+                      c.cmd >= KEYCMD_READ_SIGN_PUBLIC_KEY && c.cmd <= KEYCMD_READ_AGREE_KEY_PARAMS ? KEYERR_NO_KEY : 0)
                 << "cmd=" << c.cmd;
             if (c.cmd == KEYCMD_LOGIN || c.cmd == KEYCMD_LOGIN_NEW || c.cmd == KEYCMD_LOGOUT ||
                 c.cmd == KEYCMD_CHANGE_PASSWORD_NEW || c.cmd == KEYCMD_CHANGE_PASSWORD) {
@@ -117,9 +116,8 @@ TEST(DeviceVersionsE2ETest, EachVersionGetsItsLoginBlockSizeAndAreas)
             clock = clock || c.cmd == KEYCMD_GET_CLOCK;
         }
         // The second round logs in with the scheme the first one left.
-        const std::vector<Sized> again = v.capability == 0 && v.version >= 18
-                                             ? std::vector<Sized>{kNewLogin, kNewLogout}
-                                             : v.logins;
+        const std::vector<Sized> again =
+            v.capability == 0 && v.version >= 18 ? std::vector<Sized>{kNewLogin, kNewLogout} : v.logins;
         expectedLogins.insert(expectedLogins.end(), again.begin(), again.end());
         EXPECT_EQ(logins, expectedLogins);
         EXPECT_EQ(publicReads, Range(0, v.publicChunks)) << "read once, then served by the shared image";

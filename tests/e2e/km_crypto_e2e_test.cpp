@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <climits>
-#include <memory>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,17 +36,17 @@ struct Library {
     KMGetInterfaceFunction getInterface = nullptr;
     KMFinalizeFunction finalize = nullptr;
 
-    bool Load() {
+    bool Load()
+    {
         handle = dlopen(QVK_KM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr)
-            return false;
+        if (handle == nullptr) return false;
         getInterface = reinterpret_cast<KMGetInterfaceFunction>(dlsym(handle, "KMGetInterface"));
         finalize = reinterpret_cast<KMFinalizeFunction>(dlsym(handle, "KMFinalize"));
         return getInterface != nullptr && finalize != nullptr;
     }
-    void Unload() {
-        if (handle == nullptr)
-            return;
+    void Unload()
+    {
+        if (handle == nullptr) return;
         finalize();
         dlclose(handle);
         handle = nullptr;
@@ -60,39 +60,41 @@ struct Formats {
     void* handle = nullptr;
     IPKIInterface* pki = nullptr;
 
-    bool Load() {
+    bool Load()
+    {
         handle = dlopen("./pkfmt.so", RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr)
-            return false;
+        if (handle == nullptr) return false;
         auto init = reinterpret_cast<int (*)()>(dlsym(handle, "PKIInitialize"));
         auto get = reinterpret_cast<int (*)(void**)>(dlsym(handle, "PKIGetInterface"));
         void* raw = nullptr;
-        if (init == nullptr || get == nullptr || init() != 0 || get(&raw) != 0)
-            return false;
+        if (init == nullptr || get == nullptr || init() != 0 || get(&raw) != 0) return false;
         pki = static_cast<IPKIInterface*>(raw);
         return pki != nullptr;
     }
-    ~Formats() {
+    ~Formats()
+    {
         if (handle != nullptr) {
-            if (auto fin = reinterpret_cast<int (*)()>(dlsym(handle, "PKIFinalize")))
-                fin();
+            if (auto fin = reinterpret_cast<int (*)()>(dlsym(handle, "PKIFinalize"))) fin();
             dlclose(handle);
         }
     }
 
     template <class T>
-    T* Make(std::uint32_t classId, std::uint32_t interfaceId) {
+    T* Make(std::uint32_t classId, std::uint32_t interfaceId)
+    {
         void* object = nullptr;
         EXPECT_EQ(pki->CreateObject(classId, interfaceId, &object), PKI_OK);
         return static_cast<T*>(object);
     }
-    Bytes Take(PKIBlob& blob) {
+    Bytes Take(PKIBlob& blob)
+    {
         Bytes out(blob.data, blob.data + blob.length);
         pki->FreeBlob(&blob);
         return out;
     }
 
-    void StandardCurve(unsigned index, DSTU4145FieldRecord* field, DSTU4145PointRecord* point) {
+    void StandardCurve(unsigned index, DSTU4145FieldRecord* field, DSTU4145PointRecord* point)
+    {
         auto* p = Make<IPKIParameters>(PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS);
         ASSERT_EQ(p->SetStandard(1, index, nullptr), PKI_OK);
         ASSERT_EQ(p->GetParameters(field, point, nullptr), PKI_OK);
@@ -101,7 +103,8 @@ struct Formats {
 
     // A container of `count` keys on explicit standard curves, entries and
     // container under `password`.
-    Bytes Container(unsigned count, const char* password) {
+    Bytes Container(unsigned count, const char* password)
+    {
         auto* container = Make<IPKIKeyContainer>(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER);
         auto* list = Make<IPKIEntryList>(PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST);
         for (unsigned i = 0; i < count; ++i) {
@@ -132,7 +135,8 @@ struct Formats {
 
     // Key values of a container whose entries open with `password`; empty
     // when the container does not decode or an entry does not open.
-    std::vector<Bytes> KeyValues(const Bytes& data, const char* password) {
+    std::vector<Bytes> KeyValues(const Bytes& data, const char* password)
+    {
         std::vector<Bytes> values;
         auto* container = Make<IPKIKeyContainer>(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER);
         PKIBlob in{static_cast<std::uint32_t>(data.size()), const_cast<std::uint8_t*>(data.data())};
@@ -159,13 +163,10 @@ struct Formats {
                         static_cast<IPKIParameters*>(parameters)->Release();
                     }
                 }
-                if (key != nullptr)
-                    static_cast<IPKIKey*>(key)->Release();
-                if (entry != nullptr)
-                    static_cast<IPKIPrivateKey*>(entry)->Release();
+                if (key != nullptr) static_cast<IPKIKey*>(key)->Release();
+                if (entry != nullptr) static_cast<IPKIPrivateKey*>(entry)->Release();
             }
-            if (list != nullptr)
-                list->Release();
+            if (list != nullptr) list->Release();
         }
         container->Release();
         return ok ? values : std::vector<Bytes>{};
@@ -174,7 +175,8 @@ struct Formats {
 
 class KMCryptoE2ETest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         const std::string prefix = "qvkkmcre2e" + std::to_string(getpid()) + "_";
         setenv("WEMU_NAME_PREFIX", prefix.c_str(), 1);
         ASSERT_NE(getcwd(oldDirectory_, sizeof oldDirectory_), nullptr);
@@ -183,23 +185,25 @@ protected:
         ASSERT_TRUE(library_.Load()) << dlerror();
         ASSERT_TRUE(formats_.Load());
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         library_.Unload();
         rig_.reset();
         ASSERT_EQ(chdir(oldDirectory_), 0);
     }
 
-    IKMQuorKorvo7Q* OpenDevice() {
+    IKMQuorKorvo7Q* OpenDevice()
+    {
         IKMQuorKorvo7Q* device = library_.getInterface(kFullKeyName);
         EXPECT_NE(device, nullptr);
-        if (device == nullptr)
-            return nullptr;
+        if (device == nullptr) return nullptr;
         std::string serial = kSerial, password = kPassword;
         EXPECT_EQ(device->Open(serial.data(), password.data(), 0), KM_OK);
         return device;
     }
 
-    static Bytes ReadRecord(IKMQuorKorvo7Q* device, unsigned type, int* result) {
+    static Bytes ReadRecord(IKMQuorKorvo7Q* device, unsigned type, int* result)
+    {
         Bytes buffer(4096);
         unsigned length = 0;
         *result = device->ReadRecord(nullptr, type, buffer.data(), &length);
@@ -213,7 +217,8 @@ protected:
     Formats formats_;
 };
 
-TEST_F(KMCryptoE2ETest, HardwareObjectsSignOnTheKeyAndSurviveCloseAndOpen) {
+TEST_F(KMCryptoE2ETest, HardwareObjectsSignOnTheKeyAndSurviveCloseAndOpen)
+{
     IKMQuorKorvo7Q* device = OpenDevice();
     ASSERT_NE(device, nullptr);
     void* objects[2] = {nullptr, nullptr};
@@ -243,8 +248,7 @@ TEST_F(KMCryptoE2ETest, HardwareObjectsSignOnTheKeyAndSurviveCloseAndOpen) {
     EXPECT_EQ(hardware->CheckSignaturePublicKey(&field, nullptr, publicKey), 1);
 
     std::uint8_t hash[32];
-    for (int i = 0; i < 32; ++i)
-        hash[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    for (int i = 0; i < 32; ++i) hash[i] = static_cast<std::uint8_t>(i * 13 + 5);
     std::uint8_t signature[144] = {};
     ASSERT_EQ(hardware->SignHash(&field, nullptr, hash, signature), 1);
     dstu4145::Curve curve;
@@ -268,7 +272,8 @@ TEST_F(KMCryptoE2ETest, HardwareObjectsSignOnTheKeyAndSurviveCloseAndOpen) {
     device->Release();
 }
 
-TEST_F(KMCryptoE2ETest, ContainersWrappedOnTheKeyReadBackAfterAReloadAndSynthesisedAfterErase) {
+TEST_F(KMCryptoE2ETest, ContainersWrappedOnTheKeyReadBackAfterAReloadAndSynthesisedAfterErase)
+{
     IKMQuorKorvo7Q* device = OpenDevice();
     ASSERT_NE(device, nullptr);
     Bytes large = formats_.Container(24, kPassword);

@@ -107,9 +107,9 @@ Bytes BuildContainer(const Formats& pki, unsigned rounds, std::vector<Bytes>* va
             DSTU4145PointRecord point{};
             EXPECT_NE(parameters.GetStandardCurve(1, curve, &field, &point), 0);
             Ref<IPKIParameters> explicitParameters;
-            EXPECT_EQ(pki->CreateObject(PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS,
-                                        explicitParameters.out()),
-                      PKI_OK);
+            EXPECT_EQ(
+                pki->CreateObject(PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS, explicitParameters.out()),
+                PKI_OK);
             EXPECT_EQ(explicitParameters->SetExplicit(&field, &point, reinterpret_cast<const uint8_t*>(&sBox)), PKI_OK);
             Bytes value = KeyValue(round * 10 + curve, field.words[DSTU4145_FIELD_M]);
             PKIBlob blob{static_cast<uint32_t>(value.size()), value.data()};

@@ -15,7 +15,10 @@ using Bytes = std::vector<uint8_t>;
 
 // Requests that may legitimately change state even when refused: a failed
 // login counts a try.
-bool CountsTries(uint8_t command) { return command == 1 || command == 131; }
+bool CountsTries(uint8_t command)
+{
+    return command == 1 || command == 131;
+}
 
 TEST(KeyModelHostileRequests, AnswersEverythingAndRefusalsChangeNothing)
 {
@@ -42,9 +45,9 @@ TEST(KeyModelHostileRequests, AnswersEverythingAndRefusalsChangeNothing)
                 apdu = {0xFF, 0x14, 0x00, 0x00, static_cast<uint8_t>(blockSize - 1)};
                 for (size_t n = 1; n < blockSize; ++n) apdu.push_back(byte());
                 apdu.push_back(static_cast<uint8_t>(blockSize + 2));
-                if (shape == 1) apdu[0] = byte();                               // class
-                if (shape == 2) apdu[1] = byte();                               // instruction
-                if (shape == 3) apdu[4] = byte();                               // Lc against the length
+                if (shape == 1) apdu[0] = byte();                                   // class
+                if (shape == 2) apdu[1] = byte();                                   // instruction
+                if (shape == 3) apdu[4] = byte();                                   // Lc against the length
                 if (shape == 4 && (rng() & 1)) apdu.resize(5 + rng() % blockSize);  // cut short
             }
             const Bytes before = key->Serialize();

@@ -2,8 +2,8 @@
 // when too large for the record place, unwrapped on reading) and the
 // container synthesised for the keys held on the key. Containers are made and
 // read through the stand-in PKI formats library, as any outside program would.
-#include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <climits>
@@ -27,7 +27,10 @@ constexpr char kSerial[] = "271828";
 constexpr char kKeyPassword[] = "1234";
 constexpr std::uint32_t kDataRecordLimit = 3068;
 
-IPKIInterface* Pki() { return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface()); }
+IPKIInterface* Pki()
+{
+    return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface());
+}
 
 // One reference held by the test.
 template <class T>
@@ -37,12 +40,13 @@ struct Obj {
     Obj(const Obj&) = delete;
     Obj& operator=(const Obj&) = delete;
     ~Obj() { reset(); }
-    void reset() {
-        if (raw != nullptr)
-            reinterpret_cast<IPKIObject*>(raw)->Release();
+    void reset()
+    {
+        if (raw != nullptr) reinterpret_cast<IPKIObject*>(raw)->Release();
         raw = nullptr;
     }
-    void** out() {
+    void** out()
+    {
         reset();
         return &raw;
     }
@@ -51,7 +55,8 @@ struct Obj {
     IPKIObject* obj() const { return static_cast<IPKIObject*>(get()); }
 };
 
-Bytes TakeBlob(PKIBlob& blob) {
+Bytes TakeBlob(PKIBlob& blob)
+{
     Bytes out(blob.data, blob.data + blob.length);
     Pki()->FreeBlob(&blob);
     return out;
@@ -62,19 +67,22 @@ struct CurveRecords {
     DSTU4145PointRecord point{};
 };
 
-CurveRecords StandardCurve(unsigned index) {
+CurveRecords StandardCurve(unsigned index)
+{
     CurveRecords c;
     CSPParameters().GetStandardCurve(1, index, &c.field, &c.point);
     return c;
 }
 
-CurveRecords BuiltInCurve() {
+CurveRecords BuiltInCurve()
+{
     CurveRecords c;
     PKIBuiltInCurve(&c.field, &c.point);
     return c;
 }
 
-Bytes SBox0() {
+Bytes SBox0()
+{
     GOST28147PackedSBox s;
     CSPParameters().GetStandardSBox(0, &s);
     Bytes out(PKI_SBOX_BYTES);
@@ -89,16 +97,17 @@ struct KeySpec {
     bool block = false;  // parameters as the built-in encoded block
 };
 
-KeySpec MakeSpec(unsigned seed, const CurveRecords& curve) {
+KeySpec MakeSpec(unsigned seed, const CurveRecords& curve)
+{
     KeySpec k;
     k.curve = curve;
     std::uint32_t bytes = (curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
-    for (std::uint32_t i = 0; i < bytes; ++i)
-        k.value.push_back(static_cast<std::uint8_t>(seed * 37 + i * 11 + 1));
+    for (std::uint32_t i = 0; i < bytes; ++i) k.value.push_back(static_cast<std::uint8_t>(seed * 37 + i * 11 + 1));
     return k;
 }
 
-void MakeKeyObject(const KeySpec& spec, Obj<IPKIKey>& key) {
+void MakeKeyObject(const KeySpec& spec, Obj<IPKIKey>& key)
+{
     Obj<IPKIParameters> parameters;
     PKIBlob value{static_cast<std::uint32_t>(spec.value.size()), const_cast<std::uint8_t*>(spec.value.data())};
     ASSERT_EQ(Pki()->CreateObject(PKI_CLASS_KEY, PKI_IID_KEY, key.out()), PKI_OK);
@@ -128,7 +137,8 @@ struct ContainerSpec {
     std::vector<std::pair<std::string, Bytes>> attributes;
 };
 
-Bytes BuildContainer(const ContainerSpec& spec) {
+Bytes BuildContainer(const ContainerSpec& spec)
+{
     Obj<IPKIKeyContainer> container;
     Obj<IPKIEntryList> list;
     EXPECT_EQ(Pki()->CreateObject(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, container.out()), PKI_OK);
@@ -168,7 +178,8 @@ struct ReadContainer {
     int passwordCheck = -1;
 };
 
-ReadContainer Read(const Bytes& data, const char* entryPassword, const char* containerPassword) {
+ReadContainer Read(const Bytes& data, const char* entryPassword, const char* containerPassword)
+{
     ReadContainer r;
     Obj<IPKIKeyContainer> container;
     EXPECT_EQ(Pki()->CreateObject(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, container.out()), PKI_OK);
@@ -220,7 +231,8 @@ ReadContainer Read(const Bytes& data, const char* entryPassword, const char* con
     return r;
 }
 
-void ExpectSameKeys(const std::vector<KeySpec>& expected, const ReadContainer& got) {
+void ExpectSameKeys(const std::vector<KeySpec>& expected, const ReadContainer& got)
+{
     ASSERT_EQ(got.openResult, PKI_OK);
     ASSERT_EQ(got.keys.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -238,7 +250,8 @@ void ExpectSameKeys(const std::vector<KeySpec>& expected, const ReadContainer& g
 
 // Many keys over standard curves, one over the built-in curve and one with
 // the built-in parameter block: larger than the record place when explicit.
-ContainerSpec LargeContainer(const std::string& password, unsigned copies) {
+ContainerSpec LargeContainer(const std::string& password, unsigned copies)
+{
     ContainerSpec spec;
     for (unsigned round = 0; round < copies; ++round)
         for (unsigned curve = 0; curve < 10; ++curve)
@@ -267,7 +280,8 @@ public:
 
 private:
     template <typename Call>
-    int Into(Call call, const Bytes& record, Bytes* out) {
+    int Into(Call call, const Bytes& record, Bytes* out)
+    {
         std::uint8_t* made = nullptr;
         std::uint32_t length = 0;
         const int result = (this->*call)(record.data(), static_cast<std::uint32_t>(record.size()), &made, &length);
@@ -281,7 +295,8 @@ private:
 
 class ContainerTest : public kmtest::KMTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         KMTest::SetUp();
 #ifdef QVK_PKFMT_DIR
         // The formats library is looked for in the working directory first.
@@ -291,25 +306,27 @@ protected:
         qvkkm::InitializeGlobals();
         ASSERT_NE(Pki(), nullptr) << "pkfmt.so not loaded";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         KMTest::TearDown();
 #ifdef QVK_PKFMT_DIR
         ASSERT_EQ(chdir(oldDirectory_), 0);
 #endif
     }
 
-    kmtest::Device OpenKey() {
+    kmtest::Device OpenKey()
+    {
         AddKey(std::atoi(kSerial), 18, 0x200, kKeyPassword);
         return OpenFullKey(kSerial, kKeyPassword);
     }
 
-    static Bytes ReadRecordBytes(IKMQuorKorvo7Q* device, unsigned type, int* result) {
+    static Bytes ReadRecordBytes(IKMQuorKorvo7Q* device, unsigned type, int* result)
+    {
         std::string serial = kSerial;
         Bytes buffer(KM_RECORD_BUFFER, 0x77);
         unsigned length = 0;
         *result = device->ReadRecord(serial.data(), type, buffer.data(), &length);
-        if (*result != KM_OK)
-            return {};
+        if (*result != KM_OK) return {};
         buffer.resize(length);
         return buffer;
     }
@@ -321,13 +338,15 @@ protected:
 // count the test environment chose.
 class DefaultIterationCount {
 public:
-    DefaultIterationCount() {
+    DefaultIterationCount()
+    {
         const char* chosen = std::getenv("PKFMT_DEFAULT_ITERATIONS");
         if (chosen != nullptr) saved_ = chosen;
         had_ = chosen != nullptr;
         unsetenv("PKFMT_DEFAULT_ITERATIONS");
     }
-    ~DefaultIterationCount() {
+    ~DefaultIterationCount()
+    {
         if (had_) setenv("PKFMT_DEFAULT_ITERATIONS", saved_.c_str(), 1);
     }
     DefaultIterationCount(const DefaultIterationCount&) = delete;
@@ -339,7 +358,8 @@ private:
 };
 
 // With the derivation at its full default count.
-TEST_F(ContainerTest, SignatureKeyContainerStoredAndReadBackWithItsPassword) {
+TEST_F(ContainerTest, SignatureKeyContainerStoredAndReadBackWithItsPassword)
+{
     DefaultIterationCount fullCount;
     kmtest::Device device = OpenKey();
     ContainerSpec spec;
@@ -365,7 +385,8 @@ TEST_F(ContainerTest, SignatureKeyContainerStoredAndReadBackWithItsPassword) {
     EXPECT_TRUE(bad.keys.empty());
 }
 
-TEST_F(ContainerTest, LargeContainerIsWrappedOnTheKeyAndUnwrappedOnReading) {
+TEST_F(ContainerTest, LargeContainerIsWrappedOnTheKeyAndUnwrappedOnReading)
+{
     kmtest::Device device = OpenKey();
     ContainerSpec spec = LargeContainer(kKeyPassword, 1);
     Bytes container = BuildContainer(spec);
@@ -381,7 +402,8 @@ TEST_F(ContainerTest, LargeContainerIsWrappedOnTheKeyAndUnwrappedOnReading) {
     EXPECT_EQ(read.attributes, spec.attributes);
 }
 
-TEST_F(ContainerTest, WrappingCompactsAndUnwrappingRestoresExplicitParameters) {
+TEST_F(ContainerTest, WrappingCompactsAndUnwrappingRestoresExplicitParameters)
+{
     ContainerBase base;
     base.Keep("pw-1");
     ContainerSpec spec = LargeContainer("pw-1", 4);
@@ -414,14 +436,15 @@ TEST_F(ContainerTest, WrappingCompactsAndUnwrappingRestoresExplicitParameters) {
     ASSERT_GT(unwrappedBytes.size(), KM_RECORD_BUFFER);
     Bytes buffer(KM_RECORD_BUFFER, 0x5C);
     unsigned length = 12345;
-    EXPECT_EQ(base.UnwrapRecordInto(wrappedBytes.data(), static_cast<std::uint32_t>(wrappedBytes.size()),
-                                    buffer.data(), &length),
+    EXPECT_EQ(base.UnwrapRecordInto(wrappedBytes.data(), static_cast<std::uint32_t>(wrappedBytes.size()), buffer.data(),
+                                    &length),
               KM_DEVICE_ERROR);
     EXPECT_EQ(length, 12345u);
     EXPECT_EQ(buffer, Bytes(KM_RECORD_BUFFER, 0x5C));
 }
 
-TEST_F(ContainerTest, ContainerOpenedOnlyByTheContainerPasswordKeepsIt) {
+TEST_F(ContainerTest, ContainerOpenedOnlyByTheContainerPasswordKeepsIt)
+{
     ContainerBase base;
     base.Keep("users password");
     ContainerSpec spec;
@@ -441,7 +464,8 @@ TEST_F(ContainerTest, ContainerOpenedOnlyByTheContainerPasswordKeepsIt) {
     EXPECT_STREQ(base.Kept(), "users password");
 }
 
-TEST_F(ContainerTest, MalformedPackedAttributesMakeUnwrappingFail) {
+TEST_F(ContainerTest, MalformedPackedAttributesMakeUnwrappingFail)
+{
     ContainerBase base;
     base.Keep("pw");
     ContainerSpec spec;
@@ -472,14 +496,15 @@ TEST_F(ContainerTest, MalformedPackedAttributesMakeUnwrappingFail) {
 
         std::uint8_t* unwrapped = nullptr;
         std::uint32_t unwrappedLength = 0;
-        EXPECT_EQ(base.UnwrapRecord(altered.data(), static_cast<std::uint32_t>(altered.size()), &unwrapped,
-                                    &unwrappedLength),
-                  0);
+        EXPECT_EQ(
+            base.UnwrapRecord(altered.data(), static_cast<std::uint32_t>(altered.size()), &unwrapped, &unwrappedLength),
+            0);
         EXPECT_EQ(unwrapped, nullptr);
     }
 }
 
-TEST_F(ContainerTest, SynthesisedContainerStandsForTheKeysOnTheKey) {
+TEST_F(ContainerTest, SynthesisedContainerStandsForTheKeysOnTheKey)
+{
     kmtest::Device device = OpenKey();
     ASSERT_EQ(device->Erase(nullptr), KM_OK);
     int result = -1;
@@ -517,11 +542,11 @@ TEST_F(ContainerTest, SynthesisedContainerStandsForTheKeysOnTheKey) {
 }
 
 // Counters of the formats library: objects and blocks not yet handed back.
-int LiveCount(const char* hook) {
+int LiveCount(const char* hook)
+{
 #ifdef QVK_PKFMT_DIR
     void* library = dlopen(QVK_PKFMT_DIR "/pkfmt.so", RTLD_LAZY | RTLD_NOLOAD);
-    if (library == nullptr)
-        return -1;
+    if (library == nullptr) return -1;
     auto count = reinterpret_cast<int (*)()>(dlsym(library, hook));
     int n = count != nullptr ? count() : -1;
     dlclose(library);
@@ -532,7 +557,8 @@ int LiveCount(const char* hook) {
 #endif
 }
 
-TEST_F(ContainerTest, EveryObjectAndBlockIsHandedBackOnEveryPath) {
+TEST_F(ContainerTest, EveryObjectAndBlockIsHandedBackOnEveryPath)
+{
     const int objects = LiveCount("PKFMTLiveObjects");
     const int blobs = LiveCount("PKFMTLiveBlobs");
     ASSERT_GE(objects, 0);
@@ -576,7 +602,8 @@ TEST_F(ContainerTest, EveryObjectAndBlockIsHandedBackOnEveryPath) {
 // container operations give them, as the stand-in's call log records them.
 // Releases (operation 1) are left out: the live-object counts above check
 // that each object goes.
-TEST_F(ContainerTest, WrappingAndUnwrappingMakeTheirCallsInOrder) {
+TEST_F(ContainerTest, WrappingAndUnwrappingMakeTheirCallsInOrder)
+{
     ContainerSpec spec;
     spec.keys = {MakeSpec(1, StandardCurve(0))};
     spec.entryPassword = kKeyPassword;
@@ -590,25 +617,25 @@ TEST_F(ContainerTest, WrappingAndUnwrappingMakeTheirCallsInOrder) {
     // Collecting the keys: reader, its bags and entries, each entry opened
     // with the kept password, then the three attributes of the bag.
     const std::vector<std::string> collect = {
-        "pki 10 4931 4266", "KeyContainer 4", "KeyContainer 5", "pki 10 4893 4233", "KeyContainer 19",
-        "KeyContainer 6", "EntryList 5", "EntryList 6", "PrivateKey 6", "Key 2 4128", "KeySet 47",
-        "KeyContainer 21", "KeySet 58", "pki 7", "KeyContainer 21", "KeyContainer 21"};
+        "pki 10 4931 4266", "KeyContainer 4", "KeyContainer 5",  "pki 10 4893 4233",
+        "KeyContainer 19",  "KeyContainer 6", "EntryList 5",     "EntryList 6",
+        "PrivateKey 6",     "Key 2 4128",     "KeySet 47",       "KeyContainer 21",
+        "KeySet 58",        "pki 7",          "KeyContainer 21", "KeyContainer 21"};
     Bytes wrapped;
     ASSERT_EQ(base.Wrap(plain, &wrapped), 1);
     std::vector<std::string> expected = collect;
-    for (const char* call : {
-             "KeySet 57", "KeySet 46", "pki 10 4930 4201",
-             // The compact key: standard curve 0 named by its number, no S-box
-             // of its own.
-             "KeySet 48", "Key 2 4128", "Key 7", "Parameters 5", "pki 10 4880 4114", "Parameters 8",
-             "pki 10 4893 4128", "Key 8", "Key 43", "pki 7", "pki 10 4882 4250", "PrivateKey 12",
-             "PrivateKey 5", "EntryList 7",
-             // The packed attribute list (values 6 and 7), added as the
-             // wrapped-record attribute, then the list encoded unprotected.
-             "KeySet 57", "pki 7", "KeySet 57", "pki 6", "pki 10 4931 4266", "KeyContainer 22", "pki 7",
-             "pki 10 4931 4252", "KeyContainer 7", "KeyContainer 3",
-             // The caller hands the result back.
-             "pki 7"})
+    for (const char* call :
+         {"KeySet 57", "KeySet 46", "pki 10 4930 4201",
+          // The compact key: standard curve 0 named by its number, no S-box
+          // of its own.
+          "KeySet 48", "Key 2 4128", "Key 7", "Parameters 5", "pki 10 4880 4114", "Parameters 8", "pki 10 4893 4128",
+          "Key 8", "Key 43", "pki 7", "pki 10 4882 4250", "PrivateKey 12", "PrivateKey 5", "EntryList 7",
+          // The packed attribute list (values 6 and 7), added as the
+          // wrapped-record attribute, then the list encoded unprotected.
+          "KeySet 57", "pki 7", "KeySet 57", "pki 6", "pki 10 4931 4266", "KeyContainer 22", "pki 7",
+          "pki 10 4931 4252", "KeyContainer 7", "KeyContainer 3",
+          // The caller hands the result back.
+          "pki 7"})
         expected.push_back(call);
     EXPECT_EQ(pkfmtcalls::Joined(log.Take()), pkfmtcalls::Joined(expected));
 
@@ -624,21 +651,21 @@ TEST_F(ContainerTest, WrappingAndUnwrappingMakeTheirCallsInOrder) {
     expected.erase(expected.begin() + 12, expected.begin() + 14);
     expected.push_back("KeySet 58");
     expected.push_back("pki 7");
-    for (const char* call : {
-             "KeySet 57", "KeySet 46", "pki 10 4930 4201",
-             // A key whose parameters are not named is kept as it is.
-             "KeySet 48", "Key 2 4128", "Key 7", "Parameters 2 4273", "pki 7", "pki 10 4882 4250",
-             "PrivateKey 12", "PrivateKey 5", "EntryList 7",
-             // Attribute 2.12.1 from the packed list, then the list encoded
-             // under the kept password.
-             "KeySet 57", "pki 10 4931 4266", "KeyContainer 22", "pki 7", "pki 10 4931 4252", "KeyContainer 7",
-             "KeyContainer 15", "KeyContainer 3", "pki 7"})
+    for (const char* call : {"KeySet 57", "KeySet 46", "pki 10 4930 4201",
+                             // A key whose parameters are not named is kept as it is.
+                             "KeySet 48", "Key 2 4128", "Key 7", "Parameters 2 4273", "pki 7", "pki 10 4882 4250",
+                             "PrivateKey 12", "PrivateKey 5", "EntryList 7",
+                             // Attribute 2.12.1 from the packed list, then the list encoded
+                             // under the kept password.
+                             "KeySet 57", "pki 10 4931 4266", "KeyContainer 22", "pki 7", "pki 10 4931 4252",
+                             "KeyContainer 7", "KeyContainer 15", "KeyContainer 3", "pki 7"})
         expected.push_back(call);
     EXPECT_EQ(pkfmtcalls::Joined(log.Take()), pkfmtcalls::Joined(expected));
 }
 
 // The container standing for a signature key held on the key.
-TEST_F(ContainerTest, SynthesisedContainerMakesItsCallsInOrder) {
+TEST_F(ContainerTest, SynthesisedContainerMakesItsCallsInOrder)
+{
     kmtest::Device device = OpenKey();
     void* hw[2] = {nullptr, nullptr};
     ASSERT_EQ(device->GetInfo(nullptr, nullptr, hw), KM_OK);

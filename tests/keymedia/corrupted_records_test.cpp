@@ -4,8 +4,8 @@
 // back: every answer is a record within its limits or a KM_* error, no read
 // runs past the caller's 4,096-byte buffer, and nothing a read does changes
 // the key.
-#include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <climits>
@@ -29,7 +29,10 @@ constexpr std::uint32_t kDataLimit = 3068;
 constexpr std::size_t kGuard = 64;
 constexpr std::uint8_t kGuardByte = 0xA5;
 
-IPKIInterface* Pki() { return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface()); }
+IPKIInterface* Pki()
+{
+    return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface());
+}
 
 template <class T>
 struct Obj {
@@ -38,11 +41,13 @@ struct Obj {
     Obj(const Obj&) = delete;
     Obj& operator=(const Obj&) = delete;
     ~Obj() { reset(); }
-    void reset() {
+    void reset()
+    {
         if (raw != nullptr) reinterpret_cast<IPKIObject*>(raw)->Release();
         raw = nullptr;
     }
-    void** out() {
+    void** out()
+    {
         reset();
         return &raw;
     }
@@ -50,13 +55,15 @@ struct Obj {
     IPKIObject* obj() const { return static_cast<IPKIObject*>(raw); }
 };
 
-Bytes TakeBlob(PKIBlob& blob) {
+Bytes TakeBlob(PKIBlob& blob)
+{
     Bytes out(blob.data, blob.data + blob.length);
     Pki()->FreeBlob(&blob);
     return out;
 }
 
-int LiveCount(const char* hook) {
+int LiveCount(const char* hook)
+{
 #ifdef QVK_PKFMT_DIR
     void* library = dlopen(QVK_PKFMT_DIR "/pkfmt.so", RTLD_LAZY | RTLD_NOLOAD);
     if (library == nullptr) return -1;
@@ -72,7 +79,8 @@ int LiveCount(const char* hook) {
 
 // A container of `keys` keys over standard curves, its entries under
 // `password`; `attributes` go into the marking attribute when given.
-Bytes MakeContainer(unsigned keys, const char* password, const Bytes* marking) {
+Bytes MakeContainer(unsigned keys, const char* password, const Bytes* marking)
+{
     Obj<IPKIKeyContainer> container;
     Obj<IPKIEntryList> list;
     EXPECT_EQ(Pki()->CreateObject(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, container.out()), PKI_OK);
@@ -110,7 +118,8 @@ Bytes MakeContainer(unsigned keys, const char* password, const Bytes* marking) {
 
 class CorruptedRecordsTest : public kmtest::KMTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         KMTest::SetUp();
 #ifdef QVK_PKFMT_DIR
         // Wrapped records need the formats library, looked for in the
@@ -121,7 +130,8 @@ protected:
         qvkkm::InitializeGlobals();
         ASSERT_NE(Pki(), nullptr) << "pkfmt.so not loaded";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         KMTest::TearDown();
 #ifdef QVK_PKFMT_DIR
         ASSERT_EQ(chdir(oldDirectory_), 0);
@@ -139,7 +149,8 @@ struct Image {
     Body body = Body::Plain;
 };
 
-void PutHeader(std::uint8_t* at, std::uint32_t type, std::uint32_t length) {
+void PutHeader(std::uint8_t* at, std::uint32_t type, std::uint32_t length)
+{
     at[0] = static_cast<std::uint8_t>(type);
     at[1] = static_cast<std::uint8_t>(type >> 8);
     at[2] = static_cast<std::uint8_t>(length);
@@ -149,25 +160,34 @@ void PutHeader(std::uint8_t* at, std::uint32_t type, std::uint32_t length) {
 class Generator {
 public:
     Generator(std::uint32_t seed, const Bytes& plainContainer, const Bytes& wrappedContainer)
-        : rng_(seed), plain_(plainContainer), wrapped_(wrappedContainer) {}
+        : rng_(seed), plain_(plainContainer), wrapped_(wrappedContainer)
+    {
+    }
 
     std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(rng_() % n); }
 
     // Lengths at and beyond every limit a reader checks, or anything.
-    std::uint32_t Length() {
-        static const std::uint32_t kEdges[] = {0,    1,    28,   29,   988,  989,  3068,  3069,
+    std::uint32_t Length()
+    {
+        static const std::uint32_t kEdges[] = {0,    1,    28,   29,   988,  989,  3068,   3069,
                                                4060, 4061, 4092, 4096, 4097, 8192, 0x7FFF, 0xFFFF};
         return Below(4) == 0 ? Below(0x10000) : kEdges[Below(sizeof kEdges / sizeof kEdges[0])];
     }
-    std::uint32_t Type(std::uint32_t usual) {
+    std::uint32_t Type(std::uint32_t usual)
+    {
         switch (Below(6)) {
-            case 0: return 0xFFFF;
-            case 1: return Below(0x10000);
-            case 2: return Below(18);
-            default: return usual;
+        case 0:
+            return 0xFFFF;
+        case 1:
+            return Below(0x10000);
+        case 2:
+            return Below(18);
+        default:
+            return usual;
         }
     }
-    void Fill(std::uint8_t* at, std::size_t length) {
+    void Fill(std::uint8_t* at, std::size_t length)
+    {
         // Erased, random, or a mix of erased and random blocks.
         const std::uint32_t style = Below(3);
         for (std::size_t i = 0; i < length; ++i) {
@@ -175,48 +195,54 @@ public:
             at[i] = erased ? 0xFF : static_cast<std::uint8_t>(rng_());
         }
     }
-    Bytes Mutate(Bytes bytes) {
+    Bytes Mutate(Bytes bytes)
+    {
         if (bytes.empty()) return bytes;
         switch (Below(4)) {
-            case 0: bytes.resize(Below(static_cast<std::uint32_t>(bytes.size()))); break;
-            case 1:
-                for (std::uint32_t n = 1 + Below(8); n != 0; --n)
-                    bytes[Below(static_cast<std::uint32_t>(bytes.size()))] ^= static_cast<std::uint8_t>(1 << Below(8));
-                break;
-            case 2:
-                for (std::uint32_t n = 1 + Below(4); n != 0; --n)
-                    bytes[Below(static_cast<std::uint32_t>(bytes.size()))] = static_cast<std::uint8_t>(rng_());
-                break;
-            default: break;  // intact
+        case 0:
+            bytes.resize(Below(static_cast<std::uint32_t>(bytes.size())));
+            break;
+        case 1:
+            for (std::uint32_t n = 1 + Below(8); n != 0; --n)
+                bytes[Below(static_cast<std::uint32_t>(bytes.size()))] ^= static_cast<std::uint8_t>(1 << Below(8));
+            break;
+        case 2:
+            for (std::uint32_t n = 1 + Below(4); n != 0; --n)
+                bytes[Below(static_cast<std::uint32_t>(bytes.size()))] = static_cast<std::uint8_t>(rng_());
+            break;
+        default:
+            break;  // intact
         }
         return bytes;
     }
     // A wrapped-record marking attribute list, malformed more often than not.
-    Bytes PackedList() {
+    Bytes PackedList()
+    {
         Bytes list;
         switch (Below(4)) {
-            case 0:  // random bytes
-                list.resize(Below(24));
-                for (auto& b : list) b = static_cast<std::uint8_t>(rng_());
-                break;
-            case 1: {  // an item whose length runs past the end
-                list = {static_cast<std::uint8_t>(6 + Below(2)), 0, static_cast<std::uint8_t>(Below(256)),
-                        static_cast<std::uint8_t>(Below(256))};
-                list.resize(4 + Below(8), 0x42);
-                break;
-            }
-            case 2:  // a well-formed item cut short
-                list = {6, 0, 3, 0, 1, 2, 3, 7, 0, 2, 0, 9, 9};
-                list.resize(Below(static_cast<std::uint32_t>(list.size())));
-                break;
-            default:  // an unknown tag
-                list = {static_cast<std::uint8_t>(Below(256)), static_cast<std::uint8_t>(1 + Below(255)), 1, 0, 0x42};
-                break;
+        case 0:  // random bytes
+            list.resize(Below(24));
+            for (auto& b : list) b = static_cast<std::uint8_t>(rng_());
+            break;
+        case 1: {  // an item whose length runs past the end
+            list = {static_cast<std::uint8_t>(6 + Below(2)), 0, static_cast<std::uint8_t>(Below(256)),
+                    static_cast<std::uint8_t>(Below(256))};
+            list.resize(4 + Below(8), 0x42);
+            break;
+        }
+        case 2:  // a well-formed item cut short
+            list = {6, 0, 3, 0, 1, 2, 3, 7, 0, 2, 0, 9, 9};
+            list.resize(Below(static_cast<std::uint32_t>(list.size())));
+            break;
+        default:  // an unknown tag
+            list = {static_cast<std::uint8_t>(Below(256)), static_cast<std::uint8_t>(1 + Below(255)), 1, 0, 0x42};
+            break;
         }
         return list;
     }
 
-    Image Make(std::uint32_t publicSize, const char* password) {
+    Image Make(std::uint32_t publicSize, const char* password)
+    {
         Image image;
         image.publicArea.assign(publicSize, 0xFF);
         image.privateArea.assign(kPrivateBytes, 0xFF);
@@ -232,21 +258,26 @@ public:
         std::uint8_t* priv = image.privateArea.data();
         Bytes body;
         switch (Below(6)) {
-            case 0: body = Mutate(wrapped_); image.body = Body::FromWrapped; break;
-            case 1: {
-                const Bytes marking = PackedList();
-                body = Mutate(MakeContainer(1, password, &marking));
-                image.body = Body::FromWrapped;
-                break;
-            }
-            case 2: body = Mutate(plain_); break;
-            default: break;
+        case 0:
+            body = Mutate(wrapped_);
+            image.body = Body::FromWrapped;
+            break;
+        case 1: {
+            const Bytes marking = PackedList();
+            body = Mutate(MakeContainer(1, password, &marking));
+            image.body = Body::FromWrapped;
+            break;
+        }
+        case 2:
+            body = Mutate(plain_);
+            break;
+        default:
+            break;
         }
         if (!body.empty() && body.size() <= kDataLimit && Below(4) != 0) {
             const std::uint32_t type = Below(3) == 0 ? Type(5) : 5 + Below(2);
             // Mostly the body's own length; sometimes a damaged one.
-            const std::uint32_t length =
-                Below(3) != 0 ? static_cast<std::uint32_t>(body.size()) : Length();
+            const std::uint32_t length = Below(3) != 0 ? static_cast<std::uint32_t>(body.size()) : Length();
             PutHeader(priv, type, length);
             std::memcpy(priv + 4, body.data(), body.size());
         } else if (Below(6) != 0) {
@@ -266,13 +297,18 @@ private:
     const Bytes& wrapped_;
 };
 
-std::uint32_t Field(const Bytes& area, std::size_t at) { return area[at] | (area[at + 1] << 8); }
+std::uint32_t Field(const Bytes& area, std::size_t at)
+{
+    return area[at] | (area[at + 1] << 8);
+}
 
-bool IsKmCode(int r) {
+bool IsKmCode(int r)
+{
     return r == KM_OK || r == KM_NOT_FOUND || r == KM_NOT_SUPPORTED || r == KM_DEVICE_ERROR || r == KM_BAD_STATE;
 }
 
-TEST_F(CorruptedRecordsTest, DamagedRecordPlacesReadAsRecordsWithinLimitsOrErrorsAndAreNeverWritten) {
+TEST_F(CorruptedRecordsTest, DamagedRecordPlacesReadAsRecordsWithinLimitsOrErrorsAndAreNeverWritten)
+{
     const int objects = LiveCount("PKFMTLiveObjects");
     const int blobs = LiveCount("PKFMTLiveBlobs");
     ASSERT_GE(objects, 0);

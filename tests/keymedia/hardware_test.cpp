@@ -32,7 +32,8 @@ struct Curve {
     std::uint32_t FieldBytes() const { return (field.words[DSTU4145_FIELD_M] + 7) / 8; }
 };
 
-Curve StandardCurve(unsigned index) {
+Curve StandardCurve(unsigned index)
+{
     Curve c;
     CSPParameters parameters;
     EXPECT_EQ(parameters.GetStandardCurve(1, index, &c.field, &c.point), 1);
@@ -40,7 +41,8 @@ Curve StandardCurve(unsigned index) {
 }
 
 // Question form of the key-pair operations: m = 0, the code in point word 38.
-Curve Question(std::uint32_t code) {
+Curve Question(std::uint32_t code)
+{
     Curve c;
     c.point.words[DSTU4145_POINT_BITS] = code;
     return c;
@@ -48,7 +50,8 @@ Curve Question(std::uint32_t code) {
 
 class HardwareTest : public kmtest::KMTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         KMTest::SetUp();
         reader_ = AddKey(std::atoi(kSerial), 18, 0x200, kPassword);
         device_ = FullKey();
@@ -62,14 +65,15 @@ protected:
         ASSERT_NE(hardware_, nullptr);
         ASSERT_NE(random_, nullptr);
     }
-    void TearDown() override {
-        if (device_ != nullptr)
-            device_->Close(nullptr);
+    void TearDown() override
+    {
+        if (device_ != nullptr) device_->Close(nullptr);
         device_.reset();
         KMTest::TearDown();
     }
 
-    void OpenKey() {
+    void OpenKey()
+    {
         char serial[sizeof kSerial];
         char password[sizeof kPassword];
         std::memcpy(serial, kSerial, sizeof serial);
@@ -77,12 +81,12 @@ protected:
         ASSERT_EQ(device_->Open(serial, password, 0), KM_OK);
     }
 
-    int Commands(int command) const {
+    int Commands(int command) const
+    {
         int n = 0;
         for (const std::string& line : pd::CommandLog(reader_)) {
             int cmd = -1;
-            if (std::sscanf(line.c_str(), "cmd=%d", &cmd) == 1 && cmd == command)
-                ++n;
+            if (std::sscanf(line.c_str(), "cmd=%d", &cmd) == 1 && cmd == command) ++n;
         }
         return n;
     }
@@ -93,13 +97,15 @@ protected:
     ICSPHardwareRNG* random_ = nullptr;
 };
 
-void ExpectZeroFrom(const std::uint8_t* key, std::size_t from) {
+void ExpectZeroFrom(const std::uint8_t* key, std::size_t from)
+{
     for (std::size_t i = from; i < 76; ++i) {
         EXPECT_EQ(key[i], 0) << "byte " << i;
     }
 }
 
-TEST_F(HardwareTest, KeyPairOnStandardCurve0SignsWhatTheEngineVerifies) {
+TEST_F(HardwareTest, KeyPairOnStandardCurve0SignsWhatTheEngineVerifies)
+{
     Curve curve = StandardCurve(0);
     const std::uint32_t keyBytes = curve.FieldBytes();
     std::uint8_t publicKey[76];
@@ -126,8 +132,7 @@ TEST_F(HardwareTest, KeyPairOnStandardCurve0SignsWhatTheEngineVerifies) {
     ASSERT_EQ(engine->CheckPublicKey(dstu4145::ByteSpan(publicKey, keyBytes)), dstu4145::Result::Ok);
 
     std::uint8_t hash[32];
-    for (int i = 0; i < 32; ++i)
-        hash[i] = static_cast<std::uint8_t>(0x31 * i + 7);
+    for (int i = 0; i < 32; ++i) hash[i] = static_cast<std::uint8_t>(0x31 * i + 7);
     std::uint8_t signature[144] = {};
     ASSERT_EQ(hardware_->SignHash(&curve.field, nullptr, hash, signature), 1);
     EXPECT_EQ(engine->Verify(dstu4145::ByteSpan(hash, 32), dstu4145::ByteSpan(publicKey, keyBytes),
@@ -140,15 +145,15 @@ TEST_F(HardwareTest, KeyPairOnStandardCurve0SignsWhatTheEngineVerifies) {
 
     // SignHashEx with a 48-byte hash on a version-18 key.
     std::uint8_t longHash[48];
-    for (int i = 0; i < 48; ++i)
-        longHash[i] = static_cast<std::uint8_t>(0x5B ^ i);
+    for (int i = 0; i < 48; ++i) longHash[i] = static_cast<std::uint8_t>(0x5B ^ i);
     ASSERT_EQ(hardware_->SignHashEx(&curve.field, nullptr, sizeof longHash, longHash, signature), 1);
     EXPECT_EQ(engine->Verify(dstu4145::ByteSpan(longHash, 48), dstu4145::ByteSpan(publicKey, keyBytes),
                              dstu4145::ByteSpan(signature, sizeof signature)),
               dstu4145::Result::Ok);
 }
 
-TEST_F(HardwareTest, QueryRefusesAnotherCurveAndCheckComparesTheFieldBytes) {
+TEST_F(HardwareTest, QueryRefusesAnotherCurveAndCheckComparesTheFieldBytes)
+{
     Curve curve = StandardCurve(0);
     std::uint8_t publicKey[76];
     ASSERT_EQ(hardware_->GenerateSignatureKeyPair(&curve.field, &curve.point, publicKey), 1);
@@ -178,7 +183,8 @@ TEST_F(HardwareTest, QueryRefusesAnotherCurveAndCheckComparesTheFieldBytes) {
     EXPECT_EQ(hardware_->CheckAgreementPublicKey(&curve.field, nullptr, publicKey), 0);
 }
 
-TEST_F(HardwareTest, CheckPublicKeyNeverComparesPastTheKeysSize) {
+TEST_F(HardwareTest, CheckPublicKeyNeverComparesPastTheKeysSize)
+{
     Curve curve = StandardCurve(0);
     std::uint8_t signatureKey[76], agreementKey[76];
     ASSERT_EQ(hardware_->GenerateSignatureKeyPair(&curve.field, &curve.point, signatureKey), 1);
@@ -197,7 +203,8 @@ TEST_F(HardwareTest, CheckPublicKeyNeverComparesPastTheKeysSize) {
     EXPECT_EQ(hardware_->CheckAgreementPublicKey(&wide.field, nullptr, agreementKey), 0);
 }
 
-TEST_F(HardwareTest, SharedAgreementKeyStillYieldsAPublicKey) {
+TEST_F(HardwareTest, SharedAgreementKeyStillYieldsAPublicKey)
+{
     Curve curve = StandardCurve(0);
     Curve shared = Question(6);
     ASSERT_EQ(hardware_->GenerateSignatureKeyPair(&shared.field, &shared.point, nullptr), 1);
@@ -227,12 +234,13 @@ TEST_F(HardwareTest, SharedAgreementKeyStillYieldsAPublicKey) {
     EXPECT_GT(Commands(KEYCMD_GENERATE_AGREE_KEY), 0);
 }
 
-TEST_F(HardwareTest, QuestionsAndUnofferedOperations) {
+TEST_F(HardwareTest, QuestionsAndUnofferedOperations)
+{
     struct Case {
         std::uint32_t m, bits;
         int signature, agreement;
     } const cases[] = {
-        {0, 11, 1, 0}, {0, 17, 1, 0}, {0, 21, 1, 0},  {0, 25, 1, 0},   {0, 99, 0, 0},
+        {0, 11, 1, 0},    {0, 17, 1, 0},    {0, 21, 1, 0},    {0, 25, 1, 0},    {0, 99, 0, 0},
         {163, 163, 1, 1}, {131, 509, 1, 1}, {131, 510, 0, 1}, {131, 571, 0, 1}, {131, 572, 0, 0},
     };
     for (const Case& c : cases) {
@@ -244,9 +252,8 @@ TEST_F(HardwareTest, QuestionsAndUnofferedOperations) {
             << c.m << "/" << c.bits;
     }
     EXPECT_EQ(hardware_->DecryptSessionKey(nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr), 1);
-    EXPECT_EQ(hardware_->UnwrapKeyGOST28147(nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr,
-                                            nullptr),
-              1);
+    EXPECT_EQ(
+        hardware_->UnwrapKeyGOST28147(nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(hardware_->Reserved11(), 0);
     EXPECT_EQ(hardware_->Reserved15(), 0);
     EXPECT_EQ(hardware_->Reserved19(), 0);
@@ -254,7 +261,8 @@ TEST_F(HardwareTest, QuestionsAndUnofferedOperations) {
     EXPECT_EQ(hardware_->MakeSignS(nullptr, nullptr, s, s, s), 0);
 }
 
-TEST_F(HardwareTest, StoredValueIsMadeOnceAndThenKept) {
+TEST_F(HardwareTest, StoredValueIsMadeOnceAndThenKept)
+{
     std::uint8_t first[32] = {}, second[32] = {};
     ASSERT_EQ(hardware_->GetStoredHash(first), 1);
     ASSERT_EQ(hardware_->GetStoredHash(second), 1);
@@ -262,7 +270,8 @@ TEST_F(HardwareTest, StoredValueIsMadeOnceAndThenKept) {
     EXPECT_NE(std::count(first, first + 32, 0), 32);
 }
 
-TEST_F(HardwareTest, RandomGeneratorFillsExactlyTheRequestedLength) {
+TEST_F(HardwareTest, RandomGeneratorFillsExactlyTheRequestedLength)
+{
     for (std::uint32_t length : {1u, 7u, 55u, 63u, 64u, 300u, 4096u}) {
         std::vector<std::uint8_t> buffer(length + 16, 0x5A);
         ASSERT_EQ(random_->GenerateRandom(buffer.data(), length), 1) << length;
@@ -282,7 +291,8 @@ TEST_F(HardwareTest, RandomGeneratorFillsExactlyTheRequestedLength) {
 
 // A provider may keep both objects across Close; they must fail rather than
 // reach the freed connection, and work again once the key is reopened.
-TEST_F(HardwareTest, ObjectsAreUnboundAtCloseAndReboundAtOpen) {
+TEST_F(HardwareTest, ObjectsAreUnboundAtCloseAndReboundAtOpen)
+{
     ASSERT_EQ(device_->Close(nullptr), KM_OK);
     std::uint8_t buffer[64] = {};
     Curve curve = StandardCurve(0);
@@ -308,7 +318,8 @@ TEST_F(HardwareTest, ObjectsAreUnboundAtCloseAndReboundAtOpen) {
 
 // Two keys agree on a key from each other's public keys: what one
 // transports, wraps or MACs, the other recovers and checks.
-TEST_F(HardwareTest, TwoKeysTransportAndWrapKeysForEachOther) {
+TEST_F(HardwareTest, TwoKeysTransportAndWrapKeysForEachOther)
+{
     const char peerSerial[] = "271829";
     std::string peerReader = AddKey(std::atoi(peerSerial), 18, 0x200, "5678");
     kmtest::Device peer = OpenFullKey(peerSerial, "5678");
@@ -323,8 +334,7 @@ TEST_F(HardwareTest, TwoKeysTransportAndWrapKeysForEachOther) {
     const std::uint8_t ukm[8] = {1, 2, 3, 4, 5, 6, 7, 8};
 
     std::uint8_t sessionKey[32], transported[32], mac[4] = {};
-    for (int i = 0; i < 32; ++i)
-        sessionKey[i] = static_cast<std::uint8_t>(200 - i);
+    for (int i = 0; i < 32; ++i) sessionKey[i] = static_cast<std::uint8_t>(200 - i);
     std::memcpy(transported, sessionKey, sizeof transported);
     ASSERT_EQ(hardware_->EncryptSessionKey(&curve.field, &curve.point, theirs, ukm, transported, 32, mac), 1);
     EXPECT_NE(std::memcmp(transported, sessionKey, 32), 0);
@@ -339,24 +349,22 @@ TEST_F(HardwareTest, TwoKeysTransportAndWrapKeysForEachOther) {
     EXPECT_EQ(peerHardware->DecryptSessionKey(&curve.field, &curve.point, ours, ukm, received, 32, badMac), 0);
 
     std::uint8_t wrappedOld[44], unwrapped[32] = {};
-    ASSERT_EQ(hardware_->WrapKeyGOST28147(nullptr, nullptr, theirs, 0, ukm, 8, nullptr, nullptr, sessionKey,
-                                          wrappedOld),
-              1);
-    ASSERT_EQ(peerHardware->UnwrapKeyGOST28147(nullptr, nullptr, ours, 0, ukm, 8, nullptr, nullptr, wrappedOld,
-                                               unwrapped),
-              1);
+    ASSERT_EQ(
+        hardware_->WrapKeyGOST28147(nullptr, nullptr, theirs, 0, ukm, 8, nullptr, nullptr, sessionKey, wrappedOld), 1);
+    ASSERT_EQ(
+        peerHardware->UnwrapKeyGOST28147(nullptr, nullptr, ours, 0, ukm, 8, nullptr, nullptr, wrappedOld, unwrapped),
+        1);
     EXPECT_EQ(std::memcmp(unwrapped, sessionKey, 32), 0);
 
     std::uint8_t wrapped[96];
     std::memset(unwrapped, 0, sizeof unwrapped);
-    ASSERT_EQ(hardware_->WrapKeyDSTU7624(nullptr, nullptr, theirs, 1, ukm, 8, nullptr, sessionKey, nullptr, wrapped,
-                                         nullptr),
-              1);
+    ASSERT_EQ(
+        hardware_->WrapKeyDSTU7624(nullptr, nullptr, theirs, 1, ukm, 8, nullptr, sessionKey, nullptr, wrapped, nullptr),
+        1);
     // The first exchange of the unwrap fails on the way to the key: the
     // operation recovers, repeats the agreement and goes on.
     pd::FailTransmits(peerReader, 1);
-    ASSERT_EQ(peerHardware->UnwrapKeyDSTU7624(nullptr, nullptr, ours, 1, ukm, 8, nullptr, wrapped, nullptr,
-                                              unwrapped),
+    ASSERT_EQ(peerHardware->UnwrapKeyDSTU7624(nullptr, nullptr, ours, 1, ukm, 8, nullptr, wrapped, nullptr, unwrapped),
               1);
     EXPECT_EQ(std::memcmp(unwrapped, sessionKey, 32), 0);
     // The key was left unlocked: another user's locked operation proceeds.
@@ -368,7 +376,8 @@ TEST_F(HardwareTest, TwoKeysTransportAndWrapKeysForEachOther) {
 // A failed device call gets one more attempt after recovery where the
 // operation marks it, and only there; answers that are results, not failures
 // (no stored value yet), are not retried.
-TEST_F(HardwareTest, RetriesOnlyTheMarkedCalls) {
+TEST_F(HardwareTest, RetriesOnlyTheMarkedCalls)
+{
     Curve curve = StandardCurve(0);
     std::uint8_t signatureKey[76], agreementKey[76];
     ASSERT_EQ(hardware_->GenerateSignatureKeyPair(&curve.field, &curve.point, signatureKey), 1);
@@ -401,8 +410,8 @@ TEST_F(HardwareTest, RetriesOnlyTheMarkedCalls) {
          [&] { return hardware_->EncryptSessionKey(&curve.field, &curve.point, agreementKey, ukm, key, 32, mac); }},
         {"agreement of a wrap", KEYCMD_AGREE_KEY_NEW, KEYERR_NOT_AUTHENTICATED, 1, true,
          [&] {
-             return hardware_->WrapKeyDSTU7624(nullptr, nullptr, agreementKey, 0, ukm, 8, nullptr, key, nullptr,
-                                               buffer, nullptr);
+             return hardware_->WrapKeyDSTU7624(nullptr, nullptr, agreementKey, 0, ukm, 8, nullptr, key, nullptr, buffer,
+                                               nullptr);
          }},
         {"stored value absent", KEYCMD_READ_SECRET, KEYERR_NO_KEY, 1, false,
          [&] { return hardware_->GetStoredHash(hash); }},

@@ -385,8 +385,7 @@ TEST_F(KMDeviceTest, DeviceInformationAndTries)
     EXPECT_EQ(OpenConnections(), 0) << "temporary connections are closed";
     Device d = FullKey();
     unsigned left = 0;
-    EXPECT_EQ(d->GetDeviceInfo("4242", nullptr, nullptr, nullptr, nullptr, nullptr, &left, nullptr),
-              KM_DEVICE_ERROR);
+    EXPECT_EQ(d->GetDeviceInfo("4242", nullptr, nullptr, nullptr, nullptr, nullptr, &left, nullptr), KM_DEVICE_ERROR);
 }
 
 TEST_F(KMDeviceTest, DeviceStatusReportsANotReadyKeyAfterABoundedWait)
@@ -450,11 +449,8 @@ TEST_F(KMDeviceTest, JournalReadsLeaveTheKeyUnlockedOnEveryPath)
         int expected;
     };
     const Case cases[] = {
-        {"1201", 0, false, KM_OK},
-        {"1202", 0, false, KM_NOT_SUPPORTED},
-        {"1201", 3, false, KM_BAD_STATE},
-        {"1201", 0, true, KM_OK},
-        {"1201", 254, true, KM_NOT_FOUND}, // past the last record
+        {"1201", 0, false, KM_OK},          {"1202", 0, false, KM_NOT_SUPPORTED}, {"1201", 3, false, KM_BAD_STATE},
+        {"1201", 0, true, KM_OK},           {"1201", 254, true, KM_NOT_FOUND},  // past the last record
         {"1202", 0, true, KM_DEVICE_ERROR},
     };
     for (bool open : {false, true}) {

@@ -49,11 +49,9 @@ TEST_F(KMGlobalsTest, VersionsAboveTheThresholdAskWhetherToKeepTheInterface)
         bool kept;
     };
     const Case cases[] = {
-        {"264", "1", true},   // not asked at all
-        {"265", "1", false},  // asked, and it refuses
-        {"265", "0", true},
-        {"0x200", "1", false},
-        {"fail", "1", true},  // no version: kept without asking
+        {"264", "1", true},                                               // not asked at all
+        {"265", "1", false},                                              // asked, and it refuses
+        {"265", "0", true},  {"0x200", "1", false}, {"fail", "1", true},  // no version: kept without asking
     };
     for (const Case& c : cases) {
         setenv("PKFMT_VERSION", c.version, 1);

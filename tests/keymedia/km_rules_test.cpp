@@ -32,11 +32,16 @@ TEST_F(KMRulesTest, StateProbeAnswersThatCountAsHealthy)
     // 99 (an older key without the command) is healthy everywhere; 20 only
     // for the status query, which exists to report such a key.
     const Case cases[] = {
-        {kOpen, KEYERR_NOT_SUPPORTED, KM_OK},      {kOpen, KEYERR_BAD_REQUEST, KM_DEVICE_ERROR},
-        {kOpen, KEYERR_BAD_STATE, KM_DEVICE_ERROR}, {kInfo, KEYERR_NOT_SUPPORTED, KM_OK},
-        {kInfo, KEYERR_BAD_REQUEST, KM_DEVICE_ERROR}, {kRecord17, KEYERR_NOT_SUPPORTED, KM_OK},
-        {kRecord17, KEYERR_BAD_REQUEST, KM_DEVICE_ERROR}, {kStatus, KEYERR_NOT_SUPPORTED, KM_OK},
-        {kStatus, KEYERR_BAD_REQUEST, KM_OK},       {kStatus, KEYERR_BAD_STATE, KM_DEVICE_ERROR},
+        {kOpen, KEYERR_NOT_SUPPORTED, KM_OK},
+        {kOpen, KEYERR_BAD_REQUEST, KM_DEVICE_ERROR},
+        {kOpen, KEYERR_BAD_STATE, KM_DEVICE_ERROR},
+        {kInfo, KEYERR_NOT_SUPPORTED, KM_OK},
+        {kInfo, KEYERR_BAD_REQUEST, KM_DEVICE_ERROR},
+        {kRecord17, KEYERR_NOT_SUPPORTED, KM_OK},
+        {kRecord17, KEYERR_BAD_REQUEST, KM_DEVICE_ERROR},
+        {kStatus, KEYERR_NOT_SUPPORTED, KM_OK},
+        {kStatus, KEYERR_BAD_REQUEST, KM_OK},
+        {kStatus, KEYERR_BAD_STATE, KM_DEVICE_ERROR},
     };
     for (const Case& c : cases) {
         Device d = FullKey();
@@ -45,10 +50,18 @@ TEST_F(KMRulesTest, StateProbeAnswersThatCountAsHealthy)
         unsigned value = 0;
         int r = -1;
         switch (c.operation) {
-        case kOpen: r = OpenWith(d.get(), "3001", "pw"); break;
-        case kInfo: r = d->GetDeviceInfo(serial, nullptr, &value, nullptr, nullptr, nullptr, nullptr, nullptr); break;
-        case kRecord17: r = d->ReadRecord(serial, 17, nullptr, &value); break;
-        case kStatus: r = d->GetDeviceStatus(serial, &value); break;
+        case kOpen:
+            r = OpenWith(d.get(), "3001", "pw");
+            break;
+        case kInfo:
+            r = d->GetDeviceInfo(serial, nullptr, &value, nullptr, nullptr, nullptr, nullptr, nullptr);
+            break;
+        case kRecord17:
+            r = d->ReadRecord(serial, 17, nullptr, &value);
+            break;
+        case kStatus:
+            r = d->GetDeviceStatus(serial, &value);
+            break;
         }
         EXPECT_EQ(r, c.expected) << "operation " << c.operation << " probe answer " << int(c.probeAnswer);
         if (c.operation == kOpen && r == KM_OK) {

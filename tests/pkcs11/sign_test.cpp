@@ -253,9 +253,8 @@ TEST_F(Pkcs11Sign, SignaturesVerifyOnTheHostAndChangesFail)
         truncated[40] = truncated[41] = 0;
         EXPECT_EQ(PKIVerify(device_.get(), CKM_DSTU4145_ALT, publicKey.Get(), value.data(), n, truncated.data(), 40),
                   CKR_SIGNATURE_LEN_RANGE);
-        EXPECT_EQ(
-            PKIVerify(device_.get(), CKM_DSTU4145_ALT, publicKey.Get(), value.data(), n, signature.data(), 153),
-            CKR_SIGNATURE_LEN_RANGE);
+        EXPECT_EQ(PKIVerify(device_.get(), CKM_DSTU4145_ALT, publicKey.Get(), value.data(), n, signature.data(), 153),
+                  CKR_SIGNATURE_LEN_RANGE);
     }
     const Bytes value = Value(32);
     Bytes signature(42);

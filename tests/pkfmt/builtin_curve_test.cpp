@@ -36,12 +36,12 @@ TEST(PkfmtBuiltInCurve, MatchesOpenSSLB571)
 
     EXPECT_EQ(field.words[DSTU4145_FIELD_M], 571u);
     EXPECT_EQ(BN_num_bits(polynomial), 572);
-    for (int bit : {571, static_cast<int>(field.words[DSTU4145_FIELD_K]), static_cast<int>(field.words[DSTU4145_FIELD_J]),
-                    static_cast<int>(field.words[DSTU4145_FIELD_L]), 0})
+    for (int bit :
+         {571, static_cast<int>(field.words[DSTU4145_FIELD_K]), static_cast<int>(field.words[DSTU4145_FIELD_J]),
+          static_cast<int>(field.words[DSTU4145_FIELD_L]), 0})
         EXPECT_TRUE(BN_is_bit_set(polynomial, bit)) << bit;
     int setBits = 0;
-    for (int bit = 0; bit < 572; ++bit)
-        setBits += BN_is_bit_set(polynomial, bit);
+    for (int bit = 0; bit < 572; ++bit) setBits += BN_is_bit_set(polynomial, bit);
     EXPECT_EQ(setBits, 5);
 
     EXPECT_TRUE(BN_is_one(a));
@@ -61,4 +61,4 @@ TEST(PkfmtBuiltInCurve, MatchesOpenSSLB571)
     EC_GROUP_free(group);
 }
 
-} // namespace
+}  // namespace

@@ -21,8 +21,7 @@ struct Failed : std::runtime_error {
 
 void Check(int rc, const char* step)
 {
-    if (rc != PKI_OK)
-        throw Failed(std::string(step) + " answered " + std::to_string(rc));
+    if (rc != PKI_OK) throw Failed(std::string(step) + " answered " + std::to_string(rc));
 }
 
 Bytes SBox0()
@@ -44,8 +43,7 @@ Bytes BuiltInBlock()
 Bytes CustomSBox(std::uint8_t seed)
 {
     Bytes s = SBox0();
-    for (auto& b : s)
-        b = static_cast<std::uint8_t>(b ^ seed);
+    for (auto& b : s) b = static_cast<std::uint8_t>(b ^ seed);
     return s;
 }
 
@@ -58,15 +56,13 @@ protected:
         auto container = Make<IPKIKeyContainer>(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER);
         PKIBlob in = In(data);
         std::uint32_t count = 0;
-        if (container->Decode(&in) != PKI_OK || container->GetItemCount(&count) != PKI_OK || count == 0)
-            return false;
+        if (container->Decode(&in) != PKI_OK || container->GetItemCount(&count) != PKI_OK || count == 0) return false;
         for (std::uint32_t i = 0; i < count; ++i) {
             Obj<IPKIObject> item;
             Check(container->GetItem(i, item.out()), "container op 6");
             auto attributes = Query<IPKIItemAttributes>(item, PKI_IID_ITEM_ATTRIBUTES);
             Blob value(pki_);
-            if (attributes->GetAttribute(PKI_OID_WRAPPED_RECORD, &value) == PKI_OK)
-                return true;
+            if (attributes->GetAttribute(PKI_OID_WRAPPED_RECORD, &value) == PKI_OK) return true;
         }
         return false;
     }
@@ -78,8 +74,7 @@ protected:
         Obj<IPKIObject> opened;
         if (entry->Open(password.c_str(), opened.out()) != PKI_OK &&
             entry->OpenConverted(password.c_str(), opened.out()) != PKI_OK) {
-            if (password == kContainerPassword)
-                throw Failed("no password opens the entry");
+            if (password == kContainerPassword) throw Failed("no password opens the entry");
             Check(entry->Open(kContainerPassword, opened.out()), "entry op 6 with the container password");
             password = kContainerPassword;
         }
@@ -93,8 +88,7 @@ protected:
         Check(container->Decode(&in), "reader op 4");
         std::uint32_t bags = 0;
         Check(container->GetItemCount(&bags), "reader op 5");
-        if (bags == 0)
-            throw Failed("no bags");
+        if (bags == 0) throw Failed("no bags");
         auto set = Make<IPKIKeySet>(PKI_CLASS_KEY, PKI_IID_KEY_SET);
         std::uint32_t protection = 0;
         Check(container->GetProtectionValue(&protection), "reader op 19");
@@ -132,8 +126,7 @@ protected:
     std::uint32_t ProtectionValue(const Obj<IPKIKeySet>& set)
     {
         Blob value(pki_);
-        if (set->GetValue(PKI_KEYSET_PROTECTION_VALUE, &value) != PKI_OK || value.blob.length != 4)
-            return 0;
+        if (set->GetValue(PKI_KEYSET_PROTECTION_VALUE, &value) != PKI_OK || value.blob.length != 4) return 0;
         const std::uint8_t* p = value.blob.data;
         return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     }
@@ -142,8 +135,7 @@ protected:
                   const std::string& password, const PKIBlob& attribute)
     {
         auto entry = Make<IPKIPrivateKey>(PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY_FROM_SET);
-        if (protection != 0)
-            Check(entry->SetProtectionValue(protection), "entry op 13");
+        if (protection != 0) Check(entry->SetProtectionValue(protection), "entry op 13");
         Check(entry->SetFormat(1), "entry op 12");
         Check(entry->SetKey(key.get(), password.c_str()), "entry op 5");
         Obj<IPKIAttribute> attributeObject;
@@ -158,8 +150,7 @@ protected:
                       const char* oid, PKIBlob* block)
     {
         auto adder = Make<IPKIKeyContainer>(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER_READER);
-        if (protection != 0)
-            Check(adder->SetProtectionValue(protection), "reader op 20");
+        if (protection != 0) Check(adder->SetProtectionValue(protection), "reader op 20");
         Check(adder->AddItemAttribute(password.c_str(), list.get(), oid, block), "reader op 22");
     }
 
@@ -192,8 +183,7 @@ protected:
         if (rc == PKI_E_ENCODED_BLOCK) {
             Blob block(pki_);
             Check(Query<IPKIParameters>(parameters, PKI_IID_ENCODED_PARAMETERS)->GetBlock(&block), "block op 13");
-            if (block.bytes() != BuiltInBlock())
-                throw Failed("block cannot be compacted");
+            if (block.bytes() != BuiltInBlock()) throw Failed("block cannot be compacted");
             compact = Make<IPKIParameters>(PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_NAMED_PARAMETERS);
             Check(compact->SetName(PKI_OID_BUILTIN_PARAMETER_BLOCK, nullptr), "named op 12");
         } else {
@@ -216,8 +206,7 @@ protected:
                 compact = Make<IPKIParameters>(PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_NAMED_PARAMETERS);
                 Check(compact->SetName(PKI_OID_BUILTIN_CURVE, ownSBox), "named op 12");
             }
-            if (!compact)
-                throw Failed("parameters cannot be compacted");
+            if (!compact) throw Failed("parameters cannot be compacted");
         }
         auto result = Make<IPKIKey>(PKI_CLASS_KEY, PKI_IID_KEY);
         if (encoded)
@@ -272,8 +261,7 @@ protected:
         } else {
             return Query<IPKIKey>(key, PKI_IID_KEY);
         }
-        if (ownSBox)
-            Check(result->SetSBox(keySBox.data()), "key op 44");
+        if (ownSBox) Check(result->SetSBox(keySBox.data()), "key op 44");
         return result;
     }
 
@@ -282,8 +270,7 @@ protected:
         auto writer = Make<IPKIKeyContainer>(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER_WRITER);
         Check(writer->AddItem(list.get()), "writer op 7");
         if (password != nullptr) {
-            if (protection != 0)
-                Check(writer->SetProtectionValue(protection), "writer op 20");
+            if (protection != 0) Check(writer->SetProtectionValue(protection), "writer op 20");
             Check(writer->SetPassword(PKI_PROTECT_WITH_PASSWORD, password->c_str()), "writer op 15");
         }
         Blob out(pki_);
@@ -297,8 +284,7 @@ protected:
         const std::uint32_t protection = ProtectionValue(set);
         std::uint32_t keys = 0;
         Check(set->GetKeyCount(&keys), "key set op 46");
-        if (keys == 0)
-            throw Failed("no keys");
+        if (keys == 0) throw Failed("no keys");
         auto list = Make<IPKIEntryList>(PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST);
         for (std::uint32_t i = 0; i < keys; ++i) {
             Obj<IPKIObject> item;
@@ -311,17 +297,16 @@ protected:
         Bytes packed;
         for (std::uint32_t tag : {PKI_KEYSET_ATTRIBUTE_1, PKI_KEYSET_ATTRIBUTE_2}) {
             Blob value(pki_);
-            if (set->GetValue(tag, &value) != PKI_OK)
-                continue;
-            packed.insert(packed.end(), {static_cast<std::uint8_t>(tag), 0, static_cast<std::uint8_t>(value.blob.length),
-                                         static_cast<std::uint8_t>(value.blob.length >> 8)});
+            if (set->GetValue(tag, &value) != PKI_OK) continue;
+            packed.insert(packed.end(),
+                          {static_cast<std::uint8_t>(tag), 0, static_cast<std::uint8_t>(value.blob.length),
+                           static_cast<std::uint8_t>(value.blob.length >> 8)});
             Bytes v = value.bytes();
             packed.insert(packed.end(), v.begin(), v.end());
         }
         Blob block(pki_);
         Check(pki_->AllocateBlob(&block, static_cast<std::uint32_t>(packed.size())), "interface op 6");
-        if (!packed.empty())
-            std::memcpy(block.blob.data, packed.data(), packed.size());
+        if (!packed.empty()) std::memcpy(block.blob.data, packed.data(), packed.size());
         AddAttribute(list, protection, password, PKI_OID_WRAPPED_RECORD, &block);
         return Encode(list, protection, nullptr);
     }
@@ -343,11 +328,9 @@ protected:
         set->GetValue(PKI_KEYSET_WRAPPED_ATTRIBUTES, &packed);
         const Bytes p = packed.bytes();
         for (std::size_t at = 0; at < p.size();) {
-            if (p.size() - at < 4)
-                throw Failed("packed list overrun");
+            if (p.size() - at < 4) throw Failed("packed list overrun");
             std::uint16_t tag = p[at] | (p[at + 1] << 8), length = p[at + 2] | (p[at + 3] << 8);
-            if (p.size() - at - 4 < length || (tag != 6 && tag != 7))
-                throw Failed("bad packed item");
+            if (p.size() - at - 4 < length || (tag != 6 && tag != 7)) throw Failed("bad packed item");
             PKIBlob value{length, const_cast<std::uint8_t*>(p.data() + at + 4)};
             AddAttribute(list, protection, password,
                          tag == 6 ? PKI_OID_CONTAINER_ATTRIBUTE_1 : PKI_OID_CONTAINER_ATTRIBUTE_2, &value);
@@ -416,8 +399,7 @@ protected:
             auto key = Make<IPKIKey>(PKI_CLASS_KEY, PKI_IID_KEY);
             PKIBlob value = In(k.value);
             Check(key->SetKeyValue(&value, parameters.get()), "set key");
-            if (!k.keySBox.empty())
-                Check(key->SetSBox(k.keySBox.data()), "set key S-box");
+            if (!k.keySBox.empty()) Check(key->SetSBox(k.keySBox.data()), "set key S-box");
             PKIBlob attribute = k.attribute.empty() ? PKIBlob{0, nullptr} : In(k.attribute);
             AddEntry(list, key, protection, password, attribute);
         }
@@ -498,8 +480,9 @@ TEST_F(KeyContainerSequence, WrapsAndUnwrapsAStoredSignatureKeyContainer)
     EXPECT_EQ(protection, 3u);
     Obj<IPKIEntryList> list;
     ASSERT_EQ(container->GetItem(0, list.out()), PKI_OK);
-    for (const auto& [oid, expected] : {std::pair<const char*, Bytes>{PKI_OID_CONTAINER_ATTRIBUTE_1, {'a', 'l', 'p', 'h', 'a'}},
-                                        std::pair<const char*, Bytes>{PKI_OID_CONTAINER_ATTRIBUTE_2, {'b', 'e', 't', 'a'}}}) {
+    for (const auto& [oid, expected] :
+         {std::pair<const char*, Bytes>{PKI_OID_CONTAINER_ATTRIBUTE_1, {'a', 'l', 'p', 'h', 'a'}},
+          std::pair<const char*, Bytes>{PKI_OID_CONTAINER_ATTRIBUTE_2, {'b', 'e', 't', 'a'}}}) {
         Blob value(pki_);
         ASSERT_EQ(container->GetItemAttribute(kUserPassword, list.get(), oid, &value), PKI_OK) << oid;
         EXPECT_EQ(value.bytes(), expected) << oid;
@@ -582,4 +565,4 @@ TEST_F(KeyContainerSequence, SynthesisedContainerOpensWithTheContainerPassword)
     EXPECT_EQ(KeyValue(key), signaturePublicKey);
 }
 
-} // namespace
+}  // namespace

@@ -12,8 +12,7 @@ namespace {
 std::string Iconv(const std::string& in)
 {
     iconv_t cd = iconv_open("UTF-8", "CP1251");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return "<no converter>";
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "<no converter>";
     std::string input = in;
     char out[16] = {};
     char* src = input.data();
@@ -21,8 +20,7 @@ std::string Iconv(const std::string& in)
     size_t left = input.size(), room = sizeof out;
     size_t rc = iconv(cd, &src, &left, &dst, &room);
     iconv_close(cd);
-    if (rc == static_cast<size_t>(-1))
-        return "<invalid>";
+    if (rc == static_cast<size_t>(-1)) return "<invalid>";
     return std::string(out, dst);
 }
 
@@ -40,4 +38,4 @@ TEST(PkfmtCp1251, EveryByteConvertsAsIconvDoes)
     }
 }
 
-} // namespace
+}  // namespace

@@ -47,8 +47,7 @@ public:
     }
     void Reset()
     {
-        if (raw_ != nullptr)
-            get()->Release();
+        if (raw_ != nullptr) get()->Release();
         raw_ = nullptr;
     }
 
@@ -85,8 +84,7 @@ inline PKIBlob In(const Bytes& bytes)
 inline Bytes Pattern(std::size_t length, std::uint8_t seed)
 {
     Bytes out(length);
-    for (std::size_t i = 0; i < length; ++i)
-        out[i] = static_cast<std::uint8_t>(seed + 7 * i);
+    for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<std::uint8_t>(seed + 7 * i);
     return out;
 }
 
@@ -121,8 +119,7 @@ protected:
             EXPECT_EQ(liveObjects_(), 0) << "objects left unreleased";
             EXPECT_EQ(liveBlobs_(), 0) << "blocks left unfreed";
         }
-        if (handle_ != nullptr)
-            dlclose(handle_);
+        if (handle_ != nullptr) dlclose(handle_);
         if (acquired_) {
             EXPECT_EQ(ReleasePKILibrary(), 0);
         }
@@ -193,4 +190,4 @@ private:
     bool acquired_ = false;
 };
 
-} // namespace pkfmttest
+}  // namespace pkfmttest

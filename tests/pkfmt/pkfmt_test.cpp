@@ -66,13 +66,27 @@ TEST_F(PkfmtTest, CreatesTheContainerClassesAndRefusesOthers)
         int expected;
     };
     const Case cases[] = {
-        {4931, 4208, PKI_OK}, {4931, 4266, PKI_OK}, {4931, 4252, PKI_OK}, {4930, 4201, PKI_OK},
-        {4930, 4265, PKI_OK}, {4893, 4128, PKI_OK}, {4893, 4233, PKI_OK}, {4893, 4275, PKI_OK},
-        {4880, 4114, PKI_OK}, {4880, 4273, PKI_OK}, {4880, 4274, PKI_OK}, {4882, 4116, PKI_OK},
-        {4882, 4250, PKI_OK}, {4896, 4131, PKI_OK}, {33, 32, PKI_OK}, {4908, 4130, PKI_OK},
+        {4931, 4208, PKI_OK},
+        {4931, 4266, PKI_OK},
+        {4931, 4252, PKI_OK},
+        {4930, 4201, PKI_OK},
+        {4930, 4265, PKI_OK},
+        {4893, 4128, PKI_OK},
+        {4893, 4233, PKI_OK},
+        {4893, 4275, PKI_OK},
+        {4880, 4114, PKI_OK},
+        {4880, 4273, PKI_OK},
+        {4880, 4274, PKI_OK},
+        {4882, 4116, PKI_OK},
+        {4882, 4250, PKI_OK},
+        {4896, 4131, PKI_OK},
+        {33, 32, PKI_OK},
+        {4908, 4130, PKI_OK},
         // Pairs this library does not make.
-        {4931, 4201, PKI_E_UNKNOWN_CLASS}, {4880, 4128, PKI_E_UNKNOWN_CLASS},
-        {4908, 4114, PKI_E_UNKNOWN_CLASS}, {0, 0, PKI_E_UNKNOWN_CLASS},
+        {4931, 4201, PKI_E_UNKNOWN_CLASS},
+        {4880, 4128, PKI_E_UNKNOWN_CLASS},
+        {4908, 4114, PKI_E_UNKNOWN_CLASS},
+        {0, 0, PKI_E_UNKNOWN_CLASS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.classId << "/" << c.interfaceId);
@@ -90,12 +104,20 @@ TEST_F(PkfmtTest, QueryInterfaceGivesTheSameObjectOrSeven)
         int expected;
     };
     const Case cases[] = {
-        {4931, 4208, 4266, PKI_OK}, {4931, 4208, 4252, PKI_OK}, {4931, 4208, 4201, PKI_E_NO_INTERFACE},
-        {4930, 4201, 4265, PKI_OK}, {4930, 4201, 4208, PKI_E_NO_INTERFACE}, {4893, 4128, 4275, PKI_OK},
-        {4893, 4128, 4233, PKI_E_NO_INTERFACE}, {4893, 4233, 4128, PKI_E_NO_INTERFACE},
-        {4882, 4116, 4250, PKI_OK}, {4882, 4116, 4128, PKI_E_NO_INTERFACE}, {4896, 4131, 4116, PKI_E_NO_INTERFACE},
+        {4931, 4208, 4266, PKI_OK},
+        {4931, 4208, 4252, PKI_OK},
+        {4931, 4208, 4201, PKI_E_NO_INTERFACE},
+        {4930, 4201, 4265, PKI_OK},
+        {4930, 4201, 4208, PKI_E_NO_INTERFACE},
+        {4893, 4128, 4275, PKI_OK},
+        {4893, 4128, 4233, PKI_E_NO_INTERFACE},
+        {4893, 4233, 4128, PKI_E_NO_INTERFACE},
+        {4882, 4116, 4250, PKI_OK},
+        {4882, 4116, 4128, PKI_E_NO_INTERFACE},
+        {4896, 4131, 4116, PKI_E_NO_INTERFACE},
         // An empty parameter object is neither named nor a block.
-        {4880, 4114, 4273, PKI_E_NO_INTERFACE}, {4880, 4114, 4274, PKI_E_NO_INTERFACE},
+        {4880, 4114, 4273, PKI_E_NO_INTERFACE},
+        {4880, 4114, 4274, PKI_E_NO_INTERFACE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.classId << "/" << c.interfaceId << " asked " << c.asked);
@@ -181,8 +203,7 @@ protected:
     {
         auto key = MakeKey(keyValue, 3);
         std::uint8_t sBox[PKI_SBOX_BYTES];
-        for (std::uint32_t i = 0; i < PKI_SBOX_BYTES; ++i)
-            sBox[i] = static_cast<std::uint8_t>(i * 3);
+        for (std::uint32_t i = 0; i < PKI_SBOX_BYTES; ++i) sBox[i] = static_cast<std::uint8_t>(i * 3);
         EXPECT_EQ(key->SetSBox(sBox), PKI_OK);
         auto entry = Seal(key, password, protection);
         auto attribute = Make<IPKIAttribute>(PKI_CLASS_ATTRIBUTE, PKI_IID_ATTRIBUTE);
@@ -218,8 +239,7 @@ protected:
         Obj<IPKIPrivateKey> entry;
         Blob a(pki_);
         EXPECT_EQ(list->GetEntry(0, entry.out(), &a), PKI_OK);
-        if (attribute != nullptr)
-            *attribute = a.bytes();
+        if (attribute != nullptr) *attribute = a.bytes();
         return entry;
     }
 };
@@ -248,8 +268,7 @@ TEST_F(PkfmtContainer, RoundTripsUnderItsPasswordAndRefusesAnother)
     ASSERT_EQ(container->GetItemAttribute("correct horse", list.get(), kOid1, &listAttribute), PKI_OK);
     EXPECT_EQ(listAttribute.bytes(), (Bytes{'L', 'A'}));
     Blob missing(pki_);
-    EXPECT_EQ(container->GetItemAttribute("correct horse", list.get(), PKI_OID_WRAPPED_RECORD, &missing),
-              PKI_E_ABSENT);
+    EXPECT_EQ(container->GetItemAttribute("correct horse", list.get(), PKI_OID_WRAPPED_RECORD, &missing), PKI_E_ABSENT);
 
     Bytes entryAttribute;
     auto entry = FirstEntry(container, &entryAttribute);
@@ -291,12 +310,10 @@ TEST_F(PkfmtContainer, AnyChangedByteIsNoticed)
         changed[i] ^= 0x01;
         auto container = Make<IPKIKeyContainer>(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER);
         PKIBlob in = In(changed);
-        if (container->Decode(&in) != PKI_OK)
-            continue;
+        if (container->Decode(&in) != PKI_OK) continue;
         std::uint32_t flag = 0;
         ASSERT_EQ(container->IsProtected(&flag), PKI_OK);
-        if (flag == 0)
-            continue;  // the protection flag itself: the decoder then finds a stray MAC
+        if (flag == 0) continue;  // the protection flag itself: the decoder then finds a stray MAC
         EXPECT_EQ(container->CheckPassword("pw"), PKI_E_WRONG_PASSWORD) << "byte " << i;
     }
 }
@@ -314,8 +331,7 @@ TEST_F(PkfmtContainer, ChangedEntryIsRefusedWhenOpened)
         PKIBlob in = In(changed);
         int rc = copy->Decode(&in);
         Obj<IPKIKey> key;
-        if (rc == PKI_OK)
-            rc = copy->Open("pw", key.out());
+        if (rc == PKI_OK) rc = copy->Open("pw", key.out());
         EXPECT_NE(rc, PKI_OK) << "byte " << i;
         EXPECT_FALSE(key);
     }
@@ -365,8 +381,7 @@ TEST_F(PkfmtContainer, DamagedIterationCountsAreRefusedUnread)
     const Bytes encoding = Write(Pattern(16, 3), "pw", 7);
     for (std::uint32_t count : {20001u, 99999u, 0xFFFFFFFFu}) {
         Bytes damaged = encoding;
-        for (int i = 0; i < 4; ++i)
-            damaged[8 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+        for (int i = 0; i < 4; ++i) damaged[8 + i] = static_cast<std::uint8_t>(count >> (8 * i));
         auto container = Make<IPKIKeyContainer>(PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER);
         PKIBlob in = In(damaged);
         EXPECT_EQ(container->Decode(&in), PKI_E_BAD_ENCODING) << count;
@@ -514,4 +529,4 @@ TEST_F(PkfmtTest, ParameterFormsAndTheirInterfaces)
     EXPECT_EQ(parameters->SetStandard(0, 4, nullptr), PKI_OK);
 }
 
-} // namespace
+}  // namespace

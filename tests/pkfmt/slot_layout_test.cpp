@@ -162,4 +162,4 @@ TEST(PkfmtSlotLayout, BlockRecordAndHeaderHelpers)
     }
 }
 
-} // namespace
+}  // namespace

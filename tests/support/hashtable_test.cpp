@@ -14,10 +14,19 @@ namespace {
 std::vector<void*> g_accessed;
 std::vector<void*> g_removed;
 
-void OnAccess(void* value) { g_accessed.push_back(value); }
-void OnRemove(void* value) { g_removed.push_back(value); }
+void OnAccess(void* value)
+{
+    g_accessed.push_back(value);
+}
+void OnRemove(void* value)
+{
+    g_removed.push_back(value);
+}
 
-void* V(std::uintptr_t n) { return reinterpret_cast<void*>(n); }
+void* V(std::uintptr_t n)
+{
+    return reinterpret_cast<void*>(n);
+}
 
 class HashTableTest : public ::testing::Test {
 protected:
@@ -32,15 +41,13 @@ protected:
 std::pair<std::string, std::string> CollidingStrings()
 {
     static std::pair<std::string, std::string> found;
-    if (!found.first.empty())
-        return found;
+    if (!found.first.empty()) return found;
     // Birthday search: among 2^20 short strings some 32-bit hashes meet, and
     // the search is deterministic.
     const int count = 1 << 20;
     std::vector<std::pair<std::uint32_t, int>> all;
     all.reserve(count);
-    for (int i = 0; i < count; ++i)
-        all.emplace_back(HashTable::HashString(("serial-" + std::to_string(i)).c_str()), i);
+    for (int i = 0; i < count; ++i) all.emplace_back(HashTable::HashString(("serial-" + std::to_string(i)).c_str()), i);
     std::sort(all.begin(), all.end());
     for (std::size_t i = 1; i < all.size(); ++i)
         if (all[i].first == all[i - 1].first) {
@@ -50,7 +57,7 @@ std::pair<std::string, std::string> CollidingStrings()
     return found;
 }
 
-} // namespace
+}  // namespace
 
 TEST(HashFunctions, PublishedVectorsAndSignedBytes)
 {
@@ -112,7 +119,7 @@ TEST_F(HashTableTest, DuplicateModeOrdersMostRecentFirst)
     const std::uint32_t k = 1234;
     table.InsertByHash(k, V(1));
     table.InsertByHash(k, V(2));
-    table.InsertByHash(k, V(1));   // identical pair: kept once
+    table.InsertByHash(k, V(1));  // identical pair: kept once
     EXPECT_EQ(table.Count(), 2);
     void* value = nullptr;
     ASSERT_EQ(table.FindByHash(k, 0, &value), 1);
@@ -130,8 +137,7 @@ TEST_F(HashTableTest, GrowsAndShrinksByEight)
 {
     HashTable table;
     EXPECT_EQ(table.BucketCount(), 8);
-    for (std::uint32_t i = 0; i < 256; ++i)
-        table.InsertByHash(i * 2654435761u, V(i + 1));
+    for (std::uint32_t i = 0; i < 256; ++i) table.InsertByHash(i * 2654435761u, V(i + 1));
     EXPECT_EQ(table.BucketCount(), 8);
     table.InsertByHash(256 * 2654435761u, V(257));
     EXPECT_EQ(table.BucketCount(), 64);
@@ -143,14 +149,12 @@ TEST_F(HashTableTest, GrowsAndShrinksByEight)
         EXPECT_EQ(value, V(i + 1));
     }
     std::uint32_t next = 0;
-    while (table.Count() > 32)
-        ASSERT_EQ(table.RemoveByHash((next++) * 2654435761u), 1);
+    while (table.Count() > 32) ASSERT_EQ(table.RemoveByHash((next++) * 2654435761u), 1);
     EXPECT_EQ(table.BucketCount(), 64);
     ASSERT_EQ(table.RemoveByHash((next++) * 2654435761u), 1);
     EXPECT_EQ(table.Count(), 31);
     EXPECT_EQ(table.BucketCount(), 8);
-    while (table.Count() > 0)
-        ASSERT_EQ(table.RemoveByHash((next++) * 2654435761u), 1);
+    while (table.Count() > 0) ASSERT_EQ(table.RemoveByHash((next++) * 2654435761u), 1);
     EXPECT_EQ(table.BucketCount(), 8);
 }
 
@@ -215,7 +219,7 @@ struct Visit {
     HashTable* table;
     std::vector<void*> seen;
     int stopAt = -1;
-    std::vector<void*> order;   // list order before the visit
+    std::vector<void*> order;  // list order before the visit
 };
 int RemoveNextVisitor(void* user, void* value)
 {
@@ -240,7 +244,7 @@ int ClearVisitor(void* user, void* value)
     visit->table->RemoveAll();
     return 1;
 }
-} // namespace
+}  // namespace
 
 TEST_F(HashTableTest, ForEachSurvivesRemovals)
 {
@@ -250,17 +254,17 @@ TEST_F(HashTableTest, ForEachSurvivesRemovals)
     EXPECT_TRUE(visit.seen.empty());
 
     // Each visit removes the node that follows it: every other node is seen.
-    for (std::uint32_t k = 1; k <= 10; ++k)
-        table.InsertByHash(k, V(k));
-    table.ForEach([](void* user, void* value) {
-        static_cast<std::vector<void*>*>(user)->push_back(value);
-        return 1;
-    }, &visit.order);
+    for (std::uint32_t k = 1; k <= 10; ++k) table.InsertByHash(k, V(k));
+    table.ForEach(
+        [](void* user, void* value) {
+            static_cast<std::vector<void*>*>(user)->push_back(value);
+            return 1;
+        },
+        &visit.order);
     ASSERT_EQ(visit.order.size(), 10u);
     EXPECT_EQ(table.ForEach(RemoveNextVisitor, &visit), 1);
     std::vector<void*> everyOther;
-    for (std::size_t i = 0; i < visit.order.size(); i += 2)
-        everyOther.push_back(visit.order[i]);
+    for (std::size_t i = 0; i < visit.order.size(); i += 2) everyOther.push_back(visit.order[i]);
     EXPECT_EQ(visit.seen, everyOther);
     EXPECT_EQ(table.Count(), 5);
 
@@ -285,8 +289,7 @@ TEST_F(HashTableTest, ForEachSeesEveryNodeWhileRemovalsShrinkTheTable)
     };
     for (bool nested : {false, true}) {
         HashTable table;
-        for (std::uint32_t k = 1; k <= 300; ++k)
-            table.InsertByHash(k * 2654435761u, V(k));
+        for (std::uint32_t k = 1; k <= 300; ++k) table.InsertByHash(k * 2654435761u, V(k));
         ASSERT_EQ(table.BucketCount(), 64);
         Run run{&table, {}, nested ? 1 : 0};
         auto removeVisited = [](void* user, void* value) {
@@ -315,13 +318,14 @@ TEST_F(HashTableTest, ClearAndDestructionRunRemoveCallbackInListOrder)
     {
         HashTable table;
         table.SetCallbacks(nullptr, OnRemove);
-        for (std::uint32_t k = 1; k <= 5; ++k)
-            table.InsertByHash(k * 77, V(k));
+        for (std::uint32_t k = 1; k <= 5; ++k) table.InsertByHash(k * 77, V(k));
         std::vector<void*> order;
-        table.ForEach([](void* user, void* value) {
-            static_cast<std::vector<void*>*>(user)->push_back(value);
-            return 1;
-        }, &order);
+        table.ForEach(
+            [](void* user, void* value) {
+                static_cast<std::vector<void*>*>(user)->push_back(value);
+                return 1;
+            },
+            &order);
         table.Clear(1);
         EXPECT_EQ(g_removed, order);
         EXPECT_EQ(table.Count(), 0);
@@ -338,8 +342,7 @@ TEST_F(HashTableTest, CallbacksMayUseTheTable)
     table = &local;
     local.SetCallbacks(nullptr, [](void* value) {
         // Re-entering the same table from inside its lock.
-        if (value == V(1))
-            table->InsertByHash(2, V(2));
+        if (value == V(1)) table->InsertByHash(2, V(2));
     });
     local.InsertByHash(1, V(1));
     EXPECT_EQ(local.RemoveByHash(1), 1);
@@ -358,7 +361,7 @@ TEST_F(HashTableTest, CallbacksMayUseTheTable)
 TEST_F(HashTableTest, RandomOperationsKeepTheLayout)
 {
     HashTable table(1, 8);
-    std::map<std::uint32_t, std::vector<std::uintptr_t>> model;   // oldest first
+    std::map<std::uint32_t, std::vector<std::uintptr_t>> model;  // oldest first
     std::map<std::uintptr_t, std::uint32_t> hashOf;
     std::mt19937 random(12345);
     std::uintptr_t nextValue = 1;
@@ -377,10 +380,12 @@ TEST_F(HashTableTest, RandomOperationsKeepTheLayout)
                 }
             }
         std::vector<void*> order;
-        table.ForEach([](void* user, void* value) {
-            static_cast<std::vector<void*>*>(user)->push_back(value);
-            return 1;
-        }, &order);
+        table.ForEach(
+            [](void* user, void* value) {
+                static_cast<std::vector<void*>*>(user)->push_back(value);
+                return 1;
+            },
+            &order);
         ASSERT_EQ(order.size(), static_cast<std::size_t>(total));
         std::set<std::uint32_t> closedBuckets;
         for (std::size_t i = 0; i < order.size(); ++i) {
@@ -417,19 +422,16 @@ TEST_F(HashTableTest, RandomOperationsKeepTheLayout)
             ASSERT_EQ(table.RemoveByHash(hash), it != model.end() ? 1 : 0);
             if (it != model.end()) {
                 it->second.pop_back();
-                if (it->second.empty())
-                    model.erase(it);
+                if (it->second.empty()) model.erase(it);
                 --total;
             }
         } else {
             auto it = model.find(hash);
-            if (it == model.end())
-                continue;
+            if (it == model.end()) continue;
             std::size_t pick = random() % it->second.size();
             ASSERT_EQ(table.RemovePairByHash(hash, V(it->second[pick])), 1);
             it->second.erase(it->second.begin() + static_cast<std::ptrdiff_t>(pick));
-            if (it->second.empty())
-                model.erase(it);
+            if (it->second.empty()) model.erase(it);
             --total;
         }
         // Grows eightfold above 32 per bucket, shrinks eightfold below one
@@ -440,8 +442,7 @@ TEST_F(HashTableTest, RandomOperationsKeepTheLayout)
             expectedBuckets /= 8;
         ASSERT_EQ(table.BucketCount(), expectedBuckets) << "step " << step << ", " << total << " nodes";
         grew = grew || expectedBuckets == 64;
-        if (step % 97 == 0)
-            check();
+        if (step % 97 == 0) check();
     }
     check();
     EXPECT_TRUE(grew);

@@ -88,10 +88,10 @@ TEST(InterfaceSlots, ICSPHardwareHasItsTwentySixOperationsInOrder)
 
     // The provider calls these two with its own argument lists (four, and
     // eleven with the wrapped-length output last); the slots must take them.
-    static_assert(std::is_same_v<decltype(&H::SetSBox),
-                                 int (H::*)(const void*, const void*, const void*, const std::uint8_t*)>);
+    static_assert(
+        std::is_same_v<decltype(&H::SetSBox), int (H::*)(const void*, const void*, const void*, const std::uint8_t*)>);
     static_assert(std::is_same_v<decltype(&H::WrapKeyDSTU7624),
                                  int (H::*)(const void*, const void*, const std::uint8_t*, int, const std::uint8_t*,
-                                            std::uint32_t, const void*, const std::uint8_t*, const void*,
-                                            std::uint8_t*, std::uint32_t*)>);
+                                            std::uint32_t, const void*, const std::uint8_t*, const void*, std::uint8_t*,
+                                            std::uint32_t*)>);
 }

@@ -28,8 +28,7 @@ Bytes Sha(const std::string& tag, const std::uint8_t* a, std::size_t an, const s
 {
     Bytes input(tag.begin(), tag.end());
     input.insert(input.end(), a, a + an);
-    if (b != nullptr)
-        input.insert(input.end(), b, b + bn);
+    if (b != nullptr) input.insert(input.end(), b, b + bn);
     Bytes out(32);
     unsigned int size = 0;
     EVP_Digest(input.data(), input.size(), out.data(), &size, EVP_sha256(), nullptr);
@@ -41,12 +40,10 @@ void Xor(std::uint8_t* data, std::size_t n, const Bytes& key, const std::uint8_t
     for (std::size_t block = 0; block * 32 < n; ++block) {
         std::uint8_t seed[64 + 8] = {};
         std::memcpy(seed, key.data(), 32);
-        if (iv != nullptr)
-            std::memcpy(seed + 32, iv, 32);
+        if (iv != nullptr) std::memcpy(seed + 32, iv, 32);
         std::memcpy(seed + 64, &block, sizeof block);
         Bytes pad = Sha("stream", seed, sizeof seed);
-        for (std::size_t i = 0; i < 32 && block * 32 + i < n; ++i)
-            data[block * 32 + i] ^= pad[i];
+        for (std::size_t i = 0; i < 32 && block * 32 + i < n; ++i) data[block * 32 + i] ^= pad[i];
     }
 }
 
@@ -55,13 +52,12 @@ public:
     std::set<std::uint32_t> features{12, 16, 23, 24};
     std::string password;
     bool keepsPassword = false;
-    bool badArguments = false;   // a call got other constants than expected
+    bool badArguments = false;  // a call got other constants than expected
     int cryptoCalls = 0;
 
     Bytes KeyOf(const char* pw, const std::uint8_t* key)
     {
-        if (pw != nullptr)
-            return Sha("pw", reinterpret_cast<const std::uint8_t*>(pw), std::strlen(pw));
+        if (pw != nullptr) return Sha("pw", reinterpret_cast<const std::uint8_t*>(pw), std::strlen(pw));
         return Bytes(key, key + 32);
     }
     void CheckGost(const GOST28147PackedSBox* sBox, const std::uint8_t* sv)
@@ -70,8 +66,7 @@ public:
         GOST28147PackedSBox standard;
         p.GetStandardSBox(0, &standard);
         static const std::uint8_t zero[32] = {};
-        if (std::memcmp(sBox, &standard, 64) != 0 || std::memcmp(sv, zero, 32) != 0)
-            badArguments = true;
+        if (std::memcmp(sBox, &standard, 64) != 0 || std::memcmp(sv, zero, 32) != 0) badArguments = true;
     }
 
     int GenerateSignatureKeyPairDSTU4145(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
@@ -91,8 +86,7 @@ public:
     {
         ++cryptoCalls;
         CheckGost(sBox, sv);
-        if (length % 8 != 0 || (pw == nullptr) == (key == nullptr))
-            badArguments = true;
+        if (length % 8 != 0 || (pw == nullptr) == (key == nullptr)) badArguments = true;
         Bytes k = KeyOf(pw, key);
         Bytes m = Sha("mac", k.data(), 32, data, length);
         std::memcpy(mac, m.data(), 4);
@@ -106,16 +100,14 @@ public:
     {
         ++cryptoCalls;
         CheckGost(sBox, sv);
-        if (tailLength != 0)
-            return 3;
+        if (tailLength != 0) return 3;
         Bytes k = KeyOf(pw, key);
         Bytes copy(data, data + length);
         Xor(copy.data(), length, k, nullptr);
         Bytes m = Sha("mac", k.data(), 32, copy.data(), length);
         std::uint32_t mac;
         std::memcpy(&mac, m.data(), 4);
-        if (mac != expectedMac)
-            return 31;
+        if (mac != expectedMac) return 31;
         std::memcpy(data, copy.data(), length);
         return 0;
     }
@@ -139,8 +131,7 @@ public:
                      std::uint32_t hashLength, std::uint8_t* hash) override
     {
         ++cryptoCalls;
-        if (block != nullptr || hashLength != 32)
-            badArguments = true;
+        if (block != nullptr || hashLength != 32) badArguments = true;
         Bytes h = Sha("dstu", data, length);
         std::memcpy(hash, h.data(), 32);
         return 0;
@@ -163,15 +154,13 @@ public:
             (pw == nullptr) == (key == nullptr))
             badArguments = true;
         std::uint32_t p = length % 32 ? (length / 32 + 1) * 32 : length;
-        if (outSize != 32 + p + 32 + 1)
-            return 3;
+        if (outSize != 32 + p + 32 + 1) return 3;
         Bytes k = KeyOf(pw, key);
         Bytes ivBytes = Sha("iv", data, length);
         std::memcpy(out, ivBytes.data(), 32);
         std::memset(out + 32, 0, p);
         std::memcpy(out + 32, data, length);
-        if (p != length)
-            out[32 + length] = 0x80;
+        if (p != length) out[32 + length] = 0x80;
         Bytes mac = Sha("cmac", k.data(), 32, data, length);
         Xor(out + 32, p, k, out);
         std::memcpy(out + 32 + p, mac.data(), 32);
@@ -183,24 +172,19 @@ public:
                                       const std::uint8_t* key, std::uint32_t keyLength) override
     {
         ++cryptoCalls;
-        if (block != nullptr || (pw == nullptr) == (key == nullptr))
-            badArguments = true;
-        if (size < 97 || (pw == nullptr && keyLength != 32))
-            return 3;
+        if (block != nullptr || (pw == nullptr) == (key == nullptr)) badArguments = true;
+        if (size < 97 || (pw == nullptr && keyLength != 32)) return 3;
         Bytes k = KeyOf(pw, key);
         std::uint32_t p = size - 65;
         Xor(buffer + 32, p, k, buffer);
         std::uint32_t l = p;
         if (buffer[size - 1] & 1) {
-            while (l > 0 && buffer[32 + l - 1] == 0)
-                --l;
-            if (l == 0 || buffer[32 + l - 1] != 0x80)
-                return 15;
+            while (l > 0 && buffer[32 + l - 1] == 0) --l;
+            if (l == 0 || buffer[32 + l - 1] != 0x80) return 15;
             --l;
         }
         Bytes mac = Sha("cmac", k.data(), 32, buffer + 32, l);
-        if (std::memcmp(mac.data(), buffer + 32 + p, 32) != 0)
-            return 15;
+        if (std::memcmp(mac.data(), buffer + 32 + p, 32) != 0) return 15;
         *data = buffer + 32;
         *length = l;
         return 0;
@@ -210,8 +194,7 @@ public:
         std::uint32_t crc = 0xFFFFFFFFu;
         for (std::uint32_t i = 0; i < length; ++i) {
             crc ^= data[i];
-            for (int b = 0; b < 8; ++b)
-                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+            for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
         }
         return ~crc;
     }
@@ -250,7 +233,10 @@ public:
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    static void Write(const std::string& path, const std::string& text) { Write(path, Bytes(text.begin(), text.end())); }
+    static void Write(const std::string& path, const std::string& text)
+    {
+        Write(path, Bytes(text.begin(), text.end()));
+    }
 
     // One binary form: save, check size, load back, then damage one byte.
     struct Form {
@@ -370,12 +356,11 @@ const ParameterFiles::Form kForms[] = {
      1089, 1185},
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(ParameterFiles, PlainFormsRoundTripAndRefuseDamage)
 {
-    for (const Form& form : kForms)
-        CheckForm(form, form.plainSize);
+    for (const Form& form : kForms) CheckForm(form, form.plainSize);
 }
 
 // The plain checked forms as bytes: records as little-endian words (field
@@ -384,11 +369,9 @@ TEST_F(ParameterFiles, CheckedFormsLayOutTheirRecords)
 {
     Bytes records(256);
     for (std::size_t i = 0; i < 25; ++i)
-        for (int b = 0; b < 4; ++b)
-            records[4 * i + b] = static_cast<std::uint8_t>(field_.words[i] >> (8 * b));
+        for (int b = 0; b < 4; ++b) records[4 * i + b] = static_cast<std::uint8_t>(field_.words[i] >> (8 * b));
     for (std::size_t i = 0; i < 39; ++i)
-        for (int b = 0; b < 4; ++b)
-            records[100 + 4 * i + b] = static_cast<std::uint8_t>(point_.words[i] >> (8 * b));
+        for (int b = 0; b < 4; ++b) records[100 + 4 * i + b] = static_cast<std::uint8_t>(point_.words[i] >> (8 * b));
     const auto* sBoxBytes = reinterpret_cast<const std::uint8_t*>(&sBox_);
 
     ASSERT_EQ(parameters_.SaveCheckedParameters(Path("cp").c_str(), &field_, &point_, &sBox_), 1);
@@ -431,8 +414,7 @@ TEST_F(ParameterFiles, PasswordEnvelopesRoundTripAndRefuseDamage)
 {
     provider_.keepsPassword = true;
     provider_.password = "secret";
-    for (const Form& form : kForms)
-        CheckForm(form, form.envelopeSize);
+    for (const Form& form : kForms) CheckForm(form, form.envelopeSize);
 
     // The same files do not open under another password, nor without one.
     provider_.password = "other";
@@ -507,7 +489,7 @@ TEST_F(ParameterFiles, NoProviderNoFiles)
     EXPECT_EQ(bare.LoadHashedFile(path.c_str(), nullptr, &length), 0);
     std::memset(set, 0x33, sizeof set);
     EXPECT_EQ(bare.LoadDSTUSBoxes(path.c_str(), set), 0);
-    EXPECT_EQ(set[0], 0);   // zeroed first
+    EXPECT_EQ(set[0], 0);  // zeroed first
 }
 
 TEST_F(ParameterFiles, DSTUSBoxSetsAreValidated)
@@ -521,8 +503,8 @@ TEST_F(ParameterFiles, DSTUSBoxSetsAreValidated)
     // A well-protected file whose contents repeat a byte value is refused too.
     std::uint8_t file[1089];
     const std::uint8_t key[32] = {};
-    ASSERT_EQ(provider_.EncryptWithPasswordDSTU7624Ex(bad, 1024, file, sizeof file, nullptr, nullptr, key, 32,
-                                                      nullptr, 32, 32),
+    ASSERT_EQ(provider_.EncryptWithPasswordDSTU7624Ex(bad, 1024, file, sizeof file, nullptr, nullptr, key, 32, nullptr,
+                                                      32, 32),
               0);
     Write(Path("bad"), Bytes(file, file + sizeof file));
     std::uint8_t out[1024] = {};
@@ -537,11 +519,9 @@ TEST_F(ParameterFiles, DSTUSBoxesWithCRC)
 
     Bytes file(2052);
     std::memcpy(file.data(), DSTUDefaultSBoxes, 1024);
-    for (int i = 0; i < 1024; ++i)
-        file[1024 + i] = static_cast<std::uint8_t>(i * 7);
+    for (int i = 0; i < 1024; ++i) file[1024 + i] = static_cast<std::uint8_t>(i * 7);
     std::uint32_t crc = provider_.CRC32Count(file.data(), 2048);
-    for (int b = 0; b < 4; ++b)
-        file[2048 + b] = static_cast<std::uint8_t>(crc >> (8 * b));
+    for (int b = 0; b < 4; ++b) file[2048 + b] = static_cast<std::uint8_t>(crc >> (8 * b));
     Write(Path("crc"), file);
     std::uint8_t out[1024] = {};
     ASSERT_EQ(parameters_.LoadDSTUSBoxes(Path("crc").c_str(), out), 1);
@@ -563,8 +543,7 @@ TEST_F(ParameterFiles, HashedDataFiles)
 {
     // b = 40 bits: payload of 3 * 5 + 32 = 47 bytes whose first word is b.
     Bytes payload(47);
-    for (std::size_t i = 0; i < payload.size(); ++i)
-        payload[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 13 + 1);
     payload[0] = 40;
     payload[1] = payload[2] = payload[3] = 0;
     for (bool password : {false, true}) {
@@ -605,7 +584,7 @@ TEST_F(ParameterFiles, HashedDataFiles)
 // made, and a hashed file written plain under a kept password reads back.
 TEST_F(ParameterFiles, HashedDataFileWithoutDSTUEnvelopeReadsBackPlain)
 {
-    Bytes payload(3 + 32, 0x5C);   // b = 8 bits: 3 + 32 bytes
+    Bytes payload(3 + 32, 0x5C);  // b = 8 bits: 3 + 32 bytes
     payload[0] = 8;
     payload[1] = payload[2] = payload[3] = 0;
     provider_.keepsPassword = true;
@@ -622,7 +601,7 @@ TEST_F(ParameterFiles, HashedDataFileWithoutDSTUEnvelopeReadsBackPlain)
 TEST_F(ParameterFiles, HashedDataFileOverLimitIsRefusedBeforeReading)
 {
     // b chosen so that the file is 4,160 bytes: beyond the 4,096-byte buffer.
-    std::uint32_t b = 8 * 1355;   // 3 * 1355 + 32 = 4,097 payload bytes
+    std::uint32_t b = 8 * 1355;  // 3 * 1355 + 32 = 4,097 payload bytes
     Bytes payload(3 * 1355 + 32, 0x41);
     std::memcpy(payload.data(), &b, 4);
     ASSERT_EQ(parameters_.SaveHashedFile(Path("big").c_str(), payload.data(), static_cast<int>(payload.size())), 1);
@@ -660,14 +639,13 @@ TEST_F(ParameterFiles, BinarySBoxFile)
 
 TEST_F(ParameterFiles, TextParameterFile)
 {
-    const std::string curve =
-        "DSTU4145\n"
-        "m 163\n"
-        "a 1\n"
-        "b C1455D21 5E638A19 0AB40392 2A2DC821 FF610846 5\n"
-        "k 7\nj 6\nl 3\nh 2\n"
-        "p F35823BE 29DAF8A3 A5C42372 D74CE983 E2F85F5D 2\n"
-        "n 39BCF14D 2BE2262D 0002BEC1 0 0 4\n";
+    const std::string curve = "DSTU4145\n"
+                              "m 163\n"
+                              "a 1\n"
+                              "b C1455D21 5E638A19 0AB40392 2A2DC821 FF610846 5\n"
+                              "k 7\nj 6\nl 3\nh 2\n"
+                              "p F35823BE 29DAF8A3 A5C42372 D74CE983 E2F85F5D 2\n"
+                              "n 39BCF14D 2BE2262D 0002BEC1 0 0 4\n";
     GOST28147PackedSBox standard;
     parameters_.GetStandardSBox(0, &standard);
     std::string sbox = "SBOX\n";
@@ -689,7 +667,7 @@ TEST_F(ParameterFiles, TextParameterFile)
     DSTU4145PointRecord expectedPoint;
     parameters_.GetStandardCurve(1, 0, &expectedField, &expectedPoint);
     EXPECT_TRUE(Same(f, expectedField));
-    expectedPoint.words[38] = 0;   // not in the text form
+    expectedPoint.words[38] = 0;  // not in the text form
     EXPECT_TRUE(Same(p, expectedPoint));
     EXPECT_TRUE(Same(s, standard));
     ASSERT_EQ(parameters_.LoadParametersTextEx(Path("params.txt").c_str(), &f, &p, &s), 1);
@@ -704,13 +682,13 @@ TEST_F(ParameterFiles, TextParameterFile)
     std::string noNumber = curve;
     noNumber.replace(noNumber.find("2BE2262D"), 8, "xyz");
     const std::string broken[] = {
-        curve.substr(0, curve.find("p F35")),                  // curve section ends early
-        curve.substr(0, curve.find("n 39")) + "n 39BCF14D",    // n cut short
-        "DSTU4145\nm 609\na 1\n",                               // m above 608
+        curve.substr(0, curve.find("p F35")),                // curve section ends early
+        curve.substr(0, curve.find("n 39")) + "n 39BCF14D",  // n cut short
+        "DSTU4145\nm 609\na 1\n",                            // m above 608
         "DSTU4145\nm 0\na 1\n",
         noNumber + sbox,
-        curve + sbox.substr(0, sbox.size() / 2),               // S-box section ends early
-        curve + "SBOX " + std::string(300, '7') + "\n",        // a value far too long
+        curve + sbox.substr(0, sbox.size() / 2),         // S-box section ends early
+        curve + "SBOX " + std::string(300, '7') + "\n",  // a value far too long
         "",
     };
     for (const std::string& text : broken) {
@@ -757,8 +735,10 @@ TEST_F(ParameterFiles, RandomAndTruncatedFilesAreRefused)
     }
 
     // Text forms: a failed load leaves zeroed outputs, never half a record.
-    const char* kTokens[] = {"DSTU4145", "SBOX", "m", "a", "b", "k", "j", "l", "h", "p", "n", "163", "FFFFFFFF",
-                             "100000000", "-1", "0x10", "Z", "", "\t", "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"};
+    const char* kTokens[] = {"DSTU4145", "SBOX", "m",        "a",         "b",
+                             "k",        "j",    "l",        "h",         "p",
+                             "n",        "163",  "FFFFFFFF", "100000000", "-1",
+                             "0x10",     "Z",    "",         "\t",        "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"};
     const std::size_t kTokenCount = sizeof kTokens / sizeof kTokens[0];
     for (int round = 0; round < 300; ++round) {
         std::string text;

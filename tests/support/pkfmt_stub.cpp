@@ -10,14 +10,13 @@ int g_interface = 0;
 void Note(const char* what)
 {
     const char* path = std::getenv("QVK_PKFMT_LOG");
-    if (path == nullptr)
-        return;
+    if (path == nullptr) return;
     if (std::FILE* f = std::fopen(path, "a")) {
         std::fputs(what, f);
         std::fclose(f);
     }
 }
-} // namespace
+}  // namespace
 
 extern "C" __attribute__((visibility("default"))) int PKIInitialize()
 {
@@ -37,8 +36,7 @@ extern "C" __attribute__((visibility("default"))) int PKIFinalize()
 extern "C" __attribute__((visibility("default"))) int PKIGetInterface(void** pkiInterface)
 {
     Note("G");
-    if (pkiInterface == nullptr)
-        return 3;
+    if (pkiInterface == nullptr) return 3;
     *pkiInterface = &g_interface;
     return 0;
 }

@@ -28,8 +28,7 @@ protected:
     void TearDown() override
     {
         // Leave nothing loaded for the next test in this process.
-        for (int i = 0; i < 4; ++i)
-            ReleasePKILibrary();
+        for (int i = 0; i < 4; ++i) ReleasePKILibrary();
         EXPECT_EQ(chdir(savedDirectory_.c_str()), 0);
         unlink(log_.c_str());
     }
@@ -37,8 +36,7 @@ protected:
     {
         std::string path = std::string(dir) + "/pkfmt.so";
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-        if (handle == nullptr)
-            return false;
+        if (handle == nullptr) return false;
         dlclose(handle);
         return true;
     }
@@ -51,7 +49,7 @@ protected:
     std::string log_;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(PKILoader, CountsUsersAndUnloadsAtLastRelease)
 {

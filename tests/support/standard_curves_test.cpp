@@ -16,14 +16,16 @@
 namespace {
 
 using BnPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
-BnPtr NewBn() { return BnPtr(BN_new(), BN_free); }
+BnPtr NewBn()
+{
+    return BnPtr(BN_new(), BN_free);
+}
 
 BnPtr FromWords(const std::uint32_t* words, std::size_t count)
 {
     unsigned char le[4 * 19] = {};
     for (std::size_t i = 0; i < count; ++i)
-        for (int b = 0; b < 4; ++b)
-            le[4 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
+        for (int b = 0; b < 4; ++b) le[4 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
     return BnPtr(BN_lebin2bn(le, static_cast<int>(4 * count), nullptr), BN_free);
 }
 
@@ -71,11 +73,10 @@ const PublishedPoint kPublished[10] = {
 
 void ExpectZeroAbove(const std::uint32_t* words, std::size_t used, const char* what)
 {
-    for (std::size_t i = used; i < 19; ++i)
-        EXPECT_EQ(words[i], 0u) << what << " word " << i;
+    for (std::size_t i = used; i < 19; ++i) EXPECT_EQ(words[i], 0u) << what << " word " << i;
 }
 
-} // namespace
+}  // namespace
 
 TEST(StandardCurves, PolynomialBasisCurvesAreValid)
 {
@@ -125,8 +126,7 @@ TEST(StandardCurves, PolynomialBasisCurvesAreValid)
         BN_GF2m_add(w.get(), w.get(), x.get());
         BN_GF2m_add(w.get(), w.get(), a.get());
         ASSERT_EQ(BN_GF2m_mod_solve_quad_arr(z.get(), w.get(), poly, ctx.get()), 1);
-        if (Trace(z.get(), poly, ctx.get()) != k)
-            BN_GF2m_add(z.get(), z.get(), BN_value_one());
+        if (Trace(z.get(), poly, ctx.get()) != k) BN_GF2m_add(z.get(), z.get(), BN_value_one());
         BN_GF2m_mod_mul_arr(y.get(), z.get(), x.get(), poly, ctx.get());
 
         BnPtr pPoly = NewBn();
@@ -189,7 +189,8 @@ TEST(StandardCurves, NormalBasisRecordsMatchSecondSource)
         {431, 1, 430,
          "53FB7AF7B4407000A6F226AD6BAD28378646BD83F1F940810A4C19536EE65E53F40F973F2F06C5E80EFE3B43651BD5FF8B06BA5F9299",
          "3FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFBA3175458009A8C0A724F02F81AA8A1FCBAF80D90C7A95110504CF",
-         "2020182CFCD7C724157B363D4ABFD4C16251773C595D4E5C88572FA9D5EBB58142326448C08D3EE3E17E40B835D3090DCFBA7C5ADEA6"},
+         "2020182CFCD7C724157B363D4ABFD4C16251773C595D4E5C88572FA9D5EBB58142326448C08D3EE3E17E40B835D3090DCFBA7C5ADEA"
+         "6"},
     };
     CSPParameters parameters;
     for (unsigned index = 0; index < 5; ++index) {
@@ -241,8 +242,7 @@ class NormalBasis {
 public:
     NormalBasis(int m, BN_CTX* ctx) : m_(m), p_(2 * m + 1), ctx_(ctx), modulus_{2 * m + 1, 0, -1}
     {
-        for (int i = 0, k = 1; i < m; ++i, k = 2 * k % p_)
-            power_.push_back(k);
+        for (int i = 0, k = 1; i < m; ++i, k = 2 * k % p_) power_.push_back(k);
     }
     BnPtr Mul(const BIGNUM* a, const BIGNUM* b) const
     {
@@ -253,8 +253,7 @@ public:
     BnPtr One() const
     {
         BnPtr one = NewBn();
-        for (int i = 0; i < m_; ++i)
-            BN_set_bit(one.get(), i);
+        for (int i = 0; i < m_; ++i) BN_set_bit(one.get(), i);
         return one;
     }
     // a^(2^m - 2) = a^2 * a^4 * ... * a^(2^(m-1)).
@@ -271,8 +270,7 @@ public:
     static int Trace(const BIGNUM* a)
     {
         int parity = 0;
-        for (int i = 0; i < BN_num_bits(a); ++i)
-            parity ^= BN_is_bit_set(a, i);
+        for (int i = 0; i < BN_num_bits(a); ++i) parity ^= BN_is_bit_set(a, i);
         return parity;
     }
 
@@ -292,8 +290,7 @@ private:
         int constant = BN_is_bit_set(r, 0);
         BnPtr a = NewBn();
         for (int i = 0; i < m_; ++i)
-            if (BN_is_bit_set(r, power_[i]) ^ constant)
-                BN_set_bit(a.get(), m_ - 1 - i);
+            if (BN_is_bit_set(r, power_[i]) ^ constant) BN_set_bit(a.get(), m_ - 1 - i);
         return a;
     }
 
@@ -303,7 +300,7 @@ private:
     std::vector<int> power_;
 };
 
-} // namespace
+}  // namespace
 
 // The published affine base points of the normal-basis curves lie on their
 // curves, and each record holds x with bit 0 replaced by tr(y/x), the
@@ -317,7 +314,8 @@ TEST(StandardCurves, NormalBasisPointsCompressCorrectly)
         {"A0823B8ACF069F1CDE256256F21D90DB35CA795792D5F758EC2E9992FB",
          "19DAE222AF326D33AFB7761953F624A23D3EB1CA7A1C300F0AA9953CA85"},
         {"2020182CFCD7C724157B363D4ABFD4C16251773C595D4E5C88572FA9D5EBB58142326448C08D3EE3E17E40B835D3090DCFBA7C5ADEA6",
-         "18E1B6EFB28EEF8A1F9C1859ED57C74CA747E4E1A60294C005D1920E80903A432929855828DD7F21714F837E119A044987F00110ADAD"},
+         "18E1B6EFB28EEF8A1F9C1859ED57C74CA747E4E1A60294C005D1920E80903A432929855828DD7F21714F837E119A044987F00110ADA"
+         "D"},
     };
     CSPParameters parameters;
     std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
@@ -425,13 +423,12 @@ TEST(StandardCurves, LookupsOverTheWholeTable)
 
     // How callers count the standard curves.
     unsigned count = 0;
-    while (parameters.GetStandardCurve(1, count, &field, &point))
-        ++count;
+    while (parameters.GetStandardCurve(1, count, &field, &point)) ++count;
     EXPECT_EQ(count, 10u);
 
     int basis = 42, index = 43;
-    for (const char* oid : {"1.2.804.2.1.1.1.1.3.1.1.2.10", "1.2.804.2.1.1.1.1.3.1.1.2.9 ", " 1.2.804.2.1.1.1.1.3.1.1.2.9",
-                            "1.2.804.2.1.1.1.1.3.1.1.2", ""}) {
+    for (const char* oid : {"1.2.804.2.1.1.1.1.3.1.1.2.10", "1.2.804.2.1.1.1.1.3.1.1.2.9 ",
+                            " 1.2.804.2.1.1.1.1.3.1.1.2.9", "1.2.804.2.1.1.1.1.3.1.1.2", ""}) {
         EXPECT_EQ(parameters.FindStandardCurve(oid, &basis, &index), 0) << oid;
     }
     EXPECT_EQ(basis, 42);
@@ -446,8 +443,7 @@ TEST(StandardSBoxes, TableAndRange)
     ASSERT_EQ(parameters.GetStandardSBox(0, &sBox), 1);
     // Row 0 of the DKE No. 1 table sits in the low nibbles of group 0.
     const std::uint8_t row0[16] = {10, 9, 13, 6, 14, 11, 4, 5, 15, 1, 3, 12, 7, 0, 8, 2};
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(sBox.rows[0][i] & 0x0F, row0[i]) << i;
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(sBox.rows[0][i] & 0x0F, row0[i]) << i;
     const std::uint8_t first[16] = {0x8a, 0x09, 0xcd, 0x46, 0x9e, 0x6b, 0x74, 0xb5,
                                     0x2f, 0x31, 0x13, 0xfc, 0x57, 0xe0, 0xa8, 0xd2};
     EXPECT_EQ(std::memcmp(sBox.rows[0], first, 16), 0);
@@ -459,8 +455,7 @@ TEST(StandardSBoxes, TableAndRange)
     GOST28147PackedSBox distinct[10];
     for (unsigned i = 0; i < 10; ++i) {
         ASSERT_EQ(parameters.GetStandardSBox(i, &distinct[i]), 1);
-        for (unsigned j = 0; j < i; ++j)
-            EXPECT_NE(std::memcmp(&distinct[i], &distinct[j], 64), 0);
+        for (unsigned j = 0; j < i; ++j) EXPECT_NE(std::memcmp(&distinct[i], &distinct[j], 64), 0);
     }
     std::memset(&sBox, 0x77, sizeof sBox);
     EXPECT_EQ(parameters.GetStandardSBox(10, &sBox), 0);
@@ -529,7 +524,6 @@ TEST(StandardSBoxes, DefaultDSTUSet)
     EXPECT_FALSE(CSPParameters::IsValidDSTUSBoxSet(repeated));
     std::uint8_t linear[1024];
     std::memcpy(linear, set, sizeof linear);
-    for (int x = 0; x < 256; ++x)
-        linear[512 + x] = static_cast<std::uint8_t>(x ^ 0x5C);
+    for (int x = 0; x < 256; ++x) linear[512 + x] = static_cast<std::uint8_t>(x ^ 0x5C);
     EXPECT_FALSE(CSPParameters::IsValidDSTUSBoxSet(linear));
 }

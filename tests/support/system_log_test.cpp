@@ -28,8 +28,7 @@ const char kSourceUtf8[] = "\xD0\xA2\xD0\x92\xD0\xA0 \xD0\x9A\xD0\xB2\xD0\xBE\xD
 bool WriteFile(const char* path, const std::string& text)
 {
     int fd = open(path, O_WRONLY);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     close(fd);
     return ok;
@@ -77,8 +76,7 @@ std::string RunEvents()
 {
     int fd = -1;
     std::string problem = PrepareNamespace(&fd);
-    if (!problem.empty())
-        return "SKIP " + problem;
+    if (!problem.empty()) return "SKIP " + problem;
     std::string out;
     auto record = [&](int result, int timeoutMs) {
         out += std::to_string(result) + "|" + Receive(fd, timeoutMs);
@@ -88,7 +86,7 @@ std::string RunEvents()
     record(SystemLogReport(kSourceCp1251, "warned", SYSTEM_LOG_WARNING, 65001), 2000);
     record(SystemLogReport(kSourceCp1251, "100%s done %d %n", SYSTEM_LOG_INFORMATION, 0), 2000);
     record(SystemLogReport(kSourceCp1251, "nothing", 0, 0), 300);
-    std::string cyrillic(1100, '\xC6');   // 1,100 letters "Ж": 2,200 bytes in UTF-8
+    std::string cyrillic(1100, '\xC6');  // 1,100 letters "Ж": 2,200 bytes in UTF-8
     record(SystemLogReport("src", cyrillic.c_str(), SYSTEM_LOG_ERROR, 0), 2000);
     std::string longSource(300, 'S');
     record(SystemLogReport(longSource.c_str(), "short", SYSTEM_LOG_ERROR, 0), 2000);
@@ -103,13 +101,11 @@ std::string RunEvents()
             bool saysA = datagram.find("from ident-a") != std::string::npos;
             bool fromB = datagram.find("ident-b[") != std::string::npos;
             bool saysB = datagram.find("from ident-b") != std::string::npos;
-            if (!((fromA && saysA) || (fromB && saysB)))
-                ++mixed;
+            if (!((fromA && saysA) || (fromB && saysB))) ++mixed;
         }
     });
     auto burst = [](const char* source, const char* message) {
-        for (int i = 0; i < 40; ++i)
-            SystemLogReport(source, message, SYSTEM_LOG_INFORMATION, 0);
+        for (int i = 0; i < 40; ++i) SystemLogReport(source, message, SYSTEM_LOG_INFORMATION, 0);
     };
     std::thread a(burst, "ident-a", "from ident-a");
     std::thread b(burst, "ident-b", "from ident-b");
@@ -121,7 +117,7 @@ std::string RunEvents()
     return out;
 }
 
-} // namespace
+}  // namespace
 
 TEST(SystemLog, ConvertCodePage)
 {
@@ -156,14 +152,12 @@ TEST(SystemLog, EventsReachTheSyslogSocket)
     std::string output;
     char chunk[4096];
     ssize_t n;
-    while ((n = read(pipefd[0], chunk, sizeof chunk)) > 0)
-        output.append(chunk, static_cast<std::size_t>(n));
+    while ((n = read(pipefd[0], chunk, sizeof chunk)) > 0) output.append(chunk, static_cast<std::size_t>(n));
     close(pipefd[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
-    if (output.rfind("SKIP ", 0) == 0)
-        GTEST_SKIP() << output.substr(5);
+    if (output.rfind("SKIP ", 0) == 0) GTEST_SKIP() << output.substr(5);
 
     std::vector<std::string> records;
     for (std::size_t start = 0, end; (end = output.find('\0', start)) != std::string::npos; start = end + 1)
@@ -177,13 +171,12 @@ TEST(SystemLog, EventsReachTheSyslogSocket)
     EXPECT_NE(records[1].find(prefix + "warned"), std::string::npos) << records[1];
     EXPECT_EQ(records[2].rfind("1|<30>", 0), 0u) << records[2];
     EXPECT_NE(records[2].find(prefix + "100%s done %d %n"), std::string::npos) << records[2];
-    EXPECT_EQ(records[3], "1|");   // unknown event type: handled, nothing logged
+    EXPECT_EQ(records[3], "1|");  // unknown event type: handled, nothing logged
 
     // The long Cyrillic message is cut at a letter boundary: 1,024 letters.
     EXPECT_EQ(records[4].rfind("1|<27>", 0), 0u);
     std::string letters;
-    for (int i = 0; i < 1024; ++i)
-        letters += "\xD0\x96";
+    for (int i = 0; i < 1024; ++i) letters += "\xD0\x96";
     std::string tail = "src[" + std::to_string(pid) + "]: " + letters;
     ASSERT_GE(records[4].size(), tail.size());
     EXPECT_EQ(records[4].substr(records[4].size() - tail.size()), tail);

@@ -27,7 +27,8 @@ const char kDeviceCache[] = "Global\\QuorKorvo7QMemory";
 const char kDeviceCacheLocal[] = "Local\\QuorKorvo7QMemory";
 const DWORD kDeviceCacheSize = 0xE2A00;
 
-std::string backingPath(const char *name, bool isMutex) {
+std::string backingPath(const char* name, bool isMutex)
+{
     char path[512];
     DWORD n = WemuNamedObjectPath(name, isMutex, path, sizeof path);
     EXPECT_GT(n, 0u);
@@ -35,11 +36,11 @@ std::string backingPath(const char *name, bool isMutex) {
     return path;
 }
 
-bool allZero(const void *p, size_t n) {
-    const auto *b = static_cast<const unsigned char *>(p);
+bool allZero(const void* p, size_t n)
+{
+    const auto* b = static_cast<const unsigned char*>(p);
     for (size_t i = 0; i < n; ++i)
-        if (b[i])
-            return false;
+        if (b[i]) return false;
     return true;
 }
 
@@ -47,7 +48,8 @@ bool allZero(const void *p, size_t n) {
 struct NullDaclAttributes {
     SECURITY_DESCRIPTOR sd;
     SECURITY_ATTRIBUTES sa;
-    NullDaclAttributes() {
+    NullDaclAttributes()
+    {
         EXPECT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
         EXPECT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE));
         sa = {12, &sd, TRUE};
@@ -56,7 +58,8 @@ struct NullDaclAttributes {
 
 class WemuNamedObjects : public wemu_test::HermeticNames {};
 
-TEST_F(WemuNamedObjects, TwoProcessesShareOneMutexAndOneMemory) {
+TEST_F(WemuNamedObjects, TwoProcessesShareOneMutexAndOneMemory)
+{
     NullDaclAttributes attrs;
     HANDLE mutex = CreateMutex(&attrs.sa, FALSE, kKeyMutex);
     ASSERT_NE(mutex, nullptr);
@@ -64,7 +67,7 @@ TEST_F(WemuNamedObjects, TwoProcessesShareOneMutexAndOneMemory) {
     HANDLE mapping =
         CreateFileMapping(INVALID_HANDLE_VALUE, &attrs.sa, PAGE_READWRITE, 0, kDeviceCacheSize, kDeviceCache);
     ASSERT_NE(mapping, nullptr);
-    auto *view = static_cast<unsigned char *>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kDeviceCacheSize));
+    auto* view = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kDeviceCacheSize));
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(allZero(view, kDeviceCacheSize));
 
@@ -73,22 +76,18 @@ TEST_F(WemuNamedObjects, TwoProcessesShareOneMutexAndOneMemory) {
     pid_t child = startChild([&] {
         NullDaclAttributes a;
         HANDLE m = CreateMutex(&a.sa, FALSE, kKeyMutex);
-        if (!m || GetLastError() != ERROR_ALREADY_EXISTS)
-            return 10;
-        if (WaitForSingleObject(m, 200) != WAIT_TIMEOUT) // the parent holds it
+        if (!m || GetLastError() != ERROR_ALREADY_EXISTS) return 10;
+        if (WaitForSingleObject(m, 200) != WAIT_TIMEOUT)  // the parent holds it
             return 11;
         HANDLE s = CreateFileMapping(INVALID_HANDLE_VALUE, &a.sa, PAGE_READWRITE, 0, kDeviceCacheSize, kDeviceCache);
-        if (!s || GetLastError() != ERROR_ALREADY_EXISTS)
-            return 12;
-        auto *v = static_cast<unsigned char *>(MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, kDeviceCacheSize));
-        if (!v)
-            return 13;
+        if (!s || GetLastError() != ERROR_ALREADY_EXISTS) return 12;
+        auto* v = static_cast<unsigned char*>(MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, kDeviceCacheSize));
+        if (!v) return 13;
         v[0] = 0xA5;
         v[kDeviceCacheSize - 1] = 0x5A;
         childWrote.post();
-        if (!parentWrote.await())
-            return 14;
-        if (WaitForSingleObject(m, 15000) != WAIT_OBJECT_0) // released by the parent
+        if (!parentWrote.await()) return 14;
+        if (WaitForSingleObject(m, 15000) != WAIT_OBJECT_0)  // released by the parent
             return 15;
         int seen = v[7240];
         ReleaseMutex(m);
@@ -107,7 +106,8 @@ TEST_F(WemuNamedObjects, TwoProcessesShareOneMutexAndOneMemory) {
     EXPECT_TRUE(CloseHandle(mutex));
 }
 
-TEST_F(WemuNamedObjects, WaiterTimesOutWhileAnotherThreadHolds) {
+TEST_F(WemuNamedObjects, WaiterTimesOutWhileAnotherThreadHolds)
+{
     HANDLE mutex = CreateMutex(nullptr, FALSE, kGlobalMutex);
     ASSERT_NE(mutex, nullptr);
     ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
@@ -123,9 +123,10 @@ TEST_F(WemuNamedObjects, WaiterTimesOutWhileAnotherThreadHolds) {
     EXPECT_TRUE(CloseHandle(mutex));
 }
 
-TEST_F(WemuNamedObjects, MutexIsRecursiveForItsOwnerOnly) {
+TEST_F(WemuNamedObjects, MutexIsRecursiveForItsOwnerOnly)
+{
     HANDLE a = CreateMutex(nullptr, FALSE, kGlobalMutex);
-    HANDLE b = CreateMutex(nullptr, FALSE, kGlobalMutex); // second handle, same object
+    HANDLE b = CreateMutex(nullptr, FALSE, kGlobalMutex);  // second handle, same object
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
@@ -147,7 +148,8 @@ TEST_F(WemuNamedObjects, MutexIsRecursiveForItsOwnerOnly) {
     CloseHandle(b);
 }
 
-TEST_F(WemuNamedObjects, HolderKilledLeavesMutexAbandoned) {
+TEST_F(WemuNamedObjects, HolderKilledLeavesMutexAbandoned)
+{
     HANDLE mutex = CreateMutex(nullptr, FALSE, kKeyMutex);
     ASSERT_NE(mutex, nullptr);
     Signal holding;
@@ -156,8 +158,7 @@ TEST_F(WemuNamedObjects, HolderKilledLeavesMutexAbandoned) {
         if (!m || WaitForSingleObject(m, 15000) != WAIT_OBJECT_0 || WaitForSingleObject(m, 15000) != WAIT_OBJECT_0)
             return 1;
         holding.post();
-        for (;;)
-            pause();
+        for (;;) pause();
     });
     ASSERT_TRUE(holding.await());
     EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT);
@@ -178,7 +179,8 @@ TEST_F(WemuNamedObjects, HolderKilledLeavesMutexAbandoned) {
     EXPECT_TRUE(CloseHandle(mutex));
 }
 
-TEST_F(WemuNamedObjects, ThreadClosingAnOwnedMutexLeavesItOwnedThenAbandoned) {
+TEST_F(WemuNamedObjects, ThreadClosingAnOwnedMutexLeavesItOwnedThenAbandoned)
+{
     HANDLE mutex = CreateMutex(nullptr, FALSE, kGlobalMutex);
     ASSERT_NE(mutex, nullptr);
     DWORD waitWhileClosed = 0;
@@ -201,10 +203,11 @@ TEST_F(WemuNamedObjects, ThreadClosingAnOwnedMutexLeavesItOwnedThenAbandoned) {
     CloseHandle(mutex);
 }
 
-TEST_F(WemuNamedObjects, NewMemoryReadsZeroAndExistingKeepsItsSize) {
+TEST_F(WemuNamedObjects, NewMemoryReadsZeroAndExistingKeepsItsSize)
+{
     HANDLE first = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 83456, "Global\\Keys");
     ASSERT_NE(first, nullptr);
-    auto *view = static_cast<unsigned char *>(MapViewOfFile(first, FILE_MAP_ALL_ACCESS, 0, 0, 83456));
+    auto* view = static_cast<unsigned char*>(MapViewOfFile(first, FILE_MAP_ALL_ACCESS, 0, 0, 83456));
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(allZero(view, 83456));
     std::memset(view, 0xEE, 83456);
@@ -213,7 +216,7 @@ TEST_F(WemuNamedObjects, NewMemoryReadsZeroAndExistingKeepsItsSize) {
     HANDLE second = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "Global\\Keys");
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    auto *again = static_cast<unsigned char *>(MapViewOfFile(second, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    auto* again = static_cast<unsigned char*>(MapViewOfFile(second, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again[83455], 0xEE);
     EXPECT_EQ(MapViewOfFile(second, FILE_MAP_ALL_ACCESS, 0, 0, 83457), nullptr);
@@ -234,23 +237,22 @@ TEST_F(WemuNamedObjects, NewMemoryReadsZeroAndExistingKeepsItsSize) {
     HANDLE fresh = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 83456, "Global\\Keys");
     ASSERT_NE(fresh, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-    void *v = MapViewOfFile(fresh, FILE_MAP_ALL_ACCESS, 0, 0, 83456);
+    void* v = MapViewOfFile(fresh, FILE_MAP_ALL_ACCESS, 0, 0, 83456);
     EXPECT_TRUE(allZero(v, 83456));
     UnmapViewOfFile(v);
     CloseHandle(fresh);
 }
 
-TEST_F(WemuNamedObjects, MemoryLeftByKilledProcessesStartsAfresh) {
+TEST_F(WemuNamedObjects, MemoryLeftByKilledProcessesStartsAfresh)
+{
     Signal written;
     pid_t child = startChild([&] {
         HANDLE s = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8192, kDeviceCache);
-        auto *v = static_cast<unsigned char *>(MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 8192));
-        if (!v)
-            return 1;
+        auto* v = static_cast<unsigned char*>(MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 8192));
+        if (!v) return 1;
         std::memset(v, 0x42, 8192);
         written.post();
-        for (;;)
-            pause();
+        for (;;) pause();
     });
     ASSERT_TRUE(written.await());
     kill(child, SIGKILL);
@@ -258,7 +260,7 @@ TEST_F(WemuNamedObjects, MemoryLeftByKilledProcessesStartsAfresh) {
     HANDLE s = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16384, kDeviceCache);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-    void *v = MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 16384);
+    void* v = MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 16384);
     ASSERT_NE(v, nullptr);
     EXPECT_TRUE(allZero(v, 16384));
     UnmapViewOfFile(v);
@@ -266,10 +268,10 @@ TEST_F(WemuNamedObjects, MemoryLeftByKilledProcessesStartsAfresh) {
 }
 
 // The inode behind a mapped address, from the kernel's list of mappings.
-ino_t inodeOfView(const void *view) {
-    FILE *maps = std::fopen("/proc/self/maps", "r");
-    if (!maps)
-        return 0;
+ino_t inodeOfView(const void* view)
+{
+    FILE* maps = std::fopen("/proc/self/maps", "r");
+    if (!maps) return 0;
     char line[1024];
     ino_t inode = 0;
     while (std::fgets(line, sizeof line, maps)) {
@@ -285,7 +287,8 @@ ino_t inodeOfView(const void *view) {
     return inode;
 }
 
-TEST_F(WemuNamedObjects, ProcessesOpeningAndClosingAtOnceNeverSplitOneName) {
+TEST_F(WemuNamedObjects, ProcessesOpeningAndClosingAtOnceNeverSplitOneName)
+{
     // Whoever holds the memory must find its name pointing at that very
     // memory, however openers and last-one-out closers interleave.
     std::string path = backingPath(kDeviceCache, false);
@@ -294,27 +297,24 @@ TEST_F(WemuNamedObjects, ProcessesOpeningAndClosingAtOnceNeverSplitOneName) {
         children.push_back(startChild([&] {
             for (int i = 0; i < 300; ++i) {
                 HANDLE s = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kDeviceCache);
-                if (!s)
-                    return 1;
-                void *v = MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 4096);
-                if (!v)
-                    return 2;
+                if (!s) return 1;
+                void* v = MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 4096);
+                if (!v) return 2;
                 struct stat st;
-                if (stat(path.c_str(), &st) != 0 || st.st_ino != inodeOfView(v))
-                    return 3;
+                if (stat(path.c_str(), &st) != 0 || st.st_ino != inodeOfView(v)) return 3;
                 UnmapViewOfFile(v);
                 CloseHandle(s);
             }
             return 0;
         }));
     }
-    for (pid_t child : children)
-        EXPECT_EQ(finishChild(child), 0);
+    for (pid_t child : children) EXPECT_EQ(finishChild(child), 0);
     struct stat st;
     EXPECT_NE(stat(path.c_str(), &st), 0) << "the last one out removes the name";
 }
 
-TEST_F(WemuNamedObjects, LocalFallbackWhenGlobalIsRefused) {
+TEST_F(WemuNamedObjects, LocalFallbackWhenGlobalIsRefused)
+{
     setenv("WEMU_REFUSE_GLOBAL", "1", 1);
     EXPECT_EQ(CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kDeviceCache), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -324,14 +324,14 @@ TEST_F(WemuNamedObjects, LocalFallbackWhenGlobalIsRefused) {
     HANDLE mutex = CreateMutex(nullptr, FALSE, kGlobalMutex);
     EXPECT_NE(mutex, nullptr);
     // Another process falls back the same way and meets the same memory.
-    auto *view = static_cast<unsigned char *>(MapViewOfFile(local, FILE_MAP_ALL_ACCESS, 0, 0, 4096));
+    auto* view = static_cast<unsigned char*>(MapViewOfFile(local, FILE_MAP_ALL_ACCESS, 0, 0, 4096));
     ASSERT_NE(view, nullptr);
     view[100] = 9;
     EXPECT_EQ(runChild([] {
                   HANDLE s = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kDeviceCache);
                   if (!s)
                       s = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kDeviceCacheLocal);
-                  auto *v = static_cast<unsigned char *>(MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 4096));
+                  auto* v = static_cast<unsigned char*>(MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 4096));
                   return v && v[100] == 9 ? 0 : 1;
               }),
               0);
@@ -340,22 +340,22 @@ TEST_F(WemuNamedObjects, LocalFallbackWhenGlobalIsRefused) {
     CloseHandle(mutex);
 }
 
-TEST_F(WemuNamedObjects, NamesMapToDistinctValidFiles) {
+TEST_F(WemuNamedObjects, NamesMapToDistinctValidFiles)
+{
     std::string longA(300, 'x'), longB(300, 'x');
     longA += "A";
     longB += "B";
-    std::vector<std::string> names = {"Global\\X", "Local\\X", "Global\\a b", "Global\\a%20b", "Global\\a_b",
-                                      "Global\\a+b", "Global\\a/b", "Global\\..", longA, longB};
+    std::vector<std::string> names = {"Global\\X",   "Local\\X",    "Global\\a b", "Global\\a%20b", "Global\\a_b",
+                                      "Global\\a+b", "Global\\a/b", "Global\\..",  longA,           longB};
     std::vector<std::string> paths;
-    for (const auto &n : names) {
+    for (const auto& n : names) {
         std::string p = backingPath(n.c_str(), false);
         EXPECT_EQ(p.rfind("/dev/shm/", 0), 0u) << p;
         std::string file = p.substr(9);
         EXPECT_EQ(file.find('/'), std::string::npos) << p;
         EXPECT_LE(file.size(), 255u) << p;
         EXPECT_NE(file, "..");
-        for (const auto &q : paths)
-            EXPECT_NE(p, q) << n;
+        for (const auto& q : paths) EXPECT_NE(p, q) << n;
         paths.push_back(p);
     }
     EXPECT_NE(backingPath("Global\\X", true), backingPath("Global\\X", false));
@@ -369,15 +369,16 @@ TEST_F(WemuNamedObjects, NamesMapToDistinctValidFiles) {
     CloseHandle(b);
 }
 
-TEST_F(WemuNamedObjects, ObjectsAreOwnerOnly) {
-    NullDaclAttributes attrs; // a null DACL must not open them to others
+TEST_F(WemuNamedObjects, ObjectsAreOwnerOnly)
+{
+    NullDaclAttributes attrs;  // a null DACL must not open them to others
     HANDLE mutex = CreateMutex(&attrs.sa, FALSE, kKeyMutex);
     HANDLE mapping = CreateFileMapping(INVALID_HANDLE_VALUE, &attrs.sa, PAGE_READWRITE, 0, 4096, kDeviceCache);
     ASSERT_NE(mutex, nullptr);
     ASSERT_NE(mapping, nullptr);
-    auto *view = static_cast<unsigned char *>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 4096));
+    auto* view = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 4096));
     ASSERT_NE(view, nullptr);
-    std::memset(view, 0x5E, 4096); // stands for session-key material
+    std::memset(view, 0x5E, 4096);  // stands for session-key material
 
     for (bool isMutex : {true, false}) {
         struct stat st;
@@ -386,20 +387,16 @@ TEST_F(WemuNamedObjects, ObjectsAreOwnerOnly) {
         EXPECT_EQ(st.st_uid, geteuid());
     }
 
-    if (geteuid() != 0)
-        GTEST_SKIP() << "switching to another user needs root";
+    if (geteuid() != 0) GTEST_SKIP() << "switching to another user needs root";
     std::string path = backingPath(kDeviceCache, false);
     int rc = runChild([&] {
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            return 20;
-        if (open(path.c_str(), O_RDONLY) >= 0 || errno != EACCES)
-            return 21;
+        if (setgid(65534) != 0 || setuid(65534) != 0) return 20;
+        if (open(path.c_str(), O_RDONLY) >= 0 || errno != EACCES) return 21;
         // Under the same Win32 name the other user gets memory of its own.
         HANDLE s = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kDeviceCache);
         if (s) {
-            auto *v = static_cast<unsigned char *>(MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 4096));
-            if (v && v[0] == 0x5E)
-                return 22;
+            auto* v = static_cast<unsigned char*>(MapViewOfFile(s, FILE_MAP_ALL_ACCESS, 0, 0, 4096));
+            if (v && v[0] == 0x5E) return 22;
             UnmapViewOfFile(v);
             CloseHandle(s);
         }
@@ -411,11 +408,12 @@ TEST_F(WemuNamedObjects, ObjectsAreOwnerOnly) {
     CloseHandle(mutex);
 }
 
-TEST_F(WemuNamedObjects, ObjectPlantedWithLooseModeIsRefused) {
+TEST_F(WemuNamedObjects, ObjectPlantedWithLooseModeIsRefused)
+{
     // Someone made the backing object readable by others before us: using it
     // would hand them the caches.
     for (bool isMutex : {true, false}) {
-        const char *name = isMutex ? kGlobalMutex : kDeviceCache;
+        const char* name = isMutex ? kGlobalMutex : kDeviceCache;
         std::string path = backingPath(name, isMutex);
         int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
         ASSERT_GE(fd, 0);
@@ -429,7 +427,8 @@ TEST_F(WemuNamedObjects, ObjectPlantedWithLooseModeIsRefused) {
     }
 }
 
-TEST_F(WemuNamedObjects, InjectedFailureHitsTheChosenCall) {
+TEST_F(WemuNamedObjects, InjectedFailureHitsTheChosenCall)
+{
     setenv("WEMU_FAIL", "CreateFileMapping:2", 1);
     WemuResetTestHooks();
     HANDLE a = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "Local\\A");
@@ -454,7 +453,8 @@ TEST_F(WemuNamedObjects, InjectedFailureHitsTheChosenCall) {
     CloseHandle(m);
 }
 
-TEST(WemuHandles, BadAndClosedHandlesAreRefused) {
+TEST(WemuHandles, BadAndClosedHandlesAreRefused)
+{
     HANDLE e = CreateEvent(nullptr, FALSE, FALSE, nullptr);
     ASSERT_NE(e, nullptr);
     EXPECT_TRUE(CloseHandle(e));
@@ -471,7 +471,8 @@ TEST(WemuHandles, BadAndClosedHandlesAreRefused) {
     CloseHandle(m);
 }
 
-TEST(WemuEvents, AutoResetReleasesOneWaitThenClears) {
+TEST(WemuEvents, AutoResetReleasesOneWaitThenClears)
+{
     HANDLE e = CreateEvent(nullptr, FALSE, FALSE, nullptr);
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
@@ -495,7 +496,8 @@ TEST(WemuEvents, AutoResetReleasesOneWaitThenClears) {
     CloseHandle(manual);
 }
 
-TEST(WemuCriticalSections, OwnerMayEnterAgainOthersWait) {
+TEST(WemuCriticalSections, OwnerMayEnterAgainOthersWait)
+{
     CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
     EnterCriticalSection(&cs);
@@ -509,18 +511,18 @@ TEST(WemuCriticalSections, OwnerMayEnterAgainOthersWait) {
     LeaveCriticalSection(&cs);
     std::thread([&] {
         other = TryEnterCriticalSection(&cs);
-        if (other)
-            LeaveCriticalSection(&cs);
+        if (other) LeaveCriticalSection(&cs);
     }).join();
     EXPECT_TRUE(other);
     DeleteCriticalSection(&cs);
 }
 
-TEST(WemuSecurity, DescriptorCallsAcceptTheNullDacl) {
+TEST(WemuSecurity, DescriptorCallsAcceptTheNullDacl)
+{
     SECURITY_DESCRIPTOR sd;
     EXPECT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
     EXPECT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE));
     EXPECT_FALSE(InitializeSecurityDescriptor(&sd, 2));
 }
 
-} // namespace
+}  // namespace

@@ -18,8 +18,9 @@ namespace {
 // A scratch folder, removed with its contents afterwards; restores the
 // current directory too.
 class Scratch : public ::testing::Test {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         char tmpl[] = "/tmp/wemu-test-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
@@ -27,15 +28,18 @@ class Scratch : public ::testing::Test {
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         savedCwd = cwd;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         EXPECT_EQ(chdir(savedCwd.c_str()), 0);
         std::string cmd = "rm -rf '" + dir + "'";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
     }
-    void writeFile(const std::string &name, const std::string &content) {
+    void writeFile(const std::string& name, const std::string& content)
+    {
         std::ofstream(dir + "/" + name, std::ios::binary) << content;
     }
-    std::string readFile(const std::string &path) {
+    std::string readFile(const std::string& path)
+    {
         std::ifstream in(path, std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
@@ -44,16 +48,17 @@ class Scratch : public ::testing::Test {
 
 using WemuFiles = Scratch;
 
-TEST_F(WemuFiles, CreateWriteReadSizeDelete) {
+TEST_F(WemuFiles, CreateWriteReadSizeDelete)
+{
     std::string path = dir + "/params.bin";
     // Opening a file that is not there fails with the Win32 code.
     EXPECT_EQ(CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING_FILE, FILE_ATTRIBUTE_NORMAL, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
-    for (const std::string &content : {std::string(336, '\x11'), std::string(80, '\x22')}) {
-        HANDLE w = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_OR_TRUNCATE_FILE,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    for (const std::string& content : {std::string(336, '\x11'), std::string(80, '\x22')}) {
+        HANDLE w = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_OR_TRUNCATE_FILE, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
         ASSERT_NE(w, INVALID_HANDLE_VALUE);
         DWORD done = 0;
         EXPECT_TRUE(WriteFile(w, content.data(), static_cast<DWORD>(content.size()), &done, nullptr));
@@ -95,7 +100,8 @@ TEST_F(WemuFiles, CreateWriteReadSizeDelete) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST_F(WemuFiles, InjectedFailures) {
+TEST_F(WemuFiles, InjectedFailures)
+{
     std::string path = dir + "/f";
     writeFile("f", "abc");
     setenv("WEMU_FAIL", "GetFileSize,WriteFile:1", 1);
@@ -112,7 +118,8 @@ TEST_F(WemuFiles, InjectedFailures) {
     CloseHandle(h);
 }
 
-TEST_F(WemuFiles, MoveFileExRenamesAndReplacesOnlyWhenAsked) {
+TEST_F(WemuFiles, MoveFileExRenamesAndReplacesOnlyWhenAsked)
+{
     writeFile("a", "new");
     writeFile("b", "old");
     std::string a = dir + "/a", b = dir + "/b", c = dir + "/c";
@@ -125,12 +132,13 @@ TEST_F(WemuFiles, MoveFileExRenamesAndReplacesOnlyWhenAsked) {
     EXPECT_TRUE(MoveFileEx(b.c_str(), c.c_str(), 0));
     EXPECT_EQ(readFile(c), "new");
     EXPECT_NE(access(b.c_str(), F_OK), 0);
-    EXPECT_FALSE(MoveFileEx(a.c_str(), c.c_str(), MOVEFILE_REPLACE_EXISTING)); // source gone
+    EXPECT_FALSE(MoveFileEx(a.c_str(), c.c_str(), MOVEFILE_REPLACE_EXISTING));  // source gone
     EXPECT_FALSE(MoveFileEx(c.c_str(), b.c_str(), 0x8));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST_F(WemuFiles, FindMatchesWildcardsInNameOrder) {
+TEST_F(WemuFiles, FindMatchesWildcardsInNameOrder)
+{
     writeFile("b.p7b", "1");
     writeFile("A.P7B", "22");
     writeFile("c.cer", "333");
@@ -138,7 +146,7 @@ TEST_F(WemuFiles, FindMatchesWildcardsInNameOrder) {
     writeFile("noext", "");
     ASSERT_EQ(mkdir((dir + "/sub.p7b").c_str(), 0700), 0);
 
-    auto find = [&](const std::string &mask) {
+    auto find = [&](const std::string& mask) {
         std::vector<std::string> names;
         WIN32_FIND_DATA data;
         HANDLE h = FindFirstFile((dir + "/" + mask).c_str(), &data);
@@ -169,7 +177,8 @@ TEST_F(WemuFiles, FindMatchesWildcardsInNameOrder) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-TEST_F(WemuFiles, CurrentDirectory) {
+TEST_F(WemuFiles, CurrentDirectory)
+{
     ASSERT_TRUE(SetCurrentDirectory(dir.c_str()));
     DWORD needed = GetCurrentDirectory(0, nullptr);
     char real[4096];
@@ -184,8 +193,9 @@ TEST_F(WemuFiles, CurrentDirectory) {
 
 using WemuModules = Scratch;
 
-TEST_F(WemuModules, BareNameIsFoundInTheCurrentDirectoryFirst) {
-    const char *bare = "wemu_testmod.so";
+TEST_F(WemuModules, BareNameIsFoundInTheCurrentDirectoryFirst)
+{
+    const char* bare = "wemu_testmod.so";
     std::string copy = dir + "/" + bare;
     {
         std::ifstream in(WEMU_TESTMOD_PATH, std::ios::binary);
@@ -214,7 +224,7 @@ TEST_F(WemuModules, BareNameIsFoundInTheCurrentDirectoryFirst) {
     ASSERT_NE(realpath(copy.c_str(), real), nullptr);
     EXPECT_EQ(GetModuleFileName(module, name, MAX_PATH), std::strlen(real));
     EXPECT_STREQ(name, real);
-    EXPECT_EQ(WemuModuleOfAddress(reinterpret_cast<const void *>(answer)), module);
+    EXPECT_EQ(WemuModuleOfAddress(reinterpret_cast<const void*>(answer)), module);
     char shortName[8];
     EXPECT_EQ(GetModuleFileName(module, shortName, sizeof shortName), sizeof shortName);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
@@ -231,7 +241,8 @@ TEST_F(WemuModules, BareNameIsFoundInTheCurrentDirectoryFirst) {
     EXPECT_EQ(name[0], '/');
 }
 
-TEST(WemuTime, FileTimesCountHundredNanosecondsFrom1601) {
+TEST(WemuTime, FileTimesCountHundredNanosecondsFrom1601)
+{
     SYSTEMTIME epoch1601 = {1601, 1, 0, 1, 0, 0, 0, 0};
     FILETIME ft;
     ASSERT_TRUE(SystemTimeToFileTime(&epoch1601, &ft));
@@ -247,8 +258,8 @@ TEST(WemuTime, FileTimesCountHundredNanosecondsFrom1601) {
         time_t tt = static_cast<time_t>(t);
         struct tm tm;
         ASSERT_NE(gmtime_r(&tt, &tm), nullptr);
-        SYSTEMTIME st = {WORD(tm.tm_year + 1900), WORD(tm.tm_mon + 1), 0, WORD(tm.tm_mday), WORD(tm.tm_hour),
-                         WORD(tm.tm_min), WORD(tm.tm_sec), 123};
+        SYSTEMTIME st = {WORD(tm.tm_year + 1900), WORD(tm.tm_mon + 1), 0,  WORD(tm.tm_mday), WORD(tm.tm_hour),
+                         WORD(tm.tm_min),         WORD(tm.tm_sec),     123};
         ASSERT_TRUE(SystemTimeToFileTime(&st, &ft)) << t;
         uint64_t ticks = (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
         EXPECT_EQ(ticks, uint64_t(t + 11644473600LL) * 10000000ull + 1230000ull) << t;
@@ -265,9 +276,9 @@ TEST(WemuTime, FileTimesCountHundredNanosecondsFrom1601) {
     }
 
     // Dates that do not exist are refused.
-    SYSTEMTIME bad[] = {{2100, 2, 0, 29, 0, 0, 0, 0}, {2024, 13, 0, 1, 0, 0, 0, 0}, {2024, 4, 0, 31, 0, 0, 0, 0},
+    SYSTEMTIME bad[] = {{2100, 2, 0, 29, 0, 0, 0, 0},  {2024, 13, 0, 1, 0, 0, 0, 0}, {2024, 4, 0, 31, 0, 0, 0, 0},
                         {1600, 12, 0, 31, 0, 0, 0, 0}, {2024, 1, 0, 1, 24, 0, 0, 0}, {2024, 1, 0, 1, 0, 0, 0, 1000}};
-    for (const auto &st : bad)
+    for (const auto& st : bad)
         EXPECT_FALSE(SystemTimeToFileTime(&st, &ft)) << st.wYear << "-" << st.wMonth << "-" << st.wDay;
     SYSTEMTIME leap = {2000, 2, 0, 29, 23, 59, 59, 999};
     EXPECT_TRUE(SystemTimeToFileTime(&leap, &ft));
@@ -276,7 +287,8 @@ TEST(WemuTime, FileTimesCountHundredNanosecondsFrom1601) {
     EXPECT_FALSE(FileTimeToSystemTime(&tooLate, &out));
 }
 
-TEST(WemuTime, CompareAndNow) {
+TEST(WemuTime, CompareAndNow)
+{
     FILETIME a = {5, 1}, b = {4, 2}, c = {5, 1};
     EXPECT_EQ(CompareFileTime(&a, &b), -1);
     EXPECT_EQ(CompareFileTime(&b, &a), 1);
@@ -303,12 +315,14 @@ TEST(WemuTime, CompareAndNow) {
 }
 
 class WemuRegistry : public Scratch {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         Scratch::SetUp();
         setenv("WEMU_REGISTRY_DIR", dir.c_str(), 1);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         unsetenv("WEMU_REGISTRY_DIR");
         Scratch::TearDown();
     }
@@ -316,7 +330,8 @@ class WemuRegistry : public Scratch {
 
 const char kCaKey[] = "SOFTWARE\\Tavren\\Keyrond\\Common\\OIDs\\ExtKeyUsages\\CA\\";
 
-TEST_F(WemuRegistry, ValuesSetAreReadBackAndEnumerated) {
+TEST_F(WemuRegistry, ValuesSetAreReadBackAndEnumerated)
+{
     const char ocsp[] = "OCSP";
     const DWORD number = 0x01020304;
     ASSERT_EQ(WemuRegSetValue(HKEY_LOCAL_MACHINE, kCaKey, "1.3.6.1.5.5.7.3.9", REG_SZ, ocsp, sizeof ocsp),
@@ -332,8 +347,7 @@ TEST_F(WemuRegistry, ValuesSetAreReadBackAndEnumerated) {
         char name[257];
         DWORD nameSize = sizeof name, type = 0;
         LONG rc = RegEnumValue(key, i, name, &nameSize, nullptr, &type, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS)
-            break;
+        if (rc == ERROR_NO_MORE_ITEMS) break;
         ASSERT_EQ(rc, ERROR_SUCCESS);
         EXPECT_EQ(nameSize, std::strlen(name));
         names.push_back(std::string(name) + "/" + std::to_string(type));
@@ -345,7 +359,7 @@ TEST_F(WemuRegistry, ValuesSetAreReadBackAndEnumerated) {
     EXPECT_EQ(RegQueryValueEx(key, "1.3.6.1.5.5.7.3.9", nullptr, &type, data, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
     EXPECT_EQ(size, sizeof ocsp);
-    EXPECT_STREQ(reinterpret_cast<char *>(data), "OCSP");
+    EXPECT_STREQ(reinterpret_cast<char*>(data), "OCSP");
     size = 4;
     EXPECT_EQ(RegQueryValueEx(key, "count", nullptr, &type, data, &size), ERROR_SUCCESS) << "names ignore case";
     DWORD readBack;
@@ -371,7 +385,8 @@ TEST_F(WemuRegistry, ValuesSetAreReadBackAndEnumerated) {
     EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(WemuRegistry, StoreFormatIsPlainFiles) {
+TEST_F(WemuRegistry, StoreFormatIsPlainFiles)
+{
     // Written by hand in the documented layout: escaped names, type line, data.
     std::string user = dir + "/HKCU/" + std::to_string(geteuid());
     std::string folder = user + "/My%20Key/%2Ehidden";
@@ -386,7 +401,7 @@ TEST_F(WemuRegistry, StoreFormatIsPlainFiles) {
     DWORD size = sizeof data, type = 0;
     EXPECT_EQ(RegQueryValueEx(sub, "a b", nullptr, &type, data, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(data), size), std::string("x y\0", 4));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string("x y\0", 4));
     size = sizeof data;
     EXPECT_EQ(RegQueryValueEx(sub, nullptr, nullptr, &type, data, &size), ERROR_SUCCESS) << "the unnamed value";
     EXPECT_EQ(type, REG_BINARY);
@@ -402,4 +417,4 @@ TEST_F(WemuRegistry, StoreFormatIsPlainFiles) {
     EXPECT_EQ(readFile(user + "/New/%2E./v%2F1"), std::string("4\n\x07\0\0\0", 6));
 }
 
-} // namespace
+}  // namespace

@@ -14,43 +14,40 @@
 namespace {
 
 // iconv's view of one text; empty optional-like flag when it refuses it.
-bool iconvConvert(const char *to, const char *from, const std::string &in, std::string &out) {
+bool iconvConvert(const char* to, const char* from, const std::string& in, std::string& out)
+{
     iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     std::vector<char> buffer(in.size() * 4 + 16);
-    char *src = const_cast<char *>(in.data());
+    char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
-    char *dst = buffer.data();
+    char* dst = buffer.data();
     size_t dstLeft = buffer.size();
     size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
     iconv_close(cd);
-    if (rc == static_cast<size_t>(-1))
-        return false;
+    if (rc == static_cast<size_t>(-1)) return false;
     out.assign(buffer.data(), buffer.size() - dstLeft);
     return true;
 }
 
 // Our conversion from one code page to another through wide characters, as
 // the callers do it (length -1, size queries first).
-bool viaWide(UINT from, UINT to, const std::string &in, std::string &out) {
+bool viaWide(UINT from, UINT to, const std::string& in, std::string& out)
+{
     int wide = MultiByteToWideChar(from, 0, in.c_str(), -1, nullptr, 0);
-    if (wide <= 0)
-        return false;
+    if (wide <= 0) return false;
     std::vector<wchar_t> w(static_cast<size_t>(wide));
-    if (MultiByteToWideChar(from, 0, in.c_str(), -1, w.data(), wide) != wide)
-        return false;
+    if (MultiByteToWideChar(from, 0, in.c_str(), -1, w.data(), wide) != wide) return false;
     int bytes = WideCharToMultiByte(to, 0, w.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return false;
+    if (bytes <= 0) return false;
     std::vector<char> b(static_cast<size_t>(bytes));
-    if (WideCharToMultiByte(to, 0, w.data(), -1, b.data(), bytes, nullptr, nullptr) != bytes)
-        return false;
+    if (WideCharToMultiByte(to, 0, w.data(), -1, b.data(), bytes, nullptr, nullptr) != bytes) return false;
     out.assign(b.data(), static_cast<size_t>(bytes) - 1);
     return true;
 }
 
-TEST(WemuCodePages, EveryWindows1251ByteRoundTripsThroughUtf8LikeIconv) {
+TEST(WemuCodePages, EveryWindows1251ByteRoundTripsThroughUtf8LikeIconv)
+{
     int checked = 0;
     for (int b = 1; b < 256; ++b) {
         std::string one(1, static_cast<char>(b));
@@ -74,8 +71,7 @@ TEST(WemuCodePages, EveryWindows1251ByteRoundTripsThroughUtf8LikeIconv) {
     // The whole table at once, also under the explicit number 1251.
     std::string all;
     for (int b = 1; b < 256; ++b)
-        if (b != 0x98)
-            all += static_cast<char>(b);
+        if (b != 0x98) all += static_cast<char>(b);
     std::string expected, utf8, back;
     ASSERT_TRUE(iconvConvert("UTF-8", "CP1251", all, expected));
     ASSERT_TRUE(viaWide(CP_1251, CP_UTF8, all, utf8));
@@ -84,20 +80,21 @@ TEST(WemuCodePages, EveryWindows1251ByteRoundTripsThroughUtf8LikeIconv) {
     EXPECT_EQ(back, all);
 }
 
-TEST(WemuCodePages, UkrainianLettersHaveTheirCodes) {
+TEST(WemuCodePages, UkrainianLettersHaveTheirCodes)
+{
     struct Case {
         unsigned char byte;
         wchar_t code;
     } cases[] = {
-        {0xB2, 0x0406}, {0xB3, 0x0456}, // І і
-        {0xAF, 0x0407}, {0xBF, 0x0457}, // Ї ї
-        {0xAA, 0x0404}, {0xBA, 0x0454}, // Є є
-        {0xA5, 0x0490}, {0xB4, 0x0491}, // Ґ ґ
-        {0xA1, 0x040E}, {0xA2, 0x045E}, // Ў ў
-        {0xC0, 0x0410}, {0xFF, 0x044F}, // А я
-        {0x88, 0x20AC}, {0xB9, 0x2116}, // € №
+        {0xB2, 0x0406}, {0xB3, 0x0456},  // І і
+        {0xAF, 0x0407}, {0xBF, 0x0457},  // Ї ї
+        {0xAA, 0x0404}, {0xBA, 0x0454},  // Є є
+        {0xA5, 0x0490}, {0xB4, 0x0491},  // Ґ ґ
+        {0xA1, 0x040E}, {0xA2, 0x045E},  // Ў ў
+        {0xC0, 0x0410}, {0xFF, 0x044F},  // А я
+        {0x88, 0x20AC}, {0xB9, 0x2116},  // € №
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         char in[2] = {static_cast<char>(c.byte), 0};
         wchar_t w[2] = {};
         EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, in, -1, w, 2), 2);
@@ -109,8 +106,9 @@ TEST(WemuCodePages, UkrainianLettersHaveTheirCodes) {
     }
 }
 
-TEST(WemuCodePages, SizeQueryShortBufferAndExplicitLength) {
-    const char cp1251[] = "\xB3\xBF\xBA\xB4"; // іїєґ
+TEST(WemuCodePages, SizeQueryShortBufferAndExplicitLength)
+{
+    const char cp1251[] = "\xB3\xBF\xBA\xB4";  // іїєґ
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, cp1251, -1, nullptr, 0), 5);
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, cp1251, 4, nullptr, 0), 4) << "no terminator without -1";
     wchar_t w[5];
@@ -145,22 +143,23 @@ TEST(WemuCodePages, SizeQueryShortBufferAndExplicitLength) {
     EXPECT_EQ(e[0], static_cast<wchar_t>(0x1F600));
 }
 
-TEST(WemuCodePages, MalformedInputFails) {
-    const char *badUtf8[] = {
-        "\xC0\x80",         // overlong NUL
-        "\xE0\x80\xAF",     // overlong '/'
-        "\xED\xA0\x80",     // surrogate
-        "\xF4\x90\x80\x80", // beyond U+10FFFF
-        "\xD1",             // cut short
-        "\x80",             // stray continuation
+TEST(WemuCodePages, MalformedInputFails)
+{
+    const char* badUtf8[] = {
+        "\xC0\x80",          // overlong NUL
+        "\xE0\x80\xAF",      // overlong '/'
+        "\xED\xA0\x80",      // surrogate
+        "\xF4\x90\x80\x80",  // beyond U+10FFFF
+        "\xD1",              // cut short
+        "\x80",              // stray continuation
         "\xFF",
     };
-    for (const char *text : badUtf8) {
+    for (const char* text : badUtf8) {
         EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), 0) << text;
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
     }
     const wchar_t badWide[][2] = {{static_cast<wchar_t>(0xD800), 0}, {static_cast<wchar_t>(0x110000), 0}};
-    for (const auto &w : badWide) {
+    for (const auto& w : badWide) {
         EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr), 0);
         EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr), 0);
     }
@@ -176,7 +175,8 @@ TEST(WemuCodePages, MalformedInputFails) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST(WemuCodePages, CharactersWithoutWindows1251FormBecomeTheDefault) {
+TEST(WemuCodePages, CharactersWithoutWindows1251FormBecomeTheDefault)
+{
     const wchar_t text[] = {L'A', static_cast<wchar_t>(0x4E2D), static_cast<wchar_t>(0x0456), 0};
     char out[4];
     BOOL used = FALSE;
@@ -189,19 +189,25 @@ TEST(WemuCodePages, CharactersWithoutWindows1251FormBecomeTheDefault) {
     EXPECT_FALSE(used);
 }
 
-TEST(WemuStrings, StrnicmpIgnoresAsciiCaseOnly) {
+TEST(WemuStrings, StrnicmpIgnoresAsciiCaseOnly)
+{
     struct Case {
         const char *a, *b;
         size_t n;
         int sign;
     } cases[] = {
-        {"Global\\X", "GLOBAL\\x", 9, 0}, {"abc", "abd", 2, 0}, {"abc", "abd", 3, -1}, {"b", "A", 1, 1},
-        {"ab", "abc", 5, -1},             {"", "", 4, 0},       {"\xC0", "\xE0", 1, -1}, // not Cyrillic-aware
+        {"Global\\X", "GLOBAL\\x", 9, 0},
+        {"abc", "abd", 2, 0},
+        {"abc", "abd", 3, -1},
+        {"b", "A", 1, 1},
+        {"ab", "abc", 5, -1},
+        {"", "", 4, 0},
+        {"\xC0", "\xE0", 1, -1},  // not Cyrillic-aware
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         int r = strnicmp(c.a, c.b, c.n);
         EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " / " << c.b;
     }
 }
 
-} // namespace
+}  // namespace

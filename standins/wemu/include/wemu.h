@@ -46,16 +46,16 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t UINT;
-typedef void *HANDLE;
-typedef void *HMODULE;
-typedef void *HINSTANCE;
-typedef void *LPVOID;
-typedef const void *LPCVOID;
-typedef char *LPSTR;
-typedef const char *LPCSTR;
-typedef wchar_t *LPWSTR;
-typedef const wchar_t *LPCWSTR;
-typedef DWORD *LPDWORD;
+typedef void* HANDLE;
+typedef void* HMODULE;
+typedef void* HINSTANCE;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef wchar_t* LPWSTR;
+typedef const wchar_t* LPCWSTR;
+typedef DWORD* LPDWORD;
 typedef void (*FARPROC)(void);
 
 #ifndef TRUE
@@ -104,10 +104,10 @@ typedef struct _SECURITY_DESCRIPTOR {
     BYTE Revision;
     BYTE Sbz1;
     WORD Control;
-    void *Owner;
-    void *Group;
-    void *Sacl;
-    void *Dacl;
+    void* Owner;
+    void* Group;
+    void* Sacl;
+    void* Dacl;
 } SECURITY_DESCRIPTOR, *PSECURITY_DESCRIPTOR;
 
 typedef struct _SECURITY_ATTRIBUTES {
@@ -117,7 +117,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR sd, DWORD revision);
-BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL daclPresent, void *dacl, BOOL daclDefaulted);
+BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL daclPresent, void* dacl, BOOL daclDefaulted);
 
 // Handles and synchronisation. Events are in-process only: CreateEvent with
 // a name fails with ERROR_NOT_SUPPORTED. A thread that closes its last handle
@@ -175,8 +175,8 @@ BOOL UnmapViewOfFile(LPCVOID view);
 
 HANDLE CreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
                   HANDLE templ);
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, void *overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD done, void *overlapped);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, void* overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD done, void* overlapped);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL DeleteFile(LPCSTR path);
 // Renames a file within one file system. With MOVEFILE_REPLACE_EXISTING an
@@ -218,7 +218,7 @@ BOOL FreeLibrary(HMODULE module);
 DWORD GetModuleFileName(HMODULE module, LPSTR buffer, DWORD size);
 // The handle of the module that contains the given address (what DllMain
 // would have received as its instance handle).
-HMODULE WemuModuleOfAddress(const void *address);
+HMODULE WemuModuleOfAddress(const void* address);
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
@@ -239,9 +239,9 @@ typedef struct _SYSTEMTIME {
 
 void GetSystemTime(LPSYSTEMTIME st);
 void GetLocalTime(LPSYSTEMTIME st);
-BOOL SystemTimeToFileTime(const SYSTEMTIME *st, LPFILETIME ft);
-BOOL FileTimeToSystemTime(const FILETIME *ft, LPSYSTEMTIME st);
-LONG CompareFileTime(const FILETIME *a, const FILETIME *b);
+BOOL SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME ft);
+BOOL FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st);
+LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
 
 // Text. Code pages 0 and 1251 are Windows-1251, 65001 is UTF-8. Input with
 // no meaning in its code page fails with ERROR_NO_UNICODE_TRANSLATION: bytes
@@ -256,8 +256,8 @@ LONG CompareFileTime(const FILETIME *a, const FILETIME *b);
 #define CP_UTF8 65001u
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR buffer, int size);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR buffer, int size,
-                        LPCSTR defaultChar, BOOL *usedDefault);
-int strnicmp(const char *a, const char *b, size_t n);
+                        LPCSTR defaultChar, BOOL* usedDefault);
+int strnicmp(const char* a, const char* b, size_t n);
 
 // Registry, backed by a file store under $WEMU_REGISTRY_DIR (default
 // /var/lib/wemu/registry). HKEY_LOCAL_MACHINE is the folder "HKLM" there,
@@ -269,8 +269,8 @@ int strnicmp(const char *a, const char *b, size_t n);
 // exactly (so a REG_SZ value carries its terminating NUL). Key and value
 // names match without regard to ASCII case; values enumerate in byte order
 // of their names.
-typedef struct _HKEY_OPAQUE *HKEY;
-typedef HKEY *PHKEY;
+typedef struct _HKEY_OPAQUE* HKEY;
+typedef HKEY* PHKEY;
 #define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define KEY_QUERY_VALUE 0x0001u
@@ -284,14 +284,14 @@ typedef HKEY *PHKEY;
 #define REG_MULTI_SZ 7u
 
 LONG RegOpenKeyEx(HKEY key, LPCSTR subKey, DWORD options, DWORD access, PHKEY result);
-LONG RegQueryValueEx(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE *data, LPDWORD size);
+LONG RegQueryValueEx(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size);
 LONG RegEnumValue(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved, LPDWORD type,
-                  BYTE *data, LPDWORD size);
+                  BYTE* data, LPDWORD size);
 LONG RegCloseKey(HKEY key);
 
 // Not Win32: writes a value, creating the key path as needed (for tests and
 // installers). ERROR_SUCCESS or a Win32 error code.
-LONG WemuRegSetValue(HKEY root, LPCSTR subKey, LPCSTR valueName, DWORD type, const void *data, DWORD size);
+LONG WemuRegSetValue(HKEY root, LPCSTR subKey, LPCSTR valueName, DWORD type, const void* data, DWORD size);
 
 // Not Win32: the file that backs a named mutex (isMutex TRUE) or memory under
 // the current settings, such as "/dev/shm/wemu+0+s+...". Returns the length
@@ -302,5 +302,5 @@ DWORD WemuNamedObjectPath(LPCSTR name, BOOL isMutex, LPSTR buffer, DWORD size);
 // Not Win32: forgets the WEMU_FAIL call counts of this process.
 void WemuResetTestHooks(void);
 
-} // extern "C"
+}  // extern "C"
 #pragma GCC visibility pop

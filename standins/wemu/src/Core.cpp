@@ -22,28 +22,32 @@ namespace wemu {
 
 namespace {
 
-std::mutex &tableLock() {
+std::mutex& tableLock()
+{
     static std::mutex m;
     return m;
 }
 
-std::unordered_map<HANDLE, std::shared_ptr<Object>> &table() {
-    static auto *t = new std::unordered_map<HANDLE, std::shared_ptr<Object>>();
+std::unordered_map<HANDLE, std::shared_ptr<Object>>& table()
+{
+    static auto* t = new std::unordered_map<HANDLE, std::shared_ptr<Object>>();
     return *t;
 }
 
 thread_local DWORD lastError = 0;
 
-} // namespace
+}  // namespace
 
-HANDLE registerHandle(std::shared_ptr<Object> object) {
+HANDLE registerHandle(std::shared_ptr<Object> object)
+{
     HANDLE h = object.get();
     std::lock_guard<std::mutex> g(tableLock());
     table()[h] = std::move(object);
     return h;
 }
 
-std::shared_ptr<Object> lookupAnyHandle(HANDLE h) {
+std::shared_ptr<Object> lookupAnyHandle(HANDLE h)
+{
     std::lock_guard<std::mutex> g(tableLock());
     auto it = table().find(h);
     if (it == table().end()) {
@@ -53,7 +57,8 @@ std::shared_ptr<Object> lookupAnyHandle(HANDLE h) {
     return it->second;
 }
 
-std::shared_ptr<Object> lookupHandle(HANDLE h, Kind kind) {
+std::shared_ptr<Object> lookupHandle(HANDLE h, Kind kind)
+{
     auto object = lookupAnyHandle(h);
     if (object && object->kind != kind) {
         setError(ERROR_INVALID_HANDLE);
@@ -62,19 +67,23 @@ std::shared_ptr<Object> lookupHandle(HANDLE h, Kind kind) {
     return object;
 }
 
-std::shared_ptr<Object> takeHandle(HANDLE h) {
+std::shared_ptr<Object> takeHandle(HANDLE h)
+{
     std::lock_guard<std::mutex> g(tableLock());
     auto it = table().find(h);
-    if (it == table().end())
-        return nullptr;
+    if (it == table().end()) return nullptr;
     auto object = std::move(it->second);
     table().erase(it);
     return object;
 }
 
-void setError(DWORD code) { lastError = code; }
+void setError(DWORD code)
+{
+    lastError = code;
+}
 
-DWORD errorFromErrno(int err) {
+DWORD errorFromErrno(int err)
+{
     switch (err) {
     case 0:
         return ERROR_SUCCESS;
@@ -114,10 +123,11 @@ namespace {
 
 struct FailRule {
     std::string call;
-    long nth; // 0: every call
+    long nth;  // 0: every call
 };
 
-std::mutex &hookLock() {
+std::mutex& hookLock()
+{
     static std::mutex m;
     return m;
 }
@@ -125,14 +135,14 @@ std::string hookSpec;
 std::vector<FailRule> hookRules;
 std::map<std::string, long> hookCounts;
 
-void parseRules(const std::string &spec) {
+void parseRules(const std::string& spec)
+{
     hookRules.clear();
     hookCounts.clear();
     size_t pos = 0;
     while (pos <= spec.size()) {
         size_t end = spec.find(',', pos);
-        if (end == std::string::npos)
-            end = spec.size();
+        if (end == std::string::npos) end = spec.size();
         std::string item = spec.substr(pos, end - pos);
         if (!item.empty()) {
             FailRule rule{item, 0};
@@ -140,8 +150,7 @@ void parseRules(const std::string &spec) {
             if (colon != std::string::npos) {
                 rule.call = item.substr(0, colon);
                 rule.nth = std::strtol(item.c_str() + colon + 1, nullptr, 10);
-                if (rule.nth <= 0)
-                    rule.nth = -1; // malformed count: never fires
+                if (rule.nth <= 0) rule.nth = -1;  // malformed count: never fires
             }
             hookRules.push_back(rule);
         }
@@ -149,22 +158,21 @@ void parseRules(const std::string &spec) {
     }
 }
 
-} // namespace
+}  // namespace
 
-bool injectedFailure(const char *call) {
-    const char *env = std::getenv("WEMU_FAIL");
+bool injectedFailure(const char* call)
+{
+    const char* env = std::getenv("WEMU_FAIL");
     std::lock_guard<std::mutex> g(hookLock());
     std::string spec = env ? env : "";
     if (spec != hookSpec) {
         hookSpec = spec;
         parseRules(spec);
     }
-    if (hookRules.empty())
-        return false;
+    if (hookRules.empty()) return false;
     long count = ++hookCounts[call];
-    for (const auto &rule : hookRules) {
-        if (rule.call != call)
-            continue;
+    for (const auto& rule : hookRules) {
+        if (rule.call != call) continue;
         if (rule.nth == 0 || rule.nth == count) {
             setError(ERROR_GEN_FAILURE);
             return true;
@@ -173,19 +181,22 @@ bool injectedFailure(const char *call) {
     return false;
 }
 
-std::string namePrefix() {
-    const char *env = std::getenv("WEMU_NAME_PREFIX");
+std::string namePrefix()
+{
+    const char* env = std::getenv("WEMU_NAME_PREFIX");
     return env ? env : "";
 }
 
-bool refuseGlobal() {
-    const char *env = std::getenv("WEMU_REFUSE_GLOBAL");
+bool refuseGlobal()
+{
+    const char* env = std::getenv("WEMU_REFUSE_GLOBAL");
     return env && env[0] != '\0' && std::strcmp(env, "0") != 0;
 }
 
 // ---- Names ----
 
-std::string escapeName(std::string_view name, bool escapeLeadingDot) {
+std::string escapeName(std::string_view name, bool escapeLeadingDot)
+{
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(name.size());
@@ -204,24 +215,22 @@ std::string escapeName(std::string_view name, bool escapeLeadingDot) {
     return out;
 }
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
         unsigned char a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(prefix[i]);
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<unsigned char>(a + 32);
-        if (b >= 'A' && b <= 'Z')
-            b = static_cast<unsigned char>(b + 32);
-        if (a != b)
-            return false;
+        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + 32);
+        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
+        if (a != b) return false;
     }
     return true;
 }
 
 namespace {
 
-uint64_t fnv1a(std::string_view data, uint64_t basis) {
+uint64_t fnv1a(std::string_view data, uint64_t basis)
+{
     uint64_t h = basis;
     for (unsigned char c : data) {
         h ^= c;
@@ -230,17 +239,17 @@ uint64_t fnv1a(std::string_view data, uint64_t basis) {
     return h;
 }
 
-} // namespace
+}  // namespace
 
-std::string sharedObjectName(char kind, std::string_view name) {
+std::string sharedObjectName(char kind, std::string_view name)
+{
     // '+' never comes out of escapeName, so the parts cannot run into each
     // other; the user id keeps users apart (a session is one user here).
     std::string prefix = namePrefix();
     std::string full = "/wemu+" + std::to_string(geteuid()) + "+" + kind + "+" + escapeName(prefix, false) + "+" +
                        escapeName(name, false);
-    const size_t limit = 250; // NAME_MAX of /dev/shm less the leading '/'
-    if (full.size() <= limit)
-        return full;
+    const size_t limit = 250;  // NAME_MAX of /dev/shm less the leading '/'
+    if (full.size() <= limit) return full;
     // Too long for a file name: keep a readable head and add a digest of the
     // whole; '~' marks it, and no escaped name contains '~'.
     std::string whole = prefix + '\0' + std::string(name);
@@ -255,23 +264,21 @@ std::string sharedObjectName(char kind, std::string_view name) {
 
 namespace {
 
-int lockWithin(int fd, int op, int milliseconds) {
+int lockWithin(int fd, int op, int milliseconds)
+{
     for (int waited = 0;; waited += 1) {
-        if (flock(fd, op | LOCK_NB) == 0)
-            return 0;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return -1;
-        if (waited >= milliseconds)
-            return -1;
+        if (flock(fd, op | LOCK_NB) == 0) return 0;
+        if (errno != EWOULDBLOCK && errno != EINTR) return -1;
+        if (waited >= milliseconds) return -1;
         usleep(1000);
     }
 }
 
-} // namespace
+}  // namespace
 
-std::shared_ptr<SharedObject> SharedObject::open(const std::string &osName, size_t size, bool mapWhole,
-                                                 void (*init)(void *), bool (*valid)(const void *, size_t),
-                                                 bool &existed) {
+std::shared_ptr<SharedObject> SharedObject::open(const std::string& osName, size_t size, bool mapWhole,
+                                                 void (*init)(void*), bool (*valid)(const void*, size_t), bool& existed)
+{
     for (int attempt = 0; attempt < 200; ++attempt) {
         int fd = shm_open(osName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {
@@ -279,7 +286,7 @@ std::shared_ptr<SharedObject> SharedObject::open(const std::string &osName, size
             return nullptr;
         }
         std::shared_ptr<SharedObject> obj(new SharedObject());
-        obj->fd_ = fd; // closed by the destructor from here on
+        obj->fd_ = fd;  // closed by the destructor from here on
         obj->name_ = osName;
         struct stat st;
         if (fstat(fd, &st) != 0) {
@@ -296,8 +303,7 @@ std::shared_ptr<SharedObject> SharedObject::open(const std::string &osName, size
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
             // Nobody else holds it: a new object, or one left by processes
             // that are gone. Either way it starts afresh.
-            if (fstat(fd, &st) != 0 || st.st_nlink == 0)
-                continue;
+            if (fstat(fd, &st) != 0 || st.st_nlink == 0) continue;
             if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0 || fchmod(fd, 0600) != 0) {
                 int err = errno;
                 obj->name_.clear();
@@ -307,24 +313,20 @@ std::shared_ptr<SharedObject> SharedObject::open(const std::string &osName, size
             }
             obj->size_ = size;
             if (mapWhole) {
-                void *base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+                void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
                 if (base == MAP_FAILED) {
                     setErrno(errno);
                     return nullptr;
                 }
                 obj->base_ = base;
                 obj->mapped_ = size;
-                if (init)
-                    init(base);
+                if (init) init(base);
             }
             // Downgrading is not atomic: a closer may slip in and remove the
             // name, which the link count then shows.
-            if (lockWithin(fd, LOCK_SH, 10000) != 0)
-                continue;
-            if (fstat(fd, &st) != 0 || st.st_nlink == 0 || static_cast<size_t>(st.st_size) != size)
-                continue;
-            if (mapWhole && valid && !valid(obj->base_, size))
-                continue;
+            if (lockWithin(fd, LOCK_SH, 10000) != 0) continue;
+            if (fstat(fd, &st) != 0 || st.st_nlink == 0 || static_cast<size_t>(st.st_size) != size) continue;
+            if (mapWhole && valid && !valid(obj->base_, size)) continue;
             obj->ownerPid_ = getpid();
             existed = false;
             return obj;
@@ -340,18 +342,17 @@ std::shared_ptr<SharedObject> SharedObject::open(const std::string &osName, size
             return nullptr;
         }
         if (fstat(fd, &st) != 0 || st.st_nlink == 0 || st.st_size <= 0)
-            continue; // removed meanwhile, or its creator died half-way
+            continue;  // removed meanwhile, or its creator died half-way
         obj->size_ = static_cast<size_t>(st.st_size);
         if (mapWhole) {
-            void *base = mmap(nullptr, obj->size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            void* base = mmap(nullptr, obj->size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             if (base == MAP_FAILED) {
                 setErrno(errno);
                 return nullptr;
             }
             obj->base_ = base;
             obj->mapped_ = obj->size_;
-            if (valid && !valid(base, obj->size_))
-                continue;
+            if (valid && !valid(base, obj->size_)) continue;
         }
         obj->ownerPid_ = getpid();
         existed = true;
@@ -361,7 +362,8 @@ std::shared_ptr<SharedObject> SharedObject::open(const std::string &osName, size
     return nullptr;
 }
 
-std::shared_ptr<SharedObject> SharedObject::anonymous(size_t size, bool mapWhole, void (*init)(void *)) {
+std::shared_ptr<SharedObject> SharedObject::anonymous(size_t size, bool mapWhole, void (*init)(void*))
+{
     int fd = static_cast<int>(syscall(SYS_memfd_create, "wemu", 1u /* MFD_CLOEXEC */));
     if (fd < 0) {
         setErrno(errno);
@@ -375,42 +377,46 @@ std::shared_ptr<SharedObject> SharedObject::anonymous(size_t size, bool mapWhole
     }
     obj->size_ = size;
     if (mapWhole) {
-        void *base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (base == MAP_FAILED) {
             setErrno(errno);
             return nullptr;
         }
         obj->base_ = base;
         obj->mapped_ = size;
-        if (init)
-            init(base);
+        if (init) init(base);
     }
     return obj;
 }
 
-SharedObject::~SharedObject() {
-    if (base_ && mapped_)
-        munmap(base_, mapped_);
-    if (fd_ < 0)
-        return;
+SharedObject::~SharedObject()
+{
+    if (base_ && mapped_) munmap(base_, mapped_);
+    if (fd_ < 0) return;
     // Only the process that opened it decides removal: a forked child shares
     // the parent's lock and must not take it for its own.
     if (!name_.empty() && ownerPid_ == getpid() && flock(fd_, LOCK_EX | LOCK_NB) == 0) {
         struct stat st;
-        if (fstat(fd_, &st) == 0 && st.st_nlink > 0)
-            shm_unlink(name_.c_str());
+        if (fstat(fd_, &st) == 0 && st.st_nlink > 0) shm_unlink(name_.c_str());
     }
     close(fd_);
 }
 
-} // namespace wemu
+}  // namespace wemu
 
 extern "C" {
 
-DWORD GetLastError(void) { return wemu::lastError; }
-void SetLastError(DWORD code) { wemu::lastError = code; }
+DWORD GetLastError(void)
+{
+    return wemu::lastError;
+}
+void SetLastError(DWORD code)
+{
+    wemu::lastError = code;
+}
 
-BOOL CloseHandle(HANDLE h) {
+BOOL CloseHandle(HANDLE h)
+{
     if (!wemu::takeHandle(h)) {
         wemu::setError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -418,18 +424,25 @@ BOOL CloseHandle(HANDLE h) {
     return TRUE;
 }
 
-DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
-DWORD GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
+DWORD GetCurrentProcessId(void)
+{
+    return static_cast<DWORD>(getpid());
+}
+DWORD GetCurrentThreadId(void)
+{
+    return static_cast<DWORD>(syscall(SYS_gettid));
+}
 
-void Sleep(DWORD milliseconds) {
+void Sleep(DWORD milliseconds)
+{
     struct timespec ts;
     ts.tv_sec = milliseconds / 1000;
     ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
-BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR sd, DWORD revision) {
+BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR sd, DWORD revision)
+{
     if (!sd || revision != SECURITY_DESCRIPTOR_REVISION) {
         wemu::setError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -439,7 +452,8 @@ BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR sd, DWORD revision) {
     return TRUE;
 }
 
-BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL daclPresent, void *dacl, BOOL daclDefaulted) {
+BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL daclPresent, void* dacl, BOOL daclDefaulted)
+{
     if (!sd || sd->Revision != SECURITY_DESCRIPTOR_REVISION) {
         wemu::setError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -451,21 +465,22 @@ BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL daclPresent, void *
     return TRUE;
 }
 
-DWORD WemuNamedObjectPath(LPCSTR name, BOOL isMutex, LPSTR buffer, DWORD size) {
+DWORD WemuNamedObjectPath(LPCSTR name, BOOL isMutex, LPSTR buffer, DWORD size)
+{
     if (!name) {
         wemu::setError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     std::string path = "/dev/shm" + wemu::sharedObjectName(isMutex ? 'm' : 's', name);
-    if (!buffer || size < path.size() + 1)
-        return static_cast<DWORD>(path.size() + 1);
+    if (!buffer || size < path.size() + 1) return static_cast<DWORD>(path.size() + 1);
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
 }
 
-void WemuResetTestHooks(void) {
+void WemuResetTestHooks(void)
+{
     std::lock_guard<std::mutex> g(wemu::hookLock());
     wemu::hookCounts.clear();
 }
 
-} // extern "C"
+}  // extern "C"

@@ -16,9 +16,9 @@ namespace {
 
 struct FileObject : Object {
     FileObject() : Object(Kind::File) {}
-    ~FileObject() override {
-        if (fd >= 0)
-            close(fd);
+    ~FileObject() override
+    {
+        if (fd >= 0) close(fd);
     }
     int fd = -1;
 };
@@ -31,17 +31,22 @@ struct FindObject : Object {
 
 constexpr DWORD kKnownCreationBits = O_CREAT | O_EXCL | O_TRUNC | O_APPEND;
 
-FILETIME fileTimeOf(const struct timespec &ts) {
+FILETIME fileTimeOf(const struct timespec& ts)
+{
     // 100 ns units since 1601-01-01; 11,644,473,600 s lie between the epochs.
-    uint64_t t = (static_cast<uint64_t>(ts.tv_sec) + 11644473600ull) * 10000000ull +
-                 static_cast<uint64_t>(ts.tv_nsec) / 100;
+    uint64_t t =
+        (static_cast<uint64_t>(ts.tv_sec) + 11644473600ull) * 10000000ull + static_cast<uint64_t>(ts.tv_nsec) / 100;
     return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
 }
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // Win32 wildcard match: '*' any run, '?' one character, ASCII case ignored.
-bool matchPattern(const char *p, const char *s) {
+bool matchPattern(const char* p, const char* s)
+{
     const char *star = nullptr, *resume = nullptr;
     while (*s) {
         if (*p == '*') {
@@ -57,12 +62,12 @@ bool matchPattern(const char *p, const char *s) {
             return false;
         }
     }
-    while (*p == '*')
-        ++p;
+    while (*p == '*') ++p;
     return *p == '\0';
 }
 
-bool nextEntry(FindObject &find, LPWIN32_FIND_DATA data) {
+bool nextEntry(FindObject& find, LPWIN32_FIND_DATA data)
+{
     if (find.next >= find.entries.size()) {
         setError(ERROR_NO_MORE_FILES);
         return false;
@@ -71,16 +76,16 @@ bool nextEntry(FindObject &find, LPWIN32_FIND_DATA data) {
     return true;
 }
 
-} // namespace
-} // namespace wemu
+}  // namespace
+}  // namespace wemu
 
 using namespace wemu;
 
 extern "C" {
 
-HANDLE CreateFile(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD, HANDLE) {
-    if (injectedFailure("CreateFile"))
-        return INVALID_HANDLE_VALUE;
+HANDLE CreateFile(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD, HANDLE)
+{
+    if (injectedFailure("CreateFile")) return INVALID_HANDLE_VALUE;
     if (!path || (creation & ~kKnownCreationBits) != 0 || (access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
         setError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -104,89 +109,77 @@ HANDLE CreateFile(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD
     return registerHandle(file);
 }
 
-BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, void *) {
-    if (done)
-        *done = 0;
-    if (injectedFailure("ReadFile"))
-        return FALSE;
+BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, void*)
+{
+    if (done) *done = 0;
+    if (injectedFailure("ReadFile")) return FALSE;
     auto object = lookupHandle(h, Kind::File);
-    if (!object)
-        return FALSE;
+    if (!object) return FALSE;
     if (!buffer && count) {
         setError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    int fd = static_cast<FileObject &>(*object).fd;
+    int fd = static_cast<FileObject&>(*object).fd;
     DWORD total = 0;
     while (total < count) {
-        ssize_t n = read(fd, static_cast<char *>(buffer) + total, count - total);
+        ssize_t n = read(fd, static_cast<char*>(buffer) + total, count - total);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             setErrno(errno);
-            if (done)
-                *done = total;
+            if (done) *done = total;
             return FALSE;
         }
-        if (n == 0)
-            break; // end of file: success with fewer bytes
+        if (n == 0) break;  // end of file: success with fewer bytes
         total += static_cast<DWORD>(n);
     }
-    if (done)
-        *done = total;
+    if (done) *done = total;
     return TRUE;
 }
 
-BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, void *) {
-    if (done)
-        *done = 0;
-    if (injectedFailure("WriteFile"))
-        return FALSE;
+BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, void*)
+{
+    if (done) *done = 0;
+    if (injectedFailure("WriteFile")) return FALSE;
     auto object = lookupHandle(h, Kind::File);
-    if (!object)
-        return FALSE;
+    if (!object) return FALSE;
     if (!buffer && count) {
         setError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    int fd = static_cast<FileObject &>(*object).fd;
+    int fd = static_cast<FileObject&>(*object).fd;
     DWORD total = 0;
     while (total < count) {
-        ssize_t n = write(fd, static_cast<const char *>(buffer) + total, count - total);
+        ssize_t n = write(fd, static_cast<const char*>(buffer) + total, count - total);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             setErrno(errno);
-            if (done)
-                *done = total;
+            if (done) *done = total;
             return FALSE;
         }
         total += static_cast<DWORD>(n);
     }
-    if (done)
-        *done = total;
+    if (done) *done = total;
     return TRUE;
 }
 
-DWORD GetFileSize(HANDLE h, LPDWORD sizeHigh) {
-    if (injectedFailure("GetFileSize"))
-        return INVALID_FILE_SIZE;
+DWORD GetFileSize(HANDLE h, LPDWORD sizeHigh)
+{
+    if (injectedFailure("GetFileSize")) return INVALID_FILE_SIZE;
     auto object = lookupHandle(h, Kind::File);
-    if (!object)
-        return INVALID_FILE_SIZE;
+    if (!object) return INVALID_FILE_SIZE;
     struct stat st;
-    if (fstat(static_cast<FileObject &>(*object).fd, &st) != 0) {
+    if (fstat(static_cast<FileObject&>(*object).fd, &st) != 0) {
         setErrno(errno);
         return INVALID_FILE_SIZE;
     }
     uint64_t size = static_cast<uint64_t>(st.st_size);
-    if (sizeHigh)
-        *sizeHigh = static_cast<DWORD>(size >> 32);
+    if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
     setError(ERROR_SUCCESS);
     return static_cast<DWORD>(size);
 }
 
-BOOL DeleteFile(LPCSTR path) {
+BOOL DeleteFile(LPCSTR path)
+{
     if (!path) {
         setError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -198,9 +191,9 @@ BOOL DeleteFile(LPCSTR path) {
     return TRUE;
 }
 
-BOOL MoveFileEx(LPCSTR from, LPCSTR to, DWORD flags) {
-    if (injectedFailure("MoveFileEx"))
-        return FALSE;
+BOOL MoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    if (injectedFailure("MoveFileEx")) return FALSE;
     if (!from || !to || (flags & ~MOVEFILE_REPLACE_EXISTING) != 0) {
         setError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -221,9 +214,9 @@ BOOL MoveFileEx(LPCSTR from, LPCSTR to, DWORD flags) {
     return TRUE;
 }
 
-HANDLE FindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATA data) {
-    if (injectedFailure("FindFirstFile"))
-        return INVALID_HANDLE_VALUE;
+HANDLE FindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATA data)
+{
+    if (injectedFailure("FindFirstFile")) return INVALID_HANDLE_VALUE;
     if (!pattern || !data || !*pattern) {
         setError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -236,21 +229,18 @@ HANDLE FindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATA data) {
         setError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    const bool everything = mask == "*.*"; // Win32: also names without a dot
-    DIR *dir = opendir(folder.c_str());
+    const bool everything = mask == "*.*";  // Win32: also names without a dot
+    DIR* dir = opendir(folder.c_str());
     if (!dir) {
         setError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : errorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
     auto find = std::make_shared<FindObject>();
-    while (struct dirent *e = readdir(dir)) {
-        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, ".."))
-            continue;
-        if (std::strlen(e->d_name) >= MAX_PATH || !(everything || matchPattern(mask.c_str(), e->d_name)))
-            continue;
+    while (struct dirent* e = readdir(dir)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        if (std::strlen(e->d_name) >= MAX_PATH || !(everything || matchPattern(mask.c_str(), e->d_name))) continue;
         struct stat st;
-        if (fstatat(dirfd(dir), e->d_name, &st, 0) != 0)
-            continue; // vanished, or a dangling link
+        if (fstatat(dirfd(dir), e->d_name, &st, 0) != 0) continue;  // vanished, or a dangling link
         WIN32_FIND_DATA fd{};
         fd.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
         fd.ftCreationTime = fileTimeOf(st.st_ctim);
@@ -267,33 +257,34 @@ HANDLE FindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATA data) {
         setError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    std::sort(find->entries.begin(), find->entries.end(), [](const WIN32_FIND_DATA &a, const WIN32_FIND_DATA &b) {
+    std::sort(find->entries.begin(), find->entries.end(), [](const WIN32_FIND_DATA& a, const WIN32_FIND_DATA& b) {
         return std::strcmp(a.cFileName, b.cFileName) < 0;
     });
     nextEntry(*find, data);
     return registerHandle(find);
 }
 
-BOOL FindNextFile(HANDLE h, LPWIN32_FIND_DATA data) {
+BOOL FindNextFile(HANDLE h, LPWIN32_FIND_DATA data)
+{
     auto object = lookupHandle(h, Kind::Find);
-    if (!object)
-        return FALSE;
+    if (!object) return FALSE;
     if (!data) {
         setError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    return nextEntry(static_cast<FindObject &>(*object), data);
+    return nextEntry(static_cast<FindObject&>(*object), data);
 }
 
-BOOL FindClose(HANDLE h) {
+BOOL FindClose(HANDLE h)
+{
     auto object = lookupHandle(h, Kind::Find);
-    if (!object)
-        return FALSE;
+    if (!object) return FALSE;
     takeHandle(h);
     return TRUE;
 }
 
-DWORD GetCurrentDirectory(DWORD size, LPSTR buffer) {
+DWORD GetCurrentDirectory(DWORD size, LPSTR buffer)
+{
     std::vector<char> path(4096);
     while (!getcwd(path.data(), path.size())) {
         if (errno != ERANGE) {
@@ -303,13 +294,13 @@ DWORD GetCurrentDirectory(DWORD size, LPSTR buffer) {
         path.resize(path.size() * 2);
     }
     size_t length = std::strlen(path.data());
-    if (!buffer || size < length + 1)
-        return static_cast<DWORD>(length + 1);
+    if (!buffer || size < length + 1) return static_cast<DWORD>(length + 1);
     std::memcpy(buffer, path.data(), length + 1);
     return static_cast<DWORD>(length);
 }
 
-BOOL SetCurrentDirectory(LPCSTR path) {
+BOOL SetCurrentDirectory(LPCSTR path)
+{
     if (!path) {
         setError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -321,4 +312,4 @@ BOOL SetCurrentDirectory(LPCSTR path) {
     return TRUE;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -17,8 +17,8 @@ enum class Kind { Mutex, Event, Section, File, Find };
 struct Object {
     explicit Object(Kind k) : kind(k) {}
     virtual ~Object() = default;
-    Object(const Object &) = delete;
-    Object &operator=(const Object &) = delete;
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
     const Kind kind;
 };
 
@@ -32,10 +32,13 @@ std::shared_ptr<Object> takeHandle(HANDLE h);
 void setError(DWORD code);
 // Win32 code for an errno value.
 DWORD errorFromErrno(int err);
-inline void setErrno(int err) { setError(errorFromErrno(err)); }
+inline void setErrno(int err)
+{
+    setError(errorFromErrno(err));
+}
 
 // Test hooks (see wemu.h).
-bool injectedFailure(const char *call);
+bool injectedFailure(const char* call);
 std::string namePrefix();
 bool refuseGlobal();
 
@@ -50,33 +53,33 @@ std::string sharedObjectName(char kind, std::string_view name);
 // it: every holder keeps a shared flock on its descriptor, and the one that
 // can turn it exclusive on the way out is the last and removes the name.
 class SharedObject {
-  public:
+public:
     // Creates or opens the object; `init` runs (under the exclusive lock) on
     // a fresh mapping of `size` bytes, `valid` tells an initialised one.
     // When `mapWhole` is false the object is only sized, not mapped.
-    static std::shared_ptr<SharedObject> open(const std::string &osName, size_t size, bool mapWhole,
-                                              void (*init)(void *base), bool (*valid)(const void *base, size_t size),
-                                              bool &existed);
+    static std::shared_ptr<SharedObject> open(const std::string& osName, size_t size, bool mapWhole,
+                                              void (*init)(void* base), bool (*valid)(const void* base, size_t size),
+                                              bool& existed);
     // Anonymous (unnamed) object of the same shape.
-    static std::shared_ptr<SharedObject> anonymous(size_t size, bool mapWhole, void (*init)(void *base));
+    static std::shared_ptr<SharedObject> anonymous(size_t size, bool mapWhole, void (*init)(void* base));
     ~SharedObject();
-    SharedObject(const SharedObject &) = delete;
-    SharedObject &operator=(const SharedObject &) = delete;
+    SharedObject(const SharedObject&) = delete;
+    SharedObject& operator=(const SharedObject&) = delete;
 
     int fd() const { return fd_; }
-    void *base() const { return base_; }
+    void* base() const { return base_; }
     size_t size() const { return size_; }
     // Leaves the mapping in place when the object goes.
     void keepMapped() { mapped_ = 0; }
 
-  private:
+private:
     SharedObject() = default;
     int fd_ = -1;
-    void *base_ = nullptr;
+    void* base_ = nullptr;
     size_t size_ = 0;
     size_t mapped_ = 0;
     std::string name_;
     int ownerPid_ = 0;
 };
 
-} // namespace wemu
+}  // namespace wemu

@@ -15,14 +15,14 @@ using namespace wemu;
 
 extern "C" {
 
-HMODULE LoadLibrary(LPCSTR name) {
-    if (injectedFailure("LoadLibrary"))
-        return nullptr;
+HMODULE LoadLibrary(LPCSTR name)
+{
+    if (injectedFailure("LoadLibrary")) return nullptr;
     if (!name || !*name) {
         setError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    void *module = nullptr;
+    void* module = nullptr;
     if (!std::strchr(name, '/')) {
         // A bare name is looked for in the current directory first, as the
         // Win32 loader does; the absolute path keeps the handle's file name
@@ -30,12 +30,10 @@ HMODULE LoadLibrary(LPCSTR name) {
         char cwd[PATH_MAX];
         if (getcwd(cwd, sizeof cwd)) {
             std::string local = std::string(cwd) + "/" + name;
-            if (access(local.c_str(), F_OK) == 0)
-                module = dlopen(local.c_str(), RTLD_NOW);
+            if (access(local.c_str(), F_OK) == 0) module = dlopen(local.c_str(), RTLD_NOW);
         }
     }
-    if (!module)
-        module = dlopen(name, RTLD_NOW);
+    if (!module) module = dlopen(name, RTLD_NOW);
     if (!module) {
         setError(ERROR_MOD_NOT_FOUND);
         return nullptr;
@@ -43,15 +41,15 @@ HMODULE LoadLibrary(LPCSTR name) {
     return module;
 }
 
-FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-    if (injectedFailure("GetProcAddress"))
-        return nullptr;
+FARPROC GetProcAddress(HMODULE module, LPCSTR name)
+{
+    if (injectedFailure("GetProcAddress")) return nullptr;
     if (!module || !name) {
         setError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     dlerror();
-    void *symbol = dlsym(module, name);
+    void* symbol = dlsym(module, name);
     if (!symbol) {
         setError(ERROR_PROC_NOT_FOUND);
         return nullptr;
@@ -59,7 +57,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     return reinterpret_cast<FARPROC>(symbol);
 }
 
-BOOL FreeLibrary(HMODULE module) {
+BOOL FreeLibrary(HMODULE module)
+{
     if (!module || dlclose(module) != 0) {
         setError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -67,19 +66,21 @@ BOOL FreeLibrary(HMODULE module) {
     return TRUE;
 }
 
-HMODULE WemuModuleOfAddress(const void *address) {
+HMODULE WemuModuleOfAddress(const void* address)
+{
     Dl_info info;
-    struct link_map *map = nullptr;
-    if (!dladdr1(address, &info, reinterpret_cast<void **>(&map), RTLD_DL_LINKMAP) || !map) {
+    struct link_map* map = nullptr;
+    if (!dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) || !map) {
         setError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
     return map;
 }
 
-DWORD GetModuleFileName(HMODULE module, LPSTR buffer, DWORD size) {
+DWORD GetModuleFileName(HMODULE module, LPSTR buffer, DWORD size)
+{
     std::string path;
-    struct link_map *map = nullptr;
+    struct link_map* map = nullptr;
     if (module) {
         if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map) {
             setError(ERROR_MOD_NOT_FOUND);
@@ -115,4 +116,4 @@ DWORD GetModuleFileName(HMODULE module, LPSTR buffer, DWORD size) {
     return static_cast<DWORD>(path.size());
 }
 
-} // extern "C"
+}  // extern "C"

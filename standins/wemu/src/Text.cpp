@@ -12,46 +12,46 @@ namespace {
 // Windows-1251 bytes 0x80..0xBF; 0xC0..0xFF are U+0410..U+044F in order.
 // 0x98 is unassigned (0).
 const char32_t kCp1251High[64] = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 80
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 88
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
-    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, // 98
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, // A0
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, // A8
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, // B0
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // B8
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
+    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
 };
 
 constexpr char32_t kInvalid = 0xFFFFFFFF;
 
-char32_t cp1251ToCode(unsigned char b) {
-    if (b < 0x80)
-        return b;
-    if (b >= 0xC0)
-        return 0x0410 + (b - 0xC0);
+char32_t cp1251ToCode(unsigned char b)
+{
+    if (b < 0x80) return b;
+    if (b >= 0xC0) return 0x0410 + (b - 0xC0);
     char32_t c = kCp1251High[b - 0x80];
     return c ? c : kInvalid;
 }
 
 // The byte for a code point, or -1 when Windows-1251 has none.
-int codeToCp1251(char32_t c) {
-    if (c < 0x80)
-        return static_cast<int>(c);
-    if (c >= 0x0410 && c <= 0x044F)
-        return static_cast<int>(0xC0 + (c - 0x0410));
+int codeToCp1251(char32_t c)
+{
+    if (c < 0x80) return static_cast<int>(c);
+    if (c >= 0x0410 && c <= 0x044F) return static_cast<int>(0xC0 + (c - 0x0410));
     for (int i = 0; i < 64; ++i)
-        if (kCp1251High[i] == c)
-            return 0x80 + i;
+        if (kCp1251High[i] == c) return 0x80 + i;
     return -1;
 }
 
-bool validCodePoint(char32_t c) { return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF); }
+bool validCodePoint(char32_t c)
+{
+    return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+}
 
 // Decodes one UTF-8 sequence at text[i]; kInvalid for a malformed one.
-char32_t decodeUtf8(const unsigned char *text, size_t length, size_t &i) {
+char32_t decodeUtf8(const unsigned char* text, size_t length, size_t& i)
+{
     unsigned char b = text[i++];
-    if (b < 0x80)
-        return b;
+    if (b < 0x80) return b;
     int extra;
     char32_t c, minimum;
     if (b >= 0xC2 && b <= 0xDF) {
@@ -70,16 +70,15 @@ char32_t decodeUtf8(const unsigned char *text, size_t length, size_t &i) {
         return kInvalid;
     }
     for (int k = 0; k < extra; ++k) {
-        if (i >= length || (text[i] & 0xC0) != 0x80)
-            return kInvalid;
+        if (i >= length || (text[i] & 0xC0) != 0x80) return kInvalid;
         c = (c << 6) | (text[i++] & 0x3F);
     }
-    if (c < minimum || !validCodePoint(c))
-        return kInvalid;
+    if (c < minimum || !validCodePoint(c)) return kInvalid;
     return c;
 }
 
-void encodeUtf8(char32_t c, std::vector<char> &out) {
+void encodeUtf8(char32_t c, std::vector<char>& out)
+{
     if (c < 0x80) {
         out.push_back(static_cast<char>(c));
     } else if (c < 0x800) {
@@ -99,17 +98,18 @@ void encodeUtf8(char32_t c, std::vector<char> &out) {
 
 enum class Page { Cp1251, Utf8, Unknown };
 
-Page pageOf(UINT codePage) {
-    if (codePage == CP_ACP || codePage == CP_1251)
-        return Page::Cp1251;
-    if (codePage == CP_UTF8)
-        return Page::Utf8;
+Page pageOf(UINT codePage)
+{
+    if (codePage == CP_ACP || codePage == CP_1251) return Page::Cp1251;
+    if (codePage == CP_UTF8) return Page::Utf8;
     return Page::Unknown;
 }
 
 // Win32 size rules shared by both directions: size 0 asks for the length,
 // a short buffer fails and is left as it was.
-template <typename T> int deliver(const std::vector<T> &out, T *buffer, int size) {
+template <typename T>
+int deliver(const std::vector<T>& out, T* buffer, int size)
+{
     if (out.size() > static_cast<size_t>(INT32_MAX)) {
         setError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
@@ -122,29 +122,28 @@ template <typename T> int deliver(const std::vector<T> &out, T *buffer, int size
         setError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    if (!out.empty())
-        std::memcpy(buffer, out.data(), out.size() * sizeof(T));
+    if (!out.empty()) std::memcpy(buffer, out.data(), out.size() * sizeof(T));
     setError(ERROR_SUCCESS);
     return static_cast<int>(out.size());
 }
 
-} // namespace
-} // namespace wemu
+}  // namespace
+}  // namespace wemu
 
 using namespace wemu;
 
 extern "C" {
 
-int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LPWSTR buffer, int size) {
-    if (injectedFailure("MultiByteToWideChar"))
-        return 0;
+int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LPWSTR buffer, int size)
+{
+    if (injectedFailure("MultiByteToWideChar")) return 0;
     Page page = pageOf(codePage);
     if (page == Page::Unknown || !text || length == 0 || length < -1 || size < 0 || (size > 0 && !buffer)) {
         setError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     size_t n = length == -1 ? std::strlen(text) + 1 : static_cast<size_t>(length);
-    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     std::vector<wchar_t> out;
     out.reserve(n);
     for (size_t i = 0; i < n;) {
@@ -158,10 +157,10 @@ int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LPWSTR bu
     return deliver(out, buffer, size);
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR text, int length, LPSTR buffer, int size,
-                        LPCSTR defaultChar, BOOL *usedDefault) {
-    if (injectedFailure("WideCharToMultiByte"))
-        return 0;
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR text, int length, LPSTR buffer, int size, LPCSTR defaultChar,
+                        BOOL* usedDefault)
+{
+    if (injectedFailure("WideCharToMultiByte")) return 0;
     Page page = pageOf(codePage);
     if (page == Page::Unknown || !text || length == 0 || length < -1 || size < 0 || (size > 0 && !buffer) ||
         (page == Page::Utf8 && (defaultChar || usedDefault))) {
@@ -192,24 +191,20 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR text, int length, LPSTR bu
         }
     }
     int result = deliver(out, buffer, size);
-    if (usedDefault)
-        *usedDefault = result && defaulted;
+    if (usedDefault) *usedDefault = result && defaulted;
     return result;
 }
 
-int strnicmp(const char *a, const char *b, size_t n) {
+int strnicmp(const char* a, const char* b, size_t n)
+{
     for (size_t i = 0; i < n; ++i) {
         int x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z')
-            x += 32;
-        if (y >= 'A' && y <= 'Z')
-            y += 32;
-        if (x != y)
-            return x - y;
-        if (x == 0)
-            return 0;
+        if (x >= 'A' && x <= 'Z') x += 32;
+        if (y >= 'A' && y <= 'Z') y += 32;
+        if (x != y) return x - y;
+        if (x == 0) return 0;
     }
     return 0;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -10,16 +10,21 @@ namespace {
 constexpr uint64_t kTicksPerSecond = 10000000ull;
 constexpr uint64_t kTicksPerDay = 86400ull * kTicksPerSecond;
 
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int64_t y)
+{
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
-int daysInMonth(int64_t y, int m) {
+int daysInMonth(int64_t y, int m)
+{
     static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return m == 2 && isLeap(y) ? 29 : days[m - 1];
 }
 
 // Days from 1970-01-01 to the civil date (proleptic Gregorian), by counting
 // 400-year eras from 0000-03-01.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
+{
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -28,7 +33,8 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-void civilFromDays(int64_t z, int64_t &y, unsigned &m, unsigned &d) {
+void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
+{
     z += 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = static_cast<unsigned>(z - era * 146097);
@@ -42,7 +48,8 @@ void civilFromDays(int64_t z, int64_t &y, unsigned &m, unsigned &d) {
 
 const int64_t kDays1601To1970 = -daysFromCivil(1601, 1, 1);
 
-void fromTm(const struct tm &t, long nanoseconds, LPSYSTEMTIME st) {
+void fromTm(const struct tm& t, long nanoseconds, LPSYSTEMTIME st)
+{
     st->wYear = static_cast<WORD>(t.tm_year + 1900);
     st->wMonth = static_cast<WORD>(t.tm_mon + 1);
     st->wDayOfWeek = static_cast<WORD>(t.tm_wday);
@@ -53,14 +60,15 @@ void fromTm(const struct tm &t, long nanoseconds, LPSYSTEMTIME st) {
     st->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
 }
 
-} // namespace
-} // namespace wemu
+}  // namespace
+}  // namespace wemu
 
 using namespace wemu;
 
 extern "C" {
 
-void GetSystemTime(LPSYSTEMTIME st) {
+void GetSystemTime(LPSYSTEMTIME st)
+{
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     struct tm t;
@@ -68,7 +76,8 @@ void GetSystemTime(LPSYSTEMTIME st) {
     fromTm(t, now.tv_nsec, st);
 }
 
-void GetLocalTime(LPSYSTEMTIME st) {
+void GetLocalTime(LPSYSTEMTIME st)
+{
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     struct tm t;
@@ -76,7 +85,8 @@ void GetLocalTime(LPSYSTEMTIME st) {
     fromTm(t, now.tv_nsec, st);
 }
 
-BOOL SystemTimeToFileTime(const SYSTEMTIME *st, LPFILETIME ft) {
+BOOL SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME ft)
+{
     if (!st || !ft || st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 ||
         st->wDay > daysInMonth(st->wYear, st->wMonth) || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 ||
         st->wMilliseconds > 999) {
@@ -93,7 +103,8 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME *st, LPFILETIME ft) {
     return TRUE;
 }
 
-BOOL FileTimeToSystemTime(const FILETIME *ft, LPSYSTEMTIME st) {
+BOOL FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st)
+{
     if (!ft || !st) {
         setError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -111,7 +122,7 @@ BOOL FileTimeToSystemTime(const FILETIME *ft, LPSYSTEMTIME st) {
     st->wYear = static_cast<WORD>(y);
     st->wMonth = static_cast<WORD>(m);
     st->wDay = static_cast<WORD>(d);
-    st->wDayOfWeek = static_cast<WORD>((days + 1) % 7); // 1601-01-01 was a Monday
+    st->wDayOfWeek = static_cast<WORD>((days + 1) % 7);  // 1601-01-01 was a Monday
     st->wHour = static_cast<WORD>(rest / (3600 * kTicksPerSecond));
     st->wMinute = static_cast<WORD>(rest / (60 * kTicksPerSecond) % 60);
     st->wSecond = static_cast<WORD>(rest / kTicksPerSecond % 60);
@@ -119,10 +130,11 @@ BOOL FileTimeToSystemTime(const FILETIME *ft, LPSYSTEMTIME st) {
     return TRUE;
 }
 
-LONG CompareFileTime(const FILETIME *a, const FILETIME *b) {
+LONG CompareFileTime(const FILETIME* a, const FILETIME* b)
+{
     uint64_t x = (static_cast<uint64_t>(a->dwHighDateTime) << 32) | a->dwLowDateTime;
     uint64_t y = (static_cast<uint64_t>(b->dwHighDateTime) << 32) | b->dwLowDateTime;
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
-} // extern "C"
+}  // extern "C"
