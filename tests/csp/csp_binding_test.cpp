@@ -2,6 +2,8 @@
 // frame of the provider object, and the operations that wait for the next
 // stage of the provider.
 #include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -94,7 +96,7 @@ TEST(CSPBinding, WithoutExtensionEntriesTheProviderRunsAndThoseOperationsAnswer1
 
 TEST(CSPBinding, FinalizeRunsOnceBeforeReleaseAndIsOptional)
 {
-    const std::string log = testing::TempDir() + "csp_finalize.log";
+    const std::string log = testing::TempDir() + std::to_string(getpid()) + "-csp_finalize.log";
     std::remove(log.c_str());
     setenv("QVK_CGLIB_FINALIZE_LOG", log.c_str(), 1);
     {
@@ -164,7 +166,7 @@ TEST(CSPFrame, ParameterStoreReachesTheProviderThroughItsForwarder)
     // through the provider.
     GOST28147PackedSBox box{};
     EXPECT_EQ(p->Parameters().GetStandardSBox(0, &box), 1);
-    const std::string path = testing::TempDir() + "csp_hashed.bin";
+    const std::string path = testing::TempDir() + std::to_string(getpid()) + "-csp_hashed.bin";
     EXPECT_EQ(p->Parameters().SaveHashedFile(path.c_str(), reinterpret_cast<const std::uint8_t*>("abc"), 3), 1);
     std::remove(path.c_str());
 }

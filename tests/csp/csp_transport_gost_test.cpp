@@ -2,6 +2,7 @@
 // hashing through the provider over the stand-in library, with the faults
 // mended in these operations.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -396,7 +397,7 @@ TEST_F(ProviderTest, ProtectedAndCheckedParameterFilesRoundTrip)
 {
     Curve c = StandardCurve(4);
     const GOST28147PackedSBox& box = DefaultSBox();
-    const std::string base = ::testing::TempDir() + "csp14-params-";
+    const std::string base = ::testing::TempDir() + std::to_string(getpid()) + "-csp14-params-";
     for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(pass == 0 ? "plain" : "password envelope");
         if (pass == 1) {

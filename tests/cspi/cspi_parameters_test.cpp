@@ -6,6 +6,8 @@
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
+#include <string>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -176,7 +178,8 @@ class SBoxText : public testing::Test {
 protected:
     std::string Write(const std::string& text)
     {
-        std::string path = testing::TempDir() + "cspi_sbox_" + std::to_string(counter_++) + ".txt";
+        std::string path =
+            testing::TempDir() + std::to_string(getpid()) + "-cspi_sbox_" + std::to_string(counter_++) + ".txt";
         std::ofstream(path) << text;
         paths_.push_back(path);
         return path;
@@ -216,7 +219,9 @@ TEST_F(SBoxText, RefusesShortMalformedOrOverlongFiles)
     EXPECT_EQ(parameters.LoadSBoxText(Write("HDR" + values + " Z").c_str(), &box), 0) << "not hexadecimal";
     EXPECT_EQ(parameters.LoadSBoxText(Write(std::string(4096, 'H') + values + " 7").c_str(), &box), 0)
         << "header word beyond the bound";
-    EXPECT_EQ(parameters.LoadSBoxText((testing::TempDir() + "no_such_sbox.txt").c_str(), &box), 0);
+    EXPECT_EQ(
+        parameters.LoadSBoxText((testing::TempDir() + std::to_string(getpid()) + "-no_such_sbox.txt").c_str(), &box),
+        0);
 }
 
 TEST(CSPIParameterFiles, NeedAnOwner)
@@ -224,7 +229,7 @@ TEST(CSPIParameterFiles, NeedAnOwner)
     CSPIParameters parameters;
     Bytes entry(CSPI_CURVE_ENTRY_BYTES);
     ASSERT_EQ(parameters.GetCurve(4, entry.data()), 1);
-    std::string path = testing::TempDir() + "cspi_no_owner.bin";
+    std::string path = testing::TempDir() + std::to_string(getpid()) + "-cspi_no_owner.bin";
     GOST28147PackedSBox box{};
     EXPECT_EQ(parameters.SaveCurveFile(path.c_str(), entry.data()), 0);
     EXPECT_EQ(parameters.SaveSBoxFile(path.c_str(), &box), 0);
@@ -246,7 +251,7 @@ protected:
         int code = -1;
         cspi_ = Create("full", &code);
         ASSERT_EQ(code, CSP_OK);
-        path_ = testing::TempDir() + "cspi_parameter_file.bin";
+        path_ = testing::TempDir() + std::to_string(getpid()) + "-cspi_parameter_file.bin";
     }
     void TearDown() override { std::remove(path_.c_str()); }
     Bytes ReadFile() const

@@ -3,6 +3,7 @@
 // object, no unfreed blob, no blob freed with its bytes still in it, and the
 // operation answers 0 when the failed step is one it cannot do without.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -81,7 +82,7 @@ std::vector<Family> Families()
          }},
         {"files",
          [](SPKIFormats& f, fake::Library&) {
-             const std::string path = testing::TempDir() + "facade_sweep_key.bin";
+             const std::string path = testing::TempDir() + std::to_string(getpid()) + "-facade_sweep_key.bin";
              PKIBlob key{static_cast<std::uint32_t>(kKey.size()), (std::uint8_t*)kKey.data()};
              PKIBlob read{0, nullptr};
              int rc = f.WriteBlobToFile(path.c_str(), &key) && f.ReadFileToBlob(path.c_str(), &read) &&
