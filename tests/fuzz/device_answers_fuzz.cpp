@@ -79,8 +79,8 @@ enum Mutation { Kept, Truncated, Replaced, Appended, ValidMac, kMutations };
 // what it left could still be the key's own answer.
 class Mutator {
 public:
-    Mutator(DeviceContext* context, bool authenticated, int target, Mutation kind, Bytes bytes)
-        : context_(context), authenticated_(authenticated), target_(target), kind_(kind), bytes_(std::move(bytes))
+    Mutator(DeviceContext* context, int target, Mutation kind, Bytes bytes)
+        : context_(context), target_(target), kind_(kind), bytes_(std::move(bytes))
     {
     }
 
@@ -121,8 +121,9 @@ public:
         const bool blockChanged =
             answer.size() < blockBytes || !std::equal(before.begin(), before.begin() + blockBytes, answer.begin());
         if (!blockChanged) return;
-        // Unprotected answers cannot be told from the key's own when whole.
-        if (!authenticated_ && answer.size() >= blockBytes && answer[2] == 0) genuine = true;
+        // An answer marked unprotected is taken as it is, on any command: when
+        // whole it cannot be told from the key's own.
+        if (answer.size() >= blockBytes && answer[2] == 0) genuine = true;
         changed_ = true;
         if (!genuine) allGenuine_ = false;
     }
@@ -132,7 +133,6 @@ public:
 
 private:
     DeviceContext* context_;
-    bool authenticated_;
     int target_;
     Mutation kind_;
     Bytes bytes_;
@@ -255,7 +255,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Operation& op = ops[which];
     DeviceContext* c = key.context;
 
-    auto mutator = std::make_shared<Mutator>(c, op.authenticated, target, kind, in.Rest());
+    auto mutator = std::make_shared<Mutator>(c, target, kind, in.Rest());
     op.prepare(c);
     Bytes out(op.outSize + 2 * kGuard, kGuardByte);
     std::memset(out.data() + kGuard, 0x5A, op.outSize);
