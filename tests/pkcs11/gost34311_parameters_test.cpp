@@ -209,6 +209,32 @@ TEST_F(Pkcs11Gost34311Parameters, UnreadableParametersAreTheCallersError)
     EXPECT_EQ(FindReferencedSBox(0, unterminated.data(), sBox), CKR_MECHANISM_PARAM_INVALID);
 }
 
+TEST_F(Pkcs11Gost34311Parameters, ReferencesOfTheFull128CharactersGoToTheSearch)
+{
+    // 1.2.10 and 61 arcs 3: 3 + 3 + 2 * 61 = 128 characters, a byte an arc
+    // after 40 * 1 + 2. One arc more is a character too many.
+    Bytes oid{0x2A, 0x0A};
+    oid.resize(2 + 61, 0x03);
+    const Bytes longest =
+        Cat({{0x30, static_cast<std::uint8_t>(2 + oid.size()), 0x06, static_cast<std::uint8_t>(oid.size())}, oid});
+    oid.push_back(0x03);
+    oid.push_back(0x03);
+    const Bytes tooLong =
+        Cat({{0x30, static_cast<std::uint8_t>(2 + oid.size()), 0x06, static_cast<std::uint8_t>(oid.size())}, oid});
+    std::string text = "1.2.10";
+    for (int i = 0; i < 61; ++i) text += ".3";
+    ASSERT_EQ(text.size(), 128u);
+    EXPECT_EQ(Make(text.c_str(), {}, 2), longest);
+
+    // The full-length text reaches the session's search (there is no session
+    // here); the longer one is refused as the parameter it is.
+    std::uint8_t sBox[64], vector[32];
+    const CK_RV rv = ResolveGOST34311Parameters(0, longest.data(), longest.size(), sBox, vector);
+    EXPECT_NE(rv, CKR_MECHANISM_PARAM_INVALID);
+    EXPECT_NE(rv, CKR_OK);
+    EXPECT_EQ(ResolveGOST34311Parameters(0, tooLong.data(), tooLong.size(), sBox, vector), CKR_MECHANISM_PARAM_INVALID);
+}
+
 TEST_F(Pkcs11Gost34311Parameters, DigestsGiveThePublishedAnswersUnderTheParametersGiven)
 {
     // The standard's example under its test S-box, given outright.
