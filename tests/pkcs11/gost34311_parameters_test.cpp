@@ -2,7 +2,7 @@
 // the PKI formats stand-in of the distribution folder: the encoding checked
 // byte for byte against DER built here, what a parameter resolves to, the
 // refusals, and the GOST R 34.11-94 published answers under the parameters
-// given.
+// given and under a key's own S-box.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,7 +16,9 @@
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Digest.h"
 #include "pkcs11/PKCS11Library.h"
+#include "pkcs11/PKCS11Object.h"
 #include "pkcs11/PKCS11PKI.h"
+#include "pkcs11/PKCS11SignVerify.h"
 
 namespace {
 
@@ -262,6 +264,45 @@ TEST_F(Pkcs11Gost34311Parameters, DigestsGiveThePublishedAnswersUnderTheParamete
     EXPECT_EQ(Digest(ExplicitDer(test), message),
               Hex("ad4434ecb18f2c99b60cbe59ec3d2469582b65273f48de72db2fde16a4889a4d"));
     EXPECT_NE(engine, Hex("ad4434ecb18f2c99b60cbe59ec3d2469582b65273f48de72db2fde16a4889a4d"));
+}
+
+TEST_F(Pkcs11Gost34311Parameters, KeyDigestsHashUnderTheKeysOwnSBox)
+{
+    // A key on standard curve 0 whose parameters carry the test S-box.
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    ASSERT_TRUE(GetStandardCurveRecords(0, &field, &point));
+    const Bytes test = TestSBox();
+    CK_ATTRIBUTE params{};
+    ASSERT_TRUE(EncodeECParams(&field, &point, test.data(), &params));
+    CK_OBJECT_CLASS objectClass = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE keyType = CKK_DSTU4145;
+    Bytes junk{0x30, 0x03, 0x02, 0x01, 0x05};
+    struct Case {
+        const char* name;
+        CK_ATTRIBUTE params;
+        CK_RV expected;
+    } cases[] = {{"the key's S-box", params, CKR_OK},
+                 {"no parameters", {CKA_LABEL, (void*)"x", 1}, CKR_ATTRIBUTE_TYPE_INVALID},
+                 {"unreadable parameters", {CKA_EC_PARAMS, junk.data(), junk.size()}, CKR_DOMAIN_PARAMS_INVALID}};
+    for (const Case& c : cases) {
+        CK_ATTRIBUTE entries[] = {
+            {CKA_CLASS, &objectClass, sizeof(objectClass)}, {CKA_KEY_TYPE, &keyType, sizeof(keyType)}, c.params};
+        PKCS11ObjectPtr key;
+        ASSERT_EQ(CreateObjectForClass(objectClass, entries, 3, false, key.Address()), CKR_OK) << c.name;
+        PKIHashState state = nullptr;
+        ASSERT_EQ(BeginKeyDigestGOST34311(key.Get(), &state), c.expected) << c.name;
+        if (c.expected != CKR_OK) {
+            EXPECT_EQ(state, nullptr);
+            continue;
+        }
+        const std::string message = "This is message, length=32 bytes";
+        ASSERT_TRUE(UpdateDigestGOST34311(&state, reinterpret_cast<const std::uint8_t*>(message.data()), 32));
+        Bytes out(32);
+        ASSERT_TRUE(FinishDigestGOST34311(&state, out.data()));
+        EXPECT_EQ(out, Hex("B1C466D37519B82E8319819FF32595E047A28CB6F83EFF1C6916A815A637FFFA"));
+    }
+    FreeAttributeValue(&params);
 }
 
 }  // namespace
