@@ -170,6 +170,14 @@ Bytes Der(CK_BYTE tag, const Bytes& content)
     return out;
 }
 
+// The OID 1.2.a.b... of arcs below 128: 40 * 1 + 2, then a byte per arc.
+Bytes SmallOid(const std::vector<CK_BYTE>& arcs)
+{
+    Bytes body{0x2A};
+    for (CK_BYTE a : arcs) body.push_back(a);
+    return Der(0x06, body);
+}
+
 // The reference 1.2.804.2.1.1.1.1.1.1.0.j of standard S-box j (804 is 6 * 128 + 36).
 Bytes StandardSBoxReference(CK_BYTE j)
 {
@@ -233,6 +241,46 @@ TEST_F(Pkcs11DigestE2E, Gost34311GivesThePublishedAnswersUnderTheParametersGiven
     for (CK_ULONG i = 0; i < count; ++i) ASSERT_EQ(f_->C_DestroyObject(h, boxes[i]), CKR_OK);
     EXPECT_EQ(Init(h, CKM_GOST34311, Der(0x30, StandardSBoxReference(0))), CKR_MECHANISM_PARAM_INVALID);
     EXPECT_EQ(Single(h, CKM_GOST34311, message), defaultHash);
+}
+
+TEST_F(Pkcs11DigestE2E, Gost34311ReferencesOfTheFull128CharactersResolve)
+{
+    KeyRig rig({RigKey(405, 18, "12345678")});
+    Open();
+    CK_SESSION_HANDLE rw = 0;
+    ASSERT_EQ(f_->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &rw), CKR_OK);
+    std::string pin = "12345678";
+    ASSERT_EQ(f_->C_Login(rw, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size()), CKR_OK);
+
+    // 1.2.10 and 61 arcs 3: 3 + 3 + 2 * 61 = 128 characters. 1.2 and 63 arcs
+    // 3: 129 characters, one more than a reference holds.
+    std::vector<CK_BYTE> arcs{10};
+    arcs.insert(arcs.end(), 61, 3);
+    const Bytes longest = SmallOid(arcs);
+    const Bytes tooLong = SmallOid(std::vector<CK_BYTE>(63, 3));
+    ASSERT_EQ(longest.size(), 2u + 1 + 62);
+
+    // An S-box object naming the test S-box by that reference, made as the
+    // module makes its own.
+    CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
+    CK_KEY_TYPE gost = CKK_GOST28147;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    Bytes info = Der(0x04, TestSBox());
+    Bytes id = longest;
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &domain, sizeof(domain)},
+                        {CKA_TOKEN, &yes, 1},
+                        {CKA_PRIVATE, &no, 1},
+                        {CKA_LOCAL, &yes, 1},
+                        {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                        {CKA_VENDOR_KEY_INFO, info.data(), info.size()},
+                        {CKA_ID, id.data(), id.size()}};
+    CK_OBJECT_HANDLE made = 0;
+    ASSERT_EQ(f_->C_CreateObject(rw, t, 7, &made), CKR_OK);
+
+    EXPECT_EQ(Single(rw, CKM_GOST34311, Text("This is message, length=32 bytes"), Der(0x30, longest)),
+              Hex("B1C466D37519B82E8319819FF32595E047A28CB6F83EFF1C6916A815A637FFFA"));
+    EXPECT_EQ(Init(rw, CKM_GOST34311, Der(0x30, tooLong)), CKR_MECHANISM_PARAM_INVALID);
+    EXPECT_EQ(f_->C_DestroyObject(rw, made), CKR_OK);
 }
 
 TEST_F(Pkcs11DigestE2E, OperationsAreKeptOrEndedAsCallersExpect)
