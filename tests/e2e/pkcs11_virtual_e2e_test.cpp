@@ -299,10 +299,12 @@ const PKCS11Object* Only(const std::vector<PKCS11ObjectPtr>& objects, CK_OBJECT_
     return n == 1 ? found : nullptr;
 }
 
-// The key's real areas as the plain driver reads them (used parts).
+// The key's real areas as the plain driver reads them (used parts), and
+// the whole private area.
 struct RealAreas {
     Bytes publicArea;
     Bytes privateArea;
+    Bytes wholePrivateArea;
 };
 
 RealAreas ReadRealAreas()
@@ -312,6 +314,12 @@ RealAreas ReadRealAreas()
     EXPECT_EQ(plain.Open(0), CKR_OK);
     out.publicArea = ReadArea(plain, 0);
     out.privateArea = ReadArea(plain, 1);
+    std::uint8_t* image = nullptr;
+    std::uint32_t used = 0, capacity = 0;
+    EXPECT_EQ(plain.GetAreaCapacity(1, &capacity), CKR_OK);
+    EXPECT_EQ(plain.ReadStorageArea(1, &image, &used), CKR_OK);
+    if (image != nullptr) out.wholePrivateArea.assign(image, image + capacity);
+    delete[] image;
     EXPECT_EQ(plain.Close(), CKR_OK);
     return out;
 }
@@ -719,6 +727,11 @@ TEST_F(Pkcs11VirtualKeysE2E, TokenKeyKeepsThePlainDriversObjectsAndLabelAcrossKe
     EXPECT_NE(Only(priv, CKO_DATA, "plain private 2"), nullptr);
     EXPECT_EQ(pub.size(), 1u) << "no signature key: no key objects";
     EXPECT_EQ(priv.size(), 2u);
+    // The shorter content was written over an erased area: nothing of the
+    // removed objects stays behind it (past its last 32-byte block).
+    ASSERT_EQ(real.wholePrivateArea.size(), 3072u);
+    const std::size_t end = (real.privateArea.size() + 31) / 32 * 32;
+    EXPECT_EQ(Bytes(real.wholePrivateArea.begin() + end, real.wholePrivateArea.end()), Bytes(3072 - end, 0xFF));
 }
 
 }  // namespace
