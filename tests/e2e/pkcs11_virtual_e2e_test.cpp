@@ -371,8 +371,7 @@ protected:
     void SetUp() override
     {
         setenv("PKFMT_DEFAULT_ITERATIONS", "16", 1);
-        DllMain(WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory)), DLL_PROCESS_ATTACH,
-                nullptr);
+        DllMain(WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory)), DLL_PROCESS_ATTACH, nullptr);
         ASSERT_TRUE(StartPKIServices(nullptr));
         ASSERT_TRUE(GetStandardCurveRecords(kCurve, &field_, &point_));
         ASSERT_TRUE(GetStandardSBoxRecord(0, sBox_));
@@ -441,8 +440,7 @@ TEST_F(Pkcs11VirtualKeysE2E, KeyMediaKeyGetsItsContainerRecordAndKeepsTheLibrary
     const Bytes other = Pattern(100, 9);
     ASSERT_EQ(WithKeyMediaLibrary(4321,
                                   [&](IKMQuorKorvo7Q* d) {
-                                      if (d->WriteRecord(nullptr, 17, certificateRecord.data(), 300) != KM_OK)
-                                          return 1;
+                                      if (d->WriteRecord(nullptr, 17, certificateRecord.data(), 300) != KM_OK) return 1;
                                       return d->WriteRecord(nullptr, 3, other.data(), 100) == KM_OK ? 0 : 2;
                                   }),
               0);
@@ -643,6 +641,13 @@ TEST_F(Pkcs11VirtualKeysE2E, TokenKeyKeepsThePlainDriversObjectsAndLabelAcrossKe
     PKCS11VirtualQuorKorvo7Q virt;
     ASSERT_EQ(virt.Open(0), CKR_OK);
     ASSERT_EQ(virt.Login(kPin.c_str(), 8), CKR_OK);
+    // The framework sets an image's free memory (larger than the key's
+    // area) before it writes the image: the key's own area is still read
+    // whole, and still found to hold a token.
+    std::uint32_t imageCapacity = 0;
+    ASSERT_EQ(virt.GetAreaCapacity(0, &imageCapacity), CKR_OK);
+    Bytes imageRecord(virt.GetTokenRecordSize());
+    ASSERT_EQ(virt.SetFreeMemory(imageRecord.data(), 0, imageCapacity - virt.GetTokenRecordSize() - 2), CKR_OK);
     const Bytes signaturePublic = Generate(virt, 1);
     const Bytes agreementPublic = Generate(virt, 0);
     EXPECT_TRUE(ReadArea(virt, 0).size() > 2u + virt.GetTokenRecordSize());
