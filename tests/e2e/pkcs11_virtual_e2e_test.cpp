@@ -100,6 +100,10 @@ TEST_F(Pkcs11VirtualE2E, ServesImagesAndLeavesTheKeysRecordsAlone)
     ASSERT_EQ(virt.ReadStorageArea(1, nullptr, &length), CKR_OK);
     EXPECT_EQ(length, 3072u);
 
+    // The certificate record is too short for the conversion that reads it.
+    std::vector<std::uint8_t> certificate;
+    EXPECT_EQ(virt.CertificateFromRecord(CKK_DSTU4145, 0, &certificate), CKR_DEVICE_MEMORY);
+
     // Before any read there are no images: the write is refused.
     const Bytes junk(40, 0xAB);
     EXPECT_NE(virt.WriteStorageArea(1, junk.data(), junk.size()), CKR_OK);
@@ -462,6 +466,23 @@ TEST_F(Pkcs11VirtualKeysE2E, KeyMediaKeyGetsItsContainerRecordAndKeepsTheLibrary
     // The pair is made on the key, but its container would replace the
     // library's record of type 3: refused, and the record stays.
     const Bytes signaturePublic = Generate(virt, 1, CKR_DEVICE_MEMORY);
+    {
+        // The only pair: its two key objects and the container object, and
+        // its private key derives.
+        const std::vector<PKCS11ObjectPtr> publicObjects =
+            ParseObjects(ReadArea(virt, 0), 2 + virt.GetTokenRecordSize());
+        const std::vector<PKCS11ObjectPtr> privateObjects = ParseObjects(ReadArea(virt, 1), 0);
+        EXPECT_EQ(publicObjects.size(), 1u);
+        ASSERT_EQ(privateObjects.size(), 2u);
+        CheckKeyObject(Only(publicObjects, CKO_PUBLIC_KEY, "KM AFD1"), true, 1, signaturePublic);
+        const PKCS11Object* only = Only(privateObjects, CKO_PRIVATE_KEY, "KM AFD1");
+        CheckKeyObject(only, false, 1, signaturePublic);
+        ASSERT_NE(only, nullptr);
+        EXPECT_TRUE(BoolOf(only, CKA_DERIVE));
+        const PKCS11Object* container = Only(privateObjects, CKO_DATA, "KM AFC6");
+        ASSERT_NE(container, nullptr);
+        EXPECT_EQ(ContainerKeyValues(BytesOf(container, CKA_VALUE)), std::vector<Bytes>{signaturePublic});
+    }
     ASSERT_EQ(virt.Close(), CKR_OK);
     EXPECT_EQ(WithKeyMediaLibrary(4321,
                                   [&](IKMQuorKorvo7Q* d) {
