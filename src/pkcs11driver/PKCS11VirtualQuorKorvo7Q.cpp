@@ -1,5 +1,8 @@
 // The in-memory storage variant: reads build the images from the key once,
-// writes and erasures change only the images.
+// writes and erasures change only the images. Key generation and deletion
+// change the key, and its areas then get the fresh key objects (a token key)
+// or the fresh container record (a key-media key) beside everything else
+// they hold.
 #include "pkcs11driver/PKCS11VirtualQuorKorvo7Q.h"
 
 #include <algorithm>
