@@ -33,6 +33,9 @@ struct ObjectRecordSpan {
 CK_RV SplitObjectRecords(const std::uint8_t* bytes, std::uint32_t used, std::uint32_t start,
                          std::vector<ObjectRecordSpan>* spans);
 constexpr std::uint32_t OBJECT_RECORD_HEADER_BYTES = 6;
+// The object's record (header and stored form) appended to `out`; nothing
+// appended on failure.
+CK_RV AppendObjectRecord(const PKCS11Object* object, std::vector<std::uint8_t>* out);
 
 // Bytes of a token record owned by the caller.
 using TokenRecordBytes = std::unique_ptr<std::uint8_t[]>;

@@ -46,7 +46,15 @@ private:
     CK_RV result_;
 };
 
-CK_RV AppendRecordOf(const PKCS11Object* object, std::vector<std::uint8_t>* out)
+CK_ULONG StoredHandle(const PKCS11Object* object)
+{
+    CK_ULONG handle = 0;
+    return object->GetInteger(CKA_VENDOR_OBJECT_HANDLE, &handle) == CKR_OK ? handle : 0;
+}
+
+}  // namespace
+
+CK_RV AppendObjectRecord(const PKCS11Object* object, std::vector<std::uint8_t>* out)
 {
     CK_ULONG length = 0;
     CK_RV rv = object->Serialize(nullptr, &length);
@@ -64,14 +72,6 @@ CK_RV AppendRecordOf(const PKCS11Object* object, std::vector<std::uint8_t>* out)
     if (rv != CKR_OK) out->resize(start);
     return rv;
 }
-
-CK_ULONG StoredHandle(const PKCS11Object* object)
-{
-    CK_ULONG handle = 0;
-    return object->GetInteger(CKA_VENDOR_OBJECT_HANDLE, &handle) == CKR_OK ? handle : 0;
-}
-
-}  // namespace
 
 CK_RV SplitObjectRecords(const std::uint8_t* bytes, std::uint32_t used, std::uint32_t start,
                          std::vector<ObjectRecordSpan>* spans)
@@ -269,7 +269,7 @@ CK_RV PKCS11TokenStorage::AppendObjects(PKCS11Object* const* objects, std::uint3
     std::vector<std::uint8_t> content;
     for (const StoredRecord& r : records) content.insert(content.end(), r.bytes.begin(), r.bytes.end());
     for (std::uint32_t i = 0; i < count; ++i)
-        if (objects[i] != nullptr && (rv = AppendRecordOf(objects[i], &content)) != CKR_OK) return rv;
+        if (objects[i] != nullptr && (rv = AppendObjectRecord(objects[i], &content)) != CKR_OK) return rv;
     return WriteObjectArea(area, content);
 }
 
@@ -336,7 +336,7 @@ CK_RV PKCS11TokenStorage::ReplaceObject(CK_OBJECT_HANDLE handle, CK_BYTE area, P
         if (StoredHandle(r.object.Get()) != wanted) {
             content.insert(content.end(), r.bytes.begin(), r.bytes.end());
         } else if (!placed) {
-            if ((rv = AppendRecordOf(object, &content)) != CKR_OK) return rv;
+            if ((rv = AppendObjectRecord(object, &content)) != CKR_OK) return rv;
             placed = true;
         }
     }

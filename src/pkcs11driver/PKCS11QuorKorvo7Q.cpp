@@ -294,8 +294,10 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
     if (length > capacity) return CKR_DEVICE_MEMORY;
     // Erase and write under one hold of the key: a reader in between would
     // find the area blank (the token unrecognised, its objects gone).
+    // This class's own erasure by name: a derived driver's EraseStorageArea
+    // may act on something else than the key's pages.
     if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
-    CK_RV rv = EraseStorageArea(area);
+    CK_RV rv = PKCS11QuorKorvo7Q::EraseStorageArea(area);
     if (rv != CKR_OK) {
         UnlockDevice(device_);
         return rv;

@@ -5,6 +5,7 @@
 #define QVK_PKCS11DRIVER_PKCS11VIRTUALQUORKORVO7Q_H
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "pkcs11driver/PKCS11QuorKorvo7Q.h"
@@ -35,6 +36,22 @@ public:
     static CK_RV MergeContainerRecord(const std::uint8_t* area, std::uint32_t used, const std::uint8_t* container,
                                       std::uint32_t length, std::vector<std::uint8_t>* out);
 
+    // Conversions between the key-media library's records (its certificate
+    // record in the public area, its container record in the private area)
+    // and token objects. Nothing in the module calls them, and the library
+    // steps they need are not available, so each one refuses with
+    // CKR_FUNCTION_NOT_SUPPORTED and changes nothing. The two that read a
+    // record first check it: a missing or malformed one answers
+    // CKR_DEVICE_MEMORY.
+    CK_RV CertificateFromRecord(CK_ULONG keyType, CK_ULONG usage, std::vector<std::uint8_t>* certificate);
+    CK_RV KeyFromContainerRecord(std::uint32_t kind, std::vector<std::uint8_t>* decoded);
+    CK_RV ReencodeContainerRecord();
+    CK_RV WriteCertificateRecord(const std::uint8_t* certificate, std::uint32_t length);
+    CK_RV CertificateToObjects(const std::uint8_t* certificate, std::uint32_t length,
+                               std::vector<std::uint8_t>* serialized);
+    CK_RV ContainerToPrivateKeyObjects(const std::uint8_t* container, std::uint32_t length,
+                                       std::vector<std::uint8_t>* serialized);
+
     // Whether the key's real public area held a token when the images were
     // last built.
     bool KeyHoldsToken() const { return keyHoldsToken_ != 0; }
@@ -44,8 +61,19 @@ public:
     static constexpr std::uint32_t PRIVATE_IMAGE_BYTES = 3072;
 
 private:
+    struct KeyObjects;
     CK_RV BuildImages();
     void FreeImages();
+    // The token objects of the key's pairs and their container, with their
+    // handles; no pair on the key: none.
+    CK_RV MakeKeyObjects(KeyObjects* out);
+    // After a key change: the key's own areas get the fresh key objects,
+    // every other record on them stays.
+    CK_RV RewriteKeyAreas();
+    CK_RV MergeIntoTokenAreas(KeyObjects* objects, const std::uint8_t* realPublic, std::uint32_t publicCapacity);
+    CK_RV WriteContainerRecord(const KeyObjects& objects);
+    // The whole real area (its capacity in bytes) through the plain driver.
+    CK_RV ReadRealArea(CK_BYTE area, std::unique_ptr<std::uint8_t[]>* bytes, std::uint32_t* capacity);
 
     std::uint8_t* publicImage_ = nullptr;
     std::uint8_t* privateImage_ = nullptr;
