@@ -48,6 +48,7 @@
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
 #include "PkfmtGost28147.h"
+#include "PkfmtUkm.h"
 #include "PkfmtPoint.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
@@ -1719,6 +1720,8 @@ public:
                 return CreateGost28147Parameters(interfaceId, object);
             case PKI_CLASS_DSTU4145_PUBLIC_KEY:
                 return CreatePointObject(classId, interfaceId, object);
+            case PKI_CLASS_UKM:
+                return CreateUkmObject(interfaceId, object);
             default:
                 return CreateCertificateObject(classId, interfaceId, object);
             }
