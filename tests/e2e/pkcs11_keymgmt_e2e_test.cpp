@@ -410,9 +410,10 @@ TEST_F(Pkcs11KeyManagementE2E, TheNewAgreementNeedsAVersion18Key)
     EXPECT_EQ(Derive(s[0], CKM_DSTU4145_DERIVE, CKD_DSTU4145_GOST28147, s[0].point, Counting(8), &key), CKR_OK);
 }
 
-// A pair whose objects would not fit on the key is refused before the key
-// makes it, so the pair the key holds still signs for its public key.
-TEST_F(Pkcs11KeyManagementE2E, APairThatCannotBeStoredLeavesTheKeysPair)
+// A pair whose objects would not fit on the key, or whose templates name two
+// curves, is refused before the key makes it, so the pair the key holds still
+// signs for its public key.
+TEST_F(Pkcs11KeyManagementE2E, RefusedPairsLeaveTheKeysPair)
 {
     KeyRig rig({RigKey(626, 18, kPin)});
     std::vector<Side> s = Open(1);
@@ -446,6 +447,20 @@ TEST_F(Pkcs11KeyManagementE2E, APairThatCannotBeStoredLeavesTheKeysPair)
 
     Side second = s[0];
     EXPECT_EQ(Generate(&second, true), CKR_DEVICE_MEMORY);
+    // Templates naming two curves are refused as well, before the key is asked.
+    const Bytes curve0 = Read(h, 1, CKA_EC_PARAMS), curve1 = Read(h, 2, CKA_EC_PARAMS);
+    ASSERT_NE(curve0, curve1);
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_TOKEN, &yes, 1},
+                                     {CKA_VERIFY, &yes, 1},
+                                     {CKA_EC_PARAMS, const_cast<CK_BYTE*>(curve0.data()), curve0.size()}};
+    CK_ATTRIBUTE privateTemplate[] = {
+        {CKA_TOKEN, &yes, 1}, {CKA_SIGN, &yes, 1}, {CKA_EC_PARAMS, const_cast<CK_BYTE*>(curve1.data()), curve1.size()}};
+    CK_MECHANISM generate{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+    ASSERT_EQ(f_->C_DestroyObject(h, filler), CKR_OK);
+    EXPECT_EQ(f_->C_GenerateKeyPair(h, &generate, publicTemplate, 3, privateTemplate, 3, &second.publicKey,
+                                    &second.privateKey),
+              CKR_DOMAIN_PARAMS_INVALID);
     const Bytes hash = Counting(32);
     CK_MECHANISM m{CKM_DSTU4145, nullptr, 0};
     ASSERT_EQ(f_->C_SignInit(h, &m, s[0].privateKey), CKR_OK);
@@ -456,8 +471,7 @@ TEST_F(Pkcs11KeyManagementE2E, APairThatCannotBeStoredLeavesTheKeysPair)
     EXPECT_EQ(f_->C_Verify(h, const_cast<CK_BYTE*>(hash.data()), hash.size(), signature.data(), length), CKR_OK)
         << "the key's pair was replaced";
 
-    // With the room back, the same call makes a new pair.
-    ASSERT_EQ(f_->C_DestroyObject(h, filler), CKR_OK);
+    // With the room back, a pair is made.
     EXPECT_EQ(Generate(&second, true), CKR_OK);
 }
 
