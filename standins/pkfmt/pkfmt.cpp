@@ -48,8 +48,8 @@
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
 #include "PkfmtGost28147.h"
-#include "PkfmtUkm.h"
 #include "PkfmtPoint.h"
+#include "PkfmtUkm.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
 
