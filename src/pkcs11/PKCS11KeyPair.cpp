@@ -58,6 +58,13 @@ CK_RV CheckRoomForPair(PKCS11ObjectManager* objects, const PKCS11Object* private
     delete[] static_cast<std::uint8_t*>(ecPoint.pValue);
     if (rv != CKR_OK) return rv;
     PKCS11Object* both[] = {trialPrivate.Get(), trialPublic.Get()};
+    // Stored objects carry their handle; any entry stands for it.
+    for (PKCS11Object* trial : both) {
+        CK_OBJECT_HANDLE handle = 0;
+        if ((rv = trial->MakeHandle(SESSION_OBJECT_ENTRIES - 1, &handle)) != CKR_OK ||
+            (rv = SetObjectHandleAttribute(trial, handle)) != CKR_OK)
+            return rv;
+    }
     return objects->CheckRoom(both, 2);
 }
 

@@ -418,8 +418,6 @@ TEST_F(Pkcs11KeyManagementE2E, RefusedPairsLeaveTheKeysPair)
     KeyRig rig({RigKey(626, 18, kPin)});
     std::vector<Side> s = Open(1);
     const CK_SESSION_HANDLE h = s[0].session;
-    ASSERT_EQ(Generate(&s[0], true), CKR_OK);
-
     auto freePublic = [&] {
         CK_TOKEN_INFO info{};
         EXPECT_EQ(f_->C_GetTokenInfo(s[0].slot, &info), CKR_OK);
@@ -435,18 +433,23 @@ TEST_F(Pkcs11KeyManagementE2E, RefusedPairsLeaveTheKeysPair)
                             {CKA_VALUE, value.data(), value.size()}};
         return f_->C_CreateObject(h, t, 4, out);
     };
-    // What a data object costs beside its value, then one that leaves 40
-    // bytes free: less than a public key object needs.
+    // The first pair shows what a public key object takes of the public area.
     const CK_ULONG start = freePublic();
+    ASSERT_EQ(Generate(&s[0], true), CKR_OK);
+    const CK_ULONG needed = start - freePublic();
+    // What a data object costs beside its value.
+    const CK_ULONG before = freePublic();
     CK_OBJECT_HANDLE probe = 0, filler = 0;
     ASSERT_EQ(data(1, &probe), CKR_OK);
-    const CK_ULONG overhead = start - freePublic() - 1;
+    const CK_ULONG overhead = before - freePublic() - 1;
     ASSERT_EQ(f_->C_DestroyObject(h, probe), CKR_OK);
-    ASSERT_EQ(data(start - overhead - 40, &filler), CKR_OK);
-    ASSERT_EQ(freePublic(), 40u);
 
+    // One byte short of the room a new public key object needs.
+    ASSERT_EQ(data(before - overhead - (needed - 1), &filler), CKR_OK);
+    ASSERT_EQ(freePublic(), needed - 1);
     Side second = s[0];
     EXPECT_EQ(Generate(&second, true), CKR_DEVICE_MEMORY);
+    ASSERT_EQ(f_->C_DestroyObject(h, filler), CKR_OK);
     // Templates naming two curves are refused as well, before the key is asked.
     const Bytes curve0 = Read(h, 1, CKA_EC_PARAMS), curve1 = Read(h, 2, CKA_EC_PARAMS);
     ASSERT_NE(curve0, curve1);
@@ -457,10 +460,10 @@ TEST_F(Pkcs11KeyManagementE2E, RefusedPairsLeaveTheKeysPair)
     CK_ATTRIBUTE privateTemplate[] = {
         {CKA_TOKEN, &yes, 1}, {CKA_SIGN, &yes, 1}, {CKA_EC_PARAMS, const_cast<CK_BYTE*>(curve1.data()), curve1.size()}};
     CK_MECHANISM generate{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
-    ASSERT_EQ(f_->C_DestroyObject(h, filler), CKR_OK);
     EXPECT_EQ(f_->C_GenerateKeyPair(h, &generate, publicTemplate, 3, privateTemplate, 3, &second.publicKey,
                                     &second.privateKey),
               CKR_DOMAIN_PARAMS_INVALID);
+
     const Bytes hash = Counting(32);
     CK_MECHANISM m{CKM_DSTU4145, nullptr, 0};
     ASSERT_EQ(f_->C_SignInit(h, &m, s[0].privateKey), CKR_OK);
@@ -471,8 +474,11 @@ TEST_F(Pkcs11KeyManagementE2E, RefusedPairsLeaveTheKeysPair)
     EXPECT_EQ(f_->C_Verify(h, const_cast<CK_BYTE*>(hash.data()), hash.size(), signature.data(), length), CKR_OK)
         << "the key's pair was replaced";
 
-    // With the room back, a pair is made.
+    // Exactly the room needed is enough.
+    ASSERT_EQ(data(before - overhead - needed, &filler), CKR_OK);
+    ASSERT_EQ(freePublic(), needed);
     EXPECT_EQ(Generate(&second, true), CKR_OK);
+    EXPECT_EQ(freePublic(), 0u);
 }
 
 }  // namespace
