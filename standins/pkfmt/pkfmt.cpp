@@ -48,6 +48,7 @@
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
 #include "PkfmtGost28147.h"
+#include "PkfmtGost34311.h"
 #include "PkfmtPoint.h"
 #include "PkfmtUkm.h"
 #include "support/CSPParameters.h"
@@ -1718,6 +1719,8 @@ public:
                 break;
             case PKI_CLASS_GOST28147_PARAMETERS:
                 return CreateGost28147Parameters(interfaceId, object);
+            case PKI_CLASS_GOST34311_PARAMETERS:
+                return CreateGost34311Parameters(interfaceId, object);
             case PKI_CLASS_DSTU4145_PUBLIC_KEY:
                 return CreatePointObject(classId, interfaceId, object);
             case PKI_CLASS_UKM:
