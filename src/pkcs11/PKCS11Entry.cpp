@@ -9,6 +9,7 @@
 
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Digest.h"
+#include "pkcs11/PKCS11KeyManagement.h"
 #include "pkcs11/PKCS11KeyPair.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11ObjectManager.h"
@@ -48,13 +49,6 @@ CK_RV Live(Body body) noexcept
 inline bool MissingData(const void* data, CK_ULONG length)
 {
     return data == nullptr && length != 0;
-}
-
-// Work of the object, digest, sign and key-management layers, which this
-// build does not offer yet.
-inline CK_RV NotYetAvailable()
-{
-    return CKR_FUNCTION_NOT_SUPPORTED;
 }
 
 PKCS11SessionManager* Sessions(CK_RV* rv)
@@ -541,40 +535,23 @@ QVK_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR 
 QVK_EXPORT CK_RV C_WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hWrappingKey,
                            CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen)
 {
-    (void)hSession;
-    (void)hWrappingKey;
-    (void)hKey;
-    (void)pWrappedKey;
-    return Live([&] {
-        if (pMechanism == nullptr || pulWrappedKeyLen == nullptr) return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
-    });
+    return Live([&] { return WrapKey(hSession, pMechanism, hWrappingKey, hKey, pWrappedKey, pulWrappedKeyLen); });
 }
 
 QVK_EXPORT CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
                              CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
                              CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey)
 {
-    (void)hSession;
-    (void)hUnwrappingKey;
     return Live([&] {
-        if (pMechanism == nullptr || MissingData(pWrappedKey, ulWrappedKeyLen) ||
-            MissingData(pTemplate, ulAttributeCount) || phKey == nullptr)
-            return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
+        return UnwrapKey(hSession, pMechanism, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen, pTemplate,
+                         ulAttributeCount, phKey);
     });
 }
 
 QVK_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,
                              CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey)
 {
-    (void)hSession;
-    (void)hBaseKey;
-    return Live([&] {
-        if (pMechanism == nullptr || MissingData(pTemplate, ulAttributeCount) || phKey == nullptr)
-            return CKR_ARGUMENTS_BAD;
-        return NotYetAvailable();
-    });
+    return Live([&] { return DeriveKey(hSession, pMechanism, hBaseKey, pTemplate, ulAttributeCount, phKey); });
 }
 
 // ---- random numbers ----

@@ -7,6 +7,7 @@
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11DeviceObjects.h"
 #include "pkcs11/PKCS11ECPoint.h"
+#include "pkcs11/PKCS11KeyManagement.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11Object.h"
 #include "pkcs11/PKCS11ObjectManager.h"
@@ -29,19 +30,42 @@ CK_RV ReferencesAgree(const PKCS11Object* privateKey, const PKCS11Object* public
     return CKR_OK;
 }
 
-// A new object of the class from the defaults, overridden by the caller's
-// template.
-CK_RV MakeKeyObject(CK_OBJECT_CLASS objectClass, const CK_ATTRIBUTE* defaults, CK_ULONG defaultCount,
-                    const CK_ATTRIBUTE* entries, CK_ULONG count, PKCS11Object** out)
+// Copies of the two objects as they will be stored (shared parameters, a
+// public point of the curve's encoded length) must fit before the key
+// replaces its pair: afterwards the old pair is gone either way. Objects the
+// worker will refuse are left to it.
+CK_RV CheckRoomForPair(PKCS11ObjectManager* objects, const PKCS11Object* privateKey, const PKCS11Object* publicKey)
 {
-    std::vector<CK_ATTRIBUTE> all;
-    for (CK_ULONG d = 0; d < defaultCount; ++d) {
-        bool given = false;
-        for (CK_ULONG e = 0; e < count && !given; ++e) given = entries[e].type == defaults[d].type;
-        if (!given) all.push_back(defaults[d]);
+    PKCS11Template* made = nullptr;
+    CK_RV rv = privateKey->Clone(&made);
+    if (rv != CKR_OK) return rv;
+    PKCS11ObjectPtr trialPrivate(static_cast<PKCS11Object*>(made));
+    if ((rv = publicKey->Clone(&made)) != CKR_OK) return rv;
+    PKCS11ObjectPtr trialPublic(static_cast<PKCS11Object*>(made));
+    if (trialPrivate->ReconcileAttribute(CKA_EC_PARAMS, *trialPublic.Get()) != CKR_OK) return CKR_OK;
+    const std::uint8_t* params = nullptr;
+    CK_ULONG paramsLength = 0;
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    std::uint8_t sBox[64] = {};
+    if (trialPrivate->GetValueOf(CKA_EC_PARAMS, &params, &paramsLength) != CKR_OK || params == nullptr ||
+        !DecodeAndCheckECParams(params, paramsLength, &field, &point, sBox))
+        return CKR_OK;
+    const std::uint8_t zeros[DSTU4145_PUBLIC_KEY_BYTES] = {};
+    CK_ATTRIBUTE ecPoint{CKA_EC_POINT, nullptr, 0};
+    if (!MakeECPointAttribute(zeros, field.words[DSTU4145_FIELD_M], &ecPoint)) return CKR_HOST_MEMORY;
+    rv = trialPublic->SetAttributes(&ecPoint, 1);
+    delete[] static_cast<std::uint8_t*>(ecPoint.pValue);
+    if (rv != CKR_OK) return rv;
+    PKCS11Object* both[] = {trialPrivate.Get(), trialPublic.Get()};
+    // Stored objects carry their handle; any entry stands for it.
+    for (PKCS11Object* trial : both) {
+        CK_OBJECT_HANDLE handle = 0;
+        if ((rv = trial->MakeHandle(SESSION_OBJECT_ENTRIES - 1, &handle)) != CKR_OK ||
+            (rv = SetObjectHandleAttribute(trial, handle)) != CKR_OK)
+            return rv;
     }
-    all.insert(all.end(), entries, entries + count);
-    return CreateObjectForClass(objectClass, all.data(), all.size(), true, out);
+    return objects->CheckRoom(both, 2);
 }
 
 }  // namespace
@@ -115,16 +139,18 @@ CK_RV GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, C
                                {CKA_KEY_GEN_MECHANISM, &generatedBy, sizeof(generatedBy)},
                                {CKA_ALLOWED_MECHANISMS, allowed, allowedCount * sizeof(CK_MECHANISM_TYPE)}};
     PKCS11ObjectPtr privateKey, publicKey;
-    if ((rv = MakeKeyObject(CKO_PRIVATE_KEY, defaults, 3, pPrivateKeyTemplate, ulPrivateKeyAttributeCount,
-                            privateKey.Address())) != CKR_OK)
+    if ((rv = CreateKeyObject(CKO_PRIVATE_KEY, defaults, 3, pPrivateKeyTemplate, ulPrivateKeyAttributeCount,
+                              privateKey.Address())) != CKR_OK)
         return rv;
-    if ((rv = MakeKeyObject(CKO_PUBLIC_KEY, defaults, 3, pPublicKeyTemplate, ulPublicKeyAttributeCount,
-                            publicKey.Address())) != CKR_OK)
+    if ((rv = CreateKeyObject(CKO_PUBLIC_KEY, defaults, 3, pPublicKeyTemplate, ulPublicKeyAttributeCount,
+                              publicKey.Address())) != CKR_OK)
         return rv;
     std::shared_ptr<PKCS11ObjectManager> objects;
     if ((rv = session->GetObjectManager(&objects)) != CKR_OK) return rv;
     if ((rv = objects->CheckKeyUsage(KEY_USAGE_CREATE, privateKey.Get(), pMechanism)) != CKR_OK) return rv;
     if ((rv = objects->CheckKeyUsage(KEY_USAGE_CREATE, publicKey.Get(), pMechanism)) != CKR_OK) return rv;
+
+    if ((rv = CheckRoomForPair(objects.get(), privateKey.Get(), publicKey.Get())) != CKR_OK) return rv;
 
     PKCS11Entity* entity = nullptr;
     if ((rv = GetEntity(&entity)) != CKR_OK) return rv;

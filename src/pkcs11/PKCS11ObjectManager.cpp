@@ -254,6 +254,43 @@ CK_RV PKCS11ObjectManager::AddKeyPair(PKCS11Object* privateKey, PKCS11Object* pu
     return rv;
 }
 
+CK_RV PKCS11ObjectManager::CheckRoom(PKCS11Object* const* objects, std::uint32_t count)
+{
+    if (objects == nullptr && count != 0) return CKR_ARGUMENTS_BAD;
+    std::vector<PKCS11Object*> areas[2];
+    CK_ULONG sessionObjects = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        bool isToken = false, isPrivate = false;
+        CK_RV rv;
+        if ((rv = objects[i]->GetBoolOr(CKA_TOKEN, false, &isToken)) != CKR_OK ||
+            (rv = objects[i]->GetBoolOr(CKA_PRIVATE, false, &isPrivate)) != CKR_OK)
+            return rv;
+        if (isToken)
+            areas[AreaOf(isPrivate)].push_back(objects[i]);
+        else
+            ++sessionObjects;
+    }
+    if (sessionObjects != 0) {
+        PKCS11LockGuard lock(*this);
+        if (lock.Result() != CKR_OK) return lock.Result();
+        CK_ULONG free = 0;
+        for (const PKCS11Object* entry : entries_)
+            if (entry == nullptr) ++free;
+        if (free < sessionObjects) return CKR_HOST_MEMORY;
+    }
+    for (CK_BYTE area = 0; area < 2; ++area) {
+        if (areas[area].empty()) continue;
+        PKCS11TokenStorage* storage = nullptr;
+        CK_RV rv = GetStorage(&storage);
+        if (rv != CKR_OK) return rv;
+        rv = LockSlotForWrite(session_->GetSlotId(), false, [&] {
+            return storage->CheckRoom(areas[area].data(), static_cast<std::uint32_t>(areas[area].size()), area);
+        });
+        if (rv != CKR_OK) return rv;
+    }
+    return CKR_OK;
+}
+
 CK_RV PKCS11ObjectManager::FindEntryLocked(CK_OBJECT_HANDLE handle, CK_ULONG* index)
 {
     for (CK_ULONG i = 0; i < SESSION_OBJECT_ENTRIES; ++i) {

@@ -45,6 +45,10 @@ public:
     CK_RV AddKeyPair(PKCS11Object* privateKey, PKCS11Object* publicKey, CK_OBJECT_HANDLE* privateHandle,
                      CK_OBJECT_HANDLE* publicHandle);
     CK_RV DestroyObject(CK_OBJECT_HANDLE handle);
+    // Whether the objects would all be stored now: CKR_HOST_MEMORY when the
+    // session table lacks entries, CKR_DEVICE_MEMORY when a token area lacks
+    // bytes. Asked before work that cannot be undone.
+    CK_RV CheckRoom(PKCS11Object* const* objects, std::uint32_t count);
     CK_RV GetObjectCopy(CK_OBJECT_HANDLE handle, std::uint32_t operation, PKCS11Object** copy);
     CK_RV LookUpObject(CK_OBJECT_HANDLE handle, PKCS11Object** copy)
     {

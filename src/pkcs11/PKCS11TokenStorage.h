@@ -72,6 +72,9 @@ public:
     CK_RV ReadObjectByHandle(CK_OBJECT_HANDLE handle, CK_BYTE area, PKCS11Object** object);
     CK_RV AddObject(PKCS11Object* object);
     CK_RV AppendObjects(PKCS11Object* const* objects, std::uint32_t count, CK_BYTE area);
+    // CKR_DEVICE_MEMORY when the objects would not fit beside the area's
+    // present records; nothing is written.
+    CK_RV CheckRoom(PKCS11Object* const* objects, std::uint32_t count, CK_BYTE area);
     // Runs the device's delete hooks (unless the device keeps its copy)
     // before anything is written; no matching object: nothing written, 0.
     CK_RV RemoveObject(CK_OBJECT_HANDLE handle, CK_BYTE area, bool keepDeviceCopy);

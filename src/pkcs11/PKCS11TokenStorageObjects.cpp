@@ -273,6 +273,30 @@ CK_RV PKCS11TokenStorage::AppendObjects(PKCS11Object* const* objects, std::uint3
     return WriteObjectArea(area, content);
 }
 
+CK_RV PKCS11TokenStorage::CheckRoom(PKCS11Object* const* objects, std::uint32_t count, CK_BYTE area)
+{
+    if (count == 0) return CKR_OK;
+    if (objects == nullptr) return CKR_ARGUMENTS_BAD;
+    CK_RV rv = CheckAreaAccess(area);
+    if (rv != CKR_OK) return rv;
+    PKCS11Device* device = nullptr;
+    if ((rv = GetDevice(&device)) != CKR_OK) return rv;
+    if (device->HasNativeObjectStore()) return CKR_OK;
+    std::vector<StoredRecord> records;
+    if ((rv = ReadRecords(area, &records, false)) != CKR_OK) return rv;
+    std::uint64_t used = area == 0 ? TOKEN_STORAGE_MARK_BYTES + device->GetTokenRecordSize() : 0;
+    for (const StoredRecord& r : records) used += r.bytes.size();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (objects[i] == nullptr) continue;
+        CK_ULONG length = 0;
+        if ((rv = objects[i]->Serialize(nullptr, &length)) != CKR_OK) return rv;
+        used += OBJECT_HEADER_BYTES + std::uint64_t{length};
+    }
+    std::uint32_t capacity = 0;
+    if ((rv = device->GetAreaCapacity(area, &capacity)) != CKR_OK) return rv;
+    return used > capacity ? CKR_DEVICE_MEMORY : CKR_OK;
+}
+
 CK_RV PKCS11TokenStorage::RemoveObject(CK_OBJECT_HANDLE handle, CK_BYTE area, bool keepDeviceCopy)
 {
     CK_RV rv = CheckAreaAccess(area);

@@ -50,6 +50,7 @@
 #include "PkfmtGost28147.h"
 #include "PkfmtGost34311.h"
 #include "PkfmtPoint.h"
+#include "PkfmtUkm.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
 
@@ -1722,6 +1723,8 @@ public:
                 return CreateGost34311Parameters(interfaceId, object);
             case PKI_CLASS_DSTU4145_PUBLIC_KEY:
                 return CreatePointObject(classId, interfaceId, object);
+            case PKI_CLASS_UKM:
+                return CreateUkmObject(interfaceId, object);
             default:
                 return CreateCertificateObject(classId, interfaceId, object);
             }

@@ -295,6 +295,8 @@ TEST_F(Pkcs11ClientsE2E, PyKCS11Flows)
     EXPECT_FALSE(Has(out, "FAIL")) << out;
     EXPECT_TRUE(Has(out, "ok   CK_ULONG is 8 bytes")) << out;
     EXPECT_TRUE(Has(out, "ok   random numbers")) << out;
+    EXPECT_TRUE(Has(out, "ok   key unwrapped by mechanism 0x80420016 under another derivation")) << out;
+    EXPECT_TRUE(Has(out, "ok   key unwrapped by mechanism 0x80420061 under another derivation")) << out;
     if (Has(out, "skip ")) GTEST_SKIP() << "flows the module does not offer yet:\n" << out;
 }
 

@@ -17,7 +17,20 @@ CKM_DSTU7564_256 = 0x80420023
 CKM_DSTU4145_DSTU7564_256 = 0x80420034
 CKM_DSTU4145_KEY_PAIR_GEN = 0x80420042
 CKM_DSTU4145_DERIVE = 0x80420043
+CKM_DSTU4145_DERIVE_EXT = 0x80420044
+CKM_GOST28147_KEY_WRAP = 0x80420016
 CKM_DSTU7624_KEY_WRAP = 0x80420061
+CKK_GOST28147 = 0x80420111
+CKK_DSTU7624 = 0x80420112
+CKK_DSTU4145 = 0x80420131
+CKD_DSTU4145_GOST28147 = 0x80420211
+CKD_DSTU4145_DSTU7624 = 0x80420212
+
+
+class DeriveParams(ctypes.Structure):
+    """C_DeriveKey's parameter: the layout of CK_ECDH1_DERIVE_PARAMS at this platform's width."""
+    _fields_ = [("kdf", ctypes.c_ulong), ("ulSharedDataLen", ctypes.c_ulong), ("pSharedData", ctypes.c_void_p),
+                ("ulPublicDataLen", ctypes.c_ulong), ("pPublicData", ctypes.c_void_p)]
 
 failures = []
 
@@ -109,9 +122,58 @@ def main():
     except PyKCS11.PyKCS11Error as e:
         if not_offered(e):
             print("skip DSTU 4145 key pair, signature, derivation and wrapping: not offered by the module")
-        else:
-            check("key pair without templates refused", e.value != PyKCS11.CKR_OK, e)
+            return finish(session)
+        check("key pair without templates refused", e.value != PyKCS11.CKR_OK, e)
+    try:
+        derive_and_wrap(session)
+    except PyKCS11.PyKCS11Error as e:
+        check("key pair, derivation and wrapping", False, e)
+    return finish(session)
 
+
+def derive_and_wrap(session):
+    """An agreement pair on the key, two derivations against its own public key (this
+    script has one key: the agreement with itself stands in for a peer's), a secret
+    key wrapped under the first derived key and unwrapped under the second."""
+    curves = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_DOMAIN_PARAMETERS),
+                                  (PyKCS11.CKA_KEY_TYPE, CKK_DSTU4145)])
+    check("curve parameter objects", len(curves) == 10, len(curves))
+    params = bytes(session.getAttributeValue(curves[0], [PyKCS11.CKA_EC_PARAMS])[0])
+    public, private = session.generateKeyPair(
+        [(PyKCS11.CKA_TOKEN, True), (PyKCS11.CKA_EC_PARAMS, params), (PyKCS11.CKA_DERIVE, True)],
+        [(PyKCS11.CKA_TOKEN, True), (PyKCS11.CKA_PRIVATE, True), (PyKCS11.CKA_DERIVE, True)],
+        PyKCS11.Mechanism(CKM_DSTU4145_KEY_PAIR_GEN, None))
+    point = bytes(session.getAttributeValue(public, [PyKCS11.CKA_EC_POINT])[0])
+    check("DSTU 4145 agreement pair", len(point) > 20, len(point))
+
+    ukm = ctypes.create_string_buffer(bytes(range(1, 9)), 8)
+    peer = ctypes.create_string_buffer(point, len(point))
+    for mechanism, kdf, key_type, wrap, length in (
+            (CKM_DSTU4145_DERIVE, CKD_DSTU4145_GOST28147, CKK_GOST28147, CKM_GOST28147_KEY_WRAP, 44),
+            (CKM_DSTU4145_DERIVE_EXT, CKD_DSTU4145_DSTU7624, CKK_DSTU7624, CKM_DSTU7624_KEY_WRAP, 96)):
+        parameter = DeriveParams(kdf, 8, ctypes.addressof(ukm), len(point), ctypes.addressof(peer))
+        derive = PyKCS11.Mechanism(mechanism, bytes(parameter))
+        usable = [(PyKCS11.CKA_WRAP, True), (PyKCS11.CKA_UNWRAP, True)]
+        first = session.deriveKey(private, usable, derive)
+        second = session.deriveKey(private, usable, derive)
+        value = bytes(range(100, 132))
+        secret = session.createObject([(PyKCS11.CKA_CLASS, PyKCS11.CKO_SECRET_KEY), (PyKCS11.CKA_KEY_TYPE, key_type),
+                                       (PyKCS11.CKA_TOKEN, False), (PyKCS11.CKA_PRIVATE, True),
+                                       (PyKCS11.CKA_VALUE, value)])
+        wrapped = bytes(session.wrapKey(first, secret, PyKCS11.Mechanism(wrap, None)))
+        check("key wrapped by mechanism 0x%X" % wrap, len(wrapped) == length, len(wrapped))
+        unwrapped = session.unwrapKey(second, wrapped, [(PyKCS11.CKA_EXTRACTABLE, True),
+                                                         (PyKCS11.CKA_SENSITIVE, False)],
+                                      PyKCS11.Mechanism(wrap, None))
+        got = bytes(session.getAttributeValue(unwrapped, [PyKCS11.CKA_VALUE])[0])
+        check("key unwrapped by mechanism 0x%X under another derivation" % wrap, got == value, got.hex())
+        for handle in (unwrapped, secret, second, first):
+            session.destroyObject(handle)
+    session.destroyObject(private)
+    session.destroyObject(public)
+
+
+def finish(session):
     session.logout()
     check("logged out", state(session) == PyKCS11.CKS_RW_PUBLIC_SESSION, state(session))
     session.closeSession()
