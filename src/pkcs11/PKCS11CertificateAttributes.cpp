@@ -262,3 +262,25 @@ bool SelectCertificateByUsage(const std::uint8_t* certificate, std::uint32_t len
         return false;
     return MakeAttribute(CKA_VALUE, certificate, length, out);
 }
+
+CK_RV GetCertificateKeyType(const std::uint8_t* certificate, std::uint32_t length, CK_KEY_TYPE* keyType)
+{
+    if (keyType == nullptr) return CKR_ARGUMENTS_BAD;
+    Held<IPKICertificate> cert;
+    std::uint32_t kind = 0, parameterKind = 0;
+    if (!LoadBytes(certificate, length, &cert) || cert->GetKeyKind(&kind) != PKI_OK) return CKR_ATTRIBUTE_VALUE_INVALID;
+    switch (kind) {
+    case CERTIFICATE_KEY_RSA:
+        *keyType = CKK_RSA;
+        return CKR_OK;
+    case CERTIFICATE_KEY_ECDSA:
+        *keyType = CKK_EC;
+        return CKR_OK;
+    case CERTIFICATE_KEY_DSTU4145:
+        if (cert->GetKeyParameterKind(&parameterKind) != PKI_OK) return CKR_ATTRIBUTE_VALUE_INVALID;
+        *keyType = parameterKind == PKI_KEY_PARAMETERS_POLYNOMIAL ? CKK_DSTU4145_PB : CKK_DSTU4145;
+        return CKR_OK;
+    default:
+        return CKR_ATTRIBUTE_VALUE_INVALID;
+    }
+}

@@ -312,7 +312,26 @@ public:
         return PKI_OK;
     }
 
-    // The key is the OCTET STRING inside the subject public key's BIT STRING.
+    // The basis of the curve in the key's algorithm parameters; a key
+    // without parameters has no known basis.
+    int GetKeyParameterKind(std::uint32_t* kind) override
+    {
+        if (kind == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (x509_ == nullptr) return PKI_E_NOT_SET;
+        if (!IsDSTU4145Key()) return PKI_E_FAILURE;
+        return Guarded([&] {
+            Bytes params;
+            if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
+            if (params.empty()) {
+                *kind = PKI_KEY_PARAMETERS_UNKNOWN;
+                return int(PKI_OK);
+            }
+            return ReadKeyParameters(params.data(), params.size(), nullptr, kind);
+        });
+    }
+
+    // The key is the OCTET STRING inside the subject public key's BIT STRING;
+    // the parameters are those of the key's algorithm (none: null).
     int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
     {
         if (key == nullptr || length == nullptr) return PKI_E_INVALID_ARGUMENT;
@@ -325,16 +344,25 @@ public:
             return PKI_E_FAILURE;
         const unsigned char* p = bits;
         ASN1_OCTET_STRING* point = d2i_ASN1_OCTET_STRING(nullptr, &p, bitsLength);
-        int rc = PKI_E_BAD_ENCODING;
-        if (point != nullptr && p == bits + bitsLength && ASN1_STRING_length(point) > 0 &&
-            ASN1_STRING_length(point) <= static_cast<int>(DSTU4145_KEY_BYTES)) {
-            std::memset(key, 0, DSTU4145_KEY_BYTES);
-            std::memcpy(key, ASN1_STRING_get0_data(point), static_cast<std::size_t>(ASN1_STRING_length(point)));
-            *length = static_cast<std::uint32_t>(ASN1_STRING_length(point));
-            rc = PKI_OK;
-        }
+        const bool whole = point != nullptr && p == bits + bitsLength && ASN1_STRING_length(point) > 0 &&
+                           ASN1_STRING_length(point) <= static_cast<int>(DSTU4145_KEY_BYTES);
+        Bytes value;
+        if (whole) value.assign(ASN1_STRING_get0_data(point), ASN1_STRING_get0_data(point) + ASN1_STRING_length(point));
         ASN1_OCTET_STRING_free(point);
-        return rc;
+        if (!whole) return PKI_E_BAD_ENCODING;
+        return Guarded([&] {
+            if (parameters != nullptr) {
+                Bytes params;
+                if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
+                int rc =
+                    params.empty() ? int(PKI_OK) : ReadKeyParameters(params.data(), params.size(), parameters, nullptr);
+                if (rc != PKI_OK) return rc;
+            }
+            std::memset(key, 0, DSTU4145_KEY_BYTES);
+            std::memcpy(key, value.data(), value.size());
+            *length = static_cast<std::uint32_t>(value.size());
+            return int(PKI_OK);
+        });
     }
 
     int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
@@ -420,15 +448,11 @@ public:
         if (x509_ == nullptr) return PKI_E_NOT_SET;
         const unsigned char* bits = nullptr;
         int bitsLength = 0;
-        X509_ALGOR* algorithm = nullptr;
-        if (X509_PUBKEY_get0_param(nullptr, &bits, &bitsLength, &algorithm, X509_get_X509_PUBKEY(x509_)) != 1)
+        if (X509_PUBKEY_get0_param(nullptr, &bits, &bitsLength, nullptr, X509_get_X509_PUBKEY(x509_)) != 1)
             return PKI_E_FAILURE;
         return Guarded([&] {
             Bytes params;
-            const void* value = nullptr;
-            int type = 0;
-            X509_ALGOR_get0(nullptr, &type, &value, algorithm);
-            if (type == V_ASN1_OBJECT) ToDer(static_cast<const ASN1_OBJECT*>(value), i2d_ASN1_OBJECT, &params);
+            if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
             int rc = CopyToLibraryBlock(point, bits, static_cast<std::size_t>(bitsLength), false);
             if (rc == PKI_OK && (rc = CopyToLibraryBlock(parameters, params.data(), params.size(), false)) != PKI_OK)
                 FreeLibraryBlock(point);
@@ -456,6 +480,25 @@ private:
             return false;
         char oid[64];
         return OBJ_obj2txt(oid, sizeof oid, algorithm, 1) > 0 && std::strcmp(oid, DSTU4145_KEY_OID) == 0;
+    }
+
+    // The DER of the key's algorithm parameters; empty when they are absent
+    // or NULL.
+    bool AlgorithmParameters(Bytes* out) const
+    {
+        out->clear();
+        X509_ALGOR* algorithm = nullptr;
+        if (X509_PUBKEY_get0_param(nullptr, nullptr, nullptr, &algorithm, X509_get_X509_PUBKEY(x509_)) != 1)
+            return false;
+        const void* value = nullptr;
+        int type = V_ASN1_UNDEF;
+        X509_ALGOR_get0(nullptr, &type, &value, algorithm);
+        if (type == V_ASN1_UNDEF || type == V_ASN1_NULL) return true;
+        if (type == V_ASN1_OBJECT) return ToDer(static_cast<const ASN1_OBJECT*>(value), i2d_ASN1_OBJECT, out);
+        if (type != V_ASN1_SEQUENCE) return false;
+        const auto* sequence = static_cast<const ASN1_STRING*>(value);
+        out->assign(ASN1_STRING_get0_data(sequence), ASN1_STRING_get0_data(sequence) + ASN1_STRING_length(sequence));
+        return true;
     }
 
     int NameOut(const X509_NAME* source, void** name)

@@ -19,6 +19,10 @@ int CreateCertificateObject(std::uint32_t classId, std::uint32_t interfaceId, vo
 int CopyToLibraryBlock(PKIBlob* out, const void* data, std::size_t length, bool terminate);
 int FreeLibraryBlock(PKIBlob* blob);
 std::atomic<int>& LiveObjectCount();
+// DSTU 4145 parameters from their DER: their kind (PKI_KEY_PARAMETERS_*)
+// and, when `parameters` is given, a new parameters object (4880 / 4114)
+// holding them. PKI_E_BAD_ENCODING when the DER is not such parameters.
+int ReadKeyParameters(const std::uint8_t* der, std::size_t length, void** parameters, std::uint32_t* kind);
 
 }  // namespace pkfmt
 

@@ -518,6 +518,48 @@ private:
     ParameterState state_;
 };
 
+// Parameters read from their DER; a standard curve's OID becomes that curve.
+bool ParameterStateFromDer(const std::uint8_t* data, std::size_t length, ParameterState* out)
+{
+    DerParameters der;
+    if (!DecodeParametersDer(data, length, &der)) return false;
+    ParameterState s;
+    int basis = 0, index = 0;
+    CSPParameters parameters;
+    if (der.named && parameters.FindStandardCurve(der.oid.c_str(), &basis, &index)) {
+        s.form = ParameterForm::Standard;
+        s.polynomialBasis = basis != 0 ? 1 : 0;
+        s.index = static_cast<std::uint32_t>(index);
+    } else if (der.named) {
+        if (!ValidOid(der.oid.c_str())) return false;
+        s.form = ParameterForm::Name;
+        s.name = der.oid;
+    } else {
+        s.form = ParameterForm::Explicit;
+        s.field = der.field;
+        s.point = der.point;
+    }
+    s.SetSBox(der.hasSBox ? der.sBox : nullptr);
+    *out = s;
+    return true;
+}
+
+// The basis of the curve the parameters give. Explicit parameters always
+// carry the field polynomial; the built-in curve is a polynomial-basis one.
+std::uint32_t ParameterKindOf(const ParameterState& s)
+{
+    switch (s.form) {
+    case ParameterForm::Explicit:
+        return PKI_KEY_PARAMETERS_POLYNOMIAL;
+    case ParameterForm::Standard:
+        return s.polynomialBasis != 0 ? PKI_KEY_PARAMETERS_POLYNOMIAL : PKI_KEY_PARAMETERS_NORMAL;
+    case ParameterForm::Name:
+        return s.name == PKI_OID_BUILTIN_CURVE ? PKI_KEY_PARAMETERS_POLYNOMIAL : PKI_KEY_PARAMETERS_UNKNOWN;
+    default:
+        return PKI_KEY_PARAMETERS_UNKNOWN;
+    }
+}
+
 // ---- codec ----
 
 // Codec (class 33, interface 32): DER of the attached object. DSTU 4145
@@ -590,25 +632,8 @@ public:
         if (other_ != nullptr) return Guard([&] { return other_->DecodeDer(in->data, in->length); });
         if (attached_.get() == nullptr) return PKI_E_NOT_SET;
         return Guard([&] {
-            DerParameters der;
-            if (!DecodeParametersDer(in->data, in->length, &der)) return int(PKI_E_BAD_ENCODING);
             ParameterState s;
-            int basis = 0, index = 0;
-            CSPParameters parameters;
-            if (der.named && parameters.FindStandardCurve(der.oid.c_str(), &basis, &index)) {
-                s.form = ParameterForm::Standard;
-                s.polynomialBasis = basis != 0 ? 1 : 0;
-                s.index = static_cast<std::uint32_t>(index);
-            } else if (der.named) {
-                if (!ValidOid(der.oid.c_str())) return int(PKI_E_BAD_ENCODING);
-                s.form = ParameterForm::Name;
-                s.name = der.oid;
-            } else {
-                s.form = ParameterForm::Explicit;
-                s.field = der.field;
-                s.point = der.point;
-            }
-            s.SetSBox(der.hasSBox ? der.sBox : nullptr);
+            if (!ParameterStateFromDer(in->data, in->length, &s)) return int(PKI_E_BAD_ENCODING);
             attached_->Replace(s);
             return int(PKI_OK);
         });
@@ -1795,6 +1820,17 @@ int CopyToLibraryBlock(PKIBlob* out, const void* data, std::size_t length, bool 
 int FreeLibraryBlock(PKIBlob* blob)
 {
     return FreeBlock(blob);
+}
+
+int ReadKeyParameters(const std::uint8_t* der, std::size_t length, void** parameters, std::uint32_t* kind)
+{
+    return Guard([&] {
+        ParameterState s;
+        if (!ParameterStateFromDer(der, length, &s)) return int(PKI_E_BAD_ENCODING);
+        if (kind != nullptr) *kind = ParameterKindOf(s);
+        if (parameters != nullptr) *parameters = static_cast<IPKIParameters*>(new Parameters(s));
+        return int(PKI_OK);
+    });
 }
 
 std::atomic<int>& LiveObjectCount()
