@@ -1,9 +1,10 @@
-// Session objects through the entry functions, linked in with the in-process
-// PC/SC double: threads work on a session's objects while the session ends
-// (C_CloseSession, C_CloseAllSessions) or its key is pulled out and its slot
-// forgotten by a scan. Each call answers with a result, never touches freed
-// memory (the sanitizer builds run this), and the objects of the other
-// sessions stay.
+// The entry functions linked in with the in-process PC/SC double, where the
+// sanitizer builds run them:
+// - threads work on a session's objects while the session ends
+//   (C_CloseSession, C_CloseAllSessions) or its key is pulled out and its
+//   slot forgotten by a scan. Each call answers with a result, never touches
+//   freed memory, and the objects of the other sessions stay;
+// - the token storage's free-memory bookkeeping over a damaged record.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,6 +15,9 @@
 
 #include "DeviceTestSupport.h"
 #include "pkcs11/PKCS11Library.h"
+#include "pkcs11/PKCS11Session.h"
+#include "pkcs11/PKCS11TokenManager.h"
+#include "pkcs11/PKCS11TokenStorage.h"
 #include "pkcs11/pkcs11ua.h"
 #include "wemu.h"
 
@@ -32,7 +36,7 @@ CK_UTF8CHAR* U(const std::string& s)
     return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
 }
 
-class Pkcs11SessionObjects : public devtest::DeviceTest {
+class Pkcs11InProcess : public devtest::DeviceTest {
 protected:
     void SetUp() override
     {
@@ -76,7 +80,7 @@ protected:
 
 enum class Ending { CloseSession, CloseAllSessions, KeyPulled };
 
-class Pkcs11SessionObjectLifetime : public Pkcs11SessionObjects, public ::testing::WithParamInterface<Ending> {};
+class Pkcs11SessionObjectLifetime : public Pkcs11InProcess, public ::testing::WithParamInterface<Ending> {};
 
 // What a call on a session's objects may answer while the session ends.
 bool Expected(CK_RV rv)
@@ -221,5 +225,55 @@ INSTANTIATE_TEST_SUITE_P(Endings, Pkcs11SessionObjectLifetime,
                                  return "KeyPulled";
                              }
                          });
+
+TEST_F(Pkcs11InProcess, TakingFromTheFreeMemoryOfADamagedRecordStaysWithinTheArea)
+{
+    const CK_SESSION_HANDLE s = Open();
+    ASSERT_EQ(C_Login(s, CKU_USER, U(kPin), kPin.size()), CKR_OK);  // the key writes only then
+    std::shared_ptr<PKCS11Session> session;
+    PKCS11TokenManager* manager = nullptr;
+    PKCS11TokenStorage* storage = nullptr;
+    PKCS11Device* device = nullptr;
+    ASSERT_EQ(FindSession(s, &session), CKR_OK);
+    ASSERT_EQ(session->GetTokenManager(&manager), CKR_OK);
+    ASSERT_EQ(manager->GetStorage(&storage), CKR_OK);
+    ASSERT_EQ(storage->GetDevice(&device), CKR_OK);
+    auto setFree = [&](CK_BYTE area, std::uint32_t value) {
+        TokenRecordBytes record;
+        ASSERT_EQ(storage->ReadTokenRecord(&record), CKR_OK);
+        ASSERT_EQ(device->SetFreeMemory(record.get(), area, value), CKR_OK);
+        ASSERT_EQ(storage->WriteTokenRecord(record.get()), CKR_OK);
+    };
+    auto getFree = [&](CK_BYTE area) {
+        TokenRecordBytes record;
+        std::uint32_t value = 0;
+        EXPECT_EQ(storage->ReadTokenRecord(&record), CKR_OK);
+        if (record) {
+            EXPECT_EQ(device->GetFreeMemory(record.get(), area, &value), CKR_OK);
+        }
+        return value;
+    };
+    struct Case {
+        CK_BYTE area;
+        std::uint32_t stored;
+        std::uint32_t n;
+        std::uint32_t expected;
+    } cases[] = {
+        {0, 1000, 100, 900},         {0, 50, 100, 0},  // more taken than is free: none left, not 2^32 - 50
+        {0, 0xFFFFFFF0u, 100, 4096},                   // past the area: the area's capacity
+        {1, 0xFFFFFFF0u, 100, 3072}, {1, 0, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.area) + ": " + std::to_string(c.stored) + " - " + std::to_string(c.n));
+        setFree(c.area, c.stored);
+        ASSERT_EQ(storage->AdjustFreeMemory(c.area, 1, c.n), CKR_OK);
+        EXPECT_EQ(getFree(c.area), c.expected);
+    }
+    CK_TOKEN_INFO info{};
+    ASSERT_EQ(C_GetTokenInfo(0, &info), CKR_OK);
+    EXPECT_EQ(info.ulFreePrivateMemory, 0u);
+    session.reset();
+    EXPECT_EQ(C_CloseSession(s), CKR_OK);
+}
 
 }  // namespace
