@@ -105,6 +105,39 @@ bool ToDer(const T* object, Encode encode, Bytes* out)
     return encode(object, &p) == length;
 }
 
+// The DER of an OpenSSL object in a new library block; PKI_E_NOT_SET
+// without one.
+template <typename T, typename Encode>
+int EncodeToBlock(const T* object, Encode encode, PKIBlob* out)
+{
+    if (object == nullptr) return PKI_E_NOT_SET;
+    return Guarded([&] {
+        Bytes der;
+        if (!ToDer(object, encode, &der)) return int(PKI_E_FAILURE);
+        return CopyToLibraryBlock(out, der.data(), der.size(), false);
+    });
+}
+
+// *held replaced by the object the whole blob decodes to; kept when the
+// blob is not exactly one such object.
+template <typename T, typename Free>
+int DecodeWhole(const PKIBlob* in, T* (*decode)(T**, const unsigned char**, long), Free release, T** held)
+{
+    return Guarded([&] {
+        Bytes der;
+        if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
+        const unsigned char* p = der.data();
+        T* made = decode(nullptr, &p, static_cast<long>(der.size()));
+        if (made == nullptr || p != der.data() + der.size()) {
+            release(made);
+            return int(PKI_E_BAD_ENCODING);
+        }
+        release(*held);
+        *held = made;
+        return int(PKI_OK);
+    });
+}
+
 class Name final : public IPKIName, public Counted {
 public:
     PKFMT_COUNTED_COMMON
@@ -244,41 +277,14 @@ public:
     PKFMT_COUNTED_COMMON
     ~Certificate() override { X509_free(x509_); }
 
-    int Encode(PKIBlob* out) override
-    {
-        if (x509_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(x509_, i2d_X509, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(out, der.data(), der.size(), false);
-        });
-    }
+    int Encode(PKIBlob* out) override { return EncodeToBlock(x509_, i2d_X509, out); }
 
-    int Decode(const PKIBlob* in) override
-    {
-        return Guarded([&] {
-            Bytes der;
-            if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
-            const unsigned char* p = der.data();
-            X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-            if (x == nullptr || p != der.data() + der.size()) {
-                X509_free(x);
-                return int(PKI_E_BAD_ENCODING);
-            }
-            X509_free(x509_);
-            x509_ = x;
-            return int(PKI_OK);
-        });
-    }
+    int Decode(const PKIBlob* in) override { return DecodeWhole(in, d2i_X509, X509_free, &x509_); }
 
     int GetSerial(PKIBlob* serial) override
     {
         if (x509_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(X509_get0_serialNumber(x509_), i2d_ASN1_INTEGER, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(serial, der.data(), der.size(), false);
-        });
+        return EncodeToBlock(X509_get0_serialNumber(x509_), i2d_ASN1_INTEGER, serial);
     }
 
     int GetIssuer(void** name) override { return NameOut(X509_get_issuer_name(x509_), name); }
@@ -521,32 +527,9 @@ public:
     PKFMT_COUNTED_COMMON
     ~ContentInfo() override { PKCS7_free(p7_); }
 
-    int Encode(PKIBlob* out) override
-    {
-        if (p7_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(p7_, i2d_PKCS7, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(out, der.data(), der.size(), false);
-        });
-    }
+    int Encode(PKIBlob* out) override { return EncodeToBlock(p7_, i2d_PKCS7, out); }
 
-    int Decode(const PKIBlob* in) override
-    {
-        return Guarded([&] {
-            Bytes der;
-            if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
-            const unsigned char* p = der.data();
-            PKCS7* p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));
-            if (p7 == nullptr || p != der.data() + der.size()) {
-                PKCS7_free(p7);
-                return int(PKI_E_BAD_ENCODING);
-            }
-            PKCS7_free(p7_);
-            p7_ = p7;
-            return int(PKI_OK);
-        });
-    }
+    int Decode(const PKIBlob* in) override { return DecodeWhole(in, d2i_PKCS7, PKCS7_free, &p7_); }
 
     int GetContentType(PKIBlob* oid) override
     {
@@ -563,11 +546,7 @@ public:
         if (content == nullptr) return PKI_E_INVALID_ARGUMENT;
         if (p7_ == nullptr) return PKI_E_NOT_SET;
         if (!PKCS7_type_is_signed(p7_) || p7_->d.sign == nullptr) return PKI_E_NOT_IMPLEMENTED;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(p7_->d.sign, i2d_PKCS7_SIGNED, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(content, der.data(), der.size(), false);
-        });
+        return EncodeToBlock(p7_->d.sign, i2d_PKCS7_SIGNED, content);
     }
 
 protected:
@@ -585,32 +564,9 @@ public:
     PKFMT_COUNTED_COMMON
     ~SignedData() override { PKCS7_SIGNED_free(signed_); }
 
-    int Encode(PKIBlob* out) override
-    {
-        if (signed_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(signed_, i2d_PKCS7_SIGNED, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(out, der.data(), der.size(), false);
-        });
-    }
+    int Encode(PKIBlob* out) override { return EncodeToBlock(signed_, i2d_PKCS7_SIGNED, out); }
 
-    int Decode(const PKIBlob* in) override
-    {
-        return Guarded([&] {
-            Bytes der;
-            if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
-            const unsigned char* p = der.data();
-            PKCS7_SIGNED* s = d2i_PKCS7_SIGNED(nullptr, &p, static_cast<long>(der.size()));
-            if (s == nullptr || p != der.data() + der.size()) {
-                PKCS7_SIGNED_free(s);
-                return int(PKI_E_BAD_ENCODING);
-            }
-            PKCS7_SIGNED_free(signed_);
-            signed_ = s;
-            return int(PKI_OK);
-        });
-    }
+    int Decode(const PKIBlob* in) override { return DecodeWhole(in, d2i_PKCS7_SIGNED, PKCS7_SIGNED_free, &signed_); }
 
     int GetCertificate(std::uint32_t index, PKIBlob* certificate) override
     {
@@ -618,12 +574,7 @@ public:
         if (signed_ == nullptr) return PKI_E_NOT_SET;
         if (signed_->cert == nullptr || index >= static_cast<std::uint32_t>(sk_X509_num(signed_->cert)))
             return PKI_E_INDEX;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(sk_X509_value(signed_->cert, static_cast<int>(index)), i2d_X509, &der))
-                return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(certificate, der.data(), der.size(), false);
-        });
+        return EncodeToBlock(sk_X509_value(signed_->cert, static_cast<int>(index)), i2d_X509, certificate);
     }
 
 protected:
