@@ -3,6 +3,7 @@
 // and signed data (4900 / 4136). The encodings are DER and are parsed with
 // OpenSSL; nothing here parses ASN.1 itself.
 #include "PkfmtCertificate.h"
+#include "PkfmtObject.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
@@ -29,47 +30,7 @@ constexpr char DSTU4145_KEY_OID[] = "1.2.804.2.1.1.1.1.3.1.1";
 constexpr std::uint32_t DSTU4145_KEY_BYTES = 76;
 constexpr std::uint32_t RSA_FIELD_BYTES = 600;
 
-template <typename Body>
-int Guarded(Body body)
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PKI_E_OUT_OF_MEMORY;
-    } catch (...) {
-        return PKI_E_FAILURE;
-    }
-}
-
-// Reference count and interface lookup shared by the objects here.
-class Counted {
-public:
-    Counted() { ++LiveObjectCount(); }
-    virtual ~Counted() { --LiveObjectCount(); }
-    Counted(const Counted&) = delete;
-    Counted& operator=(const Counted&) = delete;
-
-    int Drop()
-    {
-        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-        return PKI_OK;
-    }
-    int Query(std::uint32_t interfaceId, void** object)
-    {
-        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
-        *object = Offer(interfaceId);
-        if (*object == nullptr) return PKI_E_NO_INTERFACE;
-        references_.fetch_add(1, std::memory_order_relaxed);
-        return PKI_OK;
-    }
-
-protected:
-    virtual void* Offer(std::uint32_t interfaceId) = 0;
-
-private:
-    std::atomic<int> references_{1};
-};
-
+// The objects here are not in the call log.
 #define PKFMT_COUNTED_COMMON                                                                                           \
     int Release() override                                                                                             \
     {                                                                                                                  \
@@ -111,7 +72,7 @@ template <typename T, typename Encode>
 int EncodeToBlock(const T* object, Encode encode, PKIBlob* out)
 {
     if (object == nullptr) return PKI_E_NOT_SET;
-    return Guarded([&] {
+    return Guard([&] {
         Bytes der;
         if (!ToDer(object, encode, &der)) return int(PKI_E_FAILURE);
         return CopyToLibraryBlock(out, der.data(), der.size(), false);
@@ -123,7 +84,7 @@ int EncodeToBlock(const T* object, Encode encode, PKIBlob* out)
 template <typename T, typename Free>
 int DecodeWhole(const PKIBlob* in, T* (*decode)(T**, const unsigned char**, long), Free release, T** held)
 {
-    return Guarded([&] {
+    return Guard([&] {
         Bytes der;
         if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
         const unsigned char* p = der.data();
@@ -138,7 +99,7 @@ int DecodeWhole(const PKIBlob* in, T* (*decode)(T**, const unsigned char**, long
     });
 }
 
-class Name final : public IPKIName, public Counted {
+class Name final : public IPKIName, public Core {
 public:
     PKFMT_COUNTED_COMMON
     explicit Name(Bytes der) : der_(std::move(der)) {}
@@ -151,7 +112,7 @@ private:
     Bytes der_;
 };
 
-class KeyUsage final : public IPKIKeyUsage, public Counted {
+class KeyUsage final : public IPKIKeyUsage, public Core {
 public:
     PKFMT_COUNTED_COMMON
     explicit KeyUsage(std::uint32_t bits) : bits_(bits) {}
@@ -169,7 +130,7 @@ private:
     std::uint32_t bits_;
 };
 
-class KeyIdentifier final : public IPKIKeyIdentifier, public Counted {
+class KeyIdentifier final : public IPKIKeyIdentifier, public Core {
 public:
     PKFMT_COUNTED_COMMON
     explicit KeyIdentifier(Bytes id) : id_(std::move(id)) {}
@@ -192,7 +153,7 @@ private:
     Bytes id_;
 };
 
-class Integer final : public IPKIInteger, public Counted {
+class Integer final : public IPKIInteger, public Core {
 public:
     PKFMT_COUNTED_COMMON
     int Encode(PKIBlob* out) override
@@ -202,7 +163,7 @@ public:
     }
     int Decode(const PKIBlob* in) override
     {
-        return Guarded([&] {
+        return Guard([&] {
             Bytes der;
             if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
             const unsigned char* p = der.data();
@@ -272,7 +233,7 @@ bool Utf8ToWide(const unsigned char* text, int length, std::wstring* out)
     return true;
 }
 
-class Certificate final : public IPKICertificate, public IPKICertificateEC, public Counted {
+class Certificate final : public IPKICertificate, public IPKICertificateEC, public Core {
 public:
     PKFMT_COUNTED_COMMON
     ~Certificate() override { X509_free(x509_); }
@@ -325,7 +286,7 @@ public:
         if (kind == nullptr) return PKI_E_INVALID_ARGUMENT;
         if (x509_ == nullptr) return PKI_E_NOT_SET;
         if (!IsDSTU4145Key()) return PKI_E_FAILURE;
-        return Guarded([&] {
+        return Guard([&] {
             Bytes params;
             if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
             if (params.empty()) {
@@ -356,7 +317,7 @@ public:
         if (whole) value.assign(ASN1_STRING_get0_data(point), ASN1_STRING_get0_data(point) + ASN1_STRING_length(point));
         ASN1_OCTET_STRING_free(point);
         if (!whole) return PKI_E_BAD_ENCODING;
-        return Guarded([&] {
+        return Guard([&] {
             if (parameters != nullptr) {
                 Bytes params;
                 if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
@@ -404,7 +365,7 @@ public:
         *keyUsage = nullptr;
         if (x509_ == nullptr) return PKI_E_NOT_SET;
         if ((X509_get_extension_flags(x509_) & EXFLAG_KUSAGE) == 0) return PKI_E_ABSENT;
-        return Guarded(
+        return Guard(
             [&] { return HandOut<IPKIKeyUsage>(new KeyUsage(KeyUsageBits(X509_get_key_usage(x509_))), keyUsage); });
     }
 
@@ -415,7 +376,7 @@ public:
         if (x509_ == nullptr) return PKI_E_NOT_SET;
         const ASN1_OCTET_STRING* id = X509_get0_subject_key_id(x509_);
         if (id == nullptr) return PKI_E_ABSENT;
-        return Guarded([&] {
+        return Guard([&] {
             const unsigned char* data = ASN1_STRING_get0_data(id);
             return HandOut<IPKIKeyIdentifier>(new KeyIdentifier(Bytes(data, data + ASN1_STRING_length(id))),
                                               identifier);
@@ -433,7 +394,7 @@ public:
         unsigned char* utf8 = nullptr;
         int utf8Length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at)));
         if (utf8Length < 0) return PKI_E_FAILURE;
-        int rc = Guarded([&] {
+        int rc = Guard([&] {
             std::wstring wide;
             if (!Utf8ToWide(utf8, utf8Length, &wide)) return int(PKI_E_BAD_ENCODING);
             if (wide.size() + 1 > *length) {
@@ -456,7 +417,7 @@ public:
         int bitsLength = 0;
         if (X509_PUBKEY_get0_param(nullptr, &bits, &bitsLength, nullptr, X509_get_X509_PUBKEY(x509_)) != 1)
             return PKI_E_FAILURE;
-        return Guarded([&] {
+        return Guard([&] {
             Bytes params;
             if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
             int rc = CopyToLibraryBlock(point, bits, static_cast<std::size_t>(bitsLength), false);
@@ -512,7 +473,7 @@ private:
         if (name == nullptr) return PKI_E_INVALID_ARGUMENT;
         *name = nullptr;
         if (x509_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
+        return Guard([&] {
             Bytes der;
             if (!ToDer(source, i2d_X509_NAME, &der)) return int(PKI_E_FAILURE);
             return HandOut<IPKIName>(new Name(std::move(der)), name);
@@ -522,7 +483,7 @@ private:
     X509* x509_ = nullptr;
 };
 
-class ContentInfo final : public IPKIContentInfo, public Counted {
+class ContentInfo final : public IPKIContentInfo, public Core {
 public:
     PKFMT_COUNTED_COMMON
     ~ContentInfo() override { PKCS7_free(p7_); }
@@ -559,7 +520,7 @@ private:
     PKCS7* p7_ = nullptr;
 };
 
-class SignedData final : public IPKISignedData, public Counted {
+class SignedData final : public IPKISignedData, public Core {
 public:
     PKFMT_COUNTED_COMMON
     ~SignedData() override { PKCS7_SIGNED_free(signed_); }
@@ -591,7 +552,7 @@ private:
 
 int CreateCertificateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object)
 {
-    return Guarded([&] {
+    return Guard([&] {
         if (classId == PKI_CLASS_CERTIFICATE && interfaceId == PKI_IID_CERTIFICATE)
             return HandOut<IPKICertificate>(new Certificate(), object);
         if (classId == PKI_CLASS_INTEGER && interfaceId == PKI_IID_INTEGER)

@@ -48,6 +48,7 @@
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
 #include "PkfmtGost28147.h"
+#include "PkfmtObject.h"
 #include "PkfmtPoint.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
@@ -68,20 +69,6 @@ constexpr char CONTAINER_MAGIC[4] = {'P', 'K', 'F', 'C'};
 constexpr char ENTRY_MAGIC[4] = {'P', 'K', 'F', 'E'};
 constexpr std::uint16_t ENCODING_VERSION = 1;
 constexpr std::uint16_t CONTAINER_PROTECTED = 1;
-
-// Runs an operation body; allocation failures and anything else thrown
-// become result codes so that nothing unwinds into the caller.
-template <typename Body>
-int Guard(Body body)
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PKI_E_OUT_OF_MEMORY;
-    } catch (...) {
-        return PKI_E_FAILURE;
-    }
-}
 
 void WipeBytes(Bytes& bytes)
 {
@@ -200,53 +187,6 @@ void StandardSBox0(std::uint8_t* out)
 }
 
 // ---- objects ----
-
-// What every object of the library shares: its reference count and the
-// interfaces it offers.
-class Core {
-public:
-    Core() { ++g_liveObjects; }
-    virtual ~Core() { --g_liveObjects; }
-    Core(const Core&) = delete;
-    Core& operator=(const Core&) = delete;
-
-    // What the call log names the object (see PkfmtCallLog.h).
-    virtual const char* Kind() const { return "object"; }
-
-    void AddRef() { references_.fetch_add(1, std::memory_order_relaxed); }
-    int Drop()
-    {
-        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-        return PKI_OK;
-    }
-    int Query(std::uint32_t interfaceId, void** object)
-    {
-        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
-        *object = Offer(interfaceId);
-        if (*object == nullptr) return PKI_E_NO_INTERFACE;
-        AddRef();
-        return PKI_OK;
-    }
-
-protected:
-    // The interface pointer for an id, or null when not offered.
-    virtual void* Offer(std::uint32_t interfaceId) = 0;
-
-private:
-    std::atomic<int> references_{1};
-};
-
-#define PKFMT_OBJECT_COMMON                                                                                            \
-    int Release() override                                                                                             \
-    {                                                                                                                  \
-        PKFMT_TRACE(1);                                                                                                \
-        return Drop();                                                                                                 \
-    }                                                                                                                  \
-    int QueryInterface(std::uint32_t interfaceId, void** object) override                                              \
-    {                                                                                                                  \
-        PKFMT_TRACE_IDS(2, static_cast<long>(interfaceId));                                                            \
-        return Query(interfaceId, object);                                                                             \
-    }
 
 // Reference holder for objects kept inside other objects.
 template <typename T>
