@@ -41,6 +41,12 @@ CK_RV MakeRSAPublicKeyAttributes(std::uint32_t modulusBits, const std::uint8_t k
 bool SelectCertificateByUsage(const std::uint8_t* certificate, std::uint32_t length, std::uint32_t kind,
                               std::uint32_t usage, CK_ATTRIBUTE* out);
 
+// The PKCS#11 key type of a DER certificate's key: CKK_RSA, CKK_EC, or for
+// a DSTU 4145 key CKK_DSTU4145_PB when its curve has a polynomial basis and
+// CKK_DSTU4145 otherwise. CKR_ATTRIBUTE_VALUE_INVALID when the certificate
+// does not load or its key is of another kind.
+CK_RV GetCertificateKeyType(const std::uint8_t* certificate, std::uint32_t length, CK_KEY_TYPE* keyType);
+
 // The certificate's key kind, key-usage bits and public key: 76 bytes of a
 // DSTU 4145 key (kind 1) or the 600-byte RSA modulus (kind 2).
 bool ReadCertificateKey(const std::uint8_t* certificate, std::uint32_t length, std::uint32_t* kind,

@@ -7,6 +7,7 @@
 
 #include "pkcs11/PKCS11CertificateAttributes.h"
 #include "pkcs11/PKCS11PKI.h"
+#include "pkcs11/PKCS11PKIHeld.h"
 
 namespace {
 
@@ -43,36 +44,6 @@ std::uint32_t HashOf(const std::uint8_t* bytes, std::uint32_t length)
     return HashTable::HashBytes(0, bytes, length);
 }
 
-template <typename T>
-class Held {
-public:
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held()
-    {
-        if (raw_ != nullptr) static_cast<IPKIObject*>(get())->Release();
-    }
-    T* get() const { return static_cast<T*>(raw_); }
-    T* operator->() const { return get(); }
-    void** out() { return &raw_; }
-
-private:
-    void* raw_ = nullptr;
-};
-
-class LibraryBlob {
-public:
-    LibraryBlob() = default;
-    LibraryBlob(const LibraryBlob&) = delete;
-    LibraryBlob& operator=(const LibraryBlob&) = delete;
-    ~LibraryBlob()
-    {
-        if (blob.data != nullptr && PKIInterface != nullptr) PKIInterface->FreeBlob(&blob);
-    }
-    PKIBlob blob{0, nullptr};
-};
-
 // Reads a whole existing file into a CKA_VALUE attribute; false (and
 // nothing kept) on any failure or a short read.
 bool ReadWholeFile(const char* path, CK_ATTRIBUTE* out)
@@ -97,13 +68,6 @@ bool ReadWholeFile(const char* path, CK_ATTRIBUTE* out)
     return ok;
 }
 
-void FreeValue(CK_ATTRIBUTE* attribute)
-{
-    delete[] static_cast<std::uint8_t*>(attribute->pValue);
-    attribute->pValue = nullptr;
-    attribute->ulValueLen = 0;
-}
-
 }  // namespace
 
 PKCS11CertificateStorage::PKCS11CertificateStorage(const char* folder) : digestIndex_(1, 16), keyIndex_(1, 16)
@@ -126,7 +90,7 @@ PKCS11CertificateStorage::~PKCS11CertificateStorage()
 
 void PKCS11CertificateStorage::Clear()
 {
-    for (std::uint32_t i = 0; i < count_; ++i) FreeValue(&items_[i].certificate);
+    for (std::uint32_t i = 0; i < count_; ++i) FreeMadeValue(&items_[i].certificate);
     delete[] items_;
     items_ = nullptr;
     capacity_ = count_ = 0;
@@ -164,15 +128,15 @@ void PKCS11CertificateStorage::AddFile(const char* path, bool cms)
         AddSignedDataCertificates(file);
     else
         AddCertificate(&file);
-    FreeValue(&file);
+    FreeMadeValue(&file);
 }
 
 void PKCS11CertificateStorage::AddSignedDataCertificates(const CK_ATTRIBUTE& file)
 {
     if (PKIInterface == nullptr) return;
-    Held<IPKIContentInfo> info;
-    Held<IPKISignedData> signedData;
-    LibraryBlob type, content;
+    PKIHeld<IPKIContentInfo> info;
+    PKIHeld<IPKISignedData> signedData;
+    PKILibraryBlob type, content;
     PKIBlob in{static_cast<std::uint32_t>(file.ulValueLen), static_cast<std::uint8_t*>(file.pValue)};
     if (PKIInterface->CreateObject(PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info.out()) != PKI_OK ||
         info->Decode(&in) != PKI_OK || info->GetContentType(&type.blob) != PKI_OK ||
@@ -183,12 +147,12 @@ void PKCS11CertificateStorage::AddSignedDataCertificates(const CK_ATTRIBUTE& fil
         signedData->Decode(&content.blob) != PKI_OK)
         return;
     for (std::uint32_t i = 0;; ++i) {
-        LibraryBlob certificate;
+        PKILibraryBlob certificate;
         if (signedData->GetCertificate(i, &certificate.blob) != PKI_OK) break;
         CK_ATTRIBUTE value{CKA_VALUE, nullptr, 0};
         if (!MakeAttributeFromBlob(CKA_VALUE, &certificate.blob, &value)) break;
         AddCertificate(&value);
-        FreeValue(&value);
+        FreeMadeValue(&value);
     }
 }
 
@@ -239,7 +203,7 @@ bool PKCS11CertificateStorage::AddCertificate(const CK_ATTRIBUTE* certificate)
     const std::uint32_t keyHash = HashOf(key->key, key->length);
     if (!keyIndex_.InsertByHash(keyHash, key)) {
         delete key;
-        FreeValue(&item.certificate);
+        FreeMadeValue(&item.certificate);
         return false;
     }
     DigestRecord* record = new (std::nothrow) DigestRecord{};
@@ -250,7 +214,7 @@ bool PKCS11CertificateStorage::AddCertificate(const CK_ATTRIBUTE* certificate)
     if (record == nullptr || !digestIndex_.InsertByHash(HashOf(digest, 32), record)) {
         delete record;
         keyIndex_.RemovePairByHash(keyHash, key);  // deletes the key record
-        FreeValue(&item.certificate);
+        FreeMadeValue(&item.certificate);
         return false;
     }
     ++count_;

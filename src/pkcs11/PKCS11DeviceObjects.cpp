@@ -1,27 +1,20 @@
 #include "pkcs11/PKCS11DeviceObjects.h"
 
+#include "pkcs11/PKCS11CertificateAttributes.h"
 #include "pkcs11/PKCS11Object.h"
 #include "pkcs11/PKCS11PKI.h"
 
 namespace {
 
-// The key type of a certificate's key. The formats library must load the
-// certificate; the key-kind query is not offered by it yet, so a loading
-// certificate has no device counterpart here.
+// The key type of a certificate's key, read from its CKA_VALUE.
 CK_RV CertificateKeyType(const PKCS11Object* object, CK_KEY_TYPE* keyType)
 {
     const std::uint8_t* value = nullptr;
     CK_ULONG length = 0;
     CK_RV rv = object->GetValueOf(CKA_VALUE, &value, &length);
     if (rv != CKR_OK) return rv;
-    IPKIObject* certificate = nullptr;
-    if (length == 0 || length > 0xFFFFFFFFu ||
-        !DecodePKIObject(value, static_cast<std::uint32_t>(length), PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE,
-                         &certificate))
-        return CKR_ATTRIBUTE_VALUE_INVALID;
-    certificate->Release();
-    (void)keyType;
-    return CKR_FUNCTION_NOT_SUPPORTED;
+    if (length == 0 || length > 0xFFFFFFFFu) return CKR_ATTRIBUTE_VALUE_INVALID;
+    return GetCertificateKeyType(value, static_cast<std::uint32_t>(length), keyType);
 }
 
 CK_BYTE Selector(const PKCS11Object* object)

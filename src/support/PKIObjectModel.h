@@ -47,6 +47,16 @@ struct PKINameRecord {
     wchar_t title[PKI_NAME_TITLE_CHARS];
 };
 
+// Parameter kinds of a certificate's DSTU 4145 key: a polynomial-basis
+// curve (a standard one named by OID, or explicit parameters, which always
+// give the field polynomial), a normal-basis standard curve, or neither (no
+// parameters, or a curve named by an OID this library does not know).
+enum : std::uint32_t {
+    PKI_KEY_PARAMETERS_UNKNOWN = 0,
+    PKI_KEY_PARAMETERS_POLYNOMIAL = 16,
+    PKI_KEY_PARAMETERS_NORMAL = 32
+};
+
 // Interfaces of key objects that lend the provider context of the key (a key
 // held by a hardware device is used through the device).
 enum : std::uint32_t {
@@ -93,7 +103,10 @@ public:
     PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)                       // 20-22
     virtual int GetKeyKind(std::uint32_t* kind)                              // 23
     { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(24)                                                         // 24
+    // The basis of a DSTU 4145 key's curve (PKI_KEY_PARAMETERS_*);
+    // PKI_E_FAILURE when the key is of another kind.
+    virtual int GetKeyParameterKind(std::uint32_t* kind)                     // 24
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
     // A DSTU 4145 public key: 76 bytes (little-endian, zero-filled), its
     // length in bytes and its parameters (IPKIParameters; may be null).
     virtual int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length,

@@ -3,6 +3,7 @@
 // and signed data (4900 / 4136). The encodings are DER and are parsed with
 // OpenSSL; nothing here parses ASN.1 itself.
 #include "PkfmtCertificate.h"
+#include "PkfmtObject.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
@@ -29,47 +30,7 @@ constexpr char DSTU4145_KEY_OID[] = "1.2.804.2.1.1.1.1.3.1.1";
 constexpr std::uint32_t DSTU4145_KEY_BYTES = 76;
 constexpr std::uint32_t RSA_FIELD_BYTES = 600;
 
-template <typename Body>
-int Guarded(Body body)
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PKI_E_OUT_OF_MEMORY;
-    } catch (...) {
-        return PKI_E_FAILURE;
-    }
-}
-
-// Reference count and interface lookup shared by the objects here.
-class Counted {
-public:
-    Counted() { ++LiveObjectCount(); }
-    virtual ~Counted() { --LiveObjectCount(); }
-    Counted(const Counted&) = delete;
-    Counted& operator=(const Counted&) = delete;
-
-    int Drop()
-    {
-        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-        return PKI_OK;
-    }
-    int Query(std::uint32_t interfaceId, void** object)
-    {
-        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
-        *object = Offer(interfaceId);
-        if (*object == nullptr) return PKI_E_NO_INTERFACE;
-        references_.fetch_add(1, std::memory_order_relaxed);
-        return PKI_OK;
-    }
-
-protected:
-    virtual void* Offer(std::uint32_t interfaceId) = 0;
-
-private:
-    std::atomic<int> references_{1};
-};
-
+// The objects here are not in the call log.
 #define PKFMT_COUNTED_COMMON                                                                                           \
     int Release() override                                                                                             \
     {                                                                                                                  \
@@ -105,7 +66,40 @@ bool ToDer(const T* object, Encode encode, Bytes* out)
     return encode(object, &p) == length;
 }
 
-class Name final : public IPKIName, public Counted {
+// The DER of an OpenSSL object in a new library block; PKI_E_NOT_SET
+// without one.
+template <typename T, typename Encode>
+int EncodeToBlock(const T* object, Encode encode, PKIBlob* out)
+{
+    if (object == nullptr) return PKI_E_NOT_SET;
+    return Guard([&] {
+        Bytes der;
+        if (!ToDer(object, encode, &der)) return int(PKI_E_FAILURE);
+        return CopyToLibraryBlock(out, der.data(), der.size(), false);
+    });
+}
+
+// *held replaced by the object the whole blob decodes to; kept when the
+// blob is not exactly one such object.
+template <typename T, typename Free>
+int DecodeWhole(const PKIBlob* in, T* (*decode)(T**, const unsigned char**, long), Free release, T** held)
+{
+    return Guard([&] {
+        Bytes der;
+        if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
+        const unsigned char* p = der.data();
+        T* made = decode(nullptr, &p, static_cast<long>(der.size()));
+        if (made == nullptr || p != der.data() + der.size()) {
+            release(made);
+            return int(PKI_E_BAD_ENCODING);
+        }
+        release(*held);
+        *held = made;
+        return int(PKI_OK);
+    });
+}
+
+class Name final : public IPKIName, public Core {
 public:
     PKFMT_COUNTED_COMMON
     explicit Name(Bytes der) : der_(std::move(der)) {}
@@ -118,7 +112,7 @@ private:
     Bytes der_;
 };
 
-class KeyUsage final : public IPKIKeyUsage, public Counted {
+class KeyUsage final : public IPKIKeyUsage, public Core {
 public:
     PKFMT_COUNTED_COMMON
     explicit KeyUsage(std::uint32_t bits) : bits_(bits) {}
@@ -136,7 +130,7 @@ private:
     std::uint32_t bits_;
 };
 
-class KeyIdentifier final : public IPKIKeyIdentifier, public Counted {
+class KeyIdentifier final : public IPKIKeyIdentifier, public Core {
 public:
     PKFMT_COUNTED_COMMON
     explicit KeyIdentifier(Bytes id) : id_(std::move(id)) {}
@@ -159,7 +153,7 @@ private:
     Bytes id_;
 };
 
-class Integer final : public IPKIInteger, public Counted {
+class Integer final : public IPKIInteger, public Core {
 public:
     PKFMT_COUNTED_COMMON
     int Encode(PKIBlob* out) override
@@ -169,7 +163,7 @@ public:
     }
     int Decode(const PKIBlob* in) override
     {
-        return Guarded([&] {
+        return Guard([&] {
             Bytes der;
             if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
             const unsigned char* p = der.data();
@@ -239,46 +233,19 @@ bool Utf8ToWide(const unsigned char* text, int length, std::wstring* out)
     return true;
 }
 
-class Certificate final : public IPKICertificate, public IPKICertificateEC, public Counted {
+class Certificate final : public IPKICertificate, public IPKICertificateEC, public Core {
 public:
     PKFMT_COUNTED_COMMON
     ~Certificate() override { X509_free(x509_); }
 
-    int Encode(PKIBlob* out) override
-    {
-        if (x509_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(x509_, i2d_X509, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(out, der.data(), der.size(), false);
-        });
-    }
+    int Encode(PKIBlob* out) override { return EncodeToBlock(x509_, i2d_X509, out); }
 
-    int Decode(const PKIBlob* in) override
-    {
-        return Guarded([&] {
-            Bytes der;
-            if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
-            const unsigned char* p = der.data();
-            X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-            if (x == nullptr || p != der.data() + der.size()) {
-                X509_free(x);
-                return int(PKI_E_BAD_ENCODING);
-            }
-            X509_free(x509_);
-            x509_ = x;
-            return int(PKI_OK);
-        });
-    }
+    int Decode(const PKIBlob* in) override { return DecodeWhole(in, d2i_X509, X509_free, &x509_); }
 
     int GetSerial(PKIBlob* serial) override
     {
         if (x509_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(X509_get0_serialNumber(x509_), i2d_ASN1_INTEGER, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(serial, der.data(), der.size(), false);
-        });
+        return EncodeToBlock(X509_get0_serialNumber(x509_), i2d_ASN1_INTEGER, serial);
     }
 
     int GetIssuer(void** name) override { return NameOut(X509_get_issuer_name(x509_), name); }
@@ -312,7 +279,26 @@ public:
         return PKI_OK;
     }
 
-    // The key is the OCTET STRING inside the subject public key's BIT STRING.
+    // The basis of the curve in the key's algorithm parameters; a key
+    // without parameters has no known basis.
+    int GetKeyParameterKind(std::uint32_t* kind) override
+    {
+        if (kind == nullptr) return PKI_E_INVALID_ARGUMENT;
+        if (x509_ == nullptr) return PKI_E_NOT_SET;
+        if (!IsDSTU4145Key()) return PKI_E_FAILURE;
+        return Guard([&] {
+            Bytes params;
+            if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
+            if (params.empty()) {
+                *kind = PKI_KEY_PARAMETERS_UNKNOWN;
+                return int(PKI_OK);
+            }
+            return ReadKeyParameters(params.data(), params.size(), nullptr, kind);
+        });
+    }
+
+    // The key is the OCTET STRING inside the subject public key's BIT STRING;
+    // the parameters are those of the key's algorithm (none: null).
     int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
     {
         if (key == nullptr || length == nullptr) return PKI_E_INVALID_ARGUMENT;
@@ -325,16 +311,25 @@ public:
             return PKI_E_FAILURE;
         const unsigned char* p = bits;
         ASN1_OCTET_STRING* point = d2i_ASN1_OCTET_STRING(nullptr, &p, bitsLength);
-        int rc = PKI_E_BAD_ENCODING;
-        if (point != nullptr && p == bits + bitsLength && ASN1_STRING_length(point) > 0 &&
-            ASN1_STRING_length(point) <= static_cast<int>(DSTU4145_KEY_BYTES)) {
-            std::memset(key, 0, DSTU4145_KEY_BYTES);
-            std::memcpy(key, ASN1_STRING_get0_data(point), static_cast<std::size_t>(ASN1_STRING_length(point)));
-            *length = static_cast<std::uint32_t>(ASN1_STRING_length(point));
-            rc = PKI_OK;
-        }
+        const bool whole = point != nullptr && p == bits + bitsLength && ASN1_STRING_length(point) > 0 &&
+                           ASN1_STRING_length(point) <= static_cast<int>(DSTU4145_KEY_BYTES);
+        Bytes value;
+        if (whole) value.assign(ASN1_STRING_get0_data(point), ASN1_STRING_get0_data(point) + ASN1_STRING_length(point));
         ASN1_OCTET_STRING_free(point);
-        return rc;
+        if (!whole) return PKI_E_BAD_ENCODING;
+        return Guard([&] {
+            if (parameters != nullptr) {
+                Bytes params;
+                if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
+                int rc =
+                    params.empty() ? int(PKI_OK) : ReadKeyParameters(params.data(), params.size(), parameters, nullptr);
+                if (rc != PKI_OK) return rc;
+            }
+            std::memset(key, 0, DSTU4145_KEY_BYTES);
+            std::memcpy(key, value.data(), value.size());
+            *length = static_cast<std::uint32_t>(value.size());
+            return int(PKI_OK);
+        });
     }
 
     int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
@@ -370,7 +365,7 @@ public:
         *keyUsage = nullptr;
         if (x509_ == nullptr) return PKI_E_NOT_SET;
         if ((X509_get_extension_flags(x509_) & EXFLAG_KUSAGE) == 0) return PKI_E_ABSENT;
-        return Guarded(
+        return Guard(
             [&] { return HandOut<IPKIKeyUsage>(new KeyUsage(KeyUsageBits(X509_get_key_usage(x509_))), keyUsage); });
     }
 
@@ -381,7 +376,7 @@ public:
         if (x509_ == nullptr) return PKI_E_NOT_SET;
         const ASN1_OCTET_STRING* id = X509_get0_subject_key_id(x509_);
         if (id == nullptr) return PKI_E_ABSENT;
-        return Guarded([&] {
+        return Guard([&] {
             const unsigned char* data = ASN1_STRING_get0_data(id);
             return HandOut<IPKIKeyIdentifier>(new KeyIdentifier(Bytes(data, data + ASN1_STRING_length(id))),
                                               identifier);
@@ -399,7 +394,7 @@ public:
         unsigned char* utf8 = nullptr;
         int utf8Length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at)));
         if (utf8Length < 0) return PKI_E_FAILURE;
-        int rc = Guarded([&] {
+        int rc = Guard([&] {
             std::wstring wide;
             if (!Utf8ToWide(utf8, utf8Length, &wide)) return int(PKI_E_BAD_ENCODING);
             if (wide.size() + 1 > *length) {
@@ -420,15 +415,11 @@ public:
         if (x509_ == nullptr) return PKI_E_NOT_SET;
         const unsigned char* bits = nullptr;
         int bitsLength = 0;
-        X509_ALGOR* algorithm = nullptr;
-        if (X509_PUBKEY_get0_param(nullptr, &bits, &bitsLength, &algorithm, X509_get_X509_PUBKEY(x509_)) != 1)
+        if (X509_PUBKEY_get0_param(nullptr, &bits, &bitsLength, nullptr, X509_get_X509_PUBKEY(x509_)) != 1)
             return PKI_E_FAILURE;
-        return Guarded([&] {
+        return Guard([&] {
             Bytes params;
-            const void* value = nullptr;
-            int type = 0;
-            X509_ALGOR_get0(nullptr, &type, &value, algorithm);
-            if (type == V_ASN1_OBJECT) ToDer(static_cast<const ASN1_OBJECT*>(value), i2d_ASN1_OBJECT, &params);
+            if (!AlgorithmParameters(&params)) return int(PKI_E_FAILURE);
             int rc = CopyToLibraryBlock(point, bits, static_cast<std::size_t>(bitsLength), false);
             if (rc == PKI_OK && (rc = CopyToLibraryBlock(parameters, params.data(), params.size(), false)) != PKI_OK)
                 FreeLibraryBlock(point);
@@ -458,12 +449,31 @@ private:
         return OBJ_obj2txt(oid, sizeof oid, algorithm, 1) > 0 && std::strcmp(oid, DSTU4145_KEY_OID) == 0;
     }
 
+    // The DER of the key's algorithm parameters; empty when they are absent
+    // or NULL.
+    bool AlgorithmParameters(Bytes* out) const
+    {
+        out->clear();
+        X509_ALGOR* algorithm = nullptr;
+        if (X509_PUBKEY_get0_param(nullptr, nullptr, nullptr, &algorithm, X509_get_X509_PUBKEY(x509_)) != 1)
+            return false;
+        const void* value = nullptr;
+        int type = V_ASN1_UNDEF;
+        X509_ALGOR_get0(nullptr, &type, &value, algorithm);
+        if (type == V_ASN1_UNDEF || type == V_ASN1_NULL) return true;
+        if (type == V_ASN1_OBJECT) return ToDer(static_cast<const ASN1_OBJECT*>(value), i2d_ASN1_OBJECT, out);
+        if (type != V_ASN1_SEQUENCE) return false;
+        const auto* sequence = static_cast<const ASN1_STRING*>(value);
+        out->assign(ASN1_STRING_get0_data(sequence), ASN1_STRING_get0_data(sequence) + ASN1_STRING_length(sequence));
+        return true;
+    }
+
     int NameOut(const X509_NAME* source, void** name)
     {
         if (name == nullptr) return PKI_E_INVALID_ARGUMENT;
         *name = nullptr;
         if (x509_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
+        return Guard([&] {
             Bytes der;
             if (!ToDer(source, i2d_X509_NAME, &der)) return int(PKI_E_FAILURE);
             return HandOut<IPKIName>(new Name(std::move(der)), name);
@@ -473,37 +483,14 @@ private:
     X509* x509_ = nullptr;
 };
 
-class ContentInfo final : public IPKIContentInfo, public Counted {
+class ContentInfo final : public IPKIContentInfo, public Core {
 public:
     PKFMT_COUNTED_COMMON
     ~ContentInfo() override { PKCS7_free(p7_); }
 
-    int Encode(PKIBlob* out) override
-    {
-        if (p7_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(p7_, i2d_PKCS7, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(out, der.data(), der.size(), false);
-        });
-    }
+    int Encode(PKIBlob* out) override { return EncodeToBlock(p7_, i2d_PKCS7, out); }
 
-    int Decode(const PKIBlob* in) override
-    {
-        return Guarded([&] {
-            Bytes der;
-            if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
-            const unsigned char* p = der.data();
-            PKCS7* p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));
-            if (p7 == nullptr || p != der.data() + der.size()) {
-                PKCS7_free(p7);
-                return int(PKI_E_BAD_ENCODING);
-            }
-            PKCS7_free(p7_);
-            p7_ = p7;
-            return int(PKI_OK);
-        });
-    }
+    int Decode(const PKIBlob* in) override { return DecodeWhole(in, d2i_PKCS7, PKCS7_free, &p7_); }
 
     int GetContentType(PKIBlob* oid) override
     {
@@ -520,11 +507,7 @@ public:
         if (content == nullptr) return PKI_E_INVALID_ARGUMENT;
         if (p7_ == nullptr) return PKI_E_NOT_SET;
         if (!PKCS7_type_is_signed(p7_) || p7_->d.sign == nullptr) return PKI_E_NOT_IMPLEMENTED;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(p7_->d.sign, i2d_PKCS7_SIGNED, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(content, der.data(), der.size(), false);
-        });
+        return EncodeToBlock(p7_->d.sign, i2d_PKCS7_SIGNED, content);
     }
 
 protected:
@@ -537,37 +520,14 @@ private:
     PKCS7* p7_ = nullptr;
 };
 
-class SignedData final : public IPKISignedData, public Counted {
+class SignedData final : public IPKISignedData, public Core {
 public:
     PKFMT_COUNTED_COMMON
     ~SignedData() override { PKCS7_SIGNED_free(signed_); }
 
-    int Encode(PKIBlob* out) override
-    {
-        if (signed_ == nullptr) return PKI_E_NOT_SET;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(signed_, i2d_PKCS7_SIGNED, &der)) return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(out, der.data(), der.size(), false);
-        });
-    }
+    int Encode(PKIBlob* out) override { return EncodeToBlock(signed_, i2d_PKCS7_SIGNED, out); }
 
-    int Decode(const PKIBlob* in) override
-    {
-        return Guarded([&] {
-            Bytes der;
-            if (!ReadBlob(in, &der)) return int(PKI_E_INVALID_ARGUMENT);
-            const unsigned char* p = der.data();
-            PKCS7_SIGNED* s = d2i_PKCS7_SIGNED(nullptr, &p, static_cast<long>(der.size()));
-            if (s == nullptr || p != der.data() + der.size()) {
-                PKCS7_SIGNED_free(s);
-                return int(PKI_E_BAD_ENCODING);
-            }
-            PKCS7_SIGNED_free(signed_);
-            signed_ = s;
-            return int(PKI_OK);
-        });
-    }
+    int Decode(const PKIBlob* in) override { return DecodeWhole(in, d2i_PKCS7_SIGNED, PKCS7_SIGNED_free, &signed_); }
 
     int GetCertificate(std::uint32_t index, PKIBlob* certificate) override
     {
@@ -575,12 +535,7 @@ public:
         if (signed_ == nullptr) return PKI_E_NOT_SET;
         if (signed_->cert == nullptr || index >= static_cast<std::uint32_t>(sk_X509_num(signed_->cert)))
             return PKI_E_INDEX;
-        return Guarded([&] {
-            Bytes der;
-            if (!ToDer(sk_X509_value(signed_->cert, static_cast<int>(index)), i2d_X509, &der))
-                return int(PKI_E_FAILURE);
-            return CopyToLibraryBlock(certificate, der.data(), der.size(), false);
-        });
+        return EncodeToBlock(sk_X509_value(signed_->cert, static_cast<int>(index)), i2d_X509, certificate);
     }
 
 protected:
@@ -597,7 +552,7 @@ private:
 
 int CreateCertificateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object)
 {
-    return Guarded([&] {
+    return Guard([&] {
         if (classId == PKI_CLASS_CERTIFICATE && interfaceId == PKI_IID_CERTIFICATE)
             return HandOut<IPKICertificate>(new Certificate(), object);
         if (classId == PKI_CLASS_INTEGER && interfaceId == PKI_IID_INTEGER)

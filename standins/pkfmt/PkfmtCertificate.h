@@ -3,10 +3,10 @@
 #ifndef PKFMT_PKFMTCERTIFICATE_H
 #define PKFMT_PKFMTCERTIFICATE_H
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
+#include "PkfmtObject.h"  // the object count
 #include "support/PKIInterface.h"
 
 namespace pkfmt {
@@ -15,10 +15,14 @@ namespace pkfmt {
 // pair is not one of them.
 int CreateCertificateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object);
 
-// From the library's core (pkfmt.cpp): its blocks and its object count.
+// From the library's core (pkfmt.cpp): its blocks.
 int CopyToLibraryBlock(PKIBlob* out, const void* data, std::size_t length, bool terminate);
 int FreeLibraryBlock(PKIBlob* blob);
-std::atomic<int>& LiveObjectCount();
+
+// DSTU 4145 parameters from their DER: their kind (PKI_KEY_PARAMETERS_*)
+// and, when `parameters` is given, a new parameters object (4880 / 4114)
+// holding them. PKI_E_BAD_ENCODING when the DER is not such parameters.
+int ReadKeyParameters(const std::uint8_t* der, std::size_t length, void** parameters, std::uint32_t* kind);
 
 }  // namespace pkfmt
 

@@ -49,6 +49,7 @@
 #include "PkfmtEncoding.h"
 #include "PkfmtGost28147.h"
 #include "PkfmtGost34311.h"
+#include "PkfmtObject.h"
 #include "PkfmtPoint.h"
 #include "PkfmtUkm.h"
 #include "support/CSPParameters.h"
@@ -70,20 +71,6 @@ constexpr char CONTAINER_MAGIC[4] = {'P', 'K', 'F', 'C'};
 constexpr char ENTRY_MAGIC[4] = {'P', 'K', 'F', 'E'};
 constexpr std::uint16_t ENCODING_VERSION = 1;
 constexpr std::uint16_t CONTAINER_PROTECTED = 1;
-
-// Runs an operation body; allocation failures and anything else thrown
-// become result codes so that nothing unwinds into the caller.
-template <typename Body>
-int Guard(Body body)
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PKI_E_OUT_OF_MEMORY;
-    } catch (...) {
-        return PKI_E_FAILURE;
-    }
-}
 
 void WipeBytes(Bytes& bytes)
 {
@@ -202,53 +189,6 @@ void StandardSBox0(std::uint8_t* out)
 }
 
 // ---- objects ----
-
-// What every object of the library shares: its reference count and the
-// interfaces it offers.
-class Core {
-public:
-    Core() { ++g_liveObjects; }
-    virtual ~Core() { --g_liveObjects; }
-    Core(const Core&) = delete;
-    Core& operator=(const Core&) = delete;
-
-    // What the call log names the object (see PkfmtCallLog.h).
-    virtual const char* Kind() const { return "object"; }
-
-    void AddRef() { references_.fetch_add(1, std::memory_order_relaxed); }
-    int Drop()
-    {
-        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-        return PKI_OK;
-    }
-    int Query(std::uint32_t interfaceId, void** object)
-    {
-        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
-        *object = Offer(interfaceId);
-        if (*object == nullptr) return PKI_E_NO_INTERFACE;
-        AddRef();
-        return PKI_OK;
-    }
-
-protected:
-    // The interface pointer for an id, or null when not offered.
-    virtual void* Offer(std::uint32_t interfaceId) = 0;
-
-private:
-    std::atomic<int> references_{1};
-};
-
-#define PKFMT_OBJECT_COMMON                                                                                            \
-    int Release() override                                                                                             \
-    {                                                                                                                  \
-        PKFMT_TRACE(1);                                                                                                \
-        return Drop();                                                                                                 \
-    }                                                                                                                  \
-    int QueryInterface(std::uint32_t interfaceId, void** object) override                                              \
-    {                                                                                                                  \
-        PKFMT_TRACE_IDS(2, static_cast<long>(interfaceId));                                                            \
-        return Query(interfaceId, object);                                                                             \
-    }
 
 // Reference holder for objects kept inside other objects.
 template <typename T>
@@ -520,6 +460,48 @@ private:
     ParameterState state_;
 };
 
+// Parameters read from their DER; a standard curve's OID becomes that curve.
+bool ParameterStateFromDer(const std::uint8_t* data, std::size_t length, ParameterState* out)
+{
+    DerParameters der;
+    if (!DecodeParametersDer(data, length, &der)) return false;
+    ParameterState s;
+    int basis = 0, index = 0;
+    CSPParameters parameters;
+    if (der.named && parameters.FindStandardCurve(der.oid.c_str(), &basis, &index)) {
+        s.form = ParameterForm::Standard;
+        s.polynomialBasis = basis != 0 ? 1 : 0;
+        s.index = static_cast<std::uint32_t>(index);
+    } else if (der.named) {
+        if (!ValidOid(der.oid.c_str())) return false;
+        s.form = ParameterForm::Name;
+        s.name = der.oid;
+    } else {
+        s.form = ParameterForm::Explicit;
+        s.field = der.field;
+        s.point = der.point;
+    }
+    s.SetSBox(der.hasSBox ? der.sBox : nullptr);
+    *out = s;
+    return true;
+}
+
+// The basis of the curve the parameters give. Explicit parameters always
+// carry the field polynomial; the built-in curve is a polynomial-basis one.
+std::uint32_t ParameterKindOf(const ParameterState& s)
+{
+    switch (s.form) {
+    case ParameterForm::Explicit:
+        return PKI_KEY_PARAMETERS_POLYNOMIAL;
+    case ParameterForm::Standard:
+        return s.polynomialBasis != 0 ? PKI_KEY_PARAMETERS_POLYNOMIAL : PKI_KEY_PARAMETERS_NORMAL;
+    case ParameterForm::Name:
+        return s.name == PKI_OID_BUILTIN_CURVE ? PKI_KEY_PARAMETERS_POLYNOMIAL : PKI_KEY_PARAMETERS_UNKNOWN;
+    default:
+        return PKI_KEY_PARAMETERS_UNKNOWN;
+    }
+}
+
 // ---- codec ----
 
 // Codec (class 33, interface 32): DER of the attached object. DSTU 4145
@@ -592,25 +574,8 @@ public:
         if (other_ != nullptr) return Guard([&] { return other_->DecodeDer(in->data, in->length); });
         if (attached_.get() == nullptr) return PKI_E_NOT_SET;
         return Guard([&] {
-            DerParameters der;
-            if (!DecodeParametersDer(in->data, in->length, &der)) return int(PKI_E_BAD_ENCODING);
             ParameterState s;
-            int basis = 0, index = 0;
-            CSPParameters parameters;
-            if (der.named && parameters.FindStandardCurve(der.oid.c_str(), &basis, &index)) {
-                s.form = ParameterForm::Standard;
-                s.polynomialBasis = basis != 0 ? 1 : 0;
-                s.index = static_cast<std::uint32_t>(index);
-            } else if (der.named) {
-                if (!ValidOid(der.oid.c_str())) return int(PKI_E_BAD_ENCODING);
-                s.form = ParameterForm::Name;
-                s.name = der.oid;
-            } else {
-                s.form = ParameterForm::Explicit;
-                s.field = der.field;
-                s.point = der.point;
-            }
-            s.SetSBox(der.hasSBox ? der.sBox : nullptr);
+            if (!ParameterStateFromDer(in->data, in->length, &s)) return int(PKI_E_BAD_ENCODING);
             attached_->Replace(s);
             return int(PKI_OK);
         });
@@ -1801,6 +1766,17 @@ int CopyToLibraryBlock(PKIBlob* out, const void* data, std::size_t length, bool 
 int FreeLibraryBlock(PKIBlob* blob)
 {
     return FreeBlock(blob);
+}
+
+int ReadKeyParameters(const std::uint8_t* der, std::size_t length, void** parameters, std::uint32_t* kind)
+{
+    return Guard([&] {
+        ParameterState s;
+        if (!ParameterStateFromDer(der, length, &s)) return int(PKI_E_BAD_ENCODING);
+        if (kind != nullptr) *kind = ParameterKindOf(s);
+        if (parameters != nullptr) *parameters = static_cast<IPKIParameters*>(new Parameters(s));
+        return int(PKI_OK);
+    });
 }
 
 std::atomic<int>& LiveObjectCount()

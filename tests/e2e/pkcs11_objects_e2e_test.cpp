@@ -5,6 +5,8 @@
 // another process.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +33,56 @@ constexpr CK_OBJECT_HANDLE kDomainObjects = 20;  // ten curves, then ten S-boxes
 CK_BBOOL yes = CK_TRUE;
 CK_BBOOL no = CK_FALSE;
 CK_OBJECT_CLASS dataClass = CKO_DATA;
+
+using Bytes = std::vector<std::uint8_t>;
+
+template <typename T, typename F>
+Bytes Der(const T* object, F encode)
+{
+    const int length = encode(object, nullptr);
+    Bytes out(length > 0 ? static_cast<std::size_t>(length) : 0);
+    unsigned char* p = out.data();
+    if (length > 0) encode(object, &p);
+    return out;
+}
+
+// A certificate signed by `issuerKey` for `subjectKey`, or for a DSTU 4145
+// key (polynomial basis, little-endian) on curve M257 when that is null.
+Bytes MakeCertificate(EVP_PKEY* issuerKey, EVP_PKEY* subjectKey, const char* commonName, long serial)
+{
+    X509* x = X509_new();
+    X509_set_version(x, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
+    ASN1_TIME_set_string(X509_getm_notBefore(x), "20250101000000Z");
+    ASN1_TIME_set_string(X509_getm_notAfter(x), "20351231235959Z");
+    auto add = [](X509_NAME* name, const char* field, const char* text) {
+        X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC, reinterpret_cast<const unsigned char*>(text), -1, -1, 0);
+    };
+    add(X509_get_issuer_name(x), "CN", "Objects CA");
+    add(X509_get_subject_name(x), "O", "Rig");
+    add(X509_get_subject_name(x), "CN", commonName);
+    if (subjectKey != nullptr) {
+        X509_set_pubkey(x, subjectKey);
+    } else {
+        // SEQUENCE { OID 1.2.804.2.1.1.1.1.3.1.1.2.6 } and an OCTET STRING of
+        // the 33-byte compressed point inside the key's BIT STRING.
+        const Bytes params{0x30, 0x0F, 0x06, 0x0D, 0x2A, 0x86, 0x24, 0x02, 0x01,
+                           0x01, 0x01, 0x01, 0x03, 0x01, 0x01, 0x02, 0x06};
+        ASN1_STRING* sequence = ASN1_STRING_new();
+        ASN1_STRING_set(sequence, params.data(), static_cast<int>(params.size()));
+        const int keyLength = 2 + 33;
+        auto* key = static_cast<unsigned char*>(OPENSSL_malloc(keyLength));
+        key[0] = 0x04;
+        key[1] = 33;
+        for (int i = 0; i < 33; ++i) key[2 + i] = static_cast<unsigned char>(7 * i + 3);
+        X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(x), OBJ_txt2obj("1.2.804.2.1.1.1.1.3.1.1", 1), V_ASN1_SEQUENCE,
+                               sequence, key, keyLength);
+    }
+    X509_sign(x, issuerKey, EVP_sha256());
+    Bytes der = Der(x, i2d_X509);
+    X509_free(x);
+    return der;
+}
 
 CK_UTF8CHAR* U(const std::string& s)
 {
@@ -110,6 +162,41 @@ protected:
         CK_ATTRIBUTE a{CKA_LABEL, buffer, sizeof(buffer)};
         EXPECT_EQ(f_->C_GetAttributeValue(s, h, &a, 1), CKR_OK);
         return std::string(buffer, a.ulValueLen == CK_UNAVAILABLE_INFORMATION ? 0 : a.ulValueLen);
+    }
+
+    // A public token certificate of the DER with the subject, issuer and
+    // serial number OpenSSL reads from it (a byte each when it reads none).
+    CK_RV CreateCertificate(CK_SESSION_HANDLE s, const Bytes& der, const std::string& label, CK_OBJECT_HANDLE* handle)
+    {
+        const unsigned char* p = der.data();
+        X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+        Bytes subject = x != nullptr ? Der(X509_get_subject_name(x), i2d_X509_NAME) : Bytes{1};
+        Bytes issuer = x != nullptr ? Der(X509_get_issuer_name(x), i2d_X509_NAME) : Bytes{1};
+        Bytes serial = x != nullptr ? Der(X509_get0_serialNumber(x), i2d_ASN1_INTEGER) : Bytes{1};
+        X509_free(x);
+        CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+        CK_CERTIFICATE_TYPE x509 = CKC_X_509;
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &certificateClass, sizeof(certificateClass)},
+                            {CKA_TOKEN, &yes, 1},
+                            {CKA_PRIVATE, &no, 1},
+                            {CKA_CERTIFICATE_TYPE, &x509, sizeof(x509)},
+                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                            {CKA_SUBJECT, subject.data(), subject.size()},
+                            {CKA_ISSUER, issuer.data(), issuer.size()},
+                            {CKA_SERIAL_NUMBER, serial.data(), serial.size()},
+                            {CKA_VALUE, const_cast<std::uint8_t*>(der.data()), der.size()}};
+        return f_->C_CreateObject(s, t, 9, handle);
+    }
+
+    Bytes Value(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h, CK_ATTRIBUTE_TYPE type)
+    {
+        CK_ATTRIBUTE a{type, nullptr, 0};
+        EXPECT_EQ(f_->C_GetAttributeValue(s, h, &a, 1), CKR_OK) << type;
+        if (a.ulValueLen == CK_UNAVAILABLE_INFORMATION) return {};
+        Bytes out(a.ulValueLen);
+        a.pValue = out.data();
+        EXPECT_EQ(f_->C_GetAttributeValue(s, h, &a, 1), CKR_OK) << type;
+        return out;
     }
 
     CK_ULONG FreePublic()
@@ -393,6 +480,126 @@ TEST_F(Pkcs11ObjectsE2E, EverySessionStartsWithTheStandardCurvesAndSBoxes)
     // They are the session's own: another session has its own copies.
     const CK_SESSION_HANDLE rw = Open();
     EXPECT_EQ(Find(rw, {{CKA_CLASS, &domain, sizeof(domain)}}).size(), kDomainObjects);
+}
+
+TEST_F(Pkcs11ObjectsE2E, TokenCertificatesOfEachKeyKindAreKeptWithTheirFields)
+{
+    KeyRig rig({RigKey(505, 18, kPin)});
+    InitializedToken();
+    const CK_SESSION_HANDLE rw = Open();
+    ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    EVP_PKEY* ca = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024));
+    EVP_PKEY* ec = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+    ASSERT_NE(ca, nullptr);
+    ASSERT_NE(ec, nullptr);
+    const std::vector<Bytes> made{MakeCertificate(ca, ca, "RSA holder", 0x1001),
+                                  MakeCertificate(ca, ec, "EC holder", 0x1002),
+                                  MakeCertificate(ca, nullptr, "DSTU holder", 0x7FFFFFFF01)};
+    EVP_PKEY_free(ec);
+    EVP_PKEY_free(ca);
+    const std::string labels[3] = {"rsa", "ec", "dstu"};
+    std::vector<CK_OBJECT_HANDLE> handles;
+    CK_ULONG free = FreePublic();
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        CK_OBJECT_HANDLE h = 0;
+        ASSERT_EQ(CreateCertificate(rw, made[i], labels[i], &h), CKR_OK) << labels[i];
+        EXPECT_EQ(h, 0x10000001u + i);
+        CK_ULONG size = 0;
+        ASSERT_EQ(f_->C_GetObjectSize(rw, h, &size), CKR_OK);
+        EXPECT_EQ(FreePublic(), free - size);
+        free -= size;
+        handles.push_back(h);
+    }
+    // A value the formats library cannot read as a certificate gives the
+    // device no key type: refused, nothing stored.
+    Bytes junk{0x30, 0x03, 0x02, 0x01, 0x01};
+    CK_OBJECT_HANDLE h = 0;
+    EXPECT_EQ(CreateCertificate(rw, junk, "junk", &h), CKR_ATTRIBUTE_VALUE_INVALID);
+    EXPECT_EQ(FreePublic(), free);
+
+    // Read back after a reload: each field is what OpenSSL reads from the
+    // stored certificate.
+    ASSERT_EQ(f_->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    CK_ULONG count = 0;
+    ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+    const CK_SESSION_HANDLE again = Open();
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+    ASSERT_EQ(Find(again, {{CKA_CLASS, &certificateClass, sizeof(certificateClass)}}), handles);
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        SCOPED_TRACE(labels[i]);
+        const Bytes value = Value(again, handles[i], CKA_VALUE);
+        EXPECT_EQ(value, made[i]);
+        const unsigned char* p = value.data();
+        X509* x = d2i_X509(nullptr, &p, static_cast<long>(value.size()));
+        ASSERT_NE(x, nullptr);
+        EXPECT_EQ(Value(again, handles[i], CKA_SUBJECT), Der(X509_get_subject_name(x), i2d_X509_NAME));
+        EXPECT_EQ(Value(again, handles[i], CKA_ISSUER), Der(X509_get_issuer_name(x), i2d_X509_NAME));
+        EXPECT_EQ(Value(again, handles[i], CKA_SERIAL_NUMBER), Der(X509_get0_serialNumber(x), i2d_ASN1_INTEGER));
+        X509_free(x);
+        EXPECT_EQ(Label(again, handles[i]), labels[i]);
+    }
+    // The device keeps no copy of certificates; deleting one leaves the others.
+    ASSERT_EQ(f_->C_Login(again, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(again, handles[1]), CKR_OK);
+    EXPECT_EQ(Find(again, {{CKA_CLASS, &certificateClass, sizeof(certificateClass)}}),
+              (std::vector<CK_OBJECT_HANDLE>{handles[0], handles[2]}));
+}
+
+TEST_F(Pkcs11ObjectsE2E, ACertificateThatNoLongerLoadsIsNotDeletedAndTheOthersStay)
+{
+    KeyRig rig({RigKey(506, 18, kPin)});
+    InitializedToken();
+    const CK_SESSION_HANDLE rw = Open();
+    ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    EVP_PKEY* ca = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024));
+    ASSERT_NE(ca, nullptr);
+    const Bytes der = MakeCertificate(ca, nullptr, "DSTU holder", 9);
+    EVP_PKEY_free(ca);
+    CK_OBJECT_HANDLE before = 0, certificate = 0, after = 0, secret = 0;
+    ASSERT_EQ(CreateData(rw, &yes, &no, "before", &before), CKR_OK);
+    ASSERT_EQ(CreateCertificate(rw, der, "certificate", &certificate), CKR_OK);
+    ASSERT_EQ(CreateData(rw, &yes, &no, "after", &after), CKR_OK);
+    ASSERT_EQ(CreateData(rw, &yes, &yes, "secret", &secret), CKR_OK);
+
+    // Creation checks the value; a later change of it is not checked, so a
+    // stored certificate can stop loading.
+    Bytes junk{0x30, 0x03, 0x02, 0x01, 0x01};
+    CK_ATTRIBUTE damage{CKA_VALUE, junk.data(), junk.size()};
+    ASSERT_EQ(f_->C_SetAttributeValue(rw, certificate, &damage, 1), CKR_OK);
+    const CK_ULONG free = FreePublic();
+
+    // The delete hook cannot read it: the error comes back and the area is
+    // left as it was, with every object in it.
+    EXPECT_EQ(f_->C_DestroyObject(rw, certificate), CKR_ATTRIBUTE_VALUE_INVALID);
+    EXPECT_EQ(FreePublic(), free);
+    const std::vector<CK_OBJECT_HANDLE> all{before, certificate, after, secret};
+    // Those the key holds (the domain-parameter objects are the session's).
+    auto stored = [&](CK_SESSION_HANDLE s) {
+        std::vector<CK_OBJECT_HANDLE> out;
+        for (CK_OBJECT_HANDLE h : Find(s, {{CKA_TOKEN, &yes, 1}}))
+            if ((h & 0x10000000u) != 0) out.push_back(h);
+        return out;
+    };
+    EXPECT_EQ(stored(rw), all);
+    EXPECT_EQ(Value(rw, certificate, CKA_VALUE), junk);
+
+    // So the key holds them too, and the others can still be deleted.
+    ASSERT_EQ(f_->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    CK_ULONG count = 0;
+    ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+    const CK_SESSION_HANDLE again = Open();
+    ASSERT_EQ(f_->C_Login(again, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    EXPECT_EQ(stored(again), all);
+    EXPECT_EQ(Label(again, after), "after");
+    ASSERT_EQ(f_->C_DestroyObject(again, before), CKR_OK);
+    EXPECT_EQ(stored(again), (std::vector<CK_OBJECT_HANDLE>{certificate, after, secret}));
+    // Mended, it goes.
+    CK_ATTRIBUTE mend{CKA_VALUE, const_cast<std::uint8_t*>(der.data()), der.size()};
+    ASSERT_EQ(f_->C_SetAttributeValue(again, certificate, &mend, 1), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(again, certificate), CKR_OK);
+    EXPECT_EQ(stored(again), (std::vector<CK_OBJECT_HANDLE>{after, secret}));
 }
 
 }  // namespace

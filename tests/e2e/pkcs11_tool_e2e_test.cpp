@@ -31,6 +31,27 @@ int RunShell(const std::string& command, std::string* output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Initialised through the module itself: the client asks for the token
+// information first, which a key never initialised refuses.
+void InitializeThroughTheModule(std::string pin, std::string label)
+{
+    void* module = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    CK_FUNCTION_LIST* f = nullptr;
+    auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+    ASSERT_NE(get, nullptr);
+    ASSERT_EQ(get(&f), CKR_OK);
+    ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
+    CK_ULONG count = 0;
+    ASSERT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+    label.resize(32, ' ');
+    EXPECT_EQ(f->C_InitToken(0, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size(),
+                             reinterpret_cast<CK_UTF8CHAR*>(label.data())),
+              CKR_OK);
+    EXPECT_EQ(f->C_Finalize(nullptr), CKR_OK);
+    dlclose(module);
+}
+
 TEST(Pkcs11ToolE2E, PrintsTheModuleInformation)
 {
     std::string where;
@@ -66,27 +87,7 @@ TEST(Pkcs11ToolE2E, ListsAnInitialisedToken)
         GTEST_SKIP() << "pkcs11-tool is not installed (scripts/install-deps)";
     setenv("WEMU_NAME_PREFIX", ("qvkp11tool" + std::to_string(getpid())).c_str(), 1);
     KeyRig rig({RigKey(4322, 18, "12345678")});
-    {
-        // Initialised here through the module itself: the client asks for the
-        // token information first, which a key never initialised refuses.
-        void* module = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << dlerror();
-        CK_FUNCTION_LIST* f = nullptr;
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
-        ASSERT_NE(get, nullptr);
-        ASSERT_EQ(get(&f), CKR_OK);
-        ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
-        CK_ULONG count = 0;
-        ASSERT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        std::string pin = "12345678";
-        std::string label = "\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87";  // Cyrillic "Ключ"
-        label.resize(32, ' ');
-        EXPECT_EQ(f->C_InitToken(0, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size(),
-                                 reinterpret_cast<CK_UTF8CHAR*>(label.data())),
-                  CKR_OK);
-        EXPECT_EQ(f->C_Finalize(nullptr), CKR_OK);
-        dlclose(module);
-    }
+    InitializeThroughTheModule("12345678", "\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87");  // Cyrillic "Ключ"
     std::string out;
     EXPECT_EQ(RunShell(std::string("pkcs11-tool --module ") + QVK_PKCS11_MODULE + " -L", &out), 0) << out;
     EXPECT_NE(out.find("token label        : \xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87"), std::string::npos) << out;
@@ -94,6 +95,56 @@ TEST(Pkcs11ToolE2E, ListsAnInitialisedToken)
     EXPECT_NE(out.find("token model        : Q.uor_Korvo-7Q"), std::string::npos) << out;
     EXPECT_NE(out.find("serial num         : 004322"), std::string::npos) << out;
     EXPECT_NE(out.find("token flags        : login required, rng, token initialized"), std::string::npos) << out;
+}
+
+// pkcs11-tool stores a certificate OpenSSL made as a token object (it takes
+// the subject, issuer and serial number from it), lists it, reads it back
+// byte for byte and deletes it.
+TEST(Pkcs11ToolE2E, WritesReadsAndDeletesACertificate)
+{
+    std::string where;
+    if (RunShell("command -v pkcs11-tool && command -v openssl", &where) != 0)
+        GTEST_SKIP() << "pkcs11-tool or openssl is not installed (scripts/install-deps)";
+    setenv("WEMU_NAME_PREFIX", ("qvkp11tool" + std::to_string(getpid())).c_str(), 1);
+    KeyRig rig({RigKey(4323, 18, "12345678")});
+    InitializeThroughTheModule("12345678", "certificates");
+    const std::string dir = "/tmp/qvk-tool-cert-" + std::to_string(getpid());
+    const std::string tool = std::string("pkcs11-tool --module ") + QVK_PKCS11_MODULE;
+    std::string out;
+    ASSERT_EQ(RunShell("rm -rf " + dir + " && mkdir -p " + dir +
+                           " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30"
+                           " -subj '/O=Rig/CN=Tool holder' -set_serial 4660 -keyout " +
+                           dir + "/key.pem -outform DER -out " + dir + "/cert.der",
+                       &out),
+              0)
+        << out;
+
+    out.clear();
+    EXPECT_EQ(RunShell(tool + " --login --pin 12345678 --write-object " + dir +
+                           "/cert.der --type cert --label tool-cert --id 0A0B",
+                       &out),
+              0)
+        << out;
+    out.clear();
+    EXPECT_EQ(RunShell(tool + " -O", &out), 0) << out;
+    EXPECT_NE(out.find("Certificate Object; type = X.509 cert"), std::string::npos) << out;
+    EXPECT_NE(out.find("label:      tool-cert"), std::string::npos) << out;
+    EXPECT_NE(out.find("subject:    DN: O=Rig, CN=Tool holder"), std::string::npos) << out;
+    EXPECT_NE(out.find("serial:     1234"), std::string::npos) << out;
+    EXPECT_NE(out.find("ID:         0a0b"), std::string::npos) << out;
+
+    out.clear();
+    EXPECT_EQ(RunShell(tool + " --read-object --type cert --label tool-cert -o " + dir + "/back.der && cmp " + dir +
+                           "/cert.der " + dir + "/back.der",
+                       &out),
+              0)
+        << out;
+    out.clear();
+    EXPECT_EQ(RunShell(tool + " --login --pin 12345678 --delete-object --type cert --label tool-cert", &out), 0) << out;
+    out.clear();
+    EXPECT_EQ(RunShell(tool + " -O", &out), 0) << out;
+    EXPECT_EQ(out.find("Certificate Object"), std::string::npos) << out;
+    RunShell("rm -rf " + dir, &out);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "pkcs11/PKCS11CertificateStorage.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11PKI.h"
+#include "support/CSPParameters.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ struct CertSpec {
     const char* keyUsage = "digitalSignature";  // null: no extension
     EVP_PKEY* key = nullptr;                    // RSA or EC subject key
     Bytes dstuKey;                              // else a DSTU 4145 key of these bytes
+    Bytes dstuParams;                           // and its algorithm parameters' DER (none: absent)
 };
 
 template <typename T, typename F>
@@ -126,8 +128,14 @@ protected:
             ASN1_OCTET_STRING_free(point);
             auto* copy = static_cast<unsigned char*>(OPENSSL_malloc(der.size()));
             std::memcpy(copy, der.data(), der.size());
-            X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(x), OBJ_txt2obj("1.2.804.2.1.1.1.1.3.1.1", 1), V_ASN1_UNDEF,
-                                   nullptr, copy, static_cast<int>(der.size()));
+            ASN1_STRING* params = nullptr;
+            if (!spec.dstuParams.empty()) {
+                params = ASN1_STRING_new();
+                ASN1_STRING_set(params, spec.dstuParams.data(), static_cast<int>(spec.dstuParams.size()));
+            }
+            X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(x), OBJ_txt2obj("1.2.804.2.1.1.1.1.3.1.1", 1),
+                                   params != nullptr ? V_ASN1_SEQUENCE : V_ASN1_UNDEF, params, copy,
+                                   static_cast<int>(der.size()));
         }
         X509V3_CTX ctx;
         X509V3_set_ctx_nodb(&ctx);
@@ -312,8 +320,8 @@ TEST_F(CertificateFixture, TheFolderStoreListsTheBundlesCertificatesOnce)
     WriteFile("junk.p7b", Bytes{1, 2, 3});
     WriteFile("single.cer", DerOf(a));
     // Enveloped data is not a bundle of certificates.
-    X509* d = Make(
-        CertSpec{"Enveloped", 4, "20200101000000Z", "20301231235959Z", "digitalSignature", Key(NewRsaKey(1024)), {}});
+    X509* d = Make(CertSpec{
+        "Enveloped", 4, "20200101000000Z", "20301231235959Z", "digitalSignature", Key(NewRsaKey(1024)), {}, {}});
     STACK_OF(X509)* recipients = sk_X509_new_null();
     sk_X509_push(recipients, d);
     BIO* data = BIO_new_mem_buf("content", 7);
@@ -377,6 +385,127 @@ TEST_F(CertificateFixture, PathsThatDoNotFitAreRefused)
     std::string longMask(2000, '*');
     EXPECT_FALSE(fits.LoadFolder(longMask.c_str()));
     EXPECT_EQ(fits.Count(), 0u);
+}
+
+// DER by hand: tag, short or long length, content.
+Bytes Tlv(std::uint8_t tag, const Bytes& content)
+{
+    Bytes out{tag};
+    if (content.size() < 0x80) {
+        out.push_back(static_cast<std::uint8_t>(content.size()));
+    } else {
+        out.push_back(0x82);
+        out.push_back(static_cast<std::uint8_t>(content.size() >> 8));
+        out.push_back(static_cast<std::uint8_t>(content.size()));
+    }
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+// DSTU4145Params naming a curve: SEQUENCE { OBJECT IDENTIFIER }.
+Bytes NamedCurveParams(const char* oid)
+{
+    ASN1_OBJECT* object = OBJ_txt2obj(oid, 1);
+    Bytes der = Der(object, i2d_ASN1_OBJECT);
+    ASN1_OBJECT_free(object);
+    return Tlv(0x30, der);
+}
+
+TEST_F(CertificateFixture, CertificateKeyTypesFollowTheKeyAndTheBasisOfItsCurve)
+{
+    // The explicit form of standard curve 0 as the formats library writes it.
+    CSPParameters standard;
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    ASSERT_EQ(standard.GetStandardCurve(1, 0, &field, &point), 1);
+    void* made = nullptr;
+    ASSERT_EQ(PKIInterface->CreateObject(PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS, &made), PKI_OK);
+    auto* explicitParameters = static_cast<IPKIParameters*>(made);
+    ASSERT_EQ(explicitParameters->SetExplicit(&field, &point, nullptr), PKI_OK);
+    CK_ATTRIBUTE explicitDer{CKA_EC_PARAMS, nullptr, 0};
+    ASSERT_TRUE(EncodePKIObjectAttribute(CKA_EC_PARAMS, explicitParameters, &explicitDer));
+    explicitParameters->Release();
+    Attr explicitOwner;
+    explicitOwner.a = explicitDer;
+    ASSERT_EQ(explicitOwner.bytes()[0], 0x30);
+    ASSERT_EQ(explicitOwner.bytes()[2], 0x30) << "an ECBinary, not a name";
+
+    Bytes dstuKey(33);
+    for (std::size_t i = 0; i < dstuKey.size(); ++i) dstuKey[i] = static_cast<std::uint8_t>(0x11 * (i % 15) + 1);
+    struct Case {
+        const char* name;
+        EVP_PKEY* key;
+        Bytes params;
+        CK_RV rv;
+        CK_KEY_TYPE type;
+        std::uint32_t m;  // the curve's degree read from the certificate (0: no parameters)
+    } cases[] = {
+        {"RSA", Key(NewRsaKey(1024)), {}, CKR_OK, CKK_RSA, 0},
+        {"ECDSA P-256", Key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")), {}, CKR_OK, CKK_EC, 0},
+        {"DSTU 4145 without parameters", nullptr, {}, CKR_OK, CKK_DSTU4145, 0},
+        {"DSTU 4145 on M257 (polynomial basis)", nullptr, NamedCurveParams("1.2.804.2.1.1.1.1.3.1.1.2.6"), CKR_OK,
+         CKK_DSTU4145_PB, 257},
+        {"DSTU 4145 on a normal-basis curve", nullptr, NamedCurveParams("1.2.804.2.1.1.1.1.3.1.2.2.0"), CKR_OK,
+         CKK_DSTU4145, 173},
+        {"DSTU 4145 on an unknown named curve", nullptr, NamedCurveParams("1.2.3.4.5"), CKR_OK, CKK_DSTU4145, 0},
+        {"DSTU 4145 with explicit parameters", nullptr, explicitOwner.bytes(), CKR_OK, CKK_DSTU4145_PB, 163},
+        // A SEQUENCE around an INTEGER is no DSTU 4145 parameters.
+        {"DSTU 4145 with damaged parameters", nullptr, Tlv(0x30, Bytes{0x02, 0x01, 0x05}), CKR_ATTRIBUTE_VALUE_INVALID,
+         0, 0},
+        {"Ed25519 (a kind of key the device has no type for)",
+         Key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")),
+         {},
+         CKR_ATTRIBUTE_VALUE_INVALID,
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CertSpec spec;
+        spec.key = c.key;
+        spec.dstuKey = dstuKey;
+        spec.dstuParams = c.params;
+        Bytes der = DerOf(Make(spec));
+        CK_KEY_TYPE type = 0;
+        EXPECT_EQ(GetCertificateKeyType(der.data(), static_cast<std::uint32_t>(der.size()), &type), c.rv);
+        if (c.rv == CKR_OK) {
+            EXPECT_EQ(type, c.type);
+        }
+        if (c.key != nullptr || c.rv != CKR_OK) continue;
+
+        // The key from the subject key's bit string, the curve from the
+        // algorithm's parameters.
+        made = nullptr;
+        ASSERT_EQ(PKIInterface->CreateObject(PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE, &made), PKI_OK);
+        auto* certificate = static_cast<IPKICertificate*>(made);
+        PKIBlob in{static_cast<std::uint32_t>(der.size()), der.data()};
+        ASSERT_EQ(certificate->Decode(&in), PKI_OK);
+        std::uint8_t key[76];
+        std::uint32_t length = 0;
+        void* parameters = nullptr;
+        ASSERT_EQ(certificate->GetDSTU4145PublicKey(key, &length, &parameters), PKI_OK);
+        certificate->Release();
+        EXPECT_EQ(Bytes(key, key + length), dstuKey);
+        EXPECT_EQ(Bytes(key + length, key + 76), Bytes(76 - length, 0));
+        if (c.params.empty()) {
+            EXPECT_EQ(parameters, nullptr);
+            continue;
+        }
+        ASSERT_NE(parameters, nullptr);
+        auto* held = static_cast<IPKIParameters*>(parameters);
+        DSTU4145FieldRecord readField{};
+        const int rc = held->GetParameters(&readField, nullptr, nullptr);
+        held->Release();
+        if (c.m == 0) {
+            EXPECT_EQ(rc, PKI_E_FAILURE) << "a curve the library does not know has no records";
+        } else {
+            ASSERT_EQ(rc, PKI_OK);
+            EXPECT_EQ(readField.words[DSTU4145_FIELD_M], c.m);
+        }
+    }
+    const Bytes junk{0x30, 0x03, 0x02, 0x01, 0x01};
+    CK_KEY_TYPE type = 0;
+    EXPECT_EQ(GetCertificateKeyType(junk.data(), 5, &type), CKR_ATTRIBUTE_VALUE_INVALID);
 }
 
 }  // namespace

@@ -97,6 +97,7 @@ TEST(PkfmtSlotLayout, CertificatesAndCmsContent)
     EXPECT_SLOT(IPKICertificate::GetSubjectRecord, 17);
     EXPECT_SLOT(IPKICertificate::GetSubject, 19);
     EXPECT_SLOT(IPKICertificate::GetKeyKind, 23);
+    EXPECT_SLOT(IPKICertificate::GetKeyParameterKind, 24);
     EXPECT_SLOT(IPKICertificate::GetDSTU4145PublicKey, 25);
     EXPECT_SLOT(IPKICertificate::GetRSAPublicKey, 29);
     EXPECT_SLOT(IPKICertificate::GetPolicies, 76);

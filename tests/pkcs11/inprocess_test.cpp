@@ -1,0 +1,279 @@
+// The entry functions linked in with the in-process PC/SC double, where the
+// sanitizer builds run them:
+// - threads work on a session's objects while the session ends
+//   (C_CloseSession, C_CloseAllSessions) or its key is pulled out and its
+//   slot forgotten by a scan. Each call answers with a result, never touches
+//   freed memory, and the objects of the other sessions stay;
+// - the token storage's free-memory bookkeeping over a damaged record.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DeviceTestSupport.h"
+#include "pkcs11/PKCS11Library.h"
+#include "pkcs11/PKCS11Session.h"
+#include "pkcs11/PKCS11TokenManager.h"
+#include "pkcs11/PKCS11TokenStorage.h"
+#include "pkcs11/pkcs11ua.h"
+#include "wemu.h"
+
+namespace {
+
+const std::string kPin = "1234";
+CK_BBOOL no = CK_FALSE;
+
+void* DistributionModule()
+{
+    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
+}
+
+CK_UTF8CHAR* U(const std::string& s)
+{
+    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
+}
+
+class Pkcs11InProcess : public devtest::DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
+        reader_ = AddKey(81, 18, 0x200, kPin);
+        ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+        CK_ULONG count = 0;
+        ASSERT_EQ(C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+        ASSERT_EQ(count, 1u);
+        std::string label = "threads";
+        label.resize(32, ' ');
+        ASSERT_EQ(C_InitToken(0, U(kPin), kPin.size(), U(label)), CKR_OK);
+    }
+    void TearDown() override
+    {
+        C_Finalize(nullptr);
+        DeviceTest::TearDown();
+    }
+
+    CK_SESSION_HANDLE Open()
+    {
+        CK_SESSION_HANDLE h = 0;
+        EXPECT_EQ(C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
+        return h;
+    }
+
+    static CK_RV CreateData(CK_SESSION_HANDLE s, const std::string& label, CK_OBJECT_HANDLE* h)
+    {
+        CK_OBJECT_CLASS dataClass = CKO_DATA;
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
+                            {CKA_TOKEN, &no, 1},
+                            {CKA_PRIVATE, &no, 1},
+                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                            {CKA_VALUE, (void*)"value", 5}};
+        return C_CreateObject(s, t, 5, h);
+    }
+
+    std::string reader_;
+};
+
+enum class Ending { CloseSession, CloseAllSessions, KeyPulled };
+
+class Pkcs11SessionObjectLifetime : public Pkcs11InProcess, public ::testing::WithParamInterface<Ending> {};
+
+// What a call on a session's objects may answer while the session ends.
+bool Expected(CK_RV rv)
+{
+    switch (rv) {
+    case CKR_OK:
+    case CKR_SESSION_HANDLE_INVALID:
+    case CKR_SESSION_CLOSED:
+    case CKR_OBJECT_HANDLE_INVALID:
+    case CKR_SLOT_ID_INVALID:  // the key is out and its slot forgotten
+    case CKR_DEVICE_REMOVED:
+    case CKR_TOKEN_NOT_PRESENT:
+    case CKR_DEVICE_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+TEST_P(Pkcs11SessionObjectLifetime, ObjectsInUseWhileTheSessionEnds)
+{
+    const CK_SESSION_HANDLE other = Open();
+    CK_OBJECT_HANDLE kept = 0;
+    ASSERT_EQ(CreateData(other, "kept", &kept), CKR_OK);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        const CK_SESSION_HANDLE s = Open();
+        std::vector<CK_OBJECT_HANDLE> objects(4);
+        for (CK_OBJECT_HANDLE& h : objects) ASSERT_EQ(CreateData(s, "work", &h), CKR_OK);
+
+        std::atomic<bool> stop{false};
+        std::atomic<int> unexpected{0};
+        std::atomic<CK_RV> firstUnexpected{CKR_OK};
+        std::atomic<int> started{0};
+        auto note = [&](CK_RV rv, bool* worked) {
+            if (rv == CKR_OK && !*worked) {
+                *worked = true;
+                ++started;
+            }
+            if (!Expected(rv) && unexpected++ == 0) firstUnexpected = rv;
+        };
+        std::vector<std::thread> workers;
+        std::unique_ptr<keyemu::Key> pulled;
+        // Reads attributes and sizes.
+        workers.emplace_back([&] {
+            bool worked = false;
+            char label[16];
+            for (unsigned i = 0; !stop.load(); ++i) {
+                CK_ATTRIBUTE a{CKA_LABEL, label, sizeof(label)};
+                note(C_GetAttributeValue(s, objects[i % objects.size()], &a, 1), &worked);
+                CK_ULONG size = 0;
+                note(C_GetObjectSize(s, objects[i % objects.size()], &size), &worked);
+            }
+        });
+        // Searches.
+        workers.emplace_back([&] {
+            bool worked = false;
+            CK_ATTRIBUTE pattern{CKA_LABEL, (void*)"work", 4};
+            while (!stop.load()) {
+                CK_RV rv = C_FindObjectsInit(s, &pattern, 1);
+                note(rv, &worked);
+                if (rv != CKR_OK) continue;
+                CK_OBJECT_HANDLE found[2];
+                CK_ULONG n = 0;
+                do {
+                    rv = C_FindObjects(s, found, 2, &n);
+                    note(rv, &worked);
+                } while (rv == CKR_OK && n != 0);
+                note(C_FindObjectsFinal(s), &worked);
+            }
+        });
+        // Changes, creates and destroys.
+        workers.emplace_back([&] {
+            bool worked = false;
+            for (unsigned i = 0; !stop.load(); ++i) {
+                CK_ATTRIBUTE rename{CKA_LABEL, (void*)"work", 4};
+                note(C_SetAttributeValue(s, objects[i % objects.size()], &rename, 1), &worked);
+                CK_OBJECT_HANDLE h = 0;
+                CK_RV rv = CreateData(s, "passing", &h);
+                note(rv, &worked);
+                if (rv == CKR_OK) note(C_DestroyObject(s, h), &worked);
+            }
+        });
+        // Every worker is inside the session's objects before it ends.
+        for (int wait = 0; started.load() < 3 && wait < 2000; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(started.load(), 3);
+        switch (GetParam()) {
+        case Ending::CloseSession:
+            EXPECT_EQ(C_CloseSession(s), CKR_OK);
+            break;
+        case Ending::CloseAllSessions:
+            EXPECT_EQ(C_CloseAllSessions(0), CKR_OK);
+            break;
+        case Ending::KeyPulled: {
+            pulled = devtest::pd::Unplug(reader_);
+            ASSERT_NE(pulled, nullptr);
+            CK_ULONG count = 0;
+            EXPECT_EQ(C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+            EXPECT_EQ(count, 0u);
+            break;
+        }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        stop = true;
+        for (std::thread& t : workers) t.join();
+        EXPECT_EQ(unexpected.load(), 0) << "first: 0x" << std::hex << firstUnexpected.load();
+        if (pulled) {
+            // The slot comes back with its number and the session with it;
+            // its objects are still there to be closed with it.
+            ASSERT_TRUE(devtest::pd::Replug(reader_, std::move(pulled)));
+            CK_ULONG count = 0;
+            EXPECT_EQ(C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+            char label[16];
+            CK_ATTRIBUTE a{CKA_LABEL, label, sizeof(label)};
+            EXPECT_EQ(C_GetAttributeValue(s, objects[0], &a, 1), CKR_OK);
+            EXPECT_EQ(C_CloseSession(s), CKR_OK);
+        }
+        CK_SESSION_INFO info;
+        EXPECT_EQ(C_GetSessionInfo(s, &info), CKR_SESSION_HANDLE_INVALID);
+    }
+    char label[16];
+    CK_ATTRIBUTE a{CKA_LABEL, label, sizeof(label)};
+    if (GetParam() != Ending::CloseAllSessions) {
+        // The other session and its object are untouched.
+        ASSERT_EQ(C_GetAttributeValue(other, kept, &a, 1), CKR_OK);
+        EXPECT_EQ(std::string(label, a.ulValueLen), "kept");
+    } else if (GetParam() == Ending::CloseAllSessions) {
+        EXPECT_EQ(C_GetAttributeValue(other, kept, &a, 1), CKR_SESSION_HANDLE_INVALID);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, Pkcs11SessionObjectLifetime,
+                         ::testing::Values(Ending::CloseSession, Ending::CloseAllSessions, Ending::KeyPulled),
+                         [](const ::testing::TestParamInfo<Ending>& info) {
+                             switch (info.param) {
+                             case Ending::CloseSession:
+                                 return "CloseSession";
+                             case Ending::CloseAllSessions:
+                                 return "CloseAllSessions";
+                             default:
+                                 return "KeyPulled";
+                             }
+                         });
+
+TEST_F(Pkcs11InProcess, TakingFromTheFreeMemoryOfADamagedRecordStaysWithinTheArea)
+{
+    const CK_SESSION_HANDLE s = Open();
+    ASSERT_EQ(C_Login(s, CKU_USER, U(kPin), kPin.size()), CKR_OK);  // the key writes only then
+    std::shared_ptr<PKCS11Session> session;
+    PKCS11TokenManager* manager = nullptr;
+    PKCS11TokenStorage* storage = nullptr;
+    PKCS11Device* device = nullptr;
+    ASSERT_EQ(FindSession(s, &session), CKR_OK);
+    ASSERT_EQ(session->GetTokenManager(&manager), CKR_OK);
+    ASSERT_EQ(manager->GetStorage(&storage), CKR_OK);
+    ASSERT_EQ(storage->GetDevice(&device), CKR_OK);
+    auto setFree = [&](CK_BYTE area, std::uint32_t value) {
+        TokenRecordBytes record;
+        ASSERT_EQ(storage->ReadTokenRecord(&record), CKR_OK);
+        ASSERT_EQ(device->SetFreeMemory(record.get(), area, value), CKR_OK);
+        ASSERT_EQ(storage->WriteTokenRecord(record.get()), CKR_OK);
+    };
+    auto getFree = [&](CK_BYTE area) {
+        TokenRecordBytes record;
+        std::uint32_t value = 0;
+        EXPECT_EQ(storage->ReadTokenRecord(&record), CKR_OK);
+        if (record) {
+            EXPECT_EQ(device->GetFreeMemory(record.get(), area, &value), CKR_OK);
+        }
+        return value;
+    };
+    struct Case {
+        CK_BYTE area;
+        std::uint32_t stored;
+        std::uint32_t n;
+        std::uint32_t expected;
+    } cases[] = {
+        {0, 1000, 100, 900},         {0, 50, 100, 0},  // more taken than is free: none left, not 2^32 - 50
+        {0, 0xFFFFFFF0u, 100, 4096},                   // past the area: the area's capacity
+        {1, 0xFFFFFFF0u, 100, 3072}, {1, 0, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.area) + ": " + std::to_string(c.stored) + " - " + std::to_string(c.n));
+        setFree(c.area, c.stored);
+        ASSERT_EQ(storage->AdjustFreeMemory(c.area, 1, c.n), CKR_OK);
+        EXPECT_EQ(getFree(c.area), c.expected);
+    }
+    CK_TOKEN_INFO info{};
+    ASSERT_EQ(C_GetTokenInfo(0, &info), CKR_OK);
+    EXPECT_EQ(info.ulFreePrivateMemory, 0u);
+    session.reset();
+    EXPECT_EQ(C_CloseSession(s), CKR_OK);
+}
+
+}  // namespace
