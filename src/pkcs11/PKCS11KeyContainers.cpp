@@ -8,6 +8,7 @@
 #include "crypto/SecureWipe.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11PKI.h"
+#include "pkcs11/PKCS11PKIHeld.h"
 
 const char KeyContainerPassword[] = "Rb8qNw2Xv$5hTm0kLp<3Zc7YeJ4uFa9sGd1WoK6i";
 
@@ -16,56 +17,9 @@ namespace {
 constexpr std::uint32_t kMaxPasswordBytes = 64;
 constexpr std::uint32_t kIdentifierBytes = 20;
 
-// One reference to a library object, dropped on every path.
 template <typename T>
-class Held {
-public:
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held() { Reset(); }
-    T* get() const { return static_cast<T*>(raw_); }
-    T* operator->() const { return get(); }
-    void** out()
-    {
-        Reset();
-        return &raw_;
-    }
-    void Reset()
-    {
-        if (raw_ != nullptr) static_cast<IPKIObject*>(get())->Release();
-        raw_ = nullptr;
-    }
-    // For the routines here that hand out a T* themselves.
-    T** slot()
-    {
-        Reset();
-        return reinterpret_cast<T**>(&raw_);
-    }
-    // Gives the reference to the caller.
-    T* Detach()
-    {
-        T* object = get();
-        raw_ = nullptr;
-        return object;
-    }
-
-private:
-    void* raw_ = nullptr;
-};
-
-// A blob the library filled, handed back through the interface.
-class LibraryBlob {
-public:
-    LibraryBlob() = default;
-    LibraryBlob(const LibraryBlob&) = delete;
-    LibraryBlob& operator=(const LibraryBlob&) = delete;
-    ~LibraryBlob()
-    {
-        if (blob.data != nullptr && PKIInterface != nullptr) PKIInterface->FreeBlob(&blob);
-    }
-    PKIBlob blob{0, nullptr};
-};
+using Held = PKIHeld<T>;
+using LibraryBlob = PKILibraryBlob;
 
 template <typename T>
 bool Create(std::uint32_t classId, std::uint32_t interfaceId, Held<T>* object)

@@ -16,13 +16,32 @@ public:
     PKIHeld() = default;
     PKIHeld(const PKIHeld&) = delete;
     PKIHeld& operator=(const PKIHeld&) = delete;
-    ~PKIHeld()
-    {
-        if (raw_ != nullptr) static_cast<IPKIObject*>(get())->Release();
-    }
+    ~PKIHeld() { Reset(); }
     T* get() const { return static_cast<T*>(raw_); }
     T* operator->() const { return get(); }
-    void** out() { return &raw_; }
+    void** out()
+    {
+        Reset();
+        return &raw_;
+    }
+    void Reset()
+    {
+        if (raw_ != nullptr) static_cast<IPKIObject*>(get())->Release();
+        raw_ = nullptr;
+    }
+    // For routines that hand out a T* themselves.
+    T** slot()
+    {
+        Reset();
+        return reinterpret_cast<T**>(&raw_);
+    }
+    // Gives the reference to the caller.
+    T* Detach()
+    {
+        T* object = get();
+        raw_ = nullptr;
+        return object;
+    }
 
 private:
     void* raw_ = nullptr;
