@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "E2EProcess.h"
 #include "KeyRig.h"
 
 #ifndef QVK_PKCS11_MODULE
@@ -33,19 +34,6 @@ namespace {
 
 const std::string kModule = QVK_PKCS11_MODULE;
 const std::string kSoPin = "12345678";
-
-// Runs a shell command; its standard output and error, and its exit status.
-int RunShell(const std::string& command, std::string* output)
-{
-    output->clear();
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return -1;
-    std::array<char, 4096> buffer;
-    std::size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output->append(buffer.data(), n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool Installed(const std::string& program)
 {
