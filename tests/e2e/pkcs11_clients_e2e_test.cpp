@@ -281,6 +281,29 @@ TEST_F(Pkcs11ClientsE2E, PyKCS11Flows)
     if (Has(out, "skip ")) GTEST_SKIP() << "flows the module does not offer yet:\n" << out;
 }
 
+// A signing application's path with PyKCS11: a key pair made on the key,
+// a signature, its verification; then pkcs11-tool, another client in another
+// process, finds both keys on the token.
+TEST_F(Pkcs11ClientsE2E, PyKCS11MakesAKeyPairAndSignsAndVerifies)
+{
+    StartKey(4409);
+    InitialiseBlank("signing");
+    std::string out;
+    ASSERT_EQ(Tool("--init-pin --so-pin " + kSoPin + " --pin 11112222", &out), 0) << out;
+    const int status = RunShell(
+        python_ + " " QVK_E2E_SOURCE_DIR "/pkcs11_sign_verify.py " + kModule + " " + Serial() + " 11112222 163", &out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_FALSE(Has(out, "FAIL")) << out;
+    EXPECT_TRUE(Has(out, "ok   signature of 42 bytes")) << out;  // an order of 163 bits
+    EXPECT_TRUE(Has(out, "ok   the public key verifies it")) << out;
+    EXPECT_TRUE(Has(out, "ok   a changed signature does not verify")) << out;
+
+    ASSERT_EQ(Tool("--login --pin 11112222 -O", &out), 0) << out;
+    EXPECT_TRUE(Has(out, "Private Key Object")) << out;
+    EXPECT_TRUE(Has(out, "Public Key Object")) << out;
+    EXPECT_TRUE(Has(out, "label:      demo signature key")) << out;
+}
+
 TEST_F(Pkcs11ClientsE2E, P11toolListsTokensMechanismsAndRandomNumbers)
 {
     if (!Installed("p11tool")) GTEST_SKIP() << "p11tool is not installed (scripts/install-deps)";
