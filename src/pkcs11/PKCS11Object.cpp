@@ -281,8 +281,13 @@ CK_RV CreateObjectForClass(CK_OBJECT_CLASS objectClass, const CK_ATTRIBUTE* entr
     } catch (const std::bad_alloc&) {
         return CKR_HOST_MEMORY;
     }
-    const CK_RV rv = objectClass <= CKO_SECRET_KEY ? made->ApplyNewObjectTemplate(entries, count, useHooks)
-                                                   : made->SetAttributes(entries, count);
+    CK_RV rv = objectClass <= CKO_SECRET_KEY ? made->ApplyNewObjectTemplate(entries, count, useHooks)
+                                             : made->SetAttributes(entries, count);
+    // A plain object takes only what it is given, so its handle has no
+    // value yet: without one it could not be numbered as a token object.
+    CK_ULONG handle = 0;
+    if (rv == CKR_OK && made->GetInteger(CKA_VENDOR_OBJECT_HANDLE, &handle) != CKR_OK)
+        rv = made->SetIntegerAttribute(CKA_VENDOR_OBJECT_HANDLE, 0, false);
     if (rv != CKR_OK) return rv;
     *out = made.Detach();
     return CKR_OK;

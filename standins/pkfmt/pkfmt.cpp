@@ -48,6 +48,7 @@
 #include "PkfmtDer.h"
 #include "PkfmtEncoding.h"
 #include "PkfmtGost28147.h"
+#include "PkfmtGost34311.h"
 #include "PkfmtPoint.h"
 #include "support/CSPParameters.h"
 #include "support/PKIInterface.h"
@@ -1717,6 +1718,8 @@ public:
                 break;
             case PKI_CLASS_GOST28147_PARAMETERS:
                 return CreateGost28147Parameters(interfaceId, object);
+            case PKI_CLASS_GOST34311_PARAMETERS:
+                return CreateGost34311Parameters(interfaceId, object);
             case PKI_CLASS_DSTU4145_PUBLIC_KEY:
                 return CreatePointObject(classId, interfaceId, object);
             default:

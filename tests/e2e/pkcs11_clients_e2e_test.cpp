@@ -211,7 +211,7 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolDescribesTheModuleSlotAndMechanisms)
         EXPECT_TRUE(Has(out, line)) << line << "\n" << out;
 }
 
-TEST_F(Pkcs11ClientsE2E, PkcsToolHashesWithDstu7564)
+TEST_F(Pkcs11ClientsE2E, PkcsToolHashesWithDstu7564AndGost34311)
 {
     StartKey(4403);
     InitialiseBlank("hash");
@@ -224,6 +224,11 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolHashesWithDstu7564)
     ASSERT_EQ(status, 0) << out;
     // The standard's example: 512 bits 00 01 .. 3F, 256-bit hash.
     EXPECT_EQ(Hex(ReadFile(File("digest"))), "08F4EE6F1BE6903B324C4E27990CB24EF69DD58DBE84813EE0A52F6631239875");
+
+    // GOST 34.311 with no parameter: the published answer under the default S-box.
+    WriteFile(File("message"), "12345678901234567890123456789011");
+    ASSERT_EQ(Tool("--hash -m 0x80420021 -i " + File("message") + " -o " + File("digest"), &out), 0) << out;
+    EXPECT_EQ(Hex(ReadFile(File("digest"))), "7686F3F4B113AADC97BCA9EA054F41821F0676C5C28FFB987E41797A568E1ED4");
 }
 
 TEST_F(Pkcs11ClientsE2E, PkcsToolKeepsADataObjectAcrossProcesses)

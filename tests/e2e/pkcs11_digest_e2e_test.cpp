@@ -37,23 +37,23 @@ protected:
         module_->InitializeToken();
         return module_->Open(CKF_SERIAL_SESSION);
     }
-    CK_RV Init(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type)
+    CK_RV Init(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, const Bytes& parameter = {})
     {
-        CK_MECHANISM m{type, nullptr, 0};
+        CK_MECHANISM m{type, parameter.empty() ? nullptr : const_cast<CK_BYTE*>(parameter.data()), parameter.size()};
         return f_->C_DigestInit(h, &m);
     }
-    Bytes Single(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, Bytes data)
+    Bytes Single(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, Bytes data, const Bytes& parameter = {})
     {
-        EXPECT_EQ(Init(h, type), CKR_OK);
+        EXPECT_EQ(Init(h, type, parameter), CKR_OK);
         Bytes out(64);
         CK_ULONG length = out.size();
         EXPECT_EQ(f_->C_Digest(h, data.data(), data.size(), out.data(), &length), CKR_OK);
         out.resize(length);
         return out;
     }
-    Bytes Parts(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, Bytes data, std::size_t first)
+    Bytes Parts(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, Bytes data, std::size_t first, const Bytes& parameter = {})
     {
-        EXPECT_EQ(Init(h, type), CKR_OK);
+        EXPECT_EQ(Init(h, type, parameter), CKR_OK);
         EXPECT_EQ(f_->C_DigestUpdate(h, data.data(), first), CKR_OK);
         EXPECT_EQ(f_->C_DigestUpdate(h, nullptr, 0), CKR_OK);
         EXPECT_EQ(f_->C_DigestUpdate(h, data.data() + first, data.size() - first), CKR_OK);
@@ -94,8 +94,7 @@ TEST_F(Pkcs11DigestE2E, Gost34311WithDefaultParametersSingleAndMultiPart)
     KeyRig rig({RigKey(402, 18, "12345678")});
     const CK_SESSION_HANDLE h = Open();
     const Bytes data = Counting(100);
-    if (Init(h, CKM_GOST34311) == CKR_GENERAL_ERROR) GTEST_SKIP() << "the provider does not hash GOST 34.311 yet";
-    f_->C_DigestFinal(h, nullptr, nullptr);
+    ASSERT_EQ(Init(h, CKM_GOST34311), CKR_OK);
     Bytes out(32);
     CK_ULONG length = 32;
     ASSERT_EQ(f_->C_DigestFinal(h, out.data(), &length), CKR_OK);
@@ -108,6 +107,147 @@ TEST_F(Pkcs11DigestE2E, Gost34311WithDefaultParametersSingleAndMultiPart)
     CK_MECHANISM m{CKM_GOST34311, junk, sizeof(junk)};
     EXPECT_EQ(f_->C_DigestInit(h, &m), CKR_MECHANISM_PARAM_INVALID);
     EXPECT_EQ(f_->C_DigestFinal(h, out.data(), &length), CKR_OPERATION_NOT_INITIALIZED) << "nothing was begun";
+}
+
+// GOST R 34.11-94 test parameters, S-box 0 first, packed two per byte.
+Bytes TestSBox()
+{
+    static const CK_BYTE rows[8][16] = {
+        {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3}, {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
+        {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11}, {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
+        {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2}, {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
+        {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12}, {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12}};
+    Bytes packed(64);
+    for (int r = 0; r < 4; ++r)
+        for (int v = 0; v < 16; ++v)
+            packed[16 * r + v] = static_cast<CK_BYTE>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
+    return packed;
+}
+
+Bytes Text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+// A DER element of a short-form length: tag, length, content.
+Bytes Der(CK_BYTE tag, const Bytes& content)
+{
+    Bytes out{tag, static_cast<CK_BYTE>(content.size())};
+    for (CK_BYTE b : content) out.push_back(b);
+    return out;
+}
+
+// The OID 1.2.a.b... of arcs below 128: 40 * 1 + 2, then a byte per arc.
+Bytes SmallOid(const std::vector<CK_BYTE>& arcs)
+{
+    Bytes body{0x2A};
+    for (CK_BYTE a : arcs) body.push_back(a);
+    return Der(0x06, body);
+}
+
+// The reference 1.2.804.2.1.1.1.1.1.1.0.j of standard S-box j (804 is 6 * 128 + 36).
+Bytes StandardSBoxReference(CK_BYTE j)
+{
+    return Der(0x06, {0x2A, 0x86, 0x24, 0x02, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, j});
+}
+
+TEST_F(Pkcs11DigestE2E, Gost34311GivesThePublishedAnswersUnderTheParametersGiven)
+{
+    KeyRig rig({RigKey(404, 18, "12345678")});
+    const CK_SESSION_HANDLE h = Open();
+
+    // The standard's examples under its test S-box, given outright.
+    const Bytes explicitTest = Der(0x30, Der(0x04, TestSBox()));
+    const Bytes example = Text("Suppose the original message has length = 50 bytes");
+    const Bytes exampleHash = Hex("471ABA57A60A770D3A76130635C1FBEA4EF14DE51F78B4AE57DD893B62F55208");
+    EXPECT_EQ(Single(h, CKM_GOST34311, Text("This is message, length=32 bytes"), explicitTest),
+              Hex("B1C466D37519B82E8319819FF32595E047A28CB6F83EFF1C6916A815A637FFFA"));
+    EXPECT_EQ(Single(h, CKM_GOST34311, example, explicitTest), exampleHash);
+    EXPECT_EQ(Parts(h, CKM_GOST34311, example, 33, explicitTest), exampleHash);
+
+    // The default S-box: no parameter, and standard S-box 0 named by reference.
+    const Bytes message = Text("12345678901234567890123456789011");
+    const Bytes defaultHash = Hex("7686f3f4b113aadc97bca9ea054f41821f0676c5c28ffb987e41797a568e1ed4");
+    EXPECT_EQ(Single(h, CKM_GOST34311, message), defaultHash);
+    EXPECT_EQ(Single(h, CKM_GOST34311, message, Der(0x30, StandardSBoxReference(0))), defaultHash);
+    EXPECT_EQ(Parts(h, CKM_GOST34311, message, 7, Der(0x30, StandardSBoxReference(0))), defaultHash);
+
+    // Every S-box object of the session: its reference hashes as its S-box.
+    CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
+    CK_KEY_TYPE gost = CKK_GOST28147;
+    CK_ATTRIBUTE pattern[] = {{CKA_CLASS, &domain, sizeof(domain)}, {CKA_KEY_TYPE, &gost, sizeof(gost)}};
+    ASSERT_EQ(f_->C_FindObjectsInit(h, pattern, 2), CKR_OK);
+    CK_OBJECT_HANDLE boxes[16];
+    CK_ULONG count = 0;
+    ASSERT_EQ(f_->C_FindObjects(h, boxes, 16, &count), CKR_OK);
+    ASSERT_EQ(f_->C_FindObjectsFinal(h), CKR_OK);
+    ASSERT_EQ(count, 10u);
+    std::vector<Bytes> hashes;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_BYTE id[64], info[80];
+        CK_ATTRIBUTE read[] = {{CKA_ID, id, sizeof(id)}, {CKA_VENDOR_KEY_INFO, info, sizeof(info)}};
+        ASSERT_EQ(f_->C_GetAttributeValue(h, boxes[i], read, 2), CKR_OK);
+        const Bytes reference(id, id + read[0].ulValueLen);
+        EXPECT_EQ(reference, StandardSBoxReference(static_cast<CK_BYTE>(i)));
+        const Bytes byReference = Single(h, CKM_GOST34311, example, Der(0x30, reference));
+        EXPECT_EQ(byReference, Single(h, CKM_GOST34311, example, Der(0x30, Bytes(info, info + read[1].ulValueLen))))
+            << i;
+        hashes.push_back(byReference);
+    }
+    EXPECT_NE(hashes.front(), hashes.back());
+
+    // Parameters that name no S-box, or that are missing.
+    EXPECT_EQ(Init(h, CKM_GOST34311, Der(0x30, StandardSBoxReference(10))), CKR_MECHANISM_PARAM_INVALID);
+    CK_MECHANISM missing{CKM_GOST34311, nullptr, 20};
+    EXPECT_EQ(f_->C_DigestInit(h, &missing), CKR_MECHANISM_PARAM_INVALID);
+    missing.mechanism = CKM_DSTU7564_256;
+    EXPECT_EQ(f_->C_DigestInit(h, &missing), CKR_MECHANISM_PARAM_INVALID);
+    CK_ULONG length = 0;
+    EXPECT_EQ(f_->C_DigestFinal(h, nullptr, &length), CKR_OPERATION_NOT_INITIALIZED) << "nothing was begun";
+    // A session whose S-box objects are gone resolves no reference.
+    for (CK_ULONG i = 0; i < count; ++i) ASSERT_EQ(f_->C_DestroyObject(h, boxes[i]), CKR_OK);
+    EXPECT_EQ(Init(h, CKM_GOST34311, Der(0x30, StandardSBoxReference(0))), CKR_MECHANISM_PARAM_INVALID);
+    EXPECT_EQ(Single(h, CKM_GOST34311, message), defaultHash);
+}
+
+TEST_F(Pkcs11DigestE2E, Gost34311ReferencesOfTheFull128CharactersResolve)
+{
+    KeyRig rig({RigKey(405, 18, "12345678")});
+    Open();
+    CK_SESSION_HANDLE rw = 0;
+    ASSERT_EQ(f_->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &rw), CKR_OK);
+    std::string pin = "12345678";
+    ASSERT_EQ(f_->C_Login(rw, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size()), CKR_OK);
+
+    // 1.2.10 and 61 arcs 3: 3 + 3 + 2 * 61 = 128 characters. 1.2 and 63 arcs
+    // 3: 129 characters, one more than a reference holds.
+    std::vector<CK_BYTE> arcs{10};
+    arcs.insert(arcs.end(), 61, 3);
+    const Bytes longest = SmallOid(arcs);
+    const Bytes tooLong = SmallOid(std::vector<CK_BYTE>(63, 3));
+    ASSERT_EQ(longest.size(), 2u + 1 + 62);
+
+    // An S-box object naming the test S-box by that reference, made as the
+    // module makes its own.
+    CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
+    CK_KEY_TYPE gost = CKK_GOST28147;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    Bytes info = Der(0x04, TestSBox());
+    Bytes id = longest;
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &domain, sizeof(domain)},
+                        {CKA_TOKEN, &yes, 1},
+                        {CKA_PRIVATE, &no, 1},
+                        {CKA_LOCAL, &yes, 1},
+                        {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                        {CKA_VENDOR_KEY_INFO, info.data(), info.size()},
+                        {CKA_ID, id.data(), id.size()}};
+    CK_OBJECT_HANDLE made = 0;
+    ASSERT_EQ(f_->C_CreateObject(rw, t, 7, &made), CKR_OK);
+
+    EXPECT_EQ(Single(rw, CKM_GOST34311, Text("This is message, length=32 bytes"), Der(0x30, longest)),
+              Hex("B1C466D37519B82E8319819FF32595E047A28CB6F83EFF1C6916A815A637FFFA"));
+    EXPECT_EQ(Init(rw, CKM_GOST34311, Der(0x30, tooLong)), CKR_MECHANISM_PARAM_INVALID);
+    EXPECT_EQ(f_->C_DestroyObject(rw, made), CKR_OK);
 }
 
 TEST_F(Pkcs11DigestE2E, OperationsAreKeptOrEndedAsCallersExpect)

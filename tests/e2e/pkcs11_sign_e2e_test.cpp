@@ -149,6 +149,26 @@ TEST_F(Pkcs11SignE2E, UpdatesAndArgumentsAreCheckedByMechanism)
     EXPECT_EQ(f_->C_SignInit(h, nullptr, priv), CKR_ARGUMENTS_BAD);
 }
 
+TEST_F(Pkcs11SignE2E, Gost34311SignatureIsOfTheDigestUnderTheKeysSBox)
+{
+    KeyRig rig({RigKey(613, 18, kRigPin)});
+    const CK_SESSION_HANDLE h = Open();
+    CK_OBJECT_HANDLE pub = 0, priv = 0;
+    Generate(h, &pub, &priv);
+    // The key's parameters carry standard S-box 0, which CKM_GOST34311 takes
+    // when given no parameter: the hashed signature is one of that digest.
+    const Bytes data = Counting(77);
+    CK_MECHANISM digest{CKM_GOST34311, nullptr, 0};
+    ASSERT_EQ(f_->C_DigestInit(h, &digest), CKR_OK);
+    Bytes hash(32);
+    CK_ULONG length = hash.size();
+    ASSERT_EQ(f_->C_Digest(h, const_cast<CK_BYTE*>(data.data()), data.size(), hash.data(), &length), CKR_OK);
+    const Bytes signature = SignParts(h, CKM_DSTU4145_GOST34311, priv, data);
+    EXPECT_EQ(Verify(h, CKM_DSTU4145, pub, hash, signature), CKR_OK);
+    hash[0] ^= 1;
+    EXPECT_EQ(Verify(h, CKM_DSTU4145, pub, hash, signature), CKR_SIGNATURE_INVALID);
+}
+
 TEST_F(Pkcs11SignE2E, LongHashesOnlyOnVersion18Keys)
 {
     KeyRig rig({RigKey(613, 17, kRigPin)});

@@ -468,6 +468,17 @@ TEST(ObjectClasses, Handles)
     CK_OBJECT_HANDLE handle = 0;
     ASSERT_EQ(GetObjectHandle(o.object, &handle), CKR_OK);
     EXPECT_EQ(handle, 0x31234505u);
+
+    // A new object of any class, plain ones included, reads as not yet
+    // numbered, so storing it on the token can number it.
+    for (CK_ULONG newClass : {CKO_DATA, CKO_DOMAIN_PARAMETERS}) {
+        Owned fresh;
+        CK_ATTRIBUTE only{CKA_CLASS, &newClass, sizeof(newClass)};
+        ASSERT_EQ(CreateObjectFromTemplate(&only, 1, true, &fresh.object), CKR_OK);
+        handle = 1;
+        EXPECT_EQ(GetObjectHandle(fresh.object, &handle), CKR_OK) << newClass;
+        EXPECT_EQ(handle, 0u) << newClass;
+    }
 }
 
 TEST(ObjectClasses, SignatureKeyRole)
