@@ -46,6 +46,7 @@ struct SignFigures {
     double hostSharePct = 0;
     double hostUs = 0;
     double pcscUs = 0;
+    double signOnlySharePct = 0;  // C_Sign without its C_SignInit
 };
 SignFigures g_sign;
 
@@ -168,8 +169,12 @@ void BM_C_Sign(benchmark::State& state)
     state.counters["sign_host_us"] = signMeter.HostUs(state);
     state.counters["sign_pcsc_us"] = signMeter.PcscUs(state);
     if (!state.error_occurred() && state.iterations() > 0)
-        g_sign = {true, 1e6 / meter.TotalUs(state), meter.HostSharePct(state), meter.HostUs(state),
-                  meter.PcscUs(state)};
+        g_sign = {true,
+                  1e6 / meter.TotalUs(state),
+                  meter.HostSharePct(state),
+                  meter.HostUs(state),
+                  meter.PcscUs(state),
+                  signMeter.HostSharePct(state)};
     g_f->C_DestroyObject(h, privateKey);
     g_f->C_DestroyObject(h, publicKey);
     g_f->C_CloseSession(h);
@@ -210,9 +215,10 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (g_sign.measured)
-        std::printf("C_Sign: %.1f signatures/s; host share %.2f %% (host %.0f us, pcsc %.0f us): under %.0f %%: %s\n",
-                    g_sign.callsPerS, g_sign.hostSharePct, g_sign.hostUs, g_sign.pcscUs, kHostShareLimitPct,
-                    g_sign.hostSharePct < kHostShareLimitPct ? "yes" : "NO");
+        std::printf("C_Sign: %.1f signatures/s; host share %.2f %% (host %.0f us, pcsc %.0f us; C_Sign alone %.2f %%): "
+                    "under %.0f %%: %s\n",
+                    g_sign.callsPerS, g_sign.hostSharePct, g_sign.hostUs, g_sign.pcscUs, g_sign.signOnlySharePct,
+                    kHostShareLimitPct, g_sign.hostSharePct < kHostShareLimitPct ? "yes" : "NO");
     g_f->C_Finalize(nullptr);
     dlclose(module);
     return 0;
