@@ -3,19 +3,15 @@
 // and a 4 KiB storage read, each with the host's own share, that is the time
 // spent outside SCardTransmit.
 //
-// SCardTransmit is wrapped by this program: its definition here takes the
-// place of pcsc-lite's for every caller in the program, times the call and
-// hands it on to the library's own.
+// SCardTransmit is wrapped by this program (PcscTiming.h): its definition
+// takes the place of pcsc-lite's for every caller in the program.
 //
 // Counters per iteration: transmits; pcsc_us (inside SCardTransmit: pcscd,
 // the reader driver and the key); host_us (everything else); host_pct =
 // host_us / pcsc_us, what the host adds to the round trip.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 #include <unistd.h>
-#include <winscard.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,77 +19,24 @@
 #include <string>
 
 #include "KeyRig.h"
+#include "PcscTiming.h"
 #include "device/DeviceProtocol.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using TransmitFn = LONG (*)(SCARDHANDLE, const SCARD_IO_REQUEST*, LPCBYTE, DWORD, SCARD_IO_REQUEST*, LPBYTE, LPDWORD);
+using qvk::bench::ShareMeter;
 
 constexpr uint32_t kSerial = 100001;
 constexpr char kPassword[] = "12345678";
 
-// Time spent in SCardTransmit and the number of calls, on this thread.
-thread_local Clock::duration t_transmitTime{};
-thread_local uint64_t t_transmits = 0;
-
-TransmitFn RealTransmit()
+// The counters of ShareMeter, and host_pct: what the host adds to the round
+// trip through pcscd.
+void Report(const ShareMeter& meter, benchmark::State& state)
 {
-    static TransmitFn real = reinterpret_cast<TransmitFn>(dlsym(RTLD_NEXT, "SCardTransmit"));
-    return real;
+    meter.Report(state);
+    const double pcsc = meter.PcscUs(state);
+    state.counters["host_pct"] = pcsc > 0 ? 100.0 * meter.HostUs(state) / pcsc : 0.0;
 }
-
-}  // namespace
-
-extern "C" LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
-                              SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength)
-{
-    TransmitFn real = RealTransmit();
-    if (real == nullptr) return SCARD_F_INTERNAL_ERROR;
-    const Clock::time_point start = Clock::now();
-    const LONG rc = real(card, sendPci, send, sendLength, receivePci, receive, receiveLength);
-    t_transmitTime += Clock::now() - start;
-    ++t_transmits;
-    return rc;
-}
-
-namespace {
-
-// Splits the measured iterations into time inside and outside SCardTransmit.
-class ShareMeter {
-public:
-    void Begin()
-    {
-        transmitStart_ = t_transmitTime;
-        countStart_ = t_transmits;
-        start_ = Clock::now();
-    }
-    void End()
-    {
-        total_ += Clock::now() - start_;
-        transmit_ += t_transmitTime - transmitStart_;
-        count_ += t_transmits - countStart_;
-    }
-    void Report(benchmark::State& state) const
-    {
-        const double iterations = static_cast<double>(state.iterations());
-        if (iterations == 0) return;
-        const double totalUs = std::chrono::duration<double, std::micro>(total_).count() / iterations;
-        const double pcscUs = std::chrono::duration<double, std::micro>(transmit_).count() / iterations;
-        state.counters["transmits"] = static_cast<double>(count_) / iterations;
-        state.counters["pcsc_us"] = pcscUs;
-        state.counters["host_us"] = totalUs - pcscUs;
-        state.counters["host_pct"] = pcscUs > 0 ? 100.0 * (totalUs - pcscUs) / pcscUs : 0.0;
-    }
-
-private:
-    Clock::time_point start_;
-    Clock::duration transmitStart_{};
-    uint64_t countStart_ = 0;
-    Clock::duration total_{};
-    Clock::duration transmit_{};
-    uint64_t count_ = 0;
-};
 
 struct Closer {
     void operator()(DeviceContext* c) const
@@ -135,7 +78,7 @@ void BM_OpenLoginLogout(benchmark::State& state)
             break;
         }
     }
-    meter.Report(state);
+    Report(meter, state);
 }
 
 // One protected request (mode 2 under the session key: MAC and encryption)
@@ -163,7 +106,7 @@ void BM_ProtectedCommand(benchmark::State& state)
         }
         benchmark::DoNotOptimize(block);
     }
-    meter.Report(state);
+    Report(meter, state);
 }
 
 // The same through the layer's whole write path: the per-key mutex, the
@@ -185,7 +128,7 @@ void BM_WriteMemoryBlock(benchmark::State& state)
             break;
         }
     }
-    meter.Report(state);
+    Report(meter, state);
 }
 
 // 4 KiB from the key: the public area read again chunk by chunk (128
@@ -206,7 +149,7 @@ void BM_StorageRead4K(benchmark::State& state)
             break;
         }
     }
-    meter.Report(state);
+    Report(meter, state);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * PublicAreaSize(c.get()));
 }
 

@@ -1,5 +1,6 @@
 // Images of the key's public and private memory areas in the shared device
 // cache, block reads and writes, page erases, format and password change.
+#include <algorithm>
 #include <cstring>
 
 #include "device/DeviceInternal.h"
@@ -208,6 +209,30 @@ uint32_t ReadMemoryBlock(DeviceContext* context, uint8_t out[32], uint32_t block
         std::memcpy(out, context->publicImage + block * kChunk, kChunk);
     else
         std::memcpy(out, context->privateImage + (block - publicBlocks) * kChunk, kChunk);
+    return 0;
+}
+
+uint32_t ReadMemoryBlocks(DeviceContext* context, uint8_t* out, uint32_t firstBlock, uint32_t count)
+{
+    const uint32_t publicBlocks = PublicAreaSize(context) / kChunk;
+    const uint32_t totalBlocks = publicBlocks + kPrivateSize / kChunk;
+    if (firstBlock > totalBlocks || count > totalBlocks - firstBlock) return KEYERR_BAD_PARAMETER;
+    const uint32_t end = firstBlock + count;
+    // Each area's image is loaded once, in the order block-by-block reads
+    // would load them.
+    if (firstBlock < publicBlocks) {
+        const uint32_t r = LoadMemoryImage(context, kAreaPublic);
+        if (r != 0) return r;
+        const uint32_t last = std::min(end, publicBlocks);
+        std::memcpy(out, context->publicImage + firstBlock * kChunk, (last - firstBlock) * kChunk);
+    }
+    if (end > publicBlocks) {
+        const uint32_t r = LoadMemoryImage(context, kAreaPrivate);
+        if (r != 0) return r;
+        const uint32_t first = std::max(firstBlock, publicBlocks);
+        std::memcpy(out + (first - firstBlock) * kChunk, context->privateImage + (first - publicBlocks) * kChunk,
+                    (end - first) * kChunk);
+    }
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "csp/CSP.h"
 #include "pkcs11/PKCS11Attribute.h"
@@ -34,6 +35,48 @@ bool NewParameters(HeldParameters* held)
     return true;
 }
 
+// Parameter sets the provider has passed, with the point record as its check
+// left it (the check writes the order's bit length into it). The check costs
+// a millisecond or so (it proves the curve sound), and every signature,
+// verification and key-pair generation checks its key's set again: a set is
+// checked once per start of the services. Only sets that passed are kept.
+struct CheckedSet {
+    DSTU4145FieldRecord field;
+    DSTU4145PointRecord pointGiven;
+    DSTU4145PointRecord pointChecked;
+};
+constexpr std::size_t kCheckedSets = 16;
+std::mutex g_checkedLock;
+CheckedSet g_checked[kCheckedSets];
+std::size_t g_checkedCount = 0;
+std::size_t g_checkedNext = 0;  // the slot the next set takes once all are used
+
+bool CheckParameters(const DSTU4145FieldRecord* field, DSTU4145PointRecord* point)
+{
+    if (ModuleCSP == nullptr) return false;
+    {
+        std::lock_guard<std::mutex> lock(g_checkedLock);
+        for (std::size_t i = 0; i < g_checkedCount; ++i) {
+            const CheckedSet& c = g_checked[i];
+            if (std::memcmp(&c.field, field, sizeof(c.field)) == 0 &&
+                std::memcmp(&c.pointGiven, point, sizeof(c.pointGiven)) == 0) {
+                *point = c.pointChecked;
+                return true;
+            }
+        }
+    }
+    const DSTU4145PointRecord given = *point;
+    if (ModuleCSP->CheckParametersDSTU4145(field, point) != CSP_OK) return false;
+    std::lock_guard<std::mutex> lock(g_checkedLock);
+    std::size_t slot = g_checkedNext;
+    if (g_checkedCount < kCheckedSets)
+        slot = g_checkedCount++;
+    else
+        g_checkedNext = (g_checkedNext + 1) % kCheckedSets;
+    g_checked[slot] = {*field, given, *point};
+    return true;
+}
+
 bool DecodeInto(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord* field, DSTU4145PointRecord* point,
                 std::uint8_t sBox[64], bool check)
 {
@@ -45,10 +88,17 @@ bool DecodeInto(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord*
     HeldParameters held;
     held.object = static_cast<IPKIParameters*>(decoded);
     if (held.object->GetParameters(field, point, sBox) != PKI_OK) return false;
-    return !check || (ModuleCSP != nullptr && ModuleCSP->CheckParametersDSTU4145(field, point) == CSP_OK);
+    return !check || CheckParameters(field, point);
 }
 
 }  // namespace
+
+void ForgetCheckedECParams()
+{
+    std::lock_guard<std::mutex> lock(g_checkedLock);
+    g_checkedCount = 0;
+    g_checkedNext = 0;
+}
 
 bool GetStandardCurveRecords(std::uint32_t index, DSTU4145FieldRecord* field, DSTU4145PointRecord* point)
 {

@@ -21,8 +21,12 @@ bool EncodeECParams(const DSTU4145FieldRecord* field, const DSTU4145PointRecord*
                     CK_ATTRIBUTE* out);
 bool DecodeECParams(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord* field, DSTU4145PointRecord* point,
                     std::uint8_t sBox[64]);
+// Decodes, then has the provider check the set; a set that passed is
+// remembered until ForgetCheckedECParams (run when the services stop).
 bool DecodeAndCheckECParams(const std::uint8_t* value, CK_ULONG length, DSTU4145FieldRecord* field,
                             DSTU4145PointRecord* point, std::uint8_t sBox[64]);
+
+void ForgetCheckedECParams();
 
 bool ECParamsToStandardIndexes(const std::uint8_t* value, CK_ULONG length, std::uint32_t* curve, std::uint32_t* sBox);
 bool AreStandardIndexesValid(std::uint32_t curve, std::uint32_t sBox);

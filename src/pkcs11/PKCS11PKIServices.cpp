@@ -3,6 +3,7 @@
 #include <string>
 
 #include "csp/CSP.h"
+#include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11PKI.h"
 #include "support/PKIFormats.h"
@@ -82,6 +83,8 @@ bool StartPKIServices(const void* prngSeed)
 
 void StopPKIServices()
 {
+    // A provider started later checks its parameter sets afresh.
+    ForgetCheckedECParams();
     if (PKIInterface != nullptr) {
         ReleasePKILibrary();
         PKIInterface = nullptr;

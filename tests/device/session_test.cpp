@@ -6,6 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "DeviceTestSupport.h"
 
@@ -269,6 +271,45 @@ TEST_F(SessionTest, ErasePageFillsTheImage)
     ASSERT_EQ(EraseMemoryPage(a.get(), 1), 0u);
     for (uint32_t i = 1024; i < 2048; ++i) ASSERT_EQ(Record(411)->publicImage[i], 0xFF) << i;
     EXPECT_EQ(WriteMemoryBlock(a.get(), data, 256 + 128), 8u) << "a block number that does not fit the request";
+}
+
+// A run of blocks across the end of the public area reads as its blocks do
+// one by one, and a run beyond the private area copies nothing.
+TEST_F(SessionTest, ARunOfBlocksReadsAsItsBlocks)
+{
+    const std::string reader = AddKey(425, 7, 0, "pw");
+    Context a = Open(425);
+    ASSERT_TRUE(a);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    for (uint32_t block = 30; block < 34; ++block) {
+        uint8_t data[32];
+        for (int i = 0; i < 32; ++i) data[i] = static_cast<uint8_t>(block * 7 + i);
+        ASSERT_EQ(WriteMemoryBlock(a.get(), data, block), 0u);
+    }
+    Context b = Open(425);
+    ASSERT_TRUE(b);
+    ASSERT_EQ(AuthenticateDevice(b.get(), "pw"), 0u);
+    ASSERT_EQ(InvalidateMemoryImage(b.get(), 0), 0u);
+    ASSERT_EQ(InvalidateMemoryImage(b.get(), 1), 0u);
+    pd::ClearCommandLog(reader);
+    std::vector<uint8_t> run(6 * 32);
+    ASSERT_EQ(ReadMemoryBlocks(b.get(), run.data(), 29, 6), 0u);  // public 29..31, private 32..34
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_READ_MEMORY), 128) << "each area read from the key once";
+    for (uint32_t i = 0; i < 6; ++i) {
+        uint8_t out[32];
+        ASSERT_EQ(ReadMemoryBlock(a.get(), out, 29 + i), 0u);
+        EXPECT_EQ(std::memcmp(run.data() + i * 32, out, 32), 0) << "block " << 29 + i;
+    }
+    EXPECT_EQ(run[32 * 3 + 5], static_cast<uint8_t>(32 * 7 + 5)) << "the first private block";
+
+    std::vector<uint8_t> whole(128 * 32);
+    EXPECT_EQ(ReadMemoryBlocks(b.get(), whole.data(), 0, 128), 0u);
+    EXPECT_EQ(std::memcmp(whole.data() + 29 * 32, run.data(), run.size()), 0);
+    std::vector<uint8_t> untouched(64, 0xA5);
+    for (const auto& [first, count] : {std::pair<uint32_t, uint32_t>{127, 2}, {128, 1}, {0xFFFFFFFFu, 2}, {1, 128}})
+        EXPECT_EQ(ReadMemoryBlocks(b.get(), untouched.data(), first, count), 8u) << first << "+" << count;
+    EXPECT_EQ(untouched, std::vector<uint8_t>(64, 0xA5));
+    EXPECT_EQ(ReadMemoryBlocks(b.get(), untouched.data(), 128, 0), 0u) << "an empty run at the end";
 }
 
 // A key that keeps answering 22 (its session hides what we read) gets one

@@ -1,14 +1,17 @@
-// Children run in their own processes for the end-to-end tests, and the pipes
-// that hold a child at a point or pass bytes back from it.
+// Children run in their own processes for the end-to-end tests, the pipes
+// that hold a child at a point or pass bytes back from it, and shell commands
+// (the real clients) run with their output caught.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 namespace qvk::e2e {
 
@@ -31,6 +34,20 @@ inline int WaitChild(pid_t pid)
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return 255;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
+}
+
+// Runs a shell command: its exit status (-1 when it did not exit), and its
+// standard output and error together in *output.
+inline int RunShell(const std::string& command, std::string* output)
+{
+    output->clear();
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return -1;
+    std::array<char, 4096> buffer;
+    std::size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output->append(buffer.data(), n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 inline int RunChild(const std::function<int()>& body, const std::function<void()>& atExit = {})

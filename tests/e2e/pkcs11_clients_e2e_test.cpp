@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "E2EProcess.h"
 #include "KeyRig.h"
 
 #ifndef QVK_PKCS11_MODULE
@@ -33,19 +34,7 @@ namespace {
 
 const std::string kModule = QVK_PKCS11_MODULE;
 const std::string kSoPin = "12345678";
-
-// Runs a shell command; its standard output and error, and its exit status.
-int RunShell(const std::string& command, std::string* output)
-{
-    output->clear();
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return -1;
-    std::array<char, 4096> buffer;
-    std::size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output->append(buffer.data(), n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+const std::string kUserPin = "11112222";
 
 bool Installed(const std::string& program)
 {
@@ -141,6 +130,24 @@ protected:
             << out;
         EXPECT_TRUE(Has(out, "label: " + label)) << out;
         EXPECT_TRUE(Has(out, "CKF_TOKEN_INITIALIZED")) << out;
+    }
+
+    // A key with an initialised token whose user PIN is kUserPin.
+    void StartUserToken(uint32_t serial, const std::string& label)
+    {
+        StartKey(serial);
+        ASSERT_NO_FATAL_FAILURE(InitialiseBlank(label));
+        std::string out;
+        ASSERT_EQ(Tool("--init-pin --so-pin " + kSoPin + " --pin " + kUserPin, &out), 0) << out;
+    }
+
+    // One of the PyKCS11 scripts here, given the module, the key's serial
+    // number and the user PIN, then args.
+    int PyKCS11Script(const std::string& script, const std::string& args, std::string* out)
+    {
+        return RunShell(python_ + " " QVK_E2E_SOURCE_DIR "/" + script + " " + kModule + " " + Serial() + " " +
+                            kUserPin + args,
+                        out);
     }
 
     int Tool(const std::string& args, std::string* out)
@@ -245,10 +252,8 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolHashesWithDstu7564AndGost34311)
 
 TEST_F(Pkcs11ClientsE2E, PkcsToolKeepsADataObjectAcrossProcesses)
 {
-    StartKey(4404);
-    InitialiseBlank("objects");
+    ASSERT_NO_FATAL_FAILURE(StartUserToken(4404, "objects"));
     std::string out;
-    ASSERT_EQ(Tool("--init-pin --so-pin " + kSoPin + " --pin 11112222", &out), 0) << out;
     WriteFile(File("note"), "a note kept on the key\n");
     const int written = Tool("--login --pin 11112222 --write-object " + File("note") +
                                  " --type data --label note --application-label demo",
@@ -257,7 +262,7 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolKeepsADataObjectAcrossProcesses)
     ASSERT_EQ(written, 0) << out;
 
     // Each call below is a new process, which finds the object on the key.
-    ASSERT_EQ(Tool("--login --pin 11112222 -O", &out), 0) << out;
+    ASSERT_EQ(Tool("--login --pin " + kUserPin + " -O", &out), 0) << out;
     EXPECT_TRUE(Has(out, "Data object")) << out;
     EXPECT_TRUE(Has(out, "label:          'note'")) << out;
     EXPECT_TRUE(Has(out, "application:    'demo'")) << out;
@@ -265,16 +270,14 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolKeepsADataObjectAcrossProcesses)
     EXPECT_EQ(ReadFile(File("back")), "a note kept on the key\n");
 
     ASSERT_EQ(Tool("--login --pin 11112222 --delete-object --type data --label note", &out), 0) << out;
-    ASSERT_EQ(Tool("--login --pin 11112222 -O", &out), 0) << out;
+    ASSERT_EQ(Tool("--login --pin " + kUserPin + " -O", &out), 0) << out;
     EXPECT_FALSE(Has(out, "note")) << out;
 }
 
 TEST_F(Pkcs11ClientsE2E, PkcsToolSelfTestPasses)
 {
-    StartKey(4405);
-    InitialiseBlank("selftest");
+    ASSERT_NO_FATAL_FAILURE(StartUserToken(4405, "selftest"));
     std::string out;
-    ASSERT_EQ(Tool("--init-pin --so-pin " + kSoPin + " --pin 11112222", &out), 0) << out;
     const int status = Tool("--test --login --pin 11112222", &out);
     if (NotOffered(out)) GTEST_SKIP() << "the self-test reaches functions the module does not offer yet:\n" << out;
     EXPECT_EQ(status, 0) << out;
@@ -285,12 +288,9 @@ TEST_F(Pkcs11ClientsE2E, PkcsToolSelfTestPasses)
 
 TEST_F(Pkcs11ClientsE2E, PyKCS11Flows)
 {
-    StartKey(4408);
-    InitialiseBlank("python");
+    ASSERT_NO_FATAL_FAILURE(StartUserToken(4408, "python"));
     std::string out;
-    ASSERT_EQ(Tool("--init-pin --so-pin " + kSoPin + " --pin 11112222", &out), 0) << out;
-    const int status = RunShell(
-        python_ + " " QVK_E2E_SOURCE_DIR "/pkcs11_pykcs11_flows.py " + kModule + " " + Serial() + " 11112222", &out);
+    const int status = PyKCS11Script("pkcs11_pykcs11_flows.py", "", &out);
     EXPECT_EQ(status, 0) << out;
     EXPECT_FALSE(Has(out, "FAIL")) << out;
     EXPECT_TRUE(Has(out, "ok   CK_ULONG is 8 bytes")) << out;
@@ -298,6 +298,26 @@ TEST_F(Pkcs11ClientsE2E, PyKCS11Flows)
     EXPECT_TRUE(Has(out, "ok   key unwrapped by mechanism 0x80420016 under another derivation")) << out;
     EXPECT_TRUE(Has(out, "ok   key unwrapped by mechanism 0x80420061 under another derivation")) << out;
     if (Has(out, "skip ")) GTEST_SKIP() << "flows the module does not offer yet:\n" << out;
+}
+
+// A signing application's path with PyKCS11: a key pair made on the key,
+// a signature, its verification; then pkcs11-tool, another client in another
+// process, finds both keys on the token.
+TEST_F(Pkcs11ClientsE2E, PyKCS11MakesAKeyPairAndSignsAndVerifies)
+{
+    ASSERT_NO_FATAL_FAILURE(StartUserToken(4409, "signing"));
+    std::string out;
+    const int status = PyKCS11Script("pkcs11_sign_verify.py", " 163", &out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_FALSE(Has(out, "FAIL")) << out;
+    EXPECT_TRUE(Has(out, "ok   signature of 42 bytes")) << out;  // an order of 163 bits
+    EXPECT_TRUE(Has(out, "ok   the public key verifies it")) << out;
+    EXPECT_TRUE(Has(out, "ok   a changed signature does not verify")) << out;
+
+    ASSERT_EQ(Tool("--login --pin " + kUserPin + " -O", &out), 0) << out;
+    EXPECT_TRUE(Has(out, "Private Key Object")) << out;
+    EXPECT_TRUE(Has(out, "Public Key Object")) << out;
+    EXPECT_TRUE(Has(out, "label:      demo signature key")) << out;
 }
 
 TEST_F(Pkcs11ClientsE2E, P11toolListsTokensMechanismsAndRandomNumbers)

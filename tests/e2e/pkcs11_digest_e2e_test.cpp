@@ -1,20 +1,13 @@
 // The built module, loaded with dlopen, against an emulated key behind a real
 // pcscd: the digest functions give the DSTU 7564 standard's published answers
 // single- and multi-part, and keep or end their operation as a caller expects.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "KeyRig.h"
-#include "pkcs11/pkcs11ua.h"
-
-#ifndef QVK_PKCS11_MODULE
-#error "QVK_PKCS11_MODULE must name the built module"
-#endif
+#include "Pkcs11Module.h"
 
 namespace qvk::e2e {
 namespace {
@@ -36,36 +29,13 @@ Bytes Counting(std::size_t n)
     return out;
 }
 
-class Pkcs11DigestE2E : public ::testing::Test {
+class Pkcs11DigestE2E : public ModuleTest {
 protected:
-    void SetUp() override
-    {
-        setenv("WEMU_NAME_PREFIX", ("qvkp11dig" + std::to_string(getpid())).c_str(), 1);
-        handle_ = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
-        ASSERT_NE(get, nullptr);
-        ASSERT_EQ(get(&f_), CKR_OK);
-    }
-    void TearDown() override
-    {
-        if (f_ != nullptr) f_->C_Finalize(nullptr);
-        if (handle_ != nullptr) dlclose(handle_);
-        unsetenv("WEMU_NAME_PREFIX");
-    }
+    Pkcs11DigestE2E() : ModuleTest("qvkp11dig") {}
     CK_SESSION_HANDLE Open()
     {
-        EXPECT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-        CK_ULONG count = 0;
-        EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        EXPECT_EQ(count, 1u);
-        std::string pin = "12345678", label(32, ' ');
-        EXPECT_EQ(f_->C_InitToken(0, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size(),
-                                  reinterpret_cast<CK_UTF8CHAR*>(label.data())),
-                  CKR_OK);
-        CK_SESSION_HANDLE h = 0;
-        EXPECT_EQ(f_->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &h), CKR_OK);
-        return h;
+        module_->InitializeToken();
+        return module_->Open(CKF_SERIAL_SESSION);
     }
     CK_RV Init(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, const Bytes& parameter = {})
     {
@@ -93,9 +63,6 @@ protected:
         out.resize(length);
         return out;
     }
-
-    void* handle_ = nullptr;
-    CK_FUNCTION_LIST* f_ = nullptr;
 };
 
 TEST_F(Pkcs11DigestE2E, Dstu7564MechanismsGiveThePublishedAnswers)

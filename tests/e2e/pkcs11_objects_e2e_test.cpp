@@ -3,7 +3,6 @@
 // of the session states, searches, attribute reads and changes, and token
 // objects that the key keeps across a reload of the module and shows to
 // another process.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -16,16 +15,13 @@
 #include <vector>
 
 #include "KeyRig.h"
+#include "Pkcs11Module.h"
 #include "pkcs11/pkcs11ua.h"
-
-#ifndef QVK_PKCS11_MODULE
-#error "QVK_PKCS11_MODULE must name the built module"
-#endif
 
 namespace qvk::e2e {
 namespace {
 
-const std::string kPin = "12345678";
+const std::string& kPin = kRigPin;
 // Every session starts with one domain-parameter object per standard curve
 // (the formats stand-in has no S-box parameter object, so no S-box ones).
 constexpr CK_OBJECT_HANDLE kDomainCurves = 10;
@@ -84,52 +80,13 @@ Bytes MakeCertificate(EVP_PKEY* issuerKey, EVP_PKEY* subjectKey, const char* com
     return der;
 }
 
-CK_UTF8CHAR* U(const std::string& s)
-{
-    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
-}
-
-CK_FUNCTION_LIST* Load(void** handle)
-{
-    *handle = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-    if (*handle == nullptr) return nullptr;
-    auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(*handle, "C_GetFunctionList"));
-    CK_FUNCTION_LIST* f = nullptr;
-    return get != nullptr && get(&f) == CKR_OK ? f : nullptr;
-}
-
-class Pkcs11ObjectsE2E : public ::testing::Test {
+class Pkcs11ObjectsE2E : public ModuleTest {
 protected:
-    void SetUp() override
-    {
-        setenv("WEMU_NAME_PREFIX", ("qvkp11obj" + std::to_string(getpid())).c_str(), 1);
-        f_ = Load(&handle_);
-        ASSERT_NE(f_, nullptr) << dlerror();
-    }
-    void TearDown() override
-    {
-        if (f_ != nullptr) f_->C_Finalize(nullptr);
-        if (handle_ != nullptr) dlclose(handle_);
-        unsetenv("WEMU_NAME_PREFIX");
-    }
+    Pkcs11ObjectsE2E() : ModuleTest("qvkp11obj") {}
 
-    void InitializedToken()
-    {
-        ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-        CK_ULONG count = 0;  // the slot scan
-        ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        ASSERT_EQ(count, 1u);
-        std::string label = "objects";
-        label.resize(32, ' ');
-        ASSERT_EQ(f_->C_InitToken(0, U(kPin), kPin.size(), U(label)), CKR_OK);
-    }
+    void InitializedToken() { module_->InitializeToken("objects"); }
 
-    CK_SESSION_HANDLE Open(CK_FLAGS flags = CKF_SERIAL_SESSION | CKF_RW_SESSION)
-    {
-        CK_SESSION_HANDLE h = 0;
-        EXPECT_EQ(f_->C_OpenSession(0, flags, nullptr, nullptr, &h), CKR_OK);
-        return h;
-    }
+    CK_SESSION_HANDLE Open(CK_FLAGS flags = CKF_SERIAL_SESSION | CKF_RW_SESSION) { return module_->Open(flags); }
 
     CK_RV CreateData(CK_SESSION_HANDLE s, CK_BBOOL* token, CK_BBOOL* isPrivate, const std::string& label,
                      CK_OBJECT_HANDLE* handle, const std::string& value = "abc")
@@ -205,9 +162,6 @@ protected:
         EXPECT_EQ(f_->C_GetTokenInfo(0, &info), CKR_OK);
         return info.ulFreePublicMemory;
     }
-
-    void* handle_ = nullptr;
-    CK_FUNCTION_LIST* f_ = nullptr;
 };
 
 TEST_F(Pkcs11ObjectsE2E, SessionObjectsHandlesAccessAndSearches)
@@ -400,8 +354,8 @@ TEST_F(Pkcs11ObjectsE2E, TokenObjectsLiveOnTheKeyAcrossReloadsAndProcesses)
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        void* module = nullptr;
-        CK_FUNCTION_LIST* f = Load(&module);
+        LoadedModule module;
+        CK_FUNCTION_LIST* f = module.f;
         CK_SESSION_HANDLE s = 0;
         CK_OBJECT_HANDLE seen[4];
         CK_ULONG n = 0;

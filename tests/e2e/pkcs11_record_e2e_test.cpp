@@ -3,7 +3,6 @@
 // byte for byte through a driver object of our own; every row of the
 // mechanism information table; session counts across slots; and the
 // arguments a login refuses.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,68 +13,39 @@
 #include <vector>
 
 #include "KeyRig.h"
+#include "Pkcs11Module.h"
 #include "device/DeviceProtocol.h"
 #include "pkcs11/pkcs11ua.h"
 #include "pkcs11driver/PKCS11Driver.h"
 #include "pkcs11driver/PKCS11QuorKorvo7Q.h"
-
-#ifndef QVK_PKCS11_MODULE
-#error "QVK_PKCS11_MODULE must name the built module"
-#endif
 
 namespace qvk::e2e {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kSoPin = "12345678";
+const std::string& kSoPin = kRigPin;
 
 struct DeviceReleaser {
     void operator()(PKCS11Device* d) const { d->Release(); }
 };
 using Device = std::unique_ptr<PKCS11Device, DeviceReleaser>;
 
-CK_UTF8CHAR* U(const std::string& s)
-{
-    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
-}
-
 void PutLE(Bytes& out, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-class Pkcs11RecordE2E : public ::testing::Test {
+class Pkcs11RecordE2E : public ModuleTest {
 protected:
-    void SetUp() override
-    {
-        setenv("WEMU_NAME_PREFIX", ("qvkp11rec" + std::to_string(getpid())).c_str(), 1);
-        handle_ = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
-        ASSERT_NE(get, nullptr);
-        ASSERT_EQ(get(&f_), CKR_OK);
-    }
+    Pkcs11RecordE2E() : ModuleTest("qvkp11rec") {}
     void TearDown() override
     {
-        if (f_ != nullptr) f_->C_Finalize(nullptr);
-        if (handle_ != nullptr) dlclose(handle_);
+        // The driver objects of this process share the device layer's
+        // memories with the module: closed once the module is gone.
+        Unload();
         CloseSharedMemory();
-        unsetenv("WEMU_NAME_PREFIX");
-    }
-
-    // The listed slots; slot numbers outlive a test when the module stays
-    // mapped, so each test takes the numbers it is given.
-    std::vector<CK_SLOT_ID> Slots()
-    {
-        CK_ULONG count = 0;
-        EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        std::vector<CK_SLOT_ID> slots(count);
-        if (count != 0) {
-            EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
-        }
-        slots.resize(count);
-        return slots;
+        ModuleTest::TearDown();
     }
 
     // The used part of the key's public area, read by a driver object of
@@ -96,9 +66,6 @@ protected:
         EXPECT_EQ(device->Close(), CKR_OK);
         return out;
     }
-
-    void* handle_ = nullptr;
-    CK_FUNCTION_LIST* f_ = nullptr;
 };
 
 TEST_F(Pkcs11RecordE2E, InitialisationLeavesTheMarkAndTheRecordOnTheKey)
@@ -110,14 +77,9 @@ TEST_F(Pkcs11RecordE2E, InitialisationLeavesTheMarkAndTheRecordOnTheKey)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
         KeyRig rig({RigKey(4321, c.version, kSoPin)});
-        ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-        const std::vector<CK_SLOT_ID> slots = Slots();
-        ASSERT_EQ(slots.size(), 1u);
-        const CK_SLOT_ID slot = slots[0];
         // "Key Ж" blank-padded: 32 UTF-8 bytes, 31 in Windows-1251.
-        std::string label = "Key \xD0\x96";
-        label.resize(32, ' ');
-        ASSERT_EQ(f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
+        ASSERT_NO_FATAL_FAILURE(module_->InitializeToken("Key \xD0\x96"));
+        const CK_SLOT_ID slot = module_->slot;
         CK_TOKEN_INFO info{};
         ASSERT_EQ(f_->C_GetTokenInfo(slot, &info), CKR_OK);
         EXPECT_EQ(info.ulTotalPublicMemory, c.capacity);
@@ -139,10 +101,8 @@ TEST_F(Pkcs11RecordE2E, InitialisationLeavesTheMarkAndTheRecordOnTheKey)
 TEST_F(Pkcs11RecordE2E, EveryMechanismHasItsFixedInformation)
 {
     KeyRig rig({RigKey(50, 18, kSoPin)});
-    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-    const std::vector<CK_SLOT_ID> slots = Slots();
-    ASSERT_EQ(slots.size(), 1u);
-    const CK_SLOT_ID slot = slots[0];
+    ASSERT_NO_FATAL_FAILURE(module_->Initialize());
+    const CK_SLOT_ID slot = module_->slot;
     const CK_FLAGS cipher = 0x301, mac = 0x2801, wrap = 0x60001, digest = 0x401, sign = 0x2E02801, gen = 0x8001,
                    pair = 0x2E10001, derive = 0x2280001;
     struct Row {
@@ -181,13 +141,10 @@ TEST_F(Pkcs11RecordE2E, SessionCountsCoverEverySlotAndLoginsNeedAPin)
 {
     KeyRig rig({RigKey(60, 18, kSoPin), RigKey(61, 17, kSoPin)});
     ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-    const std::vector<CK_SLOT_ID> slots = Slots();
+    const std::vector<CK_SLOT_ID> slots = module_->Slots();
     ASSERT_EQ(slots.size(), 2u);
     const CK_SLOT_ID first = slots[0], second = slots[1];
-    for (CK_SLOT_ID slot : slots) {
-        std::string label(32, ' ');
-        ASSERT_EQ(f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
-    }
+    for (CK_SLOT_ID slot : slots) ASSERT_EQ(module_->InitToken(slot, kSoPin, ""), CKR_OK);
     CK_SESSION_HANDLE a = 0, b = 0, c = 0;
     ASSERT_EQ(f_->C_OpenSession(second, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &a), CKR_OK);
     ASSERT_EQ(f_->C_OpenSession(second, CKF_SERIAL_SESSION, nullptr, nullptr, &b), CKR_OK);
@@ -225,13 +182,8 @@ TEST_F(Pkcs11RecordE2E, SessionCountsCoverEverySlotAndLoginsNeedAPin)
 TEST_F(Pkcs11RecordE2E, TheSoLoginStandsForTheKeysPasswordAfterItInitialisesTheUserPin)
 {
     KeyRig rig({RigKey(70, 18, kSoPin)});
-    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-    const std::vector<CK_SLOT_ID> slots = Slots();
-    ASSERT_EQ(slots.size(), 1u);
-    std::string label(32, ' ');
-    ASSERT_EQ(f_->C_InitToken(slots[0], U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
-    CK_SESSION_HANDLE so = 0;
-    ASSERT_EQ(f_->C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &so), CKR_OK);
+    ASSERT_NO_FATAL_FAILURE(module_->InitializeToken());
+    const CK_SESSION_HANDLE so = module_->Open();
     ASSERT_EQ(f_->C_Login(so, CKU_SO, U(kSoPin), kSoPin.size()), CKR_OK);
     const std::string pin = "55667788";
     ASSERT_EQ(f_->C_InitPIN(so, U(pin), pin.size()), CKR_OK);
@@ -247,12 +199,9 @@ TEST_F(Pkcs11RecordE2E, TheSoLoginStandsForTheKeysPasswordAfterItInitialisesTheU
 TEST_F(Pkcs11RecordE2E, PinsOfNoAcceptableLengthCountAsWrongPinsOfThatUser)
 {
     KeyRig rig({RigKey(71, 18, kSoPin)});
-    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-    const std::vector<CK_SLOT_ID> slots = Slots();
-    ASSERT_EQ(slots.size(), 1u);
-    const CK_SLOT_ID slot = slots[0];
-    std::string label(32, ' ');
-    ASSERT_EQ(f_->C_InitToken(slot, U(kSoPin), kSoPin.size(), U(label)), CKR_OK);
+    ASSERT_NO_FATAL_FAILURE(module_->Initialize());
+    const CK_SLOT_ID slot = module_->slot;
+    ASSERT_EQ(module_->InitToken(slot, kSoPin, ""), CKR_OK);
     auto flags = [&] {
         CK_TOKEN_INFO info{};
         EXPECT_EQ(f_->C_GetTokenInfo(slot, &info), CKR_OK);
@@ -285,10 +234,8 @@ TEST_F(Pkcs11RecordE2E, PinsOfNoAcceptableLengthCountAsWrongPinsOfThatUser)
 TEST_F(Pkcs11RecordE2E, EachEntryPointAnswersItsOwnCodeForMissingOrWrongArguments)
 {
     KeyRig rig({RigKey(72, 18, kSoPin)});
-    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-    const std::vector<CK_SLOT_ID> slots = Slots();
-    ASSERT_EQ(slots.size(), 1u);
-    const CK_SLOT_ID slot = slots[0];
+    ASSERT_NO_FATAL_FAILURE(module_->Initialize());
+    const CK_SLOT_ID slot = module_->slot;
     CK_SESSION_HANDLE h = 0;
     // Not initialised yet: the token is checked before the open flags.
     EXPECT_EQ(f_->C_OpenSession(slot, 0, nullptr, nullptr, &h), CKR_TOKEN_NOT_RECOGNIZED);

@@ -1,11 +1,10 @@
 // The built module, loaded with dlopen, against an emulated key behind a real
 // pcscd when things go wrong under a live session: the key resets (its
-// session with the host is gone; the module logs in again with the cached
-// PIN and the command succeeds), the key is unplugged (the command fails with
+// session with the host is gone; the next C_Sign logs in again with the
+// cached PIN and succeeds), the key is unplugged (the command fails with
 // CKR_DEVICE_ERROR after recovery fails, and the slot is gone at the next
-// slot list), and two processes with several threads each work one key at
-// the same time, each thread writing a token object on the way.
-#include <dlfcn.h>
+// slot list), and two processes with several threads each sign with one key
+// pair at the same time, each thread writing a token object on the way.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,106 +19,66 @@
 #include "E2EProcess.h"
 #include "KeyCommandLog.h"
 #include "KeyRig.h"
+#include "Pkcs11Module.h"
 #include "device/DeviceProtocol.h"
-#include "pkcs11/pkcs11ua.h"
-
-#ifndef QVK_PKCS11_MODULE
-#error "QVK_PKCS11_MODULE must name the built module"
-#endif
 
 namespace qvk::e2e {
 namespace {
 
-const std::string kPin = "12345678";
+using Bytes = std::vector<CK_BYTE>;
 
-CK_UTF8CHAR* U(const std::string& s)
+CK_RV Random(LoadedModule& m, CK_SESSION_HANDLE h, std::string* out, std::size_t n = 32)
 {
-    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
+    out->assign(n, '\0');
+    return m.f->C_GenerateRandom(h, reinterpret_cast<CK_BYTE*>(out->data()), n);
 }
 
-// The module, loaded and initialised in this process.
-struct Module {
-    Module()
-    {
-        handle = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) return;
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle, "C_GetFunctionList"));
-        if (get == nullptr || get(&f) != CKR_OK) f = nullptr;
-    }
-    ~Module()
-    {
-        if (f != nullptr) f->C_Finalize(nullptr);
-        if (handle != nullptr) dlclose(handle);
-    }
-    bool ok() const { return f != nullptr; }
+// A public data object on the token.
+CK_RV CreateTokenData(LoadedModule& m, CK_SESSION_HANDLE h, const std::string& label)
+{
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
+                        {CKA_TOKEN, &yes, 1},
+                        {CKA_PRIVATE, &no, 1},
+                        {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                        {CKA_VALUE, const_cast<char*>(label.data()), label.size()}};
+    CK_OBJECT_HANDLE object = 0;
+    return m.f->C_CreateObject(h, t, 5, &object);
+}
 
-    // The number of slots; the first becomes the slot these helpers use
-    // (slot ids stay given to their keys while the module stays loaded, so
-    // a later test of the same process may find its key elsewhere than 0).
-    CK_ULONG SlotCount()
-    {
-        CK_ULONG count = 0;
-        EXPECT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        if (count != 0) {
-            std::vector<CK_SLOT_ID> slots(count);
-            EXPECT_EQ(f->C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
-            slot = slots[0];
-        }
-        return count;
-    }
+// The objects of a class the session sees.
+std::vector<CK_OBJECT_HANDLE> Objects(LoadedModule& m, CK_SESSION_HANDLE h, CK_OBJECT_CLASS objectClass)
+{
+    CK_ATTRIBUTE find[] = {{CKA_CLASS, &objectClass, sizeof(objectClass)}};
+    std::vector<CK_OBJECT_HANDLE> found;
+    if (m.f->C_FindObjectsInit(h, find, 1) != CKR_OK) return found;
+    CK_OBJECT_HANDLE objects[64];
+    CK_ULONG count = 0;
+    if (m.f->C_FindObjects(h, objects, 64, &count) == CKR_OK) found.assign(objects, objects + count);
+    m.f->C_FindObjectsFinal(h);
+    return found;
+}
 
-    // A session on slot 0 logged in as the user.
-    CK_SESSION_HANDLE LoggedIn()
-    {
-        CK_SESSION_HANDLE h = 0;
-        EXPECT_EQ(f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
-        EXPECT_EQ(f->C_Login(h, CKU_USER, U(kPin), kPin.size()), CKR_OK);
-        return h;
+// The labels of the token's data objects.
+std::set<std::string> TokenDataLabels(LoadedModule& m, CK_SESSION_HANDLE h)
+{
+    std::set<std::string> labels;
+    for (CK_OBJECT_HANDLE object : Objects(m, h, CKO_DATA)) {
+        char label[64];
+        CK_ATTRIBUTE a{CKA_LABEL, label, sizeof(label)};
+        if (m.f->C_GetAttributeValue(h, object, &a, 1) == CKR_OK) labels.insert(std::string(label, a.ulValueLen));
     }
+    return labels;
+}
 
-    CK_RV Random(CK_SESSION_HANDLE h, std::string* out, std::size_t n = 32)
-    {
-        out->assign(n, '\0');
-        return f->C_GenerateRandom(h, reinterpret_cast<CK_BYTE*>(out->data()), n);
-    }
+Bytes Message(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
 
-    // A public data object on the token.
-    CK_RV CreateTokenData(CK_SESSION_HANDLE h, const std::string& label)
-    {
-        static CK_OBJECT_CLASS dataClass = CKO_DATA;
-        static CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
-        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
-                            {CKA_TOKEN, &yes, 1},
-                            {CKA_PRIVATE, &no, 1},
-                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
-                            {CKA_VALUE, const_cast<char*>(label.data()), label.size()}};
-        CK_OBJECT_HANDLE object = 0;
-        return f->C_CreateObject(h, t, 5, &object);
-    }
-
-    // The labels of the token's data objects.
-    std::set<std::string> TokenDataLabels(CK_SESSION_HANDLE h)
-    {
-        static CK_OBJECT_CLASS dataClass = CKO_DATA;
-        CK_ATTRIBUTE find[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)}};
-        std::set<std::string> labels;
-        if (f->C_FindObjectsInit(h, find, 1) != CKR_OK) return labels;
-        CK_OBJECT_HANDLE objects[64];
-        CK_ULONG count = 0;
-        EXPECT_EQ(f->C_FindObjects(h, objects, 64, &count), CKR_OK);
-        f->C_FindObjectsFinal(h);
-        for (CK_ULONG i = 0; i < count; ++i) {
-            char label[64];
-            CK_ATTRIBUTE a{CKA_LABEL, label, sizeof(label)};
-            if (f->C_GetAttributeValue(h, objects[i], &a, 1) == CKR_OK) labels.insert(std::string(label, a.ulValueLen));
-        }
-        return labels;
-    }
-
-    void* handle = nullptr;
-    CK_FUNCTION_LIST* f = nullptr;
-    CK_SLOT_ID slot = 0;
-};
+// Signs with the DSTU 7564-256 hash of the message computed on the host.
+constexpr CK_MECHANISM_TYPE kSignMechanism = CKM_DSTU4145_DSTU7564_256;
 
 class Pkcs11RecoveryE2E : public ::testing::Test {
 protected:
@@ -129,42 +88,49 @@ protected:
     // Starts the key and gives its token a record.
     void StartInitialised(uint32_t serial)
     {
-        rig_ = std::make_unique<KeyRig>(std::vector<RigKey>{RigKey(serial, 18, kPin)});
-        Module m;
+        rig_ = std::make_unique<KeyRig>(std::vector<RigKey>{RigKey(serial, 18, kRigPin)});
+        LoadedModule m;
         ASSERT_TRUE(m.ok()) << dlerror();
-        ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
-        ASSERT_EQ(m.SlotCount(), 1u);
-        std::string label = "recovery";
-        label.resize(32, ' ');
-        ASSERT_EQ(m.f->C_InitToken(m.slot, U(kPin), kPin.size(), U(label)), CKR_OK);
+        ASSERT_NO_FATAL_FAILURE(m.InitializeToken("recovery"));
+    }
+
+    // A user session of m (loaded here) in which a signature key pair was
+    // made on the key.
+    static void SigningSession(LoadedModule& m, CK_SESSION_HANDLE* h, CK_OBJECT_HANDLE* pub, CK_OBJECT_HANDLE* priv)
+    {
+        ASSERT_TRUE(m.ok());
+        ASSERT_NO_FATAL_FAILURE(m.Initialize());
+        *h = m.LoggedIn();
+        ASSERT_EQ(m.GenerateSigningPair(*h, m.FirstCurveParams(*h), pub, priv), CKR_OK);
     }
 
     std::unique_ptr<KeyRig> rig_;
 };
 
-TEST_F(Pkcs11RecoveryE2E, AResetKeyIsLoggedInAgainAndTheCommandSucceeds)
+TEST_F(Pkcs11RecoveryE2E, AResetKeyIsLoggedInAgainAndTheSignatureSucceeds)
 {
     StartInitialised(4501);
-    Module m;
-    ASSERT_TRUE(m.ok());
-    ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
-    ASSERT_EQ(m.SlotCount(), 1u);
-    const CK_SESSION_HANDLE h = m.LoggedIn();
-    std::string before, after;
-    ASSERT_EQ(m.Random(h, &before), CKR_OK);
+    LoadedModule m;
+    CK_SESSION_HANDLE h = 0;
+    CK_OBJECT_HANDLE pub = 0, priv = 0;
+    ASSERT_NO_FATAL_FAILURE(SigningSession(m, &h, &pub, &priv));
+    const Bytes message = Message("signed across a reset");
+    Bytes before, after;
+    ASSERT_EQ(m.Sign(h, kSignMechanism, priv, message, &before), CKR_OK);
 
-    const std::size_t mark = KeyCommands(*rig_).size();
+    const std::size_t mark = KeyCommandLog(*rig_, 0).size();
     rig_->Control("reset 0");
-    ASSERT_EQ(m.Random(h, &after), CKR_OK);
-    EXPECT_NE(before, after);
+    ASSERT_EQ(m.Sign(h, kSignMechanism, priv, message, &after), CKR_OK);
+    EXPECT_EQ(m.Verify(h, kSignMechanism, pub, message, after), CKR_OK);
+    EXPECT_NE(before, after) << "a fresh signature";
     const std::vector<LoggedCommand> log = KeyCommandLog(*rig_, 0);
     ASSERT_GT(log.size(), mark);
     // The key lost its session with the host: the module logged in again
-    // with the cached PIN (the key's new-protocol login) and went on.
+    // with the cached PIN (the key's new-protocol login) and signed.
     int logins = 0;
     for (std::size_t i = mark; i < log.size(); ++i) logins += log[i].cmd == KEYCMD_LOGIN_NEW && log[i].status == 0;
     EXPECT_EQ(logins, 1);
-    EXPECT_EQ(log.back().cmd, KEYCMD_GET_RANDOM);
+    EXPECT_EQ(log.back().cmd, KEYCMD_SIGN_HASH);
     EXPECT_EQ(log.back().status, 0);
 
     CK_SESSION_INFO info{};
@@ -175,61 +141,89 @@ TEST_F(Pkcs11RecoveryE2E, AResetKeyIsLoggedInAgainAndTheCommandSucceeds)
 TEST_F(Pkcs11RecoveryE2E, AnUnpluggedKeyFailsItsSessionAndLeavesTheSlotList)
 {
     StartInitialised(4502);
-    Module m;
+    LoadedModule m;
     ASSERT_TRUE(m.ok());
-    ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
-    ASSERT_EQ(m.SlotCount(), 1u);
+    ASSERT_NO_FATAL_FAILURE(m.Initialize());
     const CK_SESSION_HANDLE h = m.LoggedIn();
     std::string bytes;
-    ASSERT_EQ(m.Random(h, &bytes), CKR_OK);
+    ASSERT_EQ(Random(m, h, &bytes), CKR_OK);
 
     rig_->Control("unplug 0");
     ASSERT_TRUE(rig_->WaitCard(0, false));
-    EXPECT_EQ(m.Random(h, &bytes), CKR_DEVICE_ERROR);
-    EXPECT_EQ(m.SlotCount(), 0u);
-    CK_SLOT_INFO slot{};
-    EXPECT_EQ(m.f->C_GetSlotInfo(m.slot, &slot), CKR_SLOT_ID_INVALID);
+    EXPECT_EQ(Random(m, h, &bytes), CKR_DEVICE_ERROR);
+    const CK_SLOT_ID slot = m.slot;
+    EXPECT_EQ(m.Slots().size(), 0u);
+    CK_SLOT_INFO info{};
+    EXPECT_EQ(m.f->C_GetSlotInfo(slot, &info), CKR_SLOT_ID_INVALID);
 
     // Plugged in again, the key comes back in the same slot.
     rig_->Control("replug 0");
     ASSERT_TRUE(rig_->WaitCard(0, true));
-    EXPECT_EQ(m.SlotCount(), 1u);
+    ASSERT_EQ(m.Slots(), std::vector<CK_SLOT_ID>{slot});
     const CK_SESSION_HANDLE again = m.LoggedIn();
-    EXPECT_EQ(m.Random(again, &bytes), CKR_OK);
+    EXPECT_EQ(Random(m, again, &bytes), CKR_OK);
 }
 
-TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
+// Two processes of four threads each sign with the key's one signature key
+// pair, draw random numbers and write a token object, all at once. Each
+// signature goes back to the parent with the message it signs: every one
+// verifies with the public key (no answer reached another thread or mixed
+// with another), and every token object is there afterwards.
+TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsSignWithOneKey)
 {
     StartInitialised(4503);
+    {
+        LoadedModule m;
+        CK_SESSION_HANDLE h = 0;
+        CK_OBJECT_HANDLE pub = 0, priv = 0;
+        ASSERT_NO_FATAL_FAILURE(SigningSession(m, &h, &pub, &priv));
+    }
     constexpr int kThreads = 4;
-    constexpr int kCalls = 10;
+    constexpr int kCalls = 8;
+    constexpr std::size_t kSignatureBytes = 42;  // an order of 163 bits
+    // The message thread t of process pid signs in its call i.
+    auto message = [](pid_t pid, int t, int i) {
+        return Message("process " + std::to_string(pid) + " thread " + std::to_string(t) + " call " +
+                       std::to_string(i));
+    };
     Channel channels[2];
     pid_t children[2];
     for (int p = 0; p < 2; ++p) {
         Channel& channel = channels[p];
-        children[p] = SpawnChild([&channel] {
-            Module m;
+        children[p] = SpawnChild([&channel, &message] {
+            LoadedModule m;
             // Slot ids come from the slot list, as in any application.
-            if (!m.ok() || m.f->C_Initialize(nullptr) != CKR_OK || m.SlotCount() != 1) return 1;
+            if (!m.ok() || m.f->C_Initialize(nullptr) != CKR_OK || m.Slots().size() != 1) return 1;
             std::atomic<int> failures{0};
             std::vector<std::string> outputs(kThreads * kCalls);
+            std::vector<Bytes> signatures(kThreads * kCalls);
             std::vector<std::thread> threads;
             for (int t = 0; t < kThreads; ++t) {
                 threads.emplace_back([&, t] {
                     CK_SESSION_HANDLE h = 0;
+                    std::vector<CK_OBJECT_HANDLE> keys;
                     if (m.f->C_OpenSession(m.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h) !=
                             CKR_OK ||
-                        m.f->C_Login(h, CKU_USER, U(kPin), kPin.size()) != CKR_OK) {
-                        failures += kCalls + 1;
+                        m.f->C_Login(h, CKU_USER, U(kRigPin), kRigPin.size()) != CKR_OK ||
+                        (keys = Objects(m, h, CKO_PRIVATE_KEY)).size() != 1) {
+                        failures += 2 * kCalls + 1;
                         return;
                     }
                     for (int i = 0; i < kCalls; ++i) {
-                        if (m.Random(h, &outputs[t * kCalls + i], 16) != CKR_OK) ++failures;
+                        const int n = t * kCalls + i;
+                        if (Random(m, h, &outputs[n], 16) != CKR_OK) ++failures;
+                        const CK_RV signRv =
+                            m.Sign(h, kSignMechanism, keys[0], message(getpid(), t, i), &signatures[n]);
+                        if (signRv != CKR_OK || signatures[n].size() != kSignatureBytes) {
+                            std::fprintf(stderr, "C_Sign: rv 0x%lx\n", static_cast<unsigned long>(signRv));
+                            ++failures;
+                            signatures[n].resize(kSignatureBytes);
+                        }
                         // Each thread writes one token object half-way, while
                         // the others keep the key busy.
                         if (i == kCalls / 2) {
                             const CK_RV rv =
-                                m.CreateTokenData(h, "p" + std::to_string(getpid()) + "t" + std::to_string(t));
+                                CreateTokenData(m, h, "p" + std::to_string(getpid()) + "t" + std::to_string(t));
                             if (rv != CKR_OK) {
                                 std::fprintf(stderr, "C_CreateObject: rv 0x%lx\n", static_cast<unsigned long>(rv));
                                 ++failures;
@@ -245,15 +239,17 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
             channel.Send(&self, sizeof(self));
             channel.Send(&failed, sizeof(failed));
             for (const std::string& o : outputs) channel.Send(o.data(), 16);
+            for (const Bytes& s : signatures) channel.Send(s.data(), kSignatureBytes);
             return 0;
         });
     }
     std::set<std::string> seen;
     std::set<std::string> written;
+    pid_t pids[2] = {};
+    std::vector<Bytes> signatures[2];
     for (int p = 0; p < 2; ++p) {
-        pid_t pid = 0;
-        ASSERT_TRUE(channels[p].Receive(&pid, sizeof(pid)));
-        for (int t = 0; t < kThreads; ++t) written.insert("p" + std::to_string(pid) + "t" + std::to_string(t));
+        ASSERT_TRUE(channels[p].Receive(&pids[p], sizeof(pids[p])));
+        for (int t = 0; t < kThreads; ++t) written.insert("p" + std::to_string(pids[p]) + "t" + std::to_string(t));
         int failed = -1;
         ASSERT_TRUE(channels[p].Receive(&failed, sizeof(failed)));
         EXPECT_EQ(failed, 0) << "process " << p;
@@ -262,6 +258,8 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
             ASSERT_TRUE(channels[p].Receive(o.data(), o.size()));
             seen.insert(o);
         }
+        signatures[p].assign(kThreads * kCalls, Bytes(kSignatureBytes));
+        for (Bytes& s : signatures[p]) ASSERT_TRUE(channels[p].Receive(s.data(), s.size()));
     }
     for (pid_t child : children) EXPECT_EQ(WaitChild(child), 0);
     // Every answer reached the thread that asked for it, whole.
@@ -272,18 +270,30 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsShareOneKey)
         EXPECT_NE(c.status, KEYERR_CORRUPTED_REQUEST);
     }
 
-    // The token's record came through whole, and a new process finds every
-    // object that every thread wrote.
-    Module m;
+    // The token's record came through whole, a new process finds every
+    // object that every thread wrote, and every signature verifies with the
+    // public key over the message its thread signed (and over no other).
+    LoadedModule m;
     ASSERT_TRUE(m.ok());
-    ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
-    ASSERT_EQ(m.SlotCount(), 1u);
+    ASSERT_NO_FATAL_FAILURE(m.Initialize());
     CK_TOKEN_INFO info{};
     ASSERT_EQ(m.f->C_GetTokenInfo(m.slot, &info), CKR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(info.label), 8), "recovery");
-    CK_SESSION_HANDLE h = 0;
-    ASSERT_EQ(m.f->C_OpenSession(m.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &h), CKR_OK);
-    EXPECT_EQ(m.TokenDataLabels(h), written);
+    const CK_SESSION_HANDLE h = m.Open(CKF_SERIAL_SESSION);
+    EXPECT_EQ(TokenDataLabels(m, h), written);
+    const std::vector<CK_OBJECT_HANDLE> publicKeys = Objects(m, h, CKO_PUBLIC_KEY);
+    ASSERT_EQ(publicKeys.size(), 1u);
+    for (int p = 0; p < 2; ++p) {
+        for (int t = 0; t < kThreads; ++t) {
+            for (int i = 0; i < kCalls; ++i) {
+                const Bytes& signature = signatures[p][t * kCalls + i];
+                EXPECT_EQ(m.Verify(h, kSignMechanism, publicKeys[0], message(pids[p], t, i), signature), CKR_OK)
+                    << "process " << p << " thread " << t << " call " << i;
+            }
+        }
+    }
+    EXPECT_EQ(m.Verify(h, kSignMechanism, publicKeys[0], message(pids[0], 0, 1), signatures[0][0]),
+              CKR_SIGNATURE_INVALID);
 }
 
 }  // namespace

@@ -1,31 +1,18 @@
 // The built module, loaded with dlopen, against an emulated key behind a real
 // pcscd: a DSTU 4145 pair generated on the key signs single- and multi-part,
 // the public key verifies on the host, and any change fails.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "KeyRig.h"
-#include "pkcs11/pkcs11ua.h"
-
-#ifndef QVK_PKCS11_MODULE
-#error "QVK_PKCS11_MODULE must name the built module"
-#endif
+#include "Pkcs11Module.h"
 
 namespace qvk::e2e {
 namespace {
 
 using Bytes = std::vector<CK_BYTE>;
-const std::string kPin = "12345678";
-
-CK_UTF8CHAR* U(const std::string& s)
-{
-    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
-}
 
 Bytes Counting(std::size_t n)
 {
@@ -34,53 +21,21 @@ Bytes Counting(std::size_t n)
     return out;
 }
 
-class Pkcs11SignE2E : public ::testing::Test {
+class Pkcs11SignE2E : public ModuleTest {
 protected:
-    void SetUp() override
-    {
-        setenv("WEMU_NAME_PREFIX", ("qvkp11sig" + std::to_string(getpid())).c_str(), 1);
-        handle_ = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
-        ASSERT_NE(get, nullptr);
-        ASSERT_EQ(get(&f_), CKR_OK);
-    }
-    void TearDown() override
-    {
-        if (f_ != nullptr) f_->C_Finalize(nullptr);
-        if (handle_ != nullptr) dlclose(handle_);
-        unsetenv("WEMU_NAME_PREFIX");
-    }
+    Pkcs11SignE2E() : ModuleTest("qvkp11sig") {}
     CK_SESSION_HANDLE Open()
     {
-        EXPECT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-        CK_ULONG count = 0;
-        EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        std::string label(32, ' ');
-        EXPECT_EQ(f_->C_InitToken(0, U(kPin), kPin.size(), U(label)), CKR_OK);
-        CK_SESSION_HANDLE h = 0;
-        EXPECT_EQ(f_->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
-        EXPECT_EQ(f_->C_Login(h, CKU_USER, U(kPin), kPin.size()), CKR_OK);
-        return h;
+        module_->InitializeToken();
+        return module_->LoggedIn();
     }
     // A pair on the 163-bit standard curve (the session's first domain
     // parameter object gives its parameters).
     void Generate(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE* pub, CK_OBJECT_HANDLE* priv)
     {
-        CK_ATTRIBUTE read{CKA_EC_PARAMS, nullptr, 0};
-        ASSERT_EQ(f_->C_GetAttributeValue(h, 1, &read, 1), CKR_OK);
-        params_.resize(read.ulValueLen);
-        read.pValue = params_.data();
-        ASSERT_EQ(f_->C_GetAttributeValue(h, 1, &read, 1), CKR_OK);
-        CK_BBOOL yes = CK_TRUE;
-        // The key holds the pair: both objects are token objects.
-        CK_ATTRIBUTE publicTemplate[] = {
-            {CKA_TOKEN, &yes, 1}, {CKA_VERIFY, &yes, 1}, {CKA_EC_PARAMS, params_.data(), params_.size()}};
-        CK_ATTRIBUTE privateTemplate[] = {{CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SIGN, &yes, 1}};
-        CK_MECHANISM m{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
-        EXPECT_EQ(f_->C_GenerateKeyPair(h, &m, publicTemplate, 3, privateTemplate, 3, nullptr, priv),
-                  CKR_ARGUMENTS_BAD);
-        ASSERT_EQ(f_->C_GenerateKeyPair(h, &m, publicTemplate, 3, privateTemplate, 3, pub, priv), CKR_OK);
+        const Bytes params = module_->FirstCurveParams(h);
+        EXPECT_EQ(module_->GenerateSigningPair(h, params, nullptr, priv), CKR_ARGUMENTS_BAD);
+        ASSERT_EQ(module_->GenerateSigningPair(h, params, pub, priv), CKR_OK);
     }
     Bytes SignSingle(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key, const Bytes& data)
     {
@@ -116,11 +71,7 @@ protected:
     CK_RV Verify(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key, const Bytes& data,
                  const Bytes& signature)
     {
-        CK_MECHANISM m{type, nullptr, 0};
-        CK_RV rv = f_->C_VerifyInit(h, &m, key);
-        if (rv != CKR_OK) return rv;
-        return f_->C_Verify(h, const_cast<CK_BYTE*>(data.data()), data.size(), const_cast<CK_BYTE*>(signature.data()),
-                            signature.size());
+        return module_->Verify(h, type, key, data, signature);
     }
     CK_RV VerifyParts(CK_SESSION_HANDLE h, CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key, const Bytes& data,
                       const Bytes& signature)
@@ -132,15 +83,11 @@ protected:
         if ((rv = f_->C_VerifyUpdate(h, const_cast<CK_BYTE*>(data.data()) + 5, data.size() - 5)) != CKR_OK) return rv;
         return f_->C_VerifyFinal(h, const_cast<CK_BYTE*>(signature.data()), signature.size());
     }
-
-    void* handle_ = nullptr;
-    CK_FUNCTION_LIST* f_ = nullptr;
-    Bytes params_;
 };
 
 TEST_F(Pkcs11SignE2E, GeneratedPairSignsAndVerifiesSingleAndMultiPart)
 {
-    KeyRig rig({RigKey(611, 18, kPin)});
+    KeyRig rig({RigKey(611, 18, kRigPin)});
     const CK_SESSION_HANDLE h = Open();
     CK_OBJECT_HANDLE pub = 0, priv = 0;
     Generate(h, &pub, &priv);
@@ -174,7 +121,7 @@ TEST_F(Pkcs11SignE2E, GeneratedPairSignsAndVerifiesSingleAndMultiPart)
 
 TEST_F(Pkcs11SignE2E, UpdatesAndArgumentsAreCheckedByMechanism)
 {
-    KeyRig rig({RigKey(612, 18, kPin)});
+    KeyRig rig({RigKey(612, 18, kRigPin)});
     const CK_SESSION_HANDLE h = Open();
     CK_OBJECT_HANDLE pub = 0, priv = 0;
     Generate(h, &pub, &priv);
@@ -204,7 +151,7 @@ TEST_F(Pkcs11SignE2E, UpdatesAndArgumentsAreCheckedByMechanism)
 
 TEST_F(Pkcs11SignE2E, Gost34311SignatureIsOfTheDigestUnderTheKeysSBox)
 {
-    KeyRig rig({RigKey(613, 18, kPin)});
+    KeyRig rig({RigKey(613, 18, kRigPin)});
     const CK_SESSION_HANDLE h = Open();
     CK_OBJECT_HANDLE pub = 0, priv = 0;
     Generate(h, &pub, &priv);
@@ -224,7 +171,7 @@ TEST_F(Pkcs11SignE2E, Gost34311SignatureIsOfTheDigestUnderTheKeysSBox)
 
 TEST_F(Pkcs11SignE2E, LongHashesOnlyOnVersion18Keys)
 {
-    KeyRig rig({RigKey(613, 17, kPin)});
+    KeyRig rig({RigKey(613, 17, kRigPin)});
     const CK_SESSION_HANDLE h = Open();
     CK_OBJECT_HANDLE pub = 0, priv = 0;
     Generate(h, &pub, &priv);

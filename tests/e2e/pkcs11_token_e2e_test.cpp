@@ -2,7 +2,6 @@
 // pcscd: slots and their numbers, slot, token and mechanism information byte
 // for byte, token initialisation and the token record, sessions, login and
 // PIN changes.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,16 +14,13 @@
 #include <vector>
 
 #include "KeyRig.h"
+#include "Pkcs11Module.h"
 #include "pkcs11/pkcs11ua.h"
-
-#ifndef QVK_PKCS11_MODULE
-#error "QVK_PKCS11_MODULE must name the built module"
-#endif
 
 namespace qvk::e2e {
 namespace {
 
-const std::string kSoPin = "12345678";
+const std::string& kSoPin = kRigPin;
 
 std::string Field(const CK_UTF8CHAR* bytes, std::size_t size)
 {
@@ -36,48 +32,15 @@ std::string Padded(const std::string& text, std::size_t size)
     return text + std::string(size - text.size(), ' ');
 }
 
-CK_UTF8CHAR* U(const std::string& s)
-{
-    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
-}
-
-class Pkcs11TokenE2E : public ::testing::Test {
+class Pkcs11TokenE2E : public ModuleTest {
 protected:
-    void SetUp() override
-    {
-        setenv("WEMU_NAME_PREFIX", ("qvkp11tok" + std::to_string(getpid())).c_str(), 1);
-        handle_ = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
-        ASSERT_NE(get, nullptr);
-        ASSERT_EQ(get(&f_), CKR_OK);
-    }
-    void TearDown() override
-    {
-        if (f_ != nullptr) f_->C_Finalize(nullptr);
-        if (handle_ != nullptr) dlclose(handle_);
-        unsetenv("WEMU_NAME_PREFIX");
-    }
+    Pkcs11TokenE2E() : ModuleTest("qvkp11tok") {}
 
     void Initialize() { ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK); }
-
-    std::vector<CK_SLOT_ID> Slots()
-    {
-        CK_ULONG count = 0;
-        EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        std::vector<CK_SLOT_ID> slots(count);
-        if (count != 0) {
-            EXPECT_EQ(f_->C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
-        }
-        slots.resize(count);
-        return slots;
-    }
-
+    std::vector<CK_SLOT_ID> Slots() { return module_->Slots(); }
     CK_RV InitToken(CK_SLOT_ID slot, const std::string& pin, const std::string& label)
     {
-        std::string field = label + std::string(32 - std::min<std::size_t>(32, label.size()), ' ');
-        field.resize(32);
-        return f_->C_InitToken(slot, U(pin), pin.size(), U(field));
+        return module_->InitToken(slot, pin, label);
     }
 
     CK_SESSION_HANDLE Open(CK_SLOT_ID slot, CK_FLAGS flags = CKF_SERIAL_SESSION | CKF_RW_SESSION)
@@ -102,9 +65,6 @@ protected:
         if (flags != nullptr) *flags = info.flags;
         return info.state;
     }
-
-    void* handle_ = nullptr;
-    CK_FUNCTION_LIST* f_ = nullptr;
 };
 
 TEST_F(Pkcs11TokenE2E, SlotListsKeepNumbersAndForgetUnpluggedKeysAtTheNextScan)

@@ -3,53 +3,31 @@
 // prints what the module says about itself and its slot.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "E2EProcess.h"
 #include "KeyRig.h"
+#include "Pkcs11Module.h"
 #include "pkcs11/pkcs11ua.h"
 
 namespace {
 
 using qvk::e2e::KeyRig;
 using qvk::e2e::RigKey;
+using qvk::e2e::RunShell;
 
-// Runs a shell command; its standard output and error, and its exit status.
-int RunShell(const std::string& command, std::string* output)
+// Initialised through the module itself, with the rig's password: the
+// client asks for the token information first, which a key never
+// initialised refuses.
+void InitializeThroughTheModule(const std::string& label)
 {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return -1;
-    std::array<char, 4096> buffer;
-    std::size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output->append(buffer.data(), n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Initialised through the module itself: the client asks for the token
-// information first, which a key never initialised refuses.
-void InitializeThroughTheModule(std::string pin, std::string label)
-{
-    void* module = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr) << dlerror();
-    CK_FUNCTION_LIST* f = nullptr;
-    auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
-    ASSERT_NE(get, nullptr);
-    ASSERT_EQ(get(&f), CKR_OK);
-    ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
-    CK_ULONG count = 0;
-    ASSERT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-    label.resize(32, ' ');
-    EXPECT_EQ(f->C_InitToken(0, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size(),
-                             reinterpret_cast<CK_UTF8CHAR*>(label.data())),
-              CKR_OK);
-    EXPECT_EQ(f->C_Finalize(nullptr), CKR_OK);
-    dlclose(module);
+    qvk::e2e::LoadedModule m;
+    ASSERT_TRUE(m.ok()) << dlerror();
+    m.InitializeToken(label);
 }
 
 TEST(Pkcs11ToolE2E, PrintsTheModuleInformation)
@@ -87,7 +65,7 @@ TEST(Pkcs11ToolE2E, ListsAnInitialisedToken)
         GTEST_SKIP() << "pkcs11-tool is not installed (scripts/install-deps)";
     setenv("WEMU_NAME_PREFIX", ("qvkp11tool" + std::to_string(getpid())).c_str(), 1);
     KeyRig rig({RigKey(4322, 18, "12345678")});
-    InitializeThroughTheModule("12345678", "\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87");  // Cyrillic "Ключ"
+    InitializeThroughTheModule("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87");  // Cyrillic "Ключ"
     std::string out;
     EXPECT_EQ(RunShell(std::string("pkcs11-tool --module ") + QVK_PKCS11_MODULE + " -L", &out), 0) << out;
     EXPECT_NE(out.find("token label        : \xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87"), std::string::npos) << out;
@@ -107,7 +85,7 @@ TEST(Pkcs11ToolE2E, WritesReadsAndDeletesACertificate)
         GTEST_SKIP() << "pkcs11-tool or openssl is not installed (scripts/install-deps)";
     setenv("WEMU_NAME_PREFIX", ("qvkp11tool" + std::to_string(getpid())).c_str(), 1);
     KeyRig rig({RigKey(4323, 18, "12345678")});
-    InitializeThroughTheModule("12345678", "certificates");
+    InitializeThroughTheModule("certificates");
     const std::string dir = "/tmp/qvk-tool-cert-" + std::to_string(getpid());
     const std::string tool = std::string("pkcs11-tool --module ") + QVK_PKCS11_MODULE;
     std::string out;

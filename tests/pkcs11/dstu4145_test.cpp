@@ -141,6 +141,42 @@ TEST_F(Pkcs11Dstu4145, ExplicitRecordsDecodeToTheSameCurveAndOthersToNone)
     FreeAttributeValue(&a);
 }
 
+// The provider's check of a parameter set is remembered once it has passed:
+// the same set passes again with the point record the check gave, while a
+// set never checked (one bit away from it) and every set after a restart of
+// the services are checked by the provider again.
+TEST_F(Pkcs11Dstu4145, APassedParameterSetIsRememberedUntilTheServicesStop)
+{
+    const Bytes der = Standard(3, 0);
+    DSTU4145FieldRecord field;
+    DSTU4145PointRecord point, again;
+    std::uint8_t sBox[64];
+    ASSERT_TRUE(DecodeAndCheckECParams(der.data(), der.size(), &field, &point, sBox));
+    EXPECT_NE(point.words[DSTU4145_POINT_BITS], 0u) << "the check gives the order's bit length";
+    CK_ATTRIBUTE changed{};
+    field.words[DSTU4145_FIELD_B] ^= 1;
+    ASSERT_TRUE(EncodeECParams(&field, &point, sBox, &changed));
+
+    // The provider refuses every check from here on (its states cannot be had).
+    setenv("QVK_CGLIB_FAIL", "DSTU4145AcquireState", 1);
+    std::memset(&again, 0, sizeof(again));
+    EXPECT_TRUE(DecodeAndCheckECParams(der.data(), der.size(), &field, &again, sBox));
+    EXPECT_EQ(std::memcmp(&again, &point, sizeof(point)), 0);
+    EXPECT_FALSE(
+        DecodeAndCheckECParams(static_cast<std::uint8_t*>(changed.pValue), changed.ulValueLen, &field, &again, sBox));
+    const Bytes other = Standard(4, 0);
+    EXPECT_FALSE(DecodeAndCheckECParams(other.data(), other.size(), &field, &again, sBox));
+    StopPKIServices();
+    ASSERT_TRUE(StartPKIServices(nullptr));
+    EXPECT_FALSE(DecodeAndCheckECParams(der.data(), der.size(), &field, &again, sBox));
+    unsetenv("QVK_CGLIB_FAIL");
+    EXPECT_TRUE(DecodeAndCheckECParams(der.data(), der.size(), &field, &again, sBox));
+    EXPECT_FALSE(
+        DecodeAndCheckECParams(static_cast<std::uint8_t*>(changed.pValue), changed.ulValueLen, &field, &again, sBox))
+        << "not a curve";
+    FreeAttributeValue(&changed);
+}
+
 TEST_F(Pkcs11Dstu4145, StoredFormOfTheEcParamsAttribute)
 {
     // A value the table does not know is stored as it is.
