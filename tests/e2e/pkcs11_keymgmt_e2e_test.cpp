@@ -13,22 +13,14 @@
 #include <vector>
 
 #include "KeyRig.h"
+#include "Pkcs11Module.h"
 #include "pkcs11/pkcs11ua.h"
-
-#ifndef QVK_PKCS11_MODULE
-#error "QVK_PKCS11_MODULE must name the built module"
-#endif
 
 namespace qvk::e2e {
 namespace {
 
 using Bytes = std::vector<CK_BYTE>;
-const std::string kPin = "12345678";
-
-CK_UTF8CHAR* U(const std::string& s)
-{
-    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
-}
+const std::string& kPin = kRigPin;
 
 Bytes Counting(std::size_t n, CK_BYTE seed = 3)
 {
@@ -46,23 +38,10 @@ struct Side {
     Bytes point;  // CKA_EC_POINT of the public key
 };
 
-class Pkcs11KeyManagementE2E : public ::testing::Test {
+class Pkcs11KeyManagementE2E : public ModuleTest {
 protected:
-    void SetUp() override
-    {
-        setenv("WEMU_NAME_PREFIX", ("qvkp11km" + std::to_string(getpid())).c_str(), 1);
-        handle_ = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
-        ASSERT_NE(get, nullptr);
-        ASSERT_EQ(get(&f_), CKR_OK);
-    }
-    void TearDown() override
-    {
-        if (f_ != nullptr) f_->C_Finalize(nullptr);
-        if (handle_ != nullptr) dlclose(handle_);
-        unsetenv("WEMU_NAME_PREFIX");
-    }
+    Pkcs11KeyManagementE2E() : ModuleTest("qvkp11km") {}
+
     // Initialises and logs in on every key of the rig.
     std::vector<Side> Open(std::size_t keys)
     {
@@ -148,9 +127,6 @@ protected:
         EXPECT_EQ(f_->C_FindObjectsFinal(h), CKR_OK);
         return count;
     }
-
-    void* handle_ = nullptr;
-    CK_FUNCTION_LIST* f_ = nullptr;
 };
 
 CK_ULONG Integer(const Bytes& b)
