@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <new>
+
+#include "PkfmtObject.h"
 #include "support/PKIInterface.h"
 
 namespace pkfmt {
@@ -28,6 +31,40 @@ inline DerObject* AsDerObject(IPKIObject* object)
     return dynamic_cast<DerObject*>(object);
 }
 
+// Makes a T (a Core) and gives its interface `interfaceId`;
+// PKI_E_UNKNOWN_CLASS when it offers none of that id.
+template <typename T>
+int CreateCoreObject(std::uint32_t interfaceId, void** object)
+{
+    if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
+    *object = nullptr;
+    T* made = new (std::nothrow) T();
+    if (made == nullptr) return PKI_E_OUT_OF_MEMORY;
+    const int rc = made->Query(interfaceId, object);
+    made->Drop();
+    return rc == PKI_OK ? PKI_OK : PKI_E_UNKNOWN_CLASS;
+}
+
 }  // namespace pkfmt
+
+// Release and QueryInterface of a Core that the codec carries by its DER,
+// and the codec's hold on it.
+#define PKFMT_DER_OBJECT_COMMON                                                                                        \
+    int Release() override                                                                                             \
+    {                                                                                                                  \
+        return Drop();                                                                                                 \
+    }                                                                                                                  \
+    int QueryInterface(std::uint32_t interfaceId, void** object) override                                              \
+    {                                                                                                                  \
+        return Query(interfaceId, object);                                                                             \
+    }                                                                                                                  \
+    void HoldDer() override                                                                                            \
+    {                                                                                                                  \
+        AddRef();                                                                                                      \
+    }                                                                                                                  \
+    void DropDer() override                                                                                            \
+    {                                                                                                                  \
+        Drop();                                                                                                        \
+    }
 
 #endif

@@ -18,25 +18,9 @@ namespace {
 constexpr std::uint32_t RECORD_BYTES = 76;
 constexpr std::uint32_t MAX_DEGREE = RECORD_BYTES * 8;
 
-class ECPoint final : public IPKIECPoint, public DerObject {
+class ECPoint final : public IPKIECPoint, public DerObject, public Core {
 public:
-    ECPoint() { ++LiveObjectCount(); }
-    ~ECPoint() { --LiveObjectCount(); }
-
-    int Release() override
-    {
-        DropDer();
-        return PKI_OK;
-    }
-    int QueryInterface(std::uint32_t interfaceId, void** object) override
-    {
-        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
-        *object = nullptr;
-        if (interfaceId != PKI_IID_DSTU4145_PUBLIC_KEY) return PKI_E_NO_INTERFACE;
-        HoldDer();
-        *object = static_cast<IPKIECPoint*>(this);
-        return PKI_OK;
-    }
+    PKFMT_DER_OBJECT_COMMON
 
     int GetPoint(std::uint8_t* record, std::uint32_t* m) override
     {
@@ -61,11 +45,6 @@ public:
         return PKI_OK;
     }
 
-    void HoldDer() override { references_.fetch_add(1, std::memory_order_relaxed); }
-    void DropDer() override
-    {
-        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-    }
     int EncodeDer(PKIBlob* out) override
     {
         if (out == nullptr) return PKI_E_INVALID_ARGUMENT;
@@ -106,8 +85,13 @@ public:
         return PKI_OK;
     }
 
+protected:
+    void* Offer(std::uint32_t interfaceId) override
+    {
+        return interfaceId == PKI_IID_DSTU4145_PUBLIC_KEY ? static_cast<IPKIECPoint*>(this) : nullptr;
+    }
+
 private:
-    std::atomic<int> references_{1};
     std::uint8_t bytes_[RECORD_BYTES] = {};
     std::uint32_t length_ = 0;
     std::uint32_t m_ = 0;
@@ -119,10 +103,7 @@ int CreatePointObject(std::uint32_t classId, std::uint32_t interfaceId, void** o
 {
     if (classId != PKI_CLASS_DSTU4145_PUBLIC_KEY || interfaceId != PKI_IID_DSTU4145_PUBLIC_KEY)
         return PKI_E_UNKNOWN_CLASS;
-    ECPoint* made = new (std::nothrow) ECPoint();
-    if (made == nullptr) return PKI_E_OUT_OF_MEMORY;
-    *object = static_cast<IPKIECPoint*>(made);
-    return PKI_OK;
+    return CreateCoreObject<ECPoint>(interfaceId, object);
 }
 
 }  // namespace pkfmt

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "PkfmtAsn1.h"
 #include "PkfmtCertificate.h"
 #include "PkfmtDerObject.h"
 #include "support/PKIKeyAgreement.h"
@@ -25,20 +26,13 @@ constexpr int kEntityTag = 0;
 constexpr int kKeyLengthTag = 2;
 constexpr std::size_t kKeyLengthBytes = 4;
 
-struct ObjectFree {
-    void operator()(ASN1_OBJECT* o) const { ASN1_OBJECT_free(o); }
-};
 struct AlgorithmFree {
     void operator()(X509_ALGOR* a) const { X509_ALGOR_free(a); }
 };
-struct StringFree {
-    void operator()(ASN1_OCTET_STRING* s) const { ASN1_OCTET_STRING_free(s); }
-};
 
-std::unique_ptr<ASN1_OBJECT, ObjectFree> ParseOid(const char* text)
+Asn1Object ParseOid(const char* text)
 {
-    if (text == nullptr || std::strlen(text) > PKI_UKM_MAX_OID_CHARS) return nullptr;
-    return std::unique_ptr<ASN1_OBJECT, ObjectFree>(OBJ_txt2obj(text, 1));
+    return ParseDottedOid(text, PKI_UKM_MAX_OID_CHARS);
 }
 
 // One TLV around `content` with OpenSSL's header writer.
@@ -56,7 +50,7 @@ bool PutTagged(int constructed, int tag, int xclass, const Bytes& content, Bytes
 
 bool OctetsDer(const std::uint8_t* data, std::size_t length, Bytes* out)
 {
-    std::unique_ptr<ASN1_OCTET_STRING, StringFree> s(ASN1_OCTET_STRING_new());
+    Asn1Octets s(ASN1_OCTET_STRING_new());
     if (!s || ASN1_OCTET_STRING_set(s.get(), data, static_cast<int>(length)) != 1) return false;
     unsigned char* der = nullptr;
     const int n = i2d_ASN1_OCTET_STRING(s.get(), &der);
@@ -81,38 +75,23 @@ bool GetTagged(const unsigned char** p, const unsigned char* end, bool construct
 bool ReadOctets(const unsigned char* p, const unsigned char* end, Bytes* out)
 {
     const unsigned char* q = p;
-    std::unique_ptr<ASN1_OCTET_STRING, StringFree> s(d2i_ASN1_OCTET_STRING(nullptr, &q, end - p));
+    Asn1Octets s(d2i_ASN1_OCTET_STRING(nullptr, &q, end - p));
     if (!s || q != end) return false;
     const std::uint8_t* data = ASN1_STRING_get0_data(s.get());
     out->assign(data, data + ASN1_STRING_length(s.get()));
     return true;
 }
 
-class Ukm final : public IPKIUKM, public IPKIUKMEx, public DerObject {
+class Ukm final : public IPKIUKM, public IPKIUKMEx, public DerObject, public Core {
 public:
-    Ukm() { ++LiveObjectCount(); }
-    ~Ukm()
+    ~Ukm() override
     {
         if (!data_.empty()) OPENSSL_cleanse(data_.data(), data_.size());
-        --LiveObjectCount();
     }
-    Ukm(const Ukm&) = delete;
-    Ukm& operator=(const Ukm&) = delete;
 
-    int Release() override
-    {
-        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-        return PKI_OK;
-    }
-    int QueryInterface(std::uint32_t interfaceId, void** object) override
-    {
-        if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
-        *object = Face(interfaceId);
-        if (*object == nullptr) return PKI_E_NO_INTERFACE;
-        HoldDer();
-        return PKI_OK;
-    }
-    void* Face(std::uint32_t interfaceId)
+    PKFMT_DER_OBJECT_COMMON
+
+    void* Offer(std::uint32_t interfaceId) override
     {
         if (interfaceId == PKI_IID_UKM) return static_cast<IPKIUKM*>(this);
         if (interfaceId == PKI_IID_UKM_EX) return static_cast<IPKIUKMEx*>(this);
@@ -211,9 +190,6 @@ public:
         return rc == PKI_OK ? PKI_OK : PKI_E_BAD_ENCODING;
     }
 
-    void HoldDer() override { references_.fetch_add(1, std::memory_order_relaxed); }
-    void DropDer() override { Release(); }
-
 private:
     int Set(const char* algorithm, const std::uint8_t* data, std::uint32_t length, std::uint32_t keyBits)
     {
@@ -248,7 +224,6 @@ private:
         return true;
     }
 
-    std::atomic<int> references_{1};
     std::string algorithm_;  // empty while nothing was set
     Bytes data_;
     std::uint32_t keyBits_ = 0;
@@ -258,16 +233,7 @@ private:
 
 int CreateUkmObject(std::uint32_t interfaceId, void** object)
 {
-    if (object == nullptr) return PKI_E_INVALID_ARGUMENT;
-    *object = nullptr;
-    auto* made = new (std::nothrow) Ukm();
-    if (made == nullptr) return PKI_E_OUT_OF_MEMORY;
-    *object = made->Face(interfaceId);
-    if (*object == nullptr) {
-        made->Release();
-        return PKI_E_UNKNOWN_CLASS;
-    }
-    return PKI_OK;
+    return CreateCoreObject<Ukm>(interfaceId, object);
 }
 
 }  // namespace pkfmt
