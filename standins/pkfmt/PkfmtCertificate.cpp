@@ -3,6 +3,8 @@
 // and signed data (4900 / 4136). The encodings are DER and are parsed with
 // OpenSSL; nothing here parses ASN.1 itself.
 #include "PkfmtCertificate.h"
+
+#include "PkfmtDerObject.h"
 #include "PkfmtObject.h"
 
 #include <openssl/asn1.h>
@@ -30,17 +32,6 @@ constexpr char DSTU4145_KEY_OID[] = "1.2.804.2.1.1.1.1.3.1.1";
 constexpr std::uint32_t DSTU4145_KEY_BYTES = 76;
 constexpr std::uint32_t RSA_FIELD_BYTES = 600;
 
-// The objects here are not in the call log.
-#define PKFMT_COUNTED_COMMON                                                                                           \
-    int Release() override                                                                                             \
-    {                                                                                                                  \
-        return Drop();                                                                                                 \
-    }                                                                                                                  \
-    int QueryInterface(std::uint32_t interfaceId, void** object) override                                              \
-    {                                                                                                                  \
-        return Query(interfaceId, object);                                                                             \
-    }
-
 // Hands a new object out as interface I (the caller gets the only reference).
 template <typename I, typename T>
 int HandOut(T* made, void** out)
@@ -54,29 +45,6 @@ bool ReadBlob(const PKIBlob* in, Bytes* out)
     if (in == nullptr || in->length == 0 || in->data == nullptr || in->length > (16u << 20)) return false;
     out->assign(in->data, in->data + in->length);
     return true;
-}
-
-template <typename T, typename Encode>
-bool ToDer(const T* object, Encode encode, Bytes* out)
-{
-    int length = encode(object, nullptr);
-    if (length <= 0) return false;
-    out->resize(static_cast<std::size_t>(length));
-    unsigned char* p = out->data();
-    return encode(object, &p) == length;
-}
-
-// The DER of an OpenSSL object in a new library block; PKI_E_NOT_SET
-// without one.
-template <typename T, typename Encode>
-int EncodeToBlock(const T* object, Encode encode, PKIBlob* out)
-{
-    if (object == nullptr) return PKI_E_NOT_SET;
-    return Guard([&] {
-        Bytes der;
-        if (!ToDer(object, encode, &der)) return int(PKI_E_FAILURE);
-        return CopyToLibraryBlock(out, der.data(), der.size(), false);
-    });
 }
 
 // *held replaced by the object the whole blob decodes to; kept when the

@@ -7,7 +7,9 @@
 #include <cstdint>
 
 #include <new>
+#include <vector>
 
+#include "PkfmtCertificate.h"  // library blocks
 #include "PkfmtObject.h"
 #include "support/PKIInterface.h"
 
@@ -31,6 +33,30 @@ inline DerObject* AsDerObject(IPKIObject* object)
     return dynamic_cast<DerObject*>(object);
 }
 
+// The DER of an OpenSSL object.
+template <typename T, typename Encode>
+bool ToDer(const T* object, Encode encode, std::vector<std::uint8_t>* out)
+{
+    int length = encode(object, nullptr);
+    if (length <= 0) return false;
+    out->resize(static_cast<std::size_t>(length));
+    unsigned char* p = out->data();
+    return encode(object, &p) == length;
+}
+
+// The same in a new library block; PKI_E_NOT_SET
+// without one.
+template <typename T, typename Encode>
+int EncodeToBlock(const T* object, Encode encode, PKIBlob* out)
+{
+    if (object == nullptr) return PKI_E_NOT_SET;
+    return Guard([&] {
+        std::vector<std::uint8_t> der;
+        if (!ToDer(object, encode, &der)) return int(PKI_E_FAILURE);
+        return CopyToLibraryBlock(out, der.data(), der.size(), false);
+    });
+}
+
 // Makes a T (a Core) and gives its interface `interfaceId`;
 // PKI_E_UNKNOWN_CLASS when it offers none of that id.
 template <typename T>
@@ -50,14 +76,7 @@ int CreateCoreObject(std::uint32_t interfaceId, void** object)
 // Release and QueryInterface of a Core that the codec carries by its DER,
 // and the codec's hold on it.
 #define PKFMT_DER_OBJECT_COMMON                                                                                        \
-    int Release() override                                                                                             \
-    {                                                                                                                  \
-        return Drop();                                                                                                 \
-    }                                                                                                                  \
-    int QueryInterface(std::uint32_t interfaceId, void** object) override                                              \
-    {                                                                                                                  \
-        return Query(interfaceId, object);                                                                             \
-    }                                                                                                                  \
+    PKFMT_COUNTED_COMMON                                                                                               \
     void HoldDer() override                                                                                            \
     {                                                                                                                  \
         AddRef();                                                                                                      \

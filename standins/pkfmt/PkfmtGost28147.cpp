@@ -37,12 +37,7 @@ public:
         if (value_.kind() == 0) return PKI_E_NOT_SET;
         Asn1Type t = value_.Encode();
         if (!t) return PKI_E_FAILURE;
-        unsigned char* der = nullptr;
-        const int length = i2d_ASN1_TYPE(t.get(), &der);
-        if (length <= 0) return PKI_E_FAILURE;
-        const int rc = CopyToLibraryBlock(out, der, static_cast<std::size_t>(length), false);
-        OPENSSL_free(der);
-        return rc;
+        return EncodeToBlock(t.get(), i2d_ASN1_TYPE, out);
     }
 
     int DecodeDer(const std::uint8_t* data, std::size_t length) override

@@ -76,12 +76,7 @@ public:
         if (!sequence) return PKI_E_OUT_OF_MEMORY;
         if (!Push(sequence.get(), value_.Encode())) return PKI_E_OUT_OF_MEMORY;
         if (hasStartVector_ && !Push(sequence.get(), Octets(startVector_, kVectorBytes))) return PKI_E_OUT_OF_MEMORY;
-        unsigned char* der = nullptr;
-        const int length = i2d_ASN1_SEQUENCE_ANY(sequence.get(), &der);
-        if (length <= 0) return PKI_E_FAILURE;
-        const int rc = CopyToLibraryBlock(out, der, static_cast<std::size_t>(length), false);
-        OPENSSL_free(der);
-        return rc;
+        return EncodeToBlock(sequence.get(), i2d_ASN1_SEQUENCE_ANY, out);
     }
 
     int DecodeDer(const std::uint8_t* data, std::size_t length) override

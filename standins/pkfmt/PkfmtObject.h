@@ -67,6 +67,17 @@ private:
 
 }  // namespace pkfmt
 
+// Release and QueryInterface of a Core that is not in the call log.
+#define PKFMT_COUNTED_COMMON                                                                                           \
+    int Release() override                                                                                             \
+    {                                                                                                                  \
+        return Drop();                                                                                                 \
+    }                                                                                                                  \
+    int QueryInterface(std::uint32_t interfaceId, void** object) override                                              \
+    {                                                                                                                  \
+        return Query(interfaceId, object);                                                                             \
+    }
+
 // The two operations of every object, in the call log.
 #define PKFMT_OBJECT_COMMON                                                                                            \
     int Release() override                                                                                             \
