@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "PkiServicesStart.h"
 #include "TestHex.h"
 #include "csp/CSP.h"
 #include "pkcs11/PKCS11Library.h"
@@ -21,10 +22,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 // libwemu.so sits in the distribution folder beside the stand-ins, so its
 // handle stands for the module's there.
-void* DistributionModule()
-{
-    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
-}
 
 class Pkcs11Bridge : public ::testing::Test {
 protected:
@@ -38,11 +35,7 @@ protected:
         StopPKIServices();
         EXPECT_EQ(std::filesystem::current_path().string(), startDir_);
     }
-    void Start()
-    {
-        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
-        ASSERT_TRUE(StartPKIServices(nullptr));
-    }
+    void Start() { ASSERT_TRUE(StartPKIServicesAsTheModule()); }
     std::string startDir_;
 };
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "PkiServicesStart.h"
 #include "pkcs11/PKCS11CertificateAttributes.h"
 #include "pkcs11/PKCS11CertificateStorage.h"
 #include "pkcs11/PKCS11Library.h"
@@ -29,11 +30,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
-
-void* DistributionModule()
-{
-    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
-}
 
 struct Attr {
     CK_ATTRIBUTE a{0, nullptr, 0};
@@ -75,8 +71,7 @@ class CertificateFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
-        ASSERT_TRUE(StartPKIServices(nullptr));
+        ASSERT_TRUE(StartPKIServicesAsTheModule());
         caKey_ = NewRsaKey(2048);
         ASSERT_NE(caKey_, nullptr);
         dir_ = fs::temp_directory_path() / ("qvk-certs-" + std::to_string(::getpid()) + "-" +

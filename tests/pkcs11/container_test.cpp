@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "PkiServicesStart.h"
 #include "crypto/CryptoTypes.h"
 #include "crypto/DSTU7564.h"
 #include "pkcs11/PKCS11DSTU4145.h"
@@ -23,11 +24,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 const char kContainerPassword[] = "Rb8qNw2Xv$5hTm0kLp<3Zc7YeJ4uFa9sGd1WoK6i";
-
-void* DistributionModule()
-{
-    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
-}
 
 template <typename T>
 struct Obj {
@@ -87,8 +83,7 @@ protected:
     void SetUp() override
     {
         setenv("PKFMT_DEFAULT_ITERATIONS", "16", 1);
-        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
-        ASSERT_TRUE(StartPKIServices(nullptr));
+        ASSERT_TRUE(StartPKIServicesAsTheModule());
         void* library = dlopen("pkfmt.so", RTLD_NOW | RTLD_NOLOAD);
         ASSERT_NE(library, nullptr);
         liveObjects_ = reinterpret_cast<int (*)()>(dlsym(library, "PKFMTLiveObjects"));

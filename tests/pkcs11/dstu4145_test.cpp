@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "PkiServicesStart.h"
 #include "csp/CSP.h"
 #include "pkcs11/PKCS11Attribute.h"
 #include "pkcs11/PKCS11DSTU4145.h"
@@ -18,11 +19,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void* DistributionModule()
-{
-    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
-}
 
 // X.690: the first two arcs as 40a + b, then base-128 with continuation bits.
 Bytes OidBody(const std::string& dotted)
@@ -54,11 +50,7 @@ Bytes ValueOf(const CK_ATTRIBUTE& a)
 
 class Pkcs11Dstu4145 : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
-        ASSERT_TRUE(StartPKIServices(nullptr));
-    }
+    void SetUp() override { ASSERT_TRUE(StartPKIServicesAsTheModule()); }
     void TearDown() override { StopPKIServices(); }
 
     Bytes Standard(std::uint32_t curve, std::uint32_t sBox)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "PkiServicesStart.h"
 #include "TestHex.h"
 #include "crypto/GOST34311.h"
 #include "pkcs11/PKCS11Attribute.h"
@@ -24,11 +25,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using cryptotest::Hex;
-
-void* DistributionModule()
-{
-    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
-}
 
 // GOST R 34.11-94 test parameters, S-box 0 first, packed two per byte.
 Bytes TestSBox()
@@ -82,11 +78,7 @@ Bytes Value(const CK_ATTRIBUTE& a)
 
 class Pkcs11Gost34311Parameters : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
-        ASSERT_TRUE(StartPKIServices(nullptr));
-    }
+    void SetUp() override { ASSERT_TRUE(StartPKIServicesAsTheModule()); }
     void TearDown() override { StopPKIServices(); }
 
     Bytes Make(const void* value, const Bytes& startVector, std::uint32_t kind)

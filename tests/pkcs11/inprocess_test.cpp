@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "DeviceTestSupport.h"
+#include "PkiServicesStart.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11Session.h"
 #include "pkcs11/PKCS11TokenManager.h"
@@ -25,11 +26,6 @@ namespace {
 
 const std::string kPin = "1234";
 CK_BBOOL no = CK_FALSE;
-
-void* DistributionModule()
-{
-    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
-}
 
 CK_UTF8CHAR* U(const std::string& s)
 {

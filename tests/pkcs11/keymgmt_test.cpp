@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DeviceTestSupport.h"
+#include "PkiServicesStart.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11ECPoint.h"
 #include "pkcs11/PKCS11KeyManagement.h"
@@ -23,11 +24,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void* DistributionModule()
-{
-    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
-}
 
 Bytes ValueOf(const CK_ATTRIBUTE& a)
 {
@@ -101,8 +97,7 @@ protected:
     {
         DeviceTest::SetUp();
         for (const char* name : {"PKFMT_VERSION", "PKFMT_OPTION_A", "PKFMT_INITIALIZE_RESULT"}) unsetenv(name);
-        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
-        ASSERT_TRUE(StartPKIServices(nullptr));
+        ASSERT_TRUE(StartPKIServicesAsTheModule());
         AddKey(81, 18);
         ASSERT_EQ(EnumerateKeySerials(0), CKR_OK);
         recording_ = new RecordingDevice();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DeviceTestSupport.h"
+#include "PkiServicesStart.h"
 #include "StandardParameters.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11ECPoint.h"
@@ -28,19 +29,13 @@ struct DeviceReleaser {
     void operator()(PKCS11Device* d) const { d->Release(); }
 };
 
-void* DistributionModule()
-{
-    return WemuModuleOfAddress(reinterpret_cast<const void*>(&GetCurrentDirectory));
-}
-
 class Pkcs11Sign : public devtest::DeviceTest {
 protected:
     void SetUp() override
     {
         DeviceTest::SetUp();
         for (const char* name : {"PKFMT_VERSION", "PKFMT_OPTION_A", "PKFMT_INITIALIZE_RESULT"}) unsetenv(name);
-        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
-        ASSERT_TRUE(StartPKIServices(nullptr));
+        ASSERT_TRUE(StartPKIServicesAsTheModule());
         AddKey(71, 18);
         ASSERT_EQ(EnumerateKeySerials(0), CKR_OK);
         device_.reset(CreatePKCS11Device());
