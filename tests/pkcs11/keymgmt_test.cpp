@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "DeviceTestSupport.h"
-#include "PkiServicesStart.h"
+#include "KeyDeviceTest.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11ECPoint.h"
 #include "pkcs11/PKCS11KeyManagement.h"
@@ -87,29 +87,13 @@ private:
     }
 };
 
-struct DeviceReleaser {
-    void operator()(PKCS11Device* d) const { d->Release(); }
-};
-
-class Pkcs11KeyManagement : public devtest::DeviceTest {
+class Pkcs11KeyManagement : public KeyDeviceTest {
 protected:
     void SetUp() override
     {
         DeviceTest::SetUp();
-        for (const char* name : {"PKFMT_VERSION", "PKFMT_OPTION_A", "PKFMT_INITIALIZE_RESULT"}) unsetenv(name);
-        ASSERT_TRUE(StartPKIServicesAsTheModule());
-        AddKey(81, 18);
-        ASSERT_EQ(EnumerateKeySerials(0), CKR_OK);
         recording_ = new RecordingDevice();
-        device_.reset(recording_);
-        ASSERT_EQ(device_->Open(0), CKR_OK);
-        ASSERT_EQ(device_->Login("1234", 4), CKR_OK);
-    }
-    void TearDown() override
-    {
-        device_.reset();
-        StopPKIServices();
-        DeviceTest::TearDown();
+        ASSERT_NO_FATAL_FAILURE(StartOnKey(81, recording_));
     }
     // An agreement pair on standard curve 0 with S-box 0: the private key
     // object and the public point as CKA_EC_POINT carries it.
@@ -150,7 +134,6 @@ protected:
         return key;
     }
 
-    std::unique_ptr<PKCS11Device, DeviceReleaser> device_;
     RecordingDevice* recording_ = nullptr;
     std::array<std::uint8_t, 64> sBox_{};
 };

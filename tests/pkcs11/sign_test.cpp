@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "DeviceTestSupport.h"
-#include "PkiServicesStart.h"
+#include "KeyDeviceTest.h"
 #include "StandardParameters.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11ECPoint.h"
@@ -25,28 +25,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct DeviceReleaser {
-    void operator()(PKCS11Device* d) const { d->Release(); }
-};
-
-class Pkcs11Sign : public devtest::DeviceTest {
+class Pkcs11Sign : public KeyDeviceTest {
 protected:
     void SetUp() override
     {
         DeviceTest::SetUp();
-        for (const char* name : {"PKFMT_VERSION", "PKFMT_OPTION_A", "PKFMT_INITIALIZE_RESULT"}) unsetenv(name);
-        ASSERT_TRUE(StartPKIServicesAsTheModule());
-        AddKey(71, 18);
-        ASSERT_EQ(EnumerateKeySerials(0), CKR_OK);
-        device_.reset(CreatePKCS11Device());
-        ASSERT_EQ(device_->Open(0), CKR_OK);
-        ASSERT_EQ(device_->Login("1234", 4), CKR_OK);
-    }
-    void TearDown() override
-    {
-        device_.reset();
-        StopPKIServices();
-        DeviceTest::TearDown();
+        ASSERT_NO_FATAL_FAILURE(StartOnKey(71));
     }
     // A key pair on standard curve `curve` with S-box 0; the private key
     // object standing for it (or a public key object with `objectClass`).
@@ -108,7 +92,6 @@ protected:
         return key;
     }
 
-    std::unique_ptr<PKCS11Device, DeviceReleaser> device_;
     std::array<std::uint8_t, 76> publicKey_{};
 };
 
