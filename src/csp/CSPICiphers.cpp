@@ -71,6 +71,17 @@ int DecryptWithTail(std::uint8_t* data, std::uint32_t length, const std::uint8_t
     return CSP_OK;
 }
 
+// A cipher state keyed with key and IV, handed to the caller.
+int CreateKeyedState(const Family& family, const void* key, std::uint32_t keyCode, const void* iv, std::uint32_t ivCode,
+                     CSPIState* stateOut)
+{
+    LibraryState state(family, 0);
+    if (!state.ok()) return CSP_NO_MEMORY;
+    if (!state.Set(key, keyCode) || !state.Set(iv, ivCode)) return CSP_LIBRARY_ERROR;
+    *stateOut = state.Take();
+    return CSP_OK;
+}
+
 bool TailFits(std::uint32_t length, const std::uint8_t* tail, std::uint32_t tailLength, std::uint32_t block)
 {
     if (tailLength >= block || (tailLength != 0 && tail == nullptr)) return false;
@@ -203,11 +214,7 @@ int CSPI::GenerateKeyTDEACtx(CSPContext* context, std::uint8_t* key, std::uint8_
             if (GenerateTestedRandomCtx(context, iv, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
             for (int i = 0; i < 3; ++i) SetKeyParityDES(key + 8 * i);
         }
-        LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
-        *stateOut = state.Take();
-        return CSP_OK;
+        return CreateKeyedState(TDEAFamily(binding_), key, CSPI_TDEA_KEY, iv, CSPI_TDEA_IV, stateOut);
     });
 }
 
@@ -215,11 +222,7 @@ int CSPI::CreateCipherTDEA(const std::uint8_t* key, const std::uint8_t* iv, CSPI
 {
     return WhenReady([&]() -> int {
         if (key == nullptr || iv == nullptr || stateOut == nullptr) return CSP_BAD_ARGUMENT;
-        LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
-        *stateOut = state.Take();
-        return CSP_OK;
+        return CreateKeyedState(TDEAFamily(binding_), key, CSPI_TDEA_KEY, iv, CSPI_TDEA_IV, stateOut);
     });
 }
 
@@ -377,11 +380,7 @@ int CSPI::CreateCipherAESRandomCtx(CSPContext* context, std::uint8_t* key, std::
         if (generate != 0 && (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
                               GenerateTestedRandomCtx(context, iv, CSPI_AES_BLOCK_BYTES) != CSP_OK))
             return CSP_NOISE_SOURCE_FAILED;
-        LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
-        *stateOut = state.Take();
-        return CSP_OK;
+        return CreateKeyedState(AESFamily(binding_, extra_), key, keyBits, iv, CSPI_AES_IV, stateOut);
     });
 }
 
@@ -390,11 +389,7 @@ int CSPI::CreateCipherAES(const std::uint8_t* key, std::uint32_t keyBits, const 
     return WhenReady([&]() -> int {
         if (key == nullptr || iv == nullptr || stateOut == nullptr || !ValidAESKeyBits(keyBits))
             return CSP_BAD_ARGUMENT;
-        LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
-        *stateOut = state.Take();
-        return CSP_OK;
+        return CreateKeyedState(AESFamily(binding_, extra_), key, keyBits, iv, CSPI_AES_IV, stateOut);
     });
 }
 
