@@ -61,6 +61,15 @@ inline std::uint32_t Word(const void* value)
     return w;
 }
 
+// Takes a word from 1 to `most` into *into: 1, or 0 (and *into as it was).
+inline int SetBounded(const void* value, std::uint32_t most, std::uint32_t* into)
+{
+    std::uint32_t word = Word(value);
+    if (word == 0 || word > most) return 0;
+    *into = word;
+    return 1;
+}
+
 // The digest that a hash size in bits names, or null.
 const EVP_MD* DigestOfBits(std::uint32_t bits);
 
@@ -85,13 +94,7 @@ struct SignedHash {
         return 1;
     }
     // 1 to 64 bytes; the hash itself is set after its length.
-    int SetHashLength(const void* value)
-    {
-        std::uint32_t length = Word(value);
-        if (length == 0 || length > sizeof(hash)) return 0;
-        hashLength = length;
-        return 1;
-    }
+    int SetHashLength(const void* value) { return SetBounded(value, sizeof(hash), &hashLength); }
     int SetHash(const std::uint8_t* bytes)
     {
         if (hashLength == 0) return 0;
