@@ -205,21 +205,32 @@ CSPHardwareImplementationQuorKorvo7Q::CSPHardwareImplementationQuorKorvo7Q(Devic
 {
 }
 
+std::optional<int> CSPHardwareImplementationQuorKorvo7Q::CommonQueryAnswer(const DSTU4145FieldRecord* field,
+                                                                           const DSTU4145PointRecord* point,
+                                                                           std::uint32_t widestPoint)
+{
+    if (field == nullptr || point == nullptr) return 0;
+    std::uint32_t m = field->words[DSTU4145_FIELD_M];
+    if (m != 0) return (m > 162 || point->words[DSTU4145_POINT_BITS] <= widestPoint) ? 1 : 0;
+    switch (point->words[DSTU4145_POINT_BITS]) {
+    case kAskSeparateAgreementKey:
+        separateAgreementKey_ = 1;
+        return 1;
+    case kAskSharedAgreementKey:
+        separateAgreementKey_ = 0;
+        return 1;
+    default:
+        return std::nullopt;
+    }
+}
+
 int CSPHardwareImplementationQuorKorvo7Q::GenerateSignatureKeyPair(const DSTU4145FieldRecord* field,
                                                                    const DSTU4145PointRecord* point,
                                                                    std::uint8_t* publicKey)
 {
     if (publicKey == nullptr) {
-        if (field == nullptr || point == nullptr) return 0;
-        std::uint32_t m = field->words[DSTU4145_FIELD_M];
-        if (m != 0) return (m > 162 || point->words[DSTU4145_POINT_BITS] <= 509) ? 1 : 0;
+        if (std::optional<int> answer = CommonQueryAnswer(field, point, 509)) return *answer;
         switch (point->words[DSTU4145_POINT_BITS]) {
-        case kAskSeparateAgreementKey:
-            separateAgreementKey_ = 1;
-            return 1;
-        case kAskSharedAgreementKey:
-            separateAgreementKey_ = 0;
-            return 1;
         case 11:
         case 17:
         case 25:
@@ -250,21 +261,7 @@ int CSPHardwareImplementationQuorKorvo7Q::GenerateAgreementKeyPair(const DSTU414
                                                                    const DSTU4145PointRecord* point,
                                                                    std::uint8_t* publicKey)
 {
-    if (publicKey == nullptr) {
-        if (field == nullptr || point == nullptr) return 0;
-        std::uint32_t m = field->words[DSTU4145_FIELD_M];
-        if (m != 0) return (m > 162 || point->words[DSTU4145_POINT_BITS] <= 571) ? 1 : 0;
-        switch (point->words[DSTU4145_POINT_BITS]) {
-        case kAskSeparateAgreementKey:
-            separateAgreementKey_ = 1;
-            return 1;
-        case kAskSharedAgreementKey:
-            separateAgreementKey_ = 0;
-            return 1;
-        default:
-            return 0;
-        }
-    }
+    if (publicKey == nullptr) return CommonQueryAnswer(field, point, 571).value_or(0);
     if (context_ == nullptr || field == nullptr) return 0;
     DeviceContext* context = context_;
     std::uint32_t m = field->words[DSTU4145_FIELD_M];
