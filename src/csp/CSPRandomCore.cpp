@@ -16,7 +16,8 @@ namespace {
 
 constexpr std::uint32_t kTestLength = 2500;
 
-// The current system time as 8 bytes, low 32-bit word first.
+}  // namespace
+
 void TimeValue(std::uint8_t* out)
 {
     SYSTEMTIME now;
@@ -27,8 +28,6 @@ void TimeValue(std::uint8_t* out)
                               static_cast<std::uint32_t>(file.dwHighDateTime)};
     std::memcpy(out, words, 8);
 }
-
-}  // namespace
 
 const std::uint8_t* DefaultSBox()
 {
