@@ -121,10 +121,7 @@ int CSP::TestRandomSourceCtx(CSPContext* context, std::uint8_t* buffer, std::uin
 
 int CSP::TestRandomSource(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return TestRandomSourceCtx(&context, buffer, length);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::TestRandomSourceCtx, buffer, length);
 }
 
 // ---- drawing bytes ----
@@ -136,10 +133,7 @@ int CSP::GenerateRandomCtx(CSPContext* context, std::uint8_t* buffer, std::uint3
 
 int CSP::GenerateRandom(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return GenerateRandomCtx(&context, buffer, length);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::GenerateRandomCtx, buffer, length);
 }
 
 int CSP::GenerateTestedRandomCtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t length)
@@ -149,10 +143,7 @@ int CSP::GenerateTestedRandomCtx(CSPContext* context, std::uint8_t* buffer, std:
 
 int CSP::GenerateTestedRandom(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return GenerateTestedRandomCtx(&context, buffer, length);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::GenerateTestedRandomCtx, buffer, length);
 }
 
 int CSP::GenerateNoiseRandom(CSPContext* context, std::uint8_t* buffer, std::uint32_t length)
@@ -199,10 +190,7 @@ int CSP::GenerateKeyAndIVCtx(CSPContext* context, std::uint8_t* key, std::uint32
 
 int CSP::GenerateKeyAndIV(std::uint8_t* key, std::uint32_t keyLength, std::uint8_t* iv, std::uint32_t ivLength)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return GenerateKeyAndIVCtx(&context, key, keyLength, iv, ivLength);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::GenerateKeyAndIVCtx, key, keyLength, iv, ivLength);
 }
 
 int CSP::GenerateDataAndKeyCtx(CSPContext* context, std::uint8_t* data, std::uint32_t dataLength, std::uint8_t* key)
@@ -212,10 +200,7 @@ int CSP::GenerateDataAndKeyCtx(CSPContext* context, std::uint8_t* data, std::uin
 
 int CSP::GenerateDataAndKey(std::uint8_t* data, std::uint32_t dataLength, std::uint8_t* key)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return GenerateDataAndKeyCtx(&context, data, dataLength, key);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::GenerateDataAndKeyCtx, data, dataLength, key);
 }
 
 // ---- classic generator states ----
