@@ -4,10 +4,14 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstdint>
 #include <vector>
 
+#include "KMTestSupport.h"
 #include "keymedia/QuorKorvo7QPKI.h"
 #include "support/PKIInterface.h"
 
@@ -67,5 +71,32 @@ inline int LiveCount(const char* hook)
     return -1;
 #endif
 }
+
+// The key-media fixture with the formats library loaded as the library loads
+// it: looked for in the working directory first, so the test runs from the
+// library's folder and goes back afterwards.
+class FormatsTest : public kmtest::KMTest {
+protected:
+    void SetUp() override
+    {
+        KMTest::SetUp();
+#ifdef QVK_PKFMT_DIR
+        ASSERT_NE(getcwd(oldDirectory_, sizeof oldDirectory_), nullptr);
+        ASSERT_EQ(chdir(QVK_PKFMT_DIR), 0);
+#endif
+        qvkkm::InitializeGlobals();
+        ASSERT_NE(Pki(), nullptr) << "pkfmt.so not loaded";
+    }
+    void TearDown() override
+    {
+        KMTest::TearDown();
+#ifdef QVK_PKFMT_DIR
+        ASSERT_EQ(chdir(oldDirectory_), 0);
+#endif
+    }
+
+private:
+    char oldDirectory_[PATH_MAX] = {};
+};
 
 }  // namespace kmpki

@@ -263,27 +263,8 @@ private:
     }
 };
 
-class ContainerTest : public kmtest::KMTest {
+class ContainerTest : public kmpki::FormatsTest {
 protected:
-    void SetUp() override
-    {
-        KMTest::SetUp();
-#ifdef QVK_PKFMT_DIR
-        // The formats library is looked for in the working directory first.
-        ASSERT_NE(getcwd(oldDirectory_, sizeof oldDirectory_), nullptr);
-        ASSERT_EQ(chdir(QVK_PKFMT_DIR), 0);
-#endif
-        qvkkm::InitializeGlobals();
-        ASSERT_NE(Pki(), nullptr) << "pkfmt.so not loaded";
-    }
-    void TearDown() override
-    {
-        KMTest::TearDown();
-#ifdef QVK_PKFMT_DIR
-        ASSERT_EQ(chdir(oldDirectory_), 0);
-#endif
-    }
-
     kmtest::Device OpenKey()
     {
         AddKey(std::atoi(kSerial), 18, 0x200, kKeyPassword);
@@ -300,8 +281,6 @@ protected:
         buffer.resize(length);
         return buffer;
     }
-
-    char oldDirectory_[PATH_MAX] = {};
 };
 
 // Runs a test at the PKI formats stand-in's own iteration count, whatever

@@ -73,29 +73,8 @@ Bytes MakeContainer(unsigned keys, const char* password, const Bytes* marking)
     return TakeBlob(out);
 }
 
-class CorruptedRecordsTest : public kmtest::KMTest {
-protected:
-    void SetUp() override
-    {
-        KMTest::SetUp();
-#ifdef QVK_PKFMT_DIR
-        // Wrapped records need the formats library, looked for in the
-        // working directory first.
-        ASSERT_NE(getcwd(oldDirectory_, sizeof oldDirectory_), nullptr);
-        ASSERT_EQ(chdir(QVK_PKFMT_DIR), 0);
-#endif
-        qvkkm::InitializeGlobals();
-        ASSERT_NE(Pki(), nullptr) << "pkfmt.so not loaded";
-    }
-    void TearDown() override
-    {
-        KMTest::TearDown();
-#ifdef QVK_PKFMT_DIR
-        ASSERT_EQ(chdir(oldDirectory_), 0);
-#endif
-    }
-    char oldDirectory_[PATH_MAX] = {};
-};
+// Wrapped records need the formats library.
+class CorruptedRecordsTest : public kmpki::FormatsTest {};
 
 // What the stored private area was made from: the oracle for reading it.
 enum class Body { Plain, FromWrapped };
