@@ -198,6 +198,22 @@ int CheckPublicKey(DeviceContext* context, const PairOperations& pair, const DST
     return std::memcmp(publicKey, key, compared) == 0 ? 1 : 0;
 }
 
+// Agrees on a key with the peer on the device (the agreement data, option
+// 0x80 with the flag) and, under the same lock, runs the step that uses it;
+// 1 when the device answers both without error.
+template <typename Step>
+int WithAgreedKey(DeviceContext* context, const std::uint8_t* peerPublicKey, int flag, const std::uint8_t* data,
+                  std::uint32_t dataLength, Step step)
+{
+    qvkkm::DeviceLock lock(context);
+    if (!lock.Held()) return 0;
+    std::uint8_t option = flag != 0 ? 0x80 : 0;
+    if (CallWithRecovery(context,
+                         [&] { return AgreeKeyOnDeviceNew(context, peerPublicKey, data, dataLength, option); }) != 0)
+        return 0;
+    return step() == 0 ? 1 : 0;
+}
+
 }  // namespace
 
 CSPHardwareImplementationQuorKorvo7Q::CSPHardwareImplementationQuorKorvo7Q(DeviceContext* context)
@@ -447,13 +463,8 @@ int CSPHardwareImplementationQuorKorvo7Q::WrapKeyDSTU7624(const void*, const voi
         (data == nullptr && dataLength != 0))
         return 0;
     DeviceContext* context = context_;
-    qvkkm::DeviceLock lock(context);
-    if (!lock.Held()) return 0;
-    std::uint8_t option = flag != 0 ? 0x80 : 0;
-    if (CallWithRecovery(context,
-                         [&] { return AgreeKeyOnDeviceNew(context, peerPublicKey, data, dataLength, option); }) != 0)
-        return 0;
-    return WrapKeyOnDevice(context, key, wrappedKey, 1) == 0 ? 1 : 0;
+    return WithAgreedKey(context, peerPublicKey, flag, data, dataLength,
+                         [&] { return WrapKeyOnDevice(context, key, wrappedKey, 1); });
 }
 
 int CSPHardwareImplementationQuorKorvo7Q::UnwrapKeyDSTU7624(const void*, const void*, const std::uint8_t* peerPublicKey,
@@ -466,11 +477,6 @@ int CSPHardwareImplementationQuorKorvo7Q::UnwrapKeyDSTU7624(const void*, const v
         (data == nullptr && dataLength != 0))
         return 0;
     DeviceContext* context = context_;
-    qvkkm::DeviceLock lock(context);
-    if (!lock.Held()) return 0;
-    std::uint8_t option = flag != 0 ? 0x80 : 0;
-    if (CallWithRecovery(context,
-                         [&] { return AgreeKeyOnDeviceNew(context, peerPublicKey, data, dataLength, option); }) != 0)
-        return 0;
-    return UnwrapKeyOnDevice(context, wrappedKey, key, 1) == 0 ? 1 : 0;
+    return WithAgreedKey(context, peerPublicKey, flag, data, dataLength,
+                         [&] { return UnwrapKeyOnDevice(context, wrappedKey, key, 1); });
 }
