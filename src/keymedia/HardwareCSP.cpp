@@ -214,6 +214,20 @@ int WithAgreedKey(DeviceContext* context, const std::uint8_t* peerPublicKey, int
     return step() == 0 ? 1 : 0;
 }
 
+// The older agreement: in the kept key context, agrees on a key with the peer
+// (option 0x80 with the flag) and, under the same lock, runs the step that
+// uses it; 1 when the device answers all without error.
+template <typename Step>
+int WithAgreedKeyInContext(DeviceContext* context, const std::uint8_t* keyContext, const std::uint8_t* peerPublicKey,
+                           int flag, const std::uint8_t* ukm, std::uint32_t ukmLength, Step step)
+{
+    qvkkm::DeviceLock lock(context);
+    if (!lock.Held()) return 0;
+    if (CallWithRecovery(context, [&] { return LoadKeyContext(context, keyContext); }) != 0) return 0;
+    if (AgreeKeyOnDevice(context, peerPublicKey, ukm, static_cast<int>(ukmLength), flag != 0 ? 0x80 : 0) != 0) return 0;
+    return step() == 0 ? 1 : 0;
+}
+
 }  // namespace
 
 CSPHardwareImplementationQuorKorvo7Q::CSPHardwareImplementationQuorKorvo7Q(DeviceContext* context)
@@ -404,11 +418,8 @@ int CSPHardwareImplementationQuorKorvo7Q::WrapKeyGOST28147(const void*, const vo
         (ukm == nullptr && ukmLength != 0))
         return 0;
     DeviceContext* context = context_;
-    qvkkm::DeviceLock lock(context);
-    if (!lock.Held()) return 0;
-    if (CallWithRecovery(context, [&] { return LoadKeyContext(context, keyContext_); }) != 0) return 0;
-    if (AgreeKeyOnDevice(context, peerPublicKey, ukm, static_cast<int>(ukmLength), flag != 0 ? 0x80 : 0) != 0) return 0;
-    return WrapKeyOnDeviceOld(context, key, wrappedKey) == 0 ? 1 : 0;
+    return WithAgreedKeyInContext(context, keyContext_, peerPublicKey, flag, ukm, ukmLength,
+                                  [&] { return WrapKeyOnDeviceOld(context, key, wrappedKey); });
 }
 
 int CSPHardwareImplementationQuorKorvo7Q::UnwrapKeyGOST28147(const void*, const void*,
@@ -421,11 +432,8 @@ int CSPHardwareImplementationQuorKorvo7Q::UnwrapKeyGOST28147(const void*, const 
     if (context_ == nullptr || peerPublicKey == nullptr || key == nullptr || (ukm == nullptr && ukmLength != 0))
         return 0;
     DeviceContext* context = context_;
-    qvkkm::DeviceLock lock(context);
-    if (!lock.Held()) return 0;
-    if (CallWithRecovery(context, [&] { return LoadKeyContext(context, keyContext_); }) != 0) return 0;
-    if (AgreeKeyOnDevice(context, peerPublicKey, ukm, static_cast<int>(ukmLength), flag != 0 ? 0x80 : 0) != 0) return 0;
-    return UnwrapKeyOnDeviceOld(context, wrappedKey, key) == 0 ? 1 : 0;
+    return WithAgreedKeyInContext(context, keyContext_, peerPublicKey, flag, ukm, ukmLength,
+                                  [&] { return UnwrapKeyOnDeviceOld(context, wrappedKey, key); });
 }
 
 int CSPHardwareImplementationQuorKorvo7Q::QuerySignaturePublicKey(DSTU4145FieldRecord* field,
