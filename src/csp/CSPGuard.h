@@ -21,6 +21,17 @@ int Guarded(Body body) noexcept
     }
 }
 
+// Runs the context form of an operation on the provider's plain context, as
+// the plain forms do.
+template <typename... Inputs, typename... Arguments>
+int OnPlainContext(CSP& csp, int (CSP::*operation)(CSPContext*, Inputs...), Arguments... arguments)
+{
+    return Guarded([&] {
+        CSPContext context = csp.PlainContext();
+        return (csp.*operation)(&context, arguments...);
+    });
+}
+
 using qvkcrypto::SecureWipe;
 
 // A 64-bit bit count of `bytes` bytes, as its two 32-bit halves.

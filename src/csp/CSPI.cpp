@@ -3,6 +3,7 @@
 #include "csp/CSPI.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "csp/CSPIInternal.h"
@@ -63,7 +64,111 @@ int HardwareResult(int answer)
     return answer != 0 ? CSP_OK : CSP_HARDWARE_ERROR;
 }
 
+// The codes one public-key family gives its domain (RSA: key parameters),
+// its keys and the generator, and its generation function.
+struct KeyCodes {
+    Family (*family)(const CSPILibraryBinding&);
+    CSPIIntlFunction generate;
+    std::uint32_t domain;
+    std::uint32_t privateKey;
+    std::uint32_t publicKey;
+    std::uint32_t prng;
+};
+
+const KeyCodes kRSACodes{
+    RSAFamily,    CSPI_I_RSAGenerateParameters, CSPI_RSA_KEY_PARAMETERS, CSPI_RSA_PRIVATE_KEY, CSPI_RSA_PUBLIC_KEY,
+    CSPI_RSA_PRNG};
+const KeyCodes kDSACodes{
+    DSAFamily, CSPI_I_DSAGenerateParameters, CSPI_DSA_DOMAIN, CSPI_DSA_PRIVATE_KEY, CSPI_DSA_PUBLIC_KEY, CSPI_DSA_PRNG};
+const KeyCodes kECDSACodes{ECDSAFamily,           CSPI_I_ECDSAGenerateParameters,
+                           CSPI_ECDSA_CURVE,      CSPI_ECDSA_PRIVATE_KEY,
+                           CSPI_ECDSA_PUBLIC_KEY, CSPI_ECDSA_PRNG};
+
+// A domain is sound when a checking state takes it.
+int CheckDomain(const CSPILibraryBinding& b, const KeyCodes& codes, const std::uint8_t* domain)
+{
+    LibraryState state(codes.family(b), 1);
+    if (!state.ok()) return CSP_NO_MEMORY;
+    return state.Set(domain, codes.domain) ? CSP_OK : CSP_BAD_PARAMETERS;
+}
+
+// A key pair is sound when a checking state takes the domain and both keys
+// (the public one may be left out).
+int CheckKeyPairInLibrary(const CSPILibraryBinding& b, const KeyCodes& codes, const CSPContext* context,
+                          const std::uint8_t* domain, const std::uint8_t* privateKey, const std::uint8_t* publicKey)
+{
+    if (!HasPrng(context)) return CSP_NO_OBJECT;
+    LibraryState state(codes.family(b), 1);
+    if (!state.ok()) return CSP_NO_MEMORY;
+    if (!state.Set(PrngValue(context), codes.prng)) return CSP_LIBRARY_ERROR;
+    if (!state.Set(domain, codes.domain) || !state.Set(privateKey, codes.privateKey) ||
+        (publicKey != nullptr && !state.Set(publicKey, codes.publicKey)))
+        return CSP_BAD_PARAMETERS;
+    return CSP_OK;
+}
+
+// A key pair drawn from the context's generator by the family's generation
+// steps, run in order; the public key may be left out.
+int GenerateKeyPairInLibrary(const CSPILibraryBinding& b, const KeyCodes& codes, const CSPContext* context,
+                             const std::uint8_t* domain, std::uint8_t* privateKey, std::uint8_t* publicKey,
+                             std::initializer_list<std::uint32_t> steps)
+{
+    if (!HasPrng(context)) return CSP_NO_OBJECT;
+    LibraryState state(codes.family(b), 0);
+    if (!state.ok()) return CSP_NO_MEMORY;
+    if (!state.Set(domain, codes.domain)) return CSP_BAD_PARAMETERS;
+    if (!state.Set(PrngValue(context), codes.prng)) return CSP_LIBRARY_ERROR;
+    for (std::uint32_t step : steps)
+        if (Generate(b, codes.generate, state.get(), step) == 0) return CSP_LIBRARY_ERROR;
+    if (!state.Get(privateKey, codes.privateKey) || (publicKey != nullptr && !state.Get(publicKey, codes.publicKey)))
+        return CSP_LIBRARY_ERROR;
+    return CSP_OK;
+}
+
+// The codes a DSA-style signature adds to its family's: the hash, its length,
+// the signature and the verifying function.
+struct SignatureCodes {
+    const KeyCodes& keys;
+    CSPIIntlFunction verify;
+    std::uint32_t hashLength;
+    std::uint32_t hash;
+    std::uint32_t signature;
+};
+
+const SignatureCodes kDSASignature{kDSACodes, CSPI_I_DSAVerifySignature, CSPI_DSA_HASH_LENGTH, CSPI_DSA_HASH,
+                                   CSPI_DSA_SIGNATURE};
+const SignatureCodes kECDSASignature{kECDSACodes, CSPI_I_ECDSAVerifySignature, CSPI_ECDSA_HASH_LENGTH, CSPI_ECDSA_HASH,
+                                     CSPI_ECDSA_SIGNATURE};
+
+int VerifyWithHashLength(const CSPILibraryBinding& b, const SignatureCodes& codes, std::uint32_t hashLength,
+                         const std::uint8_t* hash, const std::uint8_t* domain, const std::uint8_t* publicKey,
+                         const std::uint8_t* signature)
+{
+    LibraryState state(codes.keys.family(b), 0);
+    if (!state.ok()) return CSP_NO_MEMORY;
+    if (!state.Set(domain, codes.keys.domain) || !state.Set(publicKey, codes.keys.publicKey) ||
+        !state.Set(signature, codes.signature))
+        return CSP_BAD_PARAMETERS;
+    if (!state.Set(&hashLength, codes.hashLength) || !state.Set(hash, codes.hash)) return CSP_LIBRARY_ERROR;
+    return Call(b, codes.verify, state.get()) != 0 ? CSP_OK : CSP_INVALID_SIGNATURE;
+}
+
 }  // namespace
+
+template <typename Call>
+int CSPI::OnHardware(CSPContext* context, Call&& call)
+{
+    ICSPIHardware* hardware = HardwareOf(context);
+    if (hardware == nullptr) return CSP_NO_OBJECT;
+    return HardwareResult(call(*hardware));
+}
+
+template <typename Call>
+int CSPI::OnHardware(CSPContext* context, std::uint32_t capability, Call&& call)
+{
+    if (HardwareOf(context) != nullptr && CapabilityQuery(context, capability) != 0) return CSP_LIBRARY_ERROR;
+    return OnHardware(context, call);
+}
 
 CSPI::CSPI() : prng_{}, rng_(nullptr), hardware_(nullptr), flags_(0), extra_(nullptr), lock_{}
 {
@@ -159,23 +264,16 @@ int CSPI::CapabilityQuery(CSPContext* context, std::uint32_t code)
 int CSPI::SignHashRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters, const std::uint8_t* privateKey,
                       std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return SignHashRSACtx(&context, hash, keyParameters, privateKey, signature);
-    });
+    return OnPlainContext(&CSPI::SignHashRSACtx, hash, keyParameters, privateKey, signature);
 }
 
 int CSPI::SignHashRSACtx(CSPContext* context, const std::uint8_t* hash, const std::uint8_t* keyParameters,
                          const std::uint8_t* privateKey, std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->SignHashRSA(hash, keyParameters, signature));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(
+                context, [&](ICSPIHardware& hardware) { return hardware.SignHashRSA(hash, keyParameters, signature); });
         if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(RSAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
@@ -191,24 +289,17 @@ int CSPI::SignHashRSACtx(CSPContext* context, const std::uint8_t* hash, const st
 int CSPI::SignHashRSAEx(const std::uint8_t* hash, const std::uint8_t* keyParameters, const std::uint8_t* privateKey,
                         std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return SignHashRSAExCtx(&context, hash, keyParameters, privateKey, signature);
-    });
+    return OnPlainContext(&CSPI::SignHashRSAExCtx, hash, keyParameters, privateKey, signature);
 }
 
 int CSPI::SignHashRSAExCtx(CSPContext* context, const std::uint8_t* hash, const std::uint8_t* keyParameters,
                            const std::uint8_t* privateKey, std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareRSAEx) != 0) return CSP_LIBRARY_ERROR;
-            return HardwareResult(hardware->SignHashRSAEx(hash, keyParameters, signature));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, kQueryHardwareRSAEx, [&](ICSPIHardware& hardware) {
+                return hardware.SignHashRSAEx(hash, keyParameters, signature);
+            });
         if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(RSAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
@@ -241,36 +332,25 @@ int VerifyRSA(const CSPILibraryBinding& binding, bool pss, const std::uint8_t* h
 int CSPI::VerifySignatureRSA(const std::uint8_t* hash, const std::uint8_t* keyParameters, const std::uint8_t* publicKey,
                              const std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        return VerifyRSA(binding_, false, hash, keyParameters, publicKey, signature);
-    });
+    return WhenReady([&]() -> int { return VerifyRSA(binding_, false, hash, keyParameters, publicKey, signature); });
 }
 
 int CSPI::VerifySignatureRSAEx(const std::uint8_t* hash, const std::uint8_t* keyParameters,
                                const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        return VerifyRSA(binding_, true, hash, keyParameters, publicKey, signature);
-    });
+    return WhenReady([&]() -> int { return VerifyRSA(binding_, true, hash, keyParameters, publicKey, signature); });
 }
 
 int CSPI::EncryptRSA(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* keyParameters,
                      const std::uint8_t* publicKey, std::uint8_t* output)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return EncryptRSACtx(&context, data, length, keyParameters, publicKey, output);
-    });
+    return OnPlainContext(&CSPI::EncryptRSACtx, data, length, keyParameters, publicKey, output);
 }
 
 int CSPI::EncryptRSACtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length,
                         const std::uint8_t* keyParameters, const std::uint8_t* publicKey, std::uint8_t* output)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
+    return WhenReady(context, [&]() -> int {
         if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(RSAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
@@ -288,24 +368,18 @@ int CSPI::EncryptRSACtx(CSPContext* context, const std::uint8_t* data, std::uint
 int CSPI::DecryptRSA(std::uint8_t* buffer, std::uint32_t* length, const std::uint8_t* keyParameters,
                      const std::uint8_t* privateKey, std::uint32_t mode)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return DecryptRSACtx(&context, buffer, length, keyParameters, privateKey, mode);
-    });
+    return OnPlainContext(&CSPI::DecryptRSACtx, buffer, length, keyParameters, privateKey, mode);
 }
 
 int CSPI::DecryptRSACtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t* length,
                         const std::uint8_t* keyParameters, const std::uint8_t* privateKey, std::uint32_t mode)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (context == nullptr || buffer == nullptr || length == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareDecrypt) != 0) return CSP_LIBRARY_ERROR;
-            return HardwareResult(hardware->DecryptRSA(buffer, length, keyParameters, mode));
-        }
+        if (privateKey == nullptr)
+            return OnHardware(context, kQueryHardwareDecrypt, [&](ICSPIHardware& hardware) {
+                return hardware.DecryptRSA(buffer, length, keyParameters, mode);
+            });
         LibraryState state(RSAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) || !state.Set(privateKey, CSPI_RSA_PRIVATE_KEY))
@@ -328,28 +402,18 @@ int CSPI::DecryptRSACtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t
 
 int CSPI::CheckPublicKeyRSA(const std::uint8_t* keyParameters)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        LibraryState state(RSAFamily(binding_), 1);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        return state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) ? CSP_OK : CSP_BAD_PARAMETERS;
-    });
+    return WhenReady([&]() -> int { return CheckDomain(binding_, kRSACodes, keyParameters); });
 }
 
 int CSPI::GenerateKeyPairRSA(const std::uint8_t* keyParameters, std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateKeyPairRSACtx(&context, keyParameters, privateKey, publicKey);
-    });
+    return OnPlainContext(&CSPI::GenerateKeyPairRSACtx, keyParameters, privateKey, publicKey);
 }
 
 int CSPI::GenerateKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyParameters, std::uint8_t* privateKey,
                                 std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
+    return WhenReady(context, [&]() -> int {
         if (privateKey == nullptr && publicKey == nullptr) {
             if (keyParameters == nullptr) return CSP_BAD_ARGUMENT;
             std::uint32_t pair[2];
@@ -362,80 +426,49 @@ int CSPI::GenerateKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyPara
                 return CSPIExtraEntry<FARPROC>(extra_, CSPI_E_PKCS12PBKDFSHADeriveHMACKey) != nullptr
                            ? CSP_OK
                            : CSP_LIBRARY_ERROR;
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->GenerateKeyPairRSA(keyParameters, nullptr));
+            return OnHardware(
+                context, [&](ICSPIHardware& hardware) { return hardware.GenerateKeyPairRSA(keyParameters, nullptr); });
         }
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->GenerateKeyPairRSA(keyParameters, publicKey));
-        }
-        if (!HasPrng(context)) return CSP_NO_OBJECT;
-        LibraryState state(RSAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS)) return CSP_BAD_PARAMETERS;
-        if (!state.Set(PrngValue(context), CSPI_RSA_PRNG) ||
-            Generate(binding_, CSPI_I_RSAGenerateParameters, state.get(), CSPI_RSA_GENERATE_KEY_PAIR) == 0 ||
-            !state.Get(privateKey, CSPI_RSA_PRIVATE_KEY) ||
-            (publicKey != nullptr && !state.Get(publicKey, CSPI_RSA_PUBLIC_KEY)))
-            return CSP_LIBRARY_ERROR;
-        return CSP_OK;
+        if (privateKey == nullptr)
+            return OnHardware(context, [&](ICSPIHardware& hardware) {
+                return hardware.GenerateKeyPairRSA(keyParameters, publicKey);
+            });
+        return GenerateKeyPairInLibrary(binding_, kRSACodes, context, keyParameters, privateKey, publicKey,
+                                        {CSPI_RSA_GENERATE_KEY_PAIR});
     });
 }
 
 int CSPI::CheckKeyPairRSA(const std::uint8_t* keyParameters, const std::uint8_t* privateKey,
                           const std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CheckKeyPairRSACtx(&context, keyParameters, privateKey, publicKey);
-    });
+    return OnPlainContext(&CSPI::CheckKeyPairRSACtx, keyParameters, privateKey, publicKey);
 }
 
 int CSPI::CheckKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyParameters, const std::uint8_t* privateKey,
                              const std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->CheckKeyPairRSA(keyParameters, publicKey));
-        }
-        if (!HasPrng(context)) return CSP_NO_OBJECT;
-        LibraryState state(RSAFamily(binding_), 1);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(PrngValue(context), CSPI_RSA_PRNG)) return CSP_LIBRARY_ERROR;
-        if (!state.Set(keyParameters, CSPI_RSA_KEY_PARAMETERS) || !state.Set(privateKey, CSPI_RSA_PRIVATE_KEY) ||
-            (publicKey != nullptr && !state.Set(publicKey, CSPI_RSA_PUBLIC_KEY)))
-            return CSP_BAD_PARAMETERS;
-        return CSP_OK;
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(
+                context, [&](ICSPIHardware& hardware) { return hardware.CheckKeyPairRSA(keyParameters, publicKey); });
+        return CheckKeyPairInLibrary(binding_, kRSACodes, context, keyParameters, privateKey, publicKey);
     });
 }
 
 int CSPI::GenerateHardwareKeyPairRSA(const std::uint8_t* keyParameters, const std::uint8_t* privateRecord,
                                      std::uint8_t* record)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateHardwareKeyPairRSACtx(&context, keyParameters, privateRecord, record);
-    });
+    return OnPlainContext(&CSPI::GenerateHardwareKeyPairRSACtx, keyParameters, privateRecord, record);
 }
 
 int CSPI::GenerateHardwareKeyPairRSACtx(CSPContext* context, const std::uint8_t* keyParameters,
                                         const std::uint8_t* privateRecord, std::uint8_t* record)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateRecord == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0) return CSP_LIBRARY_ERROR;
-            return HardwareResult(hardware->GenerateHardwareKeyPairRSA(keyParameters, record));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateRecord == nullptr)
+            return OnHardware(context, kQueryHardwareKeyPair, [&](ICSPIHardware& hardware) {
+                return hardware.GenerateHardwareKeyPairRSA(keyParameters, record);
+            });
         if (!HasPrng(context)) return CSP_NO_OBJECT;
         {
             LibraryState state(RSAFamily(binding_), 0);
@@ -457,23 +490,17 @@ int CSPI::GenerateHardwareKeyPairRSACtx(CSPContext* context, const std::uint8_t*
 int CSPI::SignHashDSA(std::uint32_t hashLength, const std::uint8_t* hash, const std::uint8_t* domain,
                       const std::uint8_t* privateKey, std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return SignHashDSACtx(&context, hashLength, hash, domain, privateKey, signature);
-    });
+    return OnPlainContext(&CSPI::SignHashDSACtx, hashLength, hash, domain, privateKey, signature);
 }
 
 int CSPI::SignHashDSACtx(CSPContext* context, std::uint32_t hashLength, const std::uint8_t* hash,
                          const std::uint8_t* domain, const std::uint8_t* privateKey, std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->SignHashDSA(hashLength, hash, domain, signature));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, [&](ICSPIHardware& hardware) {
+                return hardware.SignHashDSA(hashLength, hash, domain, signature);
+            });
         if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(DSAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
@@ -491,111 +518,63 @@ int CSPI::SignHashDSACtx(CSPContext* context, std::uint32_t hashLength, const st
 int CSPI::VerifySignatureDSA(std::uint32_t hashLength, const std::uint8_t* hash, const std::uint8_t* domain,
                              const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        LibraryState state(DSAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(domain, CSPI_DSA_DOMAIN) || !state.Set(publicKey, CSPI_DSA_PUBLIC_KEY) ||
-            !state.Set(signature, CSPI_DSA_SIGNATURE))
-            return CSP_BAD_PARAMETERS;
-        if (!state.Set(&hashLength, CSPI_DSA_HASH_LENGTH) || !state.Set(hash, CSPI_DSA_HASH)) return CSP_LIBRARY_ERROR;
-        return Call(binding_, CSPI_I_DSAVerifySignature, state.get()) != 0 ? CSP_OK : CSP_INVALID_SIGNATURE;
+    return WhenReady([&]() -> int {
+        return VerifyWithHashLength(binding_, kDSASignature, hashLength, hash, domain, publicKey, signature);
     });
 }
 
 int CSPI::CheckParametersDSA(const std::uint8_t* domain)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        LibraryState state(DSAFamily(binding_), 1);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        return state.Set(domain, CSPI_DSA_DOMAIN) ? CSP_OK : CSP_BAD_PARAMETERS;
-    });
+    return WhenReady([&]() -> int { return CheckDomain(binding_, kDSACodes, domain); });
 }
 
 int CSPI::GenerateKeyPairDSA(const std::uint8_t* domain, std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateKeyPairDSACtx(&context, domain, privateKey, publicKey);
-    });
+    return OnPlainContext(&CSPI::GenerateKeyPairDSACtx, domain, privateKey, publicKey);
 }
 
 int CSPI::GenerateKeyPairDSACtx(CSPContext* context, const std::uint8_t* domain, std::uint8_t* privateKey,
                                 std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->GenerateKeyPairDSA(domain, publicKey));
-        }
-        if (!HasPrng(context)) return CSP_NO_OBJECT;
-        LibraryState state(DSAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(domain, CSPI_DSA_DOMAIN)) return CSP_BAD_PARAMETERS;
-        if (!state.Set(PrngValue(context), CSPI_DSA_PRNG) ||
-            Generate(binding_, CSPI_I_DSAGenerateParameters, state.get(), CSPI_DSA_GENERATE_KEY_PAIR) == 0 ||
-            !state.Get(privateKey, CSPI_DSA_PRIVATE_KEY) ||
-            (publicKey != nullptr && !state.Get(publicKey, CSPI_DSA_PUBLIC_KEY)))
-            return CSP_LIBRARY_ERROR;
-        return CSP_OK;
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context,
+                              [&](ICSPIHardware& hardware) { return hardware.GenerateKeyPairDSA(domain, publicKey); });
+        return GenerateKeyPairInLibrary(binding_, kDSACodes, context, domain, privateKey, publicKey,
+                                        {CSPI_DSA_GENERATE_KEY_PAIR});
     });
 }
 
 int CSPI::CheckKeyPairDSA(const std::uint8_t* domain, const std::uint8_t* privateKey, const std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CheckKeyPairDSACtx(&context, domain, privateKey, publicKey);
-    });
+    return OnPlainContext(&CSPI::CheckKeyPairDSACtx, domain, privateKey, publicKey);
 }
 
 int CSPI::CheckKeyPairDSACtx(CSPContext* context, const std::uint8_t* domain, const std::uint8_t* privateKey,
                              const std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->CheckKeyPairDSA(domain, publicKey));
-        }
-        if (!HasPrng(context)) return CSP_NO_OBJECT;
-        LibraryState state(DSAFamily(binding_), 1);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(PrngValue(context), CSPI_DSA_PRNG)) return CSP_LIBRARY_ERROR;
-        if (!state.Set(domain, CSPI_DSA_DOMAIN) || !state.Set(privateKey, CSPI_DSA_PRIVATE_KEY) ||
-            (publicKey != nullptr && !state.Set(publicKey, CSPI_DSA_PUBLIC_KEY)))
-            return CSP_BAD_PARAMETERS;
-        return CSP_OK;
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context,
+                              [&](ICSPIHardware& hardware) { return hardware.CheckKeyPairDSA(domain, publicKey); });
+        return CheckKeyPairInLibrary(binding_, kDSACodes, context, domain, privateKey, publicKey);
     });
 }
 
 int CSPI::GenerateHardwareKeyPairDSA(const std::uint8_t* domain, const std::uint8_t* privateKey,
                                      std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateHardwareKeyPairDSACtx(&context, domain, privateKey, publicKey);
-    });
+    return OnPlainContext(&CSPI::GenerateHardwareKeyPairDSACtx, domain, privateKey, publicKey);
 }
 
 int CSPI::GenerateHardwareKeyPairDSACtx(CSPContext* context, const std::uint8_t* domain, const std::uint8_t* privateKey,
                                         std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0) return CSP_LIBRARY_ERROR;
-            return HardwareResult(hardware->GenerateHardwareKeyPairDSA(domain, publicKey));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, kQueryHardwareKeyPair, [&](ICSPIHardware& hardware) {
+                return hardware.GenerateHardwareKeyPairDSA(domain, publicKey);
+            });
         if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(DSAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
@@ -611,23 +590,17 @@ int CSPI::GenerateHardwareKeyPairDSACtx(CSPContext* context, const std::uint8_t*
 int CSPI::CalculateSharedSecretDH(const std::uint8_t* domain, const std::uint8_t* privateKey,
                                   const std::uint8_t* peerPublicKey, std::uint8_t* secret)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CalculateSharedSecretDHCtx(&context, domain, privateKey, peerPublicKey, secret);
-    });
+    return OnPlainContext(&CSPI::CalculateSharedSecretDHCtx, domain, privateKey, peerPublicKey, secret);
 }
 
 int CSPI::CalculateSharedSecretDHCtx(CSPContext* context, const std::uint8_t* domain, const std::uint8_t* privateKey,
                                      const std::uint8_t* peerPublicKey, std::uint8_t* secret)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->CalculateSharedSecretDH(domain, peerPublicKey, secret));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, [&](ICSPIHardware& hardware) {
+                return hardware.CalculateSharedSecretDH(domain, peerPublicKey, secret);
+            });
         return binding_.Intl<CSPIDHSharedSecretFn>(CSPI_I_DHCalculateSharedSecret)(domain, privateKey, peerPublicKey,
                                                                                    secret) != 0
                    ? CSP_OK
@@ -641,23 +614,17 @@ int CSPI::CalculateSharedSecretDHCtx(CSPContext* context, const std::uint8_t* do
 int CSPI::SignHashECDSA(std::uint32_t hashLength, const std::uint8_t* hash, const std::uint8_t* curve,
                         const std::uint8_t* privateKey, std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return SignHashECDSACtx(&context, hashLength, hash, curve, privateKey, signature);
-    });
+    return OnPlainContext(&CSPI::SignHashECDSACtx, hashLength, hash, curve, privateKey, signature);
 }
 
 int CSPI::SignHashECDSACtx(CSPContext* context, std::uint32_t hashLength, const std::uint8_t* hash,
                            const std::uint8_t* curve, const std::uint8_t* privateKey, std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->SignHashECDSA(hashLength, hash, curve, signature));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, [&](ICSPIHardware& hardware) {
+                return hardware.SignHashECDSA(hashLength, hash, curve, signature);
+            });
         if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
@@ -674,113 +641,63 @@ int CSPI::SignHashECDSACtx(CSPContext* context, std::uint32_t hashLength, const 
 int CSPI::VerifySignatureECDSA(std::uint32_t hashLength, const std::uint8_t* hash, const std::uint8_t* curve,
                                const std::uint8_t* publicKey, const std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(publicKey, CSPI_ECDSA_PUBLIC_KEY) ||
-            !state.Set(signature, CSPI_ECDSA_SIGNATURE))
-            return CSP_BAD_PARAMETERS;
-        if (!state.Set(&hashLength, CSPI_ECDSA_HASH_LENGTH) || !state.Set(hash, CSPI_ECDSA_HASH))
-            return CSP_LIBRARY_ERROR;
-        return Call(binding_, CSPI_I_ECDSAVerifySignature, state.get()) != 0 ? CSP_OK : CSP_INVALID_SIGNATURE;
+    return WhenReady([&]() -> int {
+        return VerifyWithHashLength(binding_, kECDSASignature, hashLength, hash, curve, publicKey, signature);
     });
 }
 
 int CSPI::CheckParametersECDSA(const std::uint8_t* curve)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        LibraryState state(ECDSAFamily(binding_), 1);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        return state.Set(curve, CSPI_ECDSA_CURVE) ? CSP_OK : CSP_BAD_PARAMETERS;
-    });
+    return WhenReady([&]() -> int { return CheckDomain(binding_, kECDSACodes, curve); });
 }
 
 int CSPI::GenerateKeyPairECDSA(const std::uint8_t* curve, std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateKeyPairECDSACtx(&context, curve, privateKey, publicKey);
-    });
+    return OnPlainContext(&CSPI::GenerateKeyPairECDSACtx, curve, privateKey, publicKey);
 }
 
 int CSPI::GenerateKeyPairECDSACtx(CSPContext* context, const std::uint8_t* curve, std::uint8_t* privateKey,
                                   std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->GenerateKeyPairECDSA(curve, publicKey));
-        }
-        if (!HasPrng(context)) return CSP_NO_OBJECT;
-        LibraryState state(ECDSAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(curve, CSPI_ECDSA_CURVE)) return CSP_BAD_PARAMETERS;
-        if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG) ||
-            Generate(binding_, CSPI_I_ECDSAGenerateParameters, state.get(), CSPI_ECDSA_GENERATE_PRIVATE) == 0 ||
-            Generate(binding_, CSPI_I_ECDSAGenerateParameters, state.get(), CSPI_ECDSA_PUBLIC_FROM_PRIVATE) == 0 ||
-            !state.Get(privateKey, CSPI_ECDSA_PRIVATE_KEY) ||
-            (publicKey != nullptr && !state.Get(publicKey, CSPI_ECDSA_PUBLIC_KEY)))
-            return CSP_LIBRARY_ERROR;
-        return CSP_OK;
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context,
+                              [&](ICSPIHardware& hardware) { return hardware.GenerateKeyPairECDSA(curve, publicKey); });
+        return GenerateKeyPairInLibrary(binding_, kECDSACodes, context, curve, privateKey, publicKey,
+                                        {CSPI_ECDSA_GENERATE_PRIVATE, CSPI_ECDSA_PUBLIC_FROM_PRIVATE});
     });
 }
 
 int CSPI::CheckKeyPairECDSA(const std::uint8_t* curve, const std::uint8_t* privateKey, const std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CheckKeyPairECDSACtx(&context, curve, privateKey, publicKey);
-    });
+    return OnPlainContext(&CSPI::CheckKeyPairECDSACtx, curve, privateKey, publicKey);
 }
 
 int CSPI::CheckKeyPairECDSACtx(CSPContext* context, const std::uint8_t* curve, const std::uint8_t* privateKey,
                                const std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->CheckKeyPairECDSA(curve, publicKey));
-        }
-        if (!HasPrng(context)) return CSP_NO_OBJECT;
-        LibraryState state(ECDSAFamily(binding_), 1);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(PrngValue(context), CSPI_ECDSA_PRNG)) return CSP_LIBRARY_ERROR;
-        if (!state.Set(curve, CSPI_ECDSA_CURVE) || !state.Set(privateKey, CSPI_ECDSA_PRIVATE_KEY) ||
-            (publicKey != nullptr && !state.Set(publicKey, CSPI_ECDSA_PUBLIC_KEY)))
-            return CSP_BAD_PARAMETERS;
-        return CSP_OK;
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context,
+                              [&](ICSPIHardware& hardware) { return hardware.CheckKeyPairECDSA(curve, publicKey); });
+        return CheckKeyPairInLibrary(binding_, kECDSACodes, context, curve, privateKey, publicKey);
     });
 }
 
 int CSPI::GenerateHardwareKeyPairECDSA(const std::uint8_t* curve, const std::uint8_t* privateKey,
                                        std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateHardwareKeyPairECDSACtx(&context, curve, privateKey, publicKey);
-    });
+    return OnPlainContext(&CSPI::GenerateHardwareKeyPairECDSACtx, curve, privateKey, publicKey);
 }
 
 int CSPI::GenerateHardwareKeyPairECDSACtx(CSPContext* context, const std::uint8_t* curve,
                                           const std::uint8_t* privateKey, std::uint8_t* publicKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareKeyPair) != 0) return CSP_LIBRARY_ERROR;
-            return HardwareResult(hardware->GenerateHardwareKeyPairECDSA(curve, publicKey));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, kQueryHardwareKeyPair, [&](ICSPIHardware& hardware) {
+                return hardware.GenerateHardwareKeyPairECDSA(curve, publicKey);
+            });
         if (!HasPrng(context)) return CSP_NO_OBJECT;
         LibraryState state(ECDSAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
@@ -796,23 +713,17 @@ int CSPI::GenerateHardwareKeyPairECDSACtx(CSPContext* context, const std::uint8_
 int CSPI::CalculateSharedSecretECDH(const std::uint8_t* curve, const std::uint8_t* privateKey,
                                     const std::uint8_t* peerPublicKey, std::uint8_t* secret)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CalculateSharedSecretECDHCtx(&context, curve, privateKey, peerPublicKey, secret);
-    });
+    return OnPlainContext(&CSPI::CalculateSharedSecretECDHCtx, curve, privateKey, peerPublicKey, secret);
 }
 
 int CSPI::CalculateSharedSecretECDHCtx(CSPContext* context, const std::uint8_t* curve, const std::uint8_t* privateKey,
                                        const std::uint8_t* peerPublicKey, std::uint8_t* secret)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            return HardwareResult(hardware->CalculateSharedSecretECDH(curve, peerPublicKey, secret));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, [&](ICSPIHardware& hardware) {
+                return hardware.CalculateSharedSecretECDH(curve, peerPublicKey, secret);
+            });
         if (curve == nullptr) return CSP_BAD_ARGUMENT;
         return binding_.Intl<CSPIECDHSharedSecretFn>(CSPI_I_ECDHCalculateSharedSecret)(
                    curve, curve + CSPI_CURVE_G, privateKey, peerPublicKey, secret) != 0
@@ -827,17 +738,13 @@ int CSPI::CalculateSharedSecretECDHCtx(CSPContext* context, const std::uint8_t* 
 int CSPI::CoupleEncryptKeyECDSA(const std::uint8_t* partnerValue, const std::uint8_t* curve,
                                 const std::uint8_t* privateKey, std::uint8_t* output)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CoupleEncryptKeyECDSACtx(&context, partnerValue, curve, privateKey, output);
-    });
+    return OnPlainContext(&CSPI::CoupleEncryptKeyECDSACtx, partnerValue, curve, privateKey, output);
 }
 
 int CSPI::CoupleEncryptKeyECDSACtx(CSPContext* context, const std::uint8_t* partnerValue, const std::uint8_t* curve,
                                    const std::uint8_t* privateKey, std::uint8_t* output)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto encrypt = CSPIExtraEntry<CSPICoupleEncryptKeyFn>(extra_, CSPI_E_ECDSACouplePart1EncryptKey);
         if (encrypt == nullptr) return CSP_LIBRARY_ERROR;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
@@ -855,17 +762,13 @@ int CSPI::CoupleEncryptKeyECDSACtx(CSPContext* context, const std::uint8_t* part
 
 int CSPI::CoupleStep1ECDSA(const std::uint8_t* curve, std::uint8_t* firstStep, const std::uint8_t* input)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CoupleStep1ECDSACtx(&context, curve, firstStep, input);
-    });
+    return OnPlainContext(&CSPI::CoupleStep1ECDSACtx, curve, firstStep, input);
 }
 
 int CSPI::CoupleStep1ECDSACtx(CSPContext* context, const std::uint8_t* curve, std::uint8_t* firstStep,
                               const std::uint8_t* input)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto step = CSPIExtraEntry<CSPICoupleStep1Fn>(extra_, CSPI_E_ECDSACouplePart1Step1);
         if (step == nullptr) return CSP_LIBRARY_ERROR;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
@@ -884,11 +787,8 @@ int CSPI::CoupleGenerateKeyECDSA(std::uint32_t hashLength, const std::uint8_t* h
                                  const std::uint8_t* curve, const std::uint8_t* privateKey, std::uint8_t* result1,
                                  std::uint8_t* result2, std::uint8_t* result3, std::uint8_t* result4)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CoupleGenerateKeyECDSACtx(&context, hashLength, hash, partnerValue, curve, privateKey, result1, result2,
-                                         result3, result4);
-    });
+    return OnPlainContext(&CSPI::CoupleGenerateKeyECDSACtx, hashLength, hash, partnerValue, curve, privateKey, result1,
+                          result2, result3, result4);
 }
 
 int CSPI::CoupleGenerateKeyECDSACtx(CSPContext* context, std::uint32_t hashLength, const std::uint8_t* hash,
@@ -896,16 +796,12 @@ int CSPI::CoupleGenerateKeyECDSACtx(CSPContext* context, std::uint32_t hashLengt
                                     const std::uint8_t* privateKey, std::uint8_t* result1, std::uint8_t* result2,
                                     std::uint8_t* result3, std::uint8_t* result4)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareCouple) != 0) return CSP_LIBRARY_ERROR;
-            return HardwareResult(hardware->CoupleGenerateKeyECDSA(hashLength, hash, partnerValue, curve, result1,
-                                                                   result2, result3, result4));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, kQueryHardwareCouple, [&](ICSPIHardware& hardware) {
+                return hardware.CoupleGenerateKeyECDSA(hashLength, hash, partnerValue, curve, result1, result2, result3,
+                                                       result4);
+            });
         auto step = CSPIExtraEntry<CSPICouplePart2StepFn>(extra_, CSPI_E_ECDSACouplePart2Step);
         if (step == nullptr) return CSP_LIBRARY_ERROR;
         if (!HasPrng(context)) return CSP_NO_OBJECT;
@@ -924,8 +820,7 @@ int CSPI::CoupleGenerateKeyECDSACtx(CSPContext* context, std::uint32_t hashLengt
 int CSPI::CoupleStep2ECDSA(const std::uint8_t* answer, const std::uint8_t* curve, const std::uint8_t* firstStep,
                            const std::uint8_t* input1, const std::uint8_t* input2, std::uint8_t* signature)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto step = CSPIExtraEntry<CSPICoupleStep2Fn>(extra_, CSPI_E_ECDSACouplePart1Step2);
         if (step == nullptr) return CSP_LIBRARY_ERROR;
         LibraryState state(ECDSAFamily(binding_), 0);
@@ -942,24 +837,17 @@ int CSPI::CoupleStep2ECDSA(const std::uint8_t* answer, const std::uint8_t* curve
 int CSPI::CoupleMakeCommonKeyECDSA(const std::uint8_t* curve, const std::uint8_t* privateKey,
                                    const std::uint8_t* partnerPublic, std::uint8_t* commonKey)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CoupleMakeCommonKeyECDSACtx(&context, curve, privateKey, partnerPublic, commonKey);
-    });
+    return OnPlainContext(&CSPI::CoupleMakeCommonKeyECDSACtx, curve, privateKey, partnerPublic, commonKey);
 }
 
 int CSPI::CoupleMakeCommonKeyECDSACtx(CSPContext* context, const std::uint8_t* curve, const std::uint8_t* privateKey,
                                       const std::uint8_t* partnerPublic, std::uint8_t* commonKey)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
-        if (privateKey == nullptr) {
-            ICSPIHardware* hardware = HardwareOf(context);
-            if (hardware == nullptr) return CSP_NO_OBJECT;
-            if (CapabilityQuery(context, kQueryHardwareCouple) != 0) return CSP_LIBRARY_ERROR;
-            return HardwareResult(hardware->CoupleMakeCommonKeyECDSA(curve, partnerPublic, commonKey));
-        }
+    return WhenReady(context, [&]() -> int {
+        if (privateKey == nullptr)
+            return OnHardware(context, kQueryHardwareCouple, [&](ICSPIHardware& hardware) {
+                return hardware.CoupleMakeCommonKeyECDSA(curve, partnerPublic, commonKey);
+            });
         auto make = CSPIExtraEntry<CSPICoupleMakeCommonKeyFn>(extra_, CSPI_E_ECDSACoupleMakeCommonKey);
         if (make == nullptr) return CSP_LIBRARY_ERROR;
         LibraryState state(ECDSAFamily(binding_), 0);

@@ -337,6 +337,22 @@ private:
     CSPContext PlainContext() const;
     bool Initialized() const { return (flags_ & CSP_FLAG_INITIALIZED) != 0; }
     int CapabilityQuery(CSPContext* context, std::uint32_t code);
+    // The operations' common shapes (defined where the operations are):
+    // the plain form runs the context form on the object's own context, and
+    // a null private key hands the operation to the context's hardware, which
+    // may first be asked whether it offers the operation.
+    template <typename... Inputs, typename... Arguments>
+    int OnPlainContext(int (CSPI::*operation)(CSPContext*, Inputs...), Arguments... arguments);
+    // Runs body behind the exception boundary once the object is initialised
+    // (and, in the second form, the context is given).
+    template <typename Body>
+    int WhenReady(Body&& body);
+    template <typename Body>
+    int WhenReady(CSPContext* context, Body&& body);
+    template <typename Call>
+    int OnHardware(CSPContext* context, Call&& call);
+    template <typename Call>
+    int OnHardware(CSPContext* context, std::uint32_t capability, Call&& call);
 
     CSPILibraryBinding binding_;
     CSPIParameters parameters_;

@@ -71,6 +71,17 @@ int DecryptWithTail(std::uint8_t* data, std::uint32_t length, const std::uint8_t
     return CSP_OK;
 }
 
+// A cipher state keyed with key and IV, handed to the caller.
+int CreateKeyedState(const Family& family, const void* key, std::uint32_t keyCode, const void* iv, std::uint32_t ivCode,
+                     CSPIState* stateOut)
+{
+    LibraryState state(family, 0);
+    if (!state.ok()) return CSP_NO_MEMORY;
+    if (!state.Set(key, keyCode) || !state.Set(iv, ivCode)) return CSP_LIBRARY_ERROR;
+    *stateOut = state.Take();
+    return CSP_OK;
+}
+
 bool TailFits(std::uint32_t length, const std::uint8_t* tail, std::uint32_t tailLength, std::uint32_t block)
 {
     if (tailLength >= block || (tailLength != 0 && tail == nullptr)) return false;
@@ -85,18 +96,13 @@ bool TailFits(std::uint32_t length, const std::uint8_t* tail, std::uint32_t tail
 int CSPI::EncryptCBCTDEA(std::uint8_t* data, std::uint32_t length, std::uint8_t* key, std::uint8_t* iv, int generate,
                          std::uint8_t* tail, std::uint32_t* tailLength)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return EncryptCBCTDEACtx(&context, data, length, key, iv, generate, tail, tailLength);
-    });
+    return OnPlainContext(&CSPI::EncryptCBCTDEACtx, data, length, key, iv, generate, tail, tailLength);
 }
 
 int CSPI::EncryptCBCTDEACtx(CSPContext* context, std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
                             std::uint8_t* iv, int generate, std::uint8_t* tail, std::uint32_t* tailLength)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
+    return WhenReady(context, [&]() -> int {
         if (generate != 0) {
             for (int i = 0; i < 3; ++i) {
                 if (GenerateTestedRandomCtx(context, key + 8 * i, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
@@ -114,8 +120,7 @@ int CSPI::EncryptCBCTDEACtx(CSPContext* context, std::uint8_t* data, std::uint32
 int CSPI::DecryptCBCTDEA(std::uint8_t* data, std::uint32_t length, const std::uint8_t* key, const std::uint8_t* iv,
                          const std::uint8_t* tail, std::uint32_t tailLength)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (!TailFits(length, tail, tailLength, CSPI_TDEA_BLOCK_BYTES)) return CSP_BAD_ARGUMENT;
         LibraryState state(TDEAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
@@ -128,18 +133,13 @@ int CSPI::DecryptCBCTDEA(std::uint8_t* data, std::uint32_t length, const std::ui
 int CSPI::GenerateWrappedKeyTDEA(std::uint8_t* data, std::uint32_t length, std::uint8_t* key, std::uint8_t* iv,
                                  std::uint8_t* tail, std::uint32_t* tailLength)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateWrappedKeyTDEACtx(&context, data, length, key, iv, tail, tailLength);
-    });
+    return OnPlainContext(&CSPI::GenerateWrappedKeyTDEACtx, data, length, key, iv, tail, tailLength);
 }
 
 int CSPI::GenerateWrappedKeyTDEACtx(CSPContext* context, std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
                                     std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
+    return WhenReady(context, [&]() -> int {
         if (GenerateTestedRandomCtx(context, key, 8) != CSP_OK ||
             GenerateTestedRandomCtx(context, key + 8, 8) != CSP_OK || GenerateTestedRandomCtx(context, iv, 8) != CSP_OK)
             return CSP_NOISE_SOURCE_FAILED;
@@ -151,18 +151,13 @@ int CSPI::GenerateWrappedKeyTDEACtx(CSPContext* context, std::uint8_t* data, std
 int CSPI::ComputeMACTDEA(const std::uint8_t* data, std::uint32_t length, std::uint8_t* key, std::uint8_t* iv,
                          std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return ComputeMACTDEACtx(&context, data, length, key, iv, mac);
-    });
+    return OnPlainContext(&CSPI::ComputeMACTDEACtx, data, length, key, iv, mac);
 }
 
 int CSPI::ComputeMACTDEACtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
                             std::uint8_t* iv, std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
-        if (context == nullptr) return CSP_BAD_ARGUMENT;
+    return WhenReady(context, [&]() -> int {
         if (GenerateTestedRandomCtx(context, key, 8) != CSP_OK ||
             GenerateTestedRandomCtx(context, key + 8, 8) != CSP_OK || GenerateTestedRandomCtx(context, iv, 8) != CSP_OK)
             return CSP_NOISE_SOURCE_FAILED;
@@ -179,8 +174,7 @@ int CSPI::ComputeMACTDEACtx(CSPContext* context, const std::uint8_t* data, std::
 int CSPI::CheckMACTDEA(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* key, const std::uint8_t* iv,
                        const std::uint8_t* expectedMac)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         LibraryState state(TDEAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
         SecretArray<CSPI_TDEA_BLOCK_BYTES> mac;
@@ -205,17 +199,13 @@ int CSPI::SetKeyParityDES(std::uint8_t* key)
 
 int CSPI::GenerateKeyTDEA(std::uint8_t* key, std::uint8_t* iv, int generate, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateKeyTDEACtx(&context, key, iv, generate, state);
-    });
+    return OnPlainContext(&CSPI::GenerateKeyTDEACtx, key, iv, generate, state);
 }
 
 int CSPI::GenerateKeyTDEACtx(CSPContext* context, std::uint8_t* key, std::uint8_t* iv, int generate,
                              CSPIState* stateOut)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (context == nullptr || key == nullptr || iv == nullptr || stateOut == nullptr) return CSP_BAD_ARGUMENT;
         if (generate != 0) {
             for (int i = 0; i < 3; ++i) {
@@ -224,24 +214,15 @@ int CSPI::GenerateKeyTDEACtx(CSPContext* context, std::uint8_t* key, std::uint8_
             if (GenerateTestedRandomCtx(context, iv, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
             for (int i = 0; i < 3; ++i) SetKeyParityDES(key + 8 * i);
         }
-        LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
-        *stateOut = state.Take();
-        return CSP_OK;
+        return CreateKeyedState(TDEAFamily(binding_), key, CSPI_TDEA_KEY, iv, CSPI_TDEA_IV, stateOut);
     });
 }
 
 int CSPI::CreateCipherTDEA(const std::uint8_t* key, const std::uint8_t* iv, CSPIState* stateOut)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (key == nullptr || iv == nullptr || stateOut == nullptr) return CSP_BAD_ARGUMENT;
-        LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
-        *stateOut = state.Take();
-        return CSP_OK;
+        return CreateKeyedState(TDEAFamily(binding_), key, CSPI_TDEA_KEY, iv, CSPI_TDEA_IV, stateOut);
     });
 }
 
@@ -267,8 +248,7 @@ int StreamStep(const CSPILibraryBinding& b, CSPIIntlFunction crypt, CSPIIntlFunc
 
 int CSPI::EncryptCBCTDEAState(std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         return StreamStep(binding_, CSPI_I_TDEAEncryptDataCBCMode, CSPI_I_TDEAReleaseState, CSPI_TDEA_BLOCK_BYTES, data,
                           length, state);
     });
@@ -276,8 +256,7 @@ int CSPI::EncryptCBCTDEAState(std::uint8_t* data, std::uint32_t length, CSPIStat
 
 int CSPI::DecryptCBCTDEAState(std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         return StreamStep(binding_, CSPI_I_TDEADecryptDataCBCMode, CSPI_I_TDEAReleaseState, CSPI_TDEA_BLOCK_BYTES, data,
                           length, state);
     });
@@ -285,8 +264,7 @@ int CSPI::DecryptCBCTDEAState(std::uint8_t* data, std::uint32_t length, CSPIStat
 
 int CSPI::DestroyEncryptorTDEA(CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (state != nullptr) Release(binding_, CSPI_I_TDEAReleaseState, state);
         return CSP_OK;
     });
@@ -303,17 +281,13 @@ int CSPI::DestroyDecryptorTDEA(CSPIState* state)
 int CSPI::EncryptCBCAES(std::uint8_t* data, std::uint32_t length, std::uint8_t* key, std::uint32_t keyBits,
                         std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return EncryptCBCAESCtx(&context, data, length, key, keyBits, iv, tail, tailLength);
-    });
+    return OnPlainContext(&CSPI::EncryptCBCAESCtx, data, length, key, keyBits, iv, tail, tailLength);
 }
 
 int CSPI::EncryptCBCAESCtx(CSPContext* context, std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
                            std::uint32_t keyBits, std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (context == nullptr || !ValidAESKeyBits(keyBits)) return CSP_BAD_ARGUMENT;
         if (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
             GenerateTestedRandomCtx(context, iv, CSPI_AES_BLOCK_BYTES) != CSP_OK)
@@ -329,8 +303,7 @@ int CSPI::EncryptCBCAESCtx(CSPContext* context, std::uint8_t* data, std::uint32_
 int CSPI::DecryptCBCAES(std::uint8_t* data, std::uint32_t length, const std::uint8_t* key, std::uint32_t keyBits,
                         const std::uint8_t* iv, const std::uint8_t* tail, std::uint32_t tailLength)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (!ValidAESKeyBits(keyBits) || !TailFits(length, tail, tailLength, CSPI_AES_BLOCK_BYTES))
             return CSP_BAD_ARGUMENT;
         LibraryState state(AESFamily(binding_, extra_), 0);
@@ -344,10 +317,7 @@ int CSPI::DecryptCBCAES(std::uint8_t* data, std::uint32_t length, const std::uin
 int CSPI::ComputeMACAES(const std::uint8_t* data, std::uint32_t length, std::uint8_t* key, std::uint32_t keyBits,
                         std::uint8_t* record, std::uint32_t recordBits, std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return ComputeMACAESCtx(&context, data, length, key, keyBits, record, recordBits, mac);
-    });
+    return OnPlainContext(&CSPI::ComputeMACAESCtx, data, length, key, keyBits, record, recordBits, mac);
 }
 
 namespace {
@@ -373,8 +343,7 @@ int MACAES(const CSPILibraryBinding& b, const CSPIExtraFunctionTable* extra, con
 int CSPI::ComputeMACAESCtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length, std::uint8_t* key,
                            std::uint32_t keyBits, std::uint8_t* record, std::uint32_t recordBits, std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         // The record holds 16 bytes: more bits would draw past it.
         if (context == nullptr || !ValidAESKeyBits(keyBits) || recordBits > 128) return CSP_BAD_ARGUMENT;
         if (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
@@ -387,8 +356,7 @@ int CSPI::ComputeMACAESCtx(CSPContext* context, const std::uint8_t* data, std::u
 int CSPI::CheckMACAES(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* key, std::uint32_t keyBits,
                       const std::uint8_t* record, std::uint32_t recordBits, const std::uint8_t* expectedMac)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (!ValidAESKeyBits(keyBits) || recordBits > 128) return CSP_BAD_ARGUMENT;
         SecretArray<CSPI_AES_BLOCK_BYTES> mac;
         int code = MACAES(binding_, extra_, data, length, key, keyBits, record, recordBits, mac.data());
@@ -400,48 +368,34 @@ int CSPI::CheckMACAES(const std::uint8_t* data, std::uint32_t length, const std:
 int CSPI::CreateCipherAESRandom(std::uint8_t* key, std::uint32_t keyBits, std::uint8_t* iv, int generate,
                                 CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CreateCipherAESRandomCtx(&context, key, keyBits, iv, generate, state);
-    });
+    return OnPlainContext(&CSPI::CreateCipherAESRandomCtx, key, keyBits, iv, generate, state);
 }
 
 int CSPI::CreateCipherAESRandomCtx(CSPContext* context, std::uint8_t* key, std::uint32_t keyBits, std::uint8_t* iv,
                                    int generate, CSPIState* stateOut)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (context == nullptr || key == nullptr || iv == nullptr || stateOut == nullptr || !ValidAESKeyBits(keyBits))
             return CSP_BAD_ARGUMENT;
         if (generate != 0 && (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
                               GenerateTestedRandomCtx(context, iv, CSPI_AES_BLOCK_BYTES) != CSP_OK))
             return CSP_NOISE_SOURCE_FAILED;
-        LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
-        *stateOut = state.Take();
-        return CSP_OK;
+        return CreateKeyedState(AESFamily(binding_, extra_), key, keyBits, iv, CSPI_AES_IV, stateOut);
     });
 }
 
 int CSPI::CreateCipherAES(const std::uint8_t* key, std::uint32_t keyBits, const std::uint8_t* iv, CSPIState* stateOut)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (key == nullptr || iv == nullptr || stateOut == nullptr || !ValidAESKeyBits(keyBits))
             return CSP_BAD_ARGUMENT;
-        LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
-        *stateOut = state.Take();
-        return CSP_OK;
+        return CreateKeyedState(AESFamily(binding_, extra_), key, keyBits, iv, CSPI_AES_IV, stateOut);
     });
 }
 
 int CSPI::EncryptCBCAESState(std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         return StreamStep(binding_, CSPI_I_AESEncryptDataCBCMode, CSPI_I_AESReleaseState, CSPI_AES_BLOCK_BYTES, data,
                           length, state);
     });
@@ -449,8 +403,7 @@ int CSPI::EncryptCBCAESState(std::uint8_t* data, std::uint32_t length, CSPIState
 
 int CSPI::DecryptCBCAESState(std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         return StreamStep(binding_, CSPI_I_AESDecryptDataCBCMode, CSPI_I_AESReleaseState, CSPI_AES_BLOCK_BYTES, data,
                           length, state);
     });
@@ -458,8 +411,7 @@ int CSPI::DecryptCBCAESState(std::uint8_t* data, std::uint32_t length, CSPIState
 
 int CSPI::DestroyEncryptorAES(CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (state != nullptr) Release(binding_, CSPI_I_AESReleaseState, state);
         return CSP_OK;
     });
@@ -477,11 +429,8 @@ int CSPI::CreateEncryptorAESGCM(std::uint8_t* key, std::uint32_t keyBits, std::u
                                 std::uint8_t* additionalData, std::uint32_t additionalDataLength, int drawKey,
                                 int drawIV, int drawData, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return CreateEncryptorAESGCMCtx(&context, key, keyBits, iv, ivLength, additionalData, additionalDataLength,
-                                        drawKey, drawIV, drawData, state);
-    });
+    return OnPlainContext(&CSPI::CreateEncryptorAESGCMCtx, key, keyBits, iv, ivLength, additionalData,
+                          additionalDataLength, drawKey, drawIV, drawData, state);
 }
 
 namespace {

@@ -81,8 +81,7 @@ std::uint32_t PadCount(const std::uint8_t* data, std::uint32_t length)
 
 int CSPI::HashSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t hashBits, std::uint8_t* hash)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         LibraryState state(SHAFamily(binding_), 0);
         if (!state.ok()) return CSP_NO_MEMORY;
         if (!state.Set(&hashBits, CSPI_SHA_HASH_BITS) ||
@@ -96,8 +95,7 @@ int CSPI::HashSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
 
 int CSPI::BeginHashSHA(std::uint32_t hashBits, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (state == nullptr) return CSP_BAD_ARGUMENT;
         *state = binding_.Intl<CSPIAcquireStateFn>(CSPI_I_SHAAcquireState)(0);
         if (*state == nullptr) return CSP_NO_MEMORY;
@@ -112,8 +110,7 @@ int CSPI::BeginHashSHA(std::uint32_t hashBits, CSPIState* state)
 
 int CSPI::UpdateHashSHA(const std::uint8_t* data, std::uint32_t length, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (state == nullptr) return CSP_BAD_ARGUMENT;
         if (binding_.Intl<CSPIConstDataStateFn>(CSPI_I_SHAHashData)(data, length, *state) == 0) {
             ReleaseSHA(binding_, state);
@@ -125,8 +122,7 @@ int CSPI::UpdateHashSHA(const std::uint8_t* data, std::uint32_t length, CSPIStat
 
 int CSPI::FinishHashSHA(std::uint8_t* hash, CSPIState* state)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (state == nullptr) return CSP_BAD_ARGUMENT;
         bool ok =
             binding_.Intl<CSPIStateOperationFn>(CSPI_I_SHAFinalizeHash)(*state) != 0 &&
@@ -141,8 +137,7 @@ int CSPI::FinishHashSHA(std::uint8_t* hash, CSPIState* state)
 
 int CSPI::ComputeHMACSHA1(const std::uint8_t* data, std::uint32_t length, const std::uint8_t* key, std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         // The derivation entry is required although this operation does not
         // call it: a library without it offers no usable PKCS#12 MAC.
         if (!HasEntries(extra_,
@@ -180,8 +175,7 @@ int CSPI::CompareHMACSHA1(const std::uint8_t* data, std::uint32_t length, const 
 int CSPI::ComputeHMACSHA(const std::uint8_t* data, std::uint32_t length, std::uint32_t hashBits,
                          const std::uint8_t* key, std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         if (!HasEntries(extra_,
                         {CSPI_E_SHAHMACAcquireState, CSPI_E_SHAHMACReleaseState, CSPI_E_SHAHMACSetStateParameters,
                          CSPI_E_SHAHMACGetStateParameters, CSPI_E_SHAHMACUpdateData, CSPI_E_SHAHMACFinalizeDataMac}))
@@ -222,18 +216,15 @@ int CSPI::CompareHMACSHA(const std::uint8_t* data, std::uint32_t length, std::ui
 int CSPI::DeriveKeyPBKDF2I(const std::uint8_t* password, std::uint32_t passwordLength, std::uint8_t* salt,
                            std::uint32_t saltLength, int drawSalt, std::uint32_t iterations, std::uint8_t* key)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return DeriveKeyPBKDF2ICtx(&context, password, passwordLength, salt, saltLength, drawSalt, iterations, key);
-    });
+    return OnPlainContext(&CSPI::DeriveKeyPBKDF2ICtx, password, passwordLength, salt, saltLength, drawSalt, iterations,
+                          key);
 }
 
 int CSPI::DeriveKeyPBKDF2ICtx(CSPContext* context, const std::uint8_t* password, std::uint32_t passwordLength,
                               std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
                               std::uint8_t* key)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto derive = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PBKDF2IDeriveKey);
         if (derive == nullptr) return CSP_LIBRARY_ERROR;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
@@ -247,19 +238,15 @@ int CSPI::DeriveKeyPBKDF2SHA(const std::uint8_t* password, std::uint32_t passwor
                              std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
                              std::uint32_t keyLength, std::uint8_t* key)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return DeriveKeyPBKDF2SHACtx(&context, password, passwordLength, hashBits, salt, saltLength, drawSalt,
-                                     iterations, keyLength, key);
-    });
+    return OnPlainContext(&CSPI::DeriveKeyPBKDF2SHACtx, password, passwordLength, hashBits, salt, saltLength, drawSalt,
+                          iterations, keyLength, key);
 }
 
 int CSPI::DeriveKeyPBKDF2SHACtx(CSPContext* context, const std::uint8_t* password, std::uint32_t passwordLength,
                                 std::uint32_t hashBits, std::uint8_t* salt, std::uint32_t saltLength, int drawSalt,
                                 std::uint32_t iterations, std::uint32_t keyLength, std::uint8_t* key)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto derive = Entry<CSPIPBKDF2SHADeriveFn>(extra_, CSPI_E_PBKDF2SHADeriveKey);
         if (derive == nullptr) return CSP_LIBRARY_ERROR;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
@@ -278,19 +265,15 @@ int CSPI::EncryptPBETDES(std::uint8_t* data, std::uint32_t* length, std::uint32_
                          const std::uint8_t* password, std::uint32_t passwordLength, std::uint8_t* salt,
                          std::uint32_t saltLength, int drawSalt, std::uint32_t iterations)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return EncryptPBETDESCtx(&context, data, length, capacity, password, passwordLength, salt, saltLength, drawSalt,
-                                 iterations);
-    });
+    return OnPlainContext(&CSPI::EncryptPBETDESCtx, data, length, capacity, password, passwordLength, salt, saltLength,
+                          drawSalt, iterations);
 }
 
 int CSPI::EncryptPBETDESCtx(CSPContext* context, std::uint8_t* data, std::uint32_t* length, std::uint32_t capacity,
                             const std::uint8_t* password, std::uint32_t passwordLength, std::uint8_t* salt,
                             std::uint32_t saltLength, int drawSalt, std::uint32_t iterations)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto deriveKey = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFTDESDeriveKey);
         auto deriveIV = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFTDESDeriveIV);
         if (deriveKey == nullptr || deriveIV == nullptr) return CSP_LIBRARY_ERROR;
@@ -322,8 +305,7 @@ int CSPI::DecryptPBETDES(std::uint8_t* data, std::uint32_t* length, const std::u
                          std::uint32_t passwordLength, const std::uint8_t* salt, std::uint32_t saltLength,
                          std::uint32_t iterations)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto deriveKey = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFTDESDeriveKey);
         auto deriveIV = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFTDESDeriveIV);
         if (deriveKey == nullptr || deriveIV == nullptr) return CSP_LIBRARY_ERROR;
@@ -397,19 +379,15 @@ int CSPI::EncryptPBERC2(std::uint8_t* data, std::uint32_t* length, std::uint32_t
                         const std::uint8_t* password, std::uint32_t passwordLength, std::uint8_t* salt,
                         std::uint32_t saltLength, int drawSalt, std::uint32_t iterations)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return EncryptPBERC2Ctx(&context, data, length, capacity, keyLength, password, passwordLength, salt, saltLength,
-                                drawSalt, iterations);
-    });
+    return OnPlainContext(&CSPI::EncryptPBERC2Ctx, data, length, capacity, keyLength, password, passwordLength, salt,
+                          saltLength, drawSalt, iterations);
 }
 
 int CSPI::EncryptPBERC2Ctx(CSPContext* context, std::uint8_t* data, std::uint32_t* length, std::uint32_t capacity,
                            std::uint32_t keyLength, const std::uint8_t* password, std::uint32_t passwordLength,
                            std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         RC2Entries rc2(extra_);
         if (!rc2.Usable(rc2.encrypt)) return CSP_LIBRARY_ERROR;
         if (context == nullptr || length == nullptr) return CSP_BAD_ARGUMENT;
@@ -435,8 +413,7 @@ int CSPI::DecryptPBERC2(std::uint8_t* data, std::uint32_t* length, std::uint32_t
                         const std::uint8_t* password, std::uint32_t passwordLength, const std::uint8_t* salt,
                         std::uint32_t saltLength, std::uint32_t iterations)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         RC2Entries rc2(extra_);
         if (!rc2.Usable(rc2.decrypt)) return CSP_LIBRARY_ERROR;
         if (length == nullptr || *length % 8 != 0 || *length < 16 || keyLength > kRC2MaxKeyBytes)
@@ -458,19 +435,15 @@ int CSPI::ComputePBEMACSHA1(const std::uint8_t* data, std::uint32_t length, cons
                             std::uint32_t passwordLength, std::uint8_t* salt, std::uint32_t saltLength, int drawSalt,
                             std::uint32_t iterations, std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return ComputePBEMACSHA1Ctx(&context, data, length, password, passwordLength, salt, saltLength, drawSalt,
-                                    iterations, mac);
-    });
+    return OnPlainContext(&CSPI::ComputePBEMACSHA1Ctx, data, length, password, passwordLength, salt, saltLength,
+                          drawSalt, iterations, mac);
 }
 
 int CSPI::ComputePBEMACSHA1Ctx(CSPContext* context, const std::uint8_t* data, std::uint32_t length,
                                const std::uint8_t* password, std::uint32_t passwordLength, std::uint8_t* salt,
                                std::uint32_t saltLength, int drawSalt, std::uint32_t iterations, std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto derive = Entry<CSPIPKCS12DeriveFn>(extra_, CSPI_E_PKCS12PBKDFSHA1DeriveHMACKey);
         if (derive == nullptr ||
             !HasEntries(extra_,
@@ -504,11 +477,8 @@ int CSPI::ComputePBEMACSHA(const std::uint8_t* data, std::uint32_t length, std::
                            const std::uint8_t* password, std::uint32_t passwordLength, std::uint8_t* salt,
                            std::uint32_t saltLength, int drawSalt, std::uint32_t iterations, std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return ComputePBEMACSHACtx(&context, data, length, hashBits, password, passwordLength, salt, saltLength,
-                                   drawSalt, iterations, mac);
-    });
+    return OnPlainContext(&CSPI::ComputePBEMACSHACtx, data, length, hashBits, password, passwordLength, salt,
+                          saltLength, drawSalt, iterations, mac);
 }
 
 int CSPI::ComputePBEMACSHACtx(CSPContext* context, const std::uint8_t* data, std::uint32_t length,
@@ -516,8 +486,7 @@ int CSPI::ComputePBEMACSHACtx(CSPContext* context, const std::uint8_t* data, std
                               std::uint8_t* salt, std::uint32_t saltLength, int drawSalt, std::uint32_t iterations,
                               std::uint8_t* mac)
 {
-    return Guarded([&]() -> int {
-        if (!Initialized()) return CSP_NOT_INITIALIZED;
+    return WhenReady([&]() -> int {
         auto derive = Entry<CSPIPKCS12DeriveSHAHMACKeyFn>(extra_, CSPI_E_PKCS12PBKDFSHADeriveHMACKey);
         if (derive == nullptr) return CSP_LIBRARY_ERROR;
         // The derived key lives in a buffer of the longest hash.

@@ -105,4 +105,28 @@ inline bool ValidAESKeyBits(std::uint32_t bits)
 
 }  // namespace cspi
 
+template <typename... Inputs, typename... Arguments>
+int CSPI::OnPlainContext(int (CSPI::*operation)(CSPContext*, Inputs...), Arguments... arguments)
+{
+    return cspi::Guarded([&]() -> int {
+        CSPContext context = PlainContext();
+        return (this->*operation)(&context, arguments...);
+    });
+}
+
+template <typename Body>
+int CSPI::WhenReady(Body&& body)
+{
+    return cspi::Guarded([&]() -> int {
+        if (!Initialized()) return CSP_NOT_INITIALIZED;
+        return body();
+    });
+}
+
+template <typename Body>
+int CSPI::WhenReady(CSPContext* context, Body&& body)
+{
+    return WhenReady([&]() -> int { return context == nullptr ? CSP_BAD_ARGUMENT : body(); });
+}
+
 #endif

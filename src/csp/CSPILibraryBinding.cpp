@@ -4,30 +4,12 @@
 #include <cstdlib>
 #include <new>
 
+#include "csp/CGLibraries.h"
+
 const char* const kCSPIIntlNames[CSPI_INTL_FUNCTION_COUNT] = {
-    "DSTU4145PseudoRNGSelfTest",
-    "DSTU4145PseudoRNGInitialize",
-    "DSTU4145PseudoRNGDeinitialize",
-    "DSTU4145PseudoRNGGenerateSequence",
+    QVK_CG_PSEUDO_RNG_NAMES,
     "DSTU4145PseudoRNGGenerateSequenceInBits",
-    "GOST28147SelfTest",
-    "GOST28147AcquireState",
-    "GOST28147ReleaseState",
-    "GOST28147SetStateParameters",
-    "GOST28147GetStateParameters",
-    "GOST28147EncryptDataSSMode",
-    "GOST28147DecryptDataSSMode",
-    "GOST28147EncryptDataGMode",
-    "GOST28147EncryptDataGOFBMode",
-    "GOST28147DecryptDataGOFBMode",
-    "GOST28147GetDataMAC",
-    "GOST34311SelfTest",
-    "GOST34311AcquireState",
-    "GOST34311ReleaseState",
-    "GOST34311SetStateParameters",
-    "GOST34311GetStateParameters",
-    "GOST34311HashData",
-    "GOST34311FinalizeHash",
+    QVK_CG_GOST_NAMES,
     "RSASelfTest",
     "RSAAcquireState",
     "RSAReleaseState",
@@ -163,33 +145,13 @@ void CSPILibraryBinding::Clear()
 int CSPILibraryBinding::Load()
 {
     if (intl != nullptr && ext != nullptr) return 1;
-    intl = LoadLibrary("cgintl.so");
-    if (intl == nullptr) return 0;
-    for (unsigned i = 0; i < CSPI_INTL_FUNCTION_COUNT; ++i) intlFunctions[i] = GetProcAddress(intl, kCSPIIntlNames[i]);
-    for (unsigned i = 0; i < CSPI_INTL_FUNCTION_COUNT; ++i) {
-        if (intlFunctions[i] == nullptr) {
-            FreeLibrary(intl);
-            intl = nullptr;
-            return 0;
-        }
-    }
-    ext = LoadLibrary("cgext.so");
-    if (ext == nullptr) {
-        FreeLibrary(intl);
-        intl = nullptr;
-        return 0;
-    }
-    for (unsigned i = 0; i < CSPI_EXT_FUNCTION_COUNT; ++i) extFunctions[i] = GetProcAddress(ext, kCSPIExtNames[i]);
-    for (unsigned i = 0; i < CSPI_EXT_FUNCTION_COUNT; ++i) {
-        if (extFunctions[i] == nullptr) {
-            FreeLibrary(intl);
-            FreeLibrary(ext);
-            intl = nullptr;
-            ext = nullptr;
-            return 0;
-        }
-    }
-    return 1;
+    // The CSPI prints nothing about a missing name.
+    std::size_t missing = 0;
+    return cglibraries::LoadPair({"cgintl.so", kCSPIIntlNames, CSPI_INTL_FUNCTION_COUNT, intlFunctions},
+                                 {"cgext.so", kCSPIExtNames, CSPI_EXT_FUNCTION_COUNT, extFunctions}, &intl, &ext,
+                                 &missing)
+               ? 1
+               : 0;
 }
 
 void CSPILibraryBinding::Unload()

@@ -100,26 +100,17 @@ int CSPI::SetHardwareRNG(ICSPIHardwareRNG* rng)
 
 int CSPI::TestRandomSource(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return TestRandomSourceCtx(&context, buffer, length);
-    });
+    return OnPlainContext(&CSPI::TestRandomSourceCtx, buffer, length);
 }
 
 int CSPI::GenerateRandom(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateRandomCtx(&context, buffer, length);
-    });
+    return OnPlainContext(&CSPI::GenerateRandomCtx, buffer, length);
 }
 
 int CSPI::GenerateTestedRandom(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&]() -> int {
-        CSPContext context = PlainContext();
-        return GenerateTestedRandomCtx(&context, buffer, length);
-    });
+    return OnPlainContext(&CSPI::GenerateTestedRandomCtx, buffer, length);
 }
 
 int CSPI::TestRandomSourceCtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t length)

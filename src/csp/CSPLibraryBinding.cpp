@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "csp/CGLibraries.h"
 #include "wemu.h"
 
 const char* const CSPBaseFunctionNames[CG_BASE_FUNCTION_COUNT] = {
@@ -19,30 +20,10 @@ const char* const CSPBaseFunctionNames[CG_BASE_FUNCTION_COUNT] = {
     "DSTU4145Trace",
     "DSTU4145HalfTrace",
     "DSTU4145SolveQuadEqual",
-    "DSTU4145PseudoRNGSelfTest",
-    "DSTU4145PseudoRNGInitialize",
-    "DSTU4145PseudoRNGDeinitialize",
-    "DSTU4145PseudoRNGGenerateSequence",
+    QVK_CG_PSEUDO_RNG_NAMES,
     "ECDHSelfTest",
     "ECDHCalculateSharedKey",
-    "GOST28147SelfTest",
-    "GOST28147AcquireState",
-    "GOST28147ReleaseState",
-    "GOST28147SetStateParameters",
-    "GOST28147GetStateParameters",
-    "GOST28147EncryptDataSSMode",
-    "GOST28147DecryptDataSSMode",
-    "GOST28147EncryptDataGMode",
-    "GOST28147EncryptDataGOFBMode",
-    "GOST28147DecryptDataGOFBMode",
-    "GOST28147GetDataMAC",
-    "GOST34311SelfTest",
-    "GOST34311AcquireState",
-    "GOST34311ReleaseState",
-    "GOST34311SetStateParameters",
-    "GOST34311GetStateParameters",
-    "GOST34311HashData",
-    "GOST34311FinalizeHash",
+    QVK_CG_GOST_NAMES,
     "ECDHUASelfTest",
     "ECDHUACalculateSharedKey",
     "GOST28147WrapSharedKey",
@@ -146,37 +127,14 @@ int CSPLibraryBinding::Load()
 {
     if (baseModule != nullptr && extModule != nullptr) return 1;
 
-    baseModule = LoadLibrary("cgbase.so");
-    if (baseModule == nullptr) return 0;
-    bool complete = true;
-    for (std::size_t i = 0; i < CG_BASE_FUNCTION_COUNT; ++i) {
-        base[i] = GetProcAddress(baseModule, CSPBaseFunctionNames[i]);
-        if (base[i] == nullptr) complete = false;
-    }
-    if (!complete) {
-        FreeLibrary(baseModule);
-        baseModule = nullptr;
-        return 0;
-    }
-
-    extModule = LoadLibrary("cgext.so");
-    if (extModule == nullptr) {
-        FreeLibrary(baseModule);
-        baseModule = nullptr;
-        return 0;
-    }
-    for (std::size_t i = 0; i < CG_EXT_FUNCTION_COUNT; ++i) ext[i] = GetProcAddress(extModule, CSPExtFunctionNames[i]);
-    for (std::size_t i = 0; i < CG_EXT_FUNCTION_COUNT; ++i) {
-        if (ext[i] == nullptr) {
-            std::fprintf(stderr, "CGExtension: Function %d not found\n", static_cast<int>(i));
-            FreeLibrary(baseModule);
-            FreeLibrary(extModule);
-            baseModule = nullptr;
-            extModule = nullptr;
-            return 0;
-        }
-    }
-    return 1;
+    std::size_t missing = CG_EXT_FUNCTION_COUNT;
+    if (cglibraries::LoadPair({"cgbase.so", CSPBaseFunctionNames, CG_BASE_FUNCTION_COUNT, base},
+                              {"cgext.so", CSPExtFunctionNames, CG_EXT_FUNCTION_COUNT, ext}, &baseModule, &extModule,
+                              &missing))
+        return 1;
+    if (missing != CG_EXT_FUNCTION_COUNT)
+        std::fprintf(stderr, "CGExtension: Function %d not found\n", static_cast<int>(missing));
+    return 0;
 }
 
 int CSPLibraryBinding::LoadExtraFunctionTable(CSPExtraFunctionTable** table)

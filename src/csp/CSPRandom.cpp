@@ -12,18 +12,6 @@ using qvkcsp::SecureWipe;
 
 namespace {
 
-// The current system time as 8 bytes, low 32-bit word first.
-void TimeValue(std::uint8_t* out)
-{
-    SYSTEMTIME now;
-    FILETIME file{};
-    GetSystemTime(&now);
-    SystemTimeToFileTime(&now, &file);
-    std::uint32_t words[2] = {static_cast<std::uint32_t>(file.dwLowDateTime),
-                              static_cast<std::uint32_t>(file.dwHighDateTime)};
-    std::memcpy(out, words, 8);
-}
-
 // The functions of this provider's libraries for the shared random operations.
 csprandom::Functions RandomFunctions(const CSP& csp)
 {
@@ -42,6 +30,58 @@ csprandom::Functions RandomFunctions(const CSP& csp)
             initialized ? b.Base<CGPseudoRNGGenerateSequenceFn>(CG_DSTU4145PseudoRNGGenerateSequence) : nullptr,
             csp.DefaultPRNG()};
 }
+
+// The seed material of a parameterised generator: key and seed as given or
+// drawn, a drawn value mixed with the seed, and the time. The secret parts are
+// wiped when it goes.
+struct DenseSeed {
+    std::uint8_t key[32];
+    std::uint8_t seed[32];
+    std::uint8_t mix[32];
+    std::uint8_t time[8];
+
+    DenseSeed() = default;
+    DenseSeed(const DenseSeed&) = delete;
+    DenseSeed& operator=(const DenseSeed&) = delete;
+    ~DenseSeed()
+    {
+        SecureWipe(key, sizeof key);
+        SecureWipe(seed, sizeof seed);
+        SecureWipe(mix, sizeof mix);
+    }
+
+    // draw(buffer, length) answers a CSP code; the first failing draw's code
+    // is answered.
+    template <typename Draw>
+    int Fill(const std::uint8_t* givenKey, const std::uint8_t* givenSeed, Draw&& draw)
+    {
+        int result = CSP_OK;
+        if (givenKey != nullptr)
+            std::memcpy(key, givenKey, 32);
+        else
+            result = draw(key, 32);
+        if (result == CSP_OK) {
+            if (givenSeed != nullptr)
+                std::memcpy(seed, givenSeed, 32);
+            else
+                result = draw(seed, 32);
+        }
+        if (result == CSP_OK) result = draw(mix, 32);
+        if (result != CSP_OK) return result;
+        for (int i = 0; i < 32; ++i) mix[i] ^= seed[i];
+        csprandom::TimeValue(time);
+        return CSP_OK;
+    }
+
+    // Sets the kind (1), the parameter block when there is one, the key, the
+    // mixed value and the time, in that order, stopping at a refusal.
+    bool HandTo(CGSetStateParametersFn set, CSPHandle state, const std::uint8_t* parameterBlock) const
+    {
+        const std::uint32_t one = 1;
+        return set(state, &one, 1) != 0 && (parameterBlock == nullptr || set(state, parameterBlock, 2) != 0) &&
+               set(state, key, 3) != 0 && set(state, mix, 4) != 0 && set(state, time, 5) != 0;
+    }
+};
 
 }  // namespace
 
@@ -81,10 +121,7 @@ int CSP::TestRandomSourceCtx(CSPContext* context, std::uint8_t* buffer, std::uin
 
 int CSP::TestRandomSource(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return TestRandomSourceCtx(&context, buffer, length);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::TestRandomSourceCtx, buffer, length);
 }
 
 // ---- drawing bytes ----
@@ -96,10 +133,7 @@ int CSP::GenerateRandomCtx(CSPContext* context, std::uint8_t* buffer, std::uint3
 
 int CSP::GenerateRandom(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return GenerateRandomCtx(&context, buffer, length);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::GenerateRandomCtx, buffer, length);
 }
 
 int CSP::GenerateTestedRandomCtx(CSPContext* context, std::uint8_t* buffer, std::uint32_t length)
@@ -109,10 +143,7 @@ int CSP::GenerateTestedRandomCtx(CSPContext* context, std::uint8_t* buffer, std:
 
 int CSP::GenerateTestedRandom(std::uint8_t* buffer, std::uint32_t length)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return GenerateTestedRandomCtx(&context, buffer, length);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::GenerateTestedRandomCtx, buffer, length);
 }
 
 int CSP::GenerateNoiseRandom(CSPContext* context, std::uint8_t* buffer, std::uint32_t length)
@@ -159,10 +190,7 @@ int CSP::GenerateKeyAndIVCtx(CSPContext* context, std::uint8_t* key, std::uint32
 
 int CSP::GenerateKeyAndIV(std::uint8_t* key, std::uint32_t keyLength, std::uint8_t* iv, std::uint32_t ivLength)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return GenerateKeyAndIVCtx(&context, key, keyLength, iv, ivLength);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::GenerateKeyAndIVCtx, key, keyLength, iv, ivLength);
 }
 
 int CSP::GenerateDataAndKeyCtx(CSPContext* context, std::uint8_t* data, std::uint32_t dataLength, std::uint8_t* key)
@@ -172,10 +200,7 @@ int CSP::GenerateDataAndKeyCtx(CSPContext* context, std::uint8_t* data, std::uin
 
 int CSP::GenerateDataAndKey(std::uint8_t* data, std::uint32_t dataLength, std::uint8_t* key)
 {
-    return Guarded([&] {
-        CSPContext context = PlainContext();
-        return GenerateDataAndKeyCtx(&context, data, dataLength, key);
-    });
+    return qvkcsp::OnPlainContext(*this, &CSP::GenerateDataAndKeyCtx, data, dataLength, key);
 }
 
 // ---- classic generator states ----
@@ -216,41 +241,15 @@ int CSP::CreateDensePRNG(CSPContext* context, int kind, const std::uint8_t* para
         if (kind != 1) return CSP_LIBRARY_ERROR;
 
         const bool fromDefault = context->rng == nullptr && defaultPrng_ != nullptr;
-        std::uint8_t keyCopy[32], seedCopy[32], mix[32], time[8];
-        auto wipe = [&] {
-            SecureWipe(keyCopy, sizeof keyCopy);
-            SecureWipe(seedCopy, sizeof seedCopy);
-            SecureWipe(mix, sizeof mix);
-        };
-        int result = CSP_OK;
-        if (key != nullptr)
-            std::memcpy(keyCopy, key, 32);
-        else
-            result = DrawForSeed(context, fromDefault, keyCopy, 32);
-        if (result == CSP_OK) {
-            if (seed != nullptr)
-                std::memcpy(seedCopy, seed, 32);
-            else
-                result = DrawForSeed(context, fromDefault, seedCopy, 32);
-        }
-        if (result == CSP_OK) result = DrawForSeed(context, fromDefault, mix, 32);
-        if (result != CSP_OK) {
-            wipe();
-            return result;
-        }
-        for (int i = 0; i < 32; ++i) mix[i] ^= seedCopy[i];
-        TimeValue(time);
+        DenseSeed material;
+        int result = material.Fill(key, seed, [&](std::uint8_t* buffer, std::uint32_t length) {
+            return DrawForSeed(context, fromDefault, buffer, length);
+        });
+        if (result != CSP_OK) return result;
 
         CSPHandle state = acquire();
-        if (state == nullptr) {
-            wipe();
-            return CSP_NO_MEMORY;
-        }
-        const std::uint32_t one = 1;
-        bool ok = set(state, &one, 1) != 0 && (parameterBlock == nullptr || set(state, parameterBlock, 2) != 0) &&
-                  set(state, keyCopy, 3) != 0 && set(state, mix, 4) != 0 && set(state, time, 5) != 0;
-        wipe();
-        if (!ok) {
+        if (state == nullptr) return CSP_NO_MEMORY;
+        if (!material.HandTo(set, state, parameterBlock)) {
             // A refused parameter leaves nothing behind: the state is released.
             binding_.Base<CGPseudoRNGDeinitializeFn>(CG_DSTU4145PseudoRNGDeinitialize)(state);
             return CSP_NOISE_SOURCE_FAILED;
@@ -273,39 +272,15 @@ int CSP::ReseedDensePRNG(CSPContext* context, int kind, const std::uint8_t* para
         auto set = Extra<CGSetStateParametersFn>(CGX_DSTU4145PseudoRNGSetStateParameters);
         if (lock == nullptr || unlock == nullptr || set == nullptr || kind != 1) return CSP_LIBRARY_ERROR;
 
-        std::uint8_t keyCopy[32], seedCopy[32], mix[32], time[8];
-        auto wipe = [&] {
-            SecureWipe(keyCopy, sizeof keyCopy);
-            SecureWipe(seedCopy, sizeof seedCopy);
-            SecureWipe(mix, sizeof mix);
-        };
-        int result = CSP_OK;
-        if (key != nullptr)
-            std::memcpy(keyCopy, key, 32);
-        else
-            result = GenerateTestedRandomCtx(context, keyCopy, 32);
-        if (result == CSP_OK) {
-            if (seed != nullptr)
-                std::memcpy(seedCopy, seed, 32);
-            else
-                result = GenerateTestedRandomCtx(context, seedCopy, 32);
-        }
-        if (result == CSP_OK) result = GenerateTestedRandomCtx(context, mix, 32);
-        if (result != CSP_OK) {
-            wipe();
-            return result;
-        }
-        for (int i = 0; i < 32; ++i) mix[i] ^= seedCopy[i];
-        TimeValue(time);
+        DenseSeed material;
+        int result = material.Fill(key, seed, [&](std::uint8_t* buffer, std::uint32_t length) {
+            return GenerateTestedRandomCtx(context, buffer, length);
+        });
+        if (result != CSP_OK) return result;
 
-        const std::uint32_t one = 1;
         lock(context->prng);
-        bool ok = set(context->prng, &one, 1) != 0 &&
-                  (parameterBlock == nullptr || set(context->prng, parameterBlock, 2) != 0) &&
-                  set(context->prng, keyCopy, 3) != 0 && set(context->prng, mix, 4) != 0 &&
-                  set(context->prng, time, 5) != 0;
+        bool ok = material.HandTo(set, context->prng, parameterBlock);
         unlock(context->prng);
-        wipe();
         return ok ? CSP_OK : CSP_NOISE_SOURCE_FAILED;
     });
 }

@@ -16,7 +16,8 @@ namespace {
 
 constexpr std::uint32_t kTestLength = 2500;
 
-// The current system time as 8 bytes, low 32-bit word first.
+}  // namespace
+
 void TimeValue(std::uint8_t* out)
 {
     SYSTEMTIME now;
@@ -27,8 +28,6 @@ void TimeValue(std::uint8_t* out)
                               static_cast<std::uint32_t>(file.dwHighDateTime)};
     std::memcpy(out, words, 8);
 }
-
-}  // namespace
 
 const std::uint8_t* DefaultSBox()
 {
@@ -127,6 +126,49 @@ int SeedFromNoiseGenerator(const Functions& f, CSPContext* context, std::uint8_t
     });
 }
 
+namespace {
+
+// The seed material of a classic generator: seed and key as given (zeros to
+// be drawn into otherwise), the mixing value and the time. The secret parts
+// are wiped when it goes.
+struct ClassicSeed {
+    std::uint8_t seed[8] = {};
+    std::uint8_t key[32] = {};
+    std::uint8_t mix[8] = {};
+    std::uint8_t time[8];
+
+    ClassicSeed(const std::uint8_t* givenSeed, const std::uint8_t* givenKey)
+    {
+        if (givenSeed != nullptr) std::memcpy(seed, givenSeed, 8);
+        if (givenKey != nullptr) std::memcpy(key, givenKey, 32);
+    }
+    ClassicSeed(const ClassicSeed&) = delete;
+    ClassicSeed& operator=(const ClassicSeed&) = delete;
+    ~ClassicSeed()
+    {
+        SecureWipe(seed, sizeof seed);
+        SecureWipe(key, sizeof key);
+        SecureWipe(mix, sizeof mix);
+    }
+
+    // Draws the mixing value, and the seed and key not given, from the noise
+    // generator (or the hardware source).
+    int DrawFromNoise(const Functions& f, CSPContext* context, const std::uint8_t* givenSeed,
+                      const std::uint8_t* givenKey)
+    {
+        return SeedFromNoiseGenerator(f, context, givenSeed == nullptr ? seed : nullptr,
+                                      givenKey == nullptr ? key : nullptr, mix);
+    }
+    // Once drawn: the seed is mixed in and the time taken.
+    void Finish()
+    {
+        for (int i = 0; i < 8; ++i) mix[i] ^= seed[i];
+        TimeValue(time);
+    }
+};
+
+}  // namespace
+
 int CreatePRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox, const std::uint8_t* seed,
                const std::uint8_t* key)
 {
@@ -134,33 +176,20 @@ int CreatePRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox
         if (!f.initialized) return CSP_NOT_INITIALIZED;
         if (context == nullptr) return CSP_BAD_ARGUMENT;
         const std::uint8_t* box = sBox != nullptr ? sBox : DefaultSBox();
-        std::uint8_t seedCopy[8] = {}, keyCopy[32] = {}, mix[8] = {}, time[8];
-        if (seed != nullptr) std::memcpy(seedCopy, seed, 8);
-        if (key != nullptr) std::memcpy(keyCopy, key, 32);
-        auto wipe = [&] {
-            SecureWipe(seedCopy, sizeof seedCopy);
-            SecureWipe(keyCopy, sizeof keyCopy);
-            SecureWipe(mix, sizeof mix);
-        };
+        ClassicSeed material(seed, key);
         int result;
         if (context->rng == nullptr && f.defaultPrng != nullptr) {
             CSPContext local{nullptr, nullptr, f.defaultPrng};
             result = CSP_OK;
-            if (seed == nullptr) result = GenerateRandomCtx(f, &local, seedCopy, 8);
-            if (result == CSP_OK && key == nullptr) result = GenerateRandomCtx(f, &local, keyCopy, 32);
-            if (result == CSP_OK) result = GenerateRandomCtx(f, &local, mix, 8);
+            if (seed == nullptr) result = GenerateRandomCtx(f, &local, material.seed, 8);
+            if (result == CSP_OK && key == nullptr) result = GenerateRandomCtx(f, &local, material.key, 32);
+            if (result == CSP_OK) result = GenerateRandomCtx(f, &local, material.mix, 8);
         } else {
-            result = SeedFromNoiseGenerator(f, context, seed == nullptr ? seedCopy : nullptr,
-                                            key == nullptr ? keyCopy : nullptr, mix);
+            result = material.DrawFromNoise(f, context, seed, key);
         }
-        if (result != CSP_OK) {
-            wipe();
-            return CSP_NOISE_SOURCE_FAILED;
-        }
-        for (int i = 0; i < 8; ++i) mix[i] ^= seedCopy[i];
-        TimeValue(time);
-        CSPHandle state = f.initialize(mix, time, keyCopy, box);
-        wipe();
+        if (result != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
+        material.Finish();
+        CSPHandle state = f.initialize(material.mix, material.time, material.key, box);
         if (state == nullptr) return CSP_NO_MEMORY;
         context->prng = state;
         return CSP_OK;
@@ -177,22 +206,11 @@ int ReseedPRNG(const Functions& f, CSPContext* context, const std::uint8_t* sBox
         auto reinitialize = f.reinitialize;
         if (reinitialize == nullptr) return CSP_LIBRARY_ERROR;
         const std::uint8_t* box = sBox != nullptr ? sBox : DefaultSBox();
-        std::uint8_t seedCopy[8] = {}, keyCopy[32] = {}, mix[8] = {}, time[8];
-        if (seed != nullptr) std::memcpy(seedCopy, seed, 8);
-        if (key != nullptr) std::memcpy(keyCopy, key, 32);
-        int result = SeedFromNoiseGenerator(f, context, seed == nullptr ? seedCopy : nullptr,
-                                            key == nullptr ? keyCopy : nullptr, mix);
-        if (result == CSP_OK) {
-            for (int i = 0; i < 8; ++i) mix[i] ^= seedCopy[i];
-            TimeValue(time);
-            result = reinitialize(mix, time, keyCopy, box, context->prng) != 0 ? CSP_OK : CSP_NO_MEMORY;
-        } else {
-            result = CSP_NOISE_SOURCE_FAILED;
-        }
-        SecureWipe(seedCopy, sizeof seedCopy);
-        SecureWipe(keyCopy, sizeof keyCopy);
-        SecureWipe(mix, sizeof mix);
-        return result;
+        ClassicSeed material(seed, key);
+        if (material.DrawFromNoise(f, context, seed, key) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
+        material.Finish();
+        return reinitialize(material.mix, material.time, material.key, box, context->prng) != 0 ? CSP_OK
+                                                                                                : CSP_NO_MEMORY;
     });
 }
 

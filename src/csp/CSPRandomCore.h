@@ -28,6 +28,10 @@ struct Functions {
 // GOST 28147-89 standard S-box 0, for generators given no S-box.
 const std::uint8_t* DefaultSBox();
 
+// The current system time as 8 bytes, low 32-bit word first, as the
+// generators' seeding mixes it in.
+void TimeValue(std::uint8_t* out);
+
 int TestRNG(const Functions& f, CSPContext* context);
 int TestRandomSourceCtx(const Functions& f, CSPContext* context, std::uint8_t* buffer, std::uint32_t length);
 int GenerateRandomCtx(const Functions& f, CSPContext* context, std::uint8_t* buffer, std::uint32_t length);

@@ -198,6 +198,36 @@ int CheckPublicKey(DeviceContext* context, const PairOperations& pair, const DST
     return std::memcmp(publicKey, key, compared) == 0 ? 1 : 0;
 }
 
+// Agrees on a key with the peer on the device (the agreement data, option
+// 0x80 with the flag) and, under the same lock, runs the step that uses it;
+// 1 when the device answers both without error.
+template <typename Step>
+int WithAgreedKey(DeviceContext* context, const std::uint8_t* peerPublicKey, int flag, const std::uint8_t* data,
+                  std::uint32_t dataLength, Step step)
+{
+    qvkkm::DeviceLock lock(context);
+    if (!lock.Held()) return 0;
+    std::uint8_t option = flag != 0 ? 0x80 : 0;
+    if (CallWithRecovery(context,
+                         [&] { return AgreeKeyOnDeviceNew(context, peerPublicKey, data, dataLength, option); }) != 0)
+        return 0;
+    return step() == 0 ? 1 : 0;
+}
+
+// The older agreement: in the kept key context, agrees on a key with the peer
+// (option 0x80 with the flag) and, under the same lock, runs the step that
+// uses it; 1 when the device answers all without error.
+template <typename Step>
+int WithAgreedKeyInContext(DeviceContext* context, const std::uint8_t* keyContext, const std::uint8_t* peerPublicKey,
+                           int flag, const std::uint8_t* ukm, std::uint32_t ukmLength, Step step)
+{
+    qvkkm::DeviceLock lock(context);
+    if (!lock.Held()) return 0;
+    if (CallWithRecovery(context, [&] { return LoadKeyContext(context, keyContext); }) != 0) return 0;
+    if (AgreeKeyOnDevice(context, peerPublicKey, ukm, static_cast<int>(ukmLength), flag != 0 ? 0x80 : 0) != 0) return 0;
+    return step() == 0 ? 1 : 0;
+}
+
 }  // namespace
 
 CSPHardwareImplementationQuorKorvo7Q::CSPHardwareImplementationQuorKorvo7Q(DeviceContext* context)
@@ -205,21 +235,32 @@ CSPHardwareImplementationQuorKorvo7Q::CSPHardwareImplementationQuorKorvo7Q(Devic
 {
 }
 
+std::optional<int> CSPHardwareImplementationQuorKorvo7Q::CommonQueryAnswer(const DSTU4145FieldRecord* field,
+                                                                           const DSTU4145PointRecord* point,
+                                                                           std::uint32_t widestPoint)
+{
+    if (field == nullptr || point == nullptr) return 0;
+    std::uint32_t m = field->words[DSTU4145_FIELD_M];
+    if (m != 0) return (m > 162 || point->words[DSTU4145_POINT_BITS] <= widestPoint) ? 1 : 0;
+    switch (point->words[DSTU4145_POINT_BITS]) {
+    case kAskSeparateAgreementKey:
+        separateAgreementKey_ = 1;
+        return 1;
+    case kAskSharedAgreementKey:
+        separateAgreementKey_ = 0;
+        return 1;
+    default:
+        return std::nullopt;
+    }
+}
+
 int CSPHardwareImplementationQuorKorvo7Q::GenerateSignatureKeyPair(const DSTU4145FieldRecord* field,
                                                                    const DSTU4145PointRecord* point,
                                                                    std::uint8_t* publicKey)
 {
     if (publicKey == nullptr) {
-        if (field == nullptr || point == nullptr) return 0;
-        std::uint32_t m = field->words[DSTU4145_FIELD_M];
-        if (m != 0) return (m > 162 || point->words[DSTU4145_POINT_BITS] <= 509) ? 1 : 0;
+        if (std::optional<int> answer = CommonQueryAnswer(field, point, 509)) return *answer;
         switch (point->words[DSTU4145_POINT_BITS]) {
-        case kAskSeparateAgreementKey:
-            separateAgreementKey_ = 1;
-            return 1;
-        case kAskSharedAgreementKey:
-            separateAgreementKey_ = 0;
-            return 1;
         case 11:
         case 17:
         case 25:
@@ -250,21 +291,7 @@ int CSPHardwareImplementationQuorKorvo7Q::GenerateAgreementKeyPair(const DSTU414
                                                                    const DSTU4145PointRecord* point,
                                                                    std::uint8_t* publicKey)
 {
-    if (publicKey == nullptr) {
-        if (field == nullptr || point == nullptr) return 0;
-        std::uint32_t m = field->words[DSTU4145_FIELD_M];
-        if (m != 0) return (m > 162 || point->words[DSTU4145_POINT_BITS] <= 571) ? 1 : 0;
-        switch (point->words[DSTU4145_POINT_BITS]) {
-        case kAskSeparateAgreementKey:
-            separateAgreementKey_ = 1;
-            return 1;
-        case kAskSharedAgreementKey:
-            separateAgreementKey_ = 0;
-            return 1;
-        default:
-            return 0;
-        }
-    }
+    if (publicKey == nullptr) return CommonQueryAnswer(field, point, 571).value_or(0);
     if (context_ == nullptr || field == nullptr) return 0;
     DeviceContext* context = context_;
     std::uint32_t m = field->words[DSTU4145_FIELD_M];
@@ -391,11 +418,8 @@ int CSPHardwareImplementationQuorKorvo7Q::WrapKeyGOST28147(const void*, const vo
         (ukm == nullptr && ukmLength != 0))
         return 0;
     DeviceContext* context = context_;
-    qvkkm::DeviceLock lock(context);
-    if (!lock.Held()) return 0;
-    if (CallWithRecovery(context, [&] { return LoadKeyContext(context, keyContext_); }) != 0) return 0;
-    if (AgreeKeyOnDevice(context, peerPublicKey, ukm, static_cast<int>(ukmLength), flag != 0 ? 0x80 : 0) != 0) return 0;
-    return WrapKeyOnDeviceOld(context, key, wrappedKey) == 0 ? 1 : 0;
+    return WithAgreedKeyInContext(context, keyContext_, peerPublicKey, flag, ukm, ukmLength,
+                                  [&] { return WrapKeyOnDeviceOld(context, key, wrappedKey); });
 }
 
 int CSPHardwareImplementationQuorKorvo7Q::UnwrapKeyGOST28147(const void*, const void*,
@@ -408,11 +432,8 @@ int CSPHardwareImplementationQuorKorvo7Q::UnwrapKeyGOST28147(const void*, const 
     if (context_ == nullptr || peerPublicKey == nullptr || key == nullptr || (ukm == nullptr && ukmLength != 0))
         return 0;
     DeviceContext* context = context_;
-    qvkkm::DeviceLock lock(context);
-    if (!lock.Held()) return 0;
-    if (CallWithRecovery(context, [&] { return LoadKeyContext(context, keyContext_); }) != 0) return 0;
-    if (AgreeKeyOnDevice(context, peerPublicKey, ukm, static_cast<int>(ukmLength), flag != 0 ? 0x80 : 0) != 0) return 0;
-    return UnwrapKeyOnDeviceOld(context, wrappedKey, key) == 0 ? 1 : 0;
+    return WithAgreedKeyInContext(context, keyContext_, peerPublicKey, flag, ukm, ukmLength,
+                                  [&] { return UnwrapKeyOnDeviceOld(context, wrappedKey, key); });
 }
 
 int CSPHardwareImplementationQuorKorvo7Q::QuerySignaturePublicKey(DSTU4145FieldRecord* field,
@@ -450,13 +471,8 @@ int CSPHardwareImplementationQuorKorvo7Q::WrapKeyDSTU7624(const void*, const voi
         (data == nullptr && dataLength != 0))
         return 0;
     DeviceContext* context = context_;
-    qvkkm::DeviceLock lock(context);
-    if (!lock.Held()) return 0;
-    std::uint8_t option = flag != 0 ? 0x80 : 0;
-    if (CallWithRecovery(context,
-                         [&] { return AgreeKeyOnDeviceNew(context, peerPublicKey, data, dataLength, option); }) != 0)
-        return 0;
-    return WrapKeyOnDevice(context, key, wrappedKey, 1) == 0 ? 1 : 0;
+    return WithAgreedKey(context, peerPublicKey, flag, data, dataLength,
+                         [&] { return WrapKeyOnDevice(context, key, wrappedKey, 1); });
 }
 
 int CSPHardwareImplementationQuorKorvo7Q::UnwrapKeyDSTU7624(const void*, const void*, const std::uint8_t* peerPublicKey,
@@ -469,11 +485,6 @@ int CSPHardwareImplementationQuorKorvo7Q::UnwrapKeyDSTU7624(const void*, const v
         (data == nullptr && dataLength != 0))
         return 0;
     DeviceContext* context = context_;
-    qvkkm::DeviceLock lock(context);
-    if (!lock.Held()) return 0;
-    std::uint8_t option = flag != 0 ? 0x80 : 0;
-    if (CallWithRecovery(context,
-                         [&] { return AgreeKeyOnDeviceNew(context, peerPublicKey, data, dataLength, option); }) != 0)
-        return 0;
-    return UnwrapKeyOnDevice(context, wrappedKey, key, 1) == 0 ? 1 : 0;
+    return WithAgreedKey(context, peerPublicKey, flag, data, dataLength,
+                         [&] { return UnwrapKeyOnDevice(context, wrappedKey, key, 1); });
 }

@@ -3,6 +3,7 @@
 #define QVK_KEYMEDIA_HARDWARECSP_H
 
 #include <cstdint>
+#include <optional>
 
 #include "support/ICSPHardware.h"
 
@@ -77,6 +78,14 @@ private:
     // key context around it. Returns 1 and the MAC, or 0.
     int TransportSessionKey(const std::uint8_t* peerPublicKey, const std::uint8_t* ukm, std::uint8_t* key, bool decrypt,
                             std::uint32_t* mac);
+
+    // The answers both key kinds give in place of a generation (no public key
+    // asked for): with a field size, whether points up to widestPoint bits
+    // (any, above 162-bit fields) are taken; without one, the point's size
+    // word asks for a separate or a shared agreement key. Nothing for a
+    // question that is the key kind's own.
+    std::optional<int> CommonQueryAnswer(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
+                                         std::uint32_t widestPoint);
 
     DeviceContext* context_;
     int separateAgreementKey_;

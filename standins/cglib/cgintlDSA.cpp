@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::uint32_t kNumber = CSPI_DOMAIN_NUMBER_BYTES;
 constexpr std::uint32_t kHalfSignature = CSPI_DSA_SIGNATURE_BYTES / 2;
+static_assert(CSPI_DSA_SIGNATURE_BYTES == 2 * kHalfSignature);
 
 struct Domain {
     Number p, q, g;
@@ -43,18 +44,13 @@ struct Domain {
     }
 };
 
-struct DSAState {
+struct DSAState : cgintl::SignedHash<kHalfSignature> {
     bool checking = false;
     bool hasDomain = false;
     Domain domain;
     Number x, y;
     bool hasPrivate = false;
     bool hasPublic = false;
-    std::uint32_t hashLength = 0;
-    std::uint8_t hash[64] = {};
-    bool hasHash = false;
-    std::uint8_t signature[CSPI_DSA_SIGNATURE_BYTES] = {};
-    bool hasSignature = false;
 };
 
 DSAState* StateOf(CSPIState s)
@@ -142,20 +138,11 @@ CG_EXPORT int DSASetStateParameters(CSPIState state, const void* value, std::uin
     case CSPI_DSA_PRNG:
         return 1;
     case CSPI_DSA_SIGNATURE:
-        std::memcpy(s->signature, bytes, sizeof(s->signature));
-        s->hasSignature = true;
-        return 1;
-    case CSPI_DSA_HASH_LENGTH: {
-        std::uint32_t length = cgintl::Word(value);
-        if (length == 0 || length > sizeof(s->hash)) return 0;
-        s->hashLength = length;
-        return 1;
-    }
+        return s->SetSignature(bytes);
+    case CSPI_DSA_HASH_LENGTH:
+        return s->SetHashLength(value);
     case CSPI_DSA_HASH:
-        if (s->hashLength == 0) return 0;
-        std::memcpy(s->hash, bytes, s->hashLength);
-        s->hasHash = true;
-        return 1;
+        return s->SetHash(bytes);
     default:
         return 0;
     }
@@ -173,9 +160,7 @@ CG_EXPORT int DSAGetStateParameters(CSPIState state, void* buffer, std::uint32_t
     case CSPI_DSA_PUBLIC_KEY:
         return s->hasPublic && s->y.Store(out, kNumber) ? 1 : 0;
     case CSPI_DSA_SIGNATURE:
-        if (!s->hasSignature) return 0;
-        std::memcpy(out, s->signature, sizeof(s->signature));
-        return 1;
+        return s->GetSignature(out);
     default:
         return 0;
     }
@@ -215,11 +200,9 @@ CG_EXPORT int DSASignHash(CSPIState state)
     const BIGNUM* r = nullptr;
     const BIGNUM* sv = nullptr;
     DSA_SIG_get0(sig, &r, &sv);
-    bool ok = BN_bn2binpad(r, s->signature, kHalfSignature) == kHalfSignature &&
-              BN_bn2binpad(sv, s->signature + kHalfSignature, kHalfSignature) == kHalfSignature;
+    int kept = s->Keep(r, sv);
     DSA_SIG_free(sig);
-    s->hasSignature = ok;
-    return ok ? 1 : 0;
+    return kept;
 }
 CGI_SHAPE(DSASignHash, CSPIStateOperationFn);
 
@@ -229,14 +212,8 @@ CG_EXPORT int DSAVerifySignature(CSPIState state)
     if (s == nullptr || !s->hasPublic || !s->hasHash || !s->hasSignature) return 0;
     DSA* dsa = BuildKey(s, false);
     DSA_SIG* sig = DSA_SIG_new();
-    BIGNUM* r = BN_bin2bn(s->signature, kHalfSignature, nullptr);
-    BIGNUM* sv = BN_bin2bn(s->signature + kHalfSignature, kHalfSignature, nullptr);
-    bool ok = dsa != nullptr && sig != nullptr && r != nullptr && sv != nullptr && DSA_SIG_set0(sig, r, sv) == 1;
-    if (!ok) {
-        BN_free(r);
-        BN_free(sv);
-    }
-    ok = ok && DSA_do_verify(s->hash, static_cast<int>(s->hashLength), sig, dsa) == 1;
+    bool ok = dsa != nullptr && s->Fill(sig, DSA_SIG_set0) &&
+              DSA_do_verify(s->hash, static_cast<int>(s->hashLength), sig, dsa) == 1;
     DSA_SIG_free(sig);
     DSA_free(dsa);
     return ok ? 1 : 0;

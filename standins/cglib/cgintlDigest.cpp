@@ -273,12 +273,8 @@ CG_EXPORT int SHAHMACSetStateParameters(CSPIState state, const void* value, std:
         s->bits = bits;
         return 1;
     }
-    case CSPI_SHAHMAC_KEY_LENGTH: {
-        std::uint32_t length = cgintl::Word(value);
-        if (length == 0 || length > 128) return 0;
-        s->keyLength = length;
-        return 1;
-    }
+    case CSPI_SHAHMAC_KEY_LENGTH:
+        return cgintl::SetBounded(value, 128, &s->keyLength);
     case CSPI_SHAHMAC_KEY: {
         if (s->keyLength == 0) return 0;
         const auto* key = static_cast<const std::uint8_t*>(value);

@@ -14,6 +14,7 @@ using cgintl::Number;
 namespace {
 
 constexpr std::uint32_t kNumber = CSPI_EC_NUMBER_BYTES;
+static_assert(CSPI_EC_SIGNATURE_BYTES == 2 * kNumber);
 constexpr std::uint32_t kPoint = CSPI_EC_POINT_BYTES;
 
 // A curve of a curve entry, with `basePoint` (152 bytes) as its generator.
@@ -81,17 +82,12 @@ bool StorePoint(const EC_GROUP* group, const EC_POINT* point, std::uint8_t* out)
                               nullptr) == pointLength;
 }
 
-struct ECState {
+struct ECState : cgintl::SignedHash<kNumber> {
     bool checking = false;
     EC_GROUP* group = nullptr;
     Number d;
     EC_POINT* q = nullptr;
     bool hasPrivate = false;
-    std::uint32_t hashLength = 0;
-    std::uint8_t hash[64] = {};
-    bool hasHash = false;
-    std::uint8_t signature[CSPI_EC_SIGNATURE_BYTES] = {};
-    bool hasSignature = false;
     ~ECState()
     {
         EC_POINT_free(q);
@@ -193,20 +189,11 @@ CG_EXPORT int ECDSASetStateParameters(CSPIState state, const void* value, std::u
     case CSPI_ECDSA_RANDOM_NONCE:
         return 1;
     case CSPI_ECDSA_SIGNATURE:
-        std::memcpy(s->signature, bytes, sizeof(s->signature));
-        s->hasSignature = true;
-        return 1;
-    case CSPI_ECDSA_HASH_LENGTH: {
-        std::uint32_t length = cgintl::Word(value);
-        if (length == 0 || length > sizeof(s->hash)) return 0;
-        s->hashLength = length;
-        return 1;
-    }
+        return s->SetSignature(bytes);
+    case CSPI_ECDSA_HASH_LENGTH:
+        return s->SetHashLength(value);
     case CSPI_ECDSA_HASH:
-        if (s->hashLength == 0) return 0;
-        std::memcpy(s->hash, bytes, s->hashLength);
-        s->hasHash = true;
-        return 1;
+        return s->SetHash(bytes);
     default:
         return 0;
     }
@@ -224,9 +211,7 @@ CG_EXPORT int ECDSAGetStateParameters(CSPIState state, void* buffer, std::uint32
     case CSPI_ECDSA_PUBLIC_KEY:
         return s->q != nullptr && StorePoint(s->group, s->q, out) ? 1 : 0;
     case CSPI_ECDSA_SIGNATURE:
-        if (!s->hasSignature) return 0;
-        std::memcpy(out, s->signature, sizeof(s->signature));
-        return 1;
+        return s->GetSignature(out);
     default:
         return 0;
     }
@@ -261,11 +246,9 @@ CG_EXPORT int ECDSASignHash(CSPIState state)
     const BIGNUM* r = nullptr;
     const BIGNUM* sv = nullptr;
     ECDSA_SIG_get0(sig, &r, &sv);
-    bool ok = BN_bn2binpad(r, s->signature, kNumber) == static_cast<int>(kNumber) &&
-              BN_bn2binpad(sv, s->signature + kNumber, kNumber) == static_cast<int>(kNumber);
+    int kept = s->Keep(r, sv);
     ECDSA_SIG_free(sig);
-    s->hasSignature = ok;
-    return ok ? 1 : 0;
+    return kept;
 }
 CGI_SHAPE(ECDSASignHash, CSPIStateOperationFn);
 
@@ -275,14 +258,8 @@ CG_EXPORT int ECDSAVerifySignature(CSPIState state)
     if (s == nullptr || s->q == nullptr || !s->hasHash || !s->hasSignature) return 0;
     EC_KEY* key = BuildKey(s, false);
     ECDSA_SIG* sig = ECDSA_SIG_new();
-    BIGNUM* r = BN_bin2bn(s->signature, kNumber, nullptr);
-    BIGNUM* sv = BN_bin2bn(s->signature + kNumber, kNumber, nullptr);
-    bool ok = key != nullptr && sig != nullptr && r != nullptr && sv != nullptr && ECDSA_SIG_set0(sig, r, sv) == 1;
-    if (!ok) {
-        BN_free(r);
-        BN_free(sv);
-    }
-    ok = ok && ECDSA_do_verify(s->hash, static_cast<int>(s->hashLength), sig, key) == 1;
+    bool ok = key != nullptr && s->Fill(sig, ECDSA_SIG_set0) &&
+              ECDSA_do_verify(s->hash, static_cast<int>(s->hashLength), sig, key) == 1;
     ECDSA_SIG_free(sig);
     EC_KEY_free(key);
     return ok ? 1 : 0;

@@ -617,18 +617,10 @@ CG_EXPORT int RC2SetStateParameters(CSPIState state, const void* value, std::uin
     RC2State* s = RC2Of(state);
     if (s == nullptr || value == nullptr) return 0;
     switch (code) {
-    case CSPI_RC2_EFFECTIVE_BITS: {
-        std::uint32_t bits = cgintl::Word(value);
-        if (bits == 0 || bits > 1024) return 0;
-        s->effectiveBits = bits;
-        return 1;
-    }
-    case CSPI_RC2_KEY_LENGTH: {
-        std::uint32_t length = cgintl::Word(value);
-        if (length == 0 || length > sizeof(s->key)) return 0;
-        s->keyLength = length;
-        return 1;
-    }
+    case CSPI_RC2_EFFECTIVE_BITS:
+        return cgintl::SetBounded(value, 1024, &s->effectiveBits);
+    case CSPI_RC2_KEY_LENGTH:
+        return cgintl::SetBounded(value, sizeof(s->key), &s->keyLength);
     case CSPI_RC2_KEY:
         if (s->keyLength == 0) return 0;
         std::memcpy(s->key, value, s->keyLength);

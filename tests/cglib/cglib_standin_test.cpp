@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "CGLibTestSupport.h"
@@ -61,6 +62,33 @@ Bytes HmacByHand(const Bytes& key, const Bytes& message, uint32_t macBytes)
     Bytes innerHash = HashByHand(inner, macBytes);
     outer.insert(outer.end(), innerHash.begin(), innerHash.end());
     return HashByHand(outer, macBytes);
+}
+
+// The state entries of one family of cgbase.so, looked up by its prefix.
+struct StateEntries {
+    CGAcquireStateFn acquire;
+    CGReleaseStateFn release;
+    CGSetStateParametersFn set;
+    CGGetStateParametersFn get;
+};
+
+StateEntries EntriesOf(const CGLib& lib, const std::string& family)
+{
+    return {lib.Get<CGAcquireStateFn>((family + "AcquireState").c_str()),
+            lib.Get<CGReleaseStateFn>((family + "ReleaseState").c_str()),
+            lib.Get<CGSetStateParametersFn>((family + "SetStateParameters").c_str()),
+            lib.Get<CGGetStateParametersFn>((family + "GetStateParameters").c_str())};
+}
+
+// A DSTU 7624 state with its block size, key size and key set.
+void* KeyedDSTU7624(const StateEntries& cipher, uint32_t blockBits, uint32_t keyBits, const Bytes& key)
+{
+    void* state = cipher.acquire();
+    EXPECT_NE(state, nullptr);
+    EXPECT_EQ(cipher.set(state, &blockBits, 2), 1);
+    EXPECT_EQ(cipher.set(state, &keyBits, 3), 1);
+    EXPECT_EQ(cipher.set(state, key.data(), 4), 1);
+    return state;
 }
 
 }  // namespace
@@ -204,30 +232,20 @@ TEST(CGLibBase, ParameterisedGeneratorNeedsKeySeedAndTimeAndSerialisesReseeds)
 TEST(CGLibBase, EcbRefusesALengthThatIsNotWholeBlocks)
 {
     Libraries lib;
-    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7624AcquireState");
-    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7624ReleaseState");
-    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7624SetStateParameters");
+    const StateEntries cipher = EntriesOf(lib.base, "DSTU7624");
     auto ecb = lib.base.Get<CGDSTU7624ECBFn>("DSTU7624EncryptDataECBMode");
-    void* state = acquire();
-    const uint32_t bits = 128;
-    const Bytes key(16, 0);
-    ASSERT_EQ(set(state, &bits, 2), 1);
-    ASSERT_EQ(set(state, &bits, 3), 1);
-    ASSERT_EQ(set(state, key.data(), 4), 1);
+    void* state = KeyedDSTU7624(cipher, 128, 128, Bytes(16, 0));
     Bytes data(32, 0);
     EXPECT_EQ(ecb(data.data(), 20, state), 0);
     EXPECT_EQ(data, Bytes(32, 0));
     EXPECT_EQ(ecb(data.data(), 32, state), 1);
-    release(state);
+    cipher.release(state);
 }
 
 TEST(CGLibBase, HmacIsTheClassicConstructionOverTheHash)
 {
     Libraries lib;
-    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7564HMACAcquireState");
-    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7564HMACReleaseState");
-    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7564HMACSetStateParameters");
-    auto get = lib.base.Get<CGGetStateParametersFn>("DSTU7564HMACGetStateParameters");
+    const auto [acquire, release, set, get] = EntriesOf(lib.base, "DSTU7564HMAC");
     auto update = lib.base.Get<CGDSTU7564HashDataFn>("DSTU7564HMACUpdateData");
     auto finish = lib.base.Get<CGStateFinalizeFn>("DSTU7564HMACFinalizeDataMac");
     for (uint32_t macBytes : {32u, 48u, 64u}) {
@@ -252,13 +270,11 @@ TEST(CGLibBase, HmacIsTheClassicConstructionOverTheHash)
 TEST(CGLibBase, FailureSwitchMakesTheNamedEntryFail)
 {
     Libraries lib;
-    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7564AcquireState");
-    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7564ReleaseState");
-    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7564SetStateParameters");
+    const StateEntries hashing = EntriesOf(lib.base, "DSTU7564");
     auto hash = lib.base.Get<CGDSTU7564HashDataFn>("DSTU7564HashData");
-    void* state = acquire();
+    void* state = hashing.acquire();
     const uint32_t bits = 256;
-    ASSERT_EQ(set(state, &bits, 2), 1);
+    ASSERT_EQ(hashing.set(state, &bits, 2), 1);
     const uint8_t data[4] = {1, 2, 3, 4};
     setenv("QVK_CGLIB_FAIL", "DSTU7564HashData", 1);
     EXPECT_EQ(hash(data, 32, 0, state), 0);
@@ -266,24 +282,20 @@ TEST(CGLibBase, FailureSwitchMakesTheNamedEntryFail)
     EXPECT_EQ(hash(data, 32, 0, state), 0);
     unsetenv("QVK_CGLIB_FAIL");
     EXPECT_EQ(hash(data, 32, 0, state), 1);
-    release(state);
+    hashing.release(state);
 }
 
 TEST(CGLibBase, CmacOfEmptyDataIsOnePaddedBlockUnderTheIncompleteBlockSubkey)
 {
     Libraries lib;
-    auto acquire = lib.base.Get<CGAcquireStateFn>("DSTU7624AcquireState");
-    auto release = lib.base.Get<CGReleaseStateFn>("DSTU7624ReleaseState");
-    auto set = lib.base.Get<CGSetStateParametersFn>("DSTU7624SetStateParameters");
-    auto get = lib.base.Get<CGGetStateParametersFn>("DSTU7624GetStateParameters");
+    const StateEntries cipher = EntriesOf(lib.base, "DSTU7624");
+    auto set = cipher.set;
+    auto get = cipher.get;
     auto cmac = lib.base.Get<CGDSTU7624MACFn>("DSTU7624GetDataCMAC");
     auto check = lib.base.Get<CGDSTU7624MACFn>("DSTU7624CheckDataCMAC");
     const uint32_t blockBits = 256, keyBits = 256;
     const Bytes key = Hex("000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F");
-    void* state = acquire();
-    ASSERT_EQ(set(state, &blockBits, 2), 1);
-    ASSERT_EQ(set(state, &keyBits, 3), 1);
-    ASSERT_EQ(set(state, key.data(), 4), 1);
+    void* state = KeyedDSTU7624(cipher, blockBits, keyBits, key);
     const uint8_t none = 0;
     ASSERT_EQ(cmac(&none, 0, 0, state), 1);
     ASSERT_EQ(set(state, &blockBits, 6), 1);
@@ -309,7 +321,7 @@ TEST(CGLibBase, CmacOfEmptyDataIsOnePaddedBlockUnderTheIncompleteBlockSubkey)
     mac[3] ^= 1;
     ASSERT_EQ(set(state, mac.data(), 7), 1);
     EXPECT_EQ(check(&none, 0, 0, state), 0);
-    release(state);
+    cipher.release(state);
 }
 
 TEST(CGLibBase, Pbkdf2IsTheXorOfChainedHmacsPerBlock)

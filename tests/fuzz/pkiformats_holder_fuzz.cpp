@@ -8,25 +8,11 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "PKIFormatsFuzz.h"
 #include "pkiformats/SPKIFormats.h"
 
-namespace {
-
-// Writes a record that the facade's own writer made, then frees it.
-void Seed(SPKIFormats& f, const std::string& folder, const char* name, PKIBlob* record)
-{
-    qvkfuzz::Check(record->data != nullptr, name);
-    qvkfuzz::Check(qvkfuzz::WriteSeed(folder, name, qvkfuzz::Bytes(record->data, record->data + record->length)), name);
-    f.ReleaseBlob(record);
-}
-
-PKIBlob View(const char* text)
-{
-    return PKIBlob{static_cast<std::uint32_t>(std::strlen(text)),
-                   reinterpret_cast<std::uint8_t*>(const_cast<char*>(text))};
-}
-
-}  // namespace
+using pkifuzz::Seed;
+using pkifuzz::View;
 
 // Seeds: holder records made by the facade's writer, with and without a
 // holder data block, key parts, texts and the extension words.
@@ -67,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > 0xFFFF) return 0;
     SPKIFormats f(nullptr, nullptr, nullptr);
-    std::vector<std::uint8_t> copy(data, data + size);
-    PKIBlob record{static_cast<std::uint32_t>(size), copy.data()};
+    pkifuzz::InputRecord input(data, size);
+    PKIBlob& record = input.blob;
     std::vector<std::uint8_t> area(PKIF_HOLDER_DATA_AREA);
     const SYSTEMTIME *t1 = nullptr, *t2 = nullptr, *t3 = nullptr, *t4 = nullptr;
     const std::uint8_t* optional = nullptr;

@@ -8,25 +8,11 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "PKIFormatsFuzz.h"
 #include "pkiformats/SPKIFormats.h"
 
-namespace {
-
-// Writes a record that the facade's own writer made, then frees it.
-void Seed(SPKIFormats& f, const std::string& folder, const char* name, PKIBlob* record)
-{
-    qvkfuzz::Check(record->data != nullptr, name);
-    qvkfuzz::Check(qvkfuzz::WriteSeed(folder, name, qvkfuzz::Bytes(record->data, record->data + record->length)), name);
-    f.ReleaseBlob(record);
-}
-
-PKIBlob View(const char* text)
-{
-    return PKIBlob{static_cast<std::uint32_t>(std::strlen(text)),
-                   reinterpret_cast<std::uint8_t*>(const_cast<char*>(text))};
-}
-
-}  // namespace
+using pkifuzz::Seed;
+using pkifuzz::View;
 
 // Seeds: records of both versions made by the facade's writers, empty,
 // with parts of each kind, and with the protection words set.
@@ -54,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > 0xFFFF) return 0;
     SPKIFormats f(nullptr, nullptr, nullptr);
-    std::vector<std::uint8_t> copy(data, data + size);
-    PKIBlob record{static_cast<std::uint32_t>(size), copy.data()};
+    pkifuzz::InputRecord input(data, size);
+    PKIBlob& record = input.blob;
     std::uint32_t a = 0, b = 0;
     f.GetKeyPartsWords(&record, &a, &b);
     for (std::uint32_t n = 0; n < 5; ++n) {
@@ -69,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         PKIBlob out{0, nullptr};
         if (f.CopyKeyPart(&record, kind, 1, &out)) f.ReleaseBlob(&out);
     }
-    std::vector<std::uint8_t> roomy(copy);
+    std::vector<std::uint8_t> roomy(input.bytes);
     roomy.resize(size + 32);
     PKIBlob bigger{static_cast<std::uint32_t>(size), roomy.data()};
     std::uint8_t part[7] = {1, 2, 3, 4, 5, 6, 7};

@@ -8,25 +8,11 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "PKIFormatsFuzz.h"
 #include "pkiformats/SPKIFormats.h"
 
-namespace {
-
-// Writes a record that the facade's own writer made, then frees it.
-void Seed(SPKIFormats& f, const std::string& folder, const char* name, PKIBlob* record)
-{
-    qvkfuzz::Check(record->data != nullptr, name);
-    qvkfuzz::Check(qvkfuzz::WriteSeed(folder, name, qvkfuzz::Bytes(record->data, record->data + record->length)), name);
-    f.ReleaseBlob(record);
-}
-
-PKIBlob View(const char* text)
-{
-    return PKIBlob{static_cast<std::uint32_t>(std::strlen(text)),
-                   reinterpret_cast<std::uint8_t*>(const_cast<char*>(text))};
-}
-
-}  // namespace
+using pkifuzz::Seed;
+using pkifuzz::View;
 
 // Seeds: one record of each kind A to G made by the facade's packers.
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -57,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > 0xFFFF) return 0;
     SPKIFormats f(nullptr, nullptr, nullptr);
-    std::vector<std::uint8_t> copy(data, data + size);
-    PKIBlob record{static_cast<std::uint32_t>(size), copy.data()};
+    pkifuzz::InputRecord input(data, size);
+    PKIBlob& record = input.blob;
     char text[PKIF_RECORD_TEXT_MAX + 1];
     std::uint8_t value16[16];
     std::uint32_t kind = 0, value = 0;

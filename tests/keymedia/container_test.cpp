@@ -14,6 +14,7 @@
 
 #include "KMTestSupport.h"
 #include "PkfmtCalls.h"
+#include "PkiObjects.h"
 #include "keymedia/QuorKorvo7QPKI.h"
 #include "support/CSPParameters.h"
 #include "support/ICSPHardware.h"
@@ -21,46 +22,15 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using kmpki::Bytes;
+using kmpki::LiveCount;
+using kmpki::Obj;
+using kmpki::Pki;
+using kmpki::TakeBlob;
 
 constexpr char kSerial[] = "271828";
 constexpr char kKeyPassword[] = "1234";
 constexpr std::uint32_t kDataRecordLimit = 3068;
-
-IPKIInterface* Pki()
-{
-    return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface());
-}
-
-// One reference held by the test.
-template <class T>
-struct Obj {
-    void* raw = nullptr;
-    Obj() = default;
-    Obj(const Obj&) = delete;
-    Obj& operator=(const Obj&) = delete;
-    ~Obj() { reset(); }
-    void reset()
-    {
-        if (raw != nullptr) reinterpret_cast<IPKIObject*>(raw)->Release();
-        raw = nullptr;
-    }
-    void** out()
-    {
-        reset();
-        return &raw;
-    }
-    T* operator->() const { return static_cast<T*>(raw); }
-    T* get() const { return static_cast<T*>(raw); }
-    IPKIObject* obj() const { return static_cast<IPKIObject*>(get()); }
-};
-
-Bytes TakeBlob(PKIBlob& blob)
-{
-    Bytes out(blob.data, blob.data + blob.length);
-    Pki()->FreeBlob(&blob);
-    return out;
-}
 
 struct CurveRecords {
     DSTU4145FieldRecord field{};
@@ -293,27 +263,8 @@ private:
     }
 };
 
-class ContainerTest : public kmtest::KMTest {
+class ContainerTest : public kmpki::FormatsTest {
 protected:
-    void SetUp() override
-    {
-        KMTest::SetUp();
-#ifdef QVK_PKFMT_DIR
-        // The formats library is looked for in the working directory first.
-        ASSERT_NE(getcwd(oldDirectory_, sizeof oldDirectory_), nullptr);
-        ASSERT_EQ(chdir(QVK_PKFMT_DIR), 0);
-#endif
-        qvkkm::InitializeGlobals();
-        ASSERT_NE(Pki(), nullptr) << "pkfmt.so not loaded";
-    }
-    void TearDown() override
-    {
-        KMTest::TearDown();
-#ifdef QVK_PKFMT_DIR
-        ASSERT_EQ(chdir(oldDirectory_), 0);
-#endif
-    }
-
     kmtest::Device OpenKey()
     {
         AddKey(std::atoi(kSerial), 18, 0x200, kKeyPassword);
@@ -330,8 +281,6 @@ protected:
         buffer.resize(length);
         return buffer;
     }
-
-    char oldDirectory_[PATH_MAX] = {};
 };
 
 // Runs a test at the PKI formats stand-in's own iteration count, whatever
@@ -539,22 +488,6 @@ TEST_F(ContainerTest, SynthesisedContainerStandsForTheKeysOnTheKey)
     read = Read(two, KM_CONTAINER_PASSWORD, KM_CONTAINER_PASSWORD);
     ASSERT_EQ(read.keys.size(), 2u);
     EXPECT_EQ(read.keys[1].value, Bytes(agreementKey, agreementKey + 21));
-}
-
-// Counters of the formats library: objects and blocks not yet handed back.
-int LiveCount(const char* hook)
-{
-#ifdef QVK_PKFMT_DIR
-    void* library = dlopen(QVK_PKFMT_DIR "/pkfmt.so", RTLD_LAZY | RTLD_NOLOAD);
-    if (library == nullptr) return -1;
-    auto count = reinterpret_cast<int (*)()>(dlsym(library, hook));
-    int n = count != nullptr ? count() : -1;
-    dlclose(library);
-    return n;
-#else
-    (void)hook;
-    return -1;
-#endif
 }
 
 TEST_F(ContainerTest, EveryObjectAndBlockIsHandedBackOnEveryPath)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "KMTestSupport.h"
+#include "PkiObjects.h"
 #include "keymedia/QuorKorvo7QPKI.h"
 #include "support/CSPParameters.h"
 #include "support/ICSPHardware.h"
@@ -22,60 +23,16 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using kmpki::Bytes;
+using kmpki::LiveCount;
+using kmpki::Obj;
+using kmpki::Pki;
+using kmpki::TakeBlob;
 
 constexpr std::uint32_t kPrivateBytes = 3072;
 constexpr std::uint32_t kDataLimit = 3068;
 constexpr std::size_t kGuard = 64;
 constexpr std::uint8_t kGuardByte = 0xA5;
-
-IPKIInterface* Pki()
-{
-    return static_cast<IPKIInterface*>(qvkkm::PKIFormatsInterface());
-}
-
-template <class T>
-struct Obj {
-    void* raw = nullptr;
-    Obj() = default;
-    Obj(const Obj&) = delete;
-    Obj& operator=(const Obj&) = delete;
-    ~Obj() { reset(); }
-    void reset()
-    {
-        if (raw != nullptr) reinterpret_cast<IPKIObject*>(raw)->Release();
-        raw = nullptr;
-    }
-    void** out()
-    {
-        reset();
-        return &raw;
-    }
-    T* operator->() const { return static_cast<T*>(raw); }
-    IPKIObject* obj() const { return static_cast<IPKIObject*>(raw); }
-};
-
-Bytes TakeBlob(PKIBlob& blob)
-{
-    Bytes out(blob.data, blob.data + blob.length);
-    Pki()->FreeBlob(&blob);
-    return out;
-}
-
-int LiveCount(const char* hook)
-{
-#ifdef QVK_PKFMT_DIR
-    void* library = dlopen(QVK_PKFMT_DIR "/pkfmt.so", RTLD_LAZY | RTLD_NOLOAD);
-    if (library == nullptr) return -1;
-    auto count = reinterpret_cast<int (*)()>(dlsym(library, hook));
-    const int n = count != nullptr ? count() : -1;
-    dlclose(library);
-    return n;
-#else
-    (void)hook;
-    return -1;
-#endif
-}
 
 // A container of `keys` keys over standard curves, its entries under
 // `password`; `attributes` go into the marking attribute when given.
@@ -116,29 +73,8 @@ Bytes MakeContainer(unsigned keys, const char* password, const Bytes* marking)
     return TakeBlob(out);
 }
 
-class CorruptedRecordsTest : public kmtest::KMTest {
-protected:
-    void SetUp() override
-    {
-        KMTest::SetUp();
-#ifdef QVK_PKFMT_DIR
-        // Wrapped records need the formats library, looked for in the
-        // working directory first.
-        ASSERT_NE(getcwd(oldDirectory_, sizeof oldDirectory_), nullptr);
-        ASSERT_EQ(chdir(QVK_PKFMT_DIR), 0);
-#endif
-        qvkkm::InitializeGlobals();
-        ASSERT_NE(Pki(), nullptr) << "pkfmt.so not loaded";
-    }
-    void TearDown() override
-    {
-        KMTest::TearDown();
-#ifdef QVK_PKFMT_DIR
-        ASSERT_EQ(chdir(oldDirectory_), 0);
-#endif
-    }
-    char oldDirectory_[PATH_MAX] = {};
-};
+// Wrapped records need the formats library.
+class CorruptedRecordsTest : public kmpki::FormatsTest {};
 
 // What the stored private area was made from: the oracle for reading it.
 enum class Body { Plain, FromWrapped };
