@@ -4,7 +4,8 @@
 //   (C_CloseSession, C_CloseAllSessions) or its key is pulled out and its
 //   slot forgotten by a scan. Each call answers with a result, never touches
 //   freed memory, and the objects of the other sessions stay;
-// - the token storage's free-memory bookkeeping over a damaged record.
+// - the token storage's free-memory bookkeeping over a damaged record;
+// - a derived key's agreement, which goes with the key.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -269,6 +270,66 @@ TEST_F(Pkcs11InProcess, TakingFromTheFreeMemoryOfADamagedRecordStaysWithinTheAre
     ASSERT_EQ(C_GetTokenInfo(0, &info), CKR_OK);
     EXPECT_EQ(info.ulFreePrivateMemory, 0u);
     session.reset();
+    EXPECT_EQ(C_CloseSession(s), CKR_OK);
+}
+
+// A derived key's agreement goes with it: the next key given its handle
+// cannot wrap under it.
+TEST_F(Pkcs11InProcess, ADestroyedDerivedKeyLeavesNoAgreementForTheNextKeyOfItsHandle)
+{
+    const CK_SESSION_HANDLE s = Open();
+    ASSERT_EQ(C_Login(s, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    // An agreement pair on the session's first curve; the key agrees with itself.
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE read{CKA_EC_PARAMS, nullptr, 0};
+    ASSERT_EQ(C_GetAttributeValue(s, 1, &read, 1), CKR_OK);
+    std::vector<CK_BYTE> params(read.ulValueLen);
+    read.pValue = params.data();
+    ASSERT_EQ(C_GetAttributeValue(s, 1, &read, 1), CKR_OK);
+    CK_ATTRIBUTE publicTemplate[] = {
+        {CKA_TOKEN, &yes, 1}, {CKA_EC_PARAMS, params.data(), params.size()}, {CKA_DERIVE, &yes, 1}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_DERIVE, &yes, 1}};
+    CK_MECHANISM generate{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    ASSERT_EQ(C_GenerateKeyPair(s, &generate, publicTemplate, 3, privateTemplate, 3, &publicKey, &privateKey), CKR_OK);
+    CK_ATTRIBUTE pointRead{CKA_EC_POINT, nullptr, 0};
+    ASSERT_EQ(C_GetAttributeValue(s, publicKey, &pointRead, 1), CKR_OK);
+    std::vector<CK_BYTE> point(pointRead.ulValueLen);
+    pointRead.pValue = point.data();
+    ASSERT_EQ(C_GetAttributeValue(s, publicKey, &pointRead, 1), CKR_OK);
+
+    CK_DSTU4145_DERIVE_PARAMS derive{CKD_DSTU4145_GOST28147, 0, nullptr, point.size(), point.data()};
+    CK_MECHANISM deriveMechanism{CKM_DSTU4145_DERIVE, &derive, sizeof(derive)};
+    CK_ATTRIBUTE derivedTemplate[] = {{CKA_WRAP, &yes, 1}};
+
+    // The key to wrap, and a key of the derived kind for the freed handle.
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE gost = CKK_GOST28147;
+    std::vector<CK_BYTE> value(32, 0x5A);
+    CK_MECHANISM_TYPE wrapType = CKM_GOST28147_KEY_WRAP;
+    CK_ATTRIBUTE secretTemplate[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
+                                     {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                                     {CKA_VALUE, value.data(), value.size()}};
+    CK_OBJECT_HANDLE secret = 0;
+    ASSERT_EQ(C_CreateObject(s, secretTemplate, 3, &secret), CKR_OK);
+    CK_ATTRIBUTE successorTemplate[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
+                                        {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                                        {CKA_WRAP, &yes, 1},
+                                        {CKA_ALLOWED_MECHANISMS, &wrapType, sizeof(wrapType)},
+                                        {CKA_VALUE, value.data(), value.size()}};
+
+    CK_MECHANISM wrap{CKM_GOST28147_KEY_WRAP, nullptr, 0};
+    std::vector<CK_BYTE> wrapped(44);
+    CK_ULONG length = wrapped.size();
+    CK_OBJECT_HANDLE derived = 0;
+    ASSERT_EQ(C_DeriveKey(s, &deriveMechanism, privateKey, derivedTemplate, 1, &derived), CKR_OK);
+    ASSERT_EQ(C_WrapKey(s, &wrap, derived, secret, wrapped.data(), &length), CKR_OK);
+    ASSERT_EQ(C_DestroyObject(s, derived), CKR_OK);
+    CK_OBJECT_HANDLE successor = 0;
+    ASSERT_EQ(C_CreateObject(s, successorTemplate, 5, &successor), CKR_OK);
+    ASSERT_EQ(successor, derived) << "the handle is given again";
+    length = wrapped.size();
+    EXPECT_NE(C_WrapKey(s, &wrap, successor, secret, wrapped.data(), &length), CKR_OK);
     EXPECT_EQ(C_CloseSession(s), CKR_OK);
 }
 
