@@ -4,6 +4,7 @@
 // fault switches, and key state that outlives the emulator process.
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <winscard.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "E2EProcess.h"
 #include "KeyRig.h"
 
 namespace qvk::e2e {
@@ -205,11 +207,22 @@ TEST(KeyRigE2E, UnplugEmptiesTheReaderAndReplugBringsTheKeyBackWithItsData)
 TEST(KeyRigE2E, QuickReplugsUnderLoadAlwaysBringTheKeyBack)
 {
     KeyRig rig(std::vector<RigKey>{RigKey(421401, 18)});
-    std::atomic<bool> stop{false};
-    std::atomic<long> answered{0};
-    std::vector<std::thread> load;
+    // The load comes from eight client processes, each with one thread: the
+    // pcsc-lite client library of this system has crashed now and then in
+    // SCardDisconnect with eight threads of one process connecting and
+    // disconnecting across replugs, and what is tested here is the rig.
+    struct Shared {
+        std::atomic<bool> stop;
+        std::atomic<long> answered;
+    };
+    void* mapped = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    auto* shared = new (mapped) Shared{{false}, {0}};
+    std::atomic<bool>& stop = shared->stop;
+    std::atomic<long>& answered = shared->answered;
+    std::vector<pid_t> load;
     for (int t = 0; t < 8; ++t)
-        load.emplace_back([&] {
+        load.push_back(SpawnChild([&] {
             while (!stop) {
                 Card card(KeyRig::ReaderName(0));
                 if (card.connectRv() != SCARD_S_SUCCESS) {
@@ -221,7 +234,13 @@ TEST(KeyRigE2E, QuickReplugsUnderLoadAlwaysBringTheKeyBack)
                     ++answered;
                 }
             }
-        });
+            return 0;
+        }));
+    auto stopLoad = [&] {
+        stop = true;
+        for (pid_t child : load) EXPECT_EQ(WaitChild(child), 0);
+        load.clear();
+    };
     const auto start = std::chrono::steady_clock::now();
     int cycles = 0;
     // Bounded: at most about 20 seconds whatever happens.
@@ -239,15 +258,15 @@ TEST(KeyRigE2E, QuickReplugsUnderLoadAlwaysBringTheKeyBack)
             if (!answering) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         if (!back || !answering) {
-            stop = true;
-            for (auto& t : load) t.join();
+            stopLoad();
+            munmap(mapped, sizeof(Shared));
             FAIL() << "cycle " << cycles << ": " << (back ? "present but not answering" : "not present") << "\n"
                    << rig.Control("keys");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
-    stop = true;
-    for (auto& t : load) t.join();
+    stopLoad();
+    munmap(mapped, sizeof(Shared));
     EXPECT_GE(cycles, 4);
     Card card(KeyRig::ReaderName(0));
     ASSERT_EQ(card.connectRv(), SCARD_S_SUCCESS);
