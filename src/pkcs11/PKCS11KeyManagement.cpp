@@ -308,17 +308,12 @@ CK_RV WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT
               CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen)
 {
     if (pMechanism == nullptr || pulWrappedKeyLen == nullptr) return CKR_ARGUMENTS_BAD;
-    if (pMechanism->pParameter == nullptr && pMechanism->ulParameterLen != 0) return CKR_MECHANISM_PARAM_INVALID;
     std::shared_ptr<PKCS11Session> session;
-    CK_RV rv = FindSession(hSession, &session);
-    if (rv != CKR_OK) return rv;
     std::shared_ptr<PKCS11ObjectManager> objects;
-    if ((rv = session->GetObjectManager(&objects)) != CKR_OK) return rv;
     PKCS11ObjectPtr wrappingKey, key;
-    if ((rv = objects->LookUpObject(hWrappingKey, wrappingKey.Address())) != CKR_OK ||
-        (rv = objects->LookUpObject(hKey, key.Address())) != CKR_OK)
-        return rv;
-    if ((rv = objects->CheckKeyUsage(KEY_USAGE_WRAP, wrappingKey.Get(), pMechanism)) != CKR_OK) return rv;
+    CK_RV rv = FindKeyForUse(hSession, KEY_USAGE_WRAP, pMechanism, hWrappingKey, &session, &objects, &wrappingKey);
+    if (rv != CKR_OK) return rv;
+    if ((rv = objects->LookUpObject(hKey, key.Address())) != CKR_OK) return rv;
     // Only keys that match the wrapping key's template leave it; an empty
     // template lets every key through. CKA_EXTRACTABLE is not consulted.
     const PKCS11Attribute* wrapTemplate = wrappingKey->FindAttribute(CKA_WRAP_TEMPLATE);
@@ -340,15 +335,12 @@ CK_RV UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJE
     if (pMechanism == nullptr || pWrappedKey == nullptr || (pTemplate == nullptr && ulAttributeCount != 0) ||
         phKey == nullptr)
         return CKR_ARGUMENTS_BAD;
-    if (pMechanism->pParameter == nullptr && pMechanism->ulParameterLen != 0) return CKR_MECHANISM_PARAM_INVALID;
     std::shared_ptr<PKCS11Session> session;
-    CK_RV rv = FindSession(hSession, &session);
-    if (rv != CKR_OK) return rv;
     std::shared_ptr<PKCS11ObjectManager> objects;
-    if ((rv = session->GetObjectManager(&objects)) != CKR_OK) return rv;
     PKCS11ObjectPtr unwrappingKey;
-    if ((rv = objects->LookUpObject(hUnwrappingKey, unwrappingKey.Address())) != CKR_OK) return rv;
-    if ((rv = objects->CheckKeyUsage(KEY_USAGE_UNWRAP, unwrappingKey.Get(), pMechanism)) != CKR_OK) return rv;
+    CK_RV rv =
+        FindKeyForUse(hSession, KEY_USAGE_UNWRAP, pMechanism, hUnwrappingKey, &session, &objects, &unwrappingKey);
+    if (rv != CKR_OK) return rv;
 
     // The unwrapping key's template gives the defaults of the new key.
     CK_ATTRIBUTE* defaults = nullptr;

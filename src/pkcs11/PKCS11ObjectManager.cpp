@@ -687,3 +687,15 @@ CK_RV PKCS11Session::GetObjectManager(std::shared_ptr<PKCS11ObjectManager>* mana
     *manager = objectManager_;
     return CKR_OK;
 }
+
+CK_RV FindKeyForUse(CK_SESSION_HANDLE hSession, std::uint32_t usage, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey,
+                    std::shared_ptr<PKCS11Session>* session, std::shared_ptr<PKCS11ObjectManager>* objects,
+                    PKCS11ObjectPtr* key)
+{
+    if (mechanism->pParameter == nullptr && mechanism->ulParameterLen != 0) return CKR_MECHANISM_PARAM_INVALID;
+    CK_RV rv = FindSession(hSession, session);
+    if (rv != CKR_OK) return rv;
+    if ((rv = (*session)->GetObjectManager(objects)) != CKR_OK) return rv;
+    if ((rv = (*objects)->LookUpObject(hKey, key->Address())) != CKR_OK) return rv;
+    return (*objects)->CheckKeyUsage(usage, key->Get(), mechanism);
+}

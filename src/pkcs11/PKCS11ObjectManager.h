@@ -100,4 +100,11 @@ CK_RV CheckKeyUsageRules(std::uint32_t kind, const PKCS11Object* key, const CK_M
 // Keeps a slot's write lock (or read lock) for a scope.
 CK_RV LockSlotForWrite(std::uint32_t slotId, bool write, std::function<CK_RV()> work);
 
+// What a key operation starts from: the session, its objects and key hKey,
+// checked for `usage` (a KeyUsageKind or an operation) with this mechanism.
+// A parameter length without a parameter is refused first.
+CK_RV FindKeyForUse(CK_SESSION_HANDLE hSession, std::uint32_t usage, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey,
+                    std::shared_ptr<PKCS11Session>* session, std::shared_ptr<PKCS11ObjectManager>* objects,
+                    PKCS11ObjectPtr* key);
+
 #endif

@@ -85,15 +85,11 @@ CK_RV HashWhole(std::uint32_t kind, CK_MECHANISM_TYPE mechanism, const PKCS11Obj
 CK_RV Init(std::uint32_t kind, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
     if (pMechanism == nullptr) return CKR_ARGUMENTS_BAD;
-    if (pMechanism->pParameter == nullptr && pMechanism->ulParameterLen != 0) return CKR_MECHANISM_PARAM_INVALID;
     std::shared_ptr<PKCS11Session> session;
-    CK_RV rv = FindSession(hSession, &session);
-    if (rv != CKR_OK) return rv;
     std::shared_ptr<PKCS11ObjectManager> objects;
-    if ((rv = session->GetObjectManager(&objects)) != CKR_OK) return rv;
     PKCS11ObjectPtr key;
-    if ((rv = objects->LookUpObject(hKey, key.Address())) != CKR_OK) return rv;
-    if ((rv = objects->CheckKeyUsage(kind, key.Get(), pMechanism)) != CKR_OK) return rv;
+    CK_RV rv = FindKeyForUse(hSession, kind, pMechanism, hKey, &session, &objects, &key);
+    if (rv != CKR_OK) return rv;
     if (kind == OPERATION_SIGN) {
         rv = session->BeginSign(kind, pMechanism);
     } else {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "CSPProviderFixture.h"
+#include "GostTestSBox.h"
 
 namespace {
 
@@ -297,16 +298,9 @@ TEST_F(ProviderTest, HashGivesTheStandardsKnownAnswers)
         {"123123", "34d4da2c04e9c1ceb933282069c864617d94ed7cc5c0a9840c0c1a99629df637"},
     };
     // The standard's own two examples, under its test parameter set.
-    static const std::uint8_t rows[8][16] = {
-        {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3}, {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
-        {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11}, {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
-        {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2}, {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
-        {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12}, {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12},
-    };
     GOST28147PackedSBox testBox;
-    for (int r = 0; r < 4; ++r)
-        for (int v = 0; v < 16; ++v)
-            testBox.rows[r][v] = static_cast<std::uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
+    const auto packed = cryptotest::PackedGostTestSBox();
+    std::memcpy(testBox.rows, packed.data(), packed.size());
     const Vector examples[] = {
         {"This is message, length=32 bytes", "B1C466D37519B82E8319819FF32595E047A28CB6F83EFF1C6916A815A637FFFA"},
         {"Suppose the original message has length = 50 bytes",

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "GostTestSBox.h"
 #include "PkiServicesStart.h"
 #include "TestHex.h"
 #include "csp/CSP.h"
@@ -131,21 +132,12 @@ TEST_F(Pkcs11Bridge, PinDigestIsGost34311UnderTheDefaultSBox)
 TEST_F(Pkcs11Bridge, Gost34311WrappersGiveThePublishedAnswers)
 {
     Start();
-    // GOST R 34.11-94 test parameters, S-box 0 first, packed two per byte.
-    static const std::uint8_t rows[8][16] = {
-        {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3}, {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
-        {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11}, {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
-        {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2}, {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
-        {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12}, {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12}};
-    std::uint8_t testSBox[64];
-    for (int r = 0; r < 4; ++r)
-        for (int v = 0; v < 16; ++v)
-            testSBox[16 * r + v] = static_cast<std::uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
+    const auto testSBox = cryptotest::PackedGostTestSBox();
 
     const std::string message = "This is message, length=32 bytes";
     const auto* m = reinterpret_cast<const std::uint8_t*>(message.data());
     PKIHashState state = nullptr;
-    ASSERT_TRUE(BeginDigestGOST34311(testSBox, nullptr, &state));
+    ASSERT_TRUE(BeginDigestGOST34311(testSBox.data(), nullptr, &state));
     ASSERT_TRUE(UpdateDigestGOST34311(&state, m, 10));
     ASSERT_TRUE(UpdateDigestGOST34311(&state, m + 10, 22));
     std::uint8_t hash[64];

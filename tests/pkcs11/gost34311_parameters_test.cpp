@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "GostTestSBox.h"
 #include "PkiServicesStart.h"
 #include "TestHex.h"
 #include "crypto/GOST34311.h"
@@ -26,19 +27,10 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using cryptotest::Hex;
 
-// GOST R 34.11-94 test parameters, S-box 0 first, packed two per byte.
 Bytes TestSBox()
 {
-    static const std::uint8_t rows[8][16] = {
-        {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3}, {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
-        {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11}, {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
-        {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2}, {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
-        {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12}, {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12}};
-    Bytes packed(64);
-    for (int r = 0; r < 4; ++r)
-        for (int v = 0; v < 16; ++v)
-            packed[16 * r + v] = static_cast<std::uint8_t>(rows[2 * r][v] | rows[2 * r + 1][v] << 4);
-    return packed;
+    const auto packed = cryptotest::PackedGostTestSBox();
+    return Bytes(packed.begin(), packed.end());
 }
 
 // The system's default S-box as published.
