@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "csp/CSPI.h"
+#include "support/ByteOrder.h"
 #include "wemu.h"
 
 namespace {
@@ -335,17 +336,6 @@ void StoreLE16(std::uint8_t* p, std::uint16_t v)
 {
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void StoreLE32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t LoadLE32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 void BuildCurveEntry(std::uint32_t index, std::uint8_t* entry)

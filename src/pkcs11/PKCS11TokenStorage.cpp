@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pkcs11/PKCS11TokenManager.h"
+#include "support/ByteOrder.h"
 
 namespace {
 
@@ -14,14 +15,12 @@ constexpr std::uint8_t MARK[2] = {0x3F, 0xFF};
 
 std::uint32_t TokenRecordFlags(const std::uint8_t* record)
 {
-    const std::uint8_t* p = record + TOKEN_RECORD_FLAGS;
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    return LoadLE32(record + TOKEN_RECORD_FLAGS);
 }
 
 void SetTokenRecordFlags(std::uint8_t* record, std::uint32_t flags)
 {
-    for (int i = 0; i < 4; ++i) record[TOKEN_RECORD_FLAGS + i] = static_cast<std::uint8_t>(flags >> (8 * i));
+    StoreLE32(record + TOKEN_RECORD_FLAGS, flags);
 }
 
 CK_RV PKCS11TokenStorage::GetDevice(PKCS11Device** device)

@@ -11,6 +11,7 @@
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11driver/PKCS11Driver.h"
 #include "pkcs11driver/PKCS11QuorKorvo7QGuard.h"
+#include "support/ByteOrder.h"
 
 namespace {
 
@@ -84,17 +85,6 @@ constexpr std::uint32_t PRIVATE_AREA_BYTES = 3072;
 constexpr std::uint32_t BLOCK_BYTES = 32;
 constexpr std::uint32_t PAGE_BYTES = 1024;
 constexpr CK_BYTE PRIVATE_AREA = 1;
-
-std::uint32_t LoadLE32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-void StoreLE32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // The PIN in Windows-1251, terminated after the converted bytes.
 CK_RV ConvertPin(const char* pin, std::uint32_t length, std::unique_ptr<char[]>* out, CK_RV noMemory)

@@ -20,6 +20,7 @@
 #include "pkcs11/PKCS11KeyContainers.h"
 #include "pkcs11/PKCS11Object.h"
 #include "pkcs11/PKCS11TokenStorage.h"
+#include "support/ByteOrder.h"
 
 namespace {
 
@@ -27,17 +28,6 @@ constexpr CK_BYTE PRIVATE_AREA = 1;
 constexpr std::size_t RECORD_FREE_PRIVATE = 38;
 constexpr std::size_t RECORD_FREE_PUBLIC = 42;
 constexpr std::uint8_t TOKEN_MARK[TOKEN_STORAGE_MARK_BYTES] = {0x3F, 0xFF};
-
-std::uint32_t LoadLE32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-void StoreLE32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 constexpr std::size_t SBOX_BYTES = 64;
 // Labels "KM %04X" of the objects made from the key, and their entry numbers.

@@ -6,24 +6,19 @@
 #include <cstdint>
 #include <cstring>
 
+#include "support/ByteOrder.h"
 #include "support/PKIInterface.h"
 
 namespace pkif {
 
 inline std::uint32_t Get32(const std::uint8_t* p, std::uint64_t offset)
 {
-    p += offset;
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    return LoadLE32(p + offset);
 }
 
 inline void Put32(std::uint8_t* p, std::uint64_t offset, std::uint32_t v)
 {
-    p += offset;
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
+    StoreLE32(p + offset, v);
 }
 
 // offset + length lies within a block of `size` bytes (no wrap: 64 bits).

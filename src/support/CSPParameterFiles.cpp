@@ -11,6 +11,7 @@
 #include <string.h>
 #include <vector>
 
+#include "support/ByteOrder.h"
 #include "support/CSPStandardTables.h"
 #include "wemu.h"
 
@@ -67,20 +68,6 @@ public:
 private:
     std::vector<std::uint8_t> bytes_;
 };
-
-std::uint32_t LoadLE32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void StoreLE32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
 
 void StoreWords(std::uint8_t* out, const std::uint32_t* words, std::size_t count)
 {
