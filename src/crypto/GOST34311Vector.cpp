@@ -138,6 +138,35 @@ struct KeyIndex {
 
 constexpr KeyIndex kKeyIndex{};
 
+// One step of the four encryptions of a hash step: q ^= f(p + K_i) for each.
+// Written out for the processor: byte indexes taken as the low and high
+// bytes of four registers that have them (no shifts for bytes 1 and 3), one
+// index register renamed for all lookups, the keys read from memory; the
+// compiler's own code moved key words through vector registers and
+// zero-extended indexes twice.
+#define QVK_GOST_CHAIN(n)                                                                                              \
+    "mov %[p" #n "], %k[x" #n "]\n\t"                                                                                  \
+    "add %[k" #n "], %k[x" #n "]\n\t"                                                                                  \
+    "movzbl %b[x" #n "], %k[i]\n\t"                                                                                    \
+    "xor (%[t],%q[i],4), %[q" #n "]\n\t"                                                                               \
+    "movzbl %h[x" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0x400(%[t],%q[i],4), %[q" #n "]\n\t"                                                                          \
+    "shr $16, %k[x" #n "]\n\t"                                                                                         \
+    "movzbl %b[x" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0x800(%[t],%q[i],4), %[q" #n "]\n\t"                                                                          \
+    "movzbl %h[x" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0xc00(%[t],%q[i],4), %[q" #n "]\n\t"
+
+#define QVK_GOST_STEP4(p, q, r)                                                                                        \
+    {                                                                                                                  \
+        uint32_t x0, x1, x2, x3, index;                                                                                \
+        __asm__(QVK_GOST_CHAIN(0) QVK_GOST_CHAIN(1) QVK_GOST_CHAIN(2) QVK_GOST_CHAIN(3)                                \
+                : [q0] "+r"(q##0), [q1] "+r"(q##1), [q2] "+r"(q##2), [q3] "+r"(q##3), [x0] "=&a"(x0),                \
+                  [x1] "=&b"(x1), [x2] "=&c"(x2), [x3] "=&d"(x3), [i] "=&D"(index)                                     \
+                : [p0] "r"(p##0), [p1] "r"(p##1), [p2] "r"(p##2), [p3] "r"(p##3), [t] "r"(t), [k0] "m"(k0[r]),         \
+                  [k1] "m"(k1[r]), [k2] "m"(k2[r]), [k3] "m"(k3[r]));                                                  \
+    }
+
 }  // namespace
 
 QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* H, const uint8_t* blocks, size_t count,
@@ -182,19 +211,30 @@ QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* 
         // Table lookups: with the four chains interleaved their latency is
         // lower than that of byte permutes on this work (measured), and the
         // words stay in general registers between the 32 rounds.
+        // The words go between vector and general registers directly, never
+        // through memory: a load of what narrower stores just wrote waits for
+        // them to retire.
         const __m128i hl = _mm256_castsi256_si128(h), hh = _mm256_extracti128_si256(h, 1);
-        const uint64_t q[4] = {
-            static_cast<uint64_t>(_mm_cvtsi128_si64(hl)), static_cast<uint64_t>(_mm_extract_epi64(hl, 1)),
-            static_cast<uint64_t>(_mm_cvtsi128_si64(hh)), static_cast<uint64_t>(_mm_extract_epi64(hh, 1))};
-        uint32_t n[8];
-        for (int i = 0; i < 4; ++i) {
-            n[2 * i] = static_cast<uint32_t>(q[i]);
-            n[2 * i + 1] = static_cast<uint32_t>(q[i] >> 32);
+        const uint64_t q0 = static_cast<uint64_t>(_mm_cvtsi128_si64(hl));
+        const uint64_t q1 = static_cast<uint64_t>(_mm_extract_epi64(hl, 1));
+        const uint64_t q2 = static_cast<uint64_t>(_mm_cvtsi128_si64(hh));
+        const uint64_t q3 = static_cast<uint64_t>(_mm_extract_epi64(hh, 1));
+        {
+            using namespace gost28147core;
+            const uint32_t *k0 = keys[0], *k1 = keys[1], *k2 = keys[2], *k3 = keys[3];
+            const Tables t = context->expandedSBox.tables;
+            uint32_t a0 = static_cast<uint32_t>(q0), b0 = static_cast<uint32_t>(q0 >> 32);
+            uint32_t a1 = static_cast<uint32_t>(q1), b1 = static_cast<uint32_t>(q1 >> 32);
+            uint32_t a2 = static_cast<uint32_t>(q2), b2 = static_cast<uint32_t>(q2 >> 32);
+            uint32_t a3 = static_cast<uint32_t>(q3), b3 = static_cast<uint32_t>(q3 >> 32);
+            GOST_ENCRYPT_STEPS(QVK_GOST_STEP4)
+            // N1 ends in b, N2 in a.
+            const __m128i lo = _mm_insert_epi64(_mm_cvtsi64_si128(static_cast<long long>(b0 | uint64_t(a0) << 32)),
+                                                static_cast<long long>(b1 | uint64_t(a1) << 32), 1);
+            const __m128i hi = _mm_insert_epi64(_mm_cvtsi64_si128(static_cast<long long>(b2 | uint64_t(a2) << 32)),
+                                                static_cast<long long>(b3 | uint64_t(a3) << 32), 1);
+            s = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
         }
-        gost28147core::Encrypt4(n, keys[0], keys[1], keys[2], keys[3], context->expandedSBox.tables);
-        s = _mm256_setr_epi32(static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]),
-                              static_cast<int>(n[3]), static_cast<int>(n[4]), static_cast<int>(n[5]),
-                              static_cast<int>(n[6]), static_cast<int>(n[7]));
         h = _mm256_xor_si256(early, PsiPower(s, 2));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(H), h);
