@@ -145,27 +145,29 @@ constexpr KeyIndex kKeyIndex{};
 // compiler's own code moved key words through vector registers and
 // zero-extended indexes twice.
 #define QVK_GOST_CHAIN(n)                                                                                              \
-    "mov %[p" #n "], %k[x" #n "]\n\t"                                                                                  \
-    "add %[k" #n "], %k[x" #n "]\n\t"                                                                                  \
-    "movzbl %b[x" #n "], %k[i]\n\t"                                                                                    \
-    "xor (%[t],%q[i],4), %[q" #n "]\n\t"                                                                               \
-    "movzbl %h[x" #n "], %k[i]\n\t"                                                                                    \
-    "xor 0x400(%[t],%q[i],4), %[q" #n "]\n\t"                                                                          \
-    "shr $16, %k[x" #n "]\n\t"                                                                                         \
-    "movzbl %b[x" #n "], %k[i]\n\t"                                                                                    \
-    "xor 0x800(%[t],%q[i],4), %[q" #n "]\n\t"                                                                          \
-    "movzbl %h[x" #n "], %k[i]\n\t"                                                                                    \
-    "xor 0xc00(%[t],%q[i],4), %[q" #n "]\n\t"
+    "mov %[P" #n "], %k[X" #n "]\n\t"                                                                                  \
+    "add %[K" #n "], %k[X" #n "]\n\t"                                                                                  \
+    "movzbl %b[X" #n "], %k[i]\n\t"                                                                                    \
+    "xor (%[t],%q[i],4), %[Q" #n "]\n\t"                                                                               \
+    "movzbl %h[X" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0x400(%[t],%q[i],4), %[Q" #n "]\n\t"                                                                          \
+    "shr $16, %k[X" #n "]\n\t"                                                                                         \
+    "movzbl %b[X" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0x800(%[t],%q[i],4), %[Q" #n "]\n\t"                                                                          \
+    "movzbl %h[X" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0xc00(%[t],%q[i],4), %[Q" #n "]\n\t"
 
-#define QVK_GOST_STEP4(p, q, r)                                                                                        \
+// Two chains per statement, so that the compiler needs few free registers
+// around it (sanitizer and unoptimised builds included).
+#define QVK_GOST_PAIR(p, q, r, m, n, xm, xn)                                                                           \
     {                                                                                                                  \
-        uint32_t x0, x1, x2, x3, index;                                                                                \
-        __asm__(QVK_GOST_CHAIN(0) QVK_GOST_CHAIN(1) QVK_GOST_CHAIN(2) QVK_GOST_CHAIN(3)                                \
-                : [q0] "+r"(q##0), [q1] "+r"(q##1), [q2] "+r"(q##2), [q3] "+r"(q##3), [x0] "=&a"(x0),                \
-                  [x1] "=&b"(x1), [x2] "=&c"(x2), [x3] "=&d"(x3), [i] "=&D"(index)                                     \
-                : [p0] "r"(p##0), [p1] "r"(p##1), [p2] "r"(p##2), [p3] "r"(p##3), [t] "r"(t), [k0] "m"(k0[r]),         \
-                  [k1] "m"(k1[r]), [k2] "m"(k2[r]), [k3] "m"(k3[r]));                                                  \
+        uint32_t x##m, x##n, index;                                                                                    \
+        __asm__(QVK_GOST_CHAIN(m) QVK_GOST_CHAIN(n)                                                                    \
+                : [Q##m] "+r"(q##m), [Q##n] "+r"(q##n), [X##m] "=&" xm(x##m), [X##n] "=&" xn(x##n), [i] "=&D"(index)   \
+                : [P##m] "r"(p##m), [P##n] "r"(p##n), [t] "r"(t), [K##m] "m"(k##m[r]), [K##n] "m"(k##n[r]));           \
     }
+
+#define QVK_GOST_STEP4(p, q, r) QVK_GOST_PAIR(p, q, r, 0, 1, "a", "b") QVK_GOST_PAIR(p, q, r, 2, 3, "c", "d")
 
 }  // namespace
 
