@@ -649,4 +649,85 @@ uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t
     return done;
 }
 
+// XTS tweaks a register at a time: a register holds 8 / bw consecutive
+// tweaks, and the next register is this one times x^(8 / bw), lane by lane:
+// every word shifted left by k bits with the top k of the word below (none
+// for word 0), and the k bits leaving the top word reduced into word 0 by a
+// 16-entry table of their products with the constant.
+QVK_VECTOR_TARGET void DSTU7624BulkXtsMask(uint8_t* data, uint64_t* mask, uint64_t blocks, uint64_t* t,
+                                           uint32_t blockWords, uint64_t constant)
+{
+    const uint32_t bw = blockWords, perRegister = 8 / bw;
+    const uint64_t registers = blocks / perRegister;
+    if (registers) {
+        alignas(64) uint64_t first[8], lower[8], top[8], products[16];
+        __mmask8 notLow = 0, low = 0;
+        for (uint32_t q = 0; q < 8; ++q) {
+            if (q % bw == 0) {
+                // The first tweaks one by one, as the modes step them.
+                const uint64_t carry = t[bw - 1] >> 63;
+                for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);
+                t[0] = (t[0] << 1) ^ (carry ? constant : 0);
+                low = static_cast<__mmask8>(low | 1u << q);
+            } else {
+                notLow = static_cast<__mmask8>(notLow | 1u << q);
+            }
+            first[q] = t[q % bw];
+            lower[q] = q % bw ? q - 1 : 0;
+            top[q] = q + bw - 1 < 8 ? q + bw - 1 : 0;
+        }
+        for (uint64_t v = 0; v < 16; ++v) {
+            uint64_t p = 0;
+            for (int bit = 0; bit < 4; ++bit)
+                if ((v >> bit) & 1) p ^= constant << bit;
+            products[v] = p;
+        }
+        const __m512i lowerIndex = _mm512_load_si512(lower), topIndex = _mm512_load_si512(top);
+        const __m512i table0 = _mm512_load_si512(products), table1 = _mm512_load_si512(products + 8);
+        const __m512i left = _mm512_set1_epi64(perRegister), right = _mm512_set1_epi64(64 - perRegister);
+        __m512i r = _mm512_load_si512(first);
+        for (uint64_t i = 0;; ++i) {
+            _mm512_storeu_si512(mask + 8 * i, r);
+            _mm512_storeu_si512(data + 64 * i, _mm512_xor_si512(_mm512_loadu_si512(data + 64 * i), r));
+            if (i + 1 == registers) break;
+            const __m512i below = _mm512_maskz_permutexvar_epi64(notLow, lowerIndex, r);
+            const __m512i out = _mm512_srlv_epi64(_mm512_maskz_permutexvar_epi64(low, topIndex, r), right);
+            const __m512i reduced = _mm512_maskz_permutex2var_epi64(low, table0, out, table1);
+            r = _mm512_ternarylogic_epi64(_mm512_sllv_epi64(r, left), _mm512_srlv_epi64(below, right), reduced, 0x96);
+        }
+        _mm512_store_si512(first, r);
+        for (uint32_t w = 0; w < bw; ++w) t[w] = first[8 - bw + w];
+        SecureWipe(first, sizeof first);
+        ClearVectorRegisters();
+    }
+    // What is left of a register's worth, one by one.
+    for (uint64_t b = registers * perRegister; b < blocks; ++b) {
+        const uint64_t carry = t[bw - 1] >> 63;
+        for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);
+        t[0] = (t[0] << 1) ^ (carry ? constant : 0);
+        for (uint32_t w = 0; w < bw; ++w) {
+            mask[b * bw + w] = t[w];
+            uint64_t d;
+            std::memcpy(&d, data + 8 * (b * bw + w), 8);
+            d ^= t[w];
+            std::memcpy(data + 8 * (b * bw + w), &d, 8);
+        }
+    }
+}
+
+QVK_VECTOR_TARGET void DSTU7624BulkXor(uint8_t* data, const uint64_t* mask, uint64_t words)
+{
+    uint64_t w = 0;
+    for (; w + 8 <= words; w += 8)
+        _mm512_storeu_si512(data + 8 * w,
+                            _mm512_xor_si512(_mm512_loadu_si512(data + 8 * w), _mm512_loadu_si512(mask + w)));
+    if (w < words) {
+        const __mmask8 m = static_cast<__mmask8>((1u << (words - w)) - 1);
+        _mm512_mask_storeu_epi64(
+            data + 8 * w, m,
+            _mm512_xor_si512(_mm512_maskz_loadu_epi64(m, data + 8 * w), _mm512_maskz_loadu_epi64(m, mask + w)));
+    }
+    ClearVectorRegisters();
+}
+
 }  // namespace qvkcrypto
