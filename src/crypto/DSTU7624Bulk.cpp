@@ -340,12 +340,6 @@ QVK_VECTOR_INLINE __m512i Times(__m512i x)
     return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(C))));
 }
 
-// The matrices of the inverse row, by distance.
-constexpr uint64_t kInverseMatrix[8] = {MultiplyMatrix(kInverseMix[0]), MultiplyMatrix(kInverseMix[1]),
-                                        MultiplyMatrix(kInverseMix[2]), MultiplyMatrix(kInverseMix[3]),
-                                        MultiplyMatrix(kInverseMix[4]), MultiplyMatrix(kInverseMix[5]),
-                                        MultiplyMatrix(kInverseMix[6]), MultiplyMatrix(kInverseMix[7])};
-
 QVK_VECTOR_INLINE __m512i SliceKey(const uint64_t* key, int pos)
 {
     return _mm512_set1_epi64(static_cast<long long>(key[pos]));
@@ -373,17 +367,77 @@ QVK_VECTOR_INLINE void SlicedMixColumn(const __m512i* y, const uint64_t* key, in
     }
 }
 
-// The inverse mixing of one column: every coefficient is a full product.
+// The inverse mixing, whose coefficients are all full products, by halving:
+// a circulant [[C0, C1], [C1, C0]] of 4 x 4 blocks gives C1 (lo + hi) + D lo
+// and C1 (lo + hi) + D hi with D = C0 + C1, and a Toeplitz matrix
+// [[T0, T1], [T2, T0]] gives T0 (lo + hi) + (T1 + T0) hi and
+// T0 (lo + hi) + (T2 + T0) lo, down to 2 x 2 blocks of three products: 27
+// affine maps a column instead of 64.
+template <uint8_t C>
+QVK_VECTOR_INLINE __m512i Mul(__m512i x)
+{
+    if constexpr (C == 0)
+        return _mm512_setzero_si512();
+    else if constexpr (C == 1)
+        return x;
+    else
+        return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(C))));
+}
+
+// [[A, B], [C, A]] times (u, v).
+template <uint8_t A, uint8_t B, uint8_t C>
+QVK_VECTOR_INLINE void Toeplitz2(__m512i u, __m512i v, __m512i* out)
+{
+    const __m512i w = Mul<A>(_mm512_xor_si512(u, v));
+    out[0] = _mm512_xor_si512(w, Mul<B ^ A>(v));
+    out[1] = _mm512_xor_si512(w, Mul<C ^ A>(u));
+}
+
+// A 4 x 4 Toeplitz matrix: entry (i, j) is at(j - i).
+struct Toeplitz4Coefficients {
+    uint8_t t[7];
+    constexpr uint8_t at(int delta) const { return t[delta + 3]; }
+};
+
+template <Toeplitz4Coefficients T>
+QVK_VECTOR_INLINE void Toeplitz4(const __m512i* z, __m512i* out)
+{
+    __m512i w[2], a[2], b[2];
+    Toeplitz2<T.at(0), T.at(1), T.at(-1)>(_mm512_xor_si512(z[0], z[2]), _mm512_xor_si512(z[1], z[3]), w);
+    Toeplitz2<T.at(2) ^ T.at(0), T.at(3) ^ T.at(1), T.at(1) ^ T.at(-1)>(z[2], z[3], a);
+    Toeplitz2<T.at(-2) ^ T.at(0), T.at(-1) ^ T.at(1), T.at(-3) ^ T.at(-1)>(z[0], z[1], b);
+    out[0] = _mm512_xor_si512(w[0], a[0]);
+    out[1] = _mm512_xor_si512(w[1], a[1]);
+    out[2] = _mm512_xor_si512(w[0], b[0]);
+    out[3] = _mm512_xor_si512(w[1], b[1]);
+}
+
+// C1 and D of the inverse row (entry (i, j) is kInverseMix[(j - i) mod 8]).
+constexpr Toeplitz4Coefficients InverseBlock(bool d)
+{
+    Toeplitz4Coefficients c{};
+    for (int delta = -3; delta <= 3; ++delta) {
+        const uint8_t c1 = kInverseMix[(delta + 4) & 7];
+        c.t[delta + 3] = d ? static_cast<uint8_t>(c1 ^ kInverseMix[delta & 7]) : c1;
+    }
+    return c;
+}
+
 QVK_VECTOR_INLINE void SlicedInverseMixColumn(const __m512i* y, const uint64_t* key, int column, __m512i* out)
 {
+    constexpr Toeplitz4Coefficients kC1 = InverseBlock(false), kD = InverseBlock(true);
+    const __m512i sum[4] = {_mm512_xor_si512(y[0], y[4]), _mm512_xor_si512(y[1], y[5]), _mm512_xor_si512(y[2], y[6]),
+                            _mm512_xor_si512(y[3], y[7])};
+    __m512i shared[4], low[4], high[4];
+    Toeplitz4<kC1>(sum, shared);
+    Toeplitz4<kD>(y, low);
+    Toeplitz4<kD>(y + 4, high);
     QVK_UNROLL
-    for (int i = 0; i < 8; ++i) {
-        __m512i v[8];
-        QVK_UNROLL
-        for (int j = 0; j < 8; ++j)
-            v[j] = Affine(y[j], _mm512_set1_epi64(static_cast<long long>(kInverseMatrix[(j - i) & 7])));
-        const __m512i k = key ? SliceKey(key, 8 * column + i) : _mm512_setzero_si512();
-        out[8 * column + i] = Xor3(Xor3(v[0], v[1], v[2]), Xor3(v[3], v[4], v[5]), Xor3(v[6], v[7], k));
+    for (int i = 0; i < 4; ++i) {
+        const __m512i k0 = key ? SliceKey(key, 8 * column + i) : _mm512_setzero_si512();
+        const __m512i k1 = key ? SliceKey(key, 8 * column + 4 + i) : _mm512_setzero_si512();
+        out[8 * column + i] = Xor3(shared[i], low[i], k0);
+        out[8 * column + 4 + i] = Xor3(shared[i], high[i], k1);
     }
 }
 
