@@ -292,18 +292,16 @@ constexpr uint64_t kSliceBlocks = 64;
 QVK_VECTOR_INLINE __m512i SliceIndex()
 {
     alignas(64) uint8_t idx[64];
-    QVK_UNROLL
-    for (int p = 0; p < 16; ++p) QVK_UNROLL
-    for (int b = 0; b < 4; ++b) idx[4 * p + b] = static_cast<uint8_t>(16 * b + p);
+    for (int p = 0; p < 16; ++p)
+        for (int b = 0; b < 4; ++b) idx[4 * p + b] = static_cast<uint8_t>(16 * b + p);
     return _mm512_load_si512(idx);
 }
 
 QVK_VECTOR_INLINE __m512i UnsliceIndex()
 {
     alignas(64) uint8_t idx[64];
-    QVK_UNROLL
-    for (int p = 0; p < 16; ++p) QVK_UNROLL
-    for (int b = 0; b < 4; ++b) idx[16 * b + p] = static_cast<uint8_t>(4 * p + b);
+    for (int p = 0; p < 16; ++p)
+        for (int b = 0; b < 4; ++b) idx[16 * b + p] = static_cast<uint8_t>(4 * p + b);
     return _mm512_load_si512(idx);
 }
 
@@ -334,10 +332,16 @@ QVK_VECTOR_INLINE void Transpose16(__m512i* r)
     }
 }
 
+// Product with a constant; none for 0 and 1.
 template <uint8_t C>
-QVK_VECTOR_INLINE __m512i Times(__m512i x)
+QVK_VECTOR_INLINE __m512i Mul(__m512i x)
 {
-    return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(C))));
+    if constexpr (C == 0)
+        return _mm512_setzero_si512();
+    else if constexpr (C == 1)
+        return x;
+    else
+        return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(C))));
 }
 
 QVK_VECTOR_INLINE __m512i SliceKey(const uint64_t* key, int pos)
@@ -362,8 +366,8 @@ QVK_VECTOR_INLINE void SlicedMixColumn(const __m512i* y, const uint64_t* key, in
             a = _mm512_xor_si512(Xor3(q[i], q[(i + 2) & 7], y[(i + 6) & 7]), SliceKey(key, 8 * column + i));
         else
             a = Xor3(q[i], q[(i + 2) & 7], y[(i + 6) & 7]);
-        const __m512i t = Xor3(Times<2>(y[(i + 4) & 7]), y[(i + 2) & 7], y[(i + 7) & 7]);
-        out[8 * column + i] = Xor3(a, Times<6>(q[(i + 5) & 7]), Times<4>(t));
+        const __m512i t = Xor3(Mul<2>(y[(i + 4) & 7]), y[(i + 2) & 7], y[(i + 7) & 7]);
+        out[8 * column + i] = Xor3(a, Mul<6>(q[(i + 5) & 7]), Mul<4>(t));
     }
 }
 
@@ -373,17 +377,6 @@ QVK_VECTOR_INLINE void SlicedMixColumn(const __m512i* y, const uint64_t* key, in
 // [[T0, T1], [T2, T0]] gives T0 (lo + hi) + (T1 + T0) hi and
 // T0 (lo + hi) + (T2 + T0) lo, down to 2 x 2 blocks of three products: 27
 // affine maps a column instead of 64.
-template <uint8_t C>
-QVK_VECTOR_INLINE __m512i Mul(__m512i x)
-{
-    if constexpr (C == 0)
-        return _mm512_setzero_si512();
-    else if constexpr (C == 1)
-        return x;
-    else
-        return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(C))));
-}
-
 // [[A, B], [C, A]] times (u, v).
 template <uint8_t A, uint8_t B, uint8_t C>
 QVK_VECTOR_INLINE void Toeplitz2(__m512i u, __m512i v, __m512i* out)
