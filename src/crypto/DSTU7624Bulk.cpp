@@ -12,6 +12,9 @@
 // the column mixing is a sum of products by constants (GF(2^8) affine maps)
 // of the four registers and of their copies with the two rows exchanged. The
 // layout goes back before the last key addition.
+//
+// 128-bit blocks go 64 at a time (four batches) through a byte-sliced kernel
+// where there are that many; see SlicedEncrypt.
 #include "crypto/DSTU7624Bulk.h"
 
 // GCC 12 takes the deliberately undefined pass-through of its own intrinsic
@@ -66,7 +69,11 @@ struct alignas(64) Prepared {
     __m512i zero[4];       // no round key
     __m512i first, last;   // whole-order keys added before and after the rounds
     __m512i keys[19][4];   // round keys 1..nr-1 in the rearranged layout
+    // 128-bit blocks only: byte p of round key i repeated over a word, for
+    // the byte-sliced kernel (one register per byte position).
+    uint64_t sliceKeys[19][16];
     int rounds;
+    bool sliced;
 };
 
 QVK_VECTOR_INLINE __m512i Gather()
@@ -270,8 +277,251 @@ QVK_VECTOR_INLINE void DecryptGroup(const Prepared& p, uint8_t* data, __m512i ga
     for (int k = 0; k < 4 * G; ++k) _mm512_storeu_si512(data + 64 * k, _mm512_sub_epi64(x[k], p.first));
 }
 
+// Byte-sliced DSTU 7624 with 128-bit blocks, 64 blocks at a time: register
+// 8c + r holds byte r of column c (the state's row r) of every block, so
+// each register takes one S-box lookup, the row shift (row r moves r / 4
+// columns, an exchange of the two columns for rows 4..7) is a renaming, and
+// the column mixing works on whole registers. The layout is changed after
+// the first key addition and back before the last.
+constexpr uint64_t kSliceBlocks = 64;
+
+// The loops over registers must be unrolled for the registers to stay registers.
+#define QVK_UNROLL _Pragma("GCC unroll 16")
+
+// Within a register of four blocks: byte 4p + b takes byte p of block b.
+QVK_VECTOR_INLINE __m512i SliceIndex()
+{
+    alignas(64) uint8_t idx[64];
+    for (int p = 0; p < 16; ++p)
+        for (int b = 0; b < 4; ++b) idx[4 * p + b] = static_cast<uint8_t>(16 * b + p);
+    return _mm512_load_si512(idx);
+}
+
+QVK_VECTOR_INLINE __m512i UnsliceIndex()
+{
+    alignas(64) uint8_t idx[64];
+    for (int p = 0; p < 16; ++p)
+        for (int b = 0; b < 4; ++b) idx[16 * b + p] = static_cast<uint8_t>(4 * p + b);
+    return _mm512_load_si512(idx);
+}
+
+// Transposes 16 x 16 words of 32 bits (word j of register i to word i of
+// register j); its own inverse.
+QVK_VECTOR_INLINE void Transpose16(__m512i* r)
+{
+    __m512i t[16], u[16];
+    QVK_UNROLL
+    for (int i = 0; i < 8; ++i) {
+        t[2 * i] = _mm512_unpacklo_epi32(r[2 * i], r[2 * i + 1]);
+        t[2 * i + 1] = _mm512_unpackhi_epi32(r[2 * i], r[2 * i + 1]);
+    }
+    // Lane L of u[4g + c]: word 4L + c of registers 4g..4g+3.
+    QVK_UNROLL
+    for (int g = 0; g < 4; ++g) {
+        u[4 * g] = _mm512_unpacklo_epi64(t[4 * g], t[4 * g + 2]);
+        u[4 * g + 1] = _mm512_unpackhi_epi64(t[4 * g], t[4 * g + 2]);
+        u[4 * g + 2] = _mm512_unpacklo_epi64(t[4 * g + 1], t[4 * g + 3]);
+        u[4 * g + 3] = _mm512_unpackhi_epi64(t[4 * g + 1], t[4 * g + 3]);
+    }
+    QVK_UNROLL
+    for (int c = 0; c < 4; ++c) {
+        __m512i x[4] = {u[c], u[4 + c], u[8 + c], u[12 + c]};
+        TransposeLanes(x);
+        QVK_UNROLL
+        for (int l = 0; l < 4; ++l) r[4 * l + c] = x[l];
+    }
+}
+
+// Product with a constant; none for 0 and 1.
+template <uint8_t C>
+QVK_VECTOR_INLINE __m512i Mul(__m512i x)
+{
+    if constexpr (C == 0)
+        return _mm512_setzero_si512();
+    else if constexpr (C == 1)
+        return x;
+    else
+        return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(C))));
+}
+
+QVK_VECTOR_INLINE __m512i SliceKey(const uint64_t* key, int pos)
+{
+    return _mm512_set1_epi64(static_cast<long long>(key[pos]));
+}
+
+// The forward mixing of one column y[0..7] (rows), key added. With
+// q_k = y_k + y_{k+1} the row (1, 1, 5, 1, 8, 6, 7, 4) by distance gives
+// out_i = q_i + q_{i+2} + y_{i+6} + 6 q_{i+5} + 4 (y_{i+2} + y_{i+7} + 2 y_{i+4}):
+// three affine maps per output.
+template <bool Keyed>
+QVK_VECTOR_INLINE void SlicedMixColumn(const __m512i* y, const uint64_t* key, int column, __m512i* out)
+{
+    __m512i q[8];
+    QVK_UNROLL
+    for (int k = 0; k < 8; ++k) q[k] = _mm512_xor_si512(y[k], y[(k + 1) & 7]);
+    QVK_UNROLL
+    for (int i = 0; i < 8; ++i) {
+        __m512i a;
+        if constexpr (Keyed)
+            a = _mm512_xor_si512(Xor3(q[i], q[(i + 2) & 7], y[(i + 6) & 7]), SliceKey(key, 8 * column + i));
+        else
+            a = Xor3(q[i], q[(i + 2) & 7], y[(i + 6) & 7]);
+        const __m512i t = Xor3(Mul<2>(y[(i + 4) & 7]), y[(i + 2) & 7], y[(i + 7) & 7]);
+        out[8 * column + i] = Xor3(a, Mul<6>(q[(i + 5) & 7]), Mul<4>(t));
+    }
+}
+
+// The inverse mixing, whose coefficients are all full products, by halving:
+// a circulant [[C0, C1], [C1, C0]] of 4 x 4 blocks gives C1 (lo + hi) + D lo
+// and C1 (lo + hi) + D hi with D = C0 + C1, and a Toeplitz matrix
+// [[T0, T1], [T2, T0]] gives T0 (lo + hi) + (T1 + T0) hi and
+// T0 (lo + hi) + (T2 + T0) lo, down to 2 x 2 blocks of three products: 27
+// affine maps a column instead of 64.
+// [[A, B], [C, A]] times (u, v).
+template <uint8_t A, uint8_t B, uint8_t C>
+QVK_VECTOR_INLINE void Toeplitz2(__m512i u, __m512i v, __m512i* out)
+{
+    const __m512i w = Mul<A>(_mm512_xor_si512(u, v));
+    out[0] = _mm512_xor_si512(w, Mul<B ^ A>(v));
+    out[1] = _mm512_xor_si512(w, Mul<C ^ A>(u));
+}
+
+// A 4 x 4 Toeplitz matrix: entry (i, j) is at(j - i).
+struct Toeplitz4Coefficients {
+    uint8_t t[7];
+    constexpr uint8_t at(int delta) const { return t[delta + 3]; }
+};
+
+template <Toeplitz4Coefficients T>
+QVK_VECTOR_INLINE void Toeplitz4(const __m512i* z, __m512i* out)
+{
+    __m512i w[2], a[2], b[2];
+    Toeplitz2<T.at(0), T.at(1), T.at(-1)>(_mm512_xor_si512(z[0], z[2]), _mm512_xor_si512(z[1], z[3]), w);
+    Toeplitz2<T.at(2) ^ T.at(0), T.at(3) ^ T.at(1), T.at(1) ^ T.at(-1)>(z[2], z[3], a);
+    Toeplitz2<T.at(-2) ^ T.at(0), T.at(-1) ^ T.at(1), T.at(-3) ^ T.at(-1)>(z[0], z[1], b);
+    out[0] = _mm512_xor_si512(w[0], a[0]);
+    out[1] = _mm512_xor_si512(w[1], a[1]);
+    out[2] = _mm512_xor_si512(w[0], b[0]);
+    out[3] = _mm512_xor_si512(w[1], b[1]);
+}
+
+// C1 and D of the inverse row (entry (i, j) is kInverseMix[(j - i) mod 8]).
+constexpr Toeplitz4Coefficients InverseBlock(bool d)
+{
+    Toeplitz4Coefficients c{};
+    for (int delta = -3; delta <= 3; ++delta) {
+        const uint8_t c1 = kInverseMix[(delta + 4) & 7];
+        c.t[delta + 3] = d ? static_cast<uint8_t>(c1 ^ kInverseMix[delta & 7]) : c1;
+    }
+    return c;
+}
+
+QVK_VECTOR_INLINE void SlicedInverseMixColumn(const __m512i* y, const uint64_t* key, int column, __m512i* out)
+{
+    constexpr Toeplitz4Coefficients kC1 = InverseBlock(false), kD = InverseBlock(true);
+    const __m512i sum[4] = {_mm512_xor_si512(y[0], y[4]), _mm512_xor_si512(y[1], y[5]), _mm512_xor_si512(y[2], y[6]),
+                            _mm512_xor_si512(y[3], y[7])};
+    __m512i shared[4], low[4], high[4];
+    Toeplitz4<kC1>(sum, shared);
+    Toeplitz4<kD>(y, low);
+    Toeplitz4<kD>(y + 4, high);
+    QVK_UNROLL
+    for (int i = 0; i < 4; ++i) {
+        const __m512i k0 = key ? SliceKey(key, 8 * column + i) : _mm512_setzero_si512();
+        const __m512i k1 = key ? SliceKey(key, 8 * column + 4 + i) : _mm512_setzero_si512();
+        out[8 * column + i] = Xor3(shared[i], low[i], k0);
+        out[8 * column + 4 + i] = Xor3(shared[i], high[i], k1);
+    }
+}
+
+// Register of the state's row j in column c after the row shift.
+constexpr int Shifted(int c, int j)
+{
+    return 8 * (c ^ (j >> 2)) + j;
+}
+
+template <bool Inverse, bool Keyed>
+QVK_VECTOR_INLINE void SlicedRound(const Prepared& p, __m512i* x, const uint64_t* key)
+{
+    __m512i s[16];
+    QVK_UNROLL
+    for (int pos = 0; pos < 16; ++pos) s[pos] = SBox(p.sBoxes + 4 * (pos & 3), x[pos]);
+    QVK_UNROLL
+    for (int c = 0; c < 2; ++c) {
+        __m512i y[8];
+        QVK_UNROLL
+        for (int j = 0; j < 8; ++j) y[j] = s[Shifted(c, j)];
+        if constexpr (Inverse)
+            SlicedInverseMixColumn(y, Keyed ? key : nullptr, c, x);
+        else
+            SlicedMixColumn<Keyed>(y, key, c, x);
+    }
+}
+
+QVK_VECTOR_INLINE void Slice(__m512i* x, __m512i index)
+{
+    QVK_UNROLL
+    for (int k = 0; k < 16; ++k) x[k] = _mm512_permutexvar_epi8(index, x[k]);
+    Transpose16(x);
+}
+
+QVK_VECTOR_INLINE void Unslice(__m512i* x, __m512i index)
+{
+    Transpose16(x);
+    QVK_UNROLL
+    for (int k = 0; k < 16; ++k) x[k] = _mm512_permutexvar_epi8(index, x[k]);
+}
+
+QVK_VECTOR_TARGET void SlicedEncrypt(const Prepared& p, uint8_t* data, uint64_t groups)
+{
+    const __m512i slice = SliceIndex(), unslice = UnsliceIndex();
+    for (; groups; --groups, data += 16 * kSliceBlocks) {
+        __m512i x[16];
+        QVK_UNROLL
+        for (int k = 0; k < 16; ++k) x[k] = _mm512_add_epi64(_mm512_loadu_si512(data + 64 * k), p.first);
+        Slice(x, slice);
+        for (int i = 1; i < p.rounds; ++i) SlicedRound<false, true>(p, x, p.sliceKeys[i]);
+        SlicedRound<false, false>(p, x, nullptr);
+        Unslice(x, unslice);
+        QVK_UNROLL
+        for (int k = 0; k < 16; ++k) _mm512_storeu_si512(data + 64 * k, _mm512_add_epi64(x[k], p.last));
+    }
+}
+
+QVK_VECTOR_TARGET void SlicedDecrypt(const Prepared& p, uint8_t* data, uint64_t groups)
+{
+    const __m512i slice = SliceIndex(), unslice = UnsliceIndex();
+    for (; groups; --groups, data += 16 * kSliceBlocks) {
+        __m512i x[16];
+        QVK_UNROLL
+        for (int k = 0; k < 16; ++k) x[k] = _mm512_sub_epi64(_mm512_loadu_si512(data + 64 * k), p.last);
+        Slice(x, slice);
+        {
+            const __m512i y0[8] = {x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7]};
+            const __m512i y1[8] = {x[8], x[9], x[10], x[11], x[12], x[13], x[14], x[15]};
+            SlicedInverseMixColumn(y0, nullptr, 0, x);
+            SlicedInverseMixColumn(y1, nullptr, 1, x);
+        }
+        for (int i = p.rounds - 1; i > 0; --i) SlicedRound<true, true>(p, x, p.sliceKeys[i]);
+        __m512i s[16];
+        QVK_UNROLL
+        for (int pos = 0; pos < 16; ++pos) s[pos] = SBox(p.sBoxes + 4 * (pos & 3), x[pos]);
+        QVK_UNROLL
+        for (int c = 0; c < 2; ++c) QVK_UNROLL
+        for (int j = 0; j < 8; ++j) x[8 * c + j] = s[Shifted(c, j)];
+        Unslice(x, unslice);
+        QVK_UNROLL
+        for (int k = 0; k < 16; ++k) _mm512_storeu_si512(data + 64 * k, _mm512_sub_epi64(x[k], p.first));
+    }
+}
+
 QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
 {
+    if (p.sliced && batches >= 4) {
+        SlicedEncrypt(p, data, batches / 4);
+        data += 1024 * (batches / 4);
+        batches %= 4;
+    }
     const __m512i gather = Gather(), scatter = Scatter();
     for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup) EncryptGroup<kGroup>(p, data, gather, scatter);
     for (; batches; --batches, data += 256) EncryptGroup<1>(p, data, gather, scatter);
@@ -279,6 +529,11 @@ QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, uint8_t* data, uint64_t
 
 QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
 {
+    if (p.sliced && batches >= 4) {
+        SlicedDecrypt(p, data, batches / 4);
+        data += 1024 * (batches / 4);
+        batches %= 4;
+    }
     const __m512i gather = Gather(), scatter = Scatter();
     for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup) DecryptGroup<kGroup>(p, data, gather, scatter);
     for (; batches; --batches, data += 256) DecryptGroup<1>(p, data, gather, scatter);
@@ -326,6 +581,12 @@ QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int 
         x[0] = x[1] = x[2] = x[3] = Repeat(k + i * nb, nb);
         ToRows(x, gather);
         for (int j = 0; j < 4; ++j) p.keys[i][j] = x[j];
+    }
+    p.sliced = nb == 2;
+    if (p.sliced) {
+        for (int i = 1; i < rounds; ++i)
+            for (int pos = 0; pos < 16; ++pos)
+                p.sliceKeys[i][pos] = 0x0101010101010101ULL * ((k[i * nb + pos / 8] >> (8 * (pos % 8))) & 0xFF);
     }
 }
 
@@ -387,7 +648,7 @@ QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64
     } else if (work == Work::Decrypt) {
         DecryptBatches(p, data, done / batch);
     } else {
-        constexpr uint64_t kChunkBatches = 3 * kGroup;
+        constexpr uint64_t kChunkBatches = 4 * kGroup;  // whole sliced groups too
         alignas(64) uint8_t gamma[256 * kChunkBatches];
         for (uint64_t left = done; left;) {
             const uint64_t batches = left / batch < kChunkBatches ? left / batch : kChunkBatches;
@@ -433,6 +694,87 @@ uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t
     const uint64_t done = Run(ctx, data, blocks, counter, Work::Counter);
     ScrubStack();
     return done;
+}
+
+// XTS tweaks a register at a time: a register holds 8 / bw consecutive
+// tweaks, and the next register is this one times x^(8 / bw), lane by lane:
+// every word shifted left by k bits with the top k of the word below (none
+// for word 0), and the k bits leaving the top word reduced into word 0 by a
+// 16-entry table of their products with the constant.
+QVK_VECTOR_TARGET void DSTU7624BulkXtsMask(uint8_t* data, uint64_t* mask, uint64_t blocks, uint64_t* t,
+                                           uint32_t blockWords, uint64_t constant)
+{
+    const uint32_t bw = blockWords, perRegister = 8 / bw;
+    const uint64_t registers = blocks / perRegister;
+    if (registers) {
+        alignas(64) uint64_t first[8], lower[8], top[8], products[16];
+        __mmask8 notLow = 0, low = 0;
+        for (uint32_t q = 0; q < 8; ++q) {
+            if (q % bw == 0) {
+                // The first tweaks one by one, as the modes step them.
+                const uint64_t carry = t[bw - 1] >> 63;
+                for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);
+                t[0] = (t[0] << 1) ^ (carry ? constant : 0);
+                low = static_cast<__mmask8>(low | 1u << q);
+            } else {
+                notLow = static_cast<__mmask8>(notLow | 1u << q);
+            }
+            first[q] = t[q % bw];
+            lower[q] = q % bw ? q - 1 : 0;
+            top[q] = q + bw - 1 < 8 ? q + bw - 1 : 0;
+        }
+        for (uint64_t v = 0; v < 16; ++v) {
+            uint64_t p = 0;
+            for (int bit = 0; bit < 4; ++bit)
+                if ((v >> bit) & 1) p ^= constant << bit;
+            products[v] = p;
+        }
+        const __m512i lowerIndex = _mm512_load_si512(lower), topIndex = _mm512_load_si512(top);
+        const __m512i table0 = _mm512_load_si512(products), table1 = _mm512_load_si512(products + 8);
+        const __m512i left = _mm512_set1_epi64(perRegister), right = _mm512_set1_epi64(64 - perRegister);
+        __m512i r = _mm512_load_si512(first);
+        for (uint64_t i = 0;; ++i) {
+            _mm512_storeu_si512(mask + 8 * i, r);
+            _mm512_storeu_si512(data + 64 * i, _mm512_xor_si512(_mm512_loadu_si512(data + 64 * i), r));
+            if (i + 1 == registers) break;
+            const __m512i below = _mm512_maskz_permutexvar_epi64(notLow, lowerIndex, r);
+            const __m512i out = _mm512_srlv_epi64(_mm512_maskz_permutexvar_epi64(low, topIndex, r), right);
+            const __m512i reduced = _mm512_maskz_permutex2var_epi64(low, table0, out, table1);
+            r = _mm512_ternarylogic_epi64(_mm512_sllv_epi64(r, left), _mm512_srlv_epi64(below, right), reduced, 0x96);
+        }
+        _mm512_store_si512(first, r);
+        for (uint32_t w = 0; w < bw; ++w) t[w] = first[8 - bw + w];
+        SecureWipe(first, sizeof first);
+        ClearVectorRegisters();
+    }
+    // What is left of a register's worth, one by one.
+    for (uint64_t b = registers * perRegister; b < blocks; ++b) {
+        const uint64_t carry = t[bw - 1] >> 63;
+        for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);
+        t[0] = (t[0] << 1) ^ (carry ? constant : 0);
+        for (uint32_t w = 0; w < bw; ++w) {
+            mask[b * bw + w] = t[w];
+            uint64_t d;
+            std::memcpy(&d, data + 8 * (b * bw + w), 8);
+            d ^= t[w];
+            std::memcpy(data + 8 * (b * bw + w), &d, 8);
+        }
+    }
+}
+
+QVK_VECTOR_TARGET void DSTU7624BulkXor(uint8_t* data, const uint64_t* mask, uint64_t words)
+{
+    uint64_t w = 0;
+    for (; w + 8 <= words; w += 8)
+        _mm512_storeu_si512(data + 8 * w,
+                            _mm512_xor_si512(_mm512_loadu_si512(data + 8 * w), _mm512_loadu_si512(mask + w)));
+    if (w < words) {
+        const __mmask8 m = static_cast<__mmask8>((1u << (words - w)) - 1);
+        _mm512_mask_storeu_epi64(
+            data + 8 * w, m,
+            _mm512_xor_si512(_mm512_maskz_loadu_epi64(m, data + 8 * w), _mm512_maskz_loadu_epi64(m, mask + w)));
+    }
+    ClearVectorRegisters();
 }
 
 }  // namespace qvkcrypto

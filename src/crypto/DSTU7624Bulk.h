@@ -30,4 +30,12 @@ uint64_t DSTU7624BulkDecrypt(const DSTU7624Context* ctx, uint8_t* data, uint64_t
 // encrypted counter.
 uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t blocks, uint64_t* counter);
 
+// XTS, vector path only: for each of `blocks` blocks, t := t * x (modulo the
+// block size's polynomial, reduced by `constant`), the block xored with t and
+// t kept in `mask` (blocks * blockWords words) for the second xor.
+void DSTU7624BulkXtsMask(uint8_t* data, uint64_t* mask, uint64_t blocks, uint64_t* t, uint32_t blockWords,
+                         uint64_t constant);
+// data ^= mask over `words` 64-bit words; vector path only.
+void DSTU7624BulkXor(uint8_t* data, const uint64_t* mask, uint64_t words);
+
 }  // namespace qvkcrypto

@@ -1151,12 +1151,6 @@ inline void XorTweak(uint8_t* block, const uint64_t* tweak, uint32_t words)
     for (uint32_t w = 0; w < words; ++w) Store64(block + 8 * w, Load64(block + 8 * w) ^ tweak[w]);
 }
 
-// data ^= mask, word by word as XorTweak does.
-inline void XorWords(uint8_t* data, const uint64_t* mask, uint64_t words)
-{
-    for (uint64_t w = 0; w < words; ++w) Store64(data + 8 * w, Load64(data + 8 * w) ^ mask[w]);
-}
-
 // Whole XTS blocks from `block` on: the tweaks of a chunk are made first,
 // then its blocks go through the cipher together. Returns how many blocks
 // it did (none when the vector path does not serve the context).
@@ -1172,26 +1166,15 @@ uint64_t XtsBulk(DSTU7624Context* ctx, uint8_t* block, uint64_t count, bool decr
     uint64_t done = 0;
     while (count - done >= batch) {
         const uint64_t n = (count - done < chunkBlocks ? count - done : chunkBlocks) / batch * batch;
-        // The tweak doubled block by block, inline (the exported multiply
-        // goes through the library's symbol table), then the whole chunk
-        // xored as one flat run of words.
-        uint64_t t[8];
-        std::memcpy(t, ctx->iv, blockBytes);
-        for (uint64_t i = 0; i < n; ++i) {
-            const uint64_t top = t[bw - 1] >> 63;
-            for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);
-            t[0] = (t[0] << 1) ^ (constant & (0 - top));
-            std::memcpy(tweaks + i * bw, t, blockBytes);
-        }
-        std::memcpy(ctx->iv, t, blockBytes);
-        Wipe(t, sizeof t);
+        // The chunk's tweaks made in vector registers and xored in as they
+        // are made, kept for the xor after the cipher.
         const uint64_t words = n * bw;
-        XorWords(block, tweaks, words);
+        qvkcrypto::DSTU7624BulkXtsMask(block, tweaks, n, ctx->iv, bw, constant);
         if (decrypting)
             qvkcrypto::DSTU7624BulkDecrypt(ctx, block, n);
         else
             qvkcrypto::DSTU7624BulkEncrypt(ctx, block, n);
-        XorWords(block, tweaks, words);
+        qvkcrypto::DSTU7624BulkXor(block, tweaks, words);
         block += n * blockBytes;
         done += n;
     }

@@ -1,5 +1,6 @@
-// GOST 34.311-95 steps with AVX-512 (256-bit registers) around the table
-// encryption of the portable code.
+// GOST 34.311-95 steps with AVX-512 (256-bit registers) around table-driven
+// GOST 28147 encryptions: the four of a step interleaved in general
+// registers (table lookups have lower latency here than byte permutes).
 #include "crypto/GOST34311Vector.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -138,10 +139,103 @@ struct KeyIndex {
 
 constexpr KeyIndex kKeyIndex{};
 
+// One step of the four encryptions of a hash step: q ^= f(p + K_i) for each.
+// Written out for the processor: byte indexes taken as the low and high
+// bytes of four registers that have them (no shifts for bytes 1 and 3), one
+// index register renamed for all lookups, the keys read from memory; the
+// compiler's own code moved key words through vector registers and
+// zero-extended indexes twice.
+#define QVK_GOST_CHAIN(n)                                                                                              \
+    "mov %[P" #n "], %k[X" #n "]\n\t"                                                                                  \
+    "add %[K" #n "], %k[X" #n "]\n\t"                                                                                  \
+    "movzbl %b[X" #n "], %k[i]\n\t"                                                                                    \
+    "xor (%[t],%q[i],4), %[Q" #n "]\n\t"                                                                               \
+    "movzbl %h[X" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0x400(%[t],%q[i],4), %[Q" #n "]\n\t"                                                                          \
+    "shr $16, %k[X" #n "]\n\t"                                                                                         \
+    "movzbl %b[X" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0x800(%[t],%q[i],4), %[Q" #n "]\n\t"                                                                          \
+    "movzbl %h[X" #n "], %k[i]\n\t"                                                                                    \
+    "xor 0xc00(%[t],%q[i],4), %[Q" #n "]\n\t"
+
+// Two chains per statement, so that the compiler needs few free registers
+// around it (sanitizer and unoptimised builds included).
+#define QVK_GOST_PAIR(p, q, r, m, n, xm, xn)                                                                           \
+    {                                                                                                                  \
+        uint32_t x##m, x##n, index;                                                                                    \
+        __asm__(QVK_GOST_CHAIN(m) QVK_GOST_CHAIN(n)                                                                    \
+                : [Q##m] "+r"(q##m), [Q##n] "+r"(q##n), [X##m] "=&" xm(x##m), [X##n] "=&" xn(x##n), [i] "=&D"(index)   \
+                : [P##m] "r"(p##m), [P##n] "r"(p##n), [t] "r"(t), [K##m] "m"(k##m[r]), [K##n] "m"(k##n[r]));           \
+    }
+
+#define QVK_GOST_STEP4(p, q, r) QVK_GOST_PAIR(p, q, r, 0, 1, "a", "b") QVK_GOST_PAIR(p, q, r, 2, 3, "c", "d")
+
+// The same over three lookups instead of four, for long runs: nibbles 0-2
+// index a 4096-entry table, nibbles 3-5 another, nibbles 6-7 the last of the
+// expanded tables (WideTables). Fewer operations per step, and the four
+// chains are limited by how many operations the processor issues.
+#define QVK_GOST_WIDE_CHAIN(n)                                                                                         \
+    "mov %[P" #n "], %k[X" #n "]\n\t"                                                                                  \
+    "add %[K" #n "], %k[X" #n "]\n\t"                                                                                  \
+    "mov %k[X" #n "], %k[i]\n\t"                                                                                       \
+    "and $0xfff, %k[i]\n\t"                                                                                            \
+    "xor (%[t],%q[i],4), %[Q" #n "]\n\t"                                                                               \
+    "mov %k[X" #n "], %k[i]\n\t"                                                                                       \
+    "shr $24, %k[i]\n\t"                                                                                               \
+    "xor 0x8000(%[t],%q[i],4), %[Q" #n "]\n\t"                                                                         \
+    "shr $12, %k[X" #n "]\n\t"                                                                                         \
+    "and $0xfff, %k[X" #n "]\n\t"                                                                                      \
+    "xor 0x4000(%[t],%q[X" #n "],4), %[Q" #n "]\n\t"
+
+#define QVK_GOST_WIDE_PAIR(p, q, r, m, n)                                                                              \
+    {                                                                                                                  \
+        uint32_t x##m, x##n, index;                                                                                    \
+        __asm__(QVK_GOST_WIDE_CHAIN(m) QVK_GOST_WIDE_CHAIN(n)                                                          \
+                : [Q##m] "+r"(q##m), [Q##n] "+r"(q##n), [X##m] "=&r"(x##m), [X##n] "=&r"(x##n), [i] "=&r"(index)       \
+                : [P##m] "r"(p##m), [P##n] "r"(p##n), [t] "r"(t), [K##m] "m"(k##m[r]), [K##n] "m"(k##n[r]));           \
+    }
+
+#define QVK_GOST_WIDE_STEP4(p, q, r) QVK_GOST_WIDE_PAIR(p, q, r, 0, 1) QVK_GOST_WIDE_PAIR(p, q, r, 2, 3)
+
+// Tables of the three lookups, in one run: 4096 entries for bits 0-11,
+// 4096 for bits 12-23, 256 for bits 24-31.
+constexpr size_t kWideEntries = 2 * 4096 + 256;
+// Runs at least this long build them (a few microseconds) on the stack.
+constexpr size_t kWideBlocks = 512;
+
+// The expanded tables put each nibble's output on bits of its own, so table 1
+// splits into its two nibbles' parts; false (use the four lookups) where it
+// does not.
+QVK_VECTOR_TARGET bool WideTables(const uint32_t (*t)[256], uint32_t* wide)
+{
+    for (unsigned h = 0; h < 16; ++h)
+        for (unsigned l = 0; l < 16; ++l)
+            if (t[1][16 * h + l] != (t[1][l] ^ t[1][16 * h] ^ t[1][0])) return false;
+    // Bits 0-11: table 0 by byte 0, xor table 1 by nibble 2 (nibble 3 zero).
+    for (unsigned n = 0; n < 16; ++n) {
+        const __m512i part = _mm512_set1_epi32(static_cast<int>(t[1][n]));
+        for (unsigned j = 0; j < 16; ++j)
+            _mm512_store_si512(wide + 256 * n + 16 * j, _mm512_xor_si512(_mm512_load_si512(t[0] + 16 * j), part));
+    }
+    // Bits 12-23: nibble 3's part of table 1 (its nibble 2 part taken off),
+    // xor table 2 by byte 2.
+    alignas(64) uint32_t third[16];
+    for (unsigned n = 0; n < 16; ++n) third[n] = t[1][16 * n] ^ t[1][0];
+    const __m512i parts = _mm512_load_si512(third);
+    for (unsigned b = 0; b < 256; ++b)
+        _mm512_store_si512(wide + 4096 + 16 * b, _mm512_xor_si512(parts, _mm512_set1_epi32(static_cast<int>(t[2][b]))));
+    std::memcpy(wide + 8192, t[3], sizeof t[3]);
+    return true;
+}
+
 }  // namespace
 
-QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* H, const uint8_t* blocks, size_t count,
-                                            uint8_t* checksum)
+namespace {
+
+// The step loop; with Wide, its encryptions look up `wide` (WideTables).
+template <bool Wide>
+QVK_VECTOR_TARGET __attribute__((noinline)) void Steps(GOST34311Context* context, uint8_t* H, const uint8_t* blocks,
+                                                       size_t count, uint8_t* checksum, const uint32_t* wide)
 {
     const __m256i c3 = _mm256_setr_epi64x(static_cast<long long>(0xFF00FF00FF00FF00ull), 0x00FF00FF00FF00FFll,
                                           static_cast<long long>(0xFF0000FF00FFFF00ull),
@@ -182,19 +276,38 @@ QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* 
         // Table lookups: with the four chains interleaved their latency is
         // lower than that of byte permutes on this work (measured), and the
         // words stay in general registers between the 32 rounds.
+        // The words go between vector and general registers directly, never
+        // through memory: a load of what narrower stores just wrote waits for
+        // them to retire.
         const __m128i hl = _mm256_castsi256_si128(h), hh = _mm256_extracti128_si256(h, 1);
-        const uint64_t q[4] = {
-            static_cast<uint64_t>(_mm_cvtsi128_si64(hl)), static_cast<uint64_t>(_mm_extract_epi64(hl, 1)),
-            static_cast<uint64_t>(_mm_cvtsi128_si64(hh)), static_cast<uint64_t>(_mm_extract_epi64(hh, 1))};
-        uint32_t n[8];
-        for (int i = 0; i < 4; ++i) {
-            n[2 * i] = static_cast<uint32_t>(q[i]);
-            n[2 * i + 1] = static_cast<uint32_t>(q[i] >> 32);
+        const uint64_t q0 = static_cast<uint64_t>(_mm_cvtsi128_si64(hl));
+        const uint64_t q1 = static_cast<uint64_t>(_mm_extract_epi64(hl, 1));
+        const uint64_t q2 = static_cast<uint64_t>(_mm_cvtsi128_si64(hh));
+        const uint64_t q3 = static_cast<uint64_t>(_mm_extract_epi64(hh, 1));
+        {
+            using namespace gost28147core;
+            const uint32_t *k0 = keys[0], *k1 = keys[1], *k2 = keys[2], *k3 = keys[3];
+            // Either the four expanded tables or the three wide ones.
+            [[maybe_unused]] const Tables t4 = context->expandedSBox.tables;
+            [[maybe_unused]] const uint32_t* tw = wide;
+            uint32_t a0 = static_cast<uint32_t>(q0), b0 = static_cast<uint32_t>(q0 >> 32);
+            uint32_t a1 = static_cast<uint32_t>(q1), b1 = static_cast<uint32_t>(q1 >> 32);
+            uint32_t a2 = static_cast<uint32_t>(q2), b2 = static_cast<uint32_t>(q2 >> 32);
+            uint32_t a3 = static_cast<uint32_t>(q3), b3 = static_cast<uint32_t>(q3 >> 32);
+            if constexpr (Wide) {
+                const uint32_t* t = tw;
+                GOST_ENCRYPT_STEPS(QVK_GOST_WIDE_STEP4)
+            } else {
+                const Tables t = t4;
+                GOST_ENCRYPT_STEPS(QVK_GOST_STEP4)
+            }
+            // N1 ends in b, N2 in a.
+            const __m128i lo = _mm_insert_epi64(_mm_cvtsi64_si128(static_cast<long long>(b0 | uint64_t(a0) << 32)),
+                                                static_cast<long long>(b1 | uint64_t(a1) << 32), 1);
+            const __m128i hi = _mm_insert_epi64(_mm_cvtsi64_si128(static_cast<long long>(b2 | uint64_t(a2) << 32)),
+                                                static_cast<long long>(b3 | uint64_t(a3) << 32), 1);
+            s = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
         }
-        gost28147core::Encrypt4(n, keys[0], keys[1], keys[2], keys[3], context->expandedSBox.tables);
-        s = _mm256_setr_epi32(static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]),
-                              static_cast<int>(n[3]), static_cast<int>(n[4]), static_cast<int>(n[5]),
-                              static_cast<int>(n[6]), static_cast<int>(n[7]));
         h = _mm256_xor_si256(early, PsiPower(s, 2));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(H), h);
@@ -211,6 +324,26 @@ QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* 
         SecureWipe(sum, sizeof sum);
     }
     SecureWipe(keys, sizeof keys);
+}
+
+}  // namespace
+
+QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* H, const uint8_t* blocks, size_t count,
+                                            uint8_t* checksum)
+{
+    if (count >= kWideBlocks) {
+        alignas(64) uint32_t wide[kWideEntries];
+        if (WideTables(context->expandedSBox.tables, wide)) {
+            Steps<true>(context, H, blocks, count, checksum, wide);
+            // The loop's frame (spilled step keys) lies below these tables,
+            // beyond what the caller's scrub reaches.
+            ScrubStackSmall();
+            SecureWipe(wide, sizeof wide);
+            return;
+        }
+        SecureWipe(wide, sizeof wide);
+    }
+    Steps<false>(context, H, blocks, count, checksum, nullptr);
 }
 
 }  // namespace qvkcrypto

@@ -56,8 +56,9 @@ TEST(Dstu7624Bulk, PublishedExamplesOnBothPaths)
             SCOPED_TRACE(testing::Message() << tc.blockBits << "/" << tc.key.size() * 8 << (vector ? " vector" : ""));
             auto c = Keyed(tc.blockBits, tc.key);
             ASSERT_TRUE(c);
-            // Three batches and a block, each block the example.
-            const uint32_t blocks = 3 * 2048 / tc.blockBits + 1;
+            // Five batches and a block (for 128-bit blocks one group of 64
+            // on the byte-sliced kernel, a batch and a block), each block the example.
+            const uint32_t blocks = 5 * 2048 / tc.blockBits + 1;
             Bytes data;
             for (uint32_t i = 0; i < blocks; ++i) data.insert(data.end(), tc.input.begin(), tc.input.end());
             ASSERT_EQ(1, DSTU7624EncryptECB(data.data(), blocks, c.get()));
@@ -99,7 +100,10 @@ TEST(Dstu7624Bulk, PathsAgreeOnRandomKeysAndLengths)
     for (const Variant& v : kVariants) {
         const uint32_t bytes = v.block / 8;
         const uint32_t batch = 2048 / v.block;
-        for (uint32_t blocks : {1u, batch - 1, batch, batch + 1, 5 * batch - 1, 17 * batch + 3, 41 * batch + 7}) {
+        // 128-bit blocks also go 64 at a time (four batches): around those
+        // boundaries too.
+        for (uint32_t blocks : {1u, batch - 1, batch, batch + 1, 4 * batch - 1, 4 * batch, 4 * batch + 1, 5 * batch - 1,
+                                8 * batch + batch / 2, 17 * batch + 3, 41 * batch + 7}) {
             SCOPED_TRACE(testing::Message() << v.block << "/" << v.key << " blocks " << blocks);
             const Bytes key = Random(rng, v.key / 8), iv = Random(rng, bytes);
             const Bytes plain = Random(rng, size_t(blocks) * bytes);

@@ -67,6 +67,58 @@ TEST(Gost34311Vector, PathsAgreeOnRandomSBoxesMessagesAndSplits)
     }
 }
 
+// Long runs of whole blocks in one update (512 blocks and more) go through
+// three-lookup tables built for the call; around that length, on random
+// S-boxes, and on a context whose expanded tables were written directly and
+// do not split by nibble (the four lookups must serve it).
+TEST(Gost34311Vector, LongRunsAgree)
+{
+    if (!qvkcrypto::ProcessorHasVectorFeatures())
+        GTEST_SKIP() << "this processor lacks AVX-512 VBMI or GFNI: the vector path is not tested here";
+    struct Case {
+        size_t length;
+        std::vector<size_t> cuts;
+    };
+    const Case cases[] = {
+        {512 * 32, {}},
+        {512 * 32 - 1, {}},
+        {511 * 32 + 5, {3}},                  // 511 whole blocks after the first piece
+        {513 * 32 + 7, {32}},                 // 512 blocks left after one
+        {1400 * 32 + 19, {7, 7 + 600 * 32}},  // a run, then the rest after a partial block
+    };
+    std::mt19937 rng(3411);
+    for (const Case& tc : cases) {
+        for (bool directTables : {false, true}) {
+            SCOPED_TRACE(testing::Message() << tc.length << (directTables ? " tables written directly" : ""));
+            Bytes sBox(64), start(32), message(tc.length);
+            for (auto* v : {&sBox, &start, &message})
+                for (auto& b : *v) b = static_cast<uint8_t>(rng());
+            Bytes hashes[2];
+            GOST34311Context contexts[2];
+            const uint32_t entry = static_cast<uint32_t>(rng()) | 1;
+            for (int v = 0; v < 2; ++v) {
+                VectorPath path(v == 1);
+                GOST34311Context& c = contexts[v];
+                c = GOST34311Context{};
+                ASSERT_EQ(GOST34311SetParameter(&c, sBox.data(), GOST34311_SBOX), 1);
+                if (directTables) c.expandedSBox.tables[1][0x35] ^= entry;
+                ASSERT_EQ(GOST34311SetParameter(&c, start.data(), GOST34311_START_VECTOR), 1);
+                size_t at = 0;
+                for (size_t cut : tc.cuts) {
+                    ASSERT_EQ(GOST34311UpdateHash(message.data() + at, static_cast<uint32_t>(cut - at), &c), 1);
+                    at = cut;
+                }
+                ASSERT_EQ(GOST34311UpdateHash(message.data() + at, static_cast<uint32_t>(message.size() - at), &c), 1);
+                hashes[v].resize(32);
+                ASSERT_EQ(GOST34311FinishHash(0, &c), 1);
+                ASSERT_EQ(GOST34311GetParameter(&c, hashes[v].data(), GOST34311_HASH), 1);
+            }
+            EXPECT_EQ(hashes[1], hashes[0]);
+            EXPECT_EQ(std::memcmp(&contexts[1], &contexts[0], sizeof contexts[0]), 0);
+        }
+    }
+}
+
 TEST(Gost34311Vector, SingleStepOnSeparateBuffersAgrees)
 {
     if (!qvkcrypto::ProcessorHasVectorFeatures())
