@@ -215,7 +215,7 @@ QVK_VECTOR_TARGET bool WideTables(const uint32_t (*t)[256], uint32_t* wide)
     for (unsigned n = 0; n < 16; ++n) {
         const __m512i part = _mm512_set1_epi32(static_cast<int>(t[1][n]));
         for (unsigned j = 0; j < 16; ++j)
-            _mm512_store_si512(wide + 256 * n + 16 * j, _mm512_xor_si512(_mm512_load_si512(t[0] + 16 * j), part));
+            _mm512_store_si512(wide + 256 * n + 16 * j, _mm512_xor_si512(_mm512_loadu_si512(t[0] + 16 * j), part));
     }
     // Bits 12-23: nibble 3's part of table 1 (its nibble 2 part taken off),
     // xor table 2 by byte 2.
