@@ -296,15 +296,23 @@ CK_RV CreateObjectForClass(CK_OBJECT_CLASS objectClass, const CK_ATTRIBUTE* entr
 CK_RV CreateObjectFromTemplate(const CK_ATTRIBUTE* entries, CK_ULONG count, bool useHooks, PKCS11Object** out)
 {
     if (count == 0 || entries == nullptr) return CKR_TEMPLATE_INCONSISTENT;
+    // The class chooses the object's attribute table, so every CKA_CLASS
+    // entry must name the same one: a later, different class would leave an
+    // object whose stored form another class cannot read back.
+    bool found = false;
+    CK_OBJECT_CLASS objectClass = 0;
     for (CK_ULONG i = 0; i < count; ++i) {
         if (entries[i].type != CKA_CLASS) continue;
         if (entries[i].ulValueLen != sizeof(CK_OBJECT_CLASS) || entries[i].pValue == nullptr)
             return CKR_ATTRIBUTE_VALUE_INVALID;
-        CK_OBJECT_CLASS objectClass = 0;
-        std::memcpy(&objectClass, entries[i].pValue, sizeof(objectClass));
-        return CreateObjectForClass(objectClass, entries, count, useHooks, out);
+        CK_OBJECT_CLASS named = 0;
+        std::memcpy(&named, entries[i].pValue, sizeof(named));
+        if (found && named != objectClass) return CKR_TEMPLATE_INCONSISTENT;
+        found = true;
+        objectClass = named;
     }
-    return CKR_TEMPLATE_INCONSISTENT;
+    if (!found) return CKR_TEMPLATE_INCONSISTENT;
+    return CreateObjectForClass(objectClass, entries, count, useHooks, out);
 }
 
 CK_RV CreateObjectFromStoredForm(const std::uint8_t* bytes, CK_ULONG length, PKCS11Object** out)

@@ -348,6 +348,19 @@ TEST(ObjectClasses, CreationRules)
             << c.name;
         EXPECT_EQ(made.object != nullptr, c.expected == CKR_OK) << c.name;
     }
+    // A record from the key (read without the hooks) of a class with no
+    // table of its own that names a second, different class made an object
+    // of the first class carrying the second, whose own stored form then did
+    // not read back (found by fuzzing).
+    CK_ULONG vendorClass = 0xDA03;
+    const CK_ATTRIBUTE twoClasses[] = {
+        {CKA_CLASS, &vendorClass, sizeof(vendorClass)}, {CKA_LABEL, (void*)"x", 1}, {CKA_CLASS, &pub, sizeof(pub)}};
+    const CK_ATTRIBUTE oneClassTwice[] = {{CKA_CLASS, &vendorClass, sizeof(vendorClass)},
+                                          {CKA_LABEL, (void*)"x", 1},
+                                          {CKA_CLASS, &vendorClass, sizeof(vendorClass)}};
+    Owned refused, kept;
+    EXPECT_EQ(CreateObjectFromTemplate(twoClasses, 3, false, &refused.object), CKR_TEMPLATE_INCONSISTENT);
+    EXPECT_EQ(CreateObjectFromTemplate(oneClassTwice, 3, false, &kept.object), CKR_OK);
 }
 
 TEST(ObjectClasses, DefaultsOfEachClass)
