@@ -88,6 +88,9 @@ private:
     struct StoredRecord;
     CK_RV ReadRecords(CK_BYTE area, std::vector<StoredRecord>* records, bool parse);
     CK_RV WriteObjectArea(CK_BYTE area, const std::vector<std::uint8_t>& records);
+    // The area's records followed by those of the objects.
+    CK_RV ContentWithObjects(PKCS11Object* const* objects, std::uint32_t count, CK_BYTE area,
+                             std::vector<std::uint8_t>* content);
     CK_RV CheckAreaAccess(CK_BYTE area);
     CK_RV RemoveObjectHeld(PKCS11Device* device, CK_OBJECT_HANDLE handle, CK_BYTE area, bool keepDeviceCopy,
                            bool* deviceChanged);

@@ -52,6 +52,17 @@ CK_ULONG StoredHandle(const PKCS11Object* object)
     return object->GetInteger(CKA_VENDOR_OBJECT_HANDLE, &handle) == CKR_OK ? handle : 0;
 }
 
+// Whether `size` bytes of object records fit the area beside its header (the
+// public area starts with the mark and the token record); the header and the
+// area's capacity.
+CK_RV AreaRoom(PKCS11Device* device, CK_BYTE area, std::uint64_t size, std::uint64_t* header, std::uint32_t* capacity)
+{
+    const CK_RV rv = device->GetAreaCapacity(area, capacity);
+    if (rv != CKR_OK) return rv;
+    *header = area == 0 ? TOKEN_STORAGE_MARK_BYTES + device->GetTokenRecordSize() : 0;
+    return *header + size > *capacity ? CKR_DEVICE_MEMORY : CKR_OK;
+}
+
 }  // namespace
 
 CK_RV AppendObjectRecord(const PKCS11Object* object, std::vector<std::uint8_t>* out)
@@ -158,10 +169,9 @@ CK_RV PKCS11TokenStorage::WriteObjectArea(CK_BYTE area, const std::vector<std::u
     TokenRecordBytes record;
     if ((rv = ReadTokenRecord(&record)) != CKR_OK) return area == 0 ? rv : CKR_DEVICE_ERROR;
     const std::uint32_t recordSize = device->GetTokenRecordSize();
+    std::uint64_t header = 0;
     std::uint32_t capacity = 0;
-    if ((rv = device->GetAreaCapacity(area, &capacity)) != CKR_OK) return rv;
-    const std::uint64_t header = area == 0 ? TOKEN_STORAGE_MARK_BYTES + recordSize : 0;
-    if (header + records.size() > capacity) return CKR_DEVICE_MEMORY;
+    if ((rv = AreaRoom(device, area, records.size(), &header, &capacity)) != CKR_OK) return rv;
     const std::uint32_t free = static_cast<std::uint32_t>(capacity - header - records.size());
     if ((rv = device->SetFreeMemory(record.get(), area, free)) != CKR_OK) return rv;
     if (area == 0) {
@@ -264,13 +274,21 @@ CK_RV PKCS11TokenStorage::AppendObjects(PKCS11Object* const* objects, std::uint3
     if ((rv = GetDevice(&device)) != CKR_OK) return rv;
     StorageHold hold(device);
     if (hold.Result() != CKR_OK) return hold.Result();
-    std::vector<StoredRecord> records;
-    if ((rv = ReadRecords(area, &records, false)) != CKR_OK) return rv;
     std::vector<std::uint8_t> content;
-    for (const StoredRecord& r : records) content.insert(content.end(), r.bytes.begin(), r.bytes.end());
-    for (std::uint32_t i = 0; i < count; ++i)
-        if (objects[i] != nullptr && (rv = AppendObjectRecord(objects[i], &content)) != CKR_OK) return rv;
+    if ((rv = ContentWithObjects(objects, count, area, &content)) != CKR_OK) return rv;
     return WriteObjectArea(area, content);
+}
+
+CK_RV PKCS11TokenStorage::ContentWithObjects(PKCS11Object* const* objects, std::uint32_t count, CK_BYTE area,
+                                             std::vector<std::uint8_t>* content)
+{
+    std::vector<StoredRecord> records;
+    CK_RV rv = ReadRecords(area, &records, false);
+    if (rv != CKR_OK) return rv;
+    for (const StoredRecord& r : records) content->insert(content->end(), r.bytes.begin(), r.bytes.end());
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (objects[i] != nullptr && (rv = AppendObjectRecord(objects[i], content)) != CKR_OK) return rv;
+    return CKR_OK;
 }
 
 CK_RV PKCS11TokenStorage::CheckRoom(PKCS11Object* const* objects, std::uint32_t count, CK_BYTE area)
@@ -282,19 +300,11 @@ CK_RV PKCS11TokenStorage::CheckRoom(PKCS11Object* const* objects, std::uint32_t 
     PKCS11Device* device = nullptr;
     if ((rv = GetDevice(&device)) != CKR_OK) return rv;
     if (device->HasNativeObjectStore()) return CKR_OK;
-    std::vector<StoredRecord> records;
-    if ((rv = ReadRecords(area, &records, false)) != CKR_OK) return rv;
-    std::uint64_t used = area == 0 ? TOKEN_STORAGE_MARK_BYTES + device->GetTokenRecordSize() : 0;
-    for (const StoredRecord& r : records) used += r.bytes.size();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (objects[i] == nullptr) continue;
-        CK_ULONG length = 0;
-        if ((rv = objects[i]->Serialize(nullptr, &length)) != CKR_OK) return rv;
-        used += OBJECT_HEADER_BYTES + std::uint64_t{length};
-    }
+    std::vector<std::uint8_t> content;
+    if ((rv = ContentWithObjects(objects, count, area, &content)) != CKR_OK) return rv;
+    std::uint64_t header = 0;
     std::uint32_t capacity = 0;
-    if ((rv = device->GetAreaCapacity(area, &capacity)) != CKR_OK) return rv;
-    return used > capacity ? CKR_DEVICE_MEMORY : CKR_OK;
+    return AreaRoom(device, area, content.size(), &header, &capacity);
 }
 
 CK_RV PKCS11TokenStorage::RemoveObject(CK_OBJECT_HANDLE handle, CK_BYTE area, bool keepDeviceCopy)
