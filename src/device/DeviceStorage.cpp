@@ -200,16 +200,7 @@ uint32_t ResetMemoryImages(DeviceContext* context, uint32_t area)
 
 uint32_t ReadMemoryBlock(DeviceContext* context, uint8_t out[32], uint32_t block)
 {
-    const uint32_t publicBlocks = PublicAreaSize(context) / kChunk;
-    if (block >= publicBlocks + kPrivateSize / kChunk) return KEYERR_BAD_PARAMETER;
-    const uint32_t area = block < publicBlocks ? kAreaPublic : kAreaPrivate;
-    const uint32_t r = LoadMemoryImage(context, area);
-    if (r != 0) return r;
-    if (area == kAreaPublic)
-        std::memcpy(out, context->publicImage + block * kChunk, kChunk);
-    else
-        std::memcpy(out, context->privateImage + (block - publicBlocks) * kChunk, kChunk);
-    return 0;
+    return ReadMemoryBlocks(context, out, block, 1);
 }
 
 uint32_t ReadMemoryBlocks(DeviceContext* context, uint8_t* out, uint32_t firstBlock, uint32_t count)
