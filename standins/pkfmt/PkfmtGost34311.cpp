@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "PkfmtCertificate.h"
 #include "PkfmtDerObject.h"
@@ -88,11 +89,10 @@ public:
         const int count = sk_ASN1_TYPE_num(sequence.get());
         if (count != 1 && count != 2) return PKI_E_BAD_ENCODING;
         // Only DER: what is read must be written back byte for byte.
-        unsigned char* again = nullptr;
-        const int againLength = i2d_ASN1_SEQUENCE_ANY(sequence.get(), &again);
-        const bool canonical = againLength == static_cast<int>(length) && std::memcmp(again, data, length) == 0;
-        OPENSSL_free(again);
-        if (!canonical) return PKI_E_BAD_ENCODING;
+        std::vector<std::uint8_t> again;
+        if (!ToDer(sequence.get(), i2d_ASN1_SEQUENCE_ANY, &again) || again.size() != length ||
+            std::memcmp(again.data(), data, length) != 0)
+            return PKI_E_BAD_ENCODING;
 
         const std::uint8_t* vector = nullptr;
         if (count == 2) {

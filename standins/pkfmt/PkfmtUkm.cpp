@@ -51,13 +51,8 @@ bool PutTagged(int constructed, int tag, int xclass, const Bytes& content, Bytes
 bool OctetsDer(const std::uint8_t* data, std::size_t length, Bytes* out)
 {
     Asn1Octets s(ASN1_OCTET_STRING_new());
-    if (!s || ASN1_OCTET_STRING_set(s.get(), data, static_cast<int>(length)) != 1) return false;
-    unsigned char* der = nullptr;
-    const int n = i2d_ASN1_OCTET_STRING(s.get(), &der);
-    if (n <= 0) return false;
-    out->assign(der, der + n);
-    OPENSSL_free(der);
-    return true;
+    return s && ASN1_OCTET_STRING_set(s.get(), data, static_cast<int>(length)) == 1 &&
+           ToDer(s.get(), i2d_ASN1_OCTET_STRING, out);
 }
 
 // Reads one header at *p within [*p, end): its tag, class and content length;
@@ -216,12 +211,7 @@ private:
         std::unique_ptr<X509_ALGOR, AlgorithmFree> a(X509_ALGOR_new());
         if (!oid || !a || X509_ALGOR_set0(a.get(), oid.get(), V_ASN1_UNDEF, nullptr) != 1) return false;
         oid.release();  // the algorithm owns it now
-        unsigned char* der = nullptr;
-        const int n = i2d_X509_ALGOR(a.get(), &der);
-        if (n <= 0) return false;
-        out->assign(der, der + n);
-        OPENSSL_free(der);
-        return true;
+        return ToDer(a.get(), i2d_X509_ALGOR, out);
     }
 
     std::string algorithm_;  // empty while nothing was set
