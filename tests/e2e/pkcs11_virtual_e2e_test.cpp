@@ -19,6 +19,7 @@
 
 #include "E2EProcess.h"
 #include "KeyRig.h"
+#include "Pkcs11Module.h"
 #include "device/DeviceProtocol.h"
 #include "keymedia/KMDevice.h"
 #include "pkcs11/PKCS11DSTU4145.h"
@@ -29,20 +30,12 @@
 #include "pkcs11/PKCS11TokenStorage.h"
 #include "pkcs11driver/PKCS11Driver.h"
 #include "pkcs11driver/PKCS11VirtualQuorKorvo7Q.h"
-
-#ifndef QVK_PKCS11_MODULE
-#error "QVK_PKCS11_MODULE must name the built module"
-#endif
+#include "support/ByteOrder.h"
 
 namespace qvk::e2e {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::uint32_t LE32(const std::uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 Bytes ReadArea(PKCS11Device& device, CK_BYTE area)
 {
@@ -119,9 +112,9 @@ TEST_F(Pkcs11VirtualE2E, ServesImagesAndLeavesTheKeysRecordsAlone)
     EXPECT_EQ(pub[2], 1);
     std::string label(reinterpret_cast<const char*>(pub.data() + 2 + TOKEN_RECORD_LABEL), 32);
     EXPECT_EQ(label, "004321" + std::string(26, ' '));
-    EXPECT_NE(LE32(pub.data() + 2 + TOKEN_RECORD_FLAGS) & CKF_USER_PIN_INITIALIZED, 0u);
-    EXPECT_EQ(LE32(pub.data() + 2 + 42), capacity - recordSize - 2);
-    EXPECT_EQ(LE32(pub.data() + 2 + 38), 3072u);
+    EXPECT_NE(LoadLE32(pub.data() + 2 + TOKEN_RECORD_FLAGS) & CKF_USER_PIN_INITIALIZED, 0u);
+    EXPECT_EQ(LoadLE32(pub.data() + 2 + 42), capacity - recordSize - 2);
+    EXPECT_EQ(LoadLE32(pub.data() + 2 + 38), 3072u);
     EXPECT_TRUE(ReadArea(virt, 1).empty());
 
     // Writes and erasures change the images only.
@@ -184,18 +177,13 @@ TEST(Pkcs11VirtualContainerRecord, ReplacesOnlyAContainerOrAnEmptyArea)
 
 // ---- Key changes written back to the key ----
 
-const std::string kPin = "12345678";
+const std::string& kPin = kRigPin;
 // The module's container password, written out here rather than taken from
 // the module.
 const char kContainerPassword[] = "Rb8qNw2Xv$5hTm0kLp<3Zc7YeJ4uFa9sGd1WoK6i";
 // The key-media library's name of the full key (Windows-1251).
 const char kFullKey[] = "\xEA\xE2\xEE\xF0 \xD2\xC2\xD0 \xCA\xEE\xF0\xE2\xEE-7\xD4";
 constexpr std::uint32_t kCurve = 0;
-
-CK_UTF8CHAR* U(const std::string& s)
-{
-    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
-}
 
 Bytes Pattern(std::size_t length, std::uint8_t seed)
 {
@@ -528,15 +516,15 @@ TEST_F(Pkcs11VirtualKeysE2E, KeyMediaKeyGetsItsContainerRecordAndKeepsTheLibrary
     const Bytes value = BytesOf(container, CKA_VALUE);
     EXPECT_EQ(ContainerKeyValues(value), (std::vector<Bytes>{signaturePublic, agreementPublic}));
     // The record size field of the private area matches what was appended.
-    EXPECT_EQ(LE32(pub.data() + 2 + 38), 3072u - priv.size());
+    EXPECT_EQ(LoadLE32(pub.data() + 2 + 38), 3072u - priv.size());
 
     // The key's private area: a container of both pairs (made afresh, so
     // not byte for byte the image's) in the library's record form, which
     // the library reads back; its certificate record is untouched.
     const RealAreas real = ReadRealAreas();
     ASSERT_GE(real.privateArea.size(), 4u);
-    EXPECT_EQ(LE32(real.privateArea.data()) & 0xFFFF, 6u);
-    const std::uint32_t length = LE32(real.privateArea.data()) >> 16;
+    EXPECT_EQ(LoadLE32(real.privateArea.data()) & 0xFFFF, 6u);
+    const std::uint32_t length = LoadLE32(real.privateArea.data()) >> 16;
     ASSERT_LE(length + 4, real.privateArea.size());
     const Bytes written(real.privateArea.begin() + 4, real.privateArea.begin() + 4 + length);
     EXPECT_EQ(ContainerKeyValues(written), (std::vector<Bytes>{signaturePublic, agreementPublic}));
@@ -570,41 +558,20 @@ TEST_F(Pkcs11VirtualKeysE2E, KeyMediaKeyGetsItsContainerRecordAndKeepsTheLibrary
               0);
 }
 
-// The built module, loaded for a phase of a test and finalised after it.
-class Module {
+// The built module, loaded and started for a phase of a test and finalised
+// after it.
+class Module : public LoadedModule {
 public:
     Module()
     {
-        handle_ = dlopen(QVK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) {
+        if (!ok()) {
             ADD_FAILURE() << dlerror();
             return;
         }
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
-        if (get == nullptr || get(&f) != CKR_OK || f->C_Initialize(nullptr) != CKR_OK) {
-            ADD_FAILURE() << "module start";
-            f = nullptr;
-            return;
-        }
-        CK_ULONG count = 1;
-        EXPECT_EQ(f->C_GetSlotList(CK_TRUE, &slot, &count), CKR_OK);
-        EXPECT_EQ(count, 1u);
+        Initialize();
     }
-    ~Module()
-    {
-        if (f != nullptr) f->C_Finalize(nullptr);
-        if (handle_ != nullptr) dlclose(handle_);
-    }
-    Module(const Module&) = delete;
-    Module& operator=(const Module&) = delete;
 
-    CK_SESSION_HANDLE UserSession()
-    {
-        CK_SESSION_HANDLE h = 0;
-        EXPECT_EQ(f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
-        EXPECT_EQ(f->C_Login(h, CKU_USER, U(kPin), kPin.size()), CKR_OK);
-        return h;
-    }
+    CK_SESSION_HANDLE UserSession() { return LoggedIn(kPin); }
     std::vector<CK_OBJECT_HANDLE> Find(CK_SESSION_HANDLE h, CK_OBJECT_CLASS cls, const std::string& label)
     {
         CK_ATTRIBUTE pattern[] = {{CKA_CLASS, &cls, sizeof(cls)},
@@ -625,12 +592,6 @@ public:
         value.resize(a.ulValueLen);
         return value;
     }
-
-    CK_FUNCTION_LIST* f = nullptr;
-    CK_SLOT_ID slot = 0;
-
-private:
-    void* handle_ = nullptr;
 };
 
 TEST_F(Pkcs11VirtualKeysE2E, TokenKeyKeepsThePlainDriversObjectsAndLabelAcrossKeyChanges)
