@@ -101,7 +101,7 @@ void ScrubStack()
 #ifdef __OPTIMIZE__
     Scrub<8192>();
 #else
-    Scrub<32768>();  // unoptimised frames (sanitizer builds above all) are far larger
+    Scrub<65536>();  // unoptimised frames (sanitizer builds above all) are far larger
 #endif
 }
 

@@ -1,6 +1,8 @@
-// GOST 34.311-95 steps with AVX-512 (256-bit registers) around table-driven
-// GOST 28147 encryptions: the four of a step interleaved in general
-// registers (table lookups have lower latency here than byte permutes).
+// GOST 34.311-95 steps with AVX-512 (256-bit registers for key generation,
+// psi mixing and the checksum). The four GOST 28147 encryptions of a step run
+// side by side in one vector register with nibble permutes on long runs, and
+// as four interleaved chains of table loads in general registers on short
+// ones (a login's hashings), which do not pay for making the permute tables.
 #include "crypto/GOST34311Vector.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -11,6 +13,7 @@
 #include <immintrin.h>
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "crypto/CpuFeatures.h"
@@ -170,72 +173,71 @@ constexpr KeyIndex kKeyIndex{};
 
 #define QVK_GOST_STEP4(p, q, r) QVK_GOST_PAIR(p, q, r, 0, 1, "a", "b") QVK_GOST_PAIR(p, q, r, 2, 3, "c", "d")
 
-// The same over three lookups instead of four, for long runs: nibbles 0-2
-// index a 4096-entry table, nibbles 3-5 another, nibbles 6-7 the last of the
-// expanded tables (WideTables). Fewer operations per step, and the four
-// chains are limited by how many operations the processor issues.
-#define QVK_GOST_WIDE_CHAIN(n)                                                                                         \
-    "mov %[P" #n "], %k[X" #n "]\n\t"                                                                                  \
-    "add %[K" #n "], %k[X" #n "]\n\t"                                                                                  \
-    "mov %k[X" #n "], %k[i]\n\t"                                                                                       \
-    "and $0xfff, %k[i]\n\t"                                                                                            \
-    "xor (%[t],%q[i],4), %[Q" #n "]\n\t"                                                                               \
-    "mov %k[X" #n "], %k[i]\n\t"                                                                                       \
-    "shr $24, %k[i]\n\t"                                                                                               \
-    "xor 0x8000(%[t],%q[i],4), %[Q" #n "]\n\t"                                                                         \
-    "shr $12, %k[X" #n "]\n\t"                                                                                         \
-    "and $0xfff, %k[X" #n "]\n\t"                                                                                      \
-    "xor 0x4000(%[t],%q[X" #n "],4), %[Q" #n "]\n\t"
-
-#define QVK_GOST_WIDE_PAIR(p, q, r, m, n)                                                                              \
-    {                                                                                                                  \
-        uint32_t x##m, x##n, index;                                                                                    \
-        __asm__(QVK_GOST_WIDE_CHAIN(m) QVK_GOST_WIDE_CHAIN(n)                                                          \
-                : [Q##m] "+r"(q##m), [Q##n] "+r"(q##n), [X##m] "=&r"(x##m), [X##n] "=&r"(x##n), [i] "=&r"(index)       \
-                : [P##m] "r"(p##m), [P##n] "r"(p##n), [t] "r"(t), [K##m] "m"(k##m[r]), [K##n] "m"(k##n[r]));           \
-    }
-
-#define QVK_GOST_WIDE_STEP4(p, q, r) QVK_GOST_WIDE_PAIR(p, q, r, 0, 1) QVK_GOST_WIDE_PAIR(p, q, r, 2, 3)
-
-// Tables of the three lookups, in one run: 4096 entries for bits 0-11,
-// 4096 for bits 12-23, 256 for bits 24-31.
-constexpr size_t kWideEntries = 2 * 4096 + 256;
-// Runs at least this long build them (a few microseconds) on the stack.
-constexpr size_t kWideBlocks = 512;
-
-// The expanded tables put each nibble's output on bits of its own, so table 1
-// splits into its two nibbles' parts; false (use the four lookups) where it
-// does not.
-QVK_VECTOR_TARGET bool WideTables(const uint32_t (*t)[256], uint32_t* wide)
-{
-    for (unsigned h = 0; h < 16; ++h)
-        for (unsigned l = 0; l < 16; ++l)
-            if (t[1][16 * h + l] != (t[1][l] ^ t[1][16 * h] ^ t[1][0])) return false;
-    // Bits 0-11: table 0 by byte 0, xor table 1 by nibble 2 (nibble 3 zero).
-    for (unsigned n = 0; n < 16; ++n) {
-        const __m512i part = _mm512_set1_epi32(static_cast<int>(t[1][n]));
-        for (unsigned j = 0; j < 16; ++j)
-            _mm512_store_si512(wide + 256 * n + 16 * j, _mm512_xor_si512(_mm512_loadu_si512(t[0] + 16 * j), part));
-    }
-    // Bits 12-23: nibble 3's part of table 1 (its nibble 2 part taken off),
-    // xor table 2 by byte 2.
-    alignas(64) uint32_t third[16];
-    for (unsigned n = 0; n < 16; ++n) third[n] = t[1][16 * n] ^ t[1][0];
-    const __m512i parts = _mm512_load_si512(third);
-    for (unsigned b = 0; b < 256; ++b)
-        _mm512_store_si512(wide + 4096 + 16 * b, _mm512_xor_si512(parts, _mm512_set1_epi32(static_cast<int>(t[2][b]))));
-    std::memcpy(wide + 8192, t[3], sizeof t[3]);
-    return true;
-}
-
 }  // namespace
 
 namespace {
 
-// The step loop; with Wide, its encryptions look up `wide` (WideTables).
-template <bool Wide>
+// The four encryptions side by side in one vector register (dword j is
+// chain j), each S-box nibble looked up with one byte permute over a
+// 64-entry table (byte position x 16 + nibble): the low nibbles' outputs,
+// and the high nibbles' already in the high half of their byte. A step is
+// then an addition, two index forms, two permutes, two rotations and a
+// three-way xor, shorter than a step of table loads.
+struct alignas(64) NibbleTables {
+    uint8_t low[64];
+    uint8_t high[64];
+};
+
+// The expanded tables give entry v of table k as the S-box byte of v (low
+// nibble from one S-box, high from the next) rotated by 11 + 8k; false where
+// they are not of that form.
+bool MakeNibbleTables(const uint32_t (*t)[256], NibbleTables& n)
+{
+    for (unsigned k = 0; k < 4; ++k)
+        for (unsigned v = 0; v < 16; ++v) {
+            n.low[16 * k + v] = static_cast<uint8_t>(std::rotr(t[k][v], 11 + 8 * k) & 0x0F);
+            n.high[16 * k + v] = static_cast<uint8_t>(std::rotr(t[k][16 * v], 11 + 8 * k) & 0xF0);
+        }
+    for (unsigned k = 0; k < 4; ++k)
+        for (unsigned v = 0; v < 256; ++v)
+            if (std::rotr(t[k][v], 11 + 8 * k) != uint32_t(n.low[16 * k + v % 16] | n.high[16 * k + v / 16]))
+                return false;
+    return true;
+}
+
+// Making and checking them takes about a microsecond: short runs (a login's
+// hashings) keep the table loads.
+constexpr size_t kNibbleBlocks = 64;
+
+// Round key r of the four encryptions (dword j: word r of key j) from the
+// four W values (two to a register): P's byte order and the transpose.
+struct KeyColumns {
+    alignas(64) uint8_t index[8][64];
+    constexpr KeyColumns() : index{}
+    {
+        for (int r = 0; r < 8; ++r)
+            for (int j = 0; j < 4; ++j)
+                for (int i = 0; i < 4; ++i)
+                    index[r][4 * j + i] = static_cast<uint8_t>(64 * (j / 2) + 32 * (j % 2) + 8 * i + r);
+    }
+};
+
+constexpr KeyColumns kKeyColumns{};
+
+#define QVK_GOST_VECTOR_STEP(p, q, r)                                                                                  \
+    {                                                                                                                  \
+        const __m512i x = _mm512_add_epi32(p, roundKey[r]);                                                            \
+        const __m512i lowIndex = _mm512_ternarylogic_epi32(x, nibble, position, 0xEA);                                 \
+        const __m512i highIndex = _mm512_ternarylogic_epi32(_mm512_srli_epi32(x, 4), nibble, position, 0xEA);          \
+        const __m512i lo = _mm512_permutexvar_epi8(lowIndex, lowTable);                                                \
+        const __m512i hi = _mm512_permutexvar_epi8(highIndex, highTable);                                              \
+        q = _mm512_ternarylogic_epi32(q, _mm512_rol_epi32(lo, 11), _mm512_rol_epi32(hi, 11), 0x96);                    \
+    }
+
+// The step loop; with nibbles, its encryptions run in a vector register
+// (NibbleTables), else as four chains of table loads in general registers.
 QVK_VECTOR_TARGET __attribute__((noinline)) void Steps(GOST34311Context* context, uint8_t* H, const uint8_t* blocks,
-                                                       size_t count, uint8_t* checksum, const uint32_t* wide)
+                                                       size_t count, uint8_t* checksum, const NibbleTables* nibbles)
 {
     const __m256i c3 = _mm256_setr_epi64x(static_cast<long long>(0xFF00FF00FF00FF00ull), 0x00FF00FF00FF00FFll,
                                           static_cast<long long>(0xFF0000FF00FFFF00ull),
@@ -248,6 +250,9 @@ QVK_VECTOR_TARGET __attribute__((noinline)) void Steps(GOST34311Context* context
     if (checksum) std::memcpy(sum, checksum, sizeof sum);
     __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(H));
     __m256i u = h, v = h, w = h, s = h;
+    [[maybe_unused]] const __m512i nibble = _mm512_set1_epi32(0x0F0F0F0F), position = _mm512_set1_epi32(0x30201000);
+    [[maybe_unused]] const __m512i lowTable = nibbles ? _mm512_load_si512(nibbles->low) : nibble;
+    [[maybe_unused]] const __m512i highTable = nibbles ? _mm512_load_si512(nibbles->high) : nibble;
     for (size_t block = 0; block < count; ++block, blocks += 32) {
         const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(blocks));
         if (checksum) {
@@ -267,52 +272,61 @@ QVK_VECTOR_TARGET __attribute__((noinline)) void Steps(GOST34311Context* context
         // The part of the new H that does not wait for the encryption.
         const __m256i early = _mm256_xor_si256(PsiPower(h, 0), PsiPower(m, 1));
 
-        _mm256_store_si256(reinterpret_cast<__m256i*>(keys[0]), _mm256_permutexvar_epi8(p, w0));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(keys[1]), _mm256_permutexvar_epi8(p, w1));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(keys[2]), _mm256_permutexvar_epi8(p, w2));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(keys[3]), _mm256_permutexvar_epi8(p, w));
-
-        // Encryption j: N1 = word 2j of H, N2 = word 2j + 1, under key j.
-        // Table lookups: with the four chains interleaved their latency is
-        // lower than that of byte permutes on this work (measured), and the
-        // words stay in general registers between the 32 rounds.
-        // The words go between vector and general registers directly, never
-        // through memory: a load of what narrower stores just wrote waits for
-        // them to retire.
-        const __m128i hl = _mm256_castsi256_si128(h), hh = _mm256_extracti128_si256(h, 1);
-        const uint64_t q0 = static_cast<uint64_t>(_mm_cvtsi128_si64(hl));
-        const uint64_t q1 = static_cast<uint64_t>(_mm_extract_epi64(hl, 1));
-        const uint64_t q2 = static_cast<uint64_t>(_mm_cvtsi128_si64(hh));
-        const uint64_t q3 = static_cast<uint64_t>(_mm_extract_epi64(hh, 1));
-        {
-            using namespace gost28147core;
-            const uint32_t *k0 = keys[0], *k1 = keys[1], *k2 = keys[2], *k3 = keys[3];
-            // Either the four expanded tables or the three wide ones.
-            [[maybe_unused]] const Tables t4 = context->expandedSBox.tables;
-            [[maybe_unused]] const uint32_t* tw = wide;
-            uint32_t a0 = static_cast<uint32_t>(q0), b0 = static_cast<uint32_t>(q0 >> 32);
-            uint32_t a1 = static_cast<uint32_t>(q1), b1 = static_cast<uint32_t>(q1 >> 32);
-            uint32_t a2 = static_cast<uint32_t>(q2), b2 = static_cast<uint32_t>(q2 >> 32);
-            uint32_t a3 = static_cast<uint32_t>(q3), b3 = static_cast<uint32_t>(q3 >> 32);
-            if constexpr (Wide) {
-                const uint32_t* t = tw;
-                GOST_ENCRYPT_STEPS(QVK_GOST_WIDE_STEP4)
-            } else {
-                const Tables t = t4;
-                GOST_ENCRYPT_STEPS(QVK_GOST_STEP4)
-            }
+        if (nibbles) {
+            const __m512i w01 = _mm512_inserti64x4(_mm512_zextsi256_si512(w0), w1, 1);
+            const __m512i w23 = _mm512_inserti64x4(_mm512_zextsi256_si512(w2), w, 1);
+            __m512i roundKey[8];
+            for (int r = 0; r < 8; ++r)
+                roundKey[r] = _mm512_permutex2var_epi8(w01, _mm512_load_si512(kKeyColumns.index[r]), w23);
+            // Encryption j: N1 = word 2j of H, N2 = word 2j + 1.
+            const __m512i h512 = _mm512_zextsi256_si512(h);
+            __m512i a =
+                _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), h512);
+            __m512i b =
+                _mm512_permutexvar_epi32(_mm512_setr_epi32(1, 3, 5, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), h512);
+            GOST_ENCRYPT_STEPS(QVK_GOST_VECTOR_STEP)
             // N1 ends in b, N2 in a.
-            const __m128i lo = _mm_insert_epi64(_mm_cvtsi64_si128(static_cast<long long>(b0 | uint64_t(a0) << 32)),
-                                                static_cast<long long>(b1 | uint64_t(a1) << 32), 1);
-            const __m128i hi = _mm_insert_epi64(_mm_cvtsi64_si128(static_cast<long long>(b2 | uint64_t(a2) << 32)),
-                                                static_cast<long long>(b3 | uint64_t(a3) << 32), 1);
-            s = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+            s = _mm512_castsi512_si256(
+                _mm512_permutex2var_epi32(b, _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 0, 0, 0, 0, 0, 0, 0, 0), a));
+        } else {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(keys[0]), _mm256_permutexvar_epi8(p, w0));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(keys[1]), _mm256_permutexvar_epi8(p, w1));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(keys[2]), _mm256_permutexvar_epi8(p, w2));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(keys[3]), _mm256_permutexvar_epi8(p, w));
+
+            // Encryption j: N1 = word 2j of H, N2 = word 2j + 1, under key j.
+            // The words stay in general registers between the 32 rounds and
+            // go between vector and general registers directly, never
+            // through memory: a load of what narrower stores just wrote waits for
+            // them to retire.
+            const __m128i hl = _mm256_castsi256_si128(h), hh = _mm256_extracti128_si256(h, 1);
+            const uint64_t q0 = static_cast<uint64_t>(_mm_cvtsi128_si64(hl));
+            const uint64_t q1 = static_cast<uint64_t>(_mm_extract_epi64(hl, 1));
+            const uint64_t q2 = static_cast<uint64_t>(_mm_cvtsi128_si64(hh));
+            const uint64_t q3 = static_cast<uint64_t>(_mm_extract_epi64(hh, 1));
+            {
+                using namespace gost28147core;
+                const uint32_t *k0 = keys[0], *k1 = keys[1], *k2 = keys[2], *k3 = keys[3];
+                const Tables t = context->expandedSBox.tables;
+                uint32_t a0 = static_cast<uint32_t>(q0), b0 = static_cast<uint32_t>(q0 >> 32);
+                uint32_t a1 = static_cast<uint32_t>(q1), b1 = static_cast<uint32_t>(q1 >> 32);
+                uint32_t a2 = static_cast<uint32_t>(q2), b2 = static_cast<uint32_t>(q2 >> 32);
+                uint32_t a3 = static_cast<uint32_t>(q3), b3 = static_cast<uint32_t>(q3 >> 32);
+                GOST_ENCRYPT_STEPS(QVK_GOST_STEP4)
+                // N1 ends in b, N2 in a.
+                const __m128i lo = _mm_insert_epi64(_mm_cvtsi64_si128(static_cast<long long>(b0 | uint64_t(a0) << 32)),
+                                                    static_cast<long long>(b1 | uint64_t(a1) << 32), 1);
+                const __m128i hi = _mm_insert_epi64(_mm_cvtsi64_si128(static_cast<long long>(b2 | uint64_t(a2) << 32)),
+                                                    static_cast<long long>(b3 | uint64_t(a3) << 32), 1);
+                s = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+            }
         }
         h = _mm256_xor_si256(early, PsiPower(s, 2));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(H), h);
     if (count) {
         // The work area as the portable steps leave it.
+        if (nibbles) _mm256_store_si256(reinterpret_cast<__m256i*>(keys[3]), _mm256_permutexvar_epi8(p, w));
         std::memcpy(context->stepKeys, keys[3], sizeof context->stepKeys);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(context->U), u);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(context->V), v);
@@ -331,19 +345,10 @@ QVK_VECTOR_TARGET __attribute__((noinline)) void Steps(GOST34311Context* context
 QVK_VECTOR_TARGET void GOST34311StepsVector(GOST34311Context* context, uint8_t* H, const uint8_t* blocks, size_t count,
                                             uint8_t* checksum)
 {
-    if (count >= kWideBlocks) {
-        alignas(64) uint32_t wide[kWideEntries];
-        if (WideTables(context->expandedSBox.tables, wide)) {
-            Steps<true>(context, H, blocks, count, checksum, wide);
-            // The loop's frame (spilled step keys) lies below these tables,
-            // beyond what the caller's scrub reaches.
-            ScrubStackSmall();
-            SecureWipe(wide, sizeof wide);
-            return;
-        }
-        SecureWipe(wide, sizeof wide);
-    }
-    Steps<false>(context, H, blocks, count, checksum, nullptr);
+    NibbleTables nibbles;
+    const bool vectorSteps = count >= kNibbleBlocks && MakeNibbleTables(context->expandedSBox.tables, nibbles);
+    Steps(context, H, blocks, count, checksum, vectorSteps ? &nibbles : nullptr);
+    SecureWipe(&nibbles, sizeof nibbles);
 }
 
 }  // namespace qvkcrypto

@@ -96,4 +96,32 @@ TEST(Dstu7564Vector, PathsAgreeOnRandomMessagesAndSplits)
     }
 }
 
+// The vector path works in batches (8 blocks of 64 bytes, 4 of 128) and runs
+// each batch's Q beside the previous batch's P: whole numbers of blocks around
+// one, two and three batches, taken in one piece and starting one block in.
+TEST(Dstu7564Vector, BlockCountsAroundTheBatches)
+{
+    if (!qvkcrypto::ProcessorHasVectorFeatures())
+        GTEST_SKIP() << "this processor lacks AVX-512 VBMI or GFNI: the vector path is not tested here";
+    std::mt19937 rng(75642);
+    for (uint32_t hashBits : {256u, 512u}) {
+        const uint64_t blockBytes = hashBits <= 256 ? 64 : 128, batch = 512 / blockBytes;
+        for (uint64_t blocks :
+             {batch - 1, batch, batch + 1, 2 * batch - 1, 2 * batch, 2 * batch + 1, 3 * batch, 3 * batch + 1}) {
+            Bytes message(blocks * blockBytes + 5);
+            for (auto& b : message) b = static_cast<uint8_t>(rng());
+            const uint64_t bits = 8 * message.size();
+            SCOPED_TRACE(testing::Message() << hashBits << " bits, " << blocks << " blocks");
+            Bytes portable;
+            {
+                VectorPath path(false);
+                portable = Hash(hashBits, message, bits, {});
+            }
+            VectorPath path(true);
+            EXPECT_EQ(Hash(hashBits, message, bits, {}), portable);
+            EXPECT_EQ(Hash(hashBits, message, bits, {8 * blockBytes}), portable);
+        }
+    }
+}
+
 }  // namespace

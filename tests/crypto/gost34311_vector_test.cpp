@@ -67,10 +67,10 @@ TEST(Gost34311Vector, PathsAgreeOnRandomSBoxesMessagesAndSplits)
     }
 }
 
-// Long runs of whole blocks in one update (512 blocks and more) go through
-// three-lookup tables built for the call; around that length, on random
-// S-boxes, and on a context whose expanded tables were written directly and
-// do not split by nibble (the four lookups must serve it).
+// Runs of 64 whole blocks and more in one update run the four encryptions
+// in a vector register with nibble tables made for the call; around that
+// length, on random S-boxes, and on a context whose expanded tables were
+// written directly and do not split by nibble (the table loads must serve it).
 TEST(Gost34311Vector, LongRunsAgree)
 {
     if (!qvkcrypto::ProcessorHasVectorFeatures())
@@ -80,10 +80,10 @@ TEST(Gost34311Vector, LongRunsAgree)
         std::vector<size_t> cuts;
     };
     const Case cases[] = {
-        {512 * 32, {}},
-        {512 * 32 - 1, {}},
-        {511 * 32 + 5, {3}},                  // 511 whole blocks after the first piece
-        {513 * 32 + 7, {32}},                 // 512 blocks left after one
+        {64 * 32, {}},
+        {64 * 32 - 1, {}},
+        {63 * 32 + 5, {3}},                   // 63 whole blocks after the first piece
+        {65 * 32 + 7, {32}},                  // 64 blocks left after one
         {1400 * 32 + 19, {7, 7 + 600 * 32}},  // a run, then the rest after a partial block
     };
     std::mt19937 rng(3411);
