@@ -1,9 +1,9 @@
-// DSTU 7564 compression with AVX-512 VBMI and GFNI. The state keeps its
-// memory order (byte 8c + r is row r of column c), so the additive constants
-// of Q stay 64-bit additions. Per round and register: the row S-boxes as
-// four 256-entry lookups merged by row, the row shift as one byte permute
-// (two for 16 columns), and the column mixing as byte rotations of each
-// 64-bit column multiplied by 1, 2, 4 or 8 (GF(2^8) affine maps).
+// DSTU 7564 compression with AVX-512 VBMI and GFNI. P, the chain, keeps the
+// state's memory order (byte 8c + r is row r of column c) in one register
+// (two for 16 columns): per round the row S-boxes as eight half-table lookups
+// merged by OR, the row shift as one byte permute, and the column mixing as
+// GF(2^8) products by 2, 4 and 8 (affine maps) with rows moved by byte
+// shuffles. Q runs byte-sliced over batches of blocks beside P (Sliced).
 #include "crypto/DSTU7564Vector.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -23,16 +23,8 @@ namespace qvkcrypto {
 
 namespace {
 
-// The sliced rows index arrays of registers: fully unrolled they stay in
-// registers.
-#if defined(__clang__)
-#define QVK_UNROLL _Pragma("unroll")
-#else
-#define QVK_UNROLL _Pragma("GCC unroll 8")
-#endif
-
-// The sliced rounds index arrays of registers: fully unrolled they stay in
-// registers.
+// The sliced rows and the batch's registers are arrays: fully unrolled, they
+// stay in registers.
 #if defined(__clang__)
 #define QVK_UNROLL _Pragma("unroll")
 #else

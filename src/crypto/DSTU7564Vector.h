@@ -1,7 +1,7 @@
-// DSTU 7564 compression of whole blocks with AVX-512 VBMI and GFNI: a state
-// of 8 columns is one 64-byte register, P and Q run side by side. Used only
-// when VectorPathAvailable() (CpuFeatures.h) and the context runs the
-// standard compression functions; results equal theirs.
+// DSTU 7564 compression of whole blocks with AVX-512 VBMI and GFNI: P's state
+// of 8 columns is one 64-byte register, Q runs byte-sliced over batches of
+// blocks beside it. Used only when VectorPathAvailable() (CpuFeatures.h) and
+// the context runs the standard compression functions; results equal theirs.
 #pragma once
 
 #include <cstdint>
