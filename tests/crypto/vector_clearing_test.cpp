@@ -121,7 +121,8 @@ TEST(VectorClearing, Gost28147BulkLeavesNoKeyWords)
 TEST(VectorClearing, Gost34311LeavesNoStepKeys)
 {
     REQUIRE_VECTOR_FEATURES();
-    // A short run, and one long enough for the three-lookup tables.
+    // A short run (table loads), and one long enough for the encryptions in a
+    // vector register.
     for (size_t blocks : {40, 520}) {
         GOST34311Context c{};
         ASSERT_EQ(GOST34311SetParameter(&c, kSBox, GOST34311_SBOX), 1);
