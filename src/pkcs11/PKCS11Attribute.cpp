@@ -797,7 +797,8 @@ CK_ULONG FreeAttributeValue(CK_ATTRIBUTE* attribute)
 {
     if (attribute == nullptr) return 0;
     const CK_ULONG length = attribute->ulValueLen;
-    if (length != 0) delete[] static_cast<std::uint8_t*>(attribute->pValue);
+    // An empty value may still have its buffer (the makers allocate a byte).
+    delete[] static_cast<std::uint8_t*>(attribute->pValue);
     attribute->pValue = nullptr;
     return length;
 }
