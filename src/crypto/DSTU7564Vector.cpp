@@ -45,12 +45,26 @@ bool MixRowAgrees()
     return true;
 }
 
+// Row r of the state moves this many columns towards higher numbers; with 16
+// columns row 7 moves 11.
+constexpr uint32_t RowShift(uint32_t columns, uint32_t r)
+{
+    return (columns == 16 && r == 7) ? 11 : r;
+}
+
+// Q's additive constant of column c in round 0 (the round number goes into
+// the top byte's low half).
+constexpr uint64_t QConstant(uint32_t columns, uint32_t c)
+{
+    return 0x00F0F0F0F0F0F0F3ull + (uint64_t(columns - 1 - c) << 60);
+}
+
 struct alignas(64) Prepared {
     __m512i sBoxes[16];  // pi_s in registers 4s..4s+3
     __m512i rows[8];     // Rows(): k rows down
     __m512i shift[2];    // row shift: output register k from the state's registers
     __m512i xorBase[2];  // P: (column << 4) in row 0
-    __m512i addBase[2];  // Q: 0x00F0F0F0F0F0F0F3 + ((columns - 1 - column) << 60)
+    __m512i addBase[2];  // Q: QConstant() of each column
 };
 
 QVK_VECTOR_INLINE __m512i SBoxes(const Prepared& p, __m512i x)
@@ -281,9 +295,8 @@ void PrepareSliced(uint32_t columns, Sliced& s)
         s.from[b * halves + c / 8] |= uint64_t(1) << pos;
         for (uint32_t r = 0; r < 8; ++r) {
             s.gather[r][pos] = static_cast<uint8_t>((8 * c + r) % 64);
-            const uint32_t shift = (columns == 16 && r == 7) ? 11 : r;
-            s.shift[r][pos] = static_cast<uint8_t>((c + columns - shift) % columns * batch + b);
-            s.addBase[r][pos] = r == 0 ? 0xF3 : r < 7 ? 0xF0 : static_cast<uint8_t>((columns - 1 - c) << 4);
+            s.shift[r][pos] = static_cast<uint8_t>((c + columns - RowShift(columns, r)) % columns * batch + b);
+            s.addBase[r][pos] = static_cast<uint8_t>(QConstant(columns, c) >> (8 * r));
         }
     }
     for (uint32_t j = 0; j < 8; ++j)
@@ -300,19 +313,16 @@ QVK_VECTOR_TARGET void Prepare(const uint8_t* sBoxes, uint32_t columns, Prepared
     for (int k = 0; k < 8; ++k)
         for (int i = 0; i < 64; ++i) rows[k][i] = static_cast<uint8_t>((i & 8) + ((i + k) & 7));
     for (int k = 0; k < 8; ++k) p.rows[k] = _mm512_load_si512(rows[k]);
-    // Row r moves r columns towards higher numbers; with 16 columns row 7
-    // moves 11.
     alignas(64) uint8_t idx[2][64];
     for (uint32_t c = 0; c < columns; ++c)
         for (uint32_t r = 0; r < 8; ++r) {
-            const uint32_t s = (columns == 16 && r == 7) ? 11 : r;
-            const uint32_t from = 8 * ((c + columns - s) % columns) + r;
+            const uint32_t from = 8 * ((c + columns - RowShift(columns, r)) % columns) + r;
             idx[c / 8][8 * (c % 8) + r] = static_cast<uint8_t>(from);
         }
     alignas(64) uint64_t xorBase[2][8], addBase[2][8];
     for (uint32_t c = 0; c < columns; ++c) {
         xorBase[c / 8][c % 8] = uint64_t(c) << 4;
-        addBase[c / 8][c % 8] = 0x00F0F0F0F0F0F0F3ull + (uint64_t(columns - 1 - c) << 60);
+        addBase[c / 8][c % 8] = QConstant(columns, c);
     }
     for (uint32_t k = 0; k < columns / 8; ++k) {
         p.shift[k] = _mm512_load_si512(idx[k]);

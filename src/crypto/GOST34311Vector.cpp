@@ -173,10 +173,6 @@ constexpr KeyIndex kKeyIndex{};
 
 #define QVK_GOST_STEP4(p, q, r) QVK_GOST_PAIR(p, q, r, 0, 1, "a", "b") QVK_GOST_PAIR(p, q, r, 2, 3, "c", "d")
 
-}  // namespace
-
-namespace {
-
 // The four encryptions side by side in one vector register (dword j is
 // chain j), each S-box nibble looked up with one byte permute over a
 // 64-entry table (byte position x 16 + nibble): the low nibbles' outputs,

@@ -92,6 +92,8 @@ private:
     CK_RV ContentWithObjects(PKCS11Object* const* objects, std::uint32_t count, CK_BYTE area,
                              std::vector<std::uint8_t>* content);
     CK_RV CheckAreaAccess(CK_BYTE area);
+    // CheckAreaAccess, then the key's device.
+    CK_RV AreaDevice(CK_BYTE area, PKCS11Device** device);
     CK_RV RemoveObjectHeld(PKCS11Device* device, CK_OBJECT_HANDLE handle, CK_BYTE area, bool keepDeviceCopy,
                            bool* deviceChanged);
 

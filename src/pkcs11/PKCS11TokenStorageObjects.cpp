@@ -120,6 +120,12 @@ CK_RV PKCS11TokenStorage::CheckAreaAccess(CK_BYTE area)
     return CKR_OK;
 }
 
+CK_RV PKCS11TokenStorage::AreaDevice(CK_BYTE area, PKCS11Device** device)
+{
+    const CK_RV rv = CheckAreaAccess(area);
+    return rv != CKR_OK ? rv : GetDevice(device);
+}
+
 CK_RV PKCS11TokenStorage::ReadRecords(CK_BYTE area, std::vector<StoredRecord>* records, bool parse)
 {
     records->clear();
@@ -268,10 +274,9 @@ CK_RV PKCS11TokenStorage::AppendObjects(PKCS11Object* const* objects, std::uint3
 {
     if (count == 0) return CKR_OK;
     if (objects == nullptr) return CKR_ARGUMENTS_BAD;
-    CK_RV rv = CheckAreaAccess(area);
-    if (rv != CKR_OK) return rv;
     PKCS11Device* device = nullptr;
-    if ((rv = GetDevice(&device)) != CKR_OK) return rv;
+    CK_RV rv = AreaDevice(area, &device);
+    if (rv != CKR_OK) return rv;
     StorageHold hold(device);
     if (hold.Result() != CKR_OK) return hold.Result();
     std::vector<std::uint8_t> content;
@@ -295,10 +300,9 @@ CK_RV PKCS11TokenStorage::CheckRoom(PKCS11Object* const* objects, std::uint32_t 
 {
     if (count == 0) return CKR_OK;
     if (objects == nullptr) return CKR_ARGUMENTS_BAD;
-    CK_RV rv = CheckAreaAccess(area);
-    if (rv != CKR_OK) return rv;
     PKCS11Device* device = nullptr;
-    if ((rv = GetDevice(&device)) != CKR_OK) return rv;
+    CK_RV rv = AreaDevice(area, &device);
+    if (rv != CKR_OK) return rv;
     if (device->HasNativeObjectStore()) return CKR_OK;
     std::vector<std::uint8_t> content;
     if ((rv = ContentWithObjects(objects, count, area, &content)) != CKR_OK) return rv;
@@ -309,10 +313,9 @@ CK_RV PKCS11TokenStorage::CheckRoom(PKCS11Object* const* objects, std::uint32_t 
 
 CK_RV PKCS11TokenStorage::RemoveObject(CK_OBJECT_HANDLE handle, CK_BYTE area, bool keepDeviceCopy)
 {
-    CK_RV rv = CheckAreaAccess(area);
-    if (rv != CKR_OK) return rv;
     PKCS11Device* device = nullptr;
-    if ((rv = GetDevice(&device)) != CKR_OK) return rv;
+    CK_RV rv = AreaDevice(area, &device);
+    if (rv != CKR_OK) return rv;
     bool deviceChanged = false;
     if ((rv = RemoveObjectHeld(device, handle, area, keepDeviceCopy, &deviceChanged)) != CKR_OK) return rv;
     if (deviceChanged) {
@@ -355,10 +358,9 @@ CK_RV PKCS11TokenStorage::RemoveObjectHeld(PKCS11Device* device, CK_OBJECT_HANDL
 CK_RV PKCS11TokenStorage::ReplaceObject(CK_OBJECT_HANDLE handle, CK_BYTE area, PKCS11Object* object)
 {
     if (object == nullptr) return CKR_ARGUMENTS_BAD;
-    CK_RV rv = CheckAreaAccess(area);
-    if (rv != CKR_OK) return rv;
     PKCS11Device* device = nullptr;
-    if ((rv = GetDevice(&device)) != CKR_OK) return rv;
+    CK_RV rv = AreaDevice(area, &device);
+    if (rv != CKR_OK) return rv;
     StorageHold hold(device);
     if (hold.Result() != CKR_OK) return hold.Result();
     std::vector<StoredRecord> records;
