@@ -1,6 +1,7 @@
 #include "dstu4145/DSTU4145.h"
 
 #include "StandardCurves.h"
+#include "dstu4145/BinaryField.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using dstu4145::Bytes;
 using dstu4145::Curve;
@@ -612,6 +614,182 @@ TEST(Dstu4145Hash, MappingToTheField)
     top[20] = 0xFF;
     ASSERT_EQ(engine->HashToField(top, h), Result::Ok);
     EXPECT_EQ(h[20], 0x07);
+}
+
+// ---------------------------------------------------------------------------
+// The engine's own group law against OpenSSL's binary-curve arithmetic.
+
+// OpenSSL's group for a published curve, with the published base point.
+struct OpenSslCurve {
+    BN_CTX* ctx = BN_CTX_new();
+    EC_GROUP* group = nullptr;
+    EC_POINT* g = nullptr;
+    BIGNUM* n = nullptr;
+
+    explicit OpenSslCurve(const PublishedCurve& pc)
+    {
+        int poly[6] = {pc.m, pc.k, pc.j, pc.l, 0, -1};
+        if (pc.j == 0) {
+            poly[2] = 0;
+            poly[3] = -1;
+        }
+        BIGNUM *f = BN_new(), *a = BN_new(), *b = Bn(Le(pc.b)), *x = Bn(Le(pc.px)), *y = Bn(Le(pc.py));
+        n = Bn(Le(pc.n));
+        EXPECT_TRUE(BN_GF2m_arr2poly(poly, f) && BN_set_word(a, static_cast<BN_ULONG>(pc.a)));
+        group = EC_GROUP_new_curve_GF2m(f, a, b, ctx);
+        g = EC_POINT_new(group);
+        EXPECT_EQ(EC_POINT_set_affine_coordinates(group, g, x, y, ctx), 1);
+        for (BIGNUM* v : {f, a, b, x, y}) BN_free(v);
+    }
+    ~OpenSslCurve()
+    {
+        EC_POINT_free(g);
+        EC_GROUP_free(group);
+        BN_free(n);
+        BN_CTX_free(ctx);
+    }
+    static BIGNUM* Bn(const Bytes& le) { return BN_lebin2bn(le.data(), static_cast<int>(le.size()), nullptr); }
+
+    // k G as (x, y) in `size` bytes each.
+    void Multiple(const Bytes& k, std::size_t size, Bytes& x, Bytes& y, bool negate = false) const
+    {
+        BIGNUM *kb = Bn(k), *bx = BN_new(), *by = BN_new();
+        EC_POINT* p = EC_POINT_new(group);
+        ASSERT_EQ(EC_POINT_mul(group, p, nullptr, g, kb, ctx), 1);
+        if (negate) {
+            ASSERT_EQ(EC_POINT_invert(group, p, ctx), 1);
+        }
+        ASSERT_EQ(EC_POINT_get_affine_coordinates(group, p, bx, by, ctx), 1);
+        x.assign(size, 0);
+        y.assign(size, 0);
+        ASSERT_GE(BN_bn2lebinpad(bx, x.data(), static_cast<int>(size)), 0);
+        ASSERT_GE(BN_bn2lebinpad(by, y.data(), static_cast<int>(size)), 0);
+        EC_POINT_free(p);
+        for (BIGNUM* v : {kb, bx, by}) BN_free(v);
+    }
+
+    Bytes RandomScalar(std::size_t size) const
+    {
+        BIGNUM* k = BN_new();
+        do {
+            EXPECT_EQ(BN_rand_range(k, n), 1);
+        } while (BN_is_zero(k));
+        Bytes out(size);
+        EXPECT_GE(BN_bn2lebinpad(k, out.data(), static_cast<int>(size)), 0);
+        BN_free(k);
+        return out;
+    }
+
+    // a b mod n.
+    Bytes Product(const Bytes& a, const Bytes& b, BN_ULONG c, std::size_t size) const
+    {
+        BIGNUM *x = Bn(a), *y = Bn(b), *r = BN_new();
+        EXPECT_TRUE(BN_mod_mul(r, x, y, n, ctx) && BN_mul_word(r, c) && BN_mod(r, r, n, ctx));
+        Bytes out(size);
+        EXPECT_GE(BN_bn2lebinpad(r, out.data(), static_cast<int>(size)), 0);
+        for (BIGNUM* v : {x, y, r}) BN_free(v);
+        return out;
+    }
+};
+
+// Public keys (-dP, through the base point's table), agreement (c d Q,
+// through the ladder) and verification (sP + rQ, the ladder and, once a key
+// is used often, its own table) against points OpenSSL computes.
+TEST_P(StandardCurve, GroupLawMatchesOpenSsl)
+{
+    const PublishedCurve& pc = kStandardCurves[GetParam()];
+    auto engine = StandardEngine(GetParam());
+    ASSERT_TRUE(engine);
+    OpenSslCurve ref(pc);
+    const std::size_t fieldBytes = engine->FieldBytes(), orderBytes = engine->OrderBytes();
+    for (int round = 0; round < 4; ++round) {
+        const Bytes d = ref.RandomScalar(orderBytes), t = ref.RandomScalar(orderBytes);
+        Bytes q, qx, qy, wantX, wantY;
+        ASSERT_EQ(engine->PublicFromPrivate(d, q), Result::Ok);
+        ASSERT_EQ(engine->Decompress(q, qx, qy), Result::Ok);
+        ref.Multiple(d, fieldBytes, wantX, wantY, true);
+        EXPECT_EQ(qx, wantX) << "m = " << pc.m;
+        EXPECT_EQ(qy, wantY) << "m = " << pc.m;
+
+        // The peer's key t G made by OpenSSL; Z = c d t G.
+        Bytes peerX, peerY, peer, zx, zy;
+        ref.Multiple(t, fieldBytes, peerX, peerY);
+        ASSERT_EQ(engine->Compress(peerX, peerY, peer), Result::Ok);
+        ASSERT_EQ(engine->Agree(d, peer, zx, &zy), Result::Ok);
+        ref.Multiple(ref.Product(d, t, static_cast<BN_ULONG>(engine->Cofactor()), orderBytes), fieldBytes, wantX,
+                     wantY);
+        EXPECT_EQ(zx, wantX) << "m = " << pc.m;
+        EXPECT_EQ(zy, wantY) << "m = " << pc.m;
+    }
+    // One signer's key verifies many signatures: the key's table is made on
+    // its fourth use; every signature verifies before and after, and none
+    // verifies another message.
+    Bytes d, q;
+    ASSERT_EQ(engine->GenerateKey(d, q), Result::Ok);
+    for (int i = 0; i < 7; ++i) {
+        const Bytes hash(32, static_cast<std::uint8_t>(0x30 + i)), other(32, static_cast<std::uint8_t>(0x60 + i));
+        Bytes sig;
+        ASSERT_EQ(engine->Sign(hash, d, sig), Result::Ok);
+        EXPECT_EQ(engine->Verify(hash, q, sig), Result::Ok) << "m = " << pc.m << ", signature " << i;
+        EXPECT_EQ(engine->Verify(other, q, sig), Result::BadSignature) << "m = " << pc.m << ", signature " << i;
+    }
+}
+
+// Work on secret scalars takes the same field operations whatever the
+// scalar: small, large, of few and of many set bits.
+TEST(Dstu4145ConstantTime, SecretScalarsTakeTheSameSteps)
+{
+    for (int index : {2, 6, 9}) {  // m = 173 (A = 0), 257 (A = 0), 431 (A = 1)
+        const PublishedCurve& pc = kStandardCurves[index];
+        auto engine = StandardEngine(index);
+        ASSERT_TRUE(engine);
+        OpenSslCurve ref(pc);
+        const std::size_t size = engine->OrderBytes();
+        const Bytes n = Padded(Le(pc.n), size);
+        Bytes nMinus1 = n, nMinus2 = n;
+        nMinus1[0] -= 1;  // n is odd: no borrow
+        nMinus2[0] -= 2;
+        Bytes one(size, 0), two(size, 0), highBit(size, 0), sparse(size, 0);
+        one[0] = 1;
+        two[0] = 2;
+        highBit[(static_cast<std::size_t>(pc.nBits) - 2) / 8] = static_cast<std::uint8_t>(1u << ((pc.nBits - 2) % 8));
+        sparse[0] = 0x01;
+        sparse[size / 2] = 0x80;
+        std::vector<Bytes> scalars = {one, two, nMinus1, nMinus2, highBit, sparse};
+        for (int i = 0; i < 3; ++i) scalars.push_back(ref.RandomScalar(size));
+
+        Bytes peer, warm;
+        Bytes dPeer;
+        ASSERT_EQ(engine->GenerateKey(dPeer, peer), Result::Ok);
+        ASSERT_EQ(engine->Agree(dPeer, peer, warm), Result::Ok);  // the peer key's check, once
+        const Bytes hash(32, 0x5A);
+        std::vector<dstu4145::FieldOperationCounts> publicKey, agreement, signature;
+        for (const Bytes& k : scalars) {
+            Bytes out, sig;
+            auto before = dstu4145::BinaryField::ThreadCounts();
+            ASSERT_EQ(engine->PublicFromPrivate(k, out), Result::Ok);
+            auto after = dstu4145::BinaryField::ThreadCounts();
+            publicKey.push_back({after.multiplications - before.multiplications, after.squarings - before.squarings,
+                                 after.inversions - before.inversions});
+            before = dstu4145::BinaryField::ThreadCounts();
+            ASSERT_EQ(engine->Agree(k, peer, out), Result::Ok);
+            after = dstu4145::BinaryField::ThreadCounts();
+            agreement.push_back({after.multiplications - before.multiplications, after.squarings - before.squarings,
+                                 after.inversions - before.inversions});
+            // The same key signs with each scalar as its one-time value.
+            before = dstu4145::BinaryField::ThreadCounts();
+            ASSERT_EQ(engine->Sign(hash, dPeer, sig, k), Result::Ok);
+            after = dstu4145::BinaryField::ThreadCounts();
+            signature.push_back({after.multiplications - before.multiplications, after.squarings - before.squarings,
+                                 after.inversions - before.inversions});
+        }
+        for (std::size_t i = 1; i < scalars.size(); ++i) {
+            EXPECT_EQ(publicKey[i], publicKey[0]) << "m = " << pc.m << ", scalar " << i;
+            EXPECT_EQ(agreement[i], agreement[0]) << "m = " << pc.m << ", scalar " << i;
+            EXPECT_EQ(signature[i], signature[0]) << "m = " << pc.m << ", scalar " << i;
+        }
+        EXPECT_GT(publicKey[0].multiplications, 0u);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,455 @@
+#include "dstu4145/BinaryField.h"
+
+#include <immintrin.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace dstu4145 {
+
+namespace {
+
+bool PortableForced()
+{
+    const char* v = std::getenv("QVK_CRYPTO_PORTABLE");
+    return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
+}
+
+bool HasCarrylessMultiply()
+{
+    static const bool has = __builtin_cpu_supports("pclmul") != 0;
+    return has;
+}
+
+// --- portable: carry-less products from integer multiplications ---
+
+// 32 x 32 bits. Each operand is split into four lanes of every fourth bit;
+// a lane holds at most 8 bits, so an integer product gathers at most 8 ones
+// on any bit position and its carries stay within the three bits up to the
+// next position of the same lane, which the masks drop.
+inline std::uint64_t Clmul32(std::uint32_t x, std::uint32_t y)
+{
+    const std::uint64_t x0 = x & 0x11111111u, x1 = x & 0x22222222u, x2 = x & 0x44444444u, x3 = x & 0x88888888u;
+    const std::uint64_t y0 = y & 0x11111111u, y1 = y & 0x22222222u, y2 = y & 0x44444444u, y3 = y & 0x88888888u;
+    const std::uint64_t z0 = (x0 * y0) ^ (x1 * y3) ^ (x2 * y2) ^ (x3 * y1);
+    const std::uint64_t z1 = (x0 * y1) ^ (x1 * y0) ^ (x2 * y3) ^ (x3 * y2);
+    const std::uint64_t z2 = (x0 * y2) ^ (x1 * y1) ^ (x2 * y0) ^ (x3 * y3);
+    const std::uint64_t z3 = (x0 * y3) ^ (x1 * y2) ^ (x2 * y1) ^ (x3 * y0);
+    return (z0 & 0x1111111111111111ULL) | (z1 & 0x2222222222222222ULL) | (z2 & 0x4444444444444444ULL) |
+           (z3 & 0x8888888888888888ULL);
+}
+
+// 64 x 64 bits by one Karatsuba step over the 32-bit halves.
+inline void Clmul64(std::uint64_t a, std::uint64_t b, std::uint64_t& lo, std::uint64_t& hi)
+{
+    const auto a0 = static_cast<std::uint32_t>(a), a1 = static_cast<std::uint32_t>(a >> 32);
+    const auto b0 = static_cast<std::uint32_t>(b), b1 = static_cast<std::uint32_t>(b >> 32);
+    const std::uint64_t l = Clmul32(a0, b0), h = Clmul32(a1, b1);
+    const std::uint64_t mid = Clmul32(a0 ^ a1, b0 ^ b1) ^ l ^ h;
+    lo = l ^ (mid << 32);
+    hi = h ^ (mid >> 32);
+}
+
+// The bits of x moved to the even positions of 64 bits.
+inline std::uint64_t Spread32(std::uint32_t v)
+{
+    std::uint64_t x = v;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFULL;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFULL;
+    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0FULL;
+    x = (x | x << 2) & 0x3333333333333333ULL;
+    x = (x | x << 1) & 0x5555555555555555ULL;
+    return x;
+}
+
+template <int N>
+void MulPortable(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b)
+{
+    for (int i = 0; i < 2 * N; ++i) r[i] = 0;
+    for (int i = 0; i < N; ++i) {
+        for (int j = 0; j < N; ++j) {
+            std::uint64_t lo, hi;
+            Clmul64(a[i], b[j], lo, hi);
+            r[i + j] ^= lo;
+            r[i + j + 1] ^= hi;
+        }
+    }
+}
+
+template <int N>
+void SqrPortable(std::uint64_t* r, const std::uint64_t* a)
+{
+    for (int i = 0; i < N; ++i) {
+        r[2 * i] = Spread32(static_cast<std::uint32_t>(a[i]));
+        r[2 * i + 1] = Spread32(static_cast<std::uint32_t>(a[i] >> 32));
+    }
+}
+
+// --- the processor's carry-less multiply ---
+
+#define QVK_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
+
+// Products of one diagonal (i + j = d) are gathered in one register before
+// they are split over their two words.
+template <int N>
+QVK_CLMUL_TARGET void MulClmul(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b)
+{
+    __m128i va[N], vb[N];
+    for (int i = 0; i < N; ++i) {
+        va[i] = _mm_cvtsi64_si128(static_cast<long long>(a[i]));
+        vb[i] = _mm_cvtsi64_si128(static_cast<long long>(b[i]));
+    }
+    __m128i diag[2 * N - 1];
+    for (int d = 0; d < 2 * N - 1; ++d) diag[d] = _mm_setzero_si128();
+    for (int i = 0; i < N; ++i)
+        for (int j = 0; j < N; ++j) diag[i + j] = _mm_xor_si128(diag[i + j], _mm_clmulepi64_si128(va[i], vb[j], 0x00));
+    r[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(diag[0]));
+    for (int d = 1; d < 2 * N - 1; ++d)
+        r[d] = static_cast<std::uint64_t>(_mm_extract_epi64(diag[d - 1], 1) ^ _mm_cvtsi128_si64(diag[d]));
+    r[2 * N - 1] = static_cast<std::uint64_t>(_mm_extract_epi64(diag[2 * N - 2], 1));
+}
+
+template <int N>
+QVK_CLMUL_TARGET void SqrClmul(std::uint64_t* r, const std::uint64_t* a)
+{
+    for (int i = 0; i < N; ++i) {
+        const __m128i v = _mm_cvtsi64_si128(static_cast<long long>(a[i]));
+        const __m128i p = _mm_clmulepi64_si128(v, v, 0x00);
+        r[2 * i] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(p));
+        r[2 * i + 1] = static_cast<std::uint64_t>(_mm_extract_epi64(p, 1));
+    }
+}
+
+template <int N>
+struct Kernels {
+    static void Pick(bool clmul, void (*&mul)(std::uint64_t*, const std::uint64_t*, const std::uint64_t*),
+                     void (*&sqr)(std::uint64_t*, const std::uint64_t*))
+    {
+        mul = clmul ? MulClmul<N> : MulPortable<N>;
+        sqr = clmul ? SqrClmul<N> : SqrPortable<N>;
+    }
+};
+
+// Whole words at a time, from the top: with m - k >= 64 the bits a word
+// folds to lie below the word itself, so each word is read once.
+template <int N>
+void ReduceWords(std::uint64_t* t, std::uint64_t* r, int m, const int* terms, int termCount)
+{
+    const int top = m >> 6, rest = m & 63;
+    for (int i = 2 * N - 1; i > top; --i) {
+        const std::uint64_t v = t[i];
+        for (int e = 0; e < termCount; ++e) {
+            const int off = 64 * i - m + terms[e];
+            const int w = off >> 6, s = off & 63;
+            t[w] ^= v << s;
+            if (s != 0) t[w + 1] ^= v >> (64 - s);
+        }
+    }
+    const std::uint64_t v = rest != 0 ? t[top] >> rest : 0;
+    if (rest != 0 && top < N) {
+        t[top] &= (std::uint64_t(1) << rest) - 1;
+        for (int e = 0; e < termCount; ++e) {
+            const int w = terms[e] >> 6, s = terms[e] & 63;
+            t[w] ^= v << s;
+            if (s != 0) t[w + 1] ^= v >> (64 - s);
+        }
+    }
+    for (int i = 0; i < N; ++i) r[i] = t[i];
+}
+
+template <int N>
+void PickReduce(void (*&reduce)(std::uint64_t*, std::uint64_t*, int, const int*, int))
+{
+    reduce = ReduceWords<N>;
+}
+
+// Bits [pos, pos + len) of t, len <= 64.
+inline std::uint64_t GetBits(const std::uint64_t* t, int pos, int len)
+{
+    const int w = pos >> 6, s = pos & 63;
+    std::uint64_t v = t[w] >> s;
+    if (s != 0 && s + len > 64) v |= t[w + 1] << (64 - s);
+    return len == 64 ? v : v & ((std::uint64_t(1) << len) - 1);
+}
+
+inline void XorBits(std::uint64_t* t, int pos, std::uint64_t v, int len)
+{
+    const int w = pos >> 6, s = pos & 63;
+    t[w] ^= v << s;
+    if (s != 0 && s + len > 64) t[w + 1] ^= v >> (64 - s);
+}
+
+thread_local FieldOperationCounts tCounts;
+
+}  // namespace
+
+FieldOperationCounts BinaryField::ThreadCounts()
+{
+    return tCounts;
+}
+
+bool BinaryField::Valid(int m, int k, int j, int l)
+{
+    if (m < 2 || m > kFieldMaxDegree) return false;
+    if (j == 0 && l == 0) return m > k && k > 0;
+    return m > k && k > j && j > l && l > 0;
+}
+
+BinaryField::BinaryField(int m, int k, int j, int l) : m_(m), words_((m + 63) / 64)
+{
+    termCount_ = 0;
+    terms_[termCount_++] = k;
+    if (j != 0 || l != 0) {
+        terms_[termCount_++] = j;
+        terms_[termCount_++] = l;
+    }
+    terms_[termCount_++] = 0;
+    chunk_ = m - k < 64 ? m - k : 64;
+    Choose(HasCarrylessMultiply() && !PortableForced());
+
+    // Tr(t^i) are the power sums of the roots of f, which Newton's identities
+    // give from f's coefficients: s_i = sum c_r s_(i-r) (r < i) + i c_i, where
+    // c_r is the coefficient of t^(m - r).
+    Zero(traceMask_);
+    auto coefficient = [&](int r) {
+        for (int e = 0; e < termCount_; ++e)
+            if (m - r == terms_[e]) return 1;
+        return 0;
+    };
+    int* s = new int[static_cast<std::size_t>(m)];
+    s[0] = m & 1;
+    for (int i = 1; i < m; ++i) {
+        int v = (i & 1) & coefficient(i);
+        for (int e = 0; e < termCount_; ++e) {
+            const int r = m - terms_[e];
+            if (r < i) v ^= s[i - r];
+        }
+        s[i] = v;
+    }
+    for (int i = 0; i < m; ++i)
+        if (s[i]) traceMask_.w[i >> 6] |= std::uint64_t(1) << (i & 63);
+    delete[] s;
+}
+
+namespace {
+
+template <int N>
+void PickAll(bool clmul, BinaryField::MulFn& mul, BinaryField::SqrFn& sqr, BinaryField::ReduceFn& reduce)
+{
+    Kernels<N>::Pick(clmul, mul, sqr);
+    PickReduce<N>(reduce);
+}
+
+}  // namespace
+
+void BinaryField::Choose(bool clmul)
+{
+    clmul_ = clmul;
+    switch (words_) {
+    case 1:
+        PickAll<1>(clmul, mul_, sqr_, reduce_);
+        break;
+    case 2:
+        PickAll<2>(clmul, mul_, sqr_, reduce_);
+        break;
+    case 3:
+        PickAll<3>(clmul, mul_, sqr_, reduce_);
+        break;
+    case 4:
+        PickAll<4>(clmul, mul_, sqr_, reduce_);
+        break;
+    case 5:
+        PickAll<5>(clmul, mul_, sqr_, reduce_);
+        break;
+    case 6:
+        PickAll<6>(clmul, mul_, sqr_, reduce_);
+        break;
+    case 7:
+        PickAll<7>(clmul, mul_, sqr_, reduce_);
+        break;
+    case 8:
+        PickAll<8>(clmul, mul_, sqr_, reduce_);
+        break;
+    case 9:
+        PickAll<9>(clmul, mul_, sqr_, reduce_);
+        break;
+    default:
+        PickAll<10>(clmul, mul_, sqr_, reduce_);
+        break;
+    }
+    // Word-wise folding needs every term at least a word below m.
+    if (m_ - terms_[0] < 64) reduce_ = nullptr;
+}
+
+void BinaryField::ForcePortable()
+{
+    Choose(false);
+}
+
+// Folds the bits at and above m back with t^m = t^k [+ t^j + t^l] + 1, a
+// chunk at a time from the top: a chunk of at most m - k bits lands wholly
+// below itself, so each chunk is read once.
+void BinaryField::Reduce(std::uint64_t* t, FieldElement& r) const
+{
+    if (reduce_ != nullptr) {
+        reduce_(t, r.w, m_, terms_, termCount_);
+        for (int i = words_; i < kFieldMaxWords; ++i) r.w[i] = 0;
+        return;
+    }
+    int hi = 2 * m_ - 1;
+    while (hi > m_) {
+        const int pos = hi - chunk_ > m_ ? hi - chunk_ : m_;
+        const int len = hi - pos;
+        const std::uint64_t v = GetBits(t, pos, len);
+        for (int e = 0; e < termCount_; ++e) XorBits(t, pos - m_ + terms_[e], v, len);
+        hi = pos;
+    }
+    for (int i = 0; i < words_; ++i) r.w[i] = t[i];
+    for (int i = words_; i < kFieldMaxWords; ++i) r.w[i] = 0;
+    if ((m_ & 63) != 0) r.w[words_ - 1] &= (std::uint64_t(1) << (m_ & 63)) - 1;
+}
+
+void BinaryField::Zero(FieldElement& r) const
+{
+    std::memset(r.w, 0, sizeof r.w);
+}
+
+void BinaryField::One(FieldElement& r) const
+{
+    Zero(r);
+    r.w[0] = 1;
+}
+
+void BinaryField::Copy(FieldElement& r, const FieldElement& a) const
+{
+    r = a;
+}
+
+void BinaryField::Add(FieldElement& r, const FieldElement& a, const FieldElement& b) const
+{
+    for (int i = 0; i < kFieldMaxWords; ++i) r.w[i] = a.w[i] ^ b.w[i];
+}
+
+void BinaryField::Mul(FieldElement& r, const FieldElement& a, const FieldElement& b) const
+{
+    ++tCounts.multiplications;
+    std::uint64_t t[2 * kFieldMaxWords];
+    mul_(t, a.w, b.w);
+    Reduce(t, r);
+}
+
+void BinaryField::Sqr(FieldElement& r, const FieldElement& a) const
+{
+    ++tCounts.squarings;
+    std::uint64_t t[2 * kFieldMaxWords];
+    sqr_(t, a.w);
+    Reduce(t, r);
+}
+
+void BinaryField::SqrTimes(FieldElement& r, const FieldElement& a, int count) const
+{
+    if (count <= 0) {
+        r = a;
+        return;
+    }
+    Sqr(r, a);
+    for (int i = 1; i < count; ++i) Sqr(r, r);
+}
+
+// Itoh-Tsujii: b_e = a^(2^e - 1) grows along the bits of m - 1
+// (b_2e = b_e^(2^e) b_e, b_(e+1) = b_e^2 a); then 1/a = b_(m-1)^2. The steps
+// depend on m only.
+void BinaryField::Inv(FieldElement& r, const FieldElement& a) const
+{
+    ++tCounts.inversions;
+    const int target = m_ - 1;
+    int top = 0;
+    while ((target >> (top + 1)) != 0) ++top;
+    FieldElement b = a, t;
+    int e = 1;
+    for (int bit = top - 1; bit >= 0; --bit) {
+        SqrTimes(t, b, e);
+        Mul(b, t, b);
+        e *= 2;
+        if ((target >> bit) & 1) {
+            Sqr(t, b);
+            Mul(b, t, a);
+            e += 1;
+        }
+    }
+    Sqr(r, b);
+}
+
+void BinaryField::Sqrt(FieldElement& r, const FieldElement& a) const
+{
+    SqrTimes(r, a, m_ - 1);
+}
+
+int BinaryField::Trace(const FieldElement& a) const
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < words_; ++i) v ^= a.w[i] & traceMask_.w[i];
+    return __builtin_parityll(v);
+}
+
+void BinaryField::HalfTrace(FieldElement& r, const FieldElement& a) const
+{
+    FieldElement sum = a, t = a;
+    for (int i = 1; i <= (m_ - 1) / 2; ++i) {
+        Sqr(t, t);
+        Sqr(t, t);
+        Add(sum, sum, t);
+    }
+    r = sum;
+}
+
+bool BinaryField::IsZero(const FieldElement& a) const
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < kFieldMaxWords; ++i) v |= a.w[i];
+    return v == 0;
+}
+
+bool BinaryField::IsOne(const FieldElement& a) const
+{
+    std::uint64_t v = a.w[0] ^ 1;
+    for (int i = 1; i < kFieldMaxWords; ++i) v |= a.w[i];
+    return v == 0;
+}
+
+bool BinaryField::Equal(const FieldElement& a, const FieldElement& b) const
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < kFieldMaxWords; ++i) v |= a.w[i] ^ b.w[i];
+    return v == 0;
+}
+
+void BinaryField::CondSwap(FieldElement& a, FieldElement& b, std::uint64_t mask) const
+{
+    for (int i = 0; i < words_; ++i) {
+        const std::uint64_t d = (a.w[i] ^ b.w[i]) & mask;
+        a.w[i] ^= d;
+        b.w[i] ^= d;
+    }
+}
+
+bool BinaryField::FromBytes(const std::uint8_t* bytes, std::size_t size, FieldElement& r) const
+{
+    FieldElement v;
+    Zero(v);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (bytes[i] == 0) continue;
+        if (i >= static_cast<std::size_t>(words_) * 8) return false;
+        v.w[i / 8] |= std::uint64_t(bytes[i]) << (8 * (i % 8));
+    }
+    if ((m_ & 63) != 0 && (v.w[words_ - 1] >> (m_ & 63)) != 0) return false;
+    r = v;
+    return true;
+}
+
+void BinaryField::ToBytes(const FieldElement& a, std::uint8_t* out) const
+{
+    for (std::size_t i = 0; i < Bytes(); ++i) out[i] = static_cast<std::uint8_t>(a.w[i / 8] >> (8 * (i % 8)));
+}
+
+}  // namespace dstu4145
