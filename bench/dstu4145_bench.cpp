@@ -4,8 +4,16 @@
 // table. Verification repeats one signer's public key, as a verifier of many
 // documents from one signer does; the "fresh_key" variant verifies under a
 // new key each time (the key's check included).
+//
+// OpenSSL's ECDSA on the binary curves of about the same sizes (sect283k1,
+// sect409k1) runs in the same process, and the run ends with a table of the
+// engine's figures beside OpenSSL's and their ratio.
 #include <benchmark/benchmark.h>
+#include <openssl/evp.h>
 
+#include <cstdio>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "dstu4145/DSTU4145.h"
@@ -86,8 +94,119 @@ void Verify(benchmark::State& state)
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// OpenSSL's ECDSA over a 32-byte digest on a named binary curve.
+struct OpenSslKey {
+    EVP_PKEY* key = nullptr;
+    explicit OpenSslKey(const char* curve) { key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve); }
+    ~OpenSslKey() { EVP_PKEY_free(key); }
+    bool Sign(const unsigned char* digest, std::vector<unsigned char>& sig) const
+    {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+        std::size_t len = 0;
+        bool ok = ctx && EVP_PKEY_sign_init(ctx) == 1 && EVP_PKEY_sign(ctx, nullptr, &len, digest, 32) == 1;
+        if (ok) {
+            sig.resize(len);
+            ok = EVP_PKEY_sign(ctx, sig.data(), &len, digest, 32) == 1;
+            sig.resize(len);
+        }
+        EVP_PKEY_CTX_free(ctx);
+        return ok;
+    }
+    bool Verify(const unsigned char* digest, const std::vector<unsigned char>& sig) const
+    {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+        const bool ok =
+            ctx && EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_verify(ctx, sig.data(), sig.size(), digest, 32) == 1;
+        EVP_PKEY_CTX_free(ctx);
+        return ok;
+    }
+};
+
+const char* OpenSslCurve(int m)
+{
+    return m == 257 ? "sect283k1" : "sect409k1";
+}
+
+void OpenSslSign(benchmark::State& state)
+{
+    OpenSslKey key(OpenSslCurve(static_cast<int>(state.range(0))));
+    const std::vector<unsigned char> digest(32, 0x5C);
+    std::vector<unsigned char> sig;
+    if (!key.key) {
+        state.SkipWithError("no OpenSSL key");
+        return;
+    }
+    for (auto _ : state) {
+        if (!key.Sign(digest.data(), sig)) {
+            state.SkipWithError("sign failed");
+            return;
+        }
+    }
+    state.counters["per_second"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void OpenSslVerify(benchmark::State& state)
+{
+    OpenSslKey key(OpenSslCurve(static_cast<int>(state.range(0))));
+    const std::vector<unsigned char> digest(32, 0x5C);
+    std::vector<unsigned char> sig;
+    if (!key.key || !key.Sign(digest.data(), sig)) {
+        state.SkipWithError("no OpenSSL signature");
+        return;
+    }
+    for (auto _ : state) {
+        if (!key.Verify(digest.data(), sig)) {
+            state.SkipWithError("verify failed");
+            return;
+        }
+    }
+    state.counters["per_second"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Keeps each run's rate for the closing table.
+class RateReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> rates;
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            auto it = run.counters.find("per_second");
+            if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+void PrintComparison(const std::map<std::string, double>& rates)
+{
+    struct Row {
+        const char* what;
+        const char* engine;
+        const char* openssl;
+    };
+    const Row rows[] = {
+        {"sign, m = 257 / sect283k1", "Sign/m:257", "OpenSslSign/m:257"},
+        {"verify, m = 257, checked key", "Verify/m:257/fresh_key:0", "OpenSslVerify/m:257"},
+        {"verify, m = 257, new key", "Verify/m:257/fresh_key:1", "OpenSslVerify/m:257"},
+        {"sign, m = 431 / sect409k1", "Sign/m:431", "OpenSslSign/m:431"},
+        {"verify, m = 431, checked key", "Verify/m:431/fresh_key:0", "OpenSslVerify/m:431"},
+        {"verify, m = 431, new key", "Verify/m:431/fresh_key:1", "OpenSslVerify/m:431"},
+    };
+    std::printf("\nDSTU 4145 engine against OpenSSL's ECDSA, per second, this run (target: 3x):\n");
+    std::printf("| workload | engine | OpenSSL | ratio |\n|---|---:|---:|---:|\n");
+    for (const Row& row : rows) {
+        auto e = rates.find(row.engine), o = rates.find(row.openssl);
+        if (e == rates.end() || o == rates.end() || o->second <= 0) continue;
+        std::printf("| %s | %.0f | %.0f | %.2f |\n", row.what, e->second, o->second, e->second / o->second);
+    }
+}
+
 }  // namespace
 
+BENCHMARK(OpenSslSign)->ArgName("m")->Arg(257)->Arg(431)->Unit(benchmark::kMicrosecond);
+BENCHMARK(OpenSslVerify)->ArgName("m")->Arg(257)->Arg(431)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Sign)->ArgName("m")->Arg(257)->Arg(431)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Verify)
     ->ArgNames({"m", "fresh_key"})
@@ -97,4 +216,13 @@ BENCHMARK(Verify)
     ->Args({431, 1})
     ->Unit(benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintComparison(reporter.rates);
+    benchmark::Shutdown();
+    return 0;
+}
