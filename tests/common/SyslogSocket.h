@@ -35,7 +35,8 @@ inline std::string PrepareNamespace(int* listener)
     uid_t uid = getuid();
     gid_t gid = getgid();
     if (unshare(CLONE_NEWNS) != 0) {
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return std::string("no mount namespace: ") + std::strerror(errno);
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            return std::string("no mount namespace: ") + std::strerror(errno);
         WriteFile("/proc/self/setgroups", "deny");
         if (!WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
             !WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))

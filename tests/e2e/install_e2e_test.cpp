@@ -48,7 +48,8 @@ std::vector<std::string> DynamicEntries(const fs::path& file, const std::string&
     std::vector<std::string> values;
     for (std::size_t at = 0; (at = out.find("(" + kind + ")", at)) != std::string::npos; ++at) {
         const std::size_t open = out.find('[', at), close = out.find(']', open);
-        if (open != std::string::npos && close != std::string::npos) values.push_back(out.substr(open + 1, close - open - 1));
+        if (open != std::string::npos && close != std::string::npos)
+            values.push_back(out.substr(open + 1, close - open - 1));
     }
     return values;
 }
