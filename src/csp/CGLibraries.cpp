@@ -1,5 +1,7 @@
 #include "csp/CGLibraries.h"
 
+#include "support/SystemLog.h"
+
 namespace cglibraries {
 
 namespace {
@@ -21,14 +23,14 @@ std::size_t BindAll(HMODULE module, const Required& library)
 bool LoadPair(const Required& first, const Required& second, HMODULE* firstModule, HMODULE* secondModule,
               std::size_t* missingInSecond)
 {
-    *firstModule = LoadLibrary(first.file);
+    *firstModule = LoadLibraryOrReport(first.file);
     if (*firstModule == nullptr) return false;
     if (BindAll(*firstModule, first) != first.count) {
         FreeLibrary(*firstModule);
         *firstModule = nullptr;
         return false;
     }
-    *secondModule = LoadLibrary(second.file);
+    *secondModule = LoadLibraryOrReport(second.file);
     if (*secondModule == nullptr) {
         FreeLibrary(*firstModule);
         *firstModule = nullptr;

@@ -1,5 +1,6 @@
 #include "support/PKIFormats.h"
 
+#include "support/SystemLog.h"
 #include "wemu.h"
 
 namespace {
@@ -29,7 +30,7 @@ Function Resolve(HMODULE module, const char* name)
 int AcquirePKILibrary()
 {
     if (g_library.module == nullptr) {
-        HMODULE module = LoadLibrary("pkfmt.so");
+        HMODULE module = LoadLibraryOrReport("pkfmt.so");
         if (module == nullptr) return PKI_LIBRARY_MISSING;
         auto initialize = Resolve<PKIInitializeFunction>(module, "PKIInitialize");
         auto finalize = Resolve<PKIFinalizeFunction>(module, "PKIFinalize");

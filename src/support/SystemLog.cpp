@@ -1,6 +1,8 @@
 #include "support/SystemLog.h"
 
+#include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <syslog.h>
@@ -123,4 +125,26 @@ int SystemLogReport(const char* source, const char* message, std::uint32_t event
     if (priority >= 0) syslog(priority, "%s", text.c_str());
     closelog();
     return 1;
+}
+
+HMODULE LoadLibraryOrReport(const char* fileName)
+{
+    HMODULE module = LoadLibrary(fileName);
+    if (module != nullptr) return module;
+    // The loader's reason, when the dynamic loader gave one (a refusal by
+    // the Win32 layer itself leaves none).
+    const char* reason = dlerror();
+    char folder[1040] = {};
+    const DWORD folderLength = GetCurrentDirectory(sizeof(folder), folder);
+    if (folderLength == 0 || folderLength >= sizeof(folder)) std::strcpy(folder, "?");
+    // "Не вдалося завантажити бібліотеку FILE з теки FOLDER: REASON" in Windows-1251.
+    static const char kCannotLoad[] =
+        "\xCD\xE5 \xE2\xE4\xE0\xEB\xEE\xF1\xFF \xE7\xE0\xE2\xE0\xED\xF2\xE0\xE6\xE8\xF2\xE8 "
+        "\xE1\xB3\xE1\xEB\xB3\xEE\xF2\xE5\xEA\xF3 ";
+    static const char kFromFolder[] = " \xE7 \xF2\xE5\xEA\xE8 ";
+    char message[SYSTEM_LOG_MESSAGE_BYTES + 1];
+    std::snprintf(message, sizeof(message), "%s%s%s%s%s%s", kCannotLoad, fileName != nullptr ? fileName : "",
+                  kFromFolder, folder, reason != nullptr ? ": " : "", reason != nullptr ? reason : "");
+    SystemLogReport(SYSTEM_LOG_SOURCE_NAME, message, SYSTEM_LOG_ERROR, 0);
+    return nullptr;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "wemu.h"
+
 enum : std::uint32_t {
     SYSTEM_LOG_ERROR = 0xC0000302u,       // LOG_ERR
     SYSTEM_LOG_WARNING = 0x80000303u,     // LOG_WARNING
@@ -29,5 +31,15 @@ int SystemLogReport(const char* source, const char* message, std::uint32_t event
 // its NUL does not fit outputSize. The output may be the input buffer.
 int ConvertCodePage(const char* text, unsigned sourceCodePage, char* output, unsigned outputSize,
                     unsigned targetCodePage);
+
+// The source name of this system's events: "ТВР Квор Корво-7Ф" in Windows-1251.
+inline constexpr char SYSTEM_LOG_SOURCE_NAME[] = "\xD2\xC2\xD0 \xCA\xE2\xEE\xF0 \xCA\xEE\xF0\xE2\xEE-7\xD4";
+
+// LoadLibrary of an outside library by its bare file name (the current folder
+// first, then the library search path). When it cannot be loaded, an error
+// event under SYSTEM_LOG_SOURCE_NAME names the file, the folder looked in
+// first and the loader's reason, so that an installation that lacks a
+// companion library says which one.
+HMODULE LoadLibraryOrReport(const char* fileName);
 
 #endif

@@ -169,6 +169,60 @@ TEST_F(KeysTest, BusySigningAndAgreementAreRetriedWithinTheBudget)
     }
 }
 
+// The first answer of a signing rewritten under a valid MAC of the session
+// key, as the device-answer fuzz target found it (an old-form key, status 24
+// and 0x18 bytes, mode 1): a busy answer the key itself sends, so the layer
+// asks again and takes the key's next answer, a signature that verifies. Any
+// other status under the MAC ends the signing with it.
+TEST_F(KeysTest, AStatusUnderTheSessionMacIsWaitedOutWhenBusyAndEndsTheSigningOtherwise)
+{
+    struct Case {
+        int version;
+        uint8_t status;
+        uint8_t mode;
+        uint32_t expected;
+    };
+    const Case cases[] = {{11, 24, 1, 0}, {18, 24, 2, 0}, {11, 25, 1, 25}, {18, 35, 2, 35}};
+    uint32_t serial = 520;
+    for (const Case& k : cases) {
+        SCOPED_TRACE("version " + std::to_string(k.version) + " status " + std::to_string(k.status));
+        AddKey(++serial, k.version, k.version >= 18 ? 0x200 : 0);
+        Context c = OpenLoggedIn(serial);
+        ASSERT_TRUE(c);
+        const DeviceKeyParameters parameters = StandardParameters(0);
+        auto engine = EngineFor(parameters);
+        ASSERT_TRUE(engine);
+        ASSERT_EQ(GenerateSignatureKey(c.get(), parameters.bytes(), 0), 0u);
+        uint8_t publicKey[64];
+        ASSERT_EQ(GetSignaturePublicKey(c.get(), publicKey), 0u);
+
+        int answers = 0;
+        DeviceContext* context = c.get();
+        pcsctap::SetAnswerHook([&](const std::vector<uint8_t>&, std::vector<uint8_t>& answer) {
+            if (answers++ != 0) return;
+            const size_t blockBytes = qvkdev::BlockSizeFor(context->version) - 1;
+            ASSERT_GE(answer.size(), blockBytes);
+            DeviceBlock block{};
+            block.direction = 2;
+            std::memcpy(block.bytes() + 1, answer.data(), blockBytes);
+            ASSERT_EQ(VerifyBlock(context, &block), 0u);
+            block.parameter = k.status;
+            std::memset(block.data, 0x18, sizeof block.data);
+            ProtectBlock(context, &block, k.mode);
+            std::memcpy(answer.data(), block.bytes() + 1, blockBytes);
+        });
+        const auto hash = Hash(32, 0x18);
+        uint8_t signature[144] = {};
+        const uint32_t r = SignHashOnDevice(c.get(), hash.data(), 32, signature, 0);
+        pcsctap::SetAnswerHook({});
+        EXPECT_EQ(r, k.expected);
+        if (r == 0) {
+            EXPECT_EQ(engine->Verify(hash, dstu4145::ByteSpan(publicKey, 64), dstu4145::ByteSpan(signature, 144)),
+                      dstu4145::Result::Ok);
+        }
+    }
+}
+
 TEST_F(KeysTest, AgreementRequestLayoutAndLimits)
 {
     AddKey(506, 17, 0);

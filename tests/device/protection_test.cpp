@@ -1,5 +1,6 @@
 // Request blocks: the pseudo-APDU framing, MAC and encryption against blocks
 // built by hand from the cipher modules, and the chunked senders.
+#include <atomic>
 #include <cstring>
 
 #include "DeviceTestSupport.h"
@@ -256,15 +257,19 @@ TEST_F(TransportTest, PerKeyMutexHeldElsewhereGives24)
     Context c = Open(107);
     ASSERT_TRUE(c);
     qvkdev::DeviceTimings().mutexWaitMs = 100;
+    // The holder keeps the mutex until the exchange has given up on it.
+    std::atomic<bool> held{false}, exchanged{false};
     std::thread holder([&] {
         EXPECT_EQ(LockDevice(c.get()), 0u);
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        held = true;
+        while (!exchanged.load()) std::this_thread::yield();
         UnlockDevice(c.get());
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    while (!held.load()) std::this_thread::yield();
     DeviceBlock b;
     qvkdev::InitRequest(&b, KEYCMD_GET_CLOCK, 0);
     EXPECT_EQ(ExchangeBlock(c.get(), &b), 24u);
+    exchanged = true;
     holder.join();
     qvkdev::InitRequest(&b, KEYCMD_GET_CLOCK, 0);
     EXPECT_EQ(ExchangeBlock(c.get(), &b), 0u);

@@ -246,7 +246,12 @@ TEST(KeyRigE2E, QuickReplugsUnderLoadAlwaysBringTheKeyBack)
     // Bounded: at most about 20 seconds whatever happens.
     while (std::chrono::steady_clock::now() - start < std::chrono::seconds(12)) {
         rig.Control("unplug 0");
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // pcscd has seen the key go before it comes back.
+        if (!rig.WaitCard(0, false, 5000)) {
+            stopLoad();
+            munmap(mapped, sizeof(Shared));
+            FAIL() << "cycle " << cycles << ": still present after the unplug\n" << rig.Control("keys");
+        }
         rig.Control("replug 0");
         ++cycles;
         const long before = answered;

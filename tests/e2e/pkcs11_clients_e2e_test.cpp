@@ -163,6 +163,26 @@ protected:
     std::unique_ptr<KeyRig> rig_;
 };
 
+// Two blank keys with one password, the second an old-form key: the script
+// initialises the key whose serial it is given and leaves the other blank; a
+// serial no key has initialises nothing.
+TEST_F(Pkcs11ClientsE2E, TheInitialisingScriptTakesTheKeyWithItsSerialOrNone)
+{
+    rig_ = std::make_unique<KeyRig>(std::vector<RigKey>{RigKey(4411), RigKey(4412, 11)});
+    const std::string script = python_ + " " QVK_E2E_SOURCE_DIR "/pkcs11_init_token.py " + kModule + " ";
+    std::string out;
+    EXPECT_EQ(RunShell(script + "004413 " + kSoPin + " none", &out), 1) << out;
+    EXPECT_TRUE(Has(out, "no key with serial number 004413")) << out;
+    ASSERT_EQ(RunShell(script + "004412 " + kSoPin + " second", &out), 0) << out;
+    ASSERT_EQ(Tool("-L", &out), 0) << out;
+    // Slot 0 is the first reader's key, 4411; slot 1 the second's.
+    const std::size_t first = out.find("Slot 0"), second = out.find("Slot 1");
+    ASSERT_TRUE(first != std::string::npos && second != std::string::npos) << out;
+    EXPECT_TRUE(Has(out.substr(first, second - first), "token not recognized")) << out;
+    EXPECT_TRUE(Has(out.substr(second), "token label        : second")) << out;
+    EXPECT_TRUE(Has(out.substr(second), "serial num         : 004412")) << out;
+}
+
 TEST_F(Pkcs11ClientsE2E, PkcsToolThroughATokensLife)
 {
     StartKey(4401);

@@ -112,7 +112,9 @@ public:
             if (!data.empty()) std::memcpy(block.data, data.data(), data.size());
             ProtectBlock(context_, &block, static_cast<std::uint8_t>(1 + in.Byte() % 2));
             std::memcpy(answer.data(), block.bytes() + 1, blockBytes);
-            genuine = block.parameter == 0;
+            // A busy key answers 24 under its MAC, and the device layer asks
+            // again: what it then takes is the key's own next answer.
+            genuine = block.parameter == 0 || block.parameter == KEYERR_DEVICE_BUSY;
             break;
         }
         default:

@@ -112,10 +112,22 @@ TEST_P(Pkcs11SessionObjectLifetime, ObjectsInUseWhileTheSessionEnds)
         std::atomic<int> unexpected{0};
         std::atomic<CK_RV> firstUnexpected{CKR_OK};
         std::atomic<int> started{0};
-        auto note = [&](CK_RV rv, bool* worked) {
-            if (rv == CKR_OK && !*worked) {
-                *worked = true;
+        // Set once the session has ended; each worker then counts itself in
+        // ranAfterEnd at its first call after that.
+        std::atomic<bool> ended{false};
+        std::atomic<int> ranAfterEnd{0};
+        struct Worker {
+            bool worked = false;
+            bool ranAfterEnd = false;
+        };
+        auto note = [&](CK_RV rv, Worker* worker) {
+            if (rv == CKR_OK && !worker->worked) {
+                worker->worked = true;
                 ++started;
+            }
+            if (ended.load() && !worker->ranAfterEnd) {
+                worker->ranAfterEnd = true;
+                ++ranAfterEnd;
             }
             if (!Expected(rv) && unexpected++ == 0) firstUnexpected = rv;
         };
@@ -123,42 +135,42 @@ TEST_P(Pkcs11SessionObjectLifetime, ObjectsInUseWhileTheSessionEnds)
         std::unique_ptr<keyemu::Key> pulled;
         // Reads attributes and sizes.
         workers.emplace_back([&] {
-            bool worked = false;
+            Worker worker;
             char label[16];
             for (unsigned i = 0; !stop.load(); ++i) {
                 CK_ATTRIBUTE a{CKA_LABEL, label, sizeof(label)};
-                note(C_GetAttributeValue(s, objects[i % objects.size()], &a, 1), &worked);
+                note(C_GetAttributeValue(s, objects[i % objects.size()], &a, 1), &worker);
                 CK_ULONG size = 0;
-                note(C_GetObjectSize(s, objects[i % objects.size()], &size), &worked);
+                note(C_GetObjectSize(s, objects[i % objects.size()], &size), &worker);
             }
         });
         // Searches.
         workers.emplace_back([&] {
-            bool worked = false;
+            Worker worker;
             CK_ATTRIBUTE pattern{CKA_LABEL, (void*)"work", 4};
             while (!stop.load()) {
                 CK_RV rv = C_FindObjectsInit(s, &pattern, 1);
-                note(rv, &worked);
+                note(rv, &worker);
                 if (rv != CKR_OK) continue;
                 CK_OBJECT_HANDLE found[2];
                 CK_ULONG n = 0;
                 do {
                     rv = C_FindObjects(s, found, 2, &n);
-                    note(rv, &worked);
+                    note(rv, &worker);
                 } while (rv == CKR_OK && n != 0);
-                note(C_FindObjectsFinal(s), &worked);
+                note(C_FindObjectsFinal(s), &worker);
             }
         });
         // Changes, creates and destroys.
         workers.emplace_back([&] {
-            bool worked = false;
+            Worker worker;
             for (unsigned i = 0; !stop.load(); ++i) {
                 CK_ATTRIBUTE rename{CKA_LABEL, (void*)"work", 4};
-                note(C_SetAttributeValue(s, objects[i % objects.size()], &rename, 1), &worked);
+                note(C_SetAttributeValue(s, objects[i % objects.size()], &rename, 1), &worker);
                 CK_OBJECT_HANDLE h = 0;
                 CK_RV rv = CreateData(s, "passing", &h);
-                note(rv, &worked);
-                if (rv == CKR_OK) note(C_DestroyObject(s, h), &worked);
+                note(rv, &worker);
+                if (rv == CKR_OK) note(C_DestroyObject(s, h), &worker);
             }
         });
         // Every worker is inside the session's objects before it ends.
@@ -181,7 +193,12 @@ TEST_P(Pkcs11SessionObjectLifetime, ObjectsInUseWhileTheSessionEnds)
             break;
         }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Every worker makes calls into what the ending left before it stops.
+        ended = true;
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             ranAfterEnd.load() < 3 && std::chrono::steady_clock::now() < deadline;)
+            std::this_thread::yield();
+        EXPECT_EQ(ranAfterEnd.load(), 3);
         stop = true;
         for (std::thread& t : workers) t.join();
         EXPECT_EQ(unexpected.load(), 0) << "first: 0x" << std::hex << firstUnexpected.load();

@@ -3,9 +3,14 @@
 // the writer preference of the readers/writer lock.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "pkcs11/PKCS11Lock.h"
@@ -54,6 +59,34 @@ CK_RV AppUnlock(CK_VOID_PTR mutex)
     m->holder.store(std::thread::id());
     m->mutex.unlock();
     return CKR_OK;
+}
+
+// The kernel's id of the calling thread.
+pid_t ThreadId()
+{
+    return static_cast<pid_t>(syscall(SYS_gettid));
+}
+
+// Waits until the flag is set, then until that thread sleeps in the kernel.
+// A thread sets its flag just before it calls the lock, so once it sleeps it
+// waits inside the lock: the order a test needs, seen rather than assumed
+// from a pause. False when that has not happened within 20 seconds.
+bool WaitUntilBlocked(const std::atomic<pid_t>& thread)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (thread.load() == 0)
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    const std::string path = "/proc/self/task/" + std::to_string(thread.load()) + "/stat";
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream in(path);
+        std::string stat;
+        std::getline(in, stat);
+        // The state follows the parenthesised program name.
+        const std::size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'S') return true;
+        std::this_thread::yield();
+    }
+    return false;
 }
 
 class Pkcs11LockLayer : public ::testing::Test {
@@ -109,17 +142,19 @@ TEST_F(Pkcs11LockLayer, AnotherThreadWaitsForTheHolderAndCannotUnlockForIt)
     ASSERT_EQ(lock.Lock(), CKR_OK);
     ASSERT_EQ(lock.Lock(), CKR_OK);
     std::atomic<bool> entered{false};
+    std::atomic<pid_t> locking{0};
     CK_RV foreignUnlock = CKR_OK;
     std::thread other([&] {
         foreignUnlock = lock.Unlock();
+        locking = ThreadId();
         ASSERT_EQ(lock.Lock(), CKR_OK);
         entered = true;
         lock.Unlock();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitUntilBlocked(locking));
     EXPECT_FALSE(entered.load());
     lock.Unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(WaitUntilBlocked(locking));
     EXPECT_FALSE(entered.load()) << "the first Unlock only undid the re-entry";
     lock.Unlock();
     other.join();
@@ -209,23 +244,26 @@ TEST_P(Pkcs11RWLock, AWriterWaitsForTheReadersInsideAndKeepsNewReadersOut)
     std::thread r1(reader), r2(reader);
     while (readersIn.load() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
+    std::atomic<pid_t> writing{0}, lateReading{0};
     std::thread writer([&] {
+        writing = ThreadId();
         ASSERT_EQ(rw.WriteLock(), CKR_OK);
         writerIn = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        // The late reader has been seen waiting before the readers left.
         EXPECT_FALSE(lateReaderIn.load()) << "a reader got in while the writer held the lock";
         writerIn = false;
         EXPECT_EQ(rw.WriteUnlock(), CKR_OK);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(WaitUntilBlocked(writing));
     EXPECT_FALSE(writerIn.load()) << "the writer must wait for both readers";
 
     std::thread late([&] {
+        lateReading = ThreadId();
         ASSERT_EQ(rw.ReadLock(), CKR_OK);
         lateReaderIn = true;
         EXPECT_EQ(rw.ReadUnlock(), CKR_OK);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(WaitUntilBlocked(lateReading));
     EXPECT_FALSE(lateReaderIn.load()) << "a waiting writer keeps new readers out";
 
     release = true;
@@ -244,18 +282,20 @@ TEST_P(Pkcs11RWLock, AReaderEntersAgainWhileAWriterWaits)
     PKCS11RWLock rw;
     ASSERT_EQ(rw.ReadLock(), CKR_OK);
     std::atomic<bool> writerIn{false};
+    std::atomic<pid_t> writing{0};
     std::thread writer([&] {
+        writing = ThreadId();
         ASSERT_EQ(rw.WriteLock(), CKR_OK);
         writerIn = true;
         EXPECT_EQ(rw.WriteUnlock(), CKR_OK);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(WaitUntilBlocked(writing));
     // The writer now waits for this reader; taking the read lock again must
     // not queue behind it.
     ASSERT_EQ(rw.ReadLock(), CKR_OK);
     EXPECT_FALSE(writerIn.load());
     EXPECT_EQ(rw.ReadUnlock(), CKR_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(WaitUntilBlocked(writing));
     EXPECT_FALSE(writerIn.load()) << "one read is still held";
     EXPECT_EQ(rw.ReadUnlock(), CKR_OK);
     writer.join();

@@ -3,19 +3,12 @@
 // system's syslog(3).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "SyslogSocket.h"
 #include "support/SystemLog.h"
 
 namespace {
@@ -25,58 +18,12 @@ const char kSourceCp1251[] = "\xD2\xC2\xD0 \xCA\xE2\xEE\xF0 \xCA\xEE\xF0\xE2\xEE
 const char kSourceUtf8[] = "\xD0\xA2\xD0\x92\xD0\xA0 \xD0\x9A\xD0\xB2\xD0\xBE\xD1\x80 "
                            "\xD0\x9A\xD0\xBE\xD1\x80\xD0\xB2\xD0\xBE-7\xD0\xA4";
 
-bool WriteFile(const char* path, const std::string& text)
-{
-    int fd = open(path, O_WRONLY);
-    if (fd < 0) return false;
-    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
-    return ok;
-}
+using syslogsocket::Receive;
 
-// In the child: a private /dev with a listening socket at /dev/log.
-std::string PrepareNamespace(int* listener)
-{
-    uid_t uid = getuid();
-    gid_t gid = getgid();
-    if (unshare(CLONE_NEWNS) != 0) {
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            return std::string("no mount namespace: ") + std::strerror(errno);
-        WriteFile("/proc/self/setgroups", "deny");
-        if (!WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-            !WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
-            return "cannot map ids in a user namespace";
-    }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return std::string("cannot make mounts private: ") + std::strerror(errno);
-    if (mount("qvkdev", "/dev", "tmpfs", 0, "mode=0755") != 0)
-        return std::string("cannot mount over /dev: ") + std::strerror(errno);
-    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, "/dev/log");
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return std::string("cannot bind /dev/log: ") + std::strerror(errno);
-    *listener = fd;
-    return "";
-}
-
-std::string Receive(int fd, int timeoutMs)
-{
-    timeval tv = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    char buffer[8192];
-    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-
-// Runs the events in the child; returns "SKIP ..." or the records, each as
+// Runs the events in the child; returns the records, each as
 // "<result>|<datagram>" separated by NULs.
-std::string RunEvents()
+std::string RunEvents(int fd)
 {
-    int fd = -1;
-    std::string problem = PrepareNamespace(&fd);
-    if (!problem.empty()) return "SKIP " + problem;
     std::string out;
     auto record = [&](int result, int timeoutMs) {
         out += std::to_string(result) + "|" + Receive(fd, timeoutMs);
@@ -137,26 +84,8 @@ TEST(SystemLog, ConvertCodePage)
 
 TEST(SystemLog, EventsReachTheSyslogSocket)
 {
-    int pipefd[2];
-    ASSERT_EQ(pipe(pipefd), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        close(pipefd[0]);
-        std::string result = RunEvents();
-        ssize_t ignored = write(pipefd[1], result.data(), result.size());
-        (void)ignored;
-        _exit(0);
-    }
-    close(pipefd[1]);
-    std::string output;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(pipefd[0], chunk, sizeof chunk)) > 0) output.append(chunk, static_cast<std::size_t>(n));
-    close(pipefd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
+    pid_t pid = 0;
+    const std::string output = syslogsocket::RunInChild(RunEvents, &pid);
     if (output.rfind("SKIP ", 0) == 0) GTEST_SKIP() << output.substr(5);
 
     std::vector<std::string> records;
@@ -185,4 +114,40 @@ TEST(SystemLog, EventsReachTheSyslogSocket)
     EXPECT_EQ(records[5].find(std::string(257, 'S')), std::string::npos);
 
     EXPECT_EQ(records[6], "mixed=0");
+}
+
+// A library that cannot be loaded is named with the folder looked in first
+// and the loader's reason; one that loads logs nothing.
+TEST(SystemLog, ALibraryThatCannotBeLoadedIsNamed)
+{
+    pid_t pid = 0;
+    const std::string output = syslogsocket::RunInChild(
+        [](int fd) {
+            if (chdir("/tmp") != 0) return std::string("chdir failed");
+            std::string out = LoadLibraryOrReport("qvk-no-such-library.so") == nullptr ? "missing|" : "loaded|";
+            out += Receive(fd, 2000);
+            out.push_back('\0');
+            out += LoadLibraryOrReport("libc.so.6") != nullptr ? "loaded|" : "missing|";
+            out += Receive(fd, 300);
+            return out;
+        },
+        &pid);
+    if (output.rfind("SKIP ", 0) == 0) GTEST_SKIP() << output.substr(5);
+    const std::size_t split = output.find('\0');
+    ASSERT_NE(split, std::string::npos) << output;
+    const std::string missing = output.substr(0, split);
+    // "Не вдалося завантажити бібліотеку" in UTF-8.
+    const std::string cannotLoad =
+        "\xD0\x9D\xD0\xB5 \xD0\xB2\xD0\xB4\xD0\xB0\xD0\xBB\xD0\xBE\xD1\x81\xD1\x8F "
+        "\xD0\xB7\xD0\xB0\xD0\xB2\xD0\xB0\xD0\xBD\xD1\x82\xD0\xB0\xD0\xB6\xD0\xB8\xD1\x82\xD0\xB8 "
+        "\xD0\xB1\xD1\x96\xD0\xB1\xD0\xBB\xD1\x96\xD0\xBE\xD1\x82\xD0\xB5\xD0\xBA\xD1\x83 ";
+    EXPECT_EQ(missing.rfind("missing|<27>", 0), 0u) << missing;
+    EXPECT_NE(missing.find(std::string(kSourceUtf8) + "[" + std::to_string(pid) + "]: " + cannotLoad +
+                           "qvk-no-such-library.so"),
+              std::string::npos)
+        << missing;
+    EXPECT_NE(missing.find("/tmp: "), std::string::npos) << "the folder looked in first: " << missing;
+    EXPECT_NE(missing.find("qvk-no-such-library.so: cannot open shared object file"), std::string::npos)
+        << "the loader's reason: " << missing;
+    EXPECT_EQ(output.substr(split + 1), "loaded|");
 }
