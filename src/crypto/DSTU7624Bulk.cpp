@@ -27,6 +27,7 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "crypto/CpuFeatures.h"
@@ -735,16 +736,17 @@ QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int 
     const uint8_t* s = decrypting ? ctx->inverseSBoxes : ctx->sBoxes;
     for (int i = 0; i < 16; ++i) p.sBoxes[i] = _mm512_loadu_si512(s + 64 * i);
     // Row r moves floor(r * nb / 8) columns towards higher numbers, inside
-    // its block; decryption moves it back.
+    // its block; decryption moves it back. nb is a power of two: masks, not
+    // divisions, which cost a short call as much as its blocks did.
+    const uint32_t columnMask = nb - 1;
     for (int j = 0; j < 4; ++j) {
         alignas(64) uint8_t idx[64];
         for (int lane = 0; lane < 4; ++lane)
             for (int h = 0; h < 2; ++h) {
                 const uint32_t shift = (j + 4 * h) * nb / 8;
                 for (uint32_t b = 0; b < 8; ++b) {
-                    const uint32_t block = b / nb, col = b % nb;
-                    const uint32_t from = decrypting ? (col + shift) % nb : (col + nb - shift) % nb;
-                    idx[16 * lane + 8 * h + b] = static_cast<uint8_t>(16 * lane + 8 * h + block * nb + from);
+                    const uint32_t from = (decrypting ? b + shift : b - shift) & columnMask;
+                    idx[16 * lane + 8 * h + b] = static_cast<uint8_t>(16 * lane + 8 * h + (b & ~columnMask) + from);
                 }
             }
         p.shift[j] = _mm512_load_si512(idx);
@@ -841,10 +843,19 @@ QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64
                                     _mm512_xor_si512(_mm512_loadu_si512(data), _mm512_load_si512(gamma + 64 * i)));
             left -= batches * batch;
         }
-        SecureWipe(gamma, sizeof gamma);
+        SecureWipe(gamma, done * 8 * bw < sizeof gamma ? done * 8 * bw : sizeof gamma);
     }
-    SecureWipe(&p, sizeof p);
-    if (bw > 2 && done >= 64) SecureWipe(&w, sizeof w);
+    // What this call filled (a short call would otherwise pay more for the
+    // wiping than for its blocks): the keys of its rounds, the sliced state of
+    // its block size.
+    const size_t rounds = static_cast<size_t>(p.rounds);
+    SecureWipe(&p, offsetof(Prepared, keys));
+    SecureWipe(p.keys, sizeof p.keys[0] * rounds);
+    SecureWipe(p.sliceKeys, sizeof p.sliceKeys[0] * rounds);
+    if (bw > 2 && done >= 64) {
+        SecureWipe(w.x[0], sizeof(__m512i) * 8 * bw);
+        SecureWipe(w.x[1], sizeof(__m512i) * 8 * bw);
+    }
     ClearVectorRegisters();
     // The kernels' frames lay just below this one.
     ScrubStack();
