@@ -13,8 +13,9 @@
 // of the four registers and of their copies with the two rows exchanged. The
 // layout goes back before the last key addition.
 //
-// 128-bit blocks go 64 at a time (four batches) through a byte-sliced kernel
-// where there are that many; see SlicedEncrypt.
+// Every block size goes 64 blocks at a time through a byte-sliced kernel
+// where there are that many (SlicedEncrypt for 128-bit blocks, WideEncrypt
+// for the others); the batches above take the rest.
 #include "crypto/DSTU7624Bulk.h"
 
 // GCC 12 takes the deliberately undefined pass-through of its own intrinsic
@@ -26,6 +27,7 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "crypto/CpuFeatures.h"
@@ -69,11 +71,16 @@ struct alignas(64) Prepared {
     __m512i zero[4];       // no round key
     __m512i first, last;   // whole-order keys added before and after the rounds
     __m512i keys[19][4];   // round keys 1..nr-1 in the rearranged layout
-    // 128-bit blocks only: byte p of round key i repeated over a word, for
-    // the byte-sliced kernel (one register per byte position).
-    uint64_t sliceKeys[19][16];
+    // Byte p of round key i repeated over a 32-bit word, for the
+    // byte-sliced kernels (one register per byte position of the block).
+    uint32_t sliceKeys[19][64];
     int rounds;
-    bool sliced;
+};
+
+// The byte-sliced state of the 256- and 512-bit blocks (32 or 64
+// registers) and a second copy that each round writes; kept in memory.
+struct alignas(64) SlicedWork {
+    __m512i x[2][64];
 };
 
 QVK_VECTOR_INLINE __m512i Gather()
@@ -344,9 +351,9 @@ QVK_VECTOR_INLINE __m512i Mul(__m512i x)
         return Affine(x, _mm512_set1_epi64(static_cast<long long>(MultiplyMatrix(C))));
 }
 
-QVK_VECTOR_INLINE __m512i SliceKey(const uint64_t* key, int pos)
+QVK_VECTOR_INLINE __m512i SliceKey(const uint32_t* key, int pos)
 {
-    return _mm512_set1_epi64(static_cast<long long>(key[pos]));
+    return _mm512_set1_epi32(static_cast<int>(key[pos]));
 }
 
 // The forward mixing of one column y[0..7] (rows), key added. With
@@ -354,7 +361,7 @@ QVK_VECTOR_INLINE __m512i SliceKey(const uint64_t* key, int pos)
 // out_i = q_i + q_{i+2} + y_{i+6} + 6 q_{i+5} + 4 (y_{i+2} + y_{i+7} + 2 y_{i+4}):
 // three affine maps per output.
 template <bool Keyed>
-QVK_VECTOR_INLINE void SlicedMixColumn(const __m512i* y, const uint64_t* key, int column, __m512i* out)
+QVK_VECTOR_INLINE void SlicedMixColumn(const __m512i* y, const uint32_t* key, int column, __m512i* out)
 {
     __m512i q[8];
     QVK_UNROLL
@@ -416,7 +423,7 @@ constexpr Toeplitz4Coefficients InverseBlock(bool d)
     return c;
 }
 
-QVK_VECTOR_INLINE void SlicedInverseMixColumn(const __m512i* y, const uint64_t* key, int column, __m512i* out)
+QVK_VECTOR_INLINE void SlicedInverseMixColumn(const __m512i* y, const uint32_t* key, int column, __m512i* out)
 {
     constexpr Toeplitz4Coefficients kC1 = InverseBlock(false), kD = InverseBlock(true);
     const __m512i sum[4] = {_mm512_xor_si512(y[0], y[4]), _mm512_xor_si512(y[1], y[5]), _mm512_xor_si512(y[2], y[6]),
@@ -441,7 +448,7 @@ constexpr int Shifted(int c, int j)
 }
 
 template <bool Inverse, bool Keyed>
-QVK_VECTOR_INLINE void SlicedRound(const Prepared& p, __m512i* x, const uint64_t* key)
+QVK_VECTOR_INLINE void SlicedRound(const Prepared& p, __m512i* x, const uint32_t* key)
 {
     __m512i s[16];
     QVK_UNROLL
@@ -515,24 +522,198 @@ QVK_VECTOR_TARGET void SlicedDecrypt(const Prepared& p, uint8_t* data, uint64_t 
     }
 }
 
-QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
+// Byte-sliced 256- and 512-bit blocks, 64 at a time: register 8c + r of
+// the state holds byte r of column c of every block, as above, but 32 or 64
+// of them leave no room for the S-box tables, so the state lives in memory
+// and a round goes column by column: the eight registers that the row shift
+// brings into the column are loaded and substituted, mixed with the round
+// key added, and stored into the other copy of the state.
+
+// The column that row j of column c comes from; decryption shifts back.
+template <int NB, bool Inverse>
+constexpr int SourceColumn(int c, int j)
 {
-    if (p.sliced && batches >= 4) {
-        SlicedEncrypt(p, data, batches / 4);
-        data += 1024 * (batches / 4);
-        batches %= 4;
+    const int shift = j * NB / 8;
+    return Inverse ? (c + shift) % NB : (c + NB - shift) % NB;
+}
+
+template <int NB, bool Inverse, bool Keyed>
+QVK_VECTOR_INLINE void WideRound(const Prepared& p, const __m512i* in, __m512i* out, const uint32_t* key)
+{
+    for (int c = 0; c < NB; ++c) {
+        __m512i y[8];
+        QVK_UNROLL
+        for (int j = 0; j < 8; ++j) y[j] = SBox(p.sBoxes + 4 * (j & 3), in[8 * SourceColumn<NB, Inverse>(c, j) + j]);
+        if constexpr (Inverse)
+            SlicedInverseMixColumn(y, Keyed ? key : nullptr, c, out);
+        else
+            SlicedMixColumn<Keyed>(y, key, c, out);
+    }
+}
+
+// Within a register of two 256-bit blocks: the halves (columns 0-1, 2-3) of
+// blocks 4i..4i+3 from the two registers that hold them, as 128-bit lanes.
+constexpr int kLowHalves = 0x88, kHighHalves = 0xDD;
+
+template <bool Subtract>
+QVK_VECTOR_INLINE __m512i LoadKeyed(const uint8_t* data, __m512i key)
+{
+    const __m512i v = _mm512_loadu_si512(data);
+    return Subtract ? _mm512_sub_epi64(v, key) : _mm512_add_epi64(v, key);
+}
+
+template <bool Subtract>
+QVK_VECTOR_INLINE void StoreKeyed(uint8_t* data, __m512i v, __m512i key)
+{
+    _mm512_storeu_si512(data, Subtract ? _mm512_sub_epi64(v, key) : _mm512_add_epi64(v, key));
+}
+
+// Loads 64 blocks from data, adds `key` (mod 2^64 per column, so before the
+// layout changes) or subtracts it, and slices them into x; `spare` is
+// scratch of the same size.
+template <int NB, bool Subtract>
+QVK_VECTOR_INLINE void WideSlice(const uint8_t* data, __m512i key, __m512i* x, __m512i* spare)
+{
+    const __m512i slice = SliceIndex();
+    if constexpr (NB == 4) {
+        // spare[16h + i]: half h of blocks 4i..4i+3, byte p of block b at 4p + b.
+        for (int i = 0; i < 16; ++i) {
+            const __m512i a = LoadKeyed<Subtract>(data + 128 * i, key);
+            const __m512i b = LoadKeyed<Subtract>(data + 128 * i + 64, key);
+            spare[i] = _mm512_permutexvar_epi8(slice, _mm512_shuffle_i64x2(a, b, kLowHalves));
+            spare[16 + i] = _mm512_permutexvar_epi8(slice, _mm512_shuffle_i64x2(a, b, kHighHalves));
+        }
+    } else {
+        // spare[16q + i]: quarter q of blocks 4i..4i+3.
+        for (int i = 0; i < 16; ++i) {
+            __m512i b[4];
+            QVK_UNROLL
+            for (int k = 0; k < 4; ++k) b[k] = LoadKeyed<Subtract>(data + 256 * i + 64 * k, key);
+            TransposeLanes(b);
+            QVK_UNROLL
+            for (int q = 0; q < 4; ++q) spare[16 * q + i] = _mm512_permutexvar_epi8(slice, b[q]);
+        }
+    }
+    for (int part = 0; part < NB / 2; ++part) {
+        __m512i r[16];
+        QVK_UNROLL
+        for (int k = 0; k < 16; ++k) r[k] = spare[16 * part + k];
+        Transpose16(r);
+        QVK_UNROLL
+        for (int k = 0; k < 16; ++k) x[16 * part + k] = r[k];
+    }
+}
+
+template <int NB, bool Subtract>
+QVK_VECTOR_INLINE void WideUnslice(uint8_t* data, __m512i key, const __m512i* x, __m512i* spare)
+{
+    const __m512i unslice = UnsliceIndex();
+    for (int part = 0; part < NB / 2; ++part) {
+        __m512i r[16];
+        QVK_UNROLL
+        for (int k = 0; k < 16; ++k) r[k] = x[16 * part + k];
+        Transpose16(r);
+        QVK_UNROLL
+        for (int k = 0; k < 16; ++k) spare[16 * part + k] = _mm512_permutexvar_epi8(unslice, r[k]);
+    }
+    if constexpr (NB == 4) {
+        // Qwords of the low (L) and high (H) halves back into blocks: L0 H0 L1 H1 and L2 H2 L3 H3.
+        const __m512i first = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+        const __m512i second = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+        for (int i = 0; i < 16; ++i) {
+            StoreKeyed<Subtract>(data + 128 * i, _mm512_permutex2var_epi64(spare[i], first, spare[16 + i]), key);
+            StoreKeyed<Subtract>(data + 128 * i + 64, _mm512_permutex2var_epi64(spare[i], second, spare[16 + i]), key);
+        }
+    } else {
+        for (int i = 0; i < 16; ++i) {
+            __m512i b[4];
+            QVK_UNROLL
+            for (int q = 0; q < 4; ++q) b[q] = spare[16 * q + i];
+            TransposeLanes(b);
+            QVK_UNROLL
+            for (int k = 0; k < 4; ++k) StoreKeyed<Subtract>(data + 256 * i + 64 * k, b[k], key);
+        }
+    }
+}
+
+template <int NB>
+QVK_VECTOR_TARGET void WideEncrypt(const Prepared& p, SlicedWork& w, uint8_t* data, uint64_t groups)
+{
+    for (; groups; --groups, data += 64 * 8 * NB) {
+        __m512i *a = w.x[0], *b = w.x[1];
+        WideSlice<NB, false>(data, p.first, a, b);
+        for (int i = 1; i < p.rounds; ++i) {
+            WideRound<NB, false, true>(p, a, b, p.sliceKeys[i]);
+            __m512i* t = a;
+            a = b;
+            b = t;
+        }
+        WideRound<NB, false, false>(p, a, b, nullptr);
+        WideUnslice<NB, false>(data, p.last, b, a);
+    }
+}
+
+template <int NB>
+QVK_VECTOR_TARGET void WideDecrypt(const Prepared& p, SlicedWork& w, uint8_t* data, uint64_t groups)
+{
+    for (; groups; --groups, data += 64 * 8 * NB) {
+        __m512i *a = w.x[0], *b = w.x[1];
+        WideSlice<NB, true>(data, p.last, a, b);
+        for (int c = 0; c < NB; ++c) {
+            __m512i y[8];
+            QVK_UNROLL
+            for (int j = 0; j < 8; ++j) y[j] = a[8 * c + j];
+            SlicedInverseMixColumn(y, nullptr, c, a);
+        }
+        for (int i = p.rounds - 1; i > 0; --i) {
+            WideRound<NB, true, true>(p, a, b, p.sliceKeys[i]);
+            __m512i* t = a;
+            a = b;
+            b = t;
+        }
+        for (int c = 0; c < NB; ++c) QVK_UNROLL
+        for (int j = 0; j < 8; ++j)
+            b[8 * c + j] = SBox(p.sBoxes + 4 * (j & 3), a[8 * SourceColumn<NB, true>(c, j) + j]);
+        WideUnslice<NB, true>(data, p.first, b, a);
+    }
+}
+
+// Batches (256 bytes) in one byte-sliced group of 64 blocks.
+inline uint64_t SlicedBatches(uint32_t blockWords)
+{
+    return 2 * blockWords;
+}
+
+QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, SlicedWork& w, uint32_t nb, uint8_t* data, uint64_t batches)
+{
+    const uint64_t per = SlicedBatches(nb), groups = batches / per;
+    if (groups) {
+        if (nb == 2)
+            SlicedEncrypt(p, data, groups);
+        else if (nb == 4)
+            WideEncrypt<4>(p, w, data, groups);
+        else
+            WideEncrypt<8>(p, w, data, groups);
+        data += 256 * per * groups;
+        batches %= per;
     }
     const __m512i gather = Gather(), scatter = Scatter();
     for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup) EncryptGroup<kGroup>(p, data, gather, scatter);
     for (; batches; --batches, data += 256) EncryptGroup<1>(p, data, gather, scatter);
 }
 
-QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, uint8_t* data, uint64_t batches)
+QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, SlicedWork& w, uint32_t nb, uint8_t* data, uint64_t batches)
 {
-    if (p.sliced && batches >= 4) {
-        SlicedDecrypt(p, data, batches / 4);
-        data += 1024 * (batches / 4);
-        batches %= 4;
+    const uint64_t per = SlicedBatches(nb), groups = batches / per;
+    if (groups) {
+        if (nb == 2)
+            SlicedDecrypt(p, data, groups);
+        else if (nb == 4)
+            WideDecrypt<4>(p, w, data, groups);
+        else
+            WideDecrypt<8>(p, w, data, groups);
+        data += 256 * per * groups;
+        batches %= per;
     }
     const __m512i gather = Gather(), scatter = Scatter();
     for (; batches >= kGroup; batches -= kGroup, data += 256 * kGroup) DecryptGroup<kGroup>(p, data, gather, scatter);
@@ -555,16 +736,17 @@ QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int 
     const uint8_t* s = decrypting ? ctx->inverseSBoxes : ctx->sBoxes;
     for (int i = 0; i < 16; ++i) p.sBoxes[i] = _mm512_loadu_si512(s + 64 * i);
     // Row r moves floor(r * nb / 8) columns towards higher numbers, inside
-    // its block; decryption moves it back.
+    // its block; decryption moves it back. nb is a power of two: masks, not
+    // divisions, which cost a short call as much as its blocks did.
+    const uint32_t columnMask = nb - 1;
     for (int j = 0; j < 4; ++j) {
         alignas(64) uint8_t idx[64];
         for (int lane = 0; lane < 4; ++lane)
             for (int h = 0; h < 2; ++h) {
                 const uint32_t shift = (j + 4 * h) * nb / 8;
                 for (uint32_t b = 0; b < 8; ++b) {
-                    const uint32_t block = b / nb, col = b % nb;
-                    const uint32_t from = decrypting ? (col + shift) % nb : (col + nb - shift) % nb;
-                    idx[16 * lane + 8 * h + b] = static_cast<uint8_t>(16 * lane + 8 * h + block * nb + from);
+                    const uint32_t from = (decrypting ? b + shift : b - shift) & columnMask;
+                    idx[16 * lane + 8 * h + b] = static_cast<uint8_t>(16 * lane + 8 * h + (b & ~columnMask) + from);
                 }
             }
         p.shift[j] = _mm512_load_si512(idx);
@@ -582,12 +764,9 @@ QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int 
         ToRows(x, gather);
         for (int j = 0; j < 4; ++j) p.keys[i][j] = x[j];
     }
-    p.sliced = nb == 2;
-    if (p.sliced) {
-        for (int i = 1; i < rounds; ++i)
-            for (int pos = 0; pos < 16; ++pos)
-                p.sliceKeys[i][pos] = 0x0101010101010101ULL * ((k[i * nb + pos / 8] >> (8 * (pos % 8))) & 0xFF);
-    }
+    for (int i = 1; i < rounds; ++i)
+        for (uint32_t pos = 0; pos < 8 * nb; ++pos)
+            p.sliceKeys[i][pos] = 0x01010101u * ((k[i * nb + pos / 8] >> (8 * (pos % 8))) & 0xFF);
 }
 
 // Counter blocks, one batch-sized chunk at a time.
@@ -642,13 +821,14 @@ QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64
     const uint64_t batch = DSTU7624BatchBlocks(bw);
     const uint64_t done = blocks / batch * batch;
     Prepared p;
+    SlicedWork w;
     Prepare(ctx, work == Work::Decrypt, static_cast<int>(Variant(ctx)->rounds), p);
     if (work == Work::Encrypt) {
-        EncryptBatches(p, data, done / batch);
+        EncryptBatches(p, w, bw, data, done / batch);
     } else if (work == Work::Decrypt) {
-        DecryptBatches(p, data, done / batch);
+        DecryptBatches(p, w, bw, data, done / batch);
     } else {
-        constexpr uint64_t kChunkBatches = 4 * kGroup;  // whole sliced groups too
+        constexpr uint64_t kChunkBatches = 32;  // whole sliced groups of every block size
         alignas(64) uint8_t gamma[256 * kChunkBatches];
         for (uint64_t left = done; left;) {
             const uint64_t batches = left / batch < kChunkBatches ? left / batch : kChunkBatches;
@@ -657,16 +837,28 @@ QVK_VECTOR_TARGET uint64_t Run(const DSTU7624Context* ctx, uint8_t* data, uint64
                 FillCountersNoCarry(gamma, n, counter, bw);
             else
                 FillCounters(gamma, n, counter, bw);
-            EncryptBatches(p, gamma, batches);
+            EncryptBatches(p, w, bw, gamma, batches);
             for (uint64_t i = 0; i < batches * 4; ++i, data += 64)
                 _mm512_storeu_si512(data,
                                     _mm512_xor_si512(_mm512_loadu_si512(data), _mm512_load_si512(gamma + 64 * i)));
             left -= batches * batch;
         }
-        SecureWipe(gamma, sizeof gamma);
+        SecureWipe(gamma, done * 8 * bw < sizeof gamma ? done * 8 * bw : sizeof gamma);
     }
-    SecureWipe(&p, sizeof p);
+    // What this call filled (a short call would otherwise pay more for the
+    // wiping than for its blocks): the keys of its rounds, the sliced state of
+    // its block size.
+    const size_t rounds = static_cast<size_t>(p.rounds);
+    SecureWipe(&p, offsetof(Prepared, keys));
+    SecureWipe(p.keys, sizeof p.keys[0] * rounds);
+    SecureWipe(p.sliceKeys, sizeof p.sliceKeys[0] * rounds);
+    if (bw > 2 && done >= 64) {
+        SecureWipe(w.x[0], sizeof(__m512i) * 8 * bw);
+        SecureWipe(w.x[1], sizeof(__m512i) * 8 * bw);
+    }
     ClearVectorRegisters();
+    // The kernels' frames lay just below this one.
+    ScrubStack();
     return done;
 }
 
