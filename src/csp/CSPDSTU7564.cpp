@@ -106,7 +106,7 @@ int CSP::HashDataDSTU7564Ctx(CSPContext* context, const std::uint8_t* data, std:
         if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (data != nullptr) return HashDSTU7564(data, bitLength / 8, parameterBlock, hashLength, hash);
         if (context->hardware == nullptr) return CSP_NO_OBJECT;
-        if (hashLength != 32) return CSP_BAD_ARGUMENT;
+        if (hashLength != 32 || hash == nullptr) return CSP_BAD_ARGUMENT;
         std::uint8_t stored[32];
         if (context->hardware->GetStoredHash(stored) == 0) return CSP_HARDWARE_ERROR;
         std::memcpy(hash, stored, 32);

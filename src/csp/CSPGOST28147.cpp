@@ -64,16 +64,34 @@ int Draw(const Library& lib, Context* c, std::uint8_t* out, std::uint32_t length
     return lib.generateTestedRandom(lib.provider, c, out, length);
 }
 
+// Draws a 32-byte key and an 8-byte IV into the caller's buffers; when either
+// draw fails, neither buffer keeps anything drawn.
+int DrawKeyAndIv(const Library& lib, Context* c, std::uint8_t* key, std::uint8_t* iv)
+{
+    int r = Draw(lib, c, key, 32);
+    if (r == kOk) r = Draw(lib, c, iv, 8);
+    if (r != kOk) {
+        Wipe(key, 32);
+        Wipe(iv, 8);
+    }
+    return r;
+}
+
 int RandomKeyThen(const Library& lib, Context* c, std::uint8_t* data, std::uint32_t length, const SBox* sBox,
                   std::uint8_t* key, std::uint8_t* iv, CGGOST28147DataFn mode)
 {
     if (!lib.initialized) return kNotInitialized;
     if (key == nullptr || iv == nullptr) return kBadArgument;
     try {
-        int r = Draw(lib, c, key, 32);
-        if (r == kOk) r = Draw(lib, c, iv, 8);
+        int r = DrawKeyAndIv(lib, c, key, iv);
         if (r != kOk) return r;
-        return OneShot(lib, data, length, sBox, key, iv, mode);
+        r = OneShot(lib, data, length, sBox, key, iv, mode);
+        // A key that encrypted nothing is not handed out.
+        if (r != kOk) {
+            Wipe(key, 32);
+            Wipe(iv, 8);
+        }
+        return r;
     } catch (...) {
         return kLibraryError;
     }
@@ -246,8 +264,7 @@ int CreateSenderSessionGOST28147Ctx(const Library& lib, Context* c, const SBox* 
     try {
         const bool keyAndIv = key != nullptr && iv != nullptr;
         if (keyAndIv && draw) {
-            int r = Draw(lib, c, key, 32);
-            if (r == kOk) r = Draw(lib, c, iv, 8);
+            const int r = DrawKeyAndIv(lib, c, key, iv);
             if (r != kOk) return r;
         }
         return CreateSession(lib, sBox, key, iv, keyAndIv, session);

@@ -2,6 +2,7 @@
 // states kept by the caller, and AES GCM through the optional table.
 #include <cstring>
 
+#include "crypto/SecureWipe.h"
 #include "csp/CSPI.h"
 #include "csp/CSPIInternal.h"
 
@@ -35,23 +36,45 @@ void Release(const CSPILibraryBinding& b, CSPIIntlFunction release, CSPIState* s
     *state = nullptr;
 }
 
+// The outputs an encryption with a tail writes: data (unless empty) and,
+// where the data is not whole blocks, the tail and its length. Checked before
+// anything is drawn, so a refused call uses up no key.
+bool TailOutputsGiven(const std::uint8_t* data, std::uint32_t length, std::uint32_t block, const std::uint8_t* tail,
+                      const std::uint32_t* tailLength)
+{
+    if (data == nullptr && length != 0) return false;
+    const std::uint64_t padded = (static_cast<std::uint64_t>(length) + block - 1) / block * block;
+    if (padded > 0xFFFFFFFFu) return false;
+    return padded == length || (tail != nullptr && tailLength != nullptr);
+}
+
+// Wipes what an operation drew into the caller's key and IV when it fails:
+// a key that encrypted nothing is not handed out.
+int WipeDrawnOnFailure(int code, std::uint8_t* key, std::uint32_t keyLength, std::uint8_t* iv, std::uint32_t ivLength)
+{
+    if (code != CSP_OK) {
+        qvkcrypto::SecureWipe(key, keyLength);
+        qvkcrypto::SecureWipe(iv, ivLength);
+    }
+    return code;
+}
+
 // Encrypts a zero-padded copy and splits the ciphertext into the data and a
 // tail of one block; whole blocks leave the tail untouched.
 int EncryptWithTail(std::uint8_t* data, std::uint32_t length, std::uint32_t block, std::uint8_t* tail,
                     std::uint32_t* tailLength, CSPIDataStateFn encrypt, CSPIState state)
 {
-    std::uint64_t padded64 = (static_cast<std::uint64_t>(length) + block - 1) / block * block;
-    if (padded64 > 0xFFFFFFFFu) return CSP_BAD_ARGUMENT;
-    std::uint32_t padded = static_cast<std::uint32_t>(padded64);
+    if (!TailOutputsGiven(data, length, block, tail, tailLength)) return CSP_BAD_ARGUMENT;
+    std::uint32_t padded = static_cast<std::uint32_t>((static_cast<std::uint64_t>(length) + block - 1) / block * block);
     SecretBuffer work(padded == 0 ? 1 : padded);
-    std::memcpy(work.data(), data, length);
+    if (length != 0) std::memcpy(work.data(), data, length);
     if (encrypt(work.data(), padded, state) == 0) return CSP_LIBRARY_ERROR;
-    std::memcpy(data, work.data(), length);
+    if (length != 0) std::memcpy(data, work.data(), length);
     if (padded > length) {
         std::memset(tail, 0, block);
         std::memcpy(tail, work.data() + length, padded - length);
         *tailLength = padded - length;
-    } else {
+    } else if (tailLength != nullptr) {
         *tailLength = 0;
     }
     return CSP_OK;
@@ -103,17 +126,22 @@ int CSPI::EncryptCBCTDEACtx(CSPContext* context, std::uint8_t* data, std::uint32
                             std::uint8_t* iv, int generate, std::uint8_t* tail, std::uint32_t* tailLength)
 {
     return WhenReady(context, [&]() -> int {
-        if (generate != 0) {
-            for (int i = 0; i < 3; ++i) {
-                if (GenerateTestedRandomCtx(context, key + 8 * i, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
+        if (!TailOutputsGiven(data, length, CSPI_TDEA_BLOCK_BYTES, tail, tailLength)) return CSP_BAD_ARGUMENT;
+        auto encrypt = [&]() -> int {
+            if (generate != 0) {
+                for (int i = 0; i < 3; ++i) {
+                    if (GenerateTestedRandomCtx(context, key + 8 * i, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
+                }
+                if (GenerateTestedRandomCtx(context, iv, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
             }
-            if (GenerateTestedRandomCtx(context, iv, 8) != CSP_OK) return CSP_NOISE_SOURCE_FAILED;
-        }
-        LibraryState state(TDEAFamily(binding_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
-        return EncryptWithTail(data, length, CSPI_TDEA_BLOCK_BYTES, tail, tailLength,
-                               binding_.Intl<CSPIDataStateFn>(CSPI_I_TDEAEncryptDataCBCMode), state.get());
+            LibraryState state(TDEAFamily(binding_), 0);
+            if (!state.ok()) return CSP_NO_MEMORY;
+            if (!state.Set(key, CSPI_TDEA_KEY) || !state.Set(iv, CSPI_TDEA_IV)) return CSP_LIBRARY_ERROR;
+            return EncryptWithTail(data, length, CSPI_TDEA_BLOCK_BYTES, tail, tailLength,
+                                   binding_.Intl<CSPIDataStateFn>(CSPI_I_TDEAEncryptDataCBCMode), state.get());
+        };
+        const int code = encrypt();
+        return generate != 0 ? WipeDrawnOnFailure(code, key, CSPI_TDEA_KEY_BYTES, iv, CSPI_TDEA_BLOCK_BYTES) : code;
     });
 }
 
@@ -140,11 +168,13 @@ int CSPI::GenerateWrappedKeyTDEACtx(CSPContext* context, std::uint8_t* data, std
                                     std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength)
 {
     return WhenReady(context, [&]() -> int {
+        if (!TailOutputsGiven(data, length, CSPI_TDEA_BLOCK_BYTES, tail, tailLength)) return CSP_BAD_ARGUMENT;
         if (GenerateTestedRandomCtx(context, key, 8) != CSP_OK ||
             GenerateTestedRandomCtx(context, key + 8, 8) != CSP_OK || GenerateTestedRandomCtx(context, iv, 8) != CSP_OK)
-            return CSP_NOISE_SOURCE_FAILED;
+            return WipeDrawnOnFailure(CSP_NOISE_SOURCE_FAILED, key, CSPI_TDEA_KEY_BYTES, iv, CSPI_TDEA_BLOCK_BYTES);
         std::memcpy(key + 16, key, 8);
-        return EncryptCBCTDEACtx(context, data, length, key, iv, 0, tail, tailLength);
+        return WipeDrawnOnFailure(EncryptCBCTDEACtx(context, data, length, key, iv, 0, tail, tailLength), key,
+                                  CSPI_TDEA_KEY_BYTES, iv, CSPI_TDEA_BLOCK_BYTES);
     });
 }
 
@@ -288,15 +318,20 @@ int CSPI::EncryptCBCAESCtx(CSPContext* context, std::uint8_t* data, std::uint32_
                            std::uint32_t keyBits, std::uint8_t* iv, std::uint8_t* tail, std::uint32_t* tailLength)
 {
     return WhenReady([&]() -> int {
-        if (context == nullptr || !ValidAESKeyBits(keyBits)) return CSP_BAD_ARGUMENT;
-        if (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
-            GenerateTestedRandomCtx(context, iv, CSPI_AES_BLOCK_BYTES) != CSP_OK)
-            return CSP_NOISE_SOURCE_FAILED;
-        LibraryState state(AESFamily(binding_, extra_), 0);
-        if (!state.ok()) return CSP_NO_MEMORY;
-        if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
-        return EncryptWithTail(data, length, CSPI_AES_BLOCK_BYTES, tail, tailLength,
-                               binding_.Intl<CSPIDataStateFn>(CSPI_I_AESEncryptDataCBCMode), state.get());
+        if (context == nullptr || !ValidAESKeyBits(keyBits) ||
+            !TailOutputsGiven(data, length, CSPI_AES_BLOCK_BYTES, tail, tailLength))
+            return CSP_BAD_ARGUMENT;
+        auto encrypt = [&]() -> int {
+            if (GenerateTestedRandomCtx(context, key, keyBits / 8) != CSP_OK ||
+                GenerateTestedRandomCtx(context, iv, CSPI_AES_BLOCK_BYTES) != CSP_OK)
+                return CSP_NOISE_SOURCE_FAILED;
+            LibraryState state(AESFamily(binding_, extra_), 0);
+            if (!state.ok()) return CSP_NO_MEMORY;
+            if (!state.Set(key, keyBits) || !state.Set(iv, CSPI_AES_IV)) return CSP_LIBRARY_ERROR;
+            return EncryptWithTail(data, length, CSPI_AES_BLOCK_BYTES, tail, tailLength,
+                                   binding_.Intl<CSPIDataStateFn>(CSPI_I_AESEncryptDataCBCMode), state.get());
+        };
+        return WipeDrawnOnFailure(encrypt(), key, keyBits / 8, iv, CSPI_AES_BLOCK_BYTES);
     });
 }
 

@@ -2,6 +2,7 @@
 // DSTU 7564 hash of a password, the data is encrypted in CBC mode under an IV
 // (the caller's or a random one) and authenticated by a CMAC of the
 // plaintext. Layout: IV (B), ciphertext (P), CMAC (M), flag byte.
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -19,6 +20,21 @@ constexpr std::uint32_t kMaxKey = 64;
 std::uint64_t PaddedLength(std::uint32_t length, std::uint32_t block)
 {
     return ((static_cast<std::uint64_t>(length) + block) * 8 - 1) / (static_cast<std::uint64_t>(block) * 8) * block;
+}
+
+// A failed encryption leaves nothing of its work in the output (no drawn IV,
+// no copy of the plaintext, no MAC); only bytes that are the caller's own
+// data, where it encrypts in place, are kept.
+void WipeFailedOutput(std::uint8_t* output, std::uint32_t size, const std::uint8_t* data, std::uint32_t length)
+{
+    const auto begin = reinterpret_cast<std::uintptr_t>(output), end = begin + size;
+    const auto dataBegin = reinterpret_cast<std::uintptr_t>(data), dataEnd = dataBegin + length;
+    if (length == 0 || dataEnd <= begin || dataBegin >= end) {
+        SecureWipe(output, size);
+        return;
+    }
+    if (dataBegin > begin) SecureWipe(output, dataBegin - begin);
+    if (dataEnd < end) SecureWipe(output + (dataEnd - begin), end - dataEnd);
 }
 
 }  // namespace
@@ -64,7 +80,10 @@ int CSP::EncryptWithPasswordDSTU7624(const std::uint8_t* data, std::uint32_t len
         }
         if (result == CSP_OK && p != 0)
             result = EncryptCBCDSTU7624(output + n, length, p, parameterBlock, useKey, n, output, n);
-        if (result == CSP_OK) output[n + p + n] = length != p ? 1 : 0;
+        if (result == CSP_OK)
+            output[n + p + n] = length != p ? 1 : 0;
+        else
+            WipeFailedOutput(output, outputSize, data, length);
         SecureWipe(keyBuffer, sizeof keyBuffer);
         return result;
     });
@@ -151,7 +170,10 @@ int CSP::EncryptWithPasswordDSTU7624Ex(const std::uint8_t* data, std::uint32_t l
         }
         if (result == CSP_OK && p != 0)
             result = EncryptCBCDSTU7624(output + b, length, p, parameterBlock, useKey, k, output, b);
-        if (result == CSP_OK) output[b + p + m] = static_cast<std::uint8_t>(flags);
+        if (result == CSP_OK)
+            output[b + p + m] = static_cast<std::uint8_t>(flags);
+        else
+            WipeFailedOutput(output, outputSize, data, length);
         SecureWipe(keyBuffer, sizeof keyBuffer);
         return result;
     });

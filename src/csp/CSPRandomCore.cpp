@@ -83,7 +83,12 @@ int GenerateRandomCtx(const Functions& f, CSPContext* context, std::uint8_t* buf
         if (context == nullptr) return CSP_BAD_ARGUMENT;
         if (context->prng == nullptr) return CSP_NO_OBJECT;
         if (buffer == nullptr && length != 0) return CSP_BAD_ARGUMENT;
-        f.generate(buffer, length, context->prng);
+        // A refused draw is a failure, never bytes to use: whatever the
+        // library left in the buffer goes.
+        if (f.generate == nullptr || f.generate(buffer, length, context->prng) == 0) {
+            SecureWipe(buffer, length);
+            return CSP_LIBRARY_ERROR;
+        }
         return CSP_OK;
     });
 }
@@ -94,7 +99,11 @@ int GenerateTestedRandomCtx(const Functions& f, CSPContext* context, std::uint8_
         int result = TestRandomSourceCtx(f, context, buffer, length);
         if (result == CSP_OK) return CSP_OK;
         if (result == CSP_NOT_INITIALIZED || result == CSP_BAD_ARGUMENT) return result;
-        return GenerateRandomCtx(f, context, buffer, length);
+        result = GenerateRandomCtx(f, context, buffer, length);
+        // Neither a draw that failed its test nor anything else is left to
+        // be taken for random bytes.
+        if (result != CSP_OK && buffer != nullptr) SecureWipe(buffer, length);
+        return result;
     });
 }
 

@@ -110,6 +110,9 @@ TEST(CSPDSTU7564, BitLengthFormHashesWholeBytesOrReadsTheKeysValue)
     FakeHardware hardware;
     p->SetHardware(&hardware);
     EXPECT_EQ(p->HashDataDSTU7564(nullptr, 0, nullptr, 48, stored.data()), CSP_BAD_ARGUMENT);
+    // Nowhere to put the value: refused before the key is asked.
+    EXPECT_EQ(p->HashDataDSTU7564(nullptr, 0, nullptr, 32, nullptr), CSP_BAD_ARGUMENT);
+    EXPECT_EQ(hardware.storedHashReads, 0);
     ASSERT_EQ(p->HashDataDSTU7564(nullptr, 0, nullptr, 32, stored.data()), CSP_OK);
     EXPECT_EQ(stored, Sequence(0xC0, 32));
     hardware.storedHashWorks = false;

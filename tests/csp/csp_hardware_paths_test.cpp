@@ -3,6 +3,7 @@
 // arguments, after which feature probes, and how its answers map.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -209,6 +210,29 @@ TEST_F(HardwarePathTest, FeatureQueriesAndKeyPairs)
     hw.features = {11};
     EXPECT_EQ(csp->GetSignaturePublicKeyDSTU4145Ctx(&context, &curve.field, &curve.point, nullptr, pub), CSP_OK);
     EXPECT_EQ(Calls(), "feature 11, feature 11, query signature key");
+}
+
+TEST_F(HardwarePathTest, EveryFeatureNumberIsAnsweredByTheProviderOrAskedOfTheHardware)
+{
+    // The provider answers 8, 10, 12, 13, 15, 16, 18, 19, 20, 22 and 23 itself
+    // and 24 through the library; every other number, and every number in
+    // the agreement form, is the hardware's to answer (here: no).
+    const std::vector<std::uint32_t> own = {8, 10, 12, 13, 15, 16, 18, 19, 20, 22, 23, 24};
+    for (std::uint32_t feature = 0; feature <= 32; ++feature) {
+        SCOPED_TRACE(feature);
+        const bool answeredHere = std::find(own.begin(), own.end(), feature) != own.end();
+        DSTU4145FieldRecord field{};
+        DSTU4145PointRecord point{};
+        point.words[DSTU4145_POINT_BITS] = feature;
+        hw.calls.clear();
+        EXPECT_EQ(csp->GenerateSignatureKeyPairDSTU4145Ctx(&context, &field, &point, nullptr, nullptr),
+                  answeredHere ? CSP_OK : CSP_HARDWARE_ERROR);
+        EXPECT_EQ(Calls(), answeredHere ? "" : "feature " + std::to_string(feature));
+        hw.calls.clear();
+        EXPECT_EQ(csp->GenerateAgreementKeyPairDSTU4145Ctx(&context, &field, &point, nullptr, nullptr),
+                  CSP_HARDWARE_ERROR);
+        EXPECT_EQ(Calls(), "feature " + std::to_string(feature));
+    }
 }
 
 TEST_F(HardwarePathTest, SessionKeyTransportOnTheHardware)

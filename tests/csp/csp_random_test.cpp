@@ -2,6 +2,7 @@
 // statistical test, the noise generator, and the generator states.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "CSPTestSupport.h"
@@ -201,10 +202,66 @@ TEST(CSPRandom, ConcurrentStartsKeepOneDefaultGeneratorAndReleaseTheOther)
     }
 }
 
-TEST(CSPRandom, PlainRandomDoesNotLookAtTheGeneratorsAnswer)
+TEST(CSPRandom, AFailingGeneratorIsALibraryErrorAndLeavesNoKeyIvOrOutput)
 {
     Provider p(1);
-    Bytes out(16, 0x5A);
     FailSwitch fail("DSTU4145PseudoRNGGenerateSequence");
-    EXPECT_EQ(p->GenerateRandom(out.data(), 16), CSP_OK);
+    const Bytes zeros16(16, 0);
+    Bytes out(16, 0x5A);
+    EXPECT_EQ(p->GenerateRandom(out.data(), 16), CSP_LIBRARY_ERROR);
+    EXPECT_EQ(out, zeros16);
+    // Without a hardware source the tested draw is the generator's.
+    out.assign(16, 0x5A);
+    EXPECT_EQ(p->GenerateTestedRandom(out.data(), 16), CSP_LIBRARY_ERROR);
+    EXPECT_EQ(out, zeros16);
+    // A source that fails its test falls back to the failing generator: its
+    // rejected draw is not handed out either.
+    FakeRNG zeros(FakeRNG::Zeros);
+    CSPContext withSource{&zeros, nullptr, p->DefaultPRNG()};
+    out.assign(16, 0x5A);
+    EXPECT_EQ(p->GenerateTestedRandomCtx(&withSource, out.data(), 16), CSP_LIBRARY_ERROR);
+    EXPECT_EQ(zeros.draws, 17);
+    Bytes key(32, 0x5A), iv(8, 0x5A);
+    EXPECT_EQ(p->GenerateKeyAndIV(key.data(), 32, iv.data(), 8), CSP_LIBRARY_ERROR);
+    EXPECT_EQ(key, Bytes(32, 0));
+
+    // The operations that draw a key or an IV answer the same and hand out
+    // nothing: two calls never give an all-zero IV and equal ciphertexts.
+    const Bytes data = Sequence(5, 32);
+    for (int round = 0; round < 2; ++round) {
+        Bytes output(97, 0x5A);
+        EXPECT_EQ(p->EncryptWithPasswordDSTU7624(data.data(), 32, output.data(), 97, nullptr, "password", nullptr, 32,
+                                                 nullptr),
+                  CSP_LIBRARY_ERROR);
+        EXPECT_EQ(output, Bytes(97, 0));
+        Bytes ex(97, 0x5A);
+        EXPECT_EQ(p->EncryptWithPasswordDSTU7624Ex(data.data(), 32, ex.data(), 97, nullptr, "password", nullptr, 32,
+                                                   nullptr, 32, 32),
+                  CSP_LIBRARY_ERROR);
+        EXPECT_EQ(ex, Bytes(97, 0));
+    }
+    GOST28147PackedSBox box{};
+    Bytes message = data, gostKey(32, 0x5A), gostIv(8, 0x5A);
+    EXPECT_EQ(p->EncryptWithRandomKeyGOST28147(message.data(), 32, &box, gostKey.data(), gostIv.data()),
+              CSP_LIBRARY_ERROR);
+    EXPECT_EQ(gostKey, Bytes(32, 0));
+    EXPECT_EQ(gostIv, Bytes(8, 0));
+    EXPECT_EQ(message, data) << "nothing is encrypted under a key that was never drawn";
+}
+
+TEST(CSPRandom, AFailedPasswordEncryptionKeepsTheCallersDataWhenItSharesTheOutput)
+{
+    // In place: the data already sits where the ciphertext goes. A failure
+    // wipes the IV, MAC and flag it would have written, never the data.
+    Provider p(1);
+    Bytes buffer(97, 0x5A);
+    const Bytes data = Sequence(5, 32);
+    std::copy(data.begin(), data.end(), buffer.begin() + 32);
+    FailSwitch fail("DSTU4145PseudoRNGGenerateSequence");
+    EXPECT_EQ(p->EncryptWithPasswordDSTU7624(buffer.data() + 32, 32, buffer.data(), 97, nullptr, "password", nullptr,
+                                             32, nullptr),
+              CSP_LIBRARY_ERROR);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 32), Bytes(32, 0));
+    EXPECT_EQ(Bytes(buffer.begin() + 32, buffer.begin() + 64), data);
+    EXPECT_EQ(Bytes(buffer.begin() + 64, buffer.end()), Bytes(33, 0));
 }

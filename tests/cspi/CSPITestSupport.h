@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,15 @@ public:
 
 private:
     std::string previous_;
+};
+
+// Sets the stand-ins' failure switch for the life of the object.
+class InjectedFailure {
+public:
+    explicit InjectedFailure(const char* names) { setenv("QVK_CGLIB_FAIL", names, 1); }
+    ~InjectedFailure() { unsetenv("QVK_CGLIB_FAIL"); }
+    InjectedFailure(const InjectedFailure&) = delete;
+    InjectedFailure& operator=(const InjectedFailure&) = delete;
 };
 
 struct Destroy {

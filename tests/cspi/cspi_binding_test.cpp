@@ -116,13 +116,6 @@ TEST(CSPIFrame, EveryLibraryOperationAnswersOneBeforeInitialize)
 
 namespace {
 
-// Sets the stand-ins' failure switch for the life of the object.
-class InjectedFailure {
-public:
-    explicit InjectedFailure(const char* names) { setenv("QVK_CGLIB_FAIL", names, 1); }
-    ~InjectedFailure() { unsetenv("QVK_CGLIB_FAIL"); }
-};
-
 // A hardware random source that hands out a fixed pattern, or fails.
 class PatternRNG : public ICSPIHardwareRNG {
 public:

@@ -143,6 +143,65 @@ TEST_F(CSPICipher, AESTailsRoundTripAndBadTailsAreRefused)
     EXPECT_EQ(untouchedKey, Bytes(32, 0x77)) << "nothing is drawn for a bad key size";
 }
 
+TEST_F(CSPICipher, TailOutputsMayBeLeftOutOnlyWhereNoTailArises)
+{
+    // A tail arises for 13 bytes of TDEA and 21 of AES, none for whole blocks.
+    // Refused calls draw nothing and leave the data as it was.
+    const struct {
+        bool aes;
+        std::uint32_t length;
+        bool tailGiven, lengthGiven;
+        int result;
+    } cases[] = {
+        {false, 13, false, true, CSP_BAD_ARGUMENT}, {false, 13, true, false, CSP_BAD_ARGUMENT},
+        {false, 16, false, false, CSP_OK},          {true, 21, false, true, CSP_BAD_ARGUMENT},
+        {true, 21, true, false, CSP_BAD_ARGUMENT},  {true, 32, false, false, CSP_OK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.aes ? "AES " : "TDEA ") << c.length << " tail " << c.tailGiven
+                                        << " length " << c.lengthGiven);
+        Bytes data(32, 0x11), key(32, 0x77), iv(16, 0x66), tail(16, 0xAB);
+        std::uint32_t tailLength = 99;
+        std::uint8_t* t = c.tailGiven ? tail.data() : nullptr;
+        std::uint32_t* tl = c.lengthGiven ? &tailLength : nullptr;
+        const int result = c.aes ? cspi_->EncryptCBCAES(data.data(), c.length, key.data(), 256, iv.data(), t, tl)
+                                 : cspi_->EncryptCBCTDEA(data.data(), c.length, key.data(), iv.data(), 1, t, tl);
+        EXPECT_EQ(result, c.result);
+        if (c.result != CSP_OK) {
+            EXPECT_EQ(data, Bytes(32, 0x11));
+            EXPECT_EQ(key, Bytes(32, 0x77)) << "no key is drawn for a call that cannot finish";
+        } else {
+            EXPECT_NE(data, Bytes(32, 0x11));
+        }
+        EXPECT_EQ(tail, Bytes(16, 0xAB));
+    }
+}
+
+TEST(CSPICipherGenerator, AFailingGeneratorEndsTheRandomKeyEncryptionsWithNothingHandedOut)
+{
+    int code = -1;
+    CSPIPointer cspi = Create("full", &code);
+    ASSERT_EQ(code, CSP_OK);
+    InjectedFailure fail("DSTU4145PseudoRNGGenerateSequence");
+    Bytes data(21, 0x11), key(32, 0x77), iv(16, 0x66), tail(16, 0xAB);
+    std::uint32_t tailLength = 99;
+    EXPECT_EQ(cspi->EncryptCBCAES(data.data(), 21, key.data(), 256, iv.data(), tail.data(), &tailLength),
+              CSP_NOISE_SOURCE_FAILED);
+    EXPECT_EQ(key, Bytes(32, 0));
+    EXPECT_EQ(iv, Bytes(16, 0));
+    EXPECT_EQ(data, Bytes(21, 0x11));
+    EXPECT_EQ(tail, Bytes(16, 0xAB));
+    EXPECT_EQ(tailLength, 99u);
+
+    key.assign(32, 0x77);
+    iv.assign(16, 0x66);
+    EXPECT_EQ(cspi->EncryptCBCTDEA(data.data(), 21, key.data(), iv.data(), 1, tail.data(), &tailLength),
+              CSP_NOISE_SOURCE_FAILED);
+    EXPECT_EQ(Bytes(key.begin(), key.begin() + 24), Bytes(24, 0));
+    EXPECT_EQ(Bytes(iv.begin(), iv.begin() + 8), Bytes(8, 0));
+    EXPECT_EQ(data, Bytes(21, 0x11));
+}
+
 TEST_F(CSPICipher, TDEAKnownAnswerOfSP80067)
 {
     // Three blocks of the example, one at a time under a zero IV (a single

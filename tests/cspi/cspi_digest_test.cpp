@@ -1,6 +1,7 @@
 // SHA, HMAC, PBKDF2 and PKCS#12 operations through the provider: FIPS 180-4,
 // RFC 2202 and RFC 6070 known answers, password-based encryption with its
 // padding rules, and the refusals.
+#include <algorithm>
 #include <cstring>
 
 #include "CSPITestSupport.h"
@@ -149,14 +150,19 @@ TEST_F(CSPIDigest, PasswordBasedTDESPadsAndChecksItsPadding)
 
 TEST_F(CSPIDigest, PaddingOutsideOneToEightIsRefusedByBothDecrypts)
 {
-    // Encrypt chosen last blocks (pads 9, 0 and an inconsistent 3) under the
-    // derived key with the plain cipher operations, then decrypt them.
+    // Encrypt chosen last blocks (nine bytes of 9, a lone 9, 0 and an
+    // inconsistent 3) under the derived key with the plain cipher operations,
+    // then decrypt them. Nine equal 9s are refused by the bound alone.
     Bytes salt = Hex("0102030405060708");
-    for (std::uint8_t last : {std::uint8_t{9}, std::uint8_t{0}, std::uint8_t{3}}) {
-        SCOPED_TRACE(int(last));
-        Bytes block(16, 0x41);
-        block[15] = last;
-        if (last == 3) block[14] = 2;
+    Bytes nineNines(16, 0x41);
+    std::fill(nineNines.begin() + 7, nineNines.end(), 9);
+    Bytes loneNine(16, 0x41), zero(16, 0x41), inconsistent(16, 0x41);
+    loneNine[15] = 9;
+    zero[15] = 0;
+    inconsistent[15] = 3;
+    inconsistent[14] = 2;
+    for (const Bytes& block : {nineNines, loneNine, zero, inconsistent}) {
+        SCOPED_TRACE(testing::Message() << int(block[14]) << " " << int(block[15]));
         // TDES: find the ciphertext by encrypting block + full pad and cutting it.
         Bytes buffer(24, 0);
         std::memcpy(buffer.data(), block.data(), 16);
