@@ -102,8 +102,8 @@ protected:
         return f_->C_DeriveKey(side.session, &m, side.privateKey, t, 2, key);
     }
     // A session secret key of the type holding `value`, as the derived
-    // keys' wrap template wants it.
-    CK_OBJECT_HANDLE Secret(CK_SESSION_HANDLE h, CK_KEY_TYPE keyType, const Bytes& value)
+    // keys' wrap template wants it; wrappable unless `extractable` is false.
+    CK_OBJECT_HANDLE Secret(CK_SESSION_HANDLE h, CK_KEY_TYPE keyType, const Bytes& value, bool extractable = true)
     {
         CK_OBJECT_CLASS secret = CKO_SECRET_KEY;
         CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
@@ -111,9 +111,10 @@ protected:
                             {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
                             {CKA_TOKEN, &no, 1},
                             {CKA_PRIVATE, &yes, 1},
-                            {CKA_VALUE, const_cast<CK_BYTE*>(value.data()), value.size()}};
+                            {CKA_VALUE, const_cast<CK_BYTE*>(value.data()), value.size()},
+                            {CKA_EXTRACTABLE, extractable ? &yes : &no, 1}};
         CK_OBJECT_HANDLE out = 0;
-        EXPECT_EQ(f_->C_CreateObject(h, t, 5, &out), CKR_OK);
+        EXPECT_EQ(f_->C_CreateObject(h, t, 6, &out), CKR_OK);
         return out;
     }
     CK_ULONG CountSecretKeys(CK_SESSION_HANDLE h)

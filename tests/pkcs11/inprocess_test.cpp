@@ -309,9 +309,10 @@ TEST_F(Pkcs11InProcess, ADestroyedDerivedKeyLeavesNoAgreementForTheNextKeyOfItsH
     CK_MECHANISM_TYPE wrapType = CKM_GOST28147_KEY_WRAP;
     CK_ATTRIBUTE secretTemplate[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
                                      {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                                     {CKA_EXTRACTABLE, &yes, 1},
                                      {CKA_VALUE, value.data(), value.size()}};
     CK_OBJECT_HANDLE secret = 0;
-    ASSERT_EQ(C_CreateObject(s, secretTemplate, 3, &secret), CKR_OK);
+    ASSERT_EQ(C_CreateObject(s, secretTemplate, 4, &secret), CKR_OK);
     CK_ATTRIBUTE successorTemplate[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
                                         {CKA_KEY_TYPE, &gost, sizeof(gost)},
                                         {CKA_WRAP, &yes, 1},
