@@ -76,10 +76,11 @@ protected:
         return out;
     }
     // A key-agreement pair on the 163-bit standard curve (the session's first
-    // domain parameter object); `sign` makes a signing pair instead.
-    CK_RV Generate(Side* side, bool sign = false)
+    // domain parameter object, or the curve object given); `sign` makes a
+    // signing pair instead.
+    CK_RV Generate(Side* side, bool sign = false, CK_OBJECT_HANDLE curve = 1)
     {
-        const Bytes params = Read(side->session, 1, CKA_EC_PARAMS);
+        const Bytes params = Read(side->session, curve, CKA_EC_PARAMS);
         CK_BBOOL yes = CK_TRUE;
         CK_ATTRIBUTE publicTemplate[] = {{CKA_TOKEN, &yes, 1},
                                          {CKA_EC_PARAMS, const_cast<CK_BYTE*>(params.data()), params.size()},
@@ -511,19 +512,19 @@ TEST_F(Pkcs11KeyManagementE2E, OnlyExtractableSecretKeysAreWrapped)
     EXPECT_EQ(Read(h, unextractableAgreement, CKA_EXTRACTABLE), Bytes{CK_FALSE});
 }
 
-// The other party's point is read for the base key's curve (163 bits: 21
-// bytes) before any agreement is recorded: its length, a field element, on
-// the curve, not the point at infinity. The compressed values were worked out
-// by the standard's decompression (x with bit 0 set so that Tr(x) = Tr(A),
-// then z^2 + z = x + A + B/x^2): 2 gives a point (of order n, the cofactor
-// being 2), 6 gives an equation without a root.
+// The other party's point is read for the base key's curve before any
+// agreement is recorded: its length, a field element, on the curve, not the
+// point at infinity, of order n. The compressed values were worked out by the
+// standard's decompression (x with bit 0 set so that Tr(x) = Tr(A), then
+// z^2 + z = x + A + B/x^2) and n times the point: on the 163-bit curve
+// (cofactor 2) 2 gives a point of order n and 6 an equation without a root;
+// on the 173-bit curve (cofactor 4) 8 gives a point of order n and 4 one of
+// order 2n.
 TEST_F(Pkcs11KeyManagementE2E, TheOtherPartysPointMustLieOnTheBaseKeysCurve)
 {
     KeyRig rig({RigKey(629, 18, kPin)});
     std::vector<Side> s = Open(1);
-    ASSERT_EQ(Generate(&s[0]), CKR_OK);
     const CK_SESSION_HANDLE h = s[0].session;
-    ASSERT_EQ(s[0].point.size(), 2u + 21u);
     auto encoded = [](Bytes x) {
         Bytes out{0x04, static_cast<CK_BYTE>(x.size())};
         out.insert(out.end(), x.begin(), x.end());
@@ -537,31 +538,55 @@ TEST_F(Pkcs11KeyManagementE2E, TheOtherPartysPointMustLieOnTheBaseKeysCurve)
     };
     struct Case {
         const char* what;
-        Bytes point;
+        Bytes point;  // empty: the key's own
         CK_RV expected;
     };
-    const Case cases[] = {
-        {"the key's own point", s[0].point, CKR_OK},
-        {"a point worked out by hand", encoded(number(2, 21)), CKR_OK},
-        {"no root: not on the curve", encoded(number(6, 21)), CKR_MECHANISM_PARAM_INVALID},
-        {"zero: the point at infinity", encoded(number(0, 21)), CKR_MECHANISM_PARAM_INVALID},
-        {"bit 163 set: not a field element", encoded(number(2, 21, 0x08)), CKR_MECHANISM_PARAM_INVALID},
-        {"one byte", encoded(number(2, 1)), CKR_MECHANISM_PARAM_INVALID},
-        {"twenty bytes", encoded(number(2, 20)), CKR_MECHANISM_PARAM_INVALID},
-        {"a byte too many", encoded(number(2, 22)), CKR_MECHANISM_PARAM_INVALID},
-        {"not an octet string", Bytes{0x03, 0x02, 0x00, 0x02}, CKR_MECHANISM_PARAM_INVALID},
+    struct Curve {
+        CK_OBJECT_HANDLE object;  // the session's curve object
+        std::size_t bytes;
+        std::vector<Case> cases;
     };
-    const CK_ULONG keys = CountSecretKeys(h);
-    CK_ULONG made = 0;
-    for (const Case& c : cases) {
-        for (CK_ULONG kdf : {CKD_DSTU4145_GOST28147, CKD_DSTU4145_DSTU7624}) {
-            CK_OBJECT_HANDLE key = 0;
-            EXPECT_EQ(Derive(s[0], CKM_DSTU4145_DERIVE_EXT, kdf, c.point, Counting(8), &key), c.expected)
-                << c.what << " " << kdf;
-            made += c.expected == CKR_OK;
+    const Curve curves[] = {
+        {1,
+         21,
+         {
+             {"the key's own point", {}, CKR_OK},
+             {"a point worked out by hand", encoded(number(2, 21)), CKR_OK},
+             {"no root: not on the curve", encoded(number(6, 21)), CKR_MECHANISM_PARAM_INVALID},
+             {"zero: the point at infinity", encoded(number(0, 21)), CKR_MECHANISM_PARAM_INVALID},
+             {"bit 163 set: not a field element", encoded(number(2, 21, 0x08)), CKR_MECHANISM_PARAM_INVALID},
+             {"one byte", encoded(number(2, 1)), CKR_MECHANISM_PARAM_INVALID},
+             {"twenty bytes", encoded(number(2, 20)), CKR_MECHANISM_PARAM_INVALID},
+             {"a byte too many", encoded(number(2, 22)), CKR_MECHANISM_PARAM_INVALID},
+             {"not an octet string", Bytes{0x03, 0x02, 0x00, 0x02}, CKR_MECHANISM_PARAM_INVALID},
+         }},
+        {3,
+         22,
+         {
+             {"the key's own point", {}, CKR_OK},
+             {"a point of order n", encoded(number(8, 22)), CKR_OK},
+             {"a point of order 2n", encoded(number(4, 22)), CKR_MECHANISM_PARAM_INVALID},
+             {"a point of the 163-bit curve", encoded(number(2, 21)), CKR_MECHANISM_PARAM_INVALID},
+         }},
+    };
+    for (const Curve& curve : curves) {
+        SCOPED_TRACE(curve.object);
+        ASSERT_EQ(Generate(&s[0], false, curve.object), CKR_OK);
+        ASSERT_EQ(s[0].point.size(), 2u + curve.bytes);
+        const CK_ULONG keys = CountSecretKeys(h);
+        CK_ULONG made = 0;
+        for (const Case& c : curve.cases) {
+            for (CK_ULONG kdf : {CKD_DSTU4145_GOST28147, CKD_DSTU4145_DSTU7624}) {
+                CK_OBJECT_HANDLE key = 0;
+                EXPECT_EQ(Derive(s[0], CKM_DSTU4145_DERIVE_EXT, kdf, c.point.empty() ? s[0].point : c.point,
+                                 Counting(8), &key),
+                          c.expected)
+                    << c.what << " " << kdf;
+                made += c.expected == CKR_OK;
+            }
         }
+        EXPECT_EQ(CountSecretKeys(h), keys + made) << "a refused derivation left its key";
     }
-    EXPECT_EQ(CountSecretKeys(h), keys + made) << "a refused derivation left its key";
 }
 
 TEST_F(Pkcs11KeyManagementE2E, TheNewAgreementNeedsAVersion18Key)
