@@ -217,7 +217,11 @@ CK_RV Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
         *pulDigestLen = length;
         return CKR_OK;
     }
-    if (*pulDigestLen < length) return CKR_BUFFER_TOO_SMALL;
+    if (*pulDigestLen < length) {
+        // The caller learns the size to allocate, as from a length query.
+        *pulDigestLen = length;
+        return CKR_BUFFER_TOO_SMALL;
+    }
     PKCS11Operation guard;
     guard.Bind(session);
     TakenState taken{session, session->TakeHashContext()};
@@ -260,7 +264,11 @@ CK_RV DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR 
         *pulDigestLen = length;
         return CKR_OK;
     }
-    if (*pulDigestLen < length) return CKR_BUFFER_TOO_SMALL;
+    if (*pulDigestLen < length) {
+        // The caller learns the size to allocate, as from a length query.
+        *pulDigestLen = length;
+        return CKR_BUFFER_TOO_SMALL;
+    }
     PKCS11Operation guard;
     guard.Bind(session);
     TakenState taken{session, session->TakeHashContext()};

@@ -1,5 +1,6 @@
 #include "pkcs11/PKCS11KeyManagement.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -145,10 +146,12 @@ CK_RV PKIDeriveKey(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE newKeyHandle, PKC
     DSTU4145PointRecord point{};
     std::uint8_t sBox[64] = {};
     if (!DecodeAndCheckECParams(params, paramsLength, &field, &point, sBox)) return CKR_DOMAIN_PARAMS_INVALID;
+    // The other party's point must be one of the base key's curve, else the
+    // key would agree with whatever it was given.
     std::uint8_t otherPublicKey[DSTU4145_PUBLIC_KEY_BYTES] = {};
-    if (parameter->ulPublicDataLen == 0 ||
-        !DecodeECPoint(parameter->pPublicData, parameter->ulPublicDataLen, otherPublicKey))
-        return CKR_MECHANISM_PARAM_INVALID;
+    if ((rv = DecodeECPointForCurve(parameter->pPublicData, parameter->ulPublicDataLen, &field, &point,
+                                    otherPublicKey)) != CKR_OK)
+        return rv;
     const auto sharedLength = static_cast<std::uint32_t>(parameter->ulSharedDataLen);
 
     HeldValue ukm;
@@ -181,7 +184,10 @@ CK_RV PKIWrapKey(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE wrappingKeyHandle, 
         *outLength = length;
         return CKR_OK;
     }
-    if (*outLength < length) return CKR_BUFFER_TOO_SMALL;
+    if (*outLength < length) {
+        *outLength = length;
+        return CKR_BUFFER_TOO_SMALL;
+    }
 
     const PKCS11Attribute* value = key->FindAttribute(CKA_VALUE);
     if (value == nullptr || value->IsEmpty()) return CKR_ATTRIBUTE_TYPE_INVALID;
@@ -272,14 +278,17 @@ CK_RV DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJE
                              {CKA_ALLOWED_MECHANISMS, const_cast<CK_MECHANISM_TYPE*>(kind->wrapped),
                               kind->wrappedCount * sizeof(CK_MECHANISM_TYPE)}};
     // The key's own type is given as well, so that a derivation with an empty
-    // template makes a usable key of the kind the function names.
+    // template makes a usable key of the kind the function names. Extractable
+    // unless the caller says otherwise, as unwrapped keys are: C_WrapKey
+    // refuses keys that are not.
     CK_ATTRIBUTE defaults[] = {{CKA_KEY_TYPE, &keyType, sizeof(keyType)},
                                {CKA_KEY_GEN_MECHANISM, &derivedBy, sizeof(derivedBy)},
                                {CKA_ALLOWED_MECHANISMS, &usedWith, sizeof(usedWith)},
                                {CKA_WRAP_TEMPLATE, nested, 4 * sizeof(CK_ATTRIBUTE)},
-                               {CKA_UNWRAP_TEMPLATE, nested, 6 * sizeof(CK_ATTRIBUTE)}};
+                               {CKA_UNWRAP_TEMPLATE, nested, 6 * sizeof(CK_ATTRIBUTE)},
+                               {CKA_EXTRACTABLE, &yes, sizeof(yes)}};
     PKCS11ObjectPtr newKey;
-    if ((rv = CreateKeyObject(CKO_SECRET_KEY, defaults, 5, pTemplate, ulAttributeCount, newKey.Address())) != CKR_OK)
+    if ((rv = CreateKeyObject(CKO_SECRET_KEY, defaults, 6, pTemplate, ulAttributeCount, newKey.Address())) != CKR_OK)
         return rv;
 
     std::shared_ptr<PKCS11ObjectManager> objects;
@@ -314,8 +323,14 @@ CK_RV WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT
     CK_RV rv = FindKeyForUse(hSession, KEY_USAGE_WRAP, pMechanism, hWrappingKey, &session, &objects, &wrappingKey);
     if (rv != CKR_OK) return rv;
     if ((rv = objects->LookUpObject(hKey, key.Address())) != CKR_OK) return rv;
+    // Only secret keys that may leave the token are wrapped.
+    CK_ULONG keyClass = 0;
+    if (key->GetInteger(CKA_CLASS, &keyClass) != CKR_OK || keyClass != CKO_SECRET_KEY) return CKR_KEY_HANDLE_INVALID;
+    bool extractable = false;
+    if ((rv = key->GetBoolOr(CKA_EXTRACTABLE, false, &extractable)) != CKR_OK) return rv;
+    if (!extractable) return CKR_KEY_UNEXTRACTABLE;
     // Only keys that match the wrapping key's template leave it; an empty
-    // template lets every key through. CKA_EXTRACTABLE is not consulted.
+    // template lets every key through.
     const PKCS11Attribute* wrapTemplate = wrappingKey->FindAttribute(CKA_WRAP_TEMPLATE);
     if (wrapTemplate != nullptr && !wrapTemplate->IsEmpty()) {
         PKCS11Template* nested = nullptr;
@@ -342,20 +357,30 @@ CK_RV UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJE
         FindKeyForUse(hSession, KEY_USAGE_UNWRAP, pMechanism, hUnwrappingKey, &session, &objects, &unwrappingKey);
     if (rv != CKR_OK) return rv;
 
-    // The unwrapping key's template gives the defaults of the new key.
-    CK_ATTRIBUTE* defaults = nullptr;
-    CK_ULONG defaultCount = 0;
+    // The unwrapping key's template gives the defaults of the new key, and
+    // says whether it is extractable; a template that does not say makes it
+    // extractable, as a derived key is.
+    CK_ATTRIBUTE* nestedDefaults = nullptr;
+    CK_ULONG nestedCount = 0;
     const PKCS11Attribute* unwrapTemplate = unwrappingKey->FindAttribute(CKA_UNWRAP_TEMPLATE);
     if (unwrapTemplate != nullptr && !unwrapTemplate->IsEmpty()) {
         PKCS11Template* nested = nullptr;
         if ((rv = unwrappingKey->GetNestedTemplateOf(CKA_UNWRAP_TEMPLATE, &nested)) != CKR_OK ||
-            (rv = nested->ToCkAttributeArray(&defaults, &defaultCount)) != CKR_OK)
+            (rv = nested->ToCkAttributeArray(&nestedDefaults, &nestedCount)) != CKR_OK)
             return rv;
     }
+    CK_BBOOL yes = CK_TRUE;
+    std::vector<CK_ATTRIBUTE> defaults(nestedDefaults, nestedDefaults + nestedCount);
+    if (std::none_of(defaults.begin(), defaults.end(), [](const CK_ATTRIBUTE& a) { return a.type == CKA_EXTRACTABLE; }))
+        defaults.push_back(CK_ATTRIBUTE{CKA_EXTRACTABLE, &yes, sizeof(yes)});
     PKCS11ObjectPtr newKey;
-    rv = CreateKeyObject(CKO_SECRET_KEY, defaults, defaultCount, pTemplate, ulAttributeCount, newKey.Address());
-    FreeCkAttributeArray(defaults, defaultCount);
+    rv = CreateKeyObject(CKO_SECRET_KEY, defaults.data(), defaults.size(), pTemplate, ulAttributeCount,
+                         newKey.Address());
+    FreeCkAttributeArray(nestedDefaults, nestedCount);
     if (rv != CKR_OK) return rv;
+    // The same rules as for a derived key, before the key is asked: secret
+    // keys are private session objects, of the type the mechanism unwraps.
+    if ((rv = objects->CheckKeyUsage(KEY_USAGE_CREATE, newKey.Get(), pMechanism)) != CKR_OK) return rv;
 
     PKCS11Device* device = nullptr;
     if ((rv = session->GetDevice(&device)) != CKR_OK) return rv;

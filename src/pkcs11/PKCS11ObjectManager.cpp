@@ -610,6 +610,9 @@ CK_RV CheckKeyUsageRules(std::uint32_t kind, const PKCS11Object* key, const CK_M
                 required = CKK_GOST28147;
             } else if (m == CKM_DSTU7624_KEY_GEN) {
                 required = CKK_DSTU7624;
+            } else if (m == CKM_GOST28147_KEY_WRAP || m == CKM_DSTU7624_KEY_WRAP) {
+                // An unwrapped key is of the kind its unwrapping key wraps.
+                required = m == CKM_GOST28147_KEY_WRAP ? CKK_GOST28147 : CKK_DSTU7624;
             } else if (m == CKM_DSTU4145_DERIVE) {
                 if (!deriveParameter || kdf != CKD_DSTU4145_GOST28147) return CKR_MECHANISM_PARAM_INVALID;
                 required = CKK_GOST28147;

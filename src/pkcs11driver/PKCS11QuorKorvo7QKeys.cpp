@@ -200,25 +200,33 @@ CK_RV PKCS11QuorKorvo7Q::AgreeAndTransform(CK_ULONG session, CK_ULONG key, bool 
     const std::uint8_t* ukm = c->ukm.empty() ? nullptr : c->ukm.data();
     const auto ukmLength = static_cast<std::uint32_t>(c->ukm.size());
 
+    // Wrapped bytes whose check value does not hold under the agreement are
+    // refused by the key's unwrap itself: that is the caller's input, not a
+    // fault of the key, and trying again would give the same answer.
+    bool refused = false;
     auto sequence = [&]() -> std::uint32_t {
         std::uint32_t status = 0;
         if (newForm) {
             status = AgreeKeyOnDeviceNew(device_, c->otherPublicKey, ukm, ukmLength, 0x80);
             if (status != 0) return status;
-            return wrap ? WrapKeyOnDevice(device_, in, out, 1) : UnwrapKeyOnDevice(device_, in, out, 1);
+            status = wrap ? WrapKeyOnDevice(device_, in, out, 1) : UnwrapKeyOnDevice(device_, in, out, 1);
+        } else {
+            const std::uint8_t zeros[KEY_VALUE_BYTES] = {};
+            if ((status = LoadKeyContext(device_, zeros)) != 0) return status;
+            status = AgreeKeyOnDevice(device_, c->otherPublicKey, ukm, static_cast<int>(ukmLength),
+                                      c->option == 1 ? 0x80 : 0xC0);
+            if (status != 0) return status;
+            status = wrap ? WrapKeyOnDeviceOld(device_, in, out) : UnwrapKeyOnDeviceOld(device_, in, out);
         }
-        const std::uint8_t zeros[KEY_VALUE_BYTES] = {};
-        if ((status = LoadKeyContext(device_, zeros)) != 0) return status;
-        status = AgreeKeyOnDevice(device_, c->otherPublicKey, ukm, static_cast<int>(ukmLength),
-                                  c->option == 1 ? 0x80 : 0xC0);
-        if (status != 0) return status;
-        return wrap ? WrapKeyOnDeviceOld(device_, in, out) : UnwrapKeyOnDeviceOld(device_, in, out);
+        refused = !wrap && status == KEYERR_BAD_CHECKSUM;
+        return refused ? 0 : status;
     };
 
     DeviceMutex mutex(device_);
     if (!mutex.Held()) return CKR_DEVICE_ERROR;
     static_assert(PEER_KEY_BYTES <= sizeof(DeviceOperationContext::otherPublicKey));
-    return Retried(sequence);
+    rv = Retried(sequence);
+    return rv == CKR_OK && refused ? CKR_WRAPPED_KEY_INVALID : rv;
 }
 
 CK_RV PKCS11QuorKorvo7Q::WrapKeyOld(CK_ULONG session, CK_ULONG key, const std::uint8_t* keyValue, std::uint8_t* wrapped)

@@ -257,6 +257,7 @@ TEST_F(Pkcs11DigestE2E, OperationsAreKeptOrEndedAsCallersExpect)
     EXPECT_EQ(length, 48u);
     length = 47;
     EXPECT_EQ(f_->C_Digest(h, data.data(), data.size(), out.data(), &length), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 48u) << "the length needed";
     length = 64;
     ASSERT_EQ(f_->C_Digest(h, data.data(), data.size(), out.data(), &length), CKR_OK);
     EXPECT_EQ(length, 48u);
@@ -272,6 +273,7 @@ TEST_F(Pkcs11DigestE2E, OperationsAreKeptOrEndedAsCallersExpect)
     EXPECT_EQ(length, 64u);
     length = 63;
     EXPECT_EQ(f_->C_DigestFinal(h, out.data(), &length), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 64u) << "the length needed";
     length = 64;
     EXPECT_EQ(f_->C_DigestFinal(h, out.data(), &length), CKR_OK);
 

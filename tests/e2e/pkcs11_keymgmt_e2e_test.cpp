@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "KeyCommandLog.h"
 #include "KeyRig.h"
 #include "Pkcs11Module.h"
 #include "pkcs11/pkcs11ua.h"
@@ -75,10 +76,11 @@ protected:
         return out;
     }
     // A key-agreement pair on the 163-bit standard curve (the session's first
-    // domain parameter object); `sign` makes a signing pair instead.
-    CK_RV Generate(Side* side, bool sign = false)
+    // domain parameter object, or the curve object given); `sign` makes a
+    // signing pair instead.
+    CK_RV Generate(Side* side, bool sign = false, CK_OBJECT_HANDLE curve = 1)
     {
-        const Bytes params = Read(side->session, 1, CKA_EC_PARAMS);
+        const Bytes params = Read(side->session, curve, CKA_EC_PARAMS);
         CK_BBOOL yes = CK_TRUE;
         CK_ATTRIBUTE publicTemplate[] = {{CKA_TOKEN, &yes, 1},
                                          {CKA_EC_PARAMS, const_cast<CK_BYTE*>(params.data()), params.size()},
@@ -102,8 +104,8 @@ protected:
         return f_->C_DeriveKey(side.session, &m, side.privateKey, t, 2, key);
     }
     // A session secret key of the type holding `value`, as the derived
-    // keys' wrap template wants it.
-    CK_OBJECT_HANDLE Secret(CK_SESSION_HANDLE h, CK_KEY_TYPE keyType, const Bytes& value)
+    // keys' wrap template wants it; wrappable unless `extractable` is false.
+    CK_OBJECT_HANDLE Secret(CK_SESSION_HANDLE h, CK_KEY_TYPE keyType, const Bytes& value, bool extractable = true)
     {
         CK_OBJECT_CLASS secret = CKO_SECRET_KEY;
         CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
@@ -111,9 +113,10 @@ protected:
                             {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
                             {CKA_TOKEN, &no, 1},
                             {CKA_PRIVATE, &yes, 1},
-                            {CKA_VALUE, const_cast<CK_BYTE*>(value.data()), value.size()}};
+                            {CKA_VALUE, const_cast<CK_BYTE*>(value.data()), value.size()},
+                            {CKA_EXTRACTABLE, extractable ? &yes : &no, 1}};
         CK_OBJECT_HANDLE out = 0;
-        EXPECT_EQ(f_->C_CreateObject(h, t, 5, &out), CKR_OK);
+        EXPECT_EQ(f_->C_CreateObject(h, t, 6, &out), CKR_OK);
         return out;
     }
     CK_ULONG CountSecretKeys(CK_SESSION_HANDLE h)
@@ -181,6 +184,7 @@ TEST_F(Pkcs11KeyManagementE2E, KeysWrappedOnOneKeyUnwrapOnTheOtherWithTheSameVal
         Bytes wrapped(length);
         CK_ULONG shorter = length - 1;
         EXPECT_EQ(f_->C_WrapKey(s[0].session, &wrap, agreedA, secret, wrapped.data(), &shorter), CKR_BUFFER_TOO_SMALL);
+        EXPECT_EQ(shorter, c.wrappedLength) << "the length needed";
         ASSERT_EQ(f_->C_WrapKey(s[0].session, &wrap, agreedA, secret, wrapped.data(), &length), CKR_OK);
         ASSERT_EQ(length, c.wrappedLength);
 
@@ -192,22 +196,21 @@ TEST_F(Pkcs11KeyManagementE2E, KeysWrappedOnOneKeyUnwrapOnTheOtherWithTheSameVal
         // The unwrapping key's template gave the new key its type.
         EXPECT_EQ(Integer(Read(s[1].session, unwrapped, CKA_KEY_TYPE)), c.keyType);
 
-        // A changed wrapped byte never gives the value back.
+        // Bytes that are not a key wrapped under this agreement (one byte
+        // changed, or wrapped under another UKM) are refused by the key's
+        // unwrap as such, and leave no key.
+        const CK_ULONG keys = CountSecretKeys(s[1].session);
         wrapped[length / 2] ^= 0x01;
         CK_OBJECT_HANDLE changed = 0;
-        const CK_RV rv = f_->C_UnwrapKey(s[1].session, &wrap, agreedB, wrapped.data(), length, t, 2, &changed);
-        if (rv == CKR_OK) {
-            EXPECT_NE(Read(s[1].session, changed, CKA_VALUE), value);
-        }
-
-        // Another UKM on one side is another agreement.
+        EXPECT_EQ(f_->C_UnwrapKey(s[1].session, &wrap, agreedB, wrapped.data(), length, t, 2, &changed),
+                  CKR_WRAPPED_KEY_INVALID);
         CK_OBJECT_HANDLE otherB = 0;
         ASSERT_EQ(Derive(s[1], c.derive, c.kdf, s[0].point, Counting(8, 0x52), &otherB), CKR_OK);
         wrapped[length / 2] ^= 0x01;
         CK_OBJECT_HANDLE mismatched = 0;
-        if (f_->C_UnwrapKey(s[1].session, &wrap, otherB, wrapped.data(), length, t, 2, &mismatched) == CKR_OK) {
-            EXPECT_NE(Read(s[1].session, mismatched, CKA_VALUE), value);
-        }
+        EXPECT_EQ(f_->C_UnwrapKey(s[1].session, &wrap, otherB, wrapped.data(), length, t, 2, &mismatched),
+                  CKR_WRAPPED_KEY_INVALID);
+        EXPECT_EQ(CountSecretKeys(s[1].session), keys + 1) << "only the new derivation";
     }
 }
 
@@ -373,6 +376,217 @@ TEST_F(Pkcs11KeyManagementE2E, BadArgumentsAreRefusedAndLeaveNoKey)
     // destroyed, a new key in its place that was never derived wraps nothing.
     EXPECT_EQ(f_->C_DestroyObject(h, key), CKR_OK);
     EXPECT_EQ(f_->C_WrapKey(h, &wrap, key, secret, out.data(), &length), CKR_OBJECT_HANDLE_INVALID);
+}
+
+// Unwrapped keys are made under the rules of derived keys: a secret key is a
+// private session object of the type its mechanism unwraps. A template that
+// asks for anything else is refused before the key is asked, and leaves no
+// object that a session without a login could find.
+TEST_F(Pkcs11KeyManagementE2E, UnwrappedKeysFollowTheRulesOfDerivedKeys)
+{
+    KeyRig rig({RigKey(627, 18, kPin)});
+    std::vector<Side> s = Open(1);
+    ASSERT_EQ(Generate(&s[0]), CKR_OK);
+    const CK_SESSION_HANDLE h = s[0].session;
+    CK_OBJECT_HANDLE agreed = 0;
+    ASSERT_EQ(Derive(s[0], CKM_DSTU4145_DERIVE, CKD_DSTU4145_GOST28147, s[0].point, Counting(8), &agreed), CKR_OK);
+    const Bytes value = Counting(32, 0x21);
+    CK_MECHANISM wrap{CKM_GOST28147_KEY_WRAP, nullptr, 0};
+    Bytes wrapped(44);
+    CK_ULONG length = wrapped.size();
+    ASSERT_EQ(f_->C_WrapKey(h, &wrap, agreed, Secret(h, CKK_GOST28147, value), wrapped.data(), &length), CKR_OK);
+
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    CK_KEY_TYPE otherType = CKK_DSTU7624;
+    struct Case {
+        const char* what;
+        std::vector<CK_ATTRIBUTE> t;
+        CK_RV expected;
+    };
+    const Case cases[] = {
+        {"a public token key",
+         {{CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &no, 1}, {CKA_EXTRACTABLE, &yes, 1}},
+         CKR_TEMPLATE_INCONSISTENT},
+        {"a token key", {{CKA_TOKEN, &yes, 1}}, CKR_TEMPLATE_INCONSISTENT},
+        {"a public session key", {{CKA_PRIVATE, &no, 1}}, CKR_TEMPLATE_INCONSISTENT},
+        {"a key of another type", {{CKA_KEY_TYPE, &otherType, sizeof(otherType)}}, CKR_KEY_TYPE_INCONSISTENT},
+    };
+    const CK_ULONG keys = CountSecretKeys(h);
+    const std::size_t commands = KeyCommands(rig).size();
+    for (const Case& c : cases) {
+        CK_OBJECT_HANDLE made = 0;
+        EXPECT_EQ(f_->C_UnwrapKey(h, &wrap, agreed, wrapped.data(), length, const_cast<CK_ATTRIBUTE*>(c.t.data()),
+                                  c.t.size(), &made),
+                  c.expected)
+            << c.what;
+    }
+    EXPECT_EQ(KeyCommands(rig).size(), commands) << "the key was asked";
+    EXPECT_EQ(CountSecretKeys(h), keys);
+    CK_SESSION_HANDLE anonymous = 0;
+    ASSERT_EQ(f_->C_OpenSession(s[0].slot, CKF_SERIAL_SESSION, nullptr, nullptr, &anonymous), CKR_OK);
+    EXPECT_EQ(CountSecretKeys(anonymous), 0u) << "a secret key a session without a login finds";
+
+    // The template the unwrapping key gives keeps the rules.
+    CK_OBJECT_HANDLE made = 0;
+    CK_ATTRIBUTE readable[] = {{CKA_SENSITIVE, &no, 1}};
+    ASSERT_EQ(f_->C_UnwrapKey(h, &wrap, agreed, wrapped.data(), length, readable, 1, &made), CKR_OK);
+    EXPECT_EQ(Read(h, made, CKA_VALUE), value);
+    EXPECT_EQ(Read(h, made, CKA_PRIVATE), Bytes{CK_TRUE});
+    EXPECT_EQ(Read(h, made, CKA_TOKEN), Bytes{CK_FALSE});
+    EXPECT_EQ(CountSecretKeys(anonymous), 0u);
+}
+
+// C_WrapKey lets out only secret keys that may leave: a key made
+// unextractable stays in (however the wrap and unwrap templates read), and
+// objects that are not secret keys are no key to wrap. Derived and unwrapped
+// keys are extractable unless their template says otherwise, so an unwrapped
+// key is wrapped on as before.
+TEST_F(Pkcs11KeyManagementE2E, OnlyExtractableSecretKeysAreWrapped)
+{
+    KeyRig rig({RigKey(628, 18, kPin)});
+    std::vector<Side> s = Open(1);
+    ASSERT_EQ(Generate(&s[0]), CKR_OK);
+    const CK_SESSION_HANDLE h = s[0].session;
+    CK_OBJECT_HANDLE agreed = 0;
+    ASSERT_EQ(Derive(s[0], CKM_DSTU4145_DERIVE, CKD_DSTU4145_GOST28147, s[0].point, Counting(8), &agreed), CKR_OK);
+    EXPECT_EQ(Read(h, agreed, CKA_EXTRACTABLE), Bytes{CK_TRUE}) << "a derived key's default";
+    CK_MECHANISM wrap{CKM_GOST28147_KEY_WRAP, nullptr, 0};
+    Bytes out(44);
+    CK_ULONG length = out.size();
+
+    // The key of the report: sensitive and unextractable.
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY, dataClass = CKO_DATA;
+    CK_KEY_TYPE gost = CKK_GOST28147;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    const Bytes value = Counting(32, 0x33);
+    CK_ATTRIBUTE kept[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
+                           {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                           {CKA_SENSITIVE, &yes, 1},
+                           {CKA_EXTRACTABLE, &no, 1},
+                           {CKA_VALUE, const_cast<CK_BYTE*>(value.data()), value.size()}};
+    CK_OBJECT_HANDLE unextractable = 0, unsaid = 0, data = 0;
+    ASSERT_EQ(f_->C_CreateObject(h, kept, 5, &unextractable), CKR_OK);
+    ASSERT_EQ(f_->C_CreateObject(h, kept, 2, &unsaid), CKR_OK) << "a created key that does not say";
+    CK_ATTRIBUTE dataTemplate[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
+                                   {CKA_VALUE, const_cast<CK_BYTE*>(value.data()), value.size()}};
+    ASSERT_EQ(f_->C_CreateObject(h, dataTemplate, 2, &data), CKR_OK);
+    struct Case {
+        const char* what;
+        CK_OBJECT_HANDLE key;
+        CK_RV expected;
+    };
+    const Case cases[] = {
+        {"unextractable", unextractable, CKR_KEY_UNEXTRACTABLE},
+        {"created without CKA_EXTRACTABLE", unsaid, CKR_KEY_UNEXTRACTABLE},
+        {"a data object", data, CKR_KEY_HANDLE_INVALID},
+        {"a public key", s[0].publicKey, CKR_KEY_HANDLE_INVALID},
+        {"a private key", s[0].privateKey, CKR_KEY_HANDLE_INVALID},
+    };
+    for (const Case& c : cases) {
+        length = out.size();
+        EXPECT_EQ(f_->C_WrapKey(h, &wrap, agreed, c.key, out.data(), &length), c.expected) << c.what;
+    }
+
+    // Unwrapped keys: extractable unless the template says not.
+    length = out.size();
+    ASSERT_EQ(f_->C_WrapKey(h, &wrap, agreed, Secret(h, CKK_GOST28147, value), out.data(), &length), CKR_OK);
+    CK_OBJECT_HANDLE relayed = 0, held = 0;
+    ASSERT_EQ(f_->C_UnwrapKey(h, &wrap, agreed, out.data(), length, nullptr, 0, &relayed), CKR_OK);
+    CK_ATTRIBUTE hold[] = {{CKA_EXTRACTABLE, &no, 1}};
+    ASSERT_EQ(f_->C_UnwrapKey(h, &wrap, agreed, out.data(), length, hold, 1, &held), CKR_OK);
+    EXPECT_EQ(Read(h, relayed, CKA_EXTRACTABLE), Bytes{CK_TRUE});
+    Bytes again(44);
+    CK_ULONG againLength = again.size();
+    EXPECT_EQ(f_->C_WrapKey(h, &wrap, agreed, relayed, again.data(), &againLength), CKR_OK) << "wrapped on";
+    againLength = again.size();
+    EXPECT_EQ(f_->C_WrapKey(h, &wrap, agreed, held, again.data(), &againLength), CKR_KEY_UNEXTRACTABLE);
+    CK_RV readRv = CKR_OK;
+    EXPECT_TRUE(Read(h, held, CKA_VALUE, &readRv).empty());
+    EXPECT_EQ(readRv, CKR_ATTRIBUTE_SENSITIVE);
+
+    // A derived key whose template says false stays so.
+    CK_DSTU4145_DERIVE_PARAMS p{CKD_DSTU4145_GOST28147, 0, nullptr, s[0].point.size(), s[0].point.data()};
+    CK_MECHANISM m{CKM_DSTU4145_DERIVE, &p, sizeof(p)};
+    CK_OBJECT_HANDLE unextractableAgreement = 0;
+    ASSERT_EQ(f_->C_DeriveKey(h, &m, s[0].privateKey, hold, 1, &unextractableAgreement), CKR_OK);
+    EXPECT_EQ(Read(h, unextractableAgreement, CKA_EXTRACTABLE), Bytes{CK_FALSE});
+}
+
+// The other party's point is read for the base key's curve before any
+// agreement is recorded: its length, a field element, on the curve, not the
+// point at infinity, of order n. The compressed values were worked out by the
+// standard's decompression (x with bit 0 set so that Tr(x) = Tr(A), then
+// z^2 + z = x + A + B/x^2) and n times the point: on the 163-bit curve
+// (cofactor 2) 2 gives a point of order n and 6 an equation without a root;
+// on the 173-bit curve (cofactor 4) 8 gives a point of order n and 4 one of
+// order 2n.
+TEST_F(Pkcs11KeyManagementE2E, TheOtherPartysPointMustLieOnTheBaseKeysCurve)
+{
+    KeyRig rig({RigKey(629, 18, kPin)});
+    std::vector<Side> s = Open(1);
+    const CK_SESSION_HANDLE h = s[0].session;
+    auto encoded = [](Bytes x) {
+        Bytes out{0x04, static_cast<CK_BYTE>(x.size())};
+        out.insert(out.end(), x.begin(), x.end());
+        return out;
+    };
+    auto number = [](CK_BYTE low, std::size_t size, CK_BYTE high = 0) {
+        Bytes x(size, 0);
+        x[0] = low;
+        x[size - 1] |= high;
+        return x;
+    };
+    struct Case {
+        const char* what;
+        Bytes point;  // empty: the key's own
+        CK_RV expected;
+    };
+    struct Curve {
+        CK_OBJECT_HANDLE object;  // the session's curve object
+        std::size_t bytes;
+        std::vector<Case> cases;
+    };
+    const Curve curves[] = {
+        {1,
+         21,
+         {
+             {"the key's own point", {}, CKR_OK},
+             {"a point worked out by hand", encoded(number(2, 21)), CKR_OK},
+             {"no root: not on the curve", encoded(number(6, 21)), CKR_MECHANISM_PARAM_INVALID},
+             {"zero: the point at infinity", encoded(number(0, 21)), CKR_MECHANISM_PARAM_INVALID},
+             {"bit 163 set: not a field element", encoded(number(2, 21, 0x08)), CKR_MECHANISM_PARAM_INVALID},
+             {"one byte", encoded(number(2, 1)), CKR_MECHANISM_PARAM_INVALID},
+             {"twenty bytes", encoded(number(2, 20)), CKR_MECHANISM_PARAM_INVALID},
+             {"a byte too many", encoded(number(2, 22)), CKR_MECHANISM_PARAM_INVALID},
+             {"not an octet string", Bytes{0x03, 0x02, 0x00, 0x02}, CKR_MECHANISM_PARAM_INVALID},
+         }},
+        {3,
+         22,
+         {
+             {"the key's own point", {}, CKR_OK},
+             {"a point of order n", encoded(number(8, 22)), CKR_OK},
+             {"a point of order 2n", encoded(number(4, 22)), CKR_MECHANISM_PARAM_INVALID},
+             {"a point of the 163-bit curve", encoded(number(2, 21)), CKR_MECHANISM_PARAM_INVALID},
+         }},
+    };
+    for (const Curve& curve : curves) {
+        SCOPED_TRACE(curve.object);
+        ASSERT_EQ(Generate(&s[0], false, curve.object), CKR_OK);
+        ASSERT_EQ(s[0].point.size(), 2u + curve.bytes);
+        const CK_ULONG keys = CountSecretKeys(h);
+        CK_ULONG made = 0;
+        for (const Case& c : curve.cases) {
+            for (CK_ULONG kdf : {CKD_DSTU4145_GOST28147, CKD_DSTU4145_DSTU7624}) {
+                CK_OBJECT_HANDLE key = 0;
+                EXPECT_EQ(Derive(s[0], CKM_DSTU4145_DERIVE_EXT, kdf, c.point.empty() ? s[0].point : c.point,
+                                 Counting(8), &key),
+                          c.expected)
+                    << c.what << " " << kdf;
+                made += c.expected == CKR_OK;
+            }
+        }
+        EXPECT_EQ(CountSecretKeys(h), keys + made) << "a refused derivation left its key";
+    }
 }
 
 TEST_F(Pkcs11KeyManagementE2E, TheNewAgreementNeedsAVersion18Key)

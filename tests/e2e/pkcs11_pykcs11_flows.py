@@ -159,7 +159,7 @@ def derive_and_wrap(session):
         value = bytes(range(100, 132))
         secret = session.createObject([(PyKCS11.CKA_CLASS, PyKCS11.CKO_SECRET_KEY), (PyKCS11.CKA_KEY_TYPE, key_type),
                                        (PyKCS11.CKA_TOKEN, False), (PyKCS11.CKA_PRIVATE, True),
-                                       (PyKCS11.CKA_VALUE, value)])
+                                       (PyKCS11.CKA_EXTRACTABLE, True), (PyKCS11.CKA_VALUE, value)])
         wrapped = bytes(session.wrapKey(first, secret, PyKCS11.Mechanism(wrap, None)))
         check("key wrapped by mechanism 0x%X" % wrap, len(wrapped) == length, len(wrapped))
         unwrapped = session.unwrapKey(second, wrapped, [(PyKCS11.CKA_EXTRACTABLE, True),

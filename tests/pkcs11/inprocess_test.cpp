@@ -72,6 +72,30 @@ protected:
         return C_CreateObject(s, t, 5, h);
     }
 
+    // A key-agreement pair on the session's first curve; its public point as
+    // CKA_EC_POINT carries it (the key agrees with itself).
+    static void MakeAgreementPair(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE* privateKey, std::vector<CK_BYTE>* point)
+    {
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE read{CKA_EC_PARAMS, nullptr, 0};
+        ASSERT_EQ(C_GetAttributeValue(s, 1, &read, 1), CKR_OK);
+        std::vector<CK_BYTE> params(read.ulValueLen);
+        read.pValue = params.data();
+        ASSERT_EQ(C_GetAttributeValue(s, 1, &read, 1), CKR_OK);
+        CK_ATTRIBUTE publicTemplate[] = {
+            {CKA_TOKEN, &yes, 1}, {CKA_EC_PARAMS, params.data(), params.size()}, {CKA_DERIVE, &yes, 1}};
+        CK_ATTRIBUTE privateTemplate[] = {{CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_DERIVE, &yes, 1}};
+        CK_MECHANISM generate{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+        CK_OBJECT_HANDLE publicKey = 0;
+        ASSERT_EQ(C_GenerateKeyPair(s, &generate, publicTemplate, 3, privateTemplate, 3, &publicKey, privateKey),
+                  CKR_OK);
+        CK_ATTRIBUTE pointRead{CKA_EC_POINT, nullptr, 0};
+        ASSERT_EQ(C_GetAttributeValue(s, publicKey, &pointRead, 1), CKR_OK);
+        point->resize(pointRead.ulValueLen);
+        pointRead.pValue = point->data();
+        ASSERT_EQ(C_GetAttributeValue(s, publicKey, &pointRead, 1), CKR_OK);
+    }
+
     std::string reader_;
 };
 
@@ -296,24 +320,10 @@ TEST_F(Pkcs11InProcess, ADestroyedDerivedKeyLeavesNoAgreementForTheNextKeyOfItsH
 {
     const CK_SESSION_HANDLE s = Open();
     ASSERT_EQ(C_Login(s, CKU_USER, U(kPin), kPin.size()), CKR_OK);
-    // An agreement pair on the session's first curve; the key agrees with itself.
     CK_BBOOL yes = CK_TRUE;
-    CK_ATTRIBUTE read{CKA_EC_PARAMS, nullptr, 0};
-    ASSERT_EQ(C_GetAttributeValue(s, 1, &read, 1), CKR_OK);
-    std::vector<CK_BYTE> params(read.ulValueLen);
-    read.pValue = params.data();
-    ASSERT_EQ(C_GetAttributeValue(s, 1, &read, 1), CKR_OK);
-    CK_ATTRIBUTE publicTemplate[] = {
-        {CKA_TOKEN, &yes, 1}, {CKA_EC_PARAMS, params.data(), params.size()}, {CKA_DERIVE, &yes, 1}};
-    CK_ATTRIBUTE privateTemplate[] = {{CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_DERIVE, &yes, 1}};
-    CK_MECHANISM generate{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
-    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
-    ASSERT_EQ(C_GenerateKeyPair(s, &generate, publicTemplate, 3, privateTemplate, 3, &publicKey, &privateKey), CKR_OK);
-    CK_ATTRIBUTE pointRead{CKA_EC_POINT, nullptr, 0};
-    ASSERT_EQ(C_GetAttributeValue(s, publicKey, &pointRead, 1), CKR_OK);
-    std::vector<CK_BYTE> point(pointRead.ulValueLen);
-    pointRead.pValue = point.data();
-    ASSERT_EQ(C_GetAttributeValue(s, publicKey, &pointRead, 1), CKR_OK);
+    CK_OBJECT_HANDLE privateKey = 0;
+    std::vector<CK_BYTE> point;
+    ASSERT_NO_FATAL_FAILURE(MakeAgreementPair(s, &privateKey, &point));
 
     CK_DSTU4145_DERIVE_PARAMS derive{CKD_DSTU4145_GOST28147, 0, nullptr, point.size(), point.data()};
     CK_MECHANISM deriveMechanism{CKM_DSTU4145_DERIVE, &derive, sizeof(derive)};
@@ -326,9 +336,10 @@ TEST_F(Pkcs11InProcess, ADestroyedDerivedKeyLeavesNoAgreementForTheNextKeyOfItsH
     CK_MECHANISM_TYPE wrapType = CKM_GOST28147_KEY_WRAP;
     CK_ATTRIBUTE secretTemplate[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
                                      {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                                     {CKA_EXTRACTABLE, &yes, 1},
                                      {CKA_VALUE, value.data(), value.size()}};
     CK_OBJECT_HANDLE secret = 0;
-    ASSERT_EQ(C_CreateObject(s, secretTemplate, 3, &secret), CKR_OK);
+    ASSERT_EQ(C_CreateObject(s, secretTemplate, 4, &secret), CKR_OK);
     CK_ATTRIBUTE successorTemplate[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
                                         {CKA_KEY_TYPE, &gost, sizeof(gost)},
                                         {CKA_WRAP, &yes, 1},
@@ -347,6 +358,73 @@ TEST_F(Pkcs11InProcess, ADestroyedDerivedKeyLeavesNoAgreementForTheNextKeyOfItsH
     ASSERT_EQ(successor, derived) << "the handle is given again";
     length = wrapped.size();
     EXPECT_NE(C_WrapKey(s, &wrap, successor, secret, wrapped.data(), &length), CKR_OK);
+    EXPECT_EQ(C_CloseSession(s), CKR_OK);
+}
+
+// A derivation whose key was destroyed by another thread while the device
+// recorded its agreement fails, and its own destroy then finds no object to
+// destroy: the agreement recorded for the handle must still go, or the next
+// key given that handle would wrap under it. The other thread destroys the
+// handle the derivation is given until a derivation fails that way.
+TEST_F(Pkcs11InProcess, AFailedDerivationLeavesNoAgreementForItsHandle)
+{
+    const CK_SESSION_HANDLE s = Open();
+    ASSERT_EQ(C_Login(s, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    CK_BBOOL yes = CK_TRUE;
+    CK_OBJECT_HANDLE privateKey = 0;
+    std::vector<CK_BYTE> point;
+    ASSERT_NO_FATAL_FAILURE(MakeAgreementPair(s, &privateKey, &point));
+    CK_DSTU4145_DERIVE_PARAMS derive{CKD_DSTU4145_GOST28147, 0, nullptr, point.size(), point.data()};
+    CK_MECHANISM deriveMechanism{CKM_DSTU4145_DERIVE, &derive, sizeof(derive)};
+    CK_ATTRIBUTE derivedTemplate[] = {{CKA_WRAP, &yes, 1}};
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE gost = CKK_GOST28147;
+    CK_MECHANISM_TYPE wrapType = CKM_GOST28147_KEY_WRAP;
+    std::vector<CK_BYTE> value(32, 0x3C);
+    CK_ATTRIBUTE secretTemplate[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
+                                     {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                                     {CKA_EXTRACTABLE, &yes, 1},
+                                     {CKA_VALUE, value.data(), value.size()}};
+    CK_ATTRIBUTE successorTemplate[] = {{CKA_CLASS, &secretClass, sizeof(secretClass)},
+                                        {CKA_KEY_TYPE, &gost, sizeof(gost)},
+                                        {CKA_WRAP, &yes, 1},
+                                        {CKA_ALLOWED_MECHANISMS, &wrapType, sizeof(wrapType)},
+                                        {CKA_VALUE, value.data(), value.size()}};
+    CK_OBJECT_HANDLE secret = 0;
+    ASSERT_EQ(C_CreateObject(s, secretTemplate, 4, &secret), CKR_OK);
+    // The handle every derivation below is given: the one freed before it.
+    CK_OBJECT_HANDLE handle = 0;
+    ASSERT_EQ(C_DeriveKey(s, &deriveMechanism, privateKey, derivedTemplate, 1, &handle), CKR_OK);
+    ASSERT_EQ(C_DestroyObject(s, handle), CKR_OK);
+
+    CK_MECHANISM wrap{CKM_GOST28147_KEY_WRAP, nullptr, 0};
+    std::vector<CK_BYTE> wrapped(44);
+
+    // The object may go before or after the device records the agreement;
+    // several failures take in both.
+    int failures = 0;
+    for (int attempt = 0; attempt < 4000 && failures < 8; ++attempt) {
+        std::atomic<bool> done{false};
+        std::thread destroyer([&] {
+            while (!done.load()) C_DestroyObject(s, handle);
+        });
+        CK_OBJECT_HANDLE made = 0;
+        const CK_RV rv = C_DeriveKey(s, &deriveMechanism, privateKey, derivedTemplate, 1, &made);
+        done = true;
+        destroyer.join();
+        C_DestroyObject(s, handle);
+        if (rv == CKR_OK) continue;
+        ++failures;
+        ASSERT_EQ(rv, CKR_OBJECT_HANDLE_INVALID);
+        CK_OBJECT_HANDLE successor = 0;
+        ASSERT_EQ(C_CreateObject(s, successorTemplate, 5, &successor), CKR_OK);
+        ASSERT_EQ(successor, handle);
+        CK_ULONG length = wrapped.size();
+        EXPECT_EQ(C_WrapKey(s, &wrap, successor, secret, wrapped.data(), &length), CKR_KEY_HANDLE_INVALID)
+            << "failure " << failures;
+        ASSERT_EQ(C_DestroyObject(s, successor), CKR_OK);
+    }
+    EXPECT_GT(failures, 0) << "no derivation lost its object under way";
     EXPECT_EQ(C_CloseSession(s), CKR_OK);
 }
 
