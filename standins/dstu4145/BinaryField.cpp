@@ -245,38 +245,11 @@ void PickAll(bool clmul, BinaryField::MulFn& mul, BinaryField::SqrFn& sqr, Binar
 void BinaryField::Choose(bool clmul)
 {
     clmul_ = clmul;
-    switch (words_) {
-    case 1:
-        PickAll<1>(clmul, mul_, sqr_, reduce_);
-        break;
-    case 2:
-        PickAll<2>(clmul, mul_, sqr_, reduce_);
-        break;
-    case 3:
-        PickAll<3>(clmul, mul_, sqr_, reduce_);
-        break;
-    case 4:
-        PickAll<4>(clmul, mul_, sqr_, reduce_);
-        break;
-    case 5:
-        PickAll<5>(clmul, mul_, sqr_, reduce_);
-        break;
-    case 6:
-        PickAll<6>(clmul, mul_, sqr_, reduce_);
-        break;
-    case 7:
-        PickAll<7>(clmul, mul_, sqr_, reduce_);
-        break;
-    case 8:
-        PickAll<8>(clmul, mul_, sqr_, reduce_);
-        break;
-    case 9:
-        PickAll<9>(clmul, mul_, sqr_, reduce_);
-        break;
-    default:
-        PickAll<10>(clmul, mul_, sqr_, reduce_);
-        break;
-    }
+    // One set of kernels per word count, 1 to kFieldMaxWords.
+    using Picker = void (*)(bool, MulFn&, SqrFn&, ReduceFn&);
+    static constexpr Picker kPickers[kFieldMaxWords] = {PickAll<1>, PickAll<2>, PickAll<3>, PickAll<4>, PickAll<5>,
+                                                        PickAll<6>, PickAll<7>, PickAll<8>, PickAll<9>, PickAll<10>};
+    kPickers[words_ - 1](clmul, mul_, sqr_, reduce_);
     // Word-wise folding needs every term at least a word below m.
     if (m_ - terms_[0] < 64) reduce_ = nullptr;
 }

@@ -86,7 +86,6 @@ public:
     using ReduceFn = void (*)(std::uint64_t* product, std::uint64_t* r, int m, const int* terms, int termCount);
 
 private:
-
     void Choose(bool clmul);
     void Reduce(std::uint64_t* t, FieldElement& r) const;
 

@@ -88,15 +88,16 @@ Bytes WordsToBytes(const std::uint32_t* words, std::size_t count)
 }
 
 // Little-endian bytes into `count` words; false when a nonzero byte does not fit.
-bool BytesToWords(const Bytes& bytes, std::uint32_t* words, std::size_t count)
+template <class Word>
+bool BytesToWords(ByteSpan bytes, Word* words, std::size_t count)
 {
-    std::fill(words, words + count, 0u);
+    std::fill(words, words + count, Word(0));
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i >= count * 4) {
+        if (i >= count * sizeof(Word)) {
             if (bytes[i] != 0) return false;
             continue;
         }
-        words[i / 4] |= std::uint32_t(bytes[i]) << (8 * (i % 4));
+        words[i / sizeof(Word)] |= Word(bytes[i]) << (8 * (i % sizeof(Word)));
     }
     return true;
 }
@@ -311,20 +312,6 @@ struct Engine::State {
         F().ToBytes(v, out.data());
         return out;
     }
-    // A number below 2^(64 kScalarWords) from little-endian bytes.
-    static bool ScalarWords(ByteSpan bytes, std::uint64_t* words)
-    {
-        std::fill(words, words + kScalarWords, 0u);
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (i >= kScalarWords * 8) {
-                if (bytes[i] != 0) return false;
-                continue;
-            }
-            words[i / 8] |= std::uint64_t(bytes[i]) << (8 * (i % 8));
-        }
-        return true;
-    }
-
     // --- the group law in affine coordinates (public points only) ---
     bool OnCurve(const FieldElement& x, const FieldElement& y) const
     {
@@ -917,7 +904,7 @@ struct Engine::State {
     {
         std::uint8_t bytes[kScalarWords * 8];
         if (BN_bn2lebinpad(v, bytes, static_cast<int>(sizeof bytes)) < 0) return false;
-        const bool ok = ScalarWords(ByteSpan(bytes, sizeof bytes), words);
+        const bool ok = BytesToWords(ByteSpan(bytes, sizeof bytes), words, kScalarWords);
         OPENSSL_cleanse(bytes, sizeof bytes);
         return ok;
     }
