@@ -278,6 +278,7 @@ struct Engine::State {
     int cofactor = 0;
     std::unique_ptr<BinaryField> field;
     FieldElement b{};
+    FieldElement sqrtB{};
     Affine base;
     Bn n;
     Mont mont;  // Montgomery form modulo n, for constant-time s = e + d r
@@ -425,14 +426,14 @@ struct Engine::State {
             f.Mul(v, t1, t2);
             f.Mul(x2, x, z2);
             f.Add(x2, x2, v);
-            // (X1 : Z1) = 2 (X1 : Z1): X = X^4 + B Z^4, Z = X^2 Z^2.
+            // (X1 : Z1) = 2 (X1 : Z1): X = X^4 + B Z^4 = (X^2 + sqrt(B) Z^2)^2,
+            // Z = X^2 Z^2.
             f.Sqr(t1, x1);
             f.Sqr(t2, z1);
             f.Mul(z1, t1, t2);
-            f.Sqr(t1, t1);
-            f.Sqr(t2, t2);
-            f.Mul(t2, t2, b);
-            f.Add(x1, t1, t2);
+            f.Mul(t2, t2, sqrtB);
+            f.Add(t1, t1, t2);
+            f.Sqr(x1, t1);
         }
         const std::uint64_t mask = 0 - swapped;
         f.CondSwap(x1, x2, mask);
@@ -987,6 +988,7 @@ std::unique_ptr<Engine> Engine::Create(const Curve& curve, Result* why)
     if (!PassesIrreducibility(f)) return nullptr;
     FieldElement pc;
     if (AllZero(curve.b) || !s->Element(curve.b, s->b) || !s->Element(curve.p, pc)) return nullptr;
+    f.Sqrt(s->sqrtB, s->b);
 
     Ctx ctx(BN_CTX_new());
     Bn nBn(FromLe(curve.n));
