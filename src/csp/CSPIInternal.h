@@ -9,6 +9,7 @@
 #include <string.h>
 #include <vector>
 
+#include "crypto/SecureWipe.h"
 #include "csp/CSPI.h"
 
 namespace cspi {
@@ -64,21 +65,7 @@ private:
 };
 
 // A byte buffer that is wiped before it is released.
-class SecretBuffer {
-public:
-    explicit SecretBuffer(std::size_t size) : bytes_(size, 0) {}
-    ~SecretBuffer()
-    {
-        if (!bytes_.empty()) explicit_bzero(bytes_.data(), bytes_.size());
-    }
-    SecretBuffer(const SecretBuffer&) = delete;
-    SecretBuffer& operator=(const SecretBuffer&) = delete;
-    std::uint8_t* data() { return bytes_.data(); }
-    std::size_t size() const { return bytes_.size(); }
-
-private:
-    std::vector<std::uint8_t> bytes_;
-};
+using SecretBuffer = qvkcrypto::SecureBytes;
 
 // Wipes a fixed local array when it goes out of scope.
 template <std::size_t N>

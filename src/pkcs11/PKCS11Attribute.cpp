@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Template.h"
@@ -47,28 +48,29 @@ PKCS11Attribute::PKCS11Attribute() = default;
 
 PKCS11Attribute::PKCS11Attribute(CK_ATTRIBUTE_TYPE type) : type_(type) {}
 
-PKCS11Attribute::~PKCS11Attribute()
-{
-    delete[] value_;
-    delete[] default_;
-}
+// Values and defaults sit in wiping buffers: a key value leaves nothing in
+// the heap when it is replaced or the attribute goes.
+PKCS11Attribute::~PKCS11Attribute() = default;
 
 CK_RV PKCS11Attribute::StoreCopy(const void* bytes, CK_ULONG length, CK_ULONG minLength, CK_ULONG maxLength,
-                                 std::uint8_t** buffer, CK_ULONG* bufferLength)
+                                 qvkcrypto::SecureBytes* buffer, CK_ULONG* bufferLength)
 {
     if (length == 0) {
-        delete[] * buffer;
-        *buffer = nullptr;
+        *buffer = qvkcrypto::SecureBytes();
         *bufferLength = 0;
         return CKR_OK;
     }
     if (bytes == nullptr) return CKR_ARGUMENTS_BAD;
     if (length < minLength || length > maxLength) return CKR_ATTRIBUTE_VALUE_INVALID;
-    auto* copy = new (std::nothrow) std::uint8_t[length];
-    if (copy == nullptr) return CKR_HOST_MEMORY;
-    std::memcpy(copy, bytes, length);
-    delete[] * buffer;
-    *buffer = copy;
+    try {
+        const auto* first = static_cast<const std::uint8_t*>(bytes);
+        qvkcrypto::SecureBytes copy(first, first + length);
+        buffer->swap(copy);
+    } catch (const std::bad_alloc&) {
+        return CKR_HOST_MEMORY;
+    } catch (const std::length_error&) {
+        return CKR_HOST_MEMORY;
+    }
     *bufferLength = length;
     return CKR_OK;
 }
@@ -82,9 +84,9 @@ CK_RV PKCS11Attribute::CopyFieldsFrom(const PKCS11Attribute& other)
     maxLength_ = other.maxLength_;
     kind_ = other.kind_;
     type_ = other.type_;
-    CK_RV rv = StoreCopy(other.value_, other.length_, 0, ~CK_ULONG(0), &value_, &length_);
+    CK_RV rv = StoreCopy(other.value_.data(), other.length_, 0, ~CK_ULONG(0), &value_, &length_);
     if (rv != CKR_OK) return rv;
-    return StoreCopy(other.default_, other.defaultLength_, 0, ~CK_ULONG(0), &default_, &defaultLength_);
+    return StoreCopy(other.default_.data(), other.defaultLength_, 0, ~CK_ULONG(0), &default_, &defaultLength_);
 }
 
 CK_RV PKCS11Attribute::Clone(PKCS11Attribute** out) const
@@ -136,7 +138,7 @@ CK_RV PKCS11Attribute::GetAttributeValue(void* pValue, CK_ULONG* pulValueLen)
         *pulValueLen = CK_UNAVAILABLE_INFORMATION;
         return CKR_BUFFER_TOO_SMALL;
     }
-    if (length_ != 0) std::memcpy(pValue, value_, length_);
+    if (length_ != 0) std::memcpy(pValue, value_.data(), length_);
     *pulValueLen = length_;
     return CKR_OK;
 }
@@ -148,12 +150,12 @@ CK_RV PKCS11Attribute::SetDefaultValue(const void* bytes, CK_ULONG length)
 
 CK_RV PKCS11Attribute::ResetToDefault()
 {
-    return SetValue(default_, defaultLength_);
+    return SetValue(default_.data(), defaultLength_);
 }
 
 bool PKCS11Attribute::IsDefault() const
 {
-    return length_ == defaultLength_ && (length_ == 0 || std::memcmp(value_, default_, length_) == 0);
+    return length_ == defaultLength_ && (length_ == 0 || std::memcmp(value_.data(), default_.data(), length_) == 0);
 }
 
 bool PKCS11Attribute::Equals(const PKCS11Attribute& other) const
@@ -164,7 +166,7 @@ bool PKCS11Attribute::Equals(const PKCS11Attribute& other) const
 bool PKCS11Attribute::CompareValue(const PKCS11Attribute& other) const
 {
     if (length_ == 0) return true;
-    return other.length_ == length_ && std::memcmp(value_, other.value_, length_) == 0;
+    return other.length_ == length_ && std::memcmp(value_.data(), other.value_.data(), length_) == 0;
 }
 
 CK_RV PKCS11Attribute::GetStoredLength(CK_ULONG* out) const
@@ -176,7 +178,7 @@ CK_RV PKCS11Attribute::GetStoredLength(CK_ULONG* out) const
 CK_RV PKCS11Attribute::WriteStoredValue(std::uint8_t* dst, CK_ULONG length) const
 {
     if (length != length_) return CKR_ATTRIBUTE_VALUE_INVALID;
-    if (length != 0) std::memcpy(dst, value_, length);
+    if (length != 0) std::memcpy(dst, value_.data(), length);
     return CKR_OK;
 }
 
@@ -288,7 +290,7 @@ CK_RV PKCS11IntegerAttribute::SetInteger(CK_ULONG value, bool asDefault)
 CK_RV PKCS11IntegerAttribute::GetInteger(CK_ULONG* out) const
 {
     if (length_ != sizeof(CK_ULONG)) return CKR_ATTRIBUTE_VALUE_INVALID;
-    std::memcpy(out, value_, sizeof(CK_ULONG));
+    std::memcpy(out, value_.data(), sizeof(CK_ULONG));
     return CKR_OK;
 }
 
@@ -341,7 +343,7 @@ CK_RV PKCS11DateAttribute::SetDate(const CK_DATE& date)
 CK_RV PKCS11DateAttribute::GetDate(CK_DATE* out) const
 {
     if (length_ != sizeof(CK_DATE)) return CKR_ATTRIBUTE_VALUE_INVALID;
-    std::memcpy(out, value_, sizeof(CK_DATE));
+    std::memcpy(out, value_.data(), sizeof(CK_DATE));
     return CKR_OK;
 }
 
@@ -355,7 +357,7 @@ CK_RV PKCS11DateAttribute::GetStoredLength(CK_ULONG* out) const
 CK_RV PKCS11DateAttribute::WriteStoredValue(std::uint8_t* dst, CK_ULONG length) const
 {
     if (length != length_) return CKR_ATTRIBUTE_VALUE_INVALID;
-    if (length != 0) std::memcpy(dst, value_, length);
+    if (length != 0) std::memcpy(dst, value_.data(), length);
     return CKR_OK;
 }
 
@@ -385,7 +387,7 @@ bool PKCS11IntegerArrayAttribute::CompareValue(const PKCS11Attribute& other) con
     const CK_ULONG otherCount = other.GetLength() / sizeof(CK_ULONG);
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ULONG mine = 0;
-        std::memcpy(&mine, value_ + i * sizeof(CK_ULONG), sizeof(CK_ULONG));
+        std::memcpy(&mine, value_.data() + i * sizeof(CK_ULONG), sizeof(CK_ULONG));
         bool found = false;
         for (CK_ULONG j = 0; j < otherCount && !found; ++j) {
             CK_ULONG theirs = 0;
@@ -410,7 +412,7 @@ CK_RV PKCS11IntegerArrayAttribute::WriteStoredValue(std::uint8_t* dst, CK_ULONG 
     if (GetStoredLength(&expected) != CKR_OK || length != expected) return CKR_ATTRIBUTE_VALUE_INVALID;
     for (CK_ULONG i = 0; i < length / kStoredWord; ++i) {
         CK_ULONG element = 0;
-        std::memcpy(&element, value_ + i * sizeof(CK_ULONG), sizeof(CK_ULONG));
+        std::memcpy(&element, value_.data() + i * sizeof(CK_ULONG), sizeof(CK_ULONG));
         if (element > 0xFFFFFFFFu) return CKR_ATTRIBUTE_VALUE_INVALID;
         PutBE32(dst + i * kStoredWord, static_cast<std::uint32_t>(element));
     }
@@ -453,21 +455,21 @@ CK_RV PKCS11ECParamsAttribute::SetCurve(std::uint32_t curve, std::uint32_t sBox)
 
 bool PKCS11ECParamsAttribute::CompareValue(const PKCS11Attribute& other) const
 {
-    if (length_ != 0 && SameECParams(value_, length_, other.GetValue(), other.GetLength())) return true;
+    if (length_ != 0 && SameECParams(value_.data(), length_, other.GetValue(), other.GetLength())) return true;
     return PKCS11Attribute::CompareValue(other);
 }
 
 CK_RV PKCS11ECParamsAttribute::GetStoredLength(CK_ULONG* out) const
 {
     std::uint32_t curve = 0, sBox = 0;
-    *out = length_ != 0 && ECParamsToStandardIndexes(value_, length_, &curve, &sBox) ? 2 * kStoredWord : length_;
+    *out = length_ != 0 && ECParamsToStandardIndexes(value_.data(), length_, &curve, &sBox) ? 2 * kStoredWord : length_;
     return CKR_OK;
 }
 
 CK_RV PKCS11ECParamsAttribute::WriteStoredValue(std::uint8_t* dst, CK_ULONG length) const
 {
     std::uint32_t curve = 0, sBox = 0;
-    if (length_ != 0 && ECParamsToStandardIndexes(value_, length_, &curve, &sBox)) {
+    if (length_ != 0 && ECParamsToStandardIndexes(value_.data(), length_, &curve, &sBox)) {
         if (length != 2 * kStoredWord) return CKR_ATTRIBUTE_VALUE_INVALID;
         PutBE32(dst, curve);
         PutBE32(dst + kStoredWord, sBox);
@@ -798,6 +800,8 @@ CK_ULONG FreeAttributeValue(CK_ATTRIBUTE* attribute)
     if (attribute == nullptr) return 0;
     const CK_ULONG length = attribute->ulValueLen;
     // An empty value may still have its buffer (the makers allocate a byte).
+    // These temporaries carry key values and PINs too: wiped before release.
+    qvkcrypto::SecureWipe(attribute->pValue, length);
     delete[] static_cast<std::uint8_t*>(attribute->pValue);
     attribute->pValue = nullptr;
     return length;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "crypto/SecureWipe.h"
 #include "pkcs11/pkcs11ua.h"
 
 enum AttributeKind : std::uint32_t {
@@ -56,13 +57,13 @@ public:
     AttributeKind GetKind() const { return kind_; }
     virtual CK_RV SetValue(const void* bytes, CK_ULONG length);
     CK_RV SetValueChecked(const void* bytes, CK_ULONG length);
-    const std::uint8_t* GetValue() const { return value_; }
+    const std::uint8_t* GetValue() const { return value_.empty() ? nullptr : value_.data(); }
     CK_ULONG GetLength() const { return length_; }
     virtual bool IsEmpty() const { return length_ == 0; }
     virtual CK_RV GetAttributeValue(void* pValue, CK_ULONG* pulValueLen);
     CK_RV SetDefaultValue(const void* bytes, CK_ULONG length);
     CK_RV ResetToDefault();
-    const std::uint8_t* GetDefaultValue() const { return default_; }
+    const std::uint8_t* GetDefaultValue() const { return default_.empty() ? nullptr : default_.data(); }
     CK_ULONG GetDefaultLength() const { return defaultLength_; }
     bool HasDefault() const { return defaultLength_ != 0; }
     virtual bool IsDefault() const;
@@ -82,7 +83,7 @@ public:
 
 protected:
     static CK_RV StoreCopy(const void* bytes, CK_ULONG length, CK_ULONG minLength, CK_ULONG maxLength,
-                           std::uint8_t** buffer, CK_ULONG* bufferLength);
+                           qvkcrypto::SecureBytes* buffer, CK_ULONG* bufferLength);
 
     PKCS11Template* context_ = nullptr;
     AttributeSetHook setHook_ = nullptr;
@@ -91,9 +92,9 @@ protected:
     CK_ULONG maxLength_ = ~CK_ULONG(0);
     AttributeKind kind_ = ATTR_KIND_BYTES;
     CK_ATTRIBUTE_TYPE type_ = CKA_VENDOR_DEFINED;
-    std::uint8_t* value_ = nullptr;
+    qvkcrypto::SecureBytes value_;
     CK_ULONG length_ = 0;
-    std::uint8_t* default_ = nullptr;
+    qvkcrypto::SecureBytes default_;
     CK_ULONG defaultLength_ = 0;
 };
 

@@ -28,23 +28,19 @@ bool Create(std::uint32_t classId, std::uint32_t interfaceId, Held<T>* object)
            object->get() != nullptr;
 }
 
-// The caller's password bytes as a text: copied into a zeroed 65-byte
-// buffer that is wiped when it goes.
+// The caller's password bytes as a terminated text, in a wiping buffer.
 class PasswordBytes {
 public:
     explicit PasswordBytes(const KeyContainerPasswords& p)
     {
-        usable_ = p.bytes != nullptr && p.length <= kMaxPasswordBytes;
-        if (usable_) std::memcpy(text_, p.bytes, p.length);
+        if (p.bytes == nullptr || p.length > kMaxPasswordBytes) return;
+        text_.assign(p.length + 1, 0);
+        std::memcpy(text_.data(), p.bytes, p.length);
     }
-    PasswordBytes(const PasswordBytes&) = delete;
-    PasswordBytes& operator=(const PasswordBytes&) = delete;
-    ~PasswordBytes() { qvkcrypto::SecureWipe(text_, sizeof text_); }
-    const char* get() const { return usable_ ? text_ : nullptr; }
+    const char* get() const { return text_.empty() ? nullptr : reinterpret_cast<const char*>(text_.data()); }
 
 private:
-    char text_[kMaxPasswordBytes + 1] = {};
-    bool usable_ = false;
+    qvkcrypto::SecureBytes text_;
 };
 
 // The passwords to try, in order: the container password, the text, the bytes.
@@ -108,12 +104,11 @@ bool SetKeyPart(IPKIKey* key, std::uint32_t kind, const KeyContainerParts* parts
 
 // One exported part of a key as the parts and public key of AddKeyToContainer.
 struct ExportedKey {
-    std::uint8_t fields[9 * PKI_KEY_FIELD_BYTES] = {};
+    qvkcrypto::SecureBytes fields = qvkcrypto::SecureBytes(9 * PKI_KEY_FIELD_BYTES);
     DSTU4145FieldRecord field{};
     DSTU4145PointRecord point{};
     KeyContainerParts parts{};
     PKIBlob publicKey{0, nullptr};
-    ~ExportedKey() { qvkcrypto::SecureWipe(fields, sizeof fields); }
 };
 
 std::uint32_t ReadU32(const std::uint8_t* at)
@@ -127,30 +122,30 @@ bool ExportKeyOfKind(IPKIKey* key, std::uint32_t kind, ExportedKey* out)
     Held<IPKIKeyExport> exporter;
     if (static_cast<IPKIObject*>(key)->QueryInterface(PKI_IID_KEY_EXPORT, exporter.out()) != PKI_OK) return false;
     if (kind == PKI_KEY_USAGE_DSTU4145) {
-        if (exporter->Export(PKI_EXPORT_DSTU4145_PART, out->fields, 4) != PKI_OK) return false;
-        std::memcpy(&out->field, out->fields, sizeof out->field);
-        std::memcpy(&out->point, out->fields + sizeof out->field, sizeof out->point);
-        const std::uint8_t* privateKey = out->fields + 2 * PKI_KEY_FIELD_BYTES;
-        const std::uint8_t* publicKey = out->fields + 3 * PKI_KEY_FIELD_BYTES;
+        if (exporter->Export(PKI_EXPORT_DSTU4145_PART, out->fields.data(), 4) != PKI_OK) return false;
+        std::memcpy(&out->field, out->fields.data(), sizeof out->field);
+        std::memcpy(&out->point, out->fields.data() + sizeof out->field, sizeof out->point);
+        const std::uint8_t* privateKey = out->fields.data() + 2 * PKI_KEY_FIELD_BYTES;
+        const std::uint8_t* publicKey = out->fields.data() + 3 * PKI_KEY_FIELD_BYTES;
         std::uint32_t privateLength = ReadU32(privateKey), publicLength = ReadU32(publicKey);
         if (privateLength == 0 || privateLength > PKI_KEY_FIELD_BYTES - 4 || publicLength == 0 ||
             publicLength > PKI_KEY_FIELD_BYTES - 4)
             return false;
         out->parts.field = &out->field;
         out->parts.point = &out->point;
-        out->parts.sBox = out->fields + PKI_KEY_FIELD_BYTES;
+        out->parts.sBox = out->fields.data() + PKI_KEY_FIELD_BYTES;
         out->parts.privateKey = privateKey + 4;
         out->parts.privateKeyLength = privateLength;
         out->publicKey = PKIBlob{publicLength, const_cast<std::uint8_t*>(publicKey + 4)};
         return true;
     }
-    if (exporter->Export(PKI_EXPORT_DATA_PART, out->fields, 9) != PKI_OK) return false;
-    out->parts.data = out->fields;
-    out->parts.dataParameters[0] = ReadU32(out->fields + PKI_KEY_DATA_BYTES);
-    out->parts.dataParameters[1] = ReadU32(out->fields + PKI_KEY_DATA_BYTES + 4);
+    if (exporter->Export(PKI_EXPORT_DATA_PART, out->fields.data(), 9) != PKI_OK) return false;
+    out->parts.data = out->fields.data();
+    out->parts.dataParameters[0] = ReadU32(out->fields.data() + PKI_KEY_DATA_BYTES);
+    out->parts.dataParameters[1] = ReadU32(out->fields.data() + PKI_KEY_DATA_BYTES + 4);
     // The key-data part names its key by the first field (its public value).
     std::uint32_t used = PKI_KEY_FIELD_BYTES;
-    const std::uint8_t* first = out->fields;
+    const std::uint8_t* first = out->fields.data();
     while (used > 1 && *first == 0) {
         ++first;
         --used;
@@ -343,7 +338,7 @@ bool DecodeKeyBlob(const KeyContainerPasswords& passwords, const PKIBlob* blob, 
     if (!SkipKeyBlobHeader(blob, &view) || !LoadPrivateKeyFromBlob(passwords, &view, PKI_KEY_USAGE_DATA, key.slot()) ||
         !ExportKeyOfKind(key.get(), PKI_KEY_USAGE_DATA, &exported))
         return false;
-    std::memcpy(data, exported.fields, PKI_KEY_DATA_BYTES);
+    std::memcpy(data, exported.fields.data(), PKI_KEY_DATA_BYTES);
     parameters[0] = exported.parts.dataParameters[0];
     parameters[1] = exported.parts.dataParameters[1];
     return true;

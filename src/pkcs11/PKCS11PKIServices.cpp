@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "crypto/SecureWipe.h"
 #include "csp/CSP.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Library.h"
@@ -208,9 +209,10 @@ bool DigestPIN(const std::uint8_t* pin, std::uint32_t length, std::uint8_t out[3
     GOST28147PackedSBox sBox;
     if (ModuleCSP == nullptr || out == nullptr || (pin == nullptr && length != 0) || !DefaultSBox(&sBox)) return false;
     std::uint8_t hash[32];
-    if (ModuleCSP->HashGOST34311(pin, length, &sBox, ZeroStartVector, hash) != CSP_OK) return false;
-    std::memcpy(out, hash, sizeof(hash));
-    return true;
+    const bool ok = ModuleCSP->HashGOST34311(pin, length, &sBox, ZeroStartVector, hash) == CSP_OK;
+    if (ok) std::memcpy(out, hash, sizeof(hash));
+    qvkcrypto::SecureWipe(hash, sizeof(hash));
+    return ok;
 }
 
 bool VerifyPINDigest(const std::uint8_t* pin, std::uint32_t length, const std::uint8_t expected[32])
@@ -220,5 +222,7 @@ bool VerifyPINDigest(const std::uint8_t* pin, std::uint32_t length, const std::u
         return false;
     std::uint8_t copy[32];
     std::memcpy(copy, expected, sizeof(copy));
-    return ModuleCSP->CompareHashGOST34311(pin, length, &sBox, ZeroStartVector, copy) == CSP_OK;
+    const bool same = ModuleCSP->CompareHashGOST34311(pin, length, &sBox, ZeroStartVector, copy) == CSP_OK;
+    qvkcrypto::SecureWipe(copy, sizeof(copy));
+    return same;
 }

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "crypto/SecureWipe.h"
 #include "wemu.h"
 
 CK_RV Utf8ToCp1251(const char* text, CK_ULONG length, char* out, CK_ULONG* outLength, bool* usedDefault)
@@ -13,8 +14,9 @@ CK_RV Utf8ToCp1251(const char* text, CK_ULONG length, char* out, CK_ULONG* outLe
     if (length == 0 || text == nullptr || outLength == nullptr) return CKR_ARGUMENTS_BAD;
     if (length > INT_MAX) return CKR_ARGUMENTS_BAD;
     try {
-        // UTF-8 never gives more characters than it has bytes.
-        std::vector<wchar_t> wide(length);
+        // UTF-8 never gives more characters than it has bytes. PINs pass
+        // through here: the wide copy is wiped.
+        qvkcrypto::SecureVector<wchar_t> wide(length);
         const int units =
             MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide.data(), static_cast<int>(length));
         if (units <= 0) return CKR_GENERAL_ERROR;

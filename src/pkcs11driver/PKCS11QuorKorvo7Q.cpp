@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "crypto/SecureWipe.h"
 #include "device/DeviceProtocol.h"
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11driver/PKCS11Driver.h"
@@ -87,26 +88,26 @@ constexpr std::uint32_t PAGE_BYTES = 1024;
 constexpr CK_BYTE PRIVATE_AREA = 1;
 
 // The PIN in Windows-1251, terminated after the converted bytes.
-CK_RV ConvertPin(const char* pin, std::uint32_t length, std::unique_ptr<char[]>* out, CK_RV noMemory)
+// The PIN in Windows-1251 with its terminating zero, in a wiping buffer.
+CK_RV ConvertPin(const char* pin, std::uint32_t length, qvkcrypto::SecureBytes* out, CK_RV noMemory)
 {
-    out->reset(new (std::nothrow) char[length + 1]);
-    if (!*out) return noMemory;
+    try {
+        out->assign(static_cast<std::size_t>(length) + 1, 0);
+    } catch (const std::bad_alloc&) {
+        return noMemory;
+    }
     CK_ULONG converted = 0;
-    CK_RV rv = Utf8ToCp1251(pin, length, out->get(), &converted);
+    CK_RV rv = Utf8ToCp1251(pin, length, reinterpret_cast<char*>(out->data()), &converted);
     if (rv != CKR_OK) return rv;
-    (*out)[converted] = '\0';
+    (*out)[converted] = 0;
     return CKR_OK;
 }
 
-// Wipes a converted PIN before it is freed.
-struct PinWiper {
-    std::unique_ptr<char[]>& pin;
-    std::uint32_t length;
-    ~PinWiper()
-    {
-        if (pin) explicit_bzero(pin.get(), length + 1);
-    }
-};
+// A converted PIN as the device layer takes it; none is the empty PIN.
+const char* PinText(const qvkcrypto::SecureBytes& pin)
+{
+    return pin.empty() ? "" : reinterpret_cast<const char*>(pin.data());
+}
 
 }  // namespace
 
@@ -137,8 +138,7 @@ CK_RV PKCS11QuorKorvo7Q::FillTokenInfo(const std::uint8_t* tokenRecord, CK_TOKEN
 CK_RV PKCS11QuorKorvo7Q::Login(const char* pin, std::uint32_t length)
 {
     if (device_ == nullptr) return CKR_DEVICE_ERROR;
-    std::unique_ptr<char[]> converted;
-    PinWiper wipe{converted, length};
+    qvkcrypto::SecureBytes converted;
     if (length != 0) {
         if (pin == nullptr) return CKR_ARGUMENTS_BAD;
         CK_RV rv = ConvertPin(pin, length, &converted, CKR_GENERAL_ERROR);
@@ -147,7 +147,7 @@ CK_RV PKCS11QuorKorvo7Q::Login(const char* pin, std::uint32_t length)
     PKCS11LockGuard lock(*this);
     if (lock.Result() != CKR_OK) return lock.Result();
     if (device_ == nullptr) return CKR_DEVICE_ERROR;
-    return AuthenticateDevice(device_, converted ? converted.get() : "") == 0 ? CKR_OK : CKR_PIN_INCORRECT;
+    return AuthenticateDevice(device_, PinText(converted)) == 0 ? CKR_OK : CKR_PIN_INCORRECT;
 }
 
 CK_RV PKCS11QuorKorvo7Q::Logout()
@@ -163,8 +163,7 @@ CK_RV PKCS11QuorKorvo7Q::InitToken(const char* soPin, std::uint32_t length, std:
     if (record == nullptr) return CKR_ARGUMENTS_BAD;
     *record = nullptr;
     if (device_ == nullptr) return CKR_DEVICE_ERROR;
-    std::unique_ptr<char[]> converted;
-    PinWiper wipe{converted, length};
+    qvkcrypto::SecureBytes converted;
     if (length != 0) {
         if (soPin == nullptr) return CKR_ARGUMENTS_BAD;
         CK_RV rv = ConvertPin(soPin, length, &converted, CKR_GENERAL_ERROR);
@@ -173,7 +172,7 @@ CK_RV PKCS11QuorKorvo7Q::InitToken(const char* soPin, std::uint32_t length, std:
     {
         PKCS11LockGuard lock(*this);
         if (lock.Result() != CKR_OK) return lock.Result();
-        if (device_ == nullptr || FormatDevice(device_, converted ? converted.get() : "") != 0) return CKR_DEVICE_ERROR;
+        if (device_ == nullptr || FormatDevice(device_, PinText(converted)) != 0) return CKR_DEVICE_ERROR;
         CK_RV rv = Login(soPin, length);
         if (rv != CKR_OK) return rv;
         if ((rv = Logout()) != CKR_OK) return rv;
@@ -199,11 +198,10 @@ CK_RV PKCS11QuorKorvo7Q::SetPIN(CK_BYTE, const char* pin, std::uint32_t length)
 {
     if (device_ == nullptr) return CKR_DEVICE_ERROR;
     if (pin == nullptr || length == 0) return CKR_ARGUMENTS_BAD;
-    std::unique_ptr<char[]> converted;
-    PinWiper wipe{converted, length};
+    qvkcrypto::SecureBytes converted;
     CK_RV rv = ConvertPin(pin, length, &converted, CKR_HOST_MEMORY);
     if (rv != CKR_OK) return rv;
-    rv = Guarded([&] { return ChangeDevicePassword(device_, converted.get()); });
+    rv = Guarded([&] { return ChangeDevicePassword(device_, PinText(converted)); });
     return rv == CKR_OK ? CKR_OK : CKR_PIN_INCORRECT;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "crypto/SecureWipe.h"
 #include "pkcs11/PKCS11Device.h"
 #include "pkcs11/PKCS11Lock.h"
 
@@ -25,9 +26,7 @@ struct DeviceOperationContext {
     DSTU4145PointRecord point{};
     std::uint8_t sBox[64] = {};
     std::uint8_t otherPublicKey[76] = {};
-    std::vector<std::uint8_t> ukm;
-
-    ~DeviceOperationContext();
+    qvkcrypto::SecureBytes ukm;
 };
 
 class PKCS11QuorKorvo7Q : public PKCS11Device, public PKCS11Lock {

@@ -45,11 +45,6 @@ std::uint8_t SigningOption(CK_BYTE keySelector)
 
 }  // namespace
 
-DeviceOperationContext::~DeviceOperationContext()
-{
-    if (!ukm.empty()) explicit_bzero(ukm.data(), ukm.size());
-}
-
 CK_RV PKCS11QuorKorvo7Q::GenerateKeyPair(CK_BYTE keySelector, CK_BYTE forDerivation, const DSTU4145FieldRecord* field,
                                          const DSTU4145PointRecord* point, const std::uint8_t* sBox,
                                          std::uint8_t* publicKey)

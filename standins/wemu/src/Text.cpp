@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <string.h>
 #include <vector>
 
 namespace wemu {
@@ -105,6 +106,17 @@ Page pageOf(UINT codePage)
     return Page::Unknown;
 }
 
+// Texts that pass through here include passwords and PINs: the working
+// copy's whole block is wiped when the call ends.
+template <typename T>
+struct WipedOnReturn {
+    std::vector<T>& text;
+    ~WipedOnReturn()
+    {
+        if (text.capacity() != 0) explicit_bzero(text.data(), text.capacity() * sizeof(T));
+    }
+};
+
 // Win32 size rules shared by both directions: size 0 asks for the length,
 // a short buffer fails and is left as it was.
 template <typename T>
@@ -145,6 +157,7 @@ int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LPWSTR bu
     size_t n = length == -1 ? std::strlen(text) + 1 : static_cast<size_t>(length);
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     std::vector<wchar_t> out;
+    WipedOnReturn<wchar_t> wipe{out};
     out.reserve(n);
     for (size_t i = 0; i < n;) {
         char32_t c = page == Page::Utf8 ? decodeUtf8(bytes, n, i) : cp1251ToCode(bytes[i++]);
@@ -171,7 +184,9 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR text, int length, LPSTR bu
     char fallback = defaultChar ? defaultChar[0] : '?';
     bool defaulted = false;
     std::vector<char> out;
-    out.reserve(n);
+    WipedOnReturn<char> wipe{out};
+    // Room for the longest UTF-8 form, so the copy never moves half-wiped.
+    out.reserve(page == Page::Utf8 ? 4 * n : n);
     for (size_t i = 0; i < n; ++i) {
         char32_t c = static_cast<char32_t>(text[i]);
         if (!validCodePoint(c)) {
