@@ -162,11 +162,6 @@ CK_RV PKCS11Session::Login(CK_USER_TYPE userType, const CK_UTF8CHAR* pin, CK_ULO
     if (device->UsesTokenContexts() && (rv = device->SynchronizeContexts(0, 0, 0, 0, 1)) != CKR_OK) return rv;
     // An unknown user type is refused rather than taken for the SO.
     if (userType != CKU_SO && userType != CKU_USER && userType != CKU_CONTEXT_SPECIFIC) return CKR_USER_TYPE_INVALID;
-    // A session logged in as this user already is refused before its PIN is
-    // looked at: a second login would need a second logout to make the
-    // session public again.
-    if (userType != CKU_CONTEXT_SPECIFIC && connector->IsLoggedIn() && connector->GetUserType() == userType)
-        return CKR_USER_ALREADY_LOGGED_IN;
     const std::uint32_t countLow = userType == CKU_SO ? CKF_SO_PIN_COUNT_LOW : CKF_USER_PIN_COUNT_LOW;
     // The key takes the flag only under a login; without one the failed
     // login is still reported as such.
@@ -180,6 +175,9 @@ CK_RV PKCS11Session::Login(CK_USER_TYPE userType, const CK_UTF8CHAR* pin, CK_ULO
         const CK_BYTE current = connector->GetUserType();
         if ((userType == CKU_USER && current == CKU_SO) || (userType == CKU_SO && current == CKU_USER))
             return CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
+        // Not logged in again, whatever the PIN: a second login would need a
+        // second logout to make the session public again.
+        if (userType == current) return CKR_USER_ALREADY_LOGGED_IN;
     }
     if (userType == CKU_CONTEXT_SPECIFIC) {
         if (!HasOperation()) return CKR_OPERATION_NOT_INITIALIZED;

@@ -177,8 +177,7 @@ TEST_F(Pkcs11SessionsE2E, HandlesOutOfRangeAndWritesNotAllowedAreRefused)
         {"change a standard object read-only", f_->C_SetAttributeValue(ro, 2, &label, 1), CKR_SESSION_READ_ONLY},
         {"destroy a token object read-only", f_->C_DestroyObject(ro, token), CKR_SESSION_READ_ONLY},
         // The key writes nothing without a login.
-        {"public token object without a login", CreateData(rw, &yes, &no, "refused", &opened),
-         CKR_USER_NOT_LOGGED_IN},
+        {"public token object without a login", CreateData(rw, &yes, &no, "refused", &opened), CKR_USER_NOT_LOGGED_IN},
         {"destroy a token object without a login", f_->C_DestroyObject(rw, token), CKR_USER_NOT_LOGGED_IN},
     };
     for (const Case& c : cases) EXPECT_EQ(c.got, c.expected) << c.name;
@@ -208,9 +207,12 @@ TEST_F(Pkcs11SessionsE2E, CertificatesAreTrustedByDefaultOnlyWhenTheSoMakesThem)
     module_->InitializeToken("trust");
     CK_OBJECT_CLASS cert = CKO_CERTIFICATE;
     CK_CERTIFICATE_TYPE x509 = CKC_X_509;
-    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cert, sizeof(cert)},         {CKA_TOKEN, &no, 1},
-                        {CKA_PRIVATE, &no, 1},                    {CKA_CERTIFICATE_TYPE, &x509, sizeof(x509)},
-                        {CKA_SUBJECT, (void*)"s", 1},             {CKA_VALUE, (void*)"v", 1}};
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cert, sizeof(cert)},
+                        {CKA_TOKEN, &no, 1},
+                        {CKA_PRIVATE, &no, 1},
+                        {CKA_CERTIFICATE_TYPE, &x509, sizeof(x509)},
+                        {CKA_SUBJECT, (void*)"s", 1},
+                        {CKA_VALUE, (void*)"v", 1}};
     struct Case {
         const char* name;
         bool login;
@@ -270,8 +272,7 @@ TEST_F(Pkcs11SessionsE2E, AKeyThatAlwaysAuthenticatesSignsOnceAfterAContextLogin
         EXPECT_EQ(module_->Verify(h, CKM_DSTU4145, pub, digest, signature), CKR_OK) << round;
         signature.resize(152);
         length = signature.size();
-        EXPECT_EQ(f_->C_Sign(h, digest.data(), digest.size(), signature.data(), &length),
-                  CKR_OPERATION_NOT_INITIALIZED)
+        EXPECT_EQ(f_->C_Sign(h, digest.data(), digest.size(), signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED)
             << "one signature per login, round " << round;
     }
     EXPECT_EQ(State(h), CKS_RW_USER_FUNCTIONS) << "the session's own login stays";
