@@ -368,9 +368,10 @@ CK_RV PKCS11ObjectManager::FindHome(CK_OBJECT_HANDLE handle, SessionObjectHome* 
         home->table = this;
         return CKR_OK;
     }
-    // Another session of the application made it; a session that has gone
-    // took its objects along.
-    if (FindSession(owner, &home->session) != CKR_OK || home->session->GetObjectManager(&home->objects) != CKR_OK)
+    // Another session of the application on this token made it; a session
+    // that has gone took its objects along.
+    if (FindSession(owner, &home->session) != CKR_OK || home->session->GetSlotId() != session_->GetSlotId() ||
+        home->session->GetObjectManager(&home->objects) != CKR_OK)
         return CKR_OBJECT_HANDLE_INVALID;
     home->table = home->objects.get();
     return CKR_OK;

@@ -131,6 +131,25 @@ TEST_F(Pkcs11SessionsE2E, ASessionObjectsHandleNamesItInEverySession)
     EXPECT_EQ(Label(b, inB), "made in b");
 }
 
+TEST_F(Pkcs11SessionsE2E, AHandleNamesNoObjectOfAnotherToken)
+{
+    KeyRig rig({RigKey(607, 18, kPin), RigKey(608, 18, kPin)});
+    ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+    const std::vector<CK_SLOT_ID> slots = module_->Slots();
+    ASSERT_EQ(slots.size(), 2u);
+    CK_SESSION_HANDLE sessions[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(module_->InitToken(slots[i], kPin, "token " + std::to_string(i)), CKR_OK);
+        ASSERT_EQ(f_->C_OpenSession(slots[i], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &sessions[i]),
+                  CKR_OK);
+    }
+    CK_OBJECT_HANDLE h = 0;
+    ASSERT_EQ(CreateData(sessions[0], &no, &no, "on the first token", &h), CKR_OK);
+    EXPECT_EQ(Label(sessions[1], h), "rv " + std::to_string(CKR_OBJECT_HANDLE_INVALID));
+    EXPECT_EQ(f_->C_DestroyObject(sessions[1], h), CKR_OBJECT_HANDLE_INVALID);
+    EXPECT_EQ(Label(sessions[0], h), "on the first token");
+}
+
 // Handles and ids outside what the module gives out, and writes the session
 // state does not allow, are refused before anything changes.
 TEST_F(Pkcs11SessionsE2E, HandlesOutOfRangeAndWritesNotAllowedAreRefused)
