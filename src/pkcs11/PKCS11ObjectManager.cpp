@@ -37,15 +37,16 @@ CK_SESSION_HANDLE HandleOwner(CK_OBJECT_HANDLE handle)
     return (handle & HANDLE_CONTEXT_MASK) >> HANDLE_OWNER_SHIFT;
 }
 
+// Bits 30-31, 0 in every handle.
+constexpr CK_ULONG HANDLE_UNUSED_BITS = 0xC0000000UL;
+
 // Whether the handle has the shape of one this manager gives out, matched
 // whole: 32 bits with bits 30-31 clear, and no bits 8-27 on a token object
 // (this manager gives token objects no context numbers), so a handle that
 // only shares the stored bits with a token object names none.
 bool HandleHasValidShape(CK_OBJECT_HANDLE handle)
 {
-    if (handle > 0xFFFFFFFFUL || (handle & ~(HANDLE_STORED_MASK | HANDLE_CONTEXT_MASK)) != 0 ||
-        (handle & 0xC0000000UL) != 0)
-        return false;
+    if (handle > 0xFFFFFFFFUL || (handle & HANDLE_UNUSED_BITS) != 0) return false;
     return !HandleIsToken(handle) || (handle & HANDLE_CONTEXT_MASK) == 0;
 }
 
