@@ -26,6 +26,30 @@ bool HandleIsPrivate(CK_OBJECT_HANDLE handle)
     return (handle & HANDLE_PRIVATE_BIT) != 0;
 }
 
+// Bits 8-27 of a session object's handle: the handle of the session whose
+// table holds it, so that the handle names one object in every session of
+// the application; 0 for the standard objects each session starts with,
+// which have the same handles in every session.
+constexpr unsigned HANDLE_OWNER_SHIFT = 8;
+
+CK_SESSION_HANDLE HandleOwner(CK_OBJECT_HANDLE handle)
+{
+    return (handle & HANDLE_CONTEXT_MASK) >> HANDLE_OWNER_SHIFT;
+}
+
+// Bits 30-31, 0 in every handle.
+constexpr CK_ULONG HANDLE_UNUSED_BITS = 0xC0000000UL;
+
+// Whether the handle has the shape of one this manager gives out, matched
+// whole: 32 bits with bits 30-31 clear, and no bits 8-27 on a token object
+// (this manager gives token objects no context numbers), so a handle that
+// only shares the stored bits with a token object names none.
+bool HandleHasValidShape(CK_OBJECT_HANDLE handle)
+{
+    if (handle > 0xFFFFFFFFUL || (handle & HANDLE_UNUSED_BITS) != 0) return false;
+    return !HandleIsToken(handle) || (handle & HANDLE_CONTEXT_MASK) == 0;
+}
+
 // A caller's template that names an attribute the module keeps for itself.
 bool NamesInternalAttribute(const CK_ATTRIBUTE* entries, CK_ULONG count)
 {
@@ -46,6 +70,16 @@ bool SaysTrue(const CK_ATTRIBUTE* entry)
 {
     return entry != nullptr && entry->ulValueLen >= 1 && entry->pValue != nullptr &&
            *static_cast<const CK_BBOOL*>(entry->pValue) != CK_FALSE;
+}
+
+// An object that reports itself a token object (a session's domain
+// parameters do) is not changed from a read-only session, wherever it lives.
+CK_RV CheckReportedTokenWrite(const PKCS11Object* object, const PKCS11Session& caller)
+{
+    bool reportsToken = false;
+    const CK_RV rv = object->GetBoolOr(CKA_TOKEN, false, &reportsToken);
+    if (rv != CKR_OK) return rv;
+    return reportsToken && caller.IsReadOnly() ? CKR_SESSION_READ_ONLY : CKR_OK;
 }
 
 CK_RV ReleaseAll(std::vector<PKCS11Object*>* list, CK_RV rv)
@@ -117,6 +151,10 @@ CK_RV AccessAllowed(CK_STATE state, bool readOnlySession, bool isToken, bool isP
         *allowed = !isToken || !write;
         break;
     case CKS_RW_PUBLIC_SESSION:
+        // The key takes no write without a login: a token write would only
+        // reach it to be refused.
+        *allowed = !isPrivate && (!isToken || !write);
+        break;
     case CKS_RW_SO_FUNCTIONS:
         *allowed = !isPrivate;
         break;
@@ -148,7 +186,7 @@ CK_RV PKCS11ObjectManager::GetStorage(PKCS11TokenStorage** storage)
     return manager->GetStorage(storage);
 }
 
-CK_RV PKCS11ObjectManager::AddSessionObject(PKCS11Object* object)
+CK_RV PKCS11ObjectManager::AddSessionObject(PKCS11Object* object, bool standard)
 {
     PKCS11LockGuard lock(*this);
     if (lock.Result() != CKR_OK) return lock.Result();
@@ -158,7 +196,12 @@ CK_RV PKCS11ObjectManager::AddSessionObject(PKCS11Object* object)
     if (free == SESSION_OBJECT_ENTRIES) return CKR_HOST_MEMORY;
     CK_OBJECT_HANDLE handle = 0;
     CK_RV rv = object->MakeHandle(free, &handle);
-    if (rv != CKR_OK || (rv = SetObjectHandleAttribute(object, handle)) != CKR_OK) return rv;
+    if (rv != CKR_OK) return rv;
+    // A session object is never stored on the key, so its handle keeps the
+    // owner's bits whole. The standard objects every session starts with
+    // have the same handles in every session, as token objects do.
+    if (!standard) handle |= (CK_ULONG(session_->GetHandle()) << HANDLE_OWNER_SHIFT) & HANDLE_CONTEXT_MASK;
+    if ((rv = object->SetIntegerAttribute(CKA_VENDOR_OBJECT_HANDLE, handle, false)) != CKR_OK) return rv;
     PKCS11Template* copy = nullptr;
     if ((rv = object->Clone(&copy)) != CKR_OK) return rv;
     entries_[free] = static_cast<PKCS11Object*>(copy);
@@ -200,6 +243,11 @@ CK_RV PKCS11ObjectManager::StoreTokenObject(PKCS11Object* object)
 
 CK_RV PKCS11ObjectManager::AddObject(PKCS11Object* object, CK_OBJECT_HANDLE* handle)
 {
+    return AddObjectAs(object, false, handle);
+}
+
+CK_RV PKCS11ObjectManager::AddObjectAs(PKCS11Object* object, bool standard, CK_OBJECT_HANDLE* handle)
+{
     if (object == nullptr || handle == nullptr) return CKR_ARGUMENTS_BAD;
     bool isToken = false, isPrivate = false, allowed = false;
     CK_RV rv;
@@ -208,17 +256,28 @@ CK_RV PKCS11ObjectManager::AddObject(PKCS11Object* object, CK_OBJECT_HANDLE* han
         (rv = CheckAccess(isToken, isPrivate, ACCESS_WRITE, &allowed)) != CKR_OK)
         return rv;
     if (!allowed) return CKR_USER_NOT_LOGGED_IN;
-    rv = isToken ? StoreTokenObject(object) : AddSessionObject(object);
+    rv = isToken ? StoreTokenObject(object) : AddSessionObject(object, standard);
     if (rv != CKR_OK) return rv;
     return GetObjectHandle(object, handle);
 }
 
-CK_RV PKCS11ObjectManager::CreateChecked(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle)
+CK_RV PKCS11ObjectManager::CreateChecked(const CK_ATTRIBUTE* entries, CK_ULONG count, bool standard,
+                                         CK_OBJECT_HANDLE* handle)
 {
     PKCS11ObjectPtr object;
     CK_RV rv = CreateObjectFromTemplate(entries, count, true, object.Address());
     if (rv != CKR_OK) return rv;
-    return AddObject(object.Get(), handle);
+    // Only the SO may make a certificate trusted, so one made in any other
+    // session without saying so is not.
+    CK_ULONG objectClass = 0;
+    if ((rv = object->GetInteger(CKA_CLASS, &objectClass)) != CKR_OK) return rv;
+    if (objectClass == CKO_CERTIFICATE && EntryOf(entries, count, CKA_TRUSTED) == nullptr) {
+        CK_STATE state = 0;
+        if ((rv = session_->GetState(&state)) != CKR_OK) return rv;
+        if (state != CKS_RW_SO_FUNCTIONS && (rv = object->SetBoolAttribute(CKA_TRUSTED, false, false)) != CKR_OK)
+            return rv;
+    }
+    return AddObjectAs(object.Get(), standard, handle);
 }
 
 CK_RV PKCS11ObjectManager::CreateObject(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle)
@@ -233,13 +292,13 @@ CK_RV PKCS11ObjectManager::CreateObject(const CK_ATTRIBUTE* entries, CK_ULONG co
         if (rv != CKR_OK) return rv;
         if (state != CKS_RW_SO_FUNCTIONS) return CKR_ATTRIBUTE_READ_ONLY;
     }
-    return CreateChecked(entries, count, handle);
+    return CreateChecked(entries, count, false, handle);
 }
 
 CK_RV PKCS11ObjectManager::CreateInternalObject(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle)
 {
     if (entries == nullptr || handle == nullptr) return CKR_ARGUMENTS_BAD;
-    return CreateChecked(entries, count, handle);
+    return CreateChecked(entries, count, true, handle);
 }
 
 CK_RV PKCS11ObjectManager::AddKeyPair(PKCS11Object* privateKey, PKCS11Object* publicKey,
@@ -303,8 +362,42 @@ CK_RV PKCS11ObjectManager::FindEntryLocked(CK_OBJECT_HANDLE handle, CK_ULONG* in
     return CKR_OBJECT_HANDLE_INVALID;
 }
 
+CK_RV PKCS11ObjectManager::FindHome(CK_OBJECT_HANDLE handle, SessionObjectHome* home)
+{
+    const CK_SESSION_HANDLE owner = HandleOwner(handle);
+    if (owner == 0 || owner == session_->GetHandle()) {
+        home->table = this;
+        return CKR_OK;
+    }
+    // Another session of the application on this token made it; a session
+    // that has gone took its objects along.
+    if (FindSession(owner, &home->session) != CKR_OK || home->session->GetSlotId() != session_->GetSlotId() ||
+        home->session->GetObjectManager(&home->objects) != CKR_OK)
+        return CKR_OBJECT_HANDLE_INVALID;
+    home->table = home->objects.get();
+    return CKR_OK;
+}
+
+CK_RV PKCS11ObjectManager::RemoveSessionObject(CK_OBJECT_HANDLE handle, const PKCS11Session& caller)
+{
+    {
+        PKCS11LockGuard lock(*this);
+        if (lock.Result() != CKR_OK) return lock.Result();
+        CK_ULONG index = 0;
+        CK_RV rv = FindEntryLocked(handle, &index);
+        if (rv != CKR_OK) return rv;
+        if ((rv = CheckReportedTokenWrite(entries_[index], caller)) != CKR_OK) return rv;
+        entries_[index]->Release();
+        entries_[index] = nullptr;
+    }
+    // The derivations were recorded under the session that holds the key.
+    DropDerivationContexts(handle);
+    return CKR_OK;
+}
+
 CK_RV PKCS11ObjectManager::DestroyObject(CK_OBJECT_HANDLE handle)
 {
+    if (!HandleHasValidShape(handle)) return CKR_OBJECT_HANDLE_INVALID;
     bool allowed = false;
     CK_RV rv = CheckAccess(HandleIsToken(handle), HandleIsPrivate(handle), ACCESS_WRITE, &allowed);
     if (rv != CKR_OK) return rv;
@@ -317,16 +410,9 @@ CK_RV PKCS11ObjectManager::DestroyObject(CK_OBJECT_HANDLE handle)
         if (rv == CKR_OK) DropDerivationContexts(handle);
         return rv;
     }
-    {
-        PKCS11LockGuard lock(*this);
-        if (lock.Result() != CKR_OK) return lock.Result();
-        CK_ULONG index = 0;
-        if ((rv = FindEntryLocked(handle, &index)) != CKR_OK) return rv;
-        entries_[index]->Release();
-        entries_[index] = nullptr;
-    }
-    DropDerivationContexts(handle);
-    return CKR_OK;
+    SessionObjectHome home;
+    if ((rv = FindHome(handle, &home)) != CKR_OK) return rv;
+    return home.table->RemoveSessionObject(handle, *session_);
 }
 
 void PKCS11ObjectManager::DropDerivationContexts(CK_OBJECT_HANDLE handle)
@@ -341,59 +427,38 @@ void PKCS11ObjectManager::DropDerivationContexts(CK_OBJECT_HANDLE handle)
 CK_RV PKCS11ObjectManager::GetObjectCopy(CK_OBJECT_HANDLE handle, std::uint32_t operation, PKCS11Object** copy)
 {
     if (copy == nullptr || handle == 0) return CKR_ARGUMENTS_BAD;
+    if (!HandleHasValidShape(handle)) return CKR_OBJECT_HANDLE_INVALID;
     bool allowed = false;
     CK_RV rv = CheckAccess(HandleIsToken(handle), HandleIsPrivate(handle), operation, &allowed);
     if (rv != CKR_OK) return rv;
     if (!allowed) return CKR_USER_NOT_LOGGED_IN;
     if (HandleIsToken(handle)) {
-        // A session's domain-parameter objects read as token objects but
-        // live in its table.
-        {
-            PKCS11LockGuard lock(*this);
-            if (lock.Result() != CKR_OK) return lock.Result();
-            CK_ULONG index = 0;
-            if (FindEntryLocked(handle, &index) == CKR_OK) {
-                PKCS11Template* made = nullptr;
-                if ((rv = entries_[index]->Clone(&made)) != CKR_OK) return rv;
-                *copy = static_cast<PKCS11Object*>(made);
-                return CKR_OK;
-            }
-        }
         PKCS11TokenStorage* storage = nullptr;
         if ((rv = GetStorage(&storage)) != CKR_OK) return rv;
         return LockSlotForWrite(session_->GetSlotId(), false, [&] {
             return storage->ReadObjectByHandle(handle, AreaOf(HandleIsPrivate(handle)), copy);
         });
     }
-    PKCS11LockGuard lock(*this);
-    if (lock.Result() != CKR_OK) return lock.Result();
-    CK_ULONG index = 0;
-    if ((rv = FindEntryLocked(handle, &index)) != CKR_OK) return rv;
-    PKCS11Template* made = nullptr;
-    if ((rv = entries_[index]->Clone(&made)) != CKR_OK) return rv;
-    *copy = static_cast<PKCS11Object*>(made);
-    return CKR_OK;
+    return WithSessionObject(handle, [&](PKCS11Object* entry) {
+        PKCS11Template* made = nullptr;
+        const CK_RV r = entry->Clone(&made);
+        if (r == CKR_OK) *copy = static_cast<PKCS11Object*>(made);
+        return r;
+    });
 }
 
 CK_RV PKCS11ObjectManager::ReplaceObject(CK_OBJECT_HANDLE handle, PKCS11Object* object)
 {
     if (object == nullptr || handle == 0) return CKR_ARGUMENTS_BAD;
+    if (!HandleHasValidShape(handle)) return CKR_OBJECT_HANDLE_INVALID;
     bool allowed = false;
     CK_RV rv = CheckAccess(HandleIsToken(handle), HandleIsPrivate(handle), ACCESS_WRITE, &allowed);
     if (rv != CKR_OK) return rv;
     if (!allowed) return CKR_USER_NOT_LOGGED_IN;
-    {
-        PKCS11LockGuard lock(*this);
-        if (lock.Result() != CKR_OK) return lock.Result();
-        CK_ULONG index = 0;
-        if (FindEntryLocked(handle, &index) == CKR_OK) {
-            PKCS11Template* made = nullptr;
-            if ((rv = object->Clone(&made)) != CKR_OK) return rv;
-            entries_[index]->Release();
-            entries_[index] = static_cast<PKCS11Object*>(made);
-            return CKR_OK;
-        }
-        if (!HandleIsToken(handle)) return CKR_OBJECT_HANDLE_INVALID;
+    if (!HandleIsToken(handle)) {
+        SessionObjectHome home;
+        if ((rv = FindHome(handle, &home)) != CKR_OK) return rv;
+        return home.table->ReplaceSessionObject(handle, object, *session_);
     }
     PKCS11TokenStorage* storage = nullptr;
     if ((rv = GetStorage(&storage)) != CKR_OK) return rv;
@@ -452,7 +517,32 @@ CK_RV PKCS11ObjectManager::GetObjectSize(CK_OBJECT_HANDLE handle, CK_ULONG* size
     return CKR_OK;
 }
 
+CK_RV PKCS11ObjectManager::ReplaceSessionObject(CK_OBJECT_HANDLE handle, PKCS11Object* object,
+                                                const PKCS11Session& caller)
+{
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    CK_ULONG index = 0;
+    CK_RV rv = FindEntryLocked(handle, &index);
+    if (rv != CKR_OK || (rv = CheckReportedTokenWrite(entries_[index], caller)) != CKR_OK) return rv;
+    PKCS11Template* made = nullptr;
+    if ((rv = object->Clone(&made)) != CKR_OK) return rv;
+    entries_[index]->Release();
+    entries_[index] = static_cast<PKCS11Object*>(made);
+    return CKR_OK;
+}
+
 CK_RV PKCS11ObjectManager::WithSessionObject(CK_OBJECT_HANDLE handle, const std::function<CK_RV(PKCS11Object*)>& work)
+{
+    if (HandleIsToken(handle) || !HandleHasValidShape(handle)) return CKR_OBJECT_HANDLE_INVALID;
+    SessionObjectHome home;
+    CK_RV rv = FindHome(handle, &home);
+    if (rv != CKR_OK) return rv;
+    return home.table->WithOwnSessionObject(handle, work);
+}
+
+CK_RV PKCS11ObjectManager::WithOwnSessionObject(CK_OBJECT_HANDLE handle,
+                                                const std::function<CK_RV(PKCS11Object*)>& work)
 {
     PKCS11LockGuard lock(*this);
     if (lock.Result() != CKR_OK) return lock.Result();

@@ -39,7 +39,8 @@ public:
 
     // A caller's template: vendor attributes the module keeps are refused.
     CK_RV CreateObject(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle);
-    // The module's own objects (keys it made, domain parameters).
+    // The standard objects every session starts with (domain parameters):
+    // their handles carry no session, so they are the same in every session.
     CK_RV CreateInternalObject(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle);
     CK_RV AddObject(PKCS11Object* object, CK_OBJECT_HANDLE* handle);
     CK_RV AddKeyPair(PKCS11Object* privateKey, PKCS11Object* publicKey, CK_OBJECT_HANDLE* privateHandle,
@@ -63,20 +64,34 @@ public:
     CK_RV FindObjectsFinal();
     CK_RV CollectMatchingObjects(const CK_ATTRIBUTE* pattern, CK_ULONG count, std::vector<PKCS11Object*>* list);
     static void FreeObjectList(std::vector<PKCS11Object*>* list);
-    // Runs the work on the live session object under the manager's lock.
+    // Runs the work on the live session object under the lock of the manager
+    // whose table holds it (this session's or another of the application's).
     CK_RV WithSessionObject(CK_OBJECT_HANDLE handle, const std::function<CK_RV(PKCS11Object*)>& work);
     CK_RV CheckAccess(bool isToken, bool isPrivate, std::uint32_t operation, bool* allowed);
     CK_RV CheckKeyUsage(std::uint32_t kind, const PKCS11Object* key, const CK_MECHANISM* mechanism);
 
 private:
-    CK_RV AddSessionObject(PKCS11Object* object);
+    // The manager whose table holds a session object; `session` and
+    // `objects` keep another session's alive for the call.
+    struct SessionObjectHome {
+        std::shared_ptr<PKCS11Session> session;
+        std::shared_ptr<PKCS11ObjectManager> objects;
+        PKCS11ObjectManager* table = nullptr;
+    };
+    CK_RV FindHome(CK_OBJECT_HANDLE handle, SessionObjectHome* home);
+    // On this manager's own table, for a call made through `caller`.
+    CK_RV RemoveSessionObject(CK_OBJECT_HANDLE handle, const PKCS11Session& caller);
+    CK_RV ReplaceSessionObject(CK_OBJECT_HANDLE handle, PKCS11Object* object, const PKCS11Session& caller);
+    CK_RV WithOwnSessionObject(CK_OBJECT_HANDLE handle, const std::function<CK_RV(PKCS11Object*)>& work);
+    CK_RV AddObjectAs(PKCS11Object* object, bool standard, CK_OBJECT_HANDLE* handle);
+    CK_RV AddSessionObject(PKCS11Object* object, bool standard);
     CK_RV StoreTokenObject(PKCS11Object* object);
     CK_RV FindEntryLocked(CK_OBJECT_HANDLE handle, CK_ULONG* index);
     CK_RV GetStorage(PKCS11TokenStorage** storage);
     CK_RV FindSessionObjects(const CK_ATTRIBUTE* pattern, CK_ULONG count, std::vector<PKCS11Object*>* list);
     CK_RV FindTokenObjects(const CK_ATTRIBUTE* pattern, CK_ULONG count, bool privateArea,
                            std::vector<PKCS11Object*>* list);
-    CK_RV CreateChecked(const CK_ATTRIBUTE* entries, CK_ULONG count, CK_OBJECT_HANDLE* handle);
+    CK_RV CreateChecked(const CK_ATTRIBUTE* entries, CK_ULONG count, bool standard, CK_OBJECT_HANDLE* handle);
     void ClearFindLocked();
     // Forgets the device's derivation contexts of a destroyed key.
     void DropDerivationContexts(CK_OBJECT_HANDLE handle);

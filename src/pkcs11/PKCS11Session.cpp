@@ -5,6 +5,7 @@
 
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11Object.h"
+#include "pkcs11/PKCS11Slot.h"
 #include "pkcs11/PKCS11Token.h"
 #include "pkcs11/PKCS11TokenManager.h"
 
@@ -174,6 +175,9 @@ CK_RV PKCS11Session::Login(CK_USER_TYPE userType, const CK_UTF8CHAR* pin, CK_ULO
         const CK_BYTE current = connector->GetUserType();
         if ((userType == CKU_USER && current == CKU_SO) || (userType == CKU_SO && current == CKU_USER))
             return CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
+        // Not logged in again, whatever the PIN: a second login would need a
+        // second logout to make the session public again.
+        if (userType == current) return CKR_USER_ALREADY_LOGGED_IN;
     }
     if (userType == CKU_CONTEXT_SPECIFIC) {
         if (!HasOperation()) return CKR_OPERATION_NOT_INITIALIZED;
@@ -327,12 +331,22 @@ std::vector<std::uint8_t> PKCS11Session::GetOperationParameter()
     return operationParameter_;
 }
 
-void PKCS11Session::SetOperationKey(PKCS11Object* key)
+CK_RV PKCS11Session::SetOperationKey(PKCS11Object* key)
 {
     std::shared_ptr<const PKCS11Object> held(key,
                                              [](const PKCS11Object* o) { const_cast<PKCS11Object*>(o)->Release(); });
+    // A key that demands its PIN for every use holds the operation until a
+    // context-specific login.
+    bool alwaysAuthenticate = false;
+    if (held) {
+        CK_RV rv = held->GetBoolOr(CKA_ALWAYS_AUTHENTICATE, false, &alwaysAuthenticate);
+        if (rv != CKR_OK) return rv;
+    }
     PKCS11LockGuard lock(*this);
-    if (lock.Result() == CKR_OK) operationKey_ = std::move(held);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    operationKey_ = std::move(held);
+    if (alwaysAuthenticate) contextLoginDone_ = false;
+    return CKR_OK;
 }
 
 std::shared_ptr<const PKCS11Object> PKCS11Session::GetOperationKey()
@@ -371,6 +385,14 @@ PKCS11SessionManager::~PKCS11SessionManager()
 CK_RV PKCS11SessionManager::OpenSession(CK_SLOT_ID slotId, CK_FLAGS flags, CK_SESSION_HANDLE* handle)
 {
     if (handle == nullptr) return CKR_ARGUMENTS_BAD;
+    // The slot is checked whole before the pool binds an entry to it: an
+    // entry stays bound to its slot id for good, and an id cut to 32 bits
+    // would name another slot.
+    PKCS11Entity* entity = nullptr;
+    PKCS11Slot* slot = nullptr;
+    CK_RV checked;
+    if ((checked = GetEntity(&entity)) != CKR_OK || (checked = entity->GetSlot(slotId, &slot)) != CKR_OK)
+        return checked;
     std::shared_ptr<PKCS11Session> session;
     try {
         session = std::make_shared<PKCS11Session>(static_cast<std::uint32_t>(slotId), flags);

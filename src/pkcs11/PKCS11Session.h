@@ -66,8 +66,9 @@ public:
     std::vector<std::uint8_t> GetOperationParameter();
     void AuthorizeOperation();
     // The copy of the key a sign or verify operation works with; the session
-    // owns it until the operation ends.
-    void SetOperationKey(PKCS11Object* key);
+    // owns it until the operation ends. A key with CKA_ALWAYS_AUTHENTICATE
+    // true clears the context-login mark.
+    CK_RV SetOperationKey(PKCS11Object* key);
     std::shared_ptr<const PKCS11Object> GetOperationKey();
 
     // The session's objects, made on first use; the holder keeps the

@@ -96,8 +96,8 @@ CK_RV Init(std::uint32_t kind, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
         rv = session->BeginOperation(kind, pMechanism->mechanism);
     }
     if (rv != CKR_OK) return rv;
-    session->SetOperationKey(key.Detach());
-    return CKR_OK;
+    if ((rv = session->SetOperationKey(key.Detach())) != CKR_OK) session->EndOperation();
+    return rv;
 }
 
 // The operation of `kind` in the session, its mechanism and key.

@@ -320,6 +320,17 @@ TEST_F(Pkcs11ClientsE2E, PyKCS11Flows)
     if (Has(out, "skip ")) GTEST_SKIP() << "flows the module does not offer yet:\n" << out;
 }
 
+// Logins and session-object handles as PyKCS11 meets them: a second login
+// refused, one logout enough, a handle usable from another session.
+TEST_F(Pkcs11ClientsE2E, PyKCS11LoginsAndHandlesAcrossSessions)
+{
+    ASSERT_NO_FATAL_FAILURE(StartUserToken(4410, "sessions"));
+    std::string out;
+    EXPECT_EQ(PyKCS11Script("pkcs11_sessions.py", "", &out), 0) << out;
+    EXPECT_FALSE(Has(out, "FAIL")) << out;
+    EXPECT_TRUE(Has(out, "ok   destroyed through another session")) << out;
+}
+
 // A signing application's path with PyKCS11: a key pair made on the key,
 // a signature, its verification; then pkcs11-tool, another client in another
 // process, finds both keys on the token.

@@ -30,6 +30,13 @@ CK_BBOOL yes = CK_TRUE;
 CK_BBOOL no = CK_FALSE;
 CK_OBJECT_CLASS dataClass = CKO_DATA;
 
+// The handle of a session's n-th object: it names the session too, so that
+// it names that object in every session.
+CK_OBJECT_HANDLE SessionObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE n)
+{
+    return session << 8 | n;
+}
+
 using Bytes = std::vector<std::uint8_t>;
 
 template <typename T, typename F>
@@ -173,7 +180,7 @@ TEST_F(Pkcs11ObjectsE2E, SessionObjectsHandlesAccessAndSearches)
     EXPECT_EQ(CreateData(rw, &no, &yes, "private", &h), CKR_USER_NOT_LOGGED_IN);
     ASSERT_EQ(CreateData(rw, &no, &no, "first", &h), CKR_OK);
     const CK_OBJECT_HANDLE first = h;
-    EXPECT_EQ(first, kDomainObjects + 1);
+    EXPECT_EQ(first, SessionObject(rw, kDomainObjects + 1));
     const CK_SESSION_HANDLE ro = Open(CKF_SERIAL_SESSION);
     EXPECT_EQ(CreateData(ro, &yes, &no, "token", &h), CKR_SESSION_READ_ONLY);
 
@@ -197,7 +204,7 @@ TEST_F(Pkcs11ObjectsE2E, SessionObjectsHandlesAccessAndSearches)
     // Searches: an undrained search blocks a new one; a drained one does not.
     ASSERT_EQ(CreateData(rw, &no, &no, "second", &h), CKR_OK);
     const CK_OBJECT_HANDLE second = h;
-    EXPECT_EQ(second, kDomainObjects + 2);
+    EXPECT_EQ(second, SessionObject(rw, kDomainObjects + 2));
     CK_ULONG n = 0;
     CK_OBJECT_HANDLE found[4];
     EXPECT_EQ(f_->C_FindObjects(rw, found, 4, &n), CKR_OPERATION_NOT_INITIALIZED);
@@ -232,21 +239,22 @@ TEST_F(Pkcs11ObjectsE2E, HandlesStayUniqueAndCallerChangesArePoliced)
         ASSERT_EQ(CreateData(rw, &no, &no, "n" + std::to_string(i), &h), CKR_OK) << i;
         made.push_back(h);
     }
-    EXPECT_EQ(made.back(), 0xFFu);
+    EXPECT_EQ(made.back(), SessionObject(rw, 0xFF));
     // A 256th would wrap to handle 0 and alias the first.
     EXPECT_EQ(CreateData(rw, &no, &no, "one too many", &h), CKR_HOST_MEMORY);
-    ASSERT_EQ(f_->C_DestroyObject(rw, kDomainObjects + 7), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, SessionObject(rw, kDomainObjects + 7)), CKR_OK);
     ASSERT_EQ(CreateData(rw, &no, &no, "again", &h), CKR_OK);
-    EXPECT_EQ(h, kDomainObjects + 7);
+    EXPECT_EQ(h, SessionObject(rw, kDomainObjects + 7));
 
     // The module's own attributes are not the caller's to give or change.
     CK_ULONG forged = 0x30000001;
     CK_ATTRIBUTE withHandle[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
                                  {CKA_VENDOR_OBJECT_HANDLE, &forged, sizeof(forged)}};
     EXPECT_EQ(f_->C_CreateObject(rw, withHandle, 2, &h), CKR_ATTRIBUTE_TYPE_INVALID);
-    EXPECT_EQ(f_->C_SetAttributeValue(rw, kDomainObjects + 1, &withHandle[1], 1), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, SessionObject(rw, kDomainObjects + 1), &withHandle[1], 1),
+              CKR_ATTRIBUTE_TYPE_INVALID);
     CK_ATTRIBUTE ref{CKA_VENDOR_KEY_REF_1, (void*)"r", 1};
-    EXPECT_EQ(f_->C_SetAttributeValue(rw, kDomainObjects + 1, &ref, 1), CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(f_->C_SetAttributeValue(rw, SessionObject(rw, kDomainObjects + 1), &ref, 1), CKR_ATTRIBUTE_TYPE_INVALID);
 
     CK_OBJECT_CLASS other = CKO_SECRET_KEY;
     struct Case {
@@ -262,14 +270,16 @@ TEST_F(Pkcs11ObjectsE2E, HandlesStayUniqueAndCallerChangesArePoliced)
         {"not modifiable", {CKA_MODIFIABLE, &no, 1}, CKR_OK},
         {"label after", {CKA_LABEL, (void*)"x", 1}, CKR_ATTRIBUTE_READ_ONLY},
     };
-    for (Case& c : cases) EXPECT_EQ(f_->C_SetAttributeValue(rw, kDomainObjects + 1, &c.entry, 1), c.expected) << c.name;
-    EXPECT_EQ(Label(rw, kDomainObjects + 1), "renamed");
+    for (Case& c : cases)
+        EXPECT_EQ(f_->C_SetAttributeValue(rw, SessionObject(rw, kDomainObjects + 1), &c.entry, 1), c.expected)
+            << c.name;
+    EXPECT_EQ(Label(rw, SessionObject(rw, kDomainObjects + 1)), "renamed");
 
     // A domain-parameter object (a plain object) keeps its class and token flag too.
     CK_OBJECT_CLASS domain = CKO_DOMAIN_PARAMETERS;
     CK_ATTRIBUTE plain[] = {{CKA_CLASS, &domain, sizeof(domain)}, {CKA_TOKEN, &no, 1}, {CKA_PRIVATE, &no, 1}};
-    ASSERT_EQ(f_->C_DestroyObject(rw, kDomainObjects + 2), CKR_OK);
-    ASSERT_EQ(f_->C_DestroyObject(rw, kDomainObjects + 3), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, SessionObject(rw, kDomainObjects + 2)), CKR_OK);
+    ASSERT_EQ(f_->C_DestroyObject(rw, SessionObject(rw, kDomainObjects + 3)), CKR_OK);
     ASSERT_EQ(f_->C_CreateObject(rw, plain, 3, &h), CKR_OK);
     EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &cases[0].entry, 1), CKR_ATTRIBUTE_READ_ONLY);
     EXPECT_EQ(f_->C_SetAttributeValue(rw, h, &cases[1].entry, 1), CKR_ATTRIBUTE_READ_ONLY);

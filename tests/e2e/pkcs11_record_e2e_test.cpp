@@ -187,8 +187,11 @@ TEST_F(Pkcs11RecordE2E, TheSoLoginStandsForTheKeysPasswordAfterItInitialisesTheU
     ASSERT_EQ(f_->C_Login(so, CKU_SO, U(kSoPin), kSoPin.size()), CKR_OK);
     const std::string pin = "55667788";
     ASSERT_EQ(f_->C_InitPIN(so, U(pin), pin.size()), CKR_OK);
-    // The key has one password: a further login of the SO's session is
-    // checked against the new one, not the password it first logged in with.
+    // The key has one password: the SO's login now stands for the new one,
+    // not the password it first logged in with.
+    const std::string next = "99887766";
+    EXPECT_EQ(f_->C_SetPIN(so, U(kSoPin), kSoPin.size(), U(next), next.size()), CKR_PIN_INCORRECT);
+    ASSERT_EQ(f_->C_Logout(so), CKR_OK);
     EXPECT_EQ(f_->C_Login(so, CKU_SO, U(kSoPin), kSoPin.size()), CKR_PIN_INCORRECT);
     EXPECT_EQ(f_->C_Login(so, CKU_SO, U(pin), pin.size()), CKR_OK);
     CK_SESSION_INFO s{};
@@ -225,6 +228,7 @@ TEST_F(Pkcs11RecordE2E, PinsOfNoAcceptableLengthCountAsWrongPinsOfThatUser)
         EXPECT_EQ(flags(), 0x405u);
         EXPECT_EQ(f_->C_Login(h, c.user, U(*c.pin), c.pin->size()), CKR_PIN_INCORRECT);
         EXPECT_EQ(flags(), 0x405u | c.flag);
+        ASSERT_EQ(f_->C_Logout(h), CKR_OK);
         ASSERT_EQ(f_->C_Login(h, c.user, U(kSoPin), kSoPin.size()), CKR_OK);
         EXPECT_EQ(flags(), 0x405u) << "a right PIN clears the flag";
         EXPECT_EQ(f_->C_CloseSession(h), CKR_OK);

@@ -283,7 +283,7 @@ TEST_F(Pkcs11TokenE2E, SessionsLoginAndStates)
     EXPECT_EQ(f_->C_Login(so, CKU_USER, U(kSoPin), kSoPin.size()), CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
 }
 
-TEST_F(Pkcs11TokenE2E, AWrongPinUnderALoginSetsTheCountLowFlag)
+TEST_F(Pkcs11TokenE2E, ALoggedInSessionIsNotLoggedInAgainAndOneLogoutEndsItsLogin)
 {
     KeyRig rig({RigKey(78, 18, kSoPin)});
     Initialize();
@@ -291,14 +291,12 @@ TEST_F(Pkcs11TokenE2E, AWrongPinUnderALoginSetsTheCountLowFlag)
     ASSERT_EQ(InitToken(0, kSoPin, "flags"), CKR_OK);
     const CK_SESSION_HANDLE rw = Open(0);
     ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
-    // Under the login a wrong PIN is written down as the count-low flag of
-    // that user; a right one clears it again.
-    EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(std::string("00000000")), 8), CKR_PIN_INCORRECT);
-    EXPECT_EQ(TokenInfo(0).flags, 0x405u | CKF_USER_PIN_COUNT_LOW);
-    ASSERT_EQ(f_->C_Login(rw, CKU_USER, U(kSoPin), kSoPin.size()), CKR_OK);
+    // Refused before the PIN is looked at: nothing is written to the token.
+    EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(std::string("00000000")), 8), CKR_USER_ALREADY_LOGGED_IN);
+    EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(kSoPin), kSoPin.size()), CKR_USER_ALREADY_LOGGED_IN);
     EXPECT_EQ(TokenInfo(0).flags, 0x405u);
     EXPECT_EQ(f_->C_Logout(rw), CKR_OK);
-    EXPECT_EQ(State(rw), CKS_RW_USER_FUNCTIONS) << "one of two logins undone";
+    EXPECT_EQ(State(rw), CKS_RW_PUBLIC_SESSION);
 }
 
 TEST_F(Pkcs11TokenE2E, PinChangesCheckTheOldPinAndRefuseWhatTheKeyCannotHold)
@@ -322,6 +320,8 @@ TEST_F(Pkcs11TokenE2E, PinChangesCheckTheOldPinAndRefuseWhatTheKeyCannotHold)
     EXPECT_EQ(f_->C_SetPIN(h, U(kSoPin), kSoPin.size(), U(std::string("ab\0cd", 5)), 5), CKR_PIN_INCORRECT);
     ASSERT_EQ(f_->C_SetPIN(h, U(kSoPin), kSoPin.size(), U(next), next.size()), CKR_OK);
     // The login now stands for the new PIN, not the old one.
+    EXPECT_EQ(f_->C_SetPIN(h, U(kSoPin), kSoPin.size(), U(next), next.size()), CKR_PIN_INCORRECT);
+    ASSERT_EQ(f_->C_Logout(h), CKR_OK);
     EXPECT_EQ(f_->C_Login(h, CKU_USER, U(kSoPin), kSoPin.size()), CKR_PIN_INCORRECT);
     EXPECT_EQ(f_->C_Login(h, CKU_USER, U(next), next.size()), CKR_OK);
     EXPECT_EQ(f_->C_CloseSession(h), CKR_OK);

@@ -550,7 +550,8 @@ TEST(ObjectManagerRules, AccessBySessionState)
     } rows[] = {
         {CKS_RO_PUBLIC_SESSION, true, {"rw", "-", "r", "-"}},
         {CKS_RO_USER_FUNCTIONS, true, {"rw", "rw", "r", "r"}},
-        {CKS_RW_PUBLIC_SESSION, false, {"rw", "-", "rw", "-"}},
+        // The key writes nothing without a login.
+        {CKS_RW_PUBLIC_SESSION, false, {"rw", "-", "r", "-"}},
         {CKS_RW_USER_FUNCTIONS, false, {"rw", "rw", "rw", "rw"}},
         {CKS_RW_SO_FUNCTIONS, false, {"rw", "-", "rw", "-"}},
     };
