@@ -129,9 +129,10 @@ CK_RV PKCS11QuorKorvo7Q::FillTokenInfo(const std::uint8_t* tokenRecord, CK_TOKEN
     info->ulFreePublicMemory = std::min(LoadLE32(tokenRecord + RECORD_FREE_PUBLIC), publicRoom);
     info->ulFreePrivateMemory = std::min(LoadLE32(tokenRecord + RECORD_FREE_PRIVATE), privateCapacity);
     // The key has one password: an initialised token has its user PIN, and
-    // how near that password is to being blocked is the key's own count, not
-    // what the token record last noted.
-    info->flags &= ~PIN_TRY_FLAGS;
+    // how near that password is to being blocked is the key's own count. The
+    // record's count-low flags stay too: they also note wrong PINs that a
+    // shared session refused before they reached the key.
+    info->flags &= ~(PIN_TRY_FLAGS & ~(CKF_USER_PIN_COUNT_LOW | CKF_SO_PIN_COUNT_LOW));
     info->flags |= PinTryFlags(FailedPasswordTries(device));
     if (info->flags & CKF_TOKEN_INITIALIZED) info->flags |= CKF_USER_PIN_INITIALIZED;
     std::memset(info->serialNumber, ' ', sizeof(info->serialNumber));
