@@ -235,8 +235,9 @@ CK_RV PKCS11QuorKorvo7Q::SetPIN(CK_BYTE, const char* pin, std::uint32_t length)
     PinWiper wipe{converted, length};
     CK_RV rv = ConvertPin(pin, length, &converted, CKR_HOST_MEMORY);
     if (rv != CKR_OK) return rv;
-    rv = Guarded([&] { return ChangeDevicePassword(device_, converted.get()); });
-    return rv == CKR_OK ? CKR_OK : CKR_PIN_INCORRECT;
+    // The key changes its password under the live login without the old
+    // one, so a failure here is the key's trouble, never a wrong PIN.
+    return Guarded([&] { return ChangeDevicePassword(device_, converted.get()); });
 }
 
 CK_RV PKCS11QuorKorvo7Q::ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t bytes, std::uint8_t** image)

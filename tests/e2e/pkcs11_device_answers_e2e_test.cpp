@@ -128,6 +128,21 @@ TEST_F(Pkcs11DeviceAnswersE2E, ALoginOnAPulledKeyIsNoWrongPin)
     EXPECT_EQ(Login(h, kRigPin), CKR_DEVICE_REMOVED);
 }
 
+// A PIN change that the key cannot complete is no wrong PIN, and the old PIN
+// still opens the key.
+TEST_F(Pkcs11DeviceAnswersE2E, APinChangeTheKeyCannotCompleteIsNoWrongPin)
+{
+    KeyRig rig({RigKey(610007, 18, kRigPin)});
+    module_->InitializeToken("changes");
+    const CK_SESSION_HANDLE h = module_->LoggedIn();
+    const std::string next = "87654321";
+    rig.Control("short-answer 0 on");
+    EXPECT_EQ(f_->C_SetPIN(h, U(kRigPin), kRigPin.size(), U(next), next.size()), CKR_DEVICE_ERROR);
+    rig.Control("short-answer 0 off");
+    const CK_SESSION_HANDLE again = module_->Open();
+    EXPECT_EQ(Login(again, kRigPin), CKR_OK);
+}
+
 // NSS lists the certificates of a token only when it reports its user PIN
 // initialised: after C_InitToken and C_InitPIN, certutil finds a certificate
 // stored on the token.
@@ -153,9 +168,8 @@ TEST_F(Pkcs11DeviceAnswersE2E, NssListsACertificateOnTheToken)
     ASSERT_EQ(RunShell("rm -rf " + dir + " && mkdir -p " + dir + "/db" +
                            " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30"
                            " -subj '/O=Rig/CN=NSS holder' -keyout " +
-                           dir + "/key.pem -outform DER -out " + dir + "/cert.der" + " && " + tool +
-                           " --login --pin " + userPin + " --write-object " + dir +
-                           "/cert.der --type cert --label nss-cert --id 0C0D",
+                           dir + "/key.pem -outform DER -out " + dir + "/cert.der" + " && " + tool + " --login --pin " +
+                           userPin + " --write-object " + dir + "/cert.der --type cert --label nss-cert --id 0C0D",
                        &out),
               0)
         << out;

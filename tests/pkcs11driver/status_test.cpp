@@ -119,7 +119,11 @@ TEST_F(Pkcs11DriverStatus, CommandsAnswerThroughTheTable)
     std::uint8_t random[16];
     Faults().busy = true;
     EXPECT_EQ(device->GenerateRandom(random, sizeof(random)), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(device->SetPIN(CKU_USER, "5678", 4), CKR_FUNCTION_FAILED) << "no wrong PIN";
     Faults().busy = false;
+    Faults().shortAnswer = true;
+    EXPECT_EQ(device->SetPIN(CKU_USER, "5678", 4), CKR_DEVICE_ERROR);
+    Faults().shortAnswer = false;
     EXPECT_EQ(device->GenerateRandom(random, sizeof(random)), CKR_OK);
     ASSERT_NE(devtest::pd::Unplug(reader_), nullptr);
     EXPECT_EQ(device->GenerateRandom(random, sizeof(random)), CKR_DEVICE_REMOVED);
