@@ -25,6 +25,15 @@ struct DeviceInfo {
 static_assert(sizeof(DeviceInfo) == 16);
 
 constexpr uint32_t DEVICE_CAP_NEW_PASSWORD = 0x200;
+// The key blocks its password after this many failed tries in a row.
+constexpr uint32_t DEVICE_PASSWORD_TRIES = 15;
+
+// Failed password tries since the last good login, as the key reports them
+// (a key that reports no capabilities at all has none).
+constexpr uint32_t FailedPasswordTries(const DeviceInfo& info)
+{
+    return info.capabilities == 0xFFFFFFFFu ? 0 : info.capabilities >> 28;
+}
 
 // ---------------------------------------------------------------------------
 // One open key (in memory only).

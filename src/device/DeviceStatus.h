@@ -41,6 +41,9 @@ inline constexpr KeyStatus KEYERR_GENERAL_FAILURE = 100;
 // Local only: the reader exists but holds no key, or cannot be connected now.
 // Distinct from 1 (no such reader), which ends an enumeration.
 inline constexpr KeyStatus KEYERR_READER_EMPTY = 101;
+// Local only: the key's password is blocked by its failed tries; the key
+// itself answers a blocked login as a wrong password (23).
+inline constexpr KeyStatus KEYERR_PASSWORD_BLOCKED = 102;
 
 // Texts in Windows-1251, owned by the library.
 const char* StatusText(uint32_t code);

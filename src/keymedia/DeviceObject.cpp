@@ -34,15 +34,16 @@ bool SafeEqual(const char* a, const char* b)
     return std::strcmp(a != nullptr ? a : "", b != nullptr ? b : "") == 0;
 }
 
-// The index-th attached key in reader order: readers without a key are
-// skipped, so an empty reader never hides the keys after it.
+// The index-th answering key in reader order: readers without a key, and
+// keys that do not answer (busy, cut short, failing), are skipped, so one of
+// them never hides the keys after it.
 uint32_t SerialOfAttachedKey(uint32_t index, uint32_t* serial)
 {
     uint32_t attached = 0;
     for (uint32_t reader = 0;; ++reader) {
         const uint32_t r = GetSerialByOrdinal(reader, serial);
-        if (r == KEYERR_READER_EMPTY) continue;
-        if (r != 0 || attached++ == index) return r;
+        if (r == KEYERR_NOT_FOUND) return r;
+        if (r == 0 && attached++ == index) return 0;
     }
 }
 

@@ -13,7 +13,6 @@ using qvkkm::TemporaryConnection;
 namespace {
 
 constexpr qvkkm::KeyDeviceObject::Traits kFullKeyTraits{true, true, true};
-constexpr unsigned kMaxPasswordTries = 15;
 constexpr unsigned kLastJournalIndex = 254;
 
 void CopyText(char* out, const char* text)
@@ -176,13 +175,14 @@ int QuorKorvo7Q::GetDeviceInfo(const char* serial, unsigned* infoByte, unsigned*
         }
         // All bits set means the key reports no capabilities at all.
         const uint32_t capabilities = info.capabilities == 0xFFFFFFFFu ? 0 : info.capabilities;
+        const uint32_t failedTries = FailedPasswordTries(info);
         if (infoByte != nullptr) *infoByte = info.infoByte4;
         if (version != nullptr) *version = info.version;
         if (infoWord != nullptr) *infoWord = info.infoWord12;
         if (flagA != nullptr) *flagA = (capabilities & 0x2) ? 1 : 0;
         if (flagB != nullptr) *flagB = (capabilities & 0x4) ? 1 : 0;
-        if (triesLeft != nullptr) *triesLeft = kMaxPasswordTries - (capabilities >> 28);
-        if (triesMax != nullptr) *triesMax = kMaxPasswordTries;
+        if (triesLeft != nullptr) *triesLeft = DEVICE_PASSWORD_TRIES - failedTries;
+        if (triesMax != nullptr) *triesMax = DEVICE_PASSWORD_TRIES;
         return KM_OK;
     });
 }

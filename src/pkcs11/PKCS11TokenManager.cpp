@@ -306,8 +306,9 @@ CK_RV PKCS11TokenManager::InitPIN(CK_SESSION_HANDLE handle, const CK_UTF8CHAR* p
     if (lock.Result() != CKR_OK) return lock.Result();
     PKCS11Device* device = nullptr;
     if ((rv = token_->GetDevice(&device)) != CKR_OK) return rv;
-    if ((rv = device->SetPIN(CKU_USER, Text(pin), static_cast<std::uint32_t>(pinLength))) != CKR_OK)
-        return CKR_PIN_INCORRECT;
+    // The driver says why the key did not take the PIN (a busy or pulled key
+    // is no wrong PIN).
+    if ((rv = device->SetPIN(CKU_USER, Text(pin), static_cast<std::uint32_t>(pinLength))) != CKR_OK) return rv;
     // The key has one password, so the SO's login now stands for the new PIN.
     connector_->ReplacePINDigest(CKU_SO, Text(pin), static_cast<std::uint32_t>(pinLength));
     rv = storage_->UpdatePINRecord(Text(pin), static_cast<std::uint32_t>(pinLength), CKU_USER);
@@ -356,7 +357,7 @@ CK_RV PKCS11TokenManager::SetPIN(CK_SESSION_HANDLE handle, const CK_UTF8CHAR* ol
         return rv == CKR_USER_NOT_LOGGED_IN ? rv : CKR_PIN_INCORRECT;
     PKCS11Device* device = nullptr;
     if ((rv = token_->GetDevice(&device)) != CKR_OK) return rv;
-    if (device->SetPIN(user, Text(newPin), static_cast<std::uint32_t>(newLength)) != CKR_OK) return CKR_PIN_INCORRECT;
+    if ((rv = device->SetPIN(user, Text(newPin), static_cast<std::uint32_t>(newLength))) != CKR_OK) return rv;
     loginConnector->ReplacePINDigest(user, Text(newPin), static_cast<std::uint32_t>(newLength));
     if (loginConnector != connector_.get())
         connector_->ReplacePINDigest(user, Text(newPin), static_cast<std::uint32_t>(newLength));

@@ -48,9 +48,9 @@ CK_RV EnumerateKeySerials(std::uint32_t wanted)
         std::uint32_t serial = 0;
         const std::uint32_t status = GetSerialByOrdinal(ordinal, &serial);
         if (status == KEYERR_NOT_FOUND) return CKR_SLOT_ID_INVALID;
-        // A reader without a key (or one that cannot be reached now) hides none after it.
-        if (status == KEYERR_READER_EMPTY) continue;
-        if (status != 0) return CKR_GENERAL_ERROR;
+        // A reader without a key, or whose key does not answer now (busy, cut
+        // short, failing), hides none after it; it is met again by later scans.
+        if (status != 0) continue;
         char text[KEY_SERIAL_TEXT_BYTES];
         std::snprintf(text, sizeof(text), "%d", static_cast<int>(serial));
         bool known = false;

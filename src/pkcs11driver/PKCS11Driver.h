@@ -19,8 +19,9 @@ std::uint32_t KeySerialCount();
 // Copies entry `index` (terminated); false when the index is not in use.
 bool GetKeySerialEntry(std::uint32_t index, char out[KEY_SERIAL_TEXT_BYTES]);
 // Makes sure the table has an entry at `wanted`, scanning the attached keys
-// in reader order when it does not: CKR_OK, CKR_SLOT_ID_INVALID when there
-// are not enough keys, CKR_GENERAL_ERROR when the device layer fails.
+// in reader order when it does not: CKR_OK, or CKR_SLOT_ID_INVALID when there
+// are not enough keys. A reader whose key does not answer the scan is passed
+// over, so one failing key never hides the others.
 CK_RV EnumerateKeySerials(std::uint32_t wanted);
 
 // A new device object (owned by the caller, destroyed with Release); null

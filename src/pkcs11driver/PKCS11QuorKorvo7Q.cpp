@@ -10,6 +10,7 @@
 #include "crypto/SecureWipe.h"
 #include "device/DeviceProtocol.h"
 #include "pkcs11/PKCS11Text.h"
+#include "pkcs11driver/PKCS11DeviceStatus.h"
 #include "pkcs11driver/PKCS11Driver.h"
 #include "pkcs11driver/PKCS11QuorKorvo7QGuard.h"
 #include "support/ByteOrder.h"
@@ -128,6 +129,13 @@ CK_RV PKCS11QuorKorvo7Q::FillTokenInfo(const std::uint8_t* tokenRecord, CK_TOKEN
     const std::uint32_t publicRoom = publicCapacity - std::min<std::uint32_t>(publicCapacity, TOKEN_RECORD_BYTES + 2);
     info->ulFreePublicMemory = std::min(LoadLE32(tokenRecord + RECORD_FREE_PUBLIC), publicRoom);
     info->ulFreePrivateMemory = std::min(LoadLE32(tokenRecord + RECORD_FREE_PRIVATE), privateCapacity);
+    // The key has one password: an initialised token has its user PIN, and
+    // how near that password is to being blocked is the key's own count. The
+    // record's count-low flags stay too: they also note wrong PINs that a
+    // shared session refused before they reached the key.
+    info->flags &= ~(PIN_TRY_FLAGS & ~(CKF_USER_PIN_COUNT_LOW | CKF_SO_PIN_COUNT_LOW));
+    info->flags |= PinTryFlags(FailedPasswordTries(device));
+    if (info->flags & CKF_TOKEN_INITIALIZED) info->flags |= CKF_USER_PIN_INITIALIZED;
     std::memset(info->serialNumber, ' ', sizeof(info->serialNumber));
     char serial[32];
     const int n = std::snprintf(serial, sizeof(serial), "%06d", static_cast<int>(device.serial));
@@ -147,15 +155,29 @@ CK_RV PKCS11QuorKorvo7Q::Login(const char* pin, std::uint32_t length)
     PKCS11LockGuard lock(*this);
     if (lock.Result() != CKR_OK) return lock.Result();
     if (device_ == nullptr) return CKR_DEVICE_ERROR;
-    return AuthenticateDevice(device_, PinText(converted)) == 0 ? CKR_OK : CKR_PIN_INCORRECT;
+    // A blocked password is not tried: the key would only answer it as wrong.
+    std::uint32_t status = PasswordBlockedStatus();
+    if (status == 0) status = AuthenticateDevice(device_, PinText(converted));
+    // The try that used up the last one blocked the password.
+    if (status == KEYERR_WRONG_PASSWORD && PasswordBlockedStatus() == KEYERR_PASSWORD_BLOCKED)
+        status = KEYERR_PASSWORD_BLOCKED;
+    return DeviceStatusToCKR(status);
+}
+
+std::uint32_t PKCS11QuorKorvo7Q::PasswordBlockedStatus()
+{
+    DeviceInfo info{};
+    const std::uint32_t status = QueryDeviceInfo(device_, &info);
+    if (status != 0) return status;
+    return FailedPasswordTries(info) >= DEVICE_PASSWORD_TRIES ? KEYERR_PASSWORD_BLOCKED : 0;
 }
 
 CK_RV PKCS11QuorKorvo7Q::Logout()
 {
     PKCS11LockGuard lock(*this);
     if (lock.Result() != CKR_OK) return lock.Result();
-    if (device_ == nullptr || LogoutDevice(device_) != 0) return CKR_DEVICE_ERROR;
-    return CKR_OK;
+    if (device_ == nullptr) return CKR_DEVICE_ERROR;
+    return DeviceStatusToCKR(LogoutDevice(device_));
 }
 
 CK_RV PKCS11QuorKorvo7Q::InitToken(const char* soPin, std::uint32_t length, std::uint8_t** record)
@@ -172,9 +194,19 @@ CK_RV PKCS11QuorKorvo7Q::InitToken(const char* soPin, std::uint32_t length, std:
     {
         PKCS11LockGuard lock(*this);
         if (lock.Result() != CKR_OK) return lock.Result();
-        if (device_ == nullptr || FormatDevice(device_, PinText(converted)) != 0) return CKR_DEVICE_ERROR;
+        if (device_ == nullptr) return CKR_DEVICE_ERROR;
+        // Formatting erases everything on the key and sets the password: only
+        // one who knows the key's password may do it. The check and the
+        // format run under one hold of the key, so no password change of
+        // another process falls in between.
+        const std::uint32_t held = LockDevice(device_);
+        if (held != 0) return DeviceStatusToCKR(held);
         CK_RV rv = Login(soPin, length);
+        if (rv == CKR_OK) rv = Logout();
+        if (rv == CKR_OK) rv = DeviceStatusToCKR(FormatDevice(device_, PinText(converted)));
+        UnlockDevice(device_);
         if (rv != CKR_OK) return rv;
+        if ((rv = Login(soPin, length)) != CKR_OK) return rv;
         if ((rv = Logout()) != CKR_OK) return rv;
     }
     const std::uint32_t size = GetTokenRecordSize();
@@ -201,8 +233,9 @@ CK_RV PKCS11QuorKorvo7Q::SetPIN(CK_BYTE, const char* pin, std::uint32_t length)
     qvkcrypto::SecureBytes converted;
     CK_RV rv = ConvertPin(pin, length, &converted, CKR_HOST_MEMORY);
     if (rv != CKR_OK) return rv;
-    rv = Guarded([&] { return ChangeDevicePassword(device_, PinText(converted)); });
-    return rv == CKR_OK ? CKR_OK : CKR_PIN_INCORRECT;
+    // The key changes its password under the live login without the old
+    // one, so a failure here is the key's trouble, never a wrong PIN.
+    return Guarded([&] { return ChangeDevicePassword(device_, PinText(converted)); });
 }
 
 CK_RV PKCS11QuorKorvo7Q::ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t bytes, std::uint8_t** image)
@@ -210,7 +243,7 @@ CK_RV PKCS11QuorKorvo7Q::ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t 
     const std::uint32_t blocks = (bytes + BLOCK_BYTES - 1) / BLOCK_BYTES;
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[blocks * BLOCK_BYTES]);
     if (!buffer) return CKR_HOST_MEMORY;
-    if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    if (const std::uint32_t held = LockDevice(device_); held != 0) return DeviceStatusToCKR(held);
     // Under the key's lock no one changes its memory: one load of the image
     // gives every block as block-by-block reads would (and a 4 KiB area in
     // one go rather than 128 image loads).
@@ -285,7 +318,7 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
     // find the area blank (the token unrecognised, its objects gone).
     // This class's own erasure by name: a derived driver's EraseStorageArea
     // may act on something else than the key's pages.
-    if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    if (const std::uint32_t held = LockDevice(device_); held != 0) return DeviceStatusToCKR(held);
     CK_RV rv = PKCS11QuorKorvo7Q::EraseStorageArea(area);
     if (rv != CKR_OK) {
         UnlockDevice(device_);
@@ -307,7 +340,7 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
 CK_RV PKCS11QuorKorvo7Q::HoldStorage()
 {
     if (device_ == nullptr) return CKR_GENERAL_ERROR;
-    return LockDevice(device_) == 0 ? CKR_OK : CKR_DEVICE_ERROR;
+    return DeviceStatusToCKR(LockDevice(device_));
 }
 
 CK_RV PKCS11QuorKorvo7Q::ReleaseStorage()
@@ -322,7 +355,7 @@ CK_RV PKCS11QuorKorvo7Q::EraseStorageArea(CK_BYTE area)
     PKCS11LockGuard lock(*this);
     if (lock.Result() != CKR_OK) return lock.Result();
     if (device_ == nullptr) return CKR_GENERAL_ERROR;
-    if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    if (const std::uint32_t held = LockDevice(device_); held != 0) return DeviceStatusToCKR(held);
     const std::uint32_t publicSize = PublicAreaSize(device_);
     const std::uint32_t first = area == PRIVATE_AREA ? publicSize / PAGE_BYTES : 0;
     const std::uint32_t end =
@@ -478,7 +511,7 @@ CK_RV PKCS11QuorKorvo7Q::HasExtendedHashes()
 {
     std::uint8_t version = 0;
     CK_RV rv = QueryVersion(&version);
-    if (rv != CKR_OK) return CKR_DEVICE_ERROR;
+    if (rv != CKR_OK) return rv;
     return version < EXTENDED_VERSION ? CKR_FUNCTION_NOT_SUPPORTED : CKR_OK;
 }
 

@@ -107,8 +107,8 @@ public:
 
 private:
     // Under the object's lock: the call, and when it fails the device
-    // layer's recovery and one more try. CKR_DEVICE_ERROR when closed or when
-    // the failure stays.
+    // layer's recovery and one more try. CKR_DEVICE_ERROR when closed; a
+    // failure that stays answers what its status means (DeviceStatusToCKR).
     template <typename Call>
     CK_RV Guarded(Call call);
     // The call, and after a failure the recovery and one more try (the
@@ -118,6 +118,9 @@ private:
     // `bytes` of the storage image from a block on (array new, the caller's).
     CK_RV ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t bytes, std::uint8_t** image);
     CK_RV QueryVersion(std::uint8_t* version);
+    // KEYERR_PASSWORD_BLOCKED when the key reports its password blocked, 0
+    // when not, or the status of the failed query (the caller holds the lock).
+    std::uint32_t PasswordBlockedStatus();
 
     // Derivation contexts (under the object's lock).
     CK_RV FindOrCreateContext(CK_ULONG session, CK_ULONG key, std::uint32_t type, bool create,

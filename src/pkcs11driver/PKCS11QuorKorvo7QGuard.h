@@ -4,6 +4,7 @@
 #define QVK_PKCS11DRIVER_PKCS11QUORKORVO7QGUARD_H
 
 #include "device/DeviceProtocol.h"
+#include "pkcs11driver/PKCS11DeviceStatus.h"
 #include "pkcs11driver/PKCS11QuorKorvo7Q.h"
 
 template <typename Call>
@@ -11,8 +12,9 @@ CK_RV PKCS11QuorKorvo7Q::Retried(Call call)
 {
     std::uint32_t status = call();
     if (status == 0) return CKR_OK;
-    if (RecoverFromError(device_, status) != 0) return CKR_DEVICE_ERROR;
-    return call() == 0 ? CKR_OK : CKR_DEVICE_ERROR;
+    const std::uint32_t unrecovered = RecoverFromError(device_, status);
+    if (unrecovered != 0) return DeviceStatusToCKR(unrecovered);
+    return DeviceStatusToCKR(call());
 }
 
 template <typename Call>

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "device/DeviceProtocol.h"
+#include "pkcs11driver/PKCS11DeviceStatus.h"
 #include "pkcs11driver/PKCS11QuorKorvo7Q.h"
 #include "pkcs11driver/PKCS11QuorKorvo7QGuard.h"
 
@@ -24,18 +25,19 @@ constexpr std::uint8_t SBOX_TABLE_AGREEMENT = 3;
 // Holds the per-key mutex for a sequence of commands.
 class DeviceMutex {
 public:
-    explicit DeviceMutex(DeviceContext* device) : device_(device), held_(LockDevice(device) == 0) {}
+    explicit DeviceMutex(DeviceContext* device) : device_(device), status_(LockDevice(device)) {}
     ~DeviceMutex()
     {
-        if (held_) UnlockDevice(device_);
+        if (status_ == 0) UnlockDevice(device_);
     }
     DeviceMutex(const DeviceMutex&) = delete;
     DeviceMutex& operator=(const DeviceMutex&) = delete;
-    bool Held() const { return held_; }
+    // CKR_OK while held, else what the failed wait means.
+    CK_RV Result() const { return DeviceStatusToCKR(status_); }
 
 private:
     DeviceContext* device_;
-    bool held_;
+    std::uint32_t status_;
 };
 
 std::uint8_t SigningOption(CK_BYTE keySelector)
@@ -61,7 +63,7 @@ CK_RV PKCS11QuorKorvo7Q::GenerateKeyPair(CK_BYTE keySelector, CK_BYTE forDerivat
     // One hold of the per-key mutex from the S-box load to the public-key
     // read: another process must not load its own S-boxes in between.
     DeviceMutex mutex(device_);
-    if (!mutex.Held()) return CKR_DEVICE_ERROR;
+    if (mutex.Result() != CKR_OK) return mutex.Result();
     CK_RV rv = Retried([&] { return SetSubstitutionTable(device_, SBOX_TABLE_SIGNING, sBox); });
     if (rv == CKR_OK) rv = Retried([&] { return SetSubstitutionTable(device_, SBOX_TABLE_AGREEMENT, sBox); });
     if (rv != CKR_OK) return rv;
@@ -218,7 +220,7 @@ CK_RV PKCS11QuorKorvo7Q::AgreeAndTransform(CK_ULONG session, CK_ULONG key, bool 
     };
 
     DeviceMutex mutex(device_);
-    if (!mutex.Held()) return CKR_DEVICE_ERROR;
+    if (mutex.Result() != CKR_OK) return mutex.Result();
     static_assert(PEER_KEY_BYTES <= sizeof(DeviceOperationContext::otherPublicKey));
     rv = Retried(sequence);
     return rv == CKR_OK && refused ? CKR_WRAPPED_KEY_INVALID : rv;

@@ -20,6 +20,7 @@
 #include "pkcs11/PKCS11KeyContainers.h"
 #include "pkcs11/PKCS11Object.h"
 #include "pkcs11/PKCS11TokenStorage.h"
+#include "pkcs11driver/PKCS11DeviceStatus.h"
 #include "support/ByteOrder.h"
 
 namespace {
@@ -67,11 +68,11 @@ CK_RV ReadOnKeyPair(DeviceContext* device, bool signature, OnKeyPair* pair, bool
     std::uint32_t status = signature ? GetSignatureKeyParameters(device, parameters.bytes())
                                      : GetAgreementKeyParameters(device, parameters.bytes());
     if (status == KEYERR_NO_KEY) return CKR_OK;
-    if (status != 0) return CKR_DEVICE_ERROR;
+    if (status != 0) return DeviceStatusToCKR(status);
     status =
         signature ? GetSignaturePublicKey(device, pair->publicKey) : GetAgreementPublicKey(device, pair->publicKey);
     if (status == KEYERR_NO_KEY) return CKR_OK;
-    if (status != 0) return CKR_DEVICE_ERROR;
+    if (status != 0) return DeviceStatusToCKR(status);
     pair->m = parameters.m;
     const std::uint32_t used = (pair->m + 7) / 8;
     if (pair->m == 0 || used > DSTU4145_PUBLIC_KEY_BYTES) return CKR_DEVICE_ERROR;
@@ -380,7 +381,8 @@ CK_RV PKCS11VirtualQuorKorvo7Q::BuildImages()
         keyHoldsToken_ = PKCS11TokenStorage::HasTokenRecord(real.get(), realPublic, recordSize) ? 1 : 0;
     }
     DeviceInfo info{};
-    if (QueryDeviceInfo(GetDeviceContext(), &info) != 0) return CKR_DEVICE_ERROR;
+    if (const std::uint32_t status = QueryDeviceInfo(GetDeviceContext(), &info); status != 0)
+        return DeviceStatusToCKR(status);
 
     const std::uint32_t publicCapacity = realPublic + PUBLIC_EXTRA_BYTES;
     std::unique_ptr<std::uint8_t[]> pub(new (std::nothrow) std::uint8_t[publicCapacity]);
@@ -509,10 +511,10 @@ CK_RV PKCS11VirtualQuorKorvo7Q::DeleteDSTU4145PrivateKey(CK_BYTE keySelector)
     if (lock.Result() != CKR_OK) return lock.Result();
     DeviceContext* device = GetDeviceContext();
     if (device == nullptr) return CKR_GENERAL_ERROR;
-    if (LockDevice(device) != 0) return CKR_DEVICE_ERROR;
+    if (const std::uint32_t held = LockDevice(device); held != 0) return DeviceStatusToCKR(held);
     const std::uint32_t status = keySelector ? DestroySignatureKey(device) : DestroyAgreementKey(device);
     UnlockDevice(device);
-    if (status != 0) return CKR_DEVICE_ERROR;
+    if (status != 0) return DeviceStatusToCKR(status);
     return RewriteKeyAreas();
 }
 
@@ -528,7 +530,7 @@ CK_RV PKCS11VirtualQuorKorvo7Q::RewriteKeyAreas()
     if (rv != CKR_OK) return rv;
     // One hold of the key from the reads to the writes: another process
     // changing an area in between would lose its change.
-    if (LockDevice(device) != 0) return CKR_DEVICE_ERROR;
+    if (const std::uint32_t held = LockDevice(device); held != 0) return DeviceStatusToCKR(held);
     std::unique_ptr<std::uint8_t[]> realPublic;
     std::uint32_t publicCapacity = 0;
     rv = ReadRealArea(0, &realPublic, &publicCapacity);

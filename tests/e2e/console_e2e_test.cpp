@@ -53,6 +53,26 @@ protected:
     }
 };
 
+// A key that does not answer the scan (busy, or cutting its answers short)
+// in the first reader hides neither the healthy key behind it nor its
+// password check.
+TEST_F(ConsoleE2E, AKeyThatDoesNotAnswerHidesNoOther)
+{
+    KeyRig rig({RigKey(330001), RigKey(330002)});
+    const std::string listed =
+        kPrefix + "Attached quors -\n\t1: " + kTypeName + " 330002\n" + kPrefix + "Founded 1 attached quor(s)\n";
+    rig.Control("busy 0 on");
+    auto enumBusy = Console({"enum"});
+    EXPECT_EQ(enumBusy.out, listed) << "busy";
+    EXPECT_EQ(enumBusy.status, 0);
+    rig.Control("busy 0 off");
+    rig.Control("short-answer 0 on");
+    EXPECT_EQ(Console({"enum"}).out, listed) << "short answers";
+    auto check = Console({"check", "330002", "12345678"});
+    EXPECT_EQ(check.out, kPrefix + "Quor checked successfully\n");
+    EXPECT_EQ(check.status, 0);
+}
+
 TEST_F(ConsoleE2E, EnumListsNoneOneAndTwoKeys)
 {
     {

@@ -150,7 +150,7 @@ TEST_F(Pkcs11RecoveryE2E, AnUnpluggedKeyFailsItsSessionAndLeavesTheSlotList)
 
     rig_->Control("unplug 0");
     ASSERT_TRUE(rig_->WaitCard(0, false));
-    EXPECT_EQ(Random(m, h, &bytes), CKR_DEVICE_ERROR);
+    EXPECT_EQ(Random(m, h, &bytes), CKR_DEVICE_REMOVED);
     const CK_SLOT_ID slot = m.slot;
     EXPECT_EQ(m.Slots().size(), 0u);
     CK_SLOT_INFO info{};

@@ -170,7 +170,7 @@ TEST_F(Pkcs11TokenE2E, InitialisationWritesTheTokenRecord)
     EXPECT_EQ(Field(info.manufacturerID, 32), Padded("JSC_TVR", 32));
     EXPECT_EQ(Field(info.model, 16), Padded("Q.uor_Korvo-7Q", 16));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.serialNumber), 16), Padded("001234", 16));
-    EXPECT_EQ(info.flags, 0x405u);
+    EXPECT_EQ(info.flags, 0x405u | CKF_USER_PIN_INITIALIZED) << "the key's password is the user PIN";
     EXPECT_EQ(info.ulTotalPublicMemory, 4096u);
     EXPECT_EQ(info.ulFreePublicMemory, 4096u - 48u);
     EXPECT_EQ(info.ulTotalPrivateMemory, 3072u);
@@ -294,7 +294,7 @@ TEST_F(Pkcs11TokenE2E, ALoggedInSessionIsNotLoggedInAgainAndOneLogoutEndsItsLogi
     // Refused before the PIN is looked at: nothing is written to the token.
     EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(std::string("00000000")), 8), CKR_USER_ALREADY_LOGGED_IN);
     EXPECT_EQ(f_->C_Login(rw, CKU_USER, U(kSoPin), kSoPin.size()), CKR_USER_ALREADY_LOGGED_IN);
-    EXPECT_EQ(TokenInfo(0).flags, 0x405u);
+    EXPECT_EQ(TokenInfo(0).flags, 0x405u | CKF_USER_PIN_INITIALIZED);
     EXPECT_EQ(f_->C_Logout(rw), CKR_OK);
     EXPECT_EQ(State(rw), CKS_RW_PUBLIC_SESSION);
 }

@@ -86,15 +86,31 @@ TEST_F(Pkcs11Enumeration, NoKeysNoSlots)
     EXPECT_EQ(KeySerialCount(), 0u);
 }
 
-TEST_F(Pkcs11Enumeration, ADeviceFailureIsAGeneralErrorAndKeepsWhatWasFound)
+// A key that does not answer the scan is passed over, wherever its reader
+// stands; the scans after it has recovered find it.
+TEST_F(Pkcs11Enumeration, AKeyThatDoesNotAnswerHidesNoOther)
 {
-    AddKey(1);
-    const std::string second = AddKey(2);
-    pd::FailTransmits(second, 1);
-    EXPECT_EQ(EnumerateKeySerials(1), CKR_GENERAL_ERROR);
-    EXPECT_EQ(KeySerialCount(), 1u);
-    EXPECT_EQ(EnumerateKeySerials(1), CKR_OK);
-    EXPECT_EQ(Entry(1), "2");
+    const struct {
+        const char* fault;
+        void (*set)(keyemu::Faults&, bool);
+    } faults[] = {
+        {"busy", [](keyemu::Faults& f, bool on) { f.busy = on; }},
+        {"short answers", [](keyemu::Faults& f, bool on) { f.shortAnswer = on; }},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.fault);
+        pd::ResetAll();
+        const std::uint32_t base = KeySerialCount();
+        const std::string failing = AddKey(1000 + base);
+        AddKey(2000 + base);
+        fault.set(pd::GetKey(failing)->faults(), true);
+        ASSERT_EQ(EnumerateKeySerials(base), CKR_OK);
+        EXPECT_EQ(Entry(base), std::to_string(2000 + base)) << "the healthy key behind it";
+        EXPECT_EQ(EnumerateKeySerials(base + 1), CKR_SLOT_ID_INVALID);
+        fault.set(pd::GetKey(failing)->faults(), false);
+        ASSERT_EQ(EnumerateKeySerials(base + 1), CKR_OK);
+        EXPECT_EQ(Entry(base + 1), std::to_string(1000 + base));
+    }
 }
 
 TEST_F(Pkcs11Enumeration, SerialsAreSignedDecimalTextsThatOpenAgain)
