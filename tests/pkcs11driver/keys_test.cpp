@@ -181,8 +181,11 @@ TEST_F(Pkcs11DriverKeys, DerivedContextsWrapOnOneKeyAndUnwrapOnTheOther)
         Bytes back(32);
         ASSERT_EQ(b_->UnwrapKeyOld(2, 20, wrapped, back.data()), CKR_OK);
         EXPECT_EQ(back, secret);
+        // The key's own refusal of the bytes: no key value comes out.
         wrapped[40] ^= 1;
+        back.assign(32, 0);
         EXPECT_EQ(b_->UnwrapKeyOld(2, 20, wrapped, back.data()), CKR_WRAPPED_KEY_INVALID) << "check value";
+        EXPECT_EQ(back, Bytes(32, 0));
     }
 
     ASSERT_EQ(a_->DeriveKeyNew(1, 11, &curve.field, &curve.point, publicB_.data(), ukm.data(), 8), CKR_OK);
@@ -192,6 +195,10 @@ TEST_F(Pkcs11DriverKeys, DerivedContextsWrapOnOneKeyAndUnwrapOnTheOther)
     Bytes back(32);
     ASSERT_EQ(b_->UnwrapKeyNew(2, 21, wrapped, 96, back.data(), 32), CKR_OK);
     EXPECT_EQ(back, secret);
+    wrapped[70] ^= 1;
+    back.assign(32, 0);
+    EXPECT_EQ(b_->UnwrapKeyNew(2, 21, wrapped, 96, back.data(), 32), CKR_WRAPPED_KEY_INVALID) << "check value";
+    EXPECT_EQ(back, Bytes(32, 0));
     // The forms do not mix: a new-form context is not an old-form one.
     EXPECT_EQ(a_->WrapKeyOld(1, 11, secret.data(), wrapped), CKR_KEY_HANDLE_INVALID);
     EXPECT_EQ(a_->WrapKeyNew(1, 10, secret.data(), 32, wrapped, 96), CKR_KEY_HANDLE_INVALID);
