@@ -168,6 +168,7 @@ TEST_F(Pkcs11SessionsE2E, HandlesOutOfRangeAndWritesNotAllowedAreRefused)
 
     CK_SESSION_HANDLE opened = 0;
     CK_SESSION_INFO info;
+    CK_TOKEN_INFO tokenInfo;
     char buffer[8] = "renamed";
     CK_ATTRIBUTE label{CKA_LABEL, buffer, 7};
     struct Case {
@@ -179,6 +180,9 @@ TEST_F(Pkcs11SessionsE2E, HandlesOutOfRangeAndWritesNotAllowedAreRefused)
          CKR_SLOT_ID_INVALID},
         {"slot never listed", f_->C_OpenSession(100000, CKF_SERIAL_SESSION, nullptr, nullptr, &opened),
          CKR_SLOT_ID_INVALID},
+        {"token of a slot above 32 bits", f_->C_GetTokenInfo(slot + kAbove32Bits, &tokenInfo), CKR_SLOT_ID_INVALID},
+        // Closes nothing: the sessions of the slot it would be cut to stay.
+        {"close all above 32 bits", f_->C_CloseAllSessions(slot + kAbove32Bits), CKR_OK},
         {"session above 32 bits", f_->C_GetSessionInfo(user + kAbove32Bits, &info), CKR_SESSION_HANDLE_INVALID},
         {"token handle above 32 bits", f_->C_GetAttributeValue(user, token + kAbove32Bits, &label, 1),
          CKR_OBJECT_HANDLE_INVALID},
