@@ -19,7 +19,6 @@ namespace {
 const std::string& kPin = kRigPin;
 CK_BBOOL yes = CK_TRUE;
 CK_BBOOL no = CK_FALSE;
-CK_OBJECT_CLASS dataClass = CKO_DATA;
 constexpr CK_ULONG kAbove32Bits = 0x100000000UL;
 
 class Pkcs11SessionsE2E : public ModuleTest {
@@ -31,11 +30,7 @@ protected:
     CK_RV CreateData(CK_SESSION_HANDLE s, CK_BBOOL* token, CK_BBOOL* isPrivate, const std::string& label,
                      CK_OBJECT_HANDLE* handle)
     {
-        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
-                            {CKA_TOKEN, token, 1},
-                            {CKA_PRIVATE, isPrivate, 1},
-                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
-        return f_->C_CreateObject(s, t, 4, handle);
+        return module_->CreateData(s, token, isPrivate, label, handle);
     }
 
     // The label, or the call's error in its place.
