@@ -1,6 +1,7 @@
 // Sessions: each borrows a token manager from the pool when it opens, so its
-// login state lives in that entry's connector; it counts the logins made
-// through it and keeps one active operation with its host hash state.
+// login state lives in that entry's connector; it logs in at most once (a
+// second login of the same user is refused), remembers whether it did, and
+// keeps one active operation with its host hash state.
 // Sessions are shared: a caller that looked one up keeps it alive while a
 // concurrent C_CloseSession removes it from the table.
 #ifndef QVK_PKCS11_PKCS11SESSION_H

@@ -100,6 +100,19 @@ public:
         return h;
     }
 
+    // C_CreateObject of a data object with this label and value.
+    CK_RV CreateData(CK_SESSION_HANDLE h, CK_BBOOL* token, CK_BBOOL* isPrivate, const std::string& label,
+                     CK_OBJECT_HANDLE* handle, const std::string& value = "abc")
+    {
+        CK_OBJECT_CLASS dataClass = CKO_DATA;
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
+                            {CKA_TOKEN, token, 1},
+                            {CKA_PRIVATE, isPrivate, 1},
+                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                            {CKA_VALUE, const_cast<char*>(value.data()), value.size()}};
+        return f->C_CreateObject(h, t, 5, handle);
+    }
+
     // A read-write session logged in as the user.
     CK_SESSION_HANDLE LoggedIn(const std::string& pin = kRigPin)
     {

@@ -383,6 +383,39 @@ TEST_F(Pkcs11ClientsE2E, P11toolListsTokensMechanismsAndRandomNumbers)
     EXPECT_TRUE(Has(out, "Type: Data")) << out;
 }
 
+// A certificate that pkcs11-tool writes in the user's session is not trusted,
+// one it writes in the SO's session is: GnuTLS's p11tool lists the trusted ones.
+TEST_F(Pkcs11ClientsE2E, P11toolTrustsOnlyTheCertificateTheSoWrote)
+{
+    if (!Installed("p11tool") || !Installed("openssl")) GTEST_SKIP() << "p11tool or openssl is not installed";
+    ASSERT_NO_FATAL_FAILURE(StartUserToken(4411, "trust"));
+    std::string out;
+    for (const std::string name : {"user", "so"})
+        ASSERT_EQ(RunShell("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " +
+                               File(name + ".key") + " -subj /CN=" + name + " -days 30 -outform DER -out " +
+                               File(name + ".der"),
+                           &out),
+                  0)
+            << out;
+    // The key has one password: the user PIN set last is the SO's too.
+    ASSERT_EQ(Tool("--login --pin " + kUserPin + " --write-object " + File("user.der") + " --type cert --label by-user",
+                   &out),
+              0)
+        << out;
+    ASSERT_EQ(Tool("--login --login-type so --so-pin " + kUserPin + " --write-object " + File("so.der") +
+                       " --type cert --label by-so",
+                   &out),
+              0)
+        << out;
+    const std::string p11tool = "p11tool --provider " + kModule + " ";
+    const std::string url = "'pkcs11:serial=" + Serial() + "'";
+    ASSERT_EQ(RunShell(p11tool + "--list-all-certs " + url, &out), 0) << out;
+    EXPECT_TRUE(Has(out, "object=by-user;type=cert")) << out;
+    ASSERT_EQ(RunShell(p11tool + "--list-all-trusted " + url, &out), 0) << out;
+    EXPECT_TRUE(Has(out, "object=by-so;type=cert")) << out;
+    EXPECT_FALSE(Has(out, "object=by-user")) << out;
+}
+
 TEST_F(Pkcs11ClientsE2E, P11KitFindsTheModuleThroughItsModuleFile)
 {
     if (!Installed("p11tool")) GTEST_SKIP() << "p11tool is not installed (scripts/install-deps)";

@@ -98,12 +98,7 @@ protected:
     CK_RV CreateData(CK_SESSION_HANDLE s, CK_BBOOL* token, CK_BBOOL* isPrivate, const std::string& label,
                      CK_OBJECT_HANDLE* handle, const std::string& value = "abc")
     {
-        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
-                            {CKA_TOKEN, token, 1},
-                            {CKA_PRIVATE, isPrivate, 1},
-                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
-                            {CKA_VALUE, const_cast<char*>(value.data()), value.size()}};
-        return f_->C_CreateObject(s, t, 5, handle);
+        return module_->CreateData(s, token, isPrivate, label, handle, value);
     }
 
     std::vector<CK_OBJECT_HANDLE> Find(CK_SESSION_HANDLE s, std::vector<CK_ATTRIBUTE> pattern)

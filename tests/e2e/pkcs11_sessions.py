@@ -38,6 +38,14 @@ def label(session, handle):
     return bytes(session.getAttributeValue(handle, [PyKCS11.CKA_LABEL], allAsBinary=True)[0]).decode()
 
 
+def read(session, handle):
+    """The label, or the name of the error in its place."""
+    try:
+        return label(session, handle)
+    except PyKCS11.PyKCS11Error as e:
+        return PyKCS11.CKR[e.value]
+
+
 def data_object(session, text):
     return session.createObject([(PyKCS11.CKA_CLASS, PyKCS11.CKO_DATA), (PyKCS11.CKA_TOKEN, False),
                                  (PyKCS11.CKA_PRIVATE, False), (PyKCS11.CKA_LABEL, text)])
@@ -53,7 +61,19 @@ def main():
         return 1
     flags = PyKCS11.CKF_SERIAL_SESSION | PyKCS11.CKF_RW_SESSION
 
+    # The first object of each of two sessions.
     a = lib.openSession(slots[0], flags)
+    b = lib.openSession(slots[0], flags)
+    in_a = data_object(a, "made in a")
+    in_b = data_object(b, "made in b")
+    check("first objects of two sessions differ", in_a.value() != in_b.value(), (in_a.value(), in_b.value()))
+    check("a handle names its object in another session", read(b, in_a) == "made in a", read(b, in_a))
+    b.destroyObject(in_a)
+    rv = answer(lambda: label(a, in_a))
+    check("destroyed through another session", rv == PyKCS11.CKR_OBJECT_HANDLE_INVALID, PyKCS11.CKR[rv])
+    check("the other session's object stays", read(b, in_b) == "made in b", read(b, in_b))
+    b.closeSession()
+
     a.login(pin)
     rv = answer(lambda: a.login(pin))
     check("second login refused", rv == PyKCS11.CKR_USER_ALREADY_LOGGED_IN, PyKCS11.CKR[rv])
@@ -63,18 +83,7 @@ def main():
     check("one logout makes the session public", state(a) == PyKCS11.CKS_RW_PUBLIC_SESSION, state(a))
     rv = answer(lambda: label(a, secret))
     check("private object unreadable after logout", rv == PyKCS11.CKR_USER_NOT_LOGGED_IN, PyKCS11.CKR[rv])
-
-    b = lib.openSession(slots[0], flags)
-    in_a = data_object(a, "made in a")
-    in_b = data_object(b, "made in b")
-    check("first objects of two sessions differ", in_a.value() != in_b.value(), (in_a.value(), in_b.value()))
-    check("a handle names its object in another session", label(b, in_a) == "made in a", label(b, in_a))
-    b.destroyObject(in_a)
-    rv = answer(lambda: label(a, in_a))
-    check("destroyed through another session", rv == PyKCS11.CKR_OBJECT_HANDLE_INVALID, PyKCS11.CKR[rv])
-    check("the other session's object stays", label(b, in_b) == "made in b")
     a.closeSession()
-    b.closeSession()
     return 1 if failures else 0
 
 

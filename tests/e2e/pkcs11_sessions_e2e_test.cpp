@@ -19,7 +19,6 @@ namespace {
 const std::string& kPin = kRigPin;
 CK_BBOOL yes = CK_TRUE;
 CK_BBOOL no = CK_FALSE;
-CK_OBJECT_CLASS dataClass = CKO_DATA;
 constexpr CK_ULONG kAbove32Bits = 0x100000000UL;
 
 class Pkcs11SessionsE2E : public ModuleTest {
@@ -31,11 +30,7 @@ protected:
     CK_RV CreateData(CK_SESSION_HANDLE s, CK_BBOOL* token, CK_BBOOL* isPrivate, const std::string& label,
                      CK_OBJECT_HANDLE* handle)
     {
-        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
-                            {CKA_TOKEN, token, 1},
-                            {CKA_PRIVATE, isPrivate, 1},
-                            {CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
-        return f_->C_CreateObject(s, t, 4, handle);
+        return module_->CreateData(s, token, isPrivate, label, handle);
     }
 
     // The label, or the call's error in its place.
@@ -168,6 +163,7 @@ TEST_F(Pkcs11SessionsE2E, HandlesOutOfRangeAndWritesNotAllowedAreRefused)
 
     CK_SESSION_HANDLE opened = 0;
     CK_SESSION_INFO info;
+    CK_TOKEN_INFO tokenInfo;
     char buffer[8] = "renamed";
     CK_ATTRIBUTE label{CKA_LABEL, buffer, 7};
     struct Case {
@@ -179,6 +175,9 @@ TEST_F(Pkcs11SessionsE2E, HandlesOutOfRangeAndWritesNotAllowedAreRefused)
          CKR_SLOT_ID_INVALID},
         {"slot never listed", f_->C_OpenSession(100000, CKF_SERIAL_SESSION, nullptr, nullptr, &opened),
          CKR_SLOT_ID_INVALID},
+        {"token of a slot above 32 bits", f_->C_GetTokenInfo(slot + kAbove32Bits, &tokenInfo), CKR_SLOT_ID_INVALID},
+        // Closes nothing: the sessions of the slot it would be cut to stay.
+        {"close all above 32 bits", f_->C_CloseAllSessions(slot + kAbove32Bits), CKR_OK},
         {"session above 32 bits", f_->C_GetSessionInfo(user + kAbove32Bits, &info), CKR_SESSION_HANDLE_INVALID},
         {"token handle above 32 bits", f_->C_GetAttributeValue(user, token + kAbove32Bits, &label, 1),
          CKR_OBJECT_HANDLE_INVALID},
