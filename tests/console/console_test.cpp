@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -187,7 +188,15 @@ TEST_F(ConsoleTest, LibraryBinding)
     EXPECT_EQ(noInterface.out, "Error while initializing quor library\n");
     EXPECT_EQ(noInterface.status, 255);
 
-    RunResult missing = Console({"enum"}, "..");
+    // The console and libwemu.so alone in a folder: the key-media library
+    // is neither in the working folder nor beside libwemu.so, where the
+    // loader looks next.
+    const std::string alone = dir_ + "/alone";
+    const std::string dist = std::filesystem::path(QVK7QC_PATH).parent_path().string();
+    ASSERT_EQ(std::system(("mkdir " + alone + " && cp " + QVK7QC_PATH + " " + dist + "/libwemu.so " + alone).c_str()),
+              0);
+    RunResult missing = RunConsole(alone + "/qvk7qc", std::string(FAKEKM_ROOT) + "/..", {"enum"},
+                                   {{"FAKEKM_STATE", state_}, {"FAKEKM_LOG", log_}});
     EXPECT_EQ(missing.out, "Error while initializing quor library\n");
     EXPECT_EQ(missing.status, 255);
 }

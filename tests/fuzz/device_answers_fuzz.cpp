@@ -76,7 +76,11 @@ std::vector<Operation> Operations()
 enum Mutation { Kept, Truncated, Replaced, Appended, ValidMac, kMutations };
 
 // Rewrites one answer of an operation as the input says, and tells whether
-// what it left could still be the key's own answer.
+// what it left could still be the key's own answer: one whose content the
+// layer may take (success under a valid MAC, or a whole answer marked
+// unprotected), or a refusal (any other status under a valid MAC, or a whole
+// answer that says busy), after which the layer may ask again, log out and
+// ask again, and so on, but never takes the refusal's content.
 class Mutator {
 public:
     Mutator(DeviceContext* context, int target, Mutation kind, Bytes bytes)
@@ -90,7 +94,7 @@ public:
         const std::size_t blockBytes = qvkdev::BlockSizeFor(context_->version) - 1;
         if (answer.size() < blockBytes + 2) return;  // the double's own error answer
         const std::vector<std::uint8_t> before = answer;
-        bool genuine = false;
+        bool genuine = false, refusal = false;
         switch (kind_) {
         case Truncated:
             answer.resize(bytes_.empty() ? 0 : bytes_[0] % answer.size());
@@ -112,9 +116,8 @@ public:
             if (!data.empty()) std::memcpy(block.data, data.data(), data.size());
             ProtectBlock(context_, &block, static_cast<std::uint8_t>(1 + in.Byte() % 2));
             std::memcpy(answer.data(), block.bytes() + 1, blockBytes);
-            // A busy key answers 24 under its MAC, and the device layer asks
-            // again: what it then takes is the key's own next answer.
-            genuine = block.parameter == 0 || block.parameter == KEYERR_DEVICE_BUSY;
+            genuine = block.parameter == 0;
+            refusal = !genuine;
             break;
         }
         default:
@@ -124,14 +127,20 @@ public:
             answer.size() < blockBytes || !std::equal(before.begin(), before.begin() + blockBytes, answer.begin());
         if (!blockChanged) return;
         // An answer marked unprotected is taken as it is, on any command: when
-        // whole it cannot be told from the key's own.
+        // whole it cannot be told from the key's own. A whole answer that
+        // says busy, protected or not, only makes the layer ask again.
         if (answer.size() >= blockBytes && answer[2] == 0) genuine = true;
+        if (answer.size() >= blockBytes && answer[2] == KEYERR_DEVICE_BUSY) refusal = true;
         changed_ = true;
-        if (!genuine) allGenuine_ = false;
+        if (!genuine && !refusal) allGenuine_ = false;
+        if (!refusal) onlyRefusals_ = false;
     }
 
     bool MaySucceed() const { return !changed_ || allGenuine_; }
     bool Changed() const { return changed_; }
+    // Every changed answer was a refusal: what the operation took came from
+    // the key's own answers.
+    bool OnlyRefusals() const { return changed_ && onlyRefusals_; }
 
 private:
     DeviceContext* context_;
@@ -141,6 +150,7 @@ private:
     int seen_ = 0;
     bool changed_ = false;
     bool allGenuine_ = true;
+    bool onlyRefusals_ = true;
 };
 
 struct Key {
@@ -270,11 +280,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < kGuard; ++i)
         Check(out[i] == kGuardByte && out[kGuard + op.outSize + i] == kGuardByte, "output stays in its buffer");
     if (!mutator->MaySucceed()) Check(r != 0, "an answer the key could not have sent is refused");
-    if (r == 0 && !mutator->Changed() && op.deterministic)
+    if (r == 0 && (!mutator->Changed() || mutator->OnlyRefusals()) && op.deterministic)
         Check(std::memcmp(out.data() + kGuard, key.baselines[which].data(), op.outSize) == 0,
-              "an untouched answer gives the usual output");
+              "the key's own answers give the usual output");
 
     // The context stays usable, after a fresh login when it lost its session.
+    // A run that took the key's own answers and succeeded left nothing to
+    // recover from.
+    if (r == 0 && !mutator->Changed()) return 0;
     std::uint32_t again = 0;
     RunPlain(c, op, &again);
     if (again != 0) {
