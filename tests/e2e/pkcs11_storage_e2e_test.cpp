@@ -221,3 +221,72 @@ TEST_F(Pkcs11StorageE2E, AChangeMadeWhileTheKeyWasAwaySurvivesTheFirstProgramsNe
 
 }  // namespace
 }  // namespace qvk::e2e
+
+namespace qvk::e2e {
+namespace {
+
+CK_RV CreatePublicValue(LoadedModule& m, CK_SESSION_HANDLE h, std::size_t length, CK_OBJECT_HANDLE* object)
+{
+    CK_OBJECT_CLASS cls = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    const std::string value(length, 'v');
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof(cls)},
+                        {CKA_TOKEN, &yes, 1},
+                        {CKA_PRIVATE, &no, 1},
+                        {CKA_VALUE, const_cast<char*>(value.data()), value.size()}};
+    return m.f->C_CreateObject(h, t, 4, object);
+}
+
+CK_ULONG FreePublic(LoadedModule& m)
+{
+    CK_TOKEN_INFO info{};
+    EXPECT_EQ(m.f->C_GetTokenInfo(m.slot, &info), CKR_OK);
+    return info.ulFreePublicMemory;
+}
+
+// The public area holds the mark and the token record (48 bytes) before its
+// objects: after appends the free count is the capacity less those 48 bytes
+// and the records, so an object exactly as large as the count fits and one
+// byte more does not, on both area sizes.
+TEST_F(Pkcs11StorageE2E, ThePublicAreasFreeCountLeavesOutItsHeaderAfterAppends)
+{
+    setenv("WEMU_NAME_PREFIX", ("qvkstorefree" + std::to_string(getpid())).c_str(), 1);
+    struct Case {
+        int version;
+        CK_ULONG capacity;
+    } cases[] = {{18, 4096}, {7, 1024}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        rig_.reset();
+        rig_ = std::make_unique<KeyRig>(std::vector<RigKey>{RigKey(6102, c.version, kRigPin)});
+        LoadedModule m;
+        ASSERT_NO_FATAL_FAILURE(m.InitializeToken("free"));
+        const CK_SESSION_HANDLE h = m.LoggedIn();
+        CK_OBJECT_HANDLE first = 0, last = 0;
+        ASSERT_EQ(CreatePublicValue(m, h, 10, &first), CKR_OK);
+        CK_ULONG firstSize = 0;
+        ASSERT_EQ(m.f->C_GetObjectSize(h, first, &firstSize), CKR_OK);
+        const CK_ULONG free = FreePublic(m);
+        ASSERT_EQ(free, c.capacity - 48 - firstSize);
+        // The stored size grows with the value byte for byte.
+        const std::size_t fits = 10 + (free - firstSize);
+        EXPECT_EQ(CreatePublicValue(m, h, fits + 1, &last), CKR_DEVICE_MEMORY);
+        ASSERT_EQ(CreatePublicValue(m, h, fits, &last), CKR_OK);
+        EXPECT_EQ(FreePublic(m), 0u);
+        // What another process reads from the key says the same.
+        ASSERT_EQ(m.f->C_Finalize(nullptr), CKR_OK);
+        EXPECT_EQ(RunChild([&] {
+                      LoadedModule other;
+                      if (!other.ok() || other.f->C_Initialize(nullptr) != CKR_OK) return 1;
+                      other.Slots();
+                      CK_TOKEN_INFO info{};
+                      if (other.f->C_GetTokenInfo(other.slot, &info) != CKR_OK) return 2;
+                      return info.ulFreePublicMemory == 0 ? 0 : 3;
+                  }),
+                  0);
+    }
+    unsetenv("WEMU_NAME_PREFIX");
+}
+
+}  // namespace
+}  // namespace qvk::e2e
