@@ -86,6 +86,8 @@ CK_RV PKCS11TokenStorage::WriteTokenRecord(const std::uint8_t* record)
     PKCS11Device* device = nullptr;
     CK_RV rv = GetDevice(&device);
     if (rv != CKR_OK) return rv;
+    StorageHold hold(device);
+    if (hold.Result() != CKR_OK) return hold.Result();
     std::unique_ptr<std::uint8_t[]> image;
     std::uint32_t used = 0;
     if ((rv = ReadPublicArea(device, &image, &used)) != CKR_OK) return rv;
@@ -104,8 +106,15 @@ CK_RV PKCS11TokenStorage::WriteTokenRecord(const std::uint8_t* record)
 
 CK_RV PKCS11TokenStorage::AdjustFreeMemory(CK_BYTE area, int mode, std::uint32_t n)
 {
+    PKCS11Device* held = nullptr;
+    CK_RV rv = GetDevice(&held);
+    if (rv != CKR_OK) return rv;
+    // The record read and written back under one hold: a change of another
+    // writer in between would be lost.
+    StorageHold hold(held);
+    if (hold.Result() != CKR_OK) return hold.Result();
     TokenRecordBytes record;
-    CK_RV rv = ReadTokenRecord(&record);
+    rv = ReadTokenRecord(&record);
     if (rv != CKR_OK) return rv;
     PKCS11Device* device = nullptr;
     if ((rv = GetDevice(&device)) != CKR_OK) return rv;
@@ -134,8 +143,15 @@ CK_RV PKCS11TokenStorage::AdjustFreeMemory(CK_BYTE area, int mode, std::uint32_t
 
 CK_RV PKCS11TokenStorage::UpdatePINRecord(const char* pin, std::uint32_t length, CK_BYTE user)
 {
+    PKCS11Device* held = nullptr;
+    CK_RV rv = GetDevice(&held);
+    if (rv != CKR_OK) return rv;
+    // The record read and written back under one hold: a change of another
+    // writer in between would be lost.
+    StorageHold hold(held);
+    if (hold.Result() != CKR_OK) return hold.Result();
     TokenRecordBytes record;
-    CK_RV rv = ReadTokenRecord(&record);
+    rv = ReadTokenRecord(&record);
     if (rv != CKR_OK) return rv;
     PKCS11Device* device = nullptr;
     if ((rv = GetDevice(&device)) != CKR_OK) return rv;
@@ -145,8 +161,15 @@ CK_RV PKCS11TokenStorage::UpdatePINRecord(const char* pin, std::uint32_t length,
 
 CK_RV PKCS11TokenStorage::SetTokenFlags(std::uint32_t bits)
 {
+    PKCS11Device* held = nullptr;
+    CK_RV rv = GetDevice(&held);
+    if (rv != CKR_OK) return rv;
+    // The record read and written back under one hold: a change of another
+    // writer in between would be lost.
+    StorageHold hold(held);
+    if (hold.Result() != CKR_OK) return hold.Result();
     TokenRecordBytes record;
-    CK_RV rv = ReadTokenRecord(&record);
+    rv = ReadTokenRecord(&record);
     if (rv != CKR_OK) return rv;
     const std::uint32_t flags = TokenRecordFlags(record.get());
     if ((flags | bits) == flags) return CKR_OK;
@@ -156,8 +179,15 @@ CK_RV PKCS11TokenStorage::SetTokenFlags(std::uint32_t bits)
 
 CK_RV PKCS11TokenStorage::ClearTokenFlags(std::uint32_t bits)
 {
+    PKCS11Device* held = nullptr;
+    CK_RV rv = GetDevice(&held);
+    if (rv != CKR_OK) return rv;
+    // The record read and written back under one hold: a change of another
+    // writer in between would be lost.
+    StorageHold hold(held);
+    if (hold.Result() != CKR_OK) return hold.Result();
     TokenRecordBytes record;
-    CK_RV rv = ReadTokenRecord(&record);
+    rv = ReadTokenRecord(&record);
     if (rv != CKR_OK) return rv;
     const std::uint32_t flags = TokenRecordFlags(record.get());
     if ((flags & ~bits) == flags) return CKR_OK;

@@ -37,6 +37,25 @@ constexpr std::uint32_t OBJECT_RECORD_HEADER_BYTES = 6;
 // appended on failure.
 CK_RV AppendObjectRecord(const PKCS11Object* object, std::vector<std::uint8_t>* out);
 
+// The key held from the read of an area to the write of its new content:
+// another session or process that changes the area meanwhile would otherwise
+// have its objects overwritten by content built before its change.
+class StorageHold {
+public:
+    explicit StorageHold(PKCS11Device* device) : device_(device), result_(device->HoldStorage()) {}
+    ~StorageHold()
+    {
+        if (result_ == CKR_OK) device_->ReleaseStorage();
+    }
+    StorageHold(const StorageHold&) = delete;
+    StorageHold& operator=(const StorageHold&) = delete;
+    CK_RV Result() const { return result_; }
+
+private:
+    PKCS11Device* device_;
+    CK_RV result_;
+};
+
 // Bytes of a token record owned by the caller.
 using TokenRecordBytes = std::unique_ptr<std::uint8_t[]>;
 

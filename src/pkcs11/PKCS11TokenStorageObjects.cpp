@@ -27,25 +27,6 @@ std::uint32_t GetBE32(const std::uint8_t* p)
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
 }
 
-// The key held from the read of an area to the write of its new content:
-// another session or process that changes the area meanwhile would otherwise
-// have its objects overwritten by content built before its change.
-class StorageHold {
-public:
-    explicit StorageHold(PKCS11Device* device) : device_(device), result_(device->HoldStorage()) {}
-    ~StorageHold()
-    {
-        if (result_ == CKR_OK) device_->ReleaseStorage();
-    }
-    StorageHold(const StorageHold&) = delete;
-    StorageHold& operator=(const StorageHold&) = delete;
-    CK_RV Result() const { return result_; }
-
-private:
-    PKCS11Device* device_;
-    CK_RV result_;
-};
-
 CK_ULONG StoredHandle(const PKCS11Object* object)
 {
     CK_ULONG handle = 0;
@@ -132,6 +113,10 @@ CK_RV PKCS11TokenStorage::ReadRecords(CK_BYTE area, std::vector<StoredRecord>* r
     PKCS11Device* device = nullptr;
     CK_RV rv = GetDevice(&device);
     if (rv != CKR_OK) return rv;
+    // One state of the key: the token record that says the area is in use and
+    // the area itself come from the same hold.
+    StorageHold hold(device);
+    if (hold.Result() != CKR_OK) return hold.Result();
     const std::uint32_t recordSize = device->GetTokenRecordSize();
     if (area != 0) {
         bool initialized = false;
@@ -382,7 +367,10 @@ CK_RV PKCS11TokenStorage::ReplaceObject(CK_OBJECT_HANDLE handle, CK_BYTE area, P
 
 CK_RV PKCS11TokenStorage::ClearArea(CK_BYTE area)
 {
-    CK_RV rv = CheckAreaAccess(area);
+    PKCS11Device* device = nullptr;
+    CK_RV rv = AreaDevice(area, &device);
     if (rv != CKR_OK) return rv;
+    StorageHold hold(device);
+    if (hold.Result() != CKR_OK) return hold.Result();
     return WriteObjectArea(area, {});
 }

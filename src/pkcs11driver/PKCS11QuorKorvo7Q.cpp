@@ -268,6 +268,13 @@ CK_RV PKCS11QuorKorvo7Q::ReadStorageArea(CK_BYTE area, std::uint8_t** image, std
         return CKR_OK;
     }
     const std::uint32_t firstBlock = area == PRIVATE_AREA ? publicSize / BLOCK_BYTES : 0;
+    // The area and the record's free count of it are read under one hold of
+    // the key: a writer in between would pair one area with another's count.
+    if (LockDevice(device_) != 0) return CKR_DEVICE_ERROR;
+    struct Unlock {
+        DeviceContext* device;
+        ~Unlock() { UnlockDevice(device); }
+    } unlock{device_};
     std::uint8_t* read = nullptr;
     CK_RV rv = ReadAreaBlocks(firstBlock, capacity, &read);
     if (rv != CKR_OK) return rv;
