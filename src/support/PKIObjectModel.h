@@ -26,14 +26,10 @@ enum : std::uint32_t {
     PKI_NAME_FIELD_COUNT = 10
 };
 
-// The library's wide-character name record (IPKIInterface operations 13, 14).
-// Operation 13 is typed as the name parser (wide name text in, this record
-// out), the one reading its name-text callers fit. Two other callers describe
-// it differently: the module's certificate store passes a certificate
-// record and takes a display name, and the facade's library-text copy passes
-// an index and takes ten wide texts at fixed places. This record has ten wide
-// texts, but an index is no wide text, so no one signature serves all three:
-// the text copy stays unbuilt (answers 0) until the library's side is known.
+// The library's wide-character name record (IPKIInterface operations 13,
+// 14): ten wide texts at fixed places. Operation 13 fills it for the facade's
+// name parser (from a wide name text) and for its library-text copy (from the
+// copy's own first argument, passed through unread).
 struct PKINameRecord {
     wchar_t serialNumber[PKI_NAME_SERIAL_CHARS];
     wchar_t country[PKI_NAME_COUNTRY_CHARS];
@@ -368,10 +364,10 @@ protected:
     X(IPKIInterface, 8, TextToWide)                      \
     X(IPKIInterface, 9, WideToText)                      \
     X(IPKIInterface, 10, CreateObject)                   \
-    X(IPKIInterface, 13, ParseName)                      \
+    X(IPKIInterface, 13, ReadNameRecord)                 \
     X(IPKIInterface, 14, ComposeName)                    \
-    X(IPKIInterface, 15, TakeNameText)                   \
-    X(IPKIInterface, 16, TakeNameTextLimited)            \
+    X(IPKIInterface, 15, HashNameGOST34311)              \
+    X(IPKIInterface, 16, HashNameSHA)                    \
     X(IPKIInterface, 33, HasOptionA)                     \
     X(IPKIInterface, 34, HasOptionB)                     \
     X(IPKICertificate, 76, GetPolicies)                  \

@@ -72,7 +72,7 @@ public:
     // What ComposeName writes: "CN=<common name>;C=<country>" unless set.
     std::wstring composed;
     bool composedSet = false;
-    // What ParseName fills (wide fields by index) from any text.
+    // What ReadNameRecord fills (wide fields by index) from any text.
     std::map<int, std::wstring> parsed;
 
     // ---- Call gate used by every operation ----
@@ -153,9 +153,13 @@ public:
         return n > 0 ? 0 : PKI_E_FAILURE;
     }
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override;
-    int ParseName(const wchar_t* text, PKINameRecord* record) override
+    // The source is passed through: a wide name text from the name parser,
+    // the caller's own word from the library-text copy (logged as "src").
+    const void* nameSource = nullptr;
+    int ReadNameRecord(const void* source, PKINameRecord* record) override
     {
-        int c = Enter(0, 13, std::to_string(wcslen(text)));
+        nameSource = source;
+        int c = Enter(0, 13, "src");
         if (c >= 0) return c;
         wchar_t* fields[] = {record->serialNumber, record->country, record->state,      record->locality,
                              record->organisation, record->unit,    record->commonName, record->surname,
@@ -173,10 +177,21 @@ public:
         *length = static_cast<std::uint32_t>(s.size());
         return 0;
     }
-    int TakeNameText(const wchar_t* text, void*) override { return Enter(0, 15, std::to_string(wcslen(text))); }
-    int TakeNameTextLimited(const wchar_t* text, std::uint32_t limit, std::uint32_t word) override
+    // The name hashes write a recognisable pattern: byte i is i + 1 (GOST,
+    // 32 bytes) or 0x80 + i (SHA, bits / 8 bytes).
+    int HashNameGOST34311(const wchar_t* text, std::uint8_t* hash) override
     {
-        return Enter(0, 16, std::to_string(wcslen(text)) + "," + std::to_string(limit) + "," + std::to_string(word));
+        int c = Enter(0, 15, std::to_string(wcslen(text)));
+        if (c >= 0) return c;
+        for (int i = 0; i < 32; ++i) hash[i] = static_cast<std::uint8_t>(i + 1);
+        return 0;
+    }
+    int HashNameSHA(const wchar_t* text, std::uint32_t bits, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 16, std::to_string(wcslen(text)) + "," + std::to_string(bits));
+        if (c >= 0) return c;
+        for (std::uint32_t i = 0; i < bits / 8; ++i) hash[i] = static_cast<std::uint8_t>(0x80 + i);
+        return 0;
     }
     int HasOptionA() override { return Enter(0, 33, "") > 0 ? 0 : 1; }
     int HasOptionB() override { return Enter(0, 34, "") > 0 ? 0 : 1; }
