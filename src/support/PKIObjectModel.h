@@ -153,6 +153,20 @@ protected:
     ~IPKICertificate() = default;
 };
 
+// Certificate request (class 4873, interface 4106), as far as the facade
+// reads it. Key kinds as the certificate's (1 DSTU 4145, 2 RSA, 4 ECDSA).
+class IPKIRequest : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
+    virtual int GetKeyKind(std::uint32_t* kind) = 0;                             // 13
+
+protected:
+    ~IPKIRequest() = default;
+};
+
 // Certificate policies (reached through IPKICertificate::GetPolicies).
 class IPKIPolicies : public IPKIObject {
 public:
@@ -371,6 +385,8 @@ protected:
     X(IPKIInterface, 33, HasOptionA)                     \
     X(IPKIInterface, 34, HasOptionB)                     \
     X(IPKICertificate, 76, GetPolicies)                  \
+    X(IPKIRequest, 4, Decode)                            \
+    X(IPKIRequest, 13, GetKeyKind)                       \
     X(IPKIPolicies, 3, GetFirstPolicy)                   \
     X(IPKIKeyContextDSTU4145, 4, GetContextFlags)        \
     X(IPKIKeyContextDSTU4145, 5, GetContext)             \

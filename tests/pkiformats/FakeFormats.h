@@ -72,6 +72,8 @@ public:
     // What ComposeName writes: "CN=<common name>;C=<country>" unless set.
     std::wstring composed;
     bool composedSet = false;
+    // Key kinds of requests by their encoded bytes (fake::Request).
+    std::map<std::string, std::uint32_t> requestKeyKinds;
     // What ReadNameRecord fills (wide fields by index) from any text.
     std::map<int, std::wstring> parsed;
 
@@ -276,10 +278,47 @@ public:
     }
 };
 
+// A certificate request: its key kind is the one the test set for the
+// encoded bytes it was loaded from (1 when none was set).
+class Request final : public Object<IPKIRequest> {
+public:
+    explicit Request(Library& lib) : Object(lib, PKI_CLASS_REQUEST) {}
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 3, "");
+        if (c >= 0) return c;
+        if (lib_.AllocateBlob(out, static_cast<std::uint32_t>(bytes_.size())) != 0) return PKI_E_OUT_OF_MEMORY;
+        if (!bytes_.empty()) std::memcpy(out->data, bytes_.data(), bytes_.size());
+        return 0;
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        bytes_.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");
+        if (c >= 0) return c;
+        auto it = lib_.requestKeyKinds.find(bytes_);
+        *kind = it == lib_.requestKeyKinds.end() ? 1 : it->second;
+        return 0;
+    }
+
+private:
+    std::string bytes_;
+};
+
 inline int Library::CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object)
 {
     int c = Enter(0, 10, std::to_string(classId) + "," + std::to_string(interfaceId));
     if (c >= 0) return c;
+    if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_REQUEST) {
+        *object = static_cast<IPKIRequest*>(new Request(*this));
+        return 0;
+    }
     if (classId == PKI_CLASS_CERTIFICATE && interfaceId == PKI_IID_CERTIFICATE) {
         *object = static_cast<IPKICertificate*>(new Certificate(*this));
         return 0;

@@ -280,12 +280,27 @@ TEST_F(Records, HolderRecordReadersRefuseShortAndStrayRecords)
     PKIBlob& r = Out();
     ASSERT_EQ(MakeHolder(f, &r, nullptr, nullptr, 0, &k2, 0x10, nullptr, nullptr, 0, &k1), 1);
     PKIBlob key{0, nullptr}, t1{0, nullptr}, t2{0, nullptr};
-    std::uint32_t type = 0, kind = 0, keyKind = 0, usage = 0;
-    ASSERT_EQ(f.GetHolderRecordKey(&r, 1, &key, &type, &kind, &keyKind, &usage, &t1, &t2), 1);
+    std::uint32_t type = 0, kind = 0, family = 0, usage = 0;
+    // The key part is the holder's encoded request; the family is the key
+    // kind that request reports (here RSA for the second key), not which key
+    // of the record it is (the view says that: "K2").
+    lib.requestKeyKinds["K2"] = 2;
+    lib.requestKeyKinds["K1"] = 4;
+    ASSERT_EQ(f.GetHolderRecordKey(&r, 1, &key, &type, &kind, &family, &usage, &t1, &t2), 1);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(key.data), key.length), "K2");
     EXPECT_EQ(type, 5u);
     EXPECT_EQ(kind, 6u);
-    EXPECT_EQ(keyKind, 2u);
+    EXPECT_EQ(family, 2u);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    ASSERT_EQ(f.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, &family, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(key.data), key.length), "K1");
+    EXPECT_EQ(family, 4u);
+    lib.Answer(PKI_CLASS_REQUEST, 4, {PKI_E_BAD_ENCODING});  // a key part that is no request
+    EXPECT_EQ(f.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, &family, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    SPKIFormats plain(nullptr, nullptr, nullptr);  // the family needs the library; the rest does not
+    EXPECT_EQ(plain.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, &family, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(plain.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(usage, 0x10u);
     EXPECT_STREQ(reinterpret_cast<char*>(t1.data), "k2a");
     EXPECT_EQ(f.GetHolderRecordKey(&r, 2, &key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
