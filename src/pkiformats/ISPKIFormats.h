@@ -9,7 +9,8 @@
 // Output texts have these capacities (bytes, terminator included); an
 // operation refuses rather than truncates:
 // - ComposeNameText: PKIF_NAME_TEXT_BYTES;
-// - ParseNameText: each field's capacity in the name record (PKI_NAME_*_CHARS);
+// - ParseNameText, CopyLibraryTexts (wide): each field's capacity in the name
+//   record (PKI_NAME_*_CHARS);
 // - Hash32ToText, Serial20ToText, BytesToText: 3 per byte printed + 1;
 // - KeyUsageToText: PKIF_KEY_USAGE_TEXT_BYTES;
 // - UnpackRecordA/B/C: PKIF_RECORD_TEXT_MAX + 1; UnpackShortText: 14.

@@ -38,6 +38,7 @@ private:
     int ShiftTime(const SYSTEMTIME* in, SYSTEMTIME* out, bool toLocal);
     int WideOf(const char* text, std::uint32_t capacity, wchar_t* wide);
     int TextOf(const wchar_t* wide, std::uint32_t wideCapacity, char* text, std::uint32_t capacity);
+    bool RequestKeyFamily(const PKIBlob& request, std::uint32_t* family);
     int CopyOut(const std::uint8_t* data, std::uint64_t length, PKIBlob* out);
 
     CSP* csp_;

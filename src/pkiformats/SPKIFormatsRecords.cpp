@@ -393,8 +393,23 @@ int SPKIFormats::ReadHolderRecord(const PKIBlob* record, std::uint8_t* holderDat
 // comes from the holder type and kind through GetHolderKeyUsage, which is not
 // built yet (0 until then); the second and third keys carry theirs from
 // version 5 and default to 0x11 (signature and key agreement) below it.
+// The key family (1 DSTU 4145, 2 RSA, 4 ECDSA) of the encoded request that a
+// holder record keeps for a key: what the certificate builders read as the
+// key's kind.
+bool SPKIFormats::RequestKeyFamily(const PKIBlob& request, std::uint32_t* family)
+{
+    if (!formats_) return false;
+    ObjectRef object;
+    if (formats_->CreateObject(PKI_CLASS_REQUEST, PKI_IID_REQUEST, object.Out()) != 0 || !object) return false;
+    std::uint32_t kind = 0;
+    if (object.As<IPKIRequest>()->Decode(&request) != 0 || object.As<IPKIRequest>()->GetKeyKind(&kind) != 0)
+        return false;
+    *family = kind;
+    return true;
+}
+
 int SPKIFormats::GetHolderRecordKey(const PKIBlob* record, std::uint32_t index, PKIBlob* keyView,
-                                    std::uint32_t* holderType, std::uint32_t* holderKind, std::uint32_t* keyKind,
+                                    std::uint32_t* holderType, std::uint32_t* holderKind, std::uint32_t* keyFamily,
                                     std::uint32_t* keyUsage, PKIBlob* text1View, PKIBlob* text2View)
 {
     try {
@@ -415,7 +430,7 @@ int SPKIFormats::GetHolderRecordKey(const PKIBlob* record, std::uint32_t index, 
             if (keyView) *keyView = part;
             if (holderType) *holderType = Get32(record->data, 80);
             if (holderKind) *holderKind = Get32(record->data, 84);
-            if (keyKind) *keyKind = k + 1;
+            if (keyFamily && !RequestKeyFamily(part, keyFamily)) return 0;
             if (keyUsage) *keyUsage = usage;
             if (text1View) *text1View = t1;
             if (text2View) *text2View = t2;

@@ -95,7 +95,7 @@ void SPKIFormats::ParseNameText(const char* nameText, char* serialNumber, char* 
         std::vector<wchar_t> wide(std::strlen(nameText) + 1, 0);
         if (!WideOf(nameText, static_cast<std::uint32_t>(wide.size()), wide.data())) return;
         PKINameRecord record{};
-        if (formats_->ParseName(wide.data(), &record) != 0) return;
+        if (formats_->ReadNameRecord(wide.data(), &record) != 0) return;
         for (std::uint32_t i = 0; i < PKI_NAME_FIELD_COUNT; ++i)
             if (outputs[i])
                 TextOf(kNameFields[i].field(record), kNameFields[i].capacity, outputs[i], kNameFields[i].capacity);
@@ -103,25 +103,56 @@ void SPKIFormats::ParseNameText(const char* nameText, char* serialNumber, char* 
     }
 }
 
-void SPKIFormats::ConvertNameText(const char* nameText, void* target)
+// The name hashes: GOST 34.311 (32 bytes) and SHA-1 (160 bits, 20 bytes)
+// of the wide name text, written to `hash`.
+void SPKIFormats::ConvertNameText(const char* nameText, std::uint8_t* hash)
 {
     try {
         if (!formats_ || !nameText) return;
         std::vector<wchar_t> wide(std::strlen(nameText) + 1, 0);
         if (WideOf(nameText, static_cast<std::uint32_t>(wide.size()), wide.data()))
-            formats_->TakeNameText(wide.data(), target);
+            formats_->HashNameGOST34311(wide.data(), hash);
     } catch (...) {
     }
 }
 
-void SPKIFormats::ConvertNameTextLimited(const char* nameText, std::uint32_t word)
+void SPKIFormats::ConvertNameTextLimited(const char* nameText, std::uint8_t* hash)
 {
     try {
         if (!formats_ || !nameText) return;
         std::vector<wchar_t> wide(std::strlen(nameText) + 1, 0);
         if (WideOf(nameText, static_cast<std::uint32_t>(wide.size()), wide.data()))
-            formats_->TakeNameTextLimited(wide.data(), 160, word);
+            formats_->HashNameSHA(wide.data(), 160, hash);
     } catch (...) {
+    }
+}
+
+// The ten wide texts of the library's text record for `source`, which is
+// passed through unread. Each output, when given, holds its field's capacity
+// in the name record (PKI_NAME_*_CHARS); a field the library left without a
+// terminator within that capacity does not fit, and the copy is refused with
+// every output left empty.
+int SPKIFormats::CopyLibraryTexts(const void* source, wchar_t* serialNumber, wchar_t* country, wchar_t* state,
+                                  wchar_t* locality, wchar_t* organisation, wchar_t* unit, wchar_t* commonName,
+                                  wchar_t* surname, wchar_t* givenName, wchar_t* title)
+{
+    wchar_t* outputs[PKI_NAME_FIELD_COUNT] = {serialNumber, country,    state,   locality,  organisation,
+                                              unit,         commonName, surname, givenName, title};
+    try {
+        for (wchar_t* out : outputs)
+            if (out) out[0] = 0;
+        if (!formats_) return 0;
+        PKINameRecord record{};
+        if (formats_->ReadNameRecord(source, &record) != 0) return 0;
+        for (std::uint32_t i = 0; i < PKI_NAME_FIELD_COUNT; ++i)
+            if (outputs[i] && !std::wmemchr(kNameFields[i].field(record), L'\0', kNameFields[i].capacity)) return 0;
+        for (std::uint32_t i = 0; i < PKI_NAME_FIELD_COUNT; ++i)
+            if (outputs[i]) std::wcscpy(outputs[i], kNameFields[i].field(record));
+        return 1;
+    } catch (...) {
+        for (wchar_t* out : outputs)
+            if (out) out[0] = 0;
+        return 0;
     }
 }
 

@@ -222,21 +222,26 @@ public:
                              void** object) = 0;                                 // 10
     PKI_RESERVED(11)                                                             // 11
     PKI_RESERVED(12)                                                             // 12
-    // A wide name text ("attribute=value" items) into a name record. (The
-    // module's certificate store reads a certificate's display name here too.)
-    virtual int ParseName(const wchar_t* text, PKINameRecord* record)            // 13
-    { (void)text; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    // A name record filled from `source` (pointer-sized: on the original
+    // 32-bit target an index and a pointer are one word). The facade's name
+    // parser passes a wide name text ("attribute=value" items); its
+    // library-text copy passes its caller's first argument through unread.
+    // (The module's certificate store reads display names elsewhere:
+    // IPKICertificate::GetDisplayName, slot 105.)
+    virtual int ReadNameRecord(const void* source, PKINameRecord* record)     // 13
+    { (void)source; (void)record; return PKI_E_NOT_IMPLEMENTED; }
     // A name record into a wide name text; *length holds the buffer's
     // capacity in wide characters on entry and the text's length on return.
     virtual int ComposeName(const PKINameRecord* record, wchar_t* text,
                             std::uint32_t* length)                               // 14
     { (void)record; (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
-    // Hand a wide name text to the library's name store (meaning the library's).
-    virtual int TakeNameText(const wchar_t* text, void* target)                  // 15
-    { (void)text; (void)target; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int TakeNameTextLimited(const wchar_t* text, std::uint32_t limit,
-                                    std::uint32_t word)                          // 16
-    { (void)text; (void)limit; (void)word; return PKI_E_NOT_IMPLEMENTED; }
+    // The GOST 34.311 hash of a wide name text: 32 bytes into `hash`.
+    virtual int HashNameGOST34311(const wchar_t* text, std::uint8_t* hash)       // 15
+    { (void)text; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // The SHA hash of a wide name text in `bits` bits (160: SHA-1, 20 bytes).
+    virtual int HashNameSHA(const wchar_t* text, std::uint32_t bits,
+                            std::uint8_t* hash)                                  // 16
+    { (void)text; (void)bits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
     // 20-byte identifier of a public key (the key-data kind of key).
     virtual int KeyIdentifier(const PKIBlob* publicKey, std::uint8_t* identifier) // 17
     { (void)publicKey; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }

@@ -26,14 +26,10 @@ enum : std::uint32_t {
     PKI_NAME_FIELD_COUNT = 10
 };
 
-// The library's wide-character name record (IPKIInterface operations 13, 14).
-// Operation 13 is typed as the name parser (wide name text in, this record
-// out), the one reading its name-text callers fit. Two other callers describe
-// it differently: the module's certificate store passes a certificate
-// record and takes a display name, and the facade's library-text copy passes
-// an index and takes ten wide texts at fixed places. This record has ten wide
-// texts, but an index is no wide text, so no one signature serves all three:
-// the text copy stays unbuilt (answers 0) until the library's side is known.
+// The library's wide-character name record (IPKIInterface operations 13,
+// 14): ten wide texts at fixed places. Operation 13 fills it for the facade's
+// name parser (from a wide name text) and for its library-text copy (from the
+// copy's own first argument, passed through unread).
 struct PKINameRecord {
     wchar_t serialNumber[PKI_NAME_SERIAL_CHARS];
     wchar_t country[PKI_NAME_COUNTRY_CHARS];
@@ -155,6 +151,20 @@ public:
 
 protected:
     ~IPKICertificate() = default;
+};
+
+// Certificate request (class 4873, interface 4106), as far as the facade
+// reads it. Key kinds as the certificate's (1 DSTU 4145, 2 RSA, 4 ECDSA).
+class IPKIRequest : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
+    virtual int GetKeyKind(std::uint32_t* kind) = 0;                             // 13
+
+protected:
+    ~IPKIRequest() = default;
 };
 
 // Certificate policies (reached through IPKICertificate::GetPolicies).
@@ -368,13 +378,15 @@ protected:
     X(IPKIInterface, 8, TextToWide)                      \
     X(IPKIInterface, 9, WideToText)                      \
     X(IPKIInterface, 10, CreateObject)                   \
-    X(IPKIInterface, 13, ParseName)                      \
+    X(IPKIInterface, 13, ReadNameRecord)                 \
     X(IPKIInterface, 14, ComposeName)                    \
-    X(IPKIInterface, 15, TakeNameText)                   \
-    X(IPKIInterface, 16, TakeNameTextLimited)            \
+    X(IPKIInterface, 15, HashNameGOST34311)              \
+    X(IPKIInterface, 16, HashNameSHA)                    \
     X(IPKIInterface, 33, HasOptionA)                     \
     X(IPKIInterface, 34, HasOptionB)                     \
     X(IPKICertificate, 76, GetPolicies)                  \
+    X(IPKIRequest, 4, Decode)                            \
+    X(IPKIRequest, 13, GetKeyKind)                       \
     X(IPKIPolicies, 3, GetFirstPolicy)                   \
     X(IPKIKeyContextDSTU4145, 4, GetContextFlags)        \
     X(IPKIKeyContextDSTU4145, 5, GetContext)             \

@@ -33,7 +33,9 @@ TEST(PkfmtSlotLayout, InterfaceObject)
     EXPECT_SLOT(IPKIInterface::AllocateBlob, 6);
     EXPECT_SLOT(IPKIInterface::FreeBlob, 7);
     EXPECT_SLOT(IPKIInterface::CreateObject, 10);
-    EXPECT_SLOT(IPKIInterface::ParseName, 13);
+    EXPECT_SLOT(IPKIInterface::ReadNameRecord, 13);
+    EXPECT_SLOT(IPKIInterface::HashNameGOST34311, 15);
+    EXPECT_SLOT(IPKIInterface::HashNameSHA, 16);
     EXPECT_SLOT(IPKIInterface::KeyIdentifier, 17);
     EXPECT_SLOT(IPKIInterface::KeyIdentifierWithSBox, 18);
     EXPECT_SLOT(IPKIInterface::PublicKeyIdentifier, 28);

@@ -72,7 +72,9 @@ public:
     // What ComposeName writes: "CN=<common name>;C=<country>" unless set.
     std::wstring composed;
     bool composedSet = false;
-    // What ParseName fills (wide fields by index) from any text.
+    // Key kinds of requests by their encoded bytes (fake::Request).
+    std::map<std::string, std::uint32_t> requestKeyKinds;
+    // What ReadNameRecord fills (wide fields by index) from any text.
     std::map<int, std::wstring> parsed;
 
     // ---- Call gate used by every operation ----
@@ -153,9 +155,13 @@ public:
         return n > 0 ? 0 : PKI_E_FAILURE;
     }
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override;
-    int ParseName(const wchar_t* text, PKINameRecord* record) override
+    // The source is passed through: a wide name text from the name parser,
+    // the caller's own word from the library-text copy (logged as "src").
+    const void* nameSource = nullptr;
+    int ReadNameRecord(const void* source, PKINameRecord* record) override
     {
-        int c = Enter(0, 13, std::to_string(wcslen(text)));
+        nameSource = source;
+        int c = Enter(0, 13, "src");
         if (c >= 0) return c;
         wchar_t* fields[] = {record->serialNumber, record->country, record->state,      record->locality,
                              record->organisation, record->unit,    record->commonName, record->surname,
@@ -173,10 +179,21 @@ public:
         *length = static_cast<std::uint32_t>(s.size());
         return 0;
     }
-    int TakeNameText(const wchar_t* text, void*) override { return Enter(0, 15, std::to_string(wcslen(text))); }
-    int TakeNameTextLimited(const wchar_t* text, std::uint32_t limit, std::uint32_t word) override
+    // The name hashes write a recognisable pattern: byte i is i + 1 (GOST,
+    // 32 bytes) or 0x80 + i (SHA, bits / 8 bytes).
+    int HashNameGOST34311(const wchar_t* text, std::uint8_t* hash) override
     {
-        return Enter(0, 16, std::to_string(wcslen(text)) + "," + std::to_string(limit) + "," + std::to_string(word));
+        int c = Enter(0, 15, std::to_string(wcslen(text)));
+        if (c >= 0) return c;
+        for (int i = 0; i < 32; ++i) hash[i] = static_cast<std::uint8_t>(i + 1);
+        return 0;
+    }
+    int HashNameSHA(const wchar_t* text, std::uint32_t bits, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 16, std::to_string(wcslen(text)) + "," + std::to_string(bits));
+        if (c >= 0) return c;
+        for (std::uint32_t i = 0; i < bits / 8; ++i) hash[i] = static_cast<std::uint8_t>(0x80 + i);
+        return 0;
     }
     int HasOptionA() override { return Enter(0, 33, "") > 0 ? 0 : 1; }
     int HasOptionB() override { return Enter(0, 34, "") > 0 ? 0 : 1; }
@@ -261,10 +278,47 @@ public:
     }
 };
 
+// A certificate request: its key kind is the one the test set for the
+// encoded bytes it was loaded from (1 when none was set).
+class Request final : public Object<IPKIRequest> {
+public:
+    explicit Request(Library& lib) : Object(lib, PKI_CLASS_REQUEST) {}
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 3, "");
+        if (c >= 0) return c;
+        if (lib_.AllocateBlob(out, static_cast<std::uint32_t>(bytes_.size())) != 0) return PKI_E_OUT_OF_MEMORY;
+        if (!bytes_.empty()) std::memcpy(out->data, bytes_.data(), bytes_.size());
+        return 0;
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        bytes_.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");
+        if (c >= 0) return c;
+        auto it = lib_.requestKeyKinds.find(bytes_);
+        *kind = it == lib_.requestKeyKinds.end() ? 1 : it->second;
+        return 0;
+    }
+
+private:
+    std::string bytes_;
+};
+
 inline int Library::CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object)
 {
     int c = Enter(0, 10, std::to_string(classId) + "," + std::to_string(interfaceId));
     if (c >= 0) return c;
+    if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_REQUEST) {
+        *object = static_cast<IPKIRequest*>(new Request(*this));
+        return 0;
+    }
     if (classId == PKI_CLASS_CERTIFICATE && interfaceId == PKI_IID_CERTIFICATE) {
         *object = static_cast<IPKICertificate*>(new Certificate(*this));
         return 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakeFormats.h"
@@ -279,12 +280,27 @@ TEST_F(Records, HolderRecordReadersRefuseShortAndStrayRecords)
     PKIBlob& r = Out();
     ASSERT_EQ(MakeHolder(f, &r, nullptr, nullptr, 0, &k2, 0x10, nullptr, nullptr, 0, &k1), 1);
     PKIBlob key{0, nullptr}, t1{0, nullptr}, t2{0, nullptr};
-    std::uint32_t type = 0, kind = 0, keyKind = 0, usage = 0;
-    ASSERT_EQ(f.GetHolderRecordKey(&r, 1, &key, &type, &kind, &keyKind, &usage, &t1, &t2), 1);
+    std::uint32_t type = 0, kind = 0, family = 0, usage = 0;
+    // The key part is the holder's encoded request; the family is the key
+    // kind that request reports (here RSA for the second key), not which key
+    // of the record it is (the view says that: "K2").
+    lib.requestKeyKinds["K2"] = 2;
+    lib.requestKeyKinds["K1"] = 4;
+    ASSERT_EQ(f.GetHolderRecordKey(&r, 1, &key, &type, &kind, &family, &usage, &t1, &t2), 1);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(key.data), key.length), "K2");
     EXPECT_EQ(type, 5u);
     EXPECT_EQ(kind, 6u);
-    EXPECT_EQ(keyKind, 2u);
+    EXPECT_EQ(family, 2u);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    ASSERT_EQ(f.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, &family, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(key.data), key.length), "K1");
+    EXPECT_EQ(family, 4u);
+    lib.Answer(PKI_CLASS_REQUEST, 4, {PKI_E_BAD_ENCODING});  // a key part that is no request
+    EXPECT_EQ(f.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, &family, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    SPKIFormats plain(nullptr, nullptr, nullptr);  // the family needs the library; the rest does not
+    EXPECT_EQ(plain.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, &family, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(plain.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(usage, 0x10u);
     EXPECT_STREQ(reinterpret_cast<char*>(t1.data), "k2a");
     EXPECT_EQ(f.GetHolderRecordKey(&r, 2, &key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
@@ -573,4 +589,86 @@ TEST_F(Records, TrimmingHolderDataEmptiesTheFlaggedParts)
     ASSERT_EQ(f.TrimHolderData(area.data()), 1);
     EXPECT_EQ(area, full);
     EXPECT_EQ(f.TrimHolderData(nullptr), 0);
+}
+
+namespace {
+
+// A holder record of `version` built by hand: every text pair its version has
+// holds its own text behind the header, so that an upgrade that leaves any
+// pair's offset behind reads the wrong bytes.
+std::vector<std::uint8_t> HandMadeHolder(std::uint32_t version,
+                                         std::vector<std::pair<std::uint32_t, std::string>>* texts)
+{
+    static const std::uint32_t header[] = {0, 180, 184, 208, 216, 224, 248};
+    std::vector<std::uint32_t> at = {96, 104, 112, 120, 128, 136};
+    if (version >= 3) at.insert(at.end(), {184, 192});
+    if (version >= 4) at.push_back(208);
+    std::vector<std::uint8_t> r(header[version], 0);
+    auto put = [&r](std::uint32_t where, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) r[where + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put(0, version);
+    put(4, header[version]);
+    for (std::uint32_t pair : at) {
+        std::string text = "text at " + std::to_string(pair);
+        put(pair, static_cast<std::uint32_t>(r.size()));
+        put(pair + 4, static_cast<std::uint32_t>(text.size() + 1));
+        r.insert(r.end(), text.begin(), text.end());
+        r.push_back(0);
+        texts->push_back({pair, text});
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST_F(Records, UpgradeFromEachOlderVersionKeepsEveryText)
+{
+    for (std::uint32_t from = 1; from <= 5; ++from) {
+        std::vector<std::pair<std::uint32_t, std::string>> texts;
+        std::vector<std::uint8_t> bytes = HandMadeHolder(from, &texts);
+        PKIBlob r{static_cast<std::uint32_t>(bytes.size()), bytes.data()};
+        PKIBlob& up = Out();
+        ASSERT_EQ(f.UpgradeHolderRecord(6, &r, &up), 1) << from;
+        EXPECT_EQ(W(up, 0), 6u);
+        EXPECT_EQ(W(up, 4), 248u);
+        for (const auto& [pair, text] : texts) {
+            std::uint32_t off = W(up, pair), len = W(up, pair + 4);
+            ASSERT_LE(std::uint64_t{off} + len, up.length) << from << " pair " << pair;
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(up.data + off), len), text + '\0')
+                << "from version " << from << ", pair " << pair;
+        }
+        const char* text9 = nullptr;
+        if (from >= 4) {
+            ASSERT_EQ(f.GetHolderRecordText(&up, &text9), 1) << from;
+            EXPECT_STREQ(text9, "text at 208");
+        } else {
+            EXPECT_EQ(f.GetHolderRecordText(&up, &text9), 0) << from;  // no text 9 before version 4
+        }
+    }
+}
+
+TEST_F(Records, RecordCRefusesASecondPartPastTheBlob)
+{
+    PKIBlob one = View("ONE"), two = View("TWO");
+    PKIBlob& c = Out();
+    ASSERT_EQ(f.PackRecordC(3, "T", nullptr, &one, &two, &c), 1);
+    ASSERT_EQ(W(c, 44) + W(c, 48), c.length);  // the second part ends the record
+    struct Damage {
+        std::uint32_t at, value;
+    } cases[] = {{48, 4}, {44, W(c, 44) + 1}, {44, c.length}, {44, 0xFFFFFFFEu}, {48, 0xFFFFFFFFu}};
+    for (const Damage& d : cases) {
+        for (bool wantSecond : {true, false}) {
+            std::vector<std::uint8_t> copy = Of(c);
+            PKIBlob r{c.length, copy.data()};
+            SetW(r, d.at, d.value);
+            std::uint32_t kind = 77;
+            PKIBlob first{0, nullptr}, second{0, nullptr};
+            EXPECT_EQ(f.UnpackRecordC(&r, &kind, nullptr, nullptr, &first, wantSecond ? &second : nullptr), 0)
+                << d.at << "=" << d.value;
+            EXPECT_EQ(kind, 77u);
+            EXPECT_EQ(first.data, nullptr);  // the first part is not handed out (nor left allocated)
+            EXPECT_EQ(second.data, nullptr);
+        }
+    }
 }

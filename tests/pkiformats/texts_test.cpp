@@ -163,14 +163,18 @@ TEST(FacadeNameTexts, ConvertHandsTheWideTextOn)
 {
     fake::Library lib;
     SPKIFormats f(nullptr, nullptr, &lib);
-    int target = 0;
-    f.ConvertNameText("CN=x", &target);
-    f.ConvertNameTextLimited("CN=xy", 5);
+    std::uint8_t gost[32] = {}, sha[20] = {};
+    f.ConvertNameText("CN=x", gost);
+    f.ConvertNameTextLimited("CN=xy", sha);
     ASSERT_EQ(lib.log.size(), 4u);
     EXPECT_EQ(lib.log[1], "0:15(4)");
-    EXPECT_EQ(lib.log[3], "0:16(5,160,5)");
+    EXPECT_EQ(lib.log[3], "0:16(5,160)");
+    EXPECT_EQ(gost[0], 1);
+    EXPECT_EQ(gost[31], 32);
+    EXPECT_EQ(sha[0], 0x80);
+    EXPECT_EQ(sha[19], 0x80 + 19);
     lib.Throw(0, 15);
-    f.ConvertNameText("CN=x", &target);  // swallowed
+    f.ConvertNameText("CN=x", gost);  // swallowed
 }
 
 TEST(FacadePolicies, PolicyLevelsByOid)
@@ -232,4 +236,53 @@ TEST(FacadeCallOrder, NamesAndPoliciesCallTheLibraryInOrder)
     EXPECT_EQ(lib.log, expect);
     cert->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+// The library-text copy hands its first argument to library operation 13 as
+// it is and copies each asked-for field of the record it gets back.
+TEST(FacadeNameTexts, LibraryTextsCopyEachFieldAndRefuseOneThatDoesNotFit)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    const std::wstring texts[PKI_NAME_FIELD_COUNT] = {L"SN",   L"UA", std::wstring(128, L's'), L"Kyiv", L"Org",
+                                                      L"Unit", L"CN", std::wstring(40, L'n'),  L"Gn",   L"Title"};
+    for (int i = 0; i < static_cast<int>(PKI_NAME_FIELD_COUNT); ++i) lib.parsed[i] = texts[i];
+    wchar_t sn[PKI_NAME_SERIAL_CHARS], c[PKI_NAME_COUNTRY_CHARS], st[PKI_NAME_STATE_CHARS], l[PKI_NAME_LOCALITY_CHARS],
+        o[PKI_NAME_ORGANISATION_CHARS], u[PKI_NAME_UNIT_CHARS], cn[PKI_NAME_COMMON_NAME_CHARS],
+        s[PKI_NAME_SURNAME_CHARS], g[PKI_NAME_GIVEN_NAME_CHARS], t[PKI_NAME_TITLE_CHARS];
+    const void* source = reinterpret_cast<const void*>(std::uintptr_t{7});  // an index, one word wide
+    ASSERT_EQ(f.CopyLibraryTexts(source, sn, c, st, l, o, u, cn, s, g, t), 1);
+    EXPECT_EQ(lib.nameSource, source);
+    const wchar_t* got[] = {sn, c, st, l, o, u, cn, s, g, t};
+    for (int i = 0; i < static_cast<int>(PKI_NAME_FIELD_COUNT); ++i) EXPECT_EQ(std::wstring(got[i]), texts[i]) << i;
+
+    // Only the asked-for fields are written.
+    std::wcscpy(cn, L"old");
+    ASSERT_EQ(
+        f.CopyLibraryTexts(source, nullptr, c, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+        1);
+    EXPECT_STREQ(cn, L"old");
+
+    // A country the library left three characters long has no terminator
+    // within its capacity: refused, and every asked-for output left empty.
+    lib.parsed[1] = L"UKR";
+    EXPECT_EQ(f.CopyLibraryTexts(source, sn, c, nullptr, nullptr, nullptr, nullptr, cn, nullptr, nullptr, nullptr), 0);
+    EXPECT_STREQ(sn, L"");
+    EXPECT_STREQ(c, L"");
+    EXPECT_STREQ(cn, L"");
+    // A field that does not fit but is not asked for does not matter.
+    EXPECT_EQ(
+        f.CopyLibraryTexts(source, sn, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+        1);
+    EXPECT_STREQ(sn, L"SN");
+
+    lib.Answer(0, 13, {PKI_E_FAILURE});
+    EXPECT_EQ(
+        f.CopyLibraryTexts(source, sn, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+        0);
+    EXPECT_STREQ(sn, L"");
+    SPKIFormats without(nullptr, nullptr, nullptr);
+    EXPECT_EQ(without.CopyLibraryTexts(source, sn, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr),
+              0);
 }
