@@ -191,8 +191,7 @@ TEST(SecretMemory, KeyValuesLeaveNothingWhenReplacedCopiedOrReleased)
     EXPECT_GT(watch.Freed(), 10);
 }
 
-class SecretMemoryOnAKey : public KeyDeviceTest {
-};
+class SecretMemoryOnAKey : public KeyDeviceTest {};
 
 TEST_F(SecretMemoryOnAKey, APinLeavesNothingOnItsWayToTheKey)
 {
