@@ -47,8 +47,7 @@ TEST(FacadeInModule, OnlyThePkcs11NamesAreExported)
             ++functions;
             continue;
         }
-        EXPECT_EQ(name, "DllMain")
-            << name << " leaves the module";
+        EXPECT_EQ(name, "DllMain") << name << " leaves the module";
     }
     EXPECT_EQ(functions, 68u);
 }
