@@ -380,9 +380,14 @@ public:
     PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
     // Copy of the value and a new reference to the parameter object;
     // PKI_E_ENCODED_BLOCK (nothing filled) when the parameters are an encoded
-    // block: read those through IPKIEncodedKey.
+    // block: read those through IPKIEncodedKey. For a DSTU 4145 key the value
+    // is the private key (at most 76 bytes); an empty value is a key object
+    // without its private key (the "private key present" answer of callers
+    // that read this slot as key, flag, parameters).
     virtual int GetKeyValue(PKIBlob* value, void** parameters) = 0;             // 7
-    // parameters: an IPKIParameters of this library (any form).
+    // parameters: an IPKIParameters of this library (any form). The curve of a
+    // DSTU 4145 key is the parameters' own (point record word 39; callers
+    // that pass "curve - 1" beside the key pass what the parameters carry).
     virtual int SetKeyValue(const PKIBlob* value, IPKIObject* parameters) = 0;   // 8
     PKI_RESERVED(9)                                                              // 9
     // The key-data part of the key: PKI_KEY_DATA_BYTES bytes (eight 600-byte
@@ -458,9 +463,14 @@ public:
     virtual int GetKey(std::uint32_t index, void** key, PKIBlob* attribute) = 0; // 48
     PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)          // 49-52
     PKI_RESERVED(53) PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)          // 53-56
-    // Copy of value `id`; PKI_E_ABSENT when not set.
-    virtual int GetValue(std::uint32_t id, PKIBlob* value) = 0;                  // 57
+    PKI_RESERVED(57)                                                             // 57
+    // The numbered values (the key cache of certificates and keys is the same
+    // interface): slot 58 writes, 59 reads, 60 removes.
     virtual int SetValue(std::uint32_t id, const PKIBlob* value) = 0;            // 58
+    // Copy of value `id`; PKI_E_ABSENT when not set.
+    virtual int GetValue(std::uint32_t id, PKIBlob* value) = 0;                  // 59
+    // PKI_E_ABSENT when not set.
+    virtual int RemoveValue(std::uint32_t id) = 0;                               // 60
 
 protected:
     ~IPKIKeySet() = default;
@@ -499,11 +509,19 @@ protected:
     ~IPKIParameters() = default;
 };
 
-// Attribute of a container entry (class 4896, interface 4131): bytes.
+// Bytes value (interface 4131): the attribute of a container entry (class
+// 4896) and the key identifiers of certificates and requests (classes 4896,
+// 4903, 4867). One table for every reader: slot 4 takes exactly 32 bytes
+// (a whole identifier), slot 6 any length (20-byte identifiers, attribute
+// bytes); slot 3 copies the value out, slot 5 into a caller buffer.
 class IPKIAttribute : public IPKIObject {
 public:
     virtual int GetValue(PKIBlob* value) = 0;                                    // 3
-    virtual int SetValue(const void* data, std::uint32_t length) = 0;            // 4
+    virtual int SetValue32(const std::uint8_t* value) = 0;                       // 4
+    // *length: the buffer's capacity on entry, the value's length on return;
+    // PKI_E_INVALID_ARGUMENT (nothing copied) when the value does not fit.
+    virtual int GetValueWithLength(std::uint8_t* value, std::uint32_t* length) = 0;  // 5
+    virtual int SetValue(const void* data, std::uint32_t length) = 0;            // 6
 
 protected:
     ~IPKIAttribute() = default;

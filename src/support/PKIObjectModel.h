@@ -71,6 +71,17 @@ enum : std::uint32_t {
 // Certificate (class 4870, interface 4102), as far as the facade and the
 // module's certificate attributes read it. Key kinds: 1 DSTU 4145, 2 RSA,
 // 4 ECDSA. Name objects (IPKIName) encode to the DER name.
+//
+// Settled where callers read a slot two ways:
+// - Slot 7 is the serial number. Most callers read it so (the module's
+//   certificate attributes, certificate lists and identity look-ups, holder
+//   data and reference records, the recipients found by certificate); the
+//   signer, recipient and key-preparation steps that take "issuer (7) and
+//   serial (11)" read the issuer from slot 9 (wide text) or 13 (name object)
+//   and the serial from slot 7.
+// - Slot 17 is the subject as a name record; a caller that wants the
+//   subject as one wide text composes it from the record through library
+//   operation 14.
 class IPKICertificate : public IPKIObject {
 public:
     virtual int Encode(PKIBlob* out)                                         // 3

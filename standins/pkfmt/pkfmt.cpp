@@ -902,9 +902,32 @@ public:
         return Guard([&] { return CopyToBlock(value, value_.data(), value_.size()); });
     }
 
-    int SetValue(const void* data, std::uint32_t length) override
+    int SetValue32(const std::uint8_t* value) override
     {
         PKFMT_TRACE(4);
+        if (value == nullptr) return PKI_E_INVALID_ARGUMENT;
+        return Guard([&] {
+            value_.assign(value, value + 32);
+            return int(PKI_OK);
+        });
+    }
+
+    int GetValueWithLength(std::uint8_t* value, std::uint32_t* length) override
+    {
+        PKFMT_TRACE(5);
+        if (length == nullptr || (value == nullptr && *length != 0)) return PKI_E_INVALID_ARGUMENT;
+        if (value_.size() > *length) {
+            *length = static_cast<std::uint32_t>(value_.size());
+            return PKI_E_INVALID_ARGUMENT;
+        }
+        if (!value_.empty()) std::memcpy(value, value_.data(), value_.size());
+        *length = static_cast<std::uint32_t>(value_.size());
+        return PKI_OK;
+    }
+
+    int SetValue(const void* data, std::uint32_t length) override
+    {
+        PKFMT_TRACE(6);
         if (length > 0 && data == nullptr) return PKI_E_INVALID_ARGUMENT;
         if (length > MAX_FIELD_BYTES) return PKI_E_INVALID_ARGUMENT;
         return Guard([&] {
@@ -962,7 +985,7 @@ public:
 
     int GetValue(std::uint32_t id, PKIBlob* value) override
     {
-        PKFMT_TRACE(57);
+        PKFMT_TRACE(59);
         if (value == nullptr) return PKI_E_INVALID_ARGUMENT;
         auto it = values_.find(id);
         if (it == values_.end()) return PKI_E_ABSENT;
@@ -983,6 +1006,12 @@ public:
             values_[id] = std::move(bytes);
             return int(PKI_OK);
         });
+    }
+
+    int RemoveValue(std::uint32_t id) override
+    {
+        PKFMT_TRACE(60);
+        return values_.erase(id) ? PKI_OK : PKI_E_ABSENT;
     }
 
 protected:

@@ -558,14 +558,14 @@ TEST_F(ContainerTest, WrappingAndUnwrappingMakeTheirCallsInOrder)
     ASSERT_EQ(base.Wrap(plain, &wrapped), 1);
     std::vector<std::string> expected = collect;
     for (const char* call :
-         {"KeySet 57", "KeySet 46", "pki 10 4930 4201",
+         {"KeySet 59", "KeySet 46", "pki 10 4930 4201",
           // The compact key: standard curve 0 named by its number, no S-box
           // of its own.
           "KeySet 48", "Key 2 4128", "Key 7", "Parameters 5", "pki 10 4880 4114", "Parameters 8", "pki 10 4893 4128",
           "Key 8", "Key 43", "pki 7", "pki 10 4882 4250", "PrivateKey 12", "PrivateKey 5", "EntryList 7",
           // The packed attribute list (values 6 and 7), added as the
           // wrapped-record attribute, then the list encoded unprotected.
-          "KeySet 57", "pki 7", "KeySet 57", "pki 6", "pki 10 4931 4266", "KeyContainer 22", "pki 7",
+          "KeySet 59", "pki 7", "KeySet 59", "pki 6", "pki 10 4931 4266", "KeyContainer 22", "pki 7",
           "pki 10 4931 4252", "KeyContainer 7", "KeyContainer 3",
           // The caller hands the result back.
           "pki 7"})
@@ -584,13 +584,13 @@ TEST_F(ContainerTest, WrappingAndUnwrappingMakeTheirCallsInOrder)
     expected.erase(expected.begin() + 12, expected.begin() + 14);
     expected.push_back("KeySet 58");
     expected.push_back("pki 7");
-    for (const char* call : {"KeySet 57", "KeySet 46", "pki 10 4930 4201",
+    for (const char* call : {"KeySet 59", "KeySet 46", "pki 10 4930 4201",
                              // A key whose parameters are not named is kept as it is.
                              "KeySet 48", "Key 2 4128", "Key 7", "Parameters 2 4273", "pki 7", "pki 10 4882 4250",
                              "PrivateKey 12", "PrivateKey 5", "EntryList 7",
                              // Attribute 2.12.1 from the packed list, then the list encoded
                              // under the kept password.
-                             "KeySet 57", "pki 10 4931 4266", "KeyContainer 22", "pki 7", "pki 10 4931 4252",
+                             "KeySet 59", "pki 10 4931 4266", "KeyContainer 22", "pki 7", "pki 10 4931 4252",
                              "KeyContainer 7", "KeyContainer 15", "KeyContainer 3", "pki 7"})
         expected.push_back(call);
     EXPECT_EQ(pkfmtcalls::Joined(log.Take()), pkfmtcalls::Joined(expected));

@@ -141,7 +141,7 @@ protected:
         Obj<IPKIAttribute> attributeObject;
         if (attribute.data != nullptr) {
             attributeObject = Make<IPKIAttribute>(PKI_CLASS_ATTRIBUTE, PKI_IID_ATTRIBUTE);
-            Check(attributeObject->SetValue(attribute.data, attribute.length), "attribute op 4");
+            Check(attributeObject->SetValue(attribute.data, attribute.length), "attribute op 6");
         }
         Check(list->AddEntry(entry.get(), attributeObject.get()), "list op 7");
     }

@@ -167,6 +167,34 @@ TEST_F(PkfmtTest, KeySetItemsAndValues)
     EXPECT_EQ(set->SetValue(PKI_KEYSET_PROTECTION_VALUE, nullptr), PKI_OK);
     v.Free();
     EXPECT_EQ(set->GetValue(PKI_KEYSET_PROTECTION_VALUE, &v), PKI_E_ABSENT);
+
+    // Slot 58 writes, 59 reads, 60 removes.
+    ASSERT_EQ(set->SetValue(PKI_KEYSET_ATTRIBUTE_1, &n), PKI_OK);
+    EXPECT_EQ(set->RemoveValue(PKI_KEYSET_ATTRIBUTE_1), PKI_OK);
+    EXPECT_EQ(set->GetValue(PKI_KEYSET_ATTRIBUTE_1, &v), PKI_E_ABSENT);
+    EXPECT_EQ(set->RemoveValue(PKI_KEYSET_ATTRIBUTE_1), PKI_E_ABSENT);
+}
+
+// Interface 4131 read four ways: slot 4 takes a whole 32-byte identifier, slot
+// 6 any length; slots 3 and 5 read back what was set.
+TEST_F(PkfmtTest, BytesValueSetsThirtyTwoBytesOrAGivenLength)
+{
+    auto value = Make<IPKIAttribute>(PKI_CLASS_ATTRIBUTE, PKI_IID_ATTRIBUTE);
+    const Bytes identifier = Pattern(32, 5);
+    ASSERT_EQ(value->SetValue32(identifier.data()), PKI_OK);
+    std::uint8_t out[40] = {};
+    std::uint32_t length = sizeof out;
+    ASSERT_EQ(value->GetValueWithLength(out, &length), PKI_OK);
+    EXPECT_EQ(length, 32u);
+    EXPECT_EQ(Bytes(out, out + length), identifier);
+    std::uint32_t small = 31;
+    EXPECT_EQ(value->GetValueWithLength(out, &small), PKI_E_INVALID_ARGUMENT);
+    EXPECT_EQ(small, 32u);
+
+    ASSERT_EQ(value->SetValue(identifier.data(), 20), PKI_OK);
+    Blob whole(pki_);
+    ASSERT_EQ(value->GetValue(&whole.blob), PKI_OK);
+    EXPECT_EQ(whole.bytes(), Bytes(identifier.begin(), identifier.begin() + 20));
 }
 
 TEST_F(PkfmtTest, BlocksAreZeroedAndFreedByPointer)

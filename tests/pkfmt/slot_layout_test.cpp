@@ -76,7 +76,9 @@ TEST(PkfmtSlotLayout, ContainerObjects)
     EXPECT_SLOT(IPKIPrivateKey::GetProtectionValue, 14);
 
     EXPECT_SLOT(IPKIAttribute::GetValue, 3);
-    EXPECT_SLOT(IPKIAttribute::SetValue, 4);
+    EXPECT_SLOT(IPKIAttribute::SetValue32, 4);
+    EXPECT_SLOT(IPKIAttribute::GetValueWithLength, 5);
+    EXPECT_SLOT(IPKIAttribute::SetValue, 6);
 }
 
 TEST(PkfmtSlotLayout, KeyExportAndKeyBlobHeader)
@@ -130,8 +132,9 @@ TEST(PkfmtSlotLayout, KeysAndParameters)
     EXPECT_SLOT(IPKIKeySet::GetKeyCount, 46);
     EXPECT_SLOT(IPKIKeySet::AddKey, 47);
     EXPECT_SLOT(IPKIKeySet::GetKey, 48);
-    EXPECT_SLOT(IPKIKeySet::GetValue, 57);
     EXPECT_SLOT(IPKIKeySet::SetValue, 58);
+    EXPECT_SLOT(IPKIKeySet::GetValue, 59);
+    EXPECT_SLOT(IPKIKeySet::RemoveValue, 60);
 
     EXPECT_SLOT(IPKIParameters::GetParameters, 5);
     EXPECT_SLOT(IPKIParameters::SetExplicit, 7);

@@ -288,3 +288,65 @@ TEST(FacadeProviders, MissingProvidersAndLibraryAnswerZero)
     EXPECT_EQ(lib.Calls(), 0);
     cert->Release();
 }
+
+// The test double itself: one table per offered interface, rules keyed by
+// object and view, releases inside the k-th-call failure, every created class.
+TEST(FakeFormatsDouble, ViewsRulesReleasesAndClasses)
+{
+    fake::Library lib;
+    void* cert = nullptr;
+    ASSERT_EQ(lib.CreateObject(PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE, &cert), 0);
+    auto* c = static_cast<IPKIObject*>(static_cast<IPKICertificate*>(cert));
+    void* ec = nullptr;
+    void* names = nullptr;
+    ASSERT_EQ(c->QueryInterface(PKI_IID_CERTIFICATE_EX, &ec), 0);
+    ASSERT_EQ(c->QueryInterface(4244, &names), 0);
+    EXPECT_NE(ec, names);
+    EXPECT_NE(ec, cert);
+    // Slot 109 of each view answers its own rule.
+    lib.Script({PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE_EX, 109, nullptr}, {{5}, false, {}, nullptr});
+    lib.Script({PKI_CLASS_CERTIFICATE, 4244, 109, nullptr}, {{6}, false, {}, nullptr});
+    EXPECT_EQ(static_cast<fake::Slots*>(static_cast<IPKIObject*>(ec))->Op109(), 5);
+    EXPECT_EQ(static_cast<fake::Slots*>(static_cast<IPKIObject*>(names))->Op109(), 6);
+    EXPECT_EQ(static_cast<fake::Slots*>(static_cast<IPKIObject*>(names))->Op108(), PKI_E_NOT_IMPLEMENTED);
+    static_cast<IPKIObject*>(ec)->Release();
+    static_cast<IPKIObject*>(names)->Release();
+
+    // A rule for one object leaves another of the same class alone; scripted
+    // words come out through the operation that honours them.
+    void* r1 = nullptr;
+    void* r2 = nullptr;
+    ASSERT_EQ(lib.CreateObject(PKI_CLASS_REQUEST, PKI_IID_REQUEST, &r1), 0);
+    ASSERT_EQ(lib.CreateObject(PKI_CLASS_REQUEST, PKI_IID_REQUEST, &r2), 0);
+    auto* q1 = static_cast<IPKIRequest*>(r1);
+    auto* q2 = static_cast<IPKIRequest*>(r2);
+    lib.Script({PKI_CLASS_REQUEST, PKI_IID_REQUEST, 13, q1}, {{}, false, {4}, nullptr});
+    std::uint32_t k1 = 0, k2 = 0;
+    EXPECT_EQ(q1->GetKeyKind(&k1), 0);
+    EXPECT_EQ(q2->GetKeyKind(&k2), 0);
+    EXPECT_EQ(k1, 4u);
+    EXPECT_EQ(k2, 1u);
+
+    // The k-th call may be a release: it releases, then answers the failure.
+    lib.FailCall(1);
+    EXPECT_EQ(q2->Release(), PKI_E_FAILURE);
+    PKIBlob blob{0, nullptr};
+    ASSERT_EQ(lib.AllocateBlob(&blob, 4), 0);
+    lib.FailCall(1);
+    EXPECT_EQ(lib.FreeBlob(&blob), PKI_E_FAILURE);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    q1->Release();
+    c->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+
+    // Every class the facade creates is made, with its interface's table.
+    for (auto [cls, iid] : fake::CreatedClasses()) {
+        void* object = nullptr;
+        ASSERT_EQ(lib.CreateObject(cls, iid, &object), 0) << cls << "/" << iid;
+        static_cast<IPKIObject*>(object)->Release();
+    }
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.doubleReleases, 0);
+    void* unknown = nullptr;
+    EXPECT_EQ(lib.CreateObject(4999, 1, &unknown), PKI_E_UNKNOWN_CLASS);
+}
