@@ -51,6 +51,19 @@ struct DeviceContext {
     // Password generation the kept password belongs to; an older one means
     // another context has changed the password since.
     uint32_t passwordGeneration;
+    // The storage change mark (DeviceStorage.cpp). How often this context's
+    // thread holds the per-key mutex, and what its outermost hold has done:
+    // compared the key's mark with the images (markChecked), moved it before
+    // its first memory write (markMoved).
+    uint32_t holdDepth;
+    uint8_t markChecked;
+    uint8_t markMoved;
+    uint8_t markSupported;  // the key keeps auxiliary data, where the mark lives
+    uint32_t keyMark;       // the key's mark as this hold knows it (0: unknown)
+    // privateImage is this context's own: it holds the key's private area
+    // while privateCopyValid is set and the key's mark is privateCopyMark.
+    uint8_t privateCopyValid;
+    uint32_t privateCopyMark;
 };
 
 // ---------------------------------------------------------------------------
@@ -110,10 +123,10 @@ static_assert(offsetof(KeyCacheRecord, agreementPublicKeyValid) == 648);
 // session lives beside it in a memory of its own (same lifetime: every
 // process maps the three memories together).
 struct SessionShareRecord {
-    uint32_t serial;              // serial of device-cache record i once touched
-    uint32_t generation;          // +1 whenever the shared session ends (format, last logout)
-    uint32_t passwordGeneration;  // +1 whenever the key's password is changed or set by a format
-    uint32_t reserved;
+    uint32_t serial;                // serial of device-cache record i once touched
+    uint32_t generation;            // +1 whenever the shared session ends (format, last logout)
+    uint32_t passwordGeneration;    // +1 whenever the key's password is changed or set by a format
+    uint32_t storageMark;           // the key's storage mark the public image was read or written at (0: none)
     uint8_t encryptedPassword[64];  // current password under the shared session key (form of the key's version)
 };
 static_assert(sizeof(SessionShareRecord) == 80);

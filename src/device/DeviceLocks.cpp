@@ -206,13 +206,22 @@ using namespace qvkdev;
 uint32_t WaitDeviceMutex(DeviceContext* context)
 {
     if (context == nullptr || context->deviceMutex == nullptr) return KEYERR_DEVICE_BUSY;
-    return ObtainedWait(WaitForSingleObject(context->deviceMutex, DeviceTimings().mutexWaitMs)) ? 0
-                                                                                                : KEYERR_DEVICE_BUSY;
+    if (!ObtainedWait(WaitForSingleObject(context->deviceMutex, DeviceTimings().mutexWaitMs)))
+        return KEYERR_DEVICE_BUSY;
+    // A new outermost hold: whatever another holder did to the key since the
+    // last one must be looked at again before the images are trusted.
+    if (context->holdDepth++ == 0) {
+        context->markChecked = 0;
+        context->markMoved = 0;
+    }
+    return 0;
 }
 
 void ReleaseDeviceMutex(DeviceContext* context)
 {
-    if (context != nullptr && context->deviceMutex != nullptr) ReleaseMutex(context->deviceMutex);
+    if (context == nullptr || context->deviceMutex == nullptr) return;
+    if (context->holdDepth > 0) context->holdDepth -= 1;
+    ReleaseMutex(context->deviceMutex);
 }
 
 uint32_t LockDevice(DeviceContext* context)

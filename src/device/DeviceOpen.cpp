@@ -114,6 +114,10 @@ bool ClaimDeviceRecord(uint32_t serial)
     bool ok = true;
     if (DeviceCacheRecord* r = FindDeviceRecord(serial)) {
         r->openCount = (r->openCount < 0 ? 0 : r->openCount) + 1;
+        // Private images live in each context only; one found here was left
+        // by a process that has gone, and must not stay readable.
+        SecureWipe(r->privateImage, sizeof(r->privateImage));
+        r->privateImageValid = 0;
     } else if (DeviceCacheRecord* f = FindFreeDeviceRecord()) {
         f->serial = serial;
         f->openCount = 1;

@@ -437,5 +437,8 @@ uint32_t LogoutDevice(DeviceContext* context)
     SecureWipe(context->sessionKey, sizeof(context->sessionKey));
     SecureWipe(context->encryptedPassword, sizeof(context->encryptedPassword));
     context->loggedIn = 0;
+    // The private area stays readable only under a login.
+    std::memset(context->privateImage, 0xFF, sizeof(context->privateImage));
+    context->privateCopyValid = 0;
     return r;
 }

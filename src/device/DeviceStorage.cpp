@@ -1,9 +1,27 @@
-// Images of the key's public and private memory areas in the shared device
-// cache, block reads and writes, page erases, format and password change.
+// Images of the key's public and private memory areas, block reads and
+// writes, page erases, format and password change.
+//
+// The public image lives in the shared device cache; the private image only in
+// each context (shared memory must never hold private objects in clear).
+// Writers that do not share that cache (another cache namespace, another
+// machine, a change made while the key was unplugged) are found through the
+// storage change mark: the first four bytes of the key's auxiliary data, a
+// random value that every writer replaces before its first memory write of a
+// hold. The images remember the mark they were read or written at; the first
+// image use of a hold compares it with the key's and reads the areas again
+// when they differ. A format puts a fresh mark too, so a key that shows the
+// mark of the images is never one erased since. A key without auxiliary data
+// has its areas read again in every hold.
+#include <sys/random.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "device/DeviceInternal.h"
+#include "device/DeviceJournal.h"
+#include "support/ByteOrder.h"
 
 using namespace qvkdev;
 
@@ -14,16 +32,6 @@ constexpr uint32_t kPage = 1024;
 constexpr uint32_t kPrivateSize = 3072;
 constexpr uint32_t kAreaPublic = 0;
 constexpr uint32_t kAreaPrivate = 1;
-
-uint8_t* RecordImage(DeviceCacheRecord* r, uint32_t area)
-{
-    return area == kAreaPublic ? r->publicImage : r->privateImage;
-}
-
-uint32_t& RecordValid(DeviceCacheRecord* r, uint32_t area)
-{
-    return area == kAreaPublic ? r->publicImageValid : r->privateImageValid;
-}
 
 uint32_t AreaSize(const DeviceContext* c, uint32_t area)
 {
@@ -55,13 +63,12 @@ uint32_t ReadChunk(DeviceContext* c, uint32_t sent, uint8_t out[32])
     return r;
 }
 
-// Fills the record's image of the area from the key. The global mutex is held.
-uint32_t ReadAreaFromKey(DeviceContext* c, DeviceCacheRecord* record, uint32_t area)
+// Fills an image of the area from the key. The per-key mutex is held.
+uint32_t ReadAreaFromKey(DeviceContext* c, uint8_t* image, uint32_t area)
 {
     const uint32_t publicChunks = PublicAreaSize(c) / kChunk;
     const uint32_t first = area == kAreaPublic ? 0 : publicChunks;
     const uint32_t count = AreaSize(c, area) / kChunk;
-    uint8_t* image = RecordImage(record, area);
     bool loggedOutOnce = false;
     for (uint32_t chunk = first; chunk < first + count;) {
         const uint32_t sent = c->version == 1 ? chunk + 64 : chunk;
@@ -79,17 +86,94 @@ uint32_t ReadAreaFromKey(DeviceContext* c, DeviceCacheRecord* record, uint32_t a
         }
         return r;
     }
-    RecordValid(record, area) = 1;
     return 0;
 }
 
-// The global mutex must be held.
-void CopyImageToContext(DeviceContext* c, DeviceCacheRecord* record, uint32_t area)
+void DropPrivateCopy(DeviceContext* c)
 {
-    if (area == kAreaPublic)
-        std::memcpy(c->publicImage, record->publicImage, PublicAreaSize(c));
-    else
-        std::memcpy(c->privateImage, record->privateImage, kPrivateSize);
+    std::memset(c->privateImage, 0xFF, kPrivateSize);
+    c->privateCopyValid = 0;
+    c->privateCopyMark = 0;
+}
+
+// The global mutex is held.
+void DropPublicImage(DeviceContext* c, DeviceCacheRecord* record)
+{
+    record->publicImageValid = 0;
+    std::memset(record->publicImage, 0xFF, PublicAreaSize(c));
+    // The key's own keys may have changed along with its memory.
+    if (KeyCacheRecord* keys = FindKeyRecord(c->deviceId)) {
+        keys->signKeyParametersValid = 0;
+        keys->signPublicKeyValid = 0;
+        keys->agreementKeyParametersValid = 0;
+        keys->agreementPublicKeyValid = 0;
+    }
+}
+
+// Compares the key's storage mark with the one the images were taken at,
+// once per outermost hold, and drops the images that may not be the key's
+// content. Both mutexes are held.
+uint32_t CheckStorageMark(DeviceContext* c, DeviceCacheRecord* record)
+{
+    if (c->markChecked) return 0;
+    SessionShareRecord* share = SessionShareOf(record);
+    if (share == nullptr) return KEYERR_GENERAL_FAILURE;
+    uint8_t aux[DEVICE_AUX_RECORD_BYTES] = {};
+    int length = 0;
+    const uint32_t r = ReadAuxRecord(c, 0, aux, &length);
+    if (r != 0 && r != KEYERR_BAD_REQUEST) return r;
+    c->markSupported = r == 0 ? 1 : 0;
+    c->keyMark = r == 0 ? LoadLE32(aux) : 0;
+    if (!c->markSupported || share->storageMark != c->keyMark) {
+        DropPublicImage(c, record);
+        share->storageMark = c->keyMark;
+    }
+    if (!c->markSupported || c->privateCopyMark != c->keyMark) DropPrivateCopy(c);
+    c->markChecked = 1;
+    return 0;
+}
+
+uint32_t FreshMark(uint32_t old)
+{
+    uint32_t mark = 0;
+    for (uint32_t i = 0; i < 8 && (mark == 0 || mark == old); ++i) {
+        if (getrandom(&mark, sizeof(mark), 0) != static_cast<ssize_t>(sizeof(mark))) {
+            // No system generator: time and process still differ between writers.
+            const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+            mark = static_cast<uint32_t>(now ^ (now >> 32) ^ (static_cast<uint64_t>(getpid()) << 16)) + i;
+        }
+    }
+    return mark == 0 || mark == old ? old + 1 : mark;
+}
+
+// Before the first memory write or erase of a hold: brings the images up to
+// the key's content, then puts a new mark on the key, so that every other
+// cache sees the change (a write that dies halfway included). The per-key
+// mutex is held.
+uint32_t MoveStorageMark(DeviceContext* c)
+{
+    if (c->markMoved) return 0;
+    if (c->deviceId == 0) return KEYERR_GENERAL_FAILURE;
+    KeyAndCacheLock lock(c);
+    if (lock.status() != 0) return lock.status();
+    DeviceCacheRecord* record = FindDeviceRecord(c->deviceId);
+    if (record == nullptr) return KEYERR_GENERAL_FAILURE;
+    uint32_t r = CheckStorageMark(c, record);
+    if (r != 0) return r;
+    if (c->markSupported) {
+        const uint32_t old = c->keyMark;
+        const uint32_t mark = FreshMark(old);
+        uint8_t bytes[4];
+        StoreLE32(bytes, mark);
+        if ((r = WriteAuxData(c, bytes, sizeof(bytes))) != 0) return r;
+        c->keyMark = mark;
+        // The images are the key's content now (a dropped one is read again
+        // before use), and the writes of this hold patch them as they go.
+        SessionShareOf(record)->storageMark = mark;
+        if (c->privateCopyValid) c->privateCopyMark = mark;
+    }
+    c->markMoved = 1;
+    return 0;
 }
 
 // After the key accepted a write or erase: patch the shared image (and the
@@ -105,15 +189,12 @@ uint32_t PatchImage(DeviceContext* c, uint32_t area, uint32_t offset, uint32_t s
     uint32_t r = LoadMemoryImage(c, area);
     if (r != 0) return r;
     if (offset + size > AreaSize(c, area)) return KEYERR_BAD_ADDRESS;
-    uint8_t* image = RecordImage(record, area);
-    uint8_t* copy = (area == kAreaPublic ? c->publicImage : c->privateImage);
-    if (data != nullptr) {
-        std::memcpy(image + offset, data, size);
+    uint8_t* copy = area == kAreaPublic ? c->publicImage : c->privateImage;
+    if (data != nullptr)
         std::memcpy(copy + offset, data, size);
-    } else {
-        std::memset(image + offset, 0xFF, size);
+    else
         std::memset(copy + offset, 0xFF, size);
-    }
+    if (area == kAreaPublic) std::memcpy(record->publicImage + offset, copy + offset, size);
     return 0;
 }
 
@@ -143,16 +224,28 @@ uint32_t LoadMemoryImage(DeviceContext* context, uint32_t area)
     if (lock.status() != 0) return lock.status();
     DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
     if (record == nullptr) return KEYERR_GENERAL_FAILURE;
-    if (!RecordValid(record, area)) {
-        const uint32_t r = ReadAreaFromKey(context, record, area);
-        if (r != 0) return r;
+    uint32_t r = CheckStorageMark(context, record);
+    if (r != 0) return r;
+    if (area == kAreaPrivate) {
+        if (!context->privateCopyValid) {
+            if ((r = ReadAreaFromKey(context, context->privateImage, kAreaPrivate)) != 0) {
+                DropPrivateCopy(context);
+                return r;
+            }
+            context->privateCopyValid = 1;
+            context->privateCopyMark = context->keyMark;
+        }
+        return 0;
     }
-    CopyImageToContext(context, record, area);
-    if (area == kAreaPrivate) return 0;
+    if (!record->publicImageValid) {
+        if ((r = ReadAreaFromKey(context, record->publicImage, kAreaPublic)) != 0) return r;
+        record->publicImageValid = 1;
+    }
+    std::memcpy(context->publicImage, record->publicImage, PublicAreaSize(context));
     // Preload the key cache; a key without such a key is no failure.
     for (uint32_t (*load)(DeviceContext*, uint8_t*) :
          {LoadSignatureKeyParameters, LoadSignaturePublicKey, LoadAgreementKeyParameters, LoadAgreementPublicKey}) {
-        const uint32_t r = load(context, nullptr);
+        r = load(context, nullptr);
         if (r != 0 && r != KEYERR_NO_KEY) return r;
     }
     return 0;
@@ -161,14 +254,15 @@ uint32_t LoadMemoryImage(DeviceContext* context, uint32_t area)
 uint32_t InvalidateMemoryImage(DeviceContext* context, uint32_t area)
 {
     if (context->deviceId == 0 || !OpenSharedMemory()) return KEYERR_GENERAL_FAILURE;
+    if (area != kAreaPublic) {
+        DropPrivateCopy(context);
+        return 0;
+    }
     if (WaitGlobalMutex() != 0) return KEYERR_DEVICE_BUSY;
     uint32_t r = KEYERR_GENERAL_FAILURE;
     if (DeviceCacheRecord* record = FindDeviceRecord(context->deviceId)) {
-        RecordValid(record, area == kAreaPublic ? kAreaPublic : kAreaPrivate) = 0;
-        if (area == kAreaPublic)
-            std::memset(record->publicImage, 0xFF, PublicAreaSize(context));
-        else
-            std::memset(record->privateImage, 0xFF, kPrivateSize);
+        record->publicImageValid = 0;
+        std::memset(record->publicImage, 0xFF, PublicAreaSize(context));
         r = 0;
     }
     ReleaseGlobalMutex();
@@ -191,7 +285,7 @@ uint32_t ResetMemoryImages(DeviceContext* context, uint32_t area)
                 if (r != 0) break;
             }
         } else {
-            std::memset(record->privateImage, 0xFF, kPrivateSize);
+            std::memset(context->privateImage, 0xFF, kPrivateSize);
         }
     }
     ReleaseGlobalMutex();
@@ -233,7 +327,8 @@ uint32_t WriteMemoryBlock(DeviceContext* context, const uint8_t data[32], uint32
     // The number travels in one byte: a larger one would reach another block.
     if (sent > 0xFF) return KEYERR_BAD_PARAMETER;
     if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
-    uint32_t r = SendProtectedMemoryCommand(context, KEYCMD_WRITE_MEMORY, sent, data);
+    uint32_t r = MoveStorageMark(context);
+    if (r == 0) r = SendProtectedMemoryCommand(context, KEYCMD_WRITE_MEMORY, sent, data);
     ReleaseDeviceMutex(context);
     if (r != 0) return r;
 
@@ -249,7 +344,10 @@ uint32_t EraseMemoryPage(DeviceContext* context, uint32_t page)
 {
     const uint32_t sent = context->version == 1 ? page + 2 : page;
     if (sent > 0xFF) return KEYERR_BAD_PARAMETER;
-    uint32_t r = SendProtectedMemoryCommand(context, KEYCMD_ERASE_PAGE, sent, nullptr);
+    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
+    uint32_t r = MoveStorageMark(context);
+    if (r == 0) r = SendProtectedMemoryCommand(context, KEYCMD_ERASE_PAGE, sent, nullptr);
+    ReleaseDeviceMutex(context);
     if (r != 0) return r;
 
     const uint32_t publicPages = PublicAreaSize(context) / kPage;
@@ -293,6 +391,19 @@ uint32_t FormatDevice(DeviceContext* context, const char* newPassword)
     }
     r = ResetMemoryImages(context, kAreaPublic);
     if (r == 0) r = ResetMemoryImages(context, kAreaPrivate);
+    // The erased key gets a mark of its own: the images say what it holds,
+    // and a cache that saw the key before the format reads it again.
+    if (r == 0) {
+        context->markChecked = 1;
+        context->markMoved = 0;
+        context->markSupported = 1;
+        if (context->privateCopyValid) context->privateCopyMark = context->keyMark;
+        const uint32_t moved = MoveStorageMark(context);
+        if (moved == KEYERR_BAD_REQUEST)
+            context->markSupported = 0;
+        else
+            r = moved;
+    }
     if (r != 0) {
         InvalidateMemoryImage(context, kAreaPublic);
         InvalidateMemoryImage(context, kAreaPrivate);

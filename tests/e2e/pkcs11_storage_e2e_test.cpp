@@ -174,10 +174,7 @@ protected:
     std::unique_ptr<KeyRig> rig_;
 };
 
-// Disabled: the storage change mark that makes it pass is not on this branch
-// (see the branch history); without it the first program overwrites the
-// other's objects with its stale cache.
-TEST_F(Pkcs11StorageE2E, DISABLED_TwoCacheNamespacesInterleaveWritesAndEveryObjectSurvives)
+TEST_F(Pkcs11StorageE2E, TwoCacheNamespacesInterleaveWritesAndEveryObjectSurvives)
 {
     Program a("a"), b("b");
     // Both have read the (empty) areas into their caches before anyone writes.
@@ -197,7 +194,7 @@ TEST_F(Pkcs11StorageE2E, DISABLED_TwoCacheNamespacesInterleaveWritesAndEveryObje
     EXPECT_EQ(fresh.Ask("l"), all);
 }
 
-TEST_F(Pkcs11StorageE2E, DISABLED_AChangeMadeWhileTheKeyWasAwaySurvivesTheFirstProgramsNextWrite)
+TEST_F(Pkcs11StorageE2E, AChangeMadeWhileTheKeyWasAwaySurvivesTheFirstProgramsNextWrite)
 {
     Program a("a");
     ASSERT_EQ(a.Create("a1", false), "0");
