@@ -527,5 +527,35 @@ TEST_F(SessionTest, OldFormSaveAndRestoreLeaveTheContextAlone)
     EXPECT_EQ(RestoreSharedSession(a.get(), "pw", &scratch), 23u);
 }
 
+// Shared memory never holds the private area: a reader of it learns no
+// private object, and an image left there (by a process of an older build
+// that was killed) is wiped by the next open.
+TEST_F(SessionTest, ThePrivateAreaStaysOutOfSharedMemory)
+{
+    AddKey(411, 18, 0x200, "pw");
+    Context a = Open(411);
+    ASSERT_TRUE(a);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    const uint32_t firstPrivate = PublicAreaSize(a.get()) / 32;
+    uint8_t data[32], out[32];
+    std::memset(data, 0x5A, sizeof(data));
+    ASSERT_EQ(WriteMemoryBlock(a.get(), data, firstPrivate), 0u);
+    ASSERT_EQ(ReadMemoryBlock(a.get(), out, firstPrivate), 0u);
+    EXPECT_EQ(std::memcmp(out, data, 32), 0);
+    DeviceCacheRecord* r = Record(411);
+    EXPECT_TRUE(Zero(r->privateImage, sizeof(r->privateImage)));
+    EXPECT_EQ(r->privateImageValid, 0u);
+
+    std::memset(r->privateImage, 0x5A, sizeof(r->privateImage));
+    r->privateImageValid = 1;
+    Context b = Open(411);
+    ASSERT_TRUE(b);
+    EXPECT_TRUE(Zero(r->privateImage, sizeof(r->privateImage)));
+    EXPECT_EQ(r->privateImageValid, 0u);
+    // The logout leaves no private copy in the context either.
+    ASSERT_EQ(LogoutDevice(a.get()), 0u);
+    for (uint8_t byte : a->privateImage) ASSERT_EQ(byte, 0xFF);
+}
+
 }  // namespace
 }  // namespace devtest
