@@ -9,8 +9,9 @@
 // random value that every writer replaces before its first memory write of a
 // hold. The images remember the mark they were read or written at; the first
 // image use of a hold compares it with the key's and reads the areas again
-// when they differ. A key without auxiliary data, or without a mark yet, has
-// its areas read again in every hold.
+// when they differ. A format puts a fresh mark too, so a key that shows the
+// mark of the images is never one erased since. A key without auxiliary data
+// has its areas read again in every hold.
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -123,12 +124,11 @@ uint32_t CheckStorageMark(DeviceContext* c, DeviceCacheRecord* record)
     if (r != 0 && r != KEYERR_BAD_REQUEST) return r;
     c->markSupported = r == 0 ? 1 : 0;
     c->keyMark = r == 0 ? LoadLE32(aux) : 0;
-    const bool known = c->keyMark != 0;
-    if (!known || share->storageMark != c->keyMark) {
+    if (!c->markSupported || share->storageMark != c->keyMark) {
         DropPublicImage(c, record);
         share->storageMark = c->keyMark;
     }
-    if (!known || c->privateCopyMark != c->keyMark) DropPrivateCopy(c);
+    if (!c->markSupported || c->privateCopyMark != c->keyMark) DropPrivateCopy(c);
     c->markChecked = 1;
     return 0;
 }
@@ -167,10 +167,10 @@ uint32_t MoveStorageMark(DeviceContext* c)
         StoreLE32(bytes, mark);
         if ((r = WriteAuxData(c, bytes, sizeof(bytes))) != 0) return r;
         c->keyMark = mark;
-        // From here on the writes of this hold patch the images as they go.
-        SessionShareRecord* share = SessionShareOf(record);
-        share->storageMark = record->publicImageValid && old != 0 && share->storageMark == old ? mark : 0;
-        if (c->privateCopyValid && old != 0 && c->privateCopyMark == old) c->privateCopyMark = mark;
+        // The images are the key's content now (a dropped one is read again
+        // before use), and the writes of this hold patch them as they go.
+        SessionShareOf(record)->storageMark = mark;
+        if (c->privateCopyValid) c->privateCopyMark = mark;
     }
     c->markMoved = 1;
     return 0;
@@ -391,6 +391,19 @@ uint32_t FormatDevice(DeviceContext* context, const char* newPassword)
     }
     r = ResetMemoryImages(context, kAreaPublic);
     if (r == 0) r = ResetMemoryImages(context, kAreaPrivate);
+    // The erased key gets a mark of its own: the images say what it holds,
+    // and a cache that saw the key before the format reads it again.
+    if (r == 0) {
+        context->markChecked = 1;
+        context->markMoved = 0;
+        context->markSupported = 1;
+        if (context->privateCopyValid) context->privateCopyMark = context->keyMark;
+        const uint32_t moved = MoveStorageMark(context);
+        if (moved == KEYERR_BAD_REQUEST)
+            context->markSupported = 0;
+        else
+            r = moved;
+    }
     if (r != 0) {
         InvalidateMemoryImage(context, kAreaPublic);
         InvalidateMemoryImage(context, kAreaPrivate);

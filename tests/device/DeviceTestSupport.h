@@ -97,6 +97,15 @@ protected:
         }
         return out;
     }
+    // The same without the reads and writes of the storage change mark (the
+    // key's auxiliary data), which every hold of the key's memory makes.
+    static std::vector<int> KeyCommandsBesideTheMark(const std::string& reader)
+    {
+        std::vector<int> out;
+        for (int cmd : KeyCommands(reader))
+            if (cmd != KEYCMD_READ_AUX && cmd != KEYCMD_WRITE_AUX) out.push_back(cmd);
+        return out;
+    }
     static int Count(const std::vector<int>& commands, int command)
     {
         int n = 0;

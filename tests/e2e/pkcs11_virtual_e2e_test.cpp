@@ -304,6 +304,8 @@ RealAreas ReadRealAreas()
     PKCS11QuorKorvo7Q plain;
     RealAreas out;
     EXPECT_EQ(plain.Open(0), CKR_OK);
+    // The private area is read from the key itself, under a login of its own.
+    EXPECT_EQ(plain.Login(kPin.c_str(), static_cast<std::uint32_t>(kPin.size())), CKR_OK);
     out.publicArea = ReadArea(plain, 0);
     out.privateArea = ReadArea(plain, 1);
     std::uint8_t* image = nullptr;
