@@ -134,7 +134,7 @@ public:
         // Logged out, the layer cannot check an answer marked protected: it
         // takes one as a sign of another program's session on the key (logs
         // that out and asks again) or refuses it, never takes its content.
-        if (answer.size() >= blockBytes && answer[1] != 0 && !context_->loggedIn) refusal = true;
+        if (!genuine && answer.size() >= blockBytes && answer[1] != 0 && !context_->loggedIn) refusal = true;
         changed_ = true;
         if (!genuine && !refusal) allGenuine_ = false;
         if (!refusal) onlyRefusals_ = false;
