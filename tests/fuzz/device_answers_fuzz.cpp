@@ -131,6 +131,12 @@ public:
         // says busy, protected or not, only makes the layer ask again.
         if (answer.size() >= blockBytes && answer[2] == 0) genuine = true;
         if (answer.size() >= blockBytes && answer[2] == KEYERR_DEVICE_BUSY) refusal = true;
+        // Nor can a whole unprotected answer that refuses, whatever its status.
+        if (!genuine && answer.size() >= blockBytes && answer[1] == 0 && answer[2] != 0) refusal = true;
+        // Logged out, the layer cannot check an answer marked protected: it
+        // takes one as a sign of another program's session on the key (logs
+        // that out and asks again) or refuses it, never takes its content.
+        if (!genuine && answer.size() >= blockBytes && answer[1] != 0 && !context_->loggedIn) refusal = true;
         changed_ = true;
         if (!genuine && !refusal) allGenuine_ = false;
         if (!refusal) onlyRefusals_ = false;

@@ -149,6 +149,8 @@ protected:
         fs::create_directories(dir);
         const fs::path dist = fs::path(QVK_PKCS11_MODULE).parent_path();
         fs::copy_file(QVK_PKCS11_MODULE, dir / "pkcs11.qvk7q.so");
+        // The module links libwemu.so and finds it beside itself.
+        fs::copy_file(dist / "libwemu.so", dir / "libwemu.so");
         for (const std::string& name : companions) fs::copy_file(dist / name, dir / name);
         folders_.push_back(dir);
         return dir.string();
