@@ -150,7 +150,7 @@ TEST(VectorClearing, Gost34311LeavesNoStepKeys)
 // before it is read: that is the point.
 constexpr size_t kStackScan = 96 * 1024;
 
-__attribute__((noinline)) int FoundBelow(const std::vector<uint32_t>& words)
+[[maybe_unused]] __attribute__((noinline)) int FoundBelow(const std::vector<uint32_t>& words)
 {
     uint8_t area[kStackScan];
     __asm__ volatile("" : : "r"(area) : "memory");
@@ -165,7 +165,7 @@ __attribute__((noinline)) int FoundBelow(const std::vector<uint32_t>& words)
 
 // Zeroes the same area, so that what is found there afterwards was left by
 // the calls in between.
-__attribute__((noinline)) void ClearBelow()
+[[maybe_unused]] __attribute__((noinline)) void ClearBelow()
 {
     uint8_t area[kStackScan];
     explicit_bzero(area, sizeof area);
