@@ -679,12 +679,17 @@ QVK_VECTOR_TARGET void WideDecrypt(const Prepared& p, SlicedWork& w, uint8_t* da
 }
 
 // Batches (256 bytes) in one byte-sliced group of 64 blocks.
+//
+// The two batch runners below are kept out of line, as Prepare is: the
+// kernels spill whole-order round keys, and their frames must lie below the
+// bulk call's, where it scrubs, not in its own frame with the buffers.
 inline uint64_t SlicedBatches(uint32_t blockWords)
 {
     return 2 * blockWords;
 }
 
-QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, SlicedWork& w, uint32_t nb, uint8_t* data, uint64_t batches)
+__attribute__((noinline)) QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, SlicedWork& w, uint32_t nb,
+                                                                uint8_t* data, uint64_t batches)
 {
     const uint64_t per = SlicedBatches(nb), groups = batches / per;
     if (groups) {
@@ -702,7 +707,8 @@ QVK_VECTOR_TARGET void EncryptBatches(const Prepared& p, SlicedWork& w, uint32_t
     for (; batches; --batches, data += 256) EncryptGroup<1>(p, data, gather, scatter);
 }
 
-QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, SlicedWork& w, uint32_t nb, uint8_t* data, uint64_t batches)
+__attribute__((noinline)) QVK_VECTOR_TARGET void DecryptBatches(const Prepared& p, SlicedWork& w, uint32_t nb,
+                                                                uint8_t* data, uint64_t batches)
 {
     const uint64_t per = SlicedBatches(nb), groups = batches / per;
     if (groups) {
@@ -730,7 +736,11 @@ QVK_VECTOR_INLINE __m512i Repeat(const uint64_t* key, uint32_t blockWords)
     return v;
 }
 
-QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int rounds, Prepared& p)
+// Kept out of line: its working copies of the round keys (spilled registers,
+// the arrays that the key rearrangement goes through) then lie in a frame
+// below the bulk call's, which the call scrubs at its end.
+__attribute__((noinline)) QVK_VECTOR_TARGET void Prepare(const DSTU7624Context* ctx, bool decrypting, int rounds,
+                                                         Prepared& p)
 {
     const uint32_t nb = ctx->blockWords;
     const uint8_t* s = decrypting ? ctx->inverseSBoxes : ctx->sBoxes;

@@ -2,6 +2,7 @@
 // decryption, XTS) against the published examples and against the table code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "crypto/CpuFeatures.h"
@@ -56,9 +57,9 @@ TEST(Dstu7624Bulk, PublishedExamplesOnBothPaths)
             SCOPED_TRACE(testing::Message() << tc.blockBits << "/" << tc.key.size() * 8 << (vector ? " vector" : ""));
             auto c = Keyed(tc.blockBits, tc.key);
             ASSERT_TRUE(c);
-            // Five batches and a block (for 128-bit blocks one group of 64
-            // on the byte-sliced kernel, a batch and a block), each block the example.
-            const uint32_t blocks = 5 * 2048 / tc.blockBits + 1;
+            // One group of 64 blocks on the byte-sliced kernel, a batch and a
+            // block, each block the example.
+            const uint32_t blocks = 64 + 2048 / tc.blockBits + 1;
             Bytes data;
             for (uint32_t i = 0; i < blocks; ++i) data.insert(data.end(), tc.input.begin(), tc.input.end());
             ASSERT_EQ(1, DSTU7624EncryptECB(data.data(), blocks, c.get()));
@@ -100,10 +101,11 @@ TEST(Dstu7624Bulk, PathsAgreeOnRandomKeysAndLengths)
     for (const Variant& v : kVariants) {
         const uint32_t bytes = v.block / 8;
         const uint32_t batch = 2048 / v.block;
-        // 128-bit blocks also go 64 at a time (four batches): around those
-        // boundaries too.
-        for (uint32_t blocks : {1u, batch - 1, batch, batch + 1, 4 * batch - 1, 4 * batch, 4 * batch + 1, 5 * batch - 1,
-                                8 * batch + batch / 2, 17 * batch + 3, 41 * batch + 7}) {
+        // Every block size also goes 64 blocks at a time on the byte-sliced
+        // kernels: around those boundaries too.
+        for (uint32_t blocks :
+             {1u, batch - 1, batch, batch + 1, 4 * batch - 1, 4 * batch, 4 * batch + 1, 5 * batch - 1,
+              8 * batch + batch / 2, 17 * batch + 3, 41 * batch + 7, 63u, 64u, 65u, 128u + batch + 1}) {
             SCOPED_TRACE(testing::Message() << v.block << "/" << v.key << " blocks " << blocks);
             const Bytes key = Random(rng, v.key / 8), iv = Random(rng, bytes);
             const Bytes plain = Random(rng, size_t(blocks) * bytes);
@@ -171,6 +173,51 @@ TEST(Dstu7624Bulk, PathsAgreeOnRandomKeysAndLengths)
                 EXPECT_EQ(xtsBack.first, xtsBack.second) << bits;
             }
         }
+    }
+}
+
+// The sliced kernels take the context's own S-boxes (and their inverses),
+// not the standard's.
+TEST(Dstu7624Bulk, OtherSBoxesOnBothPaths)
+{
+    REQUIRE_VECTOR_FEATURES();
+    std::mt19937 rng(1024);
+    // Each S-box a random permutation of its own.
+    Bytes sboxes(1024);
+    for (int box = 0; box < 4; ++box) {
+        for (int i = 0; i < 256; ++i) sboxes[256 * box + i] = static_cast<uint8_t>(i);
+        std::shuffle(sboxes.begin() + 256 * box, sboxes.begin() + 256 * (box + 1), rng);
+    }
+    for (const Variant& v : kVariants) {
+        SCOPED_TRACE(testing::Message() << v.block << "/" << v.key);
+        const uint32_t bytes = v.block / 8, blocks = 64 + 2048 / v.block + 3;
+        const Bytes key = Random(rng, v.key / 8), iv = Random(rng, bytes), plain = Random(rng, blocks * bytes);
+        Bytes out[2], standard;
+        for (bool vector : {false, true}) {
+            VectorPath path(vector);
+            Context c(DSTU7624CreateContext());
+            ASSERT_TRUE(c);
+            ASSERT_EQ(1, DSTU7624SetParameter(c.get(), sboxes.data(), DSTU7624_SBOXES));
+            ASSERT_EQ(1, Set32(c.get(), v.block, DSTU7624_BLOCK_BITS));
+            ASSERT_EQ(1, Set32(c.get(), v.key, DSTU7624_KEY_BITS));
+            ASSERT_EQ(1, DSTU7624SetParameter(c.get(), key.data(), DSTU7624_KEY));
+            Bytes d = plain;
+            ASSERT_EQ(1, DSTU7624EncryptECB(d.data(), blocks, c.get()));
+            out[vector] = d;
+            ASSERT_EQ(1, DSTU7624DecryptECB(d.data(), blocks, c.get()));
+            EXPECT_EQ(d, plain) << (vector ? "vector" : "portable");
+            ASSERT_EQ(1, DSTU7624SetParameter(c.get(), iv.data(), DSTU7624_IV));
+            d = plain;
+            const uint64_t bits = uint64_t(blocks) * v.block;
+            ASSERT_EQ(1, DSTU7624EncryptCTR(d.data(), Lo(bits), Hi(bits), c.get()));
+            out[vector].insert(out[vector].end(), d.begin(), d.end());
+        }
+        EXPECT_EQ(out[0], out[1]);
+        // And they are not the standard S-boxes' results.
+        auto c = Keyed(v.block, key);
+        standard = plain;
+        ASSERT_EQ(1, DSTU7624EncryptECB(standard.data(), blocks, c.get()));
+        EXPECT_FALSE(std::equal(standard.begin(), standard.end(), out[1].begin()));
     }
 }
 
