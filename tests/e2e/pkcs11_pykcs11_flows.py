@@ -11,6 +11,7 @@ import ctypes
 import sys
 
 import PyKCS11
+from pykcs11_checks import check, failures, state
 from PyKCS11 import LowLevel
 
 CKM_DSTU7564_256 = 0x80420023
@@ -32,19 +33,6 @@ class DeriveParams(ctypes.Structure):
     _fields_ = [("kdf", ctypes.c_ulong), ("ulSharedDataLen", ctypes.c_ulong), ("pSharedData", ctypes.c_void_p),
                 ("ulPublicDataLen", ctypes.c_ulong), ("pPublicData", ctypes.c_void_p)]
 
-failures = []
-
-
-def check(what, condition, detail=""):
-    print(("ok   " if condition else "FAIL ") + what + (": " + str(detail) if detail and not condition else ""))
-    if not condition:
-        failures.append(what)
-
-
-def state(session):
-    """The session's state as its CKS_ number (PyKCS11 gives a number or a name, by version)."""
-    value = session.getSessionInfo().state
-    return PyKCS11.CKS[value] if isinstance(value, str) else value
 
 
 def not_offered(error):

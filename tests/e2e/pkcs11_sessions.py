@@ -9,20 +9,8 @@ per step ("ok ..." or "FAIL ..."); exit status 0 when nothing failed.
 import sys
 
 import PyKCS11
+from pykcs11_checks import check, failures, state
 
-failures = []
-
-
-def check(what, condition, detail=""):
-    print(("ok   " if condition else "FAIL ") + what + (": " + str(detail) if detail and not condition else ""))
-    if not condition:
-        failures.append(what)
-
-
-def state(session):
-    """The session's state as its CKS_ number (PyKCS11 gives a number or a name, by version)."""
-    value = session.getSessionInfo().state
-    return PyKCS11.CKS[value] if isinstance(value, str) else value
 
 
 def answer(call):
