@@ -2,6 +2,7 @@
 
 #include <immintrin.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -179,13 +180,27 @@ inline void XorBits(std::uint64_t* t, int pos, std::uint64_t v, int len)
     if (s != 0 && s + len > 64) t[w + 1] ^= v >> (64 - s);
 }
 
-thread_local FieldOperationCounts tCounts;
+// Plain globals rather than thread-local ones: the engine lives in libraries
+// that are loaded and unloaded at run time, where thread-local storage
+// outlives its library in some tools' eyes.
+std::atomic<bool> gCounting{false};
+std::atomic<std::uint64_t> gMultiplications{0}, gSquarings{0}, gInversions{0};
+
+inline void Count(std::atomic<std::uint64_t>& counter)
+{
+    if (gCounting.load(std::memory_order_relaxed)) counter.fetch_add(1, std::memory_order_relaxed);
+}
 
 }  // namespace
 
-FieldOperationCounts BinaryField::ThreadCounts()
+void BinaryField::CountOperations(bool on)
 {
-    return tCounts;
+    gCounting.store(on);
+}
+
+FieldOperationCounts BinaryField::Counts()
+{
+    return {gMultiplications.load(), gSquarings.load(), gInversions.load()};
 }
 
 bool BinaryField::Valid(int m, int k, int j, int l)
@@ -305,7 +320,7 @@ void BinaryField::Add(FieldElement& r, const FieldElement& a, const FieldElement
 
 void BinaryField::Mul(FieldElement& r, const FieldElement& a, const FieldElement& b) const
 {
-    ++tCounts.multiplications;
+    Count(gMultiplications);
     std::uint64_t t[2 * kFieldMaxWords];
     mul_(t, a.w, b.w);
     Reduce(t, r);
@@ -313,7 +328,7 @@ void BinaryField::Mul(FieldElement& r, const FieldElement& a, const FieldElement
 
 void BinaryField::Sqr(FieldElement& r, const FieldElement& a) const
 {
-    ++tCounts.squarings;
+    Count(gSquarings);
     std::uint64_t t[2 * kFieldMaxWords];
     sqr_(t, a.w);
     Reduce(t, r);
@@ -334,7 +349,7 @@ void BinaryField::SqrTimes(FieldElement& r, const FieldElement& a, int count) co
 // depend on m only.
 void BinaryField::Inv(FieldElement& r, const FieldElement& a) const
 {
-    ++tCounts.inversions;
+    Count(gInversions);
     const int target = m_ - 1;
     int top = 0;
     while ((target >> (top + 1)) != 0) ++top;

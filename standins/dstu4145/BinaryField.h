@@ -25,8 +25,9 @@ struct FieldElement {
     std::uint64_t w[kFieldMaxWords];
 };
 
-// Field operations a thread has run: tests read them to show that a
-// computation on a secret takes the same steps whatever the secret.
+// Field operations run while counting is on: tests read them to show that a
+// computation on a secret takes the same steps whatever the secret. Counting
+// is process-wide and off unless a test turns it on.
 struct FieldOperationCounts {
     std::uint64_t multiplications = 0, squarings = 0, inversions = 0;
     bool operator==(const FieldOperationCounts&) const = default;
@@ -34,7 +35,8 @@ struct FieldOperationCounts {
 
 class BinaryField {
 public:
-    static FieldOperationCounts ThreadCounts();
+    static void CountOperations(bool on);
+    static FieldOperationCounts Counts();
 
     // m > k > j > l > 0, or a trinomial with j = l = 0; m <= kFieldMaxDegree.
     // Valid() says whether the arguments make a field form this class

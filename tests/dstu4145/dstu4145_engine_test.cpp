@@ -764,22 +764,23 @@ TEST(Dstu4145ConstantTime, SecretScalarsTakeTheSameSteps)
         ASSERT_EQ(engine->Agree(dPeer, peer, warm), Result::Ok);  // the peer key's check, once
         const Bytes hash(32, 0x5A);
         std::vector<dstu4145::FieldOperationCounts> publicKey, agreement, signature;
+        dstu4145::BinaryField::CountOperations(true);
         for (const Bytes& k : scalars) {
             Bytes out, sig;
-            auto before = dstu4145::BinaryField::ThreadCounts();
+            auto before = dstu4145::BinaryField::Counts();
             ASSERT_EQ(engine->PublicFromPrivate(k, out), Result::Ok);
-            auto after = dstu4145::BinaryField::ThreadCounts();
+            auto after = dstu4145::BinaryField::Counts();
             publicKey.push_back({after.multiplications - before.multiplications, after.squarings - before.squarings,
                                  after.inversions - before.inversions});
-            before = dstu4145::BinaryField::ThreadCounts();
+            before = dstu4145::BinaryField::Counts();
             ASSERT_EQ(engine->Agree(k, peer, out), Result::Ok);
-            after = dstu4145::BinaryField::ThreadCounts();
+            after = dstu4145::BinaryField::Counts();
             agreement.push_back({after.multiplications - before.multiplications, after.squarings - before.squarings,
                                  after.inversions - before.inversions});
             // The same key signs with each scalar as its one-time value.
-            before = dstu4145::BinaryField::ThreadCounts();
+            before = dstu4145::BinaryField::Counts();
             ASSERT_EQ(engine->Sign(hash, dPeer, sig, k), Result::Ok);
-            after = dstu4145::BinaryField::ThreadCounts();
+            after = dstu4145::BinaryField::Counts();
             signature.push_back({after.multiplications - before.multiplications, after.squarings - before.squarings,
                                  after.inversions - before.inversions});
         }
@@ -789,6 +790,7 @@ TEST(Dstu4145ConstantTime, SecretScalarsTakeTheSameSteps)
             EXPECT_EQ(signature[i], signature[0]) << "m = " << pc.m << ", scalar " << i;
         }
         EXPECT_GT(publicKey[0].multiplications, 0u);
+        dstu4145::BinaryField::CountOperations(false);
     }
 }
 
