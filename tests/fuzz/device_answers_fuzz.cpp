@@ -65,7 +65,9 @@ std::vector<Operation> Operations()
          }},
         {"state", false, DEVICE_STATE_BYTES, false, none,
          [](DeviceContext* c, std::uint8_t* out) { return GetDeviceState(c, 0, out); }},
-        {"aux", false, DEVICE_AUX_RECORD_BYTES, true, none,
+        // Not a repeatable output: every writer moves the storage change mark
+        // kept in the first auxiliary record.
+        {"aux", false, DEVICE_AUX_RECORD_BYTES, false, none,
          [](DeviceContext* c, std::uint8_t* out) {
              int length = 0;
              return ReadAuxRecord(c, 0, out, &length);
