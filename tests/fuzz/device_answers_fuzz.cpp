@@ -162,6 +162,7 @@ private:
 };
 
 struct Key {
+    std::string reader;
     DeviceContext* context = nullptr;
     std::vector<Bytes> baselines;  // per operation, for the deterministic ones
 };
@@ -192,7 +193,7 @@ bool OpenKeys()
         config.version = versions[k];
         config.capability = versions[k] >= 18 ? 0x200 : 0;
         config.password = kPassword;
-        pd::AddKey(config);
+        g_keys[k].reader = pd::AddKey(config);
         DeviceContext* c = OpenDevice(config.serial);
         if (c == nullptr || AuthenticateDevice(c, kPassword) != 0) return false;
         const DeviceKeyParameters parameters = devtest::StandardParameters(0);
@@ -274,6 +275,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t which = (head >> 1) % ops.size();
     const Operation& op = ops[which];
     DeviceContext* c = key.context;
+    // The double and the tap keep every command and log line for the tests
+    // that look; nothing here does, and kept they would grow by some
+    // kilobytes an input.
+    pcsctap::Reset();
+    pd::ClearCommandLog(key.reader);
 
     auto mutator = std::make_shared<Mutator>(c, target, kind, in.Rest());
     op.prepare(c);
