@@ -78,7 +78,7 @@ function(cgintl_library target)
   list(JOIN names ";\n    " exported)
   set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
   file(WRITE ${script} "{\n  global:\n    ${exported};\n  local: *;\n};\n")
-  target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined -Wl,--version-script=${script})
+  target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL ${QVK_MODULE_NO_UNDEFINED} -Wl,--version-script=${script})
   set_target_properties(${target} PROPERTIES LINK_DEPENDS ${script})
 endfunction()
 
