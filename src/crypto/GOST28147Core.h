@@ -31,10 +31,22 @@ using qvkcrypto::Store64;
 #define GOST_DECRYPT_STEPS(R) GOST_K0_TO_K7(R) GOST_K7_TO_K0(R) GOST_K7_TO_K0(R) GOST_K7_TO_K0(R)
 #define GOST_MAC_STEPS(R) GOST_K0_TO_K7(R) GOST_K0_TO_K7(R)
 
+// An empty statement that holds v in a register of its own: the compiler
+// may not fold it into a longer chain of xors.
+#define GOST_KEEP(v) __asm__("" : "+r"(v))
+
+// A lone chain waits for each step: the lookups of bytes 0 and 3 (one
+// instruction to pick each) go into q first, those of bytes 1 and 2 (whose
+// picks take longer) are summed aside, so the step ends one xor after the
+// last load.
 #define GOST_STEP1(p, q, i)                                                                                            \
     {                                                                                                                  \
-        uint32_t x = p + k[i];                                                                                         \
-        q ^= GOST_F(t, x);                                                                                             \
+        const uint32_t x = p + k[i];                                                                                   \
+        uint32_t late = t[1][(x >> 8) & 0xFF] ^ t[2][(x >> 16) & 0xFF];                                                \
+        GOST_KEEP(late);                                                                                               \
+        uint32_t early = q ^ t[0][x & 0xFF] ^ t[3][x >> 24];                                                           \
+        GOST_KEEP(early);                                                                                              \
+        q = early ^ late;                                                                                              \
     }
 
 #define GOST_STEP2(p, q, i)                                                                                            \
@@ -59,8 +71,12 @@ using qvkcrypto::Store64;
 
 using Tables = const uint32_t (*)[256];
 
+// The single-block cycles run inside their callers' block loops, the halves
+// in registers from block to block.
+#define GOST_SERIAL inline __attribute__((always_inline))
+
 // 32-step encryption cycle on (n1, n2).
-inline void Encrypt(uint32_t& n1, uint32_t& n2, const uint32_t* k, Tables t)
+GOST_SERIAL void Encrypt(uint32_t& n1, uint32_t& n2, const uint32_t* k, Tables t)
 {
     uint32_t a = n1, b = n2;
     GOST_ENCRYPT_STEPS(GOST_STEP1)
@@ -68,7 +84,7 @@ inline void Encrypt(uint32_t& n1, uint32_t& n2, const uint32_t* k, Tables t)
     n2 = a;
 }
 
-inline void Decrypt(uint32_t& n1, uint32_t& n2, const uint32_t* k, Tables t)
+GOST_SERIAL void Decrypt(uint32_t& n1, uint32_t& n2, const uint32_t* k, Tables t)
 {
     uint32_t a = n1, b = n2;
     GOST_DECRYPT_STEPS(GOST_STEP1)
@@ -77,7 +93,7 @@ inline void Decrypt(uint32_t& n1, uint32_t& n2, const uint32_t* k, Tables t)
 }
 
 // 16-step cycle of the MAC mode; every step exchanges the halves.
-inline void Mac16(uint32_t& n1, uint32_t& n2, const uint32_t* k, Tables t)
+GOST_SERIAL void Mac16(uint32_t& n1, uint32_t& n2, const uint32_t* k, Tables t)
 {
     uint32_t a = n1, b = n2;
     GOST_MAC_STEPS(GOST_STEP1)

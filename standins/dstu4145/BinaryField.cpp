@@ -90,6 +90,44 @@ void SqrPortable(std::uint64_t* r, const std::uint64_t* a)
 
 #define QVK_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
 
+// The product of a and b (N words each, in the low halves) as 2N - 1
+// diagonals: diag[d] gathers the 128-bit products of the words i + j = d.
+// From three words on, Karatsuba: with a = a0 + x^H a1, the products a0 b0,
+// a1 b1 and (a0 + a1)(b0 + b1) give the middle part, 25 multiplications
+// instead of 49 at seven words. The diagonals add like the products they
+// stand for, so the parts combine by xors at shifted positions.
+template <int N>
+QVK_CLMUL_TARGET inline __attribute__((always_inline)) void ProductDiagonals(__m128i* diag, const __m128i* a,
+                                                                             const __m128i* b)
+{
+    if constexpr (N <= 2) {
+        for (int d = 0; d < 2 * N - 1; ++d) diag[d] = _mm_setzero_si128();
+        for (int i = 0; i < N; ++i)
+            for (int j = 0; j < N; ++j)
+                diag[i + j] = _mm_xor_si128(diag[i + j], _mm_clmulepi64_si128(a[i], b[j], 0x00));
+    } else {
+        constexpr int H = (N + 1) / 2, L = N - H;
+        __m128i sa[H], sb[H];
+        for (int i = 0; i < H; ++i) {
+            sa[i] = i < L ? _mm_xor_si128(a[i], a[H + i]) : a[i];
+            sb[i] = i < L ? _mm_xor_si128(b[i], b[H + i]) : b[i];
+        }
+        __m128i low[2 * H - 1], middle[2 * H - 1], high[2 * L - 1];
+        ProductDiagonals<H>(low, a, b);
+        ProductDiagonals<H>(middle, sa, sb);
+        ProductDiagonals<L>(high, a + H, b + H);
+        for (int d = 0; d < 2 * N - 1; ++d) diag[d] = _mm_setzero_si128();
+        for (int d = 0; d < 2 * H - 1; ++d) {
+            diag[d] = _mm_xor_si128(diag[d], low[d]);
+            diag[d + H] = _mm_xor_si128(diag[d + H], _mm_xor_si128(middle[d], low[d]));
+        }
+        for (int d = 0; d < 2 * L - 1; ++d) {
+            diag[d + H] = _mm_xor_si128(diag[d + H], high[d]);
+            diag[d + 2 * H] = _mm_xor_si128(diag[d + 2 * H], high[d]);
+        }
+    }
+}
+
 // Products of one diagonal (i + j = d) are gathered in one register before
 // they are split over their two words.
 template <int N>
@@ -101,9 +139,7 @@ QVK_CLMUL_TARGET void MulClmul(std::uint64_t* r, const std::uint64_t* a, const s
         vb[i] = _mm_cvtsi64_si128(static_cast<long long>(b[i]));
     }
     __m128i diag[2 * N - 1];
-    for (int d = 0; d < 2 * N - 1; ++d) diag[d] = _mm_setzero_si128();
-    for (int i = 0; i < N; ++i)
-        for (int j = 0; j < N; ++j) diag[i + j] = _mm_xor_si128(diag[i + j], _mm_clmulepi64_si128(va[i], vb[j], 0x00));
+    ProductDiagonals<N>(diag, va, vb);
     r[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(diag[0]));
     for (int d = 1; d < 2 * N - 1; ++d)
         r[d] = static_cast<std::uint64_t>(_mm_extract_epi64(diag[d - 1], 1) ^ _mm_cvtsi128_si64(diag[d]));
@@ -163,6 +199,59 @@ void PickReduce(void (*&reduce)(std::uint64_t*, std::uint64_t*, int, const int*,
 {
     reduce = ReduceWords<N>;
 }
+
+// The same folding for one field polynomial known when compiling: the shifts
+// and word positions are constants and the product stays in registers, where
+// the general loop goes through memory word by word (most of a
+// multiplication's time on the larger fields).
+template <int M, int K, int J, int L>
+void ReduceFixed(std::uint64_t* t, std::uint64_t* r, int, const int*, int)
+{
+    constexpr int N = (M + 63) / 64, top = M >> 6, rest = M & 63;
+    constexpr bool trinomial = J == 0;
+    constexpr int count = trinomial ? 2 : 4;
+    constexpr int terms[4] = {K, trinomial ? 0 : J, trinomial ? 0 : L, 0};
+    static_assert(M - K >= 64, "each word folds below itself");
+    std::uint64_t w[2 * N];
+#pragma GCC unroll 20
+    for (int i = 0; i < 2 * N; ++i) w[i] = t[i];
+#pragma GCC unroll 20
+    for (int i = 2 * N - 1; i > top; --i) {
+        const std::uint64_t v = w[i];
+#pragma GCC unroll 4
+        for (int e = 0; e < count; ++e) {
+            const int off = 64 * i - M + terms[e];
+            const int at = off >> 6, shift = off & 63;
+            w[at] ^= v << shift;
+            if (shift != 0) w[at + 1] ^= v >> (64 - shift);
+        }
+    }
+    if constexpr (rest != 0) {
+        const std::uint64_t v = w[top] >> rest;
+        w[top] &= (std::uint64_t(1) << rest) - 1;
+#pragma GCC unroll 4
+        for (int e = 0; e < count; ++e) {
+            const int at = terms[e] >> 6, shift = terms[e] & 63;
+            w[at] ^= v << shift;
+            if (shift != 0) w[at + 1] ^= v >> (64 - shift);
+        }
+    }
+#pragma GCC unroll 10
+    for (int i = 0; i < N; ++i) r[i] = w[i];
+}
+
+// The polynomials of the standard curves, each with its own folding.
+struct FixedReduction {
+    int m, k, j, l;
+    void (*reduce)(std::uint64_t*, std::uint64_t*, int, const int*, int);
+};
+constexpr FixedReduction kFixedReductions[] = {
+    {163, 7, 6, 3, ReduceFixed<163, 7, 6, 3>},   {167, 6, 0, 0, ReduceFixed<167, 6, 0, 0>},
+    {173, 10, 2, 1, ReduceFixed<173, 10, 2, 1>}, {179, 4, 2, 1, ReduceFixed<179, 4, 2, 1>},
+    {191, 9, 0, 0, ReduceFixed<191, 9, 0, 0>},   {233, 9, 4, 1, ReduceFixed<233, 9, 4, 1>},
+    {257, 12, 0, 0, ReduceFixed<257, 12, 0, 0>}, {307, 8, 4, 2, ReduceFixed<307, 8, 4, 2>},
+    {367, 21, 0, 0, ReduceFixed<367, 21, 0, 0>}, {431, 5, 3, 1, ReduceFixed<431, 5, 3, 1>},
+};
 
 // Bits [pos, pos + len) of t, len <= 64.
 inline std::uint64_t GetBits(const std::uint64_t* t, int pos, int len)
@@ -265,6 +354,10 @@ void BinaryField::Choose(bool clmul)
     static constexpr Picker kPickers[kFieldMaxWords] = {PickAll<1>, PickAll<2>, PickAll<3>, PickAll<4>, PickAll<5>,
                                                         PickAll<6>, PickAll<7>, PickAll<8>, PickAll<9>, PickAll<10>};
     kPickers[words_ - 1](clmul, mul_, sqr_, reduce_);
+    for (const FixedReduction& f : kFixedReductions) {
+        const int j = termCount_ == 4 ? terms_[1] : 0, l = termCount_ == 4 ? terms_[2] : 0;
+        if (f.m == m_ && f.k == terms_[0] && f.j == j && f.l == l) reduce_ = f.reduce;
+    }
     // Word-wise folding needs every term at least a word below m.
     if (m_ - terms_[0] < 64) reduce_ = nullptr;
 }

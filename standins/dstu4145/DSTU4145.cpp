@@ -493,37 +493,38 @@ struct Engine::State {
         OPENSSL_cleanse(k2, sizeof k2);
     }
 
-    // k P for k in [1, n - 1] (a secret or not) and P of order n with x != 0.
+    // The ladder's two points for k in [1, n - 1] (a secret or not), run on
+    // k's fixed-length form; the points and that form are wiped when the run
+    // goes out of scope.
+    struct LadderRun {
+        FieldElement x1, z1, x2, z2;
+        LadderRun(const State& s, const FieldElement& x, const std::uint64_t* k)
+        {
+            std::uint64_t fixed[kScalarWords];
+            s.FixedLength(k, fixed);
+            s.Ladder(x, fixed, s.nBits + 1, x1, z1, x2, z2);
+            OPENSSL_cleanse(fixed, sizeof fixed);
+        }
+        ~LadderRun() { OPENSSL_cleanse(this, sizeof *this); }
+        LadderRun(const LadderRun&) = delete;
+        LadderRun& operator=(const LadderRun&) = delete;
+    };
+
+    // k P for P of order n with x != 0.
     Affine Multiply(const Affine& p, const std::uint64_t* k) const
     {
-        std::uint64_t fixed[kScalarWords];
-        FixedLength(k, fixed);
-        FieldElement x1, z1, x2, z2;
-        Ladder(p.x, fixed, nBits + 1, x1, z1, x2, z2);
-        Affine out = Recover(p, x1, z1, x2, z2);
-        OPENSSL_cleanse(fixed, sizeof fixed);
-        OPENSSL_cleanse(&x1, sizeof x1);
-        OPENSSL_cleanse(&z1, sizeof z1);
-        OPENSSL_cleanse(&x2, sizeof x2);
-        OPENSSL_cleanse(&z2, sizeof z2);
-        return out;
+        const LadderRun run(*this, p.x, k);
+        return Recover(p, run.x1, run.z1, run.x2, run.z2);
     }
 
     // x(k P) alone: one inversion, no y.
     bool MultiplyX(const Affine& p, const std::uint64_t* k, FieldElement& x) const
     {
-        std::uint64_t fixed[kScalarWords];
-        FixedLength(k, fixed);
-        FieldElement x1, z1, x2, z2, inv;
-        Ladder(p.x, fixed, nBits + 1, x1, z1, x2, z2);
-        const bool finite = !F().IsZero(z1);
-        F().Inv(inv, z1);
-        F().Mul(x, x1, inv);
-        OPENSSL_cleanse(fixed, sizeof fixed);
-        OPENSSL_cleanse(&x1, sizeof x1);
-        OPENSSL_cleanse(&z1, sizeof z1);
-        OPENSSL_cleanse(&x2, sizeof x2);
-        OPENSSL_cleanse(&z2, sizeof z2);
+        const LadderRun run(*this, p.x, k);
+        FieldElement inv;
+        const bool finite = !F().IsZero(run.z1);
+        F().Inv(inv, run.z1);
+        F().Mul(x, run.x1, inv);
         return finite;
     }
 
