@@ -249,7 +249,7 @@ ReaderAnswer AskReader(DeviceContext* c, uint32_t ordinal, uint32_t serial, bool
     return r == KEYERR_DEVICE_BUSY ? ReaderAnswer::Busy : ReaderAnswer::Other;
 }
 
-// More readers of the model than the reader list can name.
+// The most readers of the model one reader list can name.
 constexpr uint32_t kModelReadersMax = kReaderListSize / (QVK_READER_PREFIX_LENGTH + 1);
 
 // Leaves c connected to the key with this serial. A key that does not answer
