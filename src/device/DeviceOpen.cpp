@@ -187,10 +187,11 @@ uint32_t GetSerialByOrdinal(uint32_t ordinal, uint32_t* serial)
 
 namespace {
 
-// A busy or not-ready key is asked again every 10 ms, within the budget. A
-// key still not ready when the budget ends is a failure (24), or, for a
-// caller that wants the state as it stands, the answer itself.
-uint32_t QueryInfo(DeviceContext* context, DeviceInfo* info, bool notReadyIsAnswer)
+// A busy or not-ready key is asked again every 10 ms, within the budget
+// (unless the caller wants one answer only). A key still not ready when the
+// budget ends is a failure (24), or, for a caller that wants the state as it
+// stands, the answer itself.
+uint32_t QueryInfo(DeviceContext* context, DeviceInfo* info, bool notReadyIsAnswer, bool patient = true)
 {
     RetryBudget budget;
     for (;;) {
@@ -199,7 +200,7 @@ uint32_t QueryInfo(DeviceContext* context, DeviceInfo* info, bool notReadyIsAnsw
         uint32_t r = ExchangeBlock(context, &block);
         if (r == 0) r = block.status();
         if (r == KEYERR_DEVICE_BUSY) {
-            if (budget.PauseAndContinue()) continue;
+            if (patient && budget.PauseAndContinue()) continue;
             return KEYERR_DEVICE_BUSY;
         }
         if (r != 0) return r;
@@ -207,12 +208,84 @@ uint32_t QueryInfo(DeviceContext* context, DeviceInfo* info, bool notReadyIsAnsw
         DeviceInfo got;
         std::memcpy(&got, block.data, sizeof(got));
         if (got.state & kStateNotReady) {
-            if (budget.PauseAndContinue()) continue;
+            if (patient && budget.PauseAndContinue()) continue;
             if (!notReadyIsAnswer) return KEYERR_DEVICE_BUSY;
         }
         if (info != nullptr) *info = got;
         return 0;
     }
+}
+
+// The device information at a glance: a key whose mutex another holder has,
+// or that answers busy or not ready, answers 24 at once.
+uint32_t GlanceInfo(DeviceContext* context, DeviceInfo* info)
+{
+    const DWORD waited = context->deviceMutex == nullptr ? WAIT_FAILED : WaitForSingleObject(context->deviceMutex, 0);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return KEYERR_DEVICE_BUSY;
+    const uint32_t r = QueryInfo(context, info, false, false);
+    ReleaseMutex(context->deviceMutex);
+    return r;
+}
+
+enum class ReaderAnswer { Sought, Other, Busy, NoSuchReader };
+
+// Connects the n-th reader of the model into c and asks its key who it is; c
+// stays connected only to the key sought.
+ReaderAnswer AskReader(DeviceContext* c, uint32_t ordinal, uint32_t serial, bool patient, DeviceInfo* info)
+{
+    std::memset(c, 0, sizeof(*c));
+    c->deviceId = serial;
+    char mutexName[kMutexNameSize];
+    intptr_t card = 0, pcscContext = 0;
+    const ConnectOutcome o = ConnectNthReader(ordinal, mutexName, sizeof(mutexName), &pcscContext, &card);
+    if (o == ConnectOutcome::NoSuchReader) return ReaderAnswer::NoSuchReader;
+    if (o == ConnectOutcome::ConnectFailed) return ReaderAnswer::Other;
+    c->cardHandle = card;
+    c->pcscContext = pcscContext;
+    c->deviceMutex = OpenDeviceMutex(mutexName);
+    const uint32_t r = patient ? QueryDeviceInfo(c, info) : GlanceInfo(c, info);
+    if (r == 0 && info->serial == serial) return ReaderAnswer::Sought;
+    DropConnection(c);
+    return r == KEYERR_DEVICE_BUSY ? ReaderAnswer::Busy : ReaderAnswer::Other;
+}
+
+// The most readers of the model one reader list can name.
+constexpr uint32_t kModelReadersMax = kReaderListSize / (QVK_READER_PREFIX_LENGTH + 1);
+
+// Leaves c connected to the key with this serial. A key that does not answer
+// at once (busy, not ready, or in another holder's hands) is passed over at
+// first, so it costs the keys behind it no wait; the passed-over ones are
+// waited for afterwards, in reader order.
+bool ConnectKeyBySerial(DeviceContext* c, uint32_t serial, DeviceInfo* info)
+{
+    uint32_t passedOver[kModelReadersMax];
+    uint32_t passed = 0;
+    for (uint32_t ordinal = 0;; ++ordinal) {
+        const ReaderAnswer a = AskReader(c, ordinal, serial, false, info);
+        if (a == ReaderAnswer::Sought) return true;
+        if (a == ReaderAnswer::NoSuchReader) break;
+        if (a == ReaderAnswer::Busy && passed < kModelReadersMax) passedOver[passed++] = ordinal;
+    }
+    for (uint32_t i = 0; i < passed; ++i)
+        if (AskReader(c, passedOver[i], serial, true, info) == ReaderAnswer::Sought) return true;
+    return false;
+}
+
+// Connects c to a borrowed connection and reads its key's information.
+bool ConnectBorrowed(DeviceContext* c, const BorrowedHandlePair& pair, DeviceInfo* info)
+{
+    char mutexName[kMutexNameSize];
+    if (pair.cardHandle == 0 || !BorrowedMutexName(pair.cardHandle, mutexName, sizeof(mutexName))) return false;
+    c->cardHandle = pair.cardHandle;
+    c->pcscContext = pair.pcscContext;
+    c->borrowed = 1;  // never disconnect the caller's connection, even on failure
+    c->deviceMutex = OpenDeviceMutex(mutexName);
+    if (QueryDeviceInfo(c, info) != 0) {
+        DropConnection(c);
+        return false;
+    }
+    c->deviceId = info->serial;
+    return true;
 }
 
 }  // namespace
@@ -236,62 +309,27 @@ DeviceContext* OpenDevice(uint32_t deviceId)
     if (c == nullptr) return nullptr;
     BorrowedHandlePair pair{};
     const bool borrowed = IsBorrowedIdInUse(deviceId, &pair);
-    char mutexName[kMutexNameSize];
     DeviceInfo info{};
-    for (uint32_t ordinal = 0;; ++ordinal) {
-        std::memset(c, 0, sizeof(*c));
-        c->deviceId = deviceId;
-        if (borrowed) {
-            if (pair.cardHandle == 0 || !BorrowedMutexName(pair.cardHandle, mutexName, sizeof(mutexName))) {
-                FreeContext(c);
-                return nullptr;
-            }
-            c->cardHandle = pair.cardHandle;
-            c->pcscContext = pair.pcscContext;
-            c->borrowed = 1;  // never disconnect the caller's connection, even on failure
-        } else {
-            intptr_t card = 0, pcscContext = 0;
-            const ConnectOutcome o = ConnectNthReader(ordinal, mutexName, sizeof(mutexName), &pcscContext, &card);
-            if (o == ConnectOutcome::ConnectFailed) continue;  // try the next reader of the model
-            if (o == ConnectOutcome::NoSuchReader) {
-                FreeContext(c);
-                return nullptr;
-            }
-            c->cardHandle = card;
-            c->pcscContext = pcscContext;
-        }
-        c->deviceMutex = OpenDeviceMutex(mutexName);
-        c->loggedIn = 0;
-
-        if (QueryDeviceInfo(c, &info) != 0) {
-            DropConnection(c);
-            if (borrowed) break;
-            continue;
-        }
-        c->version = info.version;
-        if (borrowed) {
-            c->deviceId = info.serial;
-        } else if (info.serial != deviceId) {
-            DropConnection(c);
-            continue;
-        }
-        c->capabilities = info.capabilities == 0xFFFFFFFFu ? 0 : info.capabilities;
-        bool opened = c->deviceId != 0 && ClaimDeviceRecord(c->deviceId);
-        if (opened && LoadMemoryImage(c, 0) != 0) {
-            ReleaseDeviceCache(&c->deviceId);
-            opened = false;
-        }
-        if (!opened) {
-            DropConnection(c);
-            FreeContext(c);
-            return nullptr;
-        }
-        SyncDeviceClock(c);
-        c->borrowed = borrowed ? 1 : 0;
-        return c;
+    if (!(borrowed ? ConnectBorrowed(c, pair, &info) : ConnectKeyBySerial(c, deviceId, &info))) {
+        FreeContext(c);
+        return nullptr;
     }
-    FreeContext(c);
-    return nullptr;
+    c->loggedIn = 0;
+    c->version = info.version;
+    c->capabilities = info.capabilities == 0xFFFFFFFFu ? 0 : info.capabilities;
+    bool opened = c->deviceId != 0 && ClaimDeviceRecord(c->deviceId);
+    if (opened && LoadMemoryImage(c, 0) != 0) {
+        ReleaseDeviceCache(&c->deviceId);
+        opened = false;
+    }
+    if (!opened) {
+        DropConnection(c);
+        FreeContext(c);
+        return nullptr;
+    }
+    SyncDeviceClock(c);
+    c->borrowed = borrowed ? 1 : 0;
+    return c;
 }
 
 uint32_t OpenDeviceHandle(uint32_t deviceId, DeviceContext** context)

@@ -44,7 +44,7 @@ CK_RV PKCS11Session::Open(CK_FLAGS flags)
     PKCS11TokenManager* manager = nullptr;
     CK_RV rv;
     if ((rv = GetEntity(&entity)) != CKR_OK || (rv = entity->GetTokenManagerPool(&pool)) != CKR_OK ||
-        (rv = pool->Acquire(slotId_, &manager)) != CKR_OK)
+        (rv = pool->Acquire(slotId_, &manager, PKCS11TokenManagerPool::Borrower::Session)) != CKR_OK)
         return rv;
     rv = [&]() -> CK_RV {
         PKCS11Token* token = nullptr;
@@ -70,7 +70,7 @@ CK_RV PKCS11Session::Open(CK_FLAGS flags)
         tokenManager_ = manager;
         return CKR_OK;
     }();
-    if (rv != CKR_OK) pool->Release(manager);
+    if (rv != CKR_OK) pool->Release(manager, PKCS11TokenManagerPool::Borrower::Session);
     return rv;
 }
 
@@ -97,7 +97,7 @@ CK_RV PKCS11Session::ReleaseToken()
         const CK_RV closed = connector->Close();
         if (rv == CKR_OK) rv = closed;
     }
-    pool->Release(manager);
+    pool->Release(manager, PKCS11TokenManagerPool::Borrower::Session);
     return rv;
 }
 
@@ -171,6 +171,13 @@ CK_RV PKCS11Session::Login(CK_USER_TYPE userType, const CK_UTF8CHAR* pin, CK_ULO
     }
     const char* text = reinterpret_cast<const char*>(pin);
     const auto length = static_cast<std::uint32_t>(pinLength);
+    // The token's lock from the look at the login state to the count of this
+    // login: two threads logging one session in at once would otherwise both
+    // find it logged out, and the second would join the first's login.
+    PKCS11Token* token = nullptr;
+    if ((rv = manager->GetToken(&token)) != CKR_OK) return rv;
+    PKCS11LockGuard tokenLock(*token);
+    if (tokenLock.Result() != CKR_OK) return tokenLock.Result();
     if (connector->IsLoggedIn()) {
         const CK_BYTE current = connector->GetUserType();
         if ((userType == CKU_USER && current == CKU_SO) || (userType == CKU_SO && current == CKU_USER))

@@ -372,12 +372,14 @@ PKCS11TokenManagerPool::PKCS11TokenManagerPool(std::uint32_t capacity)
     managers_.reset(new (std::nothrow) PKCS11TokenManager*[capacity]());
     tokens_.reset(new (std::nothrow) PKCS11Token*[capacity]());
     useCounts_.reset(new (std::nothrow) std::uint32_t[capacity]());
-    if (managers_ && tokens_ && useCounts_) {
+    sessionHeld_.reset(new (std::nothrow) bool[capacity]());
+    if (managers_ && tokens_ && useCounts_ && sessionHeld_) {
         capacity_ = capacity;
     } else {
         managers_.reset();
         tokens_.reset();
         useCounts_.reset();
+        sessionHeld_.reset();
     }
 }
 
@@ -396,8 +398,9 @@ PKCS11TokenManagerPool::~PKCS11TokenManagerPool()
     for (std::uint32_t i = 0; i < capacity_; ++i) delete tokens_[i];
 }
 
-CK_RV PKCS11TokenManagerPool::Acquire(std::uint32_t slotId, PKCS11TokenManager** manager)
+CK_RV PKCS11TokenManagerPool::Acquire(std::uint32_t slotId, PKCS11TokenManager** manager, Borrower borrower)
 {
+    const bool forSession = borrower == Borrower::Session;
     if (manager == nullptr) return CKR_ARGUMENTS_BAD;
     if (capacity_ == 0) return CKR_HOST_MEMORY;
     std::uint32_t chosen = capacity_;
@@ -406,7 +409,10 @@ CK_RV PKCS11TokenManagerPool::Acquire(std::uint32_t slotId, PKCS11TokenManager**
         PKCS11LockGuard lock(*this);
         if (lock.Result() != CKR_OK) return lock.Result();
         for (std::uint32_t i = 0; i < capacity_; ++i) {
-            const bool fits = tokens_[i] == nullptr || tokens_[i]->GetSlotId() == slotId;
+            // Two sessions on one entry would share one login: past the last
+            // free entry a session is refused instead.
+            const bool fits =
+                (tokens_[i] == nullptr || tokens_[i]->GetSlotId() == slotId) && !(forSession && sessionHeld_[i]);
             if (fits && (chosen == capacity_ || useCounts_[i] < useCounts_[chosen])) chosen = i;
         }
         if (chosen == capacity_) return CKR_SESSION_COUNT;
@@ -420,6 +426,7 @@ CK_RV PKCS11TokenManagerPool::Acquire(std::uint32_t slotId, PKCS11TokenManager**
             }
         }
         ++useCounts_[chosen];
+        if (forSession) sessionHeld_[chosen] = true;
         made = managers_[chosen];
     }
     PKCS11Token* token = tokens_[chosen];
@@ -434,16 +441,14 @@ CK_RV PKCS11TokenManagerPool::Acquire(std::uint32_t slotId, PKCS11TokenManager**
             *manager = made;
             return CKR_OK;
         }
-        PKCS11LockGuard lock(*this);
-        if (useCounts_[chosen] > 0) --useCounts_[chosen];
+        Release(made, borrower);
         return rv;
     }
-    PKCS11LockGuard lock(*this);
-    if (useCounts_[chosen] > 0) --useCounts_[chosen];
+    Release(made, borrower);
     return tokenLock.Result();
 }
 
-CK_RV PKCS11TokenManagerPool::Release(PKCS11TokenManager* manager)
+CK_RV PKCS11TokenManagerPool::Release(PKCS11TokenManager* manager, Borrower borrower)
 {
     if (capacity_ == 0) return CKR_HOST_MEMORY;
     PKCS11LockGuard lock(*this);
@@ -451,6 +456,7 @@ CK_RV PKCS11TokenManagerPool::Release(PKCS11TokenManager* manager)
     for (std::uint32_t i = 0; i < capacity_; ++i) {
         if (managers_[i] == manager) {
             if (useCounts_[i] > 0) --useCounts_[i];
+            if (borrower == Borrower::Session) sessionHeld_[i] = false;
             break;
         }
     }

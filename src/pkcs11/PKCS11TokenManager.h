@@ -73,16 +73,21 @@ public:
     explicit PKCS11TokenManagerPool(std::uint32_t capacity);
     ~PKCS11TokenManagerPool() override;
 
+    // A session keeps its entry to itself for its life (its login state lives
+    // there); a short look at the token may share an entry with anyone.
+    enum class Borrower { Look, Session };
     // The entry of the slot with the fewest borrowers (a fresh one before one
-    // already lent out); CKR_SESSION_COUNT when none is left.
-    CK_RV Acquire(std::uint32_t slotId, PKCS11TokenManager** manager);
-    CK_RV Release(PKCS11TokenManager* manager);
+    // already lent out), for a session one that no other session holds;
+    // CKR_SESSION_COUNT when none is left.
+    CK_RV Acquire(std::uint32_t slotId, PKCS11TokenManager** manager, Borrower borrower = Borrower::Look);
+    CK_RV Release(PKCS11TokenManager* manager, Borrower borrower = Borrower::Look);
     CK_RV ReleaseOtherDevices(std::uint32_t slotId, PKCS11Device* spare);
 
 private:
     std::unique_ptr<PKCS11TokenManager*[]> managers_;
     std::unique_ptr<PKCS11Token*[]> tokens_;
     std::unique_ptr<std::uint32_t[]> useCounts_;
+    std::unique_ptr<bool[]> sessionHeld_;
     std::uint32_t capacity_ = 0;
 };
 

@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <thread>
+#include <vector>
 
 #include "DeviceTestSupport.h"
 #include "wemu.h"
@@ -69,6 +72,68 @@ TEST_F(OpenTest, OpenBySerialGoesOnPastAReaderThatFailsToConnect)
     Context c = Open(312);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->deviceId, 312u);
+}
+
+// A key in front that does not answer at once costs the open of a key behind
+// it no wait: it is asked once, passed over, and waited for only when no
+// other reader holds the key sought.
+TEST_F(OpenTest, OpenBySerialPassesOverAKeyInFrontThatDoesNotAnswerAtOnce)
+{
+    const struct {
+        const char* fault;
+        void (*set)(keyemu::Faults&, bool);
+    } faults[] = {
+        {"busy", [](keyemu::Faults& f, bool on) { f.busy = on; }},
+        {"not ready", [](keyemu::Faults& f, bool on) { f.notReady = on; }},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.fault);
+        pd::ResetAll();
+        const std::string front = AddKey(341);
+        AddKey(342);
+        fault.set(pd::GetKey(front)->faults(), true);
+        Context c = Open(342);
+        ASSERT_TRUE(c);
+        EXPECT_EQ(c->deviceId, 342u);
+        EXPECT_EQ(KeyCommands(front), std::vector<int>{KEYCMD_GET_DEVICE_INFO}) << "asked once, not waited for";
+
+        // The key in front itself is still waited for while it is busy.
+        fault.set(pd::GetKey(front)->faults(), false);
+        pd::GetKey(front)->faults().busyAnswers = 3;
+        pd::ClearCommandLog(front);
+        Context f = Open(341);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->deviceId, 341u);
+    }
+}
+
+// The same for a key in front whose mutex another thread holds: the key
+// behind opens while it is still held.
+TEST_F(OpenTest, OpenBySerialPassesOverAKeyInFrontThatAnotherThreadHolds)
+{
+    const std::string front = AddKey(351);
+    AddKey(352);
+    Context held = Open(351);
+    ASSERT_TRUE(held);
+    // Long enough that a wait for the mutex could not end within the bound below.
+    qvkdev::DeviceTimings().mutexWaitMs = 120000;
+    std::promise<void> holding, release;
+    std::thread holder([&] {
+        EXPECT_EQ(LockDevice(held.get()), 0u);
+        holding.set_value();
+        release.get_future().wait();
+        UnlockDevice(held.get());
+    });
+    holding.get_future().wait();
+    Context c;
+    auto opened = std::async(std::launch::async, [&] { c = Open(352); });
+    EXPECT_EQ(opened.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "the open waited for the key in front";
+    release.set_value();
+    opened.wait();
+    holder.join();
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->deviceId, 352u);
 }
 
 TEST_F(OpenTest, SerialsInTheBorrowedRangeOpenAsSerials)

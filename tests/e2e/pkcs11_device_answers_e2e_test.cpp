@@ -116,6 +116,32 @@ TEST_F(Pkcs11DeviceAnswersE2E, AKeyThatDoesNotAnswerTheScanHidesNoOther)
     }
 }
 
+// A key in front that answers busy costs the healthy key behind it no wait:
+// each open of the healthy key asks the busy one once and passes on (a wait
+// would ask it every 10 ms for 15 seconds).
+TEST_F(Pkcs11DeviceAnswersE2E, AKeyInFrontThatAnswersBusyCostsTheKeyBehindNoWait)
+{
+    KeyRig rig({RigKey(610005, 18, kRigPin), RigKey(610006, 18, kRigPin)});
+    rig.Control("busy 0 on");
+    ASSERT_NO_FATAL_FAILURE(module_->Initialize());
+    ASSERT_EQ(module_->InitToken(module_->slot, kRigPin, "behind"), CKR_OK);
+    const CK_SESSION_HANDLE h = module_->LoggedIn();
+    CK_BYTE random[16];
+    EXPECT_EQ(f_->C_GenerateRandom(h, random, sizeof(random)), CKR_OK);
+    CK_TOKEN_INFO info{};
+    EXPECT_EQ(f_->C_GetTokenInfo(module_->slot, &info), CKR_OK);
+    EXPECT_NE(std::string(reinterpret_cast<char*>(info.serialNumber), sizeof(info.serialNumber)).find("610006"),
+              std::string::npos);
+    int asked = 0;
+    for (const LoggedCommand& c : KeyCommandLog(rig, 0)) asked += c.cmd == KEYCMD_GET_DEVICE_INFO ? 1 : 0;
+    EXPECT_GT(asked, 0);
+    EXPECT_LT(asked, 50) << "the busy key was waited for";
+    ASSERT_EQ(f_->C_CloseAllSessions(module_->slot), CKR_OK);
+
+    rig.Control("busy 0 off");
+    EXPECT_EQ(module_->Slots().size(), 2u) << "the key in front is listed once it answers";
+}
+
 // A login on a session whose key was pulled out answers CKR_DEVICE_REMOVED,
 // not a wrong PIN (the recovery tests cover the other commands).
 TEST_F(Pkcs11DeviceAnswersE2E, ALoginOnAPulledKeyIsNoWrongPin)

@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <barrier>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +21,7 @@
 #include "PkiServicesStart.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11Session.h"
+#include "pkcs11/PKCS11Token.h"
 #include "pkcs11/PKCS11TokenManager.h"
 #include "pkcs11/PKCS11TokenStorage.h"
 #include "pkcs11/pkcs11ua.h"
@@ -426,6 +430,150 @@ TEST_F(Pkcs11InProcess, AFailedDerivationLeavesNoAgreementForItsHandle)
     }
     EXPECT_GT(failures, 0) << "no derivation lost its object under way";
     EXPECT_EQ(C_CloseSession(s), CKR_OK);
+}
+
+// First-come, first-served mutexes given to the module as the application's
+// own: a thread that lets a lock go and asks for it again queues behind the
+// threads already waiting, so threads released together take their steps in
+// turn, as a busy machine may schedule them.
+struct FairMutex {
+    std::mutex guard;
+    std::condition_variable turn;
+    unsigned long next = 0;
+    unsigned long serving = 0;
+    // The holder and the threads waiting.
+    unsigned long Queued()
+    {
+        std::lock_guard<std::mutex> hold(guard);
+        return next - serving;
+    }
+};
+thread_local FairMutex* t_lastLocked = nullptr;
+
+CK_RV FairCreate(void** mutex)
+{
+    *mutex = new FairMutex;
+    return CKR_OK;
+}
+CK_RV FairDestroy(void* mutex)
+{
+    delete static_cast<FairMutex*>(mutex);
+    return CKR_OK;
+}
+CK_RV FairLock(void* mutex)
+{
+    auto* m = static_cast<FairMutex*>(mutex);
+    std::unique_lock<std::mutex> hold(m->guard);
+    const unsigned long ticket = m->next++;
+    m->turn.wait(hold, [&] { return m->serving == ticket; });
+    t_lastLocked = m;
+    return CKR_OK;
+}
+CK_RV FairUnlock(void* mutex)
+{
+    auto* m = static_cast<FairMutex*>(mutex);
+    {
+        std::lock_guard<std::mutex> hold(m->guard);
+        ++m->serving;
+    }
+    m->turn.notify_all();
+    return CKR_OK;
+}
+
+// Threads that log one session in at the same moment make one login: the
+// others find it made, and one logout makes the session public again.
+TEST_F(Pkcs11InProcess, LoginsOfOneSessionAtOneMomentMakeOneLogin)
+{
+    ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+    CK_C_INITIALIZE_ARGS args{};
+    args.CreateMutex = FairCreate;
+    args.DestroyMutex = FairDestroy;
+    args.LockMutex = FairLock;
+    args.UnlockMutex = FairUnlock;
+    ASSERT_EQ(C_Initialize(&args), CKR_OK);
+    CK_ULONG count = 0;
+    ASSERT_EQ(C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+    const CK_SESSION_HANDLE s = Open();
+    constexpr int threads = 4;
+    constexpr int rounds = 10;
+    std::barrier start(threads + 1);
+    std::barrier finish(threads + 1);
+    std::vector<CK_RV> results(threads);
+    std::shared_ptr<PKCS11Session> session;
+    PKCS11TokenManager* manager = nullptr;
+    PKCS11Token* token = nullptr;
+    ASSERT_EQ(FindSession(s, &session), CKR_OK);
+    ASSERT_EQ(session->GetTokenManager(&manager), CKR_OK);
+    ASSERT_EQ(manager->GetToken(&token), CKR_OK);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            for (int round = 0; round < rounds; ++round) {
+                start.arrive_and_wait();
+                results[t] = C_Login(s, CKU_USER, U(kPin), kPin.size());
+                finish.arrive_and_wait();
+            }
+        });
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        // The logins meet at the token's lock, held here until every one
+        // waits for it.
+        ASSERT_EQ(token->Lock(), CKR_OK);
+        FairMutex* tokenMutex = t_lastLocked;
+        start.arrive_and_wait();
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             tokenMutex->Queued() < threads + 1 && std::chrono::steady_clock::now() < deadline;)
+            std::this_thread::yield();
+        EXPECT_EQ(tokenMutex->Queued(), threads + 1u);
+        ASSERT_EQ(token->Unlock(), CKR_OK);
+        finish.arrive_and_wait();
+        int made = 0;
+        for (CK_RV rv : results) {
+            if (rv == CKR_OK) {
+                ++made;
+            } else {
+                EXPECT_EQ(rv, CKR_USER_ALREADY_LOGGED_IN);
+            }
+        }
+        EXPECT_EQ(made, 1);
+        EXPECT_EQ(C_Logout(s), CKR_OK);
+        CK_SESSION_INFO info{};
+        ASSERT_EQ(C_GetSessionInfo(s, &info), CKR_OK);
+        EXPECT_EQ(info.state, CKS_RW_PUBLIC_SESSION) << "one logout ends the one login";
+        EXPECT_EQ(C_Logout(s), CKR_USER_NOT_LOGGED_IN);
+    }
+    for (std::thread& t : workers) t.join();
+}
+
+// Every session keeps a pool entry of its own: past the pool's last entry of
+// the slot a session is refused, never given a share of another's login.
+TEST_F(Pkcs11InProcess, PastThePoolASessionIsRefusedNotShared)
+{
+    std::vector<CK_SESSION_HANDLE> sessions;
+    for (std::uint32_t i = 0; i < TOKEN_MANAGER_POOL_CAPACITY; ++i) {
+        CK_SESSION_HANDLE h = 0;
+        ASSERT_EQ(C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK) << i;
+        sessions.push_back(h);
+    }
+    ASSERT_EQ(C_Login(sessions[0], CKU_USER, U(kPin), kPin.size()), CKR_OK);
+    CK_SESSION_HANDLE extra = 0;
+    const CK_RV rv = C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &extra);
+    CK_SESSION_INFO info{};
+    if (rv == CKR_OK) {
+        EXPECT_EQ(C_GetSessionInfo(extra, &info), CKR_OK);
+        ADD_FAILURE() << "a session past the pool opened, in state " << info.state;
+    }
+    EXPECT_EQ(rv, CKR_SESSION_COUNT);
+    CK_TOKEN_INFO token{};
+    EXPECT_EQ(C_GetTokenInfo(0, &token), CKR_OK) << "a look at the token still gets an entry";
+
+    // A closed session's entry serves the next session, logged out.
+    ASSERT_EQ(C_CloseSession(sessions.back()), CKR_OK);
+    ASSERT_EQ(C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &extra), CKR_OK);
+    ASSERT_EQ(C_GetSessionInfo(extra, &info), CKR_OK);
+    EXPECT_EQ(info.state, CKS_RW_PUBLIC_SESSION);
+    EXPECT_EQ(C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &extra), CKR_SESSION_COUNT);
+    EXPECT_EQ(C_CloseAllSessions(0), CKR_OK);
 }
 
 }  // namespace

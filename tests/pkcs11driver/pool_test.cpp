@@ -46,6 +46,35 @@ TEST_F(Pkcs11Pool, BorrowersOfASlotGetTheirOwnEntriesAndFreedOnesComeBack)
     EXPECT_EQ(again.Acquire(1, &manager), CKR_OK);
 }
 
+// Past the last free entry a session is refused: two sessions on one entry
+// would share one login. Short looks at the token may still share.
+TEST_F(Pkcs11Pool, SessionsNeverShareAnEntry)
+{
+    using Borrower = PKCS11TokenManagerPool::Borrower;
+    // Slots stay given to the keys of earlier tests: this key gets the next.
+    const std::uint32_t slot = KeySerialCount();
+    AddKey(511);
+    ASSERT_EQ(EnumerateKeySerials(slot), CKR_OK);
+    PKCS11TokenManagerPool pool(2);
+    PKCS11TokenManager *first = nullptr, *second = nullptr, *look = nullptr, *none = nullptr;
+    ASSERT_EQ(pool.Acquire(slot, &first, Borrower::Session), CKR_OK);
+    ASSERT_EQ(pool.Acquire(slot, &second, Borrower::Session), CKR_OK);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(pool.Acquire(slot, &none, Borrower::Session), CKR_SESSION_COUNT);
+    EXPECT_EQ(none, nullptr);
+    ASSERT_EQ(pool.Acquire(slot, &look), CKR_OK) << "a look shares an entry lent to a session";
+    EXPECT_TRUE(look == first || look == second);
+    EXPECT_EQ(pool.Release(look), CKR_OK);
+    EXPECT_EQ(pool.Acquire(slot, &none, Borrower::Session), CKR_SESSION_COUNT)
+        << "the look gave back no session's hold";
+
+    EXPECT_EQ(pool.Release(second, Borrower::Session), CKR_OK);
+    PKCS11TokenManager* third = nullptr;
+    ASSERT_EQ(pool.Acquire(slot, &third, Borrower::Session), CKR_OK);
+    EXPECT_EQ(third, second) << "the entry its session gave back";
+    EXPECT_EQ(pool.Acquire(slot, &none, Borrower::Session), CKR_SESSION_COUNT);
+}
+
 TEST_F(Pkcs11Pool, AnAbsentKeyIsNotLentOut)
 {
     const std::string reader = AddKey(601);
