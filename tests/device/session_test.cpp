@@ -511,11 +511,11 @@ TEST_F(SessionTest, SharerNeverSendsAPasswordKnownToBeOutdated)
     ASSERT_NE(GetDeviceRandom(b.get(), r, 4), 0u);
     ASSERT_EQ(RecoverFromError(b.get(), 40), 0u);
     pd::ClearCommandLog(reader);
-    const uint32_t failed = GetDeviceRandom(a.get(), r, 4);
-    ASSERT_NE(failed, 0u);
-    EXPECT_EQ(RecoverFromError(a.get(), failed), 23u);
-    EXPECT_EQ(a->loggedIn, 0);
-    EXPECT_EQ(RecoverFromError(a.get(), 21), 21u) << "logged out: nothing more to recover";
+    for (int i = 0; i < 3; ++i) {
+        const uint32_t failed = GetDeviceRandom(a.get(), r, 4);
+        ASSERT_NE(failed, 0u);
+        EXPECT_NE(RecoverFromError(a.get(), failed), 0u);
+    }
     EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 0);
     EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN), 0);
     EXPECT_EQ(FailedTries(b.get()), 0u);
