@@ -159,6 +159,9 @@ uint32_t DropSessionShare(DeviceContext* context, DeviceCacheRecord* record);
 // Ends the record's shared session: count 0, shared fields wiped, and a new
 // generation, so no context from before holds a share any longer.
 void ClearSharedSession(DeviceCacheRecord* record);
+// Gives back the shares of processes that have gone; when none is left, the
+// shared session and the private image are wiped. Global mutex held.
+void ReleaseDeadHolders(DeviceCacheRecord* record);
 // True when the context holds a share of the record's current session.
 // ChangeDevicePassword; announce false for a change to the same password (the
 // scheme upgrade at login), which leaves the other sharers' passwords current.

@@ -115,9 +115,11 @@ bool ClaimDeviceRecord(uint32_t serial)
     if (DeviceCacheRecord* r = FindDeviceRecord(serial)) {
         r->openCount = (r->openCount < 0 ? 0 : r->openCount) + 1;
         // Private images live in each context only; one found here was left
-        // by a process that has gone, and must not stay readable.
+        // by a process that has gone, and must not stay readable. Nor may a
+        // session whose holders have all gone.
         SecureWipe(r->privateImage, sizeof(r->privateImage));
         r->privateImageValid = 0;
+        ReleaseDeadHolders(r);
     } else if (DeviceCacheRecord* f = FindFreeDeviceRecord()) {
         f->serial = serial;
         f->openCount = 1;
@@ -420,17 +422,27 @@ uint32_t ReconnectDevice(DeviceContext* context)
     return 0;
 }
 
+namespace {
+
+// A refused or blocked password is what the caller must hear: the session
+// cannot come back without a new login.
+uint32_t ReloginResult(uint32_t relogin, uint32_t code)
+{
+    if (relogin == 0) return 0;
+    return relogin == KEYERR_WRONG_PASSWORD || relogin == KEYERR_PASSWORD_BLOCKED ? relogin : code;
+}
+
+}  // namespace
+
 uint32_t RecoverFromError(DeviceContext* context, uint32_t code)
 {
     if (context == nullptr) return code;
     if (code == KEYERR_SEND_FAILED) {
         if (ReconnectDevice(context) != 0) return KEYERR_SEND_FAILED;
         if (!context->loggedIn) return 0;
-        return Relogin(context) == 0 ? 0 : KEYERR_SEND_FAILED;
+        return ReloginResult(Relogin(context), KEYERR_SEND_FAILED);
     }
-    if ((code == KEYERR_NOT_AUTHENTICATED || code == KEYERR_CORRUPTED_REQUEST) && context->loggedIn) {
-        const uint32_t r = Relogin(context);
-        return r == 0 ? 0 : code;
-    }
+    if ((code == KEYERR_NOT_AUTHENTICATED || code == KEYERR_CORRUPTED_REQUEST) && context->loggedIn)
+        return ReloginResult(Relogin(context), code);
     return code;
 }

@@ -447,8 +447,8 @@ uint32_t qvkdev::ChangePasswordOnKey(DeviceContext* context, const char* newPass
     if (r == 0 && context->loggedIn && context->deviceId != 0 && OpenSharedMemory() && WaitGlobalMutex() == 0) {
         DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
         if (record != nullptr && record->sessionUsers > 0) r = SaveSharedSession(context, newPassword, record);
-        // The other sharers' kept passwords are outdated now: they take the
-        // new one from the shared session when they need to log in again.
+        // The other sharers' kept passwords are outdated now: they never send
+        // them, and need a new login once the session is lost.
         SessionShareRecord* share = SessionShareOf(record);
         if (r == 0 && announce && share != nullptr) {
             share->passwordGeneration += 1;

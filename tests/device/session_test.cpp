@@ -1,10 +1,18 @@
 // Shared sessions between contexts, storage images, format, password change
 // and the syslog texts.
+#include <signal.h>
+#include <sys/wait.h>
 #include <syslog.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -36,6 +44,14 @@ protected:
     }
 };
 
+// Tries the key has counted as failed (bits 28-31 of the capability word).
+uint32_t FailedTries(DeviceContext* c)
+{
+    DeviceInfo info{};
+    EXPECT_EQ(QueryDeviceInfo(c, &info), 0u);
+    return info.capabilities >> 28;
+}
+
 TEST_F(SessionTest, SecondContextJoinsWithoutALoginAndTheLastOneLogsOut)
 {
     const std::string reader = AddKey(401, 18, 0x200, "pw");
@@ -63,7 +79,7 @@ TEST_F(SessionTest, SecondContextJoinsWithoutALoginAndTheLastOneLogsOut)
     DeviceCacheRecord* r = Record(401);
     EXPECT_EQ(r->sessionUsers, 0);
     EXPECT_TRUE(Zero(r->encryptedSessionKey, 32));
-    EXPECT_TRUE(Zero(r->sessionKeyHash, 32));
+    EXPECT_TRUE(Zero(r->sessionSalt, 32));
     EXPECT_TRUE(Zero(r->privateImage, 3072));
     EXPECT_EQ(r->privateImageValid, 0u);
     // An unmatched logout never takes the count below zero.
@@ -104,7 +120,9 @@ TEST_F(SessionTest, OldFormSessionIsSharedToo)
     EXPECT_EQ(GetDeviceRandom(b.get(), random, 16), 0u);
 }
 
-TEST_F(SessionTest, WrongPasswordForTheSharedSessionIsRefusedWithoutAskingTheKey)
+// Nothing in shared memory tells a wrong password: the key refuses the session
+// key it gave, and the login that follows counts one try like any wrong login.
+TEST_F(SessionTest, WrongPasswordForTheSharedSessionIsRefusedByTheKey)
 {
     const std::string reader = AddKey(403, 18, 0x200, "pw");
     Context a = Open(403), b = Open(403);
@@ -113,10 +131,19 @@ TEST_F(SessionTest, WrongPasswordForTheSharedSessionIsRefusedWithoutAskingTheKey
     pd::ClearCommandLog(reader);
     pcsctap::Reset();
     EXPECT_EQ(AuthenticateDevice(b.get(), "nope"), 23u);
-    EXPECT_TRUE(KeyCommands(reader).empty());
+    EXPECT_EQ(FailedTries(a.get()), 1u);
     EXPECT_EQ(Record(403)->sessionUsers, 1) << "a failed authentication leaves the count alone";
     EXPECT_EQ(b->loggedIn, 0);
-    EXPECT_EQ(Messages(), std::vector<std::string>{"Виникла помилка при автентифікації у сесії користувача"});
+    EXPECT_TRUE(Zero(b->sessionKey, 32));
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"Виникла помилка при автентифікації у пристрої",
+                                                    "Виникла помилка при перевірці сесії користувача"}));
+    // The holder of the shared session gets it back with its own password.
+    uint8_t r[4];
+    const uint32_t failed = GetDeviceRandom(a.get(), r, 4);
+    ASSERT_NE(failed, 0u);
+    EXPECT_EQ(RecoverFromError(a.get(), failed), 0u);
+    EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u);
+    EXPECT_EQ(FailedTries(a.get()), 0u);
 }
 
 TEST_F(SessionTest, FailedLoginIsLogged)
@@ -389,14 +416,6 @@ TEST_F(SessionTest, FailedKeySearchIsLogged)
     EXPECT_TRUE(Open(412));
 }
 
-// Tries the key has counted as failed (bits 28-31 of the capability word).
-uint32_t FailedTries(DeviceContext* c)
-{
-    DeviceInfo info{};
-    EXPECT_EQ(QueryDeviceInfo(c, &info), 0u);
-    return info.capabilities >> 28;
-}
-
 TEST_F(SessionTest, ContextFromBeforeAFormatHoldsNoShare)
 {
     const std::string reader = AddKey(420, 18, 0x200, "pw");
@@ -449,7 +468,10 @@ TEST_F(SessionTest, ContextFromBeforeAFormatNeverLogsInByItself)
     EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u) << "a holds a share again";
 }
 
-TEST_F(SessionTest, SharerTakesTheChangedPasswordFromTheSharedSession)
+// Shared memory carries no password: a sharer whose kept password another
+// context has changed is told to log in again once the session is lost, and
+// never spends a try on the old one.
+TEST_F(SessionTest, SharerWithAnOutdatedPasswordIsToldToLogInAgain)
 {
     const std::string reader = AddKey(422, 18, 0x200, "old");
     Context a = Open(422), b = Open(422);
@@ -460,21 +482,18 @@ TEST_F(SessionTest, SharerTakesTheChangedPasswordFromTheSharedSession)
     uint8_t r[4];
     EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u) << "the session stays open";
 
-    // The key loses the session and a, holding the old password, recovers first.
     pd::ResetCard(reader);
+    pd::ClearCommandLog(reader);
     const uint32_t failed = GetDeviceRandom(a.get(), r, 4);
     ASSERT_NE(failed, 0u);
-    EXPECT_EQ(RecoverFromError(a.get(), failed), 0u);
-    EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u);
-    EXPECT_EQ(FailedTries(a.get()), 0u) << "no try spent with the old password";
-    // b follows through the session a shared, and a keeps the new password.
-    const uint32_t bFailed = GetDeviceRandom(b.get(), r, 4);
-    ASSERT_NE(bFailed, 0u);
-    EXPECT_EQ(RecoverFromError(b.get(), bFailed), 0u);
-    pd::ResetCard(reader);
-    ASSERT_NE(GetDeviceRandom(a.get(), r, 4), 0u);
-    EXPECT_EQ(RecoverFromError(a.get(), 40), 0u);
+    EXPECT_EQ(RecoverFromError(a.get(), failed), 23u);
+    EXPECT_EQ(a->loggedIn, 0);
+    EXPECT_EQ(RecoverFromError(a.get(), 21), 21u) << "logged out: nothing more to recover";
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 0);
     EXPECT_EQ(FailedTries(a.get()), 0u);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "new"), 0u);
+    EXPECT_EQ(GetDeviceRandom(a.get(), r, 4), 0u);
+    EXPECT_EQ(Record(422)->sessionUsers, 2) << "a's old share was given back, its new one counted";
 }
 
 TEST_F(SessionTest, SharerNeverSendsAPasswordKnownToBeOutdated)
@@ -523,8 +542,12 @@ TEST_F(SessionTest, OldFormSaveAndRestoreLeaveTheContextAlone)
     stop.store(true);
     watcher.join();
     EXPECT_EQ(seen.load(), 0) << "another thread saw the version changed";
-    // And the old form is what they used: the new form cannot read it back.
-    EXPECT_EQ(RestoreSharedSession(a.get(), "pw", &scratch), 23u);
+    // And the old form is what they used: the new form reads another key back.
+    uint8_t kept[32];
+    std::memcpy(kept, a->sessionKey, 32);
+    ASSERT_EQ(RestoreSharedSession(a.get(), "pw", &scratch), 0u);
+    EXPECT_NE(std::memcmp(kept, a->sessionKey, 32), 0);
+    std::memcpy(a->sessionKey, kept, 32);
 }
 
 // Shared memory never holds the private area: a reader of it learns no
@@ -555,6 +578,173 @@ TEST_F(SessionTest, ThePrivateAreaStaysOutOfSharedMemory)
     // The logout leaves no private copy in the context either.
     ASSERT_EQ(LogoutDevice(a.get()), 0u);
     for (uint8_t byte : a->privateImage) ASSERT_EQ(byte, 0xFF);
+}
+
+// The bytes of a shared memory as a reader of its file under /dev/shm sees them.
+std::vector<uint8_t> SharedFile(const char* escapedName)
+{
+    const std::string path =
+        "/dev/shm/wemu+" + std::to_string(geteuid()) + "+s+" + std::getenv("WEMU_NAME_PREFIX") + "+" + escapedName;
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Contains(const std::vector<uint8_t>& haystack, const uint8_t* needle, size_t n)
+{
+    return std::search(haystack.begin(), haystack.end(), needle, needle + n) != haystack.end();
+}
+
+// A reader of the shared memories, with a password guess, derives every value
+// the session could be kept under (the password hashed once, with the salt
+// before or after it, and the login value and packet key, in both hash forms,
+// with both ciphers) and looks for anything there that confirms the guess: a
+// hash of the session key it decrypts, the key itself, the password kept under
+// it. The right guess must find no more than a wrong one: none at all.
+TEST_F(SessionTest, ASharedSessionConfirmsNoPasswordGuess)
+{
+    const char kRight[] = "correct horse 7";
+    const char kWrong[] = "correct horse 8";
+    for (const uint8_t version : {uint8_t{18}, uint8_t{11}}) {
+        SCOPED_TRACE(static_cast<int>(version));
+        const uint32_t serial = 430 + version;
+        AddKey(serial, version, version >= 18 ? 0x200 : 0, kRight);
+        Context a = Open(serial), b = Open(serial);
+        ASSERT_TRUE(a && b);
+        ASSERT_EQ(AuthenticateDevice(a.get(), kRight), 0u);
+
+        const std::vector<uint8_t> devices = SharedFile("Global%5CQuorKorvo7QMemory");
+        const std::vector<uint8_t> shares = SharedFile("Global%5CQuorKorvo7QSessionMemory");
+        const std::vector<uint8_t> keys = SharedFile("Global%5CQuorKorvo7QKeysMemory");
+        ASSERT_EQ(devices.size(), DEVICE_CACHE_SIZE);
+        ASSERT_EQ(shares.size(), SESSION_SHARE_SIZE);
+        size_t at = 0;
+        while (at < devices.size() && std::memcmp(&devices[at], &serial, 4) != 0) at += sizeof(DeviceCacheRecord);
+        ASSERT_LT(at, devices.size());
+        DeviceCacheRecord record;
+        std::memcpy(&record, &devices[at], sizeof(record));
+        const size_t shareAt = at / sizeof(DeviceCacheRecord) * sizeof(SessionShareRecord);
+        const std::vector<uint8_t> share(shares.begin() + shareAt,
+                                         shares.begin() + shareAt + sizeof(SessionShareRecord));
+        EXPECT_EQ(record.sessionUsers, 1);
+        for (const auto* file : {&devices, &shares, &keys})
+            EXPECT_FALSE(Contains(*file, a->sessionKey, 32)) << "the session key in clear";
+
+        bool recovered = false;
+        for (const char* guess : {kRight, kWrong}) {
+            SCOPED_TRACE(guess);
+            const size_t n = std::strlen(guess);
+            std::vector<std::vector<uint8_t>> inputs = {std::vector<uint8_t>(guess, guess + n)};
+            inputs.push_back(std::vector<uint8_t>(record.sessionSalt, record.sessionSalt + 32));
+            inputs.back().insert(inputs.back().end(), guess, guess + n);
+            inputs.push_back(std::vector<uint8_t>(guess, guess + n));
+            inputs.back().insert(inputs.back().end(), record.sessionSalt, record.sessionSalt + 32);
+            std::vector<std::array<uint8_t, 32>> derived;
+            for (const auto& input : inputs) {
+                std::array<uint8_t, 32> h{};
+                ASSERT_EQ(qvkdev::Hash7564(input.data(), input.size(), h.data()), 0u);
+                derived.push_back(h);
+                ASSERT_TRUE(qvkdev::Hash34311(input.data(), input.size(), h.data()));
+                derived.push_back(h);
+            }
+            std::array<uint8_t, 32> v{}, packet{};
+            ASSERT_EQ(qvkdev::IterateHash7564(inputs[0].data(), n, v.data(), packet.data()), 0u);
+            derived.push_back(v);
+            derived.push_back(packet);
+            ASSERT_TRUE(qvkdev::IterateHash34311(inputs[0].data(), n, v.data(), packet.data()));
+            derived.push_back(v);
+            derived.push_back(packet);
+
+            for (const auto& k : derived) {
+                for (const bool dstu : {true, false}) {
+                    uint8_t candidate[32];
+                    std::memcpy(candidate, record.encryptedSessionKey, 32);
+                    if (dstu)
+                        ASSERT_EQ(qvkdev::Dstu7624Ecb(k.data(), candidate, 1, false), 0u);
+                    else
+                        ASSERT_TRUE(qvkdev::Gost28147Ecb(k.data(), candidate, 4, false));
+                    recovered |= std::memcmp(candidate, a->sessionKey, 32) == 0;
+                    uint8_t hashes[2][32];
+                    ASSERT_EQ(qvkdev::Hash7564(candidate, 32, hashes[0]), 0u);
+                    ASSERT_TRUE(qvkdev::Hash34311(candidate, 32, hashes[1]));
+                    for (const auto* file : {&devices, &shares, &keys}) {
+                        EXPECT_FALSE(Contains(*file, k.data(), 32)) << "a password hash";
+                        EXPECT_FALSE(Contains(*file, hashes[0], 32)) << "a hash of the decrypted key";
+                        EXPECT_FALSE(Contains(*file, hashes[1], 32)) << "a hash of the decrypted key";
+                    }
+                    // The guess kept under the decrypted key, anywhere in the key's share record.
+                    for (size_t i = 0; i + 64 <= share.size(); i += 4) {
+                        uint8_t kept[64];
+                        std::memcpy(kept, share.data() + i, 64);
+                        if (dstu)
+                            ASSERT_EQ(qvkdev::Dstu7624Ecb(candidate, kept, 2, false), 0u);
+                        else
+                            ASSERT_TRUE(qvkdev::Gost28147Ecb(candidate, kept, 8, false));
+                        EXPECT_FALSE(std::memcmp(kept, guess, n) == 0 && kept[n] == 0) << "the password kept at " << i;
+                    }
+                }
+            }
+        }
+        EXPECT_TRUE(recovered) << "the right guess does decrypt the session key: the test reads the right place";
+
+        // The key tells them apart: the right password joins, a wrong one is
+        // refused by the key with one try counted.
+        ASSERT_EQ(AuthenticateDevice(b.get(), kRight), 0u);
+        ASSERT_EQ(LogoutDevice(b.get()), 0u);
+        EXPECT_EQ(AuthenticateDevice(b.get(), kWrong), 23u);
+        EXPECT_EQ(FailedTries(a.get()), 1u);
+    }
+}
+
+// A process that dies holding shares of the session gives them back at the
+// next open: the others keep theirs, and when none is left the session kept
+// in shared memory is wiped.
+TEST_F(SessionTest, SharesOfAKilledProcessAreGivenBackAtTheNextOpen)
+{
+    AddKey(440, 18, 0x200, "pw");
+    Context a = Open(440);
+    ASSERT_TRUE(a);
+    auto joinAndDie = [&] {
+        const pid_t child = fork();
+        if (child == 0) {
+            DeviceContext* c = OpenDevice(440);
+            DeviceContext* d = OpenDevice(440);
+            if (c != nullptr && d != nullptr && AuthenticateDevice(c, "pw") == 0 && AuthenticateDevice(d, "pw") == 0)
+                raise(SIGKILL);
+            _exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child did not get its shares";
+    };
+
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    joinAndDie();
+    EXPECT_EQ(Record(440)->sessionUsers, 3);
+    EXPECT_TRUE(Open(440));
+    EXPECT_EQ(Record(440)->sessionUsers, 1) << "a's share stays";
+    EXPECT_FALSE(Zero(Record(440)->encryptedSessionKey, 32));
+
+    ASSERT_EQ(LogoutDevice(a.get()), 0u);
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u);
+    // The child logs in by itself this time (the key it has is a copy).
+    ASSERT_EQ(LogoutDevice(a.get()), 0u);
+    const pid_t child = fork();
+    if (child == 0) {
+        DeviceContext* c = OpenDevice(440);
+        if (c != nullptr && AuthenticateDevice(c, "pw") == 0) raise(SIGKILL);
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    DeviceCacheRecord* r = Record(440);
+    ASSERT_EQ(r->sessionUsers, 1);
+    EXPECT_TRUE(Open(440));
+    EXPECT_EQ(r->sessionUsers, 0);
+    EXPECT_TRUE(Zero(r->encryptedSessionKey, 32));
+    EXPECT_TRUE(Zero(r->sessionSalt, 32));
+    ASSERT_EQ(AuthenticateDevice(a.get(), "pw"), 0u) << "a new session of its own";
+    EXPECT_EQ(r->sessionUsers, 1);
 }
 
 }  // namespace
