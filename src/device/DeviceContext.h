@@ -73,6 +73,11 @@ struct DeviceContext {
     // while privateCopyValid is set and the key's mark is privateCopyMark.
     uint8_t privateCopyValid;
     uint32_t privateCopyMark;
+    // Page copies of an interrupted area write that this hold found on the
+    // key and could not complete (not logged in): bytes 4..15 of the
+    // auxiliary record, kept by every mark move until a writer completes them.
+    uint8_t copiesPending;
+    uint8_t pendingCopies[12];
 };
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,14 @@
 // when they differ. A format puts a fresh mark too, so a key that shows the
 // mark of the images is never one erased since. A key without auxiliary data
 // has its areas read again in every hold.
+//
+// The rest of the auxiliary record journals page copies: a writer that must
+// rewrite a page readers look at first writes its new content into a free
+// page of the same area (the shadow), then names target and shadow pages in
+// the record, copies the shadow over the target and clears the record. The
+// next hold that finds the copies named completes them when it may write (a
+// logged-in key) and otherwise reads the shadow in the target's place, so
+// the area shows either its old or its new content whenever a writer died.
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -110,6 +118,116 @@ void DropPublicImage(DeviceContext* c, DeviceCacheRecord* record)
     }
 }
 
+// Page copies in bytes 4..15 of the auxiliary record: a tag, the number of
+// copies, one byte per copy (target page << 4 | shadow page, pages numbered
+// over the whole memory), two zero bytes and a CRC-32 of bytes 4..11.
+constexpr uint8_t kCopiesTag = 0xC7;
+constexpr uint32_t kCopyBytes = 12;
+
+uint32_t Crc32(const uint8_t* data, uint32_t length)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint32_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+uint32_t TotalPages(const DeviceContext* c)
+{
+    return (PublicAreaSize(c) + kPrivateSize) / kPage;
+}
+
+bool SameArea(const DeviceContext* c, uint32_t a, uint32_t b)
+{
+    const uint32_t publicPages = PublicAreaSize(c) / kPage;
+    return (a < publicPages) == (b < publicPages);
+}
+
+// The copies named in record bytes 4..15; 0 when there are none (or the
+// bytes are no copies of this journal).
+uint32_t DecodeCopies(const DeviceContext* c, const uint8_t bytes[kCopyBytes], uint8_t targets[4], uint8_t shadows[4])
+{
+    const uint32_t n = bytes[1];
+    if (bytes[0] != kCopiesTag || n == 0 || n > 4 || bytes[6] != 0 || bytes[7] != 0) return 0;
+    if (Crc32(bytes, 8) != LoadLE32(bytes + 8)) return 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        targets[i] = static_cast<uint8_t>(bytes[2 + i] >> 4);
+        shadows[i] = static_cast<uint8_t>(bytes[2 + i] & 0x0F);
+        if (targets[i] >= TotalPages(c) || shadows[i] >= TotalPages(c) || targets[i] == shadows[i] ||
+            !SameArea(c, targets[i], shadows[i]))
+            return 0;
+    }
+    return n;
+}
+
+uint32_t SentPage(const DeviceContext* c, uint32_t page)
+{
+    return c->version == 1 ? page + 2 : page;
+}
+
+uint32_t SentChunk(const DeviceContext* c, uint32_t chunk)
+{
+    return c->version == 1 ? chunk + 64 : chunk;
+}
+
+// The whole auxiliary record this journal writes: the mark, then the copies
+// (or nothing). The per-key mutex is held.
+uint32_t WriteMarkAndCopies(DeviceContext* c, uint32_t mark, const uint8_t* copies)
+{
+    uint8_t bytes[DEVICE_AUX_RECORD_BYTES] = {};
+    StoreLE32(bytes, mark);
+    if (copies != nullptr) std::memcpy(bytes + 4, copies, kCopyBytes);
+    return WriteAuxData(c, bytes, sizeof(bytes));
+}
+
+uint32_t SendProtectedMemoryCommand(DeviceContext* c, uint8_t command, uint32_t sent, const uint8_t* data);
+uint32_t FreshMark(uint32_t old);
+
+// Completes the copies a writer named before it died: each target erased and
+// given its shadow's content, then the record cleared under a new mark (every
+// image is read again), then the shadows erased. Run again after a failure, it
+// does the same. The per-key mutex is held and the key is logged in.
+uint32_t CompleteCopies(DeviceContext* c, const uint8_t* targets, const uint8_t* shadows, uint32_t n)
+{
+    uint8_t chunk[kChunk];
+    uint32_t r = 0;
+    for (uint32_t i = 0; i < n && r == 0; ++i) {
+        r = SendProtectedMemoryCommand(c, KEYCMD_ERASE_PAGE, SentPage(c, targets[i]), nullptr);
+        for (uint32_t k = 0; k < kPage / kChunk && r == 0; ++k) {
+            r = ReadChunk(c, SentChunk(c, shadows[i] * (kPage / kChunk) + k), chunk);
+            if (r == 0 && std::any_of(chunk, chunk + kChunk, [](uint8_t b) { return b != 0xFF; }))
+                r = SendProtectedMemoryCommand(c, KEYCMD_WRITE_MEMORY, SentChunk(c, targets[i] * (kPage / kChunk) + k),
+                                               chunk);
+        }
+    }
+    SecureWipe(chunk, sizeof(chunk));
+    if (r != 0) return r;
+    const uint32_t mark = FreshMark(c->keyMark);
+    if ((r = WriteMarkAndCopies(c, mark, nullptr)) != 0) return r;
+    c->keyMark = mark;
+    c->copiesPending = 0;
+    for (uint32_t i = 0; i < n && r == 0; ++i)
+        r = SendProtectedMemoryCommand(c, KEYCMD_ERASE_PAGE, SentPage(c, shadows[i]), nullptr);
+    return r;
+}
+
+// Shows each pending copy's shadow in its target's place in an image of the
+// area (what the area holds once the copies are completed).
+void OverlayPendingCopies(const DeviceContext* c, uint8_t* image, uint32_t area)
+{
+    if (!c->copiesPending) return;
+    uint8_t targets[4];
+    uint8_t shadows[4];
+    const uint32_t n = DecodeCopies(c, c->pendingCopies, targets, shadows);
+    const uint32_t first = area == kAreaPublic ? 0 : PublicAreaSize(c) / kPage;
+    const uint32_t pages = AreaSize(c, area) / kPage;
+    for (uint32_t i = 0; i < n; ++i)
+        if (targets[i] >= first && targets[i] < first + pages)
+            std::memcpy(image + (targets[i] - first) * kPage, image + (shadows[i] - first) * kPage, kPage);
+}
+
 // Compares the key's storage mark with the one the images were taken at,
 // once per outermost hold, and drops the images that may not be the key's
 // content. Both mutexes are held.
@@ -124,6 +242,17 @@ uint32_t CheckStorageMark(DeviceContext* c, DeviceCacheRecord* record)
     if (r != 0 && r != KEYERR_BAD_REQUEST) return r;
     c->markSupported = r == 0 ? 1 : 0;
     c->keyMark = r == 0 ? LoadLE32(aux) : 0;
+    c->copiesPending = 0;
+    uint8_t targets[4];
+    uint8_t shadows[4];
+    if (const uint32_t n = c->markSupported ? DecodeCopies(c, aux + 4, targets, shadows) : 0; n != 0) {
+        std::memcpy(c->pendingCopies, aux + 4, kCopyBytes);
+        c->copiesPending = 1;
+        if (c->loggedIn) {
+            const uint32_t done = CompleteCopies(c, targets, shadows, n);
+            if (done != 0) return done;
+        }
+    }
     if (!c->markSupported || share->storageMark != c->keyMark) {
         DropPublicImage(c, record);
         share->storageMark = c->keyMark;
@@ -163,9 +292,8 @@ uint32_t MoveStorageMark(DeviceContext* c)
     if (c->markSupported) {
         const uint32_t old = c->keyMark;
         const uint32_t mark = FreshMark(old);
-        uint8_t bytes[4];
-        StoreLE32(bytes, mark);
-        if ((r = WriteAuxData(c, bytes, sizeof(bytes))) != 0) return r;
+        // Copies this hold could not complete stay named for the next one.
+        if ((r = WriteMarkAndCopies(c, mark, c->copiesPending ? c->pendingCopies : nullptr)) != 0) return r;
         c->keyMark = mark;
         // The images are the key's content now (a dropped one is read again
         // before use), and the writes of this hold patch them as they go.
@@ -232,6 +360,7 @@ uint32_t LoadMemoryImage(DeviceContext* context, uint32_t area)
                 DropPrivateCopy(context);
                 return r;
             }
+            OverlayPendingCopies(context, context->privateImage, kAreaPrivate);
             context->privateCopyValid = 1;
             context->privateCopyMark = context->keyMark;
         }
@@ -239,6 +368,7 @@ uint32_t LoadMemoryImage(DeviceContext* context, uint32_t area)
     }
     if (!record->publicImageValid) {
         if ((r = ReadAreaFromKey(context, record->publicImage, kAreaPublic)) != 0) return r;
+        OverlayPendingCopies(context, record->publicImage, kAreaPublic);
         record->publicImageValid = 1;
     }
     std::memcpy(context->publicImage, record->publicImage, PublicAreaSize(context));
@@ -456,6 +586,48 @@ uint32_t qvkdev::ChangePasswordOnKey(DeviceContext* context, const char* newPass
         }
         ReleaseGlobalMutex();
     }
+    ReleaseDeviceMutex(context);
+    return r;
+}
+
+uint32_t StorageJournalReady(DeviceContext* context, int* supported)
+{
+    if (supported == nullptr) return KEYERR_BAD_PARAMETER;
+    *supported = 0;
+    if (context->deviceId == 0) return KEYERR_GENERAL_FAILURE;
+    KeyAndCacheLock lock(context);
+    if (lock.status() != 0) return lock.status();
+    DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
+    if (record == nullptr) return KEYERR_GENERAL_FAILURE;
+    const uint32_t r = CheckStorageMark(context, record);
+    if (r != 0) return r;
+    *supported = context->markSupported && !context->copiesPending ? 1 : 0;
+    return 0;
+}
+
+uint32_t BeginPageCopies(DeviceContext* context, const uint8_t* targets, const uint8_t* shadows, uint32_t count)
+{
+    if (count == 0 || count > 4 || targets == nullptr || shadows == nullptr) return KEYERR_BAD_PARAMETER;
+    uint8_t copies[kCopyBytes] = {kCopiesTag, static_cast<uint8_t>(count)};
+    for (uint32_t i = 0; i < count; ++i) copies[2 + i] = static_cast<uint8_t>(targets[i] << 4 | shadows[i]);
+    uint8_t checkTargets[4];
+    uint8_t checkShadows[4];
+    StoreLE32(copies + 8, Crc32(copies, 8));
+    if (DecodeCopies(context, copies, checkTargets, checkShadows) != count) return KEYERR_BAD_PARAMETER;
+    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
+    uint32_t r = MoveStorageMark(context);
+    if (r == 0 && (!context->markSupported || context->copiesPending)) r = KEYERR_NOT_SUPPORTED;
+    if (r == 0) r = WriteMarkAndCopies(context, context->keyMark, copies);
+    ReleaseDeviceMutex(context);
+    return r;
+}
+
+uint32_t EndPageCopies(DeviceContext* context)
+{
+    if (WaitDeviceMutex(context) != 0) return KEYERR_DEVICE_BUSY;
+    uint32_t r = MoveStorageMark(context);
+    // The mark stays: the images were patched with every page written.
+    if (r == 0) r = WriteMarkAndCopies(context, context->keyMark, nullptr);
     ReleaseDeviceMutex(context);
     return r;
 }

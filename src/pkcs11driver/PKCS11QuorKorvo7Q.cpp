@@ -88,6 +88,11 @@ constexpr std::uint32_t BLOCK_BYTES = 32;
 constexpr std::uint32_t PAGE_BYTES = 1024;
 constexpr CK_BYTE PRIVATE_AREA = 1;
 
+constexpr std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit)
+{
+    return (n + unit - 1) / unit * unit;
+}
+
 // The PIN in Windows-1251, terminated after the converted bytes.
 // The PIN in Windows-1251 with its terminating zero, in a wiping buffer.
 CK_RV ConvertPin(const char* pin, std::uint32_t length, qvkcrypto::SecureBytes* out, CK_RV noMemory)
@@ -321,17 +326,41 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
     const std::uint32_t capacity = area == PRIVATE_AREA ? PRIVATE_AREA_BYTES : publicSize;
     // Refused before anything is erased: an oversized write loses nothing.
     if (length > capacity) return CKR_DEVICE_MEMORY;
-    // Erase and write under one hold of the key: a reader in between would
-    // find the area blank (the token unrecognised, its objects gone).
+    // Read and write under one hold of the key: a reader in between would
+    // find the area half written.
+    if (const std::uint32_t held = LockDevice(device_); held != 0) return DeviceStatusToCKR(held);
+    // The area's content and the part of it its readers look at now.
+    std::uint8_t* read = nullptr;
+    std::uint32_t seen = 0;
+    CK_RV rv = PKCS11QuorKorvo7Q::ReadStorageArea(area, &read, &seen);
+    std::unique_ptr<std::uint8_t[]> old(read);
+    if (rv == CKR_OK) {
+        qvkcrypto::SecureBytes next(capacity, 0xFF);
+        if (length != 0) std::memcpy(next.data(), data, length);
+        // The last block's tail is written as zeros.
+        std::fill(next.begin() + length, next.begin() + std::min(capacity, RoundUp(length, BLOCK_BYTES)), 0);
+        qvkcrypto::SecureBytes onKey(old.get(), old.get() + capacity);
+        qvkcrypto::SecureWipe(old.get(), capacity);
+        rv = RewriteArea(area, next, &onKey, seen, RoundUp(length, BLOCK_BYTES));
+        // A command that failed may still have reached the key: the images
+        // are read from the key again before they are trusted.
+        if (rv != CKR_OK) InvalidateMemoryImage(device_, area == PRIVATE_AREA ? 1 : 0);
+    } else {
+        rv = RewriteWholeArea(area, data, length);
+    }
+    UnlockDevice(device_);
+    return rv;
+}
+
+// Erases everything, then writes the blocks: for a key whose area cannot be
+// read before (the key refuses the private area without a login).
+CK_RV PKCS11QuorKorvo7Q::RewriteWholeArea(CK_BYTE area, const std::uint8_t* data, std::uint32_t length)
+{
     // This class's own erasure by name: a derived driver's EraseStorageArea
     // may act on something else than the key's pages.
-    if (const std::uint32_t held = LockDevice(device_); held != 0) return DeviceStatusToCKR(held);
     CK_RV rv = PKCS11QuorKorvo7Q::EraseStorageArea(area);
-    if (rv != CKR_OK) {
-        UnlockDevice(device_);
-        return rv;
-    }
-    const std::uint32_t firstBlock = area == PRIVATE_AREA ? publicSize / BLOCK_BYTES : 0;
+    if (rv != CKR_OK) return rv;
+    const std::uint32_t firstBlock = area == PRIVATE_AREA ? PublicAreaSize(device_) / BLOCK_BYTES : 0;
     const std::uint32_t whole = length / BLOCK_BYTES;
     for (std::uint32_t i = 0; i < whole && rv == CKR_OK; ++i)
         rv = Retried([&] { return WriteMemoryBlock(device_, data + i * BLOCK_BYTES, firstBlock + i); });
@@ -340,8 +369,115 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
         std::memcpy(last, data + whole * BLOCK_BYTES, length % BLOCK_BYTES);
         rv = Retried([&] { return WriteMemoryBlock(device_, last, firstBlock + whole); });
     }
-    UnlockDevice(device_);
     return rv;
+}
+
+namespace {
+
+bool Blank(const std::uint8_t* bytes, std::uint32_t n)
+{
+    return std::all_of(bytes, bytes + n, [](std::uint8_t b) { return b == 0xFF; });
+}
+
+}  // namespace
+
+// Gives page `index` of the area the content `page`: erased when it holds
+// anything, then its blocks that are not blank written. *onKey follows.
+CK_RV PKCS11QuorKorvo7Q::PutPage(CK_BYTE area, std::uint32_t index, const std::uint8_t* page,
+                                 qvkcrypto::SecureBytes* onKey)
+{
+    const std::uint32_t firstPage = area == PRIVATE_AREA ? PublicAreaSize(device_) / PAGE_BYTES : 0;
+    std::uint8_t* current = onKey->data() + index * PAGE_BYTES;
+    CK_RV rv = CKR_OK;
+    if (!Blank(current, PAGE_BYTES)) {
+        rv = Retried([&] { return EraseMemoryPage(device_, firstPage + index); });
+        if (rv != CKR_OK) return rv;
+        std::memset(current, 0xFF, PAGE_BYTES);
+    }
+    const std::uint32_t firstBlock = (firstPage + index) * (PAGE_BYTES / BLOCK_BYTES);
+    for (std::uint32_t k = 0; k < PAGE_BYTES / BLOCK_BYTES; ++k) {
+        const std::uint8_t* block = page + k * BLOCK_BYTES;
+        if (Blank(block, BLOCK_BYTES)) continue;
+        rv = Retried([&] { return WriteMemoryBlock(device_, block, firstBlock + k); });
+        if (rv != CKR_OK) return rv;
+        std::memcpy(current + k * BLOCK_BYTES, block, BLOCK_BYTES);
+    }
+    return CKR_OK;
+}
+
+// Writes only the pages that change, so that the area reads as its old or
+// its new content whenever the writing stops:
+// - pages that readers of the old content do not look at (wholly past its
+//   used part `seen`) first, directly;
+// - then the pages readers look at, each through a shadow: its new content
+//   put in a free page of the same area (past both the old and the new used
+//   part), the copies named in the key's journal, the targets rewritten, the
+//   journal cleared. All such pages go under one journal entry when there are
+//   free pages enough; else one at a time, those whose looked-at part stays
+//   first; a key without the journal, or an area without a free page, has
+//   them rewritten in place (from the last page, so the token record of the
+//   public area's first page comes last);
+// - last the shadows are erased again.
+CK_RV PKCS11QuorKorvo7Q::RewriteArea(CK_BYTE area, const qvkcrypto::SecureBytes& next, qvkcrypto::SecureBytes* onKey,
+                                     std::uint32_t seen, std::uint32_t end)
+{
+    const auto pages = static_cast<std::uint32_t>(next.size() / PAGE_BYTES);
+    const std::uint32_t firstPage = area == PRIVATE_AREA ? PublicAreaSize(device_) / PAGE_BYTES : 0;
+    auto pageOf = [](const qvkcrypto::SecureBytes& bytes, std::uint32_t i) { return bytes.data() + i * PAGE_BYTES; };
+    auto changed = [&](std::uint32_t i) { return std::memcmp(pageOf(next, i), pageOf(*onKey, i), PAGE_BYTES) != 0; };
+    std::vector<std::uint32_t> looked;  // changed pages that readers look at
+    std::vector<std::uint32_t> spare;   // pages free before and after
+    CK_RV rv = CKR_OK;
+    for (std::uint32_t i = 0; i < pages; ++i) {
+        const std::uint32_t start = i * PAGE_BYTES;
+        if (start >= seen && start >= end) {
+            spare.push_back(i);
+        } else if (changed(i) && start < seen) {
+            looked.push_back(i);
+        } else if (changed(i) && (rv = PutPage(area, i, pageOf(next, i), onKey)) != CKR_OK) {
+            return rv;
+        }
+    }
+    int journal = 0;
+    if (!looked.empty() && !spare.empty()) {
+        if (const std::uint32_t r = StorageJournalReady(device_, &journal); r != 0) return DeviceStatusToCKR(r);
+    }
+    // Each group shares one journal entry: one group of all when there are
+    // shadows enough, else groups of one.
+    std::vector<std::vector<std::uint32_t>> groups;
+    if (journal && looked.size() <= spare.size()) {
+        groups.push_back(looked);
+    } else if (journal) {
+        // Pages whose looked-at part stays leave the old content readable
+        // whatever follows: they go first, the others after.
+        std::stable_partition(looked.begin(), looked.end(), [&](std::uint32_t i) {
+            const std::uint32_t start = i * PAGE_BYTES;
+            const std::uint32_t n = std::min(PAGE_BYTES, seen - start);
+            return std::memcmp(pageOf(next, i), pageOf(*onKey, i), n) == 0;
+        });
+        for (std::uint32_t i : looked) groups.push_back({i});
+    } else {
+        for (auto i = looked.rbegin(); i != looked.rend(); ++i)
+            if ((rv = PutPage(area, *i, pageOf(next, *i), onKey)) != CKR_OK) return rv;
+    }
+    for (const std::vector<std::uint32_t>& group : groups) {
+        std::uint8_t targets[4];
+        std::uint8_t shadows[4];
+        for (std::size_t j = 0; j < group.size(); ++j) {
+            if ((rv = PutPage(area, spare[j], pageOf(next, group[j]), onKey)) != CKR_OK) return rv;
+            targets[j] = static_cast<std::uint8_t>(firstPage + group[j]);
+            shadows[j] = static_cast<std::uint8_t>(firstPage + spare[j]);
+        }
+        const auto count = static_cast<std::uint32_t>(group.size());
+        if ((rv = Retried([&] { return BeginPageCopies(device_, targets, shadows, count); })) != CKR_OK) return rv;
+        for (std::uint32_t i : group)
+            if ((rv = PutPage(area, i, pageOf(next, i), onKey)) != CKR_OK) return rv;
+        if ((rv = Retried([&] { return EndPageCopies(device_); })) != CKR_OK) return rv;
+    }
+    // The shadows, and leftovers of an earlier writer, back to the new content.
+    for (std::uint32_t i : spare)
+        if (changed(i) && (rv = PutPage(area, i, pageOf(next, i), onKey)) != CKR_OK) return rv;
+    return CKR_OK;
 }
 
 CK_RV PKCS11QuorKorvo7Q::HoldStorage()

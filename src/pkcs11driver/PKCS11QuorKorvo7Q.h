@@ -117,6 +117,11 @@ private:
     CK_RV Retried(Call call);
     // `bytes` of the storage image from a block on (array new, the caller's).
     CK_RV ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t bytes, std::uint8_t** image);
+    // Parts of WriteStorageArea (the caller holds the lock and the key).
+    CK_RV RewriteWholeArea(CK_BYTE area, const std::uint8_t* data, std::uint32_t length);
+    CK_RV RewriteArea(CK_BYTE area, const qvkcrypto::SecureBytes& next, qvkcrypto::SecureBytes* onKey,
+                      std::uint32_t seen, std::uint32_t end);
+    CK_RV PutPage(CK_BYTE area, std::uint32_t index, const std::uint8_t* page, qvkcrypto::SecureBytes* onKey);
     CK_RV QueryVersion(std::uint8_t* version);
     // KEYERR_PASSWORD_BLOCKED when the key reports its password blocked, 0
     // when not, or the status of the failed query (the caller holds the lock).

@@ -24,6 +24,7 @@ struct Reader {
     std::unique_ptr<Key> key;
     uint64_t insertion = 0;  // changes with every unplug and replug
     int failTransmits = 0;
+    int passTransmits = 0;  // that reach the key before failTransmits apply
     std::vector<std::string> log;
 };
 
@@ -167,7 +168,20 @@ void FailTransmits(const std::string& name, int count)
 {
     World& w = W();
     std::lock_guard<std::mutex> lock(w.mutex);
-    if (Reader* r = Find(w, name)) r->failTransmits = count;
+    if (Reader* r = Find(w, name)) {
+        r->passTransmits = 0;
+        r->failTransmits = count;
+    }
+}
+
+void FailTransmitsAfter(const std::string& name, int pass, int count)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    if (Reader* r = Find(w, name)) {
+        r->passTransmits = pass;
+        r->failTransmits = count;
+    }
 }
 
 std::vector<std::string> CommandLog(const std::string& name)
@@ -323,8 +337,10 @@ PCSC_DOUBLE_EXPORT LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST*
     auto* r = keyemu::pcscdouble::Find(w, it->second.reader);
     if (!r) return SCARD_E_READER_UNAVAILABLE;
     if (!r->key || r->insertion != it->second.insertion) return SCARD_W_REMOVED_CARD;
-    if (r->failTransmits > 0) {
-        --r->failTransmits;
+    if (r->passTransmits > 0) {
+        --r->passTransmits;
+    } else if (r->failTransmits != 0) {
+        if (r->failTransmits > 0) --r->failTransmits;
         return SCARD_E_NOT_TRANSACTED;
     }
     std::vector<uint8_t> answer = r->key->Transmit(std::vector<uint8_t>(pbSendBuffer, pbSendBuffer + cbSendLength));

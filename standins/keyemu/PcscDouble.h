@@ -42,6 +42,10 @@ std::vector<std::string> Readers();
 // The next `count` SCardTransmit calls on the reader fail with
 // SCARD_E_NOT_TRANSACTED without reaching the key.
 void FailTransmits(const std::string& reader, int count);
+// The next `pass` SCardTransmit calls on the reader reach the key, then
+// `count` fail as FailTransmits has them fail (a negative count: every one
+// until the faults are set again), as when the caller died or the line broke.
+void FailTransmitsAfter(const std::string& reader, int pass, int count);
 
 // Command log lines of the key in the reader since it was added or the log
 // was cleared ("cmd=13 par=0x00 mode=0 status=0").

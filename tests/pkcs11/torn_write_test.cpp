@@ -1,0 +1,208 @@
+// A token object's write that stops at any command, through the entry
+// functions over the in-process PC/SC double: the writer stops sending from
+// one command on (it died), or three commands in a row fail on the line.
+// Afterwards a fresh module context finds the token with every earlier
+// object, and the object being written either whole or not at all.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DeviceTestSupport.h"
+#include "PkiServicesStart.h"
+#include "pkcs11/PKCS11Library.h"
+#include "pkcs11/pkcs11ua.h"
+#include "wemu.h"
+
+namespace {
+
+namespace pd = keyemu::pcscdouble;
+
+const std::string kPin = "1234";
+
+CK_UTF8CHAR* U(const std::string& s)
+{
+    return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(s.data()));
+}
+
+struct StoredObject {
+    std::string label;
+    bool isPrivate;
+    std::vector<CK_BYTE> value;
+};
+
+std::vector<CK_BYTE> Value(std::size_t n, int seed)
+{
+    std::vector<CK_BYTE> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<CK_BYTE>(i * 7 + seed);
+    return v;
+}
+
+// Objects already on the token: the public ones fill more than the public
+// area's first page, so that the token record and the objects' end lie on
+// different pages.
+const std::vector<StoredObject>& Earlier()
+{
+    static const std::vector<StoredObject> objects = {
+        {"first", false, Value(700, 1)},
+        {"second", false, Value(500, 2)},
+        {"secret", true, Value(300, 3)},
+    };
+    return objects;
+}
+
+enum class Stop { Killed, ThreeFailures };
+
+struct TornCase {
+    const char* name;
+    bool isPrivate;
+    Stop stop;
+};
+
+class Pkcs11TornWrite : public devtest::DeviceTest, public ::testing::WithParamInterface<TornCase> {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
+        reader_ = AddKey(83, 18, 0x200, kPin);
+        ASSERT_NO_FATAL_FAILURE(Start());
+        std::string label = "torn";
+        label.resize(32, ' ');
+        ASSERT_EQ(C_InitToken(0, U(kPin), kPin.size(), U(label)), CKR_OK);
+        const CK_SESSION_HANDLE s = LoggedIn();
+        for (const StoredObject& o : Earlier()) ASSERT_EQ(Create(s, o), CKR_OK) << o.label;
+        ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+        baseline_ = pd::GetKey(reader_)->Serialize();
+    }
+    void TearDown() override
+    {
+        C_Finalize(nullptr);
+        DeviceTest::TearDown();
+    }
+
+    // The key as it was before the write (the module's images are checked
+    // against the key's storage mark, which the old state carries too).
+    void RestoreKey()
+    {
+        pd::FailTransmits(reader_, 0);
+        ASSERT_NE(pd::Unplug(reader_), nullptr);
+        ASSERT_TRUE(pd::Replug(reader_, keyemu::Key::Deserialize(baseline_)));
+    }
+
+    // A fresh module context that has found the key.
+    static void Start()
+    {
+        ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+        CK_ULONG count = 0;
+        ASSERT_EQ(C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+        ASSERT_EQ(count, 1u);
+    }
+
+    static CK_SESSION_HANDLE LoggedIn()
+    {
+        CK_SESSION_HANDLE s = 0;
+        EXPECT_EQ(C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s), CKR_OK);
+        EXPECT_EQ(C_Login(s, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+        return s;
+    }
+
+    static CK_RV Create(CK_SESSION_HANDLE s, const StoredObject& o)
+    {
+        CK_OBJECT_CLASS dataClass = CKO_DATA;
+        CK_BBOOL yes = CK_TRUE;
+        CK_BBOOL isPrivate = o.isPrivate ? CK_TRUE : CK_FALSE;
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &dataClass, sizeof(dataClass)},
+                            {CKA_TOKEN, &yes, 1},
+                            {CKA_PRIVATE, &isPrivate, 1},
+                            {CKA_LABEL, const_cast<char*>(o.label.data()), o.label.size()},
+                            {CKA_VALUE, const_cast<CK_BYTE*>(o.value.data()), o.value.size()}};
+        CK_OBJECT_HANDLE h = 0;
+        return C_CreateObject(s, t, 5, &h);
+    }
+
+    // How many objects of the label the session finds; each must carry the value.
+    static int Count(CK_SESSION_HANDLE s, const StoredObject& o)
+    {
+        CK_ATTRIBUTE pattern{CKA_LABEL, const_cast<char*>(o.label.data()), o.label.size()};
+        EXPECT_EQ(C_FindObjectsInit(s, &pattern, 1), CKR_OK);
+        CK_OBJECT_HANDLE found[4];
+        CK_ULONG n = 0;
+        EXPECT_EQ(C_FindObjects(s, found, 4, &n), CKR_OK);
+        EXPECT_EQ(C_FindObjectsFinal(s), CKR_OK);
+        for (CK_ULONG i = 0; i < n; ++i) {
+            std::vector<CK_BYTE> value(o.value.size() + 1);
+            CK_ATTRIBUTE read{CKA_VALUE, value.data(), value.size()};
+            EXPECT_EQ(C_GetAttributeValue(s, found[i], &read, 1), CKR_OK) << o.label;
+            value.resize(read.ulValueLen);
+            EXPECT_EQ(value, o.value) << o.label;
+        }
+        return static_cast<int>(n);
+    }
+
+    std::string reader_;
+    std::vector<std::uint8_t> baseline_;
+};
+
+TEST_P(Pkcs11TornWrite, TheTokenKeepsItsObjectsWhereverTheWriteStops)
+{
+    const TornCase& c = GetParam();
+    const StoredObject added{"added", c.isPrivate, Value(c.isPrivate ? 400 : 200, 9)};
+    int stops = 0;
+    for (int n = 0;; ++n) {
+        SCOPED_TRACE("stopped after " + std::to_string(n) + " commands");
+        ASSERT_NO_FATAL_FAILURE(RestoreKey());
+        ASSERT_NO_FATAL_FAILURE(Start());
+        CK_SESSION_HANDLE s = LoggedIn();
+        pd::FailTransmitsAfter(reader_, n, c.stop == Stop::Killed ? -1 : 3);
+        const int before = pd::Calls().transmit;
+        const CK_RV rv = Create(s, added);
+        const bool reached = pd::Calls().transmit - before > n;
+        pd::FailTransmits(reader_, 0);
+        C_Finalize(nullptr);
+        if (!reached) {
+            EXPECT_EQ(rv, CKR_OK) << "the write ended before the stop";
+            break;
+        }
+        ++stops;
+
+        // A fresh module: the token and each earlier object, public ones
+        // before the login as well.
+        ASSERT_NO_FATAL_FAILURE(Start());
+        CK_TOKEN_INFO info{};
+        ASSERT_EQ(C_GetTokenInfo(0, &info), CKR_OK);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(info.label), 4), "torn");
+        CK_SESSION_HANDLE reader = 0;
+        ASSERT_EQ(C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &reader), CKR_OK);
+        for (const StoredObject& o : Earlier()) {
+            if (!o.isPrivate) {
+                EXPECT_EQ(Count(reader, o), 1) << o.label;
+            }
+        }
+        ASSERT_EQ(C_Login(reader, CKU_USER, U(kPin), kPin.size()), CKR_OK);
+        for (const StoredObject& o : Earlier()) {
+            EXPECT_EQ(Count(reader, o), 1) << o.label;
+        }
+        const int added_count = Count(reader, added);
+        EXPECT_LE(added_count, 1);
+        if (c.stop == Stop::ThreeFailures && rv == CKR_OK) {
+            EXPECT_EQ(added_count, 1) << "reported written";
+        }
+        // The token takes writes again.
+        const StoredObject later{"later", c.isPrivate, Value(50, 4)};
+        EXPECT_EQ(Create(reader, later), CKR_OK);
+        EXPECT_EQ(Count(reader, later), 1);
+        ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(stops, 5) << "the write took as many commands";
+}
+
+INSTANTIATE_TEST_SUITE_P(Writes, Pkcs11TornWrite,
+                         ::testing::Values(TornCase{"PublicKilled", false, Stop::Killed},
+                                           TornCase{"PrivateKilled", true, Stop::Killed},
+                                           TornCase{"PublicThreeFailures", false, Stop::ThreeFailures},
+                                           TornCase{"PrivateThreeFailures", true, Stop::ThreeFailures}),
+                         [](const ::testing::TestParamInfo<TornCase>& info) { return info.param.name; });
+
+}  // namespace
