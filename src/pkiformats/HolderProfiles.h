@@ -15,6 +15,11 @@ namespace pkif {
 // PKIF_CRL_FILE_NAME_BYTES. 1, or 0 when the hexadecimal text fails.
 int CRLFileNameOf(ISPKIFormats& formats, const std::uint8_t* identifier, std::uint32_t listKind, char* fileName);
 
+// Clears the seven positions, then gives position j the output of the first
+// caller OID equal to table[j] (a null table entry takes none).
+int MapOutputsByOid(std::uint32_t count, const char* const* oids, char* const* outputs, const char* const* table,
+                    char** positions);
+
 // FillSubjectIdentifiers over the seven positions of the subject-identifier
 // table (street, e-mail, then "NTRUA-", "TAXUA-", "TINUA-", "PASUA-" and
 // "IDNUA-"), each into its output in `positions` (null: not wanted).

@@ -43,7 +43,8 @@ enum : std::uint32_t {
 // - GetConfiguredExtKeyUsageText: PKIF_EXT_KEY_USAGE_TEXT_BYTES;
 // - MakeCRLFileName: PKIF_CRL_FILE_NAME_BYTES; SetFileNameSerialSuffix:
 //   PKIF_FILE_NAME_BYTES;
-// - LookupNameText: PKIF_NAME_VALUE_TEXT_BYTES; FindMakerPolicy's OID:
+// - LookupNameText, GetSubjectTaxAttributeText: PKIF_NAME_VALUE_TEXT_BYTES;
+//   FindMakerPolicy's OID:
 //   PKIF_OID_TEXT_BYTES;
 // - FormatTaxIdentifier, FormatOrganisationIdentifier:
 //   PKIF_IDENTIFIER_TEXT_BYTES; the parsers' country 3, number
@@ -61,7 +62,8 @@ enum : std::uint32_t {
     PKIF_OID_TEXT_BYTES = 128,
     PKIF_IDENTIFIER_TEXT_BYTES = 64,
     PKIF_IDENTIFIER_NUMBER_BYTES = 11,
-    PKIF_DIRECTORY_POSITIONS = 7
+    PKIF_DIRECTORY_POSITIONS = 7,
+    PKIF_MAKER_VALUE_BYTES = 1024  // the maker values and attributes, exactly
 };
 
 #if defined(__GNUC__)

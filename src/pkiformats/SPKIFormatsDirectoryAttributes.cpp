@@ -78,22 +78,29 @@ int pkif::CopyDirectoryPositions(ISPKIFormats& formats, const char* const* items
     return result;
 }
 
+int pkif::MapOutputsByOid(std::uint32_t count, const char* const* oids, char* const* outputs, const char* const* table,
+                          char** positions)
+{
+    if (!positions) return 0;
+    for (std::uint32_t j = 0; j < PKIF_DIRECTORY_POSITIONS; ++j) positions[j] = nullptr;
+    if (count && (!oids || !outputs)) return 0;
+    for (std::uint32_t j = 0; j < PKIF_DIRECTORY_POSITIONS; ++j) {
+        if (!table[j]) continue;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (oids[i] && std::strcmp(oids[i], table[j]) == 0) {
+                positions[j] = outputs[i];
+                break;
+            }
+        }
+    }
+    return 1;
+}
+
 int SPKIFormats::MapDirectoryAttributeOutputs(std::uint32_t count, const char* const* oids, char* const* outputs,
                                               char** positions)
 {
     try {
-        if (!positions) return 0;
-        for (std::uint32_t j = 0; j < PKIF_DIRECTORY_POSITIONS; ++j) positions[j] = nullptr;
-        if (count && (!oids || !outputs)) return 0;
-        for (std::uint32_t j = 0; j < PKIF_DIRECTORY_POSITIONS; ++j) {
-            for (std::uint32_t i = 0; i < count; ++i) {
-                if (oids[i] && std::strcmp(oids[i], kFixedOids[j]) == 0) {
-                    positions[j] = outputs[i];
-                    break;
-                }
-            }
-        }
-        return 1;
+        return MapOutputsByOid(count, oids, outputs, kFixedOids, positions);
     } catch (...) {
         return 0;
     }

@@ -212,19 +212,9 @@ int SPKIFormats::MapUkrainianIdentifierOutputs(std::uint32_t count, const char* 
                                                char** positions)
 {
     try {
-        if (!positions) return 0;
-        for (std::uint32_t j = 0; j < PKIF_DIRECTORY_POSITIONS; ++j) positions[j] = nullptr;
-        if (count && (!oids || !outputs)) return 0;
-        for (std::uint32_t j = 0; j < PKIF_DIRECTORY_POSITIONS; ++j) {
-            if (!kPositions[j].directoryOid) continue;
-            for (std::uint32_t i = 0; i < count; ++i) {
-                if (oids[i] && std::strcmp(oids[i], kPositions[j].directoryOid) == 0) {
-                    positions[j] = outputs[i];
-                    break;
-                }
-            }
-        }
-        return 1;
+        const char* table[PKIF_DIRECTORY_POSITIONS];
+        for (std::uint32_t j = 0; j < PKIF_DIRECTORY_POSITIONS; ++j) table[j] = kPositions[j].directoryOid;
+        return MapOutputsByOid(count, oids, outputs, table, positions);
     } catch (...) {
         return 0;
     }
@@ -380,3 +370,108 @@ int pkif::FillSubjectPositions(ISPKIFormats& formats, IPKIObject* name, char* co
     if (!wanted) return 1;
     return formats.FillSubjectIdentifiers(name, PKIF_DIRECTORY_POSITIONS, oids, prefixes, positions, longest);
 }
+
+int SPKIFormats::GetSubjectTaxAttributeText(IPKIObject* object, std::uint32_t, char* text)
+{
+    try {
+        if (!object || !text || !formats_) return 0;
+        ObjectRef list, values;
+        if (static_cast<IPKICertificate*>(object)->GetAttributeList(list.Out()) != 0 || !list) return 0;
+        if (list.As<IPKIObject>()->QueryInterface(PKI_IID_ATTRIBUTE_VALUES, values.Out()) != 0 || !values)
+            return 1;  // a list that cannot be read by OID holds no such value
+        text[0] = 0;
+        std::vector<wchar_t> wide(PKIF_NAME_VALUE_TEXT_BYTES, 0);
+        int rc = values.As<IPKIAttributeValues>()->GetValueText("1.2.804.2.1.1.1.2.2", wide.data(),
+                                                                PKIF_NAME_VALUE_TEXT_BYTES);
+        if (rc == PKI_E_ABSENT) return 1;
+        if (rc != 0) return 0;
+        return TextOf(wide.data(), PKIF_NAME_VALUE_TEXT_BYTES, text, PKIF_NAME_VALUE_TEXT_BYTES);
+    } catch (...) {
+        if (text) text[0] = 0;
+        return 0;
+    }
+}
+
+namespace {
+
+// The two maker values live in the certificate's key cache (slots 6 and 7)
+// and as attributes of a key container's last entry; both are exactly
+// PKIF_MAKER_VALUE_BYTES long.
+const std::uint32_t kMakerCacheSlot[2] = {6, 7};
+const char* const kMakerAttribute[2] = {"1.3.6.1.4.1.19398.2.12.1", "1.3.6.1.4.1.19398.2.12.2"};
+
+int SetMakerValue(ISPKIFormats& f, int which, IPKIObject* certificate, const std::uint8_t* value)
+{
+    if (!certificate || !value) return 0;
+    PKIBlob blob{PKIF_MAKER_VALUE_BYTES, const_cast<std::uint8_t*>(value)};
+    return f.WriteKeyCache(certificate, kMakerCacheSlot[which], &blob);
+}
+
+int GetMakerValue(ISPKIFormats& f, IPKIInterface* formats, int which, IPKIObject* certificate, std::uint8_t* value)
+{
+    if (!certificate || !value || !formats) return 0;
+    LibraryBlob cached(formats);
+    if (!f.ReadKeyCache(certificate, kMakerCacheSlot[which], &cached.blob)) return 0;
+    if (cached.blob.length != PKIF_MAKER_VALUE_BYTES || !cached.blob.data) return 0;
+    std::memcpy(value, cached.blob.data, PKIF_MAKER_VALUE_BYTES);
+    return 1;
+}
+
+int SetMakerAttribute(ISPKIFormats& f, int which, IPKIObject* container, const char* password,
+                      const std::uint8_t* value)
+{
+    if (!container || !value) return 0;
+    PKIBlob blob{PKIF_MAKER_VALUE_BYTES, const_cast<std::uint8_t*>(value)};
+    return f.SetLastEntryAttribute(container, password, &blob, kMakerAttribute[which]);
+}
+
+int GetMakerAttribute(ISPKIFormats& f, IPKIInterface* formats, int which, IPKIObject* container, const char* password,
+                      std::uint8_t* value)
+{
+    if (!container || !value || !formats) return 0;
+    LibraryBlob found(formats);
+    if (!f.FindEntryAttribute(container, password, kMakerAttribute[which], &found.blob)) return 0;
+    if (found.blob.length != PKIF_MAKER_VALUE_BYTES || !found.blob.data) return 0;
+    std::memcpy(value, found.blob.data, PKIF_MAKER_VALUE_BYTES);
+    return 1;
+}
+
+}  // namespace
+
+#define QVK_MAKER_OPERATIONS(X, which)                                                                                 \
+    int SPKIFormats::SetMakerValue##X(IPKIObject* certificate, const std::uint8_t* value)                              \
+    {                                                                                                                  \
+        try {                                                                                                          \
+            return SetMakerValue(*this, which, certificate, value);                                                    \
+        } catch (...) {                                                                                                \
+            return 0;                                                                                                  \
+        }                                                                                                              \
+    }                                                                                                                  \
+    int SPKIFormats::GetMakerValue##X(IPKIObject* certificate, std::uint8_t* value)                                    \
+    {                                                                                                                  \
+        try {                                                                                                          \
+            return GetMakerValue(*this, formats_, which, certificate, value);                                          \
+        } catch (...) {                                                                                                \
+            return 0;                                                                                                  \
+        }                                                                                                              \
+    }                                                                                                                  \
+    int SPKIFormats::SetMakerAttribute##X(IPKIObject* container, const char* password, const std::uint8_t* value)      \
+    {                                                                                                                  \
+        try {                                                                                                          \
+            return SetMakerAttribute(*this, which, container, password, value);                                        \
+        } catch (...) {                                                                                                \
+            return 0;                                                                                                  \
+        }                                                                                                              \
+    }                                                                                                                  \
+    int SPKIFormats::GetMakerAttribute##X(IPKIObject* container, const char* password, std::uint8_t* value)            \
+    {                                                                                                                  \
+        try {                                                                                                          \
+            return GetMakerAttribute(*this, formats_, which, container, password, value);                              \
+        } catch (...) {                                                                                                \
+            return 0;                                                                                                  \
+        }                                                                                                              \
+    }
+
+QVK_MAKER_OPERATIONS(A, 0)
+QVK_MAKER_OPERATIONS(B, 1)
+#undef QVK_MAKER_OPERATIONS

@@ -790,6 +790,32 @@ struct Profile {
     int attributesAnswer = PKI_E_ABSENT;  // 0: present as below
     bool attributesByOid = true;
     std::map<std::string, std::wstring> attributeValues;
+    int listAnswer = PKI_E_ABSENT;  // 0: the subject's attribute list, as below
+    bool listByOid = true;
+    std::map<std::string, std::wstring> listValues;
+};
+
+// A subject attribute list: read by OID through interface 4232 when `byOid`.
+class AttributeValues final : public Object<IPKIAttributeValues> {
+public:
+    AttributeValues(Library& lib, bool byOid, std::map<std::string, std::wstring> values)
+        : Object(lib, 4896), values_(std::move(values))
+    {
+        if (byOid) offers.insert(PKI_IID_ATTRIBUTE_VALUES);
+    }
+    int GetValueText(const char* oid, wchar_t* text, std::uint32_t capacity) override
+    {
+        int c = lib_.Enter(4896, 11, oid, PKI_IID_ATTRIBUTE_VALUES, this);
+        if (c >= 0) return c;
+        auto it = values_.find(oid);
+        if (it == values_.end()) return PKI_E_ABSENT;
+        if (it->second.size() + 1 > capacity) return PKI_E_FAILURE;
+        wcscpy(text, it->second.c_str());
+        return 0;
+    }
+
+private:
+    std::map<std::string, std::wstring> values_;
 };
 
 class ProfileCertificate final : public Object<IPKICertificate> {
@@ -841,6 +867,14 @@ public:
         return 0;
     }
     int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetAttributeList(void** list) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 56, "", 0, this);
+        if (c >= 0) return c;
+        if (p.listAnswer) return p.listAnswer;
+        *list = static_cast<IPKIAttributeValues*>(new AttributeValues(lib_, p.listByOid, p.listValues));
+        return 0;
+    }
     int GetExtKeyUsages(void** list) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 71, "", 0, this);

@@ -299,3 +299,28 @@ TEST_F(SubjectIdentifiers, CertificateIdentifiersSkipAbsentOutputs)
     ASSERT_EQ(f.FillCertificateSubjectIdentifiersDefault(cert.get(), 4, oids, outputs), 1);
     EXPECT_STREQ(tax, "2222222222");
 }
+
+TEST_F(SubjectIdentifiers, TaxAttributeOfTheSubject)
+{
+    fake::Profile p;
+    p.listAnswer = 0;
+    p.listValues = {{"1.2.804.2.1.1.1.2.2", L"\u0406\u041F\u041D 1234567890"}};
+    auto cert = Certificate(p);
+    char text[PKIF_NAME_VALUE_TEXT_BYTES] = "stale";
+    ASSERT_EQ(f.GetSubjectTaxAttributeText(cert.get(), 0, text), 1);
+    EXPECT_STREQ(text, "\xB2\xCF\xCD 1234567890");  // Windows-1251
+    cert->p.listValues.clear();
+    ASSERT_EQ(f.GetSubjectTaxAttributeText(cert.get(), 0, text), 1);
+    EXPECT_STREQ(text, "");
+    cert->p.listByOid = false;  // no values by OID: answered, nothing written
+    std::strcpy(text, "kept");
+    ASSERT_EQ(f.GetSubjectTaxAttributeText(cert.get(), 0, text), 1);
+    EXPECT_STREQ(text, "kept");
+    // A value longer than the output holds is refused, not cut.
+    cert->p.listByOid = true;
+    cert->p.listValues = {{"1.2.804.2.1.1.1.2.2", std::wstring(PKIF_NAME_VALUE_TEXT_BYTES, L'7')}};
+    EXPECT_EQ(f.GetSubjectTaxAttributeText(cert.get(), 0, text), 0);
+    EXPECT_STREQ(text, "");
+    cert->p.listAnswer = PKI_E_FAILURE;
+    EXPECT_EQ(f.GetSubjectTaxAttributeText(cert.get(), 0, text), 0);
+}
