@@ -34,6 +34,38 @@ enum : std::uint32_t {
     PKIF_HOLDER_DATA_AREA = 2828
 };
 
+// Holder types, subject identifiers and directory attributes: capacities of
+// their text outputs (bytes, terminator included); they refuse rather than
+// truncate, leaving the output empty.
+// - GetHolderTypeName: PKIF_HOLDER_TYPE_NAME_BYTES;
+// - GetDefaultExtKeyUsages, ListConfiguredExtKeyUsages (multi-strings, the
+//   final empty string included): PKIF_EXT_KEY_USAGE_LIST_BYTES;
+// - GetConfiguredExtKeyUsageText: PKIF_EXT_KEY_USAGE_TEXT_BYTES;
+// - MakeCRLFileName: PKIF_CRL_FILE_NAME_BYTES; SetFileNameSerialSuffix:
+//   PKIF_FILE_NAME_BYTES;
+// - LookupNameText, GetSubjectTaxAttributeText: PKIF_NAME_VALUE_TEXT_BYTES;
+//   FindMakerPolicy's OID:
+//   PKIF_OID_TEXT_BYTES;
+// - FormatTaxIdentifier, FormatOrganisationIdentifier:
+//   PKIF_IDENTIFIER_TEXT_BYTES; the parsers' country 3, number
+//   PKIF_IDENTIFIER_NUMBER_BYTES;
+// - FillSubjectIdentifiers: each position's longest value + 1;
+// - directory-attribute outputs (MapDirectoryAttributeOutputs and the
+//   readers that fill them): GetNameAttributeMaxLength of the OID + 1.
+enum : std::uint32_t {
+    PKIF_HOLDER_TYPE_NAME_BYTES = 64,
+    PKIF_EXT_KEY_USAGE_LIST_BYTES = 4096,
+    PKIF_EXT_KEY_USAGE_TEXT_BYTES = 257,
+    PKIF_CRL_FILE_NAME_BYTES = 32,
+    PKIF_FILE_NAME_BYTES = 260,
+    PKIF_NAME_VALUE_TEXT_BYTES = 257,
+    PKIF_OID_TEXT_BYTES = 128,
+    PKIF_IDENTIFIER_TEXT_BYTES = 64,
+    PKIF_IDENTIFIER_NUMBER_BYTES = 11,
+    PKIF_DIRECTORY_POSITIONS = 7,
+    PKIF_MAKER_VALUE_BYTES = 1024  // the maker values and attributes, exactly
+};
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"

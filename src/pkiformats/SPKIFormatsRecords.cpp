@@ -390,8 +390,8 @@ int SPKIFormats::ReadHolderRecord(const PKIBlob* record, std::uint8_t* holderDat
 // Key descriptions count when their key part is present: the first (texts at
 // 96 and 104), the second (112, 120) and, from version 3, the third (184, 192).
 // keyKind answers which description it is (1, 2 or 3). The first key's usage
-// comes from the holder type and kind through GetHolderKeyUsage, which is not
-// built yet (0 until then); the second and third keys carry theirs from
+// comes from the holder type and kind through GetHolderKeyUsage (for the key
+// family of its request); the second and third keys carry theirs from
 // version 5 and default to 0x11 (signature and key agreement) below it.
 // The key family (1 DSTU 4145, 2 RSA, 4 ECDSA) of the encoded request that a
 // holder record keeps for a key: what the certificate builders read as the
@@ -425,12 +425,17 @@ int SPKIFormats::GetHolderRecordKey(const PKIBlob* record, std::uint32_t index, 
             if (!PartView(record, keys[k].part, &part)) return 0;
             if (part.length == 0 || seen++ != index) continue;
             if (!TextView(record, keys[k].text1, &t1) || !TextView(record, keys[k].text2, &t2)) return 0;
-            std::uint32_t usage = 0;
+            std::uint32_t usage = 0, type = Get32(record->data, 80), kind = Get32(record->data, 84);
             if (k > 0) usage = version >= 5 ? Get32(record->data, k == 1 ? 216 : 220) : 0x11;
+            std::uint32_t family = 0;
+            if ((keyFamily || (keyUsage && k == 0)) && !RequestKeyFamily(part, &family)) return 0;
+            // The first key's usage is the holder's (no usage flags): none
+            // for a holder type without usage bits.
+            if (k == 0 && keyUsage && !GetHolderKeyUsage(type, kind, family, 0, 0, &usage)) usage = 0;
             if (keyView) *keyView = part;
-            if (holderType) *holderType = Get32(record->data, 80);
-            if (holderKind) *holderKind = Get32(record->data, 84);
-            if (keyFamily && !RequestKeyFamily(part, keyFamily)) return 0;
+            if (holderType) *holderType = type;
+            if (holderKind) *holderKind = kind;
+            if (keyFamily) *keyFamily = family;
             if (keyUsage) *keyUsage = usage;
             if (text1View) *text1View = t1;
             if (text2View) *text2View = t2;

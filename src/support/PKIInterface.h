@@ -251,7 +251,12 @@ public:
                                       const std::uint8_t* sBox, std::uint8_t* identifier) // 18
     { (void)publicKey; (void)length; (void)sBox; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(19)                                                             // 19
-    PKI_RESERVED(20)                                                             // 20
+    // A tax number converted for a subject name: mode 1 into the form the
+    // name carries, mode 2 back. out holds `capacity` bytes; PKI_E_FAILURE
+    // when the result does not fit.
+    virtual int ConvertTaxNumber(const char* number, std::uint32_t mode, char* out,
+                                 std::uint32_t capacity)                          // 20
+    { (void)number; (void)mode; (void)out; (void)capacity; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(21)                                                             // 21
     PKI_RESERVED(22)                                                             // 22
     PKI_RESERVED(23)                                                             // 23
@@ -262,9 +267,17 @@ public:
     // 20-byte identifier of a public key (the DSTU 4145 kind of key).
     virtual int PublicKeyIdentifier(const PKIBlob* publicKey, std::uint8_t* identifier) // 28
     { (void)publicKey; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(29)                                                             // 29
-    PKI_RESERVED(30)                                                             // 30
-    PKI_RESERVED(31)                                                             // 31
+    // Attribute `oid` (entry `index`) of a name object as wide text into
+    // `capacity` wide characters; PKI_E_ABSENT when the name lacks it,
+    // PKI_E_FAILURE when it does not fit.
+    virtual int GetNameAttributeText(IPKIObject* name, const char* oid, std::uint32_t index,
+                                     wchar_t* text, std::uint32_t capacity)      // 29
+    { (void)name; (void)oid; (void)index; (void)text; (void)capacity; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetNameAttributeText(IPKIObject* name, const char* oid, std::uint32_t index,
+                                     const wchar_t* text)                        // 30
+    { (void)name; (void)oid; (void)index; (void)text; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetNameAttributePair(IPKIObject* name, const char* oid, const wchar_t* text) // 31
+    { (void)name; (void)oid; (void)text; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(32)                                                             // 32
     virtual int HasOptionA() = 0;                                                // 33
     virtual int HasOptionB() = 0;                                                // 34
@@ -377,7 +390,10 @@ protected:
 // optional S-box of its own.
 class IPKIKey : public IPKIObject {
 public:
-    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(3)                                                              // 3
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(5)  PKI_RESERVED(6)                                             // 5-6
     // Copy of the value and a new reference to the parameter object;
     // PKI_E_ENCODED_BLOCK (nothing filled) when the parameters are an encoded
     // block: read those through IPKIEncodedKey. For a DSTU 4145 key the value

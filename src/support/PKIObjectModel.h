@@ -130,29 +130,57 @@ public:
         PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)  // 39-42
         PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)  // 43-46
         PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)  // 47-50
-        PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)  // 51-54
-        PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)  // 55-58
-        PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)  // 59-62
+        PKI_RESERVED(51) PKI_RESERVED(52)                                    // 51-52
+    // Basic constraints (IPKIBasicConstraints); PKI_E_ABSENT without them.
+    virtual int GetBasicConstraints(void** constraints)                      // 53
+    { (void)constraints; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(54) PKI_RESERVED(55)                                        // 54-55
+    // The attribute list of the subject (interface 4232 reads values by OID).
+    virtual int GetAttributeList(void** list)                                // 56
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(57) PKI_RESERVED(58)                                        // 57-58
+        PKI_RESERVED(59) PKI_RESERVED(60)                                    // 59-60
+    // The policy OIDs (IPKIOIDList); PKI_E_ABSENT without policies.
+    virtual int GetPolicyList(void** list)                                   // 61
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(62)                                                         // 62
         PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)  // 63-66
         PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)  // 67-70
-        PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)  // 71-74
+    // The extended key usages (IPKIOIDList); PKI_E_ABSENT without them.
+    virtual int GetExtKeyUsages(void** list)                                 // 71
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)                       // 72-74
         PKI_RESERVED(75)                                                     // 75
         // The certificate-policies object (IPKIPolicies); PKI_E_ABSENT without one.
         virtual int GetPolicies(void** policies) = 0;  // 76
-    PKI_RESERVED(77) PKI_RESERVED(78)                                        // 77-78
+    // The subject directory attributes; PKI_E_ABSENT without them. The object
+    // reads values by OID when it offers PKI_IID_DIRECTORY_ATTRIBUTES.
+    virtual int GetSubjectDirectoryAttributes(void** attributes)             // 77
+    { (void)attributes; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(78)                                                         // 78
         PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)  // 79-82
     // The key usage (IPKIKeyUsage); PKI_E_ABSENT without the extension.
     virtual int GetKeyUsage(void** keyUsage)                                 // 83
     { (void)keyUsage; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)                       // 84-86
+    PKI_RESERVED(84) PKI_RESERVED(85)                                        // 84-85
+    // The private-key usage period (IPKITimePeriod); PKI_E_ABSENT without it.
+    virtual int GetKeyUsagePeriod(void** period)                             // 86
+    { (void)period; return PKI_E_NOT_IMPLEMENTED; }
         PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)  // 87-90
         PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)  // 91-94
     // The subject key identifier (IPKIKeyIdentifier); PKI_E_ABSENT without it.
     virtual int GetSubjectKeyId(void** identifier)                           // 95
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)                       // 96-98
-        PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101)                 // 99-101
-        PKI_RESERVED(102) PKI_RESERVED(103) PKI_RESERVED(104)                // 102-104
+        PKI_RESERVED(99)                                                     // 99
+    // The certificate it wraps (IPKICertificate), where it wraps one.
+    virtual int GetInnerCertificate(void** certificate)                      // 100
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(101) PKI_RESERVED(102)                                      // 101-102
+    // Its RSA view (IPKICertificate), where it has one.
+    virtual int GetRSAView(void** certificate)                               // 103
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(104)                                                        // 104
     // The display name of the certificate's holder as wide text: *length
     // holds the capacity in wide characters (terminator included) on entry
     // and the text's length on return; PKI_E_INVALID_ARGUMENT when it does
@@ -171,8 +199,31 @@ public:
     virtual int Encode(PKIBlob* out) = 0;                                        // 3
     virtual int Decode(const PKIBlob* in) = 0;                                   // 4
     PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
-    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
+    // The subject name (an object for IPKIInterface::GetNameAttributeText).
+    virtual int GetSubject(void** name)                                          // 9
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)                           // 10-12
     virtual int GetKeyKind(std::uint32_t* kind) = 0;                             // 13
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
+    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)          // 34-37
+    PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
+    PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
+    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
+    PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)          // 66-69
+    PKI_RESERVED(70) PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73)          // 70-73
+    PKI_RESERVED(74) PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77)          // 74-77
+    PKI_RESERVED(78) PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81)          // 78-81
+    // The directory-attribute object (as the certificate's slot 77); PKI_E_ABSENT without one.
+    virtual int GetDirectoryAttributes(void** attributes)                        // 82
+    { (void)attributes; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIRequest() = default;
@@ -348,6 +399,80 @@ protected:
     ~IPKIKeyBlobHeader() = default;
 };
 
+// ---- Holder profiles: certificate extensions and subject identifiers ----
+
+enum : std::uint32_t {
+    PKI_IID_DIRECTORY_ATTRIBUTES = 4214,  // reads attribute values by OID
+    PKI_IID_ATTRIBUTE_VALUES = 4232       // an attribute list's values by OID
+};
+
+// Basic constraints of a certificate.
+class IPKIBasicConstraints : public IPKIObject {
+public:
+    virtual int GetCA(std::uint32_t* ca) = 0;                                    // 3
+
+protected:
+    ~IPKIBasicConstraints() = default;
+};
+
+// A list of OIDs (extended key usages, policies).
+class IPKIOIDList : public IPKIObject {
+public:
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 3
+    // OID `index` as dotted text (length excludes the terminator that follows
+    // it); the blob goes back through IPKIInterface::FreeBlob.
+    virtual int GetOID(std::uint32_t index, PKIBlob* oid) = 0;                   // 4
+
+protected:
+    ~IPKIOIDList() = default;
+};
+
+// A period of two UTC times (the private-key usage period).
+class IPKITimePeriod : public IPKIObject {
+public:
+    virtual int GetPeriod(SYSTEMTIME* start, SYSTEMTIME* end) = 0;               // 3
+
+protected:
+    ~IPKITimePeriod() = default;
+};
+
+// Interface 4214 of subject directory attributes: fills buffers[i] with the
+// wide value of oids[i] for every buffer given. Each buffer holds
+// GetNameAttributeMaxLength(oids[i]) + 1 wide characters; a value not there
+// is left as it was (the caller clears the buffers first).
+class IPKIDirectoryAttributes : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47)                                                             // 47
+    virtual int ReadValues(std::uint32_t count, const char* const* oids, void** buffers) = 0;  // 48
+
+protected:
+    ~IPKIDirectoryAttributes() = default;
+};
+
+// Interface 4232 of a subject attribute list.
+class IPKIAttributeValues : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    // The value of attribute `oid` as wide text into `capacity` characters;
+    // PKI_E_ABSENT when not there, PKI_E_FAILURE when it does not fit.
+    virtual int GetValueText(const char* oid, wchar_t* text, std::uint32_t capacity) = 0;  // 11
+
+protected:
+    ~IPKIAttributeValues() = default;
+};
+
 // clang-format on
 
 #if defined(__GNUC__)
@@ -373,6 +498,37 @@ public:
 protected:
     ~IPKIGOST28147Parameters() = default;
 };
+
+// Holder profiles: the slots the certificate, request and library calls of
+// holder types, subject identifiers and directory attributes use.
+// clang-format off
+#define QVK_PKI_PROFILE_SLOTS(X)                         \
+    X(IPKIInterface, 20, ConvertTaxNumber)               \
+    X(IPKIInterface, 29, GetNameAttributeText)           \
+    X(IPKIInterface, 30, SetNameAttributeText)           \
+    X(IPKIInterface, 31, SetNameAttributePair)           \
+    X(IPKIKey, 4, Decode)                                \
+    X(IPKICertificate, 4, Decode)                        \
+    X(IPKICertificate, 15, GetValidity)                  \
+    X(IPKICertificate, 19, GetSubject)                   \
+    X(IPKICertificate, 23, GetKeyKind)                   \
+    X(IPKICertificate, 53, GetBasicConstraints)          \
+    X(IPKICertificate, 56, GetAttributeList)             \
+    X(IPKICertificate, 61, GetPolicyList)                \
+    X(IPKICertificate, 71, GetExtKeyUsages)              \
+    X(IPKICertificate, 77, GetSubjectDirectoryAttributes) \
+    X(IPKICertificate, 86, GetKeyUsagePeriod)            \
+    X(IPKICertificate, 100, GetInnerCertificate)         \
+    X(IPKICertificate, 103, GetRSAView)                  \
+    X(IPKIRequest, 9, GetSubject)                        \
+    X(IPKIRequest, 82, GetDirectoryAttributes)           \
+    X(IPKIBasicConstraints, 3, GetCA)                    \
+    X(IPKIOIDList, 3, GetCount)                          \
+    X(IPKIOIDList, 4, GetOID)                            \
+    X(IPKITimePeriod, 3, GetPeriod)                      \
+    X(IPKIDirectoryAttributes, 48, ReadValues)           \
+    X(IPKIAttributeValues, 11, GetValueText)
+// clang-format on
 
 // The shared slot table: (interface, slot, operation) for every operation of
 // the object model that the facade calls. The slot tests walk it, the test
@@ -402,7 +558,8 @@ protected:
     X(IPKIKeyContextDSTU4145, 4, GetContextFlags)        \
     X(IPKIKeyContextDSTU4145, 5, GetContext)             \
     X(IPKIKeyContextIntl, 8, GetContextFlags)            \
-    X(IPKIKeyContextIntl, 9, GetContext)
+    X(IPKIKeyContextIntl, 9, GetContext)                 \
+    QVK_PKI_PROFILE_SLOTS(X)
 // clang-format on
 
 #endif

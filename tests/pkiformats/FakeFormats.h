@@ -233,6 +233,48 @@ public:
     int HasOptionA() override { return Enter(0, 33, "") > 0 ? 0 : 1; }
     int HasOptionB() override { return Enter(0, 34, "") > 0 ? 0 : 1; }
 
+    // ---- Holder profiles: name tables and tax numbers ----
+    // Attribute values of every name object, by OID (index 0 only), and what
+    // the tax-number conversion makes of a number (by mode; the number itself
+    // when none is set).
+    std::map<std::string, std::wstring> nameValues;
+    std::map<std::pair<std::uint32_t, std::string>, std::string> taxConversions;
+    int ConvertTaxNumber(const char* number, std::uint32_t mode, char* out, std::uint32_t capacity) override
+    {
+        int c = Enter(0, 20, std::string(number) + "," + std::to_string(mode));
+        if (c >= 0) return c;
+        auto it = taxConversions.find({mode, number});
+        std::string converted = it == taxConversions.end() ? number : it->second;
+        if (converted.size() + 1 > capacity) return PKI_E_FAILURE;
+        std::memcpy(out, converted.c_str(), converted.size() + 1);
+        return 0;
+    }
+    int GetNameAttributeText(IPKIObject*, const char* oid, std::uint32_t index, wchar_t* text,
+                             std::uint32_t capacity) override
+    {
+        int c = Enter(0, 29, std::string(oid) + "," + std::to_string(index));
+        if (c >= 0) return c;
+        auto it = nameValues.find(oid);
+        if (index != 0 || it == nameValues.end()) return PKI_E_ABSENT;
+        if (it->second.size() + 1 > capacity) return PKI_E_FAILURE;
+        wcscpy(text, it->second.c_str());
+        return 0;
+    }
+    int SetNameAttributeText(IPKIObject*, const char* oid, std::uint32_t index, const wchar_t* text) override
+    {
+        int c = Enter(0, 30, std::string(oid) + "," + std::to_string(index));
+        if (c >= 0) return c;
+        nameValues[oid] = text;
+        return 0;
+    }
+    int SetNameAttributePair(IPKIObject*, const char* oid, const wchar_t* text) override
+    {
+        int c = Enter(0, 31, oid);
+        if (c >= 0) return c;
+        nameValues[oid] = text;
+        return 0;
+    }
+
     ~Library()
     {
         for (void* p : blobs_) std::free(p);
@@ -381,7 +423,6 @@ class Slots : public IPKIObject {
 public:
     Slots(Library& lib, std::uint32_t classId, std::uint32_t interfaceId, IPKIObject* owner)
         : lib_(lib), classId_(classId), interfaceId_(interfaceId), owner_(owner) {}
-    virtual ~Slots() = default;
     int Release() override { return owner_->Release(); }
     int QueryInterface(std::uint32_t iid, void** object) override { return owner_->QueryInterface(iid, object); }
     std::uint32_t InterfaceId() const { return interfaceId_; }
@@ -523,6 +564,8 @@ public:
     virtual int Op138() { return Answer(138); }
     virtual int Op139() { return Answer(139); }
     virtual int Op140() { return Answer(140); }
+    // After the slots, so that it takes none of their places.
+    virtual ~Slots() = default;
 private:
     int Answer(std::uint32_t op)
     {
@@ -632,6 +675,274 @@ private:
     std::uint32_t flags_;
     CSPContextLike context_;
     int answer_;
+};
+
+}  // namespace fake
+
+// ---- Holder profiles: certificates and requests with extensions ----
+namespace fake {
+
+// A list of OIDs (extended key usages, policies) with the test's entries.
+class OIDList final : public Object<IPKIOIDList> {
+public:
+    OIDList(Library& lib, std::vector<std::string> oids) : Object(lib, 1), oids_(std::move(oids)) {}
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(1, 3, "", 0, this);
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(oids_.size());
+        return 0;
+    }
+    int GetOID(std::uint32_t index, PKIBlob* oid) override
+    {
+        int c = lib_.Enter(1, 4, std::to_string(index), 0, this);
+        if (c >= 0) return c;
+        if (index >= oids_.size()) return PKI_E_INDEX;
+        const std::string& s = oids_[index];
+        if (lib_.AllocateBlob(oid, static_cast<std::uint32_t>(s.size() + 1)) != 0) return PKI_E_OUT_OF_MEMORY;
+        std::memcpy(oid->data, s.c_str(), s.size() + 1);
+        oid->length = static_cast<std::uint32_t>(s.size());
+        return 0;
+    }
+
+private:
+    std::vector<std::string> oids_;
+};
+
+class BasicConstraints final : public Object<IPKIBasicConstraints> {
+public:
+    BasicConstraints(Library& lib, std::uint32_t ca) : Object(lib, 4868), ca_(ca) {}
+    int GetCA(std::uint32_t* ca) override
+    {
+        int c = lib_.Enter(4868, 3, "", 0, this);
+        if (c >= 0) return c;
+        *ca = ca_;
+        return 0;
+    }
+
+private:
+    std::uint32_t ca_;
+};
+
+class TimePeriod final : public Object<IPKITimePeriod> {
+public:
+    TimePeriod(Library& lib, SYSTEMTIME start, SYSTEMTIME end) : Object(lib, 4889), start_(start), end_(end) {}
+    int GetPeriod(SYSTEMTIME* start, SYSTEMTIME* end) override
+    {
+        int c = lib_.Enter(4889, 3, "", 0, this);
+        if (c >= 0) return c;
+        *start = start_;
+        *end = end_;
+        return 0;
+    }
+
+private:
+    SYSTEMTIME start_, end_;
+};
+
+// Directory attributes: with `byOid` the object offers interface 4214 and
+// fills each buffer with its value (written whole, as a library that trusts
+// the buffer sizes would); without it only the facade's field readers see it.
+class DirectoryAttributes final : public Object<IPKIDirectoryAttributes> {
+public:
+    DirectoryAttributes(Library& lib, bool byOid, std::map<std::string, std::wstring> values)
+        : Object(lib, 4918), values_(std::move(values))
+    {
+        if (byOid) offers.insert(PKI_IID_DIRECTORY_ATTRIBUTES);
+    }
+    int ReadValues(std::uint32_t count, const char* const* oids, void** buffers) override
+    {
+        int c = lib_.Enter(4918, 48, std::to_string(count), PKI_IID_DIRECTORY_ATTRIBUTES, this);
+        if (c >= 0) return c;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            auto it = values_.find(oids[i] ? oids[i] : "");
+            if (buffers[i] && it != values_.end()) wcscpy(static_cast<wchar_t*>(buffers[i]), it->second.c_str());
+        }
+        return 0;
+    }
+
+private:
+    std::map<std::string, std::wstring> values_;
+};
+
+// A name object: its attribute values are the library's nameValues.
+class Name final : public Object<IPKIName> {
+public:
+    explicit Name(Library& lib) : Object(lib, 4869) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+};
+
+// What a profile certificate or request hands out: each part is made anew on
+// every call (the caller releases it); a code answers instead when set.
+struct Profile {
+    int validityAnswer = 0;
+    SYSTEMTIME notBefore{2024, 1, 1, 1, 0, 0, 0, 0}, notAfter{2030, 1, 1, 1, 0, 0, 0, 0};
+    bool keyPeriod = false;
+    SYSTEMTIME keyFrom{}, keyTo{};
+    int constraintsAnswer = PKI_E_ABSENT;  // 0: present with `ca`
+    std::uint32_t ca = 0;
+    bool extKeyUsages = false;
+    std::vector<std::string> usages;
+    bool policies = false;
+    std::vector<std::string> policyOids;
+    std::uint32_t keyKind = 1;
+    bool subject = true;
+    int attributesAnswer = PKI_E_ABSENT;  // 0: present as below
+    bool attributesByOid = true;
+    std::map<std::string, std::wstring> attributeValues;
+    int listAnswer = PKI_E_ABSENT;  // 0: the subject's attribute list, as below
+    bool listByOid = true;
+    std::map<std::string, std::wstring> listValues;
+};
+
+// A subject attribute list: read by OID through interface 4232 when `byOid`.
+class AttributeValues final : public Object<IPKIAttributeValues> {
+public:
+    AttributeValues(Library& lib, bool byOid, std::map<std::string, std::wstring> values)
+        : Object(lib, 4896), values_(std::move(values))
+    {
+        if (byOid) offers.insert(PKI_IID_ATTRIBUTE_VALUES);
+    }
+    int GetValueText(const char* oid, wchar_t* text, std::uint32_t capacity) override
+    {
+        int c = lib_.Enter(4896, 11, oid, PKI_IID_ATTRIBUTE_VALUES, this);
+        if (c >= 0) return c;
+        auto it = values_.find(oid);
+        if (it == values_.end()) return PKI_E_ABSENT;
+        if (it->second.size() + 1 > capacity) return PKI_E_FAILURE;
+        wcscpy(text, it->second.c_str());
+        return 0;
+    }
+
+private:
+    std::map<std::string, std::wstring> values_;
+};
+
+class ProfileCertificate final : public Object<IPKICertificate> {
+public:
+    ProfileCertificate(Library& lib, Profile profile) : Object(lib, PKI_CLASS_CERTIFICATE), p(std::move(profile)) {}
+    Profile p;
+    ProfileCertificate* inner = nullptr;  // owned by the test; handed out with a new reference
+    ProfileCertificate* rsa = nullptr;
+    void AddRef() { ++refs_; }
+
+    int GetValidity(SYSTEMTIME* start, SYSTEMTIME* end) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 15, "", 0, this);
+        if (c >= 0) return c;
+        if (p.validityAnswer) return p.validityAnswer;
+        if (start) *start = p.notBefore;
+        if (end) *end = p.notAfter;
+        return 0;
+    }
+    int GetSubject(void** name) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 19, "", 0, this);
+        if (c >= 0) return c;
+        if (!p.subject) return PKI_E_ABSENT;
+        *name = static_cast<IPKIName*>(new Name(lib_));
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "", 0, this);
+        if (c >= 0) return c;
+        *kind = p.keyKind;
+        return 0;
+    }
+    int GetBasicConstraints(void** constraints) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 53, "", 0, this);
+        if (c >= 0) return c;
+        if (p.constraintsAnswer) return p.constraintsAnswer;
+        *constraints = static_cast<IPKIBasicConstraints*>(new BasicConstraints(lib_, p.ca));
+        return 0;
+    }
+    int GetPolicyList(void** list) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 61, "", 0, this);
+        if (c >= 0) return c;
+        if (!p.policies) return PKI_E_ABSENT;
+        *list = static_cast<IPKIOIDList*>(new OIDList(lib_, p.policyOids));
+        return 0;
+    }
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetAttributeList(void** list) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 56, "", 0, this);
+        if (c >= 0) return c;
+        if (p.listAnswer) return p.listAnswer;
+        *list = static_cast<IPKIAttributeValues*>(new AttributeValues(lib_, p.listByOid, p.listValues));
+        return 0;
+    }
+    int GetExtKeyUsages(void** list) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 71, "", 0, this);
+        if (c >= 0) return c;
+        if (!p.extKeyUsages) return PKI_E_ABSENT;
+        *list = static_cast<IPKIOIDList*>(new OIDList(lib_, p.usages));
+        return 0;
+    }
+    int GetSubjectDirectoryAttributes(void** attributes) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 77, "", 0, this);
+        if (c >= 0) return c;
+        if (p.attributesAnswer) return p.attributesAnswer;
+        *attributes =
+            static_cast<IPKIDirectoryAttributes*>(new DirectoryAttributes(lib_, p.attributesByOid, p.attributeValues));
+        return 0;
+    }
+    int GetKeyUsagePeriod(void** period) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 86, "", 0, this);
+        if (c >= 0) return c;
+        if (!p.keyPeriod) return PKI_E_ABSENT;
+        *period = static_cast<IPKITimePeriod*>(new TimePeriod(lib_, p.keyFrom, p.keyTo));
+        return 0;
+    }
+    int GetInnerCertificate(void** certificate) override { return View(100, inner, certificate); }
+    int GetRSAView(void** certificate) override { return View(103, rsa, certificate); }
+
+private:
+    int View(std::uint32_t op, ProfileCertificate* view, void** out)
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, op, "", 0, this);
+        if (c >= 0) return c;
+        if (!view) return PKI_E_ABSENT;
+        view->AddRef();
+        *out = static_cast<IPKICertificate*>(view);
+        return 0;
+    }
+};
+
+class ProfileRequest final : public Object<IPKIRequest> {
+public:
+    ProfileRequest(Library& lib, Profile profile) : Object(lib, PKI_CLASS_REQUEST), p(std::move(profile)) {}
+    Profile p;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        *kind = p.keyKind;
+        return 0;
+    }
+    int GetSubject(void** name) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 9, "", 0, this);
+        if (c >= 0) return c;
+        if (!p.subject) return PKI_E_ABSENT;
+        *name = static_cast<IPKIName*>(new Name(lib_));
+        return 0;
+    }
+    int GetDirectoryAttributes(void** attributes) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 82, "", 0, this);
+        if (c >= 0) return c;
+        if (p.attributesAnswer) return p.attributesAnswer;
+        *attributes =
+            static_cast<IPKIDirectoryAttributes*>(new DirectoryAttributes(lib_, p.attributesByOid, p.attributeValues));
+        return 0;
+    }
 };
 
 }  // namespace fake

@@ -333,6 +333,37 @@ TEST_F(Records, HolderRecordReadersRefuseShortAndStrayRecords)
     EXPECT_EQ(tooLong.data, nullptr);
 }
 
+// The first key's usage is the holder's, for the family of the key's request;
+// the further keys carry their own.
+TEST_F(Records, HolderRecordFirstKeyUsageFollowsTheHolderType)
+{
+    PKIBlob k1 = View("K1"), k2 = View("K2");
+    PKIBlob& r = Out();
+    ASSERT_EQ(MakeHolder(f, &r, nullptr, nullptr, 0, &k2, 0x10, nullptr, nullptr, 0, &k1), 1);
+    struct Row {
+        std::uint32_t type, kind, family, usage;
+    };
+    const Row rows[] = {{1, 0, 1, 0x60}, {4, 0, 1, 3}, {4, 3, 2, 0x21}, {2, 2, 4, 3}, {2, 0, 1, 0}, {5, 6, 1, 0}};
+    for (const Row& row : rows) {
+        SetW(r, 80, row.type);
+        SetW(r, 84, row.kind);
+        lib.requestKeyKinds["K1"] = row.family;
+        std::uint32_t usage = 0xDEAD, family = 0;
+        PKIBlob key{0, nullptr};
+        ASSERT_EQ(f.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, &family, &usage, nullptr, nullptr), 1);
+        EXPECT_EQ(usage, row.usage) << row.type << "/" << row.kind;
+        EXPECT_EQ(family, row.family);
+        ASSERT_EQ(f.GetHolderRecordKey(&r, 1, &key, nullptr, nullptr, nullptr, &usage, nullptr, nullptr), 1);
+        EXPECT_EQ(usage, 0x10u);
+    }
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    // The holder's usage needs the request's family, hence the library.
+    SPKIFormats plain(nullptr, nullptr, nullptr);
+    std::uint32_t usage = 0;
+    PKIBlob key{0, nullptr};
+    EXPECT_EQ(plain.GetHolderRecordKey(&r, 0, &key, nullptr, nullptr, nullptr, &usage, nullptr, nullptr), 0);
+}
+
 TEST_F(Records, UpgradeMovesPartsBehindTheNewHeader)
 {
     // A version-1 record with a second key part, built by hand.
