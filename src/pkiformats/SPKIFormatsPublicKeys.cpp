@@ -1,0 +1,289 @@
+// Certificate public keys and key parameters: key families and their
+// library algorithm ids, key capabilities, the EC values of requests and
+// certificates with the walk over the second provider's named curves, and
+// the public keys of private-key objects kept in the object's key cache.
+#include <cstring>
+
+#include "pkiformats/HashSignatureLimits.h"
+#include "pkiformats/KeyBuffers.h"
+#include "pkiformats/SPKIFormats.h"
+#include "pkiformats/SPKIFormatsInternal.h"
+#include "support/PKIObjectModel.h"
+
+using namespace pkif;
+
+namespace {
+
+// Library algorithm ids by key family. The third pair stays as the library
+// numbers it (family 3, id 377), apart from the ECDSA family 4 of
+// certificates and requests.
+constexpr struct {
+    std::uint32_t family, id;
+} kAlgorithmIds[] = {{1, 365}, {2, 373}, {3, 377}};
+
+// Fills the word after the record with the hash size of the first named
+// curve of the second provider whose key size reaches the record's leading
+// bit size (the last curve's when none does).
+bool ChooseNamedCurve(CSPI* cspi, std::uint8_t* record)
+{
+    if (!cspi) return false;
+    const std::uint32_t wanted = static_cast<std::uint32_t>(record[0]) | (static_cast<std::uint32_t>(record[1]) << 8);
+    bool any = false;
+    for (std::uint32_t i = 0;; ++i) {
+        std::uint32_t fieldBits = 0, hashBits = 0;
+        char name[CSPI_TEXT_BYTES], oid[CSPI_TEXT_BYTES];
+        if (!cspi->Parameters()->DescribeCurve(i, &fieldBits, &hashBits, name, oid)) break;
+        any = true;
+        Put32(record, PKIF_EC_RECORD_BYTES, hashBits);
+        if (fieldBits >= wanted) break;
+    }
+    return any;
+}
+
+// The EC value `index` through the view `interfaceId` of `object`.
+template <typename View>
+int ReadECValue(IPKIObject* object, std::uint32_t interfaceId, std::uint32_t index, std::uint8_t* value)
+{
+    ObjectRef view;
+    if (!value || !QueryInto(object, interfaceId, view)) return 0;
+    return view.As<View>()->GetECValue(index, value) == 0 ? 1 : 0;
+}
+
+template <typename View>
+int ReadECRecordByCurve(CSPI* cspi, IPKIObject* object, std::uint32_t interfaceId, std::uint8_t* record)
+{
+    if (!record || !cspi) return 0;
+    std::uint8_t work[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
+    if (!ReadECValue<View>(object, interfaceId, PKI_EC_VALUE_RECORD, work)) return 0;
+    if (!ChooseNamedCurve(cspi, work)) return 0;
+    std::memcpy(record, work, sizeof work);
+    return 1;
+}
+
+// The key cache of a key object (interface 4233): 1 a hit of the expected
+// length copied into `out`, 0 a miss (no cache, no value, a failed read),
+// -1 a value of another length.
+int ReadCache(IPKIInterface* formats, IPKIObject* key, std::uint32_t slot, std::uint8_t* out, std::uint32_t length)
+{
+    ObjectRef cache;
+    if (!QueryInto(key, PKI_IID_KEY_SET, cache)) return 0;
+    LibraryBlob value(formats);
+    if (cache.As<IPKIKeySet>()->GetValue(slot, &value.blob) != 0 || !value.blob.data) return 0;
+    if (value.blob.length != length) return -1;
+    std::memcpy(out, value.blob.data, length);
+    return 1;
+}
+
+// A value that cannot be kept is computed again next time.
+void WriteCache(IPKIObject* key, std::uint32_t slot, std::uint8_t* value, std::uint32_t length)
+{
+    ObjectRef cache;
+    if (!QueryInto(key, PKI_IID_KEY_SET, cache)) return;
+    PKIBlob blob{length, value};
+    (void)cache.As<IPKIKeySet>()->SetValue(slot, &blob);
+}
+
+}  // namespace
+
+int SPKIFormats::GetKeyFamilyOfAlgorithmId(std::uint32_t algorithmId, std::uint32_t* family)
+{
+    for (const auto& p : kAlgorithmIds)
+        if (p.id == algorithmId) {
+            if (!family) return 0;
+            *family = p.family;
+            return 1;
+        }
+    return 0;
+}
+
+int SPKIFormats::GetAlgorithmIdOfKeyFamily(std::uint32_t family, std::uint32_t* algorithmId)
+{
+    for (const auto& p : kAlgorithmIds)
+        if (p.family == family) {
+            if (!algorithmId) return 0;
+            *algorithmId = p.id;
+            return 1;
+        }
+    return 0;
+}
+
+int SPKIFormats::GetKeyCapabilities(IPKIObject* key, std::uint32_t* signing, std::uint32_t* other)
+{
+    try {
+        if (!key || !signing || !other) return 0;
+        std::uint32_t bits = 0;
+        ObjectRef ec;
+        if (QueryInto(key, PKI_IID_KEY_EXPORT, ec)) {
+            if (ec.As<IPKIKeyExportEC>()->GetECCapabilities(&bits) != 0) return 0;
+        } else if (static_cast<IPKIKeyObject*>(key)->GetCapabilities(&bits) != 0) {
+            return 0;
+        }
+        *signing = bits & 1;
+        *other = bits & 6;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::ReadECKey(IPKIObject* object, std::uint8_t* key, std::uint32_t* keyLength, const void* unused1,
+                           const void* unused2, std::uint8_t* record)
+{
+    try {
+        ObjectRef ec;
+        if (!key || !keyLength || !record || !QueryInto(object, PKI_IID_KEY_EXPORT, ec)) return 0;
+        return ec.As<IPKIKeyExportEC>()->ReadECKey(key, keyLength, unused1, unused2, record) == 0 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetECParametersRecord(IPKIObject* object, std::uint32_t index, std::uint8_t* value)
+{
+    try {
+        return ReadECValue<IPKIRequestEC>(object, PKI_IID_EC_REQUEST, index, value);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetECParametersByCurve(IPKIObject* request, std::uint8_t* record)
+{
+    try {
+        return ReadECRecordByCurve<IPKIRequestEC>(cspi_, request, PKI_IID_EC_REQUEST, record);
+    } catch (...) {
+        return 0;
+    }
+}
+
+IPKIObject* SPKIFormats::GetECCertificate(IPKIObject* certificate)
+{
+    try {
+        ObjectRef ec;
+        if (!QueryInto(certificate, PKI_IID_CERTIFICATE_EX, ec)) return nullptr;
+        void* inner = nullptr;
+        if (ec.As<IPKICertificateECKeys>()->GetInnerECCertificate(&inner) != 0) return nullptr;
+        return static_cast<IPKIObject*>(inner);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int SPKIFormats::GetECCertificateParameter(IPKIObject* certificate, std::uint32_t index, std::uint8_t* value)
+{
+    try {
+        return ReadECValue<IPKICertificateECKeys>(certificate, PKI_IID_CERTIFICATE_EX, index, value);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetECCertificateParametersByCurve(IPKIObject* certificate, std::uint8_t* record)
+{
+    try {
+        return ReadECRecordByCurve<IPKICertificateECKeys>(cspi_, certificate, PKI_IID_CERTIFICATE_EX, record);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// ---- Public keys of private-key objects, through the key cache ----
+
+int SPKIFormats::GetDSTU4145PublicKey(IPKIObject* key, const void* agreement, std::uint32_t* cached,
+                                      std::uint8_t* publicKey, DSTU4145FieldRecord* field, DSTU4145PointRecord* point,
+                                      std::uint8_t* sBox)
+{
+    try {
+        if (!key || !publicKey) return 0;
+        const std::uint32_t slot = agreement ? PKI_KEY_CACHE_DSTU4145_AGREEMENT : PKI_KEY_CACHE_DSTU4145;
+        std::uint8_t value[PKIF_DSTU4145_PUBLIC_KEY_BYTES] = {};
+        const int hit = ReadCache(formats_, key, slot, value, sizeof value);
+        if (hit < 0) return 0;
+        // The curve goes out either way, so the key is read on a hit too.
+        Secret<PKIF_DSTU4145_PUBLIC_KEY_BYTES> privateKey;
+        DSTU4145FieldRecord f{};
+        DSTU4145PointRecord p{};
+        std::uint8_t s[PKI_SBOX_BYTES] = {};
+        {
+            LibraryBlob keyValue(formats_);
+            ObjectRef parameters;
+            if (static_cast<IPKIKeyObject*>(key)->GetKeyValue(&keyValue.blob, parameters.Out()) != 0 || !parameters)
+                return 0;
+            if (keyValue.blob.length > sizeof privateKey.bytes) return 0;
+            if (keyValue.blob.length) std::memcpy(privateKey.bytes, keyValue.blob.data, keyValue.blob.length);
+            if (parameters.As<IPKIParameters>()->GetParameters(&f, &p, s) != 0) return 0;
+            if (!hit && keyValue.blob.length == 0) return 0;  // nothing to compute from
+        }
+        if (!hit) {
+            if (!csp_) return 0;
+            HolderScope<CSPContextHolder> scope;
+            InitCSPContextHolder(&scope.holder, csp_, key, 1, 0);
+            const int rc = PublicKeyWithHolder(&scope.holder, agreement != nullptr, &f, &p, privateKey.bytes, value);
+            if (rc != CSP_OK) return 0;
+            WriteCache(key, slot, value, sizeof value);
+        }
+        std::memcpy(publicKey, value, sizeof value);
+        if (cached) *cached = hit ? 1 : 0;
+        if (field) *field = f;
+        if (point) *point = p;
+        if (sBox) std::memcpy(sBox, s, sizeof s);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetRSAPublicKey(IPKIObject* key, std::uint32_t* cached, std::uint8_t* publicKey, std::uint8_t* profile)
+{
+    try {
+        if (!key || !publicKey) return 0;
+        Secret<1200> privateKey;  // the provider's RSA private-key form
+        std::uint8_t value[PKIF_RSA_PUBLIC_KEY_BYTES] = {};
+        std::uint8_t keyProfile[PKIF_RSA_PROFILE_BYTES] = {};
+        const int hit = ReadCache(formats_, key, PKI_KEY_CACHE_RSA, value, sizeof value);
+        if (hit < 0) return 0;
+        if (static_cast<IPKIKeyObject*>(key)->GetRSAKey(privateKey.bytes, keyProfile) != 0) return 0;
+        if (!hit) {
+            if (!cspi_) return 0;
+            HolderScope<CSPIContextHolder> scope;
+            InitCSPIContextHolder(&scope.holder, cspi_, key, 1, 0);
+            const int rc = PublicKeyRSAWithHolder(&scope.holder, keyProfile, privateKey.bytes, value);
+            if (rc != CSP_OK) return 0;
+            WriteCache(key, PKI_KEY_CACHE_RSA, value, sizeof value);
+        }
+        std::memcpy(publicKey, value, sizeof value);
+        if (cached) *cached = hit ? 1 : 0;
+        if (profile) std::memcpy(profile, keyProfile, sizeof keyProfile);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetECPublicKey(IPKIObject* key, std::uint32_t* cached, std::uint8_t* publicKey, std::uint8_t* record)
+{
+    try {
+        if (!key || !publicKey) return 0;
+        Secret<PKIF_EC_PRIVATE_KEY_BYTES> privateKey;
+        std::uint8_t value[PKIF_EC_PUBLIC_KEY_BYTES] = {};
+        std::uint8_t curve[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
+        std::uint32_t keyLength = 0;
+        const int hit = ReadCache(formats_, key, PKI_KEY_CACHE_EC, value, sizeof value);
+        if (hit < 0) return 0;
+        if (!ReadECKey(key, privateKey.bytes, &keyLength, nullptr, nullptr, curve)) return 0;
+        if (!hit) {
+            if (!cspi_) return 0;
+            HolderScope<CSPIContextHolder> scope;
+            InitCSPIContextHolder(&scope.holder, cspi_, key, 1, 0);
+            const int rc = PublicKeyECDSAWithHolder(&scope.holder, curve, privateKey.bytes, value);
+            if (rc != CSP_OK) return 0;
+            WriteCache(key, PKI_KEY_CACHE_EC, value, sizeof value);
+        }
+        std::memcpy(publicKey, value, sizeof value);
+        if (cached) *cached = hit ? 1 : 0;
+        if (record) std::memcpy(record, curve, PKIF_EC_RECORD_BYTES);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
