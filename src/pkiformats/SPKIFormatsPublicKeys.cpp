@@ -287,3 +287,40 @@ int SPKIFormats::GetECPublicKey(IPKIObject* key, std::uint32_t* cached, std::uin
         return 0;
     }
 }
+
+// ---- Two-party (common) DSTU 4145 keys ----
+
+int SPKIFormats::CheckCommonKeySignature(const PKIBlob* request, const std::uint8_t* signature,
+                                         std::uint32_t signatureLength, PKIBlob* out)
+{
+    try {
+        if (Empty(request) || !signature || !out || out->data) return 0;
+        // The module's provider checks the parameters; without one the
+        // operation is not usable.
+        CSP* module = ModuleCSP();
+        if (!module) return 0;
+        ObjectRef object;
+        if (!CreateInto(formats_, PKI_CLASS_REQUEST, PKI_IID_EC_REQUEST, object)) return 0;
+        auto* r = object.As<IPKIRequestEC>();
+        std::uint32_t kind = 0;
+        if (r->Decode(request) != 0 || r->GetKeyKind(&kind) != 0 || kind != 1) return 0;
+        std::uint8_t key[PKIF_DSTU4145_PUBLIC_KEY_BYTES] = {};
+        std::uint32_t keyLength = 0;
+        ObjectRef parameters;
+        if (r->GetDSTU4145PublicKey(key, &keyLength, parameters.Out()) != 0 || !parameters) return 0;
+        DSTU4145FieldRecord field{};
+        DSTU4145PointRecord point{};
+        if (parameters.As<IPKIParameters>()->GetParameters(&field, &point, nullptr) != 0) return 0;
+        if (module->CheckParametersDSTU4145(&field, &point) != CSP_OK) return 0;
+        const std::uint32_t expected = ((point.words[DSTU4145_POINT_BITS] + 7) / 8) * 2;
+        if (expected == 0 || expected > PKIF_DSTU4145_SIGNATURE_MAX || signatureLength != expected) return 0;
+        if (r->SetSignature(signature, signatureLength) != 0) return 0;
+        LibraryBlob encoded(formats_);
+        if (r->Encode(&encoded.blob) != 0 || !encoded.blob.data) return 0;
+        *out = encoded.blob;
+        encoded.blob = PKIBlob{0, nullptr};
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -1135,11 +1135,68 @@ private:
     std::uint32_t family_;
 };
 
+// A request's DSTU 4145 form (4873 / 4225) as the library makes it: it
+// decodes any bytes into the content the test put in KeysLibrary's
+// `dstuRequest`, and encodes as the decoded bytes followed by the signature.
+struct DSTURequestContent {
+    std::uint32_t kind = 1;
+    Curve curve;
+    std::vector<std::uint8_t> publicKey = std::vector<std::uint8_t>(76);
+};
+
+class DSTURequest final : public Object<IPKIRequestEC> {
+public:
+    DSTURequest(Library& lib, const DSTURequestContent& content) : Object(lib, PKI_CLASS_REQUEST), content_(content) {}
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 3, "", PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        std::vector<std::uint8_t> bytes = decoded_;
+        bytes.insert(bytes.end(), signature_.begin(), signature_.end());
+        return CopyToLibraryBlob(lib_, bytes, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length), PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        decoded_.assign(in->data, in->data + in->length);
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "", PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        *kind = content_.kind;
+        return 0;
+    }
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "", PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        std::memcpy(key, content_.publicKey.data(), 76);
+        *length = (content_.curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
+        *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, content_.curve));
+        return 0;
+    }
+    int SetSignature(const std::uint8_t* signature, std::uint32_t length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 101, std::to_string(length), PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        signature_.assign(signature, signature + length);
+        return 0;
+    }
+
+private:
+    DSTURequestContent content_;
+    std::vector<std::uint8_t> decoded_, signature_;
+};
+
 // The library with the encoder, the signature value and the key-identifier
 // operations. Identifiers are recognisable rather than hashes: byte i is
 // tag ^ key[i % length] ^ i, the tag naming the operation (17, 18, 28, 37).
 class KeysLibrary final : public Library {
 public:
+    DSTURequestContent dstuRequest;
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
     {
         if (classId == PKI_CLASS_CODEC && interfaceId == PKI_IID_CODEC) {
@@ -1152,6 +1209,12 @@ public:
             int c = Enter(0, 10, "4907,4145");
             if (c >= 0) return c;
             *object = static_cast<IPKISignatureValue*>(new SignatureValue(*this));
+            return 0;
+        }
+        if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_EC_REQUEST) {
+            int c = Enter(0, 10, "4873,4225");
+            if (c >= 0) return c;
+            *object = static_cast<IPKIRequestEC*>(new DSTURequest(*this, dstuRequest));
             return 0;
         }
         return Library::CreateObject(classId, interfaceId, object);

@@ -213,3 +213,47 @@ TEST_F(PublicKeys, RSAAndECPublicKeysThroughTheKeyCache)
     EXPECT_EQ(rsa->cache->values.count(PKI_KEY_CACHE_EC), 0u);
     EXPECT_EQ(ec->cache->values.count(PKI_KEY_CACHE_RSA), 0u);
 }
+
+namespace {
+
+CSP* moduleProvider = nullptr;
+CSP* ModuleProvider()
+{
+    return moduleProvider;
+}
+
+}  // namespace
+
+// The common key's request takes a signature of exactly twice the byte
+// length of the curve order, checked against parameters the module's
+// provider accepts; one byte short is refused, and without the module's
+// provider the operation answers 0 rather than calling through null.
+TEST_F(PublicKeys, CommonKeySignatureLengthAndTheModuleProvider)
+{
+    lib.dstuRequest.curve = StandardCurve(3);  // 179-bit order: 2 x 23 bytes
+    const Bytes encoded = {'r', 'e', 'q'};
+    PKIBlob request = View(encoded), out{0, nullptr};
+    Bytes signature(152, 0x6B);
+
+    EXPECT_EQ(facade->CheckCommonKeySignature(&request, signature.data(), 46, &out), 0) << "no accessor";
+    facade->SetModuleCSPAccessor(ModuleProvider);
+    moduleProvider = nullptr;
+    EXPECT_EQ(facade->CheckCommonKeySignature(&request, signature.data(), 46, &out), 0) << "null provider";
+    moduleProvider = csp;
+    EXPECT_EQ(facade->CheckCommonKeySignature(&request, signature.data(), 45, &out), 0);
+    EXPECT_EQ(facade->CheckCommonKeySignature(&request, signature.data(), 47, &out), 0);
+    ASSERT_EQ(facade->CheckCommonKeySignature(&request, signature.data(), 46, &out), 1);
+    Bytes expected = encoded;
+    expected.insert(expected.end(), 46, 0x6B);
+    EXPECT_EQ(Copy(out), expected);
+    facade->ReleaseBlob(&out);
+
+    // Parameters the provider refuses, and a request of another kind.
+    lib.dstuRequest.curve.field.words[DSTU4145_FIELD_B] ^= 1;
+    EXPECT_EQ(facade->CheckCommonKeySignature(&request, signature.data(), 46, &out), 0);
+    lib.dstuRequest.curve = StandardCurve(3);
+    lib.dstuRequest.kind = 2;
+    EXPECT_EQ(facade->CheckCommonKeySignature(&request, signature.data(), 46, &out), 0);
+    EXPECT_EQ(out.data, nullptr);
+    moduleProvider = nullptr;
+}
