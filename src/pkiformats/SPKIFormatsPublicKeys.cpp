@@ -83,6 +83,37 @@ void WriteCache(IPKIObject* key, std::uint32_t slot, std::uint8_t* value, std::u
     (void)cache.As<IPKIKeySet>()->SetValue(slot, &blob);
 }
 
+// Writes the caller's record with the chosen named curve's word through the
+// view's writer.
+template <typename View>
+int WriteRecordByCurve(CSPI* cspi, IPKIObject* object, std::uint32_t interfaceId,
+                       int (View::*write)(std::uint32_t, std::uint32_t, const std::uint8_t*), std::uint32_t a,
+                       std::uint32_t b, const std::uint8_t* record)
+{
+    if (!record || !cspi) return 0;
+    std::uint8_t work[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
+    std::memcpy(work, record, PKIF_EC_RECORD_BYTES);
+    if (!ChooseNamedCurve(cspi, work)) return 0;
+    ObjectRef view;
+    if (!QueryInto(object, interfaceId, view)) return 0;
+    return (view.As<View>()->*write)(a, b, work) == 0 ? 1 : 0;
+}
+
+// Hands a source certificate's EC key and record (with its named curve's
+// word) to the target's view.
+template <typename View>
+int CopyECFromCertificate(SPKIFormats& facade, IPKIObject* target, std::uint32_t interfaceId,
+                          int (View::*copy)(const std::uint8_t*, const std::uint8_t*), IPKIObject* source)
+{
+    std::uint8_t key[PKIF_EC_PUBLIC_KEY_BYTES] = {}, record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
+    if (!facade.GetECCertificateParameter(source, PKI_EC_VALUE_PUBLIC_KEY, key) ||
+        !facade.GetECCertificateParametersByCurve(source, record))
+        return 0;
+    ObjectRef view;
+    if (!QueryInto(target, interfaceId, view)) return 0;
+    return (view.As<View>()->*copy)(key, record) == 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int SPKIFormats::GetKeyFamilyOfAlgorithmId(std::uint32_t algorithmId, std::uint32_t* family)
@@ -320,6 +351,101 @@ int SPKIFormats::CheckCommonKeySignature(const PKIBlob* request, const std::uint
         *out = encoded.blob;
         encoded.blob = PKIBlob{0, nullptr};
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// ---- Writing and copying EC parameters ----
+
+int SPKIFormats::SetECParametersByCurve(IPKIObject* request, std::uint32_t a, std::uint32_t b,
+                                        const std::uint8_t* record)
+{
+    try {
+        return WriteRecordByCurve(cspi_, request, PKI_IID_EC_REQUEST, &IPKIRequestEC::SetECRecord, a, b, record);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetECCertificateParametersByCurve(IPKIObject* certificate, std::uint32_t a, std::uint32_t b,
+                                                   const std::uint8_t* record)
+{
+    try {
+        return WriteRecordByCurve(cspi_, certificate, PKI_IID_CERTIFICATE_EX, &IPKICertificateECKeys::SetECRecord, a, b,
+                                  record);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetECParametersForm3ByCurve(IPKIObject* object, std::uint32_t a, std::uint32_t b,
+                                             const std::uint8_t* record)
+{
+    try {
+        return WriteRecordByCurve(cspi_, object, PKI_IID_EC_FORM3, &IPKIECParametersForm3::SetECRecord, a, b, record);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::NormalizeECParameters(IPKIObject* object)
+{
+    try {
+        ObjectRef view;
+        if (!QueryInto(object, PKI_IID_EC_REQUEST, view)) return 0;
+        std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
+        auto* r = view.As<IPKIRequestEC>();
+        return r->GetECValue(PKI_EC_VALUE_RECORD, record) == 0 && r->NormalizeECRecord(record) == 0 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetECCertificateValue(IPKIObject* certificate, std::uint32_t value)
+{
+    try {
+        ObjectRef view;
+        if (!QueryInto(certificate, PKI_IID_CERTIFICATE_EX, view)) return 0;
+        return view.As<IPKICertificateECKeys>()->SetECValue(value) == 0 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetECCertificatePair(IPKIObject* certificate, std::uint32_t a, std::uint32_t b)
+{
+    try {
+        ObjectRef view;
+        if (!QueryInto(certificate, PKI_IID_CERTIFICATE_EX, view)) return 0;
+        return view.As<IPKICertificateECKeys>()->SetECPair(a, b) == 0 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::CopyECParametersForm2(IPKIObject* target, IPKIObject* source)
+{
+    try {
+        return CopyECFromCertificate(*this, target, PKI_IID_CERTIFICATE_EX, &IPKICertificateECKeys::CopyEC, source);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::CopyECParametersForm3(IPKIObject* target, IPKIObject* source)
+{
+    try {
+        return CopyECFromCertificate(*this, target, PKI_IID_EC_FORM3, &IPKIECParametersForm3::CopyEC, source);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::CopyECParametersForm4(IPKIObject* target, IPKIObject* source)
+{
+    try {
+        return CopyECFromCertificate(*this, target, PKI_IID_EC_FORM4, &IPKIECParametersForm4::CopyEC, source);
     } catch (...) {
         return 0;
     }

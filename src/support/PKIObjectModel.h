@@ -483,6 +483,14 @@ public:
     { (void)signature; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetECValue(std::uint32_t index, std::uint8_t* value)            // 102
     { (void)index; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(103)                                                            // 103
+    // Writes a parameter record (536 bytes and the curve's word) with the
+    // caller's two words.
+    virtual int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) // 104
+    { (void)a; (void)b; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    // Brings a record read from the request to the library's normal form.
+    virtual int NormalizeECRecord(const std::uint8_t* record)                    // 105
+    { (void)record; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIRequestEC() = default;
@@ -518,14 +526,71 @@ public:
     PKI_RESERVED(104) PKI_RESERVED(105)  // 4-105
     virtual int GetECValue(std::uint32_t index, std::uint8_t* value)            // 106
     { (void)index; (void)value; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)
-    PKI_RESERVED(111)  // 107-111
+    virtual int SetECPair(std::uint32_t a, std::uint32_t b)                      // 107
+    { (void)a; (void)b; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) // 108
+    { (void)a; (void)b; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes over another certificate's EC key (152 bytes) and record.
+    virtual int CopyEC(const std::uint8_t* key, const std::uint8_t* record)       // 109
+    { (void)key; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetECValue(std::uint32_t value)                                  // 110
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(111)                                                            // 111
     // The inner EC certificate; PKI_E_ABSENT without one.
     virtual int GetInnerECCertificate(void** certificate)                        // 112
     { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKICertificateECKeys() = default;
+};
+
+// The third and fourth forms of EC parameters (interfaces 4227, 4228).
+enum : std::uint32_t { PKI_IID_EC_FORM3 = 4227, PKI_IID_EC_FORM4 = 4228 };
+
+class IPKIECParametersForm3 : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)
+    PKI_RESERVED(55)  // 3-55
+    virtual int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) // 56
+    { (void)a; (void)b; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int CopyEC(const std::uint8_t* key, const std::uint8_t* record)       // 57
+    { (void)key; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIECParametersForm3() = default;
+};
+
+class IPKIECParametersForm4 : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)
+    PKI_RESERVED(47) PKI_RESERVED(48)  // 3-48
+    virtual int CopyEC(const std::uint8_t* key, const std::uint8_t* record)       // 49
+    { (void)key; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIECParametersForm4() = default;
 };
 
 // A request's keys and key identifier, past the slots of IPKIRequest.
@@ -735,6 +800,15 @@ protected:
     X(IPKIRequestEC, 16, GetDSTU4145PublicKey)           \
     X(IPKIRequestEC, 101, SetSignature)                  \
     X(IPKIRequestEC, 102, GetECValue)                    \
+    X(IPKIRequestEC, 104, SetECRecord)                   \
+    X(IPKIRequestEC, 105, NormalizeECRecord)             \
+    X(IPKICertificateECKeys, 107, SetECPair)             \
+    X(IPKICertificateECKeys, 108, SetECRecord)           \
+    X(IPKICertificateECKeys, 109, CopyEC)                \
+    X(IPKICertificateECKeys, 110, SetECValue)            \
+    X(IPKIECParametersForm3, 56, SetECRecord)            \
+    X(IPKIECParametersForm3, 57, CopyEC)                 \
+    X(IPKIECParametersForm4, 49, CopyEC)                 \
     X(IPKICertificateECKeys, 106, GetECValue)            \
     X(IPKICertificateECKeys, 112, GetInnerECCertificate) \
     X(IPKIRequestKeys, 15, GetRSAPublicKey)              \

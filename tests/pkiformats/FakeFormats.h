@@ -945,10 +945,30 @@ public:
 };
 
 // EC values (public point, parameter record) of a request (4225) or a
-// certificate (4226).
+// certificate (4226), and what the facade wrote through the EC views.
 struct ECValues {
     std::vector<std::uint8_t> point = std::vector<std::uint8_t>(152);
     std::vector<std::uint8_t> record = std::vector<std::uint8_t>(536);
+    struct Written {
+        std::uint32_t a = 0, b = 0, value = 0;
+        std::vector<std::uint8_t> record, key;  // record: 540 bytes
+        std::string how;                        // the operation that wrote
+    } written;
+    int Write(const char* how, std::uint32_t a, std::uint32_t b, const std::uint8_t* record)
+    {
+        written.how = how;
+        written.a = a;
+        written.b = b;
+        if (record) written.record.assign(record, record + 540);
+        return 0;
+    }
+    int Copy(const char* how, const std::uint8_t* key, const std::uint8_t* record)
+    {
+        written.how = how;
+        written.key.assign(key, key + 152);
+        written.record.assign(record, record + 540);
+        return 0;
+    }
     int Read(std::uint32_t index, std::uint8_t* value) const
     {
         if (index == PKI_EC_VALUE_PUBLIC_KEY) {
@@ -975,6 +995,19 @@ public:
             {
                 int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 102, std::to_string(index), PKI_IID_EC_REQUEST);
                 return c >= 0 ? c : r_->ec.Read(index, value);
+            }
+            int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 104, "", PKI_IID_EC_REQUEST);
+                return c >= 0 ? c : r_->ec.Write("4225:104", a, b, record);
+            }
+            int NormalizeECRecord(const std::uint8_t* record) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 105, "", PKI_IID_EC_REQUEST);
+                if (c >= 0) return c;
+                r_->ec.written.how = "4225:105";
+                r_->ec.written.record.assign(record, record + 536);
+                return 0;
             }
 
         private:
@@ -1055,6 +1088,29 @@ public:
                 int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 106, std::to_string(index), PKI_IID_CERTIFICATE_EX);
                 return c >= 0 ? c : c_->ec.Read(index, value);
             }
+            int SetECPair(std::uint32_t a, std::uint32_t b) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 107, "", PKI_IID_CERTIFICATE_EX);
+                return c >= 0 ? c : c_->ec.Write("4226:107", a, b, nullptr);
+            }
+            int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 108, "", PKI_IID_CERTIFICATE_EX);
+                return c >= 0 ? c : c_->ec.Write("4226:108", a, b, record);
+            }
+            int CopyEC(const std::uint8_t* key, const std::uint8_t* record) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 109, "", PKI_IID_CERTIFICATE_EX);
+                return c >= 0 ? c : c_->ec.Copy("4226:109", key, record);
+            }
+            int SetECValue(std::uint32_t value) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 110, "", PKI_IID_CERTIFICATE_EX);
+                if (c >= 0) return c;
+                c_->ec.written.how = "4226:110";
+                c_->ec.written.value = value;
+                return 0;
+            }
             int GetInnerECCertificate(void** certificate) override
             {
                 int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 112, "", PKI_IID_CERTIFICATE_EX);
@@ -1104,6 +1160,47 @@ public:
 
 private:
     std::uint32_t kind_;
+};
+
+// An object offering the third and fourth forms of EC parameters
+// (interfaces 4227 and 4228), keeping what is written through them.
+class ECForms final : public Object<IPKIObject> {
+public:
+    explicit ECForms(Library& lib) : Object(lib, 4880)
+    {
+        class Form3 final : public ViewOf<IPKIECParametersForm3> {
+        public:
+            Form3(ECForms* owner) : ViewOf(owner), o_(owner) {}
+            int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) override
+            {
+                int c = o_->lib_.Enter(4880, 56, "", PKI_IID_EC_FORM3);
+                return c >= 0 ? c : o_->ec.Write("4227:56", a, b, record);
+            }
+            int CopyEC(const std::uint8_t* key, const std::uint8_t* record) override
+            {
+                int c = o_->lib_.Enter(4880, 57, "", PKI_IID_EC_FORM3);
+                return c >= 0 ? c : o_->ec.Copy("4227:57", key, record);
+            }
+
+        private:
+            ECForms* o_;
+        };
+        class Form4 final : public ViewOf<IPKIECParametersForm4> {
+        public:
+            Form4(ECForms* owner) : ViewOf(owner), o_(owner) {}
+            int CopyEC(const std::uint8_t* key, const std::uint8_t* record) override
+            {
+                int c = o_->lib_.Enter(4880, 49, "", PKI_IID_EC_FORM4);
+                return c >= 0 ? c : o_->ec.Copy("4228:49", key, record);
+            }
+
+        private:
+            ECForms* o_;
+        };
+        AddView(this, PKI_IID_EC_FORM3, new Form3(this));
+        AddView(this, PKI_IID_EC_FORM4, new Form4(this));
+    }
+    ECValues ec;
 };
 
 // A signed object reporting its signature family (slot 24) and, when given

@@ -257,3 +257,75 @@ TEST_F(PublicKeys, CommonKeySignatureLengthAndTheModuleProvider)
     EXPECT_EQ(out.data, nullptr);
     moduleProvider = nullptr;
 }
+
+// The record writers hand the caller's 536 bytes on with the named curve's
+// word for its bit size and the caller's two words; the copies take a source
+// certificate's EC key and record (with its curve's word) to the target's
+// view of each form.
+TEST_F(PublicKeys, ECParametersAreWrittenAndCopiedWithTheNamedCurve)
+{
+    Bytes record(PKIF_EC_RECORD_BYTES);
+    for (std::size_t i = 2; i < record.size(); ++i) record[i] = static_cast<std::uint8_t>(i * 3);
+    record[0] = 0x2C;  // 300 bits: the 320-bit curve, hash size 256
+    record[1] = 0x01;
+    auto* request = new fake::KeyRequest(lib, 4);
+    Drop dropRequest{request};
+    auto* certificate = new fake::KeyCertificate(lib, 4);
+    Drop dropCertificate{certificate};
+    auto* forms = new fake::ECForms(lib);
+    Drop dropForms{forms};
+    struct Writer {
+        const char* how;
+        fake::ECValues* target;
+        std::function<int()> run;
+    };
+    const Writer writers[] = {
+        {"4225:104", &request->ec, [&] { return facade->SetECParametersByCurve(request, 7, 9, record.data()); }},
+        {"4226:108", &certificate->ec,
+         [&] { return facade->SetECCertificateParametersByCurve(certificate, 7, 9, record.data()); }},
+        {"4227:56", &forms->ec, [&] { return facade->SetECParametersForm3ByCurve(forms, 7, 9, record.data()); }}};
+    for (const Writer& w : writers) {
+        SCOPED_TRACE(w.how);
+        ASSERT_EQ(w.run(), 1);
+        EXPECT_EQ(w.target->written.how, w.how);
+        EXPECT_EQ(w.target->written.a, 7u);
+        EXPECT_EQ(w.target->written.b, 9u);
+        ASSERT_EQ(w.target->written.record.size(), PKIF_EC_RECORD_WITH_HASH_BYTES);
+        EXPECT_EQ(Bytes(w.target->written.record.begin(), w.target->written.record.begin() + PKIF_EC_RECORD_BYTES),
+                  record);
+        EXPECT_EQ(LoadLE32(w.target->written.record.data() + PKIF_EC_RECORD_BYTES), 256u);
+    }
+    // A target without the view is refused.
+    EXPECT_EQ(facade->SetECParametersForm3ByCurve(request, 7, 9, record.data()), 0);
+
+    auto* source = new fake::KeyCertificate(lib, 4);
+    Drop dropSource{source};
+    for (std::size_t i = 0; i < 152; ++i) source->ec.point[i] = static_cast<std::uint8_t>(i ^ 0x5A);
+    source->ec.record = record;
+    source->ec.record[0] = 0x81;  // 385 bits: the 512-bit curve, hash size 384
+    const Writer copies[] = {
+        {"4226:109", &certificate->ec, [&] { return facade->CopyECParametersForm2(certificate, source); }},
+        {"4227:57", &forms->ec, [&] { return facade->CopyECParametersForm3(forms, source); }},
+        {"4228:49", &forms->ec, [&] { return facade->CopyECParametersForm4(forms, source); }}};
+    for (const Writer& c : copies) {
+        SCOPED_TRACE(c.how);
+        ASSERT_EQ(c.run(), 1);
+        EXPECT_EQ(c.target->written.how, c.how);
+        EXPECT_EQ(c.target->written.key, source->ec.point);
+        EXPECT_EQ(LoadLE32(c.target->written.record.data() + PKIF_EC_RECORD_BYTES), 384u);
+    }
+    EXPECT_EQ(facade->CopyECParametersForm4(certificate, source), 0) << "no fourth form";
+
+    // Normalising reads the request's record and hands it to slot 105; the
+    // certificate's value and pair go to slots 110 and 107.
+    request->ec.record = record;
+    ASSERT_EQ(facade->NormalizeECParameters(request), 1);
+    EXPECT_EQ(request->ec.written.how, "4225:105");
+    EXPECT_EQ(request->ec.written.record, record);
+    ASSERT_EQ(facade->SetECCertificateValue(certificate, 0x1234), 1);
+    EXPECT_EQ(certificate->ec.written.value, 0x1234u);
+    ASSERT_EQ(facade->SetECCertificatePair(certificate, 3, 4), 1);
+    EXPECT_EQ(certificate->ec.written.how, "4226:107");
+    EXPECT_EQ(certificate->ec.written.a, 3u);
+    EXPECT_EQ(certificate->ec.written.b, 4u);
+}
