@@ -192,3 +192,57 @@ int CheckKeyPairECDSAWithHolder(CSPIContextHolder* h, const std::uint8_t* curve,
         return CSP_NO_OBJECT;
     }
 }
+
+int SignHashPlainWithHolder(CSPContextHolder* h, const std::uint8_t* hash, const DSTU4145FieldRecord* field,
+                            DSTU4145PointRecord* point, const std::uint8_t* privateKey, std::uint8_t* signature)
+{
+    switch (Route(h)) {
+    case 0:
+        return h->csp->SignHashDSTU4145Ctx(&h->context, hash, field, point, privateKey, signature);
+    case 1:
+        return h->csp->SignHashDSTU4145(hash, field, point, privateKey, signature);
+    default:
+        return CSP_NO_OBJECT;
+    }
+}
+
+int PublicKeyWithHolder(CSPContextHolder* h, bool agreement, const DSTU4145FieldRecord* field,
+                        DSTU4145PointRecord* point, const std::uint8_t* privateKey, std::uint8_t* publicKey)
+{
+    switch (Route(h)) {
+    case 0:
+        return agreement ? h->csp->GetAgreementPublicKeyDSTU4145Ctx(&h->context, field, point, privateKey, publicKey)
+                         : h->csp->GetSignaturePublicKeyDSTU4145Ctx(&h->context, field, point, privateKey, publicKey);
+    case 1:
+        return agreement ? h->csp->GetAgreementPublicKeyDSTU4145(field, point, privateKey, publicKey)
+                         : h->csp->GetSignaturePublicKeyDSTU4145(field, point, privateKey, publicKey);
+    default:
+        return CSP_NO_OBJECT;
+    }
+}
+
+int PublicKeyRSAWithHolder(CSPIContextHolder* h, const std::uint8_t* keyParameters, const std::uint8_t* privateKey,
+                           std::uint8_t* record)
+{
+    switch (Route(h)) {
+    case 0:
+        return h->cspi->GenerateHardwareKeyPairRSACtx(&h->context, keyParameters, privateKey, record);
+    case 1:
+        return h->cspi->GenerateHardwareKeyPairRSA(keyParameters, privateKey, record);
+    default:
+        return CSP_NO_OBJECT;
+    }
+}
+
+int PublicKeyECDSAWithHolder(CSPIContextHolder* h, const std::uint8_t* curve, const std::uint8_t* privateKey,
+                             std::uint8_t* publicKey)
+{
+    switch (Route(h)) {
+    case 0:
+        return h->cspi->GenerateHardwareKeyPairECDSACtx(&h->context, curve, privateKey, publicKey);
+    case 1:
+        return h->cspi->GenerateHardwareKeyPairECDSA(curve, privateKey, publicKey);
+    default:
+        return CSP_NO_OBJECT;
+    }
+}

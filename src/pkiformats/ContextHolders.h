@@ -49,6 +49,20 @@ int CheckAgreementKeyPair(CSPContextHolder* holder, const DSTU4145FieldRecord* f
 int SignHashWithHolder(CSPContextHolder* holder, std::uint32_t hashLength, const std::uint8_t* hash,
                        const DSTU4145FieldRecord* field, DSTU4145PointRecord* point, const std::uint8_t* privateKey,
                        std::uint8_t* signature);
+// The plain signing route (a 32-byte hash, no hash length): SignHashDSTU4145Ctx
+// with the holder's context, else SignHashDSTU4145.
+int SignHashPlainWithHolder(CSPContextHolder* holder, const std::uint8_t* hash, const DSTU4145FieldRecord* field,
+                            DSTU4145PointRecord* point, const std::uint8_t* privateKey, std::uint8_t* signature);
+// The public key of a DSTU 4145 private key: the signature form, or the
+// agreement form when `agreement` is set.
+int PublicKeyWithHolder(CSPContextHolder* holder, bool agreement, const DSTU4145FieldRecord* field,
+                        DSTU4145PointRecord* point, const std::uint8_t* privateKey, std::uint8_t* publicKey);
+// The public record of an RSA private key and the public point of an ECDSA
+// private key, computed by the second provider.
+int PublicKeyRSAWithHolder(CSPIContextHolder* holder, const std::uint8_t* keyParameters, const std::uint8_t* privateKey,
+                           std::uint8_t* record);
+int PublicKeyECDSAWithHolder(CSPIContextHolder* holder, const std::uint8_t* curve, const std::uint8_t* privateKey,
+                             std::uint8_t* publicKey);
 int CheckKeyPairRSAWithHolder(CSPIContextHolder* holder, const std::uint8_t* keyParameters,
                               const std::uint8_t* privateKey, const std::uint8_t* publicKey);
 int CheckKeyPairECDSAWithHolder(CSPIContextHolder* holder, const std::uint8_t* curve, const std::uint8_t* privateKey,

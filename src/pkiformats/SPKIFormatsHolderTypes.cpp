@@ -497,7 +497,8 @@ int SPKIFormats::IsCertificateOfHolderType(std::uint32_t holderType, std::uint32
         if (c->GetRSAView(rsa.Out()) == 0 && rsa &&
             HolderTypeOf(holderType, kind, rsa.As<IPKICertificate>(), formats_) != 1)
             return 0;
-        if (GetECCertificate(certificate, ec.Out()) && ec &&
+        *ec.Out() = GetECCertificate(certificate);  // a reference of its own, or none
+        if (ec &&
             HolderTypeOf(holderType, kind, ec.As<IPKICertificate>(), formats_) != 1)
             return 0;
         return 1;

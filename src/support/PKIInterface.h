@@ -283,7 +283,11 @@ public:
     virtual int HasOptionB() = 0;                                                // 34
     PKI_RESERVED(35)                                                             // 35
     PKI_RESERVED(36)                                                             // 36
-    PKI_RESERVED(37)                                                             // 37
+    // 32-byte identifier of a DSTU 4145 public key of `length` bytes, hashed
+    // with DSTU 7564.
+    virtual int KeyIdentifierDSTU7564(const std::uint8_t* publicKey, std::uint32_t length,
+                                      std::uint8_t* identifier)                  // 37
+    { (void)publicKey; (void)length; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(38)                                                             // 38
 
 protected:

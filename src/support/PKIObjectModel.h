@@ -473,6 +473,380 @@ protected:
     ~IPKIAttributeValues() = default;
 };
 
+// ---- Hash signatures, public keys and key parameters ----
+// Signature value (class 4907, interface 4145): one value in each of three
+// forms, each kept as the bytes and the bit length last set. A getter given
+// no buffer reports only the bit length, so that a caller can bound the copy
+// before it asks for the bytes ((bits + 7) / 8 of them).
+class IPKISignatureValue : public IPKIObject {
+public:
+    virtual int GetDSTU4145(std::uint8_t* bytes, std::uint32_t* bits) = 0;       // 3
+    virtual int SetDSTU4145(const std::uint8_t* bytes, std::uint32_t bits) = 0;  // 4
+    virtual int GetRSA(std::uint8_t* bytes, std::uint32_t* bits) = 0;            // 5
+    virtual int SetRSA(const std::uint8_t* bytes, std::uint32_t bits) = 0;       // 6
+    virtual int GetECDSA(std::uint8_t* bytes, std::uint32_t* bits) = 0;          // 7
+    virtual int SetECDSA(const std::uint8_t* bytes, std::uint32_t bits) = 0;     // 8
+
+protected:
+    ~IPKISignatureValue() = default;
+};
+
+// A private-key object as the signing and public-key operations read it
+// (the table of IPKIKey, interface 4128, with the slots those operations use).
+class IPKIKeyObject : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    // Capability bits, as interface 4224's slot 52: bit 0 signing (DSTU
+    // 4145), value 2 RSA signing, value 4 ECDSA signing.
+    virtual int GetCapabilities(std::uint32_t* bits)                             // 5
+    { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(6)                                                              // 6
+    // As IPKIKey::GetKeyValue: a DSTU 4145 private key (at most 76 bytes,
+    // little-endian) and its parameters (IPKIParameters).
+    virtual int GetKeyValue(PKIBlob* value, void** parameters)                   // 7
+    { (void)value; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(8)                                                              // 8
+    // An RSA private key in the provider's 1,200-byte form and its 8-byte
+    // profile (u32 key bits, u32 hash bits).
+    virtual int GetRSAKey(std::uint8_t* privateKey, std::uint8_t* profile)       // 9
+    { (void)privateKey; (void)profile; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIKeyObject() = default;
+};
+
+// Interface 4224 as the EC operations read it: the slots after the export.
+class IPKIKeyExportEC : public IPKIKeyExport {
+public:
+    PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9)
+    PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13)
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)
+    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)
+    PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)
+    PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)
+    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)
+    PKI_RESERVED(50) PKI_RESERVED(51)  // 6-51
+    // Capability bits: bit 0 signing, bits 1 and 2 the others.
+    virtual int GetECCapabilities(std::uint32_t* bits)                           // 52
+    { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    // The private key (76 bytes, big-endian, right-aligned) with its length,
+    // and the 536-byte parameter record; the two middle arguments are unused.
+    virtual int ReadECKey(std::uint8_t* key, std::uint32_t* length, const void* unused1, const void* unused2,
+                          std::uint8_t* record)                                  // 53
+    { (void)key; (void)length; (void)unused1; (void)unused2; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIKeyExportEC() = default;
+};
+
+// EC values of a request (interface 4225) and of a certificate (interface
+// 4226): index PKI_EC_VALUE_PUBLIC_KEY the 152-byte public point, index
+// PKI_EC_VALUE_RECORD the 536-byte parameter record (its first 16-bit word,
+// little-endian, the key size in bits).
+enum : std::uint32_t {
+    PKI_CLASS_SIGNATURE_VALUE = 4907,
+    PKI_IID_SIGNATURE_VALUE = 4145,
+    PKI_IID_EC_REQUEST = 4225,
+    PKI_IID_REQUEST_HASH = 4237,
+    PKI_IID_SIGNED_HASH = 4238,
+    PKI_EC_VALUE_PUBLIC_KEY = 0,
+    PKI_EC_VALUE_RECORD = 1,
+    PKI_EC_RECORD_BYTES = 536,
+    PKI_EC_POINT_BYTES = 152,
+    PKI_EC_NUMBER_BYTES = 76,
+    // Key-cache slots (IPKIKeySet values of a key object).
+    PKI_KEY_CACHE_DSTU4145 = 1,
+    PKI_KEY_CACHE_DSTU4145_AGREEMENT = 2,
+    PKI_KEY_CACHE_RSA = 3,
+    PKI_KEY_CACHE_EC = 4
+};
+
+// A request's DSTU 4145 form (class 4873, interface 4225): encoding, kind,
+// key, the signature, and the EC values.
+class IPKIRequestEC : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(5) PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8)
+    PKI_RESERVED(9) PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)  // 5-12
+    virtual int GetKeyKind(std::uint32_t* kind)                                  // 13
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15)                                            // 14-15
+    // As IPKIRequestKeys::GetDSTU4145PublicKey.
+    virtual int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length,
+                                     void** parameters)                          // 16
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)
+    PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)
+    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)
+    PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32)
+    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)
+    PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40)
+    PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44)
+    PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48)
+    PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)
+    PKI_RESERVED(53) PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)
+    PKI_RESERVED(57) PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)
+    PKI_RESERVED(61) PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64)
+    PKI_RESERVED(65) PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68)
+    PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71) PKI_RESERVED(72)
+    PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75) PKI_RESERVED(76)
+    PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79) PKI_RESERVED(80)
+    PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83) PKI_RESERVED(84)
+    PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87) PKI_RESERVED(88)
+    PKI_RESERVED(89) PKI_RESERVED(90) PKI_RESERVED(91) PKI_RESERVED(92)
+    PKI_RESERVED(93) PKI_RESERVED(94) PKI_RESERVED(95) PKI_RESERVED(96)
+    PKI_RESERVED(97) PKI_RESERVED(98) PKI_RESERVED(99) PKI_RESERVED(100)  // 17-100
+    // The request's signature value: `length` bytes, r then s.
+    virtual int SetSignature(const std::uint8_t* signature, std::uint32_t length) // 101
+    { (void)signature; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetECValue(std::uint32_t index, std::uint8_t* value)            // 102
+    { (void)index; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(103)                                                            // 103
+    // Writes a parameter record (536 bytes and the curve's word) with the
+    // caller's two words.
+    virtual int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) // 104
+    { (void)a; (void)b; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    // Brings a record read from the request to the library's normal form.
+    virtual int NormalizeECRecord(const std::uint8_t* record)                    // 105
+    { (void)record; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIRequestEC() = default;
+};
+
+class IPKICertificateECKeys : public IPKICertificateEC {
+public:
+    PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6) PKI_RESERVED(7)
+    PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10) PKI_RESERVED(11)
+    PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)
+    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19)
+    PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23)
+    PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27)
+    PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31)
+    PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35)
+    PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39)
+    PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43)
+    PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47)
+    PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51)
+    PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54) PKI_RESERVED(55)
+    PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58) PKI_RESERVED(59)
+    PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62) PKI_RESERVED(63)
+    PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66) PKI_RESERVED(67)
+    PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71)
+    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75)
+    PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79)
+    PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83)
+    PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87)
+    PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90) PKI_RESERVED(91)
+    PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94) PKI_RESERVED(95)
+    PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98) PKI_RESERVED(99)
+    PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102) PKI_RESERVED(103)
+    PKI_RESERVED(104) PKI_RESERVED(105)  // 4-105
+    virtual int GetECValue(std::uint32_t index, std::uint8_t* value)            // 106
+    { (void)index; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetECPair(std::uint32_t a, std::uint32_t b)                      // 107
+    { (void)a; (void)b; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) // 108
+    { (void)a; (void)b; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes over another certificate's EC key (152 bytes) and record.
+    virtual int CopyEC(const std::uint8_t* key, const std::uint8_t* record)       // 109
+    { (void)key; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetECValue(std::uint32_t value)                                  // 110
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(111)                                                            // 111
+    // The inner EC certificate; PKI_E_ABSENT without one.
+    virtual int GetInnerECCertificate(void** certificate)                        // 112
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKICertificateECKeys() = default;
+};
+
+// The third and fourth forms of EC parameters (interfaces 4227, 4228).
+enum : std::uint32_t { PKI_IID_EC_FORM3 = 4227, PKI_IID_EC_FORM4 = 4228 };
+
+class IPKIECParametersForm3 : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)
+    PKI_RESERVED(55)  // 3-55
+    virtual int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) // 56
+    { (void)a; (void)b; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int CopyEC(const std::uint8_t* key, const std::uint8_t* record)       // 57
+    { (void)key; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIECParametersForm3() = default;
+};
+
+class IPKIECParametersForm4 : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)
+    PKI_RESERVED(47) PKI_RESERVED(48)  // 3-48
+    virtual int CopyEC(const std::uint8_t* key, const std::uint8_t* record)       // 49
+    { (void)key; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIECParametersForm4() = default;
+};
+
+// A request's keys and key identifier, past the slots of IPKIRequest.
+class IPKIRequestKeys : public IPKIRequest {
+public:
+    PKI_RESERVED(14)                                                             // 14
+    // As IPKICertificate::GetRSAPublicKey (slot 29).
+    virtual int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits)       // 15
+    { (void)fields; (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    // As IPKICertificate::GetDSTU4145PublicKey (slot 25).
+    virtual int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length,
+                                     void** parameters)                          // 16
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)
+    PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)
+    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)
+    PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32)
+    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)
+    PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40)
+    PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44)
+    PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48)
+    PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)
+    PKI_RESERVED(53) PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)
+    PKI_RESERVED(57) PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)
+    PKI_RESERVED(61) PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64)
+    PKI_RESERVED(65) PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68)
+    PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71) PKI_RESERVED(72)
+    PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75) PKI_RESERVED(76)
+    PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79) PKI_RESERVED(80)
+    PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83) PKI_RESERVED(84)
+    PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87)  // 17-87
+    // The key identifier the request carries (IPKIAttribute); PKI_E_ABSENT without one.
+    virtual int GetKeyIdentifier(void** identifier)                              // 88
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIRequestKeys() = default;
+};
+
+// A signed object (certificate, list, response) as the hash-code reader sees it.
+class IPKISigned : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)
+    PKI_RESERVED(23)  // 3-23
+    // The key family of the signature (1 DSTU 4145, 2 RSA, 4 ECDSA).
+    virtual int GetSignatureFamily(std::uint32_t* family)                        // 24
+    { (void)family; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISigned() = default;
+};
+
+// Interface 4238 of a signed object: its hash-algorithm code.
+class IPKISignedHash : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113)  // 3-113
+    virtual int GetHashCode(std::uint32_t* code)                                 // 114
+    { (void)code; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignedHash() = default;
+};
+
+// Interface 4237 of a request: its hash-algorithm code.
+class IPKIRequestHash : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)
+    PKI_RESERVED(107)  // 3-107
+    virtual int GetHashCode(std::uint32_t* code)                                 // 108
+    { (void)code; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIRequestHash() = default;
+};
+
 // clang-format on
 
 #if defined(__GNUC__)
@@ -560,6 +934,58 @@ protected:
     X(IPKIKeyContextIntl, 8, GetContextFlags)            \
     X(IPKIKeyContextIntl, 9, GetContext)                 \
     QVK_PKI_PROFILE_SLOTS(X)
+// clang-format on
+
+// The slots of the hash-signature and public-key block above, checked as the
+// shared table is.
+// clang-format off
+#define QVK_PKI_KEY_MODEL_SLOTS(X)                       \
+    X(IPKISignatureValue, 3, GetDSTU4145)                \
+    X(IPKISignatureValue, 4, SetDSTU4145)                \
+    X(IPKISignatureValue, 5, GetRSA)                     \
+    X(IPKISignatureValue, 6, SetRSA)                     \
+    X(IPKISignatureValue, 7, GetECDSA)                   \
+    X(IPKISignatureValue, 8, SetECDSA)                   \
+    X(IPKIKeyObject, 5, GetCapabilities)                 \
+    X(IPKIKeyObject, 7, GetKeyValue)                     \
+    X(IPKIKeyObject, 9, GetRSAKey)                       \
+    X(IPKIKeyExportEC, 52, GetECCapabilities)            \
+    X(IPKIKeyExportEC, 53, ReadECKey)                    \
+    X(IPKIRequestEC, 3, Encode)                          \
+    X(IPKIRequestEC, 4, Decode)                          \
+    X(IPKIRequestEC, 13, GetKeyKind)                     \
+    X(IPKIRequestEC, 16, GetDSTU4145PublicKey)           \
+    X(IPKIRequestEC, 101, SetSignature)                  \
+    X(IPKIRequestEC, 102, GetECValue)                    \
+    X(IPKIRequestEC, 104, SetECRecord)                   \
+    X(IPKIRequestEC, 105, NormalizeECRecord)             \
+    X(IPKICertificateECKeys, 107, SetECPair)             \
+    X(IPKICertificateECKeys, 108, SetECRecord)           \
+    X(IPKICertificateECKeys, 109, CopyEC)                \
+    X(IPKICertificateECKeys, 110, SetECValue)            \
+    X(IPKIECParametersForm3, 56, SetECRecord)            \
+    X(IPKIECParametersForm3, 57, CopyEC)                 \
+    X(IPKIECParametersForm4, 49, CopyEC)                 \
+    X(IPKICertificateECKeys, 106, GetECValue)            \
+    X(IPKICertificateECKeys, 112, GetInnerECCertificate) \
+    X(IPKIRequestKeys, 15, GetRSAPublicKey)              \
+    X(IPKIRequestKeys, 16, GetDSTU4145PublicKey)         \
+    X(IPKIRequestKeys, 88, GetKeyIdentifier)             \
+    X(IPKISigned, 24, GetSignatureFamily)                \
+    X(IPKISignedHash, 114, GetHashCode)                  \
+    X(IPKIRequestHash, 108, GetHashCode)                 \
+    X(IPKIInterface, 17, KeyIdentifier)                  \
+    X(IPKIInterface, 18, KeyIdentifierWithSBox)          \
+    X(IPKIInterface, 28, PublicKeyIdentifier)            \
+    X(IPKIInterface, 37, KeyIdentifierDSTU7564)          \
+    X(IPKIKeySet, 58, SetValue)                          \
+    X(IPKIKeySet, 59, GetValue)                          \
+    X(IPKIKeySet, 60, RemoveValue)                       \
+    X(IPKICodec, 3, Encode)                              \
+    X(IPKICodec, 4, Decode)                              \
+    X(IPKICodec, 5, Attach)                              \
+    X(IPKIParameters, 5, GetParameters)                  \
+    X(IPKIAttribute, 3, GetValue)
 // clang-format on
 
 #endif

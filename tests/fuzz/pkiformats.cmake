@@ -3,3 +3,6 @@
 foreach(target keyparts holder records identifiers)
   qvk_fuzz_target(pkiformats_${target}_fuzz SOURCES pkiformats_${target}_fuzz.cpp LIBS qvk_pkiformats)
 endforeach()
+# Peer signature values, decoded through the facade's test double.
+qvk_fuzz_target(pkiformats_signatures_fuzz SOURCES pkiformats_signatures_fuzz.cpp LIBS qvk_pkiformats)
+target_include_directories(pkiformats_signatures_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/tests/pkiformats)

@@ -48,7 +48,7 @@ struct Call {
     const void* object;
 };
 
-class Library final : public IPKIInterface {
+class Library : public IPKIInterface {
 public:
     // Version reported by GetVersion; switchable so every gate can be reached.
     std::uint32_t version = 270;
@@ -941,6 +941,724 @@ public:
         if (p.attributesAnswer) return p.attributesAnswer;
         *attributes =
             static_cast<IPKIDirectoryAttributes*>(new DirectoryAttributes(lib_, p.attributesByOid, p.attributeValues));
+        return 0;
+    }
+};
+
+}  // namespace fake
+
+// ---- Hash signatures, public keys and key parameters ----
+// Objects that hold real key material (the tests make the pairs through the
+// providers), a signature value and an encoder that keep exactly what the
+// facade sets, and a key cache that really stores a value per slot.
+#include <vector>
+
+#include "support/PKIObjectModel.h"
+
+namespace fake {
+
+// A table of its own for one interface of an object; it shares the owner's
+// reference count.
+template <typename Base>
+class ViewOf : public Base {
+public:
+    explicit ViewOf(IPKIObject* owner) : owner_(owner) {}
+    virtual ~ViewOf() = default;
+    int Release() override { return owner_->Release(); }
+    int QueryInterface(std::uint32_t iid, void** object) override { return owner_->QueryInterface(iid, object); }
+
+protected:
+    IPKIObject* owner_;
+};
+
+template <typename Owner, typename View>
+View* AddView(Owner* owner, std::uint32_t iid, View* view)
+{
+    owner->OfferView(iid, view, [view] { delete view; });
+    return view;
+}
+
+inline int CopyToLibraryBlob(Library& lib, const std::vector<std::uint8_t>& bytes, PKIBlob* out)
+{
+    if (lib.AllocateBlob(out, static_cast<std::uint32_t>(bytes.size())) != 0) return PKI_E_OUT_OF_MEMORY;
+    if (!bytes.empty()) std::memcpy(out->data, bytes.data(), bytes.size());
+    return 0;
+}
+
+// Signature value (4907 / 4145). Its getters write the whole value, as the
+// library does: bounding the copy is the caller's business.
+class SignatureValue final : public Object<IPKISignatureValue> {
+public:
+    struct Form {
+        std::vector<std::uint8_t> bytes;
+        std::uint32_t bits = 0;
+        bool set = false;
+    };
+    explicit SignatureValue(Library& lib) : Object(lib, PKI_CLASS_SIGNATURE_VALUE) {}
+    Form forms[3];  // DSTU 4145, RSA, ECDSA
+    int GetDSTU4145(std::uint8_t* bytes, std::uint32_t* bits) override { return Get(0, 3, bytes, bits); }
+    int SetDSTU4145(const std::uint8_t* bytes, std::uint32_t bits) override { return Set(0, 4, bytes, bits); }
+    int GetRSA(std::uint8_t* bytes, std::uint32_t* bits) override { return Get(1, 5, bytes, bits); }
+    int SetRSA(const std::uint8_t* bytes, std::uint32_t bits) override { return Set(1, 6, bytes, bits); }
+    int GetECDSA(std::uint8_t* bytes, std::uint32_t* bits) override { return Get(2, 7, bytes, bits); }
+    int SetECDSA(const std::uint8_t* bytes, std::uint32_t bits) override { return Set(2, 8, bytes, bits); }
+
+private:
+    int Get(int f, std::uint32_t op, std::uint8_t* bytes, std::uint32_t* bits)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNATURE_VALUE, op, bytes ? "bytes" : "length");
+        if (c >= 0) return c;
+        if (!forms[f].set) return PKI_E_NOT_SET;
+        *bits = forms[f].bits;
+        if (bytes && !forms[f].bytes.empty()) std::memcpy(bytes, forms[f].bytes.data(), forms[f].bytes.size());
+        return 0;
+    }
+    int Set(int f, std::uint32_t op, const std::uint8_t* bytes, std::uint32_t bits)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNATURE_VALUE, op, std::to_string(bits));
+        if (c >= 0) return c;
+        forms[f].bytes.assign(bytes, bytes + (bits + 7) / 8);
+        forms[f].bits = bits;
+        forms[f].set = true;
+        return 0;
+    }
+};
+
+// The encoding of a signature value: "SV", then per form a set byte, the bit
+// length (u32 little-endian) and (bits + 7) / 8 bytes.
+inline std::vector<std::uint8_t> EncodeSignatureValue(const SignatureValue::Form (&forms)[3])
+{
+    std::vector<std::uint8_t> out = {'S', 'V'};
+    for (const auto& f : forms) {
+        out.push_back(f.set ? 1 : 0);
+        for (int b = 0; b < 4; ++b) out.push_back(static_cast<std::uint8_t>(f.bits >> (8 * b)));
+        out.insert(out.end(), f.bytes.begin(), f.bytes.end());
+    }
+    return out;
+}
+
+// A peer's signature value of one form (0 DSTU 4145, 1 RSA, 2 ECDSA).
+inline std::vector<std::uint8_t> PeerSignature(int form, const std::vector<std::uint8_t>& bytes)
+{
+    SignatureValue::Form forms[3];
+    forms[form] = {bytes, static_cast<std::uint32_t>(bytes.size() * 8), true};
+    return EncodeSignatureValue(forms);
+}
+
+// Encoder (33 / 32) of signature values.
+class Codec final : public Object<IPKICodec> {
+public:
+    explicit Codec(Library& lib) : Object(lib, PKI_CLASS_CODEC) {}
+    int Attach(IPKIObject* object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 5, "");
+        if (c >= 0) return c;
+        attached_ = dynamic_cast<SignatureValue*>(object);
+        return attached_ ? 0 : PKI_E_INVALID_ARGUMENT;
+    }
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 3, "");
+        if (c >= 0) return c;
+        if (!attached_) return PKI_E_NOT_SET;
+        return CopyToLibraryBlob(lib_, EncodeSignatureValue(attached_->forms), out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        if (!attached_) return PKI_E_NOT_SET;
+        SignatureValue::Form forms[3];
+        std::size_t at = 2;
+        if (in->length < 2 || in->data[0] != 'S' || in->data[1] != 'V') return PKI_E_BAD_ENCODING;
+        for (auto& f : forms) {
+            if (in->length - at < 5) return PKI_E_BAD_ENCODING;
+            f.set = in->data[at] != 0;
+            f.bits = static_cast<std::uint32_t>(in->data[at + 1]) |
+                     (static_cast<std::uint32_t>(in->data[at + 2]) << 8) |
+                     (static_cast<std::uint32_t>(in->data[at + 3]) << 16) |
+                     (static_cast<std::uint32_t>(in->data[at + 4]) << 24);
+            at += 5;
+            std::size_t n = (static_cast<std::size_t>(f.bits) + 7) / 8;
+            if (in->length - at < n) return PKI_E_BAD_ENCODING;
+            f.bytes.assign(in->data + at, in->data + at + n);
+            at += n;
+        }
+        if (at != in->length) return PKI_E_BAD_ENCODING;
+        for (int i = 0; i < 3; ++i) attached_->forms[i] = forms[i];
+        return 0;
+    }
+
+private:
+    SignatureValue* attached_ = nullptr;  // the caller keeps it alive
+};
+
+// DSTU 4145 parameters with real curve records.
+struct Curve {
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    std::uint8_t sBox[64] = {};
+};
+
+class CurveParameters final : public Object<IPKIParameters> {
+public:
+    CurveParameters(Library& lib, const Curve& curve) : Object(lib, PKI_CLASS_DSTU4145_PARAMETERS), curve_(curve) {}
+    int GetParameters(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* sBox) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 5, "");
+        if (c >= 0) return c;
+        if (field) *field = curve_.field;
+        if (point) *point = curve_.point;
+        if (sBox) std::memcpy(sBox, curve_.sBox, 64);
+        return 0;
+    }
+    int SetExplicit(const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*) override
+    {
+        return PKI_E_NOT_IMPLEMENTED;
+    }
+    int SetStandard(std::uint32_t, std::uint32_t, const std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetName(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetName(const char*, const std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetBlock(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetBlock(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+
+private:
+    Curve curve_;
+};
+
+// A bytes value (4896 / 4131): a key identifier.
+class BytesValue final : public Object<IPKIAttribute> {
+public:
+    BytesValue(Library& lib, std::vector<std::uint8_t> value) : Object(lib, 4896), value_(std::move(value)) {}
+    int GetValue(PKIBlob* value) override
+    {
+        int c = lib_.Enter(4896, 3, "");
+        if (c >= 0) return c;
+        return CopyToLibraryBlob(lib_, value_, value);
+    }
+    int SetValue32(const std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetValueWithLength(std::uint8_t*, std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetValue(const void*, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+
+private:
+    std::vector<std::uint8_t> value_;
+};
+
+// The key cache of a key object (interface 4233): one stored value per slot.
+class KeyCache final : public ViewOf<IPKIKeySet> {
+public:
+    KeyCache(Library& lib, IPKIObject* owner) : ViewOf(owner), lib_(lib) {}
+    std::map<std::uint32_t, std::vector<std::uint8_t>> values;
+    int GetKeyCount(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddKey(IPKIObject*, const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKey(std::uint32_t, void**, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetValue(std::uint32_t id, const PKIBlob* value) override
+    {
+        int c = lib_.Enter(4893, 58, std::to_string(id), PKI_IID_KEY_SET);
+        if (c >= 0) return c;
+        values[id].assign(value->data, value->data + value->length);
+        return 0;
+    }
+    int GetValue(std::uint32_t id, PKIBlob* value) override
+    {
+        int c = lib_.Enter(4893, 59, std::to_string(id), PKI_IID_KEY_SET);
+        if (c >= 0) return c;
+        auto it = values.find(id);
+        return it == values.end() ? PKI_E_ABSENT : CopyToLibraryBlob(lib_, it->second, value);
+    }
+    int RemoveValue(std::uint32_t id) override
+    {
+        int c = lib_.Enter(4893, 60, std::to_string(id), PKI_IID_KEY_SET);
+        if (c >= 0) return c;
+        return values.erase(id) ? 0 : PKI_E_ABSENT;
+    }
+
+private:
+    Library& lib_;
+};
+
+// A private-key object (4893 / 4128) holding a DSTU 4145, RSA or EC key.
+class KeyObject final : public Object<IPKIKeyObject> {
+public:
+    explicit KeyObject(Library& lib) : Object(lib, 4893)
+    {
+        cache = AddView(this, PKI_IID_KEY_SET, new KeyCache(lib, this));
+    }
+    std::uint32_t capabilities = 0;
+    std::vector<std::uint8_t> dstuPrivate;  // little-endian, at most 76 bytes
+    Curve curve;
+    std::vector<std::uint8_t> rsaPrivate = std::vector<std::uint8_t>(1200);
+    std::uint8_t rsaProfile[8] = {};
+    std::vector<std::uint8_t> ecPrivate = std::vector<std::uint8_t>(76);
+    std::vector<std::uint8_t> ecRecord = std::vector<std::uint8_t>(536);
+    KeyCache* cache;
+
+    // Offers interface 4224 (EC key and its capabilities).
+    void OfferECKey()
+    {
+        class ECKey final : public ViewOf<IPKIKeyExportEC> {
+        public:
+            ECKey(KeyObject* key) : ViewOf(key), key_(key) {}
+            int GetUsage(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+            int Export(std::uint32_t, std::uint8_t*, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+            int SetDSTU4145Part(const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*,
+                                const PKIBlob*, const PKIBlob*) override
+            {
+                return PKI_E_NOT_IMPLEMENTED;
+            }
+            int GetECCapabilities(std::uint32_t* bits) override
+            {
+                int c = key_->lib_.Enter(4893, 52, "", PKI_IID_KEY_EXPORT);
+                if (c >= 0) return c;
+                *bits = key_->capabilities;
+                return 0;
+            }
+            int ReadECKey(std::uint8_t* key, std::uint32_t* length, const void*, const void*,
+                          std::uint8_t* record) override
+            {
+                int c = key_->lib_.Enter(4893, 53, "", PKI_IID_KEY_EXPORT);
+                if (c >= 0) return c;
+                std::memcpy(key, key_->ecPrivate.data(), 76);
+                *length = 76;
+                std::memcpy(record, key_->ecRecord.data(), 536);
+                return 0;
+            }
+
+        private:
+            KeyObject* key_;
+        };
+        AddView(this, PKI_IID_KEY_EXPORT, new ECKey(this));
+    }
+
+    int GetCapabilities(std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(4893, 5, "");
+        if (c >= 0) return c;
+        *bits = capabilities;
+        return 0;
+    }
+    int GetKeyValue(PKIBlob* value, void** parameters) override
+    {
+        int c = lib_.Enter(4893, 7, "");
+        if (c >= 0) return c;
+        if (CopyToLibraryBlob(lib_, dstuPrivate, value) != 0) return PKI_E_OUT_OF_MEMORY;
+        *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, curve));
+        return 0;
+    }
+    int GetRSAKey(std::uint8_t* privateKey, std::uint8_t* profile) override
+    {
+        int c = lib_.Enter(4893, 9, "");
+        if (c >= 0) return c;
+        std::memcpy(privateKey, rsaPrivate.data(), 1200);
+        std::memcpy(profile, rsaProfile, 8);
+        return 0;
+    }
+};
+
+// EC values (public point, parameter record) of a request (4225) or a
+// certificate (4226), and what the facade wrote through the EC views.
+struct ECValues {
+    std::vector<std::uint8_t> point = std::vector<std::uint8_t>(152);
+    std::vector<std::uint8_t> record = std::vector<std::uint8_t>(536);
+    struct Written {
+        std::uint32_t a = 0, b = 0, value = 0;
+        std::vector<std::uint8_t> record, key;  // record: 540 bytes
+        std::string how;                        // the operation that wrote
+    } written;
+    int Write(const char* how, std::uint32_t a, std::uint32_t b, const std::uint8_t* record)
+    {
+        written.how = how;
+        written.a = a;
+        written.b = b;
+        if (record) written.record.assign(record, record + 540);
+        return 0;
+    }
+    int Copy(const char* how, const std::uint8_t* key, const std::uint8_t* record)
+    {
+        written.how = how;
+        written.key.assign(key, key + 152);
+        written.record.assign(record, record + 540);
+        return 0;
+    }
+    int Read(std::uint32_t index, std::uint8_t* value) const
+    {
+        if (index == PKI_EC_VALUE_PUBLIC_KEY) {
+            std::memcpy(value, point.data(), point.size());
+        } else if (index == PKI_EC_VALUE_RECORD) {
+            std::memcpy(value, record.data(), record.size());
+        } else {
+            return PKI_E_INDEX;
+        }
+        return 0;
+    }
+};
+
+// A request (4873 / 4106) with the key of its kind, an optional key
+// identifier and an optional hash code (interface 4237).
+class KeyRequest final : public Object<IPKIRequestKeys> {
+public:
+    explicit KeyRequest(Library& lib, std::uint32_t kind) : Object(lib, PKI_CLASS_REQUEST), kind_(kind)
+    {
+        class EC final : public ViewOf<IPKIRequestEC> {
+        public:
+            EC(KeyRequest* owner) : ViewOf(owner), r_(owner) {}
+            int GetECValue(std::uint32_t index, std::uint8_t* value) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 102, std::to_string(index), PKI_IID_EC_REQUEST);
+                return c >= 0 ? c : r_->ec.Read(index, value);
+            }
+            int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 104, "", PKI_IID_EC_REQUEST);
+                return c >= 0 ? c : r_->ec.Write("4225:104", a, b, record);
+            }
+            int NormalizeECRecord(const std::uint8_t* record) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 105, "", PKI_IID_EC_REQUEST);
+                if (c >= 0) return c;
+                r_->ec.written.how = "4225:105";
+                r_->ec.written.record.assign(record, record + 536);
+                return 0;
+            }
+
+        private:
+            KeyRequest* r_;
+        };
+        AddView(this, PKI_IID_EC_REQUEST, new EC(this));
+    }
+    std::vector<std::uint8_t> dstuPublic = std::vector<std::uint8_t>(76);
+    Curve curve;
+    std::vector<std::uint8_t> rsaFields = std::vector<std::uint8_t>(1200);
+    std::uint32_t rsaBits = 0;
+    ECValues ec;
+    std::vector<std::uint8_t> identifier;  // empty: none
+
+    void OfferHashCode(std::uint32_t code)
+    {
+        class Hash final : public ViewOf<IPKIRequestHash> {
+        public:
+            Hash(IPKIObject* owner, std::uint32_t code) : ViewOf(owner), code_(code) {}
+            int GetHashCode(std::uint32_t* code) override { return *code = code_, 0; }
+
+        private:
+            std::uint32_t code_;
+        };
+        AddView(this, PKI_IID_REQUEST_HASH, new Hash(this, code));
+    }
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");
+        if (c >= 0) return c;
+        *kind = kind_;
+        return 0;
+    }
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 15, "");
+        if (c >= 0) return c;
+        std::memcpy(fields, rsaFields.data(), 1200);
+        *bits = rsaBits;
+        return 0;
+    }
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "");
+        if (c >= 0) return c;
+        std::memcpy(key, dstuPublic.data(), 76);
+        *length = (curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
+        *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, curve));
+        return 0;
+    }
+    int GetKeyIdentifier(void** value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 88, "");
+        if (c >= 0) return c;
+        if (identifier.empty()) return PKI_E_ABSENT;
+        *value = static_cast<IPKIAttribute*>(new BytesValue(lib_, identifier));
+        return 0;
+    }
+
+private:
+    std::uint32_t kind_;
+};
+
+// A certificate (4870 / 4102) with the key of its kind and its EC view
+// (interface 4226).
+class KeyCertificate final : public Object<IPKICertificate> {
+public:
+    KeyCertificate(Library& lib, std::uint32_t kind) : Object(lib, PKI_CLASS_CERTIFICATE), kind_(kind)
+    {
+        class EC final : public ViewOf<IPKICertificateECKeys> {
+        public:
+            EC(KeyCertificate* owner) : ViewOf(owner), c_(owner) {}
+            int GetECPublicKey(PKIBlob*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+            int GetECValue(std::uint32_t index, std::uint8_t* value) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 106, std::to_string(index), PKI_IID_CERTIFICATE_EX);
+                return c >= 0 ? c : c_->ec.Read(index, value);
+            }
+            int SetECPair(std::uint32_t a, std::uint32_t b) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 107, "", PKI_IID_CERTIFICATE_EX);
+                return c >= 0 ? c : c_->ec.Write("4226:107", a, b, nullptr);
+            }
+            int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 108, "", PKI_IID_CERTIFICATE_EX);
+                return c >= 0 ? c : c_->ec.Write("4226:108", a, b, record);
+            }
+            int CopyEC(const std::uint8_t* key, const std::uint8_t* record) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 109, "", PKI_IID_CERTIFICATE_EX);
+                return c >= 0 ? c : c_->ec.Copy("4226:109", key, record);
+            }
+            int SetECValue(std::uint32_t value) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 110, "", PKI_IID_CERTIFICATE_EX);
+                if (c >= 0) return c;
+                c_->ec.written.how = "4226:110";
+                c_->ec.written.value = value;
+                return 0;
+            }
+            int GetInnerECCertificate(void** certificate) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 112, "", PKI_IID_CERTIFICATE_EX);
+                if (c >= 0) return c;
+                if (!c_->inner) return PKI_E_ABSENT;
+                return c_->inner->QueryInterface(PKI_IID_CERTIFICATE, certificate);
+            }
+
+        private:
+            KeyCertificate* c_;
+        };
+        AddView(this, PKI_IID_CERTIFICATE_EX, new EC(this));
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
+    std::vector<std::uint8_t> dstuPublic = std::vector<std::uint8_t>(76);
+    Curve curve;
+    std::vector<std::uint8_t> rsaFields = std::vector<std::uint8_t>(1200);
+    std::uint32_t rsaBits = 0;
+    ECValues ec;
+    KeyCertificate* inner = nullptr;  // not owned
+
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
+        if (c >= 0) return c;
+        *kind = kind_;
+        return 0;
+    }
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 25, "");
+        if (c >= 0) return c;
+        std::memcpy(key, dstuPublic.data(), 76);
+        *length = (curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
+        *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, curve));
+        return 0;
+    }
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 29, "");
+        if (c >= 0) return c;
+        std::memcpy(fields, rsaFields.data(), 1200);
+        *bits = rsaBits;
+        return 0;
+    }
+
+private:
+    std::uint32_t kind_;
+};
+
+// An object offering the third and fourth forms of EC parameters
+// (interfaces 4227 and 4228), keeping what is written through them.
+class ECForms final : public Object<IPKIObject> {
+public:
+    explicit ECForms(Library& lib) : Object(lib, 4880)
+    {
+        class Form3 final : public ViewOf<IPKIECParametersForm3> {
+        public:
+            Form3(ECForms* owner) : ViewOf(owner), o_(owner) {}
+            int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) override
+            {
+                int c = o_->lib_.Enter(4880, 56, "", PKI_IID_EC_FORM3);
+                return c >= 0 ? c : o_->ec.Write("4227:56", a, b, record);
+            }
+            int CopyEC(const std::uint8_t* key, const std::uint8_t* record) override
+            {
+                int c = o_->lib_.Enter(4880, 57, "", PKI_IID_EC_FORM3);
+                return c >= 0 ? c : o_->ec.Copy("4227:57", key, record);
+            }
+
+        private:
+            ECForms* o_;
+        };
+        class Form4 final : public ViewOf<IPKIECParametersForm4> {
+        public:
+            Form4(ECForms* owner) : ViewOf(owner), o_(owner) {}
+            int CopyEC(const std::uint8_t* key, const std::uint8_t* record) override
+            {
+                int c = o_->lib_.Enter(4880, 49, "", PKI_IID_EC_FORM4);
+                return c >= 0 ? c : o_->ec.Copy("4228:49", key, record);
+            }
+
+        private:
+            ECForms* o_;
+        };
+        AddView(this, PKI_IID_EC_FORM3, new Form3(this));
+        AddView(this, PKI_IID_EC_FORM4, new Form4(this));
+    }
+    ECValues ec;
+};
+
+// A signed object reporting its signature family (slot 24) and, when given
+// one, a hash code through interface 4238.
+class SignedObject final : public Object<IPKISigned> {
+public:
+    SignedObject(Library& lib, std::uint32_t family) : Object(lib, 4900), family_(family) {}
+    void OfferHashCode(std::uint32_t code)
+    {
+        class Hash final : public ViewOf<IPKISignedHash> {
+        public:
+            Hash(IPKIObject* owner, std::uint32_t code) : ViewOf(owner), code_(code) {}
+            int GetHashCode(std::uint32_t* code) override { return *code = code_, 0; }
+
+        private:
+            std::uint32_t code_;
+        };
+        AddView(this, PKI_IID_SIGNED_HASH, new Hash(this, code));
+    }
+    int GetSignatureFamily(std::uint32_t* family) override
+    {
+        int c = lib_.Enter(4900, 24, "");
+        if (c >= 0) return c;
+        *family = family_;
+        return 0;
+    }
+
+private:
+    std::uint32_t family_;
+};
+
+// A request's DSTU 4145 form (4873 / 4225) as the library makes it: it
+// decodes any bytes into the content the test put in KeysLibrary's
+// `dstuRequest`, and encodes as the decoded bytes followed by the signature.
+struct DSTURequestContent {
+    std::uint32_t kind = 1;
+    Curve curve;
+    std::vector<std::uint8_t> publicKey = std::vector<std::uint8_t>(76);
+};
+
+class DSTURequest final : public Object<IPKIRequestEC> {
+public:
+    DSTURequest(Library& lib, const DSTURequestContent& content) : Object(lib, PKI_CLASS_REQUEST), content_(content) {}
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 3, "", PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        std::vector<std::uint8_t> bytes = decoded_;
+        bytes.insert(bytes.end(), signature_.begin(), signature_.end());
+        return CopyToLibraryBlob(lib_, bytes, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length), PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        decoded_.assign(in->data, in->data + in->length);
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "", PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        *kind = content_.kind;
+        return 0;
+    }
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "", PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        std::memcpy(key, content_.publicKey.data(), 76);
+        *length = (content_.curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
+        *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, content_.curve));
+        return 0;
+    }
+    int SetSignature(const std::uint8_t* signature, std::uint32_t length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 101, std::to_string(length), PKI_IID_EC_REQUEST);
+        if (c >= 0) return c;
+        signature_.assign(signature, signature + length);
+        return 0;
+    }
+
+private:
+    DSTURequestContent content_;
+    std::vector<std::uint8_t> decoded_, signature_;
+};
+
+// The library with the encoder, the signature value and the key-identifier
+// operations. Identifiers are recognisable rather than hashes: byte i is
+// tag ^ key[i % length] ^ i, the tag naming the operation (17, 18, 28, 37).
+class KeysLibrary final : public Library {
+public:
+    DSTURequestContent dstuRequest;
+    int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
+    {
+        if (classId == PKI_CLASS_CODEC && interfaceId == PKI_IID_CODEC) {
+            int c = Enter(0, 10, "33,32");
+            if (c >= 0) return c;
+            *object = static_cast<IPKICodec*>(new Codec(*this));
+            return 0;
+        }
+        if (classId == PKI_CLASS_SIGNATURE_VALUE && interfaceId == PKI_IID_SIGNATURE_VALUE) {
+            int c = Enter(0, 10, "4907,4145");
+            if (c >= 0) return c;
+            *object = static_cast<IPKISignatureValue*>(new SignatureValue(*this));
+            return 0;
+        }
+        if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_EC_REQUEST) {
+            int c = Enter(0, 10, "4873,4225");
+            if (c >= 0) return c;
+            *object = static_cast<IPKIRequestEC*>(new DSTURequest(*this, dstuRequest));
+            return 0;
+        }
+        return Library::CreateObject(classId, interfaceId, object);
+    }
+    static void Identifier(std::uint8_t tag, const std::uint8_t* key, std::uint32_t length, std::uint8_t* out,
+                           std::uint32_t size)
+    {
+        for (std::uint32_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(tag ^ key[i % length] ^ i);
+    }
+    int KeyIdentifier(const PKIBlob* key, std::uint8_t* identifier) override
+    {
+        int c = Enter(0, 17, std::to_string(key->length));
+        if (c >= 0) return c;
+        Identifier(17, key->data, key->length, identifier, 20);
+        return 0;
+    }
+    int KeyIdentifierWithSBox(const std::uint8_t* key, std::uint32_t length, const std::uint8_t*,
+                              std::uint8_t* identifier) override
+    {
+        int c = Enter(0, 18, std::to_string(length));
+        if (c >= 0) return c;
+        Identifier(18, key, length, identifier, 20);
+        return 0;
+    }
+    int PublicKeyIdentifier(const PKIBlob* key, std::uint8_t* identifier) override
+    {
+        int c = Enter(0, 28, std::to_string(key->length));
+        if (c >= 0) return c;
+        Identifier(28, key->data, key->length, identifier, 20);
+        return 0;
+    }
+    int KeyIdentifierDSTU7564(const std::uint8_t* key, std::uint32_t length, std::uint8_t* identifier) override
+    {
+        int c = Enter(0, 37, std::to_string(length));
+        if (c >= 0) return c;
+        Identifier(37, key, length, identifier, 32);
         return 0;
     }
 };
