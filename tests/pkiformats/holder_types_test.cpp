@@ -357,15 +357,28 @@ TEST_F(HolderTypes, SignatureFamilyAndDecodedPairs)
     std::uint32_t out = 0;
     EXPECT_EQ(f.GetSignatureFamily(Certificate().get(), &out), 0);
 
-    // A certificate that does not decode leaves no container behind.
+    // Both decoded: the caller owns both; either failing leaves neither behind.
+    lib.make = [this](std::uint32_t classId, std::uint32_t interfaceId) -> IPKIObject* {
+        if (classId == PKI_CLASS_KEY && interfaceId == PKI_IID_KEY) return static_cast<IPKIKey*>(new fake::Key(lib));
+        if (classId == PKI_CLASS_CERTIFICATE)
+            return static_cast<IPKICertificate*>(new fake::ProfileCertificate(lib, {}));
+        return nullptr;
+    };
     std::uint8_t bytes[3] = {1, 2, 3};
     PKIBlob data{3, bytes};
-    void* container = &out;
-    void* certificate = &out;
-    lib.Answer(PKI_CLASS_KEY, 4, {0});
+    void* container = nullptr;
+    void* certificate = nullptr;
+    ASSERT_EQ(f.DecodeKeyAndCertificate(&data, &data, &container, &certificate), 1);
+    ASSERT_NE(container, nullptr);
+    ASSERT_NE(certificate, nullptr);
+    EXPECT_EQ(lib.LiveObjects(), 2);
+    static_cast<IPKIKey*>(container)->Release();
+    static_cast<IPKICertificate*>(certificate)->Release();
+    lib.Answer(PKI_CLASS_CERTIFICATE, 4, {PKI_E_BAD_ENCODING});
     EXPECT_EQ(f.DecodeKeyAndCertificate(&data, &data, &container, &certificate), 0);
     EXPECT_EQ(container, nullptr);
     EXPECT_EQ(certificate, nullptr);
+    EXPECT_EQ(lib.LiveObjects(), 0);
     lib.Answer(PKI_CLASS_KEY, 4, {PKI_E_BAD_ENCODING});
     container = &out;
     EXPECT_EQ(f.DecodeKeyAndCertificate(&data, &data, &container, &certificate), 0);
