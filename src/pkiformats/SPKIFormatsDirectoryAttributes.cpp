@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "pkiformats/HolderProfiles.h"
 #include "pkiformats/SPKIFormats.h"
@@ -113,15 +114,16 @@ int SPKIFormats::ReadDirectoryAttributeValues(IPKIObject* attributes, std::uint3
         ClearWanted(count, outputs);
         if (!attributes || (count && (!oids || !outputs))) return 0;
         if (count == 0) return 1;
+        std::vector<std::uint32_t> limits(count, 0);  // made first: nothing to free if it throws
         void** buffers = AllocateNameAttributeBuffers(count, oids, sizeof(wchar_t));
         if (!buffers) return 0;
-        std::uint32_t* limits = static_cast<std::uint32_t*>(AllocateMemory(count * sizeof(std::uint32_t)));
-        if (!limits) {
-            FreeMemoryArray(count, buffers);
-            return 0;
-        }
+        struct FreeOnExit {
+            SPKIFormats& f;
+            std::uint32_t count;
+            void** buffers;
+            ~FreeOnExit() { f.FreeMemoryArray(count, buffers); }
+        } freeOnExit{*this, count, buffers};
         for (std::uint32_t i = 0; i < count; ++i) {
-            limits[i] = 0;
             if (!buffers[i]) continue;
             if (!outputs[i]) {  // a value not wanted gets no buffer
                 FreeMemory(buffers[i]);
@@ -142,8 +144,6 @@ int SPKIFormats::ReadDirectoryAttributeValues(IPKIObject* attributes, std::uint3
             }
         }
         if (!result) ClearWanted(count, outputs);
-        FreeMemory(limits);
-        FreeMemoryArray(count, buffers);
         return result;
     } catch (...) {
         return 0;
