@@ -117,12 +117,20 @@ int SPKIFormats::ReadDirectoryAttributeValues(IPKIObject* attributes, std::uint3
         std::vector<std::uint32_t> limits(count, 0);  // made first: nothing to free if it throws
         void** buffers = AllocateNameAttributeBuffers(count, oids, sizeof(wchar_t));
         if (!buffers) return 0;
+        // The library fills these: wiped before they go back (FreeMemory does not wipe).
         struct FreeOnExit {
             SPKIFormats& f;
             std::uint32_t count;
             void** buffers;
-            ~FreeOnExit() { f.FreeMemoryArray(count, buffers); }
-        } freeOnExit{*this, count, buffers};
+            const std::vector<std::uint32_t>& limits;
+            ~FreeOnExit()
+            {
+                for (std::uint32_t i = 0; i < count; ++i)
+                    if (buffers[i])
+                        std::memset(buffers[i], 0, (static_cast<std::size_t>(limits[i]) + 1) * sizeof(wchar_t));
+                f.FreeMemoryArray(count, buffers);
+            }
+        } freeOnExit{*this, count, buffers, limits};
         for (std::uint32_t i = 0; i < count; ++i) {
             if (!buffers[i]) continue;
             if (!outputs[i]) {  // a value not wanted gets no buffer
