@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "pkiformats/HolderProfiles.h"
 #include "pkiformats/SPKIFormats.h"
@@ -113,15 +114,24 @@ int SPKIFormats::ReadDirectoryAttributeValues(IPKIObject* attributes, std::uint3
         ClearWanted(count, outputs);
         if (!attributes || (count && (!oids || !outputs))) return 0;
         if (count == 0) return 1;
+        std::vector<std::uint32_t> limits(count, 0);  // made first: nothing to free if it throws
         void** buffers = AllocateNameAttributeBuffers(count, oids, sizeof(wchar_t));
         if (!buffers) return 0;
-        std::uint32_t* limits = static_cast<std::uint32_t*>(AllocateMemory(count * sizeof(std::uint32_t)));
-        if (!limits) {
-            FreeMemoryArray(count, buffers);
-            return 0;
-        }
+        // The library fills these: wiped before they go back (FreeMemory does not wipe).
+        struct FreeOnExit {
+            SPKIFormats& f;
+            std::uint32_t count;
+            void** buffers;
+            const std::vector<std::uint32_t>& limits;
+            ~FreeOnExit()
+            {
+                for (std::uint32_t i = 0; i < count; ++i)
+                    if (buffers[i])
+                        std::memset(buffers[i], 0, (static_cast<std::size_t>(limits[i]) + 1) * sizeof(wchar_t));
+                f.FreeMemoryArray(count, buffers);
+            }
+        } freeOnExit{*this, count, buffers, limits};
         for (std::uint32_t i = 0; i < count; ++i) {
-            limits[i] = 0;
             if (!buffers[i]) continue;
             if (!outputs[i]) {  // a value not wanted gets no buffer
                 FreeMemory(buffers[i]);
@@ -142,8 +152,6 @@ int SPKIFormats::ReadDirectoryAttributeValues(IPKIObject* attributes, std::uint3
             }
         }
         if (!result) ClearWanted(count, outputs);
-        FreeMemory(limits);
-        FreeMemoryArray(count, buffers);
         return result;
     } catch (...) {
         return 0;

@@ -341,6 +341,7 @@ int SPKIFormats::CheckCertificateUsableNow(IPKIObject* certificate, std::uint32_
     }
 }
 
+// The certificate comes first, the request second: that is the interface.
 int SPKIFormats::CompareHolderData(IPKIObject* certificate, IPKIObject* request)
 {
     try {

@@ -239,6 +239,9 @@ public:
     // when none is set).
     std::map<std::string, std::wstring> nameValues;
     std::map<std::pair<std::uint32_t, std::string>, std::string> taxConversions;
+    // Makes the object CreateObject hands out for a class / interface pair
+    // when it answers one (null: the usual object).
+    std::function<IPKIObject*(std::uint32_t classId, std::uint32_t interfaceId)> make;
     int ConvertTaxNumber(const char* number, std::uint32_t mode, char* out, std::uint32_t capacity) override
     {
         int c = Enter(0, 20, std::string(number) + "," + std::to_string(mode));
@@ -618,6 +621,10 @@ inline int Library::CreateObject(std::uint32_t classId, std::uint32_t interfaceI
 {
     int c = Enter(0, 10, std::to_string(classId) + "," + std::to_string(interfaceId));
     if (c >= 0) return c;
+    if (IPKIObject* made = make ? make(classId, interfaceId) : nullptr) {
+        *object = made;
+        return 0;
+    }
     if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_REQUEST) {
         *object = static_cast<IPKIRequest*>(new Request(*this));
         return 0;
@@ -826,6 +833,12 @@ public:
     ProfileCertificate* rsa = nullptr;
     void AddRef() { ++refs_; }
 
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length), 0, this);
+        return c >= 0 ? c : 0;
+    }
+
     int GetValidity(SYSTEMTIME* start, SYSTEMTIME* end) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 15, "", 0, this);
@@ -913,6 +926,21 @@ private:
         *out = static_cast<IPKICertificate*>(view);
         return 0;
     }
+};
+
+// A key whose decoding answers by rule (class 4893, operation 4).
+class Key final : public Object<IPKIKey> {
+public:
+    explicit Key(Library& lib) : Object(lib, PKI_CLASS_KEY) {}
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY, 4, std::to_string(in->length), 0, this);
+        return c >= 0 ? c : 0;
+    }
+    int GetKeyValue(PKIBlob*, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetKeyValue(const PKIBlob*, IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetSBox(std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetSBox(const std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
 };
 
 class ProfileRequest final : public Object<IPKIRequest> {

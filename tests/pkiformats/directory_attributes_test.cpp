@@ -155,6 +155,12 @@ TEST_F(DirectoryAttributes, ReaderFailuresAnswerZeroAndFreeEverything)
         EXPECT_EQ(lib.LiveBlobs(), 0u) << k;
         EXPECT_EQ(lib.LiveObjects(), 1) << k;  // the request itself
     }
+    for (int k = 1; k <= 12; ++k) {  // ... nor when it throws
+        lib.FailCall(k, PKI_E_FAILURE, true);
+        f.ReadDirectoryAttributes(request.get(), 2, oids, outputs);
+        EXPECT_EQ(lib.LiveBlobs(), 0u) << k;
+        EXPECT_EQ(lib.LiveObjects(), 1) << k;
+    }
     lib.FailCall(1000);
     ASSERT_EQ(f.ReadDirectoryAttributes(request.get(), 2, oids, outputs), 1);
     EXPECT_EQ(tax.Text(), "1");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -357,15 +358,28 @@ TEST_F(HolderTypes, SignatureFamilyAndDecodedPairs)
     std::uint32_t out = 0;
     EXPECT_EQ(f.GetSignatureFamily(Certificate().get(), &out), 0);
 
-    // A certificate that does not decode leaves no container behind.
+    // Both decoded: the caller owns both; either failing leaves neither behind.
+    lib.make = [this](std::uint32_t classId, std::uint32_t interfaceId) -> IPKIObject* {
+        if (classId == PKI_CLASS_KEY && interfaceId == PKI_IID_KEY) return static_cast<IPKIKey*>(new fake::Key(lib));
+        if (classId == PKI_CLASS_CERTIFICATE)
+            return static_cast<IPKICertificate*>(new fake::ProfileCertificate(lib, {}));
+        return nullptr;
+    };
     std::uint8_t bytes[3] = {1, 2, 3};
     PKIBlob data{3, bytes};
-    void* container = &out;
-    void* certificate = &out;
-    lib.Answer(PKI_CLASS_KEY, 4, {0});
+    void* container = nullptr;
+    void* certificate = nullptr;
+    ASSERT_EQ(f.DecodeKeyAndCertificate(&data, &data, &container, &certificate), 1);
+    ASSERT_NE(container, nullptr);
+    ASSERT_NE(certificate, nullptr);
+    EXPECT_EQ(lib.LiveObjects(), 2);
+    static_cast<IPKIKey*>(container)->Release();
+    static_cast<IPKICertificate*>(certificate)->Release();
+    lib.Answer(PKI_CLASS_CERTIFICATE, 4, {PKI_E_BAD_ENCODING});
     EXPECT_EQ(f.DecodeKeyAndCertificate(&data, &data, &container, &certificate), 0);
     EXPECT_EQ(container, nullptr);
     EXPECT_EQ(certificate, nullptr);
+    EXPECT_EQ(lib.LiveObjects(), 0);
     lib.Answer(PKI_CLASS_KEY, 4, {PKI_E_BAD_ENCODING});
     container = &out;
     EXPECT_EQ(f.DecodeKeyAndCertificate(&data, &data, &container, &certificate), 0);
@@ -458,4 +472,54 @@ TEST_F(ConfiguredUsages, OverlongValuesAndListsAreRefusedNotCut)
     EXPECT_EQ(f.ListConfiguredExtKeyUsages(4, 0, list.data()), 0);
     EXPECT_EQ(list[0], 0);
     EXPECT_EQ(list[PKIF_EXT_KEY_USAGE_LIST_BYTES], 'x');
+}
+
+// Every library call failing or throwing in turn leaves no object and no
+// blob behind, in the operations that walk a certificate's parts.
+TEST_F(HolderTypes, FailingLibraryCallsLeaveNothingBehind)
+{
+    fake::Profile p;
+    p.constraintsAnswer = 0;
+    p.extKeyUsages = true;
+    p.usages = {"1.3.6.1.5.5.7.3.9", "1.2.3"};
+    p.policies = true;
+    p.policyOids = {"1.2.3", "1.3.6.1.4.1.19398.1.1.8.21"};
+    p.keyPeriod = true;
+    p.attributesAnswer = 0;
+    p.attributeValues = {{"1.2.804.2.1.1.1.11.1.4.1.1", L"1"}};
+    auto c = Certificate(p);
+    auto inner = Certificate(p);
+    c->inner = inner.get();
+    lib.nameValues["2.5.4.5"] = L"TAXUA-2";
+    const std::vector<std::function<int()>> runs = {
+        [&] { return f.IsCertificateOfHolderType(1, 0, c.get()); },
+        [&] {
+            std::uint32_t found = 0;
+            char oid[PKIF_OID_TEXT_BYTES];
+            return f.FindMakerPolicy(c.get(), &found, oid);
+        },
+        [&] {
+            std::uint32_t outside = 0;
+            return f.CheckPrivateKeyUsagePeriodNow(c.get(), &outside);
+        },
+        [&] {
+            char tax[11];
+            const char* oids[] = {"1.2.804.2.1.1.1.11.1.4.1.1"};
+            char* outputs[] = {tax};
+            return f.FillCertificateSubjectIdentifiersDefault(c.get(), 1, oids, outputs);
+        },
+    };
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        int before = lib.Calls();
+        runs[r]();
+        int calls = lib.Calls() - before;
+        for (bool throws : {false, true})
+            for (int k = 1; k <= calls; ++k) {
+                lib.FailCall(k, PKI_E_FAILURE, throws);
+                EXPECT_NO_THROW(runs[r]()) << r << " k=" << k;
+                EXPECT_EQ(lib.LiveObjects(), 2) << r << " k=" << k;  // the two certificates
+                EXPECT_EQ(lib.LiveBlobs(), 0u) << r << " k=" << k;
+            }
+        lib.FailCall(1 << 20);
+    }
 }
