@@ -450,3 +450,66 @@ int SPKIFormats::CopyECParametersForm4(IPKIObject* target, IPKIObject* source)
         return 0;
     }
 }
+
+int SPKIFormats::GetCertificateDSTU4145Parameters(IPKIObject* object, DSTU4145FieldRecord* field,
+                                                  DSTU4145PointRecord* point, std::uint32_t* flag, std::uint32_t* first,
+                                                  std::uint32_t* second, std::uint8_t* sBox)
+{
+    try {
+        if (!object || !flag) return 0;
+        std::uint8_t key[PKIF_DSTU4145_PUBLIC_KEY_BYTES] = {};
+        std::uint32_t length = 0;
+        ObjectRef parameters;
+        if (static_cast<IPKIRequestKeys*>(object)->GetDSTU4145PublicKey(key, &length, parameters.Out()) != 0 ||
+            !parameters)
+            return 0;
+        auto* p = parameters.As<IPKIParameters>();
+        std::uint32_t set = 0;
+        if (p->GetParameters(field, point, sBox) != 0 || p->GetFlag(&set) != 0) return 0;
+        if (set && p->GetValues(first, second, nullptr) != 0) return 0;
+        *flag = set;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::CompareDSTU4145Parameters(IPKIObject* first, IPKIObject* second, DSTU4145FieldRecord* field,
+                                           DSTU4145PointRecord* point, std::uint32_t* bits, std::uint32_t* flag,
+                                           std::uint32_t* value, std::uint8_t* sBox)
+{
+    try {
+        if (!first || !second) return 0;
+        // The module's provider validates both; without one the comparison
+        // is not usable.
+        CSP* module = ModuleCSP();
+        if (!module) return 0;
+        struct Read {
+            DSTU4145FieldRecord field{};
+            DSTU4145PointRecord point{};
+            std::uint32_t flag = 0, bits = 0, value = 0;
+            std::uint8_t sBox[PKI_SBOX_BYTES] = {};
+        } one, two;
+        for (auto [object, r] : {std::pair{first, &one}, std::pair{second, &two}}) {
+            std::uint32_t kind = 0;
+            if (static_cast<IPKIRequest*>(object)->GetKeyKind(&kind) != 0 || kind != 1) return 0;
+            if (!GetCertificateDSTU4145Parameters(object, &r->field, &r->point, &r->flag, &r->bits, &r->value, r->sBox))
+                return 0;
+            if (module->CheckParametersDSTU4145(&r->field, &r->point) != CSP_OK) return 0;
+        }
+        if (one.flag != two.flag || one.bits != two.bits || one.value != two.value) return 0;
+        if (std::memcmp(&one.field, &two.field, sizeof one.field) != 0 ||
+            std::memcmp(&one.point, &two.point, sizeof one.point) != 0)
+            return 0;
+        if (sBox && std::memcmp(one.sBox, two.sBox, sizeof one.sBox) != 0) return 0;
+        if (field) *field = one.field;
+        if (point) *point = one.point;
+        if (bits) *bits = one.bits;
+        if (flag) *flag = one.flag;
+        if (value) *value = one.value;
+        if (sBox) std::memcpy(sBox, one.sBox, sizeof one.sBox);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -827,7 +827,9 @@ protected:
     X(IPKICodec, 3, Encode)                              \
     X(IPKICodec, 4, Decode)                              \
     X(IPKICodec, 5, Attach)                              \
+    X(IPKIParameters, 3, GetFlag)                        \
     X(IPKIParameters, 5, GetParameters)                  \
+    X(IPKIParameters, 6, GetValues)                      \
     X(IPKIAttribute, 3, GetValue)
 // clang-format on
 

@@ -787,6 +787,7 @@ struct Curve {
     DSTU4145FieldRecord field{};
     DSTU4145PointRecord point{};
     std::uint8_t sBox[64] = {};
+    std::uint32_t flag = 0, first = 0, second = 0;  // slots 3 and 6
 };
 
 class CurveParameters final : public Object<IPKIParameters> {
@@ -799,6 +800,19 @@ public:
         if (field) *field = curve_.field;
         if (point) *point = curve_.point;
         if (sBox) std::memcpy(sBox, curve_.sBox, 64);
+        return 0;
+    }
+    int GetFlag(std::uint32_t* flag) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 3, "");
+        return c >= 0 ? c : (*flag = curve_.flag, 0);
+    }
+    int GetValues(std::uint32_t* first, std::uint32_t* second, void*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 6, "");
+        if (c >= 0) return c;
+        *first = curve_.first;
+        *second = curve_.second;
         return 0;
     }
     int SetExplicit(const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*) override
