@@ -169,6 +169,38 @@ int SPKIFormats::ReadECKey(IPKIObject* object, std::uint8_t* key, std::uint32_t*
     }
 }
 
+int SPKIFormats::WriteECPublicKey(IPKIObject* object, const std::uint8_t* key, std::uint32_t keyLength,
+                                  const std::uint8_t* record, std::uint8_t* identifier)
+{
+    try {
+        std::uint32_t version = 0;
+        if (!formats_ || formats_->GetVersion(&version) != 0 || version <= 261) return 0;
+        ObjectRef ec;
+        if (!QueryInto(object, PKI_IID_KEY_EXPORT, ec)) return 0;
+        // The identifier of the key given (20 bytes, handed out too), else
+        // the caller's.
+        std::uint8_t id[PKIF_KEY_IDENTIFIER_MAX] = {};
+        if (key) {
+            PKIBlob point{keyLength, const_cast<std::uint8_t*>(key)};
+            if (formats_->PublicKeyIdentifier(&point, id) != 0) return 0;
+        } else if (identifier) {
+            std::memcpy(id, identifier, sizeof id);
+        } else {
+            return 0;
+        }
+        ObjectRef value;
+        if (!CreateInto(formats_, PKI_CLASS_ATTRIBUTE, PKI_IID_ATTRIBUTE, value)) return 0;
+        if (value.As<IPKIAttribute>()->SetValue(id, 20) != 0) return 0;
+        auto* view = ec.As<IPKIKeyExportEC>();
+        if (view->SetKeyIdentifier(value.As<IPKIObject>()) != 0 || view->WriteECKey(key, keyLength, record) != 0)
+            return 0;
+        if (key && identifier) std::memcpy(identifier, id, 20);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::GetECParametersRecord(IPKIObject* object, std::uint32_t index, std::uint8_t* value)
 {
     try {

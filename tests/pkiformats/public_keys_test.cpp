@@ -387,3 +387,33 @@ TEST_F(PublicKeys, DSTU4145ParametersCompareUnderTheModuleProvider)
     }
     moduleProvider = nullptr;
 }
+
+// An EC public key is written through interface 4224 with a key identifier:
+// the 20-byte identifier of the key given (handed out), or the caller's own
+// when no key is given; the library must be above version 261.
+TEST_F(PublicKeys, ECPublicKeysAreWrittenWithTheirIdentifier)
+{
+    Bytes point;
+    fake::KeyObject* key = ECKey(4, &point);
+    Drop dropKey{key};
+    Bytes record = ECRecord(4);
+    Bytes identifier(32, 0xEE);
+    lib.version = 261;
+    EXPECT_EQ(facade->WriteECPublicKey(key, point.data(), 152, record.data(), identifier.data()), 0);
+    lib.version = 262;
+    ASSERT_EQ(facade->WriteECPublicKey(key, point.data(), 152, record.data(), identifier.data()), 1);
+    Bytes expected(20);
+    fake::KeysLibrary::Identifier(28, point.data(), 152, expected.data(), 20);
+    EXPECT_EQ(key->writtenIdentifier, expected);
+    EXPECT_EQ(Bytes(identifier.begin(), identifier.begin() + 20), expected);
+    EXPECT_EQ(identifier[20], 0xEE) << "five words handed out";
+    EXPECT_EQ(key->writtenPoint, point);
+    EXPECT_EQ(key->writtenRecord, record);
+
+    Bytes own(32, 0x42);
+    ASSERT_EQ(facade->WriteECPublicKey(key, nullptr, 0, record.data(), own.data()), 1);
+    EXPECT_EQ(key->writtenIdentifier, Bytes(20, 0x42));
+    auto* plain = new fake::KeyObject(lib);
+    Drop dropPlain{plain};
+    EXPECT_EQ(facade->WriteECPublicKey(plain, point.data(), 152, record.data(), identifier.data()), 0);
+}
