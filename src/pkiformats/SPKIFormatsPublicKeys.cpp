@@ -169,6 +169,38 @@ int SPKIFormats::ReadECKey(IPKIObject* object, std::uint8_t* key, std::uint32_t*
     }
 }
 
+int SPKIFormats::WriteECPublicKey(IPKIObject* object, const std::uint8_t* key, std::uint32_t keyLength,
+                                  const std::uint8_t* record, std::uint8_t* identifier)
+{
+    try {
+        std::uint32_t version = 0;
+        if (!formats_ || formats_->GetVersion(&version) != 0 || version <= 261) return 0;
+        ObjectRef ec;
+        if (!QueryInto(object, PKI_IID_KEY_EXPORT, ec)) return 0;
+        // The identifier of the key given (20 bytes, handed out too), else
+        // the caller's.
+        std::uint8_t id[PKIF_KEY_IDENTIFIER_MAX] = {};
+        if (key) {
+            PKIBlob point{keyLength, const_cast<std::uint8_t*>(key)};
+            if (formats_->PublicKeyIdentifier(&point, id) != 0) return 0;
+        } else if (identifier) {
+            std::memcpy(id, identifier, sizeof id);
+        } else {
+            return 0;
+        }
+        ObjectRef value;
+        if (!CreateInto(formats_, PKI_CLASS_ATTRIBUTE, PKI_IID_ATTRIBUTE, value)) return 0;
+        if (value.As<IPKIAttribute>()->SetValue(id, 20) != 0) return 0;
+        auto* view = ec.As<IPKIKeyExportEC>();
+        if (view->SetKeyIdentifier(value.As<IPKIObject>()) != 0 || view->WriteECKey(key, keyLength, record) != 0)
+            return 0;
+        if (key && identifier) std::memcpy(identifier, id, 20);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::GetECParametersRecord(IPKIObject* object, std::uint32_t index, std::uint8_t* value)
 {
     try {
@@ -446,6 +478,69 @@ int SPKIFormats::CopyECParametersForm4(IPKIObject* target, IPKIObject* source)
 {
     try {
         return CopyECFromCertificate(*this, target, PKI_IID_EC_FORM4, &IPKIECParametersForm4::CopyEC, source);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetCertificateDSTU4145Parameters(IPKIObject* object, DSTU4145FieldRecord* field,
+                                                  DSTU4145PointRecord* point, std::uint32_t* flag, std::uint32_t* first,
+                                                  std::uint32_t* second, std::uint8_t* sBox)
+{
+    try {
+        if (!object || !flag) return 0;
+        std::uint8_t key[PKIF_DSTU4145_PUBLIC_KEY_BYTES] = {};
+        std::uint32_t length = 0;
+        ObjectRef parameters;
+        if (static_cast<IPKIRequestKeys*>(object)->GetDSTU4145PublicKey(key, &length, parameters.Out()) != 0 ||
+            !parameters)
+            return 0;
+        auto* p = parameters.As<IPKIParameters>();
+        std::uint32_t set = 0;
+        if (p->GetParameters(field, point, sBox) != 0 || p->GetFlag(&set) != 0) return 0;
+        if (set && p->GetValues(first, second, nullptr) != 0) return 0;
+        *flag = set;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::CompareDSTU4145Parameters(IPKIObject* first, IPKIObject* second, DSTU4145FieldRecord* field,
+                                           DSTU4145PointRecord* point, std::uint32_t* bits, std::uint32_t* flag,
+                                           std::uint32_t* value, std::uint8_t* sBox)
+{
+    try {
+        if (!first || !second) return 0;
+        // The module's provider validates both; without one the comparison
+        // is not usable.
+        CSP* module = ModuleCSP();
+        if (!module) return 0;
+        struct Read {
+            DSTU4145FieldRecord field{};
+            DSTU4145PointRecord point{};
+            std::uint32_t flag = 0, bits = 0, value = 0;
+            std::uint8_t sBox[PKI_SBOX_BYTES] = {};
+        } one, two;
+        for (auto [object, r] : {std::pair{first, &one}, std::pair{second, &two}}) {
+            std::uint32_t kind = 0;
+            if (static_cast<IPKIRequest*>(object)->GetKeyKind(&kind) != 0 || kind != 1) return 0;
+            if (!GetCertificateDSTU4145Parameters(object, &r->field, &r->point, &r->flag, &r->bits, &r->value, r->sBox))
+                return 0;
+            if (module->CheckParametersDSTU4145(&r->field, &r->point) != CSP_OK) return 0;
+        }
+        if (one.flag != two.flag || one.bits != two.bits || one.value != two.value) return 0;
+        if (std::memcmp(&one.field, &two.field, sizeof one.field) != 0 ||
+            std::memcmp(&one.point, &two.point, sizeof one.point) != 0)
+            return 0;
+        if (sBox && std::memcmp(one.sBox, two.sBox, sizeof one.sBox) != 0) return 0;
+        if (field) *field = one.field;
+        if (point) *point = one.point;
+        if (bits) *bits = one.bits;
+        if (flag) *flag = one.flag;
+        if (value) *value = one.value;
+        if (sBox) std::memcpy(sBox, one.sBox, sizeof one.sBox);
+        return 1;
     } catch (...) {
         return 0;
     }

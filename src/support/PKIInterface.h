@@ -502,13 +502,17 @@ protected:
 // 4274 only while they are held as a block; 4114 always.
 class IPKIParameters : public IPKIObject {
 public:
-    PKI_RESERVED(3)                                                              // 3
+    // Nonzero when the parameters carry the two further values of slot 6.
+    virtual int GetFlag(std::uint32_t* flag)                                     // 3
+    { (void)flag; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(4)                                                              // 4
     // Field record, point record and S-box (the parameters' own, else standard
     // S-box 0); each output may be null. PKI_E_ENCODED_BLOCK for a block.
     virtual int GetParameters(DSTU4145FieldRecord* field, DSTU4145PointRecord* point,
                               std::uint8_t* sBox) = 0;                           // 5
-    PKI_RESERVED(6)                                                              // 6
+    // The two further values (the third argument is unused).
+    virtual int GetValues(std::uint32_t* first, std::uint32_t* second, void* unused) // 6
+    { (void)first; (void)second; (void)unused; return PKI_E_NOT_IMPLEMENTED; }
     // sBox: 64 bytes or null (none of its own).
     virtual int SetExplicit(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
                             const std::uint8_t* sBox) = 0;                       // 7

@@ -538,6 +538,13 @@ public:
     virtual int ReadECKey(std::uint8_t* key, std::uint32_t* length, const void* unused1, const void* unused2,
                           std::uint8_t* record)                                  // 53
     { (void)key; (void)length; (void)unused1; (void)unused2; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    // Writes the public key (152-byte point) with its parameter record.
+    virtual int WriteECKey(const std::uint8_t* key, std::uint32_t length, const std::uint8_t* record) // 54
+    { (void)key; (void)length; (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(55)                                                             // 55
+    // Takes a key identifier object (IPKIAttribute); the key keeps a reference.
+    virtual int SetKeyIdentifier(IPKIObject* identifier)                         // 56
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIKeyExportEC() = default;
@@ -951,6 +958,9 @@ protected:
     X(IPKIKeyObject, 9, GetRSAKey)                       \
     X(IPKIKeyExportEC, 52, GetECCapabilities)            \
     X(IPKIKeyExportEC, 53, ReadECKey)                    \
+    X(IPKIKeyExportEC, 54, WriteECKey)                   \
+    X(IPKIKeyExportEC, 56, SetKeyIdentifier)             \
+    X(IPKIAttribute, 6, SetValue)                        \
     X(IPKIRequestEC, 3, Encode)                          \
     X(IPKIRequestEC, 4, Decode)                          \
     X(IPKIRequestEC, 13, GetKeyKind)                     \
@@ -984,7 +994,9 @@ protected:
     X(IPKICodec, 3, Encode)                              \
     X(IPKICodec, 4, Decode)                              \
     X(IPKICodec, 5, Attach)                              \
+    X(IPKIParameters, 3, GetFlag)                        \
     X(IPKIParameters, 5, GetParameters)                  \
+    X(IPKIParameters, 6, GetValues)                      \
     X(IPKIAttribute, 3, GetValue)
 // clang-format on
 

@@ -1126,6 +1126,7 @@ struct Curve {
     DSTU4145FieldRecord field{};
     DSTU4145PointRecord point{};
     std::uint8_t sBox[64] = {};
+    std::uint32_t flag = 0, first = 0, second = 0;  // slots 3 and 6
 };
 
 class CurveParameters final : public Object<IPKIParameters> {
@@ -1138,6 +1139,19 @@ public:
         if (field) *field = curve_.field;
         if (point) *point = curve_.point;
         if (sBox) std::memcpy(sBox, curve_.sBox, 64);
+        return 0;
+    }
+    int GetFlag(std::uint32_t* flag) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 3, "");
+        return c >= 0 ? c : (*flag = curve_.flag, 0);
+    }
+    int GetValues(std::uint32_t* first, std::uint32_t* second, void*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 6, "");
+        if (c >= 0) return c;
+        *first = curve_.first;
+        *second = curve_.second;
         return 0;
     }
     int SetExplicit(const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*) override
@@ -1166,7 +1180,14 @@ public:
     }
     int SetValue32(const std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetValueWithLength(std::uint8_t*, std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
-    int SetValue(const void*, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetValue(const void* data, std::uint32_t length) override
+    {
+        int c = lib_.Enter(4896, 6, std::to_string(length));
+        if (c >= 0) return c;
+        value_.assign(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + length);
+        return 0;
+    }
+    const std::vector<std::uint8_t>& Value() const { return value_; }
 
 private:
     std::vector<std::uint8_t> value_;
@@ -1220,6 +1241,8 @@ public:
     std::vector<std::uint8_t> ecPrivate = std::vector<std::uint8_t>(76);
     std::vector<std::uint8_t> ecRecord = std::vector<std::uint8_t>(536);
     KeyCache* cache;
+    // What the facade wrote through interface 4224.
+    std::vector<std::uint8_t> writtenPoint, writtenRecord, writtenIdentifier;
 
     // Offers interface 4224 (EC key and its capabilities).
     void OfferECKey()
@@ -1249,6 +1272,23 @@ public:
                 std::memcpy(key, key_->ecPrivate.data(), 76);
                 *length = 76;
                 std::memcpy(record, key_->ecRecord.data(), 536);
+                return 0;
+            }
+            int WriteECKey(const std::uint8_t* key, std::uint32_t length, const std::uint8_t* record) override
+            {
+                int c = key_->lib_.Enter(4893, 54, std::to_string(length), PKI_IID_KEY_EXPORT);
+                if (c >= 0) return c;
+                key_->writtenPoint.assign(key, key + length);
+                key_->writtenRecord.assign(record, record + 536);
+                return 0;
+            }
+            int SetKeyIdentifier(IPKIObject* identifier) override
+            {
+                int c = key_->lib_.Enter(4893, 56, "", PKI_IID_KEY_EXPORT);
+                if (c >= 0) return c;
+                auto* value = dynamic_cast<BytesValue*>(identifier);
+                if (!value) return PKI_E_INVALID_ARGUMENT;
+                key_->writtenIdentifier = value->Value();
                 return 0;
             }
 
@@ -1645,6 +1685,12 @@ public:
             int c = Enter(0, 10, "4907,4145");
             if (c >= 0) return c;
             *object = static_cast<IPKISignatureValue*>(new SignatureValue(*this));
+            return 0;
+        }
+        if (classId == PKI_CLASS_ATTRIBUTE && interfaceId == PKI_IID_ATTRIBUTE) {
+            int c = Enter(0, 10, "4896,4131");
+            if (c >= 0) return c;
+            *object = static_cast<IPKIAttribute*>(new BytesValue(*this, {}));
             return 0;
         }
         if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_EC_REQUEST) {

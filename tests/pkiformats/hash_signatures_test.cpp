@@ -18,6 +18,13 @@ namespace {
 
 class HashSignatures : public Providers {
 protected:
+    fake::KeyCertificate* DSTU4145Certificate(const fake::Curve& curve, const Bytes& publicKey)
+    {
+        auto* certificate = new fake::KeyCertificate(lib, 1);
+        certificate->curve = curve;
+        certificate->dstuPublic = publicKey;
+        return certificate;
+    }
     // The DSTU 4145 bytes of an encoded signature value, as a peer reads them.
     Bytes DSTU4145Bytes(const PKIBlob& signature)
     {
@@ -76,10 +83,8 @@ TEST_F(HashSignatures, DSTU4145SignaturesVerifyAndFailWithOneBitChanged)
         Bytes publicKey;
         fake::KeyObject* key = DSTU4145Key(curve, &publicKey);
         Drop dropKey{key};
-        auto* certificate = new fake::KeyCertificate(lib, 1);
+        fake::KeyCertificate* certificate = DSTU4145Certificate(curve, publicKey);
         Drop dropCertificate{certificate};
-        certificate->curve = curve;
-        certificate->dstuPublic = publicKey;
 
         Bytes signature = Sign(key, 1, data);
         PKIBlob blob = View(signature);
@@ -473,10 +478,8 @@ TEST_F(HashSignatures, FailuresAtEveryCallLeaveNothingBehind)
     Bytes publicKey;
     fake::KeyObject* key = DSTU4145Key(curve, &publicKey);
     Drop dropKey{key};
-    auto* certificate = new fake::KeyCertificate(lib, 1);
+    fake::KeyCertificate* certificate = DSTU4145Certificate(curve, publicKey);
     Drop dropCertificate{certificate};
-    certificate->curve = curve;
-    certificate->dstuPublic = publicKey;
     const std::string data = "sweep";
     PKIBlob in = View(data);
     for (bool throws : {false, true}) {

@@ -329,3 +329,91 @@ TEST_F(PublicKeys, ECParametersAreWrittenAndCopiedWithTheNamedCurve)
     EXPECT_EQ(certificate->ec.written.a, 3u);
     EXPECT_EQ(certificate->ec.written.b, 4u);
 }
+
+// Two DSTU 4145 keys share parameters when the module's provider accepts
+// both and their curves, points, further values and (when asked) S-boxes are
+// equal; the first one's come out. Without the module's provider the
+// comparison answers 0.
+TEST_F(PublicKeys, DSTU4145ParametersCompareUnderTheModuleProvider)
+{
+    auto make = [&](std::uint32_t kind, const fake::Curve& curve) {
+        auto* r = new fake::KeyRequest(lib, kind);
+        r->curve = curve;
+        return r;
+    };
+    fake::Curve base = StandardCurve(3);
+    base.flag = 1;
+    base.first = 179;
+    base.second = 5;
+    auto* first = make(1, base);
+    Drop dropFirst{first};
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    std::uint32_t bits = 0, flag = 0, value = 0;
+    std::uint8_t sBox[64] = {};
+    auto compare = [&](IPKIObject* second, std::uint8_t* box) {
+        return facade->CompareDSTU4145Parameters(first, second, &field, &point, &bits, &flag, &value, box);
+    };
+    auto* same = make(1, base);
+    Drop dropSame{same};
+    EXPECT_EQ(compare(same, sBox), 0) << "no module provider";
+    facade->SetModuleCSPAccessor(ModuleProvider);
+    moduleProvider = csp;
+    ASSERT_EQ(compare(same, sBox), 1);
+    EXPECT_EQ(field.words[DSTU4145_FIELD_M], 179u);
+    EXPECT_EQ(bits, 179u);
+    EXPECT_EQ(flag, 1u);
+    EXPECT_EQ(value, 5u);
+    EXPECT_EQ(std::memcmp(sBox, base.sBox, 64), 0);
+
+    fake::Curve otherBox = base;
+    otherBox.sBox[0] ^= 1;
+    auto* boxed = make(1, otherBox);
+    Drop dropBoxed{boxed};
+    EXPECT_EQ(compare(boxed, sBox), 0);
+    EXPECT_EQ(compare(boxed, nullptr), 1) << "S-boxes compared only when asked";
+
+    fake::Curve otherValue = base;
+    otherValue.second = 6;
+    fake::Curve otherCurve = StandardCurve(4);
+    otherCurve.flag = 1;
+    otherCurve.first = 179;
+    otherCurve.second = 5;
+    fake::Curve refused = base;
+    refused.field.words[DSTU4145_FIELD_B] ^= 1;
+    for (auto* second : {make(1, otherValue), make(1, otherCurve), make(2, base), make(1, refused)}) {
+        Drop dropSecond{second};
+        EXPECT_EQ(compare(second, nullptr), 0);
+    }
+    moduleProvider = nullptr;
+}
+
+// An EC public key is written through interface 4224 with a key identifier:
+// the 20-byte identifier of the key given (handed out), or the caller's own
+// when no key is given; the library must be above version 261.
+TEST_F(PublicKeys, ECPublicKeysAreWrittenWithTheirIdentifier)
+{
+    Bytes point;
+    fake::KeyObject* key = ECKey(4, &point);
+    Drop dropKey{key};
+    Bytes record = ECRecord(4);
+    Bytes identifier(32, 0xEE);
+    lib.version = 261;
+    EXPECT_EQ(facade->WriteECPublicKey(key, point.data(), 152, record.data(), identifier.data()), 0);
+    lib.version = 262;
+    ASSERT_EQ(facade->WriteECPublicKey(key, point.data(), 152, record.data(), identifier.data()), 1);
+    Bytes expected(20);
+    fake::KeysLibrary::Identifier(28, point.data(), 152, expected.data(), 20);
+    EXPECT_EQ(key->writtenIdentifier, expected);
+    EXPECT_EQ(Bytes(identifier.begin(), identifier.begin() + 20), expected);
+    EXPECT_EQ(identifier[20], 0xEE) << "five words handed out";
+    EXPECT_EQ(key->writtenPoint, point);
+    EXPECT_EQ(key->writtenRecord, record);
+
+    Bytes own(32, 0x42);
+    ASSERT_EQ(facade->WriteECPublicKey(key, nullptr, 0, record.data(), own.data()), 1);
+    EXPECT_EQ(key->writtenIdentifier, Bytes(20, 0x42));
+    auto* plain = new fake::KeyObject(lib);
+    Drop dropPlain{plain};
+    EXPECT_EQ(facade->WriteECPublicKey(plain, point.data(), 152, record.data(), identifier.data()), 0);
+}
