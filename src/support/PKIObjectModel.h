@@ -204,7 +204,15 @@ public:
     { (void)name; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)                           // 10-12
     virtual int GetKeyKind(std::uint32_t* kind) = 0;                             // 13
-    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(14)                                                             // 14
+    // As IPKICertificate::GetRSAPublicKey (slot 29).
+    virtual int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits)       // 15
+    { (void)fields; (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    // As IPKICertificate::GetDSTU4145PublicKey (slot 25).
+    virtual int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length,
+                                     void** parameters)                          // 16
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(17)                                                             // 17
     PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
     PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
     PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
@@ -224,6 +232,11 @@ public:
     // The directory-attribute object (as the certificate's slot 77); PKI_E_ABSENT without one.
     virtual int GetDirectoryAttributes(void** attributes)                        // 82
     { (void)attributes; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87)                                                             // 87
+    // The key identifier the request carries (IPKIAttribute); PKI_E_ABSENT without one.
+    virtual int GetKeyIdentifier(void** identifier)                              // 88
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIRequest() = default;
@@ -725,39 +738,8 @@ protected:
     ~IPKIECParametersForm4() = default;
 };
 
-// A request's keys and key identifier, past the slots of IPKIRequest.
+// A request as the key operations read it (slots 15, 16 and 88).
 class IPKIRequestKeys : public IPKIRequest {
-public:
-    PKI_RESERVED(14)                                                             // 14
-    // As IPKICertificate::GetRSAPublicKey (slot 29).
-    virtual int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits)       // 15
-    { (void)fields; (void)bits; return PKI_E_NOT_IMPLEMENTED; }
-    // As IPKICertificate::GetDSTU4145PublicKey (slot 25).
-    virtual int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length,
-                                     void** parameters)                          // 16
-    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)
-    PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)
-    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)
-    PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32)
-    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)
-    PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40)
-    PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44)
-    PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48)
-    PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)
-    PKI_RESERVED(53) PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)
-    PKI_RESERVED(57) PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)
-    PKI_RESERVED(61) PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64)
-    PKI_RESERVED(65) PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68)
-    PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71) PKI_RESERVED(72)
-    PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75) PKI_RESERVED(76)
-    PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79) PKI_RESERVED(80)
-    PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83) PKI_RESERVED(84)
-    PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87)  // 17-87
-    // The key identifier the request carries (IPKIAttribute); PKI_E_ABSENT without one.
-    virtual int GetKeyIdentifier(void** identifier)                              // 88
-    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
-
 protected:
     ~IPKIRequestKeys() = default;
 };
