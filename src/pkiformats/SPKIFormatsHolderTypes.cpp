@@ -499,9 +499,7 @@ int SPKIFormats::IsCertificateOfHolderType(std::uint32_t holderType, std::uint32
             HolderTypeOf(holderType, kind, rsa.As<IPKICertificate>(), formats_) != 1)
             return 0;
         *ec.Out() = GetECCertificate(certificate);  // a reference of its own, or none
-        if (ec &&
-            HolderTypeOf(holderType, kind, ec.As<IPKICertificate>(), formats_) != 1)
-            return 0;
+        if (ec && HolderTypeOf(holderType, kind, ec.As<IPKICertificate>(), formats_) != 1) return 0;
         return 1;
     } catch (...) {
         return 0;
