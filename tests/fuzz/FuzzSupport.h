@@ -47,6 +47,17 @@ inline std::string SeedFolder()
     return dir != nullptr ? dir : "";
 }
 
+// With QVK_FUZZ_WRITE_SEEDS set, has `write` write the target's seeds into
+// that folder and ends the program; otherwise returns and the run fuzzes.
+template <typename WriteSeeds>
+void WriteSeedsWhenAsked(WriteSeeds write)
+{
+    const std::string folder = SeedFolder();
+    if (folder.empty()) return;
+    write(folder);
+    std::exit(0);
+}
+
 inline bool WriteSeed(const std::string& folder, const std::string& name, const Bytes& bytes)
 {
     mkdir(folder.c_str(), 0755);

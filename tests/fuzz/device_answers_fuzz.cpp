@@ -254,11 +254,7 @@ void WriteSeeds(const std::string& folder)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     Check(OpenKeys(), "the emulated keys open and log in");
-    const std::string seeds = qvkfuzz::SeedFolder();
-    if (!seeds.empty()) {
-        WriteSeeds(seeds);
-        std::exit(0);
-    }
+    qvkfuzz::WriteSeedsWhenAsked(WriteSeeds);
     return 0;
 }
 

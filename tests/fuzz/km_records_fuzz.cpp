@@ -216,11 +216,7 @@ void WriteSeeds(const std::string& folder)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     Check(Open(), "the emulated key opens through both device objects");
-    const std::string seeds = qvkfuzz::SeedFolder();
-    if (!seeds.empty()) {
-        WriteSeeds(seeds);
-        std::exit(0);
-    }
+    qvkfuzz::WriteSeedsWhenAsked(WriteSeeds);
     return 0;
 }
 

@@ -235,11 +235,7 @@ void WriteSeeds(const std::string& folder)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const std::string seeds = qvkfuzz::SeedFolder();
-    if (!seeds.empty()) {
-        WriteSeeds(seeds);
-        std::exit(0);
-    }
+    qvkfuzz::WriteSeedsWhenAsked(WriteSeeds);
     return 0;
 }
 

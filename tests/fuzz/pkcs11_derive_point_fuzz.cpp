@@ -232,11 +232,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     Check(g_bn != nullptr && StartPKIServicesAsTheModule(), "the provider and the formats library start");
     for (unsigned i = 0; i < kCurveCount; ++i)
         Check(SetUpCurve(kCurveIndexes[i], &g_curves[i]), "a standard curve and its base point");
-    const std::string seeds = qvkfuzz::SeedFolder();
-    if (!seeds.empty()) {
-        WriteSeeds(seeds);
-        std::exit(0);
-    }
+    qvkfuzz::WriteSeedsWhenAsked(WriteSeeds);
     return 0;
 }
 
