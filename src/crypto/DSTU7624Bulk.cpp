@@ -899,29 +899,53 @@ uint64_t DSTU7624BulkCounter(const DSTU7624Context* ctx, uint8_t* data, uint64_t
 }
 
 // XTS tweaks a register at a time: a register holds 8 / bw consecutive
-// tweaks, and the next register is this one times x^(8 / bw), lane by lane:
-// every word shifted left by k bits with the top k of the word below (none
-// for word 0), and the k bits leaving the top word reduced into word 0 by a
-// 16-entry table of their products with the constant.
+// tweaks. Four tweaks on, the tweaks are these times x^4, lane by lane: every
+// word shifted left by 4 bits with the top 4 of the word below (none for
+// word 0), and the 4 bits leaving the top word reduced into word 0 by a
+// 16-entry table of their products with the constant. So 4 / (8 / bw)
+// registers step side by side, each four tweaks ahead of the one before it
+// (a single chain of steps waited on its permutes).
+namespace {
+
+struct XtsStep {
+    __m512i lowerIndex, topIndex, table0, table1;
+    __mmask8 low, notLow;
+};
+
+QVK_VECTOR_INLINE __m512i TimesX4(const XtsStep& s, __m512i r)
+{
+    const __m512i below = _mm512_maskz_permutexvar_epi64(s.notLow, s.lowerIndex, r);
+    const __m512i out = _mm512_srli_epi64(_mm512_maskz_permutexvar_epi64(s.low, s.topIndex, r), 60);
+    const __m512i reduced = _mm512_maskz_permutex2var_epi64(s.low, s.table0, out, s.table1);
+    return _mm512_ternarylogic_epi64(_mm512_slli_epi64(r, 4), _mm512_srli_epi64(below, 60), reduced, 0x96);
+}
+
+}  // namespace
+
 QVK_VECTOR_TARGET void DSTU7624BulkXtsMask(uint8_t* data, uint64_t* mask, uint64_t blocks, uint64_t* t,
                                            uint32_t blockWords, uint64_t constant)
 {
-    const uint32_t bw = blockWords, perRegister = 8 / bw;
-    const uint64_t registers = blocks / perRegister;
+    const uint32_t bw = blockWords, perRegister = 8 / bw, chains = 4 / perRegister;
+    const uint64_t registers = blocks / perRegister / chains * chains;
     if (registers) {
-        alignas(64) uint64_t first[8], lower[8], top[8], products[16];
-        __mmask8 notLow = 0, low = 0;
-        for (uint32_t q = 0; q < 8; ++q) {
-            if (q % bw == 0) {
-                // The first tweaks one by one, as the modes step them.
-                const uint64_t carry = t[bw - 1] >> 63;
-                for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);
-                t[0] = (t[0] << 1) ^ (carry ? constant : 0);
-                low = static_cast<__mmask8>(low | 1u << q);
-            } else {
-                notLow = static_cast<__mmask8>(notLow | 1u << q);
+        alignas(64) uint64_t first[4][8], lower[8], top[8], products[16];
+        XtsStep step;
+        step.low = step.notLow = 0;
+        for (uint32_t c = 0; c < chains; ++c)
+            for (uint32_t q = 0; q < 8; ++q) {
+                if (q % bw == 0) {
+                    // The first four tweaks one by one, as the modes step them.
+                    const uint64_t carry = t[bw - 1] >> 63;
+                    for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);
+                    t[0] = (t[0] << 1) ^ (carry ? constant : 0);
+                }
+                first[c][q] = t[q % bw];
             }
-            first[q] = t[q % bw];
+        for (uint32_t q = 0; q < 8; ++q) {
+            if (q % bw == 0)
+                step.low = static_cast<__mmask8>(step.low | 1u << q);
+            else
+                step.notLow = static_cast<__mmask8>(step.notLow | 1u << q);
             lower[q] = q % bw ? q - 1 : 0;
             top[q] = q + bw - 1 < 8 ? q + bw - 1 : 0;
         }
@@ -931,25 +955,27 @@ QVK_VECTOR_TARGET void DSTU7624BulkXtsMask(uint8_t* data, uint64_t* mask, uint64
                 if ((v >> bit) & 1) p ^= constant << bit;
             products[v] = p;
         }
-        const __m512i lowerIndex = _mm512_load_si512(lower), topIndex = _mm512_load_si512(top);
-        const __m512i table0 = _mm512_load_si512(products), table1 = _mm512_load_si512(products + 8);
-        const __m512i left = _mm512_set1_epi64(perRegister), right = _mm512_set1_epi64(64 - perRegister);
-        __m512i r = _mm512_load_si512(first);
-        for (uint64_t i = 0;; ++i) {
-            _mm512_storeu_si512(mask + 8 * i, r);
-            _mm512_storeu_si512(data + 64 * i, _mm512_xor_si512(_mm512_loadu_si512(data + 64 * i), r));
-            if (i + 1 == registers) break;
-            const __m512i below = _mm512_maskz_permutexvar_epi64(notLow, lowerIndex, r);
-            const __m512i out = _mm512_srlv_epi64(_mm512_maskz_permutexvar_epi64(low, topIndex, r), right);
-            const __m512i reduced = _mm512_maskz_permutex2var_epi64(low, table0, out, table1);
-            r = _mm512_ternarylogic_epi64(_mm512_sllv_epi64(r, left), _mm512_srlv_epi64(below, right), reduced, 0x96);
+        step.lowerIndex = _mm512_load_si512(lower);
+        step.topIndex = _mm512_load_si512(top);
+        step.table0 = _mm512_load_si512(products);
+        step.table1 = _mm512_load_si512(products + 8);
+        __m512i r[4];
+        for (uint32_t c = 0; c < chains; ++c) r[c] = _mm512_load_si512(first[c]);
+        for (uint64_t i = 0;; i += chains) {
+            for (uint32_t c = 0; c < chains; ++c) {
+                _mm512_storeu_si512(mask + 8 * (i + c), r[c]);
+                _mm512_storeu_si512(data + 64 * (i + c),
+                                    _mm512_xor_si512(_mm512_loadu_si512(data + 64 * (i + c)), r[c]));
+            }
+            if (i + chains == registers) break;
+            for (uint32_t c = 0; c < chains; ++c) r[c] = TimesX4(step, r[c]);
         }
-        _mm512_store_si512(first, r);
-        for (uint32_t w = 0; w < bw; ++w) t[w] = first[8 - bw + w];
+        _mm512_store_si512(first[0], r[chains - 1]);
+        for (uint32_t w = 0; w < bw; ++w) t[w] = first[0][8 - bw + w];
         SecureWipe(first, sizeof first);
         ClearVectorRegisters();
     }
-    // What is left of a register's worth, one by one.
+    // What is left of four tweaks' worth, one by one.
     for (uint64_t b = registers * perRegister; b < blocks; ++b) {
         const uint64_t carry = t[bw - 1] >> 63;
         for (uint32_t w = bw - 1; w >= 1; --w) t[w] = (t[w] << 1) | (t[w - 1] >> 63);

@@ -704,7 +704,7 @@ extern "C" int DSTU7624DecryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int re
     const uint64_t batch = qvkcrypto::DSTU7624BatchBlocks(bw);
     if (left >= batch && qvkcrypto::DSTU7624BulkUsable(ctx, true)) {
         constexpr uint32_t kChunk = 32768;  // one key preparation (and wiping) per chunk: at 8 KiB these cost a quarter
-        uint8_t ciphertext[kChunk];
+        uint64_t ciphertext[kChunk / 8];
         const uint64_t chunkBlocks = kChunk / blockBytes;
         while (left >= batch) {
             const uint64_t n = (left < chunkBlocks ? left : chunkBlocks) / batch * batch;
@@ -712,8 +712,10 @@ extern "C" int DSTU7624DecryptCBC(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int re
             std::memcpy(ciphertext, p, bytes);
             qvkcrypto::DSTU7624BulkDecrypt(ctx, p, n);
             XorBytes(p, previous, blockBytes);
-            XorBytes(p + blockBytes, ciphertext, bytes - blockBytes);
-            std::memcpy(previous, ciphertext + bytes - blockBytes, blockBytes);
+            // Eight words at a time in vector registers: word by word the
+            // chaining took about a tenth of a chunk's time.
+            qvkcrypto::DSTU7624BulkXor(p + blockBytes, ciphertext, (bytes - blockBytes) / 8);
+            std::memcpy(previous, reinterpret_cast<const uint8_t*>(ciphertext) + bytes - blockBytes, blockBytes);
             p += bytes;
             left -= n;
         }

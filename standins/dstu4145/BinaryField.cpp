@@ -101,13 +101,17 @@ QVK_CLMUL_TARGET inline __attribute__((always_inline)) void ProductDiagonals(__m
                                                                              const __m128i* b)
 {
     if constexpr (N <= 2) {
+#pragma GCC unroll 20
         for (int d = 0; d < 2 * N - 1; ++d) diag[d] = _mm_setzero_si128();
+#pragma GCC unroll 20
         for (int i = 0; i < N; ++i)
+#pragma GCC unroll 20
             for (int j = 0; j < N; ++j)
                 diag[i + j] = _mm_xor_si128(diag[i + j], _mm_clmulepi64_si128(a[i], b[j], 0x00));
     } else {
         constexpr int H = (N + 1) / 2, L = N - H;
         __m128i sa[H], sb[H];
+#pragma GCC unroll 20
         for (int i = 0; i < H; ++i) {
             sa[i] = i < L ? _mm_xor_si128(a[i], a[H + i]) : a[i];
             sb[i] = i < L ? _mm_xor_si128(b[i], b[H + i]) : b[i];
@@ -116,11 +120,14 @@ QVK_CLMUL_TARGET inline __attribute__((always_inline)) void ProductDiagonals(__m
         ProductDiagonals<H>(low, a, b);
         ProductDiagonals<H>(middle, sa, sb);
         ProductDiagonals<L>(high, a + H, b + H);
+#pragma GCC unroll 20
         for (int d = 0; d < 2 * N - 1; ++d) diag[d] = _mm_setzero_si128();
+#pragma GCC unroll 20
         for (int d = 0; d < 2 * H - 1; ++d) {
             diag[d] = _mm_xor_si128(diag[d], low[d]);
             diag[d + H] = _mm_xor_si128(diag[d + H], _mm_xor_si128(middle[d], low[d]));
         }
+#pragma GCC unroll 20
         for (int d = 0; d < 2 * L - 1; ++d) {
             diag[d + H] = _mm_xor_si128(diag[d + H], high[d]);
             diag[d + 2 * H] = _mm_xor_si128(diag[d + 2 * H], high[d]);
@@ -134,6 +141,7 @@ template <int N>
 QVK_CLMUL_TARGET void MulClmul(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b)
 {
     __m128i va[N], vb[N];
+#pragma GCC unroll 20
     for (int i = 0; i < N; ++i) {
         va[i] = _mm_cvtsi64_si128(static_cast<long long>(a[i]));
         vb[i] = _mm_cvtsi64_si128(static_cast<long long>(b[i]));
@@ -141,6 +149,7 @@ QVK_CLMUL_TARGET void MulClmul(std::uint64_t* r, const std::uint64_t* a, const s
     __m128i diag[2 * N - 1];
     ProductDiagonals<N>(diag, va, vb);
     r[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(diag[0]));
+#pragma GCC unroll 20
     for (int d = 1; d < 2 * N - 1; ++d)
         r[d] = static_cast<std::uint64_t>(_mm_extract_epi64(diag[d - 1], 1) ^ _mm_cvtsi128_si64(diag[d]));
     r[2 * N - 1] = static_cast<std::uint64_t>(_mm_extract_epi64(diag[2 * N - 2], 1));

@@ -103,9 +103,10 @@ TEST(Dstu7624Bulk, PathsAgreeOnRandomKeysAndLengths)
         const uint32_t batch = 2048 / v.block;
         // Every block size also goes 64 blocks at a time on the byte-sliced
         // kernels: around those boundaries too.
-        for (uint32_t blocks :
-             {1u, batch - 1, batch, batch + 1, 4 * batch - 1, 4 * batch, 4 * batch + 1, 5 * batch - 1,
-              8 * batch + batch / 2, 17 * batch + 3, 41 * batch + 7, 63u, 64u, 65u, 128u + batch + 1}) {
+        for (uint32_t blocks : {1u, batch - 1, batch, batch + 1, 4 * batch - 1, 4 * batch, 4 * batch + 1, 5 * batch - 1,
+                                8 * batch + batch / 2, 17 * batch + 3, 41 * batch + 7, 63u, 64u, 65u, 128u + batch + 1,
+                                // CBC decryption and XTS go 32 KiB at a time: over two of those.
+                                2 * 32768 / bytes + 64 + batch + 1}) {
             SCOPED_TRACE(testing::Message() << v.block << "/" << v.key << " blocks " << blocks);
             const Bytes key = Random(rng, v.key / 8), iv = Random(rng, bytes);
             const Bytes plain = Random(rng, size_t(blocks) * bytes);

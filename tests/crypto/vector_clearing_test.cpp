@@ -201,6 +201,22 @@ TEST(VectorClearing, Dstu7624BulkLeavesNoRoundKeyWordsOnTheStack)
         ClearBelow();
         ASSERT_EQ(DSTU7624DecryptECB(data.data(), blocks, c.get()), 1);
         EXPECT_EQ(FoundBelow(words), 0) << block << "/" << keyBits << " ECB decryption";
+        // The modes that go through the kernels 32 KiB at a time, with their
+        // own vector steps between (tweaks, chaining).
+        const uint8_t iv[64] = {3, 1, 4};
+        const uint32_t bits = static_cast<uint32_t>(data.size() * 8);
+        CryptoBitLength result{};
+        const std::pair<const char*, std::function<int()>> modes[] = {
+            {"CBC decryption", [&] { return DSTU7624DecryptCBC(data.data(), bits, 0, 0, &result, c.get()); }},
+            {"XTS encryption", [&] { return DSTU7624EncryptXTS(data.data(), bits, 0, c.get()); }},
+            {"XTS decryption", [&] { return DSTU7624DecryptXTS(data.data(), bits, 0, c.get()); }},
+        };
+        for (const auto& [name, call] : modes) {
+            ASSERT_EQ(DSTU7624SetParameter(c.get(), iv, DSTU7624_IV), 1);
+            ClearBelow();
+            ASSERT_EQ(call(), 1) << name;
+            EXPECT_EQ(FoundBelow(words), 0) << block << "/" << keyBits << " " << name;
+        }
     }
 #endif
 }
