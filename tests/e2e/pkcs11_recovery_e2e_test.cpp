@@ -298,5 +298,87 @@ TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsSignWithOneKey)
               CKR_SIGNATURE_INVALID);
 }
 
+// The key's count of failed password tries, as the key itself reports it.
+int KeyFailedTries(const KeyRig& rig)
+{
+    const std::string dump = rig.Control("dump 0");
+    const std::size_t at = dump.find("failed tries ");
+    return at == std::string::npos ? -1 : std::atoi(dump.c_str() + at + 13);
+}
+
+// Two programs whose session caches are their own (another WEMU_NAME_PREFIX)
+// sign with the key in turns, each taking the key's one session over with its
+// cached PIN. Then one changes the PIN: the other hears that its PIN is wrong
+// at its next signature, and the key counts at most one failed try for it
+// however often it signs afterwards.
+TEST_F(Pkcs11RecoveryE2E, TwoSessionCachesSignInTurnsAndAPinChangedByOneCostsTheOtherOneTry)
+{
+    StartInitialised(4504);
+    {
+        LoadedModule m;
+        CK_SESSION_HANDLE h = 0;
+        CK_OBJECT_HANDLE pub = 0, priv = 0;
+        ASSERT_NO_FATAL_FAILURE(SigningSession(m, &h, &pub, &priv));
+    }
+    const std::string prefix = std::getenv("WEMU_NAME_PREFIX");
+    const std::string kNewPin = "87654321";
+    constexpr int kRounds = 3;
+    Channel channels[2];
+    pid_t children[2];
+    for (int p = 0; p < 2; ++p) {
+        Channel& channel = channels[p];
+        children[p] = SpawnChild([&channels, &prefix, &kNewPin, p] {
+            Channel& channel = channels[p];
+            // Only this child writes to its channel: one that dies ends the
+            // parent's wait instead of leaving it blocked.
+            close(channels[1 - p].up[1]);
+            setenv("WEMU_NAME_PREFIX", (prefix + (p == 0 ? "x" : "y")).c_str(), 1);
+            LoadedModule m;
+            if (!m.ok() || m.f->C_Initialize(nullptr) != CKR_OK || m.Slots().size() != 1) return 1;
+            const CK_SESSION_HANDLE h = m.LoggedIn();
+            const std::vector<CK_OBJECT_HANDLE> keys = Objects(m, h, CKO_PRIVATE_KEY);
+            const CK_RV ready = keys.size() == 1 ? CKR_OK : CKR_GENERAL_ERROR;
+            channel.Send(&ready, sizeof(ready));
+            if (ready != CKR_OK) return 2;
+            // Each release: one signature (the last one of the second
+            // program changes the PIN and logs out instead).
+            const int turns = p == 0 ? kRounds + 4 : kRounds + 1;
+            for (int round = 0; round < turns && channel.WaitRelease(); ++round) {
+                CK_RV rv = CKR_OK;
+                if (p == 1 && round == kRounds) {
+                    rv = m.f->C_SetPIN(h, U(kRigPin), kRigPin.size(), U(kNewPin), kNewPin.size());
+                    if (rv == CKR_OK) rv = m.f->C_Logout(h);
+                } else {
+                    Bytes signature;
+                    rv = m.Sign(h, kSignMechanism, keys[0], Message("turn " + std::to_string(round)), &signature);
+                }
+                channel.Send(&rv, sizeof(rv));
+            }
+            m.f->C_Finalize(nullptr);
+            return 0;
+        });
+        close(channel.up[1]);
+        // One program logs in after the other: each takes the key over in turn.
+        CK_RV ready = ~CK_RV{0};
+        ASSERT_TRUE(channel.Receive(&ready, sizeof(ready)));
+        ASSERT_EQ(ready, CKR_OK) << "program " << p;
+    }
+    auto turn = [&](int p) {
+        channels[p].Release();
+        CK_RV rv = ~CK_RV{0};
+        EXPECT_TRUE(channels[p].Receive(&rv, sizeof(rv)));
+        return rv;
+    };
+    for (int round = 0; round < kRounds; ++round)
+        for (int p = 0; p < 2; ++p) EXPECT_EQ(turn(p), CKR_OK) << "round " << round << ", program " << p;
+    EXPECT_EQ(KeyFailedTries(*rig_), 0);
+
+    EXPECT_EQ(turn(1), CKR_OK) << "the PIN changed and the key logged out";
+    EXPECT_EQ(turn(0), CKR_PIN_INCORRECT);
+    for (int i = 0; i < 3; ++i) EXPECT_NE(turn(0), CKR_OK);
+    EXPECT_LE(KeyFailedTries(*rig_), 1);
+    for (pid_t child : children) EXPECT_EQ(WaitChild(child), 0);
+}
+
 }  // namespace
 }  // namespace qvk::e2e

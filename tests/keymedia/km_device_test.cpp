@@ -248,7 +248,10 @@ TEST_F(KMDeviceTest, ClosingAnObjectFromBeforeAFormatLeavesTheFormattersSession)
     EXPECT_FALSE(pd::GetKey(reader)->loggedIn());
 }
 
-TEST_F(KMDeviceTest, AnObjectKeepsWorkingAfterAnotherChangesThePassword)
+// Another object changes the password and the key loses the session: the
+// worker's outdated password is never sent (no try spent), its work fails,
+// and it works again once opened with the new password.
+TEST_F(KMDeviceTest, AnObjectWhosePasswordAnotherChangedSpendsNoTry)
 {
     const std::string reader = AddKey(706, 18, 0x200, "old");
     Device worker = OpenFullKey("706", "old");
@@ -256,15 +259,18 @@ TEST_F(KMDeviceTest, AnObjectKeepsWorkingAfterAnotherChangesThePassword)
     char next[] = "new";
     ASSERT_EQ(changer->ChangePassword(nullptr, next), KM_OK);
     ASSERT_EQ(changer->Close(nullptr), KM_OK);
-    pd::ResetCard(reader);  // the key loses the session; the worker recovers first
+    pd::ResetCard(reader);  // the key loses the session
+    pd::ClearCommandLog(reader);
     const std::vector<uint8_t> data(40, 0x5A);
-    EXPECT_EQ(worker->WriteRecord(nullptr, 3, data.data(), static_cast<unsigned>(data.size())), KM_OK);
+    EXPECT_NE(worker->WriteRecord(nullptr, 3, data.data(), static_cast<unsigned>(data.size())), KM_OK);
+    EXPECT_EQ(Count(KeyCommands(reader), KEYCMD_LOGIN_NEW), 0) << "the old password was sent";
     DeviceInfo info{};
     ASSERT_EQ(QueryDeviceInfo(Object(worker)->Context(), &info), 0u);
     EXPECT_EQ(info.capabilities >> 28, 0u) << "no try spent with the old password";
     ASSERT_EQ(worker->Close(nullptr), KM_OK);
     EXPECT_FALSE(pd::GetKey(reader)->loggedIn());
     EXPECT_EQ(OpenWith(worker.get(), "706", "new"), KM_OK);
+    EXPECT_EQ(worker->WriteRecord(nullptr, 3, data.data(), static_cast<unsigned>(data.size())), KM_OK);
 }
 
 TEST_F(KMDeviceTest, CloseWipesThePasswordEvenWhenTheLogoutFails)
