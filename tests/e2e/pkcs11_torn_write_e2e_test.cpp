@@ -1,8 +1,9 @@
 // A writer process killed (SIGKILL) at each command of one token object's
 // write in turn, through the module on the rig: the rig's key carries out the
 // chosen command and holds its answer back, the writer stalls there and is
-// killed. A new process then finds the token with every earlier object, and
-// the killed write's object whole or not at all; and the token takes writes.
+// killed. A process that kept the module loaded meanwhile, and a new process,
+// then find the token with every earlier object, and the killed write's
+// object whole or not at all; and the token takes writes.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -92,22 +93,49 @@ struct ClosingChannel : Channel {
     }
 };
 
+// A child process that answers with one line.
+class AnsweringChild {
+public:
+    // Runs body in a child process; `channel` lets it wait for the parent.
+    explicit AnsweringChild(const std::function<std::string(Channel&)>& body)
+    {
+        pid_ = SpawnChild([&] {
+            const std::string answer = body(channel_) + "\n";
+            return channel_.Send(answer.data(), answer.size()) ? 0 : 1;
+        });
+        // A child that dies without an answer ends the read.
+        close(channel_.up[1]);
+        channel_.up[1] = -1;
+    }
+    Channel& channel() { return channel_; }
+    // The line the child wrote, once it has ended.
+    std::string Answer()
+    {
+        std::string answer;
+        char c;
+        while (channel_.Receive(&c, 1) && c != '\n') answer += c;
+        WaitChild(pid_);
+        return answer;
+    }
+
+private:
+    ClosingChannel channel_;
+    pid_t pid_ = -1;
+};
+
 // Runs body in a child process and gives back the line it wrote.
 std::string ChildAnswer(const std::function<std::string()>& body)
 {
-    ClosingChannel channel;
-    const pid_t pid = SpawnChild([&] {
-        const std::string answer = body() + "\n";
-        return channel.Send(answer.data(), answer.size()) ? 0 : 1;
-    });
-    // A child that dies without an answer ends the read.
-    close(channel.up[1]);
-    channel.up[1] = -1;
-    std::string answer;
-    char c;
-    while (channel.Receive(&c, 1) && c != '\n') answer += c;
-    WaitChild(pid);
-    return answer;
+    return AnsweringChild([&](Channel&) { return body(); }).Answer();
+}
+
+// The public objects a session finds before any login: "ok N" with N objects
+// of `added`, or the earlier object that is missing.
+std::string PublicObjects(LoadedModule& m, CK_SESSION_HANDLE h, const StoredObject& added)
+{
+    for (const StoredObject& o : Earlier())
+        if (!o.isPrivate && Count(m, h, o) != 1) return "before the login: " + o.label;
+    return "ok " + std::to_string(added.isPrivate ? 0 : Count(m, h, added));
 }
 
 class Pkcs11TornWriteE2E : public ::testing::Test {
@@ -196,8 +224,7 @@ protected:
             CK_SESSION_HANDLE h = 0;
             if (m.f->C_OpenSession(m.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h) != CKR_OK)
                 return std::string("C_OpenSession");
-            for (const StoredObject& o : Earlier())
-                if (!o.isPrivate && Count(m, h, o) != 1) return "before the login: " + o.label;
+            if (const std::string found = PublicObjects(m, h, added); found.rfind("ok", 0) != 0) return found;
             if (const CK_RV rv = m.f->C_Login(h, CKU_USER, U(kRigPin), kRigPin.size()); rv != CKR_OK)
                 return "C_Login " + std::to_string(rv);
             for (const StoredObject& o : Earlier())
@@ -218,8 +245,29 @@ protected:
             SCOPED_TRACE("killed at command " + std::to_string(n + 1));
             ASSERT_NO_FATAL_FAILURE(RestoreKey());
             const std::string prefix = prefix_ + std::to_string(n);
-            if (!KillWriterAt(n, added, prefix)) break;
+            // A process of the writer's cache namespace keeps the module
+            // loaded across the writer's death (as a browser does), and reads
+            // the public objects, without a login, before and after it.
+            AnsweringChild kept([&](Channel& channel) {
+                setenv("WEMU_NAME_PREFIX", prefix.c_str(), 1);
+                LoadedModule m;
+                if (!m.ok() || m.f->C_Initialize(nullptr) != CKR_OK) return std::string("C_Initialize");
+                m.Slots();
+                CK_SESSION_HANDLE h = 0;
+                if (m.f->C_OpenSession(m.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &h) != CKR_OK)
+                    return std::string("C_OpenSession");
+                const std::string before = PublicObjects(m, h, added);
+                if (!channel.Send("r", 1) || !channel.WaitRelease()) return std::string("not let go");
+                return before != "ok 0" ? "before the write: " + before : PublicObjects(m, h, added);
+            });
+            char ready = 0;
+            ASSERT_TRUE(kept.channel().Receive(&ready, 1)) << kept.Answer();
+            const bool stalled = KillWriterAt(n, added, prefix);
+            kept.channel().Release();
+            const std::string keptFound = kept.Answer();
+            if (!stalled) break;
             ++stops;
+            EXPECT_TRUE(keptFound == "ok 0" || keptFound == "ok 1") << "the process kept loaded: " << keptFound;
             const std::string found = Check(added, prefix);
             EXPECT_TRUE(found == "ok 0" || found == "ok 1") << found;
             if (HasFailure()) break;

@@ -196,6 +196,49 @@ TEST_F(Pkcs11DriverStorage, ARewriteStoppedAfterNamingItsCopyIsCompletedByTheNex
     EXPECT_NE(Bytes(cleared.begin(), cleared.begin() + 4), Bytes(aux.begin(), aux.begin() + 4)) << "a new mark";
 }
 
+// A reader that keeps the key's cache loaded meanwhile (as a browser keeps
+// the module) sees the area's old or new content after a writer beside it
+// stopped at any command, before any login and after one; the pages the
+// writer left half-done in the cache are never shown.
+TEST_F(Pkcs11DriverStorage, AReaderWithTheCacheLoadedSeesOldOrNewContentWhereverAWriterStopped)
+{
+    const std::uint32_t serial = 16;
+    Device writer = OpenKey(serial);
+    ASSERT_EQ(writer->Login("1234", 4), CKR_OK);
+    Bytes before = TokenArea(1500, 0x11);
+    ASSERT_EQ(writer->WriteStorageArea(0, before.data(), 1500), CKR_OK);
+    const std::string reader = pd::Readers()[0];
+    const std::vector<std::uint8_t> baseline = pd::GetKey(reader)->Serialize();
+    Bytes after = TokenArea(1700, 0x22);
+    after[1200] = 0x33;  // a change on the second page, in its part in use
+
+    bool ended = false;
+    for (int n = 0; !ended; ++n) {
+        SCOPED_TRACE("stopped after " + std::to_string(n) + " commands");
+        ASSERT_NE(pd::Unplug(reader), nullptr);
+        ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(baseline)));
+        Device kept(CreatePKCS11Device());
+        ASSERT_EQ(kept->Open(0), CKR_OK);
+        ASSERT_EQ(Read(kept.get(), 0), before);
+        writer.reset(CreatePKCS11Device());
+        ASSERT_EQ(writer->Open(0), CKR_OK);
+        ASSERT_EQ(writer->Login("1234", 4), CKR_OK);
+        pd::FailTransmitsAfter(reader, n, -1);
+        ended = writer->WriteStorageArea(0, after.data(), 1700) == CKR_OK;
+        pd::FailTransmits(reader, 0);
+        writer.reset();
+        const Bytes seen = Read(kept.get(), 0);
+        EXPECT_TRUE(seen == before || seen == after) << seen.size() << " bytes";
+        ASSERT_EQ(kept->Login("1234", 4), CKR_OK);
+        const Bytes loggedIn = Read(kept.get(), 0);
+        EXPECT_TRUE(loggedIn == before || loggedIn == after) << loggedIn.size() << " bytes";
+        if (seen == after) {
+            EXPECT_EQ(loggedIn, after) << "what was shown stays";
+        }
+        if (HasFailure()) break;
+    }
+}
+
 TEST_F(Pkcs11DriverStorage, AClosedObjectAnswersWithoutTouchingAKey)
 {
     Device device(CreatePKCS11Device());
