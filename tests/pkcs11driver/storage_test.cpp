@@ -239,6 +239,32 @@ TEST_F(Pkcs11DriverStorage, AReaderWithTheCacheLoadedSeesOldOrNewContentWherever
     }
 }
 
+// A key that refuses the auxiliary-data commands keeps no journal: the
+// changed pages are rewritten in place, the free ones left alone.
+TEST_F(Pkcs11DriverStorage, AKeyWithoutAuxiliaryDataHasItsChangedPagesRewrittenInPlace)
+{
+    Device device = OpenKey(17);
+    ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+    const Bytes before = TokenArea(1500, 0x11);
+    ASSERT_EQ(device->WriteStorageArea(0, before.data(), 1500), CKR_OK);
+    pcsctap::Reset();
+    for (std::uint8_t command : {6, 7}) pcsctap::ForceStatus(command, 20, 1000);
+    Bytes after = TokenArea(1700, 0x22);
+    after[1200] = 0x33;
+    ASSERT_EQ(device->WriteStorageArea(0, after.data(), 1700), CKR_OK);
+    int blocks = 0;
+    for (const auto& [command, parameter] : Requests()) {
+        EXPECT_NE(command, 7) << "no auxiliary record written";
+        if (command == 70) {
+            ++blocks;
+            EXPECT_LT(parameter, 64) << "no block written past the second page";
+        }
+    }
+    EXPECT_EQ(blocks, 54) << "the two pages' blocks in use";
+    pcsctap::Reset();
+    EXPECT_EQ(Read(device.get(), 0), after);
+}
+
 TEST_F(Pkcs11DriverStorage, AClosedObjectAnswersWithoutTouchingAKey)
 {
     Device device(CreatePKCS11Device());
