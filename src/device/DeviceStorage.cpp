@@ -228,6 +228,8 @@ void OverlayPendingCopies(const DeviceContext* c, uint8_t* image, uint32_t area)
             std::memcpy(image + (targets[i] - first) * kPage, image + (shadows[i] - first) * kPage, kPage);
 }
 
+uint32_t CompletePendingCopies(DeviceContext* c, DeviceCacheRecord* record);
+
 // Compares the key's storage mark with the one the images were taken at,
 // once per outermost hold, and drops the images that may not be the key's
 // content. Both mutexes are held.
@@ -242,23 +244,38 @@ uint32_t CheckStorageMark(DeviceContext* c, DeviceCacheRecord* record)
     if (r != 0 && r != KEYERR_BAD_REQUEST) return r;
     c->markSupported = r == 0 ? 1 : 0;
     c->keyMark = r == 0 ? LoadLE32(aux) : 0;
-    c->copiesPending = 0;
     uint8_t targets[4];
     uint8_t shadows[4];
-    if (const uint32_t n = c->markSupported ? DecodeCopies(c, aux + 4, targets, shadows) : 0; n != 0) {
-        std::memcpy(c->pendingCopies, aux + 4, kCopyBytes);
-        c->copiesPending = 1;
-        if (c->loggedIn) {
-            const uint32_t done = CompleteCopies(c, targets, shadows, n);
-            if (done != 0) return done;
-        }
-    }
-    if (!c->markSupported || share->storageMark != c->keyMark) {
+    c->copiesPending = c->markSupported && DecodeCopies(c, aux + 4, targets, shadows) != 0 ? 1 : 0;
+    if (c->copiesPending) std::memcpy(c->pendingCopies, aux + 4, kCopyBytes);
+    // Images taken under the mark of a writer that died halfway show its
+    // half-written pages: with copies pending they are read again.
+    if (!c->markSupported || c->copiesPending || share->storageMark != c->keyMark) {
         DropPublicImage(c, record);
         share->storageMark = c->keyMark;
     }
-    if (!c->markSupported || c->privateCopyMark != c->keyMark) DropPrivateCopy(c);
+    if (!c->markSupported || c->copiesPending || c->privateCopyMark != c->keyMark) DropPrivateCopy(c);
+    const uint32_t completed = CompletePendingCopies(c, record);
+    if (completed != 0) return completed;
     c->markChecked = 1;
+    return 0;
+}
+
+// Completes the copies this hold found pending once the context may write
+// (it has logged in since), and drops the images taken with them shown in
+// place. Both mutexes are held.
+uint32_t CompletePendingCopies(DeviceContext* c, DeviceCacheRecord* record)
+{
+    if (!c->copiesPending || !c->loggedIn) return 0;
+    uint8_t targets[4];
+    uint8_t shadows[4];
+    const uint32_t n = DecodeCopies(c, c->pendingCopies, targets, shadows);
+    const uint32_t r = n == 0 ? 0 : CompleteCopies(c, targets, shadows, n);
+    if (r != 0) return r;
+    c->copiesPending = 0;
+    DropPublicImage(c, record);
+    if (SessionShareRecord* share = SessionShareOf(record)) share->storageMark = c->keyMark;
+    DropPrivateCopy(c);
     return 0;
 }
 
@@ -288,6 +305,7 @@ uint32_t MoveStorageMark(DeviceContext* c)
     DeviceCacheRecord* record = FindDeviceRecord(c->deviceId);
     if (record == nullptr) return KEYERR_GENERAL_FAILURE;
     uint32_t r = CheckStorageMark(c, record);
+    if (r == 0) r = CompletePendingCopies(c, record);
     if (r != 0) return r;
     if (c->markSupported) {
         const uint32_t old = c->keyMark;
@@ -527,6 +545,8 @@ uint32_t FormatDevice(DeviceContext* context, const char* newPassword)
         context->markChecked = 1;
         context->markMoved = 0;
         context->markSupported = 1;
+        // Copies named before the format name pages that hold nothing now.
+        context->copiesPending = 0;
         if (context->privateCopyValid) context->privateCopyMark = context->keyMark;
         const uint32_t moved = MoveStorageMark(context);
         if (moved == KEYERR_BAD_REQUEST)
@@ -599,7 +619,8 @@ uint32_t StorageJournalReady(DeviceContext* context, int* supported)
     if (lock.status() != 0) return lock.status();
     DeviceCacheRecord* record = FindDeviceRecord(context->deviceId);
     if (record == nullptr) return KEYERR_GENERAL_FAILURE;
-    const uint32_t r = CheckStorageMark(context, record);
+    uint32_t r = CheckStorageMark(context, record);
+    if (r == 0) r = CompletePendingCopies(context, record);
     if (r != 0) return r;
     *supported = context->markSupported && !context->copiesPending ? 1 : 0;
     return 0;

@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "DeviceTestSupport.h"
+#include "device/DeviceJournal.h"
 #include "pkcs11driver/PKCS11Driver.h"
 #include "pkcs11driver/PKCS11QuorKorvo7Q.h"
 
 namespace {
+
+namespace pd = keyemu::pcscdouble;
 
 struct DeviceReleaser {
     void operator()(PKCS11Device* d) const { d->Release(); }
@@ -28,6 +31,15 @@ protected:
         Device device(CreatePKCS11Device());
         EXPECT_EQ(device->Open(0), CKR_OK);
         return device;
+    }
+    // The key's auxiliary record as any program reads it.
+    static Bytes AuxRecord(std::uint32_t serial)
+    {
+        devtest::Context c = Open(serial);
+        Bytes aux(16);
+        int length = 0;
+        EXPECT_EQ(ReadAuxRecord(c.get(), 0, aux.data(), &length), 0u);
+        return aux;
     }
     static Bytes Read(PKCS11Device* device, CK_BYTE area)
     {
@@ -114,6 +126,143 @@ TEST_F(Pkcs11DriverStorage, TokenRecordAndTokenInformation)
     ASSERT_EQ(device->FillTokenInfo(record, &info), CKR_OK);
     EXPECT_EQ(info.ulFreePublicMemory, 1024u - 48);
     EXPECT_EQ(info.ulFreePrivateMemory, 3072u);
+}
+
+// A public area as the token keeps it: the mark, a token record whose free
+// count leaves `used` bytes in use, then `fill` up to `used`.
+Bytes TokenArea(std::uint32_t used, std::uint8_t fill)
+{
+    Bytes area(used, fill);
+    area[0] = 0x3F;
+    area[1] = 0xFF;
+    std::memset(area.data() + 2, 0, 46);
+    const std::uint32_t free = 4096 - used;
+    for (int i = 0; i < 4; ++i) area[2 + 42 + i] = static_cast<std::uint8_t>(free >> (8 * i));
+    return area;
+}
+
+// A rewrite of the page that holds the token record, stopped at each command
+// in turn until the key holds the named copy: the record names it as laid
+// out byte by byte here, a reader before any login sees the new content, and
+// the next logged-in hold completes the copy and clears the names.
+TEST_F(Pkcs11DriverStorage, ARewriteStoppedAfterNamingItsCopyIsCompletedByTheNextLogin)
+{
+    const std::uint32_t serial = 15;
+    Device device = OpenKey(serial);
+    ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+    const Bytes before = TokenArea(200, 0x11);
+    ASSERT_EQ(device->WriteStorageArea(0, before.data(), 200), CKR_OK);
+    const std::string reader = pd::Readers()[0];
+    const std::vector<std::uint8_t> baseline = pd::GetKey(reader)->Serialize();
+    const Bytes after = TokenArea(300, 0x22);
+
+    Bytes aux;
+    for (int n = 0; n < 200; ++n) {
+        ASSERT_NE(pd::Unplug(reader), nullptr);
+        ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(baseline)));
+        device.reset(CreatePKCS11Device());
+        ASSERT_EQ(device->Open(0), CKR_OK);
+        ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+        pd::FailTransmitsAfter(reader, n, -1);
+        const CK_RV rv = device->WriteStorageArea(0, after.data(), 300);
+        pd::FailTransmits(reader, 0);
+        ASSERT_NE(rv, CKR_OK) << "the write ended without naming a copy";
+        aux = AuxRecord(serial);
+        if (aux[4] != 0) break;
+    }
+    // Tag, one copy: target page 0 from shadow page 1 (the first free page),
+    // zeros, then the CRC-32 of those eight bytes, little-endian (0x786A4956,
+    // as zlib's crc32 gives it).
+    const Bytes copies = {0xC7, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x56, 0x49, 0x6A, 0x78};
+    ASSERT_EQ(Bytes(aux.begin() + 4, aux.end()), copies);
+
+    device.reset(CreatePKCS11Device());
+    ASSERT_EQ(device->Open(0), CKR_OK);
+    EXPECT_EQ(Read(device.get(), 0), after) << "not logged in: the shadow read in the target's place";
+    EXPECT_EQ(AuxRecord(serial), aux) << "and the copy still named";
+
+    device.reset(CreatePKCS11Device());
+    ASSERT_EQ(device->Open(0), CKR_OK);
+    ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+    std::uint8_t* image = nullptr;
+    std::uint32_t used = 0;
+    ASSERT_EQ(device->ReadStorageArea(0, &image, &used), CKR_OK);
+    const Bytes whole(image, image + 4096);
+    delete[] image;
+    EXPECT_EQ(Bytes(whole.begin(), whole.begin() + used), after);
+    EXPECT_EQ(Bytes(whole.begin() + 1024, whole.begin() + 2048), Bytes(1024, 0xFF)) << "the shadow erased";
+    const Bytes cleared = AuxRecord(serial);
+    EXPECT_EQ(Bytes(cleared.begin() + 4, cleared.end()), Bytes(12, 0));
+    EXPECT_NE(Bytes(cleared.begin(), cleared.begin() + 4), Bytes(aux.begin(), aux.begin() + 4)) << "a new mark";
+}
+
+// A reader that keeps the key's cache loaded meanwhile (as a browser keeps
+// the module) sees the area's old or new content after a writer beside it
+// stopped at any command, before any login and after one; the pages the
+// writer left half-done in the cache are never shown.
+TEST_F(Pkcs11DriverStorage, AReaderWithTheCacheLoadedSeesOldOrNewContentWhereverAWriterStopped)
+{
+    const std::uint32_t serial = 16;
+    Device writer = OpenKey(serial);
+    ASSERT_EQ(writer->Login("1234", 4), CKR_OK);
+    Bytes before = TokenArea(1500, 0x11);
+    ASSERT_EQ(writer->WriteStorageArea(0, before.data(), 1500), CKR_OK);
+    const std::string reader = pd::Readers()[0];
+    const std::vector<std::uint8_t> baseline = pd::GetKey(reader)->Serialize();
+    Bytes after = TokenArea(1700, 0x22);
+    after[1200] = 0x33;  // a change on the second page, in its part in use
+
+    bool ended = false;
+    for (int n = 0; !ended; ++n) {
+        SCOPED_TRACE("stopped after " + std::to_string(n) + " commands");
+        ASSERT_NE(pd::Unplug(reader), nullptr);
+        ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(baseline)));
+        Device kept(CreatePKCS11Device());
+        ASSERT_EQ(kept->Open(0), CKR_OK);
+        ASSERT_EQ(Read(kept.get(), 0), before);
+        writer.reset(CreatePKCS11Device());
+        ASSERT_EQ(writer->Open(0), CKR_OK);
+        ASSERT_EQ(writer->Login("1234", 4), CKR_OK);
+        pd::FailTransmitsAfter(reader, n, -1);
+        ended = writer->WriteStorageArea(0, after.data(), 1700) == CKR_OK;
+        pd::FailTransmits(reader, 0);
+        writer.reset();
+        const Bytes seen = Read(kept.get(), 0);
+        EXPECT_TRUE(seen == before || seen == after) << seen.size() << " bytes";
+        ASSERT_EQ(kept->Login("1234", 4), CKR_OK);
+        const Bytes loggedIn = Read(kept.get(), 0);
+        EXPECT_TRUE(loggedIn == before || loggedIn == after) << loggedIn.size() << " bytes";
+        if (seen == after) {
+            EXPECT_EQ(loggedIn, after) << "what was shown stays";
+        }
+        if (HasFailure()) break;
+    }
+}
+
+// A key that refuses the auxiliary-data commands keeps no journal: the
+// changed pages are rewritten in place, the free ones left alone.
+TEST_F(Pkcs11DriverStorage, AKeyWithoutAuxiliaryDataHasItsChangedPagesRewrittenInPlace)
+{
+    Device device = OpenKey(17);
+    ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+    const Bytes before = TokenArea(1500, 0x11);
+    ASSERT_EQ(device->WriteStorageArea(0, before.data(), 1500), CKR_OK);
+    pcsctap::Reset();
+    for (std::uint8_t command : {6, 7}) pcsctap::ForceStatus(command, 20, 1000);
+    Bytes after = TokenArea(1700, 0x22);
+    after[1200] = 0x33;
+    ASSERT_EQ(device->WriteStorageArea(0, after.data(), 1700), CKR_OK);
+    int blocks = 0;
+    for (const auto& [command, parameter] : Requests()) {
+        EXPECT_NE(command, 7) << "no auxiliary record written";
+        if (command == 70) {
+            ++blocks;
+            EXPECT_LT(parameter, 64) << "no block written past the second page";
+        }
+    }
+    EXPECT_EQ(blocks, 54) << "the two pages' blocks in use";
+    pcsctap::Reset();
+    EXPECT_EQ(Read(device.get(), 0), after);
 }
 
 TEST_F(Pkcs11DriverStorage, AClosedObjectAnswersWithoutTouchingAKey)

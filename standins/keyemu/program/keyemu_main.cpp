@@ -42,7 +42,11 @@ const char kUsage[] = "usage: keyemu [--control SOCKET] [--log FILE] [--host ADD
                       "  keys | unplug KEY | replug KEY | reset KEY | dump KEY | save KEY\n"
                       "  busy KEY [on|off] | not-ready KEY [on|off] | short-answer KEY [on|off]\n"
                       "  bad-mac KEY [on|off] | wrong-protection KEY [on|off]\n"
-                      "  clock-skew KEY SECONDS | clear-faults KEY | quit\n";
+                      "  clock-skew KEY SECONDS | clear-faults KEY | quit\n"
+                      "  hold-answer KEY N: N more commands are answered, the next one is\n"
+                      "    carried out and its answer held back (its sender stalls there)\n"
+                      "  held KEY: \"held\", \"armed\" or \"off\" | release KEY: sends a held answer\n"
+                      "  load KEY STATEFILE: the key takes the state saved in the file (as if reset)\n";
 
 // vpcd frames: a 2-byte big-endian length, then one control byte or an APDU.
 constexpr uint8_t kCtrlPowerOff = 0;
@@ -224,6 +228,38 @@ public:
         if (key_->Serialize() != saved_) Save();
     }
 
+    // The key takes another saved state (a test goes back to it), as if it
+    // had been reset: a session of the old state is gone.
+    bool LoadState(const std::string& path)
+    {
+        std::unique_ptr<keyemu::Key> loaded = keyemu::Key::Load(path);
+        if (!loaded) return false;
+        key_ = std::move(loaded);
+        key_->SetCommandLog([this](const std::string& line) { LogLine(index_, line); });
+        return Save();
+    }
+
+    // Holding an answer back: a test stops the sender at a chosen command
+    // (and may kill it there) with the key's state as that command left it.
+    void HoldAnswerAfter(uint32_t answered)
+    {
+        ReleaseHeld();
+        holdAfter_ = static_cast<int64_t>(answered);
+    }
+    std::string HoldState() const
+    {
+        if (holding_) return "held";
+        return holdAfter_ >= 0 ? "armed" : "off";
+    }
+    void ReleaseHeld()
+    {
+        holdAfter_ = -1;
+        if (!holding_) return;
+        holding_ = false;
+        if (fd_ >= 0) Send(held_);
+        held_.clear();
+    }
+
 private:
     void HandleFrame(const std::vector<uint8_t>& frame)
     {
@@ -256,6 +292,14 @@ private:
         // the answer leaves, so a key killed at any moment keeps everything it
         // has acknowledged.
         SaveIfChanged();
+        if (holdAfter_ == 0) {
+            holdAfter_ = -1;
+            holding_ = true;
+            held_ = std::move(answer);
+            LogLine(index_, "answer held");
+            return;
+        }
+        if (holdAfter_ > 0) --holdAfter_;
         Send(answer);
     }
 
@@ -276,6 +320,8 @@ private:
         close(fd_);
         fd_ = -1;
         rx_.clear();
+        holding_ = false;
+        held_.clear();
         key_->PowerOff();
         SaveIfChanged();
         nextConnect_ = std::chrono::steady_clock::now() + kReconnectInterval;
@@ -290,6 +336,9 @@ private:
     bool plugged_ = true;
     std::vector<uint8_t> rx_;
     std::vector<uint8_t> saved_;  // what the state file holds
+    int64_t holdAfter_ = -1;      // commands to answer before one is held; -1 none
+    bool holding_ = false;
+    std::vector<uint8_t> held_;
     std::chrono::steady_clock::time_point nextConnect_{};
 };
 
@@ -469,6 +518,21 @@ private:
             int64_t s = 0;
             if (w.size() < 3 || !ParseI64(w[2], s)) return "ERR expected seconds\n";
             f.clockSkewSeconds = s;
+            return "OK\n";
+        }
+        if (cmd == "load") {
+            if (w.size() < 3) return "ERR expected a state file\n";
+            return k.LoadState(w[2]) ? "OK\n" : "ERR the file holds no key\n";
+        }
+        if (cmd == "hold-answer") {
+            uint32_t n = 0;
+            if (w.size() < 3 || !ParseU32(w[2], n)) return "ERR expected a command count\n";
+            k.HoldAnswerAfter(n);
+            return "OK\n";
+        }
+        if (cmd == "held") return k.HoldState() + "\nOK\n";
+        if (cmd == "release") {
+            k.ReleaseHeld();
             return "OK\n";
         }
         if (cmd == "clear-faults") {
