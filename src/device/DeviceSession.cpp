@@ -1,5 +1,6 @@
 // One user session per key, shared by every context that knows the password:
-// the device-cache record keeps the session key under a hash of the password.
+// the device-cache record keeps the session key under a salted hash of the
+// password, and the key itself confirms the key a joiner derives.
 #include <signal.h>
 #include <sys/random.h>
 #include <unistd.h>

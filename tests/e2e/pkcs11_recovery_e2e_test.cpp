@@ -104,6 +104,17 @@ protected:
         ASSERT_EQ(m.GenerateSigningPair(*h, m.FirstCurveParams(*h), pub, priv), CKR_OK);
     }
 
+    // Starts the key, gives its token a record and makes a signature key pair
+    // on it, in a module unloaded again.
+    void StartWithSigningPair(uint32_t serial)
+    {
+        ASSERT_NO_FATAL_FAILURE(StartInitialised(serial));
+        LoadedModule m;
+        CK_SESSION_HANDLE h = 0;
+        CK_OBJECT_HANDLE pub = 0, priv = 0;
+        ASSERT_NO_FATAL_FAILURE(SigningSession(m, &h, &pub, &priv));
+    }
+
     std::unique_ptr<KeyRig> rig_;
 };
 
@@ -173,13 +184,7 @@ TEST_F(Pkcs11RecoveryE2E, AnUnpluggedKeyFailsItsSessionAndLeavesTheSlotList)
 // with another), and every token object is there afterwards.
 TEST_F(Pkcs11RecoveryE2E, TwoProcessesWithSeveralThreadsSignWithOneKey)
 {
-    StartInitialised(4503);
-    {
-        LoadedModule m;
-        CK_SESSION_HANDLE h = 0;
-        CK_OBJECT_HANDLE pub = 0, priv = 0;
-        ASSERT_NO_FATAL_FAILURE(SigningSession(m, &h, &pub, &priv));
-    }
+    ASSERT_NO_FATAL_FAILURE(StartWithSigningPair(4503));
     constexpr int kThreads = 4;
     constexpr int kCalls = 8;
     constexpr std::size_t kSignatureBytes = 42;  // an order of 163 bits
@@ -313,13 +318,7 @@ int KeyFailedTries(const KeyRig& rig)
 // however often it signs afterwards.
 TEST_F(Pkcs11RecoveryE2E, TwoSessionCachesSignInTurnsAndAPinChangedByOneCostsTheOtherOneTry)
 {
-    StartInitialised(4504);
-    {
-        LoadedModule m;
-        CK_SESSION_HANDLE h = 0;
-        CK_OBJECT_HANDLE pub = 0, priv = 0;
-        ASSERT_NO_FATAL_FAILURE(SigningSession(m, &h, &pub, &priv));
-    }
+    ASSERT_NO_FATAL_FAILURE(StartWithSigningPair(4504));
     const std::string prefix = std::getenv("WEMU_NAME_PREFIX");
     const std::string kNewPin = "87654321";
     constexpr int kRounds = 3;
