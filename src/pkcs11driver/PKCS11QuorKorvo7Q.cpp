@@ -345,15 +345,17 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
         // A command that failed may still have reached the key: the images
         // are read from the key again before they are trusted.
         if (rv != CKR_OK) InvalidateMemoryImage(device_, area == PRIVATE_AREA ? 1 : 0);
-    } else {
+    } else if (area == PRIVATE_AREA && !device_->loggedIn) {
+        // The private area is read only after a login: the write goes on as
+        // it always did and answers what the key says to it.
         rv = RewriteWholeArea(area, data, length);
     }
     UnlockDevice(device_);
     return rv;
 }
 
-// Erases everything, then writes the blocks: for a key whose area cannot be
-// read before (the key refuses the private area without a login).
+// Erases everything, then writes the blocks: for an area that cannot be
+// read before.
 CK_RV PKCS11QuorKorvo7Q::RewriteWholeArea(CK_BYTE area, const std::uint8_t* data, std::uint32_t length)
 {
     // This class's own erasure by name: a derived driver's EraseStorageArea
