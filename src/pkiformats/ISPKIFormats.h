@@ -14,6 +14,10 @@
 // - Hash32ToText, Serial20ToText, BytesToText: 3 per byte printed + 1;
 // - KeyUsageToText: PKIF_KEY_USAGE_TEXT_BYTES;
 // - UnpackRecordA/B/C: PKIF_RECORD_TEXT_MAX + 1; UnpackShortText: 14.
+// - ResultCodeToText, OrderKindToText, RevocationReasonToText:
+//   PKIF_VOCABULARY_TEXT_BYTES; PolicyToText, TimeStampPolicyToText:
+//   PKIF_OID_TEXT_BYTES (an OID text that does not fit is refused);
+//   BigNumber600ToText: as BytesToText.
 #ifndef QVK_PKIFORMATS_ISPKIFORMATS_H
 #define QVK_PKIFORMATS_ISPKIFORMATS_H
 
@@ -33,6 +37,9 @@ enum : std::uint32_t {
     PKIF_SHORT_TEXT_BYTES = 14,
     PKIF_HOLDER_DATA_AREA = 2828
 };
+
+// Capacities of the vocabulary and policy texts.
+enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_OID_TEXT_BYTES = 128 };
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic push

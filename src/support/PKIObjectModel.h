@@ -92,7 +92,11 @@ public:
     // The serial number as an encoded INTEGER (load it into 4877 / 4111).
     virtual int GetSerial(PKIBlob* serial)                                   // 7
     { (void)serial; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)                         // 8-10
+    PKI_RESERVED(8)                                                          // 8
+    // The issuer as one wide text; *length as for GetDisplayName (slot 105).
+    virtual int GetIssuerText(wchar_t* text, std::uint32_t* length)          // 9
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(10)                                                         // 10
         PKI_RESERVED(11) PKI_RESERVED(12)                                    // 11-12
     virtual int GetIssuer(void** name)                                       // 13
     { (void)name; return PKI_E_NOT_IMPLEMENTED; }
@@ -133,7 +137,12 @@ public:
         PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)  // 51-54
         PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)  // 55-58
         PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)  // 59-62
-        PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)  // 63-66
+        PKI_RESERVED(63) PKI_RESERVED(64)                                    // 63-64
+    // The certificate's own key-agreement parameters (an object);
+    // PKI_E_ABSENT when it carries none.
+    virtual int GetAgreementParameters(void** parameters)                    // 65
+    { (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(66)                                                     // 66
         PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)  // 67-70
         PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)  // 71-74
         PKI_RESERVED(75)                                                     // 75
@@ -173,6 +182,31 @@ public:
     PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
     PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
     virtual int GetKeyKind(std::uint32_t* kind) = 0;                             // 13
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
+    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)          // 34-37
+    PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
+    PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
+    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
+    PKI_RESERVED(66)                                                             // 66
+    // The requested key usage (IPKIEncoded); PKI_E_ABSENT without it.
+    virtual int GetRequestedKeyUsage(void** item)                                // 67
+    { (void)item; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71)          // 68-71
+    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75)          // 72-75
+    PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79)          // 76-79
+    PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83)          // 80-83
+    PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87)          // 84-87
+    // The key identifier of the request's key (IPKIKeyIdentifier).
+    virtual int GetKeyIdentifier(void** identifier)                              // 88
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIRequest() = default;
@@ -348,6 +382,184 @@ protected:
     ~IPKIKeyBlobHeader() = default;
 };
 
+// ---- Certificate lists, extension lists, views and time-stamp objects ----
+// (certificate, request and list operations of the facade)
+
+// Any object whose slot 3 encodes it and slot 4 loads it (items read out of
+// certificates and requests, and the classes the facade decodes).
+class IPKIEncoded : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+
+protected:
+    ~IPKIEncoded() = default;
+};
+
+// A certificate list: entries by index; each entry offers the certificate
+// interface (4102).
+class IPKICertificateList : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 5
+    virtual int GetEntry(std::uint32_t index, void** entry) = 0;                 // 6
+
+protected:
+    ~IPKICertificateList() = default;
+};
+
+// Interface 4209 of a certificate list: its certificates by kind of entry.
+class IPKICertificateListView : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)                           // 43-45
+    virtual int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) = 0;  // 46
+    PKI_RESERVED(47)                                                             // 47
+    virtual int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) = 0;  // 48
+
+protected:
+    ~IPKICertificateListView() = default;
+};
+
+// Extension list (class 4905, interface 4146).
+class IPKIExtensionList : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    PKI_RESERVED(5) PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8)              // 5-8
+    // value: the extension's value object; type: its kind.
+    virtual int Add(IPKIObject* value, std::uint32_t type) = 0;                  // 9
+
+protected:
+    ~IPKIExtensionList() = default;
+};
+
+// Key-usage-period extension (class 4905, interface 4259).
+class IPKIKeyUsagePeriodExtension : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)                            // 4-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35)                                                             // 35
+    virtual int SetPeriod(std::uint32_t kind, std::uint32_t value, std::uint32_t flag) = 0;  // 36
+
+protected:
+    ~IPKIKeyUsagePeriodExtension() = default;
+};
+
+// Interface 4268 of a certificate: one flag of an extension and a pair.
+class IPKIExtensionFlagView : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
+    PKI_RESERVED(115) PKI_RESERVED(116)                                          // 115-116
+    virtual int SetPair(std::uint32_t second, std::uint32_t first) = 0;          // 117
+    virtual int SetFlag(std::uint32_t value) = 0;                                // 118
+    // PKI_E_ABSENT when the certificate has no such extension.
+    virtual int GetFlag(std::uint32_t* value) = 0;                               // 119
+
+protected:
+    ~IPKIExtensionFlagView() = default;
+};
+
+// Time-stamp token content (class 4906, interface 4143).
+class IPKITimeStampToken : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
+    PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)                           // 13-15
+    // The encapsulated content type as dotted text; the blob holds the
+    // terminator too (length counts it).
+    virtual int GetContentType(PKIBlob* oid) = 0;                                // 16
+    PKI_RESERVED(17)                                                             // 17
+    // The encapsulated content, encoded.
+    virtual int GetContent(PKIBlob* content) = 0;                                // 18
+
+protected:
+    ~IPKITimeStampToken() = default;
+};
+
+// Time-stamp information (class 4904, interface 4141). Its two parts are
+// written into the caller's place as the library lays them out.
+class IPKITimeStampInfo : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11)                           // 9-11
+    virtual int GetPartA(void* out) = 0;                                         // 12
+    PKI_RESERVED(13)                                                             // 13
+    virtual int GetPartB(void* out) = 0;                                         // 14
+
+protected:
+    ~IPKITimeStampInfo() = default;
+};
+
+// Slot 50 of an object (a certificate, a request or a signer): an optional
+// item that encodes (IPKIEncoded); PKI_E_ABSENT without it.
+class IPKIItem50 : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)                           // 47-49
+    virtual int GetItem(void** item) = 0;                                        // 50
+
+protected:
+    ~IPKIItem50() = default;
+};
+
 // clang-format on
 
 #if defined(__GNUC__)
@@ -402,7 +614,32 @@ protected:
     X(IPKIKeyContextDSTU4145, 4, GetContextFlags)        \
     X(IPKIKeyContextDSTU4145, 5, GetContext)             \
     X(IPKIKeyContextIntl, 8, GetContextFlags)            \
-    X(IPKIKeyContextIntl, 9, GetContext)
+    X(IPKIKeyContextIntl, 9, GetContext)                 \
+    QVK_PKI_OBJECT_MODEL_SLOTS_LISTS(X)
+
+// Certificate lists, extension lists, views and time-stamp objects.
+#define QVK_PKI_OBJECT_MODEL_SLOTS_LISTS(X)              \
+    X(IPKICertificate, 9, GetIssuerText)                 \
+    X(IPKICertificate, 65, GetAgreementParameters)       \
+    X(IPKIRequest, 67, GetRequestedKeyUsage)             \
+    X(IPKIRequest, 88, GetKeyIdentifier)                 \
+    X(IPKIEncoded, 3, Encode)                            \
+    X(IPKIEncoded, 4, Decode)                            \
+    X(IPKICertificateList, 5, GetCount)                  \
+    X(IPKICertificateList, 6, GetEntry)                  \
+    X(IPKICertificateListView, 46, GetCertificateCount)  \
+    X(IPKICertificateListView, 48, GetCertificate)       \
+    X(IPKIExtensionList, 4, Decode)                      \
+    X(IPKIExtensionList, 9, Add)                         \
+    X(IPKIKeyUsagePeriodExtension, 36, SetPeriod)        \
+    X(IPKIExtensionFlagView, 117, SetPair)               \
+    X(IPKIExtensionFlagView, 118, SetFlag)               \
+    X(IPKIExtensionFlagView, 119, GetFlag)               \
+    X(IPKITimeStampToken, 16, GetContentType)            \
+    X(IPKITimeStampToken, 18, GetContent)                \
+    X(IPKITimeStampInfo, 12, GetPartA)                   \
+    X(IPKITimeStampInfo, 14, GetPartB)                   \
+    X(IPKIItem50, 50, GetItem)
 // clang-format on
 
 #endif

@@ -325,6 +325,11 @@ public:
 class Certificate final : public Object<IPKICertificate> {
 public:
     explicit Certificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE) {}
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
     int GetPolicies(void** policies) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 76, "");
@@ -381,7 +386,6 @@ class Slots : public IPKIObject {
 public:
     Slots(Library& lib, std::uint32_t classId, std::uint32_t interfaceId, IPKIObject* owner)
         : lib_(lib), classId_(classId), interfaceId_(interfaceId), owner_(owner) {}
-    virtual ~Slots() = default;
     int Release() override { return owner_->Release(); }
     int QueryInterface(std::uint32_t iid, void** object) override { return owner_->QueryInterface(iid, object); }
     std::uint32_t InterfaceId() const { return interfaceId_; }
@@ -523,6 +527,8 @@ public:
     virtual int Op138() { return Answer(138); }
     virtual int Op139() { return Answer(139); }
     virtual int Op140() { return Answer(140); }
+    // Last, so that it takes no slot before Op140.
+    virtual ~Slots() = default;
 private:
     int Answer(std::uint32_t op)
     {
@@ -632,6 +638,362 @@ private:
     std::uint32_t flags_;
     CSPContextLike context_;
     int answer_;
+};
+
+}  // namespace fake
+
+// ---- Certificates with content, certificate lists, tokens and items ----
+// (certificate, request and list operations)
+namespace fake {
+
+// A library-allocated copy of `bytes` (FreeBlob releases it).
+inline int CopyToBlob(Library& lib, const std::string& bytes, PKIBlob* out)
+{
+    if (lib.AllocateBlob(out, static_cast<std::uint32_t>(bytes.size())) != 0) return PKI_E_OUT_OF_MEMORY;
+    if (!bytes.empty()) std::memcpy(out->data, bytes.data(), bytes.size());
+    return 0;
+}
+
+class KeyIdentifier final : public Object<IPKIKeyIdentifier> {
+public:
+    KeyIdentifier(Library& lib, std::string bytes) : Object(lib, 4867), bytes_(std::move(bytes)) {}
+    int GetIdentifier(std::uint8_t* identifier, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(4867, 5, std::to_string(*length));
+        if (c >= 0) return c;
+        if (bytes_.size() > *length) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(identifier, bytes_.data(), bytes_.size());
+        *length = static_cast<std::uint32_t>(bytes_.size());
+        return 0;
+    }
+
+private:
+    std::string bytes_;
+};
+
+class KeyUsage final : public Object<IPKIKeyUsage> {
+public:
+    KeyUsage(Library& lib, std::uint32_t bits) : Object(lib, 4871), bits_(bits) {}
+    int GetBits(std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(4871, 3, "");
+        if (c >= 0) return c;
+        *bits = bits_;
+        return 0;
+    }
+
+private:
+    std::uint32_t bits_;
+};
+
+// An object that encodes to fixed bytes (class 1 in the log).
+class Encoded final : public Object<IPKIEncoded> {
+public:
+    Encoded(Library& lib, std::string bytes) : Object(lib, 1), bytes_(std::move(bytes)) {}
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(1, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, bytes_, out);
+    }
+    int Decode(const PKIBlob*) override { return lib_.Enter(1, 4, ""); }
+    void Retain() { ++refs_; }
+
+private:
+    std::string bytes_;
+};
+
+// A certificate whose fields the test sets. Its key cache (view 4233) and
+// extension-flag view (4268) are tables of their own.
+class ScriptedCertificate final : public Object<IPKICertificate> {
+public:
+    explicit ScriptedCertificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE)
+    {
+        offers.insert(PKI_IID_CERTIFICATE);
+        auto* cache = new Cache(*this);
+        OfferView(PKI_IID_KEY_SET, cache, [cache] { delete cache; });
+        auto* flags = new Flags(*this);
+        OfferView(4268, flags, [flags] { delete flags; });
+    }
+    std::uint32_t kind = 1;
+    bool hasKeyUsage = true;
+    std::uint32_t keyUsage = 0;
+    std::string keyId = std::string(32, '\x11');
+    std::wstring issuer = L"CN=Issuer";
+    std::string serial = std::string("\x02\x01\x05", 3);  // encoded INTEGER 5
+    std::wstring commonName = L"Holder", country = L"UA";
+    std::string encoding = "certificate";
+    int agreementAnswer = PKI_E_ABSENT;
+    std::map<std::uint32_t, std::string> cache;
+    bool hasFlagExtension = true;
+    std::uint32_t flag = 0;
+    std::uint32_t pairFirst = 0, pairSecond = 0;
+
+    void Retain() { ++refs_; }
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, encoding, out);
+    }
+    int GetSerial(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 7, "");
+        return c >= 0 ? c : CopyToBlob(lib_, serial, out);
+    }
+    int GetIssuerText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 9, std::to_string(*length));
+        if (c >= 0) return c;
+        if (issuer.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        wcscpy(text, issuer.c_str());
+        *length = static_cast<std::uint32_t>(issuer.size());
+        return 0;
+    }
+    int GetSubjectRecord(PKINameRecord* record) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 17, "");
+        if (c >= 0) return c;
+        wcscpy(record->commonName, commonName.c_str());
+        wcscpy(record->country, country.c_str());
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
+        if (c >= 0) return c;
+        *out = kind;
+        return 0;
+    }
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetAgreementParameters(void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 65, "");
+        if (c >= 0) return c;
+        if (agreementAnswer == 0) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        return agreementAnswer;
+    }
+    int GetKeyUsage(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 83, "");
+        if (c >= 0) return c;
+        if (!hasKeyUsage) return PKI_E_ABSENT;
+        *out = static_cast<IPKIKeyUsage*>(new KeyUsage(lib_, keyUsage));
+        return 0;
+    }
+    int GetSubjectKeyId(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 95, "");
+        if (c >= 0) return c;
+        *out = static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, keyId));
+        return 0;
+    }
+
+private:
+    class Cache final : public IPKIKeySet {
+    public:
+        explicit Cache(ScriptedCertificate& owner) : owner_(owner) {}
+        virtual ~Cache() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int GetKeyCount(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int AddKey(IPKIObject*, const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int GetKey(std::uint32_t, void**, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int SetValue(std::uint32_t id, const PKIBlob* value) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 58, std::to_string(id), PKI_IID_KEY_SET);
+            if (c >= 0) return c;
+            owner_.cache[id].assign(reinterpret_cast<const char*>(value->data), value->length);
+            return 0;
+        }
+        int GetValue(std::uint32_t id, PKIBlob* value) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 59, std::to_string(id), PKI_IID_KEY_SET);
+            if (c >= 0) return c;
+            auto it = owner_.cache.find(id);
+            return it == owner_.cache.end() ? PKI_E_ABSENT : CopyToBlob(owner_.lib_, it->second, value);
+        }
+        int RemoveValue(std::uint32_t id) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 60, std::to_string(id), PKI_IID_KEY_SET);
+            if (c >= 0) return c;
+            return owner_.cache.erase(id) ? 0 : PKI_E_ABSENT;
+        }
+
+    private:
+        ScriptedCertificate& owner_;
+    };
+    class Flags final : public IPKIExtensionFlagView {
+    public:
+        explicit Flags(ScriptedCertificate& owner) : owner_(owner) {}
+        virtual ~Flags() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int SetPair(std::uint32_t second, std::uint32_t first) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 117, "", 4268);
+            if (c >= 0) return c;
+            owner_.pairFirst = first;
+            owner_.pairSecond = second;
+            return 0;
+        }
+        int SetFlag(std::uint32_t value) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 118, std::to_string(value), 4268);
+            if (c >= 0) return c;
+            owner_.flag = value;
+            return 0;
+        }
+        int GetFlag(std::uint32_t* value) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 119, "", 4268);
+            if (c >= 0) return c;
+            if (!owner_.hasFlagExtension) return PKI_E_ABSENT;
+            *value = owner_.flag;
+            return 0;
+        }
+
+    private:
+        ScriptedCertificate& owner_;
+    };
+};
+
+// A request whose key kind, requested key usage and key identifier the test
+// sets.
+class ScriptedRequest final : public Object<IPKIRequest> {
+public:
+    explicit ScriptedRequest(Library& lib) : Object(lib, PKI_CLASS_REQUEST) {}
+    std::uint32_t kind = 1;
+    bool hasUsage = true;
+    std::string keyId = std::string(32, '\x22');
+    int Encode(PKIBlob* out) override { return CopyToBlob(lib_, "request", out); }
+    int Decode(const PKIBlob*) override { return 0; }
+    int GetKeyKind(std::uint32_t* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");
+        if (c >= 0) return c;
+        *out = kind;
+        return 0;
+    }
+    int GetRequestedKeyUsage(void** item) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 67, "");
+        if (c >= 0) return c;
+        if (!hasUsage) return PKI_E_ABSENT;
+        *item = static_cast<IPKIEncoded*>(new Encoded(lib_, "usage"));
+        return 0;
+    }
+    int GetKeyIdentifier(void** identifier) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 88, "");
+        if (c >= 0) return c;
+        *identifier = static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, keyId));
+        return 0;
+    }
+};
+
+// A certificate list over entries the test adds (it holds one reference to
+// each); its view 4209 hands out the same entries.
+class CertificateList final : public Object<IPKICertificateList> {
+public:
+    explicit CertificateList(Library& lib) : Object(lib, 4909)
+    {
+        auto* view = new ListView(*this);
+        OfferView(4209, view, [view] { delete view; });
+    }
+    ~CertificateList()
+    {
+        for (IPKIObject* e : entries) e->Release();
+    }
+    // Takes the caller's reference.
+    void Add(ScriptedCertificate* certificate) { Add(static_cast<IPKICertificate*>(certificate), certificate); }
+    void Add(Encoded* other) { Add(static_cast<IPKIEncoded*>(other), other); }
+    std::vector<IPKIObject*> entries;
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4909, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries.size());
+        return 0;
+    }
+    int GetEntry(std::uint32_t index, void** entry) override
+    {
+        int c = lib_.Enter(4909, 6, std::to_string(index));
+        if (c >= 0) return c;
+        return Hand(index, entry);
+    }
+
+private:
+    template <typename T>
+    void Add(IPKIObject* entry, T* object)
+    {
+        entries.push_back(entry);
+        retain_.push_back([object] { object->Retain(); });
+    }
+    int Hand(std::uint32_t index, void** entry)
+    {
+        if (index >= entries.size()) return PKI_E_INDEX;
+        retain_[index]();
+        *entry = entries[index];
+        return 0;
+    }
+    class ListView final : public IPKICertificateListView {
+    public:
+        explicit ListView(CertificateList& owner) : owner_(owner) {}
+        virtual ~ListView() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) override
+        {
+            int c = owner_.lib_.Enter(4909, 46, std::to_string(kind), 4209);
+            if (c >= 0) return c;
+            *count = static_cast<std::uint32_t>(owner_.entries.size());
+            return 0;
+        }
+        int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) override
+        {
+            int c = owner_.lib_.Enter(4909, 48, std::to_string(index) + "," + std::to_string(kind), 4209);
+            if (c >= 0) return c;
+            return owner_.Hand(index, certificate);
+        }
+
+    private:
+        CertificateList& owner_;
+    };
+    std::vector<std::function<void()>> retain_;
+};
+
+// A time-stamp token with a set content type (terminator included) and
+// encapsulated content.
+class TimeStampToken final : public Object<IPKITimeStampToken> {
+public:
+    explicit TimeStampToken(Library& lib) : Object(lib, 4906) {}
+    std::string contentType = std::string("1.2.840.113549.1.9.16.1.4", 26);
+    std::string content = "tst-info";
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetContentType(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(4906, 16, "");
+        return c >= 0 ? c : CopyToBlob(lib_, contentType, oid);
+    }
+    int GetContent(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4906, 18, "");
+        return c >= 0 ? c : CopyToBlob(lib_, content, out);
+    }
+};
+
+// An object whose slot 50 hands out an item (or answers `answer`).
+class Item50 final : public Object<IPKIItem50> {
+public:
+    explicit Item50(Library& lib) : Object(lib, 4900) {}
+    int answer = 0;
+    int GetItem(void** item) override
+    {
+        int c = lib_.Enter(4900, 50, "");
+        if (c >= 0) return c;
+        if (answer == 0) *item = static_cast<IPKIEncoded*>(new Encoded(lib_, "item 50"));
+        return answer;
+    }
 };
 
 }  // namespace fake

@@ -1,0 +1,59 @@
+// Reads of certificates that the list searches and the certificate
+// operations share: the subject as one wide name, the 32-byte subject key
+// identifier, and an object's decoding into a fresh library object.
+#ifndef QVK_PKIFORMATS_SPKIFORMATSCERTIFICATEREADS_H
+#define QVK_PKIFORMATS_SPKIFORMATSCERTIFICATEREADS_H
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "pkiformats/ISPKIFormats.h"
+#include "pkiformats/SPKIFormatsInternal.h"
+
+namespace pkif {
+
+// Capacity (wide characters, terminator included) of a composed name.
+inline constexpr std::uint32_t kWideNameChars = PKIF_NAME_TEXT_BYTES;
+
+// The subject of a certificate as one wide text: its name record (slot 17)
+// composed by the library (operation 14). `wide` holds kWideNameChars.
+inline bool SubjectWideName(IPKIInterface* formats, IPKICertificate* certificate, wchar_t* wide)
+{
+    auto record = std::make_unique<PKINameRecord>();
+    std::memset(record.get(), 0, sizeof(PKINameRecord));
+    if (certificate->GetSubjectRecord(record.get()) != PKI_OK) return false;
+    std::uint32_t length = kWideNameChars;
+    if (formats->ComposeName(record.get(), wide, &length) != PKI_OK || length >= kWideNameChars) return false;
+    wide[length] = 0;
+    return true;
+}
+
+// The subject key identifier of a certificate (slot 95); exactly 32 bytes.
+inline bool SubjectKeyIdentifier32(IPKICertificate* certificate, std::uint8_t* identifier)
+{
+    ObjectRef object;
+    if (certificate->GetSubjectKeyId(object.Out()) != PKI_OK || !object) return false;
+    std::uint32_t length = 32;
+    return object.As<IPKIKeyIdentifier>()->GetIdentifier(identifier, &length) == PKI_OK && length == 32;
+}
+
+// Makes an object of (classId, interfaceId) and loads `blob` into it; the
+// caller's pointer is null unless the whole step succeeded.
+inline int DecodeInto(IPKIInterface* formats, std::uint32_t classId, std::uint32_t interfaceId, const PKIBlob* blob,
+                      void** out)
+{
+    if (!out) return 0;
+    *out = nullptr;
+    if (!formats || Empty(blob)) return 0;
+    ObjectRef object;
+    if (formats->CreateObject(classId, interfaceId, object.Out()) != PKI_OK || !object) return 0;
+    if (object.As<IPKIEncoded>()->Decode(blob) != PKI_OK) return 0;
+    *out = object.As<IPKIObject>();
+    *object.Out() = nullptr;  // handed out
+    return 1;
+}
+
+}  // namespace pkif
+
+#endif

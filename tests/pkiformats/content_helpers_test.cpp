@@ -1,0 +1,206 @@
+// Certificate, request and content helpers: multi-strings, extension flags,
+// the per-certificate key cache, searches of certificate lists, extension
+// entries and time-stamp information.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "FakeFormats.h"
+#include "pkiformats/SPKIFormats.h"
+
+TEST(FacadeMultiString, WholeStringsOnly)
+{
+    SPKIFormats f(nullptr, nullptr, nullptr);
+    const char multi[] = "1.3.6.1.5.5.7.3.8\0"
+                         "1.3.6.1.5.5.7.3.9\0"
+                         "abc\0";
+    struct Case {
+        const char* multi;
+        const char* text;
+        int expected;
+    };
+    const Case cases[] = {
+        {multi, "1.3.6.1.5.5.7.3.8", 1},
+        {multi, "abc", 1},
+        {multi, "ab", 0},
+        {multi, "1.3.6.1.5.5.7.3", 0},
+        {multi, "abcd", 0},
+        {multi, "", 0},
+        {"\0\0", "abc", 0},
+        {nullptr, "abc", 0},
+        {multi, nullptr, 0},
+        {"x\0\0y\0", "y", 0},  // the empty string ends the list
+    };
+    for (const Case& c : cases) EXPECT_EQ(f.FindInMultiString(c.multi, c.text), c.expected) << (c.text ? c.text : "-");
+}
+
+// SetExtensionFlag answers 1 only when the value was set.
+TEST(FacadeExtensionFlag, SetOnlyWhenPresentAndAccepted)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    IPKIObject* c = static_cast<IPKICertificate*>(cert);
+    ASSERT_EQ(f.SetExtensionFlag(c, 7), 1);
+    EXPECT_EQ(cert->flag, 7u);
+    std::uint32_t value = 0;
+    ASSERT_EQ(f.GetExtensionFlag(c, &value), 1);
+    EXPECT_EQ(value, 7u);
+
+    // The set refused: the flag stays and the answer is 0.
+    lib.Answer(PKI_CLASS_CERTIFICATE, 118, {PKI_E_FAILURE});
+    EXPECT_EQ(f.SetExtensionFlag(c, 9), 0);
+    EXPECT_EQ(cert->flag, 7u);
+    lib.Answer(PKI_CLASS_CERTIFICATE, 118, {});
+    // No such extension: nothing is set.
+    cert->hasFlagExtension = false;
+    EXPECT_EQ(f.SetExtensionFlag(c, 9), 0);
+    EXPECT_EQ(cert->flag, 7u);
+    EXPECT_EQ(f.GetExtensionFlag(c, &value), 0);
+
+    ASSERT_EQ(f.SetExtensionPair(c, 1, 2), 1);
+    EXPECT_EQ(cert->pairFirst, 1u);
+    EXPECT_EQ(cert->pairSecond, 2u);
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+TEST(FacadeKeyCache, WriteReadRemoveAndTheMarkedCertificate)
+{
+    fake::Library lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* list = new fake::CertificateList(lib);
+    auto* plain = new fake::ScriptedCertificate(lib);
+    auto* marked = new fake::ScriptedCertificate(lib);
+    list->Add(plain);
+    list->Add(marked);
+    IPKIObject* m = static_cast<IPKICertificate*>(marked);
+    EXPECT_EQ(f.HasMarkedCertificate(list), 0);
+
+    const std::uint8_t zero[4] = {0, 0, 0, 0}, one[4] = {0, 0, 1, 0};
+    PKIBlob word{4, const_cast<std::uint8_t*>(zero)};
+    ASSERT_EQ(f.WriteKeyCache(m, 8, &word), 1);
+    EXPECT_EQ(f.HasMarkedCertificate(list), 0);  // a zero word is no mark
+    word.data = const_cast<std::uint8_t*>(one);
+    ASSERT_EQ(f.WriteKeyCache(m, 8, &word), 1);
+    EXPECT_EQ(f.HasMarkedCertificate(list), 1);
+    PKIBlob out{0, nullptr};
+    ASSERT_EQ(f.ReadKeyCache(m, 8, &out), 1);
+    ASSERT_EQ(out.length, 4u);
+    EXPECT_EQ(std::memcmp(out.data, one, 4), 0);
+    f.ReleaseBlob(&out);
+    // Three bytes are no word.
+    word.length = 3;
+    ASSERT_EQ(f.WriteKeyCache(m, 8, &word), 1);
+    EXPECT_EQ(f.HasMarkedCertificate(list), 0);
+
+    ASSERT_EQ(f.RemoveKeyCache(m, 8), 1);
+    EXPECT_EQ(f.ReadKeyCache(m, 8, &out), 0);
+    EXPECT_EQ(f.RemoveKeyCache(m, 8), 0);
+    list->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    EXPECT_EQ(lib.unwipedFrees, 0);
+}
+
+TEST(FacadeCertificateList, FindByComposedNameAndKeyIdentifier)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* list = new fake::CertificateList(lib);
+    for (int i = 0; i < 3; ++i) {
+        auto* cert = new fake::ScriptedCertificate(lib);
+        cert->commonName = i == 0 ? L"Ann" : L"Bob";
+        cert->keyId = std::string(32, static_cast<char>('a' + i));
+        list->Add(cert);
+    }
+    std::uint32_t index = 99;
+    // The name is the subject record composed by the library.
+    ASSERT_EQ(f.FindCertificateInList(list, L"CN=Bob;C=UA", nullptr, &index), 1);
+    EXPECT_EQ(index, 1u);
+    std::string c(32, 'c');
+    ASSERT_EQ(f.FindCertificateInList(list, L"CN=Bob;C=UA", reinterpret_cast<const std::uint8_t*>(c.data()), &index),
+              1);
+    EXPECT_EQ(index, 2u);
+    ASSERT_EQ(f.FindCertificateInListByKeyIdentifier(list, reinterpret_cast<const std::uint8_t*>(c.data()), &index), 1);
+    EXPECT_EQ(index, 2u);
+    std::string a(32, 'a');
+    EXPECT_EQ(f.FindCertificateInList(list, L"CN=Bob;C=UA", reinterpret_cast<const std::uint8_t*>(a.data()), &index),
+              0);
+    EXPECT_EQ(f.FindCertificateInList(list, L"CN=Bob", nullptr, &index), 0);
+    EXPECT_EQ(f.FindCertificateInList(list, nullptr, nullptr, &index), 0);
+    EXPECT_EQ(f.FindCertificateInListByKeyIdentifier(list, nullptr, &index), 0);
+    list->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+}
+
+TEST(FacadeExtensions, EntriesAndTheKeyUsagePeriod)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    lib.Answer(4905, 9, {0});
+    lib.Answer(4905, 3, {0});
+    lib.Answer(4905, 36, {0});
+    auto* value = new fake::Encoded(lib, "value");
+    PKIBlob out{0, nullptr};
+    ASSERT_EQ(f.EncodeExtensionEntry(value, 5, &out), 1);
+    ASSERT_EQ(f.EncodeExtensionEntryAlias(value, 5, &out), 1);
+    std::vector<std::string> steps;
+    for (const std::string& e : lib.log)
+        if (e.rfind("4905:", 0) == 0 || e.rfind("0:10", 0) == 0) steps.push_back(e);
+    const std::vector<std::string> expected = {"0:10(4905,4146)", "4905:9()", "4905:3()", "4905:1()",
+                                               "0:10(4905,4146)", "4905:9()", "4905:3()", "4905:1()"};
+    EXPECT_EQ(steps, expected);
+
+    EXPECT_EQ(f.CreateKeyUsagePeriodExtension(2, 1, 1, &out), 0);
+    ASSERT_EQ(f.CreateKeyUsagePeriodExtension(3, 1, 1, &out), 1);
+    EXPECT_EQ(lib.log[lib.log.size() - 4], "0:10(4905,4259)");
+    // An extension that cannot be added is not encoded.
+    lib.Answer(4905, 9, {PKI_E_FAILURE});
+    lib.log.clear();
+    EXPECT_EQ(f.EncodeExtensionEntry(value, 5, &out), 0);
+    for (const std::string& e : lib.log) EXPECT_NE(e, "4905:3()");
+
+    std::string bytes = "list";
+    PKIBlob encoded{4, reinterpret_cast<std::uint8_t*>(bytes.data())};
+    lib.Answer(4905, 4, {0});
+    void* list = nullptr;
+    ASSERT_EQ(f.DecodeExtensionList(&encoded, &list), 1);
+    static_cast<IPKIObject*>(list)->Release();
+    ASSERT_EQ(f.DecodeExtensionList(&encoded, nullptr), 1);  // a check only
+    value->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+TEST(FacadeTimeStampInfo, OnlyTimeStampTokenContentIsDecoded)
+{
+    fake::Library lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    lib.Answer(4904, 4, {0});
+    lib.Answer(4904, 12, {0});
+    auto* token = new fake::TimeStampToken(lib);
+    void* info = nullptr;
+    ASSERT_EQ(f.DecodeTimeStampInfo(token, &info), 1);
+    ASSERT_NE(info, nullptr);
+    static_cast<IPKIObject*>(info)->Release();
+    int part = 0;
+    ASSERT_EQ(f.GetTimeStampInfoPartA(token, &part), 1);
+    EXPECT_EQ(lib.log[lib.log.size() - 2], "4904:12()");
+    EXPECT_EQ(f.GetTimeStampInfoPartB(token, &part), 0);  // its table does not answer op 14
+
+    for (std::string type : {std::string("1.2.840.113549.1.9.16.1.4"),  // no terminator
+                             std::string("1.2.840.113549.1.9.16.1.5", 26), std::string("1.2.840.113549.1.7.1", 21)}) {
+        token->contentType = type;
+        info = reinterpret_cast<void*>(1);
+        EXPECT_EQ(f.DecodeTimeStampInfo(token, &info), 0);
+        EXPECT_EQ(info, nullptr);
+    }
+    token->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    EXPECT_EQ(lib.unwipedFrees, 0);
+}
