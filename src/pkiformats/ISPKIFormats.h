@@ -17,7 +17,8 @@
 // - ResultCodeToText, OrderKindToText, RevocationReasonToText:
 //   PKIF_VOCABULARY_TEXT_BYTES; PolicyToText, TimeStampPolicyToText:
 //   PKIF_OID_TEXT_BYTES (an OID text that does not fit is refused);
-//   BigNumber600ToText: as BytesToText.
+//   BigNumber600ToText: as BytesToText; GetStatementFlag:
+//   PKIF_STATEMENT_TEXT_BYTES; GetObjectNameText: PKIF_NAME_TEXT_BYTES.
 #ifndef QVK_PKIFORMATS_ISPKIFORMATS_H
 #define QVK_PKIFORMATS_ISPKIFORMATS_H
 
@@ -38,8 +39,8 @@ enum : std::uint32_t {
     PKIF_HOLDER_DATA_AREA = 2828
 };
 
-// Capacities of the vocabulary and policy texts.
-enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_OID_TEXT_BYTES = 128 };
+// Capacities of the vocabulary, policy and statement texts.
+enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_OID_TEXT_BYTES = 128, PKIF_STATEMENT_TEXT_BYTES = 256 };
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic push

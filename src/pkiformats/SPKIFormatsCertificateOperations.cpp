@@ -3,6 +3,7 @@
 // usage, list entries, small records, and the Ukrainian vocabularies of
 // certificate orders, revocation reasons, result codes and policies.
 #include <cstring>
+#include <memory>
 
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsCertificateReads.h"
@@ -364,6 +365,119 @@ int SPKIFormats::GetListCertificate(IPKIObject* list, std::uint32_t index, void*
         *certificate = cert;
         return 1;
     } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::ReadKeyContainer(const PKIBlob* blob, const char* password, void** container)
+{
+    try {
+        return ReadPrivateKeyAnyFormat(blob, password, 1, nullptr, container);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::ForwardToOperation635(IPKIObject* value, std::uint32_t type, PKIBlob* out)
+{
+    return EncodeExtensionEntry(value, type, out);
+}
+
+int SPKIFormats::AttachCertificate(IPKIObject* signedData, const PKIBlob* certificate)
+{
+    try {
+        if (!signedData) return 0;
+        ObjectRef decoded;
+        if (!DecodeCertificate(certificate, decoded.Out())) return 0;
+        return static_cast<IPKISignedDataCertificates*>(signedData)->AddCertificate(decoded.As<IPKIObject>()) == PKI_OK
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Without the extension: no CA, path length 0.
+int SPKIFormats::GetBasicConstraints(IPKIObject* certificate, std::uint32_t* ca, std::uint32_t* pathLength)
+{
+    try {
+        if (!certificate || !ca || !pathLength) return 0;
+        *ca = 0;
+        *pathLength = 0;
+        std::uint32_t flag = 0, length = 0;
+        int rc = static_cast<IPKICertificate*>(certificate)->GetBasicConstraints(&flag, &length);
+        if (rc == PKI_E_ABSENT) return 1;
+        if (rc != PKI_OK) return 0;
+        *ca = flag;
+        *pathLength = flag ? length : 0;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetItemPresent(IPKIObject* certificate)
+{
+    try {
+        std::uint32_t ca = 0, length = 0;
+        return certificate && static_cast<IPKICertificate*>(certificate)->GetBasicConstraints(&ca, &length) == PKI_OK
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::DecodeSignedDataContentInfo(const PKIBlob* blob, void** signedData)
+{
+    static const char kSignedData[] = "1.2.840.113549.1.7.2";
+    try {
+        if (!signedData) return 0;
+        *signedData = nullptr;
+        void* decoded = nullptr;
+        if (!DecodeInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, blob, &decoded)) return 0;
+        ObjectRef info;
+        *info.Out() = decoded;
+        auto* content = info.As<IPKIContentInfo>();
+        LibraryBlob type(formats_), inner(formats_);
+        if (content->GetContentType(&type.blob) != PKI_OK || !type.blob.data ||
+            type.blob.length != sizeof kSignedData - 1 || std::memcmp(type.blob.data, kSignedData, type.blob.length))
+            return 0;
+        if (content->GetContent(&inner.blob) != PKI_OK) return 0;
+        return DecodeInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, &inner.blob, signedData);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The issuer-style name (slot 9) as Windows-1251 text of at most
+// PKIF_NAME_TEXT_BYTES, then, when asked, the serial number (slot 7) and the
+// item of slot 50. A name that does not fit is refused: the text stays empty.
+int SPKIFormats::GetObjectNameText(IPKIObject* object, char* text, PKIBlob* serial, std::uint32_t* itemPresent,
+                                   PKIBlob* item)
+{
+    try {
+        if (text) text[0] = 0;
+        if (!formats_ || !object || !text) return 0;
+        auto* certificate = static_cast<IPKICertificate*>(object);
+        auto wide = std::make_unique<wchar_t[]>(kWideNameChars);
+        std::uint32_t length = kWideNameChars;
+        if (certificate->GetIssuerText(wide.get(), &length) != PKI_OK || length >= kWideNameChars) return 0;
+        wide[length] = 0;
+        auto narrow = std::make_unique<char[]>(length + 1);
+        if (formats_->WideToText(wide.get(), narrow.get()) != PKI_OK) return 0;
+        narrow[length] = 0;
+        std::size_t n = std::strlen(narrow.get());
+        if (n >= PKIF_NAME_TEXT_BYTES) return 0;
+        if (serial && certificate->GetSerial(serial) != PKI_OK) return 0;
+        if ((itemPresent || item) && !GetObjectItem50(object, itemPresent, item)) {
+            ReleaseBlob(serial);
+            return 0;
+        }
+        std::memcpy(text, narrow.get(), n + 1);
+        return 1;
+    } catch (...) {
+        if (text) text[0] = 0;
         return 0;
     }
 }

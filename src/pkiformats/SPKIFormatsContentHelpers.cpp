@@ -315,3 +315,170 @@ int SPKIFormats::HasMarkedCertificate(IPKIObject* list)
         return 0;
     }
 }
+
+namespace {
+
+enum : std::uint32_t { kIidStatements = 4231, kIidNamePair = 4244, kIidValuePair = 4262, kIidSignerPolicy = 4240 };
+enum : std::uint32_t { kVersionValueAbove = 256 };
+
+// The QC statements of a certificate (slot 89) or request (slot 73) as
+// view 4231. Absent statements answer PKI_E_ABSENT.
+int Statements(IPKIObject* object, bool request, ObjectRef& view)
+{
+    ObjectRef statements;
+    int rc = request ? static_cast<IPKIRequest*>(object)->GetQCStatements(statements.Out())
+                     : static_cast<IPKICertificate*>(object)->GetQCStatements(statements.Out());
+    if (rc != PKI_OK) return rc;
+    if (!statements) return PKI_E_FAILURE;
+    return statements.As<IPKIObject>()->QueryInterface(kIidStatements, view.Out()) == PKI_OK && view ? PKI_OK
+                                                                                                     : PKI_E_FAILURE;
+}
+
+// One statement flag; no statements at all read as flag 0.
+int StatementFlag(IPKIObject* object, bool request, bool second, std::uint32_t* value)
+{
+    if (!object || !value) return 0;
+    *value = 0;
+    ObjectRef view;
+    int rc = Statements(object, request, view);
+    if (rc == PKI_E_ABSENT) return 1;
+    if (rc != PKI_OK) return 0;
+    auto* statements = view.As<IPKIStatements>();
+    return (second ? statements->GetFlagB(value) : statements->GetFlagA(value)) == PKI_OK ? 1 : 0;
+}
+
+}  // namespace
+
+int SPKIFormats::SetStatementFromObject(IPKIObject* certificate, std::uint32_t* value)
+{
+    try {
+        return StatementFlag(certificate, false, false, value);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetRequestStatement(IPKIObject* request, std::uint32_t* value)
+{
+    try {
+        return StatementFlag(request, true, false, value);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetRequestStatementPart(IPKIObject* request, std::uint32_t* value)
+{
+    try {
+        return StatementFlag(request, true, true, value);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetStatementValue(IPKIObject* certificate, std::uint32_t* value)
+{
+    try {
+        return StatementFlag(certificate, false, true, value);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The text goes into a caller buffer of PKIF_STATEMENT_TEXT_BYTES; a longer
+// one is refused and the text left empty.
+int SPKIFormats::GetStatementFlag(IPKIObject* certificate, std::uint32_t* flag, char* text)
+{
+    try {
+        if (flag) *flag = 0;
+        if (text) text[0] = 0;
+        if (!formats_ || !certificate || !flag) return 0;
+        ObjectRef view;
+        int rc = Statements(certificate, false, view);
+        if (rc == PKI_E_ABSENT) return 1;
+        if (rc != PKI_OK) return 0;
+        auto* statements = view.As<IPKIStatements>();
+        std::uint32_t set = 0;
+        if (statements->GetTextFlag(&set) != PKI_OK) return 0;
+        *flag = set;
+        if (!set || !text) return 1;
+        LibraryBlob bytes(formats_);
+        if (statements->GetText(&bytes.blob) != PKI_OK) return 0;
+        if (bytes.blob.length && !bytes.blob.data) return 0;
+        if (bytes.blob.length >= PKIF_STATEMENT_TEXT_BYTES) return 0;
+        if (bytes.blob.length) std::memcpy(text, bytes.blob.data, bytes.blob.length);
+        text[bytes.blob.length] = 0;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetObjectVersionValue(IPKIObject* object, std::uint32_t value)
+{
+    try {
+        std::uint32_t version = 0;
+        if (!formats_ || !object || formats_->GetVersion(&version) != PKI_OK || version <= kVersionValueAbove) return 0;
+        return static_cast<IPKIVersionValue*>(object)->SetVersionValue(value) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetCertificateNamePair(IPKIObject* certificate, std::uint32_t first, std::uint32_t second,
+                                        PKIBlob* out)
+{
+    try {
+        if (!certificate || !out) return 0;
+        ObjectRef view;
+        if (!View<IPKICertificateNamePairView>(certificate, kIidNamePair, view)) return 0;
+        return view.As<IPKICertificateNamePairView>()->SetNamePair(first, second) == PKI_OK &&
+                       static_cast<IPKICertificate*>(certificate)->Encode(out) == PKI_OK
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetCertificateNamePairSwapped(IPKIObject* certificate, const std::uint32_t* pair, PKIBlob* out)
+{
+    try {
+        if (!certificate || !pair || !out) return 0;
+        ObjectRef view;
+        if (!View<IPKICertificateNamePairView>(certificate, kIidNamePair, view)) return 0;
+        return view.As<IPKICertificateNamePairView>()->SetNamePairSwapped(pair[1], pair[0]) == PKI_OK &&
+                       static_cast<IPKICertificate*>(certificate)->Encode(out) == PKI_OK
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetCertificateValuePair(IPKIObject* certificate, std::uint32_t first, std::uint32_t second)
+{
+    try {
+        if (!certificate) return 0;
+        ObjectRef view;
+        if (!View<IPKICertificateValuePairView>(certificate, kIidValuePair, view)) return 0;
+        return view.As<IPKICertificateValuePairView>()->SetValuePair(first, second) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetSignerPolicyOrKey(IPKIObject* signer, IPKIObject* key, std::uint32_t value)
+{
+    try {
+        if (!signer || !key) return 0;
+        ObjectRef view;
+        if (View<IPKISignerPolicyView>(signer, kIidSignerPolicy, view))
+            return view.As<IPKISignerPolicyView>()->SetPolicyKey(key, value) == PKI_OK ? 1 : 0;
+        ObjectRef inner;
+        if (static_cast<IPKIKeySource*>(key)->GetKey(inner.Out()) != PKI_OK || !inner) return 0;
+        return static_cast<IPKISignerKey*>(signer)->SetKey(inner.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -134,7 +134,12 @@ public:
         PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)  // 39-42
         PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)  // 43-46
         PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)  // 47-50
-        PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)  // 51-54
+        PKI_RESERVED(51) PKI_RESERVED(52)                                    // 51-52
+    // Basic constraints: the CA flag and, for a CA, the path length (0 when
+    // none is set); PKI_E_ABSENT without the extension.
+    virtual int GetBasicConstraints(std::uint32_t* ca, std::uint32_t* pathLength)  // 53
+    { (void)ca; (void)pathLength; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(54)                                                     // 54
         PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)  // 55-58
         PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)  // 59-62
         PKI_RESERVED(63) PKI_RESERVED(64)                                    // 63-64
@@ -154,7 +159,12 @@ public:
     virtual int GetKeyUsage(void** keyUsage)                                 // 83
     { (void)keyUsage; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)                       // 84-86
-        PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)  // 87-90
+        PKI_RESERVED(87) PKI_RESERVED(88)                                    // 87-88
+    // The QC statements (IPKIStatements through view 4231); PKI_E_ABSENT
+    // without them.
+    virtual int GetQCStatements(void** statements)                           // 89
+    { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(90)                                                     // 90
         PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)  // 91-94
     // The subject key identifier (IPKIKeyIdentifier); PKI_E_ABSENT without it.
     virtual int GetSubjectKeyId(void** identifier)                           // 95
@@ -200,7 +210,11 @@ public:
     virtual int GetRequestedKeyUsage(void** item)                                // 67
     { (void)item; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71)          // 68-71
-    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75)          // 72-75
+    PKI_RESERVED(72)                                                             // 72
+    // The requested QC statements, as the certificate's slot 89.
+    virtual int GetQCStatements(void** statements)                               // 73
+    { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(74) PKI_RESERVED(75)                                            // 74-75
     PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79)          // 76-79
     PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83)          // 80-83
     PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87)          // 84-87
@@ -560,6 +574,190 @@ protected:
     ~IPKIItem50() = default;
 };
 
+// View 4231 of a QC-statements object: two statement flags, and a further
+// flag with its text.
+class IPKIStatements : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    virtual int GetFlagA(std::uint32_t* value) = 0;                              // 11
+    PKI_RESERVED(12) PKI_RESERVED(13)                                            // 12-13
+    virtual int GetFlagB(std::uint32_t* value) = 0;                              // 14
+    PKI_RESERVED(15) PKI_RESERVED(16)                                            // 15-16
+    virtual int GetTextFlag(std::uint32_t* flag) = 0;                            // 17
+    // The text as Windows-1251 bytes (length excludes any terminator).
+    virtual int GetText(PKIBlob* text) = 0;                                      // 18
+
+protected:
+    ~IPKIStatements() = default;
+};
+
+// Slot 99 of a signer (or another object that carries a version value).
+class IPKIVersionValue : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    virtual int SetVersionValue(std::uint32_t value) = 0;                        // 99
+
+protected:
+    ~IPKIVersionValue() = default;
+};
+
+// View 4244 of a certificate: a name pair, in either order.
+class IPKICertificateNamePairView : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108)                                          // 107-108
+    virtual int SetNamePair(std::uint32_t first, std::uint32_t second) = 0;      // 109
+    virtual int SetNamePairSwapped(std::uint32_t second, std::uint32_t first) = 0;  // 110
+
+protected:
+    ~IPKICertificateNamePairView() = default;
+};
+
+// View 4262 of a certificate: a value pair.
+class IPKICertificateValuePairView : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
+    PKI_RESERVED(115)                                                            // 115
+    virtual int SetValuePair(std::uint32_t first, std::uint32_t second) = 0;     // 116
+
+protected:
+    ~IPKICertificateValuePairView() = default;
+};
+
+// A signer's policy (view 4240, slot 51) or, without that view, its key
+// (slot 41) taken from a key object's slot 9.
+class IPKISignerPolicyView : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    virtual int SetPolicyKey(IPKIObject* key, std::uint32_t value) = 0;         // 51
+
+protected:
+    ~IPKISignerPolicyView() = default;
+};
+class IPKISignerKey : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40)                                            // 39-40
+    virtual int SetKey(IPKIObject* key) = 0;                                     // 41
+
+protected:
+    ~IPKISignerKey() = default;
+};
+class IPKIKeySource : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8)                                              // 7-8
+    virtual int GetKey(void** key) = 0;                                          // 9
+
+protected:
+    ~IPKIKeySource() = default;
+};
+
+// Slot 7 of signed data (class 4900): adds a certificate.
+class IPKISignedDataCertificates : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    virtual int AddCertificate(IPKIObject* certificate) = 0;                     // 7
+
+protected:
+    ~IPKISignedDataCertificates() = default;
+};
+
 // clang-format on
 
 #if defined(__GNUC__)
@@ -639,7 +837,22 @@ protected:
     X(IPKITimeStampToken, 18, GetContent)                \
     X(IPKITimeStampInfo, 12, GetPartA)                   \
     X(IPKITimeStampInfo, 14, GetPartB)                   \
-    X(IPKIItem50, 50, GetItem)
+    X(IPKIItem50, 50, GetItem)                           \
+    X(IPKICertificate, 53, GetBasicConstraints)          \
+    X(IPKICertificate, 89, GetQCStatements)              \
+    X(IPKIRequest, 73, GetQCStatements)                  \
+    X(IPKIStatements, 11, GetFlagA)                      \
+    X(IPKIStatements, 14, GetFlagB)                      \
+    X(IPKIStatements, 17, GetTextFlag)                   \
+    X(IPKIStatements, 18, GetText)                       \
+    X(IPKIVersionValue, 99, SetVersionValue)             \
+    X(IPKICertificateNamePairView, 109, SetNamePair)     \
+    X(IPKICertificateNamePairView, 110, SetNamePairSwapped) \
+    X(IPKICertificateValuePairView, 116, SetValuePair)   \
+    X(IPKISignerPolicyView, 51, SetPolicyKey)            \
+    X(IPKISignerKey, 41, SetKey)                         \
+    X(IPKIKeySource, 9, GetKey)                          \
+    X(IPKISignedDataCertificates, 7, AddCertificate)
 // clang-format on
 
 #endif

@@ -98,6 +98,10 @@ public:
     std::map<std::string, std::uint32_t> requestKeyKinds;
     // What ReadNameRecord fills (wide fields by index) from any text.
     std::map<int, std::wstring> parsed;
+    // Objects a test makes itself for a class / interface pair (the
+    // maker returns the interface pointer); consulted before the built-in
+    // classes.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::function<void*()>> makers;
 
     // ---- Call gate used by every operation ----
     // Returns -1 to go on with the real behaviour, else the code to answer.
@@ -581,6 +585,11 @@ inline int Library::CreateObject(std::uint32_t classId, std::uint32_t interfaceI
 {
     int c = Enter(0, 10, std::to_string(classId) + "," + std::to_string(interfaceId));
     if (c >= 0) return c;
+    auto maker = makers.find({classId, interfaceId});
+    if (maker != makers.end()) {
+        *object = maker->second();
+        return 0;
+    }
     if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_REQUEST) {
         *object = static_cast<IPKIRequest*>(new Request(*this));
         return 0;
@@ -695,7 +704,11 @@ public:
         int c = lib_.Enter(1, 3, "");
         return c >= 0 ? c : CopyToBlob(lib_, bytes_, out);
     }
-    int Decode(const PKIBlob*) override { return lib_.Enter(1, 4, ""); }
+    int Decode(const PKIBlob*) override
+    {
+        int c = lib_.Enter(1, 4, "");
+        return c >= 0 ? c : 0;
+    }
     void Retain() { ++refs_; }
 
 private:
@@ -713,6 +726,8 @@ public:
         OfferView(PKI_IID_KEY_SET, cache, [cache] { delete cache; });
         auto* flags = new Flags(*this);
         OfferView(4268, flags, [flags] { delete flags; });
+        auto* pairs = new Pairs(*this);
+        OfferView(4244, pairs, [pairs] { delete pairs; });
     }
     std::uint32_t kind = 1;
     bool hasKeyUsage = true;
@@ -727,8 +742,24 @@ public:
     bool hasFlagExtension = true;
     std::uint32_t flag = 0;
     std::uint32_t pairFirst = 0, pairSecond = 0;
+    int basicConstraintsAnswer = 0;
+    std::uint32_t ca = 1, pathLength = 3;
+    // QC statements: absent unless set; flags A and B, the text flag and text.
+    bool hasStatements = false;
+    std::uint32_t flagA = 0, flagB = 0, textFlag = 0;
+    std::string statementText;
 
     void Retain() { ++refs_; }
+    int GetBasicConstraints(std::uint32_t* outCa, std::uint32_t* outLength) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 53, "");
+        if (c >= 0) return c;
+        if (basicConstraintsAnswer != 0) return basicConstraintsAnswer;
+        *outCa = ca;
+        *outLength = pathLength;
+        return 0;
+    }
+    int GetQCStatements(void** statements) override;
     int Encode(PKIBlob* out) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 3, "");
@@ -787,7 +818,35 @@ public:
         return 0;
     }
 
+    std::uint32_t namePair[2] = {0, 0};
+
 private:
+    class Pairs final : public IPKICertificateNamePairView {
+    public:
+        explicit Pairs(ScriptedCertificate& owner) : owner_(owner) {}
+        virtual ~Pairs() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int SetNamePair(std::uint32_t first, std::uint32_t second) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 109, "", 4244);
+            if (c >= 0) return c;
+            owner_.namePair[0] = first;
+            owner_.namePair[1] = second;
+            return 0;
+        }
+        int SetNamePairSwapped(std::uint32_t second, std::uint32_t first) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 110, "", 4244);
+            if (c >= 0) return c;
+            owner_.namePair[0] = first;
+            owner_.namePair[1] = second;
+            return 0;
+        }
+
+    private:
+        ScriptedCertificate& owner_;
+    };
     class Cache final : public IPKIKeySet {
     public:
         explicit Cache(ScriptedCertificate& owner) : owner_(owner) {}
@@ -856,6 +915,66 @@ private:
     };
 };
 
+// The QC statements of a scripted certificate, offering view 4231.
+class Statements final : public Object<IPKIStatements> {
+public:
+    Statements(Library& lib, ScriptedCertificate& owner) : Object(lib, 4907), owner_(owner) { offers.insert(4231); }
+    int GetFlagA(std::uint32_t* value) override { return Read(11, owner_.flagA, value); }
+    int GetFlagB(std::uint32_t* value) override { return Read(14, owner_.flagB, value); }
+    int GetTextFlag(std::uint32_t* value) override { return Read(17, owner_.textFlag, value); }
+    int GetText(PKIBlob* text) override
+    {
+        int c = lib_.Enter(4907, 18, "", 4231);
+        return c >= 0 ? c : CopyToBlob(lib_, owner_.statementText, text);
+    }
+
+private:
+    int Read(std::uint32_t op, std::uint32_t v, std::uint32_t* out)
+    {
+        int c = lib_.Enter(4907, op, "", 4231);
+        if (c >= 0) return c;
+        *out = v;
+        return 0;
+    }
+    ScriptedCertificate& owner_;
+};
+
+inline int ScriptedCertificate::GetQCStatements(void** statements)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 89, "");
+    if (c >= 0) return c;
+    if (!hasStatements) return PKI_E_ABSENT;
+    *statements = static_cast<IPKIStatements*>(new Statements(lib_, *this));
+    return 0;
+}
+
+// A content info with a set type and content.
+class ContentInfo final : public Object<IPKIContentInfo> {
+public:
+    explicit ContentInfo(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
+    std::string type = "1.2.840.113549.1.7.2";
+    std::string content = "signed data";
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetContentType(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 5, "");
+        if (c >= 0) return c;
+        int rc = CopyToBlob(lib_, type + std::string(1, '\0'), oid);
+        if (rc == 0) oid->length = static_cast<std::uint32_t>(type.size());  // the terminator follows
+        return rc;
+    }
+    int GetContent(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 6, "");
+        return c >= 0 ? c : CopyToBlob(lib_, content, out);
+    }
+};
+
 // A request whose key kind, requested key usage and key identifier the test
 // sets.
 class ScriptedRequest final : public Object<IPKIRequest> {
@@ -865,7 +984,11 @@ public:
     bool hasUsage = true;
     std::string keyId = std::string(32, '\x22');
     int Encode(PKIBlob* out) override { return CopyToBlob(lib_, "request", out); }
-    int Decode(const PKIBlob*) override { return 0; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
     int GetKeyKind(std::uint32_t* out) override
     {
         int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");

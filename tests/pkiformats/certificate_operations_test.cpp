@@ -309,3 +309,102 @@ TEST(FacadeLists, ListEntryAsCertificate)
     EXPECT_EQ(lib.LiveObjects(), 0);
     EXPECT_EQ(lib.doubleReleases, 0);
 }
+
+TEST(FacadeCertificateItems, BasicConstraintsAndTheirPresence)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    IPKIObject* c = static_cast<IPKICertificate*>(cert);
+    std::uint32_t ca = 9, length = 9;
+    ASSERT_EQ(f.GetBasicConstraints(c, &ca, &length), 1);
+    EXPECT_EQ(ca, 1u);
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(f.GetItemPresent(c), 1);
+    cert->ca = 0;  // an end entity's path length is not read
+    ASSERT_EQ(f.GetBasicConstraints(c, &ca, &length), 1);
+    EXPECT_EQ(ca, 0u);
+    EXPECT_EQ(length, 0u);
+    cert->basicConstraintsAnswer = PKI_E_ABSENT;
+    ca = length = 9;
+    ASSERT_EQ(f.GetBasicConstraints(c, &ca, &length), 1);
+    EXPECT_EQ(ca, 0u);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(f.GetItemPresent(c), 0);
+    cert->basicConstraintsAnswer = PKI_E_FAILURE;
+    EXPECT_EQ(f.GetBasicConstraints(c, &ca, &length), 0);
+    EXPECT_EQ(f.GetItemPresent(c), 0);
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+// The name text has a capacity of PKIF_NAME_TEXT_BYTES: a longer name is
+// refused, and the caller's buffer holds an empty text.
+TEST(FacadeCertificateItems, NameTextWithinItsCapacity)
+{
+    fake::Library lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    IPKIObject* c = static_cast<IPKICertificate*>(cert);
+    std::vector<char> text(PKIF_NAME_TEXT_BYTES, 'x');
+    PKIBlob serial{0, nullptr};
+    ASSERT_EQ(f.GetObjectNameText(c, text.data(), &serial, nullptr, nullptr), 1);
+    EXPECT_STREQ(text.data(), "CN=Issuer");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(serial.data), serial.length), std::string("\x02\x01\x05", 3));
+    f.ReleaseBlob(&serial);
+
+    cert->issuer = std::wstring(PKIF_NAME_TEXT_BYTES - 1, L'n');
+    ASSERT_EQ(f.GetObjectNameText(c, text.data(), nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(std::strlen(text.data()), PKIF_NAME_TEXT_BYTES - 1u);
+    cert->issuer += L'n';
+    EXPECT_EQ(f.GetObjectNameText(c, text.data(), &serial, nullptr, nullptr), 0);
+    EXPECT_STREQ(text.data(), "");
+    EXPECT_EQ(serial.data, nullptr);
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+}
+
+TEST(FacadeSignedData, ContentInfoOfSignedDataAndAttachedCertificates)
+{
+    fake::Library lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    fake::ContentInfo* info = nullptr;
+    lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib, &info]() -> void* {
+        info = new fake::ContentInfo(lib);
+        return static_cast<IPKIContentInfo*>(info);
+    };
+    lib.Answer(4900, 4, {0});
+    std::string bytes = "content info";
+    PKIBlob blob{static_cast<std::uint32_t>(bytes.size()), reinterpret_cast<std::uint8_t*>(bytes.data())};
+    void* signedData = nullptr;
+    ASSERT_EQ(f.DecodeSignedDataContentInfo(&blob, &signedData), 1);
+    ASSERT_NE(signedData, nullptr);
+    // The signed data is loaded from the content info's content.
+    EXPECT_EQ(lib.log[lib.log.size() - 5], "0:10(4900,4136)");
+
+    // Attaching: the certificate is decoded, handed to slot 7 and released.
+    lib.Answer(4900, 7, {0});
+    std::string cert = "certificate";
+    PKIBlob certBlob{static_cast<std::uint32_t>(cert.size()), reinterpret_cast<std::uint8_t*>(cert.data())};
+    ASSERT_EQ(f.AttachCertificate(static_cast<IPKIObject*>(signedData), &certBlob), 1);
+    EXPECT_EQ(lib.log[lib.log.size() - 2], "4900:7()");
+    lib.Answer(4900, 7, {PKI_E_FAILURE});
+    EXPECT_EQ(f.AttachCertificate(static_cast<IPKIObject*>(signedData), &certBlob), 0);
+    static_cast<IPKIObject*>(signedData)->Release();
+
+    // Data content (or a type that only begins like signed data) is refused.
+    lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib]() -> void* {
+        auto* other = new fake::ContentInfo(lib);
+        other->type = "1.2.840.113549.1.7.21";
+        return static_cast<IPKIContentInfo*>(other);
+    };
+    signedData = reinterpret_cast<void*>(1);
+    EXPECT_EQ(f.DecodeSignedDataContentInfo(&blob, &signedData), 0);
+    EXPECT_EQ(signedData, nullptr);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    EXPECT_EQ(lib.unwipedFrees, 0);
+}

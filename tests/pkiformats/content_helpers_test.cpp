@@ -204,3 +204,85 @@ TEST(FacadeTimeStampInfo, OnlyTimeStampTokenContentIsDecoded)
     EXPECT_EQ(lib.LiveBlobs(), 0u);
     EXPECT_EQ(lib.unwipedFrees, 0);
 }
+
+TEST(FacadeStatements, FlagsAndTheStatementText)
+{
+    fake::Library lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    IPKIObject* c = static_cast<IPKICertificate*>(cert);
+    std::uint32_t value = 9;
+    char text[PKIF_STATEMENT_TEXT_BYTES];
+    std::strcpy(text, "stale");
+    // No statements: flags 0, result 1.
+    ASSERT_EQ(f.SetStatementFromObject(c, &value), 1);
+    EXPECT_EQ(value, 0u);
+    value = 9;
+    ASSERT_EQ(f.GetStatementFlag(c, &value, text), 1);
+    EXPECT_EQ(value, 0u);
+    EXPECT_STREQ(text, "");
+
+    cert->hasStatements = true;
+    cert->flagA = 1;
+    cert->flagB = 2;
+    cert->textFlag = 1;
+    cert->statementText = "UAH 1000";
+    ASSERT_EQ(f.SetStatementFromObject(c, &value), 1);
+    EXPECT_EQ(value, 1u);
+    ASSERT_EQ(f.GetStatementValue(c, &value), 1);
+    EXPECT_EQ(value, 2u);
+    ASSERT_EQ(f.GetStatementFlag(c, &value, text), 1);
+    EXPECT_EQ(value, 1u);
+    EXPECT_STREQ(text, "UAH 1000");
+
+    // The longest text that fits, then one byte more: refused, left empty.
+    cert->statementText = std::string(PKIF_STATEMENT_TEXT_BYTES - 1, 'a');
+    ASSERT_EQ(f.GetStatementFlag(c, &value, text), 1);
+    EXPECT_EQ(std::strlen(text), PKIF_STATEMENT_TEXT_BYTES - 1);
+    cert->statementText += 'a';
+    EXPECT_EQ(f.GetStatementFlag(c, &value, text), 0);
+    EXPECT_STREQ(text, "");
+    // A failing read is no flag.
+    lib.Answer(4907, 11, {PKI_E_FAILURE});
+    EXPECT_EQ(f.SetStatementFromObject(c, &value), 0);
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    EXPECT_EQ(lib.unwipedFrees, 0);
+}
+
+TEST(FacadeCertificateViews, NamePairsAndVersionValue)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    IPKIObject* c = static_cast<IPKICertificate*>(cert);
+    PKIBlob out{0, nullptr};
+    ASSERT_EQ(f.SetCertificateNamePair(c, 5, 6, &out), 1);
+    EXPECT_EQ(cert->namePair[0], 5u);
+    EXPECT_EQ(cert->namePair[1], 6u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data), out.length), "certificate");
+    f.ReleaseBlob(&out);
+    const std::uint32_t pair[2] = {7, 8};
+    ASSERT_EQ(f.SetCertificateNamePairSwapped(c, pair, &out), 1);
+    EXPECT_EQ(cert->namePair[0], 7u);
+    EXPECT_EQ(cert->namePair[1], 8u);
+    EXPECT_EQ(lib.log[lib.log.size() - 4], "4870:110()");
+    f.ReleaseBlob(&out);
+    EXPECT_EQ(f.SetCertificateValuePair(c, 1, 2), 0);  // no view 4262 on this certificate
+    cert->Release();
+
+    // The version value needs a library above version 256.
+    void* signer = nullptr;
+    ASSERT_EQ(lib.CreateObject(4900, 4136, &signer), 0);
+    lib.Answer(4900, 99, {0});
+    lib.version = 256;
+    EXPECT_EQ(f.SetObjectVersionValue(static_cast<IPKIObject*>(signer), 3), 0);
+    lib.version = 257;
+    EXPECT_EQ(f.SetObjectVersionValue(static_cast<IPKIObject*>(signer), 3), 1);
+    EXPECT_EQ(lib.log.back(), "4900:99()");
+    static_cast<IPKIObject*>(signer)->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+}

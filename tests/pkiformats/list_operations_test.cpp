@@ -329,3 +329,25 @@ TEST(FacadeCertificateOperationsSweep, EveryFailingCallLeavesNothingBehind)
         }
     }
 }
+
+TEST(FacadeItems, EncodedRequestIsDecodedAndReleased)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    lib.makers[{PKI_CLASS_REQUEST, PKI_IID_REQUEST}] = [&lib]() -> void* {
+        auto* request = new fake::ScriptedRequest(lib);
+        request->kind = 2;
+        request->hasUsage = false;
+        return static_cast<IPKIRequest*>(request);
+    };
+    std::string bytes = "request";
+    PKIBlob blob{static_cast<std::uint32_t>(bytes.size()), reinterpret_cast<std::uint8_t*>(bytes.data())};
+    std::uint32_t kind = 0, present = 9;
+    ASSERT_EQ(f.GetEncodedRequestKindAndItem(&blob, &kind, &present, nullptr), 1);
+    EXPECT_EQ(kind, 2u);
+    EXPECT_EQ(present, 0u);
+    EXPECT_EQ(lib.log[1], "4873:4(7)");
+    PKIBlob empty{0, nullptr};
+    EXPECT_EQ(f.GetEncodedRequestKindAndItem(&empty, &kind, &present, nullptr), 0);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
