@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "pkiformats/ContextHolders.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsCertificateReads.h"
 #include "pkiformats/SPKIFormatsInternal.h"
@@ -478,6 +479,24 @@ int SPKIFormats::GetObjectNameText(IPKIObject* object, char* text, PKIBlob* seri
         return 1;
     } catch (...) {
         if (text) text[0] = 0;
+        return 0;
+    }
+}
+
+// The key pair checked by the CSP in the key object's own provider context
+// (a key on a device is checked through the device).
+int SPKIFormats::CheckKeyContextKeyPair(IPKIObject* keyObject, const DSTU4145FieldRecord* field,
+                                        DSTU4145PointRecord* point, const std::uint8_t* privateKey,
+                                        const std::uint8_t* publicKey)
+{
+    try {
+        if (!csp_ || !keyObject || !field || !point || !privateKey || !publicKey) return 0;
+        CSPContextHolder holder;
+        InitCSPContextHolder(&holder, csp_, keyObject, 1, 0);
+        int rc = CheckSignatureKeyPair(&holder, field, point, privateKey, publicKey);
+        ReleaseContextHolder(&holder);
+        return rc == CSP_OK ? 1 : 0;
+    } catch (...) {
         return 0;
     }
 }

@@ -3,12 +3,15 @@
 // conversion, against the Unicode texts), the serial record taken from a key
 // identifier, effective key usage, small records and the decoders.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "FakeFormats.h"
+#include "csp/CSP.h"
 #include "pkiformats/SPKIFormats.h"
 
 namespace {
@@ -407,4 +410,42 @@ TEST(FacadeSignedData, ContentInfoOfSignedDataAndAttachedCertificates)
     EXPECT_EQ(lib.LiveObjects(), 0);
     EXPECT_EQ(lib.LiveBlobs(), 0u);
     EXPECT_EQ(lib.unwipedFrees, 0);
+}
+
+// Key pairs checked by the real CSP (on the stand-in provider libraries) in
+// the key object's own context.
+TEST(FacadeKeyPair, CheckedInTheKeyObjectsContext)
+{
+    char previous[PATH_MAX];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir((std::string(CGLIB_VARIANTS_DIR) + "/full").c_str()), 0);
+    CSP* csp = nullptr;
+    int created = CreateCSP(&csp, 1);
+    ASSERT_EQ(chdir(previous), 0);
+    ASSERT_EQ(created, CSP_OK);
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    ASSERT_NE(csp->Parameters().GetStandardCurve(1, 0, &field, &point), 0);
+    std::uint8_t privateKey[152] = {}, publicKey[152] = {};
+    ASSERT_EQ(csp->GenerateSignatureKeyPairDSTU4145(&field, &point, privateKey, publicKey), CSP_OK);
+    std::uint8_t other[152];
+    std::memcpy(other, publicKey, sizeof other);
+    other[5] ^= 0x40;
+    {
+        fake::Library lib;
+        SPKIFormats f(csp, nullptr, &lib);
+        auto* key = new fake::KeyContext(lib, 1, {nullptr, nullptr, csp->DefaultPRNG()}, 0);
+        EXPECT_EQ(f.CheckKeyContextKeyPair(key, &field, &point, privateKey, publicKey), 1);
+        EXPECT_EQ(f.CheckKeyContextKeyPair(key, &field, &point, privateKey, other), 0);
+        // The context came from the key object.
+        bool asked = false;
+        for (const std::string& e : lib.log) asked = asked || e == "4893:5(1)";
+        EXPECT_TRUE(asked);
+        SPKIFormats noCSP(nullptr, nullptr, &lib);
+        EXPECT_EQ(noCSP.CheckKeyContextKeyPair(key, &field, &point, privateKey, publicKey), 0);
+        EXPECT_EQ(key->References(), 1);
+        key->Release();
+        EXPECT_EQ(lib.LiveObjects(), 0);
+    }
+    DestroyCSP(&csp);
 }
