@@ -18,7 +18,8 @@
 //   PKIF_VOCABULARY_TEXT_BYTES; PolicyToText, TimeStampPolicyToText:
 //   PKIF_OID_TEXT_BYTES (an OID text that does not fit is refused);
 //   BigNumber600ToText: as BytesToText; GetStatementFlag:
-//   PKIF_STATEMENT_TEXT_BYTES; GetObjectNameText: PKIF_NAME_TEXT_BYTES.
+//   PKIF_STATEMENT_TEXT_BYTES; GetObjectNameText: PKIF_NAME_TEXT_BYTES;
+//   GetDistributionURL: PKIF_URL_TEXT_BYTES.
 #ifndef QVK_PKIFORMATS_ISPKIFORMATS_H
 #define QVK_PKIFORMATS_ISPKIFORMATS_H
 
@@ -39,8 +40,13 @@ enum : std::uint32_t {
     PKIF_HOLDER_DATA_AREA = 2828
 };
 
-// Capacities of the vocabulary, policy and statement texts.
-enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_OID_TEXT_BYTES = 128, PKIF_STATEMENT_TEXT_BYTES = 256 };
+// Capacities of the vocabulary, policy, statement and location texts.
+enum : std::uint32_t {
+    PKIF_VOCABULARY_TEXT_BYTES = 128,
+    PKIF_OID_TEXT_BYTES = 128,
+    PKIF_STATEMENT_TEXT_BYTES = 256,
+    PKIF_URL_TEXT_BYTES = 1024
+};
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic push

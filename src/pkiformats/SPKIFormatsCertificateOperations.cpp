@@ -2,6 +2,7 @@
 // objects, the serial record taken from a key identifier, effective key
 // usage, list entries, small records, and the Ukrainian vocabularies of
 // certificate orders, revocation reasons, result codes and policies.
+#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -497,6 +498,74 @@ int SPKIFormats::CheckKeyContextKeyPair(IPKIObject* keyObject, const DSTU4145Fie
         ReleaseContextHolder(&holder);
         return rc == CSP_OK ? 1 : 0;
     } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+bool IsWebLocation(const PKIBlob& location)
+{
+    auto startsWith = [&](const char* prefix) {
+        std::size_t n = std::strlen(prefix);
+        if (location.length < n || !location.data) return false;
+        for (std::size_t i = 0; i < n; ++i)
+            if (std::tolower(location.data[i]) != prefix[i]) return false;
+        return true;
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
+// The `nth` (0-based) web location of a distribution-point list, into a text
+// of PKIF_URL_TEXT_BYTES: 1 found and copied; 0 not found, or too long
+// (refused, the text stays empty); -1 the list could not be read.
+int NthWebLocation(IPKIInterface* formats, IPKIObject* list, std::uint32_t nth, char* text)
+{
+    auto* points = static_cast<IPKIDistributionPoints*>(list);
+    std::uint32_t count = 0;
+    if (points->GetCount(&count) != PKI_OK) return -1;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        LibraryBlob location(formats);
+        if (points->GetLocation(i, &location.blob) != PKI_OK) return -1;
+        if (!IsWebLocation(location.blob) || nth-- > 0) continue;
+        if (location.blob.length >= PKIF_URL_TEXT_BYTES) return 0;
+        std::memcpy(text, location.blob.data, location.blob.length);
+        text[location.blob.length] = 0;
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// which 0: the first web location of the CRL distribution points; which 1:
+// the first of the freshest-CRL points or, when a DSTU 4145 certificate has
+// none, the second of the CRL distribution points.
+int SPKIFormats::GetDistributionURL(IPKIObject* certificate, std::uint32_t which, char* text)
+{
+    try {
+        if (!text) return 0;
+        text[0] = 0;
+        if (!formats_ || !certificate || which > 1) return 0;
+        auto* cert = static_cast<IPKICertificate*>(certificate);
+        ObjectRef list;
+        std::uint32_t nth = 0;
+        if (which == 1) {
+            int rc = cert->GetFreshestCRLPoints(list.Out());
+            if (rc == PKI_E_ABSENT) {
+                std::uint32_t kind = 0;
+                if (cert->GetKeyKind(&kind) != PKI_OK || kind != 1) return 0;
+                nth = 1;
+            } else if (rc != PKI_OK || !list) {
+                return 0;
+            }
+        }
+        if (!list && (cert->GetCRLDistributionPoints(list.Out()) != PKI_OK || !list)) return 0;
+        int found = NthWebLocation(formats_, list.As<IPKIObject>(), nth, text);
+        if (found != 1) text[0] = 0;
+        return found == 1 ? 1 : 0;
+    } catch (...) {
+        if (text) text[0] = 0;
         return 0;
     }
 }

@@ -482,3 +482,16 @@ int SPKIFormats::SetSignerPolicyOrKey(IPKIObject* signer, IPKIObject* key, std::
         return 0;
     }
 }
+
+int SPKIFormats::SetStatementValue(IPKIObject* object, std::uint32_t first, std::uint32_t second)
+{
+    try {
+        if (!object) return 0;
+        ObjectRef statements;
+        if (static_cast<IPKICertificate*>(object)->GetStatementList(statements.Out()) != PKI_OK || !statements)
+            return 0;
+        return statements.As<IPKIStatementList>()->Add(first, second) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}

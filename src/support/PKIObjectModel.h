@@ -141,7 +141,17 @@ public:
     { (void)ca; (void)pathLength; return PKI_E_NOT_IMPLEMENTED; }
         PKI_RESERVED(54)                                                     // 54
         PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)  // 55-58
-        PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)  // 59-62
+    // The CRL distribution points (IPKIDistributionPoints); PKI_E_ABSENT
+    // without the extension.
+    virtual int GetCRLDistributionPoints(void** points)                      // 59
+    { (void)points; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(60)                                                     // 60
+    // Statements (IPKIStatementList) of the object that carries them.
+    virtual int GetStatementList(void** statements)                          // 61
+    { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
+    // The freshest-CRL (delta) distribution points, as slot 59.
+    virtual int GetFreshestCRLPoints(void** points)                          // 62
+    { (void)points; return PKI_E_NOT_IMPLEMENTED; }
         PKI_RESERVED(63) PKI_RESERVED(64)                                    // 63-64
     // The certificate's own key-agreement parameters (an object);
     // PKI_E_ABSENT when it carries none.
@@ -574,6 +584,28 @@ protected:
     ~IPKIItem50() = default;
 };
 
+// Distribution points of a certificate: their locations as texts.
+class IPKIDistributionPoints : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 5
+    // Location `index` as Windows-1251 bytes (length excludes any terminator).
+    virtual int GetLocation(std::uint32_t index, PKIBlob* location) = 0;         // 6
+
+protected:
+    ~IPKIDistributionPoints() = default;
+};
+
+// A list of statements: slot 4 adds one (two words).
+class IPKIStatementList : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int Add(std::uint32_t first, std::uint32_t second) = 0;              // 4
+
+protected:
+    ~IPKIStatementList() = default;
+};
+
 // View 4231 of a QC-statements object: two statement flags, and a further
 // flag with its text.
 class IPKIStatements : public IPKIObject {
@@ -852,7 +884,13 @@ protected:
     X(IPKISignerPolicyView, 51, SetPolicyKey)            \
     X(IPKISignerKey, 41, SetKey)                         \
     X(IPKIKeySource, 9, GetKey)                          \
-    X(IPKISignedDataCertificates, 7, AddCertificate)
+    X(IPKISignedDataCertificates, 7, AddCertificate)     \
+    X(IPKICertificate, 59, GetCRLDistributionPoints)     \
+    X(IPKICertificate, 61, GetStatementList)             \
+    X(IPKICertificate, 62, GetFreshestCRLPoints)         \
+    X(IPKIDistributionPoints, 5, GetCount)               \
+    X(IPKIDistributionPoints, 6, GetLocation)            \
+    X(IPKIStatementList, 4, Add)
 // clang-format on
 
 #endif

@@ -748,8 +748,17 @@ public:
     bool hasStatements = false;
     std::uint32_t flagA = 0, flagB = 0, textFlag = 0;
     std::string statementText;
+    // Distribution-point locations; the freshest-CRL list is absent unless set.
+    std::vector<std::string> crlPoints = {"ldap://ca/crl", "http://ca/full.crl", "HTTPS://ca/second.crl"};
+    std::vector<std::string> freshestPoints;
+    bool hasCrlPoints = true, hasFreshest = false;
+    // What the statement list (slot 61) was given.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> statementAdds;
 
     void Retain() { ++refs_; }
+    int GetCRLDistributionPoints(void** points) override;
+    int GetFreshestCRLPoints(void** points) override;
+    int GetStatementList(void** statements) override;
     int GetBasicConstraints(std::uint32_t* outCa, std::uint32_t* outLength) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 53, "");
@@ -948,6 +957,73 @@ inline int ScriptedCertificate::GetQCStatements(void** statements)
     return 0;
 }
 
+// Distribution points over a list of locations.
+class DistributionPoints final : public Object<IPKIDistributionPoints> {
+public:
+    DistributionPoints(Library& lib, std::vector<std::string> locations)
+        : Object(lib, 4915), locations_(std::move(locations))
+    {
+    }
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4915, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(locations_.size());
+        return 0;
+    }
+    int GetLocation(std::uint32_t index, PKIBlob* location) override
+    {
+        int c = lib_.Enter(4915, 6, std::to_string(index));
+        if (c >= 0) return c;
+        return index < locations_.size() ? CopyToBlob(lib_, locations_[index], location) : PKI_E_INDEX;
+    }
+
+private:
+    std::vector<std::string> locations_;
+};
+
+inline int ScriptedCertificate::GetCRLDistributionPoints(void** points)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 59, "");
+    if (c >= 0) return c;
+    if (!hasCrlPoints) return PKI_E_ABSENT;
+    *points = static_cast<IPKIDistributionPoints*>(new DistributionPoints(lib_, crlPoints));
+    return 0;
+}
+
+inline int ScriptedCertificate::GetFreshestCRLPoints(void** points)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 62, "");
+    if (c >= 0) return c;
+    if (!hasFreshest) return PKI_E_ABSENT;
+    *points = static_cast<IPKIDistributionPoints*>(new DistributionPoints(lib_, freshestPoints));
+    return 0;
+}
+
+// A statement list that records what it is given in its certificate.
+class StatementList final : public Object<IPKIStatementList> {
+public:
+    StatementList(Library& lib, ScriptedCertificate& owner) : Object(lib, 4916), owner_(owner) {}
+    int Add(std::uint32_t first, std::uint32_t second) override
+    {
+        int c = lib_.Enter(4916, 4, std::to_string(first) + "," + std::to_string(second));
+        if (c >= 0) return c;
+        owner_.statementAdds.push_back({first, second});
+        return 0;
+    }
+
+private:
+    ScriptedCertificate& owner_;
+};
+
+inline int ScriptedCertificate::GetStatementList(void** statements)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 61, "");
+    if (c >= 0) return c;
+    *statements = static_cast<IPKIStatementList*>(new StatementList(lib_, *this));
+    return 0;
+}
+
 // A content info with a set type and content.
 class ContentInfo final : public Object<IPKIContentInfo> {
 public:
@@ -1102,6 +1178,77 @@ public:
     {
         int c = lib_.Enter(4906, 18, "");
         return c >= 0 ? c : CopyToBlob(lib_, content, out);
+    }
+};
+
+// A key container whose entries are fake::Encoded objects, each with its
+// attributes by OID (the attributes live in the container, keyed by entry).
+class AttributeContainer final : public Object<IPKIKeyContainer> {
+public:
+    explicit AttributeContainer(Library& lib) : Object(lib, PKI_CLASS_KEY_CONTAINER)
+    {
+        offers.insert(PKI_IID_KEY_CONTAINER_READER);
+    }
+    ~AttributeContainer()
+    {
+        for (Encoded* e : entries) e->Release();
+    }
+    std::vector<Encoded*> entries;
+    std::map<std::pair<const void*, std::string>, std::string> attributes;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetItemCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries.size());
+        return 0;
+    }
+    int GetItem(std::uint32_t index, void** entry) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 6, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        entries[index]->Retain();
+        *entry = static_cast<IPKIEncoded*>(entries[index]);
+        return 0;
+    }
+    int AddItem(IPKIObject* entry) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 7, "");
+        if (c >= 0) return c;
+        auto* e = static_cast<Encoded*>(static_cast<IPKIEncoded*>(entry));
+        e->Retain();
+        entries.push_back(e);
+        return 0;
+    }
+    int RemoveItem(std::uint32_t index) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 8, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        entries[index]->Release();
+        entries.erase(entries.begin() + index);
+        return 0;
+    }
+    int SetPassword(std::uint32_t, const char*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int CheckPassword(const char*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int IsProtected(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetItemAttribute(const char* password, IPKIObject* entry, const char* oid, PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 21, std::string(password ? password : "-") + "," + oid);
+        if (c >= 0) return c;
+        auto it = attributes.find({entry, oid});
+        return it == attributes.end() ? PKI_E_ABSENT : CopyToBlob(lib_, it->second, value);
+    }
+    int AddItemAttribute(const char* password, IPKIObject* entry, const char* oid, const PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 22, std::string(password ? password : "-") + "," + oid);
+        if (c >= 0) return c;
+        attributes[{entry, oid}].assign(reinterpret_cast<const char*>(value->data), value->length);
+        return 0;
     }
 };
 

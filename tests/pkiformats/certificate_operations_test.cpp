@@ -449,3 +449,45 @@ TEST(FacadeKeyPair, CheckedInTheKeyObjectsContext)
     }
     DestroyCSP(&csp);
 }
+
+TEST(FacadeCertificateItems, DistributionLocationsOnTheWeb)
+{
+    fake::Library lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    IPKIObject* c = static_cast<IPKICertificate*>(cert);
+    std::vector<char> text(PKIF_URL_TEXT_BYTES, 'x');
+    auto url = [&](std::uint32_t which) {
+        std::strcpy(text.data(), "stale");
+        int rc = f.GetDistributionURL(c, which, text.data());
+        return std::to_string(rc) + ":" + text.data();
+    };
+    // The first location is no web location; the prefix is compared without
+    // regard to case.
+    EXPECT_EQ(url(0), "1:http://ca/full.crl");
+    // No freshest-CRL list: a DSTU 4145 certificate gives its second web
+    // location, another kind nothing.
+    EXPECT_EQ(url(1), "1:HTTPS://ca/second.crl");
+    cert->kind = 2;
+    EXPECT_EQ(url(1), "0:");
+    cert->hasFreshest = true;
+    cert->freshestPoints = {"ftp://x", "https://ca/delta.crl"};
+    EXPECT_EQ(url(1), "1:https://ca/delta.crl");
+    cert->freshestPoints = {"ftp://x"};
+    EXPECT_EQ(url(1), "0:");
+    EXPECT_EQ(url(2), "0:");
+    cert->crlPoints = {"http:/broken", "httpx://a"};
+    EXPECT_EQ(url(0), "0:");
+    // The longest location that fits, then one byte more: refused.
+    cert->crlPoints = {"http://" + std::string(PKIF_URL_TEXT_BYTES - 8, 'a')};
+    EXPECT_EQ(url(0).size(), 2 + PKIF_URL_TEXT_BYTES - 1);
+    cert->crlPoints = {"http://" + std::string(PKIF_URL_TEXT_BYTES - 7, 'a')};
+    EXPECT_EQ(url(0), "0:");
+    cert->hasCrlPoints = false;
+    EXPECT_EQ(url(0), "0:");
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    EXPECT_EQ(lib.unwipedFrees, 0);
+}

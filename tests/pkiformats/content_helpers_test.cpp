@@ -286,3 +286,59 @@ TEST(FacadeCertificateViews, NamePairsAndVersionValue)
     EXPECT_EQ(lib.LiveObjects(), 0);
     EXPECT_EQ(lib.LiveBlobs(), 0u);
 }
+
+TEST(FacadeEntryAttributes, LastEntryIsSetAndReplacedThenFound)
+{
+    fake::Library lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* container = new fake::AttributeContainer(lib);
+    auto* first = new fake::Encoded(lib, "first");
+    auto* last = new fake::Encoded(lib, "last");
+    container->entries = {first, last};
+    std::string bytes = "attribute";
+    PKIBlob value{static_cast<std::uint32_t>(bytes.size()), reinterpret_cast<std::uint8_t*>(bytes.data())};
+    ASSERT_EQ(f.SetLastEntryAttribute(container, "pw", &value, "1.2.3"), 1);
+    // The last entry went out and came back in, carrying the attribute.
+    ASSERT_EQ(container->entries.size(), 2u);
+    EXPECT_EQ(container->entries[1], last);
+    std::vector<std::string> steps;
+    for (const std::string& e : lib.log)
+        if (e.rfind("4931:", 0) == 0 && e != "4931:2(4266)") steps.push_back(e);
+    const std::vector<std::string> expected = {"4931:5()",  "4931:6(1)", "4931:22(pw,1.2.3)",
+                                               "4931:8(1)", "4931:7()",  "4931:1()"};
+    EXPECT_EQ(steps, expected);
+
+    PKIBlob out{0, nullptr};
+    ASSERT_EQ(f.FindEntryAttribute(container, "pw", "1.2.3", &out), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data), out.length), "attribute");
+    f.ReleaseBlob(&out);
+    EXPECT_EQ(f.FindEntryAttribute(container, "pw", "1.2.4", &out), 0);
+    // A refused attribute leaves the entries as they were.
+    lib.Answer(PKI_CLASS_KEY_CONTAINER, 22, {PKI_E_FAILURE});
+    lib.log.clear();
+    EXPECT_EQ(f.SetLastEntryAttribute(container, "pw", &value, "1.2.5"), 0);
+    for (const std::string& e : lib.log) EXPECT_NE(e, "4931:8(1)");
+    container->entries.clear();
+    EXPECT_EQ(f.SetLastEntryAttribute(container, "pw", &value, "1.2.5"), 0);
+    first->Release();
+    last->Release();
+    container->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    EXPECT_EQ(lib.unwipedFrees, 0);
+}
+
+TEST(FacadeStatements, ValueAddedToTheStatementList)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    ASSERT_EQ(f.SetStatementValue(static_cast<IPKICertificate*>(cert), 3, 4), 1);
+    ASSERT_EQ(cert->statementAdds.size(), 1u);
+    EXPECT_EQ(cert->statementAdds[0], std::make_pair(3u, 4u));
+    lib.Answer(4916, 4, {PKI_E_FAILURE});
+    EXPECT_EQ(f.SetStatementValue(static_cast<IPKICertificate*>(cert), 3, 4), 0);
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
