@@ -132,7 +132,7 @@ int SPKIFormats::GetPublicKeyParameterPair(IPKIObject* certificate, IPKIObject* 
 int SPKIFormats::DecodeCertificate(const PKIBlob* blob, void** certificate)
 {
     try {
-        return DecodeInto(formats_, PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE, blob, certificate);
+        return DecodeInto<IPKICertificate>(formats_, PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE, blob, certificate);
     } catch (...) {
         return 0;
     }
@@ -141,7 +141,7 @@ int SPKIFormats::DecodeCertificate(const PKIBlob* blob, void** certificate)
 int SPKIFormats::DecodeObject4873(const PKIBlob* blob, void** request)
 {
     try {
-        return DecodeInto(formats_, PKI_CLASS_REQUEST, PKI_IID_REQUEST, blob, request);
+        return DecodeInto<IPKIRequest>(formats_, PKI_CLASS_REQUEST, PKI_IID_REQUEST, blob, request);
     } catch (...) {
         return 0;
     }
@@ -150,7 +150,7 @@ int SPKIFormats::DecodeObject4873(const PKIBlob* blob, void** request)
 int SPKIFormats::DecodeObject4869(const PKIBlob* blob, void** object)
 {
     try {
-        return DecodeInto(formats_, kClassName, kIidName, blob, object);
+        return DecodeInto<IPKIEncoded>(formats_, kClassName, kIidName, blob, object);
     } catch (...) {
         return 0;
     }
@@ -159,7 +159,7 @@ int SPKIFormats::DecodeObject4869(const PKIBlob* blob, void** object)
 int SPKIFormats::DecodeObject4875(const PKIBlob* blob, void** object)
 {
     try {
-        return DecodeInto(formats_, kClassItems, kIidItems, blob, object);
+        return DecodeInto<IPKIEncoded>(formats_, kClassItems, kIidItems, blob, object);
     } catch (...) {
         return 0;
     }
@@ -168,7 +168,7 @@ int SPKIFormats::DecodeObject4875(const PKIBlob* blob, void** object)
 int SPKIFormats::DecodeTimeStampContent(const PKIBlob* blob, void** token)
 {
     try {
-        return DecodeInto(formats_, kClassTimeStampToken, kIidTimeStampToken, blob, token);
+        return DecodeInto<IPKITimeStampToken>(formats_, kClassTimeStampToken, kIidTimeStampToken, blob, token);
     } catch (...) {
         return 0;
     }
@@ -391,7 +391,8 @@ int SPKIFormats::AttachCertificate(IPKIObject* signedData, const PKIBlob* certif
         if (!signedData) return 0;
         ObjectRef decoded;
         if (!DecodeCertificate(certificate, decoded.Out())) return 0;
-        return static_cast<IPKISignedDataCertificates*>(signedData)->AddCertificate(decoded.As<IPKIObject>()) == PKI_OK
+        return static_cast<IPKISignedDataCertificates*>(signedData)->AddCertificate(decoded.As<IPKICertificate>()) ==
+                       PKI_OK
                    ? 1
                    : 0;
     } catch (...) {
@@ -437,16 +438,18 @@ int SPKIFormats::DecodeSignedDataContentInfo(const PKIBlob* blob, void** signedD
         if (!signedData) return 0;
         *signedData = nullptr;
         void* decoded = nullptr;
-        if (!DecodeInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, blob, &decoded)) return 0;
+        if (!DecodeInto<IPKIContentInfo>(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, blob, &decoded))
+            return 0;
         ObjectRef info;
-        *info.Out() = decoded;
+        *info.Out() = static_cast<IPKIObject*>(static_cast<IPKIContentInfo*>(decoded));
         auto* content = info.As<IPKIContentInfo>();
         LibraryBlob type(formats_), inner(formats_);
         if (content->GetContentType(&type.blob) != PKI_OK || !type.blob.data ||
             type.blob.length != sizeof kSignedData - 1 || std::memcmp(type.blob.data, kSignedData, type.blob.length))
             return 0;
         if (content->GetContent(&inner.blob) != PKI_OK) return 0;
-        return DecodeInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, &inner.blob, signedData);
+        return DecodeInto<IPKISignedData>(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, &inner.blob,
+                                          signedData);
     } catch (...) {
         return 0;
     }

@@ -38,18 +38,20 @@ inline bool SubjectKeyIdentifier32(IPKICertificate* certificate, std::uint8_t* i
     return object.As<IPKIKeyIdentifier>()->GetIdentifier(identifier, &length) == PKI_OK && length == 32;
 }
 
-// Makes an object of (classId, interfaceId) and loads `blob` into it; the
-// caller's pointer is null unless the whole step succeeded.
-inline int DecodeInto(IPKIInterface* formats, std::uint32_t classId, std::uint32_t interfaceId, const PKIBlob* blob,
-                      void** out)
+// Makes an object of (classId, interfaceId), whose table is T, and loads
+// `blob` into it (slot 4); the caller's pointer is null unless the whole
+// step succeeded.
+template <typename T>
+int DecodeInto(IPKIInterface* formats, std::uint32_t classId, std::uint32_t interfaceId, const PKIBlob* blob,
+               void** out)
 {
     if (!out) return 0;
     *out = nullptr;
     if (!formats || Empty(blob)) return 0;
     ObjectRef object;
     if (formats->CreateObject(classId, interfaceId, object.Out()) != PKI_OK || !object) return 0;
-    if (object.As<IPKIEncoded>()->Decode(blob) != PKI_OK) return 0;
-    *out = object.As<IPKIObject>();
+    if (object.As<T>()->Decode(blob) != PKI_OK) return 0;
+    *out = object.As<T>();
     *object.Out() = nullptr;  // handed out
     return 1;
 }

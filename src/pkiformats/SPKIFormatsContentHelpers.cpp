@@ -60,14 +60,14 @@ int SPKIFormats::DecodeExtensionList(const PKIBlob* blob, void** list)
 {
     try {
         void* decoded = nullptr;
-        if (!DecodeInto(formats_, kClassExtensions, kIidExtensions, blob, &decoded)) {
+        if (!DecodeInto<IPKIExtensionList>(formats_, kClassExtensions, kIidExtensions, blob, &decoded)) {
             if (list) *list = nullptr;
             return 0;
         }
         if (list)
             *list = decoded;
         else
-            static_cast<IPKIObject*>(decoded)->Release();
+            static_cast<IPKIExtensionList*>(decoded)->Release();
         return 1;
     } catch (...) {
         return 0;
@@ -140,7 +140,7 @@ int SPKIFormats::DecodeTimeStampInfo(IPKIObject* token, void** info)
         }
         LibraryBlob encoded(formats_);
         if (content->GetContent(&encoded.blob) != PKI_OK) return 0;
-        return DecodeInto(formats_, kClassTimeStampInfo, kIidTimeStampInfo, &encoded.blob, info);
+        return DecodeInto<IPKITimeStampInfo>(formats_, kClassTimeStampInfo, kIidTimeStampInfo, &encoded.blob, info);
     } catch (...) {
         return 0;
     }

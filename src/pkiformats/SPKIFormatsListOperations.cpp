@@ -74,7 +74,7 @@ int SPKIFormats::CopyAsCertificate(IPKIObject* object, void** certificate)
         *certificate = nullptr;
         if (!formats_ || !object) return 0;
         LibraryBlob encoded(formats_);
-        if (static_cast<IPKIEncoded*>(object)->Encode(&encoded.blob) != PKI_OK) return 0;
+        if (static_cast<IPKICertificate*>(object)->Encode(&encoded.blob) != PKI_OK) return 0;
         return DecodeCertificate(&encoded.blob, certificate);
     } catch (...) {
         return 0;
@@ -211,8 +211,8 @@ int SPKIFormats::EncodedObjectsEqual(IPKIObject* a, IPKIObject* b, std::uint32_t
     try {
         if (!formats_ || !a || !b) return 0;
         LibraryBlob first(formats_), second(formats_);
-        if (static_cast<IPKIEncoded*>(a)->Encode(&first.blob) != PKI_OK ||
-            static_cast<IPKIEncoded*>(b)->Encode(&second.blob) != PKI_OK)
+        if (static_cast<IPKICertificate*>(a)->Encode(&first.blob) != PKI_OK ||
+            static_cast<IPKICertificate*>(b)->Encode(&second.blob) != PKI_OK)
             return 0;
         if (equal) *equal = BlobsEqual(&first.blob, &second.blob) ? 1 : 0;
         return 1;

@@ -780,10 +780,11 @@ protected:
     ~IPKIKeySource() = default;
 };
 
-// Slot 7 of signed data (class 4900): adds a certificate.
-class IPKISignedDataCertificates : public IPKIObject {
+// Signed data (class 4900, interface 4136) beyond its first slots: slot 7
+// adds a certificate.
+class IPKISignedDataCertificates : public IPKISignedData {
 public:
-    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(6)                                                              // 6
     virtual int AddCertificate(IPKIObject* certificate) = 0;                     // 7
 
 protected:

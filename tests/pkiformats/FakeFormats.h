@@ -1168,7 +1168,11 @@ public:
     std::string contentType = std::string("1.2.840.113549.1.9.16.1.4", 26);
     std::string content = "tst-info";
     int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
-    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4906, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
     int GetContentType(PKIBlob* oid) override
     {
         int c = lib_.Enter(4906, 16, "");
@@ -1251,6 +1255,125 @@ public:
         return 0;
     }
 };
+
+// Typed objects for the classes the certificate and list operations make,
+// so that every call reaches a table of the type it is made through.
+class ExtensionList final : public Object<IPKIExtensionList> {
+public:
+    explicit ExtensionList(Library& lib) : Object(lib, 4905) {}
+    int added = 0;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4905, 3, "", 4146);
+        return c >= 0 ? c : CopyToBlob(lib_, "extensions:" + std::to_string(added), out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4905, 4, std::to_string(in->length), 4146);
+        return c >= 0 ? c : 0;
+    }
+    int Add(IPKIObject*, std::uint32_t type) override
+    {
+        int c = lib_.Enter(4905, 9, std::to_string(type), 4146);
+        if (c >= 0) return c;
+        ++added;
+        return 0;
+    }
+};
+
+class KeyUsagePeriod final : public Object<IPKIKeyUsagePeriodExtension> {
+public:
+    explicit KeyUsagePeriod(Library& lib) : Object(lib, 4905) {}
+    std::string set;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4905, 3, "", 4259);
+        return c >= 0 ? c : CopyToBlob(lib_, "period:" + set, out);
+    }
+    int SetPeriod(std::uint32_t kind, std::uint32_t value, std::uint32_t flag) override
+    {
+        set = std::to_string(kind) + "," + std::to_string(value) + "," + std::to_string(flag);
+        int c = lib_.Enter(4905, 36, set, 4259);
+        return c >= 0 ? c : 0;
+    }
+};
+
+class TimeStampInfo final : public Object<IPKITimeStampInfo> {
+public:
+    explicit TimeStampInfo(Library& lib) : Object(lib, 4904) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4904, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    // Part A writes the int 12, part B the int 14.
+    int GetPartA(void* out) override { return Part(12, out); }
+    int GetPartB(void* out) override { return Part(14, out); }
+
+private:
+    int Part(std::uint32_t op, void* out)
+    {
+        int c = lib_.Enter(4904, op, "");
+        if (c >= 0) return c;
+        *static_cast<int*>(out) = static_cast<int>(op);
+        return 0;
+    }
+};
+
+class SignedData final : public Object<IPKISignedDataCertificates> {
+public:
+    explicit SignedData(Library& lib) : Object(lib, PKI_CLASS_SIGNED_DATA) {}
+    int certificates = 0;
+    std::uint32_t versionValue = 0;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 7, "");
+        if (c >= 0) return c;
+        ++certificates;
+        return 0;
+    }
+};
+
+// A signer that takes a version value (slot 99).
+class Signer final : public Object<IPKIVersionValue> {
+public:
+    explicit Signer(Library& lib) : Object(lib, 4902) {}
+    std::uint32_t value = 0;
+    int SetVersionValue(std::uint32_t v) override
+    {
+        int c = lib_.Enter(4902, 99, std::to_string(v));
+        if (c >= 0) return c;
+        value = v;
+        return 0;
+    }
+};
+
+// Makes CreateObject hand out the typed objects above (and fake::Encoded
+// for the name and item classes 4869 and 4875, and a time-stamp token).
+inline void UseTypedObjects(Library& lib)
+{
+    lib.makers[{4905, 4146}] = [&lib]() -> void* { return static_cast<IPKIExtensionList*>(new ExtensionList(lib)); };
+    lib.makers[{4905, 4259}] = [&lib]() -> void* {
+        return static_cast<IPKIKeyUsagePeriodExtension*>(new KeyUsagePeriod(lib));
+    };
+    lib.makers[{4904, 4141}] = [&lib]() -> void* { return static_cast<IPKITimeStampInfo*>(new TimeStampInfo(lib)); };
+    lib.makers[{PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA}] = [&lib]() -> void* {
+        return static_cast<IPKISignedDataCertificates*>(new SignedData(lib));
+    };
+    for (std::uint32_t cls : {4869u, 4875u})
+        lib.makers[{cls, cls == 4869u ? 4100u : 4110u}] = [&lib]() -> void* {
+            return static_cast<IPKIEncoded*>(new Encoded(lib, "object"));
+        };
+    lib.makers[{4906, 4143}] = [&lib]() -> void* { return static_cast<IPKITimeStampToken*>(new TimeStampToken(lib)); };
+}
 
 // An object whose slot 50 hands out an item (or answers `answer`).
 class Item50 final : public Object<IPKIItem50> {

@@ -261,10 +261,7 @@ TEST(FacadeDecoders, EachClassIsMadeAndLoadedOrLeftNull)
     for (const Row& row : rows) {
         fake::Library lib;
         SPKIFormats f(nullptr, nullptr, &lib);
-        // The generic tables load only when told to.
-        lib.Answer(4869, 4, {0});
-        lib.Answer(4875, 4, {0});
-        lib.Answer(4906, 4, {0});
+        fake::UseTypedObjects(lib);
         void* object = reinterpret_cast<void*>(1);
         ASSERT_EQ((f.*row.decode)(&blob, &object), 1) << row.create;
         EXPECT_EQ(lib.log.front(), row.create);
@@ -282,6 +279,7 @@ TEST(FacadeDecoders, EachClassIsMadeAndLoadedOrLeftNull)
         EXPECT_EQ(lib.LiveObjects(), 0) << row.create;
     }
     fake::Library lib;
+    fake::UseTypedObjects(lib);
     SPKIFormats f(nullptr, nullptr, &lib);
     void* object = nullptr;
     ASSERT_EQ(f.CreateSignedDataObject(&object), 1);
@@ -379,7 +377,7 @@ TEST(FacadeSignedData, ContentInfoOfSignedDataAndAttachedCertificates)
         info = new fake::ContentInfo(lib);
         return static_cast<IPKIContentInfo*>(info);
     };
-    lib.Answer(4900, 4, {0});
+    fake::UseTypedObjects(lib);
     std::string bytes = "content info";
     PKIBlob blob{static_cast<std::uint32_t>(bytes.size()), reinterpret_cast<std::uint8_t*>(bytes.data())};
     void* signedData = nullptr;
@@ -389,14 +387,16 @@ TEST(FacadeSignedData, ContentInfoOfSignedDataAndAttachedCertificates)
     EXPECT_EQ(lib.log[lib.log.size() - 5], "0:10(4900,4136)");
 
     // Attaching: the certificate is decoded, handed to slot 7 and released.
-    lib.Answer(4900, 7, {0});
+    auto* data = static_cast<fake::SignedData*>(static_cast<IPKISignedDataCertificates*>(signedData));
     std::string cert = "certificate";
     PKIBlob certBlob{static_cast<std::uint32_t>(cert.size()), reinterpret_cast<std::uint8_t*>(cert.data())};
-    ASSERT_EQ(f.AttachCertificate(static_cast<IPKIObject*>(signedData), &certBlob), 1);
+    ASSERT_EQ(f.AttachCertificate(data, &certBlob), 1);
+    EXPECT_EQ(data->certificates, 1);
     EXPECT_EQ(lib.log[lib.log.size() - 2], "4900:7()");
     lib.Answer(4900, 7, {PKI_E_FAILURE});
-    EXPECT_EQ(f.AttachCertificate(static_cast<IPKIObject*>(signedData), &certBlob), 0);
-    static_cast<IPKIObject*>(signedData)->Release();
+    EXPECT_EQ(f.AttachCertificate(data, &certBlob), 0);
+    EXPECT_EQ(data->certificates, 1);
+    data->Release();
 
     // Data content (or a type that only begins like signed data) is refused.
     lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib]() -> void* {

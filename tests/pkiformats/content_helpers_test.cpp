@@ -140,24 +140,30 @@ TEST(FacadeCertificateList, FindByComposedNameAndKeyIdentifier)
 TEST(FacadeExtensions, EntriesAndTheKeyUsagePeriod)
 {
     fake::Library lib;
+    lib.requireWipe = true;
+    fake::UseTypedObjects(lib);
     SPKIFormats f(nullptr, nullptr, &lib);
-    lib.Answer(4905, 9, {0});
-    lib.Answer(4905, 3, {0});
-    lib.Answer(4905, 36, {0});
     auto* value = new fake::Encoded(lib, "value");
     PKIBlob out{0, nullptr};
     ASSERT_EQ(f.EncodeExtensionEntry(value, 5, &out), 1);
-    ASSERT_EQ(f.EncodeExtensionEntryAlias(value, 5, &out), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data), out.length), "extensions:1");
+    f.ReleaseBlob(&out);
+    ASSERT_EQ(f.EncodeExtensionEntryAlias(value, 6, &out), 1);
+    f.ReleaseBlob(&out);
+    ASSERT_EQ(f.ForwardToOperation635(value, 7, &out), 1);
+    f.ReleaseBlob(&out);
     std::vector<std::string> steps;
     for (const std::string& e : lib.log)
         if (e.rfind("4905:", 0) == 0 || e.rfind("0:10", 0) == 0) steps.push_back(e);
-    const std::vector<std::string> expected = {"0:10(4905,4146)", "4905:9()", "4905:3()", "4905:1()",
-                                               "0:10(4905,4146)", "4905:9()", "4905:3()", "4905:1()"};
+    const std::vector<std::string> expected = {"0:10(4905,4146)", "4905:9(5)", "4905:3()", "4905:1()",
+                                               "0:10(4905,4146)", "4905:9(6)", "4905:3()", "4905:1()",
+                                               "0:10(4905,4146)", "4905:9(7)", "4905:3()", "4905:1()"};
     EXPECT_EQ(steps, expected);
 
-    EXPECT_EQ(f.CreateKeyUsagePeriodExtension(2, 1, 1, &out), 0);
-    ASSERT_EQ(f.CreateKeyUsagePeriodExtension(3, 1, 1, &out), 1);
-    EXPECT_EQ(lib.log[lib.log.size() - 4], "0:10(4905,4259)");
+    EXPECT_EQ(f.CreateKeyUsagePeriodExtension(2, 1, 0, &out), 0);
+    ASSERT_EQ(f.CreateKeyUsagePeriodExtension(3, 40, 1, &out), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data), out.length), "period:3,40,1");
+    f.ReleaseBlob(&out);
     // An extension that cannot be added is not encoded.
     lib.Answer(4905, 9, {PKI_E_FAILURE});
     lib.log.clear();
@@ -166,13 +172,18 @@ TEST(FacadeExtensions, EntriesAndTheKeyUsagePeriod)
 
     std::string bytes = "list";
     PKIBlob encoded{4, reinterpret_cast<std::uint8_t*>(bytes.data())};
-    lib.Answer(4905, 4, {0});
     void* list = nullptr;
     ASSERT_EQ(f.DecodeExtensionList(&encoded, &list), 1);
-    static_cast<IPKIObject*>(list)->Release();
+    static_cast<IPKIExtensionList*>(list)->Release();
     ASSERT_EQ(f.DecodeExtensionList(&encoded, nullptr), 1);  // a check only
+    lib.Answer(4905, 4, {PKI_E_BAD_ENCODING});
+    list = reinterpret_cast<void*>(1);
+    EXPECT_EQ(f.DecodeExtensionList(&encoded, &list), 0);
+    EXPECT_EQ(list, nullptr);
     value->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    EXPECT_EQ(lib.unwipedFrees, 0);
 }
 
 TEST(FacadeTimeStampInfo, OnlyTimeStampTokenContentIsDecoded)
@@ -180,8 +191,7 @@ TEST(FacadeTimeStampInfo, OnlyTimeStampTokenContentIsDecoded)
     fake::Library lib;
     lib.requireWipe = true;
     SPKIFormats f(nullptr, nullptr, &lib);
-    lib.Answer(4904, 4, {0});
-    lib.Answer(4904, 12, {0});
+    fake::UseTypedObjects(lib);
     auto* token = new fake::TimeStampToken(lib);
     void* info = nullptr;
     ASSERT_EQ(f.DecodeTimeStampInfo(token, &info), 1);
@@ -189,8 +199,12 @@ TEST(FacadeTimeStampInfo, OnlyTimeStampTokenContentIsDecoded)
     static_cast<IPKIObject*>(info)->Release();
     int part = 0;
     ASSERT_EQ(f.GetTimeStampInfoPartA(token, &part), 1);
-    EXPECT_EQ(lib.log[lib.log.size() - 2], "4904:12()");
-    EXPECT_EQ(f.GetTimeStampInfoPartB(token, &part), 0);  // its table does not answer op 14
+    EXPECT_EQ(part, 12);
+    ASSERT_EQ(f.GetTimeStampInfoPartB(token, &part), 1);
+    EXPECT_EQ(part, 14);
+    ASSERT_EQ(f.GetTimeStampInfoPartB(token, nullptr), 1);  // decoded only
+    lib.Answer(4904, 14, {PKI_E_FAILURE});
+    EXPECT_EQ(f.GetTimeStampInfoPartB(token, &part), 0);
 
     for (std::string type : {std::string("1.2.840.113549.1.9.16.1.4"),  // no terminator
                              std::string("1.2.840.113549.1.9.16.1.5", 26), std::string("1.2.840.113549.1.7.1", 21)}) {
@@ -274,15 +288,14 @@ TEST(FacadeCertificateViews, NamePairsAndVersionValue)
     cert->Release();
 
     // The version value needs a library above version 256.
-    void* signer = nullptr;
-    ASSERT_EQ(lib.CreateObject(4900, 4136, &signer), 0);
-    lib.Answer(4900, 99, {0});
+    auto* signer = new fake::Signer(lib);
     lib.version = 256;
-    EXPECT_EQ(f.SetObjectVersionValue(static_cast<IPKIObject*>(signer), 3), 0);
+    EXPECT_EQ(f.SetObjectVersionValue(signer, 3), 0);
+    EXPECT_EQ(signer->value, 0u);
     lib.version = 257;
-    EXPECT_EQ(f.SetObjectVersionValue(static_cast<IPKIObject*>(signer), 3), 1);
-    EXPECT_EQ(lib.log.back(), "4900:99()");
-    static_cast<IPKIObject*>(signer)->Release();
+    EXPECT_EQ(f.SetObjectVersionValue(signer, 3), 1);
+    EXPECT_EQ(signer->value, 3u);
+    signer->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
     EXPECT_EQ(lib.LiveBlobs(), 0u);
 }

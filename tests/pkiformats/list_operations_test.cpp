@@ -281,7 +281,7 @@ TEST(FacadeCertificateOperationsSweep, EveryFailingCallLeavesNothingBehind)
          }},
         {"time-stamp information",
          [](SPKIFormats& f, fake::Library& lib) {
-             lib.Answer(4904, 4, {0});
+             fake::UseTypedObjects(lib);
              auto* token = new fake::TimeStampToken(lib);
              void* info = nullptr;
              int rc = f.DecodeTimeStampInfo(token, &info);
