@@ -572,3 +572,64 @@ int SPKIFormats::GetDistributionURL(IPKIObject* certificate, std::uint32_t which
         return 0;
     }
 }
+
+namespace {
+
+enum : std::uint32_t { kPublicKeyBytes = 76, kRSAFieldsBytes = 2 * PKI_KEY_FIELD_BYTES };
+
+// A key kind's public keys of the certificate and the request are equal.
+bool SameDSTU4145Key(IPKICertificate* certificate, IPKIRequest* request)
+{
+    std::uint8_t a[kPublicKeyBytes] = {}, b[kPublicKeyBytes] = {};
+    std::uint32_t lengthA = 0, lengthB = 0;
+    ObjectRef parametersA, parametersB;
+    if (certificate->GetDSTU4145PublicKey(a, &lengthA, parametersA.Out()) != PKI_OK ||
+        request->GetDSTU4145PublicKey(b, &lengthB, parametersB.Out()) != PKI_OK)
+        return false;
+    return lengthA == lengthB && std::memcmp(a, b, sizeof a) == 0;
+}
+
+bool SameRSAKey(IPKICertificate* certificate, IPKIRequest* request)
+{
+    auto a = std::make_unique<std::uint8_t[]>(kRSAFieldsBytes), b = std::make_unique<std::uint8_t[]>(kRSAFieldsBytes);
+    std::memset(a.get(), 0, kRSAFieldsBytes);
+    std::memset(b.get(), 0, kRSAFieldsBytes);
+    std::uint32_t bitsA = 0, bitsB = 0;
+    if (certificate->GetRSAPublicKey(a.get(), &bitsA) != PKI_OK || request->GetRSAPublicKey(b.get(), &bitsB) != PKI_OK)
+        return false;
+    return bitsA == bitsB && std::memcmp(a.get(), b.get(), kRSAFieldsBytes) == 0;
+}
+
+}  // namespace
+
+// Equal 32-byte key identifiers, equal key kinds, then equal keys. ECDSA keys
+// are compared by the public-key reads of the EC certificate operations,
+// which this does not reach yet: an ECDSA pair answers 0.
+int SPKIFormats::CertificateMatchesRequest(IPKIObject* certificate, IPKIObject* request)
+{
+    try {
+        if (!certificate || !request) return 0;
+        auto* cert = static_cast<IPKICertificate*>(certificate);
+        auto* req = static_cast<IPKIRequest*>(request);
+        std::uint8_t certificateId[32], requestId[32];
+        if (!SubjectKeyIdentifier32(cert, certificateId)) return 0;
+        {
+            ObjectRef identifier;
+            std::uint32_t length = sizeof requestId;
+            if (req->GetKeyIdentifier(identifier.Out()) != PKI_OK || !identifier ||
+                identifier.As<IPKIKeyIdentifier>()->GetIdentifier(requestId, &length) != PKI_OK ||
+                length != sizeof requestId)
+                return 0;
+        }
+        if (std::memcmp(certificateId, requestId, sizeof requestId) != 0) return 0;
+        std::uint32_t certificateKind = 0, requestKind = 0;
+        if (cert->GetKeyKind(&certificateKind) != PKI_OK || req->GetKeyKind(&requestKind) != PKI_OK ||
+            certificateKind != requestKind)
+            return 0;
+        if (certificateKind == 1) return SameDSTU4145Key(cert, req) ? 1 : 0;
+        if (certificateKind == 2) return SameRSAKey(cert, req) ? 1 : 0;
+        return 0;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -202,7 +202,15 @@ public:
     PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
     PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
     virtual int GetKeyKind(std::uint32_t* kind) = 0;                             // 13
-    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(14)                                                             // 14
+    // The request's RSA public key, as IPKICertificate slot 29.
+    virtual int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits)       // 15
+    { (void)fields; (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    // The request's DSTU 4145 public key, as IPKICertificate slot 25.
+    virtual int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length,
+                                     void** parameters)                          // 16
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(17)                                                             // 17
     PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
     PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
     PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
@@ -891,7 +899,9 @@ protected:
     X(IPKICertificate, 62, GetFreshestCRLPoints)         \
     X(IPKIDistributionPoints, 5, GetCount)               \
     X(IPKIDistributionPoints, 6, GetLocation)            \
-    X(IPKIStatementList, 4, Add)
+    X(IPKIStatementList, 4, Add)                         \
+    X(IPKIRequest, 15, GetRSAPublicKey)                  \
+    X(IPKIRequest, 16, GetDSTU4145PublicKey)
 // clang-format on
 
 #endif

@@ -759,6 +759,28 @@ public:
     int GetCRLDistributionPoints(void** points) override;
     int GetFreshestCRLPoints(void** points) override;
     int GetStatementList(void** statements) override;
+    // The public key: DSTU 4145 (76 bytes and its length) or RSA (two fields).
+    std::string publicKey = std::string(76, '\x31');
+    std::uint32_t publicKeyLength = 33;
+    std::string rsaFields = std::string(2 * PKI_KEY_FIELD_BYTES, '\x41');
+    std::uint32_t rsaBits = 2048;
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 25, "");
+        if (c >= 0) return c;
+        std::memcpy(key, publicKey.data(), 76);
+        *length = publicKeyLength;
+        if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        return 0;
+    }
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 29, "");
+        if (c >= 0) return c;
+        std::memcpy(fields, rsaFields.data(), rsaFields.size());
+        *bits = rsaBits;
+        return 0;
+    }
     int GetBasicConstraints(std::uint32_t* outCa, std::uint32_t* outLength) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 53, "");
@@ -1078,6 +1100,27 @@ public:
         if (c >= 0) return c;
         if (!hasUsage) return PKI_E_ABSENT;
         *item = static_cast<IPKIEncoded*>(new Encoded(lib_, "usage"));
+        return 0;
+    }
+    std::string publicKey = std::string(76, '\x31');
+    std::uint32_t publicKeyLength = 33;
+    std::string rsaFields = std::string(2 * PKI_KEY_FIELD_BYTES, '\x41');
+    std::uint32_t rsaBits = 2048;
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "");
+        if (c >= 0) return c;
+        std::memcpy(key, publicKey.data(), 76);
+        *length = publicKeyLength;
+        if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        return 0;
+    }
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 15, "");
+        if (c >= 0) return c;
+        std::memcpy(fields, rsaFields.data(), rsaFields.size());
+        *bits = rsaBits;
         return 0;
     }
     int GetKeyIdentifier(void** identifier) override

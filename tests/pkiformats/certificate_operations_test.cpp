@@ -7,9 +7,11 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "FailureSweep.h"
 #include "FakeFormats.h"
 #include "csp/CSP.h"
 #include "pkiformats/SPKIFormats.h"
@@ -490,4 +492,70 @@ TEST(FacadeCertificateItems, DistributionLocationsOnTheWeb)
     EXPECT_EQ(lib.LiveObjects(), 0);
     EXPECT_EQ(lib.LiveBlobs(), 0u);
     EXPECT_EQ(lib.unwipedFrees, 0);
+}
+
+// A certificate and a request carry the same key: identifiers, kinds and
+// keys must all agree.
+TEST(FacadeKeyMatching, CertificateAndRequestKeys)
+{
+    struct Case {
+        const char* what;
+        std::function<void(fake::ScriptedCertificate&, fake::ScriptedRequest&)> change;
+        int expected;
+    };
+    const Case cases[] = {
+        {"same DSTU 4145 key", [](auto&, auto&) {}, 1},
+        {"other identifier", [](auto&, auto& r) { r.keyId[31] ^= 1; }, 0},
+        {"other kind", [](auto& c, auto&) { c.kind = 2; }, 0},
+        {"other DSTU 4145 key", [](auto&, auto& r) { r.publicKey[75] ^= 1; }, 0},
+        {"other key length", [](auto&, auto& r) { r.publicKeyLength = 32; }, 0},
+        {"same RSA key", [](auto& c, auto& r) { c.kind = r.kind = 2; }, 1},
+        {"other RSA modulus",
+         [](auto& c, auto& r) {
+             c.kind = r.kind = 2;
+             r.rsaFields[599] ^= 1;
+         },
+         0},
+        {"other RSA exponent",
+         [](auto& c, auto& r) {
+             c.kind = r.kind = 2;
+             c.rsaFields[1199] ^= 1;
+         },
+         0},
+        {"other RSA size",
+         [](auto& c, auto& r) {
+             c.kind = r.kind = 2;
+             r.rsaBits = 1024;
+         },
+         0},
+        // The ECDSA comparison is not reached yet: never a match.
+        {"ECDSA", [](auto& c, auto& r) { c.kind = r.kind = 4; }, 0},
+    };
+    for (const Case& c : cases) {
+        fake::Library lib;
+        SPKIFormats f(nullptr, nullptr, &lib);
+        auto* cert = new fake::ScriptedCertificate(lib);
+        auto* request = new fake::ScriptedRequest(lib);
+        request->keyId = cert->keyId;
+        c.change(*cert, *request);
+        EXPECT_EQ(f.CertificateMatchesRequest(static_cast<IPKICertificate*>(cert), static_cast<IPKIRequest*>(request)),
+                  c.expected)
+            << c.what;
+        cert->Release();
+        request->Release();
+        EXPECT_EQ(lib.LiveObjects(), 0) << c.what;
+    }
+    fake::SweepFailures(
+        "certificate and request",
+        [](SPKIFormats& f, fake::Library& lib) {
+            auto* cert = new fake::ScriptedCertificate(lib);
+            auto* request = new fake::ScriptedRequest(lib);
+            request->keyId = cert->keyId;
+            int rc =
+                f.CertificateMatchesRequest(static_cast<IPKICertificate*>(cert), static_cast<IPKIRequest*>(request));
+            cert->Release();
+            request->Release();
+            return rc;
+        },
+        true);
 }
