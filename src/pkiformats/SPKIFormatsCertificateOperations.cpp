@@ -633,3 +633,47 @@ int SPKIFormats::CertificateMatchesRequest(IPKIObject* certificate, IPKIObject* 
         return 0;
     }
 }
+
+int SPKIFormats::VerifyWithCertificateKey(IPKIObject* object, IPKIObject* certificate)
+{
+    try {
+        if (!object || !certificate) return 0;
+        std::uint8_t key[kPublicKeyBytes] = {};
+        std::uint32_t length = 0;
+        ObjectRef parameters;
+        if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(key, &length, parameters.Out()) != PKI_OK)
+            return 0;
+        return static_cast<IPKISignedObject*>(object)->VerifyDSTU4145(key, length, parameters.As<IPKIObject>()) ==
+                       PKI_OK
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The validity when both of its outputs are given; the private-key usage
+// period when all three of its outputs are: absent, the flag is 0 and the
+// times are left as they were.
+int SPKIFormats::SetObjectItemAndCheck(IPKIObject* certificate, SYSTEMTIME* validFrom, SYSTEMTIME* validTo,
+                                       SYSTEMTIME* usableFrom, SYSTEMTIME* usableTo, std::uint32_t* periodPresent)
+{
+    try {
+        if (!certificate) return 0;
+        auto* cert = static_cast<IPKICertificate*>(certificate);
+        if (validFrom && validTo && cert->GetValidity(validFrom, validTo) != PKI_OK) return 0;
+        if (!usableFrom || !usableTo || !periodPresent) return 1;
+        ObjectRef period;
+        int rc = cert->GetKeyUsagePeriod(period.Out());
+        if (rc == PKI_E_ABSENT) {
+            *periodPresent = 0;
+            return 1;
+        }
+        if (rc != PKI_OK || !period || period.As<IPKIKeyUsagePeriod>()->GetPeriod(usableFrom, usableTo) != PKI_OK)
+            return 0;
+        *periodPresent = 1;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -168,7 +168,11 @@ public:
     // The key usage (IPKIKeyUsage); PKI_E_ABSENT without the extension.
     virtual int GetKeyUsage(void** keyUsage)                                 // 83
     { (void)keyUsage; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)                       // 84-86
+    PKI_RESERVED(84) PKI_RESERVED(85)                                        // 84-85
+    // The private-key usage period (IPKIKeyUsagePeriod); PKI_E_ABSENT
+    // without it.
+    virtual int GetKeyUsagePeriod(void** period)                             // 86
+    { (void)period; return PKI_E_NOT_IMPLEMENTED; }
         PKI_RESERVED(87) PKI_RESERVED(88)                                    // 87-88
     // The QC statements (IPKIStatements through view 4231); PKI_E_ABSENT
     // without them.
@@ -614,6 +618,29 @@ protected:
     ~IPKIStatementList() = default;
 };
 
+// Private-key usage period (class 4889, interface 4123): start and end
+// (UTC; either output may be null).
+class IPKIKeyUsagePeriod : public IPKIObject {
+public:
+    virtual int GetPeriod(SYSTEMTIME* start, SYSTEMTIME* end) = 0;             // 3
+
+protected:
+    ~IPKIKeyUsagePeriod() = default;
+};
+
+// Slot 6 of a signed object (a certificate, a list, a response): its
+// signature checked with a DSTU 4145 public key as IPKICertificate slot 25
+// hands it out.
+class IPKISignedObject : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5)                              // 3-5
+    virtual int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length,
+                               IPKIObject* parameters) = 0;                      // 6
+
+protected:
+    ~IPKISignedObject() = default;
+};
+
 // View 4231 of a QC-statements object: two statement flags, and a further
 // flag with its text.
 class IPKIStatements : public IPKIObject {
@@ -901,7 +928,10 @@ protected:
     X(IPKIDistributionPoints, 6, GetLocation)            \
     X(IPKIStatementList, 4, Add)                         \
     X(IPKIRequest, 15, GetRSAPublicKey)                  \
-    X(IPKIRequest, 16, GetDSTU4145PublicKey)
+    X(IPKIRequest, 16, GetDSTU4145PublicKey)             \
+    X(IPKICertificate, 86, GetKeyUsagePeriod)            \
+    X(IPKIKeyUsagePeriod, 3, GetPeriod)                  \
+    X(IPKISignedObject, 6, VerifyDSTU4145)
 // clang-format on
 
 #endif

@@ -773,6 +773,19 @@ public:
         if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
         return 0;
     }
+    // Validity and the private-key usage period (absent unless set).
+    SYSTEMTIME validFrom{2024, 1, 1, 1, 0, 0, 0, 0}, validTo{2026, 1, 4, 1, 0, 0, 0, 0};
+    bool hasKeyUsagePeriod = false;
+    SYSTEMTIME usableFrom{2024, 2, 4, 1, 0, 0, 0, 0}, usableTo{2025, 2, 6, 1, 0, 0, 0, 0};
+    int GetValidity(SYSTEMTIME* start, SYSTEMTIME* end) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 15, "");
+        if (c >= 0) return c;
+        if (start) *start = validFrom;
+        if (end) *end = validTo;
+        return 0;
+    }
+    int GetKeyUsagePeriod(void** period) override;
     int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 29, "");
@@ -1045,6 +1058,47 @@ inline int ScriptedCertificate::GetStatementList(void** statements)
     *statements = static_cast<IPKIStatementList*>(new StatementList(lib_, *this));
     return 0;
 }
+
+class KeyUsagePeriodValue final : public Object<IPKIKeyUsagePeriod> {
+public:
+    KeyUsagePeriodValue(Library& lib, SYSTEMTIME from, SYSTEMTIME to) : Object(lib, 4889), from_(from), to_(to) {}
+    int GetPeriod(SYSTEMTIME* start, SYSTEMTIME* end) override
+    {
+        int c = lib_.Enter(4889, 3, "");
+        if (c >= 0) return c;
+        if (start) *start = from_;
+        if (end) *end = to_;
+        return 0;
+    }
+
+private:
+    SYSTEMTIME from_, to_;
+};
+
+inline int ScriptedCertificate::GetKeyUsagePeriod(void** period)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 86, "");
+    if (c >= 0) return c;
+    if (!hasKeyUsagePeriod) return PKI_E_ABSENT;
+    *period = static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, usableFrom, usableTo));
+    return 0;
+}
+
+// A signed object whose signature matches one DSTU 4145 key.
+class SignedObject final : public Object<IPKISignedObject> {
+public:
+    explicit SignedObject(Library& lib) : Object(lib, 4910) {}
+    std::string signerKey = std::string(76, '\x31');
+    std::uint32_t signerLength = 33;
+    bool parametersGiven = false;
+    int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
+    {
+        int c = lib_.Enter(4910, 6, std::to_string(length));
+        if (c >= 0) return c;
+        parametersGiven = parameters != nullptr;
+        return length == signerLength && std::memcmp(key, signerKey.data(), 76) == 0 ? 0 : PKI_E_FAILURE;
+    }
+};
 
 // A content info with a set type and content.
 class ContentInfo final : public Object<IPKIContentInfo> {

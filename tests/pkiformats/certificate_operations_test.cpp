@@ -559,3 +559,51 @@ TEST(FacadeKeyMatching, CertificateAndRequestKeys)
         },
         true);
 }
+
+TEST(FacadeCertificateItems, ValidityAndPrivateKeyUsagePeriod)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    IPKIObject* c = static_cast<IPKICertificate*>(cert);
+    SYSTEMTIME from{}, to{}, usableFrom{}, usableTo{};
+    std::uint32_t present = 9;
+    ASSERT_EQ(f.SetObjectItemAndCheck(c, &from, &to, &usableFrom, &usableTo, &present), 1);
+    EXPECT_EQ(from.wYear, 2024);
+    EXPECT_EQ(to.wYear, 2026);
+    EXPECT_EQ(present, 0u);
+    EXPECT_EQ(usableFrom.wYear, 0);
+    cert->hasKeyUsagePeriod = true;
+    ASSERT_EQ(f.SetObjectItemAndCheck(c, nullptr, nullptr, &usableFrom, &usableTo, &present), 1);
+    EXPECT_EQ(present, 1u);
+    EXPECT_EQ(usableFrom.wMonth, 2);
+    EXPECT_EQ(usableTo.wYear, 2025);
+    // Without all three period outputs the period is not read.
+    lib.log.clear();
+    ASSERT_EQ(f.SetObjectItemAndCheck(c, &from, &to, &usableFrom, nullptr, &present), 1);
+    for (const std::string& e : lib.log) EXPECT_NE(e, "4870:86()");
+    lib.Answer(PKI_CLASS_CERTIFICATE, 86, {PKI_E_FAILURE});
+    EXPECT_EQ(f.SetObjectItemAndCheck(c, &from, &to, &usableFrom, &usableTo, &present), 0);
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+TEST(FacadeSignatures, ObjectCheckedWithTheCertificatesKey)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* cert = new fake::ScriptedCertificate(lib);
+    auto* object = new fake::SignedObject(lib);
+    ASSERT_EQ(f.VerifyWithCertificateKey(object, static_cast<IPKICertificate*>(cert)), 1);
+    EXPECT_TRUE(object->parametersGiven);
+    cert->publicKey[0] ^= 1;
+    EXPECT_EQ(f.VerifyWithCertificateKey(object, static_cast<IPKICertificate*>(cert)), 0);
+    cert->publicKey[0] ^= 1;
+    cert->publicKeyLength = 34;
+    EXPECT_EQ(f.VerifyWithCertificateKey(object, static_cast<IPKICertificate*>(cert)), 0);
+    lib.Answer(PKI_CLASS_CERTIFICATE, 25, {PKI_E_FAILURE});
+    EXPECT_EQ(f.VerifyWithCertificateKey(object, static_cast<IPKICertificate*>(cert)), 0);
+    object->Release();
+    cert->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
