@@ -1453,6 +1453,60 @@ public:
     }
 };
 
+// A key object whose slot 9 hands out its key (a fake::Encoded).
+class KeySource final : public Object<IPKIKeySource> {
+public:
+    explicit KeySource(Library& lib) : Object(lib, 4893) {}
+    int GetKey(void** key) override
+    {
+        int c = lib_.Enter(4893, 9, "");
+        if (c >= 0) return c;
+        *key = static_cast<IPKIEncoded*>(new Encoded(lib_, "key"));
+        return 0;
+    }
+};
+
+// A signer that takes its key (slot 41) and, when it offers view 4240, a
+// policy key and value (slot 51 of that view).
+class KeyedSigner final : public Object<IPKISignerKey> {
+public:
+    KeyedSigner(Library& lib, bool withPolicyView) : Object(lib, 4902)
+    {
+        if (!withPolicyView) return;
+        auto* view = new PolicyView(*this);
+        OfferView(4240, view, [view] { delete view; });
+    }
+    IPKIObject* key = nullptr;  // as given (not held)
+    std::uint32_t policyValue = 0;
+    int SetKey(IPKIObject* k) override
+    {
+        int c = lib_.Enter(4902, 41, "");
+        if (c >= 0) return c;
+        key = k;
+        return 0;
+    }
+
+private:
+    class PolicyView final : public IPKISignerPolicyView {
+    public:
+        explicit PolicyView(KeyedSigner& owner) : owner_(owner) {}
+        virtual ~PolicyView() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int SetPolicyKey(IPKIObject* k, std::uint32_t value) override
+        {
+            int c = owner_.lib_.Enter(4902, 51, std::to_string(value), 4240);
+            if (c >= 0) return c;
+            owner_.key = k;
+            owner_.policyValue = value;
+            return 0;
+        }
+
+    private:
+        KeyedSigner& owner_;
+    };
+};
+
 // Makes CreateObject hand out the typed objects above (and fake::Encoded
 // for the name and item classes 4869 and 4875, and a time-stamp token).
 inline void UseTypedObjects(Library& lib)

@@ -355,3 +355,26 @@ TEST(FacadeStatements, ValueAddedToTheStatementList)
     cert->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
 }
+
+TEST(FacadeSigners, PolicyKeyThroughTheViewElseTheKeyItself)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* key = new fake::KeySource(lib);
+    auto* withView = new fake::KeyedSigner(lib, true);
+    ASSERT_EQ(f.SetSignerPolicyOrKey(withView, key, 7), 1);
+    EXPECT_EQ(withView->key, static_cast<IPKIObject*>(key));
+    EXPECT_EQ(withView->policyValue, 7u);
+    // Without the view the key object's own key goes to the signer.
+    auto* plain = new fake::KeyedSigner(lib, false);
+    ASSERT_EQ(f.SetSignerPolicyOrKey(plain, key, 7), 1);
+    ASSERT_NE(plain->key, nullptr);
+    EXPECT_NE(plain->key, static_cast<IPKIObject*>(key));
+    EXPECT_EQ(lib.LiveObjects(), 3);  // the inner key was released again
+    lib.Answer(4893, 9, {PKI_E_FAILURE});
+    EXPECT_EQ(f.SetSignerPolicyOrKey(plain, key, 7), 0);
+    withView->Release();
+    plain->Release();
+    key->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
