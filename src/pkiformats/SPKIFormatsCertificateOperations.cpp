@@ -465,21 +465,14 @@ int SPKIFormats::GetObjectNameText(IPKIObject* object, char* text, PKIBlob* seri
         if (text) text[0] = 0;
         if (!formats_ || !object || !text) return 0;
         auto* certificate = static_cast<IPKICertificate*>(object);
-        auto wide = std::make_unique<wchar_t[]>(kWideNameChars);
-        std::uint32_t length = kWideNameChars;
-        if (certificate->GetIssuerText(wide.get(), &length) != PKI_OK || length >= kWideNameChars) return 0;
-        wide[length] = 0;
-        auto narrow = std::make_unique<char[]>(length + 1);
-        if (formats_->WideToText(wide.get(), narrow.get()) != PKI_OK) return 0;
-        narrow[length] = 0;
-        std::size_t n = std::strlen(narrow.get());
-        if (n >= PKIF_NAME_TEXT_BYTES) return 0;
+        std::string name;
+        if (!IssuerText(formats_, certificate, name) || name.size() >= PKIF_NAME_TEXT_BYTES) return 0;
         if (serial && certificate->GetSerial(serial) != PKI_OK) return 0;
         if ((itemPresent || item) && !GetObjectItem50(object, itemPresent, item)) {
             ReleaseBlob(serial);
             return 0;
         }
-        std::memcpy(text, narrow.get(), n + 1);
+        std::memcpy(text, name.c_str(), name.size() + 1);
         return 1;
     } catch (...) {
         if (text) text[0] = 0;

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <memory>
+#include <string>
 
 #include "pkiformats/ISPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
@@ -27,6 +29,28 @@ inline bool SubjectWideName(IPKIInterface* formats, IPKICertificate* certificate
     if (formats->ComposeName(record.get(), wide, &length) != PKI_OK || length >= kWideNameChars) return false;
     wide[length] = 0;
     return true;
+}
+
+// Wide text of the library into Windows-1251 through its operation 9.
+inline bool Narrow(IPKIInterface* formats, const wchar_t* wide, std::string& text)
+{
+    std::size_t n = std::wcslen(wide);
+    auto buffer = std::make_unique<char[]>(n + 1);
+    if (formats->WideToText(wide, buffer.get()) != PKI_OK) return false;
+    buffer[n] = 0;
+    text.assign(buffer.get());
+    return true;
+}
+
+// The issuer-style name of a certificate (slot 9) as Windows-1251 text; a
+// name of kWideNameChars or more is refused.
+inline bool IssuerText(IPKIInterface* formats, IPKICertificate* certificate, std::string& text)
+{
+    auto wide = std::make_unique<wchar_t[]>(kWideNameChars);
+    std::uint32_t length = kWideNameChars;
+    if (certificate->GetIssuerText(wide.get(), &length) != PKI_OK || length >= kWideNameChars) return false;
+    wide[length] = 0;
+    return Narrow(formats, wide.get(), text);
 }
 
 // The subject key identifier of a certificate (slot 95); exactly 32 bytes.

@@ -40,17 +40,6 @@ bool Serial20(const PKIBlob& integer, std::uint8_t* serial)
     return true;
 }
 
-// Wide text of the library into Windows-1251 through its operation 9.
-bool Narrow(IPKIInterface* formats, const wchar_t* wide, std::string& text)
-{
-    std::size_t n = std::wcslen(wide);
-    auto buffer = std::make_unique<char[]>(n + 1);
-    if (formats->WideToText(wide, buffer.get()) != PKI_OK) return false;
-    buffer[n] = 0;
-    text.assign(buffer.get());
-    return true;
-}
-
 // Answers of an optional item: present (encoded into `item` when one is
 // given), absent, or a failure.
 int OptionalItem(int answer, IPKIObject* object, std::uint32_t* present, PKIBlob* item, bool absentNeedsFlag)
@@ -114,7 +103,6 @@ int SPKIFormats::FindCertificateByIssuerSerial(IPKIObject* list, const char* iss
         auto* certificates = static_cast<IPKICertificateList*>(list);
         std::uint32_t count = 0;
         if (certificates->GetCount(&count) != PKI_OK || count == 0) return 0;
-        auto wide = std::make_unique<wchar_t[]>(kWideNameChars);
         for (std::uint32_t i = 0; i < count; ++i) {
             std::string issuerText;
             std::uint8_t entrySerial[kSerialBytes];
@@ -122,10 +110,7 @@ int SPKIFormats::FindCertificateByIssuerSerial(IPKIObject* list, const char* iss
                 ObjectRef entry;
                 if (certificates->GetEntry(i, entry.Out()) != PKI_OK || !entry) continue;
                 auto* certificate = entry.As<IPKICertificate>();
-                std::uint32_t length = kWideNameChars;
-                if (certificate->GetIssuerText(wide.get(), &length) != PKI_OK || length >= kWideNameChars) continue;
-                wide[length] = 0;
-                if (!Narrow(formats_, wide.get(), issuerText)) continue;
+                if (!IssuerText(formats_, certificate, issuerText)) continue;
                 LibraryBlob number(formats_);
                 if (certificate->GetSerial(&number.blob) != PKI_OK || !Serial20(number.blob, entrySerial)) continue;
             }
