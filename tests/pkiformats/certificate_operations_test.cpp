@@ -324,10 +324,13 @@ TEST(FacadeCertificateItems, BasicConstraintsAndTheirPresence)
     EXPECT_EQ(ca, 1u);
     EXPECT_EQ(length, 3u);
     EXPECT_EQ(f.GetItemPresent(c), 1);
+    lib.Answer(4868, 4, {PKI_E_FAILURE});  // a CA's unreadable path length fails the read
+    EXPECT_EQ(f.GetBasicConstraints(c, &ca, &length), 0);
     cert->ca = 0;  // an end entity's path length is not read
     ASSERT_EQ(f.GetBasicConstraints(c, &ca, &length), 1);
     EXPECT_EQ(ca, 0u);
     EXPECT_EQ(length, 0u);
+    lib.Answer(4868, 4, {});
     cert->basicConstraintsAnswer = PKI_E_ABSENT;
     ca = length = 9;
     ASSERT_EQ(f.GetBasicConstraints(c, &ca, &length), 1);
