@@ -14,6 +14,12 @@
 // - Hash32ToText, Serial20ToText, BytesToText: 3 per byte printed + 1;
 // - KeyUsageToText: PKIF_KEY_USAGE_TEXT_BYTES;
 // - UnpackRecordA/B/C: PKIF_RECORD_TEXT_MAX + 1; UnpackShortText: 14.
+// - ResultCodeToText, OrderKindToText, RevocationReasonToText:
+//   PKIF_VOCABULARY_TEXT_BYTES; PolicyToText, TimeStampPolicyToText:
+//   PKIF_OID_TEXT_BYTES (an OID text that does not fit is refused);
+//   BigNumber600ToText: as BytesToText; GetStatementFlag:
+//   PKIF_STATEMENT_TEXT_BYTES; GetObjectNameText: PKIF_NAME_TEXT_BYTES;
+//   GetDistributionURL: PKIF_URL_TEXT_BYTES.
 #ifndef QVK_PKIFORMATS_ISPKIFORMATS_H
 #define QVK_PKIFORMATS_ISPKIFORMATS_H
 
@@ -65,6 +71,10 @@ enum : std::uint32_t {
     PKIF_DIRECTORY_POSITIONS = 7,
     PKIF_MAKER_VALUE_BYTES = 1024  // the maker values and attributes, exactly
 };
+
+// Capacities of the vocabulary, policy, statement and location texts
+// (PKIF_OID_TEXT_BYTES above serves the policy OIDs too).
+enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_STATEMENT_TEXT_BYTES = 256, PKIF_URL_TEXT_BYTES = 1024 };
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic push

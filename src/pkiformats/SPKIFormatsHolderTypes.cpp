@@ -319,7 +319,7 @@ int SPKIFormats::CheckPrivateKeyUsagePeriodNow(IPKIObject* certificate, std::uin
         }
         if (rc != 0 || !period) return 0;
         SYSTEMTIME start{}, end{}, now;
-        if (period.As<IPKITimePeriod>()->GetPeriod(&start, &end) != 0) return 0;
+        if (period.As<IPKIKeyUsagePeriod>()->GetPeriod(&start, &end) != 0) return 0;
         GetSystemTime(&now);
         bool inside = IsValidTime(start) && IsValidTime(end) && CompareSystemTimes(&start, &now) <= 0 &&
                       CompareSystemTimes(&now, &end) <= 0;

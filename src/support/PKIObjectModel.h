@@ -92,7 +92,11 @@ public:
     // The serial number as an encoded INTEGER (load it into 4877 / 4111).
     virtual int GetSerial(PKIBlob* serial)                                   // 7
     { (void)serial; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)                         // 8-10
+    PKI_RESERVED(8)                                                          // 8
+    // The issuer as one wide text; *length as for GetDisplayName (slot 105).
+    virtual int GetIssuerText(wchar_t* text, std::uint32_t* length)          // 9
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(10)                                                         // 10
         PKI_RESERVED(11) PKI_RESERVED(12)                                    // 11-12
     virtual int GetIssuer(void** name)                                       // 13
     { (void)name; return PKI_E_NOT_IMPLEMENTED; }
@@ -139,12 +143,23 @@ public:
     virtual int GetAttributeList(void** list)                                // 56
     { (void)list; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(57) PKI_RESERVED(58)                                        // 57-58
-        PKI_RESERVED(59) PKI_RESERVED(60)                                    // 59-60
+    // The CRL distribution points (IPKIDistributionPoints); PKI_E_ABSENT
+    // without the extension.
+    virtual int GetCRLDistributionPoints(void** points)                      // 59
+    { (void)points; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(60)                                                     // 60
     // The policy OIDs (IPKIOIDList); PKI_E_ABSENT without policies.
     virtual int GetPolicyList(void** list)                                   // 61
     { (void)list; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(62)                                                         // 62
-        PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)  // 63-66
+    // The freshest-CRL (delta) distribution points, as slot 59.
+    virtual int GetFreshestCRLPoints(void** points)                          // 62
+    { (void)points; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(63) PKI_RESERVED(64)                                    // 63-64
+    // The certificate's own key-agreement parameters (an object);
+    // PKI_E_ABSENT when it carries none.
+    virtual int GetAgreementParameters(void** parameters)                    // 65
+    { (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(66)                                                     // 66
         PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)  // 67-70
     // The extended key usages (IPKIOIDList); PKI_E_ABSENT without them.
     virtual int GetExtKeyUsages(void** list)                                 // 71
@@ -163,10 +178,16 @@ public:
     virtual int GetKeyUsage(void** keyUsage)                                 // 83
     { (void)keyUsage; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(84) PKI_RESERVED(85)                                        // 84-85
-    // The private-key usage period (IPKITimePeriod); PKI_E_ABSENT without it.
+    // The private-key usage period (IPKIKeyUsagePeriod); PKI_E_ABSENT
+    // without it.
     virtual int GetKeyUsagePeriod(void** period)                             // 86
     { (void)period; return PKI_E_NOT_IMPLEMENTED; }
-        PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)  // 87-90
+        PKI_RESERVED(87) PKI_RESERVED(88)                                    // 87-88
+    // The QC statements (IPKIStatements through view 4231); PKI_E_ABSENT
+    // without them.
+    virtual int GetQCStatements(void** statements)                           // 89
+    { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(90)                                                     // 90
         PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)  // 91-94
     // The subject key identifier (IPKIKeyIdentifier); PKI_E_ABSENT without it.
     virtual int GetSubjectKeyId(void** identifier)                           // 95
@@ -223,10 +244,21 @@ public:
     PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
     PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
     PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
-    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)                           // 58-60
+    // A list of the request's entries (IPKIStatementList) whose slot 4 takes two
+    // words; PKI_E_ABSENT without one.
+    virtual int GetStatementList(void** statements)                              // 61
+    { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
-    PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)          // 66-69
-    PKI_RESERVED(70) PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73)          // 70-73
+    PKI_RESERVED(66)                                                             // 66
+    // The requested key usage (IPKIEncoded); PKI_E_ABSENT without it.
+    virtual int GetRequestedKeyUsage(void** item)                                // 67
+    { (void)item; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71)          // 68-71
+    PKI_RESERVED(72)                                                             // 72
+    // The requested QC statements, as the certificate's slot 89.
+    virtual int GetQCStatements(void** statements)                               // 73
+    { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(74) PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77)          // 74-77
     PKI_RESERVED(78) PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81)          // 78-81
     // The directory-attribute object (as the certificate's slot 77); PKI_E_ABSENT without one.
@@ -234,7 +266,8 @@ public:
     { (void)attributes; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
     PKI_RESERVED(87)                                                             // 87
-    // The key identifier the request carries (IPKIAttribute); PKI_E_ABSENT without one.
+    // The key identifier the request carries: an attribute object (IPKIAttribute),
+    // whose slot 5 IPKIKeyIdentifier reads too; PKI_E_ABSENT without one.
     virtual int GetKeyIdentifier(void** identifier)                              // 88
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
 
@@ -419,10 +452,12 @@ enum : std::uint32_t {
     PKI_IID_ATTRIBUTE_VALUES = 4232       // an attribute list's values by OID
 };
 
-// Basic constraints of a certificate.
+// Basic constraints of a certificate: the CA flag and, for a CA, the path
+// length (0 when none is set).
 class IPKIBasicConstraints : public IPKIObject {
 public:
     virtual int GetCA(std::uint32_t* ca) = 0;                                    // 3
+    virtual int GetPathLength(std::uint32_t* pathLength) = 0;                    // 4
 
 protected:
     ~IPKIBasicConstraints() = default;
@@ -438,15 +473,6 @@ public:
 
 protected:
     ~IPKIOIDList() = default;
-};
-
-// A period of two UTC times (the private-key usage period).
-class IPKITimePeriod : public IPKIObject {
-public:
-    virtual int GetPeriod(SYSTEMTIME* start, SYSTEMTIME* end) = 0;               // 3
-
-protected:
-    ~IPKITimePeriod() = default;
 };
 
 // Interface 4214 of subject directory attributes: fills buffers[i] with the
@@ -836,6 +862,414 @@ protected:
     ~IPKIRequestHash() = default;
 };
 
+// ---- Certificate lists, extension lists, views and time-stamp objects ----
+// (certificate, request and list operations of the facade)
+
+// Any object whose slot 3 encodes it and slot 4 loads it (items read out of
+// certificates and requests, and the classes the facade decodes).
+class IPKIEncoded : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+
+protected:
+    ~IPKIEncoded() = default;
+};
+
+// A certificate list: entries by index; each entry offers the certificate
+// interface (4102).
+class IPKICertificateList : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 5
+    virtual int GetEntry(std::uint32_t index, void** entry) = 0;                 // 6
+
+protected:
+    ~IPKICertificateList() = default;
+};
+
+// Interface 4209 of a certificate list: its certificates by kind of entry.
+class IPKICertificateListView : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)                           // 43-45
+    virtual int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) = 0;  // 46
+    PKI_RESERVED(47)                                                             // 47
+    virtual int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) = 0;  // 48
+
+protected:
+    ~IPKICertificateListView() = default;
+};
+
+// Extension list (class 4905, interface 4146).
+class IPKIExtensionList : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    PKI_RESERVED(5) PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8)              // 5-8
+    // value: the extension's value object; type: its kind.
+    virtual int Add(IPKIObject* value, std::uint32_t type) = 0;                  // 9
+
+protected:
+    ~IPKIExtensionList() = default;
+};
+
+// Key-usage-period extension (class 4905, interface 4259).
+class IPKIKeyUsagePeriodExtension : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)                            // 4-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35)                                                             // 35
+    virtual int SetPeriod(std::uint32_t kind, std::uint32_t value, std::uint32_t flag) = 0;  // 36
+
+protected:
+    ~IPKIKeyUsagePeriodExtension() = default;
+};
+
+// Interface 4268 of a certificate: one flag of an extension and a pair.
+class IPKIExtensionFlagView : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
+    PKI_RESERVED(115) PKI_RESERVED(116)                                          // 115-116
+    virtual int SetPair(std::uint32_t second, std::uint32_t first) = 0;          // 117
+    virtual int SetFlag(std::uint32_t value) = 0;                                // 118
+    // PKI_E_ABSENT when the certificate has no such extension.
+    virtual int GetFlag(std::uint32_t* value) = 0;                               // 119
+
+protected:
+    ~IPKIExtensionFlagView() = default;
+};
+
+// Time-stamp token content (class 4906, interface 4143).
+class IPKITimeStampToken : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
+    PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)                           // 13-15
+    // The encapsulated content type as dotted text; the blob holds the
+    // terminator too (length counts it).
+    virtual int GetContentType(PKIBlob* oid) = 0;                                // 16
+    PKI_RESERVED(17)                                                             // 17
+    // The encapsulated content, encoded.
+    virtual int GetContent(PKIBlob* content) = 0;                                // 18
+
+protected:
+    ~IPKITimeStampToken() = default;
+};
+
+// Time-stamp information (class 4904, interface 4141). Its two parts are
+// written into the caller's place as the library lays them out.
+class IPKITimeStampInfo : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11)                           // 9-11
+    virtual int GetPartA(void* out) = 0;                                         // 12
+    PKI_RESERVED(13)                                                             // 13
+    virtual int GetPartB(void* out) = 0;                                         // 14
+
+protected:
+    ~IPKITimeStampInfo() = default;
+};
+
+// Slot 50 of an object (a certificate, a request or a signer): an optional
+// item that encodes (IPKIEncoded); PKI_E_ABSENT without it.
+class IPKIItem50 : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)                           // 47-49
+    virtual int GetItem(void** item) = 0;                                        // 50
+
+protected:
+    ~IPKIItem50() = default;
+};
+
+// Distribution points of a certificate: their locations as texts.
+class IPKIDistributionPoints : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 5
+    // Location `index` as Windows-1251 bytes (length excludes any terminator).
+    virtual int GetLocation(std::uint32_t index, PKIBlob* location) = 0;         // 6
+
+protected:
+    ~IPKIDistributionPoints() = default;
+};
+
+// A list of statements: slot 4 adds one (two words).
+class IPKIStatementList : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int Add(std::uint32_t first, std::uint32_t second) = 0;              // 4
+
+protected:
+    ~IPKIStatementList() = default;
+};
+
+// Private-key usage period (class 4889, interface 4123): start and end
+// (UTC; either output may be null).
+class IPKIKeyUsagePeriod : public IPKIObject {
+public:
+    virtual int GetPeriod(SYSTEMTIME* start, SYSTEMTIME* end) = 0;             // 3
+
+protected:
+    ~IPKIKeyUsagePeriod() = default;
+};
+
+// Slot 6 of a signed object (a certificate, a list, a response): its
+// signature checked with a DSTU 4145 public key as IPKICertificate slot 25
+// hands it out.
+class IPKISignedObject : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5)                              // 3-5
+    virtual int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length,
+                               IPKIObject* parameters) = 0;                      // 6
+
+protected:
+    ~IPKISignedObject() = default;
+};
+
+// View 4231 of a QC-statements object: two statement flags, and a further
+// flag with its text.
+class IPKIStatements : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    virtual int GetFlagA(std::uint32_t* value) = 0;                              // 11
+    PKI_RESERVED(12) PKI_RESERVED(13)                                            // 12-13
+    virtual int GetFlagB(std::uint32_t* value) = 0;                              // 14
+    PKI_RESERVED(15) PKI_RESERVED(16)                                            // 15-16
+    virtual int GetTextFlag(std::uint32_t* flag) = 0;                            // 17
+    // The text as Windows-1251 bytes (length excludes any terminator).
+    virtual int GetText(PKIBlob* text) = 0;                                      // 18
+
+protected:
+    ~IPKIStatements() = default;
+};
+
+// Slot 99 of a signer (or another object that carries a version value).
+class IPKIVersionValue : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    virtual int SetVersionValue(std::uint32_t value) = 0;                        // 99
+
+protected:
+    ~IPKIVersionValue() = default;
+};
+
+// View 4244 of a certificate: a name pair, in either order.
+class IPKICertificateNamePairView : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108)                                          // 107-108
+    virtual int SetNamePair(std::uint32_t first, std::uint32_t second) = 0;      // 109
+    virtual int SetNamePairSwapped(std::uint32_t second, std::uint32_t first) = 0;  // 110
+
+protected:
+    ~IPKICertificateNamePairView() = default;
+};
+
+// View 4262 of a certificate: a value pair.
+class IPKICertificateValuePairView : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
+    PKI_RESERVED(115)                                                            // 115
+    virtual int SetValuePair(std::uint32_t first, std::uint32_t second) = 0;     // 116
+
+protected:
+    ~IPKICertificateValuePairView() = default;
+};
+
+// A signer's policy (view 4240, slot 51) or, without that view, its key
+// (slot 41) taken from a key object's slot 9.
+class IPKISignerPolicyView : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    virtual int SetPolicyKey(IPKIObject* key, std::uint32_t value) = 0;         // 51
+
+protected:
+    ~IPKISignerPolicyView() = default;
+};
+class IPKISignerKey : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40)                                            // 39-40
+    virtual int SetKey(IPKIObject* key) = 0;                                     // 41
+
+protected:
+    ~IPKISignerKey() = default;
+};
+class IPKIKeySource : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8)                                              // 7-8
+    virtual int GetKey(void** key) = 0;                                          // 9
+
+protected:
+    ~IPKIKeySource() = default;
+};
+
+// Signed data (class 4900, interface 4136) beyond its first slots: slot 7
+// adds a certificate.
+class IPKISignedDataCertificates : public IPKISignedData {
+public:
+    PKI_RESERVED(6)                                                              // 6
+    virtual int AddCertificate(IPKIObject* certificate) = 0;                     // 7
+
+protected:
+    ~IPKISignedDataCertificates() = default;
+};
+
 // clang-format on
 
 #if defined(__GNUC__)
@@ -886,9 +1320,9 @@ protected:
     X(IPKIRequest, 9, GetSubject)                        \
     X(IPKIRequest, 82, GetDirectoryAttributes)           \
     X(IPKIBasicConstraints, 3, GetCA)                    \
+    X(IPKIBasicConstraints, 4, GetPathLength)            \
     X(IPKIOIDList, 3, GetCount)                          \
     X(IPKIOIDList, 4, GetOID)                            \
-    X(IPKITimePeriod, 3, GetPeriod)                      \
     X(IPKIDirectoryAttributes, 48, ReadValues)           \
     X(IPKIAttributeValues, 11, GetValueText)
 // clang-format on
@@ -922,7 +1356,8 @@ protected:
     X(IPKIKeyContextDSTU4145, 5, GetContext)             \
     X(IPKIKeyContextIntl, 8, GetContextFlags)            \
     X(IPKIKeyContextIntl, 9, GetContext)                 \
-    QVK_PKI_PROFILE_SLOTS(X)
+    QVK_PKI_PROFILE_SLOTS(X)                         \
+    QVK_PKI_OBJECT_MODEL_SLOTS_LISTS(X)
 // clang-format on
 
 // The slots of the hash-signature and public-key block above, checked as the
@@ -980,6 +1415,56 @@ protected:
     X(IPKIParameters, 5, GetParameters)                  \
     X(IPKIParameters, 6, GetValues)                      \
     X(IPKIAttribute, 3, GetValue)
+// clang-format on
+
+// Certificate lists, extension lists, views and time-stamp objects.
+// clang-format off
+#define QVK_PKI_OBJECT_MODEL_SLOTS_LISTS(X)              \
+    X(IPKICertificate, 9, GetIssuerText)                 \
+    X(IPKICertificate, 65, GetAgreementParameters)       \
+    X(IPKIRequest, 67, GetRequestedKeyUsage)             \
+    X(IPKIRequest, 88, GetKeyIdentifier)                 \
+    X(IPKIEncoded, 3, Encode)                            \
+    X(IPKIEncoded, 4, Decode)                            \
+    X(IPKICertificateList, 5, GetCount)                  \
+    X(IPKICertificateList, 6, GetEntry)                  \
+    X(IPKICertificateListView, 46, GetCertificateCount)  \
+    X(IPKICertificateListView, 48, GetCertificate)       \
+    X(IPKIExtensionList, 4, Decode)                      \
+    X(IPKIExtensionList, 9, Add)                         \
+    X(IPKIKeyUsagePeriodExtension, 36, SetPeriod)        \
+    X(IPKIExtensionFlagView, 117, SetPair)               \
+    X(IPKIExtensionFlagView, 118, SetFlag)               \
+    X(IPKIExtensionFlagView, 119, GetFlag)               \
+    X(IPKITimeStampToken, 16, GetContentType)            \
+    X(IPKITimeStampToken, 18, GetContent)                \
+    X(IPKITimeStampInfo, 12, GetPartA)                   \
+    X(IPKITimeStampInfo, 14, GetPartB)                   \
+    X(IPKIItem50, 50, GetItem)                           \
+    X(IPKICertificate, 89, GetQCStatements)              \
+    X(IPKIRequest, 73, GetQCStatements)                  \
+    X(IPKIStatements, 11, GetFlagA)                      \
+    X(IPKIStatements, 14, GetFlagB)                      \
+    X(IPKIStatements, 17, GetTextFlag)                   \
+    X(IPKIStatements, 18, GetText)                       \
+    X(IPKIVersionValue, 99, SetVersionValue)             \
+    X(IPKICertificateNamePairView, 109, SetNamePair)     \
+    X(IPKICertificateNamePairView, 110, SetNamePairSwapped) \
+    X(IPKICertificateValuePairView, 116, SetValuePair)   \
+    X(IPKISignerPolicyView, 51, SetPolicyKey)            \
+    X(IPKISignerKey, 41, SetKey)                         \
+    X(IPKIKeySource, 9, GetKey)                          \
+    X(IPKISignedDataCertificates, 7, AddCertificate)     \
+    X(IPKICertificate, 59, GetCRLDistributionPoints)     \
+    X(IPKIRequest, 61, GetStatementList)                 \
+    X(IPKICertificate, 62, GetFreshestCRLPoints)         \
+    X(IPKIDistributionPoints, 5, GetCount)               \
+    X(IPKIDistributionPoints, 6, GetLocation)            \
+    X(IPKIStatementList, 4, Add)                         \
+    X(IPKIRequest, 15, GetRSAPublicKey)                  \
+    X(IPKIRequest, 16, GetDSTU4145PublicKey)             \
+    X(IPKIKeyUsagePeriod, 3, GetPeriod)                  \
+    X(IPKISignedObject, 6, VerifyDSTU4145)
 // clang-format on
 
 #endif

@@ -98,6 +98,10 @@ public:
     std::map<std::string, std::uint32_t> requestKeyKinds;
     // What ReadNameRecord fills (wide fields by index) from any text.
     std::map<int, std::wstring> parsed;
+    // Objects a test makes itself for a class / interface pair (the
+    // maker returns the interface pointer); consulted before the built-in
+    // classes.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::function<void*()>> makers;
 
     // ---- Call gate used by every operation ----
     // Returns -1 to go on with the real behaviour, else the code to answer.
@@ -239,9 +243,6 @@ public:
     // when none is set).
     std::map<std::string, std::wstring> nameValues;
     std::map<std::pair<std::uint32_t, std::string>, std::string> taxConversions;
-    // Makes the object CreateObject hands out for a class / interface pair
-    // when it answers one (null: the usual object).
-    std::function<IPKIObject*(std::uint32_t classId, std::uint32_t interfaceId)> make;
     int ConvertTaxNumber(const char* number, std::uint32_t mode, char* out, std::uint32_t capacity) override
     {
         int c = Enter(0, 20, std::string(number) + "," + std::to_string(mode));
@@ -370,6 +371,11 @@ public:
 class Certificate final : public Object<IPKICertificate> {
 public:
     explicit Certificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE) {}
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
     int GetPolicies(void** policies) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 76, "");
@@ -621,8 +627,9 @@ inline int Library::CreateObject(std::uint32_t classId, std::uint32_t interfaceI
 {
     int c = Enter(0, 10, std::to_string(classId) + "," + std::to_string(interfaceId));
     if (c >= 0) return c;
-    if (IPKIObject* made = make ? make(classId, interfaceId) : nullptr) {
-        *object = made;
+    auto maker = makers.find({classId, interfaceId});
+    if (maker != makers.end()) {
+        *object = maker->second();
         return 0;
     }
     if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_REQUEST) {
@@ -718,7 +725,10 @@ private:
 
 class BasicConstraints final : public Object<IPKIBasicConstraints> {
 public:
-    BasicConstraints(Library& lib, std::uint32_t ca) : Object(lib, 4868), ca_(ca) {}
+    BasicConstraints(Library& lib, std::uint32_t ca, std::uint32_t pathLength = 0)
+        : Object(lib, 4868), ca_(ca), pathLength_(pathLength)
+    {
+    }
     int GetCA(std::uint32_t* ca) override
     {
         int c = lib_.Enter(4868, 3, "", 0, this);
@@ -726,20 +736,28 @@ public:
         *ca = ca_;
         return 0;
     }
+    int GetPathLength(std::uint32_t* pathLength) override
+    {
+        int c = lib_.Enter(4868, 4, "", 0, this);
+        if (c >= 0) return c;
+        *pathLength = pathLength_;
+        return 0;
+    }
 
 private:
-    std::uint32_t ca_;
+    std::uint32_t ca_, pathLength_;
 };
 
-class TimePeriod final : public Object<IPKITimePeriod> {
+// A private-key usage period; either output may be null.
+class KeyUsagePeriodValue final : public Object<IPKIKeyUsagePeriod> {
 public:
-    TimePeriod(Library& lib, SYSTEMTIME start, SYSTEMTIME end) : Object(lib, 4889), start_(start), end_(end) {}
+    KeyUsagePeriodValue(Library& lib, SYSTEMTIME start, SYSTEMTIME end) : Object(lib, 4889), start_(start), end_(end) {}
     int GetPeriod(SYSTEMTIME* start, SYSTEMTIME* end) override
     {
         int c = lib_.Enter(4889, 3, "", 0, this);
         if (c >= 0) return c;
-        *start = start_;
-        *end = end_;
+        if (start) *start = start_;
+        if (end) *end = end_;
         return 0;
     }
 
@@ -910,7 +928,7 @@ public:
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 86, "", 0, this);
         if (c >= 0) return c;
         if (!p.keyPeriod) return PKI_E_ABSENT;
-        *period = static_cast<IPKITimePeriod*>(new TimePeriod(lib_, p.keyFrom, p.keyTo));
+        *period = static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, p.keyFrom, p.keyTo));
         return 0;
     }
     int GetInnerCertificate(void** certificate) override { return View(100, inner, certificate); }
@@ -1734,6 +1752,879 @@ public:
         if (c >= 0) return c;
         Identifier(37, key, length, identifier, 32);
         return 0;
+    }
+};
+
+}  // namespace fake
+
+// ---- Certificates with content, certificate lists, tokens and items ----
+// (certificate, request and list operations)
+namespace fake {
+
+// A library-allocated copy of `bytes` (FreeBlob releases it).
+inline int CopyToBlob(Library& lib, const std::string& bytes, PKIBlob* out)
+{
+    return CopyToLibraryBlob(lib, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), out);
+}
+
+class KeyIdentifier final : public Object<IPKIKeyIdentifier> {
+public:
+    KeyIdentifier(Library& lib, std::string bytes) : Object(lib, 4867), bytes_(std::move(bytes)) {}
+    int GetIdentifier(std::uint8_t* identifier, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(4867, 5, std::to_string(*length));
+        if (c >= 0) return c;
+        if (bytes_.size() > *length) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(identifier, bytes_.data(), bytes_.size());
+        *length = static_cast<std::uint32_t>(bytes_.size());
+        return 0;
+    }
+
+private:
+    std::string bytes_;
+};
+
+class KeyUsage final : public Object<IPKIKeyUsage> {
+public:
+    KeyUsage(Library& lib, std::uint32_t bits) : Object(lib, 4871), bits_(bits) {}
+    int GetBits(std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(4871, 3, "");
+        if (c >= 0) return c;
+        *bits = bits_;
+        return 0;
+    }
+
+private:
+    std::uint32_t bits_;
+};
+
+// An object that encodes to fixed bytes (class 1 in the log).
+class Encoded final : public Object<IPKIEncoded> {
+public:
+    Encoded(Library& lib, std::string bytes) : Object(lib, 1), bytes_(std::move(bytes)) {}
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(1, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, bytes_, out);
+    }
+    int Decode(const PKIBlob*) override
+    {
+        int c = lib_.Enter(1, 4, "");
+        return c >= 0 ? c : 0;
+    }
+    void Retain() { ++refs_; }
+
+private:
+    std::string bytes_;
+};
+
+// A certificate whose fields the test sets. Its key cache (view 4233) and
+// extension-flag view (4268) are tables of their own.
+class ScriptedCertificate final : public Object<IPKICertificate> {
+public:
+    explicit ScriptedCertificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE)
+    {
+        offers.insert(PKI_IID_CERTIFICATE);
+        auto* cache = new Cache(*this);
+        OfferView(PKI_IID_KEY_SET, cache, [cache] { delete cache; });
+        auto* flags = new Flags(*this);
+        OfferView(4268, flags, [flags] { delete flags; });
+        auto* pairs = new Pairs(*this);
+        OfferView(4244, pairs, [pairs] { delete pairs; });
+    }
+    std::uint32_t kind = 1;
+    bool hasKeyUsage = true;
+    std::uint32_t keyUsage = 0;
+    std::string keyId = std::string(32, '\x11');
+    std::wstring issuer = L"CN=Issuer";
+    std::string serial = std::string("\x02\x01\x05", 3);  // encoded INTEGER 5
+    std::wstring commonName = L"Holder", country = L"UA";
+    std::string encoding = "certificate";
+    int agreementAnswer = PKI_E_ABSENT;
+    std::map<std::uint32_t, std::string> cache;
+    bool hasFlagExtension = true;
+    std::uint32_t flag = 0;
+    std::uint32_t pairFirst = 0, pairSecond = 0;
+    int basicConstraintsAnswer = 0;
+    std::uint32_t ca = 1, pathLength = 3;
+    // QC statements: absent unless set; flags A and B, the text flag and text.
+    bool hasStatements = false;
+    std::uint32_t flagA = 0, flagB = 0, textFlag = 0;
+    std::string statementText;
+    // Distribution-point locations; the freshest-CRL list is absent unless set.
+    std::vector<std::string> crlPoints = {"ldap://ca/crl", "http://ca/full.crl", "HTTPS://ca/second.crl"};
+    std::vector<std::string> freshestPoints;
+    bool hasCrlPoints = true, hasFreshest = false;
+
+    void Retain() { ++refs_; }
+    int GetCRLDistributionPoints(void** points) override;
+    int GetFreshestCRLPoints(void** points) override;
+    // The public key: DSTU 4145 (76 bytes and its length) or RSA (two fields).
+    std::string publicKey = std::string(76, '\x31');
+    std::uint32_t publicKeyLength = 33;
+    std::string rsaFields = std::string(2 * PKI_KEY_FIELD_BYTES, '\x41');
+    std::uint32_t rsaBits = 2048;
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 25, "");
+        if (c >= 0) return c;
+        std::memcpy(key, publicKey.data(), 76);
+        *length = publicKeyLength;
+        if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        return 0;
+    }
+    // Validity and the private-key usage period (absent unless set).
+    SYSTEMTIME validFrom{2024, 1, 1, 1, 0, 0, 0, 0}, validTo{2026, 1, 4, 1, 0, 0, 0, 0};
+    bool hasKeyUsagePeriod = false;
+    SYSTEMTIME usableFrom{2024, 2, 4, 1, 0, 0, 0, 0}, usableTo{2025, 2, 6, 1, 0, 0, 0, 0};
+    int GetValidity(SYSTEMTIME* start, SYSTEMTIME* end) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 15, "");
+        if (c >= 0) return c;
+        if (start) *start = validFrom;
+        if (end) *end = validTo;
+        return 0;
+    }
+    int GetKeyUsagePeriod(void** period) override;
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 29, "");
+        if (c >= 0) return c;
+        std::memcpy(fields, rsaFields.data(), rsaFields.size());
+        *bits = rsaBits;
+        return 0;
+    }
+    int GetBasicConstraints(void** constraints) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 53, "");
+        if (c >= 0) return c;
+        if (basicConstraintsAnswer != 0) return basicConstraintsAnswer;
+        *constraints = static_cast<IPKIBasicConstraints*>(new BasicConstraints(lib_, ca, pathLength));
+        return 0;
+    }
+    int GetQCStatements(void** statements) override;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, encoding, out);
+    }
+    int GetSerial(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 7, "");
+        return c >= 0 ? c : CopyToBlob(lib_, serial, out);
+    }
+    int GetIssuerText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 9, std::to_string(*length));
+        if (c >= 0) return c;
+        if (issuer.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        wcscpy(text, issuer.c_str());
+        *length = static_cast<std::uint32_t>(issuer.size());
+        return 0;
+    }
+    int GetSubjectRecord(PKINameRecord* record) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 17, "");
+        if (c >= 0) return c;
+        wcscpy(record->commonName, commonName.c_str());
+        wcscpy(record->country, country.c_str());
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
+        if (c >= 0) return c;
+        *out = kind;
+        return 0;
+    }
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetAgreementParameters(void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 65, "");
+        if (c >= 0) return c;
+        if (agreementAnswer == 0) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        return agreementAnswer;
+    }
+    int GetKeyUsage(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 83, "");
+        if (c >= 0) return c;
+        if (!hasKeyUsage) return PKI_E_ABSENT;
+        *out = static_cast<IPKIKeyUsage*>(new KeyUsage(lib_, keyUsage));
+        return 0;
+    }
+    int GetSubjectKeyId(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 95, "");
+        if (c >= 0) return c;
+        *out = static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, keyId));
+        return 0;
+    }
+
+    std::uint32_t namePair[2] = {0, 0};
+
+private:
+    class Pairs final : public IPKICertificateNamePairView {
+    public:
+        explicit Pairs(ScriptedCertificate& owner) : owner_(owner) {}
+        virtual ~Pairs() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int SetNamePair(std::uint32_t first, std::uint32_t second) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 109, "", 4244);
+            if (c >= 0) return c;
+            owner_.namePair[0] = first;
+            owner_.namePair[1] = second;
+            return 0;
+        }
+        int SetNamePairSwapped(std::uint32_t second, std::uint32_t first) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 110, "", 4244);
+            if (c >= 0) return c;
+            owner_.namePair[0] = first;
+            owner_.namePair[1] = second;
+            return 0;
+        }
+
+    private:
+        ScriptedCertificate& owner_;
+    };
+    class Cache final : public IPKIKeySet {
+    public:
+        explicit Cache(ScriptedCertificate& owner) : owner_(owner) {}
+        virtual ~Cache() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int GetKeyCount(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int AddKey(IPKIObject*, const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int GetKey(std::uint32_t, void**, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int SetValue(std::uint32_t id, const PKIBlob* value) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 58, std::to_string(id), PKI_IID_KEY_SET);
+            if (c >= 0) return c;
+            owner_.cache[id].assign(reinterpret_cast<const char*>(value->data), value->length);
+            return 0;
+        }
+        int GetValue(std::uint32_t id, PKIBlob* value) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 59, std::to_string(id), PKI_IID_KEY_SET);
+            if (c >= 0) return c;
+            auto it = owner_.cache.find(id);
+            return it == owner_.cache.end() ? PKI_E_ABSENT : CopyToBlob(owner_.lib_, it->second, value);
+        }
+        int RemoveValue(std::uint32_t id) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 60, std::to_string(id), PKI_IID_KEY_SET);
+            if (c >= 0) return c;
+            return owner_.cache.erase(id) ? 0 : PKI_E_ABSENT;
+        }
+
+    private:
+        ScriptedCertificate& owner_;
+    };
+    class Flags final : public IPKIExtensionFlagView {
+    public:
+        explicit Flags(ScriptedCertificate& owner) : owner_(owner) {}
+        virtual ~Flags() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int SetPair(std::uint32_t second, std::uint32_t first) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 117, "", 4268);
+            if (c >= 0) return c;
+            owner_.pairFirst = first;
+            owner_.pairSecond = second;
+            return 0;
+        }
+        int SetFlag(std::uint32_t value) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 118, std::to_string(value), 4268);
+            if (c >= 0) return c;
+            owner_.flag = value;
+            return 0;
+        }
+        int GetFlag(std::uint32_t* value) override
+        {
+            int c = owner_.lib_.Enter(PKI_CLASS_CERTIFICATE, 119, "", 4268);
+            if (c >= 0) return c;
+            if (!owner_.hasFlagExtension) return PKI_E_ABSENT;
+            *value = owner_.flag;
+            return 0;
+        }
+
+    private:
+        ScriptedCertificate& owner_;
+    };
+};
+
+// The QC statements of a scripted certificate, offering view 4231.
+class Statements final : public Object<IPKIStatements> {
+public:
+    Statements(Library& lib, ScriptedCertificate& owner) : Object(lib, 4907), owner_(owner) { offers.insert(4231); }
+    int GetFlagA(std::uint32_t* value) override { return Read(11, owner_.flagA, value); }
+    int GetFlagB(std::uint32_t* value) override { return Read(14, owner_.flagB, value); }
+    int GetTextFlag(std::uint32_t* value) override { return Read(17, owner_.textFlag, value); }
+    int GetText(PKIBlob* text) override
+    {
+        int c = lib_.Enter(4907, 18, "", 4231);
+        return c >= 0 ? c : CopyToBlob(lib_, owner_.statementText, text);
+    }
+
+private:
+    int Read(std::uint32_t op, std::uint32_t v, std::uint32_t* out)
+    {
+        int c = lib_.Enter(4907, op, "", 4231);
+        if (c >= 0) return c;
+        *out = v;
+        return 0;
+    }
+    ScriptedCertificate& owner_;
+};
+
+inline int ScriptedCertificate::GetQCStatements(void** statements)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 89, "");
+    if (c >= 0) return c;
+    if (!hasStatements) return PKI_E_ABSENT;
+    *statements = static_cast<IPKIStatements*>(new Statements(lib_, *this));
+    return 0;
+}
+
+// Distribution points over a list of locations.
+class DistributionPoints final : public Object<IPKIDistributionPoints> {
+public:
+    DistributionPoints(Library& lib, std::vector<std::string> locations)
+        : Object(lib, 4915), locations_(std::move(locations))
+    {
+    }
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4915, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(locations_.size());
+        return 0;
+    }
+    int GetLocation(std::uint32_t index, PKIBlob* location) override
+    {
+        int c = lib_.Enter(4915, 6, std::to_string(index));
+        if (c >= 0) return c;
+        return index < locations_.size() ? CopyToBlob(lib_, locations_[index], location) : PKI_E_INDEX;
+    }
+
+private:
+    std::vector<std::string> locations_;
+};
+
+inline int ScriptedCertificate::GetCRLDistributionPoints(void** points)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 59, "");
+    if (c >= 0) return c;
+    if (!hasCrlPoints) return PKI_E_ABSENT;
+    *points = static_cast<IPKIDistributionPoints*>(new DistributionPoints(lib_, crlPoints));
+    return 0;
+}
+
+inline int ScriptedCertificate::GetFreshestCRLPoints(void** points)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 62, "");
+    if (c >= 0) return c;
+    if (!hasFreshest) return PKI_E_ABSENT;
+    *points = static_cast<IPKIDistributionPoints*>(new DistributionPoints(lib_, freshestPoints));
+    return 0;
+}
+
+// A statement list that records what it is given (in its owner's list).
+class StatementList final : public Object<IPKIStatementList> {
+public:
+    StatementList(Library& lib, std::vector<std::pair<std::uint32_t, std::uint32_t>>& adds)
+        : Object(lib, 4916), adds_(adds)
+    {
+    }
+    int Add(std::uint32_t first, std::uint32_t second) override
+    {
+        int c = lib_.Enter(4916, 4, std::to_string(first) + "," + std::to_string(second));
+        if (c >= 0) return c;
+        adds_.push_back({first, second});
+        return 0;
+    }
+
+private:
+    std::vector<std::pair<std::uint32_t, std::uint32_t>>& adds_;
+};
+
+inline int ScriptedCertificate::GetKeyUsagePeriod(void** period)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 86, "");
+    if (c >= 0) return c;
+    if (!hasKeyUsagePeriod) return PKI_E_ABSENT;
+    *period = static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, usableFrom, usableTo));
+    return 0;
+}
+
+// A signed object whose signature matches one DSTU 4145 key.
+class VerifiableObject final : public Object<IPKISignedObject> {
+public:
+    explicit VerifiableObject(Library& lib) : Object(lib, 4910) {}
+    std::string signerKey = std::string(76, '\x31');
+    std::uint32_t signerLength = 33;
+    bool parametersGiven = false;
+    int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
+    {
+        int c = lib_.Enter(4910, 6, std::to_string(length));
+        if (c >= 0) return c;
+        parametersGiven = parameters != nullptr;
+        return length == signerLength && std::memcmp(key, signerKey.data(), 76) == 0 ? 0 : PKI_E_FAILURE;
+    }
+};
+
+// A content info with a set type and content.
+class ContentInfo final : public Object<IPKIContentInfo> {
+public:
+    explicit ContentInfo(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
+    std::string type = "1.2.840.113549.1.7.2";
+    std::string content = "signed data";
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetContentType(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 5, "");
+        if (c >= 0) return c;
+        int rc = CopyToBlob(lib_, type + std::string(1, '\0'), oid);
+        if (rc == 0) oid->length = static_cast<std::uint32_t>(type.size());  // the terminator follows
+        return rc;
+    }
+    int GetContent(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 6, "");
+        return c >= 0 ? c : CopyToBlob(lib_, content, out);
+    }
+};
+
+// A request whose key kind, requested key usage and key identifier the test
+// sets.
+class ScriptedRequest final : public Object<IPKIRequest> {
+public:
+    explicit ScriptedRequest(Library& lib) : Object(lib, PKI_CLASS_REQUEST) {}
+    std::uint32_t kind = 1;
+    bool hasUsage = true;
+    std::string keyId = std::string(32, '\x22');
+    int Encode(PKIBlob* out) override { return CopyToBlob(lib_, "request", out); }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetKeyKind(std::uint32_t* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");
+        if (c >= 0) return c;
+        *out = kind;
+        return 0;
+    }
+    int GetRequestedKeyUsage(void** item) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 67, "");
+        if (c >= 0) return c;
+        if (!hasUsage) return PKI_E_ABSENT;
+        *item = static_cast<IPKIEncoded*>(new Encoded(lib_, "usage"));
+        return 0;
+    }
+    std::string publicKey = std::string(76, '\x31');
+    std::uint32_t publicKeyLength = 33;
+    std::string rsaFields = std::string(2 * PKI_KEY_FIELD_BYTES, '\x41');
+    std::uint32_t rsaBits = 2048;
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "");
+        if (c >= 0) return c;
+        std::memcpy(key, publicKey.data(), 76);
+        *length = publicKeyLength;
+        if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        return 0;
+    }
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 15, "");
+        if (c >= 0) return c;
+        std::memcpy(fields, rsaFields.data(), rsaFields.size());
+        *bits = rsaBits;
+        return 0;
+    }
+    int GetKeyIdentifier(void** identifier) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 88, "");
+        if (c >= 0) return c;
+        *identifier = static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, keyId));
+        return 0;
+    }
+    // What the statement list (slot 61) was given.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> statementAdds;
+    int GetStatementList(void** statements) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 61, "");
+        if (c >= 0) return c;
+        *statements = static_cast<IPKIStatementList*>(new StatementList(lib_, statementAdds));
+        return 0;
+    }
+};
+
+// A certificate list over entries the test adds (it holds one reference to
+// each); its view 4209 hands out the same entries.
+class CertificateList final : public Object<IPKICertificateList> {
+public:
+    explicit CertificateList(Library& lib) : Object(lib, 4909)
+    {
+        auto* view = new ListView(*this);
+        OfferView(4209, view, [view] { delete view; });
+    }
+    ~CertificateList()
+    {
+        for (IPKIObject* e : entries) e->Release();
+    }
+    // Takes the caller's reference.
+    void Add(ScriptedCertificate* certificate) { Add(static_cast<IPKICertificate*>(certificate), certificate); }
+    void Add(Encoded* other) { Add(static_cast<IPKIEncoded*>(other), other); }
+    std::vector<IPKIObject*> entries;
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4909, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries.size());
+        return 0;
+    }
+    int GetEntry(std::uint32_t index, void** entry) override
+    {
+        int c = lib_.Enter(4909, 6, std::to_string(index));
+        if (c >= 0) return c;
+        return Hand(index, entry);
+    }
+
+private:
+    template <typename T>
+    void Add(IPKIObject* entry, T* object)
+    {
+        entries.push_back(entry);
+        retain_.push_back([object] { object->Retain(); });
+    }
+    int Hand(std::uint32_t index, void** entry)
+    {
+        if (index >= entries.size()) return PKI_E_INDEX;
+        retain_[index]();
+        *entry = entries[index];
+        return 0;
+    }
+    class ListView final : public IPKICertificateListView {
+    public:
+        explicit ListView(CertificateList& owner) : owner_(owner) {}
+        virtual ~ListView() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) override
+        {
+            int c = owner_.lib_.Enter(4909, 46, std::to_string(kind), 4209);
+            if (c >= 0) return c;
+            *count = static_cast<std::uint32_t>(owner_.entries.size());
+            return 0;
+        }
+        int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) override
+        {
+            int c = owner_.lib_.Enter(4909, 48, std::to_string(index) + "," + std::to_string(kind), 4209);
+            if (c >= 0) return c;
+            return owner_.Hand(index, certificate);
+        }
+
+    private:
+        CertificateList& owner_;
+    };
+    std::vector<std::function<void()>> retain_;
+};
+
+// A time-stamp token with a set content type (terminator included) and
+// encapsulated content.
+class TimeStampToken final : public Object<IPKITimeStampToken> {
+public:
+    explicit TimeStampToken(Library& lib) : Object(lib, 4906) {}
+    std::string contentType = std::string("1.2.840.113549.1.9.16.1.4", 26);
+    std::string content = "tst-info";
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4906, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetContentType(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(4906, 16, "");
+        return c >= 0 ? c : CopyToBlob(lib_, contentType, oid);
+    }
+    int GetContent(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4906, 18, "");
+        return c >= 0 ? c : CopyToBlob(lib_, content, out);
+    }
+};
+
+// A key container whose entries are fake::Encoded objects, each with its
+// attributes by OID (the attributes live in the container, keyed by entry).
+class AttributeContainer final : public Object<IPKIKeyContainer> {
+public:
+    explicit AttributeContainer(Library& lib) : Object(lib, PKI_CLASS_KEY_CONTAINER)
+    {
+        offers.insert(PKI_IID_KEY_CONTAINER_READER);
+    }
+    ~AttributeContainer()
+    {
+        for (Encoded* e : entries) e->Release();
+    }
+    std::vector<Encoded*> entries;
+    std::map<std::pair<const void*, std::string>, std::string> attributes;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetItemCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries.size());
+        return 0;
+    }
+    int GetItem(std::uint32_t index, void** entry) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 6, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        entries[index]->Retain();
+        *entry = static_cast<IPKIEncoded*>(entries[index]);
+        return 0;
+    }
+    int AddItem(IPKIObject* entry) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 7, "");
+        if (c >= 0) return c;
+        auto* e = static_cast<Encoded*>(static_cast<IPKIEncoded*>(entry));
+        e->Retain();
+        entries.push_back(e);
+        return 0;
+    }
+    int RemoveItem(std::uint32_t index) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 8, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        entries[index]->Release();
+        entries.erase(entries.begin() + index);
+        return 0;
+    }
+    int SetPassword(std::uint32_t, const char*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int CheckPassword(const char*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int IsProtected(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetItemAttribute(const char* password, IPKIObject* entry, const char* oid, PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 21, std::string(password ? password : "-") + "," + oid);
+        if (c >= 0) return c;
+        auto it = attributes.find({entry, oid});
+        return it == attributes.end() ? PKI_E_ABSENT : CopyToBlob(lib_, it->second, value);
+    }
+    int AddItemAttribute(const char* password, IPKIObject* entry, const char* oid, const PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 22, std::string(password ? password : "-") + "," + oid);
+        if (c >= 0) return c;
+        attributes[{entry, oid}].assign(reinterpret_cast<const char*>(value->data), value->length);
+        return 0;
+    }
+};
+
+// Typed objects for the classes the certificate and list operations make,
+// so that every call reaches a table of the type it is made through.
+class ExtensionList final : public Object<IPKIExtensionList> {
+public:
+    explicit ExtensionList(Library& lib) : Object(lib, 4905) {}
+    int added = 0;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4905, 3, "", 4146);
+        return c >= 0 ? c : CopyToBlob(lib_, "extensions:" + std::to_string(added), out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4905, 4, std::to_string(in->length), 4146);
+        return c >= 0 ? c : 0;
+    }
+    int Add(IPKIObject*, std::uint32_t type) override
+    {
+        int c = lib_.Enter(4905, 9, std::to_string(type), 4146);
+        if (c >= 0) return c;
+        ++added;
+        return 0;
+    }
+};
+
+class KeyUsagePeriod final : public Object<IPKIKeyUsagePeriodExtension> {
+public:
+    explicit KeyUsagePeriod(Library& lib) : Object(lib, 4905) {}
+    std::string set;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4905, 3, "", 4259);
+        return c >= 0 ? c : CopyToBlob(lib_, "period:" + set, out);
+    }
+    int SetPeriod(std::uint32_t kind, std::uint32_t value, std::uint32_t flag) override
+    {
+        set = std::to_string(kind) + "," + std::to_string(value) + "," + std::to_string(flag);
+        int c = lib_.Enter(4905, 36, set, 4259);
+        return c >= 0 ? c : 0;
+    }
+};
+
+class TimeStampInfo final : public Object<IPKITimeStampInfo> {
+public:
+    explicit TimeStampInfo(Library& lib) : Object(lib, 4904) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4904, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    // Part A writes the int 12, part B the int 14.
+    int GetPartA(void* out) override { return Part(12, out); }
+    int GetPartB(void* out) override { return Part(14, out); }
+
+private:
+    int Part(std::uint32_t op, void* out)
+    {
+        int c = lib_.Enter(4904, op, "");
+        if (c >= 0) return c;
+        *static_cast<int*>(out) = static_cast<int>(op);
+        return 0;
+    }
+};
+
+class SignedData final : public Object<IPKISignedDataCertificates> {
+public:
+    explicit SignedData(Library& lib) : Object(lib, PKI_CLASS_SIGNED_DATA) {}
+    int certificates = 0;
+    std::uint32_t versionValue = 0;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 7, "");
+        if (c >= 0) return c;
+        ++certificates;
+        return 0;
+    }
+};
+
+// A signer that takes a version value (slot 99).
+class Signer final : public Object<IPKIVersionValue> {
+public:
+    explicit Signer(Library& lib) : Object(lib, 4902) {}
+    std::uint32_t value = 0;
+    int SetVersionValue(std::uint32_t v) override
+    {
+        int c = lib_.Enter(4902, 99, std::to_string(v));
+        if (c >= 0) return c;
+        value = v;
+        return 0;
+    }
+};
+
+// A key object whose slot 9 hands out its key (a fake::Encoded).
+class KeySource final : public Object<IPKIKeySource> {
+public:
+    explicit KeySource(Library& lib) : Object(lib, 4893) {}
+    int GetKey(void** key) override
+    {
+        int c = lib_.Enter(4893, 9, "");
+        if (c >= 0) return c;
+        *key = static_cast<IPKIEncoded*>(new Encoded(lib_, "key"));
+        return 0;
+    }
+};
+
+// A signer that takes its key (slot 41) and, when it offers view 4240, a
+// policy key and value (slot 51 of that view).
+class KeyedSigner final : public Object<IPKISignerKey> {
+public:
+    KeyedSigner(Library& lib, bool withPolicyView) : Object(lib, 4902)
+    {
+        if (!withPolicyView) return;
+        auto* view = new PolicyView(*this);
+        OfferView(4240, view, [view] { delete view; });
+    }
+    IPKIObject* key = nullptr;  // as given (not held)
+    std::uint32_t policyValue = 0;
+    int SetKey(IPKIObject* k) override
+    {
+        int c = lib_.Enter(4902, 41, "");
+        if (c >= 0) return c;
+        key = k;
+        return 0;
+    }
+
+private:
+    class PolicyView final : public IPKISignerPolicyView {
+    public:
+        explicit PolicyView(KeyedSigner& owner) : owner_(owner) {}
+        virtual ~PolicyView() = default;
+        int Release() override { return owner_.Release(); }
+        int QueryInterface(std::uint32_t iid, void** object) override { return owner_.QueryInterface(iid, object); }
+        int SetPolicyKey(IPKIObject* k, std::uint32_t value) override
+        {
+            int c = owner_.lib_.Enter(4902, 51, std::to_string(value), 4240);
+            if (c >= 0) return c;
+            owner_.key = k;
+            owner_.policyValue = value;
+            return 0;
+        }
+
+    private:
+        KeyedSigner& owner_;
+    };
+};
+
+// Makes CreateObject hand out the typed objects above (and fake::Encoded
+// for the name and item classes 4869 and 4875, and a time-stamp token).
+inline void UseTypedObjects(Library& lib)
+{
+    lib.makers[{4905, 4146}] = [&lib]() -> void* { return static_cast<IPKIExtensionList*>(new ExtensionList(lib)); };
+    lib.makers[{4905, 4259}] = [&lib]() -> void* {
+        return static_cast<IPKIKeyUsagePeriodExtension*>(new KeyUsagePeriod(lib));
+    };
+    lib.makers[{4904, 4141}] = [&lib]() -> void* { return static_cast<IPKITimeStampInfo*>(new TimeStampInfo(lib)); };
+    lib.makers[{PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA}] = [&lib]() -> void* {
+        return static_cast<IPKISignedDataCertificates*>(new SignedData(lib));
+    };
+    for (std::uint32_t cls : {4869u, 4875u})
+        lib.makers[{cls, cls == 4869u ? 4100u : 4110u}] = [&lib]() -> void* {
+            return static_cast<IPKIEncoded*>(new Encoded(lib, "object"));
+        };
+    lib.makers[{4906, 4143}] = [&lib]() -> void* { return static_cast<IPKITimeStampToken*>(new TimeStampToken(lib)); };
+}
+
+// An object whose slot 50 hands out an item (or answers `answer`).
+class Item50 final : public Object<IPKIItem50> {
+public:
+    explicit Item50(Library& lib) : Object(lib, 4900) {}
+    int answer = 0;
+    int GetItem(void** item) override
+    {
+        int c = lib_.Enter(4900, 50, "");
+        if (c >= 0) return c;
+        if (answer == 0) *item = static_cast<IPKIEncoded*>(new Encoded(lib_, "item 50"));
+        return answer;
     }
 };
 

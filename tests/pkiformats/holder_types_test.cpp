@@ -225,7 +225,9 @@ TEST_F(HolderTypes, RevocationListFileNamesUseEightUpperCaseHexDigits)
         ASSERT_EQ(pkif::CRLFileNameOf(f, identifier, kind, name), 1);
         EXPECT_STREQ(name, "CA-ABBCCDDE-Delta.crl");
     }
-    // Until the list object can be read the name is refused, never guessed.
+    // Until the list object can be read the name is refused, never guessed
+    // (the object decodes; its texts are not read yet).
+    fake::UseTypedObjects(lib);
     std::uint8_t bytes[4] = {1, 2, 3, 4};
     PKIBlob encoded{4, bytes};
     std::strcpy(name, "stale");
@@ -359,11 +361,9 @@ TEST_F(HolderTypes, SignatureFamilyAndDecodedPairs)
     EXPECT_EQ(f.GetSignatureFamily(Certificate().get(), &out), 0);
 
     // Both decoded: the caller owns both; either failing leaves neither behind.
-    lib.make = [this](std::uint32_t classId, std::uint32_t interfaceId) -> IPKIObject* {
-        if (classId == PKI_CLASS_KEY && interfaceId == PKI_IID_KEY) return static_cast<IPKIKey*>(new fake::Key(lib));
-        if (classId == PKI_CLASS_CERTIFICATE)
-            return static_cast<IPKICertificate*>(new fake::ProfileCertificate(lib, {}));
-        return nullptr;
+    lib.makers[{PKI_CLASS_KEY, PKI_IID_KEY}] = [this]() -> void* { return static_cast<IPKIKey*>(new fake::Key(lib)); };
+    lib.makers[{PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE}] = [this]() -> void* {
+        return static_cast<IPKICertificate*>(new fake::ProfileCertificate(lib, {}));
     };
     std::uint8_t bytes[3] = {1, 2, 3};
     PKIBlob data{3, bytes};

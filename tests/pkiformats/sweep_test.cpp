@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "FailureSweep.h"
 #include "FakeFormats.h"
 #include "pkiformats/SPKIFormats.h"
 
@@ -122,37 +123,6 @@ std::vector<Family> Families()
 
 TEST(FacadeFailureSweep, EveryFailingLibraryCallLeavesNothingBehind)
 {
-    for (const Family& family : Families()) {
-        int calls = 0;
-        {
-            fake::Library lib;
-            lib.requireWipe = true;
-            SPKIFormats f(nullptr, nullptr, &lib);
-            ASSERT_EQ(family.run(f, lib), 1) << family.name;
-            calls = lib.Calls();
-            EXPECT_EQ(lib.LiveBlobs(), 0u) << family.name;
-        }
-        ASSERT_GT(calls, 0) << family.name;
-        for (bool throws : {false, true}) {
-            for (int k = 1; k <= calls; ++k) {
-                fake::Library lib;
-                lib.requireWipe = true;
-                SPKIFormats f(nullptr, nullptr, &lib);
-                lib.FailCall(k, PKI_E_OUT_OF_MEMORY, throws);
-                int rc = 0;
-                EXPECT_NO_THROW(rc = family.run(f, lib)) << family.name << " k=" << k;
-                std::string where = std::string(family.name) + " k=" + std::to_string(k) + (throws ? " throw" : "");
-                EXPECT_EQ(lib.LiveObjects(), 0) << where;
-                EXPECT_EQ(lib.LiveBlobs(), 0u) << where;
-                EXPECT_EQ(lib.doubleReleases, 0) << where;
-                EXPECT_EQ(lib.unwipedFrees, 0) << where;
-                // Every call but a release is a step the operation needs.
-                const std::string& failed = lib.log[static_cast<std::size_t>(k - 1)];
-                bool release = failed.find(":7(") != std::string::npos || failed.find(":1(") != std::string::npos;
-                if (!release && std::string(family.name) != "marked blob") {
-                    EXPECT_EQ(rc, 0) << where << " failed " << failed;
-                }
-            }
-        }
-    }
+    for (const Family& family : Families())
+        fake::SweepFailures(family.name, family.run, std::string(family.name) != "marked blob");
 }
