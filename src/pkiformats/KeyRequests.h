@@ -1,5 +1,14 @@
 // The arguments of the common-key requests and the capacity of the
-// sequenced location names.
+// sequenced location names. The caller buffers of the key operations:
+// - GetECKeyIdentifier's identifier and CopyECPublicKeyFromCertificate's
+//   given identifier: PKIF_KEY_IDENTIFIER_MAX bytes (a 20-byte value at the
+//   front, the rest zero);
+// - the record of CreateDSTU4145RequestForKeyId: PKIF_EC_RECORD_WITH_HASH_BYTES
+//   (the 536-byte record and its curve's word, as GetECParametersByCurve
+//   gives them);
+// - the usages of CreateDSTU4145Request and BuildKeyRequest: a multi-string
+//   of dotted OIDs, or null for none;
+// - CreateCommonKeyRequest's common key: PKIF_COMMON_KEY_BYTES, or null.
 #ifndef QVK_PKIFORMATS_KEYREQUESTS_H
 #define QVK_PKIFORMATS_KEYREQUESTS_H
 

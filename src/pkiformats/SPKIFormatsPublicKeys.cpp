@@ -135,6 +135,21 @@ int DSTU4145KeyOf(IPKIObject* object, std::uint8_t* key, std::uint32_t* length, 
     return static_cast<IPKIRequestKeys*>(object)->GetDSTU4145PublicKey(key, length, parameters);
 }
 
+// A key object's EC key and record read through its interface 4224, which
+// stays at hand for further calls; the key is wiped on scope exit.
+struct ECKeyRead {
+    ObjectRef view;
+    Secret<PKIF_EC_PRIVATE_KEY_BYTES> key;
+    std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
+    std::uint32_t length = 0;
+    bool From(IPKIObject* object)
+    {
+        return QueryInto(object, PKI_IID_KEY_EXPORT, view) &&
+               View()->ReadECKey(key.bytes, &length, nullptr, nullptr, record) == 0 && length <= sizeof key.bytes;
+    }
+    IPKIKeyExportEC* View() const { return view.As<IPKIKeyExportEC>(); }
+};
+
 }  // namespace
 
 int SPKIFormats::GetKeyFamilyOfAlgorithmId(std::uint32_t algorithmId, std::uint32_t* family)
@@ -572,33 +587,28 @@ int SPKIFormats::GetECKeyIdentifier(IPKIObject* object, std::uint32_t* keyBits, 
     try {
         std::uint32_t version = 0;
         if (!keyBits || !formats_ || formats_->GetVersion(&version) != 0 || version <= 261) return 0;
-        ObjectRef ec;
-        if (!QueryInto(object, PKI_IID_KEY_EXPORT, ec)) return 0;
-        auto* view = ec.As<IPKIKeyExportEC>();
-        Secret<PKIF_EC_PRIVATE_KEY_BYTES> key;
-        std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
-        std::uint32_t length = 0;
-        if (view->ReadECKey(key.bytes, &length, nullptr, nullptr, record) != 0 || length > sizeof key.bytes) return 0;
+        ECKeyRead ec;
+        if (!ec.From(object)) return 0;
         std::uint8_t id[PKIF_KEY_IDENTIFIER_MAX] = {};
         if (identifier) {
             // The identifier the key was given, else one computed from the
             // key it carries.
             ObjectRef given;
-            if (view->GetKeyIdentifier(given.Out()) == 0 && given) {
+            if (ec.View()->GetKeyIdentifier(given.Out()) == 0 && given) {
                 LibraryBlob value(formats_);
                 if (given.As<IPKIAttribute>()->GetValue(&value.blob) != 0 || !value.blob.data ||
                     value.blob.length > sizeof id)
                     return 0;
                 std::memcpy(id, value.blob.data, value.blob.length);
-            } else if (length) {
-                PKIBlob carried{length, key.bytes};
+            } else if (ec.length) {
+                PKIBlob carried{ec.length, ec.key.bytes};
                 if (formats_->PublicKeyIdentifier(&carried, id) != 0) return 0;
             } else {
                 return 0;
             }
         }
-        key.Wipe();
-        *keyBits = length * 8;
+        ec.key.Wipe();
+        *keyBits = ec.length * 8;
         if (identifier) std::memcpy(identifier, id, sizeof id);
         return 1;
     } catch (...) {
@@ -613,19 +623,17 @@ int SPKIFormats::SetNamedCurve(IPKIObject* object, IPKIObject* key, std::uint32_
         ObjectRef selector;
         if (QueryInto(object, PKI_IID_NAMED_CURVE, selector))
             return selector.As<IPKINamedCurveSelector>()->SelectNamedCurve(key, argument) == 0 ? 1 : 0;
-        Secret<PKIF_EC_PRIVATE_KEY_BYTES> privateKey;
-        std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
-        std::uint32_t length = 0;
-        if (!ReadECKey(key, privateKey.bytes, &length, nullptr, nullptr, record)) return 0;
+        ECKeyRead ec;
+        if (!ec.From(key)) return 0;
         // A nonzero argument names the curve's value itself.
         if (argument == 0) {
-            if (!ChooseNamedCurve(cspi_, record)) return 0;
+            if (!ChooseNamedCurve(cspi_, ec.record)) return 0;
         } else {
-            Put32(record, PKIF_EC_RECORD_BYTES, argument);
+            Put32(ec.record, PKIF_EC_RECORD_BYTES, argument);
         }
         ObjectRef form4;
         if (!QueryInto(object, PKI_IID_EC_FORM4, form4)) return 0;
-        return form4.As<IPKIECParametersForm4>()->WriteEC(privateKey.bytes, length, record) == 0 ? 1 : 0;
+        return form4.As<IPKIECParametersForm4>()->WriteEC(ec.key.bytes, ec.length, ec.record) == 0 ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -635,23 +643,17 @@ int SPKIFormats::ExtractECPublicKey(IPKIObject* key, void** out)
 {
     try {
         if (!key || !out || !formats_) return 0;
-        ObjectRef source;
-        if (!QueryInto(key, PKI_IID_KEY_EXPORT, source)) return 0;
-        auto* from = source.As<IPKIKeyExportEC>();
-        Secret<PKIF_EC_PRIVATE_KEY_BYTES> value;
-        std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
-        std::uint32_t length = 0;
-        if (from->ReadECKey(value.bytes, &length, nullptr, nullptr, record) != 0 || length > sizeof value.bytes)
-            return 0;
+        ECKeyRead ec;
+        if (!ec.From(key)) return 0;
         ObjectRef parameters;
-        if (from->GetKeyIdentifier(parameters.Out()) != 0) parameters.Reset();
+        if (ec.View()->GetKeyIdentifier(parameters.Out()) != 0) parameters.Reset();
         ObjectRef created, target;
         if (!CreateInto(formats_, PKI_CLASS_KEY, PKI_IID_KEY, created) ||
             !QueryInto(created.As<IPKIObject>(), PKI_IID_KEY_EXPORT, target))
             return 0;
         auto* to = target.As<IPKIKeyExportEC>();
-        if (to->WriteECKey(value.bytes, length, record) != 0) return 0;
-        value.Wipe();
+        if (to->WriteECKey(ec.key.bytes, ec.length, ec.record) != 0) return 0;
+        ec.key.Wipe();
         if (parameters) {
             if (to->SetKeyIdentifier(parameters.As<IPKIObject>()) != 0) return 0;
         } else {
@@ -674,27 +676,25 @@ int SPKIFormats::CopyECPublicKeyFromCertificate(IPKIObject* object, IPKIObject* 
 {
     try {
         if (!object || !key) return 0;
-        Secret<PKIF_EC_PRIVATE_KEY_BYTES> privateKey;
-        std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
-        std::uint32_t length = 0;
-        if (!ReadECKey(key, privateKey.bytes, &length, nullptr, nullptr, record)) return 0;
+        ECKeyRead ec;
+        if (!ec.From(key)) return 0;
         std::uint8_t id[PKIF_KEY_IDENTIFIER_MAX] = {};
         if (identifier) {
             std::memcpy(id, identifier, sizeof id);
-            return WriteECPublicKey(object, nullptr, 0, record, id);
+            return WriteECPublicKey(object, nullptr, 0, ec.record, id);
         }
         std::uint8_t point[PKIF_EC_PUBLIC_KEY_BYTES] = {};
         int rc = CSP_NO_OBJECT;
-        if (length && cspi_) {
+        if (ec.length && cspi_) {
             HolderScope<CSPIContextHolder> scope;
             InitCSPIContextHolder(&scope.holder, cspi_, key, 1, 0);
-            rc = PublicKeyECDSAWithHolder(&scope.holder, record, privateKey.bytes, point);
+            rc = PublicKeyECDSAWithHolder(&scope.holder, ec.record, ec.key.bytes, point);
         }
-        privateKey.Wipe();
-        if (rc == CSP_OK) return WriteECPublicKey(object, point, sizeof point, record, id);
+        ec.key.Wipe();
+        if (rc == CSP_OK) return WriteECPublicKey(object, point, sizeof point, ec.record, id);
         std::uint32_t bits = 0;
         if (!GetECKeyIdentifier(key, &bits, id)) return 0;
-        return WriteECPublicKey(object, nullptr, 0, record, id);
+        return WriteECPublicKey(object, nullptr, 0, ec.record, id);
     } catch (...) {
         return 0;
     }

@@ -1914,56 +1914,37 @@ public:
     DSTURequestContent dstuRequest;
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
     {
-        if (classId == PKI_CLASS_CODEC && interfaceId == PKI_IID_CODEC) {
-            int c = Enter(0, 10, "33,32");
-            if (c >= 0) return c;
-            *object = static_cast<IPKICodec*>(new Codec(*this));
-            return 0;
-        }
-        if (classId == PKI_CLASS_SIGNATURE_VALUE && interfaceId == PKI_IID_SIGNATURE_VALUE) {
-            int c = Enter(0, 10, "4907,4145");
-            if (c >= 0) return c;
-            *object = static_cast<IPKISignatureValue*>(new SignatureValue(*this));
-            return 0;
-        }
-        if (classId == PKI_CLASS_ATTRIBUTE && interfaceId == PKI_IID_ATTRIBUTE) {
-            int c = Enter(0, 10, "4896,4131");
-            if (c >= 0) return c;
-            *object = static_cast<IPKIAttribute*>(new BytesValue(*this, {}));
-            return 0;
-        }
-        if (classId == PKI_CLASS_REQUEST && (interfaceId == PKI_IID_EC_REQUEST || interfaceId == PKI_IID_REQUEST)) {
-            int c = Enter(0, 10, "4873," + std::to_string(interfaceId));
-            if (c >= 0) return c;
-            auto* request = new BuiltRequest(*this, dstuRequest);
-            if (interfaceId == PKI_IID_EC_REQUEST) {
-                *object = request->ECForm();
-            } else {
-                *object = static_cast<IPKIRequest*>(request);
-            }
-            return 0;
-        }
-        if (classId == PKI_CLASS_EXT_KEY_USAGE && interfaceId == PKI_IID_EXT_KEY_USAGE) {
-            int c = Enter(0, 10, "4885,4119");
-            if (c >= 0) return c;
-            *object = static_cast<IPKIExtKeyUsage*>(new ExtKeyUsage(*this));
-            return 0;
-        }
-        if (classId == PKI_CLASS_DSTU4145_PARAMETERS && interfaceId == PKI_IID_DSTU4145_PARAMETERS) {
-            int c = Enter(0, 10, "4880,4114");
-            if (c >= 0) return c;
-            *object = static_cast<IPKIParameters*>(new CurveParameters(*this, Curve{}));
-            return 0;
-        }
-        if (classId == PKI_CLASS_KEY && interfaceId == PKI_IID_KEY) {
-            int c = Enter(0, 10, "4893,4128");
-            if (c >= 0) return c;
-            auto* key = new KeyObject(*this);
-            key->OfferECKey();
-            *object = static_cast<IPKIKeyObject*>(key);
-            return 0;
-        }
-        return Library::CreateObject(classId, interfaceId, object);
+        const std::function<void*()> maker = Maker(classId, interfaceId);
+        if (!maker) return Library::CreateObject(classId, interfaceId, object);
+        int c = Enter(0, 10, std::to_string(classId) + "," + std::to_string(interfaceId));
+        if (c >= 0) return c;
+        *object = maker();
+        return 0;
+    }
+    // The objects this library makes itself, by class and interface.
+    std::function<void*()> Maker(std::uint32_t classId, std::uint32_t interfaceId)
+    {
+        const std::map<std::pair<std::uint32_t, std::uint32_t>, std::function<void*()>> makers = {
+            {{PKI_CLASS_CODEC, PKI_IID_CODEC}, [this] { return static_cast<IPKICodec*>(new Codec(*this)); }},
+            {{PKI_CLASS_SIGNATURE_VALUE, PKI_IID_SIGNATURE_VALUE},
+             [this] { return static_cast<IPKISignatureValue*>(new SignatureValue(*this)); }},
+            {{PKI_CLASS_ATTRIBUTE, PKI_IID_ATTRIBUTE},
+             [this] { return static_cast<IPKIAttribute*>(new BytesValue(*this, {})); }},
+            {{PKI_CLASS_REQUEST, PKI_IID_EC_REQUEST},
+             [this] { return (new BuiltRequest(*this, dstuRequest))->ECForm(); }},
+            {{PKI_CLASS_REQUEST, PKI_IID_REQUEST},
+             [this] { return static_cast<IPKIRequest*>(new BuiltRequest(*this, dstuRequest)); }},
+            {{PKI_CLASS_EXT_KEY_USAGE, PKI_IID_EXT_KEY_USAGE},
+             [this] { return static_cast<IPKIExtKeyUsage*>(new ExtKeyUsage(*this)); }},
+            {{PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS},
+             [this] { return static_cast<IPKIParameters*>(new CurveParameters(*this, Curve{})); }},
+            {{PKI_CLASS_KEY, PKI_IID_KEY}, [this] {
+                 auto* key = new KeyObject(*this);
+                 key->OfferECKey();
+                 return static_cast<IPKIKeyObject*>(key);
+             }}};
+        auto it = makers.find({classId, interfaceId});
+        return it == makers.end() ? nullptr : it->second;
     }
     static void Identifier(std::uint8_t tag, const std::uint8_t* key, std::uint32_t length, std::uint8_t* out,
                            std::uint32_t size)

@@ -51,6 +51,26 @@ protected:
         lib.FreeBlob(&out);
         return text;
     }
+    // Two DSTU 4145 key pairs on `curve` made by the CSP; decoding a
+    // certificate gives the first holder's, then the second's, in turn.
+    void ServeCertificates(const fake::Curve& curve)
+    {
+        for (Bytes& k : keys) {
+            std::uint8_t priv[76] = {};
+            k.assign(76, 0);
+            fake::Curve c = curve;
+            ASSERT_EQ(csp->GenerateSignatureKeyPairDSTU4145(&c.field, &c.point, priv, k.data()), CSP_OK);
+        }
+        lib.make = [this, curve](std::uint32_t classId, std::uint32_t interfaceId) -> IPKIObject* {
+            if (classId != PKI_CLASS_CERTIFICATE || interfaceId != PKI_IID_CERTIFICATE) return nullptr;
+            auto* certificate = new fake::KeyCertificate(lib, 1);
+            certificate->curve = curve;
+            certificate->dstuPublic = keys[made++ % 2];
+            return static_cast<IPKICertificate*>(certificate);
+        };
+    }
+    Bytes keys[2];
+    int made = 0;
     // The hash size the second provider's curve table gives a record of
     // `bits` bits: the first curve that reaches them, else the last one.
     std::uint32_t NamedCurveHashBits(std::uint32_t bits)
@@ -420,21 +440,7 @@ TEST_F(KeyRequests, CommonKeyRequestsNameTheAlgorithmOfTheirBasis)
 TEST_F(KeyRequests, CommonKeyRequestsNeedTheModuleProvider)
 {
     const fake::Curve curve = StandardCurve(3);
-    Bytes keys[2];
-    for (Bytes& k : keys) {
-        std::uint8_t priv[76] = {};
-        k.assign(76, 0);
-        fake::Curve c = curve;
-        ASSERT_EQ(csp->GenerateSignatureKeyPairDSTU4145(&c.field, &c.point, priv, k.data()), CSP_OK);
-    }
-    int made = 0;
-    lib.make = [&](std::uint32_t classId, std::uint32_t interfaceId) -> IPKIObject* {
-        if (classId != PKI_CLASS_CERTIFICATE || interfaceId != PKI_IID_CERTIFICATE) return nullptr;
-        auto* certificate = new fake::KeyCertificate(lib, 1);
-        certificate->curve = curve;
-        certificate->dstuPublic = keys[made++ % 2];
-        return static_cast<IPKICertificate*>(certificate);
-    };
+    ServeCertificates(curve);
     const std::string one = "first", two = "second";
     PKIBlob first = View(one), second = View(two), out{0, nullptr};
     std::uint8_t common[PKIF_COMMON_KEY_BYTES] = {};
@@ -471,21 +477,7 @@ TEST_F(KeyRequests, CommonKeyRequestsNeedTheModuleProvider)
 TEST_F(KeyRequests, FailuresAtEveryCallLeaveNothingBehind)
 {
     const fake::Curve curve = StandardCurve(3);
-    Bytes keys[2];
-    for (Bytes& k : keys) {
-        std::uint8_t priv[76] = {};
-        k.assign(76, 0);
-        fake::Curve c = curve;
-        ASSERT_EQ(csp->GenerateSignatureKeyPairDSTU4145(&c.field, &c.point, priv, k.data()), CSP_OK);
-    }
-    int made = 0;
-    lib.make = [&](std::uint32_t classId, std::uint32_t interfaceId) -> IPKIObject* {
-        if (classId != PKI_CLASS_CERTIFICATE || interfaceId != PKI_IID_CERTIFICATE) return nullptr;
-        auto* certificate = new fake::KeyCertificate(lib, 1);
-        certificate->curve = curve;
-        certificate->dstuPublic = keys[made++ % 2];
-        return static_cast<IPKICertificate*>(certificate);
-    };
+    ServeCertificates(curve);
     facade->SetModuleCSPAccessor(ModuleProvider);
     moduleProvider = csp;
     const std::string one = "first", two = "second";
