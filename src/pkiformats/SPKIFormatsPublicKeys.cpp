@@ -115,24 +115,24 @@ int CopyECFromCertificate(SPKIFormats& facade, IPKIObject* target, std::uint32_t
 }
 
 // A certificate reports its key kind and DSTU 4145 key through its own
-// slots (23, 25), a request through slots 13 and 16.
-bool IsCertificate(IPKIObject* object)
-{
-    ObjectRef certificate;
-    return QueryInto(object, PKI_IID_CERTIFICATE, certificate);
-}
-
+// interface (slots 23, 25), a request through its interface (slots 13, 16);
+// an object that offers neither has none.
 int KeyKindOf(IPKIObject* object, std::uint32_t* kind)
 {
-    if (IsCertificate(object)) return static_cast<IPKICertificate*>(object)->GetKeyKind(kind);
-    return static_cast<IPKIRequest*>(object)->GetKeyKind(kind);
+    ObjectRef view;
+    if (QueryInto(object, PKI_IID_CERTIFICATE, view)) return view.As<IPKICertificate>()->GetKeyKind(kind);
+    if (QueryInto(object, PKI_IID_REQUEST, view)) return view.As<IPKIRequest>()->GetKeyKind(kind);
+    return PKI_E_NO_INTERFACE;
 }
 
 int DSTU4145KeyOf(IPKIObject* object, std::uint8_t* key, std::uint32_t* length, void** parameters)
 {
-    if (IsCertificate(object))
-        return static_cast<IPKICertificate*>(object)->GetDSTU4145PublicKey(key, length, parameters);
-    return static_cast<IPKIRequestKeys*>(object)->GetDSTU4145PublicKey(key, length, parameters);
+    ObjectRef view;
+    if (QueryInto(object, PKI_IID_CERTIFICATE, view))
+        return view.As<IPKICertificate>()->GetDSTU4145PublicKey(key, length, parameters);
+    if (QueryInto(object, PKI_IID_REQUEST, view))
+        return view.As<IPKIRequestKeys>()->GetDSTU4145PublicKey(key, length, parameters);
+    return PKI_E_NO_INTERFACE;
 }
 
 // A key object's EC key and record read through its interface 4224, which

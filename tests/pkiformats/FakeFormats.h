@@ -1478,6 +1478,7 @@ public:
             KeyRequest* r_;
         };
         AddView(this, PKI_IID_EC_REQUEST, new EC(this));
+        offers.insert(PKI_IID_REQUEST);
     }
     std::vector<std::uint8_t> dstuPublic = std::vector<std::uint8_t>(76);
     Curve curve;
