@@ -472,8 +472,9 @@ TEST_F(KeyRequests, CommonKeyRequestsNeedTheModuleProvider)
     }
 }
 
-// Every library call of the common key's request, and of a request for a
-// key identifier, fails in turn and throws in turn: 0, nothing left behind.
+// Every library call of the common key's request, of the requests for a key
+// identifier and of the EC key copies fails in turn and throws in turn:
+// nothing is left behind, and the run past the last call succeeds.
 TEST_F(KeyRequests, FailuresAtEveryCallLeaveNothingBehind)
 {
     const fake::Curve curve = StandardCurve(3);
@@ -484,6 +485,14 @@ TEST_F(KeyRequests, FailuresAtEveryCallLeaveNothingBehind)
     PKIBlob first = View(one), second = View(two);
     const Bytes key = Pattern(76, 0x05);
     Bytes record = Pattern(540, 0x90);
+    Bytes point;
+    fake::KeyObject* ecKey = ECKey(4, &point);
+    Drop dropKey{ecKey};
+    int hardware = 0;
+    ecKey->OfferIntlContext(1, fake::CSPContextLike{nullptr, &hardware, nullptr});
+    auto* target = new fake::KeyObject(lib);
+    Drop dropTarget{target};
+    target->OfferECKey();
     const std::function<int(PKIBlob*)> runs[] = {
         [&](PKIBlob* out) {
             made = 0;
@@ -492,7 +501,29 @@ TEST_F(KeyRequests, FailuresAtEveryCallLeaveNothingBehind)
         [&](PKIBlob* out) {
             return facade->CreateDSTU4145RequestForKeyId(nullptr, 40, key.data(), record.data(), out);
         },
-        [&](PKIBlob* out) { return facade->CreateDSTU4145RequestForKeyId("CN=A", 40, key.data(), nullptr, out); }};
+        [&](PKIBlob* out) { return facade->CreateDSTU4145RequestForKeyId("CN=A", 40, key.data(), nullptr, out); },
+        [&](PKIBlob* out) {
+            PKIBlob source = View(key);
+            std::uint32_t length = 12;
+            return facade->CreateRequestForKeyId("CN=A", &source, record.data(), &length, nullptr, out);
+        },
+        [&](PKIBlob*) {
+            void* parameters = nullptr;
+            void* request = nullptr;
+            if (!facade->BuildKeyRequest(key.data(), &curve.field, &curve.point, 0, 0, 0, 1, curve.sBox, "1.2.3\0",
+                                         &parameters, &request))
+                return 0;
+            static_cast<IPKIObject*>(parameters)->Release();
+            static_cast<IPKIObject*>(request)->Release();
+            return 1;
+        },
+        [&](PKIBlob*) {
+            void* made = nullptr;
+            if (!facade->ExtractECPublicKey(ecKey, &made)) return 0;
+            static_cast<IPKIObject*>(made)->Release();
+            return 1;
+        },
+        [&](PKIBlob*) { return facade->CopyECPublicKeyFromCertificate(target, ecKey, nullptr); }};
     for (const auto& run : runs) {
         for (bool throws : {false, true}) {
             for (int k = 1;; ++k) {
