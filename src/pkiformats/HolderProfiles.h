@@ -3,6 +3,7 @@
 #ifndef QVK_PKIFORMATS_HOLDERPROFILES_H
 #define QVK_PKIFORMATS_HOLDERPROFILES_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "pkiformats/ISPKIFormats.h"
@@ -39,6 +40,11 @@ int ReadDirectoryItems(ISPKIFormats& formats, IPKIObject* attributes, IPKIObject
 // OID's GetNameAttributeMaxLength; a longer item leaves its output empty and
 // makes the answer 0.
 int CopyDirectoryPositions(ISPKIFormats& formats, const char* const* items, char* const* positions);
+
+// Writes `name` with "-S<number>" in place of its serial suffix, or before
+// its last "." (at its end when it has none); number 0 writes no suffix. The
+// result must fit `capacity` bytes with its terminator: else 0, `out` empty.
+int ComposeSerialSuffix(const char* name, std::int32_t number, char* out, std::size_t capacity);
 
 }  // namespace pkif
 

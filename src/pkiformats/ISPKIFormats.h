@@ -30,6 +30,7 @@
 
 class CSP;
 class CSPI;
+struct PKIFCommonKeyRequest;
 
 enum : std::uint32_t {
     PKIF_OPERATION_COUNT = 664,

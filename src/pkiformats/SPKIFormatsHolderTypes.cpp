@@ -618,29 +618,34 @@ int SPKIFormats::ParseFileNameSerialSuffix(const char* fileName, std::uint32_t* 
     }
 }
 
+int pkif::ComposeSerialSuffix(const char* name, std::int32_t number, char* out, std::size_t capacity)
+{
+    out[0] = 0;
+    if (!name || !name[0]) return 0;
+    std::size_t length = std::strlen(name), cut = 0, tail = 0, end = 0;
+    std::int32_t old = 0;
+    if (FindSerialSuffix(name, &cut, &end, &old)) {
+        tail = end;  // from the end of the digits read, leading zeros and all
+    } else {
+        const char* dot = std::strrchr(name, '.');
+        cut = tail = dot ? static_cast<std::size_t>(dot - name) : length;
+    }
+    char suffix[16] = "";
+    if (number != 0) std::snprintf(suffix, sizeof suffix, "-S%d", static_cast<int>(number));
+    std::size_t total = cut + std::strlen(suffix) + (length - tail);
+    if (total + 1 > capacity) return 0;
+    std::string composed(name, cut);
+    composed += suffix;
+    composed += name + tail;
+    std::memcpy(out, composed.c_str(), composed.size() + 1);
+    return 1;
+}
+
 int SPKIFormats::SetFileNameSerialSuffix(const char* fileName, std::int32_t number, char* out)
 {
     try {
         if (!out) return 1;
-        out[0] = 0;
-        if (!fileName || !fileName[0]) return 0;
-        std::size_t length = std::strlen(fileName), cut = 0, tail = 0, end = 0;
-        std::int32_t old = 0;
-        if (FindSerialSuffix(fileName, &cut, &end, &old)) {
-            tail = end;  // from the end of the digits read, leading zeros and all
-        } else {
-            const char* dot = std::strrchr(fileName, '.');
-            cut = tail = dot ? static_cast<std::size_t>(dot - fileName) : length;
-        }
-        char suffix[16] = "";
-        if (number != 0) std::snprintf(suffix, sizeof suffix, "-S%d", static_cast<int>(number));
-        std::size_t total = cut + std::strlen(suffix) + (length - tail);
-        if (total + 1 > PKIF_FILE_NAME_BYTES) return 0;
-        std::string name(fileName, cut);
-        name += suffix;
-        name += fileName + tail;
-        std::memcpy(out, name.c_str(), name.size() + 1);
-        return 1;
+        return ComposeSerialSuffix(fileName, number, out, PKIF_FILE_NAME_BYTES);
     } catch (...) {
         if (out) out[0] = 0;
         return 0;

@@ -114,6 +114,42 @@ int CopyECFromCertificate(SPKIFormats& facade, IPKIObject* target, std::uint32_t
     return (view.As<View>()->*copy)(key, record) == 0 ? 1 : 0;
 }
 
+// A certificate reports its key kind and DSTU 4145 key through its own
+// interface (slots 23, 25), a request through its interface (slots 13, 16);
+// an object that offers neither has none.
+int KeyKindOf(IPKIObject* object, std::uint32_t* kind)
+{
+    ObjectRef view;
+    if (QueryInto(object, PKI_IID_CERTIFICATE, view)) return view.As<IPKICertificate>()->GetKeyKind(kind);
+    if (QueryInto(object, PKI_IID_REQUEST, view)) return view.As<IPKIRequest>()->GetKeyKind(kind);
+    return PKI_E_NO_INTERFACE;
+}
+
+int DSTU4145KeyOf(IPKIObject* object, std::uint8_t* key, std::uint32_t* length, void** parameters)
+{
+    ObjectRef view;
+    if (QueryInto(object, PKI_IID_CERTIFICATE, view))
+        return view.As<IPKICertificate>()->GetDSTU4145PublicKey(key, length, parameters);
+    if (QueryInto(object, PKI_IID_REQUEST, view))
+        return view.As<IPKIRequestKeys>()->GetDSTU4145PublicKey(key, length, parameters);
+    return PKI_E_NO_INTERFACE;
+}
+
+// A key object's EC key and record read through its interface 4224, which
+// stays at hand for further calls; the key is wiped on scope exit.
+struct ECKeyRead {
+    ObjectRef view;
+    Secret<PKIF_EC_PRIVATE_KEY_BYTES> key;
+    std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
+    std::uint32_t length = 0;
+    bool From(IPKIObject* object)
+    {
+        return QueryInto(object, PKI_IID_KEY_EXPORT, view) &&
+               View()->ReadECKey(key.bytes, &length, nullptr, nullptr, record) == 0 && length <= sizeof key.bytes;
+    }
+    IPKIKeyExportEC* View() const { return view.As<IPKIKeyExportEC>(); }
+};
+
 }  // namespace
 
 int SPKIFormats::GetKeyFamilyOfAlgorithmId(std::uint32_t algorithmId, std::uint32_t* family)
@@ -492,9 +528,7 @@ int SPKIFormats::GetCertificateDSTU4145Parameters(IPKIObject* object, DSTU4145Fi
         std::uint8_t key[PKIF_DSTU4145_PUBLIC_KEY_BYTES] = {};
         std::uint32_t length = 0;
         ObjectRef parameters;
-        if (static_cast<IPKIRequestKeys*>(object)->GetDSTU4145PublicKey(key, &length, parameters.Out()) != 0 ||
-            !parameters)
-            return 0;
+        if (DSTU4145KeyOf(object, key, &length, parameters.Out()) != 0 || !parameters) return 0;
         auto* p = parameters.As<IPKIParameters>();
         std::uint32_t set = 0;
         if (p->GetParameters(field, point, sBox) != 0 || p->GetFlag(&set) != 0) return 0;
@@ -524,7 +558,7 @@ int SPKIFormats::CompareDSTU4145Parameters(IPKIObject* first, IPKIObject* second
         } one, two;
         for (auto [object, r] : {std::pair{first, &one}, std::pair{second, &two}}) {
             std::uint32_t kind = 0;
-            if (static_cast<IPKIRequest*>(object)->GetKeyKind(&kind) != 0 || kind != 1) return 0;
+            if (KeyKindOf(object, &kind) != 0 || kind != 1) return 0;
             if (!GetCertificateDSTU4145Parameters(object, &r->field, &r->point, &r->flag, &r->bits, &r->value, r->sBox))
                 return 0;
             if (module->CheckParametersDSTU4145(&r->field, &r->point) != CSP_OK) return 0;
@@ -541,6 +575,126 @@ int SPKIFormats::CompareDSTU4145Parameters(IPKIObject* first, IPKIObject* second
         if (value) *value = one.value;
         if (sBox) std::memcpy(sBox, one.sBox, sizeof one.sBox);
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// ---- EC keys of key objects: identifiers, named curves, copies ----
+
+int SPKIFormats::GetECKeyIdentifier(IPKIObject* object, std::uint32_t* keyBits, std::uint8_t* identifier)
+{
+    try {
+        std::uint32_t version = 0;
+        if (!keyBits || !formats_ || formats_->GetVersion(&version) != 0 || version <= 261) return 0;
+        ECKeyRead ec;
+        if (!ec.From(object)) return 0;
+        std::uint8_t id[PKIF_KEY_IDENTIFIER_MAX] = {};
+        if (identifier) {
+            // The identifier the key was given, else one computed from the
+            // key it carries.
+            ObjectRef given;
+            if (ec.View()->GetKeyIdentifier(given.Out()) == 0 && given) {
+                LibraryBlob value(formats_);
+                if (given.As<IPKIAttribute>()->GetValue(&value.blob) != 0 || !value.blob.data ||
+                    value.blob.length > sizeof id)
+                    return 0;
+                std::memcpy(id, value.blob.data, value.blob.length);
+            } else if (ec.length) {
+                PKIBlob carried{ec.length, ec.key.bytes};
+                if (formats_->PublicKeyIdentifier(&carried, id) != 0) return 0;
+            } else {
+                return 0;
+            }
+        }
+        ec.key.Wipe();
+        *keyBits = ec.length * 8;
+        if (identifier) std::memcpy(identifier, id, sizeof id);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetNamedCurve(IPKIObject* object, IPKIObject* key, std::uint32_t argument)
+{
+    try {
+        if (!object) return 0;
+        ObjectRef selector;
+        if (QueryInto(object, PKI_IID_NAMED_CURVE, selector))
+            return selector.As<IPKINamedCurveSelector>()->SelectNamedCurve(key, argument) == 0 ? 1 : 0;
+        ECKeyRead ec;
+        if (!ec.From(key)) return 0;
+        // A nonzero argument names the curve's value itself.
+        if (argument == 0) {
+            if (!ChooseNamedCurve(cspi_, ec.record)) return 0;
+        } else {
+            Put32(ec.record, PKIF_EC_RECORD_BYTES, argument);
+        }
+        ObjectRef form4;
+        if (!QueryInto(object, PKI_IID_EC_FORM4, form4)) return 0;
+        return form4.As<IPKIECParametersForm4>()->WriteEC(ec.key.bytes, ec.length, ec.record) == 0 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::ExtractECPublicKey(IPKIObject* key, void** out)
+{
+    try {
+        if (!key || !out || !formats_) return 0;
+        ECKeyRead ec;
+        if (!ec.From(key)) return 0;
+        ObjectRef parameters;
+        if (ec.View()->GetKeyIdentifier(parameters.Out()) != 0) parameters.Reset();
+        ObjectRef created, target;
+        if (!CreateInto(formats_, PKI_CLASS_KEY, PKI_IID_KEY, created) ||
+            !QueryInto(created.As<IPKIObject>(), PKI_IID_KEY_EXPORT, target))
+            return 0;
+        auto* to = target.As<IPKIKeyExportEC>();
+        if (to->WriteECKey(ec.key.bytes, ec.length, ec.record) != 0) return 0;
+        ec.key.Wipe();
+        if (parameters) {
+            if (to->SetKeyIdentifier(parameters.As<IPKIObject>()) != 0) return 0;
+        } else {
+            // The new key works through the provider context the source
+            // lends, when it lends one.
+            HolderScope<CSPIContextHolder> scope;
+            InitCSPIContextHolder(&scope.holder, cspi_, key, 1, 0);
+            if (!scope.holder.usable) return 0;
+            if (scope.holder.contextInterface && to->SetKeyIdentifier(scope.holder.contextInterface) != 0) return 0;
+        }
+        *out = created.As<IPKIObject>();
+        *created.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::CopyECPublicKeyFromCertificate(IPKIObject* object, IPKIObject* key, const std::uint8_t* identifier)
+{
+    try {
+        if (!object || !key) return 0;
+        ECKeyRead ec;
+        if (!ec.From(key)) return 0;
+        std::uint8_t id[PKIF_KEY_IDENTIFIER_MAX] = {};
+        if (identifier) {
+            std::memcpy(id, identifier, sizeof id);
+            return WriteECPublicKey(object, nullptr, 0, ec.record, id);
+        }
+        std::uint8_t point[PKIF_EC_PUBLIC_KEY_BYTES] = {};
+        int rc = CSP_NO_OBJECT;
+        if (ec.length && cspi_) {
+            HolderScope<CSPIContextHolder> scope;
+            InitCSPIContextHolder(&scope.holder, cspi_, key, 1, 0);
+            rc = PublicKeyECDSAWithHolder(&scope.holder, ec.record, ec.key.bytes, point);
+        }
+        ec.key.Wipe();
+        if (rc == CSP_OK) return WriteECPublicKey(object, point, sizeof point, ec.record, id);
+        std::uint32_t bits = 0;
+        if (!GetECKeyIdentifier(key, &bits, id)) return 0;
+        return WriteECPublicKey(object, nullptr, 0, ec.record, id);
     } catch (...) {
         return 0;
     }

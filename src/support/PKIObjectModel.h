@@ -234,11 +234,23 @@ public:
                                      void** parameters)                          // 16
     { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(17)                                                             // 17
-    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    // The subject's encoded name: *length bytes on entry, the bytes taken on return.
+    virtual int SetSubject(const std::uint8_t* subject, std::uint32_t* length)   // 18
+    { (void)subject; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    // A DSTU 4145 public key (76 bytes, little-endian) of `bits` bits with its
+    // parameters (IPKIParameters; the request keeps a reference).
+    virtual int SetPublicKey(const std::uint8_t* key, std::uint32_t bits,
+                             IPKIObject* parameters)                             // 19
+    { (void)key; (void)bits; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(20) PKI_RESERVED(21)                                            // 20-21
     PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
     PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
     PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
-    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)          // 34-37
+    PKI_RESERVED(34)                                                             // 34
+    // The subject name as a name text.
+    virtual int SetSubjectName(const char* name)                                 // 35
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(36) PKI_RESERVED(37)                                            // 36-37
     PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
     PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
     PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
@@ -249,7 +261,10 @@ public:
     // words; PKI_E_ABSENT without one.
     virtual int GetStatementList(void** statements)                              // 61
     { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
+    // Adds an extension object (the request keeps a reference).
+    virtual int AddExtension(IPKIObject* extension)                              // 62
+    { (void)extension; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)                           // 63-65
     PKI_RESERVED(66)                                                             // 66
     // The requested key usage (IPKIEncoded); PKI_E_ABSENT without it.
     virtual int GetRequestedKeyUsage(void** item)                                // 67
@@ -269,6 +284,9 @@ public:
     // The key identifier the request carries: an attribute object (IPKIAttribute),
     // whose slot 5 IPKIKeyIdentifier reads too; PKI_E_ABSENT without one.
     virtual int GetKeyIdentifier(void** identifier)                              // 88
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    // Sets the key identifier (IPKIAttribute; the request keeps a reference).
+    virtual int SetKeyIdentifier(IPKIObject* identifier)                         // 89
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
@@ -580,7 +598,10 @@ public:
     // Writes the public key (152-byte point) with its parameter record.
     virtual int WriteECKey(const std::uint8_t* key, std::uint32_t length, const std::uint8_t* record) // 54
     { (void)key; (void)length; (void)record; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(55)                                                             // 55
+    // The key-identifier object set through slot 56 (IPKIAttribute);
+    // PKI_E_ABSENT without one.
+    virtual int GetKeyIdentifier(void** identifier)                              // 55
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     // Takes a key identifier object (IPKIAttribute); the key keeps a reference.
     virtual int SetKeyIdentifier(IPKIObject* identifier)                         // 56
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
@@ -639,22 +660,34 @@ public:
     PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)
     PKI_RESERVED(53) PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)
     PKI_RESERVED(57) PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)
-    PKI_RESERVED(61) PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64)
+    PKI_RESERVED(61)
+    // As IPKIRequest::AddExtension.
+    virtual int AddExtension(IPKIObject* extension)                              // 62
+    { (void)extension; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(63) PKI_RESERVED(64)
     PKI_RESERVED(65) PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68)
     PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71) PKI_RESERVED(72)
     PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75) PKI_RESERVED(76)
     PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79) PKI_RESERVED(80)
     PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83) PKI_RESERVED(84)
     PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87) PKI_RESERVED(88)
-    PKI_RESERVED(89) PKI_RESERVED(90) PKI_RESERVED(91) PKI_RESERVED(92)
+    // As IPKIRequest::SetKeyIdentifier.
+    virtual int SetKeyIdentifier(IPKIObject* identifier)                         // 89
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(90) PKI_RESERVED(91) PKI_RESERVED(92)
     PKI_RESERVED(93) PKI_RESERVED(94) PKI_RESERVED(95) PKI_RESERVED(96)
-    PKI_RESERVED(97) PKI_RESERVED(98) PKI_RESERVED(99) PKI_RESERVED(100)  // 17-100
+    PKI_RESERVED(97) PKI_RESERVED(98) PKI_RESERVED(99)  // 17-99
+    // The signature algorithm by dotted OID.
+    virtual int SetSignatureAlgorithm(const char* oid)                           // 100
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
     // The request's signature value: `length` bytes, r then s.
     virtual int SetSignature(const std::uint8_t* signature, std::uint32_t length) // 101
     { (void)signature; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetECValue(std::uint32_t index, std::uint8_t* value)            // 102
     { (void)index; (void)value; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(103)                                                            // 103
+    // The request's DSTU 4145 public key: `length` bytes, little-endian.
+    virtual int SetPublicKey(const std::uint8_t* key, std::uint32_t length)     // 103
+    { (void)key; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     // Writes a parameter record (536 bytes and the curve's word) with the
     // caller's two words.
     virtual int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) // 104
@@ -756,7 +789,11 @@ public:
     PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)
     PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)
     PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)
-    PKI_RESERVED(47) PKI_RESERVED(48)  // 3-48
+    PKI_RESERVED(47)  // 3-47
+    // Writes an EC key (`length` bytes) with its parameter record (536 bytes
+    // and the curve's word).
+    virtual int WriteEC(const std::uint8_t* key, std::uint32_t length, const std::uint8_t* record) // 48
+    { (void)key; (void)length; (void)record; return PKI_E_NOT_IMPLEMENTED; }
     virtual int CopyEC(const std::uint8_t* key, const std::uint8_t* record)       // 49
     { (void)key; (void)record; return PKI_E_NOT_IMPLEMENTED; }
 
@@ -853,8 +890,11 @@ public:
     PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)
     PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)
     PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)
-    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)
-    PKI_RESERVED(107)  // 3-107
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105)  // 3-105
+    // The signature algorithm (DSTU 4145 with DSTU 7564) by dotted OID.
+    virtual int SetSignatureAlgorithm(const char* oid)                           // 106
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(107)                                                            // 107
     virtual int GetHashCode(std::uint32_t* code)                                 // 108
     { (void)code; return PKI_E_NOT_IMPLEMENTED; }
 
@@ -1211,8 +1251,9 @@ protected:
     ~IPKICertificateValuePairView() = default;
 };
 
-// A signer's policy (view 4240, slot 51) or, without that view, its key
-// (slot 41) taken from a key object's slot 9.
+// Interface 4240 of a signed object: a signer's policy (slot 51) or, without
+// that view, its key (slot 41) taken from a key object's slot 9; the named
+// curve of its EC key (slot 52).
 class IPKISignerPolicyView : public IPKIObject {
 public:
     PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
@@ -1227,11 +1268,16 @@ public:
     PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
     PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
     PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
-    virtual int SetPolicyKey(IPKIObject* key, std::uint32_t value) = 0;         // 51
+    virtual int SetPolicyKey(IPKIObject* key, std::uint32_t value)               // 51
+    { (void)key; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    // Selects the named curve of the signed object's EC key.
+    virtual int SelectNamedCurve(IPKIObject* key, std::uint32_t argument)        // 52
+    { (void)key; (void)argument; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKISignerPolicyView() = default;
 };
+
 class IPKISignerKey : public IPKIObject {
 public:
     PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
@@ -1268,6 +1314,70 @@ public:
 
 protected:
     ~IPKISignedDataCertificates() = default;
+};
+
+// ---- Key-identified requests and common-key requests ----
+enum : std::uint32_t {
+    PKI_CLASS_EXT_KEY_USAGE = 4885,
+    PKI_IID_EXT_KEY_USAGE = 4119,
+    PKI_IID_NAMED_CURVE = 4240,      // a signed object's named-curve selector
+    PKI_IID_REQUEST_SIGNING = 4248  // a request's RSA and ECDSA signing view
+};
+
+// Extended key usage (class 4885, interface 4119).
+class IPKIExtKeyUsage : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    // The usages as a multi-string of dotted OIDs (each ended by a zero, the
+    // list by an empty one).
+    virtual int SetUsages(const char* usages)                                    // 5
+    { (void)usages; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIExtKeyUsage() = default;
+};
+
+// Interface 4240 as the named-curve operations read it.
+using IPKINamedCurveSelector = IPKISignerPolicyView;
+
+// Interface 4248 of a request: the subject name given by a name text.
+class IPKIRequestSigning : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)  // 3-110
+    virtual int SetNameText(const char* name)                                    // 111
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    // The same for a request with a DSTU 4145 key.
+    virtual int SetNameTextDSTU4145(const char* name)                            // 112
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIRequestSigning() = default;
 };
 
 // clang-format on
@@ -1360,6 +1470,27 @@ protected:
     QVK_PKI_OBJECT_MODEL_SLOTS_LISTS(X)
 // clang-format on
 
+// The slots of the key-identified and common-key requests.
+// clang-format off
+#define QVK_PKI_REQUEST_MODEL_SLOTS(X)                   \
+    X(IPKIRequest, 18, SetSubject)                       \
+    X(IPKIRequest, 19, SetPublicKey)                     \
+    X(IPKIRequest, 35, SetSubjectName)                   \
+    X(IPKIRequest, 62, AddExtension)                     \
+    X(IPKIRequest, 89, SetKeyIdentifier)                 \
+    X(IPKIRequestEC, 62, AddExtension)                   \
+    X(IPKIRequestEC, 89, SetKeyIdentifier)               \
+    X(IPKIRequestEC, 100, SetSignatureAlgorithm)         \
+    X(IPKIRequestEC, 103, SetPublicKey)                  \
+    X(IPKIRequestHash, 106, SetSignatureAlgorithm)       \
+    X(IPKIRequestSigning, 111, SetNameText)              \
+    X(IPKIRequestSigning, 112, SetNameTextDSTU4145)      \
+    X(IPKIExtKeyUsage, 5, SetUsages)                     \
+    X(IPKINamedCurveSelector, 52, SelectNamedCurve)      \
+    X(IPKIKeyExportEC, 55, GetKeyIdentifier)             \
+    X(IPKIECParametersForm4, 48, WriteEC)
+// clang-format on
+
 // The slots of the hash-signature and public-key block above, checked as the
 // shared table is.
 // clang-format off
@@ -1414,7 +1545,8 @@ protected:
     X(IPKIParameters, 3, GetFlag)                        \
     X(IPKIParameters, 5, GetParameters)                  \
     X(IPKIParameters, 6, GetValues)                      \
-    X(IPKIAttribute, 3, GetValue)
+    X(IPKIAttribute, 3, GetValue)                        \
+    QVK_PKI_REQUEST_MODEL_SLOTS(X)
 // clang-format on
 
 // Certificate lists, extension lists, views and time-stamp objects.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "pkiformats/KeyRequests.h"
 #include "pkiformats/SPKIFormats.h"
 
 namespace {
@@ -48,6 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::int32_t n : {0, 7, -1, 2147483647})
         if (f.SetFileNameSerialSuffix(t, n, name.data()))
             qvkfuzz::Check(strnlen(name.data(), name.size()) < name.size(), "file name ends inside its capacity");
+    // Location names around their capacity: the text as it is and doubled.
+    std::vector<char> location(PKIF_SEQUENCED_NAME_BYTES);
+    const std::string doubled = std::string(t) + t;
+    for (const char* source : {t, doubled.c_str()})
+        if (f.ComposeSequencedName(0, source, 1, nullptr, 2147483647, location.data()))
+            qvkfuzz::Check(strnlen(location.data(), location.size()) < location.size(), "location ends inside");
+        else
+            qvkfuzz::Check(location[0] == 0, "refused location left empty");
 
     std::vector<char> country(3), person(PKIF_IDENTIFIER_NUMBER_BYTES);
     f.ParseNaturalPersonIdentifier(t, country.data(), person.data());

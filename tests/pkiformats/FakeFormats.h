@@ -1172,19 +1172,52 @@ public:
         *second = curve_.second;
         return 0;
     }
-    int SetExplicit(const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*) override
+    // What the facade set, as "explicit:m=<degree>,n=<order bits>" or
+    // "standard:<basis>,<index>", then ",sbox=<hex>" for an S-box of its own.
+    std::string set;
+    int SetExplicit(const DSTU4145FieldRecord* field, const DSTU4145PointRecord* point,
+                    const std::uint8_t* sBox) override
     {
-        return PKI_E_NOT_IMPLEMENTED;
+        int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 7, "");
+        if (c >= 0) return c;
+        curve_.field = *field;
+        curve_.point = *point;
+        set = "explicit:m=" + std::to_string(field->words[DSTU4145_FIELD_M]) +
+              ",n=" + std::to_string(point->words[DSTU4145_POINT_BITS]) + SBoxNote(sBox);
+        return 0;
     }
-    int SetStandard(std::uint32_t, std::uint32_t, const std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetStandard(std::uint32_t polynomialBasis, std::uint32_t index, const std::uint8_t* sBox) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 8, "");
+        if (c >= 0) return c;
+        set = "standard:" + std::to_string(polynomialBasis) + "," + std::to_string(index) + SBoxNote(sBox);
+        return 0;
+    }
     int GetName(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
     int SetName(const char*, const std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetBlock(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
     int SetBlock(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
 
 private:
+    std::string SBoxNote(const std::uint8_t* sBox);
     Curve curve_;
 };
+
+inline std::string Hex(const std::uint8_t* bytes, std::size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+inline std::string CurveParameters::SBoxNote(const std::uint8_t* sBox)
+{
+    return sBox ? ",sbox=" + Hex(sBox, 64) : "";
+}
 
 // A bytes value (4896 / 4131): a key identifier.
 class BytesValue final : public Object<IPKIAttribute> {
@@ -1196,7 +1229,13 @@ public:
         if (c >= 0) return c;
         return CopyToLibraryBlob(lib_, value_, value);
     }
-    int SetValue32(const std::uint8_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetValue32(const std::uint8_t* value) override
+    {
+        int c = lib_.Enter(4896, 4, "32");
+        if (c >= 0) return c;
+        value_.assign(value, value + 32);
+        return 0;
+    }
     int GetValueWithLength(std::uint8_t*, std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
     int SetValue(const void* data, std::uint32_t length) override
     {
@@ -1259,8 +1298,16 @@ public:
     std::vector<std::uint8_t> ecPrivate = std::vector<std::uint8_t>(76);
     std::vector<std::uint8_t> ecRecord = std::vector<std::uint8_t>(536);
     KeyCache* cache;
-    // What the facade wrote through interface 4224.
+    // What the facade wrote through interface 4224: an identifier's bytes,
+    // or another object handed to slot 56 (kept referenced).
     std::vector<std::uint8_t> writtenPoint, writtenRecord, writtenIdentifier;
+    IPKIObject* handed = nullptr;
+    // The identifier object slot 55 gives (empty: none).
+    std::vector<std::uint8_t> givenIdentifier;
+    ~KeyObject() override
+    {
+        if (handed) handed->Release();
+    }
 
     // Offers interface 4224 (EC key and its capabilities).
     void OfferECKey()
@@ -1304,9 +1351,24 @@ public:
             {
                 int c = key_->lib_.Enter(4893, 56, "", PKI_IID_KEY_EXPORT);
                 if (c >= 0) return c;
-                auto* value = dynamic_cast<BytesValue*>(identifier);
-                if (!value) return PKI_E_INVALID_ARGUMENT;
-                key_->writtenIdentifier = value->Value();
+                if (auto* value = dynamic_cast<BytesValue*>(identifier)) {
+                    key_->writtenIdentifier = value->Value();
+                    return 0;
+                }
+                void* kept = nullptr;
+                if (!identifier || identifier->QueryInterface(PKI_IID_KEY_CONTEXT_INTL, &kept) != 0) {
+                    return PKI_E_INVALID_ARGUMENT;
+                }
+                if (key_->handed) key_->handed->Release();
+                key_->handed = static_cast<IPKIObject*>(kept);
+                return 0;
+            }
+            int GetKeyIdentifier(void** identifier) override
+            {
+                int c = key_->lib_.Enter(4893, 55, "", PKI_IID_KEY_EXPORT);
+                if (c >= 0) return c;
+                if (key_->givenIdentifier.empty()) return PKI_E_ABSENT;
+                *identifier = static_cast<IPKIAttribute*>(new BytesValue(key_->lib_, key_->givenIdentifier));
                 return 0;
             }
 
@@ -1314,6 +1376,29 @@ public:
             KeyObject* key_;
         };
         AddView(this, PKI_IID_KEY_EXPORT, new ECKey(this));
+    }
+
+    // Offers interface 4230 with a context of the test's.
+    void OfferIntlContext(std::uint32_t flags, CSPContextLike context)
+    {
+        class Intl final : public ViewOf<IPKIKeyContextIntl> {
+        public:
+            Intl(IPKIObject* owner, std::uint32_t flags, CSPContextLike context)
+                : ViewOf(owner), flags_(flags), context_(context)
+            {
+            }
+            std::uint32_t GetContextFlags() override { return flags_; }
+            int GetContext(void* context, std::uint32_t) override
+            {
+                std::memcpy(context, &context_, sizeof context_);
+                return 0;
+            }
+
+        private:
+            std::uint32_t flags_;
+            CSPContextLike context_;
+        };
+        AddView(this, PKI_IID_KEY_CONTEXT_INTL, new Intl(this, flags, context));
     }
 
     int GetCapabilities(std::uint32_t* bits) override
@@ -1411,6 +1496,7 @@ public:
             KeyRequest* r_;
         };
         AddView(this, PKI_IID_EC_REQUEST, new EC(this));
+        offers.insert(PKI_IID_REQUEST);
     }
     std::vector<std::uint8_t> dstuPublic = std::vector<std::uint8_t>(76);
     Curve curve;
@@ -1530,6 +1616,11 @@ public:
     KeyCertificate* inner = nullptr;  // not owned
 
     int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
     int GetKeyKind(std::uint32_t* kind) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
@@ -1590,6 +1681,15 @@ public:
                 int c = o_->lib_.Enter(4880, 49, "", PKI_IID_EC_FORM4);
                 return c >= 0 ? c : o_->ec.Copy("4228:49", key, record);
             }
+            int WriteEC(const std::uint8_t* key, std::uint32_t length, const std::uint8_t* record) override
+            {
+                int c = o_->lib_.Enter(4880, 48, std::to_string(length), PKI_IID_EC_FORM4);
+                if (c >= 0) return c;
+                o_->ec.written.how = "4228:48";
+                o_->ec.written.key.assign(key, key + length);
+                o_->ec.written.record.assign(record, record + 540);
+                return 0;
+            }
 
         private:
             ECForms* o_;
@@ -1598,6 +1698,29 @@ public:
         AddView(this, PKI_IID_EC_FORM4, new Form4(this));
     }
     ECValues ec;
+    IPKIObject* selectedKey = nullptr;  // what the named-curve selector was given
+
+    // Offers interface 4240 (the named-curve selector).
+    void OfferSelector()
+    {
+        class Selector final : public ViewOf<IPKINamedCurveSelector> {
+        public:
+            Selector(ECForms* owner) : ViewOf(owner), o_(owner) {}
+            int SelectNamedCurve(IPKIObject* key, std::uint32_t argument) override
+            {
+                int c = o_->lib_.Enter(4880, 52, std::to_string(argument), PKI_IID_NAMED_CURVE);
+                if (c >= 0) return c;
+                o_->ec.written.how = "4240:52";
+                o_->ec.written.value = argument;
+                o_->selectedKey = key;
+                return 0;
+            }
+
+        private:
+            ECForms* o_;
+        };
+        AddView(this, PKI_IID_NAMED_CURVE, new Selector(this));
+    }
 };
 
 // A signed object reporting its signature family (slot 24) and, when given
@@ -1629,60 +1752,177 @@ private:
     std::uint32_t family_;
 };
 
-// A request's DSTU 4145 form (4873 / 4225) as the library makes it: it
-// decodes any bytes into the content the test put in KeysLibrary's
-// `dstuRequest`, and encodes as the decoded bytes followed by the signature.
+// A request (4873) as the library makes it, through any of its interfaces:
+// 4106 (its own table), 4225 (the DSTU 4145 form), 4237 (the hash form) and
+// 4248 (the naming view). Decoded, it holds the content the test put in
+// KeysLibrary's `dstuRequest` and encodes as the decoded bytes followed by
+// the signature. Built, it notes what the facade sets, in order, as
+// "what=value;" and encodes as that text, so a test reads back every value
+// that went in.
 struct DSTURequestContent {
     std::uint32_t kind = 1;
     Curve curve;
     std::vector<std::uint8_t> publicKey = std::vector<std::uint8_t>(76);
 };
 
-class DSTURequest final : public Object<IPKIRequestEC> {
+// Extended key usage (4885 / 4119): the multi-string it was given.
+class ExtKeyUsage final : public Object<IPKIExtKeyUsage> {
 public:
-    DSTURequest(Library& lib, const DSTURequestContent& content) : Object(lib, PKI_CLASS_REQUEST), content_(content) {}
+    explicit ExtKeyUsage(Library& lib) : Object(lib, PKI_CLASS_EXT_KEY_USAGE) {}
+    std::string usages;  // the OIDs joined by ","
+    int SetUsages(const char* list) override
+    {
+        int c = lib_.Enter(PKI_CLASS_EXT_KEY_USAGE, 5, "");
+        if (c >= 0) return c;
+        usages.clear();
+        for (const char* p = list; *p; p += std::strlen(p) + 1) usages += (usages.empty() ? "" : ",") + std::string(p);
+        return 0;
+    }
+};
+
+class BuiltRequest final : public Object<IPKIRequest> {
+public:
+    BuiltRequest(Library& lib, const DSTURequestContent& content) : Object(lib, PKI_CLASS_REQUEST), content_(content)
+    {
+        class EC final : public ViewOf<IPKIRequestEC> {
+        public:
+            EC(BuiltRequest* owner) : ViewOf(owner), r_(owner) {}
+            int Encode(PKIBlob* out) override { return r_->Encode(out); }
+            int Decode(const PKIBlob* in) override { return r_->Decode(in); }
+            int GetKeyKind(std::uint32_t* kind) override { return r_->GetKeyKind(kind); }
+            int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+            {
+                return r_->GetDSTU4145PublicKey(key, length, parameters);
+            }
+            int SetSignature(const std::uint8_t* signature, std::uint32_t length) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 101, std::to_string(length), PKI_IID_EC_REQUEST);
+                if (c >= 0) return c;
+                r_->signature.assign(signature, signature + length);
+                return 0;
+            }
+            int AddExtension(IPKIObject* extension) override { return r_->AddExtension(extension); }
+            int SetKeyIdentifier(IPKIObject* identifier) override { return r_->SetKeyIdentifier(identifier); }
+            int SetSignatureAlgorithm(const char* oid) override
+            {
+                return r_->Note(100, PKI_IID_EC_REQUEST, "algorithm=" + std::string(oid));
+            }
+            int SetPublicKey(const std::uint8_t* key, std::uint32_t length) override
+            {
+                return r_->Note(103, PKI_IID_EC_REQUEST, "key=" + Hex(key, length));
+            }
+            int SetECRecord(std::uint32_t a, std::uint32_t b, const std::uint8_t* record) override
+            {
+                return r_->Note(104, PKI_IID_EC_REQUEST,
+                                "record=" + std::to_string(a) + "," + std::to_string(b) + "," + Hex(record, 540));
+            }
+
+        private:
+            BuiltRequest* r_;
+        };
+        class Hash final : public ViewOf<IPKIRequestHash> {
+        public:
+            Hash(BuiltRequest* owner) : ViewOf(owner), r_(owner) {}
+            int SetSignatureAlgorithm(const char* oid) override
+            {
+                return r_->Note(106, PKI_IID_REQUEST_HASH, "algorithm7564=" + std::string(oid));
+            }
+
+        private:
+            BuiltRequest* r_;
+        };
+        class Naming final : public ViewOf<IPKIRequestSigning> {
+        public:
+            Naming(BuiltRequest* owner) : ViewOf(owner), r_(owner) {}
+            int SetNameText(const char* name) override
+            {
+                return r_->Note(111, PKI_IID_REQUEST_SIGNING, "name=" + std::string(name));
+            }
+            int SetNameTextDSTU4145(const char* name) override
+            {
+                return r_->Note(112, PKI_IID_REQUEST_SIGNING, "nameDSTU4145=" + std::string(name));
+            }
+
+        private:
+            BuiltRequest* r_;
+        };
+        ec_ = AddView(this, PKI_IID_EC_REQUEST, new EC(this));
+        AddView(this, PKI_IID_REQUEST_HASH, new Hash(this));
+        AddView(this, PKI_IID_REQUEST_SIGNING, new Naming(this));
+        offers.insert(PKI_IID_REQUEST);
+    }
+    // The DSTU 4145 form, handed out on this object's one reference.
+    IPKIRequestEC* ECForm() { return ec_; }
+
+    std::string built;
+    std::vector<std::uint8_t> decoded, signature;
+
+    int Note(std::uint32_t op, std::uint32_t interfaceId, const std::string& what)
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, op, "", interfaceId);
+        if (c >= 0) return c;
+        built += what + ";";
+        return 0;
+    }
     int Encode(PKIBlob* out) override
     {
-        int c = lib_.Enter(PKI_CLASS_REQUEST, 3, "", PKI_IID_EC_REQUEST);
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 3, "");
         if (c >= 0) return c;
-        std::vector<std::uint8_t> bytes = decoded_;
-        bytes.insert(bytes.end(), signature_.begin(), signature_.end());
+        std::vector<std::uint8_t> bytes = decoded;
+        if (decoded.empty()) bytes.assign(built.begin(), built.end());
+        bytes.insert(bytes.end(), signature.begin(), signature.end());
         return CopyToLibraryBlob(lib_, bytes, out);
     }
     int Decode(const PKIBlob* in) override
     {
-        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length), PKI_IID_EC_REQUEST);
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length));
         if (c >= 0) return c;
-        decoded_.assign(in->data, in->data + in->length);
+        decoded.assign(in->data, in->data + in->length);
         return 0;
     }
     int GetKeyKind(std::uint32_t* kind) override
     {
-        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "", PKI_IID_EC_REQUEST);
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");
         if (c >= 0) return c;
         *kind = content_.kind;
         return 0;
     }
     int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
     {
-        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "", PKI_IID_EC_REQUEST);
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "");
         if (c >= 0) return c;
         std::memcpy(key, content_.publicKey.data(), 76);
         *length = (content_.curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
         *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, content_.curve));
         return 0;
     }
-    int SetSignature(const std::uint8_t* signature, std::uint32_t length) override
+    int SetSubject(const std::uint8_t* subject, std::uint32_t* length) override
     {
-        int c = lib_.Enter(PKI_CLASS_REQUEST, 101, std::to_string(length), PKI_IID_EC_REQUEST);
-        if (c >= 0) return c;
-        signature_.assign(signature, signature + length);
-        return 0;
+        return Note(18, 0, "subject=" + Hex(subject, *length));
+    }
+    int SetPublicKey(const std::uint8_t* key, std::uint32_t bits, IPKIObject* parameters) override
+    {
+        auto* curve = dynamic_cast<CurveParameters*>(parameters);
+        if (!curve) return PKI_E_INVALID_ARGUMENT;
+        return Note(19, 0, "key=" + Hex(key, (bits + 7) / 8) + "," + std::to_string(bits) + "," + curve->set);
+    }
+    int SetSubjectName(const char* name) override { return Note(35, 0, "subjectName=" + std::string(name)); }
+    int AddExtension(IPKIObject* extension) override
+    {
+        auto* usage = dynamic_cast<ExtKeyUsage*>(extension);
+        if (!usage) return PKI_E_INVALID_ARGUMENT;
+        return Note(62, 0, "usages=" + usage->usages);
+    }
+    int SetKeyIdentifier(IPKIObject* identifier) override
+    {
+        auto* value = dynamic_cast<BytesValue*>(identifier);
+        if (!value) return PKI_E_INVALID_ARGUMENT;
+        return Note(89, 0, "identifier=" + Hex(value->Value().data(), value->Value().size()));
     }
 
 private:
     DSTURequestContent content_;
-    std::vector<std::uint8_t> decoded_, signature_;
+    IPKIRequestEC* ec_;
 };
 
 // The library with the encoder, the signature value and the key-identifier
@@ -1693,31 +1933,37 @@ public:
     DSTURequestContent dstuRequest;
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
     {
-        if (classId == PKI_CLASS_CODEC && interfaceId == PKI_IID_CODEC) {
-            int c = Enter(0, 10, "33,32");
-            if (c >= 0) return c;
-            *object = static_cast<IPKICodec*>(new Codec(*this));
-            return 0;
-        }
-        if (classId == PKI_CLASS_SIGNATURE_VALUE && interfaceId == PKI_IID_SIGNATURE_VALUE) {
-            int c = Enter(0, 10, "4907,4145");
-            if (c >= 0) return c;
-            *object = static_cast<IPKISignatureValue*>(new SignatureValue(*this));
-            return 0;
-        }
-        if (classId == PKI_CLASS_ATTRIBUTE && interfaceId == PKI_IID_ATTRIBUTE) {
-            int c = Enter(0, 10, "4896,4131");
-            if (c >= 0) return c;
-            *object = static_cast<IPKIAttribute*>(new BytesValue(*this, {}));
-            return 0;
-        }
-        if (classId == PKI_CLASS_REQUEST && interfaceId == PKI_IID_EC_REQUEST) {
-            int c = Enter(0, 10, "4873,4225");
-            if (c >= 0) return c;
-            *object = static_cast<IPKIRequestEC*>(new DSTURequest(*this, dstuRequest));
-            return 0;
-        }
-        return Library::CreateObject(classId, interfaceId, object);
+        const std::function<void*()> maker = Maker(classId, interfaceId);
+        if (!maker) return Library::CreateObject(classId, interfaceId, object);
+        int c = Enter(0, 10, std::to_string(classId) + "," + std::to_string(interfaceId));
+        if (c >= 0) return c;
+        *object = maker();
+        return 0;
+    }
+    // The objects this library makes itself, by class and interface.
+    std::function<void*()> Maker(std::uint32_t classId, std::uint32_t interfaceId)
+    {
+        const std::map<std::pair<std::uint32_t, std::uint32_t>, std::function<void*()>> makers = {
+            {{PKI_CLASS_CODEC, PKI_IID_CODEC}, [this] { return static_cast<IPKICodec*>(new Codec(*this)); }},
+            {{PKI_CLASS_SIGNATURE_VALUE, PKI_IID_SIGNATURE_VALUE},
+             [this] { return static_cast<IPKISignatureValue*>(new SignatureValue(*this)); }},
+            {{PKI_CLASS_ATTRIBUTE, PKI_IID_ATTRIBUTE},
+             [this] { return static_cast<IPKIAttribute*>(new BytesValue(*this, {})); }},
+            {{PKI_CLASS_REQUEST, PKI_IID_EC_REQUEST},
+             [this] { return (new BuiltRequest(*this, dstuRequest))->ECForm(); }},
+            {{PKI_CLASS_REQUEST, PKI_IID_REQUEST},
+             [this] { return static_cast<IPKIRequest*>(new BuiltRequest(*this, dstuRequest)); }},
+            {{PKI_CLASS_EXT_KEY_USAGE, PKI_IID_EXT_KEY_USAGE},
+             [this] { return static_cast<IPKIExtKeyUsage*>(new ExtKeyUsage(*this)); }},
+            {{PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS},
+             [this] { return static_cast<IPKIParameters*>(new CurveParameters(*this, Curve{})); }},
+            {{PKI_CLASS_KEY, PKI_IID_KEY}, [this] {
+                 auto* key = new KeyObject(*this);
+                 key->OfferECKey();
+                 return static_cast<IPKIKeyObject*>(key);
+             }}};
+        auto it = makers.find({classId, interfaceId});
+        return it == makers.end() ? nullptr : it->second;
     }
     static void Identifier(std::uint8_t tag, const std::uint8_t* key, std::uint32_t length, std::uint8_t* out,
                            std::uint32_t size)

@@ -385,6 +385,9 @@ TEST_F(PublicKeys, DSTU4145ParametersCompareUnderTheModuleProvider)
         Drop dropSecond{second};
         EXPECT_EQ(compare(second, nullptr), 0);
     }
+    auto* neither = new fake::KeyObject(lib);
+    Drop dropNeither{neither};
+    EXPECT_EQ(compare(neither, nullptr), 0) << "neither a certificate nor a request";
     moduleProvider = nullptr;
 }
 
