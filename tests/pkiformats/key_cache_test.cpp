@@ -181,7 +181,7 @@ TEST(FacadeMakerAttributes, OwnOidAndLength)
     SPKIFormats f(nullptr, nullptr, &lib);
     auto* container = new fake::AttributeContainer(lib);
     auto* entry = new fake::Encoded(lib, "entry");
-    container->entries = {entry};
+    container->entries = {entry};  // the container owns its entry
     struct Row {
         const char* oid;
         int (SPKIFormats::*set)(IPKIObject*, const char*, const std::uint8_t*);
@@ -224,7 +224,6 @@ TEST(FacadeMakerAttributes, OwnOidAndLength)
     ASSERT_EQ((f.*rows[1].get)(container, "pw", outBytes), 1);
     EXPECT_EQ(out, stored[rows[1].oid]);
 
-    entry->Release();
     container->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
     EXPECT_EQ(lib.LiveBlobs(), 0u);
