@@ -50,8 +50,7 @@ struct Device {
     IKMQuorKorvo7Q* object = nullptr;
     DeviceContext* context = nullptr;
     std::uint32_t publicSize = 0;
-    Bytes stored = Bytes(kPrivateBytes);    // the private area as last written
-    bool known[kPrivateBytes / 1024] = {};  // per page: `stored` holds it
+    Bytes stored = Bytes(kPrivateBytes, 0xFF);  // the private area on the key
 };
 
 Device g_full{"3201", {}};
@@ -92,31 +91,25 @@ bool Open()
         if (device->context == nullptr) return false;
         device->publicSize = PublicAreaSize(device->context);
         if (device->publicSize % 1024 != 0) return false;
+        for (std::uint32_t page = 0; page < kPrivateBytes / 1024; ++page)
+            if (EraseMemoryPage(device->context, device->publicSize / 1024 + page) != 0) return false;
     }
     return true;
 }
 
-// The private area as the input gives it, written the way the library
-// writes a record: in one hold of the key, a page erased, then its blocks
-// that are not erased. A page that already holds what the input gives is
-// left as it is (most inputs change only the first).
+// The private area as the input gives it, in one hold of the key: the
+// blocks that differ from what the area holds are written (the key stores a
+// block as sent, erased or not). The area starts erased (Open), so the key
+// holds the input whole, while an input that changes a few bytes of the last
+// one costs a few blocks, not the area.
 bool Store(Device& device, const Bytes& area)
 {
     qvkkm::DeviceLock lock(device.context);
     if (!lock.Held()) return false;
-    for (std::uint32_t page = 0; page < kPrivateBytes / 1024; ++page) {
-        const std::uint32_t start = page * 1024;
-        if (device.known[page] && std::equal(&area[start], &area[start] + 1024, &device.stored[start])) continue;
-        device.known[page] = false;
-        if (EraseMemoryPage(device.context, device.publicSize / 1024 + page) != 0) return false;
-        for (std::uint32_t at = start; at < start + 1024; at += 32) {
-            bool erased = true;
-            for (int i = 0; i < 32; ++i) erased = erased && area[at + i] == 0xFF;
-            if (!erased && WriteMemoryBlock(device.context, &area[at], (device.publicSize + at) / 32) != 0)
-                return false;
-        }
-        std::copy(&area[start], &area[start] + 1024, &device.stored[start]);
-        device.known[page] = true;
+    for (std::uint32_t at = 0; at < kPrivateBytes; at += 32) {
+        if (std::equal(&area[at], &area[at] + 32, &device.stored[at])) continue;
+        if (WriteMemoryBlock(device.context, &area[at], (device.publicSize + at) / 32) != 0) return false;
+        std::copy(&area[at], &area[at] + 32, &device.stored[at]);
     }
     return true;
 }
