@@ -23,6 +23,8 @@ enum : std::uint32_t {
     kIidTimeStampInfo = 4141,
     kIidExtensionFlag = 4268,
     kIidCertificateListView = 4209,
+    kClassSignaturePolicy = 4942,
+    kIidSignaturePolicy = 4243,
     kKeyUsagePeriodKind = 3,
     kMarkedSlot = 8
 };
@@ -140,6 +142,21 @@ IPKIObject* SPKIFormats::SelectCertificateForUsage(IPKIObject* certificate, std:
         return out;
     } catch (...) {
         return nullptr;
+    }
+}
+
+// Decoded and encoded again, so that what is handed out is the library's own
+// encoding of a value it accepted, never the caller's bytes.
+int SPKIFormats::EncodeSignaturePolicy(const PKIBlob* blob, PKIBlob* out)
+{
+    try {
+        if (!blob || !out || out->data) return 0;
+        ObjectRef policy;
+        if (!DecodeInto<IPKIEncoded>(formats_, kClassSignaturePolicy, kIidSignaturePolicy, blob, policy.Out()))
+            return 0;
+        return EncodeObject(policy.As<IPKIObject>(), out);
+    } catch (...) {
+        return 0;
     }
 }
 

@@ -527,3 +527,82 @@ TEST(FacadeCertificateSelection, FailingCallsLeaveNothingBehind)
         },
         true);
 }
+
+namespace {
+
+// A signature-policy value that keeps what it decoded, and a codec that
+// encodes such a value as "P:" and those bytes.
+class PolicyValue final : public fake::Object<IPKIEncoded> {
+public:
+    explicit PolicyValue(fake::Library& lib) : Object(lib, 4942) {}
+    std::string decoded;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4942, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        if (in->length < 2) return PKI_E_BAD_ENCODING;
+        decoded.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+};
+
+class PolicyCodec final : public fake::Object<IPKICodec> {
+public:
+    explicit PolicyCodec(fake::Library& lib) : Object(lib, PKI_CLASS_CODEC) {}
+    int Attach(IPKIObject* object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 5, "");
+        if (c >= 0) return c;
+        attached_ = dynamic_cast<PolicyValue*>(static_cast<IPKIEncoded*>(object));
+        return attached_ ? 0 : PKI_E_INVALID_ARGUMENT;
+    }
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 3, "");
+        if (c >= 0) return c;
+        std::string bytes = "P:" + attached_->decoded;
+        return fake::CopyToLibraryBlob(lib_, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), out);
+    }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+
+private:
+    PolicyValue* attached_ = nullptr;
+};
+
+int EncodePolicy(SPKIFormats& f, fake::Library& lib, const std::string& bytes, std::string* encoded)
+{
+    lib.makers[{4942, 4243}] = [&lib] { return static_cast<IPKIEncoded*>(new PolicyValue(lib)); };
+    lib.makers[{PKI_CLASS_CODEC, PKI_IID_CODEC}] = [&lib] { return static_cast<IPKICodec*>(new PolicyCodec(lib)); };
+    PKIBlob in{static_cast<std::uint32_t>(bytes.size()), (std::uint8_t*)bytes.data()};
+    PKIBlob out{0, nullptr};
+    int rc = f.EncodeSignaturePolicy(&in, &out);
+    if (rc && encoded) encoded->assign(reinterpret_cast<const char*>(out.data), out.length);
+    if (!rc && (out.data || out.length)) rc = 2;  // a failure hands out nothing
+    f.ReleaseBlob(&out);
+    return rc;
+}
+
+}  // namespace
+
+TEST(FacadeSignaturePolicy, DecodedAndEncodedAgainByTheLibrary)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    std::string encoded;
+    ASSERT_EQ(EncodePolicy(f, lib, "policy", &encoded), 1);
+    EXPECT_EQ(encoded, "P:policy");
+    EXPECT_EQ(EncodePolicy(f, lib, "x", nullptr), 0);  // refused by the decoder
+    EXPECT_EQ(EncodePolicy(f, lib, "", nullptr), 0);
+    // An output that already holds a blob is not overwritten.
+    std::uint8_t held = 0;
+    PKIBlob in{6, (std::uint8_t*)"policy"}, out{1, &held};
+    EXPECT_EQ(f.EncodeSignaturePolicy(&in, &out), 0);
+    EXPECT_EQ(out.data, &held);
+    EXPECT_EQ(f.EncodeSignaturePolicy(nullptr, &out), 0);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    fake::SweepFailures(
+        "signature policy", [](SPKIFormats& f, fake::Library& lib) { return EncodePolicy(f, lib, "policy", nullptr); },
+        true);
+}
