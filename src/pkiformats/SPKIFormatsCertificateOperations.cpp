@@ -649,6 +649,18 @@ int SPKIFormats::VerifyWithCertificateKey(IPKIObject* object, IPKIObject* certif
     }
 }
 
+// The issuer must hold every bit of the required key usage before its key is
+// asked to verify anything.
+int SPKIFormats::VerifyWithIssuerKey(IPKIObject* object, IPKIObject* issuerCertificate, std::uint32_t requiredUsage)
+{
+    try {
+        if (!object || !issuerCertificate || !HasKeyUsage(requiredUsage, issuerCertificate)) return 0;
+        return VerifyWithCertificateKey(object, issuerCertificate);
+    } catch (...) {
+        return 0;
+    }
+}
+
 // The validity when both of its outputs are given; the private-key usage
 // period when all three of its outputs are: absent, the flag is 0 and the
 // times are left as they were.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <utility>
 
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsCertificateReads.h"
@@ -22,6 +23,8 @@ enum : std::uint32_t {
     kIidTimeStampInfo = 4141,
     kIidExtensionFlag = 4268,
     kIidCertificateListView = 4209,
+    kClassSignaturePolicy = 4942,
+    kIidSignaturePolicy = 4243,
     kKeyUsagePeriodKind = 3,
     kMarkedSlot = 8
 };
@@ -69,6 +72,89 @@ int SPKIFormats::DecodeExtensionList(const PKIBlob* blob, void** list)
         else
             static_cast<IPKIExtensionList*>(decoded)->Release();
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The outputs are written only once every read has answered; an absent view
+// leaves its bit clear.
+int SPKIFormats::GetCertificateViews(IPKIObject* certificate, std::uint32_t* dstu4145, std::uint32_t* viewBits)
+{
+    try {
+        if (!certificate) return 0;
+        auto* cert = static_cast<IPKICertificate*>(certificate);
+        std::uint32_t kind = 0, bits = 0;
+        if (cert->GetKeyKind(&kind) != PKI_OK) return 0;
+        if (viewBits) {
+            ObjectRef rsa;
+            int rc = kind == 2 ? PKI_OK : cert->GetRSAView(rsa.Out());
+            if (rc != PKI_OK && rc != PKI_E_ABSENT) return 0;
+            if (rc == PKI_OK) bits |= 2;
+            if (kind == 4) {
+                bits |= 4;
+            } else {
+                // Told apart here, unlike GetECCertificate: no EC view is an
+                // answer, a failed read of one is not.
+                ObjectRef keys, ec;
+                rc = certificate->QueryInterface(PKI_IID_CERTIFICATE_EX, keys.Out());
+                if (rc == PKI_OK && keys) rc = keys.As<IPKICertificateECKeys>()->GetInnerECCertificate(ec.Out());
+                if (rc != PKI_OK && rc != PKI_E_ABSENT && rc != PKI_E_NO_INTERFACE) return 0;
+                if (rc == PKI_OK && ec) bits |= 4;
+            }
+        }
+        if (dstu4145) *dstu4145 = kind == 1 ? 1 : 0;
+        if (viewBits) *viewBits = bits;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A certificate of the asked family is its own view; family 1 has no other.
+// What is returned is a new reference the caller releases.
+IPKIObject* SPKIFormats::SelectCertificateForUsage(IPKIObject* certificate, std::uint32_t family,
+                                                   std::uint32_t keyUsage)
+{
+    try {
+        if (!certificate) return nullptr;
+        auto* cert = static_cast<IPKICertificate*>(certificate);
+        std::uint32_t kind = 0;
+        if (cert->GetKeyKind(&kind) != PKI_OK) return nullptr;
+        ObjectRef view;
+        if (kind == family) {
+            if (certificate->QueryInterface(PKI_IID_CERTIFICATE, view.Out()) != PKI_OK) return nullptr;
+        } else if (family == 2) {
+            if (cert->GetRSAView(view.Out()) != PKI_OK) return nullptr;
+        } else if (family == 4) {
+            *view.Out() = GetECCertificate(certificate);
+        }
+        if (!view) return nullptr;
+        ObjectRef chosen;
+        if (HasKeyUsage(keyUsage, view.As<IPKIObject>())) {
+            std::swap(*chosen.Out(), *view.Out());
+        } else if (view.As<IPKICertificate>()->GetInnerCertificate(chosen.Out()) != PKI_OK || !chosen ||
+                   !HasKeyUsage(keyUsage, chosen.As<IPKIObject>())) {
+            return nullptr;
+        }
+        IPKIObject* out = chosen.As<IPKIObject>();
+        *chosen.Out() = nullptr;
+        return out;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// Decoded and encoded again, so that what is handed out is the library's own
+// encoding of a value it accepted, never the caller's bytes.
+int SPKIFormats::EncodeSignaturePolicy(const PKIBlob* blob, PKIBlob* out)
+{
+    try {
+        if (!blob || !out || out->data) return 0;
+        ObjectRef policy;
+        if (!DecodeInto<IPKIEncoded>(formats_, kClassSignaturePolicy, kIidSignaturePolicy, blob, policy.Out()))
+            return 0;
+        return EncodeObject(policy.As<IPKIObject>(), out);
     } catch (...) {
         return 0;
     }

@@ -811,6 +811,8 @@ struct Profile {
     bool policies = false;
     std::vector<std::string> policyOids;
     std::uint32_t keyKind = 1;
+    bool keyUsage = false;  // present with `keyUsageBits` when set
+    std::uint32_t keyUsageBits = 0;
     bool subject = true;
     int attributesAnswer = PKI_E_ABSENT;  // 0: present as below
     bool attributesByOid = true;
@@ -845,7 +847,10 @@ private:
 
 class ProfileCertificate final : public Object<IPKICertificate> {
 public:
-    ProfileCertificate(Library& lib, Profile profile) : Object(lib, PKI_CLASS_CERTIFICATE), p(std::move(profile)) {}
+    ProfileCertificate(Library& lib, Profile profile) : Object(lib, PKI_CLASS_CERTIFICATE), p(std::move(profile))
+    {
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
     Profile p;
     ProfileCertificate* inner = nullptr;  // owned by the test; handed out with a new reference
     ProfileCertificate* rsa = nullptr;
@@ -931,6 +936,7 @@ public:
         *period = static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, p.keyFrom, p.keyTo));
         return 0;
     }
+    int GetKeyUsage(void** out) override;
     int GetInnerCertificate(void** certificate) override { return View(100, inner, certificate); }
     int GetRSAView(void** certificate) override { return View(103, rsa, certificate); }
 
@@ -2044,6 +2050,15 @@ public:
 private:
     std::uint32_t bits_;
 };
+
+inline int ProfileCertificate::GetKeyUsage(void** out)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 83, "", 0, this);
+    if (c >= 0) return c;
+    if (!p.keyUsage) return PKI_E_ABSENT;
+    *out = static_cast<IPKIKeyUsage*>(new KeyUsage(lib_, p.keyUsageBits));
+    return 0;
+}
 
 // An object that encodes to fixed bytes (class 1 in the log).
 class Encoded final : public Object<IPKIEncoded> {

@@ -591,6 +591,48 @@ TEST(FacadeCertificateItems, ValidityAndPrivateKeyUsagePeriod)
     EXPECT_EQ(lib.LiveObjects(), 0);
 }
 
+// The issuer's key is used only when its effective key usage holds every
+// required bit (0x04 of an RSA issuer counts as 0x10).
+TEST(FacadeSignatures, IssuerKeyUsedOnlyWithTheRequiredUsage)
+{
+    struct Case {
+        std::uint32_t kind, bits, required;
+        bool hasUsage;
+        int expected;
+    };
+    const Case cases[] = {
+        {1, 0x10, 0x10, true, 1}, {1, 0x0C, 0x10, true, 1}, {1, 0x04, 0x10, true, 0},  {2, 0x04, 0x10, true, 1},
+        {1, 0x30, 0x30, true, 1}, {1, 0x10, 0x30, true, 0}, {1, 0x10, 0x10, false, 0}, {1, 0x00, 0x00, false, 1},
+    };
+    for (const Case& c : cases) {
+        fake::Library lib;
+        SPKIFormats f(nullptr, nullptr, &lib);
+        auto* issuer = new fake::ScriptedCertificate(lib);
+        issuer->kind = c.kind;
+        issuer->keyUsage = c.bits;
+        issuer->hasKeyUsage = c.hasUsage;
+        auto* object = new fake::VerifiableObject(lib);
+        EXPECT_EQ(f.VerifyWithIssuerKey(object, static_cast<IPKICertificate*>(issuer), c.required), c.expected)
+            << c.kind << " " << c.bits << " " << c.required;
+        // Without the usage the signature is never looked at.
+        EXPECT_EQ(object->parametersGiven, c.expected == 1) << c.kind << " " << c.bits << " " << c.required;
+        object->Release();
+        issuer->Release();
+        EXPECT_EQ(lib.LiveObjects(), 0);
+    }
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* issuer = new fake::ScriptedCertificate(lib);
+    issuer->keyUsage = 0x10;
+    auto* object = new fake::VerifiableObject(lib);
+    issuer->publicKey[0] ^= 1;  // the key does not verify the signature
+    EXPECT_EQ(f.VerifyWithIssuerKey(object, static_cast<IPKICertificate*>(issuer), 0x10), 0);
+    EXPECT_EQ(f.VerifyWithIssuerKey(nullptr, static_cast<IPKICertificate*>(issuer), 0x10), 0);
+    EXPECT_EQ(f.VerifyWithIssuerKey(object, nullptr, 0x10), 0);
+    object->Release();
+    issuer->Release();
+}
+
 TEST(FacadeSignatures, ObjectCheckedWithTheCertificatesKey)
 {
     fake::Library lib;

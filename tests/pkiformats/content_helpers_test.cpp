@@ -1,11 +1,13 @@
 // Certificate, request and content helpers: multi-strings, extension flags,
 // the per-certificate key cache, searches of certificate lists, extension
-// entries and time-stamp information.
+// entries, time-stamp information and the choice of a certificate's view
+// by key usage.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "FailureSweep.h"
 #include "FakeFormats.h"
 #include "pkiformats/SPKIFormats.h"
 
@@ -377,4 +379,230 @@ TEST(FacadeSigners, PolicyKeyThroughTheViewElseTheKeyItself)
     plain->Release();
     key->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+namespace {
+
+// An RSA certificate's views: `rsa` (family 2) and `inner` beside it.
+struct Views {
+    fake::Library lib;
+    SPKIFormats f{nullptr, nullptr, &lib};
+    fake::ProfileCertificate* outer = Make(1, 0x40);
+    fake::ProfileCertificate* rsa = Make(2, 0x10);
+    fake::ProfileCertificate* inner = Make(2, 0x40);
+    Views()
+    {
+        outer->rsa = rsa;
+        rsa->inner = inner;
+    }
+    ~Views()
+    {
+        inner->Release();
+        rsa->Release();
+        outer->Release();
+    }
+    fake::ProfileCertificate* Make(std::uint32_t kind, std::uint32_t usage)
+    {
+        fake::Profile p;
+        p.keyKind = kind;
+        p.keyUsage = true;
+        p.keyUsageBits = usage;
+        return new fake::ProfileCertificate(lib, p);
+    }
+};
+
+IPKIObject* Obj(fake::ProfileCertificate* c)
+{
+    return static_cast<IPKICertificate*>(c);
+}
+
+// The kind a selected certificate answers, 0 for none; the reference is released.
+std::uint32_t KindOf(IPKIObject* selected)
+{
+    if (!selected) return 0;
+    std::uint32_t kind = 0;
+    static_cast<IPKICertificate*>(selected)->GetKeyKind(&kind);
+    selected->Release();
+    return kind;
+}
+
+}  // namespace
+
+TEST(FacadeCertificateSelection, ViewBitsAndTheDSTU4145Flag)
+{
+    Views v;
+    std::uint32_t flag = 9, bits = 9;
+    ASSERT_EQ(v.f.GetCertificateViews(Obj(v.outer), &flag, &bits), 1);
+    EXPECT_EQ(flag, 1u);
+    EXPECT_EQ(bits, 2u);
+    // An RSA certificate is its own family-2 view and has no RSA view to ask.
+    v.lib.log.clear();
+    ASSERT_EQ(v.f.GetCertificateViews(Obj(v.rsa), &flag, &bits), 1);
+    EXPECT_EQ(flag, 0u);
+    EXPECT_EQ(bits, 2u);
+    for (const std::string& e : v.lib.log) EXPECT_EQ(e.find(":103("), std::string::npos) << e;
+    v.outer->rsa = nullptr;
+    ASSERT_EQ(v.f.GetCertificateViews(Obj(v.outer), nullptr, &bits), 1);
+    EXPECT_EQ(bits, 0u);
+    // A failed read of the view is a failure, not an absent view: outputs stay.
+    v.outer->rsa = v.rsa;
+    flag = bits = 7;
+    v.lib.Answer(PKI_CLASS_CERTIFICATE, 103, {PKI_E_FAILURE});
+    EXPECT_EQ(v.f.GetCertificateViews(Obj(v.outer), &flag, &bits), 0);
+    EXPECT_EQ(flag, 7u);
+    EXPECT_EQ(bits, 7u);
+    EXPECT_EQ(v.f.GetCertificateViews(nullptr, &flag, &bits), 0);
+}
+
+TEST(FacadeCertificateSelection, ViewOfTheFamilyElseItsInnerCertificate)
+{
+    struct Case {
+        std::uint32_t family, usage, expectedKind;
+        const char* what;
+    };
+    const Case cases[] = {
+        {1, 0x40, 1, "the certificate itself has the usage"},
+        {1, 0x10, 0, "family 1 has no other view and no inner certificate"},
+        {2, 0x10, 2, "the RSA view has the usage"},
+        {2, 0x40, 2, "the RSA view lacks it, its inner certificate has it"},
+        {2, 0x50, 0, "neither has both bits"},
+        {4, 0x40, 0, "no EC view"},
+        {3, 0x40, 0, "no such family"},
+    };
+    for (const Case& c : cases) {
+        Views v;
+        IPKIObject* got = v.f.SelectCertificateForUsage(Obj(v.outer), c.family, c.usage);
+        if (c.family == 2 && c.usage == 0x40) {
+            EXPECT_EQ(got, Obj(v.inner)) << c.what;
+        }
+        if (c.family == 2 && c.usage == 0x10) {
+            EXPECT_EQ(got, Obj(v.rsa)) << c.what;
+        }
+        EXPECT_EQ(KindOf(got), c.expectedKind) << c.what;
+        // What was handed out was a new reference: every object can still go.
+        EXPECT_EQ(v.lib.LiveObjects(), 3) << c.what;
+    }
+}
+
+TEST(FacadeCertificateSelection, ECViewThroughTheInnerECCertificate)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* outer = new fake::KeyCertificate(lib, 2);
+    auto* ec = new fake::KeyCertificate(lib, 4);
+    std::uint32_t bits = 0;
+    ASSERT_EQ(f.GetCertificateViews(static_cast<IPKICertificate*>(outer), nullptr, &bits), 1);
+    EXPECT_EQ(bits, 2u);
+    outer->inner = ec;
+    ASSERT_EQ(f.GetCertificateViews(static_cast<IPKICertificate*>(outer), nullptr, &bits), 1);
+    EXPECT_EQ(bits, 6u);
+    ec->Release();
+    outer->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+TEST(FacadeCertificateSelection, FailingCallsLeaveNothingBehind)
+{
+    auto make = [](fake::Library& lib, std::uint32_t kind, std::uint32_t usage) {
+        fake::Profile p;
+        p.keyKind = kind;
+        p.keyUsage = true;
+        p.keyUsageBits = usage;
+        return new fake::ProfileCertificate(lib, p);
+    };
+    fake::SweepFailures(
+        "selection by usage",
+        [&](SPKIFormats& f, fake::Library& lib) {
+            auto* outer = make(lib, 1, 0);
+            auto* rsa = make(lib, 2, 0x10);
+            outer->rsa = rsa;
+            std::uint32_t flag = 0, bits = 0;
+            int rc = f.GetCertificateViews(Obj(outer), &flag, &bits);
+            IPKIObject* got = rc ? f.SelectCertificateForUsage(Obj(outer), 2, 0x10) : nullptr;
+            if (!got) rc = 0;
+            if (got) got->Release();
+            rsa->Release();
+            outer->Release();
+            return rc;
+        },
+        true);
+}
+
+namespace {
+
+// A signature-policy value that keeps what it decoded, and a codec that
+// encodes such a value as "P:" and those bytes.
+class PolicyValue final : public fake::Object<IPKIEncoded> {
+public:
+    explicit PolicyValue(fake::Library& lib) : Object(lib, 4942) {}
+    std::string decoded;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4942, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        if (in->length < 2) return PKI_E_BAD_ENCODING;
+        decoded.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+};
+
+class PolicyCodec final : public fake::Object<IPKICodec> {
+public:
+    explicit PolicyCodec(fake::Library& lib) : Object(lib, PKI_CLASS_CODEC) {}
+    int Attach(IPKIObject* object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 5, "");
+        if (c >= 0) return c;
+        attached_ = dynamic_cast<PolicyValue*>(static_cast<IPKIEncoded*>(object));
+        return attached_ ? 0 : PKI_E_INVALID_ARGUMENT;
+    }
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 3, "");
+        if (c >= 0) return c;
+        std::string bytes = "P:" + attached_->decoded;
+        return fake::CopyToLibraryBlob(lib_, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), out);
+    }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+
+private:
+    PolicyValue* attached_ = nullptr;
+};
+
+int EncodePolicy(SPKIFormats& f, fake::Library& lib, const std::string& bytes, std::string* encoded)
+{
+    lib.makers[{4942, 4243}] = [&lib] { return static_cast<IPKIEncoded*>(new PolicyValue(lib)); };
+    lib.makers[{PKI_CLASS_CODEC, PKI_IID_CODEC}] = [&lib] { return static_cast<IPKICodec*>(new PolicyCodec(lib)); };
+    PKIBlob in{static_cast<std::uint32_t>(bytes.size()), (std::uint8_t*)bytes.data()};
+    PKIBlob out{0, nullptr};
+    int rc = f.EncodeSignaturePolicy(&in, &out);
+    if (rc && encoded) encoded->assign(reinterpret_cast<const char*>(out.data), out.length);
+    if (!rc && (out.data || out.length)) rc = 2;  // a failure hands out nothing
+    f.ReleaseBlob(&out);
+    return rc;
+}
+
+}  // namespace
+
+TEST(FacadeSignaturePolicy, DecodedAndEncodedAgainByTheLibrary)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    std::string encoded;
+    ASSERT_EQ(EncodePolicy(f, lib, "policy", &encoded), 1);
+    EXPECT_EQ(encoded, "P:policy");
+    EXPECT_EQ(EncodePolicy(f, lib, "x", nullptr), 0);  // refused by the decoder
+    EXPECT_EQ(EncodePolicy(f, lib, "", nullptr), 0);
+    // An output that already holds a blob is not overwritten.
+    std::uint8_t held = 0;
+    PKIBlob in{6, (std::uint8_t*)"policy"}, out{1, &held};
+    EXPECT_EQ(f.EncodeSignaturePolicy(&in, &out), 0);
+    EXPECT_EQ(out.data, &held);
+    EXPECT_EQ(f.EncodeSignaturePolicy(nullptr, &out), 0);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    fake::SweepFailures(
+        "signature policy", [](SPKIFormats& f, fake::Library& lib) { return EncodePolicy(f, lib, "policy", nullptr); },
+        true);
 }
