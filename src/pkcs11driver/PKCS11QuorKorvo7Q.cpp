@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "crypto/SecureWipe.h"
 #include "device/DeviceProtocol.h"
@@ -540,26 +541,41 @@ CK_RV PKCS11QuorKorvo7Q::RewriteLookedPages(AreaRewrite* write, bool journal)
 // their new content whenever the writing stops: first the pages readers do
 // not look at, then the looked-at pages of all the areas through shadow
 // pages under one journal entry (the areas change together: a token record
-// and the private records it counts), and last the shadows erased again.
-// Where an area lacks the free pages for that, each area goes on its own.
+// and the private records it counts), then the looked-at pages left blank,
+// and last the shadows erased again. Where an area lacks the free pages for
+// that, each area goes on its own.
 CK_RV PKCS11QuorKorvo7Q::RewriteAreas(const std::vector<AreaRewrite*>& writes)
 {
     CK_RV rv = CKR_OK;
     for (AreaRewrite* w : writes)
         if ((rv = PreparePages(w)) != CKR_OK) break;
+    // A looked-at page that holds nothing of the new content is looked at
+    // only under the old used part: it is blanked once the entry is cleared
+    // (the new used part in force), and needs no shadow.
     std::vector<PageCopy> together;
+    std::vector<std::pair<AreaRewrite*, std::uint32_t>> blankedAfter;
     bool shadowsEnough = true;
     bool journalUseful = false;
     for (AreaRewrite* w : writes) {
-        shadowsEnough = shadowsEnough && w->looked.size() <= w->spare.size();
+        std::vector<std::uint32_t> copied;
+        for (std::uint32_t i : w->looked) {
+            if (i * PAGE_BYTES >= w->end) {
+                blankedAfter.emplace_back(w, i);
+            } else {
+                copied.push_back(i);
+            }
+        }
+        shadowsEnough = shadowsEnough && copied.size() <= w->spare.size();
         journalUseful = journalUseful || (!w->looked.empty() && !w->spare.empty());
-        for (std::size_t j = 0; j < w->looked.size() && j < w->spare.size(); ++j)
-            together.push_back({w, w->looked[j], w->spare[j]});
+        for (std::size_t j = 0; j < copied.size() && j < w->spare.size(); ++j)
+            together.push_back({w, copied[j], w->spare[j]});
     }
     int journal = 0;
     if (rv == CKR_OK && journalUseful) rv = DeviceStatusToCKR(StorageJournalReady(device_, &journal));
-    if (rv == CKR_OK && journal && shadowsEnough && together.size() <= 4) {
+    if (rv == CKR_OK && journal && shadowsEnough && !together.empty() && together.size() <= 4) {
         rv = CopyThroughShadows(together);
+        for (const auto& [w, i] : blankedAfter)
+            if (rv == CKR_OK) rv = PutPage(w->area, i, w->NextPage(i), &w->onKey);
     } else {
         for (AreaRewrite* w : writes)
             if (rv == CKR_OK) rv = RewriteLookedPages(w, journal != 0);

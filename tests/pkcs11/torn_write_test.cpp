@@ -47,10 +47,8 @@ std::vector<CK_BYTE> Value(std::size_t n, int seed)
 const std::vector<StoredObject>& AllEarlier()
 {
     static const std::vector<StoredObject> objects = {
-        {"first", false, Value(700, 1)},
-        {"second", false, Value(500, 2)},
-        {"secret", true, Value(300, 3)},
-        {"secret2", true, Value(200, 5)},
+        {"first", false, Value(700, 1)},  {"second", false, Value(500, 2)}, {"secret", true, Value(300, 3)},
+        {"secret2", true, Value(200, 5)}, {"secret3", true, Value(400, 6)},
     };
     return objects;
 }
@@ -58,8 +56,10 @@ const std::vector<StoredObject>& AllEarlier()
 enum class Stop { Killed, ThreeFailures };
 
 // What the stopped call does: create "added", or destroy or relabel "secret"
-// (LastPrivate: destroy it while it is the only private object).
-enum class Op { Create, Destroy, Relabel, DestroyLastPrivate };
+// (LastPrivate: destroy it while it is the only private object). Only the
+// cross-page removal has "secret3": the private records then reach into the
+// area's second page, and end on its first page once "secret" is gone.
+enum class Op { Create, Destroy, Relabel, DestroyLastPrivate, DestroyAcrossPages };
 
 struct TornCase {
     const char* name;
@@ -163,7 +163,9 @@ protected:
     {
         std::vector<StoredObject> objects;
         for (const StoredObject& o : AllEarlier())
-            if (case_.op != Op::DestroyLastPrivate || o.label != "secret2") objects.push_back(o);
+            if ((case_.op != Op::DestroyLastPrivate || o.label != "secret2") &&
+                (case_.op == Op::DestroyAcrossPages || o.label != "secret3"))
+                objects.push_back(o);
         return objects;
     }
 
@@ -186,6 +188,7 @@ protected:
             return Create(s, added);
         case Op::Destroy:
         case Op::DestroyLastPrivate:
+        case Op::DestroyAcrossPages:
             return C_DestroyObject(s, target);
         case Op::Relabel: {
             CK_ATTRIBUTE label{CKA_LABEL, const_cast<char*>(kRelabelled.data()), kRelabelled.size()};
@@ -257,7 +260,8 @@ TEST_P(Pkcs11TornWrite, TheTokenKeepsItsObjectsWhereverTheWriteStops)
             break;
         }
         case Op::Destroy:
-        case Op::DestroyLastPrivate: {
+        case Op::DestroyLastPrivate:
+        case Op::DestroyAcrossPages: {
             const int left = Count(reader, secret);
             EXPECT_LE(left, 1);
             if (done) {
@@ -294,7 +298,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TornCase{"PrivateRelabelKilled", true, Stop::Killed, Op::Relabel},
                       TornCase{"PrivateRelabelThreeFailures", true, Stop::ThreeFailures, Op::Relabel},
                       TornCase{"LastPrivateDestroyKilled", true, Stop::Killed, Op::DestroyLastPrivate},
-                      TornCase{"LastPrivateDestroyThreeFailures", true, Stop::ThreeFailures, Op::DestroyLastPrivate}),
+                      TornCase{"LastPrivateDestroyThreeFailures", true, Stop::ThreeFailures, Op::DestroyLastPrivate},
+                      TornCase{"PrivateDestroyAcrossPagesKilled", true, Stop::Killed, Op::DestroyAcrossPages}),
     [](const ::testing::TestParamInfo<TornCase>& info) { return info.param.name; });
 
 }  // namespace
