@@ -41,6 +41,15 @@ protected:
         EXPECT_EQ(ReadAuxRecord(c.get(), 0, aux.data(), &length), 0u);
         return aux;
     }
+    // The key back in the saved state, and a new device object logged in to it.
+    static void ReplugLoggedIn(const std::string& reader, const std::vector<std::uint8_t>& state, Device* device)
+    {
+        ASSERT_NE(pd::Unplug(reader), nullptr);
+        ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(state)));
+        device->reset(CreatePKCS11Device());
+        ASSERT_EQ((*device)->Open(0), CKR_OK);
+        ASSERT_EQ((*device)->Login("1234", 4), CKR_OK);
+    }
     static Bytes Read(PKCS11Device* device, CK_BYTE area)
     {
         std::uint8_t* image = nullptr;
@@ -158,11 +167,7 @@ TEST_F(Pkcs11DriverStorage, ARewriteStoppedAfterNamingItsCopyIsCompletedByTheNex
 
     Bytes aux;
     for (int n = 0; n < 200; ++n) {
-        ASSERT_NE(pd::Unplug(reader), nullptr);
-        ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(baseline)));
-        device.reset(CreatePKCS11Device());
-        ASSERT_EQ(device->Open(0), CKR_OK);
-        ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+        ASSERT_NO_FATAL_FAILURE(ReplugLoggedIn(reader, baseline, &device));
         pd::FailTransmitsAfter(reader, n, -1);
         const CK_RV rv = device->WriteStorageArea(0, after.data(), 300);
         pd::FailTransmits(reader, 0);
@@ -224,11 +229,7 @@ TEST_F(Pkcs11DriverStorage, BothAreasRewrittenTogetherReadOldOrNewWhereverTheWri
     bool ended = false;
     for (int n = 0; !ended; ++n) {
         SCOPED_TRACE("stopped after " + std::to_string(n) + " commands");
-        ASSERT_NE(pd::Unplug(reader), nullptr);
-        ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(baseline)));
-        device.reset(CreatePKCS11Device());
-        ASSERT_EQ(device->Open(0), CKR_OK);
-        ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+        ASSERT_NO_FATAL_FAILURE(ReplugLoggedIn(reader, baseline, &device));
         pd::FailTransmitsAfter(reader, n, -1);
         ended = device->WriteBothAreas(privateAfter.data(), 300, publicAfter.data(), 200) == CKR_OK;
         pd::FailTransmits(reader, 0);
