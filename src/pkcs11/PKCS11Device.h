@@ -127,6 +127,15 @@ public:
     // one else writes keeps the defaults.
     virtual CK_RV HoldStorage() { return CKR_OK; }     // 54
     virtual CK_RV ReleaseStorage() { return CKR_OK; }  // 55
+    // The private area's new content and the public area's (its token record
+    // counting the private area's new free memory) as one change where the
+    // driver can; the default writes the private area, then the public one.
+    virtual CK_RV WriteBothAreas(const std::uint8_t* privateData, std::uint32_t privateLength,
+                                 const std::uint8_t* publicData, std::uint32_t publicLength)  // 56
+    {
+        const CK_RV rv = privateLength == 0 ? EraseStorageArea(1) : WriteStorageArea(1, privateData, privateLength);
+        return rv != CKR_OK ? rv : WriteStorageArea(0, publicData, publicLength);
+    }
 
 protected:
     ~PKCS11Device() = default;

@@ -88,20 +88,28 @@ CK_RV PKCS11TokenStorage::WriteTokenRecord(const std::uint8_t* record)
     if (rv != CKR_OK) return rv;
     StorageHold hold(device);
     if (hold.Result() != CKR_OK) return hold.Result();
+    std::vector<std::uint8_t> content;
+    if ((rv = PublicContentWithRecord(device, record, &content)) != CKR_OK) return rv;
+    return device->WriteStorageArea(0, content.data(), static_cast<std::uint32_t>(content.size()));
+}
+
+CK_RV PKCS11TokenStorage::PublicContentWithRecord(PKCS11Device* device, const std::uint8_t* record,
+                                                  std::vector<std::uint8_t>* content)
+{
     std::unique_ptr<std::uint8_t[]> image;
     std::uint32_t used = 0;
-    if ((rv = ReadPublicArea(device, &image, &used)) != CKR_OK) return rv;
+    const CK_RV rv = ReadPublicArea(device, &image, &used);
+    if (rv != CKR_OK) return rv;
     const std::uint32_t size = device->GetTokenRecordSize();
-    std::vector<std::uint8_t> content;
     if (HasTokenRecord(image.get(), used, size)) {
-        content.assign(image.get(), image.get() + used);  // the objects after the record stay
+        content->assign(image.get(), image.get() + used);  // the objects after the record stay
     } else {
-        content.assign(TOKEN_STORAGE_MARK_BYTES + size, 0);
-        content[0] = MARK[0];
-        content[1] = MARK[1];
+        content->assign(TOKEN_STORAGE_MARK_BYTES + size, 0);
+        (*content)[0] = MARK[0];
+        (*content)[1] = MARK[1];
     }
-    std::memcpy(content.data() + TOKEN_STORAGE_MARK_BYTES, record, size);
-    return device->WriteStorageArea(0, content.data(), static_cast<std::uint32_t>(content.size()));
+    std::memcpy(content->data() + TOKEN_STORAGE_MARK_BYTES, record, size);
+    return CKR_OK;
 }
 
 CK_RV PKCS11TokenStorage::AdjustFreeMemory(CK_BYTE area, int mode, std::uint32_t n)

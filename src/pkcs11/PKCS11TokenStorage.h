@@ -104,6 +104,8 @@ public:
 
 private:
     CK_RV ReadPublicArea(PKCS11Device* device, std::unique_ptr<std::uint8_t[]>* image, std::uint32_t* used);
+    // The public area's content with the given token record in place.
+    CK_RV PublicContentWithRecord(PKCS11Device* device, const std::uint8_t* record, std::vector<std::uint8_t>* content);
     struct StoredRecord;
     CK_RV ReadRecords(CK_BYTE area, std::vector<StoredRecord>* records, bool parse);
     CK_RV WriteObjectArea(CK_BYTE area, const std::vector<std::uint8_t>& records);

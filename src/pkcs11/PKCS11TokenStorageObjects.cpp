@@ -173,10 +173,12 @@ CK_RV PKCS11TokenStorage::WriteObjectArea(CK_BYTE area, const std::vector<std::u
         content.insert(content.end(), records.begin(), records.end());
         return device->WriteStorageArea(0, content.data(), static_cast<std::uint32_t>(content.size()));
     }
-    rv = records.empty() ? device->EraseStorageArea(area)
-                         : device->WriteStorageArea(area, records.data(), static_cast<std::uint32_t>(records.size()));
-    if (rv != CKR_OK) return rv;
-    return WriteTokenRecord(record.get());
+    // The private records and the record's count of them change together: a
+    // count of the other content makes the area unreadable.
+    std::vector<std::uint8_t> content;
+    if ((rv = PublicContentWithRecord(device, record.get(), &content)) != CKR_OK) return rv;
+    return device->WriteBothAreas(records.data(), static_cast<std::uint32_t>(records.size()), content.data(),
+                                  static_cast<std::uint32_t>(content.size()));
 }
 
 CK_RV PKCS11TokenStorage::ReadObjects(std::vector<PKCS11Object*>* list, std::uint32_t* count, CK_BYTE area)

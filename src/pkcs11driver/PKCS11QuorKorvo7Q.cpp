@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "crypto/SecureWipe.h"
 #include "device/DeviceProtocol.h"
@@ -315,6 +316,41 @@ CK_RV PKCS11QuorKorvo7Q::ReadStorageArea(CK_BYTE area, std::uint8_t** image, std
     return CKR_OK;
 }
 
+namespace {
+
+bool Blank(const std::uint8_t* bytes, std::uint32_t n)
+{
+    return std::all_of(bytes, bytes + n, [](std::uint8_t b) { return b == 0xFF; });
+}
+
+}  // namespace
+
+// One area's write: its new content, what the key holds, the part readers
+// look at now, the new content's written part, and the pages sorted by
+// PreparePages.
+struct PKCS11QuorKorvo7Q::AreaRewrite {
+    CK_BYTE area = 0;
+    qvkcrypto::SecureBytes next;
+    qvkcrypto::SecureBytes onKey;
+    std::uint32_t seen = 0;
+    std::uint32_t end = 0;
+    std::vector<std::uint32_t> looked;  // changed pages that readers look at
+    std::vector<std::uint32_t> spare;   // pages free before and after
+
+    const std::uint8_t* NextPage(std::uint32_t i) const { return next.data() + i * PAGE_BYTES; }
+    bool Changed(std::uint32_t i) const
+    {
+        return std::memcmp(NextPage(i), onKey.data() + i * PAGE_BYTES, PAGE_BYTES) != 0;
+    }
+};
+
+// A page written through a shadow page of its own area.
+struct PKCS11QuorKorvo7Q::PageCopy {
+    AreaRewrite* write;
+    std::uint32_t page;
+    std::uint32_t shadow;
+};
+
 CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data, std::uint32_t length)
 {
     cachedFreePublicMemory_ = -1;
@@ -322,33 +358,45 @@ CK_RV PKCS11QuorKorvo7Q::WriteStorageArea(CK_BYTE area, const std::uint8_t* data
     if (lock.Result() != CKR_OK) return lock.Result();
     if (device_ == nullptr) return CKR_GENERAL_ERROR;
     if (data == nullptr && length != 0) return CKR_ARGUMENTS_BAD;
-    const std::uint32_t publicSize = PublicAreaSize(device_);
-    const std::uint32_t capacity = area == PRIVATE_AREA ? PRIVATE_AREA_BYTES : publicSize;
     // Refused before anything is erased: an oversized write loses nothing.
-    if (length > capacity) return CKR_DEVICE_MEMORY;
+    if (length > (area == PRIVATE_AREA ? PRIVATE_AREA_BYTES : PublicAreaSize(device_))) return CKR_DEVICE_MEMORY;
     // Read and write under one hold of the key: a reader in between would
     // find the area half written.
     if (const std::uint32_t held = LockDevice(device_); held != 0) return DeviceStatusToCKR(held);
-    // The area's content and the part of it its readers look at now.
-    std::uint8_t* read = nullptr;
-    std::uint32_t seen = 0;
-    CK_RV rv = PKCS11QuorKorvo7Q::ReadStorageArea(area, &read, &seen);
-    std::unique_ptr<std::uint8_t[]> old(read);
+    AreaRewrite write;
+    CK_RV rv = PrepareRewrite(area, data, length, &write);
     if (rv == CKR_OK) {
-        qvkcrypto::SecureBytes next(capacity, 0xFF);
-        if (length != 0) std::memcpy(next.data(), data, length);
-        // The last block's tail is written as zeros.
-        std::fill(next.begin() + length, next.begin() + std::min(capacity, RoundUp(length, BLOCK_BYTES)), 0);
-        qvkcrypto::SecureBytes onKey(old.get(), old.get() + capacity);
-        qvkcrypto::SecureWipe(old.get(), capacity);
-        rv = RewriteArea(area, next, &onKey, seen, RoundUp(length, BLOCK_BYTES));
-        // A command that failed may still have reached the key: the images
-        // are read from the key again before they are trusted.
-        if (rv != CKR_OK) InvalidateMemoryImage(device_, area == PRIVATE_AREA ? 1 : 0);
+        rv = RewriteAreas({&write});
     } else if (area == PRIVATE_AREA && !device_->loggedIn) {
         // The private area is read only after a login: the write goes on as
         // it always did and answers what the key says to it.
         rv = RewriteWholeArea(area, data, length);
+    }
+    UnlockDevice(device_);
+    return rv;
+}
+
+CK_RV PKCS11QuorKorvo7Q::WriteBothAreas(const std::uint8_t* privateData, std::uint32_t privateLength,
+                                        const std::uint8_t* publicData, std::uint32_t publicLength)
+{
+    cachedFreePublicMemory_ = -1;
+    PKCS11LockGuard lock(*this);
+    if (lock.Result() != CKR_OK) return lock.Result();
+    if (device_ == nullptr) return CKR_GENERAL_ERROR;
+    if ((privateData == nullptr && privateLength != 0) || (publicData == nullptr && publicLength != 0))
+        return CKR_ARGUMENTS_BAD;
+    if (privateLength > PRIVATE_AREA_BYTES || publicLength > PublicAreaSize(device_)) return CKR_DEVICE_MEMORY;
+    if (const std::uint32_t held = LockDevice(device_); held != 0) return DeviceStatusToCKR(held);
+    AreaRewrite privateWrite;
+    AreaRewrite publicWrite;
+    CK_RV rv = PrepareRewrite(PRIVATE_AREA, privateData, privateLength, &privateWrite);
+    if (rv == CKR_OK) rv = PrepareRewrite(0, publicData, publicLength, &publicWrite);
+    if (rv == CKR_OK) {
+        rv = RewriteAreas({&privateWrite, &publicWrite});
+    } else {
+        // An area that cannot be read first: one after the other, each as
+        // its own write decides.
+        rv = PKCS11Device::WriteBothAreas(privateData, privateLength, publicData, publicLength);
     }
     UnlockDevice(device_);
     return rv;
@@ -374,14 +422,25 @@ CK_RV PKCS11QuorKorvo7Q::RewriteWholeArea(CK_BYTE area, const std::uint8_t* data
     return rv;
 }
 
-namespace {
-
-bool Blank(const std::uint8_t* bytes, std::uint32_t n)
+CK_RV PKCS11QuorKorvo7Q::PrepareRewrite(CK_BYTE area, const std::uint8_t* data, std::uint32_t length,
+                                        AreaRewrite* write)
 {
-    return std::all_of(bytes, bytes + n, [](std::uint8_t b) { return b == 0xFF; });
+    const std::uint32_t capacity = area == PRIVATE_AREA ? PRIVATE_AREA_BYTES : PublicAreaSize(device_);
+    // The area's content and the part of it its readers look at now.
+    std::uint8_t* read = nullptr;
+    CK_RV rv = PKCS11QuorKorvo7Q::ReadStorageArea(area, &read, &write->seen);
+    std::unique_ptr<std::uint8_t[]> old(read);
+    if (rv != CKR_OK) return rv;
+    write->area = area;
+    write->next.assign(capacity, 0xFF);
+    if (length != 0) std::memcpy(write->next.data(), data, length);
+    // The last block's tail is written as zeros.
+    write->end = RoundUp(length, BLOCK_BYTES);
+    std::fill(write->next.begin() + length, write->next.begin() + std::min(capacity, write->end), 0);
+    write->onKey.assign(old.get(), old.get() + capacity);
+    qvkcrypto::SecureWipe(old.get(), capacity);
+    return CKR_OK;
 }
-
-}  // namespace
 
 // Gives page `index` of the area the content `page`: erased when it holds
 // anything, then its blocks that are not blank written. *onKey follows.
@@ -407,79 +466,129 @@ CK_RV PKCS11QuorKorvo7Q::PutPage(CK_BYTE area, std::uint32_t index, const std::u
     return CKR_OK;
 }
 
-// Writes only the pages that change, so that the area reads as its old or
-// its new content whenever the writing stops:
-// - pages that readers of the old content do not look at (wholly past its
-//   used part `seen`) first, directly;
-// - then the pages readers look at, each through a shadow: its new content
-//   put in a free page of the same area (past both the old and the new used
-//   part), the copies named in the key's journal, the targets rewritten, the
-//   journal cleared. All such pages go under one journal entry when there are
-//   free pages enough; else one at a time, those whose looked-at part stays
-//   first; a key without the journal, or an area without a free page, has
-//   them rewritten in place (from the last page, so the token record of the
-//   public area's first page comes last);
-// - last the shadows are erased again.
-CK_RV PKCS11QuorKorvo7Q::RewriteArea(CK_BYTE area, const qvkcrypto::SecureBytes& next, qvkcrypto::SecureBytes* onKey,
-                                     std::uint32_t seen, std::uint32_t end)
+// Writes the changed pages that readers of the old content do not look at
+// (wholly past its used part), and sorts the others into looked-at pages and
+// spare ones (free before and after).
+CK_RV PKCS11QuorKorvo7Q::PreparePages(AreaRewrite* write)
 {
-    const auto pages = static_cast<std::uint32_t>(next.size() / PAGE_BYTES);
-    const std::uint32_t firstPage = area == PRIVATE_AREA ? PublicAreaSize(device_) / PAGE_BYTES : 0;
-    auto pageOf = [](const qvkcrypto::SecureBytes& bytes, std::uint32_t i) { return bytes.data() + i * PAGE_BYTES; };
-    auto changed = [&](std::uint32_t i) { return std::memcmp(pageOf(next, i), pageOf(*onKey, i), PAGE_BYTES) != 0; };
-    std::vector<std::uint32_t> looked;  // changed pages that readers look at
-    std::vector<std::uint32_t> spare;   // pages free before and after
-    CK_RV rv = CKR_OK;
+    const auto pages = static_cast<std::uint32_t>(write->next.size() / PAGE_BYTES);
     for (std::uint32_t i = 0; i < pages; ++i) {
         const std::uint32_t start = i * PAGE_BYTES;
-        if (start >= seen && start >= end) {
-            spare.push_back(i);
-        } else if (changed(i) && start < seen) {
-            looked.push_back(i);
-        } else if (changed(i) && (rv = PutPage(area, i, pageOf(next, i), onKey)) != CKR_OK) {
-            return rv;
+        if (start >= write->seen && start >= write->end) {
+            write->spare.push_back(i);
+        } else if (write->Changed(i) && start < write->seen) {
+            write->looked.push_back(i);
+        } else if (write->Changed(i)) {
+            if (const CK_RV rv = PutPage(write->area, i, write->NextPage(i), &write->onKey); rv != CKR_OK) return rv;
         }
+    }
+    return CKR_OK;
+}
+
+// The copies under one journal entry: each shadow given its target's new
+// content, the copies named, the targets rewritten, the entry cleared.
+CK_RV PKCS11QuorKorvo7Q::CopyThroughShadows(const std::vector<PageCopy>& copies)
+{
+    std::uint8_t targets[4];
+    std::uint8_t shadows[4];
+    for (std::size_t j = 0; j < copies.size(); ++j) {
+        const PageCopy& c = copies[j];
+        const std::uint32_t firstPage = c.write->area == PRIVATE_AREA ? PublicAreaSize(device_) / PAGE_BYTES : 0;
+        if (const CK_RV rv = PutPage(c.write->area, c.shadow, c.write->NextPage(c.page), &c.write->onKey); rv != CKR_OK)
+            return rv;
+        targets[j] = static_cast<std::uint8_t>(firstPage + c.page);
+        shadows[j] = static_cast<std::uint8_t>(firstPage + c.shadow);
+    }
+    const auto count = static_cast<std::uint32_t>(copies.size());
+    CK_RV rv = Retried([&] { return BeginPageCopies(device_, targets, shadows, count); });
+    for (std::size_t j = 0; j < copies.size() && rv == CKR_OK; ++j)
+        rv = PutPage(copies[j].write->area, copies[j].page, copies[j].write->NextPage(copies[j].page),
+                     &copies[j].write->onKey);
+    if (rv != CKR_OK) return rv;
+    return Retried([&] { return EndPageCopies(device_); });
+}
+
+// The looked-at pages of one area: under one journal entry when there are
+// shadows enough, else one at a time, those whose looked-at part stays first
+// (they leave the old content readable whatever follows); without the
+// journal, or without a free page, in place from the last page, so the token
+// record of the public area's first page comes last.
+CK_RV PKCS11QuorKorvo7Q::RewriteLookedPages(AreaRewrite* write, bool journal)
+{
+    std::vector<std::uint32_t>& looked = write->looked;
+    CK_RV rv = CKR_OK;
+    if (!journal || write->spare.empty()) {
+        for (auto i = looked.rbegin(); i != looked.rend(); ++i)
+            if ((rv = PutPage(write->area, *i, write->NextPage(*i), &write->onKey)) != CKR_OK) return rv;
+        return CKR_OK;
+    }
+    if (looked.size() <= write->spare.size()) {
+        std::vector<PageCopy> copies;
+        for (std::size_t j = 0; j < looked.size(); ++j) copies.push_back({write, looked[j], write->spare[j]});
+        return CopyThroughShadows(copies);
+    }
+    std::stable_partition(looked.begin(), looked.end(), [&](std::uint32_t i) {
+        const std::uint32_t start = i * PAGE_BYTES;
+        const std::uint32_t n = std::min(PAGE_BYTES, write->seen - start);
+        return std::memcmp(write->NextPage(i), write->onKey.data() + start, n) == 0;
+    });
+    for (std::uint32_t i : looked)
+        if ((rv = CopyThroughShadows({{write, i, write->spare[0]}})) != CKR_OK) return rv;
+    return CKR_OK;
+}
+
+// Writes only the pages that change, so that the areas read as their old or
+// their new content whenever the writing stops: first the pages readers do
+// not look at, then the looked-at pages of all the areas through shadow
+// pages under one journal entry (the areas change together: a token record
+// and the private records it counts), then the looked-at pages left blank,
+// and last the shadows erased again. Where an area lacks the free pages for
+// that, each area goes on its own.
+CK_RV PKCS11QuorKorvo7Q::RewriteAreas(const std::vector<AreaRewrite*>& writes)
+{
+    CK_RV rv = CKR_OK;
+    for (AreaRewrite* w : writes)
+        if ((rv = PreparePages(w)) != CKR_OK) break;
+    // A looked-at page that holds nothing of the new content is looked at
+    // only under the old used part: it is blanked once the entry is cleared
+    // (the new used part in force), and needs no shadow.
+    std::vector<PageCopy> together;
+    std::vector<std::pair<AreaRewrite*, std::uint32_t>> blankedAfter;
+    bool shadowsEnough = true;
+    bool journalUseful = false;
+    for (AreaRewrite* w : writes) {
+        std::vector<std::uint32_t> copied;
+        for (std::uint32_t i : w->looked) {
+            if (i * PAGE_BYTES >= w->end) {
+                blankedAfter.emplace_back(w, i);
+            } else {
+                copied.push_back(i);
+            }
+        }
+        shadowsEnough = shadowsEnough && copied.size() <= w->spare.size();
+        journalUseful = journalUseful || (!w->looked.empty() && !w->spare.empty());
+        for (std::size_t j = 0; j < copied.size() && j < w->spare.size(); ++j)
+            together.push_back({w, copied[j], w->spare[j]});
     }
     int journal = 0;
-    if (!looked.empty() && !spare.empty()) {
-        if (const std::uint32_t r = StorageJournalReady(device_, &journal); r != 0) return DeviceStatusToCKR(r);
-    }
-    // Each group shares one journal entry: one group of all when there are
-    // shadows enough, else groups of one.
-    std::vector<std::vector<std::uint32_t>> groups;
-    if (journal && looked.size() <= spare.size()) {
-        groups.push_back(looked);
-    } else if (journal) {
-        // Pages whose looked-at part stays leave the old content readable
-        // whatever follows: they go first, the others after.
-        std::stable_partition(looked.begin(), looked.end(), [&](std::uint32_t i) {
-            const std::uint32_t start = i * PAGE_BYTES;
-            const std::uint32_t n = std::min(PAGE_BYTES, seen - start);
-            return std::memcmp(pageOf(next, i), pageOf(*onKey, i), n) == 0;
-        });
-        for (std::uint32_t i : looked) groups.push_back({i});
+    if (rv == CKR_OK && journalUseful) rv = DeviceStatusToCKR(StorageJournalReady(device_, &journal));
+    if (rv == CKR_OK && journal && shadowsEnough && !together.empty() && together.size() <= 4) {
+        rv = CopyThroughShadows(together);
+        for (const auto& [w, i] : blankedAfter)
+            if (rv == CKR_OK) rv = PutPage(w->area, i, w->NextPage(i), &w->onKey);
     } else {
-        for (auto i = looked.rbegin(); i != looked.rend(); ++i)
-            if ((rv = PutPage(area, *i, pageOf(next, *i), onKey)) != CKR_OK) return rv;
-    }
-    for (const std::vector<std::uint32_t>& group : groups) {
-        std::uint8_t targets[4];
-        std::uint8_t shadows[4];
-        for (std::size_t j = 0; j < group.size(); ++j) {
-            if ((rv = PutPage(area, spare[j], pageOf(next, group[j]), onKey)) != CKR_OK) return rv;
-            targets[j] = static_cast<std::uint8_t>(firstPage + group[j]);
-            shadows[j] = static_cast<std::uint8_t>(firstPage + spare[j]);
-        }
-        const auto count = static_cast<std::uint32_t>(group.size());
-        if ((rv = Retried([&] { return BeginPageCopies(device_, targets, shadows, count); })) != CKR_OK) return rv;
-        for (std::uint32_t i : group)
-            if ((rv = PutPage(area, i, pageOf(next, i), onKey)) != CKR_OK) return rv;
-        if ((rv = Retried([&] { return EndPageCopies(device_); })) != CKR_OK) return rv;
+        for (AreaRewrite* w : writes)
+            if (rv == CKR_OK) rv = RewriteLookedPages(w, journal != 0);
     }
     // The shadows, and leftovers of an earlier writer, back to the new content.
-    for (std::uint32_t i : spare)
-        if (changed(i) && (rv = PutPage(area, i, pageOf(next, i), onKey)) != CKR_OK) return rv;
-    return CKR_OK;
+    for (AreaRewrite* w : writes)
+        for (std::uint32_t i : w->spare)
+            if (rv == CKR_OK && w->Changed(i)) rv = PutPage(w->area, i, w->NextPage(i), &w->onKey);
+    // A command that failed may still have reached the key: the images are
+    // read from the key again before they are trusted.
+    if (rv != CKR_OK)
+        for (AreaRewrite* w : writes) InvalidateMemoryImage(device_, w->area == PRIVATE_AREA ? 1 : 0);
+    return rv;
 }
 
 CK_RV PKCS11QuorKorvo7Q::HoldStorage()

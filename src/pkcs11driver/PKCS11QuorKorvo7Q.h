@@ -47,6 +47,8 @@ public:
     CK_RV ReadStorageArea(CK_BYTE area, std::uint8_t** image, std::uint32_t* length) override;
     CK_RV WriteStorageArea(CK_BYTE area, const std::uint8_t* data, std::uint32_t length) override;
     CK_RV EraseStorageArea(CK_BYTE area) override;
+    CK_RV WriteBothAreas(const std::uint8_t* privateData, std::uint32_t privateLength, const std::uint8_t* publicData,
+                         std::uint32_t publicLength) override;
     std::uint32_t GetTokenRecordSize() override;
     std::uint32_t GetDefaultTokenFlags() override;
     CK_RV GetAreaCapacity(CK_BYTE area, std::uint32_t* capacity) override;
@@ -119,8 +121,13 @@ private:
     CK_RV ReadAreaBlocks(std::uint32_t firstBlock, std::uint32_t bytes, std::uint8_t** image);
     // Parts of WriteStorageArea (the caller holds the lock and the key).
     CK_RV RewriteWholeArea(CK_BYTE area, const std::uint8_t* data, std::uint32_t length);
-    CK_RV RewriteArea(CK_BYTE area, const qvkcrypto::SecureBytes& next, qvkcrypto::SecureBytes* onKey,
-                      std::uint32_t seen, std::uint32_t end);
+    struct AreaRewrite;
+    struct PageCopy;
+    CK_RV PrepareRewrite(CK_BYTE area, const std::uint8_t* data, std::uint32_t length, AreaRewrite* write);
+    CK_RV RewriteAreas(const std::vector<AreaRewrite*>& writes);
+    CK_RV PreparePages(AreaRewrite* write);
+    CK_RV RewriteLookedPages(AreaRewrite* write, bool journal);
+    CK_RV CopyThroughShadows(const std::vector<PageCopy>& copies);
     CK_RV PutPage(CK_BYTE area, std::uint32_t index, const std::uint8_t* page, qvkcrypto::SecureBytes* onKey);
     CK_RV QueryVersion(std::uint8_t* version);
     // KEYERR_PASSWORD_BLOCKED when the key reports its password blocked, 0

@@ -20,6 +20,12 @@ public:
     CK_RV ReadStorageArea(CK_BYTE area, std::uint8_t** image, std::uint32_t* length) override;
     CK_RV WriteStorageArea(CK_BYTE area, const std::uint8_t* data, std::uint32_t length) override;
     CK_RV EraseStorageArea(CK_BYTE area) override;
+    // Through this driver's own area writes.
+    CK_RV WriteBothAreas(const std::uint8_t* privateData, std::uint32_t privateLength, const std::uint8_t* publicData,
+                         std::uint32_t publicLength) override
+    {
+        return PKCS11Device::WriteBothAreas(privateData, privateLength, publicData, publicLength);
+    }
     CK_RV GetAreaCapacity(CK_BYTE area, std::uint32_t* capacity) override;
     CK_RV ReleaseOthers() override;
     CK_RV GetPrivateKeyNumber(CK_ULONG keyType, CK_BYTE keySelector, std::uint32_t* number) override;

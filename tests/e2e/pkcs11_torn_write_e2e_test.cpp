@@ -3,7 +3,8 @@
 // chosen command and holds its answer back, the writer stalls there and is
 // killed. A process that kept the module loaded meanwhile, and a new process,
 // then find the token with every earlier object, and the killed write's
-// object whole or not at all; and the token takes writes.
+// object whole or not at all (a killed removal: as before or gone); and the
+// token takes writes.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -46,6 +47,7 @@ const std::vector<StoredObject>& Earlier()
         {"first", false, Value(300, 'a')},
         {"second", false, Value(200, 'b')},
         {"secret", true, Value(300, 'c')},
+        {"secret2", true, Value(200, 'd')},
     };
     return objects;
 }
@@ -62,6 +64,18 @@ CK_RV Create(LoadedModule& m, CK_SESSION_HANDLE h, const StoredObject& o)
                         {CKA_VALUE, const_cast<char*>(o.value.data()), o.value.size()}};
     CK_OBJECT_HANDLE object = 0;
     return m.f->C_CreateObject(h, t, 5, &object);
+}
+
+// The one object of the label, or CK_INVALID_HANDLE.
+CK_OBJECT_HANDLE FindOne(LoadedModule& m, CK_SESSION_HANDLE h, const std::string& label)
+{
+    CK_ATTRIBUTE pattern{CKA_LABEL, const_cast<char*>(label.data()), label.size()};
+    if (m.f->C_FindObjectsInit(h, &pattern, 1) != CKR_OK) return CK_INVALID_HANDLE;
+    CK_OBJECT_HANDLE found = CK_INVALID_HANDLE;
+    CK_ULONG n = 0;
+    const CK_RV rv = m.f->C_FindObjects(h, &found, 1, &n);
+    m.f->C_FindObjectsFinal(h);
+    return rv == CKR_OK && n == 1 ? found : CK_INVALID_HANDLE;
 }
 
 // How many objects of the label the session finds, or -1 when one of them
@@ -134,7 +148,7 @@ std::string ChildAnswer(const std::function<std::string()>& body)
 std::string PublicObjects(LoadedModule& m, CK_SESSION_HANDLE h, const StoredObject& added)
 {
     for (const StoredObject& o : Earlier())
-        if (!o.isPrivate && Count(m, h, o) != 1) return "before the login: " + o.label;
+        if (!o.isPrivate && o.label != added.label && Count(m, h, o) != 1) return "before the login: " + o.label;
     return "ok " + std::to_string(added.isPrivate ? 0 : Count(m, h, added));
 }
 
@@ -166,10 +180,11 @@ protected:
     void RestoreKey() { rig_->Control("load 0 " + baseline_); }
 
     // A writer that logs in, reads the token's objects, then creates `added`
-    // while the key holds back its answer to the command after `answered`.
+    // (or destroys it, an earlier object) while the key holds back its answer
+    // to the command after `answered`.
     // True when the writer stalled there (and was killed); false when its
     // write ended first.
-    bool KillWriterAt(int answered, const StoredObject& added, const std::string& prefix)
+    bool KillWriterAt(int answered, const StoredObject& added, const std::string& prefix, bool destroy)
     {
         ClosingChannel channel;
         const pid_t pid = SpawnChild([&] {
@@ -180,8 +195,10 @@ protected:
             const CK_SESSION_HANDLE h = m.LoggedIn();
             for (const StoredObject& o : Earlier())
                 if (Count(m, h, o) != 1) return 2;
+            const CK_OBJECT_HANDLE target = destroy ? FindOne(m, h, added.label) : CK_INVALID_HANDLE;
+            if (destroy && target == CK_INVALID_HANDLE) return 2;
             if (!channel.Send("r", 1) || !channel.WaitRelease()) return 3;
-            const CK_RV rv = Create(m, h, added);
+            const CK_RV rv = destroy ? m.f->C_DestroyObject(h, target) : Create(m, h, added);
             return channel.Send(&rv, sizeof(rv)) ? 0 : 4;
         });
         char ready = 0;
@@ -228,7 +245,7 @@ protected:
             if (const CK_RV rv = m.f->C_Login(h, CKU_USER, U(kRigPin), kRigPin.size()); rv != CKR_OK)
                 return "C_Login " + std::to_string(rv);
             for (const StoredObject& o : Earlier())
-                if (Count(m, h, o) != 1) return o.label;
+                if (o.label != added.label && Count(m, h, o) != 1) return o.label;
             const int found = Count(m, h, added);
             const StoredObject later{"later", added.isPrivate, Value(40, 'z')};
             if (const CK_RV rv = Create(m, h, later); rv != CKR_OK) return "a later write: " + std::to_string(rv);
@@ -239,7 +256,12 @@ protected:
 
     void KillAtEachCommand(bool isPrivate)
     {
-        const StoredObject added{"added", isPrivate, Value(isPrivate ? 400 : 200, 'k')};
+        KillAtEachCommand({"added", isPrivate, Value(isPrivate ? 400 : 200, 'k')}, false);
+    }
+
+    // `added`: the object created, or the earlier one destroyed.
+    void KillAtEachCommand(const StoredObject& added, bool destroy)
+    {
         int stops = 0;
         for (int n = 0;; ++n) {
             SCOPED_TRACE("killed at command " + std::to_string(n + 1));
@@ -258,11 +280,12 @@ protected:
                     return std::string("C_OpenSession");
                 const std::string before = PublicObjects(m, h, added);
                 if (!channel.Send("r", 1) || !channel.WaitRelease()) return std::string("not let go");
-                return before != "ok 0" ? "before the write: " + before : PublicObjects(m, h, added);
+                const std::string expected = destroy && !added.isPrivate ? "ok 1" : "ok 0";
+                return before != expected ? "before the write: " + before : PublicObjects(m, h, added);
             });
             char ready = 0;
             ASSERT_TRUE(kept.channel().Receive(&ready, 1)) << kept.Answer();
-            const bool stalled = KillWriterAt(n, added, prefix);
+            const bool stalled = KillWriterAt(n, added, prefix, destroy);
             kept.channel().Release();
             const std::string keptFound = kept.Answer();
             if (!stalled) break;
@@ -288,6 +311,12 @@ TEST_F(Pkcs11TornWriteE2E, AWriterKilledAtEachCommandOfAPublicObjectsWriteLosesN
 TEST_F(Pkcs11TornWriteE2E, AWriterKilledAtEachCommandOfAPrivateObjectsWriteLosesNoObject)
 {
     KillAtEachCommand(true);
+}
+
+// "secret" is the private area's first record: the one after it moves.
+TEST_F(Pkcs11TornWriteE2E, AWriterKilledAtEachCommandOfAPrivateObjectsRemovalLosesNoOtherObject)
+{
+    KillAtEachCommand(Earlier()[2], true);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
-// A token object's write that stops at any command, through the entry
-// functions over the in-process PC/SC double: the writer stops sending from
-// one command on (it died), or three commands in a row fail on the line.
-// Afterwards a fresh module context finds the token with every earlier
-// object, and the object being written either whole or not at all.
+// A token object's write, removal or change that stops at any command,
+// through the entry functions over the in-process PC/SC double: the writer
+// stops sending from one command on (it died), or three commands in a row
+// fail on the line. Afterwards a fresh module context finds the token with
+// every other object, and the object being written either as before or as
+// after.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,24 +42,39 @@ std::vector<CK_BYTE> Value(std::size_t n, int seed)
 
 // Objects already on the token: the public ones fill more than the public
 // area's first page, so that the token record and the objects' end lie on
-// different pages.
-const std::vector<StoredObject>& Earlier()
+// different pages. "secret" is the private area's first record: removing or
+// growing it moves the records after it.
+const std::vector<StoredObject>& AllEarlier()
 {
     static const std::vector<StoredObject> objects = {
-        {"first", false, Value(700, 1)},
-        {"second", false, Value(500, 2)},
-        {"secret", true, Value(300, 3)},
+        {"first", false, Value(700, 1)},  {"second", false, Value(500, 2)}, {"secret", true, Value(300, 3)},
+        {"secret2", true, Value(200, 5)}, {"secret3", true, Value(400, 6)},
     };
     return objects;
 }
 
 enum class Stop { Killed, ThreeFailures };
 
+// What the stopped call does: create "added", or destroy or relabel "secret"
+// (LastPrivate: destroy it while it is the only private object). Only the
+// cross-page removal has "secret3": the private records then reach into the
+// area's second page, and end on its first page once "secret" is gone.
+enum class Op { Create, Destroy, Relabel, DestroyLastPrivate, DestroyAcrossPages };
+
 struct TornCase {
     const char* name;
     bool isPrivate;
     Stop stop;
+    Op op = Op::Create;
 };
+
+// gtest prints the case by its name (not its bytes).
+void PrintTo(const TornCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const std::string kRelabelled = "secret, relabelled with a longer label";
 
 class Pkcs11TornWrite : public devtest::DeviceTest, public ::testing::WithParamInterface<TornCase> {
 protected:
@@ -65,6 +82,7 @@ protected:
     {
         DeviceTest::SetUp();
         DllMain(DistributionModule(), DLL_PROCESS_ATTACH, nullptr);
+        case_ = GetParam();
         reader_ = AddKey(83, 18, 0x200, kPin);
         ASSERT_NO_FATAL_FAILURE(Start());
         std::string label = "torn";
@@ -140,6 +158,47 @@ protected:
         return static_cast<int>(n);
     }
 
+    // The objects on the token before the stopped call.
+    std::vector<StoredObject> Earlier() const
+    {
+        std::vector<StoredObject> objects;
+        for (const StoredObject& o : AllEarlier())
+            if ((case_.op != Op::DestroyLastPrivate || o.label != "secret2") &&
+                (case_.op == Op::DestroyAcrossPages || o.label != "secret3"))
+                objects.push_back(o);
+        return objects;
+    }
+
+    static CK_OBJECT_HANDLE Find(CK_SESSION_HANDLE s, const std::string& label)
+    {
+        CK_ATTRIBUTE pattern{CKA_LABEL, const_cast<char*>(label.data()), label.size()};
+        CK_OBJECT_HANDLE found = CK_INVALID_HANDLE;
+        CK_ULONG n = 0;
+        EXPECT_EQ(C_FindObjectsInit(s, &pattern, 1), CKR_OK);
+        EXPECT_EQ(C_FindObjects(s, &found, 1, &n), CKR_OK);
+        EXPECT_EQ(C_FindObjectsFinal(s), CKR_OK);
+        return n == 1 ? found : CK_INVALID_HANDLE;
+    }
+
+    // The call that is stopped; `target` is found before the stop.
+    CK_RV Run(CK_SESSION_HANDLE s, const StoredObject& added, CK_OBJECT_HANDLE target) const
+    {
+        switch (case_.op) {
+        case Op::Create:
+            return Create(s, added);
+        case Op::Destroy:
+        case Op::DestroyLastPrivate:
+        case Op::DestroyAcrossPages:
+            return C_DestroyObject(s, target);
+        case Op::Relabel: {
+            CK_ATTRIBUTE label{CKA_LABEL, const_cast<char*>(kRelabelled.data()), kRelabelled.size()};
+            return C_SetAttributeValue(s, target, &label, 1);
+        }
+        }
+        return CKR_GENERAL_ERROR;
+    }
+
+    TornCase case_{};
     std::string reader_;
     std::vector<std::uint8_t> baseline_;
 };
@@ -148,25 +207,29 @@ TEST_P(Pkcs11TornWrite, TheTokenKeepsItsObjectsWhereverTheWriteStops)
 {
     const TornCase& c = GetParam();
     const StoredObject added{"added", c.isPrivate, Value(c.isPrivate ? 400 : 200, 9)};
+    const StoredObject& secret = AllEarlier()[2];
+    const StoredObject relabelled{kRelabelled, true, secret.value};
     int stops = 0;
     for (int n = 0;; ++n) {
         SCOPED_TRACE("stopped after " + std::to_string(n) + " commands");
         ASSERT_NO_FATAL_FAILURE(RestoreKey());
         ASSERT_NO_FATAL_FAILURE(Start());
         CK_SESSION_HANDLE s = LoggedIn();
+        const CK_OBJECT_HANDLE target = c.op == Op::Create ? CK_INVALID_HANDLE : Find(s, secret.label);
+        ASSERT_TRUE(c.op == Op::Create || target != CK_INVALID_HANDLE);
         pd::FailTransmitsAfter(reader_, n, c.stop == Stop::Killed ? -1 : 3);
         const int before = pd::Calls().transmit;
-        const CK_RV rv = Create(s, added);
+        const CK_RV rv = Run(s, added, target);
         const bool reached = pd::Calls().transmit - before > n;
         pd::FailTransmits(reader_, 0);
         C_Finalize(nullptr);
         if (!reached) {
-            EXPECT_EQ(rv, CKR_OK) << "the write ended before the stop";
+            EXPECT_EQ(rv, CKR_OK) << "the call ended before the stop";
             break;
         }
         ++stops;
 
-        // A fresh module: the token and each earlier object, public ones
+        // A fresh module: the token and each other object, public ones
         // before the login as well.
         ASSERT_NO_FATAL_FAILURE(Start());
         CK_TOKEN_INFO info{};
@@ -181,12 +244,39 @@ TEST_P(Pkcs11TornWrite, TheTokenKeepsItsObjectsWhereverTheWriteStops)
         }
         ASSERT_EQ(C_Login(reader, CKU_USER, U(kPin), kPin.size()), CKR_OK);
         for (const StoredObject& o : Earlier()) {
-            EXPECT_EQ(Count(reader, o), 1) << o.label;
+            if (c.op == Op::Create || o.label != secret.label) {
+                EXPECT_EQ(Count(reader, o), 1) << o.label;
+            }
         }
-        const int added_count = Count(reader, added);
-        EXPECT_LE(added_count, 1);
-        if (c.stop == Stop::ThreeFailures && rv == CKR_OK) {
-            EXPECT_EQ(added_count, 1) << "reported written";
+        // The object of the call as before or as after; reported done, as after.
+        const bool done = c.stop == Stop::ThreeFailures && rv == CKR_OK;
+        switch (c.op) {
+        case Op::Create: {
+            const int addedCount = Count(reader, added);
+            EXPECT_LE(addedCount, 1);
+            if (done) {
+                EXPECT_EQ(addedCount, 1) << "reported written";
+            }
+            break;
+        }
+        case Op::Destroy:
+        case Op::DestroyLastPrivate:
+        case Op::DestroyAcrossPages: {
+            const int left = Count(reader, secret);
+            EXPECT_LE(left, 1);
+            if (done) {
+                EXPECT_EQ(left, 0) << "reported destroyed";
+            }
+            break;
+        }
+        case Op::Relabel: {
+            const int after = Count(reader, relabelled);
+            EXPECT_EQ(Count(reader, secret) + after, 1);
+            if (done) {
+                EXPECT_EQ(after, 1) << "reported changed";
+            }
+            break;
+        }
         }
         // The token takes writes again.
         const StoredObject later{"later", c.isPrivate, Value(50, 4)};
@@ -195,14 +285,21 @@ TEST_P(Pkcs11TornWrite, TheTokenKeepsItsObjectsWhereverTheWriteStops)
         ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
         if (HasFailure()) break;
     }
-    EXPECT_GT(stops, 5) << "the write took as many commands";
+    EXPECT_GT(stops, 5) << "the call took as many commands";
 }
 
-INSTANTIATE_TEST_SUITE_P(Writes, Pkcs11TornWrite,
-                         ::testing::Values(TornCase{"PublicKilled", false, Stop::Killed},
-                                           TornCase{"PrivateKilled", true, Stop::Killed},
-                                           TornCase{"PublicThreeFailures", false, Stop::ThreeFailures},
-                                           TornCase{"PrivateThreeFailures", true, Stop::ThreeFailures}),
-                         [](const ::testing::TestParamInfo<TornCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Writes, Pkcs11TornWrite,
+    ::testing::Values(TornCase{"PublicKilled", false, Stop::Killed}, TornCase{"PrivateKilled", true, Stop::Killed},
+                      TornCase{"PublicThreeFailures", false, Stop::ThreeFailures},
+                      TornCase{"PrivateThreeFailures", true, Stop::ThreeFailures},
+                      TornCase{"PrivateDestroyKilled", true, Stop::Killed, Op::Destroy},
+                      TornCase{"PrivateDestroyThreeFailures", true, Stop::ThreeFailures, Op::Destroy},
+                      TornCase{"PrivateRelabelKilled", true, Stop::Killed, Op::Relabel},
+                      TornCase{"PrivateRelabelThreeFailures", true, Stop::ThreeFailures, Op::Relabel},
+                      TornCase{"LastPrivateDestroyKilled", true, Stop::Killed, Op::DestroyLastPrivate},
+                      TornCase{"LastPrivateDestroyThreeFailures", true, Stop::ThreeFailures, Op::DestroyLastPrivate},
+                      TornCase{"PrivateDestroyAcrossPagesKilled", true, Stop::Killed, Op::DestroyAcrossPages}),
+    [](const ::testing::TestParamInfo<TornCase>& info) { return info.param.name; });
 
 }  // namespace

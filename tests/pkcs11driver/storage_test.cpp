@@ -41,6 +41,15 @@ protected:
         EXPECT_EQ(ReadAuxRecord(c.get(), 0, aux.data(), &length), 0u);
         return aux;
     }
+    // The key back in the saved state, and a new device object logged in to it.
+    static void ReplugLoggedIn(const std::string& reader, const std::vector<std::uint8_t>& state, Device* device)
+    {
+        ASSERT_NE(pd::Unplug(reader), nullptr);
+        ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(state)));
+        device->reset(CreatePKCS11Device());
+        ASSERT_EQ((*device)->Open(0), CKR_OK);
+        ASSERT_EQ((*device)->Login("1234", 4), CKR_OK);
+    }
     static Bytes Read(PKCS11Device* device, CK_BYTE area)
     {
         std::uint8_t* image = nullptr;
@@ -158,11 +167,7 @@ TEST_F(Pkcs11DriverStorage, ARewriteStoppedAfterNamingItsCopyIsCompletedByTheNex
 
     Bytes aux;
     for (int n = 0; n < 200; ++n) {
-        ASSERT_NE(pd::Unplug(reader), nullptr);
-        ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(baseline)));
-        device.reset(CreatePKCS11Device());
-        ASSERT_EQ(device->Open(0), CKR_OK);
-        ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+        ASSERT_NO_FATAL_FAILURE(ReplugLoggedIn(reader, baseline, &device));
         pd::FailTransmitsAfter(reader, n, -1);
         const CK_RV rv = device->WriteStorageArea(0, after.data(), 300);
         pd::FailTransmits(reader, 0);
@@ -194,6 +199,57 @@ TEST_F(Pkcs11DriverStorage, ARewriteStoppedAfterNamingItsCopyIsCompletedByTheNex
     const Bytes cleared = AuxRecord(serial);
     EXPECT_EQ(Bytes(cleared.begin() + 4, cleared.end()), Bytes(12, 0));
     EXPECT_NE(Bytes(cleared.begin(), cleared.begin() + 4), Bytes(aux.begin(), aux.begin() + 4)) << "a new mark";
+}
+
+// The private records and the token record's count of them rewritten
+// together, stopped at each command in turn: a logged-in reader afterwards
+// finds both areas old or both new (never a count of the other records), and
+// the one journal entry the write makes names the private page from a free
+// private page and the token record's page from a free public page, as laid
+// out byte by byte here.
+TEST_F(Pkcs11DriverStorage, BothAreasRewrittenTogetherReadOldOrNewWhereverTheWriteStops)
+{
+    const std::uint32_t serial = 17;
+    Device device = OpenKey(serial);
+    ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+    auto withPrivateFree = [](Bytes area, std::uint32_t free) {
+        for (int i = 0; i < 4; ++i) area[2 + 38 + i] = static_cast<std::uint8_t>(free >> (8 * i));
+        return area;
+    };
+    const Bytes publicBefore = withPrivateFree(TokenArea(200, 0x11), 3072 - 600);
+    const Bytes privateBefore(600, 0x44);
+    ASSERT_EQ(device->WriteBothAreas(privateBefore.data(), 600, publicBefore.data(), 200), CKR_OK);
+    ASSERT_EQ(Read(device.get(), 1), privateBefore);
+    const std::string reader = pd::Readers()[0];
+    const std::vector<std::uint8_t> baseline = pd::GetKey(reader)->Serialize();
+    const Bytes publicAfter = withPrivateFree(publicBefore, 3072 - 300);
+    const Bytes privateAfter(300, 0x55);
+
+    Bytes named;
+    bool ended = false;
+    for (int n = 0; !ended; ++n) {
+        SCOPED_TRACE("stopped after " + std::to_string(n) + " commands");
+        ASSERT_NO_FATAL_FAILURE(ReplugLoggedIn(reader, baseline, &device));
+        pd::FailTransmitsAfter(reader, n, -1);
+        ended = device->WriteBothAreas(privateAfter.data(), 300, publicAfter.data(), 200) == CKR_OK;
+        pd::FailTransmits(reader, 0);
+        const Bytes aux = AuxRecord(serial);
+        if (named.empty() && aux[4] != 0) named.assign(aux.begin() + 4, aux.end());
+        device.reset(CreatePKCS11Device());
+        ASSERT_EQ(device->Open(0), CKR_OK);
+        ASSERT_EQ(device->Login("1234", 4), CKR_OK);
+        const Bytes publicSeen = Read(device.get(), 0);
+        const Bytes privateSeen = Read(device.get(), 1);
+        EXPECT_TRUE((publicSeen == publicBefore && privateSeen == privateBefore) ||
+                    (publicSeen == publicAfter && privateSeen == privateAfter))
+            << privateSeen.size() << " private bytes";
+        if (HasFailure()) break;
+    }
+    // Tag, two copies: private page 4 from page 5, public page 0 from page 1
+    // (each area's first free page), zeros, then the CRC-32 of those eight
+    // bytes, little-endian (0xE02B3201, as zlib's crc32 gives it).
+    const Bytes copies = {0xC7, 0x02, 0x45, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x32, 0x2B, 0xE0};
+    EXPECT_EQ(named, copies);
 }
 
 // A reader that keeps the key's cache loaded meanwhile (as a browser keeps
