@@ -27,11 +27,23 @@ protected:
     Device OpenKey(std::uint32_t serial, std::uint8_t version = 18, const std::string& password = "1234")
     {
         AddKey(serial, version, 0x200, password);
-        EXPECT_EQ(EnumerateKeySerials(0), CKR_OK);
+        slot_ = SlotOf(serial);
         Device device(CreatePKCS11Device());
-        EXPECT_EQ(device->Open(0), CKR_OK);
+        EXPECT_EQ(device->Open(slot_), CKR_OK);
         return device;
     }
+    // The serial table lives as long as the process and only grows, so an
+    // earlier test's keys stay in front of this test's.
+    static std::uint32_t SlotOf(std::uint32_t serial)
+    {
+        const std::string wanted = std::to_string(serial);
+        char text[KEY_SERIAL_TEXT_BYTES];
+        for (std::uint32_t slot = 0; EnumerateKeySerials(slot) == CKR_OK; ++slot)
+            if (GetKeySerialEntry(slot, text) && wanted == text) return slot;
+        ADD_FAILURE() << "no slot for key " << serial;
+        return 0;
+    }
+    std::uint32_t slot_ = 0;
     // The key's auxiliary record as any program reads it.
     static Bytes AuxRecord(std::uint32_t serial)
     {
@@ -42,12 +54,12 @@ protected:
         return aux;
     }
     // The key back in the saved state, and a new device object logged in to it.
-    static void ReplugLoggedIn(const std::string& reader, const std::vector<std::uint8_t>& state, Device* device)
+    void ReplugLoggedIn(const std::string& reader, const std::vector<std::uint8_t>& state, Device* device)
     {
         ASSERT_NE(pd::Unplug(reader), nullptr);
         ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(state)));
         device->reset(CreatePKCS11Device());
-        ASSERT_EQ((*device)->Open(0), CKR_OK);
+        ASSERT_EQ((*device)->Open(slot_), CKR_OK);
         ASSERT_EQ((*device)->Login("1234", 4), CKR_OK);
     }
     static Bytes Read(PKCS11Device* device, CK_BYTE area)
@@ -182,12 +194,12 @@ TEST_F(Pkcs11DriverStorage, ARewriteStoppedAfterNamingItsCopyIsCompletedByTheNex
     ASSERT_EQ(Bytes(aux.begin() + 4, aux.end()), copies);
 
     device.reset(CreatePKCS11Device());
-    ASSERT_EQ(device->Open(0), CKR_OK);
+    ASSERT_EQ(device->Open(slot_), CKR_OK);
     EXPECT_EQ(Read(device.get(), 0), after) << "not logged in: the shadow read in the target's place";
     EXPECT_EQ(AuxRecord(serial), aux) << "and the copy still named";
 
     device.reset(CreatePKCS11Device());
-    ASSERT_EQ(device->Open(0), CKR_OK);
+    ASSERT_EQ(device->Open(slot_), CKR_OK);
     ASSERT_EQ(device->Login("1234", 4), CKR_OK);
     std::uint8_t* image = nullptr;
     std::uint32_t used = 0;
@@ -236,7 +248,7 @@ TEST_F(Pkcs11DriverStorage, BothAreasRewrittenTogetherReadOldOrNewWhereverTheWri
         const Bytes aux = AuxRecord(serial);
         if (named.empty() && aux[4] != 0) named.assign(aux.begin() + 4, aux.end());
         device.reset(CreatePKCS11Device());
-        ASSERT_EQ(device->Open(0), CKR_OK);
+        ASSERT_EQ(device->Open(slot_), CKR_OK);
         ASSERT_EQ(device->Login("1234", 4), CKR_OK);
         const Bytes publicSeen = Read(device.get(), 0);
         const Bytes privateSeen = Read(device.get(), 1);
@@ -274,10 +286,10 @@ TEST_F(Pkcs11DriverStorage, AReaderWithTheCacheLoadedSeesOldOrNewContentWherever
         ASSERT_NE(pd::Unplug(reader), nullptr);
         ASSERT_TRUE(pd::Replug(reader, keyemu::Key::Deserialize(baseline)));
         Device kept(CreatePKCS11Device());
-        ASSERT_EQ(kept->Open(0), CKR_OK);
+        ASSERT_EQ(kept->Open(slot_), CKR_OK);
         ASSERT_EQ(Read(kept.get(), 0), before);
         writer.reset(CreatePKCS11Device());
-        ASSERT_EQ(writer->Open(0), CKR_OK);
+        ASSERT_EQ(writer->Open(slot_), CKR_OK);
         ASSERT_EQ(writer->Login("1234", 4), CKR_OK);
         pd::FailTransmitsAfter(reader, n, -1);
         ended = writer->WriteStorageArea(0, after.data(), 1700) == CKR_OK;
