@@ -4,11 +4,11 @@
 #include <cstring>
 #include <new>
 
+#include "pkcs11/PKCS11DriverSeam.h"
 #include "pkcs11/PKCS11Session.h"
 #include "pkcs11/PKCS11Slot.h"
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11/PKCS11TokenManager.h"
-#include "pkcs11driver/PKCS11Driver.h"
 #include "wemu.h"
 
 namespace {
@@ -169,7 +169,7 @@ bool InitializeLibrary(const CK_C_INITIALIZE_ARGS* args)
             return false;
         SetMutexCallbacks(args);
     }
-    if (!StartDriver()) {
+    if (!StartRegisteredDriver()) {
         SetMutexCallbacks(nullptr);
         return false;
     }
@@ -178,7 +178,7 @@ bool InitializeLibrary(const CK_C_INITIALIZE_ARGS* args)
 
 void FinalizeLibrary()
 {
-    StopDriver();
+    StopRegisteredDriver();
     // Only now, with the entity and its locks gone: each mutex keeps the
     // callbacks it was made with anyway.
     SetMutexCallbacks(nullptr);

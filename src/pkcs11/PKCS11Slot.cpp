@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
+#include "pkcs11/PKCS11DriverSeam.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11/PKCS11TokenManager.h"
-#include "pkcs11driver/PKCS11Driver.h"
 
 namespace {
 
@@ -85,16 +85,16 @@ CK_RV PKCS11SlotManager::ScanSlots()
 {
     presentCount_ = 0;
     std::memset(present_, 0, sizeof(present_));
-    if (!IsDeviceLayerAvailable()) return CKR_DEVICE_ERROR;
+    if (!RegisteredDeviceLayerAvailable()) return CKR_DEVICE_ERROR;
     for (std::uint32_t i = 0; i < SLOT_COUNT; ++i) {
-        CK_RV rv = EnumerateKeySerials(i);
+        CK_RV rv = EnumerateRegisteredKeySerials(i);
         if (rv == CKR_SLOT_ID_INVALID) return CKR_OK;
         if (rv != CKR_OK) return rv;
         if (!slots_[i]) {
             slots_[i].reset(new (std::nothrow) PKCS11Slot(i));
             if (!slots_[i]) return CKR_HOST_MEMORY;
         }
-        PKCS11Device* probe = CreatePKCS11Device();
+        PKCS11Device* probe = CreateRegisteredDevice();
         if (probe == nullptr) return CKR_HOST_MEMORY;
         if (probe->Open(i) == CKR_OK) {
             probe->Close();

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "pkcs11/PKCS11DriverSeam.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11Session.h"
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11/PKCS11TokenManager.h"
 #include "pkcs11/PKCS11TokenStorage.h"
-#include "pkcs11driver/PKCS11Driver.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ private:
 
 }  // namespace
 
-PKCS11Token::PKCS11Token(std::uint32_t slotId) : device_(CreatePKCS11Device()), slotId_(slotId) {}
+PKCS11Token::PKCS11Token(std::uint32_t slotId) : device_(CreateRegisteredDevice()), slotId_(slotId) {}
 
 PKCS11Token::~PKCS11Token()
 {

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "device/DeviceProtocol.h"
+#include "pkcs11/PKCS11DriverSeam.h"
 #include "pkcs11/PKCS11PKI.h"
 #include "pkcs11driver/PKCS11QuorKorvo7Q.h"
 
@@ -84,3 +85,15 @@ void StopDriver()
     StopPKIServices();
     CloseSharedMemory();
 }
+
+namespace {
+
+// The framework knows the driver only through this registration, made as the
+// module (or a program linking the driver) is loaded.
+[[maybe_unused]] const bool g_registered = [] {
+    RegisterPKCS11Driver(
+        {&StartDriver, &StopDriver, &IsDeviceLayerAvailable, &EnumerateKeySerials, &CreatePKCS11Device});
+    return true;
+}();
+
+}  // namespace
