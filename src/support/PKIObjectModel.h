@@ -1380,6 +1380,448 @@ protected:
     ~IPKIRequestSigning() = default;
 };
 
+// ---- CMS signers: attributes, signature-value hashes and certificate identifiers ----
+enum : std::uint32_t {
+    PKI_CLASS_SIGNER_INFO = 4918,
+    PKI_IID_SIGNER_INFO = 4193,
+    PKI_IID_SIGNER_INFO_ECDSA = 4229,
+    PKI_IID_SIGNER_INFO_DSTU7564 = 4254,
+    PKI_CLASS_SIGNING_CERTIFICATE = 4919,
+    PKI_IID_SIGNING_CERTIFICATE = 4192,
+    PKI_IID_SIGNING_CERTIFICATE_DSTU7564 = 4253,
+    PKI_CLASS_SIGNED_ATTRIBUTE = 4866,
+    PKI_IID_SIGNED_ATTRIBUTE = 4153,
+    PKI_IID_SIGNING_CERTIFICATE_LIST = 4255,
+    PKI_IID_IDENTIFIERS_DSTU7564 = 4256,
+    PKI_IID_OBJECT_VALUE_4267 = 4267,
+    PKI_FEATURE_SIGNATURE_VALUE_HASH = 4383  // the signer hashes its own signature value (slot 32)
+};
+
+// Signed data (class 4900, interface 4136): its signers, content and digest
+// algorithms. Content types are dotted OID texts.
+class IPKISignedDataSigners : public IPKISignedDataCertificates {
+public:
+    PKI_RESERVED(8) PKI_RESERVED(9)                                              // 8-9
+    virtual int GetSignerCount(std::uint32_t* count)                             // 10
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Signer `index` (IPKISignerInfo); PKI_E_INDEX past the last.
+    virtual int GetSigner(std::uint32_t index, void** signer)                    // 11
+    { (void)index; (void)signer; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int AddSigner(IPKIObject* signer)                                    // 12
+    { (void)signer; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(13) PKI_RESERVED(14)                                            // 13-14
+    virtual int HasContent(std::uint32_t* present)                               // 15
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    // The encapsulated content type: *length holds the buffer's size on entry
+    // (terminator included) and the text's length on return; a type that does
+    // not fit is refused (PKI_E_INVALID_ARGUMENT) and nothing is written.
+    virtual int GetContentType(char* oid, std::uint32_t* length)                 // 16
+    { (void)oid; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContentType(const char* oid)                                  // 17
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetContent(PKIBlob* content)                                     // 18
+    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContent(const PKIBlob* content)                               // 19
+    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(20)                                                             // 20
+    virtual int GetDigestAlgorithmCount(std::uint32_t* count)                    // 21
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Digest algorithm `index` as GetContentType writes a type.
+    virtual int GetDigestAlgorithm(std::uint32_t index, char* oid, std::uint32_t* length)// 22
+    { (void)index; (void)oid; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int AddDigestAlgorithm(const char* oid)                              // 23
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignedDataSigners() = default;
+};
+
+// Signer info (class 4918, interface 4193) of CMS signed data.
+class IPKISignerInfo : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int SetIdentifier(std::uint32_t form, IPKIObject* serial, const wchar_t* issuer, std::uint32_t flags)// 4
+    { (void)form; (void)serial; (void)issuer; (void)flags; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(5) PKI_RESERVED(6) PKI_RESERVED(7)                              // 5-7
+    // Signed attribute `index` of the type (IPKISignedAttribute's object).
+    virtual int GetAttribute(const char* type, std::uint32_t index, void** attribute)// 8
+    { (void)type; (void)index; (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int HasFeature(std::uint32_t feature, std::uint32_t* present)        // 9
+    { (void)feature; (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int CountAttributes(const char* type, std::uint32_t* count)          // 10
+    { (void)type; (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(11) PKI_RESERVED(12)                                            // 11-12
+    virtual int AddAttribute(IPKIObject* attribute)                              // 13
+    { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    virtual int SetContentType(const char* oid)                                  // 30
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(31)                                                             // 31
+    // With feature 4383: the hash of the signature value and its length in
+    // bytes; a null hash asks only for the length.
+    virtual int GetSignatureValueHash(std::uint8_t* hash, std::uint32_t* length) // 32
+    { (void)hash; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(33) PKI_RESERVED(34)                                            // 33-34
+    // The signing-certificate attribute (IPKISigningCertificate).
+    virtual int GetSigningCertificate(void** attribute)                          // 35
+    { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int AttachSigningCertificate(IPKIObject* attribute)                  // 36
+    { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(37)                                                             // 37
+    // The DSTU signer extension (IPKISignerExtension).
+    virtual int HasSignerExtension(std::uint32_t* present)                       // 38
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetSignerExtension(void** extension)                             // 39
+    { (void)extension; return PKI_E_NOT_IMPLEMENTED; }
+    // Nonzero: the signer keeps its signing time and token among the
+    // standard attributes (else in the DSTU signer extension).
+    virtual int UsesStandardAttributes()                                         // 40
+    { return PKI_E_NOT_IMPLEMENTED; }
+    // UTC; PKI_E_ABSENT without a signing time.
+    virtual int GetSigningTime(SYSTEMTIME* time)                                 // 41
+    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetSigningTime(const SYSTEMTIME* time)                           // 42
+    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(43)                                                             // 43
+    // The time-stamp token the DSTU signer extension carries (content info).
+    virtual int GetExtensionTimeStampToken(void** token)                         // 44
+    { (void)token; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(45) PKI_RESERVED(46)                                            // 45-46
+    virtual int HasTimeStampToken(std::uint32_t* present)                        // 47
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    // The signer's time-stamp token (content info).
+    virtual int GetTimeStampToken(void** token)                                  // 48
+    { (void)token; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int AddTimeStampToken(IPKIObject* token)                             // 49
+    { (void)token; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
+    PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)          // 66-69
+    // The signature value; a null value asks only for its length.
+    virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
+    { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92)                                            // 91-92
+    virtual int GetKeyKind(std::uint32_t* kind)                                  // 93
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(94)                                                             // 94
+    virtual int EncodeSigner(PKIBlob* out)                                       // 95
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValue(const PKIBlob* value)                                   // 96
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetHashSize(std::uint32_t* bits)                                 // 97
+    { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerInfo() = default;
+};
+
+// Interface 4229 of a signer info: its ECDSA digest and verification.
+class IPKISignerInfoECDSA : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96)                                            // 95-96
+    virtual int GetHashSize(std::uint32_t* bits)                                 // 97
+    { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(98) PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101)        // 98-101
+    PKI_RESERVED(102) PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105)      // 102-105
+    virtual int SetKeySize(std::uint32_t bits)                                   // 106
+    { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContent(std::uint32_t bits, const PKIBlob* content)           // 107
+    { (void)bits; (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetHash(std::uint32_t bits, const std::uint8_t* hash)            // 108
+    { (void)bits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(109) PKI_RESERVED(110) PKI_RESERVED(111)                        // 109-111
+    // The EC public key (152 bytes) and the curve record (540 bytes).
+    virtual int VerifyContent(const std::uint8_t* publicKey, const std::uint8_t* record, const PKIBlob* content)// 112
+    { (void)publicKey; (void)record; (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(113)                                                            // 113
+    virtual int VerifyHash(const std::uint8_t* publicKey, const std::uint8_t* record, const PKIBlob* hash)// 114
+    { (void)publicKey; (void)record; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerInfoECDSA() = default;
+};
+
+// Signer info with DSTU 7564 digests (class 4918, interface 4254, also a
+// view of a signer). Hash kind 3 is DSTU 7564; sizes are in bytes.
+class IPKISignerInfoDSTU7564 : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
+    PKI_RESERVED(115) PKI_RESERVED(116) PKI_RESERVED(117) PKI_RESERVED(118)      // 115-118
+    PKI_RESERVED(119) PKI_RESERVED(120) PKI_RESERVED(121) PKI_RESERVED(122)      // 119-122
+    virtual int GetHashKind(std::uint32_t* kind)                                 // 123
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(124)                                                            // 124
+    virtual int SetHashKind(std::uint32_t kind, std::uint32_t bytes)             // 125
+    { (void)kind; (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContent(std::uint32_t kind, std::uint32_t bytes, const PKIBlob* content)// 126
+    { (void)kind; (void)bytes; (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetHash(std::uint32_t kind, std::uint32_t bytes, const std::uint8_t* hash)// 127
+    { (void)kind; (void)bytes; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(128) PKI_RESERVED(129) PKI_RESERVED(130)                        // 128-130
+    virtual int VerifyContent(const std::uint8_t* publicKey, IPKIObject* parameters, const PKIBlob* content)// 131
+    { (void)publicKey; (void)parameters; (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int VerifyHash(const std::uint8_t* publicKey, IPKIObject* parameters, const PKIBlob* hash)// 132
+    { (void)publicKey; (void)parameters; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetHashSize(std::uint32_t* bytes)                                // 133
+    { (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerInfoDSTU7564() = default;
+};
+
+// The DSTU signer extension of a signer info (signer slot 39).
+class IPKISignerExtension : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5)                              // 3-5
+    virtual int CheckPublicKey(const std::uint8_t* publicKey)                    // 6
+    { (void)publicKey; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetSigningTime(SYSTEMTIME* time)                                 // 7
+    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(8)                                                              // 8
+    virtual int HasTimeStampToken(std::uint32_t* present)                        // 9
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerExtension() = default;
+};
+
+// Signed attribute (class 4866, interface 4153): a type and a value in one
+// of three forms.
+class IPKISignedAttribute : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12)                                            // 11-12
+    virtual int SetType(const char* oid)                                         // 13
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetValueForm1(PKIBlob* value)                                    // 14
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValueForm1(const PKIBlob* value)                              // 15
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetValueForm2(PKIBlob* value)                                    // 16
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValueForm2(const PKIBlob* value)                              // 17
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(18)                                                             // 18
+    virtual int SetValueForm3(const PKIBlob* value)                              // 19
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignedAttribute() = default;
+};
+
+// Signing-certificate attribute (class 4919, interface 4192; 4253 for DSTU
+// 7564 hashes): the hash, serial and issuer of the signer's certificate.
+class IPKISigningCertificate : public IPKIObject {
+public:
+    virtual int GetEntryCount(std::uint32_t* count)                              // 3
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(4)                                                              // 4
+    // Entry `index` in the general form: the hash size in bits, the hash
+    // (64 bytes at most), the issuer (PKIF_NAME_TEXT_BYTES wide characters at
+    // most; empty when none is named) and the 20-byte serial.
+    virtual int GetEntry(std::uint32_t index, std::uint32_t* bits, std::uint8_t* hash, wchar_t* issuer, std::uint8_t* serial)// 5
+    { (void)index; (void)bits; (void)hash; (void)issuer; (void)serial; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9)              // 6-9
+    PKI_RESERVED(10)                                                             // 10
+    virtual int HashCertificate(IPKIObject* certificate, std::uint32_t bits, std::uint8_t* hash)// 11
+    { (void)certificate; (void)bits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(12)                                                             // 12
+    virtual int SetEntry(const std::uint8_t* hash, std::uint32_t bits, std::uint32_t withIdentity, IPKIObject* serial, const wchar_t* issuer)// 13
+    { (void)hash; (void)bits; (void)withIdentity; (void)serial; (void)issuer; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15)                                            // 14-15
+    virtual int SetEntryDSTU7564(std::uint32_t kind, const std::uint8_t* hash, std::uint32_t bytes, std::uint32_t withIdentity, IPKIObject* serial, const wchar_t* issuer)// 16
+    { (void)kind; (void)hash; (void)bytes; (void)withIdentity; (void)serial; (void)issuer; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int HashCertificateDSTU7564(IPKIObject* certificate, std::uint32_t kind, std::uint32_t bytes, std::uint8_t* hash)// 17
+    { (void)certificate; (void)kind; (void)bytes; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISigningCertificate() = default;
+};
+
+// Hash-typed certificate identifiers (ESS certificate identifier lists, and
+// their entries). Codes are the hash-algorithm codes 1 to 9; code 0 carries
+// no hash type. Hashes are 64 bytes at most.
+class IPKICertificateIdentifiers : public IPKIObject {
+public:
+    virtual int GetCount(std::uint32_t* count)                                   // 3
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // An entry's own code and hash (codes 1, 2 to 6).
+    virtual int GetEntryCode(std::uint32_t* code)                                // 4
+    { (void)code; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetEntryHashGOST34311(std::uint8_t* hash)                        // 5
+    { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetEntryHashSHA(std::uint8_t* hash)                              // 6
+    { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    virtual int SetIdentity(std::uint32_t index, const wchar_t* issuer, IPKIObject* serial)// 11
+    { (void)index; (void)issuer; (void)serial; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)          // 12-15
+    PKI_RESERVED(16) PKI_RESERVED(17)                                            // 16-17
+    virtual int GetCode(std::uint32_t index, std::uint32_t* code)                // 18
+    { (void)index; (void)code; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetHashGOST34311(std::uint32_t index, std::uint8_t* hash)        // 19
+    { (void)index; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetHashSHA(std::uint32_t index, std::uint8_t* hash)              // 20
+    { (void)index; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)          // 21-24
+    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)          // 25-28
+    // An entry's certificate hash, computed for matching.
+    virtual int HashEntryGOST34311(IPKIObject* certificate, const std::uint8_t* sBox, std::uint8_t* hash)// 29
+    { (void)certificate; (void)sBox; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int HashEntrySHA(IPKIObject* certificate, std::uint32_t code, std::uint8_t* hash)// 30
+    { (void)certificate; (void)code; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // The certificate's hash by code, older and newer forms (version above 265).
+    virtual int HashGOST34311(IPKIObject* certificate, const std::uint8_t* sBox, std::uint8_t* hash)// 31
+    { (void)certificate; (void)sBox; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int HashSHA(IPKIObject* certificate, std::uint32_t code, std::uint8_t* hash)// 32
+    { (void)certificate; (void)code; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int HashGOST34311Ex(IPKIObject* certificate, const std::uint8_t* sBox, std::uint8_t* hash)// 33
+    { (void)certificate; (void)sBox; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int HashSHAEx(IPKIObject* certificate, std::uint32_t code, std::uint8_t* hash)// 34
+    { (void)certificate; (void)code; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKICertificateIdentifiers() = default;
+};
+
+// Interface 4256 of an identifier list or entry: its DSTU 7564 hashes (codes
+// 7 to 9).
+class IPKICertificateIdentifiersDSTU7564 : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    virtual int GetEntryHash(std::uint8_t* hash)                                 // 35
+    { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(36)                                                             // 36
+    virtual int GetHash(std::uint32_t index, std::uint8_t* hash)                 // 37
+    { (void)index; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(38)                                                             // 38
+    virtual int HashEntry(IPKIObject* certificate, std::uint32_t code, std::uint8_t* hash)// 39
+    { (void)certificate; (void)code; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(40)                                                             // 40
+    virtual int Hash(IPKIObject* certificate, std::uint32_t code, std::uint8_t* hash)// 41
+    { (void)certificate; (void)code; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKICertificateIdentifiersDSTU7564() = default;
+};
+
+// Interface 4255 of a signed-data object: its signing-certificate list. Slots
+// 3 and 11 are those of IPKICertificateIdentifiers.
+class IPKISigningCertificateList : public IPKIObject {
+public:
+    virtual int GetCount(std::uint32_t* count)                                   // 3
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6) PKI_RESERVED(7)              // 4-7
+    PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)                             // 8-10
+    virtual int SetIdentity(std::uint32_t index, const wchar_t* issuer, IPKIObject* serial)// 11
+    { (void)index; (void)issuer; (void)serial; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)          // 12-15
+    PKI_RESERVED(16) PKI_RESERVED(17)                                            // 16-17
+    virtual int AddEntry(std::uint32_t code, const std::uint8_t* hash)           // 18
+    { (void)code; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int HashCertificate(IPKIObject* certificate, std::uint32_t code, std::uint8_t* hash)// 19
+    { (void)certificate; (void)code; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISigningCertificateList() = default;
+};
+
+// Interface 4267 of an object: one value.
+class IPKIObjectValue4267 : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67)                                                             // 67
+    virtual int GetValue(std::uint32_t* value)                                   // 68
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIObjectValue4267() = default;
+};
+
+
 // clang-format on
 
 #if defined(__GNUC__)
@@ -1597,6 +2039,97 @@ protected:
     X(IPKIRequest, 16, GetDSTU4145PublicKey)             \
     X(IPKIKeyUsagePeriod, 3, GetPeriod)                  \
     X(IPKISignedObject, 6, VerifyDSTU4145)
+// clang-format on
+
+
+// The slots of the CMS signer block above, checked as the shared table is.
+// clang-format off
+#define QVK_PKI_CMS_SIGNER_SLOTS(X)                 \
+    X(IPKISignedDataSigners, 10, GetSignerCount)    \
+    X(IPKISignedDataSigners, 11, GetSigner)         \
+    X(IPKISignedDataSigners, 12, AddSigner)         \
+    X(IPKISignedDataSigners, 15, HasContent)        \
+    X(IPKISignedDataSigners, 16, GetContentType)    \
+    X(IPKISignedDataSigners, 17, SetContentType)    \
+    X(IPKISignedDataSigners, 18, GetContent)        \
+    X(IPKISignedDataSigners, 19, SetContent)        \
+    X(IPKISignedDataSigners, 21, GetDigestAlgorithmCount)\
+    X(IPKISignedDataSigners, 22, GetDigestAlgorithm)\
+    X(IPKISignedDataSigners, 23, AddDigestAlgorithm)\
+    X(IPKISignerInfo, 4, SetIdentifier)             \
+    X(IPKISignerInfo, 8, GetAttribute)              \
+    X(IPKISignerInfo, 9, HasFeature)                \
+    X(IPKISignerInfo, 10, CountAttributes)          \
+    X(IPKISignerInfo, 13, AddAttribute)             \
+    X(IPKISignerInfo, 30, SetContentType)           \
+    X(IPKISignerInfo, 32, GetSignatureValueHash)    \
+    X(IPKISignerInfo, 35, GetSigningCertificate)    \
+    X(IPKISignerInfo, 36, AttachSigningCertificate) \
+    X(IPKISignerInfo, 38, HasSignerExtension)       \
+    X(IPKISignerInfo, 39, GetSignerExtension)       \
+    X(IPKISignerInfo, 40, UsesStandardAttributes)   \
+    X(IPKISignerInfo, 41, GetSigningTime)           \
+    X(IPKISignerInfo, 42, SetSigningTime)           \
+    X(IPKISignerInfo, 44, GetExtensionTimeStampToken)\
+    X(IPKISignerInfo, 47, HasTimeStampToken)        \
+    X(IPKISignerInfo, 48, GetTimeStampToken)        \
+    X(IPKISignerInfo, 49, AddTimeStampToken)        \
+    X(IPKISignerInfo, 70, GetSignatureValue)        \
+    X(IPKISignerInfo, 93, GetKeyKind)               \
+    X(IPKISignerInfo, 95, EncodeSigner)             \
+    X(IPKISignerInfo, 96, SetValue)                 \
+    X(IPKISignerInfo, 97, GetHashSize)              \
+    X(IPKISignerInfoECDSA, 97, GetHashSize)         \
+    X(IPKISignerInfoECDSA, 106, SetKeySize)         \
+    X(IPKISignerInfoECDSA, 107, SetContent)         \
+    X(IPKISignerInfoECDSA, 108, SetHash)            \
+    X(IPKISignerInfoECDSA, 112, VerifyContent)      \
+    X(IPKISignerInfoECDSA, 114, VerifyHash)         \
+    X(IPKISignerInfoDSTU7564, 123, GetHashKind)     \
+    X(IPKISignerInfoDSTU7564, 125, SetHashKind)     \
+    X(IPKISignerInfoDSTU7564, 126, SetContent)      \
+    X(IPKISignerInfoDSTU7564, 127, SetHash)         \
+    X(IPKISignerInfoDSTU7564, 131, VerifyContent)   \
+    X(IPKISignerInfoDSTU7564, 132, VerifyHash)      \
+    X(IPKISignerInfoDSTU7564, 133, GetHashSize)     \
+    X(IPKISignerExtension, 6, CheckPublicKey)       \
+    X(IPKISignerExtension, 7, GetSigningTime)       \
+    X(IPKISignerExtension, 9, HasTimeStampToken)    \
+    X(IPKISignedAttribute, 13, SetType)             \
+    X(IPKISignedAttribute, 14, GetValueForm1)       \
+    X(IPKISignedAttribute, 15, SetValueForm1)       \
+    X(IPKISignedAttribute, 16, GetValueForm2)       \
+    X(IPKISignedAttribute, 17, SetValueForm2)       \
+    X(IPKISignedAttribute, 19, SetValueForm3)       \
+    X(IPKISigningCertificate, 3, GetEntryCount)     \
+    X(IPKISigningCertificate, 5, GetEntry)          \
+    X(IPKISigningCertificate, 11, HashCertificate)  \
+    X(IPKISigningCertificate, 13, SetEntry)         \
+    X(IPKISigningCertificate, 16, SetEntryDSTU7564) \
+    X(IPKISigningCertificate, 17, HashCertificateDSTU7564)\
+    X(IPKICertificateIdentifiers, 3, GetCount)      \
+    X(IPKICertificateIdentifiers, 4, GetEntryCode)  \
+    X(IPKICertificateIdentifiers, 5, GetEntryHashGOST34311)\
+    X(IPKICertificateIdentifiers, 6, GetEntryHashSHA)\
+    X(IPKICertificateIdentifiers, 11, SetIdentity)  \
+    X(IPKICertificateIdentifiers, 18, GetCode)      \
+    X(IPKICertificateIdentifiers, 19, GetHashGOST34311)\
+    X(IPKICertificateIdentifiers, 20, GetHashSHA)   \
+    X(IPKICertificateIdentifiers, 29, HashEntryGOST34311)\
+    X(IPKICertificateIdentifiers, 30, HashEntrySHA) \
+    X(IPKICertificateIdentifiers, 31, HashGOST34311)\
+    X(IPKICertificateIdentifiers, 32, HashSHA)      \
+    X(IPKICertificateIdentifiers, 33, HashGOST34311Ex)\
+    X(IPKICertificateIdentifiers, 34, HashSHAEx)    \
+    X(IPKICertificateIdentifiersDSTU7564, 35, GetEntryHash)\
+    X(IPKICertificateIdentifiersDSTU7564, 37, GetHash)\
+    X(IPKICertificateIdentifiersDSTU7564, 39, HashEntry)\
+    X(IPKICertificateIdentifiersDSTU7564, 41, Hash) \
+    X(IPKISigningCertificateList, 3, GetCount)       \
+    X(IPKISigningCertificateList, 11, SetIdentity)   \
+    X(IPKISigningCertificateList, 18, AddEntry)     \
+    X(IPKISigningCertificateList, 19, HashCertificate)\
+    X(IPKIObjectValue4267, 68, GetValue)
 // clang-format on
 
 #endif
