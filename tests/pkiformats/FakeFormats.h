@@ -2890,3 +2890,670 @@ public:
 };
 
 }  // namespace fake
+
+// ---- CMS signers: signed data, signer infos, attributes and identifiers ----
+namespace fake {
+
+// A signer info (4918 / 4193) with its ECDSA (4229) and DSTU 7564 (4254)
+// views; every slot logs under class 4918 and the view's interface, and
+// what it reads or hands out is the test's to set.
+class CmsSigner final : public Object<IPKISignerInfo> {
+public:
+    explicit CmsSigner(Library& lib) : Object(lib, PKI_CLASS_SIGNER_INFO)
+    {
+        offers.insert(PKI_IID_SIGNER_INFO);
+        AddView(this, PKI_IID_SIGNER_INFO_ECDSA, new ECDSA(this));
+        AddView(this, PKI_IID_SIGNER_INFO_DSTU7564, new DSTU7564(this));
+    }
+    void Retain() { ++refs_; }
+    // Identity and key.
+    std::uint32_t keyKind = 1;
+    std::uint32_t standardAttributes = 1;  // slot 40
+    // Slot 32 (feature 4383): the hash and whether the feature is offered.
+    bool hasHashFeature = true;
+    std::vector<std::uint8_t> valueHash = std::vector<std::uint8_t>(32, 0x5A);
+    // Slot 70: the signature value.
+    std::vector<std::uint8_t> signatureValue = std::vector<std::uint8_t>(64, 0x33);
+    // Signing time (slot 41) and the DSTU extension's (its slot 7).
+    int signingTimeAnswer = 0;
+    bool hasExtension = false;
+    int extensionTimeAnswer = 0;
+    bool extensionHasToken = false;
+    bool hasToken = false;
+    // Attributes by type: how many (slot 10) and what the one holds.
+    std::map<std::string, std::uint32_t> attributeCounts;
+    std::string attributeValue = "attribute value";
+    std::vector<std::string> addedAttributes;  // the types of slot 13's objects, as the log has them
+    int tokensAdded = 0;
+    std::string contentType;
+    // The DSTU 7564 view: hash kind and size (bytes).
+    std::uint32_t hashKind = 3, hashBytes = 32;
+    std::uint32_t hashBits = 256;  // slot 97
+    std::string digestSet;         // "content:<bits>", "hash:<bits>:<hex>", ...
+    int verifyAnswer = 0;
+    std::string verified;  // what the last verification covered
+
+    int SetIdentifier(std::uint32_t form, IPKIObject*, const wchar_t* issuer, std::uint32_t flags) override
+    {
+        return Enter(4, std::to_string(form) + "," + Narrow(issuer) + "," + std::to_string(flags));
+    }
+    int GetAttribute(const char* type, std::uint32_t index, void** attribute) override;
+    int HasFeature(std::uint32_t feature, std::uint32_t* present) override
+    {
+        int c = Enter(9, std::to_string(feature));
+        if (c) return c;
+        *present = feature == PKI_FEATURE_SIGNATURE_VALUE_HASH && hasHashFeature ? 1 : 0;
+        return 0;
+    }
+    int CountAttributes(const char* type, std::uint32_t* count) override
+    {
+        int c = Enter(10, type);
+        if (c) return c;
+        auto it = attributeCounts.find(type);
+        *count = it == attributeCounts.end() ? 0 : it->second;
+        return 0;
+    }
+    int AddAttribute(IPKIObject*) override { return Enter(13, ""); }
+    int SetContentType(const char* oid) override
+    {
+        int c = Enter(30, oid);
+        if (!c) contentType = oid;
+        return c;
+    }
+    // Writes the whole hash whatever the caller's buffer, as the library does.
+    int GetSignatureValueHash(std::uint8_t* hash, std::uint32_t* length) override
+    {
+        int c = Enter(32, hash ? "fill" : "length");
+        if (c) return c;
+        if (hash) std::memcpy(hash, valueHash.data(), valueHash.size());
+        *length = static_cast<std::uint32_t>(valueHash.size());
+        return 0;
+    }
+    int HasSignerExtension(std::uint32_t* present) override
+    {
+        int c = Enter(38, "");
+        if (c) return c;
+        *present = hasExtension ? 1 : 0;
+        return 0;
+    }
+    int GetSignerExtension(void** extension) override;
+    int UsesStandardAttributes() override
+    {
+        int c = Enter(40, "");
+        return c ? 0 : static_cast<int>(standardAttributes);
+    }
+    int GetSigningTime(SYSTEMTIME* time) override
+    {
+        int c = Enter(41, "");
+        if (c) return c;
+        if (signingTimeAnswer) return signingTimeAnswer;
+        *time = SYSTEMTIME{2026, 12, 5, 11, 10, 0, 0, 0};
+        return 0;
+    }
+    int GetExtensionTimeStampToken(void** token) override;
+    int HasTimeStampToken(std::uint32_t* present) override
+    {
+        int c = Enter(47, "");
+        if (c) return c;
+        *present = hasToken ? 1 : 0;
+        return 0;
+    }
+    int GetTimeStampToken(void** token) override;
+    int AddTimeStampToken(IPKIObject*) override
+    {
+        int c = Enter(49, "");
+        if (!c) ++tokensAdded;
+        return c;
+    }
+    int GetSignatureValue(std::uint8_t* value, std::uint32_t* length) override
+    {
+        int c = Enter(70, value ? "fill" : "length");
+        if (c) return c;
+        if (value) std::memcpy(value, signatureValue.data(), signatureValue.size());
+        *length = static_cast<std::uint32_t>(signatureValue.size());
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = Enter(93, "");
+        if (c) return c;
+        *kind = keyKind;
+        return 0;
+    }
+    int SetValue(const PKIBlob* value) override
+    {
+        return Enter(96, value ? std::string(reinterpret_cast<const char*>(value->data), value->length) : "");
+    }
+    int GetHashSize(std::uint32_t* bits) override
+    {
+        int c = Enter(97, "");
+        if (c) return c;
+        *bits = hashBits;
+        return 0;
+    }
+
+    static std::string Narrow(const wchar_t* w)
+    {
+        std::string s;
+        for (; w && *w; ++w) s += static_cast<char>(*w);
+        return s;
+    }
+
+private:
+    int Enter(std::uint32_t op, const std::string& args, std::uint32_t iid = PKI_IID_SIGNER_INFO)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, op, args, iid, this);
+        return c >= 0 ? c : 0;
+    }
+    static std::string Bytes(const std::uint8_t* b, std::size_t n)
+    {
+        static const char* digits = "0123456789abcdef";
+        std::string s;
+        for (std::size_t i = 0; i < n; ++i) (s += digits[b[i] >> 4]) += digits[b[i] & 15];
+        return s;
+    }
+    class ECDSA final : public ViewOf<IPKISignerInfoECDSA> {
+    public:
+        explicit ECDSA(CmsSigner* s) : ViewOf(s), s_(s) {}
+        int GetHashSize(std::uint32_t* bits) override
+        {
+            int c = s_->Enter(97, "", PKI_IID_SIGNER_INFO_ECDSA);
+            if (c) return c;
+            *bits = s_->hashBits;
+            return 0;
+        }
+        int SetKeySize(std::uint32_t bits) override { return Set(106, "key:" + std::to_string(bits)); }
+        int SetContent(std::uint32_t bits, const PKIBlob* content) override
+        {
+            return Set(107, "content:" + std::to_string(bits) + ":" +
+                                std::string(reinterpret_cast<const char*>(content->data), content->length));
+        }
+        int SetHash(std::uint32_t bits, const std::uint8_t* hash) override
+        {
+            return Set(108, "hash:" + std::to_string(bits) + ":" + Bytes(hash, bits / 8));
+        }
+        int VerifyContent(const std::uint8_t*, const std::uint8_t*, const PKIBlob* content) override
+        {
+            return Verify(112, std::string(reinterpret_cast<const char*>(content->data), content->length));
+        }
+        int VerifyHash(const std::uint8_t*, const std::uint8_t*, const PKIBlob* hash) override
+        {
+            return Verify(114, Bytes(hash->data, hash->length));
+        }
+
+    private:
+        int Set(std::uint32_t op, const std::string& what)
+        {
+            int c = s_->Enter(op, what, PKI_IID_SIGNER_INFO_ECDSA);
+            if (!c) s_->digestSet = what;
+            return c;
+        }
+        int Verify(std::uint32_t op, const std::string& what)
+        {
+            int c = s_->Enter(op, "", PKI_IID_SIGNER_INFO_ECDSA);
+            if (c) return c;
+            s_->verified = what;
+            return s_->verifyAnswer;
+        }
+        CmsSigner* s_;
+    };
+    class DSTU7564 final : public ViewOf<IPKISignerInfoDSTU7564> {
+    public:
+        explicit DSTU7564(CmsSigner* s) : ViewOf(s), s_(s) {}
+        int GetHashKind(std::uint32_t* kind) override
+        {
+            int c = s_->Enter(123, "", PKI_IID_SIGNER_INFO_DSTU7564);
+            if (c) return c;
+            *kind = s_->hashKind;
+            return 0;
+        }
+        int SetHashKind(std::uint32_t kind, std::uint32_t bytes) override
+        {
+            int c = s_->Enter(125, std::to_string(kind) + "," + std::to_string(bytes), PKI_IID_SIGNER_INFO_DSTU7564);
+            if (c) return c;
+            s_->hashKind = kind;
+            s_->hashBytes = bytes;
+            return 0;
+        }
+        int SetContent(std::uint32_t kind, std::uint32_t bytes, const PKIBlob* content) override
+        {
+            return Set(126, "content:" + std::to_string(kind) + ":" + std::to_string(bytes) + ":" +
+                                std::string(reinterpret_cast<const char*>(content->data), content->length));
+        }
+        int SetHash(std::uint32_t kind, std::uint32_t bytes, const std::uint8_t* hash) override
+        {
+            return Set(127, "hash:" + std::to_string(kind) + ":" + std::to_string(bytes) + ":" + Bytes(hash, bytes));
+        }
+        int VerifyContent(const std::uint8_t*, IPKIObject*, const PKIBlob* content) override
+        {
+            return Verify(131, std::string(reinterpret_cast<const char*>(content->data), content->length));
+        }
+        int VerifyHash(const std::uint8_t*, IPKIObject*, const PKIBlob* hash) override
+        {
+            return Verify(132, Bytes(hash->data, hash->length));
+        }
+        int GetHashSize(std::uint32_t* bytes) override
+        {
+            int c = s_->Enter(133, "", PKI_IID_SIGNER_INFO_DSTU7564);
+            if (c) return c;
+            *bytes = s_->hashBytes;
+            return 0;
+        }
+
+    private:
+        int Set(std::uint32_t op, const std::string& what)
+        {
+            int c = s_->Enter(op, what, PKI_IID_SIGNER_INFO_DSTU7564);
+            if (!c) s_->digestSet = what;
+            return c;
+        }
+        int Verify(std::uint32_t op, const std::string& what)
+        {
+            int c = s_->Enter(op, "", PKI_IID_SIGNER_INFO_DSTU7564);
+            if (c) return c;
+            s_->verified = what;
+            return s_->verifyAnswer;
+        }
+        CmsSigner* s_;
+    };
+};
+
+// The DSTU signer extension (signer slot 39).
+class SignerExtension final : public Object<IPKISignerExtension> {
+public:
+    explicit SignerExtension(Library& lib, CmsSigner& signer) : Object(lib, 4918), signer_(signer) {}
+    int GetSigningTime(SYSTEMTIME* time) override
+    {
+        int c = lib_.Enter(4918, 7, "extension");
+        if (c >= 0) return c;
+        if (signer_.extensionTimeAnswer) return signer_.extensionTimeAnswer;
+        *time = SYSTEMTIME{2026, 12, 5, 11, 9, 0, 0, 0};
+        return 0;
+    }
+    int HasTimeStampToken(std::uint32_t* present) override
+    {
+        int c = lib_.Enter(4918, 9, "extension");
+        if (c >= 0) return c;
+        *present = signer_.extensionHasToken ? 1 : 0;
+        return 0;
+    }
+
+private:
+    CmsSigner& signer_;
+};
+
+// A signed attribute (4866 / 4153) whose value reads back as `value`.
+class SignedAttribute final : public Object<IPKISignedAttribute> {
+public:
+    SignedAttribute(Library& lib, std::string value) : Object(lib, PKI_CLASS_SIGNED_ATTRIBUTE), value_(std::move(value))
+    {
+        offers.insert(PKI_IID_SIGNED_ATTRIBUTE);
+    }
+    int GetValueForm1(PKIBlob* out) override { return Read(14, out); }
+    int GetValueForm2(PKIBlob* out) override { return Read(16, out); }
+    int SetType(const char* oid) override { return Write(13, oid); }
+    int SetValueForm1(const PKIBlob* v) override { return Write(15, Text(v)); }
+    int SetValueForm2(const PKIBlob* v) override { return Write(17, Text(v)); }
+    int SetValueForm3(const PKIBlob* v) override { return Write(19, Text(v)); }
+
+private:
+    static std::string Text(const PKIBlob* v) { return std::string(reinterpret_cast<const char*>(v->data), v->length); }
+    int Write(std::uint32_t op, const std::string& args)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, op, args, PKI_IID_SIGNED_ATTRIBUTE);
+        return c >= 0 ? c : 0;
+    }
+    int Read(std::uint32_t op, PKIBlob* out)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, op, "", PKI_IID_SIGNED_ATTRIBUTE);
+        return c >= 0 ? c : CopyToBlob(lib_, value_, out);
+    }
+    std::string value_;
+};
+
+inline int CmsSigner::GetAttribute(const char* type, std::uint32_t index, void** attribute)
+{
+    int c = Enter(8, std::string(type) + "," + std::to_string(index));
+    if (c) return c;
+    *attribute = static_cast<IPKISignedAttribute*>(new SignedAttribute(lib_, attributeValue));
+    return 0;
+}
+
+inline int CmsSigner::GetSignerExtension(void** extension)
+{
+    int c = Enter(39, "");
+    if (c) return c;
+    if (!hasExtension) return PKI_E_ABSENT;
+    *extension = static_cast<IPKISignerExtension*>(new SignerExtension(lib_, *this));
+    return 0;
+}
+
+inline int CmsSigner::GetTimeStampToken(void** token)
+{
+    int c = Enter(48, "");
+    if (c) return c;
+    auto* info = new ContentInfo(lib_);
+    info->content = "standard token";
+    *token = static_cast<IPKIContentInfo*>(info);
+    return 0;
+}
+
+inline int CmsSigner::GetExtensionTimeStampToken(void** token)
+{
+    int c = Enter(44, "");
+    if (c) return c;
+    auto* info = new ContentInfo(lib_);
+    info->content = "extension token";
+    *token = static_cast<IPKIContentInfo*>(info);
+    return 0;
+}
+
+// Signed data (4900 / 4136) holding signers, content and digest OIDs.
+class CmsSignedData final : public Object<IPKISignedDataSigners> {
+public:
+    explicit CmsSignedData(Library& lib) : Object(lib, PKI_CLASS_SIGNED_DATA) { offers.insert(PKI_IID_SIGNED_DATA); }
+    ~CmsSignedData()
+    {
+        for (CmsSigner* s : signers) s->Release();
+    }
+    std::vector<CmsSigner*> signers;  // one reference each
+    bool hasContent = false;
+    std::string content;
+    std::string contentType = "1.2.840.113549.1.7.1";
+    std::vector<std::string> digests;
+
+    int Encode(PKIBlob* out) override
+    {
+        int c = Enter(3, "");
+        return c ? c : CopyToBlob(lib_, "encoded signed data", out);
+    }
+    int Decode(const PKIBlob* in) override { return Enter(4, std::to_string(in->length)); }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override { return Enter(7, ""); }
+    int GetSignerCount(std::uint32_t* count) override
+    {
+        int c = Enter(10, "");
+        if (c) return c;
+        *count = static_cast<std::uint32_t>(signers.size());
+        return 0;
+    }
+    int GetSigner(std::uint32_t index, void** signer) override
+    {
+        int c = Enter(11, std::to_string(index));
+        if (c) return c;
+        if (index >= signers.size()) return PKI_E_INDEX;
+        signers[index]->Retain();
+        *signer = static_cast<IPKISignerInfo*>(signers[index]);
+        return 0;
+    }
+    int AddSigner(IPKIObject* signer) override
+    {
+        int c = Enter(12, "");
+        if (c) return c;
+        auto* s = dynamic_cast<CmsSigner*>(static_cast<IPKISignerInfo*>(signer));
+        if (!s) return PKI_E_INVALID_ARGUMENT;
+        s->Retain();
+        signers.push_back(s);
+        return 0;
+    }
+    int HasContent(std::uint32_t* present) override
+    {
+        int c = Enter(15, "");
+        if (c) return c;
+        *present = hasContent ? 1 : 0;
+        return 0;
+    }
+    int GetContentType(char* oid, std::uint32_t* length) override
+    {
+        int c = Enter(16, std::to_string(*length));
+        if (c) return c;
+        if (contentType.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(oid, contentType.c_str(), contentType.size() + 1);
+        *length = static_cast<std::uint32_t>(contentType.size());
+        return 0;
+    }
+    int SetContentType(const char* oid) override
+    {
+        int c = Enter(17, oid);
+        if (!c) contentType = oid;
+        return c;
+    }
+    int GetContent(PKIBlob* out) override
+    {
+        int c = Enter(18, "");
+        if (c) return c;
+        return hasContent ? CopyToBlob(lib_, content, out) : PKI_E_ABSENT;
+    }
+    int SetContent(const PKIBlob* in) override
+    {
+        int c = Enter(19, std::to_string(in->length));
+        if (c) return c;
+        content.assign(reinterpret_cast<const char*>(in->data), in->length);
+        hasContent = true;
+        return 0;
+    }
+    int GetDigestAlgorithmCount(std::uint32_t* count) override
+    {
+        int c = Enter(21, "");
+        if (c) return c;
+        *count = static_cast<std::uint32_t>(digests.size());
+        return 0;
+    }
+    int GetDigestAlgorithm(std::uint32_t index, char* oid, std::uint32_t* length) override
+    {
+        int c = Enter(22, std::to_string(index));
+        if (c) return c;
+        if (index >= digests.size()) return PKI_E_INDEX;
+        if (digests[index].size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(oid, digests[index].c_str(), digests[index].size() + 1);
+        *length = static_cast<std::uint32_t>(digests[index].size());
+        return 0;
+    }
+    int AddDigestAlgorithm(const char* oid) override
+    {
+        int c = Enter(23, oid);
+        if (!c) digests.push_back(oid);
+        return c;
+    }
+
+private:
+    int Enter(std::uint32_t op, const std::string& args)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, op, args, PKI_IID_SIGNED_DATA, this);
+        return c >= 0 ? c : 0;
+    }
+};
+
+// A signing-certificate attribute (4919 / 4192) with one entry in the
+// general form. The certificate's hash it computes is byte i = 0xC0 + i.
+class SigningCertificate final : public Object<IPKISigningCertificate> {
+public:
+    explicit SigningCertificate(Library& lib) : Object(lib, PKI_CLASS_SIGNING_CERTIFICATE)
+    {
+        for (std::uint32_t i = 0; i < 64; ++i) hash[i] = static_cast<std::uint8_t>(0xC0 + i);
+    }
+    std::uint32_t entries = 1;
+    std::uint32_t bits = 256;
+    std::uint8_t hash[64];
+    std::wstring issuer = L"CN=Issuer";
+    std::uint8_t serial[20] = {5};
+    std::uint32_t hashedBits = 0;  // the size the last HashCertificate was asked for
+
+    int GetEntryCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 3, "");
+        if (c >= 0) return c;
+        *count = entries;
+        return 0;
+    }
+    // Copies the whole 64-byte hash, whatever the size it reports.
+    int GetEntry(std::uint32_t, std::uint32_t* b, std::uint8_t* h, wchar_t* i, std::uint8_t* s) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 5, "");
+        if (c >= 0) return c;
+        *b = bits;
+        std::memcpy(h, hash, 64);
+        wcscpy(i, issuer.c_str());
+        std::memcpy(s, serial, 20);
+        return 0;
+    }
+    int HashCertificate(IPKIObject*, std::uint32_t b, std::uint8_t* h) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 11, std::to_string(b));
+        if (c >= 0) return c;
+        hashedBits = b;
+        for (std::uint32_t i = 0; i < b / 8; ++i) h[i] = static_cast<std::uint8_t>(0xC0 + i);
+        return 0;
+    }
+};
+
+// A certificate-identifier list or entry with its 4256 view: the code and
+// hash it reads and the hashes it computes are the test's.
+class Identifiers final : public Object<IPKICertificateIdentifiers> {
+public:
+    explicit Identifiers(Library& lib) : Object(lib, 4921)
+    {
+        AddView(this, PKI_IID_IDENTIFIERS_DSTU7564, new View(this));
+    }
+    std::uint32_t code = 4;
+    std::uint32_t count = 2;
+    std::vector<std::uint8_t> stored = std::vector<std::uint8_t>(64, 0x77);    // what the readers give
+    std::vector<std::uint8_t> computed = std::vector<std::uint8_t>(64, 0x77);  // what the hashes give
+    std::vector<std::uint8_t> computedEx = std::vector<std::uint8_t>(64, 0x77);
+    std::string identity;  // "index:issuer:serial bytes"
+
+    int GetCount(std::uint32_t* n) override { return Word(3, count, n); }
+    int GetEntryCode(std::uint32_t* c) override { return Word(4, code, c); }
+    int GetEntryHashGOST34311(std::uint8_t* h) override { return Copy(5, stored, h); }
+    int GetEntryHashSHA(std::uint8_t* h) override { return Copy(6, stored, h); }
+    int SetIdentity(std::uint32_t index, const wchar_t* issuer, IPKIObject*) override
+    {
+        int c = Enter(11, std::to_string(index));
+        if (c) return c;
+        identity = std::to_string(index) + ":" + CmsSigner::Narrow(issuer);
+        return 0;
+    }
+    int GetCode(std::uint32_t, std::uint32_t* c) override { return Word(18, code, c); }
+    int GetHashGOST34311(std::uint32_t, std::uint8_t* h) override { return Copy(19, stored, h); }
+    int GetHashSHA(std::uint32_t, std::uint8_t* h) override { return Copy(20, stored, h); }
+    int HashEntryGOST34311(IPKIObject*, const std::uint8_t*, std::uint8_t* h) override { return Copy(29, computed, h); }
+    int HashEntrySHA(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return Copy(30, computed, h); }
+    int HashGOST34311(IPKIObject*, const std::uint8_t*, std::uint8_t* h) override { return Copy(31, computed, h); }
+    int HashSHA(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return Copy(32, computed, h); }
+    int HashGOST34311Ex(IPKIObject*, const std::uint8_t*, std::uint8_t* h) override { return Copy(33, computedEx, h); }
+    int HashSHAEx(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return Copy(34, computedEx, h); }
+
+private:
+    int Enter(std::uint32_t op, const std::string& args, std::uint32_t iid = 0)
+    {
+        int c = lib_.Enter(4921, op, args, iid, this);
+        return c >= 0 ? c : 0;
+    }
+    int Word(std::uint32_t op, std::uint32_t v, std::uint32_t* out, std::uint32_t iid = 0)
+    {
+        int c = Enter(op, "", iid);
+        if (!c) *out = v;
+        return c;
+    }
+    int Copy(std::uint32_t op, const std::vector<std::uint8_t>& v, std::uint8_t* out, std::uint32_t iid = 0)
+    {
+        int c = Enter(op, "", iid);
+        if (!c) std::memcpy(out, v.data(), v.size());
+        return c;
+    }
+    class View final : public ViewOf<IPKICertificateIdentifiersDSTU7564> {
+    public:
+        explicit View(Identifiers* o) : ViewOf(o), o_(o) {}
+        int GetEntryHash(std::uint8_t* h) override { return o_->Copy(35, o_->stored, h, 4256); }
+        int GetHash(std::uint32_t, std::uint8_t* h) override { return o_->Copy(37, o_->stored, h, 4256); }
+        int HashEntry(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return o_->Copy(39, o_->computed, h, 4256); }
+        int Hash(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return o_->Copy(41, o_->computed, h, 4256); }
+
+    private:
+        Identifiers* o_;
+    };
+};
+
+// A signed object's signing-certificate list (its interface 4255): the
+// certificate hash of code c is 64 bytes of c; entries are kept as
+// "code:first hash byte".
+class SigningCertificateList final : public Object<IPKISigningCertificateList> {
+public:
+    explicit SigningCertificateList(Library& lib) : Object(lib, 4900) { offers.insert(PKI_IID_SIGNING_CERTIFICATE_LIST); }
+    std::vector<std::string> entries;
+    std::string identity;
+    int GetCount(std::uint32_t* n) override
+    {
+        int c = Enter(3, "");
+        if (!c) *n = static_cast<std::uint32_t>(entries.size());
+        return c;
+    }
+    int SetIdentity(std::uint32_t index, const wchar_t* issuer, IPKIObject*) override
+    {
+        int c = Enter(11, std::to_string(index));
+        if (!c) identity = std::to_string(index) + ":" + CmsSigner::Narrow(issuer);
+        return c;
+    }
+    int AddEntry(std::uint32_t code, const std::uint8_t* hash) override
+    {
+        int c = Enter(18, std::to_string(code));
+        if (!c) entries.push_back(std::to_string(code) + ":" + std::to_string(hash[0]));
+        return c;
+    }
+    int HashCertificate(IPKIObject*, std::uint32_t code, std::uint8_t* hash) override
+    {
+        int c = Enter(19, std::to_string(code));
+        if (!c) std::memset(hash, static_cast<int>(code), 64);
+        return c;
+    }
+
+private:
+    int Enter(std::uint32_t op, const std::string& args)
+    {
+        int c = lib_.Enter(4900, op, args, PKI_IID_SIGNING_CERTIFICATE_LIST, this);
+        return c >= 0 ? c : 0;
+    }
+};
+
+// A certificate as the signer operations read it: decoded from any bytes,
+// with its key kind, issuer text and serial.
+class CmsCertificate final : public Object<IPKICertificate> {
+public:
+    CmsCertificate(Library& lib, std::uint32_t kind) : Object(lib, PKI_CLASS_CERTIFICATE), kind_(kind)
+    {
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
+    std::wstring issuer = L"CN=Issuer";
+    int Decode(const PKIBlob* in) override { return Enter(4, std::to_string(in->length)); }
+    int GetSerial(PKIBlob* out) override
+    {
+        int c = Enter(7, "");
+        return c ? c : CopyToBlob(lib_, std::string("\x02\x01\x05", 3), out);
+    }
+    int GetIssuerText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = Enter(9, std::to_string(*length));
+        if (c) return c;
+        if (issuer.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        wcscpy(text, issuer.c_str());
+        *length = static_cast<std::uint32_t>(issuer.size());
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = Enter(23, "");
+        if (!c) *kind = kind_;
+        return c;
+    }
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+
+private:
+    int Enter(std::uint32_t op, const std::string& args)
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, op, args);
+        return c >= 0 ? c : 0;
+    }
+    std::uint32_t kind_;
+};
+
+}  // namespace fake
