@@ -1525,35 +1525,10 @@ protected:
     ~IPKISignerInfo() = default;
 };
 
-// Interface 4229 of a signer info: its ECDSA digest and verification.
-class IPKISignerInfoECDSA : public IPKIObject {
+// Interface 4229 of a signer info: the signer's table continued with its
+// ECDSA digest and verification (slot 97 is the signer's hash size).
+class IPKISignerInfoECDSA : public IPKISignerInfo {
 public:
-    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
-    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
-    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
-    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
-    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
-    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
-    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
-    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
-    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
-    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
-    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
-    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
-    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
-    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
-    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
-    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
-    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
-    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
-    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
-    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
-    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
-    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
-    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
-    PKI_RESERVED(95) PKI_RESERVED(96)                                            // 95-96
-    virtual int GetHashSize(std::uint32_t* bits)                                 // 97
-    { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(98) PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101)        // 98-101
     PKI_RESERVED(102) PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105)      // 102-105
     virtual int SetKeySize(std::uint32_t bits)                                   // 106
@@ -1575,39 +1550,17 @@ protected:
 };
 
 // Signer info with DSTU 7564 digests (class 4918, interface 4254, also a
-// view of a signer). Hash kind 3 is DSTU 7564; sizes are in bytes.
-class IPKISignerInfoDSTU7564 : public IPKIObject {
+// view of a signer): the signer's table continued. Hash kind 3 is DSTU 7564;
+// sizes are in bytes.
+class IPKISignerInfoDSTU7564 : public IPKISignerInfo {
 public:
-    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
-    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
-    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
-    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
-    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
-    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
-    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
-    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
-    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
-    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
-    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
-    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
-    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
-    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
-    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
-    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
-    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
-    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
-    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
-    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
-    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
-    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
-    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
-    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
-    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
-    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
-    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
-    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
-    PKI_RESERVED(115) PKI_RESERVED(116) PKI_RESERVED(117) PKI_RESERVED(118)      // 115-118
-    PKI_RESERVED(119) PKI_RESERVED(120) PKI_RESERVED(121) PKI_RESERVED(122)      // 119-122
+    PKI_RESERVED(98) PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101)        // 98-101
+    PKI_RESERVED(102) PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105)      // 102-105
+    PKI_RESERVED(106) PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109)      // 106-109
+    PKI_RESERVED(110) PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113)      // 110-113
+    PKI_RESERVED(114) PKI_RESERVED(115) PKI_RESERVED(116) PKI_RESERVED(117)      // 114-117
+    PKI_RESERVED(118) PKI_RESERVED(119) PKI_RESERVED(120) PKI_RESERVED(121)      // 118-121
+    PKI_RESERVED(122)                                                            // 122
     virtual int GetHashKind(std::uint32_t* kind)                                 // 123
     { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(124)                                                            // 124
@@ -1622,7 +1575,8 @@ public:
     { (void)publicKey; (void)parameters; (void)content; return PKI_E_NOT_IMPLEMENTED; }
     virtual int VerifyHash(const std::uint8_t* publicKey, IPKIObject* parameters, const PKIBlob* hash)// 132
     { (void)publicKey; (void)parameters; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int GetHashSize(std::uint32_t* bytes)                                // 133
+    // The DSTU 7564 hash size in bytes.
+    virtual int GetHashBytes(std::uint32_t* bytes)                               // 133
     { (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
@@ -1689,6 +1643,14 @@ public:
     PKI_RESERVED(12)                                                             // 12
     virtual int SetEntry(const std::uint8_t* hash, std::uint32_t bits, std::uint32_t withIdentity, IPKIObject* serial, const wchar_t* issuer)// 13
     { (void)hash; (void)bits; (void)withIdentity; (void)serial; (void)issuer; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISigningCertificate() = default;
+};
+
+// Interface 4253 of a signing-certificate attribute: its DSTU 7564 entries.
+class IPKISigningCertificateDSTU7564 : public IPKISigningCertificate {
+public:
     PKI_RESERVED(14) PKI_RESERVED(15)                                            // 14-15
     virtual int SetEntryDSTU7564(std::uint32_t kind, const std::uint8_t* hash, std::uint32_t bytes, std::uint32_t withIdentity, IPKIObject* serial, const wchar_t* issuer)// 16
     { (void)kind; (void)hash; (void)bytes; (void)withIdentity; (void)serial; (void)issuer; return PKI_E_NOT_IMPLEMENTED; }
@@ -1696,7 +1658,7 @@ public:
     { (void)certificate; (void)kind; (void)bytes; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
-    ~IPKISigningCertificate() = default;
+    ~IPKISigningCertificateDSTU7564() = default;
 };
 
 // Hash-typed certificate identifiers (ESS certificate identifier lists, and
@@ -2091,7 +2053,7 @@ protected:
     X(IPKISignerInfoDSTU7564, 127, SetHash)         \
     X(IPKISignerInfoDSTU7564, 131, VerifyContent)   \
     X(IPKISignerInfoDSTU7564, 132, VerifyHash)      \
-    X(IPKISignerInfoDSTU7564, 133, GetHashSize)     \
+    X(IPKISignerInfoDSTU7564, 133, GetHashBytes)     \
     X(IPKISignerExtension, 6, CheckPublicKey)       \
     X(IPKISignerExtension, 7, GetSigningTime)       \
     X(IPKISignerExtension, 9, HasTimeStampToken)    \
@@ -2105,8 +2067,8 @@ protected:
     X(IPKISigningCertificate, 5, GetEntry)          \
     X(IPKISigningCertificate, 11, HashCertificate)  \
     X(IPKISigningCertificate, 13, SetEntry)         \
-    X(IPKISigningCertificate, 16, SetEntryDSTU7564) \
-    X(IPKISigningCertificate, 17, HashCertificateDSTU7564)\
+    X(IPKISigningCertificateDSTU7564, 16, SetEntryDSTU7564) \
+    X(IPKISigningCertificateDSTU7564, 17, HashCertificateDSTU7564)\
     X(IPKICertificateIdentifiers, 3, GetCount)      \
     X(IPKICertificateIdentifiers, 4, GetEntryCode)  \
     X(IPKICertificateIdentifiers, 5, GetEntryHashGOST34311)\

@@ -2897,13 +2897,13 @@ namespace fake {
 // A signer info (4918 / 4193) with its ECDSA (4229) and DSTU 7564 (4254)
 // views; every slot logs under class 4918 and the view's interface, and
 // what it reads or hands out is the test's to set.
-class CmsSigner final : public Object<IPKISignerInfo> {
+class CmsSigner final : public Object<IPKISignerInfoDSTU7564> {
 public:
-    explicit CmsSigner(Library& lib) : Object(lib, PKI_CLASS_SIGNER_INFO)
+    explicit CmsSigner(Library& lib, bool dstu7564 = true) : Object(lib, PKI_CLASS_SIGNER_INFO)
     {
         offers.insert(PKI_IID_SIGNER_INFO);
+        if (dstu7564) offers.insert(PKI_IID_SIGNER_INFO_DSTU7564);
         AddView(this, PKI_IID_SIGNER_INFO_ECDSA, new ECDSA(this));
-        AddView(this, PKI_IID_SIGNER_INFO_DSTU7564, new DSTU7564(this));
     }
     void Retain() { ++refs_; }
     // Identity and key.
@@ -3032,6 +3032,47 @@ public:
         return 0;
     }
 
+    // The DSTU 7564 slots (interface 4254).
+    int GetHashKind(std::uint32_t* kind) override
+    {
+        int c = Enter(123, "", PKI_IID_SIGNER_INFO_DSTU7564);
+        if (c) return c;
+        *kind = hashKind;
+        return 0;
+    }
+    int SetHashKind(std::uint32_t kind, std::uint32_t bytes) override
+    {
+        int c = Enter(125, std::to_string(kind) + "," + std::to_string(bytes), PKI_IID_SIGNER_INFO_DSTU7564);
+        if (c) return c;
+        hashKind = kind;
+        hashBytes = bytes;
+        return 0;
+    }
+    int SetContent(std::uint32_t kind, std::uint32_t bytes, const PKIBlob* content) override
+    {
+        return SetDSTU(126, "content:" + std::to_string(kind) + ":" + std::to_string(bytes) + ":" +
+                            std::string(reinterpret_cast<const char*>(content->data), content->length));
+    }
+    int SetHash(std::uint32_t kind, std::uint32_t bytes, const std::uint8_t* hash) override
+    {
+        return SetDSTU(127, "hash:" + std::to_string(kind) + ":" + std::to_string(bytes) + ":" + Bytes(hash, bytes));
+    }
+    int VerifyContent(const std::uint8_t*, IPKIObject*, const PKIBlob* content) override
+    {
+        return VerifyDSTU(131, std::string(reinterpret_cast<const char*>(content->data), content->length));
+    }
+    int VerifyHash(const std::uint8_t*, IPKIObject*, const PKIBlob* hash) override
+    {
+        return VerifyDSTU(132, Bytes(hash->data, hash->length));
+    }
+    int GetHashBytes(std::uint32_t* bytes) override
+    {
+        int c = Enter(133, "", PKI_IID_SIGNER_INFO_DSTU7564);
+        if (c) return c;
+        *bytes = hashBytes;
+        return 0;
+    }
+
     static std::string Narrow(const wchar_t* w)
     {
         std::string s;
@@ -3051,6 +3092,19 @@ private:
         std::string s;
         for (std::size_t i = 0; i < n; ++i) (s += digits[b[i] >> 4]) += digits[b[i] & 15];
         return s;
+    }
+    int SetDSTU(std::uint32_t op, const std::string& what)
+    {
+        int c = Enter(op, what, PKI_IID_SIGNER_INFO_DSTU7564);
+        if (!c) digestSet = what;
+        return c;
+    }
+    int VerifyDSTU(std::uint32_t op, const std::string& what)
+    {
+        int c = Enter(op, "", PKI_IID_SIGNER_INFO_DSTU7564);
+        if (c) return c;
+        verified = what;
+        return verifyAnswer;
     }
     class ECDSA final : public ViewOf<IPKISignerInfoECDSA> {
     public:
@@ -3091,65 +3145,6 @@ private:
         int Verify(std::uint32_t op, const std::string& what)
         {
             int c = s_->Enter(op, "", PKI_IID_SIGNER_INFO_ECDSA);
-            if (c) return c;
-            s_->verified = what;
-            return s_->verifyAnswer;
-        }
-        CmsSigner* s_;
-    };
-    class DSTU7564 final : public ViewOf<IPKISignerInfoDSTU7564> {
-    public:
-        explicit DSTU7564(CmsSigner* s) : ViewOf(s), s_(s) {}
-        int GetHashKind(std::uint32_t* kind) override
-        {
-            int c = s_->Enter(123, "", PKI_IID_SIGNER_INFO_DSTU7564);
-            if (c) return c;
-            *kind = s_->hashKind;
-            return 0;
-        }
-        int SetHashKind(std::uint32_t kind, std::uint32_t bytes) override
-        {
-            int c = s_->Enter(125, std::to_string(kind) + "," + std::to_string(bytes), PKI_IID_SIGNER_INFO_DSTU7564);
-            if (c) return c;
-            s_->hashKind = kind;
-            s_->hashBytes = bytes;
-            return 0;
-        }
-        int SetContent(std::uint32_t kind, std::uint32_t bytes, const PKIBlob* content) override
-        {
-            return Set(126, "content:" + std::to_string(kind) + ":" + std::to_string(bytes) + ":" +
-                                std::string(reinterpret_cast<const char*>(content->data), content->length));
-        }
-        int SetHash(std::uint32_t kind, std::uint32_t bytes, const std::uint8_t* hash) override
-        {
-            return Set(127, "hash:" + std::to_string(kind) + ":" + std::to_string(bytes) + ":" + Bytes(hash, bytes));
-        }
-        int VerifyContent(const std::uint8_t*, IPKIObject*, const PKIBlob* content) override
-        {
-            return Verify(131, std::string(reinterpret_cast<const char*>(content->data), content->length));
-        }
-        int VerifyHash(const std::uint8_t*, IPKIObject*, const PKIBlob* hash) override
-        {
-            return Verify(132, Bytes(hash->data, hash->length));
-        }
-        int GetHashSize(std::uint32_t* bytes) override
-        {
-            int c = s_->Enter(133, "", PKI_IID_SIGNER_INFO_DSTU7564);
-            if (c) return c;
-            *bytes = s_->hashBytes;
-            return 0;
-        }
-
-    private:
-        int Set(std::uint32_t op, const std::string& what)
-        {
-            int c = s_->Enter(op, what, PKI_IID_SIGNER_INFO_DSTU7564);
-            if (!c) s_->digestSet = what;
-            return c;
-        }
-        int Verify(std::uint32_t op, const std::string& what)
-        {
-            int c = s_->Enter(op, "", PKI_IID_SIGNER_INFO_DSTU7564);
             if (c) return c;
             s_->verified = what;
             return s_->verifyAnswer;
