@@ -47,6 +47,38 @@ bool CheckSigningCertificateEntry(IPKIObject* attribute, IPKIObject* certificate
 // differ, else sets `covered` to the bytes to verify.
 bool ChooseVerifiedData(const PKIBlob* data, const PKIBlob* content, const PKIBlob** covered);
 
+// The encapsulated content type of a message (slot 16) into the facade's
+// buffer of PKIF_CONTENT_TYPE_BYTES: the library is told that size, and a
+// type that does not fit with its terminator is refused.
+inline bool ReadContentType(IPKIObject* signedData, char* type)
+{
+    std::uint32_t length = PKIF_CONTENT_TYPE_BYTES;
+    if (static_cast<IPKISignedDataSigners*>(signedData)->GetContentType(type, &length) != PKI_OK) return false;
+    if (length >= PKIF_CONTENT_TYPE_BYTES) return false;
+    type[length] = 0;
+    return true;
+}
+
+// The signer at `index` (slot 11), or with -1 the certificate's signer
+// found through the facade.
+inline bool TakeSigner(ISPKIFormats& facade, IPKIObject* signedData, std::int32_t index, IPKIObject* certificate,
+                       ObjectRef& signer)
+{
+    if (index >= 0)
+        return static_cast<IPKISignedDataSigners*>(signedData)->GetSigner(static_cast<std::uint32_t>(index),
+                                                                           signer.Out()) == PKI_OK &&
+               signer;
+    if (index != -1 || !certificate) return false;
+    return facade.FindSignerByCertificate(signedData, certificate, signer.Out()) == 1 && signer;
+}
+
+// The usage a signer's certificate needs: digital signature, else
+// non-repudiation.
+inline bool AllowsSigning(ISPKIFormats& facade, IPKIObject* certificate)
+{
+    return facade.HasKeyUsage(1, certificate) == 1 || facade.HasKeyUsage(2, certificate) == 1;
+}
+
 }  // namespace pkif
 
 #endif

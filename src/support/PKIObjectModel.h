@@ -1507,7 +1507,11 @@ public:
     { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
     PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
-    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(79) PKI_RESERVED(80)                                            // 79-80
+    // Verifies the signer over the message's own content with the key.
+    virtual int VerifyEncapsulated(const std::uint8_t* publicKey, IPKIObject* parameters)  // 81
+    { (void)publicKey; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(82)                                                             // 82
     PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
     PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
     PKI_RESERVED(91) PKI_RESERVED(92)                                            // 91-92
@@ -2037,6 +2041,7 @@ protected:
     X(IPKISignerInfo, 48, GetTimeStampToken)        \
     X(IPKISignerInfo, 49, AddTimeStampToken)        \
     X(IPKISignerInfo, 70, GetSignatureValue)        \
+    X(IPKISignerInfo, 81, VerifyEncapsulated)        \
     X(IPKISignerInfo, 93, GetKeyKind)               \
     X(IPKISignerInfo, 95, EncodeSigner)             \
     X(IPKISignerInfo, 96, SetValue)                 \
