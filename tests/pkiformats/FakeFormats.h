@@ -2954,6 +2954,12 @@ public:
         return 0;
     }
     int AddAttribute(IPKIObject*) override { return Enter(13, ""); }
+    int AttachSigningCertificate(IPKIObject*) override { return Enter(36, ""); }
+    int VerifyEncapsulated(const std::uint8_t*, IPKIObject*) override
+    {
+        int c = Enter(81, "");
+        return c ? c : verifyAnswer;
+    }
     int SetContentType(const char* oid) override
     {
         int c = Enter(30, oid);
@@ -3157,6 +3163,11 @@ private:
 class SignerExtension final : public Object<IPKISignerExtension> {
 public:
     explicit SignerExtension(Library& lib, CmsSigner& signer) : Object(lib, 4918), signer_(signer) {}
+    int CheckPublicKey(const std::uint8_t*) override
+    {
+        int c = lib_.Enter(4918, 6, "extension");
+        return c >= 0 ? c : 0;
+    }
     int GetSigningTime(SYSTEMTIME* time) override
     {
         int c = lib_.Enter(4918, 7, "extension");
@@ -3541,6 +3552,23 @@ public:
         return c;
     }
     int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    std::uint32_t usage = 0x03;  // digital signature and non-repudiation
+    int GetKeyUsage(void** out) override
+    {
+        int c = Enter(83, "");
+        if (!c) *out = static_cast<IPKIKeyUsage*>(new KeyUsage(lib_, usage));
+        return c;
+    }
+    // A DSTU 4145 public key of 0x31 bytes, without a parameters object.
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = Enter(25, "");
+        if (c) return c;
+        std::memset(key, 0x31, 76);
+        *length = 33;
+        *parameters = nullptr;
+        return 0;
+    }
 
 private:
     int Enter(std::uint32_t op, const std::string& args)
