@@ -1760,6 +1760,29 @@ protected:
     ~IPKISigningCertificateList() = default;
 };
 
+// Content info (class 4879, interface 4113) as the CMS message operations
+// fill it: slot 6 sets the content type and slot 8 the inner object. (The
+// declaration IPKIContentInfo above reads the content through slot 6; the
+// CMS operations set the type there.)
+class IPKIContentInfoCMS : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetContentType(PKIBlob* oid)                                     // 5
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContentType(const char* oid)                                  // 6
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetInner(std::uint32_t classId, std::uint32_t interfaceId, void** inner)// 7
+    { (void)classId; (void)interfaceId; (void)inner; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetInner(IPKIObject* inner)                                      // 8
+    { (void)inner; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIContentInfoCMS() = default;
+};
+
 // Interface 4267 of an object: one value.
 class IPKIObjectValue4267 : public IPKIObject {
 public:
@@ -2096,7 +2119,10 @@ protected:
     X(IPKISigningCertificateList, 11, SetIdentity)   \
     X(IPKISigningCertificateList, 18, AddEntry)     \
     X(IPKISigningCertificateList, 19, HashCertificate)\
-    X(IPKIObjectValue4267, 68, GetValue)
+    X(IPKIObjectValue4267, 68, GetValue)                \
+    X(IPKIContentInfoCMS, 3, Encode)                  \
+    X(IPKIContentInfoCMS, 6, SetContentType)          \
+    X(IPKIContentInfoCMS, 8, SetInner)
 // clang-format on
 
 #endif
