@@ -221,7 +221,9 @@ int SPKIFormats::AddKeyTransportRecipient(IPKIObject* envelopedData, IPKIObject*
         if (!formats_ || !envelopedData || !certificate) return 0;
         ObjectRef held;
         IPKICertificate* cert = RSAView(certificate, held);
-        if (!HasKeyUsage(16, cert) && !HasKeyUsage(8, cert) && !HasKeyUsage(4, cert)) return 0;
+        // One read of the usage decides: key agreement, data or key encipherment.
+        std::uint32_t usage = 0;
+        if (GetEffectiveKeyUsage(cert, &usage) != 1 || !(usage & (16 | 8 | 4))) return 0;
         std::unique_ptr<wchar_t[]> issuer;
         LibraryBlob serial(formats_);
         if (!IssuerWide(cert, issuer) || cert->GetSerial(&serial.blob) != PKI_OK) return 0;
