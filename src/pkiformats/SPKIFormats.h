@@ -44,6 +44,11 @@ private:
     // 2 ECDSA).
     int BuildForRecipients(std::uint32_t cipherKind, IPKIObject* senderKey, IPKIObject* recipient,
                            const PKIBlob* content, std::uint32_t signedContent, void** envelopedData);
+    int BuildForRecipient(IPKIObject* senderKey, IPKIObject* recipient, const PKIBlob* content,
+                          std::uint32_t signedContent, void** envelopedData);
+    int OpenAgreement(bool staticForm, bool dataOnly, IPKIObject* envelopedData, IPKIObject* ownKey,
+                      IPKIObject* originator, IPKIObject* recipient, const std::uint8_t* peerKey,
+                      std::uint32_t peerKeyLength, std::uint32_t* signedContent, PKIBlob* content);
     int SignLastSigner(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate);
     int PrepareStreamedSigned(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
                               std::uint32_t lengthLow, std::uint32_t lengthHigh, void** contentInfo);

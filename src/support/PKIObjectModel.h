@@ -1729,11 +1729,13 @@ public:
     virtual int SetContentCipher(std::uint32_t kind, const std::uint32_t* parameters, std::uint32_t zero) = 0; // 7
     virtual int SetContent(const PKIBlob* content) = 0;                          // 8
     virtual int Encrypt() = 0;                                                   // 9
-    // Decryption set-up with the own key and the peer's material.
+    // Decryption set-up with the own prepared key and the peer's key.
     virtual int SetUpStaticDecryption(const PKIBlob* encrypted, const std::uint8_t* key, std::uint32_t keyLength,
-                                      IPKIObject* keyObject, const std::uint32_t* parameters) = 0; // 10
+                                      IPKIObject* keyObject, const std::uint8_t* peerKey,
+                                      std::uint32_t peerKeyLength, const std::uint32_t* parameters) = 0; // 10
     virtual int SetUpDecryption(const PKIBlob* encrypted, const std::uint8_t* key, std::uint32_t keyLength,
-                                IPKIObject* keyObject, const std::uint32_t* parameters) = 0; // 11
+                                IPKIObject* keyObject, const std::uint8_t* peerKey, std::uint32_t peerKeyLength,
+                                const std::uint32_t* parameters) = 0;            // 11
     PKI_RESERVED(12)                                                             // 12
     virtual int DecryptContent(PKIBlob* content) = 0;                            // 13
     virtual int FinishDecryption() = 0;                                          // 14

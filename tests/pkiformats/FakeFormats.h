@@ -3170,12 +3170,22 @@ public:
         return 0;
     }
 
-    int SetOriginatorMaterial(const wchar_t*, const PKIBlob*, const std::uint8_t*, std::uint32_t, IPKIObject*,
-                              const std::uint32_t*) override
+    int SetOriginatorMaterial(const wchar_t* issuer, const PKIBlob*, const std::uint8_t* key, std::uint32_t length,
+                              IPKIObject*, const std::uint32_t*) override
     {
-        return PKI_E_NOT_IMPLEMENTED;
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 5, std::to_string(length));
+        if (c >= 0) return c;
+        added.push_back("5:" + Narrowed(issuer) + ":" + std::to_string(length));
+        addedKey.assign(key, key + 76);
+        return 0;
     }
-    int SetParameters(const std::uint32_t*, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetParameters(const std::uint32_t* block, std::uint32_t zero) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 6, std::to_string(zero));
+        if (c >= 0) return c;
+        parameters.assign(block, block + 16);
+        return 0;
+    }
     int SetContentCipher(std::uint32_t kind, const std::uint32_t* block, std::uint32_t zero) override
     {
         int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 7, std::to_string(kind) + "," + std::to_string(zero));
@@ -3195,14 +3205,26 @@ public:
         int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 9, "");
         return c >= 0 ? c : 0;
     }
-    int SetUpStaticDecryption(const PKIBlob*, const std::uint8_t*, std::uint32_t, IPKIObject*,
-                              const std::uint32_t*) override
+    int SetUpStaticDecryption(const PKIBlob* encrypted, const std::uint8_t* key, std::uint32_t length, IPKIObject*,
+                              const std::uint8_t* peer, std::uint32_t peerLength, const std::uint32_t*) override
     {
-        return PKI_E_NOT_IMPLEMENTED;
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 10, std::to_string(length) + "," + std::to_string(peerLength));
+        return c >= 0 ? c : SettingUp(encrypted, key, peer);
     }
-    int SetUpDecryption(const PKIBlob*, const std::uint8_t*, std::uint32_t, IPKIObject*, const std::uint32_t*) override
+    int SetUpDecryption(const PKIBlob* encrypted, const std::uint8_t* key, std::uint32_t length, IPKIObject*,
+                        const std::uint8_t* peer, std::uint32_t peerLength, const std::uint32_t*) override
     {
-        return PKI_E_NOT_IMPLEMENTED;
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 11, std::to_string(length) + "," + std::to_string(peerLength));
+        return c >= 0 ? c : SettingUp(encrypted, key, peer);
+    }
+    // The keys it was set up with (76 bytes each).
+    std::vector<std::uint8_t> setUpKey, setUpPeer;
+    int SettingUp(const PKIBlob* encrypted, const std::uint8_t* key, const std::uint8_t* peer)
+    {
+        if (!encrypted || !encrypted->data) return PKI_E_INVALID_ARGUMENT;
+        setUpKey.assign(key, key + 76);
+        setUpPeer.assign(peer, peer + 76);
+        return 0;
     }
     int DecryptContent(PKIBlob* out) override
     {
@@ -3236,10 +3258,15 @@ public:
         *group = static_cast<IPKIAgreementGroup*>(groups[index]);
         return 0;
     }
-    int AddRecipientFromKey(const wchar_t*, const PKIBlob*, const std::uint8_t*, std::uint32_t, IPKIObject*,
-                            const std::uint32_t*) override
+    int AddRecipientFromKey(const wchar_t* issuer, const PKIBlob*, const std::uint8_t* key, std::uint32_t length,
+                            IPKIObject*, const std::uint32_t* block) override
     {
-        return PKI_E_NOT_IMPLEMENTED;
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 31, std::to_string(length));
+        if (c >= 0) return c;
+        added.push_back("31:" + Narrowed(issuer) + ":" + std::to_string(length));
+        addedKey.assign(key, key + 76);
+        parameters.assign(block, block + 16);
+        return 0;
     }
     // The type with its terminator, when it fits the caller's capacity.
     int GetInnerContentType(char* oid, std::uint32_t capacity) override
@@ -3365,7 +3392,15 @@ public:
     std::vector<std::uint8_t> publicKey = std::vector<std::uint8_t>(76);
     Curve curve;
     std::wstring issuer = L"CN=Agreement CA";
+    std::string keyId = std::string(32, '\x66');
     int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetSubjectKeyId(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 95, "");
+        if (c >= 0) return c;
+        *out = static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, keyId));
+        return 0;
+    }
     int GetKeyKind(std::uint32_t* kind) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
@@ -3407,7 +3442,41 @@ private:
     std::uint32_t kind_, usage_;
 };
 
-// Makes CreateObject hand out the enveloped-data, content-info and
+// Data content: encodes its octets as "DATA:" and the octets; decodes only
+// that form.
+class DataContent final : public Object<IPKIDataContent> {
+public:
+    explicit DataContent(Library& lib) : Object(lib, PKI_CLASS_DATA_CONTENT) {}
+    std::string octets;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "DATA:" + octets, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        std::string bytes(reinterpret_cast<const char*>(in->data), in->length);
+        if (bytes.rfind("DATA:", 0) != 0) return PKI_E_BAD_ENCODING;
+        octets = bytes.substr(5);
+        return 0;
+    }
+    int GetOctets(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 5, "");
+        return c >= 0 ? c : CopyToBlob(lib_, octets, out);
+    }
+    int SetOctets(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 6, std::to_string(in->length));
+        if (c >= 0) return c;
+        octets.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+};
+
+// Makes CreateObject hand out the enveloped-data, content-info, data and
 // streamed signed-data objects above.
 inline void UseEnvelopedObjects(Library& lib)
 {
@@ -3419,6 +3488,9 @@ inline void UseEnvelopedObjects(Library& lib)
     };
     lib.makers[{PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA}] = [&lib]() -> void* {
         return static_cast<IPKISignedDataStream*>(new SignedDataStream(lib));
+    };
+    lib.makers[{PKI_CLASS_DATA_CONTENT, PKI_IID_DATA_CONTENT}] = [&lib]() -> void* {
+        return static_cast<IPKIDataContent*>(new DataContent(lib));
     };
 }
 
