@@ -40,6 +40,24 @@ private:
     int TextOf(const wchar_t* wide, std::uint32_t wideCapacity, char* text, std::uint32_t capacity);
     bool RequestKeyFamily(const PKIBlob& request, std::uint32_t* family);
     int CopyOut(const std::uint8_t* data, std::uint64_t length, PKIBlob* out);
+    // Enveloped data and streamed signed data (family 0 GOST 34.311, 1 SHA,
+    // 2 ECDSA).
+    int BuildForRecipients(std::uint32_t cipherKind, IPKIObject* senderKey, IPKIObject* recipient,
+                           const PKIBlob* content, std::uint32_t signedContent, void** envelopedData);
+    int BuildForRecipient(IPKIObject* senderKey, IPKIObject* recipient, const PKIBlob* content,
+                          std::uint32_t signedContent, void** envelopedData);
+    int OpenAgreement(bool staticForm, bool dataOnly, IPKIObject* envelopedData, IPKIObject* ownKey,
+                      IPKIObject* originator, IPKIObject* recipient, const std::uint8_t* peerKey,
+                      std::uint32_t peerKeyLength, std::uint32_t* signedContent, PKIBlob* content);
+    int SignLastSigner(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate);
+    int PrepareStreamedSigned(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                              std::uint32_t lengthLow, std::uint32_t lengthHigh, void** contentInfo);
+    int EncodeStreamedSignedHeader(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                   std::uint32_t lengthLow, std::uint32_t lengthHigh, PKIBlob* header,
+                                   std::uint32_t* headerLength);
+    int EncodeStreamedBareSignedHeader(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                       std::uint32_t lengthLow, std::uint32_t lengthHigh, PKIBlob* header,
+                                       std::uint32_t* headerLength);
 
     CSP* csp_;
     CSPI* cspi_;

@@ -62,6 +62,30 @@ inline bool SubjectKeyIdentifier32(IPKICertificate* certificate, std::uint8_t* i
     return object.As<IPKIKeyIdentifier>()->GetIdentifier(identifier, &length) == PKI_OK && length == 32;
 }
 
+// The 20-byte serial number of an encoded INTEGER: its value right-aligned,
+// leading zero bytes dropped; false for anything longer or not an INTEGER.
+inline bool Serial20(const PKIBlob& integer, std::uint8_t* serial)
+{
+    const std::uint8_t* p = integer.data;
+    std::uint64_t n = integer.length;
+    if (!p || n < 2 || p[0] != 0x02) return false;
+    std::uint64_t length = p[1], header = 2;
+    if (length & 0x80) {
+        std::uint32_t octets = length & 0x7F;
+        if (octets == 0 || octets > 2 || n < 2 + octets) return false;
+        length = 0;
+        for (std::uint32_t i = 0; i < octets; ++i) length = (length << 8) | p[2 + i];
+        header += octets;
+    }
+    if (!Inside(header, length, n)) return false;
+    const std::uint8_t* value = p + header;
+    while (length > 0 && value[0] == 0) ++value, --length;
+    if (length > 20) return false;
+    std::memset(serial, 0, 20);
+    if (length) std::memcpy(serial + 20 - length, value, length);
+    return true;
+}
+
 // Makes an object of (classId, interfaceId), whose table is T, and loads
 // `blob` into it (slot 4); the caller's pointer is null unless the whole
 // step succeeded.

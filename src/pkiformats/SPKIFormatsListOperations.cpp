@@ -16,30 +16,6 @@ namespace {
 
 enum : std::uint32_t { kNumberBytes = 600, kSerialBytes = 20 };
 
-// The 20-byte serial number of an encoded INTEGER: its value right-aligned,
-// leading zero bytes dropped; false for anything longer or not an INTEGER.
-bool Serial20(const PKIBlob& integer, std::uint8_t* serial)
-{
-    const std::uint8_t* p = integer.data;
-    std::uint64_t n = integer.length;
-    if (!p || n < 2 || p[0] != 0x02) return false;
-    std::uint64_t length = p[1], header = 2;
-    if (length & 0x80) {
-        std::uint32_t octets = length & 0x7F;
-        if (octets == 0 || octets > 2 || n < 2 + octets) return false;
-        length = 0;
-        for (std::uint32_t i = 0; i < octets; ++i) length = (length << 8) | p[2 + i];
-        header += octets;
-    }
-    if (!Inside(header, length, n)) return false;
-    const std::uint8_t* value = p + header;
-    while (length > 0 && value[0] == 0) ++value, --length;
-    if (length > kSerialBytes) return false;
-    std::memset(serial, 0, kSerialBytes);
-    if (length) std::memcpy(serial + kSerialBytes - length, value, length);
-    return true;
-}
-
 // Answers of an optional item: present (encoded into `item` when one is
 // given), absent, or a failure.
 int OptionalItem(int answer, IPKIObject* object, std::uint32_t* present, PKIBlob* item, bool absentNeedsFlag)

@@ -2125,4 +2125,306 @@ protected:
     X(IPKIContentInfoCMS, 8, SetInner)
 // clang-format on
 
+// ---- CMS enveloped data, key transport and streamed encodings ----
+enum : std::uint32_t {
+    PKI_CLASS_ENVELOPED_DATA = 4883,
+    PKI_IID_ENVELOPED_DATA = 4117,
+    PKI_CLASS_DATA_CONTENT = 4901,
+    PKI_IID_DATA_CONTENT = 4138,
+    PKI_IID_ENVELOPED_KEY_TRANSPORT = 4246,  // key-transport decryption view
+    PKI_IID_ENVELOPED_CIPHER = 4264,         // the cipher view of kinds 8 and 9
+    // A streamed header parser has not seen the whole header yet.
+    PKI_E_INCOMPLETE = 261
+};
+
+// A streamed header parse: 64-bit offsets and lengths as (low, high) words.
+// headerOffset: where the content starts; end: the end offset reached (the
+// content's end on success, what was seen so far while incomplete); needed:
+// how many more bytes the parser wants; value: the parser's inner value.
+struct PKIStreamParse {
+    std::uint32_t headerOffset[2];
+    std::uint32_t value;
+    std::uint32_t end[2];
+    std::uint32_t needed[2];
+};
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+
+// clang-format off
+
+// Content info (4879 / 4113) as the enveloped-data and streamed operations
+// drive it: a table of its own, since IPKIContentInfo reads slot 6 as the
+// content while these callers set the content type there.
+class IPKICMSContentInfo : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    // Dotted text; the length excludes the terminator that follows it.
+    virtual int GetContentType(PKIBlob* oid) = 0;                                // 5
+    virtual int SetContentType(const char* oid) = 0;                             // 6
+    // The content as an object of (classId, interfaceId).
+    virtual int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) = 0; // 7
+    virtual int SetContentObject(IPKIObject* object) = 0;                        // 8
+    // The header of a streamed encoding (content and trailer follow it).
+    virtual int EncodeHeader(PKIBlob* header) = 0;                               // 9
+    virtual int CompleteParse() = 0;                                             // 10
+    virtual int SetStreamedContent(IPKIObject* object) = 0;                      // 11
+    virtual int SetHeaderOffset(std::uint32_t low, std::uint32_t high) = 0;      // 12
+    // PKI_E_INCOMPLETE while the header is not whole.
+    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) = 0;     // 13
+
+protected:
+    ~IPKICMSContentInfo() = default;
+};
+
+// Signed data (4900 / 4136) as the streamed encodings drive it.
+class IPKISignedDataStream : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)                           // 23-25
+    virtual int EncodeHeader(PKIBlob* header) = 0;                               // 26
+    virtual int ParseStreamed(const PKIBlob* data, PKIStreamParse* parse) = 0;   // 27
+    virtual int SetStreamedContentLength(std::uint32_t low, std::uint32_t high) = 0; // 28
+    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) = 0;     // 29
+
+protected:
+    ~IPKISignedDataStream() = default;
+};
+
+// Data content (4901 / 4138): plain octets.
+class IPKIDataContent : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    virtual int GetOctets(PKIBlob* octets) = 0;                                  // 5
+    virtual int SetOctets(const PKIBlob* octets) = 0;                            // 6
+
+protected:
+    ~IPKIDataContent() = default;
+};
+
+// Identifier kinds of recipients and originators: 1 issuer and serial,
+// 2 a 32-byte key identifier, 3 (originators only) the 76-byte key. The
+// adding slots take 4 for issuer and serial. Issuers are wide texts: *length
+// holds the capacity (terminator included) on entry and the text's length
+// on return; PKI_E_INVALID_ARGUMENT when it does not fit.
+
+// A key-agreement group of enveloped data: one originator, its recipients.
+class IPKIAgreementGroup : public IPKIObject {
+public:
+    virtual int GetOriginator(std::uint32_t* kind, wchar_t* issuer, std::uint32_t* issuerLength,
+                              std::uint8_t* serial, std::uint8_t* keyIdentifier, std::uint8_t* key,
+                              std::uint32_t* keyLength) = 0;                     // 3
+    PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)                              // 4-6
+    virtual int GetEntryCount(std::uint32_t* count) = 0;                         // 7
+    // serial: 20 bytes; keyIdentifier: 32 bytes.
+    virtual int GetEntry(std::uint32_t index, std::uint32_t* kind, wchar_t* issuer, std::uint32_t* issuerLength,
+                         std::uint8_t* serial, std::uint8_t* keyIdentifier) = 0; // 8
+
+protected:
+    ~IPKIAgreementGroup() = default;
+};
+
+// A key-transport recipient entry of enveloped data.
+class IPKIKeyTransportEntry : public IPKIObject {
+public:
+    virtual int GetIdentifier(std::uint32_t* kind, wchar_t* issuer, std::uint32_t* issuerLength,
+                              std::uint8_t* serial, std::uint8_t* keyIdentifier) = 0; // 3
+
+protected:
+    ~IPKIKeyTransportEntry() = default;
+};
+
+// Enveloped data (4883 / 4117). Parameter blocks are 16 words (a packed
+// GOST 28147 S-box). Key material: 76-byte buffers with their lengths.
+class IPKIEnvelopedData : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    // The originator's key-agreement material for one recipient.
+    virtual int SetOriginatorMaterial(const wchar_t* issuer, const PKIBlob* serial, const std::uint8_t* key,
+                                      std::uint32_t keyLength, IPKIObject* keyObject,
+                                      const std::uint32_t* parameters) = 0;     // 5
+    virtual int SetParameters(const std::uint32_t* parameters, std::uint32_t zero) = 0; // 6
+    virtual int SetContentCipher(std::uint32_t kind, const std::uint32_t* parameters, std::uint32_t zero) = 0; // 7
+    virtual int SetContent(const PKIBlob* content) = 0;                          // 8
+    virtual int Encrypt() = 0;                                                   // 9
+    // Decryption set-up with the own prepared key and the peer's key.
+    virtual int SetUpStaticDecryption(const PKIBlob* encrypted, const std::uint8_t* key, std::uint32_t keyLength,
+                                      IPKIObject* keyObject, const std::uint8_t* peerKey,
+                                      std::uint32_t peerKeyLength, const std::uint32_t* parameters) = 0; // 10
+    virtual int SetUpDecryption(const PKIBlob* encrypted, const std::uint8_t* key, std::uint32_t keyLength,
+                                IPKIObject* keyObject, const std::uint8_t* peerKey, std::uint32_t peerKeyLength,
+                                const std::uint32_t* parameters) = 0;            // 11
+    PKI_RESERVED(12)                                                             // 12
+    virtual int DecryptContent(PKIBlob* content) = 0;                            // 13
+    virtual int FinishDecryption() = 0;                                          // 14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    virtual int GetAgreementGroupCount(std::uint32_t* count) = 0;                // 27
+    virtual int GetAgreementGroup(std::uint32_t index, void** group) = 0;        // 28
+    PKI_RESERVED(29) PKI_RESERVED(30)                                            // 29-30
+    virtual int AddRecipientFromKey(const wchar_t* issuer, const PKIBlob* serial, const std::uint8_t* key,
+                                    std::uint32_t keyLength, IPKIObject* keyObject,
+                                    const std::uint32_t* parameters) = 0;       // 31
+    PKI_RESERVED(32) PKI_RESERVED(33)                                            // 32-33
+    // The inner content type with its terminator into `capacity` bytes;
+    // PKI_E_INVALID_ARGUMENT (nothing written) when it does not fit.
+    virtual int GetInnerContentType(char* oid, std::uint32_t capacity) = 0;      // 34
+    virtual int SetInnerContentType(const char* oid) = 0;                        // 35
+    PKI_RESERVED(36)                                                             // 36
+    virtual int GetEncryptedContent(PKIBlob* content) = 0;                       // 37
+    PKI_RESERVED(38)                                                             // 38
+    virtual int FinishContent() = 0;                                             // 39
+    PKI_RESERVED(40) PKI_RESERVED(41)                                            // 40-41
+    virtual int SetPreparationFlag(std::uint32_t flag) = 0;                      // 42
+    PKI_RESERVED(43)                                                             // 43
+    virtual int ParseStreamed(const PKIBlob* data, PKIStreamParse* parse) = 0;   // 44
+    virtual int SetStreamedContentLength(std::uint32_t low, std::uint32_t high) = 0; // 45
+    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) = 0;     // 46
+    // keyIdentifier: 32 bytes or null.
+    virtual int AddRecipientByIdentifier(std::uint32_t kind, const wchar_t* issuer, const PKIBlob* serial,
+                                         const std::uint8_t* keyIdentifier, const std::uint8_t* key,
+                                         std::uint32_t keyLength, IPKIObject* keyObject,
+                                         std::uint32_t last) = 0;               // 47
+    PKI_RESERVED(48)                                                             // 48
+    virtual int AddAgreementRecipient(const std::uint8_t* key, std::uint32_t keyLength, std::uint32_t kind,
+                                      const PKIBlob* serial, const wchar_t* issuer,
+                                      IPKIObject* keyObject) = 0;               // 49
+    PKI_RESERVED(50)                                                             // 50
+    virtual int SetCipher(std::uint32_t kind, std::uint32_t zero) = 0;           // 51
+    // publicKey: the RSA modulus and exponent (two 600-byte fields), bits.
+    virtual int AddKeyTransportRecipient(std::uint32_t kind, const wchar_t* issuer, const PKIBlob* serial,
+                                         const std::uint8_t* keyIdentifier, const std::uint8_t* publicKey,
+                                         std::uint32_t bits) = 0;               // 52
+    virtual int GetRecipientEntryKind(std::uint32_t index, std::uint32_t* kind) = 0; // 53
+    virtual int GetRecipientEntry(std::uint32_t index, void** entry) = 0;        // 54
+    // Key-transport decryption with the own key's data and the certificate's
+    // issuer and key identifier; workArea holds 4,800 bytes.
+    virtual int DecryptKeyTransport(const PKIBlob* ownKey, const wchar_t* issuer, const std::uint8_t* keyIdentifier,
+                                    std::uint8_t* workArea) = 0;                 // 55
+
+protected:
+    ~IPKIEnvelopedData() = default;
+};
+
+// Interface 4264 of enveloped data: the content cipher of kinds 8 and 9.
+class IPKIEnvelopedCipher : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    virtual int SetCipher(std::uint32_t kind, std::uint32_t zero1, std::uint32_t zero2) = 0; // 67
+
+protected:
+    ~IPKIEnvelopedCipher() = default;
+};
+
+// Interface 4246 of enveloped data: key-transport decryption.
+class IPKIEnvelopedKeyTransport : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)                           // 63-65
+    virtual int DecryptKeyTransport(const PKIBlob* ownKey, const wchar_t* issuer, const std::uint8_t* keyIdentifier,
+                                    std::uint8_t* workArea) = 0;                 // 66
+
+protected:
+    ~IPKIEnvelopedKeyTransport() = default;
+};
+
+// The slots of the enveloped-data block, checked as the shared table is.
+#define QVK_PKI_ENVELOPED_MODEL_SLOTS(X)                 \
+    X(IPKICMSContentInfo, 3, Encode)                     \
+    X(IPKICMSContentInfo, 4, Decode)                     \
+    X(IPKICMSContentInfo, 5, GetContentType)             \
+    X(IPKICMSContentInfo, 6, SetContentType)             \
+    X(IPKICMSContentInfo, 7, GetContentObject)           \
+    X(IPKICMSContentInfo, 8, SetContentObject)           \
+    X(IPKICMSContentInfo, 9, EncodeHeader)               \
+    X(IPKICMSContentInfo, 10, CompleteParse)             \
+    X(IPKICMSContentInfo, 11, SetStreamedContent)        \
+    X(IPKICMSContentInfo, 12, SetHeaderOffset)           \
+    X(IPKICMSContentInfo, 13, ParseHeader)               \
+    X(IPKISignedDataStream, 26, EncodeHeader)            \
+    X(IPKISignedDataStream, 27, ParseStreamed)           \
+    X(IPKISignedDataStream, 28, SetStreamedContentLength) \
+    X(IPKISignedDataStream, 29, ParseHeader)             \
+    X(IPKIDataContent, 3, Encode)                        \
+    X(IPKIDataContent, 4, Decode)                        \
+    X(IPKIDataContent, 5, GetOctets)                     \
+    X(IPKIDataContent, 6, SetOctets)                     \
+    X(IPKIAgreementGroup, 3, GetOriginator)              \
+    X(IPKIAgreementGroup, 7, GetEntryCount)              \
+    X(IPKIAgreementGroup, 8, GetEntry)                   \
+    X(IPKIKeyTransportEntry, 3, GetIdentifier)           \
+    X(IPKIEnvelopedData, 5, SetOriginatorMaterial)       \
+    X(IPKIEnvelopedData, 6, SetParameters)               \
+    X(IPKIEnvelopedData, 7, SetContentCipher)            \
+    X(IPKIEnvelopedData, 8, SetContent)                  \
+    X(IPKIEnvelopedData, 9, Encrypt)                     \
+    X(IPKIEnvelopedData, 10, SetUpStaticDecryption)      \
+    X(IPKIEnvelopedData, 11, SetUpDecryption)            \
+    X(IPKIEnvelopedData, 13, DecryptContent)             \
+    X(IPKIEnvelopedData, 14, FinishDecryption)           \
+    X(IPKIEnvelopedData, 27, GetAgreementGroupCount)     \
+    X(IPKIEnvelopedData, 28, GetAgreementGroup)          \
+    X(IPKIEnvelopedData, 31, AddRecipientFromKey)        \
+    X(IPKIEnvelopedData, 34, GetInnerContentType)        \
+    X(IPKIEnvelopedData, 35, SetInnerContentType)        \
+    X(IPKIEnvelopedData, 37, GetEncryptedContent)        \
+    X(IPKIEnvelopedData, 39, FinishContent)              \
+    X(IPKIEnvelopedData, 42, SetPreparationFlag)         \
+    X(IPKIEnvelopedData, 44, ParseStreamed)              \
+    X(IPKIEnvelopedData, 45, SetStreamedContentLength)   \
+    X(IPKIEnvelopedData, 46, ParseHeader)                \
+    X(IPKIEnvelopedData, 47, AddRecipientByIdentifier)   \
+    X(IPKIEnvelopedData, 49, AddAgreementRecipient)      \
+    X(IPKIEnvelopedData, 51, SetCipher)                  \
+    X(IPKIEnvelopedData, 52, AddKeyTransportRecipient)   \
+    X(IPKIEnvelopedData, 53, GetRecipientEntryKind)      \
+    X(IPKIEnvelopedData, 54, GetRecipientEntry)          \
+    X(IPKIEnvelopedData, 55, DecryptKeyTransport)        \
+    X(IPKIEnvelopedCipher, 67, SetCipher)                \
+    X(IPKIEnvelopedKeyTransport, 66, DecryptKeyTransport)
+
+// clang-format on
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
 #endif

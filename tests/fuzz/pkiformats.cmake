@@ -6,3 +6,7 @@ endforeach()
 # Peer signature values, decoded through the facade's test double.
 qvk_fuzz_target(pkiformats_signatures_fuzz SOURCES pkiformats_signatures_fuzz.cpp LIBS qvk_pkiformats)
 target_include_directories(pkiformats_signatures_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/tests/pkiformats)
+# Streamed CMS headers and decrypted key-transport content, through the
+# facade's test double.
+qvk_fuzz_target(pkiformats_streamed_fuzz SOURCES pkiformats_streamed_fuzz.cpp LIBS qvk_pkiformats)
+target_include_directories(pkiformats_streamed_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/tests/pkiformats)

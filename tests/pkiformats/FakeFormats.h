@@ -3580,3 +3580,608 @@ private:
 };
 
 }  // namespace fake
+
+// ---- CMS enveloped data, key transport and streamed encodings ----
+namespace fake {
+
+inline std::string Narrowed(const wchar_t* wide)
+{
+    std::string s;
+    for (; wide && *wide; ++wide) s += static_cast<char>(*wide);
+    return s;
+}
+
+// The double's streamed header: "SH", the header offset and the end offset
+// (8 bytes each, little-endian), the inner value (4 bytes). A shorter input
+// is incomplete: the end seen is its length and the rest is needed.
+inline int ParseStreamHeader(const PKIBlob* data, PKIStreamParse* parse)
+{
+    constexpr std::uint32_t kWhole = 22;
+    *parse = PKIStreamParse{};
+    if (!data || data->length < kWhole) {
+        std::uint32_t have = data ? data->length : 0;
+        parse->end[0] = have;
+        parse->needed[0] = kWhole - have;
+        return PKI_E_INCOMPLETE;
+    }
+    if (data->data[0] != 'S' || data->data[1] != 'H') return PKI_E_BAD_ENCODING;
+    auto word = [&](std::uint32_t at) {
+        return std::uint32_t{data->data[at]} | std::uint32_t{data->data[at + 1]} << 8 |
+               std::uint32_t{data->data[at + 2]} << 16 | std::uint32_t{data->data[at + 3]} << 24;
+    };
+    parse->headerOffset[0] = word(2);
+    parse->headerOffset[1] = word(6);
+    parse->end[0] = word(10);
+    parse->end[1] = word(14);
+    parse->value = word(18);
+    return 0;
+}
+
+inline std::vector<std::uint8_t> StreamHeader(std::uint64_t offset, std::uint64_t end, std::uint32_t value)
+{
+    std::vector<std::uint8_t> h = {'S', 'H'};
+    for (std::uint64_t v : {offset, end})
+        for (int i = 0; i < 8; ++i) h.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return h;
+}
+
+// A content info as the enveloped-data and streamed operations drive it.
+class CMSContentInfo final : public Object<IPKICMSContentInfo> {
+public:
+    explicit CMSContentInfo(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
+    std::string type = "1.2.840.113549.1.7.3";
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "content info:" + type, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetContentType(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 5, "");
+        if (c >= 0) return c;
+        int rc = CopyToBlob(lib_, type + std::string(1, '\0'), oid);
+        if (rc == 0) oid->length = static_cast<std::uint32_t>(type.size());
+        return rc;
+    }
+    int SetContentType(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 6, oid);
+        if (c >= 0) return c;
+        type = oid;
+        return 0;
+    }
+    int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override;
+    int SetContentObject(IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 8, "");
+        return c >= 0 ? c : 0;
+    }
+    // Its own header record, then the inner object's (each 22 bytes).
+    int EncodeHeader(PKIBlob* header) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 9, "");
+        if (c >= 0) return c;
+        std::vector<std::uint8_t> h = StreamHeader(22, 22, 0), inner = StreamHeader(22, 22, 0);
+        h.insert(h.end(), inner.begin(), inner.end());
+        return CopyToLibraryBlob(lib_, h, header);
+    }
+    int CompleteParse() override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 10, "");
+        return c >= 0 ? c : 0;
+    }
+    int SetStreamedContent(IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 11, "");
+        return c >= 0 ? c : 0;
+    }
+    int SetHeaderOffset(std::uint32_t low, std::uint32_t high) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 12, std::to_string(low) + "," + std::to_string(high));
+        return c >= 0 ? c : 0;
+    }
+    int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 13, std::to_string(data->length));
+        return c >= 0 ? c : ParseStreamHeader(data, parse);
+    }
+};
+
+// Signed data as the streamed encodings drive it.
+class SignedDataStream final : public Object<IPKISignedDataStream> {
+public:
+    explicit SignedDataStream(Library& lib) : Object(lib, PKI_CLASS_SIGNED_DATA) {}
+    int EncodeHeader(PKIBlob* header) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 26, "");
+        return c >= 0 ? c : CopyToLibraryBlob(lib_, StreamHeader(22, 22, 0), header);
+    }
+    int ParseStreamed(const PKIBlob* data, PKIStreamParse* parse) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 27, std::to_string(data->length));
+        return c >= 0 ? c : ParseStreamHeader(data, parse);
+    }
+    int SetStreamedContentLength(std::uint32_t low, std::uint32_t high) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 28, std::to_string(low) + "," + std::to_string(high));
+        return c >= 0 ? c : 0;
+    }
+    int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 29, std::to_string(data->length));
+        return c >= 0 ? c : ParseStreamHeader(data, parse);
+    }
+};
+
+// Identifiers of a recipient or an originator.
+struct RecipientId {
+    std::uint32_t kind = 1;  // 1 issuer and serial, 2 key identifier, 3 key
+    std::wstring issuer = L"CN=Issuer";
+    std::string serial = std::string(20, '\x05');
+    std::string keyId = std::string(32, '\x22');
+    std::uint32_t entryKind = 1;  // key-transport entries: 1 key transport
+};
+
+inline int FillIssuer(const std::wstring& issuer, wchar_t* text, std::uint32_t* length)
+{
+    if (issuer.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+    wcscpy(text, issuer.c_str());
+    *length = static_cast<std::uint32_t>(issuer.size());
+    return 0;
+}
+
+class AgreementGroup final : public Object<IPKIAgreementGroup> {
+public:
+    AgreementGroup(Library& lib, RecipientId originator, std::vector<RecipientId> entries)
+        : Object(lib, 4884), originator_(std::move(originator)), entries_(std::move(entries))
+    {
+    }
+    void Retain() { ++refs_; }
+    int GetOriginator(std::uint32_t* kind, wchar_t* issuer, std::uint32_t* issuerLength, std::uint8_t* serial,
+                      std::uint8_t* keyIdentifier, std::uint8_t*, std::uint32_t*) override
+    {
+        int c = lib_.Enter(4884, 3, "");
+        if (c >= 0) return c;
+        *kind = originator_.kind;
+        std::memcpy(serial, originator_.serial.data(), 20);
+        std::memcpy(keyIdentifier, originator_.keyId.data(), 32);
+        return FillIssuer(originator_.issuer, issuer, issuerLength);
+    }
+    int GetEntryCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4884, 7, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries_.size());
+        return 0;
+    }
+    int GetEntry(std::uint32_t index, std::uint32_t* kind, wchar_t* issuer, std::uint32_t* issuerLength,
+                 std::uint8_t* serial, std::uint8_t* keyIdentifier) override
+    {
+        int c = lib_.Enter(4884, 8, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries_.size()) return PKI_E_INDEX;
+        const RecipientId& e = entries_[index];
+        *kind = e.kind;
+        std::memcpy(serial, e.serial.data(), 20);
+        std::memcpy(keyIdentifier, e.keyId.data(), 32);
+        return FillIssuer(e.issuer, issuer, issuerLength);
+    }
+
+private:
+    RecipientId originator_;
+    std::vector<RecipientId> entries_;
+};
+
+class TransportEntry final : public Object<IPKIKeyTransportEntry> {
+public:
+    TransportEntry(Library& lib, RecipientId id) : Object(lib, 4886), id_(std::move(id)) {}
+    int GetIdentifier(std::uint32_t* kind, wchar_t* issuer, std::uint32_t* issuerLength, std::uint8_t* serial,
+                      std::uint8_t* keyIdentifier) override
+    {
+        int c = lib_.Enter(4886, 3, "");
+        if (c >= 0) return c;
+        *kind = id_.kind;
+        std::memcpy(serial, id_.serial.data(), 20);
+        std::memcpy(keyIdentifier, id_.keyId.data(), 32);
+        return FillIssuer(id_.issuer, issuer, issuerLength);
+    }
+
+private:
+    RecipientId id_;
+};
+
+// Enveloped data: keeps what the facade sets, hands out its scripted
+// recipients, and "decrypts" to `decrypted`. Its views: 4264 (the cipher
+// of kinds 8 and 9) always, 4246 (key transport) when offered.
+class EnvelopedData final : public Object<IPKIEnvelopedData> {
+public:
+    explicit EnvelopedData(Library& lib) : Object(lib, PKI_CLASS_ENVELOPED_DATA)
+    {
+        class Cipher final : public ViewOf<IPKIEnvelopedCipher> {
+        public:
+            Cipher(EnvelopedData* owner) : ViewOf(owner), e_(owner) {}
+            int SetCipher(std::uint32_t kind, std::uint32_t a, std::uint32_t b) override
+            {
+                int c = e_->lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 67,
+                                       std::to_string(kind) + "," + std::to_string(a) + "," + std::to_string(b),
+                                       PKI_IID_ENVELOPED_CIPHER);
+                return c >= 0 ? c : 0;
+            }
+
+        private:
+            EnvelopedData* e_;
+        };
+        AddView(this, PKI_IID_ENVELOPED_CIPHER, new Cipher(this));
+    }
+    void OfferKeyTransportView()
+    {
+        class Transport final : public ViewOf<IPKIEnvelopedKeyTransport> {
+        public:
+            Transport(EnvelopedData* owner) : ViewOf(owner), e_(owner) {}
+            int DecryptKeyTransport(const PKIBlob* key, const wchar_t* issuer, const std::uint8_t* id,
+                                    std::uint8_t* work) override
+            {
+                int c = e_->lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 66, std::to_string(key->length),
+                                       PKI_IID_ENVELOPED_KEY_TRANSPORT);
+                return c >= 0 ? c : e_->Decrypting(key, issuer, id, work);
+            }
+
+        private:
+            EnvelopedData* e_;
+        };
+        AddView(this, PKI_IID_ENVELOPED_KEY_TRANSPORT, new Transport(this));
+    }
+    // What the facade set.
+    std::string innerType = "1.2.840.113549.1.7.1";
+    std::vector<std::uint8_t> content;
+    std::vector<std::uint32_t> parameters;  // the block given to slot 7
+    std::uint32_t flag = 0xFFFFFFFF;
+    std::vector<std::string> added;  // "<slot>:<kind>:<issuer>:<key length>"
+    std::vector<std::uint8_t> addedKey;
+    std::string decryptedWith;       // "<issuer>:<key length>"
+    // What it hands out.
+    std::vector<std::uint8_t> decrypted = {'d', 'a', 't', 'a', 2, 2};
+    std::vector<AgreementGroup*> groups;  // owned
+    std::vector<RecipientId> transport;
+    ~EnvelopedData() override
+    {
+        for (auto* g : groups) g->Release();
+    }
+    int Decrypting(const PKIBlob* key, const wchar_t* issuer, const std::uint8_t*, std::uint8_t* work)
+    {
+        std::memset(work, 0x77, 4796);  // the facade wipes its work area
+        decryptedWith = Narrowed(issuer) + ":" + std::to_string(key->length);
+        return 0;
+    }
+
+    int SetOriginatorMaterial(const wchar_t* issuer, const PKIBlob*, const std::uint8_t* key, std::uint32_t length,
+                              IPKIObject*, const std::uint32_t*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 5, std::to_string(length));
+        if (c >= 0) return c;
+        added.push_back("5:" + Narrowed(issuer) + ":" + std::to_string(length));
+        addedKey.assign(key, key + 76);
+        return 0;
+    }
+    int SetParameters(const std::uint32_t* block, std::uint32_t zero) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 6, std::to_string(zero));
+        if (c >= 0) return c;
+        parameters.assign(block, block + 16);
+        return 0;
+    }
+    int SetContentCipher(std::uint32_t kind, const std::uint32_t* block, std::uint32_t zero) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 7, std::to_string(kind) + "," + std::to_string(zero));
+        if (c >= 0) return c;
+        parameters.assign(block, block + 16);
+        return 0;
+    }
+    int SetContent(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 8, std::to_string(in->length));
+        if (c >= 0) return c;
+        content.assign(in->data, in->data + in->length);
+        return 0;
+    }
+    int Encrypt() override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 9, "");
+        return c >= 0 ? c : 0;
+    }
+    int SetUpStaticDecryption(const PKIBlob* encrypted, const std::uint8_t* key, std::uint32_t length, IPKIObject*,
+                              const std::uint8_t* peer, std::uint32_t peerLength, const std::uint32_t*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 10, std::to_string(length) + "," + std::to_string(peerLength));
+        return c >= 0 ? c : SettingUp(encrypted, key, peer);
+    }
+    int SetUpDecryption(const PKIBlob* encrypted, const std::uint8_t* key, std::uint32_t length, IPKIObject*,
+                        const std::uint8_t* peer, std::uint32_t peerLength, const std::uint32_t*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 11, std::to_string(length) + "," + std::to_string(peerLength));
+        return c >= 0 ? c : SettingUp(encrypted, key, peer);
+    }
+    // The keys it was set up with (76 bytes each).
+    std::vector<std::uint8_t> setUpKey, setUpPeer;
+    int SettingUp(const PKIBlob* encrypted, const std::uint8_t* key, const std::uint8_t* peer)
+    {
+        if (!encrypted || !encrypted->data) return PKI_E_INVALID_ARGUMENT;
+        setUpKey.assign(key, key + 76);
+        setUpPeer.assign(peer, peer + 76);
+        return 0;
+    }
+    int DecryptContent(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 13, "");
+        if (c >= 0) return c;
+        // Replaces the encrypted content the facade read before (slot 37).
+        if (out->data) {
+            std::memset(out->data, 0, out->length);
+            lib_.FreeBlob(out);
+        }
+        return CopyToLibraryBlob(lib_, decrypted, out);
+    }
+    int FinishDecryption() override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 14, "");
+        return c >= 0 ? c : 0;
+    }
+    int GetAgreementGroupCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 27, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(groups.empty() ? transport.size() : groups.size());
+        return 0;
+    }
+    int GetAgreementGroup(std::uint32_t index, void** group) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 28, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= groups.size()) return PKI_E_INDEX;
+        groups[index]->Retain();  // a reference for the caller
+        *group = static_cast<IPKIAgreementGroup*>(groups[index]);
+        return 0;
+    }
+    int AddRecipientFromKey(const wchar_t* issuer, const PKIBlob*, const std::uint8_t* key, std::uint32_t length,
+                            IPKIObject*, const std::uint32_t* block) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 31, std::to_string(length));
+        if (c >= 0) return c;
+        added.push_back("31:" + Narrowed(issuer) + ":" + std::to_string(length));
+        addedKey.assign(key, key + 76);
+        parameters.assign(block, block + 16);
+        return 0;
+    }
+    // The type with its terminator, when it fits the caller's capacity.
+    int GetInnerContentType(char* oid, std::uint32_t capacity) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 34, std::to_string(capacity));
+        if (c >= 0) return c;
+        if (innerType.size() + 1 > capacity) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(oid, innerType.c_str(), innerType.size() + 1);
+        return 0;
+    }
+    int SetInnerContentType(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 35, oid);
+        if (c >= 0) return c;
+        innerType = oid;
+        return 0;
+    }
+    int GetEncryptedContent(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 37, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "encrypted", out);
+    }
+    int FinishContent() override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 39, "");
+        return c >= 0 ? c : 0;
+    }
+    int SetPreparationFlag(std::uint32_t value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 42, std::to_string(value));
+        if (c >= 0) return c;
+        flag = value;
+        return 0;
+    }
+    int ParseStreamed(const PKIBlob* data, PKIStreamParse* parse) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 44, std::to_string(data->length));
+        return c >= 0 ? c : ParseStreamHeader(data, parse);
+    }
+    int SetStreamedContentLength(std::uint32_t low, std::uint32_t high) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 45, std::to_string(low) + "," + std::to_string(high));
+        return c >= 0 ? c : 0;
+    }
+    int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 46, std::to_string(data->length));
+        return c >= 0 ? c : ParseStreamHeader(data, parse);
+    }
+    int AddRecipientByIdentifier(std::uint32_t kind, const wchar_t* issuer, const PKIBlob*, const std::uint8_t*,
+                                 const std::uint8_t* key, std::uint32_t length, IPKIObject*,
+                                 std::uint32_t last) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 47, std::to_string(kind) + "," + std::to_string(last));
+        if (c >= 0) return c;
+        added.push_back("47:" + std::to_string(kind) + ":" + Narrowed(issuer) + ":" + std::to_string(length));
+        addedKey.assign(key, key + 76);
+        return 0;
+    }
+    int AddAgreementRecipient(const std::uint8_t* key, std::uint32_t length, std::uint32_t kind, const PKIBlob*,
+                              const wchar_t* issuer, IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 49, std::to_string(kind));
+        if (c >= 0) return c;
+        added.push_back("49:" + std::to_string(kind) + ":" + Narrowed(issuer) + ":" + std::to_string(length));
+        addedKey.assign(key, key + 76);
+        return 0;
+    }
+    int SetCipher(std::uint32_t kind, std::uint32_t zero) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 51, std::to_string(kind) + "," + std::to_string(zero));
+        return c >= 0 ? c : 0;
+    }
+    int AddKeyTransportRecipient(std::uint32_t kind, const wchar_t* issuer, const PKIBlob*, const std::uint8_t*,
+                                 const std::uint8_t*, std::uint32_t bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 52, std::to_string(kind));
+        if (c >= 0) return c;
+        added.push_back("52:" + std::to_string(kind) + ":" + Narrowed(issuer) + ":" + std::to_string(bits));
+        return 0;
+    }
+    int GetRecipientEntryKind(std::uint32_t index, std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 53, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= transport.size()) return PKI_E_INDEX;
+        *kind = transport[index].entryKind;
+        return 0;
+    }
+    int GetRecipientEntry(std::uint32_t index, void** entry) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 54, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= transport.size()) return PKI_E_INDEX;
+        *entry = static_cast<IPKIKeyTransportEntry*>(new TransportEntry(lib_, transport[index]));
+        return 0;
+    }
+    int DecryptKeyTransport(const PKIBlob* key, const wchar_t* issuer, const std::uint8_t* id,
+                            std::uint8_t* work) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 55, std::to_string(key->length));
+        return c >= 0 ? c : Decrypting(key, issuer, id, work);
+    }
+};
+
+inline int CMSContentInfo::GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object)
+{
+    int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 7, std::to_string(classId) + "," + std::to_string(interfaceId));
+    if (c >= 0) return c;
+    if (classId != PKI_CLASS_ENVELOPED_DATA) return PKI_E_INVALID_ARGUMENT;
+    *object = static_cast<IPKIEnvelopedData*>(new EnvelopedData(lib_));
+    return 0;
+}
+
+// A DSTU 4145 certificate with usage bits, a public key on a curve, and an
+// issuer, serial and key identifier (no parameters of its own).
+class AgreementCertificate final : public Object<IPKICertificate> {
+public:
+    AgreementCertificate(Library& lib, std::uint32_t kind, std::uint32_t usage)
+        : Object(lib, PKI_CLASS_CERTIFICATE), kind_(kind), usage_(usage)
+    {
+    }
+    std::vector<std::uint8_t> publicKey = std::vector<std::uint8_t>(76);
+    Curve curve;
+    std::wstring issuer = L"CN=Agreement CA";
+    std::string keyId = std::string(32, '\x66');
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetSubjectKeyId(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 95, "");
+        if (c >= 0) return c;
+        *out = static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, keyId));
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
+        return c >= 0 ? c : (*kind = kind_, 0);
+    }
+    int GetKeyUsage(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 83, "");
+        if (c >= 0) return c;
+        *out = static_cast<IPKIKeyUsage*>(new KeyUsage(lib_, usage_));
+        return 0;
+    }
+    int GetAgreementParameters(void**) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 65, "");
+        return c >= 0 ? c : PKI_E_ABSENT;
+    }
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 25, "");
+        if (c >= 0) return c;
+        std::memcpy(key, publicKey.data(), 76);
+        *length = (curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
+        *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, curve));
+        return 0;
+    }
+    int GetIssuerText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 9, "");
+        return c >= 0 ? c : FillIssuer(issuer, text, length);
+    }
+    int GetSerial(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 7, "");
+        return c >= 0 ? c : CopyToBlob(lib_, std::string("\x02\x01\x07", 3), out);
+    }
+
+private:
+    std::uint32_t kind_, usage_;
+};
+
+// Data content: encodes its octets as "DATA:" and the octets; decodes only
+// that form.
+class DataContent final : public Object<IPKIDataContent> {
+public:
+    explicit DataContent(Library& lib) : Object(lib, PKI_CLASS_DATA_CONTENT) {}
+    std::string octets;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "DATA:" + octets, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        std::string bytes(reinterpret_cast<const char*>(in->data), in->length);
+        if (bytes.rfind("DATA:", 0) != 0) return PKI_E_BAD_ENCODING;
+        octets = bytes.substr(5);
+        return 0;
+    }
+    int GetOctets(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 5, "");
+        return c >= 0 ? c : CopyToBlob(lib_, octets, out);
+    }
+    int SetOctets(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 6, std::to_string(in->length));
+        if (c >= 0) return c;
+        octets.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+};
+
+// Makes CreateObject hand out the enveloped-data, content-info, data and
+// streamed signed-data objects above.
+inline void UseEnvelopedObjects(Library& lib)
+{
+    lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib]() -> void* {
+        return static_cast<IPKICMSContentInfo*>(new CMSContentInfo(lib));
+    };
+    lib.makers[{PKI_CLASS_ENVELOPED_DATA, PKI_IID_ENVELOPED_DATA}] = [&lib]() -> void* {
+        return static_cast<IPKIEnvelopedData*>(new EnvelopedData(lib));
+    };
+    lib.makers[{PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA}] = [&lib]() -> void* {
+        return static_cast<IPKISignedDataStream*>(new SignedDataStream(lib));
+    };
+    lib.makers[{PKI_CLASS_DATA_CONTENT, PKI_IID_DATA_CONTENT}] = [&lib]() -> void* {
+        return static_cast<IPKIDataContent*>(new DataContent(lib));
+    };
+}
+
+}  // namespace fake
