@@ -312,7 +312,7 @@ int SPKIFormats::SignLastSigner(int family, IPKIObject* signedData, IPKIObject* 
     case 1:
         return SignLastSignerEntrySHA();
     default:
-        return SignLastSignerEntryECDSA();
+        return SignLastSignerEntryECDSA(signedData, key, certificate);
     }
 }
 
