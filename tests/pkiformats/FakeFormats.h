@@ -2904,6 +2904,30 @@ public:
         offers.insert(PKI_IID_SIGNER_INFO);
         if (dstu7564) offers.insert(PKI_IID_SIGNER_INFO_DSTU7564);
         AddView(this, PKI_IID_SIGNER_INFO_ECDSA, new ECDSA(this));
+        AddView(this, 4249, new View4249(this));
+    }
+    // Signing steps: the time written (slot 42) and the values passed on.
+    SYSTEMTIME signingTime{};
+    int timesWritten = 0;
+    std::vector<void*> passed;
+    int SetSigningTime(const SYSTEMTIME* time) override
+    {
+        int c = Enter(42, "");
+        if (c) return c;
+        signingTime = *time;
+        ++timesWritten;
+        return 0;
+    }
+    int PrepareSignature(const std::uint8_t* publicKey, IPKIObject*, PKIBlob* value) override
+    {
+        int c = Enter(100, std::to_string(publicKey[0]));
+        return c ? c : CopyToBlob(lib_, "value to sign", value);
+    }
+    int SignHash(void* first, void* second, void* third) override
+    {
+        int c = Enter(135, "", PKI_IID_SIGNER_INFO_DSTU7564);
+        if (!c) passed = {first, second, third};
+        return c;
     }
     void Retain() { ++refs_; }
     // Identity and key.
@@ -3117,6 +3141,20 @@ private:
         verified = what;
         return verifyAnswer;
     }
+    class View4249 final : public ViewOf<IPKISignerInfoView4249> {
+    public:
+        explicit View4249(CmsSigner* s) : ViewOf(s), s_(s) {}
+        int SetSigningTime(const SYSTEMTIME* time) override { return s_->SetSigningTime(time); }
+        int SignWith(void* first, void* second) override
+        {
+            int c = s_->Enter(122, "", 4249);
+            if (!c) s_->passed = {first, second};
+            return c;
+        }
+
+    private:
+        CmsSigner* s_;
+    };
     class ECDSA final : public ViewOf<IPKISignerInfoECDSA> {
     public:
         explicit ECDSA(CmsSigner* s) : ViewOf(s), s_(s) {}
