@@ -359,3 +359,85 @@ int SPKIFormats::GetSignerHashKindBySigner(IPKIObject* signer, std::uint32_t fla
         return 0;
     }
 }
+
+// ---- Signing steps of DSTU 7564 signers ----
+
+namespace {
+
+// The signing time is the current UTC time unless the caller keeps the one
+// the signer has.
+bool StampSigningTime(IPKISignerInfo* signer, std::uint32_t keepTime)
+{
+    if (keepTime) return true;
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    return signer->SetSigningTime(&now) == PKI_OK;
+}
+
+}  // namespace
+
+int SPKIFormats::SignSignerDSTU7564(IPKIObject* signer, IPKIObject* certificate, PKIBlob* value,
+                                    std::uint32_t keepTime)
+{
+    try {
+        if (!formats_ || !signer || !certificate || !value || value->data) return 0;
+        if (!AllowsSigning(*this, certificate)) return 0;
+        std::uint32_t version = 0;
+        if (formats_->GetVersion(&version) != PKI_OK || version < 258) return 0;
+        auto* s = static_cast<IPKISignerInfo*>(signer);
+        if (!StampSigningTime(s, keepTime)) return 0;
+        std::uint8_t publicKey[PKIF_DSTU4145_PUBLIC_KEY_BYTES] = {};
+        std::uint32_t length = 0;
+        ObjectRef parameters;
+        if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(publicKey, &length, parameters.Out()) !=
+            PKI_OK)
+            return 0;
+        LibraryBlob prepared(formats_);
+        if (s->PrepareSignature(publicKey, parameters.As<IPKIObject>(), &prepared.blob) != PKI_OK ||
+            !prepared.blob.data)
+            return 0;
+        *value = prepared.blob;
+        prepared.blob = PKIBlob{0, nullptr};
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SignLastSignerDSTU7564(IPKIObject* signer, void* first, void* second, std::uint32_t keepTime)
+{
+    try {
+        if (!signer) return 0;
+        ObjectRef view;
+        if (!QueryInto(signer, 4249, view)) return 0;
+        auto* v = view.As<IPKISignerInfoView4249>();
+        if (!StampSigningTime(v, keepTime)) return 0;
+        return v->SignWith(first, second) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SignSignerHashDSTU7564(IPKIObject* signer, IPKIObject* certificate, void* first, void* second,
+                                        void* third, std::uint32_t keepTime)
+{
+    try {
+        if (!signer || !certificate || !AllowsSigning(*this, certificate)) return 0;
+        if (!StampSigningTime(static_cast<IPKISignerInfo*>(signer), keepTime)) return 0;
+        ObjectRef view;
+        if (!QueryInto(signer, PKI_IID_SIGNER_INFO_DSTU7564, view)) return 0;
+        return view.As<IPKISignerInfoDSTU7564>()->SignHash(first, second, third) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SignSignerHashDSTU7564Now(IPKIObject* signer, IPKIObject* certificate, void* first, void* second,
+                                           void* third)
+{
+    try {
+        return SignSignerHashDSTU7564(signer, certificate, first, second, third, 0);
+    } catch (...) {
+        return 0;
+    }
+}

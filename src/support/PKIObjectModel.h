@@ -1525,6 +1525,11 @@ public:
     virtual int GetHashSize(std::uint32_t* bits)                                 // 97
     { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
 
+    PKI_RESERVED(98) PKI_RESERVED(99)                                            // 98-99
+    // Takes the signer certificate's DSTU 4145 public key and gives the value
+    // to be signed.
+    virtual int PrepareSignature(const std::uint8_t* publicKey, IPKIObject* parameters, PKIBlob* value)  // 100
+    { (void)publicKey; (void)parameters; (void)value; return PKI_E_NOT_IMPLEMENTED; }
 protected:
     ~IPKISignerInfo() = default;
 };
@@ -1533,7 +1538,7 @@ protected:
 // ECDSA digest and verification (slot 97 is the signer's hash size).
 class IPKISignerInfoECDSA : public IPKISignerInfo {
 public:
-    PKI_RESERVED(98) PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101)        // 98-101
+    PKI_RESERVED(101)                                                            // 101
     PKI_RESERVED(102) PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105)      // 102-105
     virtual int SetKeySize(std::uint32_t bits)                                   // 106
     { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
@@ -1558,7 +1563,7 @@ protected:
 // sizes are in bytes.
 class IPKISignerInfoDSTU7564 : public IPKISignerInfo {
 public:
-    PKI_RESERVED(98) PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101)        // 98-101
+    PKI_RESERVED(101)                                                            // 101
     PKI_RESERVED(102) PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105)      // 102-105
     PKI_RESERVED(106) PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109)      // 106-109
     PKI_RESERVED(110) PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113)      // 110-113
@@ -1583,6 +1588,10 @@ public:
     virtual int GetHashBytes(std::uint32_t* bytes)                               // 133
     { (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
 
+    PKI_RESERVED(134)                                                            // 134
+    // Signs the signer's hash with the three values the caller passes on.
+    virtual int SignHash(void* first, void* second, void* third)                 // 135
+    { (void)first; (void)second; (void)third; return PKI_E_NOT_IMPLEMENTED; }
 protected:
     ~IPKISignerInfoDSTU7564() = default;
 };
@@ -1663,6 +1672,23 @@ public:
 
 protected:
     ~IPKISigningCertificateDSTU7564() = default;
+};
+
+// Interface 4249 of a signer info: the signer's table continued with the
+// signing step that takes two values the caller passes on.
+class IPKISignerInfoView4249 : public IPKISignerInfo {
+public:
+    PKI_RESERVED(101) PKI_RESERVED(102) PKI_RESERVED(103) PKI_RESERVED(104)      // 101-104
+    PKI_RESERVED(105) PKI_RESERVED(106) PKI_RESERVED(107) PKI_RESERVED(108)      // 105-108
+    PKI_RESERVED(109) PKI_RESERVED(110) PKI_RESERVED(111) PKI_RESERVED(112)      // 109-112
+    PKI_RESERVED(113) PKI_RESERVED(114) PKI_RESERVED(115) PKI_RESERVED(116)      // 113-116
+    PKI_RESERVED(117) PKI_RESERVED(118) PKI_RESERVED(119) PKI_RESERVED(120)      // 117-120
+    PKI_RESERVED(121)                                                            // 121
+    virtual int SignWith(void* first, void* second)                              // 122
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerInfoView4249() = default;
 };
 
 // Hash-typed certificate identifiers (ESS certificate identifier lists, and
@@ -2068,7 +2094,10 @@ protected:
     X(IPKISignerInfo, 93, GetKeyKind)               \
     X(IPKISignerInfo, 95, EncodeSigner)             \
     X(IPKISignerInfo, 96, SetValue)                 \
-    X(IPKISignerInfo, 97, GetHashSize)              \
+    X(IPKISignerInfo, 97, GetHashSize)               \
+    X(IPKISignerInfo, 100, PrepareSignature)         \
+    X(IPKISignerInfoDSTU7564, 135, SignHash)          \
+    X(IPKISignerInfoView4249, 122, SignWith)              \
     X(IPKISignerInfoECDSA, 97, GetHashSize)         \
     X(IPKISignerInfoECDSA, 106, SetKeySize)         \
     X(IPKISignerInfoECDSA, 107, SetContent)         \

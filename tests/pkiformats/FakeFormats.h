@@ -2904,6 +2904,30 @@ public:
         offers.insert(PKI_IID_SIGNER_INFO);
         if (dstu7564) offers.insert(PKI_IID_SIGNER_INFO_DSTU7564);
         AddView(this, PKI_IID_SIGNER_INFO_ECDSA, new ECDSA(this));
+        AddView(this, 4249, new View4249(this));
+    }
+    // Signing steps: the time written (slot 42) and the values passed on.
+    SYSTEMTIME signingTime{};
+    int timesWritten = 0;
+    std::vector<void*> passed;
+    int SetSigningTime(const SYSTEMTIME* time) override
+    {
+        int c = Enter(42, "");
+        if (c) return c;
+        signingTime = *time;
+        ++timesWritten;
+        return 0;
+    }
+    int PrepareSignature(const std::uint8_t* publicKey, IPKIObject*, PKIBlob* value) override
+    {
+        int c = Enter(100, std::to_string(publicKey[0]));
+        return c ? c : CopyToBlob(lib_, "value to sign", value);
+    }
+    int SignHash(void* first, void* second, void* third) override
+    {
+        int c = Enter(135, "", PKI_IID_SIGNER_INFO_DSTU7564);
+        if (!c) passed = {first, second, third};
+        return c;
     }
     void Retain() { ++refs_; }
     // Identity and key.
@@ -2955,6 +2979,11 @@ public:
     }
     int AddAttribute(IPKIObject*) override { return Enter(13, ""); }
     int AttachSigningCertificate(IPKIObject*) override { return Enter(36, ""); }
+    int EncodeSigner(PKIBlob* out) override
+    {
+        int c = Enter(95, "");
+        return c ? c : CopyToBlob(lib_, "encoded signer", out);
+    }
     int VerifyEncapsulated(const std::uint8_t*, IPKIObject*) override
     {
         int c = Enter(81, "");
@@ -3112,6 +3141,20 @@ private:
         verified = what;
         return verifyAnswer;
     }
+    class View4249 final : public ViewOf<IPKISignerInfoView4249> {
+    public:
+        explicit View4249(CmsSigner* s) : ViewOf(s), s_(s) {}
+        int SetSigningTime(const SYSTEMTIME* time) override { return s_->SetSigningTime(time); }
+        int SignWith(void* first, void* second) override
+        {
+            int c = s_->Enter(122, "", 4249);
+            if (!c) s_->passed = {first, second};
+            return c;
+        }
+
+    private:
+        CmsSigner* s_;
+    };
     class ECDSA final : public ViewOf<IPKISignerInfoECDSA> {
     public:
         explicit ECDSA(CmsSigner* s) : ViewOf(s), s_(s) {}
@@ -3411,6 +3454,14 @@ public:
         for (std::uint32_t i = 0; i < b / 8; ++i) h[i] = static_cast<std::uint8_t>(0xC0 + i);
         return 0;
     }
+    int SetEntry(const std::uint8_t* h, std::uint32_t b, std::uint32_t withIdentity, IPKIObject*,
+                 const wchar_t* i) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 13,
+                           std::to_string(h[0]) + "," + std::to_string(b) + "," + std::to_string(withIdentity) + "," +
+                               CmsSigner::Narrow(i));
+        return c >= 0 ? c : 0;
+    }
 };
 
 // A certificate-identifier list or entry with its 4256 view: the code and
@@ -3525,10 +3576,15 @@ private:
 // with its key kind, issuer text and serial.
 class CmsCertificate final : public Object<IPKICertificate> {
 public:
-    CmsCertificate(Library& lib, std::uint32_t kind) : Object(lib, PKI_CLASS_CERTIFICATE), kind_(kind)
+    CmsCertificate(Library& lib, std::uint32_t kind, bool ecView = false)
+        : Object(lib, PKI_CLASS_CERTIFICATE), kind_(kind)
     {
         offers.insert(PKI_IID_CERTIFICATE);
+        // A certificate of kind 4, or one given an EC view, answers the EC
+        // reads itself and is its own EC certificate.
+        if (kind == 4 || ecView) AddView(this, PKI_IID_CERTIFICATE_EX, new EC(this));
     }
+    ECValues ec;
     std::wstring issuer = L"CN=Issuer";
     int Decode(const PKIBlob* in) override { return Enter(4, std::to_string(in->length)); }
     int GetSerial(PKIBlob* out) override
@@ -3577,6 +3633,56 @@ private:
         return c >= 0 ? c : 0;
     }
     std::uint32_t kind_;
+    class EC final : public ViewOf<IPKICertificateECKeys> {
+    public:
+        explicit EC(CmsCertificate* c) : ViewOf(c), c_(c) {}
+        int GetECPublicKey(PKIBlob*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int GetECValue(std::uint32_t index, std::uint8_t* value) override
+        {
+            int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 106, std::to_string(index), PKI_IID_CERTIFICATE_EX);
+            return c >= 0 ? c : c_->ec.Read(index, value);
+        }
+        int GetInnerECCertificate(void** certificate) override
+        {
+            int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 112, "", PKI_IID_CERTIFICATE_EX);
+            return c >= 0 ? c : c_->QueryInterface(PKI_IID_CERTIFICATE, certificate);
+        }
+
+    private:
+        CmsCertificate* c_;
+    };
+};
+
+// A content info (4879 / 4113) as the CMS operations fill it.
+class CmsContentInfo final : public Object<IPKIContentInfoCMS> {
+public:
+    explicit CmsContentInfo(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
+    std::string type;
+    IPKIObject* inner = nullptr;  // as given (not held)
+    int Encode(PKIBlob* out) override
+    {
+        int c = Enter(3, "");
+        return c ? c : CopyToBlob(lib_, "content info of " + type, out);
+    }
+    int SetContentType(const char* oid) override
+    {
+        int c = Enter(6, oid);
+        if (!c) type = oid;
+        return c;
+    }
+    int SetInner(IPKIObject* object) override
+    {
+        int c = Enter(8, "");
+        if (!c) inner = object;
+        return c;
+    }
+
+private:
+    int Enter(std::uint32_t op, const std::string& args)
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, op, args);
+        return c >= 0 ? c : 0;
+    }
 };
 
 }  // namespace fake

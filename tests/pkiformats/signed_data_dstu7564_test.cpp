@@ -440,3 +440,51 @@ TEST(DSTU7564SignedDataSweep, NothingStaysBehindWhenACallFails)
         },
         true);
 }
+
+// The signing steps: a certificate with a signing usage, the current UTC
+// time as the signing time unless the caller keeps the signer's own, then
+// the signer's operation with what the caller passes on.
+TEST_F(DSTU7564SignedData, SigningStepsStampTheTimeUnlessKept)
+{
+    auto* certificate = new fake::CmsCertificate(lib, 1);
+    auto* signer = new fake::CmsSigner(lib);
+    SYSTEMTIME before{};
+    GetSystemTime(&before);
+    PKIBlob value{0, nullptr};
+    ASSERT_EQ(f.SignSignerDSTU7564(signer, certificate, &value, 0), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(value.data), value.length), "value to sign");
+    f.ReleaseBlob(&value);
+    EXPECT_EQ(signer->timesWritten, 1);
+    EXPECT_EQ(signer->signingTime.wYear, before.wYear);
+    EXPECT_TRUE(Logged(lib, "4918:100(49)"));  // the certificate's key
+    ASSERT_EQ(f.SignSignerDSTU7564(signer, certificate, &value, 1), 1);
+    f.ReleaseBlob(&value);
+    EXPECT_EQ(signer->timesWritten, 1);
+    lib.version = 257;
+    EXPECT_EQ(f.SignSignerDSTU7564(signer, certificate, &value, 0), 0);
+    lib.version = 270;
+
+    int a = 0, b = 0, c = 0;
+    lib.log.clear();
+    ASSERT_EQ(f.SignLastSignerDSTU7564(signer, &a, &b, 0), 1);
+    EXPECT_EQ(lib.log, (Log{"4918:2(4249)", "4918:42()", "4918:122()", "4918:1()"}));
+    EXPECT_EQ(signer->passed, (std::vector<void*>{&a, &b}));
+    lib.log.clear();
+    ASSERT_EQ(f.SignSignerHashDSTU7564Now(signer, certificate, &a, &b, &c), 1);
+    EXPECT_TRUE(Logged(lib, "4918:42()"));
+    EXPECT_TRUE(Logged(lib, "4918:135()"));
+    EXPECT_EQ(signer->passed, (std::vector<void*>{&a, &b, &c}));
+    EXPECT_EQ(signer->timesWritten, 3);
+    ASSERT_EQ(f.SignSignerHashDSTU7564(signer, certificate, &a, &b, &c, 1), 1);
+    EXPECT_EQ(signer->timesWritten, 3);
+
+    // No signing usage: nothing is written or signed.
+    certificate->usage = 0x10;
+    lib.log.clear();
+    EXPECT_EQ(f.SignSignerDSTU7564(signer, certificate, &value, 0), 0);
+    EXPECT_EQ(f.SignSignerHashDSTU7564(signer, certificate, &a, &b, &c, 0), 0);
+    EXPECT_FALSE(Logged(lib, "4918:42()"));
+    EXPECT_EQ(value.data, nullptr);
+    signer->Release();
+    certificate->Release();
+}

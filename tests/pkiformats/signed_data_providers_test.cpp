@@ -67,3 +67,121 @@ TEST_F(SignatureValueImprints, DSTU7564SignatureValuesUpTo152Bytes)
     EXPECT_EQ(lib.log, std::vector<std::string>{"4918:70(length)"});
     signer->Release();
 }
+
+namespace {
+
+class ECDSAOverCSPI : public Providers {
+protected:
+    // A certificate of an EC key whose record asks for a field of `bits`.
+    fake::CmsCertificate* ECCertificate(std::uint32_t bits)
+    {
+        auto* certificate = new fake::CmsCertificate(lib, 4);
+        certificate->ec.record[0] = static_cast<std::uint8_t>(bits);
+        certificate->ec.record[1] = static_cast<std::uint8_t>(bits >> 8);
+        std::memset(certificate->ec.point.data(), 0x44, certificate->ec.point.size());
+        return certificate;
+    }
+    void UseMessageObjects()
+    {
+        lib.makers[{PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA}] = [this]() -> void* {
+            return static_cast<IPKISignedData*>(new fake::CmsSignedData(lib));
+        };
+        lib.makers[{PKI_CLASS_SIGNER_INFO, PKI_IID_SIGNER_INFO}] = [this]() -> void* {
+            return static_cast<IPKISignerInfo*>(new fake::CmsSigner(lib, false));
+        };
+        lib.makers[{PKI_CLASS_SIGNING_CERTIFICATE, PKI_IID_SIGNING_CERTIFICATE}] = [this]() -> void* {
+            return static_cast<IPKISigningCertificate*>(new fake::SigningCertificate(lib));
+        };
+        lib.Answer(PKI_CLASS_INTEGER, 4, {0});
+    }
+};
+
+PKIBlob Text(const std::string& s)
+{
+    return PKIBlob{static_cast<std::uint32_t>(s.size()), reinterpret_cast<std::uint8_t*>(const_cast<char*>(s.data()))};
+}
+
+}  // namespace
+
+// Without an explicit size the certificate's named curve (chosen by the
+// CSPI from the field size) gives the hash, and so the digest OID.
+TEST_F(ECDSAOverCSPI, TheCurvesHashSizeChoosesTheDigest)
+{
+    UseMessageObjects();
+    struct Case {
+        std::uint32_t fieldBits;
+        const char* oid;
+        std::uint32_t hashBits;
+    };
+    const Case cases[] = {{192, "1.3.14.3.2.26", 160}, {224, "2.16.840.1.101.3.4.2.4", 224},
+                          {256, "2.16.840.1.101.3.4.2.1", 256}, {521, "2.16.840.1.101.3.4.2.3", 512}};
+    auto* key = new fake::Generic(lib, 4893);
+    key->View(4128);
+    const std::string text = "hello";
+    PKIBlob content = Text(text);
+    for (const Case& c : cases) {
+        auto* certificate = ECCertificate(c.fieldBits);
+        void* out = nullptr;
+        ASSERT_EQ(facade->CreateSignedDataOfDataECDSA(&content, 0, key, certificate, &out, nullptr, 0), 1);
+        auto* message =
+            static_cast<fake::CmsSignedData*>(static_cast<IPKISignedDataSigners*>(static_cast<IPKISignedData*>(out)));
+        EXPECT_EQ(message->digests, std::vector<std::string>{c.oid}) << c.fieldBits;
+        EXPECT_EQ(message->signers[0]->digestSet, "content:" + std::to_string(c.hashBits) + ":hello");
+        message->Release();
+        certificate->Release();
+    }
+    key->Release();
+}
+
+// Caller data and the message's content must be equal when both are given;
+// a hash is verified with the signer's hash size; a signer's certificate
+// without a signing usage is refused.
+TEST_F(ECDSAOverCSPI, VerificationCoversTheMessagesContentAndOnlyEqualData)
+{
+    auto* certificate = ECCertificate(256);
+    struct Case {
+        const char* name;
+        std::string messageContent;
+        const char* data;
+        int result;
+        const char* verified;
+    };
+    const Case cases[] = {
+        {"content, same data", "signed text", "signed text", 1, "signed text"},
+        {"content, other data", "signed text", "signed texT", 0, ""},
+        {"content, no data", "signed text", nullptr, 1, "signed text"},
+        {"detached, data", "", "detached data", 1, "detached data"},
+        {"detached, no data", "", nullptr, 0, ""},
+    };
+    for (const Case& c : cases) {
+        auto* data = new fake::CmsSignedData(lib);
+        auto* signer = new fake::CmsSigner(lib, false);
+        signer->standardAttributes = 0;
+        data->signers.push_back(signer);
+        data->hasContent = !c.messageContent.empty();
+        data->content = c.messageContent;
+        std::string given = c.data ? c.data : "";
+        PKIBlob blob = Text(given);
+        EXPECT_EQ(facade->VerifySignerECDSA(data, 0, c.data ? &blob : nullptr, certificate, nullptr), c.result)
+            << c.name;
+        EXPECT_EQ(signer->verified, c.verified) << c.name;
+        data->Release();
+    }
+    auto* data = new fake::CmsSignedData(lib);
+    auto* signer = new fake::CmsSigner(lib, false);
+    signer->standardAttributes = 0;
+    signer->hashBits = 384;
+    data->signers.push_back(signer);
+    const Bytes hash(64, 0x0F);
+    EXPECT_EQ(facade->VerifySignerECDSA(data, 0, nullptr, certificate, hash.data()), 1);
+    std::string expected;
+    for (int i = 0; i < 48; ++i) expected += "0f";
+    EXPECT_EQ(signer->verified, expected);
+    signer->hashBits = 200;  // not a SHA size
+    EXPECT_EQ(facade->VerifySignerECDSA(data, 0, nullptr, certificate, hash.data()), 0);
+    signer->hashBits = 384;
+    certificate->usage = 0x10;
+    EXPECT_EQ(facade->VerifySignerECDSA(data, 0, nullptr, certificate, hash.data()), 0);
+    data->Release();
+    certificate->Release();
+}
