@@ -191,14 +191,28 @@ int SPKIFormats::OpenEnvelopedData(const PKIBlob* encoded, void** envelopedData)
     }
 }
 
-// The index runs across all key-agreement groups. Issuer:
-// PKIF_NAME_TEXT_BYTES (refused and left empty when longer); serial 20
-// bytes; key identifier 32.
+// The index runs across all key-agreement groups. Issuer texts:
+// PKIF_NAME_TEXT_BYTES (refused and left empty when longer); serials 20
+// bytes; key identifiers 32; the originator's key 76 bytes.
 int SPKIFormats::GetRecipientByIndex(IPKIObject* envelopedData, std::uint32_t index, std::uint32_t* kind,
                                      char* issuer, std::uint8_t* serial, std::uint8_t* keyIdentifier)
 {
+    return GetRecipientByIndexFull(envelopedData, index, kind, issuer, serial, keyIdentifier, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+// The originator's extra value is read as the originator look-up of the
+// signer operations reads it: for kind 1 from library version 267 on, else 0.
+int SPKIFormats::GetRecipientByIndexFull(IPKIObject* envelopedData, std::uint32_t index, std::uint32_t* kind,
+                                         char* issuer, std::uint8_t* serial, std::uint8_t* keyIdentifier,
+                                         std::uint32_t* originatorKind, std::uint32_t* originatorExtra,
+                                         char* originatorIssuer, std::uint8_t* originatorSerial,
+                                         std::uint8_t* originatorKeyIdentifier, std::uint8_t* originatorKey,
+                                         std::uint32_t* originatorKeyLength)
+{
     try {
         if (issuer) issuer[0] = 0;
+        if (originatorIssuer) originatorIssuer[0] = 0;
         if (!formats_ || !envelopedData || !kind) return 0;
         auto* e = static_cast<IPKIEnvelopedData*>(envelopedData);
         std::uint32_t groups = 0;
@@ -206,9 +220,9 @@ int SPKIFormats::GetRecipientByIndex(IPKIObject* envelopedData, std::uint32_t in
         for (std::uint32_t g = 0; g < groups; ++g) {
             ObjectRef group;
             std::uint32_t entries = 0;
-            if (e->GetAgreementGroup(g, group.Out()) != PKI_OK || !group ||
-                group.As<IPKIAgreementGroup>()->GetEntryCount(&entries) != PKI_OK)
-                return 0;
+            if (e->GetAgreementGroup(g, group.Out()) != PKI_OK || !group) return 0;
+            auto* ag = group.As<IPKIAgreementGroup>();
+            if (ag->GetEntryCount(&entries) != PKI_OK) return 0;
             if (index >= entries) {
                 index -= entries;
                 continue;
@@ -216,9 +230,7 @@ int SPKIFormats::GetRecipientByIndex(IPKIObject* envelopedData, std::uint32_t in
             auto wide = std::make_unique<wchar_t[]>(kWideNameChars);
             std::uint32_t length = kWideNameChars, entryKind = 0;
             std::uint8_t serialBytes[20] = {}, identifier[32] = {};
-            if (group.As<IPKIAgreementGroup>()->GetEntry(index, &entryKind, wide.get(), &length, serialBytes,
-                                                         identifier) != PKI_OK)
-                return 0;
+            if (ag->GetEntry(index, &entryKind, wide.get(), &length, serialBytes, identifier) != PKI_OK) return 0;
             if (entryKind == 1) {
                 if (length >= kWideNameChars) return 0;
                 wide[length] = 0;
@@ -229,12 +241,107 @@ int SPKIFormats::GetRecipientByIndex(IPKIObject* envelopedData, std::uint32_t in
             } else {
                 return 0;
             }
+            if (originatorKind || originatorExtra || originatorIssuer || originatorSerial || originatorKeyIdentifier ||
+                originatorKey || originatorKeyLength) {
+                std::uint32_t form = 0, extra = 0, keyLength = 0;
+                std::uint8_t key[kAgreementKeyBytes] = {};
+                length = kWideNameChars;
+                if (ag->GetOriginator(&form, wide.get(), &length, serialBytes, identifier, key, &keyLength) != PKI_OK)
+                    return 0;
+                if (form == 1) {
+                    if (length >= kWideNameChars) return 0;
+                    wide[length] = 0;
+                    std::uint32_t version = 0;
+                    if (formats_->GetVersion(&version) != PKI_OK) return 0;
+                    if (version >= 267 && ag->GetOriginatorExtra(&extra) != PKI_OK) return 0;
+                    if (!IssuerToText(formats_, wide.get(), originatorIssuer)) {
+                        if (issuer) issuer[0] = 0;
+                        return 0;
+                    }
+                    if (originatorSerial) std::memcpy(originatorSerial, serialBytes, 20);
+                } else if (form == 2) {
+                    if (originatorKeyIdentifier) std::memcpy(originatorKeyIdentifier, identifier, 32);
+                } else if (form == 3) {
+                    if (keyLength > kAgreementKeyBytes) return 0;
+                    if (originatorKey) std::memcpy(originatorKey, key, kAgreementKeyBytes);
+                    if (originatorKeyLength) *originatorKeyLength = keyLength;
+                } else {
+                    return 0;
+                }
+                if (originatorExtra) *originatorExtra = extra;
+                if (originatorKind) *originatorKind = form;
+            }
             *kind = entryKind;
             return 1;
         }
         return 0;
     } catch (...) {
         if (issuer) issuer[0] = 0;
+        if (originatorIssuer) originatorIssuer[0] = 0;
+        return 0;
+    }
+}
+
+// Each value given must equal the certificate's own: the issuer-style name
+// (slot 9) as text, the 20-byte serial, the 32-byte key identifier; a
+// certificate whose name cannot be read is skipped. The first match is
+// handed out when `found` is given. 1 found, 0 none or a failed walk.
+int SPKIFormats::FindCertificateByIdentity(IPKIObject* collection, const char* name, const std::uint8_t* serial,
+                                           const std::uint8_t* keyIdentifier, void** found)
+{
+    try {
+        if (found) *found = nullptr;
+        if (!formats_ || !collection) return 0;
+        auto* c = static_cast<IPKICertificateCollection*>(collection);
+        std::uint32_t count = 0;
+        if (c->GetObjectCount(&count) != PKI_OK) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef object;
+            if (c->GetObject(i, object.Out()) != PKI_OK || !object) return 0;
+            auto* cert = object.As<IPKICertificate>();
+            std::string text;
+            if (!IssuerText(formats_, cert, text)) continue;
+            if (name && text != name) continue;
+            if (serial) {
+                LibraryBlob number(formats_);
+                std::uint8_t own[20];
+                if (cert->GetSerial(&number.blob) != PKI_OK || !Serial20(number.blob, own) ||
+                    std::memcmp(own, serial, 20) != 0)
+                    continue;
+            }
+            if (keyIdentifier) {
+                std::uint8_t own[32];
+                if (!SubjectKeyIdentifier32(cert, own) || std::memcmp(own, keyIdentifier, 32) != 0) continue;
+            }
+            if (found) {
+                *found = object.As<IPKIObject>();
+                *object.Out() = nullptr;
+            }
+            return 1;
+        }
+        return 0;
+    } catch (...) {
+        if (found && *found) {
+            static_cast<IPKIObject*>(*found)->Release();
+            *found = nullptr;
+        }
+        return 0;
+    }
+}
+
+// The originator look-up is the signer operations' own, reached through the
+// interface; while it is still a placeholder (taking none of these
+// arguments) it answers 0.
+int SPKIFormats::FindRecipientOriginatorEntry(IPKIObject* envelopedData, IPKIObject* certificate, std::uint32_t* form,
+                                              std::uint32_t* extra, char* issuer, std::uint8_t* serial,
+                                              std::uint8_t* keyIdentifier, std::uint8_t* key,
+                                              std::uint32_t* keyLength, void** originatorCertificate)
+{
+    try {
+        (void)envelopedData, (void)certificate, (void)form, (void)extra, (void)issuer, (void)serial;
+        (void)keyIdentifier, (void)key, (void)keyLength, (void)originatorCertificate;
+        return FindRecipientOriginator();
+    } catch (...) {
         return 0;
     }
 }

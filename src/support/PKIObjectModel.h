@@ -2256,6 +2256,11 @@ public:
     // serial: 20 bytes; keyIdentifier: 32 bytes.
     virtual int GetEntry(std::uint32_t index, std::uint32_t* kind, wchar_t* issuer, std::uint32_t* issuerLength,
                          std::uint8_t* serial, std::uint8_t* keyIdentifier) = 0; // 8
+    PKI_RESERVED(9) PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)           // 9-12
+    PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)                           // 13-15
+    // A further value of an originator named by issuer and serial (library
+    // versions from 267).
+    virtual int GetOriginatorExtra(std::uint32_t* extra) = 0;                    // 16
 
 protected:
     ~IPKIAgreementGroup() = default;
@@ -2269,6 +2274,22 @@ public:
 
 protected:
     ~IPKIKeyTransportEntry() = default;
+};
+
+// A collection of certificates (the certificates an enveloped or signed
+// message carries), as the identity look-up walks it.
+class IPKICertificateCollection : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    virtual int GetObjectCount(std::uint32_t* count) = 0;                        // 15
+    PKI_RESERVED(16)                                                             // 16
+    // Object `index` (IPKICertificate).
+    virtual int GetObject(std::uint32_t index, void** object) = 0;               // 17
+
+protected:
+    ~IPKICertificateCollection() = default;
 };
 
 // Enveloped data (4883 / 4117). Parameter blocks are 16 words (a packed
@@ -2419,6 +2440,9 @@ protected:
     X(IPKIAgreementGroup, 3, GetOriginator)              \
     X(IPKIAgreementGroup, 7, GetEntryCount)              \
     X(IPKIAgreementGroup, 8, GetEntry)                   \
+    X(IPKIAgreementGroup, 16, GetOriginatorExtra)        \
+    X(IPKICertificateCollection, 15, GetObjectCount)     \
+    X(IPKICertificateCollection, 17, GetObject)          \
     X(IPKIKeyTransportEntry, 3, GetIdentifier)           \
     X(IPKIEnvelopedData, 5, SetOriginatorMaterial)       \
     X(IPKIEnvelopedData, 6, SetParameters)               \

@@ -3849,14 +3849,17 @@ public:
     {
     }
     void Retain() { ++refs_; }
+    std::uint32_t originatorKeyLength = 33;
     int GetOriginator(std::uint32_t* kind, wchar_t* issuer, std::uint32_t* issuerLength, std::uint8_t* serial,
-                      std::uint8_t* keyIdentifier, std::uint8_t*, std::uint32_t*) override
+                      std::uint8_t* keyIdentifier, std::uint8_t* key, std::uint32_t* keyLength) override
     {
         int c = lib_.Enter(4884, 3, "");
         if (c >= 0) return c;
         *kind = originator_.kind;
         std::memcpy(serial, originator_.serial.data(), 20);
         std::memcpy(keyIdentifier, originator_.keyId.data(), 32);
+        std::memset(key, 0x3C, 76);
+        *keyLength = originatorKeyLength;
         return FillIssuer(originator_.issuer, issuer, issuerLength);
     }
     int GetEntryCount(std::uint32_t* count) override
@@ -3877,6 +3880,13 @@ public:
         std::memcpy(serial, e.serial.data(), 20);
         std::memcpy(keyIdentifier, e.keyId.data(), 32);
         return FillIssuer(e.issuer, issuer, issuerLength);
+    }
+
+    std::uint32_t extra = 0x2A;
+    int GetOriginatorExtra(std::uint32_t* out) override
+    {
+        int c = lib_.Enter(4884, 16, "");
+        return c >= 0 ? c : (*out = extra, 0);
     }
 
 private:
@@ -4236,6 +4246,32 @@ public:
 
 private:
     std::uint32_t kind_, usage_;
+};
+
+// A collection of certificates (slots 15 and 17), each handed out with a
+// reference of its own.
+class CertificateCollection final : public Object<IPKICertificateCollection> {
+public:
+    explicit CertificateCollection(Library& lib) : Object(lib, 4887) {}
+    ~CertificateCollection() override
+    {
+        for (auto* c : certificates) c->Release();
+    }
+    std::vector<ScriptedCertificate*> certificates;  // owned
+    int GetObjectCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4887, 15, "");
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(certificates.size()), 0);
+    }
+    int GetObject(std::uint32_t index, void** object) override
+    {
+        int c = lib_.Enter(4887, 17, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= certificates.size()) return PKI_E_INDEX;
+        certificates[index]->Retain();
+        *object = static_cast<IPKICertificate*>(certificates[index]);
+        return 0;
+    }
 };
 
 // Data content: encodes its octets as "DATA:" and the octets; decodes only

@@ -304,6 +304,93 @@ TEST_F(Enveloped, AgreementRecipientsAreCountedAndFoundAcrossGroups)
     EXPECT_EQ(f.GetRecipientByIndex(e, 3, &kind, issuer, serial, keyId), 0);
 }
 
+// The full form also reads the originator: issuer and serial (with the
+// extra value from library version 267), key identifier, or its key; the
+// short form asks for none of it.
+TEST_F(Enveloped, TheFullRecipientReadGivesTheOriginator)
+{
+    auto* e = new fake::EnvelopedData(lib);
+    Released he{static_cast<IPKIEnvelopedData*>(e)};
+    fake::RecipientId entry, byName, byId, byKey;
+    byName.issuer = L"CN=Originator";
+    byName.serial = std::string(20, '\x0A');
+    byId.kind = 2;
+    byId.keyId = std::string(32, '\x0B');
+    byKey.kind = 3;
+    e->groups = {new fake::AgreementGroup(lib, byName, {entry}), new fake::AgreementGroup(lib, byId, {entry}),
+                 new fake::AgreementGroup(lib, byKey, {entry})};
+    struct Out {
+        std::uint32_t kind = 0, originatorKind = 0, extra = 9, keyLength = 0;
+        char issuer[PKIF_NAME_TEXT_BYTES] = "", originatorIssuer[PKIF_NAME_TEXT_BYTES] = "";
+        std::uint8_t serial[20] = {}, keyId[32] = {}, originatorSerial[20] = {}, originatorKeyId[32] = {},
+                     key[76] = {};
+    };
+    auto read = [&](std::uint32_t index, Out& o) {
+        return f.GetRecipientByIndexFull(e, index, &o.kind, o.issuer, o.serial, o.keyId, &o.originatorKind, &o.extra,
+                                         o.originatorIssuer, o.originatorSerial, o.originatorKeyId, o.key,
+                                         &o.keyLength);
+    };
+    Out a, b, c;
+    ASSERT_EQ(read(0, a), 1);
+    EXPECT_EQ(a.originatorKind, 1u);
+    EXPECT_STREQ(a.originatorIssuer, "CN=Originator");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(a.originatorSerial), 20), byName.serial);
+    EXPECT_EQ(a.extra, 0x2Au);
+    EXPECT_STREQ(a.issuer, "CN=Issuer");
+    ASSERT_EQ(read(1, b), 1);
+    EXPECT_EQ(b.originatorKind, 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(b.originatorKeyId), 32), byId.keyId);
+    EXPECT_EQ(b.extra, 0u);
+    ASSERT_EQ(read(2, c), 1);
+    EXPECT_EQ(c.originatorKind, 3u);
+    EXPECT_EQ(c.keyLength, 33u);
+    EXPECT_EQ(c.key[75], 0x3C);
+    Out d;
+    EXPECT_EQ(read(3, d), 0);
+    lib.version = 266;
+    Out old;
+    ASSERT_EQ(read(0, old), 1);
+    EXPECT_EQ(old.extra, 0u);
+    // The short form reads no originator.
+    lib.log.clear();
+    std::uint32_t kind = 0;
+    ASSERT_EQ(f.GetRecipientByIndex(e, 0, &kind, a.issuer, a.serial, a.keyId), 1);
+    EXPECT_EQ(std::count(lib.log.begin(), lib.log.end(), "4884:3()"), 0);
+}
+
+// A certificate is found by each identity value given (an absent value
+// matches anything); a certificate whose name cannot be read is skipped.
+TEST_F(Enveloped, CertificatesAreFoundByTheirIdentity)
+{
+    auto* collection = new fake::CertificateCollection(lib);
+    Released hc{static_cast<IPKICertificateCollection*>(collection)};
+    for (int i = 0; i < 3; ++i) collection->certificates.push_back(new fake::ScriptedCertificate(lib));
+    auto& certs = collection->certificates;
+    certs[0]->issuer = std::wstring(PKIF_NAME_TEXT_BYTES + 5, L'n');  // unreadable: skipped
+    certs[1]->issuer = L"CN=Same";
+    certs[1]->serial = std::string("\x02\x01\x05", 3);
+    certs[2]->issuer = L"CN=Same";
+    certs[2]->serial = std::string("\x02\x02\x01\x05", 4);
+    certs[2]->keyId = std::string(32, '\x7E');
+    std::uint8_t serial105[20] = {}, serial5[20] = {}, keyId[32];
+    serial105[18] = 1;
+    serial105[19] = 5;
+    serial5[19] = 5;
+    std::memset(keyId, 0x7E, 32);
+    auto* c = static_cast<IPKICertificateCollection*>(collection);
+    void* found = nullptr;
+    ASSERT_EQ(f.FindCertificateByIdentity(c, "CN=Same", nullptr, nullptr, &found), 1);
+    EXPECT_EQ(found, static_cast<IPKICertificate*>(certs[1]));
+    static_cast<IPKIObject*>(found)->Release();
+    ASSERT_EQ(f.FindCertificateByIdentity(c, "CN=Same", serial105, nullptr, &found), 1);
+    EXPECT_EQ(found, static_cast<IPKICertificate*>(certs[2]));
+    static_cast<IPKIObject*>(found)->Release();
+    EXPECT_EQ(f.FindCertificateByIdentity(c, nullptr, serial5, keyId, nullptr), 0);
+    EXPECT_EQ(f.FindCertificateByIdentity(c, nullptr, nullptr, keyId, nullptr), 1);
+    EXPECT_EQ(f.FindCertificateByIdentity(c, "CN=Other", nullptr, nullptr, &found), 0);
+    EXPECT_EQ(found, nullptr);
+}
+
 // Kinds 8 and 9 set their cipher through interface 4264 without the block;
 // the others through slot 7 with it.
 TEST_F(Enveloped, ContentCipherGoesByKind)
