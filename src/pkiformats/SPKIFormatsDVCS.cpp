@@ -51,8 +51,7 @@ void HandOut(ObjectRef& made, void** out)
 
 }  // namespace
 
-int SPKIFormats::DecodeDVCSRequest(IPKIObject* signedData, std::uint32_t* valueB, std::uint32_t* valueA,
-                                   void** request)
+int SPKIFormats::DecodeDVCSRequest(IPKIObject* signedData, std::uint32_t* valueB, std::uint32_t* valueA, void** request)
 {
     try {
         ObjectRef made;

@@ -159,8 +159,8 @@ int SPKIFormats::AddOCSPRequestEntry(const PKIFOCSPEntryArguments* arguments)
         if (kind == 1) {
             const bool byObject = version > 260 && issuerObject;
             if (!byObject && Empty(name)) return 0;
-            if (formats_->HashObjectGOST34311(byObject ? issuerObject : nullptr, byObject ? nullptr : name,
-                                              nameHash) != 0)
+            if (formats_->HashObjectGOST34311(byObject ? issuerObject : nullptr, byObject ? nullptr : name, nameHash) !=
+                0)
                 return 0;
             if (id->SetHashesGOST34311(nameHash, keyHash) != 0) return 0;
         } else if (IsSHA(kind)) {
@@ -168,8 +168,8 @@ int SPKIFormats::AddOCSPRequestEntry(const PKIFOCSPEntryArguments* arguments)
             const std::uint32_t bits = version <= 266 ? 160 : 8 * HashBytes(kind);
             const bool byObject = version > 256 && issuerObject;
             if (!byObject && Empty(name)) return 0;
-            if (formats_->HashObjectSHA(byObject ? issuerObject : nullptr, byObject ? nullptr : name, bits,
-                                        nameHash) != 0)
+            if (formats_->HashObjectSHA(byObject ? issuerObject : nullptr, byObject ? nullptr : name, bits, nameHash) !=
+                0)
                 return 0;
             if (version <= 266 ? id->SetHashesSHA1(nameHash, keyHash) != 0
                                : id->SetHashesSHA(kind, nameHash, keyHash) != 0)
@@ -206,8 +206,8 @@ int SPKIFormats::MakeOCSPRequestEx(IPKIObject* certificate, IPKIObject* issuerCe
         if (!encoded || encoded->data || !formats_ || !csp_) return 0;
         ObjectRef request;
         if (!CreateInto(formats_, PKI_CLASS_OCSP_REQUEST, PKI_IID_OCSP_REQUEST, request)) return 0;
-        const PKIFOCSPEntryArguments main{this,        request.As<IPKIObject>(), certificate, issuerCertificate,
-                                          issuerName, serial,                   keyHash,     hashKind};
+        const PKIFOCSPEntryArguments main{
+            this, request.As<IPKIObject>(), certificate, issuerCertificate, issuerName, serial, keyHash, hashKind};
         if (!AddOCSPRequestEntry(&main)) return 0;
         if (certificate) {
             // The certificate's other forms are asked about too, each with
@@ -221,9 +221,8 @@ int SPKIFormats::MakeOCSPRequestEx(IPKIObject* certificate, IPKIObject* issuerCe
             *ec.Out() = GetECCertificate(certificate);
             for (ObjectRef* other : {&inner, &rsa, &ec}) {
                 if (!*other) continue;
-                const PKIFOCSPEntryArguments entry{this,    request.As<IPKIObject>(), other->As<IPKIObject>(),
-                                                   nullptr, nullptr,                  nullptr,
-                                                   nullptr, 0};
+                const PKIFOCSPEntryArguments entry{
+                    this, request.As<IPKIObject>(), other->As<IPKIObject>(), nullptr, nullptr, nullptr, nullptr, 0};
                 if (!AddOCSPRequestEntry(&entry)) return 0;
             }
         }
@@ -232,8 +231,8 @@ int SPKIFormats::MakeOCSPRequestEx(IPKIObject* certificate, IPKIObject* issuerCe
             HolderScope<CSPContextHolder> scope;
             InitCSPContextHolder(&scope.holder, csp_, nullptr, 0, 1);
             const CSPContext& context = scope.holder.context;
-            const bool withContext = scope.holder.usable && scope.holder.contextPresent &&
-                                     (context.rng || context.hardware || context.prng);
+            const bool withContext =
+                scope.holder.usable && scope.holder.contextPresent && (context.rng || context.hardware || context.prng);
             CSPContext own = context;
             const int rc = withContext ? csp_->GenerateRandomCtx(&own, random, sizeof random)
                                        : csp_->GenerateRandom(random, sizeof random);
@@ -269,8 +268,8 @@ int SPKIFormats::DecodeOCSPRequest(const PKIBlob* encoded, void** request)
     }
 }
 
-int SPKIFormats::ReadOCSPRequest(IPKIObject* request, std::uint32_t* noncePresent, PKIBlob* nonce,
-                                 const PKIBlob* value, std::uint32_t* checked, std::uint32_t* count)
+int SPKIFormats::ReadOCSPRequest(IPKIObject* request, std::uint32_t* noncePresent, PKIBlob* nonce, const PKIBlob* value,
+                                 std::uint32_t* checked, std::uint32_t* count)
 {
     try {
         if (!request) return 0;
@@ -332,7 +331,8 @@ int SPKIFormats::ReadCertID(IPKIObject* certId, std::uint32_t* hashKind, std::ui
         }
         if (serial) {
             LibraryBlob s(formats_);
-            if (id->GetSerial(&s.blob) != 0 || !CopyBounded(s.blob, PKIF_OCSP_SERIAL_BYTES, number, sizeof number, true))
+            if (id->GetSerial(&s.blob) != 0 ||
+                !CopyBounded(s.blob, PKIF_OCSP_SERIAL_BYTES, number, sizeof number, true))
                 return 0;
         }
         *hashKind = kind;
@@ -346,8 +346,7 @@ int SPKIFormats::ReadCertID(IPKIObject* certId, std::uint32_t* hashKind, std::ui
 }
 
 int SPKIFormats::ReadOCSPRequestEntry(IPKIObject* request, std::uint32_t index, std::uint32_t* hashKind,
-                                      std::uint8_t* nameHash, std::uint8_t* keyHash, std::uint8_t* serial,
-                                      void** entry)
+                                      std::uint8_t* nameHash, std::uint8_t* keyHash, std::uint8_t* serial, void** entry)
 {
     try {
         if (!request) return 0;
@@ -399,9 +398,8 @@ int SPKIFormats::MakeOCSPResponse(std::uint32_t status, const PKIBlob* nonce, vo
 }
 
 int SPKIFormats::AddOCSPSingleResponse(IPKIObject* response, IPKIObject* certId, std::uint32_t seconds,
-                                       std::uint32_t status, const PKIBlob* extension,
-                                       const SYSTEMTIME* revocationTime, std::uint32_t revocationKind,
-                                       std::uint32_t reasonCode)
+                                       std::uint32_t status, const PKIBlob* extension, const SYSTEMTIME* revocationTime,
+                                       std::uint32_t revocationKind, std::uint32_t reasonCode)
 {
     try {
         if (!response || !certId) return 0;
@@ -543,8 +541,8 @@ int SPKIFormats::VerifyOCSPResponseSignature(IPKIObject* response, IPKIObject* c
     }
 }
 
-int SPKIFormats::ReadOCSPResponderID(IPKIObject* response, std::uint32_t* byName, char* nameText,
-                                     std::uint8_t* keyHash, std::uint32_t* status)
+int SPKIFormats::ReadOCSPResponderID(IPKIObject* response, std::uint32_t* byName, char* nameText, std::uint8_t* keyHash,
+                                     std::uint32_t* status)
 {
     try {
         if (!response || !status || !formats_) return 0;
@@ -598,8 +596,7 @@ void SPKIFormats::MapRevocationReason(std::uint32_t reason, std::uint32_t* kind,
 }
 
 int SPKIFormats::ReadOCSPResponseInfo(IPKIObject* response, std::uint32_t* status, std::uint32_t* nonceFlag,
-                                      std::uint8_t* nonce, std::uint32_t* zero, std::uint32_t,
-                                      std::uint32_t* optional)
+                                      std::uint8_t* nonce, std::uint32_t* zero, std::uint32_t, std::uint32_t* optional)
 {
     try {
         if (!response || !formats_) return 0;
@@ -721,9 +718,8 @@ int SPKIFormats::FindOCSPSingleResponse(const PKIFOCSPFindArguments* arguments)
     }
 }
 
-int SPKIFormats::ReadOCSPSingleResponse(IPKIObject* response, std::uint32_t index, std::uint32_t* status,
-                                        void** certId, SYSTEMTIME* revocationTime, std::uint32_t* kind,
-                                        std::uint32_t* code)
+int SPKIFormats::ReadOCSPSingleResponse(IPKIObject* response, std::uint32_t index, std::uint32_t* status, void** certId,
+                                        SYSTEMTIME* revocationTime, std::uint32_t* kind, std::uint32_t* code)
 {
     try {
         if (!response || !status) return 0;

@@ -2930,7 +2930,11 @@ struct OCSPWriter {
         Word(static_cast<std::uint32_t>(b.size()));
         out.insert(out.end(), b.begin(), b.end());
     }
-    void Time(const SYSTEMTIME& t) { Bytes(OCSPBytes(reinterpret_cast<const std::uint8_t*>(&t), reinterpret_cast<const std::uint8_t*>(&t) + sizeof t)); }
+    void Time(const SYSTEMTIME& t)
+    {
+        Bytes(
+            OCSPBytes(reinterpret_cast<const std::uint8_t*>(&t), reinterpret_cast<const std::uint8_t*>(&t) + sizeof t));
+    }
     void Text(const std::wstring& w)
     {
         Word(static_cast<std::uint32_t>(w.size()));
@@ -2962,8 +2966,10 @@ struct OCSPReader {
     {
         SYSTEMTIME t{};
         OCSPBytes b = Bytes();
-        if (b.size() == sizeof t) std::memcpy(&t, b.data(), sizeof t);
-        else ok = false;
+        if (b.size() == sizeof t)
+            std::memcpy(&t, b.data(), sizeof t);
+        else
+            ok = false;
         return t;
     }
     std::wstring Text()
@@ -3623,7 +3629,8 @@ inline int OCSPCertificate::VerifySignatureValue(const PKIBlob* data, const PKIB
         const std::uint8_t zero[32] = {};
         rc = ocsp_.csp->HashGOST34311(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
                                       reinterpret_cast<const GOST28147PackedSBox*>(curve.sBox), zero, hash);
-        if (rc == CSP_OK) rc = ocsp_.csp->VerifyHashSignatureDSTU4145(hash, &field, &point, dstuPublic.data(), signature);
+        if (rc == CSP_OK)
+            rc = ocsp_.csp->VerifyHashSignatureDSTU4145(hash, &field, &point, dstuPublic.data(), signature);
     } else if (hashKind >= 7 && hashKind <= 9) {
         const std::uint32_t length = OCSPHashBytes(hashKind);
         rc = ocsp_.csp->HashDSTU7564(bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr, length, hash);
@@ -3813,8 +3820,8 @@ public:
                           std::uint32_t reason) override
     {
         int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 11,
-                           std::to_string(hasNext) + "," + std::to_string(s) + "," + (revocationTime ? "time" : "none") +
-                               "," + std::to_string(reason));
+                           std::to_string(hasNext) + "," + std::to_string(s) + "," +
+                               (revocationTime ? "time" : "none") + "," + std::to_string(reason));
         if (c >= 0) return c;
         auto* certId = dynamic_cast<CertID*>(id);
         if (!certId || !thisUpdate || (hasNext && !nextUpdate)) return PKI_E_INVALID_ARGUMENT;
@@ -3960,8 +3967,7 @@ private:
             CSPI* cspi = o_->ocsp_.cspi;
             if (cspi->HashSHA(data.data(), static_cast<std::uint32_t>(data.size()), 256, hash) != CSP_OK)
                 return PKI_E_FAILURE;
-            return cspi->VerifySignatureECDSA(32, hash, curve, key, o_->signature.data()) == CSP_OK ? 0
-                                                                                                   : PKI_E_FAILURE;
+            return cspi->VerifySignatureECDSA(32, hash, curve, key, o_->signature.data()) == CSP_OK ? 0 : PKI_E_FAILURE;
         }
 
     private:

@@ -120,8 +120,7 @@ protected:
         cert->ecRecord = k.ecRecord;
         if (other) {
             std::uint8_t priv[76] = {}, pub[76] = {};
-            EXPECT_EQ(csp->GenerateSignatureKeyPairDSTU4145(&cert->curve.field, &cert->curve.point, priv, pub),
-                      CSP_OK);
+            EXPECT_EQ(csp->GenerateSignatureKeyPairDSTU4145(&cert->curve.field, &cert->curve.point, priv, pub), CSP_OK);
             cert->dstuPublic.assign(pub, pub + 76);
             Bytes rsaPrivate(1200);
             EXPECT_EQ(cspi->GenerateKeyPairRSA(cert->rsaProfile, rsaPrivate.data(), cert->rsaPublic.data()), CSP_OK);
@@ -165,7 +164,9 @@ protected:
                 EXPECT_EQ(l.unwipedFrees, 0) << where;
                 const std::string& failed = l.log[static_cast<std::size_t>(k - 1)];
                 const bool release = failed.find(":7(") != std::string::npos || failed.find(":1(") != std::string::npos;
-                if (!release && everyStepNeeded) { EXPECT_EQ(rc, 0) << where << " failed " << failed; }
+                if (!release && everyStepNeeded) {
+                    EXPECT_EQ(rc, 0) << where << " failed " << failed;
+                }
             }
         }
     }

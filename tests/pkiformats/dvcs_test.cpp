@@ -75,7 +75,9 @@ TEST_F(DVCS, ContentTypesAreComparedWithTheirTerminator)
         std::uint32_t a = 0, b = 0, item = 0, v[6] = {};
         lib.log.clear();
         EXPECT_EQ(facade->DecodeDVCSRequest(signedData, &b, &a, nullptr), c.request ? 1 : 0);
-        if (c.content) { EXPECT_EQ(Calls("4900:9").front(), "4900:9(257)"); }
+        if (c.content) {
+            EXPECT_EQ(Calls("4900:9").front(), "4900:9(257)");
+        }
         EXPECT_EQ(facade->DecodeDVCSResponseItem(signedData, &item, 1, 2), c.response ? 1 : 0);
         EXPECT_EQ(facade->DecodeDVCSResponse(signedData, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], nullptr),
                   c.response ? 1 : 0);
@@ -137,7 +139,9 @@ TEST_F(DVCS, ResponseItemTakesTheTwoValuesOnlyWhenPresent)
         lib.log.clear();
         ASSERT_EQ(facade->DecodeDVCSResponseItem(signedData, &item, 8, 9), 1);
         EXPECT_EQ(Calls("4911:6").size(), present ? 1u : 0u);
-        if (present) { EXPECT_EQ(Calls("4911:6").front(), "4911:6(8,9)"); }
+        if (present) {
+            EXPECT_EQ(Calls("4911:6").front(), "4911:6(8,9)");
+        }
         EXPECT_EQ(item, present ? 42u : 0u);
     }
 }
@@ -155,8 +159,7 @@ TEST_F(DVCS, FailureSweeps)
             Drop dropResponse{response};
             std::uint32_t a = 0, b = 0, item = 0, v[6] = {};
             IPKIObject* built = nullptr;
-            int ok = f.DecodeDVCSRequest(request, &b, &a, nullptr) &&
-                     f.DecodeDVCSResponseItem(response, &item, 1, 2) &&
+            int ok = f.DecodeDVCSRequest(request, &b, &a, nullptr) && f.DecodeDVCSResponseItem(response, &item, 1, 2) &&
                      f.DecodeDVCSResponse(response, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], nullptr) &&
                      f.BuildDVCSResponse(1, 2, 3, 4, 5, 6, reinterpret_cast<void**>(&built));
             if (built) built->Release();

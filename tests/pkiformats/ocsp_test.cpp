@@ -328,13 +328,13 @@ TEST_F(OCSPResponses, SingleResponsesMapStatusReasonAndValidity)
     const Case cases[] = {
         {0, false, 0, 0, true, 0, false, 0},  {1, false, 0, 0, true, 2, false, 0},
         {2, false, 2, 3, false, 0, false, 0},  // revoked without a time
-        {2, true, 2, 2, true, 1, true, 2},     {2, true, 2, 3, true, 1, true, 1},
-        {2, true, 2, 4, true, 1, true, 3},     {2, true, 2, 5, true, 1, true, 5},
-        {2, true, 2, 6, true, 1, true, 4},     {2, true, 2, 7, true, 1, true, 5},
-        {2, true, 2, 9, true, 1, true, 0},     {2, true, 3, 4, true, 1, true, 6},
-        {2, true, 4, 4, true, 1, true, 8},     {2, true, 9, 4, true, 1, true, 0},  // time kept
-        {0, true, 9, 4, true, 0, false, 0},   // other kind drops time and reason
-        {0, true, 3, 0, true, 0, true, 6},     {3, false, 0, 0, false, 0, false, 0},
+        {2, true, 2, 2, true, 1, true, 2},    {2, true, 2, 3, true, 1, true, 1},
+        {2, true, 2, 4, true, 1, true, 3},    {2, true, 2, 5, true, 1, true, 5},
+        {2, true, 2, 6, true, 1, true, 4},    {2, true, 2, 7, true, 1, true, 5},
+        {2, true, 2, 9, true, 1, true, 0},    {2, true, 3, 4, true, 1, true, 6},
+        {2, true, 4, 4, true, 1, true, 8},    {2, true, 9, 4, true, 1, true, 0},  // time kept
+        {0, true, 9, 4, true, 0, false, 0},                                       // other kind drops time and reason
+        {0, true, 3, 0, true, 0, true, 6},    {3, false, 0, 0, false, 0, false, 0},
     };
     const std::uint8_t extension[3] = {9, 8, 7};
     const PKIBlob ext{3, const_cast<std::uint8_t*>(extension)};
@@ -358,7 +358,9 @@ TEST_F(OCSPResponses, SingleResponsesMapStatusReasonAndValidity)
         const fake::SingleData& s = r->singles[0];
         EXPECT_EQ(s.status, c.libraryStatus);
         EXPECT_EQ(s.hasRevocation, c.timeKept ? 1u : 0u);
-        if (c.timeKept) { EXPECT_EQ(s.revocationTime.wMinute, 20); }
+        if (c.timeKept) {
+            EXPECT_EQ(s.revocationTime.wMinute, 20);
+        }
         EXPECT_EQ(s.reason, c.reason);
         EXPECT_EQ(s.hasNext, 1u);
         EXPECT_EQ(Ticks(s.nextUpdate) - Ticks(s.thisUpdate), 86400ull * 10000000ull);
@@ -368,12 +370,14 @@ TEST_F(OCSPResponses, SingleResponsesMapStatusReasonAndValidity)
         std::uint32_t status = 9, kind = 9, code = 9;
         SYSTEMTIME time{};
         IPKIObject* back = nullptr;
-        ASSERT_EQ(facade->ReadOCSPSingleResponse(response, 0, &status, reinterpret_cast<void**>(&back), &time, &kind,
-                                                 &code),
-                  1);
+        ASSERT_EQ(
+            facade->ReadOCSPSingleResponse(response, 0, &status, reinterpret_cast<void**>(&back), &time, &kind, &code),
+            1);
         EXPECT_EQ(status, c.status);
         if (back) back->Release();
-        if (c.status == 2) { EXPECT_EQ(time.wSecond, 30); }
+        if (c.status == 2) {
+            EXPECT_EQ(time.wSecond, 30);
+        }
     }
     IPKIObject* response = nullptr;
     ASSERT_EQ(facade->MakeOCSPResponse(0, nullptr, reinterpret_cast<void**>(&response)), 1);
@@ -465,8 +469,8 @@ TEST_F(OCSPResponses, SignedResponsesVerifyByKeyFamilyAndFailWhenChanged)
         std::uint32_t family, keyKind;
         const char* signingCall;
     };
-    for (const Case& c : {Case{1, 1, "4893:10()"}, Case{1, 7, "4891:3(7,7)"}, Case{2, 0, "4891:51(0)"},
-                          Case{4, 0, "4891:52(0)"}}) {
+    for (const Case& c :
+         {Case{1, 1, "4893:10()"}, Case{1, 7, "4891:3(7,7)"}, Case{2, 0, "4891:51(0)"}, Case{4, 0, "4891:52(0)"}}) {
         SCOPED_TRACE("family " + std::to_string(c.family) + " kind " + std::to_string(c.keyKind));
         IPKIObject* response = nullptr;
         ASSERT_EQ(facade->MakeOCSPResponse(0, nullptr, reinterpret_cast<void**>(&response)), 1);
@@ -495,8 +499,12 @@ TEST_F(OCSPResponses, SignedResponsesVerifyByKeyFamilyAndFailWhenChanged)
         EXPECT_EQ(facade->VerifyOCSPResponseSignature(decoded, other), 0);
         auto* d = dynamic_cast<fake::OCSPResponse*>(decoded);
         EXPECT_EQ(d->family, c.family);
-        if (c.family == 2) { EXPECT_TRUE(OpenSSLVerifiesRSA(Keys().rsaPublic, d->Signed(), d->signature)); }
-        if (c.family == 4) { EXPECT_TRUE(OpenSSLVerifiesP256(Keys().ecPoint, d->Signed(), d->signature)); }
+        if (c.family == 2) {
+            EXPECT_TRUE(OpenSSLVerifiesRSA(Keys().rsaPublic, d->Signed(), d->signature));
+        }
+        if (c.family == 4) {
+            EXPECT_TRUE(OpenSSLVerifiesP256(Keys().ecPoint, d->Signed(), d->signature));
+        }
 
         // The revocation minute of the single response, changed after signing.
         Bytes changed = bytes;
