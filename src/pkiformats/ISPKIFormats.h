@@ -77,6 +77,51 @@ enum : std::uint32_t {
 // (PKIF_OID_TEXT_BYTES above serves the policy OIDs too).
 enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_STATEMENT_TEXT_BYTES = 256, PKIF_URL_TEXT_BYTES = 1024 };
 
+// OCSP: the CertID values a reader hands out are bounded by the caller's
+// buffers: a serial of at most PKIF_OCSP_SERIAL_BYTES (right-aligned in its
+// 20-byte record), a hash of at most PKIF_OCSP_HASH_BYTES (the 64-byte
+// buffer zero-filled after it), a nonce of at most PKIF_OCSP_NONCE_BYTES
+// (ReadOCSPResponseInfo's buffer zero-filled after it; ReadOCSPRequest's
+// blob of the nonce's own length). A longer value fails the read and leaves
+// the output as it was. The responder name text of ReadOCSPResponderID has
+// PKIF_NAME_TEXT_BYTES.
+enum : std::uint32_t {
+    PKIF_OCSP_SERIAL_BYTES = 20,
+    PKIF_OCSP_HASH_BYTES = 64,
+    PKIF_OCSP_NONCE_BYTES = 32,
+    PKIF_OCSP_MADE_NONCE_BYTES = 20,  // the nonce a request is given
+    PKIF_DVCS_CONTENT_TYPE_BYTES = 257
+};
+
+class ISPKIFormats;
+
+// AddOCSPRequestEntry's record. certificate and issuerCertificate may be
+// null; without a certificate the issuer name and serial are used as given.
+// keyHash: 64 bytes, the issuer-key hash the caller computed (or null).
+struct PKIFOCSPEntryArguments {
+    ISPKIFormats* facade;
+    IPKIObject* request;
+    IPKIObject* certificate;
+    IPKIObject* issuerCertificate;
+    const PKIBlob* issuerName;
+    const std::uint8_t* serial;  // 20 bytes
+    std::uint8_t* keyHash;
+    std::uint32_t hashKind;  // 0 chooses
+};
+
+// FindOCSPSingleResponse's record; every criterion may be absent (null).
+struct PKIFOCSPFindArguments {
+    ISPKIFormats* facade;
+    IPKIObject* response;
+    IPKIObject* certId;  // gives hash kind, name hash and serial when set
+    std::uint32_t hashKind;
+    const std::uint8_t* nameHash;  // bits / 8 bytes of the kind
+    const std::uint8_t* serial;    // 20 bytes
+    const char* nameText;
+    const std::uint8_t* hashItem;  // 32 bytes
+    void** entry;                  // the single response found (caller releases)
+};
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"

@@ -257,11 +257,27 @@ public:
     virtual int ConvertTaxNumber(const char* number, std::uint32_t mode, char* out,
                                  std::uint32_t capacity)                          // 20
     { (void)number; (void)mode; (void)out; (void)capacity; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(21)                                                             // 21
-    PKI_RESERVED(22)                                                             // 22
-    PKI_RESERVED(23)                                                             // 23
-    PKI_RESERVED(24)                                                             // 24
-    PKI_RESERVED(25)                                                             // 25
+    // The GOST 34.311 hash (32 bytes) of an object's name (a certificate:
+    // its subject), or of an encoded name when `object` is null.
+    virtual int HashObjectGOST34311(IPKIObject* object, const PKIBlob* encoded,
+                                    std::uint8_t* hash)                          // 21
+    { (void)object; (void)encoded; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // The same with SHA in `bits` bits (bits / 8 bytes).
+    virtual int HashObjectSHA(IPKIObject* object, const PKIBlob* encoded, std::uint32_t bits,
+                              std::uint8_t* hash)                                // 22
+    { (void)object; (void)encoded; (void)bits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // The DSTU 7564 hash (bits / 8 bytes) of an object's name in `mode`.
+    virtual int HashObjectDSTU7564(IPKIObject* object, std::uint32_t mode, std::uint32_t bits,
+                                   std::uint8_t* hash)                           // 23
+    { (void)object; (void)mode; (void)bits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // The second GOST 34.311 name hash (32 bytes) of a name object in `mode`.
+    virtual int HashNameGOST34311Mode(IPKIObject* name, std::uint32_t mode,
+                                      std::uint8_t* hash)                        // 24
+    { (void)name; (void)mode; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // A name object as one wide text in `capacity` wide characters;
+    // PKI_E_FAILURE when it does not fit.
+    virtual int NameToText(IPKIObject* name, wchar_t* text, std::uint32_t capacity) // 25
+    { (void)name; (void)text; (void)capacity; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(26)                                                             // 26
     PKI_RESERVED(27)                                                             // 27
     // 20-byte identifier of a public key (the DSTU 4145 kind of key).

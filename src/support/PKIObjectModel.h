@@ -88,11 +88,18 @@ public:
     { (void)out; return PKI_E_NOT_IMPLEMENTED; }
     virtual int Decode(const PKIBlob* in)                                    // 4
     { (void)in; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(5) PKI_RESERVED(6)                                          // 5-6
+    PKI_RESERVED(5)                                                          // 5
+    // Checks a DSTU 4145 signature value over `data` with the certificate's
+    // key (GOST 34.311 hash). Not the signed objects' slot 6, which checks
+    // the object's own signature with a key it is given.
+    virtual int VerifySignatureValue(const PKIBlob* data, const PKIBlob* value) // 6
+    { (void)data; (void)value; return PKI_E_NOT_IMPLEMENTED; }
     // The serial number as an encoded INTEGER (load it into 4877 / 4111).
     virtual int GetSerial(PKIBlob* serial)                                   // 7
     { (void)serial; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(8)                                                          // 8
+    // The serial number as a big-endian byte string (no INTEGER coding).
+    virtual int GetSerialBytes(PKIBlob* serial)                              // 8
+    { (void)serial; return PKI_E_NOT_IMPLEMENTED; }
     // The issuer as one wide text; *length as for GetDisplayName (slot 105).
     virtual int GetIssuerText(wchar_t* text, std::uint32_t* length)          // 9
     { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
@@ -131,7 +138,10 @@ public:
     PKI_RESERVED(30)                                                         // 30
         PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)  // 31-34
         PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)  // 35-38
-        PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)  // 39-42
+        PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)                   // 39-41
+    // Checks an RSA signature over `data` with the certificate's key.
+    virtual int VerifySignedBytes(const PKIBlob* data, const PKIBlob* signature) // 42
+    { (void)data; (void)signature; return PKI_E_NOT_IMPLEMENTED; }
         PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)  // 43-46
         PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)  // 47-50
         PKI_RESERVED(51) PKI_RESERVED(52)                                    // 51-52
@@ -192,7 +202,11 @@ public:
     // The subject key identifier (IPKIKeyIdentifier); PKI_E_ABSENT without it.
     virtual int GetSubjectKeyId(void** identifier)                           // 95
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)                       // 96-98
+    // The authority key identifier (IPKIKeyIdentifier, or view 4261 of it);
+    // PKI_E_ABSENT without the extension.
+    virtual int GetAuthorityKeyId(void** identifier)                         // 96
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(97) PKI_RESERVED(98)                                        // 97-98
         PKI_RESERVED(99)                                                     // 99
     // The certificate it wraps (IPKICertificate), where it wraps one.
     virtual int GetInnerCertificate(void** certificate)                      // 100
@@ -567,6 +581,11 @@ public:
     // profile (u32 key bits, u32 hash bits).
     virtual int GetRSAKey(std::uint8_t* privateKey, std::uint8_t* profile)       // 9
     { (void)privateKey; (void)profile; return PKI_E_NOT_IMPLEMENTED; }
+    // Signs a signed object (its bytes hashed with GOST 34.311) with the
+    // key's DSTU 4145 key; `work` is the caller's 76-byte buffer, which the
+    // caller wipes.
+    virtual int SignObjectDSTU4145(IPKIObject* object, std::uint8_t* work)       // 10
+    { (void)object; (void)work; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIKeyObject() = default;
@@ -2180,6 +2199,379 @@ struct PKIStreamParse {
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+// ---- OCSP requests and responses, DVCS requests and responses ----
+// Hash kinds of a CertID: 1 GOST 34.311, 2 to 6 SHA-1 to SHA-512, 7 to 9
+// DSTU 7564 of 256, 384 and 512 bits. Certificate statuses in the
+// library's (RFC 6960) order: 0 good, 1 revoked, 2 unknown.
+enum : std::uint32_t {
+    PKI_CLASS_OCSP_REQUEST = 4890,
+    PKI_IID_OCSP_REQUEST = 4148,
+    PKI_CLASS_OCSP_RESPONSE = 4891,
+    PKI_IID_OCSP_RESPONSE = 4149,
+    PKI_CLASS_CERT_ID = 4914,
+    PKI_IID_CERT_ID = 4180,
+    PKI_IID_CERT_ID_DSTU7564 = 4257,  // the CertID's DSTU 7564 hashes
+    PKI_CLASS_OCSP_NONCE = 4916,
+    PKI_IID_OCSP_NONCE = 4182,
+    PKI_IID_OCSP_RESPONDER = 4235,      // a response's responder by certificate name
+    PKI_IID_OCSP_SIGN_DSTU7564 = 4258,  // a response's DSTU 7564 signing
+    PKI_IID_KEY_IDENTIFIER_EX = 4261,   // a key-identifier extension's own view
+    PKI_OCSP_SIGNER_CHECK = 4621,       // the item that asks for the signer's key usage
+    PKI_CLASS_DVCS_REQUEST = 4910,
+    PKI_IID_DVCS_REQUEST = 4150,
+    PKI_CLASS_DVCS_RESPONSE = 4911,
+    PKI_IID_DVCS_RESPONSE = 4151
+};
+
+// clang-format off
+
+// CertID (class 4914, interface 4180). Readers hand out blobs the library
+// allocates (the caller frees them), of the lengths the peer sent.
+class IPKICertID : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int GetHashKind(std::uint32_t* kind)                                 // 5
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    // Name and key hashes, 32 bytes each.
+    virtual int SetHashesGOST34311(const std::uint8_t* nameHash, const std::uint8_t* keyHash) // 6
+    { (void)nameHash; (void)keyHash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetHashesGOST34311(PKIBlob* nameHash, PKIBlob* keyHash)          // 7
+    { (void)nameHash; (void)keyHash; return PKI_E_NOT_IMPLEMENTED; }
+    // Name and key hashes of SHA-1, 20 bytes each.
+    virtual int SetHashesSHA1(const std::uint8_t* nameHash, const std::uint8_t* keyHash) // 8
+    { (void)nameHash; (void)keyHash; return PKI_E_NOT_IMPLEMENTED; }
+    // Name and key hashes of hash kind 2 to 6, of that kind's length.
+    virtual int SetHashesSHA(std::uint32_t kind, const std::uint8_t* nameHash,
+                             const std::uint8_t* keyHash)                        // 9
+    { (void)kind; (void)nameHash; (void)keyHash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetHashesSHA(PKIBlob* nameHash, PKIBlob* keyHash)                // 10
+    { (void)nameHash; (void)keyHash; return PKI_E_NOT_IMPLEMENTED; }
+    // The serial number, big-endian, as a 20-byte record (leading zeros).
+    virtual int SetSerial(const std::uint8_t* serial)                            // 11
+    { (void)serial; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetSerial(PKIBlob* serial)                                       // 12
+    { (void)serial; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKICertID() = default;
+};
+
+// Interface 4257 of a CertID: the hashes of DSTU 7564 kinds (7 to 9).
+class IPKICertIDDSTU7564 : public IPKIObject {
+public:
+    virtual int SetHashesDSTU7564(std::uint32_t kind, const std::uint8_t* nameHash,
+                                  const std::uint8_t* keyHash)                   // 3
+    { (void)kind; (void)nameHash; (void)keyHash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetHashesDSTU7564(PKIBlob* nameHash, PKIBlob* keyHash)           // 4
+    { (void)nameHash; (void)keyHash; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKICertIDDSTU7564() = default;
+};
+
+// OCSP nonce extension (class 4916, interface 4182).
+class IPKIOCSPNonce : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int SetValue(const PKIBlob* value)                                   // 5
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIOCSPNonce() = default;
+};
+
+// OCSP request (class 4890, interface 4148).
+class IPKIOCSPRequest : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes a CertID (the request keeps its own reference).
+    virtual int AddEntry(IPKIObject* certId)                                     // 5
+    { (void)certId; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetEntryCount(std::uint32_t* count)                              // 6
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // CertID `index` (IPKICertID); PKI_E_INDEX past the last.
+    virtual int GetEntry(std::uint32_t index, void** certId)                     // 7
+    { (void)index; (void)certId; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int AddNonce(IPKIObject* nonce)                                      // 8
+    { (void)nonce; return PKI_E_NOT_IMPLEMENTED; }
+    // The nonce's value as the peer sent it; PKI_E_ABSENT without one.
+    virtual int GetNonce(PKIBlob* value)                                         // 9
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetRequestorName(const char* name)                               // 10
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    // The request's check against a caller's value: 0 when it holds.
+    virtual int CheckValue(const PKIBlob* value)                                 // 11
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIOCSPRequest() = default;
+};
+
+// One single response of an OCSP response.
+class IPKIOCSPSingleResponse : public IPKIObject {
+public:
+    virtual int GetCertID(void** certId)                                         // 3
+    { (void)certId; return PKI_E_NOT_IMPLEMENTED; }
+    // The library's status (0 good, 1 revoked, 2 unknown).
+    virtual int GetStatus(std::uint32_t* status)                                 // 4
+    { (void)status; return PKI_E_NOT_IMPLEMENTED; }
+    // The revocation time and CRLReason of a revoked entry.
+    virtual int GetRevocation(SYSTEMTIME* time, std::uint32_t* reason)           // 5
+    { (void)time; (void)reason; return PKI_E_NOT_IMPLEMENTED; }
+    // The issuer name the entry stands for: encoded, and as a name object.
+    virtual int GetIssuerNameEncoded(PKIBlob* name)                              // 6
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetIssuerName(void** name)                                       // 7
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    // The entry's responder-side name item (a name object).
+    virtual int GetNameItem(void** name)                                         // 8
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    // The entry's hash item; 32 bytes are compared.
+    virtual int GetHashItem(PKIBlob* value)                                      // 9
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIOCSPSingleResponse() = default;
+};
+
+// OCSP response (class 4891, interface 4149). Slot 24 is the signed
+// objects' signature family, slot 41 the signers' key.
+class IPKIOCSPResponse : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    // The response status (0 successful).
+    virtual int SetStatus(std::uint32_t status)                                  // 5
+    { (void)status; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetStatus(std::uint32_t* status)                                 // 6
+    { (void)status; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetProducedAt(const SYSTEMTIME* time)                            // 7
+    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetProducedAt(SYSTEMTIME* time)                                  // 8
+    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int AddNonce(IPKIObject* nonce)                                      // 9
+    { (void)nonce; return PKI_E_NOT_IMPLEMENTED; }
+    // The nonce's value as the peer sent it; PKI_E_ABSENT without one.
+    virtual int GetNonce(PKIBlob* value)                                         // 10
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    // nextUpdate is taken when hasNext is nonzero, the revocation time when
+    // it is not null (with the reason).
+    virtual int AddSingleResponse(IPKIObject* certId, const SYSTEMTIME* thisUpdate, std::uint32_t hasNext,
+                                  const SYSTEMTIME* nextUpdate, std::uint32_t status,
+                                  const SYSTEMTIME* revocationTime, std::uint32_t reason) // 11
+    { (void)certId; (void)thisUpdate; (void)hasNext; (void)nextUpdate; (void)status; (void)revocationTime; (void)reason; return PKI_E_NOT_IMPLEMENTED; }
+    // An extension of the single response added last.
+    virtual int AddSingleExtension(const PKIBlob* value)                         // 12
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetSingleCount(std::uint32_t* count)                             // 13
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Single response `index` (IPKIOCSPSingleResponse); PKI_E_INDEX past the last.
+    virtual int GetSingle(std::uint32_t index, void** entry)                     // 14
+    { (void)index; (void)entry; return PKI_E_NOT_IMPLEMENTED; }
+    // The responder ID's type: 1 by name, 2 by key hash.
+    virtual int GetResponderIDType(std::uint32_t* type)                          // 15
+    { (void)type; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetResponderName(void** name)                                    // 16
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+    // The responder by a name record (a certificate's slot 17).
+    virtual int SetResponderRecord(const PKINameRecord* record)                  // 17
+    { (void)record; return PKI_E_NOT_IMPLEMENTED; }
+    // The responder's key hash as the peer sent it.
+    virtual int GetResponderKeyHash(PKIBlob* hash)                               // 18
+    { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // An optional value; PKI_E_ABSENT when the response has none.
+    virtual int GetOptionalValue(std::uint32_t* value)                           // 19
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    // 0 when the response carries `item`, PKI_E_ABSENT when not.
+    virtual int HasItem(std::uint32_t item)                                      // 20
+    { (void)item; return PKI_E_NOT_IMPLEMENTED; }
+    // The bytes the signature covers, and the signature value.
+    virtual int GetSignedBytes(PKIBlob* data)                                    // 21
+    { (void)data; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetSignature(PKIBlob* value)                                     // 22
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(23)                                                             // 23
+    virtual int GetSignatureFamily(std::uint32_t* family)                        // 24
+    { (void)family; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)          // 25-28
+    PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32)          // 29-32
+    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)          // 33-36
+    PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40)          // 37-40
+    virtual int SetKey(IPKIObject* key)                                          // 41
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIOCSPResponse() = default;
+};
+
+// Interface 4235 of a response: the responder by a certificate's subject
+// name object (a certificate's slot 19).
+class IPKIOCSPResponder : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)                           // 47-49
+    virtual int SetResponderName(IPKIObject* name)                               // 50
+    { (void)name; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIOCSPResponder() = default;
+};
+
+// Interface 4258 of a response: signing with DSTU 4145 over a DSTU 7564
+// hash of kind 7 to 9, with the key object's key.
+class IPKIOCSPSignDSTU7564 : public IPKIObject {
+public:
+    virtual int SignWithKey(IPKIObject* key, std::uint32_t kind, std::uint32_t mode) // 3
+    { (void)key; (void)kind; (void)mode; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIOCSPSignDSTU7564() = default;
+};
+
+// Signed data (4900 / 4136) as the DVCS decoders read its content.
+class IPKISignedDataContent : public IPKISignedDataCertificates {
+public:
+    // 1 when the signed data carries its content.
+    virtual int HasContent(std::uint32_t* present)                               // 8
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    // The content type as dotted text with its terminator in `capacity`
+    // bytes; PKI_E_FAILURE when it does not fit.
+    virtual int GetContentTypeText(char* text, std::uint32_t capacity)           // 9
+    { (void)text; (void)capacity; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetContent(PKIBlob* content)                                     // 10
+    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignedDataContent() = default;
+};
+
+// DVCS request (class 4910, interface 4150): values A (slots 6, 5) and B
+// (slots 8, 7), and an item (slot 21), passed through by the facade.
+class IPKIDVCSRequest : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetValueA(std::uint32_t* value)                                  // 5
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValueA(std::uint32_t value)                                   // 6
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetValueB(std::uint32_t* value)                                  // 7
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValueB(std::uint32_t value)                                   // 8
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(9) PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)           // 9-12
+    PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16)          // 13-16
+    PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
+    virtual int SetItem(std::uint32_t first, std::uint32_t second)               // 21
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIDVCSRequest() = default;
+};
+
+// DVCS response (class 4911, interface 4151): five values set by slots 10,
+// 12, 14, 16, 18 (the last a pair) and read by 9, 11, 13, 15, 17; an item
+// (slot 5) that takes two values (slot 6); two values given at once (slot
+// 7); a further value read with three arguments (slot 20).
+class IPKIDVCSResponse : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    // The item; PKI_E_ABSENT when the response has none.
+    virtual int GetItem(std::uint32_t* item)                                     // 5
+    { (void)item; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetItemValues(std::uint32_t first, std::uint32_t second)         // 6
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValues(std::uint32_t first, std::uint32_t second)             // 7
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(8)                                                              // 8
+    virtual int GetValue1(std::uint32_t* value)                                  // 9
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValue1(std::uint32_t value)                                   // 10
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetValue2(std::uint32_t* value)                                  // 11
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValue2(std::uint32_t value)                                   // 12
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetValue3(std::uint32_t* value)                                  // 13
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValue3(std::uint32_t value)                                   // 14
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetValue4(std::uint32_t* value)                                  // 15
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValue4(std::uint32_t value)                                   // 16
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetValuePair(std::uint32_t* first, std::uint32_t* second)        // 17
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValuePair(std::uint32_t first, std::uint32_t second)          // 18
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(19)                                                             // 19
+    virtual int ReadValue(std::uint32_t first, std::uint32_t second, std::uint32_t* out) // 20
+    { (void)first; (void)second; (void)out; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIDVCSResponse() = default;
+};
+
+// The slots of the OCSP and DVCS block, checked as the shared table is.
+#define QVK_PKI_OCSP_MODEL_SLOTS(X)                      \
+    X(IPKIInterface, 21, HashObjectGOST34311)            \
+    X(IPKIInterface, 22, HashObjectSHA)                  \
+    X(IPKIInterface, 23, HashObjectDSTU7564)             \
+    X(IPKIInterface, 24, HashNameGOST34311Mode)          \
+    X(IPKIInterface, 25, NameToText)                     \
+    X(IPKICertificate, 6, VerifySignatureValue)          \
+    X(IPKICertificate, 8, GetSerialBytes)                \
+    X(IPKICertificate, 42, VerifySignedBytes)            \
+    X(IPKICertificate, 96, GetAuthorityKeyId)            \
+    X(IPKICertID, 5, GetHashKind)                        \
+    X(IPKICertID, 6, SetHashesGOST34311)                 \
+    X(IPKICertID, 7, GetHashesGOST34311)                 \
+    X(IPKICertID, 8, SetHashesSHA1)                      \
+    X(IPKICertID, 9, SetHashesSHA)                       \
+    X(IPKICertID, 10, GetHashesSHA)                      \
+    X(IPKICertID, 11, SetSerial)                         \
+    X(IPKICertID, 12, GetSerial)                         \
+    X(IPKICertIDDSTU7564, 3, SetHashesDSTU7564)          \
+    X(IPKICertIDDSTU7564, 4, GetHashesDSTU7564)          \
+    X(IPKIOCSPNonce, 5, SetValue)                        \
+    X(IPKIOCSPRequest, 5, AddEntry)                      \
+    X(IPKIOCSPRequest, 11, CheckValue)                   \
+    X(IPKIOCSPSingleResponse, 9, GetHashItem)            \
+    X(IPKIOCSPResponse, 11, AddSingleResponse)           \
+    X(IPKIOCSPResponse, 22, GetSignature)                \
+    X(IPKIOCSPResponse, 24, GetSignatureFamily)          \
+    X(IPKIOCSPResponse, 41, SetKey)                      \
+    X(IPKIOCSPResponder, 50, SetResponderName)           \
+    X(IPKIOCSPSignDSTU7564, 3, SignWithKey)              \
+    X(IPKIKeyObject, 10, SignObjectDSTU4145)             \
+    X(IPKISignedDataContent, 8, HasContent)              \
+    X(IPKISignedDataContent, 10, GetContent)             \
+    X(IPKIDVCSRequest, 8, SetValueB)                     \
+    X(IPKIDVCSRequest, 21, SetItem)                      \
+    X(IPKIDVCSResponse, 18, SetValuePair)                \
+    X(IPKIDVCSResponse, 20, ReadValue)
+// clang-format on
+
 #endif
 
 // clang-format off

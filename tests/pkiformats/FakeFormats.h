@@ -1430,6 +1430,15 @@ public:
         std::memcpy(profile, rsaProfile, 8);
         return 0;
     }
+    // Slot 10 signs an object with the DSTU 4145 key through a signer the
+    // test installs (the OCSP double's, over the real provider).
+    std::function<int(KeyObject&, IPKIObject*)> signsObject;
+    int SignObjectDSTU4145(IPKIObject* object, std::uint8_t*) override
+    {
+        int c = lib_.Enter(4893, 10, "");
+        if (c >= 0) return c;
+        return signsObject ? signsObject(*this, object) : PKI_E_NOT_IMPLEMENTED;
+    }
 };
 
 // EC values (public point, parameter record) of a request (4225) or a
@@ -4323,6 +4332,1320 @@ inline void UseEnvelopedObjects(Library& lib)
     };
     lib.makers[{PKI_CLASS_DATA_CONTENT, PKI_IID_DATA_CONTENT}] = [&lib]() -> void* {
         return static_cast<IPKIDataContent*>(new DataContent(lib));
+    };
+}
+
+}  // namespace fake
+
+// ---- OCSP requests and responses, DVCS requests and responses ----
+// The OCSP objects keep what the facade sets and encode it in a small format
+// of their own; a response is signed and checked for real: with the CSP
+// (DSTU 4145 over GOST 34.311 or DSTU 7564) and the CSPI (RSA, ECDSA over
+// SHA-256) that the test hands to OCSPLibrary. A response changed after
+// signing, or checked with another certificate's key, fails.
+#include "csp/CSP.h"
+#include "csp/CSPI.h"
+
+namespace fake {
+
+using OCSPBytes = std::vector<std::uint8_t>;
+
+inline OCSPBytes BytesOf(const PKIBlob* b)
+{
+    return b && b->data ? OCSPBytes(b->data, b->data + b->length) : OCSPBytes{};
+}
+
+// The small encoding: u32 words and length-prefixed byte strings.
+struct OCSPWriter {
+    OCSPBytes out;
+    void Word(std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    void Bytes(const OCSPBytes& b)
+    {
+        Word(static_cast<std::uint32_t>(b.size()));
+        out.insert(out.end(), b.begin(), b.end());
+    }
+    void Time(const SYSTEMTIME& t)
+    {
+        Bytes(
+            OCSPBytes(reinterpret_cast<const std::uint8_t*>(&t), reinterpret_cast<const std::uint8_t*>(&t) + sizeof t));
+    }
+    void Text(const std::wstring& w)
+    {
+        Word(static_cast<std::uint32_t>(w.size()));
+        for (wchar_t c : w) Word(static_cast<std::uint32_t>(c));
+    }
+};
+
+struct OCSPReader {
+    const OCSPBytes& in;
+    std::size_t at = 0;
+    bool ok = true;
+    std::uint32_t Word()
+    {
+        if (in.size() - at < 4 || at > in.size()) return ok = false, 0;
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(in[at + i]) << (8 * i);
+        at += 4;
+        return v;
+    }
+    OCSPBytes Bytes()
+    {
+        std::uint32_t n = Word();
+        if (!ok || in.size() - at < n) return ok = false, OCSPBytes{};
+        OCSPBytes b(in.begin() + static_cast<long>(at), in.begin() + static_cast<long>(at + n));
+        at += n;
+        return b;
+    }
+    SYSTEMTIME Time()
+    {
+        SYSTEMTIME t{};
+        OCSPBytes b = Bytes();
+        if (b.size() == sizeof t)
+            std::memcpy(&t, b.data(), sizeof t);
+        else
+            ok = false;
+        return t;
+    }
+    std::wstring Text()
+    {
+        std::uint32_t n = Word();
+        std::wstring w;
+        for (std::uint32_t i = 0; ok && i < n && i < 4096; ++i) w.push_back(static_cast<wchar_t>(Word()));
+        return w;
+    }
+};
+
+// A name object: its text, encoded as the text's UTF-32 words.
+class OCSPName final : public Object<IPKIName> {
+public:
+    OCSPName(Library& lib, std::wstring text) : Object(lib, 4869), text(std::move(text)) {}
+    std::wstring text;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4869, 3, "");
+        if (c >= 0) return c;
+        OCSPWriter w;
+        w.Text(text);
+        return CopyToLibraryBlob(lib_, w.out, out);
+    }
+};
+
+struct CertIDData {
+    std::uint32_t kind = 0;
+    OCSPBytes name, key, serial;
+    void Write(OCSPWriter& w) const
+    {
+        w.Word(kind);
+        w.Bytes(name);
+        w.Bytes(key);
+        w.Bytes(serial);
+    }
+    void Read(OCSPReader& r)
+    {
+        kind = r.Word();
+        name = r.Bytes();
+        key = r.Bytes();
+        serial = r.Bytes();
+    }
+};
+
+inline std::uint32_t OCSPHashBytes(std::uint32_t kind)
+{
+    static const std::uint32_t lengths[10] = {0, 32, 20, 28, 32, 48, 64, 32, 48, 64};
+    return kind < 10 ? lengths[kind] : 0;
+}
+
+class CertID final : public Object<IPKICertID> {
+public:
+    explicit CertID(Library& lib, CertIDData d = {}) : Object(lib, PKI_CLASS_CERT_ID), data(std::move(d))
+    {
+        class DSTU final : public ViewOf<IPKICertIDDSTU7564> {
+        public:
+            DSTU(CertID* owner) : ViewOf(owner), o_(owner) {}
+            int SetHashesDSTU7564(std::uint32_t kind, const std::uint8_t* n, const std::uint8_t* k) override
+            {
+                int c = o_->lib_.Enter(PKI_CLASS_CERT_ID, 3, std::to_string(kind), PKI_IID_CERT_ID_DSTU7564);
+                if (c >= 0) return c;
+                if (kind < 7 || kind > 9) return PKI_E_INVALID_ARGUMENT;
+                return o_->Set(kind, n, k, OCSPHashBytes(kind));
+            }
+            int GetHashesDSTU7564(PKIBlob* n, PKIBlob* k) override
+            {
+                int c = o_->lib_.Enter(PKI_CLASS_CERT_ID, 4, "", PKI_IID_CERT_ID_DSTU7564);
+                return c >= 0 ? c : o_->Get(n, k);
+            }
+
+        private:
+            CertID* o_;
+        };
+        AddView(this, PKI_IID_CERT_ID_DSTU7564, new DSTU(this));
+        offers.insert(PKI_IID_CERT_ID);
+    }
+    CertIDData data;
+    int GetHashKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERT_ID, 5, "");
+        if (c >= 0) return c;
+        *kind = data.kind;
+        return 0;
+    }
+    int SetHashesGOST34311(const std::uint8_t* n, const std::uint8_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERT_ID, 6, "");
+        return c >= 0 ? c : Set(1, n, k, 32);
+    }
+    int GetHashesGOST34311(PKIBlob* n, PKIBlob* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERT_ID, 7, "");
+        return c >= 0 ? c : Get(n, k);
+    }
+    int SetHashesSHA1(const std::uint8_t* n, const std::uint8_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERT_ID, 8, "");
+        return c >= 0 ? c : Set(2, n, k, 20);
+    }
+    int SetHashesSHA(std::uint32_t kind, const std::uint8_t* n, const std::uint8_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERT_ID, 9, std::to_string(kind));
+        if (c >= 0) return c;
+        if (kind < 2 || kind > 6) return PKI_E_INVALID_ARGUMENT;
+        return Set(kind, n, k, OCSPHashBytes(kind));
+    }
+    int GetHashesSHA(PKIBlob* n, PKIBlob* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERT_ID, 10, "");
+        return c >= 0 ? c : Get(n, k);
+    }
+    int SetSerial(const std::uint8_t* serial) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERT_ID, 11, "");
+        if (c >= 0) return c;
+        data.serial.assign(serial, serial + 20);
+        return 0;
+    }
+    int GetSerial(PKIBlob* serial) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERT_ID, 12, "");
+        return c >= 0 ? c : CopyToLibraryBlob(lib_, data.serial, serial);
+    }
+
+private:
+    int Set(std::uint32_t kind, const std::uint8_t* n, const std::uint8_t* k, std::uint32_t length)
+    {
+        data.kind = kind;
+        data.name.assign(n, n + length);
+        data.key.assign(k, k + length);
+        return 0;
+    }
+    int Get(PKIBlob* n, PKIBlob* k)
+    {
+        if (CopyToLibraryBlob(lib_, data.name, n) != 0) return PKI_E_OUT_OF_MEMORY;
+        if (CopyToLibraryBlob(lib_, data.key, k) != 0) {
+            std::memset(n->data, 0, n->length);
+            lib_.FreeBlob(n);
+            return PKI_E_OUT_OF_MEMORY;
+        }
+        return 0;
+    }
+};
+
+class OCSPNonce final : public Object<IPKIOCSPNonce> {
+public:
+    explicit OCSPNonce(Library& lib) : Object(lib, PKI_CLASS_OCSP_NONCE) {}
+    OCSPBytes value;
+    int SetValue(const PKIBlob* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_NONCE, 5, std::to_string(v ? v->length : 0));
+        if (c >= 0) return c;
+        value = BytesOf(v);
+        return 0;
+    }
+};
+
+inline int NonceOf(IPKIObject* object, OCSPBytes* out)
+{
+    auto* nonce = dynamic_cast<OCSPNonce*>(object);
+    if (!nonce) return PKI_E_INVALID_ARGUMENT;
+    *out = nonce->value;
+    return 0;
+}
+
+class OCSPRequest final : public Object<IPKIOCSPRequest> {
+public:
+    explicit OCSPRequest(Library& lib) : Object(lib, PKI_CLASS_OCSP_REQUEST) {}
+    std::vector<CertIDData> entries;
+    bool hasNonce = false;
+    OCSPBytes nonce;
+    std::string requestor;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 3, "");
+        if (c >= 0) return c;
+        OCSPWriter w;
+        w.Word(0x5251434F);  // "OCQR"
+        w.Word(static_cast<std::uint32_t>(entries.size()));
+        for (const auto& e : entries) e.Write(w);
+        w.Word(hasNonce);
+        w.Bytes(nonce);
+        w.Bytes(OCSPBytes(requestor.begin(), requestor.end()));
+        return CopyToLibraryBlob(lib_, w.out, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        OCSPBytes bytes = BytesOf(in);
+        OCSPReader r{bytes};
+        if (r.Word() != 0x5251434F) return PKI_E_BAD_ENCODING;
+        std::uint32_t n = r.Word();
+        std::vector<CertIDData> read;
+        for (std::uint32_t i = 0; r.ok && i < n && i < 1024; ++i) read.emplace_back().Read(r);
+        bool present = r.Word() != 0;
+        OCSPBytes value = r.Bytes();
+        OCSPBytes name = r.Bytes();
+        if (!r.ok || r.at != bytes.size()) return PKI_E_BAD_ENCODING;
+        entries = read;
+        hasNonce = present;
+        nonce = value;
+        requestor.assign(name.begin(), name.end());
+        return 0;
+    }
+    int AddEntry(IPKIObject* id) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 5, "");
+        if (c >= 0) return c;
+        auto* certId = dynamic_cast<CertID*>(id);
+        if (!certId) return PKI_E_INVALID_ARGUMENT;
+        entries.push_back(certId->data);
+        return 0;
+    }
+    int GetEntryCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 6, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries.size());
+        return 0;
+    }
+    int GetEntry(std::uint32_t index, void** id) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 7, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        *id = static_cast<IPKICertID*>(new CertID(lib_, entries[index]));
+        return 0;
+    }
+    int AddNonce(IPKIObject* object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 8, "");
+        if (c >= 0) return c;
+        if (int rc = NonceOf(object, &nonce)) return rc;
+        hasNonce = true;
+        return 0;
+    }
+    int GetNonce(PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 9, "");
+        if (c >= 0) return c;
+        return hasNonce ? CopyToLibraryBlob(lib_, nonce, value) : PKI_E_ABSENT;
+    }
+    int SetRequestorName(const char* name) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 10, name);
+        if (c >= 0) return c;
+        requestor = name;
+        return 0;
+    }
+    // The request holds against a value equal to its nonce.
+    int CheckValue(const PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_REQUEST, 11, "");
+        if (c >= 0) return c;
+        return hasNonce && BytesOf(value) == nonce ? 0 : PKI_E_FAILURE;
+    }
+};
+
+struct SingleData {
+    CertIDData id;
+    SYSTEMTIME thisUpdate{}, nextUpdate{}, revocationTime{};
+    std::uint32_t hasNext = 0, status = 0, hasRevocation = 0, reason = 0;
+    OCSPBytes extension;
+    std::wstring issuerName, nameItem;  // the matcher's items
+    OCSPBytes hashItem;
+    void Write(OCSPWriter& w) const
+    {
+        id.Write(w);
+        w.Time(thisUpdate);
+        w.Word(hasNext);
+        w.Time(nextUpdate);
+        w.Word(status);
+        w.Word(hasRevocation);
+        w.Time(revocationTime);
+        w.Word(reason);
+        w.Bytes(extension);
+        w.Text(issuerName);
+        w.Text(nameItem);
+        w.Bytes(hashItem);
+    }
+    void Read(OCSPReader& r)
+    {
+        id.Read(r);
+        thisUpdate = r.Time();
+        hasNext = r.Word();
+        nextUpdate = r.Time();
+        status = r.Word();
+        hasRevocation = r.Word();
+        revocationTime = r.Time();
+        reason = r.Word();
+        extension = r.Bytes();
+        issuerName = r.Text();
+        nameItem = r.Text();
+        hashItem = r.Bytes();
+    }
+};
+
+class OCSPSingle final : public Object<IPKIOCSPSingleResponse> {
+public:
+    OCSPSingle(Library& lib, SingleData d) : Object(lib, 4892), data(std::move(d)) {}
+    SingleData data;
+    int GetCertID(void** id) override
+    {
+        int c = lib_.Enter(4892, 3, "");
+        if (c >= 0) return c;
+        *id = static_cast<IPKICertID*>(new CertID(lib_, data.id));
+        return 0;
+    }
+    int GetStatus(std::uint32_t* status) override
+    {
+        int c = lib_.Enter(4892, 4, "");
+        if (c >= 0) return c;
+        *status = data.status;
+        return 0;
+    }
+    int GetRevocation(SYSTEMTIME* time, std::uint32_t* reason) override
+    {
+        int c = lib_.Enter(4892, 5, "");
+        if (c >= 0) return c;
+        if (!data.hasRevocation) return PKI_E_ABSENT;
+        *time = data.revocationTime;
+        *reason = data.reason;
+        return 0;
+    }
+    int GetIssuerNameEncoded(PKIBlob* name) override
+    {
+        int c = lib_.Enter(4892, 6, "");
+        if (c >= 0) return c;
+        OCSPWriter w;
+        w.Text(data.issuerName);
+        return CopyToLibraryBlob(lib_, w.out, name);
+    }
+    int GetIssuerName(void** name) override
+    {
+        int c = lib_.Enter(4892, 7, "");
+        if (c >= 0) return c;
+        *name = static_cast<IPKIName*>(new OCSPName(lib_, data.issuerName));
+        return 0;
+    }
+    int GetNameItem(void** name) override
+    {
+        int c = lib_.Enter(4892, 8, "");
+        if (c >= 0) return c;
+        *name = static_cast<IPKIName*>(new OCSPName(lib_, data.nameItem));
+        return 0;
+    }
+    int GetHashItem(PKIBlob* value) override
+    {
+        int c = lib_.Enter(4892, 9, "");
+        return c >= 0 ? c : CopyToLibraryBlob(lib_, data.hashItem, value);
+    }
+};
+
+// The library with the providers, the name hashes over them and the OCSP
+// and DVCS classes.
+class OCSPLibrary final : public Library {
+public:
+    CSP* csp = nullptr;
+    CSPI* cspi = nullptr;
+    std::uint8_t sBox[64] = {};  // the GOST 34.311 S-box of the name hashes
+
+    // The bytes a name hash covers: a name's encoding, a certificate's
+    // subject.
+    static bool NameBytes(IPKIObject* object, const PKIBlob* encoded, OCSPBytes* out);
+    int HashObjectGOST34311(IPKIObject* object, const PKIBlob* encoded, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 21, object ? "object" : "encoded");
+        if (c >= 0) return c;
+        OCSPBytes data;
+        if (!csp || !NameBytes(object, encoded, &data)) return PKI_E_INVALID_ARGUMENT;
+        const std::uint8_t zero[32] = {};
+        return csp->HashGOST34311(data.data(), static_cast<std::uint32_t>(data.size()),
+                                  reinterpret_cast<const GOST28147PackedSBox*>(sBox), zero, hash) == CSP_OK
+                   ? 0
+                   : PKI_E_FAILURE;
+    }
+    int HashObjectSHA(IPKIObject* object, const PKIBlob* encoded, std::uint32_t bits, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 22, std::string(object ? "object," : "encoded,") + std::to_string(bits));
+        if (c >= 0) return c;
+        OCSPBytes data;
+        if (!cspi || !NameBytes(object, encoded, &data)) return PKI_E_INVALID_ARGUMENT;
+        return cspi->HashSHA(data.data(), static_cast<std::uint32_t>(data.size()), bits, hash) == CSP_OK
+                   ? 0
+                   : PKI_E_FAILURE;
+    }
+    int HashObjectDSTU7564(IPKIObject* object, std::uint32_t mode, std::uint32_t bits, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 23, std::to_string(mode) + "," + std::to_string(bits));
+        if (c >= 0) return c;
+        OCSPBytes data;
+        if (!csp || !NameBytes(object, nullptr, &data)) return PKI_E_INVALID_ARGUMENT;
+        return csp->HashDSTU7564(data.data(), static_cast<std::uint32_t>(data.size()), nullptr, bits / 8, hash) ==
+                       CSP_OK
+                   ? 0
+                   : PKI_E_FAILURE;
+    }
+    // Mode m hashes the name's bytes preceded by the byte m.
+    int HashNameGOST34311Mode(IPKIObject* name, std::uint32_t mode, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 24, std::to_string(mode));
+        if (c >= 0) return c;
+        OCSPBytes data;
+        if (!csp || !NameBytes(name, nullptr, &data)) return PKI_E_INVALID_ARGUMENT;
+        data.insert(data.begin(), static_cast<std::uint8_t>(mode));
+        const std::uint8_t zero[32] = {};
+        return csp->HashGOST34311(data.data(), static_cast<std::uint32_t>(data.size()),
+                                  reinterpret_cast<const GOST28147PackedSBox*>(sBox), zero, hash) == CSP_OK
+                   ? 0
+                   : PKI_E_FAILURE;
+    }
+    int NameToText(IPKIObject* name, wchar_t* text, std::uint32_t capacity) override
+    {
+        int c = Enter(0, 25, std::to_string(capacity));
+        if (c >= 0) return c;
+        auto* n = dynamic_cast<OCSPName*>(name);
+        if (!n) return PKI_E_INVALID_ARGUMENT;
+        if (n->text.size() + 1 > capacity) return PKI_E_FAILURE;
+        wcscpy(text, n->text.c_str());
+        return 0;
+    }
+};
+
+// A certificate with a real key of its kind (1 DSTU 4145, 2 RSA, 4 ECDSA)
+// that checks signatures with it: slot 6 a DSTU 4145 signature value (its
+// first byte the hash kind: 1 GOST 34.311, 7 to 9 DSTU 7564), slot 42 an
+// RSA signature over SHA of the profile's hash size; its EC view hands out
+// the point and curve record.
+class OCSPCertificate final : public Object<IPKICertificate> {
+public:
+    OCSPCertificate(OCSPLibrary& lib, std::uint32_t kind) : Object(lib, PKI_CLASS_CERTIFICATE), kind(kind), ocsp_(lib)
+    {
+        class EC final : public ViewOf<IPKICertificateECKeys> {
+        public:
+            EC(OCSPCertificate* owner) : ViewOf(owner), c_(owner) {}
+            int GetECPublicKey(PKIBlob*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+            int GetECValue(std::uint32_t index, std::uint8_t* value) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 106, std::to_string(index), PKI_IID_CERTIFICATE_EX);
+                if (c >= 0) return c;
+                if (index == PKI_EC_VALUE_PUBLIC_KEY) {
+                    std::memcpy(value, c_->ecPoint.data(), 152);
+                } else if (index == PKI_EC_VALUE_RECORD) {
+                    std::memcpy(value, c_->ecRecord.data(), 536);
+                } else {
+                    return PKI_E_INDEX;
+                }
+                return 0;
+            }
+            int GetInnerECCertificate(void**) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 112, "", PKI_IID_CERTIFICATE_EX);
+                return c >= 0 ? c : PKI_E_ABSENT;
+            }
+
+        private:
+            OCSPCertificate* c_;
+        };
+        class Hash final : public ViewOf<IPKISignedHash> {
+        public:
+            Hash(OCSPCertificate* owner) : ViewOf(owner), c_(owner) {}
+            int GetHashCode(std::uint32_t* code) override
+            {
+                int c = c_->lib_.Enter(PKI_CLASS_CERTIFICATE, 114, "", PKI_IID_SIGNED_HASH);
+                if (c >= 0) return c;
+                *code = c_->hashCode;
+                return 0;
+            }
+
+        private:
+            OCSPCertificate* c_;
+        };
+        AddView(this, PKI_IID_CERTIFICATE_EX, new EC(this));
+        AddView(this, PKI_IID_SIGNED_HASH, new Hash(this));
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
+    std::uint32_t kind;
+    std::uint32_t hashCode = 1;  // of its own signature
+    OCSPBytes dstuPublic = OCSPBytes(76);
+    Curve curve;
+    OCSPBytes rsaPublic = OCSPBytes(600);
+    std::uint8_t rsaProfile[8] = {};
+    OCSPBytes ecPoint = OCSPBytes(152), ecRecord = OCSPBytes(536);
+    bool hasKeyUsage = true;
+    std::uint32_t keyUsage = 1;
+    std::wstring subject = L"CN=Responder", issuer = L"CN=Issuing CA";
+    OCSPBytes serial = {0x01, 0x02, 0x03};
+    OCSPBytes authorityKeyId;  // empty: no extension
+    bool keyIdView = false;    // the identifier answers through view 4261
+
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int VerifySignatureValue(const PKIBlob* data, const PKIBlob* value) override;
+    int GetSerialBytes(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 8, "");
+        return c >= 0 ? c : CopyToLibraryBlob(lib_, serial, out);
+    }
+    int GetIssuer(void** name) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 13, "");
+        if (c >= 0) return c;
+        *name = static_cast<IPKIName*>(new OCSPName(lib_, issuer));
+        return 0;
+    }
+    int GetSubjectRecord(PKINameRecord* record) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 17, "");
+        if (c >= 0) return c;
+        *record = PKINameRecord{};
+        std::wcsncpy(record->commonName, subject.c_str(), PKI_NAME_COMMON_NAME_CHARS - 1);
+        return 0;
+    }
+    int GetSubject(void** name) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 19, "");
+        if (c >= 0) return c;
+        *name = static_cast<IPKIName*>(new OCSPName(lib_, subject));
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
+        if (c >= 0) return c;
+        *k = kind;
+        return 0;
+    }
+    int VerifySignedBytes(const PKIBlob* data, const PKIBlob* signature) override;
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetKeyUsage(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 83, "");
+        if (c >= 0) return c;
+        if (!hasKeyUsage) return PKI_E_ABSENT;
+        *out = static_cast<IPKIKeyUsage*>(new KeyUsage(lib_, keyUsage));
+        return 0;
+    }
+    int GetAuthorityKeyId(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 96, "");
+        if (c >= 0) return c;
+        if (authorityKeyId.empty()) return PKI_E_ABSENT;
+        auto* id = new KeyId(lib_, authorityKeyId);
+        if (keyIdView) {
+            // Its first table answers nothing useful: only the view does.
+            id->own = false;
+            AddView(id, PKI_IID_KEY_IDENTIFIER_EX, new KeyIdView(id));
+        }
+        *out = static_cast<IPKIKeyIdentifier*>(id);
+        return 0;
+    }
+    int GetInnerCertificate(void**) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 100, "");
+        return c >= 0 ? c : PKI_E_ABSENT;
+    }
+    int GetRSAView(void**) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 103, "");
+        return c >= 0 ? c : PKI_E_ABSENT;
+    }
+
+private:
+    class KeyId final : public Object<IPKIKeyIdentifier> {
+    public:
+        KeyId(Library& lib, OCSPBytes v) : Object(lib, 4867), value(std::move(v)) {}
+        OCSPBytes value;
+        bool own = true;
+        int GetIdentifier(std::uint8_t* out, std::uint32_t* length) override
+        {
+            int c = lib_.Enter(4867, 5, "");
+            if (c >= 0) return c;
+            if (!own) return PKI_E_NOT_IMPLEMENTED;
+            return Copy(out, length);
+        }
+        int Copy(std::uint8_t* out, std::uint32_t* length)
+        {
+            if (value.size() > *length) return PKI_E_FAILURE;
+            std::memcpy(out, value.data(), value.size());
+            *length = static_cast<std::uint32_t>(value.size());
+            return 0;
+        }
+    };
+    class KeyIdView final : public ViewOf<IPKIKeyIdentifier> {
+    public:
+        KeyIdView(KeyId* owner) : ViewOf(owner), o_(owner) {}
+        int GetIdentifier(std::uint8_t* out, std::uint32_t* length) override { return o_->Copy(out, length); }
+
+    private:
+        KeyId* o_;
+    };
+    OCSPLibrary& ocsp_;
+};
+
+inline bool OCSPLibrary::NameBytes(IPKIObject* object, const PKIBlob* encoded, OCSPBytes* out)
+{
+    OCSPWriter w;
+    if (auto* name = dynamic_cast<OCSPName*>(object)) {
+        w.Text(name->text);
+    } else if (auto* cert = dynamic_cast<OCSPCertificate*>(object)) {
+        w.Text(cert->subject);
+    } else if (!object && encoded && encoded->data) {
+        *out = BytesOf(encoded);
+        return true;
+    } else {
+        return false;
+    }
+    *out = w.out;
+    return true;
+}
+
+// The signatures of the double: DSTU 4145 values carry their hash kind in a
+// first byte; RSA and ECDSA values are the provider's.
+inline int SignDSTU4145Value(OCSPLibrary& lib, const KeyObject& key, std::uint32_t hashKind, const OCSPBytes& data,
+                             OCSPBytes* value)
+{
+    if (!lib.csp) return PKI_E_FAILURE;
+    std::uint8_t hash[64] = {};
+    DSTU4145FieldRecord field = key.curve.field;
+    DSTU4145PointRecord point = key.curve.point;
+    std::uint8_t privateKey[76] = {};
+    std::memcpy(privateKey, key.dstuPrivate.data(), key.dstuPrivate.size());
+    std::uint8_t signature[256] = {};
+    int rc;
+    if (hashKind == 1) {
+        const std::uint8_t zero[32] = {};
+        rc = lib.csp->HashGOST34311(data.data(), static_cast<std::uint32_t>(data.size()),
+                                    reinterpret_cast<const GOST28147PackedSBox*>(key.curve.sBox), zero, hash);
+        if (rc == CSP_OK) rc = lib.csp->SignHashDSTU4145(hash, &field, &point, privateKey, signature);
+    } else {
+        const std::uint32_t length = OCSPHashBytes(hashKind);
+        rc = lib.csp->HashDSTU7564(data.data(), static_cast<std::uint32_t>(data.size()), nullptr, length, hash);
+        if (rc == CSP_OK) rc = lib.csp->SignHashDSTU4145Ex(length, hash, &field, &point, privateKey, signature);
+    }
+    std::memset(privateKey, 0, sizeof privateKey);
+    if (rc != CSP_OK) return PKI_E_FAILURE;
+    const std::uint32_t half = (point.words[DSTU4145_POINT_BITS] + 7) / 8;
+    value->assign(1, static_cast<std::uint8_t>(hashKind));
+    value->insert(value->end(), signature, signature + 2 * half);
+    return 0;
+}
+
+inline int OCSPCertificate::VerifySignatureValue(const PKIBlob* data, const PKIBlob* value)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 6, "");
+    if (c >= 0) return c;
+    OCSPBytes bytes = BytesOf(data), v = BytesOf(value);
+    if (kind != 1 || !ocsp_.csp || v.size() < 2 || v.size() > 1 + 152) return PKI_E_FAILURE;
+    const std::uint32_t hashKind = v[0];
+    std::uint8_t hash[64] = {}, signature[152] = {};
+    std::memcpy(signature, v.data() + 1, v.size() - 1);
+    DSTU4145FieldRecord field = curve.field;
+    DSTU4145PointRecord point = curve.point;
+    int rc;
+    if (hashKind == 1) {
+        const std::uint8_t zero[32] = {};
+        rc = ocsp_.csp->HashGOST34311(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                                      reinterpret_cast<const GOST28147PackedSBox*>(curve.sBox), zero, hash);
+        if (rc == CSP_OK)
+            rc = ocsp_.csp->VerifyHashSignatureDSTU4145(hash, &field, &point, dstuPublic.data(), signature);
+    } else if (hashKind >= 7 && hashKind <= 9) {
+        const std::uint32_t length = OCSPHashBytes(hashKind);
+        rc = ocsp_.csp->HashDSTU7564(bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr, length, hash);
+        if (rc == CSP_OK)
+            rc = ocsp_.csp->VerifySignatureDSTU4145(length, hash, &field, &point, dstuPublic.data(), signature);
+    } else {
+        return PKI_E_FAILURE;
+    }
+    return rc == CSP_OK ? 0 : PKI_E_FAILURE;
+}
+
+inline int OCSPCertificate::VerifySignedBytes(const PKIBlob* data, const PKIBlob* signature)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 42, "");
+    if (c >= 0) return c;
+    OCSPBytes bytes = BytesOf(data), s = BytesOf(signature);
+    std::uint32_t bits = 0, hashBits = 0;
+    std::memcpy(&bits, rsaProfile, 4);
+    std::memcpy(&hashBits, rsaProfile + 4, 4);
+    if (kind != 2 || !ocsp_.cspi || s.size() != bits / 8) return PKI_E_FAILURE;
+    std::uint8_t hash[64] = {};
+    if (ocsp_.cspi->HashSHA(bytes.data(), static_cast<std::uint32_t>(bytes.size()), hashBits, hash) != CSP_OK)
+        return PKI_E_FAILURE;
+    return ocsp_.cspi->VerifySignatureRSA(hash, rsaProfile, rsaPublic.data(), s.data()) == CSP_OK ? 0 : PKI_E_FAILURE;
+}
+
+// OCSP response (4891 / 4149) with its views 4240 (the signer's key by
+// policy or named curve), 4228 (the EC key written, or the signature checked
+// with a certificate's EC key through slot 49), 4258 (DSTU 7564 signing)
+// and, when asked for, 4235 (the responder by name object).
+class OCSPResponse final : public Object<IPKIOCSPResponse> {
+public:
+    explicit OCSPResponse(OCSPLibrary& lib) : Object(lib, PKI_CLASS_OCSP_RESPONSE), ocsp_(lib)
+    {
+        AddView(this, PKI_IID_NAMED_CURVE, new Policy(this));
+        AddView(this, PKI_IID_EC_FORM4, new Form4(this));
+        AddView(this, PKI_IID_OCSP_SIGN_DSTU7564, new Sign7564(this));
+    }
+    void OfferResponder() { AddView(this, PKI_IID_OCSP_RESPONDER, new Responder(this)); }
+
+    std::uint32_t status = 0;
+    SYSTEMTIME producedAt{};
+    bool hasNonce = false;
+    OCSPBytes nonce;
+    std::vector<SingleData> singles;
+    std::uint32_t responderType = 0;  // 1 by name, 2 by key
+    std::wstring responderName;
+    OCSPBytes responderKeyHash;
+    bool hasOptional = false;
+    std::uint32_t optional = 0;
+    bool signerCheck = false;  // carries item 4621
+    // The signature: its family, and the key that signs at encoding.
+    std::uint32_t family = 0;
+    OCSPBytes signature;
+    KeyObject* pendingKey = nullptr;  // RSA or ECDSA, not held
+    std::uint32_t pendingFamily = 0;
+
+    // What the signature covers: everything but the signature itself.
+    OCSPBytes Signed() const
+    {
+        OCSPWriter w;
+        w.Word(0x5253434F);  // "OCSR"
+        w.Word(status);
+        w.Time(producedAt);
+        w.Word(hasNonce);
+        w.Bytes(nonce);
+        w.Word(static_cast<std::uint32_t>(singles.size()));
+        for (const auto& s : singles) s.Write(w);
+        w.Word(responderType);
+        w.Text(responderName);
+        w.Bytes(responderKeyHash);
+        w.Word(hasOptional);
+        w.Word(optional);
+        w.Word(signerCheck);
+        w.Word(family);
+        return w.out;
+    }
+    int SignNow()
+    {
+        if (!pendingKey) return 0;
+        KeyObject& key = *pendingKey;
+        const std::uint32_t signing = pendingFamily;
+        pendingKey = nullptr;
+        family = signing;
+        const OCSPBytes data = Signed();
+        std::uint8_t hash[64] = {};
+        if (signing == 2) {
+            std::uint32_t bits = 0, hashBits = 0;
+            std::memcpy(&bits, key.rsaProfile, 4);
+            std::memcpy(&hashBits, key.rsaProfile + 4, 4);
+            OCSPBytes value(bits / 8);
+            if (!ocsp_.cspi ||
+                ocsp_.cspi->HashSHA(data.data(), static_cast<std::uint32_t>(data.size()), hashBits, hash) != CSP_OK ||
+                ocsp_.cspi->SignHashRSA(hash, key.rsaProfile, key.rsaPrivate.data(), value.data()) != CSP_OK)
+                return PKI_E_FAILURE;
+            signature = value;
+            return 0;
+        }
+        std::uint8_t record[540] = {};
+        std::memcpy(record, key.ecRecord.data(), 536);
+        const std::uint32_t hashBits = 256;
+        std::memcpy(record + 536, &hashBits, 4);
+        OCSPBytes value(152);
+        if (!ocsp_.cspi ||
+            ocsp_.cspi->HashSHA(data.data(), static_cast<std::uint32_t>(data.size()), 256, hash) != CSP_OK ||
+            ocsp_.cspi->SignHashECDSA(32, hash, record, key.ecPrivate.data(), value.data()) != CSP_OK)
+            return PKI_E_FAILURE;
+        signature = value;
+        return 0;
+    }
+    int SignDSTU(KeyObject& key, std::uint32_t hashKind)
+    {
+        family = 1;
+        return SignDSTU4145Value(ocsp_, key, hashKind, Signed(), &signature);
+    }
+
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 3, "");
+        if (c >= 0) return c;
+        if (int rc = SignNow()) return rc;
+        OCSPWriter w;
+        w.out = Signed();
+        w.Bytes(signature);
+        return CopyToLibraryBlob(lib_, w.out, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        OCSPBytes bytes = BytesOf(in);
+        OCSPReader r{bytes};
+        if (r.Word() != 0x5253434F) return PKI_E_BAD_ENCODING;
+        status = r.Word();
+        producedAt = r.Time();
+        hasNonce = r.Word() != 0;
+        nonce = r.Bytes();
+        std::uint32_t n = r.Word();
+        singles.clear();
+        for (std::uint32_t i = 0; r.ok && i < n && i < 1024; ++i) singles.emplace_back().Read(r);
+        responderType = r.Word();
+        responderName = r.Text();
+        responderKeyHash = r.Bytes();
+        hasOptional = r.Word() != 0;
+        optional = r.Word();
+        signerCheck = r.Word() != 0;
+        family = r.Word();
+        signature = r.Bytes();
+        return r.ok && r.at == bytes.size() ? 0 : PKI_E_BAD_ENCODING;
+    }
+    int SetStatus(std::uint32_t s) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 5, std::to_string(s));
+        return c >= 0 ? c : (status = s, 0);
+    }
+    int GetStatus(std::uint32_t* s) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 6, "");
+        return c >= 0 ? c : (*s = status, 0);
+    }
+    int SetProducedAt(const SYSTEMTIME* t) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 7, "");
+        return c >= 0 ? c : (producedAt = *t, 0);
+    }
+    int GetProducedAt(SYSTEMTIME* t) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 8, "");
+        return c >= 0 ? c : (*t = producedAt, 0);
+    }
+    int AddNonce(IPKIObject* object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 9, "");
+        if (c >= 0) return c;
+        if (int rc = NonceOf(object, &nonce)) return rc;
+        hasNonce = true;
+        return 0;
+    }
+    int GetNonce(PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 10, "");
+        if (c >= 0) return c;
+        return hasNonce ? CopyToLibraryBlob(lib_, nonce, value) : PKI_E_ABSENT;
+    }
+    int AddSingleResponse(IPKIObject* id, const SYSTEMTIME* thisUpdate, std::uint32_t hasNext,
+                          const SYSTEMTIME* nextUpdate, std::uint32_t s, const SYSTEMTIME* revocationTime,
+                          std::uint32_t reason) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 11,
+                           std::to_string(hasNext) + "," + std::to_string(s) + "," +
+                               (revocationTime ? "time" : "none") + "," + std::to_string(reason));
+        if (c >= 0) return c;
+        auto* certId = dynamic_cast<CertID*>(id);
+        if (!certId || !thisUpdate || (hasNext && !nextUpdate)) return PKI_E_INVALID_ARGUMENT;
+        SingleData d;
+        d.id = certId->data;
+        d.thisUpdate = *thisUpdate;
+        d.hasNext = hasNext;
+        if (hasNext) d.nextUpdate = *nextUpdate;
+        d.status = s;
+        d.hasRevocation = revocationTime ? 1 : 0;
+        if (revocationTime) d.revocationTime = *revocationTime;
+        d.reason = reason;
+        singles.push_back(d);
+        return 0;
+    }
+    int AddSingleExtension(const PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 12, "");
+        if (c >= 0) return c;
+        if (singles.empty()) return PKI_E_NOT_SET;
+        singles.back().extension = BytesOf(value);
+        return 0;
+    }
+    int GetSingleCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 13, "");
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(singles.size()), 0);
+    }
+    int GetSingle(std::uint32_t index, void** entry) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 14, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= singles.size()) return PKI_E_INDEX;
+        *entry = static_cast<IPKIOCSPSingleResponse*>(new OCSPSingle(lib_, singles[index]));
+        return 0;
+    }
+    int GetResponderIDType(std::uint32_t* type) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 15, "");
+        return c >= 0 ? c : (*type = responderType, 0);
+    }
+    int GetResponderName(void** name) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 16, "");
+        if (c >= 0) return c;
+        *name = static_cast<IPKIName*>(new OCSPName(lib_, responderName));
+        return 0;
+    }
+    int SetResponderRecord(const PKINameRecord* record) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 17, "");
+        if (c >= 0) return c;
+        responderType = 1;
+        responderName = record->commonName;
+        return 0;
+    }
+    int GetResponderKeyHash(PKIBlob* hash) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 18, "");
+        return c >= 0 ? c : CopyToLibraryBlob(lib_, responderKeyHash, hash);
+    }
+    int GetOptionalValue(std::uint32_t* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 19, "");
+        if (c >= 0) return c;
+        if (!hasOptional) return PKI_E_ABSENT;
+        *value = optional;
+        return 0;
+    }
+    int HasItem(std::uint32_t item) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 20, std::to_string(item));
+        if (c >= 0) return c;
+        return item == PKI_OCSP_SIGNER_CHECK && signerCheck ? 0 : PKI_E_ABSENT;
+    }
+    int GetSignedBytes(PKIBlob* data) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 21, "");
+        return c >= 0 ? c : CopyToLibraryBlob(lib_, Signed(), data);
+    }
+    int GetSignature(PKIBlob* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 22, "");
+        if (c >= 0) return c;
+        if (signature.empty()) return PKI_E_NOT_SET;
+        return CopyToLibraryBlob(lib_, signature, value);
+    }
+    int GetSignatureFamily(std::uint32_t* f) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 24, "");
+        if (c >= 0) return c;
+        if (!family) return PKI_E_NOT_SET;
+        *f = family;
+        return 0;
+    }
+    // A key object's key (slot 41): RSA by the key's capabilities.
+    int SetKey(IPKIObject* key) override
+    {
+        int c = lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 41, "");
+        return c >= 0 ? c : Pending(key, 2);
+    }
+
+private:
+    int Pending(IPKIObject* key, std::uint32_t f)
+    {
+        auto* k = dynamic_cast<KeyObject*>(key);
+        if (!k) return PKI_E_INVALID_ARGUMENT;
+        pendingKey = k;
+        pendingFamily = f;
+        return 0;
+    }
+    class Policy final : public ViewOf<IPKISignerPolicyView> {
+    public:
+        Policy(OCSPResponse* owner) : ViewOf(owner), o_(owner) {}
+        int SetPolicyKey(IPKIObject* key, std::uint32_t value) override
+        {
+            int c = o_->lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 51, std::to_string(value), PKI_IID_NAMED_CURVE);
+            return c >= 0 ? c : o_->Pending(key, 2);
+        }
+        int SelectNamedCurve(IPKIObject* key, std::uint32_t argument) override
+        {
+            int c = o_->lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 52, std::to_string(argument), PKI_IID_NAMED_CURVE);
+            return c >= 0 ? c : o_->Pending(key, 4);
+        }
+
+    private:
+        OCSPResponse* o_;
+    };
+    class Form4 final : public ViewOf<IPKIECParametersForm4> {
+    public:
+        Form4(OCSPResponse* owner) : ViewOf(owner), o_(owner) {}
+        // The signature checked with a certificate's EC point and curve.
+        int CopyEC(const std::uint8_t* key, const std::uint8_t* record) override
+        {
+            int c = o_->lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 49, "", PKI_IID_EC_FORM4);
+            if (c >= 0) return c;
+            if (o_->family != 4 || o_->signature.size() != 152 || !o_->ocsp_.cspi) return PKI_E_FAILURE;
+            const OCSPBytes data = o_->Signed();
+            std::uint8_t hash[32] = {}, curve[540] = {};
+            std::memcpy(curve, record, 536);
+            const std::uint32_t hashBits = 256;
+            std::memcpy(curve + 536, &hashBits, 4);
+            CSPI* cspi = o_->ocsp_.cspi;
+            if (cspi->HashSHA(data.data(), static_cast<std::uint32_t>(data.size()), 256, hash) != CSP_OK)
+                return PKI_E_FAILURE;
+            return cspi->VerifySignatureECDSA(32, hash, curve, key, o_->signature.data()) == CSP_OK ? 0 : PKI_E_FAILURE;
+        }
+
+    private:
+        OCSPResponse* o_;
+    };
+    class Sign7564 final : public ViewOf<IPKIOCSPSignDSTU7564> {
+    public:
+        Sign7564(OCSPResponse* owner) : ViewOf(owner), o_(owner) {}
+        int SignWithKey(IPKIObject* key, std::uint32_t kind, std::uint32_t mode) override
+        {
+            int c = o_->lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 3, std::to_string(kind) + "," + std::to_string(mode),
+                                   PKI_IID_OCSP_SIGN_DSTU7564);
+            if (c >= 0) return c;
+            auto* k = dynamic_cast<KeyObject*>(key);
+            if (!k || mode != 7 || kind < 7 || kind > 9) return PKI_E_INVALID_ARGUMENT;
+            return o_->SignDSTU(*k, kind);
+        }
+
+    private:
+        OCSPResponse* o_;
+    };
+    class Responder final : public ViewOf<IPKIOCSPResponder> {
+    public:
+        Responder(OCSPResponse* owner) : ViewOf(owner), o_(owner) {}
+        int SetResponderName(IPKIObject* name) override
+        {
+            int c = o_->lib_.Enter(PKI_CLASS_OCSP_RESPONSE, 50, "", PKI_IID_OCSP_RESPONDER);
+            if (c >= 0) return c;
+            auto* n = dynamic_cast<OCSPName*>(name);
+            if (!n) return PKI_E_INVALID_ARGUMENT;
+            o_->responderType = 1;
+            o_->responderName = n->text;
+            return 0;
+        }
+
+    private:
+        OCSPResponse* o_;
+    };
+    OCSPLibrary& ocsp_;
+};
+
+// A DSTU 4145 key object of the double signs a response with its own key
+// (GOST 34.311 hash) through slot 10.
+inline void SignsResponses(KeyObject* key, OCSPLibrary& lib)
+{
+    key->signsObject = [&lib](KeyObject& self, IPKIObject* object) {
+        auto* response = dynamic_cast<OCSPResponse*>(object);
+        return response ? response->SignDSTU(self, 1) : PKI_E_INVALID_ARGUMENT;
+    };
+}
+
+// DVCS request (4910 / 4150): values A and B and an item pair.
+class DVCSRequest final : public Object<IPKIDVCSRequest> {
+public:
+    explicit DVCSRequest(Library& lib) : Object(lib, PKI_CLASS_DVCS_REQUEST) {}
+    std::uint32_t a = 0, b = 0, itemFirst = 0, itemSecond = 0;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_REQUEST, 3, "");
+        if (c >= 0) return c;
+        OCSPWriter w;
+        w.Word(a);
+        w.Word(b);
+        return CopyToLibraryBlob(lib_, w.out, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_REQUEST, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        OCSPBytes bytes = BytesOf(in);
+        OCSPReader r{bytes};
+        a = r.Word();
+        b = r.Word();
+        return r.ok && r.at == bytes.size() ? 0 : PKI_E_BAD_ENCODING;
+    }
+    int GetValueA(std::uint32_t* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_REQUEST, 5, "");
+        return c >= 0 ? c : (*v = a, 0);
+    }
+    int SetValueA(std::uint32_t v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_REQUEST, 6, std::to_string(v));
+        return c >= 0 ? c : (a = v, 0);
+    }
+    int GetValueB(std::uint32_t* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_REQUEST, 7, "");
+        return c >= 0 ? c : (*v = b, 0);
+    }
+    int SetValueB(std::uint32_t v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_REQUEST, 8, std::to_string(v));
+        return c >= 0 ? c : (b = v, 0);
+    }
+    int SetItem(std::uint32_t first, std::uint32_t second) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_REQUEST, 21, std::to_string(first) + "," + std::to_string(second));
+        return c >= 0 ? c : (itemFirst = first, itemSecond = second, 0);
+    }
+};
+
+// DVCS response (4911 / 4151): five values (the last a pair) kept as set
+// and encoded in that order; an item that may be absent.
+class DVCSResponse final : public Object<IPKIDVCSResponse> {
+public:
+    explicit DVCSResponse(Library& lib) : Object(lib, PKI_CLASS_DVCS_RESPONSE) {}
+    std::uint32_t values[6] = {};  // 9/10, 11/12, 13/14, 15/16, 17/18 (pair)
+    bool hasItem = false;
+    std::uint32_t item = 0, itemFirst = 0, itemSecond = 0;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 3, "");
+        if (c >= 0) return c;
+        OCSPWriter w;
+        for (std::uint32_t v : values) w.Word(v);
+        w.Word(hasItem);
+        w.Word(item);
+        return CopyToLibraryBlob(lib_, w.out, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        OCSPBytes bytes = BytesOf(in);
+        OCSPReader r{bytes};
+        for (std::uint32_t& v : values) v = r.Word();
+        hasItem = r.Word() != 0;
+        item = r.Word();
+        return r.ok && r.at == bytes.size() ? 0 : PKI_E_BAD_ENCODING;
+    }
+    int GetItem(std::uint32_t* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 5, "");
+        if (c >= 0) return c;
+        if (!hasItem) return PKI_E_ABSENT;
+        *out = item;
+        return 0;
+    }
+    int SetItemValues(std::uint32_t first, std::uint32_t second) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 6, std::to_string(first) + "," + std::to_string(second));
+        return c >= 0 ? c : (itemFirst = first, itemSecond = second, 0);
+    }
+    int SetValues(std::uint32_t, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetValue1(std::uint32_t* v) override { return Get(9, 0, v); }
+    int SetValue1(std::uint32_t v) override { return Set(10, 0, v); }
+    int GetValue2(std::uint32_t* v) override { return Get(11, 1, v); }
+    int SetValue2(std::uint32_t v) override { return Set(12, 1, v); }
+    int GetValue3(std::uint32_t* v) override { return Get(13, 2, v); }
+    int SetValue3(std::uint32_t v) override { return Set(14, 2, v); }
+    int GetValue4(std::uint32_t* v) override { return Get(15, 3, v); }
+    int SetValue4(std::uint32_t v) override { return Set(16, 3, v); }
+    int GetValuePair(std::uint32_t* first, std::uint32_t* second) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 17, "");
+        return c >= 0 ? c : (*first = values[4], *second = values[5], 0);
+    }
+    int SetValuePair(std::uint32_t first, std::uint32_t second) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 18, std::to_string(first) + "," + std::to_string(second));
+        return c >= 0 ? c : (values[4] = first, values[5] = second, 0);
+    }
+    // The further value: the sum of the two arguments and the first value.
+    int ReadValue(std::uint32_t first, std::uint32_t second, std::uint32_t* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 20, std::to_string(first) + "," + std::to_string(second));
+        if (c >= 0) return c;
+        if (!out) return PKI_E_INVALID_ARGUMENT;
+        *out = first + second + values[0];
+        return 0;
+    }
+
+private:
+    int Get(std::uint32_t op, int i, std::uint32_t* v)
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, op, "");
+        return c >= 0 ? c : (*v = values[i], 0);
+    }
+    int Set(std::uint32_t op, int i, std::uint32_t v)
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, op, std::to_string(v));
+        return c >= 0 ? c : (values[i] = v, 0);
+    }
+};
+
+// Signed data that reports its content: present or not, its type text and
+// the content bytes.
+class ContentSignedData final : public Object<IPKISignedDataContent> {
+public:
+    ContentSignedData(Library& lib, std::string type, OCSPBytes content)
+        : Object(lib, PKI_CLASS_SIGNED_DATA), type(std::move(type)), content(std::move(content))
+    {
+    }
+    bool hasContent = true;
+    std::string type;
+    OCSPBytes content;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int HasContent(std::uint32_t* present) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 8, "");
+        return c >= 0 ? c : (*present = hasContent ? 1 : 0, 0);
+    }
+    int GetContentTypeText(char* text, std::uint32_t capacity) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 9, std::to_string(capacity));
+        if (c >= 0) return c;
+        if (type.size() + 1 > capacity) return PKI_E_FAILURE;
+        std::memcpy(text, type.c_str(), type.size() + 1);
+        return 0;
+    }
+    int GetContent(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 10, "");
+        return c >= 0 ? c : CopyToLibraryBlob(lib_, content, out);
+    }
+};
+
+// Makes CreateObject hand out the OCSP and DVCS objects above.
+inline void UseOCSPObjects(OCSPLibrary& lib)
+{
+    lib.makers[{PKI_CLASS_OCSP_REQUEST, PKI_IID_OCSP_REQUEST}] = [&lib]() -> void* {
+        return static_cast<IPKIOCSPRequest*>(new OCSPRequest(lib));
+    };
+    lib.makers[{PKI_CLASS_OCSP_RESPONSE, PKI_IID_OCSP_RESPONSE}] = [&lib]() -> void* {
+        return static_cast<IPKIOCSPResponse*>(new OCSPResponse(lib));
+    };
+    lib.makers[{PKI_CLASS_CERT_ID, PKI_IID_CERT_ID}] = [&lib]() -> void* {
+        return static_cast<IPKICertID*>(new CertID(lib));
+    };
+    lib.makers[{PKI_CLASS_OCSP_NONCE, PKI_IID_OCSP_NONCE}] = [&lib]() -> void* {
+        return static_cast<IPKIOCSPNonce*>(new OCSPNonce(lib));
+    };
+    lib.makers[{PKI_CLASS_DVCS_REQUEST, PKI_IID_DVCS_REQUEST}] = [&lib]() -> void* {
+        return static_cast<IPKIDVCSRequest*>(new DVCSRequest(lib));
+    };
+    lib.makers[{PKI_CLASS_DVCS_RESPONSE, PKI_IID_DVCS_RESPONSE}] = [&lib]() -> void* {
+        return static_cast<IPKIDVCSResponse*>(new DVCSResponse(lib));
     };
 }
 
