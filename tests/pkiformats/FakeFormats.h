@@ -1430,6 +1430,19 @@ public:
         std::memcpy(profile, rsaProfile, 8);
         return 0;
     }
+    // The identifiers the key was given (slots 11, 31, 39; empty: none).
+    std::vector<std::uint8_t> signatureId, agreementId, rsaId;
+    int GivenIdentifier(std::uint32_t op, const std::vector<std::uint8_t>& id, void** out)
+    {
+        int c = lib_.Enter(4893, op, "");
+        if (c >= 0) return c;
+        if (id.empty()) return PKI_E_ABSENT;
+        *out = static_cast<IPKIAttribute*>(new BytesValue(lib_, id));
+        return 0;
+    }
+    int GetSignatureKeyIdentifier(void** out) override { return GivenIdentifier(11, signatureId, out); }
+    int GetAgreementKeyIdentifier(void** out) override { return GivenIdentifier(31, agreementId, out); }
+    int GetRSAKeyIdentifier(void** out) override { return GivenIdentifier(39, rsaId, out); }
 };
 
 // EC values (public point, parameter record) of a request (4225) or a
@@ -2887,6 +2900,73 @@ public:
         if (answer == 0) *item = static_cast<IPKIEncoded*>(new Encoded(lib_, "item 50"));
         return answer;
     }
+};
+
+}  // namespace fake
+
+// ---- Key containers: the key list of a container ----
+namespace fake {
+
+// A key container (4893 / 4128): no capabilities of its own, its keys and
+// certificates behind interface 4209. Entries keep a reference to their key.
+class KeyContainer final : public Object<IPKIKeyObject> {
+public:
+    struct Entry {
+        IPKIObject* key;
+        std::uint32_t capability, value;
+        std::vector<std::uint8_t> bytes;  // 32
+    };
+    explicit KeyContainer(Library& lib) : Object(lib, 4893)
+    {
+        class Keys final : public ViewOf<IPKICertificateListView> {
+        public:
+            Keys(KeyContainer* owner) : ViewOf(owner), c_(owner) {}
+            int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) override
+            {
+                int c = c_->lib_.Enter(4893, 46, std::to_string(kind), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                *count = kind == PKI_KEY_LIST_KEYS ? static_cast<std::uint32_t>(c_->entries.size()) : 0;
+                return 0;
+            }
+            int GetCertificate(std::uint32_t, std::uint32_t, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+            int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability, std::uint32_t* value,
+                            std::uint8_t* bytes) override
+            {
+                int c = c_->lib_.Enter(4893, 49, std::to_string(index), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                if (index >= c_->entries.size()) return PKI_E_INDEX;
+                const Entry& e = c_->entries[index];
+                if (e.key->QueryInterface(PKI_IID_KEY, key) != 0) return PKI_E_FAILURE;
+                if (capability) *capability = e.capability;
+                if (value) *value = e.value;
+                if (bytes) std::memcpy(bytes, e.bytes.data(), 32);
+                return 0;
+            }
+
+        private:
+            KeyContainer* c_;
+        };
+        AddView(this, PKI_IID_KEY_LIST, new Keys(this));
+    }
+    ~KeyContainer() override
+    {
+        for (Entry& e : entries) e.key->Release();
+    }
+    // Takes over the caller's reference to `key`.
+    void Add(Object<IPKIKeyObject>* key, std::uint32_t capability, std::uint32_t value = 0,
+             std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(32))
+    {
+        key->offers.insert(PKI_IID_KEY);
+        entries.push_back({key, capability, value, std::move(bytes)});
+    }
+    int GetCapabilities(std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(4893, 5, "");
+        if (c >= 0) return c;
+        *bits = 0;
+        return 0;
+    }
+    std::vector<Entry> entries;
 };
 
 }  // namespace fake
