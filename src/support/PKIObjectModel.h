@@ -587,6 +587,13 @@ public:
     // The same for the RSA key.
     virtual int GetRSAKeyIdentifier(void** identifier)                           // 39
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)                           // 40-42
+    // As IPKIKey: the key's (or container's) own GOST 28147 S-box, 64 bytes;
+    // PKI_E_ABSENT without one.
+    virtual int GetSBox(std::uint8_t* sBox)                                      // 43
+    { (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetSBox(const std::uint8_t* sBox)                                // 44
+    { (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIKeyObject() = default;
@@ -1580,6 +1587,11 @@ protected:
 // keys (kind 0) and certificates (kind 1).
 enum : std::uint32_t { PKI_IID_KEY_LIST = 4209, PKI_KEY_LIST_KEYS = 0, PKI_KEY_LIST_CERTIFICATES = 1 };
 
+// The numbered value of a decrypted key (read through its key set view,
+// 4233) whose presence marks a key that is not handed out in a container of
+// its own.
+enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
+
 // Key containers and key identifiers: the key list of a container (kind 0
 // of interface 4209) and the key identifier objects of a key.
 // clang-format off
@@ -1588,7 +1600,17 @@ enum : std::uint32_t { PKI_IID_KEY_LIST = 4209, PKI_KEY_LIST_KEYS = 0, PKI_KEY_L
     X(IPKICertificateListView, 49, GetKeyEntry)          \
     X(IPKIKeyObject, 11, GetSignatureKeyIdentifier)      \
     X(IPKIKeyObject, 31, GetAgreementKeyIdentifier)      \
-    X(IPKIKeyObject, 39, GetRSAKeyIdentifier)
+    X(IPKIKeyObject, 39, GetRSAKeyIdentifier)            \
+    X(IPKIKeyObject, 44, SetSBox)                        \
+    X(IPKIKey, 44, SetSBox)                              \
+    X(IPKIKeySet, 47, AddKey)                            \
+    X(IPKIKeySet, 59, GetValue)                          \
+    X(IPKIPrivateKey, 3, Encode)                         \
+    X(IPKIPrivateKey, 4, Decode)                         \
+    X(IPKIPrivateKey, 5, SetKey)                         \
+    X(IPKIPrivateKey, 6, Open)                           \
+    X(IPKIPrivateKey, 7, OpenConverted)                  \
+    X(IPKIPrivateKey, 12, SetFormat)
 // clang-format on
 
 // Certificate lists, extension lists, views and time-stamp objects.
