@@ -82,8 +82,7 @@ enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_STATEMENT_TEXT_BYT
 // four of them: their output holds PKIF_KEY_IDENTIFIERS_BYTES. ListKeyIdentifiers
 // takes its output's capacity in identifiers and refuses a key whose
 // identifiers would not fit (the output is left untouched).
-enum : std::uint32_t { PKIF_KEY_IDENTIFIER_BYTES = 32, PKIF_KEY_IDENTIFIERS_MAX = 4,
-                       PKIF_KEY_IDENTIFIERS_BYTES = 128 };
+enum : std::uint32_t { PKIF_KEY_IDENTIFIER_BYTES = 32, PKIF_KEY_IDENTIFIERS_MAX = 4, PKIF_KEY_IDENTIFIERS_BYTES = 128 };
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic push

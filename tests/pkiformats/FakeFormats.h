@@ -3033,8 +3033,7 @@ public:
         int c = lib_.Enter(PKI_CLASS_PRIVATE_KEY, 4, std::to_string(in->length));
         if (c >= 0) return c;
         std::string s(reinterpret_cast<const char*>(in->data), in->length);
-        if (s.size() < 5 || s.compare(0, 3, "EPK") != 0 || s.find('\n') == std::string::npos)
-            return PKI_E_BAD_ENCODING;
+        if (s.size() < 5 || s.compare(0, 3, "EPK") != 0 || s.find('\n') == std::string::npos) return PKI_E_BAD_ENCODING;
         encoded_ = s;
         return 0;
     }
@@ -3055,7 +3054,10 @@ public:
         int c = lib_.Enter(PKI_CLASS_PRIVATE_KEY, 7, "");
         return c >= 0 ? c : OpenWith(std::string("utf8:") + password, key);
     }
-    int SetFormat(std::uint32_t format) override { return lib_.Enter(PKI_CLASS_PRIVATE_KEY, 12, std::to_string(format)) > 0 ? PKI_E_FAILURE : 0; }
+    int SetFormat(std::uint32_t format) override
+    {
+        return lib_.Enter(PKI_CLASS_PRIVATE_KEY, 12, std::to_string(format)) > 0 ? PKI_E_FAILURE : 0;
+    }
     int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
 
