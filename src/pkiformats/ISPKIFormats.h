@@ -122,6 +122,13 @@ struct PKIFOCSPFindArguments {
     void** entry;                  // the single response found (caller releases)
 };
 
+// Key identifiers are 32 bytes each. GetKeyIdentifiers, GetKeyIdentifierAt,
+// GetContainerKeyIdentifiers and GetContainerKeyIdentifierAt write at most
+// four of them: their output holds PKIF_KEY_IDENTIFIERS_BYTES. ListKeyIdentifiers
+// takes its output's capacity in identifiers and refuses a key whose
+// identifiers would not fit (the output is left untouched).
+enum : std::uint32_t { PKIF_KEY_IDENTIFIER_BYTES = 32, PKIF_KEY_IDENTIFIERS_MAX = 4, PKIF_KEY_IDENTIFIERS_BYTES = 128 };
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"

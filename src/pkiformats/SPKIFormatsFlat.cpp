@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "pkiformats/KeyFileDepth.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
 
@@ -125,6 +126,8 @@ int SPKIFormats::ReadMarkedBlob(const PKIBlob* blob, const char* password, std::
     try {
         if (!formats_ || !blob || !blob->data || blob->length <= 16 || std::memcmp(blob->data, "Enis", 4) != 0)
             return 0;
+        // The payload is read at the next level of nesting: none is left.
+        if (pkif::KeyFileLevel::Exhausted()) return 0;
         std::uint64_t trailing = blob->data[7] | static_cast<std::uint32_t>(blob->data[8]) << 8;
         if (blob->length < trailing + 17) return 0;
         std::uint32_t payload = static_cast<std::uint32_t>(blob->length - trailing - 17);

@@ -586,6 +586,33 @@ public:
     // caller wipes.
     virtual int SignObjectDSTU4145(IPKIObject* object, std::uint8_t* work)       // 10
     { (void)object; (void)work; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(10)                                                             // 10
+    // The key identifier object (IPKIAttribute, 32 bytes through its slot 3)
+    // of the DSTU 4145 signature key; PKI_E_ABSENT without one.
+    virtual int GetSignatureKeyIdentifier(void** identifier)                     // 11
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(12)                                                             // 12
+    PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16)          // 13-16
+    PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
+    PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)          // 21-24
+    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)          // 25-28
+    PKI_RESERVED(29) PKI_RESERVED(30)                                            // 29-30
+    // The same for the DSTU 4145 key-agreement key.
+    virtual int GetAgreementKeyIdentifier(void** identifier)                     // 31
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(32)                                                             // 32
+    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)          // 33-36
+    PKI_RESERVED(37) PKI_RESERVED(38)                                            // 37-38
+    // The same for the RSA key.
+    virtual int GetRSAKeyIdentifier(void** identifier)                           // 39
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)                           // 40-42
+    // As IPKIKey: the key's (or container's) own GOST 28147 S-box, 64 bytes;
+    // PKI_E_ABSENT without one.
+    virtual int GetSBox(std::uint8_t* sBox)                                      // 43
+    { (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetSBox(const std::uint8_t* sBox)                                // 44
+    { (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIKeyObject() = default;
@@ -964,6 +991,13 @@ public:
     virtual int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) = 0;  // 46
     PKI_RESERVED(47)                                                             // 47
     virtual int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) = 0;  // 48
+    // Key containers: entry `index` of the key list (kind 0 of slot 46): the
+    // key (interface 4128), its capability value, the entry's second value
+    // and its 32 bytes; PKI_E_INDEX past the end. Outputs but the key may be
+    // null.
+    virtual int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability,
+                            std::uint32_t* value, std::uint8_t* bytes)          // 49
+    { (void)index; (void)key; (void)capability; (void)value; (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKICertificateListView() = default;
@@ -2023,6 +2057,36 @@ protected:
     X(IPKIParameters, 6, GetValues)                      \
     X(IPKIAttribute, 3, GetValue)                        \
     QVK_PKI_REQUEST_MODEL_SLOTS(X)
+// clang-format on
+
+// The view of a key container (and of a certificate list) that holds its
+// keys (kind 0) and certificates (kind 1).
+enum : std::uint32_t { PKI_IID_KEY_LIST = 4209, PKI_KEY_LIST_KEYS = 0, PKI_KEY_LIST_CERTIFICATES = 1 };
+
+// The numbered value of a decrypted key (read through its key set view,
+// 4233) whose presence marks a key that is not handed out in a container of
+// its own.
+enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
+
+// Key containers and key identifiers: the key list of a container (kind 0
+// of interface 4209) and the key identifier objects of a key.
+// clang-format off
+#define QVK_PKI_KEY_CONTAINER_SLOTS(X)                   \
+    X(IPKICertificateListView, 46, GetCertificateCount)  \
+    X(IPKICertificateListView, 49, GetKeyEntry)          \
+    X(IPKIKeyObject, 11, GetSignatureKeyIdentifier)      \
+    X(IPKIKeyObject, 31, GetAgreementKeyIdentifier)      \
+    X(IPKIKeyObject, 39, GetRSAKeyIdentifier)            \
+    X(IPKIKeyObject, 44, SetSBox)                        \
+    X(IPKIKey, 44, SetSBox)                              \
+    X(IPKIKeySet, 47, AddKey)                            \
+    X(IPKIKeySet, 59, GetValue)                          \
+    X(IPKIPrivateKey, 3, Encode)                         \
+    X(IPKIPrivateKey, 4, Decode)                         \
+    X(IPKIPrivateKey, 5, SetKey)                         \
+    X(IPKIPrivateKey, 6, Open)                           \
+    X(IPKIPrivateKey, 7, OpenConverted)                  \
+    X(IPKIPrivateKey, 12, SetFormat)
 // clang-format on
 
 // Certificate lists, extension lists, views and time-stamp objects.

@@ -1,6 +1,7 @@
 # The PKI formats facade's parsers of outside data: key-parts records, holder
-# records, the flat records and the identifier and file-name texts.
-foreach(target keyparts holder records identifiers)
+# records, the flat records, the identifier and file-name texts and key
+# stores.
+foreach(target keyparts holder records identifiers keystore)
   qvk_fuzz_target(pkiformats_${target}_fuzz SOURCES pkiformats_${target}_fuzz.cpp LIBS qvk_pkiformats)
 endforeach()
 # Peer signature values, decoded through the facade's test double.

@@ -1439,6 +1439,19 @@ public:
         if (c >= 0) return c;
         return signsObject ? signsObject(*this, object) : PKI_E_NOT_IMPLEMENTED;
     }
+    // The identifiers the key was given (slots 11, 31, 39; empty: none).
+    std::vector<std::uint8_t> signatureId, agreementId, rsaId;
+    int GivenIdentifier(std::uint32_t op, const std::vector<std::uint8_t>& id, void** out)
+    {
+        int c = lib_.Enter(4893, op, "");
+        if (c >= 0) return c;
+        if (id.empty()) return PKI_E_ABSENT;
+        *out = static_cast<IPKIAttribute*>(new BytesValue(lib_, id));
+        return 0;
+    }
+    int GetSignatureKeyIdentifier(void** out) override { return GivenIdentifier(11, signatureId, out); }
+    int GetAgreementKeyIdentifier(void** out) override { return GivenIdentifier(31, agreementId, out); }
+    int GetRSAKeyIdentifier(void** out) override { return GivenIdentifier(39, rsaId, out); }
 };
 
 // EC values (public point, parameter record) of a request (4225) or a
@@ -5646,6 +5659,195 @@ inline void UseOCSPObjects(OCSPLibrary& lib)
     };
     lib.makers[{PKI_CLASS_DVCS_RESPONSE, PKI_IID_DVCS_RESPONSE}] = [&lib]() -> void* {
         return static_cast<IPKIDVCSResponse*>(new DVCSResponse(lib));
+    };
+}
+
+}  // namespace fake
+
+// ---- Key containers: the key list of a container ----
+namespace fake {
+
+// A key container (4893 / 4128): no capabilities of its own, its keys and
+// certificates behind interface 4209. Entries keep a reference to their key.
+class KeyContainer final : public Object<IPKIKeyObject> {
+public:
+    struct Entry {
+        IPKIObject* key;
+        std::uint32_t capability, value;
+        std::vector<std::uint8_t> bytes;  // 32
+    };
+    explicit KeyContainer(Library& lib) : Object(lib, 4893)
+    {
+        class Keys final : public ViewOf<IPKICertificateListView> {
+        public:
+            Keys(KeyContainer* owner) : ViewOf(owner), c_(owner) {}
+            int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) override
+            {
+                int c = c_->lib_.Enter(4893, 46, std::to_string(kind), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                *count = kind == PKI_KEY_LIST_KEYS ? static_cast<std::uint32_t>(c_->entries.size()) : 0;
+                return 0;
+            }
+            int GetCertificate(std::uint32_t, std::uint32_t, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+            int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability, std::uint32_t* value,
+                            std::uint8_t* bytes) override
+            {
+                int c = c_->lib_.Enter(4893, 49, std::to_string(index), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                if (index >= c_->entries.size()) return PKI_E_INDEX;
+                const Entry& e = c_->entries[index];
+                if (e.key->QueryInterface(PKI_IID_KEY, key) != 0) return PKI_E_FAILURE;
+                if (capability) *capability = e.capability;
+                if (value) *value = e.value;
+                if (bytes) std::memcpy(bytes, e.bytes.data(), 32);
+                return 0;
+            }
+
+        private:
+            KeyContainer* c_;
+        };
+        AddView(this, PKI_IID_KEY_LIST, new Keys(this));
+    }
+    ~KeyContainer() override
+    {
+        for (Entry& e : entries) e.key->Release();
+    }
+    // Takes over the caller's reference to `key`.
+    void Add(Object<IPKIKeyObject>* key, std::uint32_t capability, std::uint32_t value = 0,
+             std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(32))
+    {
+        key->offers.insert(PKI_IID_KEY);
+        entries.push_back({key, capability, value, std::move(bytes)});
+    }
+    int GetCapabilities(std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(4893, 5, "");
+        if (c >= 0) return c;
+        *bits = 0;
+        return 0;
+    }
+    int SetSBox(const std::uint8_t* s) override
+    {
+        int c = lib_.Enter(4893, 44, "");
+        if (c >= 0) return c;
+        sBox.assign(s, s + 64);
+        return 0;
+    }
+    std::vector<Entry> entries;
+    std::vector<std::uint8_t> sBox;
+
+private:
+    // Interface 4233: keys added to the container (kept referenced).
+    class KeySet final : public ViewOf<IPKIKeySet> {
+    public:
+        KeySet(KeyContainer* owner) : ViewOf(owner), c_(owner) {}
+        int GetKeyCount(std::uint32_t* count) override
+        {
+            int c = c_->lib_.Enter(4893, 46, "", PKI_IID_KEY_SET);
+            if (c >= 0) return c;
+            *count = static_cast<std::uint32_t>(c_->entries.size());
+            return 0;
+        }
+        int AddKey(IPKIObject* key, const PKIBlob*) override
+        {
+            int c = c_->lib_.Enter(4893, 47, "", PKI_IID_KEY_SET);
+            if (c >= 0) return c;
+            void* kept = nullptr;
+            if (!key || key->QueryInterface(PKI_IID_KEY, &kept) != 0) return PKI_E_INVALID_ARGUMENT;
+            c_->entries.push_back({static_cast<IPKIObject*>(kept), 1, 0, std::vector<std::uint8_t>(32)});
+            return 0;
+        }
+        int GetKey(std::uint32_t, void**, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int SetValue(std::uint32_t, const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+        int GetValue(std::uint32_t, PKIBlob*) override { return PKI_E_ABSENT; }
+        int RemoveValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+
+    private:
+        KeyContainer* c_;
+    };
+
+public:
+    void OfferKeySet() { AddView(this, PKI_IID_KEY_SET, new KeySet(this)); }
+};
+
+// An encrypted private key (4882 / 4116) in the tests' own encoding:
+// "EPK", a marker ('A': the key inside carries attribute 4363, '-': not),
+// the password, a newline and the key's bytes. Open answers a key object
+// (4128) whose DSTU 4145 value is those bytes when the password is the one
+// written; OpenConverted when it is that password with "utf8:" before it.
+class EncryptedKey final : public Object<IPKIPrivateKey> {
+public:
+    explicit EncryptedKey(Library& lib) : Object(lib, PKI_CLASS_PRIVATE_KEY) {}
+    static std::string Encoding(const std::string& password, const std::string& key, bool marked = false)
+    {
+        return std::string("EPK") + (marked ? "A" : "-") + password + "\n" + key;
+    }
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_PRIVATE_KEY, 3, "");
+        if (c >= 0) return c;
+        return CopyToLibraryBlob(lib_, std::vector<std::uint8_t>(encoded_.begin(), encoded_.end()), out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_PRIVATE_KEY, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        std::string s(reinterpret_cast<const char*>(in->data), in->length);
+        if (s.size() < 5 || s.compare(0, 3, "EPK") != 0 || s.find('\n') == std::string::npos) return PKI_E_BAD_ENCODING;
+        encoded_ = s;
+        return 0;
+    }
+    int SetKey(IPKIObject*, const char* password) override
+    {
+        int c = lib_.Enter(PKI_CLASS_PRIVATE_KEY, 5, password);
+        if (c >= 0) return c;
+        encoded_ = Encoding(password, "wrapped");
+        return 0;
+    }
+    int Open(const char* password, void** key) override
+    {
+        int c = lib_.Enter(PKI_CLASS_PRIVATE_KEY, 6, "");
+        return c >= 0 ? c : OpenWith(password, key);
+    }
+    int OpenConverted(const char* password, void** key) override
+    {
+        int c = lib_.Enter(PKI_CLASS_PRIVATE_KEY, 7, "");
+        return c >= 0 ? c : OpenWith(std::string("utf8:") + password, key);
+    }
+    int SetFormat(std::uint32_t format) override
+    {
+        return lib_.Enter(PKI_CLASS_PRIVATE_KEY, 12, std::to_string(format)) > 0 ? PKI_E_FAILURE : 0;
+    }
+    int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+
+private:
+    int OpenWith(const std::string& password, void** out)
+    {
+        if (encoded_.empty()) return PKI_E_NOT_SET;
+        const std::size_t end = encoded_.find('\n');
+        if (encoded_.substr(4, end - 4) != password) return PKI_E_WRONG_PASSWORD;
+        auto* key = new KeyObject(lib_);
+        key->offers.insert(PKI_IID_KEY);
+        key->capabilities = 1;
+        key->dstuPrivate.assign(encoded_.begin() + static_cast<std::ptrdiff_t>(end) + 1, encoded_.end());
+        if (encoded_[3] == 'A') key->cache->values[PKI_KEYSET_KEY_ATTRIBUTE] = {1};
+        *out = static_cast<IPKIKeyObject*>(key);
+        return 0;
+    }
+    std::string encoded_;
+};
+
+// The objects of the key-file readers: encrypted keys and key containers.
+inline void UseKeyFileObjects(Library& lib)
+{
+    lib.makers[{PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY}] = [&lib]() -> void* {
+        return static_cast<IPKIPrivateKey*>(new EncryptedKey(lib));
+    };
+    lib.makers[{PKI_CLASS_KEY, PKI_IID_KEY}] = [&lib]() -> void* {
+        auto* container = new KeyContainer(lib);
+        container->OfferKeySet();
+        return static_cast<IPKIKeyObject*>(container);
     };
 }
 

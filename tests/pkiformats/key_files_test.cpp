@@ -1,0 +1,436 @@
+// Private keys from files: the key-store parser against stores the tests
+// write byte by byte (versions 1 and 2, both entry kinds, truncated and
+// hostile ones), the reader of every layout with its format codes, the stop
+// on a wrong password, and the nesting limit of wrapped files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FailureSweep.h"
+#include "FakeFormats.h"
+#include "csp/CSP.h"
+#include "pkiformats/SPKIFormats.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A key store in the JKS layout, written field by field.
+struct StoreWriter {
+    explicit StoreWriter(std::uint32_t version, std::uint32_t count) : version(version)
+    {
+        bytes = {0xFE, 0xED, 0xFE, 0xED};
+        U32(version);
+        U32(count);
+    }
+    void U16(std::uint32_t v)
+    {
+        bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+        bytes.push_back(static_cast<std::uint8_t>(v));
+    }
+    void U32(std::uint32_t v)
+    {
+        for (int s = 24; s >= 0; s -= 8) bytes.push_back(static_cast<std::uint8_t>(v >> s));
+    }
+    void Text(const std::string& s) { bytes.insert(bytes.end(), s.begin(), s.end()); }
+    void Head(std::uint32_t tag, const std::string& alias)
+    {
+        U32(tag);
+        U16(static_cast<std::uint32_t>(alias.size()));
+        Text(alias);
+        Text("12345678");  // time stamp
+    }
+    void Certificate(const std::string& der)
+    {
+        if (version == 2) {
+            U16(5);
+            Text("X.509");
+        }
+        U32(static_cast<std::uint32_t>(der.size()));
+        Text(der);
+    }
+    StoreWriter& Key(const std::string& alias, const std::string& key, const std::vector<std::string>& chain)
+    {
+        Head(1, alias);
+        U32(static_cast<std::uint32_t>(key.size()));
+        Text(key);
+        U32(static_cast<std::uint32_t>(chain.size()));
+        for (const std::string& c : chain) Certificate(c);
+        return *this;
+    }
+    StoreWriter& Trusted(const std::string& alias, const std::string& der)
+    {
+        Head(2, alias);
+        Certificate(der);
+        return *this;
+    }
+    PKIBlob View() { return PKIBlob{static_cast<std::uint32_t>(bytes.size()), bytes.data()}; }
+    std::uint32_t version;
+    Bytes bytes;
+};
+
+// A marked blob ("Enis" header of 17 bytes, then the payload; no trailer).
+Bytes Marked(const Bytes& payload)
+{
+    Bytes b(17 + payload.size(), 0);
+    std::memcpy(b.data(), "Enis", 4);
+    for (std::size_t i = 0; i < payload.size(); ++i) b[17 + i] = payload[i];
+    return b;
+}
+
+Bytes Of(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+PKIBlob ViewOf(Bytes& b)
+{
+    return PKIBlob{static_cast<std::uint32_t>(b.size()), b.data()};
+}
+
+std::string Take(SPKIFormats& f, char* text)
+{
+    std::string s = text ? text : "<none>";
+    f.FreeMemory(text);
+    return s;
+}
+
+// The facade over the real CSP (its standard S-box goes into containers) and
+// the test double with the key-file objects.
+class KeyFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char previous[PATH_MAX];
+        ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+        ASSERT_EQ(chdir(PROVIDERS_DIR), 0);
+        int rc = CreateCSP(&csp, 1);
+        ASSERT_EQ(chdir(previous), 0);
+        ASSERT_EQ(rc, CSP_OK);
+        fake::UseKeyFileObjects(lib);
+        lib.requireWipe = true;
+        facade = new SPKIFormats(csp, nullptr, &lib);
+    }
+    void TearDown() override
+    {
+        delete facade;
+        EXPECT_EQ(lib.LiveObjects(), 0);
+        EXPECT_EQ(lib.LiveBlobs(), 0u);
+        EXPECT_EQ(lib.doubleReleases, 0);
+        EXPECT_EQ(lib.unwipedFrees, 0);
+        DestroyCSP(&csp);
+    }
+    // The key's bytes inside what a read handed out: a key object, or the
+    // only key of a container.
+    static std::string KeyBytes(void* read)
+    {
+        auto* object = static_cast<IPKIObject*>(read);
+        if (auto* container = dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(object))) {
+            if (container->entries.size() != 1) return "<" + std::to_string(container->entries.size()) + " keys>";
+            object = container->entries[0].key;
+        }
+        auto* key = dynamic_cast<fake::KeyObject*>(static_cast<IPKIKeyObject*>(object));
+        return key ? std::string(key->dstuPrivate.begin(), key->dstuPrivate.end()) : "<not a key>";
+    }
+    Bytes StandardSBox()
+    {
+        GOST28147PackedSBox sBox{};
+        EXPECT_NE(csp->Parameters().GetStandardSBox(0, &sBox), 0);
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&sBox);
+        return Bytes(p, p + 64);
+    }
+
+    CSP* csp = nullptr;
+    fake::Library lib;
+    SPKIFormats* facade = nullptr;
+};
+
+// A store of a trusted certificate and two key entries, in both versions.
+StoreWriter ThreeEntries(std::uint32_t version)
+{
+    StoreWriter w(version, 3);
+    w.Trusted("root", "ROOT-DER").Key("Alpha", "alpha-key", {"A-DER", "ROOT-DER"}).Key("beta", "beta-key", {});
+    return w;
+}
+
+}  // namespace
+
+TEST(KeyStores, EntriesOfBothVersionsByAliasAndKind)
+{
+    SPKIFormats f(nullptr, nullptr, nullptr);
+    for (std::uint32_t version : {1u, 2u}) {
+        SCOPED_TRACE(version);
+        StoreWriter w = ThreeEntries(version);
+        w.Text("trailing bytes are not read");
+        PKIBlob store = w.View(), entries{0, nullptr}, entry{0, nullptr}, key{0, nullptr};
+        std::uint32_t v = 0, count = 0, flag = 9;
+        ASSERT_EQ(f.ReadKeyStoreHeader(&store, &v, &count, &entries), 1);
+        EXPECT_EQ(v, version);
+        EXPECT_EQ(count, 3u);
+        EXPECT_EQ(entries.data, store.data + 12);
+        EXPECT_EQ(entries.length, store.length - 12 - std::strlen("trailing bytes are not read"));
+
+        // The first entry is the trusted certificate: no key bytes.
+        ASSERT_EQ(f.GetKeyStoreEntry(version, 0, &entries, &entry), 1);
+        EXPECT_EQ(f.IsKeyStoreKeyEntry(&entry, &flag), 1);
+        EXPECT_EQ(flag, 0u);
+        EXPECT_EQ(f.GetKeyStoreKeyBytes(&entry, &key), 0);
+        const std::uint32_t second = entry.length;
+
+        // Aliases match whole and without regard to case; without one, the
+        // first private-key entry.
+        for (const char* alias : {"alpha", "ALPHA", static_cast<const char*>(nullptr)}) {
+            ASSERT_EQ(f.FindKeyStoreEntry(version, alias, &entries, &entry), 1) << (alias ? alias : "none");
+            EXPECT_EQ(entry.data, entries.data + second);
+            ASSERT_EQ(f.GetKeyStoreKeyBytes(&entry, &key), 1);
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(key.data), key.length), "alpha-key");
+        }
+        for (const char* alias : {"Alph", "Alphaa", ""})
+            EXPECT_EQ(f.FindKeyStoreEntry(version, alias, &entries, &entry), 0) << alias;
+        ASSERT_EQ(f.FindKeyStoreEntry(version, "Root", &entries, &entry), 1);
+        char* text = nullptr;
+        ASSERT_EQ(f.GetKeyStoreAlias(&entry, &text), 1);
+        EXPECT_EQ(Take(f, text), "root");
+
+        // Key entries are counted past the trusted certificate.
+        const char* expected[] = {"Alpha", "beta"};
+        for (std::uint32_t i = 0; i < 2; ++i) {
+            text = nullptr;
+            ASSERT_EQ(f.GetKeyStoreKeyAlias(&store, i, &text), 1);
+            EXPECT_EQ(Take(f, text), expected[i]);
+        }
+        EXPECT_EQ(f.GetKeyStoreKeyAlias(&store, 2, &text), 0);
+    }
+}
+
+// Version 1 has no certificate type fields: its entries do not measure as
+// version 2 entries, and a store claiming another version is refused.
+TEST(KeyStores, VersionsAreKeptApart)
+{
+    SPKIFormats f(nullptr, nullptr, nullptr);
+    StoreWriter one = ThreeEntries(1);
+    PKIBlob store = one.View(), entries{0, nullptr}, entry{0, nullptr};
+    ASSERT_EQ(f.ReadKeyStoreHeader(&store, nullptr, nullptr, &entries), 1);
+    ASSERT_EQ(f.GetKeyStoreEntry(1, 0, &entries, &entry), 1);
+    PKIBlob asTwo{0, nullptr};
+    EXPECT_TRUE(f.GetKeyStoreEntry(2, 0, &entries, &asTwo) == 0 || asTwo.length != entry.length);
+    for (std::uint32_t version : {0u, 3u, 0x01000000u}) {
+        Bytes b = one.bytes;
+        b[4] = static_cast<std::uint8_t>(version >> 24);
+        b[7] = static_cast<std::uint8_t>(version);
+        PKIBlob v = ViewOf(b);
+        EXPECT_EQ(f.ReadKeyStoreHeader(&v, nullptr, nullptr, &entries), 0) << version;
+    }
+}
+
+// UTF-8 aliases come out in the Win32 layer's ANSI code page (1251 here).
+TEST(KeyStores, AliasesAreConvertedFromUTF8)
+{
+    SPKIFormats f(nullptr, nullptr, nullptr);
+    StoreWriter w(2, 1);
+    w.Key("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87", "k", {});  // "Ключ"
+    PKIBlob store = w.View();
+    char* text = nullptr;
+    ASSERT_EQ(f.GetKeyStoreKeyAlias(&store, 0, &text), 1);
+    EXPECT_EQ(Take(f, text), "\xCA\xEB\xFE\xF7");
+    PKIBlob entries{0, nullptr}, entry{0, nullptr};
+    ASSERT_EQ(f.ReadKeyStoreHeader(&store, nullptr, nullptr, &entries), 1);
+    EXPECT_EQ(f.FindKeyStoreEntry(2, "\xCA\xEB\xFE\xF7", &entries, &entry), 1);
+}
+
+// Every cut of a store, and stores whose counts and lengths point past their
+// end, are refused without reading past the data (the sanitizer build and
+// the fuzz target watch the reads).
+TEST(KeyStores, TruncatedAndHostileStoresAreRefused)
+{
+    SPKIFormats f(nullptr, nullptr, nullptr);
+    StoreWriter whole = ThreeEntries(2);
+    for (std::size_t cut = 0; cut < whole.bytes.size(); ++cut) {
+        Bytes b(whole.bytes.begin(), whole.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+        PKIBlob v{static_cast<std::uint32_t>(b.size()), b.empty() ? nullptr : b.data()};
+        ASSERT_EQ(f.ReadKeyStoreHeader(&v, nullptr, nullptr, nullptr), 0) << cut;
+        char* text = nullptr;
+        ASSERT_EQ(f.GetKeyStoreKeyAlias(&v, 0, &text), 0) << cut;
+    }
+    struct Hostile {
+        const char* what;
+        std::function<void(StoreWriter&)> write;
+    };
+    const Hostile cases[] = {
+        {"entry count past the entries", [](StoreWriter& w) { w.Key("a", "k", {}); }},
+        {"alias past the end", [](StoreWriter& w) { w.U32(1), w.U16(0xFFFF), w.Text("short"); }},
+        {"key length past the end", [](StoreWriter& w) { w.Head(1, "a"), w.U32(0xFFFFFFFF), w.Text("k"); }},
+        {"certificate count past the end",
+         [](StoreWriter& w) { w.Head(1, "a"), w.U32(1), w.Text("k"), w.U32(0xFFFFFFFF), w.Certificate("c"); }},
+        {"certificate length past the end", [](StoreWriter& w) { w.Head(2, "a"), w.U16(1), w.Text("t"), w.U32(9); }},
+        {"unknown tag", [](StoreWriter& w) { w.Head(3, "a"), w.Certificate("c"); }},
+    };
+    for (const Hostile& h : cases) {
+        StoreWriter w(2, std::string(h.what) == "entry count past the entries" ? 0xFFFFFFFF : 1);
+        h.write(w);
+        PKIBlob v = w.View(), entries{0, nullptr};
+        EXPECT_EQ(f.ReadKeyStoreHeader(&v, nullptr, nullptr, &entries), 0) << h.what;
+        void* key = nullptr;
+        EXPECT_EQ(f.ReadKeyStoreEntry(&v, nullptr, "pw", &key, nullptr), 0) << h.what;
+    }
+}
+
+// Format codes: 2 for an encrypted key without the library's attribute 4363
+// (in a container with the CSP's standard S-box when the check flag is set),
+// 1 with it (the key itself either way), 6 for a key store, and a marked
+// blob passes on the code of what it holds.
+TEST_F(KeyFiles, FormatCodesByLayout)
+{
+    const Bytes sBox = StandardSBox();
+    struct Case {
+        const char* what;
+        Bytes data;
+        std::uint32_t check, code;
+        bool container;
+        const char* key;
+    };
+    StoreWriter store(2, 2);
+    store.Trusted("ca", "CA").Key("k", fake::EncryptedKey::Encoding("pw", "store-key"), {"C"});
+    const Case cases[] = {
+        {"encrypted key", Of(fake::EncryptedKey::Encoding("pw", "key-1")), 0, 2, false, "key-1"},
+        {"encrypted key, checked", Of(fake::EncryptedKey::Encoding("pw", "key-1")), 1, 2, true, "key-1"},
+        {"marked key", Of(fake::EncryptedKey::Encoding("pw", "key-2", true)), 1, 1, false, "key-2"},
+        {"password in UTF-8", Of(fake::EncryptedKey::Encoding("utf8:pw", "key-3")), 0, 2, false, "key-3"},
+        {"key store", store.bytes, 0, 6, true, "store-key"},
+        {"marked blob", Marked(Of(fake::EncryptedKey::Encoding("pw", "key-4"))), 0, 2, true, "key-4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes data = c.data;
+        PKIBlob blob = ViewOf(data);
+        std::uint32_t format = 0;
+        void* read = nullptr;
+        ASSERT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "pw", c.check, &format, &read), 1);
+        EXPECT_EQ(format, c.code);
+        auto* container =
+            dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(static_cast<IPKIObject*>(read)));
+        EXPECT_EQ(container != nullptr, c.container);
+        if (container) {
+            EXPECT_EQ(container->sBox, sBox);
+        }
+        EXPECT_EQ(KeyBytes(read), c.key);
+        static_cast<IPKIObject*>(read)->Release();
+    }
+}
+
+// An encrypted key that the password does not open ends the search (both
+// forms of the password tried, no other layout); data that are no encrypted
+// key go on to the next layout.
+TEST_F(KeyFiles, AWrongPasswordStopsOtherDataGoOn)
+{
+    Bytes data = Of(fake::EncryptedKey::Encoding("right", "k"));
+    PKIBlob blob = ViewOf(data);
+    void* read = nullptr;
+    std::uint32_t format = 77;
+    EXPECT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "wrong", 1, &format, &read), 0);
+    EXPECT_EQ(read, nullptr);
+    EXPECT_EQ(format, 77u);
+    std::vector<std::string> steps;
+    for (const std::string& entry : lib.log)
+        if (entry.find(":1(") == std::string::npos && entry.find("0:7(") == std::string::npos) steps.push_back(entry);
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back(), "4882:7()");  // the converted form was the last thing tried
+
+    // The same key in a store: the entry's key does not open, nothing is read.
+    StoreWriter store(1, 1);
+    store.Key("k", fake::EncryptedKey::Encoding("right", "k"), {});
+    blob = store.View();
+    EXPECT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "wrong", 1, &format, &read), 0);
+    EXPECT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "right", 1, &format, &read), 1);
+    EXPECT_EQ(format, 6u);
+    static_cast<IPKIObject*>(read)->Release();
+}
+
+// Wrapped files nest at most four reads deep: a marked blob read directly
+// opens four wrappers, the any-format reader (one level itself) three, and a
+// chain far longer than the limit is refused without recursing through it.
+TEST_F(KeyFiles, NestingStopsAtFourLevels)
+{
+    Bytes inner = Of(fake::EncryptedKey::Encoding("pw", "deep"));
+    std::vector<Bytes> wrapped = {inner};
+    for (int i = 1; i <= 6; ++i) wrapped.push_back(Marked(wrapped.back()));
+    for (int n = 1; n <= 6; ++n) {
+        SCOPED_TRACE(n);
+        PKIBlob blob = ViewOf(wrapped[static_cast<std::size_t>(n)]);
+        void* read = nullptr;
+        std::uint32_t format = 0;
+        const int viaMarked = facade->ReadMarkedBlob(&blob, "pw", &format, &read);
+        EXPECT_EQ(viaMarked, n <= 4 ? 1 : 0);
+        if (read) {
+            EXPECT_EQ(KeyBytes(read), "deep");
+            static_cast<IPKIObject*>(read)->Release();
+        }
+        read = nullptr;
+        EXPECT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "pw", 1, &format, &read), n <= 3 ? 1 : 0);
+        if (read) static_cast<IPKIObject*>(read)->Release();
+    }
+    // Key stores inside key stores count the same way.
+    Bytes store = inner;
+    for (int depth = 1; depth <= 5; ++depth) {
+        StoreWriter w(2, 1);
+        w.Key("k", std::string(store.begin(), store.end()), {});
+        store = w.bytes;
+        PKIBlob blob = ViewOf(store);
+        void* read = nullptr;
+        std::uint32_t format = 0;
+        EXPECT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "pw", 1, &format, &read), depth <= 3 ? 1 : 0) << depth;
+        if (read) static_cast<IPKIObject*>(read)->Release();
+    }
+    Bytes chain(20000 * 17, 0);
+    for (std::size_t at = 0; at < chain.size(); at += 17) std::memcpy(chain.data() + at, "Enis", 4);
+    chain.insert(chain.end(), inner.begin(), inner.end());
+    PKIBlob blob = ViewOf(chain);
+    void* read = nullptr;
+    EXPECT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "pw", 1, nullptr, &read), 0);
+    EXPECT_EQ(read, nullptr);
+}
+
+// The algorithm choice is reset before the key is encrypted; the encoding
+// goes out in a blob of the caller's, and the library's copy back wiped.
+TEST_F(KeyFiles, WrapPrivateKeyResetsTheAlgorithmThenEncrypts)
+{
+    auto* key = new fake::KeyObject(lib);
+    PKIBlob out{0, nullptr};
+    ASSERT_EQ(facade->WrapPrivateKey(key, "secret", &out), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data), out.length),
+              fake::EncryptedKey::Encoding("secret", "wrapped"));
+    facade->ReleaseBlob(&out);
+    std::vector<std::string> steps;
+    for (const std::string& entry : lib.log)
+        if (entry.rfind("4882:", 0) == 0) steps.push_back(entry);
+    EXPECT_EQ(steps, (std::vector<std::string>{"4882:12(0)", "4882:5(secret)", "4882:3()", "4882:1()"}));
+    key->Release();
+}
+
+// A failure or a throw at any library step of the encrypted-key read (and
+// of the key-store attempt that follows a refused decoding) leaves nothing
+// behind.
+TEST(KeyFilesSweep, EncryptedKeyAndKeyStoreReads)
+{
+    for (bool viaStore : {false, true}) {
+        fake::SweepFailures(
+            viaStore ? "key store" : "encrypted key",
+            [viaStore](SPKIFormats& f, fake::Library& lib) {
+                fake::UseKeyFileObjects(lib);
+                StoreWriter w(2, 1);
+                w.Key("k", fake::EncryptedKey::Encoding("pw", "k", true), {"C"});
+                Bytes data = viaStore ? w.bytes : Of(fake::EncryptedKey::Encoding("pw", "k"));
+                PKIBlob blob = ViewOf(data);
+                void* read = nullptr;
+                std::uint32_t format = 0;
+                int rc = f.ReadPrivateKeyAnyFormat(&blob, "pw", 0, &format, &read);
+                if (read) static_cast<IPKIObject*>(read)->Release();
+                return rc;
+            },
+            false);
+    }
+}
