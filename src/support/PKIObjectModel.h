@@ -1599,4 +1599,87 @@ protected:
     X(IPKISignedObject, 6, VerifyDSTU4145)
 // clang-format on
 
+// ---- Objects reached by the certificate, request and message operations ----
+// (parts, inner objects, key kinds and signers that those operations read)
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+
+// An object whose slot 11 yields an inner object for the library's
+// conversion (IPKIInterface slot 32).
+class IPKIInnerObjectSource : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    virtual int GetInnerObject(void** inner) = 0;                                // 11
+
+protected:
+    ~IPKIInnerObjectSource() = default;
+};
+
+// An object whose slots 17 and 26 each yield a part that the facade encodes.
+class IPKIObjectParts : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16)                                            // 15-16
+    virtual int GetPart17(void** part) = 0;                                      // 17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    virtual int GetPart26(void** part) = 0;                                      // 26
+
+protected:
+    ~IPKIObjectParts() = default;
+};
+
+// An object that names the key kind it was made for in slot 38 (1 DSTU 4145,
+// 2 RSA, 4 ECDSA, as certificates report theirs).
+class IPKIKeyKindItem : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)                           // 35-37
+    virtual int GetKeyKind(std::uint32_t* kind) = 0;                             // 38
+
+protected:
+    ~IPKIKeyKindItem() = default;
+};
+
+// Signed data (class 4900, interface 4136): its signers (signer infos, class
+// 4918 / 4193) by index.
+class IPKISignedDataSigners : public IPKISignedDataCertificates {
+public:
+    PKI_RESERVED(8)  PKI_RESERVED(9)                                             // 8-9
+    virtual int GetSignerCount(std::uint32_t* count) = 0;                        // 10
+    virtual int GetSigner(std::uint32_t index, void** signer) = 0;               // 11
+
+protected:
+    ~IPKISignedDataSigners() = default;
+};
+
+#define QVK_PKI_OBJECT_MODEL_SLOTS_OBJECT_OPS(X)         \
+    X(IPKIInterface, 32, ConvertObject)                  \
+    X(IPKIInterface, 35, ConvertFour)                    \
+    X(IPKIInterface, 36, ConvertThree)                   \
+    X(IPKIInterface, 38, ConvertThreeNew)                \
+    X(IPKIInnerObjectSource, 11, GetInnerObject)         \
+    X(IPKIObjectParts, 17, GetPart17)                    \
+    X(IPKIObjectParts, 26, GetPart26)                    \
+    X(IPKIKeyKindItem, 38, GetKeyKind)                   \
+    X(IPKISignedDataSigners, 10, GetSignerCount)         \
+    X(IPKISignedDataSigners, 11, GetSigner)
+// clang-format on
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
 #endif

@@ -236,6 +236,23 @@ public:
     }
     int HasOptionA() override { return Enter(0, 33, "") > 0 ? 0 : 1; }
     int HasOptionB() override { return Enter(0, 34, "") > 0 ? 0 : 1; }
+    // The version-gated conversions (32, 35, 36, 38): each logs its call and
+    // keeps the words it was given (the inner object first for 32).
+    std::vector<const void*> converted;
+    int ConvertObject(IPKIObject* inner, void* a, void* b, void* c, void* d) override
+    {
+        return Convert(32, {inner, a, b, c, d});
+    }
+    int ConvertFour(void* a, void* b, void* c, void* d) override { return Convert(35, {a, b, c, d}); }
+    int ConvertThree(void* a, void* b, void* c) override { return Convert(36, {a, b, c}); }
+    int ConvertThreeNew(void* a, void* b, void* c) override { return Convert(38, {a, b, c}); }
+    int Convert(std::uint32_t op, std::vector<const void*> words)
+    {
+        int c = Enter(0, op, std::to_string(words.size()));
+        if (c >= 0) return c;
+        converted = std::move(words);
+        return 0;
+    }
 
     // ---- Holder profiles: name tables and tax numbers ----
     // Attribute values of every name object, by OID (index 0 only), and what
@@ -2887,6 +2904,115 @@ public:
         if (answer == 0) *item = static_cast<IPKIEncoded*>(new Encoded(lib_, "item 50"));
         return answer;
     }
+};
+
+}  // namespace fake
+
+namespace fake {
+
+// ---- Parts, inner objects, key kinds and signers ----
+// (certificate, request and message operations that pass objects on)
+
+// An object whose slot 11 hands out an inner object (a fake::Encoded).
+class InnerSource final : public Object<IPKIInnerObjectSource> {
+public:
+    explicit InnerSource(Library& lib) : Object(lib, 4940) {}
+    IPKIObject* handedOut = nullptr;
+    int GetInnerObject(void** inner) override
+    {
+        int c = lib_.Enter(4940, 11, "");
+        if (c >= 0) return c;
+        auto* e = static_cast<IPKIEncoded*>(new Encoded(lib_, "inner"));
+        handedOut = e;
+        *inner = e;
+        return 0;
+    }
+};
+
+// An object whose slots 17 and 26 each hand out a signature value holding
+// one DSTU 4145 form (bytes 17 or 26 repeated), so the codec can encode it.
+class PartsObject final : public Object<IPKIObjectParts> {
+public:
+    explicit PartsObject(Library& lib) : Object(lib, 4941) {}
+    int GetPart17(void** part) override { return Part(17, part); }
+    int GetPart26(void** part) override { return Part(26, part); }
+    static std::vector<std::uint8_t> Bytes(std::uint8_t op) { return std::vector<std::uint8_t>(8, op); }
+
+private:
+    int Part(std::uint8_t op, void** part)
+    {
+        int c = lib_.Enter(4941, op, "");
+        if (c >= 0) return c;
+        auto* value = new SignatureValue(lib_);
+        value->forms[0] = {Bytes(op), 64, true};
+        *part = static_cast<IPKISignatureValue*>(value);
+        return 0;
+    }
+};
+
+// An object that reports a key kind in slot 38.
+class KeyKindItem final : public Object<IPKIKeyKindItem> {
+public:
+    KeyKindItem(Library& lib, std::uint32_t kind) : Object(lib, 4876), kind_(kind) {}
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(4876, 38, "");
+        if (c >= 0) return c;
+        *kind = kind_;
+        return 0;
+    }
+
+private:
+    std::uint32_t kind_;
+};
+
+// The EC view (4226) of a profile certificate: its slot 112 hands out the
+// inner EC certificate the test sets (a new reference each time).
+class ProfileECView final : public ViewOf<IPKICertificateECKeys> {
+public:
+    ProfileECView(ProfileCertificate* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    ProfileCertificate* inner = nullptr;  // owned by the test
+    int GetECPublicKey(PKIBlob*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetInnerECCertificate(void** certificate) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 112, "", PKI_IID_CERTIFICATE_EX);
+        if (c >= 0) return c;
+        if (!inner) return PKI_E_ABSENT;
+        inner->AddRef();
+        *certificate = static_cast<IPKICertificate*>(inner);
+        return 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+// Signed data whose signers (slots 10 and 11) are fake::Encoded objects.
+class SignerList final : public Object<IPKISignedDataSigners> {
+public:
+    SignerList(Library& lib, std::uint32_t count) : Object(lib, PKI_CLASS_SIGNED_DATA), count_(count) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetSignerCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 10, "");
+        if (c >= 0) return c;
+        *count = count_;
+        return 0;
+    }
+    int GetSigner(std::uint32_t index, void** signer) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 11, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= count_) return PKI_E_INDEX;
+        *signer = static_cast<IPKIEncoded*>(new Encoded(lib_, "signer"));
+        return 0;
+    }
+
+private:
+    std::uint32_t count_;
 };
 
 }  // namespace fake
