@@ -3,6 +3,7 @@
 // kind of an object checked against a certificate, signers found by their
 // identity, and the forwarders to key containers and key identifiers.
 #include <cstring>
+#include <memory>
 
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
@@ -186,6 +187,63 @@ int SPKIFormats::GetSingleSignerIdentity(IPKIObject* signedData, char* issuerTex
         ObjectRef signer;
         if (signers->GetSigner(0, signer.Out()) != PKI_OK || !signer) return 0;
         return GetSignerIdentifier(signer.As<IPKIObject>(), signedData, issuerText, serial) == 1 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+enum : std::uint32_t { kDSTU4145KeyBytes = 76, kRSAFieldBytes = 2 * PKI_KEY_FIELD_BYTES };
+
+}  // namespace
+
+// The request's signature must be of its key's family and hold under the
+// request's own public key. ECDSA requests go through the EC parameter
+// normalisation, which is all the library offers them here.
+int SPKIFormats::VerifyRequestSelfSignature(IPKIObject* request)
+{
+    try {
+        if (!request) return 0;
+        auto* r = static_cast<IPKIRequest*>(request);
+        std::uint32_t kind = 0, family = 0;
+        if (r->GetKeyKind(&kind) != PKI_OK || r->GetSignatureFamily(&family) != PKI_OK || family != kind) return 0;
+        if (kind == 1) {
+            std::uint8_t key[kDSTU4145KeyBytes] = {};
+            std::uint32_t length = 0;
+            ObjectRef parameters;
+            if (r->GetDSTU4145PublicKey(key, &length, parameters.Out()) != PKI_OK) return 0;
+            return r->VerifyDSTU4145(key, length, parameters.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+        }
+        if (kind == 2) {
+            auto fields = std::make_unique<std::uint8_t[]>(kRSAFieldBytes);
+            std::memset(fields.get(), 0, kRSAFieldBytes);
+            std::uint32_t bits = 0;
+            if (r->GetRSAPublicKey(fields.get(), &bits) != PKI_OK) return 0;
+            return r->VerifyRSA(fields.get(), bits) == PKI_OK ? 1 : 0;
+        }
+        if (kind == 4) return NormalizeECParameters(request);
+        return 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetObjectValue15(IPKIObject* object, std::uint32_t* value)
+{
+    try {
+        if (!object || !value) return 0;
+        return static_cast<IPKIObjectWords*>(object)->GetWord15(value) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetObjectValue29(IPKIObject* object, std::uint32_t* value)
+{
+    try {
+        if (!object || !value) return 0;
+        return static_cast<IPKIObjectWords*>(object)->GetWord29(value) == PKI_OK ? 1 : 0;
     } catch (...) {
         return 0;
     }

@@ -3016,3 +3016,110 @@ private:
 };
 
 }  // namespace fake
+
+namespace fake {
+
+// A request whose signature holds under one DSTU 4145 key or one RSA key
+// (the signer's, which the test sets apart from the request's own), with
+// the EC view (4225) that the parameter normalisation reads.
+class SignedRequest final : public Object<IPKIRequest> {
+public:
+    SignedRequest(Library& lib, std::uint32_t kind) : Object(lib, PKI_CLASS_REQUEST), kind(kind), family(kind)
+    {
+        class EC final : public ViewOf<IPKIRequestEC> {
+        public:
+            EC(SignedRequest* owner) : ViewOf(owner), r_(owner) {}
+            int GetECValue(std::uint32_t index, std::uint8_t* value) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 102, std::to_string(index), PKI_IID_EC_REQUEST);
+                return c >= 0 ? c : r_->ec.Read(index, value);
+            }
+            int NormalizeECRecord(const std::uint8_t* record) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 105, "", PKI_IID_EC_REQUEST);
+                if (c >= 0) return c;
+                r_->ec.written.how = "4225:105";
+                r_->ec.written.record.assign(record, record + 536);
+                return 0;
+            }
+
+        private:
+            SignedRequest* r_;
+        };
+        AddView(this, PKI_IID_EC_REQUEST, new EC(this));
+        offers.insert(PKI_IID_REQUEST);
+    }
+    std::uint32_t kind, family;
+    std::vector<std::uint8_t> dstuPublic = std::vector<std::uint8_t>(76, 0x31), dstuSigner = dstuPublic;
+    std::uint32_t dstuLength = 21;
+    std::vector<std::uint8_t> rsaFields = std::vector<std::uint8_t>(2 * PKI_KEY_FIELD_BYTES, 0x41),
+                              rsaSigner = rsaFields;
+    std::uint32_t rsaBits = 2048;
+    ECValues ec;
+
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKeyKind(std::uint32_t* out) override { return Word(13, kind, out); }
+    int GetSignatureFamily(std::uint32_t* out) override { return Word(24, family, out); }
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "");
+        if (c >= 0) return c;
+        std::memcpy(key, dstuPublic.data(), 76);
+        *length = dstuLength;
+        *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        return 0;
+    }
+    int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 6, std::to_string(length));
+        if (c >= 0) return c;
+        return parameters && length == dstuLength && std::memcmp(key, dstuSigner.data(), 76) == 0
+                   ? 0
+                   : PKI_E_FAILURE;
+    }
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 15, "");
+        if (c >= 0) return c;
+        std::memcpy(fields, rsaFields.data(), rsaFields.size());
+        *bits = rsaBits;
+        return 0;
+    }
+    int VerifyRSA(const std::uint8_t* fields, std::uint32_t bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 36, std::to_string(bits));
+        if (c >= 0) return c;
+        return bits == rsaBits && std::memcmp(fields, rsaSigner.data(), rsaSigner.size()) == 0 ? 0
+                                                                                              : PKI_E_FAILURE;
+    }
+
+private:
+    int Word(std::uint32_t op, std::uint32_t value, std::uint32_t* out)
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, op, "");
+        if (c >= 0) return c;
+        *out = value;
+        return 0;
+    }
+};
+
+// An object with a word in slot 15 and another in slot 29.
+class ObjectWords final : public Object<IPKIObjectWords> {
+public:
+    explicit ObjectWords(Library& lib) : Object(lib, 4875) {}
+    std::uint32_t word15 = 0x15151515, word29 = 0x29292929;
+    int GetWord15(std::uint32_t* value) override { return Word(15, word15, value); }
+    int GetWord29(std::uint32_t* value) override { return Word(29, word29, value); }
+
+private:
+    int Word(std::uint32_t op, std::uint32_t word, std::uint32_t* value)
+    {
+        int c = lib_.Enter(4875, op, "");
+        if (c >= 0) return c;
+        *value = word;
+        return 0;
+    }
+};
+
+}  // namespace fake

@@ -302,3 +302,77 @@ TEST(FacadeObjectModel, SlotsOfTheObjectsPassedOn)
     QVK_PKI_OBJECT_MODEL_SLOTS_OBJECT_OPS(QVK_SLOT)
 #undef QVK_SLOT
 }
+
+// A request's self-signature: the signature family must be the key's; a
+// DSTU 4145 or RSA signature must hold under exactly the key the request
+// itself carries (the double's signer key is the test's to change); an
+// ECDSA request goes through the EC parameter normalisation.
+TEST(FacadeRequestSignature, HoldsUnderTheRequestsOwnKey)
+{
+    struct Case {
+        const char* what;
+        std::uint32_t kind, family;
+        bool otherSigner;
+        int expected;
+    };
+    const Case cases[] = {
+        {"DSTU 4145, own key", 1, 1, false, 1},
+        {"DSTU 4145, another signer", 1, 1, true, 0},
+        {"DSTU 4145 key, RSA signature", 1, 2, false, 0},
+        {"RSA, own key", 2, 2, false, 1},
+        {"RSA, another signer", 2, 2, true, 0},
+        {"RSA key, ECDSA signature", 2, 4, false, 0},
+        {"ECDSA, parameters normalised", 4, 4, false, 1},
+        {"ECDSA key, DSTU 4145 signature", 4, 1, false, 0},
+        {"unknown kind", 3, 3, false, 0},
+    };
+    for (const Case& c : cases) {
+        fake::Library lib;
+        SPKIFormats f(nullptr, nullptr, &lib);
+        auto* request = new fake::SignedRequest(lib, c.kind);
+        Drop drop{request};
+        request->family = c.family;
+        for (std::size_t i = 0; i < 536; ++i) request->ec.record[i] = static_cast<std::uint8_t>(i * 3);
+        if (c.otherSigner) {
+            request->dstuSigner[75] ^= 1;
+            request->rsaSigner[1199] ^= 1;
+        }
+        EXPECT_EQ(f.VerifyRequestSelfSignature(request), c.expected) << c.what;
+        if (c.kind == 4 && c.expected) {
+            EXPECT_EQ(request->ec.written.how, "4225:105");
+            EXPECT_EQ(Bytes(request->ec.written.record.begin(), request->ec.written.record.end()), request->ec.record);
+        }
+        EXPECT_EQ(lib.LiveObjects(), 1) << c.what;
+    }
+    SPKIFormats f(nullptr, nullptr, nullptr);
+    EXPECT_EQ(f.VerifyRequestSelfSignature(nullptr), 0);
+
+    for (std::uint32_t kind : {1u, 2u, 4u})
+        fake::SweepFailures(
+            "VerifyRequestSelfSignature " + std::to_string(kind),
+            [kind](SPKIFormats& facade, fake::Library& l) {
+                auto* r = new fake::SignedRequest(l, kind);
+                Drop d{r};
+                return facade.VerifyRequestSelfSignature(r);
+            },
+            true);
+}
+
+TEST(FacadeObjectWords, Slots15And29)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* object = new fake::ObjectWords(lib);
+    Drop drop{object};
+    std::uint32_t value = 0;
+    ASSERT_EQ(f.GetObjectValue15(object, &value), 1);
+    EXPECT_EQ(value, 0x15151515u);
+    ASSERT_EQ(f.GetObjectValue29(object, &value), 1);
+    EXPECT_EQ(value, 0x29292929u);
+    lib.Answer(4875, 29, {PKI_E_ABSENT});
+    EXPECT_EQ(f.GetObjectValue29(object, &value), 0);
+    EXPECT_EQ(f.GetObjectValue15(object, nullptr), 0);
+    EXPECT_EQ(f.GetObjectValue15(nullptr, &value), 0);
+    lib.Throw(4875, 15);
+    EXPECT_EQ(f.GetObjectValue15(object, &value), 0);
+}
