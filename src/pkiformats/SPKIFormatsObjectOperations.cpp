@@ -40,6 +40,18 @@ int SPKIFormats::SaveKeyContainer(IPKIObject* container, const char* password, P
     }
 }
 
+// Without a leading name the request takes the caller's subject name, when
+// one is given.
+int SPKIFormats::CreateRequestForKeyIdDefault(const PKIBlob* keySource, const std::uint8_t* subject,
+                                              std::uint32_t* subjectLength, const char* subjectName, PKIBlob* out)
+{
+    try {
+        return CreateRequestForKeyId(nullptr, keySource, subject, subjectLength, subjectName, out);
+    } catch (...) {
+        return 0;
+    }
+}
+
 // The key identifier through the hash-code form of the computation, not the
 // DSTU 7564 one.
 int SPKIFormats::ForwardToOperation566(IPKIObject* object, std::uint8_t* identifier)

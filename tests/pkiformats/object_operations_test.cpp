@@ -376,3 +376,35 @@ TEST(FacadeObjectWords, Slots15And29)
     lib.Throw(4875, 15);
     EXPECT_EQ(f.GetObjectValue15(object, &value), 0);
 }
+
+// The default form is the request for a key identifier without a leading
+// name: the identifier of the source key (library operation 17), the
+// subject, and the caller's subject name (or none), never a name through
+// the naming view.
+TEST(FacadeKeyIdRequest, DefaultFormHasNoLeadingName)
+{
+    fake::KeysLibrary lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    Bytes source(64), subject(12);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(0x44 + 3 * i);
+    for (std::size_t i = 0; i < subject.size(); ++i) subject[i] = static_cast<std::uint8_t>(1 + i);
+    PKIBlob keySource{64, source.data()};
+    std::uint32_t subjectLength = 12;
+    Bytes id(20);
+    fake::KeysLibrary::Identifier(17, source.data(), 64, id.data(), 20);
+    const std::string head =
+        "identifier=" + fake::Hex(id.data(), 20) + ";subject=" + fake::Hex(subject.data(), 12) + ";";
+    for (const char* subjectName : {"CN=B", static_cast<const char*>(nullptr)}) {
+        PKIBlob out{0, nullptr};
+        ASSERT_EQ(f.CreateRequestForKeyIdDefault(&keySource, subject.data(), &subjectLength, subjectName, &out), 1);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data), out.length),
+                  head + (subjectName ? "subjectName=CN=B;" : ""));
+        f.ReleaseBlob(&out);
+    }
+    PKIBlob empty{0, nullptr}, out{0, nullptr};
+    EXPECT_EQ(f.CreateRequestForKeyIdDefault(&empty, subject.data(), &subjectLength, nullptr, &out), 0);
+    EXPECT_EQ(out.data, nullptr);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+}
