@@ -294,17 +294,26 @@ public:
     { (void)name; (void)oid; (void)index; (void)text; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetNameAttributePair(IPKIObject* name, const char* oid, const wchar_t* text) // 31
     { (void)name; (void)oid; (void)text; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(32)                                                             // 32
+    // The version-gated conversions below (32, 35, 36, 38) take pointer-sized
+    // words whose meaning is the library's; the facade passes its callers'
+    // arguments through unread.
+    // Processes the inner object of another object with four words.
+    virtual int ConvertObject(IPKIObject* inner, void* a, void* b, void* c, void* d) // 32
+    { (void)inner; (void)a; (void)b; (void)c; (void)d; return PKI_E_NOT_IMPLEMENTED; }
     virtual int HasOptionA() = 0;                                                // 33
     virtual int HasOptionB() = 0;                                                // 34
-    PKI_RESERVED(35)                                                             // 35
-    PKI_RESERVED(36)                                                             // 36
+    virtual int ConvertFour(void* a, void* b, void* c, void* d)                  // 35
+    { (void)a; (void)b; (void)c; (void)d; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int ConvertThree(void* a, void* b, void* c)                          // 36
+    { (void)a; (void)b; (void)c; return PKI_E_NOT_IMPLEMENTED; }
     // 32-byte identifier of a DSTU 4145 public key of `length` bytes, hashed
     // with DSTU 7564.
     virtual int KeyIdentifierDSTU7564(const std::uint8_t* publicKey, std::uint32_t length,
                                       std::uint8_t* identifier)                  // 37
     { (void)publicKey; (void)length; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(38)                                                             // 38
+    // The later form of slot 36 (library version 273 and above).
+    virtual int ConvertThreeNew(void* a, void* b, void* c)                       // 38
+    { (void)a; (void)b; (void)c; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIInterface() = default;

@@ -233,7 +233,13 @@ class IPKIRequest : public IPKIObject {
 public:
     virtual int Encode(PKIBlob* out) = 0;                                        // 3
     virtual int Decode(const PKIBlob* in) = 0;                                   // 4
-    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(5)                                                              // 5
+    // Verifies the request's own signature with a DSTU 4145 public key as
+    // slot 16 reads it: 0 when it holds.
+    virtual int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length,
+                               IPKIObject* parameters)                           // 6
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(7)  PKI_RESERVED(8)                                             // 7-8
     // The subject name (an object for IPKIInterface::GetNameAttributeText).
     virtual int GetSubject(void** name)                                          // 9
     { (void)name; return PKI_E_NOT_IMPLEMENTED; }
@@ -257,14 +263,22 @@ public:
                              IPKIObject* parameters)                             // 19
     { (void)key; (void)bits; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(20) PKI_RESERVED(21)                                            // 20-21
-    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(22) PKI_RESERVED(23)                                            // 22-23
+    // The key family of the request's signature (1 DSTU 4145, 2 RSA, 4 ECDSA).
+    virtual int GetSignatureFamily(std::uint32_t* family)                        // 24
+    { (void)family; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(25)                                                             // 25
     PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
     PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
     PKI_RESERVED(34)                                                             // 34
     // The subject name as a name text.
     virtual int SetSubjectName(const char* name)                                 // 35
     { (void)name; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(36) PKI_RESERVED(37)                                            // 36-37
+    // Verifies the request's own signature with an RSA public key as slot 15
+    // reads it: 0 when it holds.
+    virtual int VerifyRSA(const std::uint8_t* fields, std::uint32_t bits)        // 36
+    { (void)fields; (void)bits; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(37)                                                             // 37
     PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
     PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
     PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
@@ -2636,6 +2650,11 @@ protected:
     X(IPKIDVCSResponse, 20, ReadValue)
 // clang-format on
 
+// ---- Objects reached by the certificate, request and message operations ----
+// (parts, inner objects, key kinds and signers that those operations read)
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 
 // clang-format off
@@ -2932,6 +2951,108 @@ protected:
 
 // clang-format on
 
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+#endif
+// clang-format off
+
+// An object whose slot 11 yields an inner object for the library's
+// conversion (IPKIInterface slot 32).
+class IPKIInnerObjectSource : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    virtual int GetInnerObject(void** inner) = 0;                                // 11
+
+protected:
+    ~IPKIInnerObjectSource() = default;
+};
+
+// An object whose slots 17 and 26 each yield a part that the facade encodes.
+class IPKIObjectParts : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16)                                            // 15-16
+    virtual int GetPart17(void** part) = 0;                                      // 17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    virtual int GetPart26(void** part) = 0;                                      // 26
+
+protected:
+    ~IPKIObjectParts() = default;
+};
+
+// An object that names the key kind it was made for in slot 38 (1 DSTU 4145,
+// 2 RSA, 4 ECDSA, as certificates report theirs).
+class IPKIKeyKindItem : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)                           // 35-37
+    virtual int GetKeyKind(std::uint32_t* kind) = 0;                             // 38
+
+protected:
+    ~IPKIKeyKindItem() = default;
+};
+
+// Signed data (class 4900, interface 4136): its signers (signer infos, class
+// 4918 / 4193) by index.
+class IPKISignedDataSigners : public IPKISignedDataCertificates {
+public:
+    PKI_RESERVED(8)  PKI_RESERVED(9)                                             // 8-9
+    virtual int GetSignerCount(std::uint32_t* count) = 0;                        // 10
+    virtual int GetSigner(std::uint32_t index, void** signer) = 0;               // 11
+
+protected:
+    ~IPKISignedDataSigners() = default;
+};
+
+// An object that reports a word in slot 15 and another in slot 29.
+class IPKIObjectWords : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    virtual int GetWord15(std::uint32_t* value) = 0;                             // 15
+    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)                           // 16-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28)                                            // 27-28
+    virtual int GetWord29(std::uint32_t* value) = 0;                             // 29
+
+protected:
+    ~IPKIObjectWords() = default;
+};
+
+#define QVK_PKI_OBJECT_MODEL_SLOTS_OBJECT_OPS(X)         \
+    X(IPKIInterface, 32, ConvertObject)                  \
+    X(IPKIInterface, 35, ConvertFour)                    \
+    X(IPKIInterface, 36, ConvertThree)                   \
+    X(IPKIInterface, 38, ConvertThreeNew)                \
+    X(IPKIInnerObjectSource, 11, GetInnerObject)         \
+    X(IPKIObjectParts, 17, GetPart17)                    \
+    X(IPKIObjectParts, 26, GetPart26)                    \
+    X(IPKIKeyKindItem, 38, GetKeyKind)                   \
+    X(IPKISignedDataSigners, 10, GetSignerCount)         \
+    X(IPKISignedDataSigners, 11, GetSigner)              \
+    X(IPKIRequest, 6, VerifyDSTU4145)                    \
+    X(IPKIRequest, 24, GetSignatureFamily)               \
+    X(IPKIRequest, 36, VerifyRSA)                        \
+    X(IPKIRequest, 15, GetRSAPublicKey)                  \
+    X(IPKIRequest, 16, GetDSTU4145PublicKey)             \
+    X(IPKIObjectWords, 15, GetWord15)                    \
+    X(IPKIObjectWords, 29, GetWord29)
+// clang-format on
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif

@@ -41,7 +41,7 @@ TEST(PkfmtSlotLayout, InterfaceObject)
     EXPECT_SLOT(IPKIInterface::PublicKeyIdentifier, 28);
     EXPECT_SLOT(IPKIInterface::HasOptionA, 33);
     EXPECT_SLOT(IPKIInterface::HasOptionB, 34);
-    EXPECT_SLOT(IPKIInterface::Reserved38, 38);
+    EXPECT_SLOT(IPKIInterface::ConvertThreeNew, 38);
 }
 
 TEST(PkfmtSlotLayout, ContainerObjects)

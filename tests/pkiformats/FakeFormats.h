@@ -236,6 +236,23 @@ public:
     }
     int HasOptionA() override { return Enter(0, 33, "") > 0 ? 0 : 1; }
     int HasOptionB() override { return Enter(0, 34, "") > 0 ? 0 : 1; }
+    // The version-gated conversions (32, 35, 36, 38): each logs its call and
+    // keeps the words it was given (the inner object first for 32).
+    std::vector<const void*> converted;
+    int ConvertObject(IPKIObject* inner, void* a, void* b, void* c, void* d) override
+    {
+        return Convert(32, {inner, a, b, c, d});
+    }
+    int ConvertFour(void* a, void* b, void* c, void* d) override { return Convert(35, {a, b, c, d}); }
+    int ConvertThree(void* a, void* b, void* c) override { return Convert(36, {a, b, c}); }
+    int ConvertThreeNew(void* a, void* b, void* c) override { return Convert(38, {a, b, c}); }
+    int Convert(std::uint32_t op, std::vector<const void*> words)
+    {
+        int c = Enter(0, op, std::to_string(words.size()));
+        if (c >= 0) return c;
+        converted = std::move(words);
+        return 0;
+    }
 
     // ---- Holder profiles: name tables and tax numbers ----
     // Attribute values of every name object, by OID (index 0 only), and what
@@ -5850,5 +5867,221 @@ inline void UseKeyFileObjects(Library& lib)
         return static_cast<IPKIKeyObject*>(container);
     };
 }
+
+}  // namespace fake
+
+namespace fake {
+
+// ---- Parts, inner objects, key kinds and signers ----
+// (certificate, request and message operations that pass objects on)
+
+// An object whose slot 11 hands out an inner object (a fake::Encoded).
+class InnerSource final : public Object<IPKIInnerObjectSource> {
+public:
+    explicit InnerSource(Library& lib) : Object(lib, 4940) {}
+    IPKIObject* handedOut = nullptr;
+    int GetInnerObject(void** inner) override
+    {
+        int c = lib_.Enter(4940, 11, "");
+        if (c >= 0) return c;
+        auto* e = static_cast<IPKIEncoded*>(new Encoded(lib_, "inner"));
+        handedOut = e;
+        *inner = e;
+        return 0;
+    }
+};
+
+// An object whose slots 17 and 26 each hand out a signature value holding
+// one DSTU 4145 form (bytes 17 or 26 repeated), so the codec can encode it.
+class PartsObject final : public Object<IPKIObjectParts> {
+public:
+    explicit PartsObject(Library& lib) : Object(lib, 4941) {}
+    int GetPart17(void** part) override { return Part(17, part); }
+    int GetPart26(void** part) override { return Part(26, part); }
+    static std::vector<std::uint8_t> Bytes(std::uint8_t op) { return std::vector<std::uint8_t>(8, op); }
+
+private:
+    int Part(std::uint8_t op, void** part)
+    {
+        int c = lib_.Enter(4941, op, "");
+        if (c >= 0) return c;
+        auto* value = new SignatureValue(lib_);
+        value->forms[0] = {Bytes(op), 64, true};
+        *part = static_cast<IPKISignatureValue*>(value);
+        return 0;
+    }
+};
+
+// An object that reports a key kind in slot 38.
+class KeyKindItem final : public Object<IPKIKeyKindItem> {
+public:
+    KeyKindItem(Library& lib, std::uint32_t kind) : Object(lib, 4876), kind_(kind) {}
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(4876, 38, "");
+        if (c >= 0) return c;
+        *kind = kind_;
+        return 0;
+    }
+
+private:
+    std::uint32_t kind_;
+};
+
+// The EC view (4226) of a profile certificate: its slot 112 hands out the
+// inner EC certificate the test sets (a new reference each time).
+class ProfileECView final : public ViewOf<IPKICertificateECKeys> {
+public:
+    ProfileECView(ProfileCertificate* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    ProfileCertificate* inner = nullptr;  // owned by the test
+    int GetECPublicKey(PKIBlob*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetInnerECCertificate(void** certificate) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 112, "", PKI_IID_CERTIFICATE_EX);
+        if (c >= 0) return c;
+        if (!inner) return PKI_E_ABSENT;
+        inner->AddRef();
+        *certificate = static_cast<IPKICertificate*>(inner);
+        return 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+// Signed data whose signers (slots 10 and 11) are fake::Encoded objects.
+class SignerList final : public Object<IPKISignedDataSigners> {
+public:
+    SignerList(Library& lib, std::uint32_t count) : Object(lib, PKI_CLASS_SIGNED_DATA), count_(count) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetSignerCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 10, "");
+        if (c >= 0) return c;
+        *count = count_;
+        return 0;
+    }
+    int GetSigner(std::uint32_t index, void** signer) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 11, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= count_) return PKI_E_INDEX;
+        *signer = static_cast<IPKIEncoded*>(new Encoded(lib_, "signer"));
+        return 0;
+    }
+
+private:
+    std::uint32_t count_;
+};
+
+}  // namespace fake
+
+namespace fake {
+
+// A request whose signature holds under one DSTU 4145 key or one RSA key
+// (the signer's, which the test sets apart from the request's own), with
+// the EC view (4225) that the parameter normalisation reads.
+class SignedRequest final : public Object<IPKIRequest> {
+public:
+    SignedRequest(Library& lib, std::uint32_t kind) : Object(lib, PKI_CLASS_REQUEST), kind(kind), family(kind)
+    {
+        class EC final : public ViewOf<IPKIRequestEC> {
+        public:
+            EC(SignedRequest* owner) : ViewOf(owner), r_(owner) {}
+            int GetECValue(std::uint32_t index, std::uint8_t* value) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 102, std::to_string(index), PKI_IID_EC_REQUEST);
+                return c >= 0 ? c : r_->ec.Read(index, value);
+            }
+            int NormalizeECRecord(const std::uint8_t* record) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 105, "", PKI_IID_EC_REQUEST);
+                if (c >= 0) return c;
+                r_->ec.written.how = "4225:105";
+                r_->ec.written.record.assign(record, record + 536);
+                return 0;
+            }
+
+        private:
+            SignedRequest* r_;
+        };
+        AddView(this, PKI_IID_EC_REQUEST, new EC(this));
+        offers.insert(PKI_IID_REQUEST);
+    }
+    std::uint32_t kind, family;
+    std::vector<std::uint8_t> dstuPublic = std::vector<std::uint8_t>(76, 0x31), dstuSigner = dstuPublic;
+    std::uint32_t dstuLength = 21;
+    std::vector<std::uint8_t> rsaFields = std::vector<std::uint8_t>(2 * PKI_KEY_FIELD_BYTES, 0x41),
+                              rsaSigner = rsaFields;
+    std::uint32_t rsaBits = 2048;
+    ECValues ec;
+
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKeyKind(std::uint32_t* out) override { return Word(13, kind, out); }
+    int GetSignatureFamily(std::uint32_t* out) override { return Word(24, family, out); }
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 16, "");
+        if (c >= 0) return c;
+        std::memcpy(key, dstuPublic.data(), 76);
+        *length = dstuLength;
+        *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        return 0;
+    }
+    int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 6, std::to_string(length));
+        if (c >= 0) return c;
+        return parameters && length == dstuLength && std::memcmp(key, dstuSigner.data(), 76) == 0
+                   ? 0
+                   : PKI_E_FAILURE;
+    }
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 15, "");
+        if (c >= 0) return c;
+        std::memcpy(fields, rsaFields.data(), rsaFields.size());
+        *bits = rsaBits;
+        return 0;
+    }
+    int VerifyRSA(const std::uint8_t* fields, std::uint32_t bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 36, std::to_string(bits));
+        if (c >= 0) return c;
+        return bits == rsaBits && std::memcmp(fields, rsaSigner.data(), rsaSigner.size()) == 0 ? 0
+                                                                                              : PKI_E_FAILURE;
+    }
+
+private:
+    int Word(std::uint32_t op, std::uint32_t value, std::uint32_t* out)
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, op, "");
+        if (c >= 0) return c;
+        *out = value;
+        return 0;
+    }
+};
+
+// An object with a word in slot 15 and another in slot 29.
+class ObjectWords final : public Object<IPKIObjectWords> {
+public:
+    explicit ObjectWords(Library& lib) : Object(lib, 4875) {}
+    std::uint32_t word15 = 0x15151515, word29 = 0x29292929;
+    int GetWord15(std::uint32_t* value) override { return Word(15, word15, value); }
+    int GetWord29(std::uint32_t* value) override { return Word(29, word29, value); }
+
+private:
+    int Word(std::uint32_t op, std::uint32_t word, std::uint32_t* value)
+    {
+        int c = lib_.Enter(4875, op, "");
+        if (c >= 0) return c;
+        *value = word;
+        return 0;
+    }
+};
 
 }  // namespace fake
