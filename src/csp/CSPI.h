@@ -18,7 +18,7 @@
 
 #include "crypto/GOST28147.h"
 #include "csp/CSP.h"
-#include "csp/CSPIFunctions.h"
+#include "cgapi/CSPIFunctions.h"
 #include "csp/CSPILibraryBinding.h"
 #include "csp/CSPIParameters.h"
 #include "csp/ICSPIHardware.h"

@@ -11,7 +11,7 @@
 
 #include "crypto/GOST28147.h"
 #include "csp/CSP.h"
-#include "csp/CSPLibraryFunctions.h"
+#include "cgapi/CSPLibraryFunctions.h"
 #include "support/DSTU4145Records.h"
 #include "support/ICSPHardware.h"
 

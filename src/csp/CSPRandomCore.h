@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "csp/CSP.h"
-#include "csp/CSPLibraryFunctions.h"
+#include "cgapi/CSPLibraryFunctions.h"
 
 namespace csprandom {
 
