@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "csp/CSP.h"
 #include "cgapi/CSPLibraryFunctions.h"
+#include "csp/CSP.h"
 
 namespace csprandom {
 

@@ -13,7 +13,6 @@ TestDeviceState& TestDevice()
 
 namespace {
 
-
 class RefusingDevice final : public PKCS11Device {
 public:
     RefusingDevice() { ++TestDevice().liveDevices; }
@@ -57,8 +56,8 @@ public:
     CK_RV SetFreeMemory(std::uint8_t*, CK_BYTE, std::uint32_t) override { return No(); }
     CK_BYTE CanInitToken() override { return 0; }
     CK_RV GenerateRandom(std::uint8_t*, std::uint32_t) override { return No(); }
-    CK_RV GenerateKeyPair(CK_BYTE, CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
-                          const std::uint8_t*, std::uint8_t*) override
+    CK_RV GenerateKeyPair(CK_BYTE, CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*,
+                          std::uint8_t*) override
     {
         return No();
     }
@@ -95,13 +94,13 @@ public:
     CK_RV DeleteCertificate(CK_ULONG) override { return No(); }
     CK_RV HasExtendedHashes() override { return No(); }
     CK_RV HasExtendedCiphers() override { return No(); }
-    CK_RV SignHash(CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*,
-                   std::uint32_t, std::uint8_t*) override
+    CK_RV SignHash(CK_BYTE, const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*, std::uint32_t,
+                   std::uint8_t*) override
     {
         return No();
     }
-    CK_RV DeriveKeyNew(CK_ULONG, CK_ULONG, const DSTU4145FieldRecord*, const DSTU4145PointRecord*,
-                       const std::uint8_t*, const std::uint8_t*, std::uint32_t) override
+    CK_RV DeriveKeyNew(CK_ULONG, CK_ULONG, const DSTU4145FieldRecord*, const DSTU4145PointRecord*, const std::uint8_t*,
+                       const std::uint8_t*, std::uint32_t) override
     {
         return No();
     }
