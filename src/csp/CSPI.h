@@ -16,9 +16,9 @@
 
 #include <cstdint>
 
+#include "cgapi/CSPIFunctions.h"
 #include "crypto/GOST28147.h"
 #include "csp/CSP.h"
-#include "csp/CSPIFunctions.h"
 #include "csp/CSPILibraryBinding.h"
 #include "csp/CSPIParameters.h"
 #include "csp/ICSPIHardware.h"

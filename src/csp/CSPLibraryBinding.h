@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "csp/CSPLibraryFunctions.h"
+#include "cgapi/CSPLibraryFunctions.h"
 
 // Indices of the required cgbase.so functions.
 enum CSPBaseFunction : std::size_t {

@@ -9,9 +9,9 @@
 
 #include <cstdint>
 
+#include "cgapi/CSPLibraryFunctions.h"
 #include "crypto/GOST28147.h"
 #include "csp/CSP.h"
-#include "csp/CSPLibraryFunctions.h"
 #include "support/DSTU4145Records.h"
 #include "support/ICSPHardware.h"
 

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
+#include "cgapi/CSPLibraryFunctions.h"
 #include "csp/CSP.h"
-#include "csp/CSPLibraryFunctions.h"
 
 namespace csprandom {
 

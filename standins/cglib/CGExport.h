@@ -4,7 +4,7 @@
 
 #include <type_traits>
 
-#include "csp/CSPLibraryFunctions.h"
+#include "cgapi/CSPLibraryFunctions.h"
 
 #define CG_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -59,7 +59,7 @@ qvk_defaults(cglib_intl_objects)
 target_compile_options(cglib_intl_objects PRIVATE -Wno-deprecated-declarations)
 set_target_properties(cglib_intl_objects PROPERTIES
   POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-target_link_libraries(cglib_intl_objects PUBLIC qvk_support qvk_crypto OpenSSL::Crypto)
+target_link_libraries(cglib_intl_objects PUBLIC qvk_cgapi qvk_support qvk_crypto OpenSSL::Crypto)
 
 # cgintl_library(target DIRECTORY dir [WITHOUT names...]): one build of
 # "cgintl.so" exporting the binding's names except those listed.

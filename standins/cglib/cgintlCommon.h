@@ -12,8 +12,8 @@
 #include <type_traits>
 
 #include "CGExport.h"
-#include "csp/CSPIFunctions.h"
-#include "csp/CSPIParameters.h"
+#include "cgapi/CSPIFunctions.h"
+#include "cgapi/CSPIRecords.h"
 
 #define CGI_SHAPE(name, type) static_assert(std::is_same_v<decltype(&name), type>, #name " has the wrong shape")
 

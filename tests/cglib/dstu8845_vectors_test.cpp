@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "CGLibTestSupport.h"
-#include "csp/CSPLibraryFunctions.h"
+#include "cgapi/CSPLibraryFunctions.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 // Conventions: results are nonzero for success unless noted; a state is an
 // opaque pointer that only the library reads; DSTU 7564 and DSTU 7624 data
 // lengths are 64-bit bit counts passed as two 32-bit halves, low first.
-#ifndef QVK_CSP_CSPLIBRARYFUNCTIONS_H
-#define QVK_CSP_CSPLIBRARYFUNCTIONS_H
+#ifndef QVK_CGAPI_CSPLIBRARYFUNCTIONS_H
+#define QVK_CGAPI_CSPLIBRARYFUNCTIONS_H
 
 #include <stdint.h>
 

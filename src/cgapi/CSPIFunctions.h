@@ -37,8 +37,8 @@
 //   PBKDF2I: PBKDF2 with HMAC-SHA-1, a 20-byte key. PKCS#12 derivations use
 //     the password bytes as an ASCII text (converted to BMPString) and SHA-1,
 //     except the SHA-2 HMAC key, which uses the hash that its bits name.
-#ifndef QVK_CSP_CSPIFUNCTIONS_H
-#define QVK_CSP_CSPIFUNCTIONS_H
+#ifndef QVK_CGAPI_CSPIFUNCTIONS_H
+#define QVK_CGAPI_CSPIFUNCTIONS_H
 
 #include <cstddef>
 #include <cstdint>
