@@ -3005,18 +3005,6 @@ protected:
     ~IPKIKeyKindItem() = default;
 };
 
-// Signed data (class 4900, interface 4136): its signers (signer infos, class
-// 4918 / 4193) by index.
-class IPKISignedDataSigners : public IPKISignedDataCertificates {
-public:
-    PKI_RESERVED(8)  PKI_RESERVED(9)                                             // 8-9
-    virtual int GetSignerCount(std::uint32_t* count) = 0;                        // 10
-    virtual int GetSigner(std::uint32_t index, void** signer) = 0;               // 11
-
-protected:
-    ~IPKISignedDataSigners() = default;
-};
-
 // An object that reports a word in slot 15 and another in slot 29.
 class IPKIObjectWords : public IPKIObject {
 public:
