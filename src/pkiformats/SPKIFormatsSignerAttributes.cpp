@@ -205,8 +205,8 @@ int SPKIFormats::AddSignedAttributeForm2(IPKIObject* signedData, IPKIObject* cer
     }
 }
 
-int SPKIFormats::GetSignerAttributeValueByCertificate(IPKIObject* signedData, IPKIObject* certificate,
-                                                      const char* type, PKIBlob* value)
+int SPKIFormats::GetSignerAttributeValueByCertificate(IPKIObject* signedData, IPKIObject* certificate, const char* type,
+                                                      PKIBlob* value)
 {
     try {
         if (!signedData || !certificate || !type || !value || value->data) return 0;
@@ -268,8 +268,7 @@ int SPKIFormats::AddSignerTimeStamp(IPKIObject* signer, const PKIBlob* token)
         ObjectRef contentInfo;
         if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, contentInfo)) return 0;
         if (contentInfo.As<IPKIContentInfo>()->Decode(token) != PKI_OK) return 0;
-        return static_cast<IPKISignerInfo*>(signer)->AddTimeStampToken(contentInfo.As<IPKIObject>()) == PKI_OK ? 1
-                                                                                                                : 0;
+        return static_cast<IPKISignerInfo*>(signer)->AddTimeStampToken(contentInfo.As<IPKIObject>()) == PKI_OK ? 1 : 0;
     } catch (...) {
         return 0;
     }

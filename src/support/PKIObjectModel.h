@@ -1836,7 +1836,6 @@ protected:
     ~IPKIObjectValue4267() = default;
 };
 
-
 // clang-format on
 
 #if defined(__GNUC__)
@@ -2055,7 +2054,6 @@ protected:
     X(IPKIKeyUsagePeriod, 3, GetPeriod)                  \
     X(IPKISignedObject, 6, VerifyDSTU4145)
 // clang-format on
-
 
 // The slots of the CMS signer block above, checked as the shared table is.
 // clang-format off

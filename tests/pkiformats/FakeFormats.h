@@ -3086,7 +3086,7 @@ public:
     int SetContent(std::uint32_t kind, std::uint32_t bytes, const PKIBlob* content) override
     {
         return SetDSTU(126, "content:" + std::to_string(kind) + ":" + std::to_string(bytes) + ":" +
-                            std::string(reinterpret_cast<const char*>(content->data), content->length));
+                                std::string(reinterpret_cast<const char*>(content->data), content->length));
     }
     int SetHash(std::uint32_t kind, std::uint32_t bytes, const std::uint8_t* hash) override
     {
@@ -3523,7 +3523,10 @@ private:
         explicit View(Identifiers* o) : ViewOf(o), o_(o) {}
         int GetEntryHash(std::uint8_t* h) override { return o_->Copy(35, o_->stored, h, 4256); }
         int GetHash(std::uint32_t, std::uint8_t* h) override { return o_->Copy(37, o_->stored, h, 4256); }
-        int HashEntry(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return o_->Copy(39, o_->computed, h, 4256); }
+        int HashEntry(IPKIObject*, std::uint32_t, std::uint8_t* h) override
+        {
+            return o_->Copy(39, o_->computed, h, 4256);
+        }
         int Hash(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return o_->Copy(41, o_->computed, h, 4256); }
 
     private:
@@ -3536,7 +3539,10 @@ private:
 // "code:first hash byte".
 class SigningCertificateList final : public Object<IPKISigningCertificateList> {
 public:
-    explicit SigningCertificateList(Library& lib) : Object(lib, 4900) { offers.insert(PKI_IID_SIGNING_CERTIFICATE_LIST); }
+    explicit SigningCertificateList(Library& lib) : Object(lib, 4900)
+    {
+        offers.insert(PKI_IID_SIGNING_CERTIFICATE_LIST);
+    }
     std::vector<std::string> entries;
     std::string identity;
     int GetCount(std::uint32_t* n) override

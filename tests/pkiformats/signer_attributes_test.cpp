@@ -57,10 +57,11 @@ TEST_F(SignerOps, SignatureValueHashesAreBoundedBeforeTheLibraryWrites)
         std::uint32_t perByte;  // the reported value per hash byte
     };
     const Form forms[] = {
-        {"RSA", [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) { return f.GetSignatureValueHashRSA(s, rsa, r, h); },
-         8},
+        {"RSA",
+         [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) { return f.GetSignatureValueHashRSA(s, rsa, r, h); }, 8},
         {"ECDSA",
-         [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) { return f.GetSignatureValueHashECDSA(s, ec, r, h); }, 8},
+         [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) { return f.GetSignatureValueHashECDSA(s, ec, r, h); },
+         8},
         {"DSTU 7564",
          [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) {
              std::uint32_t kind = 0;
@@ -250,10 +251,10 @@ TEST_F(SignerOps, SignerInfoTakesTheValue)
 TEST_F(SignerOps, IdentifierHashTypesByCode)
 {
     const std::uint32_t lengths[] = {0, 32, 20, 28, 32, 48, 64, 32, 48, 64};
-    const char* readers[] = {"", "4921:19()", "4921:20()", "4921:20()", "4921:20()", "4921:20()",
-                             "4921:20()", "4921:37()", "4921:37()", "4921:37()"};
-    const char* entryReaders[] = {"", "4921:5()", "4921:6()", "4921:6()", "4921:6()", "4921:6()",
-                                  "4921:6()", "4921:35()", "4921:35()", "4921:35()"};
+    const char* readers[] = {"",          "4921:19()", "4921:20()", "4921:20()", "4921:20()",
+                             "4921:20()", "4921:20()", "4921:37()", "4921:37()", "4921:37()"};
+    const char* entryReaders[] = {"",         "4921:5()", "4921:6()",  "4921:6()",  "4921:6()",
+                                  "4921:6()", "4921:6()", "4921:35()", "4921:35()", "4921:35()"};
     auto* list = new fake::Identifiers(lib);
     for (std::uint32_t code = 0; code <= 10; ++code) {
         list->code = code;
@@ -352,7 +353,7 @@ TEST_F(SignerOps, SigningCertificateDSTU7564BySize)
         std::uint32_t kind, bytes, certificateKind;
         const char* entry;
     };
-    const Case cases[] = {{3, 32, 1, "7:7"}, {3, 48, 1, "8:8"}, {3, 64, 1, "9:9"}, {3, 40, 1, nullptr},
+    const Case cases[] = {{3, 32, 1, "7:7"},   {3, 48, 1, "8:8"},   {3, 64, 1, "9:9"}, {3, 40, 1, nullptr},
                           {2, 32, 1, nullptr}, {3, 32, 2, nullptr}, {3, 0, 1, nullptr}};
     for (const Case& k : cases) {
         certificateKind = k.certificateKind;
