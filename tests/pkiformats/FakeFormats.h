@@ -3691,4 +3691,44 @@ private:
     }
 };
 
+// An integer (4877 / 4111) that loads any encoding; CreateObject makes it
+// once UseCmsInteger is called.
+class CmsInteger final : public Object<IPKIInteger> {
+public:
+    explicit CmsInteger(Library& lib) : Object(lib, PKI_CLASS_INTEGER) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_INTEGER, 4, "");
+        return c >= 0 ? c : 0;
+    }
+};
+
+inline void UseCmsInteger(Library& lib)
+{
+    lib.makers[{PKI_CLASS_INTEGER, PKI_IID_INTEGER}] = [&lib]() -> void* {
+        return static_cast<IPKIInteger*>(new CmsInteger(lib));
+    };
+}
+
+// The DSTU 7564 signing-certificate attribute (4919 / 4253): it hashes and
+// keeps its entry by rule only.
+class SigningCertificateDSTU7564 final : public Object<IPKISigningCertificateDSTU7564> {
+public:
+    explicit SigningCertificateDSTU7564(Library& lib) : Object(lib, PKI_CLASS_SIGNING_CERTIFICATE) {}
+    int SetEntryDSTU7564(std::uint32_t, const std::uint8_t*, std::uint32_t, std::uint32_t, IPKIObject*,
+                         const wchar_t*) override
+    {
+        return Enter(16);
+    }
+    int HashCertificateDSTU7564(IPKIObject*, std::uint32_t, std::uint32_t, std::uint8_t*) override { return Enter(17); }
+
+private:
+    int Enter(std::uint32_t op)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, op, "", PKI_IID_SIGNING_CERTIFICATE_DSTU7564);
+        return c >= 0 ? c : 0;
+    }
+};
+
 }  // namespace fake

@@ -44,9 +44,10 @@ void UseCmsObjects(fake::Library& lib)
     lib.makers[{PKI_CLASS_SIGNER_INFO, PKI_IID_SIGNER_INFO_DSTU7564}] = [&lib]() -> void* {
         return static_cast<IPKISignerInfoDSTU7564*>(new fake::CmsSigner(lib));
     };
-    lib.Answer(PKI_CLASS_INTEGER, 4, {0});               // the serial loads
-    lib.Answer(PKI_CLASS_SIGNING_CERTIFICATE, 16, {0});  // entry set
-    lib.Answer(PKI_CLASS_SIGNING_CERTIFICATE, 17, {0});  // certificate hashed
+    fake::UseCmsInteger(lib);  // the serial loads
+    lib.makers[{PKI_CLASS_SIGNING_CERTIFICATE, PKI_IID_SIGNING_CERTIFICATE_DSTU7564}] = [&lib]() -> void* {
+        return static_cast<IPKISigningCertificateDSTU7564*>(new fake::SigningCertificateDSTU7564(lib));
+    };
 }
 
 class DSTU7564SignedData : public ::testing::Test {

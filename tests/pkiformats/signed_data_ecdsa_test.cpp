@@ -40,7 +40,7 @@ void UseECDSAObjects(fake::Library& lib)
     lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib]() -> void* {
         return static_cast<IPKIContentInfoCMS*>(new fake::CmsContentInfo(lib));
     };
-    lib.Answer(PKI_CLASS_INTEGER, 4, {0});  // the serial loads
+    fake::UseCmsInteger(lib);  // the serial loads
 }
 
 fake::CmsSignedData* AsMessage(void* out)

@@ -94,7 +94,7 @@ protected:
         lib.makers[{PKI_CLASS_SIGNING_CERTIFICATE, PKI_IID_SIGNING_CERTIFICATE}] = [this]() -> void* {
             return static_cast<IPKISigningCertificate*>(new fake::SigningCertificate(lib));
         };
-        lib.Answer(PKI_CLASS_INTEGER, 4, {0});
+        fake::UseCmsInteger(lib);
     }
 };
 

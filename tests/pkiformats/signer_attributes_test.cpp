@@ -343,7 +343,7 @@ TEST_F(SignerOps, IdentifierMatchingTriesTheNewerHashThenTheOlder)
 TEST_F(SignerOps, SigningCertificateDSTU7564BySize)
 {
     std::uint32_t certificateKind = 1;
-    lib.Answer(PKI_CLASS_INTEGER, 4, {0});  // the serial loads
+    fake::UseCmsInteger(lib);  // the serial loads
     lib.makers[{PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE}] = [&]() -> void* {
         return static_cast<IPKICertificate*>(new fake::CmsCertificate(lib, certificateKind));
     };
@@ -371,14 +371,25 @@ TEST_F(SignerOps, SigningCertificateDSTU7564BySize)
 
 TEST_F(SignerOps, ObjectValue4267)
 {
-    auto* object = new fake::Generic(lib, 4900);
-    object->View(4136);
+    class Value final : public fake::Object<IPKIObjectValue4267> {
+    public:
+        explicit Value(fake::Library& lib) : Object(lib, 4900) {}
+        int GetValue(std::uint32_t* value) override
+        {
+            int c = lib_.Enter(4900, 68, "", 4267);
+            if (c >= 0) return c;
+            *value = 42;
+            return 0;
+        }
+    };
+    auto* object = new Value(lib);
     std::uint32_t value = 0;
     EXPECT_EQ(f.ReadObjectValue4267(object, &value), 0);  // no such interface
-    object->View(PKI_IID_OBJECT_VALUE_4267);
-    lib.Answer(4900, 68, {0});
+    object->offers.insert(PKI_IID_OBJECT_VALUE_4267);
     EXPECT_EQ(f.ReadObjectValue4267(object, &value), 1);
-    EXPECT_TRUE(Logged(lib, "4900:68()"));
+    EXPECT_EQ(value, 42u);
+    lib.Answer(4900, 68, {PKI_E_FAILURE});
+    EXPECT_EQ(f.ReadObjectValue4267(object, &value), 0);
     object->Release();
 }
 
@@ -403,7 +414,7 @@ TEST(SignerOpsSweep, NothingStaysBehindWhenACallFails)
             lib.makers[{PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE}] = [&lib]() -> void* {
                 return static_cast<IPKICertificate*>(new fake::CmsCertificate(lib, 1));
             };
-            lib.Answer(PKI_CLASS_INTEGER, 4, {0});
+            fake::UseCmsInteger(lib);
             auto* list = new fake::SigningCertificateList(lib);
             const std::string c = "certificate";
             PKIBlob encoded{static_cast<std::uint32_t>(c.size()),
