@@ -131,8 +131,8 @@ int SPKIFormats::CreateSignedDataWithSignerDSTU7564(const char* contentType, con
 }
 
 int SPKIFormats::CreateSignedDataOfDataDSTU7564(const PKIBlob* content, const std::uint8_t* hash,
-                                                std::uint32_t detached, std::uint32_t hashKind,
-                                                std::uint32_t hashBytes, IPKIObject* certificate, void** signedData)
+                                                std::uint32_t detached, std::uint32_t hashKind, std::uint32_t hashBytes,
+                                                IPKIObject* certificate, void** signedData)
 {
     try {
         return CreateSignedDataWithSignerDSTU7564(kData, content, hash, detached, hashKind, hashBytes, certificate,
@@ -213,8 +213,8 @@ int SPKIFormats::VerifySignerDSTU7564(IPKIObject* signedData, std::int32_t index
         std::uint8_t publicKey[PKIF_DSTU4145_PUBLIC_KEY_BYTES] = {};
         std::uint32_t keyLength = 0;
         ObjectRef parameters, signer, view;
-        if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(publicKey, &keyLength,
-                                                                             parameters.Out()) != PKI_OK)
+        if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(publicKey, &keyLength, parameters.Out()) !=
+            PKI_OK)
             return 0;
         if (!TakeSigner(*this, signedData, index, certificate, signer)) return 0;
         if (CheckSignerCertificateDSTU7564(signer.As<IPKIObject>(), certificate) != 1) return 0;
@@ -243,8 +243,8 @@ int SPKIFormats::VerifySignerEnvelopedDSTU7564(IPKIObject* signedData, std::int3
         std::uint8_t publicKey[PKIF_DSTU4145_PUBLIC_KEY_BYTES] = {};
         std::uint32_t keyLength = 0;
         ObjectRef parameters, signer, view;
-        if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(publicKey, &keyLength,
-                                                                             parameters.Out()) != PKI_OK)
+        if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(publicKey, &keyLength, parameters.Out()) !=
+            PKI_OK)
             return 0;
         if (!TakeSigner(*this, signedData, index, certificate, signer)) return 0;
         if (CheckSignerCertificateDSTU7564(signer.As<IPKIObject>(), certificate) != 1) return 0;
@@ -273,11 +273,9 @@ int SPKIFormats::AddSignerDSTU7564(IPKIObject* signedData, IPKIObject* certifica
         if (present) {
             LibraryBlob own(formats_);
             if (d->GetContent(&own.blob) != PKI_OK || !own.blob.data) return 0;
-            if (CreateSignerInfoDSTU7564(certificate, type, &own.blob, nullptr, hashKind, hashBytes, signer.Out()) !=
-                1)
+            if (CreateSignerInfoDSTU7564(certificate, type, &own.blob, nullptr, hashKind, hashBytes, signer.Out()) != 1)
                 return 0;
-        } else if (CreateSignerInfoDSTU7564(certificate, type, content, hash, hashKind, hashBytes, signer.Out()) !=
-                   1) {
+        } else if (CreateSignerInfoDSTU7564(certificate, type, content, hash, hashKind, hashBytes, signer.Out()) != 1) {
             return 0;
         }
         return d->AddSigner(signer.As<IPKIObject>()) == PKI_OK ? 1 : 0;
@@ -376,8 +374,7 @@ bool StampSigningTime(IPKISignerInfo* signer, std::uint32_t keepTime)
 
 }  // namespace
 
-int SPKIFormats::SignSignerDSTU7564(IPKIObject* signer, IPKIObject* certificate, PKIBlob* value,
-                                    std::uint32_t keepTime)
+int SPKIFormats::SignSignerDSTU7564(IPKIObject* signer, IPKIObject* certificate, PKIBlob* value, std::uint32_t keepTime)
 {
     try {
         if (!formats_ || !signer || !certificate || !value || value->data) return 0;

@@ -264,8 +264,7 @@ int SPKIFormats::SignAndEncodeSignedDataECDSA(IPKIObject* signedData, IPKIObject
         if (!formats_ || !signedData || !out || out->data) return 0;
         if (key && SignLastSignerEntryECDSA(signedData, key, certificate) != 1) return 0;
         LibraryBlob encoded(formats_);
-        if (static_cast<IPKISignedData*>(signedData)->Encode(&encoded.blob) != PKI_OK || !encoded.blob.data)
-            return 0;
+        if (static_cast<IPKISignedData*>(signedData)->Encode(&encoded.blob) != PKI_OK || !encoded.blob.data) return 0;
         *out = encoded.blob;
         encoded.blob = PKIBlob{0, nullptr};
         return 1;
@@ -356,8 +355,8 @@ namespace {
 
 // A signer without digest for the message's content type, added to it; the
 // signer (or, with `last`, the message's last signer) then takes the key size.
-int AddSignerWithKeySize(ISPKIFormats& facade, IPKIObject* signedData, IPKIObject* certificate,
-                         std::uint32_t hashBits, bool last)
+int AddSignerWithKeySize(ISPKIFormats& facade, IPKIObject* signedData, IPKIObject* certificate, std::uint32_t hashBits,
+                         bool last)
 {
     if (!signedData || !certificate) return 0;
     char type[PKIF_CONTENT_TYPE_BYTES] = {};
@@ -410,8 +409,7 @@ int SPKIFormats::SignSignerAndEncodeECDSA(IPKIObject* signer, IPKIObject* key, I
         if (!formats_ || !signer || !out || out->data) return 0;
         if (key && SignSignerECDSA(signer, key, certificate, 0) != 1) return 0;
         LibraryBlob encoded(formats_);
-        if (static_cast<IPKISignerInfo*>(signer)->EncodeSigner(&encoded.blob) != PKI_OK || !encoded.blob.data)
-            return 0;
+        if (static_cast<IPKISignerInfo*>(signer)->EncodeSigner(&encoded.blob) != PKI_OK || !encoded.blob.data) return 0;
         *out = encoded.blob;
         encoded.blob = PKIBlob{0, nullptr};
         return 1;

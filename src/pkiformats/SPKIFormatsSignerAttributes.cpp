@@ -205,8 +205,8 @@ int SPKIFormats::AddSignedAttributeForm2(IPKIObject* signedData, IPKIObject* cer
     }
 }
 
-int SPKIFormats::GetSignerAttributeValueByCertificate(IPKIObject* signedData, IPKIObject* certificate,
-                                                      const char* type, PKIBlob* value)
+int SPKIFormats::GetSignerAttributeValueByCertificate(IPKIObject* signedData, IPKIObject* certificate, const char* type,
+                                                      PKIBlob* value)
 {
     try {
         if (!signedData || !certificate || !type || !value || value->data) return 0;
@@ -268,8 +268,7 @@ int SPKIFormats::AddSignerTimeStamp(IPKIObject* signer, const PKIBlob* token)
         ObjectRef contentInfo;
         if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, contentInfo)) return 0;
         if (contentInfo.As<IPKIContentInfo>()->Decode(token) != PKI_OK) return 0;
-        return static_cast<IPKISignerInfo*>(signer)->AddTimeStampToken(contentInfo.As<IPKIObject>()) == PKI_OK ? 1
-                                                                                                                : 0;
+        return static_cast<IPKISignerInfo*>(signer)->AddTimeStampToken(contentInfo.As<IPKIObject>()) == PKI_OK ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -589,19 +588,29 @@ int SPKIFormats::MatchEntryIdentifier(IPKIObject* certificate, IPKIObject* entry
     }
 }
 
+namespace {
+
+// The certificate's issuer and serial on the list's last entry (slots 3 and
+// 11, which an identifier list and a signed object's signing-certificate
+// list share).
+template <typename List>
+int SetLastEntryIdentity(IPKIInterface* formats, List* list, IPKIObject* certificate)
+{
+    auto issuer = std::make_unique<wchar_t[]>(PKIF_NAME_TEXT_BYTES);
+    ObjectRef serial;
+    if (!ReadIssuerAndSerial(formats, certificate, issuer.get(), serial)) return 0;
+    std::uint32_t count = 0;
+    if (list->GetCount(&count) != PKI_OK || count == 0) return 0;
+    return list->SetIdentity(count - 1, issuer.get(), serial.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+}
+
+}  // namespace
+
 int SPKIFormats::AddCertificateIdentifierEntry(IPKIObject* list, IPKIObject* certificate)
 {
     try {
         if (!formats_ || !list || !certificate) return 0;
-        auto issuer = std::make_unique<wchar_t[]>(PKIF_NAME_TEXT_BYTES);
-        ObjectRef serial;
-        if (!ReadIssuerAndSerial(formats_, certificate, issuer.get(), serial)) return 0;
-        // The signing-certificate list of a signed object (4255) has the
-        // identifier list's slots 3 and 11.
-        auto* l = static_cast<IPKICertificateIdentifiers*>(list);
-        std::uint32_t count = 0;
-        if (l->GetCount(&count) != PKI_OK || count == 0) return 0;
-        return l->SetIdentity(count - 1, issuer.get(), serial.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+        return SetLastEntryIdentity(formats_, static_cast<IPKICertificateIdentifiers*>(list), certificate);
     } catch (...) {
         return 0;
     }
@@ -624,7 +633,9 @@ int SPKIFormats::AddSigningCertificateDSTU7564(IPKIObject* signedObject, std::ui
         std::uint8_t hash[PKIF_SIGNER_HASH_MAX] = {};
         if (l->HashCertificate(decoded.As<IPKIObject>(), code, hash) != PKI_OK) return 0;
         if (l->AddEntry(code, hash) != PKI_OK) return 0;
-        return AddCertificateIdentifierEntry(list.As<IPKIObject>(), decoded.As<IPKIObject>());
+        // The entry's identity as AddCertificateIdentifierEntry sets it, on
+        // this list's own table.
+        return SetLastEntryIdentity(formats_, l, decoded.As<IPKIObject>());
     } catch (...) {
         return 0;
     }

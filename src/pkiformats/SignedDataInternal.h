@@ -65,8 +65,8 @@ inline bool TakeSigner(ISPKIFormats& facade, IPKIObject* signedData, std::int32_
                        ObjectRef& signer)
 {
     if (index >= 0)
-        return static_cast<IPKISignedDataSigners*>(signedData)->GetSigner(static_cast<std::uint32_t>(index),
-                                                                           signer.Out()) == PKI_OK &&
+        return static_cast<IPKISignedDataSigners*>(signedData)
+                       ->GetSigner(static_cast<std::uint32_t>(index), signer.Out()) == PKI_OK &&
                signer;
     if (index != -1 || !certificate) return false;
     return facade.FindSignerByCertificate(signedData, certificate, signer.Out()) == 1 && signer;

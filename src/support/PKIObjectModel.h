@@ -1903,7 +1903,6 @@ protected:
     ~IPKIObjectValue4267() = default;
 };
 
-
 // clang-format on
 
 #if defined(__GNUC__)
@@ -2152,7 +2151,6 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIKeyUsagePeriod, 3, GetPeriod)                  \
     X(IPKISignedObject, 6, VerifyDSTU4145)
 // clang-format on
-
 
 // The slots of the CMS signer block above, checked as the shared table is.
 // clang-format off

@@ -3125,7 +3125,7 @@ public:
     int SetContent(std::uint32_t kind, std::uint32_t bytes, const PKIBlob* content) override
     {
         return SetDSTU(126, "content:" + std::to_string(kind) + ":" + std::to_string(bytes) + ":" +
-                            std::string(reinterpret_cast<const char*>(content->data), content->length));
+                                std::string(reinterpret_cast<const char*>(content->data), content->length));
     }
     int SetHash(std::uint32_t kind, std::uint32_t bytes, const std::uint8_t* hash) override
     {
@@ -3562,7 +3562,10 @@ private:
         explicit View(Identifiers* o) : ViewOf(o), o_(o) {}
         int GetEntryHash(std::uint8_t* h) override { return o_->Copy(35, o_->stored, h, 4256); }
         int GetHash(std::uint32_t, std::uint8_t* h) override { return o_->Copy(37, o_->stored, h, 4256); }
-        int HashEntry(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return o_->Copy(39, o_->computed, h, 4256); }
+        int HashEntry(IPKIObject*, std::uint32_t, std::uint8_t* h) override
+        {
+            return o_->Copy(39, o_->computed, h, 4256);
+        }
         int Hash(IPKIObject*, std::uint32_t, std::uint8_t* h) override { return o_->Copy(41, o_->computed, h, 4256); }
 
     private:
@@ -3575,7 +3578,10 @@ private:
 // "code:first hash byte".
 class SigningCertificateList final : public Object<IPKISigningCertificateList> {
 public:
-    explicit SigningCertificateList(Library& lib) : Object(lib, 4900) { offers.insert(PKI_IID_SIGNING_CERTIFICATE_LIST); }
+    explicit SigningCertificateList(Library& lib) : Object(lib, 4900)
+    {
+        offers.insert(PKI_IID_SIGNING_CERTIFICATE_LIST);
+    }
     std::vector<std::string> entries;
     std::string identity;
     int GetCount(std::uint32_t* n) override
@@ -3720,6 +3726,46 @@ private:
     int Enter(std::uint32_t op, const std::string& args)
     {
         int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, op, args);
+        return c >= 0 ? c : 0;
+    }
+};
+
+// An integer (4877 / 4111) that loads any encoding; CreateObject makes it
+// once UseCmsInteger is called.
+class CmsInteger final : public Object<IPKIInteger> {
+public:
+    explicit CmsInteger(Library& lib) : Object(lib, PKI_CLASS_INTEGER) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_INTEGER, 4, "");
+        return c >= 0 ? c : 0;
+    }
+};
+
+inline void UseCmsInteger(Library& lib)
+{
+    lib.makers[{PKI_CLASS_INTEGER, PKI_IID_INTEGER}] = [&lib]() -> void* {
+        return static_cast<IPKIInteger*>(new CmsInteger(lib));
+    };
+}
+
+// The DSTU 7564 signing-certificate attribute (4919 / 4253): it hashes and
+// keeps its entry by rule only.
+class SigningCertificateDSTU7564 final : public Object<IPKISigningCertificateDSTU7564> {
+public:
+    explicit SigningCertificateDSTU7564(Library& lib) : Object(lib, PKI_CLASS_SIGNING_CERTIFICATE) {}
+    int SetEntryDSTU7564(std::uint32_t, const std::uint8_t*, std::uint32_t, std::uint32_t, IPKIObject*,
+                         const wchar_t*) override
+    {
+        return Enter(16);
+    }
+    int HashCertificateDSTU7564(IPKIObject*, std::uint32_t, std::uint32_t, std::uint8_t*) override { return Enter(17); }
+
+private:
+    int Enter(std::uint32_t op)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, op, "", PKI_IID_SIGNING_CERTIFICATE_DSTU7564);
         return c >= 0 ? c : 0;
     }
 };

@@ -44,9 +44,10 @@ void UseCmsObjects(fake::Library& lib)
     lib.makers[{PKI_CLASS_SIGNER_INFO, PKI_IID_SIGNER_INFO_DSTU7564}] = [&lib]() -> void* {
         return static_cast<IPKISignerInfoDSTU7564*>(new fake::CmsSigner(lib));
     };
-    lib.Answer(PKI_CLASS_INTEGER, 4, {0});                // the serial loads
-    lib.Answer(PKI_CLASS_SIGNING_CERTIFICATE, 16, {0});  // entry set
-    lib.Answer(PKI_CLASS_SIGNING_CERTIFICATE, 17, {0});  // certificate hashed
+    fake::UseCmsInteger(lib);  // the serial loads
+    lib.makers[{PKI_CLASS_SIGNING_CERTIFICATE, PKI_IID_SIGNING_CERTIFICATE_DSTU7564}] = [&lib]() -> void* {
+        return static_cast<IPKISigningCertificateDSTU7564*>(new fake::SigningCertificateDSTU7564(lib));
+    };
 }
 
 class DSTU7564SignedData : public ::testing::Test {
@@ -111,7 +112,8 @@ TEST_F(DSTU7564SignedData, BuildingAMessageWithItsSigner)
                             "4918:126(content:3:32:hello)",
                             "4900:12()",
                             "4918:1()"}));
-    auto* message = static_cast<fake::CmsSignedData*>(static_cast<IPKISignedDataSigners*>(static_cast<IPKISignedData*>(out)));
+    auto* message =
+        static_cast<fake::CmsSignedData*>(static_cast<IPKISignedDataSigners*>(static_cast<IPKISignedData*>(out)));
     EXPECT_EQ(message->content, "hello");
     ASSERT_EQ(message->signers.size(), 1u);
     message->Release();
@@ -127,7 +129,8 @@ TEST_F(DSTU7564SignedData, BuildingAMessageWithItsSigner)
         const Bytes h(c.bytes, 0xAB);
         ASSERT_EQ(f.CreateSignedDataWithSignerDSTU7564("1.2.3.4", &content, h.data(), 0, 3, c.bytes, certificate, &out),
                   1);
-        message = static_cast<fake::CmsSignedData*>(static_cast<IPKISignedDataSigners*>(static_cast<IPKISignedData*>(out)));
+        message =
+            static_cast<fake::CmsSignedData*>(static_cast<IPKISignedDataSigners*>(static_cast<IPKISignedData*>(out)));
         EXPECT_FALSE(Logged(lib, "4900:19(5)"));
         EXPECT_EQ(message->digests, std::vector<std::string>{c.oid});
         EXPECT_EQ(message->signers[0]->digestSet, "hash:3:" + std::to_string(c.bytes) + ":" + Repeat("ab", c.bytes));
@@ -155,7 +158,8 @@ TEST_F(DSTU7564SignedData, RefusedKindsAndSizes)
         std::uint32_t kind, bytes;
         IPKIObject* certificate;
     };
-    for (const Case& c : {Case{1, 32, dstu}, Case{2, 32, dstu}, Case{3, 40, dstu}, Case{3, 0, dstu}, Case{3, 32, rsa}}) {
+    for (const Case& c :
+         {Case{1, 32, dstu}, Case{2, 32, dstu}, Case{3, 40, dstu}, Case{3, 0, dstu}, Case{3, 32, rsa}}) {
         void* out = nullptr;
         EXPECT_EQ(f.CreateSignedDataOfDataDSTU7564(&content, nullptr, 0, c.kind, c.bytes, c.certificate, &out), 0);
         EXPECT_EQ(out, nullptr);
@@ -359,8 +363,8 @@ TEST_F(DSTU7564SignedData, SignerHashKinds)
         std::uint32_t kind, size;
     };
     const Case cases[] = {
-        {true, 1, 0, 1, 3, 48}, {false, 1, 1, 1, 1, 32}, {false, 2, 1, 1, 2, 256},
-        {false, 4, 1, 1, 2, 256}, {false, 3, 1, 0, 9, 9}, {false, 1, 0, 0, 9, 9},
+        {true, 1, 0, 1, 3, 48},   {false, 1, 1, 1, 1, 32}, {false, 2, 1, 1, 2, 256},
+        {false, 4, 1, 1, 2, 256}, {false, 3, 1, 0, 9, 9},  {false, 1, 0, 0, 9, 9},
     };
     for (const Case& c : cases) {
         auto* data = new fake::CmsSignedData(lib);

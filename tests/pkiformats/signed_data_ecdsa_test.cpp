@@ -40,7 +40,7 @@ void UseECDSAObjects(fake::Library& lib)
     lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib]() -> void* {
         return static_cast<IPKIContentInfoCMS*>(new fake::CmsContentInfo(lib));
     };
-    lib.Answer(PKI_CLASS_INTEGER, 4, {0});  // the serial loads
+    fake::UseCmsInteger(lib);  // the serial loads
 }
 
 fake::CmsSignedData* AsMessage(void* out)
@@ -186,8 +186,8 @@ TEST_F(ECDSASignedData, WrappingAndEncoding)
     key->View(4128);
     PKIBlob out{0, nullptr};
     ASSERT_EQ(f.SignAndEncodeContentInfoECDSA(message, nullptr, nullptr, &out), 1);
-    EXPECT_EQ(lib.log, (Log{"0:10(4879,4113)", "4879:6(1.2.840.113549.1.7.2)", "4879:8()", "4879:3()", "0:6(36)",
-                            "4879:1()"}));
+    EXPECT_EQ(lib.log,
+              (Log{"0:10(4879,4113)", "4879:6(1.2.840.113549.1.7.2)", "4879:8()", "4879:3()", "0:6(36)", "4879:1()"}));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data), out.length), "content info of 1.2.840.113549.1.7.2");
     f.ReleaseBlob(&out);
     ASSERT_EQ(f.SignAndEncodeSignedDataECDSA(message, nullptr, nullptr, &out), 1);

@@ -57,10 +57,11 @@ TEST_F(SignerOps, SignatureValueHashesAreBoundedBeforeTheLibraryWrites)
         std::uint32_t perByte;  // the reported value per hash byte
     };
     const Form forms[] = {
-        {"RSA", [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) { return f.GetSignatureValueHashRSA(s, rsa, r, h); },
-         8},
+        {"RSA",
+         [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) { return f.GetSignatureValueHashRSA(s, rsa, r, h); }, 8},
         {"ECDSA",
-         [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) { return f.GetSignatureValueHashECDSA(s, ec, r, h); }, 8},
+         [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) { return f.GetSignatureValueHashECDSA(s, ec, r, h); },
+         8},
         {"DSTU 7564",
          [&](IPKIObject* s, std::uint8_t* h, std::uint32_t* r) {
              std::uint32_t kind = 0;
@@ -250,10 +251,10 @@ TEST_F(SignerOps, SignerInfoTakesTheValue)
 TEST_F(SignerOps, IdentifierHashTypesByCode)
 {
     const std::uint32_t lengths[] = {0, 32, 20, 28, 32, 48, 64, 32, 48, 64};
-    const char* readers[] = {"", "4921:19()", "4921:20()", "4921:20()", "4921:20()", "4921:20()",
-                             "4921:20()", "4921:37()", "4921:37()", "4921:37()"};
-    const char* entryReaders[] = {"", "4921:5()", "4921:6()", "4921:6()", "4921:6()", "4921:6()",
-                                  "4921:6()", "4921:35()", "4921:35()", "4921:35()"};
+    const char* readers[] = {"",          "4921:19()", "4921:20()", "4921:20()", "4921:20()",
+                             "4921:20()", "4921:20()", "4921:37()", "4921:37()", "4921:37()"};
+    const char* entryReaders[] = {"",         "4921:5()", "4921:6()",  "4921:6()",  "4921:6()",
+                                  "4921:6()", "4921:6()", "4921:35()", "4921:35()", "4921:35()"};
     auto* list = new fake::Identifiers(lib);
     for (std::uint32_t code = 0; code <= 10; ++code) {
         list->code = code;
@@ -342,7 +343,7 @@ TEST_F(SignerOps, IdentifierMatchingTriesTheNewerHashThenTheOlder)
 TEST_F(SignerOps, SigningCertificateDSTU7564BySize)
 {
     std::uint32_t certificateKind = 1;
-    lib.Answer(PKI_CLASS_INTEGER, 4, {0});  // the serial loads
+    fake::UseCmsInteger(lib);  // the serial loads
     lib.makers[{PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE}] = [&]() -> void* {
         return static_cast<IPKICertificate*>(new fake::CmsCertificate(lib, certificateKind));
     };
@@ -352,7 +353,7 @@ TEST_F(SignerOps, SigningCertificateDSTU7564BySize)
         std::uint32_t kind, bytes, certificateKind;
         const char* entry;
     };
-    const Case cases[] = {{3, 32, 1, "7:7"}, {3, 48, 1, "8:8"}, {3, 64, 1, "9:9"}, {3, 40, 1, nullptr},
+    const Case cases[] = {{3, 32, 1, "7:7"},   {3, 48, 1, "8:8"},   {3, 64, 1, "9:9"}, {3, 40, 1, nullptr},
                           {2, 32, 1, nullptr}, {3, 32, 2, nullptr}, {3, 0, 1, nullptr}};
     for (const Case& k : cases) {
         certificateKind = k.certificateKind;
@@ -370,14 +371,25 @@ TEST_F(SignerOps, SigningCertificateDSTU7564BySize)
 
 TEST_F(SignerOps, ObjectValue4267)
 {
-    auto* object = new fake::Generic(lib, 4900);
-    object->View(4136);
+    class Value final : public fake::Object<IPKIObjectValue4267> {
+    public:
+        explicit Value(fake::Library& lib) : Object(lib, 4900) {}
+        int GetValue(std::uint32_t* value) override
+        {
+            int c = lib_.Enter(4900, 68, "", 4267);
+            if (c >= 0) return c;
+            *value = 42;
+            return 0;
+        }
+    };
+    auto* object = new Value(lib);
     std::uint32_t value = 0;
     EXPECT_EQ(f.ReadObjectValue4267(object, &value), 0);  // no such interface
-    object->View(PKI_IID_OBJECT_VALUE_4267);
-    lib.Answer(4900, 68, {0});
+    object->offers.insert(PKI_IID_OBJECT_VALUE_4267);
     EXPECT_EQ(f.ReadObjectValue4267(object, &value), 1);
-    EXPECT_TRUE(Logged(lib, "4900:68()"));
+    EXPECT_EQ(value, 42u);
+    lib.Answer(4900, 68, {PKI_E_FAILURE});
+    EXPECT_EQ(f.ReadObjectValue4267(object, &value), 0);
     object->Release();
 }
 
@@ -402,7 +414,7 @@ TEST(SignerOpsSweep, NothingStaysBehindWhenACallFails)
             lib.makers[{PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE}] = [&lib]() -> void* {
                 return static_cast<IPKICertificate*>(new fake::CmsCertificate(lib, 1));
             };
-            lib.Answer(PKI_CLASS_INTEGER, 4, {0});
+            fake::UseCmsInteger(lib);
             auto* list = new fake::SigningCertificateList(lib);
             const std::string c = "certificate";
             PKIBlob encoded{static_cast<std::uint32_t>(c.size()),
