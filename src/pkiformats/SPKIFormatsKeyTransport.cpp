@@ -96,8 +96,7 @@ int SPKIFormats::PrepareKeyAgreement(std::uint32_t staticForm, std::uint32_t str
         DSTU4145FieldRecord field{};
         DSTU4145PointRecord point{};
         std::uint32_t sBox[kParameterWords] = {};
-        if (curve.As<IPKIParameters>()->GetParameters(&field, &point, reinterpret_cast<std::uint8_t*>(sBox)) !=
-            PKI_OK)
+        if (curve.As<IPKIParameters>()->GetParameters(&field, &point, reinterpret_cast<std::uint8_t*>(sBox)) != PKI_OK)
             return 0;
 
         HolderScope<CSPContextHolder> scope;
@@ -143,7 +142,8 @@ int SPKIFormats::PrepareRecipientKey(std::uint32_t storedKey, IPKIObject* certif
         if (length > kAgreementKeyBytes) return 0;
         ObjectRef& source = own == 1 ? ownParameters : curve;
         if (parameters) {
-            int rc = source.As<IPKIParameters>()->GetParameters(nullptr, nullptr, reinterpret_cast<std::uint8_t*>(parameters));
+            int rc = source.As<IPKIParameters>()->GetParameters(nullptr, nullptr,
+                                                                reinterpret_cast<std::uint8_t*>(parameters));
             if (rc == PKI_E_ABSENT && own == 1) {
                 GOST28147PackedSBox standard;
                 if (!csp_ || !csp_->Parameters().GetStandardSBox(0, &standard)) return 0;
@@ -307,9 +307,10 @@ static int DecryptKeyTransportContent(IPKIInterface* formats, SPKIFormats& facad
     if (e->GetEncryptedContent(content) != PKI_OK) return 0;
     PKIBlob own{kTransportKeyBytes, keyData.bytes};
     ObjectRef view;
-    int rc = QueryInto(envelopedData, PKI_IID_ENVELOPED_KEY_TRANSPORT, view)
-                 ? view.As<IPKIEnvelopedKeyTransport>()->DecryptKeyTransport(&own, issuer.get(), keyIdentifier, workArea)
-                 : e->DecryptKeyTransport(&own, issuer.get(), keyIdentifier, workArea);
+    int rc =
+        QueryInto(envelopedData, PKI_IID_ENVELOPED_KEY_TRANSPORT, view)
+            ? view.As<IPKIEnvelopedKeyTransport>()->DecryptKeyTransport(&own, issuer.get(), keyIdentifier, workArea)
+            : e->DecryptKeyTransport(&own, issuer.get(), keyIdentifier, workArea);
     if (rc != PKI_OK || e->DecryptContent(content) != PKI_OK || e->FinishDecryption() != PKI_OK) return 0;
     return ReadInnerType(e, type) ? 1 : 0;
 }

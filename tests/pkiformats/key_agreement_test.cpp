@@ -32,7 +32,10 @@ protected:
         const auto* p = reinterpret_cast<const std::uint8_t*>(&sBox);
         return Bytes(p, p + 64);
     }
-    static Bytes Words(const std::uint32_t* words) { return Bytes(reinterpret_cast<const std::uint8_t*>(words), reinterpret_cast<const std::uint8_t*>(words) + 64); }
+    static Bytes Words(const std::uint32_t* words)
+    {
+        return Bytes(reinterpret_cast<const std::uint8_t*>(words), reinterpret_cast<const std::uint8_t*>(words) + 64);
+    }
 };
 
 }  // namespace
@@ -63,8 +66,8 @@ TEST_F(KeyAgreement, APairMadeByTheCSPIsConfirmedAndAForeignKeyRefused)
         std::uint32_t length = 0, parameters[16] = {}, flag = 9;
         void* keyObject = nullptr;
         ASSERT_EQ(facade->PrepareKeyAgreement(staticForm, 0, static_cast<IPKIKeyObject*>(key),
-                                              static_cast<IPKICertificate*>(own), out, &length, &keyObject,
-                                              parameters, &flag),
+                                              static_cast<IPKICertificate*>(own), out, &length, &keyObject, parameters,
+                                              &flag),
                   1);
         EXPECT_EQ(Bytes(out, out + 76), key->dstuPrivate);
         EXPECT_EQ(length, 76u);
@@ -312,8 +315,9 @@ TEST_F(AgreementRecipients, OpeningReportsTheSignedFlagAndUnwrapsData)
     ASSERT_EQ(Open(p, "DATA:static", "1.2.840.113549.1.7.1", 1, &isSigned, &content, &kept), 1);
     EXPECT_EQ(content, "static");
     EXPECT_EQ(setUpPeer, p.recipientPublic);
-    EXPECT_NE(std::find_if(lib.log.begin(), lib.log.end(), [](const std::string& s) { return s.rfind("4883:10(", 0) == 0; }),
-              lib.log.end());
+    EXPECT_NE(
+        std::find_if(lib.log.begin(), lib.log.end(), [](const std::string& s) { return s.rfind("4883:10(", 0) == 0; }),
+        lib.log.end());
     EXPECT_EQ(Open(p, "DATA:x", "1.2.840.113549.1.7.3", 0, &isSigned, &content), 0);
     EXPECT_EQ(Open(p, "not data", "1.2.840.113549.1.7.1", 0, &isSigned, &content), 0);
     EXPECT_EQ(Open(p, "signed", "1.2.840.113549.1.7.2", 2, &isSigned, &content), 0);
@@ -337,7 +341,8 @@ TEST_F(AgreementRecipients, TheOriginatorOfTheCertificatesGroupIsFound)
     originA.issuer = L"CN=First originator";
     originB.issuer = L"CN=Second originator";
     originB.serial = std::string(20, '\x09');
-    e->groups = {new fake::AgreementGroup(lib, originA, {other}), new fake::AgreementGroup(lib, originB, {other, mine})};
+    e->groups = {new fake::AgreementGroup(lib, originA, {other}),
+                 new fake::AgreementGroup(lib, originB, {other, mine})};
     char issuer[PKIF_NAME_TEXT_BYTES];
     std::uint8_t serial[20];
     ASSERT_EQ(facade->GetOriginatorForRecipient(e, static_cast<IPKICertificate*>(p.recipient), issuer, serial), 1);
