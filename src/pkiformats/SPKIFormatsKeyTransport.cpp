@@ -59,7 +59,9 @@ void HandOut(ObjectRef& object, void** out)
 // through the CSP (in the key object's provider context where it lends
 // one). The confirmation is the CSP's DSTU 4145 key-pair check for every
 // combination of flags; `flag` reports whether the certificate carries key
-// agreement parameters of its own (never asked in the static form).
+// agreement parameters of its own (never asked in the static form). The
+// key object handed out is the certificate key's parameter object; the
+// parameter block is its S-box.
 int SPKIFormats::PrepareKeyAgreement(std::uint32_t staticForm, std::uint32_t strict, IPKIObject* ownKey,
                                      IPKIObject* certificate, std::uint8_t* key, std::uint32_t* keyLength,
                                      void** keyObject, std::uint32_t* parameters, std::uint32_t* flag)
