@@ -3,6 +3,7 @@
 // foreign public key refused; the parameter blocks handed to the content
 // cipher; key parameter records compared after the CSP's check.
 #include <algorithm>
+#include <functional>
 
 #include "KeyProviders.h"
 
@@ -366,4 +367,52 @@ TEST_F(AgreementRecipients, ALongOriginatorIssuerIsRefused)
     std::uint8_t serial[20];
     EXPECT_EQ(facade->GetOriginatorForRecipient(e, static_cast<IPKICertificate*>(p.recipient), issuer, serial), 0);
     EXPECT_STREQ(issuer, "");
+}
+
+// Each library call of building for a recipient and of opening failing (or
+// throwing) in turn leaves nothing behind and fails the whole; only the key
+// object's optional context interface may be missing.
+TEST_F(AgreementRecipients, FailuresLeaveNothingBehind)
+{
+    Parties p;
+    Make(p);
+    const std::function<int()> runs[] = {
+        [&] {
+            void* out = nullptr;
+            int rc = facade->CreateEnvelopedDataForRecipients(1, static_cast<IPKIKeyObject*>(p.sender),
+                                                              static_cast<IPKICertificate*>(p.originator), &out);
+            if (out) static_cast<IPKIObject*>(out)->Release();
+            return rc;
+        },
+        [&] {
+            std::uint32_t isSigned = 0;
+            std::string content;
+            return Open(p, "DATA:plain", "1.2.840.113549.1.7.1", 0, &isSigned, &content);
+        },
+    };
+    for (const auto& run : runs) {
+        const int objects = lib.LiveObjects();
+        const std::size_t blobs = lib.LiveBlobs();
+        const int before = lib.Calls();
+        ASSERT_EQ(run(), 1);
+        const int calls = lib.Calls() - before;
+        for (bool throws : {false, true})
+            for (int k = 1; k <= calls; ++k) {
+                lib.log.clear();
+                lib.FailCall(k, PKI_E_OUT_OF_MEMORY, throws);
+                int rc = 0;
+                EXPECT_NO_THROW(rc = run());
+                EXPECT_EQ(lib.LiveObjects(), objects) << k;
+                EXPECT_EQ(lib.LiveBlobs(), blobs) << k;
+                EXPECT_EQ(lib.doubleReleases, 0) << k;
+                EXPECT_EQ(lib.unwipedFrees, 0) << k;
+                const std::string& failed = lib.log[static_cast<std::size_t>(k - 1)];
+                bool optional = failed.find(":1(") != std::string::npos || failed.find(":7(") != std::string::npos ||
+                                failed.find(":2(4215)") != std::string::npos;
+                if (!optional) {
+                    EXPECT_EQ(rc, 0) << k << (throws ? " throw " : " ") << failed;
+                }
+            }
+        lib.FailCall(0);
+    }
 }
