@@ -83,7 +83,7 @@ int SPKIFormats::PrepareKeyAgreement(std::uint32_t staticForm, std::uint32_t str
 
         LibraryBlob value(formats_);
         ObjectRef keyParameters;
-        if (static_cast<IPKIKey*>(ownKey)->GetKeyValue(&value.blob, keyParameters.Out()) != PKI_OK) return 0;
+        if (static_cast<IPKIKeyObject*>(ownKey)->GetKeyValue(&value.blob, keyParameters.Out()) != PKI_OK) return 0;
         if (value.blob.length > kAgreementKeyBytes) return 0;
         bool present = value.blob.length != 0 && value.blob.data;
         // A key without its private part lives on a device: only a strict

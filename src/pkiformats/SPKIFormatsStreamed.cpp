@@ -169,16 +169,17 @@ int SPKIFormats::ParseStreamedContentInfo(const PKIBlob* data, const char* conte
         std::uint64_t length = 0;
         if (rc != PKI_OK || !ContentLength(parse, &length)) return 0;
         if (ci->SetHeaderOffset(parse.headerOffset[0], parse.headerOffset[1]) != PKI_OK) return 0;
-        Split64(Join64(parse.headerOffset), headerOffset);
-        Split64(length, contentLength);
         if (ci->CompleteParse() != PKI_OK) return 0;
-        if (value) *value = parse.value;
         if (contentType) {
             LibraryBlob type(formats_);
             if (ci->GetContentType(&type.blob) != PKI_OK || !type.blob.data) return 0;
             std::size_t n = std::strlen(contentType);
             if (type.blob.length != n || std::memcmp(type.blob.data, contentType, n) != 0) return 0;
         }
+        // Outputs only for a whole success.
+        Split64(Join64(parse.headerOffset), headerOffset);
+        Split64(length, contentLength);
+        if (value) *value = parse.value;
         return 1;
     } catch (...) {
         return 0;

@@ -512,7 +512,8 @@ TEST_F(Enveloped, IncompleteStreamedHeadersReportProgress)
     }
 }
 
-// The expected content type must equal the parsed one.
+// The expected content type must equal the parsed one; a refusal reports
+// nothing.
 TEST_F(Enveloped, StreamedContentInfoChecksTheExpectedType)
 {
     Bytes header = fake::StreamHeader(4, 10, 0);
@@ -520,6 +521,7 @@ TEST_F(Enveloped, StreamedContentInfoChecksTheExpectedType)
     std::uint32_t offset[2], length[2], value, seen[2], needed[2];
     EXPECT_EQ(f.ParseStreamedContentInfo(&in, "1.2.840.113549.1.7.3", offset, length, &value, seen, needed), 1);
     EXPECT_EQ(f.ParseStreamedContentInfo(&in, "1.2.840.113549.1.7.2", offset, length, &value, seen, needed), 0);
+    EXPECT_EQ(length[0] | length[1] | offset[0] | offset[1], 0u);  // nothing reported for a refusal
     EXPECT_EQ(f.ParseStreamedContentInfo(&in, "1.2.840.113549.1.7.", offset, length, &value, seen, needed), 0);
 }
 
