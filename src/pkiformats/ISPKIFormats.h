@@ -73,6 +73,13 @@ enum : std::uint32_t {
     PKIF_MAKER_VALUE_BYTES = 1024  // the maker values and attributes, exactly
 };
 
+// Enveloped data and key transport: the issuer texts of GetRecipientByIndex,
+// GetRecipientByIndexFull (recipient and originator), GetOriginatorForRecipient
+// and GetKeyTransportRecipient hold PKIF_NAME_TEXT_BYTES (refused, left
+// empty, when longer); serials are 20 bytes, key identifiers 32, agreement
+// keys 76, parameter blocks 16 words. The streamed operations carry 64-bit
+// offsets and lengths as two words (low, high) in each such output.
+
 // Capacities of the vocabulary, policy, statement and location texts
 // (PKIF_OID_TEXT_BYTES above serves the policy OIDs too).
 enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_STATEMENT_TEXT_BYTES = 256, PKIF_URL_TEXT_BYTES = 1024 };

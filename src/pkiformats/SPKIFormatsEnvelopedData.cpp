@@ -11,8 +11,7 @@ using namespace pkif;
 
 // Kinds 8 and 9 set their cipher through interface 4264 without a
 // parameter block; every other kind takes the block through slot 7.
-int SPKIFormats::SetContentCipher(IPKIObject* envelopedData, std::uint32_t cipherKind,
-                                  const std::uint32_t* parameters)
+int SPKIFormats::SetContentCipher(IPKIObject* envelopedData, std::uint32_t cipherKind, const std::uint32_t* parameters)
 {
     try {
         if (!envelopedData) return 0;
@@ -60,7 +59,8 @@ int SPKIFormats::BuildForRecipients(std::uint32_t cipherKind, IPKIObject* sender
     auto* e = enveloped.As<IPKIEnvelopedData>();
     if (e->SetInnerContentType(content && signedContent ? kOidSignedData : kOidData) != PKI_OK) return 0;
     if (senderKey) {
-        int rc = e->AddAgreementRecipient(key.bytes, keyLength, 4, &serial.blob, issuer.get(), keyObject.As<IPKIObject>());
+        int rc =
+            e->AddAgreementRecipient(key.bytes, keyLength, 4, &serial.blob, issuer.get(), keyObject.As<IPKIObject>());
         key.Wipe();
         if (rc != PKI_OK) return 0;
     }
@@ -194,11 +194,11 @@ int SPKIFormats::OpenEnvelopedData(const PKIBlob* encoded, void** envelopedData)
 // The index runs across all key-agreement groups. Issuer texts:
 // PKIF_NAME_TEXT_BYTES (refused and left empty when longer); serials 20
 // bytes; key identifiers 32; the originator's key 76 bytes.
-int SPKIFormats::GetRecipientByIndex(IPKIObject* envelopedData, std::uint32_t index, std::uint32_t* kind,
-                                     char* issuer, std::uint8_t* serial, std::uint8_t* keyIdentifier)
+int SPKIFormats::GetRecipientByIndex(IPKIObject* envelopedData, std::uint32_t index, std::uint32_t* kind, char* issuer,
+                                     std::uint8_t* serial, std::uint8_t* keyIdentifier)
 {
-    return GetRecipientByIndexFull(envelopedData, index, kind, issuer, serial, keyIdentifier, nullptr, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+    return GetRecipientByIndexFull(envelopedData, index, kind, issuer, serial, keyIdentifier, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr);
 }
 
 // The originator's extra value is read as the originator look-up of the
@@ -334,8 +334,8 @@ int SPKIFormats::FindCertificateByIdentity(IPKIObject* collection, const char* n
 // arguments) it answers 0.
 int SPKIFormats::FindRecipientOriginatorEntry(IPKIObject* envelopedData, IPKIObject* certificate, std::uint32_t* form,
                                               std::uint32_t* extra, char* issuer, std::uint8_t* serial,
-                                              std::uint8_t* keyIdentifier, std::uint8_t* key,
-                                              std::uint32_t* keyLength, void** originatorCertificate)
+                                              std::uint8_t* keyIdentifier, std::uint8_t* key, std::uint32_t* keyLength,
+                                              void** originatorCertificate)
 {
     try {
         (void)envelopedData, (void)certificate, (void)form, (void)extra, (void)issuer, (void)serial;
@@ -407,8 +407,7 @@ int SPKIFormats::BuildForRecipient(IPKIObject* senderKey, IPKIObject* recipient,
     std::uint32_t keyLength = 0, flag = 0;
     std::uint32_t parameters[kParameterWords] = {};
     ObjectRef keyObject;
-    if (PrepareKeyAgreement(0, 0, senderKey, recipient, key.bytes, &keyLength, keyObject.Out(), parameters, &flag) !=
-        1)
+    if (PrepareKeyAgreement(0, 0, senderKey, recipient, key.bytes, &keyLength, keyObject.Out(), parameters, &flag) != 1)
         return 0;
     ObjectRef enveloped;
     if (!CreateInto(formats_, PKI_CLASS_ENVELOPED_DATA, PKI_IID_ENVELOPED_DATA, enveloped)) return 0;
@@ -637,10 +636,10 @@ int SPKIFormats::OpenEnvelopedForRecipient(IPKIObject* envelopedData, IPKIObject
     }
 }
 
-int SPKIFormats::OpenEnvelopedForRecipientStatic(IPKIObject* envelopedData, IPKIObject* ownKey,
-                                                 IPKIObject* originator, IPKIObject* recipient,
-                                                 const std::uint8_t* peerKey, std::uint32_t peerKeyLength,
-                                                 std::uint32_t* signedContent, PKIBlob* content)
+int SPKIFormats::OpenEnvelopedForRecipientStatic(IPKIObject* envelopedData, IPKIObject* ownKey, IPKIObject* originator,
+                                                 IPKIObject* recipient, const std::uint8_t* peerKey,
+                                                 std::uint32_t peerKeyLength, std::uint32_t* signedContent,
+                                                 PKIBlob* content)
 {
     try {
         if (!signedContent) return 0;

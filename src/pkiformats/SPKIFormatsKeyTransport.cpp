@@ -59,7 +59,9 @@ void HandOut(ObjectRef& object, void** out)
 // through the CSP (in the key object's provider context where it lends
 // one). The confirmation is the CSP's DSTU 4145 key-pair check for every
 // combination of flags; `flag` reports whether the certificate carries key
-// agreement parameters of its own (never asked in the static form).
+// agreement parameters of its own (never asked in the static form). The
+// key object handed out is the certificate key's parameter object; the
+// parameter block is its S-box.
 int SPKIFormats::PrepareKeyAgreement(std::uint32_t staticForm, std::uint32_t strict, IPKIObject* ownKey,
                                      IPKIObject* certificate, std::uint8_t* key, std::uint32_t* keyLength,
                                      void** keyObject, std::uint32_t* parameters, std::uint32_t* flag)
@@ -81,7 +83,7 @@ int SPKIFormats::PrepareKeyAgreement(std::uint32_t staticForm, std::uint32_t str
 
         LibraryBlob value(formats_);
         ObjectRef keyParameters;
-        if (static_cast<IPKIKey*>(ownKey)->GetKeyValue(&value.blob, keyParameters.Out()) != PKI_OK) return 0;
+        if (static_cast<IPKIKeyObject*>(ownKey)->GetKeyValue(&value.blob, keyParameters.Out()) != PKI_OK) return 0;
         if (value.blob.length > kAgreementKeyBytes) return 0;
         bool present = value.blob.length != 0 && value.blob.data;
         // A key without its private part lives on a device: only a strict
@@ -96,8 +98,7 @@ int SPKIFormats::PrepareKeyAgreement(std::uint32_t staticForm, std::uint32_t str
         DSTU4145FieldRecord field{};
         DSTU4145PointRecord point{};
         std::uint32_t sBox[kParameterWords] = {};
-        if (curve.As<IPKIParameters>()->GetParameters(&field, &point, reinterpret_cast<std::uint8_t*>(sBox)) !=
-            PKI_OK)
+        if (curve.As<IPKIParameters>()->GetParameters(&field, &point, reinterpret_cast<std::uint8_t*>(sBox)) != PKI_OK)
             return 0;
 
         HolderScope<CSPContextHolder> scope;
@@ -143,7 +144,8 @@ int SPKIFormats::PrepareRecipientKey(std::uint32_t storedKey, IPKIObject* certif
         if (length > kAgreementKeyBytes) return 0;
         ObjectRef& source = own == 1 ? ownParameters : curve;
         if (parameters) {
-            int rc = source.As<IPKIParameters>()->GetParameters(nullptr, nullptr, reinterpret_cast<std::uint8_t*>(parameters));
+            int rc = source.As<IPKIParameters>()->GetParameters(nullptr, nullptr,
+                                                                reinterpret_cast<std::uint8_t*>(parameters));
             if (rc == PKI_E_ABSENT && own == 1) {
                 GOST28147PackedSBox standard;
                 if (!csp_ || !csp_->Parameters().GetStandardSBox(0, &standard)) return 0;
@@ -307,9 +309,10 @@ static int DecryptKeyTransportContent(IPKIInterface* formats, SPKIFormats& facad
     if (e->GetEncryptedContent(content) != PKI_OK) return 0;
     PKIBlob own{kTransportKeyBytes, keyData.bytes};
     ObjectRef view;
-    int rc = QueryInto(envelopedData, PKI_IID_ENVELOPED_KEY_TRANSPORT, view)
-                 ? view.As<IPKIEnvelopedKeyTransport>()->DecryptKeyTransport(&own, issuer.get(), keyIdentifier, workArea)
-                 : e->DecryptKeyTransport(&own, issuer.get(), keyIdentifier, workArea);
+    int rc =
+        QueryInto(envelopedData, PKI_IID_ENVELOPED_KEY_TRANSPORT, view)
+            ? view.As<IPKIEnvelopedKeyTransport>()->DecryptKeyTransport(&own, issuer.get(), keyIdentifier, workArea)
+            : e->DecryptKeyTransport(&own, issuer.get(), keyIdentifier, workArea);
     if (rc != PKI_OK || e->DecryptContent(content) != PKI_OK || e->FinishDecryption() != PKI_OK) return 0;
     return ReadInnerType(e, type) ? 1 : 0;
 }

@@ -12,8 +12,8 @@ using namespace pkif;
 
 namespace {
 
-void ClearOutputs(std::uint32_t* headerOffset, std::uint32_t* contentLength, std::uint32_t* value,
-                  std::uint32_t* seen, std::uint32_t* needed)
+void ClearOutputs(std::uint32_t* headerOffset, std::uint32_t* contentLength, std::uint32_t* value, std::uint32_t* seen,
+                  std::uint32_t* needed)
 {
     Clear64(headerOffset);
     Clear64(contentLength);
@@ -42,8 +42,8 @@ bool ContentLength(const PKIStreamParse& parse, std::uint64_t* length)
 // A header parse of a fresh object (enveloped data slot 46, signed data slot
 // 29): its header length (the offset where its content starts).
 template <typename T>
-bool InnerHeaderLength(IPKIInterface* formats, std::uint32_t classId, std::uint32_t interfaceId,
-                       const PKIBlob* data, std::uint64_t* length)
+bool InnerHeaderLength(IPKIInterface* formats, std::uint32_t classId, std::uint32_t interfaceId, const PKIBlob* data,
+                       std::uint64_t* length)
 {
     ObjectRef fresh;
     if (!CreateInto(formats, classId, interfaceId, fresh)) return false;
@@ -139,8 +139,7 @@ int SPKIFormats::EncodeStreamedEnvelopedDataHeader(IPKIObject* envelopedData, st
         if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
         auto* ci = info.As<IPKICMSContentInfo>();
         if (ci->SetContentType(kOidEnvelopedData) != PKI_OK ||
-            static_cast<IPKIEnvelopedData*>(envelopedData)->SetStreamedContentLength(lengthLow, lengthHigh) !=
-                PKI_OK ||
+            static_cast<IPKIEnvelopedData*>(envelopedData)->SetStreamedContentLength(lengthLow, lengthHigh) != PKI_OK ||
             ci->SetStreamedContent(envelopedData) != PKI_OK)
             return 0;
         return EncodeContentInfoHeader<IPKIEnvelopedData>(formats_, ci, PKI_CLASS_ENVELOPED_DATA,
@@ -170,16 +169,17 @@ int SPKIFormats::ParseStreamedContentInfo(const PKIBlob* data, const char* conte
         std::uint64_t length = 0;
         if (rc != PKI_OK || !ContentLength(parse, &length)) return 0;
         if (ci->SetHeaderOffset(parse.headerOffset[0], parse.headerOffset[1]) != PKI_OK) return 0;
-        Split64(Join64(parse.headerOffset), headerOffset);
-        Split64(length, contentLength);
         if (ci->CompleteParse() != PKI_OK) return 0;
-        if (value) *value = parse.value;
         if (contentType) {
             LibraryBlob type(formats_);
             if (ci->GetContentType(&type.blob) != PKI_OK || !type.blob.data) return 0;
             std::size_t n = std::strlen(contentType);
             if (type.blob.length != n || std::memcmp(type.blob.data, contentType, n) != 0) return 0;
         }
+        // Outputs only for a whole success.
+        Split64(Join64(parse.headerOffset), headerOffset);
+        Split64(length, contentLength);
+        if (value) *value = parse.value;
         return 1;
     } catch (...) {
         return 0;
@@ -214,9 +214,8 @@ int SPKIFormats::BeginStreamedEnvelopedData(const PKIBlob* data, std::uint32_t l
     }
 }
 
-int SPKIFormats::ParseStreamedSignedData(const PKIBlob* data, std::uint32_t* headerOffset,
-                                         std::uint32_t* contentLength, std::uint32_t* value, std::uint32_t* seen,
-                                         std::uint32_t* needed)
+int SPKIFormats::ParseStreamedSignedData(const PKIBlob* data, std::uint32_t* headerOffset, std::uint32_t* contentLength,
+                                         std::uint32_t* value, std::uint32_t* seen, std::uint32_t* needed)
 {
     try {
         return ParseStreamedInner<IPKISignedDataStream>(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, data,
@@ -267,17 +266,14 @@ int SPKIFormats::EncodeStreamedSignedHeader(int family, IPKIObject* signedData, 
     Clear64(headerLength);
     if (!header || !headerLength) return 0;
     ObjectRef info;
-    if (PrepareStreamedSigned(family, signedData, key, certificate, lengthLow, lengthHigh, info.Out()) != 1)
-        return 0;
-    return EncodeContentInfoHeader<IPKISignedDataStream>(formats_, info.As<IPKICMSContentInfo>(),
-                                                         PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, header,
-                                                         headerLength);
+    if (PrepareStreamedSigned(family, signedData, key, certificate, lengthLow, lengthHigh, info.Out()) != 1) return 0;
+    return EncodeContentInfoHeader<IPKISignedDataStream>(formats_, info.As<IPKICMSContentInfo>(), PKI_CLASS_SIGNED_DATA,
+                                                         PKI_IID_SIGNED_DATA, header, headerLength);
 }
 
 int SPKIFormats::EncodeStreamedBareSignedHeader(int family, IPKIObject* signedData, IPKIObject* key,
                                                 IPKIObject* certificate, std::uint32_t lengthLow,
-                                                std::uint32_t lengthHigh, PKIBlob* header,
-                                                std::uint32_t* headerLength)
+                                                std::uint32_t lengthHigh, PKIBlob* header, std::uint32_t* headerLength)
 {
     Clear64(headerLength);
     if (!formats_ || !signedData || !header || !headerLength) return 0;
@@ -288,8 +284,8 @@ int SPKIFormats::EncodeStreamedBareSignedHeader(int family, IPKIObject* signedDa
     LibraryBlob encoded(formats_);
     if (s->EncodeHeader(&encoded.blob) != PKI_OK || !encoded.blob.data) return 0;
     std::uint64_t length = 0;
-    if (!InnerHeaderLength<IPKISignedDataStream>(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA,
-                                                 &encoded.blob, &length))
+    if (!InnerHeaderLength<IPKISignedDataStream>(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, &encoded.blob,
+                                                 &length))
         return 0;
     Split64(length, headerLength);
     *header = encoded.blob;
@@ -327,10 +323,9 @@ int SPKIFormats::SignLastSigner(int family, IPKIObject* signedData, IPKIObject* 
             return 0;                                                                                                  \
         }                                                                                                              \
     }                                                                                                                  \
-    int SPKIFormats::EncodeStreamedSignedDataHeader##Suffix(IPKIObject* signedData, IPKIObject* key,                   \
-                                                            IPKIObject* certificate, std::uint32_t lengthLow,          \
-                                                            std::uint32_t lengthHigh, PKIBlob* header,                 \
-                                                            std::uint32_t* headerLength)                               \
+    int SPKIFormats::EncodeStreamedSignedDataHeader##Suffix(                                                           \
+        IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate, std::uint32_t lengthLow,                     \
+        std::uint32_t lengthHigh, PKIBlob* header, std::uint32_t* headerLength)                                        \
     {                                                                                                                  \
         try {                                                                                                          \
             return EncodeStreamedSignedHeader(family, signedData, key, certificate, lengthLow, lengthHigh, header,     \
@@ -339,10 +334,9 @@ int SPKIFormats::SignLastSigner(int family, IPKIObject* signedData, IPKIObject* 
             return 0;                                                                                                  \
         }                                                                                                              \
     }                                                                                                                  \
-    int SPKIFormats::EncodeStreamedBareSignedDataHeader##Suffix(IPKIObject* signedData, IPKIObject* key,               \
-                                                                IPKIObject* certificate, std::uint32_t lengthLow,      \
-                                                                std::uint32_t lengthHigh, PKIBlob* header,             \
-                                                                std::uint32_t* headerLength)                           \
+    int SPKIFormats::EncodeStreamedBareSignedDataHeader##Suffix(                                                       \
+        IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate, std::uint32_t lengthLow,                     \
+        std::uint32_t lengthHigh, PKIBlob* header, std::uint32_t* headerLength)                                        \
     {                                                                                                                  \
         try {                                                                                                          \
             return EncodeStreamedBareSignedHeader(family, signedData, key, certificate, lengthLow, lengthHigh, header, \

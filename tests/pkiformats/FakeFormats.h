@@ -4045,7 +4045,7 @@ public:
     std::uint32_t flag = 0xFFFFFFFF;
     std::vector<std::string> added;  // "<slot>:<kind>:<issuer>:<key length>"
     std::vector<std::uint8_t> addedKey;
-    std::string decryptedWith;       // "<issuer>:<key length>"
+    std::string decryptedWith;  // "<issuer>:<key length>"
     // What it hands out.
     std::vector<std::uint8_t> decrypted = {'d', 'a', 't', 'a', 2, 2};
     std::vector<AgreementGroup*> groups;  // owned

@@ -94,8 +94,8 @@ TEST_F(Enveloped, RawContentIsPaddedToWholeBlocksOfItsCipher)
         expected.resize(c.padded, static_cast<std::uint8_t>(c.padded - c.length));
         EXPECT_EQ(e->content, expected) << c.kind << "/" << c.length;
         EXPECT_EQ(e->innerType, "1.2.840.113549.1.7.1");
-        EXPECT_EQ(Steps(lib.log, "0:10"), (std::vector<std::string>{"4883:35", "4883:51", "4883:8", "4883:9",
-                                                                    "4883:39"}));
+        EXPECT_EQ(Steps(lib.log, "0:10"),
+                  (std::vector<std::string>{"4883:35", "4883:51", "4883:8", "4883:9", "4883:39"}));
     }
     Bytes content(3, 1);
     PKIBlob in = View(content);
@@ -155,8 +155,8 @@ TEST_F(Enveloped, KeyTransportContentLosesItsPaddingAndBadPaddingIsRefused)
         std::size_t length;
         int rc;
         std::size_t kept;
-    } const cases[] = {{0, 40, 1, 40}, {8, 40, 1, 32}, {16, 40, 1, 24}, {17, 40, 0, 0}, {0xFF, 40, 0, 0},
-                       {5, 4, 0, 0},   {4, 4, 1, 0},   {1, 1, 1, 0}};
+    } const cases[] = {{0, 40, 1, 40},   {8, 40, 1, 32}, {16, 40, 1, 24}, {17, 40, 0, 0},
+                       {0xFF, 40, 0, 0}, {5, 4, 0, 0},   {4, 4, 1, 0},    {1, 1, 1, 0}};
     for (const Case& c : cases) {
         Bytes decrypted(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(c.length));
         decrypted.back() = c.last;
@@ -247,7 +247,8 @@ TEST_F(Enveloped, KeyTransportRecipientsAreAddedAndFound)
         cert->keyUsage = usage;
         EXPECT_EQ(f.AddKeyTransportRecipient(e, static_cast<IPKICertificate*>(cert), usage == 0x04 ? 1 : 2), 1);
     }
-    EXPECT_EQ(e->added, (std::vector<std::string>{"52:4:CN=Issuer:2048", "52:2:CN=Issuer:2048", "52:2:CN=Issuer:2048"}));
+    EXPECT_EQ(e->added,
+              (std::vector<std::string>{"52:4:CN=Issuer:2048", "52:2:CN=Issuer:2048", "52:2:CN=Issuer:2048"}));
     cert->keyUsage = 0x03;
     EXPECT_EQ(f.AddKeyTransportRecipient(e, static_cast<IPKICertificate*>(cert), 1), 0);
     EXPECT_EQ(e->added.size(), 3u);
@@ -322,8 +323,7 @@ TEST_F(Enveloped, TheFullRecipientReadGivesTheOriginator)
     struct Out {
         std::uint32_t kind = 0, originatorKind = 0, extra = 9, keyLength = 0;
         char issuer[PKIF_NAME_TEXT_BYTES] = "", originatorIssuer[PKIF_NAME_TEXT_BYTES] = "";
-        std::uint8_t serial[20] = {}, keyId[32] = {}, originatorSerial[20] = {}, originatorKeyId[32] = {},
-                     key[76] = {};
+        std::uint8_t serial[20] = {}, keyId[32] = {}, originatorSerial[20] = {}, originatorKeyId[32] = {}, key[76] = {};
     };
     auto read = [&](std::uint32_t index, Out& o) {
         return f.GetRecipientByIndexFull(e, index, &o.kind, o.issuer, o.serial, o.keyId, &o.originatorKind, &o.extra,
@@ -512,7 +512,8 @@ TEST_F(Enveloped, IncompleteStreamedHeadersReportProgress)
     }
 }
 
-// The expected content type must equal the parsed one.
+// The expected content type must equal the parsed one; a refusal reports
+// nothing.
 TEST_F(Enveloped, StreamedContentInfoChecksTheExpectedType)
 {
     Bytes header = fake::StreamHeader(4, 10, 0);
@@ -520,6 +521,7 @@ TEST_F(Enveloped, StreamedContentInfoChecksTheExpectedType)
     std::uint32_t offset[2], length[2], value, seen[2], needed[2];
     EXPECT_EQ(f.ParseStreamedContentInfo(&in, "1.2.840.113549.1.7.3", offset, length, &value, seen, needed), 1);
     EXPECT_EQ(f.ParseStreamedContentInfo(&in, "1.2.840.113549.1.7.2", offset, length, &value, seen, needed), 0);
+    EXPECT_EQ(length[0] | length[1] | offset[0] | offset[1], 0u);  // nothing reported for a refusal
     EXPECT_EQ(f.ParseStreamedContentInfo(&in, "1.2.840.113549.1.7.", offset, length, &value, seen, needed), 0);
 }
 
@@ -531,9 +533,8 @@ TEST_F(Enveloped, StreamedEncodersPassBothLengthHalves)
     Released he{static_cast<IPKIEnvelopedData*>(e)};
     PKIBlob header{0, nullptr};
     std::uint32_t length[2] = {0, 0};
-    ASSERT_EQ(f.EncodeStreamedEnvelopedDataHeader(static_cast<IPKIEnvelopedData*>(e), 0x89ABCDEF, 0x12, &header,
-                                                  length),
-              1);
+    ASSERT_EQ(
+        f.EncodeStreamedEnvelopedDataHeader(static_cast<IPKIEnvelopedData*>(e), 0x89ABCDEF, 0x12, &header, length), 1);
     EXPECT_EQ(length[0], 44u);
     EXPECT_EQ(length[1], 0u);
     EXPECT_EQ(header.length, 44u);
@@ -546,7 +547,7 @@ TEST_F(Enveloped, StreamedEncodersPassBothLengthHalves)
     Released hs{static_cast<IPKISignedDataStream*>(s)};
     lib.log.clear();
     ASSERT_EQ(f.EncodeStreamedSignedDataHeaderGOST34311(static_cast<IPKISignedDataStream*>(s), nullptr, nullptr, 7,
-                                                       0x100, &header, length),
+                                                        0x100, &header, length),
               1);
     EXPECT_EQ(length[0], 44u);
     EXPECT_NE(std::find(lib.log.begin(), lib.log.end(), "4900:28(7,256)"), lib.log.end());
@@ -559,16 +560,15 @@ TEST_F(Enveloped, StreamedEncodersPassBothLengthHalves)
     void* info = nullptr;
     ASSERT_EQ(f.PrepareStreamedSignedDataECDSA(static_cast<IPKISignedDataStream*>(s), nullptr, nullptr, 1, 2, &info),
               1);
-    EXPECT_EQ(static_cast<fake::CMSContentInfo*>(static_cast<IPKICMSContentInfo*>(info))->type,
-              "1.2.840.113549.1.7.2");
+    EXPECT_EQ(static_cast<fake::CMSContentInfo*>(static_cast<IPKICMSContentInfo*>(info))->type, "1.2.840.113549.1.7.2");
     static_cast<IPKIObject*>(info)->Release();
     // With a key the last signer is signed first: that operation still
     // answers 0 here, so nothing is encoded.
     auto* key = new fake::KeyObject(lib);
     Released hk{static_cast<IPKIKeyObject*>(key)};
     EXPECT_EQ(f.EncodeStreamedSignedDataHeaderGOST34311(static_cast<IPKISignedDataStream*>(s),
-                                                       static_cast<IPKIKeyObject*>(key), nullptr, 7, 0, &header,
-                                                       length),
+                                                        static_cast<IPKIKeyObject*>(key), nullptr, 7, 0, &header,
+                                                        length),
               0);
     EXPECT_EQ(header.data, nullptr);
 }
@@ -620,8 +620,7 @@ TEST(EnvelopedSweep, FailuresLeaveNothingBehind)
              cert->keyUsage = 0x10;
              PKIBlob out{0, nullptr};
              std::uint32_t isSigned = 0;
-             int rc = f.OpenEnvelopedKeyTransport(static_cast<IPKIEnvelopedData*>(e),
-                                                  static_cast<IPKIKeyObject*>(key),
+             int rc = f.OpenEnvelopedKeyTransport(static_cast<IPKIEnvelopedData*>(e), static_cast<IPKIKeyObject*>(key),
                                                   static_cast<IPKICertificate*>(cert), &isSigned, &out);
              f.ReleaseBlob(&out);
              return rc;

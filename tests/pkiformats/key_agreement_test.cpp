@@ -3,6 +3,7 @@
 // foreign public key refused; the parameter blocks handed to the content
 // cipher; key parameter records compared after the CSP's check.
 #include <algorithm>
+#include <functional>
 
 #include "KeyProviders.h"
 
@@ -32,7 +33,10 @@ protected:
         const auto* p = reinterpret_cast<const std::uint8_t*>(&sBox);
         return Bytes(p, p + 64);
     }
-    static Bytes Words(const std::uint32_t* words) { return Bytes(reinterpret_cast<const std::uint8_t*>(words), reinterpret_cast<const std::uint8_t*>(words) + 64); }
+    static Bytes Words(const std::uint32_t* words)
+    {
+        return Bytes(reinterpret_cast<const std::uint8_t*>(words), reinterpret_cast<const std::uint8_t*>(words) + 64);
+    }
 };
 
 }  // namespace
@@ -63,8 +67,8 @@ TEST_F(KeyAgreement, APairMadeByTheCSPIsConfirmedAndAForeignKeyRefused)
         std::uint32_t length = 0, parameters[16] = {}, flag = 9;
         void* keyObject = nullptr;
         ASSERT_EQ(facade->PrepareKeyAgreement(staticForm, 0, static_cast<IPKIKeyObject*>(key),
-                                              static_cast<IPKICertificate*>(own), out, &length, &keyObject,
-                                              parameters, &flag),
+                                              static_cast<IPKICertificate*>(own), out, &length, &keyObject, parameters,
+                                              &flag),
                   1);
         EXPECT_EQ(Bytes(out, out + 76), key->dstuPrivate);
         EXPECT_EQ(length, 76u);
@@ -312,8 +316,9 @@ TEST_F(AgreementRecipients, OpeningReportsTheSignedFlagAndUnwrapsData)
     ASSERT_EQ(Open(p, "DATA:static", "1.2.840.113549.1.7.1", 1, &isSigned, &content, &kept), 1);
     EXPECT_EQ(content, "static");
     EXPECT_EQ(setUpPeer, p.recipientPublic);
-    EXPECT_NE(std::find_if(lib.log.begin(), lib.log.end(), [](const std::string& s) { return s.rfind("4883:10(", 0) == 0; }),
-              lib.log.end());
+    EXPECT_NE(
+        std::find_if(lib.log.begin(), lib.log.end(), [](const std::string& s) { return s.rfind("4883:10(", 0) == 0; }),
+        lib.log.end());
     EXPECT_EQ(Open(p, "DATA:x", "1.2.840.113549.1.7.3", 0, &isSigned, &content), 0);
     EXPECT_EQ(Open(p, "not data", "1.2.840.113549.1.7.1", 0, &isSigned, &content), 0);
     EXPECT_EQ(Open(p, "signed", "1.2.840.113549.1.7.2", 2, &isSigned, &content), 0);
@@ -337,7 +342,8 @@ TEST_F(AgreementRecipients, TheOriginatorOfTheCertificatesGroupIsFound)
     originA.issuer = L"CN=First originator";
     originB.issuer = L"CN=Second originator";
     originB.serial = std::string(20, '\x09');
-    e->groups = {new fake::AgreementGroup(lib, originA, {other}), new fake::AgreementGroup(lib, originB, {other, mine})};
+    e->groups = {new fake::AgreementGroup(lib, originA, {other}),
+                 new fake::AgreementGroup(lib, originB, {other, mine})};
     char issuer[PKIF_NAME_TEXT_BYTES];
     std::uint8_t serial[20];
     ASSERT_EQ(facade->GetOriginatorForRecipient(e, static_cast<IPKICertificate*>(p.recipient), issuer, serial), 1);
@@ -361,4 +367,52 @@ TEST_F(AgreementRecipients, ALongOriginatorIssuerIsRefused)
     std::uint8_t serial[20];
     EXPECT_EQ(facade->GetOriginatorForRecipient(e, static_cast<IPKICertificate*>(p.recipient), issuer, serial), 0);
     EXPECT_STREQ(issuer, "");
+}
+
+// Each library call of building for a recipient and of opening failing (or
+// throwing) in turn leaves nothing behind and fails the whole; only the key
+// object's optional context interface may be missing.
+TEST_F(AgreementRecipients, FailuresLeaveNothingBehind)
+{
+    Parties p;
+    Make(p);
+    const std::function<int()> runs[] = {
+        [&] {
+            void* out = nullptr;
+            int rc = facade->CreateEnvelopedDataForRecipients(1, static_cast<IPKIKeyObject*>(p.sender),
+                                                              static_cast<IPKICertificate*>(p.originator), &out);
+            if (out) static_cast<IPKIObject*>(out)->Release();
+            return rc;
+        },
+        [&] {
+            std::uint32_t isSigned = 0;
+            std::string content;
+            return Open(p, "DATA:plain", "1.2.840.113549.1.7.1", 0, &isSigned, &content);
+        },
+    };
+    for (const auto& run : runs) {
+        const int objects = lib.LiveObjects();
+        const std::size_t blobs = lib.LiveBlobs();
+        const int before = lib.Calls();
+        ASSERT_EQ(run(), 1);
+        const int calls = lib.Calls() - before;
+        for (bool throws : {false, true})
+            for (int k = 1; k <= calls; ++k) {
+                lib.log.clear();
+                lib.FailCall(k, PKI_E_OUT_OF_MEMORY, throws);
+                int rc = 0;
+                EXPECT_NO_THROW(rc = run());
+                EXPECT_EQ(lib.LiveObjects(), objects) << k;
+                EXPECT_EQ(lib.LiveBlobs(), blobs) << k;
+                EXPECT_EQ(lib.doubleReleases, 0) << k;
+                EXPECT_EQ(lib.unwipedFrees, 0) << k;
+                const std::string& failed = lib.log[static_cast<std::size_t>(k - 1)];
+                bool optional = failed.find(":1(") != std::string::npos || failed.find(":7(") != std::string::npos ||
+                                failed.find(":2(4215)") != std::string::npos;
+                if (!optional) {
+                    EXPECT_EQ(rc, 0) << k << (throws ? " throw " : " ") << failed;
+                }
+            }
+        lib.FailCall(0);
+    }
 }
