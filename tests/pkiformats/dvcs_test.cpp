@@ -8,10 +8,11 @@ namespace {
 const char kRequestType[] = "1.2.840.113549.1.9.16.1.7";
 const char kResponseType[] = "1.2.840.113549.1.9.16.1.8";
 
-Bytes Encoded(IPKIObject* object, fake::Library& lib)
+template <typename Object>
+Bytes Encoded(Object* object, fake::Library& lib)
 {
     PKIBlob out{0, nullptr};
-    EXPECT_EQ(static_cast<IPKIEncoded*>(object)->Encode(&out), 0);
+    EXPECT_EQ(object->Encode(&out), 0);
     Bytes bytes(out.data, out.data + out.length);
     std::memset(out.data, 0, out.length);
     lib.FreeBlob(&out);
@@ -96,7 +97,7 @@ TEST_F(DVCS, ResponseValuesSetAndReadInTheObjectsOrder)
     for (const auto& e : lib.log)
         if (e.rfind("4911:1", 0) == 0) setCalls.push_back(e);
     EXPECT_EQ(setCalls, set);
-    const Bytes content = Encoded(built, lib);
+    const Bytes content = Encoded(dynamic_cast<fake::DVCSResponse*>(built), lib);
     std::uint32_t value = 0;
     ASSERT_EQ(facade->ReadDVCSResponseValue(built, 10, 20, &value), 1);
     EXPECT_EQ(value, 31u);
