@@ -241,6 +241,21 @@ TEST(KeyStores, AliasesAreConvertedFromUTF8)
     PKIBlob entries{0, nullptr}, entry{0, nullptr};
     ASSERT_EQ(f.ReadKeyStoreHeader(&store, nullptr, nullptr, &entries), 1);
     EXPECT_EQ(f.FindKeyStoreEntry(2, "\xCA\xEB\xFE\xF7", &entries, &entry), 1);
+
+    // An alias holding a zero byte (or bytes that do not convert) cannot be
+    // named: it is not handed out and matches nothing, and the walk goes on
+    // past it (the fuzz target found aliases handed out cut short at the zero).
+    StoreWriter odd(2, 2);
+    odd.Key(std::string("ab\0c", 4), "k1", {}).Key("ab", "k2", {});
+    store = odd.View();
+    text = nullptr;
+    EXPECT_EQ(f.GetKeyStoreKeyAlias(&store, 0, &text), 0);
+    EXPECT_EQ(text, nullptr);
+    ASSERT_EQ(f.ReadKeyStoreHeader(&store, nullptr, nullptr, &entries), 1);
+    ASSERT_EQ(f.FindKeyStoreEntry(2, "ab", &entries, &entry), 1);
+    PKIBlob key{0, nullptr};
+    ASSERT_EQ(f.GetKeyStoreKeyBytes(&entry, &key), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(key.data), key.length), "k2");
 }
 
 // Every cut of a store, and stores whose counts and lengths point past their
