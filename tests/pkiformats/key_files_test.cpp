@@ -520,7 +520,7 @@ TEST_F(KeyContainersFromKeys, ContainerWithADSTU4145Key)
         ASSERT_NE(container, nullptr);
         PKIBlob value{0, nullptr};
         void* read = nullptr;
-        ASSERT_EQ(static_cast<IPKIKey*>(static_cast<IPKIObject*>(made))->GetKeyValue(&value, &read), 0);
+        ASSERT_EQ(static_cast<IPKIKeyObject*>(made)->GetKeyValue(&value, &read), 0);
         EXPECT_EQ(Bytes(value.data, value.data + value.length), Bytes(privateKey, privateKey + 76));
         DSTU4145PointRecord point{};
         ASSERT_EQ(static_cast<IPKIParameters*>(read)->GetParameters(nullptr, &point, nullptr), 0);
