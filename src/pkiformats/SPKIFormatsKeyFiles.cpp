@@ -107,7 +107,8 @@ bool Head(const PKIBlob* entry, EntryHead& e)
     return ReadHead(r, e);
 }
 
-// The alias in the Win32 layer's ANSI code page (through wide text).
+// The alias in the Win32 layer's ANSI code page (through wide text); false
+// when it does not convert.
 bool AliasText(const EntryHead& e, std::string& text)
 {
     text.clear();
@@ -121,7 +122,10 @@ bool AliasText(const EntryHead& e, std::string& text)
     int bytes = WideCharToMultiByte(CP_ACP, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return false;
     text.resize(static_cast<std::size_t>(bytes));
-    return WideCharToMultiByte(CP_ACP, 0, w.data(), wide, text.data(), bytes, nullptr, nullptr) == bytes;
+    if (WideCharToMultiByte(CP_ACP, 0, w.data(), wide, text.data(), bytes, nullptr, nullptr) != bytes) return false;
+    // A text handed out ends at its first zero: an alias holding one cannot
+    // be named again, so it is not taken.
+    return text.find('\0') == std::string::npos;
 }
 
 // A text in memory from AllocateMemory (the caller frees it with FreeMemory).

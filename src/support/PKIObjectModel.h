@@ -590,7 +590,10 @@ public:
     // little-endian) and its parameters (IPKIParameters).
     virtual int GetKeyValue(PKIBlob* value, void** parameters)                   // 7
     { (void)value; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(8)                                                              // 8
+    // As IPKIKey::SetKeyValue: a container takes a DSTU 4145 key (an empty
+    // value: none) with its parameters, whose curve it keeps.
+    virtual int SetKeyValue(const PKIBlob* value, IPKIObject* parameters)        // 8
+    { (void)value; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     // An RSA private key in the provider's 1,200-byte form and its 8-byte
     // profile (u32 key bits, u32 hash bits).
     virtual int GetRSAKey(std::uint8_t* privateKey, std::uint8_t* profile)       // 9
@@ -605,7 +608,9 @@ public:
     // of the DSTU 4145 signature key; PKI_E_ABSENT without one.
     virtual int GetSignatureKeyIdentifier(void** identifier)                     // 11
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(12)                                                             // 12
+    // A container takes the identifier object of its signature key.
+    virtual int SetSignatureKeyIdentifier(IPKIObject* identifier)                // 12
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16)          // 13-16
     PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
     PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)          // 21-24
@@ -2090,6 +2095,11 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIKeyObject, 11, GetSignatureKeyIdentifier)      \
     X(IPKIKeyObject, 31, GetAgreementKeyIdentifier)      \
     X(IPKIKeyObject, 39, GetRSAKeyIdentifier)            \
+    X(IPKIKeyObject, 7, GetKeyValue)                     \
+    X(IPKIKeyObject, 8, SetKeyValue)                     \
+    X(IPKIKey, 7, GetKeyValue)                           \
+    X(IPKIKey, 8, SetKeyValue)                           \
+    X(IPKIKeyObject, 12, SetSignatureKeyIdentifier)      \
     X(IPKIKeyObject, 44, SetSBox)                        \
     X(IPKIKey, 44, SetSBox)                              \
     X(IPKIKeySet, 47, AddKey)                            \

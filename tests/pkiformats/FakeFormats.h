@@ -5796,8 +5796,46 @@ public:
         sBox.assign(s, s + 64);
         return 0;
     }
+    // Slot 8 keeps the value and the parameters' curve, slot 7 reads them
+    // back (a key value of this container, as the key media use it); the 76
+    // bytes behind the value's pointer are kept too, whatever its length.
+    int SetKeyValue(const PKIBlob* value, IPKIObject* parameters) override
+    {
+        int c = lib_.Enter(4893, 8, std::to_string(value->length));
+        if (c >= 0) return c;
+        if (!parameters) return PKI_E_INVALID_ARGUMENT;
+        Curve curve;
+        if (static_cast<IPKIParameters*>(parameters)->GetParameters(&curve.field, &curve.point, curve.sBox) != 0)
+            return PKI_E_FAILURE;
+        keyCurve = curve;
+        keyValue.assign(value->data, value->data + value->length);
+        behindValue.assign(value->data, value->data + (value->data ? 76 : 0));
+        hasKeyValue = true;
+        return 0;
+    }
+    int GetKeyValue(PKIBlob* value, void** parameters) override
+    {
+        int c = lib_.Enter(4893, 7, "");
+        if (c >= 0) return c;
+        if (!hasKeyValue) return PKI_E_NOT_SET;
+        if (CopyToLibraryBlob(lib_, keyValue, value) != 0) return PKI_E_OUT_OF_MEMORY;
+        *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, keyCurve));
+        return 0;
+    }
+    int SetSignatureKeyIdentifier(IPKIObject* identifier) override
+    {
+        int c = lib_.Enter(4893, 12, "");
+        if (c >= 0) return c;
+        auto* value = dynamic_cast<BytesValue*>(static_cast<IPKIAttribute*>(identifier));
+        if (!value) return PKI_E_INVALID_ARGUMENT;
+        signatureId = value->Value();
+        return 0;
+    }
     std::vector<Entry> entries;
     std::vector<std::uint8_t> sBox;
+    bool hasKeyValue = false;
+    std::vector<std::uint8_t> keyValue, behindValue, signatureId;
+    Curve keyCurve;
 
 private:
     // Interface 4233: keys added to the container (kept referenced).

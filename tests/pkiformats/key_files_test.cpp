@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../csp/CSPTestSupport.h"
 #include "FailureSweep.h"
 #include "FakeFormats.h"
 #include "csp/CSP.h"
@@ -240,6 +241,21 @@ TEST(KeyStores, AliasesAreConvertedFromUTF8)
     PKIBlob entries{0, nullptr}, entry{0, nullptr};
     ASSERT_EQ(f.ReadKeyStoreHeader(&store, nullptr, nullptr, &entries), 1);
     EXPECT_EQ(f.FindKeyStoreEntry(2, "\xCA\xEB\xFE\xF7", &entries, &entry), 1);
+
+    // An alias holding a zero byte (or bytes that do not convert) cannot be
+    // named: it is not handed out and matches nothing, and the walk goes on
+    // past it (the fuzz target found aliases handed out cut short at the zero).
+    StoreWriter odd(2, 2);
+    odd.Key(std::string("ab\0c", 4), "k1", {}).Key("ab", "k2", {});
+    store = odd.View();
+    text = nullptr;
+    EXPECT_EQ(f.GetKeyStoreKeyAlias(&store, 0, &text), 0);
+    EXPECT_EQ(text, nullptr);
+    ASSERT_EQ(f.ReadKeyStoreHeader(&store, nullptr, nullptr, &entries), 1);
+    ASSERT_EQ(f.FindKeyStoreEntry(2, "ab", &entries, &entry), 1);
+    PKIBlob key{0, nullptr};
+    ASSERT_EQ(f.GetKeyStoreKeyBytes(&entry, &key), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(key.data), key.length), "k2");
 }
 
 // Every cut of a store, and stores whose counts and lengths point past their
@@ -433,4 +449,133 @@ TEST(KeyFilesSweep, EncryptedKeyAndKeyStoreReads)
             },
             false);
     }
+}
+
+// ---- Key containers from private-key objects ----
+
+namespace {
+
+using KeyContainersFromKeys = KeyFiles;
+
+// A device that generates signature keys on the curves it is given, and no
+// agreement keys; it notes the curve numbers it was asked about.
+class CurveDevice : public csptest::FakeHardware {
+public:
+    std::vector<std::uint32_t> served, asked;
+    int GenerateSignatureKeyPair(const DSTU4145FieldRecord*, const DSTU4145PointRecord* point,
+                                 std::uint8_t* publicKey) override
+    {
+        asked.push_back(point->words[DSTU4145_POINT_BITS]);
+        if (publicKey) return 0;
+        for (std::uint32_t c : served)
+            if (c == point->words[DSTU4145_POINT_BITS]) return 1;
+        return 0;
+    }
+};
+
+}  // namespace
+
+// The probe asks the key's own provider context: a software-only provider
+// serves curve 13 (it is initialised) but not 11; a device lent by the key
+// serves what it serves, signature keys only here; a key whose context cannot
+// be had answers no.
+TEST_F(KeyContainersFromKeys, CurveProbeWithTheKeysProvider)
+{
+    EXPECT_EQ(facade->IsCurveSupported(nullptr, 0, 13), 1);
+    EXPECT_EQ(facade->IsCurveSupported(nullptr, 0, 11), 0);
+    EXPECT_EQ(facade->IsCurveSupported(nullptr, 1, 11), 0);
+
+    CurveDevice device;
+    device.served = {11, 6};
+    std::uint8_t prng = 0;
+    auto* key = new fake::KeyContext(lib, 2, fake::CSPContextLike{nullptr, &device, &prng}, 0);
+    EXPECT_EQ(facade->IsCurveSupported(key, 0, 11), 1);
+    EXPECT_EQ(facade->IsCurveSupported(key, 0, 6), 1);
+    EXPECT_EQ(facade->IsCurveSupported(key, 0, 9), 0);
+    EXPECT_EQ(facade->IsCurveSupported(key, 1, 11), 0);
+    EXPECT_EQ(device.asked, (std::vector<std::uint32_t>{11, 6, 9}));
+    key->Release();
+
+    auto* broken = new fake::KeyContext(lib, 2, fake::CSPContextLike{nullptr, &device, &prng}, PKI_E_FAILURE);
+    EXPECT_EQ(facade->IsCurveSupported(broken, 0, 11), 0);
+    broken->Release();
+}
+
+// The container takes the key through slot 8 and gives it back through slot
+// 7, value and curve (the one table the key media read and write the same
+// way). Without a private key its value is empty and the 76 bytes behind it
+// are zeros; a curve the CSP rejects makes no container.
+TEST_F(KeyContainersFromKeys, ContainerWithADSTU4145Key)
+{
+    fake::Curve curve;
+    ASSERT_NE(csp->Parameters().GetStandardCurve(1, 3, &curve.field, &curve.point), 0);
+    auto* parameters = new fake::CurveParameters(lib, curve);
+    std::uint8_t privateKey[76];
+    for (int i = 0; i < 76; ++i) privateKey[i] = static_cast<std::uint8_t>(0xA0 ^ i);
+
+    void* made = nullptr;
+    ASSERT_EQ(facade->MakeContainerWithDSTU4145Key(privateKey, parameters, &made), 1);
+    {
+        auto* container = dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(made));
+        ASSERT_NE(container, nullptr);
+        PKIBlob value{0, nullptr};
+        void* read = nullptr;
+        ASSERT_EQ(static_cast<IPKIKeyObject*>(made)->GetKeyValue(&value, &read), 0);
+        EXPECT_EQ(Bytes(value.data, value.data + value.length), Bytes(privateKey, privateKey + 76));
+        DSTU4145PointRecord point{};
+        ASSERT_EQ(static_cast<IPKIParameters*>(read)->GetParameters(nullptr, &point, nullptr), 0);
+        EXPECT_EQ(std::memcmp(&point, &curve.point, sizeof point), 0);
+        static_cast<IPKIObject*>(read)->Release();
+        std::memset(value.data, 0, value.length);
+        lib.FreeBlob(&value);
+        static_cast<IPKIObject*>(made)->Release();
+    }
+
+    made = nullptr;
+    ASSERT_EQ(facade->MakeContainerWithDSTU4145Key(nullptr, parameters, &made), 1);
+    auto* container = dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(made));
+    ASSERT_NE(container, nullptr);
+    EXPECT_TRUE(container->keyValue.empty());
+    EXPECT_EQ(container->behindValue, Bytes(76, 0));
+    static_cast<IPKIObject*>(made)->Release();
+
+    fake::Curve bent = curve;
+    bent.field.words[DSTU4145_FIELD_B] ^= 1;
+    auto* rejected = new fake::CurveParameters(lib, bent);
+    made = nullptr;
+    EXPECT_EQ(facade->MakeContainerWithDSTU4145Key(privateKey, rejected, &made), 0);
+    EXPECT_EQ(made, nullptr);
+    rejected->Release();
+    parameters->Release();
+}
+
+// A key's signature part goes into a new container; a key without its
+// private key, with no device that generates keys, brings its identifier.
+TEST_F(KeyContainersFromKeys, SignatureKeyContainers)
+{
+    auto* key = new fake::KeyObject(lib);
+    ASSERT_NE(csp->Parameters().GetStandardCurve(1, 2, &key->curve.field, &key->curve.point), 0);
+    key->dstuPrivate.assign(76, 0x3C);
+    key->signatureId.assign(32, 0x51);
+    void* made = nullptr;
+    ASSERT_EQ(facade->MakeSignatureKeyContainer(key, &made), 1);
+    auto* container = dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(made));
+    ASSERT_NE(container, nullptr);
+    EXPECT_EQ(container->keyValue, Bytes(76, 0x3C));
+    EXPECT_TRUE(container->signatureId.empty());
+    static_cast<IPKIObject*>(made)->Release();
+
+    key->dstuPrivate.clear();
+    made = nullptr;
+    ASSERT_EQ(facade->MakeSignatureKeyContainer(key, &made), 1);
+    container = dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(made));
+    EXPECT_TRUE(container->keyValue.empty());
+    EXPECT_EQ(container->signatureId, Bytes(32, 0x51));
+    static_cast<IPKIObject*>(made)->Release();
+
+    key->signatureId.clear();  // nothing to identify the key by: no container
+    made = nullptr;
+    EXPECT_EQ(facade->MakeSignatureKeyContainer(key, &made), 0);
+    EXPECT_EQ(made, nullptr);
+    key->Release();
 }
