@@ -3074,9 +3074,7 @@ public:
     {
         int c = lib_.Enter(PKI_CLASS_REQUEST, 6, std::to_string(length));
         if (c >= 0) return c;
-        return parameters && length == dstuLength && std::memcmp(key, dstuSigner.data(), 76) == 0
-                   ? 0
-                   : PKI_E_FAILURE;
+        return parameters && length == dstuLength && std::memcmp(key, dstuSigner.data(), 76) == 0 ? 0 : PKI_E_FAILURE;
     }
     int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
     {
@@ -3090,8 +3088,7 @@ public:
     {
         int c = lib_.Enter(PKI_CLASS_REQUEST, 36, std::to_string(bits));
         if (c >= 0) return c;
-        return bits == rsaBits && std::memcmp(fields, rsaSigner.data(), rsaSigner.size()) == 0 ? 0
-                                                                                              : PKI_E_FAILURE;
+        return bits == rsaBits && std::memcmp(fields, rsaSigner.data(), rsaSigner.size()) == 0 ? 0 : PKI_E_FAILURE;
     }
 
 private:
