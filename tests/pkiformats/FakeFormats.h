@@ -3101,20 +3101,24 @@ private:
     }
 };
 
-// An object with a word in slot 15 and another in slot 29.
-class ObjectWords final : public Object<IPKIObjectWords> {
+// An object that keeps the integer object it is given in slot 51.
+class IntegerHolder final : public Object<IPKIIntegerHolder> {
 public:
-    explicit ObjectWords(Library& lib) : Object(lib, 4875) {}
-    std::uint32_t word15 = 0x15151515, word29 = 0x29292929;
-    int GetWord15(std::uint32_t* value) override { return Word(15, word15, value); }
-    int GetWord29(std::uint32_t* value) override { return Word(29, word29, value); }
-
-private:
-    int Word(std::uint32_t op, std::uint32_t word, std::uint32_t* value)
+    explicit IntegerHolder(Library& lib) : Object(lib, 4875) {}
+    ~IntegerHolder() override
     {
-        int c = lib_.Enter(4875, op, "");
+        if (held) held->Release();
+    }
+    IPKIObject* held = nullptr;
+    int AttachInteger(IPKIObject* integer) override
+    {
+        int c = lib_.Enter(4875, 51, "");
         if (c >= 0) return c;
-        *value = word;
+        auto* encoded = dynamic_cast<Encoded*>(static_cast<IPKIEncoded*>(integer));
+        if (!encoded) return PKI_E_INVALID_ARGUMENT;
+        encoded->Retain();
+        if (held) held->Release();
+        held = integer;
         return 0;
     }
 };
