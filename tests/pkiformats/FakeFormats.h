@@ -3101,6 +3101,26 @@ private:
     }
 };
 
+// An encoded INTEGER (4877 / 4111) that keeps what it decodes.
+class Integer final : public Object<IPKIInteger> {
+public:
+    explicit Integer(Library& lib) : Object(lib, 4877) {}
+    std::string bytes;
+    void Retain() { ++refs_; }
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4877, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, bytes, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4877, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        bytes.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+};
+
 // An object that keeps the integer object it is given in slot 51.
 class IntegerHolder final : public Object<IPKIIntegerHolder> {
 public:
@@ -3114,9 +3134,9 @@ public:
     {
         int c = lib_.Enter(4875, 51, "");
         if (c >= 0) return c;
-        auto* encoded = dynamic_cast<Encoded*>(static_cast<IPKIEncoded*>(integer));
-        if (!encoded) return PKI_E_INVALID_ARGUMENT;
-        encoded->Retain();
+        auto* value = dynamic_cast<Integer*>(integer);
+        if (!value) return PKI_E_INVALID_ARGUMENT;
+        value->Retain();
         if (held) held->Release();
         held = integer;
         return 0;

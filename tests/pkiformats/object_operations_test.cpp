@@ -395,9 +395,7 @@ TEST(FacadePublicKeyReads, KeyAndLengthWithoutTheParameters)
 TEST(FacadeIntegerAttach, DecodedIntegerIsAttached)
 {
     auto useIntegers = [](fake::Library& lib) {
-        lib.makers[{4877, 4111}] = [&lib]() -> void* {
-            return static_cast<IPKIEncoded*>(new fake::Encoded(lib, "integer"));
-        };
+        lib.makers[{4877, 4111}] = [&lib]() -> void* { return static_cast<IPKIInteger*>(new fake::Integer(lib)); };
     };
     fake::Library lib;
     useIntegers(lib);
@@ -407,8 +405,9 @@ TEST(FacadeIntegerAttach, DecodedIntegerIsAttached)
     PKIBlob blob{3, bytes}, empty{0, nullptr};
     ASSERT_EQ(f.AttachObject4877(holder, &blob), 1);
     ASSERT_NE(holder->held, nullptr);
+    EXPECT_EQ(dynamic_cast<fake::Integer*>(holder->held)->bytes, std::string("\x02\x01\x05", 3));
     EXPECT_EQ(f.AttachObject4877(holder, &empty), 0);
-    lib.Answer(1, 4, {PKI_E_BAD_ENCODING});
+    lib.Answer(4877, 4, {PKI_E_BAD_ENCODING});
     IPKIObject* before = holder->held;
     EXPECT_EQ(f.AttachObject4877(holder, &blob), 0);
     EXPECT_EQ(holder->held, before);
