@@ -241,21 +241,53 @@ int SPKIFormats::VerifyRequestSelfSignature(IPKIObject* request)
     }
 }
 
-int SPKIFormats::GetObjectValue15(IPKIObject* object, std::uint32_t* value)
+namespace {
+
+// A DSTU 4145 public key read into the caller's 76 bytes; the parameter
+// object the read hands out with it is not wanted here and is released.
+template <typename Reader>
+int ReadPublicKeyOnly(Reader* reader, std::uint8_t* key, std::uint32_t* length)
+{
+    if (!reader || !key || !length) return 0;
+    ObjectRef parameters;
+    return reader->GetDSTU4145PublicKey(key, length, parameters.Out()) == PKI_OK ? 1 : 0;
+}
+
+}  // namespace
+
+int SPKIFormats::ForwardObjectOperation16(IPKIObject* request, std::uint8_t* key, std::uint32_t* length)
 {
     try {
-        if (!object || !value) return 0;
-        return static_cast<IPKIObjectWords*>(object)->GetWord15(value) == PKI_OK ? 1 : 0;
+        return ReadPublicKeyOnly(static_cast<IPKIRequest*>(request), key, length);
     } catch (...) {
         return 0;
     }
 }
 
-int SPKIFormats::GetObjectValue29(IPKIObject* object, std::uint32_t* value)
+int SPKIFormats::ForwardObjectOperation25(IPKIObject* certificate, std::uint8_t* key, std::uint32_t* length)
 {
     try {
-        if (!object || !value) return 0;
-        return static_cast<IPKIObjectWords*>(object)->GetWord29(value) == PKI_OK ? 1 : 0;
+        return ReadPublicKeyOnly(static_cast<IPKICertificate*>(certificate), key, length);
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+enum : std::uint32_t { kClassInteger = 4877, kIidInteger = 4111 };
+
+}  // namespace
+
+int SPKIFormats::AttachObject4877(IPKIObject* object, const PKIBlob* blob)
+{
+    try {
+        if (!object || !formats_ || Empty(blob)) return 0;
+        ObjectRef integer;
+        if (formats_->CreateObject(kClassInteger, kIidInteger, integer.Out()) != PKI_OK || !integer ||
+            integer.As<IPKIInteger>()->Decode(blob) != PKI_OK)
+            return 0;
+        return static_cast<IPKIIntegerHolder*>(object)->AttachInteger(integer.As<IPKIObject>()) == PKI_OK ? 1 : 0;
     } catch (...) {
         return 0;
     }

@@ -3013,21 +3013,26 @@ protected:
     ~IPKIKeyKindItem() = default;
 };
 
-// An object that reports a word in slot 15 and another in slot 29.
-class IPKIObjectWords : public IPKIObject {
+// An object that takes an encoded INTEGER object (4877 / 4111) in slot 51.
+class IPKIIntegerHolder : public IPKIObject {
 public:
     PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
     PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
     PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
-    virtual int GetWord15(std::uint32_t* value) = 0;                             // 15
-    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)                           // 16-18
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
     PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
     PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
-    PKI_RESERVED(27) PKI_RESERVED(28)                                            // 27-28
-    virtual int GetWord29(std::uint32_t* value) = 0;                             // 29
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    // Attaches the integer (the holder keeps a reference).
+    virtual int AttachInteger(IPKIObject* integer) = 0;                          // 51
 
 protected:
-    ~IPKIObjectWords() = default;
+    ~IPKIIntegerHolder() = default;
 };
 
 #define QVK_PKI_OBJECT_MODEL_SLOTS_OBJECT_OPS(X)         \
@@ -3046,8 +3051,8 @@ protected:
     X(IPKIRequest, 36, VerifyRSA)                        \
     X(IPKIRequest, 15, GetRSAPublicKey)                  \
     X(IPKIRequest, 16, GetDSTU4145PublicKey)             \
-    X(IPKIObjectWords, 15, GetWord15)                    \
-    X(IPKIObjectWords, 29, GetWord29)
+    X(IPKICertificate, 25, GetDSTU4145PublicKey)         \
+    X(IPKIIntegerHolder, 51, AttachInteger)
 // clang-format on
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop

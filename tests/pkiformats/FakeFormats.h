@@ -6120,9 +6120,7 @@ public:
     {
         int c = lib_.Enter(PKI_CLASS_REQUEST, 6, std::to_string(length));
         if (c >= 0) return c;
-        return parameters && length == dstuLength && std::memcmp(key, dstuSigner.data(), 76) == 0
-                   ? 0
-                   : PKI_E_FAILURE;
+        return parameters && length == dstuLength && std::memcmp(key, dstuSigner.data(), 76) == 0 ? 0 : PKI_E_FAILURE;
     }
     int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
     {
@@ -6136,8 +6134,7 @@ public:
     {
         int c = lib_.Enter(PKI_CLASS_REQUEST, 36, std::to_string(bits));
         if (c >= 0) return c;
-        return bits == rsaBits && std::memcmp(fields, rsaSigner.data(), rsaSigner.size()) == 0 ? 0
-                                                                                              : PKI_E_FAILURE;
+        return bits == rsaBits && std::memcmp(fields, rsaSigner.data(), rsaSigner.size()) == 0 ? 0 : PKI_E_FAILURE;
     }
 
 private:
@@ -6150,20 +6147,44 @@ private:
     }
 };
 
-// An object with a word in slot 15 and another in slot 29.
-class ObjectWords final : public Object<IPKIObjectWords> {
+// An encoded INTEGER (4877 / 4111) that keeps what it decodes.
+class Integer final : public Object<IPKIInteger> {
 public:
-    explicit ObjectWords(Library& lib) : Object(lib, 4875) {}
-    std::uint32_t word15 = 0x15151515, word29 = 0x29292929;
-    int GetWord15(std::uint32_t* value) override { return Word(15, word15, value); }
-    int GetWord29(std::uint32_t* value) override { return Word(29, word29, value); }
-
-private:
-    int Word(std::uint32_t op, std::uint32_t word, std::uint32_t* value)
+    explicit Integer(Library& lib) : Object(lib, 4877) {}
+    std::string bytes;
+    void Retain() { ++refs_; }
+    int Encode(PKIBlob* out) override
     {
-        int c = lib_.Enter(4875, op, "");
+        int c = lib_.Enter(4877, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, bytes, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4877, 4, std::to_string(in->length));
         if (c >= 0) return c;
-        *value = word;
+        bytes.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+};
+
+// An object that keeps the integer object it is given in slot 51.
+class IntegerHolder final : public Object<IPKIIntegerHolder> {
+public:
+    explicit IntegerHolder(Library& lib) : Object(lib, 4875) {}
+    ~IntegerHolder() override
+    {
+        if (held) held->Release();
+    }
+    IPKIObject* held = nullptr;
+    int AttachInteger(IPKIObject* integer) override
+    {
+        int c = lib_.Enter(4875, 51, "");
+        if (c >= 0) return c;
+        auto* value = dynamic_cast<Integer*>(integer);
+        if (!value) return PKI_E_INVALID_ARGUMENT;
+        value->Retain();
+        if (held) held->Release();
+        held = integer;
         return 0;
     }
 };

@@ -358,23 +358,74 @@ TEST(FacadeRequestSignature, HoldsUnderTheRequestsOwnKey)
             true);
 }
 
-TEST(FacadeObjectWords, Slots15And29)
+// Positions 52 and 67 read a DSTU 4145 public key of a request (its slot
+// 16) and of a certificate (slot 25) into the caller's 76 bytes and length,
+// and release the parameter object that comes with it.
+TEST(FacadePublicKeyReads, KeyAndLengthWithoutTheParameters)
 {
     fake::Library lib;
     SPKIFormats f(nullptr, nullptr, &lib);
-    auto* object = new fake::ObjectWords(lib);
-    Drop drop{object};
-    std::uint32_t value = 0;
-    ASSERT_EQ(f.GetObjectValue15(object, &value), 1);
-    EXPECT_EQ(value, 0x15151515u);
-    ASSERT_EQ(f.GetObjectValue29(object, &value), 1);
-    EXPECT_EQ(value, 0x29292929u);
-    lib.Answer(4875, 29, {PKI_E_ABSENT});
-    EXPECT_EQ(f.GetObjectValue29(object, &value), 0);
-    EXPECT_EQ(f.GetObjectValue15(object, nullptr), 0);
-    EXPECT_EQ(f.GetObjectValue15(nullptr, &value), 0);
-    lib.Throw(4875, 15);
-    EXPECT_EQ(f.GetObjectValue15(object, &value), 0);
+    auto* request = new fake::SignedRequest(lib, 1);
+    Drop dropRequest{request};
+    auto* certificate = new fake::ScriptedCertificate(lib);
+    Drop dropCertificate{certificate};
+    for (std::size_t i = 0; i < 76; ++i) {
+        request->dstuPublic[i] = static_cast<std::uint8_t>(i + 1);
+        certificate->publicKey[i] = static_cast<char>(0x80 + i);
+    }
+    request->dstuLength = 54;
+    certificate->publicKeyLength = 72;
+    Bytes key(76);
+    std::uint32_t length = 0;
+    ASSERT_EQ(f.ForwardObjectOperation16(request, key.data(), &length), 1);
+    EXPECT_EQ(key, request->dstuPublic);
+    EXPECT_EQ(length, 54u);
+    ASSERT_EQ(f.ForwardObjectOperation25(certificate, key.data(), &length), 1);
+    EXPECT_EQ(key, Bytes(certificate->publicKey.begin(), certificate->publicKey.end()));
+    EXPECT_EQ(length, 72u);
+    EXPECT_EQ(lib.LiveObjects(), 2) << "the parameter objects are released";
+    lib.Answer(PKI_CLASS_CERTIFICATE, 25, {PKI_E_ABSENT});
+    EXPECT_EQ(f.ForwardObjectOperation25(certificate, key.data(), &length), 0);
+    EXPECT_EQ(f.ForwardObjectOperation16(request, nullptr, &length), 0);
+    EXPECT_EQ(f.ForwardObjectOperation16(nullptr, key.data(), &length), 0);
+}
+
+// The blob is decoded as an integer object (4877 / 4111) and handed to the
+// object's slot 51, which keeps it; a blob that does not decode is not.
+TEST(FacadeIntegerAttach, DecodedIntegerIsAttached)
+{
+    auto useIntegers = [](fake::Library& lib) {
+        lib.makers[{4877, 4111}] = [&lib]() -> void* { return static_cast<IPKIInteger*>(new fake::Integer(lib)); };
+    };
+    fake::Library lib;
+    useIntegers(lib);
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* holder = new fake::IntegerHolder(lib);
+    std::uint8_t bytes[3] = {2, 1, 5};
+    PKIBlob blob{3, bytes}, empty{0, nullptr};
+    ASSERT_EQ(f.AttachObject4877(holder, &blob), 1);
+    ASSERT_NE(holder->held, nullptr);
+    EXPECT_EQ(dynamic_cast<fake::Integer*>(holder->held)->bytes, std::string("\x02\x01\x05", 3));
+    EXPECT_EQ(f.AttachObject4877(holder, &empty), 0);
+    lib.Answer(4877, 4, {PKI_E_BAD_ENCODING});
+    IPKIObject* before = holder->held;
+    EXPECT_EQ(f.AttachObject4877(holder, &blob), 0);
+    EXPECT_EQ(holder->held, before);
+    EXPECT_EQ(lib.LiveObjects(), 2);
+    holder->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+
+    fake::SweepFailures(
+        "AttachObject4877",
+        [useIntegers](SPKIFormats& facade, fake::Library& l) {
+            useIntegers(l);
+            auto* h = new fake::IntegerHolder(l);
+            Drop d{h};
+            std::uint8_t b[3] = {2, 1, 5};
+            PKIBlob in{3, b};
+            return facade.AttachObject4877(h, &in);
+        },
+        true);
 }
 
 // The default form is the request for a key identifier without a leading
