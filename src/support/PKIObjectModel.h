@@ -603,7 +603,6 @@ public:
     // caller wipes.
     virtual int SignObjectDSTU4145(IPKIObject* object, std::uint8_t* work)       // 10
     { (void)object; (void)work; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(10)                                                             // 10
     // The key identifier object (IPKIAttribute, 32 bytes through its slot 3)
     // of the DSTU 4145 signature key; PKI_E_ABSENT without one.
     virtual int GetSignatureKeyIdentifier(void** identifier)                     // 11
