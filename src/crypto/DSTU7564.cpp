@@ -15,8 +15,8 @@
 
 namespace {
 
-using qvkcrypto::Load64;
-using qvkcrypto::Store64;
+using qvkcrypto::LoadLE64;
+using qvkcrypto::StoreLE64;
 
 }  // namespace
 
@@ -116,16 +116,16 @@ inline __attribute__((always_inline)) void Compress(const uint64_t* t, const uin
 {
     uint64_t h[C], p[C], q[C];
 #pragma GCC unroll 16
-    for (int j = 0; j < C; ++j) q[j] = Load64(block + 8 * j);
+    for (int j = 0; j < C; ++j) q[j] = LoadLE64(block + 8 * j);
     Permute<C, true>(t, q);
 #pragma GCC unroll 16
     for (int j = 0; j < C; ++j) {
-        h[j] = Load64(state + 8 * j);
-        p[j] = h[j] ^ Load64(block + 8 * j);
+        h[j] = LoadLE64(state + 8 * j);
+        p[j] = h[j] ^ LoadLE64(block + 8 * j);
     }
     Permute<C, false>(t, p);
 #pragma GCC unroll 16
-    for (int j = 0; j < C; ++j) Store64(state + 8 * j, h[j] ^ p[j] ^ q[j]);
+    for (int j = 0; j < C; ++j) StoreLE64(state + 8 * j, h[j] ^ p[j] ^ q[j]);
 }
 
 // state = state xor P(state).
@@ -134,10 +134,10 @@ void OutputTransform(const uint64_t* t, uint8_t* state)
 {
     uint64_t h[C], p[C];
 #pragma GCC unroll 16
-    for (int j = 0; j < C; ++j) p[j] = h[j] = Load64(state + 8 * j);
+    for (int j = 0; j < C; ++j) p[j] = h[j] = LoadLE64(state + 8 * j);
     Permute<C, false>(t, p);
 #pragma GCC unroll 16
-    for (int j = 0; j < C; ++j) Store64(state + 8 * j, h[j] ^ p[j]);
+    for (int j = 0; j < C; ++j) StoreLE64(state + 8 * j, h[j] ^ p[j]);
 }
 
 }  // namespace

@@ -14,8 +14,8 @@
 
 namespace {
 
-using qvkcrypto::Load64;
-using qvkcrypto::Store64;
+using qvkcrypto::LoadLE64;
+using qvkcrypto::StoreLE64;
 
 }  // namespace
 
@@ -82,24 +82,24 @@ using qvkcrypto::Store64;
 
 #define ENC_BEGIN2                                                                                                     \
     uint64_t s[2], t[2];                                                                                               \
-    s[0] = Load64(block) + k[0];                                                                                       \
-    s[1] = Load64(block + 8) + k[1];
+    s[0] = LoadLE64(block) + k[0];                                                                                     \
+    s[1] = LoadLE64(block + 8) + k[1];
 #define ENC_END2(nr)                                                                                                   \
     R2LAST(s, t, k + 2 * (nr))                                                                                         \
-    Store64(block, s[0]);                                                                                              \
-    Store64(block + 8, s[1]);                                                                                          \
+    StoreLE64(block, s[0]);                                                                                            \
+    StoreLE64(block + 8, s[1]);                                                                                        \
     return block;
 #define DEC_BEGIN2(nr)                                                                                                 \
     uint64_t s[2], t[2];                                                                                               \
-    t[0] = Load64(block) - k[2 * (nr)];                                                                                \
-    t[1] = Load64(block + 8) - k[2 * (nr) + 1];                                                                        \
+    t[0] = LoadLE64(block) - k[2 * (nr)];                                                                              \
+    t[1] = LoadLE64(block + 8) - k[2 * (nr) + 1];                                                                      \
     s[0] = IMIX(t[0]);                                                                                                 \
     s[1] = IMIX(t[1]);
 #define DEC_END2                                                                                                       \
     s[0] = ILAST2(S, t, 0) - k[0];                                                                                     \
     s[1] = ILAST2(S, t, 1) - k[1];                                                                                     \
-    Store64(block, s[0]);                                                                                              \
-    Store64(block + 8, s[1]);                                                                                          \
+    StoreLE64(block, s[0]);                                                                                            \
+    StoreLE64(block + 8, s[1]);                                                                                        \
     return block;
 
 // The unrolled rounds read best as one chain per line.
@@ -158,23 +158,23 @@ extern "C" uint8_t* DSTU7624DecryptBlock128x256(const uint8_t* S, const uint64_t
 
 #define ENC_BEGIN4                                                                                                     \
     uint64_t s[4], t[4];                                                                                               \
-    s[0] = Load64(block) + k[0];                                                                                       \
-    s[1] = Load64(block + 8) + k[1];                                                                                   \
-    s[2] = Load64(block + 16) + k[2];                                                                                  \
-    s[3] = Load64(block + 24) + k[3];
+    s[0] = LoadLE64(block) + k[0];                                                                                       \
+    s[1] = LoadLE64(block + 8) + k[1];                                                                                   \
+    s[2] = LoadLE64(block + 16) + k[2];                                                                                  \
+    s[3] = LoadLE64(block + 24) + k[3];
 #define ENC_END4(nr)                                                                                                   \
     R4LAST(s, t, k + 4 * (nr))                                                                                         \
-    Store64(block, s[0]);                                                                                              \
-    Store64(block + 8, s[1]);                                                                                          \
-    Store64(block + 16, s[2]);                                                                                         \
-    Store64(block + 24, s[3]);                                                                                         \
+    StoreLE64(block, s[0]);                                                                                              \
+    StoreLE64(block + 8, s[1]);                                                                                          \
+    StoreLE64(block + 16, s[2]);                                                                                         \
+    StoreLE64(block + 24, s[3]);                                                                                         \
     return block;
 #define DEC_BEGIN4(nr)                                                                                                 \
     uint64_t s[4], t[4];                                                                                               \
-    t[0] = Load64(block) - k[4 * (nr)];                                                                                \
-    t[1] = Load64(block + 8) - k[4 * (nr) + 1];                                                                        \
-    t[2] = Load64(block + 16) - k[4 * (nr) + 2];                                                                       \
-    t[3] = Load64(block + 24) - k[4 * (nr) + 3];                                                                       \
+    t[0] = LoadLE64(block) - k[4 * (nr)];                                                                                \
+    t[1] = LoadLE64(block + 8) - k[4 * (nr) + 1];                                                                        \
+    t[2] = LoadLE64(block + 16) - k[4 * (nr) + 2];                                                                       \
+    t[3] = LoadLE64(block + 24) - k[4 * (nr) + 3];                                                                       \
     s[0] = IMIX(t[0]);                                                                                                 \
     s[1] = IMIX(t[1]);                                                                                                 \
     s[2] = IMIX(t[2]);                                                                                                 \
@@ -184,10 +184,10 @@ extern "C" uint8_t* DSTU7624DecryptBlock128x256(const uint8_t* S, const uint64_t
     s[1] = ILAST4(S, t, 1) - k[1];                                                                                     \
     s[2] = ILAST4(S, t, 2) - k[2];                                                                                     \
     s[3] = ILAST4(S, t, 3) - k[3];                                                                                     \
-    Store64(block, s[0]);                                                                                              \
-    Store64(block + 8, s[1]);                                                                                          \
-    Store64(block + 16, s[2]);                                                                                         \
-    Store64(block + 24, s[3]);                                                                                         \
+    StoreLE64(block, s[0]);                                                                                              \
+    StoreLE64(block + 8, s[1]);                                                                                          \
+    StoreLE64(block + 16, s[2]);                                                                                         \
+    StoreLE64(block + 24, s[3]);                                                                                         \
     return block;
 
 extern "C" uint8_t* DSTU7624EncryptBlock256x256(const uint8_t*, const uint64_t* T, uint8_t* block, const uint64_t* k)
@@ -252,40 +252,40 @@ extern "C" uint8_t* DSTU7624DecryptBlock256x512(const uint8_t* S, const uint64_t
 extern "C" uint8_t* DSTU7624EncryptBlock512x512(const uint8_t*, const uint64_t* T, uint8_t* block, const uint64_t* k)
 {
     uint64_t s[8], t[8];
-    s[0] = Load64(block) + k[0];
-    s[1] = Load64(block + 8) + k[1];
-    s[2] = Load64(block + 16) + k[2];
-    s[3] = Load64(block + 24) + k[3];
-    s[4] = Load64(block + 32) + k[4];
-    s[5] = Load64(block + 40) + k[5];
-    s[6] = Load64(block + 48) + k[6];
-    s[7] = Load64(block + 56) + k[7];
+    s[0] = LoadLE64(block) + k[0];
+    s[1] = LoadLE64(block + 8) + k[1];
+    s[2] = LoadLE64(block + 16) + k[2];
+    s[3] = LoadLE64(block + 24) + k[3];
+    s[4] = LoadLE64(block + 32) + k[4];
+    s[5] = LoadLE64(block + 40) + k[5];
+    s[6] = LoadLE64(block + 48) + k[6];
+    s[7] = LoadLE64(block + 56) + k[7];
     R8(t, s, k + 8) R8(s, t, k + 16) R8(t, s, k + 24) R8(s, t, k + 32) R8(t, s, k + 40)
     R8(s, t, k + 48) R8(t, s, k + 56) R8(s, t, k + 64) R8(t, s, k + 72) R8(s, t, k + 80)
     R8(t, s, k + 88) R8(s, t, k + 96) R8(t, s, k + 104) R8(s, t, k + 112) R8(t, s, k + 120)
     R8(s, t, k + 128) R8(t, s, k + 136)
-    Store64(block, ENC8(T, t, 0) + k[144]);
-    Store64(block + 8, ENC8(T, t, 1) + k[145]);
-    Store64(block + 16, ENC8(T, t, 2) + k[146]);
-    Store64(block + 24, ENC8(T, t, 3) + k[147]);
-    Store64(block + 32, ENC8(T, t, 4) + k[148]);
-    Store64(block + 40, ENC8(T, t, 5) + k[149]);
-    Store64(block + 48, ENC8(T, t, 6) + k[150]);
-    Store64(block + 56, ENC8(T, t, 7) + k[151]);
+    StoreLE64(block, ENC8(T, t, 0) + k[144]);
+    StoreLE64(block + 8, ENC8(T, t, 1) + k[145]);
+    StoreLE64(block + 16, ENC8(T, t, 2) + k[146]);
+    StoreLE64(block + 24, ENC8(T, t, 3) + k[147]);
+    StoreLE64(block + 32, ENC8(T, t, 4) + k[148]);
+    StoreLE64(block + 40, ENC8(T, t, 5) + k[149]);
+    StoreLE64(block + 48, ENC8(T, t, 6) + k[150]);
+    StoreLE64(block + 56, ENC8(T, t, 7) + k[151]);
     return block;
 }
 
 extern "C" uint8_t* DSTU7624DecryptBlock512x512(const uint8_t* S, const uint64_t* T, uint8_t* block, const uint64_t* k)
 {
     uint64_t s[8], t[8];
-    t[0] = Load64(block) - k[144];
-    t[1] = Load64(block + 8) - k[145];
-    t[2] = Load64(block + 16) - k[146];
-    t[3] = Load64(block + 24) - k[147];
-    t[4] = Load64(block + 32) - k[148];
-    t[5] = Load64(block + 40) - k[149];
-    t[6] = Load64(block + 48) - k[150];
-    t[7] = Load64(block + 56) - k[151];
+    t[0] = LoadLE64(block) - k[144];
+    t[1] = LoadLE64(block + 8) - k[145];
+    t[2] = LoadLE64(block + 16) - k[146];
+    t[3] = LoadLE64(block + 24) - k[147];
+    t[4] = LoadLE64(block + 32) - k[148];
+    t[5] = LoadLE64(block + 40) - k[149];
+    t[6] = LoadLE64(block + 48) - k[150];
+    t[7] = LoadLE64(block + 56) - k[151];
     s[0] = IMIX(t[0]);
     s[1] = IMIX(t[1]);
     s[2] = IMIX(t[2]);
@@ -298,14 +298,14 @@ extern "C" uint8_t* DSTU7624DecryptBlock512x512(const uint8_t* S, const uint64_t
     IR8(s, t, k + 96) IR8(t, s, k + 88) IR8(s, t, k + 80) IR8(t, s, k + 72) IR8(s, t, k + 64)
     IR8(t, s, k + 56) IR8(s, t, k + 48) IR8(t, s, k + 40) IR8(s, t, k + 32) IR8(t, s, k + 24)
     IR8(s, t, k + 16) IR8(t, s, k + 8)
-    Store64(block, ILAST8(S, t, 0) - k[0]);
-    Store64(block + 8, ILAST8(S, t, 1) - k[1]);
-    Store64(block + 16, ILAST8(S, t, 2) - k[2]);
-    Store64(block + 24, ILAST8(S, t, 3) - k[3]);
-    Store64(block + 32, ILAST8(S, t, 4) - k[4]);
-    Store64(block + 40, ILAST8(S, t, 5) - k[5]);
-    Store64(block + 48, ILAST8(S, t, 6) - k[6]);
-    Store64(block + 56, ILAST8(S, t, 7) - k[7]);
+    StoreLE64(block, ILAST8(S, t, 0) - k[0]);
+    StoreLE64(block + 8, ILAST8(S, t, 1) - k[1]);
+    StoreLE64(block + 16, ILAST8(S, t, 2) - k[2]);
+    StoreLE64(block + 24, ILAST8(S, t, 3) - k[3]);
+    StoreLE64(block + 32, ILAST8(S, t, 4) - k[4]);
+    StoreLE64(block + 40, ILAST8(S, t, 5) - k[5]);
+    StoreLE64(block + 48, ILAST8(S, t, 6) - k[6]);
+    StoreLE64(block + 56, ILAST8(S, t, 7) - k[7]);
     return block;
 }
 // clang-format on

@@ -23,7 +23,7 @@ extern "C" int DSTU7624ComputeCMAC(const uint8_t* data, CRYPTO_BIT_LENGTH(bits),
 
     uint64_t v[8] = {0};
     for (uint64_t i = 0; i + 1 < n; ++i, data += blockBytes) {
-        for (uint32_t w = 0; w < bw; ++w) v[w] ^= Load64(data + 8 * w);
+        for (uint32_t w = 0; w < bw; ++w) v[w] ^= LoadLE64(data + 8 * w);
         Encrypt(ctx, Bytes(v));
     }
 
@@ -89,7 +89,7 @@ extern "C" void DSTU7624GHash(const uint8_t* data, CRYPTO_BIT_LENGTH(bits), cons
     const uint64_t blockBits = uint64_t(words) * 64;
     const uint32_t blockBytes = words * 8;
     for (uint64_t i = length / blockBits; i; --i, data += blockBytes) {
-        for (uint32_t w = 0; w < words; ++w) accumulator[w] ^= Load64(data + 8 * w);
+        for (uint32_t w = 0; w < words; ++w) accumulator[w] ^= LoadLE64(data + 8 * w);
         DSTU7624MultiplyGF(accumulator, hashKey, words, accumulator);
     }
     const uint64_t r = length % blockBits;
@@ -226,7 +226,7 @@ extern "C" void DSTU7624CBCMAC(const uint8_t* data, uint32_t dataBytes, const ui
         static_cast<uint8_t>((associatedBytes ? 0x80u : 0u) | (TagLengthCode(ctx->macBits) << 4) | (w - 1));
 
     const auto absorb = [&](const uint8_t* block) {
-        for (uint32_t k = 0; k < bw; ++k) x[k] ^= Load64(block + 8 * k);
+        for (uint32_t k = 0; k < bw; ++k) x[k] ^= LoadLE64(block + 8 * k);
         Encrypt(ctx, xb);
     };
 

@@ -46,7 +46,7 @@ extern "C" int DSTU7624EncryptOFB(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
 
     for (uint64_t i = length / blockBits; i; --i, data += blockBytes) {
         Encrypt(ctx, Bytes(ctx->iv));
-        for (uint32_t w = 0; w < bw; ++w) Store64(data + 8 * w, Load64(data + 8 * w) ^ ctx->iv[w]);
+        for (uint32_t w = 0; w < bw; ++w) StoreLE64(data + 8 * w, LoadLE64(data + 8 * w) ^ ctx->iv[w]);
     }
 
     const uint32_t r = static_cast<uint32_t>(length % blockBits);
@@ -101,10 +101,10 @@ int Cfb(uint8_t* data, uint64_t length, uint32_t s, DSTU7624Context* ctx, bool e
             tail[0] = encrypting ? out : in;
         } else {
             for (uint32_t w = 0; w < segBytes; w += 8) {
-                const uint64_t in = Load64(data + w);
-                const uint64_t out = in ^ Load64(tail + w);
-                Store64(data + w, out);
-                Store64(tail + w, encrypting ? out : in);
+                const uint64_t in = LoadLE64(data + w);
+                const uint64_t out = in ^ LoadLE64(tail + w);
+                StoreLE64(data + w, out);
+                StoreLE64(tail + w, encrypting ? out : in);
             }
         }
     }

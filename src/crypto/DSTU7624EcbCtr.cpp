@@ -62,7 +62,7 @@ extern "C" int DSTU7624EncryptCTR(uint8_t* data, CRYPTO_BIT_LENGTH(bits), DSTU76
         AddToCounter(ctx->iv, bw, 1);
         std::memcpy(scratch, ctx->iv, blockBytes);
         encrypt(ctx->sBoxes, ctx->tTables, Bytes(scratch), ctx->roundKeys);
-        for (uint32_t w = 0; w < bw; ++w) Store64(data + 8 * w, Load64(data + 8 * w) ^ scratch[w]);
+        for (uint32_t w = 0; w < bw; ++w) StoreLE64(data + 8 * w, LoadLE64(data + 8 * w) ^ scratch[w]);
     }
 
     const uint32_t r = static_cast<uint32_t>(length % blockBits);

@@ -49,7 +49,7 @@ extern "C" int DSTU7624WrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), CRYPTO_BI
         std::memcpy(scratch, tail, tailBytes);
         if (r % 8) scratch[tailBytes - 1] &= HighMask(r % 8);
         uint8_t len[kMaxBlockBytes / 2] = {0};
-        Store64(len, length);
+        StoreLE64(len, length);
         OrBitsAt(scratch, r, len, halfBytes * 8);
         // The padding bit always goes right after LEN, also when LEN ends on
         // a block boundary (block padding alone would leave no bit there and
@@ -73,7 +73,7 @@ extern "C" int DSTU7624WrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), CRYPTO_BI
         Encrypt(ctx, block);
         std::memcpy(rj, block, halfBytes);
         std::memcpy(a, block + halfBytes, halfBytes);
-        Store64(a, Load64(a) ^ i);
+        StoreLE64(a, LoadLE64(a) ^ i);
     }
     std::memcpy(data, a, halfBytes);
     return 1;
@@ -97,7 +97,7 @@ extern "C" int DSTU7624UnwrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int rem
     std::memcpy(a, data, halfBytes);
     for (uint64_t t = 6 * registers; t >= 1; --t) {
         uint8_t* rj = data + ((t - 1) % registers + 1) * halfBytes;
-        Store64(a, Load64(a) ^ t);
+        StoreLE64(a, LoadLE64(a) ^ t);
         std::memcpy(block, rj, halfBytes);
         std::memcpy(block + halfBytes, a, halfBytes);
         Decrypt(ctx, block);
@@ -132,11 +132,11 @@ extern "C" int DSTU7624UnwrapKey(uint8_t* data, CRYPTO_BIT_LENGTH(bits), int rem
     uint8_t len[kMaxBlockBytes / 2];
     DSTU7624ExtractTrailingBits(scratch, p, len, static_cast<uint32_t>(halfBits));
     for (uint32_t w = 1; w < halfBytes / 8; ++w) {
-        if (Load64(len + 8 * w) != 0) return refuse();
+        if (LoadLE64(len + 8 * w) != 0) return refuse();
     }
     const uint64_t s = p - halfBits;
     const uint64_t messageBits = s + wrapped - (q + 1) * blockBits;
-    if (Load64(len) != messageBits) return refuse();
+    if (LoadLE64(len) != messageBits) return refuse();
     CryptoStoreBitLength(resultBits, messageBits);
     if (messageBits % 8) data[messageBits / 8] &= HighMask(messageBits % 8);
     return 1;

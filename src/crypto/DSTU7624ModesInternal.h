@@ -14,8 +14,8 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "blocks are read as lit
 
 namespace qvkcrypto::dstu7624modes {
 
-using qvkcrypto::Load64;
-using qvkcrypto::Store64;
+using qvkcrypto::LoadLE64;
+using qvkcrypto::StoreLE64;
 
 inline constexpr uint32_t kMaxBlockBytes = 64;
 
@@ -61,7 +61,7 @@ inline uint64_t Ceil8(uint64_t bits)
 inline void XorBytes(uint8_t* data, const uint8_t* gamma, uint64_t n)
 {
     uint64_t i = 0;
-    for (; i + 8 <= n; i += 8) Store64(data + i, Load64(data + i) ^ Load64(gamma + i));
+    for (; i + 8 <= n; i += 8) StoreLE64(data + i, LoadLE64(data + i) ^ LoadLE64(gamma + i));
     for (; i < n; ++i) data[i] ^= gamma[i];
 }
 

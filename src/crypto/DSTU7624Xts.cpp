@@ -24,7 +24,7 @@ namespace {
 
 inline void XorTweak(uint8_t* block, const uint64_t* tweak, uint32_t words)
 {
-    for (uint32_t w = 0; w < words; ++w) Store64(block + 8 * w, Load64(block + 8 * w) ^ tweak[w]);
+    for (uint32_t w = 0; w < words; ++w) StoreLE64(block + 8 * w, LoadLE64(block + 8 * w) ^ tweak[w]);
 }
 
 // Whole XTS blocks from `block` on: the tweaks of a chunk are made first,

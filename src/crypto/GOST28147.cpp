@@ -53,8 +53,8 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
         const uint32_t a = c->leftoverCount;
         const uint32_t used = length < a ? length : a;
         uint8_t g[8];
-        Store32(g, c->gamma[0]);
-        Store32(g + 4, c->gamma[1]);
+        StoreLE32(g, c->gamma[0]);
+        StoreLE32(g + 4, c->gamma[1]);
         for (uint32_t j = 0; j < used; ++j) {
             const uint8_t in = data[j];
             const uint8_t out = in ^ c->leftover[j];
@@ -62,8 +62,8 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
             if (feedback) g[8 - a + j] = mode == Gamma::FeedbackEncrypt ? out : in;
         }
         if (feedback) {
-            c->gamma[0] = Load32(g);
-            c->gamma[1] = Load32(g + 4);
+            c->gamma[0] = LoadLE32(g);
+            c->gamma[1] = LoadLE32(g + 4);
         }
         if (used == a) {
             c->leftoverCount = 0;
@@ -94,23 +94,23 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
                 n[2 * i + 1] = g1;
             }
             Encrypt4(n, k, k, k, k, t);
-            for (int i = 0; i < 8; ++i) Store32(data + 4 * i, Load32(data + 4 * i) ^ n[i]);
+            for (int i = 0; i < 8; ++i) StoreLE32(data + 4 * i, LoadLE32(data + 4 * i) ^ n[i]);
         }
         for (; blocks > 0; --blocks, data += 8) {
             StepCounters(g0, g1);
             uint32_t n1 = g0, n2 = g1;
             Encrypt(n1, n2, k, t);
-            Store32(data, Load32(data) ^ n1);
-            Store32(data + 4, Load32(data + 4) ^ n2);
+            StoreLE32(data, LoadLE32(data) ^ n1);
+            StoreLE32(data + 4, LoadLE32(data + 4) ^ n2);
         }
         break;
     case Gamma::FeedbackEncrypt:
         for (; blocks > 0; --blocks, data += 8) {
             Encrypt(g0, g1, k, t);
-            g0 ^= Load32(data);
-            g1 ^= Load32(data + 4);
-            Store32(data, g0);
-            Store32(data + 4, g1);
+            g0 ^= LoadLE32(data);
+            g1 ^= LoadLE32(data + 4);
+            StoreLE32(data, g0);
+            StoreLE32(data + 4, g1);
         }
         break;
     case Gamma::FeedbackDecrypt:
@@ -118,17 +118,17 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
         // all of which are in hand: four at a time.
         for (; blocks >= 4; blocks -= 4, data += 32) {
             uint32_t n[8] = {g0, g1};
-            for (int i = 2; i < 8; ++i) n[i] = Load32(data + 4 * (i - 2));
-            g0 = Load32(data + 24);
-            g1 = Load32(data + 28);
+            for (int i = 2; i < 8; ++i) n[i] = LoadLE32(data + 4 * (i - 2));
+            g0 = LoadLE32(data + 24);
+            g1 = LoadLE32(data + 28);
             Encrypt4(n, k, k, k, k, t);
-            for (int i = 0; i < 8; ++i) Store32(data + 4 * i, Load32(data + 4 * i) ^ n[i]);
+            for (int i = 0; i < 8; ++i) StoreLE32(data + 4 * i, LoadLE32(data + 4 * i) ^ n[i]);
         }
         for (; blocks > 0; --blocks, data += 8) {
             Encrypt(g0, g1, k, t);
-            const uint32_t c0 = Load32(data), c1 = Load32(data + 4);
-            Store32(data, c0 ^ g0);
-            Store32(data + 4, c1 ^ g1);
+            const uint32_t c0 = LoadLE32(data), c1 = LoadLE32(data + 4);
+            StoreLE32(data, c0 ^ g0);
+            StoreLE32(data + 4, c1 ^ g1);
             g0 = c0;
             g1 = c1;
         }
@@ -142,13 +142,13 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
             StepCounters(g0, g1);
             uint32_t n1 = g0, n2 = g1;
             Encrypt(n1, n2, k, t);
-            Store32(g, n1);
-            Store32(g + 4, n2);
+            StoreLE32(g, n1);
+            StoreLE32(g + 4, n2);
             for (uint32_t j = 0; j < r; ++j) data[j] ^= g[j];
         } else {
             Encrypt(g0, g1, k, t);
-            Store32(g, g0);
-            Store32(g + 4, g1);
+            StoreLE32(g, g0);
+            StoreLE32(g + 4, g1);
             uint8_t fb[8];
             std::memcpy(fb, g, 8);
             for (uint32_t j = 0; j < r; ++j) {
@@ -157,8 +157,8 @@ int ApplyGamma(uint8_t* data, uint32_t length, GOST28147Context* c, Gamma mode)
                 data[j] = out;
                 fb[j] = mode == Gamma::FeedbackEncrypt ? out : in;
             }
-            g0 = Load32(fb);
-            g1 = Load32(fb + 4);
+            g0 = LoadLE32(fb);
+            g1 = LoadLE32(fb + 4);
         }
         std::memcpy(c->leftover, g + r, 8 - r);
         c->leftoverCount = static_cast<uint8_t>(8 - r);
@@ -223,18 +223,18 @@ extern "C" void GOST28147ExpandSBox(const void* packedSBox, GOST28147ExpandedSBo
 
 extern "C" void GOST28147EncryptBlock(uint8_t* block, const uint32_t* key, const GOST28147ExpandedSBox* table)
 {
-    uint32_t n1 = Load32(block), n2 = Load32(block + 4);
+    uint32_t n1 = LoadLE32(block), n2 = LoadLE32(block + 4);
     Encrypt(n1, n2, key, table->tables);
-    Store32(block, n1);
-    Store32(block + 4, n2);
+    StoreLE32(block, n1);
+    StoreLE32(block + 4, n2);
 }
 
 extern "C" void GOST28147DecryptBlock(uint8_t* block, const uint32_t* key, const GOST28147ExpandedSBox* table)
 {
-    uint32_t n1 = Load32(block), n2 = Load32(block + 4);
+    uint32_t n1 = LoadLE32(block), n2 = LoadLE32(block + 4);
     Decrypt(n1, n2, key, table->tables);
-    Store32(block, n1);
-    Store32(block + 4, n2);
+    StoreLE32(block, n1);
+    StoreLE32(block + 4, n2);
 }
 
 extern "C" int GOST28147SetParameter(GOST28147Context* context, const void* value, uint32_t type)
@@ -242,7 +242,7 @@ extern "C" int GOST28147SetParameter(GOST28147Context* context, const void* valu
     const uint8_t* bytes = static_cast<const uint8_t*>(value);
     switch (type) {
     case GOST28147_KEY:
-        for (int i = 0; i < 8; ++i) context->key[i] = Load32(bytes + 4 * i);
+        for (int i = 0; i < 8; ++i) context->key[i] = LoadLE32(bytes + 4 * i);
         context->flags |= GOST28147_FLAG_KEY;
         return 1;
     case GOST28147_SBOX:
@@ -251,8 +251,8 @@ extern "C" int GOST28147SetParameter(GOST28147Context* context, const void* valu
         return 1;
     case GOST28147_IV:
         if ((context->flags & kKeyAndSBox) != kKeyAndSBox) return 0;
-        context->iv[0] = context->gamma[0] = Load32(bytes);
-        context->iv[1] = context->gamma[1] = Load32(bytes + 4);
+        context->iv[0] = context->gamma[0] = LoadLE32(bytes);
+        context->iv[1] = context->gamma[1] = LoadLE32(bytes + 4);
         context->flags = (context->flags | GOST28147_FLAG_IV) & ~uint32_t(GOST28147_FLAG_GAMMA_STARTED);
         return 1;
     case GOST28147_GAMMA_OFFSET: {
@@ -273,12 +273,12 @@ extern "C" int GOST28147GetParameter(GOST28147Context* context, void* value, uin
     switch (type) {
     case GOST28147_IV:
         if (!(context->flags & GOST28147_FLAG_IV)) return 0;
-        Store32(out, context->iv[0]);
-        Store32(out + 4, context->iv[1]);
+        StoreLE32(out, context->iv[0]);
+        StoreLE32(out + 4, context->iv[1]);
         return 1;
     case GOST28147_MAC:
         if (!(context->flags & GOST28147_FLAG_MAC_READY)) return 0;
-        Store32(out, context->mac[0]);
+        StoreLE32(out, context->mac[0]);
         context->mac[0] = context->mac[1] = 0;
         context->flags &= ~uint32_t(GOST28147_FLAG_MAC_READY);
         return 1;
@@ -298,9 +298,9 @@ extern "C" int GOST28147EncryptECB(void* data, uint32_t blocks, GOST28147Context
     p += 8 * bulk;
     for (; blocks >= 4; blocks -= 4, p += 32) {
         uint32_t n[8];
-        for (int i = 0; i < 8; ++i) n[i] = Load32(p + 4 * i);
+        for (int i = 0; i < 8; ++i) n[i] = LoadLE32(p + 4 * i);
         Encrypt4(n, k, k, k, k, t);
-        for (int i = 0; i < 8; ++i) Store32(p + 4 * i, n[i]);
+        for (int i = 0; i < 8; ++i) StoreLE32(p + 4 * i, n[i]);
     }
     for (; blocks > 0; --blocks, p += 8) GOST28147EncryptBlock(p, k, &context->expandedSBox);
     return 1;
@@ -317,9 +317,9 @@ extern "C" int GOST28147DecryptECB(void* data, uint32_t blocks, GOST28147Context
     p += 8 * bulk;
     for (; blocks >= 4; blocks -= 4, p += 32) {
         uint32_t n[8];
-        for (int i = 0; i < 8; ++i) n[i] = Load32(p + 4 * i);
+        for (int i = 0; i < 8; ++i) n[i] = LoadLE32(p + 4 * i);
         Decrypt4(n, k, k, k, k, t);
-        for (int i = 0; i < 8; ++i) Store32(p + 4 * i, n[i]);
+        for (int i = 0; i < 8; ++i) StoreLE32(p + 4 * i, n[i]);
     }
     for (; blocks > 0; --blocks, p += 8) GOST28147DecryptBlock(p, k, &context->expandedSBox);
     return 1;
@@ -334,16 +334,16 @@ extern "C" int GOST28147ComputeMAC(const void* data, uint32_t length, GOST28147C
     // The register starts from zero: a fresh context, or one whose MAC was read.
     uint32_t n1 = context->mac[0], n2 = context->mac[1];
     for (uint32_t blocks = length / 8; blocks > 0; --blocks, p += 8) {
-        n1 ^= Load32(p);
-        n2 ^= Load32(p + 4);
+        n1 ^= LoadLE32(p);
+        n2 ^= LoadLE32(p + 4);
         Mac16(n1, n2, k, t);
     }
     const uint32_t r = length % 8;
     if (r != 0) {
         uint8_t last[8] = {};
         std::memcpy(last, p, r);
-        n1 ^= Load32(last);
-        n2 ^= Load32(last + 4);
+        n1 ^= LoadLE32(last);
+        n2 ^= LoadLE32(last + 4);
         Mac16(n1, n2, k, t);
     }
     context->mac[0] = n1;

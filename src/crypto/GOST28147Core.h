@@ -16,10 +16,10 @@
 
 namespace gost28147core {
 
-using qvkcrypto::Load32;
-using qvkcrypto::Load64;
-using qvkcrypto::Store32;
-using qvkcrypto::Store64;
+using qvkcrypto::LoadLE32;
+using qvkcrypto::LoadLE64;
+using qvkcrypto::StoreLE32;
+using qvkcrypto::StoreLE64;
 
 // Substitution and rotation by 11 of x, through the expanded tables t.
 #define GOST_F(t, x) ((t)[0][(x)&0xFF] ^ (t)[1][((x) >> 8) & 0xFF] ^ (t)[2][((x) >> 16) & 0xFF] ^ (t)[3][(x) >> 24])

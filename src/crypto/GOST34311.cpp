@@ -14,18 +14,20 @@ using namespace gost28147core;
 
 namespace {
 
+using qvkcrypto::LoadLE16;
+
 // C3 of the key generation as four little-endian 64-bit words (C2 = C4 = 0).
 constexpr uint64_t kC3[4] = {0xFF00FF00FF00FF00ull, 0x00FF00FF00FF00FFull, 0xFF0000FF00FFFF00ull,
                              0xFF00FFFF000000FFull};
 
 void Load256(uint64_t* w, const uint8_t* p)
 {
-    for (int i = 0; i < 4; ++i) w[i] = Load64(p + 8 * i);
+    for (int i = 0; i < 4; ++i) w[i] = LoadLE64(p + 8 * i);
 }
 
 void Store256(uint8_t* p, const uint64_t* w)
 {
-    for (int i = 0; i < 4; ++i) Store64(p + 8 * i, w[i]);
+    for (int i = 0; i < 4; ++i) StoreLE64(p + 8 * i, w[i]);
 }
 
 // A: shift by one 64-bit word towards the low end; the new top word is y1 xor y2.
@@ -57,11 +59,6 @@ inline void Psi(uint16_t* x, int n)
     for (int k = 0; k < n; ++k) x[16 + k] = x[k] ^ x[k + 1] ^ x[k + 2] ^ x[k + 3] ^ x[k + 12] ^ x[k + 15];
 }
 
-inline uint16_t Load16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
 constexpr uint32_t kBlockBytes = 32;
 
 void AbsorbBlock(GOST34311Context* c, const uint8_t* block)
@@ -81,8 +78,8 @@ extern "C" void GOST34311Add256(uint8_t* a, const uint8_t* b)
 {
     uint32_t carry = 0;
     for (int i = 0; i < 8; ++i) {
-        const uint64_t s = uint64_t(Load32(a + 4 * i)) + Load32(b + 4 * i) + carry;
-        Store32(a + 4 * i, static_cast<uint32_t>(s));
+        const uint64_t s = uint64_t(LoadLE32(a + 4 * i)) + LoadLE32(b + 4 * i) + carry;
+        StoreLE32(a + 4 * i, static_cast<uint32_t>(s));
         carry = static_cast<uint32_t>(s >> 32);
     }
 }
@@ -95,12 +92,12 @@ extern "C" void GOST34311MixPsi(uint8_t* H, const uint8_t* M, const uint8_t* S)
         return;
     }
     uint16_t x[16 + 61];
-    for (int i = 0; i < 16; ++i) x[i] = Load16(S + 2 * i);
+    for (int i = 0; i < 16; ++i) x[i] = LoadLE16(S + 2 * i);
     Psi(x, 12);
     uint16_t y[16 + 1];
-    for (int i = 0; i < 16; ++i) y[i] = x[12 + i] ^ Load16(M + 2 * i);
+    for (int i = 0; i < 16; ++i) y[i] = x[12 + i] ^ LoadLE16(M + 2 * i);
     Psi(y, 1);
-    for (int i = 0; i < 16; ++i) x[i] = y[1 + i] ^ Load16(H + 2 * i);
+    for (int i = 0; i < 16; ++i) x[i] = y[1 + i] ^ LoadLE16(H + 2 * i);
     Psi(x, 61);
     for (int i = 0; i < 16; ++i) {
         H[2 * i] = static_cast<uint8_t>(x[61 + i]);
@@ -147,9 +144,9 @@ extern "C" void GOST34311Step(uint8_t* H, const uint8_t* M, GOST34311Context* co
 
     // Encryption: word h_i of H under K_i, the four at once.
     uint32_t n[8];
-    for (int i = 0; i < 8; ++i) n[i] = Load32(H + 4 * i);
+    for (int i = 0; i < 8; ++i) n[i] = LoadLE32(H + 4 * i);
     Encrypt4(n, keys[0], keys[1], keys[2], keys[3], context->expandedSBox.tables);
-    for (int i = 0; i < 8; ++i) Store32(context->S + 4 * i, n[i]);
+    for (int i = 0; i < 8; ++i) StoreLE32(context->S + 4 * i, n[i]);
     // The step keys come from H and M: from a password, in a login.
     Wipe(keys, sizeof keys);
     Wipe(n, sizeof n);
@@ -274,7 +271,7 @@ extern "C" int GOST34311FinishHash(uint32_t bits, GOST34311Context* context)
         context->bitLength[1] = static_cast<uint32_t>(total >> 32);
     }
     uint8_t lengthBlock[kBlockBytes];
-    for (int i = 0; i < 8; ++i) Store32(lengthBlock + 4 * i, context->bitLength[i]);
+    for (int i = 0; i < 8; ++i) StoreLE32(lengthBlock + 4 * i, context->bitLength[i]);
     GOST34311Step(context->H, lengthBlock, context);
     GOST34311Step(context->H, context->checksum, context);
     context->flags |= GOST34311_FLAG_HASH_READY;

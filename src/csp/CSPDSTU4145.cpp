@@ -25,7 +25,6 @@ enum : std::uint32_t {
 };
 
 constexpr std::uint32_t kMaxHash = 64;
-constexpr std::size_t kPublicKeyBytes = 76;
 constexpr std::size_t kSignatureBytes = 152;
 // Feature numbers the provider answers itself: 8, 10, 12, 13, 15, 16, 18,
 // 19, 20, 22 and 23.
@@ -121,11 +120,11 @@ int CheckKeyPair(const Library& lib, Context* c, const Field* field, Point* poin
                 return kBadParameters;
             if (publicKey == nullptr) return kOk;
             if (!Set(lib, s.get(), publicKey, kCodePublic)) return kBadParameters;
-            WipedBuffer<kPublicKeyBytes> computed;
+            WipedBuffer<DSTU4145_NUMBER_BYTES> computed;
             if (!Set(lib, s.get(), c->prng, kCodePrng) || !lib.DSTU4145GenerateParameters(s.get(), 2) ||
                 !Get(lib, s.get(), computed.data(), kCodePublic))
                 return kLibraryError;
-            return std::memcmp(computed.data(), publicKey, kPublicKeyBytes) == 0 ? kOk : kBadParameters;
+            return std::memcmp(computed.data(), publicKey, DSTU4145_NUMBER_BYTES) == 0 ? kOk : kBadParameters;
         }
         if (c->hardware == nullptr) return kNoObject;
         const int check = CheckParametersDSTU4145Ctx(lib, field, point, 1);
@@ -151,7 +150,7 @@ int GetPublicKey(const Library& lib, Context* c, const Field* field, Point* poin
             if (!SetCurve(lib, s.get(), field, point) || !ReadBits(lib, s.get(), point) ||
                 !Set(lib, s.get(), privateKey, kCodePrivate))
                 return kBadParameters;
-            std::memset(publicKey, 0, kPublicKeyBytes);
+            std::memset(publicKey, 0, DSTU4145_NUMBER_BYTES);
             if (!Set(lib, s.get(), c->prng, kCodePrng) || !lib.DSTU4145GenerateParameters(s.get(), 2) ||
                 !Get(lib, s.get(), publicKey, kCodePublic))
                 return kLibraryError;
@@ -262,7 +261,7 @@ int VerifyHashSignatureDSTU4145Ctx(const Library& lib, Context* c, const std::ui
             if (block != nullptr) {
                 std::memset(block, 0, 176);
                 std::memcpy(block, field, sizeof *field);
-                std::memcpy(block + 100, publicKey, kPublicKeyBytes);
+                std::memcpy(block + 100, publicKey, DSTU4145_NUMBER_BYTES);
                 const std::uint32_t marker = 0xFFFFFFFFu;
                 std::memcpy(block + 96, &marker, 4);
                 // The hardware signer writes into its last argument: it gets a

@@ -8,11 +8,15 @@
 #include <initializer_list>
 #include <string.h>
 
+#include "crypto/ByteOrder.h"
 #include "csp/CSPI.h"
-#include "support/ByteOrder.h"
 #include "wemu.h"
 
 namespace {
+
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE16;
+using qvkcrypto::StoreLE32;
 
 constexpr std::uint32_t kHashBytes = 32;
 constexpr std::uint32_t kSBoxBytes = sizeof(GOST28147PackedSBox);
@@ -330,12 +334,6 @@ void PutNumber(std::uint8_t* out, std::size_t size, const char* hex)
     for (std::size_t i = digits; i >= 2 && pos > 0; i -= 2)
         out[--pos] = static_cast<std::uint8_t>(HexDigit(hex[i - 2]) * 16 + HexDigit(hex[i - 1]));
     if (digits % 2 == 1 && pos > 0) out[--pos] = static_cast<std::uint8_t>(HexDigit(hex[0]));
-}
-
-void StoreLE16(std::uint8_t* p, std::uint16_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 void BuildCurveEntry(std::uint32_t index, std::uint8_t* entry)

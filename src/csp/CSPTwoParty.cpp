@@ -13,7 +13,6 @@ namespace cspcalls {
 namespace {
 
 constexpr std::uint32_t kMaxHash = 64;
-constexpr std::size_t kValueBytes = 76;
 
 bool Set(const Library& lib, void* s, const void* value, std::uint32_t code)
 {
@@ -75,7 +74,7 @@ int CommonSignR(const Library& lib, Context* c, const Field* field, Point* point
         ScopedState s = Acquire(lib);
         if (!s) return kNoMemory;
         if (!SetCurve(lib, s.get(), field, point)) return kBadParameters;
-        WipedBuffer<kValueBytes> ownR;
+        WipedBuffer<DSTU4145_NUMBER_BYTES> ownR;
         if (!Set(lib, s.get(), c->prng, 8) || !lib.DSTU4145CoupleMakeSignR(s.get(), ownR.data()) ||
             !Get(lib, s.get(), oneTimeValue, 16))
             return kLibraryError;
@@ -180,7 +179,7 @@ int MakeCommonSignDSTU4145Ctx(const Library& lib, Context* c, const Field* field
     try {
         ScopedState s = Acquire(lib);
         if (!s) return kNoMemory;
-        WipedBuffer<kValueBytes> ownS, commonS;
+        WipedBuffer<DSTU4145_NUMBER_BYTES> ownS, commonS;
         if (privateKey != nullptr) {
             if (lib.DSTU4145CoupleMakeSignS == nullptr) return kLibraryError;
             const int r = SoftwareS(lib, s.get(), field, point, privateKey, oneTimeValue, commonR, ownS.data());

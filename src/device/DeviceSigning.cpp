@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/ByteOrder.h"
 #include "device/DeviceInternal.h"
 
 using namespace qvkdev;
 
 namespace {
+
+using qvkcrypto::StoreLE32;
 
 constexpr uint32_t kPeerKeyBytes = DEVICE_AGREE_KEY_BYTES;
 constexpr uint32_t kAgreeRequestOld = 168;
@@ -94,11 +97,6 @@ void Reverse(uint8_t* data, uint32_t length)
     std::reverse(data, data + length);
 }
 
-void PutU32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 uint32_t WrapOld(DeviceContext* c, const uint8_t* key, uint8_t* out)
 {
     // T = U || K || MAC(K): CFB under U over K and its MAC, reversed, then
@@ -111,7 +109,7 @@ uint32_t WrapOld(DeviceContext* c, const uint8_t* key, uint8_t* out)
         r = ComputeMacOnDevice(c, key, 32, &mac, 0x40);
     }
     if (r == 0) {
-        PutU32(t + 40, mac);
+        StoreLE32(t + 40, mac);
         uint8_t iv[8];
         std::memcpy(iv, t, 8);
         r = CfbEncryptOnDevice(c, iv, t + 8, 36, 0x40);
@@ -141,7 +139,7 @@ uint32_t UnwrapOld(DeviceContext* c, const uint8_t* wrapped, uint8_t* out)
     if (r == 0) r = ComputeMacOnDevice(c, r8 + 8, 32, &mac, 0x40);
     if (r == 0) {
         uint8_t expected[4];
-        PutU32(expected, mac);
+        StoreLE32(expected, mac);
         if (std::memcmp(expected, r8 + 40, 4) != 0)
             r = KEYERR_BAD_CHECKSUM;
         else

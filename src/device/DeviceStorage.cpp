@@ -27,13 +27,16 @@
 #include <chrono>
 #include <cstring>
 
+#include "crypto/ByteOrder.h"
 #include "device/DeviceInternal.h"
 #include "device/DeviceJournal.h"
-#include "support/ByteOrder.h"
 
 using namespace qvkdev;
 
 namespace {
+
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 constexpr uint32_t kChunk = 32;
 constexpr uint32_t kPage = 1024;

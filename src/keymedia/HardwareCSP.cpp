@@ -12,7 +12,6 @@ using qvkkm::CallWithRecovery;
 namespace {
 
 constexpr std::size_t kParametersBytes = 240;
-constexpr std::size_t kPublicKeyBuffer = 76;
 constexpr std::size_t kSignaturePublicKeyBytes = 64;
 constexpr std::size_t kAgreementPublicKeyBytes = 72;
 constexpr std::size_t kNumberBytes = 72;
@@ -68,7 +67,7 @@ void FillPublicKey(std::uint8_t* buffer, const std::uint8_t* key, std::size_t ke
 {
     std::memcpy(buffer, key, keyBytes);
     std::uint32_t used = FieldBytes(m);
-    if (used <= kPublicKeyBuffer - 1) std::memset(buffer + used, 0, kPublicKeyBuffer - used);
+    if (used <= DSTU4145_NUMBER_BYTES - 1) std::memset(buffer + used, 0, DSTU4145_NUMBER_BYTES - used);
 }
 
 bool IsSignOption(const DSTU4145FieldRecord* field)

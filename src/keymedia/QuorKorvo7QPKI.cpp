@@ -17,7 +17,6 @@ const char KM_CONTAINER_PASSWORD[] = "Rb8qNw2Xv$5hTm0kLp<3Zc7YeJ4uFa9sGd1WoK6i";
 namespace {
 
 constexpr std::size_t kMaxPassword = KM_PASSWORD_BUFFER - 1;
-constexpr std::size_t kPublicKeyBuffer = 76;
 
 // Tags of the packed attribute list carried by a wrapped record.
 constexpr std::uint16_t kTagAttribute1 = 6;
@@ -597,7 +596,7 @@ int QuorKorvo7QPKI::BuildKeyContainerRecord(ICSPHardware* hardware, unsigned /*t
         struct HeldKey {
             DSTU4145FieldRecord field;
             DSTU4145PointRecord point;
-            std::uint8_t publicKey[kPublicKeyBuffer];
+            std::uint8_t publicKey[DSTU4145_NUMBER_BYTES];
             bool present;
         } keys[2];
         for (HeldKey& k : keys) std::memset(&k, 0, sizeof k);
@@ -615,7 +614,7 @@ int QuorKorvo7QPKI::BuildKeyContainerRecord(ICSPHardware* hardware, unsigned /*t
             Ref<IPKIParameters> parameters;
             Ref<IPKIPrivateKey> entry;
             std::uint32_t keyBytes = (k.field.words[DSTU4145_FIELD_M] + 7) / 8;
-            if (keyBytes == 0 || keyBytes > kPublicKeyBuffer) return KM_DEVICE_ERROR;
+            if (keyBytes == 0 || keyBytes > DSTU4145_NUMBER_BYTES) return KM_DEVICE_ERROR;
             PKIBlob value = ConstBlob(k.publicKey, keyBytes);
             if (!Create(pki, PKI_CLASS_KEY, PKI_IID_KEY, key) ||
                 !Create(pki, PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS, parameters) ||

@@ -4,23 +4,14 @@
 #include <new>
 #include <stdexcept>
 
+#include "crypto/ByteOrder.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11Template.h"
 
 namespace {
 
-void PutBE32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    p[1] = static_cast<std::uint8_t>(v >> 16);
-    p[2] = static_cast<std::uint8_t>(v >> 8);
-    p[3] = static_cast<std::uint8_t>(v);
-}
-
-std::uint32_t GetBE32(const std::uint8_t* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
+using qvkcrypto::LoadBE32;
+using qvkcrypto::StoreBE32;
 
 constexpr CK_ULONG kStoredWord = 4;
 constexpr CK_ULONG kDateBytes = 8;
@@ -216,8 +207,8 @@ CK_RV PKCS11Attribute::Serialize(std::uint8_t* out, CK_ULONG* pulLen) const
         return CKR_BUFFER_TOO_SMALL;
     }
     *pulLen = total;
-    PutBE32(out, static_cast<std::uint32_t>(type_));
-    if (header == 8) PutBE32(out + 4, static_cast<std::uint32_t>(stored));
+    StoreBE32(out, static_cast<std::uint32_t>(type_));
+    if (header == 8) StoreBE32(out + 4, static_cast<std::uint32_t>(stored));
     return WriteStoredValue(out + header, stored);
 }
 
@@ -311,7 +302,7 @@ CK_RV PKCS11IntegerAttribute::WriteStoredValue(std::uint8_t* dst, CK_ULONG lengt
     CK_ULONG value = 0;
     if (length != kStoredWord || GetInteger(&value) != CKR_OK) return CKR_ATTRIBUTE_VALUE_INVALID;
     if (value > 0xFFFFFFFFu) return CKR_ATTRIBUTE_VALUE_INVALID;  // the key keeps 4 bytes
-    PutBE32(dst, static_cast<std::uint32_t>(value));
+    StoreBE32(dst, static_cast<std::uint32_t>(value));
     return CKR_OK;
 }
 
@@ -319,7 +310,7 @@ CK_RV PKCS11IntegerAttribute::ReadStoredValue(const std::uint8_t* src, CK_ULONG 
 {
     if (length == 0) return SetValue(nullptr, 0);
     if (length != kStoredWord) return CKR_DEVICE_MEMORY;
-    return SetInteger(GetBE32(src), false);
+    return SetInteger(LoadBE32(src), false);
 }
 
 // ---- Date ----
@@ -414,7 +405,7 @@ CK_RV PKCS11IntegerArrayAttribute::WriteStoredValue(std::uint8_t* dst, CK_ULONG 
         CK_ULONG element = 0;
         std::memcpy(&element, value_.data() + i * sizeof(CK_ULONG), sizeof(CK_ULONG));
         if (element > 0xFFFFFFFFu) return CKR_ATTRIBUTE_VALUE_INVALID;
-        PutBE32(dst + i * kStoredWord, static_cast<std::uint32_t>(element));
+        StoreBE32(dst + i * kStoredWord, static_cast<std::uint32_t>(element));
     }
     return CKR_OK;
 }
@@ -426,7 +417,7 @@ CK_RV PKCS11IntegerArrayAttribute::ReadStoredValue(const std::uint8_t* src, CK_U
     const CK_ULONG count = length / kStoredWord;
     auto* elements = new (std::nothrow) CK_ULONG[count];
     if (elements == nullptr) return CKR_HOST_MEMORY;
-    for (CK_ULONG i = 0; i < count; ++i) elements[i] = GetBE32(src + i * kStoredWord);
+    for (CK_ULONG i = 0; i < count; ++i) elements[i] = LoadBE32(src + i * kStoredWord);
     const CK_RV rv = SetValue(elements, count * sizeof(CK_ULONG));
     delete[] elements;
     return rv;
@@ -471,8 +462,8 @@ CK_RV PKCS11ECParamsAttribute::WriteStoredValue(std::uint8_t* dst, CK_ULONG leng
     std::uint32_t curve = 0, sBox = 0;
     if (length_ != 0 && ECParamsToStandardIndexes(value_.data(), length_, &curve, &sBox)) {
         if (length != 2 * kStoredWord) return CKR_ATTRIBUTE_VALUE_INVALID;
-        PutBE32(dst, curve);
-        PutBE32(dst + kStoredWord, sBox);
+        StoreBE32(dst, curve);
+        StoreBE32(dst + kStoredWord, sBox);
         return CKR_OK;
     }
     return PKCS11Attribute::WriteStoredValue(dst, length);
@@ -481,8 +472,8 @@ CK_RV PKCS11ECParamsAttribute::WriteStoredValue(std::uint8_t* dst, CK_ULONG leng
 CK_RV PKCS11ECParamsAttribute::ReadStoredValue(const std::uint8_t* src, CK_ULONG length, unsigned)
 {
     if (length == 2 * kStoredWord) {
-        const std::uint32_t curve = GetBE32(src);
-        const std::uint32_t sBox = GetBE32(src + kStoredWord);
+        const std::uint32_t curve = LoadBE32(src);
+        const std::uint32_t sBox = LoadBE32(src + kStoredWord);
         if (AreStandardIndexesValid(curve, sBox)) return SetCurve(curve, sBox);
     }
     return SetValue(src, length);
@@ -731,12 +722,12 @@ CK_RV ParseSerializedAttribute(const std::uint8_t* bytes, CK_ULONG length, CK_AT
 {
     if (bytes == nullptr && length != 0) return CKR_ARGUMENTS_BAD;
     if (length < 4) return CKR_DEVICE_MEMORY;
-    const CK_ATTRIBUTE_TYPE t = GetBE32(bytes);
+    const CK_ATTRIBUTE_TYPE t = LoadBE32(bytes);
     CK_ULONG n = 0;
     CK_ULONG header = 4;
     if (!FixedValueLength(t, &n)) {
         if (length < 8) return CKR_DEVICE_MEMORY;
-        n = GetBE32(bytes + 4);
+        n = LoadBE32(bytes + 4);
         header = 8;
     }
     // Compared with what remains, so a huge n from the key cannot wrap.
@@ -754,7 +745,7 @@ CK_RV DeserializeAttribute(const std::uint8_t* bytes, CK_ULONG length, PKCS11Att
     if (bytes == nullptr || length == 0 || out == nullptr || consumed == nullptr) return CKR_ARGUMENTS_BAD;
     if (length < 4) return CKR_DEVICE_MEMORY;
     PKCS11Attribute* made = nullptr;
-    CK_RV rv = CreateAttributeForType(GetBE32(bytes), &made);
+    CK_RV rv = CreateAttributeForType(LoadBE32(bytes), &made);
     if (rv != CKR_OK) return rv;
     rv = made->Deserialize(bytes, length, consumed, depth);
     if (rv != CKR_OK) {

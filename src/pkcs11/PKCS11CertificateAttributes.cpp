@@ -198,7 +198,7 @@ bool ReadCertificateKey(const std::uint8_t* certificate, std::uint32_t length, s
     std::uint32_t dstuLength = 0;
     if (cert->GetDSTU4145PublicKey(key, &dstuLength, nullptr) == PKI_OK) {
         *kind = CERTIFICATE_KEY_DSTU4145;
-        *keyLength = 76;
+        *keyLength = DSTU4145_NUMBER_BYTES;
         return true;
     }
     std::uint8_t rsa[2 * kFieldBytes];

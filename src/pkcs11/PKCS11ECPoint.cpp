@@ -20,7 +20,7 @@ bool MakeECPointAttribute(const std::uint8_t* publicKey, std::uint32_t m, CK_ATT
     return ok;
 }
 
-bool DecodeECPoint(const std::uint8_t* value, CK_ULONG length, std::uint8_t publicKey[DSTU4145_PUBLIC_KEY_BYTES])
+bool DecodeECPoint(const std::uint8_t* value, CK_ULONG length, std::uint8_t publicKey[DSTU4145_NUMBER_BYTES])
 {
     if (value == nullptr || length == 0 || length > std::numeric_limits<std::uint32_t>::max() || publicKey == nullptr)
         return false;
@@ -35,7 +35,7 @@ bool DecodeECPoint(const std::uint8_t* value, CK_ULONG length, std::uint8_t publ
 }
 
 CK_RV DecodeECPointForCurve(const std::uint8_t* value, CK_ULONG length, const DSTU4145FieldRecord* field,
-                            const DSTU4145PointRecord* point, std::uint8_t publicKey[DSTU4145_PUBLIC_KEY_BYTES])
+                            const DSTU4145PointRecord* point, std::uint8_t publicKey[DSTU4145_NUMBER_BYTES])
 {
     if (field == nullptr || point == nullptr || publicKey == nullptr) return CKR_ARGUMENTS_BAD;
     if (value == nullptr || length == 0 || length > std::numeric_limits<std::uint32_t>::max())
@@ -62,6 +62,6 @@ CK_RV DecodeECPointForCurve(const std::uint8_t* value, CK_ULONG length, const DS
     const std::uint8_t signature[152] = {};
     const int result = ModuleCSP->VerifySignatureDSTU4145(sizeof(hash), hash, field, &curve, publicKey, signature);
     if (result == CSP_INVALID_SIGNATURE) return CKR_OK;
-    std::memset(publicKey, 0, DSTU4145_PUBLIC_KEY_BYTES);
+    std::memset(publicKey, 0, DSTU4145_NUMBER_BYTES);
     return result == CSP_BAD_PARAMETERS ? CKR_MECHANISM_PARAM_INVALID : CKR_GENERAL_ERROR;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "crypto/ByteOrder.h"
 #include "crypto/SecureWipe.h"
 #include "pkcs11/PKCS11DSTU4145.h"
 #include "pkcs11/PKCS11PKI.h"
@@ -13,6 +14,8 @@
 const char KeyContainerPassword[] = "Rb8qNw2Xv$5hTm0kLp<3Zc7YeJ4uFa9sGd1WoK6i";
 
 namespace {
+
+using qvkcrypto::LoadLE32;
 
 constexpr std::uint32_t kMaxPasswordBytes = 64;
 constexpr std::uint32_t kIdentifierBytes = 20;
@@ -111,12 +114,6 @@ struct ExportedKey {
     PKIBlob publicKey{0, nullptr};
 };
 
-std::uint32_t ReadU32(const std::uint8_t* at)
-{
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
 bool ExportKeyOfKind(IPKIKey* key, std::uint32_t kind, ExportedKey* out)
 {
     Held<IPKIKeyExport> exporter;
@@ -127,7 +124,7 @@ bool ExportKeyOfKind(IPKIKey* key, std::uint32_t kind, ExportedKey* out)
         std::memcpy(&out->point, out->fields.data() + sizeof out->field, sizeof out->point);
         const std::uint8_t* privateKey = out->fields.data() + 2 * PKI_KEY_FIELD_BYTES;
         const std::uint8_t* publicKey = out->fields.data() + 3 * PKI_KEY_FIELD_BYTES;
-        std::uint32_t privateLength = ReadU32(privateKey), publicLength = ReadU32(publicKey);
+        std::uint32_t privateLength = LoadLE32(privateKey), publicLength = LoadLE32(publicKey);
         if (privateLength == 0 || privateLength > PKI_KEY_FIELD_BYTES - 4 || publicLength == 0 ||
             publicLength > PKI_KEY_FIELD_BYTES - 4)
             return false;
@@ -141,8 +138,8 @@ bool ExportKeyOfKind(IPKIKey* key, std::uint32_t kind, ExportedKey* out)
     }
     if (exporter->Export(PKI_EXPORT_DATA_PART, out->fields.data(), 9) != PKI_OK) return false;
     out->parts.data = out->fields.data();
-    out->parts.dataParameters[0] = ReadU32(out->fields.data() + PKI_KEY_DATA_BYTES);
-    out->parts.dataParameters[1] = ReadU32(out->fields.data() + PKI_KEY_DATA_BYTES + 4);
+    out->parts.dataParameters[0] = LoadLE32(out->fields.data() + PKI_KEY_DATA_BYTES);
+    out->parts.dataParameters[1] = LoadLE32(out->fields.data() + PKI_KEY_DATA_BYTES + 4);
     // The key-data part names its key by the first field (its public value).
     std::uint32_t used = PKI_KEY_FIELD_BYTES;
     const std::uint8_t* first = out->fields.data();
@@ -345,7 +342,7 @@ bool DecodeKeyBlob(const KeyContainerPasswords& passwords, const PKIBlob* blob, 
 }
 
 bool DecodePublicKeyBlob(const KeyContainerPasswords& passwords, const PKIBlob* blob, std::uint8_t parameters[536],
-                         std::uint8_t publicKey[76])
+                         std::uint8_t publicKey[DSTU4145_NUMBER_BYTES])
 {
     if (parameters == nullptr || publicKey == nullptr) return false;
     PKIBlob view{0, nullptr};

@@ -67,7 +67,7 @@ bool DecodeKeyBlob(const KeyContainerPasswords& passwords, const PKIBlob* blob, 
 // field record, the point record, the 64-byte S-box, zeros) and its 76-byte
 // public key.
 bool DecodePublicKeyBlob(const KeyContainerPasswords& passwords, const PKIBlob* blob, std::uint8_t parameters[536],
-                         std::uint8_t publicKey[76]);
+                         std::uint8_t publicKey[DSTU4145_NUMBER_BYTES]);
 // Puts a key of kind 2 or 4 into the container (which may be empty) in place
 // of the keys of that kind; publicKey gives its identifier.
 bool AddKeyToContainer(const KeyContainerPasswords& passwords, const PKIBlob* container, std::uint32_t kind,

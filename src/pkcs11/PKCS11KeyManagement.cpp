@@ -148,7 +148,7 @@ CK_RV PKIDeriveKey(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE newKeyHandle, PKC
     if (!DecodeAndCheckECParams(params, paramsLength, &field, &point, sBox)) return CKR_DOMAIN_PARAMS_INVALID;
     // The other party's point must be one of the base key's curve, else the
     // key would agree with whatever it was given.
-    std::uint8_t otherPublicKey[DSTU4145_PUBLIC_KEY_BYTES] = {};
+    std::uint8_t otherPublicKey[DSTU4145_NUMBER_BYTES] = {};
     if ((rv = DecodeECPointForCurve(parameter->pPublicData, parameter->ulPublicDataLen, &field, &point,
                                     otherPublicKey)) != CKR_OK)
         return rv;

@@ -51,7 +51,7 @@ CK_RV CheckRoomForPair(PKCS11ObjectManager* objects, const PKCS11Object* private
     if (trialPrivate->GetValueOf(CKA_EC_PARAMS, &params, &paramsLength) != CKR_OK || params == nullptr ||
         !DecodeAndCheckECParams(params, paramsLength, &field, &point, sBox))
         return CKR_OK;
-    const std::uint8_t zeros[DSTU4145_PUBLIC_KEY_BYTES] = {};
+    const std::uint8_t zeros[DSTU4145_NUMBER_BYTES] = {};
     CK_ATTRIBUTE ecPoint{CKA_EC_POINT, nullptr, 0};
     if (!MakeECPointAttribute(zeros, field.words[DSTU4145_FIELD_M], &ecPoint)) return CKR_HOST_MEMORY;
     rv = trialPublic->SetAttributes(&ecPoint, 1);
@@ -100,7 +100,7 @@ CK_RV PKIGenerateKeyPair(PKCS11Device* device, PKCS11Object* privateKey, PKCS11O
     DSTU4145PointRecord point{};
     std::uint8_t sBox[64] = {};
     if (!DecodeAndCheckECParams(params, paramsLength, &field, &point, sBox)) return CKR_DOMAIN_PARAMS_INVALID;
-    std::uint8_t publicValue[DSTU4145_PUBLIC_KEY_BYTES] = {};
+    std::uint8_t publicValue[DSTU4145_NUMBER_BYTES] = {};
     rv = device->GenerateKeyPair(signatureKey ? 1 : 0, derive ? 1 : 0, &field, &point, sBox, publicValue);
     if (rv != CKR_OK) return rv;
     CK_ATTRIBUTE ecPoint{CKA_EC_POINT, nullptr, 0};

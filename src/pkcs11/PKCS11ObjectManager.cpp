@@ -5,6 +5,7 @@
 
 #include "pkcs11/PKCS11DeviceObjects.h"
 #include "pkcs11/PKCS11Library.h"
+#include "pkcs11/PKCS11Mechanisms.h"
 #include "pkcs11/PKCS11Session.h"
 #include "pkcs11/PKCS11Slot.h"
 #include "pkcs11/PKCS11TokenManager.h"
@@ -725,33 +726,29 @@ CK_RV CheckKeyUsageRules(std::uint32_t kind, const PKCS11Object* key, const CK_M
         CK_ATTRIBUTE_TYPE flag = 0;
         CK_OBJECT_CLASS wantedClass = 0;
         bool tokenWanted = true, privateWanted = true;
-        bool accepted = false;
         switch (kind) {
         case KEY_USAGE_SIGN:
         case KEY_USAGE_VERIFY:
             flag = kind == KEY_USAGE_SIGN ? CKA_SIGN : CKA_VERIFY;
             wantedClass = kind == KEY_USAGE_SIGN ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
             privateWanted = kind == KEY_USAGE_SIGN;
-            accepted = m >= CKM_DSTU4145 && m <= CKM_DSTU4145_DSTU7564_512;
-            required = CKK_DSTU4145;
             break;
         case KEY_USAGE_DERIVE:
             flag = CKA_DERIVE;
             wantedClass = CKO_PRIVATE_KEY;
-            accepted = m == CKM_DSTU4145_DERIVE || m == CKM_DSTU4145_DERIVE_EXT;
-            required = CKK_DSTU4145;
             break;
         case KEY_USAGE_WRAP:
         case KEY_USAGE_UNWRAP:
             flag = kind == KEY_USAGE_WRAP ? CKA_WRAP : CKA_UNWRAP;
             wantedClass = CKO_SECRET_KEY;
             tokenWanted = false;
-            accepted = m == CKM_GOST28147_KEY_WRAP || m == CKM_DSTU7624_KEY_WRAP;
-            required = m == CKM_GOST28147_KEY_WRAP ? CKK_GOST28147 : CKK_DSTU7624;
             break;
         default:
             return CKR_ARGUMENTS_BAD;
         }
+        const PKCS11Mechanism* entry = FindMechanism(m);
+        const bool accepted = entry != nullptr && (entry->keyUses & (1u << kind)) != 0;
+        if (accepted) required = entry->keyType;
         bool usable = false;
         if ((rv = key->GetBoolOr(flag, false, &usable)) != CKR_OK) return rv;
         if (!usable) return CKR_KEY_FUNCTION_NOT_PERMITTED;

@@ -136,7 +136,7 @@ CK_RV PKIVerify(PKCS11Device*, CK_MECHANISM_TYPE mechanism, const PKCS11Object* 
     CK_ULONG encodedLength = 0;
     if ((rv = key->GetValueOf(CKA_EC_POINT, &encodedPoint, &encodedLength)) != CKR_OK) return rv;
     if (encodedPoint == nullptr || encodedLength == 0) return CKR_ATTRIBUTE_TYPE_INVALID;
-    std::uint8_t publicKey[DSTU4145_PUBLIC_KEY_BYTES] = {};
+    std::uint8_t publicKey[DSTU4145_NUMBER_BYTES] = {};
     if (!DecodeECPoint(encodedPoint, encodedLength, publicKey)) return CKR_KEY_TYPE_INCONSISTENT;
 
     if (signatureLength > SIGNATURE_BUFFER_BYTES) return CKR_SIGNATURE_LEN_RANGE;

@@ -4,6 +4,7 @@
 
 #include "pkcs11/PKCS11DriverSeam.h"
 #include "pkcs11/PKCS11Library.h"
+#include "pkcs11/PKCS11Mechanisms.h"
 #include "pkcs11/PKCS11Session.h"
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11/PKCS11TokenManager.h"
@@ -13,19 +14,6 @@ namespace {
 
 const char MANUFACTURER[] = "JSC_TVR";
 const char MODEL[] = "Q.uor_Korvo-7Q";
-
-const CK_MECHANISM_TYPE BASE_MECHANISMS[18] = {CKM_GOST28147_CIPHER_1, CKM_GOST28147_CIPHER_2,
-                                               CKM_GOST28147_CIPHER_3, CKM_GOST28147_MAC,
-                                               CKM_GOST28147_KEY_WRAP, CKM_GOST34311,
-                                               CKM_DSTU4145,           CKM_DSTU4145_GOST34311,
-                                               CKM_GOST28147_KEY_GEN,  CKM_DSTU4145_KEY_PAIR_GEN,
-                                               CKM_DSTU4145_DERIVE,    CKM_DSTU4145_DERIVE_EXT,
-                                               CKM_DIGEST_ALT_256,     CKM_DSTU7564_256,
-                                               CKM_DSTU7564_384,       CKM_DSTU7564_512,
-                                               CKM_DSTU4145_ALT,       CKM_DSTU4145_DSTU7564_256};
-const CK_MECHANISM_TYPE HASH_MECHANISMS[2] = {CKM_DSTU4145_DSTU7564_384, CKM_DSTU4145_DSTU7564_512};
-const CK_MECHANISM_TYPE CIPHER_MECHANISMS[5] = {CKM_DSTU7624_KEY_GEN, CKM_DSTU7624_KEY_WRAP, CKM_VENDOR_EXT_1,
-                                                CKM_VENDOR_EXT_2, CKM_VENDOR_EXT_3};
 
 // Text into a blank-padded field.
 CK_RV PadText(CK_UTF8CHAR* field, CK_ULONG size, const char* text, CK_ULONG length)
@@ -183,64 +171,28 @@ CK_RV PKCS11Token::GetMechanismList(CK_MECHANISM_TYPE* list, CK_ULONG* count)
         ciphers = device->HasExtendedCiphers() == CKR_OK;
         connector->Close();
     }
-    const CK_ULONG required = 18 + (hashes ? 2 : 0) + (ciphers ? 5 : 0);
+    const auto listed = [&](const PKCS11Mechanism& m) {
+        return m.family == MechanismFamily::Base || (m.family == MechanismFamily::ExtendedHashes && hashes) ||
+               (m.family == MechanismFamily::ExtendedCiphers && ciphers);
+    };
+    CK_ULONG required = 0;
+    for (const PKCS11Mechanism& m : Mechanisms())
+        if (listed(m)) ++required;
     const CK_ULONG given = *count;
     *count = required;
     if (list == nullptr) return CKR_OK;
     if (given < required) return CKR_BUFFER_TOO_SMALL;
     CK_ULONG at = 0;
-    for (CK_MECHANISM_TYPE m : BASE_MECHANISMS) list[at++] = m;
-    if (hashes)
-        for (CK_MECHANISM_TYPE m : HASH_MECHANISMS) list[at++] = m;
-    if (ciphers)
-        for (CK_MECHANISM_TYPE m : CIPHER_MECHANISMS) list[at++] = m;
+    for (const PKCS11Mechanism& m : Mechanisms())
+        if (listed(m)) list[at++] = m.type;
     return CKR_OK;
 }
 
 CK_RV GetMechanismInfo(CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info)
 {
     if (info == nullptr) return CKR_ARGUMENTS_BAD;
-    const CK_FLAGS ec = CKF_EC_F_2M | CKF_EC_ECPARAMETERS | CKF_EC_NAMEDCURVE | CKF_EC_COMPRESS;
-    switch (type) {
-    case CKM_GOST28147_CIPHER_1:
-    case CKM_GOST28147_CIPHER_2:
-    case CKM_GOST28147_CIPHER_3:
-        *info = {32, 32, CKF_HW | CKF_ENCRYPT | CKF_DECRYPT};
-        return CKR_OK;
-    case CKM_GOST28147_MAC:
-        *info = {32, 32, CKF_HW | CKF_SIGN | CKF_VERIFY};
-        return CKR_OK;
-    case CKM_GOST28147_KEY_WRAP:
-    case CKM_DSTU7624_KEY_WRAP:
-        *info = {32, 32, CKF_HW | CKF_WRAP | CKF_UNWRAP};
-        return CKR_OK;
-    case CKM_GOST34311:
-    case CKM_DIGEST_ALT_256:
-    case CKM_DSTU7564_256:
-    case CKM_DSTU7564_384:
-    case CKM_DSTU7564_512:
-        *info = {0, 0, CKF_HW | CKF_DIGEST};
-        return CKR_OK;
-    case CKM_DSTU4145:
-    case CKM_DSTU4145_GOST34311:
-    case CKM_DSTU4145_ALT:
-    case CKM_DSTU4145_DSTU7564_256:
-    case CKM_DSTU4145_DSTU7564_384:
-    case CKM_DSTU4145_DSTU7564_512:
-        *info = {163, 509, CKF_HW | CKF_SIGN | CKF_VERIFY | ec};
-        return CKR_OK;
-    case CKM_GOST28147_KEY_GEN:
-    case CKM_DSTU7624_KEY_GEN:
-        *info = {32, 32, CKF_HW | CKF_GENERATE};
-        return CKR_OK;
-    case CKM_DSTU4145_KEY_PAIR_GEN:
-        *info = {163, 509, CKF_HW | CKF_GENERATE_KEY_PAIR | ec};
-        return CKR_OK;
-    case CKM_DSTU4145_DERIVE:
-    case CKM_DSTU4145_DERIVE_EXT:
-        *info = {163, 509, CKF_HW | CKF_DERIVE | CKF_EC_F_2M | CKF_EC_COMPRESS};
-        return CKR_OK;
-    default:
-        return CKR_MECHANISM_INVALID;
-    }
+    const PKCS11Mechanism* m = FindMechanism(type);
+    if (m == nullptr || !m->described) return CKR_MECHANISM_INVALID;
+    *info = m->info;
+    return CKR_OK;
 }

@@ -4,10 +4,13 @@
 #include <new>
 #include <vector>
 
+#include "crypto/ByteOrder.h"
 #include "pkcs11/PKCS11TokenManager.h"
-#include "support/ByteOrder.h"
 
 namespace {
+
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 constexpr std::uint8_t MARK[2] = {0x3F, 0xFF};
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "crypto/ByteOrder.h"
 #include "pkcs11/PKCS11DeviceObjects.h"
 #include "pkcs11/PKCS11Library.h"
 #include "pkcs11/PKCS11Object.h"
@@ -17,15 +18,12 @@
 
 namespace {
 
+using qvkcrypto::LoadBE32;
+
 constexpr std::uint8_t TOKEN_MARK[2] = {0x3F, 0xFF};
 constexpr std::uint8_t OBJECT_MARK[2] = {0x1F, 0xFF};
 constexpr std::uint32_t OBJECT_HEADER_BYTES = OBJECT_RECORD_HEADER_BYTES;
 constexpr CK_RV DEVICE_NOT_SUPPORTED = CKR_FUNCTION_NOT_SUPPORTED;  // 0x54
-
-std::uint32_t GetBE32(const std::uint8_t* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
 
 CK_ULONG StoredHandle(const PKCS11Object* object)
 {
@@ -75,7 +73,7 @@ CK_RV SplitObjectRecords(const std::uint8_t* bytes, std::uint32_t used, std::uin
         const std::uint32_t left = used - offset;
         const std::uint8_t* p = bytes + offset;
         if (left < OBJECT_HEADER_BYTES || p[0] != OBJECT_MARK[0] || p[1] != OBJECT_MARK[1]) break;
-        const std::uint32_t n = GetBE32(p + 2);
+        const std::uint32_t n = LoadBE32(p + 2);
         // Compared with what remains, so a length near 2^32 cannot wrap.
         if (n > left - OBJECT_HEADER_BYTES) break;
         spans->push_back(ObjectRecordSpan{offset, OBJECT_HEADER_BYTES + n});

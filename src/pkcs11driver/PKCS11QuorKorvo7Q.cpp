@@ -8,15 +8,18 @@
 #include <new>
 #include <utility>
 
+#include "crypto/ByteOrder.h"
 #include "crypto/SecureWipe.h"
 #include "device/DeviceProtocol.h"
 #include "pkcs11/PKCS11Text.h"
 #include "pkcs11driver/PKCS11DeviceStatus.h"
 #include "pkcs11driver/PKCS11Driver.h"
 #include "pkcs11driver/PKCS11QuorKorvo7QGuard.h"
-#include "support/ByteOrder.h"
 
 namespace {
+
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 constexpr std::uint32_t TOKEN_RECORD_BYTES = 46;
 constexpr std::uint32_t DEFAULT_TOKEN_FLAGS = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED;

@@ -25,7 +25,7 @@ struct DeviceOperationContext {
     DSTU4145FieldRecord field{};
     DSTU4145PointRecord point{};
     std::uint8_t sBox[64] = {};
-    std::uint8_t otherPublicKey[76] = {};
+    std::uint8_t otherPublicKey[DSTU4145_NUMBER_BYTES] = {};
     qvkcrypto::SecureBytes ukm;
 };
 

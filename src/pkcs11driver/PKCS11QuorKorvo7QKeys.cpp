@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr std::uint32_t PUBLIC_KEY_BUFFER_BYTES = 76;
 constexpr std::uint32_t PEER_KEY_BYTES = 72;
 constexpr std::uint32_t KEY_VALUE_BYTES = 32;
 // What the key's agreement commands take of encoded UKM.
@@ -58,7 +57,7 @@ CK_RV PKCS11QuorKorvo7Q::GenerateKeyPair(CK_BYTE keySelector, CK_BYTE forDerivat
 
     DeviceKeyParameters parameters{};
     MakeDeviceKeyParameters(field, point, &parameters);
-    std::memset(publicKey, 0, PUBLIC_KEY_BUFFER_BYTES);
+    std::memset(publicKey, 0, DSTU4145_NUMBER_BYTES);
 
     // One hold of the per-key mutex from the S-box load to the public-key
     // read: another process must not load its own S-boxes in between.
@@ -76,8 +75,8 @@ CK_RV PKCS11QuorKorvo7Q::GenerateKeyPair(CK_BYTE keySelector, CK_BYTE forDerivat
         if (rv == CKR_OK) rv = Retried([&] { return GetAgreementPublicKey(device_, publicKey); });
     }
     if (rv != CKR_OK) return rv;
-    const std::uint32_t used = std::min<std::uint32_t>((parameters.m + 7) / 8, PUBLIC_KEY_BUFFER_BYTES);
-    std::memset(publicKey + used, 0, PUBLIC_KEY_BUFFER_BYTES - used);
+    const std::uint32_t used = std::min<std::uint32_t>((parameters.m + 7) / 8, DSTU4145_NUMBER_BYTES);
+    std::memset(publicKey + used, 0, DSTU4145_NUMBER_BYTES - used);
     return CKR_OK;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "crypto/ByteOrder.h"
 #include "device/DeviceContext.h"
 #include "device/DeviceKeys.h"
 #include "device/DeviceProtocol.h"
@@ -21,9 +22,12 @@
 #include "pkcs11/PKCS11Object.h"
 #include "pkcs11/PKCS11TokenStorage.h"
 #include "pkcs11driver/PKCS11DeviceStatus.h"
-#include "support/ByteOrder.h"
 
 namespace {
+
+using qvkcrypto::LoadLE16;
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 constexpr CK_BYTE PRIVATE_AREA = 1;
 constexpr std::size_t RECORD_FREE_PRIVATE = 38;
@@ -47,16 +51,11 @@ constexpr std::uint32_t KM_CERTIFICATE_HEADER = 32;
 constexpr std::uint32_t KM_CERTIFICATE_MIN_LENGTH = 112;
 constexpr std::uint32_t KM_RECORD_HEADER_BYTES = 4;
 
-std::uint32_t LoadLE16(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8;
-}
-
 struct OnKeyPair {
     DSTU4145FieldRecord field{};
     DSTU4145PointRecord point{};
     std::uint32_t m = 0;
-    std::uint8_t publicKey[DSTU4145_PUBLIC_KEY_BYTES] = {};
+    std::uint8_t publicKey[DSTU4145_NUMBER_BYTES] = {};
 };
 
 // One of the key's pairs: its curve records and public key, the public key
@@ -75,8 +74,8 @@ CK_RV ReadOnKeyPair(DeviceContext* device, bool signature, OnKeyPair* pair, bool
     if (status != 0) return DeviceStatusToCKR(status);
     pair->m = parameters.m;
     const std::uint32_t used = (pair->m + 7) / 8;
-    if (pair->m == 0 || used > DSTU4145_PUBLIC_KEY_BYTES) return CKR_DEVICE_ERROR;
-    std::memset(pair->publicKey + used, 0, DSTU4145_PUBLIC_KEY_BYTES - used);
+    if (pair->m == 0 || used > DSTU4145_NUMBER_BYTES) return CKR_DEVICE_ERROR;
+    std::memset(pair->publicKey + used, 0, DSTU4145_NUMBER_BYTES - used);
     SplitDeviceKeyParameters(&parameters, &pair->field, &pair->point);
     // The key's record has no bit length of n; the point record carries it.
     std::uint32_t bits = 0;

@@ -1,19 +1,11 @@
-// Little-endian 32-bit words in byte buffers, as the key's records and the
-// parameter files hold them.
+// The little-endian word helpers under the names the PKI formats facade
+// includes them by; the tree's one byte-order header is crypto/ByteOrder.h.
 #ifndef QVK_SUPPORT_BYTEORDER_H
 #define QVK_SUPPORT_BYTEORDER_H
 
-#include <cstdint>
+#include "crypto/ByteOrder.h"
 
-inline std::uint32_t LoadLE32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-inline void StoreLE32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 #endif

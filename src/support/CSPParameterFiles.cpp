@@ -11,11 +11,14 @@
 #include <string.h>
 #include <vector>
 
-#include "support/ByteOrder.h"
+#include "crypto/ByteOrder.h"
 #include "support/CSPStandardTables.h"
 #include "wemu.h"
 
 namespace {
+
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 constexpr std::uint32_t kFeatureEnvelope = 12;
 constexpr std::uint32_t kFeatureDSTU7564Files = 16;

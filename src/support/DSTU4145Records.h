@@ -10,6 +10,9 @@
 
 enum : std::size_t {
     DSTU4145_NUMBER_WORDS = 19,  // up to 608 bits per number
+    // A number as bytes, least significant first: a private key, a
+    // compressed public key, a signature half.
+    DSTU4145_NUMBER_BYTES = 4 * DSTU4145_NUMBER_WORDS,  // 76
 
     DSTU4145_FIELD_WORDS = 25,
     DSTU4145_FIELD_A = 0,   // coefficient A (0 or 1)

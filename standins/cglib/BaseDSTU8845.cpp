@@ -21,9 +21,9 @@
 #include "crypto/SecureWipe.h"
 
 using cglib::InjectedFailure;
-using qvkcrypto::Load64;
+using qvkcrypto::LoadLE64;
 using qvkcrypto::SecureWipe;
-using qvkcrypto::Store64;
+using qvkcrypto::StoreLE64;
 
 namespace {
 
@@ -150,7 +150,7 @@ uint64_t NextWord(State* st)
 
 void NextBlock(State* st)
 {
-    for (int i = 0; i < 16; ++i) Store64(st->block + 8 * i, NextWord(st));
+    for (int i = 0; i < 16; ++i) StoreLE64(st->block + 8 * i, NextWord(st));
     st->blockLeft = 128;
 }
 
@@ -213,19 +213,19 @@ CG_EXPORT int DSTU8845SetStateParameters(void* state, const void* value, uint32_
     }
     case 3:
         if (st->keyBits == 0) return 0;
-        for (uint32_t i = 0; i < st->keyBits / 64; ++i) st->key[i] = Load64(bytes + 8 * i);
+        for (uint32_t i = 0; i < st->keyBits / 64; ++i) st->key[i] = LoadLE64(bytes + 8 * i);
         st->haveKey = 1;
         st->ready = 0;
         return 1;
     case 4:
         if (!st->haveKey) return 0;
-        for (int i = 0; i < 4; ++i) st->iv[i] = Load64(bytes + 8 * i);
+        for (int i = 0; i < 4; ++i) st->iv[i] = LoadLE64(bytes + 8 * i);
         Start(st);
         return 1;
     case 5:
     case 6: {
         if (!st->haveKey) return 0;
-        const uint64_t position = Load64(bytes);
+        const uint64_t position = LoadLE64(bytes);
         if (code == 6 && position > kMaxSkipBytes / 128) return 0;
         const uint64_t skip = code == 5 ? position : position * 128;
         if (skip > kMaxSkipBytes) return 0;

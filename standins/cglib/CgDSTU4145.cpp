@@ -21,6 +21,7 @@
 
 #include "CGExport.h"
 #include "CgDSTU4145State.h"
+#include "crypto/ByteOrder.h"
 #include "crypto/DSTU7564.h"
 #include "crypto/SecureWipe.h"
 
@@ -30,6 +31,7 @@ using dstu4145::Bytes;
 using dstu4145::ByteSpan;
 using dstu4145::Engine;
 using dstu4145::Result;
+using qvkcrypto::LoadLE32;
 
 namespace {
 
@@ -53,11 +55,6 @@ Bytes Number(const std::uint8_t* p, std::size_t size)
 {
     while (size > 0 && p[size - 1] == 0) --size;
     return Bytes(p, p + size);
-}
-
-std::uint32_t Load32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
 }  // namespace
@@ -84,16 +81,16 @@ std::unique_ptr<Engine> EngineFromRecords(const std::uint32_t* field, const std:
 std::unique_ptr<Engine> EngineFromDense(const std::uint8_t* record, std::size_t size)
 {
     if (record == nullptr || size < kDenseHeaderBytes) return nullptr;
-    const std::uint32_t m = Load32(record);
+    const std::uint32_t m = LoadLE32(record);
     if (m == 0 || m > 608) return nullptr;
     const std::size_t fb = (m + 7) / 8;
     if (size < kDenseHeaderBytes + 3 * fb) return nullptr;
     dstu4145::Curve curve;
     curve.m = static_cast<int>(m);
-    curve.k = static_cast<int>(Load32(record + 4));
-    curve.j = static_cast<int>(Load32(record + 8));
-    curve.l = static_cast<int>(Load32(record + 12));
-    const std::uint32_t a = Load32(record + 16);
+    curve.k = static_cast<int>(LoadLE32(record + 4));
+    curve.j = static_cast<int>(LoadLE32(record + 8));
+    curve.l = static_cast<int>(LoadLE32(record + 12));
+    const std::uint32_t a = LoadLE32(record + 16);
     if (a > 1 || curve.k <= 0 || static_cast<std::uint32_t>(curve.k) >= m || curve.j < 0 || curve.l < 0 ||
         static_cast<std::uint32_t>(curve.j) >= m || static_cast<std::uint32_t>(curve.l) >= m)
         return nullptr;
@@ -103,7 +100,7 @@ std::unique_ptr<Engine> EngineFromDense(const std::uint8_t* record, std::size_t 
     curve.n.assign(p + fb, p + 2 * fb);
     curve.p.assign(p + 2 * fb, p + 3 * fb);
     auto engine = Engine::Create(curve);
-    if (!engine || Load32(record + 20) != static_cast<std::uint32_t>(engine->Cofactor())) return nullptr;
+    if (!engine || LoadLE32(record + 20) != static_cast<std::uint32_t>(engine->Cofactor())) return nullptr;
     return engine;
 }
 
@@ -259,9 +256,9 @@ CG_EXPORT int DSTU4145SetStateParameters(void* state, const void* value, std::ui
             return s->engine ? 1 : 0;
         }
         case 5:
-            return SetScalar(*s, p, kDstuKeyBytes, s->privateKey) ? 1 : 0;
+            return SetScalar(*s, p, DSTU4145_NUMBER_BYTES, s->privateKey) ? 1 : 0;
         case 6:
-            return SetPublic(*s, p, kDstuKeyBytes) ? 1 : 0;
+            return SetPublic(*s, p, DSTU4145_NUMBER_BYTES) ? 1 : 0;
         case 8:
             if (value == nullptr) return 0;
             s->prng = value;
@@ -275,7 +272,7 @@ CG_EXPORT int DSTU4145SetStateParameters(void* state, const void* value, std::ui
             s->haveHash = true;
             return 1;
         case 16:
-            return SetScalar(*s, p, kDstuKeyBytes, s->oneTime) ? 1 : 0;
+            return SetScalar(*s, p, DSTU4145_NUMBER_BYTES, s->oneTime) ? 1 : 0;
         case 18: {
             if (p == nullptr) return 0;
             std::uint32_t words;
@@ -311,13 +308,13 @@ CG_EXPORT int DSTU4145GetStateParameters(void* state, void* buffer, std::uint32_
     if (size != 0 && (kind < 28 || kind > 31)) return 0;
     switch (kind) {
     case 5:
-        return !s->privateKey.empty() && PutNumber(s->privateKey, out, kDstuKeyBytes) ? 1 : 0;
+        return !s->privateKey.empty() && PutNumber(s->privateKey, out, DSTU4145_NUMBER_BYTES) ? 1 : 0;
     case 6:
-        return !s->publicKey.empty() && PutNumber(s->publicKey, out, kDstuKeyBytes) ? 1 : 0;
+        return !s->publicKey.empty() && PutNumber(s->publicKey, out, DSTU4145_NUMBER_BYTES) ? 1 : 0;
     case 9:
         return !s->signature.empty() && PutNumber(s->signature, out, kDstuSignatureBytes) ? 1 : 0;
     case 16:
-        return !s->oneTime.empty() && PutNumber(s->oneTime, out, kDstuKeyBytes) ? 1 : 0;
+        return !s->oneTime.empty() && PutNumber(s->oneTime, out, DSTU4145_NUMBER_BYTES) ? 1 : 0;
     case 20: {
         const std::uint32_t bits = static_cast<std::uint32_t>(s->engine->NBits());
         std::memcpy(out, &bits, 4);
@@ -406,7 +403,8 @@ CG_EXPORT int DSTU4145CoupleMakeCommonKeyQ(void* state, const std::uint8_t* firs
     if (s == nullptr || !s->engine || s->publicKey.empty() || firstPublicKey == nullptr) return 0;
     try {
         Bytes sum;
-        if (s->engine->AddPublicKeys(Number(firstPublicKey, kDstuKeyBytes), s->publicKey, sum) != Result::Ok) return 0;
+        if (s->engine->AddPublicKeys(Number(firstPublicKey, DSTU4145_NUMBER_BYTES), s->publicKey, sum) != Result::Ok)
+            return 0;
         s->publicKey.swap(sum);
         return 1;
     } catch (...) {
@@ -423,7 +421,7 @@ CG_EXPORT int DSTU4145CoupleMakeSignR(void* state, std::uint8_t* r)
         Bytes e, unused, point;
         if (s->engine->GenerateKey(e, unused) != Result::Ok) return 0;
         e.resize(s->engine->OrderBytes(), 0);
-        if (s->engine->CommitNonce(e, point) != Result::Ok || !PutNumber(point, r, kDstuKeyBytes)) {
+        if (s->engine->CommitNonce(e, point) != Result::Ok || !PutNumber(point, r, DSTU4145_NUMBER_BYTES)) {
             Wipe(e);
             return 0;
         }
@@ -444,10 +442,11 @@ CG_EXPORT int DSTU4145CoupleMakeCommonSignR(void* state, const std::uint8_t* own
         return 0;
     try {
         Bytes sum, r;
-        if (s->engine->AddPublicKeys(Number(ownR, kDstuKeyBytes), Number(otherR, kDstuKeyBytes), sum) != Result::Ok ||
+        if (s->engine->AddPublicKeys(Number(ownR, DSTU4145_NUMBER_BYTES), Number(otherR, DSTU4145_NUMBER_BYTES), sum) !=
+                Result::Ok ||
             s->engine->RFromPoint(ByteSpan(s->hash, s->HashBytes()), sum, r) != Result::Ok)
             return 0;
-        return PutNumber(r, commonR, kDstuKeyBytes) ? 1 : 0;
+        return PutNumber(r, commonR, DSTU4145_NUMBER_BYTES) ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -462,9 +461,9 @@ CG_EXPORT int DSTU4145CoupleMakeSignS(void* state, const std::uint8_t* commonR, 
         return 0;
     try {
         Bytes v;
-        const bool ok =
-            s->engine->ScalarMulAdd(s->oneTime, s->privateKey, Number(commonR, kDstuKeyBytes), v) == Result::Ok &&
-            PutNumber(v, sOut, kDstuKeyBytes);
+        const bool ok = s->engine->ScalarMulAdd(s->oneTime, s->privateKey, Number(commonR, DSTU4145_NUMBER_BYTES), v) ==
+                            Result::Ok &&
+                        PutNumber(v, sOut, DSTU4145_NUMBER_BYTES);
         Wipe(v);
         // A one-time value serves one signature.
         Wipe(s->oneTime);
@@ -481,9 +480,9 @@ CG_EXPORT int DSTU4145CoupleMakeCommonSignS(void* state, const std::uint8_t* own
     if (s == nullptr || !s->engine || ownS == nullptr || otherS == nullptr || commonS == nullptr) return 0;
     try {
         Bytes v;
-        const bool ok =
-            s->engine->ScalarMulAdd(Number(ownS, kDstuKeyBytes), {}, Number(otherS, kDstuKeyBytes), v) == Result::Ok &&
-            !AllZero(v.data(), v.size()) && PutNumber(v, commonS, kDstuKeyBytes);
+        const bool ok = s->engine->ScalarMulAdd(Number(ownS, DSTU4145_NUMBER_BYTES), {},
+                                                Number(otherS, DSTU4145_NUMBER_BYTES), v) == Result::Ok &&
+                        !AllZero(v.data(), v.size()) && PutNumber(v, commonS, DSTU4145_NUMBER_BYTES);
         return ok ? 1 : 0;
     } catch (...) {
         return 0;
@@ -496,7 +495,7 @@ CG_EXPORT int DSTU4145CoupleMakeCommonSign(void* state, const std::uint8_t* comm
     DstuState* s = State(state);
     if (s == nullptr || !s->engine || commonR == nullptr || commonS == nullptr) return 0;
     const std::size_t len = s->engine->OrderBytes();
-    Bytes r = Number(commonR, kDstuKeyBytes), v = Number(commonS, kDstuKeyBytes);
+    Bytes r = Number(commonR, DSTU4145_NUMBER_BYTES), v = Number(commonS, DSTU4145_NUMBER_BYTES);
     if (r.empty() || v.empty() || r.size() > len || v.size() > len) return 0;
     Bytes sig(2 * len, 0);
     std::memcpy(sig.data(), r.data(), r.size());

@@ -26,7 +26,7 @@
 
 namespace cglib {
 
-enum : std::uint32_t { kDstuKeyBytes = 76, kDstuSignatureBytes = 152, kDstuMaxHashBytes = 64, kDenseHeaderBytes = 28 };
+enum : std::uint32_t { kDstuSignatureBytes = 152, kDstuMaxHashBytes = 64, kDenseHeaderBytes = 28 };
 
 // A checked curve from the two records; null when the library refuses them.
 // With `strict`, the cofactor word must match the curve and word 38 must be 0

@@ -45,7 +45,7 @@ bool AgreeRecords(const void* field, const void* point, const std::uint8_t* priv
         EngineFromRecords(static_cast<const std::uint32_t*>(field), static_cast<const std::uint32_t*>(point), false);
     if (!engine) return false;
     dstu4145::Bytes x;
-    if (!AgreeX(*engine, privateKey, kDstuKeyBytes, peerKey, kDstuKeyBytes, x)) return false;
+    if (!AgreeX(*engine, privateKey, DSTU4145_NUMBER_BYTES, peerKey, DSTU4145_NUMBER_BYTES, x)) return false;
     const bool ok = HashDstu7564(x.data(), x.size(), data, dataLength, bits, out);
     SecureWipe(x.data(), x.size());
     return ok;

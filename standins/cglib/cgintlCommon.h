@@ -14,10 +14,14 @@
 #include "CGExport.h"
 #include "cgapi/CSPIFunctions.h"
 #include "cgapi/CSPIRecords.h"
+#include "crypto/ByteOrder.h"
 
 #define CGI_SHAPE(name, type) static_assert(std::is_same_v<decltype(&name), type>, #name " has the wrong shape")
 
 namespace cgintl {
+
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 // A big number that frees itself.
 class Number {
@@ -42,17 +46,6 @@ public:
 private:
     BIGNUM* bn_;
 };
-
-inline std::uint32_t LoadLE32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-inline void StoreLE32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 inline std::uint32_t Word(const void* value)
 {

@@ -5,6 +5,7 @@
 // serves for the numbers modulo n (primality, random scalars, s = e + d r).
 #include "dstu4145/DSTU4145.h"
 
+#include "crypto/ByteOrder.h"
 #include "dstu4145/BinaryField.h"
 
 #include <openssl/bn.h>
@@ -18,6 +19,9 @@
 namespace dstu4145 {
 
 namespace {
+
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 // The records hold numbers in 19 words; the field polynomial must fit too.
 constexpr int kMaxFieldDegree = 19 * 32 - 1;
@@ -67,23 +71,10 @@ bool ToLe(const BIGNUM* v, std::size_t size, Bytes& out)
     return true;
 }
 
-std::uint32_t LoadWord(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-void StoreWord(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    p[3] = std::uint8_t(v >> 24);
-}
-
 Bytes WordsToBytes(const std::uint32_t* words, std::size_t count)
 {
     Bytes out(count * 4);
-    for (std::size_t i = 0; i < count; ++i) StoreWord(&out[i * 4], words[i]);
+    for (std::size_t i = 0; i < count; ++i) StoreLE32(&out[i * 4], words[i]);
     return out;
 }
 
@@ -197,13 +188,13 @@ Result CurveFromDeviceKeyParameters(ByteSpan record, Curve& out)
     if (record.size() < kDeviceKeyParametersBytes) return Result::BadParameters;
     std::uint32_t field[kFieldRecordWords] = {};
     std::uint32_t point[kPointRecordWords] = {};
-    for (int i = 0; i < 4; ++i) field[20 + i] = LoadWord(&record[4 * i]);
-    field[0] = LoadWord(&record[16]);
-    field[24] = LoadWord(&record[20]);
+    for (int i = 0; i < 4; ++i) field[20 + i] = LoadLE32(&record[4 * i]);
+    field[0] = LoadLE32(&record[16]);
+    field[24] = LoadLE32(&record[20]);
     for (std::size_t i = 0; i < 18; ++i) {
-        field[1 + i] = LoadWord(&record[24 + 4 * i]);
-        point[19 + i] = LoadWord(&record[96 + 4 * i]);
-        point[i] = LoadWord(&record[168 + 4 * i]);
+        field[1 + i] = LoadLE32(&record[24 + 4 * i]);
+        point[19 + i] = LoadLE32(&record[96 + 4 * i]);
+        point[i] = LoadLE32(&record[168 + 4 * i]);
     }
     point[38] = 0;  // the record carries no bit length: taken from n
     return CurveFromRecords(field, point, out);
@@ -219,13 +210,13 @@ Result CurveToDeviceKeyParameters(const Curve& curve, std::uint8_t* record)
     // 72-byte fields: word 18 of each number must be free.
     if (field[19] != 0 || point[18] != 0 || point[37] != 0) return Result::BadParameters;
     std::uint8_t out[kDeviceKeyParametersBytes] = {};
-    for (int i = 0; i < 4; ++i) StoreWord(&out[4 * i], field[20 + i]);
-    StoreWord(&out[16], field[0]);
-    StoreWord(&out[20], field[24]);
+    for (int i = 0; i < 4; ++i) StoreLE32(&out[4 * i], field[20 + i]);
+    StoreLE32(&out[16], field[0]);
+    StoreLE32(&out[20], field[24]);
     for (std::size_t i = 0; i < kDeviceNumberBytes / 4; ++i) {
-        StoreWord(&out[24 + 4 * i], field[1 + i]);
-        StoreWord(&out[96 + 4 * i], point[19 + i]);
-        StoreWord(&out[168 + 4 * i], point[i]);
+        StoreLE32(&out[24 + 4 * i], field[1 + i]);
+        StoreLE32(&out[96 + 4 * i], point[19 + i]);
+        StoreLE32(&out[168 + 4 * i], point[i]);
     }
     std::memcpy(record, out, sizeof out);
     return Result::Ok;

@@ -13,11 +13,15 @@
 #include <sstream>
 
 #include "KeyCrypto.h"
+#include "crypto/ByteOrder.h"
 #include "dstu4145/DSTU4145.h"
 
 namespace keyemu {
 
 namespace {
+
+using qvkcrypto::LoadLE32;
+using qvkcrypto::StoreLE32;
 
 // Command codes the firmware answers.
 enum : uint8_t {
@@ -109,15 +113,6 @@ constexpr size_t kMacAccumulatorLimit = 1 << 20;
 constexpr uint8_t kWrapIvNew[32] = {0x4A, 0xDD, 0xA2, 0x2C, 0x79, 0xE8, 0x21, 0x05, 0x4A, 0xDD, 0xA2,
                                     0x2C, 0x79, 0xE8, 0x21, 0x05, 0x4A, 0xDD, 0xA2, 0x2C, 0x79, 0xE8,
                                     0x21, 0x05, 0x4A, 0xDD, 0xA2, 0x2C, 0x79, 0xE8, 0x21, 0x05};
-
-void PutU32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t GetU32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 struct KeyPair {
     bool present = false;
@@ -250,7 +245,7 @@ bool VerifyRequest(std::vector<uint8_t>& block, const uint8_t key[32], Form form
         uint32_t computed = 0;
         if (!kc::GostMac(key, kc::kDefaultSBox, block.data(), 64, &computed)) return false;
         uint8_t c[4];
-        PutU32(c, computed);
+        StoreLE32(c, computed);
         return std::memcmp(c, mac, 4) == 0;
     }
     if (mode == 2 && !kc::DstuEcb(key, block.data() + 4, 2, false)) return false;
@@ -266,7 +261,7 @@ void ProtectAnswer(std::vector<uint8_t>& block, const uint8_t key[32], Form form
         std::memset(block.data() + 60, 0, 4);
         uint32_t mac = 0;
         kc::GostMac(key, kc::kDefaultSBox, block.data(), 64, &mac);
-        PutU32(block.data() + 60, mac);
+        StoreLE32(block.data() + 60, mac);
         kc::GostEcb(key, kc::kDefaultSBox, block.data() + 4, 7, true);
     } else {
         kc::DstuCmac(key, block.data(), 544, 8, block.data() + 68);
@@ -418,12 +413,12 @@ private:
     Reply DeviceInfo()
     {
         std::vector<uint8_t> d(16, 0);
-        PutU32(d.data(), s_.serial);
+        StoreLE32(d.data(), s_.serial);
         d[4] = s_.infoByte4;
         d[5] = s_.version;
         d[7] = s_.faults.notReady ? 0x80 : 0;
-        PutU32(d.data() + 8, s_.CapabilityWord());
-        PutU32(d.data() + 12, s_.infoWord12);
+        StoreLE32(d.data() + 8, s_.CapabilityWord());
+        StoreLE32(d.data() + 12, s_.infoWord12);
         return Plain(kOk, d);
     }
 
@@ -431,12 +426,12 @@ private:
     {
         if (s_.version <= 8) return Plain(kBadRequest);
         if (cmd_ == kSetClock) {
-            s_.clockOffset = static_cast<int64_t>(GetU32(Data())) - static_cast<int64_t>(std::time(nullptr)) -
+            s_.clockOffset = static_cast<int64_t>(LoadLE32(Data())) - static_cast<int64_t>(std::time(nullptr)) -
                              s_.faults.clockSkewSeconds;
             return Plain(kOk);
         }
         std::vector<uint8_t> d(4);
-        PutU32(d.data(), s_.Clock());
+        StoreLE32(d.data(), s_.Clock());
         return Plain(kOk, d);
     }
 
@@ -506,7 +501,7 @@ private:
         if (param_ >= s_.journal.size()) return Plain(kJournalExhausted);
         const JournalRecord& j = s_.journal[param_];
         std::vector<uint8_t> d(8);
-        PutU32(d.data(), j.event);
+        StoreLE32(d.data(), j.event);
         d[4] = j.operation;
         d[5] = j.result;
         d[6] = static_cast<uint8_t>(j.detail);
@@ -521,14 +516,14 @@ private:
         // journal records, signature and agreement key presence, clock, the
         // selector echoed, then zeros.
         std::vector<uint8_t> d(17, 0);
-        PutU32(d.data(), s_.serial);
+        StoreLE32(d.data(), s_.serial);
         d[4] = s_.version;
         d[5] = s_.session ? 1 : 0;
         d[6] = s_.failedTries;
         d[7] = static_cast<uint8_t>(s_.journal.size());
         d[8] = s_.sign.present ? 1 : 0;
         d[9] = s_.agree.present ? 1 : 0;
-        PutU32(d.data() + 10, s_.Clock());
+        StoreLE32(d.data() + 10, s_.Clock());
         d[14] = Data()[0];
         return Plain(kOk, d);
     }
@@ -829,7 +824,7 @@ private:
         s_.macIv.fill(0);
         s_.macData.clear();
         std::vector<uint8_t> d(4);
-        PutU32(d.data(), mac);
+        StoreLE32(d.data(), mac);
         return Session(kOk, d);
     }
 
@@ -1306,7 +1301,7 @@ std::string Key::DumpState() const
             o << "none\n";
             return;
         }
-        o << "m=" << GetU32(p.params.data()) << (p.exportable ? " exportable" : "") << " public ";
+        o << "m=" << LoadLE32(p.params.data()) << (p.exportable ? " exportable" : "") << " public ";
         for (uint8_t b : p.publicKey) {
             std::snprintf(buf, sizeof buf, "%02x", b);
             o << buf;
@@ -1368,7 +1363,7 @@ public:
     uint32_t U32()
     {
         if (!Need(4)) return 0;
-        uint32_t v = GetU32(in_.data() + pos_);
+        uint32_t v = LoadLE32(in_.data() + pos_);
         pos_ += 4;
         return v;
     }

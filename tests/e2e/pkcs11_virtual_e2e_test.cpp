@@ -20,6 +20,7 @@
 #include "E2EProcess.h"
 #include "KeyRig.h"
 #include "Pkcs11Module.h"
+#include "crypto/ByteOrder.h"
 #include "device/DeviceProtocol.h"
 #include "keymedia/KMDevice.h"
 #include "pkcs11/PKCS11DSTU4145.h"
@@ -30,10 +31,11 @@
 #include "pkcs11/PKCS11TokenStorage.h"
 #include "pkcs11driver/PKCS11Driver.h"
 #include "pkcs11driver/PKCS11VirtualQuorKorvo7Q.h"
-#include "support/ByteOrder.h"
 
 namespace qvk::e2e {
 namespace {
+
+using qvkcrypto::LoadLE32;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -384,7 +386,7 @@ protected:
 
     Bytes Generate(PKCS11VirtualQuorKorvo7Q& virt, CK_BYTE selector, CK_RV expected = CKR_OK)
     {
-        Bytes publicKey(DSTU4145_PUBLIC_KEY_BYTES);
+        Bytes publicKey(DSTU4145_NUMBER_BYTES);
         EXPECT_EQ(virt.GenerateKeyPair(selector, 0, &field_, &point_, sBox_, publicKey.data()), expected);
         publicKey.resize((field_.words[DSTU4145_FIELD_M] + 7) / 8);
         return publicKey;
@@ -411,7 +413,7 @@ protected:
         if (isPublic) {
             EXPECT_TRUE(BoolOf(key, CKA_VERIFY));
             const Bytes point = BytesOf(key, CKA_EC_POINT);
-            std::uint8_t decoded[DSTU4145_PUBLIC_KEY_BYTES] = {};
+            std::uint8_t decoded[DSTU4145_NUMBER_BYTES] = {};
             ASSERT_TRUE(DecodeECPoint(point.data(), point.size(), decoded));
             EXPECT_EQ(Bytes(decoded, decoded + publicKey.size()), publicKey);
         } else {

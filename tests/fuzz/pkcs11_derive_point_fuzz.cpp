@@ -69,10 +69,10 @@ Bn FromWords(const std::uint32_t* words, std::size_t count)
 }
 
 // The base point's public-key record.
-void BaseRecord(const Curve& c, std::uint8_t record[DSTU4145_PUBLIC_KEY_BYTES])
+void BaseRecord(const Curve& c, std::uint8_t record[DSTU4145_NUMBER_BYTES])
 {
     const std::vector<std::uint8_t> le = LittleEndian(&c.point.words[DSTU4145_POINT_P], DSTU4145_NUMBER_WORDS);
-    std::memcpy(record, le.data(), DSTU4145_PUBLIC_KEY_BYTES);
+    std::memcpy(record, le.data(), DSTU4145_NUMBER_BYTES);
 }
 
 Curve g_curves[kCurveCount];
@@ -95,9 +95,9 @@ bool Trace(const Curve& c, const BIGNUM* x, int* trace)
 // Tr(x) = Tr(A), and y/x solves z^2 + z = x + A + B/x^2), or null when the
 // record names no point. Null also for x = 0, whose point (0, sqrt B) is of
 // order 2.
-Point Decompress(const Curve& c, const std::uint8_t record[DSTU4145_PUBLIC_KEY_BYTES])
+Point Decompress(const Curve& c, const std::uint8_t record[DSTU4145_NUMBER_BYTES])
 {
-    Bn x(BN_lebin2bn(record, DSTU4145_PUBLIC_KEY_BYTES, nullptr));
+    Bn x(BN_lebin2bn(record, DSTU4145_NUMBER_BYTES, nullptr));
     if (!x || BN_num_bits(x.get()) > static_cast<int>(c.m) || BN_is_zero(x.get())) return nullptr;
     const int yTrace = BN_is_bit_set(x.get(), 0);
     int xTrace = 0, aTrace = 0;
@@ -127,7 +127,7 @@ Point Decompress(const Curve& c, const std::uint8_t record[DSTU4145_PUBLIC_KEY_B
 }
 
 // On the curve, not infinity, n times it infinity.
-bool OfOrderN(const Curve& c, const std::uint8_t record[DSTU4145_PUBLIC_KEY_BYTES])
+bool OfOrderN(const Curve& c, const std::uint8_t record[DSTU4145_NUMBER_BYTES])
 {
     const Point p = Decompress(c, record);
     if (!p || EC_POINT_is_at_infinity(c.group, p.get()) || EC_POINT_is_on_curve(c.group, p.get(), g_bn) != 1)
@@ -160,7 +160,7 @@ bool SetUpCurve(unsigned index, Curve* c)
     if (c->group == nullptr) return false;
     // With its base point, order and cofactor the group multiplies by a
     // ladder with one inversion, not by affine additions.
-    std::uint8_t base[DSTU4145_PUBLIC_KEY_BYTES];
+    std::uint8_t base[DSTU4145_NUMBER_BYTES];
     BaseRecord(*c, base);
     const Point g = Decompress(*c, base);
     Bn cofactor = NewBn();
@@ -173,15 +173,15 @@ bool SetUpCurve(unsigned index, Curve* c)
 }
 
 // The record of a point from `bytes`, kept to m bits.
-void RecordOf(const Bytes& bytes, std::uint32_t m, std::uint8_t record[DSTU4145_PUBLIC_KEY_BYTES])
+void RecordOf(const Bytes& bytes, std::uint32_t m, std::uint8_t record[DSTU4145_NUMBER_BYTES])
 {
-    std::memset(record, 0, DSTU4145_PUBLIC_KEY_BYTES);
+    std::memset(record, 0, DSTU4145_NUMBER_BYTES);
     std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), (m + 7) / 8), record);
     if (m % 8 != 0) record[m / 8] &= static_cast<std::uint8_t>((1u << (m % 8)) - 1);
 }
 
 // The point encoded as the CKA_EC_POINT attribute carries it, for m bits.
-Bytes Encoded(const std::uint8_t record[DSTU4145_PUBLIC_KEY_BYTES], std::uint32_t m)
+Bytes Encoded(const std::uint8_t record[DSTU4145_NUMBER_BYTES], std::uint32_t m)
 {
     CK_ATTRIBUTE attribute{};
     Check(MakeECPointAttribute(record, m, &attribute), "a point encodes");
@@ -191,9 +191,9 @@ Bytes Encoded(const std::uint8_t record[DSTU4145_PUBLIC_KEY_BYTES], std::uint32_
     return out;
 }
 
-CK_RV CheckPoint(const Curve& c, const Bytes& value, std::uint8_t decoded[DSTU4145_PUBLIC_KEY_BYTES])
+CK_RV CheckPoint(const Curve& c, const Bytes& value, std::uint8_t decoded[DSTU4145_NUMBER_BYTES])
 {
-    std::memset(decoded, 0xA5, DSTU4145_PUBLIC_KEY_BYTES);
+    std::memset(decoded, 0xA5, DSTU4145_NUMBER_BYTES);
     const CK_RV rv = DecodeECPointForCurve(value.data(), value.size(), &c.field, &c.point, decoded);
     Check(rv == CKR_OK || rv == CKR_MECHANISM_PARAM_INVALID, "a point is accepted or refused as a parameter");
     if (rv == CKR_OK) Check(OfOrderN(c, decoded), "an accepted point is on the curve and of order n");
@@ -206,7 +206,7 @@ void WriteSeeds(const std::string& folder)
 {
     for (unsigned i = 0; i < kCurveCount; ++i) {
         const Curve& c = g_curves[i];
-        std::uint8_t base[DSTU4145_PUBLIC_KEY_BYTES];
+        std::uint8_t base[DSTU4145_NUMBER_BYTES];
         BaseRecord(c, base);
         const Bytes x(base, base + (c.m + 7) / 8);
         const std::string name = "m" + std::to_string(c.m);
@@ -245,11 +245,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Curve& c = g_curves[head % kCurveCount];
     const auto mode = static_cast<Mode>(head / kCurveCount % kModes);
     const Bytes rest = in.Rest();
-    std::uint8_t decoded[DSTU4145_PUBLIC_KEY_BYTES];
+    std::uint8_t decoded[DSTU4145_NUMBER_BYTES];
     if (mode == Raw) {
         CheckPoint(c, rest, decoded);
     } else if (mode == OfTheCurve) {
-        std::uint8_t record[DSTU4145_PUBLIC_KEY_BYTES];
+        std::uint8_t record[DSTU4145_NUMBER_BYTES];
         RecordOf(rest, c.m, record);
         const bool valid = OfOrderN(c, record);
         const CK_RV rv = CheckPoint(c, Encoded(record, c.m), decoded);
@@ -258,7 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         // Another curve's size: never the right length.
         const Curve& other = g_curves[(head % kCurveCount + 1 + rest.size() % (kCurveCount - 1)) % kCurveCount];
-        std::uint8_t record[DSTU4145_PUBLIC_KEY_BYTES];
+        std::uint8_t record[DSTU4145_NUMBER_BYTES];
         RecordOf(rest, other.m, record);
         Check(CheckPoint(c, Encoded(record, other.m), decoded) == CKR_MECHANISM_PARAM_INVALID,
               "a point of another size is refused");

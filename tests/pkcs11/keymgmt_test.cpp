@@ -103,7 +103,7 @@ protected:
         DSTU4145PointRecord curvePoint{};
         EXPECT_TRUE(GetStandardCurveRecords(0, &field, &curvePoint));
         EXPECT_TRUE(GetStandardSBoxRecord(0, sBox_.data()));
-        std::uint8_t publicKey[DSTU4145_PUBLIC_KEY_BYTES] = {};
+        std::uint8_t publicKey[DSTU4145_NUMBER_BYTES] = {};
         EXPECT_EQ(device_->GenerateKeyPair(0, 1, &field, &curvePoint, sBox_.data(), publicKey), CKR_OK);
         CK_ATTRIBUTE params{CKA_EC_PARAMS, nullptr, 0};
         CK_ATTRIBUTE ecPoint{CKA_EC_POINT, nullptr, 0};
