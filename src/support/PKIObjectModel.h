@@ -173,7 +173,10 @@ public:
     virtual int GetSubjectDirectoryAttributes(void** attributes)             // 77
     { (void)attributes; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(78)                                                         // 78
-        PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)  // 79-82
+    // The subject's alternative names (IPKIGeneralNames); PKI_E_ABSENT without them.
+    virtual int GetAltNames(void** names)                                    // 79
+    { (void)names; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)                   // 80-82
     // The key usage (IPKIKeyUsage); PKI_E_ABSENT without the extension.
     virtual int GetKeyUsage(void** keyUsage)                                 // 83
     { (void)keyUsage; return PKI_E_NOT_IMPLEMENTED; }
@@ -275,7 +278,11 @@ public:
     virtual int GetQCStatements(void** statements)                               // 73
     { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(74) PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77)          // 74-77
-    PKI_RESERVED(78) PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81)          // 78-81
+    PKI_RESERVED(78)                                                             // 78
+    // The requested alternative names (IPKIGeneralNames); PKI_E_ABSENT without them.
+    virtual int GetAltNames(void** names)                                        // 79
+    { (void)names; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(80) PKI_RESERVED(81)                                            // 80-81
     // The directory-attribute object (as the certificate's slot 77); PKI_E_ABSENT without one.
     virtual int GetDirectoryAttributes(void** attributes)                        // 82
     { (void)attributes; return PKI_E_NOT_IMPLEMENTED; }
@@ -288,6 +295,12 @@ public:
     // Sets the key identifier (IPKIAttribute; the request keeps a reference).
     virtual int SetKeyIdentifier(IPKIObject* identifier)                         // 89
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(90) PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93)          // 90-93
+    PKI_RESERVED(94) PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97)          // 94-97
+    PKI_RESERVED(98)                                                             // 98
+    // 0 when the request's content is whole and its own signature holds.
+    virtual int CheckContent()                                                   // 99
+    { return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIRequest() = default;
@@ -1597,6 +1610,43 @@ protected:
     X(IPKIRequest, 16, GetDSTU4145PublicKey)             \
     X(IPKIKeyUsagePeriod, 3, GetPeriod)                  \
     X(IPKISignedObject, 6, VerifyDSTU4145)
+// clang-format on
+
+// ---- Holder data and certificate reference records ----
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+
+// A general-names list (alternative names): entries by index, each with the
+// kind the library numbers it by (1 and 2 lists, 4, 5 and 6 single values).
+class IPKIGeneralNames : public IPKIObject {
+public:
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 3
+    virtual int GetKind(std::uint32_t index, std::uint32_t* kind) = 0;           // 4
+    // The entry as wide text; *length as for IPKICertificate::GetDisplayName.
+    virtual int GetText(std::uint32_t index, wchar_t* text,
+                        std::uint32_t* length) = 0;                              // 5
+
+protected:
+    ~IPKIGeneralNames() = default;
+};
+
+// clang-format on
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// clang-format off
+#define QVK_PKI_OBJECT_MODEL_SLOTS_HOLDER_DATA(X)        \
+    X(IPKICertificate, 79, GetAltNames)                  \
+    X(IPKIRequest, 79, GetAltNames)                      \
+    X(IPKIRequest, 99, CheckContent)                     \
+    X(IPKIGeneralNames, 3, GetCount)                     \
+    X(IPKIGeneralNames, 4, GetKind)                      \
+    X(IPKIGeneralNames, 5, GetText)
 // clang-format on
 
 #endif

@@ -2890,3 +2890,115 @@ public:
 };
 
 }  // namespace fake
+
+// ---- Holder data and certificate reference records ----
+
+namespace fake {
+
+// A general-names list of (kind, wide text) entries.
+class GeneralNames final : public Object<IPKIGeneralNames> {
+public:
+    GeneralNames(Library& lib, std::vector<std::pair<std::uint32_t, std::wstring>> entries)
+        : Object(lib, 4865), entries_(std::move(entries))
+    {
+    }
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4865, 3, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries_.size());
+        return 0;
+    }
+    int GetKind(std::uint32_t index, std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(4865, 4, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries_.size()) return PKI_E_INVALID_ARGUMENT;
+        *kind = entries_[index].first;
+        return 0;
+    }
+    // As the library's wide texts: a text that does not fit is refused and
+    // *length tells its length.
+    int GetText(std::uint32_t index, wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(4865, 5, std::to_string(index) + "," + std::to_string(*length));
+        if (c >= 0) return c;
+        if (index >= entries_.size()) return PKI_E_INVALID_ARGUMENT;
+        const std::wstring& t = entries_[index].second;
+        if (t.size() + 1 > *length) {
+            *length = static_cast<std::uint32_t>(t.size());
+            return PKI_E_INVALID_ARGUMENT;
+        }
+        std::wmemcpy(text, t.c_str(), t.size() + 1);
+        *length = static_cast<std::uint32_t>(t.size());
+        return 0;
+    }
+
+private:
+    std::vector<std::pair<std::uint32_t, std::wstring>> entries_;
+};
+
+// What a holder-data request or certificate hands out: its alternative
+// names (absent when `hasNames` is false) and, for a request, the answer of
+// its content check (slot 99).
+struct AltNamesScript {
+    bool hasNames = true;
+    std::vector<std::pair<std::uint32_t, std::wstring>> names;
+    int contentAnswer = 0;
+};
+
+inline int HandOutNames(Library& lib, std::uint32_t classId, const AltNamesScript& s, void** names)
+{
+    int c = lib.Enter(classId, 79, "");
+    if (c >= 0) return c;
+    if (!s.hasNames) return PKI_E_ABSENT;
+    *names = static_cast<IPKIGeneralNames*>(new GeneralNames(lib, s.names));
+    return 0;
+}
+
+class AltNamesRequest final : public Object<IPKIRequest> {
+public:
+    AltNamesRequest(Library& lib, const AltNamesScript& s) : Object(lib, PKI_CLASS_REQUEST), s_(s) {}
+    int Encode(PKIBlob*) override { return lib_.Enter(PKI_CLASS_REQUEST, 3, ""); }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");
+        if (c >= 0) return c;
+        *kind = 1;
+        return 0;
+    }
+    int GetAltNames(void** names) override { return HandOutNames(lib_, PKI_CLASS_REQUEST, s_, names); }
+    int CheckContent() override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 99, "");
+        return c >= 0 ? c : s_.contentAnswer;
+    }
+
+private:
+    const AltNamesScript& s_;
+};
+
+class AltNamesCertificate final : public Object<IPKICertificate> {
+public:
+    AltNamesCertificate(Library& lib, const AltNamesScript& s) : Object(lib, PKI_CLASS_CERTIFICATE), s_(s) {}
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetAltNames(void** names) override { return HandOutNames(lib_, PKI_CLASS_CERTIFICATE, s_, names); }
+
+private:
+    const AltNamesScript& s_;
+};
+
+// Decoded requests become AltNamesRequest objects over the script.
+inline void UseAltNamesRequests(Library& lib, const AltNamesScript& s)
+{
+    lib.makers[{PKI_CLASS_REQUEST, PKI_IID_REQUEST}] = [&lib, &s]() -> void* {
+        return static_cast<IPKIRequest*>(new AltNamesRequest(lib, s));
+    };
+}
+
+}  // namespace fake
