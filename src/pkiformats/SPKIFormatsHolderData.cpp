@@ -10,6 +10,7 @@
 #include "pkiformats/CertificateInfo.h"
 #include "pkiformats/HolderDataLayout.h"
 #include "pkiformats/SPKIFormats.h"
+#include "pkiformats/SPKIFormatsCertificateReads.h"
 #include "pkiformats/SPKIFormatsInternal.h"
 
 using namespace pkif;
@@ -307,6 +308,192 @@ int SPKIFormats::FreeCertificateInfo(CertificateInfo* info)
         for (auto text : kInfoTexts) delete[](info->*text);
         std::memset(info, 0, sizeof *info);
         return 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// ---- Certificate reference records ----
+
+namespace {
+
+enum : std::uint32_t {
+    kKeyValueBytes = 32,
+    kKeysShort = 112,  // up to three values
+    kKeysFull = 144,   // four values
+    kCertificatesShort = 216,
+    kCertificatesFull = 304,
+    kGOSTHashBytes = 32,
+    kSHASlotBytes = 64,
+    kSHA1Bytes = 20,
+    kSerialBytes = 20,
+    kEntryKindGOST = 1,  // DSTU 4145 certificate: GOST 34.311 issuer-name hash
+    kEntryKindSHA = 2,   // RSA or ECDSA certificate: SHA-1 issuer-name hash
+};
+
+struct Entry {
+    std::uint32_t kind = 0;
+    std::uint8_t hash[kSHASlotBytes] = {0};
+    std::uint8_t serial[kSerialBytes] = {0};
+};
+
+// The three caller words at the record's end.
+void PutWords(std::uint8_t* p, std::uint32_t size, std::uint32_t w1, std::uint32_t w2, std::uint32_t w3)
+{
+    Put32(p, size - 12, w1);
+    Put32(p, size - 8, w2);
+    Put32(p, size - 4, w3);
+}
+
+// A companion read: present, absent, or a failed read.
+bool Companion(int rc, ObjectRef& object, bool& present)
+{
+    present = rc == PKI_OK && object;
+    return rc == PKI_OK || rc == PKI_E_ABSENT || rc == PKI_E_NOT_IMPLEMENTED || rc == PKI_E_NO_INTERFACE;
+}
+
+}  // namespace
+
+int SPKIFormats::MakeReferenceRecord(IPKIObject* certificate, IPKIObject* key, std::uint32_t count,
+                                     const std::uint8_t* const* values, std::uint32_t word1, std::uint32_t word2,
+                                     std::uint32_t word3, PKIBlob* out)
+{
+    try {
+        if (!formats_ || !out) return 0;
+        if (!certificate) {
+            // The key's identifiers come from the key queries, which are
+            // reached through the interface once they take arguments.
+            if (key || !values || count < 1 || count > 4) return 0;
+            for (std::uint32_t i = 0; i < count; ++i)
+                if (!values[i]) return 0;
+            PKIBlob work{0, nullptr};
+            if (!AllocateBlob(&work, kKeysFull)) return 0;
+            std::memset(work.data, 0, kKeysFull);
+            Put32(work.data, 0, count);
+            for (std::uint32_t i = 0; i < count; ++i)
+                std::memcpy(work.data + 4 + i * kKeyValueBytes, values[i], kKeyValueBytes);
+            PutWords(work.data, kKeysFull, word1, word2, word3);
+            if (count == 4) {
+                *out = work;
+                return 1;
+            }
+            PKIBlob record{0, nullptr};
+            if (!AllocateBlob(&record, kKeysShort)) {
+                ReleaseBlob(&work);
+                return 0;
+            }
+            std::memset(record.data, 0, kKeysShort);
+            std::memcpy(record.data, work.data, 4 + 3 * kKeyValueBytes);
+            PutWords(record.data, kKeysShort, word1, word2, word3);
+            ReleaseBlob(&work);
+            *out = record;
+            return 1;
+        }
+
+        // The certificate, then its companions, each one when present.
+        Entry entries[4];
+        std::uint32_t n = 0, perKind[3] = {0, 0, 0};
+        auto visit = [&](IPKIObject* object) -> bool {
+            auto* c = static_cast<IPKICertificate*>(object);
+            auto wide = std::make_unique<wchar_t[]>(kWideNameChars);
+            std::uint32_t length = kWideNameChars;
+            if (c->GetIssuerText(wide.get(), &length) != PKI_OK || length >= kWideNameChars) return false;
+            wide[length] = 0;
+            ObjectRef name;
+            if (c->GetIssuer(name.Out()) != PKI_OK || !name) return false;
+            std::uint32_t family = 0, version = 0;
+            if (c->GetKeyKind(&family) != PKI_OK || formats_->GetVersion(&version) != PKI_OK) return false;
+            std::uint32_t kind = 0;
+            if (family == 1) kind = kEntryKindGOST;
+            if (family == 2 || family == 4) kind = kEntryKindSHA;
+            if (kind == 0 || perKind[kind] >= 2 || n >= 4) return false;
+            Entry& e = entries[n];
+            e.kind = kind;
+            int rc;
+            if (kind == kEntryKindGOST)
+                rc = version < 261 ? formats_->HashNameGOST34311(wide.get(), e.hash)
+                                   : formats_->HashNameObjectGOST34311(name.As<IPKIObject>(), e.hash);
+            else
+                rc = version < 257 ? formats_->HashNameSHA(wide.get(), 160, e.hash)
+                                   : formats_->HashNameObjectSHA(name.As<IPKIObject>(), 160, e.hash);
+            if (rc != PKI_OK) return false;
+            LibraryBlob serial(formats_);
+            if (c->GetSerial(&serial.blob) != PKI_OK || !SerialValue(serial.blob, e.serial)) return false;
+            ++perKind[kind];
+            ++n;
+            return true;
+        };
+        if (!visit(certificate)) return 0;
+        auto* own = static_cast<IPKICertificate*>(certificate);
+        ObjectRef inner, rsa, ec;
+        bool present = false;
+        if (!Companion(own->GetInnerCertificate(inner.Out()), inner, present)) return 0;
+        if (present && !visit(inner.As<IPKIObject>())) return 0;
+        if (!Companion(own->GetRSAView(rsa.Out()), rsa, present)) return 0;
+        if (present && !visit(rsa.As<IPKIObject>())) return 0;
+        *ec.Out() = GetECCertificate(certificate);
+        if (ec && !visit(ec.As<IPKIObject>())) return 0;
+
+        PKIBlob work{0, nullptr};
+        if (!AllocateBlob(&work, kCertificatesFull)) return 0;
+        std::uint8_t* p = work.data;
+        std::memset(p, 0, kCertificatesFull);
+        Put32(p, 0, n);
+        std::uint32_t gost = 0, sha = 0;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            Put32(p, 4 + 4 * i, entries[i].kind);
+            if (entries[i].kind == kEntryKindGOST)
+                std::memcpy(p + 20 + kGOSTHashBytes * gost++, entries[i].hash, kGOSTHashBytes);
+            else
+                std::memcpy(p + 84 + kSHASlotBytes * sha++, entries[i].hash, kSHA1Bytes);
+            std::memcpy(p + 212 + kSerialBytes * i, entries[i].serial, kSerialBytes);
+        }
+        PutWords(p, kCertificatesFull, word1, word2, word3);
+        if (perKind[kEntryKindSHA] > 1 || n == 4) {
+            *out = work;
+            return 1;
+        }
+        PKIBlob record{0, nullptr};
+        if (!AllocateBlob(&record, kCertificatesShort)) {
+            ReleaseBlob(&work);
+            return 0;
+        }
+        std::uint8_t* r = record.data;
+        std::memset(r, 0, kCertificatesShort);
+        std::uint32_t copied = 0, gostCopied = 0;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            Put32(r, 4 + 4 * i, entries[i].kind);
+            std::memcpy(r + 144 + kSerialBytes * i, entries[i].serial, kSerialBytes);
+        }
+        // Hashes in entry order; the first SHA-1 hash takes the one 64-byte
+        // slot and ends the copying.
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (entries[i].kind == kEntryKindGOST) {
+                std::memcpy(r + 16 + kGOSTHashBytes * gostCopied++, entries[i].hash, kGOSTHashBytes);
+                ++copied;
+            } else {
+                std::memcpy(r + 80, entries[i].hash, kSHA1Bytes);
+                ++copied;
+                break;
+            }
+        }
+        Put32(r, 0, copied);
+        PutWords(r, kCertificatesShort, word1, word2, word3);
+        ReleaseBlob(&work);
+        *out = record;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::MakeReferenceRecordForValue(IPKIObject* certificate, IPKIObject* key, const std::uint8_t* value,
+                                             std::uint32_t word1, std::uint32_t word2, std::uint32_t word3,
+                                             PKIBlob* out)
+{
+    try {
+        const std::uint8_t* const list[1] = {value};
+        return MakeReferenceRecord(certificate, key, value ? 1 : 0, value ? list : nullptr, word1, word2, word3, out);
     } catch (...) {
         return 0;
     }

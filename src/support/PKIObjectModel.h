@@ -1646,7 +1646,9 @@ protected:
     X(IPKIRequest, 99, CheckContent)                     \
     X(IPKIGeneralNames, 3, GetCount)                     \
     X(IPKIGeneralNames, 4, GetKind)                      \
-    X(IPKIGeneralNames, 5, GetText)
+    X(IPKIGeneralNames, 5, GetText)                      \
+    X(IPKIInterface, 25, HashNameObjectSHA)              \
+    X(IPKIInterface, 27, HashNameObjectGOST34311)
 // clang-format on
 
 #endif

@@ -234,6 +234,21 @@ public:
         for (std::uint32_t i = 0; i < bits / 8; ++i) hash[i] = static_cast<std::uint8_t>(0x80 + i);
         return 0;
     }
+    // The same patterns over a name object.
+    int HashNameObjectSHA(IPKIObject*, std::uint32_t bits, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 25, std::to_string(bits));
+        if (c >= 0) return c;
+        for (std::uint32_t i = 0; i < bits / 8; ++i) hash[i] = static_cast<std::uint8_t>(0x80 + i);
+        return 0;
+    }
+    int HashNameObjectGOST34311(IPKIObject*, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 27, "");
+        if (c >= 0) return c;
+        for (int i = 0; i < 32; ++i) hash[i] = static_cast<std::uint8_t>(i + 1);
+        return 0;
+    }
     int HasOptionA() override { return Enter(0, 33, "") > 0 ? 0 : 1; }
     int HasOptionB() override { return Enter(0, 34, "") > 0 ? 0 : 1; }
 
@@ -3000,5 +3015,63 @@ inline void UseAltNamesRequests(Library& lib, const AltNamesScript& s)
         return static_cast<IPKIRequest*>(new AltNamesRequest(lib, s));
     };
 }
+
+// A certificate for reference records: issuer text and object, key family,
+// serial number and the companions of slots 100 and 103 (the test keeps them
+// alive; each hand-out takes a reference).
+class ReferenceCertificate final : public Object<IPKICertificate> {
+public:
+    ReferenceCertificate(Library& lib, std::uint32_t family, std::string serialInteger)
+        : Object(lib, PKI_CLASS_CERTIFICATE), kind(family), serial(std::move(serialInteger))
+    {
+    }
+    std::uint32_t kind;
+    std::string serial;
+    std::wstring issuer = L"CN=Issuer;C=UA";
+    ReferenceCertificate* inner = nullptr;
+    ReferenceCertificate* rsa = nullptr;
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetIssuerText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 9, std::to_string(*length));
+        if (c >= 0) return c;
+        if (issuer.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        wcscpy(text, issuer.c_str());
+        *length = static_cast<std::uint32_t>(issuer.size());
+        return 0;
+    }
+    int GetIssuer(void** name) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 13, "");
+        if (c >= 0) return c;
+        *name = static_cast<IPKIEncoded*>(new Encoded(lib_, "issuer"));
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
+        if (c >= 0) return c;
+        *out = kind;
+        return 0;
+    }
+    int GetSerial(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 7, "");
+        return c >= 0 ? c : CopyToBlob(lib_, serial, out);
+    }
+    int GetInnerCertificate(void** out) override { return Companion(100, inner, out); }
+    int GetRSAView(void** out) override { return Companion(103, rsa, out); }
+
+private:
+    int Companion(std::uint32_t op, ReferenceCertificate* c, void** out)
+    {
+        int code = lib_.Enter(PKI_CLASS_CERTIFICATE, op, "");
+        if (code >= 0) return code;
+        if (!c) return PKI_E_ABSENT;
+        ++c->refs_;
+        *out = static_cast<IPKICertificate*>(c);
+        return 0;
+    }
+};
 
 }  // namespace fake

@@ -2,6 +2,7 @@
 // areas read from requests and the certificate information record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -317,4 +318,208 @@ TEST(CertificateInfoRecord, FreeingClearsEveryField)
     EXPECT_EQ(std::memcmp(&info, &zero, sizeof info), 0);
     certificate->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+namespace {
+
+std::uint32_t W(const PKIBlob& b, std::uint32_t at)
+{
+    return b.data[at] | b.data[at + 1] << 8 | b.data[at + 2] << 16 | static_cast<std::uint32_t>(b.data[at + 3]) << 24;
+}
+
+bool AllZero(const PKIBlob& b, std::uint32_t from, std::uint32_t to)
+{
+    for (std::uint32_t i = from; i < to; ++i)
+        if (b.data[i]) return false;
+    return true;
+}
+
+// The fake's name hashes: GOST byte i is i + 1, SHA byte i is 0x80 + i.
+bool GOSTAt(const PKIBlob& b, std::uint32_t at)
+{
+    for (std::uint32_t i = 0; i < 32; ++i)
+        if (b.data[at + i] != i + 1) return false;
+    return true;
+}
+bool SHAAt(const PKIBlob& b, std::uint32_t at, std::uint32_t slot)
+{
+    for (std::uint32_t i = 0; i < 20; ++i)
+        if (b.data[at + i] != 0x80 + i) return false;
+    return AllZero(b, at + 20, at + slot);
+}
+// A serial number given as INTEGER 0x0102 + k, right-aligned in 20 bytes.
+std::string Integer(std::uint8_t k)
+{
+    return std::string("\x02\x02\x01", 3) + static_cast<char>(k);
+}
+bool SerialAt(const PKIBlob& b, std::uint32_t at, std::uint8_t k)
+{
+    return AllZero(b, at, at + 18) && b.data[at + 18] == 1 && b.data[at + 19] == k;
+}
+
+class References : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        f.ReleaseBlob(&out);
+        EXPECT_EQ(lib.LiveBlobs(), 0u);
+        EXPECT_EQ(lib.LiveObjects(), 0);
+        EXPECT_EQ(lib.doubleReleases, 0);
+    }
+    fake::Library lib;
+    SPKIFormats f{nullptr, nullptr, &lib};
+    PKIBlob out{0, nullptr};
+};
+
+}  // namespace
+
+TEST_F(References, KeyListLayouts)
+{
+    std::uint8_t v[4][32];
+    for (int i = 0; i < 4; ++i) std::memset(v[i], 0x41 + i, 32);
+    ASSERT_EQ(f.MakeReferenceRecordForValue(nullptr, nullptr, v[0], 7, 8, 9, &out), 1);
+    ASSERT_EQ(out.length, 112u);
+    EXPECT_EQ(W(out, 0), 1u);
+    EXPECT_EQ(std::memcmp(out.data + 4, v[0], 32), 0);
+    EXPECT_TRUE(AllZero(out, 36, 100));
+    EXPECT_EQ(W(out, 100), 7u);
+    EXPECT_EQ(W(out, 104), 8u);
+    EXPECT_EQ(W(out, 108), 9u);
+    f.ReleaseBlob(&out);
+
+    const std::uint8_t* three[] = {v[0], v[1], v[2]};
+    ASSERT_EQ(f.MakeReferenceRecord(nullptr, nullptr, 3, three, 1, 2, 3, &out), 1);
+    ASSERT_EQ(out.length, 112u);
+    EXPECT_EQ(W(out, 0), 3u);
+    EXPECT_EQ(std::memcmp(out.data + 68, v[2], 32), 0);
+    EXPECT_EQ(W(out, 108), 3u);
+    f.ReleaseBlob(&out);
+
+    const std::uint8_t* four[] = {v[0], v[1], v[2], v[3]};
+    ASSERT_EQ(f.MakeReferenceRecord(nullptr, nullptr, 4, four, 1, 2, 3, &out), 1);
+    ASSERT_EQ(out.length, 144u);
+    EXPECT_EQ(W(out, 0), 4u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(std::memcmp(out.data + 4 + 32 * i, v[i], 32), 0) << i;
+    EXPECT_EQ(W(out, 132), 1u);
+    EXPECT_EQ(W(out, 136), 2u);
+    EXPECT_EQ(W(out, 140), 3u);
+    f.ReleaseBlob(&out);
+
+    const std::uint8_t* five[] = {v[0], v[1], v[2], v[3], v[0]};
+    EXPECT_EQ(f.MakeReferenceRecord(nullptr, nullptr, 5, five, 1, 2, 3, &out), 0);
+    EXPECT_EQ(f.MakeReferenceRecord(nullptr, nullptr, 0, five, 1, 2, 3, &out), 0);
+    EXPECT_EQ(f.MakeReferenceRecordForValue(nullptr, nullptr, nullptr, 1, 2, 3, &out), 0);
+    EXPECT_EQ(out.data, nullptr);
+}
+
+// An RSA certificate with a DSTU 4145 companion: the short form with only the
+// SHA-1 hash copied, both kinds and both serial numbers.
+TEST_F(References, CertificateListShortForm)
+{
+    for (std::uint32_t version : {270u, 256u}) {
+        lib.version = version;
+        auto* dstu = new fake::ReferenceCertificate(lib, 1, Integer(2));
+        auto* rsa = new fake::ReferenceCertificate(lib, 2, Integer(1));
+        rsa->inner = dstu;
+        lib.log.clear();
+        ASSERT_EQ(f.MakeReferenceRecord(rsa, nullptr, 0, nullptr, 4, 5, 6, &out), 1) << version;
+        ASSERT_EQ(out.length, 216u);
+        EXPECT_EQ(W(out, 0), 1u);
+        EXPECT_EQ(W(out, 4), 2u);
+        EXPECT_EQ(W(out, 8), 1u);
+        EXPECT_EQ(W(out, 12), 0u);
+        EXPECT_TRUE(AllZero(out, 16, 80));  // the GOST hash is not copied after the SHA-1 one
+        EXPECT_TRUE(SHAAt(out, 80, 64));
+        EXPECT_TRUE(SerialAt(out, 144, 1));
+        EXPECT_TRUE(SerialAt(out, 164, 2));
+        EXPECT_TRUE(AllZero(out, 184, 204));
+        EXPECT_EQ(W(out, 204), 4u);
+        EXPECT_EQ(W(out, 208), 5u);
+        EXPECT_EQ(W(out, 212), 6u);
+        // Name objects from 257 (SHA) and 261 (GOST) on, name texts below.
+        auto called = [&](const std::string& op) {
+            return std::find(lib.log.begin(), lib.log.end(), op) != lib.log.end();
+        };
+        EXPECT_EQ(called("0:25(160)"), version >= 257) << version;
+        EXPECT_EQ(called("0:27()"), version >= 261) << version;
+        f.ReleaseBlob(&out);
+        rsa->Release();
+        dstu->Release();
+    }
+}
+
+TEST_F(References, CertificateListFullFormAndLimits)
+{
+    // Two DSTU 4145 entries and an RSA one: still the short form, three hashes.
+    auto* inner = new fake::ReferenceCertificate(lib, 1, Integer(2));
+    auto* view = new fake::ReferenceCertificate(lib, 4, Integer(3));
+    auto* top = new fake::ReferenceCertificate(lib, 1, Integer(1));
+    top->inner = inner;
+    top->rsa = view;
+    ASSERT_EQ(f.MakeReferenceRecord(top, nullptr, 0, nullptr, 0, 0, 0, &out), 1);
+    ASSERT_EQ(out.length, 216u);
+    EXPECT_EQ(W(out, 0), 3u);
+    EXPECT_TRUE(GOSTAt(out, 16));
+    EXPECT_TRUE(GOSTAt(out, 48));
+    EXPECT_TRUE(SHAAt(out, 80, 64));
+    EXPECT_TRUE(SerialAt(out, 184, 3));
+    f.ReleaseBlob(&out);
+
+    // Two entries of kind 2: the full form.
+    inner->kind = 2;
+    ASSERT_EQ(f.MakeReferenceRecord(top, nullptr, 0, nullptr, 7, 8, 9, &out), 1);
+    ASSERT_EQ(out.length, 304u);
+    EXPECT_EQ(W(out, 0), 3u);
+    EXPECT_EQ(W(out, 4), 1u);
+    EXPECT_EQ(W(out, 8), 2u);
+    EXPECT_EQ(W(out, 12), 2u);
+    EXPECT_TRUE(GOSTAt(out, 20));
+    EXPECT_TRUE(AllZero(out, 52, 84));
+    EXPECT_TRUE(SHAAt(out, 84, 64));
+    EXPECT_TRUE(SHAAt(out, 148, 64));
+    EXPECT_TRUE(SerialAt(out, 212, 1));
+    EXPECT_TRUE(SerialAt(out, 232, 2));
+    EXPECT_TRUE(SerialAt(out, 252, 3));
+    EXPECT_TRUE(AllZero(out, 272, 292));
+    EXPECT_EQ(W(out, 292), 7u);
+    EXPECT_EQ(W(out, 300), 9u);
+    f.ReleaseBlob(&out);
+
+    // A third entry of one kind, or an unknown family, fails.
+    inner->kind = 1;
+    view->kind = 1;
+    EXPECT_EQ(f.MakeReferenceRecord(top, nullptr, 0, nullptr, 0, 0, 0, &out), 0);
+    view->kind = 3;
+    EXPECT_EQ(f.MakeReferenceRecord(top, nullptr, 0, nullptr, 0, 0, 0, &out), 0);
+    EXPECT_EQ(out.data, nullptr);
+    for (auto* c : {top, inner, view}) c->Release();
+}
+
+TEST(ReferencesSweep, EveryFailureIsReportedAndNothingLeaks)
+{
+    fake::SweepFailures(
+        "MakeReferenceRecord",
+        [](SPKIFormats& f, fake::Library& lib) {
+            auto* dstu = new fake::ReferenceCertificate(lib, 1, Integer(2));
+            auto* rsa = new fake::ReferenceCertificate(lib, 2, Integer(1));
+            rsa->inner = dstu;
+            PKIBlob out{0, nullptr};
+            int rc = f.MakeReferenceRecord(rsa, nullptr, 0, nullptr, 1, 2, 3, &out);
+            f.ReleaseBlob(&out);
+            rsa->Release();
+            dstu->Release();
+            return rc;
+        },
+        // The EC companion's look-up answers none for a failure as for an absent view.
+        false);
+    fake::SweepFailures(
+        "MakeReferenceRecordForValue",
+        [](SPKIFormats& f, fake::Library&) {
+            std::uint8_t value[32] = {1};
+            PKIBlob out{0, nullptr};
+            int rc = f.MakeReferenceRecordForValue(nullptr, nullptr, value, 1, 2, 3, &out);
+            f.ReleaseBlob(&out);
+            return rc;
+        },
+        true);
 }
