@@ -264,13 +264,15 @@ int SPKIFormats::FillCertificateInfo(CertificateInfo* info, IPKIObject* certific
         char serialText[kSerialTextBytes] = {0};
         if (!Serial20ToText(serial, 0, serialText)) return 0;
 
-        char serialName[PKI_NAME_SERIAL_CHARS], country[PKI_NAME_COUNTRY_CHARS], state[PKI_NAME_STATE_CHARS],
-            locality[PKI_NAME_LOCALITY_CHARS], organisation[PKI_NAME_ORGANISATION_CHARS], unit[PKI_NAME_UNIT_CHARS],
-            commonName[PKI_NAME_COMMON_NAME_CHARS], surname[PKI_NAME_SURNAME_CHARS],
-            givenName[PKI_NAME_GIVEN_NAME_CHARS], title[PKI_NAME_TITLE_CHARS];
+        char serialName[PKI_NAME_SERIAL_CHARS] = {}, country[PKI_NAME_COUNTRY_CHARS] = {},
+             state[PKI_NAME_STATE_CHARS] = {}, locality[PKI_NAME_LOCALITY_CHARS] = {},
+             organisation[PKI_NAME_ORGANISATION_CHARS] = {}, unit[PKI_NAME_UNIT_CHARS] = {},
+             commonName[PKI_NAME_COMMON_NAME_CHARS] = {}, surname[PKI_NAME_SURNAME_CHARS] = {},
+             givenName[PKI_NAME_GIVEN_NAME_CHARS] = {}, title[PKI_NAME_TITLE_CHARS] = {};
         ParseNameText(issuer.get(), serialName, country, state, locality, organisation, unit, commonName, surname,
                       givenName, title);
         const std::string issuerCommonName = commonName;
+        commonName[0] = 0;
         ParseNameText(t[kSubject].get(), serialName, country, state, locality, organisation, unit, commonName, surname,
                       givenName, title);
 
