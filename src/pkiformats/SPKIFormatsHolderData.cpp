@@ -93,9 +93,12 @@ int SPKIFormats::GetAltNameURI(IPKIObject* object, char* uri)
     try {
         if (uri) uri[0] = 0;
         if (!formats_ || !object) return 0;
-        ObjectRef names;
-        // Slot 79 is the alternative names of a certificate and of a request alike.
-        int rc = static_cast<IPKICertificate*>(object)->GetAltNames(names.Out());
+        // A certificate answers its own interface; anything without it is a request.
+        ObjectRef names, certificate;
+        int rc = object->QueryInterface(PKI_IID_CERTIFICATE, certificate.Out());
+        if (rc != PKI_OK && rc != PKI_E_NO_INTERFACE) return 0;
+        rc = rc == PKI_OK && certificate ? certificate.As<IPKICertificate>()->GetAltNames(names.Out())
+                                         : static_cast<IPKIRequest*>(object)->GetAltNames(names.Out());
         if (rc == PKI_E_ABSENT) return 1;
         if (rc != PKI_OK || !names) return 0;
         auto* list = names.As<IPKIGeneralNames>();

@@ -3000,7 +3000,10 @@ private:
 
 class AltNamesCertificate final : public Object<IPKICertificate> {
 public:
-    AltNamesCertificate(Library& lib, const AltNamesScript& s) : Object(lib, PKI_CLASS_CERTIFICATE), s_(s) {}
+    AltNamesCertificate(Library& lib, const AltNamesScript& s) : Object(lib, PKI_CLASS_CERTIFICATE), s_(s)
+    {
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
     int GetPolicies(void**) override { return PKI_E_ABSENT; }
     int GetAltNames(void** names) override { return HandOutNames(lib_, PKI_CLASS_CERTIFICATE, s_, names); }
 
