@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "pkiformats/KeyFileDepth.h"
+#include "pkiformats/HolderDataLayout.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
 
@@ -53,24 +54,14 @@ int SPKIFormats::AddToSystemTime(const SYSTEMTIME* time, std::uint32_t intervalL
 
 // The lowest layout version of a holder data area that holds its content:
 // each version adds fields (texts are present when their first byte is not 0).
+// The layout version word itself says nothing about the content.
 int SPKIFormats::GetHolderDataVersion(const std::uint8_t* holderData, std::uint32_t* version)
 {
     try {
         if (!holderData || !version) return 0;
-        const std::uint8_t* d = holderData;
         std::uint32_t v = 1;
-        if (Get32(d, 2823) != 0)
-            v = 7;
-        else if (d[2212] || d[2309] || d[2438])
-            v = 6;
-        else if (d[2197])
-            v = 5;
-        else if (d[2194])
-            v = 4;
-        else if (d[1937])
-            v = 3;
-        else if (d[1834] || d[1867] || d[1900] || Get32(d, 1933) != 0)
-            v = 2;
+        for (const HolderFieldRow& r : kHolderFields)
+            if (r.field != HolderField::Version && r.version > v && !FieldEmpty(holderData, r)) v = r.version;
         *version = v;
         return 1;
     } catch (...) {
@@ -84,19 +75,22 @@ int SPKIFormats::GetHolderDataVersion(const std::uint8_t* holderData, std::uint3
 // the area's order. Texts A and B are only compared, never issued, and the
 // parts of later layouts (country, attribute .4.11.1, organisation texts) keep
 // no flag: the word has room for twenty bits.
-constexpr std::uint16_t kRemovablePart[20] = {
-    4,   69,  198,  327,  392,  457,  522,  651,  684,  725,   // names, kinds 5 and 4
-    758, 887, 1144, 1155, 1166, 1173, 1834, 1867, 1900, 1937,  // kinds 1, 2; attributes; kind 6
+constexpr HolderField kRemovablePart[20] = {
+    HolderField::CommonName,   HolderField::Locality,     HolderField::State,        HolderField::Organisation,
+    HolderField::Unit,         HolderField::Title,        HolderField::AltName5,     HolderField::AltName4,
+    HolderField::Surname,      HolderField::GivenName,    HolderField::AltName1,     HolderField::AltName2,
+    HolderField::Attribute421, HolderField::Attribute411, HolderField::Attribute431, HolderField::Attribute441,
+    HolderField::Attribute451, HolderField::Attribute461, HolderField::Attribute471, HolderField::AltName6,
 };
 
 int SPKIFormats::TrimHolderData(std::uint8_t* holderData)
 {
     try {
         if (!holderData) return 0;
-        const std::uint32_t flags = Get32(holderData, 2823);
-        if (Get32(holderData, 1830) <= 6 || flags == 0) return 1;
+        const std::uint32_t flags = Get32(holderData, HolderOffset(HolderField::RemovableParts));
+        if (Get32(holderData, HolderOffset(HolderField::Version)) <= 6 || flags == 0) return 1;
         for (unsigned bit = 0; bit < 20; ++bit)
-            if (flags & (1u << bit)) holderData[kRemovablePart[bit]] = 0;
+            if (flags & (1u << bit)) holderData[HolderOffset(kRemovablePart[bit])] = 0;
         return 1;
     } catch (...) {
         return 0;
@@ -109,11 +103,18 @@ int SPKIFormats::MergeHolderData(std::uint8_t* target, const std::uint8_t* sourc
 {
     try {
         if (!target || !source) return 0;
-        std::uint32_t version = Get32(source, 1830);
+        constexpr std::uint32_t versionAt = HolderOffset(HolderField::Version);
+        constexpr std::uint32_t textsAt = HolderOffset(HolderField::OrganisationText1);
+        constexpr std::uint32_t flagsAt = HolderOffset(HolderField::RemovableParts);
+        static_assert(HolderRow(HolderField::OrganisationText1).version == 6 &&
+                      HolderRow(HolderField::RemovableParts).version == 7 && HolderBlockLength(5) == textsAt &&
+                      HolderBlockLength(6) == flagsAt);
+        std::uint32_t version = Get32(source, versionAt);
         if (version > 5) {
-            std::memcpy(target + 2212, source + 2212, 2823 - 2212);
-            if (version > Get32(target, 1830)) Put32(target, 1830, version);
-            if (version > 6) std::memcpy(target + 2823, source + 2823, 4);
+            std::memcpy(target + textsAt, source + textsAt, flagsAt - textsAt);
+            if (version > Get32(target, versionAt)) Put32(target, versionAt, version);
+            if (version > 6)
+                std::memcpy(target + flagsAt, source + flagsAt, HolderCapacity(HolderField::RemovableParts));
         }
         return 1;
     } catch (...) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "pkiformats/HolderDataLayout.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
 
@@ -185,11 +186,7 @@ int SPKIFormats::CopyKeyPart(const PKIBlob* record, std::uint32_t kind, std::uin
 
 namespace {
 
-constexpr struct {
-    std::uint32_t length, version;
-} kHolderData[] = {{1830, 1}, {1937, 2}, {2194, 3}, {2197, 4}, {2212, 5}, {2823, 6}, {2827, 7}};
-
-constexpr std::uint32_t kHolderDataVersionWord = 1830;
+constexpr std::uint32_t kHolderDataVersionWord = HolderOffset(HolderField::Version);
 
 // Version and header length are known and the record reaches its header.
 bool CheckHolderHeader(const PKIBlob* record, std::uint32_t* version, std::uint32_t* header)
@@ -224,11 +221,13 @@ bool TextView(const PKIBlob* record, std::uint32_t at, PKIBlob* view)
 
 }  // namespace
 
+// Block lengths come from the holder data table: 1,830 bytes for layout 1
+// up to 2,827 for layout 7.
 int SPKIFormats::HolderDataVersionByLength(std::uint32_t length, std::uint32_t* version)
 {
-    for (const auto& row : kHolderData) {
-        if (row.length == length) {
-            if (version) *version = row.version;
+    for (std::uint32_t v = 1; v <= kHolderLayoutVersions; ++v) {
+        if (HolderBlockLength(v) == length) {
+            if (version) *version = v;
             return 1;
         }
     }
@@ -237,13 +236,9 @@ int SPKIFormats::HolderDataVersionByLength(std::uint32_t length, std::uint32_t* 
 
 int SPKIFormats::HolderDataSizeByVersion(std::uint32_t version, std::uint32_t* length)
 {
-    for (const auto& row : kHolderData) {
-        if (row.version == version) {
-            if (length) *length = row.length;
-            return 1;
-        }
-    }
-    return 0;
+    if (version < 1 || version > kHolderLayoutVersions) return 0;
+    if (length) *length = HolderBlockLength(version);
+    return 1;
 }
 
 int SPKIFormats::CreateHolderRecord(

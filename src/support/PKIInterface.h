@@ -274,12 +274,18 @@ public:
     virtual int HashNameGOST34311Mode(IPKIObject* name, std::uint32_t mode,
                                       std::uint8_t* hash)                        // 24
     { (void)name; (void)mode; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // The SHA hash of a name object in `bits` bits (160: SHA-1, 20 bytes).
+    virtual int HashNameObjectSHA(IPKIObject* name, std::uint32_t bits,
+                                  std::uint8_t* hash)                            // 25
+    { (void)name; (void)bits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    // Not numbered where it is called: placed in the first free slot.
     // A name object as one wide text in `capacity` wide characters;
     // PKI_E_FAILURE when it does not fit.
-    virtual int NameToText(IPKIObject* name, wchar_t* text, std::uint32_t capacity) // 25
+    virtual int NameToText(IPKIObject* name, wchar_t* text, std::uint32_t capacity) // 26
     { (void)name; (void)text; (void)capacity; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(26)                                                             // 26
-    PKI_RESERVED(27)                                                             // 27
+    // The GOST 34.311 hash of a name object: 32 bytes into `hash`.
+    virtual int HashNameObjectGOST34311(IPKIObject* name, std::uint8_t* hash)    // 27
+    { (void)name; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
     // 20-byte identifier of a public key (the DSTU 4145 kind of key).
     virtual int PublicKeyIdentifier(const PKIBlob* publicKey, std::uint8_t* identifier) // 28
     { (void)publicKey; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }

@@ -183,7 +183,10 @@ public:
     virtual int GetSubjectDirectoryAttributes(void** attributes)             // 77
     { (void)attributes; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(78)                                                         // 78
-        PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)  // 79-82
+    // The subject's alternative names (IPKIGeneralNames); PKI_E_ABSENT without them.
+    virtual int GetAltNames(void** names)                                    // 79
+    { (void)names; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)                   // 80-82
     // The key usage (IPKIKeyUsage); PKI_E_ABSENT without the extension.
     virtual int GetKeyUsage(void** keyUsage)                                 // 83
     { (void)keyUsage; return PKI_E_NOT_IMPLEMENTED; }
@@ -303,7 +306,11 @@ public:
     virtual int GetQCStatements(void** statements)                               // 73
     { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(74) PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77)          // 74-77
-    PKI_RESERVED(78) PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81)          // 78-81
+    PKI_RESERVED(78)                                                             // 78
+    // The requested alternative names (IPKIGeneralNames); PKI_E_ABSENT without them.
+    virtual int GetAltNames(void** names)                                        // 79
+    { (void)names; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(80) PKI_RESERVED(81)                                            // 80-81
     // The directory-attribute object (as the certificate's slot 77); PKI_E_ABSENT without one.
     virtual int GetDirectoryAttributes(void** attributes)                        // 82
     { (void)attributes; return PKI_E_NOT_IMPLEMENTED; }
@@ -316,6 +323,12 @@ public:
     // Sets the key identifier (IPKIAttribute; the request keeps a reference).
     virtual int SetKeyIdentifier(IPKIObject* identifier)                         // 89
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(90) PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93)          // 90-93
+    PKI_RESERVED(94) PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97)          // 94-97
+    PKI_RESERVED(98)                                                             // 98
+    // 0 when the request's content is whole and its own signature holds.
+    virtual int CheckContent()                                                   // 99
+    { return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIRequest() = default;
@@ -2623,7 +2636,7 @@ protected:
     X(IPKIInterface, 22, HashObjectSHA)                  \
     X(IPKIInterface, 23, HashObjectDSTU7564)             \
     X(IPKIInterface, 24, HashNameGOST34311Mode)          \
-    X(IPKIInterface, 25, NameToText)                     \
+    X(IPKIInterface, 26, NameToText)                     \
     X(IPKICertificate, 6, VerifySignatureValue)          \
     X(IPKICertificate, 8, GetSerialBytes)                \
     X(IPKICertificate, 42, VerifySignedBytes)            \
@@ -2659,6 +2672,11 @@ protected:
 
 // ---- Objects reached by the certificate, request and message operations ----
 // (parts, inner objects, key kinds and signers that those operations read)
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+// ---- Holder data and certificate reference records ----
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
@@ -3056,5 +3074,39 @@ protected:
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
+
+#endif
+// clang-format off
+
+// A general-names list (alternative names): entries by index, each with the
+// kind the library numbers it by (1 and 2 lists, 4, 5 and 6 single values).
+class IPKIGeneralNames : public IPKIObject {
+public:
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 3
+    virtual int GetKind(std::uint32_t index, std::uint32_t* kind) = 0;           // 4
+    // The entry as wide text; *length as for IPKICertificate::GetDisplayName.
+    virtual int GetText(std::uint32_t index, wchar_t* text,
+                        std::uint32_t* length) = 0;                              // 5
+
+protected:
+    ~IPKIGeneralNames() = default;
+};
+
+// clang-format on
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// clang-format off
+#define QVK_PKI_OBJECT_MODEL_SLOTS_HOLDER_DATA(X)        \
+    X(IPKICertificate, 79, GetAltNames)                  \
+    X(IPKIRequest, 79, GetAltNames)                      \
+    X(IPKIRequest, 99, CheckContent)                     \
+    X(IPKIGeneralNames, 3, GetCount)                     \
+    X(IPKIGeneralNames, 4, GetKind)                      \
+    X(IPKIGeneralNames, 5, GetText)                      \
+    X(IPKIInterface, 25, HashNameObjectSHA)              \
+    X(IPKIInterface, 27, HashNameObjectGOST34311)
+// clang-format on
 
 #endif

@@ -234,6 +234,21 @@ public:
         for (std::uint32_t i = 0; i < bits / 8; ++i) hash[i] = static_cast<std::uint8_t>(0x80 + i);
         return 0;
     }
+    // The same patterns over a name object.
+    int HashNameObjectSHA(IPKIObject*, std::uint32_t bits, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 25, std::to_string(bits));
+        if (c >= 0) return c;
+        for (std::uint32_t i = 0; i < bits / 8; ++i) hash[i] = static_cast<std::uint8_t>(0x80 + i);
+        return 0;
+    }
+    int HashNameObjectGOST34311(IPKIObject*, std::uint8_t* hash) override
+    {
+        int c = Enter(0, 27, "");
+        if (c >= 0) return c;
+        for (int i = 0; i < 32; ++i) hash[i] = static_cast<std::uint8_t>(i + 1);
+        return 0;
+    }
     int HasOptionA() override { return Enter(0, 33, "") > 0 ? 0 : 1; }
     int HasOptionB() override { return Enter(0, 34, "") > 0 ? 0 : 1; }
     // The version-gated conversions (32, 35, 36, 38): each logs its call and
@@ -6185,6 +6200,179 @@ public:
         value->Retain();
         if (held) held->Release();
         held = integer;
+        return 0;
+    }
+};
+
+}  // namespace fake
+
+// ---- Holder data and certificate reference records ----
+
+namespace fake {
+
+// A general-names list of (kind, wide text) entries.
+class GeneralNames final : public Object<IPKIGeneralNames> {
+public:
+    GeneralNames(Library& lib, std::vector<std::pair<std::uint32_t, std::wstring>> entries)
+        : Object(lib, 4865), entries_(std::move(entries))
+    {
+    }
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4865, 3, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries_.size());
+        return 0;
+    }
+    int GetKind(std::uint32_t index, std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(4865, 4, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries_.size()) return PKI_E_INVALID_ARGUMENT;
+        *kind = entries_[index].first;
+        return 0;
+    }
+    // As the library's wide texts: a text that does not fit is refused and
+    // *length tells its length.
+    int GetText(std::uint32_t index, wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(4865, 5, std::to_string(index) + "," + std::to_string(*length));
+        if (c >= 0) return c;
+        if (index >= entries_.size()) return PKI_E_INVALID_ARGUMENT;
+        const std::wstring& t = entries_[index].second;
+        if (t.size() + 1 > *length) {
+            *length = static_cast<std::uint32_t>(t.size());
+            return PKI_E_INVALID_ARGUMENT;
+        }
+        std::wmemcpy(text, t.c_str(), t.size() + 1);
+        *length = static_cast<std::uint32_t>(t.size());
+        return 0;
+    }
+
+private:
+    std::vector<std::pair<std::uint32_t, std::wstring>> entries_;
+};
+
+// What a holder-data request or certificate hands out: its alternative
+// names (absent when `hasNames` is false) and, for a request, the answer of
+// its content check (slot 99).
+struct AltNamesScript {
+    bool hasNames = true;
+    std::vector<std::pair<std::uint32_t, std::wstring>> names;
+    int contentAnswer = 0;
+};
+
+inline int HandOutNames(Library& lib, std::uint32_t classId, const AltNamesScript& s, void** names)
+{
+    int c = lib.Enter(classId, 79, "");
+    if (c >= 0) return c;
+    if (!s.hasNames) return PKI_E_ABSENT;
+    *names = static_cast<IPKIGeneralNames*>(new GeneralNames(lib, s.names));
+    return 0;
+}
+
+class AltNamesRequest final : public Object<IPKIRequest> {
+public:
+    AltNamesRequest(Library& lib, const AltNamesScript& s) : Object(lib, PKI_CLASS_REQUEST), s_(s) {}
+    int Encode(PKIBlob*) override { return lib_.Enter(PKI_CLASS_REQUEST, 3, ""); }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "");
+        if (c >= 0) return c;
+        *kind = 1;
+        return 0;
+    }
+    int GetAltNames(void** names) override { return HandOutNames(lib_, PKI_CLASS_REQUEST, s_, names); }
+    int CheckContent() override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 99, "");
+        return c >= 0 ? c : s_.contentAnswer;
+    }
+
+private:
+    const AltNamesScript& s_;
+};
+
+class AltNamesCertificate final : public Object<IPKICertificate> {
+public:
+    AltNamesCertificate(Library& lib, const AltNamesScript& s) : Object(lib, PKI_CLASS_CERTIFICATE), s_(s)
+    {
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetAltNames(void** names) override { return HandOutNames(lib_, PKI_CLASS_CERTIFICATE, s_, names); }
+
+private:
+    const AltNamesScript& s_;
+};
+
+// Decoded requests become AltNamesRequest objects over the script.
+inline void UseAltNamesRequests(Library& lib, const AltNamesScript& s)
+{
+    lib.makers[{PKI_CLASS_REQUEST, PKI_IID_REQUEST}] = [&lib, &s]() -> void* {
+        return static_cast<IPKIRequest*>(new AltNamesRequest(lib, s));
+    };
+}
+
+// A certificate for reference records: issuer text and object, key family,
+// serial number and the companions of slots 100 and 103 (the test keeps them
+// alive; each hand-out takes a reference).
+class ReferenceCertificate final : public Object<IPKICertificate> {
+public:
+    ReferenceCertificate(Library& lib, std::uint32_t family, std::string serialInteger)
+        : Object(lib, PKI_CLASS_CERTIFICATE), kind(family), serial(std::move(serialInteger))
+    {
+    }
+    std::uint32_t kind;
+    std::string serial;
+    std::wstring issuer = L"CN=Issuer;C=UA";
+    ReferenceCertificate* inner = nullptr;
+    ReferenceCertificate* rsa = nullptr;
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetIssuerText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 9, std::to_string(*length));
+        if (c >= 0) return c;
+        if (issuer.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        wcscpy(text, issuer.c_str());
+        *length = static_cast<std::uint32_t>(issuer.size());
+        return 0;
+    }
+    int GetIssuer(void** name) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 13, "");
+        if (c >= 0) return c;
+        *name = static_cast<IPKIEncoded*>(new Encoded(lib_, "issuer"));
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
+        if (c >= 0) return c;
+        *out = kind;
+        return 0;
+    }
+    int GetSerial(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 7, "");
+        return c >= 0 ? c : CopyToBlob(lib_, serial, out);
+    }
+    int GetInnerCertificate(void** out) override { return Companion(100, inner, out); }
+    int GetRSAView(void** out) override { return Companion(103, rsa, out); }
+
+private:
+    int Companion(std::uint32_t op, ReferenceCertificate* c, void** out)
+    {
+        int code = lib_.Enter(PKI_CLASS_CERTIFICATE, op, "");
+        if (code >= 0) return code;
+        if (!c) return PKI_E_ABSENT;
+        ++c->refs_;
+        *out = static_cast<IPKICertificate*>(c);
         return 0;
     }
 };
