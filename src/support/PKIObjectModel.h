@@ -557,7 +557,10 @@ public:
     // 4145), value 2 RSA signing, value 4 ECDSA signing.
     virtual int GetCapabilities(std::uint32_t* bits)                             // 5
     { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(6)                                                              // 6
+    // The public key that goes with the private key: 76 bytes (little-endian,
+    // zero-filled), its length and its parameters (IPKIParameters; may be null).
+    virtual int GetPublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) // 6
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     // As IPKIKey::GetKeyValue: a DSTU 4145 private key (at most 76 bytes,
     // little-endian) and its parameters (IPKIParameters).
     virtual int GetKeyValue(PKIBlob* value, void** parameters)                   // 7
@@ -1311,6 +1314,35 @@ class IPKISignedDataCertificates : public IPKISignedData {
 public:
     PKI_RESERVED(6)                                                              // 6
     virtual int AddCertificate(IPKIObject* certificate) = 0;                     // 7
+    PKI_RESERVED(8) PKI_RESERVED(9)                                              // 8-9
+    virtual int GetSignerCount(std::uint32_t* count)                             // 10
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Signer `index` (IPKISignerInfo); PKI_E_INDEX past the last.
+    virtual int GetSigner(std::uint32_t index, void** signer)                    // 11
+    { (void)index; (void)signer; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes a signer (IPKISignerInfo); the message keeps a reference.
+    virtual int AddSigner(IPKIObject* signer)                                    // 12
+    { (void)signer; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(13) PKI_RESERVED(14)                                            // 13-14
+    // Whether the message carries its content (1) or is detached (0).
+    virtual int HasContent(std::uint32_t* present)                               // 15
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    // The encapsulated content type as dotted text: *length holds the
+    // buffer's capacity (bytes, terminator included) on entry and the text's
+    // length on return; PKI_E_FAILURE, with nothing written, when it does not
+    // fit.
+    virtual int GetEncapsulatedType(char* oid, std::uint32_t* length)            // 16
+    { (void)oid; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetEncapsulatedType(const char* oid)                             // 17
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    // The encapsulated content; PKI_E_ABSENT when the message carries none.
+    virtual int GetContent(PKIBlob* content)                                     // 18
+    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContent(const PKIBlob* content)                               // 19
+    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)                           // 20-22
+    virtual int AddDigestAlgorithm(const char* oid)                              // 23
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKISignedDataCertificates() = default;
@@ -1597,6 +1629,280 @@ protected:
     X(IPKIRequest, 16, GetDSTU4145PublicKey)             \
     X(IPKIKeyUsagePeriod, 3, GetPeriod)                  \
     X(IPKISignedObject, 6, VerifyDSTU4145)
+// clang-format on
+
+// ---- CMS signed data: messages, signers and signing-certificate attributes ----
+enum : std::uint32_t {
+    PKI_CLASS_SIGNER_INFO = 4918,
+    PKI_IID_SIGNER_INFO = 4193,
+    PKI_CLASS_SIGNING_CERTIFICATE = 4919,
+    PKI_IID_SIGNING_CERTIFICATE = 4192,
+    PKI_SIGNER_ID_ISSUER_SERIAL = 3,  // signer identifier form: issuer name and serial number
+    PKI_SIGNER_NAME_CHARS = 2048      // wide name buffers of the signer reads (terminator included)
+};
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+
+// Content information (class 4879, interface 4113) as CMS messages are
+// wrapped in it and opened from it. Slot 6 sets the content type: the
+// certificate store's reading of it as "the content" (IPKIContentInfo) is
+// not what the library does.
+class IPKIContentInfoMessage : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out) = 0;                                        // 3
+    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    // The content type as dotted text (length excludes the terminator).
+    virtual int GetContentType(PKIBlob* oid) = 0;                                // 5
+    virtual int SetContentType(const char* oid) = 0;                             // 6
+    // The inner content as an object of (classId, interfaceId).
+    virtual int GetInnerObject(std::uint32_t classId, std::uint32_t interfaceId,
+                               void** object) = 0;                               // 7
+    // Takes the inner content object; the content info keeps a reference.
+    virtual int SetInnerObject(IPKIObject* object) = 0;                          // 8
+
+protected:
+    ~IPKIContentInfoMessage() = default;
+};
+
+// Signing-certificate attribute (class 4919, interface 4192): entries of a
+// certificate hash with, optionally, the certificate's issuer and serial.
+// Issuer buffers hold `capacity` wide characters (terminator included); a
+// name that does not fit is refused. Serials are 20 bytes, right-aligned.
+class IPKISigningCertificate : public IPKIObject {
+public:
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 3
+    // The GOST 34.311 form of entry `index` (32-byte hash); PKI_E_FAILURE
+    // when the entry is of the general form. `given` tells whether the entry
+    // names an issuer and serial.
+    virtual int GetEntryGOST34311(std::uint32_t index, wchar_t* issuer, std::uint32_t capacity,
+                                  std::uint8_t* serial, std::uint32_t* given,
+                                  std::uint8_t* hash) = 0;                       // 4
+    // The general form: the hash size in bits as the entry states it and the
+    // hash into 64 bytes (an entry whose hash does not fit is refused).
+    virtual int GetEntry(std::uint32_t index, std::uint32_t* bits, std::uint8_t* hash,
+                         wchar_t* issuer, std::uint32_t capacity, std::uint8_t* serial,
+                         std::uint32_t* given) = 0;                              // 5
+    PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9)              // 6-9
+    // The certificate's GOST 34.311 hash under the key's parameters (32 bytes).
+    virtual int HashCertificateGOST34311(IPKIObject* certificate, IPKIObject* parameters,
+                                         std::uint8_t* hash) = 0;                // 10
+    // The certificate's SHA hash of `bits` bits (bits / 8 bytes).
+    virtual int HashCertificate(IPKIObject* certificate, std::uint32_t bits,
+                                std::uint8_t* hash) = 0;                         // 11
+    virtual int SetEntryGOST34311(const std::uint8_t* hash, std::uint32_t withIssuer,
+                                  IPKIObject* serial, const wchar_t* issuer) = 0; // 12
+    virtual int SetEntry(const std::uint8_t* hash, std::uint32_t bits, std::uint32_t withIssuer,
+                         IPKIObject* serial, const wchar_t* issuer) = 0;         // 13
+
+protected:
+    ~IPKISigningCertificate() = default;
+};
+
+// The DSTU signer extension of a signer (signer slot 39).
+class IPKISignerExtension : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5)                              // 3-5
+    // Whether the extension names this public key (0 yes).
+    virtual int CheckPublicKey(const std::uint8_t* key, std::uint32_t length,
+                               IPKIObject* parameters) = 0;                      // 6
+    virtual int GetSigningTime(SYSTEMTIME* time) = 0;                            // 7
+    PKI_RESERVED(8)                                                              // 8
+    virtual int HasTimeStampToken(std::uint32_t* present) = 0;                   // 9
+    // The token signer's name (into `capacity` wide characters, terminator
+    // included; refused when it does not fit), 20-byte serial and time.
+    virtual int GetTimeStampSigner(wchar_t* name, std::uint32_t capacity, std::uint8_t* serial,
+                                   SYSTEMTIME* time) = 0;                        // 10
+
+protected:
+    ~IPKISignerExtension() = default;
+};
+
+// Signer information (class 4918, interface 4193). DSTU 4145 keys are the
+// 76-byte little-endian form with their length and parameters object; RSA
+// key data the two 600-byte fields of IPKICertificate slot 29 with the
+// modulus size, and the hash size in bits the signer is built with.
+class IPKISignerInfo : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    // serial: an integer object (4877 / 4111); issuer: wide text.
+    virtual int SetIdentifier(std::uint32_t form, IPKIObject* serial, const wchar_t* issuer,
+                              std::uint32_t reserved)                            // 4
+    { (void)form; (void)serial; (void)issuer; (void)reserved; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(5) PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8)              // 5-8
+    PKI_RESERVED(9) PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)           // 9-12
+    PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16)          // 13-16
+    PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
+    PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)          // 21-24
+    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)          // 25-28
+    PKI_RESERVED(29)                                                             // 29
+    // The content type that the signed attributes carry.
+    virtual int SetContentType(const char* oid)                                  // 30
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    // The signing-certificate attribute (IPKISigningCertificate).
+    virtual int GetSigningCertificate(void** attribute)                          // 35
+    { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes the signing-certificate attribute; the signer keeps a reference.
+    virtual int AddSigningCertificate(IPKIObject* attribute)                     // 36
+    { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(37)                                                             // 37
+    virtual int HasSignerExtension(std::uint32_t* present)                       // 38
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    // The DSTU signer extension (IPKISignerExtension).
+    virtual int GetSignerExtension(void** extension)                             // 39
+    { (void)extension; return PKI_E_NOT_IMPLEMENTED; }
+    // Nonzero: the signer carries the standard signed attributes.
+    virtual int UsesStandardAttributes()                                         // 40
+    { return 0; }
+    // PKI_E_ABSENT without a signing time.
+    virtual int GetSigningTime(SYSTEMTIME* time)                                 // 41
+    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
+    PKI_RESERVED(46)                                                             // 46
+    virtual int HasTimeStampToken(std::uint32_t* present)                        // 47
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    // The time-stamp token (IPKIContentInfoMessage).
+    virtual int GetTimeStampToken(void** token)                                  // 48
+    { (void)token; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(49) PKI_RESERVED(50)                                            // 49-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71)                                                             // 71
+    // The DSTU 4145 public key (and its parameters) the signer is checked with.
+    virtual int SetPublicKey(const std::uint8_t* key, std::uint32_t length,
+                             IPKIObject* parameters)                             // 72
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetValue(std::uint32_t value)                                    // 73
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetFlag(std::uint32_t flag)                                      // 74
+    { (void)flag; return PKI_E_NOT_IMPLEMENTED; }
+    // The GOST 34.311 digest of the content, under the key's parameters.
+    virtual int SetContentDigestGOST34311(const std::uint8_t* key, std::uint32_t length,
+                                          IPKIObject* parameters, const PKIBlob* content) // 75
+    { (void)key; (void)length; (void)parameters; (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    // A 32-byte GOST 34.311 digest computed elsewhere.
+    virtual int SetHashGOST34311(const std::uint8_t* hash)                       // 76
+    { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79)                           // 77-79
+    // Verification (0: the signature holds) over data, over the
+    // encapsulated content, or over a 32-byte hash.
+    virtual int VerifyData(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters,
+                           const PKIBlob* data)                                  // 80
+    { (void)key; (void)length; (void)parameters; (void)data; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int VerifyEncapsulated(const std::uint8_t* key, std::uint32_t length,
+                                   IPKIObject* parameters)                       // 81
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    // Completes a signer whose flag was cleared.
+    virtual int CompleteAfterFlag()                                              // 82
+    { return PKI_E_NOT_IMPLEMENTED; }
+    virtual int VerifyHash(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters,
+                           const std::uint8_t* hash)                             // 83
+    { (void)key; (void)length; (void)parameters; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetRSAKeyData(const std::uint8_t* fields, std::uint32_t keyBits,
+                              std::uint32_t hashBits)                            // 84
+    { (void)fields; (void)keyBits; (void)hashBits; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContentDigestRSA(const std::uint8_t* fields, std::uint32_t keyBits,
+                                    std::uint32_t hashBits, const PKIBlob* content) // 85
+    { (void)fields; (void)keyBits; (void)hashBits; (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    // A hash of hashBits / 8 bytes computed elsewhere.
+    virtual int SetHashRSA(const std::uint8_t* fields, std::uint32_t keyBits,
+                           std::uint32_t hashBits, const std::uint8_t* hash)     // 86
+    { (void)fields; (void)keyBits; (void)hashBits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89)                           // 87-89
+    virtual int VerifyDataRSA(const std::uint8_t* fields, std::uint32_t keyBits,
+                              const PKIBlob* data)                               // 90
+    { (void)fields; (void)keyBits; (void)data; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(91)                                                             // 91
+    // Verifies against the hash given through slot 98.
+    virtual int VerifyHashRSA(const std::uint8_t* fields, std::uint32_t keyBits) // 92
+    { (void)fields; (void)keyBits; return PKI_E_NOT_IMPLEMENTED; }
+    // The signer's key kind: 1 DSTU 4145, 2 RSA, 4 ECDSA.
+    virtual int GetKeyKind(std::uint32_t* kind)                                  // 93
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    // 0 while the signer still takes a value and flag.
+    virtual int GetState()                                                       // 94
+    { return PKI_E_NOT_IMPLEMENTED; }
+    // The signer alone, encoded.
+    virtual int EncodeSigner(PKIBlob* out)                                       // 95
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(96) PKI_RESERVED(97)                                            // 96-97
+    // The hash an RSA verification checks: as many bytes as the signer's
+    // hash size (at most 64).
+    virtual int SetVerifyHashRSA(const std::uint8_t* hash)                       // 98
+    { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerInfo() = default;
+};
+
+// clang-format on
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// The slots of the signed-data block, checked as the shared table is.
+// clang-format off
+#define QVK_PKI_SIGNED_DATA_SLOTS(X)                     \
+    X(IPKISignedDataCertificates, 10, GetSignerCount)    \
+    X(IPKISignedDataCertificates, 11, GetSigner)         \
+    X(IPKISignedDataCertificates, 12, AddSigner)         \
+    X(IPKISignedDataCertificates, 15, HasContent)        \
+    X(IPKISignedDataCertificates, 16, GetEncapsulatedType) \
+    X(IPKISignedDataCertificates, 17, SetEncapsulatedType) \
+    X(IPKISignedDataCertificates, 18, GetContent)        \
+    X(IPKISignedDataCertificates, 19, SetContent)        \
+    X(IPKISignedDataCertificates, 23, AddDigestAlgorithm) \
+    X(IPKIKeyObject, 6, GetPublicKey)                    \
+    X(IPKIContentInfoMessage, 5, GetContentType)         \
+    X(IPKIContentInfoMessage, 6, SetContentType)         \
+    X(IPKIContentInfoMessage, 7, GetInnerObject)         \
+    X(IPKIContentInfoMessage, 8, SetInnerObject)         \
+    X(IPKISigningCertificate, 3, GetCount)               \
+    X(IPKISigningCertificate, 4, GetEntryGOST34311)      \
+    X(IPKISigningCertificate, 5, GetEntry)               \
+    X(IPKISigningCertificate, 10, HashCertificateGOST34311) \
+    X(IPKISigningCertificate, 11, HashCertificate)       \
+    X(IPKISigningCertificate, 12, SetEntryGOST34311)     \
+    X(IPKISigningCertificate, 13, SetEntry)              \
+    X(IPKISignerExtension, 6, CheckPublicKey)            \
+    X(IPKISignerExtension, 7, GetSigningTime)            \
+    X(IPKISignerExtension, 9, HasTimeStampToken)         \
+    X(IPKISignerExtension, 10, GetTimeStampSigner)       \
+    X(IPKISignerInfo, 4, SetIdentifier)                  \
+    X(IPKISignerInfo, 30, SetContentType)                \
+    X(IPKISignerInfo, 35, GetSigningCertificate)         \
+    X(IPKISignerInfo, 36, AddSigningCertificate)         \
+    X(IPKISignerInfo, 38, HasSignerExtension)            \
+    X(IPKISignerInfo, 39, GetSignerExtension)            \
+    X(IPKISignerInfo, 40, UsesStandardAttributes)        \
+    X(IPKISignerInfo, 41, GetSigningTime)                \
+    X(IPKISignerInfo, 47, HasTimeStampToken)             \
+    X(IPKISignerInfo, 48, GetTimeStampToken)             \
+    X(IPKISignerInfo, 72, SetPublicKey)                  \
+    X(IPKISignerInfo, 73, SetValue)                      \
+    X(IPKISignerInfo, 74, SetFlag)                       \
+    X(IPKISignerInfo, 75, SetContentDigestGOST34311)     \
+    X(IPKISignerInfo, 76, SetHashGOST34311)              \
+    X(IPKISignerInfo, 80, VerifyData)                    \
+    X(IPKISignerInfo, 81, VerifyEncapsulated)            \
+    X(IPKISignerInfo, 82, CompleteAfterFlag)             \
+    X(IPKISignerInfo, 83, VerifyHash)                    \
+    X(IPKISignerInfo, 84, SetRSAKeyData)                 \
+    X(IPKISignerInfo, 85, SetContentDigestRSA)           \
+    X(IPKISignerInfo, 86, SetHashRSA)                    \
+    X(IPKISignerInfo, 90, VerifyDataRSA)                 \
+    X(IPKISignerInfo, 92, VerifyHashRSA)                 \
+    X(IPKISignerInfo, 93, GetKeyKind)                    \
+    X(IPKISignerInfo, 94, GetState)                      \
+    X(IPKISignerInfo, 95, EncodeSigner)                  \
+    X(IPKISignerInfo, 98, SetVerifyHashRSA)
 // clang-format on
 
 #endif
