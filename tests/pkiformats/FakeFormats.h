@@ -3458,6 +3458,25 @@ public:
     }
 };
 
+// A serial-number object (class 4877, interface 4111).
+class CmsInteger final : public Object<IPKIInteger> {
+public:
+    explicit CmsInteger(Library& lib) : Object(lib, PKI_CLASS_INTEGER) {}
+    std::string value;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_INTEGER, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, value, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_INTEGER, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        value.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+};
+
 // What the signed-data makers created, newest last (valid while held).
 struct CmsMade {
     std::vector<CmsSignedData*> messages;
@@ -3493,7 +3512,7 @@ inline void UseSignedDataObjects(Library& lib, CmsMade& made)
         return static_cast<IPKISigningCertificate*>(made.attributes.back());
     };
     lib.makers[{PKI_CLASS_INTEGER, PKI_IID_INTEGER}] = [&lib]() -> void* {
-        return static_cast<IPKIEncoded*>(new Encoded(lib, "serial"));
+        return static_cast<IPKIInteger*>(new CmsInteger(lib));
     };
 }
 
