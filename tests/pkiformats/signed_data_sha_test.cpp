@@ -330,3 +330,22 @@ TEST(SignedDataSHASweeps, NothingStaysBehindWhenAStepFails)
         }),
         false);  // the second key-usage test stands in for a failed first one
 }
+
+// The time stamp of an RSA signer is found through the certificate's RSA
+// view: a certificate without one is refused before any signer is read.
+// The signer search itself waits for the signer reader of the signing part.
+TEST_F(SignedDataSHA, SignerLookupsByCertificateNeedItsRSAView)
+{
+    fake::CmsSignedData* m = Message(1);
+    std::string token = "token";
+    PKIBlob blob = View(token);
+    cert->kind = 1;
+    EXPECT_EQ(f.AddSignerTimeStampByCertificateRSA(Obj(m), Cert(), &blob), 0);
+    EXPECT_EQ(std::count(lib.log.begin(), lib.log.end(), "4900:10()"), 0);
+    cert->kind = 2;
+    std::uint32_t bits = 0;
+    std::uint8_t hash[64] = {};
+    EXPECT_EQ(f.AddSignerTimeStampByCertificateRSA(Obj(m), Cert(), &blob), 0);
+    EXPECT_EQ(f.GetSignatureValueHashByCertificateSHA(Obj(m), Cert(), &bits, hash), 0);
+    EXPECT_EQ(bits, 0u);
+}
