@@ -412,8 +412,9 @@ int SPKIFormats::SignAndWrapSignedData(IPKIObject* signedData, IPKIObject* key, 
         if (key && !SignLastSignerEntryGOST34311(signedData, key, certificate, 0)) return 0;
         ObjectRef info;
         if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
-        auto* wrapper = info.As<IPKIContentInfoCMS>();
-        if (wrapper->SetContentType(kOidSignedData) != PKI_OK || wrapper->SetInner(signedData) != PKI_OK) return 0;
+        auto* wrapper = info.As<IPKICMSContentInfo>();
+        if (wrapper->SetContentType(kOidSignedData) != PKI_OK || wrapper->SetContentObject(signedData) != PKI_OK)
+            return 0;
         return HandOut(info, contentInfo);
     } catch (...) {
         return 0;
@@ -428,7 +429,7 @@ int SPKIFormats::SignAndEncodeContentInfo(IPKIObject* signedData, IPKIObject* ke
         ObjectRef info;
         if (!SignAndWrapSignedData(signedData, key, certificate, info.Out()) || !info) return 0;
         LibraryBlob bytes(formats_);
-        if (info.As<IPKIContentInfoCMS>()->Encode(&bytes.blob) != PKI_OK) return 0;
+        if (info.As<IPKICMSContentInfo>()->Encode(&bytes.blob) != PKI_OK) return 0;
         if (!CopyOut(bytes.blob.data, bytes.blob.length, encoded)) return 0;
         if (contentInfo) HandOut(info, contentInfo);
         return 1;
@@ -686,13 +687,14 @@ int SPKIFormats::OpenSignedData(const PKIBlob* blob, std::uint32_t contentInfoFo
         if (contentInfoForm) {
             ObjectRef info;
             if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
-            auto* wrapper = info.As<IPKIContentInfoCMS>();
+            auto* wrapper = info.As<IPKICMSContentInfo>();
             LibraryBlob type(formats_);
             if (wrapper->Decode(blob) != PKI_OK || wrapper->GetContentType(&type.blob) != PKI_OK) return 0;
             if (type.blob.length != sizeof kOidSignedData - 1 || !type.blob.data ||
                 std::memcmp(type.blob.data, kOidSignedData, type.blob.length) != 0)
                 return 0;
-            if (wrapper->GetInner(PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, message.Out()) != PKI_OK || !message)
+            if (wrapper->GetContentObject(PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, message.Out()) != PKI_OK ||
+                !message)
                 return 0;
         } else {
             if (!CreateInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, message)) return 0;
@@ -754,7 +756,7 @@ int SPKIFormats::GetSignerInfo(IPKIObject* signedData, std::uint32_t index, char
             ObjectRef token, message;
             LibraryBlob encoded(formats_);
             if (s->GetTimeStampToken(token.Out()) != PKI_OK || !token ||
-                token.As<IPKIContentInfoCMS>()->Encode(&encoded.blob) != PKI_OK)
+                token.As<IPKICMSContentInfo>()->Encode(&encoded.blob) != PKI_OK)
                 return 0;
             if (!ReadSignerInfoFromContentInfo(&encoded.blob, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                                nullptr, message.Out()) ||

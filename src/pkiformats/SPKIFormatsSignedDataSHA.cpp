@@ -218,8 +218,9 @@ int SPKIFormats::SignAndWrapSignedDataSHA(IPKIObject* signedData, IPKIObject* ke
         if (key && !SignLastSignerEntrySHA(signedData, key, certificate, 0)) return 0;
         ObjectRef info;
         if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
-        auto* wrapper = info.As<IPKIContentInfoCMS>();
-        if (wrapper->SetContentType(kOidSignedData) != PKI_OK || wrapper->SetInner(signedData) != PKI_OK) return 0;
+        auto* wrapper = info.As<IPKICMSContentInfo>();
+        if (wrapper->SetContentType(kOidSignedData) != PKI_OK || wrapper->SetContentObject(signedData) != PKI_OK)
+            return 0;
         return HandOut(info, contentInfo);
     } catch (...) {
         return 0;
@@ -234,7 +235,7 @@ int SPKIFormats::SignAndEncodeContentInfoSHA(IPKIObject* signedData, IPKIObject*
         ObjectRef info;
         if (!SignAndWrapSignedDataSHA(signedData, key, certificate, info.Out()) || !info) return 0;
         LibraryBlob bytes(formats_);
-        if (info.As<IPKIContentInfoCMS>()->Encode(&bytes.blob) != PKI_OK) return 0;
+        if (info.As<IPKICMSContentInfo>()->Encode(&bytes.blob) != PKI_OK) return 0;
         if (!CopyOut(bytes.blob.data, bytes.blob.length, encoded)) return 0;
         if (contentInfo) HandOut(info, contentInfo);
         return 1;

@@ -1929,29 +1929,6 @@ protected:
     ~IPKISigningCertificateList() = default;
 };
 
-// Content info (class 4879, interface 4113) as the CMS message operations
-// fill it: slot 6 sets the content type and slot 8 the inner object. (The
-// declaration IPKIContentInfo above reads the content through slot 6; the
-// CMS operations set the type there.)
-class IPKIContentInfoCMS : public IPKIObject {
-public:
-    virtual int Encode(PKIBlob* out)                                             // 3
-    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int Decode(const PKIBlob* in)                                        // 4
-    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int GetContentType(PKIBlob* oid)                                     // 5
-    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int SetContentType(const char* oid)                                  // 6
-    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int GetInner(std::uint32_t classId, std::uint32_t interfaceId, void** inner)// 7
-    { (void)classId; (void)interfaceId; (void)inner; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int SetInner(IPKIObject* inner)                                      // 8
-    { (void)inner; return PKI_E_NOT_IMPLEMENTED; }
-
-protected:
-    ~IPKIContentInfoCMS() = default;
-};
-
 // Interface 4267 of an object: one value.
 class IPKIObjectValue4267 : public IPKIObject {
 public:
@@ -2325,9 +2302,9 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKISigningCertificateList, 18, AddEntry)     \
     X(IPKISigningCertificateList, 19, HashCertificate)\
     X(IPKIObjectValue4267, 68, GetValue)                \
-    X(IPKIContentInfoCMS, 3, Encode)                  \
-    X(IPKIContentInfoCMS, 6, SetContentType)          \
-    X(IPKIContentInfoCMS, 8, SetInner)
+    X(IPKICMSContentInfo, 3, Encode)                  \
+    X(IPKICMSContentInfo, 6, SetContentType)          \
+    X(IPKICMSContentInfo, 8, SetContentObject)
 // clang-format on
 
 // ---- CMS enveloped data, key transport and streamed encodings ----
@@ -2743,21 +2720,33 @@ protected:
 // content while these callers set the content type there.
 class IPKICMSContentInfo : public IPKIObject {
 public:
-    virtual int Encode(PKIBlob* out) = 0;                                        // 3
-    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
     // Dotted text; the length excludes the terminator that follows it.
-    virtual int GetContentType(PKIBlob* oid) = 0;                                // 5
-    virtual int SetContentType(const char* oid) = 0;                             // 6
+    virtual int GetContentType(PKIBlob* oid)                                     // 5
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContentType(const char* oid)                                  // 6
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
     // The content as an object of (classId, interfaceId).
-    virtual int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) = 0; // 7
-    virtual int SetContentObject(IPKIObject* object) = 0;                        // 8
+    virtual int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) // 7
+    { (void)classId; (void)interfaceId; (void)object; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes the inner object; the content info keeps a reference.
+    virtual int SetContentObject(IPKIObject* object)                             // 8
+    { (void)object; return PKI_E_NOT_IMPLEMENTED; }
     // The header of a streamed encoding (content and trailer follow it).
-    virtual int EncodeHeader(PKIBlob* header) = 0;                               // 9
-    virtual int CompleteParse() = 0;                                             // 10
-    virtual int SetStreamedContent(IPKIObject* object) = 0;                      // 11
-    virtual int SetHeaderOffset(std::uint32_t low, std::uint32_t high) = 0;      // 12
+    virtual int EncodeHeader(PKIBlob* header)                                    // 9
+    { (void)header; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int CompleteParse()                                                  // 10
+    { return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetStreamedContent(IPKIObject* object)                           // 11
+    { (void)object; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetHeaderOffset(std::uint32_t low, std::uint32_t high)           // 12
+    { (void)low; (void)high; return PKI_E_NOT_IMPLEMENTED; }
     // PKI_E_INCOMPLETE while the header is not whole.
-    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) = 0;     // 13
+    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse)          // 13
+    { (void)data; (void)parse; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKICMSContentInfo() = default;
@@ -3143,10 +3132,10 @@ enum : std::uint32_t {
     X(IPKISigningCertificate, 10, HashCertificateGOST34311) \
     X(IPKISigningCertificate, 12, SetEntryGOST34311)     \
     X(IPKISignerExtension, 10, GetTimeStampSigner)       \
-    X(IPKIContentInfoCMS, 5, GetContentType)             \
-    X(IPKIContentInfoCMS, 6, SetContentType)             \
-    X(IPKIContentInfoCMS, 7, GetInner)                   \
-    X(IPKIContentInfoCMS, 8, SetInner)       \
+    X(IPKICMSContentInfo, 5, GetContentType)             \
+    X(IPKICMSContentInfo, 6, SetContentType)             \
+    X(IPKICMSContentInfo, 7, GetContentObject)                   \
+    X(IPKICMSContentInfo, 8, SetContentObject)       \
     X(IPKISignerInfo, 72, SetPublicKey)                  \
     X(IPKISignerInfo, 73, SetNumericValue)               \
     X(IPKISignerInfo, 74, SetFlag)                       \

@@ -3700,7 +3700,7 @@ private:
 };
 
 // A content info (4879 / 4113) as the CMS operations fill it.
-class CmsContentInfo final : public Object<IPKIContentInfoCMS> {
+class CmsContentInfo final : public Object<IPKICMSContentInfo> {
 public:
     explicit CmsContentInfo(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
     std::string type;
@@ -3716,7 +3716,7 @@ public:
         if (!c) type = oid;
         return c;
     }
-    int SetInner(IPKIObject* object) override
+    int SetContentObject(IPKIObject* object) override
     {
         int c = Enter(8, "");
         if (!c) inner = object;
@@ -6197,7 +6197,7 @@ namespace fake::families {
 
 // A time-stamp token or message wrapper (class 4879, interface 4113 as the
 // signed-data operations use it): its type and inner object are the test's.
-class CmsContentInfo final : public Object<IPKIContentInfoCMS> {
+class CmsContentInfo final : public Object<IPKICMSContentInfo> {
 public:
     explicit CmsContentInfo(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
     ~CmsContentInfo()
@@ -6207,7 +6207,7 @@ public:
     void Retain() { ++refs_; }
     std::string type;
     IPKIObject* inner = nullptr;             // held
-    std::function<IPKIObject*()> makeInner;  // what GetInner opens (else `inner`)
+    std::function<IPKIObject*()> makeInner;  // what GetContentObject opens (else `inner`)
     int Encode(PKIBlob* out) override
     {
         int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 3, "");
@@ -6233,7 +6233,7 @@ public:
         type = oid;
         return 0;
     }
-    int GetInner(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
+    int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
     {
         int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 7, std::to_string(classId) + "," + std::to_string(interfaceId));
         if (c >= 0) return c;
@@ -6241,7 +6241,7 @@ public:
         *object = makeInner();
         return 0;
     }
-    int SetInner(IPKIObject* object) override;
+    int SetContentObject(IPKIObject* object) override;
 };
 
 // The signing-certificate attribute: one or more entries; the certificate
@@ -6722,7 +6722,7 @@ public:
     }
 };
 
-inline int CmsContentInfo::SetInner(IPKIObject* object)
+inline int CmsContentInfo::SetContentObject(IPKIObject* object)
 {
     int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 8, "");
     if (c >= 0) return c;
@@ -6738,7 +6738,7 @@ inline int CmsSigner::GetTimeStampToken(void** out)
     if (c >= 0) return c;
     if (!token) return PKI_E_ABSENT;
     token->Retain();
-    *out = static_cast<IPKIContentInfoCMS*>(token);
+    *out = static_cast<IPKICMSContentInfo*>(token);
     return 0;
 }
 
@@ -6802,7 +6802,7 @@ inline void UseSignedDataObjects(Library& lib, CmsMade& made)
         made.infos.push_back(new CmsContentInfo(lib));
         made.infos.back()->offers.insert(PKI_IID_CONTENT_INFO);
         if (made.prepareInfo) made.prepareInfo(*made.infos.back());
-        return static_cast<IPKIContentInfoCMS*>(made.infos.back());
+        return static_cast<IPKICMSContentInfo*>(made.infos.back());
     };
     lib.makers[{PKI_CLASS_SIGNER_INFO, PKI_IID_SIGNER_INFO}] = [&lib, &made]() -> void* {
         made.signers.push_back(new CmsSigner(lib));
