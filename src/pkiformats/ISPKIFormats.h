@@ -20,6 +20,10 @@
 //   BigNumber600ToText: as BytesToText; GetStatementFlag:
 //   PKIF_STATEMENT_TEXT_BYTES; GetObjectNameText: PKIF_NAME_TEXT_BYTES;
 //   GetDistributionURL: PKIF_URL_TEXT_BYTES.
+// - Signed data: the issuer and token-signer texts of GetSignerIdentifier,
+//   GetSignerInfo and ReadSignerInfoFrom*: PKIF_NAME_TEXT_BYTES; content
+//   types read from a message go into PKIF_OID_TEXT_BYTES and a longer one
+//   is refused.
 #ifndef QVK_PKIFORMATS_ISPKIFORMATS_H
 #define QVK_PKIFORMATS_ISPKIFORMATS_H
 

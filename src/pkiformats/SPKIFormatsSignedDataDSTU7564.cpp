@@ -195,7 +195,10 @@ int SPKIFormats::CheckSignerCertificateDSTU7564(IPKIObject* signer, IPKIObject* 
         if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(publicKey, &length, parameters.Out()) !=
             PKI_OK)
             return 0;
-        return extension.As<IPKISignerExtension>()->CheckPublicKey(publicKey) == PKI_OK ? 1 : 0;
+        return extension.As<IPKISignerExtension>()->CheckPublicKey(publicKey, length, parameters.As<IPKIObject>()) ==
+                       PKI_OK
+                   ? 1
+                   : 0;
     } catch (...) {
         return 0;
     }
@@ -249,7 +252,7 @@ int SPKIFormats::VerifySignerEnvelopedDSTU7564(IPKIObject* signedData, std::int3
         if (!TakeSigner(*this, signedData, index, certificate, signer)) return 0;
         if (CheckSignerCertificateDSTU7564(signer.As<IPKIObject>(), certificate) != 1) return 0;
         auto* s = signer.As<IPKISignerInfo>();
-        if (s->VerifyEncapsulated(publicKey, parameters.As<IPKIObject>()) != PKI_OK) return 0;
+        if (s->VerifyEncapsulated(publicKey, keyLength, parameters.As<IPKIObject>()) != PKI_OK) return 0;
         if (!QueryInto(signer.As<IPKIObject>(), PKI_IID_SIGNER_INFO_DSTU7564, view)) return 0;
         auto* v = view.As<IPKISignerInfoDSTU7564>();
         std::uint32_t kind = 0, bytes = 0;

@@ -231,8 +231,8 @@ int SPKIFormats::SignAndWrapSignedDataECDSA(IPKIObject* signedData, IPKIObject* 
         if (key && SignLastSignerEntryECDSA(signedData, key, certificate) != 1) return 0;
         ObjectRef wrapper;
         if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, wrapper)) return 0;
-        auto* w = wrapper.As<IPKIContentInfoCMS>();
-        if (w->SetContentType(kSignedData) != PKI_OK || w->SetInner(signedData) != PKI_OK) return 0;
+        auto* w = wrapper.As<IPKICMSContentInfo>();
+        if (w->SetContentType(kSignedData) != PKI_OK || w->SetContentObject(signedData) != PKI_OK) return 0;
         HandOutObject(wrapper, contentInfo);
         return 1;
     } catch (...) {
@@ -248,7 +248,7 @@ int SPKIFormats::SignAndEncodeContentInfoECDSA(IPKIObject* signedData, IPKIObjec
         ObjectRef wrapper;
         if (SignAndWrapSignedDataECDSA(signedData, key, certificate, wrapper.Out()) != 1) return 0;
         LibraryBlob encoded(formats_);
-        if (wrapper.As<IPKIContentInfoCMS>()->Encode(&encoded.blob) != PKI_OK || !encoded.blob.data) return 0;
+        if (wrapper.As<IPKICMSContentInfo>()->Encode(&encoded.blob) != PKI_OK || !encoded.blob.data) return 0;
         *out = encoded.blob;
         encoded.blob = PKIBlob{0, nullptr};
         return 1;

@@ -296,17 +296,13 @@ int SPKIFormats::EncodeStreamedBareSignedHeader(int family, IPKIObject* signedDa
 // family: 0 GOST 34.311, 1 SHA, 2 ECDSA.
 int SPKIFormats::SignLastSigner(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate)
 {
-    (void)signedData;
-    (void)key;
-    (void)certificate;
-    // These signing operations are still placeholders of the interface
-    // (answering 0); once built they take the signed data, key and
-    // certificate given here.
+    // The signing time the signer already carries is not kept (0), as the
+    // message operations sign.
     switch (family) {
     case 0:
-        return SignLastSignerEntryGOST34311();
+        return SignLastSignerEntryGOST34311(signedData, key, certificate, 0);
     case 1:
-        return SignLastSignerEntrySHA();
+        return SignLastSignerEntrySHA(signedData, key, certificate, 0);
     default:
         return SignLastSignerEntryECDSA(signedData, key, certificate);
     }

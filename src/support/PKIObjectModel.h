@@ -598,7 +598,10 @@ public:
     // 4145), value 2 RSA signing, value 4 ECDSA signing.
     virtual int GetCapabilities(std::uint32_t* bits)                             // 5
     { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(6)                                                              // 6
+    // The public key that goes with the private key: 76 bytes (little-endian,
+    // zero-filled), its length and its parameters (IPKIParameters; may be null).
+    virtual int GetPublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) // 6
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     // As IPKIKey::GetKeyValue: a DSTU 4145 private key (at most 76 bytes,
     // little-endian) and its parameters (IPKIParameters).
     virtual int GetKeyValue(PKIBlob* value, void** parameters)                   // 7
@@ -1589,27 +1592,77 @@ public:
     // The signature value; a null value asks only for its length.
     virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
     { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
-    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
-    PKI_RESERVED(79) PKI_RESERVED(80)                                            // 79-80
-    // Verifies the signer over the message's own content with the key.
-    virtual int VerifyEncapsulated(const std::uint8_t* publicKey, IPKIObject* parameters)  // 81
-    { (void)publicKey; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(82)                                                             // 82
-    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
-    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
-    PKI_RESERVED(91) PKI_RESERVED(92)                                            // 91-92
+    PKI_RESERVED(71)                                                             // 71
+    // DSTU 4145 public keys are the 76-byte little-endian form with their
+    // length and parameters object, as the certificate gives them; RSA key
+    // data the two 600-byte fields of IPKICertificate slot 29 with the
+    // modulus size, and the hash size in bits the signer is built with.
+    // The DSTU 4145 public key (and its parameters) the signer is checked with.
+    virtual int SetPublicKey(const std::uint8_t* key, std::uint32_t length,
+                             IPKIObject* parameters)                             // 72
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetNumericValue(std::uint32_t value)                             // 73
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetFlag(std::uint32_t flag)                                      // 74
+    { (void)flag; return PKI_E_NOT_IMPLEMENTED; }
+    // The GOST 34.311 digest of the content, under the key's parameters.
+    virtual int SetContentDigestGOST34311(const std::uint8_t* key, std::uint32_t length,
+                                          IPKIObject* parameters, const PKIBlob* content) // 75
+    { (void)key; (void)length; (void)parameters; (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    // A 32-byte GOST 34.311 digest computed elsewhere.
+    virtual int SetHashGOST34311(const std::uint8_t* hash)                       // 76
+    { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79)                           // 77-79
+    // Verification (0: the signature holds) over data, over the
+    // encapsulated content, or over a 32-byte hash.
+    virtual int VerifyData(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters,
+                           const PKIBlob* data)                                  // 80
+    { (void)key; (void)length; (void)parameters; (void)data; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int VerifyEncapsulated(const std::uint8_t* key, std::uint32_t length,
+                                   IPKIObject* parameters)                       // 81
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    // Completes a signer whose flag was cleared.
+    virtual int CompleteAfterFlag()                                              // 82
+    { return PKI_E_NOT_IMPLEMENTED; }
+    virtual int VerifyHashGOST34311(const std::uint8_t* key, std::uint32_t length,
+                                    IPKIObject* parameters, const std::uint8_t* hash) // 83
+    { (void)key; (void)length; (void)parameters; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetRSAKeyData(const std::uint8_t* fields, std::uint32_t keyBits,
+                              std::uint32_t hashBits)                            // 84
+    { (void)fields; (void)keyBits; (void)hashBits; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContentDigestRSA(const std::uint8_t* fields, std::uint32_t keyBits,
+                                    std::uint32_t hashBits, const PKIBlob* content) // 85
+    { (void)fields; (void)keyBits; (void)hashBits; (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    // A hash of hashBits / 8 bytes computed elsewhere.
+    virtual int SetHashRSA(const std::uint8_t* fields, std::uint32_t keyBits,
+                           std::uint32_t hashBits, const std::uint8_t* hash)     // 86
+    { (void)fields; (void)keyBits; (void)hashBits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89)                           // 87-89
+    virtual int VerifyDataRSA(const std::uint8_t* fields, std::uint32_t keyBits,
+                              const PKIBlob* data)                               // 90
+    { (void)fields; (void)keyBits; (void)data; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(91)                                                             // 91
+    // Verifies against the hash given through slot 98.
+    virtual int VerifyHashRSA(const std::uint8_t* fields, std::uint32_t keyBits) // 92
+    { (void)fields; (void)keyBits; return PKI_E_NOT_IMPLEMENTED; }
+    // The signer's key kind: 1 DSTU 4145, 2 RSA, 4 ECDSA.
     virtual int GetKeyKind(std::uint32_t* kind)                                  // 93
     { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(94)                                                             // 94
+    // 0 while the signer still takes a value and flag.
+    virtual int GetState()                                                       // 94
+    { return PKI_E_NOT_IMPLEMENTED; }
+    // The signer alone, encoded.
     virtual int EncodeSigner(PKIBlob* out)                                       // 95
     { (void)out; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetValue(const PKIBlob* value)                                   // 96
     { (void)value; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetHashSize(std::uint32_t* bits)                                 // 97
     { (void)bits; return PKI_E_NOT_IMPLEMENTED; }
-
-    PKI_RESERVED(98) PKI_RESERVED(99)                                            // 98-99
+    // The hash an RSA verification checks: as many bytes as the signer's
+    // hash size (at most 64).
+    virtual int SetVerifyHashRSA(const std::uint8_t* hash)                       // 98
+    { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(99)                                                             // 99
     // Takes the signer certificate's DSTU 4145 public key and gives the value
     // to be signed.
     virtual int PrepareSignature(const std::uint8_t* publicKey, IPKIObject* parameters, PKIBlob* value)  // 100
@@ -1684,13 +1737,20 @@ protected:
 class IPKISignerExtension : public IPKIObject {
 public:
     PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5)                              // 3-5
-    virtual int CheckPublicKey(const std::uint8_t* publicKey)                    // 6
-    { (void)publicKey; return PKI_E_NOT_IMPLEMENTED; }
+    // Whether the extension names this public key (0 yes).
+    virtual int CheckPublicKey(const std::uint8_t* key, std::uint32_t length,
+                               IPKIObject* parameters)                           // 6
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetSigningTime(SYSTEMTIME* time)                                 // 7
     { (void)time; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(8)                                                              // 8
     virtual int HasTimeStampToken(std::uint32_t* present)                        // 9
     { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    // The token signer's name (into `capacity` wide characters, terminator
+    // included; refused when it does not fit), 20-byte serial and time.
+    virtual int GetTimeStampSigner(wchar_t* name, std::uint32_t capacity, std::uint8_t* serial,
+                                   SYSTEMTIME* time)                             // 10
+    { (void)name; (void)capacity; (void)serial; (void)time; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKISignerExtension() = default;
@@ -1727,17 +1787,29 @@ class IPKISigningCertificate : public IPKIObject {
 public:
     virtual int GetEntryCount(std::uint32_t* count)                              // 3
     { (void)count; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(4)                                                              // 4
+    // The GOST 34.311 form of entry `index` (32-byte hash) into an issuer
+    // buffer of `capacity` wide characters (a name that does not fit is
+    // refused); PKI_E_FAILURE when the entry is of the general form. `given`
+    // tells whether the entry names an issuer and serial.
+    virtual int GetEntryGOST34311(std::uint32_t index, wchar_t* issuer, std::uint32_t capacity,
+                                  std::uint8_t* serial, std::uint32_t* given,
+                                  std::uint8_t* hash)                            // 4
+    { (void)index; (void)issuer; (void)capacity; (void)serial; (void)given; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
     // Entry `index` in the general form: the hash size in bits, the hash
     // (64 bytes at most), the issuer (PKIF_NAME_TEXT_BYTES wide characters at
     // most; empty when none is named) and the 20-byte serial.
     virtual int GetEntry(std::uint32_t index, std::uint32_t* bits, std::uint8_t* hash, wchar_t* issuer, std::uint8_t* serial)// 5
     { (void)index; (void)bits; (void)hash; (void)issuer; (void)serial; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9)              // 6-9
-    PKI_RESERVED(10)                                                             // 10
+    // The certificate's GOST 34.311 hash under the key's parameters (32 bytes).
+    virtual int HashCertificateGOST34311(IPKIObject* certificate, IPKIObject* parameters,
+                                         std::uint8_t* hash)                     // 10
+    { (void)certificate; (void)parameters; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
     virtual int HashCertificate(IPKIObject* certificate, std::uint32_t bits, std::uint8_t* hash)// 11
     { (void)certificate; (void)bits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(12)                                                             // 12
+    virtual int SetEntryGOST34311(const std::uint8_t* hash, std::uint32_t withIdentity,
+                                  IPKIObject* serial, const wchar_t* issuer)     // 12
+    { (void)hash; (void)withIdentity; (void)serial; (void)issuer; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetEntry(const std::uint8_t* hash, std::uint32_t bits, std::uint32_t withIdentity, IPKIObject* serial, const wchar_t* issuer)// 13
     { (void)hash; (void)bits; (void)withIdentity; (void)serial; (void)issuer; return PKI_E_NOT_IMPLEMENTED; }
 
@@ -1868,29 +1940,6 @@ public:
 
 protected:
     ~IPKISigningCertificateList() = default;
-};
-
-// Content info (class 4879, interface 4113) as the CMS message operations
-// fill it: slot 6 sets the content type and slot 8 the inner object. (The
-// declaration IPKIContentInfo above reads the content through slot 6; the
-// CMS operations set the type there.)
-class IPKIContentInfoCMS : public IPKIObject {
-public:
-    virtual int Encode(PKIBlob* out)                                             // 3
-    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int Decode(const PKIBlob* in)                                        // 4
-    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int GetContentType(PKIBlob* oid)                                     // 5
-    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int SetContentType(const char* oid)                                  // 6
-    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int GetInner(std::uint32_t classId, std::uint32_t interfaceId, void** inner)// 7
-    { (void)classId; (void)interfaceId; (void)inner; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int SetInner(IPKIObject* inner)                                      // 8
-    { (void)inner; return PKI_E_NOT_IMPLEMENTED; }
-
-protected:
-    ~IPKIContentInfoCMS() = default;
 };
 
 // Interface 4267 of an object: one value.
@@ -2266,9 +2315,9 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKISigningCertificateList, 18, AddEntry)     \
     X(IPKISigningCertificateList, 19, HashCertificate)\
     X(IPKIObjectValue4267, 68, GetValue)                \
-    X(IPKIContentInfoCMS, 3, Encode)                  \
-    X(IPKIContentInfoCMS, 6, SetContentType)          \
-    X(IPKIContentInfoCMS, 8, SetInner)
+    X(IPKICMSContentInfo, 3, Encode)                  \
+    X(IPKICMSContentInfo, 6, SetContentType)          \
+    X(IPKICMSContentInfo, 8, SetContentObject)
 // clang-format on
 
 // ---- CMS enveloped data, key transport and streamed encodings ----
@@ -2689,21 +2738,33 @@ protected:
 // content while these callers set the content type there.
 class IPKICMSContentInfo : public IPKIObject {
 public:
-    virtual int Encode(PKIBlob* out) = 0;                                        // 3
-    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
     // Dotted text; the length excludes the terminator that follows it.
-    virtual int GetContentType(PKIBlob* oid) = 0;                                // 5
-    virtual int SetContentType(const char* oid) = 0;                             // 6
+    virtual int GetContentType(PKIBlob* oid)                                     // 5
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetContentType(const char* oid)                                  // 6
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
     // The content as an object of (classId, interfaceId).
-    virtual int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) = 0; // 7
-    virtual int SetContentObject(IPKIObject* object) = 0;                        // 8
+    virtual int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) // 7
+    { (void)classId; (void)interfaceId; (void)object; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes the inner object; the content info keeps a reference.
+    virtual int SetContentObject(IPKIObject* object)                             // 8
+    { (void)object; return PKI_E_NOT_IMPLEMENTED; }
     // The header of a streamed encoding (content and trailer follow it).
-    virtual int EncodeHeader(PKIBlob* header) = 0;                               // 9
-    virtual int CompleteParse() = 0;                                             // 10
-    virtual int SetStreamedContent(IPKIObject* object) = 0;                      // 11
-    virtual int SetHeaderOffset(std::uint32_t low, std::uint32_t high) = 0;      // 12
+    virtual int EncodeHeader(PKIBlob* header)                                    // 9
+    { (void)header; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int CompleteParse()                                                  // 10
+    { return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetStreamedContent(IPKIObject* object)                           // 11
+    { (void)object; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetHeaderOffset(std::uint32_t low, std::uint32_t high)           // 12
+    { (void)low; (void)high; return PKI_E_NOT_IMPLEMENTED; }
     // PKI_E_INCOMPLETE while the header is not whole.
-    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) = 0;     // 13
+    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse)          // 13
+    { (void)data; (void)parse; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKICMSContentInfo() = default;
@@ -3074,6 +3135,41 @@ protected:
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
+
+// ---- CMS signed data: signer identifiers and the slots of the GOST 34.311 and RSA families ----
+enum : std::uint32_t {
+    PKI_SIGNER_ID_ISSUER_SERIAL = 3,  // signer identifier form: issuer name and serial number
+    PKI_SIGNER_NAME_CHARS = 2048      // wide name buffers of the signer reads (terminator included)
+};
+
+// The slots of the signed-data block, checked as the shared table is.
+// clang-format off
+#define QVK_PKI_SIGNED_DATA_SLOTS(X)                     \
+    X(IPKIKeyObject, 6, GetPublicKey)                    \
+    X(IPKISigningCertificate, 4, GetEntryGOST34311)      \
+    X(IPKISigningCertificate, 10, HashCertificateGOST34311) \
+    X(IPKISigningCertificate, 12, SetEntryGOST34311)     \
+    X(IPKISignerExtension, 10, GetTimeStampSigner)       \
+    X(IPKICMSContentInfo, 5, GetContentType)             \
+    X(IPKICMSContentInfo, 6, SetContentType)             \
+    X(IPKICMSContentInfo, 7, GetContentObject)                   \
+    X(IPKICMSContentInfo, 8, SetContentObject)       \
+    X(IPKISignerInfo, 72, SetPublicKey)                  \
+    X(IPKISignerInfo, 73, SetNumericValue)               \
+    X(IPKISignerInfo, 74, SetFlag)                       \
+    X(IPKISignerInfo, 75, SetContentDigestGOST34311)     \
+    X(IPKISignerInfo, 76, SetHashGOST34311)              \
+    X(IPKISignerInfo, 80, VerifyData)                    \
+    X(IPKISignerInfo, 82, CompleteAfterFlag)             \
+    X(IPKISignerInfo, 83, VerifyHashGOST34311)           \
+    X(IPKISignerInfo, 84, SetRSAKeyData)                 \
+    X(IPKISignerInfo, 85, SetContentDigestRSA)           \
+    X(IPKISignerInfo, 86, SetHashRSA)                    \
+    X(IPKISignerInfo, 90, VerifyDataRSA)                 \
+    X(IPKISignerInfo, 92, VerifyHashRSA)                 \
+    X(IPKISignerInfo, 94, GetState)                      \
+    X(IPKISignerInfo, 98, SetVerifyHashRSA)
+// clang-format on
 
 #endif
 // clang-format off

@@ -4,6 +4,7 @@
 // Blobs and objects are tracked, so a test can see what was left behind.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -3038,7 +3039,7 @@ public:
         int c = Enter(95, "");
         return c ? c : CopyToBlob(lib_, "encoded signer", out);
     }
-    int VerifyEncapsulated(const std::uint8_t*, IPKIObject*) override
+    int VerifyEncapsulated(const std::uint8_t*, std::uint32_t, IPKIObject*) override
     {
         int c = Enter(81, "");
         return c ? c : verifyAnswer;
@@ -3260,7 +3261,7 @@ private:
 class SignerExtension final : public Object<IPKISignerExtension> {
 public:
     explicit SignerExtension(Library& lib, CmsSigner& signer) : Object(lib, 4918), signer_(signer) {}
-    int CheckPublicKey(const std::uint8_t*) override
+    int CheckPublicKey(const std::uint8_t*, std::uint32_t, IPKIObject*) override
     {
         int c = lib_.Enter(4918, 6, "extension");
         return c >= 0 ? c : 0;
@@ -3714,7 +3715,7 @@ private:
 };
 
 // A content info (4879 / 4113) as the CMS operations fill it.
-class CmsContentInfo final : public Object<IPKIContentInfoCMS> {
+class CmsContentInfo final : public Object<IPKICMSContentInfo> {
 public:
     explicit CmsContentInfo(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
     std::string type;
@@ -3730,7 +3731,7 @@ public:
         if (!c) type = oid;
         return c;
     }
-    int SetInner(IPKIObject* object) override
+    int SetContentObject(IPKIObject* object) override
     {
         int c = Enter(8, "");
         if (!c) inner = object;
@@ -6378,3 +6379,630 @@ private:
 };
 
 }  // namespace fake
+
+// ---- CMS signed data: messages, signers, signing-certificate attributes ----
+namespace fake::families {
+
+// A time-stamp token or message wrapper (class 4879, interface 4113 as the
+// signed-data operations use it): its type and inner object are the test's.
+class CmsContentInfo final : public Object<IPKICMSContentInfo> {
+public:
+    explicit CmsContentInfo(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
+    ~CmsContentInfo()
+    {
+        if (inner) inner->Release();
+    }
+    void Retain() { ++refs_; }
+    std::string type;
+    IPKIObject* inner = nullptr;             // held
+    std::function<IPKIObject*()> makeInner;  // what GetContentObject opens (else `inner`)
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "content-info:" + type, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetContentType(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 5, "");
+        if (c >= 0) return c;
+        int rc = CopyToBlob(lib_, type + std::string(1, '\0'), oid);
+        if (rc == 0) oid->length = static_cast<std::uint32_t>(type.size());
+        return rc;
+    }
+    int SetContentType(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 6, oid);
+        if (c >= 0) return c;
+        type = oid;
+        return 0;
+    }
+    int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 7, std::to_string(classId) + "," + std::to_string(interfaceId));
+        if (c >= 0) return c;
+        if (!makeInner) return PKI_E_NOT_SET;
+        *object = makeInner();
+        return 0;
+    }
+    int SetContentObject(IPKIObject* object) override;
+};
+
+// The signing-certificate attribute: one or more entries; the certificate
+// hashes it computes are `certificateHash` (its first bits / 8 bytes).
+class CmsSigningCertificate final : public Object<IPKISigningCertificate> {
+public:
+    explicit CmsSigningCertificate(Library& lib) : Object(lib, PKI_CLASS_SIGNING_CERTIFICATE) {}
+    struct Entry {
+        bool gost = true;
+        std::uint32_t bits = 256;
+        std::string hash;  // up to 64 bytes
+        std::wstring issuer;
+        std::string serial = std::string(20, '\0');
+        bool given = false;
+    };
+    std::vector<Entry> entries;
+    std::string certificateHash = std::string(64, '\x5A');
+    void Retain() { ++refs_; }
+    int GetEntryCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 3, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(entries.size());
+        return 0;
+    }
+    int GetEntryGOST34311(std::uint32_t index, wchar_t* issuer, std::uint32_t capacity, std::uint8_t* serial,
+                          std::uint32_t* given, std::uint8_t* hash) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 4, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        const Entry& e = entries[index];
+        if (!e.gost) return PKI_E_FAILURE;
+        if (e.issuer.size() + 1 > capacity) return PKI_E_FAILURE;
+        wcscpy(issuer, e.issuer.c_str());
+        std::memcpy(serial, e.serial.data(), 20);
+        *given = e.given;
+        std::memset(hash, 0, 32);
+        std::memcpy(hash, e.hash.data(), std::min<std::size_t>(32, e.hash.size()));
+        return 0;
+    }
+    // The general form: an entry that names no issuer and serial gives an
+    // empty issuer.
+    int GetEntry(std::uint32_t index, std::uint32_t* bits, std::uint8_t* hash, wchar_t* issuer,
+                 std::uint8_t* serial) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 5, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        const Entry& e = entries[index];
+        if (e.hash.size() > 64 || e.issuer.size() + 1 > PKI_SIGNER_NAME_CHARS) return PKI_E_FAILURE;
+        *bits = e.bits;
+        std::memset(hash, 0, 64);
+        std::memcpy(hash, e.hash.data(), e.hash.size());
+        wcscpy(issuer, e.given ? e.issuer.c_str() : L"");
+        std::memcpy(serial, e.serial.data(), 20);
+        return 0;
+    }
+    int HashCertificateGOST34311(IPKIObject*, IPKIObject* parameters, std::uint8_t* hash) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 10, parameters ? "parameters" : "-");
+        if (c >= 0) return c;
+        std::memcpy(hash, certificateHash.data(), 32);
+        return 0;
+    }
+    int HashCertificate(IPKIObject*, std::uint32_t bits, std::uint8_t* hash) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 11, std::to_string(bits));
+        if (c >= 0) return c;
+        if (bits % 8 || bits / 8 > certificateHash.size()) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(hash, certificateHash.data(), bits / 8);
+        return 0;
+    }
+    int SetEntryGOST34311(const std::uint8_t* hash, std::uint32_t withIssuer, IPKIObject*,
+                          const wchar_t* issuer) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 12, std::to_string(withIssuer));
+        if (c >= 0) return c;
+        Entry e;
+        e.hash.assign(reinterpret_cast<const char*>(hash), 32);
+        e.issuer = issuer;
+        e.given = withIssuer != 0;
+        entries.push_back(e);
+        return 0;
+    }
+    int SetEntry(const std::uint8_t* hash, std::uint32_t bits, std::uint32_t withIssuer, IPKIObject*,
+                 const wchar_t* issuer) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNING_CERTIFICATE, 13, std::to_string(bits) + "," + std::to_string(withIssuer));
+        if (c >= 0) return c;
+        Entry e;
+        e.gost = false;
+        e.bits = bits;
+        e.hash.assign(reinterpret_cast<const char*>(hash), bits / 8);
+        e.issuer = issuer;
+        e.given = withIssuer != 0;
+        entries.push_back(e);
+        return 0;
+    }
+};
+
+// The DSTU signer extension: the public key it names, its times and token.
+class CmsSignerExtension final : public Object<IPKISignerExtension> {
+public:
+    explicit CmsSignerExtension(Library& lib) : Object(lib, 4918) {}
+    std::string key = std::string(76, '\x31');
+    SYSTEMTIME signingTime{2025, 3, 1, 30, 10, 0, 0, 0}, tokenTime{2025, 3, 1, 30, 10, 5, 0, 0};
+    bool hasToken = false;
+    std::wstring tokenSigner = L"CN=TSA";
+    std::string tokenSerial = std::string(20, '\x07');
+    void Retain() { ++refs_; }
+    int CheckPublicKey(const std::uint8_t* k, std::uint32_t length, IPKIObject*) override
+    {
+        int c = lib_.Enter(4918, 6, std::to_string(length), 39);
+        if (c >= 0) return c;
+        return std::memcmp(k, key.data(), 76) == 0 ? 0 : PKI_E_FAILURE;
+    }
+    int GetSigningTime(SYSTEMTIME* t) override
+    {
+        int c = lib_.Enter(4918, 7, "", 39);
+        if (c >= 0) return c;
+        *t = signingTime;
+        return 0;
+    }
+    int HasTimeStampToken(std::uint32_t* present) override
+    {
+        int c = lib_.Enter(4918, 9, "", 39);
+        if (c >= 0) return c;
+        *present = hasToken;
+        return 0;
+    }
+    int GetTimeStampSigner(wchar_t* name, std::uint32_t capacity, std::uint8_t* serial, SYSTEMTIME* time) override
+    {
+        int c = lib_.Enter(4918, 10, std::to_string(capacity), 39);
+        if (c >= 0) return c;
+        if (tokenSigner.size() + 1 > capacity) return PKI_E_FAILURE;
+        wcscpy(name, tokenSigner.c_str());
+        std::memcpy(serial, tokenSerial.data(), 20);
+        *time = tokenTime;
+        return 0;
+    }
+};
+
+// A signer: what it was given, and the answers of its reads and
+// verifications (a verification holds over `signedContent` or `signedHash`
+// with `key`).
+class CmsSigner final : public Object<IPKISignerInfo> {
+public:
+    explicit CmsSigner(Library& lib) : Object(lib, PKI_CLASS_SIGNER_INFO) {}
+    ~CmsSigner()
+    {
+        if (attribute) attribute->Release();
+        if (extension) extension->Release();
+        if (token) token->Release();
+    }
+    void Retain() { ++refs_; }
+    // Given.
+    std::wstring issuer;
+    std::string contentType, digestContent, hash, publicKey;
+    std::uint32_t value = 0, flag = 0, keyBits = 0, hashBits = 0;
+    bool completed = false;
+    CmsSigningCertificate* attribute = nullptr;  // held
+    // Answers.
+    int standard = 1;
+    std::uint32_t kind = 1, state = 0;
+    bool hasSigningTime = true;
+    SYSTEMTIME signingTime{2025, 3, 1, 30, 9, 0, 0, 0};
+    CmsSignerExtension* extension = nullptr;  // held; null: absent
+    CmsContentInfo* token = nullptr;          // held; null: absent
+    std::string key = std::string(76, '\x31');
+    std::string signedContent = "content", signedHash = std::string(32, '\x44');
+    std::string encoding = "signer";
+
+    int SetIdentifier(std::uint32_t form, IPKIObject* serial, const wchar_t* name, std::uint32_t reserved) override
+    {
+        int c = lib_.Enter(4918, 4,
+                           std::to_string(form) + "," + (serial ? "serial" : "-") + "," + std::to_string(reserved));
+        if (c >= 0) return c;
+        issuer = name;
+        return 0;
+    }
+    int SetContentType(const char* oid) override
+    {
+        int c = lib_.Enter(4918, 30, oid);
+        if (c >= 0) return c;
+        contentType = oid;
+        return 0;
+    }
+    int GetSigningCertificate(void** out) override
+    {
+        int c = lib_.Enter(4918, 35, "");
+        if (c >= 0) return c;
+        if (!attribute) return PKI_E_ABSENT;
+        attribute->Retain();
+        *out = static_cast<IPKISigningCertificate*>(attribute);
+        return 0;
+    }
+    int AttachSigningCertificate(IPKIObject* a) override
+    {
+        int c = lib_.Enter(4918, 36, "");
+        if (c >= 0) return c;
+        if (attribute) attribute->Release();
+        attribute = static_cast<CmsSigningCertificate*>(static_cast<IPKISigningCertificate*>(a));
+        attribute->Retain();
+        return 0;
+    }
+    int HasSignerExtension(std::uint32_t* present) override
+    {
+        int c = lib_.Enter(4918, 38, "");
+        if (c >= 0) return c;
+        *present = extension != nullptr;
+        return 0;
+    }
+    int GetSignerExtension(void** out) override
+    {
+        int c = lib_.Enter(4918, 39, "");
+        if (c >= 0) return c;
+        if (!extension) return PKI_E_ABSENT;
+        extension->Retain();
+        *out = static_cast<IPKISignerExtension*>(extension);
+        return 0;
+    }
+    int UsesStandardAttributes() override
+    {
+        int c = lib_.Enter(4918, 40, "");
+        return c >= 0 ? c : standard;
+    }
+    int GetSigningTime(SYSTEMTIME* t) override
+    {
+        int c = lib_.Enter(4918, 41, "");
+        if (c >= 0) return c;
+        if (!hasSigningTime) return PKI_E_ABSENT;
+        *t = signingTime;
+        return 0;
+    }
+    int HasTimeStampToken(std::uint32_t* present) override
+    {
+        int c = lib_.Enter(4918, 47, "");
+        if (c >= 0) return c;
+        *present = token != nullptr;
+        return 0;
+    }
+    int GetTimeStampToken(void** out) override;
+    int SetPublicKey(const std::uint8_t* k, std::uint32_t length, IPKIObject*) override
+    {
+        int c = lib_.Enter(4918, 72, std::to_string(length));
+        if (c >= 0) return c;
+        publicKey.assign(reinterpret_cast<const char*>(k), 76);
+        return 0;
+    }
+    int SetNumericValue(std::uint32_t v) override
+    {
+        int c = lib_.Enter(4918, 73, std::to_string(v));
+        if (c >= 0) return c;
+        value = v;
+        return 0;
+    }
+    int SetFlag(std::uint32_t f) override
+    {
+        int c = lib_.Enter(4918, 74, std::to_string(f));
+        if (c >= 0) return c;
+        flag = f;
+        return 0;
+    }
+    int SetContentDigestGOST34311(const std::uint8_t* k, std::uint32_t length, IPKIObject*,
+                                  const PKIBlob* content) override
+    {
+        int c = lib_.Enter(4918, 75, std::to_string(length) + "," + std::to_string(content->length));
+        if (c >= 0) return c;
+        publicKey.assign(reinterpret_cast<const char*>(k), 76);
+        digestContent.assign(reinterpret_cast<const char*>(content->data), content->length);
+        return 0;
+    }
+    int SetHashGOST34311(const std::uint8_t* h) override
+    {
+        int c = lib_.Enter(4918, 76, "");
+        if (c >= 0) return c;
+        hash.assign(reinterpret_cast<const char*>(h), 32);
+        return 0;
+    }
+    int VerifyData(const std::uint8_t* k, std::uint32_t length, IPKIObject*, const PKIBlob* data) override
+    {
+        int c = lib_.Enter(4918, 80, std::to_string(length) + "," + std::to_string(data ? data->length : 0));
+        if (c >= 0) return c;
+        return KeyMatches(k) && data && Bytes(*data) == signedContent ? 0 : PKI_E_FAILURE;
+    }
+    int VerifyEncapsulated(const std::uint8_t* k, std::uint32_t length, IPKIObject*) override
+    {
+        int c = lib_.Enter(4918, 81, std::to_string(length));
+        if (c >= 0) return c;
+        return KeyMatches(k) ? 0 : PKI_E_FAILURE;
+    }
+    int CompleteAfterFlag() override
+    {
+        int c = lib_.Enter(4918, 82, "");
+        if (c >= 0) return c;
+        completed = true;
+        return 0;
+    }
+    int VerifyHashGOST34311(const std::uint8_t* k, std::uint32_t length, IPKIObject*, const std::uint8_t* h) override
+    {
+        int c = lib_.Enter(4918, 83, std::to_string(length));
+        if (c >= 0) return c;
+        return KeyMatches(k) && std::memcmp(h, signedHash.data(), 32) == 0 ? 0 : PKI_E_FAILURE;
+    }
+    int SetRSAKeyData(const std::uint8_t* fields, std::uint32_t kb, std::uint32_t hb) override
+    {
+        int c = lib_.Enter(4918, 84, std::to_string(kb) + "," + std::to_string(hb));
+        if (c >= 0) return c;
+        publicKey.assign(reinterpret_cast<const char*>(fields), 2 * PKI_KEY_FIELD_BYTES);
+        keyBits = kb;
+        hashBits = hb;
+        return 0;
+    }
+    int SetContentDigestRSA(const std::uint8_t* fields, std::uint32_t kb, std::uint32_t hb,
+                            const PKIBlob* content) override
+    {
+        int c =
+            lib_.Enter(4918, 85, std::to_string(kb) + "," + std::to_string(hb) + "," + std::to_string(content->length));
+        if (c >= 0) return c;
+        publicKey.assign(reinterpret_cast<const char*>(fields), 2 * PKI_KEY_FIELD_BYTES);
+        keyBits = kb;
+        hashBits = hb;
+        digestContent.assign(reinterpret_cast<const char*>(content->data), content->length);
+        return 0;
+    }
+    int SetHashRSA(const std::uint8_t* fields, std::uint32_t kb, std::uint32_t hb, const std::uint8_t* h) override
+    {
+        int c = lib_.Enter(4918, 86, std::to_string(kb) + "," + std::to_string(hb));
+        if (c >= 0) return c;
+        publicKey.assign(reinterpret_cast<const char*>(fields), 2 * PKI_KEY_FIELD_BYTES);
+        keyBits = kb;
+        hashBits = hb;
+        hash.assign(reinterpret_cast<const char*>(h), hb / 8);
+        return 0;
+    }
+    int VerifyDataRSA(const std::uint8_t* fields, std::uint32_t kb, const PKIBlob* data) override
+    {
+        int c = lib_.Enter(4918, 90, std::to_string(kb) + "," + std::to_string(data ? data->length : 0));
+        if (c >= 0) return c;
+        return FieldsMatch(fields) && data && Bytes(*data) == signedContent ? 0 : PKI_E_FAILURE;
+    }
+    std::string verifyHash;
+    int VerifyHashRSA(const std::uint8_t* fields, std::uint32_t kb) override
+    {
+        int c = lib_.Enter(4918, 92, std::to_string(kb));
+        if (c >= 0) return c;
+        return FieldsMatch(fields) && verifyHash == signedHash ? 0 : PKI_E_FAILURE;
+    }
+    int GetKeyKind(std::uint32_t* k) override
+    {
+        int c = lib_.Enter(4918, 93, "");
+        if (c >= 0) return c;
+        *k = kind;
+        return 0;
+    }
+    int GetState() override
+    {
+        int c = lib_.Enter(4918, 94, "");
+        return c >= 0 ? c : static_cast<int>(state);
+    }
+    int EncodeSigner(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4918, 95, "");
+        return c >= 0 ? c : CopyToBlob(lib_, encoding, out);
+    }
+    int SetVerifyHashRSA(const std::uint8_t* h) override
+    {
+        int c = lib_.Enter(4918, 98, "");
+        if (c >= 0) return c;
+        verifyHash.assign(reinterpret_cast<const char*>(h), signedHash.size());
+        return 0;
+    }
+    // The RSA key the verifications hold with (the certificate's fields).
+    std::string rsaFields = std::string(2 * PKI_KEY_FIELD_BYTES, '\x41');
+
+private:
+    static std::string Bytes(const PKIBlob& b) { return std::string(reinterpret_cast<const char*>(b.data), b.length); }
+    bool KeyMatches(const std::uint8_t* k) const { return std::memcmp(k, key.data(), 76) == 0; }
+    bool FieldsMatch(const std::uint8_t* f) const { return std::memcmp(f, rsaFields.data(), rsaFields.size()) == 0; }
+};
+
+// A signed-data message: its signers (held), digest OIDs, type and content.
+class CmsSignedData final : public Object<IPKISignedDataSigners> {
+public:
+    explicit CmsSignedData(Library& lib) : Object(lib, PKI_CLASS_SIGNED_DATA) {}
+    ~CmsSignedData()
+    {
+        for (CmsSigner* s : signers) s->Release();
+    }
+    void Retain() { ++refs_; }
+    std::vector<CmsSigner*> signers;
+    std::vector<std::string> digests;
+    std::string type = "1.2.840.113549.1.7.1";
+    bool hasContent = true;
+    std::string content = "content";
+    std::string encoding = "signed-data";
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, encoding, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetSignerCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 10, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(signers.size());
+        return 0;
+    }
+    int GetSigner(std::uint32_t index, void** signer) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 11, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= signers.size()) return PKI_E_INDEX;
+        signers[index]->Retain();
+        *signer = static_cast<IPKISignerInfo*>(signers[index]);
+        return 0;
+    }
+    int AddSigner(IPKIObject* signer) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 12, "");
+        if (c >= 0) return c;
+        auto* s = static_cast<CmsSigner*>(static_cast<IPKISignerInfo*>(signer));
+        s->Retain();
+        signers.push_back(s);
+        return 0;
+    }
+    int HasContent(std::uint32_t* present) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 15, "");
+        if (c >= 0) return c;
+        *present = hasContent;
+        return 0;
+    }
+    int GetContentType(char* oid, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 16, std::to_string(*length));
+        if (c >= 0) return c;
+        if (type.size() + 1 > *length) return PKI_E_FAILURE;
+        std::memcpy(oid, type.c_str(), type.size() + 1);
+        *length = static_cast<std::uint32_t>(type.size());
+        return 0;
+    }
+    int SetContentType(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 17, oid);
+        if (c >= 0) return c;
+        type = oid;
+        return 0;
+    }
+    int GetContent(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 18, "");
+        if (c >= 0) return c;
+        return hasContent ? CopyToBlob(lib_, content, out) : PKI_E_ABSENT;
+    }
+    int SetContent(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 19, std::to_string(in->length));
+        if (c >= 0) return c;
+        content.assign(reinterpret_cast<const char*>(in->data), in->length);
+        hasContent = true;
+        return 0;
+    }
+    int AddDigestAlgorithm(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 23, oid);
+        if (c >= 0) return c;
+        digests.push_back(oid);
+        return 0;
+    }
+};
+
+inline int CmsContentInfo::SetContentObject(IPKIObject* object)
+{
+    int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 8, "");
+    if (c >= 0) return c;
+    if (inner) inner->Release();
+    static_cast<CmsSignedData*>(static_cast<IPKISignedDataSigners*>(object))->Retain();
+    inner = object;
+    return 0;
+}
+
+inline int CmsSigner::GetTimeStampToken(void** out)
+{
+    int c = lib_.Enter(4918, 48, "");
+    if (c >= 0) return c;
+    if (!token) return PKI_E_ABSENT;
+    token->Retain();
+    *out = static_cast<IPKICMSContentInfo*>(token);
+    return 0;
+}
+
+// A key object whose public key (slot 6) the test sets.
+class CmsKey final : public Object<IPKIKeyObject> {
+public:
+    explicit CmsKey(Library& lib) : Object(lib, 4893) {}
+    std::string publicKey = std::string(76, '\x32');
+    std::uint32_t length = 33;
+    int GetPublicKey(std::uint8_t* key, std::uint32_t* l, void** parameters) override
+    {
+        int c = lib_.Enter(4893, 6, "");
+        if (c >= 0) return c;
+        std::memcpy(key, publicKey.data(), 76);
+        *l = length;
+        if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "key parameters"));
+        return 0;
+    }
+};
+
+// A serial-number object (class 4877, interface 4111).
+class CmsInteger final : public Object<IPKIInteger> {
+public:
+    explicit CmsInteger(Library& lib) : Object(lib, PKI_CLASS_INTEGER) {}
+    std::string value;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_INTEGER, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, value, out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_INTEGER, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        value.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
+    }
+};
+
+// What the signed-data makers created, newest last (valid while held).
+struct CmsMade {
+    std::vector<CmsSignedData*> messages;
+    std::vector<CmsSigner*> signers;
+    std::vector<CmsSigningCertificate*> attributes;
+    std::vector<CmsContentInfo*> infos;
+    // Run on each new object before the operation sees it.
+    std::function<void(CmsSignedData&)> prepareMessage;
+    std::function<void(CmsContentInfo&)> prepareInfo;
+};
+
+// Makes CreateObject hand out the signed-data objects above (and an encoded
+// INTEGER for the serial-number objects); `made` records them.
+inline void UseSignedDataObjects(Library& lib, CmsMade& made)
+{
+    lib.makers[{PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA}] = [&lib, &made]() -> void* {
+        made.messages.push_back(new CmsSignedData(lib));
+        if (made.prepareMessage) made.prepareMessage(*made.messages.back());
+        return static_cast<IPKISignedDataSigners*>(made.messages.back());
+    };
+    lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib, &made]() -> void* {
+        made.infos.push_back(new CmsContentInfo(lib));
+        made.infos.back()->offers.insert(PKI_IID_CONTENT_INFO);
+        if (made.prepareInfo) made.prepareInfo(*made.infos.back());
+        return static_cast<IPKICMSContentInfo*>(made.infos.back());
+    };
+    lib.makers[{PKI_CLASS_SIGNER_INFO, PKI_IID_SIGNER_INFO}] = [&lib, &made]() -> void* {
+        made.signers.push_back(new CmsSigner(lib));
+        return static_cast<IPKISignerInfo*>(made.signers.back());
+    };
+    lib.makers[{PKI_CLASS_SIGNING_CERTIFICATE, PKI_IID_SIGNING_CERTIFICATE}] = [&lib, &made]() -> void* {
+        made.attributes.push_back(new CmsSigningCertificate(lib));
+        return static_cast<IPKISigningCertificate*>(made.attributes.back());
+    };
+    lib.makers[{PKI_CLASS_INTEGER, PKI_IID_INTEGER}] = [&lib]() -> void* {
+        return static_cast<IPKIInteger*>(new CmsInteger(lib));
+    };
+}
+
+}  // namespace fake::families

@@ -282,7 +282,6 @@ TEST(FacadeForwarders, ReachTheirTargetsThatAreNotBuiltYet)
     auto* signedData = new fake::SignerList(lib, 1);
     Drop drop{signedData};
     std::uint8_t serial[20] = {};
-    EXPECT_EQ(f.SetSignerVersionByIssuerSerial(signedData, "CN=Issuer", serial, 3), 0);
     PKIBlob data{1, serial};
     void* container = &lib;
     EXPECT_EQ(f.ReadPKCS12WithFlag(&data, "password", &container), 0);
@@ -294,6 +293,18 @@ TEST(FacadeForwarders, ReachTheirTargetsThatAreNotBuiltYet)
         EXPECT_EQ(out.data, nullptr);
     }
     EXPECT_TRUE(lib.log.empty());
+}
+
+// The signer look-up by issuer and serial is built: a message whose signer
+// the look-up does not find keeps its signers' versions.
+TEST(FacadeForwarders, SignerVersionByIssuerSerialWithoutAMatchingSigner)
+{
+    fake::Library lib;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* signedData = new fake::SignerList(lib, 1);
+    Drop drop{signedData};
+    std::uint8_t serial[20] = {};
+    EXPECT_EQ(f.SetSignerVersionByIssuerSerial(signedData, "CN=Issuer", serial, 3), 0);
 }
 
 TEST(FacadeObjectModel, SlotsOfTheObjectsPassedOn)

@@ -38,7 +38,7 @@ void UseECDSAObjects(fake::Library& lib)
         return static_cast<IPKISigningCertificate*>(new fake::SigningCertificate(lib));
     };
     lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib]() -> void* {
-        return static_cast<IPKIContentInfoCMS*>(new fake::CmsContentInfo(lib));
+        return static_cast<IPKICMSContentInfo*>(new fake::CmsContentInfo(lib));
     };
     fake::UseCmsInteger(lib);  // the serial loads
 }
