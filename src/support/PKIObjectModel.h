@@ -307,11 +307,15 @@ protected:
 // Interface 4215 of a DSTU 4145 key object: the provider context of the key.
 class IPKIKeyContextDSTU4145 : public IPKIObject {
 public:
-    PKI_RESERVED(3)  // 3
+    // Lends the key a provider context (three pointer-sized words) for the flags.
+    virtual int SetContext(const void* context, std::uint32_t flags)  // 3
+    { (void)context; (void)flags; return PKI_E_NOT_IMPLEMENTED; }
     // The context's flags (the low three bits count).
     virtual std::uint32_t GetContextFlags() = 0;  // 4
     // Fills the provider context (three pointer-sized words) for the flags.
     virtual int GetContext(void* context, std::uint32_t flags) = 0;  // 5
+    virtual int SetContextFlags(std::uint32_t flags)  // 6
+    { (void)flags; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIKeyContextDSTU4145() = default;
@@ -1048,11 +1052,26 @@ class IPKITimeStampInfo : public IPKIObject {
 public:
     virtual int Encode(PKIBlob* out) = 0;                                        // 3
     virtual int Decode(const PKIBlob* in) = 0;                                   // 4
-    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
-    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11)                           // 9-11
+    PKI_RESERVED(5)                                                              // 5
+    // Copies the fields of a time-stamp request (4921 / 4198).
+    virtual int SetRequest(IPKIObject* request)                                  // 6
+    { (void)request; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(7)  PKI_RESERVED(8)                                             // 7-8
+    virtual int SetImprintGOST(const std::uint8_t* imprint, std::uint32_t length)  // 9
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(10)                                                             // 10
+    virtual int SetImprintSHA(const std::uint8_t* imprint, std::uint32_t length)   // 11
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetPartA(void* out) = 0;                                         // 12
-    PKI_RESERVED(13)                                                             // 13
+    virtual int SetFirstValue(std::uint32_t value)                               // 13
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetPartB(void* out) = 0;                                         // 14
+    virtual int SetSecondValue(std::uint32_t value)                              // 15
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19)          // 16-19
+    PKI_RESERVED(20) PKI_RESERVED(21)                                            // 20-21
+    virtual int SetNonce(const std::uint8_t* nonce, std::uint32_t length)        // 22
+    { (void)nonce; (void)length; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKITimeStampInfo() = default;
@@ -1406,6 +1425,283 @@ protected:
     ~IPKIGOST28147Parameters() = default;
 };
 
+// clang-format off
+// ---- Time stamps, signer signing and recipients ----
+enum : std::uint32_t {
+    PKI_CLASS_SIGNER_INFO = 4918,
+    PKI_IID_SIGNER_INFO = 4193,
+    PKI_IID_SIGNER_DSTU7564 = 4254,   // a signer's DSTU 7564 view
+    PKI_CLASS_TS_REQUEST = 4921,
+    PKI_IID_TS_REQUEST = 4198,
+    PKI_IID_TS_REQUEST_IMPRINT = 4259,  // a request's long-imprint view
+    PKI_CLASS_TS_INFO = 4904,
+    PKI_IID_TS_INFO = 4141,
+    PKI_IID_TS_INFO_IMPRINT = 4260,     // time-stamp information's long-imprint view
+    PKI_CLASS_SIGNED_ATTRIBUTE = 4866,
+    PKI_IID_SIGNED_ATTRIBUTE = 4153,
+    PKI_SIGNER_NAME_CHARS = 512         // wide characters, terminator included
+};
+
+// A signer's identifier: form 1 issuer name and serial, form 2 a 32-byte key
+// identifier, any other form a 20-byte key identifier (flag picks which
+// 20-byte reading of a certificate it is).
+struct PKISignerIdentifier {
+    std::uint32_t form;
+    wchar_t name[PKI_SIGNER_NAME_CHARS];
+    std::uint32_t flag;
+    std::uint8_t serial[20];
+    std::uint8_t keyIdentifier[32];
+};
+
+// Signer information (class 4918, interface 4193): the slots the signing,
+// imprint and matching operations use.
+class IPKISignerInfo : public IPKIObject {
+public:
+    virtual int GetIdentifier(PKISignerIdentifier* identifier)                  // 3
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)           // 4-7
+    PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)                           // 8-10
+    // Time-stamp token `index` (signed data, interface 4136).
+    virtual int GetTimeStampToken(std::uint32_t index, void** token)            // 11
+    { (void)index; (void)token; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)          // 12-15
+    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19)          // 16-19
+    PKI_RESERVED(20) PKI_RESERVED(21)                                            // 20-21
+    // The digest algorithm OID as dotted text, terminator included.
+    virtual int GetDigestOID(PKIBlob* oid)                                       // 22
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)                           // 39-41
+    virtual int SetSigningTime(const SYSTEMTIME* time)                           // 42
+    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    // Key kind: 1 DSTU 4145, 2 RSA, 4 ECDSA.
+    virtual int GetKeyKind(std::uint32_t* kind)                                  // 43
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)                           // 44-46
+    // The signer's key object.
+    virtual int GetKey(void** key)                                               // 47
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)                           // 48-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)                           // 67-69
+    // The signature value: with a null buffer only *length (bytes) is set.
+    virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
+    { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetSignatureValue(const std::uint8_t* value, std::uint32_t length)  // 71
+    { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)                           // 72-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99)                                                             // 99
+    // Takes the signing certificate's DSTU 4145 public key and parameters and
+    // yields the 32-byte value to be signed (the signed attributes' hash).
+    virtual int PrepareToSign(const std::uint8_t* publicKey, std::uint32_t length, IPKIObject* parameters,
+                              std::uint8_t* value)                               // 100
+    { (void)publicKey; (void)length; (void)parameters; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerInfo() = default;
+};
+
+// Interface 4254 of a signer: its DSTU 7564 hash (kind 1 GOST 34.311,
+// 3 DSTU 7564) and hash size in bytes.
+class IPKISignerDSTU7564 : public IPKIObject {
+public:
+    PKI_RESERVED(3)   PKI_RESERVED(4)   PKI_RESERVED(5)   PKI_RESERVED(6)        // 3-6
+    PKI_RESERVED(7)   PKI_RESERVED(8)   PKI_RESERVED(9)   PKI_RESERVED(10)       // 7-10
+    PKI_RESERVED(11)  PKI_RESERVED(12)  PKI_RESERVED(13)  PKI_RESERVED(14)       // 11-14
+    PKI_RESERVED(15)  PKI_RESERVED(16)  PKI_RESERVED(17)  PKI_RESERVED(18)       // 15-18
+    PKI_RESERVED(19)  PKI_RESERVED(20)  PKI_RESERVED(21)  PKI_RESERVED(22)       // 19-22
+    PKI_RESERVED(23)  PKI_RESERVED(24)  PKI_RESERVED(25)  PKI_RESERVED(26)       // 23-26
+    PKI_RESERVED(27)  PKI_RESERVED(28)  PKI_RESERVED(29)  PKI_RESERVED(30)       // 27-30
+    PKI_RESERVED(31)  PKI_RESERVED(32)  PKI_RESERVED(33)  PKI_RESERVED(34)       // 31-34
+    PKI_RESERVED(35)  PKI_RESERVED(36)  PKI_RESERVED(37)  PKI_RESERVED(38)       // 35-38
+    PKI_RESERVED(39)  PKI_RESERVED(40)  PKI_RESERVED(41)  PKI_RESERVED(42)       // 39-42
+    PKI_RESERVED(43)  PKI_RESERVED(44)  PKI_RESERVED(45)  PKI_RESERVED(46)       // 43-46
+    PKI_RESERVED(47)  PKI_RESERVED(48)  PKI_RESERVED(49)  PKI_RESERVED(50)       // 47-50
+    PKI_RESERVED(51)  PKI_RESERVED(52)  PKI_RESERVED(53)  PKI_RESERVED(54)       // 51-54
+    PKI_RESERVED(55)  PKI_RESERVED(56)  PKI_RESERVED(57)  PKI_RESERVED(58)       // 55-58
+    PKI_RESERVED(59)  PKI_RESERVED(60)  PKI_RESERVED(61)  PKI_RESERVED(62)       // 59-62
+    PKI_RESERVED(63)  PKI_RESERVED(64)  PKI_RESERVED(65)  PKI_RESERVED(66)       // 63-66
+    PKI_RESERVED(67)  PKI_RESERVED(68)  PKI_RESERVED(69)  PKI_RESERVED(70)       // 67-70
+    PKI_RESERVED(71)  PKI_RESERVED(72)  PKI_RESERVED(73)  PKI_RESERVED(74)       // 71-74
+    PKI_RESERVED(75)  PKI_RESERVED(76)  PKI_RESERVED(77)  PKI_RESERVED(78)       // 75-78
+    PKI_RESERVED(79)  PKI_RESERVED(80)  PKI_RESERVED(81)  PKI_RESERVED(82)       // 79-82
+    PKI_RESERVED(83)  PKI_RESERVED(84)  PKI_RESERVED(85)  PKI_RESERVED(86)       // 83-86
+    PKI_RESERVED(87)  PKI_RESERVED(88)  PKI_RESERVED(89)  PKI_RESERVED(90)       // 87-90
+    PKI_RESERVED(91)  PKI_RESERVED(92)  PKI_RESERVED(93)  PKI_RESERVED(94)       // 91-94
+    PKI_RESERVED(95)  PKI_RESERVED(96)  PKI_RESERVED(97)  PKI_RESERVED(98)       // 95-98
+    PKI_RESERVED(99)  PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)      // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
+    PKI_RESERVED(115) PKI_RESERVED(116) PKI_RESERVED(117) PKI_RESERVED(118)      // 115-118
+    PKI_RESERVED(119) PKI_RESERVED(120) PKI_RESERVED(121) PKI_RESERVED(122)      // 119-122
+    virtual int GetHashKind(std::uint32_t* kind)                                 // 123
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(124) PKI_RESERVED(125) PKI_RESERVED(126)                        // 124-126
+    PKI_RESERVED(127) PKI_RESERVED(128) PKI_RESERVED(129) PKI_RESERVED(130)      // 127-130
+    PKI_RESERVED(131) PKI_RESERVED(132)                                          // 131-132
+    virtual int GetHashSize(std::uint32_t* bytes)                                // 133
+    { (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerDSTU7564() = default;
+};
+
+// Signed data (class 4900, interface 4136) as a message with signers, and as
+// a time-stamp token (its own signer and certificate slots).
+class IPKISignedDataSigners : public IPKISignedDataCertificates {
+public:
+    PKI_RESERVED(8)  PKI_RESERVED(9)                                             // 8-9
+    virtual int GetSignerCount(std::uint32_t* count)                             // 10
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Signer `index` (interface 4193).
+    virtual int GetSigner(std::uint32_t index, void** signer)                    // 11
+    { (void)index; (void)signer; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)          // 12-15
+    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19)          // 16-19
+    PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23)          // 20-23
+    PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27)          // 24-27
+    PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31)          // 28-31
+    PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35)          // 32-35
+    PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39)          // 36-39
+    PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43)          // 40-43
+    PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47)          // 44-47
+    PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51)          // 48-51
+    PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)                           // 52-54
+    virtual int GetTokenSignerCount(std::uint32_t* count)                        // 55
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetTokenSigner(std::uint32_t index, void** signer)               // 56
+    { (void)index; (void)signer; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(57) PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)          // 57-60
+    PKI_RESERVED(61) PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64)          // 61-64
+    PKI_RESERVED(65)                                                             // 65
+    virtual int GetTokenCertificateCount(std::uint32_t* count)                   // 66
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Certificate `index` (interface 4102).
+    virtual int GetTokenCertificate(std::uint32_t index, void** certificate)     // 67
+    { (void)index; (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71)          // 68-71
+    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75)          // 72-75
+    PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79)          // 76-79
+    PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83)          // 80-83
+    PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87)          // 84-87
+    PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90) PKI_RESERVED(91)          // 88-91
+    PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94) PKI_RESERVED(95)          // 92-95
+    PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98) PKI_RESERVED(99)          // 96-99
+    PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102) PKI_RESERVED(103)      // 100-103
+    PKI_RESERVED(104)                                                            // 104
+    // Searches all signers from index 0 for the certificate's signer: its
+    // 0-based index, or a negative one when none matches.
+    virtual int FindSignerIndex(IPKIObject* certificate, std::int32_t* index)    // 105
+    { (void)certificate; (void)index; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignedDataSigners() = default;
+};
+
+// Time-stamp request (class 4921, interface 4198).
+class IPKITimeStampRequest : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(4)                                                              // 4
+    // Imprint kind: 1 GOST 34.311, 2 SHA, 3 a long imprint (interface 4259).
+    virtual int GetImprintKind(std::uint32_t* kind)                              // 5
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    // A GOST 34.311 imprint: 32 bytes; *length its byte count.
+    virtual int GetImprintGOST(std::uint8_t* imprint, std::uint32_t* length)     // 6
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(7)                                                              // 7
+    // A SHA imprint (up to 64 bytes); *length its byte count.
+    virtual int GetImprintSHA(std::uint8_t* imprint, std::uint32_t* length)      // 8
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(9)                                                              // 9
+    // The nonce: with a null buffer only *length is set.
+    virtual int GetNonce(std::uint8_t* nonce, std::uint32_t* length)             // 10
+    { (void)nonce; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15)                                                             // 15
+    virtual int GetSecondValue(std::uint32_t* value)                             // 16
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
+    PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23)                           // 21-23
+    // Takes the key algorithm of a signer's key object.
+    virtual int SetKeyAlgorithm(IPKIObject* key)                                 // 24
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+    // The imprint from a computed hash: DSTU 4145 family under the S-box
+    // (64 bytes), RSA or ECDSA family.
+    virtual int BuildImprintGOST(const std::uint8_t* sBox)                       // 25
+    { (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int BuildImprintSHA()                                                // 26
+    { return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    // Filling from a signer: the older (31, 32) and newer (33, 34) forms.
+    virtual int FillFromSignerDSTU4145Old(IPKIObject* signer, const char* digestOid)  // 31
+    { (void)signer; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int FillFromSignerIntlOld(IPKIObject* signer, const char* digestOid)      // 32
+    { (void)signer; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int FillFromSignerDSTU4145(IPKIObject* signer, const char* digestOid)     // 33
+    { (void)signer; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int FillFromSignerIntl(IPKIObject* signer, const char* digestOid)         // 34
+    { (void)signer; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampRequest() = default;
+};
+
+// Interface 4259 of a time-stamp request: a long (DSTU 7564) imprint.
+class IPKITimeStampRequestImprint : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    // The imprint (up to 64 bytes); *length its byte count.
+    virtual int GetLongImprint(std::uint8_t* imprint, std::uint32_t* length)     // 35
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampRequestImprint() = default;
+};
+
+// Interface 4260 of time-stamp information: a long (DSTU 7564) imprint.
+class IPKITimeStampInfoImprint : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39)                                                             // 39
+    virtual int SetLongImprint(std::uint32_t kind, const std::uint8_t* imprint,
+                               std::uint32_t length)                             // 40
+    { (void)kind; (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampInfoImprint() = default;
+};
+// clang-format on
+
 // Holder profiles: the slots the certificate, request and library calls of
 // holder types, subject identifiers and directory attributes use.
 // clang-format off
@@ -1597,6 +1893,53 @@ protected:
     X(IPKIRequest, 16, GetDSTU4145PublicKey)             \
     X(IPKIKeyUsagePeriod, 3, GetPeriod)                  \
     X(IPKISignedObject, 6, VerifyDSTU4145)
+// clang-format on
+
+// The slots of the time-stamp, signer-signing and recipient operations,
+// checked as the shared table is.
+// clang-format off
+#define QVK_PKI_TS_MODEL_SLOTS(X)                        \
+    X(IPKIKeyContextDSTU4145, 3, SetContext)             \
+    X(IPKIKeyContextDSTU4145, 6, SetContextFlags)        \
+    X(IPKISignerInfo, 3, GetIdentifier)                  \
+    X(IPKISignerInfo, 11, GetTimeStampToken)             \
+    X(IPKISignerInfo, 22, GetDigestOID)                  \
+    X(IPKISignerInfo, 42, SetSigningTime)                \
+    X(IPKISignerInfo, 43, GetKeyKind)                    \
+    X(IPKISignerInfo, 47, GetKey)                        \
+    X(IPKISignerInfo, 70, GetSignatureValue)             \
+    X(IPKISignerInfo, 71, SetSignatureValue)             \
+    X(IPKISignerInfo, 100, PrepareToSign)                \
+    X(IPKISignerDSTU7564, 123, GetHashKind)              \
+    X(IPKISignerDSTU7564, 133, GetHashSize)              \
+    X(IPKISignedDataSigners, 10, GetSignerCount)         \
+    X(IPKISignedDataSigners, 11, GetSigner)              \
+    X(IPKISignedDataSigners, 55, GetTokenSignerCount)    \
+    X(IPKISignedDataSigners, 56, GetTokenSigner)         \
+    X(IPKISignedDataSigners, 66, GetTokenCertificateCount) \
+    X(IPKISignedDataSigners, 67, GetTokenCertificate)    \
+    X(IPKISignedDataSigners, 105, FindSignerIndex)       \
+    X(IPKITimeStampRequest, 3, Encode)                   \
+    X(IPKITimeStampRequest, 5, GetImprintKind)           \
+    X(IPKITimeStampRequest, 6, GetImprintGOST)           \
+    X(IPKITimeStampRequest, 8, GetImprintSHA)            \
+    X(IPKITimeStampRequest, 10, GetNonce)                \
+    X(IPKITimeStampRequest, 16, GetSecondValue)          \
+    X(IPKITimeStampRequest, 24, SetKeyAlgorithm)         \
+    X(IPKITimeStampRequest, 25, BuildImprintGOST)        \
+    X(IPKITimeStampRequest, 26, BuildImprintSHA)         \
+    X(IPKITimeStampRequest, 31, FillFromSignerDSTU4145Old) \
+    X(IPKITimeStampRequest, 32, FillFromSignerIntlOld)   \
+    X(IPKITimeStampRequest, 33, FillFromSignerDSTU4145)  \
+    X(IPKITimeStampRequest, 34, FillFromSignerIntl)      \
+    X(IPKITimeStampRequestImprint, 35, GetLongImprint)   \
+    X(IPKITimeStampInfo, 6, SetRequest)                  \
+    X(IPKITimeStampInfo, 9, SetImprintGOST)              \
+    X(IPKITimeStampInfo, 11, SetImprintSHA)              \
+    X(IPKITimeStampInfo, 13, SetFirstValue)              \
+    X(IPKITimeStampInfo, 15, SetSecondValue)             \
+    X(IPKITimeStampInfo, 22, SetNonce)                   \
+    X(IPKITimeStampInfoImprint, 40, SetLongImprint)
 // clang-format on
 
 #endif
