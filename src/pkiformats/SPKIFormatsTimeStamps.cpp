@@ -376,3 +376,48 @@ int SPKIFormats::CreateTimeStampInfo(IPKIObject* request, std::uint32_t firstVal
         return 0;
     }
 }
+
+int SPKIFormats::CreateTimeStampAttribute(const char* oid, const PKIBlob* value, void** attribute)
+{
+    try {
+        if (attribute) *attribute = nullptr;
+        if (!oid || !value || !VersionAtLeast(formats_, 260)) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_SIGNED_ATTRIBUTE, PKI_IID_SIGNED_ATTRIBUTE, made)) return 0;
+        if (made.As<IPKISignedAttribute>()->SetType(oid) != PKI_OK ||
+            made.As<IPKISignedAttribute>()->SetEncodedValue(value) != PKI_OK)
+            return 0;
+        if (attribute) {
+            *attribute = made.As<IPKIObject>();
+            *made.Out() = nullptr;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetTimeStampTokenBlob(IPKIObject* signer, std::uint32_t tokenIndex, PKIBlob* out)
+{
+    try {
+        if (!signer || !out || out->data) return 0;
+        ObjectRef token;
+        if (Signer(signer)->GetTimeStampToken(tokenIndex, token.Out()) != PKI_OK || !token) return 0;
+        std::uint32_t length = 0;
+        if (Token(token.As<IPKIObject>())->EncodeInto(nullptr, &length) != PKI_OK || length == 0) return 0;
+        // Freed again on every path but the hand-out.
+        struct Guard {
+            SPKIFormats& facade;
+            PKIBlob blob{0, nullptr};
+            ~Guard() { facade.ReleaseBlob(&blob); }
+        } guard{*this};
+        if (!AllocateBlob(&guard.blob, length)) return 0;
+        std::uint32_t again = length;
+        if (Token(token.As<IPKIObject>())->EncodeInto(guard.blob.data, &again) != PKI_OK || again != length) return 0;
+        *out = guard.blob;
+        guard.blob = PKIBlob{0, nullptr};
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

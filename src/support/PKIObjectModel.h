@@ -1574,7 +1574,10 @@ public:
     PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23)          // 20-23
     PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27)          // 24-27
     PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31)          // 28-31
-    PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35)          // 32-35
+    // The encoding: with a null buffer only *length is set.
+    virtual int EncodeInto(std::uint8_t* buffer, std::uint32_t* length)         // 32
+    { (void)buffer; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35)                           // 33-35
     PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39)          // 36-39
     PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43)          // 40-43
     PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47)          // 44-47
@@ -1585,7 +1588,10 @@ public:
     virtual int GetTokenSigner(std::uint32_t index, void** signer)               // 56
     { (void)index; (void)signer; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(57) PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)          // 57-60
-    PKI_RESERVED(61) PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64)          // 61-64
+    // Takes the certificates of a list (the list is not kept).
+    virtual int SetCertificates(IPKIObject* list)                                // 61
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64)                           // 62-64
     PKI_RESERVED(65)                                                             // 65
     virtual int GetTokenCertificateCount(std::uint32_t* count)                   // 66
     { (void)count; return PKI_E_NOT_IMPLEMENTED; }
@@ -1699,6 +1705,188 @@ public:
 
 protected:
     ~IPKITimeStampInfoImprint() = default;
+};
+
+// ---- Content types, signed attributes and recipients ----
+enum : std::uint32_t {
+    PKI_CLASS_PLAIN_DATA = 4901,
+    PKI_IID_PLAIN_DATA = 4138,
+    PKI_CLASS_DATA_CONTENT = 4883,
+    PKI_IID_DATA_CONTENT = 4117
+};
+
+// Content information (4879 / 4113) as a message of a known format: its
+// kind (3 plain, 4 to 7 padded to a block), content and content type.
+class IPKIContentInfoForms : public IPKIContentInfo {
+public:
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12)                                            // 11-12
+    // The content that slot 63 took, library-allocated.
+    virtual int GetContentBlob(PKIBlob* content)                                 // 13
+    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
+    // The content type as dotted text, terminator included.
+    virtual int GetContentTypeText(PKIBlob* oid)                                 // 34
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(35) PKI_RESERVED(36)                                            // 35-36
+    virtual int Open(const PKIBlob* encoded)                                     // 37
+    { (void)encoded; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
+    PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
+    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)                           // 54-56
+    virtual int GetFormatKind(std::uint32_t* kind)                               // 57
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(62)                                                             // 62
+    virtual int Load(const PKIBlob* encoded)                                     // 63
+    { (void)encoded; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(64)                                                             // 64
+    virtual int SetVersionNumber(std::uint32_t value)                            // 65
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIContentInfoForms() = default;
+};
+
+// Plain data (4901 / 4138).
+class IPKIPlainData : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int SetData(const PKIBlob* data)                                     // 4
+    { (void)data; return PKI_E_NOT_IMPLEMENTED; }
+    // The content, library-allocated.
+    virtual int GetData(PKIBlob* data)                                           // 5
+    { (void)data; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIPlainData() = default;
+};
+
+// Data content (4883 / 4117).
+class IPKIDataContent : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    virtual int SetContentType(const char* oid)                                  // 35
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIDataContent() = default;
+};
+
+// Signed attribute (4866 / 4153).
+class IPKISignedAttribute : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12)                                            // 11-12
+    virtual int SetType(const char* oid)                                         // 13
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(18) PKI_RESERVED(19)                                            // 18-19
+    // The value as an encoded blob.
+    virtual int SetEncodedValue(const PKIBlob* value)                            // 20
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignedAttribute() = default;
+};
+
+// A recipient's identifier (form 1 issuer and 20-byte serial, form 2 a
+// 32-byte key identifier).
+struct PKIRecipientIdentifier {
+    std::uint32_t form;
+    wchar_t name[PKI_SIGNER_NAME_CHARS];
+    std::uint8_t serial[20];
+    std::uint8_t keyIdentifier[32];
+};
+
+// A recipient entry: a key-transport identifier (slot 54) or the keys of a
+// key-agreement entry (slots 7, 8, 13), and its agreement key (slot 49).
+class IPKIRecipientEntry : public IPKIObject {
+public:
+    // Of a key-transport identifier object.
+    virtual int ReadIdentifier(PKIRecipientIdentifier* identifier)               // 3
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)                              // 4-6
+    virtual int GetKeyCount(std::uint32_t* count)                                // 7
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetKey(std::uint32_t index, PKIRecipientIdentifier* identifier)  // 8
+    { (void)index; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(9) PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)           // 9-12
+    virtual int RemoveKey(std::uint32_t index)                                   // 13
+    { (void)index; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
+    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)          // 34-37
+    PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
+    PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
+    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48)                           // 46-48
+    // The key-agreement value (76 bytes, its size; size 0: none) of kind 4,
+    // with the certificate's issuer and serial.
+    virtual int SetAgreementKey(const std::uint8_t* value, std::uint32_t size, std::uint32_t kind,
+                                const wchar_t* issuer, const PKIBlob* serial)   // 49
+    { (void)value; (void)size; (void)kind; (void)issuer; (void)serial; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    virtual int GetTransportIdentifier(void** identifier)                       // 54
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIRecipientEntry() = default;
+};
+
+// Enveloped data (and its builder) as a list of recipient entries (kind 1
+// key transport, 2 key agreement).
+class IPKIEnvelopedRecipients : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    virtual int GetRecipientCount(std::uint32_t* count)                          // 27
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Entry `index` as a key-agreement entry.
+    virtual int GetAgreementEntry(std::uint32_t index, void** entry)             // 28
+    { (void)index; (void)entry; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31)                           // 29-31
+    virtual int RemoveRecipient(std::uint32_t index)                             // 32
+    { (void)index; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)          // 33-36
+    PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40)          // 37-40
+    PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44)          // 41-44
+    PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48)          // 45-48
+    PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)          // 49-52
+    // Entry `index` and its kind.
+    virtual int GetRecipientEntry(std::uint32_t index, std::uint32_t* kind, void** entry)  // 53
+    { (void)index; (void)kind; (void)entry; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(62) PKI_RESERVED(63)                                            // 62-63
+    // Adds a recipient by issuer and serial and/or key identifier (each may
+    // be null).
+    virtual int AddRecipient(const wchar_t* issuer, const PKIBlob* serial, const std::uint8_t* keyIdentifier,
+                             std::uint32_t value)                                // 64
+    { (void)issuer; (void)serial; (void)keyIdentifier; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIEnvelopedRecipients() = default;
 };
 // clang-format on
 
@@ -1939,7 +2127,31 @@ protected:
     X(IPKITimeStampInfo, 13, SetFirstValue)              \
     X(IPKITimeStampInfo, 15, SetSecondValue)             \
     X(IPKITimeStampInfo, 22, SetNonce)                   \
-    X(IPKITimeStampInfoImprint, 40, SetLongImprint)
+    X(IPKITimeStampInfoImprint, 40, SetLongImprint)      \
+    X(IPKISignedDataSigners, 32, EncodeInto)             \
+    X(IPKISignedDataSigners, 61, SetCertificates)        \
+    X(IPKIContentInfoForms, 13, GetContentBlob)          \
+    X(IPKIContentInfoForms, 34, GetContentTypeText)      \
+    X(IPKIContentInfoForms, 37, Open)                    \
+    X(IPKIContentInfoForms, 57, GetFormatKind)           \
+    X(IPKIContentInfoForms, 63, Load)                    \
+    X(IPKIContentInfoForms, 65, SetVersionNumber)        \
+    X(IPKIPlainData, 4, SetData)                         \
+    X(IPKIPlainData, 5, GetData)                         \
+    X(IPKIDataContent, 35, SetContentType)               \
+    X(IPKISignedAttribute, 13, SetType)                  \
+    X(IPKISignedAttribute, 20, SetEncodedValue)          \
+    X(IPKIRecipientEntry, 3, ReadIdentifier)             \
+    X(IPKIRecipientEntry, 7, GetKeyCount)                \
+    X(IPKIRecipientEntry, 8, GetKey)                     \
+    X(IPKIRecipientEntry, 13, RemoveKey)                 \
+    X(IPKIRecipientEntry, 49, SetAgreementKey)           \
+    X(IPKIRecipientEntry, 54, GetTransportIdentifier)    \
+    X(IPKIEnvelopedRecipients, 27, GetRecipientCount)    \
+    X(IPKIEnvelopedRecipients, 28, GetAgreementEntry)    \
+    X(IPKIEnvelopedRecipients, 32, RemoveRecipient)      \
+    X(IPKIEnvelopedRecipients, 53, GetRecipientEntry)    \
+    X(IPKIEnvelopedRecipients, 64, AddRecipient)
 // clang-format on
 
 #endif

@@ -2901,6 +2901,8 @@ inline std::string SerialInteger(const std::uint8_t* serial)
     return std::string{'\x02', static_cast<char>(value.size())} + value;
 }
 
+struct ContextRecord;
+
 // A certificate with an issuer, a 20-byte serial, a key usage, a key
 // identifier, and either a DSTU 4145 key on a curve or an RSA key size.
 class TSCertificate final : public Object<IPKICertificate> {
@@ -2922,6 +2924,17 @@ public:
     Curve curve;
     std::uint32_t rsaBits = 0;
     TSCertificate* rsaView = nullptr;  // not owned
+    TSCertificate* inner = nullptr;    // not owned
+    ContextRecord* context = nullptr;  // parameters offer 4215 when set
+    int GetInnerCertificate(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 100, "");
+        if (c >= 0) return c;
+        if (!inner) return PKI_E_ABSENT;
+        inner->Retain();
+        *out = static_cast<IPKICertificate*>(inner);
+        return 0;
+    }
     int GetPolicies(void**) override { return PKI_E_ABSENT; }
     int GetSerial(PKIBlob* out) override
     {
@@ -2948,9 +2961,10 @@ public:
         if (c >= 0) return c;
         std::memcpy(key, dstuPublic.data(), 76);
         *length = (curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
-        *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, curve));
+        *parameters = MakeParameters();
         return 0;
     }
+    IPKIParameters* MakeParameters();
     int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 29, "");
@@ -3114,6 +3128,21 @@ public:
     int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
     int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    std::string encoding = "token";
+    IPKIObject* certificateList = nullptr;  // as given to slot 61 (not held)
+    int EncodeInto(std::uint8_t* buffer, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 32, buffer ? "buffer" : "length");
+        if (c >= 0) return c;
+        if (buffer) std::memcpy(buffer, encoding.data(), encoding.size());
+        *length = static_cast<std::uint32_t>(encoding.size());
+        return 0;
+    }
+    int SetCertificates(IPKIObject* list) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 61, "");
+        return c >= 0 ? c : (certificateList = list, 0);
+    }
     int GetSignerCount(std::uint32_t* count) override { return Count(10, signers.size(), count); }
     int GetTokenSignerCount(std::uint32_t* count) override { return Count(55, signers.size(), count); }
     int GetTokenCertificateCount(std::uint32_t* count) override { return Count(66, certificates.size(), count); }
@@ -3300,6 +3329,289 @@ inline void UseTimeStampObjects(Library& lib)
     };
     lib.makers[{PKI_CLASS_TS_INFO, PKI_IID_TS_INFO}] = [&lib]() -> void* {
         return static_cast<IPKITimeStampInfo*>(new TSInfo(lib));
+    };
+}
+
+// Content information read as a message of a known format: Open and Load
+// take the encoding, the content and type are set by the test.
+class TSContent final : public Object<IPKIContentInfoForms> {
+public:
+    explicit TSContent(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
+    std::uint32_t kind = 3;
+    std::string content = "content";
+    std::string type = std::string("1.2.840.113549.1.7.1", 21);
+    std::uint32_t version = 0;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetContentType(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetContent(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetContentBlob(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 13, "");
+        return c >= 0 ? c : CopyToBlob(lib_, content, out);
+    }
+    int GetContentTypeText(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 34, "");
+        return c >= 0 ? c : CopyToBlob(lib_, type, out);
+    }
+    int Open(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 37, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetFormatKind(std::uint32_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 57, "");
+        return c >= 0 ? c : (*k = kind, 0);
+    }
+    int Load(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 63, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int SetVersionNumber(std::uint32_t v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 65, std::to_string(v));
+        return c >= 0 ? c : (version = v, 0);
+    }
+};
+
+// Plain data: hands out "plain:" and what it took.
+class TSPlainData final : public Object<IPKIPlainData> {
+public:
+    explicit TSPlainData(Library& lib) : Object(lib, PKI_CLASS_PLAIN_DATA) {}
+    std::string data;
+    int SetData(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_PLAIN_DATA, 4, std::to_string(in->length));
+        return c >= 0 ? c : (data.assign(reinterpret_cast<const char*>(in->data), in->length), 0);
+    }
+    int GetData(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_PLAIN_DATA, 5, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "plain:" + data, out);
+    }
+};
+
+class TSDataContent final : public Object<IPKIDataContent> {
+public:
+    explicit TSDataContent(Library& lib) : Object(lib, PKI_CLASS_DATA_CONTENT) {}
+    std::string type;
+    int SetContentType(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 35, oid);
+        return c >= 0 ? c : (type = oid, 0);
+    }
+};
+
+class TSSignedAttribute final : public Object<IPKISignedAttribute> {
+public:
+    explicit TSSignedAttribute(Library& lib) : Object(lib, PKI_CLASS_SIGNED_ATTRIBUTE) {}
+    std::string type, value;
+    int SetType(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 13, oid);
+        return c >= 0 ? c : (type = oid, 0);
+    }
+    int SetEncodedValue(const PKIBlob* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 20, std::to_string(v->length));
+        return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
+    }
+};
+
+// A recipient identifier by issuer and serial (form 1) or key identifier
+// (form 2).
+inline PKIRecipientIdentifier RecipientOf(const TSCertificate& c, std::uint32_t form)
+{
+    PKIRecipientIdentifier r;
+    std::memset(&r, 0, sizeof r);
+    r.form = form;
+    wcscpy(r.name, c.issuer.c_str());
+    std::memcpy(r.serial, c.serial, 20);
+    std::memcpy(r.keyIdentifier, c.keyIdentifier.data(), c.keyIdentifier.size() < 32 ? c.keyIdentifier.size() : 32);
+    return r;
+}
+
+// A recipient entry: kind 1 with one identifier (handed out through slot
+// 54 as an object of its own), kind 2 with its keys; slot 49 keeps what it
+// was given.
+class TSRecipient final : public Object<IPKIRecipientEntry> {
+public:
+    TSRecipient(Library& lib, std::uint32_t entryKind) : Object(lib, 4927), kind(entryKind) {}
+    void Retain() { ++refs_; }
+    std::uint32_t kind;
+    std::vector<PKIRecipientIdentifier> keys;  // kind 1: its identifier
+    std::string agreement;                     // what slot 49 was given
+    int ReadIdentifier(PKIRecipientIdentifier* out) override
+    {
+        int c = lib_.Enter(4927, 3, "");
+        if (c >= 0) return c;
+        if (keys.empty()) return PKI_E_ABSENT;
+        *out = keys[0];
+        return 0;
+    }
+    int GetKeyCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4927, 7, "");
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(keys.size()), 0);
+    }
+    int GetKey(std::uint32_t index, PKIRecipientIdentifier* out) override
+    {
+        int c = lib_.Enter(4927, 8, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= keys.size()) return PKI_E_INDEX;
+        *out = keys[index];
+        return 0;
+    }
+    int RemoveKey(std::uint32_t index) override
+    {
+        int c = lib_.Enter(4927, 13, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= keys.size()) return PKI_E_INDEX;
+        keys.erase(keys.begin() + index);
+        return 0;
+    }
+    int SetAgreementKey(const std::uint8_t* value, std::uint32_t size, std::uint32_t k, const wchar_t* issuer,
+                        const PKIBlob* serial) override
+    {
+        int c = lib_.Enter(4927, 49, std::to_string(size) + "," + std::to_string(k));
+        if (c >= 0) return c;
+        bool zero = true;
+        for (int i = 0; i < 76; ++i) zero &= value[i] == 0;
+        agreement = std::string(zero ? "zero" : "value") + "," + std::to_string(size) + "," + std::to_string(k) + "," +
+                    std::to_string(wcslen(issuer)) + "," + std::to_string(serial->length);
+        return 0;
+    }
+    int GetTransportIdentifier(void** identifier) override
+    {
+        int c = lib_.Enter(4927, 54, "");
+        if (c >= 0) return c;
+        auto* copy = new TSRecipient(lib_, 1);
+        copy->keys = keys;
+        *identifier = static_cast<IPKIRecipientEntry*>(copy);
+        return 0;
+    }
+};
+
+// Enveloped data as its recipient entries (owned); slot 64 records the
+// recipients added.
+class TSEnveloped final : public Object<IPKIEnvelopedRecipients> {
+public:
+    explicit TSEnveloped(Library& lib) : Object(lib, 4909) {}
+    ~TSEnveloped()
+    {
+        for (TSRecipient* r : entries) r->Release();
+    }
+    std::vector<TSRecipient*> entries;
+    std::vector<std::string> added;
+    int GetRecipientCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4909, 27, "");
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(entries.size()), 0);
+    }
+    int GetAgreementEntry(std::uint32_t index, void** entry) override { return Hand(28, index, nullptr, entry); }
+    int GetRecipientEntry(std::uint32_t index, std::uint32_t* kind, void** entry) override
+    {
+        return Hand(53, index, kind, entry);
+    }
+    int RemoveRecipient(std::uint32_t index) override
+    {
+        int c = lib_.Enter(4909, 32, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        entries[index]->Release();
+        entries.erase(entries.begin() + index);
+        return 0;
+    }
+    int AddRecipient(const wchar_t* issuer, const PKIBlob* serial, const std::uint8_t* keyIdentifier,
+                     std::uint32_t value) override
+    {
+        int c = lib_.Enter(4909, 64, std::to_string(value));
+        if (c >= 0) return c;
+        std::string a = issuer ? std::to_string(wcslen(issuer)) : "-";
+        a += serial ? "," + Hex(serial->data, serial->length) : ",-";
+        a += keyIdentifier ? "," + Hex(keyIdentifier, 4) : ",-";
+        added.push_back(a + "," + std::to_string(value));
+        return 0;
+    }
+
+private:
+    int Hand(std::uint32_t op, std::uint32_t index, std::uint32_t* kind, void** entry)
+    {
+        int c = lib_.Enter(4909, op, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        if (kind) *kind = entries[index]->kind;
+        entries[index]->Retain();
+        *entry = static_cast<IPKIRecipientEntry*>(entries[index]);
+        return 0;
+    }
+};
+
+// Key parameters that offer the key-context interface 4215 as a view of
+// their own: its flags, and what slots 3 and 6 were given.
+struct ContextRecord {
+    std::uint32_t flags = 5;
+    std::string given;
+};
+inline IPKIParameters* ParametersWithContext(Library& lib, const Curve& curve, ContextRecord* record)
+{
+    auto* p = new CurveParameters(lib, curve);
+    class View final : public ViewOf<IPKIKeyContextDSTU4145> {
+    public:
+        View(IPKIObject* owner, Library& lib, ContextRecord* r) : ViewOf(owner), lib_(lib), r_(r) {}
+        int SetContext(const void* context, std::uint32_t flags) override
+        {
+            int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 3, std::to_string(flags), 4215);
+            if (c >= 0) return c;
+            r_->given +=
+                "context:" + std::to_string(flags) + ":" +
+                std::to_string(reinterpret_cast<std::uintptr_t>(static_cast<const CSPContextLike*>(context)->prng)) +
+                ";";
+            return 0;
+        }
+        std::uint32_t GetContextFlags() override
+        {
+            lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 4, "", 4215);
+            return r_->flags;
+        }
+        int GetContext(void*, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+        int SetContextFlags(std::uint32_t flags) override
+        {
+            int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 6, std::to_string(flags), 4215);
+            if (c >= 0) return c;
+            r_->given += "flags:" + std::to_string(flags) + ";";
+            return 0;
+        }
+
+    private:
+        Library& lib_;
+        ContextRecord* r_;
+    };
+    AddView(p, PKI_IID_KEY_CONTEXT_DSTU4145, new View(static_cast<IPKIParameters*>(p), lib, record));
+    return p;
+}
+
+inline IPKIParameters* TSCertificate::MakeParameters()
+{
+    return context ? ParametersWithContext(lib_, curve, context)
+                   : static_cast<IPKIParameters*>(new CurveParameters(lib_, curve));
+}
+
+// Makes CreateObject hand out the content, plain-data, data-content and
+// signed-attribute objects above.
+inline void UseContentObjects(Library& lib)
+{
+    lib.makers[{PKI_CLASS_PLAIN_DATA, PKI_IID_PLAIN_DATA}] = [&lib]() -> void* {
+        return static_cast<IPKIPlainData*>(new TSPlainData(lib));
+    };
+    lib.makers[{PKI_CLASS_DATA_CONTENT, PKI_IID_DATA_CONTENT}] = [&lib]() -> void* {
+        return static_cast<IPKIDataContent*>(new TSDataContent(lib));
+    };
+    lib.makers[{PKI_CLASS_SIGNED_ATTRIBUTE, PKI_IID_SIGNED_ATTRIBUTE}] = [&lib]() -> void* {
+        return static_cast<IPKISignedAttribute*>(new TSSignedAttribute(lib));
     };
 }
 
