@@ -186,3 +186,145 @@ int SPKIFormats::IsSignerOfCertificate(IPKIObject* signer, IPKIObject* certifica
         return 0;
     }
 }
+
+namespace {
+
+constexpr std::uint32_t kHashKindDSTU7564 = 3;
+constexpr std::uint32_t kKeyKindRSA = 2;
+constexpr std::uint32_t kRSAPrivateKeyBytes = 1200;
+
+// Usage of a given certificate: digital signature, else non-repudiation.
+bool MaySign(SPKIFormats& facade, IPKIObject* certificate)
+{
+    return !certificate || facade.HasKeyUsage(kDigitalSignature, certificate) ||
+           facade.HasKeyUsage(kNonRepudiation, certificate);
+}
+
+// The last signer of a message, into `signer`.
+bool LastSigner(IPKIObject* signedData, ObjectRef& signer)
+{
+    std::uint32_t count = 0;
+    if (!signedData || Message(signedData)->GetSignerCount(&count) != PKI_OK || count == 0) return false;
+    return Message(signedData)->GetSigner(count - 1, signer.Out()) == PKI_OK && signer;
+}
+
+}  // namespace
+
+int SPKIFormats::SignSignerWithKey(IPKIObject* signer, IPKIObject* key, IPKIObject* certificate, std::uint32_t keepTime)
+{
+    try {
+        if (!signer || !key || !MaySign(*this, certificate)) return 0;
+        if (!keepTime && !WriteSigningTimeNow(Signer(signer))) return 0;
+        ObjectRef view;
+        if (QueryInto(signer, PKI_IID_SIGNER_DSTU7564, view)) {
+            auto* v = view.As<IPKISignerDSTU7564>();
+            std::uint32_t kind = 0, size = 0;
+            if (v->GetHashKind(&kind) != PKI_OK) return 0;
+            if (kind == kHashKindDSTU7564) {
+                if (v->GetHashSize(&size) != PKI_OK) return 0;
+                return v->SignWithKeyObject(key, kind, size) == PKI_OK ? 1 : 0;
+            }
+            if (kind != kHashKindGOST34311) return 0;
+        }
+        Secret<76> privateKey;
+        std::uint32_t length = 0;
+        ObjectRef parameters;
+        {
+            LibraryBlob value(formats_);
+            if (static_cast<IPKIKeyObject*>(key)->GetKeyValue(&value.blob, parameters.Out()) != PKI_OK ||
+                !value.blob.data || value.blob.length == 0 || value.blob.length > 76)
+                return 0;
+            length = value.blob.length;
+            std::memcpy(privateKey.bytes, value.blob.data, length);
+        }
+        return Signer(signer)->SignWithKey(privateKey.bytes, length, parameters.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SignSignerRSA(IPKIObject* signer, IPKIObject* key, IPKIObject* certificate, std::uint32_t keepTime)
+{
+    try {
+        if (!signer || !key) return 0;
+        ObjectRef view;
+        if (certificate) {
+            std::uint32_t kind = 0;
+            if (static_cast<IPKICertificate*>(certificate)->GetKeyKind(&kind) != PKI_OK) return 0;
+            if (kind != kKeyKindRSA) {
+                if (static_cast<IPKICertificate*>(certificate)->GetRSAView(view.Out()) != PKI_OK || !view) return 0;
+                certificate = view.As<IPKIObject>();
+            }
+        }
+        if (!MaySign(*this, certificate)) return 0;
+        if (!keepTime && !WriteSigningTimeNow(Signer(signer))) return 0;
+        ObjectRef hashLength;
+        if (QueryInto(signer, PKI_IID_SIGNER_HASH_LENGTH, hashLength))
+            return hashLength.As<IPKISignerHashLength>()->SignRSA(key) == PKI_OK ? 1 : 0;
+        Secret<kRSAPrivateKeyBytes> privateKey;
+        std::uint8_t profile[8] = {};
+        if (static_cast<IPKIKeyObject*>(key)->GetRSAKey(privateKey.bytes, profile) != PKI_OK) return 0;
+        return Signer(signer)->SignWithRSAKey(privateKey.bytes, profile) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SignLastSignerWithKey(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                       std::uint32_t keepTime)
+{
+    try {
+        ObjectRef signer;
+        return LastSigner(signedData, signer) ? SignSignerWithKey(signer.As<IPKIObject>(), key, certificate, keepTime)
+                                              : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SignLastSignerRSA(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                   std::uint32_t keepTime)
+{
+    try {
+        ObjectRef signer;
+        return LastSigner(signedData, signer) ? SignSignerRSA(signer.As<IPKIObject>(), key, certificate, keepTime) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetSignerAttributeValueDirect(IPKIObject* signer, const char* oid, PKIBlob* value)
+{
+    try {
+        if (!signer || !oid || !value || value->data || !formats_) return 0;
+        std::uint32_t count = 0;
+        if (Signer(signer)->GetAttributeCount(oid, &count) != PKI_OK || count != 1) return 0;
+        ObjectRef attribute, view;
+        if (Signer(signer)->GetAttribute(oid, 0, attribute.Out()) != PKI_OK || !attribute) return 0;
+        if (!QueryInto(attribute.As<IPKIObject>(), PKI_IID_SIGNED_ATTRIBUTE, view)) return 0;
+        LibraryBlob read(formats_);
+        if (view.As<IPKISignedAttribute>()->GetEncodedValue(&read.blob) != PKI_OK || !read.blob.data) return 0;
+        *value = read.blob;
+        read.blob = PKIBlob{0, nullptr};
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::CreateHolderFromBlob(const PKIBlob* blob, void** object)
+{
+    try {
+        if (object) *object = nullptr;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_GENERIC_HOLDER, 1, made)) return 0;
+        if (!DecodeObject(made.As<IPKIObject>(), blob)) return 0;
+        if (object) {
+            *object = made.As<IPKIObject>();
+            *made.Out() = nullptr;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

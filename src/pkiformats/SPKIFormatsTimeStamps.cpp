@@ -421,3 +421,15 @@ int SPKIFormats::GetTimeStampTokenBlob(IPKIObject* signer, std::uint32_t tokenIn
         return 0;
     }
 }
+
+int SPKIFormats::SetSignerDecodedCertificate(IPKIObject* signer, const PKIBlob* certificate)
+{
+    try {
+        if (!signer) return 0;
+        ObjectRef decoded;
+        if (!DecodeCertificate(certificate, decoded.Out()) || !decoded) return 0;
+        return Signer(signer)->SetCertificate(decoded.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -1459,18 +1459,28 @@ class IPKISignerInfo : public IPKIObject {
 public:
     virtual int GetIdentifier(PKISignerIdentifier* identifier)                  // 3
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)           // 4-7
+    PKI_RESERVED(4)                                                              // 4
+    // Takes the signing certificate (interface 4102).
+    virtual int SetCertificate(IPKIObject* certificate)                          // 5
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(6)  PKI_RESERVED(7)                                             // 6-7
     PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)                           // 8-10
     // Time-stamp token `index` (signed data, interface 4136).
     virtual int GetTimeStampToken(std::uint32_t index, void** token)            // 11
     { (void)index; (void)token; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)          // 12-15
     PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19)          // 16-19
-    PKI_RESERVED(20) PKI_RESERVED(21)                                            // 20-21
+    PKI_RESERVED(20)                                                             // 20
+    // Signed attribute `index` of the type (interface 4153).
+    virtual int GetAttribute(const char* oid, std::uint32_t index, void** attribute)  // 21
+    { (void)oid; (void)index; (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
     // The digest algorithm OID as dotted text, terminator included.
     virtual int GetDigestOID(PKIBlob* oid)                                       // 22
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    // The number of signed attributes of the type.
+    virtual int GetAttributeCount(const char* oid, std::uint32_t* count)         // 23
+    { (void)oid; (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)                           // 24-26
     PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
     PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
     PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
@@ -1497,9 +1507,16 @@ public:
     { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)                           // 72-74
     PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
-    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    // Signs with a DSTU 4145 private key (little-endian) and its parameters.
+    virtual int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters)  // 79
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)                           // 80-82
     PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
-    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(87) PKI_RESERVED(88)                                            // 87-88
+    // Signs with an RSA private key (1,200 bytes) and its 8-byte profile.
+    virtual int SignWithRSAKey(const std::uint8_t* privateKey, const std::uint8_t* profile)  // 89
+    { (void)privateKey; (void)profile; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(90)                                                             // 90
     PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
     PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
     PKI_RESERVED(99)                                                             // 99
@@ -1550,7 +1567,10 @@ public:
     virtual int GetHashKind(std::uint32_t* kind)                                 // 123
     { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(124) PKI_RESERVED(125) PKI_RESERVED(126)                        // 124-126
-    PKI_RESERVED(127) PKI_RESERVED(128) PKI_RESERVED(129) PKI_RESERVED(130)      // 127-130
+    PKI_RESERVED(127) PKI_RESERVED(128) PKI_RESERVED(129)                        // 127-129
+    // Signs a DSTU 7564 hash of the kind and size with a key object.
+    virtual int SignWithKeyObject(IPKIObject* key, std::uint32_t kind, std::uint32_t size)  // 130
+    { (void)key; (void)kind; (void)size; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(131) PKI_RESERVED(132)                                          // 131-132
     virtual int GetHashSize(std::uint32_t* bytes)                                // 133
     { (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
@@ -1795,7 +1815,10 @@ public:
     virtual int SetType(const char* oid)                                         // 13
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
-    PKI_RESERVED(18) PKI_RESERVED(19)                                            // 18-19
+    // The value as an encoded blob, library-allocated.
+    virtual int GetEncodedValue(PKIBlob* value)                                  // 18
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(19)                                                             // 19
     // The value as an encoded blob.
     virtual int SetEncodedValue(const PKIBlob* value)                            // 20
     { (void)value; return PKI_E_NOT_IMPLEMENTED; }
@@ -1887,6 +1910,47 @@ public:
 
 protected:
     ~IPKIEnvelopedRecipients() = default;
+};
+
+// Interface 4247 of a signer: signing with a key object where the hash
+// length follows the key.
+enum : std::uint32_t { PKI_IID_SIGNER_HASH_LENGTH = 4247, PKI_CLASS_GENERIC_HOLDER = 4940 };
+class IPKISignerHashLength : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
+    PKI_RESERVED(115) PKI_RESERVED(116)                                          // 115-116
+    virtual int SignRSA(IPKIObject* key)                                         // 117
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerHashLength() = default;
 };
 // clang-format on
 
@@ -2151,7 +2215,15 @@ protected:
     X(IPKIEnvelopedRecipients, 28, GetAgreementEntry)    \
     X(IPKIEnvelopedRecipients, 32, RemoveRecipient)      \
     X(IPKIEnvelopedRecipients, 53, GetRecipientEntry)    \
-    X(IPKIEnvelopedRecipients, 64, AddRecipient)
+    X(IPKIEnvelopedRecipients, 64, AddRecipient)         \
+    X(IPKISignerInfo, 5, SetCertificate)                 \
+    X(IPKISignerInfo, 21, GetAttribute)                  \
+    X(IPKISignerInfo, 23, GetAttributeCount)             \
+    X(IPKISignerInfo, 79, SignWithKey)                   \
+    X(IPKISignerInfo, 89, SignWithRSAKey)                \
+    X(IPKISignerDSTU7564, 130, SignWithKeyObject)        \
+    X(IPKISignedAttribute, 18, GetEncodedValue)          \
+    X(IPKISignerHashLength, 117, SignRSA)
 // clang-format on
 
 #endif

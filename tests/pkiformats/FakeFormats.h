@@ -3021,6 +3021,11 @@ public:
                 int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 133, "", PKI_IID_SIGNER_DSTU7564);
                 return c >= 0 ? c : (*bytes = 32, 0);
             }
+            int SignWithKeyObject(IPKIObject*, std::uint32_t kind, std::uint32_t size) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 130, "", PKI_IID_SIGNER_DSTU7564);
+                return c >= 0 ? c : (s_->signedWith = "130:" + std::to_string(kind) + "," + std::to_string(size), 0);
+            }
 
         private:
             TSSigner* s_;
@@ -3097,6 +3102,49 @@ public:
         if (c >= 0) return c;
         signature.assign(value, value + length);
         return 0;
+    }
+    std::string signedWith;                                      // how the signer was signed
+    std::map<std::string, std::vector<std::string>> attributes;  // values by type
+    IPKIObject* certificate = nullptr;                           // as given to slot 5 (not held)
+    // Offers the hash-length view (4247), which signs with the key object.
+    void OfferHashLengthView()
+    {
+        class View final : public ViewOf<IPKISignerHashLength> {
+        public:
+            explicit View(TSSigner* owner) : ViewOf(owner), s_(owner) {}
+            int SignRSA(IPKIObject*) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 117, "", PKI_IID_SIGNER_HASH_LENGTH);
+                return c >= 0 ? c : (s_->signedWith = "117", 0);
+            }
+
+        private:
+            TSSigner* s_;
+        };
+        AddView(this, PKI_IID_SIGNER_HASH_LENGTH, new View(this));
+    }
+    int SetCertificate(IPKIObject* c) override
+    {
+        int rc = lib_.Enter(PKI_CLASS_SIGNER_INFO, 5, "");
+        return rc >= 0 ? rc : (certificate = c, 0);
+    }
+    int GetAttributeCount(const char* oid, std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 23, oid);
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(attributes[oid].size()), 0);
+    }
+    int GetAttribute(const char* oid, std::uint32_t index, void** attribute) override;
+    int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 79, std::to_string(length));
+        if (c >= 0) return c;
+        signedWith = "79:" + Hex(key, length) + (parameters ? ",parameters" : "");
+        return 0;
+    }
+    int SignWithRSAKey(const std::uint8_t* privateKey, const std::uint8_t* profile) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 89, "");
+        return c >= 0 ? c : (signedWith = "89:" + Hex(privateKey, 4) + "," + Hex(profile, 8), 0);
     }
     int PrepareToSign(const std::uint8_t* publicKey, std::uint32_t length, IPKIObject* parameters,
                       std::uint8_t* value) override
@@ -3407,8 +3455,16 @@ public:
 
 class TSSignedAttribute final : public Object<IPKISignedAttribute> {
 public:
-    explicit TSSignedAttribute(Library& lib) : Object(lib, PKI_CLASS_SIGNED_ATTRIBUTE) {}
+    explicit TSSignedAttribute(Library& lib) : Object(lib, PKI_CLASS_SIGNED_ATTRIBUTE)
+    {
+        offers.insert(PKI_IID_SIGNED_ATTRIBUTE);
+    }
     std::string type, value;
+    int GetEncodedValue(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 18, "");
+        return c >= 0 ? c : CopyToBlob(lib_, value, out);
+    }
     int SetType(const char* oid) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 13, oid);
@@ -3420,6 +3476,19 @@ public:
         return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
     }
 };
+
+inline int TSSigner::GetAttribute(const char* oid, std::uint32_t index, void** attribute)
+{
+    int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 21, std::string(oid) + "," + std::to_string(index));
+    if (c >= 0) return c;
+    auto& values = attributes[oid];
+    if (index >= values.size()) return PKI_E_INDEX;
+    auto* a = new TSSignedAttribute(lib_);
+    a->type = oid;
+    a->value = values[index];
+    *attribute = static_cast<IPKIObject*>(static_cast<IPKISignedAttribute*>(a));
+    return 0;
+}
 
 // A recipient identifier by issuer and serial (form 1) or key identifier
 // (form 2).

@@ -289,3 +289,96 @@ TEST(RecipientSweeps, NothingStaysBehind)
         },
         true);
 }
+
+// Signing with a key object: the signing time unless kept, the signer's
+// DSTU 7564 view deciding the path, and the key's own signing slot.
+TEST_F(Recipients, SignersAreSignedWithKeyObjects)
+{
+    auto* cert = Certificate(1, '\x01');
+    auto* key = new fake::KeyObject(lib);
+    Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKIKeyObject*>(key)};
+    key->dstuPrivate = {1, 2, 3, 4, 5};
+    key->rsaPrivate[0] = 0xAA;
+    struct Case {
+        std::uint32_t hashKind, keepTime, usage;
+        int result;
+        int times;
+        std::string signedWith;
+    } cases[] = {
+        {0, 0, 0x01, 1, 1, "79:0102030405,parameters"},
+        {0, 1, 0x02, 1, 0, "79:0102030405,parameters"},
+        {1, 0, 0x01, 1, 1, "79:0102030405,parameters"},
+        {3, 0, 0x01, 1, 1, "130:3,32"},
+        {2, 0, 0x01, 0, 1, ""},
+        {0, 0, 0x04, 0, 0, ""},
+    };
+    for (const Case& k : cases) {
+        cert->keyUsageBits = k.usage;
+        auto* signer = new fake::TSSigner(lib, k.hashKind);
+        Drop d{static_cast<IPKISignerInfo*>(signer)};
+        EXPECT_EQ(f.SignSignerWithKey(signer, key, cert, k.keepTime), k.result) << k.hashKind << "/" << k.usage;
+        EXPECT_EQ(signer->timesWritten, k.times) << k.hashKind << "/" << k.usage;
+        EXPECT_EQ(signer->signedWith, k.signedWith) << k.hashKind << "/" << k.usage;
+    }
+    // RSA: through the certificate's RSA view, and the signer's hash-length
+    // view when it has one.
+    auto* ec = Certificate(2, '\x02');
+    auto* rsa = Certificate(3, '\x03');
+    Drop d3{static_cast<IPKICertificate*>(ec)}, d4{static_cast<IPKICertificate*>(rsa)};
+    ec->kind = 4;
+    rsa->kind = 2;
+    rsa->keyUsageBits = 0x02;
+    ec->keyUsageBits = 0x04;  // its own usage does not count
+    auto* signer = new fake::TSSigner(lib);
+    Drop d5{static_cast<IPKISignerInfo*>(signer)};
+    EXPECT_EQ(f.SignSignerRSA(signer, key, ec, 0), 0);  // no RSA view
+    ec->rsaView = rsa;
+    ASSERT_EQ(f.SignSignerRSA(signer, key, ec, 0), 1);
+    EXPECT_EQ(signer->signedWith.substr(0, 11), "89:aa000000");
+    signer->OfferHashLengthView();
+    ASSERT_EQ(f.SignSignerRSA(signer, key, rsa, 1), 1);
+    EXPECT_EQ(signer->signedWith, "117");
+    // The last signer of a message.
+    auto* message = new fake::TSSignedData(lib);
+    Drop d6{static_cast<IPKISignedDataSigners*>(message)};
+    EXPECT_EQ(f.SignLastSignerWithKey(message, key, nullptr, 0), 0);
+    message->signers = {new fake::TSSigner(lib), new fake::TSSigner(lib)};
+    cert->keyUsageBits = 1;
+    ASSERT_EQ(f.SignLastSignerWithKey(message, key, cert, 0), 1);
+    ASSERT_EQ(f.SignLastSignerRSA(message, key, rsa, 0), 1);
+    EXPECT_EQ(message->signers[0]->signedWith, "");
+    EXPECT_EQ(message->signers[1]->signedWith.substr(0, 3), "89:");
+}
+
+TEST_F(Recipients, SignerAttributeCertificateAndHolder)
+{
+    auto* signer = new fake::TSSigner(lib);
+    Drop d{static_cast<IPKISignerInfo*>(signer)};
+    const char* oid = "1.2.840.113549.1.9.5";
+    PKIBlob value{0, nullptr};
+    EXPECT_EQ(f.GetSignerAttributeValueDirect(signer, oid, &value), 0);  // none
+    signer->attributes[oid] = {"one"};
+    ASSERT_EQ(f.GetSignerAttributeValueDirect(signer, oid, &value), 1);
+    EXPECT_EQ(Text(value), "one");
+    f.ReleaseBlob(&value);
+    signer->attributes[oid].push_back("two");  // exactly one is required
+    EXPECT_EQ(f.GetSignerAttributeValueDirect(signer, oid, &value), 0);
+    EXPECT_EQ(value.data, nullptr);
+
+    const std::string encoded = "certificate";
+    PKIBlob in = View(encoded);
+    ASSERT_EQ(f.SetSignerDecodedCertificate(signer, &in), 1);
+    EXPECT_NE(signer->certificate, nullptr);
+    PKIBlob none{0, nullptr};
+    EXPECT_EQ(f.SetSignerDecodedCertificate(signer, &none), 0);
+
+    void* holder = nullptr;
+    lib.Answer(PKI_CLASS_CODEC, 5, {0});  // the codec takes the holder and decodes
+    lib.Answer(PKI_CLASS_CODEC, 4, {0});
+    lib.log.clear();
+    ASSERT_EQ(f.CreateHolderFromBlob(&in, &holder), 1);
+    EXPECT_EQ(lib.log.at(0), "0:10(4940,1)");
+    static_cast<IPKIObject*>(holder)->Release();
+    EXPECT_EQ(f.CreateHolderFromBlob(&none, &holder), 0);
+    EXPECT_EQ(holder, nullptr);
+}
