@@ -433,3 +433,46 @@ int SPKIFormats::SetSignerDecodedCertificate(IPKIObject* signer, const PKIBlob* 
         return 0;
     }
 }
+
+int SPKIFormats::AttachContentInfo(IPKIObject* object, const PKIBlob* encoded)
+{
+    try {
+        if (!object || Empty(encoded) || !VersionAtLeast(formats_, 259)) return 0;
+        ObjectRef content;
+        if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, content)) return 0;
+        if (content.As<IPKIContentInfo>()->Decode(encoded) != PKI_OK) return 0;
+        return Token(object)->SetContentInfo(content.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetEmbeddedObject(IPKIObject* object, std::uint32_t* flag, PKIBlob* encoded)
+{
+    try {
+        if (!object || !flag || (encoded && encoded->data)) return 0;
+        std::uint32_t form = 0, detached = 0;
+        if (Token(object)->GetContentForm(&form) != PKI_OK || Token(object)->GetDetached(&detached) != PKI_OK) return 0;
+        if (form == 0 && detached == 1) {
+            *flag = 0;
+            return 1;
+        }
+        ObjectRef embedded;
+        const int rc = Token(object)->GetEmbeddedObject(embedded.Out());
+        if (rc == PKI_E_ABSENT) {
+            *flag = 0;
+            return 1;
+        }
+        if (rc != PKI_OK || !embedded) return 0;
+        if (encoded) {
+            LibraryBlob out(formats_);
+            if (embedded.As<IPKIEncoded>()->Encode(&out.blob) != PKI_OK || !out.blob.data) return 0;
+            *encoded = out.blob;
+            out.blob = PKIBlob{0, nullptr};
+        }
+        *flag = 1;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -1599,8 +1599,17 @@ public:
     { (void)buffer; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35)                           // 33-35
     PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39)          // 36-39
-    PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43)          // 40-43
-    PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47)          // 44-47
+    // Whether the content is held as an object of its own (nonzero: yes).
+    virtual int GetContentForm(std::uint32_t* value)                             // 40
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43)                           // 41-43
+    // The embedded object (IPKIEncoded); PKI_E_ABSENT without one.
+    virtual int GetEmbeddedObject(void** object)                                 // 44
+    { (void)object; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes a content information object (4879 / 4113).
+    virtual int SetContentInfo(IPKIObject* contentInfo)                          // 45
+    { (void)contentInfo; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(46) PKI_RESERVED(47)                                            // 46-47
     PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51)          // 48-51
     PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)                           // 52-54
     virtual int GetTokenSignerCount(std::uint32_t* count)                        // 55
@@ -1624,7 +1633,11 @@ public:
     PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83)          // 80-83
     PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87)          // 84-87
     PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90) PKI_RESERVED(91)          // 88-91
-    PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94) PKI_RESERVED(95)          // 92-95
+    PKI_RESERVED(92)                                                             // 92
+    // Whether the object is detached (1: yes).
+    virtual int GetDetached(std::uint32_t* value)                                // 93
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(94) PKI_RESERVED(95)                                            // 94-95
     PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98) PKI_RESERVED(99)          // 96-99
     PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102) PKI_RESERVED(103)      // 100-103
     PKI_RESERVED(104)                                                            // 104
@@ -2223,7 +2236,11 @@ protected:
     X(IPKISignerInfo, 89, SignWithRSAKey)                \
     X(IPKISignerDSTU7564, 130, SignWithKeyObject)        \
     X(IPKISignedAttribute, 18, GetEncodedValue)          \
-    X(IPKISignerHashLength, 117, SignRSA)
+    X(IPKISignerHashLength, 117, SignRSA)                \
+    X(IPKISignedDataSigners, 40, GetContentForm)         \
+    X(IPKISignedDataSigners, 44, GetEmbeddedObject)      \
+    X(IPKISignedDataSigners, 45, SetContentInfo)         \
+    X(IPKISignedDataSigners, 93, GetDetached)
 // clang-format on
 
 #endif

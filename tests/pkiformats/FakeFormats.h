@@ -3186,6 +3186,32 @@ public:
         *length = static_cast<std::uint32_t>(encoding.size());
         return 0;
     }
+    std::uint32_t contentForm = 1, detached = 0;
+    int embeddedAnswer = 0;  // 0: an embedded object that encodes to "embedded"
+    bool contentInfoSet = false;
+    int GetContentForm(std::uint32_t* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 40, "");
+        return c >= 0 ? c : (*v = contentForm, 0);
+    }
+    int GetDetached(std::uint32_t* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 93, "");
+        return c >= 0 ? c : (*v = detached, 0);
+    }
+    int GetEmbeddedObject(void** object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 44, "");
+        if (c >= 0) return c;
+        if (embeddedAnswer) return embeddedAnswer;
+        *object = static_cast<IPKIEncoded*>(new Encoded(lib_, "embedded"));
+        return 0;
+    }
+    int SetContentInfo(IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 45, "");
+        return c >= 0 ? c : (contentInfoSet = true, 0);
+    }
     int SetCertificates(IPKIObject* list) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 61, "");

@@ -382,3 +382,43 @@ TEST_F(Recipients, SignerAttributeCertificateAndHolder)
     EXPECT_EQ(f.CreateHolderFromBlob(&none, &holder), 0);
     EXPECT_EQ(holder, nullptr);
 }
+
+// A detached object without content form has nothing embedded; an absent
+// embedded object (code 11) is no failure.
+TEST_F(Recipients, EmbeddedObjectAndContentInfo)
+{
+    auto* token = new fake::TSSignedData(lib);
+    Drop d{static_cast<IPKISignedDataSigners*>(token)};
+    struct Case {
+        std::uint32_t form, detached;
+        int answer;
+        int result;
+        std::uint32_t flag;
+        std::string encoded;
+    } cases[] = {
+        {0, 1, 0, 1, 0, ""},
+        {1, 1, 0, 1, 1, "embedded"},
+        {0, 0, 0, 1, 1, "embedded"},
+        {1, 0, PKI_E_ABSENT, 1, 0, ""},
+        {1, 0, PKI_E_FAILURE, 0, 9, ""},
+    };
+    for (const Case& k : cases) {
+        token->contentForm = k.form;
+        token->detached = k.detached;
+        token->embeddedAnswer = k.answer;
+        std::uint32_t flag = 9;
+        PKIBlob out{0, nullptr};
+        EXPECT_EQ(f.GetEmbeddedObject(token, &flag, &out), k.result) << k.form << k.detached << k.answer;
+        EXPECT_EQ(flag, k.flag);
+        EXPECT_EQ(Text(out), k.encoded);
+        f.ReleaseBlob(&out);
+    }
+    const std::string encoded = "content info";
+    PKIBlob in = View(encoded);
+    lib.version = 258;
+    EXPECT_EQ(f.AttachContentInfo(token, &in), 0);
+    lib.version = 259;
+    lib.Answer(PKI_CLASS_CONTENT_INFO, 4, {0});  // the content information decodes
+    ASSERT_EQ(f.AttachContentInfo(token, &in), 1);
+    EXPECT_TRUE(token->contentInfoSet);
+}
