@@ -3416,7 +3416,11 @@ public:
     std::string type = std::string("1.2.840.113549.1.7.1", 21);
     std::uint32_t version = 0;
     int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
-    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
     int GetContentType(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetContent(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetContentBlob(PKIBlob* out) override
@@ -3695,10 +3699,34 @@ inline IPKIParameters* TSCertificate::MakeParameters()
                    : static_cast<IPKIParameters*>(new CurveParameters(lib_, curve));
 }
 
-// Makes CreateObject hand out the content, plain-data, data-content and
-// signed-attribute objects above.
+// A codec that takes any object and decodes any blob into it.
+class AnyCodec final : public Object<IPKICodec> {
+public:
+    explicit AnyCodec(Library& lib) : Object(lib, PKI_CLASS_CODEC) {}
+    int Attach(IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 5, "");
+        return c >= 0 ? c : 0;
+    }
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+};
+
+// Makes CreateObject hand out the content-information, plain-data,
+// data-content and signed-attribute objects above, and a codec for any
+// object.
 inline void UseContentObjects(Library& lib)
 {
+    lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib]() -> void* {
+        return static_cast<IPKIContentInfo*>(new TSContent(lib));
+    };
+    lib.makers[{PKI_CLASS_CODEC, PKI_IID_CODEC}] = [&lib]() -> void* {
+        return static_cast<IPKICodec*>(new AnyCodec(lib));
+    };
     lib.makers[{PKI_CLASS_PLAIN_DATA, PKI_IID_PLAIN_DATA}] = [&lib]() -> void* {
         return static_cast<IPKIPlainData*>(new TSPlainData(lib));
     };
