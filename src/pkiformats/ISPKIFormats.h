@@ -31,6 +31,7 @@
 class CSP;
 class CSPI;
 struct PKIFCommonKeyRequest;
+struct CSPContextHolder;
 
 enum : std::uint32_t {
     PKIF_OPERATION_COUNT = 664,
