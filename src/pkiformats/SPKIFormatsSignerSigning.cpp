@@ -97,7 +97,7 @@ int SPKIFormats::SignSignerDSTU4145(IPKIObject* signer, CSPContextHolder* holder
         ObjectRef view;
         if (QueryInto(signer, PKI_IID_SIGNER_INFO_DSTU7564, view)) {
             std::uint32_t kind = 0;
-            if (view.As<IPKISignerDSTU7564>()->GetHashKind(&kind) != PKI_OK) return 0;
+            if (view.As<IPKISignerInfoDSTU7564>()->GetHashKind(&kind) != PKI_OK) return 0;
             // Only the GOST 34.311 kind is signed here; a DSTU 7564 hash
             // needs the signed-data group's hash of the signer.
             if (kind != kHashKindGOST34311) return 0;
@@ -217,11 +217,11 @@ int SPKIFormats::SignSignerWithKey(IPKIObject* signer, IPKIObject* key, IPKIObje
         if (!keepTime && !WriteSigningTimeNow(Signer(signer))) return 0;
         ObjectRef view;
         if (QueryInto(signer, PKI_IID_SIGNER_INFO_DSTU7564, view)) {
-            auto* v = view.As<IPKISignerDSTU7564>();
+            auto* v = view.As<IPKISignerInfoDSTU7564>();
             std::uint32_t kind = 0, size = 0;
             if (v->GetHashKind(&kind) != PKI_OK) return 0;
             if (kind == kHashKindDSTU7564) {
-                if (v->GetHashSize(&size) != PKI_OK) return 0;
+                if (v->GetHashBytes(&size) != PKI_OK) return 0;
                 return v->SignWithKeyObject(key, kind, size) == PKI_OK ? 1 : 0;
             }
             if (kind != kHashKindGOST34311) return 0;

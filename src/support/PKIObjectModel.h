@@ -1722,7 +1722,10 @@ public:
     { (void)kind; (void)bytes; (void)content; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetHash(std::uint32_t kind, std::uint32_t bytes, const std::uint8_t* hash)// 127
     { (void)kind; (void)bytes; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(128) PKI_RESERVED(129) PKI_RESERVED(130)                        // 128-130
+    PKI_RESERVED(128) PKI_RESERVED(129)                                          // 128-129
+    // Signs a DSTU 7564 hash of the kind and size with a key object.
+    virtual int SignWithKeyObject(IPKIObject* key, std::uint32_t kind, std::uint32_t size)  // 130
+    { (void)key; (void)kind; (void)size; return PKI_E_NOT_IMPLEMENTED; }
     virtual int VerifyContent(const std::uint8_t* publicKey, IPKIObject* parameters, const PKIBlob* content)// 131
     { (void)publicKey; (void)parameters; (void)content; return PKI_E_NOT_IMPLEMENTED; }
     virtual int VerifyHash(const std::uint8_t* publicKey, IPKIObject* parameters, const PKIBlob* hash)// 132
@@ -2114,55 +2117,6 @@ public:
 
 protected:
     ~IPKISignerInfoSigning() = default;
-};
-
-// Interface 4254 of a signer: its DSTU 7564 hash (kind 1 GOST 34.311,
-// 3 DSTU 7564) and hash size in bytes.
-class IPKISignerDSTU7564 : public IPKIObject {
-public:
-    PKI_RESERVED(3)   PKI_RESERVED(4)   PKI_RESERVED(5)   PKI_RESERVED(6)        // 3-6
-    PKI_RESERVED(7)   PKI_RESERVED(8)   PKI_RESERVED(9)   PKI_RESERVED(10)       // 7-10
-    PKI_RESERVED(11)  PKI_RESERVED(12)  PKI_RESERVED(13)  PKI_RESERVED(14)       // 11-14
-    PKI_RESERVED(15)  PKI_RESERVED(16)  PKI_RESERVED(17)  PKI_RESERVED(18)       // 15-18
-    PKI_RESERVED(19)  PKI_RESERVED(20)  PKI_RESERVED(21)  PKI_RESERVED(22)       // 19-22
-    PKI_RESERVED(23)  PKI_RESERVED(24)  PKI_RESERVED(25)  PKI_RESERVED(26)       // 23-26
-    PKI_RESERVED(27)  PKI_RESERVED(28)  PKI_RESERVED(29)  PKI_RESERVED(30)       // 27-30
-    PKI_RESERVED(31)  PKI_RESERVED(32)  PKI_RESERVED(33)  PKI_RESERVED(34)       // 31-34
-    PKI_RESERVED(35)  PKI_RESERVED(36)  PKI_RESERVED(37)  PKI_RESERVED(38)       // 35-38
-    PKI_RESERVED(39)  PKI_RESERVED(40)  PKI_RESERVED(41)  PKI_RESERVED(42)       // 39-42
-    PKI_RESERVED(43)  PKI_RESERVED(44)  PKI_RESERVED(45)  PKI_RESERVED(46)       // 43-46
-    PKI_RESERVED(47)  PKI_RESERVED(48)  PKI_RESERVED(49)  PKI_RESERVED(50)       // 47-50
-    PKI_RESERVED(51)  PKI_RESERVED(52)  PKI_RESERVED(53)  PKI_RESERVED(54)       // 51-54
-    PKI_RESERVED(55)  PKI_RESERVED(56)  PKI_RESERVED(57)  PKI_RESERVED(58)       // 55-58
-    PKI_RESERVED(59)  PKI_RESERVED(60)  PKI_RESERVED(61)  PKI_RESERVED(62)       // 59-62
-    PKI_RESERVED(63)  PKI_RESERVED(64)  PKI_RESERVED(65)  PKI_RESERVED(66)       // 63-66
-    PKI_RESERVED(67)  PKI_RESERVED(68)  PKI_RESERVED(69)  PKI_RESERVED(70)       // 67-70
-    PKI_RESERVED(71)  PKI_RESERVED(72)  PKI_RESERVED(73)  PKI_RESERVED(74)       // 71-74
-    PKI_RESERVED(75)  PKI_RESERVED(76)  PKI_RESERVED(77)  PKI_RESERVED(78)       // 75-78
-    PKI_RESERVED(79)  PKI_RESERVED(80)  PKI_RESERVED(81)  PKI_RESERVED(82)       // 79-82
-    PKI_RESERVED(83)  PKI_RESERVED(84)  PKI_RESERVED(85)  PKI_RESERVED(86)       // 83-86
-    PKI_RESERVED(87)  PKI_RESERVED(88)  PKI_RESERVED(89)  PKI_RESERVED(90)       // 87-90
-    PKI_RESERVED(91)  PKI_RESERVED(92)  PKI_RESERVED(93)  PKI_RESERVED(94)       // 91-94
-    PKI_RESERVED(95)  PKI_RESERVED(96)  PKI_RESERVED(97)  PKI_RESERVED(98)       // 95-98
-    PKI_RESERVED(99)  PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)      // 99-102
-    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
-    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
-    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
-    PKI_RESERVED(115) PKI_RESERVED(116) PKI_RESERVED(117) PKI_RESERVED(118)      // 115-118
-    PKI_RESERVED(119) PKI_RESERVED(120) PKI_RESERVED(121) PKI_RESERVED(122)      // 119-122
-    virtual int GetHashKind(std::uint32_t* kind)                                 // 123
-    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(124) PKI_RESERVED(125) PKI_RESERVED(126)                        // 124-126
-    PKI_RESERVED(127) PKI_RESERVED(128) PKI_RESERVED(129)                        // 127-129
-    // Signs a DSTU 7564 hash of the kind and size with a key object.
-    virtual int SignWithKeyObject(IPKIObject* key, std::uint32_t kind, std::uint32_t size)  // 130
-    { (void)key; (void)kind; (void)size; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(131) PKI_RESERVED(132)                                          // 131-132
-    virtual int GetHashSize(std::uint32_t* bytes)                                // 133
-    { (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
-
-protected:
-    ~IPKISignerDSTU7564() = default;
 };
 
 // Time-stamp request (class 4921, interface 4198).
@@ -3185,8 +3139,8 @@ protected:
     X(IPKISignerInfoSigning, 70, GetSignatureValue)             \
     X(IPKISignerInfoSigning, 71, SetSignatureValue)             \
     X(IPKISignerInfoSigning, 100, PrepareToSign)                \
-    X(IPKISignerDSTU7564, 123, GetHashKind)              \
-    X(IPKISignerDSTU7564, 133, GetHashSize)              \
+    X(IPKISignerInfoDSTU7564, 123, GetHashKind)          \
+    X(IPKISignerInfoDSTU7564, 133, GetHashBytes)          \
     X(IPKISignedDataSigners, 10, GetSignerCount)         \
     X(IPKISignedDataSigners, 11, GetSigner)              \
     X(IPKISignedDataSigners, 55, GetTokenSignerCount)    \
@@ -3244,7 +3198,7 @@ protected:
     X(IPKISignerInfoSigning, 23, GetAttributeCount)             \
     X(IPKISignerInfoSigning, 79, SignWithKey)                   \
     X(IPKISignerInfoSigning, 89, SignWithRSAKey)                \
-    X(IPKISignerDSTU7564, 130, SignWithKeyObject)        \
+    X(IPKISignerInfoDSTU7564, 130, SignWithKeyObject)      \
     X(IPKISignedAttribute, 18, GetEncodedValue)          \
     X(IPKISignerHashLength, 117, SignRSA)                \
     X(IPKISignedDataSigners, 40, GetContentForm)         \

@@ -3047,7 +3047,7 @@ public:
         std::memset(&id, 0, sizeof id);
         id.form = 1;
         if (!hashKind) return;
-        class View final : public ViewOf<IPKISignerDSTU7564> {
+        class View final : public ViewOf<IPKISignerInfoDSTU7564> {
         public:
             View(TSSigner* owner, std::uint32_t kind) : ViewOf(owner), s_(owner), kind_(kind) {}
             int GetHashKind(std::uint32_t* kind) override
@@ -3055,7 +3055,7 @@ public:
                 int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 123, "", PKI_IID_SIGNER_INFO_DSTU7564);
                 return c >= 0 ? c : (*kind = kind_, 0);
             }
-            int GetHashSize(std::uint32_t* bytes) override
+            int GetHashBytes(std::uint32_t* bytes) override
             {
                 int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 133, "", PKI_IID_SIGNER_INFO_DSTU7564);
                 return c >= 0 ? c : (*bytes = 32, 0);
