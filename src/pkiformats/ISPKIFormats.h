@@ -36,6 +36,7 @@ class CSP;
 class CSPI;
 struct PKIFCommonKeyRequest;
 struct CertificateInfo;
+struct CSPContextHolder;
 
 enum : std::uint32_t {
     PKIF_OPERATION_COUNT = 664,

@@ -348,11 +348,15 @@ protected:
 // Interface 4215 of a DSTU 4145 key object: the provider context of the key.
 class IPKIKeyContextDSTU4145 : public IPKIObject {
 public:
-    PKI_RESERVED(3)  // 3
+    // Lends the key a provider context (three pointer-sized words) for the flags.
+    virtual int SetContext(const void* context, std::uint32_t flags)  // 3
+    { (void)context; (void)flags; return PKI_E_NOT_IMPLEMENTED; }
     // The context's flags (the low three bits count).
     virtual std::uint32_t GetContextFlags() = 0;  // 4
     // Fills the provider context (three pointer-sized words) for the flags.
     virtual int GetContext(void* context, std::uint32_t flags) = 0;  // 5
+    virtual int SetContextFlags(std::uint32_t flags)  // 6
+    { (void)flags; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIKeyContextDSTU4145() = default;
@@ -1135,11 +1139,26 @@ class IPKITimeStampInfo : public IPKIObject {
 public:
     virtual int Encode(PKIBlob* out) = 0;                                        // 3
     virtual int Decode(const PKIBlob* in) = 0;                                   // 4
-    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
-    PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11)                           // 9-11
+    PKI_RESERVED(5)                                                              // 5
+    // Copies the fields of a time-stamp request (4921 / 4198).
+    virtual int SetRequest(IPKIObject* request)                                  // 6
+    { (void)request; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(7)  PKI_RESERVED(8)                                             // 7-8
+    virtual int SetImprintGOST(const std::uint8_t* imprint, std::uint32_t length)  // 9
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(10)                                                             // 10
+    virtual int SetImprintSHA(const std::uint8_t* imprint, std::uint32_t length)   // 11
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetPartA(void* out) = 0;                                         // 12
-    PKI_RESERVED(13)                                                             // 13
+    virtual int SetFirstValue(std::uint32_t value)                               // 13
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetPartB(void* out) = 0;                                         // 14
+    virtual int SetSecondValue(std::uint32_t value)                              // 15
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19)          // 16-19
+    PKI_RESERVED(20) PKI_RESERVED(21)                                            // 20-21
+    virtual int SetNonce(const std::uint8_t* nonce, std::uint32_t length)        // 22
+    { (void)nonce; (void)length; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKITimeStampInfo() = default;
@@ -1518,6 +1537,59 @@ public:
     { (void)index; (void)oid; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     virtual int AddDigestAlgorithm(const char* oid)                              // 23
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27)          // 24-27
+    PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31)          // 28-31
+    // The encoding: with a null buffer only *length is set.
+    virtual int EncodeInto(std::uint8_t* buffer, std::uint32_t* length)         // 32
+    { (void)buffer; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35)                           // 33-35
+    PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39)          // 36-39
+    // Whether the content is held as an object of its own (nonzero: yes).
+    virtual int GetContentForm(std::uint32_t* value)                             // 40
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43)                           // 41-43
+    // The embedded object (IPKIEncoded); PKI_E_ABSENT without one.
+    virtual int GetEmbeddedObject(void** object)                                 // 44
+    { (void)object; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes a content information object (4879 / 4113).
+    virtual int SetContentInfo(IPKIObject* contentInfo)                          // 45
+    { (void)contentInfo; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(46) PKI_RESERVED(47)                                            // 46-47
+    PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51)          // 48-51
+    PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)                           // 52-54
+    virtual int GetTokenSignerCount(std::uint32_t* count)                        // 55
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetTokenSigner(std::uint32_t index, void** signer)               // 56
+    { (void)index; (void)signer; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(57) PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)          // 57-60
+    // Takes the certificates of a list (the list is not kept).
+    virtual int SetCertificates(IPKIObject* list)                                // 61
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64)                           // 62-64
+    PKI_RESERVED(65)                                                             // 65
+    virtual int GetTokenCertificateCount(std::uint32_t* count)                   // 66
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Certificate `index` (interface 4102).
+    virtual int GetTokenCertificate(std::uint32_t index, void** certificate)     // 67
+    { (void)index; (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71)          // 68-71
+    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74) PKI_RESERVED(75)          // 72-75
+    PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79)          // 76-79
+    PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82) PKI_RESERVED(83)          // 80-83
+    PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86) PKI_RESERVED(87)          // 84-87
+    PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90) PKI_RESERVED(91)          // 88-91
+    PKI_RESERVED(92)                                                             // 92
+    // Whether the object is detached (1: yes).
+    virtual int GetDetached(std::uint32_t* value)                                // 93
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(94) PKI_RESERVED(95)                                            // 94-95
+    PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98) PKI_RESERVED(99)          // 96-99
+    PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102) PKI_RESERVED(103)      // 100-103
+    PKI_RESERVED(104)                                                            // 104
+    // Searches all signers from index 0 for the certificate's signer: its
+    // 0-based index, or a negative one when none matches.
+    virtual int FindSignerIndex(IPKIObject* certificate, std::int32_t* index)    // 105
+    { (void)certificate; (void)index; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKISignedDataSigners() = default;
@@ -1716,7 +1788,10 @@ public:
     { (void)kind; (void)bytes; (void)content; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetHash(std::uint32_t kind, std::uint32_t bytes, const std::uint8_t* hash)// 127
     { (void)kind; (void)bytes; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(128) PKI_RESERVED(129) PKI_RESERVED(130)                        // 128-130
+    PKI_RESERVED(128) PKI_RESERVED(129)                                          // 128-129
+    // Signs a DSTU 7564 hash of the kind and size with a key object.
+    virtual int SignWithKeyObject(IPKIObject* key, std::uint32_t kind, std::uint32_t size)  // 130
+    { (void)key; (void)kind; (void)size; return PKI_E_NOT_IMPLEMENTED; }
     virtual int VerifyContent(const std::uint8_t* publicKey, IPKIObject* parameters, const PKIBlob* content)// 131
     { (void)publicKey; (void)parameters; (void)content; return PKI_E_NOT_IMPLEMENTED; }
     virtual int VerifyHash(const std::uint8_t* publicKey, IPKIObject* parameters, const PKIBlob* hash)// 132
@@ -1773,8 +1848,13 @@ public:
     { (void)value; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetValueForm2(const PKIBlob* value)                              // 17
     { (void)value; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(18)                                                             // 18
+    // The value as an encoded blob, library-allocated.
+    virtual int GetEncodedValue(PKIBlob* value)                                  // 18
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetValueForm3(const PKIBlob* value)                              // 19
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    // The value as an encoded blob.
+    virtual int SetEncodedValue(const PKIBlob* value)                            // 20
     { (void)value; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
@@ -1994,6 +2074,388 @@ public:
 protected:
     ~IPKIGOST28147Parameters() = default;
 };
+
+// clang-format off
+// ---- Time stamps, signer signing and recipients ----
+enum : std::uint32_t {
+    PKI_CLASS_TS_REQUEST = 4921,
+    PKI_IID_TS_REQUEST = 4198,
+    PKI_IID_TS_REQUEST_IMPRINT = 4259,  // a request's long-imprint view
+    PKI_CLASS_TS_INFO = 4904,
+    PKI_IID_TS_INFO = 4141,
+    PKI_IID_TS_INFO_IMPRINT = 4260,     // time-stamp information's long-imprint view
+    PKI_SIGNER_NAME_CHARS = 512         // wide characters, terminator included
+};
+
+// A signer's identifier: form 1 issuer name and serial, form 2 a 32-byte key
+// identifier, any other form a 20-byte key identifier (flag picks which
+// 20-byte reading of a certificate it is).
+struct PKISignerIdentifier {
+    std::uint32_t form;
+    wchar_t name[PKI_SIGNER_NAME_CHARS];
+    std::uint32_t flag;
+    std::uint8_t serial[20];
+    std::uint8_t keyIdentifier[32];
+};
+
+// Signer information (class 4918, interface 4193) as the time-stamp and
+// signer-signing operations read it: they take slot 47 as the signer's key
+// object and slot 43 as its key kind, slots 21 and 23 as a signed attribute
+// and the attributes' count, slot 11 as a time-stamp token by index and slot
+// 100 as the signing preparation with a key length and a 32-byte value.
+// IPKISignerInfo keeps the signed-data operations' reading of those slots
+// (47/48 the time-stamp token's presence and object, 93 the key kind, 8/10
+// the attributes); the other slots read the same in both.
+class IPKISignerInfoSigning : public IPKIObject {
+public:
+    virtual int GetIdentifier(PKISignerIdentifier* identifier)                  // 3
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(4)                                                              // 4
+    // Takes the signing certificate (interface 4102).
+    virtual int SetCertificate(IPKIObject* certificate)                          // 5
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(6)  PKI_RESERVED(7)                                             // 6-7
+    PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)                           // 8-10
+    // Time-stamp token `index` (signed data, interface 4136).
+    virtual int GetTimeStampToken(std::uint32_t index, void** token)            // 11
+    { (void)index; (void)token; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)          // 12-15
+    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19)          // 16-19
+    PKI_RESERVED(20)                                                             // 20
+    // Signed attribute `index` of the type (interface 4153).
+    virtual int GetAttribute(const char* oid, std::uint32_t index, void** attribute)  // 21
+    { (void)oid; (void)index; (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    // The digest algorithm OID as dotted text, terminator included.
+    virtual int GetDigestOID(PKIBlob* oid)                                       // 22
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    // The number of signed attributes of the type.
+    virtual int GetAttributeCount(const char* oid, std::uint32_t* count)         // 23
+    { (void)oid; (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)                           // 24-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)                           // 39-41
+    virtual int SetSigningTime(const SYSTEMTIME* time)                           // 42
+    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    // Key kind: 1 DSTU 4145, 2 RSA, 4 ECDSA.
+    virtual int GetKeyKind(std::uint32_t* kind)                                  // 43
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)                           // 44-46
+    // The signer's key object.
+    virtual int GetKey(void** key)                                               // 47
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)                           // 48-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)                           // 67-69
+    // The signature value: with a null buffer only *length (bytes) is set.
+    virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
+    { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetSignatureValue(const std::uint8_t* value, std::uint32_t length)  // 71
+    { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)                           // 72-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    // Signs with a DSTU 4145 private key (little-endian) and its parameters.
+    virtual int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters)  // 79
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)                           // 80-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88)                                            // 87-88
+    // Signs with an RSA private key (1,200 bytes) and its 8-byte profile.
+    virtual int SignWithRSAKey(const std::uint8_t* privateKey, const std::uint8_t* profile)  // 89
+    { (void)privateKey; (void)profile; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(90)                                                             // 90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99)                                                             // 99
+    // Takes the signing certificate's DSTU 4145 public key and parameters and
+    // yields the 32-byte value to be signed (the signed attributes' hash).
+    virtual int PrepareToSign(const std::uint8_t* publicKey, std::uint32_t length, IPKIObject* parameters,
+                              std::uint8_t* value)                               // 100
+    { (void)publicKey; (void)length; (void)parameters; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerInfoSigning() = default;
+};
+
+// Time-stamp request (class 4921, interface 4198).
+class IPKITimeStampRequest : public IPKIObject {
+public:
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(4)                                                              // 4
+    // Imprint kind: 1 GOST 34.311, 2 SHA, 3 a long imprint (interface 4259).
+    virtual int GetImprintKind(std::uint32_t* kind)                              // 5
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    // A GOST 34.311 imprint: 32 bytes; *length its byte count.
+    virtual int GetImprintGOST(std::uint8_t* imprint, std::uint32_t* length)     // 6
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(7)                                                              // 7
+    // A SHA imprint (up to 64 bytes); *length its byte count.
+    virtual int GetImprintSHA(std::uint8_t* imprint, std::uint32_t* length)      // 8
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(9)                                                              // 9
+    // The nonce: with a null buffer only *length is set.
+    virtual int GetNonce(std::uint8_t* nonce, std::uint32_t* length)             // 10
+    { (void)nonce; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15)                                                             // 15
+    virtual int GetSecondValue(std::uint32_t* value)                             // 16
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
+    PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23)                           // 21-23
+    // Takes the key algorithm of a signer's key object.
+    virtual int SetKeyAlgorithm(IPKIObject* key)                                 // 24
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+    // The imprint from a computed hash: DSTU 4145 family under the S-box
+    // (64 bytes), RSA or ECDSA family.
+    virtual int BuildImprintGOST(const std::uint8_t* sBox)                       // 25
+    { (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int BuildImprintSHA()                                                // 26
+    { return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    // Filling from a signer: the older (31, 32) and newer (33, 34) forms.
+    virtual int FillFromSignerDSTU4145Old(IPKIObject* signer, const char* digestOid)  // 31
+    { (void)signer; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int FillFromSignerIntlOld(IPKIObject* signer, const char* digestOid)      // 32
+    { (void)signer; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int FillFromSignerDSTU4145(IPKIObject* signer, const char* digestOid)     // 33
+    { (void)signer; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int FillFromSignerIntl(IPKIObject* signer, const char* digestOid)         // 34
+    { (void)signer; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampRequest() = default;
+};
+
+// Interface 4259 of a time-stamp request: a long (DSTU 7564) imprint.
+class IPKITimeStampRequestImprint : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    // The imprint (up to 64 bytes); *length its byte count.
+    virtual int GetLongImprint(std::uint8_t* imprint, std::uint32_t* length)     // 35
+    { (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampRequestImprint() = default;
+};
+
+// Interface 4260 of time-stamp information: a long (DSTU 7564) imprint.
+class IPKITimeStampInfoImprint : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39)                                                             // 39
+    virtual int SetLongImprint(std::uint32_t kind, const std::uint8_t* imprint,
+                               std::uint32_t length)                             // 40
+    { (void)kind; (void)imprint; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampInfoImprint() = default;
+};
+
+// ---- Content types, signed attributes and recipients ----
+
+// Content information (4879 / 4113) as a message of a known format: its
+// kind (3 plain, 4 to 7 padded to a block), content and content type.
+class IPKIContentInfoForms : public IPKIContentInfo {
+public:
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12)                                            // 11-12
+    // The content that slot 63 took, library-allocated.
+    virtual int GetContentBlob(PKIBlob* content)                                 // 13
+    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
+    // The content type as dotted text, terminator included.
+    virtual int GetContentTypeText(PKIBlob* oid)                                 // 34
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(35) PKI_RESERVED(36)                                            // 35-36
+    virtual int Open(const PKIBlob* encoded)                                     // 37
+    { (void)encoded; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
+    PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
+    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)                           // 54-56
+    virtual int GetFormatKind(std::uint32_t* kind)                               // 57
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(62)                                                             // 62
+    virtual int Load(const PKIBlob* encoded)                                     // 63
+    { (void)encoded; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(64)                                                             // 64
+    virtual int SetVersionNumber(std::uint32_t value)                            // 65
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIContentInfoForms() = default;
+};
+
+// Enveloped data (4883 / 4117) as a data content takes its content type.
+class IPKIEnvelopedContentType : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    virtual int SetContentType(const char* oid)                                  // 35
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIEnvelopedContentType() = default;
+};
+
+// A recipient's identifier (form 1 issuer and 20-byte serial, form 2 a
+// 32-byte key identifier).
+struct PKIRecipientIdentifier {
+    std::uint32_t form;
+    wchar_t name[PKI_SIGNER_NAME_CHARS];
+    std::uint8_t serial[20];
+    std::uint8_t keyIdentifier[32];
+};
+
+// A recipient entry: a key-transport identifier (slot 54) or the keys of a
+// key-agreement entry (slots 7, 8, 13), and its agreement key (slot 49).
+class IPKIRecipientEntry : public IPKIObject {
+public:
+    // Of a key-transport identifier object.
+    virtual int ReadIdentifier(PKIRecipientIdentifier* identifier)               // 3
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)                              // 4-6
+    virtual int GetKeyCount(std::uint32_t* count)                                // 7
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetKey(std::uint32_t index, PKIRecipientIdentifier* identifier)  // 8
+    { (void)index; (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(9) PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)           // 9-12
+    virtual int RemoveKey(std::uint32_t index)                                   // 13
+    { (void)index; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
+    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
+    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)          // 34-37
+    PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
+    PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
+    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48)                           // 46-48
+    // The key-agreement value (76 bytes, its size; size 0: none) of kind 4,
+    // with the certificate's issuer and serial.
+    virtual int SetAgreementKey(const std::uint8_t* value, std::uint32_t size, std::uint32_t kind,
+                                const wchar_t* issuer, const PKIBlob* serial)   // 49
+    { (void)value; (void)size; (void)kind; (void)issuer; (void)serial; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    virtual int GetTransportIdentifier(void** identifier)                       // 54
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIRecipientEntry() = default;
+};
+
+// Enveloped data (and its builder) as a list of recipient entries (kind 1
+// key transport, 2 key agreement).
+class IPKIEnvelopedRecipients : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    virtual int GetRecipientCount(std::uint32_t* count)                          // 27
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    // Entry `index` as a key-agreement entry.
+    virtual int GetAgreementEntry(std::uint32_t index, void** entry)             // 28
+    { (void)index; (void)entry; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31)                           // 29-31
+    virtual int RemoveRecipient(std::uint32_t index)                             // 32
+    { (void)index; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)          // 33-36
+    PKI_RESERVED(37) PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40)          // 37-40
+    PKI_RESERVED(41) PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44)          // 41-44
+    PKI_RESERVED(45) PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48)          // 45-48
+    PKI_RESERVED(49) PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)          // 49-52
+    // Entry `index` and its kind.
+    virtual int GetRecipientEntry(std::uint32_t index, std::uint32_t* kind, void** entry)  // 53
+    { (void)index; (void)kind; (void)entry; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(62) PKI_RESERVED(63)                                            // 62-63
+    // Adds a recipient by issuer and serial and/or key identifier (each may
+    // be null).
+    virtual int AddRecipient(const wchar_t* issuer, const PKIBlob* serial, const std::uint8_t* keyIdentifier,
+                             std::uint32_t value)                                // 64
+    { (void)issuer; (void)serial; (void)keyIdentifier; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIEnvelopedRecipients() = default;
+};
+
+// Interface 4247 of a signer: signing with a key object where the hash
+// length follows the key.
+enum : std::uint32_t { PKI_IID_SIGNER_HASH_LENGTH = 4247, PKI_CLASS_GENERIC_HOLDER = 4940 };
+class IPKISignerHashLength : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
+    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
+    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
+    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
+    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70)          // 67-70
+    PKI_RESERVED(71) PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)          // 71-74
+    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
+    PKI_RESERVED(79) PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)          // 79-82
+    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
+    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89) PKI_RESERVED(90)          // 87-90
+    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
+    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
+    PKI_RESERVED(99) PKI_RESERVED(100) PKI_RESERVED(101) PKI_RESERVED(102)       // 99-102
+    PKI_RESERVED(103) PKI_RESERVED(104) PKI_RESERVED(105) PKI_RESERVED(106)      // 103-106
+    PKI_RESERVED(107) PKI_RESERVED(108) PKI_RESERVED(109) PKI_RESERVED(110)      // 107-110
+    PKI_RESERVED(111) PKI_RESERVED(112) PKI_RESERVED(113) PKI_RESERVED(114)      // 111-114
+    PKI_RESERVED(115) PKI_RESERVED(116)                                          // 115-116
+    virtual int SignRSA(IPKIObject* key)                                         // 117
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerHashLength() = default;
+};
+// clang-format on
 
 // Holder profiles: the slots the certificate, request and library calls of
 // holder types, subject identifiers and directory attributes use.
@@ -2729,6 +3191,89 @@ protected:
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+// The slots of the time-stamp, signer-signing and recipient operations,
+// checked as the shared table is.
+// clang-format off
+#define QVK_PKI_TS_MODEL_SLOTS(X)                        \
+    X(IPKIKeyContextDSTU4145, 3, SetContext)             \
+    X(IPKIKeyContextDSTU4145, 6, SetContextFlags)        \
+    X(IPKISignerInfoSigning, 3, GetIdentifier)                  \
+    X(IPKISignerInfoSigning, 11, GetTimeStampToken)             \
+    X(IPKISignerInfoSigning, 22, GetDigestOID)                  \
+    X(IPKISignerInfoSigning, 42, SetSigningTime)                \
+    X(IPKISignerInfoSigning, 43, GetKeyKind)                    \
+    X(IPKISignerInfoSigning, 47, GetKey)                        \
+    X(IPKISignerInfoSigning, 70, GetSignatureValue)             \
+    X(IPKISignerInfoSigning, 71, SetSignatureValue)             \
+    X(IPKISignerInfoSigning, 100, PrepareToSign)                \
+    X(IPKISignerInfoDSTU7564, 123, GetHashKind)          \
+    X(IPKISignerInfoDSTU7564, 133, GetHashBytes)          \
+    X(IPKISignedDataSigners, 10, GetSignerCount)         \
+    X(IPKISignedDataSigners, 11, GetSigner)              \
+    X(IPKISignedDataSigners, 55, GetTokenSignerCount)    \
+    X(IPKISignedDataSigners, 56, GetTokenSigner)         \
+    X(IPKISignedDataSigners, 66, GetTokenCertificateCount) \
+    X(IPKISignedDataSigners, 67, GetTokenCertificate)    \
+    X(IPKISignedDataSigners, 105, FindSignerIndex)       \
+    X(IPKITimeStampRequest, 3, Encode)                   \
+    X(IPKITimeStampRequest, 5, GetImprintKind)           \
+    X(IPKITimeStampRequest, 6, GetImprintGOST)           \
+    X(IPKITimeStampRequest, 8, GetImprintSHA)            \
+    X(IPKITimeStampRequest, 10, GetNonce)                \
+    X(IPKITimeStampRequest, 16, GetSecondValue)          \
+    X(IPKITimeStampRequest, 24, SetKeyAlgorithm)         \
+    X(IPKITimeStampRequest, 25, BuildImprintGOST)        \
+    X(IPKITimeStampRequest, 26, BuildImprintSHA)         \
+    X(IPKITimeStampRequest, 31, FillFromSignerDSTU4145Old) \
+    X(IPKITimeStampRequest, 32, FillFromSignerIntlOld)   \
+    X(IPKITimeStampRequest, 33, FillFromSignerDSTU4145)  \
+    X(IPKITimeStampRequest, 34, FillFromSignerIntl)      \
+    X(IPKITimeStampRequestImprint, 35, GetLongImprint)   \
+    X(IPKITimeStampInfo, 6, SetRequest)                  \
+    X(IPKITimeStampInfo, 9, SetImprintGOST)              \
+    X(IPKITimeStampInfo, 11, SetImprintSHA)              \
+    X(IPKITimeStampInfo, 13, SetFirstValue)              \
+    X(IPKITimeStampInfo, 15, SetSecondValue)             \
+    X(IPKITimeStampInfo, 22, SetNonce)                   \
+    X(IPKITimeStampInfoImprint, 40, SetLongImprint)      \
+    X(IPKISignedDataSigners, 32, EncodeInto)             \
+    X(IPKISignedDataSigners, 61, SetCertificates)        \
+    X(IPKIContentInfoForms, 13, GetContentBlob)          \
+    X(IPKIContentInfoForms, 34, GetContentTypeText)      \
+    X(IPKIContentInfoForms, 37, Open)                    \
+    X(IPKIContentInfoForms, 57, GetFormatKind)           \
+    X(IPKIContentInfoForms, 63, Load)                    \
+    X(IPKIContentInfoForms, 65, SetVersionNumber)        \
+    X(IPKIDataContent, 4, Decode)                        \
+    X(IPKIDataContent, 5, GetOctets)                     \
+    X(IPKIEnvelopedContentType, 35, SetContentType)         \
+    X(IPKISignedAttribute, 13, SetType)                  \
+    X(IPKISignedAttribute, 20, SetEncodedValue)          \
+    X(IPKIRecipientEntry, 3, ReadIdentifier)             \
+    X(IPKIRecipientEntry, 7, GetKeyCount)                \
+    X(IPKIRecipientEntry, 8, GetKey)                     \
+    X(IPKIRecipientEntry, 13, RemoveKey)                 \
+    X(IPKIRecipientEntry, 49, SetAgreementKey)           \
+    X(IPKIRecipientEntry, 54, GetTransportIdentifier)    \
+    X(IPKIEnvelopedRecipients, 27, GetRecipientCount)    \
+    X(IPKIEnvelopedRecipients, 28, GetAgreementEntry)    \
+    X(IPKIEnvelopedRecipients, 32, RemoveRecipient)      \
+    X(IPKIEnvelopedRecipients, 53, GetRecipientEntry)    \
+    X(IPKIEnvelopedRecipients, 64, AddRecipient)         \
+    X(IPKISignerInfoSigning, 5, SetCertificate)                 \
+    X(IPKISignerInfoSigning, 21, GetAttribute)                  \
+    X(IPKISignerInfoSigning, 23, GetAttributeCount)             \
+    X(IPKISignerInfoSigning, 79, SignWithKey)                   \
+    X(IPKISignerInfoSigning, 89, SignWithRSAKey)                \
+    X(IPKISignerInfoDSTU7564, 130, SignWithKeyObject)      \
+    X(IPKISignedAttribute, 18, GetEncodedValue)          \
+    X(IPKISignerHashLength, 117, SignRSA)                \
+    X(IPKISignedDataSigners, 40, GetContentForm)         \
+    X(IPKISignedDataSigners, 44, GetEmbeddedObject)      \
+    X(IPKISignedDataSigners, 45, SetContentInfo)         \
+    X(IPKISignedDataSigners, 93, GetDetached)
+// clang-format on
+
 #endif
 
 // clang-format off
@@ -2791,10 +3336,14 @@ protected:
 // Data content (4901 / 4138): plain octets.
 class IPKIDataContent : public IPKIObject {
 public:
-    virtual int Encode(PKIBlob* out) = 0;                                        // 3
-    virtual int Decode(const PKIBlob* in) = 0;                                   // 4
-    virtual int GetOctets(PKIBlob* octets) = 0;                                  // 5
-    virtual int SetOctets(const PKIBlob* octets) = 0;                            // 6
+    virtual int Encode(PKIBlob* out)                                             // 3
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetOctets(PKIBlob* octets)                                       // 5
+    { (void)octets; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetOctets(const PKIBlob* octets)                                 // 6
+    { (void)octets; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIDataContent() = default;

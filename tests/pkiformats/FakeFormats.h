@@ -2944,6 +2944,855 @@ public:
     }
 };
 
+// ---- Time stamps, signer signing and signer matching ----
+
+// The encoded INTEGER of a 20-byte serial field (leading zeros dropped).
+inline std::string SerialInteger(const std::uint8_t* serial)
+{
+    std::size_t i = 0;
+    while (i < 19 && serial[i] == 0) ++i;
+    std::string value(reinterpret_cast<const char*>(serial + i), 20 - i);
+    if (static_cast<std::uint8_t>(value[0]) & 0x80) value.insert(value.begin(), '\0');
+    return std::string{'\x02', static_cast<char>(value.size())} + value;
+}
+
+struct ContextRecord;
+
+// A certificate with an issuer, a 20-byte serial, a key usage, a key
+// identifier, and either a DSTU 4145 key on a curve or an RSA key size.
+class TSCertificate final : public Object<IPKICertificate> {
+public:
+    TSCertificate(Library& lib, std::wstring issuerName, std::uint8_t lastSerialByte)
+        : Object(lib, PKI_CLASS_CERTIFICATE), issuer(std::move(issuerName))
+    {
+        serial[0] = 0x11;
+        serial[19] = lastSerialByte;
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
+    void Retain() { ++refs_; }
+    std::wstring issuer;
+    std::uint8_t serial[20] = {};
+    std::uint32_t kind = 1;
+    std::uint32_t keyUsageBits = 0x01;  // digital signature
+    std::string keyIdentifier = std::string(32, '\x5a');
+    std::vector<std::uint8_t> dstuPublic = std::vector<std::uint8_t>(76);
+    Curve curve;
+    std::uint32_t rsaBits = 0;
+    TSCertificate* rsaView = nullptr;  // not owned
+    TSCertificate* inner = nullptr;    // not owned
+    ContextRecord* context = nullptr;  // parameters offer 4215 when set
+    int GetInnerCertificate(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 100, "");
+        if (c >= 0) return c;
+        if (!inner) return PKI_E_ABSENT;
+        inner->Retain();
+        *out = static_cast<IPKICertificate*>(inner);
+        return 0;
+    }
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetSerial(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 7, "");
+        return c >= 0 ? c : CopyToBlob(lib_, SerialInteger(serial), out);
+    }
+    int GetIssuerText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 9, "");
+        if (c >= 0) return c;
+        if (issuer.size() + 1 > *length) return PKI_E_FAILURE;
+        wcscpy(text, issuer.c_str());
+        *length = static_cast<std::uint32_t>(issuer.size());
+        return 0;
+    }
+    int GetKeyKind(std::uint32_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "");
+        return c >= 0 ? c : (*k = kind, 0);
+    }
+    int GetDSTU4145PublicKey(std::uint8_t* key, std::uint32_t* length, void** parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 25, "");
+        if (c >= 0) return c;
+        std::memcpy(key, dstuPublic.data(), 76);
+        *length = (curve.field.words[DSTU4145_FIELD_M] + 7) / 8;
+        *parameters = MakeParameters();
+        return 0;
+    }
+    IPKIParameters* MakeParameters();
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 29, "");
+        if (c >= 0) return c;
+        std::memset(fields, 0, 1200);
+        *bits = rsaBits;
+        return 0;
+    }
+    int GetKeyUsage(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 83, "");
+        if (c >= 0) return c;
+        *out = static_cast<IPKIKeyUsage*>(new KeyUsage(lib_, keyUsageBits));
+        return 0;
+    }
+    int GetSubjectKeyId(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 95, "");
+        if (c >= 0) return c;
+        *out = static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, keyIdentifier));
+        return 0;
+    }
+    int GetRSAView(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 103, "");
+        if (c >= 0) return c;
+        if (!rsaView) return PKI_E_ABSENT;
+        rsaView->Retain();
+        *out = static_cast<IPKICertificate*>(rsaView);
+        return 0;
+    }
+};
+
+// A signer: its identifier, signature value, key kind, digest OID, tokens,
+// and (when `hashKind` is nonzero) a DSTU 7564 view reporting that kind.
+// Slot 100 answers `prepared` (32 bytes) as the value to be signed.
+class TSSigner final : public Object<IPKISignerInfoSigning> {
+public:
+    TSSigner(Library& lib, std::uint32_t hashKind = 0) : Object(lib, PKI_CLASS_SIGNER_INFO)
+    {
+        std::memset(&id, 0, sizeof id);
+        id.form = 1;
+        if (!hashKind) return;
+        class View final : public ViewOf<IPKISignerInfoDSTU7564> {
+        public:
+            View(TSSigner* owner, std::uint32_t kind) : ViewOf(owner), s_(owner), kind_(kind) {}
+            int GetHashKind(std::uint32_t* kind) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 123, "", PKI_IID_SIGNER_INFO_DSTU7564);
+                return c >= 0 ? c : (*kind = kind_, 0);
+            }
+            int GetHashBytes(std::uint32_t* bytes) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 133, "", PKI_IID_SIGNER_INFO_DSTU7564);
+                return c >= 0 ? c : (*bytes = 32, 0);
+            }
+            int SignWithKeyObject(IPKIObject*, std::uint32_t kind, std::uint32_t size) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 130, "", PKI_IID_SIGNER_INFO_DSTU7564);
+                return c >= 0 ? c : (s_->signedWith = "130:" + std::to_string(kind) + "," + std::to_string(size), 0);
+            }
+
+        private:
+            TSSigner* s_;
+            std::uint32_t kind_;
+        };
+        AddView(this, PKI_IID_SIGNER_INFO_DSTU7564, new View(this, hashKind));
+    }
+    ~TSSigner()
+    {
+        for (IPKIObject* t : tokens) t->Release();
+    }
+    void Retain() { ++refs_; }
+    // Identity as issuer and serial (form 1).
+    void Identify(const TSCertificate& c)
+    {
+        id.form = 1;
+        wcscpy(id.name, c.issuer.c_str());
+        std::memcpy(id.serial, c.serial, 20);
+    }
+    PKISignerIdentifier id;
+    std::vector<std::uint8_t> signature;
+    std::uint32_t kind = 1;
+    std::string digestOid = std::string("1.2.804.2.1.1.1.1.2.1", 22);
+    std::vector<IPKIObject*> tokens;  // owned
+    std::uint8_t prepared[32] = {};
+    std::vector<std::uint8_t> preparedWith;  // the public key given to slot 100
+    int timesWritten = 0;
+    int GetIdentifier(PKISignerIdentifier* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 3, "");
+        return c >= 0 ? c : (*out = id, 0);
+    }
+    int GetTimeStampToken(std::uint32_t index, void** token) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 11, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= tokens.size()) return PKI_E_INDEX;
+        return tokens[index]->QueryInterface(PKI_IID_SIGNED_DATA, token);
+    }
+    int GetDigestOID(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 22, "");
+        return c >= 0 ? c : CopyToBlob(lib_, digestOid, oid);
+    }
+    int SetSigningTime(const SYSTEMTIME* time) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 42, std::to_string(time->wYear));
+        return c >= 0 ? c : (++timesWritten, 0);
+    }
+    int GetKeyKind(std::uint32_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 43, "");
+        return c >= 0 ? c : (*k = kind, 0);
+    }
+    int GetKey(void** key) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 47, "");
+        if (c >= 0) return c;
+        *key = static_cast<IPKIEncoded*>(new Encoded(lib_, "signer key"));
+        return 0;
+    }
+    // Writes the whole value, as the library does.
+    int GetSignatureValue(std::uint8_t* value, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 70, value ? "buffer" : "length");
+        if (c >= 0) return c;
+        if (value) std::memcpy(value, signature.data(), signature.size());
+        *length = static_cast<std::uint32_t>(signature.size());
+        return 0;
+    }
+    int SetSignatureValue(const std::uint8_t* value, std::uint32_t length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 71, std::to_string(length));
+        if (c >= 0) return c;
+        signature.assign(value, value + length);
+        return 0;
+    }
+    std::string signedWith;                                      // how the signer was signed
+    std::map<std::string, std::vector<std::string>> attributes;  // values by type
+    IPKIObject* certificate = nullptr;                           // as given to slot 5 (not held)
+    // Offers the hash-length view (4247), which signs with the key object.
+    void OfferHashLengthView()
+    {
+        class View final : public ViewOf<IPKISignerHashLength> {
+        public:
+            explicit View(TSSigner* owner) : ViewOf(owner), s_(owner) {}
+            int SignRSA(IPKIObject*) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 117, "", PKI_IID_SIGNER_HASH_LENGTH);
+                return c >= 0 ? c : (s_->signedWith = "117", 0);
+            }
+
+        private:
+            TSSigner* s_;
+        };
+        AddView(this, PKI_IID_SIGNER_HASH_LENGTH, new View(this));
+    }
+    int SetCertificate(IPKIObject* c) override
+    {
+        int rc = lib_.Enter(PKI_CLASS_SIGNER_INFO, 5, "");
+        return rc >= 0 ? rc : (certificate = c, 0);
+    }
+    int GetAttributeCount(const char* oid, std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 23, oid);
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(attributes[oid].size()), 0);
+    }
+    int GetAttribute(const char* oid, std::uint32_t index, void** attribute) override;
+    int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 79, std::to_string(length));
+        if (c >= 0) return c;
+        signedWith = "79:" + Hex(key, length) + (parameters ? ",parameters" : "");
+        return 0;
+    }
+    int SignWithRSAKey(const std::uint8_t* privateKey, const std::uint8_t* profile) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 89, "");
+        return c >= 0 ? c : (signedWith = "89:" + Hex(privateKey, 4) + "," + Hex(profile, 8), 0);
+    }
+    int PrepareToSign(const std::uint8_t* publicKey, std::uint32_t length, IPKIObject* parameters,
+                      std::uint8_t* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 100, std::to_string(length));
+        if (c >= 0) return c;
+        if (!parameters) return PKI_E_INVALID_ARGUMENT;
+        preparedWith.assign(publicKey, publicKey + 76);
+        std::memcpy(value, prepared, 32);
+        return 0;
+    }
+};
+
+// Signed data as a message or a time-stamp token: its signers and
+// certificates (both owned). Slot 105 searches every signer from the first
+// for the certificate's issuer and serial and answers its index, or -1.
+class TSSignedData final : public Object<IPKISignedDataSigners> {
+public:
+    explicit TSSignedData(Library& lib) : Object(lib, PKI_CLASS_SIGNED_DATA) { offers.insert(PKI_IID_SIGNED_DATA); }
+    void Retain() { ++refs_; }
+    ~TSSignedData()
+    {
+        for (TSSigner* s : signers) s->Release();
+        for (TSCertificate* c : certificates) c->Release();
+    }
+    std::vector<TSSigner*> signers;
+    std::vector<TSCertificate*> certificates;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    std::string encoding = "token";
+    IPKIObject* certificateList = nullptr;  // as given to slot 61 (not held)
+    int EncodeInto(std::uint8_t* buffer, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 32, buffer ? "buffer" : "length");
+        if (c >= 0) return c;
+        if (buffer) std::memcpy(buffer, encoding.data(), encoding.size());
+        *length = static_cast<std::uint32_t>(encoding.size());
+        return 0;
+    }
+    std::uint32_t contentForm = 1, detached = 0;
+    int embeddedAnswer = 0;  // 0: an embedded object that encodes to "embedded"
+    bool contentInfoSet = false;
+    int GetContentForm(std::uint32_t* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 40, "");
+        return c >= 0 ? c : (*v = contentForm, 0);
+    }
+    int GetDetached(std::uint32_t* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 93, "");
+        return c >= 0 ? c : (*v = detached, 0);
+    }
+    int GetEmbeddedObject(void** object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 44, "");
+        if (c >= 0) return c;
+        if (embeddedAnswer) return embeddedAnswer;
+        *object = static_cast<IPKIEncoded*>(new Encoded(lib_, "embedded"));
+        return 0;
+    }
+    int SetContentInfo(IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 45, "");
+        return c >= 0 ? c : (contentInfoSet = true, 0);
+    }
+    int SetCertificates(IPKIObject* list) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 61, "");
+        return c >= 0 ? c : (certificateList = list, 0);
+    }
+    int GetSignerCount(std::uint32_t* count) override { return Count(10, signers.size(), count); }
+    int GetTokenSignerCount(std::uint32_t* count) override { return Count(55, signers.size(), count); }
+    int GetTokenCertificateCount(std::uint32_t* count) override { return Count(66, certificates.size(), count); }
+    int GetSigner(std::uint32_t index, void** signer) override { return HandSigner(11, index, signer); }
+    int GetTokenSigner(std::uint32_t index, void** signer) override { return HandSigner(56, index, signer); }
+    int GetTokenCertificate(std::uint32_t index, void** certificate) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 67, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= certificates.size()) return PKI_E_INDEX;
+        certificates[index]->Retain();
+        *certificate = static_cast<IPKICertificate*>(certificates[index]);
+        return 0;
+    }
+    int FindSignerIndex(IPKIObject* certificate, std::int32_t* index) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 105, "");
+        if (c >= 0) return c;
+        auto* cert = static_cast<TSCertificate*>(static_cast<IPKICertificate*>(certificate));
+        *index = -1;
+        for (std::size_t i = 0; i < signers.size(); ++i)
+            if (signers[i]->id.form == 1 && cert->issuer == signers[i]->id.name &&
+                std::memcmp(cert->serial, signers[i]->id.serial, 20) == 0) {
+                *index = static_cast<std::int32_t>(i);
+                break;
+            }
+        return 0;
+    }
+
+private:
+    int Count(std::uint32_t op, std::size_t n, std::uint32_t* count)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, op, "");
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(n), 0);
+    }
+    int HandSigner(std::uint32_t op, std::uint32_t index, void** signer)
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, op, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= signers.size()) return PKI_E_INDEX;
+        signers[index]->Retain();
+        *signer = static_cast<IPKISignerInfoSigning*>(signers[index]);
+        return 0;
+    }
+};
+
+// A time-stamp request (4921 / 4198) with its long-imprint view (4259):
+// what it reports and what the facade filled, in `filled`.
+class TSRequest final : public Object<IPKITimeStampRequest> {
+public:
+    explicit TSRequest(Library& lib) : Object(lib, PKI_CLASS_TS_REQUEST)
+    {
+        class Long final : public ViewOf<IPKITimeStampRequestImprint> {
+        public:
+            explicit Long(TSRequest* owner) : ViewOf(owner), r_(owner) {}
+            int GetLongImprint(std::uint8_t* imprint, std::uint32_t* length) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_TS_REQUEST, 35, "", PKI_IID_TS_REQUEST_IMPRINT);
+                return c >= 0 ? c : r_->Imprint(imprint, length);
+            }
+
+        private:
+            TSRequest* r_;
+        };
+        AddView(this, PKI_IID_TS_REQUEST_IMPRINT, new Long(this));
+    }
+    std::uint32_t kind = 1, second = 7;
+    std::vector<std::uint8_t> imprint = std::vector<std::uint8_t>(32, 0x33);
+    std::string nonce;
+    std::string filled;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "request:" + filled, out);
+    }
+    int GetImprintKind(std::uint32_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, 5, "");
+        return c >= 0 ? c : (*k = kind, 0);
+    }
+    int GetImprintGOST(std::uint8_t* out, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, 6, "");
+        return c >= 0 ? c : Imprint(out, length);
+    }
+    int GetImprintSHA(std::uint8_t* out, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, 8, "");
+        return c >= 0 ? c : Imprint(out, length);
+    }
+    int GetNonce(std::uint8_t* out, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, 10, out ? "buffer" : "length");
+        if (c >= 0) return c;
+        if (out) std::memcpy(out, nonce.data(), nonce.size());
+        *length = static_cast<std::uint32_t>(nonce.size());
+        return 0;
+    }
+    int GetSecondValue(std::uint32_t* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, 16, "");
+        return c >= 0 ? c : (*v = second, 0);
+    }
+    int SetKeyAlgorithm(IPKIObject*) override { return Fill(24, "key;"); }
+    int BuildImprintGOST(const std::uint8_t* sBox) override { return Fill(25, "gost:" + Hex(sBox, 4) + ";"); }
+    int BuildImprintSHA() override { return Fill(26, "sha;"); }
+    int FillFromSignerDSTU4145Old(IPKIObject*, const char* oid) override
+    {
+        return Fill(31, "31:" + std::string(oid) + ";");
+    }
+    int FillFromSignerIntlOld(IPKIObject*, const char* oid) override
+    {
+        return Fill(32, "32:" + std::string(oid) + ";");
+    }
+    int FillFromSignerDSTU4145(IPKIObject*, const char* oid) override
+    {
+        return Fill(33, "33:" + std::string(oid) + ";");
+    }
+    int FillFromSignerIntl(IPKIObject*, const char* oid) override { return Fill(34, "34:" + std::string(oid) + ";"); }
+    int Imprint(std::uint8_t* out, std::uint32_t* length)
+    {
+        if (imprint.size() > *length) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(out, imprint.data(), imprint.size());
+        *length = static_cast<std::uint32_t>(imprint.size());
+        return 0;
+    }
+
+private:
+    int Fill(std::uint32_t op, const std::string& what)
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, op, "");
+        return c >= 0 ? c : (filled += what, 0);
+    }
+};
+
+// Time-stamp information (4904 / 4141) with its long-imprint view (4260):
+// it encodes to "tst:" and what was set, in order.
+class TSInfo final : public Object<IPKITimeStampInfo> {
+public:
+    explicit TSInfo(Library& lib) : Object(lib, PKI_CLASS_TS_INFO)
+    {
+        class Long final : public ViewOf<IPKITimeStampInfoImprint> {
+        public:
+            explicit Long(TSInfo* owner) : ViewOf(owner), t_(owner) {}
+            int SetLongImprint(std::uint32_t kind, const std::uint8_t* imprint, std::uint32_t length) override
+            {
+                return t_->Set(40, "long" + std::to_string(kind) + ":" + Hex(imprint, length));
+            }
+
+        private:
+            TSInfo* t_;
+        };
+        AddView(this, PKI_IID_TS_INFO_IMPRINT, new Long(this));
+    }
+    std::string set;
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_INFO, 3, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "tst:" + set, out);
+    }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetPartA(void*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetPartB(void*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetRequest(IPKIObject*) override { return Set(6, "request"); }
+    int SetImprintGOST(const std::uint8_t* i, std::uint32_t n) override { return Set(9, "gost:" + Hex(i, n)); }
+    int SetImprintSHA(const std::uint8_t* i, std::uint32_t n) override { return Set(11, "sha:" + Hex(i, n)); }
+    int SetFirstValue(std::uint32_t v) override { return Set(13, "first:" + std::to_string(v)); }
+    int SetSecondValue(std::uint32_t v) override { return Set(15, "second:" + std::to_string(v)); }
+    int SetNonce(const std::uint8_t* n, std::uint32_t length) override { return Set(22, "nonce:" + Hex(n, length)); }
+    int Set(std::uint32_t op, const std::string& what)
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_INFO, op, "");
+        if (c >= 0) return c;
+        set += what + ";";
+        return 0;
+    }
+};
+
+// Makes CreateObject hand out the time-stamp request and information above.
+inline void UseTimeStampObjects(Library& lib)
+{
+    lib.makers[{PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST}] = [&lib]() -> void* {
+        return static_cast<IPKITimeStampRequest*>(new TSRequest(lib));
+    };
+    lib.makers[{PKI_CLASS_TS_INFO, PKI_IID_TS_INFO}] = [&lib]() -> void* {
+        return static_cast<IPKITimeStampInfo*>(new TSInfo(lib));
+    };
+}
+
+// Content information read as a message of a known format: Open and Load
+// take the encoding, the content and type are set by the test.
+class TSContent final : public Object<IPKIContentInfoForms> {
+public:
+    explicit TSContent(Library& lib) : Object(lib, PKI_CLASS_CONTENT_INFO) {}
+    std::uint32_t kind = 3;
+    std::string content = "content";
+    std::string type = std::string("1.2.840.113549.1.7.1", 21);
+    std::uint32_t version = 0;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetContentType(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetContent(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetContentBlob(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 13, "");
+        return c >= 0 ? c : CopyToBlob(lib_, content, out);
+    }
+    int GetContentTypeText(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 34, "");
+        return c >= 0 ? c : CopyToBlob(lib_, type, out);
+    }
+    int Open(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 37, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetFormatKind(std::uint32_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 57, "");
+        return c >= 0 ? c : (*k = kind, 0);
+    }
+    int Load(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 63, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int SetVersionNumber(std::uint32_t v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 65, std::to_string(v));
+        return c >= 0 ? c : (version = v, 0);
+    }
+};
+
+// Plain data: hands out "plain:" and what it took.
+class TSPlainData final : public Object<IPKIDataContent> {
+public:
+    explicit TSPlainData(Library& lib) : Object(lib, PKI_CLASS_DATA_CONTENT) {}
+    std::string data;
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 4, std::to_string(in->length));
+        return c >= 0 ? c : (data.assign(reinterpret_cast<const char*>(in->data), in->length), 0);
+    }
+    int GetOctets(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DATA_CONTENT, 5, "");
+        return c >= 0 ? c : CopyToBlob(lib_, "plain:" + data, out);
+    }
+};
+
+class TSDataContent final : public Object<IPKIEnvelopedContentType> {
+public:
+    explicit TSDataContent(Library& lib) : Object(lib, PKI_CLASS_ENVELOPED_DATA) {}
+    std::string type;
+    int SetContentType(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 35, oid);
+        return c >= 0 ? c : (type = oid, 0);
+    }
+};
+
+class TSSignedAttribute final : public Object<IPKISignedAttribute> {
+public:
+    explicit TSSignedAttribute(Library& lib) : Object(lib, PKI_CLASS_SIGNED_ATTRIBUTE)
+    {
+        offers.insert(PKI_IID_SIGNED_ATTRIBUTE);
+    }
+    std::string type, value;
+    int GetEncodedValue(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 18, "");
+        return c >= 0 ? c : CopyToBlob(lib_, value, out);
+    }
+    int SetType(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 13, oid);
+        return c >= 0 ? c : (type = oid, 0);
+    }
+    int SetEncodedValue(const PKIBlob* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 20, std::to_string(v->length));
+        return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
+    }
+};
+
+inline int TSSigner::GetAttribute(const char* oid, std::uint32_t index, void** attribute)
+{
+    int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 21, std::string(oid) + "," + std::to_string(index));
+    if (c >= 0) return c;
+    auto& values = attributes[oid];
+    if (index >= values.size()) return PKI_E_INDEX;
+    auto* a = new TSSignedAttribute(lib_);
+    a->type = oid;
+    a->value = values[index];
+    *attribute = static_cast<IPKIObject*>(static_cast<IPKISignedAttribute*>(a));
+    return 0;
+}
+
+// A recipient identifier by issuer and serial (form 1) or key identifier
+// (form 2).
+inline PKIRecipientIdentifier RecipientOf(const TSCertificate& c, std::uint32_t form)
+{
+    PKIRecipientIdentifier r;
+    std::memset(&r, 0, sizeof r);
+    r.form = form;
+    wcscpy(r.name, c.issuer.c_str());
+    std::memcpy(r.serial, c.serial, 20);
+    std::memcpy(r.keyIdentifier, c.keyIdentifier.data(), c.keyIdentifier.size() < 32 ? c.keyIdentifier.size() : 32);
+    return r;
+}
+
+// A recipient entry: kind 1 with one identifier (handed out through slot
+// 54 as an object of its own), kind 2 with its keys; slot 49 keeps what it
+// was given.
+class TSRecipient final : public Object<IPKIRecipientEntry> {
+public:
+    TSRecipient(Library& lib, std::uint32_t entryKind) : Object(lib, 4927), kind(entryKind) {}
+    void Retain() { ++refs_; }
+    std::uint32_t kind;
+    std::vector<PKIRecipientIdentifier> keys;  // kind 1: its identifier
+    std::string agreement;                     // what slot 49 was given
+    int ReadIdentifier(PKIRecipientIdentifier* out) override
+    {
+        int c = lib_.Enter(4927, 3, "");
+        if (c >= 0) return c;
+        if (keys.empty()) return PKI_E_ABSENT;
+        *out = keys[0];
+        return 0;
+    }
+    int GetKeyCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4927, 7, "");
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(keys.size()), 0);
+    }
+    int GetKey(std::uint32_t index, PKIRecipientIdentifier* out) override
+    {
+        int c = lib_.Enter(4927, 8, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= keys.size()) return PKI_E_INDEX;
+        *out = keys[index];
+        return 0;
+    }
+    int RemoveKey(std::uint32_t index) override
+    {
+        int c = lib_.Enter(4927, 13, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= keys.size()) return PKI_E_INDEX;
+        keys.erase(keys.begin() + index);
+        return 0;
+    }
+    int SetAgreementKey(const std::uint8_t* value, std::uint32_t size, std::uint32_t k, const wchar_t* issuer,
+                        const PKIBlob* serial) override
+    {
+        int c = lib_.Enter(4927, 49, std::to_string(size) + "," + std::to_string(k));
+        if (c >= 0) return c;
+        bool zero = true;
+        for (int i = 0; i < 76; ++i) zero &= value[i] == 0;
+        agreement = std::string(zero ? "zero" : "value") + "," + std::to_string(size) + "," + std::to_string(k) + "," +
+                    std::to_string(wcslen(issuer)) + "," + std::to_string(serial->length);
+        return 0;
+    }
+    int GetTransportIdentifier(void** identifier) override
+    {
+        int c = lib_.Enter(4927, 54, "");
+        if (c >= 0) return c;
+        auto* copy = new TSRecipient(lib_, 1);
+        copy->keys = keys;
+        *identifier = static_cast<IPKIRecipientEntry*>(copy);
+        return 0;
+    }
+};
+
+// Enveloped data as its recipient entries (owned); slot 64 records the
+// recipients added.
+class TSEnveloped final : public Object<IPKIEnvelopedRecipients> {
+public:
+    explicit TSEnveloped(Library& lib) : Object(lib, 4909) {}
+    ~TSEnveloped()
+    {
+        for (TSRecipient* r : entries) r->Release();
+    }
+    std::vector<TSRecipient*> entries;
+    std::vector<std::string> added;
+    int GetRecipientCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4909, 27, "");
+        return c >= 0 ? c : (*count = static_cast<std::uint32_t>(entries.size()), 0);
+    }
+    int GetAgreementEntry(std::uint32_t index, void** entry) override { return Hand(28, index, nullptr, entry); }
+    int GetRecipientEntry(std::uint32_t index, std::uint32_t* kind, void** entry) override
+    {
+        return Hand(53, index, kind, entry);
+    }
+    int RemoveRecipient(std::uint32_t index) override
+    {
+        int c = lib_.Enter(4909, 32, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        entries[index]->Release();
+        entries.erase(entries.begin() + index);
+        return 0;
+    }
+    int AddRecipient(const wchar_t* issuer, const PKIBlob* serial, const std::uint8_t* keyIdentifier,
+                     std::uint32_t value) override
+    {
+        int c = lib_.Enter(4909, 64, std::to_string(value));
+        if (c >= 0) return c;
+        std::string a = issuer ? std::to_string(wcslen(issuer)) : "-";
+        a += serial ? "," + Hex(serial->data, serial->length) : ",-";
+        a += keyIdentifier ? "," + Hex(keyIdentifier, 4) : ",-";
+        added.push_back(a + "," + std::to_string(value));
+        return 0;
+    }
+
+private:
+    int Hand(std::uint32_t op, std::uint32_t index, std::uint32_t* kind, void** entry)
+    {
+        int c = lib_.Enter(4909, op, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= entries.size()) return PKI_E_INDEX;
+        if (kind) *kind = entries[index]->kind;
+        entries[index]->Retain();
+        *entry = static_cast<IPKIRecipientEntry*>(entries[index]);
+        return 0;
+    }
+};
+
+// Key parameters that offer the key-context interface 4215 as a view of
+// their own: its flags, and what slots 3 and 6 were given.
+struct ContextRecord {
+    std::uint32_t flags = 5;
+    std::string given;
+};
+inline IPKIParameters* ParametersWithContext(Library& lib, const Curve& curve, ContextRecord* record)
+{
+    auto* p = new CurveParameters(lib, curve);
+    class View final : public ViewOf<IPKIKeyContextDSTU4145> {
+    public:
+        View(IPKIObject* owner, Library& lib, ContextRecord* r) : ViewOf(owner), lib_(lib), r_(r) {}
+        int SetContext(const void* context, std::uint32_t flags) override
+        {
+            int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 3, std::to_string(flags), 4215);
+            if (c >= 0) return c;
+            r_->given +=
+                "context:" + std::to_string(flags) + ":" +
+                std::to_string(reinterpret_cast<std::uintptr_t>(static_cast<const CSPContextLike*>(context)->prng)) +
+                ";";
+            return 0;
+        }
+        std::uint32_t GetContextFlags() override
+        {
+            lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 4, "", 4215);
+            return r_->flags;
+        }
+        int GetContext(void*, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+        int SetContextFlags(std::uint32_t flags) override
+        {
+            int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 6, std::to_string(flags), 4215);
+            if (c >= 0) return c;
+            r_->given += "flags:" + std::to_string(flags) + ";";
+            return 0;
+        }
+
+    private:
+        Library& lib_;
+        ContextRecord* r_;
+    };
+    AddView(p, PKI_IID_KEY_CONTEXT_DSTU4145, new View(static_cast<IPKIParameters*>(p), lib, record));
+    return p;
+}
+
+inline IPKIParameters* TSCertificate::MakeParameters()
+{
+    return context ? ParametersWithContext(lib_, curve, context)
+                   : static_cast<IPKIParameters*>(new CurveParameters(lib_, curve));
+}
+
+// A codec that takes any object and decodes any blob into it.
+class AnyCodec final : public Object<IPKICodec> {
+public:
+    explicit AnyCodec(Library& lib) : Object(lib, PKI_CLASS_CODEC) {}
+    int Attach(IPKIObject*) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 5, "");
+        return c >= 0 ? c : 0;
+    }
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CODEC, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+};
+
+// Makes CreateObject hand out the content-information, plain-data,
+// data-content and signed-attribute objects above, and a codec for any
+// object.
+inline void UseContentObjects(Library& lib)
+{
+    lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib]() -> void* {
+        return static_cast<IPKIContentInfo*>(new TSContent(lib));
+    };
+    lib.makers[{PKI_CLASS_CODEC, PKI_IID_CODEC}] = [&lib]() -> void* {
+        return static_cast<IPKICodec*>(new AnyCodec(lib));
+    };
+    lib.makers[{PKI_CLASS_DATA_CONTENT, PKI_IID_DATA_CONTENT}] = [&lib]() -> void* {
+        return static_cast<IPKIDataContent*>(new TSPlainData(lib));
+    };
+    lib.makers[{PKI_CLASS_ENVELOPED_DATA, PKI_IID_ENVELOPED_DATA}] = [&lib]() -> void* {
+        return static_cast<IPKIEnvelopedContentType*>(new TSDataContent(lib));
+    };
+    lib.makers[{PKI_CLASS_SIGNED_ATTRIBUTE, PKI_IID_SIGNED_ATTRIBUTE}] = [&lib]() -> void* {
+        return static_cast<IPKISignedAttribute*>(new TSSignedAttribute(lib));
+    };
+}
+
 }  // namespace fake
 
 // ---- CMS signers: signed data, signer infos, attributes and identifiers ----

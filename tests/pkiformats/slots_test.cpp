@@ -291,7 +291,7 @@ TEST(FacadeSlots, OperationsNotBuiltYetAnswerZero)
     for (const std::string& n : pending) all += n + " ";
     RecordProperty("pending", all);
     EXPECT_EQ(built.size() + pending.size() + reserved.size(), 664u);
-    EXPECT_EQ(built.size(), 492u);
+    EXPECT_EQ(built.size(), 530u);
     EXPECT_TRUE(reserved.empty());
     PKIBlob blob{0, nullptr};
     std::uint32_t format = 9;

@@ -1,0 +1,604 @@
+// Time stamps and signer signing: signers signed through the real CSP on
+// every standard curve and checked with the CSP's verification; imprints of
+// signature values against the standard's published GOST 34.311 answers and
+// OpenSSL's SHA; tokens, requests and time-stamp information over the test
+// double.
+#include <openssl/sha.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../crypto/GostTestSBox.h"
+#include "FailureSweep.h"
+#include "KeyProviders.h"
+#include "VirtualSlot.h"
+#include "pkiformats/ContextHolders.h"
+
+using keytest::Bytes;
+using keytest::Drop;
+
+namespace {
+
+Bytes Hex(const char* text)
+{
+    Bytes out;
+    for (std::size_t i = 0; text[i] && text[i + 1]; i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text + i, 2), nullptr, 16)));
+    return out;
+}
+
+Bytes BytesOf(const char* text)
+{
+    return Bytes(text, text + std::strlen(text));
+}
+
+}  // namespace
+
+TEST(TimeStampModel, SlotTableMatchesTheDeclarations)
+{
+#define QVK_SLOT(cls, slot, op) EXPECT_EQ(qvktest::SlotOf(&cls::op), slot) << #cls "::" #op;
+    QVK_PKI_TS_MODEL_SLOTS(QVK_SLOT)
+#undef QVK_SLOT
+}
+
+// ---- Over the real providers ----
+
+class SignerSigning : public keytest::Providers {
+protected:
+    // A certificate with a fresh DSTU 4145 key on standard curve `index`; its
+    // private key out.
+    fake::TSCertificate* Certificate(unsigned index, Bytes* privateKey)
+    {
+        auto* c = new fake::TSCertificate(lib, L"CN=Issuer", 1);
+        c->curve = StandardCurve(index);
+        std::uint8_t priv[76] = {}, pub[76] = {};
+        EXPECT_EQ(csp->GenerateSignatureKeyPairDSTU4145(&c->curve.field, &c->curve.point, priv, pub), CSP_OK);
+        privateKey->assign(priv, priv + 76);
+        c->dstuPublic.assign(pub, pub + 76);
+        return c;
+    }
+    fake::TSSigner* SignerWithValue(std::uint32_t hashKind = 0)
+    {
+        auto* s = new fake::TSSigner(lib, hashKind);
+        for (int i = 0; i < 32; ++i) s->prepared[i] = static_cast<std::uint8_t>(0xC0 + i);
+        return s;
+    }
+    bool Verifies(const fake::TSCertificate& c, const std::uint8_t* hash, Bytes signature)
+    {
+        signature.resize(152, 0);
+        fake::Curve curve = c.curve;
+        return csp->VerifyHashSignatureDSTU4145(hash, &curve.field, &curve.point, c.dstuPublic.data(),
+                                                signature.data()) == CSP_OK;
+    }
+    CSPContextHolder PlainHolder()
+    {
+        CSPContextHolder h{};
+        InitCSPContextHolder(&h, csp, nullptr, 1, 0);
+        return h;
+    }
+};
+
+// Curves of degree 307, 367 and 431 give signatures longer than 76 bytes:
+// all of it reaches the signer, and the CSP verifies it with the public key.
+TEST_F(SignerSigning, SignsOnEveryStandardCurveAndTheCSPVerifies)
+{
+    for (unsigned index = 0; index < 10; ++index) {
+        Bytes priv;
+        auto* cert = Certificate(index, &priv);
+        auto* signer = SignerWithValue();
+        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfoSigning*>(signer)};
+        CSPContextHolder h = PlainHolder();
+        ASSERT_EQ(facade->SignSignerDSTU4145(signer, &h, priv.data(), cert), 1) << index;
+        ReleaseContextHolder(&h);
+        const std::uint32_t orderBits = cert->curve.point.words[DSTU4145_POINT_BITS];
+        EXPECT_EQ(signer->signature.size(), ((orderBits + 7) / 8) * 2) << index;
+        EXPECT_TRUE(Verifies(*cert, signer->prepared, signer->signature)) << index;
+        std::uint8_t other[32];
+        std::memcpy(other, signer->prepared, 32);
+        other[0] ^= 1;
+        EXPECT_FALSE(Verifies(*cert, other, signer->signature)) << index;
+        // The certificate's public key went to the preparation, and the
+        // signing time was written.
+        EXPECT_EQ(signer->preparedWith, cert->dstuPublic) << index;
+        EXPECT_GE(signer->timesWritten, 1) << index;
+    }
+}
+
+TEST_F(SignerSigning, KeyUsageDecidesBeforeAnythingIsWritten)
+{
+    struct Case {
+        std::uint32_t bits;
+        int result;
+    } cases[] = {{0x01, 1}, {0x02, 1}, {0x03, 1}, {0x04, 0}, {0x00, 0}};
+    for (const Case& k : cases) {
+        Bytes priv;
+        auto* cert = Certificate(0, &priv);
+        cert->keyUsageBits = k.bits;
+        auto* signer = SignerWithValue();
+        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfoSigning*>(signer)};
+        CSPContextHolder h = PlainHolder();
+        EXPECT_EQ(facade->SignSignerDSTU4145(signer, &h, priv.data(), cert), k.result) << k.bits;
+        ReleaseContextHolder(&h);
+        if (!k.result) {
+            EXPECT_EQ(signer->timesWritten, 0) << k.bits;
+            EXPECT_TRUE(signer->signature.empty()) << k.bits;
+        }
+    }
+}
+
+TEST_F(SignerSigning, HashKindOfTheDSTU7564ViewAndTheHolderDecide)
+{
+    for (std::uint32_t kind : {1u, 2u, 3u}) {
+        Bytes priv;
+        auto* cert = Certificate(1, &priv);
+        auto* signer = SignerWithValue(kind);
+        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfoSigning*>(signer)};
+        CSPContextHolder h = PlainHolder();
+        EXPECT_EQ(facade->SignSignerDSTU4145(signer, &h, priv.data(), cert), kind == 1 ? 1 : 0) << kind;
+        ReleaseContextHolder(&h);
+        if (kind == 1) {
+            EXPECT_TRUE(Verifies(*cert, signer->prepared, signer->signature));
+        }
+    }
+    // A holder that cannot call, or one without its own context and without
+    // leave to use the CSP's, signs nothing.
+    Bytes priv;
+    auto* cert = Certificate(1, &priv);
+    auto* signer = SignerWithValue();
+    Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfoSigning*>(signer)};
+    CSPContextHolder unusable{};
+    EXPECT_EQ(facade->SignSignerDSTU4145(signer, &unusable, priv.data(), cert), 0);
+    CSPContextHolder noOwn{};
+    InitCSPContextHolder(&noOwn, csp, nullptr, 0, 0);
+    EXPECT_EQ(facade->SignSignerDSTU4145(signer, &noOwn, priv.data(), cert), 0);
+    ReleaseContextHolder(&noOwn);
+    EXPECT_TRUE(signer->signature.empty());
+}
+
+TEST_F(SignerSigning, LastSignerOfAMessageIsSigned)
+{
+    Bytes priv;
+    auto* cert = Certificate(8, &priv);
+    auto* message = new fake::TSSignedData(lib);
+    Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignedDataSigners*>(message)};
+    for (int i = 0; i < 3; ++i) message->signers.push_back(SignerWithValue());
+    CSPContextHolder h = PlainHolder();
+    ASSERT_EQ(facade->SignLastSignerDSTU4145(message, &h, priv.data(), cert), 1);
+    ReleaseContextHolder(&h);
+    EXPECT_TRUE(message->signers[0]->signature.empty());
+    EXPECT_TRUE(message->signers[1]->signature.empty());
+    EXPECT_TRUE(Verifies(*cert, message->signers[2]->prepared, message->signers[2]->signature));
+    auto* empty = new fake::TSSignedData(lib);
+    Drop d3{static_cast<IPKISignedDataSigners*>(empty)};
+    CSPContextHolder h2 = PlainHolder();
+    EXPECT_EQ(facade->SignLastSignerDSTU4145(empty, &h2, priv.data(), cert), 0);
+    ReleaseContextHolder(&h2);
+}
+
+// GOST 34.311-95's published answers: under the default S-box (number 0,
+// no certificate) and under the standard's test S-box carried by the
+// certificate's key parameters.
+TEST_F(SignerSigning, GOSTImprintGivesThePublishedAnswers)
+{
+    auto* signer = new fake::TSSigner(lib);
+    Drop d1{static_cast<IPKISignerInfoSigning*>(signer)};
+    std::uint8_t hash[32];
+    signer->signature = BytesOf("12345678901234567890123456789011");
+    ASSERT_EQ(facade->HashSignatureValueGOST34311(signer, nullptr, hash), 1);
+    EXPECT_EQ(Bytes(hash, hash + 32), Hex("7686f3f4b113aadc97bca9ea054f41821f0676c5c28ffb987e41797a568e1ed4"));
+
+    auto* cert = new fake::TSCertificate(lib, L"CN=Issuer", 1);
+    Drop d2{static_cast<IPKICertificate*>(cert)};
+    cert->curve = StandardCurve(0);
+    const auto testBox = cryptotest::PackedGostTestSBox();
+    std::memcpy(cert->curve.sBox, testBox.data(), 64);
+    signer->signature = BytesOf("This is message, length=32 bytes");
+    ASSERT_EQ(facade->HashSignatureValueGOST34311(signer, cert, hash), 1);
+    EXPECT_EQ(Bytes(hash, hash + 32), Hex("B1C466D37519B82E8319819FF32595E047A28CB6F83EFF1C6916A815A637FFFA"));
+
+    // 152 bytes are hashed, 153 refused.
+    signer->signature.assign(152, 0x5C);
+    ASSERT_EQ(facade->HashSignatureValueGOST34311(signer, cert, hash), 1);
+    GOST28147PackedSBox box;
+    std::memcpy(&box, testBox.data(), 64);
+    std::uint8_t expected[32];
+    ASSERT_EQ(csp->HashGOST34311(signer->signature.data(), 152, &box, nullptr, expected), CSP_OK);
+    EXPECT_EQ(Bytes(hash, hash + 32), Bytes(expected, expected + 32));
+    signer->signature.assign(153, 0x5C);
+    EXPECT_EQ(facade->HashSignatureValueGOST34311(signer, cert, hash), 0);
+}
+
+// The SHA imprint follows the RSA key size (2,047 bits: SHA-1, 2,048: SHA-256,
+// no certificate: SHA-1) and equals OpenSSL's digest of the value.
+TEST_F(SignerSigning, SHAImprintFollowsTheKeySizeAndOpenSSLAgrees)
+{
+    auto* signer = new fake::TSSigner(lib);
+    Drop d1{static_cast<IPKISignerInfoSigning*>(signer)};
+    signer->signature.assign(256, 0);
+    for (std::size_t i = 0; i < 256; ++i) signer->signature[i] = static_cast<std::uint8_t>(i * 7);
+    std::uint8_t sha1[20], sha256[32];
+    SHA1(signer->signature.data(), signer->signature.size(), sha1);
+    SHA256(signer->signature.data(), signer->signature.size(), sha256);
+    struct Case {
+        std::uint32_t keyBits;  // 0: no certificate
+        std::uint32_t bits;
+    } cases[] = {{0, 160}, {1024, 160}, {2047, 160}, {2048, 256}, {4096, 256}};
+    for (const Case& k : cases) {
+        std::unique_ptr<fake::TSCertificate, void (*)(fake::TSCertificate*)> cert(
+            k.keyBits ? new fake::TSCertificate(lib, L"CN=RSA", 2) : nullptr, [](fake::TSCertificate* c) {
+                if (c) c->Release();
+            });
+        if (cert) {
+            cert->kind = 2;
+            cert->rsaBits = k.keyBits;
+        }
+        std::uint32_t bits = 0;
+        std::uint8_t hash[64] = {};
+        ASSERT_EQ(facade->HashSignatureValueSHA(signer, cert.get(), &bits, hash), 1) << k.keyBits;
+        EXPECT_EQ(bits, k.bits) << k.keyBits;
+        if (k.bits == 160)
+            EXPECT_EQ(Bytes(hash, hash + 20), Bytes(sha1, sha1 + 20));
+        else
+            EXPECT_EQ(Bytes(hash, hash + 32), Bytes(sha256, sha256 + 32));
+    }
+    // An ECDSA certificate goes through its RSA view; without one it fails.
+    auto* ec = new fake::TSCertificate(lib, L"CN=EC", 3);
+    auto* rsa = new fake::TSCertificate(lib, L"CN=EC", 3);
+    Drop d2{static_cast<IPKICertificate*>(ec)}, d3{static_cast<IPKICertificate*>(rsa)};
+    ec->kind = 4;
+    std::uint32_t bits = 0;
+    std::uint8_t hash[64];
+    EXPECT_EQ(facade->HashSignatureValueSHA(signer, ec, &bits, hash), 0);
+    rsa->kind = 2;
+    rsa->rsaBits = 3072;
+    ec->rsaView = rsa;
+    EXPECT_EQ(facade->HashSignatureValueSHA(signer, ec, &bits, hash), 1);
+    EXPECT_EQ(bits, 256u);
+    // 1,152 bytes are hashed, 1,153 refused.
+    signer->signature.assign(1152, 1);
+    EXPECT_EQ(facade->HashSignatureValueWithProvider(signer, 256, hash), 1);
+    signer->signature.assign(1153, 1);
+    EXPECT_EQ(facade->HashSignatureValueWithProvider(signer, 256, hash), 0);
+}
+
+// Below 266 the request is filled with the older operations, from 266 on
+// with the newer; the DSTU 4145 imprint is built under the CSP's S-box 0.
+TEST_F(SignerSigning, RequestFillingFollowsTheLibraryVersion)
+{
+    fake::UseTimeStampObjects(lib);
+    GOST28147PackedSBox box;
+    ASSERT_NE(csp->Parameters().GetStandardSBox(0, &box), 0);
+    const std::string boxStart = fake::Hex(reinterpret_cast<const std::uint8_t*>(&box), 4);
+    struct Case {
+        std::uint32_t version, kind;
+        int result;
+        std::string filled;
+    } cases[] = {
+        {258, 1, 0, ""},
+        {259, 1, 1, "key;31:1.2.804.2.1.1.1.1.2.1;gost:" + boxStart + ";"},
+        {265, 2, 1, "key;32:1.2.804.2.1.1.1.1.2.1;sha;"},
+        {266, 1, 1, "key;33:1.2.804.2.1.1.1.1.2.1;gost:" + boxStart + ";"},
+        {266, 4, 1, "key;34:1.2.804.2.1.1.1.1.2.1;sha;"},
+        {270, 3, 0, ""},
+    };
+    for (const Case& k : cases) {
+        lib.version = k.version;
+        auto* signer = new fake::TSSigner(lib);
+        Drop d{static_cast<IPKISignerInfoSigning*>(signer)};
+        signer->kind = k.kind;
+        void* request = nullptr;
+        ASSERT_EQ(facade->CreateTimeStampRequest(signer, &request), k.result) << k.version << "/" << k.kind;
+        if (!request) continue;
+        auto* r = static_cast<fake::TSRequest*>(static_cast<IPKITimeStampRequest*>(request));
+        EXPECT_EQ(r->filled, k.filled);
+        r->Release();
+    }
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+// ---- Over the test double ----
+
+class TimeStamps : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::UseTimeStampObjects(lib);
+        lib.requireWipe = true;
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(lib.LiveObjects(), 0);
+        EXPECT_EQ(lib.LiveBlobs(), 0u);
+        EXPECT_EQ(lib.doubleReleases, 0);
+        EXPECT_EQ(lib.unwipedFrees, 0);
+    }
+    // A token (or message) with signers of the given serial last bytes, all
+    // of one issuer, and certificates of the given serial last bytes.
+    fake::TSSignedData* Token(std::vector<std::uint8_t> signers, std::vector<std::uint8_t> certificates)
+    {
+        auto* t = new fake::TSSignedData(lib);
+        for (std::uint8_t s : signers) {
+            auto* signer = new fake::TSSigner(lib);
+            auto* c = new fake::TSCertificate(lib, L"CN=TSA", s);
+            signer->Identify(*c);
+            c->Release();
+            t->signers.push_back(signer);
+        }
+        for (std::uint8_t c : certificates) t->certificates.push_back(new fake::TSCertificate(lib, L"CN=TSA", c));
+        return t;
+    }
+    int Ops(const std::string& entry) const
+    {
+        int n = 0;
+        for (const std::string& e : lib.log) n += e.rfind(entry, 0) == 0;
+        return n;
+    }
+    fake::Library lib;
+    SPKIFormats f{nullptr, nullptr, &lib};
+};
+
+// The matching signer last among several: the search's own index stands
+// (with 1 added, the last signer fails the count check).
+TEST_F(TimeStamps, TokenSignerIsFoundWhereverItStands)
+{
+    auto* token = Token({1, 2, 3}, {});
+    Drop d{static_cast<IPKISignedDataSigners*>(token)};
+    for (std::uint8_t last : {1, 2, 3}) {
+        auto* cert = new fake::TSCertificate(lib, L"CN=TSA", last);
+        Drop dc{static_cast<IPKICertificate*>(cert)};
+        lib.log.clear();
+        std::int32_t index = -7;
+        ASSERT_EQ(f.FindTimeStampSigner(token, cert, &index), 1) << int(last);
+        EXPECT_EQ(index, last - 1);
+        // Signer 0 is tested first; only the others need the search.
+        EXPECT_EQ(Ops("4900:105"), last == 1 ? 0 : 1);
+        index = -7;
+        ASSERT_EQ(f.FindSignerIndexByCertificate(token, cert, &index), 1);
+        EXPECT_EQ(index, last - 1);
+    }
+    auto* stranger = new fake::TSCertificate(lib, L"CN=TSA", 9);
+    auto* otherIssuer = new fake::TSCertificate(lib, L"CN=Other", 1);
+    Drop d1{static_cast<IPKICertificate*>(stranger)}, d2{static_cast<IPKICertificate*>(otherIssuer)};
+    std::int32_t index = -7;
+    EXPECT_EQ(f.FindTimeStampSigner(token, stranger, &index), 0);
+    EXPECT_EQ(f.FindTimeStampSigner(token, otherIssuer, &index), 0);
+    EXPECT_EQ(f.FindSignerIndexByCertificate(token, stranger, &index), 0);
+    EXPECT_EQ(f.FindSignerIndexByCertificate(token, nullptr, &index), 0);
+    EXPECT_EQ(index, -7);
+}
+
+// Serials that differ only in their last byte tell two certificates apart;
+// the signer index is checked against the signers, not the certificates.
+TEST_F(TimeStamps, TokenCertificateMatchesTheWholeSerialAndTheSignerIndex)
+{
+    auto* token = Token({0x20, 0x21}, {0x20, 0x21, 0x22, 0x23});
+    Drop d{static_cast<IPKISignedDataSigners*>(token)};
+    for (std::uint32_t i : {0u, 1u}) {
+        void* out = nullptr;
+        ASSERT_EQ(f.FindTimeStampCertificate(token, i, &out), 1);
+        auto* c = static_cast<fake::TSCertificate*>(static_cast<IPKICertificate*>(out));
+        EXPECT_EQ(c, token->certificates[i]);
+        c->Release();
+    }
+    void* out = nullptr;
+    EXPECT_EQ(f.FindTimeStampCertificate(token, 2, &out), 0);  // 2 signers, 4 certificates
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(f.FindTimeStampCertificate(token, 1, nullptr), 1);
+
+    // The key-identifier forms: 32 bytes (form 2) and 20 bytes (others),
+    // each then with the serial.
+    auto* keyed = Token({0x21}, {0x20, 0x21});
+    Drop d2{static_cast<IPKISignedDataSigners*>(keyed)};
+    keyed->certificates[0]->keyIdentifier = std::string(32, '\x01');
+    keyed->certificates[1]->keyIdentifier = std::string(32, '\x02');
+    PKISignerIdentifier& id = keyed->signers[0]->id;
+    id.form = 2;
+    std::memset(id.keyIdentifier, 2, 32);
+    ASSERT_EQ(f.FindTimeStampCertificate(keyed, 0, &out), 1);
+    EXPECT_EQ(static_cast<IPKICertificate*>(out), static_cast<IPKICertificate*>(keyed->certificates[1]));
+    static_cast<IPKIObject*>(out)->Release();
+    id.serial[19] = 0x20;  // identifier of one, serial of the other
+    EXPECT_EQ(f.FindTimeStampCertificate(keyed, 0, nullptr), 0);
+    id.form = 0;
+    id.serial[19] = 0x21;
+    keyed->certificates[1]->keyIdentifier = std::string(20, '\x02');
+    EXPECT_EQ(f.FindTimeStampCertificate(keyed, 0, nullptr), 1);
+
+    // Through a signer's token.
+    auto* holder = new fake::TSSigner(lib);
+    Drop d3{static_cast<IPKISignerInfoSigning*>(holder)};
+    token->Retain();
+    holder->tokens.push_back(static_cast<IPKISignedDataSigners*>(token));
+    ASSERT_EQ(f.FindTimeStampCertificateInSigner(holder, 0, 1, &out), 1);
+    EXPECT_EQ(static_cast<IPKICertificate*>(out), static_cast<IPKICertificate*>(token->certificates[1]));
+    static_cast<IPKIObject*>(out)->Release();
+    EXPECT_EQ(f.FindTimeStampCertificateInSigner(holder, 1, 0, &out), 0);
+}
+
+TEST_F(TimeStamps, SignersOfACertificateAreCountedByWholeIdentity)
+{
+    auto* message = Token({5, 6, 5, 5}, {});
+    Drop d{static_cast<IPKISignedDataSigners*>(message)};
+    auto* cert = new fake::TSCertificate(lib, L"CN=TSA", 5);
+    auto* near = new fake::TSCertificate(lib, L"CN=TSA", 7);
+    Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKICertificate*>(near)};
+    std::uint32_t index = 99;
+    struct Case {
+        std::uint32_t n;
+        int result;
+        std::uint32_t index;
+    } cases[] = {{0, 1, 0}, {1, 1, 2}, {2, 1, 3}, {3, 0, 99}, {4, 0, 99}};
+    for (const Case& k : cases) {
+        index = 99;
+        EXPECT_EQ(f.FindNthSignerOfCertificate(message, cert, k.n, &index), k.result) << k.n;
+        EXPECT_EQ(index, k.index) << k.n;
+    }
+    EXPECT_EQ(f.IsSignerOfCertificate(message->signers[0], cert), 1);
+    EXPECT_EQ(f.IsSignerOfCertificate(message->signers[1], cert), 0);
+    EXPECT_EQ(f.IsSignerOfCertificate(message->signers[0], near), 0);
+}
+
+// Each gate at its edge: the lowest version admitted and the one below.
+TEST_F(TimeStamps, VersionGatesAtTheirEdges)
+{
+    auto* token = Token({1, 2}, {1, 2});
+    Drop d{static_cast<IPKISignedDataSigners*>(token)};
+    auto* cert = new fake::TSCertificate(lib, L"CN=TSA", 2);
+    Drop dc{static_cast<IPKICertificate*>(cert)};
+    for (std::uint32_t v : {258u, 259u}) {
+        lib.version = v;
+        const int want = v >= 259 ? 1 : 0;
+        std::int32_t index = 0;
+        EXPECT_EQ(f.FindTimeStampSigner(token, cert, &index), want) << v;
+        EXPECT_EQ(f.FindSignerIndexByCertificate(token, cert, &index), want) << v;
+        EXPECT_EQ(f.FindTimeStampCertificate(token, 0, nullptr), want) << v;
+    }
+}
+
+TEST_F(TimeStamps, ImprintLengthsAreCheckedByKind)
+{
+    struct Case {
+        std::uint32_t kind, length;
+        int result;
+        const char* form;
+    } cases[] = {
+        {1, 32, 1, "gost:"},  {1, 31, 0, ""},       {1, 20, 0, ""},       {2, 20, 1, "sha:"}, {2, 28, 1, "sha:"},
+        {2, 32, 1, "sha:"},   {2, 48, 1, "sha:"},   {2, 64, 1, "sha:"},   {2, 33, 0, ""},     {2, 16, 0, ""},
+        {3, 32, 1, "long3:"}, {3, 48, 1, "long3:"}, {3, 64, 1, "long3:"}, {3, 20, 0, ""},     {4, 32, 0, ""},
+    };
+    for (const Case& k : cases) {
+        auto* r = new fake::TSRequest(lib);
+        Drop d{static_cast<IPKITimeStampRequest*>(r)};
+        r->kind = k.kind;
+        r->imprint.assign(k.length, 0xAB);
+        PKIBlob out{0, nullptr};
+        ASSERT_EQ(f.CreateTimeStampInfo(r, 11, 22, &out), k.result) << k.kind << "/" << k.length;
+        if (!k.result) {
+            EXPECT_EQ(out.data, nullptr);
+            continue;
+        }
+        std::string text(reinterpret_cast<char*>(out.data), out.length);
+        EXPECT_EQ(text, "tst:request;first:11;second:22;" + std::string(k.form) +
+                            fake::Hex(r->imprint.data(), k.length) + ";");
+        f.ReleaseBlob(&out);
+    }
+}
+
+TEST_F(TimeStamps, NonceIsReadAndPassedOnWhenPresent)
+{
+    auto* r = new fake::TSRequest(lib);
+    Drop d{static_cast<IPKITimeStampRequest*>(r)};
+    r->nonce = "\x01\x02\x03";
+    std::uint32_t kind = 0, second = 0, has = 0;
+    PKIBlob nonce{0, nullptr};
+    ASSERT_EQ(f.ReadTimeStampRequest(r, &kind, &second, &has, &nonce), 1);
+    EXPECT_EQ(kind, 1u);
+    EXPECT_EQ(second, 7u);
+    EXPECT_EQ(has, 1u);
+    ASSERT_EQ(nonce.length, 3u);
+    EXPECT_EQ(std::memcmp(nonce.data, "\x01\x02\x03", 3), 0);
+    std::memset(nonce.data, 0, nonce.length);
+    lib.FreeBlob(&nonce);
+    PKIBlob out{0, nullptr};
+    ASSERT_EQ(f.CreateTimeStampInfo(r, 1, 2, &out), 1);
+    EXPECT_NE(std::string(reinterpret_cast<char*>(out.data), out.length).find(";nonce:010203;"), std::string::npos);
+    f.ReleaseBlob(&out);
+    // Nothing asked, nothing read.
+    lib.log.clear();
+    EXPECT_EQ(f.ReadTimeStampRequest(r, nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_TRUE(lib.log.empty());
+    r->nonce.clear();
+    has = 9;
+    EXPECT_EQ(f.ReadTimeStampRequest(r, nullptr, nullptr, &has, &nonce), 1);
+    EXPECT_EQ(has, 0u);
+    EXPECT_EQ(nonce.data, nullptr);
+}
+
+TEST_F(TimeStamps, HolderObjectsAreMadeOfTheirClasses)
+{
+    using Maker = int (SPKIFormats::*)(void**);
+    struct Case {
+        Maker make;
+        std::string created;
+    } cases[] = {{&SPKIFormats::CreateTimeStampHolderA, "0:10(4935,4197)"},
+                 {&SPKIFormats::CreateTimeStampHolderB, "0:10(4936,4196)"},
+                 {&SPKIFormats::CreateTimeStampHolderC, "0:10(4937,4195)"},
+                 {&SPKIFormats::CreateTimeStampHolderD, "0:10(4938,4181)"}};
+    for (const Case& k : cases) {
+        lib.log.clear();
+        void* object = nullptr;
+        ASSERT_EQ((f.*k.make)(&object), 1);
+        ASSERT_NE(object, nullptr);
+        EXPECT_EQ(lib.log.at(0), k.created);
+        static_cast<IPKIObject*>(object)->Release();
+        EXPECT_EQ((f.*k.make)(nullptr), 1);  // made and released again
+    }
+}
+
+TEST(TimeStampSweeps, NothingStaysBehind)
+{
+    auto token = [](fake::Library& lib) {
+        auto* t = new fake::TSSignedData(lib);
+        for (std::uint8_t s : {1, 2}) {
+            auto* signer = new fake::TSSigner(lib);
+            auto* c = new fake::TSCertificate(lib, L"CN=TSA", s);
+            signer->Identify(*c);
+            c->Release();
+            t->signers.push_back(signer);
+            t->certificates.push_back(new fake::TSCertificate(lib, L"CN=TSA", s));
+        }
+        return t;
+    };
+    fake::SweepFailures(
+        "FindTimeStampSigner",
+        [&](SPKIFormats& f, fake::Library& lib) {
+            auto* t = token(lib);
+            auto* cert = new fake::TSCertificate(lib, L"CN=TSA", 2);
+            std::int32_t index = 0;
+            int rc = f.FindTimeStampSigner(t, cert, &index);
+            cert->Release();
+            t->Release();
+            return rc;
+        },
+        false);
+    fake::SweepFailures(
+        "FindTimeStampCertificate",
+        [&](SPKIFormats& f, fake::Library& lib) {
+            auto* t = token(lib);
+            void* out = nullptr;
+            int rc = f.FindTimeStampCertificate(t, 1, &out);
+            if (out) static_cast<IPKIObject*>(out)->Release();
+            t->Release();
+            return rc;
+        },
+        false);
+    fake::SweepFailures(
+        "CreateTimeStampInfo",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UseTimeStampObjects(lib);
+            auto* r = new fake::TSRequest(lib);
+            r->kind = 3;
+            r->nonce = "nonce";
+            PKIBlob out{0, nullptr};
+            int rc = f.CreateTimeStampInfo(r, 1, 2, &out);
+            f.ReleaseBlob(&out);
+            r->Release();
+            return rc;
+        },
+        true);
+    fake::SweepFailures(
+        "CreateTimeStampRequest",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UseTimeStampObjects(lib);
+            auto* s = new fake::TSSigner(lib);
+            s->kind = 2;
+            void* request = nullptr;
+            int rc = f.CreateTimeStampRequest(s, &request);
+            if (request) static_cast<IPKIObject*>(request)->Release();
+            s->Release();
+            return rc;
+        },
+        true);
+}
