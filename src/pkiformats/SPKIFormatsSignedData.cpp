@@ -60,7 +60,7 @@ bool NarrowSignerName(IPKIInterface* formats, const wchar_t* wide, char* text, s
 {
     if (!text || capacity == 0) return false;
     text[0] = 0;
-    if (!formats || !Terminated(wide, PKI_SIGNER_NAME_CHARS)) return false;
+    if (!formats || !Terminated(wide, PKI_SIGNER_NAME_BUFFER_CHARS)) return false;
     std::size_t length = std::wcslen(wide);
     if (length + 1 > capacity) return false;  // refused, not cut
     auto buffer = std::make_unique<char[]>(length + 1);
@@ -77,12 +77,12 @@ bool SigningCertificateMatches(IPKIObject* attribute, IPKIObject* certificate, I
     auto* entries = static_cast<IPKISigningCertificate*>(attribute);
     std::uint32_t count = 0;
     if (entries->GetEntryCount(&count) != PKI_OK || count != 1) return false;
-    auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
+    auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
     std::uint8_t serial[kSignerSerialBytes] = {};
     std::uint32_t given = 0;
     std::uint8_t hash[64] = {}, mine[64] = {};
     if (gostForm &&
-        entries->GetEntryGOST34311(0, issuer.get(), PKI_SIGNER_NAME_CHARS, serial, &given, hash) == PKI_OK) {
+        entries->GetEntryGOST34311(0, issuer.get(), PKI_SIGNER_NAME_BUFFER_CHARS, serial, &given, hash) == PKI_OK) {
         if (entries->HashCertificateGOST34311(certificate, parameters, mine) != PKI_OK ||
             std::memcmp(hash, mine, 32) != 0)
             return false;
@@ -100,7 +100,7 @@ bool SigningCertificateMatches(IPKIObject* attribute, IPKIObject* certificate, I
             return false;
     }
     if (!given) return true;
-    return signerIssuer && signerSerial && Terminated(issuer.get(), PKI_SIGNER_NAME_CHARS) &&
+    return signerIssuer && signerSerial && Terminated(issuer.get(), PKI_SIGNER_NAME_BUFFER_CHARS) &&
            std::wcscmp(issuer.get(), signerIssuer) == 0 && std::memcmp(serial, signerSerial, kSignerSerialBytes) == 0;
 }
 
@@ -117,8 +117,8 @@ bool CertificateIssuerAndSerialObject(IPKIInterface* formats, IPKIObject* certif
                                       ObjectRef& serial)
 {
     auto* c = static_cast<IPKICertificate*>(certificate);
-    std::uint32_t length = PKI_SIGNER_NAME_CHARS;
-    if (c->GetIssuerText(issuer, &length) != PKI_OK || length >= PKI_SIGNER_NAME_CHARS) return false;
+    std::uint32_t length = PKI_SIGNER_NAME_BUFFER_CHARS;
+    if (c->GetIssuerText(issuer, &length) != PKI_OK || length >= PKI_SIGNER_NAME_BUFFER_CHARS) return false;
     issuer[length] = 0;
     LibraryBlob number(formats);
     if (c->GetSerial(&number.blob) != PKI_OK || Empty(&number.blob)) return false;
@@ -185,7 +185,7 @@ int SPKIFormats::GetSignerIdentifier(IPKIObject* signer, IPKIObject* signedData,
 {
     try {
         if (!signer) return 0;
-        auto wide = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
+        auto wide = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
         std::uint8_t identifier[kSignerSerialBytes] = {};
         if (issuer) issuer[0] = 0;
         if (!GetTimeStampSignerId(signer, signedData, wide.get(), identifier)) return 0;
@@ -204,7 +204,7 @@ int SPKIFormats::CreateSignerInfoDSTU4145(IPKIObject* certificate, IPKIObject* k
         if (!formats_ || !certificate || !contentType || !signer) return 0;
         std::uint32_t kind = 0;
         if (static_cast<IPKICertificate*>(certificate)->GetKeyKind(&kind) != PKI_OK || kind != 1) return 0;
-        auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
+        auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
         ObjectRef serial, info, attribute;
         if (!CertificateIssuerAndSerialObject(formats_, certificate, issuer.get(), serial)) return 0;
         if (!CreateInto(formats_, PKI_CLASS_SIGNER_INFO, PKI_IID_SIGNER_INFO, info)) return 0;
@@ -520,7 +520,7 @@ int SPKIFormats::VerifySignerGOST34311(IPKIObject* signedData, std::int32_t inde
         auto* s = SignerInfo(signer.As<IPKIObject>());
         IPKIObject* parameters = own.parameters.As<IPKIObject>();
         if (s->UsesStandardAttributes()) {
-            auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
+            auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
             std::uint8_t serial[kSignerSerialBytes] = {};
             if (!GetTimeStampSignerId(signer.As<IPKIObject>(), signedData, issuer.get(), serial)) return 0;
             ObjectRef attribute;
@@ -571,7 +571,7 @@ int SPKIFormats::VerifySignerEnvelopedGOST34311(IPKIObject* signedData, std::int
         auto* s = SignerInfo(signer.As<IPKIObject>());
         IPKIObject* parameters = own.parameters.As<IPKIObject>();
         if (s->UsesStandardAttributes()) {
-            auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
+            auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
             std::uint8_t serial[kSignerSerialBytes] = {};
             if (!GetTimeStampSignerId(signer.As<IPKIObject>(), signedData, issuer.get(), serial)) return 0;
             ObjectRef attribute;
@@ -771,8 +771,8 @@ int SPKIFormats::GetSignerInfo(IPKIObject* signedData, std::uint32_t index, char
                 std::memcpy(tokenSigner, text.get(), n + 1);
             }
         } else {
-            auto wide = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
-            if (dstuExtension->GetTimeStampSigner(wide.get(), PKI_SIGNER_NAME_CHARS, identifier, &time) != PKI_OK)
+            auto wide = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
+            if (dstuExtension->GetTimeStampSigner(wide.get(), PKI_SIGNER_NAME_BUFFER_CHARS, identifier, &time) != PKI_OK)
                 return 0;
             if (tokenSigner && !NarrowSignerName(formats_, wide.get(), tokenSigner, PKIF_NAME_TEXT_BYTES)) return 0;
         }

@@ -21,7 +21,7 @@ inline constexpr std::uint32_t kSignerSerialBytes = 20;
 inline constexpr std::uint32_t kContentTypeBytes = PKIF_OID_TEXT_BYTES;
 
 // A signer's wide name as Windows-1251 text into `capacity` bytes; a name
-// that does not fit (or is not terminated within PKI_SIGNER_NAME_CHARS)
+// that does not fit (or is not terminated within PKI_SIGNER_NAME_BUFFER_CHARS)
 // leaves the text empty and answers false.
 bool NarrowSignerName(IPKIInterface* formats, const wchar_t* wide, char* text, std::uint32_t capacity);
 
@@ -37,7 +37,7 @@ bool SigningCertificateMatches(IPKIObject* attribute, IPKIObject* certificate, I
 // The issuer text (slot 9) and 20-byte serial (slot 7) of a certificate.
 bool CertificateIdentity(IPKIInterface* formats, IPKIObject* certificate, std::string& issuer, std::uint8_t* serial);
 
-// The issuer as wide text into PKI_SIGNER_NAME_CHARS and the serial as an
+// The issuer as wide text into PKI_SIGNER_NAME_BUFFER_CHARS and the serial as an
 // integer object (4877 / 4111), as a signer identifier takes them.
 bool CertificateIssuerAndSerialObject(IPKIInterface* formats, IPKIObject* certificate, wchar_t* issuer,
                                       ObjectRef& serial);

@@ -114,7 +114,7 @@ int SPKIFormats::CreateSignerInfoRSA(IPKIObject* certificate, std::uint32_t hash
         ObjectRef view, serial, info, attribute;
         IPKIObject* rsa = RSACertificate(certificate, view);
         if (!rsa) return 0;
-        auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
+        auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
         if (!CertificateIssuerAndSerialObject(formats_, rsa, issuer.get(), serial)) return 0;
         if (!CreateInto(formats_, PKI_CLASS_SIGNER_INFO, PKI_IID_SIGNER_INFO, info)) return 0;
         auto* s = SignerInfo(info.As<IPKIObject>());
@@ -291,7 +291,7 @@ int SPKIFormats::VerifySignerSHA(IPKIObject* signedData, std::int32_t index, con
         if (!v.signer) return 0;
         auto* s = SignerInfo(v.signer.As<IPKIObject>());
         if (s->UsesStandardAttributes()) {
-            auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
+            auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
             std::uint8_t serial[kSignerSerialBytes] = {};
             if (!GetTimeStampSignerId(v.signer.As<IPKIObject>(), signedData, issuer.get(), serial)) return 0;
             ObjectRef attribute;
@@ -333,7 +333,7 @@ int SPKIFormats::VerifySignerEnvelopedSHA(IPKIObject* signedData, std::int32_t i
         if (!v.signer) return 0;
         auto* s = SignerInfo(v.signer.As<IPKIObject>());
         if (s->UsesStandardAttributes()) {
-            auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_CHARS);
+            auto issuer = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
             std::uint8_t serial[kSignerSerialBytes] = {};
             if (!GetTimeStampSignerId(v.signer.As<IPKIObject>(), signedData, issuer.get(), serial)) return 0;
             ObjectRef attribute;

@@ -7329,7 +7329,7 @@ public:
         if (c >= 0) return c;
         if (index >= entries.size()) return PKI_E_INDEX;
         const Entry& e = entries[index];
-        if (e.hash.size() > 64 || e.issuer.size() + 1 > PKI_SIGNER_NAME_CHARS) return PKI_E_FAILURE;
+        if (e.hash.size() > 64 || e.issuer.size() + 1 > PKI_SIGNER_NAME_BUFFER_CHARS) return PKI_E_FAILURE;
         *bits = e.bits;
         std::memset(hash, 0, 64);
         std::memcpy(hash, e.hash.data(), e.hash.size());

@@ -489,7 +489,7 @@ TEST(SignerNames, ANameThatDoesNotFitLeavesTheTextEmpty)
     EXPECT_STREQ(text, "CN=ab");
     EXPECT_FALSE(pkif::NarrowSignerName(&lib, L"CN=abc", text, sizeof text));
     EXPECT_STREQ(text, "");
-    std::wstring unterminated(PKI_SIGNER_NAME_CHARS, L'a');
+    std::wstring unterminated(PKI_SIGNER_NAME_BUFFER_CHARS, L'a');
     std::strcpy(text, "xx");
     EXPECT_FALSE(pkif::NarrowSignerName(&lib, unterminated.data(), text, sizeof text));
     EXPECT_STREQ(text, "");
