@@ -5,8 +5,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "pkiformats/KeyFileDepth.h"
 #include "pkiformats/HolderDataLayout.h"
+#include "pkiformats/KeyFileDepth.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
 

@@ -772,7 +772,8 @@ int SPKIFormats::GetSignerInfo(IPKIObject* signedData, std::uint32_t index, char
             }
         } else {
             auto wide = std::make_unique<wchar_t[]>(PKI_SIGNER_NAME_BUFFER_CHARS);
-            if (dstuExtension->GetTimeStampSigner(wide.get(), PKI_SIGNER_NAME_BUFFER_CHARS, identifier, &time) != PKI_OK)
+            if (dstuExtension->GetTimeStampSigner(wide.get(), PKI_SIGNER_NAME_BUFFER_CHARS, identifier, &time) !=
+                PKI_OK)
                 return 0;
             if (tokenSigner && !NarrowSignerName(formats_, wide.get(), tokenSigner, PKIF_NAME_TEXT_BYTES)) return 0;
         }

@@ -3687,8 +3687,8 @@ protected:
 
 // ---- CMS signed data: signer identifiers and the slots of the GOST 34.311 and RSA families ----
 enum : std::uint32_t {
-    PKI_SIGNER_ID_ISSUER_SERIAL = 3,  // signer identifier form: issuer name and serial number
-    PKI_SIGNER_NAME_BUFFER_CHARS = 2048 // wide name buffers of the signer reads (terminator included)
+    PKI_SIGNER_ID_ISSUER_SERIAL = 3,     // signer identifier form: issuer name and serial number
+    PKI_SIGNER_NAME_BUFFER_CHARS = 2048  // wide name buffers of the signer reads (terminator included)
 };
 
 // The slots of the signed-data block, checked as the shared table is.
