@@ -50,6 +50,14 @@ private:
                       IPKIObject* originator, IPKIObject* recipient, const std::uint8_t* peerKey,
                       std::uint32_t peerKeyLength, std::uint32_t* signedContent, PKIBlob* content);
     int SignLastSigner(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate);
+    // The GOST 34.311 and SHA messages wrap and encode alike; only the signing
+    // of their last signer differs (family as SignLastSigner takes it).
+    int WrapSignedDataOf(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                         void** contentInfo);
+    int EncodeContentInfoOf(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                            void** contentInfo, PKIBlob* encoded);
+    int EncodeSignedDataOf(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                           PKIBlob* encoded);
     int PrepareStreamedSigned(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
                               std::uint32_t lengthLow, std::uint32_t lengthHigh, void** contentInfo);
     int EncodeStreamedSignedHeader(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,

@@ -404,12 +404,12 @@ int SPKIFormats::AddSignerTimeStampByCertificateRSA(IPKIObject* signedData, IPKI
     }
 }
 
-int SPKIFormats::SignAndWrapSignedData(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
-                                       void** contentInfo)
+int SPKIFormats::WrapSignedDataOf(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                  void** contentInfo)
 {
     try {
         if (!formats_ || !signedData || !contentInfo) return 0;
-        if (key && !SignLastSignerEntryGOST34311(signedData, key, certificate, 0)) return 0;
+        if (key && !SignLastSigner(family, signedData, key, certificate)) return 0;
         ObjectRef info;
         if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
         auto* wrapper = info.As<IPKICMSContentInfo>();
@@ -421,13 +421,13 @@ int SPKIFormats::SignAndWrapSignedData(IPKIObject* signedData, IPKIObject* key, 
     }
 }
 
-int SPKIFormats::SignAndEncodeContentInfo(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
-                                          void** contentInfo, PKIBlob* encoded)
+int SPKIFormats::EncodeContentInfoOf(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                     void** contentInfo, PKIBlob* encoded)
 {
     try {
         if (!encoded) return 0;
         ObjectRef info;
-        if (!SignAndWrapSignedData(signedData, key, certificate, info.Out()) || !info) return 0;
+        if (!WrapSignedDataOf(family, signedData, key, certificate, info.Out()) || !info) return 0;
         LibraryBlob bytes(formats_);
         if (info.As<IPKICMSContentInfo>()->Encode(&bytes.blob) != PKI_OK) return 0;
         if (!CopyOut(bytes.blob.data, bytes.blob.length, encoded)) return 0;
@@ -438,18 +438,36 @@ int SPKIFormats::SignAndEncodeContentInfo(IPKIObject* signedData, IPKIObject* ke
     }
 }
 
-int SPKIFormats::SignAndEncodeSignedData(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
-                                         PKIBlob* encoded)
+int SPKIFormats::EncodeSignedDataOf(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                    PKIBlob* encoded)
 {
     try {
         if (!formats_ || !signedData || !encoded) return 0;
-        if (key && !SignLastSignerEntryGOST34311(signedData, key, certificate, 0)) return 0;
+        if (key && !SignLastSigner(family, signedData, key, certificate)) return 0;
         LibraryBlob bytes(formats_);
         if (Message(signedData)->Encode(&bytes.blob) != PKI_OK) return 0;
         return CopyOut(bytes.blob.data, bytes.blob.length, encoded);
     } catch (...) {
         return 0;
     }
+}
+
+int SPKIFormats::SignAndWrapSignedData(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                       void** contentInfo)
+{
+    return WrapSignedDataOf(0, signedData, key, certificate, contentInfo);
+}
+
+int SPKIFormats::SignAndEncodeContentInfo(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                          void** contentInfo, PKIBlob* encoded)
+{
+    return EncodeContentInfoOf(0, signedData, key, certificate, contentInfo, encoded);
+}
+
+int SPKIFormats::SignAndEncodeSignedData(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
+                                         PKIBlob* encoded)
+{
+    return EncodeSignedDataOf(0, signedData, key, certificate, encoded);
 }
 
 namespace {

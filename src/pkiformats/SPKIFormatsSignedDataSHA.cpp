@@ -213,49 +213,19 @@ int SPKIFormats::GetSignatureValueHashByCertificateSHA(IPKIObject* signedData, I
 int SPKIFormats::SignAndWrapSignedDataSHA(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
                                           void** contentInfo)
 {
-    try {
-        if (!formats_ || !signedData || !contentInfo) return 0;
-        if (key && !SignLastSignerEntrySHA(signedData, key, certificate, 0)) return 0;
-        ObjectRef info;
-        if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
-        auto* wrapper = info.As<IPKICMSContentInfo>();
-        if (wrapper->SetContentType(kOidSignedData) != PKI_OK || wrapper->SetContentObject(signedData) != PKI_OK)
-            return 0;
-        return HandOut(info, contentInfo);
-    } catch (...) {
-        return 0;
-    }
+    return WrapSignedDataOf(1, signedData, key, certificate, contentInfo);
 }
 
 int SPKIFormats::SignAndEncodeContentInfoSHA(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
                                              void** contentInfo, PKIBlob* encoded)
 {
-    try {
-        if (!encoded) return 0;
-        ObjectRef info;
-        if (!SignAndWrapSignedDataSHA(signedData, key, certificate, info.Out()) || !info) return 0;
-        LibraryBlob bytes(formats_);
-        if (info.As<IPKICMSContentInfo>()->Encode(&bytes.blob) != PKI_OK) return 0;
-        if (!CopyOut(bytes.blob.data, bytes.blob.length, encoded)) return 0;
-        if (contentInfo) HandOut(info, contentInfo);
-        return 1;
-    } catch (...) {
-        return 0;
-    }
+    return EncodeContentInfoOf(1, signedData, key, certificate, contentInfo, encoded);
 }
 
 int SPKIFormats::SignAndEncodeSignedDataSHA(IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
                                             PKIBlob* encoded)
 {
-    try {
-        if (!formats_ || !signedData || !encoded) return 0;
-        if (key && !SignLastSignerEntrySHA(signedData, key, certificate, 0)) return 0;
-        LibraryBlob bytes(formats_);
-        if (Message(signedData)->Encode(&bytes.blob) != PKI_OK) return 0;
-        return CopyOut(bytes.blob.data, bytes.blob.length, encoded);
-    } catch (...) {
-        return 0;
-    }
+    return EncodeSignedDataOf(1, signedData, key, certificate, encoded);
 }
 
 namespace {

@@ -6389,9 +6389,9 @@ private:
 
 // A DSTU 4145 key object of the double signs a response with its own key
 // (GOST 34.311 hash) through slot 10.
-inline void SignsResponses(KeyObject* key, OCSPLibrary& lib)
+inline void SignsResponses(KeyObject* key, OCSPLibrary&)
 {
-    key->signsObject = [&lib](KeyObject& self, IPKIObject* object) {
+    key->signsObject = [](KeyObject& self, IPKIObject* object) {
         auto* response = dynamic_cast<OCSPResponse*>(object);
         return response ? response->SignDSTU(self, 1) : PKI_E_INVALID_ARGUMENT;
     };
