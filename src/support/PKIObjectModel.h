@@ -1503,6 +1503,8 @@ enum : std::uint32_t {
     PKI_FEATURE_SIGNATURE_VALUE_HASH = 4383  // the signer hashes its own signature value (slot 32)
 };
 
+struct PKIStreamParse;
+
 // Signed data (class 4900, interface 4136): its signers, content and digest
 // algorithms. Content types are dotted OID texts.
 class IPKISignedDataSigners : public IPKISignedDataCertificates {
@@ -1537,8 +1539,18 @@ public:
     { (void)index; (void)oid; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     virtual int AddDigestAlgorithm(const char* oid)                              // 23
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27)          // 24-27
-    PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30) PKI_RESERVED(31)          // 28-31
+    PKI_RESERVED(24) PKI_RESERVED(25)                                            // 24-25
+    // The header of a streamed encoding (content and trailer follow it).
+    virtual int EncodeHeader(PKIBlob* header)                                    // 26
+    { (void)header; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int ParseStreamed(const PKIBlob* data, PKIStreamParse* parse)        // 27
+    { (void)data; (void)parse; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetStreamedContentLength(std::uint32_t low, std::uint32_t high)  // 28
+    { (void)low; (void)high; return PKI_E_NOT_IMPLEMENTED; }
+    // PKI_E_INCOMPLETE while the header is not whole.
+    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse)          // 29
+    { (void)data; (void)parse; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(30) PKI_RESERVED(31)                                            // 30-31
     // The encoding: with a null buffer only *length is set.
     virtual int EncodeInto(std::uint8_t* buffer, std::uint32_t* length)         // 32
     { (void)buffer; (void)length; return PKI_E_NOT_IMPLEMENTED; }
@@ -3315,23 +3327,9 @@ protected:
     ~IPKICMSContentInfo() = default;
 };
 
-// Signed data (4900 / 4136) as the streamed encodings drive it.
-class IPKISignedDataStream : public IPKIObject {
-public:
-    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
-    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
-    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
-    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
-    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
-    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)                           // 23-25
-    virtual int EncodeHeader(PKIBlob* header) = 0;                               // 26
-    virtual int ParseStreamed(const PKIBlob* data, PKIStreamParse* parse) = 0;   // 27
-    virtual int SetStreamedContentLength(std::uint32_t low, std::uint32_t high) = 0; // 28
-    virtual int ParseHeader(const PKIBlob* data, PKIStreamParse* parse) = 0;     // 29
-
-protected:
-    ~IPKISignedDataStream() = default;
-};
+// Signed data (4900 / 4136) as the streamed encodings drive it: its slots
+// 26-29.
+using IPKISignedDataStream = IPKISignedDataSigners;
 
 // Data content (4901 / 4138): plain octets.
 class IPKIDataContent : public IPKIObject {

@@ -4753,6 +4753,11 @@ public:
 class SignedDataStream final : public Object<IPKISignedDataStream> {
 public:
     explicit SignedDataStream(Library& lib) : Object(lib, PKI_CLASS_SIGNED_DATA) {}
+    // Only the streamed slots are scripted.
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
     int EncodeHeader(PKIBlob* header) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 26, "");
