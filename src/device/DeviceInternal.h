@@ -7,6 +7,7 @@
 
 #include "crypto/SecureWipe.h"
 #include "device/DeviceProtocol.h"
+#include "device/DeviceSharedRecords.h"
 
 namespace qvkdev {
 

@@ -12,7 +12,6 @@
 #include <new>
 
 #include "crypto/ByteOrder.h"
-#include "device/DeviceContext.h"
 #include "device/DeviceKeys.h"
 #include "device/DeviceProtocol.h"
 #include "device/DeviceStatus.h"

@@ -15,6 +15,7 @@
 #include "KeyCommandLog.h"
 #include "KeyRig.h"
 #include "device/DeviceProtocol.h"
+#include "device/DeviceSharedRecords.h"
 
 namespace qvk::e2e {
 namespace {
