@@ -393,7 +393,7 @@ int SPKIFormats::SignSignerDSTU7564(IPKIObject* signer, IPKIObject* certificate,
             PKI_OK)
             return 0;
         LibraryBlob prepared(formats_);
-        if (s->PrepareSignature(publicKey, parameters.As<IPKIObject>(), &prepared.blob) != PKI_OK ||
+        if (s->PrepareSignature(publicKey, length, parameters.As<IPKIObject>(), &prepared.blob) != PKI_OK ||
             !prepared.blob.data)
             return 0;
         *value = prepared.blob;

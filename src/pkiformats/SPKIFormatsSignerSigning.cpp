@@ -20,9 +20,9 @@ namespace {
 constexpr std::uint32_t kDigitalSignature = 1, kNonRepudiation = 2;
 constexpr std::uint32_t kHashKindGOST34311 = 1;
 
-IPKISignerInfoSigning* Signer(IPKIObject* o)
+IPKISignerInfo* Signer(IPKIObject* o)
 {
-    return static_cast<IPKISignerInfoSigning*>(o);
+    return static_cast<IPKISignerInfo*>(o);
 }
 
 IPKISignedDataSigners* Message(IPKIObject* o)
@@ -30,7 +30,7 @@ IPKISignedDataSigners* Message(IPKIObject* o)
     return static_cast<IPKISignedDataSigners*>(o);
 }
 
-bool WriteSigningTimeNow(IPKISignerInfoSigning* signer)
+bool WriteSigningTimeNow(IPKISignerInfo* signer)
 {
     SYSTEMTIME now{};
     GetSystemTime(&now);
@@ -52,7 +52,14 @@ int SPKIFormats::PrepareSignerNow(IPKIObject* signer, IPKIObject* certificate, s
         if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(publicKey, &length, parameters.Out()) !=
             PKI_OK)
             return 0;
-        return Signer(signer)->PrepareToSign(publicKey, length, parameters.As<IPKIObject>(), value) == PKI_OK ? 1 : 0;
+        // The value to be signed is the 32-byte hash of the signed attributes.
+        LibraryBlob prepared(formats_);
+        if (Signer(signer)->PrepareSignature(publicKey, length, parameters.As<IPKIObject>(), &prepared.blob) !=
+                PKI_OK ||
+            !prepared.blob.data || prepared.blob.length != 32)
+            return 0;
+        std::memcpy(value, prepared.blob.data, 32);
+        return 1;
     } catch (...) {
         return 0;
     }
@@ -160,7 +167,7 @@ int SPKIFormats::FindNthSignerOfCertificate(IPKIObject* signedData, IPKIObject* 
             ObjectRef signer;
             if (Message(signedData)->GetSigner(i, signer.Out()) != PKI_OK || !signer) return 0;
             Identity id;
-            if (!SignerIdentity(signer.As<IPKISignerInfoSigning>(), id)) return 0;
+            if (!SignerIdentity(signer.As<IPKISignerInfo>(), id)) return 0;
             if (!id.SameAs(wanted)) continue;
             if (seen++ == n) {
                 *index = i;
@@ -298,9 +305,9 @@ int SPKIFormats::GetSignerAttributeValueDirect(IPKIObject* signer, const char* o
     try {
         if (!signer || !oid || !value || value->data || !formats_) return 0;
         std::uint32_t count = 0;
-        if (Signer(signer)->GetAttributeCount(oid, &count) != PKI_OK || count != 1) return 0;
+        if (Signer(signer)->CountSignedAttributes(oid, &count) != PKI_OK || count != 1) return 0;
         ObjectRef attribute, view;
-        if (Signer(signer)->GetAttribute(oid, 0, attribute.Out()) != PKI_OK || !attribute) return 0;
+        if (Signer(signer)->GetSignedAttribute(oid, 0, attribute.Out()) != PKI_OK || !attribute) return 0;
         if (!QueryInto(attribute.As<IPKIObject>(), PKI_IID_SIGNED_ATTRIBUTE, view)) return 0;
         LibraryBlob read(formats_);
         if (view.As<IPKISignedAttribute>()->GetEncodedValue(&read.blob) != PKI_OK || !read.blob.data) return 0;

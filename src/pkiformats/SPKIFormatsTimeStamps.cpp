@@ -21,9 +21,15 @@ constexpr std::uint32_t kKindDSTU4145 = 1, kKindRSA = 2, kKindECDSA = 4;
 constexpr std::uint32_t kImprintGOST = 1, kImprintSHA = 2, kImprintLong = 3;
 constexpr std::uint32_t kImprintMax = 64;
 
-IPKISignerInfoSigning* Signer(IPKIObject* o)
+IPKISignerInfo* Signer(IPKIObject* o)
 {
-    return static_cast<IPKISignerInfoSigning*>(o);
+    return static_cast<IPKISignerInfo*>(o);
+}
+
+// The time-stamp request reads a signer through its own view of the slots.
+IPKISignerInfoTimeStampSource* Source(IPKIObject* o)
+{
+    return static_cast<IPKISignerInfoTimeStampSource*>(o);
 }
 
 IPKISignedDataSigners* Token(IPKIObject* o)
@@ -148,7 +154,7 @@ int SPKIFormats::FindTimeStampSigner(IPKIObject* token, IPKIObject* certificate,
         {
             ObjectRef signer;
             if (Token(token)->GetTokenSigner(0, signer.Out()) != PKI_OK || !signer) return 0;
-            if (SignerIdentity(signer.As<IPKISignerInfoSigning>(), first) && first.SameAs(own)) found = 0;
+            if (SignerIdentity(signer.As<IPKISignerInfo>(), first) && first.SameAs(own)) found = 0;
         }
         // The search runs over every signer from the first and answers the
         // matching signer's own index, taken as it stands.
@@ -174,7 +180,7 @@ int SPKIFormats::FindTimeStampCertificate(IPKIObject* token, std::uint32_t signe
         {
             ObjectRef signer;
             if (Token(token)->GetTokenSigner(signerIndex, signer.Out()) != PKI_OK || !signer) return 0;
-            if (!SignerIdentifier(signer.As<IPKISignerInfoSigning>(), *id)) return 0;
+            if (!SignerIdentifier(signer.As<IPKISignerInfo>(), *id)) return 0;
         }
         std::uint32_t count = 0;
         if (Token(token)->GetTokenCertificateCount(&count) != PKI_OK) return 0;
@@ -201,7 +207,7 @@ int SPKIFormats::FindTimeStampCertificateInSigner(IPKIObject* signer, std::uint3
         if (certificate) *certificate = nullptr;
         if (!signer) return 0;
         ObjectRef token;
-        if (Signer(signer)->GetTimeStampToken(tokenIndex, token.Out()) != PKI_OK || !token) return 0;
+        if (Signer(signer)->GetTimeStampTokenAt(tokenIndex, token.Out()) != PKI_OK || !token) return 0;
         return FindTimeStampCertificate(token.As<IPKIObject>(), signerIndex, certificate);
     } catch (...) {
         return 0;
@@ -219,17 +225,17 @@ int SPKIFormats::CreateTimeStampRequest(IPKIObject* signer, void** request)
         if (!CreateInto(formats_, PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST, made)) return 0;
         auto* r = made.As<IPKITimeStampRequest>();
         std::uint32_t kind = 0;
-        if (Signer(signer)->GetKeyKind(&kind) != PKI_OK) return 0;
+        if (Source(signer)->GetKeyKind(&kind) != PKI_OK) return 0;
         std::string digest;
         {
             LibraryBlob oid(formats_);
-            if (Signer(signer)->GetDigestOID(&oid.blob) != PKI_OK || !oid.blob.data) return 0;
+            if (Source(signer)->GetDigestOID(&oid.blob) != PKI_OK || !oid.blob.data) return 0;
             digest.assign(reinterpret_cast<const char*>(oid.blob.data), oid.blob.length);
             digest = digest.c_str();  // up to the terminator
         }
         {
             ObjectRef key;
-            if (Signer(signer)->GetKey(key.Out()) != PKI_OK || !key) return 0;
+            if (Source(signer)->GetKey(key.Out()) != PKI_OK || !key) return 0;
             if (r->SetKeyAlgorithm(key.As<IPKIObject>()) != PKI_OK) return 0;
         }
         const bool newer = version >= 266;
@@ -402,7 +408,7 @@ int SPKIFormats::GetTimeStampTokenBlob(IPKIObject* signer, std::uint32_t tokenIn
     try {
         if (!signer || !out || out->data) return 0;
         ObjectRef token;
-        if (Signer(signer)->GetTimeStampToken(tokenIndex, token.Out()) != PKI_OK || !token) return 0;
+        if (Signer(signer)->GetTimeStampTokenAt(tokenIndex, token.Out()) != PKI_OK || !token) return 0;
         std::uint32_t length = 0;
         if (Token(token.As<IPKIObject>())->EncodeInto(nullptr, &length) != PKI_OK || length == 0) return 0;
         // Freed again on every path but the hand-out.

@@ -70,7 +70,7 @@ inline bool CertificateIdentity(IPKIInterface* formats, IPKICertificate* certifi
 }
 
 // A signer's identifier, its name terminated within its capacity.
-inline bool SignerIdentifier(IPKISignerInfoSigning* signer, PKISignerIdentifier& id)
+inline bool SignerIdentifier(IPKISignerInfo* signer, PKISignerIdentifier& id)
 {
     std::memset(&id, 0, sizeof id);
     if (!signer || signer->GetIdentifier(&id) != PKI_OK) return false;
@@ -78,7 +78,7 @@ inline bool SignerIdentifier(IPKISignerInfoSigning* signer, PKISignerIdentifier&
     return true;
 }
 
-inline bool SignerIdentity(IPKISignerInfoSigning* signer, Identity& out)
+inline bool SignerIdentity(IPKISignerInfo* signer, Identity& out)
 {
     auto id = std::make_unique<PKISignerIdentifier>();
     if (!SignerIdentifier(signer, *id)) return false;

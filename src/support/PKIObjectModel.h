@@ -1607,13 +1607,20 @@ protected:
     ~IPKISignedDataSigners() = default;
 };
 
-// Signer info (class 4918, interface 4193) of CMS signed data.
+// Signer info (class 4918, interface 4193) of CMS signed data, as every
+// operation that signs, reads or checks a signer sees it. The time-stamp
+// request alone reads slot 47 differently (IPKISignerInfoTimeStampSource).
+struct PKISignerIdentifier;
 class IPKISignerInfo : public IPKIObject {
 public:
-    PKI_RESERVED(3)                                                              // 3
+    virtual int GetIdentifier(PKISignerIdentifier* identifier)                  // 3
+    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetIdentifier(std::uint32_t form, IPKIObject* serial, const wchar_t* issuer, std::uint32_t flags)// 4
     { (void)form; (void)serial; (void)issuer; (void)flags; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(5) PKI_RESERVED(6) PKI_RESERVED(7)                              // 5-7
+    // Takes the signing certificate (interface 4102).
+    virtual int SetCertificate(IPKIObject* certificate)                          // 5
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(6) PKI_RESERVED(7)                                              // 6-7
     // Signed attribute `index` of the type (IPKISignedAttribute's object).
     virtual int GetAttribute(const char* type, std::uint32_t index, void** attribute)// 8
     { (void)type; (void)index; (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
@@ -1621,12 +1628,24 @@ public:
     { (void)feature; (void)present; return PKI_E_NOT_IMPLEMENTED; }
     virtual int CountAttributes(const char* type, std::uint32_t* count)          // 10
     { (void)type; (void)count; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(11) PKI_RESERVED(12)                                            // 11-12
+    // Time-stamp token `index` (signed data, interface 4136).
+    virtual int GetTimeStampTokenAt(std::uint32_t index, void** token)          // 11
+    { (void)index; (void)token; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(12)                                                             // 12
     virtual int AddAttribute(IPKIObject* attribute)                              // 13
     { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17)          // 14-17
-    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)          // 18-21
-    PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25)          // 22-25
+    PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)                           // 18-20
+    // The signing operations' reading of the signed attributes (interface
+    // 4153 objects), beside slots 8 and 10.
+    virtual int GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute)  // 21
+    { (void)oid; (void)index; (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    // The digest algorithm OID as dotted text, terminator included.
+    virtual int GetDigestOID(PKIBlob* oid)                                       // 22
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int CountSignedAttributes(const char* oid, std::uint32_t* count)     // 23
+    { (void)oid; (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(24) PKI_RESERVED(25)                                            // 24-25
     PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
     virtual int SetContentType(const char* oid)                                  // 30
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
@@ -1656,7 +1675,9 @@ public:
     { (void)time; return PKI_E_NOT_IMPLEMENTED; }
     virtual int SetSigningTime(const SYSTEMTIME* time)                           // 42
     { (void)time; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(43)                                                             // 43
+    // Key kind as the time-stamp request reads it: 1 DSTU 4145, 2 RSA, 4 ECDSA.
+    virtual int GetSigningKeyKind(std::uint32_t* kind)                           // 43
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
     // The time-stamp token the DSTU signer extension carries (content info).
     virtual int GetExtensionTimeStampToken(void** token)                         // 44
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
@@ -1676,7 +1697,8 @@ public:
     // The signature value; a null value asks only for its length.
     virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
     { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(71)                                                             // 71
+    virtual int SetSignatureValue(const std::uint8_t* value, std::uint32_t length)  // 71
+    { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     // DSTU 4145 public keys are the 76-byte little-endian form with their
     // length and parameters object, as the certificate gives them; RSA key
     // data the two 600-byte fields of IPKICertificate slot 29 with the
@@ -1696,7 +1718,10 @@ public:
     // A 32-byte GOST 34.311 digest computed elsewhere.
     virtual int SetHashGOST34311(const std::uint8_t* hash)                       // 76
     { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(77) PKI_RESERVED(78) PKI_RESERVED(79)                           // 77-79
+    PKI_RESERVED(77) PKI_RESERVED(78)                                            // 77-78
+    // Signs with a DSTU 4145 private key (little-endian) and its parameters.
+    virtual int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters)  // 79
+    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     // Verification (0: the signature holds) over data, over the
     // encapsulated content, or over a 32-byte hash.
     virtual int VerifyData(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters,
@@ -1721,7 +1746,10 @@ public:
     virtual int SetHashRSA(const std::uint8_t* fields, std::uint32_t keyBits,
                            std::uint32_t hashBits, const std::uint8_t* hash)     // 86
     { (void)fields; (void)keyBits; (void)hashBits; (void)hash; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(87) PKI_RESERVED(88) PKI_RESERVED(89)                           // 87-89
+    PKI_RESERVED(87) PKI_RESERVED(88)                                            // 87-88
+    // Signs with an RSA private key (1,200 bytes) and its 8-byte profile.
+    virtual int SignWithRSAKey(const std::uint8_t* privateKey, const std::uint8_t* profile)  // 89
+    { (void)privateKey; (void)profile; return PKI_E_NOT_IMPLEMENTED; }
     virtual int VerifyDataRSA(const std::uint8_t* fields, std::uint32_t keyBits,
                               const PKIBlob* data)                               // 90
     { (void)fields; (void)keyBits; (void)data; return PKI_E_NOT_IMPLEMENTED; }
@@ -1747,10 +1775,12 @@ public:
     virtual int SetVerifyHashRSA(const std::uint8_t* hash)                       // 98
     { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(99)                                                             // 99
-    // Takes the signer certificate's DSTU 4145 public key and gives the value
-    // to be signed.
-    virtual int PrepareSignature(const std::uint8_t* publicKey, IPKIObject* parameters, PKIBlob* value)  // 100
-    { (void)publicKey; (void)parameters; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    // Takes the signing certificate's DSTU 4145 public key (its length and
+    // parameters) and gives the value to be signed (the signed attributes'
+    // hash) in a library-filled blob.
+    virtual int PrepareSignature(const std::uint8_t* publicKey, std::uint32_t length, IPKIObject* parameters,
+                                 PKIBlob* value)                                 // 100
+    { (void)publicKey; (void)length; (void)parameters; (void)value; return PKI_E_NOT_IMPLEMENTED; }
 protected:
     ~IPKISignerInfo() = default;
 };
@@ -2110,46 +2140,24 @@ struct PKISignerIdentifier {
     std::uint8_t keyIdentifier[32];
 };
 
-// Signer information (class 4918, interface 4193) as the time-stamp and
-// signer-signing operations read it: they take slot 47 as the signer's key
-// object and slot 43 as its key kind, slots 21 and 23 as a signed attribute
-// and the attributes' count, slot 11 as a time-stamp token by index and slot
-// 100 as the signing preparation with a key length and a 32-byte value.
-// IPKISignerInfo keeps the signed-data operations' reading of those slots
-// (47/48 the time-stamp token's presence and object, 93 the key kind, 8/10
-// the attributes); the other slots read the same in both.
-class IPKISignerInfoSigning : public IPKIObject {
+// A signer info (class 4918, interface 4193) as the time-stamp request reads
+// it: slot 47 as the signer's key object, where the signed-data operations
+// read the token's presence (IPKISignerInfo). Slots 22 and 43 read as there.
+class IPKISignerInfoTimeStampSource : public IPKIObject {
 public:
-    virtual int GetIdentifier(PKISignerIdentifier* identifier)                  // 3
-    { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(4)                                                              // 4
-    // Takes the signing certificate (interface 4102).
-    virtual int SetCertificate(IPKIObject* certificate)                          // 5
-    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(6)  PKI_RESERVED(7)                                             // 6-7
-    PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)                           // 8-10
-    // Time-stamp token `index` (signed data, interface 4136).
-    virtual int GetTimeStampToken(std::uint32_t index, void** token)            // 11
-    { (void)index; (void)token; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)          // 12-15
-    PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19)          // 16-19
-    PKI_RESERVED(20)                                                             // 20
-    // Signed attribute `index` of the type (interface 4153).
-    virtual int GetAttribute(const char* oid, std::uint32_t index, void** attribute)  // 21
-    { (void)oid; (void)index; (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21)                           // 19-21
     // The digest algorithm OID as dotted text, terminator included.
     virtual int GetDigestOID(PKIBlob* oid)                                       // 22
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    // The number of signed attributes of the type.
-    virtual int GetAttributeCount(const char* oid, std::uint32_t* count)         // 23
-    { (void)oid; (void)count; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)                           // 24-26
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
     PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
     PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
     PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
-    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)                           // 39-41
-    virtual int SetSigningTime(const SYSTEMTIME* time)                           // 42
-    { (void)time; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
     // Key kind: 1 DSTU 4145, 2 RSA, 4 ECDSA.
     virtual int GetKeyKind(std::uint32_t* kind)                                  // 43
     { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
@@ -2157,40 +2165,9 @@ public:
     // The signer's key object.
     virtual int GetKey(void** key)                                               // 47
     { (void)key; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)                           // 48-50
-    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53) PKI_RESERVED(54)          // 51-54
-    PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57) PKI_RESERVED(58)          // 55-58
-    PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61) PKI_RESERVED(62)          // 59-62
-    PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65) PKI_RESERVED(66)          // 63-66
-    PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)                           // 67-69
-    // The signature value: with a null buffer only *length (bytes) is set.
-    virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
-    { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int SetSignatureValue(const std::uint8_t* value, std::uint32_t length)  // 71
-    { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(72) PKI_RESERVED(73) PKI_RESERVED(74)                           // 72-74
-    PKI_RESERVED(75) PKI_RESERVED(76) PKI_RESERVED(77) PKI_RESERVED(78)          // 75-78
-    // Signs with a DSTU 4145 private key (little-endian) and its parameters.
-    virtual int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters)  // 79
-    { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(80) PKI_RESERVED(81) PKI_RESERVED(82)                           // 80-82
-    PKI_RESERVED(83) PKI_RESERVED(84) PKI_RESERVED(85) PKI_RESERVED(86)          // 83-86
-    PKI_RESERVED(87) PKI_RESERVED(88)                                            // 87-88
-    // Signs with an RSA private key (1,200 bytes) and its 8-byte profile.
-    virtual int SignWithRSAKey(const std::uint8_t* privateKey, const std::uint8_t* profile)  // 89
-    { (void)privateKey; (void)profile; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(90)                                                             // 90
-    PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)          // 91-94
-    PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97) PKI_RESERVED(98)          // 95-98
-    PKI_RESERVED(99)                                                             // 99
-    // Takes the signing certificate's DSTU 4145 public key and parameters and
-    // yields the 32-byte value to be signed (the signed attributes' hash).
-    virtual int PrepareToSign(const std::uint8_t* publicKey, std::uint32_t length, IPKIObject* parameters,
-                              std::uint8_t* value)                               // 100
-    { (void)publicKey; (void)length; (void)parameters; (void)value; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
-    ~IPKISignerInfoSigning() = default;
+    ~IPKISignerInfoTimeStampSource() = default;
 };
 
 // Time-stamp request (class 4921, interface 4198).
@@ -3209,15 +3186,15 @@ protected:
 #define QVK_PKI_TS_MODEL_SLOTS(X)                        \
     X(IPKIKeyContextDSTU4145, 3, SetContext)             \
     X(IPKIKeyContextDSTU4145, 6, SetContextFlags)        \
-    X(IPKISignerInfoSigning, 3, GetIdentifier)                  \
-    X(IPKISignerInfoSigning, 11, GetTimeStampToken)             \
-    X(IPKISignerInfoSigning, 22, GetDigestOID)                  \
-    X(IPKISignerInfoSigning, 42, SetSigningTime)                \
-    X(IPKISignerInfoSigning, 43, GetKeyKind)                    \
-    X(IPKISignerInfoSigning, 47, GetKey)                        \
-    X(IPKISignerInfoSigning, 70, GetSignatureValue)             \
-    X(IPKISignerInfoSigning, 71, SetSignatureValue)             \
-    X(IPKISignerInfoSigning, 100, PrepareToSign)                \
+    X(IPKISignerInfo, 3, GetIdentifier)                  \
+    X(IPKISignerInfo, 11, GetTimeStampTokenAt)             \
+    X(IPKISignerInfo, 22, GetDigestOID)                  \
+    X(IPKISignerInfoTimeStampSource, 22, GetDigestOID)                \
+    X(IPKISignerInfoTimeStampSource, 43, GetKeyKind)                    \
+    X(IPKISignerInfoTimeStampSource, 47, GetKey)                        \
+    X(IPKISignerInfo, 43, GetSigningKeyKind)             \
+    X(IPKISignerInfo, 71, SetSignatureValue)             \
+    X(IPKISignerInfo, 89, SignWithRSAKey)                \
     X(IPKISignerInfoDSTU7564, 123, GetHashKind)          \
     X(IPKISignerInfoDSTU7564, 133, GetHashBytes)          \
     X(IPKISignedDataSigners, 10, GetSignerCount)         \
@@ -3272,11 +3249,10 @@ protected:
     X(IPKIEnvelopedRecipients, 32, RemoveRecipient)      \
     X(IPKIEnvelopedRecipients, 53, GetRecipientEntry)    \
     X(IPKIEnvelopedRecipients, 64, AddRecipient)         \
-    X(IPKISignerInfoSigning, 5, SetCertificate)                 \
-    X(IPKISignerInfoSigning, 21, GetAttribute)                  \
-    X(IPKISignerInfoSigning, 23, GetAttributeCount)             \
-    X(IPKISignerInfoSigning, 79, SignWithKey)                   \
-    X(IPKISignerInfoSigning, 89, SignWithRSAKey)                \
+    X(IPKISignerInfo, 5, SetCertificate)                 \
+    X(IPKISignerInfo, 21, GetSignedAttribute)                  \
+    X(IPKISignerInfo, 23, CountSignedAttributes)             \
+    X(IPKISignerInfo, 79, SignWithKey)                   \
     X(IPKISignerInfoDSTU7564, 130, SignWithKeyObject)      \
     X(IPKISignedAttribute, 18, GetEncodedValue)          \
     X(IPKISignerHashLength, 117, SignRSA)                \

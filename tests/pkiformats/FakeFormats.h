@@ -3056,7 +3056,7 @@ public:
 // A signer: its identifier, signature value, key kind, digest OID, tokens,
 // and (when `hashKind` is nonzero) a DSTU 7564 view reporting that kind.
 // Slot 100 answers `prepared` (32 bytes) as the value to be signed.
-class TSSigner final : public Object<IPKISignerInfoSigning> {
+class TSSigner final : public Object<IPKISignerInfo> {
 public:
     TSSigner(Library& lib, std::uint32_t hashKind = 0) : Object(lib, PKI_CLASS_SIGNER_INFO)
     {
@@ -3113,7 +3113,7 @@ public:
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 3, "");
         return c >= 0 ? c : (*out = id, 0);
     }
-    int GetTimeStampToken(std::uint32_t index, void** token) override
+    int GetTimeStampTokenAt(std::uint32_t index, void** token) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 11, std::to_string(index));
         if (c >= 0) return c;
@@ -3130,17 +3130,10 @@ public:
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 42, std::to_string(time->wYear));
         return c >= 0 ? c : (++timesWritten, 0);
     }
-    int GetKeyKind(std::uint32_t* k) override
+    int GetSigningKeyKind(std::uint32_t* k) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 43, "");
         return c >= 0 ? c : (*k = kind, 0);
-    }
-    int GetKey(void** key) override
-    {
-        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 47, "");
-        if (c >= 0) return c;
-        *key = static_cast<IPKIEncoded*>(new Encoded(lib_, "signer key"));
-        return 0;
     }
     // Writes the whole value, as the library does.
     int GetSignatureValue(std::uint8_t* value, std::uint32_t* length) override
@@ -3183,12 +3176,12 @@ public:
         int rc = lib_.Enter(PKI_CLASS_SIGNER_INFO, 5, "");
         return rc >= 0 ? rc : (certificate = c, 0);
     }
-    int GetAttributeCount(const char* oid, std::uint32_t* count) override
+    int CountSignedAttributes(const char* oid, std::uint32_t* count) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 23, oid);
         return c >= 0 ? c : (*count = static_cast<std::uint32_t>(attributes[oid].size()), 0);
     }
-    int GetAttribute(const char* oid, std::uint32_t index, void** attribute) override;
+    int GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute) override;
     int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 79, std::to_string(length));
@@ -3201,14 +3194,39 @@ public:
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 89, "");
         return c >= 0 ? c : (signedWith = "89:" + Hex(privateKey, 4) + "," + Hex(profile, 8), 0);
     }
-    int PrepareToSign(const std::uint8_t* publicKey, std::uint32_t length, IPKIObject* parameters,
-                      std::uint8_t* value) override
+    std::uint32_t preparedLength = 32;  // how many bytes slot 100 answers
+    int PrepareSignature(const std::uint8_t* publicKey, std::uint32_t length, IPKIObject* parameters,
+                         PKIBlob* value) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 100, std::to_string(length));
         if (c >= 0) return c;
         if (!parameters) return PKI_E_INVALID_ARGUMENT;
         preparedWith.assign(publicKey, publicKey + 76);
-        std::memcpy(value, prepared, 32);
+        return CopyToBlob(lib_, std::string(reinterpret_cast<const char*>(prepared), preparedLength), value);
+    }
+};
+
+// A signer as the time-stamp request reads it: key kind, digest OID, key.
+class TSRequestSource final : public Object<IPKISignerInfoTimeStampSource> {
+public:
+    explicit TSRequestSource(Library& lib) : Object(lib, PKI_CLASS_SIGNER_INFO) {}
+    std::uint32_t kind = 1;
+    std::string digestOid = std::string("1.2.804.2.1.1.1.1.2.1", 22);
+    int GetDigestOID(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 22, "");
+        return c >= 0 ? c : CopyToBlob(lib_, digestOid, oid);
+    }
+    int GetKeyKind(std::uint32_t* k) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 43, "");
+        return c >= 0 ? c : (*k = kind, 0);
+    }
+    int GetKey(void** key) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 47, "");
+        if (c >= 0) return c;
+        *key = static_cast<IPKIEncoded*>(new Encoded(lib_, "signer key"));
         return 0;
     }
 };
@@ -3313,7 +3331,7 @@ private:
         if (c >= 0) return c;
         if (index >= signers.size()) return PKI_E_INDEX;
         signers[index]->Retain();
-        *signer = static_cast<IPKISignerInfoSigning*>(signers[index]);
+        *signer = static_cast<IPKISignerInfo*>(signers[index]);
         return 0;
     }
 };
@@ -3562,7 +3580,7 @@ public:
     }
 };
 
-inline int TSSigner::GetAttribute(const char* oid, std::uint32_t index, void** attribute)
+inline int TSSigner::GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute)
 {
     int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 21, std::string(oid) + "," + std::to_string(index));
     if (c >= 0) return c;
@@ -3822,7 +3840,7 @@ public:
         ++timesWritten;
         return 0;
     }
-    int PrepareSignature(const std::uint8_t* publicKey, IPKIObject*, PKIBlob* value) override
+    int PrepareSignature(const std::uint8_t* publicKey, std::uint32_t, IPKIObject*, PKIBlob* value) override
     {
         int c = Enter(100, std::to_string(publicKey[0]));
         return c ? c : CopyToBlob(lib_, "value to sign", value);

@@ -128,7 +128,7 @@ TEST_F(Recipients, DataContentAttributeAndTokenBlob)
     }
 
     auto* signer = new fake::TSSigner(lib);
-    Drop d1{static_cast<IPKISignerInfoSigning*>(signer)};
+    Drop d1{static_cast<IPKISignerInfo*>(signer)};
     auto* token = new fake::TSSignedData(lib);
     token->encoding = "the token's encoding";
     signer->tokens.push_back(static_cast<IPKISignedDataSigners*>(token));
@@ -147,7 +147,7 @@ TEST_F(Recipients, DataContentAttributeAndTokenBlob)
     EXPECT_EQ(f.SetContentCertificates(message, signer), 0);
     lib.version = 270;
     EXPECT_EQ(f.SetContentCertificates(message, signer), 1);
-    EXPECT_EQ(message->certificateList, static_cast<IPKIObject*>(static_cast<IPKISignerInfoSigning*>(signer)));
+    EXPECT_EQ(message->certificateList, static_cast<IPKIObject*>(static_cast<IPKISignerInfo*>(signer)));
 }
 
 TEST_F(Recipients, RecipientIsAddedByIssuerSerialAndKeyIdentifier)
@@ -316,7 +316,7 @@ TEST_F(Recipients, SignersAreSignedWithKeyObjects)
     for (const Case& k : cases) {
         cert->keyUsageBits = k.usage;
         auto* signer = new fake::TSSigner(lib, k.hashKind);
-        Drop d{static_cast<IPKISignerInfoSigning*>(signer)};
+        Drop d{static_cast<IPKISignerInfo*>(signer)};
         EXPECT_EQ(f.SignSignerWithKey(signer, key, cert, k.keepTime), k.result) << k.hashKind << "/" << k.usage;
         EXPECT_EQ(signer->timesWritten, k.times) << k.hashKind << "/" << k.usage;
         EXPECT_EQ(signer->signedWith, k.signedWith) << k.hashKind << "/" << k.usage;
@@ -331,7 +331,7 @@ TEST_F(Recipients, SignersAreSignedWithKeyObjects)
     rsa->keyUsageBits = 0x02;
     ec->keyUsageBits = 0x04;  // its own usage does not count
     auto* signer = new fake::TSSigner(lib);
-    Drop d5{static_cast<IPKISignerInfoSigning*>(signer)};
+    Drop d5{static_cast<IPKISignerInfo*>(signer)};
     EXPECT_EQ(f.SignSignerRSA(signer, key, ec, 0), 0);  // no RSA view
     ec->rsaView = rsa;
     ASSERT_EQ(f.SignSignerRSA(signer, key, ec, 0), 1);
@@ -354,7 +354,7 @@ TEST_F(Recipients, SignersAreSignedWithKeyObjects)
 TEST_F(Recipients, SignerAttributeCertificateAndHolder)
 {
     auto* signer = new fake::TSSigner(lib);
-    Drop d{static_cast<IPKISignerInfoSigning*>(signer)};
+    Drop d{static_cast<IPKISignerInfo*>(signer)};
     const char* oid = "1.2.840.113549.1.9.5";
     PKIBlob value{0, nullptr};
     EXPECT_EQ(f.GetSignerAttributeValueDirect(signer, oid, &value), 0);  // none

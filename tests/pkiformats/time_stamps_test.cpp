@@ -88,7 +88,7 @@ TEST_F(SignerSigning, SignsOnEveryStandardCurveAndTheCSPVerifies)
         Bytes priv;
         auto* cert = Certificate(index, &priv);
         auto* signer = SignerWithValue();
-        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfoSigning*>(signer)};
+        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfo*>(signer)};
         CSPContextHolder h = PlainHolder();
         ASSERT_EQ(facade->SignSignerDSTU4145(signer, &h, priv.data(), cert), 1) << index;
         ReleaseContextHolder(&h);
@@ -106,6 +106,24 @@ TEST_F(SignerSigning, SignsOnEveryStandardCurveAndTheCSPVerifies)
     }
 }
 
+// The value to be signed is the 32-byte hash the signer prepares: an answer
+// of any other length is refused rather than signed in part or past its end.
+TEST_F(SignerSigning, OnlyA32BytePreparedValueIsSigned)
+{
+    for (std::uint32_t length : {0u, 31u, 32u}) {
+        Bytes priv;
+        auto* cert = Certificate(0, &priv);
+        auto* signer = SignerWithValue();
+        signer->preparedLength = length;
+        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfo*>(signer)};
+        CSPContextHolder h = PlainHolder();
+        EXPECT_EQ(facade->SignSignerDSTU4145(signer, &h, priv.data(), cert), length == 32 ? 1 : 0) << length;
+        ReleaseContextHolder(&h);
+        EXPECT_EQ(signer->signature.empty(), length != 32) << length;
+    }
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
 TEST_F(SignerSigning, KeyUsageDecidesBeforeAnythingIsWritten)
 {
     struct Case {
@@ -117,7 +135,7 @@ TEST_F(SignerSigning, KeyUsageDecidesBeforeAnythingIsWritten)
         auto* cert = Certificate(0, &priv);
         cert->keyUsageBits = k.bits;
         auto* signer = SignerWithValue();
-        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfoSigning*>(signer)};
+        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfo*>(signer)};
         CSPContextHolder h = PlainHolder();
         EXPECT_EQ(facade->SignSignerDSTU4145(signer, &h, priv.data(), cert), k.result) << k.bits;
         ReleaseContextHolder(&h);
@@ -134,7 +152,7 @@ TEST_F(SignerSigning, HashKindOfTheDSTU7564ViewAndTheHolderDecide)
         Bytes priv;
         auto* cert = Certificate(1, &priv);
         auto* signer = SignerWithValue(kind);
-        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfoSigning*>(signer)};
+        Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfo*>(signer)};
         CSPContextHolder h = PlainHolder();
         EXPECT_EQ(facade->SignSignerDSTU4145(signer, &h, priv.data(), cert), kind == 1 ? 1 : 0) << kind;
         ReleaseContextHolder(&h);
@@ -147,7 +165,7 @@ TEST_F(SignerSigning, HashKindOfTheDSTU7564ViewAndTheHolderDecide)
     Bytes priv;
     auto* cert = Certificate(1, &priv);
     auto* signer = SignerWithValue();
-    Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfoSigning*>(signer)};
+    Drop d1{static_cast<IPKICertificate*>(cert)}, d2{static_cast<IPKISignerInfo*>(signer)};
     CSPContextHolder unusable{};
     EXPECT_EQ(facade->SignSignerDSTU4145(signer, &unusable, priv.data(), cert), 0);
     CSPContextHolder noOwn{};
@@ -183,7 +201,7 @@ TEST_F(SignerSigning, LastSignerOfAMessageIsSigned)
 TEST_F(SignerSigning, GOSTImprintGivesThePublishedAnswers)
 {
     auto* signer = new fake::TSSigner(lib);
-    Drop d1{static_cast<IPKISignerInfoSigning*>(signer)};
+    Drop d1{static_cast<IPKISignerInfo*>(signer)};
     std::uint8_t hash[32];
     signer->signature = BytesOf("12345678901234567890123456789011");
     ASSERT_EQ(facade->HashSignatureValueGOST34311(signer, nullptr, hash), 1);
@@ -215,7 +233,7 @@ TEST_F(SignerSigning, GOSTImprintGivesThePublishedAnswers)
 TEST_F(SignerSigning, SHAImprintFollowsTheKeySizeAndOpenSSLAgrees)
 {
     auto* signer = new fake::TSSigner(lib);
-    Drop d1{static_cast<IPKISignerInfoSigning*>(signer)};
+    Drop d1{static_cast<IPKISignerInfo*>(signer)};
     signer->signature.assign(256, 0);
     for (std::size_t i = 0; i < 256; ++i) signer->signature[i] = static_cast<std::uint8_t>(i * 7);
     std::uint8_t sha1[20], sha256[32];
@@ -285,8 +303,8 @@ TEST_F(SignerSigning, RequestFillingFollowsTheLibraryVersion)
     };
     for (const Case& k : cases) {
         lib.version = k.version;
-        auto* signer = new fake::TSSigner(lib);
-        Drop d{static_cast<IPKISignerInfoSigning*>(signer)};
+        auto* signer = new fake::TSRequestSource(lib);
+        Drop d{static_cast<IPKISignerInfoTimeStampSource*>(signer)};
         signer->kind = k.kind;
         void* request = nullptr;
         ASSERT_EQ(facade->CreateTimeStampRequest(signer, &request), k.result) << k.version << "/" << k.kind;
@@ -408,7 +426,7 @@ TEST_F(TimeStamps, TokenCertificateMatchesTheWholeSerialAndTheSignerIndex)
 
     // Through a signer's token.
     auto* holder = new fake::TSSigner(lib);
-    Drop d3{static_cast<IPKISignerInfoSigning*>(holder)};
+    Drop d3{static_cast<IPKISignerInfo*>(holder)};
     token->Retain();
     holder->tokens.push_back(static_cast<IPKISignedDataSigners*>(token));
     ASSERT_EQ(f.FindTimeStampCertificateInSigner(holder, 0, 1, &out), 1);
@@ -592,7 +610,7 @@ TEST(TimeStampSweeps, NothingStaysBehind)
         "CreateTimeStampRequest",
         [](SPKIFormats& f, fake::Library& lib) {
             fake::UseTimeStampObjects(lib);
-            auto* s = new fake::TSSigner(lib);
+            auto* s = new fake::TSRequestSource(lib);
             s->kind = 2;
             void* request = nullptr;
             int rc = f.CreateTimeStampRequest(s, &request);
