@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -338,6 +339,21 @@ TEST_F(ProviderTest, HashGivesTheStandardsKnownAnswers)
         ASSERT_EQ(csp->HashGOST34311(m, 1, &box, nullptr, oneByte), CSP_OK);
         ASSERT_EQ(csp->HashDataGOST34311(m, 13, &box, nullptr, viaBits), CSP_OK);
         EXPECT_EQ(0, std::memcmp(oneByte, viaBits, 32));
+    }
+    // Pieces that end on a block boundary, with a zero start vector given
+    // explicitly, hash as the whole message does.
+    std::uint8_t data[96], zero[32] = {}, whole[32], pieces[32];
+    for (std::size_t i = 0; i < sizeof data; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    for (std::uint32_t length : {32u, 64u, 96u}) {
+        ASSERT_EQ(csp->HashGOST34311(data, length, &box, zero, whole), CSP_OK);
+        for (std::uint32_t piece : {32u, 16u, length}) {
+            CSPHandle s = nullptr;
+            ASSERT_EQ(csp->BeginHashGOST34311(&box, zero, &s), CSP_OK);
+            for (std::uint32_t at = 0; at < length; at += piece)
+                ASSERT_EQ(csp->UpdateHashGOST34311(data + at, std::min(piece, length - at), &s), CSP_OK);
+            ASSERT_EQ(csp->FinishHashGOST34311(pieces, &s), CSP_OK);
+            EXPECT_EQ(0, std::memcmp(whole, pieces, 32)) << length << "/" << piece;
+        }
     }
     // A finished or failed state leaves a zero handle: later calls answer 3
     // instead of reaching freed memory.
