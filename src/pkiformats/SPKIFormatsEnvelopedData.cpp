@@ -366,6 +366,16 @@ int SPKIFormats::CallObjectOperation14(IPKIObject* envelopedData)
     }
 }
 
+int SPKIFormats::CallObjectOperation48(IPKIObject* envelopedData)
+{
+    try {
+        if (!envelopedData) return 0;
+        return static_cast<IPKIEnvelopedData*>(envelopedData)->Operation48() == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 // The entries of all key-agreement groups; 0 on any failed read.
 int SPKIFormats::CountRecipients(IPKIObject* envelopedData, std::uint32_t* count)
 {
@@ -656,6 +666,20 @@ int SPKIFormats::OpenEnvelopedDataOnly(IPKIObject* envelopedData, IPKIObject* ow
     try {
         if (!recipient) return 0;
         return OpenAgreement(false, true, envelopedData, ownKey, originator, recipient, nullptr, 0, nullptr, content);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The static form for one recipient: the recipient's certificate, or the
+// caller's 76-byte key of that recipient; only Data is accepted.
+int SPKIFormats::OpenEnvelopedForRecipientEntry(IPKIObject* envelopedData, IPKIObject* ownKey, IPKIObject* originator,
+                                                IPKIObject* recipient, const std::uint8_t* peerKey,
+                                                std::uint32_t peerKeyLength, PKIBlob* content)
+{
+    try {
+        return OpenAgreement(true, true, envelopedData, ownKey, originator, recipient, peerKey, peerKeyLength, nullptr,
+                             content);
     } catch (...) {
         return 0;
     }

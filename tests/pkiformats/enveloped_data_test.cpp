@@ -414,6 +414,18 @@ TEST_F(Enveloped, ContentCipherGoesByKind)
     }
 }
 
+// The forwarders reach their slots and pass the library's answer on.
+TEST_F(Enveloped, ForwardersReachTheirSlots)
+{
+    auto* e = new fake::EnvelopedData(lib);
+    Released he{static_cast<IPKIEnvelopedData*>(e)};
+    EXPECT_EQ(f.CallObjectOperation48(static_cast<IPKIEnvelopedData*>(e)), 1);
+    EXPECT_EQ(lib.log.back(), "4883:48()");
+    lib.Answer(PKI_CLASS_ENVELOPED_DATA, 48, {PKI_E_FAILURE});
+    EXPECT_EQ(f.CallObjectOperation48(static_cast<IPKIEnvelopedData*>(e)), 0);
+    EXPECT_EQ(f.CallObjectOperation48(nullptr), 0);
+}
+
 // A content info opens as enveloped data only with the enveloped-data type,
 // compared whole (a longer type with that prefix is refused).
 TEST_F(Enveloped, OnlyAnEnvelopedDataContentInfoOpens)

@@ -189,3 +189,42 @@ TEST_F(ECDSAOverCSPI, VerificationCoversTheMessagesContentAndOnlyEqualData)
     data->Release();
     certificate->Release();
 }
+
+// The enveloped form verifies what the message itself carries; a message
+// without content, a signature the library refuses or a certificate
+// without a signing usage fail.
+TEST_F(ECDSAOverCSPI, EnvelopedVerificationCoversTheMessagesOwnContent)
+{
+    auto* certificate = ECCertificate(256);
+    struct Case {
+        const char* name;
+        std::string messageContent;
+        int libraryAnswer;
+        std::uint32_t usage;
+        int result;
+        const char* verified;
+    };
+    const Case cases[] = {
+        {"content", "carried text", 0, 0x01, 1, "carried text"},
+        {"non-repudiation only", "carried text", 0, 0x02, 1, "carried text"},
+        {"no content", "", 0, 0x01, 0, ""},
+        {"refused signature", "carried text", PKI_E_FAILURE, 0x01, 0, "carried text"},
+        {"no signing usage", "carried text", 0, 0x10, 0, ""},
+    };
+    for (const Case& c : cases) {
+        auto* data = new fake::CmsSignedData(lib);
+        auto* signer = new fake::CmsSigner(lib, false);
+        signer->standardAttributes = 0;
+        signer->verifyAnswer = c.libraryAnswer;
+        data->signers.push_back(signer);
+        data->hasContent = !c.messageContent.empty();
+        data->content = c.messageContent;
+        certificate->usage = c.usage;
+        EXPECT_EQ(facade->VerifySignerEnvelopedECDSA(data, 0, certificate), c.result) << c.name;
+        EXPECT_EQ(signer->verified, c.verified) << c.name;
+        // An index past the signers finds none.
+        EXPECT_EQ(facade->VerifySignerEnvelopedECDSA(data, 1, certificate), 0) << c.name;
+        data->Release();
+    }
+    certificate->Release();
+}
