@@ -190,6 +190,38 @@ TEST_F(ECDSAOverCSPI, VerificationCoversTheMessagesContentAndOnlyEqualData)
     certificate->Release();
 }
 
+// The ECDSA imprint of a signature value takes the hash size of the
+// certificate's curve (SHA-1 without a certificate); over "abc" it gives the
+// published SHA answers.
+TEST_F(ECDSAOverCSPI, ECDSAImprintsFollowTheCurveAndGiveThePublishedAnswers)
+{
+    auto* signer = new fake::TSSigner(lib);
+    signer->signature = {'a', 'b', 'c'};
+    struct Case {
+        std::uint32_t fieldBits;  // 0: no certificate
+        std::uint32_t bits;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0, 160, "A9993E364706816ABA3E25717850C26C9CD0D89D"},
+        {256, 256, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+        {521, 512,
+         "DDAF35A193617ABACC417349AE20413112E6FA4E89A97EA20A9EEEE64B55D39A2192992A274FC1A836BA3C23A3FEEBBD454D4423643CE"
+         "80E"
+         "2A9AC94FA54CA49F"},
+    };
+    for (const Case& c : cases) {
+        auto* certificate = c.fieldBits ? ECCertificate(c.fieldBits) : nullptr;
+        std::uint32_t bits = 0;
+        Bytes hash(64, 0);
+        ASSERT_EQ(facade->HashSignatureValueECDSA(signer, certificate, &bits, hash.data()), 1) << c.fieldBits;
+        EXPECT_EQ(bits, c.bits);
+        EXPECT_EQ(Bytes(hash.begin(), hash.begin() + c.bits / 8), Unhex(c.expected)) << c.fieldBits;
+        if (certificate) certificate->Release();
+    }
+    signer->Release();
+}
+
 // The enveloped form verifies what the message itself carries; a message
 // without content, a signature the library refuses or a certificate
 // without a signing usage fail.
