@@ -210,6 +210,19 @@ int SPKIFormats::GetRecipientByIndexFull(IPKIObject* envelopedData, std::uint32_
                                          std::uint8_t* originatorKeyIdentifier, std::uint8_t* originatorKey,
                                          std::uint32_t* originatorKeyLength)
 {
+    // The texts may be written before a later read fails: a failure leaves
+    // both empty.
+    struct ClearedUnlessRead {
+        char* a;
+        char* b;
+        bool read = false;
+        ~ClearedUnlessRead()
+        {
+            if (read) return;
+            if (a) a[0] = 0;
+            if (b) b[0] = 0;
+        }
+    } texts{issuer, originatorIssuer};
     try {
         if (issuer) issuer[0] = 0;
         if (originatorIssuer) originatorIssuer[0] = 0;
@@ -254,10 +267,7 @@ int SPKIFormats::GetRecipientByIndexFull(IPKIObject* envelopedData, std::uint32_
                     std::uint32_t version = 0;
                     if (formats_->GetVersion(&version) != PKI_OK) return 0;
                     if (version >= 267 && ag->GetOriginatorExtra(&extra) != PKI_OK) return 0;
-                    if (!IssuerToText(formats_, wide.get(), originatorIssuer)) {
-                        if (issuer) issuer[0] = 0;
-                        return 0;
-                    }
+                    if (!IssuerToText(formats_, wide.get(), originatorIssuer)) return 0;
                     if (originatorSerial) std::memcpy(originatorSerial, serialBytes, 20);
                 } else if (form == 2) {
                     if (originatorKeyIdentifier) std::memcpy(originatorKeyIdentifier, identifier, 32);
@@ -272,12 +282,11 @@ int SPKIFormats::GetRecipientByIndexFull(IPKIObject* envelopedData, std::uint32_
                 if (originatorKind) *originatorKind = form;
             }
             *kind = entryKind;
+            texts.read = true;
             return 1;
         }
         return 0;
     } catch (...) {
-        if (issuer) issuer[0] = 0;
-        if (originatorIssuer) originatorIssuer[0] = 0;
         return 0;
     }
 }

@@ -347,6 +347,14 @@ TEST_F(Enveloped, TheFullRecipientReadGivesTheOriginator)
     EXPECT_EQ(c.key[75], 0x3C);
     Out d;
     EXPECT_EQ(read(3, d), 0);
+    // The entry's issuer is read before the originator: when the originator
+    // cannot be read, no text is left behind.
+    lib.Answer(4884, 3, {PKI_E_FAILURE});
+    Out failed;
+    EXPECT_EQ(read(0, failed), 0);
+    EXPECT_STREQ(failed.issuer, "");
+    EXPECT_STREQ(failed.originatorIssuer, "");
+    lib.Answer(4884, 3, {-1});
     lib.version = 266;
     Out old;
     ASSERT_EQ(read(0, old), 1);
