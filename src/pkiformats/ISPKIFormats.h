@@ -36,6 +36,7 @@ class CSP;
 class CSPI;
 struct PKIFCommonKeyRequest;
 struct CertificateInfo;
+struct SignerCertificateInfo;
 struct CSPContextHolder;
 
 enum : std::uint32_t {

@@ -3428,7 +3428,9 @@ public:
                                          const std::uint8_t* keyIdentifier, const std::uint8_t* key,
                                          std::uint32_t keyLength, IPKIObject* keyObject,
                                          std::uint32_t last) = 0;               // 47
-    PKI_RESERVED(48)                                                             // 48
+    // A step of the library's own that callers ask for through the facade's
+    // forwarder; it takes no arguments.
+    virtual int Operation48() = 0;                                               // 48
     virtual int AddAgreementRecipient(const std::uint8_t* key, std::uint32_t keyLength, std::uint32_t kind,
                                       const PKIBlob* serial, const wchar_t* issuer,
                                       IPKIObject* keyObject) = 0;               // 49
@@ -3549,6 +3551,7 @@ protected:
     X(IPKIEnvelopedData, 45, SetStreamedContentLength)   \
     X(IPKIEnvelopedData, 46, ParseHeader)                \
     X(IPKIEnvelopedData, 47, AddRecipientByIdentifier)   \
+    X(IPKIEnvelopedData, 48, Operation48)                \
     X(IPKIEnvelopedData, 49, AddAgreementRecipient)      \
     X(IPKIEnvelopedData, 51, SetCipher)                  \
     X(IPKIEnvelopedData, 52, AddKeyTransportRecipient)   \

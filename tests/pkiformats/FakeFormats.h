@@ -5105,6 +5105,11 @@ public:
         addedKey.assign(key, key + 76);
         return 0;
     }
+    int Operation48() override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 48, "");
+        return c >= 0 ? c : 0;
+    }
     int AddAgreementRecipient(const std::uint8_t* key, std::uint32_t length, std::uint32_t kind, const PKIBlob*,
                               const wchar_t* issuer, IPKIObject*) override
     {

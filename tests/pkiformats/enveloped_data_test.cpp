@@ -347,6 +347,14 @@ TEST_F(Enveloped, TheFullRecipientReadGivesTheOriginator)
     EXPECT_EQ(c.key[75], 0x3C);
     Out d;
     EXPECT_EQ(read(3, d), 0);
+    // The entry's issuer is read before the originator: when the originator
+    // cannot be read, no text is left behind.
+    lib.Answer(4884, 3, {PKI_E_FAILURE});
+    Out failed;
+    EXPECT_EQ(read(0, failed), 0);
+    EXPECT_STREQ(failed.issuer, "");
+    EXPECT_STREQ(failed.originatorIssuer, "");
+    lib.Answer(4884, 3, {-1});
     lib.version = 266;
     Out old;
     ASSERT_EQ(read(0, old), 1);
@@ -412,6 +420,18 @@ TEST_F(Enveloped, ContentCipherGoesByKind)
             EXPECT_EQ(e->parameters, std::vector<std::uint32_t>(block, block + 16));
         }
     }
+}
+
+// The forwarders reach their slots and pass the library's answer on.
+TEST_F(Enveloped, ForwardersReachTheirSlots)
+{
+    auto* e = new fake::EnvelopedData(lib);
+    Released he{static_cast<IPKIEnvelopedData*>(e)};
+    EXPECT_EQ(f.CallObjectOperation48(static_cast<IPKIEnvelopedData*>(e)), 1);
+    EXPECT_EQ(lib.log.back(), "4883:48()");
+    lib.Answer(PKI_CLASS_ENVELOPED_DATA, 48, {PKI_E_FAILURE});
+    EXPECT_EQ(f.CallObjectOperation48(static_cast<IPKIEnvelopedData*>(e)), 0);
+    EXPECT_EQ(f.CallObjectOperation48(nullptr), 0);
 }
 
 // A content info opens as enveloped data only with the enveloped-data type,
