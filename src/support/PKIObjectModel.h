@@ -236,7 +236,12 @@ class IPKIRequest : public IPKIObject {
 public:
     virtual int Encode(PKIBlob* out) = 0;                                        // 3
     virtual int Decode(const PKIBlob* in) = 0;                                   // 4
-    PKI_RESERVED(5)                                                              // 5
+    // Signs the request with a DSTU 4145 private key (76 bytes) on curve
+    // `curve` (the curve number less one) through the parameter object,
+    // which carries the provider context the key is used with.
+    virtual int SignDSTU4145(const std::uint8_t* privateKey, std::uint32_t curve,
+                             IPKIObject* parameters)                             // 5
+    { (void)privateKey; (void)curve; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     // Verifies the request's own signature with a DSTU 4145 public key as
     // slot 16 reads it: 0 when it holds.
     virtual int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length,
@@ -633,7 +638,15 @@ public:
     PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16)          // 13-16
     PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
     PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)          // 21-24
-    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)          // 25-28
+    // The DSTU 4145 key-agreement private key (at most 76 bytes,
+    // little-endian); an empty value: the key has none.
+    virtual int GetAgreementKeyValue(PKIBlob* value)                             // 25
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(26) PKI_RESERVED(27)                                            // 26-27
+    // The key-agreement key's parameter object (IPKIAgreementParameters,
+    // class 4881, interface 4115).
+    virtual int GetAgreementParameters(void** parameters)                        // 28
+    { (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(29) PKI_RESERVED(30)                                            // 29-30
     // The same for the DSTU 4145 key-agreement key.
     virtual int GetAgreementKeyIdentifier(void** identifier)                     // 31
@@ -978,7 +991,11 @@ public:
     // The signature algorithm (DSTU 4145 with DSTU 7564) by dotted OID.
     virtual int SetSignatureAlgorithm(const char* oid)                           // 106
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(107)                                                            // 107
+    // As IPKIRequest::SignDSTU4145, hashing with DSTU 7564 in `hashLength`
+    // bytes.
+    virtual int SignDSTU4145WithHashLength(const std::uint8_t* privateKey, std::uint32_t curve,
+                                           IPKIObject* parameters, std::uint32_t hashLength) // 107
+    { (void)privateKey; (void)curve; (void)parameters; (void)hashLength; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetHashCode(std::uint32_t* code)                                 // 108
     { (void)code; return PKI_E_NOT_IMPLEMENTED; }
 
@@ -3729,6 +3746,48 @@ protected:
     X(IPKIGeneralNames, 5, GetText)                      \
     X(IPKIInterface, 25, HashNameObjectSHA)              \
     X(IPKIInterface, 27, HashNameObjectGOST34311)
+// clang-format on
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+
+enum : std::uint32_t { PKI_CLASS_AGREEMENT_PARAMETERS = 4881, PKI_IID_AGREEMENT_PARAMETERS = 4115 };
+
+// The DSTU 4145 parameters of a key-agreement key (class 4881, interface
+// 4115): the curve records and two S-boxes, the agreement key's own and the
+// one the parameters carry.
+class IPKIAgreementParameters : public IPKIObject {
+public:
+    // Each output may be null; the S-boxes are 64 bytes.
+    virtual int GetRecords(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* keySBox,
+                           std::uint8_t* sBox) = 0;                              // 3
+
+protected:
+    ~IPKIAgreementParameters() = default;
+};
+
+// clang-format on
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// Key containers made from key objects: the key-agreement part of a key and
+// its parameters, the context a parameter object takes over, and the
+// signing of a key request through such a parameter object.
+// clang-format off
+#define QVK_PKI_KEY_CONTAINER_MAKER_SLOTS(X)             \
+    X(IPKIKeyObject, 25, GetAgreementKeyValue)           \
+    X(IPKIKeyObject, 28, GetAgreementParameters)         \
+    X(IPKIAgreementParameters, 3, GetRecords)            \
+    X(IPKIKeyContextDSTU4145, 3, SetContext)             \
+    X(IPKIKeyContextDSTU4145, 4, GetContextFlags)        \
+    X(IPKIKeyContextDSTU4145, 6, SetContextFlags)        \
+    X(IPKIParameters, 7, SetExplicit)                    \
+    X(IPKIRequest, 5, SignDSTU4145)                      \
+    X(IPKIRequestHash, 107, SignDSTU4145WithHashLength)
 // clang-format on
 
 #endif

@@ -1186,9 +1186,66 @@ struct Curve {
     std::uint32_t flag = 0, first = 0, second = 0;  // slots 3 and 6
 };
 
+// Interface 4215 of an object that takes a provider context: it answers
+// `flags` and records what the facade set (the context as the three words).
+class ContextRecorder final : public ViewOf<IPKIKeyContextDSTU4145> {
+public:
+    ContextRecorder(Library& lib, IPKIObject* owner, std::uint32_t classId) : ViewOf(owner), lib_(lib), class_(classId)
+    {
+    }
+    std::uint32_t flags = 0;
+    std::vector<std::uint32_t> flagsSet;
+    bool contextSet = false;
+    CSPContextLike context{};
+    std::uint32_t contextFlags = 0;
+    // A source's context: what GetContext answers (answer nonzero: fails).
+    CSPContextLike lends{};
+    int answer = 0;
+    std::uint32_t GetContextFlags() override
+    {
+        if (lib_.Enter(class_, 4, "", PKI_IID_KEY_CONTEXT_DSTU4145, this) >= 0) return 0;
+        return flags;
+    }
+    int GetContext(void* out, std::uint32_t f) override
+    {
+        int c = lib_.Enter(class_, 5, std::to_string(f), PKI_IID_KEY_CONTEXT_DSTU4145, this);
+        if (c >= 0) return c;
+        if (answer) return answer;
+        std::memcpy(out, &lends, sizeof lends);
+        return 0;
+    }
+    int SetContextFlags(std::uint32_t f) override
+    {
+        int c = lib_.Enter(class_, 6, std::to_string(f), PKI_IID_KEY_CONTEXT_DSTU4145, this);
+        if (c >= 0) return c;
+        flagsSet.push_back(f);
+        return 0;
+    }
+    int SetContext(const void* in, std::uint32_t f) override
+    {
+        int c = lib_.Enter(class_, 3, std::to_string(f), PKI_IID_KEY_CONTEXT_DSTU4145, this);
+        if (c >= 0) return c;
+        std::memcpy(&context, in, sizeof context);
+        contextFlags = f;
+        contextSet = true;
+        return 0;
+    }
+
+private:
+    Library& lib_;
+    std::uint32_t class_;
+};
+
 class CurveParameters final : public Object<IPKIParameters> {
 public:
     CurveParameters(Library& lib, const Curve& curve) : Object(lib, PKI_CLASS_DSTU4145_PARAMETERS), curve_(curve) {}
+    // Offers interface 4215: the parameters take a provider context.
+    ContextRecorder* context = nullptr;
+    void OfferContext()
+    {
+        context =
+            AddView(this, PKI_IID_KEY_CONTEXT_DSTU4145, new ContextRecorder(lib_, this, PKI_CLASS_DSTU4145_PARAMETERS));
+    }
     int GetParameters(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* sBox) override
     {
         int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 5, "");
@@ -1221,6 +1278,7 @@ public:
         if (c >= 0) return c;
         curve_.field = *field;
         curve_.point = *point;
+        if (sBox) std::memcpy(curve_.sBox, sBox, 64);  // its own S-box is the one it answers
         set = "explicit:m=" + std::to_string(field->words[DSTU4145_FIELD_M]) +
               ",n=" + std::to_string(point->words[DSTU4145_POINT_BITS]) + SBoxNote(sBox);
         return 0;
@@ -1257,6 +1315,40 @@ inline std::string CurveParameters::SBoxNote(const std::uint8_t* sBox)
 {
     return sBox ? ",sbox=" + Hex(sBox, 64) : "";
 }
+
+// The parameters of a key-agreement key (4881 / 4115): its curve, the
+// parameters' S-box (curve.sBox) and the agreement key's own S-box. It lends
+// a provider context through interface 4215 when the test offers one.
+class AgreementParameters final : public Object<IPKIAgreementParameters> {
+public:
+    AgreementParameters(Library& lib, const Curve& curve, const std::uint8_t* keySBox)
+        : Object(lib, PKI_CLASS_AGREEMENT_PARAMETERS), curve_(curve)
+    {
+        std::memcpy(keySBox_, keySBox, 64);
+        offers.insert(PKI_IID_AGREEMENT_PARAMETERS);
+    }
+    ContextRecorder* context = nullptr;
+    ContextRecorder* OfferContext()
+    {
+        return context = AddView(this, PKI_IID_KEY_CONTEXT_DSTU4145,
+                                 new ContextRecorder(lib_, this, PKI_CLASS_AGREEMENT_PARAMETERS));
+    }
+    int GetRecords(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* keySBox,
+                   std::uint8_t* sBox) override
+    {
+        int c = lib_.Enter(PKI_CLASS_AGREEMENT_PARAMETERS, 3, "", PKI_IID_AGREEMENT_PARAMETERS, this);
+        if (c >= 0) return c;
+        if (field) *field = curve_.field;
+        if (point) *point = curve_.point;
+        if (keySBox) std::memcpy(keySBox, keySBox_, 64);
+        if (sBox) std::memcpy(sBox, curve_.sBox, 64);
+        return 0;
+    }
+
+private:
+    Curve curve_;
+    std::uint8_t keySBox_[64];
+};
 
 // A bytes value (4896 / 4131): a key identifier.
 class BytesValue final : public Object<IPKIAttribute> {
@@ -1346,6 +1438,7 @@ public:
     ~KeyObject() override
     {
         if (handed) handed->Release();
+        if (agreementParameters) agreementParameters->Release();
     }
 
     // Offers interface 4224 (EC key and its capabilities).
@@ -1459,6 +1552,7 @@ public:
     {
         int c = lib_.Enter(4893, 9, "");
         if (c >= 0) return c;
+        if (rsaAnswer) return rsaAnswer;
         std::memcpy(privateKey, rsaPrivate.data(), 1200);
         std::memcpy(profile, rsaProfile, 8);
         return 0;
@@ -1485,6 +1579,28 @@ public:
     int GetSignatureKeyIdentifier(void** out) override { return GivenIdentifier(11, signatureId, out); }
     int GetAgreementKeyIdentifier(void** out) override { return GivenIdentifier(31, agreementId, out); }
     int GetRSAKeyIdentifier(void** out) override { return GivenIdentifier(39, rsaId, out); }
+    // The key-agreement part (slots 25 and 28): its private key (empty:
+    // none; agreementAnswer nonzero: the read fails so) and its parameters
+    // (null: none), of which the key keeps one reference.
+    std::vector<std::uint8_t> agreementPrivate;
+    int agreementAnswer = 0;
+    AgreementParameters* agreementParameters = nullptr;
+    int GetAgreementKeyValue(PKIBlob* value) override
+    {
+        int c = lib_.Enter(4893, 25, "");
+        if (c >= 0) return c;
+        if (agreementAnswer) return agreementAnswer;
+        return CopyToLibraryBlob(lib_, agreementPrivate, value) != 0 ? PKI_E_OUT_OF_MEMORY : 0;
+    }
+    int GetAgreementParameters(void** out) override
+    {
+        int c = lib_.Enter(4893, 28, "");
+        if (c >= 0) return c;
+        if (!agreementParameters) return PKI_E_ABSENT;
+        return agreementParameters->QueryInterface(PKI_IID_AGREEMENT_PARAMETERS, out);
+    }
+    // RSA slot 9 answers this when nonzero (PKI_E_ABSENT: no private key).
+    int rsaAnswer = 0;
 };
 
 // EC values (public point, parameter record) of a request (4225) or a
@@ -1888,6 +2004,12 @@ public:
             {
                 return r_->Note(106, PKI_IID_REQUEST_HASH, "algorithm7564=" + std::string(oid));
             }
+            int SignDSTU4145WithHashLength(const std::uint8_t* privateKey, std::uint32_t curve, IPKIObject* parameters,
+                                           std::uint32_t hashLength) override
+            {
+                return r_->Sign(107, PKI_IID_REQUEST_HASH, privateKey, curve, parameters,
+                                ",hash=" + std::to_string(hashLength));
+            }
 
         private:
             BuiltRequest* r_;
@@ -1957,6 +2079,28 @@ public:
         *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, content_.curve));
         return 0;
     }
+    // A DSTU 4145 signing (slot 5, or 107 of the hash form) notes the curve,
+    // the private key, the hash length and the parameter object it went
+    // through: its curve and, when it takes a context, the flags set on it
+    // and the flags the context came with ("hw" when it names a device).
+    int Sign(std::uint32_t op, std::uint32_t interfaceId, const std::uint8_t* privateKey, std::uint32_t curve,
+             IPKIObject* parameters, const std::string& more)
+    {
+        auto* through = dynamic_cast<CurveParameters*>(parameters);
+        if (!privateKey || !through) return PKI_E_INVALID_ARGUMENT;
+        std::string how = "," + through->set;
+        if (through->context) {
+            for (std::uint32_t f : through->context->flagsSet) how += ",flags=" + std::to_string(f);
+            if (through->context->contextSet)
+                how += ",context=" + std::to_string(through->context->contextFlags) +
+                       (through->context->context.hardware ? "hw" : "");
+        }
+        return Note(op, interfaceId, "sign=" + std::to_string(curve) + "," + Hex(privateKey, 76) + more + how);
+    }
+    int SignDSTU4145(const std::uint8_t* privateKey, std::uint32_t curve, IPKIObject* parameters) override
+    {
+        return Sign(5, 0, privateKey, curve, parameters, "");
+    }
     int SetSubject(const std::uint8_t* subject, std::uint32_t* length) override
     {
         return Note(18, 0, "subject=" + Hex(subject, *length));
@@ -1992,6 +2136,12 @@ private:
 class KeysLibrary final : public Library {
 public:
     DSTURequestContent dstuRequest;
+    // Prepares each DSTU 4145 parameter object made here (to offer
+    // interface 4215, say).
+    std::function<void(CurveParameters&)> prepareParameters;
+    // When set, makes the key objects (4893 / 4128) in place of the key
+    // object below (a key container of the test's, say).
+    std::function<void*()> keyMaker;
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
     {
         const std::function<void*()> maker = Maker(classId, interfaceId);
@@ -2017,8 +2167,13 @@ public:
             {{PKI_CLASS_EXT_KEY_USAGE, PKI_IID_EXT_KEY_USAGE},
              [this] { return static_cast<IPKIExtKeyUsage*>(new ExtKeyUsage(*this)); }},
             {{PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS},
-             [this] { return static_cast<IPKIParameters*>(new CurveParameters(*this, Curve{})); }},
-            {{PKI_CLASS_KEY, PKI_IID_KEY}, [this] {
+             [this] {
+                 auto* made = new CurveParameters(*this, Curve{});
+                 if (prepareParameters) prepareParameters(*made);
+                 return static_cast<IPKIParameters*>(made);
+             }},
+            {{PKI_CLASS_KEY, PKI_IID_KEY}, [this]() -> void* {
+                 if (keyMaker) return keyMaker();
                  auto* key = new KeyObject(*this);
                  key->OfferECKey();
                  return static_cast<IPKIKeyObject*>(key);
