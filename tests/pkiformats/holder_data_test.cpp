@@ -434,6 +434,11 @@ TEST_F(References, KeyListFromAKeyContainer)
     EXPECT_EQ(W(out, 100), 7u);
     EXPECT_EQ(W(out, 108), 9u);
     f.ReleaseBlob(&out);
+    // The one-value form with a key and no value lists the key's identifiers too.
+    ASSERT_EQ(f.MakeReferenceRecordForValue(nullptr, container, nullptr, 1, 2, 3, &out), 1);
+    ASSERT_EQ(out.length, 112u);
+    EXPECT_EQ(W(out, 0), 2u);
+    f.ReleaseBlob(&out);
     // A key without identifiers gives no record.
     auto* bare = new fake::KeyContainer(lib);
     EXPECT_EQ(f.MakeReferenceRecord(nullptr, bare, 0, nullptr, 7, 8, 9, &out), 0);
