@@ -329,7 +329,15 @@ public:
     virtual int SetKeyIdentifier(IPKIObject* identifier)                         // 89
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(90) PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93)          // 90-93
-    PKI_RESERVED(94) PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97)          // 94-97
+    // The requested extensions (an extension list, class 4912); PKI_E_ABSENT
+    // without them.
+    virtual int GetRequestedExtensions(void** extensions)                        // 94
+    { (void)extensions; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(95) PKI_RESERVED(96)                                            // 95-96
+    // Sets an extension list (class 4912) as the requested extensions (the
+    // request keeps a reference).
+    virtual int SetRequestedExtensions(IPKIObject* extensions)                   // 97
+    { (void)extensions; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(98)                                                             // 98
     // 0 when the request's content is whole and its own signature holds.
     virtual int CheckContent()                                                   // 99
@@ -526,6 +534,10 @@ class IPKIBasicConstraints : public IPKIObject {
 public:
     virtual int GetCA(std::uint32_t* ca) = 0;                                    // 3
     virtual int GetPathLength(std::uint32_t* pathLength) = 0;                    // 4
+    virtual int SetCA(std::uint32_t ca)                                          // 5
+    { (void)ca; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetPathLength(std::uint32_t pathLength)                          // 6
+    { (void)pathLength; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIBasicConstraints() = default;
@@ -562,6 +574,10 @@ public:
     PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
     PKI_RESERVED(47)                                                             // 47
     virtual int ReadValues(std::uint32_t count, const char* const* oids, void** buffers) = 0;  // 48
+    // Sets all the attributes at once: values[i] (wide text) for oids[i].
+    virtual int SetValues(std::uint32_t count, const char* const* oids,
+                          const wchar_t* const* values)                         // 49
+    { (void)count; (void)oids; (void)values; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIDirectoryAttributes() = default;
@@ -1255,12 +1271,25 @@ public:
     PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
     PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
     virtual int GetFlagA(std::uint32_t* value) = 0;                              // 11
-    PKI_RESERVED(12) PKI_RESERVED(13)                                            // 12-13
+    // Adds the European compliance statement (flag A).
+    virtual int AddEuropeanStatement()                                           // 12
+    { return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(13)                                                             // 13
     virtual int GetFlagB(std::uint32_t* value) = 0;                              // 14
-    PKI_RESERVED(15) PKI_RESERVED(16)                                            // 15-16
+    // Adds the secure-device statement (flag B).
+    virtual int AddSecureDeviceStatement()                                       // 15
+    { return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(16)                                                             // 16
     virtual int GetTextFlag(std::uint32_t* flag) = 0;                            // 17
     // The text as Windows-1251 bytes (length excludes any terminator).
     virtual int GetText(PKIBlob* text) = 0;                                      // 18
+    // Sets the QC type by dotted OID.
+    virtual int SetQCType(const char* oid)                                       // 19
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)                           // 20-22
+    // Sets the semantics identifier by dotted OID.
+    virtual int SetSemanticsIdentifier(const char* oid)                          // 23
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIStatements() = default;
@@ -3731,6 +3760,129 @@ protected:
     ~IPKIGeneralNames() = default;
 };
 
+// ---- Profile requests: the extension values a request asks for ----
+enum : std::uint32_t {
+    PKI_CLASS_ALT_NAME = 4865,
+    PKI_IID_ALT_NAME = 4097,
+    PKI_CLASS_BASIC_CONSTRAINTS = 4868,
+    PKI_IID_BASIC_CONSTRAINTS = 4099,
+    PKI_CLASS_POLICY_SET = 4871,
+    PKI_IID_POLICY_SET = 4103,
+    PKI_IID_POLICY_QUALIFIER = 4232,  // a policy set's qualified policies
+    PKI_CLASS_QC_STATEMENTS = 4897,
+    PKI_IID_QC_STATEMENTS = 4132,
+    PKI_IID_QC_EUROPEAN = 4231,     // IPKIStatements
+    PKI_IID_QC_PDS = 4234,
+    PKI_IID_QC_LEGISLATION = 4242,
+    PKI_CLASS_DIRECTORY_SET = 4902,
+    PKI_IID_DIRECTORY_SET = 4140,   // set through PKI_IID_DIRECTORY_ATTRIBUTES
+    PKI_CLASS_EXTENSION_SET = 4912,
+    PKI_IID_EXTENSION_SET = 4177,
+    PKI_IID_REQUESTED_EXTENSIONS = 4178
+};
+
+// Alternative name (class 4865, interface 4097): entries by the kind the
+// library numbers them by (IPKIGeneralNames).
+class IPKIAltNameBuilder : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int AddName(std::uint32_t kind, const char* value)                   // 4
+    { (void)kind; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIAltNameBuilder() = default;
+};
+
+// Certificate policies being built (class 4871, interface 4103).
+class IPKIPolicySet : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int AddPolicy(const char* oid)                                       // 4
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIPolicySet() = default;
+};
+
+// Interface 4232 of a policy set: a policy with a qualifier text.
+class IPKIPolicyQualifier : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int AddQualifiedPolicy(const char* oid, const wchar_t* qualifier)    // 5
+    { (void)oid; (void)qualifier; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIPolicyQualifier() = default;
+};
+
+// QC statements (class 4897, interface 4132): the statements of the object
+// itself; the European ones go through IPKIStatements (4231), the PDS
+// location through 4234 and the legislation through 4242.
+class IPKIQCStatements : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    // Adds the national qualified statement.
+    virtual int AddNationalStatement()                                           // 5
+    { return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8)                              // 6-8
+    // The transaction limit: currency (wide text), amount and exponent.
+    virtual int SetLimit(const wchar_t* currency, std::uint32_t amount,
+                         std::uint32_t exponent)                                 // 9
+    { (void)currency; (void)amount; (void)exponent; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIQCStatements() = default;
+};
+
+// Interface 4234 of QC statements: the PDS location with its language.
+class IPKIQCPDSLocation : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27)                                                             // 27
+    virtual int SetLocation(const char* language, const wchar_t* location)       // 28
+    { (void)language; (void)location; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIQCPDSLocation() = default;
+};
+
+// Interface 4242 of QC statements: the legislation text.
+class IPKIQCLegislation : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32)                                            // 31-32
+    virtual int SetLegislation(const wchar_t* text)                              // 33
+    { (void)text; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIQCLegislation() = default;
+};
+
+// Interface 4178 of an extension list (class 4912): the requested extensions
+// of a request.
+class IPKIRequestedExtensions : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    // Puts in an extended-key-usage object (4885 / 4119), replacing any there
+    // (the list keeps a reference).
+    virtual int SetExtKeyUsage(IPKIObject* extKeyUsage)                          // 5
+    { (void)extKeyUsage; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIRequestedExtensions() = default;
+};
+
 // clang-format on
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
@@ -3788,6 +3940,27 @@ protected:
     X(IPKIParameters, 7, SetExplicit)                    \
     X(IPKIRequest, 5, SignDSTU4145)                      \
     X(IPKIRequestHash, 107, SignDSTU4145WithHashLength)
+// clang-format on
+
+// clang-format off
+#define QVK_PKI_OBJECT_MODEL_SLOTS_PROFILE_REQUESTS(X)   \
+    X(IPKIBasicConstraints, 5, SetCA)                    \
+    X(IPKIBasicConstraints, 6, SetPathLength)            \
+    X(IPKIDirectoryAttributes, 49, SetValues)            \
+    X(IPKIStatements, 12, AddEuropeanStatement)          \
+    X(IPKIStatements, 15, AddSecureDeviceStatement)      \
+    X(IPKIStatements, 19, SetQCType)                     \
+    X(IPKIStatements, 23, SetSemanticsIdentifier)        \
+    X(IPKIRequest, 94, GetRequestedExtensions)           \
+    X(IPKIRequest, 97, SetRequestedExtensions)           \
+    X(IPKIAltNameBuilder, 4, AddName)                    \
+    X(IPKIPolicySet, 4, AddPolicy)                       \
+    X(IPKIPolicyQualifier, 5, AddQualifiedPolicy)        \
+    X(IPKIQCStatements, 5, AddNationalStatement)         \
+    X(IPKIQCStatements, 9, SetLimit)                     \
+    X(IPKIQCPDSLocation, 28, SetLocation)                \
+    X(IPKIQCLegislation, 33, SetLegislation)             \
+    X(IPKIRequestedExtensions, 5, SetExtKeyUsage)
 // clang-format on
 
 #endif

@@ -8038,3 +8038,241 @@ inline void UseSignedDataObjects(Library& lib, CmsMade& made)
 }
 
 }  // namespace fake::families
+
+// Profile requests: the extension values the facade builds for a request.
+// Each setter logs its arguments (wide texts as their ASCII bytes), so a test
+// reads what was set, in which order, from the call log.
+namespace fake::profile {
+
+inline std::string Ascii(const wchar_t* w)
+{
+    std::string s;
+    for (; w && *w; ++w) s += static_cast<char>(*w);
+    return s;
+}
+
+class AltName final : public Object<IPKIAltNameBuilder> {
+public:
+    explicit AltName(Library& lib) : Object(lib, PKI_CLASS_ALT_NAME) {}
+    int AddName(std::uint32_t kind, const char* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ALT_NAME, 4, std::to_string(kind) + "," + value);
+        return c >= 0 ? c : 0;
+    }
+};
+
+class PolicyQualifier final : public ViewOf<IPKIPolicyQualifier> {
+public:
+    PolicyQualifier(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int AddQualifiedPolicy(const char* oid, const wchar_t* qualifier) override
+    {
+        int c =
+            lib_.Enter(PKI_CLASS_POLICY_SET, 5, std::string(oid) + "," + Ascii(qualifier), PKI_IID_POLICY_QUALIFIER);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class Policies final : public Object<IPKIPolicySet> {
+public:
+    explicit Policies(Library& lib) : Object(lib, PKI_CLASS_POLICY_SET)
+    {
+        AddView(this, PKI_IID_POLICY_QUALIFIER, new PolicyQualifier(this, lib));
+    }
+    int AddPolicy(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_POLICY_SET, 4, oid);
+        return c >= 0 ? c : 0;
+    }
+};
+
+class BasicConstraints final : public Object<IPKIBasicConstraints> {
+public:
+    explicit BasicConstraints(Library& lib) : Object(lib, PKI_CLASS_BASIC_CONSTRAINTS) {}
+    int GetCA(std::uint32_t* ca) override { return *ca = ca_, 0; }
+    int GetPathLength(std::uint32_t* pathLength) override { return *pathLength = pathLength_, 0; }
+    int SetCA(std::uint32_t ca) override
+    {
+        int c = lib_.Enter(PKI_CLASS_BASIC_CONSTRAINTS, 5, std::to_string(ca));
+        return c >= 0 ? c : (ca_ = ca, 0);
+    }
+    int SetPathLength(std::uint32_t pathLength) override
+    {
+        int c = lib_.Enter(PKI_CLASS_BASIC_CONSTRAINTS, 6, std::to_string(pathLength));
+        return c >= 0 ? c : (pathLength_ = pathLength, 0);
+    }
+
+private:
+    std::uint32_t ca_ = 0, pathLength_ = 0;
+};
+
+class QCEuropean final : public ViewOf<IPKIStatements> {
+public:
+    QCEuropean(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int GetFlagA(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetFlagB(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetTextFlag(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetText(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddEuropeanStatement() override { return Log(12, ""); }
+    int AddSecureDeviceStatement() override { return Log(15, ""); }
+    int SetQCType(const char* oid) override { return Log(19, oid); }
+    int SetSemanticsIdentifier(const char* oid) override { return Log(23, oid); }
+
+private:
+    int Log(std::uint32_t op, const std::string& args)
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, op, args, PKI_IID_QC_EUROPEAN);
+        return c >= 0 ? c : 0;
+    }
+    Library& lib_;
+};
+
+class QCPDSLocation final : public ViewOf<IPKIQCPDSLocation> {
+public:
+    QCPDSLocation(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int SetLocation(const char* language, const wchar_t* location) override
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, 28, std::string(language) + "," + Ascii(location), PKI_IID_QC_PDS);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class QCLegislation final : public ViewOf<IPKIQCLegislation> {
+public:
+    QCLegislation(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int SetLegislation(const wchar_t* text) override
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, 33, Ascii(text), PKI_IID_QC_LEGISLATION);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class QCStatements final : public Object<IPKIQCStatements> {
+public:
+    explicit QCStatements(Library& lib) : Object(lib, PKI_CLASS_QC_STATEMENTS)
+    {
+        AddView(this, PKI_IID_QC_EUROPEAN, new QCEuropean(this, lib));
+        AddView(this, PKI_IID_QC_PDS, new QCPDSLocation(this, lib));
+        AddView(this, PKI_IID_QC_LEGISLATION, new QCLegislation(this, lib));
+    }
+    int AddNationalStatement() override
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, 5, "");
+        return c >= 0 ? c : 0;
+    }
+    int SetLimit(const wchar_t* currency, std::uint32_t amount, std::uint32_t exponent) override
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, 9,
+                           Ascii(currency) + "," + std::to_string(amount) + "," + std::to_string(exponent));
+        return c >= 0 ? c : 0;
+    }
+};
+
+class DirectorySetter final : public ViewOf<IPKIDirectoryAttributes> {
+public:
+    DirectorySetter(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int ReadValues(std::uint32_t, const char* const*, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+    // Logs "oid=value" for each attribute, joined by ";".
+    int SetValues(std::uint32_t count, const char* const* oids, const wchar_t* const* values) override
+    {
+        std::string args;
+        for (std::uint32_t i = 0; i < count; ++i)
+            args += (i ? ";" : "") + std::string(oids[i]) + "=" + Ascii(values[i]);
+        int c = lib_.Enter(PKI_CLASS_DIRECTORY_SET, 49, args, PKI_IID_DIRECTORY_ATTRIBUTES);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class DirectorySet final : public Object<IPKIObject> {
+public:
+    explicit DirectorySet(Library& lib) : Object(lib, PKI_CLASS_DIRECTORY_SET)
+    {
+        AddView(this, PKI_IID_DIRECTORY_ATTRIBUTES, new DirectorySetter(this, lib));
+    }
+};
+
+// Interface 4178 of an extension list: logs the usages of the
+// extended-key-usage object it is given (fake::ExtKeyUsage).
+class RequestedExtensions final : public ViewOf<IPKIRequestedExtensions> {
+public:
+    RequestedExtensions(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int SetExtKeyUsage(IPKIObject* usage) override
+    {
+        auto* eku = static_cast<ExtKeyUsage*>(static_cast<IPKIExtKeyUsage*>(usage));
+        int c = lib_.Enter(PKI_CLASS_EXTENSION_SET, 5, eku->usages, PKI_IID_REQUESTED_EXTENSIONS);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class ExtensionSet final : public Object<IPKIObject> {
+public:
+    explicit ExtensionSet(Library& lib) : Object(lib, PKI_CLASS_EXTENSION_SET)
+    {
+        AddView(this, PKI_IID_REQUESTED_EXTENSIONS, new RequestedExtensions(this, lib));
+    }
+};
+
+// A request whose requested extensions are a fresh extension list, or absent.
+class Request final : public Object<IPKIRequest> {
+public:
+    explicit Request(Library& lib) : Object(lib, PKI_CLASS_REQUEST) {}
+    bool hasExtensions = true;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKeyKind(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetRequestedExtensions(void** extensions) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 94, "");
+        if (c >= 0) return c;
+        if (!hasExtensions) return PKI_E_ABSENT;
+        *extensions = static_cast<IPKIObject*>(new ExtensionSet(lib_));
+        return 0;
+    }
+    int SetRequestedExtensions(IPKIObject* extensions) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 97, extensions ? "list" : "none");
+        return c >= 0 ? c : 0;
+    }
+};
+
+// Makes CreateObject hand out the extension values above.
+inline void UseProfileObjects(Library& lib)
+{
+    lib.makers[{PKI_CLASS_ALT_NAME, PKI_IID_ALT_NAME}] = [&lib]() -> void* {
+        return static_cast<IPKIAltNameBuilder*>(new AltName(lib));
+    };
+    lib.makers[{PKI_CLASS_POLICY_SET, PKI_IID_POLICY_SET}] = [&lib]() -> void* {
+        return static_cast<IPKIPolicySet*>(new Policies(lib));
+    };
+    lib.makers[{PKI_CLASS_BASIC_CONSTRAINTS, PKI_IID_BASIC_CONSTRAINTS}] = [&lib]() -> void* {
+        return static_cast<IPKIBasicConstraints*>(new BasicConstraints(lib));
+    };
+    lib.makers[{PKI_CLASS_QC_STATEMENTS, PKI_IID_QC_STATEMENTS}] = [&lib]() -> void* {
+        return static_cast<IPKIQCStatements*>(new QCStatements(lib));
+    };
+    lib.makers[{PKI_CLASS_DIRECTORY_SET, PKI_IID_DIRECTORY_SET}] = [&lib]() -> void* {
+        return static_cast<IPKIObject*>(new DirectorySet(lib));
+    };
+    lib.makers[{PKI_CLASS_EXTENSION_SET, PKI_IID_EXTENSION_SET}] = [&lib]() -> void* {
+        return static_cast<IPKIObject*>(new ExtensionSet(lib));
+    };
+    lib.makers[{PKI_CLASS_EXT_KEY_USAGE, PKI_IID_EXT_KEY_USAGE}] = [&lib]() -> void* {
+        return static_cast<IPKIExtKeyUsage*>(new ExtKeyUsage(lib));
+    };
+}
+
+}  // namespace fake::profile
