@@ -331,3 +331,137 @@ TEST_F(DVCSMessages, ResponsesAreMadeOrSignedAndDecodeAsResponses)
     EXPECT_EQ(facade->SignDVCSResponse(nullptr, nullptr, nullptr, &out), 0);
     EXPECT_EQ(out.data, nullptr);
 }
+
+// With a signer key the wrapped message gets a signer for the message's own
+// type, and the key and certificate go on to the signing step; a signing
+// that fails leaves the caller's blob empty.
+TEST_F(DVCSMessages, ASignerKeyGivesTheMessageASignerOfItsType)
+{
+    auto* cert = new fake::ScriptedCertificate(lib);
+    cert->keyUsage = 1;
+    Drop dropCert{static_cast<IPKICertificate*>(cert)};
+    auto* key = new fake::families::CmsKey(lib);
+    Drop dropKey{static_cast<IPKIKeyObject*>(key)};
+    for (bool request : {true, false}) {
+        PKIBlob out{0, nullptr};
+        lib.log.clear();
+        const int rc = request ? facade->MakeDVCSRequest(5, 7, dropKey.object, dropCert.object, &out)
+                               : facade->MakeDVCSResponseFromValues(3, 4, dropKey.object, dropCert.object, &out);
+        EXPECT_EQ(Calls("4918:30"),
+                  std::vector<std::string>{std::string("4918:30(") + (request ? kRequestType : kResponseType) + ")"});
+        EXPECT_EQ(Calls("4900:12").size(), 1u);  // the signer joins the message
+        if (rc == 1) {
+            facade->ReleaseBlob(&out);
+        } else {
+            EXPECT_EQ(out.data, nullptr);
+        }
+    }
+}
+
+// The signer of a message is named only when there is exactly one.
+TEST_F(DVCSMessages, OnlyAMessageWithOneSignerNamesItsSigner)
+{
+    for (std::size_t signers : {0u, 1u, 2u}) {
+        auto* m = new CmsSignedData(lib);
+        Drop drop{Obj(m)};
+        for (std::size_t i = 0; i < signers; ++i) m->signers.push_back(new fake::families::CmsSigner(lib));
+        char issuer[PKIF_NAME_TEXT_BYTES] = "unchanged";
+        std::uint8_t serial[20] = {9};
+        for (bool response : {false, true}) {
+            SCOPED_TRACE(std::to_string(signers) + (response ? " response" : " request"));
+            lib.log.clear();
+            const int rc = response ? facade->GetDVCSResponseSigner(Obj(m), issuer, serial)
+                                    : facade->GetDVCSRequestSigner(Obj(m), issuer, serial);
+            EXPECT_EQ(Calls("4900:11"),
+                      signers == 1 ? std::vector<std::string>{"4900:11(0)"} : std::vector<std::string>{});
+            if (signers != 1) {
+                EXPECT_EQ(rc, 0);
+                EXPECT_STREQ(issuer, "unchanged");
+                EXPECT_EQ(serial[0], 9);
+            }
+        }
+    }
+    EXPECT_EQ(facade->GetDVCSRequestSigner(nullptr, nullptr, nullptr), 0);
+}
+
+// The certificate's key family picks the verification: 1 GOST 34.311 (its
+// DSTU 4145 key read), 2 SHA (its RSA key read), 4 ECDSA (its EC view
+// asked for); any other family fails without touching the message.
+TEST_F(DVCSMessages, SignersAreVerifiedByTheCertificatesKeyFamily)
+{
+    auto* cert = new fake::ScriptedCertificate(lib);
+    cert->keyUsage = 1;
+    Drop dropCert{static_cast<IPKICertificate*>(cert)};
+    const std::string gost = "4870:25()", rsa = "4870:29()", ec = "4870:2(4226)";
+    struct Case {
+        std::uint32_t family;
+        std::string reached;
+    } cases[] = {{1, gost}, {2, rsa}, {4, ec}, {0, ""}, {3, ""}, {5, ""}};
+    for (const Case& c : cases) {
+        cert->kind = c.family;
+        auto* m = new CmsSignedData(lib);
+        Drop drop{Obj(m)};
+        m->signers.push_back(new fake::families::CmsSigner(lib));
+        for (bool response : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.family) + (response ? " response" : " request"));
+            lib.log.clear();
+            const int rc = response ? facade->VerifyDVCSResponseSigner(Obj(m), dropCert.object)
+                                    : facade->VerifyDVCSRequestSigner(Obj(m), dropCert.object);
+            for (const std::string& marker : {gost, rsa, ec})
+                EXPECT_EQ(Calls(marker).size(), marker == c.reached ? 1u : 0u) << marker;
+            if (c.reached.empty()) {
+                EXPECT_EQ(rc, 0);
+                EXPECT_TRUE(Calls("4900:").empty());
+            }
+        }
+    }
+    EXPECT_EQ(facade->VerifyDVCSRequestSigner(nullptr, dropCert.object), 0);
+}
+
+// Every library call of the makers, the signer and the openers failing (or
+// throwing) in turn: nothing stays behind, no blob is freed unwiped, and
+// the operation answers 0.
+TEST_F(DVCSMessages, FailureSweeps)
+{
+    Sweep(
+        "signed requests and responses made, opened and decoded",
+        [&](SPKIFormats& f, fake::OCSPLibrary& l) {
+            fake::families::CmsMade m;
+            std::string content;
+            std::string type;
+            fake::families::UseSignedDataObjects(l, m);
+            m.prepareInfo = [&](fake::families::CmsContentInfo& info) {
+                info.type = "1.2.840.113549.1.7.2";
+                info.makeInner = [&]() -> IPKIObject* {
+                    auto* message = new CmsSignedData(l);
+                    message->type = type;
+                    message->content = content;
+                    return Obj(message);
+                };
+            };
+            int ok = 1;
+            PKIBlob out{0, nullptr};
+            IPKIObject *opened = nullptr, *response = nullptr;
+            std::uint32_t a = 0, b = 0, v[6] = {};
+            type = kRequestType;
+            content = Words({5, 7});
+            ok = ok && f.MakeDVCSRequest(5, 7, nullptr, nullptr, &out);
+            ok = ok && f.OpenSignedDVCSRequest(&out, reinterpret_cast<void**>(&opened));
+            ok = ok && f.DecodeDVCSRequest(opened, &b, &a, nullptr);
+            f.ReleaseBlob(&out);
+            if (opened) opened->Release(), opened = nullptr;
+            ok = ok && f.MakeDVCSResponseFromValues(3, 4, nullptr, nullptr, &out);
+            f.ReleaseBlob(&out);
+            type = kResponseType;
+            content = Words({1, 2, 3, 4, 5, 6, 0, 0});
+            ok = ok && f.BuildDVCSResponse(1, 2, 3, 4, 5, 6, reinterpret_cast<void**>(&response));
+            ok = ok && f.SignDVCSResponse(response, nullptr, nullptr, &out);
+            ok = ok && f.OpenSignedDVCSResponse(&out, reinterpret_cast<void**>(&opened));
+            ok = ok && f.DecodeDVCSResponse(opened, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], nullptr);
+            f.ReleaseBlob(&out);
+            if (opened) opened->Release();
+            if (response) response->Release();
+            return ok && a == 5 && b == 7 && v[5] == 6 ? 1 : 0;
+        },
+        true);
+}
