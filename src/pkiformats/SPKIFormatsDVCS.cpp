@@ -1,6 +1,7 @@
-// DVCS requests and responses carried in signed data: the content-type check
-// on the way in, and the values passed through the library's objects in the
-// order the objects expect them.
+// DVCS requests and responses carried in signed data: made, wrapped and
+// signed through the CMS operations on the way out; opened, their signers
+// named and checked, and the content type checked on the way in; the values
+// passed through the library's objects in the order the objects expect them.
 #include <cstring>
 
 #include "pkiformats/KeyBuffers.h"

@@ -333,8 +333,9 @@ TEST_F(DVCSMessages, ResponsesAreMadeOrSignedAndDecodeAsResponses)
 }
 
 // With a signer key the wrapped message gets a signer for the message's own
-// type, and the key and certificate go on to the signing step; a signing
-// that fails leaves the caller's blob empty.
+// type, and the key and certificate go on to the signing step. Signing is
+// the signer-signing operations' own: here it fails at its first read of the
+// message's signer, and a failed signing leaves the caller's blob empty.
 TEST_F(DVCSMessages, ASignerKeyGivesTheMessageASignerOfItsType)
 {
     auto* cert = new fake::ScriptedCertificate(lib);
@@ -343,6 +344,7 @@ TEST_F(DVCSMessages, ASignerKeyGivesTheMessageASignerOfItsType)
     auto* key = new fake::families::CmsKey(lib);
     Drop dropKey{static_cast<IPKIKeyObject*>(key)};
     for (bool request : {true, false}) {
+        lib.Answer(PKI_CLASS_SIGNED_DATA, 11, {PKI_E_FAILURE});
         PKIBlob out{0, nullptr};
         lib.log.clear();
         const int rc = request ? facade->MakeDVCSRequest(5, 7, dropKey.object, dropCert.object, &out)
@@ -350,11 +352,10 @@ TEST_F(DVCSMessages, ASignerKeyGivesTheMessageASignerOfItsType)
         EXPECT_EQ(Calls("4918:30"),
                   std::vector<std::string>{std::string("4918:30(") + (request ? kRequestType : kResponseType) + ")"});
         EXPECT_EQ(Calls("4900:12").size(), 1u);  // the signer joins the message
-        if (rc == 1) {
-            facade->ReleaseBlob(&out);
-        } else {
-            EXPECT_EQ(out.data, nullptr);
-        }
+        EXPECT_EQ(Calls("4900:11"), std::vector<std::string>{"4900:11(0)"});
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(out.data, nullptr);
+        EXPECT_TRUE(Calls("0:10(4879").empty());  // nothing wrapped unsigned
     }
 }
 
