@@ -24,6 +24,9 @@
 //   GetSignerInfo and ReadSignerInfoFrom*: PKIF_NAME_TEXT_BYTES; content
 //   types read from a message go into PKIF_OID_TEXT_BYTES and a longer one
 //   is refused.
+// - DVCS: the issuer texts of GetDVCSRequestSigner and GetDVCSResponseSigner:
+//   PKIF_NAME_TEXT_BYTES; a DVCS message's content type is read into
+//   PKIF_DVCS_CONTENT_TYPE_BYTES and a longer one is refused.
 #ifndef QVK_PKIFORMATS_ISPKIFORMATS_H
 #define QVK_PKIFORMATS_ISPKIFORMATS_H
 

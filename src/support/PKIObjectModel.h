@@ -3087,23 +3087,6 @@ protected:
     ~IPKIOCSPSignDSTU7564() = default;
 };
 
-// Signed data (4900 / 4136) as the DVCS decoders read its content.
-class IPKISignedDataContent : public IPKISignedDataCertificates {
-public:
-    // 1 when the signed data carries its content.
-    virtual int HasContent(std::uint32_t* present)                               // 8
-    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
-    // The content type as dotted text with its terminator in `capacity`
-    // bytes; PKI_E_FAILURE when it does not fit.
-    virtual int GetContentTypeText(char* text, std::uint32_t capacity)           // 9
-    { (void)text; (void)capacity; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int GetContent(PKIBlob* content)                                     // 10
-    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
-
-protected:
-    ~IPKISignedDataContent() = default;
-};
-
 // DVCS request (class 4910, interface 4150): values A (slots 6, 5) and B
 // (slots 8, 7), and an item (slot 21), passed through by the facade.
 class IPKIDVCSRequest : public IPKIObject {
@@ -3208,8 +3191,6 @@ protected:
     X(IPKIOCSPResponder, 50, SetResponderName)           \
     X(IPKIOCSPSignDSTU7564, 3, SignWithKey)              \
     X(IPKIKeyObject, 10, SignObjectDSTU4145)             \
-    X(IPKISignedDataContent, 8, HasContent)              \
-    X(IPKISignedDataContent, 10, GetContent)             \
     X(IPKIDVCSRequest, 8, SetValueB)                     \
     X(IPKIDVCSRequest, 21, SetItem)                      \
     X(IPKIDVCSResponse, 18, SetValuePair)                \

@@ -6673,7 +6673,13 @@ public:
         int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 6, std::to_string(first) + "," + std::to_string(second));
         return c >= 0 ? c : (itemFirst = first, itemSecond = second, 0);
     }
-    int SetValues(std::uint32_t, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    // The two values given at once (kept apart from the encoded ones).
+    std::uint32_t given[2] = {};
+    int SetValues(std::uint32_t first, std::uint32_t second) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 7, std::to_string(first) + "," + std::to_string(second));
+        return c >= 0 ? c : (given[0] = first, given[1] = second, 0);
+    }
     int GetValue1(std::uint32_t* v) override { return Get(9, 0, v); }
     int SetValue1(std::uint32_t v) override { return Set(10, 0, v); }
     int GetValue2(std::uint32_t* v) override { return Get(11, 1, v); }
@@ -6715,9 +6721,9 @@ private:
     }
 };
 
-// Signed data that reports its content: present or not, its type text and
-// the content bytes.
-class ContentSignedData final : public Object<IPKISignedDataContent> {
+// Signed data that reports its content through the signed-data object's
+// slots (15, 16, 18): present or not, its type text and the content bytes.
+class ContentSignedData final : public Object<IPKISignedDataSigners> {
 public:
     ContentSignedData(Library& lib, std::string type, OCSPBytes content)
         : Object(lib, PKI_CLASS_SIGNED_DATA), type(std::move(type)), content(std::move(content))
@@ -6732,20 +6738,21 @@ public:
     int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
     int HasContent(std::uint32_t* present) override
     {
-        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 8, "");
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 15, "");
         return c >= 0 ? c : (*present = hasContent ? 1 : 0, 0);
     }
-    int GetContentTypeText(char* text, std::uint32_t capacity) override
+    int GetContentType(char* oid, std::uint32_t* length) override
     {
-        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 9, std::to_string(capacity));
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 16, std::to_string(*length));
         if (c >= 0) return c;
-        if (type.size() + 1 > capacity) return PKI_E_FAILURE;
-        std::memcpy(text, type.c_str(), type.size() + 1);
+        if (type.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(oid, type.c_str(), type.size() + 1);
+        *length = static_cast<std::uint32_t>(type.size());
         return 0;
     }
     int GetContent(PKIBlob* out) override
     {
-        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 10, "");
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 18, "");
         return c >= 0 ? c : CopyToLibraryBlob(lib_, content, out);
     }
 };
