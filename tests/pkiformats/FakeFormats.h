@@ -7934,8 +7934,14 @@ class DirectoryItems final : public Object<IPKIDirectoryAttributes> {
 public:
     DirectoryItems(Library& lib, std::map<int, std::wstring> items) : Object(lib, 4918), items_(std::move(items)) {}
 #define QVK_FAKE_DIRECTORY_ITEM(n)                                                                                     \
-    int HasItem##n(std::uint32_t* present) override { return Has(n, present); }                                        \
-    int GetItem##n##Text(wchar_t* text, std::uint32_t* length) override { return Text(n, text, length); }
+    int HasItem##n(std::uint32_t* present) override                                                                    \
+    {                                                                                                                  \
+        return Has(n, present);                                                                                        \
+    }                                                                                                                  \
+    int GetItem##n##Text(wchar_t* text, std::uint32_t* length) override                                                \
+    {                                                                                                                  \
+        return Text(n, text, length);                                                                                  \
+    }
     QVK_FAKE_DIRECTORY_ITEM(1)
     QVK_FAKE_DIRECTORY_ITEM(2)
     QVK_FAKE_DIRECTORY_ITEM(3)
@@ -7944,7 +7950,10 @@ public:
     QVK_FAKE_DIRECTORY_ITEM(6)
     QVK_FAKE_DIRECTORY_ITEM(7)
 #undef QVK_FAKE_DIRECTORY_ITEM
-    int ReadValues(std::uint32_t, const char* const*, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+    int ReadValues(std::uint32_t, const char* const*, void**) override
+    {
+        return PKI_E_NOT_IMPLEMENTED;
+    }
 
 private:
     int Has(int n, std::uint32_t* present)
@@ -7968,7 +7977,7 @@ private:
 // not 0 answers that code instead (PKI_E_ABSENT: the part is not there).
 struct FieldsScript {
     std::wstring subject = L"CN=Holder;C=UA";  // request slot 7; the certificate's common name
-    int subjectNameAnswer = 0;                  // the subject name object (its values: nameValues)
+    int subjectNameAnswer = 0;                 // the subject name object (its values: nameValues)
     int namesAnswer = PKI_E_ABSENT;
     std::vector<std::pair<std::uint32_t, std::wstring>> names;
     int itemsAnswer = PKI_E_ABSENT;
@@ -8021,37 +8030,41 @@ public:
     }
     int GetSubject(void** name) override
     {
-        return HandOut(lib_, PKI_CLASS_REQUEST, 9, this, s_.subjectNameAnswer,
-                       [&] { return static_cast<IPKIName*>(new Name(lib_)); }, name);
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 9, this, s_.subjectNameAnswer,
+            [&] { return static_cast<IPKIName*>(new Name(lib_)); }, name);
     }
     int GetAltNames(void** names) override
     {
-        return HandOut(lib_, PKI_CLASS_REQUEST, 79, this, s_.namesAnswer,
-                       [&] { return static_cast<IPKIGeneralNames*>(new GeneralNames(lib_, s_.names)); }, names);
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 79, this, s_.namesAnswer,
+            [&] { return static_cast<IPKIGeneralNames*>(new GeneralNames(lib_, s_.names)); }, names);
     }
     int GetFirstTextList(void** list) override
     {
-        return HandOut(lib_, PKI_CLASS_REQUEST, 49, this, s_.list1Answer,
-                       [&] { return static_cast<IPKITextList*>(new TextList(lib_, s_.list1)); }, list);
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 49, this, s_.list1Answer,
+            [&] { return static_cast<IPKITextList*>(new TextList(lib_, s_.list1)); }, list);
     }
     int GetSecondTextList(void** list) override
     {
-        return HandOut(lib_, PKI_CLASS_REQUEST, 52, this, s_.list2Answer,
-                       [&] { return static_cast<IPKITextList*>(new TextList(lib_, s_.list2)); }, list);
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 52, this, s_.list2Answer,
+            [&] { return static_cast<IPKITextList*>(new TextList(lib_, s_.list2)); }, list);
     }
     int GetDirectoryAttributes(void** items) override
     {
-        return HandOut(lib_, PKI_CLASS_REQUEST, 82, this, s_.itemsAnswer,
-                       [&] { return static_cast<IPKIDirectoryAttributes*>(new DirectoryItems(lib_, s_.items)); },
-                       items);
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 82, this, s_.itemsAnswer,
+            [&] { return static_cast<IPKIDirectoryAttributes*>(new DirectoryItems(lib_, s_.items)); }, items);
     }
     int GetKeyIdentifier(void** identifier) override
     {
         return HandOut(
             lib_, PKI_CLASS_REQUEST, 88, this, s_.keyIdentifier.empty() ? PKI_E_ABSENT : 0,
             [&] {
-                return static_cast<IPKIAttribute*>(new BytesValue(
-                    lib_, std::vector<std::uint8_t>(s_.keyIdentifier.begin(), s_.keyIdentifier.end())));
+                return static_cast<IPKIAttribute*>(
+                    new BytesValue(lib_, std::vector<std::uint8_t>(s_.keyIdentifier.begin(), s_.keyIdentifier.end())));
             },
             identifier);
     }
@@ -8064,24 +8077,23 @@ public:
     }
     int GetSecondPeriod(void** period) override
     {
-        return HandOut(lib_, PKI_CLASS_REQUEST, 70, this, s_.secondPeriodAnswer,
-                       [&] {
-                           return static_cast<IPKIKeyUsagePeriod*>(
-                               new KeyUsagePeriodValue(lib_, s_.secondFrom, s_.secondTo));
-                       },
-                       period);
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 70, this, s_.secondPeriodAnswer,
+            [&] { return static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, s_.secondFrom, s_.secondTo)); },
+            period);
     }
     // The entry list is read as a list of texts by index.
     int GetStatementList(void** list) override
     {
-        return HandOut(lib_, PKI_CLASS_REQUEST, 61, this, s_.entriesAnswer,
-                       [&] { return static_cast<IPKIOIDList*>(new OIDList(lib_, s_.entries)); }, list);
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 61, this, s_.entriesAnswer,
+            [&] { return static_cast<IPKIOIDList*>(new OIDList(lib_, s_.entries)); }, list);
     }
     int GetTextValueItem(void** item) override
     {
-        return HandOut(lib_, PKI_CLASS_REQUEST, 98, this, s_.textValueAnswer,
-                       [&] { return static_cast<IPKITextValue*>(new TextValue(lib_, s_.textValue, s_.valuesSet)); },
-                       item);
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 98, this, s_.textValueAnswer,
+            [&] { return static_cast<IPKITextValue*>(new TextValue(lib_, s_.textValue, s_.valuesSet)); }, item);
     }
 
 private:
@@ -8106,8 +8118,9 @@ public:
     }
     int GetSubject(void** name) override
     {
-        return HandOut(lib_, PKI_CLASS_CERTIFICATE, 19, this, s_.subjectNameAnswer,
-                       [&] { return static_cast<IPKIName*>(new Name(lib_)); }, name);
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 19, this, s_.subjectNameAnswer,
+            [&] { return static_cast<IPKIName*>(new Name(lib_)); }, name);
     }
     int GetKeyKind(std::uint32_t* kind) override
     {
@@ -8127,31 +8140,33 @@ public:
     }
     int GetBasicConstraints(void** constraints) override
     {
-        return HandOut(lib_, PKI_CLASS_CERTIFICATE, 53, this, s_.constraintsAnswer,
-                       [&] { return static_cast<IPKIBasicConstraints*>(new BasicConstraints(lib_, s_.ca)); },
-                       constraints);
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 53, this, s_.constraintsAnswer,
+            [&] { return static_cast<IPKIBasicConstraints*>(new BasicConstraints(lib_, s_.ca)); }, constraints);
     }
     int GetExtKeyUsages(void** list) override
     {
-        return HandOut(lib_, PKI_CLASS_CERTIFICATE, 71, this, s_.usagesAnswer,
-                       [&] { return static_cast<IPKIOIDList*>(new OIDList(lib_, s_.usages)); }, list);
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 71, this, s_.usagesAnswer,
+            [&] { return static_cast<IPKIOIDList*>(new OIDList(lib_, s_.usages)); }, list);
     }
     int GetSubjectDirectoryAttributes(void** items) override
     {
-        return HandOut(lib_, PKI_CLASS_CERTIFICATE, 77, this, s_.itemsAnswer,
-                       [&] { return static_cast<IPKIDirectoryAttributes*>(new DirectoryItems(lib_, s_.items)); },
-                       items);
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 77, this, s_.itemsAnswer,
+            [&] { return static_cast<IPKIDirectoryAttributes*>(new DirectoryItems(lib_, s_.items)); }, items);
     }
     int GetSubjectAltNameList(void** names) override
     {
-        return HandOut(lib_, PKI_CLASS_CERTIFICATE, 92, this, s_.namesAnswer,
-                       [&] { return static_cast<IPKIGeneralNames*>(new GeneralNames(lib_, s_.names)); }, names);
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 92, this, s_.namesAnswer,
+            [&] { return static_cast<IPKIGeneralNames*>(new GeneralNames(lib_, s_.names)); }, names);
     }
     int GetSubjectKeyId(void** identifier) override
     {
-        return HandOut(lib_, PKI_CLASS_CERTIFICATE, 95, this, s_.keyIdentifier.empty() ? PKI_E_ABSENT : 0,
-                       [&] { return static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, s_.keyIdentifier)); },
-                       identifier);
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 95, this, s_.keyIdentifier.empty() ? PKI_E_ABSENT : 0,
+            [&] { return static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, s_.keyIdentifier)); }, identifier);
     }
 
 private:
