@@ -98,18 +98,49 @@ int WalkAltNames(IPKIInterface* formats, IPKIGeneralNames* names, const AltNameO
 
 // The seven directory items of a directory-attribute object, each a
 // presence slot and a text slot.
-struct ItemSlots {
-    int (IPKIDirectoryAttributes::*present)(std::uint32_t*);
-    int (IPKIDirectoryAttributes::*text)(wchar_t*, std::uint32_t*);
-};
-const ItemSlots kItems[PKIF_DIRECTORY_POSITIONS] = {
-    {&IPKIDirectoryAttributes::HasItem1, &IPKIDirectoryAttributes::GetItem1Text},
-    {&IPKIDirectoryAttributes::HasItem2, &IPKIDirectoryAttributes::GetItem2Text},
-    {&IPKIDirectoryAttributes::HasItem3, &IPKIDirectoryAttributes::GetItem3Text},
-    {&IPKIDirectoryAttributes::HasItem4, &IPKIDirectoryAttributes::GetItem4Text},
-    {&IPKIDirectoryAttributes::HasItem5, &IPKIDirectoryAttributes::GetItem5Text},
-    {&IPKIDirectoryAttributes::HasItem6, &IPKIDirectoryAttributes::GetItem6Text},
-    {&IPKIDirectoryAttributes::HasItem7, &IPKIDirectoryAttributes::GetItem7Text}};
+int ItemPresent(IPKIDirectoryAttributes* items, std::uint32_t j, std::uint32_t* present)
+{
+    switch (j) {
+    case 0:
+        return items->HasItem1(present);
+    case 1:
+        return items->HasItem2(present);
+    case 2:
+        return items->HasItem3(present);
+    case 3:
+        return items->HasItem4(present);
+    case 4:
+        return items->HasItem5(present);
+    case 5:
+        return items->HasItem6(present);
+    case 6:
+        return items->HasItem7(present);
+    default:
+        return PKI_E_INVALID_ARGUMENT;
+    }
+}
+
+int ItemText(IPKIDirectoryAttributes* items, std::uint32_t j, wchar_t* text, std::uint32_t* length)
+{
+    switch (j) {
+    case 0:
+        return items->GetItem1Text(text, length);
+    case 1:
+        return items->GetItem2Text(text, length);
+    case 2:
+        return items->GetItem3Text(text, length);
+    case 3:
+        return items->GetItem4Text(text, length);
+    case 4:
+        return items->GetItem5Text(text, length);
+    case 5:
+        return items->GetItem6Text(text, length);
+    case 6:
+        return items->GetItem7Text(text, length);
+    default:
+        return PKI_E_INVALID_ARGUMENT;
+    }
+}
 
 // One wanted item into its output (cleared first): 1 when it was read or is
 // absent, 0 when a read failed or the text does not fit.
@@ -117,11 +148,11 @@ int ReadItem(IPKIInterface* formats, IPKIDirectoryAttributes* items, std::uint32
 {
     Clear(out);
     std::uint32_t present = 0;
-    if ((items->*kItems[j].present)(&present) != PKI_OK) return 0;
+    if (ItemPresent(items, j, &present) != PKI_OK) return 0;
     if (!present) return 1;
     std::string text;
     if (WideText(
-            formats, [&](wchar_t* t, std::uint32_t* l) { return (items->*kItems[j].text)(t, l); }, text) != PKI_OK)
+            formats, [&](wchar_t* t, std::uint32_t* l) { return ItemText(items, j, t, l); }, text) != PKI_OK)
         return 0;
     return Put(out, text) ? 1 : 0;
 }
