@@ -201,7 +201,12 @@ public:
     virtual int GetQCStatements(void** statements)                           // 89
     { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
         PKI_RESERVED(90)                                                     // 90
-        PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)  // 91-94
+        PKI_RESERVED(91)                                                     // 91
+    // The subject alternative name (IPKIGeneralNames) as the field texts
+    // read it; PKI_E_ABSENT without the extension.
+    virtual int GetSubjectAltNameList(void** names)                          // 92
+    { (void)names; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(93) PKI_RESERVED(94)                                    // 93-94
     // The subject key identifier (IPKIKeyIdentifier); PKI_E_ABSENT without it.
     virtual int GetSubjectKeyId(void** identifier)                           // 95
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
@@ -247,7 +252,10 @@ public:
     virtual int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length,
                                IPKIObject* parameters)                           // 6
     { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(7)  PKI_RESERVED(8)                                             // 7-8
+    // The subject as one wide text; *length as for IPKICertificate::GetDisplayName.
+    virtual int GetSubjectText(wchar_t* text, std::uint32_t* length)             // 7
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(8)                                                              // 8
     // The subject name (an object for IPKIInterface::GetNameAttributeText).
     virtual int GetSubject(void** name)                                          // 9
     { (void)name; return PKI_E_NOT_IMPLEMENTED; }
@@ -289,8 +297,18 @@ public:
     PKI_RESERVED(37)                                                             // 37
     PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
     PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
-    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
-    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    // The first requested period (IPKIKeyUsagePeriod); nonzero without one.
+    virtual int GetFirstPeriod(void** period)                                    // 46
+    { (void)period; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(47) PKI_RESERVED(48)                                            // 47-48
+    // The request's first text list (IPKITextList); PKI_E_ABSENT without it.
+    virtual int GetFirstTextList(void** list)                                    // 49
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(50) PKI_RESERVED(51)                                            // 50-51
+    // The second text list (IPKITextList); PKI_E_ABSENT without it.
+    virtual int GetSecondTextList(void** list)                                   // 52
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(53)                                                             // 53
     PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
     PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)                           // 58-60
     // A list of the request's entries (IPKIStatementList) whose slot 4 takes two
@@ -305,8 +323,11 @@ public:
     // The requested key usage (IPKIEncoded); PKI_E_ABSENT without it.
     virtual int GetRequestedKeyUsage(void** item)                                // 67
     { (void)item; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71)          // 68-71
-    PKI_RESERVED(72)                                                             // 72
+    PKI_RESERVED(68) PKI_RESERVED(69)                                            // 68-69
+    // The second requested period (IPKIKeyUsagePeriod); nonzero without one.
+    virtual int GetSecondPeriod(void** period)                                   // 70
+    { (void)period; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(71) PKI_RESERVED(72)                                            // 71-72
     // The requested QC statements, as the certificate's slot 89.
     virtual int GetQCStatements(void** statements)                               // 73
     { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
@@ -338,7 +359,9 @@ public:
     // request keeps a reference).
     virtual int SetRequestedExtensions(IPKIObject* extensions)                   // 97
     { (void)extensions; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(98)                                                             // 98
+    // A text-and-value item of the request (IPKITextValue).
+    virtual int GetTextValueItem(void** item)                                    // 98
+    { (void)item; return PKI_E_NOT_IMPLEMENTED; }
     // 0 when the request's content is whole and its own signature holds.
     virtual int CheckContent()                                                   // 99
     { return PKI_E_NOT_IMPLEMENTED; }
@@ -555,8 +578,11 @@ protected:
     ~IPKIOIDList() = default;
 };
 
-// Interface 4214 of subject directory attributes: fills buffers[i] with the
-// wide value of oids[i] for every buffer given. Each buffer holds
+// Subject directory attributes (certificate slot 77, request slot 82). Their
+// own table answers for seven fixed items whether each is present and its
+// wide text (*length as for IPKICertificate::GetDisplayName). Interface 4214
+// shares the table (slot 48) and fills buffers[i] with the wide value of
+// oids[i] for every buffer given. Each buffer holds
 // GetNameAttributeMaxLength(oids[i]) + 1 wide characters; a value not there
 // is left as it was (the caller clears the buffers first).
 class IPKIDirectoryAttributes : public IPKIObject {
@@ -564,13 +590,41 @@ public:
     PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
     PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
     PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
-    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
-    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
-    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
-    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
-    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
-    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
-    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(15) PKI_RESERVED(16)                                            // 15-16
+    virtual int HasItem1(std::uint32_t* present)                                 // 17
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem1Text(wchar_t* text, std::uint32_t* length)               // 18
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(19) PKI_RESERVED(20)                                            // 19-20
+    virtual int HasItem2(std::uint32_t* present)                                 // 21
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem2Text(wchar_t* text, std::uint32_t* length)               // 22
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(23) PKI_RESERVED(24)                                            // 23-24
+    virtual int HasItem3(std::uint32_t* present)                                 // 25
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem3Text(wchar_t* text, std::uint32_t* length)               // 26
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28)                                            // 27-28
+    virtual int HasItem4(std::uint32_t* present)                                 // 29
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem4Text(wchar_t* text, std::uint32_t* length)               // 30
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(31) PKI_RESERVED(32)                                            // 31-32
+    virtual int HasItem5(std::uint32_t* present)                                 // 33
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem5Text(wchar_t* text, std::uint32_t* length)               // 34
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(35) PKI_RESERVED(36)                                            // 35-36
+    virtual int HasItem6(std::uint32_t* present)                                 // 37
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem6Text(wchar_t* text, std::uint32_t* length)               // 38
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(39) PKI_RESERVED(40)                                            // 39-40
+    virtual int HasItem7(std::uint32_t* present)                                 // 41
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem7Text(wchar_t* text, std::uint32_t* length)               // 42
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
     PKI_RESERVED(47)                                                             // 47
     virtual int ReadValues(std::uint32_t count, const char* const* oids, void** buffers) = 0;  // 48
@@ -3864,6 +3918,31 @@ protected:
     ~IPKIRequestedExtensions() = default;
 };
 
+// A request's list of wide texts (request slots 49 and 52).
+class IPKITextList : public IPKIObject {
+public:
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 3
+    // *length as for IPKICertificate::GetDisplayName.
+    virtual int GetText(std::uint32_t index, wchar_t* text,
+                        std::uint32_t* length) = 0;                              // 4
+
+protected:
+    ~IPKITextList() = default;
+};
+
+// A request's text-and-value item (request slot 98): its wide text, then
+// the value the reader hands back once the text is read.
+class IPKITextValue : public IPKIObject {
+public:
+    // *length as for IPKICertificate::GetDisplayName.
+    virtual int GetText(wchar_t* text, std::uint32_t* length) = 0;              // 3
+    PKI_RESERVED(4)                                                              // 4
+    virtual int SetValue(std::uint32_t value) = 0;                               // 5
+
+protected:
+    ~IPKITextValue() = default;
+};
+
 // clang-format on
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
@@ -3879,6 +3958,27 @@ protected:
     X(IPKIGeneralNames, 5, GetText)                      \
     X(IPKIInterface, 25, HashNameObjectSHA)              \
     X(IPKIInterface, 27, HashNameObjectGOST34311)
+
+// The request and certificate field texts.
+#define QVK_PKI_OBJECT_MODEL_SLOTS_FIELD_TEXTS(X)        \
+    X(IPKICertificate, 92, GetSubjectAltNameList)        \
+    X(IPKIRequest, 7, GetSubjectText)                    \
+    X(IPKIRequest, 46, GetFirstPeriod)                   \
+    X(IPKIRequest, 49, GetFirstTextList)                 \
+    X(IPKIRequest, 52, GetSecondTextList)                \
+    X(IPKIRequest, 70, GetSecondPeriod)                  \
+    X(IPKIRequest, 98, GetTextValueItem)                 \
+    X(IPKIDirectoryAttributes, 17, HasItem1)             \
+    X(IPKIDirectoryAttributes, 18, GetItem1Text)         \
+    X(IPKIDirectoryAttributes, 21, HasItem2)             \
+    X(IPKIDirectoryAttributes, 26, GetItem3Text)         \
+    X(IPKIDirectoryAttributes, 41, HasItem7)             \
+    X(IPKIDirectoryAttributes, 42, GetItem7Text)         \
+    X(IPKIDirectoryAttributes, 48, ReadValues)           \
+    X(IPKITextList, 3, GetCount)                         \
+    X(IPKITextList, 4, GetText)                          \
+    X(IPKITextValue, 3, GetText)                         \
+    X(IPKITextValue, 5, SetValue)
 // clang-format on
 
 #if defined(__GNUC__)

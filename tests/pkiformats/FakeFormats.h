@@ -8283,3 +8283,317 @@ inline void UseProfileObjects(Library& lib)
 }
 
 }  // namespace fake::profile
+
+// ---- Request and certificate field texts ----
+
+namespace fake::fields {
+
+// A wide text handed out as the library does: one that does not fit is
+// refused and *length tells its length.
+inline int HandOutWide(const std::wstring& t, wchar_t* text, std::uint32_t* length)
+{
+    if (t.size() + 1 > *length) {
+        *length = static_cast<std::uint32_t>(t.size());
+        return PKI_E_INVALID_ARGUMENT;
+    }
+    std::wmemcpy(text, t.c_str(), t.size() + 1);
+    *length = static_cast<std::uint32_t>(t.size());
+    return 0;
+}
+
+// A request's list of wide texts (class 4950).
+class TextList final : public Object<IPKITextList> {
+public:
+    TextList(Library& lib, std::vector<std::wstring> texts) : Object(lib, 4950), texts_(std::move(texts)) {}
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4950, 3, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(texts_.size());
+        return 0;
+    }
+    int GetText(std::uint32_t index, wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(4950, 4, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= texts_.size()) return PKI_E_INDEX;
+        return HandOutWide(texts_[index], text, length);
+    }
+
+private:
+    std::vector<std::wstring> texts_;
+};
+
+// A request's text-and-value item (class 4951): the values handed back are
+// kept in the script.
+class TextValue final : public Object<IPKITextValue> {
+public:
+    TextValue(Library& lib, std::wstring text, std::vector<std::uint32_t>& values)
+        : Object(lib, 4951), text_(std::move(text)), values_(values)
+    {
+    }
+    int GetText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(4951, 3, "");
+        if (c >= 0) return c;
+        return HandOutWide(text_, text, length);
+    }
+    int SetValue(std::uint32_t value) override
+    {
+        int c = lib_.Enter(4951, 5, std::to_string(value));
+        if (c >= 0) return c;
+        values_.push_back(value);
+        return 0;
+    }
+
+private:
+    std::wstring text_;
+    std::vector<std::uint32_t>& values_;
+};
+
+// Directory attributes read item by item: items 1 to 7 that the map holds
+// are present.
+class DirectoryItems final : public Object<IPKIDirectoryAttributes> {
+public:
+    DirectoryItems(Library& lib, std::map<int, std::wstring> items) : Object(lib, 4918), items_(std::move(items)) {}
+#define QVK_FAKE_DIRECTORY_ITEM(n)                                                                                     \
+    int HasItem##n(std::uint32_t* present) override                                                                    \
+    {                                                                                                                  \
+        return Has(n, present);                                                                                        \
+    }                                                                                                                  \
+    int GetItem##n##Text(wchar_t* text, std::uint32_t* length) override                                                \
+    {                                                                                                                  \
+        return Text(n, text, length);                                                                                  \
+    }
+    QVK_FAKE_DIRECTORY_ITEM(1)
+    QVK_FAKE_DIRECTORY_ITEM(2)
+    QVK_FAKE_DIRECTORY_ITEM(3)
+    QVK_FAKE_DIRECTORY_ITEM(4)
+    QVK_FAKE_DIRECTORY_ITEM(5)
+    QVK_FAKE_DIRECTORY_ITEM(6)
+    QVK_FAKE_DIRECTORY_ITEM(7)
+#undef QVK_FAKE_DIRECTORY_ITEM
+    int ReadValues(std::uint32_t, const char* const*, void**) override
+    {
+        return PKI_E_NOT_IMPLEMENTED;
+    }
+
+private:
+    int Has(int n, std::uint32_t* present)
+    {
+        int c = lib_.Enter(4918, 17 + 4 * (n - 1), "");
+        if (c >= 0) return c;
+        *present = items_.count(n) ? 1 : 0;
+        return 0;
+    }
+    int Text(int n, wchar_t* text, std::uint32_t* length)
+    {
+        int c = lib_.Enter(4918, 18 + 4 * (n - 1), "");
+        if (c >= 0) return c;
+        auto it = items_.find(n);
+        return it == items_.end() ? PKI_E_FAILURE : HandOutWide(it->second, text, length);
+    }
+    std::map<int, std::wstring> items_;
+};
+
+// What a field-text request or certificate hands out. A part whose answer is
+// not 0 answers that code instead (PKI_E_ABSENT: the part is not there).
+struct FieldsScript {
+    std::wstring subject = L"CN=Holder;C=UA";  // request slot 7; the certificate's common name
+    int subjectNameAnswer = 0;                 // the subject name object (its values: nameValues)
+    int namesAnswer = PKI_E_ABSENT;
+    std::vector<std::pair<std::uint32_t, std::wstring>> names;
+    int itemsAnswer = PKI_E_ABSENT;
+    std::map<int, std::wstring> items;
+    std::string keyIdentifier;  // the request's own / the certificate's subject key identifier; empty: none
+    // Request only.
+    int list1Answer = PKI_E_ABSENT, list2Answer = PKI_E_ABSENT;
+    std::vector<std::wstring> list1, list2;
+    int firstPeriodAnswer = PKI_E_ABSENT, secondPeriodAnswer = PKI_E_ABSENT;
+    SYSTEMTIME firstFrom{}, firstTo{}, secondFrom{}, secondTo{};
+    int entriesAnswer = PKI_E_ABSENT;
+    std::vector<std::string> entries;
+    int textValueAnswer = PKI_E_ABSENT;
+    std::wstring textValue;
+    std::vector<std::uint32_t> valuesSet;
+    // Certificate only.
+    std::uint32_t keyKind = 1;
+    int constraintsAnswer = PKI_E_ABSENT;
+    std::uint32_t ca = 0;
+    int usagesAnswer = PKI_E_ABSENT;
+    std::vector<std::string> usages;
+};
+
+inline int HandOut(Library& lib, std::uint32_t classId, std::uint32_t slot, const void* self, int answer,
+                   const std::function<IPKIObject*()>& make, void** out)
+{
+    int c = lib.Enter(classId, slot, "", 0, self);
+    if (c >= 0) return c;
+    if (answer != 0) return answer;
+    *out = make();
+    return 0;
+}
+
+class Request final : public Object<IPKIRequestKeys> {
+public:
+    Request(Library& lib, FieldsScript& s) : Object(lib, PKI_CLASS_REQUEST), s_(s) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "", 0, this);
+        if (c >= 0) return c;
+        *kind = 1;
+        return 0;
+    }
+    int GetSubjectText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 7, "", 0, this);
+        return c >= 0 ? c : HandOutWide(s_.subject, text, length);
+    }
+    int GetSubject(void** name) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 9, this, s_.subjectNameAnswer,
+            [&] { return static_cast<IPKIName*>(new Name(lib_)); }, name);
+    }
+    int GetAltNames(void** names) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 79, this, s_.namesAnswer,
+            [&] { return static_cast<IPKIGeneralNames*>(new GeneralNames(lib_, s_.names)); }, names);
+    }
+    int GetFirstTextList(void** list) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 49, this, s_.list1Answer,
+            [&] { return static_cast<IPKITextList*>(new TextList(lib_, s_.list1)); }, list);
+    }
+    int GetSecondTextList(void** list) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 52, this, s_.list2Answer,
+            [&] { return static_cast<IPKITextList*>(new TextList(lib_, s_.list2)); }, list);
+    }
+    int GetDirectoryAttributes(void** items) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 82, this, s_.itemsAnswer,
+            [&] { return static_cast<IPKIDirectoryAttributes*>(new DirectoryItems(lib_, s_.items)); }, items);
+    }
+    int GetKeyIdentifier(void** identifier) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 88, this, s_.keyIdentifier.empty() ? PKI_E_ABSENT : 0,
+            [&] {
+                return static_cast<IPKIAttribute*>(
+                    new BytesValue(lib_, std::vector<std::uint8_t>(s_.keyIdentifier.begin(), s_.keyIdentifier.end())));
+            },
+            identifier);
+    }
+    int GetFirstPeriod(void** period) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 46, this, s_.firstPeriodAnswer,
+            [&] { return static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, s_.firstFrom, s_.firstTo)); },
+            period);
+    }
+    int GetSecondPeriod(void** period) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 70, this, s_.secondPeriodAnswer,
+            [&] { return static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, s_.secondFrom, s_.secondTo)); },
+            period);
+    }
+    // The entry list is read as a list of texts by index.
+    int GetStatementList(void** list) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 61, this, s_.entriesAnswer,
+            [&] { return static_cast<IPKIOIDList*>(new OIDList(lib_, s_.entries)); }, list);
+    }
+    int GetTextValueItem(void** item) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 98, this, s_.textValueAnswer,
+            [&] { return static_cast<IPKITextValue*>(new TextValue(lib_, s_.textValue, s_.valuesSet)); }, item);
+    }
+
+private:
+    FieldsScript& s_;
+};
+
+class Certificate final : public Object<IPKICertificate> {
+public:
+    Certificate(Library& lib, FieldsScript& s) : Object(lib, PKI_CLASS_CERTIFICATE), s_(s)
+    {
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetSubjectRecord(PKINameRecord* record) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 17, "", 0, this);
+        if (c >= 0) return c;
+        *record = PKINameRecord{};
+        std::wcsncpy(record->commonName, s_.subject.c_str(), PKI_NAME_COMMON_NAME_CHARS - 1);
+        std::wcscpy(record->country, L"UA");
+        return 0;
+    }
+    int GetSubject(void** name) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 19, this, s_.subjectNameAnswer,
+            [&] { return static_cast<IPKIName*>(new Name(lib_)); }, name);
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "", 0, this);
+        if (c >= 0) return c;
+        *kind = s_.keyKind;
+        return 0;
+    }
+    // The modulus is bytes 1, 2, 3, ... of its 600-byte field.
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 29, "", 0, this);
+        if (c >= 0) return c;
+        for (int i = 0; i < 1200; ++i) fields[i] = i < 600 ? static_cast<std::uint8_t>(i + 1) : 0;
+        *bits = 2048;
+        return 0;
+    }
+    int GetBasicConstraints(void** constraints) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 53, this, s_.constraintsAnswer,
+            [&] { return static_cast<IPKIBasicConstraints*>(new BasicConstraints(lib_, s_.ca)); }, constraints);
+    }
+    int GetExtKeyUsages(void** list) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 71, this, s_.usagesAnswer,
+            [&] { return static_cast<IPKIOIDList*>(new OIDList(lib_, s_.usages)); }, list);
+    }
+    int GetSubjectDirectoryAttributes(void** items) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 77, this, s_.itemsAnswer,
+            [&] { return static_cast<IPKIDirectoryAttributes*>(new DirectoryItems(lib_, s_.items)); }, items);
+    }
+    int GetSubjectAltNameList(void** names) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 92, this, s_.namesAnswer,
+            [&] { return static_cast<IPKIGeneralNames*>(new GeneralNames(lib_, s_.names)); }, names);
+    }
+    int GetSubjectKeyId(void** identifier) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 95, this, s_.keyIdentifier.empty() ? PKI_E_ABSENT : 0,
+            [&] { return static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, s_.keyIdentifier)); }, identifier);
+    }
+
+private:
+    FieldsScript& s_;
+};
+
+}  // namespace fake::fields
