@@ -6701,6 +6701,32 @@ public:
         signatureId = value->Value();
         return 0;
     }
+    // The tests' container encoding: "KC:" and the keys' DSTU 4145 bytes,
+    // separated by '|' (at least one key).
+    static std::string Encoding(const std::vector<std::string>& keys)
+    {
+        std::string s = "KC:";
+        for (std::size_t i = 0; i < keys.size(); ++i) s += (i ? "|" : "") + keys[i];
+        return s;
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4893, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        std::string s(reinterpret_cast<const char*>(in->data), in->length);
+        if (s.size() < 4 || s.compare(0, 3, "KC:") != 0 || !entries.empty()) return PKI_E_BAD_ENCODING;
+        for (std::size_t at = 3;;) {
+            const std::size_t end = s.find('|', at);
+            auto* key = new KeyObject(lib_);
+            key->capabilities = 1;
+            key->dstuPrivate.assign(s.begin() + static_cast<std::ptrdiff_t>(at),
+                                    end == std::string::npos ? s.end() : s.begin() + static_cast<std::ptrdiff_t>(end));
+            Add(key, 1);
+            if (end == std::string::npos) break;
+            at = end + 1;
+        }
+        return 0;
+    }
     std::vector<Entry> entries;
     std::vector<std::uint8_t> sBox;
     bool hasKeyValue = false;
@@ -6818,6 +6844,8 @@ inline void UseKeyFileObjects(Library& lib)
     lib.makers[{PKI_CLASS_KEY, PKI_IID_KEY}] = [&lib]() -> void* {
         auto* container = new KeyContainer(lib);
         container->OfferKeySet();
+        // A container is a key object itself (4128): it may go into another.
+        container->offers.insert(PKI_IID_KEY);
         return static_cast<IPKIKeyObject*>(container);
     };
 }
