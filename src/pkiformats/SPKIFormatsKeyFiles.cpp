@@ -118,6 +118,27 @@ bool Head(const PKIBlob* entry, EntryHead& e)
     return ReadHead(r, e);
 }
 
+// The certificates of an entry (views into it), in their order.
+bool ChainOf(std::uint32_t version, const PKIBlob* entry, std::vector<PKIBlob>& chain)
+{
+    if (Empty(entry)) return false;
+    FieldReader r{entry->data, entry->length};
+    EntryHead e;
+    if (!ReadHead(r, e)) return false;
+    std::uint32_t certificates = 1;
+    if (e.tag == kTagKey && !r.U32(certificates)) return false;
+    // Each certificate takes at least four bytes: the walk ends with the data.
+    for (std::uint32_t i = 0; i < certificates; ++i) {
+        std::uint32_t length = 0;
+        if (version == 2 && (!r.U16(length) || !r.Skip(length))) return false;
+        if (!r.U32(length)) return false;
+        PKIBlob certificate{length, const_cast<std::uint8_t*>(r.p + r.at)};
+        if (!r.Skip(length)) return false;
+        chain.push_back(certificate);
+    }
+    return true;
+}
+
 // The alias in the Win32 layer's ANSI code page (through wide text); false
 // when it does not convert.
 bool AliasText(const EntryHead& e, std::string& text)
@@ -404,6 +425,33 @@ int SPKIFormats::GetKeyStoreKeyBytes(const PKIBlob* entry, PKIBlob* key)
     }
 }
 
+// The entry's chain as a certificates-only signed data in a content info;
+// the bundle is the library's encoding, released with ReleaseBlob.
+int SPKIFormats::GetKeyStoreCertificates(std::uint32_t version, const PKIBlob* entry, PKIBlob* bundle)
+{
+    static const char kSignedData[] = "1.2.840.113549.1.7.2";
+    try {
+        if (!bundle || bundle->data || !formats_) return 0;
+        std::vector<PKIBlob> chain;
+        if (!ChainOf(version, entry, chain)) return 0;
+        ObjectRef signedData, info;
+        if (!CreateInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, signedData)) return 0;
+        for (const PKIBlob& certificate : chain)
+            if (!AttachCertificate(signedData.As<IPKIObject>(), &certificate)) return 0;
+        if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
+        auto* ci = info.As<IPKICMSContentInfo>();
+        LibraryBlob out(formats_);
+        if (ci->SetContentType(kSignedData) != PKI_OK || ci->SetContentObject(signedData.As<IPKIObject>()) != PKI_OK ||
+            ci->Encode(&out.blob) != PKI_OK || !out.blob.data)
+            return 0;
+        *bundle = out.blob;
+        out.blob = PKIBlob{0, nullptr};
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::GetKeyStoreKeyAlias(const PKIBlob* store, std::uint32_t index, char** alias)
 {
     try {
@@ -424,21 +472,25 @@ int SPKIFormats::GetKeyStoreKeyAlias(const PKIBlob* store, std::uint32_t index, 
     }
 }
 
-// The certificate bundle of an entry comes with the bundle writer; until
-// then a caller that asks for it is refused rather than handed a key alone.
+// The certificate bundle goes out only with the key: a key that does not
+// open releases it.
 int SPKIFormats::ReadKeyStoreEntry(const PKIBlob* store, const char* alias, const char* password, void** key,
                                    PKIBlob* bundle)
 {
     try {
         // The key read below takes the next level of nesting.
-        if (bundle || KeyFileLevel::Exhausted()) return 0;
+        if ((bundle && bundle->data) || KeyFileLevel::Exhausted()) return 0;
         std::uint32_t version = 0, count = 0;
         PKIBlob entries{0, nullptr}, entry{0, nullptr}, keyBytes{0, nullptr};
         if (!ReadKeyStoreHeader(store, &version, &count, &entries) ||
             !FindKeyStoreEntry(version, alias, &entries, &entry) || !GetKeyStoreKeyBytes(&entry, &keyBytes))
             return 0;
+        if (bundle && !GetKeyStoreCertificates(version, &entry, bundle)) return 0;
         ObjectRef read;
-        if (!ReadKeyContainer(&keyBytes, password, read.Out())) return 0;
+        if (!ReadKeyContainer(&keyBytes, password, read.Out())) {
+            ReleaseBlob(bundle);
+            return 0;
+        }
         if (key) {
             *key = read.As<IPKIObject>();
             *read.Out() = nullptr;

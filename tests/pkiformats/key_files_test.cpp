@@ -453,6 +453,49 @@ TEST(KeyFilesSweep, EncryptedKeyAndKeyStoreReads)
     }
 }
 
+// An entry's chain goes out as certificates-only signed data in a content
+// info: every certificate decoded and added in order (version 2's type
+// fields skipped), a trusted-certificate entry's one certificate too.
+TEST_F(KeyFiles, KeyStoreCertificatesAsSignedData)
+{
+    fake::UseEnvelopedObjects(lib);  // its content info
+    fake::UseTypedObjects(lib);      // its signed data takes certificates
+    for (std::uint32_t version : {1u, 2u}) {
+        SCOPED_TRACE(version);
+        StoreWriter w(version, 2);
+        w.Trusted("root", "ROOT-DER").Key("k", fake::EncryptedKey::Encoding("pw", "k"), {"A-DER", "INTERMEDIATE"});
+        PKIBlob store = w.View(), entries{0, nullptr}, entry{0, nullptr}, bundle{0, nullptr};
+        ASSERT_EQ(facade->ReadKeyStoreHeader(&store, nullptr, nullptr, &entries), 1);
+        struct Case {
+            const char* alias;
+            std::vector<std::string> decoded;
+        };
+        for (const Case& c : {Case{"k", {"4870:4(5)", "4870:4(12)"}}, Case{"root", {"4870:4(8)"}}}) {
+            ASSERT_EQ(facade->FindKeyStoreEntry(version, c.alias, &entries, &entry), 1);
+            lib.log.clear();
+            ASSERT_EQ(facade->GetKeyStoreCertificates(version, &entry, &bundle), 1) << c.alias;
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(bundle.data), bundle.length),
+                      "content info:1.2.840.113549.1.7.2");
+            std::vector<std::string> steps, expected;
+            for (const std::string& e : lib.log)
+                if (e.rfind("4870:4", 0) == 0 || e.rfind("4900:7", 0) == 0 || e.rfind("4879:", 0) == 0)
+                    steps.push_back(e);
+            for (const std::string& d : c.decoded) expected.insert(expected.end(), {d, "4900:7()"});
+            expected.insert(expected.end(), {"4879:6(1.2.840.113549.1.7.2)", "4879:8()", "4879:3()", "4879:1()"});
+            EXPECT_EQ(steps, expected) << c.alias;
+            facade->ReleaseBlob(&bundle);
+        }
+        // A bundle asked for with the key comes only with a key that opens.
+        void* key = nullptr;
+        EXPECT_EQ(facade->ReadKeyStoreEntry(&store, "k", "wrong", &key, &bundle), 0);
+        EXPECT_EQ(bundle.data, nullptr);
+        ASSERT_EQ(facade->ReadKeyStoreEntry(&store, "k", "pw", &key, &bundle), 1);
+        EXPECT_NE(bundle.data, nullptr);
+        facade->ReleaseBlob(&bundle);
+        static_cast<IPKIObject*>(key)->Release();
+    }
+}
+
 // ---- Protected key files ----
 
 namespace {
