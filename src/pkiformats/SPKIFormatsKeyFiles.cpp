@@ -501,6 +501,85 @@ int SPKIFormats::ReadKeyStoreEntry(const PKIBlob* store, const char* alias, cons
     }
 }
 
+// ---- PKCS#12 files through the library's PFX object ----
+
+int SPKIFormats::CreatePFX(void** pfx)
+{
+    try {
+        if (!pfx) return 0;
+        *pfx = nullptr;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, made)) return 0;
+        *pfx = made.As<IPKIObject>();
+        *made.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// An integrity-protected file is handed out only when the password checks.
+int SPKIFormats::DecodePFX(const PKIBlob* data, const char* password, void** pfx)
+{
+    try {
+        if (!pfx) return 0;
+        *pfx = nullptr;
+        if (Empty(data)) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, made)) return 0;
+        auto* file = made.As<IPKIKeyContainer>();
+        std::uint32_t isProtected = 0;
+        if (file->Decode(data) != PKI_OK || file->IsProtected(&isProtected) != PKI_OK) return 0;
+        if (isProtected && file->CheckPassword(password ? password : "") != PKI_OK) return 0;
+        *pfx = made.As<IPKIObject>();
+        *made.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// One shrouded key bag: the key encrypted under the password (the
+// encrypted key keeps no plain copy), in a bag added to the file.
+int SPKIFormats::MakePFXKeyBag(IPKIObject* pfx, IPKIObject* key, const char* password)
+{
+    try {
+        if (!pfx || !key) return 0;
+        ObjectRef encrypted, bag;
+        if (!CreateInto(formats_, PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY, encrypted) ||
+            encrypted.As<IPKIPrivateKey>()->SetKey(key, password ? password : "") != PKI_OK ||
+            !CreateInto(formats_, PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST, bag) ||
+            bag.As<IPKIEntryList>()->AddEntry(encrypted.As<IPKIObject>(), nullptr) != PKI_OK)
+            return 0;
+        return static_cast<IPKIKeyContainer*>(pfx)->AddItem(bag.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A bag for every key of the container, in its order; a container without
+// keys adds nothing and fails.
+int SPKIFormats::AddPFXKeys(IPKIObject* pfx, IPKIObject* container, const char* password)
+{
+    try {
+        if (!pfx || !container) return 0;
+        ObjectRef list;
+        if (!QueryInto(container, PKI_IID_KEY_LIST, list)) return 0;
+        auto* keys = list.As<IPKICertificateListView>();
+        std::uint32_t count = 0;
+        if (keys->GetCertificateCount(PKI_KEY_LIST_KEYS, &count) != PKI_OK || count == 0) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef key;
+            if (keys->GetKeyEntry(i, key.Out(), nullptr, nullptr, nullptr) != PKI_OK || !key ||
+                !MakePFXKeyBag(pfx, key.As<IPKIObject>(), password))
+                return 0;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::WrapPrivateKey(IPKIObject* key, const char* password, PKIBlob* out)
 {
     try {

@@ -734,6 +734,94 @@ TEST(KeyFilesSweep, ProtectedFileOfAnotherLayout)
         false);
 }
 
+// ---- PKCS#12 files ----
+
+// A protected file opens only with its password; an unprotected one with
+// any; data that are no file open nothing.
+TEST_F(KeyFiles, DecodePFXChecksTheIntegrityPassword)
+{
+    fake::UsePFXObjects(lib);
+    struct Case {
+        std::string data;
+        const char* password;
+        int opens;
+    };
+    const Case cases[] = {
+        {fake::PFX::Encoding("secret"), "secret", 1},
+        {fake::PFX::Encoding("secret"), "Secret", 0},
+        {fake::PFX::Encoding("secret"), nullptr, 0},
+        {fake::PFX::Encoding(nullptr), "any", 1},
+        {fake::PFX::Encoding(""), "", 1},
+        {"not a file", "secret", 0},
+    };
+    for (const Case& c : cases) {
+        Bytes data = Of(c.data);
+        PKIBlob blob = ViewOf(data);
+        void* pfx = reinterpret_cast<void*>(1);
+        EXPECT_EQ(facade->DecodePFX(&blob, c.password, &pfx), c.opens)
+            << c.data << " / " << (c.password ? c.password : "none");
+        EXPECT_EQ(pfx != nullptr, c.opens == 1);
+        if (pfx) static_cast<IPKIObject*>(pfx)->Release();
+    }
+}
+
+// Every key of a container goes into a bag of its own, encrypted under the
+// password; a container without keys adds nothing.
+TEST_F(KeyFiles, PFXKeyBagsFromAContainersKeys)
+{
+    fake::UsePFXObjects(lib);
+    void* made = nullptr;
+    ASSERT_EQ(facade->CreatePFX(&made), 1);
+    auto* pfx = dynamic_cast<fake::PFX*>(static_cast<IPKIKeyContainer*>(made));
+    ASSERT_NE(pfx, nullptr);
+    auto* container = new fake::KeyContainer(lib);
+    for (int i = 0; i < 2; ++i) container->Add(new fake::KeyObject(lib), 1);
+    lib.log.clear();
+    ASSERT_EQ(facade->AddPFXKeys(pfx, static_cast<IPKIKeyObject*>(container), "bag-pw"), 1);
+    ASSERT_EQ(pfx->bags.size(), 2u);
+    for (fake::EntryList* bag : pfx->bags) {
+        ASSERT_EQ(bag->keys.size(), 1u);
+        PKIBlob encoded{0, nullptr};
+        ASSERT_EQ(bag->keys[0]->Encode(&encoded), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(encoded.data), encoded.length),
+                  fake::EncryptedKey::Encoding("bag-pw", "wrapped"));
+        std::memset(encoded.data, 0, encoded.length);
+        lib.FreeBlob(&encoded);
+    }
+    std::vector<std::string> steps;
+    for (const std::string& e : lib.log)
+        if (e.rfind("4882:5", 0) == 0 || e.rfind("4930:7", 0) == 0 || e.rfind("4931:7", 0) == 0) steps.push_back(e);
+    const std::vector<std::string> bag = {"4882:5(bag-pw)", "4930:7()", "4931:7()"};
+    std::vector<std::string> expected = bag;
+    expected.insert(expected.end(), bag.begin(), bag.end());
+    EXPECT_EQ(steps, expected);
+    container->Release();
+
+    auto* empty = new fake::KeyContainer(lib);
+    EXPECT_EQ(facade->AddPFXKeys(pfx, static_cast<IPKIKeyObject*>(empty), "pw"), 0);
+    EXPECT_EQ(pfx->bags.size(), 2u);
+    empty->Release();
+    pfx->Release();
+}
+
+TEST(KeyFilesSweep, PFXKeyBags)
+{
+    fake::SweepFailures(
+        "PFX key bags",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UsePFXObjects(lib);
+            auto* container = new fake::KeyContainer(lib);
+            container->Add(new fake::KeyObject(lib), 1);
+            void* pfx = nullptr;
+            int rc = f.CreatePFX(&pfx) &&
+                     f.AddPFXKeys(static_cast<IPKIObject*>(pfx), static_cast<IPKIKeyObject*>(container), "pw");
+            if (pfx) static_cast<IPKIObject*>(pfx)->Release();
+            container->Release();
+            return rc;
+        },
+        true);
+}
+
 // ---- Key containers from private-key objects ----
 
 namespace {
