@@ -672,7 +672,11 @@ protected:
 // (the table of IPKIKey, interface 4128, with the slots those operations use).
 class IPKIKeyObject : public IPKIObject {
 public:
-    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    PKI_RESERVED(3)                                                              // 3
+    // As IPKIKey::Decode: a key container from its encoding (the protected
+    // key file's decrypted payload).
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
     // Capability bits, as interface 4224's slot 52: bit 0 signing (DSTU
     // 4145), value 2 RSA signing, value 4 ECDSA signing.
     virtual int GetCapabilities(std::uint32_t* bits)                             // 5
@@ -2721,7 +2725,9 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIPrivateKey, 5, SetKey)                         \
     X(IPKIPrivateKey, 6, Open)                           \
     X(IPKIPrivateKey, 7, OpenConverted)                  \
-    X(IPKIPrivateKey, 12, SetFormat)
+    X(IPKIPrivateKey, 12, SetFormat)                     \
+    X(IPKIKeyObject, 4, Decode)                          \
+    X(IPKIKey, 4, Decode)
 // clang-format on
 
 // Certificate lists, extension lists, views and time-stamp objects.

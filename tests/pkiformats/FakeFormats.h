@@ -6886,6 +6886,32 @@ public:
         signatureId = value->Value();
         return 0;
     }
+    // The tests' container encoding: "KC:" and the keys' DSTU 4145 bytes,
+    // separated by '|' (at least one key).
+    static std::string Encoding(const std::vector<std::string>& keys)
+    {
+        std::string s = "KC:";
+        for (std::size_t i = 0; i < keys.size(); ++i) s += (i ? "|" : "") + keys[i];
+        return s;
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4893, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        std::string s(reinterpret_cast<const char*>(in->data), in->length);
+        if (s.size() < 4 || s.compare(0, 3, "KC:") != 0 || !entries.empty()) return PKI_E_BAD_ENCODING;
+        for (std::size_t at = 3;;) {
+            const std::size_t end = s.find('|', at);
+            auto* key = new KeyObject(lib_);
+            key->capabilities = 1;
+            key->dstuPrivate.assign(s.begin() + static_cast<std::ptrdiff_t>(at),
+                                    end == std::string::npos ? s.end() : s.begin() + static_cast<std::ptrdiff_t>(end));
+            Add(key, 1);
+            if (end == std::string::npos) break;
+            at = end + 1;
+        }
+        return 0;
+    }
     std::vector<Entry> entries;
     std::vector<std::uint8_t> sBox;
     bool hasKeyValue = false;
@@ -6976,6 +7002,7 @@ public:
     }
     int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    void Retain() { ++refs_; }
 
 private:
     int OpenWith(const std::string& password, void** out)
@@ -7003,7 +7030,134 @@ inline void UseKeyFileObjects(Library& lib)
     lib.makers[{PKI_CLASS_KEY, PKI_IID_KEY}] = [&lib]() -> void* {
         auto* container = new KeyContainer(lib);
         container->OfferKeySet();
+        // A container is a key object itself (4128): it may go into another.
+        container->offers.insert(PKI_IID_KEY);
         return static_cast<IPKIKeyObject*>(container);
+    };
+}
+
+}  // namespace fake
+
+// ---- PKCS#12 files: the PFX and its bags ----
+namespace fake {
+
+// A bag (4930 / 4201) of encrypted keys, each kept referenced.
+class EntryList final : public Object<IPKIEntryList> {
+public:
+    explicit EntryList(Library& lib) : Object(lib, PKI_CLASS_ENTRY_LIST) {}
+    ~EntryList() override
+    {
+        for (EncryptedKey* k : keys) k->Release();
+    }
+    void Retain() { ++refs_; }
+    int GetEntryCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(keys.size());
+        return 0;
+    }
+    int GetEntry(std::uint32_t, void**, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddEntry(IPKIObject* privateKey, IPKIObject* attribute) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 7, attribute ? "attribute" : "");
+        if (c >= 0) return c;
+        auto* key = dynamic_cast<EncryptedKey*>(static_cast<IPKIPrivateKey*>(privateKey));
+        if (!key) return PKI_E_INVALID_ARGUMENT;
+        key->Retain();
+        keys.push_back(key);
+        return 0;
+    }
+    int RemoveEntry(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    std::vector<EncryptedKey*> keys;
+};
+
+// A PFX (4931 / 4208) in the tests' encoding: "PFX", then '+' and the
+// password of its integrity protection, or '-' for none, then ':' and the
+// number of its bags. Bags added are kept referenced.
+class PFX final : public Object<IPKIKeyContainer> {
+public:
+    explicit PFX(Library& lib) : Object(lib, PKI_CLASS_KEY_CONTAINER) {}
+    ~PFX() override
+    {
+        for (EntryList* b : bags) b->Release();
+    }
+    static std::string Encoding(const char* password, std::size_t bags = 0)
+    {
+        return std::string("PFX") + (password ? std::string("+") + password : "-") + ":" + std::to_string(bags);
+    }
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 3, "");
+        if (c >= 0) return c;
+        return CopyToBlob(lib_, Encoding(isProtected ? password.c_str() : nullptr, bags.size()), out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        std::string s(reinterpret_cast<const char*>(in->data), in->length);
+        const std::size_t colon = s.rfind(':');
+        if (s.size() < 5 || s.compare(0, 3, "PFX") != 0 || (s[3] != '+' && s[3] != '-') || colon == std::string::npos)
+            return PKI_E_BAD_ENCODING;
+        isProtected = s[3] == '+';
+        password = isProtected ? s.substr(4, colon - 4) : "";
+        return 0;
+    }
+    int GetItemCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(bags.size());
+        return 0;
+    }
+    int GetItem(std::uint32_t, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddItem(IPKIObject* entryList) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 7, "");
+        if (c >= 0) return c;
+        auto* bag = dynamic_cast<EntryList*>(static_cast<IPKIEntryList*>(entryList));
+        if (!bag) return PKI_E_INVALID_ARGUMENT;
+        bag->Retain();
+        bags.push_back(bag);
+        return 0;
+    }
+    int RemoveItem(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetPassword(std::uint32_t, const char*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int CheckPassword(const char* given) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 16, given ? given : "-");
+        if (c >= 0) return c;
+        return !isProtected || (given && password == given) ? 0 : PKI_E_WRONG_PASSWORD;
+    }
+    int IsProtected(std::uint32_t* flag) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 17, "");
+        if (c >= 0) return c;
+        *flag = isProtected ? 1 : 0;
+        return 0;
+    }
+    int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetItemAttribute(const char*, IPKIObject*, const char*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddItemAttribute(const char*, IPKIObject*, const char*, const PKIBlob*) override
+    {
+        return PKI_E_NOT_IMPLEMENTED;
+    }
+    std::vector<EntryList*> bags;
+    bool isProtected = false;
+    std::string password;
+};
+
+// The PFX and its bags, beside the key-file objects.
+inline void UsePFXObjects(Library& lib)
+{
+    UseKeyFileObjects(lib);
+    lib.makers[{PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER}] = [&lib]() -> void* {
+        return static_cast<IPKIKeyContainer*>(new PFX(lib));
+    };
+    lib.makers[{PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST}] = [&lib]() -> void* {
+        return static_cast<IPKIEntryList*>(new EntryList(lib));
     };
 }
 
