@@ -66,6 +66,9 @@ private:
     int EncodeStreamedBareSignedHeader(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
                                        std::uint32_t lengthLow, std::uint32_t lengthHigh, PKIBlob* header,
                                        std::uint32_t* headerLength);
+    // A private key against a certificate and, `depth` views deep, its
+    // companion views.
+    int PrivateKeyMatchesCertificateAt(IPKIObject* certificate, IPKIObject* keyObject, int depth);
 
     CSP* csp_;
     CSPI* cspi_;
