@@ -852,3 +852,29 @@ int SPKIFormats::KeyMatchesCertificate(IPKIObject* key, IPKIObject* certificate,
         return 0;
     }
 }
+
+// Only a message over plain data is wrapped: its encapsulated content type
+// must be data, the wrapper's type is signed data.
+int SPKIFormats::WrapSignedData(IPKIObject* signedData, PKIBlob* out)
+{
+    try {
+        if (!formats_ || !signedData || !out) return 0;
+        static const char kData[] = "1.2.840.113549.1.7.1";
+        char type[sizeof kData + 1] = {};
+        std::uint32_t length = sizeof type;
+        if (static_cast<IPKISignedDataSigners*>(signedData)->GetContentType(type, &length) != PKI_OK ||
+            length != sizeof kData - 1 || std::memcmp(type, kData, sizeof kData) != 0)
+            return 0;
+        ObjectRef info;
+        if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
+        auto* wrapper = info.As<IPKICMSContentInfo>();
+        if (wrapper->SetContentType("1.2.840.113549.1.7.2") != PKI_OK ||
+            wrapper->SetContentObject(signedData) != PKI_OK)
+            return 0;
+        LibraryBlob bytes(formats_);
+        if (wrapper->Encode(&bytes.blob) != PKI_OK) return 0;
+        return CopyOut(bytes.blob.data, bytes.blob.length, out) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
