@@ -71,6 +71,9 @@ private:
     int SignDVCSContent(bool request, IPKIObject* object, bool owned, IPKIObject* signerKey, IPKIObject* certificate,
                         PKIBlob* encoded);
     int VerifyDVCSSigners(IPKIObject* signedData, IPKIObject* certificate);
+    // A private key against a certificate and, `depth` views deep, its
+    // companion views.
+    int PrivateKeyMatchesCertificateAt(IPKIObject* certificate, IPKIObject* keyObject, int depth);
 
     CSP* csp_;
     CSPI* cspi_;

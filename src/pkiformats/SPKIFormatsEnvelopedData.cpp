@@ -693,3 +693,15 @@ int SPKIFormats::OpenEnvelopedForRecipientEntry(IPKIObject* envelopedData, IPKIO
         return 0;
     }
 }
+
+// A recipient's own identity only: the originator is not read.
+int SPKIFormats::ForwardToOperation190(IPKIObject* envelopedData, std::uint32_t index, std::uint32_t* kind,
+                                       char* issuer, std::uint8_t* serial, std::uint8_t* keyIdentifier)
+{
+    try {
+        return GetRecipientByIndexFull(envelopedData, index, kind, issuer, serial, keyIdentifier, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+    } catch (...) {
+        return 0;
+    }
+}

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -1791,8 +1792,20 @@ public:
     std::uint32_t rsaBits = 0;
     ECValues ec;
     KeyCertificate* inner = nullptr;  // not owned
+    // The subject key identifier (slot 95; empty: absent) and the RSA view
+    // (slot 103; null: none, not owned).
+    std::vector<std::uint8_t> keyId;
+    IPKIObject* rsaView = nullptr;
 
     int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetSubjectKeyId(void** out) override;
+    int GetRSAView(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 103, "");
+        if (c >= 0) return c;
+        if (!rsaView) return PKI_E_ABSENT;
+        return rsaView->QueryInterface(PKI_IID_CERTIFICATE, out);
+    }
     int Decode(const PKIBlob* in) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length));
@@ -2261,6 +2274,16 @@ private:
     std::uint32_t bits_;
 };
 
+inline int KeyCertificate::GetSubjectKeyId(void** out)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 95, "");
+    if (c >= 0) return c;
+    if (keyId.empty()) return PKI_E_ABSENT;
+    *out = static_cast<IPKIKeyIdentifier*>(
+        new KeyIdentifier(lib_, std::string(reinterpret_cast<const char*>(keyId.data()), keyId.size())));
+    return 0;
+}
+
 inline int ProfileCertificate::GetKeyUsage(void** out)
 {
     int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 83, "", 0, this);
@@ -2716,9 +2739,14 @@ public:
         if (c >= 0) return c;
         std::memcpy(key, publicKey.data(), 76);
         *length = publicKeyLength;
-        if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        if (parameters && curve)
+            *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, *curve));
+        else if (parameters)
+            *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
         return 0;
     }
+    // When set, slot 16 hands out these curve parameters (IPKIParameters).
+    std::optional<Curve> curve;
     int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
     {
         int c = lib_.Enter(PKI_CLASS_REQUEST, 15, "");

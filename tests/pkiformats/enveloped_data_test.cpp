@@ -366,6 +366,31 @@ TEST_F(Enveloped, TheFullRecipientReadGivesTheOriginator)
     EXPECT_EQ(std::count(lib.log.begin(), lib.log.end(), "4884:3()"), 0);
 }
 
+// The seven-zero forward reads a recipient's identity and no originator.
+TEST_F(Enveloped, RecipientIdentityWithoutOriginator)
+{
+    auto* e = new fake::EnvelopedData(lib);
+    Released he{static_cast<IPKIEnvelopedData*>(e)};
+    fake::RecipientId byName, byId;
+    byName.issuer = L"CN=Originator";
+    byId.kind = 2;
+    byId.keyId = std::string(32, '\x0B');
+    e->groups = {new fake::AgreementGroup(lib, byName, {byName, byId})};
+    std::uint32_t kind = 0;
+    char issuer[PKIF_NAME_TEXT_BYTES] = "x";
+    std::uint8_t serial[20] = {}, keyId[32] = {};
+    lib.log.clear();
+    ASSERT_EQ(f.ForwardToOperation190(e, 0, &kind, issuer, serial, keyId), 1);
+    EXPECT_EQ(kind, 1u);
+    EXPECT_STREQ(issuer, "CN=Originator");
+    ASSERT_EQ(f.ForwardToOperation190(e, 1, &kind, issuer, serial, keyId), 1);
+    EXPECT_EQ(kind, 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(keyId), 32), byId.keyId);
+    EXPECT_EQ(std::count(lib.log.begin(), lib.log.end(), "4884:3()"), 0);
+    EXPECT_EQ(f.ForwardToOperation190(e, 2, &kind, issuer, serial, keyId), 0);
+    EXPECT_EQ(f.ForwardToOperation190(e, 0, nullptr, issuer, serial, keyId), 0);
+}
+
 // A certificate is found by each identity value given (an absent value
 // matches anything); a certificate whose name cannot be read is skipped.
 TEST_F(Enveloped, CertificatesAreFoundByTheirIdentity)
