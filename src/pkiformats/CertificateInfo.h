@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "wemu.h"
+
 struct CertificateInfo {
     std::uint32_t filled;  // 1 after a successful fill, 0 after freeing
     char* issuerName;
@@ -29,5 +31,16 @@ struct CertificateInfo {
 };
 
 inline constexpr unsigned kCertificateInfoTexts = 17;
+
+// The record a signer's certificate is described in: the certificate's
+// texts, then, when timePresent is set, a value and a time the caller gave
+// in UTC, held here in local time. Freeing releases the texts and clears
+// the whole record.
+struct SignerCertificateInfo {
+    CertificateInfo certificate;
+    std::uint32_t timePresent;
+    std::uint32_t timeValue;
+    SYSTEMTIME time;
+};
 
 #endif

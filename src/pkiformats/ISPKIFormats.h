@@ -24,6 +24,15 @@
 //   GetSignerInfo and ReadSignerInfoFrom*: PKIF_NAME_TEXT_BYTES; content
 //   types read from a message go into PKIF_OID_TEXT_BYTES and a longer one
 //   is refused.
+// - DVCS: the issuer texts of GetDVCSRequestSigner and GetDVCSResponseSigner:
+//   PKIF_NAME_TEXT_BYTES; a DVCS message's content type is read into
+//   PKIF_DVCS_CONTENT_TYPE_BYTES and a longer one is refused.
+// - GetRequestFieldTexts, GetCertificateFieldTexts: every text
+//   PKIF_NAME_TEXT_BYTES (the alternative-name lists joined with ";"
+//   included); key identifiers PKIF_KEY_IDENTIFIER_BYTES; the request's
+//   multi-string PKIF_REQUEST_LIST_BYTES (its entries, their terminators and
+//   the final one). ExtKeyUsagesToText: PKIF_EXT_KEY_USAGE_TEXT_BYTES (an
+//   OID with no text that does not fit leaves the output empty).
 #ifndef QVK_PKIFORMATS_ISPKIFORMATS_H
 #define QVK_PKIFORMATS_ISPKIFORMATS_H
 
@@ -36,6 +45,7 @@ class CSP;
 class CSPI;
 struct PKIFCommonKeyRequest;
 struct CertificateInfo;
+struct SignerCertificateInfo;
 struct CSPContextHolder;
 
 enum : std::uint32_t {
@@ -89,6 +99,9 @@ enum : std::uint32_t {
 // Capacities of the vocabulary, policy, statement and location texts
 // (PKIF_OID_TEXT_BYTES above serves the policy OIDs too).
 enum : std::uint32_t { PKIF_VOCABULARY_TEXT_BYTES = 128, PKIF_STATEMENT_TEXT_BYTES = 256, PKIF_URL_TEXT_BYTES = 1024 };
+
+// The request field texts' multi-string.
+enum : std::uint32_t { PKIF_REQUEST_LIST_BYTES = 4096 };
 
 // OCSP: the CertID values a reader hands out are bounded by the caller's
 // buffers: a serial of at most PKIF_OCSP_SERIAL_BYTES (right-aligned in its

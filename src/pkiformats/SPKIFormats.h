@@ -66,6 +66,14 @@ private:
     int EncodeStreamedBareSignedHeader(int family, IPKIObject* signedData, IPKIObject* key, IPKIObject* certificate,
                                        std::uint32_t lengthLow, std::uint32_t lengthHigh, PKIBlob* header,
                                        std::uint32_t* headerLength);
+    // DVCS messages: a request's or response's encoding wrapped, signed and
+    // encoded; and every signer of one checked by the certificate's family.
+    int SignDVCSContent(bool request, IPKIObject* object, bool owned, IPKIObject* signerKey, IPKIObject* certificate,
+                        PKIBlob* encoded);
+    int VerifyDVCSSigners(IPKIObject* signedData, IPKIObject* certificate);
+    // A private key against a certificate and, `depth` views deep, its
+    // companion views.
+    int PrivateKeyMatchesCertificateAt(IPKIObject* certificate, IPKIObject* keyObject, int depth);
 
     CSP* csp_;
     CSPI* cspi_;

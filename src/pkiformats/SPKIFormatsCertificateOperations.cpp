@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "pkiformats/ContextHolders.h"
+#include "pkiformats/KeyBuffers.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsCertificateReads.h"
 #include "pkiformats/SPKIFormatsInternal.h"
@@ -682,6 +683,197 @@ int SPKIFormats::SetObjectItemAndCheck(IPKIObject* certificate, SYSTEMTIME* vali
             return 0;
         *periodPresent = 1;
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// ---- Private keys against certificates and requests; signatures by a certificate's key ----
+
+namespace {
+
+// How many companion views (RSA view, EC view) deep the key check follows a
+// certificate: the library hands out views of views, and a view that leads
+// back to an earlier one must not recurse without end.
+constexpr int kMaxCompanionDepth = 3;
+
+// The 32 bytes of the key's DSTU 4145 signature-key identifier (slot 11).
+bool KeySignatureIdentifier(IPKIInterface* formats, IPKIObject* key, std::uint8_t* out)
+{
+    ObjectRef id;
+    if (static_cast<IPKIKeyObject*>(key)->GetSignatureKeyIdentifier(id.Out()) != PKI_OK || !id) return false;
+    LibraryBlob value(formats);
+    if (id.As<IPKIAttribute>()->GetValue(&value.blob) != PKI_OK || !value.blob.data || value.blob.length != 32)
+        return false;
+    std::memcpy(out, value.blob.data, 32);
+    return true;
+}
+
+// The DSTU 4145 private key of the key object checked against a public key
+// (76 bytes) on the given parameters, by the provider in the key object's
+// own context. The private key lives only in the wiping buffers.
+bool DSTU4145PairHolds(IPKIInterface* formats, CSP* csp, IPKIObject* key, const std::uint8_t* publicKey,
+                       IPKIObject* parameters)
+{
+    if (!csp || !parameters) return false;
+    DSTU4145FieldRecord field{};
+    DSTU4145PointRecord point{};
+    std::uint8_t sBox[PKI_SBOX_BYTES] = {};
+    if (static_cast<IPKIParameters*>(parameters)->GetParameters(&field, &point, sBox) != PKI_OK) return false;
+    Secret<kPublicKeyBytes> privateKey;
+    {
+        LibraryBlob value(formats);
+        ObjectRef keyParameters;
+        if (static_cast<IPKIKeyObject*>(key)->GetKeyValue(&value.blob, keyParameters.Out()) != PKI_OK ||
+            !value.blob.data || value.blob.length == 0 || value.blob.length > kPublicKeyBytes)
+            return false;
+        std::memcpy(privateKey.bytes, value.blob.data, value.blob.length);
+    }
+    HolderScope<CSPContextHolder> scope;
+    InitCSPContextHolder(&scope.holder, csp, key, 1, 0);
+    return CheckSignatureKeyPair(&scope.holder, &field, &point, privateKey.bytes, publicKey) == CSP_OK;
+}
+
+}  // namespace
+
+// The key object must offer the certificate's key family; the identifiers
+// must agree before the provider is asked about the pair. The certificate's
+// RSA and EC views are then checked too, each where the key offers its
+// family. Only DSTU 4145 pairs are checked by the provider here; a
+// certificate of another family answers 0.
+int SPKIFormats::PrivateKeyMatchesCertificateAt(IPKIObject* certificate, IPKIObject* keyObject, int depth)
+{
+    if (depth > kMaxCompanionDepth) return 0;
+    std::uint32_t signing = 0, other = 0, kind = 0;
+    if (!GetKeyCapabilities(keyObject, &signing, &other)) return 0;
+    auto* cert = static_cast<IPKICertificate*>(certificate);
+    if (cert->GetKeyKind(&kind) != PKI_OK || kind != 1 || !(signing & 1)) return 0;
+    std::uint8_t certificateId[32], keyId[32];
+    if (!SubjectKeyIdentifier32(cert, certificateId) || !KeySignatureIdentifier(formats_, keyObject, keyId) ||
+        std::memcmp(certificateId, keyId, sizeof keyId) != 0)
+        return 0;
+    {
+        std::uint8_t publicKey[kPublicKeyBytes] = {};
+        std::uint32_t length = 0;
+        ObjectRef parameters;
+        if (cert->GetDSTU4145PublicKey(publicKey, &length, parameters.Out()) != PKI_OK ||
+            !DSTU4145PairHolds(formats_, csp_, keyObject, publicKey, parameters.As<IPKIObject>()))
+            return 0;
+    }
+    // Companion views of a family the key does not offer are not its to match.
+    ObjectRef rsa;
+    int rc = cert->GetRSAView(rsa.Out());
+    if (rc == PKI_OK && rsa && (other & 2) &&
+        !PrivateKeyMatchesCertificateAt(rsa.As<IPKIObject>(), keyObject, depth + 1))
+        return 0;
+    ObjectRef ec;
+    *ec.Out() = GetECCertificate(certificate);
+    if (ec && (other & 4) && !PrivateKeyMatchesCertificateAt(ec.As<IPKIObject>(), keyObject, depth + 1)) return 0;
+    return 1;
+}
+
+int SPKIFormats::PrivateKeyMatchesCertificate(IPKIObject* certificate, IPKIObject* keyObject)
+{
+    try {
+        if (!certificate || !keyObject) return 0;
+        return PrivateKeyMatchesCertificateAt(certificate, keyObject, 0);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::PrivateKeyMatchesRequest(IPKIObject* request, IPKIObject* keyObject)
+{
+    try {
+        if (!request || !keyObject) return 0;
+        std::uint32_t signing = 0, other = 0, kind = 0;
+        if (!GetKeyCapabilities(keyObject, &signing, &other)) return 0;
+        auto* req = static_cast<IPKIRequest*>(request);
+        if (req->GetKeyKind(&kind) != PKI_OK || kind != 1 || !(signing & 1)) return 0;
+        std::uint8_t requestId[32], keyId[32];
+        {
+            ObjectRef identifier;
+            std::uint32_t length = sizeof requestId;
+            if (req->GetKeyIdentifier(identifier.Out()) != PKI_OK || !identifier ||
+                identifier.As<IPKIKeyIdentifier>()->GetIdentifier(requestId, &length) != PKI_OK ||
+                length != sizeof requestId)
+                return 0;
+        }
+        if (!KeySignatureIdentifier(formats_, keyObject, keyId) || std::memcmp(requestId, keyId, sizeof keyId) != 0)
+            return 0;
+        std::uint8_t publicKey[kPublicKeyBytes] = {};
+        std::uint32_t length = 0;
+        ObjectRef parameters;
+        if (req->GetDSTU4145PublicKey(publicKey, &length, parameters.Out()) != PKI_OK) return 0;
+        return DSTU4145PairHolds(formats_, csp_, keyObject, publicKey, parameters.As<IPKIObject>()) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A 32-byte GOST 34.311 hash and a DSTU 4145 signature value in the
+// provider's form (PKIF_DSTU4145_SIGNATURE_MAX bytes), checked with the
+// certificate's public key on its own parameters.
+int SPKIFormats::VerifyDataSignature(IPKIObject* certificate, const std::uint8_t* hash, const std::uint8_t* signature)
+{
+    try {
+        if (!certificate || !hash || !signature || !csp_) return 0;
+        std::uint8_t publicKey[kPublicKeyBytes] = {};
+        std::uint32_t length = 0;
+        ObjectRef parameters;
+        if (static_cast<IPKICertificate*>(certificate)->GetDSTU4145PublicKey(publicKey, &length, parameters.Out()) !=
+                PKI_OK ||
+            !parameters)
+            return 0;
+        DSTU4145FieldRecord field{};
+        DSTU4145PointRecord point{};
+        std::uint8_t sBox[PKI_SBOX_BYTES] = {};
+        if (parameters.As<IPKIParameters>()->GetParameters(&field, &point, sBox) != PKI_OK) return 0;
+        return csp_->VerifyHashSignatureDSTU4145(hash, &field, &point, publicKey, signature) == CSP_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The key's DSTU 4145 signature-key identifier against the certificate's
+// subject key identifier: the flag tells whether they are equal.
+int SPKIFormats::KeyMatchesCertificate(IPKIObject* key, IPKIObject* certificate, std::uint32_t* flag)
+{
+    try {
+        if (!key || !certificate || !flag) return 0;
+        *flag = 0;
+        std::uint8_t keyId[32], certificateId[32];
+        if (!KeySignatureIdentifier(formats_, key, keyId) ||
+            !SubjectKeyIdentifier32(static_cast<IPKICertificate*>(certificate), certificateId))
+            return 0;
+        *flag = std::memcmp(keyId, certificateId, sizeof keyId) == 0 ? 1 : 0;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Only a message over plain data is wrapped: its encapsulated content type
+// must be data, the wrapper's type is signed data.
+int SPKIFormats::WrapSignedData(IPKIObject* signedData, PKIBlob* out)
+{
+    try {
+        if (!formats_ || !signedData || !out) return 0;
+        static const char kData[] = "1.2.840.113549.1.7.1";
+        char type[sizeof kData + 1] = {};
+        std::uint32_t length = sizeof type;
+        if (static_cast<IPKISignedDataSigners*>(signedData)->GetContentType(type, &length) != PKI_OK ||
+            length != sizeof kData - 1 || std::memcmp(type, kData, sizeof kData) != 0)
+            return 0;
+        ObjectRef info;
+        if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
+        auto* wrapper = info.As<IPKICMSContentInfo>();
+        if (wrapper->SetContentType("1.2.840.113549.1.7.2") != PKI_OK ||
+            wrapper->SetContentObject(signedData) != PKI_OK)
+            return 0;
+        LibraryBlob bytes(formats_);
+        if (wrapper->Encode(&bytes.blob) != PKI_OK) return 0;
+        return CopyOut(bytes.blob.data, bytes.blob.length, out) ? 1 : 0;
     } catch (...) {
         return 0;
     }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "pkiformats/KeyBuffers.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsCertificateReads.h"
 #include "pkiformats/SPKIFormatsInternal.h"
@@ -577,6 +578,65 @@ int SPKIFormats::SetStatementValue(IPKIObject* object, std::uint32_t first, std:
         if (static_cast<IPKIRequest*>(object)->GetStatementList(statements.Out()) != PKI_OK || !statements) return 0;
         return statements.As<IPKIStatementList>()->Add(first, second) == PKI_OK ? 1 : 0;
     } catch (...) {
+        return 0;
+    }
+}
+
+// ---- Key-usage flags and the marker of a key ----
+
+// A key's own capability groups (bit 0 DSTU 4145, 2 RSA, 4 ECDSA); a
+// container, which reports none of its own, answers with those of its keys.
+int SPKIFormats::GetKeyUsageFlags(IPKIObject* key, std::uint32_t* flags)
+{
+    try {
+        if (!key || !flags) return 0;
+        *flags = 0;
+        std::uint32_t signing = 0, other = 0;
+        if (!GetKeyCapabilities(key, &signing, &other)) return 0;
+        std::uint32_t all = signing | other;
+        if (all == 0) {
+            ObjectRef list;
+            if (!QueryInto(key, PKI_IID_KEY_LIST, list)) return 0;
+            auto* keys = list.As<IPKICertificateListView>();
+            std::uint32_t count = 0;
+            if (keys->GetCertificateCount(PKI_KEY_LIST_KEYS, &count) != PKI_OK) return 0;
+            for (std::uint32_t i = 0; i < count; ++i) {
+                std::uint32_t capability = 0;
+                if (!GetContainerKey(key, i, nullptr, &capability, nullptr, nullptr)) return 0;
+                all |= capability;
+            }
+        }
+        *flags = all;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// 2 for a DSTU 4145 key (3 when its cache slot 5 holds a nonzero word),
+// 1 for an RSA or ECDSA key, 0 for none: only the groups the mask lets
+// through count.
+int SPKIFormats::GetCertificateMarker(IPKIObject* key, std::uint32_t mask, std::uint32_t* marker)
+{
+    try {
+        if (!key || !marker) return 0;
+        *marker = 0;
+        std::uint32_t flags = 0;
+        if (!GetKeyUsageFlags(key, &flags)) return 0;
+        flags &= mask;
+        if (flags & 1) {
+            enum : std::uint32_t { kMarkerSlot = 5 };
+            LibraryBlob cached(formats_);
+            std::uint32_t word = 0;
+            if (ReadKeyCache(key, kMarkerSlot, &cached.blob) && cached.blob.data && cached.blob.length == 4)
+                word = Get32(cached.blob.data, 0);
+            *marker = word ? 3 : 2;
+        } else if (flags & 6) {
+            *marker = 1;
+        }
+        return 1;
+    } catch (...) {
+        if (marker) *marker = 0;
         return 0;
     }
 }

@@ -1,6 +1,7 @@
-// DVCS requests and responses carried in signed data: the content-type check
-// on the way in, and the values passed through the library's objects in the
-// order the objects expect them.
+// DVCS requests and responses carried in signed data: made, wrapped and
+// signed through the CMS operations on the way out; opened, their signers
+// named and checked, and the content type checked on the way in; the values
+// passed through the library's objects in the order the objects expect them.
 #include <cstring>
 
 #include "pkiformats/KeyBuffers.h"
@@ -15,16 +16,20 @@ const char kRequestType[] = "1.2.840.113549.1.9.16.1.7";
 const char kResponseType[] = "1.2.840.113549.1.9.16.1.8";
 
 // The signed data's content into `content` when it carries content of the
-// expected type. The type is read into a buffer of its own size (a longer
-// one is refused by the read) and compared with its terminator, so a type
-// that only starts with the expected one does not pass.
+// expected type. The message is the signed-data object the CMS operations
+// open, read through its own content slots. The type is read into a buffer
+// of its own size (a longer one is refused by the read) and compared with
+// its terminator, so a type that only starts with the expected one does not
+// pass.
 bool ContentOf(IPKIObject* signedData, const char (&expected)[26], PKIBlob* content)
 {
-    auto* data = static_cast<IPKISignedDataContent*>(signedData);
+    auto* data = static_cast<IPKISignedDataSigners*>(signedData);
     std::uint32_t present = 0;
     if (data->HasContent(&present) != 0 || !present) return false;
     char type[PKIF_DVCS_CONTENT_TYPE_BYTES] = {};
-    if (data->GetContentTypeText(type, sizeof type) != 0) return false;
+    std::uint32_t length = sizeof type;
+    if (data->GetContentType(type, &length) != 0 || length >= sizeof type) return false;
+    type[length] = 0;
     if (std::memcmp(type, expected, sizeof expected) != 0) return false;
     return data->GetContent(content) == 0 && !Empty(content);
 }
@@ -51,6 +56,98 @@ void HandOut(ObjectRef& made, void** out)
 
 }  // namespace
 
+// The request's or response's encoding wrapped as signed data of its
+// content type, signed and encoded into `encoded`. An object made here
+// (`owned`) is released once encoded, before the wrapping; the encoding goes
+// back to the library (wiped) once wrapped, whether that worked or not.
+int SPKIFormats::SignDVCSContent(bool request, IPKIObject* object, bool owned, IPKIObject* signerKey,
+                                 IPKIObject* certificate, PKIBlob* encoded)
+{
+    ObjectRef held;
+    if (owned) *held.Out() = object;
+    if (!formats_ || !object || !encoded) return 0;
+    ObjectRef signedData;
+    {
+        LibraryBlob content(formats_);
+        const int rc = request ? static_cast<IPKIDVCSRequest*>(object)->Encode(&content.blob)
+                               : static_cast<IPKIDVCSResponse*>(object)->Encode(&content.blob);
+        if (rc != 0 || Empty(&content.blob)) return 0;
+        held.Reset();
+        if (!CreateSignedDataGOST34311(request ? kRequestType : kResponseType, &content.blob, nullptr, 0, signerKey,
+                                       certificate, signedData.Out()) ||
+            !signedData)
+            return 0;
+    }
+    return SignAndEncodeContentInfo(signedData.As<IPKIObject>(), signerKey, certificate, nullptr, encoded) == 1 ? 1 : 0;
+}
+
+// Every signer checked with the certificate, by the certificate's key family.
+int SPKIFormats::VerifyDVCSSigners(IPKIObject* signedData, IPKIObject* certificate)
+{
+    if (!signedData || !certificate) return 0;
+    std::uint32_t family = 0;
+    if (static_cast<IPKICertificate*>(certificate)->GetKeyKind(&family) != 0) return 0;
+    switch (family) {
+    case 1:
+        return VerifySignerGOST34311(signedData, -1, nullptr, certificate, nullptr) == 1 ? 1 : 0;
+    case 2:
+        return VerifySignerSHA(signedData, -1, nullptr, certificate, nullptr) == 1 ? 1 : 0;
+    case 4:
+        return VerifySignerECDSA(signedData, -1, nullptr, certificate, nullptr) == 1 ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+int SPKIFormats::MakeDVCSRequest(std::uint32_t valueA, std::uint32_t valueB, IPKIObject* signerKey,
+                                 IPKIObject* certificate, PKIBlob* encoded)
+{
+    try {
+        if (!encoded) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_DVCS_REQUEST, PKI_IID_DVCS_REQUEST, made)) return 0;
+        auto* r = made.As<IPKIDVCSRequest>();
+        if (r->SetValueA(valueA) != 0 || r->SetValueB(valueB) != 0) return 0;
+        IPKIObject* request = made.As<IPKIObject>();
+        *made.Out() = nullptr;
+        return SignDVCSContent(true, request, true, signerKey, certificate, encoded);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::OpenSignedDVCSRequest(const PKIBlob* encoded, void** signedData)
+{
+    try {
+        if (!encoded || !signedData) return 0;
+        *signedData = nullptr;
+        return ReadSignerInfoFromContentInfo(encoded, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                             signedData) == 1
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetDVCSRequestSigner(IPKIObject* signedData, char* issuerText, std::uint8_t* serial)
+{
+    try {
+        return GetSingleSignerIdentity(signedData, issuerText, serial);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::VerifyDVCSRequestSigner(IPKIObject* signedData, IPKIObject* certificate)
+{
+    try {
+        return VerifyDVCSSigners(signedData, certificate);
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::DecodeDVCSRequest(IPKIObject* signedData, std::uint32_t* valueB, std::uint32_t* valueA, void** request)
 {
     try {
@@ -65,6 +162,22 @@ int SPKIFormats::DecodeDVCSRequest(IPKIObject* signedData, std::uint32_t* valueB
         if (valueA) *valueA = a;
         HandOut(made, request);
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::MakeDVCSResponseFromValues(std::uint32_t first, std::uint32_t second, IPKIObject* signerKey,
+                                            IPKIObject* certificate, PKIBlob* encoded)
+{
+    try {
+        if (!encoded) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_DVCS_RESPONSE, PKI_IID_DVCS_RESPONSE, made)) return 0;
+        if (made.As<IPKIDVCSResponse>()->SetValues(first, second) != 0) return 0;
+        IPKIObject* response = made.As<IPKIObject>();
+        *made.Out() = nullptr;
+        return SignDVCSContent(false, response, true, signerKey, certificate, encoded);
     } catch (...) {
         return 0;
     }
@@ -95,6 +208,43 @@ int SPKIFormats::SetDVCSRequestItem(IPKIObject* request, std::uint32_t first, st
     try {
         if (!request) return 0;
         return static_cast<IPKIDVCSRequest*>(request)->SetItem(first, second) == 0 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SignDVCSResponse(IPKIObject* response, IPKIObject* signerKey, IPKIObject* certificate,
+                                  PKIBlob* encoded)
+{
+    try {
+        return SignDVCSContent(false, response, false, signerKey, certificate, encoded);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::OpenSignedDVCSResponse(const PKIBlob* encoded, void** signedData)
+{
+    try {
+        return OpenSignedDVCSRequest(encoded, signedData);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetDVCSResponseSigner(IPKIObject* signedData, char* issuerText, std::uint8_t* serial)
+{
+    try {
+        return GetSingleSignerIdentity(signedData, issuerText, serial);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::VerifyDVCSResponseSigner(IPKIObject* signedData, IPKIObject* certificate)
+{
+    try {
+        return VerifyDVCSSigners(signedData, certificate);
     } catch (...) {
         return 0;
     }

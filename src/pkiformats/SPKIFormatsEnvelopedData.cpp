@@ -210,6 +210,19 @@ int SPKIFormats::GetRecipientByIndexFull(IPKIObject* envelopedData, std::uint32_
                                          std::uint8_t* originatorKeyIdentifier, std::uint8_t* originatorKey,
                                          std::uint32_t* originatorKeyLength)
 {
+    // The texts may be written before a later read fails: a failure leaves
+    // both empty.
+    struct ClearedUnlessRead {
+        char* a;
+        char* b;
+        bool read = false;
+        ~ClearedUnlessRead()
+        {
+            if (read) return;
+            if (a) a[0] = 0;
+            if (b) b[0] = 0;
+        }
+    } texts{issuer, originatorIssuer};
     try {
         if (issuer) issuer[0] = 0;
         if (originatorIssuer) originatorIssuer[0] = 0;
@@ -254,10 +267,7 @@ int SPKIFormats::GetRecipientByIndexFull(IPKIObject* envelopedData, std::uint32_
                     std::uint32_t version = 0;
                     if (formats_->GetVersion(&version) != PKI_OK) return 0;
                     if (version >= 267 && ag->GetOriginatorExtra(&extra) != PKI_OK) return 0;
-                    if (!IssuerToText(formats_, wide.get(), originatorIssuer)) {
-                        if (issuer) issuer[0] = 0;
-                        return 0;
-                    }
+                    if (!IssuerToText(formats_, wide.get(), originatorIssuer)) return 0;
                     if (originatorSerial) std::memcpy(originatorSerial, serialBytes, 20);
                 } else if (form == 2) {
                     if (originatorKeyIdentifier) std::memcpy(originatorKeyIdentifier, identifier, 32);
@@ -272,12 +282,11 @@ int SPKIFormats::GetRecipientByIndexFull(IPKIObject* envelopedData, std::uint32_
                 if (originatorKind) *originatorKind = form;
             }
             *kind = entryKind;
+            texts.read = true;
             return 1;
         }
         return 0;
     } catch (...) {
-        if (issuer) issuer[0] = 0;
-        if (originatorIssuer) originatorIssuer[0] = 0;
         return 0;
     }
 }
@@ -361,6 +370,16 @@ int SPKIFormats::CallObjectOperation14(IPKIObject* envelopedData)
     try {
         if (!envelopedData) return 0;
         return static_cast<IPKIEnvelopedData*>(envelopedData)->FinishDecryption() == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::CallObjectOperation48(IPKIObject* envelopedData)
+{
+    try {
+        if (!envelopedData) return 0;
+        return static_cast<IPKIEnvelopedData*>(envelopedData)->Operation48() == PKI_OK ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -656,6 +675,32 @@ int SPKIFormats::OpenEnvelopedDataOnly(IPKIObject* envelopedData, IPKIObject* ow
     try {
         if (!recipient) return 0;
         return OpenAgreement(false, true, envelopedData, ownKey, originator, recipient, nullptr, 0, nullptr, content);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The static form for one recipient: the recipient's certificate, or the
+// caller's 76-byte key of that recipient; only Data is accepted.
+int SPKIFormats::OpenEnvelopedForRecipientEntry(IPKIObject* envelopedData, IPKIObject* ownKey, IPKIObject* originator,
+                                                IPKIObject* recipient, const std::uint8_t* peerKey,
+                                                std::uint32_t peerKeyLength, PKIBlob* content)
+{
+    try {
+        return OpenAgreement(true, true, envelopedData, ownKey, originator, recipient, peerKey, peerKeyLength, nullptr,
+                             content);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A recipient's own identity only: the originator is not read.
+int SPKIFormats::ForwardToOperation190(IPKIObject* envelopedData, std::uint32_t index, std::uint32_t* kind,
+                                       char* issuer, std::uint8_t* serial, std::uint8_t* keyIdentifier)
+{
+    try {
+        return GetRecipientByIndexFull(envelopedData, index, kind, issuer, serial, keyIdentifier, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr);
     } catch (...) {
         return 0;
     }

@@ -366,17 +366,27 @@ int SPKIFormats::MakeReferenceRecord(IPKIObject* certificate, IPKIObject* key, s
     try {
         if (!formats_ || !out) return 0;
         if (!certificate) {
-            // The key's identifiers come from the key queries, which are
-            // reached through the interface once they take arguments.
-            if (key || !values || count < 1 || count > 4) return 0;
-            for (std::uint32_t i = 0; i < count; ++i)
-                if (!values[i]) return 0;
+            // A key lists its own identifiers (at most four); without one the
+            // caller's values are taken.
+            std::uint8_t ids[PKIF_KEY_IDENTIFIERS_BYTES] = {0};
+            static_assert(PKIF_KEY_IDENTIFIERS_BYTES == 4 * kKeyValueBytes);
+            if (key) {
+                std::uint32_t listed = 0;
+                if (!ListKeyIdentifiers(key, PKIF_KEY_IDENTIFIERS_MAX, &listed, ids)) return 0;
+                count = listed < PKIF_KEY_IDENTIFIERS_MAX ? listed : PKIF_KEY_IDENTIFIERS_MAX;
+                if (count < 1) return 0;
+            } else {
+                if (!values || count < 1 || count > 4) return 0;
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    if (!values[i]) return 0;
+                    std::memcpy(ids + i * kKeyValueBytes, values[i], kKeyValueBytes);
+                }
+            }
             PKIBlob work{0, nullptr};
             if (!AllocateBlob(&work, kKeysFull)) return 0;
             std::memset(work.data, 0, kKeysFull);
             Put32(work.data, 0, count);
-            for (std::uint32_t i = 0; i < count; ++i)
-                std::memcpy(work.data + 4 + i * kKeyValueBytes, values[i], kKeyValueBytes);
+            std::memcpy(work.data + 4, ids, count * kKeyValueBytes);
             PutWords(work.data, kKeysFull, word1, word2, word3);
             if (count == 4) {
                 *out = work;

@@ -13,6 +13,17 @@
 //
 // Entry and key-byte blobs handed out by these operations are views into the
 // caller's store (length and start); they are not released.
+//
+// Protected key file (little-endian): marker 51 4C (the payload is a key file
+// of any other layout) or 42 5A (the payload is an encoded key container,
+// encrypted), payload length L, L bytes of payload, then optionally a trailer:
+// its length M (64 or more) and M bytes whose first 64 are hexadecimal digits
+// of 32 bytes (the holder's name fields, encrypted). Nothing else may follow
+// the payload. The key and start vector are derived from the password with
+// GOST 34.311 under the CSP's standard S-box 0: h1 = H(password), key =
+// H(h1 || kProtectedFileConstant), start vector = the first 8 bytes of H(key),
+// all hashes from a zero start vector; decryption is GOST 28147 CFB under the
+// same S-box. Files written with another derivation constant do not open.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -107,6 +118,27 @@ bool Head(const PKIBlob* entry, EntryHead& e)
     return ReadHead(r, e);
 }
 
+// The certificates of an entry (views into it), in their order.
+bool ChainOf(std::uint32_t version, const PKIBlob* entry, std::vector<PKIBlob>& chain)
+{
+    if (Empty(entry)) return false;
+    FieldReader r{entry->data, entry->length};
+    EntryHead e;
+    if (!ReadHead(r, e)) return false;
+    std::uint32_t certificates = 1;
+    if (e.tag == kTagKey && !r.U32(certificates)) return false;
+    // Each certificate takes at least four bytes: the walk ends with the data.
+    for (std::uint32_t i = 0; i < certificates; ++i) {
+        std::uint32_t length = 0;
+        if (version == 2 && (!r.U16(length) || !r.Skip(length))) return false;
+        if (!r.U32(length)) return false;
+        PKIBlob certificate{length, const_cast<std::uint8_t*>(r.p + r.at)};
+        if (!r.Skip(length)) return false;
+        chain.push_back(certificate);
+    }
+    return true;
+}
+
 // The alias in the Win32 layer's ANSI code page (through wide text); false
 // when it does not convert.
 bool AliasText(const EntryHead& e, std::string& text)
@@ -188,6 +220,103 @@ int ReadEncryptedKey(SPKIFormats& f, const PKIBlob* data, const char* password, 
     }
     *code = marked ? 1 : 2;
     return 1;
+}
+
+constexpr std::uint16_t kFileKeyLayouts = 0x4C51, kFileEncrypted = 0x5A42;
+constexpr std::uint32_t kFileHeader = 6, kTrailerText = 64, kNameFieldsBytes = kTrailerText / 2;
+
+// The derivation constant of protected key files (32 bytes, no terminator).
+constexpr char kProtectedFileConstant[33] = "protected key file derivation v1";
+
+std::uint32_t LE32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+int HexDigit(std::uint8_t c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The parsed layout of a protected key file: views into the caller's blob.
+struct ProtectedFile {
+    std::uint16_t marker = 0;
+    const std::uint8_t* payload = nullptr;
+    std::uint32_t payloadLength = 0;
+    std::uint32_t trailerLength = 0;                 // 0: no trailer
+    std::uint8_t nameFields[kNameFieldsBytes] = {};  // still encrypted
+};
+
+bool ParseProtectedFile(const PKIBlob* blob, ProtectedFile& file)
+{
+    if (Empty(blob) || blob->length < kFileHeader) return false;
+    const std::uint8_t* p = blob->data;
+    file.marker = static_cast<std::uint16_t>(p[0] | p[1] << 8);
+    if (file.marker != kFileKeyLayouts && file.marker != kFileEncrypted) return false;
+    file.payloadLength = LE32(p + 2);
+    if (!Inside(kFileHeader, file.payloadLength, blob->length)) return false;
+    file.payload = p + kFileHeader;
+    const std::uint64_t at = kFileHeader + static_cast<std::uint64_t>(file.payloadLength);
+    if (at == blob->length) return true;
+    if (!Inside(at, 4, blob->length)) return false;
+    file.trailerLength = LE32(p + at);
+    if (file.trailerLength < kTrailerText || !Inside(at + 4, file.trailerLength, blob->length)) return false;
+    // Bytes past the trailer belong to no field: such a file is refused.
+    if (at + 4 + file.trailerLength != blob->length) return false;
+    for (std::uint32_t i = 0; i < kNameFieldsBytes; ++i) {
+        const int high = HexDigit(p[at + 4 + 2 * i]), low = HexDigit(p[at + 5 + 2 * i]);
+        if (high < 0 || low < 0) return false;
+        file.nameFields[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    return true;
+}
+
+// Decrypts `data` in place with the key and start vector derived from the
+// password (see the layout above).
+bool DecryptWithPassword(CSP* csp, const char* password, std::uint8_t* data, std::uint32_t length)
+{
+    if (!csp) return false;
+    GOST28147PackedSBox sBox{};
+    if (!csp->Parameters().GetStandardSBox(0, &sBox)) return false;
+    const std::uint8_t zero[32] = {};
+    const char* secret = password ? password : "";
+    Secret<32> first, key, vector;
+    if (csp->HashGOST34311(reinterpret_cast<const std::uint8_t*>(secret), TextLength(secret), &sBox, zero,
+                           first.bytes) != CSP_OK)
+        return false;
+    CSPHandle state = nullptr;
+    if (csp->BeginHashGOST34311(&sBox, zero, &state) != CSP_OK) return false;
+    const bool updated =
+        csp->UpdateHashGOST34311(first.bytes, 32, &state) == CSP_OK &&
+        csp->UpdateHashGOST34311(reinterpret_cast<const std::uint8_t*>(kProtectedFileConstant), 32, &state) == CSP_OK;
+    // The hash state is ended on every path.
+    if (csp->FinishHashGOST34311(key.bytes, &state) != CSP_OK || !updated) return false;
+    if (csp->HashGOST34311(key.bytes, 32, &sBox, zero, vector.bytes) != CSP_OK) return false;
+    return length == 0 || csp->DecryptCFBGOST28147(data, length, &sBox, key.bytes, vector.bytes) == CSP_OK;
+}
+
+// A new container (4893/4128) holding `key`, with the CSP's standard S-box
+// when `withSBox` is set.
+bool PutIntoContainer(SPKIFormats& f, IPKIObject* key, bool withSBox, void** out)
+{
+    ObjectRef container, keys;
+    if (!f.CreateKeyContainerObject(container.Out()) || !QueryInto(container.As<IPKIObject>(), PKI_IID_KEY_SET, keys) ||
+        keys.As<IPKIKeySet>()->AddKey(key, nullptr) != PKI_OK)
+        return false;
+    if (withSBox) {
+        CSP* csp = f.GetCSP();
+        GOST28147PackedSBox sBox{};
+        if (!csp || !csp->Parameters().GetStandardSBox(0, &sBox) ||
+            container.As<IPKIKeyObject>()->SetSBox(reinterpret_cast<const std::uint8_t*>(&sBox)) != PKI_OK)
+            return false;
+    }
+    *out = container.As<IPKIObject>();
+    *container.Out() = nullptr;
+    return true;
 }
 
 }  // namespace
@@ -296,6 +425,33 @@ int SPKIFormats::GetKeyStoreKeyBytes(const PKIBlob* entry, PKIBlob* key)
     }
 }
 
+// The entry's chain as a certificates-only signed data in a content info;
+// the bundle is the library's encoding, released with ReleaseBlob.
+int SPKIFormats::GetKeyStoreCertificates(std::uint32_t version, const PKIBlob* entry, PKIBlob* bundle)
+{
+    static const char kSignedData[] = "1.2.840.113549.1.7.2";
+    try {
+        if (!bundle || bundle->data || !formats_) return 0;
+        std::vector<PKIBlob> chain;
+        if (!ChainOf(version, entry, chain)) return 0;
+        ObjectRef signedData, info;
+        if (!CreateInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, signedData)) return 0;
+        for (const PKIBlob& certificate : chain)
+            if (!AttachCertificate(signedData.As<IPKIObject>(), &certificate)) return 0;
+        if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
+        auto* ci = info.As<IPKICMSContentInfo>();
+        LibraryBlob out(formats_);
+        if (ci->SetContentType(kSignedData) != PKI_OK || ci->SetContentObject(signedData.As<IPKIObject>()) != PKI_OK ||
+            ci->Encode(&out.blob) != PKI_OK || !out.blob.data)
+            return 0;
+        *bundle = out.blob;
+        out.blob = PKIBlob{0, nullptr};
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::GetKeyStoreKeyAlias(const PKIBlob* store, std::uint32_t index, char** alias)
 {
     try {
@@ -316,24 +472,107 @@ int SPKIFormats::GetKeyStoreKeyAlias(const PKIBlob* store, std::uint32_t index, 
     }
 }
 
-// The certificate bundle of an entry comes with the bundle writer; until
-// then a caller that asks for it is refused rather than handed a key alone.
+// The certificate bundle goes out only with the key: a key that does not
+// open releases it.
 int SPKIFormats::ReadKeyStoreEntry(const PKIBlob* store, const char* alias, const char* password, void** key,
                                    PKIBlob* bundle)
 {
     try {
         // The key read below takes the next level of nesting.
-        if (bundle || KeyFileLevel::Exhausted()) return 0;
+        if ((bundle && bundle->data) || KeyFileLevel::Exhausted()) return 0;
         std::uint32_t version = 0, count = 0;
         PKIBlob entries{0, nullptr}, entry{0, nullptr}, keyBytes{0, nullptr};
         if (!ReadKeyStoreHeader(store, &version, &count, &entries) ||
             !FindKeyStoreEntry(version, alias, &entries, &entry) || !GetKeyStoreKeyBytes(&entry, &keyBytes))
             return 0;
+        if (bundle && !GetKeyStoreCertificates(version, &entry, bundle)) return 0;
         ObjectRef read;
-        if (!ReadKeyContainer(&keyBytes, password, read.Out())) return 0;
+        if (!ReadKeyContainer(&keyBytes, password, read.Out())) {
+            ReleaseBlob(bundle);
+            return 0;
+        }
         if (key) {
             *key = read.As<IPKIObject>();
             *read.Out() = nullptr;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// ---- PKCS#12 files through the library's PFX object ----
+
+int SPKIFormats::CreatePFX(void** pfx)
+{
+    try {
+        if (!pfx) return 0;
+        *pfx = nullptr;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, made)) return 0;
+        *pfx = made.As<IPKIObject>();
+        *made.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// An integrity-protected file is handed out only when the password checks.
+int SPKIFormats::DecodePFX(const PKIBlob* data, const char* password, void** pfx)
+{
+    try {
+        if (!pfx) return 0;
+        *pfx = nullptr;
+        if (Empty(data)) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER, made)) return 0;
+        auto* file = made.As<IPKIKeyContainer>();
+        std::uint32_t isProtected = 0;
+        if (file->Decode(data) != PKI_OK || file->IsProtected(&isProtected) != PKI_OK) return 0;
+        if (isProtected && file->CheckPassword(password ? password : "") != PKI_OK) return 0;
+        *pfx = made.As<IPKIObject>();
+        *made.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// One shrouded key bag: the key encrypted under the password (the
+// encrypted key keeps no plain copy), in a bag added to the file.
+int SPKIFormats::MakePFXKeyBag(IPKIObject* pfx, IPKIObject* key, const char* password)
+{
+    try {
+        if (!pfx || !key) return 0;
+        ObjectRef encrypted, bag;
+        if (!CreateInto(formats_, PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY, encrypted) ||
+            encrypted.As<IPKIPrivateKey>()->SetKey(key, password ? password : "") != PKI_OK ||
+            !CreateInto(formats_, PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST, bag) ||
+            bag.As<IPKIEntryList>()->AddEntry(encrypted.As<IPKIObject>(), nullptr) != PKI_OK)
+            return 0;
+        return static_cast<IPKIKeyContainer*>(pfx)->AddItem(bag.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A bag for every key of the container, in its order; a container without
+// keys adds nothing and fails.
+int SPKIFormats::AddPFXKeys(IPKIObject* pfx, IPKIObject* container, const char* password)
+{
+    try {
+        if (!pfx || !container) return 0;
+        ObjectRef list;
+        if (!QueryInto(container, PKI_IID_KEY_LIST, list)) return 0;
+        auto* keys = list.As<IPKICertificateListView>();
+        std::uint32_t count = 0;
+        if (keys->GetCertificateCount(PKI_KEY_LIST_KEYS, &count) != PKI_OK || count == 0) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef key;
+            if (keys->GetKeyEntry(i, key.Out(), nullptr, nullptr, nullptr) != PKI_OK || !key ||
+                !MakePFXKeyBag(pfx, key.As<IPKIObject>(), password))
+                return 0;
         }
         return 1;
     } catch (...) {
@@ -358,12 +597,85 @@ int SPKIFormats::WrapPrivateKey(IPKIObject* key, const char* password, PKIBlob* 
     }
 }
 
+int SPKIFormats::DecodeProtectedKey(const PKIBlob* blob, const char* password, void** container, PKIBlob* names)
+{
+    try {
+        if (!container || (names && names->data)) return 0;
+        ProtectedFile file;
+        if (!ParseProtectedFile(blob, file) || !formats_) return 0;
+        ObjectRef read;
+        if (file.marker == kFileEncrypted) {
+            LibraryBlob plain(formats_);
+            if (formats_->AllocateBlob(&plain.blob, file.payloadLength) != PKI_OK ||
+                (file.payloadLength && !plain.blob.data))
+                return 0;
+            if (file.payloadLength) std::memcpy(plain.blob.data, file.payload, file.payloadLength);
+            if (!DecryptWithPassword(csp_, password, plain.blob.data, file.payloadLength)) return 0;
+            // A wrong password leaves bytes that do not decode: nothing opens.
+            if (!CreateInto(formats_, PKI_CLASS_KEY, PKI_IID_KEY, read) ||
+                read.As<IPKIKeyObject>()->Decode(&plain.blob) != PKI_OK)
+                return 0;
+        } else {
+            // The payload is read at the next level of nesting.
+            if (KeyFileLevel::Exhausted()) return 0;
+            LibraryBlob inner(formats_);
+            if (formats_->AllocateBlob(&inner.blob, file.payloadLength) != PKI_OK ||
+                (file.payloadLength && !inner.blob.data))
+                return 0;
+            if (file.payloadLength) std::memcpy(inner.blob.data, file.payload, file.payloadLength);
+            if (!ReadKeyContainer(&inner.blob, password, read.Out()) || !read) return 0;
+            if (names && file.trailerLength > 7) {
+                Secret<kNameFieldsBytes> fields;
+                std::memcpy(fields.bytes, file.nameFields, kNameFieldsBytes);
+                if (!DecryptWithPassword(csp_, password, fields.bytes, kNameFieldsBytes) ||
+                    !CopyOut(fields.bytes, kNameFieldsBytes, names))
+                    return 0;
+            }
+        }
+        *container = read.As<IPKIObject>();
+        *read.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A decoded container with exactly one key and no certificate is rebuilt
+// around that key; anything else goes into a new container with the CSP's
+// standard S-box. The name fields are not asked for: no slot of the
+// container takes them.
+int SPKIFormats::ReadProtectedKeyFile(const PKIBlob* blob, const char* password, void** container)
+{
+    try {
+        if (!container) return 0;
+        ObjectRef decoded;
+        if (!DecodeProtectedKey(blob, password, decoded.Out(), nullptr) || !decoded) return 0;
+        ObjectRef list;
+        if (QueryInto(decoded.As<IPKIObject>(), PKI_IID_KEY_LIST, list)) {
+            auto* view = list.As<IPKICertificateListView>();
+            std::uint32_t keys = 0, certificates = 0;
+            if (view->GetCertificateCount(PKI_KEY_LIST_KEYS, &keys) != PKI_OK ||
+                view->GetCertificateCount(PKI_KEY_LIST_CERTIFICATES, &certificates) != PKI_OK)
+                return 0;
+            if (keys == 1 && certificates == 0) {
+                ObjectRef key;
+                if (view->GetKeyEntry(0, key.Out(), nullptr, nullptr, nullptr) != PKI_OK || !key) return 0;
+                return PutIntoContainer(*this, key.As<IPKIObject>(), false, container) ? 1 : 0;
+            }
+        }
+        return PutIntoContainer(*this, decoded.As<IPKIObject>(), true, container) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 // Layouts in order: a password-encrypted private key (code 2, or 1 for a
 // key that carries the library's attribute 4363), a key store's first
 // private-key entry (6), a marked blob (its own code). A wrong password for
 // an encrypted key ends the search; data that are not one go on to the next
-// layout. PKCS#12 files (3, 4), the key store read as a whole (6) and the
-// protected key file (5) take their places in this order as they land.
+// layout. The protected key file (5) comes before the key store entry;
+// PKCS#12 files (3, 4) and the key store read as a whole (6) take their
+// places before it as they land.
 int SPKIFormats::ReadPrivateKeyAnyFormat(const PKIBlob* data, const char* password, std::uint32_t check,
                                          std::uint32_t* format, void** container)
 {
@@ -375,7 +687,10 @@ int SPKIFormats::ReadPrivateKeyAnyFormat(const PKIBlob* data, const char* passwo
         void* read = nullptr;
         const int encrypted = ReadEncryptedKey(*this, data, password, check, &code, &read);
         if (encrypted < 0) return 0;
-        if (encrypted == 0 && ReadKeyStoreEntry(data, nullptr, password, &read, nullptr)) code = 6;
+        if (encrypted == 0 && ReadProtectedKeyFile(data, password, &read))
+            code = 5;
+        else if (encrypted == 0 && ReadKeyStoreEntry(data, nullptr, password, &read, nullptr))
+            code = 6;
         if (!read) return ReadMarkedBlob(data, password, format, container);
         *container = read;
         if (format) *format = code;

@@ -273,6 +273,43 @@ int SPKIFormats::SignAndEncodeSignedDataECDSA(IPKIObject* signedData, IPKIObject
     }
 }
 
+namespace {
+
+// What both verifications hold: the certificate's EC view, its public point
+// and curve record, the signer and the signer's ECDSA view.
+struct ECDSAVerification {
+    ObjectRef held, signer, view;
+    std::uint8_t point[PKIF_EC_PUBLIC_KEY_BYTES] = {};
+    std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
+};
+
+// The certificate's key and the signer (by index, or with -1 the
+// certificate's own), then the identity and certificate-hash test of a
+// signer with standard attributes.
+bool PrepareECDSAVerification(ISPKIFormats& facade, IPKIObject* signedData, std::int32_t index, IPKIObject* certificate,
+                              ECDSAVerification& v)
+{
+    IPKIObject* ec = ECCertificateOf(facade, certificate, v.held);
+    if (!ec || facade.GetECCertificateParameter(ec, PKI_EC_VALUE_PUBLIC_KEY, v.point) != 1 ||
+        facade.GetECCertificateParametersByCurve(ec, v.record) != 1)
+        return false;
+    if (!TakeSigner(facade, signedData, index, certificate, v.signer)) return false;
+    auto* s = v.signer.As<IPKISignerInfo>();
+    if (s->UsesStandardAttributes() != 0) {
+        auto issuer = std::make_unique<wchar_t[]>(PKIF_NAME_TEXT_BYTES);
+        issuer[0] = 0;
+        std::uint8_t serial[20] = {};
+        ObjectRef attribute;
+        if (facade.GetTimeStampSignerId(s, nullptr, issuer.get(), serial) != 1) return false;
+        issuer[PKIF_NAME_TEXT_BYTES - 1] = 0;
+        if (s->GetSigningCertificate(attribute.Out()) != PKI_OK || !attribute) return false;
+        if (!CheckSigningCertificateEntry(attribute.As<IPKIObject>(), ec, issuer.get(), serial)) return false;
+    }
+    return QueryInto(s, PKI_IID_SIGNER_INFO_ECDSA, v.view);
+}
+
+}  // namespace
+
 int SPKIFormats::VerifySignerECDSA(IPKIObject* signedData, std::int32_t index, const PKIBlob* data,
                                    IPKIObject* certificate, const std::uint8_t* hash)
 {
@@ -282,38 +319,40 @@ int SPKIFormats::VerifySignerECDSA(IPKIObject* signedData, std::int32_t index, c
         std::uint32_t present = 0;
         if (d->HasContent(&present) != PKI_OK) return 0;
         if (!present && Empty(data) && !hash) return 0;
-        ObjectRef held, signer, view;
-        IPKIObject* ec = ECCertificateOf(*this, certificate, held);
-        std::uint8_t point[PKIF_EC_PUBLIC_KEY_BYTES] = {};
-        std::uint8_t record[PKIF_EC_RECORD_WITH_HASH_BYTES] = {};
-        if (!ec || GetECCertificateParameter(ec, PKI_EC_VALUE_PUBLIC_KEY, point) != 1 ||
-            GetECCertificateParametersByCurve(ec, record) != 1)
-            return 0;
-        if (!TakeSigner(*this, signedData, index, certificate, signer)) return 0;
-        auto* s = signer.As<IPKISignerInfo>();
-        if (s->UsesStandardAttributes() != 0) {
-            auto issuer = std::make_unique<wchar_t[]>(PKIF_NAME_TEXT_BYTES);
-            issuer[0] = 0;
-            std::uint8_t serial[20] = {};
-            ObjectRef attribute;
-            if (GetTimeStampSignerId(s, nullptr, issuer.get(), serial) != 1) return 0;
-            issuer[PKIF_NAME_TEXT_BYTES - 1] = 0;
-            if (s->GetSigningCertificate(attribute.Out()) != PKI_OK || !attribute) return 0;
-            if (!CheckSigningCertificateEntry(attribute.As<IPKIObject>(), ec, issuer.get(), serial)) return 0;
-        }
-        if (!QueryInto(s, PKI_IID_SIGNER_INFO_ECDSA, view)) return 0;
-        auto* v = view.As<IPKISignerInfoECDSA>();
+        ECDSAVerification ev;
+        if (!PrepareECDSAVerification(*this, signedData, index, certificate, ev)) return 0;
+        auto* v = ev.view.As<IPKISignerInfoECDSA>();
         std::uint32_t bits = 0;
         if (v->GetHashSize(&bits) != PKI_OK || ChosenHashBits(bits) != bits) return 0;
         if (hash) {
             PKIBlob given{bits / 8, const_cast<std::uint8_t*>(hash)};
-            return v->VerifyHash(point, record, &given) == PKI_OK ? 1 : 0;
+            return v->VerifyHash(ev.point, ev.record, &given) == PKI_OK ? 1 : 0;
         }
         LibraryBlob content(formats_);
         if (present && (d->GetContent(&content.blob) != PKI_OK || !content.blob.data)) return 0;
         const PKIBlob* covered = nullptr;
         if (!ChooseVerifiedData(data, present ? &content.blob : nullptr, &covered)) return 0;
-        return v->VerifyContent(point, record, covered) == PKI_OK ? 1 : 0;
+        return v->VerifyContent(ev.point, ev.record, covered) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The ECDSA signer has no verification of its own over the content it
+// carries: the message's content is read and verified as data, so a
+// message without content fails.
+int SPKIFormats::VerifySignerEnvelopedECDSA(IPKIObject* signedData, std::int32_t index, IPKIObject* certificate)
+{
+    try {
+        if (!formats_ || !signedData || !certificate || !AllowsSigning(*this, certificate)) return 0;
+        auto* d = static_cast<IPKISignedDataSigners*>(signedData);
+        std::uint32_t present = 0;
+        if (d->HasContent(&present) != PKI_OK || !present) return 0;
+        ECDSAVerification ev;
+        if (!PrepareECDSAVerification(*this, signedData, index, certificate, ev)) return 0;
+        LibraryBlob content(formats_);
+        if (d->GetContent(&content.blob) != PKI_OK || !content.blob.data) return 0;
+        return ev.view.As<IPKISignerInfoECDSA>()->VerifyContent(ev.point, ev.record, &content.blob) == PKI_OK ? 1 : 0;
     } catch (...) {
         return 0;
     }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "csp/CSP.h"
+#include "pkiformats/CertificateInfo.h"
 #include "pkiformats/HashSignatureLimits.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
@@ -255,6 +256,43 @@ int SPKIFormats::GetSignerTimeStampToken(IPKIObject* signedData, const char* iss
         LibraryBlob encoded(formats_);
         if (object.As<IPKIContentInfo>()->Encode(&encoded.blob) != PKI_OK || Empty(&encoded.blob)) return 0;
         HandOut(encoded.blob, token);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The certificate's texts as FillCertificateInfo gives them; a time the
+// caller marks present is kept beside them in local time. The time is
+// converted first, so a time that does not convert leaves the record empty
+// without any text having been made.
+int SPKIFormats::FillSignerCertificateInfo(SignerCertificateInfo* info, IPKIObject* certificate,
+                                           std::uint32_t timePresent, std::uint32_t timeValue, const SYSTEMTIME* time)
+{
+    try {
+        if (!info) return 0;
+        std::memset(info, 0, sizeof *info);
+        SYSTEMTIME local{};
+        if (timePresent && (!time || UniversalToLocalTime(time, &local) != 1)) return 0;
+        if (FillCertificateInfo(&info->certificate, certificate) != 1) return 0;
+        if (timePresent) {
+            info->timePresent = 1;
+            info->timeValue = timeValue;
+            info->time = local;
+        }
+        return 1;
+    } catch (...) {
+        if (info) FreeSignerCertificateInfo(info);
+        return 0;
+    }
+}
+
+int SPKIFormats::FreeSignerCertificateInfo(SignerCertificateInfo* info)
+{
+    try {
+        if (!info) return 0;
+        FreeCertificateInfo(&info->certificate);
+        std::memset(info, 0, sizeof *info);
         return 1;
     } catch (...) {
         return 0;

@@ -201,7 +201,12 @@ public:
     virtual int GetQCStatements(void** statements)                           // 89
     { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
         PKI_RESERVED(90)                                                     // 90
-        PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93) PKI_RESERVED(94)  // 91-94
+        PKI_RESERVED(91)                                                     // 91
+    // The subject alternative name (IPKIGeneralNames) as the field texts
+    // read it; PKI_E_ABSENT without the extension.
+    virtual int GetSubjectAltNameList(void** names)                          // 92
+    { (void)names; return PKI_E_NOT_IMPLEMENTED; }
+        PKI_RESERVED(93) PKI_RESERVED(94)                                    // 93-94
     // The subject key identifier (IPKIKeyIdentifier); PKI_E_ABSENT without it.
     virtual int GetSubjectKeyId(void** identifier)                           // 95
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
@@ -236,13 +241,21 @@ class IPKIRequest : public IPKIObject {
 public:
     virtual int Encode(PKIBlob* out) = 0;                                        // 3
     virtual int Decode(const PKIBlob* in) = 0;                                   // 4
-    PKI_RESERVED(5)                                                              // 5
+    // Signs the request with a DSTU 4145 private key (76 bytes) on curve
+    // `curve` (the curve number less one) through the parameter object,
+    // which carries the provider context the key is used with.
+    virtual int SignDSTU4145(const std::uint8_t* privateKey, std::uint32_t curve,
+                             IPKIObject* parameters)                             // 5
+    { (void)privateKey; (void)curve; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     // Verifies the request's own signature with a DSTU 4145 public key as
     // slot 16 reads it: 0 when it holds.
     virtual int VerifyDSTU4145(const std::uint8_t* key, std::uint32_t length,
                                IPKIObject* parameters)                           // 6
     { (void)key; (void)length; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(7)  PKI_RESERVED(8)                                             // 7-8
+    // The subject as one wide text; *length as for IPKICertificate::GetDisplayName.
+    virtual int GetSubjectText(wchar_t* text, std::uint32_t* length)             // 7
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(8)                                                              // 8
     // The subject name (an object for IPKIInterface::GetNameAttributeText).
     virtual int GetSubject(void** name)                                          // 9
     { (void)name; return PKI_E_NOT_IMPLEMENTED; }
@@ -284,8 +297,18 @@ public:
     PKI_RESERVED(37)                                                             // 37
     PKI_RESERVED(38) PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41)          // 38-41
     PKI_RESERVED(42) PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)          // 42-45
-    PKI_RESERVED(46) PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49)          // 46-49
-    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
+    // The first requested period (IPKIKeyUsagePeriod); nonzero without one.
+    virtual int GetFirstPeriod(void** period)                                    // 46
+    { (void)period; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(47) PKI_RESERVED(48)                                            // 47-48
+    // The request's first text list (IPKITextList); PKI_E_ABSENT without it.
+    virtual int GetFirstTextList(void** list)                                    // 49
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(50) PKI_RESERVED(51)                                            // 50-51
+    // The second text list (IPKITextList); PKI_E_ABSENT without it.
+    virtual int GetSecondTextList(void** list)                                   // 52
+    { (void)list; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(53)                                                             // 53
     PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
     PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)                           // 58-60
     // A list of the request's entries (IPKIStatementList) whose slot 4 takes two
@@ -300,8 +323,11 @@ public:
     // The requested key usage (IPKIEncoded); PKI_E_ABSENT without it.
     virtual int GetRequestedKeyUsage(void** item)                                // 67
     { (void)item; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(68) PKI_RESERVED(69) PKI_RESERVED(70) PKI_RESERVED(71)          // 68-71
-    PKI_RESERVED(72)                                                             // 72
+    PKI_RESERVED(68) PKI_RESERVED(69)                                            // 68-69
+    // The second requested period (IPKIKeyUsagePeriod); nonzero without one.
+    virtual int GetSecondPeriod(void** period)                                   // 70
+    { (void)period; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(71) PKI_RESERVED(72)                                            // 71-72
     // The requested QC statements, as the certificate's slot 89.
     virtual int GetQCStatements(void** statements)                               // 73
     { (void)statements; return PKI_E_NOT_IMPLEMENTED; }
@@ -324,8 +350,18 @@ public:
     virtual int SetKeyIdentifier(IPKIObject* identifier)                         // 89
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(90) PKI_RESERVED(91) PKI_RESERVED(92) PKI_RESERVED(93)          // 90-93
-    PKI_RESERVED(94) PKI_RESERVED(95) PKI_RESERVED(96) PKI_RESERVED(97)          // 94-97
-    PKI_RESERVED(98)                                                             // 98
+    // The requested extensions (an extension list, class 4912); PKI_E_ABSENT
+    // without them.
+    virtual int GetRequestedExtensions(void** extensions)                        // 94
+    { (void)extensions; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(95) PKI_RESERVED(96)                                            // 95-96
+    // Sets an extension list (class 4912) as the requested extensions (the
+    // request keeps a reference).
+    virtual int SetRequestedExtensions(IPKIObject* extensions)                   // 97
+    { (void)extensions; return PKI_E_NOT_IMPLEMENTED; }
+    // A text-and-value item of the request (IPKITextValue).
+    virtual int GetTextValueItem(void** item)                                    // 98
+    { (void)item; return PKI_E_NOT_IMPLEMENTED; }
     // 0 when the request's content is whole and its own signature holds.
     virtual int CheckContent()                                                   // 99
     { return PKI_E_NOT_IMPLEMENTED; }
@@ -521,6 +557,10 @@ class IPKIBasicConstraints : public IPKIObject {
 public:
     virtual int GetCA(std::uint32_t* ca) = 0;                                    // 3
     virtual int GetPathLength(std::uint32_t* pathLength) = 0;                    // 4
+    virtual int SetCA(std::uint32_t ca)                                          // 5
+    { (void)ca; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int SetPathLength(std::uint32_t pathLength)                          // 6
+    { (void)pathLength; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIBasicConstraints() = default;
@@ -538,8 +578,11 @@ protected:
     ~IPKIOIDList() = default;
 };
 
-// Interface 4214 of subject directory attributes: fills buffers[i] with the
-// wide value of oids[i] for every buffer given. Each buffer holds
+// Subject directory attributes (certificate slot 77, request slot 82). Their
+// own table answers for seven fixed items whether each is present and its
+// wide text (*length as for IPKICertificate::GetDisplayName). Interface 4214
+// shares the table (slot 48) and fills buffers[i] with the wide value of
+// oids[i] for every buffer given. Each buffer holds
 // GetNameAttributeMaxLength(oids[i]) + 1 wide characters; a value not there
 // is left as it was (the caller clears the buffers first).
 class IPKIDirectoryAttributes : public IPKIObject {
@@ -547,16 +590,48 @@ public:
     PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
     PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
     PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
-    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
-    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
-    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
-    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
-    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
-    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
-    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(15) PKI_RESERVED(16)                                            // 15-16
+    virtual int HasItem1(std::uint32_t* present)                                 // 17
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem1Text(wchar_t* text, std::uint32_t* length)               // 18
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(19) PKI_RESERVED(20)                                            // 19-20
+    virtual int HasItem2(std::uint32_t* present)                                 // 21
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem2Text(wchar_t* text, std::uint32_t* length)               // 22
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(23) PKI_RESERVED(24)                                            // 23-24
+    virtual int HasItem3(std::uint32_t* present)                                 // 25
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem3Text(wchar_t* text, std::uint32_t* length)               // 26
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28)                                            // 27-28
+    virtual int HasItem4(std::uint32_t* present)                                 // 29
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem4Text(wchar_t* text, std::uint32_t* length)               // 30
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(31) PKI_RESERVED(32)                                            // 31-32
+    virtual int HasItem5(std::uint32_t* present)                                 // 33
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem5Text(wchar_t* text, std::uint32_t* length)               // 34
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(35) PKI_RESERVED(36)                                            // 35-36
+    virtual int HasItem6(std::uint32_t* present)                                 // 37
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem6Text(wchar_t* text, std::uint32_t* length)               // 38
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(39) PKI_RESERVED(40)                                            // 39-40
+    virtual int HasItem7(std::uint32_t* present)                                 // 41
+    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
+    virtual int GetItem7Text(wchar_t* text, std::uint32_t* length)               // 42
+    { (void)text; (void)length; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
     PKI_RESERVED(47)                                                             // 47
     virtual int ReadValues(std::uint32_t count, const char* const* oids, void** buffers) = 0;  // 48
+    // Sets all the attributes at once: values[i] (wide text) for oids[i].
+    virtual int SetValues(std::uint32_t count, const char* const* oids,
+                          const wchar_t* const* values)                         // 49
+    { (void)count; (void)oids; (void)values; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIDirectoryAttributes() = default;
@@ -597,7 +672,11 @@ protected:
 // (the table of IPKIKey, interface 4128, with the slots those operations use).
 class IPKIKeyObject : public IPKIObject {
 public:
-    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    PKI_RESERVED(3)                                                              // 3
+    // As IPKIKey::Decode: a key container from its encoding (the protected
+    // key file's decrypted payload).
+    virtual int Decode(const PKIBlob* in)                                        // 4
+    { (void)in; return PKI_E_NOT_IMPLEMENTED; }
     // Capability bits, as interface 4224's slot 52: bit 0 signing (DSTU
     // 4145), value 2 RSA signing, value 4 ECDSA signing.
     virtual int GetCapabilities(std::uint32_t* bits)                             // 5
@@ -633,7 +712,15 @@ public:
     PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15) PKI_RESERVED(16)          // 13-16
     PKI_RESERVED(17) PKI_RESERVED(18) PKI_RESERVED(19) PKI_RESERVED(20)          // 17-20
     PKI_RESERVED(21) PKI_RESERVED(22) PKI_RESERVED(23) PKI_RESERVED(24)          // 21-24
-    PKI_RESERVED(25) PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28)          // 25-28
+    // The DSTU 4145 key-agreement private key (at most 76 bytes,
+    // little-endian); an empty value: the key has none.
+    virtual int GetAgreementKeyValue(PKIBlob* value)                             // 25
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(26) PKI_RESERVED(27)                                            // 26-27
+    // The key-agreement key's parameter object (IPKIAgreementParameters,
+    // class 4881, interface 4115).
+    virtual int GetAgreementParameters(void** parameters)                        // 28
+    { (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(29) PKI_RESERVED(30)                                            // 29-30
     // The same for the DSTU 4145 key-agreement key.
     virtual int GetAgreementKeyIdentifier(void** identifier)                     // 31
@@ -978,7 +1065,11 @@ public:
     // The signature algorithm (DSTU 4145 with DSTU 7564) by dotted OID.
     virtual int SetSignatureAlgorithm(const char* oid)                           // 106
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(107)                                                            // 107
+    // As IPKIRequest::SignDSTU4145, hashing with DSTU 7564 in `hashLength`
+    // bytes.
+    virtual int SignDSTU4145WithHashLength(const std::uint8_t* privateKey, std::uint32_t curve,
+                                           IPKIObject* parameters, std::uint32_t hashLength) // 107
+    { (void)privateKey; (void)curve; (void)parameters; (void)hashLength; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetHashCode(std::uint32_t* code)                                 // 108
     { (void)code; return PKI_E_NOT_IMPLEMENTED; }
 
@@ -1238,12 +1329,25 @@ public:
     PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
     PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
     virtual int GetFlagA(std::uint32_t* value) = 0;                              // 11
-    PKI_RESERVED(12) PKI_RESERVED(13)                                            // 12-13
+    // Adds the European compliance statement (flag A).
+    virtual int AddEuropeanStatement()                                           // 12
+    { return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(13)                                                             // 13
     virtual int GetFlagB(std::uint32_t* value) = 0;                              // 14
-    PKI_RESERVED(15) PKI_RESERVED(16)                                            // 15-16
+    // Adds the secure-device statement (flag B).
+    virtual int AddSecureDeviceStatement()                                       // 15
+    { return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(16)                                                             // 16
     virtual int GetTextFlag(std::uint32_t* flag) = 0;                            // 17
     // The text as Windows-1251 bytes (length excludes any terminator).
     virtual int GetText(PKIBlob* text) = 0;                                      // 18
+    // Sets the QC type by dotted OID.
+    virtual int SetQCType(const char* oid)                                       // 19
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)                           // 20-22
+    // Sets the semantics identifier by dotted OID.
+    virtual int SetSemanticsIdentifier(const char* oid)                          // 23
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIStatements() = default;
@@ -2621,7 +2725,9 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIPrivateKey, 5, SetKey)                         \
     X(IPKIPrivateKey, 6, Open)                           \
     X(IPKIPrivateKey, 7, OpenConverted)                  \
-    X(IPKIPrivateKey, 12, SetFormat)
+    X(IPKIPrivateKey, 12, SetFormat)                     \
+    X(IPKIKeyObject, 4, Decode)                          \
+    X(IPKIKey, 4, Decode)
 // clang-format on
 
 // Certificate lists, extension lists, views and time-stamp objects.
@@ -3041,23 +3147,6 @@ protected:
     ~IPKIOCSPSignDSTU7564() = default;
 };
 
-// Signed data (4900 / 4136) as the DVCS decoders read its content.
-class IPKISignedDataContent : public IPKISignedDataCertificates {
-public:
-    // 1 when the signed data carries its content.
-    virtual int HasContent(std::uint32_t* present)                               // 8
-    { (void)present; return PKI_E_NOT_IMPLEMENTED; }
-    // The content type as dotted text with its terminator in `capacity`
-    // bytes; PKI_E_FAILURE when it does not fit.
-    virtual int GetContentTypeText(char* text, std::uint32_t capacity)           // 9
-    { (void)text; (void)capacity; return PKI_E_NOT_IMPLEMENTED; }
-    virtual int GetContent(PKIBlob* content)                                     // 10
-    { (void)content; return PKI_E_NOT_IMPLEMENTED; }
-
-protected:
-    ~IPKISignedDataContent() = default;
-};
-
 // DVCS request (class 4910, interface 4150): values A (slots 6, 5) and B
 // (slots 8, 7), and an item (slot 21), passed through by the facade.
 class IPKIDVCSRequest : public IPKIObject {
@@ -3162,8 +3251,6 @@ protected:
     X(IPKIOCSPResponder, 50, SetResponderName)           \
     X(IPKIOCSPSignDSTU7564, 3, SignWithKey)              \
     X(IPKIKeyObject, 10, SignObjectDSTU4145)             \
-    X(IPKISignedDataContent, 8, HasContent)              \
-    X(IPKISignedDataContent, 10, GetContent)             \
     X(IPKIDVCSRequest, 8, SetValueB)                     \
     X(IPKIDVCSRequest, 21, SetItem)                      \
     X(IPKIDVCSResponse, 18, SetValuePair)                \
@@ -3428,7 +3515,9 @@ public:
                                          const std::uint8_t* keyIdentifier, const std::uint8_t* key,
                                          std::uint32_t keyLength, IPKIObject* keyObject,
                                          std::uint32_t last) = 0;               // 47
-    PKI_RESERVED(48)                                                             // 48
+    // A step of the library's own that callers ask for through the facade's
+    // forwarder; it takes no arguments.
+    virtual int Operation48() = 0;                                               // 48
     virtual int AddAgreementRecipient(const std::uint8_t* key, std::uint32_t keyLength, std::uint32_t kind,
                                       const PKIBlob* serial, const wchar_t* issuer,
                                       IPKIObject* keyObject) = 0;               // 49
@@ -3549,6 +3638,7 @@ protected:
     X(IPKIEnvelopedData, 45, SetStreamedContentLength)   \
     X(IPKIEnvelopedData, 46, ParseHeader)                \
     X(IPKIEnvelopedData, 47, AddRecipientByIdentifier)   \
+    X(IPKIEnvelopedData, 48, Operation48)                \
     X(IPKIEnvelopedData, 49, AddAgreementRecipient)      \
     X(IPKIEnvelopedData, 51, SetCipher)                  \
     X(IPKIEnvelopedData, 52, AddKeyTransportRecipient)   \
@@ -3711,6 +3801,154 @@ protected:
     ~IPKIGeneralNames() = default;
 };
 
+// ---- Profile requests: the extension values a request asks for ----
+enum : std::uint32_t {
+    PKI_CLASS_ALT_NAME = 4865,
+    PKI_IID_ALT_NAME = 4097,
+    PKI_CLASS_BASIC_CONSTRAINTS = 4868,
+    PKI_IID_BASIC_CONSTRAINTS = 4099,
+    PKI_CLASS_POLICY_SET = 4871,
+    PKI_IID_POLICY_SET = 4103,
+    PKI_IID_POLICY_QUALIFIER = 4232,  // a policy set's qualified policies
+    PKI_CLASS_QC_STATEMENTS = 4897,
+    PKI_IID_QC_STATEMENTS = 4132,
+    PKI_IID_QC_EUROPEAN = 4231,     // IPKIStatements
+    PKI_IID_QC_PDS = 4234,
+    PKI_IID_QC_LEGISLATION = 4242,
+    PKI_CLASS_DIRECTORY_SET = 4902,
+    PKI_IID_DIRECTORY_SET = 4140,   // set through PKI_IID_DIRECTORY_ATTRIBUTES
+    PKI_CLASS_EXTENSION_SET = 4912,
+    PKI_IID_EXTENSION_SET = 4177,
+    PKI_IID_REQUESTED_EXTENSIONS = 4178
+};
+
+// Alternative name (class 4865, interface 4097): entries by the kind the
+// library numbers them by (IPKIGeneralNames).
+class IPKIAltNameBuilder : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int AddName(std::uint32_t kind, const char* value)                   // 4
+    { (void)kind; (void)value; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIAltNameBuilder() = default;
+};
+
+// Certificate policies being built (class 4871, interface 4103).
+class IPKIPolicySet : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int AddPolicy(const char* oid)                                       // 4
+    { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIPolicySet() = default;
+};
+
+// Interface 4232 of a policy set: a policy with a qualifier text.
+class IPKIPolicyQualifier : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int AddQualifiedPolicy(const char* oid, const wchar_t* qualifier)    // 5
+    { (void)oid; (void)qualifier; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIPolicyQualifier() = default;
+};
+
+// QC statements (class 4897, interface 4132): the statements of the object
+// itself; the European ones go through IPKIStatements (4231), the PDS
+// location through 4234 and the legislation through 4242.
+class IPKIQCStatements : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    // Adds the national qualified statement.
+    virtual int AddNationalStatement()                                           // 5
+    { return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(6) PKI_RESERVED(7) PKI_RESERVED(8)                              // 6-8
+    // The transaction limit: currency (wide text), amount and exponent.
+    virtual int SetLimit(const wchar_t* currency, std::uint32_t amount,
+                         std::uint32_t exponent)                                 // 9
+    { (void)currency; (void)amount; (void)exponent; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIQCStatements() = default;
+};
+
+// Interface 4234 of QC statements: the PDS location with its language.
+class IPKIQCPDSLocation : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27)                                                             // 27
+    virtual int SetLocation(const char* language, const wchar_t* location)       // 28
+    { (void)language; (void)location; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIQCPDSLocation() = default;
+};
+
+// Interface 4242 of QC statements: the legislation text.
+class IPKIQCLegislation : public IPKIObject {
+public:
+    PKI_RESERVED(3)  PKI_RESERVED(4)  PKI_RESERVED(5)  PKI_RESERVED(6)           // 3-6
+    PKI_RESERVED(7)  PKI_RESERVED(8)  PKI_RESERVED(9)  PKI_RESERVED(10)          // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32)                                            // 31-32
+    virtual int SetLegislation(const wchar_t* text)                              // 33
+    { (void)text; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIQCLegislation() = default;
+};
+
+// Interface 4178 of an extension list (class 4912): the requested extensions
+// of a request.
+class IPKIRequestedExtensions : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    // Puts in an extended-key-usage object (4885 / 4119), replacing any there
+    // (the list keeps a reference).
+    virtual int SetExtKeyUsage(IPKIObject* extKeyUsage)                          // 5
+    { (void)extKeyUsage; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKIRequestedExtensions() = default;
+};
+
+// A request's list of wide texts (request slots 49 and 52).
+class IPKITextList : public IPKIObject {
+public:
+    virtual int GetCount(std::uint32_t* count) = 0;                              // 3
+    // *length as for IPKICertificate::GetDisplayName.
+    virtual int GetText(std::uint32_t index, wchar_t* text,
+                        std::uint32_t* length) = 0;                              // 4
+
+protected:
+    ~IPKITextList() = default;
+};
+
+// A request's text-and-value item (request slot 98): its wide text, then
+// the value the reader hands back once the text is read.
+class IPKITextValue : public IPKIObject {
+public:
+    // *length as for IPKICertificate::GetDisplayName.
+    virtual int GetText(wchar_t* text, std::uint32_t* length) = 0;              // 3
+    PKI_RESERVED(4)                                                              // 4
+    virtual int SetValue(std::uint32_t value) = 0;                               // 5
+
+protected:
+    ~IPKITextValue() = default;
+};
+
 // clang-format on
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
@@ -3726,6 +3964,90 @@ protected:
     X(IPKIGeneralNames, 5, GetText)                      \
     X(IPKIInterface, 25, HashNameObjectSHA)              \
     X(IPKIInterface, 27, HashNameObjectGOST34311)
+
+// The request and certificate field texts.
+#define QVK_PKI_OBJECT_MODEL_SLOTS_FIELD_TEXTS(X)        \
+    X(IPKICertificate, 92, GetSubjectAltNameList)        \
+    X(IPKIRequest, 7, GetSubjectText)                    \
+    X(IPKIRequest, 46, GetFirstPeriod)                   \
+    X(IPKIRequest, 49, GetFirstTextList)                 \
+    X(IPKIRequest, 52, GetSecondTextList)                \
+    X(IPKIRequest, 70, GetSecondPeriod)                  \
+    X(IPKIRequest, 98, GetTextValueItem)                 \
+    X(IPKIDirectoryAttributes, 17, HasItem1)             \
+    X(IPKIDirectoryAttributes, 18, GetItem1Text)         \
+    X(IPKIDirectoryAttributes, 21, HasItem2)             \
+    X(IPKIDirectoryAttributes, 26, GetItem3Text)         \
+    X(IPKIDirectoryAttributes, 41, HasItem7)             \
+    X(IPKIDirectoryAttributes, 42, GetItem7Text)         \
+    X(IPKIDirectoryAttributes, 48, ReadValues)           \
+    X(IPKITextList, 3, GetCount)                         \
+    X(IPKITextList, 4, GetText)                          \
+    X(IPKITextValue, 3, GetText)                         \
+    X(IPKITextValue, 5, SetValue)
+// clang-format on
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+
+enum : std::uint32_t { PKI_CLASS_AGREEMENT_PARAMETERS = 4881, PKI_IID_AGREEMENT_PARAMETERS = 4115 };
+
+// The DSTU 4145 parameters of a key-agreement key (class 4881, interface
+// 4115): the curve records and two S-boxes, the agreement key's own and the
+// one the parameters carry.
+class IPKIAgreementParameters : public IPKIObject {
+public:
+    // Each output may be null; the S-boxes are 64 bytes.
+    virtual int GetRecords(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* keySBox,
+                           std::uint8_t* sBox) = 0;                              // 3
+
+protected:
+    ~IPKIAgreementParameters() = default;
+};
+
+// clang-format on
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// Key containers made from key objects: the key-agreement part of a key and
+// its parameters, the context a parameter object takes over, and the
+// signing of a key request through such a parameter object.
+// clang-format off
+#define QVK_PKI_KEY_CONTAINER_MAKER_SLOTS(X)             \
+    X(IPKIKeyObject, 25, GetAgreementKeyValue)           \
+    X(IPKIKeyObject, 28, GetAgreementParameters)         \
+    X(IPKIAgreementParameters, 3, GetRecords)            \
+    X(IPKIKeyContextDSTU4145, 3, SetContext)             \
+    X(IPKIKeyContextDSTU4145, 4, GetContextFlags)        \
+    X(IPKIKeyContextDSTU4145, 6, SetContextFlags)        \
+    X(IPKIParameters, 7, SetExplicit)                    \
+    X(IPKIRequest, 5, SignDSTU4145)                      \
+    X(IPKIRequestHash, 107, SignDSTU4145WithHashLength)
+// clang-format on
+
+// clang-format off
+#define QVK_PKI_OBJECT_MODEL_SLOTS_PROFILE_REQUESTS(X)   \
+    X(IPKIBasicConstraints, 5, SetCA)                    \
+    X(IPKIBasicConstraints, 6, SetPathLength)            \
+    X(IPKIDirectoryAttributes, 49, SetValues)            \
+    X(IPKIStatements, 12, AddEuropeanStatement)          \
+    X(IPKIStatements, 15, AddSecureDeviceStatement)      \
+    X(IPKIStatements, 19, SetQCType)                     \
+    X(IPKIStatements, 23, SetSemanticsIdentifier)        \
+    X(IPKIRequest, 94, GetRequestedExtensions)           \
+    X(IPKIRequest, 97, SetRequestedExtensions)           \
+    X(IPKIAltNameBuilder, 4, AddName)                    \
+    X(IPKIPolicySet, 4, AddPolicy)                       \
+    X(IPKIPolicyQualifier, 5, AddQualifiedPolicy)        \
+    X(IPKIQCStatements, 5, AddNationalStatement)         \
+    X(IPKIQCStatements, 9, SetLimit)                     \
+    X(IPKIQCPDSLocation, 28, SetLocation)                \
+    X(IPKIQCLegislation, 33, SetLegislation)             \
+    X(IPKIRequestedExtensions, 5, SetExtKeyUsage)
 // clang-format on
 
 #endif

@@ -11,3 +11,6 @@ target_include_directories(pkiformats_signatures_fuzz PRIVATE ${CMAKE_SOURCE_DIR
 # facade's test double.
 qvk_fuzz_target(pkiformats_streamed_fuzz SOURCES pkiformats_streamed_fuzz.cpp LIBS qvk_pkiformats)
 target_include_directories(pkiformats_streamed_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/tests/pkiformats)
+# Protected key files, read through the facade's test double.
+qvk_fuzz_target(pkiformats_protectedkey_fuzz SOURCES pkiformats_protectedkey_fuzz.cpp LIBS qvk_pkiformats)
+target_include_directories(pkiformats_protectedkey_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/tests/pkiformats)

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -1186,9 +1187,66 @@ struct Curve {
     std::uint32_t flag = 0, first = 0, second = 0;  // slots 3 and 6
 };
 
+// Interface 4215 of an object that takes a provider context: it answers
+// `flags` and records what the facade set (the context as the three words).
+class ContextRecorder final : public ViewOf<IPKIKeyContextDSTU4145> {
+public:
+    ContextRecorder(Library& lib, IPKIObject* owner, std::uint32_t classId) : ViewOf(owner), lib_(lib), class_(classId)
+    {
+    }
+    std::uint32_t flags = 0;
+    std::vector<std::uint32_t> flagsSet;
+    bool contextSet = false;
+    CSPContextLike context{};
+    std::uint32_t contextFlags = 0;
+    // A source's context: what GetContext answers (answer nonzero: fails).
+    CSPContextLike lends{};
+    int answer = 0;
+    std::uint32_t GetContextFlags() override
+    {
+        if (lib_.Enter(class_, 4, "", PKI_IID_KEY_CONTEXT_DSTU4145, this) >= 0) return 0;
+        return flags;
+    }
+    int GetContext(void* out, std::uint32_t f) override
+    {
+        int c = lib_.Enter(class_, 5, std::to_string(f), PKI_IID_KEY_CONTEXT_DSTU4145, this);
+        if (c >= 0) return c;
+        if (answer) return answer;
+        std::memcpy(out, &lends, sizeof lends);
+        return 0;
+    }
+    int SetContextFlags(std::uint32_t f) override
+    {
+        int c = lib_.Enter(class_, 6, std::to_string(f), PKI_IID_KEY_CONTEXT_DSTU4145, this);
+        if (c >= 0) return c;
+        flagsSet.push_back(f);
+        return 0;
+    }
+    int SetContext(const void* in, std::uint32_t f) override
+    {
+        int c = lib_.Enter(class_, 3, std::to_string(f), PKI_IID_KEY_CONTEXT_DSTU4145, this);
+        if (c >= 0) return c;
+        std::memcpy(&context, in, sizeof context);
+        contextFlags = f;
+        contextSet = true;
+        return 0;
+    }
+
+private:
+    Library& lib_;
+    std::uint32_t class_;
+};
+
 class CurveParameters final : public Object<IPKIParameters> {
 public:
     CurveParameters(Library& lib, const Curve& curve) : Object(lib, PKI_CLASS_DSTU4145_PARAMETERS), curve_(curve) {}
+    // Offers interface 4215: the parameters take a provider context.
+    ContextRecorder* context = nullptr;
+    void OfferContext()
+    {
+        context =
+            AddView(this, PKI_IID_KEY_CONTEXT_DSTU4145, new ContextRecorder(lib_, this, PKI_CLASS_DSTU4145_PARAMETERS));
+    }
     int GetParameters(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* sBox) override
     {
         int c = lib_.Enter(PKI_CLASS_DSTU4145_PARAMETERS, 5, "");
@@ -1221,6 +1279,7 @@ public:
         if (c >= 0) return c;
         curve_.field = *field;
         curve_.point = *point;
+        if (sBox) std::memcpy(curve_.sBox, sBox, 64);  // its own S-box is the one it answers
         set = "explicit:m=" + std::to_string(field->words[DSTU4145_FIELD_M]) +
               ",n=" + std::to_string(point->words[DSTU4145_POINT_BITS]) + SBoxNote(sBox);
         return 0;
@@ -1257,6 +1316,40 @@ inline std::string CurveParameters::SBoxNote(const std::uint8_t* sBox)
 {
     return sBox ? ",sbox=" + Hex(sBox, 64) : "";
 }
+
+// The parameters of a key-agreement key (4881 / 4115): its curve, the
+// parameters' S-box (curve.sBox) and the agreement key's own S-box. It lends
+// a provider context through interface 4215 when the test offers one.
+class AgreementParameters final : public Object<IPKIAgreementParameters> {
+public:
+    AgreementParameters(Library& lib, const Curve& curve, const std::uint8_t* keySBox)
+        : Object(lib, PKI_CLASS_AGREEMENT_PARAMETERS), curve_(curve)
+    {
+        std::memcpy(keySBox_, keySBox, 64);
+        offers.insert(PKI_IID_AGREEMENT_PARAMETERS);
+    }
+    ContextRecorder* context = nullptr;
+    ContextRecorder* OfferContext()
+    {
+        return context = AddView(this, PKI_IID_KEY_CONTEXT_DSTU4145,
+                                 new ContextRecorder(lib_, this, PKI_CLASS_AGREEMENT_PARAMETERS));
+    }
+    int GetRecords(DSTU4145FieldRecord* field, DSTU4145PointRecord* point, std::uint8_t* keySBox,
+                   std::uint8_t* sBox) override
+    {
+        int c = lib_.Enter(PKI_CLASS_AGREEMENT_PARAMETERS, 3, "", PKI_IID_AGREEMENT_PARAMETERS, this);
+        if (c >= 0) return c;
+        if (field) *field = curve_.field;
+        if (point) *point = curve_.point;
+        if (keySBox) std::memcpy(keySBox, keySBox_, 64);
+        if (sBox) std::memcpy(sBox, curve_.sBox, 64);
+        return 0;
+    }
+
+private:
+    Curve curve_;
+    std::uint8_t keySBox_[64];
+};
 
 // A bytes value (4896 / 4131): a key identifier.
 class BytesValue final : public Object<IPKIAttribute> {
@@ -1346,6 +1439,7 @@ public:
     ~KeyObject() override
     {
         if (handed) handed->Release();
+        if (agreementParameters) agreementParameters->Release();
     }
 
     // Offers interface 4224 (EC key and its capabilities).
@@ -1459,6 +1553,7 @@ public:
     {
         int c = lib_.Enter(4893, 9, "");
         if (c >= 0) return c;
+        if (rsaAnswer) return rsaAnswer;
         std::memcpy(privateKey, rsaPrivate.data(), 1200);
         std::memcpy(profile, rsaProfile, 8);
         return 0;
@@ -1485,6 +1580,28 @@ public:
     int GetSignatureKeyIdentifier(void** out) override { return GivenIdentifier(11, signatureId, out); }
     int GetAgreementKeyIdentifier(void** out) override { return GivenIdentifier(31, agreementId, out); }
     int GetRSAKeyIdentifier(void** out) override { return GivenIdentifier(39, rsaId, out); }
+    // The key-agreement part (slots 25 and 28): its private key (empty:
+    // none; agreementAnswer nonzero: the read fails so) and its parameters
+    // (null: none), of which the key keeps one reference.
+    std::vector<std::uint8_t> agreementPrivate;
+    int agreementAnswer = 0;
+    AgreementParameters* agreementParameters = nullptr;
+    int GetAgreementKeyValue(PKIBlob* value) override
+    {
+        int c = lib_.Enter(4893, 25, "");
+        if (c >= 0) return c;
+        if (agreementAnswer) return agreementAnswer;
+        return CopyToLibraryBlob(lib_, agreementPrivate, value) != 0 ? PKI_E_OUT_OF_MEMORY : 0;
+    }
+    int GetAgreementParameters(void** out) override
+    {
+        int c = lib_.Enter(4893, 28, "");
+        if (c >= 0) return c;
+        if (!agreementParameters) return PKI_E_ABSENT;
+        return agreementParameters->QueryInterface(PKI_IID_AGREEMENT_PARAMETERS, out);
+    }
+    // RSA slot 9 answers this when nonzero (PKI_E_ABSENT: no private key).
+    int rsaAnswer = 0;
 };
 
 // EC values (public point, parameter record) of a request (4225) or a
@@ -1675,8 +1792,20 @@ public:
     std::uint32_t rsaBits = 0;
     ECValues ec;
     KeyCertificate* inner = nullptr;  // not owned
+    // The subject key identifier (slot 95; empty: absent) and the RSA view
+    // (slot 103; null: none, not owned).
+    std::vector<std::uint8_t> keyId;
+    IPKIObject* rsaView = nullptr;
 
     int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetSubjectKeyId(void** out) override;
+    int GetRSAView(void** out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 103, "");
+        if (c >= 0) return c;
+        if (!rsaView) return PKI_E_ABSENT;
+        return rsaView->QueryInterface(PKI_IID_CERTIFICATE, out);
+    }
     int Decode(const PKIBlob* in) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length));
@@ -1888,6 +2017,12 @@ public:
             {
                 return r_->Note(106, PKI_IID_REQUEST_HASH, "algorithm7564=" + std::string(oid));
             }
+            int SignDSTU4145WithHashLength(const std::uint8_t* privateKey, std::uint32_t curve, IPKIObject* parameters,
+                                           std::uint32_t hashLength) override
+            {
+                return r_->Sign(107, PKI_IID_REQUEST_HASH, privateKey, curve, parameters,
+                                ",hash=" + std::to_string(hashLength));
+            }
 
         private:
             BuiltRequest* r_;
@@ -1957,6 +2092,28 @@ public:
         *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, content_.curve));
         return 0;
     }
+    // A DSTU 4145 signing (slot 5, or 107 of the hash form) notes the curve,
+    // the private key, the hash length and the parameter object it went
+    // through: its curve and, when it takes a context, the flags set on it
+    // and the flags the context came with ("hw" when it names a device).
+    int Sign(std::uint32_t op, std::uint32_t interfaceId, const std::uint8_t* privateKey, std::uint32_t curve,
+             IPKIObject* parameters, const std::string& more)
+    {
+        auto* through = dynamic_cast<CurveParameters*>(parameters);
+        if (!privateKey || !through) return PKI_E_INVALID_ARGUMENT;
+        std::string how = "," + through->set;
+        if (through->context) {
+            for (std::uint32_t f : through->context->flagsSet) how += ",flags=" + std::to_string(f);
+            if (through->context->contextSet)
+                how += ",context=" + std::to_string(through->context->contextFlags) +
+                       (through->context->context.hardware ? "hw" : "");
+        }
+        return Note(op, interfaceId, "sign=" + std::to_string(curve) + "," + Hex(privateKey, 76) + more + how);
+    }
+    int SignDSTU4145(const std::uint8_t* privateKey, std::uint32_t curve, IPKIObject* parameters) override
+    {
+        return Sign(5, 0, privateKey, curve, parameters, "");
+    }
     int SetSubject(const std::uint8_t* subject, std::uint32_t* length) override
     {
         return Note(18, 0, "subject=" + Hex(subject, *length));
@@ -1992,6 +2149,12 @@ private:
 class KeysLibrary final : public Library {
 public:
     DSTURequestContent dstuRequest;
+    // Prepares each DSTU 4145 parameter object made here (to offer
+    // interface 4215, say).
+    std::function<void(CurveParameters&)> prepareParameters;
+    // When set, makes the key objects (4893 / 4128) in place of the key
+    // object below (a key container of the test's, say).
+    std::function<void*()> keyMaker;
     int CreateObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
     {
         const std::function<void*()> maker = Maker(classId, interfaceId);
@@ -2017,8 +2180,13 @@ public:
             {{PKI_CLASS_EXT_KEY_USAGE, PKI_IID_EXT_KEY_USAGE},
              [this] { return static_cast<IPKIExtKeyUsage*>(new ExtKeyUsage(*this)); }},
             {{PKI_CLASS_DSTU4145_PARAMETERS, PKI_IID_DSTU4145_PARAMETERS},
-             [this] { return static_cast<IPKIParameters*>(new CurveParameters(*this, Curve{})); }},
-            {{PKI_CLASS_KEY, PKI_IID_KEY}, [this] {
+             [this] {
+                 auto* made = new CurveParameters(*this, Curve{});
+                 if (prepareParameters) prepareParameters(*made);
+                 return static_cast<IPKIParameters*>(made);
+             }},
+            {{PKI_CLASS_KEY, PKI_IID_KEY}, [this]() -> void* {
+                 if (keyMaker) return keyMaker();
                  auto* key = new KeyObject(*this);
                  key->OfferECKey();
                  return static_cast<IPKIKeyObject*>(key);
@@ -2105,6 +2273,16 @@ public:
 private:
     std::uint32_t bits_;
 };
+
+inline int KeyCertificate::GetSubjectKeyId(void** out)
+{
+    int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 95, "");
+    if (c >= 0) return c;
+    if (keyId.empty()) return PKI_E_ABSENT;
+    *out = static_cast<IPKIKeyIdentifier*>(
+        new KeyIdentifier(lib_, std::string(reinterpret_cast<const char*>(keyId.data()), keyId.size())));
+    return 0;
+}
 
 inline int ProfileCertificate::GetKeyUsage(void** out)
 {
@@ -2561,9 +2739,14 @@ public:
         if (c >= 0) return c;
         std::memcpy(key, publicKey.data(), 76);
         *length = publicKeyLength;
-        if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
+        if (parameters && curve)
+            *parameters = static_cast<IPKIParameters*>(new CurveParameters(lib_, *curve));
+        else if (parameters)
+            *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "parameters"));
         return 0;
     }
+    // When set, slot 16 hands out these curve parameters (IPKIParameters).
+    std::optional<Curve> curve;
     int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
     {
         int c = lib_.Enter(PKI_CLASS_REQUEST, 15, "");
@@ -5105,6 +5288,11 @@ public:
         addedKey.assign(key, key + 76);
         return 0;
     }
+    int Operation48() override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 48, "");
+        return c >= 0 ? c : 0;
+    }
     int AddAgreementRecipient(const std::uint8_t* key, std::uint32_t length, std::uint32_t kind, const PKIBlob*,
                               const wchar_t* issuer, IPKIObject*) override
     {
@@ -6513,7 +6701,13 @@ public:
         int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 6, std::to_string(first) + "," + std::to_string(second));
         return c >= 0 ? c : (itemFirst = first, itemSecond = second, 0);
     }
-    int SetValues(std::uint32_t, std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    // The two values given at once (kept apart from the encoded ones).
+    std::uint32_t given[2] = {};
+    int SetValues(std::uint32_t first, std::uint32_t second) override
+    {
+        int c = lib_.Enter(PKI_CLASS_DVCS_RESPONSE, 7, std::to_string(first) + "," + std::to_string(second));
+        return c >= 0 ? c : (given[0] = first, given[1] = second, 0);
+    }
     int GetValue1(std::uint32_t* v) override { return Get(9, 0, v); }
     int SetValue1(std::uint32_t v) override { return Set(10, 0, v); }
     int GetValue2(std::uint32_t* v) override { return Get(11, 1, v); }
@@ -6555,9 +6749,9 @@ private:
     }
 };
 
-// Signed data that reports its content: present or not, its type text and
-// the content bytes.
-class ContentSignedData final : public Object<IPKISignedDataContent> {
+// Signed data that reports its content through the signed-data object's
+// slots (15, 16, 18): present or not, its type text and the content bytes.
+class ContentSignedData final : public Object<IPKISignedDataSigners> {
 public:
     ContentSignedData(Library& lib, std::string type, OCSPBytes content)
         : Object(lib, PKI_CLASS_SIGNED_DATA), type(std::move(type)), content(std::move(content))
@@ -6572,20 +6766,21 @@ public:
     int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
     int HasContent(std::uint32_t* present) override
     {
-        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 8, "");
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 15, "");
         return c >= 0 ? c : (*present = hasContent ? 1 : 0, 0);
     }
-    int GetContentTypeText(char* text, std::uint32_t capacity) override
+    int GetContentType(char* oid, std::uint32_t* length) override
     {
-        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 9, std::to_string(capacity));
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 16, std::to_string(*length));
         if (c >= 0) return c;
-        if (type.size() + 1 > capacity) return PKI_E_FAILURE;
-        std::memcpy(text, type.c_str(), type.size() + 1);
+        if (type.size() + 1 > *length) return PKI_E_INVALID_ARGUMENT;
+        std::memcpy(oid, type.c_str(), type.size() + 1);
+        *length = static_cast<std::uint32_t>(type.size());
         return 0;
     }
     int GetContent(PKIBlob* out) override
     {
-        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 10, "");
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 18, "");
         return c >= 0 ? c : CopyToLibraryBlob(lib_, content, out);
     }
 };
@@ -6719,6 +6914,32 @@ public:
         signatureId = value->Value();
         return 0;
     }
+    // The tests' container encoding: "KC:" and the keys' DSTU 4145 bytes,
+    // separated by '|' (at least one key).
+    static std::string Encoding(const std::vector<std::string>& keys)
+    {
+        std::string s = "KC:";
+        for (std::size_t i = 0; i < keys.size(); ++i) s += (i ? "|" : "") + keys[i];
+        return s;
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(4893, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        std::string s(reinterpret_cast<const char*>(in->data), in->length);
+        if (s.size() < 4 || s.compare(0, 3, "KC:") != 0 || !entries.empty()) return PKI_E_BAD_ENCODING;
+        for (std::size_t at = 3;;) {
+            const std::size_t end = s.find('|', at);
+            auto* key = new KeyObject(lib_);
+            key->capabilities = 1;
+            key->dstuPrivate.assign(s.begin() + static_cast<std::ptrdiff_t>(at),
+                                    end == std::string::npos ? s.end() : s.begin() + static_cast<std::ptrdiff_t>(end));
+            Add(key, 1);
+            if (end == std::string::npos) break;
+            at = end + 1;
+        }
+        return 0;
+    }
     std::vector<Entry> entries;
     std::vector<std::uint8_t> sBox;
     bool hasKeyValue = false;
@@ -6809,6 +7030,7 @@ public:
     }
     int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    void Retain() { ++refs_; }
 
 private:
     int OpenWith(const std::string& password, void** out)
@@ -6836,7 +7058,134 @@ inline void UseKeyFileObjects(Library& lib)
     lib.makers[{PKI_CLASS_KEY, PKI_IID_KEY}] = [&lib]() -> void* {
         auto* container = new KeyContainer(lib);
         container->OfferKeySet();
+        // A container is a key object itself (4128): it may go into another.
+        container->offers.insert(PKI_IID_KEY);
         return static_cast<IPKIKeyObject*>(container);
+    };
+}
+
+}  // namespace fake
+
+// ---- PKCS#12 files: the PFX and its bags ----
+namespace fake {
+
+// A bag (4930 / 4201) of encrypted keys, each kept referenced.
+class EntryList final : public Object<IPKIEntryList> {
+public:
+    explicit EntryList(Library& lib) : Object(lib, PKI_CLASS_ENTRY_LIST) {}
+    ~EntryList() override
+    {
+        for (EncryptedKey* k : keys) k->Release();
+    }
+    void Retain() { ++refs_; }
+    int GetEntryCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(keys.size());
+        return 0;
+    }
+    int GetEntry(std::uint32_t, void**, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddEntry(IPKIObject* privateKey, IPKIObject* attribute) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 7, attribute ? "attribute" : "");
+        if (c >= 0) return c;
+        auto* key = dynamic_cast<EncryptedKey*>(static_cast<IPKIPrivateKey*>(privateKey));
+        if (!key) return PKI_E_INVALID_ARGUMENT;
+        key->Retain();
+        keys.push_back(key);
+        return 0;
+    }
+    int RemoveEntry(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    std::vector<EncryptedKey*> keys;
+};
+
+// A PFX (4931 / 4208) in the tests' encoding: "PFX", then '+' and the
+// password of its integrity protection, or '-' for none, then ':' and the
+// number of its bags. Bags added are kept referenced.
+class PFX final : public Object<IPKIKeyContainer> {
+public:
+    explicit PFX(Library& lib) : Object(lib, PKI_CLASS_KEY_CONTAINER) {}
+    ~PFX() override
+    {
+        for (EntryList* b : bags) b->Release();
+    }
+    static std::string Encoding(const char* password, std::size_t bags = 0)
+    {
+        return std::string("PFX") + (password ? std::string("+") + password : "-") + ":" + std::to_string(bags);
+    }
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 3, "");
+        if (c >= 0) return c;
+        return CopyToBlob(lib_, Encoding(isProtected ? password.c_str() : nullptr, bags.size()), out);
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 4, std::to_string(in->length));
+        if (c >= 0) return c;
+        std::string s(reinterpret_cast<const char*>(in->data), in->length);
+        const std::size_t colon = s.rfind(':');
+        if (s.size() < 5 || s.compare(0, 3, "PFX") != 0 || (s[3] != '+' && s[3] != '-') || colon == std::string::npos)
+            return PKI_E_BAD_ENCODING;
+        isProtected = s[3] == '+';
+        password = isProtected ? s.substr(4, colon - 4) : "";
+        return 0;
+    }
+    int GetItemCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 5, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(bags.size());
+        return 0;
+    }
+    int GetItem(std::uint32_t, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddItem(IPKIObject* entryList) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 7, "");
+        if (c >= 0) return c;
+        auto* bag = dynamic_cast<EntryList*>(static_cast<IPKIEntryList*>(entryList));
+        if (!bag) return PKI_E_INVALID_ARGUMENT;
+        bag->Retain();
+        bags.push_back(bag);
+        return 0;
+    }
+    int RemoveItem(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetPassword(std::uint32_t, const char*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int CheckPassword(const char* given) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 16, given ? given : "-");
+        if (c >= 0) return c;
+        return !isProtected || (given && password == given) ? 0 : PKI_E_WRONG_PASSWORD;
+    }
+    int IsProtected(std::uint32_t* flag) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 17, "");
+        if (c >= 0) return c;
+        *flag = isProtected ? 1 : 0;
+        return 0;
+    }
+    int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetItemAttribute(const char*, IPKIObject*, const char*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddItemAttribute(const char*, IPKIObject*, const char*, const PKIBlob*) override
+    {
+        return PKI_E_NOT_IMPLEMENTED;
+    }
+    std::vector<EntryList*> bags;
+    bool isProtected = false;
+    std::string password;
+};
+
+// The PFX and its bags, beside the key-file objects.
+inline void UsePFXObjects(Library& lib)
+{
+    UseKeyFileObjects(lib);
+    lib.makers[{PKI_CLASS_KEY_CONTAINER, PKI_IID_KEY_CONTAINER}] = [&lib]() -> void* {
+        return static_cast<IPKIKeyContainer*>(new PFX(lib));
+    };
+    lib.makers[{PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST}] = [&lib]() -> void* {
+        return static_cast<IPKIEntryList*>(new EntryList(lib));
     };
 }
 
@@ -7878,3 +8227,555 @@ inline void UseSignedDataObjects(Library& lib, CmsMade& made)
 }
 
 }  // namespace fake::families
+
+// Profile requests: the extension values the facade builds for a request.
+// Each setter logs its arguments (wide texts as their ASCII bytes), so a test
+// reads what was set, in which order, from the call log.
+namespace fake::profile {
+
+inline std::string Ascii(const wchar_t* w)
+{
+    std::string s;
+    for (; w && *w; ++w) s += static_cast<char>(*w);
+    return s;
+}
+
+class AltName final : public Object<IPKIAltNameBuilder> {
+public:
+    explicit AltName(Library& lib) : Object(lib, PKI_CLASS_ALT_NAME) {}
+    int AddName(std::uint32_t kind, const char* value) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ALT_NAME, 4, std::to_string(kind) + "," + value);
+        return c >= 0 ? c : 0;
+    }
+};
+
+class PolicyQualifier final : public ViewOf<IPKIPolicyQualifier> {
+public:
+    PolicyQualifier(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int AddQualifiedPolicy(const char* oid, const wchar_t* qualifier) override
+    {
+        int c =
+            lib_.Enter(PKI_CLASS_POLICY_SET, 5, std::string(oid) + "," + Ascii(qualifier), PKI_IID_POLICY_QUALIFIER);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class Policies final : public Object<IPKIPolicySet> {
+public:
+    explicit Policies(Library& lib) : Object(lib, PKI_CLASS_POLICY_SET)
+    {
+        AddView(this, PKI_IID_POLICY_QUALIFIER, new PolicyQualifier(this, lib));
+    }
+    int AddPolicy(const char* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_POLICY_SET, 4, oid);
+        return c >= 0 ? c : 0;
+    }
+};
+
+class BasicConstraints final : public Object<IPKIBasicConstraints> {
+public:
+    explicit BasicConstraints(Library& lib) : Object(lib, PKI_CLASS_BASIC_CONSTRAINTS) {}
+    int GetCA(std::uint32_t* ca) override { return *ca = ca_, 0; }
+    int GetPathLength(std::uint32_t* pathLength) override { return *pathLength = pathLength_, 0; }
+    int SetCA(std::uint32_t ca) override
+    {
+        int c = lib_.Enter(PKI_CLASS_BASIC_CONSTRAINTS, 5, std::to_string(ca));
+        return c >= 0 ? c : (ca_ = ca, 0);
+    }
+    int SetPathLength(std::uint32_t pathLength) override
+    {
+        int c = lib_.Enter(PKI_CLASS_BASIC_CONSTRAINTS, 6, std::to_string(pathLength));
+        return c >= 0 ? c : (pathLength_ = pathLength, 0);
+    }
+
+private:
+    std::uint32_t ca_ = 0, pathLength_ = 0;
+};
+
+class QCEuropean final : public ViewOf<IPKIStatements> {
+public:
+    QCEuropean(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int GetFlagA(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetFlagB(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetTextFlag(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetText(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int AddEuropeanStatement() override { return Log(12, ""); }
+    int AddSecureDeviceStatement() override { return Log(15, ""); }
+    int SetQCType(const char* oid) override { return Log(19, oid); }
+    int SetSemanticsIdentifier(const char* oid) override { return Log(23, oid); }
+
+private:
+    int Log(std::uint32_t op, const std::string& args)
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, op, args, PKI_IID_QC_EUROPEAN);
+        return c >= 0 ? c : 0;
+    }
+    Library& lib_;
+};
+
+class QCPDSLocation final : public ViewOf<IPKIQCPDSLocation> {
+public:
+    QCPDSLocation(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int SetLocation(const char* language, const wchar_t* location) override
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, 28, std::string(language) + "," + Ascii(location), PKI_IID_QC_PDS);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class QCLegislation final : public ViewOf<IPKIQCLegislation> {
+public:
+    QCLegislation(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int SetLegislation(const wchar_t* text) override
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, 33, Ascii(text), PKI_IID_QC_LEGISLATION);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class QCStatements final : public Object<IPKIQCStatements> {
+public:
+    explicit QCStatements(Library& lib) : Object(lib, PKI_CLASS_QC_STATEMENTS)
+    {
+        AddView(this, PKI_IID_QC_EUROPEAN, new QCEuropean(this, lib));
+        AddView(this, PKI_IID_QC_PDS, new QCPDSLocation(this, lib));
+        AddView(this, PKI_IID_QC_LEGISLATION, new QCLegislation(this, lib));
+    }
+    int AddNationalStatement() override
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, 5, "");
+        return c >= 0 ? c : 0;
+    }
+    int SetLimit(const wchar_t* currency, std::uint32_t amount, std::uint32_t exponent) override
+    {
+        int c = lib_.Enter(PKI_CLASS_QC_STATEMENTS, 9,
+                           Ascii(currency) + "," + std::to_string(amount) + "," + std::to_string(exponent));
+        return c >= 0 ? c : 0;
+    }
+};
+
+class DirectorySetter final : public ViewOf<IPKIDirectoryAttributes> {
+public:
+    DirectorySetter(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int ReadValues(std::uint32_t, const char* const*, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+    // Logs "oid=value" for each attribute, joined by ";".
+    int SetValues(std::uint32_t count, const char* const* oids, const wchar_t* const* values) override
+    {
+        std::string args;
+        for (std::uint32_t i = 0; i < count; ++i)
+            args += (i ? ";" : "") + std::string(oids[i]) + "=" + Ascii(values[i]);
+        int c = lib_.Enter(PKI_CLASS_DIRECTORY_SET, 49, args, PKI_IID_DIRECTORY_ATTRIBUTES);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class DirectorySet final : public Object<IPKIObject> {
+public:
+    explicit DirectorySet(Library& lib) : Object(lib, PKI_CLASS_DIRECTORY_SET)
+    {
+        AddView(this, PKI_IID_DIRECTORY_ATTRIBUTES, new DirectorySetter(this, lib));
+    }
+};
+
+// Interface 4178 of an extension list: logs the usages of the
+// extended-key-usage object it is given (fake::ExtKeyUsage).
+class RequestedExtensions final : public ViewOf<IPKIRequestedExtensions> {
+public:
+    RequestedExtensions(IPKIObject* owner, Library& lib) : ViewOf(owner), lib_(lib) {}
+    int SetExtKeyUsage(IPKIObject* usage) override
+    {
+        auto* eku = static_cast<ExtKeyUsage*>(static_cast<IPKIExtKeyUsage*>(usage));
+        int c = lib_.Enter(PKI_CLASS_EXTENSION_SET, 5, eku->usages, PKI_IID_REQUESTED_EXTENSIONS);
+        return c >= 0 ? c : 0;
+    }
+
+private:
+    Library& lib_;
+};
+
+class ExtensionSet final : public Object<IPKIObject> {
+public:
+    explicit ExtensionSet(Library& lib) : Object(lib, PKI_CLASS_EXTENSION_SET)
+    {
+        AddView(this, PKI_IID_REQUESTED_EXTENSIONS, new RequestedExtensions(this, lib));
+    }
+};
+
+// A request whose requested extensions are a fresh extension list, or absent.
+class Request final : public Object<IPKIRequest> {
+public:
+    explicit Request(Library& lib) : Object(lib, PKI_CLASS_REQUEST) {}
+    bool hasExtensions = true;
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKeyKind(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetRequestedExtensions(void** extensions) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 94, "");
+        if (c >= 0) return c;
+        if (!hasExtensions) return PKI_E_ABSENT;
+        *extensions = static_cast<IPKIObject*>(new ExtensionSet(lib_));
+        return 0;
+    }
+    int SetRequestedExtensions(IPKIObject* extensions) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 97, extensions ? "list" : "none");
+        return c >= 0 ? c : 0;
+    }
+};
+
+// Makes CreateObject hand out the extension values above.
+inline void UseProfileObjects(Library& lib)
+{
+    lib.makers[{PKI_CLASS_ALT_NAME, PKI_IID_ALT_NAME}] = [&lib]() -> void* {
+        return static_cast<IPKIAltNameBuilder*>(new AltName(lib));
+    };
+    lib.makers[{PKI_CLASS_POLICY_SET, PKI_IID_POLICY_SET}] = [&lib]() -> void* {
+        return static_cast<IPKIPolicySet*>(new Policies(lib));
+    };
+    lib.makers[{PKI_CLASS_BASIC_CONSTRAINTS, PKI_IID_BASIC_CONSTRAINTS}] = [&lib]() -> void* {
+        return static_cast<IPKIBasicConstraints*>(new BasicConstraints(lib));
+    };
+    lib.makers[{PKI_CLASS_QC_STATEMENTS, PKI_IID_QC_STATEMENTS}] = [&lib]() -> void* {
+        return static_cast<IPKIQCStatements*>(new QCStatements(lib));
+    };
+    lib.makers[{PKI_CLASS_DIRECTORY_SET, PKI_IID_DIRECTORY_SET}] = [&lib]() -> void* {
+        return static_cast<IPKIObject*>(new DirectorySet(lib));
+    };
+    lib.makers[{PKI_CLASS_EXTENSION_SET, PKI_IID_EXTENSION_SET}] = [&lib]() -> void* {
+        return static_cast<IPKIObject*>(new ExtensionSet(lib));
+    };
+    lib.makers[{PKI_CLASS_EXT_KEY_USAGE, PKI_IID_EXT_KEY_USAGE}] = [&lib]() -> void* {
+        return static_cast<IPKIExtKeyUsage*>(new ExtKeyUsage(lib));
+    };
+}
+
+}  // namespace fake::profile
+
+// ---- Request and certificate field texts ----
+
+namespace fake::fields {
+
+// A wide text handed out as the library does: one that does not fit is
+// refused and *length tells its length.
+inline int HandOutWide(const std::wstring& t, wchar_t* text, std::uint32_t* length)
+{
+    if (t.size() + 1 > *length) {
+        *length = static_cast<std::uint32_t>(t.size());
+        return PKI_E_INVALID_ARGUMENT;
+    }
+    std::wmemcpy(text, t.c_str(), t.size() + 1);
+    *length = static_cast<std::uint32_t>(t.size());
+    return 0;
+}
+
+// A request's list of wide texts (class 4950).
+class TextList final : public Object<IPKITextList> {
+public:
+    TextList(Library& lib, std::vector<std::wstring> texts) : Object(lib, 4950), texts_(std::move(texts)) {}
+    int GetCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(4950, 3, "");
+        if (c >= 0) return c;
+        *count = static_cast<std::uint32_t>(texts_.size());
+        return 0;
+    }
+    int GetText(std::uint32_t index, wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(4950, 4, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= texts_.size()) return PKI_E_INDEX;
+        return HandOutWide(texts_[index], text, length);
+    }
+
+private:
+    std::vector<std::wstring> texts_;
+};
+
+// A request's text-and-value item (class 4951): the values handed back are
+// kept in the script.
+class TextValue final : public Object<IPKITextValue> {
+public:
+    TextValue(Library& lib, std::wstring text, std::vector<std::uint32_t>& values)
+        : Object(lib, 4951), text_(std::move(text)), values_(values)
+    {
+    }
+    int GetText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(4951, 3, "");
+        if (c >= 0) return c;
+        return HandOutWide(text_, text, length);
+    }
+    int SetValue(std::uint32_t value) override
+    {
+        int c = lib_.Enter(4951, 5, std::to_string(value));
+        if (c >= 0) return c;
+        values_.push_back(value);
+        return 0;
+    }
+
+private:
+    std::wstring text_;
+    std::vector<std::uint32_t>& values_;
+};
+
+// Directory attributes read item by item: items 1 to 7 that the map holds
+// are present.
+class DirectoryItems final : public Object<IPKIDirectoryAttributes> {
+public:
+    DirectoryItems(Library& lib, std::map<int, std::wstring> items) : Object(lib, 4918), items_(std::move(items)) {}
+#define QVK_FAKE_DIRECTORY_ITEM(n)                                                                                     \
+    int HasItem##n(std::uint32_t* present) override                                                                    \
+    {                                                                                                                  \
+        return Has(n, present);                                                                                        \
+    }                                                                                                                  \
+    int GetItem##n##Text(wchar_t* text, std::uint32_t* length) override                                                \
+    {                                                                                                                  \
+        return Text(n, text, length);                                                                                  \
+    }
+    QVK_FAKE_DIRECTORY_ITEM(1)
+    QVK_FAKE_DIRECTORY_ITEM(2)
+    QVK_FAKE_DIRECTORY_ITEM(3)
+    QVK_FAKE_DIRECTORY_ITEM(4)
+    QVK_FAKE_DIRECTORY_ITEM(5)
+    QVK_FAKE_DIRECTORY_ITEM(6)
+    QVK_FAKE_DIRECTORY_ITEM(7)
+#undef QVK_FAKE_DIRECTORY_ITEM
+    int ReadValues(std::uint32_t, const char* const*, void**) override
+    {
+        return PKI_E_NOT_IMPLEMENTED;
+    }
+
+private:
+    int Has(int n, std::uint32_t* present)
+    {
+        int c = lib_.Enter(4918, 17 + 4 * (n - 1), "");
+        if (c >= 0) return c;
+        *present = items_.count(n) ? 1 : 0;
+        return 0;
+    }
+    int Text(int n, wchar_t* text, std::uint32_t* length)
+    {
+        int c = lib_.Enter(4918, 18 + 4 * (n - 1), "");
+        if (c >= 0) return c;
+        auto it = items_.find(n);
+        return it == items_.end() ? PKI_E_FAILURE : HandOutWide(it->second, text, length);
+    }
+    std::map<int, std::wstring> items_;
+};
+
+// What a field-text request or certificate hands out. A part whose answer is
+// not 0 answers that code instead (PKI_E_ABSENT: the part is not there).
+struct FieldsScript {
+    std::wstring subject = L"CN=Holder;C=UA";  // request slot 7; the certificate's common name
+    int subjectNameAnswer = 0;                 // the subject name object (its values: nameValues)
+    int namesAnswer = PKI_E_ABSENT;
+    std::vector<std::pair<std::uint32_t, std::wstring>> names;
+    int itemsAnswer = PKI_E_ABSENT;
+    std::map<int, std::wstring> items;
+    std::string keyIdentifier;  // the request's own / the certificate's subject key identifier; empty: none
+    // Request only.
+    int list1Answer = PKI_E_ABSENT, list2Answer = PKI_E_ABSENT;
+    std::vector<std::wstring> list1, list2;
+    int firstPeriodAnswer = PKI_E_ABSENT, secondPeriodAnswer = PKI_E_ABSENT;
+    SYSTEMTIME firstFrom{}, firstTo{}, secondFrom{}, secondTo{};
+    int entriesAnswer = PKI_E_ABSENT;
+    std::vector<std::string> entries;
+    int textValueAnswer = PKI_E_ABSENT;
+    std::wstring textValue;
+    std::vector<std::uint32_t> valuesSet;
+    // Certificate only.
+    std::uint32_t keyKind = 1;
+    int constraintsAnswer = PKI_E_ABSENT;
+    std::uint32_t ca = 0;
+    int usagesAnswer = PKI_E_ABSENT;
+    std::vector<std::string> usages;
+};
+
+inline int HandOut(Library& lib, std::uint32_t classId, std::uint32_t slot, const void* self, int answer,
+                   const std::function<IPKIObject*()>& make, void** out)
+{
+    int c = lib.Enter(classId, slot, "", 0, self);
+    if (c >= 0) return c;
+    if (answer != 0) return answer;
+    *out = make();
+    return 0;
+}
+
+class Request final : public Object<IPKIRequestKeys> {
+public:
+    Request(Library& lib, FieldsScript& s) : Object(lib, PKI_CLASS_REQUEST), s_(s) {}
+    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int Decode(const PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 13, "", 0, this);
+        if (c >= 0) return c;
+        *kind = 1;
+        return 0;
+    }
+    int GetSubjectText(wchar_t* text, std::uint32_t* length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 7, "", 0, this);
+        return c >= 0 ? c : HandOutWide(s_.subject, text, length);
+    }
+    int GetSubject(void** name) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 9, this, s_.subjectNameAnswer,
+            [&] { return static_cast<IPKIName*>(new Name(lib_)); }, name);
+    }
+    int GetAltNames(void** names) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 79, this, s_.namesAnswer,
+            [&] { return static_cast<IPKIGeneralNames*>(new GeneralNames(lib_, s_.names)); }, names);
+    }
+    int GetFirstTextList(void** list) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 49, this, s_.list1Answer,
+            [&] { return static_cast<IPKITextList*>(new TextList(lib_, s_.list1)); }, list);
+    }
+    int GetSecondTextList(void** list) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 52, this, s_.list2Answer,
+            [&] { return static_cast<IPKITextList*>(new TextList(lib_, s_.list2)); }, list);
+    }
+    int GetDirectoryAttributes(void** items) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 82, this, s_.itemsAnswer,
+            [&] { return static_cast<IPKIDirectoryAttributes*>(new DirectoryItems(lib_, s_.items)); }, items);
+    }
+    int GetKeyIdentifier(void** identifier) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 88, this, s_.keyIdentifier.empty() ? PKI_E_ABSENT : 0,
+            [&] {
+                return static_cast<IPKIAttribute*>(
+                    new BytesValue(lib_, std::vector<std::uint8_t>(s_.keyIdentifier.begin(), s_.keyIdentifier.end())));
+            },
+            identifier);
+    }
+    int GetFirstPeriod(void** period) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 46, this, s_.firstPeriodAnswer,
+            [&] { return static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, s_.firstFrom, s_.firstTo)); },
+            period);
+    }
+    int GetSecondPeriod(void** period) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 70, this, s_.secondPeriodAnswer,
+            [&] { return static_cast<IPKIKeyUsagePeriod*>(new KeyUsagePeriodValue(lib_, s_.secondFrom, s_.secondTo)); },
+            period);
+    }
+    // The entry list is read as a list of texts by index.
+    int GetStatementList(void** list) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 61, this, s_.entriesAnswer,
+            [&] { return static_cast<IPKIOIDList*>(new OIDList(lib_, s_.entries)); }, list);
+    }
+    int GetTextValueItem(void** item) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_REQUEST, 98, this, s_.textValueAnswer,
+            [&] { return static_cast<IPKITextValue*>(new TextValue(lib_, s_.textValue, s_.valuesSet)); }, item);
+    }
+
+private:
+    FieldsScript& s_;
+};
+
+class Certificate final : public Object<IPKICertificate> {
+public:
+    Certificate(Library& lib, FieldsScript& s) : Object(lib, PKI_CLASS_CERTIFICATE), s_(s)
+    {
+        offers.insert(PKI_IID_CERTIFICATE);
+    }
+    int GetPolicies(void**) override { return PKI_E_ABSENT; }
+    int GetSubjectRecord(PKINameRecord* record) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 17, "", 0, this);
+        if (c >= 0) return c;
+        *record = PKINameRecord{};
+        std::wcsncpy(record->commonName, s_.subject.c_str(), PKI_NAME_COMMON_NAME_CHARS - 1);
+        std::wcscpy(record->country, L"UA");
+        return 0;
+    }
+    int GetSubject(void** name) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 19, this, s_.subjectNameAnswer,
+            [&] { return static_cast<IPKIName*>(new Name(lib_)); }, name);
+    }
+    int GetKeyKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 23, "", 0, this);
+        if (c >= 0) return c;
+        *kind = s_.keyKind;
+        return 0;
+    }
+    // The modulus is bytes 1, 2, 3, ... of its 600-byte field.
+    int GetRSAPublicKey(std::uint8_t* fields, std::uint32_t* bits) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 29, "", 0, this);
+        if (c >= 0) return c;
+        for (int i = 0; i < 1200; ++i) fields[i] = i < 600 ? static_cast<std::uint8_t>(i + 1) : 0;
+        *bits = 2048;
+        return 0;
+    }
+    int GetBasicConstraints(void** constraints) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 53, this, s_.constraintsAnswer,
+            [&] { return static_cast<IPKIBasicConstraints*>(new BasicConstraints(lib_, s_.ca)); }, constraints);
+    }
+    int GetExtKeyUsages(void** list) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 71, this, s_.usagesAnswer,
+            [&] { return static_cast<IPKIOIDList*>(new OIDList(lib_, s_.usages)); }, list);
+    }
+    int GetSubjectDirectoryAttributes(void** items) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 77, this, s_.itemsAnswer,
+            [&] { return static_cast<IPKIDirectoryAttributes*>(new DirectoryItems(lib_, s_.items)); }, items);
+    }
+    int GetSubjectAltNameList(void** names) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 92, this, s_.namesAnswer,
+            [&] { return static_cast<IPKIGeneralNames*>(new GeneralNames(lib_, s_.names)); }, names);
+    }
+    int GetSubjectKeyId(void** identifier) override
+    {
+        return HandOut(
+            lib_, PKI_CLASS_CERTIFICATE, 95, this, s_.keyIdentifier.empty() ? PKI_E_ABSENT : 0,
+            [&] { return static_cast<IPKIKeyIdentifier*>(new KeyIdentifier(lib_, s_.keyIdentifier)); }, identifier);
+    }
+
+private:
+    FieldsScript& s_;
+};
+
+}  // namespace fake::fields

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -651,4 +652,57 @@ TEST(FacadeSignatures, ObjectCheckedWithTheCertificatesKey)
     object->Release();
     cert->Release();
     EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+// A message over plain data is wrapped as signed data and encoded; any other
+// encapsulated type is refused before anything is made.
+TEST(FacadeSignedData, OnlyAMessageOverDataIsWrapped)
+{
+    fake::Library lib;
+    fake::families::CmsMade made;
+    fake::families::UseSignedDataObjects(lib, made);
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* m = new fake::families::CmsSignedData(lib);
+    IPKIObject* message = static_cast<IPKISignedDataSigners*>(m);
+    PKIBlob out{0, nullptr};
+    ASSERT_EQ(f.WrapSignedData(message, &out), 1);
+    ASSERT_EQ(made.infos.size(), 1u);  // released by the facade: only its calls are looked at
+    auto at = [&](const std::string& prefix) {
+        return std::find_if(lib.log.begin(), lib.log.end(),
+                            [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }) -
+               lib.log.begin();
+    };
+    EXPECT_LT(at("4879:6(1.2.840.113549.1.7.2)"), at("4879:3("));
+    EXPECT_LT(at("4879:8("), at("4879:3("));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data), out.length), "content-info:1.2.840.113549.1.7.2");
+    f.ReleaseBlob(&out);
+
+    const std::vector<std::string> refused = {"1.2.840.113549.1.7.2", "1.2.840.113549.1.7.10", "1.2.840.113549.1.7",
+                                              "1.2.840.113549.1.7.1" + std::string(300, '1')};
+    for (const std::string& type : refused) {
+        m->type = type;
+        EXPECT_EQ(f.WrapSignedData(message, &out), 0) << type;
+        EXPECT_EQ(out.data, nullptr);
+    }
+    EXPECT_EQ(made.infos.size(), 1u);
+    m->type = "1.2.840.113549.1.7.1";
+    EXPECT_EQ(f.WrapSignedData(nullptr, &out), 0);
+    EXPECT_EQ(f.WrapSignedData(message, nullptr), 0);
+
+    fake::SweepFailures(
+        "WrapSignedData",
+        [](SPKIFormats& facade, fake::Library& l) {
+            fake::families::CmsMade mine;
+            fake::families::UseSignedDataObjects(l, mine);
+            auto* s = new fake::families::CmsSignedData(l);
+            PKIBlob o{0, nullptr};
+            int rc = facade.WrapSignedData(static_cast<IPKISignedDataSigners*>(s), &o);
+            facade.ReleaseBlob(&o);
+            static_cast<IPKISignedDataSigners*>(s)->Release();
+            return rc;
+        },
+        true);
+    message->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
 }

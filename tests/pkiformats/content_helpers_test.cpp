@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "FailureSweep.h"
 #include "FakeFormats.h"
@@ -605,4 +606,65 @@ TEST(FacadeSignaturePolicy, DecodedAndEncodedAgainByTheLibrary)
     fake::SweepFailures(
         "signature policy", [](SPKIFormats& f, fake::Library& lib) { return EncodePolicy(f, lib, "policy", nullptr); },
         true);
+}
+
+// A key's own capability groups, or for a container those of its keys; the
+// marker by the groups the mask lets through: 2 (3 with a nonzero word in
+// cache slot 5) for DSTU 4145, 1 for RSA or ECDSA, 0 for none.
+TEST(FacadeKeyMarker, FlagsOfTheKeyOrItsContainerAndTheMarker)
+{
+    fake::Library lib;
+    lib.requireWipe = true;
+    SPKIFormats f(nullptr, nullptr, &lib);
+    auto* key = new fake::KeyObject(lib);
+    key->capabilities = 1;
+    std::uint32_t flags = 9, marker = 9;
+    ASSERT_EQ(f.GetKeyUsageFlags(key, &flags), 1);
+    EXPECT_EQ(flags, 1u);
+    struct Case {
+        std::uint32_t capabilities, mask;
+        std::vector<std::uint8_t> slot5;  // empty: absent
+        std::uint32_t marker;
+    };
+    const Case cases[] = {
+        {1, 0xFFFFFFFF, {}, 2},           {1, 0xFFFFFFFF, {1, 0, 0, 0}, 3},
+        {1, 0xFFFFFFFF, {0, 0, 0, 0}, 2}, {1, 0xFFFFFFFF, {1, 0, 0}, 2},  // not one word
+        {1, 0, {1, 0, 0, 0}, 0},          {2, 0xFFFFFFFF, {}, 1},
+        {4, 0xFFFFFFFF, {}, 1},           {4, 2, {}, 0},
+        {1 | 2, 2, {1, 0, 0, 0}, 1},
+    };
+    for (const Case& c : cases) {
+        key->capabilities = c.capabilities;
+        key->cache->values.erase(5);
+        if (!c.slot5.empty()) key->cache->values[5] = c.slot5;
+        marker = 9;
+        EXPECT_EQ(f.GetCertificateMarker(key, c.mask, &marker), 1) << c.capabilities << "/" << c.mask;
+        EXPECT_EQ(marker, c.marker) << c.capabilities << "/" << c.mask;
+    }
+
+    // A container has no capabilities of its own: its keys' are ORed.
+    auto* container = new fake::KeyContainer(lib);
+    auto* rsa = new fake::KeyObject(lib);
+    auto* ec = new fake::KeyObject(lib);
+    container->Add(rsa, 2);
+    container->Add(ec, 4);
+    ASSERT_EQ(f.GetKeyUsageFlags(container, &flags), 1);
+    EXPECT_EQ(flags, 6u);
+    ASSERT_EQ(f.GetCertificateMarker(container, 0xFFFFFFFF, &marker), 1);
+    EXPECT_EQ(marker, 1u);
+
+    // A failing read answers 0 with the outputs cleared.
+    lib.Answer(4893, 49, {PKI_E_FAILURE});
+    marker = 9;
+    EXPECT_EQ(f.GetKeyUsageFlags(container, &flags), 0);
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(f.GetCertificateMarker(container, 0xFFFFFFFF, &marker), 0);
+    EXPECT_EQ(marker, 0u);
+    EXPECT_EQ(f.GetKeyUsageFlags(nullptr, &flags), 0);
+    EXPECT_EQ(f.GetCertificateMarker(key, 1, nullptr), 0);
+    container->Release();
+    key->Release();
+    EXPECT_EQ(lib.LiveObjects(), 0);
+    EXPECT_EQ(lib.LiveBlobs(), 0u);
+    EXPECT_EQ(lib.unwipedFrees, 0);
 }

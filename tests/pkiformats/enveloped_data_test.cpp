@@ -347,6 +347,14 @@ TEST_F(Enveloped, TheFullRecipientReadGivesTheOriginator)
     EXPECT_EQ(c.key[75], 0x3C);
     Out d;
     EXPECT_EQ(read(3, d), 0);
+    // The entry's issuer is read before the originator: when the originator
+    // cannot be read, no text is left behind.
+    lib.Answer(4884, 3, {PKI_E_FAILURE});
+    Out failed;
+    EXPECT_EQ(read(0, failed), 0);
+    EXPECT_STREQ(failed.issuer, "");
+    EXPECT_STREQ(failed.originatorIssuer, "");
+    lib.Answer(4884, 3, {-1});
     lib.version = 266;
     Out old;
     ASSERT_EQ(read(0, old), 1);
@@ -356,6 +364,31 @@ TEST_F(Enveloped, TheFullRecipientReadGivesTheOriginator)
     std::uint32_t kind = 0;
     ASSERT_EQ(f.GetRecipientByIndex(e, 0, &kind, a.issuer, a.serial, a.keyId), 1);
     EXPECT_EQ(std::count(lib.log.begin(), lib.log.end(), "4884:3()"), 0);
+}
+
+// The seven-zero forward reads a recipient's identity and no originator.
+TEST_F(Enveloped, RecipientIdentityWithoutOriginator)
+{
+    auto* e = new fake::EnvelopedData(lib);
+    Released he{static_cast<IPKIEnvelopedData*>(e)};
+    fake::RecipientId byName, byId;
+    byName.issuer = L"CN=Originator";
+    byId.kind = 2;
+    byId.keyId = std::string(32, '\x0B');
+    e->groups = {new fake::AgreementGroup(lib, byName, {byName, byId})};
+    std::uint32_t kind = 0;
+    char issuer[PKIF_NAME_TEXT_BYTES] = "x";
+    std::uint8_t serial[20] = {}, keyId[32] = {};
+    lib.log.clear();
+    ASSERT_EQ(f.ForwardToOperation190(e, 0, &kind, issuer, serial, keyId), 1);
+    EXPECT_EQ(kind, 1u);
+    EXPECT_STREQ(issuer, "CN=Originator");
+    ASSERT_EQ(f.ForwardToOperation190(e, 1, &kind, issuer, serial, keyId), 1);
+    EXPECT_EQ(kind, 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(keyId), 32), byId.keyId);
+    EXPECT_EQ(std::count(lib.log.begin(), lib.log.end(), "4884:3()"), 0);
+    EXPECT_EQ(f.ForwardToOperation190(e, 2, &kind, issuer, serial, keyId), 0);
+    EXPECT_EQ(f.ForwardToOperation190(e, 0, nullptr, issuer, serial, keyId), 0);
 }
 
 // A certificate is found by each identity value given (an absent value
@@ -412,6 +445,18 @@ TEST_F(Enveloped, ContentCipherGoesByKind)
             EXPECT_EQ(e->parameters, std::vector<std::uint32_t>(block, block + 16));
         }
     }
+}
+
+// The forwarders reach their slots and pass the library's answer on.
+TEST_F(Enveloped, ForwardersReachTheirSlots)
+{
+    auto* e = new fake::EnvelopedData(lib);
+    Released he{static_cast<IPKIEnvelopedData*>(e)};
+    EXPECT_EQ(f.CallObjectOperation48(static_cast<IPKIEnvelopedData*>(e)), 1);
+    EXPECT_EQ(lib.log.back(), "4883:48()");
+    lib.Answer(PKI_CLASS_ENVELOPED_DATA, 48, {PKI_E_FAILURE});
+    EXPECT_EQ(f.CallObjectOperation48(static_cast<IPKIEnvelopedData*>(e)), 0);
+    EXPECT_EQ(f.CallObjectOperation48(nullptr), 0);
 }
 
 // A content info opens as enveloped data only with the enveloped-data type,

@@ -412,6 +412,41 @@ TEST_F(References, KeyListLayouts)
     EXPECT_EQ(out.data, nullptr);
 }
 
+// A key lists its own identifiers: two RSA keys of a container give a
+// 112-byte record of two values; the caller's list is not read.
+TEST_F(References, KeyListFromAKeyContainer)
+{
+    auto* container = new fake::KeyContainer(lib);
+    for (std::uint8_t b : {0x42, 0x43}) {
+        auto* key = new fake::KeyObject(lib);
+        key->capabilities = 2;
+        key->rsaId.assign(32, b);
+        container->Add(key, 2);
+    }
+    ASSERT_EQ(f.MakeReferenceRecord(nullptr, container, 0, nullptr, 7, 8, 9, &out), 1);
+    ASSERT_EQ(out.length, 112u);
+    EXPECT_EQ(W(out, 0), 2u);
+    EXPECT_EQ(out.data[4], 0x42);
+    EXPECT_EQ(out.data[35], 0x42);
+    EXPECT_EQ(out.data[36], 0x43);
+    EXPECT_EQ(out.data[67], 0x43);
+    EXPECT_TRUE(AllZero(out, 68, 100));
+    EXPECT_EQ(W(out, 100), 7u);
+    EXPECT_EQ(W(out, 108), 9u);
+    f.ReleaseBlob(&out);
+    // The one-value form with a key and no value lists the key's identifiers too.
+    ASSERT_EQ(f.MakeReferenceRecordForValue(nullptr, container, nullptr, 1, 2, 3, &out), 1);
+    ASSERT_EQ(out.length, 112u);
+    EXPECT_EQ(W(out, 0), 2u);
+    f.ReleaseBlob(&out);
+    // A key without identifiers gives no record.
+    auto* bare = new fake::KeyContainer(lib);
+    EXPECT_EQ(f.MakeReferenceRecord(nullptr, bare, 0, nullptr, 7, 8, 9, &out), 0);
+    EXPECT_EQ(out.data, nullptr);
+    bare->Release();
+    container->Release();
+}
+
 // An RSA certificate with a DSTU 4145 companion: the short form with only the
 // SHA-1 hash copied, both kinds and both serial numbers.
 TEST_F(References, CertificateListShortForm)

@@ -219,6 +219,10 @@ protected:
             rc = facade->OpenEnvelopedForRecipientStatic(e, own, originator, nullptr, p.recipientPublic.data(), 76,
                                                          isSigned, &out);
         if (form == 2) rc = facade->OpenEnvelopedDataOnly(e, own, originator, recipient, &out);
+        if (form == 3)
+            rc =
+                facade->OpenEnvelopedForRecipientEntry(e, own, originator, nullptr, p.recipientPublic.data(), 76, &out);
+        if (form == 4) rc = facade->OpenEnvelopedForRecipientEntry(e, own, originator, recipient, nullptr, 0, &out);
         content->assign(reinterpret_cast<char*>(out.data), out.length);
         facade->ReleaseBlob(&out);
         if (kept) {
@@ -326,6 +330,45 @@ TEST_F(AgreementRecipients, OpeningReportsTheSignedFlagAndUnwrapsData)
     EXPECT_EQ(content, "only");
 }
 
+// One recipient's entry opens in the static form, with the recipient's own
+// 76 bytes or its certificate, and gives only Data.
+TEST_F(AgreementRecipients, ARecipientEntryOpensStaticallyAndOnlyToData)
+{
+    Parties p;
+    Make(p);
+    std::string content;
+    for (int form : {3, 4}) {
+        lib.log.clear();
+        setUpPeer.clear();
+        ASSERT_EQ(Open(p, "DATA:entry", "1.2.840.113549.1.7.1", form, nullptr, &content, nullptr), 1) << form;
+        EXPECT_EQ(content, "entry");
+        EXPECT_NE(std::find_if(lib.log.begin(), lib.log.end(),
+                               [](const std::string& s) { return s.rfind("4883:10(", 0) == 0; }),
+                  lib.log.end());
+        EXPECT_EQ(std::find_if(lib.log.begin(), lib.log.end(),
+                               [](const std::string& s) { return s.rfind("4883:11(", 0) == 0; }),
+                  lib.log.end());
+        fake::EnvelopedData* kept = nullptr;
+        ASSERT_EQ(Open(p, "DATA:entry", "1.2.840.113549.1.7.1", form, nullptr, &content, &kept), 1);
+        EXPECT_EQ(setUpKey, p.sender->dstuPrivate);
+        EXPECT_EQ(setUpPeer, p.recipientPublic);
+        EXPECT_EQ(Open(p, "signed message", "1.2.840.113549.1.7.2", form, nullptr, &content), 0) << form;
+        EXPECT_EQ(content, "");
+    }
+    // A caller's key longer than 76 bytes is refused before anything is read.
+    auto* e = new fake::EnvelopedData(lib);
+    Drop de{static_cast<IPKIEnvelopedData*>(e)};
+    Bytes longKey(77, 1);
+    PKIBlob out{0, nullptr};
+    lib.log.clear();
+    EXPECT_EQ(facade->OpenEnvelopedForRecipientEntry(e, static_cast<IPKIKeyObject*>(p.sender),
+                                                     static_cast<IPKICertificate*>(p.originator), nullptr,
+                                                     longKey.data(), 77, &out),
+              0);
+    EXPECT_TRUE(lib.log.empty());
+    EXPECT_EQ(out.data, nullptr);
+}
+
 // The originator of the group that names the certificate among its
 // recipients (same issuer, same serial) is handed out; an issuer longer
 // than the output's capacity is refused, the text left empty.
@@ -388,6 +431,10 @@ TEST_F(AgreementRecipients, FailuresLeaveNothingBehind)
             std::uint32_t isSigned = 0;
             std::string content;
             return Open(p, "DATA:plain", "1.2.840.113549.1.7.1", 0, &isSigned, &content);
+        },
+        [&] {
+            std::string content;
+            return Open(p, "DATA:plain", "1.2.840.113549.1.7.1", 3, nullptr, &content);
         },
     };
     for (const auto& run : runs) {

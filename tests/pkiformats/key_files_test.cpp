@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -449,6 +451,375 @@ TEST(KeyFilesSweep, EncryptedKeyAndKeyStoreReads)
             },
             false);
     }
+}
+
+// An entry's chain goes out as certificates-only signed data in a content
+// info: every certificate decoded and added in order (version 2's type
+// fields skipped), a trusted-certificate entry's one certificate too.
+TEST_F(KeyFiles, KeyStoreCertificatesAsSignedData)
+{
+    fake::UseEnvelopedObjects(lib);  // its content info
+    fake::UseTypedObjects(lib);      // its signed data takes certificates
+    for (std::uint32_t version : {1u, 2u}) {
+        SCOPED_TRACE(version);
+        StoreWriter w(version, 2);
+        w.Trusted("root", "ROOT-DER").Key("k", fake::EncryptedKey::Encoding("pw", "k"), {"A-DER", "INTERMEDIATE"});
+        PKIBlob store = w.View(), entries{0, nullptr}, entry{0, nullptr}, bundle{0, nullptr};
+        ASSERT_EQ(facade->ReadKeyStoreHeader(&store, nullptr, nullptr, &entries), 1);
+        struct Case {
+            const char* alias;
+            std::vector<std::string> decoded;
+        };
+        for (const Case& c : {Case{"k", {"4870:4(5)", "4870:4(12)"}}, Case{"root", {"4870:4(8)"}}}) {
+            ASSERT_EQ(facade->FindKeyStoreEntry(version, c.alias, &entries, &entry), 1);
+            lib.log.clear();
+            ASSERT_EQ(facade->GetKeyStoreCertificates(version, &entry, &bundle), 1) << c.alias;
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(bundle.data), bundle.length),
+                      "content info:1.2.840.113549.1.7.2");
+            std::vector<std::string> steps, expected;
+            for (const std::string& e : lib.log)
+                if (e.rfind("4870:4", 0) == 0 || e.rfind("4900:7", 0) == 0 || e.rfind("4879:", 0) == 0)
+                    steps.push_back(e);
+            for (const std::string& d : c.decoded) expected.insert(expected.end(), {d, "4900:7()"});
+            expected.insert(expected.end(), {"4879:6(1.2.840.113549.1.7.2)", "4879:8()", "4879:3()", "4879:1()"});
+            EXPECT_EQ(steps, expected) << c.alias;
+            facade->ReleaseBlob(&bundle);
+        }
+        // A bundle asked for with the key comes only with a key that opens.
+        void* key = nullptr;
+        EXPECT_EQ(facade->ReadKeyStoreEntry(&store, "k", "wrong", &key, &bundle), 0);
+        EXPECT_EQ(bundle.data, nullptr);
+        ASSERT_EQ(facade->ReadKeyStoreEntry(&store, "k", "pw", &key, &bundle), 1);
+        EXPECT_NE(bundle.data, nullptr);
+        facade->ReleaseBlob(&bundle);
+        static_cast<IPKIObject*>(key)->Release();
+    }
+}
+
+// ---- Protected key files ----
+
+namespace {
+
+constexpr std::uint16_t kKeyLayouts = 0x4C51, kEncrypted = 0x5A42;
+
+// A protected key file written field by field (little-endian): marker,
+// payload length and payload, then an optional trailer of a length and text.
+struct ProtectedFileWriter {
+    ProtectedFileWriter(std::uint16_t marker, const Bytes& payload)
+    {
+        bytes = {static_cast<std::uint8_t>(marker), static_cast<std::uint8_t>(marker >> 8)};
+        U32(static_cast<std::uint32_t>(payload.size()));
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+    }
+    void U32(std::uint32_t v)
+    {
+        for (int s = 0; s < 32; s += 8) bytes.push_back(static_cast<std::uint8_t>(v >> s));
+    }
+    // A trailer of `length` bytes: the text, then blanks.
+    ProtectedFileWriter& Trailer(std::uint32_t length, const std::string& text)
+    {
+        U32(length);
+        Bytes t(length, ' ');
+        std::memcpy(t.data(), text.data(), std::min<std::size_t>(text.size(), length));
+        bytes.insert(bytes.end(), t.begin(), t.end());
+        return *this;
+    }
+    Bytes bytes;
+};
+
+std::string Hex(const Bytes& b)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (std::uint8_t v : b) s += {digits[v >> 4], digits[v & 15]};
+    return s;
+}
+
+// Encrypts as a protected key file's writer does, each derivation step by
+// hand through the CSP under its standard S-box 0: h1 = H(password), key =
+// H(h1 followed by the 32-byte constant) as an incremental hash, start vector
+// = the first 8 bytes of H(key), then GOST 28147 CFB.
+Bytes EncryptForFile(CSP* csp, const std::string& password, Bytes data)
+{
+    GOST28147PackedSBox sBox{};
+    EXPECT_NE(csp->Parameters().GetStandardSBox(0, &sBox), 0);
+    const std::uint8_t zero[32] = {};
+    std::uint8_t first[32], key[32], vector[32];
+    EXPECT_EQ(csp->HashGOST34311(reinterpret_cast<const std::uint8_t*>(password.data()),
+                                 static_cast<std::uint32_t>(password.size()), &sBox, zero, first),
+              CSP_OK);
+    const char constant[] = "protected key file derivation v1";
+    CSPHandle state = nullptr;
+    EXPECT_EQ(csp->BeginHashGOST34311(&sBox, zero, &state), CSP_OK);
+    EXPECT_EQ(csp->UpdateHashGOST34311(first, 32, &state), CSP_OK);
+    EXPECT_EQ(csp->UpdateHashGOST34311(reinterpret_cast<const std::uint8_t*>(constant), 32, &state), CSP_OK);
+    EXPECT_EQ(csp->FinishHashGOST34311(key, &state), CSP_OK);
+    EXPECT_EQ(csp->HashGOST34311(key, 32, &sBox, zero, vector), CSP_OK);
+    EXPECT_EQ(csp->EncryptCFBGOST28147(data.data(), static_cast<std::uint32_t>(data.size()), &sBox, key, vector, 0, 0),
+              CSP_OK);
+    return data;
+}
+
+fake::KeyContainer* AsContainer(void* read)
+{
+    return dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(static_cast<IPKIObject*>(read)));
+}
+
+}  // namespace
+
+// An encrypted payload decodes as a key container: one key without
+// certificates is rebuilt around that key, more keys go into a new container
+// with the CSP's standard S-box; the any-format reader reports code 5. A
+// wrong password opens nothing and leaves nothing behind.
+TEST_F(KeyFiles, ProtectedFileWithAnEncryptedContainer)
+{
+    const Bytes sBox = StandardSBox();
+    ProtectedFileWriter one(kEncrypted, EncryptForFile(csp, "pw", Of(fake::KeyContainer::Encoding({"file-key"}))));
+    one.Trailer(64, std::string(64, 'F'));  // a trailer is read but names nothing here
+    PKIBlob blob = ViewOf(one.bytes);
+    void* read = nullptr;
+    ASSERT_EQ(facade->ReadProtectedKeyFile(&blob, "pw", &read), 1);
+    ASSERT_NE(AsContainer(read), nullptr);
+    EXPECT_EQ(KeyBytes(read), "file-key");
+    EXPECT_TRUE(AsContainer(read)->sBox.empty());
+    static_cast<IPKIObject*>(read)->Release();
+
+    std::uint32_t format = 0;
+    read = nullptr;
+    ASSERT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "pw", 1, &format, &read), 1);
+    EXPECT_EQ(format, 5u);
+    EXPECT_EQ(KeyBytes(read), "file-key");
+    static_cast<IPKIObject*>(read)->Release();
+
+    ProtectedFileWriter two(kEncrypted, EncryptForFile(csp, "pw", Of(fake::KeyContainer::Encoding({"k1", "k2"}))));
+    blob = ViewOf(two.bytes);
+    read = nullptr;
+    ASSERT_EQ(facade->ReadProtectedKeyFile(&blob, "pw", &read), 1);
+    auto* outer = AsContainer(read);
+    ASSERT_NE(outer, nullptr);
+    EXPECT_EQ(outer->sBox, sBox);
+    ASSERT_EQ(outer->entries.size(), 1u);
+    auto* inner = dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(outer->entries[0].key));
+    ASSERT_NE(inner, nullptr);
+    EXPECT_EQ(inner->entries.size(), 2u);
+    static_cast<IPKIObject*>(read)->Release();
+
+    for (const char* wrong : {"pW", "", "pw "}) {
+        read = nullptr;
+        EXPECT_EQ(facade->ReadProtectedKeyFile(&blob, wrong, &read), 0) << wrong;
+        EXPECT_EQ(facade->DecodeProtectedKey(&blob, wrong, &read, nullptr), 0) << wrong;
+        EXPECT_EQ(read, nullptr);
+    }
+}
+
+// A payload of another layout is read with the password; the trailer's
+// hexadecimal text holds the encrypted name fields, handed out only when
+// asked for and only with the key.
+TEST_F(KeyFiles, ProtectedFileOfAnotherLayoutWithNameFields)
+{
+    Bytes fields(32);
+    for (std::size_t i = 0; i < fields.size(); ++i) fields[i] = static_cast<std::uint8_t>(0x30 + i);
+    ProtectedFileWriter w(kKeyLayouts, Of(fake::EncryptedKey::Encoding("pw", "inner-key")));
+    w.Trailer(80, Hex(EncryptForFile(csp, "pw", fields)));
+    PKIBlob blob = ViewOf(w.bytes), names{0, nullptr};
+    void* read = nullptr;
+    ASSERT_EQ(facade->DecodeProtectedKey(&blob, "pw", &read, &names), 1);
+    EXPECT_EQ(KeyBytes(read), "inner-key");
+    EXPECT_EQ(Bytes(names.data, names.data + names.length), fields);
+    static_cast<IPKIObject*>(read)->Release();
+    facade->ReleaseBlob(&names);
+
+    // A blob still holding something is not overwritten.
+    std::uint8_t held = 0;
+    names = PKIBlob{1, &held};
+    read = nullptr;
+    EXPECT_EQ(facade->DecodeProtectedKey(&blob, "pw", &read, &names), 0);
+    EXPECT_EQ(read, nullptr);
+
+    names = PKIBlob{0, nullptr};
+    EXPECT_EQ(facade->DecodeProtectedKey(&blob, "wrong", &read, &names), 0);
+    EXPECT_EQ(names.data, nullptr);
+    EXPECT_EQ(read, nullptr);
+
+    // The file read as a whole: the key in a new container with the S-box.
+    std::uint32_t format = 0;
+    ASSERT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "pw", 0, &format, &read), 1);
+    EXPECT_EQ(format, 5u);
+    EXPECT_EQ(KeyBytes(read), "inner-key");
+    static_cast<IPKIObject*>(read)->Release();
+}
+
+// Lengths that run past the blob, a trailer shorter than 64 bytes or whose
+// text is not hexadecimal, and bytes belonging to no field are refused; so
+// is every cut of a file but the one that drops the whole trailer.
+TEST_F(KeyFiles, MalformedProtectedFilesAreRefused)
+{
+    const Bytes payload = Of(fake::EncryptedKey::Encoding("pw", "k", true));
+    const std::string text(64, 'a');
+    struct Case {
+        const char* what;
+        Bytes file;
+        int accepted;
+    };
+    auto file = [&](std::uint16_t marker, std::function<void(ProtectedFileWriter&)> more) {
+        ProtectedFileWriter w(marker, payload);
+        if (more) more(w);
+        return w.bytes;
+    };
+    Bytes longPayload = file(kKeyLayouts, nullptr);
+    longPayload[2] += 1;
+    const Case cases[] = {
+        {"no trailer", file(kKeyLayouts, nullptr), 1},
+        {"trailer of 64", file(kKeyLayouts, [&](auto& w) { w.Trailer(64, text); }), 1},
+        {"trailer of 63", file(kKeyLayouts, [&](auto& w) { w.Trailer(63, text); }), 0},
+        {"unknown marker", file(0x4D51, nullptr), 0},
+        {"payload past the end", longPayload, 0},
+        {"trailer past the end", file(kKeyLayouts, [&](auto& w) { w.U32(65), w.bytes.resize(w.bytes.size() + 64); }),
+         0},
+        {"trailer not hexadecimal", file(kKeyLayouts, [&](auto& w) { w.Trailer(64, std::string(63, '0') + "g"); }), 0},
+        {"two stray bytes", file(kKeyLayouts, [&](auto& w) { w.bytes.push_back(1), w.bytes.push_back(0); }), 0},
+        {"a byte past the trailer", file(kKeyLayouts, [&](auto& w) { w.Trailer(64, text).bytes.push_back(0); }), 0},
+        {"huge trailer length", file(kKeyLayouts, [&](auto& w) { w.U32(0xFFFFFFFF), w.Trailer(64, text); }), 0},
+    };
+    for (const Case& c : cases) {
+        Bytes data = c.file;
+        PKIBlob blob = ViewOf(data);
+        void* read = nullptr;
+        EXPECT_EQ(facade->DecodeProtectedKey(&blob, "pw", &read, nullptr), c.accepted) << c.what;
+        if (read) static_cast<IPKIObject*>(read)->Release();
+    }
+    const Bytes whole = file(kKeyLayouts, [&](auto& w) { w.Trailer(64, text); });
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        Bytes b(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+        PKIBlob blob{static_cast<std::uint32_t>(b.size()), b.empty() ? nullptr : b.data()};
+        void* read = nullptr;
+        ASSERT_EQ(facade->DecodeProtectedKey(&blob, "pw", &read, nullptr), cut == 6 + payload.size() ? 1 : 0) << cut;
+        if (read) static_cast<IPKIObject*>(read)->Release();
+    }
+}
+
+// Protected files wrapping protected files count against the nesting limit
+// as the other wrappers do.
+TEST_F(KeyFiles, ProtectedFilesNestWithinTheLimit)
+{
+    Bytes data = Of(fake::EncryptedKey::Encoding("pw", "deep"));
+    for (int depth = 1; depth <= 5; ++depth) {
+        data = ProtectedFileWriter(kKeyLayouts, data).bytes;
+        PKIBlob blob = ViewOf(data);
+        void* read = nullptr;
+        std::uint32_t format = 0;
+        EXPECT_EQ(facade->ReadPrivateKeyAnyFormat(&blob, "pw", 1, &format, &read), depth <= 3 ? 1 : 0) << depth;
+        if (read) {
+            EXPECT_EQ(format, 5u);
+            static_cast<IPKIObject*>(read)->Release();
+        }
+    }
+}
+
+// A failure or a throw at any library step of a protected file read leaves
+// nothing behind.
+TEST(KeyFilesSweep, ProtectedFileOfAnotherLayout)
+{
+    fake::SweepFailures(
+        "protected file",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UseKeyFileObjects(lib);
+            ProtectedFileWriter w(kKeyLayouts, Of(fake::EncryptedKey::Encoding("pw", "k", true)));
+            PKIBlob blob = ViewOf(w.Trailer(64, std::string(64, '0')).bytes);
+            void* read = nullptr;
+            int rc = f.DecodeProtectedKey(&blob, "pw", &read, nullptr);
+            if (read) static_cast<IPKIObject*>(read)->Release();
+            return rc;
+        },
+        false);
+}
+
+// ---- PKCS#12 files ----
+
+// A protected file opens only with its password; an unprotected one with
+// any; data that are no file open nothing.
+TEST_F(KeyFiles, DecodePFXChecksTheIntegrityPassword)
+{
+    fake::UsePFXObjects(lib);
+    struct Case {
+        std::string data;
+        const char* password;
+        int opens;
+    };
+    const Case cases[] = {
+        {fake::PFX::Encoding("secret"), "secret", 1},
+        {fake::PFX::Encoding("secret"), "Secret", 0},
+        {fake::PFX::Encoding("secret"), nullptr, 0},
+        {fake::PFX::Encoding(nullptr), "any", 1},
+        {fake::PFX::Encoding(""), "", 1},
+        {"not a file", "secret", 0},
+    };
+    for (const Case& c : cases) {
+        Bytes data = Of(c.data);
+        PKIBlob blob = ViewOf(data);
+        void* pfx = reinterpret_cast<void*>(1);
+        EXPECT_EQ(facade->DecodePFX(&blob, c.password, &pfx), c.opens)
+            << c.data << " / " << (c.password ? c.password : "none");
+        EXPECT_EQ(pfx != nullptr, c.opens == 1);
+        if (pfx) static_cast<IPKIObject*>(pfx)->Release();
+    }
+}
+
+// Every key of a container goes into a bag of its own, encrypted under the
+// password; a container without keys adds nothing.
+TEST_F(KeyFiles, PFXKeyBagsFromAContainersKeys)
+{
+    fake::UsePFXObjects(lib);
+    void* made = nullptr;
+    ASSERT_EQ(facade->CreatePFX(&made), 1);
+    auto* pfx = dynamic_cast<fake::PFX*>(static_cast<IPKIKeyContainer*>(made));
+    ASSERT_NE(pfx, nullptr);
+    auto* container = new fake::KeyContainer(lib);
+    for (int i = 0; i < 2; ++i) container->Add(new fake::KeyObject(lib), 1);
+    lib.log.clear();
+    ASSERT_EQ(facade->AddPFXKeys(pfx, static_cast<IPKIKeyObject*>(container), "bag-pw"), 1);
+    ASSERT_EQ(pfx->bags.size(), 2u);
+    for (fake::EntryList* bag : pfx->bags) {
+        ASSERT_EQ(bag->keys.size(), 1u);
+        PKIBlob encoded{0, nullptr};
+        ASSERT_EQ(bag->keys[0]->Encode(&encoded), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(encoded.data), encoded.length),
+                  fake::EncryptedKey::Encoding("bag-pw", "wrapped"));
+        std::memset(encoded.data, 0, encoded.length);
+        lib.FreeBlob(&encoded);
+    }
+    std::vector<std::string> steps;
+    for (const std::string& e : lib.log)
+        if (e.rfind("4882:5", 0) == 0 || e.rfind("4930:7", 0) == 0 || e.rfind("4931:7", 0) == 0) steps.push_back(e);
+    const std::vector<std::string> bag = {"4882:5(bag-pw)", "4930:7()", "4931:7()"};
+    std::vector<std::string> expected = bag;
+    expected.insert(expected.end(), bag.begin(), bag.end());
+    EXPECT_EQ(steps, expected);
+    container->Release();
+
+    auto* empty = new fake::KeyContainer(lib);
+    EXPECT_EQ(facade->AddPFXKeys(pfx, static_cast<IPKIKeyObject*>(empty), "pw"), 0);
+    EXPECT_EQ(pfx->bags.size(), 2u);
+    empty->Release();
+    pfx->Release();
+}
+
+TEST(KeyFilesSweep, PFXKeyBags)
+{
+    fake::SweepFailures(
+        "PFX key bags",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UsePFXObjects(lib);
+            auto* container = new fake::KeyContainer(lib);
+            container->Add(new fake::KeyObject(lib), 1);
+            void* pfx = nullptr;
+            int rc = f.CreatePFX(&pfx) &&
+                     f.AddPFXKeys(static_cast<IPKIObject*>(pfx), static_cast<IPKIKeyObject*>(container), "pw");
+            if (pfx) static_cast<IPKIObject*>(pfx)->Release();
+            container->Release();
+            return rc;
+        },
+        true);
 }
 
 // ---- Key containers from private-key objects ----

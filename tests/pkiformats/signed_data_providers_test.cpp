@@ -189,3 +189,74 @@ TEST_F(ECDSAOverCSPI, VerificationCoversTheMessagesContentAndOnlyEqualData)
     data->Release();
     certificate->Release();
 }
+
+// The ECDSA imprint of a signature value takes the hash size of the
+// certificate's curve (SHA-1 without a certificate); over "abc" it gives the
+// published SHA answers.
+TEST_F(ECDSAOverCSPI, ECDSAImprintsFollowTheCurveAndGiveThePublishedAnswers)
+{
+    auto* signer = new fake::TSSigner(lib);
+    signer->signature = {'a', 'b', 'c'};
+    struct Case {
+        std::uint32_t fieldBits;  // 0: no certificate
+        std::uint32_t bits;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0, 160, "A9993E364706816ABA3E25717850C26C9CD0D89D"},
+        {256, 256, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+        {521, 512,
+         "DDAF35A193617ABACC417349AE20413112E6FA4E89A97EA20A9EEEE64B55D39A2192992A274FC1A836BA3C23A3FEEBBD454D4423643CE"
+         "80E"
+         "2A9AC94FA54CA49F"},
+    };
+    for (const Case& c : cases) {
+        auto* certificate = c.fieldBits ? ECCertificate(c.fieldBits) : nullptr;
+        std::uint32_t bits = 0;
+        Bytes hash(64, 0);
+        ASSERT_EQ(facade->HashSignatureValueECDSA(signer, certificate, &bits, hash.data()), 1) << c.fieldBits;
+        EXPECT_EQ(bits, c.bits);
+        EXPECT_EQ(Bytes(hash.begin(), hash.begin() + c.bits / 8), Unhex(c.expected)) << c.fieldBits;
+        if (certificate) certificate->Release();
+    }
+    signer->Release();
+}
+
+// The enveloped form verifies what the message itself carries; a message
+// without content, a signature the library refuses or a certificate
+// without a signing usage fail.
+TEST_F(ECDSAOverCSPI, EnvelopedVerificationCoversTheMessagesOwnContent)
+{
+    auto* certificate = ECCertificate(256);
+    struct Case {
+        const char* name;
+        std::string messageContent;
+        int libraryAnswer;
+        std::uint32_t usage;
+        int result;
+        const char* verified;
+    };
+    const Case cases[] = {
+        {"content", "carried text", 0, 0x01, 1, "carried text"},
+        {"non-repudiation only", "carried text", 0, 0x02, 1, "carried text"},
+        {"no content", "", 0, 0x01, 0, ""},
+        {"refused signature", "carried text", PKI_E_FAILURE, 0x01, 0, "carried text"},
+        {"no signing usage", "carried text", 0, 0x10, 0, ""},
+    };
+    for (const Case& c : cases) {
+        auto* data = new fake::CmsSignedData(lib);
+        auto* signer = new fake::CmsSigner(lib, false);
+        signer->standardAttributes = 0;
+        signer->verifyAnswer = c.libraryAnswer;
+        data->signers.push_back(signer);
+        data->hasContent = !c.messageContent.empty();
+        data->content = c.messageContent;
+        certificate->usage = c.usage;
+        EXPECT_EQ(facade->VerifySignerEnvelopedECDSA(data, 0, certificate), c.result) << c.name;
+        EXPECT_EQ(signer->verified, c.verified) << c.name;
+        // An index past the signers finds none.
+        EXPECT_EQ(facade->VerifySignerEnvelopedECDSA(data, 1, certificate), 0) << c.name;
+        data->Release();
+    }
+    certificate->Release();
+}

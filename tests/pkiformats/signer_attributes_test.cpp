@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "FailureSweep.h"
 #include "FakeFormats.h"
 #include "VirtualSlot.h"
+#include "pkiformats/CertificateInfo.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SignedDataLimits.h"
 
@@ -391,6 +393,56 @@ TEST_F(SignerOps, ObjectValue4267)
     lib.Answer(4900, 68, {PKI_E_FAILURE});
     EXPECT_EQ(f.ReadObjectValue4267(object, &value), 0);
     object->Release();
+}
+
+// Freeing releases the texts and clears the whole record, time included.
+// A time marked present that is missing or does not convert refuses the
+// fill before any certificate text is read; every refusal leaves the record
+// empty. (The certificate's field texts are not built yet, so a fill of the
+// texts themselves answers 0 here.)
+TEST_F(SignerOps, SignerCertificateInfoRecord)
+{
+    SignerCertificateInfo info, zero;
+    std::memset(&zero, 0, sizeof zero);
+    std::memset(&info, 0, sizeof info);
+    info.certificate.filled = 1;
+    info.certificate.issuerName = new char[4]{'a', 'b', 'c', 0};
+    info.certificate.attribute411 = new char[2]{'z', 0};
+    info.timePresent = 1;
+    info.timeValue = 7;
+    info.time.wYear = 2026;
+    EXPECT_EQ(f.FreeSignerCertificateInfo(&info), 1);
+    EXPECT_EQ(std::memcmp(&info, &zero, sizeof info), 0);
+    EXPECT_EQ(f.FreeSignerCertificateInfo(&info), 1);  // nothing left to free
+    EXPECT_EQ(f.FreeSignerCertificateInfo(nullptr), 0);
+
+    auto* certificate = new fake::CmsCertificate(lib, 1);
+    SYSTEMTIME bad{};
+    bad.wYear = 2026;
+    bad.wMonth = 13;
+    bad.wDay = 1;
+    SYSTEMTIME good = bad;
+    good.wMonth = 12;
+    struct Case {
+        const char* name;
+        std::uint32_t timePresent;
+        const SYSTEMTIME* time;
+        bool readsCertificate;
+    };
+    const Case cases[] = {
+        {"time not converted", 1, &bad, false},
+        {"time missing", 1, nullptr, false},
+        {"no time, texts not built", 0, nullptr, true},
+        {"good time, texts not built", 1, &good, true},
+    };
+    for (const Case& c : cases) {
+        std::memset(&info, 0x5A, sizeof info);
+        lib.log.clear();
+        EXPECT_EQ(f.FillSignerCertificateInfo(&info, certificate, c.timePresent, 9, c.time), 0) << c.name;
+        EXPECT_EQ(std::memcmp(&info, &zero, sizeof info), 0) << c.name;
+        EXPECT_EQ(!lib.log.empty(), c.readsCertificate) << c.name;
+    }
+    certificate->Release();
 }
 
 TEST(SignerOpsSweep, NothingStaysBehindWhenACallFails)

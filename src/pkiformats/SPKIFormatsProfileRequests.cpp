@@ -1,0 +1,280 @@
+// Certificate requests with profile extensions: the extension values a
+// holder's request asks for (certificate policies, basic constraints, QC
+// statements, alternative names, subject directory attributes) and the
+// extended key usages of a request. Each value is a new library object handed
+// to the caller, who releases it; on failure nothing is handed out.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "pkiformats/SPKIFormats.h"
+#include "pkiformats/SPKIFormatsInternal.h"
+
+using namespace pkif;
+
+namespace {
+
+// Capacities of the texts converted to the library's wide text, terminator
+// included; a longer text is refused.
+enum : std::uint32_t {
+    kQualifierChars = 201,      // a policy's explicit text: at most 200 characters
+    kPDSLocationChars = 1025,   // the PDS location
+    kLegislationChars = 3,      // a two-letter country code
+    kCurrencyChars = 4,         // a three-letter currency code
+    kAttributeValueChars = 257  // a directory attribute without a length limit of its own
+};
+
+// Alternative-name list items: kind 2 up to 256 characters, kind 1 up to 128.
+enum : std::uint32_t { kKind2ItemChars = 256, kKind1ItemChars = 128 };
+
+constexpr const char* kQCTypes[] = {"0.4.0.1862.1.6.1", "0.4.0.1862.1.6.2", "0.4.0.1862.1.6.3"};
+constexpr std::size_t kQCTypeBytes = 17;  // the OID with its terminator
+constexpr const char* kNaturalPerson = "0.4.0.194121.1.1";
+constexpr const char* kLegalPerson = "0.4.0.194121.1.2";
+constexpr const char* kPDSLanguage = "en";
+
+bool Given(const char* text)
+{
+    return text && text[0];
+}
+
+// Hands the object to the caller and leaves the holder empty.
+void HandOut(ObjectRef& object, void** out)
+{
+    *out = object.As<IPKIObject>();
+    *object.Out() = nullptr;
+}
+
+// A view of `object`; the holder releases it.
+bool ViewOf(const ObjectRef& object, std::uint32_t interfaceId, ObjectRef& view)
+{
+    return object.As<IPKIObject>()->QueryInterface(interfaceId, view.Out()) == PKI_OK && view;
+}
+
+// Adds the items of a ";"-separated list, each with `kind`; the list ends at
+// its end or at the first empty item. An item longer than `maxChars` refuses
+// the whole list.
+bool AddListItems(IPKIAltNameBuilder* names, std::uint32_t kind, const char* list, std::uint32_t maxChars)
+{
+    std::vector<char> item(maxChars + 1);
+    const char* p = list;
+    while (*p) {
+        const char* end = std::strchr(p, ';');
+        const std::size_t n = end ? static_cast<std::size_t>(end - p) : std::strlen(p);
+        if (n == 0) break;
+        if (n > maxChars) return false;
+        std::memcpy(item.data(), p, n);
+        item[n] = 0;
+        if (names->AddName(kind, item.data()) != PKI_OK) return false;
+        if (!end) break;
+        p = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+int SPKIFormats::MakeCertificatePolicies(const char* oid, const char* qualifier, void** policies)
+{
+    try {
+        if (!policies) return 0;
+        *policies = nullptr;
+        if (!formats_) return 0;
+        ObjectRef set;
+        if (formats_->CreateObject(PKI_CLASS_POLICY_SET, PKI_IID_POLICY_SET, set.Out()) != PKI_OK || !set) return 0;
+        // Without an OID the set stays empty (a caller that asks for no policy).
+        if (oid) {
+            if (qualifier) {
+                wchar_t wide[kQualifierChars] = {0};
+                if (!WideOf(qualifier, kQualifierChars, wide)) return 0;
+                ObjectRef view;
+                if (!ViewOf(set, PKI_IID_POLICY_QUALIFIER, view) ||
+                    view.As<IPKIPolicyQualifier>()->AddQualifiedPolicy(oid, wide) != PKI_OK)
+                    return 0;
+            } else if (set.As<IPKIPolicySet>()->AddPolicy(oid) != PKI_OK) {
+                return 0;
+            }
+        }
+        HandOut(set, policies);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::MakeBasicConstraints(std::uint32_t ca, std::uint32_t pathLength, void** constraints)
+{
+    try {
+        if (!constraints) return 0;
+        *constraints = nullptr;
+        if (!formats_) return 0;
+        ObjectRef value;
+        if (formats_->CreateObject(PKI_CLASS_BASIC_CONSTRAINTS, PKI_IID_BASIC_CONSTRAINTS, value.Out()) != PKI_OK ||
+            !value)
+            return 0;
+        auto* bc = value.As<IPKIBasicConstraints>();
+        if (bc->SetCA(ca ? 1 : 0) != PKI_OK) return 0;
+        // A path length means something only for a CA.
+        if (ca && bc->SetPathLength(pathLength) != PKI_OK) return 0;
+        HandOut(value, constraints);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::MakeQCStatements(std::uint32_t nationalQC, std::uint32_t europeanQC, const char* pdsLocation,
+                                  const char* qcType, std::uint32_t naturalPerson, std::uint32_t legalPerson,
+                                  std::uint32_t secureDevice, const char* legislation, std::uint32_t limit,
+                                  std::uint32_t limitAmount, const char* limitCurrency, void** statements)
+{
+    try {
+        if (!statements) return 0;
+        *statements = nullptr;
+        if (!formats_) return 0;
+        // The QC type is checked before anything is made: only the three
+        // types, exactly (a longer text with one of them in front is not one).
+        const char* type = nullptr;
+        if (qcType) {
+            for (const char* t : kQCTypes)
+                if (std::strncmp(qcType, t, kQCTypeBytes) == 0) type = t;
+            if (!type) return 0;
+        }
+        ObjectRef object;
+        if (formats_->CreateObject(PKI_CLASS_QC_STATEMENTS, PKI_IID_QC_STATEMENTS, object.Out()) != PKI_OK || !object)
+            return 0;
+        auto* qc = object.As<IPKIQCStatements>();
+        ObjectRef european;
+        auto europeanView = [&]() -> IPKIStatements* {
+            if (!european && !ViewOf(object, PKI_IID_QC_EUROPEAN, european)) return nullptr;
+            return european.As<IPKIStatements>();
+        };
+        if (europeanQC) {
+            IPKIStatements* v = europeanView();
+            if (!v || v->AddEuropeanStatement() != PKI_OK) return 0;
+        }
+        if (limit) {
+            wchar_t currency[kCurrencyChars] = {0};
+            if (!WideOf(limitCurrency, kCurrencyChars, currency) || qc->SetLimit(currency, limitAmount, 0) != PKI_OK)
+                return 0;
+        }
+        if (secureDevice) {
+            IPKIStatements* v = europeanView();
+            if (!v || v->AddSecureDeviceStatement() != PKI_OK) return 0;
+        }
+        if (Given(pdsLocation) && (nationalQC || europeanQC)) {
+            auto wide = std::make_unique<wchar_t[]>(kPDSLocationChars);
+            ObjectRef pds;
+            if (!WideOf(pdsLocation, kPDSLocationChars, wide.get()) || !ViewOf(object, PKI_IID_QC_PDS, pds) ||
+                pds.As<IPKIQCPDSLocation>()->SetLocation(kPDSLanguage, wide.get()) != PKI_OK)
+                return 0;
+        }
+        if (type) {
+            IPKIStatements* v = europeanView();
+            if (!v || v->SetQCType(type) != PKI_OK) return 0;
+        }
+        if (Given(legislation) && europeanQC) {
+            wchar_t wide[kLegislationChars] = {0};
+            ObjectRef law;
+            if (!WideOf(legislation, kLegislationChars, wide) || !ViewOf(object, PKI_IID_QC_LEGISLATION, law) ||
+                law.As<IPKIQCLegislation>()->SetLegislation(wide) != PKI_OK)
+                return 0;
+        }
+        if (naturalPerson || legalPerson) {
+            IPKIStatements* v = europeanView();
+            if (!v || v->SetSemanticsIdentifier(naturalPerson ? kNaturalPerson : kLegalPerson) != PKI_OK) return 0;
+        }
+        if (nationalQC && qc->AddNationalStatement() != PKI_OK) return 0;
+        european.Reset();
+        HandOut(object, statements);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::MakeAltName(const char* kind5, const char* kind4, const char* kind2List, const char* kind1List,
+                             const char* kind6, void** altName)
+{
+    try {
+        if (!altName) return 0;
+        *altName = nullptr;
+        if (!formats_) return 0;
+        ObjectRef object;
+        if (formats_->CreateObject(PKI_CLASS_ALT_NAME, PKI_IID_ALT_NAME, object.Out()) != PKI_OK || !object) return 0;
+        auto* names = object.As<IPKIAltNameBuilder>();
+        if (Given(kind5) && names->AddName(5, kind5) != PKI_OK) return 0;
+        if (Given(kind4) && names->AddName(4, kind4) != PKI_OK) return 0;
+        if (kind2List && !AddListItems(names, 2, kind2List, kKind2ItemChars)) return 0;
+        if (kind1List && !AddListItems(names, 1, kind1List, kKind1ItemChars)) return 0;
+        if (Given(kind6) && names->AddName(6, kind6) != PKI_OK) return 0;
+        HandOut(object, altName);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Only the attributes with a value are set; each value is bounded by its
+// attribute's length limit (kAttributeValueChars for one without a limit).
+int SPKIFormats::MakeSubjectDirectoryAttributes(std::uint32_t count, const char* const* oids, const char* const* values,
+                                                void** attributes)
+{
+    try {
+        if (!attributes) return 0;
+        *attributes = nullptr;
+        if (!formats_) return 0;
+        std::vector<const char*> setOids;
+        std::vector<std::vector<wchar_t>> wide;
+        for (std::uint32_t i = 0; values && i < count; ++i) {
+            if (!Given(values[i])) continue;
+            if (!oids || !oids[i]) return 0;
+            std::uint32_t limit = 0;
+            const std::uint32_t chars = GetNameAttributeMaxLength(oids[i], &limit) ? limit + 1 : kAttributeValueChars;
+            std::vector<wchar_t> w(chars, 0);
+            if (!WideOf(values[i], chars, w.data())) return 0;
+            setOids.push_back(oids[i]);
+            wide.push_back(std::move(w));
+        }
+        if (setOids.empty()) return 1;
+        std::vector<const wchar_t*> texts;
+        for (const auto& w : wide) texts.push_back(w.data());
+        ObjectRef object, setter;
+        if (formats_->CreateObject(PKI_CLASS_DIRECTORY_SET, PKI_IID_DIRECTORY_SET, object.Out()) != PKI_OK || !object ||
+            !ViewOf(object, PKI_IID_DIRECTORY_ATTRIBUTES, setter) ||
+            setter.As<IPKIDirectoryAttributes>()->SetValues(static_cast<std::uint32_t>(setOids.size()), setOids.data(),
+                                                            texts.data()) != PKI_OK)
+            return 0;
+        setter.Reset();
+        HandOut(object, attributes);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetRequestExtKeyUsages(IPKIObject* request, const char* usages)
+{
+    try {
+        if (!formats_ || !request || !usages) return 0;
+        auto* r = static_cast<IPKIRequest*>(request);
+        // A request that asks for no extensions yet gets a list of its own.
+        ObjectRef list;
+        int rc = r->GetRequestedExtensions(list.Out());
+        if (rc == PKI_E_ABSENT) {
+            list.Reset();
+            rc = formats_->CreateObject(PKI_CLASS_EXTENSION_SET, PKI_IID_EXTENSION_SET, list.Out());
+        }
+        if (rc != PKI_OK || !list) return 0;
+        ObjectRef requested, usage;
+        if (!ViewOf(list, PKI_IID_REQUESTED_EXTENSIONS, requested) ||
+            formats_->CreateObject(PKI_CLASS_EXT_KEY_USAGE, PKI_IID_EXT_KEY_USAGE, usage.Out()) != PKI_OK || !usage ||
+            usage.As<IPKIExtKeyUsage>()->SetUsages(usages) != PKI_OK ||
+            requested.As<IPKIRequestedExtensions>()->SetExtKeyUsage(usage.As<IPKIObject>()) != PKI_OK ||
+            r->SetRequestedExtensions(list.As<IPKIObject>()) != PKI_OK)
+            return 0;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
