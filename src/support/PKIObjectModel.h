@@ -283,8 +283,15 @@ public:
     // The key family of the request's signature (1 DSTU 4145, 2 RSA, 4 ECDSA).
     virtual int GetSignatureFamily(std::uint32_t* family)                        // 24
     { (void)family; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(25)                                                             // 25
-    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    // The bytes the request's signature covers (its to-be-signed part), in a
+    // library blob.
+    virtual int GetToBeSigned(PKIBlob* out)                                      // 25
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    // The request's signature value as the family's provider makes it:
+    // `length` bytes (DSTU 4145: r then s, little-endian).
+    virtual int SetSignature(const std::uint8_t* signature, std::uint32_t length) // 26
+    { (void)signature; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)                           // 27-29
     PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
     PKI_RESERVED(34)                                                             // 34
     // The subject name as a name text.
@@ -1072,6 +1079,11 @@ public:
     { (void)privateKey; (void)curve; (void)parameters; (void)hashLength; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetHashCode(std::uint32_t* code)                                 // 108
     { (void)code; return PKI_E_NOT_IMPLEMENTED; }
+    // As IPKIRequest::SetSignature for a DSTU 4145 signature over a DSTU 7564
+    // hash of `hashLength` bytes.
+    virtual int SetSignatureWithHashLength(const std::uint8_t* signature, std::uint32_t length,
+                                           std::uint32_t hashLength)             // 109
+    { (void)signature; (void)length; (void)hashLength; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIRequestHash() = default;
@@ -4047,7 +4059,10 @@ protected:
     X(IPKIQCStatements, 9, SetLimit)                     \
     X(IPKIQCPDSLocation, 28, SetLocation)                \
     X(IPKIQCLegislation, 33, SetLegislation)             \
-    X(IPKIRequestedExtensions, 5, SetExtKeyUsage)
+    X(IPKIRequestedExtensions, 5, SetExtKeyUsage)        \
+    X(IPKIRequest, 25, GetToBeSigned)                    \
+    X(IPKIRequest, 26, SetSignature)                     \
+    X(IPKIRequestHash, 109, SetSignatureWithHashLength)
 // clang-format on
 
 #endif

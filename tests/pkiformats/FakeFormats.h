@@ -1953,6 +1953,7 @@ struct DSTURequestContent {
     std::uint32_t kind = 1;
     Curve curve;
     std::vector<std::uint8_t> publicKey = std::vector<std::uint8_t>(76);
+    std::uint32_t hashCode = 1;  // what the hash form's slot 108 reports
 };
 
 // Extended key usage (4885 / 4119): the multi-string it was given.
@@ -2022,6 +2023,22 @@ public:
             {
                 return r_->Sign(107, PKI_IID_REQUEST_HASH, privateKey, curve, parameters,
                                 ",hash=" + std::to_string(hashLength));
+            }
+            int GetHashCode(std::uint32_t* code) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 108, "", PKI_IID_REQUEST_HASH);
+                if (c >= 0) return c;
+                *code = r_->content_.hashCode;
+                return 0;
+            }
+            int SetSignatureWithHashLength(const std::uint8_t* signature, std::uint32_t length,
+                                           std::uint32_t hashLength) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 109,
+                                       std::to_string(length) + "," + std::to_string(hashLength), PKI_IID_REQUEST_HASH);
+                if (c >= 0) return c;
+                r_->signature.assign(signature, signature + length);
+                return 0;
             }
 
         private:
@@ -2125,6 +2142,32 @@ public:
         return Note(19, 0, "key=" + Hex(key, (bits + 7) / 8) + "," + std::to_string(bits) + "," + curve->set);
     }
     int SetSubjectName(const char* name) override { return Note(35, 0, "subjectName=" + std::string(name)); }
+    // The signed part: the decoded bytes followed by what was set since.
+    int GetToBeSigned(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 25, "");
+        if (c >= 0) return c;
+        std::vector<std::uint8_t> bytes = decoded;
+        bytes.insert(bytes.end(), built.begin(), built.end());
+        return CopyToLibraryBlob(lib_, bytes, out);
+    }
+    int SetSignature(const std::uint8_t* value, std::uint32_t length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 26, std::to_string(length));
+        if (c >= 0) return c;
+        signature.assign(value, value + length);
+        return 0;
+    }
+    // A decoded request asks for no extensions until a list is set.
+    int GetRequestedExtensions(void**) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 94, "");
+        return c >= 0 ? c : PKI_E_ABSENT;
+    }
+    int SetRequestedExtensions(IPKIObject* extensions) override
+    {
+        return extensions ? Note(97, 0, "extensions") : PKI_E_INVALID_ARGUMENT;
+    }
     int AddExtension(IPKIObject* extension) override
     {
         auto* usage = dynamic_cast<ExtKeyUsage*>(extension);
