@@ -653,3 +653,57 @@ TEST_F(KeyRequests, ResignRefusesWhatItCannotSign)
     ASSERT_EQ(facade->ResignRequestWithExtKeyUsages(key, &in, usages, 0, 0, &out), 1);
     facade->ReleaseBlob(&out);
 }
+
+// RSA and ECDSA requests are re-signed over the signed part with the hash the
+// key family takes (SHA-1 below 2,048 RSA bits, SHA-256 from there on and
+// for ECDSA on P-256); the second provider accepts each signature and refuses
+// it over a changed hash.
+TEST_F(KeyRequests, ResignedRSAAndECDSARequestsVerifyWithTheSecondProvider)
+{
+    fake::profile::UseProfileObjects(lib);
+    const std::string body = "encoded request;", signedPart = body + "extensions;";
+    const char usages[] = "1.3.6.1.5.5.7.3.2\0";
+    auto resign = [&](IPKIObject* key, std::uint32_t family, Bytes& signature) {
+        lib.dstuRequest.kind = family;
+        PKIBlob in = View(body), out{0, nullptr};
+        ASSERT_EQ(facade->ResignRequestWithExtKeyUsages(key, &in, usages, 0, 0, &out), 1);
+        const Bytes encoded = Copy(out);
+        facade->ReleaseBlob(&out);
+        ASSERT_GT(encoded.size(), body.size());
+        EXPECT_EQ(std::string(encoded.begin(), encoded.begin() + static_cast<long>(body.size())), body);
+        signature.assign(encoded.begin() + static_cast<long>(body.size()), encoded.end());
+    };
+    const auto* data = reinterpret_cast<const std::uint8_t*>(signedPart.data());
+    const auto size = static_cast<std::uint32_t>(signedPart.size());
+    for (std::uint32_t bits : {1024u, 2048u}) {
+        SCOPED_TRACE(bits);
+        Bytes record, signature;
+        fake::KeyObject* key = RSAKey(bits, &record);
+        Drop dropKey{key};
+        resign(key, 2, signature);
+        ASSERT_EQ(signature.size(), bits / 8);
+        const std::uint32_t hashBits = bits < 2048 ? 160 : 256;
+        const std::uint32_t profile[2] = {bits, hashBits};
+        std::uint8_t hash[32] = {};
+        ASSERT_EQ(cspi->HashSHA(data, size, hashBits, hash), CSP_OK);
+        EXPECT_EQ(cspi->VerifySignatureRSA(hash, reinterpret_cast<const std::uint8_t*>(profile), record.data(),
+                                           signature.data()),
+                  CSP_OK);
+        hash[0] ^= 1;
+        EXPECT_NE(cspi->VerifySignatureRSA(hash, reinterpret_cast<const std::uint8_t*>(profile), record.data(),
+                                           signature.data()),
+                  CSP_OK);
+    }
+    Bytes point, signature;
+    fake::KeyObject* key = ECKey(4, &point);
+    Drop dropKey{key};
+    resign(key, 4, signature);
+    ASSERT_EQ(signature.size(), PKIF_ECDSA_SIGNATURE_RECORD);
+    Bytes entry(CSPI_CURVE_ENTRY_BYTES);
+    ASSERT_EQ(cspi->Parameters()->GetCurve(4, entry.data()), 1);
+    std::uint8_t hash[32] = {};
+    ASSERT_EQ(cspi->HashSHA(data, size, 256, hash), CSP_OK);
+    EXPECT_EQ(cspi->VerifySignatureECDSA(32, hash, entry.data(), point.data(), signature.data()), CSP_OK);
+    hash[0] ^= 1;
+    EXPECT_NE(cspi->VerifySignatureECDSA(32, hash, entry.data(), point.data(), signature.data()), CSP_OK);
+}
