@@ -283,10 +283,11 @@ int SPKIFormats::SetRequestExtKeyUsages(IPKIObject* request, const char* usages)
 
 namespace {
 
-// The GOST 34.311 hash kind of a DSTU 4145 request; any other kind is a
-// DSTU 7564 hash, signed here in its 32-byte form only (the form the
-// facade's DSTU 7564 signing makes).
+// The hash kinds a DSTU 4145 request is re-signed with: GOST 34.311, and
+// DSTU 7564 in its 32-byte form only (the form the facade's DSTU 7564
+// signing makes); the longer DSTU 7564 kinds and the SHA kinds are refused.
 constexpr std::uint32_t kHashKindGOST34311 = 1;
+constexpr std::uint32_t kHashKindDSTU7564_256 = 7;
 constexpr std::uint32_t kDSTU7564HashBytes = 32;
 
 // Signs the request's to-be-signed bytes with the key by family through the
@@ -311,8 +312,7 @@ int SignRequestByFamily(SPKIFormats& facade, IPKIInterface* formats, IPKIObject*
                 return 0;
             return r->SetSignature(value.bytes, length) == PKI_OK ? 1 : 0;
         }
-        // Longer DSTU 7564 hashes have no signing operation here: refused.
-        if (hashLength != kDSTU7564HashBytes) return 0;
+        if (code != kHashKindDSTU7564_256 || hashLength != kDSTU7564HashBytes) return 0;
         ObjectRef hashView;
         if (!QueryInto(request, PKI_IID_REQUEST_HASH, hashView) ||
             !facade.SignDataDSTU4145With7564(key, &tbs.blob, &encoded.blob) ||

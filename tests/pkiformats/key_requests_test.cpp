@@ -621,8 +621,9 @@ TEST_F(KeyRequests, ResignedDSTU4145RequestsVerifyWithTheHoldersKey)
 }
 
 // Re-signing refuses what it cannot sign: a DSTU 7564 hash longer than the
-// 32 bytes the facade signs with, a key family it does not know, a key
-// without the request's family, and missing arguments; nothing is handed out.
+// 32 bytes the facade signs with, a SHA hash kind on a DSTU 4145 request, a
+// key family it does not know, a key without the request's family, and
+// missing arguments; nothing is handed out.
 TEST_F(KeyRequests, ResignRefusesWhatItCannotSign)
 {
     fake::profile::UseProfileObjects(lib);
@@ -635,7 +636,7 @@ TEST_F(KeyRequests, ResignRefusesWhatItCannotSign)
     const char usages[] = "1.3.6.1.5.5.7.3.4\0";
     const struct {
         std::uint32_t kind, hashCode;
-    } refused[] = {{1, 8}, {1, 9}, {3, 1}, {2, 1}, {4, 1}};
+    } refused[] = {{1, 8}, {1, 9}, {1, 4}, {3, 1}, {2, 1}, {4, 1}};
     for (const auto& r : refused) {
         lib.dstuRequest.kind = r.kind;
         lib.dstuRequest.hashCode = r.hashCode;
