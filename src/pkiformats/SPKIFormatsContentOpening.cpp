@@ -1,6 +1,7 @@
 // Opening a content info: its enveloped, signed or plain content put into a
 // content container, with what the caller needs to go on (who sent or signed
-// it, and how it is protected).
+// it, and how it is protected); and the verification of a signer by its
+// certificate's key family.
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -169,4 +170,25 @@ int SPKIFormats::ForwardToOperation524(const PKIBlob* blob, std::uint32_t* kind,
                                        std::uint32_t* flag, std::uint32_t* contentKind, void** container)
 {
     return OpenContentInfo(blob, kind, extra, text, identifier, key, keyLength, flag, contentKind, container);
+}
+
+// A DSTU 4145 signer is verified over GOST 34.311 only when its hash kind is
+// GOST 34.311's (1); a signer over another hash is not this verifier's.
+int SPKIFormats::VerifySignerByCertificateKind(IPKIObject* signedData, std::int32_t index, const PKIBlob* data,
+                                               IPKIObject* certificate, const std::uint8_t* hash)
+{
+    try {
+        if (!signedData || !certificate) return 0;
+        std::uint32_t family = 0;
+        if (static_cast<IPKICertificate*>(certificate)->GetKeyKind(&family) != PKI_OK) return 0;
+        if (family == 2) return VerifySignerSHA(signedData, index, data, certificate, hash);
+        if (family == 4) return VerifySignerECDSA(signedData, index, data, certificate, hash);
+        if (family != 1) return 0;
+        std::uint32_t hashKind = 0, hashSize = 0;
+        if (GetSignerHashKindByIndex(signedData, index, certificate, 1, &hashKind, &hashSize) != 1 || hashKind != 1)
+            return 0;
+        return VerifySignerGOST34311(signedData, index, data, certificate, hash);
+    } catch (...) {
+        return 0;
+    }
 }
