@@ -1890,7 +1890,9 @@ public:
     // hash size (at most 64).
     virtual int SetVerifyHashRSA(const std::uint8_t* hash)                       // 98
     { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(99)                                                             // 99
+    // The version value a signer carries (library versions above 256).
+    virtual int GetVersionValue(std::uint32_t* value)                            // 99
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
     // Takes the signing certificate's DSTU 4145 public key (its length and
     // parameters) and gives the value to be signed (the signed attributes'
     // hash) in a library-filled blob.
@@ -3545,6 +3547,10 @@ public:
     // issuer and key identifier; workArea holds 4,800 bytes.
     virtual int DecryptKeyTransport(const PKIBlob* ownKey, const wchar_t* issuer, const std::uint8_t* keyIdentifier,
                                     std::uint8_t* workArea) = 0;                 // 55
+    PKI_RESERVED(56)                                                             // 56
+    // The content-cipher kind it was made with (8 and 9: view 4264's).
+    virtual int GetCipherKind(std::uint32_t* kind)                               // 57
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIEnvelopedData() = default;
@@ -4063,6 +4069,40 @@ protected:
     X(IPKIRequest, 25, GetToBeSigned)                    \
     X(IPKIRequest, 26, SetSignature)                     \
     X(IPKIRequestHash, 109, SetSignatureWithHashLength)
+// clang-format on
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+enum : std::uint32_t { PKI_CLASS_CONTENT_CONTAINER = 4874, PKI_IID_CONTENT_CONTAINER = 4107 };
+
+// A content container (class 4874, interface 4107): holds the one content an
+// opened content info carried, as its own object.
+class IPKIContentContainer : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int StoreData(IPKIObject* data) = 0;                                 // 5
+    virtual int StoreSignedData(IPKIObject* signedData) = 0;                     // 6
+    virtual int StoreEnvelopedData(IPKIObject* envelopedData) = 0;               // 7
+
+protected:
+    ~IPKIContentContainer() = default;
+};
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+#define QVK_PKI_CONTENT_OPENING_SLOTS(X)                 \
+    X(IPKIContentContainer, 5, StoreData)                \
+    X(IPKIContentContainer, 6, StoreSignedData)          \
+    X(IPKIContentContainer, 7, StoreEnvelopedData)       \
+    X(IPKIEnvelopedData, 57, GetCipherKind)              \
+    X(IPKISignerInfo, 99, GetVersionValue)               \
+    X(IPKICMSContentInfo, 4, Decode)                     \
+    X(IPKICMSContentInfo, 5, GetContentType)             \
+    X(IPKICMSContentInfo, 7, GetContentObject)
 // clang-format on
 
 #endif

@@ -5247,6 +5247,13 @@ public:
         int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 14, "");
         return c >= 0 ? c : 0;
     }
+    // The content-cipher kind it answers (slot 57).
+    std::uint32_t cipherKind = 1;
+    int GetCipherKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 57, "");
+        return c >= 0 ? c : (*kind = cipherKind, 0);
+    }
     int GetAgreementGroupCount(std::uint32_t* count) override
     {
         int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 27, "");
@@ -8822,3 +8829,81 @@ private:
 };
 
 }  // namespace fake::fields
+
+// ---- Opening a content info into a content container ----
+namespace fake {
+
+// A content container: notes which content it was given (slot 5 data, 6
+// signed data, 7 enveloped data); a second one is refused.
+class ContentBox final : public Object<IPKIContentContainer> {
+public:
+    explicit ContentBox(Library& lib) : Object(lib, PKI_CLASS_CONTENT_CONTAINER) {}
+    std::uint32_t storedSlot = 0;
+    int StoreData(IPKIObject* o) override { return Store(5, o); }
+    int StoreSignedData(IPKIObject* o) override { return Store(6, o); }
+    int StoreEnvelopedData(IPKIObject* o) override { return Store(7, o); }
+
+private:
+    int Store(std::uint32_t slot, IPKIObject* o)
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_CONTAINER, slot, "");
+        if (c >= 0) return c;
+        if (!o || storedSlot) return PKI_E_INVALID_ARGUMENT;
+        storedSlot = slot;
+        return 0;
+    }
+};
+
+// A content info of a scripted content type whose content object (of class
+// `contentClass` only) the test makes.
+class OpeningContentInfo final : public Object<IPKICMSContentInfo> {
+public:
+    OpeningContentInfo(Library& lib, std::string type, std::uint32_t contentClass, std::function<void*()> content)
+        : Object(lib, PKI_CLASS_CONTENT_INFO), type_(std::move(type)), class_(contentClass),
+          content_(std::move(content))
+    {
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetContentType(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 5, "");
+        if (c >= 0) return c;
+        int rc = CopyToBlob(lib_, type_ + std::string(1, '\0'), oid);
+        if (rc == 0) oid->length = static_cast<std::uint32_t>(type_.size());
+        return rc;
+    }
+    int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 7, std::to_string(classId) + "," + std::to_string(interfaceId));
+        if (c >= 0) return c;
+        if (classId != class_) return PKI_E_INVALID_ARGUMENT;
+        *object = content_();
+        return 0;
+    }
+
+private:
+    std::string type_;
+    std::uint32_t class_;
+    std::function<void*()> content_;
+};
+
+// Makes CreateObject hand out a content container (the last one made in
+// *box) and a content info of `type` whose content `content` makes.
+inline void UseContentOpening(Library& lib, const std::string& type, std::uint32_t contentClass,
+                              std::function<void*()> content, ContentBox** box)
+{
+    lib.makers[{PKI_CLASS_CONTENT_CONTAINER, PKI_IID_CONTENT_CONTAINER}] = [&lib, box]() -> void* {
+        auto* b = new ContentBox(lib);
+        if (box) *box = b;
+        return static_cast<IPKIContentContainer*>(b);
+    };
+    lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib, type, contentClass, content]() -> void* {
+        return static_cast<IPKICMSContentInfo*>(new OpeningContentInfo(lib, type, contentClass, content));
+    };
+}
+
+}  // namespace fake
