@@ -145,7 +145,9 @@ int SPKIFormats::BuildTimeStampContent(const PKIBlob* info, std::uint32_t word1,
                                        std::uint32_t hashLength, std::uint32_t includeCertificate, PKIBlob* output)
 {
     try {
-        if (!formats_ || !info || !output || output->data) return 0;
+        // A token is only worth issuing signed: without a key the wrappers
+        // would hand out one with no signature.
+        if (!formats_ || !info || !key || !output || output->data) return 0;
         ObjectRef stamp;
         if (formats_->CreateObject(kClassTimeStamp, kIidTimeStamp, stamp.Out()) != PKI_OK || !stamp) return 0;
         auto* s = stamp.As<IPKITimeStampToken>();

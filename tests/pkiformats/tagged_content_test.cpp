@@ -375,14 +375,17 @@ TEST_F(TaggedSigned, TimeStampObjectCarriesTheWordsAndTheSignedToken)
     }
 }
 
-// A family that no branch handles, and a certificate without a view for
-// digital signature, answer 0 with the output unwritten.
+// No key, a family that no branch handles, and a certificate without a view
+// for digital signature answer 0 with the output unwritten.
 TEST_F(TaggedSigned, TimeStampObjectRefusesUnknownFamiliesAndUnusableCertificates)
 {
     const std::string info = "tst-info";
     PKIBlob in{static_cast<std::uint32_t>(info.size()),
                reinterpret_cast<std::uint8_t*>(const_cast<char*>(info.data()))};
     PKIBlob out{0, nullptr};
+    // Without a key the token would go out unsigned.
+    EXPECT_EQ(f.BuildTimeStampContent(&in, 3, 4, nullptr, Cert(), 1, 0, 0, 0, &out), 0);
+    EXPECT_TRUE(lib.log.empty());
     cert->kind = 3;
     EXPECT_EQ(f.BuildTimeStampContent(&in, 3, 4, Key(), Cert(), 3, 0, 0, 0, &out), 0);
     EXPECT_EQ(out.data, nullptr);
@@ -404,7 +407,7 @@ TEST_F(TaggedSigned, TimeStampHashSelectorChoosesTheDigest)
         SCOPED_TRACE(selector);
         lib.log.clear();
         PKIBlob out{0, nullptr};
-        f.BuildTimeStampContent(&in, 1, 2, nullptr, Cert(), 1, selector, 48, 0, &out);
+        f.BuildTimeStampContent(&in, 1, 2, Key(), Cert(), 1, selector, 48, 0, &out);
         f.ReleaseBlob(&out);
         ASSERT_FALSE(Calls("4900:17(").empty());
         EXPECT_EQ(Calls("4900:17(").front(), "4900:17(1.2.840.113549.1.9.16.1.4)");
