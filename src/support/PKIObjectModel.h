@@ -1222,9 +1222,16 @@ class IPKITimeStampToken : public IPKIObject {
 public:
     virtual int Encode(PKIBlob* out) = 0;                                        // 3
     virtual int Decode(const PKIBlob* in) = 0;                                   // 4
-    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(5)                                                              // 5
+    // The two words that travel with the token.
+    virtual int SetWords(std::uint32_t first, std::uint32_t second)              // 6
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(7)  PKI_RESERVED(8)                                             // 7-8
     PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
-    PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)                           // 13-15
+    // The signed token as a content info; the object keeps a reference.
+    virtual int SetTokenContentInfo(IPKIObject* contentInfo)                     // 13
+    { (void)contentInfo; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15)                                            // 14-15
     // The encapsulated content type as dotted text; the blob holds the
     // terminator too (length counts it).
     virtual int GetContentType(PKIBlob* oid) = 0;                                // 16
@@ -4103,6 +4110,38 @@ protected:
     X(IPKICMSContentInfo, 4, Decode)                     \
     X(IPKICMSContentInfo, 5, GetContentType)             \
     X(IPKICMSContentInfo, 7, GetContentObject)
+// clang-format on
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+
+// A plain content as the tagged-content reader is handed it: its slot 4
+// gives the data content (4901 / 4138) inside it.
+class IPKIDataContentSource : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int GetDataContent(void** data) = 0;                                 // 4
+
+protected:
+    ~IPKIDataContentSource() = default;
+};
+
+// clang-format on
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// Tagged content read back and the time-stamp object.
+// clang-format off
+#define QVK_PKI_OBJECT_MODEL_SLOTS_TAGGED_CONTENT(X)     \
+    X(IPKIDataContentSource, 4, GetDataContent)          \
+    X(IPKIDataContent, 5, GetOctets)                     \
+    X(IPKISignedDataSigners, 18, GetContent)             \
+    X(IPKITimeStampToken, 6, SetWords)                   \
+    X(IPKITimeStampToken, 13, SetTokenContentInfo)
 // clang-format on
 
 #endif

@@ -2894,11 +2894,44 @@ public:
     explicit TimeStampToken(Library& lib) : Object(lib, 4906) {}
     std::string contentType = std::string("1.2.840.113549.1.9.16.1.4", 26);
     std::string content = "tst-info";
-    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    std::uint32_t first = 0, second = 0;
+    IPKIObject* token = nullptr;
+    ~TimeStampToken()
+    {
+        if (token) token->Release();
+    }
+    // The words and whether a token was set, as the test reads them back.
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4906, 3, "");
+        if (c >= 0) return c;
+        return CopyToBlob(
+            lib_, "time-stamp:" + std::to_string(first) + "," + std::to_string(second) + (token ? ":token" : ""), out);
+    }
     int Decode(const PKIBlob* in) override
     {
         int c = lib_.Enter(4906, 4, std::to_string(in->length));
         return c >= 0 ? c : 0;
+    }
+    int SetWords(std::uint32_t a, std::uint32_t b) override
+    {
+        int c = lib_.Enter(4906, 6, std::to_string(a) + "," + std::to_string(b));
+        if (c >= 0) return c;
+        first = a;
+        second = b;
+        return 0;
+    }
+    int SetTokenContentInfo(IPKIObject* info) override
+    {
+        int c = lib_.Enter(4906, 13, "");
+        if (c >= 0) return c;
+        if (!info) return PKI_E_INVALID_ARGUMENT;
+        // The object keeps its own reference to the content info.
+        void* kept = nullptr;
+        if (info->QueryInterface(PKI_IID_CONTENT_INFO, &kept) != 0 || !kept) return PKI_E_NO_INTERFACE;
+        if (token) token->Release();
+        token = static_cast<IPKIObject*>(kept);
+        return 0;
     }
     int GetContentType(PKIBlob* oid) override
     {
@@ -7993,6 +8026,22 @@ public:
         if (c >= 0) return c;
         return KeyMatches(k) ? 0 : PKI_E_FAILURE;
     }
+    // Signing: the time written and the private key the signer signed with.
+    std::string signedWith;
+    int SetSigningTime(const SYSTEMTIME* t) override
+    {
+        int c = lib_.Enter(4918, 42, "");
+        if (c >= 0) return c;
+        signingTime = *t;
+        return 0;
+    }
+    int SignWithKey(const std::uint8_t* k, std::uint32_t length, IPKIObject*) override
+    {
+        int c = lib_.Enter(4918, 79, std::to_string(length));
+        if (c >= 0) return c;
+        signedWith.assign(reinterpret_cast<const char*>(k), length);
+        return 0;
+    }
     int CompleteAfterFlag() override
     {
         int c = lib_.Enter(4918, 82, "");
@@ -8109,7 +8158,15 @@ public:
         return c >= 0 ? c : 0;
     }
     int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
-    int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    std::uint32_t certificatesAdded = 0;
+    int AddCertificate(IPKIObject* certificate) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 7, "");
+        if (c >= 0) return c;
+        if (!certificate) return PKI_E_INVALID_ARGUMENT;
+        ++certificatesAdded;
+        return 0;
+    }
     int GetSignerCount(std::uint32_t* count) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 10, "");
@@ -8215,6 +8272,17 @@ public:
         *l = length;
         if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "key parameters"));
         return 0;
+    }
+    // The private key a signer signs with (library-allocated), without
+    // parameters; a key without one (the default) cannot sign.
+    std::string privateKey;
+    int GetKeyValue(PKIBlob* value, void** parameters) override
+    {
+        if (privateKey.empty()) return PKI_E_NOT_IMPLEMENTED;
+        int c = lib_.Enter(4893, 7, "");
+        if (c >= 0) return c;
+        if (parameters) *parameters = nullptr;
+        return CopyToBlob(lib_, privateKey, value);
     }
 };
 
@@ -8905,5 +8973,31 @@ inline void UseContentOpening(Library& lib, const std::string& type, std::uint32
         return static_cast<IPKICMSContentInfo*>(new OpeningContentInfo(lib, type, contentClass, content));
     };
 }
+
+}  // namespace fake
+
+// Tagged content: the plain content the reader is handed, holding one data
+// content (4901 / 4138) that slot 4 gives out.
+namespace fake {
+
+class DataContentSource final : public Object<IPKIDataContentSource> {
+public:
+    DataContentSource(Library& lib, IPKIDataContent* data) : Object(lib, PKI_CLASS_CONTENT_INFO), data_(data) {}
+    ~DataContentSource()
+    {
+        if (data_) data_->Release();
+    }
+    int GetDataContent(void** data) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, "");
+        if (c >= 0) return c;
+        if (!data_) return PKI_E_ABSENT;
+        data_->QueryInterface(PKI_IID_DATA_CONTENT, data);
+        return 0;
+    }
+
+private:
+    IPKIDataContent* data_;
+};
 
 }  // namespace fake
