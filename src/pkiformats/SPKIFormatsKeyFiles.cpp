@@ -580,6 +580,169 @@ int SPKIFormats::AddPFXKeys(IPKIObject* pfx, IPKIObject* container, const char* 
     }
 }
 
+// One bag per certificate of the list (the certificates of an object's key
+// list view, kind 1), in order; certificate bags are not encrypted, so no
+// password is taken. A list without certificates adds nothing and fails.
+int SPKIFormats::AddPFXCertificates(IPKIObject* pfx, IPKIObject* certificates)
+{
+    try {
+        if (!pfx || !certificates) return 0;
+        ObjectRef list;
+        if (!QueryInto(certificates, PKI_IID_KEY_LIST, list)) return 0;
+        auto* view = list.As<IPKICertificateListView>();
+        std::uint32_t count = 0;
+        if (view->GetCertificateCount(PKI_KEY_LIST_CERTIFICATES, &count) != PKI_OK || count == 0) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef certificate, bag;
+            if (view->GetCertificate(i, PKI_KEY_LIST_CERTIFICATES, certificate.Out()) != PKI_OK || !certificate ||
+                !CreateInto(formats_, PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST, bag) ||
+                bag.As<IPKIEntryList>()->AddEntry(certificate.As<IPKIObject>(), nullptr) != PKI_OK ||
+                static_cast<IPKIKeyContainer*>(pfx)->AddItem(bag.As<IPKIObject>()) != PKI_OK)
+                return 0;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The file's value (0 leaves it as it is) and, with a password, its
+// integrity protection under that password; then the encoding.
+int SPKIFormats::SetPFXBagValue(IPKIObject* pfx, const char* password, std::uint32_t value, PKIBlob* out)
+{
+    try {
+        if (!pfx || !out || out->data) return 0;
+        auto* file = static_cast<IPKIKeyContainer*>(pfx);
+        if (value && file->SetProtectionValue(value) != PKI_OK) return 0;
+        if (password && file->SetPassword(PKI_PROTECT_WITH_PASSWORD, password) != PKI_OK) return 0;
+        LibraryBlob encoded(formats_);
+        if (file->Encode(&encoded.blob) != PKI_OK || !encoded.blob.data) return 0;
+        return CopyOut(encoded.blob.data, encoded.blob.length, out);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A new file with the key bags of `key` (a container) and the certificate
+// bags of `certificates` (either may be absent, not both); with `encode` set
+// the file is encoded into `out`, protected under the password when one is
+// given; with it clear the file is only built, as a check, and `out` stays
+// empty.
+int SPKIFormats::MakePFX(IPKIObject* key, IPKIObject* certificates, const char* password, PKIBlob* out,
+                         std::uint32_t encode)
+{
+    try {
+        if ((!key && !certificates) || (encode && (!out || out->data))) return 0;
+        ObjectRef pfx;
+        if (!CreatePFX(pfx.Out()) || !pfx) return 0;
+        if (key && !AddPFXKeys(pfx.As<IPKIObject>(), key, password)) return 0;
+        if (certificates && !AddPFXCertificates(pfx.As<IPKIObject>(), certificates)) return 0;
+        return encode ? SetPFXBagValue(pfx.As<IPKIObject>(), password, 0, out) : 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+// Each entry of each bag of a file, in order, with its attribute bytes (the
+// local key identifier); `visit` answers 1 to stop with success, 0 to go on,
+// -1 to fail. The walk answers the same, 0 when no entry stopped it.
+template <typename Visit>
+int ForEachBagEntry(IPKIInterface* formats, IPKIObject* pfx, Visit visit)
+{
+    auto* file = static_cast<IPKIKeyContainer*>(pfx);
+    std::uint32_t items = 0;
+    if (file->GetItemCount(&items) != PKI_OK) return -1;
+    for (std::uint32_t i = 0; i < items; ++i) {
+        ObjectRef bag;
+        if (file->GetItem(i, bag.Out()) != PKI_OK || !bag) return -1;
+        auto* list = bag.As<IPKIEntryList>();
+        std::uint32_t entries = 0;
+        if (list->GetEntryCount(&entries) != PKI_OK) return -1;
+        for (std::uint32_t j = 0; j < entries; ++j) {
+            ObjectRef entry;
+            LibraryBlob attribute(formats);
+            if (list->GetEntry(j, entry.Out(), &attribute.blob) != PKI_OK || !entry) return -1;
+            const int answer = visit(entry.As<IPKIObject>(), attribute.blob);
+            if (answer != 0) return answer;
+        }
+    }
+    return 0;
+}
+
+bool SameBytes(const PKIBlob& a, const PKIBlob* b)
+{
+    return a.length == b->length && (a.length == 0 || std::memcmp(a.data, b->data, a.length) == 0);
+}
+
+}  // namespace
+
+// The index-th key among the key bags that open with the password (as
+// written, then read as Windows-1251 and re-encoded, as encrypted keys are
+// read elsewhere); keys that do not open are passed over. The local key
+// identifier is handed out when asked for ({0, null} when the bag has none).
+int SPKIFormats::GetPFXKeyBag(IPKIObject* pfx, std::uint32_t index, const char* password, void** key,
+                              PKIBlob* localKeyId)
+{
+    try {
+        if (!pfx || !key || (localKeyId && localKeyId->data)) return 0;
+        *key = nullptr;
+        const char* given = password ? password : "";
+        std::uint32_t seen = 0;
+        ObjectRef found;
+        const int answer = ForEachBagEntry(formats_, pfx, [&](IPKIObject* entry, const PKIBlob& attribute) {
+            ObjectRef encrypted;
+            if (!QueryInto(entry, PKI_IID_PRIVATE_KEY, encrypted)) return 0;
+            auto* sealed = encrypted.As<IPKIPrivateKey>();
+            ObjectRef opened;
+            if (sealed->Open(given, opened.Out()) != PKI_OK || !opened) {
+                opened.Reset();
+                if (sealed->OpenConverted(given, opened.Out()) != PKI_OK || !opened) return 0;
+            }
+            if (seen++ != index) return 0;
+            if (localKeyId && attribute.data && !CopyOut(attribute.data, attribute.length, localKeyId)) return -1;
+            *found.Out() = opened.As<IPKIObject>();
+            *opened.Out() = nullptr;
+            return 1;
+        });
+        if (answer != 1) return 0;
+        *key = found.As<IPKIObject>();
+        *found.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        ReleaseBlob(localKeyId);
+        return 0;
+    }
+}
+
+// The index-th certificate among the certificate bags, counting only those
+// whose local key identifier equals the given one when one is given.
+int SPKIFormats::GetPFXCertificate(IPKIObject* pfx, const PKIBlob* localKeyId, std::uint32_t index, void** certificate)
+{
+    try {
+        if (!pfx || !certificate) return 0;
+        *certificate = nullptr;
+        const bool filtered = localKeyId && localKeyId->data;
+        std::uint32_t seen = 0;
+        ObjectRef found;
+        const int answer = ForEachBagEntry(formats_, pfx, [&](IPKIObject* entry, const PKIBlob& attribute) {
+            ObjectRef held;
+            if (!QueryInto(entry, PKI_IID_CERTIFICATE, held)) return 0;
+            if ((filtered && !SameBytes(attribute, localKeyId)) || seen++ != index) return 0;
+            *found.Out() = held.As<IPKIObject>();
+            *held.Out() = nullptr;
+            return 1;
+        });
+        if (answer != 1) return 0;
+        *certificate = found.As<IPKIObject>();
+        *found.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::WrapPrivateKey(IPKIObject* key, const char* password, PKIBlob* out)
 {
     try {

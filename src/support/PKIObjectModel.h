@@ -2730,6 +2730,27 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIKey, 4, Decode)
 // clang-format on
 
+// PKCS#12 bags. A PFX (class 4931, IPKIKeyContainer) holds entry lists
+// (class 4930, IPKIEntryList) as its items. A key bag's entries are encrypted
+// private keys (4882/4116); a certificate bag's entries are certificates
+// (interface PKI_IID_CERTIFICATE), added through the same slot 7 with an
+// optional attribute (an IPKIAttribute) holding the local key identifier that
+// ties the certificate to its key. The kind of a bag is told by the interface
+// its entries offer; slot 6 hands each entry out with its attribute's bytes.
+// clang-format off
+#define QVK_PKI_PFX_BAG_SLOTS(X)                         \
+    X(IPKIKeyContainer, 3, Encode)                       \
+    X(IPKIKeyContainer, 5, GetItemCount)                 \
+    X(IPKIKeyContainer, 6, GetItem)                      \
+    X(IPKIKeyContainer, 7, AddItem)                      \
+    X(IPKIKeyContainer, 15, SetPassword)                 \
+    X(IPKIKeyContainer, 20, SetProtectionValue)          \
+    X(IPKIEntryList, 5, GetEntryCount)                   \
+    X(IPKIEntryList, 6, GetEntry)                        \
+    X(IPKIEntryList, 7, AddEntry)                        \
+    X(IPKICertificateListView, 48, GetCertificate)
+// clang-format on
+
 // Certificate lists, extension lists, views and time-stamp objects.
 // clang-format off
 #define QVK_PKI_OBJECT_MODEL_SLOTS_LISTS(X)              \
