@@ -31,6 +31,7 @@
 #include "pkiformats/KeyBuffers.h"
 #include "pkiformats/KeyFileDepth.h"
 #include "pkiformats/SPKIFormats.h"
+#include "pkiformats/SPKIFormatsCertificateReads.h"
 #include "pkiformats/SPKIFormatsInternal.h"
 #include "support/PKIObjectModel.h"
 
@@ -737,6 +738,46 @@ int SPKIFormats::GetPFXCertificate(IPKIObject* pfx, const PKIBlob* localKeyId, s
         if (answer != 1) return 0;
         *certificate = found.As<IPKIObject>();
         *found.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Each listed certificate goes to the container key whose identifiers hold
+// the certificate's subject key identifier (the same match as the key
+// queries'); certificates without one, or of no key here, are passed over.
+// A container with keys that lack parts export needs takes certificates
+// only when its own check accepts them.
+int SPKIFormats::AttachCertificatesToKeys(IPKIObject* container, IPKIObject* certificates)
+{
+    try {
+        if (!container || !certificates) return 0;
+        std::uint32_t incomplete = 1;
+        if (!IsKeyIncomplete(container, &incomplete)) return 0;
+        if (incomplete) {
+            std::uint32_t accepted = 0;
+            if (static_cast<IPKIKeyObject*>(container)->CheckIncompleteKeys(&accepted) != PKI_OK || !accepted) return 0;
+        }
+        ObjectRef keyList, certificateList;
+        if (!QueryInto(container, PKI_IID_KEY_LIST, keyList) ||
+            !QueryInto(certificates, PKI_IID_KEY_LIST, certificateList))
+            return 0;
+        auto* from = certificateList.As<IPKICertificateListView>();
+        std::uint32_t count = 0;
+        if (from->GetCertificateCount(PKI_KEY_LIST_CERTIFICATES, &count) != PKI_OK) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef certificate;
+            if (from->GetCertificate(i, PKI_KEY_LIST_CERTIFICATES, certificate.Out()) != PKI_OK || !certificate)
+                return 0;
+            std::uint8_t identifier[32];
+            std::uint32_t index = 0;
+            if (!SubjectKeyIdentifier32(certificate.As<IPKICertificate>(), identifier) ||
+                !FindContainerKeyByIdentifier(container, identifier, &index))
+                continue;
+            if (keyList.As<IPKICertificateListView>()->SetKeyCertificate(index, certificate.As<IPKIObject>()) != PKI_OK)
+                return 0;
+        }
         return 1;
     } catch (...) {
         return 0;

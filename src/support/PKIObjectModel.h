@@ -727,7 +727,11 @@ public:
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(32)                                                             // 32
     PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)          // 33-36
-    PKI_RESERVED(37) PKI_RESERVED(38)                                            // 37-38
+    // A container's own word on keys that lack parts export needs: a
+    // nonzero *accepted lets certificates be attached to them all the same.
+    virtual int CheckIncompleteKeys(std::uint32_t* accepted)                     // 37
+    { (void)accepted; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(38)                                                             // 38
     // The same for the RSA key.
     virtual int GetRSAKeyIdentifier(void** identifier)                           // 39
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
@@ -1127,6 +1131,10 @@ public:
     virtual int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability,
                             std::uint32_t* value, std::uint8_t* bytes)          // 49
     { (void)index; (void)key; (void)capability; (void)value; (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
+    // Key containers: sets a certificate (kept referenced) to the key of
+    // entry `index`; a key may take several.
+    virtual int SetKeyCertificate(std::uint32_t index, IPKIObject* certificate)  // 50
+    { (void)index; (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKICertificateListView() = default;
@@ -2748,7 +2756,9 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIEntryList, 5, GetEntryCount)                   \
     X(IPKIEntryList, 6, GetEntry)                        \
     X(IPKIEntryList, 7, AddEntry)                        \
-    X(IPKICertificateListView, 48, GetCertificate)
+    X(IPKICertificateListView, 48, GetCertificate)       \
+    X(IPKICertificateListView, 50, SetKeyCertificate)    \
+    X(IPKIKeyObject, 37, CheckIncompleteKeys)
 // clang-format on
 
 // Certificate lists, extension lists, views and time-stamp objects.

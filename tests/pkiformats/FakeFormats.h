@@ -6842,6 +6842,17 @@ public:
                 if (kind != PKI_KEY_LIST_CERTIFICATES || index >= c_->certificates.size()) return PKI_E_INDEX;
                 return c_->certificates[index]->QueryInterface(PKI_IID_CERTIFICATE, certificate);
             }
+            int SetKeyCertificate(std::uint32_t index, IPKIObject* certificate) override
+            {
+                int c = c_->lib_.Enter(4893, 50, std::to_string(index), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                void* kept = nullptr;
+                if (index >= c_->entries.size() || !certificate ||
+                    certificate->QueryInterface(PKI_IID_CERTIFICATE, &kept) != 0)
+                    return PKI_E_INVALID_ARGUMENT;
+                c_->attached.push_back({index, static_cast<IPKIObject*>(kept)});
+                return 0;
+            }
             int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability, std::uint32_t* value,
                             std::uint8_t* bytes) override
             {
@@ -6865,9 +6876,21 @@ public:
     {
         for (Entry& e : entries) e.key->Release();
         for (IPKIObject* c : certificates) c->Release();
+        for (auto& [index, c] : attached) c->Release();
     }
     // The certificate list (kind 1): takes over the caller's reference.
     std::vector<IPKIObject*> certificates;
+    // Certificates set to keys (slot 50 of 4209), by key index, kept referenced.
+    std::vector<std::pair<std::uint32_t, IPKIObject*>> attached;
+    // Slot 37's word on incomplete keys.
+    std::uint32_t acceptsIncomplete = 0;
+    int CheckIncompleteKeys(std::uint32_t* accepted) override
+    {
+        int c = lib_.Enter(4893, 37, "");
+        if (c >= 0) return c;
+        *accepted = acceptsIncomplete;
+        return 0;
+    }
     // Takes over the caller's reference to `key`.
     void Add(Object<IPKIKeyObject>* key, std::uint32_t capability, std::uint32_t value = 0,
              std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(32))

@@ -1010,6 +1010,45 @@ TEST_F(KeyFiles, PFXKeyBagsAndCertificatesByIndex)
     pfx->Release();
 }
 
+// Certificates go to the key whose identifiers hold their subject key
+// identifier, in list order; one of no key here is passed over. A container
+// with an incomplete key takes them only when its own check accepts.
+TEST_F(KeyFiles, AttachCertificatesToKeysByIdentifier)
+{
+    auto* container = new fake::KeyContainer(lib);
+    for (std::uint8_t id : {0xA0, 0xB0}) {
+        auto* key = new fake::KeyObject(lib);
+        key->capabilities = 1;
+        key->dstuPrivate = {1};
+        key->agreementPrivate = {2};
+        container->Add(key, 1, 0, Bytes(32, id));
+    }
+    auto* list = new fake::KeyContainer(lib);
+    for (char id : {'\xB0', '\xA0', '\xC0', '\xB0'}) {
+        auto* c = new fake::ScriptedCertificate(lib);
+        c->keyId = std::string(32, id);
+        list->certificates.push_back(static_cast<IPKICertificate*>(c));
+    }
+    auto* keys = static_cast<IPKIKeyObject*>(container);
+    auto* certificates = static_cast<IPKIKeyObject*>(list);
+    ASSERT_EQ(facade->AttachCertificatesToKeys(keys, certificates), 1);
+    std::vector<std::pair<std::uint32_t, IPKIObject*>> expected = {
+        {1, list->certificates[0]}, {0, list->certificates[1]}, {1, list->certificates[3]}};
+    EXPECT_EQ(container->attached, expected);
+
+    // The second key loses its private key: refused unless the container accepts.
+    for (auto& [index, c] : container->attached) c->Release();
+    container->attached.clear();
+    dynamic_cast<fake::KeyObject*>(static_cast<IPKIKeyObject*>(container->entries[1].key))->dstuPrivate.clear();
+    EXPECT_EQ(facade->AttachCertificatesToKeys(keys, certificates), 0);
+    EXPECT_TRUE(container->attached.empty());
+    container->acceptsIncomplete = 1;
+    EXPECT_EQ(facade->AttachCertificatesToKeys(keys, certificates), 1);
+    EXPECT_EQ(container->attached.size(), 3u);
+    list->Release();
+    container->Release();
+}
+
 TEST(KeyFilesSweep, PFXMadeAndRead)
 {
     fake::SweepFailures(
@@ -1038,6 +1077,24 @@ TEST(KeyFilesSweep, PFXMadeAndRead)
             if (certificate) static_cast<IPKIObject*>(certificate)->Release();
             f.ReleaseBlob(&id);
             pfx->Release();
+            return rc;
+        },
+        false);
+    fake::SweepFailures(
+        "certificates attached",
+        [](SPKIFormats& f, fake::Library& lib) {
+            auto* container = new fake::KeyContainer(lib);
+            auto* key = new fake::KeyObject(lib);
+            key->capabilities = 1;
+            key->dstuPrivate = {1};
+            key->agreementPrivate = {2};
+            container->Add(key, 1, 0, Bytes(32, 0xA0));
+            auto* c = new fake::ScriptedCertificate(lib);
+            c->keyId = std::string(32, '\xA0');
+            container->certificates.push_back(static_cast<IPKICertificate*>(c));
+            auto* keys = static_cast<IPKIKeyObject*>(container);
+            int rc = f.AttachCertificatesToKeys(keys, keys) && container->attached.size() == 1;
+            container->Release();
             return rc;
         },
         false);
