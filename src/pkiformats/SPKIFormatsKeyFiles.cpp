@@ -784,6 +784,73 @@ int SPKIFormats::AttachCertificatesToKeys(IPKIObject* container, IPKIObject* cer
     }
 }
 
+// Every private-key entry whose key opens as an encrypted private key with
+// the password goes into one container, its chain into the container's
+// certificate list; entries whose keys do not open, or that carry the
+// library's attribute 4363, are passed over. The chain is read from the
+// entry itself, the same certificates GetKeyStoreCertificates bundles.
+int SPKIFormats::ReadKeyStoreKeys(const PKIBlob* store, const char* password, void** container)
+{
+    try {
+        if (!container || !formats_) return 0;
+        *container = nullptr;
+        std::uint32_t version = 0, count = 0;
+        PKIBlob entries{0, nullptr};
+        if (!ReadKeyStoreHeader(store, &version, &count, &entries)) return 0;
+        ObjectRef made, keySet, list;
+        if (!CreateKeyContainerObject(made.Out()) || !made ||
+            !QueryInto(made.As<IPKIObject>(), PKI_IID_KEY_SET, keySet) ||
+            !QueryInto(made.As<IPKIObject>(), PKI_IID_KEY_LIST, list))
+            return 0;
+        const char* secret = password ? password : "";
+        std::uint32_t added = 0;
+        for (std::uint32_t i = 0;; ++i) {
+            char* alias = nullptr;
+            if (!GetKeyStoreKeyAlias(store, i, &alias)) break;
+            PKIBlob entry{0, nullptr}, keyBytes{0, nullptr};
+            const bool found = FindKeyStoreEntry(version, alias, &entries, &entry) != 0;
+            FreeMemory(alias);
+            std::vector<PKIBlob> chain;
+            if (!found || !GetKeyStoreKeyBytes(&entry, &keyBytes) || !ChainOf(version, &entry, chain)) return 0;
+            ObjectRef encrypted, opened, key, values;
+            if (!CreateInto(formats_, PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY, encrypted)) return 0;
+            auto* sealed = encrypted.As<IPKIPrivateKey>();
+            if (sealed->Decode(&keyBytes) != PKI_OK) continue;
+            if (sealed->Open(secret, opened.Out()) != PKI_OK || !opened) {
+                opened.Reset();
+                if (sealed->OpenConverted(secret, opened.Out()) != PKI_OK || !opened) continue;
+            }
+            if (!QueryInto(opened.As<IPKIObject>(), PKI_IID_KEY, key)) return 0;
+            if (QueryInto(key.As<IPKIObject>(), PKI_IID_KEY_SET, values)) {
+                LibraryBlob value(formats_);
+                const int rc = values.As<IPKIKeySet>()->GetValue(PKI_KEYSET_KEY_ATTRIBUTE, &value.blob);
+                if (rc == PKI_OK) continue;
+                if (rc != PKI_E_ABSENT) return 0;
+            }
+            if (keySet.As<IPKIKeySet>()->AddKey(key.As<IPKIObject>(), nullptr) != PKI_OK) return 0;
+            ++added;
+            for (const PKIBlob& bytes : chain) {
+                ObjectRef certificate;
+                if (!CreateInto(formats_, PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE, certificate) ||
+                    certificate.As<IPKICertificate>()->Decode(&bytes) != PKI_OK ||
+                    list.As<IPKICertificateListView>()->AddCertificate(certificate.As<IPKIObject>()) != PKI_OK)
+                    return 0;
+            }
+        }
+        if (added == 0) return 0;
+        GOST28147PackedSBox sBox{};
+        if (!AttachCertificatesToKeys(made.As<IPKIObject>(), made.As<IPKIObject>()) || !csp_ ||
+            !csp_->Parameters().GetStandardSBox(0, &sBox) ||
+            made.As<IPKIKeyObject>()->SetSBox(reinterpret_cast<const std::uint8_t*>(&sBox)) != PKI_OK)
+            return 0;
+        *container = made.As<IPKIObject>();
+        *made.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::WrapPrivateKey(IPKIObject* key, const char* password, PKIBlob* out)
 {
     try {
@@ -874,12 +941,12 @@ int SPKIFormats::ReadProtectedKeyFile(const PKIBlob* blob, const char* password,
 }
 
 // Layouts in order: a password-encrypted private key (code 2, or 1 for a
-// key that carries the library's attribute 4363), a key store's first
-// private-key entry (6), a marked blob (its own code). A wrong password for
-// an encrypted key ends the search; data that are not one go on to the next
-// layout. The protected key file (5) comes before the key store entry;
-// PKCS#12 files (3, 4) and the key store read as a whole (6) take their
-// places before it as they land.
+// key that carries the library's attribute 4363), a key store read as a
+// whole (6), the protected key file (5), a key store's first private-key
+// entry (6), a marked blob (its own code). A wrong password for an
+// encrypted key ends the search; data that are not one go on to the next
+// layout. PKCS#12 files (3, 4) take their place after the encrypted key as
+// they land.
 int SPKIFormats::ReadPrivateKeyAnyFormat(const PKIBlob* data, const char* password, std::uint32_t check,
                                          std::uint32_t* format, void** container)
 {
@@ -891,7 +958,9 @@ int SPKIFormats::ReadPrivateKeyAnyFormat(const PKIBlob* data, const char* passwo
         void* read = nullptr;
         const int encrypted = ReadEncryptedKey(*this, data, password, check, &code, &read);
         if (encrypted < 0) return 0;
-        if (encrypted == 0 && ReadProtectedKeyFile(data, password, &read))
+        if (encrypted == 0 && ReadKeyStoreKeys(data, password, &read))
+            code = 6;
+        else if (encrypted == 0 && ReadProtectedKeyFile(data, password, &read))
             code = 5;
         else if (encrypted == 0 && ReadKeyStoreEntry(data, nullptr, password, &read, nullptr))
             code = 6;

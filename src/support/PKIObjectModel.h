@@ -1122,7 +1122,10 @@ public:
     PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
     PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)                           // 43-45
     virtual int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) = 0;  // 46
-    PKI_RESERVED(47)                                                             // 47
+    // Key containers: adds a certificate (kept referenced) to the
+    // certificate list (kind 1).
+    virtual int AddCertificate(IPKIObject* certificate)                          // 47
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) = 0;  // 48
     // Key containers: entry `index` of the key list (kind 0 of slot 46): the
     // key (interface 4128), its capability value, the entry's second value
@@ -2756,6 +2759,7 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIEntryList, 5, GetEntryCount)                   \
     X(IPKIEntryList, 6, GetEntry)                        \
     X(IPKIEntryList, 7, AddEntry)                        \
+    X(IPKICertificateListView, 47, AddCertificate)       \
     X(IPKICertificateListView, 48, GetCertificate)       \
     X(IPKICertificateListView, 50, SetKeyCertificate)    \
     X(IPKIKeyObject, 37, CheckIncompleteKeys)

@@ -404,12 +404,15 @@ public:
 
 class Certificate final : public Object<IPKICertificate> {
 public:
-    explicit Certificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE) {}
+    explicit Certificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE) { offers.insert(PKI_IID_CERTIFICATE); }
     int Decode(const PKIBlob* in) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length));
-        return c >= 0 ? c : 0;
+        if (c >= 0) return c;
+        decoded.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
     }
+    std::string decoded;
     int GetPolicies(void** policies) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 76, "");
@@ -6841,6 +6844,16 @@ public:
                 if (c >= 0) return c;
                 if (kind != PKI_KEY_LIST_CERTIFICATES || index >= c_->certificates.size()) return PKI_E_INDEX;
                 return c_->certificates[index]->QueryInterface(PKI_IID_CERTIFICATE, certificate);
+            }
+            int AddCertificate(IPKIObject* certificate) override
+            {
+                int c = c_->lib_.Enter(4893, 47, "", PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                void* kept = nullptr;
+                if (!certificate || certificate->QueryInterface(PKI_IID_CERTIFICATE, &kept) != 0)
+                    return PKI_E_INVALID_ARGUMENT;
+                c_->certificates.push_back(static_cast<IPKIObject*>(kept));
+                return 0;
             }
             int SetKeyCertificate(std::uint32_t index, IPKIObject* certificate) override
             {

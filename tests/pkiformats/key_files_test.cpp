@@ -1049,6 +1049,71 @@ TEST_F(KeyFiles, AttachCertificatesToKeysByIdentifier)
     container->Release();
 }
 
+// Every key entry that opens goes into one container with its chain, in
+// store order; a key marked with attribute 4363 and one under another
+// password are passed over; the CSP's standard S-box goes in. A container
+// that refuses certificates for its incomplete keys, or a store with no key
+// that opens, gives nothing.
+TEST_F(KeyFiles, ReadKeyStoreKeysCollectsEveryKeyThatOpens)
+{
+    using fake::EncryptedKey;
+    for (std::uint32_t version : {1u, 2u}) {
+        StoreWriter w(version, 5);
+        w.Trusted("root", "ROOT-DER")
+            .Key("Alpha", EncryptedKey::Encoding("pw", "alpha-key"), {"A-DER", "ROOT-DER"})
+            .Key("beta", EncryptedKey::Encoding("pw", "beta-key", true), {"B-DER"})
+            .Key("gamma", EncryptedKey::Encoding("other", "gamma-key"), {"G-DER"})
+            .Key("delta", EncryptedKey::Encoding("pw", "delta-key"), {"D-DER"});
+        PKIBlob store = w.View();
+        void* read = reinterpret_cast<void*>(1);
+        EXPECT_EQ(facade->ReadKeyStoreKeys(&store, "pw", &read), 0) << version;
+        EXPECT_EQ(read, nullptr);
+
+        lib.makers[{PKI_CLASS_KEY, PKI_IID_KEY}] = [this]() -> void* {
+            auto* container = new fake::KeyContainer(lib);
+            container->OfferKeySet();
+            container->acceptsIncomplete = 1;
+            return static_cast<IPKIKeyObject*>(container);
+        };
+        ASSERT_EQ(facade->ReadKeyStoreKeys(&store, "pw", &read), 1) << version;
+        auto* container = dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(read));
+        ASSERT_NE(container, nullptr);
+        std::vector<std::string> keys, certificates;
+        for (const fake::KeyContainer::Entry& e : container->entries) keys.push_back(KeyBytes(e.key));
+        for (IPKIObject* c : container->certificates)
+            certificates.push_back(dynamic_cast<fake::Certificate*>(static_cast<IPKICertificate*>(c))->decoded);
+        EXPECT_EQ(keys, (std::vector<std::string>{"alpha-key", "delta-key"}));
+        EXPECT_EQ(certificates, (std::vector<std::string>{"A-DER", "ROOT-DER", "D-DER"}));
+        EXPECT_EQ(container->sBox, StandardSBox());
+        container->Release();
+        // Read as any layout: the whole store, not its first entry alone.
+        std::uint32_t format = 0;
+        ASSERT_EQ(facade->ReadPrivateKeyAnyFormat(&store, "pw", 0, &format, &read), 1);
+        EXPECT_EQ(format, 6u);
+        EXPECT_EQ(KeyBytes(read), "<2 keys>");
+        static_cast<IPKIObject*>(read)->Release();
+
+        // Each library call failing or throwing in turn: nothing stays
+        // behind (the fixture's tear-down counts objects and blobs).
+        const int before = lib.Calls();
+        read = nullptr;
+        ASSERT_EQ(facade->ReadKeyStoreKeys(&store, "pw", &read), 1);
+        static_cast<IPKIObject*>(read)->Release();
+        const int calls = lib.Calls() - before;
+        for (bool throws : {false, true}) {
+            for (int k = 1; k <= calls; ++k) {
+                lib.FailCall(k, PKI_E_OUT_OF_MEMORY, throws);
+                read = nullptr;
+                if (facade->ReadKeyStoreKeys(&store, "pw", &read)) static_cast<IPKIObject*>(read)->Release();
+                lib.FailCall(0);
+            }
+        }
+
+        EXPECT_EQ(facade->ReadKeyStoreKeys(&store, "nothing opens", &read), 0);
+        fake::UseKeyFileObjects(lib);
+    }
+}
+
 TEST(KeyFilesSweep, PFXMadeAndRead)
 {
     fake::SweepFailures(
