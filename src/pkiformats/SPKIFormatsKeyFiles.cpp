@@ -300,6 +300,23 @@ bool DecryptWithPassword(CSP* csp, const char* password, std::uint8_t* data, std
     return length == 0 || csp->DecryptCFBGOST28147(data, length, &sBox, key.bytes, vector.bytes) == CSP_OK;
 }
 
+// Signed data holding certificates only, in a content info, encoded: the
+// library's encoding handed out as it is (released with ReleaseBlob).
+bool BundleOf(IPKIInterface* formats, IPKIObject* signedData, PKIBlob* bundle)
+{
+    static const char kSignedData[] = "1.2.840.113549.1.7.2";
+    ObjectRef info;
+    if (!CreateInto(formats, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return false;
+    auto* ci = info.As<IPKICMSContentInfo>();
+    LibraryBlob out(formats);
+    if (ci->SetContentType(kSignedData) != PKI_OK || ci->SetContentObject(signedData) != PKI_OK ||
+        ci->Encode(&out.blob) != PKI_OK || !out.blob.data)
+        return false;
+    *bundle = out.blob;
+    out.blob = PKIBlob{0, nullptr};
+    return true;
+}
+
 // A new container (4893/4128) holding `key`, with the CSP's standard S-box
 // when `withSBox` is set.
 bool PutIntoContainer(SPKIFormats& f, IPKIObject* key, bool withSBox, void** out)
@@ -430,23 +447,43 @@ int SPKIFormats::GetKeyStoreKeyBytes(const PKIBlob* entry, PKIBlob* key)
 // the bundle is the library's encoding, released with ReleaseBlob.
 int SPKIFormats::GetKeyStoreCertificates(std::uint32_t version, const PKIBlob* entry, PKIBlob* bundle)
 {
-    static const char kSignedData[] = "1.2.840.113549.1.7.2";
     try {
         if (!bundle || bundle->data || !formats_) return 0;
         std::vector<PKIBlob> chain;
         if (!ChainOf(version, entry, chain)) return 0;
-        ObjectRef signedData, info;
+        ObjectRef signedData;
         if (!CreateInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, signedData)) return 0;
         for (const PKIBlob& certificate : chain)
             if (!AttachCertificate(signedData.As<IPKIObject>(), &certificate)) return 0;
-        if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
-        auto* ci = info.As<IPKICMSContentInfo>();
-        LibraryBlob out(formats_);
-        if (ci->SetContentType(kSignedData) != PKI_OK || ci->SetContentObject(signedData.As<IPKIObject>()) != PKI_OK ||
-            ci->Encode(&out.blob) != PKI_OK || !out.blob.data)
+        return BundleOf(formats_, signedData.As<IPKIObject>(), bundle) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The container's certificate list as the same certificates-only bundle as
+// a key store entry's chain; `count` (may be absent) takes the number of
+// certificates. A container without certificates gives no bundle.
+int SPKIFormats::GetContainerCertificates(IPKIObject* container, PKIBlob* bundle, std::uint32_t* count)
+{
+    try {
+        if (!container || !bundle || bundle->data || !formats_) return 0;
+        ObjectRef list, signedData;
+        std::uint32_t n = 0;
+        if (!QueryInto(container, PKI_IID_KEY_LIST, list) ||
+            list.As<IPKICertificateListView>()->GetCertificateCount(PKI_KEY_LIST_CERTIFICATES, &n) != PKI_OK ||
+            n == 0 || !CreateInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, signedData))
             return 0;
-        *bundle = out.blob;
-        out.blob = PKIBlob{0, nullptr};
+        for (std::uint32_t i = 0; i < n; ++i) {
+            ObjectRef certificate;
+            if (list.As<IPKICertificateListView>()->GetCertificate(i, PKI_KEY_LIST_CERTIFICATES, certificate.Out()) !=
+                    PKI_OK ||
+                !certificate ||
+                signedData.As<IPKISignedDataCertificates>()->AddCertificate(certificate.As<IPKIObject>()) != PKI_OK)
+                return 0;
+        }
+        if (!BundleOf(formats_, signedData.As<IPKIObject>(), bundle)) return 0;
+        if (count) *count = n;
         return 1;
     } catch (...) {
         return 0;

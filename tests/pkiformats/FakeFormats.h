@@ -7165,7 +7165,7 @@ public:
             if (!value) return PKI_E_INVALID_ARGUMENT;
             id = value->Value();
         }
-        if (auto* key = dynamic_cast<EncryptedKey*>(static_cast<IPKIPrivateKey*>(privateKey))) {
+        if (auto* key = dynamic_cast<EncryptedKey*>(privateKey)) {
             key->Retain();
             keys.push_back(key);
             keyIds.push_back(id);

@@ -497,6 +497,34 @@ TEST_F(KeyFiles, KeyStoreCertificatesAsSignedData)
     }
 }
 
+// A container's certificates go into the same bundle, each added as it is;
+// a container without certificates gives none.
+TEST_F(KeyFiles, ContainerCertificatesAsSignedData)
+{
+    fake::UseEnvelopedObjects(lib);
+    fake::UseTypedObjects(lib);
+    auto* container = new fake::KeyContainer(lib);
+    auto* keys = static_cast<IPKIKeyObject*>(container);
+    PKIBlob bundle{0, nullptr};
+    std::uint32_t count = 9;
+    EXPECT_EQ(facade->GetContainerCertificates(keys, &bundle, &count), 0);
+    EXPECT_EQ(bundle.data, nullptr);
+    for (int i = 0; i < 2; ++i)
+        container->certificates.push_back(static_cast<IPKICertificate*>(new fake::ScriptedCertificate(lib)));
+    lib.log.clear();
+    ASSERT_EQ(facade->GetContainerCertificates(keys, &bundle, &count), 1);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bundle.data), bundle.length), "content info:1.2.840.113549.1.7.2");
+    std::vector<std::string> steps;
+    for (const std::string& e : lib.log)
+        if (e.rfind("4900:7", 0) == 0 || e.rfind("4879:", 0) == 0) steps.push_back(e);
+    EXPECT_EQ(steps, (std::vector<std::string>{"4900:7()", "4900:7()", "4879:6(1.2.840.113549.1.7.2)", "4879:8()",
+                                               "4879:3()", "4879:1()"}));
+    EXPECT_EQ(facade->GetContainerCertificates(keys, &bundle, nullptr), 0);  // the output is taken
+    facade->ReleaseBlob(&bundle);
+    container->Release();
+}
+
 // ---- Protected key files ----
 
 namespace {
