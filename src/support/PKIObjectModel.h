@@ -734,7 +734,11 @@ public:
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(32)                                                             // 32
     PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)          // 33-36
-    PKI_RESERVED(37) PKI_RESERVED(38)                                            // 37-38
+    // A container's own word on keys that lack parts export needs: a
+    // nonzero *accepted lets certificates be attached to them all the same.
+    virtual int CheckIncompleteKeys(std::uint32_t* accepted)                     // 37
+    { (void)accepted; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(38)                                                             // 38
     // The same for the RSA key.
     virtual int GetRSAKeyIdentifier(void** identifier)                           // 39
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
@@ -1130,7 +1134,10 @@ public:
     PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
     PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)                           // 43-45
     virtual int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) = 0;  // 46
-    PKI_RESERVED(47)                                                             // 47
+    // Key containers: adds a certificate (kept referenced) to the
+    // certificate list (kind 1).
+    virtual int AddCertificate(IPKIObject* certificate)                          // 47
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) = 0;  // 48
     // Key containers: entry `index` of the key list (kind 0 of slot 46): the
     // key (interface 4128), its capability value, the entry's second value
@@ -1139,6 +1146,10 @@ public:
     virtual int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability,
                             std::uint32_t* value, std::uint8_t* bytes)          // 49
     { (void)index; (void)key; (void)capability; (void)value; (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
+    // Key containers: sets a certificate (kept referenced) to the key of
+    // entry `index`; a key may take several.
+    virtual int SetKeyCertificate(std::uint32_t index, IPKIObject* certificate)  // 50
+    { (void)index; (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKICertificateListView() = default;
@@ -2749,6 +2760,30 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIPrivateKey, 12, SetFormat)                     \
     X(IPKIKeyObject, 4, Decode)                          \
     X(IPKIKey, 4, Decode)
+// clang-format on
+
+// PKCS#12 bags. A PFX (class 4931, IPKIKeyContainer) holds entry lists
+// (class 4930, IPKIEntryList) as its items. A key bag's entries are encrypted
+// private keys (4882/4116); a certificate bag's entries are certificates
+// (interface PKI_IID_CERTIFICATE), added through the same slot 7 with an
+// optional attribute (an IPKIAttribute) holding the local key identifier that
+// ties the certificate to its key. The kind of a bag is told by the interface
+// its entries offer; slot 6 hands each entry out with its attribute's bytes.
+// clang-format off
+#define QVK_PKI_PFX_BAG_SLOTS(X)                         \
+    X(IPKIKeyContainer, 3, Encode)                       \
+    X(IPKIKeyContainer, 5, GetItemCount)                 \
+    X(IPKIKeyContainer, 6, GetItem)                      \
+    X(IPKIKeyContainer, 7, AddItem)                      \
+    X(IPKIKeyContainer, 15, SetPassword)                 \
+    X(IPKIKeyContainer, 20, SetProtectionValue)          \
+    X(IPKIEntryList, 5, GetEntryCount)                   \
+    X(IPKIEntryList, 6, GetEntry)                        \
+    X(IPKIEntryList, 7, AddEntry)                        \
+    X(IPKICertificateListView, 47, AddCertificate)       \
+    X(IPKICertificateListView, 48, GetCertificate)       \
+    X(IPKICertificateListView, 50, SetKeyCertificate)    \
+    X(IPKIKeyObject, 37, CheckIncompleteKeys)
 // clang-format on
 
 // Certificate lists, extension lists, views and time-stamp objects.

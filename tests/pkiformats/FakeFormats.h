@@ -404,12 +404,15 @@ public:
 
 class Certificate final : public Object<IPKICertificate> {
 public:
-    explicit Certificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE) {}
+    explicit Certificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE) { offers.insert(PKI_IID_CERTIFICATE); }
     int Decode(const PKIBlob* in) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length));
-        return c >= 0 ? c : 0;
+        if (c >= 0) return c;
+        decoded.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
     }
+    std::string decoded;
     int GetPolicies(void** policies) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 76, "");
@@ -6914,10 +6917,38 @@ public:
             {
                 int c = c_->lib_.Enter(4893, 46, std::to_string(kind), PKI_IID_KEY_LIST);
                 if (c >= 0) return c;
-                *count = kind == PKI_KEY_LIST_KEYS ? static_cast<std::uint32_t>(c_->entries.size()) : 0;
+                *count = static_cast<std::uint32_t>(kind == PKI_KEY_LIST_KEYS ? c_->entries.size()
+                                                                              : c_->certificates.size());
                 return 0;
             }
-            int GetCertificate(std::uint32_t, std::uint32_t, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+            int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) override
+            {
+                int c = c_->lib_.Enter(4893, 48, std::to_string(index), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                if (kind != PKI_KEY_LIST_CERTIFICATES || index >= c_->certificates.size()) return PKI_E_INDEX;
+                return c_->certificates[index]->QueryInterface(PKI_IID_CERTIFICATE, certificate);
+            }
+            int AddCertificate(IPKIObject* certificate) override
+            {
+                int c = c_->lib_.Enter(4893, 47, "", PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                void* kept = nullptr;
+                if (!certificate || certificate->QueryInterface(PKI_IID_CERTIFICATE, &kept) != 0)
+                    return PKI_E_INVALID_ARGUMENT;
+                c_->certificates.push_back(static_cast<IPKIObject*>(kept));
+                return 0;
+            }
+            int SetKeyCertificate(std::uint32_t index, IPKIObject* certificate) override
+            {
+                int c = c_->lib_.Enter(4893, 50, std::to_string(index), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                void* kept = nullptr;
+                if (index >= c_->entries.size() || !certificate ||
+                    certificate->QueryInterface(PKI_IID_CERTIFICATE, &kept) != 0)
+                    return PKI_E_INVALID_ARGUMENT;
+                c_->attached.push_back({index, static_cast<IPKIObject*>(kept)});
+                return 0;
+            }
             int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability, std::uint32_t* value,
                             std::uint8_t* bytes) override
             {
@@ -6940,6 +6971,21 @@ public:
     ~KeyContainer() override
     {
         for (Entry& e : entries) e.key->Release();
+        for (IPKIObject* c : certificates) c->Release();
+        for (auto& [index, c] : attached) c->Release();
+    }
+    // The certificate list (kind 1): takes over the caller's reference.
+    std::vector<IPKIObject*> certificates;
+    // Certificates set to keys (slot 50 of 4209), by key index, kept referenced.
+    std::vector<std::pair<std::uint32_t, IPKIObject*>> attached;
+    // Slot 37's word on incomplete keys.
+    std::uint32_t acceptsIncomplete = 0;
+    int CheckIncompleteKeys(std::uint32_t* accepted) override
+    {
+        int c = lib_.Enter(4893, 37, "");
+        if (c >= 0) return c;
+        *accepted = acceptsIncomplete;
+        return 0;
     }
     // Takes over the caller's reference to `key`.
     void Add(Object<IPKIKeyObject>* key, std::uint32_t capability, std::uint32_t value = 0,
@@ -7070,7 +7116,7 @@ public:
 // written; OpenConverted when it is that password with "utf8:" before it.
 class EncryptedKey final : public Object<IPKIPrivateKey> {
 public:
-    explicit EncryptedKey(Library& lib) : Object(lib, PKI_CLASS_PRIVATE_KEY) {}
+    explicit EncryptedKey(Library& lib) : Object(lib, PKI_CLASS_PRIVATE_KEY) { offers.insert(PKI_IID_PRIVATE_KEY); }
     static std::string Encoding(const std::string& password, const std::string& key, bool marked = false)
     {
         return std::string("EPK") + (marked ? "A" : "-") + password + "\n" + key;
@@ -7114,6 +7160,8 @@ public:
     int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
     void Retain() { ++refs_; }
+    // The tests' own setting of an encoding, outside the library's calls.
+    void Load(const std::string& encoding) { encoded_ = encoding; }
 
 private:
     int OpenWith(const std::string& password, void** out)
@@ -7159,28 +7207,63 @@ public:
     ~EntryList() override
     {
         for (EncryptedKey* k : keys) k->Release();
+        for (IPKIObject* c : certificates) c->Release();
     }
     void Retain() { ++refs_; }
     int GetEntryCount(std::uint32_t* count) override
     {
         int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 5, "");
         if (c >= 0) return c;
-        *count = static_cast<std::uint32_t>(keys.size());
+        *count = static_cast<std::uint32_t>(keys.size() + certificates.size());
         return 0;
     }
-    int GetEntry(std::uint32_t, void**, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    // Keys first, then certificates (a bag holds one kind); each with the
+    // bytes of the attribute it was added with.
+    int GetEntry(std::uint32_t index, void** entry, PKIBlob* attribute) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 6, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= keys.size() + certificates.size()) return PKI_E_INDEX;
+        const bool isKey = index < keys.size();
+        if (isKey) {
+            keys[index]->Retain();
+            *entry = static_cast<IPKIPrivateKey*>(keys[index]);
+        } else if (certificates[index - keys.size()]->QueryInterface(PKI_IID_CERTIFICATE, entry) != 0) {
+            return PKI_E_FAILURE;
+        }
+        const std::vector<std::uint8_t>& bytes = isKey ? keyIds[index] : certificateIds[index - keys.size()];
+        if (attribute) *attribute = PKIBlob{0, nullptr};
+        if (attribute && !bytes.empty() && CopyToLibraryBlob(lib_, bytes, attribute) != 0) return PKI_E_OUT_OF_MEMORY;
+        return 0;
+    }
+    // An encrypted key, or any object offering a certificate (kept through
+    // that interface); attribute: a BytesValue.
     int AddEntry(IPKIObject* privateKey, IPKIObject* attribute) override
     {
         int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 7, attribute ? "attribute" : "");
         if (c >= 0) return c;
-        auto* key = dynamic_cast<EncryptedKey*>(static_cast<IPKIPrivateKey*>(privateKey));
-        if (!key) return PKI_E_INVALID_ARGUMENT;
-        key->Retain();
-        keys.push_back(key);
+        std::vector<std::uint8_t> id;
+        if (attribute) {
+            auto* value = dynamic_cast<BytesValue*>(static_cast<IPKIAttribute*>(attribute));
+            if (!value) return PKI_E_INVALID_ARGUMENT;
+            id = value->Value();
+        }
+        if (auto* key = dynamic_cast<EncryptedKey*>(privateKey)) {
+            key->Retain();
+            keys.push_back(key);
+            keyIds.push_back(id);
+            return 0;
+        }
+        void* held = nullptr;
+        if (!privateKey || privateKey->QueryInterface(PKI_IID_CERTIFICATE, &held) != 0) return PKI_E_INVALID_ARGUMENT;
+        certificates.push_back(static_cast<IPKIObject*>(held));
+        certificateIds.push_back(id);
         return 0;
     }
     int RemoveEntry(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
     std::vector<EncryptedKey*> keys;
+    std::vector<IPKIObject*> certificates;
+    std::vector<std::vector<std::uint8_t>> keyIds, certificateIds;
 };
 
 // A PFX (4931 / 4208) in the tests' encoding: "PFX", then '+' and the
@@ -7222,7 +7305,15 @@ public:
         *count = static_cast<std::uint32_t>(bags.size());
         return 0;
     }
-    int GetItem(std::uint32_t, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetItem(std::uint32_t index, void** entryList) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 6, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= bags.size()) return PKI_E_INDEX;
+        bags[index]->Retain();
+        *entryList = static_cast<IPKIEntryList*>(bags[index]);
+        return 0;
+    }
     int AddItem(IPKIObject* entryList) override
     {
         int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 7, "");
@@ -7234,7 +7325,14 @@ public:
         return 0;
     }
     int RemoveItem(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
-    int SetPassword(std::uint32_t, const char*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetPassword(std::uint32_t flags, const char* given) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 15, std::to_string(flags) + "," + (given ? given : "-"));
+        if (c >= 0) return c;
+        isProtected = flags == PKI_PROTECT_WITH_PASSWORD && given;
+        password = isProtected ? given : "";
+        return 0;
+    }
     int CheckPassword(const char* given) override
     {
         int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 16, given ? given : "-");
@@ -7249,12 +7347,19 @@ public:
         return 0;
     }
     int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
-    int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetProtectionValue(std::uint32_t v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 20, std::to_string(v));
+        if (c >= 0) return c;
+        value = v;
+        return 0;
+    }
     int GetItemAttribute(const char*, IPKIObject*, const char*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
     int AddItemAttribute(const char*, IPKIObject*, const char*, const PKIBlob*) override
     {
         return PKI_E_NOT_IMPLEMENTED;
     }
+    std::uint32_t value = 0;
     std::vector<EntryList*> bags;
     bool isProtected = false;
     std::string password;
