@@ -198,7 +198,6 @@ namespace {
 
 constexpr std::uint32_t kHashKindDSTU7564 = 3;
 constexpr std::uint32_t kKeyKindRSA = 2;
-constexpr std::uint32_t kRSAPrivateKeyBytes = 1200;
 
 // Usage of a given certificate: digital signature, else non-repudiation.
 bool MaySign(SPKIFormats& facade, IPKIObject* certificate)
@@ -268,7 +267,7 @@ int SPKIFormats::SignSignerRSA(IPKIObject* signer, IPKIObject* key, IPKIObject* 
         ObjectRef hashLength;
         if (QueryInto(signer, PKI_IID_SIGNER_HASH_LENGTH, hashLength))
             return hashLength.As<IPKISignerHashLength>()->SignRSA(key) == PKI_OK ? 1 : 0;
-        Secret<kRSAPrivateKeyBytes> privateKey;
+        Secret<PKIF_RSA_PRIVATE_KEY_BYTES> privateKey;
         std::uint8_t profile[8] = {};
         if (static_cast<IPKIKeyObject*>(key)->GetRSAKey(privateKey.bytes, profile) != PKI_OK) return 0;
         return Signer(signer)->SignWithRSAKey(privateKey.bytes, profile) == PKI_OK ? 1 : 0;

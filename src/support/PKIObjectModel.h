@@ -700,8 +700,9 @@ public:
     // value: none) with its parameters, whose curve it keeps.
     virtual int SetKeyValue(const PKIBlob* value, IPKIObject* parameters)        // 8
     { (void)value; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
-    // An RSA private key in the provider's 1,200-byte form and its 8-byte
-    // profile (u32 key bits, u32 hash bits).
+    // An RSA private key in the provider's form (up to 1,200 words: the
+    // caller's buffer holds 4,800 bytes) and its 8-byte profile (u32 key
+    // bits, u32 hash bits).
     virtual int GetRSAKey(std::uint8_t* privateKey, std::uint8_t* profile)       // 9
     { (void)privateKey; (void)profile; return PKI_E_NOT_IMPLEMENTED; }
     // Signs a signed object (its bytes hashed with GOST 34.311) with the

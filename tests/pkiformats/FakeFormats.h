@@ -1557,7 +1557,10 @@ public:
         int c = lib_.Enter(4893, 9, "");
         if (c >= 0) return c;
         if (rsaAnswer) return rsaAnswer;
+        // The library may write the key's whole 1,200 words: so does the
+        // double, which an undersized buffer does not survive under ASan.
         std::memcpy(privateKey, rsaPrivate.data(), 1200);
+        std::memset(privateKey + 1200, 0, 4800 - 1200);
         std::memcpy(profile, rsaProfile, 8);
         return 0;
     }
