@@ -482,3 +482,49 @@ int SPKIFormats::GetEmbeddedObject(IPKIObject* object, std::uint32_t* flag, PKIB
         return 0;
     }
 }
+
+int SPKIFormats::HashSignerSignatureGOST34311(IPKIObject* signedData, IPKIObject* certificate, std::uint8_t* hash)
+{
+    try {
+        if (!signedData || !certificate || !hash) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, certificate, signer.Out()) != 1 || !signer) return 0;
+        return HashSignatureValueGOST34311(signer.As<IPKIObject>(), certificate, hash);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::HashSignerSignatureSHA(IPKIObject* signedData, IPKIObject* certificate, std::uint32_t* hashBits,
+                                        std::uint8_t* hash)
+{
+    try {
+        if (!signedData || !certificate || !hashBits || !hash) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, certificate, signer.Out()) != 1 || !signer) return 0;
+        return HashSignatureValueSHA(signer.As<IPKIObject>(), certificate, hashBits, hash);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetRequestCertificates(IPKIObject* request, IPKIObject* certificateList)
+{
+    try {
+        if (!request) return 0;
+        std::uint32_t count = 0;
+        auto* list = static_cast<IPKICertificateList*>(certificateList);
+        if (list && list->GetCount(&count) != PKI_OK) return 0;
+        // No certificates: one call with none clears the request's list.
+        if (count == 0) return Signer(request)->AddRequestCertificate(nullptr) == PKI_OK ? 1 : 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef entry, certificate;
+            if (list->GetEntry(i, entry.Out()) != PKI_OK || !entry) return 0;
+            if (!QueryInto(entry.As<IPKIObject>(), PKI_IID_CERTIFICATE, certificate)) return 0;
+            if (Signer(request)->AddRequestCertificate(certificate.As<IPKIObject>()) != PKI_OK) return 0;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -1646,7 +1646,10 @@ public:
     virtual int CountSignedAttributes(const char* oid, std::uint32_t* count)     // 23
     { (void)oid; (void)count; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(24) PKI_RESERVED(25)                                            // 24-25
-    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    // Adds a signed attribute (an interface 4153 object).
+    virtual int AddSignedAttribute(IPKIObject* attribute)                        // 26
+    { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)                           // 27-29
     virtual int SetContentType(const char* oid)                                  // 30
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(31)                                                             // 31
@@ -1691,7 +1694,10 @@ public:
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
     PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
-    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)                           // 58-60
+    // Adds a certificate to the signer's time-stamp request; none clears.
+    virtual int AddRequestCertificate(IPKIObject* certificate)                   // 61
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
     PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)          // 66-69
     // The signature value; a null value asks only for its length.
@@ -3189,6 +3195,8 @@ protected:
     X(IPKISignerInfo, 3, GetIdentifier)                  \
     X(IPKISignerInfo, 11, GetTimeStampTokenAt)             \
     X(IPKISignerInfo, 22, GetDigestOID)                  \
+    X(IPKISignerInfo, 26, AddSignedAttribute)            \
+    X(IPKISignerInfo, 61, AddRequestCertificate)         \
     X(IPKISignerInfoTimeStampSource, 22, GetDigestOID)                \
     X(IPKISignerInfoTimeStampSource, 43, GetKeyKind)                    \
     X(IPKISignerInfoTimeStampSource, 47, GetKey)                        \

@@ -3182,6 +3182,13 @@ public:
         return c >= 0 ? c : (*count = static_cast<std::uint32_t>(attributes[oid].size()), 0);
     }
     int GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute) override;
+    int AddSignedAttribute(IPKIObject* attribute) override;
+    std::vector<IPKIObject*> requestCertificates;  // as given to slot 61 (not held)
+    int AddRequestCertificate(IPKIObject* certificate) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 61, certificate ? "certificate" : "none");
+        return c >= 0 ? c : (requestCertificates.push_back(certificate), 0);
+    }
     int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 79, std::to_string(length));
@@ -3578,7 +3585,30 @@ public:
         int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 20, std::to_string(v->length));
         return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
     }
+    int SetValueForm3(const PKIBlob* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 19, std::to_string(v->length));
+        return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
+    }
 };
+
+// Takes the attribute's type and value into `attributes`.
+inline int TSSigner::AddSignedAttribute(IPKIObject* attribute)
+{
+    int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 26, "");
+    if (c >= 0) return c;
+    auto* a = static_cast<TSSignedAttribute*>(static_cast<IPKISignedAttribute*>(attribute));
+    attributes[a->type].push_back(a->value);
+    return 0;
+}
+
+// Makes the signed attributes the facade creates.
+inline void UseTimeStampAttributes(Library& lib)
+{
+    lib.makers[{PKI_CLASS_SIGNED_ATTRIBUTE, PKI_IID_SIGNED_ATTRIBUTE}] = [&lib]() -> void* {
+        return static_cast<IPKISignedAttribute*>(new TSSignedAttribute(lib));
+    };
+}
 
 inline int TSSigner::GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute)
 {

@@ -620,3 +620,78 @@ TEST(TimeStampSweeps, NothingStaysBehind)
         },
         true);
 }
+
+// ---- Signature-value imprints and attributes of a message's signer ----
+
+// Each list entry reaches the signer's request in list order; an empty or
+// absent list is one call with none.
+TEST_F(TimeStamps, RequestCertificatesFollowTheList)
+{
+    auto* signer = new fake::TSSigner(lib);
+    auto* list = new fake::CertificateList(lib);
+    auto* a = new fake::ScriptedCertificate(lib);
+    auto* b = new fake::ScriptedCertificate(lib);
+    Drop d1{static_cast<IPKISignerInfo*>(signer)}, d2{static_cast<IPKICertificateList*>(list)};
+    ASSERT_EQ(f.SetRequestCertificates(signer, list), 1);
+    EXPECT_EQ(signer->requestCertificates, (std::vector<IPKIObject*>{nullptr}));
+    list->Add(a);
+    list->Add(b);
+    signer->requestCertificates.clear();
+    ASSERT_EQ(f.SetRequestCertificates(signer, list), 1);
+    EXPECT_EQ(signer->requestCertificates,
+              (std::vector<IPKIObject*>{static_cast<IPKICertificate*>(a), static_cast<IPKICertificate*>(b)}));
+    signer->requestCertificates.clear();
+    ASSERT_EQ(f.SetRequestCertificates(signer, nullptr), 1);
+    EXPECT_EQ(signer->requestCertificates, (std::vector<IPKIObject*>{nullptr}));
+    EXPECT_EQ(f.SetRequestCertificates(nullptr, list), 0);
+}
+
+// The operations that find the certificate's signer in a message refuse
+// while the finder finds none: nothing is written, created or added.
+TEST_F(TimeStamps, SignerLookupsByCertificateTouchNothingWithoutASigner)
+{
+    fake::UseTimeStampAttributes(lib);
+    auto* message = Token({1}, {});
+    auto* cert = new fake::TSCertificate(lib, L"CN=TSA", 1);
+    auto* other = new fake::TSCertificate(lib, L"CN=TSA", 2);
+    Drop d1{static_cast<IPKISignedDataSigners*>(message)}, d2{static_cast<IPKICertificate*>(cert)},
+        d3{static_cast<IPKICertificate*>(other)};
+    message->signers[0]->signature.assign(64, 7);
+    std::uint8_t hash[64];
+    std::memset(hash, 0xEE, sizeof hash);
+    std::uint32_t bits = 99;
+    EXPECT_EQ(f.HashSignerSignatureGOST34311(message, cert, hash), 0);
+    EXPECT_EQ(f.HashSignerSignatureSHA(message, cert, &bits, hash), 0);
+    EXPECT_EQ(f.HashCertificateSignatureValue(cert, other, message, 256, hash), 0);
+    EXPECT_EQ(bits, 99u);
+    EXPECT_EQ(hash[0], 0xEE);
+    PKIBlob value{0, nullptr};
+    EXPECT_EQ(f.GetSignerAttributeValue(message, cert, "1.2.3", &value), 0);
+    EXPECT_EQ(value.data, nullptr);
+    std::uint8_t bytes[] = {1, 2, 3};
+    PKIBlob given{3, bytes};
+    EXPECT_EQ(f.AddSignerAttribute(message, cert, "1.2.3", &given), 0);
+    EXPECT_TRUE(message->signers[0]->attributes.empty());
+    EXPECT_EQ(Ops("4866:"), 0);  // no attribute made for a missing signer
+    // Missing arguments are refused before any lookup.
+    lib.log.clear();
+    EXPECT_EQ(f.HashSignerSignatureGOST34311(message, nullptr, hash), 0);
+    EXPECT_EQ(f.AddSignerAttribute(message, cert, "1.2.3", nullptr), 0);
+    EXPECT_EQ(f.HashCertificateSignatureValue(nullptr, nullptr, message, 256, hash), 0);
+    EXPECT_TRUE(lib.log.empty());
+}
+
+// A certificate with neither signing usage is never the one looked up.
+TEST_F(TimeStamps, SignatureValueHashNeedsASigningCertificate)
+{
+    auto* message = Token({1}, {});
+    auto* a = new fake::TSCertificate(lib, L"CN=TSA", 1);
+    auto* b = new fake::TSCertificate(lib, L"CN=TSA", 2);
+    Drop d1{static_cast<IPKISignedDataSigners*>(message)}, d2{static_cast<IPKICertificate*>(a)},
+        d3{static_cast<IPKICertificate*>(b)};
+    a->keyUsageBits = b->keyUsageBits = 0x10;
+    std::uint8_t hash[32];
+    lib.log.clear();
+    EXPECT_EQ(f.HashCertificateSignatureValue(a, b, message, 160, hash), 0);
+    EXPECT_EQ(Ops("4900:"), 0);  // the message was never searched
+}
