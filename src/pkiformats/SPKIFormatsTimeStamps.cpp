@@ -528,3 +528,95 @@ int SPKIFormats::SetRequestCertificates(IPKIObject* request, IPKIObject* certifi
         return 0;
     }
 }
+
+namespace {
+
+constexpr std::uint32_t kCodeGOST34311 = 1, kCodeSHA1 = 2, kCodeDSTU7564First = 7, kCodeDSTU7564Last = 9;
+
+// The hash-algorithm code of an explicit hash type and size (1 GOST 34.311;
+// 2 SHA by size in bits; 3 DSTU 7564 by size in bytes); 0 when refused.
+std::uint32_t CodeOfHash(std::uint32_t type, std::uint32_t size)
+{
+    if (type == 1) return kCodeGOST34311;
+    if (type == 2) {
+        const std::uint32_t sizes[] = {160, 224, 256, 384, 512};
+        for (std::uint32_t i = 0; i < 5; ++i)
+            if (size == sizes[i]) return kCodeSHA1 + i;
+    }
+    if (type == 3) {
+        const std::uint32_t sizes[] = {32, 48, 64};
+        for (std::uint32_t i = 0; i < 3; ++i)
+            if (size == sizes[i]) return kCodeDSTU7564First + i;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int SPKIFormats::CreateTimeStampRequestByHashType(IPKIObject* source, std::uint32_t hashType, std::uint32_t hashSize,
+                                                  void** request)
+{
+    try {
+        if (request) *request = nullptr;
+        if (!formats_) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST_BY_HASH, made)) {
+            // A library without the coded request still builds the older one
+            // for the GOST 34.311 and SHA-1 imprints.
+            if (hashType == 0 || hashType == 1 || (hashType == 2 && hashSize == 160))
+                return CreateTimeStampRequest(source, request);
+            return 0;
+        }
+        auto* r = made.As<IPKITimeStampRequestByHash>();
+        if (source) {
+            std::string digest;
+            {
+                LibraryBlob oid(formats_);
+                if (Source(source)->GetDigestOID(&oid.blob) != PKI_OK || !oid.blob.data) return 0;
+                digest.assign(reinterpret_cast<const char*>(oid.blob.data), oid.blob.length);
+                digest = digest.c_str();  // up to the terminator
+            }
+            {
+                ObjectRef key;
+                if (Source(source)->GetKey(key.Out()) != PKI_OK || !key) return 0;
+                if (r->SetKeyAlgorithm(key.As<IPKIObject>()) != PKI_OK) return 0;
+            }
+            std::uint32_t code = 0;
+            if (hashType == 0) {
+                std::uint32_t kind = 0;
+                if (Source(source)->GetKeyKind(&kind) != PKI_OK) return 0;
+                if (kind == kKindRSA || kind == kKindECDSA) {
+                    code = kCodeSHA1;
+                } else if (kind == kKindDSTU4145) {
+                    code = kCodeGOST34311;
+                    ObjectRef view;
+                    if (QueryInto(source, PKI_IID_SIGNER_HASH_CODE, view)) {
+                        std::uint32_t reported = 0;
+                        if (view.As<IPKISignerHashCode>()->GetHashCode(&reported) != PKI_OK) return 0;
+                        if (reported >= kCodeDSTU7564First && reported <= kCodeDSTU7564Last) code = kCodeDSTU7564First;
+                    }
+                }
+            } else {
+                code = CodeOfHash(hashType, hashSize);
+            }
+            if (code == 0) return 0;
+            if (code == kCodeGOST34311) {
+                GOST28147PackedSBox sBox{};
+                if (!csp_ || !csp_->Parameters().GetStandardSBox(0, &sBox)) return 0;
+                if (r->FillGOST(source, code, digest.c_str()) != PKI_OK ||
+                    r->BuildImprintGOST(nullptr, reinterpret_cast<const std::uint8_t*>(&sBox)) != PKI_OK)
+                    return 0;
+            } else if (r->FillCoded(source, code, digest.c_str()) != PKI_OK ||
+                       r->BuildImprintCoded(nullptr, code, digest.c_str()) != PKI_OK) {
+                return 0;
+            }
+        }
+        if (request) {
+            *request = made.As<IPKIObject>();
+            *made.Out() = nullptr;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -2266,6 +2266,61 @@ protected:
     ~IPKITimeStampInfoImprint() = default;
 };
 
+// Interface 4256 of a time-stamp request (class 4921): filled from a signer
+// with a hash-algorithm code (1 GOST 34.311, 2-6 SHA, 7-9 DSTU 7564).
+enum : std::uint32_t { PKI_IID_TS_REQUEST_BY_HASH = 4256, PKI_IID_SIGNER_HASH_CODE = 4258 };
+class IPKITimeStampRequestByHash : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23)                                                             // 23
+    // Takes the algorithm of the signer's key object.
+    virtual int SetKeyAlgorithm(IPKIObject* key)                                 // 24
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+    // The GOST 34.311 imprint under the S-box (64 packed bytes).
+    virtual int BuildImprintGOST(IPKIObject* none, const std::uint8_t* sBox)     // 25
+    { (void)none; (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32)                           // 30-32
+    virtual int FillGOST(IPKIObject* source, std::uint32_t code, const char* digestOid)  // 33
+    { (void)source; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)          // 34-37
+    virtual int BuildImprintCoded(IPKIObject* none, std::uint32_t code, const char* digestOid)  // 38
+    { (void)none; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(39) PKI_RESERVED(40)                                            // 39-40
+    virtual int FillCoded(IPKIObject* source, std::uint32_t code, const char* digestOid)  // 41
+    { (void)source; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampRequestByHash() = default;
+};
+
+// Interface 4258 of a signer: the hash-algorithm code of its key parameters.
+class IPKISignerHashCode : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)                           // 51-53
+    virtual int GetHashCode(std::uint32_t* code)                                 // 54
+    { (void)code; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerHashCode() = default;
+};
+
 // ---- Content types, signed attributes and recipients ----
 
 // Content information (4879 / 4113) as a message of a known format: its
@@ -3196,6 +3251,12 @@ protected:
     X(IPKISignerInfo, 11, GetTimeStampTokenAt)             \
     X(IPKISignerInfo, 22, GetDigestOID)                  \
     X(IPKISignerInfo, 26, AddSignedAttribute)            \
+    X(IPKITimeStampRequestByHash, 24, SetKeyAlgorithm)   \
+    X(IPKITimeStampRequestByHash, 25, BuildImprintGOST)  \
+    X(IPKITimeStampRequestByHash, 33, FillGOST)          \
+    X(IPKITimeStampRequestByHash, 38, BuildImprintCoded) \
+    X(IPKITimeStampRequestByHash, 41, FillCoded)         \
+    X(IPKISignerHashCode, 54, GetHashCode)               \
     X(IPKISignerInfo, 61, AddRequestCertificate)         \
     X(IPKISignerInfoTimeStampSource, 22, GetDigestOID)                \
     X(IPKISignerInfoTimeStampSource, 43, GetKeyKind)                    \

@@ -3236,7 +3236,67 @@ public:
         *key = static_cast<IPKIEncoded*>(new Encoded(lib_, "signer key"));
         return 0;
     }
+    // Offers the hash-code view (4258) reporting `code`.
+    void OfferHashCode(std::uint32_t code)
+    {
+        class View final : public ViewOf<IPKISignerHashCode> {
+        public:
+            View(TSRequestSource* owner, std::uint32_t code) : ViewOf(owner), s_(owner), code_(code) {}
+            int GetHashCode(std::uint32_t* code) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 54, "", PKI_IID_SIGNER_HASH_CODE);
+                return c >= 0 ? c : (*code = code_, 0);
+            }
+
+        private:
+            TSRequestSource* s_;
+            std::uint32_t code_;
+        };
+        AddView(this, PKI_IID_SIGNER_HASH_CODE, new View(this, code));
+    }
 };
+
+// A time-stamp request as interface 4256 builds it: what the facade filled,
+// in `filled`.
+class TSRequestByHash final : public Object<IPKITimeStampRequestByHash> {
+public:
+    explicit TSRequestByHash(Library& lib) : Object(lib, PKI_CLASS_TS_REQUEST)
+    {
+        offers.insert(PKI_IID_TS_REQUEST_BY_HASH);
+    }
+    std::string filled;
+    int SetKeyAlgorithm(IPKIObject*) override { return Note(24, "key"); }
+    int BuildImprintGOST(IPKIObject* none, const std::uint8_t* sBox) override
+    {
+        return Note(25, std::string(none ? "object" : "none") + ",gost:" + Hex(sBox, 4));
+    }
+    int FillGOST(IPKIObject* source, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(33, std::string(source ? "source" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+    int BuildImprintCoded(IPKIObject* none, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(38, std::string(none ? "object" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+    int FillCoded(IPKIObject* source, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(41, std::string(source ? "source" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+
+private:
+    int Note(std::uint32_t op, const std::string& what)
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, op, "", PKI_IID_TS_REQUEST_BY_HASH);
+        return c >= 0 ? c : (filled += std::to_string(op) + ":" + what + ";", 0);
+    }
+};
+
+inline void UseTimeStampRequestsByHash(Library& lib)
+{
+    lib.makers[{PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST_BY_HASH}] = [&lib]() -> void* {
+        return static_cast<IPKITimeStampRequestByHash*>(new TSRequestByHash(lib));
+    };
+}
 
 // Signed data as a message or a time-stamp token: its signers and
 // certificates (both owned). Slot 105 searches every signer from the first

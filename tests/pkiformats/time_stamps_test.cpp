@@ -695,3 +695,98 @@ TEST_F(TimeStamps, SignatureValueHashNeedsASigningCertificate)
     EXPECT_EQ(f.HashCertificateSignatureValue(a, b, message, 160, hash), 0);
     EXPECT_EQ(Ops("4900:"), 0);  // the message was never searched
 }
+
+// The hash code follows the hash type and size, or with type 0 the signer's
+// key kind (a DSTU 4145 signer with a DSTU 7564 parameter code takes code 7);
+// the GOST 34.311 form is built under the CSP's S-box 0.
+TEST_F(SignerSigning, RequestByHashTypeChoosesTheHashCode)
+{
+    fake::UseTimeStampRequestsByHash(lib);
+    GOST28147PackedSBox box;
+    ASSERT_NE(csp->Parameters().GetStandardSBox(0, &box), 0);
+    const std::string gost =
+        "33:source,1,1.2.804.2.1.1.1.1.2.1;25:none,gost:" + fake::Hex(reinterpret_cast<const std::uint8_t*>(&box), 4) +
+        ";";
+    auto coded = [](int code) {
+        const std::string c = std::to_string(code);
+        return "41:source," + c + ",1.2.804.2.1.1.1.1.2.1;38:none," + c + ",1.2.804.2.1.1.1.1.2.1;";
+    };
+    struct Case {
+        std::uint32_t type, size, kind, parameterCode;  // parameterCode 0: no 4258 view
+        std::string filled;                             // empty: refused
+    } cases[] = {
+        {0, 0, 2, 0, coded(2)},   {0, 0, 4, 0, coded(2)},   {0, 0, 1, 0, gost},       {0, 0, 1, 8, coded(7)},
+        {0, 0, 1, 9, coded(7)},   {0, 0, 1, 6, gost},       {0, 0, 3, 0, ""},         {1, 0, 2, 0, gost},
+        {2, 160, 1, 0, coded(2)}, {2, 224, 1, 0, coded(3)}, {2, 512, 1, 0, coded(6)}, {2, 300, 1, 0, ""},
+        {3, 32, 1, 0, coded(7)},  {3, 48, 1, 0, coded(8)},  {3, 64, 1, 0, coded(9)},  {3, 40, 1, 0, ""},
+        {4, 32, 1, 0, ""},
+    };
+    for (const Case& k : cases) {
+        auto* source = new fake::TSRequestSource(lib);
+        Drop d{static_cast<IPKISignerInfoTimeStampSource*>(source)};
+        source->kind = k.kind;
+        if (k.parameterCode) source->OfferHashCode(k.parameterCode);
+        void* request = nullptr;
+        const std::string label = std::to_string(k.type) + "/" + std::to_string(k.size) + "/" + std::to_string(k.kind) +
+                                  "/" + std::to_string(k.parameterCode);
+        ASSERT_EQ(facade->CreateTimeStampRequestByHashType(source, k.type, k.size, &request), k.filled.empty() ? 0 : 1)
+            << label;
+        if (k.filled.empty()) {
+            EXPECT_EQ(request, nullptr) << label;
+            continue;
+        }
+        auto* r = static_cast<fake::TSRequestByHash*>(static_cast<IPKITimeStampRequestByHash*>(request));
+        EXPECT_EQ(r->filled, "24:key;" + k.filled) << label;
+        r->Release();
+    }
+    // Without a source the request is handed out empty, or only reported.
+    void* request = nullptr;
+    ASSERT_EQ(facade->CreateTimeStampRequestByHashType(nullptr, 3, 40, &request), 1);
+    EXPECT_EQ(static_cast<fake::TSRequestByHash*>(static_cast<IPKITimeStampRequestByHash*>(request))->filled, "");
+    static_cast<IPKIObject*>(request)->Release();
+    EXPECT_EQ(facade->CreateTimeStampRequestByHashType(nullptr, 0, 0, nullptr), 1);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+// A library that cannot make the coded request builds the older one for the
+// GOST 34.311 and SHA-1 imprints only.
+TEST_F(SignerSigning, RequestByHashTypeFallsBackToTheOlderRequest)
+{
+    fake::UseTimeStampObjects(lib);
+    lib.version = 270;
+    struct Case {
+        std::uint32_t type, size;
+        int result;
+    } cases[] = {{0, 0, 1}, {1, 0, 1}, {2, 160, 1}, {2, 256, 0}, {3, 32, 0}};
+    for (const Case& k : cases) {
+        auto* source = new fake::TSRequestSource(lib);
+        Drop d{static_cast<IPKISignerInfoTimeStampSource*>(source)};
+        source->kind = 2;
+        void* request = nullptr;
+        lib.FailCall(1, PKI_E_UNKNOWN_CLASS);  // the coded request cannot be made
+        ASSERT_EQ(facade->CreateTimeStampRequestByHashType(source, k.type, k.size, &request), k.result) << k.type;
+        if (!request) continue;
+        EXPECT_EQ(static_cast<fake::TSRequest*>(static_cast<IPKITimeStampRequest*>(request))->filled,
+                  "key;34:1.2.804.2.1.1.1.1.2.1;sha;");
+        static_cast<IPKIObject*>(request)->Release();
+    }
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+TEST(TimeStampSweeps, RequestByHashTypeLeavesNothingBehind)
+{
+    fake::SweepFailures(
+        "CreateTimeStampRequestByHashType",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UseTimeStampRequestsByHash(lib);
+            auto* s = new fake::TSRequestSource(lib);
+            s->kind = 1;
+            s->OfferHashCode(8);
+            void* request = nullptr;
+            int rc = f.CreateTimeStampRequestByHashType(s, 0, 0, &request);
+            if (request) static_cast<IPKIObject*>(request)->Release();
+            s->Release();
+            return rc;
+        },
+        true);
+}
