@@ -2,6 +2,7 @@
 // (GOST 34.311 through the CSP, SHA through the second provider), time-stamp
 // requests and time-stamp information, and the signer and certificate of a
 // time-stamp token.
+#include <cstdarg>
 #include <cstring>
 #include <string>
 
@@ -616,6 +617,40 @@ int SPKIFormats::CreateTimeStampRequestByHashType(IPKIObject* source, std::uint3
             *made.Out() = nullptr;
         }
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::AddSignatureTimeStamp(IPKIObject* signer, IPKIObject* source, ...)
+{
+    try {
+        std::va_list rest;
+        va_start(rest, source);
+        std::uint32_t kind = va_arg(rest, std::uint32_t);
+        std::uint32_t size = va_arg(rest, std::uint32_t);
+        va_end(rest);
+        if (!signer || !VersionAtLeast(formats_, 259)) return 0;
+        // Kind 0: the signer's own hash; a signer that reports none leaves
+        // the request builder to choose.
+        if (kind == 0 && !GetSignerHashKindBySigner(signer, 1, &kind, &size)) kind = size = 0;
+        ObjectRef request;
+        if (!CreateTimeStampRequestByHashType(source, kind, size, request.Out()) || !request) return 0;
+        if (Signer(signer)->AddTimeStampRequest(request.As<IPKIObject>()) != PKI_OK) return 0;
+        return Signer(signer)->SetTimeStampSource(source) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetSignerResponseObject(IPKIObject* signer, const PKIBlob* encoded)
+{
+    try {
+        if (!signer) return 0;
+        ObjectRef response, request;
+        if (encoded && !DecodeOCSPResponse(encoded, response.Out())) return 0;
+        if (!CreateTimeStampRequestByHashType(response.As<IPKIObject>(), 0, 0, request.Out()) || !request) return 0;
+        return Signer(signer)->SetCertificate(request.As<IPKIObject>()) == PKI_OK ? 1 : 0;
     } catch (...) {
         return 0;
     }

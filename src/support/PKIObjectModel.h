@@ -1693,13 +1693,20 @@ public:
     virtual int AddTimeStampToken(IPKIObject* token)                             // 49
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
-    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
+    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)                           // 54-56
+    // Takes a time-stamp request object (class 4921) for the signer.
+    virtual int AddTimeStampRequest(IPKIObject* request)                         // 57
+    { (void)request; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)                           // 58-60
     // Adds a certificate to the signer's time-stamp request; none clears.
     virtual int AddRequestCertificate(IPKIObject* certificate)                   // 61
     { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
-    PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)          // 66-69
+    PKI_RESERVED(66) PKI_RESERVED(67)                                            // 66-67
+    // The source the signer's time-stamp request was built from.
+    virtual int SetTimeStampSource(IPKIObject* source)                           // 68
+    { (void)source; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(69)                                                             // 69
     // The signature value; a null value asks only for its length.
     virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
     { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
@@ -3258,6 +3265,8 @@ protected:
     X(IPKITimeStampRequestByHash, 41, FillCoded)         \
     X(IPKISignerHashCode, 54, GetHashCode)               \
     X(IPKISignerInfo, 61, AddRequestCertificate)         \
+    X(IPKISignerInfo, 57, AddTimeStampRequest)           \
+    X(IPKISignerInfo, 68, SetTimeStampSource)            \
     X(IPKISignerInfoTimeStampSource, 22, GetDigestOID)                \
     X(IPKISignerInfoTimeStampSource, 43, GetKeyKind)                    \
     X(IPKISignerInfoTimeStampSource, 47, GetKey)                        \

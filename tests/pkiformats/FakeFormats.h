@@ -3183,6 +3183,14 @@ public:
     }
     int GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute) override;
     int AddSignedAttribute(IPKIObject* attribute) override;
+    std::vector<std::string> timeStampRequests;  // what each request given to slot 57 was filled with
+    IPKIObject* timeStampSource = nullptr;       // as given to slot 68 (not held)
+    int AddTimeStampRequest(IPKIObject* request) override;
+    int SetTimeStampSource(IPKIObject* source) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 68, source ? "source" : "none");
+        return c >= 0 ? c : (timeStampSource = source, 0);
+    }
     std::vector<IPKIObject*> requestCertificates;  // as given to slot 61 (not held)
     int AddRequestCertificate(IPKIObject* certificate) override
     {
@@ -3290,6 +3298,15 @@ private:
         return c >= 0 ? c : (filled += std::to_string(op) + ":" + what + ";", 0);
     }
 };
+
+inline int TSSigner::AddTimeStampRequest(IPKIObject* request)
+{
+    int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 57, "");
+    if (c >= 0) return c;
+    auto* coded = dynamic_cast<TSRequestByHash*>(request);
+    timeStampRequests.push_back(coded ? coded->filled : "other");
+    return 0;
+}
 
 inline void UseTimeStampRequestsByHash(Library& lib)
 {

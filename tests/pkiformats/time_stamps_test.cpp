@@ -790,3 +790,66 @@ TEST(TimeStampSweeps, RequestByHashTypeLeavesNothingBehind)
         },
         true);
 }
+
+// A signature time stamp's request: the signer's own hash kind and size when
+// none is given (a signer without one leaves the choice to the source's key),
+// then the request and the source go to the signer in that order.
+TEST_F(SignerSigning, SignatureTimeStampRequestFollowsTheSignersHash)
+{
+    fake::UseTimeStampRequestsByHash(lib);
+    const std::string digest = "1.2.804.2.1.1.1.1.2.1;";
+    struct Case {
+        std::uint32_t signerHashKind, kind, size, version;
+        std::string filled;  // empty: refused
+    } cases[] = {
+        {3, 0, 0, 270, "24:key;41:source,7," + digest + "38:none,7," + digest},    // the signer's DSTU 7564 hash
+        {3, 2, 256, 270, "24:key;41:source,4," + digest + "38:none,4," + digest},  // as given
+        {0, 0, 0, 270, "24:key;41:source,2," + digest + "38:none,2," + digest},    // the source's RSA key
+        {3, 2, 300, 270, ""},
+        {3, 0, 0, 259, "24:key;41:source,7," + digest + "38:none,7," + digest},
+        {3, 0, 0, 258, ""},
+    };
+    for (const Case& k : cases) {
+        lib.version = k.version;
+        auto* signer = new fake::TSSigner(lib, k.signerHashKind);
+        auto* source = new fake::TSRequestSource(lib);
+        Drop d1{static_cast<IPKISignerInfo*>(signer)}, d2{static_cast<IPKISignerInfoTimeStampSource*>(source)};
+        source->kind = 2;
+        lib.log.clear();
+        const int want = k.filled.empty() ? 0 : 1;
+        ASSERT_EQ(facade->AddSignatureTimeStamp(signer, source, k.kind, k.size), want) << k.kind << "/" << k.version;
+        if (!want) {
+            EXPECT_TRUE(signer->timeStampRequests.empty());
+            EXPECT_EQ(signer->timeStampSource, nullptr);
+            continue;
+        }
+        EXPECT_EQ(signer->timeStampRequests, std::vector<std::string>{k.filled}) << k.kind;
+        EXPECT_EQ(signer->timeStampSource,
+                  static_cast<IPKIObject*>(static_cast<IPKISignerInfoTimeStampSource*>(source)));
+        std::vector<std::string> order;
+        for (const std::string& e : lib.log)
+            if (e.rfind("4918:57", 0) == 0 || e.rfind("4918:68", 0) == 0) order.push_back(e.substr(0, 7));
+        EXPECT_EQ(order, (std::vector<std::string>{"4918:57", "4918:68"}));
+    }
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+// Without a response the signer takes an empty request; a response that
+// does not decode sets nothing.
+TEST_F(SignerSigning, SignerResponseObjectTakesARequest)
+{
+    fake::UseTimeStampRequestsByHash(lib);
+    auto* signer = new fake::TSSigner(lib);
+    Drop d{static_cast<IPKISignerInfo*>(signer)};
+    ASSERT_EQ(facade->SetSignerResponseObject(signer, nullptr), 1);
+    EXPECT_NE(signer->certificate, nullptr);
+    signer->certificate = nullptr;
+    lib.Answer(PKI_CLASS_OCSP_RESPONSE, 4, {PKI_E_FAILURE});
+    const std::string bytes = "not a response";
+    PKIBlob blob{static_cast<std::uint32_t>(bytes.size()),
+                 reinterpret_cast<std::uint8_t*>(const_cast<char*>(bytes.data()))};
+    EXPECT_EQ(facade->SetSignerResponseObject(signer, &blob), 0);
+    EXPECT_EQ(signer->certificate, nullptr);
+    EXPECT_EQ(facade->SetSignerResponseObject(nullptr, nullptr), 0);
+    EXPECT_EQ(lib.LiveObjects(), 1);  // the signer alone
+}
