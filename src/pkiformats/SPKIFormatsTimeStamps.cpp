@@ -655,3 +655,40 @@ int SPKIFormats::SetSignerResponseObject(IPKIObject* signer, const PKIBlob* enco
         return 0;
     }
 }
+
+int SPKIFormats::AddTimeStampRequestHashes(IPKIObject* request, IPKIObject* certificateList, std::uint32_t hashKind,
+                                           std::uint32_t hashBits)
+{
+    try {
+        if (!request || !certificateList || !VersionAtLeast(formats_, 259)) return 0;
+        auto* list = static_cast<IPKICertificateList*>(certificateList);
+        std::uint32_t count = 0;
+        if (list->GetCount(&count) != PKI_OK) return 0;
+        if (count == 0) return 1;
+        ObjectRef view;
+        const bool coded = QueryInto(request, PKI_IID_SIGNER_INFO_DSTU7564, view);
+        // Without the DSTU 7564 view only the GOST 34.311 and SHA-1 hashes
+        // can be added.
+        if (!coded && !(hashKind == 0 || hashKind == 1 || (hashKind == 2 && hashBits == 160))) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef entry, certificate;
+            if (list->GetEntry(i, entry.Out()) != PKI_OK || !entry) return 0;
+            if (!QueryInto(entry.As<IPKIObject>(), PKI_IID_CERTIFICATE, certificate)) return 0;
+            const int rc = coded
+                               ? view.As<IPKISignerInfoDSTU7564>()->AddRequestHashCertificate(
+                                     certificate.As<IPKIObject>(), 1, hashKind, hashKind == 2 ? hashBits / 8 : hashBits)
+                               : Signer(request)->AddRequestHashCertificate(certificate.As<IPKIObject>(), 1, 0);
+            if (rc != PKI_OK) return 0;
+        }
+        std::uint32_t counted = 0;
+        if (Signer(request)->GetRequestHashCount(&counted) != PKI_OK) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST, made)) return 0;
+        // One request for each certificate the signer does not count yet.
+        for (std::uint32_t n = counted; n < count; ++n)
+            if (Signer(request)->AddTimeStampRequest(made.As<IPKIObject>()) != PKI_OK) return 0;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

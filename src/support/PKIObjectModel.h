@@ -1692,8 +1692,16 @@ public:
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
     virtual int AddTimeStampToken(IPKIObject* token)                             // 49
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
-    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56)                           // 54-56
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)                           // 50-52
+    // Adds a certificate to the signer's time-stamp request hashes.
+    virtual int AddRequestHashCertificate(IPKIObject* certificate, std::uint32_t flag,
+                                          std::uint32_t zero)                    // 53
+    { (void)certificate; (void)flag; (void)zero; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(54)                                                             // 54
+    // How many of those certificates already have a request.
+    virtual int GetRequestHashCount(std::uint32_t* count)                        // 55
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(56)                                                             // 56
     // Takes a time-stamp request object (class 4921) for the signer.
     virtual int AddTimeStampRequest(IPKIObject* request)                         // 57
     { (void)request; return PKI_E_NOT_IMPLEMENTED; }
@@ -1859,6 +1867,10 @@ public:
     // Signs the signer's hash with the three values the caller passes on.
     virtual int SignHash(void* first, void* second, void* third)                 // 135
     { (void)first; (void)second; (void)third; return PKI_E_NOT_IMPLEMENTED; }
+    // Adds a certificate's hash of the kind and size to the request hashes.
+    virtual int AddRequestHashCertificate(IPKIObject* certificate, std::uint32_t flag, std::uint32_t kind,
+                                          std::uint32_t size)                    // 136
+    { (void)certificate; (void)flag; (void)kind; (void)size; return PKI_E_NOT_IMPLEMENTED; }
 protected:
     ~IPKISignerInfoDSTU7564() = default;
 };
@@ -3266,6 +3278,9 @@ protected:
     X(IPKISignerHashCode, 54, GetHashCode)               \
     X(IPKISignerInfo, 61, AddRequestCertificate)         \
     X(IPKISignerInfo, 57, AddTimeStampRequest)           \
+    X(IPKISignerInfo, 53, AddRequestHashCertificate)     \
+    X(IPKISignerInfo, 55, GetRequestHashCount)           \
+    X(IPKISignerInfoDSTU7564, 136, AddRequestHashCertificate) \
     X(IPKISignerInfo, 68, SetTimeStampSource)            \
     X(IPKISignerInfoTimeStampSource, 22, GetDigestOID)                \
     X(IPKISignerInfoTimeStampSource, 43, GetKeyKind)                    \

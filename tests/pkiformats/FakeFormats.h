@@ -3081,6 +3081,15 @@ public:
                 int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 130, "", PKI_IID_SIGNER_INFO_DSTU7564);
                 return c >= 0 ? c : (s_->signedWith = "130:" + std::to_string(kind) + "," + std::to_string(size), 0);
             }
+            int AddRequestHashCertificate(IPKIObject*, std::uint32_t flag, std::uint32_t kind,
+                                          std::uint32_t size) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 136, "", PKI_IID_SIGNER_INFO_DSTU7564);
+                return c >= 0 ? c
+                              : (s_->requestHashes.push_back("136:" + std::to_string(flag) + "," +
+                                                             std::to_string(kind) + "," + std::to_string(size)),
+                                 0);
+            }
 
         private:
             TSSigner* s_;
@@ -3190,6 +3199,18 @@ public:
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 68, source ? "source" : "none");
         return c >= 0 ? c : (timeStampSource = source, 0);
+    }
+    std::vector<std::string> requestHashes;  // certificates added through slot 53 or view slot 136
+    std::uint32_t requestHashCount = 0;      // what slot 55 reports
+    int AddRequestHashCertificate(IPKIObject*, std::uint32_t flag, std::uint32_t zero) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 53, "");
+        return c >= 0 ? c : (requestHashes.push_back("53:" + std::to_string(flag) + "," + std::to_string(zero)), 0);
+    }
+    int GetRequestHashCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 55, "");
+        return c >= 0 ? c : (*count = requestHashCount, 0);
     }
     std::vector<IPKIObject*> requestCertificates;  // as given to slot 61 (not held)
     int AddRequestCertificate(IPKIObject* certificate) override

@@ -844,12 +844,56 @@ TEST_F(SignerSigning, SignerResponseObjectTakesARequest)
     ASSERT_EQ(facade->SetSignerResponseObject(signer, nullptr), 1);
     EXPECT_NE(signer->certificate, nullptr);
     signer->certificate = nullptr;
-    lib.Answer(PKI_CLASS_OCSP_RESPONSE, 4, {PKI_E_FAILURE});
     const std::string bytes = "not a response";
     PKIBlob blob{static_cast<std::uint32_t>(bytes.size()),
                  reinterpret_cast<std::uint8_t*>(const_cast<char*>(bytes.data()))};
+    lib.FailCall(1);  // the response object cannot be made
     EXPECT_EQ(facade->SetSignerResponseObject(signer, &blob), 0);
     EXPECT_EQ(signer->certificate, nullptr);
     EXPECT_EQ(facade->SetSignerResponseObject(nullptr, nullptr), 0);
     EXPECT_EQ(lib.LiveObjects(), 1);  // the signer alone
+}
+
+// Each certificate of the list is added to the signer's request hashes (the
+// DSTU 7564 view takes the kind and the size, SHA sizes in bytes); a request
+// object goes to the signer once for each certificate it does not count yet.
+TEST_F(SignerSigning, RequestHashesOfAListOfCertificates)
+{
+    fake::UseTimeStampObjects(lib);
+    auto* list = new fake::CertificateList(lib);
+    Drop dl{static_cast<IPKICertificateList*>(list)};
+    struct Case {
+        std::uint32_t signerHashKind, kind, bits, counted, version;
+        int result;
+        std::string added;
+        std::size_t requests;
+    } cases[] = {
+        {0, 0, 0, 0, 270, 1, "53:1,0;53:1,0;", 2},
+        {0, 2, 160, 1, 270, 1, "53:1,0;53:1,0;", 1},
+        {0, 2, 256, 0, 270, 0, "", 0},  // SHA-256 needs the DSTU 7564 view
+        {3, 2, 256, 0, 270, 1, "136:1,2,32;136:1,2,32;", 2},
+        {3, 3, 48, 2, 270, 1, "136:1,3,48;136:1,3,48;", 0},
+        {0, 0, 0, 0, 258, 0, "", 0},
+    };
+    list->Add(new fake::ScriptedCertificate(lib));
+    list->Add(new fake::ScriptedCertificate(lib));
+    for (const Case& k : cases) {
+        lib.version = k.version;
+        auto* signer = new fake::TSSigner(lib, k.signerHashKind);
+        Drop d{static_cast<IPKISignerInfo*>(signer)};
+        signer->requestHashCount = k.counted;
+        ASSERT_EQ(facade->AddTimeStampRequestHashes(signer, list, k.kind, k.bits), k.result) << k.kind << "/" << k.bits;
+        std::string added;
+        for (const std::string& a : signer->requestHashes) added += a + ";";
+        EXPECT_EQ(added, k.added) << k.kind << "/" << k.bits;
+        EXPECT_EQ(signer->timeStampRequests.size(), k.requests) << k.kind << "/" << k.bits;
+    }
+    // An empty list succeeds without touching the signer.
+    auto* empty = new fake::CertificateList(lib);
+    auto* signer = new fake::TSSigner(lib);
+    Drop d1{static_cast<IPKICertificateList*>(empty)}, d2{static_cast<IPKISignerInfo*>(signer)};
+    lib.version = 270;
+    lib.log.clear();
+    ASSERT_EQ(facade->AddTimeStampRequestHashes(signer, empty, 2, 512), 1);
+    for (const std::string& e : lib.log) EXPECT_NE(e.rfind("4918:", 0), 0u) << e;
 }
