@@ -778,6 +778,7 @@ TEST(TimeStampSweeps, RequestByHashTypeLeavesNothingBehind)
     fake::SweepFailures(
         "CreateTimeStampRequestByHashType",
         [](SPKIFormats& f, fake::Library& lib) {
+            fake::UseTimeStampObjects(lib);  // the older request, where the coded one cannot be made
             fake::UseTimeStampRequestsByHash(lib);
             auto* s = new fake::TSRequestSource(lib);
             s->kind = 1;
