@@ -334,3 +334,63 @@ int SPKIFormats::CreateHolderFromBlob(const PKIBlob* blob, void** object)
         return 0;
     }
 }
+
+int SPKIFormats::GetSignerAttributeValue(IPKIObject* signedData, IPKIObject* certificate, const char* oid,
+                                         PKIBlob* value)
+{
+    try {
+        if (!signedData || !certificate || !oid || !value || value->data) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, certificate, signer.Out()) != 1 || !signer) return 0;
+        return GetSignerAttributeValueDirect(signer.As<IPKIObject>(), oid, value) == 1 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::AddSignerAttribute(IPKIObject* signedData, IPKIObject* certificate, const char* oid,
+                                    const PKIBlob* value)
+{
+    try {
+        if (!signedData || !certificate || !oid || Empty(value)) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, certificate, signer.Out()) != 1 || !signer) return 0;
+        ObjectRef attribute;
+        if (!CreateInto(formats_, PKI_CLASS_SIGNED_ATTRIBUTE, PKI_IID_SIGNED_ATTRIBUTE, attribute)) return 0;
+        auto* a = attribute.As<IPKISignedAttribute>();
+        if (a->SetType(oid) != PKI_OK || a->SetValueForm3(value) != PKI_OK) return 0;
+        return Signer(signer.As<IPKIObject>())->AddSignedAttribute(attribute.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::HashCertificateSignatureValue(IPKIObject* first, IPKIObject* second, IPKIObject* signedData,
+                                               std::uint32_t hashBits, std::uint8_t* hash)
+{
+    try {
+        if (!signedData || !hash) return 0;
+        // The signing certificate of the pair: digital signature first, then
+        // non-repudiation, each tried on the first argument before the second.
+        IPKIObject* chosen = nullptr;
+        for (std::uint32_t usage : {kDigitalSignature, kNonRepudiation}) {
+            for (IPKIObject* c : {first, second})
+                if (!chosen && c && HasKeyUsage(usage, c) == 1) chosen = c;
+        }
+        if (!chosen) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, chosen, signer.Out()) != 1 || !signer) return 0;
+        return HashSignatureValueWithProvider(signer.As<IPKIObject>(), hashBits, hash);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::PrepareSignerViewNow(IPKIObject* signer, void* first, void* second)
+{
+    try {
+        return signer ? SignLastSignerDSTU7564(signer, first, second, 0) : 0;
+    } catch (...) {
+        return 0;
+    }
+}

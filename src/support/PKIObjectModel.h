@@ -1781,7 +1781,10 @@ public:
     virtual int CountSignedAttributes(const char* oid, std::uint32_t* count)     // 23
     { (void)oid; (void)count; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(24) PKI_RESERVED(25)                                            // 24-25
-    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    // Adds a signed attribute (an interface 4153 object).
+    virtual int AddSignedAttribute(IPKIObject* attribute)                        // 26
+    { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)                           // 27-29
     virtual int SetContentType(const char* oid)                                  // 30
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(31)                                                             // 31
@@ -1824,11 +1827,29 @@ public:
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
     virtual int AddTimeStampToken(IPKIObject* token)                             // 49
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
-    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
-    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)                           // 50-52
+    // Adds a certificate to the signer's time-stamp request hashes.
+    virtual int AddRequestHashCertificate(IPKIObject* certificate, std::uint32_t flag,
+                                          std::uint32_t zero)                    // 53
+    { (void)certificate; (void)flag; (void)zero; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(54)                                                             // 54
+    // How many of those certificates already have a request.
+    virtual int GetRequestHashCount(std::uint32_t* count)                        // 55
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(56)                                                             // 56
+    // Takes a time-stamp request object (class 4921) for the signer.
+    virtual int AddTimeStampRequest(IPKIObject* request)                         // 57
+    { (void)request; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)                           // 58-60
+    // Adds a certificate to the signer's time-stamp request; none clears.
+    virtual int AddRequestCertificate(IPKIObject* certificate)                   // 61
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
-    PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)          // 66-69
+    PKI_RESERVED(66) PKI_RESERVED(67)                                            // 66-67
+    // The source the signer's time-stamp request was built from.
+    virtual int SetTimeStampSource(IPKIObject* source)                           // 68
+    { (void)source; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(69)                                                             // 69
     // The signature value; a null value asks only for its length.
     virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
     { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
@@ -1983,6 +2004,10 @@ public:
     // Signs the signer's hash with the three values the caller passes on.
     virtual int SignHash(void* first, void* second, void* third)                 // 135
     { (void)first; (void)second; (void)third; return PKI_E_NOT_IMPLEMENTED; }
+    // Adds a certificate's hash of the kind and size to the request hashes.
+    virtual int AddRequestHashCertificate(IPKIObject* certificate, std::uint32_t flag, std::uint32_t kind,
+                                          std::uint32_t size)                    // 136
+    { (void)certificate; (void)flag; (void)kind; (void)size; return PKI_E_NOT_IMPLEMENTED; }
 protected:
     ~IPKISignerInfoDSTU7564() = default;
 };
@@ -2395,6 +2420,61 @@ public:
 
 protected:
     ~IPKITimeStampInfoImprint() = default;
+};
+
+// Interface 4256 of a time-stamp request (class 4921): filled from a signer
+// with a hash-algorithm code (1 GOST 34.311, 2-6 SHA, 7-9 DSTU 7564).
+enum : std::uint32_t { PKI_IID_TS_REQUEST_BY_HASH = 4256, PKI_IID_SIGNER_HASH_CODE = 4258 };
+class IPKITimeStampRequestByHash : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23)                                                             // 23
+    // Takes the algorithm of the signer's key object.
+    virtual int SetKeyAlgorithm(IPKIObject* key)                                 // 24
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+    // The GOST 34.311 imprint under the S-box (64 packed bytes).
+    virtual int BuildImprintGOST(IPKIObject* none, const std::uint8_t* sBox)     // 25
+    { (void)none; (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32)                           // 30-32
+    virtual int FillGOST(IPKIObject* source, std::uint32_t code, const char* digestOid)  // 33
+    { (void)source; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)          // 34-37
+    virtual int BuildImprintCoded(IPKIObject* none, std::uint32_t code, const char* digestOid)  // 38
+    { (void)none; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(39) PKI_RESERVED(40)                                            // 39-40
+    virtual int FillCoded(IPKIObject* source, std::uint32_t code, const char* digestOid)  // 41
+    { (void)source; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampRequestByHash() = default;
+};
+
+// Interface 4258 of a signer: the hash-algorithm code of its key parameters.
+class IPKISignerHashCode : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)                           // 51-53
+    virtual int GetHashCode(std::uint32_t* code)                                 // 54
+    { (void)code; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerHashCode() = default;
 };
 
 // ---- Content types, signed attributes and recipients ----
@@ -3333,6 +3413,19 @@ protected:
     X(IPKISignerInfo, 3, GetIdentifier)                  \
     X(IPKISignerInfo, 11, GetTimeStampTokenAt)             \
     X(IPKISignerInfo, 22, GetDigestOID)                  \
+    X(IPKISignerInfo, 26, AddSignedAttribute)            \
+    X(IPKITimeStampRequestByHash, 24, SetKeyAlgorithm)   \
+    X(IPKITimeStampRequestByHash, 25, BuildImprintGOST)  \
+    X(IPKITimeStampRequestByHash, 33, FillGOST)          \
+    X(IPKITimeStampRequestByHash, 38, BuildImprintCoded) \
+    X(IPKITimeStampRequestByHash, 41, FillCoded)         \
+    X(IPKISignerHashCode, 54, GetHashCode)               \
+    X(IPKISignerInfo, 61, AddRequestCertificate)         \
+    X(IPKISignerInfo, 57, AddTimeStampRequest)           \
+    X(IPKISignerInfo, 53, AddRequestHashCertificate)     \
+    X(IPKISignerInfo, 55, GetRequestHashCount)           \
+    X(IPKISignerInfoDSTU7564, 136, AddRequestHashCertificate) \
+    X(IPKISignerInfo, 68, SetTimeStampSource)            \
     X(IPKISignerInfoTimeStampSource, 22, GetDigestOID)                \
     X(IPKISignerInfoTimeStampSource, 43, GetKeyKind)                    \
     X(IPKISignerInfoTimeStampSource, 47, GetKey)                        \

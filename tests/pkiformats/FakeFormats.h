@@ -3346,6 +3346,15 @@ public:
                 int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 130, "", PKI_IID_SIGNER_INFO_DSTU7564);
                 return c >= 0 ? c : (s_->signedWith = "130:" + std::to_string(kind) + "," + std::to_string(size), 0);
             }
+            int AddRequestHashCertificate(IPKIObject*, std::uint32_t flag, std::uint32_t kind,
+                                          std::uint32_t size) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 136, "", PKI_IID_SIGNER_INFO_DSTU7564);
+                return c >= 0 ? c
+                              : (s_->requestHashes.push_back("136:" + std::to_string(flag) + "," +
+                                                             std::to_string(kind) + "," + std::to_string(size)),
+                                 0);
+            }
 
         private:
             TSSigner* s_;
@@ -3447,6 +3456,33 @@ public:
         return c >= 0 ? c : (*count = static_cast<std::uint32_t>(attributes[oid].size()), 0);
     }
     int GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute) override;
+    int AddSignedAttribute(IPKIObject* attribute) override;
+    std::vector<std::string> timeStampRequests;  // what each request given to slot 57 was filled with
+    IPKIObject* timeStampSource = nullptr;       // as given to slot 68 (not held)
+    int AddTimeStampRequest(IPKIObject* request) override;
+    int SetTimeStampSource(IPKIObject* source) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 68, source ? "source" : "none");
+        return c >= 0 ? c : (timeStampSource = source, 0);
+    }
+    std::vector<std::string> requestHashes;  // certificates added through slot 53 or view slot 136
+    std::uint32_t requestHashCount = 0;      // what slot 55 reports
+    int AddRequestHashCertificate(IPKIObject*, std::uint32_t flag, std::uint32_t zero) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 53, "");
+        return c >= 0 ? c : (requestHashes.push_back("53:" + std::to_string(flag) + "," + std::to_string(zero)), 0);
+    }
+    int GetRequestHashCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 55, "");
+        return c >= 0 ? c : (*count = requestHashCount, 0);
+    }
+    std::vector<IPKIObject*> requestCertificates;  // as given to slot 61 (not held)
+    int AddRequestCertificate(IPKIObject* certificate) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 61, certificate ? "certificate" : "none");
+        return c >= 0 ? c : (requestCertificates.push_back(certificate), 0);
+    }
     int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 79, std::to_string(length));
@@ -3494,7 +3530,76 @@ public:
         *key = static_cast<IPKIEncoded*>(new Encoded(lib_, "signer key"));
         return 0;
     }
+    // Offers the hash-code view (4258) reporting `code`.
+    void OfferHashCode(std::uint32_t code)
+    {
+        class View final : public ViewOf<IPKISignerHashCode> {
+        public:
+            View(TSRequestSource* owner, std::uint32_t code) : ViewOf(owner), s_(owner), code_(code) {}
+            int GetHashCode(std::uint32_t* code) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 54, "", PKI_IID_SIGNER_HASH_CODE);
+                return c >= 0 ? c : (*code = code_, 0);
+            }
+
+        private:
+            TSRequestSource* s_;
+            std::uint32_t code_;
+        };
+        AddView(this, PKI_IID_SIGNER_HASH_CODE, new View(this, code));
+    }
 };
+
+// A time-stamp request as interface 4256 builds it: what the facade filled,
+// in `filled`.
+class TSRequestByHash final : public Object<IPKITimeStampRequestByHash> {
+public:
+    explicit TSRequestByHash(Library& lib) : Object(lib, PKI_CLASS_TS_REQUEST)
+    {
+        offers.insert(PKI_IID_TS_REQUEST_BY_HASH);
+    }
+    std::string filled;
+    int SetKeyAlgorithm(IPKIObject*) override { return Note(24, "key"); }
+    int BuildImprintGOST(IPKIObject* none, const std::uint8_t* sBox) override
+    {
+        return Note(25, std::string(none ? "object" : "none") + ",gost:" + Hex(sBox, 4));
+    }
+    int FillGOST(IPKIObject* source, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(33, std::string(source ? "source" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+    int BuildImprintCoded(IPKIObject* none, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(38, std::string(none ? "object" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+    int FillCoded(IPKIObject* source, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(41, std::string(source ? "source" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+
+private:
+    int Note(std::uint32_t op, const std::string& what)
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, op, "", PKI_IID_TS_REQUEST_BY_HASH);
+        return c >= 0 ? c : (filled += std::to_string(op) + ":" + what + ";", 0);
+    }
+};
+
+inline int TSSigner::AddTimeStampRequest(IPKIObject* request)
+{
+    int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 57, "");
+    if (c >= 0) return c;
+    auto* coded = dynamic_cast<TSRequestByHash*>(request);
+    timeStampRequests.push_back(coded ? coded->filled : "other");
+    return 0;
+}
+
+inline void UseTimeStampRequestsByHash(Library& lib)
+{
+    lib.makers[{PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST_BY_HASH}] = [&lib]() -> void* {
+        return static_cast<IPKITimeStampRequestByHash*>(new TSRequestByHash(lib));
+    };
+}
 
 // Signed data as a message or a time-stamp token: its signers and
 // certificates (both owned). Slot 105 searches every signer from the first
@@ -3843,7 +3948,30 @@ public:
         int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 20, std::to_string(v->length));
         return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
     }
+    int SetValueForm3(const PKIBlob* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 19, std::to_string(v->length));
+        return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
+    }
 };
+
+// Takes the attribute's type and value into `attributes`.
+inline int TSSigner::AddSignedAttribute(IPKIObject* attribute)
+{
+    int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 26, "");
+    if (c >= 0) return c;
+    auto* a = static_cast<TSSignedAttribute*>(static_cast<IPKISignedAttribute*>(attribute));
+    attributes[a->type].push_back(a->value);
+    return 0;
+}
+
+// Makes the signed attributes the facade creates.
+inline void UseTimeStampAttributes(Library& lib)
+{
+    lib.makers[{PKI_CLASS_SIGNED_ATTRIBUTE, PKI_IID_SIGNED_ATTRIBUTE}] = [&lib]() -> void* {
+        return static_cast<IPKISignedAttribute*>(new TSSignedAttribute(lib));
+    };
+}
 
 inline int TSSigner::GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute)
 {
