@@ -38,6 +38,22 @@ IPKISignedDataSigners* Token(IPKIObject* o)
     return static_cast<IPKISignedDataSigners*>(o);
 }
 
+// The source's digest OID, up to its terminator, and its key, whose
+// algorithm the request takes (request slot 24).
+template <class Request>
+bool TakeDigestAndKey(IPKIInterface* formats, IPKIObject* source, Request* request, std::string& digest)
+{
+    {
+        LibraryBlob oid(formats);
+        if (Source(source)->GetDigestOID(&oid.blob) != PKI_OK || !oid.blob.data) return false;
+        digest.assign(reinterpret_cast<const char*>(oid.blob.data), oid.blob.length);
+        digest = digest.c_str();
+    }
+    ObjectRef key;
+    return Source(source)->GetKey(key.Out()) == PKI_OK && key &&
+           request->SetKeyAlgorithm(key.As<IPKIObject>()) == PKI_OK;
+}
+
 bool SHAImprintLength(std::uint32_t n)
 {
     return n == 20 || n == 28 || n == 32 || n == 48 || n == 64;
@@ -228,17 +244,7 @@ int SPKIFormats::CreateTimeStampRequest(IPKIObject* signer, void** request)
         std::uint32_t kind = 0;
         if (Source(signer)->GetKeyKind(&kind) != PKI_OK) return 0;
         std::string digest;
-        {
-            LibraryBlob oid(formats_);
-            if (Source(signer)->GetDigestOID(&oid.blob) != PKI_OK || !oid.blob.data) return 0;
-            digest.assign(reinterpret_cast<const char*>(oid.blob.data), oid.blob.length);
-            digest = digest.c_str();  // up to the terminator
-        }
-        {
-            ObjectRef key;
-            if (Source(signer)->GetKey(key.Out()) != PKI_OK || !key) return 0;
-            if (r->SetKeyAlgorithm(key.As<IPKIObject>()) != PKI_OK) return 0;
-        }
+        if (!TakeDigestAndKey(formats_, signer, r, digest)) return 0;
         const bool newer = version >= 266;
         if (kind == kKindDSTU4145) {
             GOST28147PackedSBox sBox{};
@@ -571,17 +577,7 @@ int SPKIFormats::CreateTimeStampRequestByHashType(IPKIObject* source, std::uint3
         auto* r = made.As<IPKITimeStampRequestByHash>();
         if (source) {
             std::string digest;
-            {
-                LibraryBlob oid(formats_);
-                if (Source(source)->GetDigestOID(&oid.blob) != PKI_OK || !oid.blob.data) return 0;
-                digest.assign(reinterpret_cast<const char*>(oid.blob.data), oid.blob.length);
-                digest = digest.c_str();  // up to the terminator
-            }
-            {
-                ObjectRef key;
-                if (Source(source)->GetKey(key.Out()) != PKI_OK || !key) return 0;
-                if (r->SetKeyAlgorithm(key.As<IPKIObject>()) != PKI_OK) return 0;
-            }
+            if (!TakeDigestAndKey(formats_, source, r, digest)) return 0;
             std::uint32_t code = 0;
             if (hashType == 0) {
                 std::uint32_t kind = 0;
