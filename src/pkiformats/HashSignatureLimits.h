@@ -23,6 +23,8 @@ enum : std::uint32_t {
     PKIF_DSTU4145_PUBLIC_KEY_BYTES = 76,
     PKIF_RSA_PUBLIC_KEY_BYTES = 1200,
     PKIF_RSA_PROFILE_BYTES = 8,
+    // What key slot 9 may write: the RSA private key's 1,200 words.
+    PKIF_RSA_PRIVATE_KEY_BYTES = 4800,
     PKIF_EC_PUBLIC_KEY_BYTES = 152,
     PKIF_EC_PRIVATE_KEY_BYTES = 76,
     // GetECParametersByCurve and the EC verification: the 536-byte record

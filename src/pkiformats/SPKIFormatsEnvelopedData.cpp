@@ -347,9 +347,8 @@ int SPKIFormats::FindRecipientOriginatorEntry(IPKIObject* envelopedData, IPKIObj
                                               void** originatorCertificate)
 {
     try {
-        (void)envelopedData, (void)certificate, (void)form, (void)extra, (void)issuer, (void)serial;
-        (void)keyIdentifier, (void)key, (void)keyLength, (void)originatorCertificate;
-        return FindRecipientOriginator();
+        return FindRecipientOriginator(envelopedData, certificate, form, extra, issuer, serial, keyIdentifier, key,
+                                       keyLength, originatorCertificate);
     } catch (...) {
         return 0;
     }

@@ -20,7 +20,6 @@ namespace {
 
 constexpr std::uint32_t kHashLengths[10] = {0, 32, 20, 28, 32, 48, 64, 32, 48, 64};
 constexpr std::uint32_t kDSTU4145KeyBytes = 76;
-constexpr std::uint32_t kRSAPrivateKeyBytes = 1200;
 
 using GetForm = int (IPKISignatureValue::*)(std::uint8_t*, std::uint32_t*);
 using SetForm = int (IPKISignatureValue::*)(const std::uint8_t*, std::uint32_t);
@@ -312,7 +311,7 @@ int SPKIFormats::SignDataRSA(IPKIObject* key, const PKIBlob* data, PKIBlob* sign
 {
     try {
         if (!key || !UsableData(data) || !signature || signature->data || !cspi_) return 0;
-        Secret<kRSAPrivateKeyBytes> privateKey;
+        Secret<PKIF_RSA_PRIVATE_KEY_BYTES> privateKey;
         Secret<PKIF_SIGNATURE_MAX> value;
         std::uint8_t profile[PKIF_RSA_PROFILE_BYTES] = {};
         if (static_cast<IPKIKeyObject*>(key)->GetRSAKey(privateKey.bytes, profile) != 0) return 0;

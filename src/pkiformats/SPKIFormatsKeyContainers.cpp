@@ -3,6 +3,7 @@
 // every path (pkif::Secret).
 #include <cstring>
 
+#include "pkiformats/HashSignatureLimits.h"
 #include "pkiformats/KeyBuffers.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
@@ -13,7 +14,6 @@ using namespace pkif;
 namespace {
 
 constexpr std::uint32_t kPrivateKeyBytes = 76;
-constexpr std::uint32_t kRSAPrivateKeyBytes = 1200;  // the provider's form that key slot 9 writes
 
 // The provider probe: a zero field record, a point record naming the curve
 // and no outputs; nothing is generated. 0 (CSP_OK) means the provider, with
@@ -358,7 +358,7 @@ int SPKIFormats::IsKeyIncomplete(IPKIObject* key, std::uint32_t* flag)
             }
         }
         if (complete && (other & 2)) {
-            Secret<kRSAPrivateKeyBytes> rsa;
+            Secret<PKIF_RSA_PRIVATE_KEY_BYTES> rsa;
             std::uint8_t profile[8] = {};
             const int rc = k->GetRSAKey(rsa.bytes, profile);
             if (rc != PKI_OK && rc != PKI_E_ABSENT) return 0;

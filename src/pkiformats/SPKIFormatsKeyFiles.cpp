@@ -31,6 +31,7 @@
 #include "pkiformats/KeyBuffers.h"
 #include "pkiformats/KeyFileDepth.h"
 #include "pkiformats/SPKIFormats.h"
+#include "pkiformats/SPKIFormatsCertificateReads.h"
 #include "pkiformats/SPKIFormatsInternal.h"
 #include "support/PKIObjectModel.h"
 
@@ -299,6 +300,23 @@ bool DecryptWithPassword(CSP* csp, const char* password, std::uint8_t* data, std
     return length == 0 || csp->DecryptCFBGOST28147(data, length, &sBox, key.bytes, vector.bytes) == CSP_OK;
 }
 
+// Signed data holding certificates only, in a content info, encoded: the
+// library's encoding handed out as it is (released with ReleaseBlob).
+bool BundleOf(IPKIInterface* formats, IPKIObject* signedData, PKIBlob* bundle)
+{
+    static const char kSignedData[] = "1.2.840.113549.1.7.2";
+    ObjectRef info;
+    if (!CreateInto(formats, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return false;
+    auto* ci = info.As<IPKICMSContentInfo>();
+    LibraryBlob out(formats);
+    if (ci->SetContentType(kSignedData) != PKI_OK || ci->SetContentObject(signedData) != PKI_OK ||
+        ci->Encode(&out.blob) != PKI_OK || !out.blob.data)
+        return false;
+    *bundle = out.blob;
+    out.blob = PKIBlob{0, nullptr};
+    return true;
+}
+
 // A new container (4893/4128) holding `key`, with the CSP's standard S-box
 // when `withSBox` is set.
 bool PutIntoContainer(SPKIFormats& f, IPKIObject* key, bool withSBox, void** out)
@@ -429,23 +447,43 @@ int SPKIFormats::GetKeyStoreKeyBytes(const PKIBlob* entry, PKIBlob* key)
 // the bundle is the library's encoding, released with ReleaseBlob.
 int SPKIFormats::GetKeyStoreCertificates(std::uint32_t version, const PKIBlob* entry, PKIBlob* bundle)
 {
-    static const char kSignedData[] = "1.2.840.113549.1.7.2";
     try {
         if (!bundle || bundle->data || !formats_) return 0;
         std::vector<PKIBlob> chain;
         if (!ChainOf(version, entry, chain)) return 0;
-        ObjectRef signedData, info;
+        ObjectRef signedData;
         if (!CreateInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, signedData)) return 0;
         for (const PKIBlob& certificate : chain)
             if (!AttachCertificate(signedData.As<IPKIObject>(), &certificate)) return 0;
-        if (!CreateInto(formats_, PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO, info)) return 0;
-        auto* ci = info.As<IPKICMSContentInfo>();
-        LibraryBlob out(formats_);
-        if (ci->SetContentType(kSignedData) != PKI_OK || ci->SetContentObject(signedData.As<IPKIObject>()) != PKI_OK ||
-            ci->Encode(&out.blob) != PKI_OK || !out.blob.data)
+        return BundleOf(formats_, signedData.As<IPKIObject>(), bundle) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The container's certificate list as the same certificates-only bundle as
+// a key store entry's chain; `count` (may be absent) takes the number of
+// certificates. A container without certificates gives no bundle.
+int SPKIFormats::GetContainerCertificates(IPKIObject* container, PKIBlob* bundle, std::uint32_t* count)
+{
+    try {
+        if (!container || !bundle || bundle->data || !formats_) return 0;
+        ObjectRef list, signedData;
+        std::uint32_t n = 0;
+        if (!QueryInto(container, PKI_IID_KEY_LIST, list) ||
+            list.As<IPKICertificateListView>()->GetCertificateCount(PKI_KEY_LIST_CERTIFICATES, &n) != PKI_OK ||
+            n == 0 || !CreateInto(formats_, PKI_CLASS_SIGNED_DATA, PKI_IID_SIGNED_DATA, signedData))
             return 0;
-        *bundle = out.blob;
-        out.blob = PKIBlob{0, nullptr};
+        for (std::uint32_t i = 0; i < n; ++i) {
+            ObjectRef certificate;
+            if (list.As<IPKICertificateListView>()->GetCertificate(i, PKI_KEY_LIST_CERTIFICATES, certificate.Out()) !=
+                    PKI_OK ||
+                !certificate ||
+                signedData.As<IPKISignedDataCertificates>()->AddCertificate(certificate.As<IPKIObject>()) != PKI_OK)
+                return 0;
+        }
+        if (!BundleOf(formats_, signedData.As<IPKIObject>(), bundle)) return 0;
+        if (count) *count = n;
         return 1;
     } catch (...) {
         return 0;
@@ -580,6 +618,276 @@ int SPKIFormats::AddPFXKeys(IPKIObject* pfx, IPKIObject* container, const char* 
     }
 }
 
+// One bag per certificate of the list (the certificates of an object's key
+// list view, kind 1), in order; certificate bags are not encrypted, so no
+// password is taken. A list without certificates adds nothing and fails.
+int SPKIFormats::AddPFXCertificates(IPKIObject* pfx, IPKIObject* certificates)
+{
+    try {
+        if (!pfx || !certificates) return 0;
+        ObjectRef list;
+        if (!QueryInto(certificates, PKI_IID_KEY_LIST, list)) return 0;
+        auto* view = list.As<IPKICertificateListView>();
+        std::uint32_t count = 0;
+        if (view->GetCertificateCount(PKI_KEY_LIST_CERTIFICATES, &count) != PKI_OK || count == 0) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef certificate, bag;
+            if (view->GetCertificate(i, PKI_KEY_LIST_CERTIFICATES, certificate.Out()) != PKI_OK || !certificate ||
+                !CreateInto(formats_, PKI_CLASS_ENTRY_LIST, PKI_IID_ENTRY_LIST, bag) ||
+                bag.As<IPKIEntryList>()->AddEntry(certificate.As<IPKIObject>(), nullptr) != PKI_OK ||
+                static_cast<IPKIKeyContainer*>(pfx)->AddItem(bag.As<IPKIObject>()) != PKI_OK)
+                return 0;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The file's value (0 leaves it as it is) and, with a password, its
+// integrity protection under that password; then the encoding.
+int SPKIFormats::SetPFXBagValue(IPKIObject* pfx, const char* password, std::uint32_t value, PKIBlob* out)
+{
+    try {
+        if (!pfx || !out || out->data) return 0;
+        auto* file = static_cast<IPKIKeyContainer*>(pfx);
+        if (value && file->SetProtectionValue(value) != PKI_OK) return 0;
+        if (password && file->SetPassword(PKI_PROTECT_WITH_PASSWORD, password) != PKI_OK) return 0;
+        LibraryBlob encoded(formats_);
+        if (file->Encode(&encoded.blob) != PKI_OK || !encoded.blob.data) return 0;
+        return CopyOut(encoded.blob.data, encoded.blob.length, out);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A new file with the key bags of `key` (a container) and the certificate
+// bags of `certificates` (either may be absent, not both); with `encode` set
+// the file is encoded into `out`, protected under the password when one is
+// given; with it clear the file is only built, as a check, and `out` stays
+// empty.
+int SPKIFormats::MakePFX(IPKIObject* key, IPKIObject* certificates, const char* password, PKIBlob* out,
+                         std::uint32_t encode)
+{
+    try {
+        if ((!key && !certificates) || (encode && (!out || out->data))) return 0;
+        ObjectRef pfx;
+        if (!CreatePFX(pfx.Out()) || !pfx) return 0;
+        if (key && !AddPFXKeys(pfx.As<IPKIObject>(), key, password)) return 0;
+        if (certificates && !AddPFXCertificates(pfx.As<IPKIObject>(), certificates)) return 0;
+        return encode ? SetPFXBagValue(pfx.As<IPKIObject>(), password, 0, out) : 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+// Each entry of each bag of a file, in order, with its attribute bytes (the
+// local key identifier); `visit` answers 1 to stop with success, 0 to go on,
+// -1 to fail. The walk answers the same, 0 when no entry stopped it.
+template <typename Visit>
+int ForEachBagEntry(IPKIInterface* formats, IPKIObject* pfx, Visit visit)
+{
+    auto* file = static_cast<IPKIKeyContainer*>(pfx);
+    std::uint32_t items = 0;
+    if (file->GetItemCount(&items) != PKI_OK) return -1;
+    for (std::uint32_t i = 0; i < items; ++i) {
+        ObjectRef bag;
+        if (file->GetItem(i, bag.Out()) != PKI_OK || !bag) return -1;
+        auto* list = bag.As<IPKIEntryList>();
+        std::uint32_t entries = 0;
+        if (list->GetEntryCount(&entries) != PKI_OK) return -1;
+        for (std::uint32_t j = 0; j < entries; ++j) {
+            ObjectRef entry;
+            LibraryBlob attribute(formats);
+            if (list->GetEntry(j, entry.Out(), &attribute.blob) != PKI_OK || !entry) return -1;
+            const int answer = visit(entry.As<IPKIObject>(), attribute.blob);
+            if (answer != 0) return answer;
+        }
+    }
+    return 0;
+}
+
+bool SameBytes(const PKIBlob& a, const PKIBlob* b)
+{
+    return a.length == b->length && (a.length == 0 || std::memcmp(a.data, b->data, a.length) == 0);
+}
+
+}  // namespace
+
+// The index-th key among the key bags that open with the password (as
+// written, then read as Windows-1251 and re-encoded, as encrypted keys are
+// read elsewhere); keys that do not open are passed over. The local key
+// identifier is handed out when asked for ({0, null} when the bag has none).
+int SPKIFormats::GetPFXKeyBag(IPKIObject* pfx, std::uint32_t index, const char* password, void** key,
+                              PKIBlob* localKeyId)
+{
+    try {
+        if (!pfx || !key || (localKeyId && localKeyId->data)) return 0;
+        *key = nullptr;
+        const char* given = password ? password : "";
+        std::uint32_t seen = 0;
+        ObjectRef found;
+        const int answer = ForEachBagEntry(formats_, pfx, [&](IPKIObject* entry, const PKIBlob& attribute) {
+            ObjectRef encrypted;
+            if (!QueryInto(entry, PKI_IID_PRIVATE_KEY, encrypted)) return 0;
+            auto* sealed = encrypted.As<IPKIPrivateKey>();
+            ObjectRef opened;
+            if (sealed->Open(given, opened.Out()) != PKI_OK || !opened) {
+                opened.Reset();
+                if (sealed->OpenConverted(given, opened.Out()) != PKI_OK || !opened) return 0;
+            }
+            if (seen++ != index) return 0;
+            if (localKeyId && attribute.data && !CopyOut(attribute.data, attribute.length, localKeyId)) return -1;
+            *found.Out() = opened.As<IPKIObject>();
+            *opened.Out() = nullptr;
+            return 1;
+        });
+        if (answer != 1) return 0;
+        *key = found.As<IPKIObject>();
+        *found.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        ReleaseBlob(localKeyId);
+        return 0;
+    }
+}
+
+// The index-th certificate among the certificate bags, counting only those
+// whose local key identifier equals the given one when one is given.
+int SPKIFormats::GetPFXCertificate(IPKIObject* pfx, const PKIBlob* localKeyId, std::uint32_t index, void** certificate)
+{
+    try {
+        if (!pfx || !certificate) return 0;
+        *certificate = nullptr;
+        const bool filtered = localKeyId && localKeyId->data;
+        std::uint32_t seen = 0;
+        ObjectRef found;
+        const int answer = ForEachBagEntry(formats_, pfx, [&](IPKIObject* entry, const PKIBlob& attribute) {
+            ObjectRef held;
+            if (!QueryInto(entry, PKI_IID_CERTIFICATE, held)) return 0;
+            if ((filtered && !SameBytes(attribute, localKeyId)) || seen++ != index) return 0;
+            *found.Out() = held.As<IPKIObject>();
+            *held.Out() = nullptr;
+            return 1;
+        });
+        if (answer != 1) return 0;
+        *certificate = found.As<IPKIObject>();
+        *found.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Each listed certificate goes to the container key whose identifiers hold
+// the certificate's subject key identifier (the same match as the key
+// queries'); certificates without one, or of no key here, are passed over.
+// A container with keys that lack parts export needs takes certificates
+// only when its own check accepts them.
+int SPKIFormats::AttachCertificatesToKeys(IPKIObject* container, IPKIObject* certificates)
+{
+    try {
+        if (!container || !certificates) return 0;
+        std::uint32_t incomplete = 1;
+        if (!IsKeyIncomplete(container, &incomplete)) return 0;
+        if (incomplete) {
+            std::uint32_t accepted = 0;
+            if (static_cast<IPKIKeyObject*>(container)->CheckIncompleteKeys(&accepted) != PKI_OK || !accepted) return 0;
+        }
+        ObjectRef keyList, certificateList;
+        if (!QueryInto(container, PKI_IID_KEY_LIST, keyList) ||
+            !QueryInto(certificates, PKI_IID_KEY_LIST, certificateList))
+            return 0;
+        auto* from = certificateList.As<IPKICertificateListView>();
+        std::uint32_t count = 0;
+        if (from->GetCertificateCount(PKI_KEY_LIST_CERTIFICATES, &count) != PKI_OK) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef certificate;
+            if (from->GetCertificate(i, PKI_KEY_LIST_CERTIFICATES, certificate.Out()) != PKI_OK || !certificate)
+                return 0;
+            std::uint8_t identifier[32];
+            std::uint32_t index = 0;
+            if (!SubjectKeyIdentifier32(certificate.As<IPKICertificate>(), identifier) ||
+                !FindContainerKeyByIdentifier(container, identifier, &index))
+                continue;
+            if (keyList.As<IPKICertificateListView>()->SetKeyCertificate(index, certificate.As<IPKIObject>()) != PKI_OK)
+                return 0;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Every private-key entry whose key opens as an encrypted private key with
+// the password goes into one container, its chain into the container's
+// certificate list; entries whose keys do not open, or that carry the
+// library's attribute 4363, are passed over. The chain is read from the
+// entry itself, the same certificates GetKeyStoreCertificates bundles.
+int SPKIFormats::ReadKeyStoreKeys(const PKIBlob* store, const char* password, void** container)
+{
+    try {
+        if (!container || !formats_) return 0;
+        *container = nullptr;
+        std::uint32_t version = 0, count = 0;
+        PKIBlob entries{0, nullptr};
+        if (!ReadKeyStoreHeader(store, &version, &count, &entries)) return 0;
+        ObjectRef made, keySet, list;
+        if (!CreateKeyContainerObject(made.Out()) || !made ||
+            !QueryInto(made.As<IPKIObject>(), PKI_IID_KEY_SET, keySet) ||
+            !QueryInto(made.As<IPKIObject>(), PKI_IID_KEY_LIST, list))
+            return 0;
+        const char* secret = password ? password : "";
+        std::uint32_t added = 0;
+        for (std::uint32_t i = 0;; ++i) {
+            char* alias = nullptr;
+            if (!GetKeyStoreKeyAlias(store, i, &alias)) break;
+            PKIBlob entry{0, nullptr}, keyBytes{0, nullptr};
+            const bool found = FindKeyStoreEntry(version, alias, &entries, &entry) != 0;
+            FreeMemory(alias);
+            std::vector<PKIBlob> chain;
+            if (!found || !GetKeyStoreKeyBytes(&entry, &keyBytes) || !ChainOf(version, &entry, chain)) return 0;
+            ObjectRef encrypted, opened, key, values;
+            if (!CreateInto(formats_, PKI_CLASS_PRIVATE_KEY, PKI_IID_PRIVATE_KEY, encrypted)) return 0;
+            auto* sealed = encrypted.As<IPKIPrivateKey>();
+            if (sealed->Decode(&keyBytes) != PKI_OK) continue;
+            if (sealed->Open(secret, opened.Out()) != PKI_OK || !opened) {
+                opened.Reset();
+                if (sealed->OpenConverted(secret, opened.Out()) != PKI_OK || !opened) continue;
+            }
+            if (!QueryInto(opened.As<IPKIObject>(), PKI_IID_KEY, key)) return 0;
+            if (QueryInto(key.As<IPKIObject>(), PKI_IID_KEY_SET, values)) {
+                LibraryBlob value(formats_);
+                const int rc = values.As<IPKIKeySet>()->GetValue(PKI_KEYSET_KEY_ATTRIBUTE, &value.blob);
+                if (rc == PKI_OK) continue;
+                if (rc != PKI_E_ABSENT) return 0;
+            }
+            if (keySet.As<IPKIKeySet>()->AddKey(key.As<IPKIObject>(), nullptr) != PKI_OK) return 0;
+            ++added;
+            for (const PKIBlob& bytes : chain) {
+                ObjectRef certificate;
+                if (!CreateInto(formats_, PKI_CLASS_CERTIFICATE, PKI_IID_CERTIFICATE, certificate) ||
+                    certificate.As<IPKICertificate>()->Decode(&bytes) != PKI_OK ||
+                    list.As<IPKICertificateListView>()->AddCertificate(certificate.As<IPKIObject>()) != PKI_OK)
+                    return 0;
+            }
+        }
+        if (added == 0) return 0;
+        GOST28147PackedSBox sBox{};
+        if (!AttachCertificatesToKeys(made.As<IPKIObject>(), made.As<IPKIObject>()) || !csp_ ||
+            !csp_->Parameters().GetStandardSBox(0, &sBox) ||
+            made.As<IPKIKeyObject>()->SetSBox(reinterpret_cast<const std::uint8_t*>(&sBox)) != PKI_OK)
+            return 0;
+        *container = made.As<IPKIObject>();
+        *made.Out() = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int SPKIFormats::WrapPrivateKey(IPKIObject* key, const char* password, PKIBlob* out)
 {
     try {
@@ -670,12 +978,12 @@ int SPKIFormats::ReadProtectedKeyFile(const PKIBlob* blob, const char* password,
 }
 
 // Layouts in order: a password-encrypted private key (code 2, or 1 for a
-// key that carries the library's attribute 4363), a key store's first
-// private-key entry (6), a marked blob (its own code). A wrong password for
-// an encrypted key ends the search; data that are not one go on to the next
-// layout. The protected key file (5) comes before the key store entry;
-// PKCS#12 files (3, 4) and the key store read as a whole (6) take their
-// places before it as they land.
+// key that carries the library's attribute 4363), a key store read as a
+// whole (6), the protected key file (5), a key store's first private-key
+// entry (6), a marked blob (its own code). A wrong password for an
+// encrypted key ends the search; data that are not one go on to the next
+// layout. PKCS#12 files (3, 4) take their place after the encrypted key as
+// they land.
 int SPKIFormats::ReadPrivateKeyAnyFormat(const PKIBlob* data, const char* password, std::uint32_t check,
                                          std::uint32_t* format, void** container)
 {
@@ -687,7 +995,9 @@ int SPKIFormats::ReadPrivateKeyAnyFormat(const PKIBlob* data, const char* passwo
         void* read = nullptr;
         const int encrypted = ReadEncryptedKey(*this, data, password, check, &code, &read);
         if (encrypted < 0) return 0;
-        if (encrypted == 0 && ReadProtectedKeyFile(data, password, &read))
+        if (encrypted == 0 && ReadKeyStoreKeys(data, password, &read))
+            code = 6;
+        else if (encrypted == 0 && ReadProtectedKeyFile(data, password, &read))
             code = 5;
         else if (encrypted == 0 && ReadKeyStoreEntry(data, nullptr, password, &read, nullptr))
             code = 6;

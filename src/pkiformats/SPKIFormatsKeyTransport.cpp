@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "pkiformats/EnvelopedContent.h"
+#include "pkiformats/HashSignatureLimits.h"
 #include "pkiformats/KeyBuffers.h"
 #include "pkiformats/SPKIFormats.h"
 
@@ -297,8 +298,14 @@ static int DecryptKeyTransportContent(IPKIInterface* formats, SPKIFormats& facad
     ObjectRef held;
     IPKICertificate* cert = RSAView(certificate, held);
     if (facade.HasKeyUsage(kUsageAgreement, cert) != 1) return 0;
+    // Slot 9 may write the key's whole 1,200 words; the library takes its
+    // first 1,200 bytes followed by the profile.
     Secret<kTransportKeyBytes> keyData;
-    if (static_cast<IPKIKeyObject*>(ownKey)->GetRSAKey(keyData.bytes, keyData.bytes + 1200) != PKI_OK) return 0;
+    {
+        Secret<PKIF_RSA_PRIVATE_KEY_BYTES> read;
+        if (static_cast<IPKIKeyObject*>(ownKey)->GetRSAKey(read.bytes, keyData.bytes + 1200) != PKI_OK) return 0;
+        std::memcpy(keyData.bytes, read.bytes, 1200);
+    }
     std::unique_ptr<wchar_t[]> issuer;
     LibraryBlob serial(formats);
     std::uint8_t keyIdentifier[32] = {};

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "pkiformats/HashSignatureLimits.h"
+#include "pkiformats/KeyBuffers.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsInternal.h"
 
@@ -274,6 +276,91 @@ int SPKIFormats::SetRequestExtKeyUsages(IPKIObject* request, const char* usages)
             r->SetRequestedExtensions(list.As<IPKIObject>()) != PKI_OK)
             return 0;
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+// The hash kinds a DSTU 4145 request is re-signed with: GOST 34.311, and
+// DSTU 7564 in its 32-byte form only (the form the facade's DSTU 7564
+// signing makes); the longer DSTU 7564 kinds and the SHA kinds are refused.
+constexpr std::uint32_t kHashKindGOST34311 = 1;
+constexpr std::uint32_t kHashKindDSTU7564_256 = 7;
+constexpr std::uint32_t kDSTU7564HashBytes = 32;
+
+// Signs the request's to-be-signed bytes with the key by family through the
+// facade's own signing operations and sets the signature into the request.
+// The raw signature lives only in a wiping buffer sized for the family's
+// largest value (DSTU 4145 curves of 305 bits and above need 152 bytes).
+int SignRequestByFamily(SPKIFormats& facade, IPKIInterface* formats, IPKIObject* key, IPKIObject* request,
+                        std::uint32_t family)
+{
+    auto* r = static_cast<IPKIRequest*>(request);
+    LibraryBlob tbs(formats), encoded(formats);
+    if (r->GetToBeSigned(&tbs.blob) != PKI_OK || !tbs.blob.data || tbs.blob.length == 0) return 0;
+    Secret<PKIF_SIGNATURE_MAX> value;
+    std::uint32_t length = 0;
+    if (family == 1) {
+        std::uint32_t code = 0, hashLength = 0;
+        if (!facade.GetHashAlgorithmOfRequest(request, &code, &hashLength)) return 0;
+        if (code == kHashKindGOST34311) {
+            if (!facade.SignDataDSTU4145(key, &tbs.blob, &encoded.blob) ||
+                !facade.DecodeDSTU4145Signature(&encoded.blob, value.bytes, &length) || length == 0 ||
+                length > PKIF_DSTU4145_SIGNATURE_MAX)
+                return 0;
+            return r->SetSignature(value.bytes, length) == PKI_OK ? 1 : 0;
+        }
+        if (code != kHashKindDSTU7564_256 || hashLength != kDSTU7564HashBytes) return 0;
+        ObjectRef hashView;
+        if (!QueryInto(request, PKI_IID_REQUEST_HASH, hashView) ||
+            !facade.SignDataDSTU4145With7564(key, &tbs.blob, &encoded.blob) ||
+            !facade.DecodeDSTU4145Signature(&encoded.blob, value.bytes, &length) || length == 0 ||
+            length > PKIF_DSTU4145_SIGNATURE_MAX)
+            return 0;
+        return hashView.As<IPKIRequestHash>()->SetSignatureWithHashLength(value.bytes, length, hashLength) == PKI_OK
+                   ? 1
+                   : 0;
+    }
+    if (family == 2) {
+        if (!facade.SignDataRSA(key, &tbs.blob, &encoded.blob) ||
+            !facade.DecodeRSASignature(&encoded.blob, value.bytes, &length) || length == 0 ||
+            length > PKIF_SIGNATURE_MAX)
+            return 0;
+        return r->SetSignature(value.bytes, length) == PKI_OK ? 1 : 0;
+    }
+    if (family == 4) {
+        // ECDSA over SHA-256, the hash the facade's key-family signing uses.
+        if (!facade.SignDataECDSA(key, 256, &tbs.blob, &encoded.blob) ||
+            !facade.DecodeECDSASignature(&encoded.blob, value.bytes))
+            return 0;
+        return r->SetSignature(value.bytes, PKIF_ECDSA_SIGNATURE_RECORD) == PKI_OK ? 1 : 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// The key object signs in every case: flags A and B only choose key usages
+// when a request is made, and re-signing keeps the request's own usages.
+int SPKIFormats::ResignRequestWithExtKeyUsages(IPKIObject* key, const PKIBlob* request, const char* usages,
+                                               std::uint32_t flagA, std::uint32_t flagB, PKIBlob* out)
+{
+    (void)flagA;
+    (void)flagB;
+    try {
+        if (!key || !request || !usages || !out || out->data || !formats_) return 0;
+        ObjectRef decoded;
+        if (!DecodeObject4873(request, decoded.Out()) || !decoded) return 0;
+        auto* r = decoded.As<IPKIRequest>();
+        std::uint32_t family = 0;
+        if (r->GetKeyKind(&family) != PKI_OK) return 0;
+        if (!SetRequestExtKeyUsages(decoded.As<IPKIObject>(), usages)) return 0;
+        if (!SignRequestByFamily(*this, formats_, key, decoded.As<IPKIObject>(), family)) return 0;
+        LibraryBlob encoded(formats_);
+        if (r->Encode(&encoded.blob) != PKI_OK || !encoded.blob.data) return 0;
+        return CopyOut(encoded.blob.data, encoded.blob.length, out);
     } catch (...) {
         return 0;
     }

@@ -336,7 +336,7 @@ int SPKIFormats::GetRSAPublicKey(IPKIObject* key, std::uint32_t* cached, std::ui
 {
     try {
         if (!key || !publicKey) return 0;
-        Secret<1200> privateKey;  // the provider's RSA private-key form
+        Secret<PKIF_RSA_PRIVATE_KEY_BYTES> privateKey;  // the provider's RSA private-key form
         std::uint8_t value[PKIF_RSA_PUBLIC_KEY_BYTES] = {};
         std::uint8_t keyProfile[PKIF_RSA_PROFILE_BYTES] = {};
         const int hit = ReadCache(formats_, key, PKI_KEY_CACHE_RSA, value, sizeof value);

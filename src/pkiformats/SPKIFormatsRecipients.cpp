@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "pkiformats/EnvelopedContent.h"
 #include "pkiformats/KeyBuffers.h"
 #include "pkiformats/SPKIFormats.h"
 #include "pkiformats/SPKIFormatsCertificateReads.h"
@@ -21,7 +22,7 @@ const char kSignedData[] = "1.2.840.113549.1.7.2";
 // Padding of the block formats ends in its own length, at most one block.
 constexpr std::uint32_t kMaxPadding = 16;
 constexpr std::uint32_t kKeyTransport = 1, kKeyAgreement = 2;
-constexpr std::uint32_t kAgreementKeyBytes = 76;
+constexpr std::uint32_t kKeyAgreementUsage = 16;
 
 IPKIContentInfoForms* Content(IPKIObject* o)
 {
@@ -279,6 +280,100 @@ int SPKIFormats::SetRecipientAgreementKey(IPKIObject* entry, IPKIObject* keyArgu
                        PKI_OK
                    ? 1
                    : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::FindRecipientOriginator(IPKIObject* envelopedData, IPKIObject* certificate, std::uint32_t* form,
+                                         std::uint32_t* extra, char* issuer, std::uint8_t* serial,
+                                         std::uint8_t* keyIdentifier, std::uint8_t* key, std::uint32_t* keyLength,
+                                         void** originatorCertificate)
+{
+    try {
+        if (originatorCertificate) *originatorCertificate = nullptr;
+        if (!formats_ || !envelopedData || !certificate) return 0;
+        auto* c = static_cast<IPKICertificate*>(certificate);
+        ObjectRef inner;
+        if (c->GetInnerCertificate(inner.Out()) == PKI_OK && inner) c = inner.As<IPKICertificate>();
+        if (HasKeyUsage(kKeyAgreementUsage, c) != 1) return 0;
+        std::unique_ptr<wchar_t[]> ownName;
+        std::uint8_t ownSerial[20] = {}, ownKeyId[32] = {};
+        {
+            LibraryBlob number(formats_);
+            if (!IssuerWide(c, ownName) || c->GetSerial(&number.blob) != PKI_OK || !Serial20(number.blob, ownSerial) ||
+                !SubjectKeyIdentifier32(c, ownKeyId))
+                return 0;
+        }
+        auto* e = static_cast<IPKIEnvelopedData*>(envelopedData);
+        std::uint32_t groups = 0;
+        if (e->GetAgreementGroupCount(&groups) != PKI_OK) return 0;
+        auto wide = std::make_unique<wchar_t[]>(kWideNameChars);
+        for (std::uint32_t g = 0; g < groups; ++g) {
+            ObjectRef group;
+            if (e->GetAgreementGroup(g, group.Out()) != PKI_OK || !group) return 0;
+            auto* ag = group.As<IPKIAgreementGroup>();
+            std::uint32_t keys = 0;
+            if (ag->GetEntryCount(&keys) != PKI_OK) return 0;
+            bool matched = false;
+            for (std::uint32_t j = 0; j < keys && !matched; ++j) {
+                std::uint32_t kind = 0, length = kWideNameChars;
+                std::uint8_t entrySerial[20] = {}, entryKeyId[32] = {};
+                if (ag->GetEntry(j, &kind, wide.get(), &length, entrySerial, entryKeyId) != PKI_OK) return 0;
+                if (kind == 1) {
+                    if (length >= kWideNameChars) continue;
+                    wide[length] = 0;
+                    matched =
+                        std::wcscmp(wide.get(), ownName.get()) == 0 && std::memcmp(entrySerial, ownSerial, 20) == 0;
+                } else if (kind == 2) {
+                    matched = std::memcmp(entryKeyId, ownKeyId, 32) == 0;
+                }
+            }
+            if (!matched) continue;
+            std::uint32_t originator = 0, length = kWideNameChars, publicLength = 0, more = 0;
+            std::uint8_t originatorSerial[20] = {}, originatorKeyId[32] = {}, publicKey[kAgreementKeyBytes] = {};
+            if (ag->GetOriginator(&originator, wide.get(), &length, originatorSerial, originatorKeyId, publicKey,
+                                  &publicLength) != PKI_OK)
+                return 0;
+            auto text = std::make_unique<char[]>(PKIF_NAME_TEXT_BYTES);
+            ObjectRef found;
+            if (originator == 1) {
+                if (length >= kWideNameChars) return 0;
+                wide[length] = 0;
+                if (!IssuerToText(formats_, wide.get(), text.get())) return 0;
+                if (VersionAtLeast(formats_, 267) && ag->GetOriginatorExtra(&more) != PKI_OK) return 0;
+                if (originatorCertificate &&
+                    !FindCertificateByIdentity(envelopedData, text.get(), originatorSerial, nullptr, found.Out()))
+                    *found.Out() = nullptr;
+            } else if (originator == 2) {
+                if (originatorCertificate &&
+                    !FindCertificateByIdentity(envelopedData, nullptr, nullptr, originatorKeyId, found.Out()))
+                    *found.Out() = nullptr;
+            } else if (originator == 3) {
+                if (publicLength > kAgreementKeyBytes) return 0;
+            } else {
+                return 0;
+            }
+            // Everything was read: the outputs of the originator's form, the
+            // form last.
+            if (originator == 1) {
+                if (issuer) std::memcpy(issuer, text.get(), std::strlen(text.get()) + 1);
+                if (extra) *extra = more;
+                if (serial) std::memcpy(serial, originatorSerial, 20);
+            } else if (originator == 2) {
+                if (keyIdentifier) std::memcpy(keyIdentifier, originatorKeyId, 32);
+            } else {
+                if (key) std::memcpy(key, publicKey, kAgreementKeyBytes);
+                if (keyLength) *keyLength = publicLength;
+            }
+            if (originatorCertificate) {
+                *originatorCertificate = found.As<IPKIObject>();
+                *found.Out() = nullptr;
+            }
+            if (form) *form = originator;
+            return 1;
+        }
+        return 0;
     } catch (...) {
         return 0;
     }

@@ -198,7 +198,6 @@ namespace {
 
 constexpr std::uint32_t kHashKindDSTU7564 = 3;
 constexpr std::uint32_t kKeyKindRSA = 2;
-constexpr std::uint32_t kRSAPrivateKeyBytes = 1200;
 
 // Usage of a given certificate: digital signature, else non-repudiation.
 bool MaySign(SPKIFormats& facade, IPKIObject* certificate)
@@ -268,7 +267,7 @@ int SPKIFormats::SignSignerRSA(IPKIObject* signer, IPKIObject* key, IPKIObject* 
         ObjectRef hashLength;
         if (QueryInto(signer, PKI_IID_SIGNER_HASH_LENGTH, hashLength))
             return hashLength.As<IPKISignerHashLength>()->SignRSA(key) == PKI_OK ? 1 : 0;
-        Secret<kRSAPrivateKeyBytes> privateKey;
+        Secret<PKIF_RSA_PRIVATE_KEY_BYTES> privateKey;
         std::uint8_t profile[8] = {};
         if (static_cast<IPKIKeyObject*>(key)->GetRSAKey(privateKey.bytes, profile) != PKI_OK) return 0;
         return Signer(signer)->SignWithRSAKey(privateKey.bytes, profile) == PKI_OK ? 1 : 0;
@@ -331,6 +330,66 @@ int SPKIFormats::CreateHolderFromBlob(const PKIBlob* blob, void** object)
             *made.Out() = nullptr;
         }
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::GetSignerAttributeValue(IPKIObject* signedData, IPKIObject* certificate, const char* oid,
+                                         PKIBlob* value)
+{
+    try {
+        if (!signedData || !certificate || !oid || !value || value->data) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, certificate, signer.Out()) != 1 || !signer) return 0;
+        return GetSignerAttributeValueDirect(signer.As<IPKIObject>(), oid, value) == 1 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::AddSignerAttribute(IPKIObject* signedData, IPKIObject* certificate, const char* oid,
+                                    const PKIBlob* value)
+{
+    try {
+        if (!signedData || !certificate || !oid || Empty(value)) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, certificate, signer.Out()) != 1 || !signer) return 0;
+        ObjectRef attribute;
+        if (!CreateInto(formats_, PKI_CLASS_SIGNED_ATTRIBUTE, PKI_IID_SIGNED_ATTRIBUTE, attribute)) return 0;
+        auto* a = attribute.As<IPKISignedAttribute>();
+        if (a->SetType(oid) != PKI_OK || a->SetValueForm3(value) != PKI_OK) return 0;
+        return Signer(signer.As<IPKIObject>())->AddSignedAttribute(attribute.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::HashCertificateSignatureValue(IPKIObject* first, IPKIObject* second, IPKIObject* signedData,
+                                               std::uint32_t hashBits, std::uint8_t* hash)
+{
+    try {
+        if (!signedData || !hash) return 0;
+        // The signing certificate of the pair: digital signature first, then
+        // non-repudiation, each tried on the first argument before the second.
+        IPKIObject* chosen = nullptr;
+        for (std::uint32_t usage : {kDigitalSignature, kNonRepudiation}) {
+            for (IPKIObject* c : {first, second})
+                if (!chosen && c && HasKeyUsage(usage, c) == 1) chosen = c;
+        }
+        if (!chosen) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, chosen, signer.Out()) != 1 || !signer) return 0;
+        return HashSignatureValueWithProvider(signer.As<IPKIObject>(), hashBits, hash);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::PrepareSignerViewNow(IPKIObject* signer, void* first, void* second)
+{
+    try {
+        return signer ? SignLastSignerDSTU7564(signer, first, second, 0) : 0;
     } catch (...) {
         return 0;
     }

@@ -2,6 +2,7 @@
 // (GOST 34.311 through the CSP, SHA through the second provider), time-stamp
 // requests and time-stamp information, and the signer and certificate of a
 // time-stamp token.
+#include <cstdarg>
 #include <cstring>
 #include <string>
 
@@ -35,6 +36,22 @@ IPKISignerInfoTimeStampSource* Source(IPKIObject* o)
 IPKISignedDataSigners* Token(IPKIObject* o)
 {
     return static_cast<IPKISignedDataSigners*>(o);
+}
+
+// The source's digest OID, up to its terminator, and its key, whose
+// algorithm the request takes (request slot 24).
+template <class Request>
+bool TakeDigestAndKey(IPKIInterface* formats, IPKIObject* source, Request* request, std::string& digest)
+{
+    {
+        LibraryBlob oid(formats);
+        if (Source(source)->GetDigestOID(&oid.blob) != PKI_OK || !oid.blob.data) return false;
+        digest.assign(reinterpret_cast<const char*>(oid.blob.data), oid.blob.length);
+        digest = digest.c_str();
+    }
+    ObjectRef key;
+    return Source(source)->GetKey(key.Out()) == PKI_OK && key &&
+           request->SetKeyAlgorithm(key.As<IPKIObject>()) == PKI_OK;
 }
 
 bool SHAImprintLength(std::uint32_t n)
@@ -227,17 +244,7 @@ int SPKIFormats::CreateTimeStampRequest(IPKIObject* signer, void** request)
         std::uint32_t kind = 0;
         if (Source(signer)->GetKeyKind(&kind) != PKI_OK) return 0;
         std::string digest;
-        {
-            LibraryBlob oid(formats_);
-            if (Source(signer)->GetDigestOID(&oid.blob) != PKI_OK || !oid.blob.data) return 0;
-            digest.assign(reinterpret_cast<const char*>(oid.blob.data), oid.blob.length);
-            digest = digest.c_str();  // up to the terminator
-        }
-        {
-            ObjectRef key;
-            if (Source(signer)->GetKey(key.Out()) != PKI_OK || !key) return 0;
-            if (r->SetKeyAlgorithm(key.As<IPKIObject>()) != PKI_OK) return 0;
-        }
+        if (!TakeDigestAndKey(formats_, signer, r, digest)) return 0;
         const bool newer = version >= 266;
         if (kind == kKindDSTU4145) {
             GOST28147PackedSBox sBox{};
@@ -477,6 +484,205 @@ int SPKIFormats::GetEmbeddedObject(IPKIObject* object, std::uint32_t* flag, PKIB
             out.blob = PKIBlob{0, nullptr};
         }
         *flag = 1;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::HashSignerSignatureGOST34311(IPKIObject* signedData, IPKIObject* certificate, std::uint8_t* hash)
+{
+    try {
+        if (!signedData || !certificate || !hash) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, certificate, signer.Out()) != 1 || !signer) return 0;
+        return HashSignatureValueGOST34311(signer.As<IPKIObject>(), certificate, hash);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::HashSignerSignatureSHA(IPKIObject* signedData, IPKIObject* certificate, std::uint32_t* hashBits,
+                                        std::uint8_t* hash)
+{
+    try {
+        if (!signedData || !certificate || !hashBits || !hash) return 0;
+        ObjectRef signer;
+        if (FindSignerByCertificate(signedData, certificate, signer.Out()) != 1 || !signer) return 0;
+        return HashSignatureValueSHA(signer.As<IPKIObject>(), certificate, hashBits, hash);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetRequestCertificates(IPKIObject* request, IPKIObject* certificateList)
+{
+    try {
+        if (!request) return 0;
+        std::uint32_t count = 0;
+        auto* list = static_cast<IPKICertificateList*>(certificateList);
+        if (list && list->GetCount(&count) != PKI_OK) return 0;
+        // No certificates: one call with none clears the request's list.
+        if (count == 0) return Signer(request)->AddRequestCertificate(nullptr) == PKI_OK ? 1 : 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef entry, certificate;
+            if (list->GetEntry(i, entry.Out()) != PKI_OK || !entry) return 0;
+            if (!QueryInto(entry.As<IPKIObject>(), PKI_IID_CERTIFICATE, certificate)) return 0;
+            if (Signer(request)->AddRequestCertificate(certificate.As<IPKIObject>()) != PKI_OK) return 0;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+constexpr std::uint32_t kCodeGOST34311 = 1, kCodeSHA1 = 2, kCodeDSTU7564First = 7, kCodeDSTU7564Last = 9;
+
+// The hash-algorithm code of an explicit hash type and size (1 GOST 34.311;
+// 2 SHA by size in bits; 3 DSTU 7564 by size in bytes); 0 when refused.
+std::uint32_t CodeOfHash(std::uint32_t type, std::uint32_t size)
+{
+    if (type == 1) return kCodeGOST34311;
+    if (type == 2) {
+        const std::uint32_t sizes[] = {160, 224, 256, 384, 512};
+        for (std::uint32_t i = 0; i < 5; ++i)
+            if (size == sizes[i]) return kCodeSHA1 + i;
+    }
+    if (type == 3) {
+        const std::uint32_t sizes[] = {32, 48, 64};
+        for (std::uint32_t i = 0; i < 3; ++i)
+            if (size == sizes[i]) return kCodeDSTU7564First + i;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int SPKIFormats::CreateTimeStampRequestByHashType(IPKIObject* source, std::uint32_t hashType, std::uint32_t hashSize,
+                                                  void** request)
+{
+    try {
+        if (request) *request = nullptr;
+        if (!formats_) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST_BY_HASH, made)) {
+            // A library without the coded request still builds the older one
+            // for the GOST 34.311 and SHA-1 imprints.
+            if (hashType == 0 || hashType == 1 || (hashType == 2 && hashSize == 160))
+                return CreateTimeStampRequest(source, request);
+            return 0;
+        }
+        auto* r = made.As<IPKITimeStampRequestByHash>();
+        if (source) {
+            std::string digest;
+            if (!TakeDigestAndKey(formats_, source, r, digest)) return 0;
+            std::uint32_t code = 0;
+            if (hashType == 0) {
+                std::uint32_t kind = 0;
+                if (Source(source)->GetKeyKind(&kind) != PKI_OK) return 0;
+                if (kind == kKindRSA || kind == kKindECDSA) {
+                    code = kCodeSHA1;
+                } else if (kind == kKindDSTU4145) {
+                    code = kCodeGOST34311;
+                    ObjectRef view;
+                    if (QueryInto(source, PKI_IID_SIGNER_HASH_CODE, view)) {
+                        std::uint32_t reported = 0;
+                        if (view.As<IPKISignerHashCode>()->GetHashCode(&reported) != PKI_OK) return 0;
+                        if (reported >= kCodeDSTU7564First && reported <= kCodeDSTU7564Last) code = kCodeDSTU7564First;
+                    }
+                }
+            } else {
+                code = CodeOfHash(hashType, hashSize);
+            }
+            if (code == 0) return 0;
+            if (code == kCodeGOST34311) {
+                GOST28147PackedSBox sBox{};
+                if (!csp_ || !csp_->Parameters().GetStandardSBox(0, &sBox)) return 0;
+                if (r->FillGOST(source, code, digest.c_str()) != PKI_OK ||
+                    r->BuildImprintGOST(nullptr, reinterpret_cast<const std::uint8_t*>(&sBox)) != PKI_OK)
+                    return 0;
+            } else if (r->FillCoded(source, code, digest.c_str()) != PKI_OK ||
+                       r->BuildImprintCoded(nullptr, code, digest.c_str()) != PKI_OK) {
+                return 0;
+            }
+        }
+        if (request) {
+            *request = made.As<IPKIObject>();
+            *made.Out() = nullptr;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::AddSignatureTimeStamp(IPKIObject* signer, IPKIObject* source, ...)
+{
+    try {
+        std::va_list rest;
+        va_start(rest, source);
+        std::uint32_t kind = va_arg(rest, std::uint32_t);
+        std::uint32_t size = va_arg(rest, std::uint32_t);
+        va_end(rest);
+        if (!signer || !VersionAtLeast(formats_, 259)) return 0;
+        // Kind 0: the signer's own hash; a signer that reports none leaves
+        // the request builder to choose.
+        if (kind == 0 && !GetSignerHashKindBySigner(signer, 1, &kind, &size)) kind = size = 0;
+        ObjectRef request;
+        if (!CreateTimeStampRequestByHashType(source, kind, size, request.Out()) || !request) return 0;
+        if (Signer(signer)->AddTimeStampRequest(request.As<IPKIObject>()) != PKI_OK) return 0;
+        return Signer(signer)->SetTimeStampSource(source) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::SetSignerResponseObject(IPKIObject* signer, const PKIBlob* encoded)
+{
+    try {
+        if (!signer) return 0;
+        ObjectRef response, request;
+        if (encoded && !DecodeOCSPResponse(encoded, response.Out())) return 0;
+        if (!CreateTimeStampRequestByHashType(response.As<IPKIObject>(), 0, 0, request.Out()) || !request) return 0;
+        return Signer(signer)->SetCertificate(request.As<IPKIObject>()) == PKI_OK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int SPKIFormats::AddTimeStampRequestHashes(IPKIObject* request, IPKIObject* certificateList, std::uint32_t hashKind,
+                                           std::uint32_t hashBits)
+{
+    try {
+        if (!request || !certificateList || !VersionAtLeast(formats_, 259)) return 0;
+        auto* list = static_cast<IPKICertificateList*>(certificateList);
+        std::uint32_t count = 0;
+        if (list->GetCount(&count) != PKI_OK) return 0;
+        if (count == 0) return 1;
+        ObjectRef view;
+        const bool coded = QueryInto(request, PKI_IID_SIGNER_INFO_DSTU7564, view);
+        // Without the DSTU 7564 view only the GOST 34.311 and SHA-1 hashes
+        // can be added.
+        if (!coded && !(hashKind == 0 || hashKind == 1 || (hashKind == 2 && hashBits == 160))) return 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ObjectRef entry, certificate;
+            if (list->GetEntry(i, entry.Out()) != PKI_OK || !entry) return 0;
+            if (!QueryInto(entry.As<IPKIObject>(), PKI_IID_CERTIFICATE, certificate)) return 0;
+            const int rc = coded
+                               ? view.As<IPKISignerInfoDSTU7564>()->AddRequestHashCertificate(
+                                     certificate.As<IPKIObject>(), 1, hashKind, hashKind == 2 ? hashBits / 8 : hashBits)
+                               : Signer(request)->AddRequestHashCertificate(certificate.As<IPKIObject>(), 1, 0);
+            if (rc != PKI_OK) return 0;
+        }
+        std::uint32_t counted = 0;
+        if (Signer(request)->GetRequestHashCount(&counted) != PKI_OK) return 0;
+        ObjectRef made;
+        if (!CreateInto(formats_, PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST, made)) return 0;
+        // One request for each certificate the signer does not count yet.
+        for (std::uint32_t n = counted; n < count; ++n)
+            if (Signer(request)->AddTimeStampRequest(made.As<IPKIObject>()) != PKI_OK) return 0;
         return 1;
     } catch (...) {
         return 0;

@@ -283,8 +283,15 @@ public:
     // The key family of the request's signature (1 DSTU 4145, 2 RSA, 4 ECDSA).
     virtual int GetSignatureFamily(std::uint32_t* family)                        // 24
     { (void)family; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(25)                                                             // 25
-    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    // The bytes the request's signature covers (its to-be-signed part), in a
+    // library blob.
+    virtual int GetToBeSigned(PKIBlob* out)                                      // 25
+    { (void)out; return PKI_E_NOT_IMPLEMENTED; }
+    // The request's signature value as the family's provider makes it:
+    // `length` bytes (DSTU 4145: r then s, little-endian).
+    virtual int SetSignature(const std::uint8_t* signature, std::uint32_t length) // 26
+    { (void)signature; (void)length; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)                           // 27-29
     PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33)          // 30-33
     PKI_RESERVED(34)                                                             // 34
     // The subject name as a name text.
@@ -693,8 +700,9 @@ public:
     // value: none) with its parameters, whose curve it keeps.
     virtual int SetKeyValue(const PKIBlob* value, IPKIObject* parameters)        // 8
     { (void)value; (void)parameters; return PKI_E_NOT_IMPLEMENTED; }
-    // An RSA private key in the provider's 1,200-byte form and its 8-byte
-    // profile (u32 key bits, u32 hash bits).
+    // An RSA private key in the provider's form (up to 1,200 words: the
+    // caller's buffer holds 4,800 bytes) and its 8-byte profile (u32 key
+    // bits, u32 hash bits).
     virtual int GetRSAKey(std::uint8_t* privateKey, std::uint8_t* profile)       // 9
     { (void)privateKey; (void)profile; return PKI_E_NOT_IMPLEMENTED; }
     // Signs a signed object (its bytes hashed with GOST 34.311) with the
@@ -727,7 +735,11 @@ public:
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(32)                                                             // 32
     PKI_RESERVED(33) PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36)          // 33-36
-    PKI_RESERVED(37) PKI_RESERVED(38)                                            // 37-38
+    // A container's own word on keys that lack parts export needs: a
+    // nonzero *accepted lets certificates be attached to them all the same.
+    virtual int CheckIncompleteKeys(std::uint32_t* accepted)                     // 37
+    { (void)accepted; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(38)                                                             // 38
     // The same for the RSA key.
     virtual int GetRSAKeyIdentifier(void** identifier)                           // 39
     { (void)identifier; return PKI_E_NOT_IMPLEMENTED; }
@@ -1072,6 +1084,11 @@ public:
     { (void)privateKey; (void)curve; (void)parameters; (void)hashLength; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetHashCode(std::uint32_t* code)                                 // 108
     { (void)code; return PKI_E_NOT_IMPLEMENTED; }
+    // As IPKIRequest::SetSignature for a DSTU 4145 signature over a DSTU 7564
+    // hash of `hashLength` bytes.
+    virtual int SetSignatureWithHashLength(const std::uint8_t* signature, std::uint32_t length,
+                                           std::uint32_t hashLength)             // 109
+    { (void)signature; (void)length; (void)hashLength; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIRequestHash() = default;
@@ -1118,7 +1135,10 @@ public:
     PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
     PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45)                           // 43-45
     virtual int GetCertificateCount(std::uint32_t kind, std::uint32_t* count) = 0;  // 46
-    PKI_RESERVED(47)                                                             // 47
+    // Key containers: adds a certificate (kept referenced) to the
+    // certificate list (kind 1).
+    virtual int AddCertificate(IPKIObject* certificate)                          // 47
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
     virtual int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) = 0;  // 48
     // Key containers: entry `index` of the key list (kind 0 of slot 46): the
     // key (interface 4128), its capability value, the entry's second value
@@ -1127,6 +1147,10 @@ public:
     virtual int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability,
                             std::uint32_t* value, std::uint8_t* bytes)          // 49
     { (void)index; (void)key; (void)capability; (void)value; (void)bytes; return PKI_E_NOT_IMPLEMENTED; }
+    // Key containers: sets a certificate (kept referenced) to the key of
+    // entry `index`; a key may take several.
+    virtual int SetKeyCertificate(std::uint32_t index, IPKIObject* certificate)  // 50
+    { (void)index; (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKICertificateListView() = default;
@@ -1210,9 +1234,16 @@ class IPKITimeStampToken : public IPKIObject {
 public:
     virtual int Encode(PKIBlob* out) = 0;                                        // 3
     virtual int Decode(const PKIBlob* in) = 0;                                   // 4
-    PKI_RESERVED(5)  PKI_RESERVED(6)  PKI_RESERVED(7)  PKI_RESERVED(8)           // 5-8
+    PKI_RESERVED(5)                                                              // 5
+    // The two words that travel with the token.
+    virtual int SetWords(std::uint32_t first, std::uint32_t second)              // 6
+    { (void)first; (void)second; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(7)  PKI_RESERVED(8)                                             // 7-8
     PKI_RESERVED(9)  PKI_RESERVED(10) PKI_RESERVED(11) PKI_RESERVED(12)          // 9-12
-    PKI_RESERVED(13) PKI_RESERVED(14) PKI_RESERVED(15)                           // 13-15
+    // The signed token as a content info; the object keeps a reference.
+    virtual int SetTokenContentInfo(IPKIObject* contentInfo)                     // 13
+    { (void)contentInfo; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(14) PKI_RESERVED(15)                                            // 14-15
     // The encapsulated content type as dotted text; the blob holds the
     // terminator too (length counts it).
     virtual int GetContentType(PKIBlob* oid) = 0;                                // 16
@@ -1750,7 +1781,10 @@ public:
     virtual int CountSignedAttributes(const char* oid, std::uint32_t* count)     // 23
     { (void)oid; (void)count; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(24) PKI_RESERVED(25)                                            // 24-25
-    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    // Adds a signed attribute (an interface 4153 object).
+    virtual int AddSignedAttribute(IPKIObject* attribute)                        // 26
+    { (void)attribute; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)                           // 27-29
     virtual int SetContentType(const char* oid)                                  // 30
     { (void)oid; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(31)                                                             // 31
@@ -1793,11 +1827,29 @@ public:
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
     virtual int AddTimeStampToken(IPKIObject* token)                             // 49
     { (void)token; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)          // 50-53
-    PKI_RESERVED(54) PKI_RESERVED(55) PKI_RESERVED(56) PKI_RESERVED(57)          // 54-57
-    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60) PKI_RESERVED(61)          // 58-61
+    PKI_RESERVED(50) PKI_RESERVED(51) PKI_RESERVED(52)                           // 50-52
+    // Adds a certificate to the signer's time-stamp request hashes.
+    virtual int AddRequestHashCertificate(IPKIObject* certificate, std::uint32_t flag,
+                                          std::uint32_t zero)                    // 53
+    { (void)certificate; (void)flag; (void)zero; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(54)                                                             // 54
+    // How many of those certificates already have a request.
+    virtual int GetRequestHashCount(std::uint32_t* count)                        // 55
+    { (void)count; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(56)                                                             // 56
+    // Takes a time-stamp request object (class 4921) for the signer.
+    virtual int AddTimeStampRequest(IPKIObject* request)                         // 57
+    { (void)request; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(58) PKI_RESERVED(59) PKI_RESERVED(60)                           // 58-60
+    // Adds a certificate to the signer's time-stamp request; none clears.
+    virtual int AddRequestCertificate(IPKIObject* certificate)                   // 61
+    { (void)certificate; return PKI_E_NOT_IMPLEMENTED; }
     PKI_RESERVED(62) PKI_RESERVED(63) PKI_RESERVED(64) PKI_RESERVED(65)          // 62-65
-    PKI_RESERVED(66) PKI_RESERVED(67) PKI_RESERVED(68) PKI_RESERVED(69)          // 66-69
+    PKI_RESERVED(66) PKI_RESERVED(67)                                            // 66-67
+    // The source the signer's time-stamp request was built from.
+    virtual int SetTimeStampSource(IPKIObject* source)                           // 68
+    { (void)source; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(69)                                                             // 69
     // The signature value; a null value asks only for its length.
     virtual int GetSignatureValue(std::uint8_t* value, std::uint32_t* length)    // 70
     { (void)value; (void)length; return PKI_E_NOT_IMPLEMENTED; }
@@ -1878,7 +1930,9 @@ public:
     // hash size (at most 64).
     virtual int SetVerifyHashRSA(const std::uint8_t* hash)                       // 98
     { (void)hash; return PKI_E_NOT_IMPLEMENTED; }
-    PKI_RESERVED(99)                                                             // 99
+    // The version value a signer carries (library versions above 256).
+    virtual int GetVersionValue(std::uint32_t* value)                            // 99
+    { (void)value; return PKI_E_NOT_IMPLEMENTED; }
     // Takes the signing certificate's DSTU 4145 public key (its length and
     // parameters) and gives the value to be signed (the signed attributes'
     // hash) in a library-filled blob.
@@ -1950,6 +2004,10 @@ public:
     // Signs the signer's hash with the three values the caller passes on.
     virtual int SignHash(void* first, void* second, void* third)                 // 135
     { (void)first; (void)second; (void)third; return PKI_E_NOT_IMPLEMENTED; }
+    // Adds a certificate's hash of the kind and size to the request hashes.
+    virtual int AddRequestHashCertificate(IPKIObject* certificate, std::uint32_t flag, std::uint32_t kind,
+                                          std::uint32_t size)                    // 136
+    { (void)certificate; (void)flag; (void)kind; (void)size; return PKI_E_NOT_IMPLEMENTED; }
 protected:
     ~IPKISignerInfoDSTU7564() = default;
 };
@@ -2364,6 +2422,61 @@ protected:
     ~IPKITimeStampInfoImprint() = default;
 };
 
+// Interface 4256 of a time-stamp request (class 4921): filled from a signer
+// with a hash-algorithm code (1 GOST 34.311, 2-6 SHA, 7-9 DSTU 7564).
+enum : std::uint32_t { PKI_IID_TS_REQUEST_BY_HASH = 4256, PKI_IID_SIGNER_HASH_CODE = 4258 };
+class IPKITimeStampRequestByHash : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23)                                                             // 23
+    // Takes the algorithm of the signer's key object.
+    virtual int SetKeyAlgorithm(IPKIObject* key)                                 // 24
+    { (void)key; return PKI_E_NOT_IMPLEMENTED; }
+    // The GOST 34.311 imprint under the S-box (64 packed bytes).
+    virtual int BuildImprintGOST(IPKIObject* none, const std::uint8_t* sBox)     // 25
+    { (void)none; (void)sBox; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(26) PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29)          // 26-29
+    PKI_RESERVED(30) PKI_RESERVED(31) PKI_RESERVED(32)                           // 30-32
+    virtual int FillGOST(IPKIObject* source, std::uint32_t code, const char* digestOid)  // 33
+    { (void)source; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(34) PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37)          // 34-37
+    virtual int BuildImprintCoded(IPKIObject* none, std::uint32_t code, const char* digestOid)  // 38
+    { (void)none; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+    PKI_RESERVED(39) PKI_RESERVED(40)                                            // 39-40
+    virtual int FillCoded(IPKIObject* source, std::uint32_t code, const char* digestOid)  // 41
+    { (void)source; (void)code; (void)digestOid; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKITimeStampRequestByHash() = default;
+};
+
+// Interface 4258 of a signer: the hash-algorithm code of its key parameters.
+class IPKISignerHashCode : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4) PKI_RESERVED(5) PKI_RESERVED(6)              // 3-6
+    PKI_RESERVED(7) PKI_RESERVED(8) PKI_RESERVED(9) PKI_RESERVED(10)             // 7-10
+    PKI_RESERVED(11) PKI_RESERVED(12) PKI_RESERVED(13) PKI_RESERVED(14)          // 11-14
+    PKI_RESERVED(15) PKI_RESERVED(16) PKI_RESERVED(17) PKI_RESERVED(18)          // 15-18
+    PKI_RESERVED(19) PKI_RESERVED(20) PKI_RESERVED(21) PKI_RESERVED(22)          // 19-22
+    PKI_RESERVED(23) PKI_RESERVED(24) PKI_RESERVED(25) PKI_RESERVED(26)          // 23-26
+    PKI_RESERVED(27) PKI_RESERVED(28) PKI_RESERVED(29) PKI_RESERVED(30)          // 27-30
+    PKI_RESERVED(31) PKI_RESERVED(32) PKI_RESERVED(33) PKI_RESERVED(34)          // 31-34
+    PKI_RESERVED(35) PKI_RESERVED(36) PKI_RESERVED(37) PKI_RESERVED(38)          // 35-38
+    PKI_RESERVED(39) PKI_RESERVED(40) PKI_RESERVED(41) PKI_RESERVED(42)          // 39-42
+    PKI_RESERVED(43) PKI_RESERVED(44) PKI_RESERVED(45) PKI_RESERVED(46)          // 43-46
+    PKI_RESERVED(47) PKI_RESERVED(48) PKI_RESERVED(49) PKI_RESERVED(50)          // 47-50
+    PKI_RESERVED(51) PKI_RESERVED(52) PKI_RESERVED(53)                           // 51-53
+    virtual int GetHashCode(std::uint32_t* code)                                 // 54
+    { (void)code; return PKI_E_NOT_IMPLEMENTED; }
+
+protected:
+    ~IPKISignerHashCode() = default;
+};
+
 // ---- Content types, signed attributes and recipients ----
 
 // Content information (4879 / 4113) as a message of a known format: its
@@ -2728,6 +2841,30 @@ enum : std::uint32_t { PKI_KEYSET_KEY_ATTRIBUTE = 4363 };
     X(IPKIPrivateKey, 12, SetFormat)                     \
     X(IPKIKeyObject, 4, Decode)                          \
     X(IPKIKey, 4, Decode)
+// clang-format on
+
+// PKCS#12 bags. A PFX (class 4931, IPKIKeyContainer) holds entry lists
+// (class 4930, IPKIEntryList) as its items. A key bag's entries are encrypted
+// private keys (4882/4116); a certificate bag's entries are certificates
+// (interface PKI_IID_CERTIFICATE), added through the same slot 7 with an
+// optional attribute (an IPKIAttribute) holding the local key identifier that
+// ties the certificate to its key. The kind of a bag is told by the interface
+// its entries offer; slot 6 hands each entry out with its attribute's bytes.
+// clang-format off
+#define QVK_PKI_PFX_BAG_SLOTS(X)                         \
+    X(IPKIKeyContainer, 3, Encode)                       \
+    X(IPKIKeyContainer, 5, GetItemCount)                 \
+    X(IPKIKeyContainer, 6, GetItem)                      \
+    X(IPKIKeyContainer, 7, AddItem)                      \
+    X(IPKIKeyContainer, 15, SetPassword)                 \
+    X(IPKIKeyContainer, 20, SetProtectionValue)          \
+    X(IPKIEntryList, 5, GetEntryCount)                   \
+    X(IPKIEntryList, 6, GetEntry)                        \
+    X(IPKIEntryList, 7, AddEntry)                        \
+    X(IPKICertificateListView, 47, AddCertificate)       \
+    X(IPKICertificateListView, 48, GetCertificate)       \
+    X(IPKICertificateListView, 50, SetKeyCertificate)    \
+    X(IPKIKeyObject, 37, CheckIncompleteKeys)
 // clang-format on
 
 // Certificate lists, extension lists, views and time-stamp objects.
@@ -3276,6 +3413,19 @@ protected:
     X(IPKISignerInfo, 3, GetIdentifier)                  \
     X(IPKISignerInfo, 11, GetTimeStampTokenAt)             \
     X(IPKISignerInfo, 22, GetDigestOID)                  \
+    X(IPKISignerInfo, 26, AddSignedAttribute)            \
+    X(IPKITimeStampRequestByHash, 24, SetKeyAlgorithm)   \
+    X(IPKITimeStampRequestByHash, 25, BuildImprintGOST)  \
+    X(IPKITimeStampRequestByHash, 33, FillGOST)          \
+    X(IPKITimeStampRequestByHash, 38, BuildImprintCoded) \
+    X(IPKITimeStampRequestByHash, 41, FillCoded)         \
+    X(IPKISignerHashCode, 54, GetHashCode)               \
+    X(IPKISignerInfo, 61, AddRequestCertificate)         \
+    X(IPKISignerInfo, 57, AddTimeStampRequest)           \
+    X(IPKISignerInfo, 53, AddRequestHashCertificate)     \
+    X(IPKISignerInfo, 55, GetRequestHashCount)           \
+    X(IPKISignerInfoDSTU7564, 136, AddRequestHashCertificate) \
+    X(IPKISignerInfo, 68, SetTimeStampSource)            \
     X(IPKISignerInfoTimeStampSource, 22, GetDigestOID)                \
     X(IPKISignerInfoTimeStampSource, 43, GetKeyKind)                    \
     X(IPKISignerInfoTimeStampSource, 47, GetKey)                        \
@@ -3533,6 +3683,10 @@ public:
     // issuer and key identifier; workArea holds 4,800 bytes.
     virtual int DecryptKeyTransport(const PKIBlob* ownKey, const wchar_t* issuer, const std::uint8_t* keyIdentifier,
                                     std::uint8_t* workArea) = 0;                 // 55
+    PKI_RESERVED(56)                                                             // 56
+    // The content-cipher kind it was made with (8 and 9: view 4264's).
+    virtual int GetCipherKind(std::uint32_t* kind)                               // 57
+    { (void)kind; return PKI_E_NOT_IMPLEMENTED; }
 
 protected:
     ~IPKIEnvelopedData() = default;
@@ -4047,7 +4201,76 @@ protected:
     X(IPKIQCStatements, 9, SetLimit)                     \
     X(IPKIQCPDSLocation, 28, SetLocation)                \
     X(IPKIQCLegislation, 33, SetLegislation)             \
-    X(IPKIRequestedExtensions, 5, SetExtKeyUsage)
+    X(IPKIRequestedExtensions, 5, SetExtKeyUsage)        \
+    X(IPKIRequest, 25, GetToBeSigned)                    \
+    X(IPKIRequest, 26, SetSignature)                     \
+    X(IPKIRequestHash, 109, SetSignatureWithHashLength)
+// clang-format on
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+enum : std::uint32_t { PKI_CLASS_CONTENT_CONTAINER = 4874, PKI_IID_CONTENT_CONTAINER = 4107 };
+
+// A content container (class 4874, interface 4107): holds the one content an
+// opened content info carried, as its own object.
+class IPKIContentContainer : public IPKIObject {
+public:
+    PKI_RESERVED(3) PKI_RESERVED(4)                                              // 3-4
+    virtual int StoreData(IPKIObject* data) = 0;                                 // 5
+    virtual int StoreSignedData(IPKIObject* signedData) = 0;                     // 6
+    virtual int StoreEnvelopedData(IPKIObject* envelopedData) = 0;               // 7
+
+protected:
+    ~IPKIContentContainer() = default;
+};
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+#define QVK_PKI_CONTENT_OPENING_SLOTS(X)                 \
+    X(IPKIContentContainer, 5, StoreData)                \
+    X(IPKIContentContainer, 6, StoreSignedData)          \
+    X(IPKIContentContainer, 7, StoreEnvelopedData)       \
+    X(IPKIEnvelopedData, 57, GetCipherKind)              \
+    X(IPKISignerInfo, 99, GetVersionValue)               \
+    X(IPKICMSContentInfo, 4, Decode)                     \
+    X(IPKICMSContentInfo, 5, GetContentType)             \
+    X(IPKICMSContentInfo, 7, GetContentObject)
+// clang-format on
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+// clang-format off
+
+// A plain content as the tagged-content reader is handed it: its slot 4
+// gives the data content (4901 / 4138) inside it.
+class IPKIDataContentSource : public IPKIObject {
+public:
+    PKI_RESERVED(3)                                                              // 3
+    virtual int GetDataContent(void** data) = 0;                                 // 4
+
+protected:
+    ~IPKIDataContentSource() = default;
+};
+
+// clang-format on
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// Tagged content read back and the time-stamp object.
+// clang-format off
+#define QVK_PKI_OBJECT_MODEL_SLOTS_TAGGED_CONTENT(X)     \
+    X(IPKIDataContentSource, 4, GetDataContent)          \
+    X(IPKIDataContent, 5, GetOctets)                     \
+    X(IPKISignedDataSigners, 18, GetContent)             \
+    X(IPKITimeStampToken, 6, SetWords)                   \
+    X(IPKITimeStampToken, 13, SetTokenContentInfo)
 // clang-format on
 
 #endif

@@ -404,12 +404,15 @@ public:
 
 class Certificate final : public Object<IPKICertificate> {
 public:
-    explicit Certificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE) {}
+    explicit Certificate(Library& lib) : Object(lib, PKI_CLASS_CERTIFICATE) { offers.insert(PKI_IID_CERTIFICATE); }
     int Decode(const PKIBlob* in) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 4, std::to_string(in->length));
-        return c >= 0 ? c : 0;
+        if (c >= 0) return c;
+        decoded.assign(reinterpret_cast<const char*>(in->data), in->length);
+        return 0;
     }
+    std::string decoded;
     int GetPolicies(void** policies) override
     {
         int c = lib_.Enter(PKI_CLASS_CERTIFICATE, 76, "");
@@ -1554,7 +1557,10 @@ public:
         int c = lib_.Enter(4893, 9, "");
         if (c >= 0) return c;
         if (rsaAnswer) return rsaAnswer;
+        // The library may write the key's whole 1,200 words: so does the
+        // double, which an undersized buffer does not survive under ASan.
         std::memcpy(privateKey, rsaPrivate.data(), 1200);
+        std::memset(privateKey + 1200, 0, 4800 - 1200);
         std::memcpy(profile, rsaProfile, 8);
         return 0;
     }
@@ -1953,6 +1959,7 @@ struct DSTURequestContent {
     std::uint32_t kind = 1;
     Curve curve;
     std::vector<std::uint8_t> publicKey = std::vector<std::uint8_t>(76);
+    std::uint32_t hashCode = 1;  // what the hash form's slot 108 reports
 };
 
 // Extended key usage (4885 / 4119): the multi-string it was given.
@@ -2022,6 +2029,22 @@ public:
             {
                 return r_->Sign(107, PKI_IID_REQUEST_HASH, privateKey, curve, parameters,
                                 ",hash=" + std::to_string(hashLength));
+            }
+            int GetHashCode(std::uint32_t* code) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 108, "", PKI_IID_REQUEST_HASH);
+                if (c >= 0) return c;
+                *code = r_->content_.hashCode;
+                return 0;
+            }
+            int SetSignatureWithHashLength(const std::uint8_t* signature, std::uint32_t length,
+                                           std::uint32_t hashLength) override
+            {
+                int c = r_->lib_.Enter(PKI_CLASS_REQUEST, 109,
+                                       std::to_string(length) + "," + std::to_string(hashLength), PKI_IID_REQUEST_HASH);
+                if (c >= 0) return c;
+                r_->signature.assign(signature, signature + length);
+                return 0;
             }
 
         private:
@@ -2125,6 +2148,32 @@ public:
         return Note(19, 0, "key=" + Hex(key, (bits + 7) / 8) + "," + std::to_string(bits) + "," + curve->set);
     }
     int SetSubjectName(const char* name) override { return Note(35, 0, "subjectName=" + std::string(name)); }
+    // The signed part: the decoded bytes followed by what was set since.
+    int GetToBeSigned(PKIBlob* out) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 25, "");
+        if (c >= 0) return c;
+        std::vector<std::uint8_t> bytes = decoded;
+        bytes.insert(bytes.end(), built.begin(), built.end());
+        return CopyToLibraryBlob(lib_, bytes, out);
+    }
+    int SetSignature(const std::uint8_t* value, std::uint32_t length) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 26, std::to_string(length));
+        if (c >= 0) return c;
+        signature.assign(value, value + length);
+        return 0;
+    }
+    // A decoded request asks for no extensions until a list is set.
+    int GetRequestedExtensions(void**) override
+    {
+        int c = lib_.Enter(PKI_CLASS_REQUEST, 94, "");
+        return c >= 0 ? c : PKI_E_ABSENT;
+    }
+    int SetRequestedExtensions(IPKIObject* extensions) override
+    {
+        return extensions ? Note(97, 0, "extensions") : PKI_E_INVALID_ARGUMENT;
+    }
     int AddExtension(IPKIObject* extension) override
     {
         auto* usage = dynamic_cast<ExtKeyUsage*>(extension);
@@ -2851,11 +2900,44 @@ public:
     explicit TimeStampToken(Library& lib) : Object(lib, 4906) {}
     std::string contentType = std::string("1.2.840.113549.1.9.16.1.4", 26);
     std::string content = "tst-info";
-    int Encode(PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    std::uint32_t first = 0, second = 0;
+    IPKIObject* token = nullptr;
+    ~TimeStampToken()
+    {
+        if (token) token->Release();
+    }
+    // The words and whether a token was set, as the test reads them back.
+    int Encode(PKIBlob* out) override
+    {
+        int c = lib_.Enter(4906, 3, "");
+        if (c >= 0) return c;
+        return CopyToBlob(
+            lib_, "time-stamp:" + std::to_string(first) + "," + std::to_string(second) + (token ? ":token" : ""), out);
+    }
     int Decode(const PKIBlob* in) override
     {
         int c = lib_.Enter(4906, 4, std::to_string(in->length));
         return c >= 0 ? c : 0;
+    }
+    int SetWords(std::uint32_t a, std::uint32_t b) override
+    {
+        int c = lib_.Enter(4906, 6, std::to_string(a) + "," + std::to_string(b));
+        if (c >= 0) return c;
+        first = a;
+        second = b;
+        return 0;
+    }
+    int SetTokenContentInfo(IPKIObject* info) override
+    {
+        int c = lib_.Enter(4906, 13, "");
+        if (c >= 0) return c;
+        if (!info) return PKI_E_INVALID_ARGUMENT;
+        // The object keeps its own reference to the content info.
+        void* kept = nullptr;
+        if (info->QueryInterface(PKI_IID_CONTENT_INFO, &kept) != 0 || !kept) return PKI_E_NO_INTERFACE;
+        if (token) token->Release();
+        token = static_cast<IPKIObject*>(kept);
+        return 0;
     }
     int GetContentType(PKIBlob* oid) override
     {
@@ -3264,6 +3346,15 @@ public:
                 int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 130, "", PKI_IID_SIGNER_INFO_DSTU7564);
                 return c >= 0 ? c : (s_->signedWith = "130:" + std::to_string(kind) + "," + std::to_string(size), 0);
             }
+            int AddRequestHashCertificate(IPKIObject*, std::uint32_t flag, std::uint32_t kind,
+                                          std::uint32_t size) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 136, "", PKI_IID_SIGNER_INFO_DSTU7564);
+                return c >= 0 ? c
+                              : (s_->requestHashes.push_back("136:" + std::to_string(flag) + "," +
+                                                             std::to_string(kind) + "," + std::to_string(size)),
+                                 0);
+            }
 
         private:
             TSSigner* s_;
@@ -3365,6 +3456,33 @@ public:
         return c >= 0 ? c : (*count = static_cast<std::uint32_t>(attributes[oid].size()), 0);
     }
     int GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute) override;
+    int AddSignedAttribute(IPKIObject* attribute) override;
+    std::vector<std::string> timeStampRequests;  // what each request given to slot 57 was filled with
+    IPKIObject* timeStampSource = nullptr;       // as given to slot 68 (not held)
+    int AddTimeStampRequest(IPKIObject* request) override;
+    int SetTimeStampSource(IPKIObject* source) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 68, source ? "source" : "none");
+        return c >= 0 ? c : (timeStampSource = source, 0);
+    }
+    std::vector<std::string> requestHashes;  // certificates added through slot 53 or view slot 136
+    std::uint32_t requestHashCount = 0;      // what slot 55 reports
+    int AddRequestHashCertificate(IPKIObject*, std::uint32_t flag, std::uint32_t zero) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 53, "");
+        return c >= 0 ? c : (requestHashes.push_back("53:" + std::to_string(flag) + "," + std::to_string(zero)), 0);
+    }
+    int GetRequestHashCount(std::uint32_t* count) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 55, "");
+        return c >= 0 ? c : (*count = requestHashCount, 0);
+    }
+    std::vector<IPKIObject*> requestCertificates;  // as given to slot 61 (not held)
+    int AddRequestCertificate(IPKIObject* certificate) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 61, certificate ? "certificate" : "none");
+        return c >= 0 ? c : (requestCertificates.push_back(certificate), 0);
+    }
     int SignWithKey(const std::uint8_t* key, std::uint32_t length, IPKIObject* parameters) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 79, std::to_string(length));
@@ -3412,7 +3530,76 @@ public:
         *key = static_cast<IPKIEncoded*>(new Encoded(lib_, "signer key"));
         return 0;
     }
+    // Offers the hash-code view (4258) reporting `code`.
+    void OfferHashCode(std::uint32_t code)
+    {
+        class View final : public ViewOf<IPKISignerHashCode> {
+        public:
+            View(TSRequestSource* owner, std::uint32_t code) : ViewOf(owner), s_(owner), code_(code) {}
+            int GetHashCode(std::uint32_t* code) override
+            {
+                int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 54, "", PKI_IID_SIGNER_HASH_CODE);
+                return c >= 0 ? c : (*code = code_, 0);
+            }
+
+        private:
+            TSRequestSource* s_;
+            std::uint32_t code_;
+        };
+        AddView(this, PKI_IID_SIGNER_HASH_CODE, new View(this, code));
+    }
 };
+
+// A time-stamp request as interface 4256 builds it: what the facade filled,
+// in `filled`.
+class TSRequestByHash final : public Object<IPKITimeStampRequestByHash> {
+public:
+    explicit TSRequestByHash(Library& lib) : Object(lib, PKI_CLASS_TS_REQUEST)
+    {
+        offers.insert(PKI_IID_TS_REQUEST_BY_HASH);
+    }
+    std::string filled;
+    int SetKeyAlgorithm(IPKIObject*) override { return Note(24, "key"); }
+    int BuildImprintGOST(IPKIObject* none, const std::uint8_t* sBox) override
+    {
+        return Note(25, std::string(none ? "object" : "none") + ",gost:" + Hex(sBox, 4));
+    }
+    int FillGOST(IPKIObject* source, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(33, std::string(source ? "source" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+    int BuildImprintCoded(IPKIObject* none, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(38, std::string(none ? "object" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+    int FillCoded(IPKIObject* source, std::uint32_t code, const char* digestOid) override
+    {
+        return Note(41, std::string(source ? "source" : "none") + "," + std::to_string(code) + "," + digestOid);
+    }
+
+private:
+    int Note(std::uint32_t op, const std::string& what)
+    {
+        int c = lib_.Enter(PKI_CLASS_TS_REQUEST, op, "", PKI_IID_TS_REQUEST_BY_HASH);
+        return c >= 0 ? c : (filled += std::to_string(op) + ":" + what + ";", 0);
+    }
+};
+
+inline int TSSigner::AddTimeStampRequest(IPKIObject* request)
+{
+    int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 57, "");
+    if (c >= 0) return c;
+    auto* coded = dynamic_cast<TSRequestByHash*>(request);
+    timeStampRequests.push_back(coded ? coded->filled : "other");
+    return 0;
+}
+
+inline void UseTimeStampRequestsByHash(Library& lib)
+{
+    lib.makers[{PKI_CLASS_TS_REQUEST, PKI_IID_TS_REQUEST_BY_HASH}] = [&lib]() -> void* {
+        return static_cast<IPKITimeStampRequestByHash*>(new TSRequestByHash(lib));
+    };
+}
 
 // Signed data as a message or a time-stamp token: its signers and
 // certificates (both owned). Slot 105 searches every signer from the first
@@ -3761,7 +3948,30 @@ public:
         int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 20, std::to_string(v->length));
         return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
     }
+    int SetValueForm3(const PKIBlob* v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_ATTRIBUTE, 19, std::to_string(v->length));
+        return c >= 0 ? c : (value.assign(reinterpret_cast<const char*>(v->data), v->length), 0);
+    }
 };
+
+// Takes the attribute's type and value into `attributes`.
+inline int TSSigner::AddSignedAttribute(IPKIObject* attribute)
+{
+    int c = lib_.Enter(PKI_CLASS_SIGNER_INFO, 26, "");
+    if (c >= 0) return c;
+    auto* a = static_cast<TSSignedAttribute*>(static_cast<IPKISignedAttribute*>(attribute));
+    attributes[a->type].push_back(a->value);
+    return 0;
+}
+
+// Makes the signed attributes the facade creates.
+inline void UseTimeStampAttributes(Library& lib)
+{
+    lib.makers[{PKI_CLASS_SIGNED_ATTRIBUTE, PKI_IID_SIGNED_ATTRIBUTE}] = [&lib]() -> void* {
+        return static_cast<IPKISignedAttribute*>(new TSSignedAttribute(lib));
+    };
+}
 
 inline int TSSigner::GetSignedAttribute(const char* oid, std::uint32_t index, void** attribute)
 {
@@ -5203,6 +5413,13 @@ public:
     {
         int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 14, "");
         return c >= 0 ? c : 0;
+    }
+    // The content-cipher kind it answers (slot 57).
+    std::uint32_t cipherKind = 1;
+    int GetCipherKind(std::uint32_t* kind) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENVELOPED_DATA, 57, "");
+        return c >= 0 ? c : (*kind = cipherKind, 0);
     }
     int GetAgreementGroupCount(std::uint32_t* count) override
     {
@@ -6831,10 +7048,38 @@ public:
             {
                 int c = c_->lib_.Enter(4893, 46, std::to_string(kind), PKI_IID_KEY_LIST);
                 if (c >= 0) return c;
-                *count = kind == PKI_KEY_LIST_KEYS ? static_cast<std::uint32_t>(c_->entries.size()) : 0;
+                *count = static_cast<std::uint32_t>(kind == PKI_KEY_LIST_KEYS ? c_->entries.size()
+                                                                              : c_->certificates.size());
                 return 0;
             }
-            int GetCertificate(std::uint32_t, std::uint32_t, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+            int GetCertificate(std::uint32_t index, std::uint32_t kind, void** certificate) override
+            {
+                int c = c_->lib_.Enter(4893, 48, std::to_string(index), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                if (kind != PKI_KEY_LIST_CERTIFICATES || index >= c_->certificates.size()) return PKI_E_INDEX;
+                return c_->certificates[index]->QueryInterface(PKI_IID_CERTIFICATE, certificate);
+            }
+            int AddCertificate(IPKIObject* certificate) override
+            {
+                int c = c_->lib_.Enter(4893, 47, "", PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                void* kept = nullptr;
+                if (!certificate || certificate->QueryInterface(PKI_IID_CERTIFICATE, &kept) != 0)
+                    return PKI_E_INVALID_ARGUMENT;
+                c_->certificates.push_back(static_cast<IPKIObject*>(kept));
+                return 0;
+            }
+            int SetKeyCertificate(std::uint32_t index, IPKIObject* certificate) override
+            {
+                int c = c_->lib_.Enter(4893, 50, std::to_string(index), PKI_IID_KEY_LIST);
+                if (c >= 0) return c;
+                void* kept = nullptr;
+                if (index >= c_->entries.size() || !certificate ||
+                    certificate->QueryInterface(PKI_IID_CERTIFICATE, &kept) != 0)
+                    return PKI_E_INVALID_ARGUMENT;
+                c_->attached.push_back({index, static_cast<IPKIObject*>(kept)});
+                return 0;
+            }
             int GetKeyEntry(std::uint32_t index, void** key, std::uint32_t* capability, std::uint32_t* value,
                             std::uint8_t* bytes) override
             {
@@ -6857,6 +7102,21 @@ public:
     ~KeyContainer() override
     {
         for (Entry& e : entries) e.key->Release();
+        for (IPKIObject* c : certificates) c->Release();
+        for (auto& [index, c] : attached) c->Release();
+    }
+    // The certificate list (kind 1): takes over the caller's reference.
+    std::vector<IPKIObject*> certificates;
+    // Certificates set to keys (slot 50 of 4209), by key index, kept referenced.
+    std::vector<std::pair<std::uint32_t, IPKIObject*>> attached;
+    // Slot 37's word on incomplete keys.
+    std::uint32_t acceptsIncomplete = 0;
+    int CheckIncompleteKeys(std::uint32_t* accepted) override
+    {
+        int c = lib_.Enter(4893, 37, "");
+        if (c >= 0) return c;
+        *accepted = acceptsIncomplete;
+        return 0;
     }
     // Takes over the caller's reference to `key`.
     void Add(Object<IPKIKeyObject>* key, std::uint32_t capability, std::uint32_t value = 0,
@@ -6987,7 +7247,7 @@ public:
 // written; OpenConverted when it is that password with "utf8:" before it.
 class EncryptedKey final : public Object<IPKIPrivateKey> {
 public:
-    explicit EncryptedKey(Library& lib) : Object(lib, PKI_CLASS_PRIVATE_KEY) {}
+    explicit EncryptedKey(Library& lib) : Object(lib, PKI_CLASS_PRIVATE_KEY) { offers.insert(PKI_IID_PRIVATE_KEY); }
     static std::string Encoding(const std::string& password, const std::string& key, bool marked = false)
     {
         return std::string("EPK") + (marked ? "A" : "-") + password + "\n" + key;
@@ -7031,6 +7291,8 @@ public:
     int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
     int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
     void Retain() { ++refs_; }
+    // The tests' own setting of an encoding, outside the library's calls.
+    void Load(const std::string& encoding) { encoded_ = encoding; }
 
 private:
     int OpenWith(const std::string& password, void** out)
@@ -7076,28 +7338,63 @@ public:
     ~EntryList() override
     {
         for (EncryptedKey* k : keys) k->Release();
+        for (IPKIObject* c : certificates) c->Release();
     }
     void Retain() { ++refs_; }
     int GetEntryCount(std::uint32_t* count) override
     {
         int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 5, "");
         if (c >= 0) return c;
-        *count = static_cast<std::uint32_t>(keys.size());
+        *count = static_cast<std::uint32_t>(keys.size() + certificates.size());
         return 0;
     }
-    int GetEntry(std::uint32_t, void**, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
+    // Keys first, then certificates (a bag holds one kind); each with the
+    // bytes of the attribute it was added with.
+    int GetEntry(std::uint32_t index, void** entry, PKIBlob* attribute) override
+    {
+        int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 6, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= keys.size() + certificates.size()) return PKI_E_INDEX;
+        const bool isKey = index < keys.size();
+        if (isKey) {
+            keys[index]->Retain();
+            *entry = static_cast<IPKIPrivateKey*>(keys[index]);
+        } else if (certificates[index - keys.size()]->QueryInterface(PKI_IID_CERTIFICATE, entry) != 0) {
+            return PKI_E_FAILURE;
+        }
+        const std::vector<std::uint8_t>& bytes = isKey ? keyIds[index] : certificateIds[index - keys.size()];
+        if (attribute) *attribute = PKIBlob{0, nullptr};
+        if (attribute && !bytes.empty() && CopyToLibraryBlob(lib_, bytes, attribute) != 0) return PKI_E_OUT_OF_MEMORY;
+        return 0;
+    }
+    // An encrypted key, or any object offering a certificate (kept through
+    // that interface); attribute: a BytesValue.
     int AddEntry(IPKIObject* privateKey, IPKIObject* attribute) override
     {
         int c = lib_.Enter(PKI_CLASS_ENTRY_LIST, 7, attribute ? "attribute" : "");
         if (c >= 0) return c;
-        auto* key = dynamic_cast<EncryptedKey*>(static_cast<IPKIPrivateKey*>(privateKey));
-        if (!key) return PKI_E_INVALID_ARGUMENT;
-        key->Retain();
-        keys.push_back(key);
+        std::vector<std::uint8_t> id;
+        if (attribute) {
+            auto* value = dynamic_cast<BytesValue*>(static_cast<IPKIAttribute*>(attribute));
+            if (!value) return PKI_E_INVALID_ARGUMENT;
+            id = value->Value();
+        }
+        if (auto* key = dynamic_cast<EncryptedKey*>(privateKey)) {
+            key->Retain();
+            keys.push_back(key);
+            keyIds.push_back(id);
+            return 0;
+        }
+        void* held = nullptr;
+        if (!privateKey || privateKey->QueryInterface(PKI_IID_CERTIFICATE, &held) != 0) return PKI_E_INVALID_ARGUMENT;
+        certificates.push_back(static_cast<IPKIObject*>(held));
+        certificateIds.push_back(id);
         return 0;
     }
     int RemoveEntry(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
     std::vector<EncryptedKey*> keys;
+    std::vector<IPKIObject*> certificates;
+    std::vector<std::vector<std::uint8_t>> keyIds, certificateIds;
 };
 
 // A PFX (4931 / 4208) in the tests' encoding: "PFX", then '+' and the
@@ -7139,7 +7436,15 @@ public:
         *count = static_cast<std::uint32_t>(bags.size());
         return 0;
     }
-    int GetItem(std::uint32_t, void**) override { return PKI_E_NOT_IMPLEMENTED; }
+    int GetItem(std::uint32_t index, void** entryList) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 6, std::to_string(index));
+        if (c >= 0) return c;
+        if (index >= bags.size()) return PKI_E_INDEX;
+        bags[index]->Retain();
+        *entryList = static_cast<IPKIEntryList*>(bags[index]);
+        return 0;
+    }
     int AddItem(IPKIObject* entryList) override
     {
         int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 7, "");
@@ -7151,7 +7456,14 @@ public:
         return 0;
     }
     int RemoveItem(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
-    int SetPassword(std::uint32_t, const char*) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetPassword(std::uint32_t flags, const char* given) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 15, std::to_string(flags) + "," + (given ? given : "-"));
+        if (c >= 0) return c;
+        isProtected = flags == PKI_PROTECT_WITH_PASSWORD && given;
+        password = isProtected ? given : "";
+        return 0;
+    }
     int CheckPassword(const char* given) override
     {
         int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 16, given ? given : "-");
@@ -7166,12 +7478,19 @@ public:
         return 0;
     }
     int GetProtectionValue(std::uint32_t*) override { return PKI_E_NOT_IMPLEMENTED; }
-    int SetProtectionValue(std::uint32_t) override { return PKI_E_NOT_IMPLEMENTED; }
+    int SetProtectionValue(std::uint32_t v) override
+    {
+        int c = lib_.Enter(PKI_CLASS_KEY_CONTAINER, 20, std::to_string(v));
+        if (c >= 0) return c;
+        value = v;
+        return 0;
+    }
     int GetItemAttribute(const char*, IPKIObject*, const char*, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
     int AddItemAttribute(const char*, IPKIObject*, const char*, const PKIBlob*) override
     {
         return PKI_E_NOT_IMPLEMENTED;
     }
+    std::uint32_t value = 0;
     std::vector<EntryList*> bags;
     bool isProtected = false;
     std::string password;
@@ -7943,6 +8262,22 @@ public:
         if (c >= 0) return c;
         return KeyMatches(k) ? 0 : PKI_E_FAILURE;
     }
+    // Signing: the time written and the private key the signer signed with.
+    std::string signedWith;
+    int SetSigningTime(const SYSTEMTIME* t) override
+    {
+        int c = lib_.Enter(4918, 42, "");
+        if (c >= 0) return c;
+        signingTime = *t;
+        return 0;
+    }
+    int SignWithKey(const std::uint8_t* k, std::uint32_t length, IPKIObject*) override
+    {
+        int c = lib_.Enter(4918, 79, std::to_string(length));
+        if (c >= 0) return c;
+        signedWith.assign(reinterpret_cast<const char*>(k), length);
+        return 0;
+    }
     int CompleteAfterFlag() override
     {
         int c = lib_.Enter(4918, 82, "");
@@ -8059,7 +8394,15 @@ public:
         return c >= 0 ? c : 0;
     }
     int GetCertificate(std::uint32_t, PKIBlob*) override { return PKI_E_NOT_IMPLEMENTED; }
-    int AddCertificate(IPKIObject*) override { return PKI_E_NOT_IMPLEMENTED; }
+    std::uint32_t certificatesAdded = 0;
+    int AddCertificate(IPKIObject* certificate) override
+    {
+        int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 7, "");
+        if (c >= 0) return c;
+        if (!certificate) return PKI_E_INVALID_ARGUMENT;
+        ++certificatesAdded;
+        return 0;
+    }
     int GetSignerCount(std::uint32_t* count) override
     {
         int c = lib_.Enter(PKI_CLASS_SIGNED_DATA, 10, "");
@@ -8165,6 +8508,17 @@ public:
         *l = length;
         if (parameters) *parameters = static_cast<IPKIEncoded*>(new Encoded(lib_, "key parameters"));
         return 0;
+    }
+    // The private key a signer signs with (library-allocated), without
+    // parameters; a key without one (the default) cannot sign.
+    std::string privateKey;
+    int GetKeyValue(PKIBlob* value, void** parameters) override
+    {
+        if (privateKey.empty()) return PKI_E_NOT_IMPLEMENTED;
+        int c = lib_.Enter(4893, 7, "");
+        if (c >= 0) return c;
+        if (parameters) *parameters = nullptr;
+        return CopyToBlob(lib_, privateKey, value);
     }
 };
 
@@ -8779,3 +9133,107 @@ private:
 };
 
 }  // namespace fake::fields
+
+// ---- Opening a content info into a content container ----
+namespace fake {
+
+// A content container: notes which content it was given (slot 5 data, 6
+// signed data, 7 enveloped data); a second one is refused.
+class ContentBox final : public Object<IPKIContentContainer> {
+public:
+    explicit ContentBox(Library& lib) : Object(lib, PKI_CLASS_CONTENT_CONTAINER) {}
+    std::uint32_t storedSlot = 0;
+    int StoreData(IPKIObject* o) override { return Store(5, o); }
+    int StoreSignedData(IPKIObject* o) override { return Store(6, o); }
+    int StoreEnvelopedData(IPKIObject* o) override { return Store(7, o); }
+
+private:
+    int Store(std::uint32_t slot, IPKIObject* o)
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_CONTAINER, slot, "");
+        if (c >= 0) return c;
+        if (!o || storedSlot) return PKI_E_INVALID_ARGUMENT;
+        storedSlot = slot;
+        return 0;
+    }
+};
+
+// A content info of a scripted content type whose content object (of class
+// `contentClass` only) the test makes.
+class OpeningContentInfo final : public Object<IPKICMSContentInfo> {
+public:
+    OpeningContentInfo(Library& lib, std::string type, std::uint32_t contentClass, std::function<void*()> content)
+        : Object(lib, PKI_CLASS_CONTENT_INFO), type_(std::move(type)), class_(contentClass),
+          content_(std::move(content))
+    {
+    }
+    int Decode(const PKIBlob* in) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, std::to_string(in->length));
+        return c >= 0 ? c : 0;
+    }
+    int GetContentType(PKIBlob* oid) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 5, "");
+        if (c >= 0) return c;
+        int rc = CopyToBlob(lib_, type_ + std::string(1, '\0'), oid);
+        if (rc == 0) oid->length = static_cast<std::uint32_t>(type_.size());
+        return rc;
+    }
+    int GetContentObject(std::uint32_t classId, std::uint32_t interfaceId, void** object) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 7, std::to_string(classId) + "," + std::to_string(interfaceId));
+        if (c >= 0) return c;
+        if (classId != class_) return PKI_E_INVALID_ARGUMENT;
+        *object = content_();
+        return 0;
+    }
+
+private:
+    std::string type_;
+    std::uint32_t class_;
+    std::function<void*()> content_;
+};
+
+// Makes CreateObject hand out a content container (the last one made in
+// *box) and a content info of `type` whose content `content` makes.
+inline void UseContentOpening(Library& lib, const std::string& type, std::uint32_t contentClass,
+                              std::function<void*()> content, ContentBox** box)
+{
+    lib.makers[{PKI_CLASS_CONTENT_CONTAINER, PKI_IID_CONTENT_CONTAINER}] = [&lib, box]() -> void* {
+        auto* b = new ContentBox(lib);
+        if (box) *box = b;
+        return static_cast<IPKIContentContainer*>(b);
+    };
+    lib.makers[{PKI_CLASS_CONTENT_INFO, PKI_IID_CONTENT_INFO}] = [&lib, type, contentClass, content]() -> void* {
+        return static_cast<IPKICMSContentInfo*>(new OpeningContentInfo(lib, type, contentClass, content));
+    };
+}
+
+}  // namespace fake
+
+// Tagged content: the plain content the reader is handed, holding one data
+// content (4901 / 4138) that slot 4 gives out.
+namespace fake {
+
+class DataContentSource final : public Object<IPKIDataContentSource> {
+public:
+    DataContentSource(Library& lib, IPKIDataContent* data) : Object(lib, PKI_CLASS_CONTENT_INFO), data_(data) {}
+    ~DataContentSource()
+    {
+        if (data_) data_->Release();
+    }
+    int GetDataContent(void** data) override
+    {
+        int c = lib_.Enter(PKI_CLASS_CONTENT_INFO, 4, "");
+        if (c >= 0) return c;
+        if (!data_) return PKI_E_ABSENT;
+        data_->QueryInterface(PKI_IID_DATA_CONTENT, data);
+        return 0;
+    }
+
+private:
+    IPKIDataContent* data_;
+};
+
+}  // namespace fake

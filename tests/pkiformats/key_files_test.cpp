@@ -15,6 +15,7 @@
 #include "../csp/CSPTestSupport.h"
 #include "FailureSweep.h"
 #include "FakeFormats.h"
+#include "VirtualSlot.h"
 #include "csp/CSP.h"
 #include "pkiformats/SPKIFormats.h"
 
@@ -496,6 +497,34 @@ TEST_F(KeyFiles, KeyStoreCertificatesAsSignedData)
     }
 }
 
+// A container's certificates go into the same bundle, each added as it is;
+// a container without certificates gives none.
+TEST_F(KeyFiles, ContainerCertificatesAsSignedData)
+{
+    fake::UseEnvelopedObjects(lib);
+    fake::UseTypedObjects(lib);
+    auto* container = new fake::KeyContainer(lib);
+    auto* keys = static_cast<IPKIKeyObject*>(container);
+    PKIBlob bundle{0, nullptr};
+    std::uint32_t count = 9;
+    EXPECT_EQ(facade->GetContainerCertificates(keys, &bundle, &count), 0);
+    EXPECT_EQ(bundle.data, nullptr);
+    for (int i = 0; i < 2; ++i)
+        container->certificates.push_back(static_cast<IPKICertificate*>(new fake::ScriptedCertificate(lib)));
+    lib.log.clear();
+    ASSERT_EQ(facade->GetContainerCertificates(keys, &bundle, &count), 1);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bundle.data), bundle.length), "content info:1.2.840.113549.1.7.2");
+    std::vector<std::string> steps;
+    for (const std::string& e : lib.log)
+        if (e.rfind("4900:7", 0) == 0 || e.rfind("4879:", 0) == 0) steps.push_back(e);
+    EXPECT_EQ(steps, (std::vector<std::string>{"4900:7()", "4900:7()", "4879:6(1.2.840.113549.1.7.2)", "4879:8()",
+                                               "4879:3()", "4879:1()"}));
+    EXPECT_EQ(facade->GetContainerCertificates(keys, &bundle, nullptr), 0);  // the output is taken
+    facade->ReleaseBlob(&bundle);
+    container->Release();
+}
+
 // ---- Protected key files ----
 
 namespace {
@@ -820,6 +849,348 @@ TEST(KeyFilesSweep, PFXKeyBags)
             return rc;
         },
         true);
+}
+
+TEST(PFXBagSlots, TheFileAndBagSlotsSitWhereTheLibraryHasThem)
+{
+#define QVK_SLOT(cls, slot, op) EXPECT_EQ(qvktest::SlotOf(&cls::op), slot) << #cls "::" #op;
+    QVK_PKI_PFX_BAG_SLOTS(QVK_SLOT)
+#undef QVK_SLOT
+}
+
+namespace {
+
+// A certificate object as the key lists and bags hand them out.
+fake::Certificate* NewCertificate(fake::Library& lib)
+{
+    auto* c = new fake::Certificate(lib);
+    c->offers.insert(PKI_IID_CERTIFICATE);
+    return c;
+}
+
+// A container of `keys` keys and `certificates` certificates.
+fake::KeyContainer* NewContainer(fake::Library& lib, int keys, int certificates)
+{
+    auto* container = new fake::KeyContainer(lib);
+    for (int i = 0; i < keys; ++i) container->Add(new fake::KeyObject(lib), 1);
+    for (int i = 0; i < certificates; ++i) container->certificates.push_back(NewCertificate(lib));
+    return container;
+}
+
+// Adds a bag holding `key` or `certificate` (taken over) with an optional
+// local key identifier, outside the library's calls (the sweep fails only
+// the operation's own).
+void AddBag(fake::Library& lib, fake::PFX* pfx, fake::EncryptedKey* key, IPKIObject* certificate, const std::string& id)
+{
+    auto* bag = new fake::EntryList(lib);
+    if (key) {
+        bag->keys.push_back(key);
+        bag->keyIds.push_back(Of(id));
+    } else {
+        bag->certificates.push_back(certificate);
+        bag->certificateIds.push_back(Of(id));
+    }
+    pfx->bags.push_back(bag);
+}
+
+fake::EncryptedKey* NewEncryptedKey(fake::Library& lib, const std::string& password, const std::string& key)
+{
+    auto* k = new fake::EncryptedKey(lib);
+    k->Load(fake::EncryptedKey::Encoding(password, key));
+    return k;
+}
+
+// A file read from elsewhere: a key bag no password here opens, keys under
+// "pw" as written and as re-encoded text, certificates with and without
+// local key identifiers. The certificates are returned in bag order.
+fake::PFX* ReadFile(fake::Library& lib, std::vector<IPKIObject*>& certificates)
+{
+    auto* pfx = new fake::PFX(lib);
+    AddBag(lib, pfx, NewEncryptedKey(lib, "other", "k0"), nullptr, "ID0");
+    AddBag(lib, pfx, NewEncryptedKey(lib, "pw", "k1"), nullptr, "ID1");
+    const std::string ids[] = {"ID1", "", "ID2"};
+    for (const std::string& id : ids) {
+        IPKIObject* c = static_cast<IPKICertificate*>(NewCertificate(lib));
+        certificates.push_back(c);
+        AddBag(lib, pfx, nullptr, c, id);
+    }
+    AddBag(lib, pfx, NewEncryptedKey(lib, "utf8:pw", "k2"), nullptr, "ID2");
+    return pfx;
+}
+
+std::string Text(const PKIBlob& b)
+{
+    return b.data ? std::string(reinterpret_cast<char*>(b.data), b.length) : "";
+}
+
+}  // namespace
+
+// A file of a container's keys and certificates: key bags first, then one
+// plain bag per certificate, then the protection under the password and the
+// encoding. Without the encode flag nothing is written; without keys and
+// certificates, or with a list that has no certificate, nothing is made.
+TEST_F(KeyFiles, MakePFXFromKeysAndCertificates)
+{
+    fake::UsePFXObjects(lib);
+    fake::KeyContainer* container = NewContainer(lib, 2, 2);
+    auto* keys = static_cast<IPKIKeyObject*>(container);
+    PKIBlob out{0, nullptr};
+    lib.log.clear();
+    ASSERT_EQ(facade->MakePFX(keys, keys, "pw", &out, 1), 1);
+    EXPECT_EQ(Text(out), fake::PFX::Encoding("pw", 4));
+    std::vector<std::string> steps;
+    for (const std::string& e : lib.log)
+        if (e.rfind("4882:5", 0) == 0 || e.rfind("4930:7", 0) == 0 || e.rfind("4931:", 0) == 0) steps.push_back(e);
+    const std::vector<std::string> order = {"4882:5(pw)", "4930:7()", "4931:7()",      "4882:5(pw)",
+                                            "4930:7()",   "4931:7()", "4930:7()",      "4931:7()",
+                                            "4930:7()",   "4931:7()", "4931:15(1,pw)", "4931:3()"};
+    std::vector<std::string> made;
+    for (const std::string& e : steps)
+        if (e != "4931:1()") made.push_back(e);
+    EXPECT_EQ(made, order);
+    facade->ReleaseBlob(&out);
+
+    // No password: encoded without protection; no encode flag: nothing written.
+    ASSERT_EQ(facade->MakePFX(nullptr, keys, nullptr, &out, 1), 1);
+    EXPECT_EQ(Text(out), fake::PFX::Encoding(nullptr, 2));
+    facade->ReleaseBlob(&out);
+    EXPECT_EQ(facade->MakePFX(keys, nullptr, "pw", &out, 0), 1);
+    EXPECT_EQ(out.data, nullptr);
+
+    fake::KeyContainer* bare = NewContainer(lib, 1, 0);
+    auto* bareKeys = static_cast<IPKIKeyObject*>(bare);
+    EXPECT_EQ(facade->MakePFX(nullptr, nullptr, "pw", &out, 1), 0);
+    EXPECT_EQ(facade->MakePFX(bareKeys, bareKeys, "pw", &out, 1), 0);
+    EXPECT_EQ(out.data, nullptr);
+    bare->Release();
+    container->Release();
+}
+
+// The value goes in before the encoding; 0 leaves it alone, and an absent
+// password leaves the file unprotected.
+TEST_F(KeyFiles, SetPFXBagValueSetsThenEncodes)
+{
+    fake::UsePFXObjects(lib);
+    void* made = nullptr;
+    ASSERT_EQ(facade->CreatePFX(&made), 1);
+    auto* pfx = dynamic_cast<fake::PFX*>(static_cast<IPKIKeyContainer*>(made));
+    PKIBlob out{0, nullptr};
+    lib.log.clear();
+    ASSERT_EQ(facade->SetPFXBagValue(pfx, nullptr, 7, &out), 1);
+    EXPECT_EQ(pfx->value, 7u);
+    EXPECT_EQ(Text(out), fake::PFX::Encoding(nullptr));
+    std::vector<std::string> steps;
+    for (const std::string& e : lib.log)
+        if (e.rfind("4931:", 0) == 0) steps.push_back(e);
+    EXPECT_EQ(steps, (std::vector<std::string>{"4931:20(7)", "4931:3()"}));
+    facade->ReleaseBlob(&out);
+    ASSERT_EQ(facade->SetPFXBagValue(pfx, "pw", 0, &out), 1);
+    EXPECT_EQ(pfx->value, 7u);
+    EXPECT_EQ(Text(out), fake::PFX::Encoding("pw"));
+    // An output that already holds data is refused rather than overwritten.
+    EXPECT_EQ(facade->SetPFXBagValue(pfx, "pw", 0, &out), 0);
+    facade->ReleaseBlob(&out);
+    pfx->Release();
+}
+
+// Keys count only among the bags that open (as written or as re-encoded
+// text), each with its local key identifier; certificates count among the
+// certificate bags, only those of the given identifier when one is given.
+TEST_F(KeyFiles, PFXKeyBagsAndCertificatesByIndex)
+{
+    fake::UsePFXObjects(lib);
+    std::vector<IPKIObject*> certificates;
+    fake::PFX* pfx = ReadFile(lib, certificates);
+    struct KeyCase {
+        std::uint32_t index;
+        std::string key, id;
+    };
+    const KeyCase keys[] = {{0, "k1", "ID1"}, {1, "k2", "ID2"}, {2, "", ""}};
+    for (const KeyCase& c : keys) {
+        void* key = reinterpret_cast<void*>(1);
+        PKIBlob id{0, nullptr};
+        EXPECT_EQ(facade->GetPFXKeyBag(pfx, c.index, "pw", &key, &id), c.key.empty() ? 0 : 1) << c.index;
+        EXPECT_EQ(key ? KeyBytes(key) : "", c.key) << c.index;
+        EXPECT_EQ(Text(id), c.id) << c.index;
+        if (key) static_cast<IPKIObject*>(key)->Release();
+        facade->ReleaseBlob(&id);
+    }
+    void* key = nullptr;
+    EXPECT_EQ(facade->GetPFXKeyBag(pfx, 0, "wrong", &key, nullptr), 0);
+
+    struct CertificateCase {
+        const char* id;
+        std::uint32_t index;
+        int which;  // position among the file's certificates, -1 none
+    };
+    const CertificateCase cases[] = {{nullptr, 0, 0}, {nullptr, 1, 1}, {nullptr, 2, 2}, {nullptr, 3, -1},
+                                     {"ID2", 0, 2},   {"ID2", 1, -1},  {"ID1", 0, 0},   {"ID", 0, -1}};
+    for (const CertificateCase& c : cases) {
+        Bytes id = Of(c.id ? c.id : "");
+        PKIBlob idBlob = ViewOf(id);
+        void* certificate = reinterpret_cast<void*>(1);
+        EXPECT_EQ(facade->GetPFXCertificate(pfx, c.id ? &idBlob : nullptr, c.index, &certificate), c.which >= 0)
+            << (c.id ? c.id : "-") << c.index;
+        EXPECT_EQ(certificate,
+                  c.which >= 0 ? static_cast<void*>(certificates[static_cast<std::size_t>(c.which)]) : nullptr);
+        if (certificate) static_cast<IPKIObject*>(certificate)->Release();
+    }
+    pfx->Release();
+}
+
+// Certificates go to the key whose identifiers hold their subject key
+// identifier, in list order; one of no key here is passed over. A container
+// with an incomplete key takes them only when its own check accepts.
+TEST_F(KeyFiles, AttachCertificatesToKeysByIdentifier)
+{
+    auto* container = new fake::KeyContainer(lib);
+    for (std::uint8_t id : {0xA0, 0xB0}) {
+        auto* key = new fake::KeyObject(lib);
+        key->capabilities = 1;
+        key->dstuPrivate = {1};
+        key->agreementPrivate = {2};
+        container->Add(key, 1, 0, Bytes(32, id));
+    }
+    auto* list = new fake::KeyContainer(lib);
+    for (char id : {'\xB0', '\xA0', '\xC0', '\xB0'}) {
+        auto* c = new fake::ScriptedCertificate(lib);
+        c->keyId = std::string(32, id);
+        list->certificates.push_back(static_cast<IPKICertificate*>(c));
+    }
+    auto* keys = static_cast<IPKIKeyObject*>(container);
+    auto* certificates = static_cast<IPKIKeyObject*>(list);
+    ASSERT_EQ(facade->AttachCertificatesToKeys(keys, certificates), 1);
+    std::vector<std::pair<std::uint32_t, IPKIObject*>> expected = {
+        {1, list->certificates[0]}, {0, list->certificates[1]}, {1, list->certificates[3]}};
+    EXPECT_EQ(container->attached, expected);
+
+    // The second key loses its private key: refused unless the container accepts.
+    for (auto& [index, c] : container->attached) c->Release();
+    container->attached.clear();
+    dynamic_cast<fake::KeyObject*>(static_cast<IPKIKeyObject*>(container->entries[1].key))->dstuPrivate.clear();
+    EXPECT_EQ(facade->AttachCertificatesToKeys(keys, certificates), 0);
+    EXPECT_TRUE(container->attached.empty());
+    container->acceptsIncomplete = 1;
+    EXPECT_EQ(facade->AttachCertificatesToKeys(keys, certificates), 1);
+    EXPECT_EQ(container->attached.size(), 3u);
+    list->Release();
+    container->Release();
+}
+
+// Every key entry that opens goes into one container with its chain, in
+// store order; a key marked with attribute 4363 and one under another
+// password are passed over; the CSP's standard S-box goes in. A container
+// that refuses certificates for its incomplete keys, or a store with no key
+// that opens, gives nothing.
+TEST_F(KeyFiles, ReadKeyStoreKeysCollectsEveryKeyThatOpens)
+{
+    using fake::EncryptedKey;
+    for (std::uint32_t version : {1u, 2u}) {
+        StoreWriter w(version, 5);
+        w.Trusted("root", "ROOT-DER")
+            .Key("Alpha", EncryptedKey::Encoding("pw", "alpha-key"), {"A-DER", "ROOT-DER"})
+            .Key("beta", EncryptedKey::Encoding("pw", "beta-key", true), {"B-DER"})
+            .Key("gamma", EncryptedKey::Encoding("other", "gamma-key"), {"G-DER"})
+            .Key("delta", EncryptedKey::Encoding("pw", "delta-key"), {"D-DER"});
+        PKIBlob store = w.View();
+        void* read = reinterpret_cast<void*>(1);
+        EXPECT_EQ(facade->ReadKeyStoreKeys(&store, "pw", &read), 0) << version;
+        EXPECT_EQ(read, nullptr);
+
+        lib.makers[{PKI_CLASS_KEY, PKI_IID_KEY}] = [this]() -> void* {
+            auto* container = new fake::KeyContainer(lib);
+            container->OfferKeySet();
+            container->acceptsIncomplete = 1;
+            return static_cast<IPKIKeyObject*>(container);
+        };
+        ASSERT_EQ(facade->ReadKeyStoreKeys(&store, "pw", &read), 1) << version;
+        auto* container = dynamic_cast<fake::KeyContainer*>(static_cast<IPKIKeyObject*>(read));
+        ASSERT_NE(container, nullptr);
+        std::vector<std::string> keys, certificates;
+        for (const fake::KeyContainer::Entry& e : container->entries) keys.push_back(KeyBytes(e.key));
+        for (IPKIObject* c : container->certificates)
+            certificates.push_back(dynamic_cast<fake::Certificate*>(static_cast<IPKICertificate*>(c))->decoded);
+        EXPECT_EQ(keys, (std::vector<std::string>{"alpha-key", "delta-key"}));
+        EXPECT_EQ(certificates, (std::vector<std::string>{"A-DER", "ROOT-DER", "D-DER"}));
+        EXPECT_EQ(container->sBox, StandardSBox());
+        container->Release();
+        // Read as any layout: the whole store, not its first entry alone.
+        std::uint32_t format = 0;
+        ASSERT_EQ(facade->ReadPrivateKeyAnyFormat(&store, "pw", 0, &format, &read), 1);
+        EXPECT_EQ(format, 6u);
+        EXPECT_EQ(KeyBytes(read), "<2 keys>");
+        static_cast<IPKIObject*>(read)->Release();
+
+        // Each library call failing or throwing in turn: nothing stays
+        // behind (the fixture's tear-down counts objects and blobs).
+        const int before = lib.Calls();
+        read = nullptr;
+        ASSERT_EQ(facade->ReadKeyStoreKeys(&store, "pw", &read), 1);
+        static_cast<IPKIObject*>(read)->Release();
+        const int calls = lib.Calls() - before;
+        for (bool throws : {false, true}) {
+            for (int k = 1; k <= calls; ++k) {
+                lib.FailCall(k, PKI_E_OUT_OF_MEMORY, throws);
+                read = nullptr;
+                if (facade->ReadKeyStoreKeys(&store, "pw", &read)) static_cast<IPKIObject*>(read)->Release();
+                lib.FailCall(0);
+            }
+        }
+
+        EXPECT_EQ(facade->ReadKeyStoreKeys(&store, "nothing opens", &read), 0);
+        fake::UseKeyFileObjects(lib);
+    }
+}
+
+TEST(KeyFilesSweep, PFXMadeAndRead)
+{
+    fake::SweepFailures(
+        "PFX made",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UsePFXObjects(lib);
+            fake::KeyContainer* container = NewContainer(lib, 1, 1);
+            auto* keys = static_cast<IPKIKeyObject*>(container);
+            PKIBlob out{0, nullptr};
+            int rc = f.MakePFX(keys, keys, "pw", &out, 1);
+            f.ReleaseBlob(&out);
+            container->Release();
+            return rc;
+        },
+        true);
+    fake::SweepFailures(
+        "PFX read",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UsePFXObjects(lib);
+            std::vector<IPKIObject*> certificates;
+            fake::PFX* pfx = ReadFile(lib, certificates);
+            void *key = nullptr, *certificate = nullptr;
+            PKIBlob id{0, nullptr};
+            int rc = f.GetPFXKeyBag(pfx, 1, "pw", &key, &id) && f.GetPFXCertificate(pfx, &id, 0, &certificate);
+            if (key) static_cast<IPKIObject*>(key)->Release();
+            if (certificate) static_cast<IPKIObject*>(certificate)->Release();
+            f.ReleaseBlob(&id);
+            pfx->Release();
+            return rc;
+        },
+        false);
+    fake::SweepFailures(
+        "certificates attached",
+        [](SPKIFormats& f, fake::Library& lib) {
+            auto* container = new fake::KeyContainer(lib);
+            auto* key = new fake::KeyObject(lib);
+            key->capabilities = 1;
+            key->dstuPrivate = {1};
+            key->agreementPrivate = {2};
+            container->Add(key, 1, 0, Bytes(32, 0xA0));
+            auto* c = new fake::ScriptedCertificate(lib);
+            c->keyId = std::string(32, '\xA0');
+            container->certificates.push_back(static_cast<IPKICertificate*>(c));
+            auto* keys = static_cast<IPKIKeyObject*>(container);
+            int rc = f.AttachCertificatesToKeys(keys, keys) && container->attached.size() == 1;
+            container->Release();
+            return rc;
+        },
+        false);
 }
 
 // ---- Key containers from private-key objects ----

@@ -522,7 +522,16 @@ TEST_F(KeyRequests, FailuresAtEveryCallLeaveNothingBehind)
             static_cast<IPKIObject*>(made)->Release();
             return 1;
         },
-        [&](PKIBlob*) { return facade->CopyECPublicKeyFromCertificate(target, ecKey, nullptr); }};
+        [&](PKIBlob*) { return facade->CopyECPublicKeyFromCertificate(target, ecKey, nullptr); },
+        [&](PKIBlob* out) {
+            fake::profile::UseProfileObjects(lib);
+            Bytes publicKey;
+            fake::KeyObject* signer = DSTU4145Key(curve, &publicKey);
+            Drop dropSigner{signer};
+            const std::string body = "request";
+            PKIBlob in = View(body);
+            return facade->ResignRequestWithExtKeyUsages(signer, &in, "1.3.6.1.5.5.7.3.4\0", 0, 0, out);
+        }};
     for (const auto& run : runs) {
         for (bool throws : {false, true}) {
             for (int k = 1;; ++k) {
@@ -540,4 +549,162 @@ TEST_F(KeyRequests, FailuresAtEveryCallLeaveNothingBehind)
             }
         }
     }
+}
+
+// ---- Re-signed requests ----
+
+// A request re-signed with a DSTU 4145 key carries the new extended key
+// usages and a signature the CSP accepts over the request's signed part with
+// the holder's public key: GOST 34.311 (set on the request) on the 571-bit
+// built-in curve, whose 144-byte signature is far beyond a key's 76 bytes,
+// and DSTU 7564 (set through the hash form with its length) on the 431-bit
+// standard curve.
+TEST_F(KeyRequests, ResignedDSTU4145RequestsVerifyWithTheHoldersKey)
+{
+    fake::profile::UseProfileObjects(lib);
+    fake::Curve builtIn = StandardCurve(0);
+    PKIBuiltInCurve(&builtIn.field, &builtIn.point);
+    const struct {
+        fake::Curve curve;
+        std::uint32_t hashCode, length;
+        const char* setter;
+    } cases[] = {{builtIn, 1, 2 * 72, "4873:26(144)"}, {StandardCurve(9), 7, 2 * 54, "4873:109(108,32)"}};
+    const std::string body = "encoded request;";
+    const char usages[] = "1.3.6.1.5.5.7.3.4\0001.3.6.1.5.5.7.3.8\0";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hashCode);
+        lib.dstuRequest.hashCode = c.hashCode;
+        Bytes publicKey;
+        fake::KeyObject* key = DSTU4145Key(c.curve, &publicKey);
+        Drop dropKey{key};
+        lib.log.clear();
+        PKIBlob in = View(body), out{0, nullptr};
+        ASSERT_EQ(facade->ResignRequestWithExtKeyUsages(key, &in, usages, 1, 0, &out), 1);
+        const Bytes encoded = Copy(out);
+        facade->ReleaseBlob(&out);
+        bool usagesSet = false, signatureSet = false;
+        for (const std::string& line : lib.log) {
+            usagesSet |= line == "4912:5(1.3.6.1.5.5.7.3.4,1.3.6.1.5.5.7.3.8)";
+            signatureSet |= line == c.setter;
+        }
+        EXPECT_TRUE(usagesSet);
+        EXPECT_TRUE(signatureSet);
+
+        // The output is the request followed by its signature; the signed
+        // part is the request with its new extension list.
+        const std::string signedPart = body + "extensions;";
+        ASSERT_EQ(encoded.size(), body.size() + c.length);
+        EXPECT_EQ(std::string(encoded.begin(), encoded.begin() + static_cast<long>(body.size())), body);
+        std::uint8_t hash[32] = {}, padded[152] = {};
+        std::memcpy(padded, encoded.data() + body.size(), c.length);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(signedPart.data());
+        const auto size = static_cast<std::uint32_t>(signedPart.size());
+        fake::Curve copy = c.curve;
+        if (c.hashCode == 1) {
+            ASSERT_EQ(csp->HashGOST34311(data, size, reinterpret_cast<const GOST28147PackedSBox*>(c.curve.sBox),
+                                         nullptr, hash),
+                      CSP_OK);
+            EXPECT_EQ(csp->VerifyHashSignatureDSTU4145(hash, &copy.field, &copy.point, publicKey.data(), padded),
+                      CSP_OK);
+        } else {
+            ASSERT_EQ(csp->HashDSTU7564(data, size, nullptr, 32, hash), CSP_OK);
+            EXPECT_EQ(csp->VerifySignatureDSTU4145(32, hash, &copy.field, &copy.point, publicKey.data(), padded),
+                      CSP_OK);
+        }
+        // One bit changed in the signed part and the signature no longer holds.
+        hash[0] ^= 1;
+        EXPECT_NE(c.hashCode == 1
+                      ? csp->VerifyHashSignatureDSTU4145(hash, &copy.field, &copy.point, publicKey.data(), padded)
+                      : csp->VerifySignatureDSTU4145(32, hash, &copy.field, &copy.point, publicKey.data(), padded),
+                  CSP_OK);
+    }
+}
+
+// Re-signing refuses what it cannot sign: a DSTU 7564 hash longer than the
+// 32 bytes the facade signs with, a SHA hash kind on a DSTU 4145 request, a
+// key family it does not know, a key without the request's family, and
+// missing arguments; nothing is handed out.
+TEST_F(KeyRequests, ResignRefusesWhatItCannotSign)
+{
+    fake::profile::UseProfileObjects(lib);
+    const fake::Curve curve = StandardCurve(3);
+    Bytes publicKey;
+    fake::KeyObject* key = DSTU4145Key(curve, &publicKey);
+    Drop dropKey{key};
+    const std::string body = "request";
+    PKIBlob in = View(body);
+    const char usages[] = "1.3.6.1.5.5.7.3.4\0";
+    const struct {
+        std::uint32_t kind, hashCode;
+    } refused[] = {{1, 8}, {1, 9}, {1, 4}, {3, 1}, {2, 1}, {4, 1}};
+    for (const auto& r : refused) {
+        lib.dstuRequest.kind = r.kind;
+        lib.dstuRequest.hashCode = r.hashCode;
+        PKIBlob out{0, nullptr};
+        EXPECT_EQ(facade->ResignRequestWithExtKeyUsages(key, &in, usages, 0, 0, &out), 0) << r.kind << r.hashCode;
+        EXPECT_EQ(out.data, nullptr);
+    }
+    lib.dstuRequest.kind = 1;
+    lib.dstuRequest.hashCode = 1;
+    PKIBlob out{0, nullptr};
+    EXPECT_EQ(facade->ResignRequestWithExtKeyUsages(nullptr, &in, usages, 0, 0, &out), 0);
+    EXPECT_EQ(facade->ResignRequestWithExtKeyUsages(key, nullptr, usages, 0, 0, &out), 0);
+    EXPECT_EQ(facade->ResignRequestWithExtKeyUsages(key, &in, nullptr, 0, 0, &out), 0);
+    EXPECT_EQ(facade->ResignRequestWithExtKeyUsages(key, &in, usages, 0, 0, nullptr), 0);
+    ASSERT_EQ(facade->ResignRequestWithExtKeyUsages(key, &in, usages, 0, 0, &out), 1);
+    facade->ReleaseBlob(&out);
+}
+
+// RSA and ECDSA requests are re-signed over the signed part with the hash the
+// key family takes (SHA-1 below 2,048 RSA bits, SHA-256 from there on and
+// for ECDSA on P-256); the second provider accepts each signature and refuses
+// it over a changed hash.
+TEST_F(KeyRequests, ResignedRSAAndECDSARequestsVerifyWithTheSecondProvider)
+{
+    fake::profile::UseProfileObjects(lib);
+    const std::string body = "encoded request;", signedPart = body + "extensions;";
+    const char usages[] = "1.3.6.1.5.5.7.3.2\0";
+    auto resign = [&](IPKIObject* key, std::uint32_t family, Bytes& signature) {
+        lib.dstuRequest.kind = family;
+        PKIBlob in = View(body), out{0, nullptr};
+        ASSERT_EQ(facade->ResignRequestWithExtKeyUsages(key, &in, usages, 0, 0, &out), 1);
+        const Bytes encoded = Copy(out);
+        facade->ReleaseBlob(&out);
+        ASSERT_GT(encoded.size(), body.size());
+        EXPECT_EQ(std::string(encoded.begin(), encoded.begin() + static_cast<long>(body.size())), body);
+        signature.assign(encoded.begin() + static_cast<long>(body.size()), encoded.end());
+    };
+    const auto* data = reinterpret_cast<const std::uint8_t*>(signedPart.data());
+    const auto size = static_cast<std::uint32_t>(signedPart.size());
+    for (std::uint32_t bits : {1024u, 2048u}) {
+        SCOPED_TRACE(bits);
+        Bytes record, signature;
+        fake::KeyObject* key = RSAKey(bits, &record);
+        Drop dropKey{key};
+        resign(key, 2, signature);
+        ASSERT_EQ(signature.size(), bits / 8);
+        const std::uint32_t hashBits = bits < 2048 ? 160 : 256;
+        const std::uint32_t profile[2] = {bits, hashBits};
+        std::uint8_t hash[32] = {};
+        ASSERT_EQ(cspi->HashSHA(data, size, hashBits, hash), CSP_OK);
+        EXPECT_EQ(cspi->VerifySignatureRSA(hash, reinterpret_cast<const std::uint8_t*>(profile), record.data(),
+                                           signature.data()),
+                  CSP_OK);
+        hash[0] ^= 1;
+        EXPECT_NE(cspi->VerifySignatureRSA(hash, reinterpret_cast<const std::uint8_t*>(profile), record.data(),
+                                           signature.data()),
+                  CSP_OK);
+    }
+    Bytes point, signature;
+    fake::KeyObject* key = ECKey(4, &point);
+    Drop dropKey{key};
+    resign(key, 4, signature);
+    ASSERT_EQ(signature.size(), PKIF_ECDSA_SIGNATURE_RECORD);
+    Bytes entry(CSPI_CURVE_ENTRY_BYTES);
+    ASSERT_EQ(cspi->Parameters()->GetCurve(4, entry.data()), 1);
+    std::uint8_t hash[32] = {};
+    ASSERT_EQ(cspi->HashSHA(data, size, 256, hash), CSP_OK);
+    EXPECT_EQ(cspi->VerifySignatureECDSA(32, hash, entry.data(), point.data(), signature.data()), CSP_OK);
+    hash[0] ^= 1;
+    EXPECT_NE(cspi->VerifySignatureECDSA(32, hash, entry.data(), point.data(), signature.data()), CSP_OK);
 }

@@ -420,3 +420,98 @@ TEST_F(Recipients, EmbeddedObjectAndContentInfo)
     ASSERT_EQ(f.AttachContentInfo(token, &in), 1);
     EXPECT_TRUE(token->contentInfoSet);
 }
+
+// The key-agreement group whose recipient is the certificate (issuer and the
+// whole 20-byte serial, or the 32-byte key identifier) gives its originator
+// in the originator's form; the extra value is read from version 267 on.
+TEST_F(Recipients, OriginatorOfTheCertificatesKeyAgreementGroup)
+{
+    auto* enveloped = new fake::EnvelopedData(lib);
+    Drop de{static_cast<IPKIEnvelopedData*>(enveloped)};
+    auto serialOf = [](std::uint8_t last) {
+        std::string s(20, '\0');
+        s[0] = 0x11;
+        s[19] = static_cast<char>(last);
+        return s;
+    };
+    fake::RecipientId byName, byKey, byValue, entry1, entry2, entry3;
+    byName.issuer = L"CN=Originator";
+    byName.serial = std::string(20, '\x07');
+    byKey.kind = 2;
+    byKey.keyId = std::string(32, '\x44');
+    byValue.kind = 3;
+    entry1.issuer = entry3.issuer = L"CN=Recipient";
+    entry1.serial = serialOf(0x30);
+    entry3.serial = serialOf(0x32);
+    entry2.kind = 2;
+    entry2.keyId = std::string(32, 'K');
+    enveloped->groups = {new fake::AgreementGroup(lib, byName, {entry1}),
+                         new fake::AgreementGroup(lib, byKey, {entry2}),
+                         new fake::AgreementGroup(lib, byValue, {entry3})};
+    struct Case {
+        std::uint8_t last;
+        char keyByte;
+        std::uint32_t version;
+        int result;
+        std::uint32_t form, extra;
+    } cases[] = {
+        {0x30, 'Z', 267, 1, 1, 0x2A},  // issuer and serial
+        {0x30, 'Z', 266, 1, 1, 0},     // below 267 no extra value
+        {0x31, 'K', 270, 1, 2, 0},     // key identifier (the near serial of group 0 does not match)
+        {0x32, 'Z', 270, 1, 3, 0},     // originator public key
+        {0x33, 'Z', 270, 0, 99, 99},   // no group of this recipient
+    };
+    for (const Case& k : cases) {
+        auto* cert = Certificate(k.last, k.keyByte);
+        Drop dc{static_cast<IPKICertificate*>(cert)};
+        cert->keyUsageBits = 0x10;
+        lib.version = k.version;
+        std::uint32_t form = 99, extra = 99, keyLength = 99;
+        char issuer[64] = "untouched";
+        std::uint8_t serial[20] = {}, keyId[32] = {}, key[76] = {};
+        ASSERT_EQ(
+            f.FindRecipientOriginator(enveloped, cert, &form, &extra, issuer, serial, keyId, key, &keyLength, nullptr),
+            k.result)
+            << int(k.last);
+        EXPECT_EQ(form, k.form) << int(k.last);
+        if (k.form == 1) {
+            EXPECT_STREQ(issuer, "CN=Originator");
+            EXPECT_EQ(extra, k.extra);
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(serial), 20), byName.serial);
+        } else {
+            EXPECT_STREQ(issuer, "untouched") << int(k.last);
+        }
+        if (k.form == 2) {
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(keyId), 32), byKey.keyId);
+        }
+        if (k.form == 3) {
+            EXPECT_EQ(key[0], 0x3C);
+            EXPECT_EQ(key[75], 0x3C);
+            EXPECT_EQ(keyLength, 33u);
+        } else {
+            EXPECT_EQ(keyLength, 99u) << int(k.last);
+        }
+    }
+
+    // The key-agreement usage is required, of the inner certificate when
+    // there is one; the inner certificate's identity is the one looked for.
+    auto* outer = Certificate(0x77, 'Z');
+    auto* inner = Certificate(0x32, 'Z');
+    Drop d1{static_cast<IPKICertificate*>(outer)}, d2{static_cast<IPKICertificate*>(inner)};
+    std::uint32_t form = 0;
+    EXPECT_EQ(f.FindRecipientOriginator(enveloped, inner, &form, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr),
+              0);  // digital signature only
+    inner->keyUsageBits = 0x10;
+    outer->inner = inner;
+    ASSERT_EQ(f.FindRecipientOriginator(enveloped, outer, &form, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr),
+              1);
+    EXPECT_EQ(form, 3u);
+    // The enveloped-data operation of the same name forwards here.
+    form = 0;
+    ASSERT_EQ(f.FindRecipientOriginatorEntry(enveloped, outer, &form, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr),
+              1);
+    EXPECT_EQ(form, 3u);
+}

@@ -492,3 +492,17 @@ TEST_F(DSTU7564SignedData, SigningStepsStampTheTimeUnlessKept)
     signer->Release();
     certificate->Release();
 }
+
+// The signer's view operation with the current UTC time always written.
+TEST_F(DSTU7564SignedData, PreparingASignerViewStampsTheTimeNow)
+{
+    auto* signer = new fake::CmsSigner(lib);
+    int a = 0, b = 0;
+    lib.log.clear();
+    ASSERT_EQ(f.PrepareSignerViewNow(signer, &a, &b), 1);
+    EXPECT_EQ(lib.log, (Log{"4918:2(4249)", "4918:42()", "4918:122()", "4918:1()"}));
+    EXPECT_EQ(signer->passed, (std::vector<void*>{&a, &b}));
+    EXPECT_EQ(signer->timesWritten, 1);
+    EXPECT_EQ(f.PrepareSignerViewNow(nullptr, &a, &b), 0);
+    signer->Release();
+}

@@ -400,6 +400,40 @@ TEST_F(SignedData, VerificationWithDataHashOrTheMessagesContent)
     EXPECT_EQ(f.VerifySignerEnvelopedGOST34311(Obj(m), 0, Cert()), 0);
 }
 
+// The certificate's key family picks the verifier. A DSTU 4145 certificate's
+// signer is verified over GOST 34.311 only when that is its hash kind; a
+// family without a verifier answers 0.
+TEST_F(SignedData, VerificationByCertificateKind)
+{
+    std::uint8_t rightHash[32], wrongHash[32] = {0x45};
+    std::memset(rightHash, 0x44, sizeof rightHash);
+    struct Case {
+        const char* what;
+        std::uint32_t certificateKind, signerKind;
+        const std::uint8_t* hash;
+        int result;
+    } cases[] = {
+        {"DSTU 4145 over GOST 34.311", 1, 1, rightHash, 1},
+        {"wrong hash", 1, 1, wrongHash, 0},
+        {"signer over another hash", 1, 2, rightHash, 0},
+        {"no verifier for the family", 3, 1, rightHash, 0},
+    };
+    for (const Case& c : cases) {
+        fake::families::CmsSignedData* m = Message(1);
+        m->signers[0]->standard = 0;
+        m->signers[0]->kind = c.signerKind;
+        cert->kind = c.certificateKind;
+        std::size_t before = lib.log.size();
+        EXPECT_EQ(f.VerifySignerByCertificateKind(Obj(m), 0, nullptr, Cert(), c.hash), c.result) << c.what;
+        // Only a GOST 34.311 signer reaches the verification (its key read).
+        bool verified = false;
+        for (std::size_t i = before; i < lib.log.size(); ++i) verified = verified || lib.log[i] == "4870:25()";
+        EXPECT_EQ(verified, c.certificateKind == 1 && c.signerKind == 1) << c.what;
+    }
+    cert->kind = 1;
+    EXPECT_EQ(f.VerifySignerByCertificateKind(nullptr, 0, nullptr, Cert(), rightHash), 0);
+}
+
 // The standard path and the searches read signer identities through the
 // time-stamp signer reader of the signing part, which is not built yet:
 // until it is they find nothing and hand nothing out.

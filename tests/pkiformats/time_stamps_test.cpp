@@ -620,3 +620,281 @@ TEST(TimeStampSweeps, NothingStaysBehind)
         },
         true);
 }
+
+// ---- Signature-value imprints and attributes of a message's signer ----
+
+// Each list entry reaches the signer's request in list order; an empty or
+// absent list is one call with none.
+TEST_F(TimeStamps, RequestCertificatesFollowTheList)
+{
+    auto* signer = new fake::TSSigner(lib);
+    auto* list = new fake::CertificateList(lib);
+    auto* a = new fake::ScriptedCertificate(lib);
+    auto* b = new fake::ScriptedCertificate(lib);
+    Drop d1{static_cast<IPKISignerInfo*>(signer)}, d2{static_cast<IPKICertificateList*>(list)};
+    ASSERT_EQ(f.SetRequestCertificates(signer, list), 1);
+    EXPECT_EQ(signer->requestCertificates, (std::vector<IPKIObject*>{nullptr}));
+    list->Add(a);
+    list->Add(b);
+    signer->requestCertificates.clear();
+    ASSERT_EQ(f.SetRequestCertificates(signer, list), 1);
+    EXPECT_EQ(signer->requestCertificates,
+              (std::vector<IPKIObject*>{static_cast<IPKICertificate*>(a), static_cast<IPKICertificate*>(b)}));
+    signer->requestCertificates.clear();
+    ASSERT_EQ(f.SetRequestCertificates(signer, nullptr), 1);
+    EXPECT_EQ(signer->requestCertificates, (std::vector<IPKIObject*>{nullptr}));
+    EXPECT_EQ(f.SetRequestCertificates(nullptr, list), 0);
+}
+
+// The operations that find the certificate's signer in a message refuse
+// while the finder finds none: nothing is written, created or added.
+TEST_F(TimeStamps, SignerLookupsByCertificateTouchNothingWithoutASigner)
+{
+    fake::UseTimeStampAttributes(lib);
+    auto* message = Token({1}, {});
+    auto* cert = new fake::TSCertificate(lib, L"CN=TSA", 1);
+    auto* other = new fake::TSCertificate(lib, L"CN=TSA", 2);
+    Drop d1{static_cast<IPKISignedDataSigners*>(message)}, d2{static_cast<IPKICertificate*>(cert)},
+        d3{static_cast<IPKICertificate*>(other)};
+    message->signers[0]->signature.assign(64, 7);
+    std::uint8_t hash[64];
+    std::memset(hash, 0xEE, sizeof hash);
+    std::uint32_t bits = 99;
+    EXPECT_EQ(f.HashSignerSignatureGOST34311(message, cert, hash), 0);
+    EXPECT_EQ(f.HashSignerSignatureSHA(message, cert, &bits, hash), 0);
+    EXPECT_EQ(f.HashCertificateSignatureValue(cert, other, message, 256, hash), 0);
+    EXPECT_EQ(bits, 99u);
+    EXPECT_EQ(hash[0], 0xEE);
+    PKIBlob value{0, nullptr};
+    EXPECT_EQ(f.GetSignerAttributeValue(message, cert, "1.2.3", &value), 0);
+    EXPECT_EQ(value.data, nullptr);
+    std::uint8_t bytes[] = {1, 2, 3};
+    PKIBlob given{3, bytes};
+    EXPECT_EQ(f.AddSignerAttribute(message, cert, "1.2.3", &given), 0);
+    EXPECT_TRUE(message->signers[0]->attributes.empty());
+    EXPECT_EQ(Ops("4866:"), 0);  // no attribute made for a missing signer
+    // Missing arguments are refused before any lookup.
+    lib.log.clear();
+    EXPECT_EQ(f.HashSignerSignatureGOST34311(message, nullptr, hash), 0);
+    EXPECT_EQ(f.AddSignerAttribute(message, cert, "1.2.3", nullptr), 0);
+    EXPECT_EQ(f.HashCertificateSignatureValue(nullptr, nullptr, message, 256, hash), 0);
+    EXPECT_TRUE(lib.log.empty());
+}
+
+// A certificate with neither signing usage is never the one looked up.
+TEST_F(TimeStamps, SignatureValueHashNeedsASigningCertificate)
+{
+    auto* message = Token({1}, {});
+    auto* a = new fake::TSCertificate(lib, L"CN=TSA", 1);
+    auto* b = new fake::TSCertificate(lib, L"CN=TSA", 2);
+    Drop d1{static_cast<IPKISignedDataSigners*>(message)}, d2{static_cast<IPKICertificate*>(a)},
+        d3{static_cast<IPKICertificate*>(b)};
+    a->keyUsageBits = b->keyUsageBits = 0x10;
+    std::uint8_t hash[32];
+    lib.log.clear();
+    EXPECT_EQ(f.HashCertificateSignatureValue(a, b, message, 160, hash), 0);
+    EXPECT_EQ(Ops("4900:"), 0);  // the message was never searched
+}
+
+// The hash code follows the hash type and size, or with type 0 the signer's
+// key kind (a DSTU 4145 signer with a DSTU 7564 parameter code takes code 7);
+// the GOST 34.311 form is built under the CSP's S-box 0.
+TEST_F(SignerSigning, RequestByHashTypeChoosesTheHashCode)
+{
+    fake::UseTimeStampRequestsByHash(lib);
+    GOST28147PackedSBox box;
+    ASSERT_NE(csp->Parameters().GetStandardSBox(0, &box), 0);
+    const std::string gost =
+        "33:source,1,1.2.804.2.1.1.1.1.2.1;25:none,gost:" + fake::Hex(reinterpret_cast<const std::uint8_t*>(&box), 4) +
+        ";";
+    auto coded = [](int code) {
+        const std::string c = std::to_string(code);
+        return "41:source," + c + ",1.2.804.2.1.1.1.1.2.1;38:none," + c + ",1.2.804.2.1.1.1.1.2.1;";
+    };
+    struct Case {
+        std::uint32_t type, size, kind, parameterCode;  // parameterCode 0: no 4258 view
+        std::string filled;                             // empty: refused
+    } cases[] = {
+        {0, 0, 2, 0, coded(2)},   {0, 0, 4, 0, coded(2)},   {0, 0, 1, 0, gost},       {0, 0, 1, 8, coded(7)},
+        {0, 0, 1, 9, coded(7)},   {0, 0, 1, 6, gost},       {0, 0, 3, 0, ""},         {1, 0, 2, 0, gost},
+        {2, 160, 1, 0, coded(2)}, {2, 224, 1, 0, coded(3)}, {2, 512, 1, 0, coded(6)}, {2, 300, 1, 0, ""},
+        {3, 32, 1, 0, coded(7)},  {3, 48, 1, 0, coded(8)},  {3, 64, 1, 0, coded(9)},  {3, 40, 1, 0, ""},
+        {4, 32, 1, 0, ""},
+    };
+    for (const Case& k : cases) {
+        auto* source = new fake::TSRequestSource(lib);
+        Drop d{static_cast<IPKISignerInfoTimeStampSource*>(source)};
+        source->kind = k.kind;
+        if (k.parameterCode) source->OfferHashCode(k.parameterCode);
+        void* request = nullptr;
+        const std::string label = std::to_string(k.type) + "/" + std::to_string(k.size) + "/" + std::to_string(k.kind) +
+                                  "/" + std::to_string(k.parameterCode);
+        ASSERT_EQ(facade->CreateTimeStampRequestByHashType(source, k.type, k.size, &request), k.filled.empty() ? 0 : 1)
+            << label;
+        if (k.filled.empty()) {
+            EXPECT_EQ(request, nullptr) << label;
+            continue;
+        }
+        auto* r = static_cast<fake::TSRequestByHash*>(static_cast<IPKITimeStampRequestByHash*>(request));
+        EXPECT_EQ(r->filled, "24:key;" + k.filled) << label;
+        r->Release();
+    }
+    // Without a source the request is handed out empty, or only reported.
+    void* request = nullptr;
+    ASSERT_EQ(facade->CreateTimeStampRequestByHashType(nullptr, 3, 40, &request), 1);
+    EXPECT_EQ(static_cast<fake::TSRequestByHash*>(static_cast<IPKITimeStampRequestByHash*>(request))->filled, "");
+    static_cast<IPKIObject*>(request)->Release();
+    EXPECT_EQ(facade->CreateTimeStampRequestByHashType(nullptr, 0, 0, nullptr), 1);
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+// A library that cannot make the coded request builds the older one for the
+// GOST 34.311 and SHA-1 imprints only.
+TEST_F(SignerSigning, RequestByHashTypeFallsBackToTheOlderRequest)
+{
+    fake::UseTimeStampObjects(lib);
+    lib.version = 270;
+    struct Case {
+        std::uint32_t type, size;
+        int result;
+    } cases[] = {{0, 0, 1}, {1, 0, 1}, {2, 160, 1}, {2, 256, 0}, {3, 32, 0}};
+    for (const Case& k : cases) {
+        auto* source = new fake::TSRequestSource(lib);
+        Drop d{static_cast<IPKISignerInfoTimeStampSource*>(source)};
+        source->kind = 2;
+        void* request = nullptr;
+        lib.FailCall(1, PKI_E_UNKNOWN_CLASS);  // the coded request cannot be made
+        ASSERT_EQ(facade->CreateTimeStampRequestByHashType(source, k.type, k.size, &request), k.result) << k.type;
+        if (!request) continue;
+        EXPECT_EQ(static_cast<fake::TSRequest*>(static_cast<IPKITimeStampRequest*>(request))->filled,
+                  "key;34:1.2.804.2.1.1.1.1.2.1;sha;");
+        static_cast<IPKIObject*>(request)->Release();
+    }
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+TEST(TimeStampSweeps, RequestByHashTypeLeavesNothingBehind)
+{
+    fake::SweepFailures(
+        "CreateTimeStampRequestByHashType",
+        [](SPKIFormats& f, fake::Library& lib) {
+            fake::UseTimeStampObjects(lib);  // the older request, where the coded one cannot be made
+            fake::UseTimeStampRequestsByHash(lib);
+            auto* s = new fake::TSRequestSource(lib);
+            s->kind = 1;
+            s->OfferHashCode(8);
+            void* request = nullptr;
+            int rc = f.CreateTimeStampRequestByHashType(s, 0, 0, &request);
+            if (request) static_cast<IPKIObject*>(request)->Release();
+            s->Release();
+            return rc;
+        },
+        true);
+}
+
+// A signature time stamp's request: the signer's own hash kind and size when
+// none is given (a signer without one leaves the choice to the source's key),
+// then the request and the source go to the signer in that order.
+TEST_F(SignerSigning, SignatureTimeStampRequestFollowsTheSignersHash)
+{
+    fake::UseTimeStampRequestsByHash(lib);
+    const std::string digest = "1.2.804.2.1.1.1.1.2.1;";
+    struct Case {
+        std::uint32_t signerHashKind, kind, size, version;
+        std::string filled;  // empty: refused
+    } cases[] = {
+        {3, 0, 0, 270, "24:key;41:source,7," + digest + "38:none,7," + digest},    // the signer's DSTU 7564 hash
+        {3, 2, 256, 270, "24:key;41:source,4," + digest + "38:none,4," + digest},  // as given
+        {0, 0, 0, 270, "24:key;41:source,2," + digest + "38:none,2," + digest},    // the source's RSA key
+        {3, 2, 300, 270, ""},
+        {3, 0, 0, 259, "24:key;41:source,7," + digest + "38:none,7," + digest},
+        {3, 0, 0, 258, ""},
+    };
+    for (const Case& k : cases) {
+        lib.version = k.version;
+        auto* signer = new fake::TSSigner(lib, k.signerHashKind);
+        auto* source = new fake::TSRequestSource(lib);
+        Drop d1{static_cast<IPKISignerInfo*>(signer)}, d2{static_cast<IPKISignerInfoTimeStampSource*>(source)};
+        source->kind = 2;
+        lib.log.clear();
+        const int want = k.filled.empty() ? 0 : 1;
+        ASSERT_EQ(facade->AddSignatureTimeStamp(signer, source, k.kind, k.size), want) << k.kind << "/" << k.version;
+        if (!want) {
+            EXPECT_TRUE(signer->timeStampRequests.empty());
+            EXPECT_EQ(signer->timeStampSource, nullptr);
+            continue;
+        }
+        EXPECT_EQ(signer->timeStampRequests, std::vector<std::string>{k.filled}) << k.kind;
+        EXPECT_EQ(signer->timeStampSource,
+                  static_cast<IPKIObject*>(static_cast<IPKISignerInfoTimeStampSource*>(source)));
+        std::vector<std::string> order;
+        for (const std::string& e : lib.log)
+            if (e.rfind("4918:57", 0) == 0 || e.rfind("4918:68", 0) == 0) order.push_back(e.substr(0, 7));
+        EXPECT_EQ(order, (std::vector<std::string>{"4918:57", "4918:68"}));
+    }
+    EXPECT_EQ(lib.LiveObjects(), 0);
+}
+
+// Without a response the signer takes an empty request; a response that
+// does not decode sets nothing.
+TEST_F(SignerSigning, SignerResponseObjectTakesARequest)
+{
+    fake::UseTimeStampRequestsByHash(lib);
+    auto* signer = new fake::TSSigner(lib);
+    Drop d{static_cast<IPKISignerInfo*>(signer)};
+    ASSERT_EQ(facade->SetSignerResponseObject(signer, nullptr), 1);
+    EXPECT_NE(signer->certificate, nullptr);
+    signer->certificate = nullptr;
+    const std::string bytes = "not a response";
+    PKIBlob blob{static_cast<std::uint32_t>(bytes.size()),
+                 reinterpret_cast<std::uint8_t*>(const_cast<char*>(bytes.data()))};
+    lib.FailCall(1);  // the response object cannot be made
+    EXPECT_EQ(facade->SetSignerResponseObject(signer, &blob), 0);
+    EXPECT_EQ(signer->certificate, nullptr);
+    EXPECT_EQ(facade->SetSignerResponseObject(nullptr, nullptr), 0);
+    EXPECT_EQ(lib.LiveObjects(), 1);  // the signer alone
+}
+
+// Each certificate of the list is added to the signer's request hashes (the
+// DSTU 7564 view takes the kind and the size, SHA sizes in bytes); a request
+// object goes to the signer once for each certificate it does not count yet.
+TEST_F(SignerSigning, RequestHashesOfAListOfCertificates)
+{
+    fake::UseTimeStampObjects(lib);
+    auto* list = new fake::CertificateList(lib);
+    Drop dl{static_cast<IPKICertificateList*>(list)};
+    struct Case {
+        std::uint32_t signerHashKind, kind, bits, counted, version;
+        int result;
+        std::string added;
+        std::size_t requests;
+    } cases[] = {
+        {0, 0, 0, 0, 270, 1, "53:1,0;53:1,0;", 2},
+        {0, 2, 160, 1, 270, 1, "53:1,0;53:1,0;", 1},
+        {0, 2, 256, 0, 270, 0, "", 0},  // SHA-256 needs the DSTU 7564 view
+        {3, 2, 256, 0, 270, 1, "136:1,2,32;136:1,2,32;", 2},
+        {3, 3, 48, 2, 270, 1, "136:1,3,48;136:1,3,48;", 0},
+        {0, 0, 0, 0, 258, 0, "", 0},
+    };
+    list->Add(new fake::ScriptedCertificate(lib));
+    list->Add(new fake::ScriptedCertificate(lib));
+    for (const Case& k : cases) {
+        lib.version = k.version;
+        auto* signer = new fake::TSSigner(lib, k.signerHashKind);
+        Drop d{static_cast<IPKISignerInfo*>(signer)};
+        signer->requestHashCount = k.counted;
+        ASSERT_EQ(facade->AddTimeStampRequestHashes(signer, list, k.kind, k.bits), k.result) << k.kind << "/" << k.bits;
+        std::string added;
+        for (const std::string& a : signer->requestHashes) added += a + ";";
+        EXPECT_EQ(added, k.added) << k.kind << "/" << k.bits;
+        EXPECT_EQ(signer->timeStampRequests.size(), k.requests) << k.kind << "/" << k.bits;
+    }
+    // An empty list succeeds without touching the signer.
+    auto* empty = new fake::CertificateList(lib);
+    auto* signer = new fake::TSSigner(lib);
+    Drop d1{static_cast<IPKICertificateList*>(empty)}, d2{static_cast<IPKISignerInfo*>(signer)};
+    lib.version = 270;
+    lib.log.clear();
+    ASSERT_EQ(facade->AddTimeStampRequestHashes(signer, empty, 2, 512), 1);
+    for (const std::string& e : lib.log) EXPECT_NE(e.rfind("4918:", 0), 0u) << e;
+}
