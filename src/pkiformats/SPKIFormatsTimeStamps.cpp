@@ -671,7 +671,7 @@ int SPKIFormats::AddTimeStampRequestHashes(IPKIObject* request, IPKIObject* cert
             if (list->GetEntry(i, entry.Out()) != PKI_OK || !entry) return 0;
             if (!QueryInto(entry.As<IPKIObject>(), PKI_IID_CERTIFICATE, certificate)) return 0;
             const int rc = coded
-                               ? view.As<IPKISignerInfoDSTU7564>()->AddRequestHashCertificate(
+                               ? view.As<IPKISignerInfoDSTU7564>()->AddRequestHashCertificateDSTU7564(
                                      certificate.As<IPKIObject>(), 1, hashKind, hashKind == 2 ? hashBits / 8 : hashBits)
                                : Signer(request)->AddRequestHashCertificate(certificate.As<IPKIObject>(), 1, 0);
             if (rc != PKI_OK) return 0;

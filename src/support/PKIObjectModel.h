@@ -2005,7 +2005,7 @@ public:
     virtual int SignHash(void* first, void* second, void* third)                 // 135
     { (void)first; (void)second; (void)third; return PKI_E_NOT_IMPLEMENTED; }
     // Adds a certificate's hash of the kind and size to the request hashes.
-    virtual int AddRequestHashCertificate(IPKIObject* certificate, std::uint32_t flag, std::uint32_t kind,
+    virtual int AddRequestHashCertificateDSTU7564(IPKIObject* certificate, std::uint32_t flag, std::uint32_t kind,
                                           std::uint32_t size)                    // 136
     { (void)certificate; (void)flag; (void)kind; (void)size; return PKI_E_NOT_IMPLEMENTED; }
 protected:
@@ -3424,7 +3424,7 @@ protected:
     X(IPKISignerInfo, 57, AddTimeStampRequest)           \
     X(IPKISignerInfo, 53, AddRequestHashCertificate)     \
     X(IPKISignerInfo, 55, GetRequestHashCount)           \
-    X(IPKISignerInfoDSTU7564, 136, AddRequestHashCertificate) \
+    X(IPKISignerInfoDSTU7564, 136, AddRequestHashCertificateDSTU7564) \
     X(IPKISignerInfo, 68, SetTimeStampSource)            \
     X(IPKISignerInfoTimeStampSource, 22, GetDigestOID)                \
     X(IPKISignerInfoTimeStampSource, 43, GetKeyKind)                    \

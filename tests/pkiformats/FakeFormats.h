@@ -3346,8 +3346,8 @@ public:
                 int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 130, "", PKI_IID_SIGNER_INFO_DSTU7564);
                 return c >= 0 ? c : (s_->signedWith = "130:" + std::to_string(kind) + "," + std::to_string(size), 0);
             }
-            int AddRequestHashCertificate(IPKIObject*, std::uint32_t flag, std::uint32_t kind,
-                                          std::uint32_t size) override
+            int AddRequestHashCertificateDSTU7564(IPKIObject*, std::uint32_t flag, std::uint32_t kind,
+                                                  std::uint32_t size) override
             {
                 int c = s_->lib_.Enter(PKI_CLASS_SIGNER_INFO, 136, "", PKI_IID_SIGNER_INFO_DSTU7564);
                 return c >= 0 ? c
